@@ -1,0 +1,66 @@
+#include "core/atomic_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeAll(int fd, const unsigned char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void syncFolderOf(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+bool writeFileAtomically(const std::string& hostPath, const unsigned char* data, size_t size)
+{
+    const std::string tmp = hostPath + ".new";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, data, size) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(tmp.c_str(), hostPath.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    syncFolderOf(hostPath);
+    return true;
+}
+
+bool readWholeFile(const std::string& hostPath, std::vector<unsigned char>& out)
+{
+    out.clear();
+    FILE* f = std::fopen(hostPath.c_str(), "rb");
+    if (!f)
+        return false;
+    unsigned char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0)
+        out.insert(out.end(), buf, buf + n);
+    std::fclose(f);
+    return true;
+}

@@ -1,0 +1,69 @@
+// Static helpers shared by every subsystem: check bytes and CRCs, shell
+// commands one at a time, the network settings, MTD erase and write, the
+// tick arithmetic, and the process-wide mutexes with their lock order.
+//
+// Lock order where two are held: the c331 manage mutex before
+// _led_para_init_mutex or _bri_set_mutex; _c331_bnk_mutex before _spi_mutex;
+// the FPGA link mutex before _spi_mutex. All others are leaves.
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <string>
+
+class Utils {
+public:
+    static QMutex _system_mutex;
+    static QMutex _usleep_mutex;
+    static QMutex _led_para_init_mutex;
+    static QMutex _bri_set_mutex;
+    static QMutex _spi_mutex;
+    static QMutex _fpga_multicast_mutex;
+    static QMutex _c331_bnk_mutex;
+    static QMutex _file_deal_mutex;
+    static QMutex _source_init_mutex;
+    static QMutex _check_nosig_mutex;
+    static QMutex _source_hdminfo_mutex;
+    static QMutex _test_signal_mutex;
+
+    // Ticks elapsed from the stamp t to G_timeTicks, across the wrap.
+    static unsigned int getTimeSpace(unsigned int t);
+
+    static unsigned char BCC(const unsigned char* data, unsigned int len);
+    static unsigned int calcCRC32(const unsigned char* data, unsigned int len);
+    static unsigned short calcCRC16(const unsigned char* data, unsigned int len);
+    static unsigned short ruvoCalcCRC16(const unsigned char* data, unsigned int len);
+    static unsigned short prq1CRC16Code(const unsigned char* data, unsigned int len);
+
+    // Runs one shell command under _system_mutex; 0 when it returned 0,
+    // else 255. status (when not null) receives system()'s value.
+    static int system_mutex(const QString& command, int* status = nullptr);
+
+    static int getIPAddress();
+    static int initIPAddress();
+    // A dotted IPv4 quad such as "192.168.1.199" (no other text).
+    static bool isDottedQuad(const QString& text);
+
+    static int non_region_erase(int fd, int offset, int length, int unlock);
+    static int non_region_write(int fd, const unsigned char* buf, int size, int offset);
+
+    static int stringToInt(const std::string& text);
+    static std::string intToString(int value);
+    static int usleep_mutex(unsigned int us);
+    static int msleep_mutex(unsigned int ms);
+    static bool isFileExists(const std::string& path, bool regularOnly);
+    static bool isDirExists(const std::string& path);
+    static void get_file_list_smartpath(QStringList& list, const QString& dir, const QString& suffix);
+    static void change_file_formt(const std::string& path);
+    // One iconv conversion; 0 or -1. outUsed (when not null) receives the
+    // number of bytes written to out (UCS-2 text holds zero bytes).
+    static int ChangeCode(const char* from, const char* to, const char* in, size_t inLen,
+                          char* out, size_t outLen, size_t* outUsed = nullptr);
+    static int GB2312ToUTF8(std::string& text);
+    static int GB2312ToUnicode(std::string& text);
+    static int UTF8ToUnicode(std::string& text);
+    static int UnicodeToUTF8(std::string& text);
+    static int UTF8ToGB2312(std::string& text);
+    static int UnicodeToGB2312(std::string& text);
+};

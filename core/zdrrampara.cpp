@@ -1,0 +1,470 @@
+#include "core/zdrrampara.h"
+
+#include "core/atomic_file.h"
+#include "core/default_para.h"
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/logMsg.h"
+#include "core/para_layout.h"
+#include "core/utils.h"
+#include "platform/platform.h"
+#include "videochip/c331_manage.h"
+
+#include <QMutexLocker>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+unsigned char g_cut_source_state[30] = {};
+
+ZdrRamPara* ZdrRamPara::p_zdrrampara_config = nullptr;
+
+namespace {
+
+const char* const kParaFile = "/data/ram_device_info";
+
+void sleepUs(unsigned us)
+{
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+std::string modeFilePath(int slot)
+{
+    return "/data/modes/custom_mode" + std::to_string(slot + 1);
+}
+
+// "MO" + the mode number as two lower-case hexadecimal digits + ".json".
+std::string modeMenuPath(int slot)
+{
+    char name[32];
+    std::snprintf(name, sizeof(name), "/data/modes/MO%02x.json", slot + 1);
+    return name;
+}
+
+bool validInput(int input) { return input >= 0 && input < para::kInputCount; }
+bool validSlot(int slot) { return slot >= 0 && slot < ZdrRamPara::kSlotCount; }
+
+} // namespace
+
+ZdrRamPara::ZdrRamPara()
+{
+    pthread_mutex_init(&source_mutex, nullptr);
+    std::memset(ram_para, 0, sizeof(ram_para));
+    std::memset(ram_para_shadow, 0, sizeof(ram_para_shadow));
+    std::memset(mode_user_para, 0, sizeof(mode_user_para));
+    std::memset(run_status, 0, sizeof(run_status));
+}
+
+ZdrRamPara::~ZdrRamPara()
+{
+    pthread_mutex_destroy(&source_mutex);
+}
+
+void ZdrRamPara::destroyForTest()
+{
+    delete p_zdrrampara_config;
+    p_zdrrampara_config = nullptr;
+    std::memset(g_cut_source_state, 0, sizeof(g_cut_source_state));
+}
+
+ZdrRamPara* ZdrRamPara::pInstance()
+{
+    if (p_zdrrampara_config)
+        return p_zdrrampara_config;
+    ZdrRamPara* p = new ZdrRamPara();
+    p_zdrrampara_config = p;
+
+    p->load_para_file();
+
+    // What the last run left running does not come back after a restart.
+    std::memset(p->ram_para + para::kTestPattern, 0, 4);
+    p->ram_para[para::kModeSaveRequest + 1] = 0;
+    setLe16(p->ram_para, para::kBlackout, 0);
+    g_language = p->ram_para[para::kLanguage];
+    for (int l = 0; l < para::kLayerCount; ++l) {
+        p->ram_para[para::kLayerFade + 4 * l] = 60;
+        p->ram_para[para::kLayerFade + 4 * l + 2] = 60;
+    }
+    p->ZdrCropSourceInit();
+    std::memcpy(p->ram_para_shadow, p->ram_para, sizeof(p->ram_para));
+
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        p->mode_file_deal(slot, 0);
+        sleepUs(100);
+    }
+
+    std::memset(p->run_status + 37, 0, 1061 - 37);
+    p->run_status[37] = 0x80;
+    p->run_status[38] = 0x1F;
+    p->run_status[39] = 0x06;
+    return p;
+}
+
+void ZdrRamPara::load_para_file()
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::vector<unsigned char> file;
+    if (!readWholeFile(platform::boardPath(kParaFile), file))
+        return;
+    // A file cut short (a full disk, an old tool) leaves the block's tail
+    // at its defaults rather than at zero: a zero screen size or a zero
+    // window would leave the screen dark.
+    const DefaultParaImage& defaults = defaultParaImage();
+    for (int i = 0; i < para::kPersistSize; ++i) {
+        const size_t at = static_cast<size_t>(para::kFileHeadSize + i);
+        ram_para[para::kPersistStart + i] = at < file.size() ? file[at] : defaults[at];
+    }
+    if (file.size() < static_cast<size_t>(para::kFileHeadSize + para::kPersistSize))
+        writeLogMsg(WARNING, "parameter file is short (" + std::to_string(file.size()) +
+                                 " bytes); its missing tail taken from the defaults");
+}
+
+bool ZdrRamPara::write_para_file()
+{
+    const std::string path = platform::boardPath(kParaFile);
+    std::vector<unsigned char> file;
+    if (!readWholeFile(path, file))
+        return false;
+    const size_t end = para::kFileHeadSize + para::kPersistSize;
+    if (file.size() < end)
+        file.resize(end, 0);
+    std::memcpy(file.data() + para::kFileHeadSize, ram_para + para::kPersistStart, para::kPersistSize);
+    if (!writeFileAtomically(path, file.data(), file.size())) {
+        writeLogMsg(ERROR, "parameter file could not be written");
+        return false;
+    }
+    return true;
+}
+
+bool ZdrRamPara::write_mode_file(int slot)
+{
+    if (!validSlot(slot))
+        return false;
+    if (!writeFileAtomically(platform::boardPath(modeFilePath(slot)), mode_user_para[slot], kSlotFileSize)) {
+        writeLogMsg(ERROR, "user mode file " + std::to_string(slot + 1) + " could not be written");
+        return false;
+    }
+    return true;
+}
+
+int ZdrRamPara::test_signal(int code)
+{
+    // Emissions go one at a time. From the GUI thread the refresh runs at
+    // once, inside the mutex; a refresh that asks for another one (a page
+    // saving the block) must not wait on the mutex its own thread holds.
+    static thread_local int emitting = 0;
+    if (emitting > 0) {
+        ++emitting;
+        emit sig_update_para(code);
+        --emitting;
+        return 1;
+    }
+    QMutexLocker lock(&Utils::_test_signal_mutex);
+    ++emitting;
+    emit sig_update_para(code);
+    --emitting;
+    return 1;
+}
+
+void ZdrRamPara::ram_para_save()
+{
+    test_signal(1);
+}
+
+int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned int offset)
+{
+    if (static_cast<unsigned long>(offset) + len > para::kBlockSize)
+        return 1;
+    if (len == 0)
+        return 0;
+    std::memcpy(ram_para + offset, data, len);
+    return 0;
+}
+
+int ZdrRamPara::ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, unsigned int address)
+{
+    const unsigned int mode = (address >> 12) & 0xFF;
+    if (address > 0xFFFFF || mode < 1 || mode > 16)
+        return 1;
+    const unsigned int offset = address & 0xFFF;
+    if (offset + len > static_cast<unsigned int>(kSlotFileSize))
+        return 1;
+    if (traceOn())
+        std::printf("\n write ram_user_mode = %#x \n", mode);
+    if (len)
+        std::memcpy(mode_user_para[mode - 1] + offset, data, len);
+    return 0;
+}
+
+int ZdrRamPara::ZdrGetImageSource(unsigned char* image, unsigned char layer, short* isCrop, char* cropIndex,
+                                  unsigned char fromSlot)
+{
+    const int shift = fromSlot ? para::kModeStart : 0;
+    const uint16_t word = le16(image, para::layer(layer) + para::kLayerInput - shift);
+    if (!(word & para::kLayerInputIsCrop)) {
+        *isCrop = 0;
+        return word & 0xFF;
+    }
+    *isCrop = 1;
+    const int k = word & 0xFF;
+    *cropIndex = static_cast<char>(k);
+    return image[para::crop(k) - shift];
+}
+
+void ZdrRamPara::ZdrSetEDIDPara(int input, short width, short height, short refresh)
+{
+    // A record beyond the six inputs would land in other fields.
+    if (!validInput(input))
+        return;
+    C331ParaLock lock;
+    setLe16(ram_para, para::edid(input), static_cast<uint16_t>(width));
+    setLe16(ram_para, para::edid(input) + 2, static_cast<uint16_t>(height));
+    setLe16(ram_para, para::edid(input) + 4, static_cast<uint16_t>(refresh));
+    lock.raise(1);
+}
+
+int ZdrRamPara::ZdrLanguageChanged()
+{
+    if (le16(ram_para, para::kLanguage) == le16(ram_para_shadow, para::kLanguage))
+        return 0;
+    g_language = ram_para[para::kLanguage];
+    return 1;
+}
+
+int ZdrRamPara::ZdrUserModeSaved(int slot)
+{
+    if (!validSlot(slot))
+        return 0;
+    return mode_user_para[slot][0] == 0xAA && mode_user_para[slot][1] == 0xAA ? 1 : 0;
+}
+
+int ZdrRamPara::ZdrGetCurrentModeIndex()
+{
+    const int mode = ram_para[para::kCurrentMode];
+    return mode > 16 ? 0 : mode;
+}
+
+int ZdrRamPara::ZdrUserModeIndex(char slot, char direction)
+{
+    const int s = static_cast<unsigned char>(slot);
+    if (s >= kSlotCount)
+        return 0x100;
+    int start;
+    int step;
+    switch (direction) {
+    case 0: start = s - 1; step = -1; break;
+    case 1: start = s + 1; step = 1; break;
+    case 2: start = s; step = 1; break;
+    default: return 0x100;
+    }
+    for (int i = 0; i < kSlotCount; ++i) {
+        const int candidate = ((start + step * i) % kSlotCount + kSlotCount) % kSlotCount;
+        if (ZdrUserModeSaved(candidate))
+            return candidate;
+    }
+    return 0x100;
+}
+
+int ZdrRamPara::mode_file_deal(int slot, int op)
+{
+    if (!validSlot(slot))
+        return 0;
+    unsigned char* s = mode_user_para[slot];
+    if (op == 1) {
+        platform::shell().run("rm  -rf  " + modeFilePath(slot));
+        sleepUs(100);
+        // The slot's copy of the OSD-on word (block 2124).
+        const int osdOn = para::kOsdOn - para::kModeStart + 2;
+        if (le16(s, osdOn) == 1) {
+            platform::shell().run("rm  -rf  " + modeMenuPath(slot));
+            setLe16(s, osdOn, 0);
+        }
+        sleepUs(100);
+        platform::shell().run("sync");
+        sleepUs(100);
+    }
+
+    Utils::_file_deal_mutex.lock();
+    FILE* f = std::fopen(platform::boardPath(modeFilePath(slot)).c_str(), "rb");
+    if (f) {
+        const size_t got = std::fread(s, 1, kSlotFileSize, f);
+        (void)got;   // a short file fills only what it holds
+        std::fclose(f);
+        Utils::_file_deal_mutex.unlock();
+        platform::shell().run("sync");
+        sleepUs(100);
+        return 1;
+    }
+    Utils::_file_deal_mutex.unlock();
+    s[0] = 0xFF;
+    s[1] = 0xFF;
+    return 0;
+}
+
+void ZdrRamPara::ram_para_reset()
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (traceOn())
+        std::printf("\n ready to write default para ramlist ");
+    const DefaultParaImage& image = defaultParaImage();
+    const std::string path = platform::boardPath(kParaFile);
+    if (writeFileAtomically(path, image.data(), image.size())) {
+        platform::shell().run("sync");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::memcpy(ram_para + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
+    }
+    std::memcpy(ram_para_shadow, ram_para, sizeof(ram_para));
+}
+
+// ---- crop table ----
+
+void ZdrRamPara::ZdrCropSourceInit()
+{
+    std::memset(g_cut_source_state, 0, sizeof(g_cut_source_state));
+    for (int k = 0; k < para::kCropCount; ++k) {
+        const uint16_t head = le16(ram_para, para::crop(k));
+        if (!(head & para::kCropInUse))
+            continue;
+        const int input = head & 0xFF;
+        const int number = ((head >> 8) & 0x7F) + 1;
+        // The PC may have written any head; only inputs 0 to 5 and crop
+        // numbers 1 to 40 have a place in the map.
+        if (!validInput(input) || number > para::kCropCount)
+            continue;
+        g_cut_source_state[5 * input + (number - 1) / 8] |= static_cast<unsigned char>(1 << ((number - 1) % 8));
+    }
+}
+
+int ZdrRamPara::ZdrGetSourceNum(int input, int n)
+{
+    if (n < 1)
+        return 0;
+    int count = 0;
+    for (int k = 0; k < n && k < para::kCropCount; ++k) {
+        const uint16_t head = le16(ram_para, para::crop(k));
+        if ((head & para::kCropInUse) && (head & 0xFF) == input)
+            ++count;
+    }
+    return count;
+}
+
+int ZdrRamPara::ZdrGetCropID(int input, int j)
+{
+    if (!validInput(input) || j < 1)
+        return 0;
+    int seen = 0;
+    for (int n = 1; n <= para::kCropCount; ++n) {
+        if (g_cut_source_state[5 * input + (n - 1) / 8] & (1 << ((n - 1) % 8))) {
+            if (++seen == j)
+                return n;
+        }
+    }
+    return 0;
+}
+
+int ZdrRamPara::ZdrAddCropID(int input)
+{
+    if (!validInput(input))
+        return 0;
+    for (int n = 1; n <= para::kCropCount; ++n) {
+        if (!(g_cut_source_state[5 * input + (n - 1) / 8] & (1 << ((n - 1) % 8))))
+            return n;
+    }
+    return 0;
+}
+
+int ZdrRamPara::find_crop_record(int input, int cropNumber) const
+{
+    if (cropNumber < 1)
+        return para::kCropCount;
+    for (int k = 0; k < para::kCropCount; ++k) {
+        const uint16_t head = le16(ram_para, para::crop(k));
+        if ((head & para::kCropInUse) && (head & 0xFF) == input && ((head >> 8) & 0x7F) == cropNumber - 1)
+            return k;
+    }
+    return para::kCropCount;
+}
+
+void ZdrRamPara::ZdrGetCropPara(int input, int j, CROP_PARA* out, int* index)
+{
+    const int k = find_crop_record(input, ZdrGetCropID(input, j));
+    *index = k;
+    if (k == para::kCropCount)
+        return;
+    const int off = para::crop(k);
+    out->head = le16(ram_para, off);
+    out->x = le16(ram_para, off + 2);
+    out->y = le16(ram_para, off + 4);
+    out->w = le16(ram_para, off + 6);
+    out->h = le16(ram_para, off + 8);
+}
+
+void ZdrRamPara::ZdrSetCropPara(char input, char j, CROP_PARA* in)
+{
+    // The calling page holds the c331 manage mutex and raises the flag.
+    const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
+    if (k == para::kCropCount)
+        return;
+    const int off = para::crop(k);
+    setLe16(ram_para, off + 2, static_cast<uint16_t>(in->x));
+    setLe16(ram_para, off + 4, static_cast<uint16_t>(in->y));
+    setLe16(ram_para, off + 6, static_cast<uint16_t>(in->w));
+    setLe16(ram_para, off + 8, static_cast<uint16_t>(in->h));
+}
+
+int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
+{
+    const int c = ZdrAddCropID(input);
+    int k = 0;
+    while (k < para::kCropCount && (le16(ram_para, para::crop(k)) & para::kCropInUse))
+        ++k;
+    // No free record, or no free crop number for the input (which would
+    // otherwise be written as crop number 128).
+    if (k == para::kCropCount || c == 0)
+        return c;
+    C331ParaLock lock;
+    const int off = para::crop(k);
+    setLe16(ram_para, off, static_cast<uint16_t>(para::kCropInUse | (((c - 1) & 0x7F) << 8) | (input & 0xFF)));
+    setLe16(ram_para, off + 2, static_cast<uint16_t>(in->x));
+    setLe16(ram_para, off + 4, static_cast<uint16_t>(in->y));
+    setLe16(ram_para, off + 6, static_cast<uint16_t>(in->w));
+    setLe16(ram_para, off + 8, static_cast<uint16_t>(in->h));
+    lock.raise(1);
+    return 0;
+}
+
+void ZdrRamPara::ZdrDeleteCrop(char input, char j)
+{
+    const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
+    if (k == para::kCropCount)
+        return;
+    C331ParaLock lock;
+    setLe16(ram_para, para::crop(k), 0);
+    lock.raise(1);
+}
+
+void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
+{
+    const int in = static_cast<unsigned char>(input);
+    const int l = static_cast<unsigned char>(layer);
+    if (l >= para::kLayerCount)
+        return;
+    uint16_t word;
+    if (j == 0) {
+        word = static_cast<uint16_t>(in & 0x7FFF);
+    } else {
+        // A crop that has gone since the page listed it changes nothing;
+        // the layer keeps what it shows.
+        const int k = find_crop_record(in, ZdrGetCropID(in, j));
+        if (k == para::kCropCount)
+            return;
+        word = static_cast<uint16_t>(para::kLayerInputIsCrop | k);
+    }
+    C331ParaLock lock;
+    setLe16(ram_para, para::layer(l) + para::kLayerInput, word);
+    if (le16(ram_para, para::kCurrentMode) == le16(ram_para_shadow, para::kCurrentMode))
+        setLe16(ram_para, para::kCurrentMode, 0);
+    lock.raise(1);
+}

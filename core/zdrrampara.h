@@ -1,0 +1,95 @@
+// The parameter store: the 4096-byte parameter block shared by every
+// subsystem, its shadow copy (what was last persisted), the 16 user-mode
+// slots and the runtime status area, with the signal that asks the GUI
+// thread to refresh the page on screen and persist the block.
+//
+// Fields are little-endian; see core/para_layout.h for the offsets.
+#pragma once
+
+#include <QObject>
+#include <pthread.h>
+
+// A crop as it travels between the pages and the store.
+struct CROP_PARA {
+    int head;
+    int x;
+    int y;
+    int w;
+    int h;
+};
+
+// Crop numbers in use: 5 bytes (40 bits) per input, bit n - 1 for crop n.
+extern unsigned char g_cut_source_state[30];
+
+class ZdrRamPara : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kSlotCount = 16;
+    static constexpr int kSlotSize = 4098;
+    static constexpr int kSlotFileSize = 4096;
+    static constexpr int kStatusSize = 1064;
+
+    static ZdrRamPara* pInstance();
+    static ZdrRamPara* p_zdrrampara_config;
+
+    // Guards the input signal records (block 256 to 291).
+    pthread_mutex_t source_mutex;
+    unsigned char ram_para[4096];
+    unsigned char ram_para_shadow[4096];
+    // Slot s holds user mode s + 1: marker (0xAA 0xAA saved, 0xFF 0xFF
+    // empty), an image of block 896 to 4095, then bytes kept as they came.
+    unsigned char mode_user_para[kSlotCount][kSlotSize];
+    // The processor's register image and the drivers' presence bits.
+    unsigned char run_status[kStatusSize];
+
+    int test_signal(int code);
+    void ram_para_save();
+
+    // The PC's writes into the block and into a user-mode slot: 0 done,
+    // 1 refused (nothing written). No lock, no flag.
+    int ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned int offset);
+    int ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, unsigned int address);
+
+    int ZdrGetImageSource(unsigned char* image, unsigned char layer, short* isCrop, char* cropIndex,
+                          unsigned char fromSlot);
+    void ZdrSetEDIDPara(int input, short width, short height, short refresh);
+    int ZdrLanguageChanged();
+    int ZdrUserModeSaved(int slot);
+    int ZdrGetCurrentModeIndex();
+    int ZdrUserModeIndex(char slot, char direction);
+    int mode_file_deal(int slot, int op);
+    void ram_para_reset();
+
+    // Crop table.
+    void ZdrCropSourceInit();
+    int ZdrGetSourceNum(int input, int n);
+    int ZdrGetCropID(int input, int j);
+    int ZdrAddCropID(int input);
+    void ZdrGetCropPara(int input, int j, CROP_PARA* out, int* index);
+    void ZdrSetCropPara(char input, char j, CROP_PARA* in);
+    int ZdrAddNewCrop(int input, CROP_PARA* in);
+    void ZdrDeleteCrop(char input, char j);
+    void ZdrSetImageSource(int j, char input, char layer);
+
+    // Writes block 768 to 4095 into /data/ram_device_info (its head and any
+    // bytes after the block are kept), replacing the file as a whole; false
+    // when the file does not exist or cannot be replaced.
+    bool write_para_file();
+    // Writes slot s to /data/modes/custom_mode<s + 1> as a whole; false when
+    // it cannot be written.
+    bool write_mode_file(int slot);
+
+    // Drops the store so that the next pInstance() loads it afresh (tests).
+    static void destroyForTest();
+
+signals:
+    void sig_update_para(int code);
+
+private:
+    ZdrRamPara();
+    ~ZdrRamPara() override;
+    void load_para_file();
+    // Index of the first in-use record with this input and crop number, or
+    // kCropCount when there is none.
+    int find_crop_record(int input, int cropNumber) const;
+};

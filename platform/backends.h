@@ -1,0 +1,34 @@
+// The two sets of back ends behind platform.h. Each function returns a
+// long-lived object of its back end.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace board {
+Shell& shell();
+Spi& spi();
+I2c& i2c();
+PhysMem& physMem();
+Mtd& mtd();
+Serial& serial();
+TouchInput& touch();
+Hotplug& hotplug();
+const Net& net();
+} // namespace board
+
+namespace simboard {
+Shell& shell();
+Spi& spi();
+I2c& i2c();
+PhysMem& physMem();
+Mtd& mtd();
+Serial& serial();
+TouchInput& touch();
+Hotplug& hotplug();
+const Net& net();
+// Lays out the board root named by ZDR_BOARD_ROOT (or the build's default)
+// and opens the control channel.
+bool startForProgram();
+} // namespace simboard
+} // namespace platform

@@ -1,0 +1,21 @@
+// Addresses the program's sockets use. On the device they bind to every
+// interface and broadcast replies; on the simulated board they bind to
+// 127.0.0.1 and a broadcast reply goes back to the sender's own address.
+#pragma once
+
+#include <netinet/in.h>
+
+namespace platform {
+
+class Net {
+public:
+    virtual ~Net() = default;
+    // Address (network order) that server sockets bind to.
+    virtual in_addr_t bindAddress() const = 0;
+    // Whether sockets may set SO_BROADCAST.
+    virtual bool broadcastAllowed() const = 0;
+    // Where a reply the device broadcasts goes, given the sender's address.
+    virtual sockaddr_in broadcastReplyTo(const sockaddr_in& sender) const = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,49 @@
+// Start-up of the simulated board for the program.
+#include "platform/backends.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/un.h>
+
+#ifndef ZDR_DEFAULT_BOARD_ROOT
+#define ZDR_DEFAULT_BOARD_ROOT "board"
+#endif
+
+namespace platform {
+namespace simboard {
+
+bool startForProgram()
+{
+    const char* env = std::getenv("ZDR_BOARD_ROOT");
+    const std::string root = (env && *env) ? env : ZDR_DEFAULT_BOARD_ROOT;
+    sim::Board& board = sim::Board::instance();
+    board.reset(root);
+    if (!board.prepareFileSystem()) {
+        std::fprintf(stderr, "Simulated board: cannot lay out the board root '%s'\n", root.c_str());
+        return false;
+    }
+    const std::string socketPath = board.simFile("control.sock");
+    std::string control;
+    if (socketPath.size() >= sizeof(sockaddr_un::sun_path)) {
+        std::fprintf(stderr,
+                     "Simulated board: warning: the control socket path '%s' is longer than a Unix socket "
+                     "allows (%zu bytes); running without the control channel. Choose a shorter "
+                     "ZDR_BOARD_ROOT to have it.\n",
+                     socketPath.c_str(), sizeof(sockaddr_un::sun_path) - 1);
+        control = "none (path too long)";
+    } else if (!board.control().start(socketPath)) {
+        std::fprintf(stderr, "Simulated board: warning: cannot open the control socket '%s'; running without it\n",
+                     socketPath.c_str());
+        control = "none";
+    } else {
+        control = socketPath;
+    }
+    std::printf("Simulated board: root %s, control socket %s\n", board.root().c_str(), control.c_str());
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace simboard
+} // namespace platform

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds the program and starts it on the simulated board.
+#   scripts/run-sim.sh [board-root]
+# The board root (default build/board) holds the board's file system: /data,
+# /dev, /etc, /mnt/usb1, ... and sim/ with the shell log and the control
+# socket. With a display the window opens on it; without one (or with
+# QT_QPA_PLATFORM=offscreen) the program runs headless. The PC ports (UDP
+# 5008, TCP 5005, UDP 13769) open on 127.0.0.1 only.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+"$top/scripts/install-deps.sh"
+"$top/scripts/build.sh"
+build="${ZDR_BUILD_DIR:-$top/build}"
+if [ $# -ge 1 ]; then
+  mkdir -p "$1"
+  export ZDR_BOARD_ROOT="$(cd "$1" && pwd)"
+fi
+if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  export QT_QPA_PLATFORM=offscreen
+fi
+exec "$build/zdrK47N"

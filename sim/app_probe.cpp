@@ -1,0 +1,170 @@
+#include "sim/app_probe.h"
+
+#include "core/global.h"
+#include "core/zdrrampara.h"
+#include "videochip/c331_manage.h"
+#include "platform/platform.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
+#include "ui/shell/shell_global.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QWidget>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+void prepareGuiEnvironment()
+{
+    if (platform::backend() != platform::Backend::Sim)
+        return;
+    const QString home = QString::fromStdString(Board::instance().simFile("home"));
+    QDir().mkpath(home + "/cache");
+    QDir().mkpath(home + "/config");
+    QDir().mkpath(home + "/data");
+    QDir().mkpath(home + "/runtime");
+    QFile::setPermissions(home + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_CACHE_HOME", (home + "/cache").toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (home + "/config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home + "/data").toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", (home + "/runtime").toLocal8Bit());
+}
+
+namespace {
+
+// Runs f in the GUI thread and waits for it.
+template <typename F>
+void inGuiThread(F f)
+{
+    if (!qApp)
+        return;
+    QMetaObject::invokeMethod(qApp, f, Qt::BlockingQueuedConnection);
+}
+
+// The byte area of the parameter store a probe names: "block", "shadow",
+// "status" or "slotN" (N = 0..15); null when there is no such area.
+unsigned char* storeArea(const std::string& name, size_t& size)
+{
+    ZdrRamPara* p = ZdrRamPara::p_zdrrampara_config;
+    if (!p)
+        return nullptr;
+    if (name == "block") {
+        size = sizeof(p->ram_para);
+        return p->ram_para;
+    }
+    if (name == "shadow") {
+        size = sizeof(p->ram_para_shadow);
+        return p->ram_para_shadow;
+    }
+    if (name == "status") {
+        size = sizeof(p->run_status);
+        return p->run_status;
+    }
+    if (name.rfind("slot", 0) == 0 && name.size() > 4) {
+        char* end = nullptr;
+        long n = std::strtol(name.c_str() + 4, &end, 10);
+        if (*end == 0 && n >= 0 && n < ZdrRamPara::kSlotCount) {
+            size = ZdrRamPara::kSlotSize;
+            return p->mode_user_para[n];
+        }
+    }
+    return nullptr;
+}
+
+bool parseNumber(const std::string& text, unsigned long& out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    out = std::strtoul(text.c_str(), &end, 0);
+    return *end == 0;
+}
+
+bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out)
+{
+    if (text.size() % 2)
+        return false;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        char* end = nullptr;
+        const std::string pair = text.substr(i, 2);
+        unsigned long v = std::strtoul(pair.c_str(), &end, 16);
+        if (*end != 0)
+            return false;
+        out.push_back(static_cast<unsigned char>(v));
+    }
+    return true;
+}
+
+} // namespace
+
+void registerAppProbes()
+{
+    if (platform::backend() != platform::Backend::Sim)
+        return;
+    ControlChannel& control = Board::instance().control();
+    control.add("ticks", "ticks: the tick count G_timeTicks",
+                [](const std::vector<std::string>&, std::string& reply) {
+                    reply = std::to_string(G_timeTicks.load());
+                    return true;
+                });
+    control.add("page-focus", "page-focus: the page in focus (g_page_focus)",
+                [](const std::vector<std::string>&, std::string& reply) {
+                    reply = std::to_string(g_page_focus.load());
+                    return true;
+                });
+    control.add("store-read", "store-read <block|shadow|status|slotN> <offset> <length>: bytes in hex",
+                [](const std::vector<std::string>& args, std::string& reply) {
+                    size_t size = 0;
+                    unsigned long off = 0;
+                    unsigned long len = 0;
+                    unsigned char* area = args.size() == 3 ? storeArea(args[0], size) : nullptr;
+                    if (!area || !parseNumber(args[1], off) || !parseNumber(args[2], len) || off > size ||
+                        len > size - off) {
+                        reply = "usage: store-read <block|shadow|status|slotN> <offset> <length>";
+                        return false;
+                    }
+                    char hex[3];
+                    for (unsigned long i = 0; i < len; ++i) {
+                        std::snprintf(hex, sizeof(hex), "%02x", area[off + i]);
+                        reply += hex;
+                    }
+                    return true;
+                });
+    control.add("store-set",
+                "store-set <offset> <hex bytes> [flag]: store into the block under the c331 manage mutex "
+                "and raise the parameter-changed flag (default 1), as a page does",
+                [](const std::vector<std::string>& args, std::string& reply) {
+                    size_t size = 0;
+                    unsigned long off = 0;
+                    unsigned long flag = 1;
+                    std::vector<unsigned char> bytes;
+                    unsigned char* block = storeArea("block", size);
+                    if (!block || args.size() < 2 || args.size() > 3 || !parseNumber(args[0], off) ||
+                        !parseHexBytes(args[1], bytes) || off > size || bytes.size() > size - off ||
+                        (args.size() == 3 && (!parseNumber(args[2], flag) || flag > 2))) {
+                        reply = "usage: store-set <offset> <hex bytes> [flag 0..2]";
+                        return false;
+                    }
+                    C331ParaLock lock;
+                    std::copy(bytes.begin(), bytes.end(), block + off);
+                    if (flag)
+                        lock.raise(static_cast<unsigned char>(flag));
+                    return true;
+                });
+    control.add("top-window", "top-window: object name of the active top window, then the visible ones",
+                [](const std::vector<std::string>&, std::string& reply) {
+                    inGuiThread([&reply] {
+                        QWidget* active = QApplication::activeWindow();
+                        reply = "active " + (active ? active->objectName().toStdString() : std::string("none"));
+                        for (QWidget* w : QApplication::topLevelWidgets())
+                            if (w->isVisible())
+                                reply += "\nvisible " + w->objectName().toStdString();
+                    });
+                    return true;
+                });
+}
+
+} // namespace sim

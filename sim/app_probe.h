@@ -1,0 +1,14 @@
+// What the simulated board lets a test see of the running program: the tick
+// count and the window on top, through the control channel. Does nothing on
+// the device.
+#pragma once
+
+namespace sim {
+
+// Keeps Qt's caches and settings of a simulated run inside the board root.
+void prepareGuiEnvironment();
+// Registers the control commands "ticks", "page-focus", "top-window",
+// "store-read" and "store-set".
+void registerAppProbes();
+
+} // namespace sim

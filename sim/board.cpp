@@ -1,0 +1,319 @@
+#include "sim/board.h"
+
+#include "platform/board_root.h"
+#include "platform/touch.h"
+#include "sim/control_channel.h"
+#include "sim/host_fs.h"
+#include "sim/hotplug_model.h"
+#include "sim/i2c_bus.h"
+#include "sim/mtd_model.h"
+#include "sim/phys_mem.h"
+#include "sim/serial_model.h"
+#include "sim/shell_model.h"
+#include "sim/spi_bus.h"
+#include "sim/touch_model.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdint>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sim {
+namespace {
+
+using Args = std::vector<std::string>;
+
+bool parseNumber(const std::string& text, int base, long long min, long long max, long long& out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, base);
+    if (errno != 0 || !end || *end != '\0' || v < min || v > max)
+        return false;
+    out = v;
+    return true;
+}
+
+bool parseHex(const std::string& text, long long max, long long& out)
+{
+    return parseNumber(text, 16, 0, max, out);
+}
+
+bool parseOnOff(const Args& args, bool& on, std::string& reply)
+{
+    if (args.size() == 1 && (args[0] == "on" || args[0] == "off")) {
+        on = args[0] == "on";
+        return true;
+    }
+    reply = "expected on or off";
+    return false;
+}
+
+std::string hex(unsigned long long v, int width)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof(buf), "0x%0*llX", width, v);
+    return buf;
+}
+
+// Mkdir -p for the board root itself (it may lie below folders that do not
+// exist yet).
+bool makeRoot(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    const std::string parent = hostfs::dirName(path);
+    if (parent != path && !makeRoot(parent))
+        return false;
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+} // namespace
+
+bool boardRootUsable()
+{
+    return !platform::boardRootIsSystemRoot();
+}
+
+Board& Board::instance()
+{
+    static Board board;
+    return board;
+}
+
+Board::Board()
+{
+    build();
+}
+
+Board::~Board()
+{
+    if (control_)
+        control_->stop();
+}
+
+void Board::reset(const std::string& root)
+{
+    if (control_)
+        control_->stop();
+    control_.reset();
+    hotplug_.reset();
+    touch_.reset();
+    serial_.reset();
+    mtd_.reset();
+    i2c_.reset();
+    spi_.reset();
+    mem_.reset();
+    shell_.reset();
+
+    std::string absolute = root;
+    if (!absolute.empty() && absolute[0] != '/') {
+        char* cwd = ::getcwd(nullptr, 0);
+        absolute = std::string(cwd ? cwd : "") + "/" + absolute;
+        std::free(cwd);
+    }
+    std::string norm;
+    if (absolute.empty() || !platform::normaliseSystemPath(absolute, norm) || norm == "/")
+        norm.clear();   // no folder of its own: the board stays without files
+    root_ = norm;
+    platform::setBoardRoot(root_.empty() ? "/" : root_);
+    build();
+}
+
+bool Board::prepareFileSystem()
+{
+    if (root_.empty() || !boardRootUsable() || platform::boardRoot() != root_)
+        return false;
+    if (!makeRoot(root_))
+        return false;
+    std::string rootReal;
+    if (!hostfs::realPath(root_, rootReal))
+        return false;
+    static const char* const folders[] = {
+        "/data/app",     "/data/configs", "/data/modes", "/data/velmokq/log", "/data/rcvrecovery",
+        "/data/smartmapping", "/dev",     "/etc",        "/mnt/usb1",         "/proc",
+        "/sim",
+    };
+    bool ok = true;
+    for (const char* f : folders)
+        ok = hostfs::makeDirs(rootReal, root_ + f) && ok;
+    return mtd_->createFiles() && ok;
+}
+
+std::string Board::simFile(const std::string& name) const
+{
+    return root_.empty() ? std::string() : root_ + "/sim/" + name;
+}
+
+ShellModel& Board::shell() { return *shell_; }
+SpiBusModel& Board::spi() { return *spi_; }
+I2cBusModel& Board::i2c() { return *i2c_; }
+PhysMemModel& Board::mem() { return *mem_; }
+MtdModel& Board::mtd() { return *mtd_; }
+SerialModel& Board::serial() { return *serial_; }
+TouchModel& Board::touch() { return *touch_; }
+HotplugModel& Board::hotplug() { return *hotplug_; }
+ControlChannel& Board::control() { return *control_; }
+
+void Board::build()
+{
+    shell_ = std::make_unique<ShellModel>(simFile("shell.log"));
+    mem_ = std::make_unique<PhysMemModel>();
+    spi_ = std::make_unique<SpiBusModel>(*mem_);
+    i2c_ = std::make_unique<I2cBusModel>();
+    mtd_ = std::make_unique<MtdModel>();
+    serial_ = std::make_unique<SerialModel>();
+    touch_ = std::make_unique<TouchModel>();
+    hotplug_ = std::make_unique<HotplugModel>();
+    control_ = std::make_unique<ControlChannel>();
+
+    ShellModel* shell = shell_.get();
+    PhysMemModel* mem = mem_.get();
+    MtdModel* mtd = mtd_.get();
+    TouchModel* touch = touch_.get();
+    HotplugModel* hotplug = hotplug_.get();
+    ControlChannel& c = *control_;
+
+    // Shell
+    c.add("shell-log", "prints the shell log (kind, status, command)", [shell](const Args&, std::string& reply) {
+        for (const auto& e : shell->entries())
+            reply += ShellModel::logLine(e) + "\n";
+        return true;
+    });
+    c.add("shell-exit", "<code> <prefix...>: exit code of recorded commands starting with prefix",
+          [shell](const Args& args, std::string& reply) {
+              long long code;
+              if (args.size() < 2 || !parseNumber(args[0], 10, 0, 255, code)) {
+                  reply = "usage: shell-exit <0..255> <command prefix>";
+                  return false;
+              }
+              std::string prefix;
+              for (size_t i = 1; i < args.size(); ++i)
+                  prefix += (i > 1 ? " " : "") + args[i];
+              shell->setExitCode(prefix, static_cast<int>(code));
+              return true;
+          });
+    c.add("shell-eth0", "on|off: whether the interface eth0 exists", [shell](const Args& args, std::string& reply) {
+        bool on;
+        if (!parseOnOff(args, on, reply))
+            return false;
+        shell->setEthernetPresent(on);
+        return true;
+    });
+
+    // Register space
+    c.add("mem-read", "<hex phys>: reads a 16-bit register", [mem](const Args& args, std::string& reply) {
+        long long phys;
+        if (args.size() != 1 || !parseHex(args[0], 0xFFFFFFFF, phys)) {
+            reply = "usage: mem-read <hex address>";
+            return false;
+        }
+        reply = hex(mem->read16(static_cast<uint32_t>(phys)), 4);
+        return true;
+    });
+    c.add("mem-write", "<hex phys> <hex value>: writes a 16-bit register", [mem](const Args& args, std::string& reply) {
+        long long phys, value;
+        if (args.size() != 2 || !parseHex(args[0], 0xFFFFFFFF, phys) || !parseHex(args[1], 0xFFFF, value)) {
+            reply = "usage: mem-write <hex address> <hex value>";
+            return false;
+        }
+        mem->write16(static_cast<uint32_t>(phys), static_cast<uint16_t>(value));
+        return true;
+    });
+    c.add("uid", "<a> <b> <c>: the SoC unique id (hex words)", [mem](const Args& args, std::string& reply) {
+        long long v[3];
+        if (args.size() != 3 || !parseHex(args[0], 0xFFFF, v[0]) || !parseHex(args[1], 0xFFFF, v[1])
+            || !parseHex(args[2], 0xFFFF, v[2])) {
+            reply = "usage: uid <hex a> <hex b> <hex c>";
+            return false;
+        }
+        mem->setUniqueId(static_cast<uint16_t>(v[0]), static_cast<uint16_t>(v[1]), static_cast<uint16_t>(v[2]));
+        return true;
+    });
+    c.add("mem-fail", "on|off: /dev/mem cannot be opened", [mem](const Args& args, std::string& reply) {
+        bool on;
+        if (!parseOnOff(args, on, reply))
+            return false;
+        mem->setMemOpenFails(on);
+        return true;
+    });
+    c.add("msys-fail", "on|off: the /dev/msys request fails", [mem](const Args& args, std::string& reply) {
+        bool on;
+        if (!parseOnOff(args, on, reply))
+            return false;
+        mem->setMsysFails(on);
+        return true;
+    });
+
+    // Flash
+    c.add("mtd-fault", "<node> none|getinfo|unlock|erase|write: makes a flash request fail",
+          [mtd](const Args& args, std::string& reply) {
+              MtdModel::Partition part;
+              if (args.size() != 2 || !mtd->lookup(args[0], part)) {
+                  reply = "usage: mtd-fault <node> none|getinfo|unlock|erase|write";
+                  return false;
+              }
+              static const std::pair<const char*, MtdModel::Fault> names[] = {
+                  {"none", MtdModel::Fault::None},     {"getinfo", MtdModel::Fault::GetInfo},
+                  {"unlock", MtdModel::Fault::Unlock}, {"erase", MtdModel::Fault::Erase},
+                  {"write", MtdModel::Fault::Write},
+              };
+              for (const auto& n : names) {
+                  if (args[1] == n.first) {
+                      mtd->setFault(args[0], n.second);
+                      return true;
+                  }
+              }
+              reply = "unknown fault " + args[1];
+              return false;
+          });
+
+    // Touch screen and hot-plug
+    c.add("tap", "<x> <y>: a tap on the touch screen", [touch](const Args& args, std::string& reply) {
+        long long x, y;
+        if (args.size() != 2 || !parseNumber(args[0], 10, 0, 65535, x) || !parseNumber(args[1], 10, 0, 65535, y)) {
+            reply = "usage: tap <x> <y>";
+            return false;
+        }
+        touch->tap(static_cast<int>(x), static_cast<int>(y));
+        return true;
+    });
+    c.add("touch", "<type> <code> <value>: one raw input event", [touch](const Args& args, std::string& reply) {
+        long long type, code, value;
+        if (args.size() != 3 || !parseNumber(args[0], 0, 0, 0xFFFF, type) || !parseNumber(args[1], 0, 0, 0xFFFF, code)
+            || !parseNumber(args[2], 0, INT32_MIN, INT32_MAX, value)) {
+            reply = "usage: touch <type> <code> <value>";
+            return false;
+        }
+        platform::TouchEvent e;
+        e.type = static_cast<uint16_t>(type);
+        e.code = static_cast<uint16_t>(code);
+        e.value = static_cast<int32_t>(value);
+        touch->inject(e);
+        return true;
+    });
+    c.add("uevent", "<text>: one hot-plug message, fields separated by |", [hotplug](const Args& args, std::string& reply) {
+        if (args.empty()) {
+            reply = "usage: uevent add@/devices/...|ACTION=add|...";
+            return false;
+        }
+        std::string message;
+        for (size_t i = 0; i < args.size(); ++i)
+            message += (i ? " " : "") + args[i];
+        for (char& ch : message) {
+            if (ch == '|')
+                ch = '\0';
+        }
+        if (message.back() != '\0')
+            message += '\0';
+        hotplug->inject(message);
+        return true;
+    });
+}
+
+} // namespace sim

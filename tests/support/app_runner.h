@@ -1,0 +1,37 @@
+// Starts the real program on a temporary simulated board and speaks to its
+// control channel, as an end-to-end test does.
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+class AppRunner {
+public:
+    AppRunner();
+    ~AppRunner();
+
+    // Starts the program; waits until its control channel answers.
+    bool start(int timeoutMs = 20000);
+    // Ends it (SIGTERM, then SIGKILL) if it still runs.
+    void stop();
+    bool running() const;
+    // Waits for the program to leave; its exit code, or -1 on time-out.
+    int waitForExit(int timeoutMs);
+
+    // One control-channel request; the reply without the final "ok" line,
+    // or "error ..." when it failed.
+    std::string control(const std::string& line, int timeoutMs = 5000);
+
+    const std::string& root() const { return root_; }
+    const std::string& workDir() const { return work_; }
+    std::string hostPath(const std::string& systemPath) const { return root_ + systemPath; }
+    QString output();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::string root_;
+    std::string work_;
+    QProcess process_;
+};

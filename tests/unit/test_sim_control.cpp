@@ -1,0 +1,162 @@
+// The control channel of the simulated board, in process and over its Unix
+// socket.
+#include "support/sim_board_test.h"
+
+#include "sim/board.h"
+#include "sim/control_channel.h"
+
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+class SimControl : public SimBoardTest {
+protected:
+    void TearDown() override
+    {
+        channel_.stop();
+        SimBoardTest::TearDown();
+    }
+    std::string socketPath() const { return sim::Board::instance().simFile("test-control.sock"); }
+
+    static int connectTo(const std::string& path)
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        path.copy(addr.sun_path, sizeof(addr.sun_path) - 1);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) < 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+    // Reads until the reply holds `lines` final "ok"/"error" lines.
+    static std::string readReplies(int fd, int replies)
+    {
+        std::string got;
+        int done = 0;
+        while (done < replies) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0)
+                break;
+            char buf[512];
+            const ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
+            if (n <= 0)
+                break;
+            got.append(buf, static_cast<size_t>(n));
+            done = 0;
+            size_t start = 0, eol;
+            while ((eol = got.find('\n', start)) != std::string::npos) {
+                const std::string line = got.substr(start, eol - start);
+                if (line == "ok" || line.rfind("error", 0) == 0)
+                    ++done;
+                start = eol + 1;
+            }
+        }
+        return got;
+    }
+    static void send(int fd, const std::string& text)
+    {
+        ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
+    }
+
+    sim::ControlChannel channel_;
+};
+
+TEST_F(SimControl, ExecuteRunsCommandsAndReportsErrors)
+{
+    channel_.add("echo", "prints its words", [](const std::vector<std::string>& args, std::string& reply) {
+        for (const auto& a : args)
+            reply += a + "\n";
+        return true;
+    });
+    channel_.add("fail", "always fails", [](const std::vector<std::string>&, std::string& reply) {
+        reply = "broken\nreally";
+        return false;
+    });
+    channel_.add("throw", "throws", [](const std::vector<std::string>&, std::string&) -> bool {
+        throw std::runtime_error("thrown");
+    });
+    EXPECT_EQ(channel_.execute("ping"), "ok\n");
+    EXPECT_EQ(channel_.execute("nope 1 2"), "error unknown command\n");
+    EXPECT_EQ(channel_.execute("echo a \"b c\" 'd'"), "a\nb c\nd\nok\n");
+    EXPECT_EQ(channel_.execute("fail"), "error broken really\n");
+    EXPECT_EQ(channel_.execute("throw"), "error thrown\n");
+    EXPECT_EQ(channel_.execute("   ").rfind("error ", 0), 0u);
+    const std::string help = channel_.execute("help");
+    EXPECT_NE(help.find("echo: prints its words\n"), std::string::npos);
+    EXPECT_NE(help.find("ping"), std::string::npos);
+    EXPECT_EQ(help.substr(help.size() - 3), "ok\n");
+
+    // The board's own channel has the commands of its models.
+    const std::string boardHelp = sim::Board::instance().control().execute("help");
+    for (const char* c : {"shell-log", "shell-exit", "shell-eth0", "mem-read", "mem-write", "uid", "mem-fail",
+                          "msys-fail", "mtd-fault", "tap", "touch", "uevent"})
+        EXPECT_NE(boardHelp.find(std::string(c) + ": "), std::string::npos) << c;
+}
+
+TEST_F(SimControl, SplitWordsKeepsQuotedBlanks)
+{
+    EXPECT_EQ(sim::splitWords("  a  \"b c\"\t'd e'f  "), (std::vector<std::string>{"a", "b c", "d ef"}));
+    EXPECT_EQ(sim::splitWords("x \"\""), (std::vector<std::string>{"x", ""}));
+    EXPECT_TRUE(sim::splitWords("   ").empty());
+}
+
+TEST_F(SimControl, ServesClientsOnTheUnixSocket)
+{
+    ASSERT_TRUE(channel_.start(socketPath()));
+    EXPECT_TRUE(channel_.running());
+    const int a = connectTo(socketPath());
+    ASSERT_GE(a, 0);
+    send(a, "ping\n");
+    EXPECT_EQ(readReplies(a, 1), "ok\n");
+    send(a, "bogus\r\nping\n");   // two requests in one write, one with CR LF
+    EXPECT_EQ(readReplies(a, 2), "error unknown command\nok\n");
+
+    // A second client is served while the first stays connected.
+    const int b = connectTo(socketPath());
+    ASSERT_GE(b, 0);
+    send(b, "pi");
+    send(b, "ng\n");
+    EXPECT_EQ(readReplies(b, 1), "ok\n");
+    ::close(b);
+
+    // stop() ends the connected client too, and removes the socket.
+    const auto t0 = std::chrono::steady_clock::now();
+    channel_.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_FALSE(channel_.running());
+    char c;
+    EXPECT_EQ(::recv(a, &c, 1, 0), 0) << "the server side is closed";
+    ::close(a);
+    struct stat st;
+    EXPECT_NE(::stat(socketPath().c_str(), &st), 0);
+    EXPECT_EQ(connectTo(socketPath()), -1);
+
+    // It starts again on the same path.
+    ASSERT_TRUE(channel_.start(socketPath()));
+    const int d = connectTo(socketPath());
+    ASSERT_GE(d, 0);
+    send(d, "ping\n");
+    EXPECT_EQ(readReplies(d, 1), "ok\n");
+    ::close(d);
+}
+
+TEST_F(SimControl, RefusesPathsItCannotUse)
+{
+    EXPECT_FALSE(channel_.start(std::string(200, 'x')));
+    EXPECT_FALSE(channel_.start(""));
+    // Never replaces a file that is not a socket.
+    writeFile(socketPath(), "data");
+    EXPECT_FALSE(channel_.start(socketPath()));
+    EXPECT_EQ(readFile(socketPath()), "data");
+    EXPECT_FALSE(channel_.running());
+    channel_.stop();   // harmless when not started
+}
+
+} // namespace

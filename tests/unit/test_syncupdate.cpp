@@ -1,0 +1,202 @@
+// The GUI-thread refresh: tips by page, pending user-mode saves, the user
+// mode files on code 2, and persistence of the block.
+#include "support/store_fixture.h"
+
+#include "core/atomic_file.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/syncupdate.h"
+#include "sim/board.h"
+#include "sim/shell_model.h"
+#include "ui/shell/lockwindow.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/shell_global.h"
+
+#include <QDir>
+#include <algorithm>
+#include <cstring>
+
+TEST(SyncUpdateTips, FollowThePageInFocus)
+{
+    EXPECT_EQ(SyncUpdate::tip_for(0, 1, false), 0);
+    EXPECT_EQ(SyncUpdate::tip_for(1, 1, false), 0);
+    EXPECT_EQ(SyncUpdate::tip_for(1, 1, true), 1);
+    EXPECT_EQ(SyncUpdate::tip_for(4, 1, false), 1);
+    EXPECT_EQ(SyncUpdate::tip_for(9, 2, false), 1);
+    EXPECT_EQ(SyncUpdate::tip_for(10, 100, false), 3);
+    EXPECT_EQ(SyncUpdate::tip_for(10, 102, false), 5);
+    EXPECT_EQ(SyncUpdate::tip_for(10, 104, false), 0);
+    EXPECT_EQ(SyncUpdate::tip_for(10, 11, false), 1);
+    EXPECT_EQ(SyncUpdate::tip_for(24, 101, false), 4);
+    EXPECT_EQ(SyncUpdate::tip_for(24, 1, false), 0);
+    EXPECT_EQ(SyncUpdate::tip_for(16, 100, false), 0);
+    EXPECT_EQ(SyncUpdate::tip_for(11, 1, false), 0);
+}
+
+namespace {
+
+class Persist : public StoreTest {
+protected:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        std::vector<unsigned char> file = defaultFile();
+        file[4095] = 0x77;      // bytes after the block are kept as they are
+        writeParaFile(file);
+        p = load();
+        sync = SyncUpdate::pInstance();
+        g_mainwindow = new MainWindow();
+        g_lockwindow = new LockWindow();
+        g_page_focus = 0;
+        shell().clearLog();
+    }
+    void TearDown() override
+    {
+        delete g_mainwindow;
+        delete g_lockwindow;
+        g_mainwindow = nullptr;
+        g_lockwindow = nullptr;
+        g_page_focus = 0;
+        StoreTest::TearDown();
+    }
+    static sim::ShellModel& shell() { return sim::Board::instance().shell(); }
+    static int count(const std::string& command)
+    {
+        auto all = shell().commands();
+        return static_cast<int>(std::count(all.begin(), all.end(), command));
+    }
+    ZdrRamPara* p = nullptr;
+    SyncUpdate* sync = nullptr;
+};
+
+} // namespace
+
+TEST_F(Persist, ABlockEqualToItsShadowIsNotWritten)
+{
+    const auto before = fileBytes("/data/ram_device_info");
+    sync->para_sync(1);
+    EXPECT_EQ(count("sync"), 0);
+    EXPECT_EQ(fileBytes("/data/ram_device_info"), before);
+}
+
+TEST_F(Persist, AChangeIsWrittenWholeAndTheShadowFollows)
+{
+    setLe16(p->ram_para, para::kLedWidth, 3840);
+    p->ram_para[300] = 9;       // outside the file: still refreshes the shadow
+    sync->para_sync(1);
+    const auto file = fileBytes("/data/ram_device_info");
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(file[0], 0xAA);
+    EXPECT_EQ(file[1], 0xAA);
+    EXPECT_EQ(std::memcmp(file.data() + 2, p->ram_para + 768, 3328), 0);
+    EXPECT_EQ(file[4095], 0x77);
+    EXPECT_EQ(count("sync"), 1);
+    EXPECT_EQ(std::memcmp(p->ram_para, p->ram_para_shadow, 4096), 0);
+    EXPECT_FALSE(exists(hostPath("/data/ram_device_info.new")));
+
+    // The file is read back as it was written.
+    ZdrRamPara::destroyForTest();
+    EXPECT_EQ(le16(ZdrRamPara::pInstance()->ram_para, para::kLedWidth), 3840);
+}
+
+TEST_F(Persist, AMissingFileIsNotCreatedButTheChangeIsNotRetried)
+{
+    std::remove(hostPath("/data/ram_device_info").c_str());
+    p->ram_para[2000] = 1;
+    sync->para_sync(1);
+    EXPECT_FALSE(exists(hostPath("/data/ram_device_info")));
+    EXPECT_EQ(count("sync"), 1);
+    EXPECT_EQ(p->ram_para_shadow[2000], 1);
+}
+
+TEST(AtomicFile, AFailedReplaceLeavesTheOldFile)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString() + "/f";
+    const unsigned char old[3] = {1, 2, 3};
+    ASSERT_TRUE(writeFileAtomically(path, old, 3));
+    // The temporary name is taken by a folder: the write cannot happen.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path + ".new")));
+    const unsigned char fresh[2] = {9, 9};
+    EXPECT_FALSE(writeFileAtomically(path, fresh, 2));
+    std::vector<unsigned char> back;
+    ASSERT_TRUE(readWholeFile(path, back));
+    EXPECT_EQ(back, std::vector<unsigned char>({1, 2, 3}));
+}
+
+TEST_F(Persist, APendingSaveFillsTheSlotAndWritesItsFile)
+{
+    setLe16(p->ram_para, para::kOsdOn, 1);
+    writeFile(hostPath("/data/configs/omenu.json"), "{\"menu\":[]}");
+    p->ram_para[2500] = 0x42;
+    setLe16(p->ram_para, para::kModeSaveRequest, 3);
+    sync->para_sync(1);
+
+    const unsigned char* s = p->mode_user_para[2];
+    EXPECT_EQ(s[0], 0xAA);
+    EXPECT_EQ(s[1], 0xAA);
+    EXPECT_EQ(s[2 + 2500 - 896], 0x42);
+    EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 3);
+    EXPECT_EQ(le16(p->ram_para, para::kModeSaveRequest), 0);
+    const auto file = fileBytes("/data/modes/custom_mode3");
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(std::memcmp(file.data(), s, 4096), 0);
+    EXPECT_EQ(readFile(hostPath("/data/modes/MO03.json")), "{\"menu\":[]}");
+    // Persisted with the request cleared and the mode current.
+    const auto para = fileBytes("/data/ram_device_info");
+    EXPECT_EQ(le16(para.data(), para::kCurrentMode - 766), 3);
+}
+
+TEST_F(Persist, ASaveRequestEqualToTheShadowOrBeyondTheSlotsDoesNothing)
+{
+    setLe16(p->ram_para, para::kModeSaveRequest, 2);
+    setLe16(p->ram_para_shadow, para::kModeSaveRequest, 2);
+    sync->para_sync(1);
+    EXPECT_EQ(p->ZdrUserModeSaved(1), 0);
+    EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));
+
+    setLe16(p->ram_para, para::kModeSaveRequest, 17);
+    sync->para_sync(1);
+    EXPECT_EQ(le16(p->ram_para, para::kModeSaveRequest), 0) << "a request beyond the slots is cleared";
+    EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);
+    for (int s = 0; s < 16; ++s)
+        EXPECT_EQ(p->ZdrUserModeSaved(s), 0);
+}
+
+TEST_F(Persist, CodeTwoRewritesSavedSlotsAndDeletesEmptyOnes)
+{
+    writeFile(hostPath("/data/modes/custom_mode1"), std::string(4096, '\x01'));
+    writeFile(hostPath("/data/modes/custom_mode2"), std::string(4096, '\x02'));
+    writeFile(hostPath("/data/modes/custom_mode3"), std::string(4096, '\x03'));
+    p->mode_user_para[0][0] = 0xAA;     // rewritten: one 0xAA and no 0xFF
+    p->mode_user_para[0][1] = 0x00;
+    p->mode_user_para[0][100] = 0x55;
+    p->mode_user_para[1][0] = 0xAA;     // deleted: an 0xFF marker byte
+    p->mode_user_para[1][1] = 0xFF;
+    p->mode_user_para[2][0] = 0x00;     // left alone
+    p->mode_user_para[2][1] = 0x00;
+    setLe16(p->ram_para, para::kModeSaveRequest, 0);
+    sync->para_sync(2);
+
+    const auto one = fileBytes("/data/modes/custom_mode1");
+    ASSERT_EQ(one.size(), 4096u);
+    EXPECT_EQ(one[0], 0xAA);
+    EXPECT_EQ(one[1], 0xAA);
+    EXPECT_EQ(one[100], 0x55);
+    EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));
+    EXPECT_EQ(p->mode_user_para[1][0], 0xFF);
+    EXPECT_EQ(fileBytes("/data/modes/custom_mode3"), std::vector<unsigned char>(4096, 3));
+}
+
+TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
+{
+    g_page_focus = 1;
+    g_mainwindow->tip_flag = 1;
+    sync->last_tip = 0;
+    sync->para_sync(1);
+    EXPECT_EQ(sync->last_tip, 1);
+    EXPECT_EQ(g_mainwindow->tip_flag, 0);
+    sync->last_tip = 0;
+    sync->para_sync(1);
+    EXPECT_EQ(sync->last_tip, 0);
+}

@@ -1,0 +1,280 @@
+// The parameter block, its file and the user-mode slots.
+#include "support/store_fixture.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/utils.h"
+#include "videochip/c331_manage.h"
+
+#include <cstring>
+
+namespace {
+
+uint16_t imageWord(const DefaultParaImage& image, int blockOffset)
+{
+    return le16(image.data(), blockOffset - kDefaultImageShift);
+}
+
+} // namespace
+
+TEST(DefaultParaImage, HoldsTheFactoryDefaultsLaidOutAsTheFile)
+{
+    const DefaultParaImage& image = defaultParaImage();
+    EXPECT_EQ(image[0], 0xAA);
+    EXPECT_EQ(image[1], 0xAA);
+    EXPECT_EQ(imageWord(image, para::kUnused770), 100);
+    EXPECT_EQ(imageWord(image, para::edid(3)), 1920);
+    EXPECT_EQ(imageWord(image, para::edid(4)), 3840);
+    EXPECT_EQ(imageWord(image, para::edid(5) + 2), 2160);
+    EXPECT_EQ(imageWord(image, para::edid(5) + 4), 60);
+    EXPECT_EQ(imageWord(image, para::kSpliceMode), 4);
+    EXPECT_EQ(imageWord(image, para::kLedWidth), 1920);
+    EXPECT_EQ(imageWord(image, para::kLedHeight), 1080);
+    EXPECT_EQ(imageWord(image, para::kPanelResult + 4), 1);
+    EXPECT_EQ(imageWord(image, para::kPanelResult + 8), 1920);
+    EXPECT_EQ(imageWord(image, para::kOut2 + 6), 1080);
+    EXPECT_EQ(imageWord(image, para::crop(39)), 2);
+    EXPECT_EQ(imageWord(image, para::crop(39) + 6), 1920);
+    EXPECT_EQ(imageWord(image, 2092 + 6), 0);
+    EXPECT_EQ(imageWord(image, 2102 + 6), 1920);
+    // The picture defaults sit at image bytes 1410 to 1425.
+    const uint16_t picture[8] = {100, 50, 10, 50, 2, 64, 64, 64};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(le16(image.data(), 1410 + 2 * i), picture[i]) << i;
+    EXPECT_EQ(imageWord(image, para::kLayerPriority + 2 * 15), 15);
+    EXPECT_EQ(imageWord(image, para::kUnused2270), 1);
+    const uint16_t inputs[6] = {2, 5, 3, 4, 1, 0};
+    for (int l = 0; l < 6; ++l) {
+        EXPECT_EQ(imageWord(image, para::layer(l)), l == 0 ? 1 : 0);
+        EXPECT_EQ(imageWord(image, para::layer(l) + para::kLayerInput), inputs[l]);
+        EXPECT_EQ(imageWord(image, para::layer(l) + para::kLayerW), 1920);
+    }
+    EXPECT_EQ(imageWord(image, para::layer(6) + para::kLayerW), 0);
+    for (size_t j = 3330; j < image.size(); ++j)
+        ASSERT_EQ(image[j], 0) << j;
+}
+
+using ParaStore = StoreTest;
+
+TEST_F(ParaStore, StartClearsRunStateAndTakesTheLanguage)
+{
+    std::vector<unsigned char> file = defaultFile();
+    auto at = [&](int blockOffset) { return file.data() + blockOffset - kDefaultImageShift; };
+    *at(para::kLanguage) = 2;
+    *at(para::kTestPattern) = 5;
+    setLe16(at(para::kCurrentMode), 0, 3);
+    setLe16(at(para::kModeSaveRequest), 0, 0x0504);
+    setLe16(at(para::kBlackout), 0, 1);
+    setLe16(at(para::kLayerFade + 4 * 7), 0, 0x1234);
+    writeParaFile(file);
+
+    ZdrRamPara* p = load();
+    EXPECT_EQ(g_language, 2);
+    EXPECT_EQ(p->ram_para[para::kTestPattern], 0);
+    EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);
+    EXPECT_EQ(le16(p->ram_para, para::kModeSaveRequest), 0x0004);
+    EXPECT_EQ(le16(p->ram_para, para::kBlackout), 0);
+    EXPECT_EQ(le16(p->ram_para, para::kLayerFade + 4 * 7), 0x123C);
+    EXPECT_EQ(le16(p->ram_para, para::kLayerFade + 4 * 15 + 2), 60);
+    EXPECT_EQ(std::memcmp(p->ram_para, p->ram_para_shadow, 4096), 0);
+    EXPECT_EQ(p->run_status[37], 0x80);
+    EXPECT_EQ(p->run_status[38], 0x1F);
+    EXPECT_EQ(p->run_status[39], 0x06);
+    EXPECT_EQ(p->run_status[40], 0);
+}
+
+TEST_F(ParaStore, ShortParameterFileKeepsDefaultsForTheMissingTail)
+{
+    // A file that ends well before the screen size.
+    std::vector<unsigned char> zeros(200, 0);
+    zeros[0] = zeros[1] = 0xAA;
+    zeros[2] = 1;
+    writeParaFile(zeros);
+
+    ZdrRamPara* p = load();
+    EXPECT_EQ(p->ram_para[para::kLanguage], 1);
+    EXPECT_EQ(le16(p->ram_para, para::kLedWidth), 1920);
+    EXPECT_EQ(le16(p->ram_para, para::kLedHeight), 1080);
+    EXPECT_EQ(le16(p->ram_para, para::layer(0) + para::kLayerW), 1920);
+    // What the file does hold is taken from it (zeros where it has zeros).
+    EXPECT_EQ(le16(p->ram_para, para::kUnused770), 0);
+}
+
+TEST_F(ParaStore, MissingParameterFileLeavesTheBlockEmpty)
+{
+    ZdrRamPara* p = load();
+    EXPECT_EQ(le16(p->ram_para, para::kLedWidth), 0);
+}
+
+TEST_F(ParaStore, PcWritesAreBoundedByTheBlockAndTheSlot)
+{
+    writeParaFile(defaultFile());
+    ZdrRamPara* p = load();
+    unsigned char data[128];
+    std::memset(data, 0x5A, sizeof(data));
+    EXPECT_EQ(p->ZdrRamParaDeal(data, 96, 4000), 0);
+    EXPECT_EQ(p->ram_para[4095], 0x5A);
+    p->ram_para[3999] = 0;
+    data[0] = 0x11;
+    EXPECT_EQ(p->ZdrRamParaDeal(data, 97, 3999), 0);   // ends at 4095: fits
+    EXPECT_EQ(p->ram_para[3999], 0x11);
+    std::memset(p->ram_para + 3900, 0, 196);
+    EXPECT_EQ(p->ZdrRamParaDeal(data, 97, 4000), 1);
+    EXPECT_EQ(p->ram_para[4000], 0);
+    EXPECT_EQ(p->ZdrRamParaDeal(data, 1, 0xFFFFFFFFu), 1);
+    EXPECT_EQ(p->ZdrRamParaDeal(data, 0, 4096), 0);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0) << "the PC raises the flag itself";
+
+    EXPECT_EQ(p->ZdrModeUserRamParaDeal(data, 4, 0x0FFF), 1);
+    EXPECT_EQ(p->ZdrModeUserRamParaDeal(data, 4, 0x11000), 1);
+    EXPECT_EQ(p->ZdrModeUserRamParaDeal(data, 4, 0x100000 | 0x1000), 1);
+    EXPECT_EQ(p->ZdrModeUserRamParaDeal(data, 2, 0x10FFF), 1);
+    EXPECT_EQ(p->ZdrModeUserRamParaDeal(data, 4, 0x10000), 0);
+    EXPECT_EQ(p->mode_user_para[15][0], 0x11);
+    EXPECT_EQ(p->mode_user_para[15][3], 0x5A);
+    EXPECT_EQ(p->ZdrModeUserRamParaDeal(data, 1, 0x1FFF), 0);
+    EXPECT_EQ(p->mode_user_para[0][4095], 0x11);
+    EXPECT_EQ(p->mode_user_para[0][4096], 0) << "slot bytes 4096 and 4097 are never written";
+}
+
+TEST_F(ParaStore, UserModeFilesLoadAndDelete)
+{
+    std::string full(4096, '\x07');
+    full[0] = full[1] = '\xAA';
+    writeFile(hostPath("/data/modes/custom_mode3"), full);
+    writeFile(hostPath("/data/modes/custom_mode16"), std::string("\xAA\xAA\x01\x02", 4));
+
+    ZdrRamPara* p = load();
+    EXPECT_EQ(p->ZdrUserModeSaved(2), 1);
+    EXPECT_EQ(p->mode_user_para[2][4095], 0x07);
+    EXPECT_EQ(p->ZdrUserModeSaved(15), 1) << "a short file still counts as loaded";
+    EXPECT_EQ(p->mode_user_para[15][3], 0x02);
+    EXPECT_EQ(p->mode_user_para[15][4], 0x00);
+    EXPECT_EQ(p->mode_user_para[0][0], 0xFF);
+    EXPECT_EQ(p->mode_user_para[0][1], 0xFF);
+    EXPECT_EQ(p->ZdrUserModeSaved(0), 0);
+
+    // Deleting a mode saved with the OSD on removes its menu copy too.
+    const int osdOn = para::kOsdOn - para::kModeStart + 2;
+    setLe16(p->mode_user_para[2], osdOn, 1);
+    writeFile(hostPath("/data/modes/MO03.json"), "{}");
+    writeFile(hostPath("/data/modes/MO10.json"), "{}");
+    EXPECT_EQ(p->mode_file_deal(2, 1), 0);
+    EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode3")));
+    EXPECT_FALSE(exists(hostPath("/data/modes/MO03.json")));
+    EXPECT_EQ(le16(p->mode_user_para[2], osdOn), 0);
+    EXPECT_EQ(p->ZdrUserModeSaved(2), 0);
+    // With the OSD off the menu copy stays.
+    EXPECT_EQ(p->mode_file_deal(15, 1), 0);
+    EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode16")));
+    EXPECT_TRUE(exists(hostPath("/data/modes/MO10.json")));
+}
+
+TEST_F(ParaStore, ModeIndexSearches)
+{
+    ZdrRamPara* p = load();
+    p->ram_para[para::kCurrentMode] = 17;
+    EXPECT_EQ(p->ZdrGetCurrentModeIndex(), 0);
+    p->ram_para[para::kCurrentMode] = 16;
+    EXPECT_EQ(p->ZdrGetCurrentModeIndex(), 16);
+
+    EXPECT_EQ(p->ZdrUserModeIndex(3, 1), 0x100);
+    p->mode_user_para[15][0] = p->mode_user_para[15][1] = 0xAA;
+    EXPECT_EQ(p->ZdrUserModeIndex(15, 1), 15);
+    p->mode_user_para[1][0] = p->mode_user_para[1][1] = 0xAA;
+    p->mode_user_para[5][0] = p->mode_user_para[5][1] = 0xAA;
+    EXPECT_EQ(p->ZdrUserModeIndex(3, 0), 1);
+    EXPECT_EQ(p->ZdrUserModeIndex(1, 0), 15);
+    EXPECT_EQ(p->ZdrUserModeIndex(3, 1), 5);
+    EXPECT_EQ(p->ZdrUserModeIndex(5, 2), 5);
+    EXPECT_EQ(p->ZdrUserModeIndex(6, 2), 15);
+    EXPECT_EQ(p->ZdrUserModeIndex(3, 3), 0x100);
+    EXPECT_EQ(p->ZdrUserModeIndex(16, 2), 0x100);
+}
+
+TEST_F(ParaStore, ImageSourceOfABlockAndOfAUserModeImage)
+{
+    writeParaFile(defaultFile());
+    ZdrRamPara* p = load();
+    short isCrop = -1;
+    char crop = -1;
+    EXPECT_EQ(p->ZdrGetImageSource(p->ram_para, 1, &isCrop, &crop, 0), 5);
+    EXPECT_EQ(isCrop, 0);
+
+    setLe16(p->ram_para, para::layer(2) + para::kLayerInput, 0x8007);
+    setLe16(p->ram_para, para::crop(7), 0x8204);
+    EXPECT_EQ(p->ZdrGetImageSource(p->ram_para, 2, &isCrop, &crop, 0), 4);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(crop, 7);
+
+    unsigned char* image = p->mode_user_para[4] + 2;
+    setLe16(image, para::layer(0) + para::kLayerInput - 896, 0x8003);
+    image[576 + 30] = 3;
+    EXPECT_EQ(p->ZdrGetImageSource(image, 0, &isCrop, &crop, 1), 3);
+    EXPECT_EQ(crop, 3);
+}
+
+TEST_F(ParaStore, EdidAndLanguage)
+{
+    writeParaFile(defaultFile());
+    ZdrRamPara* p = load();
+    p->ZdrSetEDIDPara(5, 1280, 720, 50);
+    EXPECT_EQ(le16(p->ram_para, para::edid(5)), 1280);
+    EXPECT_EQ(le16(p->ram_para, para::edid(5) + 4), 50);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+
+    c331_manage::para_change_flag = 0;
+    unsigned char before[4096];
+    std::memcpy(before, p->ram_para, 4096);
+    p->ZdrSetEDIDPara(6, 1, 1, 1);
+    p->ZdrSetEDIDPara(-1, 1, 1, 1);
+    EXPECT_EQ(std::memcmp(before, p->ram_para, 4096), 0);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+
+    g_language = 0;
+    EXPECT_EQ(p->ZdrLanguageChanged(), 0);
+    p->ram_para[para::kLanguage] = 3;
+    EXPECT_EQ(p->ZdrLanguageChanged(), 1);
+    EXPECT_EQ(g_language, 3);
+    EXPECT_EQ(p->ram_para_shadow[para::kLanguage], 0) << "the shadow is left alone";
+}
+
+TEST_F(ParaStore, ResetWritesTheDefaultFile)
+{
+    writeParaFile(std::vector<unsigned char>(4096, 0));
+    ZdrRamPara* p = load();
+    p->ram_para_reset();
+    EXPECT_EQ(fileBytes("/data/ram_device_info"), defaultFile());
+    EXPECT_EQ(le16(p->ram_para, para::kLedWidth), 1920);
+    EXPECT_EQ(le16(p->ram_para_shadow, para::kLedWidth), 1920);
+}
+
+TEST_F(ParaStore, ARefreshThatAsksForAnotherDoesNotDeadlock)
+{
+    ZdrRamPara* p = load();
+    std::vector<int> codes;
+    QObject receiver;
+    QObject::connect(p, &ZdrRamPara::sig_update_para, &receiver, [&](int code) {
+        codes.push_back(code);
+        if (code == 2)
+            p->ram_para_save();     // emits code 1 from inside the refresh
+    });
+    EXPECT_EQ(p->test_signal(2), 1);
+    EXPECT_EQ(codes, std::vector<int>({2, 1}));
+    // The mutex is free again for other threads.
+    EXPECT_TRUE(Utils::_test_signal_mutex.tryLock());
+    Utils::_test_signal_mutex.unlock();
+}
+
+TEST_F(ParaStore, ModeMenuFileNamesAreLowerCaseHex)
+{
+    ZdrRamPara* p = load();
+    const int osdOn = para::kOsdOn - para::kModeStart + 2;
+    setLe16(p->mode_user_para[9], osdOn, 1);
+    writeFile(hostPath("/data/modes/MO0a.json"), "{}");
+    writeFile(hostPath("/data/modes/MO0A.json"), "{}");
+    p->mode_file_deal(9, 1);
+    EXPECT_FALSE(exists(hostPath("/data/modes/MO0a.json")));
+    EXPECT_TRUE(exists(hostPath("/data/modes/MO0A.json")));
+}
