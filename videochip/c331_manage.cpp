@@ -15,3 +15,4 @@ c331_manage* c331_manage::pInstance()
 
 std::atomic<unsigned int> g_fpga_c331_start{0};
 std::atomic<unsigned char> g_force_bkcolor{1};
+std::atomic<unsigned int> g_osd_update{0};

@@ -39,3 +39,6 @@ public:
 extern std::atomic<unsigned int> g_fpga_c331_start;
 // While 1 the chip's outputs show a forced background colour.
 extern std::atomic<unsigned char> g_force_bkcolor;
+// 1: the chip thread re-reads and applies the OSD menu file on its next
+// change pass.
+extern std::atomic<unsigned int> g_osd_update;
