@@ -7,6 +7,7 @@
 #include "core/global.h"
 #include "core/para_layout.h"
 #include "sim/board.h"
+#include "sim/phys_mem.h"
 #include "sim/spi_bus.h"
 
 #include <QSignalSpy>
@@ -159,6 +160,29 @@ TEST_F(FpgaImages, CommandPageRecordsAreStoredClearedAndBoundedByThePage)
     mgr().MCU_RAM_CMD[2] = 0x55;
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(flash(2).peek(fpga_manage::kOnOffRecord, 1)[0], 0x5A) << "a page not posted was run";
+}
+
+// The PC's command page runs in a link thread: it keeps the record lock
+// (which the FPGA thread takes for its brightness and schedule work) for
+// as long as it touches the flash.
+TEST_F(FpgaImages, TheCommandPageHoldsTheRecordLockWhileItStoresToFlash)
+{
+    int selects = 0;
+    int held = 0;
+    sim::Board::instance().mem().onWrite(sim::PhysMemModel::kRiuBase + kFpga0FlashPad, [&](uint16_t v) {
+        if (v & 0x10)
+            return;
+        ++selects;
+        if (pthread_mutex_trylock(&mgr().fpga_record_mutex) == 0)
+            pthread_mutex_unlock(&mgr().fpga_record_mutex);
+        else
+            ++held;
+    });
+    postPage(3, 0xAA, 49, 1);
+    mgr().write_to_register(2, 0x04, 0x04, 0);
+    sim::Board::instance().mem().onWrite(sim::PhysMemModel::kRiuBase + kFpga0FlashPad, nullptr);
+    EXPECT_EQ(selects, 2) << "erase and program";
+    EXPECT_EQ(held, selects);
 }
 
 TEST(FpgaPortAreas, AddressesOfEachPort)

@@ -5,6 +5,7 @@
 
 #include "core/utils.h"
 #include "sim/board.h"
+#include "sim/control_channel.h"
 #include "sim/phys_mem.h"
 #include "sim/spi_bus.h"
 
@@ -299,6 +300,40 @@ TEST_F(FpgaFlash, ProgramEraseReadAndIdAgainstTheSimulatedFlash)
     EXPECT_EQ(flash(2).counters().statusReads - before, 40u);
     EXPECT_EQ(d.FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 0, 1), 0);
     EXPECT_EQ(flash(2).counters().erases, 0u);
+}
+
+} // namespace
+
+namespace {
+
+using FpgaLines = FpgaTest;
+
+TEST_F(FpgaLines, InterruptInputsAreReadThroughTheWindow)
+{
+    EXPECT_EQ(mgr().fpga_irq_line(0), 0);
+    model(1).setIrq(true);
+    EXPECT_EQ(mgr().fpga_irq_line(0), 0);
+    EXPECT_EQ(mgr().fpga_irq_line(1), 1);
+    EXPECT_EQ(sim::Board::instance().control().execute("fpga-irq 0 on"), "ok\n");
+    EXPECT_EQ(mgr().fpga_irq_line(0), 1);
+}
+
+TEST_F(FpgaLines, WithoutTheGpioWindowLineChangesAreSafeNoOps)
+{
+    fpga_manage::destroyForTest();
+    sim::Board::instance().mem().setMsysFails(true);
+    fpga_manage::createForTest(false);
+    EXPECT_EQ(mgr().gpio_window, nullptr);
+    mgr().release_select_lines();
+    mgr().gpio_set(kFpga0SelectPad, kPadLow);
+    EXPECT_TRUE(sim::Board::instance().mem().padHigh(kFpga0SelectPad));
+    model(0).setIrq(true);
+    EXPECT_EQ(mgr().fpga_irq_line(0), 0);
+    // Without the lines no FPGA is selected: the bus reads idle.
+    unsigned char v = 0;
+    mgr().read_fpga_register(31, &v, 0);
+    EXPECT_EQ(v, 0xFF);
+    EXPECT_EQ(model(0).counters().commands, 0u);
 }
 
 } // namespace
