@@ -6,6 +6,7 @@
 #include "core/utils.h"
 
 #include <QMutexLocker>
+#include <functional>
 
 namespace {
 
@@ -61,6 +62,14 @@ void fpga_manage::set_led_para_deal()
 
     const unsigned char* reg0 = MCU_REG_func[0];
     const unsigned char* reg1 = MCU_REG_func[1];
+    // A step of the sequence: at least 21 ticks after the last, then on.
+    auto stepAfter21 = [this, span](unsigned char next, const std::function<void()>& action) {
+        if (span < 21)
+            return;
+        action();
+        g_set_led_setup = next;
+        led_para_time = G_timeTicks;
+    };
     switch (g_set_led_setup.load()) {
     case 0:
         if (span < 21)
@@ -77,34 +86,22 @@ void fpga_manage::set_led_para_deal()
         led_para_time = G_timeTicks;
         break;
     case 1:
-        if (span < 21)
-            break;
-        SCREEN_fpgactrl_status(7);
-        g_set_led_setup = 2;
-        led_para_time = G_timeTicks;
+        stepAfter21(2, [this] { SCREEN_fpgactrl_status(7); });   // output enable off
         break;
     case 2:
-        if (span < 21)
-            break;
-        SCREEN_fpgactrl_status(8);
-        g_set_led_setup = 100;
-        led_para_time = G_timeTicks;
+        stepAfter21(100, [this] { SCREEN_fpgactrl_status(8); });   // and on again
         break;
     case 100:
-        if (span < 21)
-            break;
-        write_to_register(23, 0x20, 0x20, 0);
-        write_to_register(23, 0x20, 0x20, 1);
-        g_set_led_setup = 99;
-        led_para_time = G_timeTicks;
+        stepAfter21(99, [this] {
+            write_to_register(23, 0x20, 0x20, 0);   // freeze pulse
+            write_to_register(23, 0x20, 0x20, 1);
+        });
         break;
     case 99:
-        if (span < 21)
-            break;
-        write_to_register(23, 0x20, 0x00, 0);
-        write_to_register(23, 0x20, 0x00, 1);
-        g_set_led_setup = 3;
-        led_para_time = G_timeTicks;
+        stepAfter21(3, [this] {
+            write_to_register(23, 0x20, 0x00, 0);
+            write_to_register(23, 0x20, 0x00, 1);
+        });
         break;
     case 3:
         if (span < 21)
