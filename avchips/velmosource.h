@@ -47,6 +47,13 @@ public:
     // Opens the I2C bus and starts the source-check thread.
     int initialize();
 
+    // Sets up the clock chip of FPGA fpga (0 or 1): fpga_clk_setup_state
+    // is 1 while it runs and 2 when done. Run by the source-check thread.
+    void s5p210_setup(int fpga);
+
+    // Descriptor of /dev/i2c-0 (-1 until initialize()).
+    int i2c_fd = -1;
+
 private:
     velmosource();
 };

@@ -1,32 +1,631 @@
+// The FPGA manager: start, the worker thread and its pass, the bring-up and
+// link-watch state machines, reset pulses and the change flags.
 #include "sendcard/fpga_manage.h"
 
+#include "avchips/velmosource.h"
+#include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
-#include "platform/physmem.h"
+#include "core/para_layout.h"
+#include "core/utils.h"
+#include "core/zdrrampara.h"
+#include "platform/platform.h"
+#include "sendcard/rcv_recovery_file.h"
+#include "videochip/c331_manage.h"
+
+#include <QMutexLocker>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
-
-fpga_manage::fpga_manage() = default;
-fpga_manage::~fpga_manage() = default;
-
-fpga_manage* fpga_manage::pInstance()
-{
-    if (!p_fpga_manage)
-        p_fpga_manage = new fpga_manage();
-    return p_fpga_manage;
-}
-
-void fpga_manage::release_select_lines()
-{
-    if (!gpio_window) {
-        static std::atomic<bool> said{false};
-        if (!said.exchange(true))
-            writeLogMsg(WARNING, "FPGA select lines not mapped: chip traffic goes out without driving them");
-        return;
-    }
-    gpio_window->write16(kFpga0SelectPad, kPadHigh);
-    gpio_window->write16(kFpga1SelectPad, kPadHigh);
-}
+SendParaRequest g_send_para;
+FpgaChangeRecord g_change;
 
 std::atomic<unsigned char> ScreenState{1};
 std::atomic<unsigned char> g_set_led_para{0};
 std::atomic<unsigned char> g_set_led_setup{0};
+std::atomic<unsigned char> g_freeze_out{0};
+
+namespace {
+
+// The accepted version years (register 31, BCD 19..30 read as bytes).
+bool versionAlive(unsigned char year)
+{
+    return year >= 25 && year <= 48;
+}
+
+} // namespace
+
+fpga_manage::fpga_manage()
+{
+    writeLogMsg(INFO, "====fpga_manage::fpga_manage()=====");
+    drv = std::make_unique<fpga_drv>(*this);
+    std::memset(reg_image, 0, sizeof(reg_image));
+    std::memset(ram_image, 0, sizeof(ram_image));
+    std::memset(MCU_RAM_CMD, 0, sizeof(MCU_RAM_CMD));
+    std::memset(MCU_RAM_DEFAULT, 0, sizeof(MCU_RAM_DEFAULT));
+    std::memset(MCU_RAM_EXTEND, 0, sizeof(MCU_RAM_EXTEND));
+    std::memset(control_uid, 0, sizeof(control_uid));
+    for (int i = 0; i < 2; ++i) {
+        MCU_REG_func[i] = reg_image[i];
+        MCU_RAM_PARA_func[i] = ram_image[i].para;
+        MCU_RAM_RX_func[i] = ram_image[i].rx;
+        MCU_RAM_TX_func[i] = ram_image[i].tx;
+        MCU_RAM_ETH_PARA_func[i] = ram_image[i].eth_para;
+        MCU_RAM_ETH_BACK_PARA_func[i] = ram_image[i].eth_back_para;
+    }
+    pthread_mutex_init(&fpga_reg_mutex, nullptr);
+    pthread_mutex_init(&fpga_link_mutex, nullptr);
+    pthread_mutex_init(&fpga_record_mutex, nullptr);
+    rcv_recovery = new rcvRecovery();
+}
+
+fpga_manage::~fpga_manage()
+{
+    stop_ = true;
+    if (worker_.joinable())
+        worker_.join();
+    delete rcv_recovery;
+    for (int fd : spi_fd) {
+        if (fd >= 0)
+            platform::spi().close(fd);
+    }
+    pthread_mutex_destroy(&fpga_reg_mutex);
+    pthread_mutex_destroy(&fpga_link_mutex);
+    pthread_mutex_destroy(&fpga_record_mutex);
+}
+
+fpga_manage* fpga_manage::pInstance()
+{
+    if (p_fpga_manage)
+        return p_fpga_manage;
+    fpga_manage* p = new fpga_manage();
+    p_fpga_manage = p;
+    p->rcv_recovery->check_file_dir("/data/smartmapping");
+    p->rcv_recovery->check_file_dir("/data/rcvrecovery");
+    p->initialize();
+    return p;
+}
+
+fpga_manage* fpga_manage::createForTest(bool startThread)
+{
+    destroyForTest();
+    fpga_manage* p = new fpga_manage();
+    p_fpga_manage = p;
+    p->rcv_recovery->check_file_dir("/data/smartmapping");
+    p->rcv_recovery->check_file_dir("/data/rcvrecovery");
+    p->open_devices(startThread, 0);
+    return p;
+}
+
+void fpga_manage::destroyForTest()
+{
+    delete p_fpga_manage;
+    p_fpga_manage = nullptr;
+}
+
+int fpga_manage::initialize()
+{
+    // The FPGAs settle for 2 s after the lines are set (the simulated board
+    // needs only what its start-up asks for).
+    const unsigned settle = platform::settleDelayMs() < 2000 ? platform::settleDelayMs() : 2000;
+    return open_devices(true, settle);
+}
+
+int fpga_manage::open_devices(bool startThread, unsigned settleMs)
+{
+    for (unsigned char i = 0; i < 4; ++i)
+        spi_fd[i] = drv->initialize_vbyne1(i);
+
+    platform::PhysMem& mem = platform::physMem();
+    if (!mem.msysRequest(msys_region)) {
+        std::printf("\n DMEM request failed!!");
+        writeLogMsg(ERROR, "FPGA GPIO window: msys request failed");
+        return 255;
+    }
+    gpio_window = mem.map(msys_region.physBase, msys_region.length);
+    if (!gpio_window) {
+        std::printf("\n NULL pointer!");
+        writeLogMsg(ERROR, "FPGA GPIO window: mapping failed");
+        return 255;
+    }
+    gpio_set(0x207944, kPadLow);
+    gpio_set(0x207940, kPadLow);
+    gpio_set(0x207948, kPadHigh);
+    gpio_set(kFpga1FlashPadB, kPadHigh);
+    gpio_set(kFpga1CommandPadB, kPadHigh);
+
+    softinit();
+    if (settleMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+    g_fpga_c331_start = 0;
+    clock_record.clock_record_init();
+    if (startThread) {
+        try {
+            worker_ = std::thread([this] { run(); });
+        } catch (...) {
+            writeLogMsg(ERROR, "create check source thread failed");
+            return 255;
+        }
+    }
+    return 0;
+}
+
+void fpga_manage::softinit()
+{
+    const unsigned int now = G_timeTicks.load();
+    g_change = FpgaChangeRecord();
+    for (int i = 0; i < 2; ++i) {
+        g_change.fpga_power_time[i] = now;
+        g_change.fpga_rst_end_time[i] = now;
+        g_change.link_step_time[i] = now;
+    }
+    g_change.job_time = now;
+    g_change.bri_time = now;
+    g_change.power_time = now;
+    g_change.time_read_time = now;
+    g_change.search_gate = 15;
+    Power_ctrl_init();
+    Version_to_RAM();
+    PHY_status_to_RAM();
+    MCU_RAM_CMD[28] = 0xFF;
+    MCU_RAM_CMD[29] = 1;
+    MCU_RAM_EXTEND[49] = 0x9F;
+    MCU_RAM_EXTEND[50] = 0x1F;
+    g_send_para.code = 0;
+    g_send_para.flag = 0;
+    g_send_para.step = 255;
+}
+
+void* fpga_manage::fpgamanageThread(void* arg)
+{
+    static_cast<fpga_manage*>(arg)->run();
+    return nullptr;
+}
+
+void fpga_manage::run()
+{
+    while (!stop_.load()) {
+        if (g_fpga_c331_start.load() != 0) {
+            if (g_usb_grade.load() != 0)
+                usb_upgrade_manage_deal(nullptr);
+            else
+                fpga_manage_deal(nullptr);
+        }
+        ++loop_count;
+        ::usleep(1);
+    }
+}
+
+bool fpga_manage::fpga_present(unsigned char fpga) const
+{
+    velmosource* v = velmosource::p_velmo_source;
+    return v && v->fpga_clk_setup_state[fpga & 1].load() == 2;
+}
+
+// Applies one change flag; while it is applied the flag holds
+// kChangeApplying, so that a raise meanwhile (the chip stores 1) is kept
+// for the next pass instead of being cleared with the old one.
+bool fpga_manage::apply_change_flag(std::atomic<unsigned char>& flag, bool onlyOne, int (fpga_manage::*apply)(),
+                                    bool systemMutex)
+{
+    unsigned char v = flag.load();
+    if (v == 0 || v == kChangeApplying || (onlyOne && v != 1))
+        return false;
+    QMutex& mutex = systemMutex ? Utils::_system_mutex : Utils::_bri_set_mutex;
+    {
+        QMutexLocker lock(&mutex);
+        if (!flag.compare_exchange_strong(v, kChangeApplying))
+            return false;
+    }
+    const int done = (this->*apply)();
+    QMutexLocker lock(&mutex);
+    unsigned char applying = kChangeApplying;
+    flag.compare_exchange_strong(applying, done == 1 ? 0 : v);
+    return done == 1;
+}
+
+void fpga_manage::fpga_manage_deal(void*)
+{
+    check_fpga_rst();
+    for (unsigned char i = 0; i < 2; ++i) {
+        if (fpga_present(i))
+            power_up_fpga_start(1, i);
+    }
+    pthread_mutex_lock(&fpga_link_mutex);
+    for (unsigned char i = 0; i < 2; ++i) {
+        if (fpga_present(i))
+            reg_IRQ_Dealwith(i, 0);
+    }
+    pthread_mutex_unlock(&fpga_link_mutex);
+    for (unsigned char i = 0; i < 2; ++i) {
+        if (fpga_present(i))
+            power_up_check_fpga_status(i);
+    }
+    notify_chip_links_up();
+
+    apply_change_flag(lcd_change_flag, false, &fpga_manage::set_fpga_lcd, true);
+    apply_change_flag(bri_change_flag, false, &fpga_manage::set_fpga_bri_val, false);
+    if (g_set_led_para.load() != 0 || g_freeze_out.load() != 0)
+        set_led_para_deal();
+    Record_Time_Deal();
+
+    switch (g_send_para.code.load()) {
+    case 1:
+        SmartMapping_deal();
+        break;
+    case 2:
+        rcv_recovery_check_deal(RCV_LOAD_FILE);
+        break;
+    case 3:
+        save_para_deal();
+        break;
+    case 4:
+        mapping_enable_deal();
+        break;
+    case 5:
+        rcv_recovery_check_deal(RCV_CHECK);
+        break;
+    case 6:
+        rcv_recovery_check_deal(RCV_RECOVERY);
+        break;
+    default:
+        Check_search_card();
+        break;
+    }
+
+    apply_change_flag(output_change_flag, true, &fpga_manage::set_output_status, true);
+    clock_record.clock_record_deal();
+}
+
+void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
+{
+    i &= 1;
+    unsigned char* reg = MCU_REG_func[i];
+    if (check && reg[80] == 3 && fpga_state[i] == kStateRunning)
+        return;
+    // Nothing steps on while the FPGA is held in reset.
+    if (fpga_rst_pending[i])
+        return;
+    if (Utils::getTimeSpace(g_change.fpga_power_time[i]) <= 30)
+        return;
+    const int n = i + 1;
+
+    if (!versionAlive(reg[31])) {
+        for (unsigned r : {31u, 30u, 29u, 28u, 7u})
+            read_from_register(r, i);
+        fpga_state[i] = 1;
+        fpga_retry[i] = 0;
+        g_change.fpga_power_time[i] = G_timeTicks;
+        return;
+    }
+
+    switch (fpga_state[i].load()) {
+    case 1:
+        if (traceOn())
+            std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S1++++++++++++++++++++++++ !!!\n", n);
+        write_to_register(3, 0x40, 0x40, i);
+        fpga_state[i] = 2;
+        break;
+    case 2:
+        read_from_register(22, i);
+        if ((reg[22] & 0x08) == 0) {
+            if (traceOn())
+                std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n", n);
+            fpga_state[i] = 3;
+            break;
+        }
+        if (traceOn())
+            std::printf("\n +++++++++++++++++FPGA[[%d]]_VBO_INIT_S2 error!!!++++++++++++++++\n", n);
+        if (++fpga_retry[i] < 5)
+            break;
+        if (++fpga_rst_round[i] < 3) {
+            if (traceOn())
+                std::printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", n);
+            gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadLow);
+            fpga_rst_pending[i] = 1;
+            fpga_rst_time[i] = G_timeTicks;
+            break;
+        }
+        fpga_state[i] = 3;
+        break;
+    case 3:
+        if (traceOn())
+            std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S3++++++++++++++++++++++++ !!!\n", n);
+        write_to_register(3, 0x80, 0x80, i);
+        fpga_state[i] = 5;
+        fpga_retry[i] = 0;
+        fpga_rst_round[i] = 0;
+        break;
+    case 5:
+        read_from_register(22, i);
+        if (reg[22] & 0x10) {
+            if (traceOn())
+                std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n", n);
+            fpga_state[i] = 6;
+            fpga_rst_round[i] = 0;
+            write_to_register(23, 0x01, 0x00, i);
+            break;
+        }
+        if (traceOn())
+            std::printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S5 error!!!++++++++++++++++\n", n);
+        if (++fpga_retry[i] < 6)
+            break;
+        if (++fpga_rst_round[i] < 3)
+            break;
+        fpga_state[i] = 6;
+        break;
+    case 6:
+        if (traceOn())
+            std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S6++++++++++++++++++++++++ !!!\n", n);
+        write_to_register(23, 0x01, 0x01, i);
+        reg[80] = 3;
+        fpgainit(i);
+        reg[80] = 3;
+        fpga_state[i] = kStateRunning;
+        return;
+    default:
+        break;
+    }
+    g_change.fpga_power_time[i] = G_timeTicks;
+}
+
+void fpga_manage::get_control_uid(unsigned char i)
+{
+    std::memset(control_uid, 0, sizeof(control_uid));
+    drv->FPGA_SPI_FLASH_SSTF016B_RD_UID(2, control_uid);
+    for (unsigned k = 0; k < 8; ++k)
+        write_to_register(32 + k, 0xFF, control_uid[k], i);
+    device_id = Utils::calcCRC32(control_uid, sizeof(control_uid));
+    if (traceOn())
+        std::printf("\n device_id = %#x \n", device_id);
+}
+
+void fpga_manage::fpgainit(unsigned char i)
+{
+    i &= 1;
+    const unsigned char chip = static_cast<unsigned char>(i + 2);
+    unsigned char* page = MCU_RAM_PARA_func[i];
+
+    unsigned char block50[256];
+    fpga_flash_access();
+    if (drv->FPGA_SPI_FLASH_VBYONE_READ(chip, kBlock50Record, sizeof(block50), block50))
+        write_fpga_ram(block50, 0, sizeof(block50), 50, i);
+    else
+        writeLogMsg(ERROR, "FPGA " + std::to_string(i) + ": cannot read its start-up record");
+
+    get_control_uid(i);
+
+    write_to_register(23, 0x40, 0x40, i);
+    write_to_register(23, 0x40, 0x00, i);
+    read_from_register(22, i);
+    write_to_register(22, 0x20, 0x00, i);
+
+    {
+        FpgaMutexHold records(fpga_record_mutex);
+        record_bright_change();
+        record_onoff_time(chip);
+    }
+
+    for (int k = 0; k < 3; ++k)
+        read_from_register(21, i);
+
+    unsigned char marker = 0;
+    fpga_flash_access();
+    const bool saved = drv->FPGA_SPI_FLASH_VBYONE_READ(chip, kParaMarker, 1, &marker) && marker == 0xAA &&
+                       drv->FPGA_SPI_FLASH_VBYONE_READ(chip, kParaRecord, kParaPageSize, page);
+    if (saved) {
+        std::memset(page + 96, 0, 32);
+        eth_param_init(0, i);
+        K47_back_mcu_set_net_para(i);
+        K47_mcu_set_lcd_x_y_para(i);
+        if (i == 0)
+            K47_mcu_set_net_para(0);
+    } else {
+        std::memcpy(page, RAM1, sizeof(RAM1));
+        for (int p = 0; p < 16; ++p) {
+            setLe16(page, 296 + 4 * p, 1398);
+            setLe16(page, 298 + 4 * p, 466);
+        }
+        page[496] = 0;
+        page[498] = 0;
+        eth_param_init(1, i);
+        K47_back_mcu_set_net_para(i);
+    }
+    for (int p = 0; p < 16; ++p)
+        page[276 + p] = static_cast<unsigned char>(p + 1 + 16 * i);
+
+    write_fpga_ram(page, 0, kParaPageSize, 1, i);
+    update_eth_state(i);
+    FPGA_to_RAM(i);
+    write_to_register(2, 0x08, 0x08, i);
+
+    ram_check[i] = static_cast<unsigned char>(check_fpga_ram_param(i));
+    if (ram_check[i] == 0) {
+        reset_fpga_rst(i);
+        if (traceOn())
+            std::printf("\n check fpga%d ram error ,start to reset .... \n", i + 1);
+    }
+}
+
+void fpga_manage::reset_fpga_rst(unsigned char i)
+{
+    i &= 1;
+    gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadLow);
+    fpga_rst_pending[i] = 1;
+    fpga_rst_time[i] = G_timeTicks;
+    fpga_rst_round[i] = 0;
+}
+
+void fpga_manage::check_fpga_rst()
+{
+    for (unsigned char i = 0; i < 2; ++i) {
+        if (!fpga_rst_pending[i] || Utils::getTimeSpace(fpga_rst_time[i]) <= 200)
+            continue;
+        gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadHigh);
+        MCU_REG_func[i][80] = 0;
+        MCU_REG_func[i][31] = 0;
+        link_state[i] = 0;
+        g_change.fpga_rst_end_time[i] = G_timeTicks;
+        fpga_rst_pending[i] = 0;
+        fpga_state[i] = 0;
+        fpga_retry[i] = 0;
+    }
+}
+
+int fpga_manage::get_fpga_status()
+{
+    for (int i = 0; i < 2; ++i) {
+        if (MCU_REG_func[i][80] != 3 || fpga_state[i] != kStateRunning || link_state[i] != kLinkUp ||
+            (MCU_REG_func[i][0] & 0x08) || fpga_rst_pending[i])
+            return 0;
+    }
+    return 1;
+}
+
+// The chip learns that both links are up: its parameter-changed flag and
+// the end of the forced background colour, under its manage mutex. The
+// mutex is only tried: the chip thread may hold it while it waits for this
+// thread (LED handshake), so a busy mutex is tried again on the next pass.
+void fpga_manage::notify_chip_links_up()
+{
+    if (!chip_notify_pending)
+        return;
+    if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0)
+        return;
+    c331_manage::para_change_flag = 1;
+    g_force_bkcolor = 0;
+    pthread_mutex_unlock(&c331_manage::c331_mutex);
+    chip_notify_pending = 0;
+}
+
+void fpga_manage::power_up_check_fpga_status(unsigned char i)
+{
+    i &= 1;
+    unsigned char* reg = MCU_REG_func[i];
+    if (reg[80] != 3 || fpga_state[i] != kStateRunning || fpga_rst_pending[i])
+        return;
+    unsigned int& step = g_change.link_step_time[i];
+
+    switch (link_state[i].load()) {
+    case 0:
+        if (Utils::getTimeSpace(link_time[i]) <= 10)
+            return;
+        read_from_register(22, i);
+        if (reg[22] & 0x80) {
+            link_state[i] = 7;
+        } else if (link_try[i] < (link_rst_count[i] + 1) * 20) {
+            ++link_try[i];
+        } else if (link_rst_count[i] > 100) {
+            link_state[i] = 7;   // give up: go on without the lock
+        } else {
+            ++link_rst_count[i];
+            reset_fpga_rst(i);
+            fpga_state[i] = kStateLinkReset;
+        }
+        link_time[i] = G_timeTicks;
+        return;
+    case 7: {
+        if (Utils::getTimeSpace(link_time[i]) <= 70)
+            return;
+        unsigned char* page = MCU_RAM_PARA_func[i];
+        read_fpga_ram(page + 116, 116, 8, 1, i);
+        const uint32_t period = le32(page, 120);
+        if (le16(page, 116) >= block_word(para::kLedWidth) / 2 && le16(page, 118) >= block_word(para::kLedHeight) / 2 &&
+            period >= 714286 && period <= 999999) {
+            write_to_register(2, 0x01, 0x01, i);
+            write_to_register(2, 0x01, 0x01, i);
+            link_state[i] = 1;
+        }
+        link_time[i] = G_timeTicks;
+        return;
+    }
+    case 1:
+        write_to_register(41, 0x01, 0x01, i);
+        link_state[i] = 8;
+        step = G_timeTicks;
+        write_to_register(23, 0x02, 0x02, i);
+        return;
+    case 8:
+        if (Utils::getTimeSpace(step) <= 5)
+            return;
+        read_from_register(23, i);
+        link_state[i] = (reg[23] & 0x02) ? 2 : 1;
+        step = G_timeTicks;
+        return;
+    case 2:
+        if (Utils::getTimeSpace(step) <= 20)
+            return;
+        read_from_register(41, i);
+        link_step2_passed[i] = 1;
+        link_state[i] = 9;
+        return;
+    case 9:
+        write_to_register(23, 0x02, 0x00, i);
+        link_state[i] = 10;
+        step = G_timeTicks;
+        return;
+    case 10:
+        if (Utils::getTimeSpace(step) <= 5)
+            return;
+        read_from_register(23, i);
+        link_state[i] = (reg[23] & 0x02) ? 9 : 3;
+        return;
+    case 3:
+        if (link_step2_passed[0] != 1 || link_step2_passed[1] != 1)
+            return;
+        write_to_register(2, 0x01, 0x01, i);
+        chip_notify_pending = 1;
+        notify_chip_links_up();
+        link_state[i] = 14;
+        return;
+    case 14:
+        if (Utils::getTimeSpace(link_time[i]) <= 50)
+            return;
+        SCREEN_fpgactrl_status2(11, i);
+        link_state[i] = 15;
+        write_to_register(2, 0x01, 0x01, i);
+        write_to_register(2, 0x01, 0x01, i);
+        link_time[i] = G_timeTicks;
+        return;
+    case 15:
+        if (Utils::getTimeSpace(link_time[i]) <= 50)
+            return;
+        SCREEN_fpgactrl_status2(4, i);
+        link_state[i] = kLinkUp;
+        link_time[i] = G_timeTicks;
+        return;
+    default:
+        return;
+    }
+}
+
+int fpga_manage::set_fpga_lcd()
+{
+    if (get_fpga_status() != 1)
+        return 0;
+    K47_mcu_set_net_para(0);
+    write_fpga_ram(MCU_RAM_PARA_func[0], 0, kParaPageSize, 1, 0);
+    write_to_register(2, 0x01, 0x01, 0);
+    K47_mcu_set_lcd_x_y_para(1);
+    return 1;
+}
+
+int fpga_manage::set_fpga_bri_val()
+{
+    if (get_fpga_status() != 1)
+        return 0;
+    FpgaMutexHold records(fpga_record_mutex);
+    Brightness_hand_dealwith(1);
+    return 1;
+}
+
+int fpga_manage::set_output_status()
+{
+    if (get_fpga_status() != 1)
+        return 0;
+    SCREEN_fpgactrl_status(block_word(para::kBlackout) == 0 ? 1 : 0);
+    return 1;
+}

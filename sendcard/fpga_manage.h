@@ -1,45 +1,340 @@
 // Sending-card FPGA manager: the two FPGAs, their flashes, the emulated
 // sending-card registers and pages, and the FPGA thread.
+//
+// The thread brings each FPGA up (a timed register sequence, the parameter
+// RAM, a link watch), then in every pass applies what other threads post
+// (screen geometry, brightness, black-out, LED panel re-initialisation) and
+// runs the one receiving-card job posted in g_send_para. It never sleeps to
+// wait: every wait compares Utils::getTimeSpace(stamp) with a tick count.
+//
+// Locks: the FPGA link mutex before Utils::_spi_mutex; the FPGA image mutex
+// is never held together with Utils::_spi_mutex; the FPGA record mutex
+// (command page against the thread's brightness and schedule work) before
+// both; the c331 manage mutex is only tried, never waited for.
 #pragma once
 
-#include <atomic>
-#include <memory>
+#include "sendcard/clock_record_run.h"
+#include "sendcard/fpga_drv.h"
 
-namespace platform {
-class MemWindow;
-}
+#include "platform/physmem.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <pthread.h>
+#include <thread>
+
+class rcvRecovery;
+
+// GPIO pad offsets (from the start of the mapped window). Writing 0x0010
+// drives a line high, 0x0000 low.
+constexpr unsigned kFpga0SelectPad = 0x207810;
+constexpr unsigned kFpga1SelectPad = 0x207900;
+constexpr unsigned kFpga0CommandPad = 0x207838;
+constexpr unsigned kFpga1CommandPadA = 0x20794C;
+constexpr unsigned kFpga1CommandPadB = 0x207954;
+constexpr unsigned kFpga0FlashPad = 0x207860;
+constexpr unsigned kFpga1FlashPadA = 0x20790C;
+constexpr unsigned kFpga1FlashPadB = 0x207950;
+constexpr unsigned kFpga0ResetPad = 0x207858;
+constexpr unsigned kFpga1ResetPad = 0x207864;
+// Interrupt inputs (bit 0 raised while a card answer waits in the FPGA).
+constexpr unsigned kFpga0IrqPad = 0x207800;
+constexpr unsigned kFpga1IrqPad = 0x207908;
+constexpr unsigned short kPadHigh = 0x0010;
+constexpr unsigned short kPadLow = 0x0000;
+
+// The receiving-card job record: a page posts a job with post(code) (job
+// code and step 0 together); the FPGA thread runs it one step per pass and
+// clears the code when it is done. Codes: 1 smart mapping, 2 load a scan
+// file, 3 save the cards' parameters, 4 mapping switch, 5 check, 6 restore;
+// any other code runs the idle card search.
+struct SendParaRequest {
+    std::atomic<unsigned char> code{0};     // byte 0
+    std::atomic<unsigned char> step{255};   // byte 1: 255 = no step
+    std::atomic<unsigned char> flag{0};     // byte 6: a card answered
+    std::atomic<unsigned int> value{0};     // bytes 20-23: mapping value (9 on, 0 off)
+
+    void post(unsigned char job)
+    {
+        step = 0;
+        code = job;
+    }
+};
+extern SendParaRequest g_send_para;
+
+// Tick stamps and counters of the FPGA thread's timed work.
+struct FpgaChangeRecord {
+    unsigned int fpga_power_time[2] = {0, 0};   // bring-up step stamp
+    unsigned int fpga_rst_end_time[2] = {0, 0}; // end of the last reset pulse
+    unsigned int link_step_time[2] = {0, 0};    // link-watch step stamp
+    unsigned int job_time = 0;                  // card search / job stamp
+    unsigned int search_gate = 0;               // the card search runs while 15
+    unsigned int bri_time = 0;                  // brightness task stamp
+    unsigned int power_time = 0;                // power sequence stamp
+    unsigned int time_read_time = 0;            // clock read stamp
+};
+extern FpgaChangeRecord g_change;
+
+// Register image of one FPGA: registers 0..170; 64..96 exist only here.
+typedef unsigned char FpgaRegisterImage[256];
+// RAM page images of one FPGA.
+struct FpgaRamImages {
+    unsigned char para[1024];            // RAM block 1, the parameter page
+    unsigned char rx[1024];              // receive-side page (PC reads only)
+    unsigned char tx[1024];              // transmit-side page (PC reads only)
+    unsigned char eth_para[136];         // port parameter page
+    unsigned char eth_back_para[136];    // port geometry without the output offset
+};
+
+// Holds a pthread mutex of the manager for a scope.
+class FpgaMutexHold {
+public:
+    explicit FpgaMutexHold(pthread_mutex_t& m) : m_(m) { pthread_mutex_lock(&m_); }
+    ~FpgaMutexHold() { pthread_mutex_unlock(&m_); }
+    FpgaMutexHold(const FpgaMutexHold&) = delete;
+    FpgaMutexHold& operator=(const FpgaMutexHold&) = delete;
+
+private:
+    pthread_mutex_t& m_;
+};
+
+enum RCV_CHECK_OR_RECOVERY { RCV_CHECK = 0, RCV_RECOVERY = 1, RCV_LOAD_FILE = 2 };
 
 class fpga_manage {
 public:
     static fpga_manage* pInstance();
     static fpga_manage* p_fpga_manage;
 
-    // Change flags raised by the chip thread for what the sending card must
-    // redo, applied and cleared by the FPGA thread: screen geometry,
-    // brightness (under Utils::_bri_set_mutex), black-out and output state.
+    // Tests: a fresh manager on the current board (devices opened, lines
+    // mapped, start values set), with or without its thread; and its end
+    // (the thread is stopped first).
+    static fpga_manage* createForTest(bool startThread);
+    static void destroyForTest();
+
+    static constexpr unsigned kRegisterCount = 171;
+    static constexpr unsigned kParaPageSize = 1024;
+    static constexpr unsigned kCmdPageSize = 1024;
+    // Flash records (flash behind FPGA 0 for the last two).
+    static constexpr uint32_t kBlock50Record = 0x6C0001;
+    static constexpr uint32_t kParaMarker = 0x6C7000;
+    static constexpr uint32_t kParaRecord = 0x6C7001;
+    static constexpr uint32_t kOnOffRecord = 0x6CD000;
+    static constexpr uint32_t kOnOffSector = 1741;
+    static constexpr uint32_t kBrightRecord = 0x6CE000;
+    static constexpr uint32_t kBrightSector = 1742;
+    // Per-port receiving-card count (u16) and multi-function card byte in a
+    // parameter page.
+    static constexpr unsigned short kCardCountOffset[16] = {100, 102, 108, 110, 560, 564, 568, 572,
+                                                            640, 644, 648, 652, 656, 660, 664, 668};
+    static constexpr unsigned short kCardStatusOffset[16] = {104, 106, 112, 114, 562, 566, 570, 574,
+                                                             642, 646, 650, 654, 658, 662, 666, 670};
+    // Bring-up and link-watch states.
+    static constexpr unsigned char kStateRunning = 7;
+    static constexpr unsigned char kStateLinkReset = 17;
+    static constexpr unsigned char kLinkUp = 18;
+    // A change flag holds this value while the thread applies it; a raise
+    // (any other value stored) during the apply stays for the next pass.
+    static constexpr unsigned char kChangeApplying = 0xFF;
+
+    // --- change flags raised by the chip thread -------------------------
+    // Screen geometry (when the output offset changes), brightness (under
+    // Utils::_bri_set_mutex) and black-out (acted on only when exactly 1).
     std::atomic<unsigned char> lcd_change_flag{0};
     std::atomic<unsigned char> bri_change_flag{0};
     std::atomic<unsigned char> output_change_flag{0};
 
+    // --- SPI and GPIO lines ---------------------------------------------
     // Drives both FPGA select lines high so that a message on the shared SPI
     // bus reaches the c331 chip and no FPGA. Called with Utils::_spi_mutex
     // held. A no-op (logged once) while the GPIO window is not mapped.
     void release_select_lines();
+    // Drives one pad; a logged no-op while the window is not mapped.
+    void gpio_set(unsigned pad, unsigned short level);
+    // Bit 0 of an FPGA's interrupt input (0 while the window is not mapped).
+    unsigned char fpga_irq_line(unsigned char fpga);
 
     // The GPIO register window (SoC pads) mapped at start; null until then.
     std::unique_ptr<platform::MemWindow> gpio_window;
+    platform::MsysRegion msys_region;
+    int spi_fd[4] = {-1, -1, -1, -1};
+    std::unique_ptr<fpga_drv> drv;
+
+    // Command words: sent as 4 bytes, least significant first.
+    static uint32_t fpga_cmd_to_spi_data(unsigned char command, uint32_t block, uint32_t address,
+                                         unsigned char read);
+    static uint32_t fpga_reg_cmd_to_spi_data(unsigned char command, uint32_t block, uint32_t reg,
+                                             unsigned char read, unsigned char mask);
+
+    // One whole transaction each, under Utils::_spi_mutex; fpga 0 is FPGA 0,
+    // any other value FPGA 1. 1 done, 0 when a transfer failed (nothing is
+    // stored then) or the arguments are out of range.
+    int read_fpga_register(uint32_t reg, unsigned char* out, unsigned char fpga);
+    int write_fpga_register(uint32_t reg, unsigned char value, unsigned char fpga, unsigned char mask);
+    int write_fpga_ram(const unsigned char* data, uint32_t address, int length, uint32_t block, unsigned char fpga);
+    int read_fpga_ram(unsigned char* dest, uint32_t address, int length, uint32_t block, unsigned char fpga);
+
+    // Line sequences of a transaction (called with Utils::_spi_mutex held).
+    void fpga_select(unsigned char fpga);
+    void fpga_data_phase(unsigned char fpga);
+    void flash_select(unsigned char chip);
+    void flash_release(unsigned char chip);
+
+    // --- thread and bring-up --------------------------------------------
+    int initialize();
+    void softinit();
+    static void* fpgamanageThread(void* arg);
+    void fpga_manage_deal(void* arg = nullptr);
+    // Whether the input side has finished the FPGA's clock set-up.
+    bool fpga_present(unsigned char fpga) const;
+    void power_up_fpga_start(unsigned char check, unsigned char fpga);
+    void power_up_check_fpga_status(unsigned char fpga);
+    void fpgainit(unsigned char fpga);
+    void get_control_uid(unsigned char fpga);
+    void reset_fpga_rst(unsigned char fpga);
+    void check_fpga_rst();
+    // 1 when both FPGAs are fully up (and none is being reset): the sign
+    // that the screen link is ready.
+    int get_fpga_status();
+    int set_fpga_lcd();
+    int set_fpga_bri_val();
+    int set_output_status();
+
+    // --- register and RAM page images -------------------------------------
+    unsigned char* MCU_REG_func[2];
+    unsigned char* MCU_RAM_PARA_func[2];
+    unsigned char* MCU_RAM_RX_func[2];
+    unsigned char* MCU_RAM_TX_func[2];
+    unsigned char* MCU_RAM_ETH_PARA_func[2];
+    unsigned char* MCU_RAM_ETH_BACK_PARA_func[2];
+    unsigned char MCU_RAM_CMD[1024];
+    unsigned char MCU_RAM_DEFAULT[2048];
+    unsigned char MCU_RAM_EXTEND[1024];
+    static const unsigned char RAM1[256];
+
+    // Registers below 171 outside 64..127: read from the FPGA into the image.
+    void read_from_register(unsigned int reg, unsigned char fpga);
+    // The PC's and the thread's register write, with the image rules.
+    void write_to_register(unsigned int reg, unsigned char mask, unsigned char value, unsigned char fpga);
+    // Runs the command page the PC posted (byte 0 0xAA).
+    void Dealwith_mcu_ram();
+    void FPGA_to_RAM(unsigned char fpga);
+    void Version_to_RAM();
+    void PHY_status_to_RAM();
+    void update_eth_state(unsigned char fpga);
+    int check_fpga_ram_param(unsigned char fpga);
+    void eth_param_init(unsigned char reset, unsigned char fpga);
+    // Byte offsets of a port's area in a parameter page; any port other
+    // than 1..15 gives port 0's. Returns 0.
+    static int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
+                                  unsigned short* h);
+    void fpga_flash_access() {}
+    // Erases a 4 KiB sector and stores command page bytes 0..n+7 at its
+    // address (n = the page's length word); 0 when the record does not fit
+    // the page or the flash fails.
+    int store_cmd_record(uint32_t sector, uint32_t address);
+
+    // --- output geometry and screen state --------------------------------
+    void SCREEN_fpgactrl_status(int code);
+    void SCREEN_fpgactrl_status2(int code, unsigned char fpga);
+    void K47_back_mcu_set_net_para(unsigned char fpga);
+    void K47_mcu_set_net_para(unsigned char fpga);
+    void K47_mcu_set_lcd_x_y_para(unsigned char flag);
+    unsigned char check_vbo_status(unsigned char fpga);
+    // FPGA 0's port link bits in the low 16 bits, FPGA 1's in the high 16.
+    uint32_t get_wlan_state();
+    void check_wlanonline_state();
+
+    // --- LED panel re-initialisation handshake -------------------------
+    void set_led_para_deal();
+
+    // --- per FPGA state ----------------------------------------------------
+    std::atomic<unsigned char> fpga_state[2] = {{0}, {0}};        // bring-up state
+    unsigned short fpga_retry[2] = {0, 0};
+    unsigned char fpga_rst_round[2] = {0, 0};
+    std::atomic<unsigned char> fpga_rst_pending[2] = {{0}, {0}};
+    unsigned int fpga_rst_time[2] = {0, 0};
+    std::atomic<unsigned char> link_state[2] = {{0}, {0}};        // link-watch state
+    // Tries grow to (resets + 1) x 20, beyond what a byte holds.
+    unsigned short link_try[2] = {0, 0};
+    unsigned char link_rst_count[2] = {0, 0};
+    unsigned int link_time[2] = {0, 0};
+    unsigned char ram_check[2] = {0, 0};
+    unsigned char link_step2_passed[2] = {0, 0};
+    // The chip still has to be told that the links are up (its mutex was
+    // busy when they came up).
+    unsigned char chip_notify_pending = 0;
+
+    // LED handshake stamp and counter.
+    unsigned int led_para_time = 0;
+    unsigned int led_para_count = 0;
+
+    // Control unique id (the flash's 8-byte id, then 8 zero bytes) and its
+    // CRC-32, the device id.
+    unsigned char control_uid[16];
+    unsigned int device_id = 0;
+
+    // Output monitors (3 = unused), V-by-One relock per FPGA, last reported
+    // port link pair.
+    unsigned char monitor_change_state[2] = {3, 3};
+    unsigned char vbo_relock[2] = {0, 0};
+    unsigned char vbo_relock_step[2] = {0, 0};
+    unsigned short vbo_relock_try[2] = {0, 0};
+    unsigned int vbo_time[2] = {0, 0};
+    unsigned short wlan_reported[2] = {0, 0};
+
+    // Screen brightness: the level, the reload request of the stored
+    // record, and the count of failed sensor reads.
+    unsigned int bri_level = 16;
+    unsigned char bri_reload_flag = 0;
+    unsigned int bri_sensor_fail = 0;
+
+    pthread_mutex_t fpga_reg_mutex;      // the FPGA image mutex
+    pthread_mutex_t fpga_link_mutex;     // card traffic and reply polling
+    pthread_mutex_t fpga_record_mutex;   // command page against the thread
+
+    clock_record_run clock_record;
+    rcvRecovery* rcv_recovery = nullptr;
+
+    // Passes of the worker loop (with or without work), for tests.
+    std::atomic<unsigned long> loop_count{0};
+
+    // --- work of the later parts, called from the pass --------------------
+    void reg_IRQ_Dealwith(unsigned char fpga, unsigned char force);
+    void Record_Time_Deal();
+    void OnOff_time();
+    void Checktime();
+    void record_onoff_time(unsigned char chip);
+    void Power_ctrl_init();
+    int Brightness_hand_dealwith(int unused);
+    void record_bright_change();
+    void Extension_function();
+    void Check_search_card();
+    void Search_Card_Cmd();
+    void SmartMapping_deal();
+    void save_para_deal();
+    void mapping_enable_deal();
+    void rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode);
+    void usb_upgrade_manage_deal(void* arg);
 
 private:
     fpga_manage();
+    // A word of the parameter block (0 while there is no store).
+    static uint16_t block_word(int offset);
     ~fpga_manage();
-};
+    int open_devices(bool startThread, unsigned settleMs);
+    void run();
+    void notify_chip_links_up();
+    bool apply_change_flag(std::atomic<unsigned char>& flag, bool onlyOne, int (fpga_manage::*apply)(),
+                           bool systemMutex);
+    int fpga_transfer(unsigned char fpga, uint32_t command, const unsigned char* tx, unsigned char* rx,
+                      uint32_t length);
 
-// GPIO pad offsets (from the start of the mapped window) of the two FPGA
-// select lines. Writing 0x0010 drives a line high, 0x0000 low.
-constexpr unsigned kFpga0SelectPad = 0x207810;
-constexpr unsigned kFpga1SelectPad = 0x207900;
-constexpr unsigned short kPadHigh = 0x0010;
-constexpr unsigned short kPadLow = 0x0000;
+    FpgaRegisterImage reg_image[2];
+    FpgaRamImages ram_image[2];
+    std::thread worker_;
+    std::atomic<bool> stop_{false};
+};
 
 // 1 while the LED screen is shown, 0 while it is blacked out.
 extern std::atomic<unsigned char> ScreenState;
@@ -50,3 +345,12 @@ extern std::atomic<unsigned char> ScreenState;
 // 2, the FPGA thread resets the FPGAs and clears both.
 extern std::atomic<unsigned char> g_set_led_para;
 extern std::atomic<unsigned char> g_set_led_setup;
+// 1 runs the freeze-output sequence of the handshake.
+extern std::atomic<unsigned char> g_freeze_out;
+
+// A PC frame arrived (set by the control link's receive threads) and its
+// G_timeTicks stamp; cleared by the FPGA thread 80 ticks later.
+extern std::atomic<unsigned char> pc_cmd_valid;
+extern std::atomic<unsigned int> pc_cmd_time;
+// 1 makes the FPGA thread run the USB upgrade instead of its pass.
+extern std::atomic<unsigned int> g_usb_grade;

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
+#include "sim/fpga_probe.h"
 #include "ui/shell/shell_global.h"
 
 #include <QApplication>
@@ -105,6 +106,7 @@ void registerAppProbes()
     if (platform::backend() != platform::Backend::Sim)
         return;
     ControlChannel& control = Board::instance().control();
+    registerFpgaProbes();
     control.add("ticks", "ticks: the tick count G_timeTicks",
                 [](const std::vector<std::string>&, std::string& reply) {
                     reply = std::to_string(G_timeTicks.load());

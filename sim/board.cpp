@@ -3,6 +3,7 @@
 #include "platform/board_root.h"
 #include "platform/touch.h"
 #include "sim/control_channel.h"
+#include "sim/fpga_model.h"
 #include "sim/host_fs.h"
 #include "sim/hotplug_model.h"
 #include "sim/i2c_bus.h"
@@ -102,6 +103,7 @@ void Board::reset(const std::string& root)
     if (control_)
         control_->stop();
     control_.reset();
+    fpga_.reset();
     hotplug_.reset();
     touch_.reset();
     serial_.reset();
@@ -159,6 +161,7 @@ SerialModel& Board::serial() { return *serial_; }
 TouchModel& Board::touch() { return *touch_; }
 HotplugModel& Board::hotplug() { return *hotplug_; }
 ControlChannel& Board::control() { return *control_; }
+FpgaBoard& Board::fpga() { return *fpga_; }
 
 void Board::build()
 {
@@ -171,6 +174,9 @@ void Board::build()
     touch_ = std::make_unique<TouchModel>();
     hotplug_ = std::make_unique<HotplugModel>();
     control_ = std::make_unique<ControlChannel>();
+    fpga_ = std::make_unique<FpgaBoard>(*mem_, *spi_, [this](int chip) {
+        return simFile("fpga-flash" + std::to_string(chip) + ".bin");
+    });
 
     ShellModel* shell = shell_.get();
     PhysMemModel* mem = mem_.get();
@@ -178,6 +184,7 @@ void Board::build()
     TouchModel* touch = touch_.get();
     HotplugModel* hotplug = hotplug_.get();
     ControlChannel& c = *control_;
+    fpga_->registerCommands(c);
 
     // Shell
     c.add("shell-log", "prints the shell log (kind, status, command)", [shell](const Args&, std::string& reply) {

@@ -18,6 +18,7 @@ class SerialModel;
 class TouchModel;
 class HotplugModel;
 class ControlChannel;
+class FpgaBoard;
 
 // True when the board root is a folder of its own: the models never create,
 // change or remove anything while the root is the machine's "/".
@@ -52,6 +53,8 @@ public:
     TouchModel& touch();
     HotplugModel& hotplug();
     ControlChannel& control();
+    // The two sending-card FPGAs and their flashes.
+    FpgaBoard& fpga();
 
 private:
     Board();
@@ -68,6 +71,7 @@ private:
     std::unique_ptr<TouchModel> touch_;
     std::unique_ptr<HotplugModel> hotplug_;
     std::unique_ptr<ControlChannel> control_;
+    std::unique_ptr<FpgaBoard> fpga_;
 };
 
 } // namespace sim

@@ -1,0 +1,59 @@
+// The lowest layer of the sending card: the raw SPI transfers of the four
+// FPGA spidev nodes and the SPI-NOR operations on the flash behind each FPGA
+// (flash chip 2 behind FPGA 0, flash chip 3 behind FPGA 1). The descriptors
+// and the GPIO lines that select a flash belong to fpga_manage.
+#pragma once
+
+#include <cstdint>
+
+class fpga_manage;
+
+class fpga_drv {
+public:
+    static constexpr uint32_t kFlashSize = 0x800000;   // 2048 sectors of 4 KiB
+    static constexpr uint32_t kSectorCount = 2048;
+    static constexpr uint32_t kPageSize = 256;
+    static constexpr uint32_t kReadChunk = 2048;
+    static constexpr uint32_t kSpiSpeedHz = 10000000;
+    // Status polls a busy flash is given before an operation reports
+    // failure: well beyond the slowest 64 KiB erase of the part.
+    static constexpr unsigned kBusyPollLimit = 1000000;
+
+    explicit fpga_drv(fpga_manage& owner);
+
+    // Opens and configures spidev node index (0..3: FPGA 0, FPGA 1, flash 2,
+    // flash 3) for mode 3, 8 bits, 10 MHz; the descriptor as open gave it.
+    int initialize_vbyne1(unsigned char index);
+
+    // One spidev message of one transfer; the byte count moved, or 0 / -1
+    // after printing "can't send spi message" through perror.
+    int SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, unsigned int length);
+    int SPI_Transfer_Write(int fd, const unsigned char* tx, unsigned int length);
+
+    // Polls the flash status until the busy bit clears: 1 ready, 0 when a
+    // poll fails or the flash stays busy for busy_poll_limit polls.
+    int FPGA_SPI_WAIT_BUSY(int fd);
+
+    // Flash operations: 1 done, 0 refused (bounds, kind) or failed (a
+    // transfer failed, the flash stayed busy). chip 2 is the flash behind
+    // FPGA 0, any other value the one behind FPGA 1.
+    // kind 0, 1, 2 erase 4 KiB, 32 KiB, 64 KiB units, count units from
+    // 4 KiB sector number sector.
+    int FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char chip, uint32_t sector, unsigned char kind, uint32_t count);
+    // buffer holds 4 bytes of room, then the length data bytes; the room
+    // ahead of each page piece is overwritten with its program header.
+    int FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char chip, uint32_t address, unsigned char* buffer, uint32_t length);
+    int FPGA_SPI_FLASH_VBYONE_READ(unsigned char chip, uint32_t address, uint32_t length, unsigned char* dest);
+    // The flash's 8-byte unique id into dest; 1 done, 0 failed (dest kept).
+    int FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char chip, unsigned char* dest);
+
+    // Tests shorten the poll limit to see a stuck flash fail quickly.
+    void set_busy_poll_limit(unsigned polls) { busy_poll_limit = polls; }
+
+private:
+    int flash_fd(unsigned char chip) const;
+    bool write_enable(int fd);
+
+    fpga_manage& owner_;
+    unsigned busy_poll_limit = kBusyPollLimit;
+};

@@ -1,0 +1,256 @@
+// The emulated sending-card registers and RAM pages: the images the PC reads
+// and writes, kept in step with the FPGAs, and the command page.
+#include "sendcard/fpga_manage.h"
+
+#include "core/le_bytes.h"
+#include "core/logMsg.h"
+
+#include <cstring>
+#include <vector>
+
+// The built-in parameter page: a 1280 x 1024 screen and an input
+// measurement of 1366 x 768, period 833753; all other bytes 0.
+const unsigned char fpga_manage::RAM1[256] = {
+    0x00, 0x05, 0x00, 0x04, 0x76, 0x05, 0xD2, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x02,  // 0
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x00,  // 16
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 32
+    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x04,  // 48
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 64
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 80
+    0x05, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 96
+    0x00, 0x00, 0x00, 0x00, 0x56, 0x05, 0x00, 0x03, 0xD9, 0xB8, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,  // 112
+};
+
+namespace {
+
+inline unsigned char index(unsigned char fpga)
+{
+    return fpga == 0 ? 0 : 1;
+}
+
+unsigned char masked(unsigned char old, unsigned char mask, unsigned char value)
+{
+    return static_cast<unsigned char>((old & ~mask) | (value & mask));
+}
+
+} // namespace
+
+void fpga_manage::read_from_register(unsigned int reg, unsigned char fpga)
+{
+    if (reg >= kRegisterCount || (reg >= 64 && reg <= 127))
+        return;
+    unsigned char value = 0;
+    if (!read_fpga_register(reg, &value, fpga))
+        return;   // the image keeps what it had
+    FpgaMutexHold hold(fpga_reg_mutex);
+    MCU_REG_func[index(fpga)][reg] = value;
+}
+
+void fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsigned char value, unsigned char fpga)
+{
+    if (reg >= kRegisterCount || (reg >= 97 && reg <= 127))
+        return;
+    unsigned char* image = MCU_REG_func[index(fpga)];
+    if (reg >= 64) {
+        FpgaMutexHold hold(fpga_reg_mutex);
+        image[reg] = masked(image[reg], mask, value);
+        return;
+    }
+    read_from_register(reg, fpga);
+    unsigned char out;
+    {
+        FpgaMutexHold hold(fpga_reg_mutex);
+        image[reg] = masked(image[reg], mask, value);
+        out = image[reg];
+    }
+    if (reg == 2) {
+        // Bits 1 and 2 are the PC's strobes: kept in the image, not sent.
+        if (out & 0x04) {
+            out &= ~0x04;
+            Dealwith_mcu_ram();
+        }
+        out &= ~0x02;
+    }
+    if (reg == 0) {
+        FpgaMutexHold hold(fpga_reg_mutex);
+        ScreenState = (out & 0x04) ? 0 : 1;
+        MCU_RAM_EXTEND[29] = ScreenState;
+    }
+    write_fpga_register(reg, out, fpga, mask);
+}
+
+int fpga_manage::store_cmd_record(uint32_t sector, uint32_t address)
+{
+    const unsigned length = le16(MCU_RAM_CMD, 6);
+    // The record is page bytes 0..n+7 and must lie inside the page.
+    if (length + 8 > kCmdPageSize) {
+        writeLogMsg(WARNING, "FPGA command page: record length " + std::to_string(length) + " does not fit the page");
+        return 0;
+    }
+    std::vector<unsigned char> buffer(length + 12);
+    std::memcpy(buffer.data() + 4, MCU_RAM_CMD, length + 8);
+    fpga_flash_access();
+    const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, sector, 0, 1) &&
+                    drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address, buffer.data(), length + 8);
+    if (!ok)
+        writeLogMsg(ERROR, "FPGA command page: the flash record could not be stored");
+    return ok ? 1 : 0;
+}
+
+void fpga_manage::Dealwith_mcu_ram()
+{
+    if (MCU_RAM_CMD[0] != 0xAA)
+        return;
+    // The command page runs in the PC's link thread; the FPGA thread's
+    // brightness and schedule work waits meanwhile.
+    FpgaMutexHold records(fpga_record_mutex);
+    const unsigned char type = MCU_RAM_CMD[1];
+    const unsigned char store = MCU_RAM_CMD[2];
+    if (type == 2) {
+        OnOff_time();
+        if (store == 0xAA) {
+            store_cmd_record(kOnOffSector, kOnOffRecord);
+            MCU_REG_func[0][66] = 1;
+        } else if (store == 0x55) {
+            fpga_flash_access();
+            drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kOnOffSector, 0, 1);
+            MCU_REG_func[0][66] = 0;
+        }
+    } else if (type == 3) {
+        const unsigned char mode = MCU_RAM_CMD[8] & static_cast<unsigned char>(~0x10);
+        if (mode != 0) {
+            if (store == 0xAA) {
+                store_cmd_record(kBrightSector, kBrightRecord);
+                bri_reload_flag = 1;
+            } else if (store == 0x55) {
+                fpga_flash_access();
+                drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1);
+                bri_reload_flag = 1;
+            }
+            bri_sensor_fail = 0;
+        } else {
+            MCU_REG_func[0][64] = MCU_RAM_CMD[9];
+            bri_level = MCU_RAM_CMD[9];
+            Brightness_hand_dealwith(0);
+            if (store == 0xAA && store_cmd_record(kBrightSector, kBrightRecord))
+                bri_reload_flag = 1;
+        }
+    } else if (type == 1) {
+        Checktime();
+    }
+}
+
+void fpga_manage::FPGA_to_RAM(unsigned char fpga)
+{
+    for (unsigned k = 0; k < 4; ++k) {
+        read_from_register(28 + k, fpga);
+        MCU_RAM_CMD[12 + k] = MCU_REG_func[index(fpga)][28 + k];
+    }
+}
+
+void fpga_manage::Version_to_RAM()
+{
+    MCU_RAM_CMD[24] = 1;
+    MCU_RAM_CMD[25] = 17;
+    MCU_RAM_CMD[26] = 0;
+    MCU_RAM_CMD[27] = 0;
+}
+
+void fpga_manage::PHY_status_to_RAM()
+{
+    std::memset(MCU_RAM_CMD + 30, 0, 4);
+}
+
+void fpga_manage::update_eth_state(unsigned char fpga)
+{
+    const unsigned char i = index(fpga);
+    read_from_register(128, i);
+    read_from_register(144, i);
+    const unsigned char r128 = MCU_REG_func[i][128];
+    const unsigned char r144 = MCU_REG_func[i][144];
+    unsigned char* page = MCU_RAM_PARA_func[i];
+
+    // Port link bits: ports 0, 1 in byte 96 bits 0-1, ports 2, 3 in bits
+    // 3-4; ports 4-7 in byte 512's low nibble; ports 8-15 in byte 513.
+    const unsigned offsets[3] = {96, 512, 513};
+    const unsigned char values[3] = {
+        static_cast<unsigned char>((r128 & 0x03) | ((r128 & 0x0C) << 1) | (page[96] & 0xE4)),
+        static_cast<unsigned char>((page[512] & 0xF0) | (r128 >> 4)),
+        r144,
+    };
+    for (int k = 0; k < 3; ++k) {
+        if (page[offsets[k]] != values[k]) {
+            page[offsets[k]] = values[k];
+            write_fpga_ram(page + offsets[k], offsets[k], 1, 1, i);
+        }
+    }
+    const unsigned links = r128 | (r144 << 8);
+    for (int p = 0; p < 16; ++p) {
+        if (links & (1u << p))
+            continue;
+        setLe16(page, kCardCountOffset[p], 0);
+        page[kCardStatusOffset[p]] = 0;
+        write_fpga_ram(page + kCardCountOffset[p], kCardCountOffset[p], 2, 1, i);
+        write_fpga_ram(page + kCardStatusOffset[p], kCardStatusOffset[p], 1, 1, i);
+    }
+}
+
+int fpga_manage::check_fpga_ram_param(unsigned char fpga)
+{
+    const unsigned char i = index(fpga);
+    const unsigned char* page = MCU_RAM_PARA_func[i];
+    auto same = [this, page, i](unsigned off) {
+        unsigned char back[2];
+        return read_fpga_ram(back, off, 2, 1, i) && back[0] == page[off] && back[1] == page[off + 1];
+    };
+    for (unsigned char p = 0; p < 16; ++p) {
+        unsigned short x, y, w, h;
+        get_eth_param_addr(p, &x, &y, &w, &h);
+        if (!same(x) || !same(y) || !same(w) || !same(h))
+            return 0;
+    }
+    for (unsigned p = 0; p < 16; ++p) {
+        if (!same(296 + 4 * p) || !same(298 + 4 * p))
+            return 0;
+    }
+    return 1;
+}
+
+void fpga_manage::eth_param_init(unsigned char reset, unsigned char fpga)
+{
+    if (reset != 1)
+        return;
+    unsigned char* page = MCU_RAM_PARA_func[index(fpga)];
+    for (unsigned char p = 0; p < 16; ++p) {
+        unsigned short x, y, w, h;
+        get_eth_param_addr(p, &x, &y, &w, &h);
+        setLe16(page, x, 0);
+        setLe16(page, y, 0);
+        setLe16(page, w, 1280);
+        setLe16(page, h, 512);
+    }
+}
+
+int fpga_manage::get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
+                                    unsigned short* h)
+{
+    static const unsigned short kFirst[4] = {8, 19, 32, 43};
+    unsigned short a;
+    if (port >= 1 && port <= 3)
+        a = kFirst[port];
+    else if (port >= 4 && port <= 7)
+        a = static_cast<unsigned short>(520 + 8 * (port - 4));
+    else if (port >= 8 && port <= 15)
+        a = static_cast<unsigned short>(576 + 8 * (port - 8));
+    else
+        a = kFirst[0];
+    if (x)
+        *x = a;
+    if (y)
+        *y = static_cast<unsigned short>(a + 2);
+    if (w)
+        *w = static_cast<unsigned short>(a + 4);
+    if (h)
+        *h = static_cast<unsigned short>(a + 6);
+    return 0;
+}

@@ -1,0 +1,171 @@
+// Register and RAM transactions of the two FPGAs and the GPIO lines that
+// choose which chip a transfer reaches.
+#include "sendcard/fpga_manage.h"
+
+#include "core/logMsg.h"
+#include "core/utils.h"
+
+#include <QMutexLocker>
+#include <vector>
+
+namespace {
+
+constexpr unsigned char kRamCommand = 1;
+constexpr unsigned char kRegisterCommand = 2;
+
+} // namespace
+
+void fpga_manage::gpio_set(unsigned pad, unsigned short level)
+{
+    if (!gpio_window) {
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            writeLogMsg(WARNING, "FPGA GPIO lines not mapped: line changes are dropped");
+        return;
+    }
+    gpio_window->write16(pad, level);
+}
+
+void fpga_manage::release_select_lines()
+{
+    if (!gpio_window) {
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            writeLogMsg(WARNING, "FPGA select lines not mapped: chip traffic goes out without driving them");
+        return;
+    }
+    gpio_window->write16(kFpga0SelectPad, kPadHigh);
+    gpio_window->write16(kFpga1SelectPad, kPadHigh);
+}
+
+unsigned char fpga_manage::fpga_irq_line(unsigned char fpga)
+{
+    if (!gpio_window)
+        return 0;
+    return gpio_window->read16(fpga == 0 ? kFpga0IrqPad : kFpga1IrqPad) & 0x01;
+}
+
+uint32_t fpga_manage::fpga_cmd_to_spi_data(unsigned char command, uint32_t block, uint32_t address,
+                                           unsigned char read)
+{
+    return (read ? 1u : 0u) | ((command & 0x0Fu) << 1) | ((block & 0xFFu) << 8) | ((address & 0x0FFFu) << 16);
+}
+
+uint32_t fpga_manage::fpga_reg_cmd_to_spi_data(unsigned char command, uint32_t, uint32_t reg, unsigned char read,
+                                               unsigned char mask)
+{
+    const uint32_t top = read ? 0u : static_cast<uint32_t>(mask) << 24;
+    return (read ? 1u : 0u) | ((command & 0x0Fu) << 1) | ((reg & 0xFFu) << 16) | top;
+}
+
+void fpga_manage::fpga_select(unsigned char fpga)
+{
+    if (fpga == 0) {
+        gpio_set(kFpga0CommandPad, kPadHigh);
+        gpio_set(kFpga0SelectPad, kPadLow);
+        gpio_set(kFpga1SelectPad, kPadHigh);
+    } else {
+        gpio_set(kFpga1CommandPadA, kPadHigh);
+        gpio_set(kFpga1CommandPadB, kPadHigh);
+        gpio_set(kFpga1SelectPad, kPadLow);
+        gpio_set(kFpga0SelectPad, kPadHigh);
+    }
+}
+
+void fpga_manage::fpga_data_phase(unsigned char fpga)
+{
+    if (fpga == 0) {
+        gpio_set(kFpga0CommandPad, kPadLow);
+    } else {
+        gpio_set(kFpga1CommandPadA, kPadLow);
+        gpio_set(kFpga1CommandPadB, kPadLow);
+    }
+}
+
+void fpga_manage::flash_select(unsigned char chip)
+{
+    if (chip == 2) {
+        gpio_set(kFpga1SelectPad, kPadHigh);
+        gpio_set(kFpga0SelectPad, kPadLow);
+        gpio_set(kFpga0FlashPad, kPadLow);
+    } else {
+        gpio_set(kFpga0SelectPad, kPadHigh);
+        gpio_set(kFpga1SelectPad, kPadLow);
+        gpio_set(kFpga1FlashPadA, kPadLow);
+        gpio_set(kFpga1FlashPadB, kPadLow);
+    }
+}
+
+void fpga_manage::flash_release(unsigned char chip)
+{
+    if (chip == 2) {
+        gpio_set(kFpga0FlashPad, kPadHigh);
+    } else {
+        gpio_set(kFpga1FlashPadA, kPadHigh);
+        gpio_set(kFpga1FlashPadB, kPadHigh);
+    }
+    gpio_set(kFpga0SelectPad, kPadHigh);
+    gpio_set(kFpga1SelectPad, kPadHigh);
+}
+
+// One transaction: command word with the command line(s) high, then the data
+// phase (tx null: rx receives length bytes clocked out as 0xFF; rx null:
+// write only).
+int fpga_manage::fpga_transfer(unsigned char fpga, uint32_t command, const unsigned char* tx, unsigned char* rx,
+                               uint32_t length)
+{
+    const int fd = spi_fd[fpga == 0 ? 0 : 1];
+    const unsigned char word[4] = {static_cast<unsigned char>(command), static_cast<unsigned char>(command >> 8),
+                                   static_cast<unsigned char>(command >> 16),
+                                   static_cast<unsigned char>(command >> 24)};
+    std::vector<unsigned char> ones;
+    if (!tx) {
+        ones.assign(length, 0xFF);
+        tx = ones.data();
+    }
+    QMutexLocker lock(&Utils::_spi_mutex);
+    fpga_select(fpga);
+    bool ok = drv->SPI_Transfer_Write(fd, word, 4) > 0;
+    fpga_data_phase(fpga);
+    if (ok)
+        ok = drv->SPI_Transfer(fd, tx, rx, length) > 0;
+    gpio_set(kFpga0SelectPad, kPadHigh);
+    gpio_set(kFpga1SelectPad, kPadHigh);
+    return ok ? 1 : 0;
+}
+
+int fpga_manage::read_fpga_register(uint32_t reg, unsigned char* out, unsigned char fpga)
+{
+    unsigned char value = 0xFF;
+    if (!out || !fpga_transfer(fpga, fpga_reg_cmd_to_spi_data(kRegisterCommand, 0, reg, 1, 0), nullptr, &value, 1))
+        return 0;
+    *out = value;
+    return 1;
+}
+
+int fpga_manage::write_fpga_register(uint32_t reg, unsigned char value, unsigned char fpga, unsigned char mask)
+{
+    return fpga_transfer(fpga, fpga_reg_cmd_to_spi_data(kRegisterCommand, 0, reg, 0, mask), &value, nullptr, 1);
+}
+
+// A RAM block has a 12-bit address space; longer transfers are refused.
+int fpga_manage::write_fpga_ram(const unsigned char* data, uint32_t address, int length, uint32_t block,
+                                unsigned char fpga)
+{
+    if (!data || length <= 0 || length > 4096)
+        return 0;
+    return fpga_transfer(fpga, fpga_cmd_to_spi_data(kRamCommand, block, address, 0), data, nullptr,
+                         static_cast<uint32_t>(length));
+}
+
+int fpga_manage::read_fpga_ram(unsigned char* dest, uint32_t address, int length, uint32_t block, unsigned char fpga)
+{
+    if (!dest || length <= 0 || length > 4096)
+        return 0;
+    std::vector<unsigned char> in(static_cast<size_t>(length), 0xFF);
+    if (!fpga_transfer(fpga, fpga_cmd_to_spi_data(kRamCommand, block, address, 1), nullptr, in.data(),
+                       static_cast<uint32_t>(length)))
+        return 0;
+    std::copy(in.begin(), in.end(), dest);
+    return 1;
+}

@@ -1,0 +1,637 @@
+#include "sim/fpga_model.h"
+
+#include "sim/control_channel.h"
+#include "sim/phys_mem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+
+const char* const kFpgaNodes[4] = {"/dev/spidev32766.1", "/dev/spidev32766.2", "/dev/spidev32766.3",
+                                   "/dev/spidev32766.4"};
+
+constexpr uint8_t FpgaModel::kVersion[4];
+
+FpgaWiring fpgaWiring(int fpga)
+{
+    if (fpga == 0)
+        return FpgaWiring{0x207810, {0x207838}, {0x207860}, 0x207858, 0x207800};
+    return FpgaWiring{0x207900, {0x20794C, 0x207954}, {0x20790C, 0x207950}, 0x207864, 0x207908};
+}
+
+namespace {
+
+uint32_t phys(uint32_t pad)
+{
+    return PhysMemModel::kRiuBase + pad;
+}
+
+// Registers whose written bits act once and clear themselves: 2 bit 0
+// (apply the parameter page), 3 bit 2 (latch the brightness), 41 bit 0
+// (link handshake request).
+uint8_t triggerBits(unsigned r)
+{
+    switch (r) {
+    case 2:
+        return 0x01;
+    case 3:
+        return 0x04;
+    case 41:
+        return 0x01;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
+FpgaModel::FpgaModel(int index, PhysMemModel& mem) : index_(index), mem_(mem), wiring_(fpgaWiring(index))
+{
+    // Pull-ups: the lines idle high until the driver drives them.
+    mem_.setResetValue(phys(wiring_.select), 0x0010);
+    for (uint32_t pad : wiring_.flash)
+        mem_.setResetValue(phys(pad), 0x0010);
+    mem_.setResetValue(phys(wiring_.reset), 0x0010);
+    mem_.onWrite(phys(wiring_.reset), [this](uint16_t v) { resetLine(v); });
+    mem_.onRead(phys(wiring_.irq), [this]() -> uint16_t { return irq_.load() ? 1 : 0; });
+    std::lock_guard<std::mutex> lock(mutex_);
+    powerOn();
+}
+
+bool FpgaModel::allHigh(const std::vector<uint32_t>& pads) const
+{
+    for (uint32_t pad : pads)
+        if (!mem_.padHigh(pad))
+            return false;
+    return true;
+}
+
+bool FpgaModel::allLow(const std::vector<uint32_t>& pads) const
+{
+    for (uint32_t pad : pads)
+        if (mem_.padHigh(pad))
+            return false;
+    return true;
+}
+
+bool FpgaModel::listening() const
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (fault_ == Fault::Dead || inReset_)
+            return false;
+    }
+    if (mem_.padHigh(wiring_.select) || allLow(wiring_.flash))
+        return false;
+    // Command lines half high and half low: nothing the FPGA understands.
+    return allHigh(wiring_.command) || allLow(wiring_.command);
+}
+
+std::vector<uint8_t>& FpgaModel::block(unsigned b)
+{
+    auto& mem = ram_[b & 0xFF];
+    if (mem.empty())
+        mem.assign(kBlockSize, 0);
+    return mem;
+}
+
+void FpgaModel::powerOn()
+{
+    regs_.fill(0);
+    for (int i = 0; i < 3; ++i)
+        regs_[28 + i] = kVersion[i];
+    regs_[31] = year_;
+    regs_[7] = 0x01;
+    ram_.clear();
+    pending_ = Pending();
+    stampInput();
+}
+
+void FpgaModel::stampInput()
+{
+    std::vector<uint8_t>& page = block(1);
+    const uint16_t w = hasInput_ ? inputW_ : 0;
+    const uint16_t h = hasInput_ ? inputH_ : 0;
+    const uint32_t p = hasInput_ ? inputPeriod_ : 0;
+    page[116] = static_cast<uint8_t>(w);
+    page[117] = static_cast<uint8_t>(w >> 8);
+    page[118] = static_cast<uint8_t>(h);
+    page[119] = static_cast<uint8_t>(h >> 8);
+    for (int i = 0; i < 4; ++i)
+        page[120 + i] = static_cast<uint8_t>(p >> (8 * i));
+}
+
+void FpgaModel::resetLine(uint16_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool high = (value & 0x0010) != 0;
+    if (!high && !inReset_) {
+        inReset_ = true;
+        powerOn();
+    } else if (high && inReset_) {
+        inReset_ = false;
+        ++counters_.resets;
+        stampInput();
+    }
+}
+
+bool FpgaModel::vboLocked() const
+{
+    return (regs_[3] & 0xC0) == 0xC0 && fault_ != Fault::NoLock;
+}
+
+uint8_t FpgaModel::readRegLocked(unsigned r) const
+{
+    r &= 0xFF;
+    switch (r) {
+    case 31:
+        return fault_ == Fault::BadVersion ? 0x18 : regs_[31];
+    case 22: {
+        uint8_t v = regs_[22] & static_cast<uint8_t>(~(0x08 | 0x10 | 0x80));
+        if (fault_ == Fault::InitError)
+            v |= 0x08;
+        if (vboLocked()) {
+            v |= 0x10;
+            if ((regs_[23] & 0x01) && fault_ != Fault::NoLink)
+                v |= 0x80;
+        }
+        return v;
+    }
+    case 40:
+        return static_cast<uint8_t>((regs_[40] & ~0x1C) | (vboLocked() ? 0x1C : 0));
+    case 128:
+        return static_cast<uint8_t>(links_ & 0xFF);
+    case 144:
+        return static_cast<uint8_t>(links_ >> 8);
+    default:
+        return regs_[r];
+    }
+}
+
+void FpgaModel::writeRegLocked(unsigned r, uint8_t mask, uint8_t value)
+{
+    r &= 0xFF;
+    if (r >= 28 && r <= 31)
+        return;   // the version is read-only
+    uint8_t v = static_cast<uint8_t>((regs_[r] & ~mask) | (value & mask));
+    const uint8_t trig = triggerBits(r) & v;
+    if (r == 2 && (trig & 0x01))
+        ++counters_.pageApplies;
+    if (r == 3 && (trig & 0x04))
+        ++counters_.brightnessLatches;
+    regs_[r] = static_cast<uint8_t>(v & ~trig);
+}
+
+void FpgaModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint32_t)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!inMessage_) {
+        inMessage_ = true;
+        commandPhase_ = allHigh(wiring_.command);
+        position_ = 0;
+        word_.clear();
+        if (!commandPhase_ && !pending_.valid)
+            ++counters_.protocolErrors;
+    }
+    for (uint32_t i = 0; i < len; ++i, ++position_) {
+        uint8_t out = 0xFF;
+        if (commandPhase_) {
+            if (word_.size() < 8)
+                word_.push_back(tx[i]);
+        } else if (pending_.valid) {
+            if (pending_.registerAccess) {
+                if (pending_.read)
+                    out = readRegLocked(pending_.address);
+                else if (position_ == 0) {
+                    written_ = tx[i];
+                    writeRegLocked(pending_.address, pending_.mask, tx[i]);
+                }
+            } else {
+                std::vector<uint8_t>& mem = block(pending_.block);
+                const uint32_t a = (pending_.address + position_) & (kBlockSize - 1);
+                if (pending_.read) {
+                    out = mem[a];
+                    if (fault_ == Fault::RamError && pending_.block == 1 && a == 8)
+                        out ^= 0x01;
+                } else {
+                    mem[a] = tx[i];
+                }
+            }
+        }
+        if (rx)
+            rx[i] = out;
+    }
+}
+
+void FpgaModel::endMessage()
+{
+    std::function<void(unsigned, uint8_t, uint8_t)> hook;
+    unsigned hookReg = 0;
+    uint8_t hookMask = 0;
+    uint8_t hookValue = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!inMessage_)
+            return;
+        inMessage_ = false;
+        if (commandPhase_) {
+            pending_ = Pending();
+            const bool ok = word_.size() == 4 && (word_[0] & 0xE0) == 0;
+            const unsigned cmd = ok ? (word_[0] >> 1) & 0x0F : 0;
+            if (ok && cmd == 1 && (word_[3] & 0xF0) == 0) {
+                pending_.valid = true;
+                pending_.block = word_[1];
+                pending_.address = (word_[2] | (word_[3] << 8)) & 0x0FFF;
+            } else if (ok && cmd == 2 && word_[1] == 0) {
+                pending_.valid = true;
+                pending_.registerAccess = true;
+                pending_.address = word_[2];
+                pending_.mask = word_[3];
+            }
+            pending_.read = (word_[0] & 0x01) != 0;
+            if (pending_.valid)
+                ++counters_.commands;
+            else
+                ++counters_.protocolErrors;
+            return;
+        }
+        if (pending_.valid && !pending_.read) {
+            if (pending_.registerAccess && position_ > 0) {
+                hook = hook_;
+                hookReg = pending_.address;
+                hookMask = pending_.mask;
+                hookValue = written_;
+            }
+            if (!pending_.registerAccess && pending_.block == 1)
+                stampInput();   // the FPGA keeps its measurement current
+        }
+        pending_ = Pending();
+    }
+    if (hook)
+        hook(hookReg, hookMask, hookValue);
+}
+
+uint8_t FpgaModel::reg(unsigned r) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readRegLocked(r);
+}
+
+uint8_t FpgaModel::storedReg(unsigned r) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return regs_[r & 0xFF];
+}
+
+void FpgaModel::setReg(unsigned r, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    regs_[r & 0xFF] = value;
+}
+
+std::vector<uint8_t> FpgaModel::ram(unsigned b, uint32_t address, uint32_t length) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint8_t> out(length, 0);
+    auto it = ram_.find(b & 0xFF);
+    if (it == ram_.end())
+        return out;
+    for (uint32_t i = 0; i < length; ++i)
+        out[i] = it->second[(address + i) & (kBlockSize - 1)];
+    return out;
+}
+
+void FpgaModel::setPortLink(int port, bool up)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint16_t bit = static_cast<uint16_t>(1u << (port & 15));
+    links_ = up ? (links_ | bit) : (links_ & ~bit);
+}
+
+uint16_t FpgaModel::portLinks() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return links_;
+}
+
+void FpgaModel::setFault(Fault f)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fault_ = f;
+}
+
+FpgaModel::Fault FpgaModel::fault() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fault_;
+}
+
+void FpgaModel::setInput(uint16_t width, uint16_t height, uint32_t period)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hasInput_ = true;
+    inputW_ = width;
+    inputH_ = height;
+    inputPeriod_ = period;
+    stampInput();
+}
+
+void FpgaModel::setNoInput()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hasInput_ = false;
+    stampInput();
+}
+
+void FpgaModel::setVersionYear(uint8_t year)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    year_ = year;
+    regs_[31] = year;
+}
+
+void FpgaModel::setIrq(bool raised)
+{
+    irq_ = raised;
+}
+
+bool FpgaModel::inReset() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inReset_;
+}
+
+FpgaModel::Counters FpgaModel::counters() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counters_;
+}
+
+void FpgaModel::onRegisterWrite(std::function<void(unsigned, uint8_t, uint8_t)> hook)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hook_ = std::move(hook);
+}
+
+// ---------------------------------------------------------------------------
+
+FpgaBoard::FpgaBoard(PhysMemModel& mem, SpiBusModel& bus, std::function<std::string(int)> flashFile)
+{
+    for (int i = 0; i < 2; ++i) {
+        fpga_[i] = std::make_shared<FpgaModel>(i, mem);
+        bus.attach(kFpgaNodes[i], fpga_[i]);
+    }
+    for (int i = 0; i < 2; ++i) {
+        const FpgaWiring w = fpgaWiring(i);
+        auto listen = [&mem, w]() {
+            if (mem.padHigh(w.select))
+                return false;
+            for (uint32_t pad : w.flash)
+                if (mem.padHigh(pad))
+                    return false;
+            return true;
+        };
+        // A distinct id per flash, as the parts have.
+        std::array<uint8_t, 8> uid = {0xD2, 0x6C, 0x51, 0x0B, 0x17, 0x4E, 0x38, static_cast<uint8_t>(0x20 + i)};
+        flash_[i] = std::make_shared<NorFlashModel>(flashFile ? flashFile(i + 2) : std::string(), uid, listen);
+        bus.attach(kFpgaNodes[2 + i], flash_[i]);
+    }
+    busModel_ = &bus;
+}
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+bool number(const std::string& text, unsigned long long max, unsigned long long& out, int base = 0)
+{
+    if (text.empty() || text[0] == '-')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text.c_str(), &end, base);
+    if (errno != 0 || *end != '\0' || v > max)
+        return false;
+    out = v;
+    return true;
+}
+
+bool hexBytes(const std::string& text, std::vector<uint8_t>& out)
+{
+    if (text.size() % 2)
+        return false;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        unsigned long long v;
+        if (!number(text.substr(i, 2), 0xFF, v, 16))
+            return false;
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+std::string hexText(const std::vector<uint8_t>& bytes)
+{
+    std::string s;
+    char b[3];
+    for (uint8_t v : bytes) {
+        std::snprintf(b, sizeof(b), "%02x", v);
+        s += b;
+    }
+    return s;
+}
+
+std::string hex2(unsigned v)
+{
+    char b[8];
+    std::snprintf(b, sizeof(b), "0x%02X", v);
+    return b;
+}
+
+const std::pair<const char*, FpgaModel::Fault> kFaults[] = {
+    {"none", FpgaModel::Fault::None},         {"dead", FpgaModel::Fault::Dead},
+    {"badversion", FpgaModel::Fault::BadVersion}, {"initerr", FpgaModel::Fault::InitError},
+    {"nolock", FpgaModel::Fault::NoLock},     {"nolink", FpgaModel::Fault::NoLink},
+    {"ramerr", FpgaModel::Fault::RamError},
+};
+
+} // namespace
+
+void FpgaBoard::registerCommands(ControlChannel& c)
+{
+    std::shared_ptr<FpgaModel> fpgas[2] = {fpga_[0], fpga_[1]};
+    std::shared_ptr<NorFlashModel> flashes[2] = {flash_[0], flash_[1]};
+    auto pickFpga = [fpgas](const std::string& a) -> std::shared_ptr<FpgaModel> {
+        unsigned long long i;
+        return number(a, 1, i) ? fpgas[i] : nullptr;
+    };
+    auto pickFlash = [flashes](const std::string& a) -> std::shared_ptr<NorFlashModel> {
+        unsigned long long i;
+        return number(a, 3, i) && i >= 2 ? flashes[i - 2] : nullptr;
+    };
+
+    c.add("fpga-reg", "<fpga> <reg> [value]: an FPGA register as a read answers it (and sets the latch)",
+          [pickFpga](const Args& args, std::string& reply) {
+              auto f = args.size() >= 2 ? pickFpga(args[0]) : nullptr;
+              unsigned long long r, v = 0;
+              if (!f || args.size() > 3 || !number(args[1], 255, r) || (args.size() == 3 && !number(args[2], 255, v))) {
+                  reply = "usage: fpga-reg <0|1> <register> [value]";
+                  return false;
+              }
+              if (args.size() == 3)
+                  f->setReg(static_cast<unsigned>(r), static_cast<uint8_t>(v));
+              reply = hex2(f->reg(static_cast<unsigned>(r)));
+              return true;
+          });
+    c.add("fpga-ram", "<fpga> <block> <address> <length>: RAM block bytes in hex",
+          [pickFpga](const Args& args, std::string& reply) {
+              auto f = args.size() == 4 ? pickFpga(args[0]) : nullptr;
+              unsigned long long b, a, n;
+              if (!f || !number(args[1], 255, b) || !number(args[2], 4095, a) || !number(args[3], 4096, n)) {
+                  reply = "usage: fpga-ram <0|1> <block> <address> <length>";
+                  return false;
+              }
+              reply = hexText(f->ram(static_cast<unsigned>(b), static_cast<uint32_t>(a), static_cast<uint32_t>(n)));
+              return true;
+          });
+    c.add("fpga-link", "<fpga> <port 0..15|all> up|down: an Ethernet port's link",
+          [pickFpga](const Args& args, std::string& reply) {
+              auto f = args.size() == 3 ? pickFpga(args[0]) : nullptr;
+              unsigned long long p = 0;
+              const bool all = args.size() == 3 && args[1] == "all";
+              if (!f || (!all && !number(args[1], 15, p)) || (args[2] != "up" && args[2] != "down")) {
+                  reply = "usage: fpga-link <0|1> <port 0..15|all> up|down";
+                  return false;
+              }
+              for (int port = all ? 0 : static_cast<int>(p); port <= (all ? 15 : static_cast<int>(p)); ++port)
+                  f->setPortLink(port, args[2] == "up");
+              return true;
+          });
+    c.add("fpga-fault", "<fpga> none|dead|badversion|initerr|nolock|nolink|ramerr: holds an FPGA in a fault",
+          [pickFpga](const Args& args, std::string& reply) {
+              auto f = args.size() == 2 ? pickFpga(args[0]) : nullptr;
+              for (const auto& n : kFaults) {
+                  if (f && args[1] == n.first) {
+                      f->setFault(n.second);
+                      return true;
+                  }
+              }
+              reply = "usage: fpga-fault <0|1> none|dead|badversion|initerr|nolock|nolink|ramerr";
+              return false;
+          });
+    c.add("fpga-input", "<fpga> <width> <height> <period> | <fpga> none: the FPGA's input measurement",
+          [pickFpga](const Args& args, std::string& reply) {
+              auto f = args.size() >= 2 ? pickFpga(args[0]) : nullptr;
+              unsigned long long w, h, p;
+              if (f && args.size() == 2 && args[1] == "none") {
+                  f->setNoInput();
+                  return true;
+              }
+              if (!f || args.size() != 4 || !number(args[1], 0xFFFF, w) || !number(args[2], 0xFFFF, h) ||
+                  !number(args[3], 0xFFFFFFFF, p)) {
+                  reply = "usage: fpga-input <0|1> <width> <height> <period> | <0|1> none";
+                  return false;
+              }
+              f->setInput(static_cast<uint16_t>(w), static_cast<uint16_t>(h), static_cast<uint32_t>(p));
+              return true;
+          });
+    c.add("fpga-irq", "<fpga> on|off: the FPGA's interrupt input", [pickFpga](const Args& args, std::string& reply) {
+        auto f = args.size() == 2 ? pickFpga(args[0]) : nullptr;
+        if (!f || (args[1] != "on" && args[1] != "off")) {
+            reply = "usage: fpga-irq <0|1> on|off";
+            return false;
+        }
+        f->setIrq(args[1] == "on");
+        return true;
+    });
+    c.add("fpga-info", "<fpga>: resets, reset state, command words, protocol errors, links, fault",
+          [pickFpga](const Args& args, std::string& reply) {
+              auto f = args.size() == 1 ? pickFpga(args[0]) : nullptr;
+              if (!f) {
+                  reply = "usage: fpga-info <0|1>";
+                  return false;
+              }
+              const FpgaModel::Counters k = f->counters();
+              std::string fault = "?";
+              for (const auto& n : kFaults)
+                  if (n.second == f->fault())
+                      fault = n.first;
+              char links[8];
+              std::snprintf(links, sizeof(links), "%04X", f->portLinks());
+              reply = "resets " + std::to_string(k.resets) + "\nin-reset " + (f->inReset() ? "1" : "0") +
+                      "\ncommands " + std::to_string(k.commands) + "\nprotocol-errors " +
+                      std::to_string(k.protocolErrors) + "\npage-applies " + std::to_string(k.pageApplies) +
+                      "\nlinks " + links + "\nfault " + fault;
+              return true;
+          });
+    c.add("flash-read", "<chip 2|3> <address> <length>: FPGA flash bytes in hex",
+          [pickFlash](const Args& args, std::string& reply) {
+              auto f = args.size() == 3 ? pickFlash(args[0]) : nullptr;
+              unsigned long long a, n;
+              if (!f || !number(args[1], NorFlashModel::kSize - 1, a) || !number(args[2], 4096, n)) {
+                  reply = "usage: flash-read <2|3> <address> <length 0..4096>";
+                  return false;
+              }
+              reply = hexText(f->peek(static_cast<uint32_t>(a), static_cast<uint32_t>(n)));
+              return true;
+          });
+    c.add("flash-write", "<chip 2|3> <address> <hex bytes>: stores bytes into an FPGA flash (no erase needed)",
+          [pickFlash](const Args& args, std::string& reply) {
+              auto f = args.size() == 3 ? pickFlash(args[0]) : nullptr;
+              unsigned long long a;
+              std::vector<uint8_t> bytes;
+              if (!f || !number(args[1], NorFlashModel::kSize - 1, a) || !hexBytes(args[2], bytes)) {
+                  reply = "usage: flash-write <2|3> <address> <hex bytes>";
+                  return false;
+              }
+              f->poke(static_cast<uint32_t>(a), bytes);
+              return true;
+          });
+    c.add("flash-busy", "<chip 2|3> stuck|<polls>: the flash stays busy for ever, or for polls status reads",
+          [pickFlash](const Args& args, std::string& reply) {
+              auto f = args.size() == 2 ? pickFlash(args[0]) : nullptr;
+              unsigned long long n;
+              if (f && args[1] == "stuck") {
+                  f->setStuckBusy(true);
+                  return true;
+              }
+              if (!f || !number(args[1], 1000000, n)) {
+                  reply = "usage: flash-busy <2|3> stuck|<polls>";
+                  return false;
+              }
+              f->setStuckBusy(false);
+              f->setBusyPolls(static_cast<unsigned>(n));
+              return true;
+          });
+    c.add("flash-uid", "<chip 2|3> [16 hex digits]: the flash's unique id", [pickFlash](const Args& args,
+                                                                                         std::string& reply) {
+        auto f = !args.empty() ? pickFlash(args[0]) : nullptr;
+        std::vector<uint8_t> id;
+        if (!f || args.size() > 2 || (args.size() == 2 && (!hexBytes(args[1], id) || id.size() != 8))) {
+            reply = "usage: flash-uid <2|3> [16 hex digits]";
+            return false;
+        }
+        if (args.size() == 2) {
+            std::array<uint8_t, 8> a;
+            std::copy(id.begin(), id.end(), a.begin());
+            f->setUniqueId(a);
+        }
+        const std::array<uint8_t, 8> now = f->uniqueId();
+        reply = hexText(std::vector<uint8_t>(now.begin(), now.end()));
+        return true;
+    });
+    SpiBusModel* bus = busModel_;
+    c.add("spi-count", "<node>: messages sent to a spidev node, and those nobody heard",
+          [bus](const Args& args, std::string& reply) {
+              if (args.size() != 1) {
+                  reply = "usage: spi-count /dev/spidevB.C";
+                  return false;
+              }
+              reply = "messages " + std::to_string(bus->messageCount(args[0])) + "\nunheard " +
+                      std::to_string(bus->unheardCount(args[0]));
+              return true;
+          });
+}
+
+} // namespace sim

@@ -1,0 +1,97 @@
+#include "sim/fpga_probe.h"
+
+#include "avchips/velmosource.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/utils.h"
+#include "core/zdrrampara.h"
+#include "platform/platform.h"
+#include "sendcard/fpga_manage.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
+#include "videochip/c331_manage.h"
+
+#include <QMutexLocker>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+namespace {
+
+using Args = std::vector<std::string>;
+
+bool parse(const std::string& text, unsigned long max, unsigned long& out)
+{
+    char* end = nullptr;
+    out = std::strtoul(text.c_str(), &end, 0);
+    return !text.empty() && *end == 0 && out <= max;
+}
+
+} // namespace
+
+void registerFpgaProbes()
+{
+    if (platform::backend() != platform::Backend::Sim)
+        return;
+    ControlChannel& control = Board::instance().control();
+    control.add("fpga-status",
+                "fpga-status: the FPGA gate, get_fpga_status, per FPGA bring-up and link state, clock set-up, "
+                "forced colour, chip flag, LED handshake, port links",
+                [](const Args&, std::string& reply) {
+                    fpga_manage* f = fpga_manage::p_fpga_manage;
+                    velmosource* v = velmosource::p_velmo_source;
+                    reply = "gate " + std::to_string(g_fpga_c331_start.load());
+                    if (f) {
+                        reply += "\nstatus " + std::to_string(f->get_fpga_status());
+                        for (int i = 0; i < 2; ++i) {
+                            reply += "\nfpga" + std::to_string(i) + " state " + std::to_string(f->fpga_state[i]) +
+                                     " link " + std::to_string(f->link_state[i]) + " reg80 " +
+                                     std::to_string(f->MCU_REG_func[i][80]) + " reset " +
+                                     std::to_string(f->fpga_rst_pending[i]);
+                        }
+                    }
+                    if (v) {
+                        reply += "\nclk " + std::to_string(v->fpga_clk_setup_state[0]) + " " +
+                                 std::to_string(v->fpga_clk_setup_state[1]);
+                    }
+                    reply += "\nforce-bkcolor " + std::to_string(g_force_bkcolor.load()) + "\nchip-flag " +
+                             std::to_string(c331_manage::para_change_flag.load()) + "\nled-para " +
+                             std::to_string(g_set_led_para.load()) + " " + std::to_string(g_set_led_setup.load()) +
+                             "\nscreen " + std::to_string(ScreenState.load());
+                    return true;
+                });
+    control.add("fpga-image", "fpga-image <fpga> <register>: a byte of the manager's register image",
+                [](const Args& args, std::string& reply) {
+                    unsigned long i, r;
+                    fpga_manage* f = fpga_manage::p_fpga_manage;
+                    if (!f || args.size() != 2 || !parse(args[0], 1, i) || !parse(args[1], 255, r)) {
+                        reply = "usage: fpga-image <0|1> <register>";
+                        return false;
+                    }
+                    reply = std::to_string(f->MCU_REG_func[i][r]);
+                    return true;
+                });
+    control.add("fpga-led-request",
+                "fpga-led-request <width> <height>: a new LED screen size, posted as a page does (store, "
+                "handshake request, chip flag)",
+                [](const Args& args, std::string& reply) {
+                    unsigned long w, h;
+                    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+                    if (!store || args.size() != 2 || !parse(args[0], 0xFFFF, w) || !parse(args[1], 0xFFFF, h)) {
+                        reply = "usage: fpga-led-request <width> <height>";
+                        return false;
+                    }
+                    C331ParaLock lock;
+                    setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
+                    setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));
+                    {
+                        QMutexLocker led(&Utils::_led_para_init_mutex);
+                        g_set_led_para = 1;
+                        g_set_led_setup = 0;
+                    }
+                    lock.raise(1);
+                    return true;
+                });
+}
+
+} // namespace sim

@@ -1,0 +1,32 @@
+// Fixture for tests of the FPGA manager on a fresh simulated board: the
+// parameter store loaded from the default file, both FPGA clock set-ups
+// done, and a manager without its thread whose passes the test runs while
+// it advances G_timeTicks itself.
+#pragma once
+
+#include "support/store_fixture.h"
+
+#include "sendcard/fpga_manage.h"
+#include "sim/fpga_model.h"
+
+#include <functional>
+
+class FpgaTest : public StoreTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    fpga_manage& mgr() { return *fpga_manage::p_fpga_manage; }
+    sim::FpgaModel& model(int fpga);
+    sim::NorFlashModel& flash(int chip);
+
+    // One tick, then one pass of the FPGA thread.
+    void tick();
+    // Ticks until done() holds (checked after each pass); the number of
+    // ticks it took, or -1 when maxTicks passed without it.
+    int runUntil(const std::function<bool()>& done, int maxTicks);
+    // Both FPGAs up (fails the test when they do not come up).
+    void bringUp();
+    // Messages sent to an FPGA spidev node (0..3) so far.
+    uint64_t messages(int node);
+};
