@@ -2,6 +2,7 @@
 
 #include "platform/board_root.h"
 #include "platform/touch.h"
+#include "sim/c331_chip.h"
 #include "sim/control_channel.h"
 #include "sim/host_fs.h"
 #include "sim/hotplug_model.h"
@@ -102,6 +103,7 @@ void Board::reset(const std::string& root)
     if (control_)
         control_->stop();
     control_.reset();
+    c331_.reset();
     hotplug_.reset();
     touch_.reset();
     serial_.reset();
@@ -159,6 +161,7 @@ SerialModel& Board::serial() { return *serial_; }
 TouchModel& Board::touch() { return *touch_; }
 HotplugModel& Board::hotplug() { return *hotplug_; }
 ControlChannel& Board::control() { return *control_; }
+C331ChipModel& Board::c331() { return *c331_; }
 
 void Board::build()
 {
@@ -171,6 +174,9 @@ void Board::build()
     touch_ = std::make_unique<TouchModel>();
     hotplug_ = std::make_unique<HotplugModel>();
     control_ = std::make_unique<ControlChannel>();
+    c331_ = std::make_shared<C331ChipModel>(mem_.get());
+    spi_->attach(C331ChipModel::kNode, c331_);
+    c331_->registerCommands(*control_);
 
     ShellModel* shell = shell_.get();
     PhysMemModel* mem = mem_.get();

@@ -18,6 +18,7 @@ class SerialModel;
 class TouchModel;
 class HotplugModel;
 class ControlChannel;
+class C331ChipModel;
 
 // True when the board root is a folder of its own: the models never create,
 // change or remove anything while the root is the machine's "/".
@@ -52,6 +53,7 @@ public:
     TouchModel& touch();
     HotplugModel& hotplug();
     ControlChannel& control();
+    C331ChipModel& c331();
 
 private:
     Board();
@@ -68,6 +70,7 @@ private:
     std::unique_ptr<TouchModel> touch_;
     std::unique_ptr<HotplugModel> hotplug_;
     std::unique_ptr<ControlChannel> control_;
+    std::shared_ptr<C331ChipModel> c331_;
 };
 
 } // namespace sim
