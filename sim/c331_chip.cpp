@@ -88,6 +88,8 @@ uint8_t C331ChipModel::readLocked(uint8_t bank, uint8_t addr) const
         const uint8_t phase = regs_[kFieldBank][kFieldFirst] & 3;
         return static_cast<uint8_t>((regs_[kFieldBank][addr] & 0xF0) | (phase << 2) | phase);
     }
+    if ((addr & 0x7F) == 0)
+        return bank_;     // the bank register
     return regs_[bank][addr & 0x7F];
 }
 

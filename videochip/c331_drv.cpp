@@ -90,6 +90,10 @@ void c331_drv::write_C331(int fd, unsigned desc, unsigned value, unsigned bank_o
         const unsigned char frame[2] = {static_cast<unsigned char>(0x80 | ((addr + i) & 0xFF)),
                                         static_cast<unsigned char>(value & 0xFF)};
         SPI_Transfer_Write(fd, frame, 2);
+        // Address 0 of every bank is the chip's bank register: the chip has
+        // now selected the bank just written, and the cache must say so.
+        if (((addr + i) & 0x7F) == 0)
+            bank_ = frame[1];
         value >>= 8;
     }
 }

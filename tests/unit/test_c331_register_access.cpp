@@ -86,6 +86,21 @@ TEST_F(C331Drv, BankSelectIsSentOnlyWhenTheBankChanges)
     expectFrame(f[0], 0x80, 0x0C);
 }
 
+TEST_F(C331Drv, AWriteToAddressZeroMovesTheCachedBankWithTheChip)
+{
+    // Address 0 is the bank register of every bank.
+    drv->write_C331(fd, 0xFF0001, 8, 0);
+    drv->write_C331(fd, 0xFF0101, 5, 0);
+    const std::vector<Frame> f = frames();
+    ASSERT_EQ(f.size(), 4u);
+    expectFrame(f[0], 0x80, 0xFF);
+    expectFrame(f[1], 0x80, 0x08);
+    expectFrame(f[2], 0x80, 0xFF);     // the chip is in bank 8 now: select again
+    expectFrame(f[3], 0x81, 0x05);
+    EXPECT_EQ(chip().reg(0xFF0101), 5u);
+    EXPECT_EQ(chip().reg(0x080101), 0u);
+}
+
 TEST_F(C331Drv, TwoByteRegisterOnTheWire)
 {
     drv->write_C331(fd, 0x334002, 0x1234, 0);
@@ -205,7 +220,7 @@ TEST_F(C331Model, ControlCommandsShowAndChangeRegisters)
     EXPECT_EQ(c.execute("c331-set 0C2A02 BEEF"), "ok\n");
     EXPECT_EQ(drv->read_C331(fd, 0x0C2A02, 0), 0xBEEFu);
     const std::string dump = c.execute("c331-dump B2");
-    EXPECT_NE(dump.find("00: 00 00 00 00 00 00 00 00 24"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("00: 0C 00 00 00 00 00 00 00 24"), std::string::npos) << dump << "(address 0: the bank)";
     EXPECT_NE(c.execute("c331-log 2").find("R 0C2B -> BE"), std::string::npos);
     EXPECT_EQ(c.execute("c331-reg 0C2805").rfind("error", 0), 0u);
     EXPECT_EQ(c.execute("c331-silent on"), "ok\n");
