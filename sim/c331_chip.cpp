@@ -287,23 +287,20 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                     }
                     return true;
                 });
+    // A fault switch: "on" or "off".
+    auto onOff = [](void (C331ChipModel::*set)(bool), C331ChipModel* self) {
+        return [set, self](const Args& args, std::string& reply) {
+            if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
+                reply = "expected on or off";
+                return false;
+            }
+            (self->*set)(args[0] == "on");
+            return true;
+        };
+    };
     control.add("c331-sync-stuck", "on|off: the c331 sync status registers stay 0",
-                [this](const Args& args, std::string& reply) {
-                    if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
-                        reply = "expected on or off";
-                        return false;
-                    }
-                    setSyncStuck(args[0] == "on");
-                    return true;
-                });
-    control.add("c331-silent", "on|off: the c331 chip does not answer at all", [this](const Args& args, std::string& reply) {
-        if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
-            reply = "expected on or off";
-            return false;
-        }
-        setSilent(args[0] == "on");
-        return true;
-    });
+                onOff(&C331ChipModel::setSyncStuck, this));
+    control.add("c331-silent", "on|off: the c331 chip does not answer at all", onOff(&C331ChipModel::setSilent, this));
 }
 
 } // namespace sim

@@ -124,24 +124,6 @@ TEST_F(C331Manage, PllCodeByRatio)
     EXPECT_EQ(c331_manage::pll_code(22, 27000000, 0, 0), 68) << "no divider, no division";
 }
 
-TEST_F(C331Manage, FixedParametersAndTheirDerivedValues)
-{
-    EXPECT_EQ(m->PS_OAOIHST, 176);
-    EXPECT_EQ(m->PS_OAOIHED, 2096);
-    EXPECT_EQ(m->PS_OAOIVST, 82);
-    EXPECT_EQ(m->PS_OAOIVED, 2242);
-    EXPECT_EQ(m->PS_MEMCLK4, 200000000);
-    EXPECT_EQ(m->PS_PANEL_HW, 7680);
-    EXPECT_EQ(m->PS_PANEL_VW, 2160);
-    EXPECT_EQ(m->PS_MEM_SC[3][0], 0x6000u);
-    EXPECT_EQ(m->PS_MEM_SC[3][4], 0x22006000u);
-    EXPECT_EQ(m->PS_MEM_DBD[4], 0x57200000u);
-    EXPECT_EQ(m->PM_OSD_SCROLL_SPEED, 32);
-    // The de-interlacer buffers stay clear of the scaler and OSD memory.
-    EXPECT_GE(m->PS_MEM_IP_I[0][0], 0x65000000u);
-    EXPECT_LT(m->PS_MEM_MV + 0x1000000u, m->PS_MEM_OSD);
-}
-
 TEST_F(C331Manage, LoadParamMarksWhatChanged)
 {
     m->load_param();
