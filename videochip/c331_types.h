@@ -155,7 +155,7 @@ struct _ScalingSt {
     int vzoom;
 };
 
-// Specification of the output channels.
+// Arrangement and timing of the output channels.
 struct ST_OCH_SPEC {
     int laneMode;   // c331::LaneMode
     int arrang;     // c331::Arrangement
