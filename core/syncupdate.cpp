@@ -153,11 +153,15 @@ void SyncUpdate::persist()
         return;
     if (traceOn())
         std::printf("\n ram_para diffrent !");
+    // The shadow records what reached the file: a store made while the file
+    // is written differs from it and is written by the next refresh.
+    unsigned char written[sizeof(store->ram_para)];
+    std::memcpy(written, store->ram_para, sizeof(written));
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         store->write_para_file();
         Utils::system_mutex("sync");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para));
+    std::memcpy(store->ram_para_shadow, written, sizeof(written));
 }

@@ -2,6 +2,7 @@
 
 #include "platform/board_root.h"
 #include "platform/touch.h"
+#include "sim/c331_chip.h"
 #include "sim/control_channel.h"
 #include "sim/fpga_model.h"
 #include "sim/host_fs.h"
@@ -104,6 +105,7 @@ void Board::reset(const std::string& root)
         control_->stop();
     control_.reset();
     fpga_.reset();
+    c331_.reset();
     hotplug_.reset();
     touch_.reset();
     serial_.reset();
@@ -162,6 +164,7 @@ TouchModel& Board::touch() { return *touch_; }
 HotplugModel& Board::hotplug() { return *hotplug_; }
 ControlChannel& Board::control() { return *control_; }
 FpgaBoard& Board::fpga() { return *fpga_; }
+C331ChipModel& Board::c331() { return *c331_; }
 
 void Board::build()
 {
@@ -177,6 +180,9 @@ void Board::build()
     fpga_ = std::make_unique<FpgaBoard>(*mem_, *spi_, [this](int chip) {
         return simFile("fpga-flash" + std::to_string(chip) + ".bin");
     });
+    c331_ = std::make_shared<C331ChipModel>(mem_.get());
+    spi_->attach(C331ChipModel::kNode, c331_);
+    c331_->registerCommands(*control_);
 
     ShellModel* shell = shell_.get();
     PhysMemModel* mem = mem_.get();

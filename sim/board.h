@@ -19,6 +19,7 @@ class TouchModel;
 class HotplugModel;
 class ControlChannel;
 class FpgaBoard;
+class C331ChipModel;
 
 // True when the board root is a folder of its own: the models never create,
 // change or remove anything while the root is the machine's "/".
@@ -55,6 +56,7 @@ public:
     ControlChannel& control();
     // The two sending-card FPGAs and their flashes.
     FpgaBoard& fpga();
+    C331ChipModel& c331();
 
 private:
     Board();
@@ -72,6 +74,7 @@ private:
     std::unique_ptr<HotplugModel> hotplug_;
     std::unique_ptr<ControlChannel> control_;
     std::unique_ptr<FpgaBoard> fpga_;
+    std::shared_ptr<C331ChipModel> c331_;
 };
 
 } // namespace sim

@@ -1,9 +1,27 @@
 // c331 video-processing chip manager: bring-up and the chip thread that
 // applies every change of the parameter block.
+//
+// The code of the manager is split by subject:
+//   c331_manage.cpp       object, thread, bring-up, fixed parameters
+//   c331_deal.cpp         the change pass (c331managerdeal)
+//   c331_picture.cpp      picture and window controls
+//   c331_input_regs.cpp   input-side register helpers
+//   c331_window.cpp       window list and channel allocation
+//   c331_panel.cpp        output panel set-up
+//   c331_port.cpp         input port monitoring
+//   c331_output.cpp       overlay, blending and output programming
+//   c331_crop.cpp         input crops and sharpness
+//   c331_osd.cpp          OSD text layer;  c331_font.cpp  OSD fonts
+//   c331_debug.cpp        diagnostics
 #pragma once
+
+#include "avchips/velmosource.h"
+#include "videochip/c331_types.h"
 
 #include <atomic>
 #include <pthread.h>
+
+class c331_drv;
 
 class c331_manage {
 public:
@@ -19,9 +37,357 @@ public:
     static pthread_mutex_t c331_mutex;
     static std::atomic<unsigned char> para_change_flag;
 
-private:
+    // The program makes its one object through pInstance(); tests make
+    // objects of their own and drive them step by step.
     c331_manage();
+    ~c331_manage();
+    c331_manage(const c331_manage&) = delete;
+    c331_manage& operator=(const c331_manage&) = delete;
+
+    // ---- object, thread and bring-up ----------------------------------
+
+    // Opens the chip, reads its identity once, starts the chip thread.
+    // 0, or 255 when the thread cannot be created.
+    int initialize();
+    static void* c331manageThread(void* arg);
+    // One pass of the thread: an identity read (init states 0..4), the
+    // bring-up (5) or a change pass (6).
+    void manage_step();
+    // The bring-up of init state 5 (ends in state 6 with the gate open).
+    void bring_up();
+    // The applied copy starts from the shadow copy of the store.
+    void start_applied_copy();
+
+    void load_system_param();
+    void define_param();
+    void load_param();
+    void write_initial_setting(int fd, int cold);
+    void Sleep(int ms);
+    // PLL code of the power-on programming for a multiplier, reference
+    // clock, divider and V-by-One transmitter mode.
+    static int pll_code(int mul, int refclk, int div, int vbotxMode);
+
+    // ---- applying parameter changes -----------------------------------
+
+    static void c331managerdeal(void* self);
+    // The window that shows layer L now, or -1 (a disabled layer).
+    int window_of_layer(int layer) const;
+
+    // ---- picture and window controls ----------------------------------
+
+    void c331_SetBrightness(unsigned short v);
+    void c331_SetContrast(int v);
+    void c331_SetSaturation(int v);
+    void c331_SetColorTemp(int packed);
+    int c331_SetPattern(int pattern);
+    void c331_SetInputsourceCrop(int win, int cropIdx);
+    void c331_SetWinPriority(int win, int pri);
+    void c331_SetWinPriority1(int fd);
+    void c331_SetWinOutput(int fd, char win, int data);
+    void win_freeze_sel(int fd, int win, int data);
+    void c331_SetWinDbdMode(int fd, char win, int mode);
+    void c331_SetWinAttr(char win, int data);
+    // PM_WIN_DBD_MODE code of a layer's point-to-point word.
+    static int dbd_code(int p2p);
+    // Output channels the picture controls and the test pattern program.
+    int och_in_use() const;
+
+    // ---- input-side register helpers ----------------------------------
+
+    void set_rtct(int fd, int mode);
+    void wait1_pivs(int fd, int ich);
+    void wait1_pivs2(int fd);
+    int wait_ifld_change(int fd, int port);
+    int wait_ofld_change(int fd, int och);
+    void set_VBORXfrange(int fd, int rx, float clock, int flip);
+    void set_sypol(int fd, int vbo, int index);
+    void set_VBOInput(int fd, int rx);
+    void set_pict(int fd, int on, int port);
+    void set_input_bkg(int fd, int port, int on);
+    void set_input_bkg2(int fd, int win, int on);
+    void reset_dbd_mem(int win);
+    bool check_dbd_input(int fd, int port);
+    int set_dbd_mem(int fd, int win);
+    bool zdrApi_IsPatternGen();
+    void calc_iwin2(int win);
+    void calc_owin2(int win);
+    void calc_iwin();
+    void calc_owin();
+
+    // A chip status wait ran out of polls: logged once until the same wait
+    // succeeds again.
+    enum WaitKind { WAIT_PIVS, WAIT_IFLD, WAIT_OFLD, WAIT_VBO_LOCK, WAIT_POVS, WAIT_KIND_COUNT };
+    void wait_result(WaitKind kind, bool ok);
+
+    // ---- window list and channel allocation ----------------------------
+
+    void zdrApi_initEnvC331();
+    void zdrApi_initEnvC331Default();
+    void zdrApi_MultiWinGet(ST_MWIN* mwin);
+    void zdrApi_PreviewCh();
+    void zdrApi_MultiWinChAlloc(char init);
+    void zdrApi_MultiWinChInit();
+
+    // ---- output panel set-up -------------------------------------------
+
+    int zdrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
+    void zdrApi_MultiWinInit();
+
+    // ---- input port monitoring -----------------------------------------
+
+    void load_hdmi();
+    void check_port_valid(int fd);
+    void check_input_port(int fd);
+    void c331_SetInputsource(int win, int input);
+
+    // ---- overlay and output programming -------------------------------
+
+    void set_output(int fd);
+    void update_overlay_info();
+    void set_overlay(int fd);
+    void reset_layer_coef(int fd, int mode);
+
+    // ---- input crops and sharpness -------------------------------------
+
+    void c331_SetSharpness(int sharpness);
+    void c331_SetCrop(char win, char enable, ST_RECT* rect);
+    void zdrApi_forceColorDisable(int fd);
+
+    // ---- OSD and fonts --------------------------------------------------
+
+    int zdrApi_OsdSet(int type, int value);
+    void update_osd(int fd);
+    void set_osd(int fd, int on);
+    void set_scroll(int fd);
+    void load_char();
+    void read_c331_font(int fd);
+    void update_font(int fd);
+
+    // ---- diagnostics -----------------------------------------------------
+
+    void zdrDbg_c331_param(int section);
+    void zdrDbg_c331_print_regGrp(int group);
+    void input_slidebar(int fd);
+    void output_slidebar(int fd);
+    void disable_slidebar(int fd);
+    void vbyone_rx_ch1_seq(int fd);
+    void vbyone_rx_ch2_seq(int fd);
+    void read_c331_b174bug(int fd);
+    void write_read_c331_b80_iacthstch5(int fd);
+
+    // ==== data =============================================================
+
+    // System parameters (fixed at start by load_system_param/define_param;
+    // the panel set-up changes the channel timing).
+    int PS_REFCLK{};
+    int PS_MEMCLK{};
+    int PS_MEMCLK4{};                 // a quarter of the memory clock
+    int PS_PIXCLK[2]{};               // the first is the PLL reference
+    int PS_ACTHW{};                   // active width of one output channel
+    int PS_ACTVW{};
+    int PS_HTOTAL{};
+    int PS_VTOTAL{};
+    int PS_HSW{};
+    int PS_HBP{};
+    int PS_VSW{};
+    int PS_VBP{};
+    int PS_ACTHST{};
+    int PS_ACTVST{};
+    int PS_OAOIHST{};
+    int PS_OAOIHED{};
+    int PS_OAOIVST{};
+    int PS_OAOIVED{};
+    int PS_VBOTX_MODE{};
+    int PS_VBOTX_LAYOUT{};
+    int PS_PANEL_HW{};
+    int PS_PANEL_VW{};
+    int PS_OCH_HNUM{};                // output channel shape across
+    int PS_OCH_VNUM{};                // and down
+    int PS_PLL_DIV{};
+    int PS_PLL_MUL{};
+    unsigned PS_MEM_SC[c331::kIchCount][5]{};     // frame-buffer offset and four field bases
+    int PS_MEM_MWI{};                 // memory width value of a channel's own memory
+    unsigned PS_MEM_DBD[5]{};         // dot-by-dot field bases
+    unsigned PS_DBD_BLK_SIZE{};       // dot-by-dot block size
+    unsigned PS_MEM_IP_I[4][2]{};     // de-interlacer fields, interlaced input
+    unsigned PS_MEM_IP_P[4][2]{};     // de-interlacer fields, progressive input
+    unsigned PS_MEM_MV{};             // motion buffer
+    int PS_MEM_IPYOFF{};
+    int PS_MWI_IP{};
+    int PS_MEM_WMODE[c331::kWinCount]{};
+    unsigned PS_SFL_ADDR{};
+    unsigned PS_MEM_OSD{};
+    unsigned PS_MEM_OSD1{};
+    unsigned PS_FONT_ADDR{};
+    // OSD system parameters.
+    unsigned PS_BMP_ADDR{};
+    int PS_BMP_HACT{};
+    int PS_BMP_VACT{};
+    unsigned PS_BMPCP_ADDR{};
+    int PS_BG_HACT{};
+    int PS_BG_VACT{};
+    int PS_BG_COLOR{};
+    int PS_BG_TRANS{};
+    int PS_CHAR_HST{};
+    int PS_CHAR_VST{};
+    int PS_CHAR_COLOR{};
+    unsigned PS_CHAR_ADDR_32ASCII{};
+    unsigned PS_CHAR_ADDR_32CHN{};
+    unsigned PS_CHAR_ADDR_64ASCII{};
+    unsigned PS_CHAR_ADDR_64CHN{};
+    unsigned PS_CHAR_SIZE_32ASCII{};
+    unsigned PS_CHAR_SIZE_32CHN{};
+    unsigned PS_CHAR_SIZE_64ASCII{};
+    unsigned PS_CHAR_SIZE_64CHN{};
+    unsigned g_font_addr_32ASCII{};
+    unsigned g_font_addr_32CHN{};
+    unsigned g_font_addr_64ASCII{};
+    unsigned g_font_addr_64CHN{};
+
+    // Window parameters (loaded from parameters_txt, then changed by the
+    // window and OSD code).
+    int PM_WIN_SHAPE[c331::kWinCount][2]{};
+    int PM_INPUT[c331::kWinCount]{};              // chip port, 6 = none
+    int PM_WIN_OFFSET[c331::kWinCount][4]{};      // left, right, top, bottom
+    int PM_INPUT_OFFSET[c331::kWinCount][4]{};
+    int PM_INPUT_OFFSET_EN[c331::kWinCount]{};
+    int PM_WIN_NUM[c331::kOchCount]{};            // window on each output channel
+    int PM_AREA_NUM[c331::kOchCount]{};           // part of the window
+    int PM_OVERLAY[c331::kOchCount]{};            // channel area + 1
+    int PM_OVERLAY_PRI[c331::kWinCount]{};        // window order words
+    int PM_WIN_HMIRROR[c331::kWinCount]{};
+    int PM_WIN_VMIRROR[c331::kWinCount]{};
+    int PM_WIN_STITCHING[c331::kWinCount]{};
+    int PM_WIN_DBD_MODE[c331::kWinCount]{};
+    int PM_WIN_FADE_EN[c331::kWinCount]{};        // the switch-effect word
+    int PM_WIN_FADE_IN[c331::kWinCount]{};
+    int PM_WIN_FADE_OUT[c331::kWinCount]{};
+    int PM_WIN_AUX[c331::kWinCount]{};            // a per-window word set, kept as loaded
+    int PM_MEM_WMODE[c331::kWinCount]{};
+    int PM_OSD_EN{};
+    int PM_OSD_HZOOM_EN{};
+    int PM_OSD_VZOOM_EN{};
+    int PM_OSD_DATA_MODE{};
+    int PM_OSD_UPDATE_BUTTON{};
+    int PM_OSD_SCROLL_MODE{};
+    int PM_OSD_OUTPUT_OFFSET[4]{};
+    int PM_OSD_INPUT_OFFSET[4]{};
+    int PM_OSD_CTRL[2]{};
+    int PM_OSD_SCROLL_SPEED{};
+    int PM_OSD_CHAR_64DOT{};
+    // Image-processing levels per CMOS input.
+    int PM_HNR[4]{};
+    int PM_VNR[4]{};
+    int PM_TNR[4]{};
+    int PM_BNR[4]{};
+    int PM_MNR[4]{};
+    int PM_COMB[4]{};
+    int PM_DIAG[4]{};
+    int PM_MVFLT[4]{};
+    int PM_IPEN[4]{};
+    int PM_22PD[4]{};
+    int PM_23PD[4]{};
+    int PM_24SF[4]{};
+    int PM_22PDSQTH[4]{};
+    int PM_23PDSQTH[4]{};
+
+    // Change marks.
+    int g_chg_win[c331::kWinCount]{};         // window-change flag
+    int g_chg_input[c331::kWinCount]{};       // 1 input changed, 3 port info changed, 2 moved
+    int g_chg_dbd[c331::kWinCount]{};
+    int g_chg_mirror[c331::kWinCount]{};
+    int g_chg_stitch[c331::kWinCount][2]{};
+    int g_chg_overlay{};                      // overlay-changed summary flag
+    int g_chg_pri{};                          // priority-changed flag
+
+    // Port information per chip port.
+    HdmiInfo PI_HDMI_INFO[c331::kPortCount];
+    ST_PORT_INFO PI_PORT_INFO[c331::kPortCount]{};
+    _ImageWindowDef_st PI_ACT[c331::kPortCount]{};
+    int PI_UPDATE[c331::kPortCount]{};
+    int PI_UPDATE2[c331::kPortCount]{};
+    double PI_FV[c331::kPortCount]{};
+    double PI_FPICLK[c331::kPortCount]{};
+    int PI_IFH[c331::kPortCount]{};
+    int PI_IFV[c331::kPortCount]{};
+    int port_status[c331::kPortCount]{};      // under Utils::_check_nosig_mutex
+    unsigned char vbo_retry[2]{};
+
+    // The window model.
+    ST_PANEL pnl{};
+    ST_WIN_INFO gWininfo[c331::kWinCount]{};
+    ST_MWIN gMwin{};
+    ST_RECT mwin_list[c331::kWinCount]{};     // the list built from the layers
+    ST_RECT mwin_default[c331::kWinCount]{};  // the fallback list
+    ST_MWIN_PRESET mwin_preset[10]{};
+    ST_RECT mwin_preset_rect[10][c331::kWinCount]{};
+
+    // Windows and channels.
+    _ImageWindowDef_st IWIN[c331::kWinCount]{};
+    _ImageWindowDef_st OWIN[c331::kWinCount]{};
+    int g_ich_win[c331::kIchCount]{};
+    int g_win_ich[c331::kWinCount][c331::kIchCount]{};
+    _ImageWindowDef_st g_dbd_port_act[c331::kPortCount]{};
+    int dbd_mem_blk[c331::kDbdBlocks]{};      // -1 free, 1 used
+    int dbd_win_blk[c331::kWinCount][4]{};
+    unsigned dbd_win_fld[c331::kWinCount][5]{};
+    int dbd_win_mwi[c331::kWinCount]{};
+    int dbd_clip[c331::kWinCount]{};
+    int pattern_on{};                         // the built-in test pattern is on
+
+    // Overlay and output programming.
+    int g_och_layer[c331::kOchCount][c331::kOchCount]{};
+    int g_och_layer_cnt[c331::kOchCount]{};
+    int win_och_tbl[c331::kWinCount][c331::kOchCount]{};
+    int applied_win_num[c331::kOchCount]{};
+    int applied_win_ich[c331::kWinCount][c331::kIchCount]{};
+    int fld_sel[c331::kWinCount][5]{};
+    int win_frozen[c331::kWinCount]{};
+    unsigned char out_filter[c331::kWinCount]{};
+
+    // OSD.
+    _ImageWindowDef_st OSD_WIN{};
+    int osd_set_dirty{};
+    int osd_update_dirty{};
+    int g_osd_mwi{};
+    int g_osd_mwi_shift{};
+    int osd_bottom{};
+    int osd_word_space{};
+    int osd_line_space{};
+    unsigned char unicode_text[64][256]{};
+    unsigned char g_unicode_line{};
+    int font_status{};
+    static unsigned char prnEn[16];         // trace switches, bit 7 on
+
+    // Chip access and state.
+    int c331_fd = -1;
+    c331_drv* drv = nullptr;
+    std::atomic<unsigned char> c331_init_state{0};
+    pthread_t thread{};
+    bool thread_started = false;
+
+    // What the chip shows: the parameter block as of the end of the last
+    // change pass (started from the shadow copy at bring-up). The change
+    // pass compares the block with it, not with the shadow copy, so that a
+    // store made after a pass is applied even when the shadow has been
+    // refreshed before the next pass.
+    unsigned char applied_para[4096]{};
+    // The panel words changed while an LED request was pending; applied on
+    // a later pass once the request has completed.
+    bool panel_deferred = false;
+
+    // Identity wait bookkeeping.
+    std::atomic<unsigned> identity_good{0};
+    std::atomic<unsigned> identity_bad{0};
+    unsigned identity_bad_run = 0;
+    unsigned identity_last_bad = 0;
+    bool identity_logged = false;
+    unsigned identity_log_after = 20000;    // wrong reads before the log line
+    bool wait_logged[WAIT_KIND_COUNT] = {};
 };
+
+// The built-in window parameters (160 words) copied by load_param.
+extern const unsigned int parameters_txt[160];
 
 // A writer's hold of the c331 manage mutex: store while it lives, then
 // raise() the flag before it ends.
@@ -37,7 +403,9 @@ public:
 // Bring-up gate: the chip thread sets it to 1 once the chip is up; the FPGA
 // thread starts its own bring-up only then.
 extern std::atomic<unsigned int> g_fpga_c331_start;
-// While 1 the chip's outputs show a forced background colour.
+// While 1 the chip's outputs show a forced background colour; the FPGA
+// thread sets 0 when its links are up, the next change pass ends the forced
+// colour and sets 2.
 extern std::atomic<unsigned char> g_force_bkcolor;
 // 1: the chip thread re-reads and applies the OSD menu file on its next
 // change pass.

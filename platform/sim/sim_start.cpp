@@ -3,6 +3,7 @@
 #include "sim/board.h"
 #include "sim/control_channel.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/un.h>
@@ -39,6 +40,23 @@ bool startForProgram()
         control = "none";
     } else {
         control = socketPath;
+    }
+    // Control commands to run before the program starts (faults that must
+    // hold from power-on), separated by ';'.
+    if (const char* start = std::getenv("ZDR_SIM_START_COMMANDS")) {
+        std::string all = start;
+        size_t pos = 0;
+        while (pos <= all.size()) {
+            const size_t end = std::min(all.find(';', pos), all.size());
+            const std::string line = all.substr(pos, end - pos);
+            if (line.find_first_not_of(' ') != std::string::npos) {
+                const std::string answer = board.control().execute(line);
+                if (answer.rfind("error", 0) == 0 || answer.find("\nerror") != std::string::npos)
+                    std::fprintf(stderr, "Simulated board: start command '%s' failed: %s", line.c_str(),
+                                 answer.c_str());
+            }
+            pos = end + 1;
+        }
     }
     std::printf("Simulated board: root %s, control socket %s\n", board.root().c_str(), control.c_str());
     std::fflush(stdout);

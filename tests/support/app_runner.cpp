@@ -36,6 +36,8 @@ bool AppRunner::start(int timeoutMs)
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("HOME", QString::fromStdString(work_));
     env.remove("ZDR_SIM_SETTLE_MS");
+    for (const auto& e : extraEnv_)
+        env.insert(QString::fromStdString(e.first), QString::fromStdString(e.second));
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(QString::fromStdString(work_));
     process_.setProcessChannelMode(QProcess::MergedChannels);

@@ -6,11 +6,17 @@
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class AppRunner {
 public:
     AppRunner();
     ~AppRunner();
+
+    // An environment variable of the program (set before start()), e.g.
+    // ZDR_SIM_START_COMMANDS with control commands to run at power-on.
+    void setEnv(const std::string& name, const std::string& value) { extraEnv_.emplace_back(name, value); }
 
     // Starts the program; waits until its control channel answers.
     bool start(int timeoutMs = 20000);
@@ -34,4 +40,5 @@ private:
     std::string root_;
     std::string work_;
     QProcess process_;
+    std::vector<std::pair<std::string, std::string>> extraEnv_;
 };

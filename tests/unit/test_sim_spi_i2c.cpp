@@ -13,7 +13,8 @@
 
 namespace {
 
-const std::string kNode = "/dev/spidev32766.0";
+// A chip select with no device model of the board behind it.
+const std::string kNode = "/dev/spidev32766.7";
 
 class RecordingSpiDevice : public sim::SpiDevice {
 public:

@@ -1,0 +1,306 @@
+#include "sim/c331_chip.h"
+
+#include "sim/control_channel.h"
+#include "sim/phys_mem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+namespace {
+
+// Registers that model hardware.
+constexpr uint8_t kSyncBank = 0x05;
+constexpr uint8_t kInputSyncLatch = 0x08;
+constexpr uint8_t kOutputSyncLatch = 0x09;
+constexpr uint8_t kInputSyncStatus = 0x22;
+constexpr uint8_t kOutputSyncStatus = 0x23;
+constexpr uint8_t kFieldBank = 0xAB;
+constexpr uint8_t kFieldFirst = 0x47;     // 16 field status registers
+constexpr uint8_t kVboLockBank = 0xB2;
+constexpr uint8_t kVboLockAddr = 0x63;
+constexpr uint8_t kVboLocked = 0xA0;      // both receivers locked (bits 5 and 7)
+constexpr uint8_t kIchStatusBank = 0xA8;
+constexpr uint8_t kIchStatusAddr = 0x3F;  // + 5 x channel
+constexpr uint8_t kNoInput = 0xFF;
+
+bool ichStatus(uint8_t bank, uint8_t addr)
+{
+    return bank == kIchStatusBank && addr >= kIchStatusAddr && (addr - kIchStatusAddr) % 5 == 0 &&
+           (addr - kIchStatusAddr) / 5 < 8;
+}
+
+bool parseHex(const std::string& text, unsigned long max, unsigned long& out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long v = std::strtoul(text.c_str(), &end, 16);
+    if (errno || !end || *end || v > max)
+        return false;
+    out = v;
+    return true;
+}
+
+std::string hex(unsigned long v, int digits)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof(buf), "0x%0*lX", digits, v);
+    return buf;
+}
+
+} // namespace
+
+C331ChipModel::C331ChipModel(PhysMemModel* mem)
+    : mem_(mem)
+{
+    powerOn();
+}
+
+void C331ChipModel::powerOn()
+{
+    std::memset(regs_, 0, sizeof(regs_));
+    regs_[kIdentityBank][kIdentityAddr] = kIdentity;
+    regs_[kVboLockBank][kVboLockAddr] = kVboLocked;
+    for (int ch = 0; ch < 8; ++ch)
+        regs_[kIchStatusBank][kIchStatusAddr + 5 * ch] = kNoInput;
+    bank_ = 0;
+}
+
+bool C331ChipModel::listening() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !silent_;
+}
+
+uint8_t C331ChipModel::readLocked(uint8_t bank, uint8_t addr) const
+{
+    if (bank == kSyncBank && addr == kInputSyncStatus)
+        return syncStuck_ ? 0 : regs_[kSyncBank][kInputSyncLatch];     // the requested syncs have come
+    if (bank == kSyncBank && addr == kOutputSyncStatus)
+        return syncStuck_ ? 0 : regs_[kSyncBank][kOutputSyncLatch];
+    if (bank == kFieldBank && addr >= kFieldFirst && addr < kFieldFirst + 16) {
+        // Every channel runs in the same field phase: input bits 2-3,
+        // output bits 0-1.
+        const uint8_t phase = regs_[kFieldBank][kFieldFirst] & 3;
+        return static_cast<uint8_t>((regs_[kFieldBank][addr] & 0xF0) | (phase << 2) | phase);
+    }
+    if ((addr & 0x7F) == 0)
+        return bank_;     // the bank register
+    return regs_[bank][addr & 0x7F];
+}
+
+void C331ChipModel::writeLocked(uint8_t bank, uint8_t addr, uint8_t value)
+{
+    addr &= 0x7F;
+    if ((bank == kIdentityBank && addr == kIdentityAddr) || (bank == kVboLockBank && addr == kVboLockAddr) ||
+        ichStatus(bank, addr))
+        return;   // read-only
+    if (bank == kSyncBank && (addr == kInputSyncLatch || addr == kOutputSyncLatch) && value) {
+        // A frame passes while software waits for its sync.
+        uint8_t& phase = regs_[kFieldBank][kFieldFirst];
+        phase = static_cast<uint8_t>((phase & 0xFC) | ((phase + 1) & 3));
+    }
+    regs_[bank][addr] = value;
+}
+
+void C331ChipModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint32_t speedHz)
+{
+    Frame f{};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        f.bank = bank_;
+        f.b0 = len > 0 ? tx[0] : 0;
+        f.b1 = len > 1 ? tx[1] : 0;
+        f.speedHz = speedHz;
+        f.selectsHigh = mem_ ? (mem_->padHigh(kFpga0SelectPad) && mem_->padHigh(kFpga1SelectPad)) : true;
+        uint8_t answer = 0xFF;
+        if (len >= 2) {
+            if (f.write()) {
+                if (f.addr() == 0)
+                    bank_ = f.b1;
+                else
+                    writeLocked(bank_, f.addr(), f.b1);
+            } else {
+                answer = readLocked(bank_, f.addr());
+            }
+        }
+        f.answer = f.write() ? 0xFF : answer;
+        if (rx) {
+            for (uint32_t i = 0; i < len; ++i)
+                rx[i] = 0xFF;
+            if (len >= 2 && !f.write())
+                rx[1] = answer;
+        }
+        ++count_;
+        log_.push_back(f);
+        while (log_.size() > capacity_)
+            log_.pop_front();
+    }
+}
+
+uint32_t C331ChipModel::reg(uint32_t desc, uint32_t bankOffset) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint8_t bank = static_cast<uint8_t>(((desc >> 16) & 0xFF) + bankOffset);
+    const unsigned addr = (desc >> 8) & 0xFF;
+    const unsigned count = desc & 0xFF;
+    uint32_t v = 0;
+    for (unsigned i = 0; i < count && i < 4; ++i)
+        v |= static_cast<uint32_t>(readLocked(bank, static_cast<uint8_t>((addr + i) & 0x7F))) << (8 * i);
+    return v;
+}
+
+uint8_t C331ChipModel::byte(uint8_t bank, uint8_t addr) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readLocked(bank, static_cast<uint8_t>(addr & 0x7F));
+}
+
+void C331ChipModel::setReg(uint32_t desc, uint32_t value, uint32_t bankOffset)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint8_t bank = static_cast<uint8_t>(((desc >> 16) & 0xFF) + bankOffset);
+    const unsigned addr = (desc >> 8) & 0xFF;
+    for (unsigned i = 0; i < (desc & 0xFF) && i < 4; ++i)
+        regs_[bank][(addr + i) & 0x7F] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint8_t C331ChipModel::selectedBank() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bank_;
+}
+
+std::vector<C331ChipModel::Frame> C331ChipModel::frames() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::vector<Frame>(log_.begin(), log_.end());
+}
+
+void C331ChipModel::clearFrames()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.clear();
+}
+
+void C331ChipModel::setLogCapacity(size_t frames)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    capacity_ = frames ? frames : 1;
+    while (log_.size() > capacity_)
+        log_.pop_front();
+}
+
+uint64_t C331ChipModel::frameCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
+
+void C331ChipModel::setSilent(bool silent)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    silent_ = silent;
+}
+
+void C331ChipModel::setSyncStuck(bool stuck)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    syncStuck_ = stuck;
+}
+
+bool C331ChipModel::silent() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return silent_;
+}
+
+void C331ChipModel::registerCommands(ControlChannel& control)
+{
+    using Args = std::vector<std::string>;
+    control.add("c331-reg", "<desc hex 0xBBAANN> [bank offset]: a c331 register as the chip holds it",
+                [this](const Args& args, std::string& reply) {
+                    unsigned long desc = 0, off = 0;
+                    if (args.empty() || args.size() > 2 || !parseHex(args[0], 0xFFFFFF, desc) ||
+                        (desc & 0xFF) < 1 || (desc & 0xFF) > 4 ||
+                        (args.size() == 2 && !parseHex(args[1], 0xFF, off))) {
+                        reply = "usage: c331-reg <desc hex 0xBBAANN, 1..4 bytes> [bank offset hex]";
+                        return false;
+                    }
+                    reply = hex(reg(static_cast<uint32_t>(desc), static_cast<uint32_t>(off)),
+                                2 * static_cast<int>(desc & 0xFF));
+                    return true;
+                });
+    control.add("c331-set", "<desc hex> <value hex> [bank offset]: sets a c331 register (back door)",
+                [this](const Args& args, std::string& reply) {
+                    unsigned long desc = 0, value = 0, off = 0;
+                    if (args.size() < 2 || args.size() > 3 || !parseHex(args[0], 0xFFFFFF, desc) ||
+                        !parseHex(args[1], 0xFFFFFFFF, value) || (args.size() == 3 && !parseHex(args[2], 0xFF, off))) {
+                        reply = "usage: c331-set <desc hex> <value hex> [bank offset hex]";
+                        return false;
+                    }
+                    setReg(static_cast<uint32_t>(desc), static_cast<uint32_t>(value), static_cast<uint32_t>(off));
+                    return true;
+                });
+    control.add("c331-dump", "<bank hex>: the 128 registers of a c331 bank", [this](const Args& args, std::string& reply) {
+        unsigned long bank = 0;
+        if (args.size() != 1 || !parseHex(args[0], 0xFF, bank)) {
+            reply = "usage: c331-dump <bank hex>";
+            return false;
+        }
+        for (unsigned row = 0; row < 128; row += 16) {
+            char line[96];
+            int n = std::snprintf(line, sizeof(line), "%02X:", row);
+            for (unsigned i = 0; i < 16; ++i)
+                n += std::snprintf(line + n, sizeof(line) - static_cast<size_t>(n), " %02X",
+                                   byte(static_cast<uint8_t>(bank), static_cast<uint8_t>(row + i)));
+            reply += std::string(line) + (row + 16 < 128 ? "\n" : "");
+        }
+        return true;
+    });
+    control.add("c331-log", "[n]: the last n frames the c331 chip received (default 32)",
+                [this](const Args& args, std::string& reply) {
+                    unsigned long n = 32;
+                    char* end = nullptr;
+                    if (args.size() == 1)
+                        n = std::strtoul(args[0].c_str(), &end, 10);
+                    if (args.size() > 1 || (args.size() == 1 && (args[0].empty() || *end))) {
+                        reply = "usage: c331-log [count]";
+                        return false;
+                    }
+                    const std::vector<Frame> all = frames();
+                    const size_t from = all.size() > n ? all.size() - n : 0;
+                    for (size_t i = from; i < all.size(); ++i) {
+                        const Frame& f = all[i];
+                        char line[64];
+                        if (f.bankSelect())
+                            std::snprintf(line, sizeof(line), "bank %02X", f.b1);
+                        else if (f.write())
+                            std::snprintf(line, sizeof(line), "W %02X%02X = %02X", f.bank, f.addr(), f.b1);
+                        else
+                            std::snprintf(line, sizeof(line), "R %02X%02X -> %02X", f.bank, f.addr(), f.answer);
+                        reply += std::string(line) + (i + 1 < all.size() ? "\n" : "");
+                    }
+                    return true;
+                });
+    // A fault switch: "on" or "off".
+    auto onOff = [](void (C331ChipModel::*set)(bool), C331ChipModel* self) {
+        return [set, self](const Args& args, std::string& reply) {
+            if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
+                reply = "expected on or off";
+                return false;
+            }
+            (self->*set)(args[0] == "on");
+            return true;
+        };
+    };
+    control.add("c331-sync-stuck", "on|off: the c331 sync status registers stay 0",
+                onOff(&C331ChipModel::setSyncStuck, this));
+    control.add("c331-silent", "on|off: the c331 chip does not answer at all", onOff(&C331ChipModel::setSilent, this));
+}
+
+} // namespace sim

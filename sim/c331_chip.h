@@ -1,0 +1,95 @@
+// The c331 video-processing chip of the simulated board, on the SPI node
+// /dev/spidev32766.0. One two-byte frame per message: byte 0 bit 7 set is a
+// write to address byte0 & 0x7F (address 0 selects the bank given in
+// byte 1), bit 7 clear a read answered in the second received byte. The
+// bank stays selected between frames. Registers read back what was written,
+// except the few that model hardware: the identity, the sync status
+// registers that follow their latches, the field phases, the V-by-One lock
+// bits and the input channel status.
+#pragma once
+
+#include "sim/spi_bus.h"
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class ControlChannel;
+class PhysMemModel;
+
+class C331ChipModel : public SpiDevice {
+public:
+    static constexpr const char* kNode = "/dev/spidev32766.0";
+    static constexpr uint8_t kIdentityBank = 0xB2;
+    static constexpr uint8_t kIdentityAddr = 0x08;
+    static constexpr uint8_t kIdentity = 0x24;
+
+    // One message as the chip saw it.
+    struct Frame {
+        uint8_t bank;        // bank selected when the frame arrived
+        uint8_t b0;          // byte 0 (bit 7 write, address)
+        uint8_t b1;          // byte 1 (value, or bank for a select)
+        uint8_t answer;      // second received byte of a read
+        uint32_t speedHz;
+        bool selectsHigh;    // both FPGA select lines were high
+        bool write() const { return (b0 & 0x80) != 0; }
+        uint8_t addr() const { return b0 & 0x7F; }
+        bool bankSelect() const { return write() && addr() == 0; }
+    };
+
+    explicit C331ChipModel(PhysMemModel* mem = nullptr);
+
+    void transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint32_t speedHz) override;
+    bool listening() const override;
+
+    // Back door: a register as the chip holds it now (count bytes, least
+    // significant first, at descriptor 0xBBAANN plus bank offset), without
+    // touching the bank or the frame log.
+    uint32_t reg(uint32_t desc, uint32_t bankOffset = 0) const;
+    uint8_t byte(uint8_t bank, uint8_t addr) const;
+    void setReg(uint32_t desc, uint32_t value, uint32_t bankOffset = 0);
+    uint8_t selectedBank() const;
+
+    // Frame log (the most recent frames, up to the capacity).
+    std::vector<Frame> frames() const;
+    void clearFrames();
+    void setLogCapacity(size_t frames);
+    uint64_t frameCount() const;
+
+    // Fault switch: a silent chip does not drive the bus at all (reads are
+    // the idle level 0xFF, writes are lost).
+    void setSilent(bool silent);
+    bool silent() const;
+    // Fault switch: the sync status registers stay 0 whatever is latched
+    // (a chip whose video timing has stopped).
+    void setSyncStuck(bool stuck);
+
+    // Registers the control commands c331-reg, c331-dump, c331-log and
+    // c331-silent.
+    void registerCommands(ControlChannel& control);
+
+    // The FPGA select pads, offsets in the SoC register window.
+    static constexpr uint32_t kFpga0SelectPad = 0x207810;
+    static constexpr uint32_t kFpga1SelectPad = 0x207900;
+
+private:
+    uint8_t readLocked(uint8_t bank, uint8_t addr) const;
+    void writeLocked(uint8_t bank, uint8_t addr, uint8_t value);
+    void powerOn();
+
+    mutable std::mutex mutex_;
+    PhysMemModel* mem_;
+    uint8_t regs_[256][128];
+    uint8_t bank_ = 0;
+    bool silent_ = false;
+    bool syncStuck_ = false;
+    std::deque<Frame> log_;
+    size_t capacity_ = 1 << 16;
+    uint64_t count_ = 0;
+};
+
+} // namespace sim

@@ -1,0 +1,163 @@
+// The c331 chip on the simulated board, end to end: the program brings the
+// chip up and opens the FPGA gate; stores of the parameter block reach the
+// chip's registers and then /data/ram_device_info; a chip that never
+// answers keeps the gate closed and is logged once.
+#include "support/app_runner.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iterator>
+
+namespace {
+
+// Polls until pred holds; the program's console output is drained while
+// waiting so that it never blocks on a full pipe.
+bool waitFor(AppRunner& app, const std::function<bool()>& pred, int timeoutMs = 20000)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        QCoreApplication::processEvents();
+        app.output();
+        if (pred())
+            return true;
+        if (std::chrono::steady_clock::now() > until || !app.running())
+            return false;
+        QThread::msleep(20);
+    }
+}
+
+std::string field(const std::string& state, const std::string& name)
+{
+    const size_t p = state.find(name + "=");
+    if (p == std::string::npos)
+        return "";
+    const size_t start = p + name.size() + 1;
+    return state.substr(start, state.find(' ', start) - start);
+}
+
+unsigned long chipReg(AppRunner& app, const std::string& desc, const std::string& bankOffset = "")
+{
+    const std::string v = app.control("c331-reg " + desc + (bankOffset.empty() ? "" : " " + bankOffset));
+    if (v.rfind("0x", 0) != 0)
+        return 0xFFFFFFFFul;
+    return std::stoul(v, nullptr, 16);
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+size_t count(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+        ++n;
+    return n;
+}
+
+class E2eC331 : public ::testing::Test {
+protected:
+    bool startAndWaitForTheChip()
+    {
+        if (!app.start())
+            return false;
+        return waitFor(app, [this] {
+            const std::string s = app.control("c331-state");
+            return field(s, "state") == "6" && field(s, "gate") == "1";
+        });
+    }
+
+    AppRunner app;
+};
+
+TEST_F(E2eC331, ChipComesUpAndStoresReachItsRegistersAndTheParameterFile)
+{
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    const std::string state = app.control("c331-state");
+    EXPECT_EQ(field(state, "good_ids"), "5") << state;
+    EXPECT_EQ(field(state, "bad_ids"), "0") << state;
+    // Bring-up programmed the picture from the default block (contrast 50).
+    EXPECT_EQ(chipReg(app, "0C2802"), 511u);
+
+    // Contrast 30; colour temperature custom with red 128, green 64, blue 32;
+    // test pattern 1 (red), each as a page stores it.
+    ASSERT_EQ(app.control("store-set 2178 1e00"), "");
+    ASSERT_EQ(app.control("store-set 2184 0000800040002000"), "");
+    ASSERT_EQ(app.control("store-set 864 01"), "");
+
+    EXPECT_TRUE(waitFor(app, [this] {
+        return chipReg(app, "0C2802") == 306 && chipReg(app, "0C5B02") == 8192 && chipReg(app, "085701") == 4;
+    })) << app.control("c331-log 40");
+    for (const char* ch : {"00", "10", "70"}) {
+        EXPECT_EQ(chipReg(app, "0C2C02", ch), 306u) << "channel offset " << ch;
+        EXPECT_EQ(chipReg(app, "0C6302", ch), 4096u);
+        EXPECT_EQ(chipReg(app, "0C6B02", ch), 2048u);
+    }
+    EXPECT_EQ(chipReg(app, "086301"), 255u);
+    EXPECT_EQ(chipReg(app, "086301", "30"), 255u);
+    EXPECT_EQ(chipReg(app, "002201"), 0x99u) << "the update latch released";
+
+    // Then persisted: the shadow equals the block and the file holds it.
+    EXPECT_TRUE(waitFor(app, [this] {
+        return app.control("store-read shadow 864 1") == "01" &&
+               app.control("store-read shadow 2176 16") == app.control("store-read block 2176 16");
+    }));
+    EXPECT_EQ(app.control("store-read shadow 2178 2"), "1e00");
+    EXPECT_EQ(app.control("store-read shadow 2184 8"), "0000800040002000");
+    const std::string file = readFile(app.hostPath("/data/ram_device_info"));
+    ASSERT_GE(file.size(), 2u + 3328u);
+    // The file holds block 768 onwards after a 2-byte head.
+    EXPECT_EQ(static_cast<unsigned char>(file[2 + 2178 - 768]), 0x1e);
+    EXPECT_EQ(static_cast<unsigned char>(file[2 + 2186 - 768]), 0x80);
+    EXPECT_EQ(static_cast<unsigned char>(file[2 + 2188 - 768]), 0x40);
+    EXPECT_EQ(static_cast<unsigned char>(file[2 + 2190 - 768]), 0x20);
+    EXPECT_EQ(static_cast<unsigned char>(file[2 + 864 - 768]), 0x01);
+}
+
+TEST_F(E2eC331, TwoQuickStoresBothReachTheChip)
+{
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    for (int round = 0; round < 5; ++round) {
+        const int contrast = 20 + round;
+        const int saturation = 70 + round;
+        char a[16], b[16];
+        std::snprintf(a, sizeof(a), "%02x00", contrast);
+        std::snprintf(b, sizeof(b), "%02x00", saturation);
+        ASSERT_EQ(app.control(std::string("store-set 2178 ") + a), "");
+        ASSERT_EQ(app.control(std::string("store-set 2182 ") + b), "");
+        EXPECT_TRUE(waitFor(app, [&] {
+            return chipReg(app, "0C2802") == static_cast<unsigned long>(contrast * 1023 / 100) &&
+                   chipReg(app, "0C1B02") == static_cast<unsigned long>(saturation * 1023 / 100);
+        })) << "round " << round << ": " << chipReg(app, "0C2802") << " " << chipReg(app, "0C1B02");
+    }
+}
+
+TEST_F(E2eC331, AChipThatNeverAnswersKeepsTheGateClosedAndIsLoggedOnce)
+{
+    app.setEnv("ZDR_SIM_START_COMMANDS", "c331-silent on");
+    ASSERT_TRUE(app.start());
+    const std::string log = app.hostPath("/data/velmokq/log/prqEnglneLog");
+    const std::string line = "c331 chip does not answer its identity";
+    ASSERT_TRUE(waitFor(app, [&] { return count(readFile(log), line) >= 1; }, 60000))
+        << app.control("c331-state");
+
+    // Long after the line the chip is still asked, the gate still closed,
+    // and the line stands alone.
+    const unsigned long bad = std::stoul(field(app.control("c331-state"), "bad_ids"));
+    EXPECT_TRUE(waitFor(app, [&] { return std::stoul(field(app.control("c331-state"), "bad_ids")) > 2 * bad; },
+                        60000));
+    const std::string state = app.control("c331-state");
+    EXPECT_EQ(field(state, "state"), "0") << state;
+    EXPECT_EQ(field(state, "gate"), "0") << state;
+    EXPECT_EQ(count(readFile(log), line), 1u);
+    EXPECT_EQ(count(readFile(log), "ERROR"), 1u) << readFile(log);
+    EXPECT_TRUE(app.running());
+}
+
+} // namespace

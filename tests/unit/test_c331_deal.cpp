@@ -1,0 +1,267 @@
+// The change pass: what each changed field of the parameter block does, and
+// the faults it must not have (lost updates, waiting for the FPGA thread
+// while holding the manage mutex, windows confused with layers, EDID
+// requests dropped, crop indices beyond the table).
+#include "support/c331_fixture.h"
+
+#include "avchips/velmosource.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "sendcard/fpga_manage.h"
+
+#include <QObject>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+class C331Deal : public C331Test {
+protected:
+    void SetUp() override
+    {
+        C331Test::SetUp();
+        QObject::connect(store, &ZdrRamPara::sig_update_para, [this](int code) { codes.push_back(code); });
+    }
+
+    fpga_manage* fpga() { return fpga_manage::p_fpga_manage; }
+    velmosource* source() { return velmosource::p_velmo_source; }
+
+    void layers(std::initializer_list<int> enabled)
+    {
+        for (int l = 0; l < 6; ++l)
+            setLe16(store->ram_para, para::layer(l) + para::kLayerEnable, 0);
+        for (int l : enabled) {
+            setLe16(store->ram_para, para::layer(l) + para::kLayerEnable, 1);
+            setLe16(store->ram_para, para::layer(l) + para::kLayerX, 0);
+            setLe16(store->ram_para, para::layer(l) + para::kLayerW, 1920);
+        }
+        sideBySidePanel();
+        m->zdrApi_initEnvC331();
+        persist();
+        m->start_applied_copy();
+    }
+
+    std::vector<int> codes;
+};
+
+TEST_F(C331Deal, NothingHappensWithoutTheFlag)
+{
+    setLe16(store->ram_para, para::kContrast, 30);
+    deal();
+    EXPECT_EQ(registerFrames(), 0u);
+    EXPECT_TRUE(codes.empty());
+}
+
+TEST_F(C331Deal, TwoQuickStoresBothReachTheChip)
+{
+    store16(para::kContrast, 30);
+    deal();
+    EXPECT_EQ(reg(0x0C2802), 30u * 1023 / 100);
+    EXPECT_EQ(c331_manage::para_change_flag, 0);
+
+    // A second store lands after the pass, and the GUI thread persists the
+    // block (making the shadow equal to it) before the next pass runs.
+    store16(para::kSaturation, 80);
+    persist();
+    deal();
+    EXPECT_EQ(reg(0x0C1B02), 80u * 1023 / 100) << "the second store must not be lost";
+    EXPECT_EQ(codes, (std::vector<int>{1, 1}));
+}
+
+TEST_F(C331Deal, AChangeIsAppliedOnceEvenBeforeItIsPersisted)
+{
+    store16(para::kContrast, 30);
+    deal();
+    chip().clearFrames();
+    store16(para::kTestPattern, 0);     // the flag again, nothing new
+    deal();
+    EXPECT_TRUE(writesTo(0x0C2802).empty()) << "contrast is not programmed a second time";
+}
+
+TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
+{
+    store16(para::kBrightness, 40);
+    deal();
+    EXPECT_EQ(fpga()->bri_change_flag, 1);
+    EXPECT_EQ(fpga()->lcd_change_flag, 0);
+    EXPECT_EQ(fpga()->output_change_flag, 0);
+    EXPECT_EQ(reg(0x0C3A02), 0u) << "the chip's own brightness stays 50";
+    EXPECT_TRUE(writesTo(0x0C2802).empty());
+    EXPECT_TRUE(writesTo(0x0C5B02).empty());
+}
+
+TEST_F(C331Deal, ColourTemperatureIsSetOnceForTypeAndGains)
+{
+    {
+        C331ParaLock lock;
+        setLe16(store->ram_para, para::kColorTempType, 0);
+        setLe16(store->ram_para, para::kRedGain, 128);
+        setLe16(store->ram_para, para::kBlueGain, 32);
+        lock.raise();
+    }
+    deal();
+    EXPECT_EQ(writesTo(0x0C5B02).size(), 1u) << "one call";
+    EXPECT_EQ(reg(0x0C5B02, 16 * 5), 8192u);
+    EXPECT_EQ(reg(0x0C6302), 64u * 64);
+    EXPECT_EQ(reg(0x0C6B02), 32u * 64);
+}
+
+TEST_F(C331Deal, TestPatternAndFlagValueTwo)
+{
+    m->gMwin.wincnt = 1;
+    store16(para::kTestPattern, 2, 2);
+    deal();
+    EXPECT_EQ(reg(0x085701), 4u);
+    EXPECT_EQ(reg(0x086401), 255u);
+    EXPECT_EQ(codes, (std::vector<int>{2}));
+}
+
+TEST_F(C331Deal, EveryChangedEdidRecordIsRequested)
+{
+    {
+        C331ParaLock lock;
+        setLe16(store->ram_para, para::edid(1), 1280);
+        setLe16(store->ram_para, para::edid(3) + 4, 50);
+        lock.raise();
+    }
+    deal();
+    for (int i = 0; i < 6; ++i) {
+        const bool changed = i == 1 || i == 3;
+        EXPECT_EQ(source()->edid_write_request[i], changed ? 1 : 0) << "input " << i;
+        EXPECT_EQ(source()->edid_custom_select[i], changed ? 0 : 0xFF) << "input " << i;
+    }
+}
+
+TEST_F(C331Deal, BlackoutPanelResultAudioAndDebugRequests)
+{
+    {
+        C331ParaLock lock;
+        setLe16(store->ram_para, para::kBlackout, 1);
+        setLe16(store->ram_para, para::kPanelResult + 2, 8);
+        setLe16(store->ram_para, para::layer(4) + para::kLayerAudioLevel, 0x8005);
+        store->run_status[34] = 0x48;     // bit 3 and bit 6: only the lowest is served
+        store->run_status[36] = 1;
+        lock.raise();
+    }
+    m->c331_init_state = 6;
+    deal();
+    EXPECT_EQ(fpga()->output_change_flag, 1);
+    EXPECT_EQ(fpga()->lcd_change_flag, 1);
+    EXPECT_EQ(source()->volume_update_request, 1);
+    EXPECT_EQ(m->c331_init_state, 6) << "bit 3 served, not bit 6";
+    EXPECT_EQ(store->run_status[34], 0);
+    EXPECT_EQ(store->run_status[36], 0);
+
+    store->run_status[34] = 0x40;
+    store16(para::kTestPattern, 0);
+    deal();
+    EXPECT_EQ(m->c331_init_state, 0) << "the chip is brought up again";
+}
+
+TEST_F(C331Deal, PanelChangeWaitsForAPendingLedRequestWithoutHoldingTheMutex)
+{
+    g_set_led_para = 1;
+    {
+        C331ParaLock lock;
+        setLe16(store->ram_para, para::kLedWidth, 3840);
+        setLe16(store->ram_para, para::kContrast, 20);
+        lock.raise();
+    }
+    deal();     // must come back although the request is pending
+    EXPECT_EQ(g_set_led_para, 1);
+    EXPECT_EQ(reg(0x0C2802), 20u * 1023 / 100) << "the other changes are applied meanwhile";
+    EXPECT_EQ(c331_manage::para_change_flag, 0);
+    EXPECT_TRUE(m->panel_deferred);
+
+    // The FPGA thread needs the mutex to finish its request: it is free.
+    std::atomic<bool> got{false};
+    std::thread fpgaThread([&got] {
+        C331ParaLock lock;
+        got = true;
+    });
+    fpgaThread.join();
+    EXPECT_TRUE(got);
+
+    deal();
+    EXPECT_EQ(g_set_led_para, 1) << "still pending: nothing done";
+    EXPECT_EQ(codes.size(), 1u);
+
+    g_set_led_para = 0;     // the FPGA thread completed the request
+    deal();
+    EXPECT_EQ(g_set_led_para, 2) << "panel set up, 2 posted";
+    EXPECT_FALSE(m->panel_deferred);
+    EXPECT_EQ(le16(m->applied_para, para::kLedWidth), 3840);
+    EXPECT_EQ(codes.size(), 2u);
+
+    deal();
+    EXPECT_EQ(codes.size(), 2u) << "done once";
+}
+
+TEST_F(C331Deal, LayerChangesReachTheirOwnWindow)
+{
+    layers({0, 2});
+    ASSERT_EQ(m->gMwin.wincnt, 2);
+    m->gWininfo[0].rotate = 0;
+    m->gWininfo[1].rotate = 0;
+
+    store16(para::layer(2) + para::kLayerMirror, 3);
+    deal();
+    EXPECT_EQ(m->gWininfo[1].rotate, 3) << "layer 2 is window 1";
+    EXPECT_EQ(m->gWininfo[0].rotate, 0);
+
+    // A disabled layer touches no window.
+    store16(para::layer(1) + para::kLayerMirror, 1);
+    deal();
+    EXPECT_EQ(m->gWininfo[0].rotate, 0);
+    EXPECT_EQ(m->gWininfo[1].rotate, 3);
+    store16(para::layer(1) + para::kLayerOutput, 1);
+    deal();
+    EXPECT_EQ(m->gWininfo[1].outputMode, 0);
+    EXPECT_EQ(m->gWininfo[0].outputMode, 0);
+
+    // Priorities and effects go the same way.
+    store16(para::kLayerPriority + 2 * 2, 5);
+    deal();
+    EXPECT_EQ(m->gWininfo[1].layer, 5);
+    EXPECT_EQ(m->PM_OVERLAY_PRI[1], 0);
+    store16(para::kLayerFade + 4 * 2 + 2, 12);
+    deal();
+    EXPECT_EQ(m->PM_WIN_FADE_OUT[1], 12);
+
+    // Enabling layer 1 renumbers: layer 2 becomes window 2.
+    store16(para::layer(1) + para::kLayerEnable, 1);
+    deal();
+    EXPECT_EQ(m->gMwin.wincnt, 3);
+    EXPECT_EQ(m->window_of_layer(2), 2);
+    EXPECT_EQ(m->gWininfo[2].rotate, 3);
+    EXPECT_EQ(m->gWininfo[1].rotate, 1) << "layer 1's own mirror word";
+}
+
+TEST_F(C331Deal, CropSelectionAndCropIndexBeyondTheTable)
+{
+    layers({0, 2});
+    store->ram_para[para::crop(5)] = 0x83;      // input 3 in the head's low bits
+    store16(para::layer(2) + para::kLayerInput, 0x8005);
+    deal();
+    EXPECT_EQ(m->gWininfo[1].cropIdx, 5);
+    EXPECT_EQ(m->gWininfo[1].input, 0x83);
+
+    setLe16(store->ram_para, para::kAudioWindow, 2);
+    source()->volume_update_request = 0;
+    store16(para::layer(2) + para::kLayerInput, 0x8030);   // crop 48: no such record
+    deal();
+    EXPECT_EQ(m->gWininfo[1].cropIdx, 5);
+    EXPECT_EQ(source()->volume_update_request, 0);
+    EXPECT_EQ(c331_manage::para_change_flag, 0);
+
+    // The input of the audio window re-selects the audio; another's does not.
+    store16(para::layer(2) + para::kLayerInput, 3);
+    deal();
+    EXPECT_EQ(source()->volume_update_request, 1);
+    source()->volume_update_request = 0;
+    store16(para::layer(0) + para::kLayerInput, 4);
+    deal();
+    EXPECT_EQ(source()->volume_update_request, 0);
+}
+
+} // namespace

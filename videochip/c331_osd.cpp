@@ -1,0 +1,34 @@
+// The OSD text layer.
+#include "videochip/c331_manage.h"
+
+int c331_manage::zdrApi_OsdSet(int type, int value)
+{
+    // No OSD item is known in this build yet.
+    (void)type;
+    (void)value;
+    return 0;
+}
+
+void c331_manage::update_osd(int fd)
+{
+    // Not part of this build yet: nothing is drawn.
+    (void)fd;
+}
+
+void c331_manage::set_osd(int fd, int on)
+{
+    // Not part of this build yet: no OSD window is programmed.
+    (void)fd;
+    (void)on;
+}
+
+void c331_manage::set_scroll(int fd)
+{
+    // Not part of this build yet: no scrolling is programmed.
+    (void)fd;
+}
+
+void c331_manage::load_char()
+{
+    // Not part of this build yet: the text-mode defaults stay as they are.
+}

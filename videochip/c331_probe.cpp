@@ -1,0 +1,26 @@
+#include "videochip/c331_probe.h"
+
+#include "platform/platform.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
+#include "videochip/c331_manage.h"
+
+#include <string>
+#include <vector>
+
+void registerC331Probes(c331_manage* m)
+{
+    if (platform::backend() != platform::Backend::Sim || !m)
+        return;
+    sim::Board::instance().control().add(
+        "c331-state", "c331-state: init state, FPGA gate, identity reads and flags of the chip manager",
+        [m](const std::vector<std::string>&, std::string& reply) {
+            reply = "state=" + std::to_string(m->c331_init_state.load()) +
+                    " gate=" + std::to_string(g_fpga_c331_start.load()) +
+                    " good_ids=" + std::to_string(m->identity_good.load()) +
+                    " bad_ids=" + std::to_string(m->identity_bad.load()) +
+                    " flag=" + std::to_string(c331_manage::para_change_flag.load()) +
+                    " force=" + std::to_string(g_force_bkcolor.load());
+            return true;
+        });
+}
