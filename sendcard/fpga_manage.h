@@ -50,3 +50,20 @@ extern std::atomic<unsigned char> ScreenState;
 // 2, the FPGA thread resets the FPGAs and clears both.
 extern std::atomic<unsigned char> g_set_led_para;
 extern std::atomic<unsigned char> g_set_led_setup;
+
+// What the touch pages ask of the FPGA manager (GUI thread):
+// - the output ports' link state as get_wlan_state() gives it: FPGA 0's
+//   port bits in the low 16 bits, FPGA 1's in the high 16 bits;
+unsigned int fpga_wlan_state();
+// - whether both FPGAs run (their register image byte 80 is 3), which an LED
+//   panel re-initialisation request needs;
+bool fpga_both_running();
+// - the receiving-card job of g_send_para: its job code (0 idle), the
+//   posting of a job (job code, step 0, and the loader sub-step) while none
+//   runs (false when one runs), the end of a job (job code and step
+//   cleared, as the FPGA thread does), and the card reply of a check
+//   (65535 none yet, 255 all cards sound, else the card to restore).
+unsigned char fpga_card_job();
+bool fpga_post_card_job(unsigned char job, unsigned char loaderSubStep);
+void fpga_end_card_job();
+unsigned short fpga_card_reply();

@@ -3,6 +3,7 @@
 c331_manage* c331_manage::p_c331_manage = nullptr;
 pthread_mutex_t c331_manage::c331_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<unsigned char> c331_manage::para_change_flag{0};
+std::atomic<unsigned char> c331_manage::font_status{0};
 
 c331_manage::c331_manage() = default;
 

@@ -18,6 +18,10 @@ public:
     // writer never finds them missing.
     static pthread_mutex_t c331_mutex;
     static std::atomic<unsigned char> para_change_flag;
+    // OSD fonts found in the chip's flash: bit 0 the 32-pixel CJK font, bit 1
+    // the 32-pixel ASCII font, bit 2 the 64-pixel CJK font, bit 3 the
+    // 64-pixel ASCII font. Read by the factory settings page.
+    static std::atomic<unsigned char> font_status;
 
 private:
     c331_manage();

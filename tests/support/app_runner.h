@@ -12,7 +12,8 @@ public:
     AppRunner();
     ~AppRunner();
 
-    // Starts the program; waits until its control channel answers.
+    // Starts the program; waits until its control channel answers with the
+    // program's own probes.
     bool start(int timeoutMs = 20000);
     // Ends it (SIGTERM, then SIGKILL) if it still runs.
     void stop();

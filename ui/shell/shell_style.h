@@ -1,0 +1,31 @@
+// The common look of the shell's pages: an 800 x 480 frameless dark page
+// with a Back button at the top left and a centred title, tab buttons with
+// the selected and plain styles, and dark tiles.
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+extern const char* const kPageStyle;
+extern const char* const kTabSelected;
+extern const char* const kTabPlain;
+extern const char* const kTileStyle;
+extern const char* const kActionStyle;
+
+// Makes dialog an 800 x 480 frameless page at the top left of the screen.
+void shell_page_frame(QDialog* dialog, const char* objectName);
+// "Button_back" at (11, 11), 50 x 50, no focus, icon ":/png/back.png" at
+// 32 x 32.
+QPushButton* shell_back_button(QWidget* parent);
+// "label_title": the title row's label, centred, 24 pixels.
+QLabel* shell_title(QWidget* parent);
+// A plain label with the given object name, geometry and pixel size.
+QLabel* shell_label(QWidget* parent, const char* objectName, int x, int y, int w, int h, int pixels,
+                    const QString& style = QString());
+// A push button with the given object name and geometry, no keyboard focus.
+QPushButton* shell_button(QWidget* parent, const char* objectName, int x, int y, int w, int h,
+                          const char* style = kActionStyle);
