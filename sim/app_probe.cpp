@@ -212,6 +212,29 @@ void registerAppProbes()
                         lock.raise(static_cast<unsigned char>(flag));
                     return true;
                 });
+    control.add("widget-geometry", "widget-geometry <name>: x y width height and visible|hidden of a top window",
+                [](const std::vector<std::string>& args, std::string& reply) {
+                    if (args.size() != 1) {
+                        reply = "usage: widget-geometry <object name>";
+                        return false;
+                    }
+                    bool found = false;
+                    inGuiThread([&] {
+                        for (QWidget* w : QApplication::topLevelWidgets()) {
+                            if (w->objectName().toStdString() != args[0])
+                                continue;
+                            const QRect g = w->geometry();
+                            reply = std::to_string(g.x()) + " " + std::to_string(g.y()) + " " +
+                                    std::to_string(g.width()) + " " + std::to_string(g.height()) +
+                                    (w->isVisible() ? " visible" : " hidden");
+                            found = true;
+                            break;
+                        }
+                    });
+                    if (!found)
+                        reply = "no top window " + args[0];
+                    return found;
+                });
     control.add("top-window", "top-window: object name of the active top window, then the visible ones",
                 [](const std::vector<std::string>&, std::string& reply) {
                     inGuiThread([&reply] {

@@ -8,7 +8,7 @@ namespace sim {
 // Keeps Qt's caches and settings of a simulated run inside the board root.
 void prepareGuiEnvironment();
 // Registers the control commands "ticks", "page-focus", "top-window",
-// "store-read", "store-set" and "idle-times", and delivers the simulated
+// "store-read", "store-set", "idle-times" and "widget-geometry", and delivers the simulated
 // touch screen's presses to the widgets.
 void registerAppProbes();
 

@@ -194,7 +194,7 @@ AdvancedOption::~AdvancedOption()
 void AdvancedOption::language_changed()
 {
     label_title->setText(ui_text("高级设置", "Advanced settings", "Расширенные настройки", "Cài đặt nâng cao"));
-    Button_recovery->setText(ui_text("接收卡修复", "Card recovery", "Восстановление карт", "Khôi phục thẻ"));
+    Button_recovery->setText(ui_text("接收卡修复", "Card recovery", "Приёмные карты", "Khôi phục thẻ"));
     Button_led->setText(ui_text("LED屏", "LED screen", "LED-экран", "Màn hình LED"));
     Button_factory->setText(ui_text("工厂设置", "Factory", "Заводские", "Nhà máy"));
 

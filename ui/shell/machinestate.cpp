@@ -25,6 +25,7 @@ MachineState::MachineState(QWidget* parent)
     label_info = shell_label(this, "label_info", 20, 72, 370, 240, 17, kTileStyle);
     label_info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label_info->setMargin(10);
+    label_info->setTextFormat(Qt::RichText);
 
     label_inputs_title = shell_label(this, "label_inputs_title", 410, 72, 370, 28, 18, "color:#8A8FA8;");
     for (int k = 0; k < 6; ++k) {
@@ -59,18 +60,26 @@ void MachineState::language_changed()
 
 void MachineState::para_init()
 {
-    QString info;
-    info += ui_text("设备编号：", "Device ID: ", "ID устройства: ", "Mã thiết bị: ") +
-            QString::fromLatin1(g_pid, static_cast<int>(qstrnlen(g_pid, sizeof(g_pid)))) + "\n";
-    info += ui_text("IP地址：", "IP address: ", "IP-адрес: ", "Địa chỉ IP: ") + g_str_ip + "\n";
-    info += ui_text("子网掩码：", "Subnet mask: ", "Маска подсети: ", "Mặt nạ mạng: ") + g_srt_mask + "\n";
-    info += ui_text("网关：", "Gateway: ", "Шлюз: ", "Cổng mặc định: ") + g_str_gateway + "\n";
-    info += ui_text("MAC地址：", "MAC address: ", "MAC-адрес: ", "Địa chỉ MAC: ") + g_str_mac + "\n";
+    // A table of name and value; the long device id on a row of its own.
+    auto row = [](const QString& name, const QString& value) {
+        return "<tr><td style=\"color:#8A8FA8;\">" + name.toHtmlEscaped() + "</td><td>" + value.toHtmlEscaped() +
+               "</td></tr>";
+    };
+    QString html = "<table cellspacing=\"3\">";
+    html += "<tr><td colspan=\"2\" style=\"color:#8A8FA8;\">" +
+            ui_text("设备编号", "Device ID", "ID устройства", "Mã thiết bị").toHtmlEscaped() + "</td></tr>";
+    html += "<tr><td colspan=\"2\">" +
+            QString::fromLatin1(g_pid, static_cast<int>(qstrnlen(g_pid, sizeof(g_pid)))).toHtmlEscaped() + "</td></tr>";
+    html += row(ui_text("IP地址", "IP address", "IP-адрес", "Địa chỉ IP"), g_str_ip);
+    html += row(ui_text("子网掩码", "Subnet mask", "Маска подсети", "Mặt nạ mạng"), g_srt_mask);
+    html += row(ui_text("网关", "Gateway", "Шлюз", "Cổng mặc định"), g_str_gateway);
+    html += row(ui_text("MAC地址", "MAC address", "MAC-адрес", "Địa chỉ MAC"), g_str_mac);
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store)
-        info += ui_text("LED屏：", "LED screen: ", "LED-экран: ", "Màn hình LED: ") +
-                QString("%1 x %2").arg(le16(store->ram_para, para::kLedWidth)).arg(le16(store->ram_para, para::kLedHeight));
-    label_info->setText(info);
+        html += row(ui_text("LED屏", "LED screen", "LED-экран", "Màn hình LED"),
+                    QString("%1 x %2").arg(le16(store->ram_para, para::kLedWidth)).arg(le16(store->ram_para, para::kLedHeight)));
+    html += "</table>";
+    label_info->setText(html);
 
     for (int input = 0; input < 6; ++input) {
         const InputSignal s = input_signal(input);

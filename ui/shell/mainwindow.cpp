@@ -102,6 +102,15 @@ MainWindow::MainWindow(QWidget* parent)
     QMetaObject::connectSlotsByName(this);
 }
 
+MainWindow::~MainWindow()
+{
+    delete g_numberkeyboard;
+    g_numberkeyboard = nullptr;
+    delete g_tip;
+    g_tip = nullptr;
+    delete update_window_;
+}
+
 // --- the tick ------------------------------------------------------------
 
 void MainWindow::slot_update_timer_ticks()
@@ -319,7 +328,7 @@ void MainWindow::mode_window_close()
 
 bool MainWindow::mode_window_shown() const
 {
-    return mode_window->isVisible();
+    return !mode_window->isHidden();
 }
 
 void MainWindow::on_Button_mode_close_clicked()

@@ -29,6 +29,9 @@ public:
     static constexpr unsigned int kRebootDelayTicks = 300;
 
     explicit MainWindow(QWidget* parent = nullptr);
+    // The program never ends its home page; tests do, and with it the
+    // keypad, the tip and the update screen it made.
+    ~MainWindow() override;
 
     // While set, the next refresh of the home page shows tip 1.
     unsigned char tip_flag = 0;

@@ -7,8 +7,8 @@
 #include <QPushButton>
 
 const char* const kPageStyle = "QDialog{background-color:#10101C;} QLabel{color:#FFFFFF;}";
-const char* const kTabSelected = "background-color:#4777FF;color:#FFFFFF";
-const char* const kTabPlain = "background-color:#10101C;color:#FFFFFF";
+const char* const kTabSelected = "background-color:#4777FF;color:#FFFFFF;border:none;";
+const char* const kTabPlain = "background-color:#10101C;color:#FFFFFF;border:1px solid #3A3F5C;";
 const char* const kTileStyle = "background-color: #212435;border:1px solid #3A3F5C;border-radius:8px;";
 const char* const kActionStyle =
     "QPushButton{background-color:#4777FF;color:#FFFFFF;border-radius:8px;}"

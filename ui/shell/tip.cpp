@@ -67,6 +67,8 @@ void TIP::tip_create(int type)
         label->setFont(f);
         label->setText(message);
     }
+    // The tip may be up already: a new child is not shown with it.
+    label->show();
     content_ = label;
     type_ = type;
     shown_at_ = G_timeTicks.load();
