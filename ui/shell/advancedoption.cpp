@@ -279,11 +279,9 @@ void AdvancedOption::on_Button_back_clicked()
         return;
     g_advancedoption = nullptr;
     g_page_open = false;
-    g_page_focus = kFocusOption;
     if (g_option)
         g_option->language_changed();
-    done(0);
-    deleteLater();
+    shell_close_page(this, kFocusOption);
 }
 
 void AdvancedOption::syncUpdate(int code)

@@ -111,9 +111,7 @@ void MachineState::syncUpdate(int code)
 void MachineState::on_Button_back_clicked()
 {
     g_machinestate = nullptr;
-    g_page_focus = kFocusHome;
     if (g_mainwindow)
         g_mainwindow->language_changed();
-    done(0);
-    deleteLater();
+    shell_close_page(this, kFocusHome);
 }

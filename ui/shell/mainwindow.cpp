@@ -273,22 +273,18 @@ void MainWindow::on_custommode_clicked()
 
 void MainWindow::on_Button_setting_clicked()
 {
-    if (!may_open() || g_option)
+    if (!may_open())
         return;
     mode_window_close();
-    g_option = new Option();
-    g_page_focus = kFocusOption;
-    g_option->exec();
+    shell_open_page(g_option, kFocusOption);
 }
 
 void MainWindow::on_Button_state_clicked()
 {
-    if (!may_open() || g_machinestate)
+    if (!may_open())
         return;
     mode_window_close();
-    g_machinestate = new MachineState();
-    g_page_focus = kFocusMachineState;
-    g_machinestate->exec();
+    shell_open_page(g_machinestate, kFocusMachineState);
 }
 
 void MainWindow::on_Button_lock_clicked()
@@ -338,12 +334,8 @@ void MainWindow::on_Button_mode_close_clicked()
 
 void MainWindow::zdr_button_mode_clicked()
 {
-    QObject* button = sender();
-    if (!button)
-        return;
-    bool ok = false;
-    const int slot = button->objectName().toInt(&ok);
-    if (!ok || slot < 0 || slot >= ZdrRamPara::kSlotCount)
+    const int slot = shell_button_index(sender(), ZdrRamPara::kSlotCount);
+    if (slot < 0)
         return;
     g_mode_select = static_cast<unsigned char>(slot);
     mode_panel_update();

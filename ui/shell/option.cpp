@@ -88,11 +88,9 @@ void Option::syncUpdate()
 void Option::on_Button_back_clicked()
 {
     g_option = nullptr;
-    g_page_focus = kFocusHome;
     if (g_mainwindow)
         g_mainwindow->language_changed();
-    done(0);
-    deleteLater();
+    shell_close_page(this, kFocusHome);
 }
 
 void Option::request_close()
@@ -108,12 +106,8 @@ void Option::request_close()
 
 void Option::zdr_button_language_clicked()
 {
-    QObject* button = sender();
-    if (!button)
-        return;
-    bool ok = false;
-    const int language = button->objectName().toInt(&ok);
-    if (!ok || language < 0 || language > 3)
+    const int language = shell_button_index(sender(), 4);
+    if (language < 0)
         return;
     ZdrRamPara* store = ZdrRamPara::pInstance();
     {
@@ -192,9 +186,5 @@ void Option::on_smart_mapping_clicked()
 
 void Option::on_Button_advanced_clicked()
 {
-    if (g_advancedoption)
-        return;
-    g_advancedoption = new AdvancedOption();
-    g_page_focus = kFocusAdvanced;
-    g_advancedoption->exec();
+    shell_open_page(g_advancedoption, kFocusAdvanced);
 }

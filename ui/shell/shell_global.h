@@ -74,3 +74,17 @@ constexpr unsigned int kAutoLockNever = 120000;
 // Reboot request and its tick stamp: the tick runs "reboot" 300 ticks after.
 extern std::atomic<unsigned char> g_app_reset_flag;
 extern std::atomic<unsigned int> G_reboot_tickTicks;
+
+// Opens a page as every opener does: made with no parent, remembered in its
+// page pointer and in the page focus, run modally. Nothing while that page
+// is open already.
+template <typename Page>
+void shell_open_page(QPointer<Page>& pointer, int focus)
+{
+    if (pointer)
+        return;
+    Page* page = new Page();
+    pointer = page;
+    g_page_focus = focus;
+    page->exec();
+}

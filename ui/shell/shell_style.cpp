@@ -1,5 +1,7 @@
 #include "ui/shell/shell_style.h"
 
+#include "ui/shell/shell_global.h"
+
 #include <QDialog>
 #include <QFont>
 #include <QIcon>
@@ -69,4 +71,20 @@ QPushButton* shell_button(QWidget* parent, const char* objectName, int x, int y,
     f.setPixelSize(20);
     button->setFont(f);
     return button;
+}
+
+void shell_close_page(QDialog* page, int focusBelow)
+{
+    g_page_focus = focusBelow;
+    page->done(0);
+    page->deleteLater();
+}
+
+int shell_button_index(const QObject* button, int count)
+{
+    if (!button)
+        return -1;
+    bool ok = false;
+    const int index = button->objectName().toInt(&ok);
+    return ok && index >= 0 && index < count ? index : -1;
 }

@@ -7,6 +7,7 @@
 
 class QDialog;
 class QLabel;
+class QObject;
 class QPushButton;
 class QWidget;
 
@@ -26,6 +27,12 @@ QLabel* shell_title(QWidget* parent);
 // A plain label with the given object name, geometry and pixel size.
 QLabel* shell_label(QWidget* parent, const char* objectName, int x, int y, int w, int h, int pixels,
                     const QString& style = QString());
+// The end of a page's Back: the focus goes to the page below, the page
+// closes and is deleted once its event loop has ended.
+void shell_close_page(QDialog* page, int focusBelow);
+// The index a run-time button carries as its object name ("0", "1", ...),
+// or -1 when it is not one of count buttons.
+int shell_button_index(const QObject* button, int count);
 // A push button with the given object name and geometry, no keyboard focus.
 QPushButton* shell_button(QWidget* parent, const char* objectName, int x, int y, int w, int h,
                           const char* style = kActionStyle);
