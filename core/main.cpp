@@ -19,6 +19,7 @@
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/shell_global.h"
 #include "videochip/c331_manage.h"
 
@@ -59,6 +60,8 @@ int main(int argc, char** argv)
     g_mainwindow->show();
     g_page_focus = 0;
     g_lockwindow->show();
+    // The number keypad covers the right part of the screen.
+    g_numberkeyboard->setGeometry(g_mainwindow->x() + 420, g_mainwindow->y(), 380, 480);
 
     g_timer = new QTimer();
     QObject::connect(g_timer, &QTimer::timeout, g_mainwindow, &MainWindow::slot_update_timer_ticks);

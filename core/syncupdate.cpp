@@ -7,9 +7,13 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
+#include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
+#include "ui/shell/tip.h"
 
 #include <QMutexLocker>
 #include <chrono>
@@ -60,7 +64,6 @@ int SyncUpdate::tip_for(int focus, int code, bool homeTipPending)
 
 bool SyncUpdate::refresh_page(int focus, int code)
 {
-    (void)code;
     switch (focus) {
     case 0:
         if (!g_lockwindow)
@@ -71,6 +74,21 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_mainwindow)
             return false;
         g_mainwindow->syncUpdate();
+        return true;
+    case 2:
+        if (!g_machinestate)
+            return false;
+        g_machinestate->syncUpdate(code);
+        return true;
+    case 5:
+        if (!g_option)
+            return false;
+        g_option->syncUpdate();
+        return true;
+    case 12:
+        if (!g_advancedoption)
+            return false;
+        g_advancedoption->syncUpdate(code);
         return true;
     default:
         // Pages that are not open, and the pages without a refresh of their
@@ -94,8 +112,11 @@ void SyncUpdate::para_sync(int code)
         const int tip = tip_for(focus, code, homeTip);
         if (focus == 1)
             g_mainwindow->tip_flag = 0;
-        if (tip)
+        if (tip) {
             last_tip = tip;
+            if (g_tip)
+                g_tip->tip_create(tip);
+        }
     }
 
     save_pending_mode();

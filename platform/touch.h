@@ -6,6 +6,18 @@
 
 namespace platform {
 
+// The evdev event types and codes of a touch screen.
+namespace evdev {
+constexpr uint16_t kEvSyn = 0x00;
+constexpr uint16_t kEvKey = 0x01;
+constexpr uint16_t kEvAbs = 0x03;
+constexpr uint16_t kBtnTouch = 0x14a;
+constexpr uint16_t kAbsX = 0x00;
+constexpr uint16_t kAbsY = 0x01;
+constexpr uint16_t kAbsMtPositionX = 0x35;
+constexpr uint16_t kAbsMtPositionY = 0x36;
+} // namespace evdev
+
 struct TouchEvent {
     uint32_t sec = 0;
     uint32_t usec = 0;

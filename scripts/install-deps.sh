@@ -9,7 +9,9 @@ packages=(
   libboost-dev
   libgtest-dev libgmock-dev googletest
   libbenchmark-dev
-  fonts-dejavu-core fonts-noto-cjk
+  # Fonts of the touch pages and of the pictures drawn at build time:
+  # DejaVu for Latin, Cyrillic and Vietnamese, Noto CJK for Chinese.
+  fontconfig fonts-dejavu-core fonts-noto-cjk
 )
 
 missing=()

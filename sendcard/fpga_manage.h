@@ -354,3 +354,20 @@ extern std::atomic<unsigned char> pc_cmd_valid;
 extern std::atomic<unsigned int> pc_cmd_time;
 // 1 makes the FPGA thread run the USB upgrade instead of its pass.
 extern std::atomic<unsigned int> g_usb_grade;
+
+// What the touch pages ask of the FPGA manager (GUI thread):
+// - the output ports' link state as get_wlan_state() gives it: FPGA 0's
+//   port bits in the low 16 bits, FPGA 1's in the high 16 bits;
+unsigned int fpga_wlan_state();
+// - whether both FPGAs run (their register image byte 80 is 3), which an LED
+//   panel re-initialisation request needs;
+bool fpga_both_running();
+// - the receiving-card job of g_send_para: its job code (0 idle), the
+//   posting of a job (job code, step 0, and the loader sub-step) while none
+//   runs (false when one runs), the end of a job (job code and step
+//   cleared, as the FPGA thread does), and the card reply of a check
+//   (65535 none yet, 255 all cards sound, else the card to restore).
+unsigned char fpga_card_job();
+bool fpga_post_card_job(unsigned char job, unsigned char loaderSubStep);
+void fpga_end_card_job();
+unsigned short fpga_card_reply();

@@ -7,10 +7,14 @@
 #include "sim/board.h"
 #include "sim/control_channel.h"
 #include "sim/fpga_probe.h"
+#include "ui/shell/lcd_touch.h"
+#include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_global.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
@@ -99,14 +103,68 @@ bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out)
     return true;
 }
 
+// A press or release of the simulated touch screen, delivered to the widget
+// under it as the device's Qt would: to the top modal window when there is
+// one (the idle status screen, a page, the keypad), else to the active one.
+// The release goes to the widget that took the press.
+void deliverTouch(int x, int y, bool pressed)
+{
+    static QPointer<QWidget> grabbed;
+    QWidget* target = QApplication::activeModalWidget();
+    if (!target)
+        target = QApplication::activeWindow();
+    if (!target)
+        target = g_mainwindow;
+    if (!target)
+        return;
+    const QPoint global(x, y);
+    QWidget* receiver = target->childAt(target->mapFromGlobal(global));
+    if (!receiver)
+        receiver = target;
+    if (pressed)
+        grabbed = receiver;
+    else if (grabbed)
+        receiver = grabbed;
+    QMouseEvent event(pressed ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, receiver->mapFromGlobal(global),
+                      global, Qt::LeftButton, pressed ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(receiver, &event);
+    if (!pressed)
+        grabbed = nullptr;
+}
+
+// Called from the touch thread: hands the press to the GUI thread.
+void touchSink(int x, int y, bool pressed)
+{
+    if (!qApp)
+        return;
+    QMetaObject::invokeMethod(qApp, [x, y, pressed] { deliverTouch(x, y, pressed); }, Qt::QueuedConnection);
+}
+
 } // namespace
 
 void registerAppProbes()
 {
     if (platform::backend() != platform::Backend::Sim)
         return;
+    // Qt does not read the simulated touch screen: its presses reach the
+    // widgets through the touch thread.
+    lcd_touch::tap_sink = &touchSink;
     ControlChannel& control = Board::instance().control();
     registerFpgaProbes();
+    control.add("idle-times", "idle-times <back> <lock>: ticks before the pages go home and the idle screen shows",
+                [](const std::vector<std::string>& args, std::string& reply) {
+                    unsigned long back = 0;
+                    unsigned long lock = 0;
+                    if (args.size() != 2 || !parseNumber(args[0], back) || !parseNumber(args[1], lock)) {
+                        reply = "usage: idle-times <back> <lock>";
+                        return false;
+                    }
+                    inGuiThread([back, lock] {
+                        g_back_to_mainwindow_time = static_cast<unsigned int>(back);
+                        g_auto_lock_time = static_cast<unsigned int>(lock);
+                    });
+                    return true;
+                });
     control.add("ticks", "ticks: the tick count G_timeTicks",
                 [](const std::vector<std::string>&, std::string& reply) {
                     reply = std::to_string(G_timeTicks.load());
@@ -155,6 +213,29 @@ void registerAppProbes()
                     if (flag)
                         lock.raise(static_cast<unsigned char>(flag));
                     return true;
+                });
+    control.add("widget-geometry", "widget-geometry <name>: x y width height and visible|hidden of a top window",
+                [](const std::vector<std::string>& args, std::string& reply) {
+                    if (args.size() != 1) {
+                        reply = "usage: widget-geometry <object name>";
+                        return false;
+                    }
+                    bool found = false;
+                    inGuiThread([&] {
+                        for (QWidget* w : QApplication::topLevelWidgets()) {
+                            if (w->objectName().toStdString() != args[0])
+                                continue;
+                            const QRect g = w->geometry();
+                            reply = std::to_string(g.x()) + " " + std::to_string(g.y()) + " " +
+                                    std::to_string(g.width()) + " " + std::to_string(g.height()) +
+                                    (w->isVisible() ? " visible" : " hidden");
+                            found = true;
+                            break;
+                        }
+                    });
+                    if (!found)
+                        reply = "no top window " + args[0];
+                    return found;
                 });
     control.add("top-window", "top-window: object name of the active top window, then the visible ones",
                 [](const std::vector<std::string>&, std::string& reply) {

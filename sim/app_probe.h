@@ -8,7 +8,8 @@ namespace sim {
 // Keeps Qt's caches and settings of a simulated run inside the board root.
 void prepareGuiEnvironment();
 // Registers the control commands "ticks", "page-focus", "top-window",
-// "store-read" and "store-set".
+// "store-read", "store-set", "idle-times" and "widget-geometry", and delivers the simulated
+// touch screen's presses to the widgets.
 void registerAppProbes();
 
 } // namespace sim

@@ -6,14 +6,7 @@
 namespace sim {
 namespace {
 
-constexpr uint16_t kEvSyn = 0x00;
-constexpr uint16_t kEvKey = 0x01;
-constexpr uint16_t kEvAbs = 0x03;
-constexpr uint16_t kBtnTouch = 0x14a;
-constexpr uint16_t kAbsX = 0x00;
-constexpr uint16_t kAbsY = 0x01;
-constexpr uint16_t kAbsMtPositionX = 0x35;
-constexpr uint16_t kAbsMtPositionY = 0x36;
+using namespace platform::evdev;
 
 platform::TouchEvent makeEvent(uint16_t type, uint16_t code, int32_t value)
 {

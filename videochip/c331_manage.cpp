@@ -19,6 +19,7 @@ pthread_mutex_t c331_manage::c331_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<unsigned char> c331_manage::para_change_flag{0};
 // Byte 8: trace of zdrApi_OsdSet (on); byte 6: serial-flash trace (off).
 unsigned char c331_manage::prnEn[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0};
+std::atomic<unsigned char> c331_manage::font_status{0};
 
 std::atomic<unsigned int> g_fpga_c331_start{0};
 std::atomic<unsigned char> g_force_bkcolor{1};

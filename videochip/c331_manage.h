@@ -36,6 +36,10 @@ public:
     // writer never finds them missing.
     static pthread_mutex_t c331_mutex;
     static std::atomic<unsigned char> para_change_flag;
+    // OSD fonts found in the chip's flash: bit 0 the 32-pixel CJK font, bit 1
+    // the 32-pixel ASCII font, bit 2 the 64-pixel CJK font, bit 3 the
+    // 64-pixel ASCII font. Read by the factory settings page.
+    static std::atomic<unsigned char> font_status;
 
     // The program makes its one object through pInstance(); tests make
     // objects of their own and drive them step by step.
@@ -356,7 +360,6 @@ public:
     int osd_line_space{};
     unsigned char unicode_text[64][256]{};
     unsigned char g_unicode_line{};
-    int font_status{};
     static unsigned char prnEn[16];         // trace switches, bit 7 on
 
     // Chip access and state.

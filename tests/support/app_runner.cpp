@@ -50,7 +50,9 @@ bool AppRunner::start(int timeoutMs)
     while (std::chrono::steady_clock::now() < until) {
         if (process_.state() != QProcess::Running)
             return false;
-        if (control("ping", 500).rfind("error", 0) != 0)
+        // The program's own probes are registered last, once its windows
+        // and connections exist: then it is up.
+        if (control("ticks", 500).rfind("error", 0) != 0)
             return true;
         QThread::msleep(50);
     }

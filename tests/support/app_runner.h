@@ -18,7 +18,8 @@ public:
     // ZDR_SIM_START_COMMANDS with control commands to run at power-on.
     void setEnv(const std::string& name, const std::string& value) { extraEnv_.emplace_back(name, value); }
 
-    // Starts the program; waits until its control channel answers.
+    // Starts the program; waits until its control channel answers with the
+    // program's own probes.
     bool start(int timeoutMs = 20000);
     // Ends it (SIGTERM, then SIGKILL) if it still runs.
     void stop();

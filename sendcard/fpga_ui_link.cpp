@@ -1,0 +1,45 @@
+// What the touch pages ask of the FPGA manager, answered from the manager's
+// own state (GUI thread).
+#include "sendcard/fpga_manage.h"
+
+unsigned int fpga_wlan_state()
+{
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    return m ? m->get_wlan_state() : 0;
+}
+
+bool fpga_both_running()
+{
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    return m && m->MCU_REG_func[0] && m->MCU_REG_func[1] && m->MCU_REG_func[0][80] == 3 &&
+           m->MCU_REG_func[1][80] == 3;
+}
+
+unsigned char fpga_card_job()
+{
+    return g_send_para.code.load();
+}
+
+bool fpga_post_card_job(unsigned char job, unsigned char loaderSubStep)
+{
+    // The loader's sub-step belongs to the card jobs, which set it up
+    // themselves when they start.
+    (void)loaderSubStep;
+    if (g_send_para.code.load() != 0)
+        return false;
+    g_send_para.post(job);
+    return true;
+}
+
+void fpga_end_card_job()
+{
+    g_send_para.code = 0;
+    g_send_para.step = 255;
+}
+
+unsigned short fpga_card_reply()
+{
+    // No check has answered yet: the card traffic that fills the reply is
+    // not part of this build.
+    return 65535;
+}

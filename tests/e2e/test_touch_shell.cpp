@@ -1,0 +1,68 @@
+// The touch screen of the running program: the start-up windows, taps that
+// wake the idle status screen and open pages, and the idle time-outs that
+// lead back to the home page and then to the idle status screen.
+#include "support/app_runner.h"
+
+#include <QThread>
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Waits (at most 10 s) until the probe answers what is expected.
+bool waitFor(AppRunner& app, const std::string& probe, const std::string& expected)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+        if (app.control(probe) == expected)
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(E2eTouchShell, TapsWakeTheIdleScreenAndOpenPagesIdleTimeLeadsBack)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+
+    // Start-up: the idle status screen on top, the keypad placed over the
+    // right part of the screen (not shown).
+    EXPECT_EQ(app.control("page-focus"), "0");
+    EXPECT_EQ(app.control("widget-geometry NumberKeyboard"), "420 0 380 480 hidden");
+    EXPECT_EQ(app.control("widget-geometry MainWindow"), "0 0 800 480 visible");
+
+    // A tap anywhere takes the idle screen away.
+    ASSERT_EQ(app.control("tap 400 240"), "");
+    ASSERT_TRUE(waitFor(app, "page-focus", "1"));
+    EXPECT_FALSE(contains(app.control("top-window"), "visible LockWindow"));
+
+    // The settings tile opens the settings menu; its Back returns.
+    app.control("tap 495 180");
+    ASSERT_TRUE(waitFor(app, "page-focus", "5"));
+    EXPECT_TRUE(contains(app.control("top-window"), "active Option"));
+    app.control("tap 36 36");
+    ASSERT_TRUE(waitFor(app, "page-focus", "1"));
+
+    // The device status page, left alone: back home after the back time,
+    // then the idle status screen after the lock time.
+    app.control("tap 685 180");
+    ASSERT_TRUE(waitFor(app, "page-focus", "2"));
+    app.control("idle-times 30 100000");
+    ASSERT_TRUE(waitFor(app, "page-focus", "1"));
+    app.control("idle-times 30 60");
+    ASSERT_TRUE(waitFor(app, "page-focus", "0"));
+    EXPECT_TRUE(contains(app.control("top-window"), "active LockWindow"));
+
+    app.control("idle-times 18000 30000");
+    app.control("tap 100 100");
+    ASSERT_TRUE(waitFor(app, "page-focus", "1"));
+    app.stop();
+}

@@ -1,0 +1,604 @@
+// The shell's pages: the tick's work, the openers and Back buttons, the
+// idle time-outs by page focus, the refresh of the pages in focus with their
+// tips, the user-mode panel, and the advanced settings page with its
+// hand-over from the FPGA thread.
+#include "support/shell_fixture.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/syncupdate.h"
+#include "sendcard/fpga_manage.h"
+#include "ui/shell/QRoundProgressBar.h"
+#include "ui/shell/advancedoption.h"
+#include "ui/shell/firmwareupdate.h"
+#include "ui/shell/lcd_touch.h"
+#include "ui/shell/lockwindow.h"
+#include "ui/shell/machinestate.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
+#include "ui/shell/shell_global.h"
+#include "ui/shell/tip.h"
+#include "videochip/c331_manage.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+QString labelText(QWidget* page, const char* name)
+{
+    QLabel* label = page->findChild<QLabel*>(name);
+    return label ? label->text() : QString("<no label %1>").arg(name);
+}
+
+void processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+// --- the tick ------------------------------------------------------------
+
+TEST_F(ShellTest, TheTickCountsFirstAndRebootsOnce300TicksAfterTheRequest)
+{
+    G_timeTicks = 5000;
+    g_app_reset_flag = 1;
+    G_reboot_tickTicks = G_timeTicks.load();
+    tick(1);
+    EXPECT_EQ(G_timeTicks.load(), 5001u);
+    tick(298);
+    EXPECT_EQ(shellCount("reboot"), 0) << "299 ticks";
+    tick(1);
+    EXPECT_EQ(shellCount("reboot"), 1) << "300 ticks";
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    tick(400);
+    EXPECT_EQ(shellCount("reboot"), 1) << "one request, one reboot";
+
+    // A request across the counter's wrap is served too.
+    G_timeTicks = 0xFFFFFF80u;
+    g_app_reset_flag = 1;
+    G_reboot_tickTicks = G_timeTicks.load();
+    tick(299);
+    EXPECT_EQ(shellCount("reboot"), 1);
+    tick(2);
+    EXPECT_EQ(shellCount("reboot"), 2);
+}
+
+TEST_F(ShellTest, AFactoryAgeingSampleIsTakenEvery18000Ticks)
+{
+    setLe16(store->ram_para, para::inputSignal(2), 1920);
+    setLe16(store->ram_para, para::inputSignal(2) + 2, 1080);
+    setLe16(store->ram_para, para::inputSignal(2) + 4, 60);
+    tick(17999);
+    EXPECT_TRUE(factoryage_log.empty());
+    tick(1);
+    ASSERT_EQ(factoryage_log.size(), 1u);
+    EXPECT_EQ(factoryage_log_num, 1u);
+    EXPECT_NE(factoryage_log[0].find("HDMI1 1920x1080@60"), std::string::npos) << factoryage_log[0];
+    EXPECT_NE(factoryage_log[0].find("EXT 0x0@0"), std::string::npos) << factoryage_log[0];
+    tick(18000);
+    EXPECT_EQ(factoryage_log.size(), 2u);
+
+    // The log keeps the latest samples only; the count goes on.
+    for (size_t i = 0; i < MainWindow::kAgeingLines; ++i)
+        g_mainwindow->factoryage_sample();
+    EXPECT_EQ(factoryage_log.size(), MainWindow::kAgeingLines);
+    EXPECT_EQ(factoryage_log_num, MainWindow::kAgeingLines + 2);
+    factoryage_log.clear();
+    factoryage_log_num = 0;
+}
+
+TEST_F(ShellTest, TheUpdateScreenComesFromAnyThreadTurnsWithTheTickAndHoldsTheIdleTimeOut)
+{
+    std::thread worker([] { g_mainwindow->update_start(); });
+    worker.join();
+    EXPECT_FALSE(g_mainwindow->update_screen_up()) << "the worker only asks";
+    processEvents();
+    ASSERT_TRUE(g_mainwindow->update_screen_up());
+    FirmwareUpdate* screen = qApp->findChild<FirmwareUpdate*>();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "FirmwareUpdate")
+            screen = static_cast<FirmwareUpdate*>(w);
+    ASSERT_NE(screen, nullptr);
+    const int frame = screen->frame();
+    tick(FirmwareUpdate::kStepTicks - 1);
+    EXPECT_EQ(screen->frame(), frame);
+    tick(1);
+    EXPECT_EQ(screen->frame(), (frame + 1) % FirmwareUpdate::kSteps);
+
+    // No idle time-out while the package is installed.
+    g_back_to_mainwindow_time = 5;
+    g_auto_lock_time = 10;
+    tick(20);
+    EXPECT_EQ(g_page_focus.load(), 1);
+    EXPECT_FALSE(g_lockwindow->isVisible());
+
+    std::thread done([] { g_mainwindow->update_over(); });
+    done.join();
+    processEvents();
+    EXPECT_FALSE(g_mainwindow->update_screen_up());
+    g_back_to_mainwindow_time = 18000;
+    g_auto_lock_time = 30000;
+}
+
+// --- openers and Back ---------------------------------------------------------
+
+TEST_F(ShellTest, HomeOpensTheSettingsMenuAndItsBackReturns)
+{
+    int focusInside = -1;
+    whenModal([&] {
+        focusInside = g_page_focus.load();
+        ASSERT_TRUE(g_option);
+        EXPECT_TRUE(g_option->isVisible());
+        g_option->on_Button_back_clicked();
+    });
+    g_mainwindow->on_Button_setting_clicked();
+    EXPECT_EQ(focusInside, 5);
+    EXPECT_EQ(g_page_focus.load(), 1);
+    EXPECT_FALSE(g_option);
+}
+
+TEST_F(ShellTest, TheSettingsMenuOpensTheAdvancedPageWhoseBackReturnsToTheMenu)
+{
+    int focusAdvanced = -1;
+    int focusAfter = -1;
+    whenModal([&] {
+        whenModal([&] {
+            focusAdvanced = g_page_focus.load();
+            ASSERT_TRUE(g_advancedoption);
+            EXPECT_TRUE(AdvancedOption::page_open());
+            g_advancedoption->on_Button_back_clicked();
+        });
+        g_option->on_Button_advanced_clicked();
+        focusAfter = g_page_focus.load();
+        EXPECT_FALSE(g_advancedoption);
+        g_option->on_Button_back_clicked();
+    });
+    g_mainwindow->on_Button_setting_clicked();
+    EXPECT_EQ(focusAdvanced, 12);
+    EXPECT_EQ(focusAfter, 5);
+    EXPECT_EQ(g_page_focus.load(), 1);
+    flushDeletes();
+    EXPECT_FALSE(AdvancedOption::page_open());
+}
+
+TEST_F(ShellTest, OpenersDoNothingWhileBusyOrLocked)
+{
+    bool opened = false;
+    // Presses the settings button; a page that opens is closed at once.
+    auto trySettings = [&] {
+        whenModal([&] {
+            if (g_option) {
+                opened = true;
+                g_option->on_Button_back_clicked();
+            }
+        });
+        g_mainwindow->on_Button_setting_clicked();
+        processEvents();
+    };
+    // A mode save on its way keeps the openers busy until the refresh...
+    g_mainwindow->on_Button_mode_save_clicked();
+    EXPECT_EQ(g_mainwindow->busy, 1);
+    trySettings();
+    EXPECT_FALSE(opened);
+    // ... or for kBusyTicks at most.
+    tick(MainWindow::kBusyTicks);
+    trySettings();
+    EXPECT_TRUE(opened);
+
+    // The panel lock.
+    opened = false;
+    g_mainwindow->on_Button_lock_clicked();
+    EXPECT_EQ(le16(store->ram_para, para::kPanelLock), 1);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    trySettings();
+    EXPECT_FALSE(opened);
+    g_mainwindow->on_Button_mode_clicked();
+    EXPECT_FALSE(g_mainwindow->mode_window_shown());
+    g_mainwindow->on_Button_lock_clicked();
+    EXPECT_EQ(le16(store->ram_para, para::kPanelLock), 0);
+    g_mainwindow->on_Button_mode_clicked();
+    EXPECT_TRUE(g_mainwindow->mode_window_shown());
+}
+
+TEST_F(ShellTest, TheUsbThreadClosesTheSettingsMenuInTheGuiThread)
+{
+    whenModal([&] {
+        std::thread usb([] { Option::request_close(); });
+        usb.join();
+        EXPECT_TRUE(g_option) << "closed only in the GUI thread";
+    });
+    g_mainwindow->on_Button_setting_clicked();
+    EXPECT_FALSE(g_option);
+    EXPECT_EQ(g_page_focus.load(), 1);
+}
+
+// --- idle time-outs -------------------------------------------------------------
+
+TEST_F(ShellTest, IdleTimeBacksOutOfTheAdvancedPageAndTheMenuThenLocks)
+{
+    g_back_to_mainwindow_time = 50;
+    g_auto_lock_time = 80;
+    int focusBeforeIdle = -1;
+    whenModal([&] {
+        whenModal([&] {
+            focusBeforeIdle = g_page_focus.load();
+            // The keypad is up when the time runs out.
+            whenModal([&] { tick(60); });
+            g_numberkeyboard->exec();
+        });
+        g_option->on_Button_advanced_clicked();
+    });
+    g_mainwindow->on_Button_setting_clicked();
+    EXPECT_EQ(focusBeforeIdle, 12);
+    EXPECT_FALSE(g_numberkeyboard->isVisible());
+    EXPECT_FALSE(g_advancedoption);
+    EXPECT_FALSE(g_option);
+    EXPECT_EQ(g_page_focus.load(), 1);
+    EXPECT_FALSE(g_lockwindow->isVisible());
+
+    tick(20);
+    EXPECT_TRUE(g_lockwindow->isVisible()) << "the lock time has passed";
+    EXPECT_EQ(g_page_focus.load(), 0);
+    tick(500);
+    EXPECT_EQ(g_page_focus.load(), 0);
+
+    // A touch: the idle screen goes when touched and the home page is back.
+    lcd_touch::p_lcd_touch->touch_event(platform::TouchEvent{0, 0, 1, 0x14a, 1});
+    EXPECT_EQ(lcd_touch::p_lcd_touch->idle_ticks(), 0u);
+    g_lockwindow->unlock();
+    EXPECT_EQ(g_page_focus.load(), 1);
+    tick(49);
+    EXPECT_EQ(g_page_focus.load(), 1);
+    g_back_to_mainwindow_time = 18000;
+    g_auto_lock_time = 30000;
+}
+
+TEST_F(ShellTest, IdleBackByFocusForTheDeviceStatusAndTheMenu)
+{
+    g_back_to_mainwindow_time = 10;
+    g_auto_lock_time = kAutoLockNever;
+    whenModal([&] { tick(10); });
+    g_mainwindow->on_Button_state_clicked();
+    EXPECT_FALSE(g_machinestate);
+    EXPECT_EQ(g_page_focus.load(), 1);
+
+    // Touched again, then left alone in the settings menu.
+    lcd_touch::p_lcd_touch->touch_event(platform::TouchEvent{});
+    whenModal([&] {
+        tick(9);
+        EXPECT_TRUE(g_option) << "9 ticks";
+        tick(1);
+    });
+    g_mainwindow->on_Button_setting_clicked();
+    EXPECT_FALSE(g_option);
+    EXPECT_EQ(g_page_focus.load(), 1);
+
+    // The lock time 120000 means never.
+    tick(200000);
+    EXPECT_FALSE(g_lockwindow->isVisible());
+    g_back_to_mainwindow_time = 18000;
+    g_auto_lock_time = 30000;
+}
+
+TEST_F(ShellTest, ThePagesStayWhileTheDialIsUp)
+{
+    g_back_to_mainwindow_time = 5;
+    g_option = new Option();
+    g_page_focus = 5;
+    QRoundProgressBar::create_qround_bar(g_option);
+    tick(10);
+    EXPECT_TRUE(g_option);
+    EXPECT_EQ(g_page_focus.load(), 5);
+    g_qround_bar->para_sync(100);
+    tick(1);
+    EXPECT_FALSE(g_option) << "the time-out acts once the dial has gone";
+    EXPECT_EQ(g_page_focus.load(), 1);
+    g_back_to_mainwindow_time = 18000;
+}
+
+TEST_F(ShellTest, TouchEventsCountAsActivityAndPressesReachTheSink)
+{
+    static std::vector<std::tuple<int, int, bool>> seen;
+    seen.clear();
+    lcd_touch::tap_sink = [](int x, int y, bool pressed) { seen.emplace_back(x, y, pressed); };
+    tick(100);
+    EXPECT_EQ(lcd_touch::p_lcd_touch->idle_ticks(), 100u);
+    const platform::TouchEvent tap[] = {
+        {0, 0, 1, 0x14a, 1}, {0, 0, 3, 0x35, 120}, {0, 0, 3, 0x36, 340}, {0, 0, 0, 0, 0},
+        {0, 0, 1, 0x14a, 0}, {0, 0, 0, 0, 0},      {0, 0, 3, 0x35, 5},   {0, 0, 0, 0, 0},
+    };
+    for (const auto& e : tap)
+        lcd_touch::p_lcd_touch->touch_event(e);
+    lcd_touch::tap_sink = nullptr;
+    EXPECT_EQ(lcd_touch::p_lcd_touch->idle_ticks(), 0u);
+    ASSERT_EQ(seen.size(), 2u) << "a move without a press or release is no tap";
+    EXPECT_EQ(seen[0], std::make_tuple(120, 340, true));
+    EXPECT_EQ(seen[1], std::make_tuple(120, 340, false));
+}
+
+// --- refresh of the page in focus ------------------------------------------------------
+
+TEST_F(ShellTest, ParaSyncRefreshesTheShellPagesAndShowsTheirTips)
+{
+    SyncUpdate* sync = SyncUpdate::pInstance();
+    setLe16(store->ram_para, para::inputSignal(1), 1280);
+    setLe16(store->ram_para, para::inputSignal(1) + 2, 720);
+    setLe16(store->ram_para, para::inputSignal(1) + 4, 50);
+
+    // The idle status screen: redrawn, no tip.
+    g_page_focus = 0;
+    sync->para_sync(1);
+    EXPECT_EQ(g_tip->shown_type(), 0);
+
+    // The device status page.
+    g_machinestate = new MachineState();
+    g_page_focus = 2;
+    sync->para_sync(11);
+    const QList<QLabel*> states = g_machinestate->findChildren<QLabel*>("label_source_state");
+    bool shown = false;
+    for (QLabel* l : states)
+        shown = shown || l->text() == "1280x720@50Hz";
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(g_tip->shown_type(), 0);
+    g_machinestate->on_Button_back_clicked();
+
+    // The settings menu follows a language change.
+    g_option = new Option();
+    g_page_focus = 5;
+    store->ram_para[para::kLanguage] = 2;
+    sync->para_sync(1);
+    EXPECT_EQ(g_language, 2);
+    EXPECT_EQ(labelText(g_option, "label_title"), QString::fromUtf8("Настройки"));
+    EXPECT_EQ(g_tip->shown_type(), 0);
+
+    // The advanced settings page gets tip 1.
+    g_advancedoption = new AdvancedOption();
+    g_page_focus = 12;
+    sync->para_sync(1);
+    EXPECT_EQ(g_tip->shown_type(), 1);
+    g_advancedoption->on_Button_back_clicked();
+    g_option->on_Button_back_clicked();
+
+    // A focus whose page is not open refreshes nothing and shows no tip.
+    g_tip->hide();
+    g_page_focus = 12;
+    sync->para_sync(1);
+    EXPECT_EQ(g_tip->shown_type(), 0);
+}
+
+TEST_F(ShellTest, AModeSavedFromTheHomePanelIsConfirmedByTip1)
+{
+    SyncUpdate* sync = SyncUpdate::pInstance();
+    g_mainwindow->mode_window_open();
+    g_mode_select = 6;
+    store->ram_para[3000] = 0x5A;
+    g_mainwindow->on_Button_mode_save_clicked();
+    EXPECT_EQ(le16(store->ram_para, para::kModeSaveRequest), 7);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    EXPECT_EQ(g_mainwindow->tip_flag, 1);
+
+    // The chip thread's pass ends in the refresh of the home page.
+    sync->para_sync(1);
+    EXPECT_EQ(g_tip->shown_type(), 1);
+    EXPECT_EQ(g_mainwindow->tip_flag, 0);
+    EXPECT_EQ(g_mainwindow->busy, 0);
+    EXPECT_EQ(store->ZdrUserModeSaved(6), 1);
+    EXPECT_EQ(store->mode_user_para[6][2 + 3000 - 896], 0x5A);
+    EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 7);
+    EXPECT_TRUE(exists(hostPath("/data/modes/custom_mode7")));
+}
+
+TEST_F(ShellTest, ALoadedModeReplacesTheUserModeAreaOnly)
+{
+    unsigned char* slot = store->mode_user_para[2];
+    slot[0] = 0xAA;
+    slot[1] = 0xAA;
+    std::memset(slot + 2, 0x33, para::kModeSize);
+    store->ram_para[para::kLanguage] = 1;
+    g_mode_select = 2;
+    g_mainwindow->on_Button_mode_load_clicked();
+    EXPECT_EQ(store->ram_para[para::kModeStart], 0x33);
+    EXPECT_EQ(store->ram_para[para::kBlockSize - 1], 0x33);
+    EXPECT_EQ(store->ram_para[para::kLanguage], 1);
+    EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 3);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    EXPECT_EQ(g_mainwindow->tip_flag, 1);
+
+    // An empty slot cannot be loaded.
+    c331_manage::para_change_flag = 0;
+    g_mainwindow->syncUpdate();
+    g_mode_select = 3;
+    g_mainwindow->on_Button_mode_load_clicked();
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+    EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 3);
+}
+
+TEST_F(ShellTest, TheLanguageButtonsStoreTheLanguageForTheChip)
+{
+    Option menu;
+    QPushButton* russian = menu.findChild<QPushButton*>("2");
+    ASSERT_NE(russian, nullptr);
+    russian->click();
+    EXPECT_EQ(store->ram_para[para::kLanguage], 2);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    EXPECT_EQ(g_language, 1) << "the pages switch with the refresh after the chip's pass";
+    EXPECT_EQ(menu.text_ready, 1);
+}
+
+// --- advanced settings ---------------------------------------------------------------
+
+namespace {
+
+class Advanced : public ShellTest {
+protected:
+    void SetUp() override
+    {
+        ShellTest::SetUp();
+        fpga_end_card_job();
+        g_option = new Option();
+        g_advancedoption = new AdvancedOption();
+        g_page_focus = 12;
+        g_advancedoption->show();
+    }
+    void TearDown() override
+    {
+        if (g_qround_bar)
+            g_qround_bar->para_sync(100);
+        if (g_advancedoption)
+            g_advancedoption->on_Button_back_clicked();
+        if (g_option)
+            g_option->on_Button_back_clicked();
+        fpga_end_card_job();
+        ShellTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(Advanced, ACheckPostsJob5AndShowsTheResultTheFpgaThreadHandsOver)
+{
+    g_advancedoption->on_Button_check_clicked();
+    EXPECT_EQ(fpga_card_job(), 5);
+    ASSERT_TRUE(g_qround_bar);
+    EXPECT_EQ(g_qround_bar->parentWidget(), g_advancedoption.data());
+    QPointer<QRoundProgressBar> dial = g_qround_bar;
+    g_advancedoption->on_Button_check_clicked();
+    EXPECT_EQ(g_qround_bar, dial) << "one job at a time";
+
+    // Back is refused while the job runs.
+    g_advancedoption->on_Button_back_clicked();
+    EXPECT_TRUE(g_advancedoption);
+
+    // The FPGA thread: progress, then a card found on screen 0, net 1.
+    std::thread fpga([] {
+        AdvancedOption::report_progress(30);
+        EXPECT_TRUE(AdvancedOption::check_found(AdvancedOption::result_line(0, 1, 4, 12)));
+    });
+    fpga.join();
+    processEvents();
+    ASSERT_TRUE(dial);
+    EXPECT_EQ(dial->value(), 30);
+    EXPECT_EQ(AdvancedOption::recovery_status(), 1);
+
+    fpga_end_card_job();
+    std::thread end([] { AdvancedOption::report_progress(100); });
+    end.join();
+    processEvents();
+    EXPECT_FALSE(g_qround_bar);
+    EXPECT_EQ(g_advancedoption->shown_results(), QStringList{"01/02/05/12"});
+    EXPECT_TRUE(g_advancedoption->findChild<QPushButton*>("Button_self_recovery")->isEnabled());
+}
+
+TEST_F(Advanced, ARestoreNeedsAResultAndEndsWithAnEmptyList)
+{
+    g_advancedoption->on_Button_self_recovery_clicked();
+    EXPECT_EQ(fpga_card_job(), 0) << "nothing to restore";
+    EXPECT_FALSE(g_qround_bar);
+    EXPECT_FALSE(AdvancedOption::restore_finished()) << "no status set";
+
+    ASSERT_TRUE(AdvancedOption::check_found("01/01/03/08"));
+    g_advancedoption->on_Button_self_recovery_clicked();
+    EXPECT_EQ(fpga_card_job(), 6);
+    ASSERT_TRUE(g_qround_bar);
+
+    // The FPGA thread ends the restore and posts para sync 99.
+    std::thread fpga([] {
+        if (AdvancedOption::restore_finished())
+            ZdrRamPara::pInstance()->test_signal(99);
+    });
+    fpga.join();
+    fpga_end_card_job();
+    AdvancedOption::report_progress(100);
+    processEvents();
+    g_advancedoption->syncUpdate(99);
+    EXPECT_TRUE(g_advancedoption->shown_results().isEmpty());
+    EXPECT_EQ(AdvancedOption::recovery_status(), 0);
+}
+
+TEST_F(Advanced, AClosedPageTakesNoResultAndNoProgress)
+{
+    g_advancedoption->on_Button_back_clicked();
+    flushDeletes();
+    EXPECT_FALSE(AdvancedOption::page_open());
+    EXPECT_FALSE(AdvancedOption::check_found("01/01/01/01"));
+    AdvancedOption::report_progress(50);
+    processEvents();
+    EXPECT_TRUE(AdvancedOption::result_list().isEmpty());
+
+    // A page opened later starts empty.
+    {
+        g_advancedoption = new AdvancedOption();
+        ASSERT_TRUE(AdvancedOption::check_found("02/02/02/02"));
+        g_advancedoption->on_Button_back_clicked();
+        flushDeletes();
+    }
+    g_advancedoption = new AdvancedOption();
+    EXPECT_TRUE(AdvancedOption::result_list().isEmpty());
+    EXPECT_EQ(AdvancedOption::recovery_status(), 0);
+}
+
+TEST(AdvancedResultLine, NumbersArePaddedToTwoDigits)
+{
+    EXPECT_EQ(AdvancedOption::result_line(0, 1, 4, 12), "01/02/05/12");
+    EXPECT_EQ(AdvancedOption::result_line(9, 31, 254, 130), "10/32/255/130");
+}
+
+TEST_F(Advanced, TheFactoryPageMarksEachFontFoundInTheChipFlash)
+{
+    c331_manage::font_status = 0x05;      // 32-pixel CJK and 64-pixel CJK
+    g_advancedoption->on_Button_factory_clicked();
+    EXPECT_EQ(g_advancedoption->current_tab(), 2);
+    const QImage yes = QPixmap(":/png/osd_yes.bmp").toImage();
+    const QImage no = QPixmap(":/png/osd_no.bmp").toImage();
+    ASSERT_NE(yes, no);
+    const QList<QLabel*> marks = g_advancedoption->findChildren<QLabel*>("label_font_state");
+    ASSERT_EQ(marks.size(), 4);
+    const bool expected[4] = {true, false, true, false};
+    for (int i = 0; i < 4; ++i) {
+        const QImage shown = marks[i]->pixmap(Qt::ReturnByValue).toImage();
+        EXPECT_EQ(shown, expected[i] ? yes : no) << "font " << i;
+    }
+    c331_manage::font_status = 0;
+}
+
+TEST_F(Advanced, TheFactoryResetWantsASecondPressAndKeepsTheEdids)
+{
+    setLe16(store->ram_para, para::kLedWidth, 1234);
+    setLe16(store->ram_para, para::edid(3), 4000);
+    g_advancedoption->on_Button_reset_all_clicked();
+    EXPECT_EQ(le16(store->ram_para, para::kLedWidth), 1234) << "the first press only asks";
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+    tick(AdvancedOption::kConfirmTicks);
+    g_advancedoption->on_Button_reset_all_clicked();
+    EXPECT_EQ(le16(store->ram_para, para::kLedWidth), 1234) << "too late: asks again";
+    g_advancedoption->on_Button_reset_all_clicked();
+    const DefaultParaImage& image = defaultParaImage();
+    EXPECT_EQ(le16(store->ram_para, para::kLedWidth), le16(image.data(), para::kLedWidth - kDefaultImageShift));
+    EXPECT_EQ(le16(store->ram_para, para::edid(3)), 4000);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+}
+
+TEST_F(Advanced, TheLedReInitialisationNeedsRunningFpgasAndTheWifiSwitchIsStored)
+{
+    g_set_led_para = 0;
+    g_advancedoption->on_Button_led_clicked();
+    g_advancedoption->on_Button_led_reset_clicked();
+    // This build's FPGA manager reports its FPGAs as not running.
+    EXPECT_EQ(fpga_both_running(), false);
+    EXPECT_EQ(g_set_led_para.load(), 0);
+    EXPECT_EQ(labelText(g_advancedoption, "label_led_state"), "The sending card is not ready");
+
+    g_advancedoption->on_Button_wifi_clicked();
+    EXPECT_EQ(store->ram_para[para::kWifiOff], 1);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    g_advancedoption->on_Button_wifi_clicked();
+    EXPECT_EQ(store->ram_para[para::kWifiOff], 0);
+}

@@ -1,0 +1,190 @@
+#include "ui/shell/option.h"
+
+#include "core/global.h"
+#include "core/para_layout.h"
+#include "core/zdrrampara.h"
+#include "ui/shell/advancedoption.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/my_lineedit.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/shell_global.h"
+#include "ui/shell/shell_lang.h"
+#include "ui/shell/shell_style.h"
+#include "videochip/c331_manage.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+struct MenuEntry {
+    const char* object;
+    const char* picture;
+};
+
+// Two rows of four.
+const MenuEntry kMenu[8] = {
+    {"input_cut", "option_input_cut.png"},         {"image_layout", "option_image_layout.png"},
+    {"output_set", "option_output_set.png"},       {"link_set", "option_link_set.png"},
+    {"image_quality", "option_image_quality.png"}, {"test_chart", "option_test_chart.png"},
+    {"smart_mapping", "option_smart_mapping.png"}, {"Button_advanced", "option_advanced.png"},
+};
+
+// Each language in its own words.
+const char* const kLanguageNames[4] = {"中文", "English", "Русский", "Tiếng Việt"};
+
+} // namespace
+
+Option::Option(QWidget* parent)
+    : QDialog(parent)
+{
+    shell_page_frame(this, "Option");
+    shell_back_button(this);
+    label_title = shell_title(this);
+    for (int i = 0; i < 8; ++i) {
+        menu_[i] = shell_button(this, kMenu[i].object, 20 + 192 * (i % 4), 75 + 160 * (i / 4), 170, 150, nullptr);
+        menu_[i]->setFlat(true);
+        menu_[i]->setIconSize(QSize(170, 150));
+    }
+    for (int l = 0; l < 4; ++l) {
+        const QByteArray name = QByteArray::number(l);
+        language_[l] = shell_button(this, name.constData(), 20 + 192 * l, 412, 170, 52, kTabPlain);
+        language_[l]->setText(QString::fromUtf8(kLanguageNames[l]));
+        connect(language_[l], &QPushButton::clicked, this, &Option::zdr_button_language_clicked);
+    }
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, &NumberKeyboard::sendKeyBoardUIDataToLineEdit, this, &Option::confirmString);
+    language_changed();
+    QMetaObject::connectSlotsByName(this);
+}
+
+void Option::language_changed()
+{
+    label_title->setText(ui_text("设置", "Settings", "Настройки", "Cài đặt"));
+    for (int i = 0; i < 8; ++i)
+        menu_[i]->setIcon(QIcon(ui_png(kMenu[i].picture)));
+    language_buttons_update();
+    text_ready = 1;
+}
+
+void Option::language_buttons_update()
+{
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    const int chosen = store ? store->ram_para[para::kLanguage] : g_language;
+    for (int l = 0; l < 4; ++l)
+        language_[l]->setStyleSheet(l == chosen ? kTabSelected : kTabPlain);
+}
+
+void Option::syncUpdate()
+{
+    if (ZdrRamPara::pInstance()->ZdrLanguageChanged())
+        language_changed();
+    else
+        language_buttons_update();
+}
+
+void Option::on_Button_back_clicked()
+{
+    g_option = nullptr;
+    if (g_mainwindow)
+        g_mainwindow->language_changed();
+    shell_close_page(this, kFocusHome);
+}
+
+void Option::request_close()
+{
+    QMetaObject::invokeMethod(
+        qApp,
+        [] {
+            if (g_page_focus.load() == kFocusOption && g_option)
+                g_option->on_Button_back_clicked();
+        },
+        Qt::QueuedConnection);
+}
+
+void Option::zdr_button_language_clicked()
+{
+    const int language = shell_button_index(sender(), 4);
+    if (language < 0)
+        return;
+    ZdrRamPara* store = ZdrRamPara::pInstance();
+    {
+        // The chip's pass and the refresh after it switch the pages over.
+        C331ParaLock lock;
+        store->ram_para[para::kLanguage] = static_cast<unsigned char>(language);
+        lock.raise(1);
+    }
+    language_buttons_update();
+}
+
+// --- openers ----------------------------------------------------------------
+
+void Option::on_input_cut_clicked()
+{
+    // The crop editor (focus 7) opens here.
+}
+
+void Option::on_image_layout_clicked()
+{
+    if (g_imagelayoutpassword.isEmpty() || !g_numberkeyboard) {
+        open_image_layout();
+        return;
+    }
+    // Ask for the code; the keypad's result comes to confirmString.
+    code_prompt_ = true;
+    code_ok_ = false;
+    g_lineedit = nullptr;
+    g_numberkeyboard->label_show(ui_text("密码", "Code", "Код", "Mã"), QString());
+    g_numberkeyboard->exec();
+    code_prompt_ = false;
+    if (code_ok_) {
+        code_ok_ = false;
+        open_image_layout();
+    }
+}
+
+void Option::confirmString(QString text)
+{
+    if (!code_prompt_ || g_lineedit)
+        return;
+    code_ok_ = text == g_imagelayoutpassword;
+}
+
+void Option::open_image_layout()
+{
+    // The window layout page (focus 9) opens here.
+}
+
+void Option::on_output_set_clicked()
+{
+    // The LED screen settings page (focus 6) opens here.
+}
+
+void Option::on_link_set_clicked()
+{
+    // The network and USB page (focus 10) opens here.
+}
+
+void Option::on_image_quality_clicked()
+{
+    // The picture quality page (focus 11) opens here.
+}
+
+void Option::on_test_chart_clicked()
+{
+    // The test pattern page (focus 16) opens here.
+}
+
+void Option::on_smart_mapping_clicked()
+{
+    if (!text_ready)
+        return;
+    // The mapping wizard (focus 24) opens here.
+}
+
+void Option::on_Button_advanced_clicked()
+{
+    shell_open_page(g_advancedoption, kFocusAdvanced);
+}

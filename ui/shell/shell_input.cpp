@@ -1,0 +1,50 @@
+#include "ui/shell/shell_input.h"
+
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/zdrrampara.h"
+#include "ui/shell/shell_lang.h"
+
+#include <pthread.h>
+
+const int kInputOrder[6] = {2, 3, 4, 5, 1, 0};
+
+QString input_default_name(int input)
+{
+    static const char* const names[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
+    return input >= 0 && input < 6 ? QString(names[input]) : QString();
+}
+
+QString input_picture(int input, bool signal)
+{
+    switch (input) {
+    case 0: return signal ? ":/png/extlv.png" : ":/png/HDMI.png";
+    case 1: return signal ? ":/png/dvilv.png" : ":/png/DVI.png";
+    case 2:
+    case 3: return signal ? ":/png/HDMI13_lv.png" : ":/png/HDMI13.png";
+    default: return signal ? ":/png/HDMI20_lv.png" : ":/png/HDMI20.png";
+    }
+}
+
+InputSignal input_signal(int input)
+{
+    InputSignal s;
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (!store || input < 0 || input >= para::kInputCount)
+        return s;
+    // The receiver drivers write the records under the store's mutex.
+    pthread_mutex_lock(&store->source_mutex);
+    const int at = para::inputSignal(input);
+    s.width = le16(store->ram_para, at);
+    s.height = le16(store->ram_para, at + 2);
+    s.refresh = le16(store->ram_para, at + 4);
+    pthread_mutex_unlock(&store->source_mutex);
+    return s;
+}
+
+QString input_signal_text(const InputSignal& s)
+{
+    if (!s.present())
+        return ui_text("无信号", "No signal", "Нет сигнала", "Không có tín hiệu");
+    return QString("%1x%2@%3Hz").arg(s.width).arg(s.height).arg(s.refresh);
+}
