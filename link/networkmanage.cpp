@@ -2,6 +2,7 @@
 
 #include "core/logMsg.h"
 #include "link/link_global.h"
+#include "link/link_io.h"
 
 #include <cerrno>
 #include <poll.h>
@@ -52,22 +53,8 @@ void networkManage::send_reply_list()
 {
     for (const ReplyRecord& r : tcp_send_list)
         if (r.length <= sizeof(r.data))
-            sendAll(static_cast<int>(r.socket), r.data, r.length);
+            link_write_all(static_cast<int>(r.socket), r.data, r.length);
     tcp_send_list.clear();
-}
-
-bool networkManage::sendAll(int fd, const unsigned char* data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 void networkManage::serveClient(Client& client)
@@ -82,7 +69,7 @@ void networkManage::serveClient(Client& client)
         return;
     client_socket = client.fd;
     client.endpoint->receive(buffer, static_cast<size_t>(n), client.id, [&](const unsigned char* data, int length) {
-        if (!sendAll(client.fd, data, static_cast<size_t>(length)))
+        if (!link_write_all(client.fd, data, static_cast<size_t>(length)))
             client.broken = true;
     });
 }

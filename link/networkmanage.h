@@ -52,7 +52,6 @@ private:
 
     void acceptThread();
     void serveClient(Client& client);
-    static bool sendAll(int fd, const unsigned char* data, size_t length);
 
     TcpServer m_server;
     std::vector<Client> m_clients;   // the worker thread's own

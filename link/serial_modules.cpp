@@ -1,6 +1,7 @@
 #include "link/serial_modules.h"
 
 #include "core/logMsg.h"
+#include "link/link_io.h"
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -48,31 +49,11 @@ void serial_modules::stop()
     fd = -1;
 }
 
-bool serial_modules::writeAll(int fd, const unsigned char* data, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0)
-                return false;
-            continue;
-        }
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 int serial_modules::send_uart_data(const SendRecord& record)
 {
     if (record.length > sizeof(record.data))
         return 255;
-    return writeAll(static_cast<int>(record.descriptor), record.data, record.length) ? 0 : 255;
+    return link_write_all(static_cast<int>(record.descriptor), record.data, record.length) ? 0 : 255;
 }
 
 bool serial_modules::reply_list_ready()
@@ -102,7 +83,7 @@ void serial_modules::receive_loop()
         if (n <= 0)
             continue;
         m_endpoint.receive(buffer, static_cast<size_t>(n), 0, [this](const unsigned char* data, int length) {
-            writeAll(fd, data, static_cast<size_t>(length));
+            link_write_all(fd, data, static_cast<size_t>(length));
         });
     }
 }

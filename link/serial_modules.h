@@ -46,8 +46,6 @@ protected:
     virtual void run_thread() = 0;
 
 private:
-    static bool writeAll(int fd, const unsigned char* data, size_t length);
-
     std::string m_node;
     unsigned char m_passbyCode;
     link_endpoint m_endpoint{*this};

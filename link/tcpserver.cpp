@@ -1,11 +1,8 @@
 #include "link/tcpserver.h"
 
-#include "core/logMsg.h"
-#include "platform/platform.h"
+#include "link/link_io.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
+#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,27 +15,8 @@ TcpServer::~TcpServer()
 bool TcpServer::listen(unsigned short devicePort, int backlog)
 {
     close();
-    const platform::Net& net = platform::net();
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return false;
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in addr;
-    std::memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = net.bindAddress();
-    addr.sin_port = htons(net.listenPort(devicePort));
-    socklen_t len = sizeof(addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd, backlog) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        writeLogMsg(ERROR, "TCP port " + std::to_string(devicePort) + " cannot be opened: " + std::strerror(errno));
-        ::close(fd);
-        return false;
-    }
-    m_fd = fd;
-    m_port = ntohs(addr.sin_port);
-    return true;
+    m_fd = link_open_server(SOCK_STREAM, devicePort, backlog, m_port);
+    return m_fd >= 0;
 }
 
 void TcpServer::close()

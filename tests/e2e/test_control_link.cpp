@@ -2,13 +2,12 @@
 // requests over UDP, TCP and the RS-485 port, file uploads, the WiFi AT
 // channel, and the road of a parameter change to /data/ram_device_info.
 #include "support/app_runner.h"
+#include "support/wait_for.h"
 
 #include "core/md5.h"
 #include "pcclient/pc_client.h"
 
 #include <QFile>
-#include <QThread>
-#include <chrono>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -49,18 +48,6 @@ Bytes readAll(const std::string& path)
         return {};
     const QByteArray a = f.readAll();
     return Bytes(a.begin(), a.end());
-}
-
-template <typename F>
-bool waitFor(F condition, int timeoutMs)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 // Writes bytes into the processor's RAM and reads them back.
@@ -119,9 +106,9 @@ TEST_F(E2eControlLink, UdpReadsAndWritesTheBlockAndRaisesTheFlag)
 {
     UdpLink udp;
     ASSERT_TRUE(udp.open("127.0.0.1", ports.udp));
-    // The LED screen width, 3840.
-    writeAndReadBack(udp, 1378, Bytes{0x00, 0x0F});
-    EXPECT_EQ(app.control("store-read block 1378 2"), "000f");
+    // The saturation, 33.
+    writeAndReadBack(udp, 2182, Bytes{0x21, 0x00});
+    EXPECT_EQ(app.control("store-read block 2182 2"), "2100");
 
     Reply r;
     ASSERT_TRUE(udp.request(kProcessor, 0x80, Bytes{}, r));
@@ -129,7 +116,7 @@ TEST_F(E2eControlLink, UdpReadsAndWritesTheBlockAndRaisesTheFlag)
     EXPECT_EQ(r.data.size(), 56u);
     ASSERT_TRUE(udp.request(kSendingCard, 0x61, ramReadPayload(0, 4), r));
     EXPECT_EQ(r.status, 4);
-    expectPersisted(udp, 1, 1378, Bytes{0x00, 0x0F});
+    expectPersisted(udp, 1, 2182, Bytes{0x21, 0x00});
 }
 
 TEST_F(E2eControlLink, TcpWritesAUserModeSlotAndRewritesItsFileOnFlagTwo)

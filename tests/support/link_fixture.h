@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/store_fixture.h"
+#include "support/wait_for.h"
 
 #include "link/message_deal.h"
 #include "pcclient/pc_client.h"
@@ -33,22 +34,3 @@ protected:
     ZdrRamPara* store = nullptr;
     message_deal deal;
 };
-
-// Waits up to timeoutMs for a condition, polling; true once it holds.
-template <typename F>
-bool waitFor(F condition, int timeoutMs = 3000);
-
-#include <chrono>
-#include <thread>
-
-template <typename F>
-bool waitFor(F condition, int timeoutMs)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}

@@ -1,6 +1,7 @@
 #include "pc_client.h"
 
 #include "core/md5.h"
+#include "link/link_io.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -56,18 +57,13 @@ long pollRead(int fd, unsigned char* buffer, size_t size, int timeoutMs, bool st
     return n < 0 ? (errno == EAGAIN || errno == EINTR ? 0 : -1) : n;
 }
 
-bool writeAll(int fd, const unsigned char* data, size_t length)
+// A socket of the given type for talking to host:port; -1 when the
+// address is not an IPv4 literal.
+int openClientSocket(const std::string& host, unsigned short port, int type, sockaddr_in& to)
 {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
+    if (!toAddress(host, port, to))
+        return -1;
+    return ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
 }
 
 } // namespace
@@ -264,9 +260,7 @@ bool UdpLink::open(const std::string& host, unsigned short port)
 {
     closeFd();
     sockaddr_in to;
-    if (!toAddress(host, port, to))
-        return false;
-    m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    m_fd = openClientSocket(host, port, SOCK_DGRAM, to);
     if (m_fd < 0)
         return false;
     sockaddr_in local;
@@ -298,9 +292,7 @@ bool TcpLink::open(const std::string& host, unsigned short port, int timeoutMs)
 {
     closeFd();
     sockaddr_in to;
-    if (!toAddress(host, port, to))
-        return false;
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    m_fd = openClientSocket(host, port, SOCK_STREAM, to);
     if (m_fd < 0)
         return false;
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
@@ -316,16 +308,7 @@ bool TcpLink::open(const std::string& host, unsigned short port, int timeoutMs)
 
 bool TcpLink::sendRaw(const unsigned char* data, size_t length)
 {
-    while (m_fd >= 0 && length > 0) {
-        const ssize_t n = ::send(m_fd, data, length, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return m_fd >= 0;
+    return m_fd >= 0 && link_write_all(m_fd, data, length);
 }
 
 long TcpLink::readSome(unsigned char* buffer, size_t size, int timeoutMs)
@@ -351,7 +334,7 @@ bool SerialLink::open(const std::string& path)
 
 bool SerialLink::sendRaw(const unsigned char* data, size_t length)
 {
-    return m_fd >= 0 && writeAll(m_fd, data, length);
+    return m_fd >= 0 && link_write_all(m_fd, data, length);
 }
 
 long SerialLink::readSome(unsigned char* buffer, size_t size, int timeoutMs)
