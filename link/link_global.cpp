@@ -1,5 +1,7 @@
 #include "link/link_global.h"
 
+#include "core/md5.h"
+
 unsigned int g_port = 5005;
 unsigned int g_int_tcp_port = 5005;
 unsigned int g_BPS = 115200;
@@ -14,3 +16,7 @@ QString g_str_gateway = "192.168.1.1";
 QString g_str_mac = "FF:FF:FF:FF:FF:FF";
 QString g_str_barcode = " ";
 QString g_str_wifi_ip = "192.168.22.101";
+
+unsigned char fileBuf_velmo[kFileBufSize];
+ZdrFileDealPara g_zdr_file_deal_para;
+MD5 md5;

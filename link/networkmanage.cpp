@@ -1,12 +1,116 @@
 #include "link/networkmanage.h"
 
+#include "core/logMsg.h"
+#include "link/link_global.h"
+#include "link/link_io.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 networkManage* networkManage::p_networkManage = nullptr;
 
-networkManage::networkManage() = default;
+namespace {
+
+constexpr int kPollMs = 200;
+
+} // namespace
 
 networkManage* networkManage::pInstance()
 {
     if (!p_networkManage)
-        p_networkManage = new networkManage();
+        p_networkManage = new networkManage(static_cast<unsigned short>(g_port));
     return p_networkManage;
+}
+
+networkManage::networkManage(unsigned short port)
+{
+    if (m_server.listen(port, kBacklog))
+        m_thread = std::thread(&networkManage::acceptThread, this);
+}
+
+networkManage::~networkManage()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    for (Client& c : m_clients)
+        ::close(c.fd);
+}
+
+unsigned char networkManage::passby_code() const
+{
+    return kPassbyTcp;
+}
+
+bool networkManage::reply_list_ready()
+{
+    return !tcp_send_list.empty();
+}
+
+void networkManage::send_reply_list()
+{
+    for (const ReplyRecord& r : tcp_send_list)
+        if (r.length <= sizeof(r.data))
+            link_write_all(static_cast<int>(r.socket), r.data, r.length);
+    tcp_send_list.clear();
+}
+
+void networkManage::serveClient(Client& client)
+{
+    unsigned char buffer[16384];
+    const ssize_t n = ::recv(client.fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        client.broken = true;
+        return;
+    }
+    if (n < 0)
+        return;
+    client_socket = client.fd;
+    client.endpoint->receive(buffer, static_cast<size_t>(n), client.id, [&](const unsigned char* data, int length) {
+        if (!link_write_all(client.fd, data, static_cast<size_t>(length)))
+            client.broken = true;
+    });
+}
+
+void networkManage::acceptThread()
+{
+    std::vector<pollfd> fds;
+    while (!m_stop) {
+        fds.clear();
+        fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
+        for (const Client& c : m_clients)
+            fds.push_back(pollfd{c.fd, POLLIN, 0});
+        const int r = ::poll(fds.data(), fds.size(), kPollMs);
+        if (r <= 0)
+            continue;
+
+        for (size_t i = 1; i < fds.size(); ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
+                serveClient(m_clients[i - 1]);
+        }
+        for (auto it = m_clients.begin(); it != m_clients.end();) {
+            if (it->broken) {
+                ::close(it->fd);
+                it = m_clients.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (fds[0].revents & POLLIN) {
+            for (int fd; (fd = m_server.accept()) >= 0;) {
+                if (static_cast<int>(m_clients.size()) >= kMaxClients) {
+                    writeLogMsg(WARNING, "TCP: too many connections, one refused");
+                    ::close(fd);
+                    continue;
+                }
+                Client c;
+                c.fd = fd;
+                c.id = m_nextId++;
+                c.endpoint = std::make_unique<link_endpoint>(*this);
+                m_clients.push_back(std::move(c));
+            }
+        }
+    }
 }

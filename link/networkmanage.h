@@ -1,11 +1,61 @@
-// TCP transport of the control link (server on g_port).
+// TCP transport of the control link: a server on g_port (backlog 200) and
+// one worker thread that serves every connection. Each connection has its
+// own reassembly, so the streams of two PCs never mix.
 #pragma once
 
-class networkManage {
+#include "link/link_transport.h"
+#include "link/tcpserver.h"
+
+#include <list>
+#include <memory>
+#include <thread>
+#include <vector>
+
+class networkManage : public link_transport {
 public:
+    static constexpr int kBacklog = 200;
+    // Connections served at once; a further one is closed at once.
+    static constexpr int kMaxClients = 32;
+
+    // Creates the transport on the first call (server on g_port, worker
+    // thread) and returns it.
     static networkManage* pInstance();
     static networkManage* p_networkManage;
 
+    explicit networkManage(unsigned short port);
+    ~networkManage() override;
+
+    // The port the server is bound to (0: not open).
+    unsigned short port() const { return m_server.port(); }
+
+    // A reply queued for the PC by the sending card.
+    struct ReplyRecord {
+        unsigned char data[131072];
+        uint32_t length = 0;
+        uint32_t socket = 0;
+    };
+    std::list<ReplyRecord> tcp_send_list;
+    // The connection of the last request.
+    std::atomic<int> client_socket{-1};
+
+    unsigned char passby_code() const override;
+    bool reply_list_ready() override;
+    void send_reply_list() override;
+
 private:
-    networkManage();
+    struct Client {
+        int fd = -1;
+        uint64_t id = 0;
+        bool broken = false;
+        std::unique_ptr<link_endpoint> endpoint;
+    };
+
+    void acceptThread();
+    void serveClient(Client& client);
+
+    TcpServer m_server;
+    std::vector<Client> m_clients;   // the worker thread's own
+    uint64_t m_nextId = 1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };

@@ -1,12 +1,70 @@
 // UDP transport of the control link: control frames on port 5008 and the
-// WiFi AT-command channel on port 13769.
+// WiFi AT-command channel on port 13769, served by three threads (control
+// frames; AT receive; AT send).
 #pragma once
 
-class udpnetManage {
+#include "link/link_transport.h"
+#include "link/udpserver.h"
+
+#include <condition_variable>
+#include <deque>
+#include <list>
+#include <mutex>
+#include <netinet/in.h>
+#include <string>
+#include <thread>
+
+class udpnetManage : public link_transport {
 public:
+    static constexpr unsigned short kControlPort = 5008;
+    static constexpr unsigned short kAtPort = 13769;
+
+    // Creates the transport on the first call (sockets and threads) and
+    // returns it; the first service main creates.
     static udpnetManage* pInstance();
     static udpnetManage* p_udpnetManage;
 
+    // Opens the two device ports (through platform::Net::listenPort) and
+    // starts the threads. A port that cannot be opened leaves its threads
+    // unstarted (logged).
+    udpnetManage(unsigned short controlPort, unsigned short atPort);
+    ~udpnetManage() override;
+
+    // The ports the sockets are bound to (0: not open).
+    unsigned short control_port() const { return m_control.port(); }
+    unsigned short at_port() const { return m_at.port(); }
+
+    // A reply queued for the PC by the sending card: the framed bytes and the
+    // peer it answers.
+    struct ReplyRecord {
+        unsigned char data[131072];
+        uint32_t length = 0;
+        sockaddr_in peer{};
+    };
+    std::list<ReplyRecord> udp_send_list;
+    // The sender of the last control frame.
+    sockaddr_in last_peer{};
+
+    unsigned char passby_code() const override;
+    bool reply_list_ready() override;
+    void send_reply_list() override;
+
 private:
-    udpnetManage();
+    void udpacceptThread();
+    void atReceiveThread();
+    void atSendThread();
+
+    UdpServer m_control;
+    UdpServer m_at;
+    link_endpoint m_endpoint{*this};
+    uint64_t m_lastPeerKey = 0;
+
+    std::mutex m_atMutex;
+    std::condition_variable m_atReady;
+    std::deque<std::pair<std::string, sockaddr_in>> m_atReplies;
+
+    std::atomic<bool> m_stop{false};
+    std::thread m_controlThread;
+    std::thread m_atReceiveThread;
+    std::thread m_atSendThread;
 };

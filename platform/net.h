@@ -16,6 +16,9 @@ public:
     virtual bool broadcastAllowed() const = 0;
     // Where a reply the device broadcasts goes, given the sender's address.
     virtual sockaddr_in broadcastReplyTo(const sockaddr_in& sender) const = 0;
+    // The port a server socket of the given device port binds to (0: any
+    // free port, which the program then reports).
+    virtual unsigned short listenPort(unsigned short devicePort) const { return devicePort; }
 };
 
 } // namespace platform

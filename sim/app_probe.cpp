@@ -2,6 +2,8 @@
 
 #include "core/global.h"
 #include "core/zdrrampara.h"
+#include "link/networkmanage.h"
+#include "link/udpnetmanage.h"
 #include "videochip/c331_manage.h"
 #include "platform/platform.h"
 #include "sim/board.h"
@@ -236,6 +238,20 @@ void registerAppProbes()
                     if (!found)
                         reply = "no top window " + args[0];
                     return found;
+                });
+    control.add("link-ports", "link-ports: the ports of the control link: udp <n> tcp <n> at <n>",
+                [](const std::vector<std::string>&, std::string& reply) {
+                    udpnetManage* udp = udpnetManage::p_udpnetManage;
+                    networkManage* tcp = networkManage::p_networkManage;
+                    reply = "udp " + std::to_string(udp ? udp->control_port() : 0) + " tcp " +
+                            std::to_string(tcp ? tcp->port() : 0) + " at " +
+                            std::to_string(udp ? udp->at_port() : 0);
+                    return true;
+                });
+    control.add("c331-flag", "c331-flag: the c331 parameter-changed flag",
+                [](const std::vector<std::string>&, std::string& reply) {
+                    reply = std::to_string(c331_manage::para_change_flag.load());
+                    return true;
                 });
     control.add("top-window", "top-window: object name of the active top window, then the visible ones",
                 [](const std::vector<std::string>&, std::string& reply) {

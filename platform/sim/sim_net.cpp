@@ -2,6 +2,7 @@
 #include "platform/backends.h"
 
 #include <arpa/inet.h>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -24,6 +25,14 @@ public:
         const uint32_t addr = ntohl(sender.sin_addr.s_addr);
         to.sin_addr.s_addr = (addr >> 24) == 127 ? sender.sin_addr.s_addr : htonl(INADDR_LOOPBACK);
         return to;
+    }
+    // With ZDR_SIM_EPHEMERAL_PORTS=1 every server socket takes a free port
+    // (so that several simulated boards can run at once); the control
+    // channel's "link-ports" tells which.
+    unsigned short listenPort(unsigned short devicePort) const override
+    {
+        const char* e = std::getenv("ZDR_SIM_EPHEMERAL_PORTS");
+        return e && std::strcmp(e, "1") == 0 ? 0 : devicePort;
     }
 };
 

@@ -36,6 +36,8 @@ bool AppRunner::start(int timeoutMs)
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("HOME", QString::fromStdString(work_));
     env.remove("ZDR_SIM_SETTLE_MS");
+    // Free ports for the control link, so that programs can run side by side.
+    env.insert("ZDR_SIM_EPHEMERAL_PORTS", "1");
     for (const auto& e : extraEnv_)
         env.insert(QString::fromStdString(e.first), QString::fromStdString(e.second));
     process_.setProcessEnvironment(env);

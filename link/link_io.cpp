@@ -1,0 +1,65 @@
+#include "link/link_io.h"
+
+#include "core/logMsg.h"
+#include "platform/platform.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+bool link_write_all(int fd, const unsigned char* data, size_t length)
+{
+    bool socket = true;
+    while (length > 0) {
+        ssize_t n = socket ? ::send(fd, data, length, MSG_NOSIGNAL) : ::write(fd, data, length);
+        if (n < 0 && errno == ENOTSOCK && socket) {
+            socket = false;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 1000) <= 0)
+                return false;
+            continue;
+        }
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int link_open_server(int type, unsigned short devicePort, int backlog, unsigned short& boundPort)
+{
+    const platform::Net& net = platform::net();
+    const bool stream = type == SOCK_STREAM;
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC | (stream ? SOCK_NONBLOCK : 0), 0);
+    if (fd < 0)
+        return -1;
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    if (!stream && net.broadcastAllowed())
+        ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof(one));
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = net.bindAddress();
+    addr.sin_port = htons(net.listenPort(devicePort));
+    socklen_t len = sizeof(addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        (stream && ::listen(fd, backlog) != 0) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        writeLogMsg(ERROR, std::string(stream ? "TCP" : "UDP") + " port " + std::to_string(devicePort) +
+                               " cannot be opened: " + std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    boundPort = ntohs(addr.sin_port);
+    return fd;
+}

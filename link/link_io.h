@@ -1,0 +1,16 @@
+// Small I/O helpers shared by the control link's transports (and the PC
+// client).
+#pragma once
+
+#include <cstddef>
+
+// Writes all bytes to a socket or a serial port: retries short writes,
+// waits (up to a second at a time) while the descriptor is full, never
+// raises SIGPIPE. False when the descriptor fails or stays full.
+bool link_write_all(int fd, const unsigned char* data, size_t length);
+
+// Opens a server socket (SOCK_DGRAM or SOCK_STREAM) on the platform's bind
+// address for a device port (platform::Net::listenPort); a stream socket is
+// made non-blocking and listens with the backlog. Returns the descriptor
+// and the bound port, or -1 (logged).
+int link_open_server(int type, unsigned short devicePort, int backlog, unsigned short& boundPort);

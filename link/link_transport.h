@@ -1,0 +1,57 @@
+// What the four transports of the control link have in common: each owns a
+// protocol_phy and a message_deal, hands every valid frame either to the
+// receiving cards (pass-through) or to the dispatcher, and sends replies
+// back on the transport the frame came from.
+#pragma once
+
+#include "link/message_deal.h"
+#include "link/protocol_phy.h"
+
+#include <atomic>
+#include <functional>
+
+class link_transport {
+public:
+    virtual ~link_transport() = default;
+
+    // The code this transport records in g_passby_trans_port.
+    virtual unsigned char passby_code() const = 0;
+    // Whether the reply list holds a record (the cards' answer queued for
+    // the PC by the sending card).
+    virtual bool reply_list_ready() = 0;
+    // Sends the records of the reply list and empties it.
+    virtual void send_reply_list() = 0;
+
+    // The transport's framing object; the sending card frames the cards'
+    // answers with it.
+    protocol_phy phy;
+    // 1 while a receive thread waits for the cards' answer.
+    std::atomic<unsigned char> waiting_passthrough{0};
+};
+
+// Hands one pass-through frame (destination below 0xF000, source 0xF010) to
+// the sending card and has the cards' answer sent back on the transport.
+// Returns false when the frame was dropped. This is the one place where the
+// pass-through joins the control link.
+bool passthrough_to_cards(link_transport& transport, const unsigned char* frame, int length);
+
+// The receive side of one stream (a serial port, a TCP connection, the UDP
+// socket): reassembly, dispatch and replies.
+class link_endpoint {
+public:
+    using Sender = std::function<void(const unsigned char* data, int length)>;
+
+    explicit link_endpoint(link_transport& transport);
+
+    // Feeds received bytes from a peer; replies go to send.
+    void receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send);
+    // Forgets a frame in progress.
+    void reset() { m_phy.reset(); }
+    const protocol_phy::Stats& stats() const { return m_phy.stats(); }
+
+private:
+    link_transport& m_transport;
+    protocol_phy m_phy;
+    message_deal m_deal;
+    unsigned char m_framed[protocol_phy::framed_size(message_deal::kMaxReply)];
+};

@@ -1,0 +1,508 @@
+#include "link/message_deal.h"
+
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/logMsg.h"
+#include "core/para_layout.h"
+#include "core/utils.h"
+#include "core/zdrrampara.h"
+#include "link/link_global.h"
+#include "link/protocol_phy.h"
+#include "sendcard/fpga_manage.h"
+#include "ui/shell/shell_global.h"
+#include "videochip/c331_manage.h"
+
+#include <QStringList>
+#include <cstdio>
+#include <cstring>
+
+using namespace link_frame;
+
+namespace link_frame {
+
+bool isPassThrough(const unsigned char* frame, int length)
+{
+    return length >= kHeader + 1 && le16(frame, kDest) < kFirstDeviceAddress && le16(frame, kSrc) == kPc;
+}
+
+bool isForDevice(const unsigned char* frame, int length)
+{
+    if (length < kHeader + 1)
+        return false;
+    const uint16_t dest = le16(frame, kDest);
+    return dest == kSendingCard || dest == kProcessor;
+}
+
+} // namespace link_frame
+
+namespace {
+
+// Payload bytes of a frame (between the header and the check byte).
+inline int payloadLength(int frameLength)
+{
+    return frameLength - kHeader - 1;
+}
+
+// Raises the c331 parameter-changed flag with the manage mutex held; a
+// pending 2 (rewrite the user-mode files as well) is never lowered to 1.
+void raiseKeepingTwo(C331ParaLock& lock, unsigned char want)
+{
+    const unsigned char cur = c331_manage::para_change_flag.load();
+    lock.raise(cur == 2 ? 2 : want);
+}
+
+bool quadBytes(const QString& text, unsigned char out[4])
+{
+    if (!Utils::isDottedQuad(text)) {
+        std::memset(out, 0, 4);
+        return false;
+    }
+    const QStringList parts = text.split('.');
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<unsigned char>(parts[i].toUInt());
+    return true;
+}
+
+QString quadText(const unsigned char* b)
+{
+    return QString("%1.%2.%3.%4").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]);
+}
+
+uint32_t quadValue(const unsigned char* b)
+{
+    return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+}
+
+// A unicast IPv4 address a host may have (not 0.x, loopback, multicast or
+// reserved).
+bool isHostAddress(const unsigned char* b)
+{
+    return b[0] != 0 && b[0] != 127 && b[0] < 224;
+}
+
+// A contiguous netmask of 8 to 30 bits.
+bool isNetmask(const unsigned char* b)
+{
+    const uint32_t m = quadValue(b);
+    const uint32_t inv = ~m;
+    if ((inv & (inv + 1)) != 0)
+        return false;   // the ones are not contiguous from the top
+    int bits = 0;
+    for (uint32_t v = m; v; v <<= 1)
+        ++bits;
+    return bits >= 8 && bits <= 30;
+}
+
+void macBytes(const QString& text, unsigned char out[6])
+{
+    std::memset(out, 0xFF, 6);
+    const QStringList parts = text.split(':');
+    if (parts.size() != 6)
+        return;
+    unsigned char tmp[6];
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        const uint v = parts[i].toUInt(&ok, 16);
+        if (!ok || parts[i].size() != 2 || v > 0xFF)
+            return;
+        tmp[i] = static_cast<unsigned char>(v);
+    }
+    std::memcpy(out, tmp, 6);
+}
+
+bool isLeapYear(int y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysInMonth(int y, int m)
+{
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
+}
+
+} // namespace
+
+bool (*message_deal::services_ready)() = &message_deal::default_services_ready;
+
+bool message_deal::default_services_ready()
+{
+    // The chip manager is created after the store has loaded and after the
+    // FPGA manager: with all three in place every handler has its targets.
+    return ZdrRamPara::p_zdrrampara_config && fpga_manage::p_fpga_manage && c331_manage::p_c331_manage;
+}
+
+int message_deal::status(unsigned char s)
+{
+    out()[0] = s;
+    return 1;
+}
+
+int message_deal::message_group_deal(const unsigned char* frame, int length, const Origin& origin)
+{
+    if (!frame || length < kHeader + 1 || length > protocol_phy::kMaxBody || !isForDevice(frame, length))
+        return 0;
+    if (!services_ready())
+        return 0;
+
+    int n;
+    switch (frame[kCommand]) {
+    case kWriteRam: n = write_ram(frame, length); break;
+    case kReadRam: n = read_ram(frame, length); break;
+    case kWriteRegister: n = write_register(frame, length); break;
+    case kReadRegister: n = read_register(frame, length); break;
+    case kWriteItems: n = write_items(frame, length); break;
+    case kDeviceInfo: n = device_info(frame, length); break;
+    case kSetNetwork: n = set_network(frame, length); break;
+    case kSetClock: n = write_rtc_time(frame, length); break;
+    case kFileStart: n = write_file_start(frame, length, origin); break;
+    case kFileData: n = write_file_data(frame, length, origin); break;
+    case kFileEnd: n = write_file_end(frame, length, origin); break;
+    default: n = status(kUnknown); break;
+    }
+
+    std::memcpy(m_reply, frame, kHeader);
+    m_reply[kDest] = frame[kSrc];
+    m_reply[kDest + 1] = frame[kSrc + 1];
+    m_reply[kSrc] = frame[kDest];
+    m_reply[kSrc + 1] = frame[kDest + 1];
+    const int body = kPayload + n;
+    m_reply[body] = Utils::BCC(m_reply, static_cast<unsigned>(body));
+    return body + 1;
+}
+
+// RAM write: address u32, count u16, two spare bytes, count data bytes.
+int message_deal::write_ram(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    const int plen = payloadLength(length);
+    if (plen < 8)
+        return status(kRefused);
+    const uint32_t address = le32(p, 0);
+    const uint16_t count = le16(p, 4);
+    if (plen != 8 + count)
+        return status(kRefused);
+    unsigned char* data = const_cast<unsigned char*>(p + 8);   // the store only reads it
+
+    if (le16(frame, kDest) == kSendingCard) {
+        if (frame[kPort] > 1)
+            return status(kRefused);
+        return status(link_services::sendcard_write_ram(frame[kPort], address, data, count));
+    }
+
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    int r = 1;
+    if (address < 0x1000)
+        r = store->ZdrRamParaDeal(data, count, address);
+    else if (address <= 0x10FFF)
+        r = store->ZdrModeUserRamParaDeal(data, count, address);
+    return status(r == 0 ? kOk : kRefused);
+}
+
+// RAM read: address u32, count u16 (1..kMaxRead), two spare bytes. The
+// reply carries the status and, when it is 0, the count bytes.
+int message_deal::read_ram(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    if (payloadLength(length) != 8)
+        return status(kRefused);
+    const uint32_t address = le32(p, 0);
+    const uint16_t count = le16(p, 4);
+    if (count == 0 || count > kMaxRead)
+        return status(kRefused);
+
+    if (le16(frame, kDest) == kSendingCard) {
+        if (frame[kPort] > 1)
+            return status(kRefused);
+        const unsigned char s = link_services::sendcard_read_ram(frame[kPort], address, out() + 1, count);
+        if (s != kOk)
+            return status(s);
+        out()[0] = kOk;
+        return 1 + count;
+    }
+
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    const unsigned char* src = nullptr;
+    if (address < 0x1000) {
+        if (address + count <= static_cast<uint32_t>(para::kBlockSize))
+            src = store->ram_para + address;
+    } else if (address <= 0x10FFF) {
+        const uint32_t mode = address >> 12;   // 1..16
+        const uint32_t offset = address & 0xFFF;
+        if (offset + count <= static_cast<uint32_t>(ZdrRamPara::kSlotFileSize))
+            src = store->mode_user_para[mode - 1] + offset;
+    }
+    if (!src)
+        return status(kRefused);
+    out()[0] = kOk;
+    std::memcpy(out() + 1, src, count);
+    return 1 + count;
+}
+
+// Register write: 1 to 64 items of four bytes: register u16, mask, value.
+int message_deal::write_register(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    const int plen = payloadLength(length);
+    if (plen < 4 || plen % 4 != 0 || plen / 4 > 64)
+        return status(kRefused);
+    const int items = plen / 4;
+    for (int i = 0; i < items; ++i)
+        if (le16(p, 4 * i) >= link_reg::kWritableCount)
+            return status(kRefused);
+
+    const bool card = le16(frame, kDest) == kSendingCard;
+    if (card && frame[kPort] > 1)
+        return status(kRefused);
+
+    unsigned char result = kOk;
+    unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
+    for (int i = 0; i < items; ++i) {
+        const unsigned reg = le16(p, 4 * i);
+        const unsigned char mask = p[4 * i + 2];
+        const unsigned char value = p[4 * i + 3];
+        const unsigned char merged = static_cast<unsigned char>((value & mask) | (image[reg] & ~mask));
+        unsigned char s = kOk;
+        if (card) {
+            s = link_services::sendcard_write_register(frame[kPort], reg, mask, value);
+        } else {
+            switch (reg) {
+            case link_reg::kRecovery:
+                image[32] = static_cast<unsigned char>((value & mask) | (image[32] & ~mask));
+                break;
+            case link_reg::kSystem: {
+                const unsigned char v = value & mask;
+                if (v & 0x01) {
+                    G_reboot_tickTicks = G_timeTicks.load();
+                    g_app_reset_flag = 1;
+                    writeLogMsg(INFO, "reboot requested by the PC");
+                }
+                if (v & 0x02)
+                    s = link_services::c331_print();
+                break;
+            }
+            case link_reg::kTestSequence:
+            case link_reg::kParaDump:
+            case link_reg::kRegGroup: {
+                C331ParaLock lock;
+                if (reg == link_reg::kTestSequence)
+                    image[34] = value & mask;
+                else if (reg == link_reg::kParaDump)
+                    image[35] = static_cast<unsigned char>(value + 1);
+                else
+                    image[36] = value & mask;
+                raiseKeepingTwo(lock, 1);
+                break;
+            }
+            default:
+                image[reg] = merged;
+                if (reg == link_reg::kMcuFlag)
+                    REG_mcu_flag(value, mask);
+                else if (reg == link_reg::kUpdate0E)
+                    s = RegUpdate0E(value & mask);
+                break;
+            }
+        }
+        if (s != kOk && result == kOk)
+            result = s;
+    }
+    return status(result);
+}
+
+// Register read: first register u16, count u16. Processor registers are
+// the bytes of its register image (the runtime status area).
+int message_deal::read_register(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    if (payloadLength(length) != 4)
+        return status(kRefused);
+    const unsigned first = le16(p, 0);
+    const unsigned count = le16(p, 2);
+    if (count == 0 || count > static_cast<unsigned>(kMaxRead))
+        return status(kRefused);
+
+    if (le16(frame, kDest) == kSendingCard) {
+        if (frame[kPort] > 1)
+            return status(kRefused);
+        for (unsigned i = 0; i < count; ++i) {
+            const unsigned char s = link_services::sendcard_read_register(frame[kPort], first + i, out() + 1 + i);
+            if (s != kOk)
+                return status(s);
+        }
+        out()[0] = kOk;
+        return 1 + static_cast<int>(count);
+    }
+
+    if (first + count > static_cast<unsigned>(ZdrRamPara::kStatusSize))
+        return status(kRefused);
+    out()[0] = kOk;
+    std::memcpy(out() + 1, ZdrRamPara::p_zdrrampara_config->run_status + first, count);
+    return 1 + static_cast<int>(count);
+}
+
+void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
+{
+    const unsigned char v = value & mask;
+    if (!(v & 0x0B))
+        return;
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    C331ParaLock lock;
+    if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
+        g_osd_update = 1;
+    raiseKeepingTwo(lock, (v & 0x02) ? 2 : 1);
+}
+
+unsigned char message_deal::RegUpdate0E(unsigned char value)
+{
+    if (value & 0x08)
+        return link_services::c331_font_update();
+    return kOk;
+}
+
+// Parameter items: 1 to 32 items of four bytes: item, index, value u16.
+// Every item is checked before any is stored; then all are stored under
+// the c331 manage mutex and the parameter-changed flag is raised.
+int message_deal::write_items(const unsigned char* frame, int length)
+{
+    enum : unsigned char { kBrightness = 1, kColorTemp, kWindowInput, kUserMode, kBlackOut, kAudio };
+    const unsigned char* p = frame + kPayload;
+    const int plen = payloadLength(length);
+    if (plen < 4 || plen % 4 != 0 || plen / 4 > 32)
+        return status(kRefused);
+    const int items = plen / 4;
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+
+    for (int i = 0; i < items; ++i) {
+        const unsigned char item = p[4 * i];
+        const unsigned char index = p[4 * i + 1];
+        const uint16_t value = le16(p, 4 * i + 2);
+        bool ok = false;
+        switch (item) {
+        case kBrightness: ok = value <= 100; break;
+        case kColorTemp: ok = value <= 3; break;
+        case kWindowInput:
+            if (index >= para::kLayerCount)
+                break;
+            if (value & para::kLayerInputIsCrop) {
+                const unsigned k = value & 0x7FFF;
+                ok = k < static_cast<unsigned>(para::kCropCount) &&
+                     (le16(store->ram_para, para::crop(static_cast<int>(k))) & para::kCropInUse);
+            } else {
+                ok = value < para::kInputCount;
+            }
+            break;
+        case kUserMode: ok = value >= 1 && value <= 16 && store->ZdrUserModeSaved(value - 1); break;
+        case kBlackOut: ok = value <= 1; break;
+        case kAudio: ok = index < para::kLayerCount && (value & 0xFF) <= 100 && (value & 0x7F00) == 0; break;
+        default: break;
+        }
+        if (!ok)
+            return status(kRefused);
+    }
+
+    unsigned char* block = store->ram_para;
+    C331ParaLock lock;
+    for (int i = 0; i < items; ++i) {
+        const unsigned char item = p[4 * i];
+        const unsigned char index = p[4 * i + 1];
+        const uint16_t value = le16(p, 4 * i + 2);
+        switch (item) {
+        case kBrightness: setLe16(block, para::kBrightness, value); break;
+        case kColorTemp: setLe16(block, para::kColorTempType, value); break;
+        case kWindowInput:
+            setLe16(block, para::layer(index) + para::kLayerInput, value);
+            // The picture no longer matches a saved user mode.
+            if (le16(block, para::kCurrentMode) == le16(store->ram_para_shadow, para::kCurrentMode))
+                setLe16(block, para::kCurrentMode, 0);
+            break;
+        case kUserMode:
+            std::memcpy(block + para::kModeStart, store->mode_user_para[value - 1] + 2, para::kModeSize);
+            setLe16(block, para::kCurrentMode, value);
+            break;
+        case kBlackOut: setLe16(block, para::kBlackout, value); break;
+        case kAudio: {
+            const int rec = para::layer(index);
+            setLe16(block, para::kAudioWindow, index);
+            block[rec + para::kLayerAudioLevel] = static_cast<unsigned char>(value & 0xFF);
+            if (value & 0x8000)
+                block[rec + para::kLayerAudioFlags] |= 0x80;
+            else
+                block[rec + para::kLayerAudioFlags] &= 0x7F;
+            break;
+        }
+        default: break;
+        }
+    }
+    raiseKeepingTwo(lock, 1);
+    return status(kOk);
+}
+
+// Device information: no payload. Reply: status, device id (32 characters),
+// address, mask, gateway (4 bytes each), TCP port u16, WiFi address
+// (4 bytes), MAC (6 bytes).
+int message_deal::device_info(const unsigned char* frame, int length)
+{
+    if (payloadLength(length) != 0)
+        return status(kRefused);
+    unsigned char* o = out();
+    o[0] = kOk;
+    std::memcpy(o + 1, g_pid, 32);
+    quadBytes(g_str_ip, o + 33);
+    quadBytes(g_srt_mask, o + 37);
+    quadBytes(g_str_gateway, o + 41);
+    setLe16(o, 45, static_cast<uint16_t>(g_int_tcp_port));
+    quadBytes(g_str_wifi_ip, o + 47);
+    macBytes(g_str_mac, o + 51);
+    return 57;
+}
+
+// Network settings: address, mask, gateway (4 bytes each), TCP port u16
+// (0 keeps the port). Stored in the settings file and applied to eth0; a
+// new TCP port takes effect at the next start.
+int message_deal::set_network(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    if (payloadLength(length) != 14)
+        return status(kRefused);
+    const unsigned char* ip = p;
+    const unsigned char* mask = p + 4;
+    const unsigned char* gw = p + 8;
+    const uint16_t port = le16(p, 12);
+    const uint32_t m = quadValue(mask);
+    const uint32_t host = quadValue(ip) & ~m;
+    if (!isHostAddress(ip) || !isNetmask(mask) || host == 0 || host == (~m) || !isHostAddress(gw))
+        return status(kRefused);
+
+    ConfigEngine* cfg = ConfigEngine::pInstance();
+    cfg->write_config_variant(ConfigItem::IPAddress, quadText(ip));
+    cfg->write_config_variant(ConfigItem::SubNetMask, quadText(mask));
+    cfg->write_config_variant(ConfigItem::GateWay, quadText(gw));
+    if (port != 0)
+        cfg->write_config_variant(ConfigItem::TcpPort, static_cast<int>(port));
+    Utils::getIPAddress();
+    Utils::initIPAddress();
+    writeLogMsg(INFO, "network set by the PC: " + quadText(ip).toStdString());
+    return status(kOk);
+}
+
+// Clock: year u16, month, day, hour, minute, second.
+int message_deal::write_rtc_time(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    if (payloadLength(length) != 7)
+        return status(kRefused);
+    const int year = le16(p, 0);
+    const int month = p[2], day = p[3], hour = p[4], minute = p[5], second = p[6];
+    if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
+        hour > 23 || minute > 59 || second > 59)
+        return status(kRefused);
+    char command[64];
+    std::snprintf(command, sizeof(command), "date -s \"%04d-%02d-%02d %02d:%02d:%02d\"", year, month, day, hour,
+                  minute, second);
+    if (Utils::system_mutex(command) != 0)
+        return status(kFailed);
+    Utils::system_mutex("hwclock -wu");
+    link_services::clock_set_record_timing();
+    return status(kOk);
+}

@@ -1,0 +1,35 @@
+// A UDP socket of the control link, bound to the platform's server address
+// (every interface on the device, 127.0.0.1 on the simulated board).
+#pragma once
+
+#include <cstddef>
+#include <netinet/in.h>
+#include <sys/types.h>
+
+class UdpServer {
+public:
+    UdpServer() = default;
+    ~UdpServer();
+    UdpServer(const UdpServer&) = delete;
+    UdpServer& operator=(const UdpServer&) = delete;
+
+    // Opens and binds the socket for a device port (see
+    // platform::Net::listenPort); false when it cannot.
+    bool open(unsigned short devicePort);
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+    // The port the socket is bound to.
+    unsigned short port() const { return m_port; }
+
+    // Waits up to timeoutMs for a datagram. Returns its length, 0 on time-out
+    // (or an empty datagram), -1 on an error.
+    ssize_t receive(unsigned char* buffer, size_t size, sockaddr_in& from, int timeoutMs);
+    bool sendTo(const unsigned char* data, size_t length, const sockaddr_in& to);
+
+    // A 64-bit key of a peer's address and port.
+    static uint64_t peerKey(const sockaddr_in& peer);
+
+private:
+    int m_fd = -1;
+    unsigned short m_port = 0;
+};

@@ -1,0 +1,342 @@
+// Command handlers of the control protocol: reply layout, RAM and register
+// access to the processor, the flag and request registers, parameter items,
+// device information, network and clock.
+#include "support/link_fixture.h"
+
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "link/link_global.h"
+#include "link/protocol_phy.h"
+#include "sim/board.h"
+#include "sim/shell_model.h"
+#include "ui/shell/shell_global.h"
+#include "videochip/c331_manage.h"
+
+#include <QSettings>
+#include <cstring>
+
+using namespace pcclient;
+
+namespace {
+
+constexpr unsigned char kWriteRam = 0x60, kReadRam = 0x61, kWriteReg = 0xA0, kReadReg = 0xA1, kItems = 0xB0;
+
+} // namespace
+
+using LinkHandlers = LinkTest;
+
+TEST_F(LinkHandlers, ReplySwapsTheAddressesKeepsTheHeaderAndChecks)
+{
+    Bytes body = buildBody(kProcessor, kWriteRam, ramWritePayload(0x562, Bytes{0x00, 0x05}), 0);
+    body[4] = 0x34;   // length word, carried
+    body[5] = 0x12;
+    body[6] = 0x77;   // port select, carried
+    body[8] = 0x99;   // spare, carried
+    body.back() = 0;
+    for (size_t i = 0; i + 1 < body.size(); ++i)
+        body.back() ^= body[i];
+    const int n = deal.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
+    const Bytes reply(deal.reply(), deal.reply() + n);
+    Bytes expect{0x10, 0xF0, 0x01, 0xF0, 0x34, 0x12, 0x77, 0x00, 0x99, 0x60, 0x00};
+    unsigned char x = 0;
+    for (unsigned char b : expect)
+        x ^= b;
+    expect.push_back(x);
+    EXPECT_EQ(reply, expect);
+    EXPECT_EQ(le16(store->ram_para, 0x562), 0x0500);
+}
+
+TEST_F(LinkHandlers, FramesNotForTheDeviceOrTooEarlyGetNoReply)
+{
+    const Bytes payload = ramReadPayload(0, 4);
+    EXPECT_TRUE(call(0xF002, kReadRam, payload).body.empty());
+    EXPECT_TRUE(call(0x0001, kReadRam, payload).body.empty());   // pass-through, not the dispatcher's
+    EXPECT_EQ(call(kProcessor, kReadRam, payload).status, 0);
+
+    // Before the store, the chip manager and the FPGA manager exist.
+    message_deal::services_ready = &message_deal::default_services_ready;
+    EXPECT_TRUE(call(kProcessor, kReadRam, payload).body.empty());
+
+    const Bytes body = buildBody(0xF000, kReadRam, payload);
+    EXPECT_TRUE(link_frame::isForDevice(body.data(), static_cast<int>(body.size())));
+    const Bytes pass = buildBody(0x0FFF, 0x61, payload);
+    EXPECT_TRUE(link_frame::isPassThrough(pass.data(), static_cast<int>(pass.size())));
+    const Bytes notPc = buildBody(0x0FFF, 0x61, payload, 0, 0xF011);
+    EXPECT_FALSE(link_frame::isPassThrough(notPc.data(), static_cast<int>(notPc.size())));
+}
+
+TEST_F(LinkHandlers, UnknownCommandAndBadLengths)
+{
+    EXPECT_EQ(callProcessor(0x42, Bytes{}).status, 5);
+    // The count does not match the data carried.
+    Bytes p = ramWritePayload(0x562, Bytes{1, 2, 3});
+    p.pop_back();
+    EXPECT_EQ(callProcessor(kWriteRam, p).status, 1);
+    EXPECT_EQ(callProcessor(kWriteRam, Bytes{0, 0, 0}).status, 1);
+    EXPECT_EQ(callProcessor(kReadRam, Bytes{0, 0, 0, 0, 4, 0}).status, 1);
+    EXPECT_EQ(callProcessor(kWriteReg, Bytes{11, 0, 0xFF}).status, 1);
+    EXPECT_EQ(callProcessor(kItems, Bytes{}).status, 1);
+}
+
+TEST_F(LinkHandlers, RamWriteStoresIntoBlockAndSlotsWithoutRaisingTheFlag)
+{
+    EXPECT_EQ(callProcessor(kWriteRam, ramWritePayload(4000, Bytes(96, 0x5C))).status, 0);
+    EXPECT_EQ(store->ram_para[4095], 0x5C);
+    EXPECT_EQ(callProcessor(kWriteRam, ramWritePayload(4000, Bytes(97, 0x11))).status, 1);
+    EXPECT_EQ(store->ram_para[4000], 0x5C);
+
+    EXPECT_EQ(callProcessor(kWriteRam, ramWritePayload(0x10000, Bytes{0xAA, 0xAA, 0x42})).status, 0);
+    EXPECT_EQ(store->mode_user_para[15][2], 0x42);
+    EXPECT_EQ(callProcessor(kWriteRam, ramWritePayload(0x1FFF, Bytes{0x33})).status, 0);
+    EXPECT_EQ(store->mode_user_para[0][0xFFF], 0x33);
+    EXPECT_EQ(callProcessor(kWriteRam, ramWritePayload(0x1FFF, Bytes{0x33, 0x34})).status, 1);
+    EXPECT_EQ(callProcessor(kWriteRam, ramWritePayload(0x11000, Bytes{1})).status, 1);
+    EXPECT_EQ(callProcessor(kWriteRam, ramWritePayload(0xFFFFFFFF, Bytes{1})).status, 1);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+}
+
+TEST_F(LinkHandlers, RamReadServesBlockAndSlotsWithinTheirBounds)
+{
+    setLe16(store->ram_para, para::kLedWidth, 3840);
+    Reply r = callProcessor(kReadRam, ramReadPayload(para::kLedWidth, 2));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.data, (Bytes{0x00, 0x0F}));
+
+    store->mode_user_para[4][0] = 0xAA;
+    store->mode_user_para[4][4095] = 0x17;
+    r = callProcessor(kReadRam, ramReadPayload(0x5000, 1));
+    EXPECT_EQ(r.data, Bytes{0xAA});
+    r = callProcessor(kReadRam, ramReadPayload(0x5FFF, 1));
+    EXPECT_EQ(r.data, Bytes{0x17});
+
+    EXPECT_EQ(callProcessor(kReadRam, ramReadPayload(0xFFF, 2)).status, 1);
+    EXPECT_TRUE(callProcessor(kReadRam, ramReadPayload(0xFFF, 2)).data.empty());
+    EXPECT_EQ(callProcessor(kReadRam, ramReadPayload(0x5FFF, 2)).status, 1);
+    EXPECT_EQ(callProcessor(kReadRam, ramReadPayload(0x11000, 1)).status, 1);
+    EXPECT_EQ(callProcessor(kReadRam, ramReadPayload(0, 0)).status, 1);
+    EXPECT_EQ(callProcessor(kReadRam, ramReadPayload(0, 4097)).status, 1);
+    r = callProcessor(kReadRam, ramReadPayload(0, 4096));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.data.size(), 4096u);
+}
+
+TEST_F(LinkHandlers, FlagRegisterRaisesTheChangeFlag)
+{
+    unsigned char* image = store->run_status;
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x01}})).status, 0);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    EXPECT_EQ(image[11], 0x01);
+
+    c331_manage::para_change_flag = 0;
+    callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x02}}));
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 2);
+    // A pending 2 is not lowered to 1 by a later write.
+    callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x01}}));
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 2);
+
+    // Bit 3 asks for the OSD menu only while the OSD is on.
+    c331_manage::para_change_flag = 0;
+    callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x09}}));
+    EXPECT_EQ(g_osd_update.load(), 0u);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    setLe16(store->ram_para, para::kOsdOn, 1);
+    callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x08}}));
+    EXPECT_EQ(g_osd_update.load(), 1u);
+
+    // Masked-off bits do nothing; the image keeps its other bits.
+    c331_manage::para_change_flag = 0;
+    image[11] = 0xF0;
+    callProcessor(kWriteReg, regWritePayload({{11, 0x0C, 0x03}}));
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+    EXPECT_EQ(image[11], 0xF0);
+}
+
+TEST_F(LinkHandlers, RequestRegisters160To164)
+{
+    unsigned char* image = store->run_status;
+    image[32] = 0xF0;
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{160, 0x0F, 0x35}})).status, 0);
+    EXPECT_EQ(image[32], 0xF5);
+    EXPECT_EQ(image[160], 0);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{162, 0x0F, 0x35}})).status, 0);
+    EXPECT_EQ(image[34], 0x05);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    c331_manage::para_change_flag = 0;
+    callProcessor(kWriteReg, regWritePayload({{163, 0x00, 0x04}}));
+    EXPECT_EQ(image[35], 0x05);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    c331_manage::para_change_flag = 0;
+    callProcessor(kWriteReg, regWritePayload({{164, 0xF0, 0x3C}}));
+    EXPECT_EQ(image[36], 0x30);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+
+    // 161: bit 0 schedules the reboot, bit 1 asks for the chip print (not
+    // on this build); neither is stored.
+    G_timeTicks = 1234;
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{161, 0xFF, 0x01}})).status, 0);
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+    EXPECT_EQ(G_reboot_tickTicks.load(), 1234u);
+    EXPECT_EQ(image[161], 0);
+    EXPECT_EQ(image[33], 0);
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{161, 0x02, 0x02}})).status, 4);
+
+    // Register 0x0E bit 3 reloads the fonts (not on this build); other bits
+    // are only stored.
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{0x0E, 0xFF, 0x01}})).status, 0);
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{0x0E, 0xFF, 0x08}})).status, 4);
+}
+
+TEST_F(LinkHandlers, RegisterWritesAreCheckedAsAWhole)
+{
+    unsigned char* image = store->run_status;
+    // One register outside the writable range refuses them all.
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{20, 0xFF, 0x12}, {256, 0xFF, 1}})).status, 1);
+    EXPECT_EQ(image[20], 0);
+    // Several in one frame, applied in order.
+    EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{20, 0xFF, 0x12}, {20, 0x0F, 0x05}, {21, 0xFF, 7}})).status,
+              0);
+    EXPECT_EQ(image[20], 0x15);
+    EXPECT_EQ(image[21], 7);
+}
+
+TEST_F(LinkHandlers, RegisterReadServesTheStatusWindow)
+{
+    Reply r = callProcessor(kReadReg, regReadPayload(37, 3));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.data, (Bytes{0x80, 0x1F, 0x06}));
+    r = callProcessor(kReadReg, regReadPayload(1060, 4));
+    EXPECT_EQ(r.data.size(), 4u);
+    EXPECT_EQ(callProcessor(kReadReg, regReadPayload(1061, 4)).status, 1);
+    EXPECT_EQ(callProcessor(kReadReg, regReadPayload(0, 0)).status, 1);
+}
+
+TEST_F(LinkHandlers, SendingCardCommandsAreNotAvailableYet)
+{
+    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0, 4)).status, 4);
+    EXPECT_EQ(call(kSendingCard, kWriteRam, ramWritePayload(0, Bytes{1})).status, 4);
+    EXPECT_EQ(call(kSendingCard, kWriteReg, regWritePayload({{2, 4, 4}})).status, 4);
+    EXPECT_EQ(call(kSendingCard, kReadReg, regReadPayload(80, 1), 1).status, 4);
+    // Only FPGA 0 and 1 exist.
+    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0, 4), 2).status, 1);
+    EXPECT_EQ(store->run_status[2], 0);
+}
+
+TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
+{
+    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para));
+    setLe16(store->ram_para, para::kCurrentMode, 3);
+    setLe16(store->ram_para_shadow, para::kCurrentMode, 3);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{1, 0, 40}, {2, 0, 3}, {3, 1, 4}, {5, 0, 1}, {6, 2, 0x8050}}))
+                  .status,
+              0);
+    EXPECT_EQ(le16(store->ram_para, para::kBrightness), 40);
+    EXPECT_EQ(le16(store->ram_para, para::kColorTempType), 3);
+    EXPECT_EQ(le16(store->ram_para, para::layer(1) + para::kLayerInput), 4);
+    EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 0);   // no longer the saved mode
+    EXPECT_EQ(le16(store->ram_para, para::kBlackout), 1);
+    EXPECT_EQ(le16(store->ram_para, para::kAudioWindow), 2);
+    EXPECT_EQ(store->ram_para[para::layer(2) + para::kLayerAudioLevel], 0x50);
+    EXPECT_EQ(store->ram_para[para::layer(2) + para::kLayerAudioFlags] & 0x80, 0x80);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+
+    // A bad item refuses the whole frame.
+    c331_manage::para_change_flag = 0;
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{1, 0, 70}, {1, 0, 101}})).status, 1);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 6}})).status, 1);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 16, 1}})).status, 1);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{9, 0, 0}})).status, 1);
+    EXPECT_EQ(le16(store->ram_para, para::kBrightness), 40);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+}
+
+TEST_F(LinkHandlers, WindowInputMayNameOnlyACropInUse)
+{
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8005}})).status, 1);
+    setLe16(store->ram_para, para::crop(5), 0x8002);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8005}})).status, 0);
+    EXPECT_EQ(le16(store->ram_para, para::layer(0) + para::kLayerInput), 0x8005);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8028}})).status, 1);
+}
+
+TEST_F(LinkHandlers, LoadingAUserModeCopiesASavedSlot)
+{
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 2}})).status, 1);   // slot 1 empty
+    store->mode_user_para[1][0] = store->mode_user_para[1][1] = 0xAA;
+    std::memset(store->mode_user_para[1] + 2, 0x21, 3200);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 2}})).status, 0);
+    EXPECT_EQ(store->ram_para[896], 0x21);
+    EXPECT_EQ(store->ram_para[4095], 0x21);
+    EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 2);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 17}})).status, 1);
+    EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 0}})).status, 1);
+}
+
+TEST_F(LinkHandlers, DeviceInfoReportsIdentityAndNetwork)
+{
+    std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", 32);
+    g_str_ip = "192.168.1.199";
+    g_srt_mask = "255.255.255.0";
+    g_str_gateway = "192.168.1.1";
+    g_int_tcp_port = 5005;
+    g_str_wifi_ip = "192.168.22.101";
+    g_str_mac = "00:1A:2b:3C:4d:5E";
+    const Reply r = callProcessor(0x80, Bytes{});
+    ASSERT_EQ(r.status, 0);
+    ASSERT_EQ(r.data.size(), 56u);
+    EXPECT_EQ(std::string(r.data.begin(), r.data.begin() + 32), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(Bytes(r.data.begin() + 32, r.data.begin() + 44),
+              (Bytes{192, 168, 1, 199, 255, 255, 255, 0, 192, 168, 1, 1}));
+    EXPECT_EQ(le16(r.data.data(), 44), 5005);
+    EXPECT_EQ(Bytes(r.data.begin() + 46, r.data.begin() + 50), (Bytes{192, 168, 22, 101}));
+    EXPECT_EQ(Bytes(r.data.begin() + 50, r.data.end()), (Bytes{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}));
+    std::memset(g_pid, 0, 32);
+    g_str_mac = "FF:FF:FF:FF:FF:FF";
+}
+
+TEST_F(LinkHandlers, SetNetworkStoresAndAppliesCheckedAddresses)
+{
+    const unsigned char ip[4] = {10, 1, 2, 3}, mask[4] = {255, 255, 0, 0}, gw[4] = {10, 1, 0, 1};
+    EXPECT_EQ(callProcessor(0x82, networkPayload(ip, mask, gw, 6000)).status, 0);
+    QSettings ini(QString::fromStdString(hostPath("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    EXPECT_EQ(ini.value("config/IPAddress").toString(), "10.1.2.3");
+    EXPECT_EQ(ini.value("config/SubNetMask").toString(), "255.255.0.0");
+    EXPECT_EQ(ini.value("config/GateWay").toString(), "10.1.0.1");
+    EXPECT_EQ(ini.value("config/TcpPort").toInt(), 6000);
+    EXPECT_EQ(g_int_tcp_port, 6000u);
+    EXPECT_EQ(g_str_ip, "10.1.2.3");
+    EXPECT_TRUE(ranCommand("ifconfig eth0 10.1.2.3 netmask 255.255.0.0"));
+    EXPECT_TRUE(ranCommand("route add default gw 10.1.0.1 metric 100"));
+
+    sim::Board::instance().shell().clearLog();
+    const unsigned char badMask[4] = {255, 0, 255, 0}, net0[4] = {10, 1, 0, 0}, lo[4] = {127, 0, 0, 1};
+    EXPECT_EQ(callProcessor(0x82, networkPayload(ip, badMask, gw, 0)).status, 1);
+    EXPECT_EQ(callProcessor(0x82, networkPayload(net0, mask, gw, 0)).status, 1);
+    EXPECT_EQ(callProcessor(0x82, networkPayload(lo, mask, gw, 0)).status, 1);
+    EXPECT_EQ(callProcessor(0x82, networkPayload(ip, mask, lo, 0)).status, 1);
+    EXPECT_TRUE(shellCommands().empty());
+    EXPECT_EQ(ini.value("config/IPAddress").toString(), "10.1.2.3");
+    g_port = g_int_tcp_port = 5005;
+}
+
+TEST_F(LinkHandlers, SetClockRunsDateAndHwclockWithCheckedValues)
+{
+    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 2, 29, 23, 59, 58)).status, 0);
+    const std::vector<std::string> c = shellCommands();
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0], "date -s \"2024-02-29 23:59:58\"");
+    EXPECT_EQ(c[1], "hwclock -wu");
+
+    sim::Board::instance().shell().clearLog();
+    EXPECT_EQ(callProcessor(0x87, clockPayload(2023, 2, 29, 0, 0, 0)).status, 1);
+    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 13, 1, 0, 0, 0)).status, 1);
+    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 1, 1, 24, 0, 0)).status, 1);
+    EXPECT_EQ(callProcessor(0x87, clockPayload(1999, 1, 1, 0, 0, 0)).status, 1);
+    EXPECT_TRUE(shellCommands().empty());
+
+    sim::Board::instance().shell().setExitCode("date", 1);
+    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 1, 1, 0, 0, 0)).status, 3);
+}
