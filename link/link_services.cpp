@@ -1,10 +1,14 @@
-// The functions of the other device parts that the PC commands reach. Each
-// one answers "not available" until its part exists on this device build:
-// wiring one in is a change of its body only.
+// The functions of the other device parts that the PC commands reach. A
+// part that does not exist on this device build answers "not available".
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "link/message_deal.h"
+#include "sendcard/fpga_manage.h"
 
+#include <QMutexLocker>
 #include <atomic>
+#include <cstring>
 
 namespace link_services {
 
@@ -18,26 +22,82 @@ unsigned char notAvailable(const char* what)
     return link_frame::kNotAvailable;
 }
 
+// The sending card's RAM: page number in address bits 12-19, byte offset
+// in bits 0-11. Pages 1 to 5 are per FPGA, 0x10 to 0x12 are the box's own.
+unsigned char* sendcardPage(fpga_manage* m, int fpga, uint32_t address, size_t& size)
+{
+    const uint32_t page = address >> 12;
+    switch (page) {
+    case 0x01: size = 1024; return m->MCU_RAM_PARA_func[fpga];
+    case 0x02: size = 1024; return m->MCU_RAM_RX_func[fpga];
+    case 0x03: size = 1024; return m->MCU_RAM_TX_func[fpga];
+    case 0x04: size = 136; return m->MCU_RAM_ETH_PARA_func[fpga];
+    case 0x05: size = 136; return m->MCU_RAM_ETH_BACK_PARA_func[fpga];
+    case 0x10: size = sizeof(m->MCU_RAM_CMD); return m->MCU_RAM_CMD;
+    case 0x11: size = sizeof(m->MCU_RAM_DEFAULT); return m->MCU_RAM_DEFAULT;
+    case 0x12: size = sizeof(m->MCU_RAM_EXTEND); return m->MCU_RAM_EXTEND;
+    default: size = 0; return nullptr;
+    }
+}
+
+constexpr uint32_t kExtendPage = 0x12;
+
 } // namespace
 
-unsigned char sendcard_write_ram(int, uint32_t, const unsigned char*, int)
+unsigned char sendcard_write_ram(int fpga, uint32_t address, const unsigned char* data, int count)
 {
-    return notAvailable("sending-card RAM write");
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m)
+        return link_frame::kNotAvailable;
+    size_t size = 0;
+    unsigned char* page = sendcardPage(m, fpga, address, size);
+    const uint32_t offset = address & 0xFFF;
+    if (!page || count < 0 || offset + static_cast<uint32_t>(count) > size)
+        return link_frame::kRefused;
+    std::memcpy(page + offset, data, static_cast<size_t>(count));
+    if ((address >> 12) == kExtendPage && offset < 5) {
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        m->multicast_flag = m->MCU_RAM_EXTEND[0];
+        m->multicast_target = le32(m->MCU_RAM_EXTEND, 1);
+    }
+    return link_frame::kOk;
 }
 
-unsigned char sendcard_read_ram(int, uint32_t, unsigned char*, int)
+unsigned char sendcard_read_ram(int fpga, uint32_t address, unsigned char* data, int count)
 {
-    return notAvailable("sending-card RAM read");
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m)
+        return link_frame::kNotAvailable;
+    size_t size = 0;
+    const unsigned char* page = sendcardPage(m, fpga, address, size);
+    const uint32_t offset = address & 0xFFF;
+    if (!page || count < 0 || offset + static_cast<uint32_t>(count) > size)
+        return link_frame::kRefused;
+    std::memcpy(data, page + offset, static_cast<size_t>(count));
+    return link_frame::kOk;
 }
 
-unsigned char sendcard_write_register(int, unsigned, unsigned char, unsigned char)
+unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask, unsigned char value)
 {
-    return notAvailable("sending-card register write");
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m)
+        return link_frame::kNotAvailable;
+    // Registers 97 to 127 are ignored and 171 up refused by the card.
+    if (reg > 170)
+        return link_frame::kRefused;
+    m->write_to_register(reg, mask, value, static_cast<unsigned char>(fpga));
+    return link_frame::kOk;
 }
 
-unsigned char sendcard_read_register(int, unsigned, unsigned char*)
+unsigned char sendcard_read_register(int fpga, unsigned reg, unsigned char* value)
 {
-    return notAvailable("sending-card register read");
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m)
+        return link_frame::kNotAvailable;
+    if (reg > 255)
+        return link_frame::kRefused;
+    *value = m->MCU_REG_func[fpga][reg];
+    return link_frame::kOk;
 }
 
 unsigned char c331_font_update()

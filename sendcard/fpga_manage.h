@@ -212,6 +212,12 @@ public:
     unsigned char MCU_RAM_EXTEND[1024];
     static const unsigned char RAM1[256];
 
+    // The FPGA multicast selector the PC sets through the extension page
+    // (bytes 0 and 1..4): flag, and target ports (bits 0-7 FPGA 0 ports 0-7,
+    // bits 16-23 FPGA 1 ports 0-7). Guarded by Utils::_fpga_multicast_mutex.
+    unsigned char multicast_flag = 0;
+    uint32_t multicast_target = 0;
+
     // Registers below 171 outside 64..127: read from the FPGA into the image.
     void read_from_register(unsigned int reg, unsigned char fpga);
     // The PC's and the thread's register write, with the image rules.

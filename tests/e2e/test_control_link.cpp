@@ -114,8 +114,10 @@ TEST_F(E2eControlLink, UdpReadsAndWritesTheBlockAndRaisesTheFlag)
     ASSERT_TRUE(udp.request(kProcessor, 0x80, Bytes{}, r));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.data.size(), 56u);
-    ASSERT_TRUE(udp.request(kSendingCard, 0x61, ramReadPayload(0, 4), r));
-    EXPECT_EQ(r.status, 4);
+    // The sending card's parameter page of FPGA 0.
+    ASSERT_TRUE(udp.request(kSendingCard, 0x61, ramReadPayload(0x1000, 4), r));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.data.size(), 4u);
     expectPersisted(udp, 1, 2182, Bytes{0x21, 0x00});
 }
 

@@ -9,6 +9,7 @@
 #include "core/para_layout.h"
 #include "link/link_global.h"
 #include "link/protocol_phy.h"
+#include "sendcard/fpga_manage.h"
 #include "sim/board.h"
 #include "sim/shell_model.h"
 #include "ui/shell/shell_global.h"
@@ -214,15 +215,50 @@ TEST_F(LinkHandlers, RegisterReadServesTheStatusWindow)
     EXPECT_EQ(callProcessor(kReadReg, regReadPayload(0, 0)).status, 1);
 }
 
-TEST_F(LinkHandlers, SendingCardCommandsAreNotAvailableYet)
+TEST_F(LinkHandlers, SendingCardCommandsNeedTheFpgaManager)
 {
-    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0, 4)).status, 4);
-    EXPECT_EQ(call(kSendingCard, kWriteRam, ramWritePayload(0, Bytes{1})).status, 4);
+    ASSERT_EQ(fpga_manage::p_fpga_manage, nullptr);
+    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0x1000, 4)).status, 4);
     EXPECT_EQ(call(kSendingCard, kWriteReg, regWritePayload({{2, 4, 4}})).status, 4);
-    EXPECT_EQ(call(kSendingCard, kReadReg, regReadPayload(80, 1), 1).status, 4);
     // Only FPGA 0 and 1 exist.
-    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0, 4), 2).status, 1);
+    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0x1000, 4), 2).status, 1);
     EXPECT_EQ(store->run_status[2], 0);
+}
+
+TEST_F(LinkHandlers, SendingCardPagesAndRegistersAreTheFpgaImages)
+{
+    fpga_manage* m = fpga_manage::createForTest(false);
+    m->MCU_RAM_PARA_func[1][60] = 0x80;
+    m->MCU_RAM_PARA_func[1][61] = 0x07;
+    Reply r = call(kSendingCard, kReadRam, ramReadPayload(0x1000 + 60, 2), 1);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.data, Bytes({0x80, 0x07}));
+
+    // The command page is the box's own: the same for both FPGAs.
+    EXPECT_EQ(call(kSendingCard, kWriteRam, ramWritePayload(0x10000 + 8, Bytes{1, 55}), 1).status, 0);
+    EXPECT_EQ(m->MCU_RAM_CMD[8], 1);
+    EXPECT_EQ(m->MCU_RAM_CMD[9], 55);
+
+    // Writing the head of the extension page sets the multicast selector.
+    EXPECT_EQ(call(kSendingCard, kWriteRam, ramWritePayload(0x12000, Bytes{1, 0x0F, 0, 0x03, 0})).status, 0);
+    EXPECT_EQ(m->multicast_flag, 1);
+    EXPECT_EQ(m->multicast_target, 0x0003000Fu);
+
+    // Pages end where their images end; unknown pages do not exist.
+    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0x4000 + 130, 8)).status, 1);
+    EXPECT_EQ(call(kSendingCard, kWriteRam, ramWritePayload(0x10000 + 1023, Bytes{1, 2})).status, 1);
+    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0x9000, 1)).status, 1);
+    EXPECT_EQ(call(kSendingCard, kReadRam, ramReadPayload(0x11000 + 2044, 4)).status, 0);
+
+    // Registers read the image as it stands; registers above 170 are refused.
+    m->MCU_REG_func[0][80] = 3;
+    r = call(kSendingCard, kReadReg, regReadPayload(80, 1));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.data, Bytes({3}));
+    EXPECT_EQ(call(kSendingCard, kWriteReg, regWritePayload({{64, 0xFF, 77}})).status, 0);
+    EXPECT_EQ(m->MCU_REG_func[0][64], 77);
+    EXPECT_EQ(call(kSendingCard, kWriteReg, regWritePayload({{171, 0xFF, 1}})).status, 1);
+    fpga_manage::destroyForTest();
 }
 
 TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
