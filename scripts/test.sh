@@ -8,7 +8,7 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 build="${ZDR_BUILD_DIR:-$top/build}"
 jobs="$(nproc 2>/dev/null || echo 2)"
 export QT_QPA_PLATFORM=offscreen
-cd "$build"
-ctest --output-on-failure -j "$jobs"
 # The control link's fuzz target, for a bounded time (clang only).
 "$top/scripts/fuzz.sh" "${ZDR_FUZZ_SECONDS:-30}"
+cd "$build"
+ctest --output-on-failure -j "$jobs"
