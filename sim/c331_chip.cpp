@@ -48,7 +48,7 @@ bool parseHex(const std::string& text, unsigned long max, unsigned long& out)
 std::string hex(unsigned long v, int digits)
 {
     char buf[24];
-    std::snprintf(buf, sizeof(buf), "0x%0*lX", digits, v);
+    std::snprintf(buf, sizeof(buf), "0x%0*lX", digits < 0 ? 0 : (digits > 16 ? 16 : digits), v);
     return buf;
 }
 
