@@ -31,10 +31,12 @@ ssize_t HotplugModel::receive(int fd, char* buffer, size_t size, int timeoutMs)
         auto it = open_.find(fd);
         return it == open_.end() || !it->second.empty();
     };
+    ++waiting_;
     if (timeoutMs < 0)
         cv_.wait(lock, ready);
     else
         cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+    --waiting_;
     auto it = open_.find(fd);
     if (it == open_.end())
         return -1;
@@ -60,6 +62,12 @@ size_t HotplugModel::listeners() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return open_.size();
+}
+
+size_t HotplugModel::waiting() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_;
 }
 
 } // namespace sim

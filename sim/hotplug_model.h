@@ -27,12 +27,15 @@ public:
     void inject(const std::string& message);
     // Number of open descriptors (tests wait for the program to listen).
     size_t listeners() const;
+    // Number of readers waiting inside receive() for a message.
+    size_t waiting() const;
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::map<int, std::deque<std::string>> open_;   // queue per descriptor
     int next_ = 0x58000000;
+    size_t waiting_ = 0;
 };
 
 } // namespace sim

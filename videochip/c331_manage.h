@@ -160,6 +160,9 @@ public:
     // ---- OSD and fonts --------------------------------------------------
 
     int zdrApi_OsdSet(int type, int value);
+    // Replaces the OSD text with count lines; line k holds lengths[k]
+    // characters.
+    int zdrApi_OsdSetUnicode(int count, int* lengths, wchar_t (*lines)[128]);
     void update_osd(int fd);
     void set_osd(int fd, int on);
     void set_scroll(int fd);

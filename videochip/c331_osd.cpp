@@ -9,6 +9,15 @@ int c331_manage::zdrApi_OsdSet(int type, int value)
     return 0;
 }
 
+int c331_manage::zdrApi_OsdSetUnicode(int count, int* lengths, wchar_t (*lines)[128])
+{
+    // No OSD text store in this build yet.
+    (void)count;
+    (void)lengths;
+    (void)lines;
+    return 0;
+}
+
 void c331_manage::update_osd(int fd)
 {
     // Not part of this build yet: nothing is drawn.

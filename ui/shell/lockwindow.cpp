@@ -1,5 +1,6 @@
 #include "ui/shell/lockwindow.h"
 
+#include "core/alias.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPixmap>
@@ -66,11 +68,15 @@ QString LockWindow::source_name(int input) const
 
 void LockWindow::image_init()
 {
-    // The inputs' own names; the user-given names of the alias file take
-    // their place once that file is read here.
+    // A name the operator gave an input in the alias file takes the place
+    // of the input's own name.
     for (int input = 0; input < 6; ++input) {
-        source_name_[input] = input_default_name(input);
-        source_label_[input]->setText(source_name_[input]);
+        ALIAS_PARA alias;
+        source_name_[input] = get_json_alias_para(&alias, "source", input) ? QString::fromStdString(alias.name)
+                                                                            : input_default_name(input);
+        // A long name is cut at the tile's edge with an ellipsis.
+        QLabel* label = source_label_[input];
+        label->setText(label->fontMetrics().elidedText(source_name_[input], Qt::ElideRight, label->width()));
     }
 }
 
