@@ -5,10 +5,12 @@
 #include "core/utils.h"
 #include "link/message_deal.h"
 #include "sendcard/fpga_manage.h"
+#include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace link_services {
 
@@ -100,9 +102,52 @@ unsigned char sendcard_read_register(int fpga, unsigned reg, unsigned char* valu
     return link_frame::kOk;
 }
 
+namespace {
+// The chip manager once it has opened the chip.
+c331_manage* chipReady()
+{
+    c331_manage* m = c331_manage::p_c331_manage;
+    return m && m->drv && m->c331_fd >= 0 ? m : nullptr;
+}
+} // namespace
+
+unsigned char c331_flash_erase(unsigned sector, unsigned count, unsigned type)
+{
+    c331_manage* m = chipReady();
+    if (!m)
+        return notAvailable("c331 serial flash");
+    const int r = m->erase_flash(m->c331_fd, static_cast<int>(sector), static_cast<int>(count), static_cast<char>(type));
+    return r == 0 ? link_frame::kOk : link_frame::kFailed;
+}
+
+unsigned char c331_flash_write(uint32_t address, const unsigned char* data, unsigned count)
+{
+    c331_manage* m = chipReady();
+    if (!m)
+        return notAvailable("c331 serial flash");
+    std::vector<char> bytes(data, data + count);
+    const int r = m->write_flash(m->c331_fd, static_cast<int>(address), static_cast<int>(count), bytes.data());
+    return r == 0 ? link_frame::kOk : link_frame::kFailed;
+}
+
+unsigned char c331_flash_read(uint32_t address, unsigned char* data, unsigned count)
+{
+    c331_manage* m = chipReady();
+    if (!m)
+        return notAvailable("c331 serial flash");
+    const int r = m->read_flash(m->c331_fd, static_cast<int>(address), static_cast<int>(count),
+                                reinterpret_cast<char*>(data));
+    return r == 0 ? link_frame::kOk : link_frame::kFailed;
+}
+
 unsigned char c331_font_update()
 {
-    return notAvailable("c331 font reload");
+    c331_manage* m = chipReady();
+    if (!m)
+        return notAvailable("c331 font reload");
+    const bool read = m->read_c331_font(m->c331_fd) == 0;
+    const bool loaded = m->update_font(m->c331_fd) == 0;
+    return read && loaded ? link_frame::kOk : link_frame::kFailed;
 }
 
 unsigned char c331_print()

@@ -156,6 +156,9 @@ int message_deal::message_group_deal(const unsigned char* frame, int length, con
     case kDeviceInfo: n = device_info(frame, length); break;
     case kSetNetwork: n = set_network(frame, length); break;
     case kSetClock: n = write_rtc_time(frame, length); break;
+    case kEraseFlash: n = cmd_erase_flash(frame, length); break;
+    case kWriteFlash: n = cmd_write_flash(frame, length); break;
+    case kReadFlash: n = cmd_read_flash(frame, length); break;
     case kFileStart: n = write_file_start(frame, length, origin); break;
     case kFileData: n = write_file_data(frame, length, origin); break;
     case kFileEnd: n = write_file_end(frame, length, origin); break;
@@ -338,6 +341,73 @@ int message_deal::read_register(const unsigned char* frame, int length)
         return status(kRefused);
     out()[0] = kOk;
     std::memcpy(out() + 1, ZdrRamPara::p_zdrrampara_config->run_status + first, count);
+    return 1 + static_cast<int>(count);
+}
+
+// The flash commands. Byte 0 of the payload selects the flash; only the
+// c331 chip's serial flash (4, 32 MiB) is served here. Every range is
+// checked in 64 bits, so no address or count from the wire can wrap.
+namespace {
+constexpr unsigned char kChipFlash = 4;
+constexpr uint64_t kChipFlashSize = 0x2000000;
+inline uint32_t le24(const unsigned char* p) { return p[0] | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16); }
+} // namespace
+
+// Payload: selector u8, erase size u8 (0 4 KiB, 1 32 KiB, 2 64 KiB), start
+// sector u16 (4 KiB units), count u16 (0 taken as 1).
+int message_deal::cmd_erase_flash(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    if (payloadLength(length) != 6)
+        return status(kRefused);
+    if (p[0] != kChipFlash)
+        return status(kNotAvailable);
+    const unsigned type = p[1];
+    const unsigned sector = le16(p, 2);
+    const unsigned count = le16(p, 4) ? le16(p, 4) : 1;
+    if (type > 2)
+        return status(kRefused);
+    const unsigned sectorsPerUnit = type == 0 ? 1 : type == 1 ? 8 : 16;
+    if (sector % sectorsPerUnit != 0)
+        return status(kRefused);
+    if (uint64_t(sector) * 0x1000 + uint64_t(count) * sectorsPerUnit * 0x1000 > kChipFlashSize)
+        return status(kRefused);
+    return status(link_services::c331_flash_erase(sector, count, type));
+}
+
+// Payload: selector u8, address u24, length u16 (at least 1), the bytes.
+int message_deal::cmd_write_flash(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    if (payloadLength(length) < 6)
+        return status(kRefused);
+    if (p[0] != kChipFlash)
+        return status(kNotAvailable);
+    const uint32_t address = le24(p + 1);
+    const unsigned count = le16(p, 4);
+    if (count == 0 || payloadLength(length) != 6 + static_cast<int>(count) ||
+        uint64_t(address) + count - 1 >= kChipFlashSize)
+        return status(kRefused);
+    return status(link_services::c331_flash_write(address, p + 6, count));
+}
+
+// Payload: selector u8, address u24, length u16 (1 to 4096); the reply
+// carries the bytes after the status.
+int message_deal::cmd_read_flash(const unsigned char* frame, int length)
+{
+    const unsigned char* p = frame + kPayload;
+    if (payloadLength(length) != 6)
+        return status(kRefused);
+    if (p[0] != kChipFlash)
+        return status(kNotAvailable);
+    const uint32_t address = le24(p + 1);
+    const unsigned count = le16(p, 4);
+    if (count == 0 || count > static_cast<unsigned>(kMaxRead) || uint64_t(address) + count - 1 >= kChipFlashSize)
+        return status(kRefused);
+    const unsigned char s = link_services::c331_flash_read(address, out() + 1, count);
+    if (s != kOk)
+        return status(s);
+    out()[0] = kOk;
     return 1 + static_cast<int>(count);
 }
 

@@ -36,6 +36,9 @@ constexpr uint16_t kPc = 0xF010;
 constexpr uint16_t kFirstDeviceAddress = 0xF000;
 
 // Commands.
+constexpr unsigned char kEraseFlash = 0x70;
+constexpr unsigned char kWriteFlash = 0x71;
+constexpr unsigned char kReadFlash = 0x72;
 constexpr unsigned char kWriteRam = 0x60;
 constexpr unsigned char kReadRam = 0x61;
 constexpr unsigned char kDeviceInfo = 0x80;
@@ -119,6 +122,9 @@ private:
     int device_info(const unsigned char* frame, int length);
     int set_network(const unsigned char* frame, int length);
     int write_rtc_time(const unsigned char* frame, int length);
+    int cmd_erase_flash(const unsigned char* frame, int length);
+    int cmd_write_flash(const unsigned char* frame, int length);
+    int cmd_read_flash(const unsigned char* frame, int length);
     int write_file_start(const unsigned char* frame, int length, const Origin& origin);
     int write_file_data(const unsigned char* frame, int length, const Origin& origin);
     int write_file_end(const unsigned char* frame, int length, const Origin& origin);
@@ -137,6 +143,12 @@ unsigned char sendcard_write_ram(int fpga, uint32_t address, const unsigned char
 unsigned char sendcard_read_ram(int fpga, uint32_t address, unsigned char* data, int count);
 unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask, unsigned char value);
 unsigned char sendcard_read_register(int fpga, unsigned reg, unsigned char* value);
+// The c331 chip's serial flash (flash selector 4): erase count units of
+// type 0 (4 KiB), 1 (32 KiB) or 2 (64 KiB) from a 4 KiB sector; program and
+// read bytes. kFailed when the flash did not finish in time.
+unsigned char c331_flash_erase(unsigned sector, unsigned count, unsigned type);
+unsigned char c331_flash_write(uint32_t address, const unsigned char* data, unsigned count);
+unsigned char c331_flash_read(uint32_t address, unsigned char* data, unsigned count);
 // Reloads the c331 chip's OSD fonts (register 0x0E bit 3).
 unsigned char c331_font_update();
 // Prints the c331 registers (register 161 bit 1).

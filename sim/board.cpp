@@ -181,6 +181,7 @@ void Board::build()
         return simFile("fpga-flash" + std::to_string(chip) + ".bin");
     });
     c331_ = std::make_shared<C331ChipModel>(mem_.get());
+    c331_->setFlashFile(simFile("c331-flash.bin"));
     spi_->attach(C331ChipModel::kNode, c331_);
     c331_->registerCommands(*control_);
 

@@ -25,6 +25,7 @@ constexpr uint8_t kVboLocked = 0xA0;      // both receivers locked (bits 5 and 7
 constexpr uint8_t kIchStatusBank = 0xA8;
 constexpr uint8_t kIchStatusAddr = 0x3F;  // + 5 x channel
 constexpr uint8_t kNoInput = 0xFF;
+constexpr uint8_t kFlashBank = 0x04;
 
 bool ichStatus(uint8_t bank, uint8_t addr)
 {
@@ -124,7 +125,9 @@ void C331ChipModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint3
                     bank_ = f.b1;
                 else
                     writeLocked(bank_, f.addr(), f.b1);
-            } else {
+                if (bank_ == kFlashBank && f.addr() != 0)
+                    flash_.written(regs_, f.addr(), f.b1);
+            } else if (bank_ != kFlashBank || !flash_.read(regs_, f.addr(), answer)) {
                 answer = readLocked(bank_, f.addr());
             }
         }
@@ -219,9 +222,105 @@ bool C331ChipModel::silent() const
     return silent_;
 }
 
+void C331ChipModel::setFlashFile(const std::string& file)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.setFile(file);
+}
+
+std::vector<uint8_t> C331ChipModel::flashRead(uint32_t address, uint32_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint8_t> out(length, 0xFF);
+    out.resize(flash_.flash().read(address, out.data(), length));
+    return out;
+}
+
+void C331ChipModel::flashWrite(uint32_t address, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.flash().write(address, bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+void C331ChipModel::flashErase(uint32_t address, uint32_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.flash().fill(address, length, 0xFF);
+}
+
+std::vector<uint8_t> C331ChipModel::memoryRead(uint32_t address, uint32_t length)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint8_t> out(length, 0xFF);
+    out.resize(flash_.memory().read(address, out.data(), length));
+    return out;
+}
+
+std::vector<uint8_t> C331ChipModel::glyphMemory()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.glyphMemory();
+}
+
+std::vector<uint8_t> C331ChipModel::colourTable()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.colourTable();
+}
+
+std::vector<C331FlashController::Op> C331ChipModel::flashOps()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return flash_.ops();
+}
+
+void C331ChipModel::clearFlashOps()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.clearOps();
+}
+
+void C331ChipModel::setFlashStuck(bool stuck)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.stuck = stuck;
+}
+
+void C331ChipModel::setFlashWelLeft(bool left)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    flash_.welLeft = left;
+}
+
 void C331ChipModel::registerCommands(ControlChannel& control)
 {
     using Args = std::vector<std::string>;
+    control.add("c331-flash-read", "<address hex> <length hex, up to 0x1000>: bytes of the c331 serial flash",
+                [this](const Args& args, std::string& reply) {
+                    unsigned long address = 0, length = 0;
+                    if (args.size() != 2 || !parseHex(args[0], C331FlashController::kFlashSize - 1, address) ||
+                        !parseHex(args[1], 0x1000, length)) {
+                        reply = "usage: c331-flash-read <address hex> <length hex, up to 0x1000>";
+                        return false;
+                    }
+                    for (uint8_t b : flashRead(static_cast<uint32_t>(address), static_cast<uint32_t>(length))) {
+                        char two[3];
+                        std::snprintf(two, sizeof(two), "%02X", b);
+                        reply += two;
+                    }
+                    return true;
+                });
+    control.add("c331-flash-erase", "<address hex> <length hex>: erases bytes of the c331 serial flash (back door)",
+                [this](const Args& args, std::string& reply) {
+                    unsigned long address = 0, length = 0;
+                    if (args.size() != 2 || !parseHex(args[0], C331FlashController::kFlashSize - 1, address) ||
+                        !parseHex(args[1], C331FlashController::kFlashSize, length)) {
+                        reply = "usage: c331-flash-erase <address hex> <length hex>";
+                        return false;
+                    }
+                    flashErase(static_cast<uint32_t>(address), static_cast<uint32_t>(length));
+                    return true;
+                });
     control.add("c331-reg", "<desc hex 0xBBAANN> [bank offset]: a c331 register as the chip holds it",
                 [this](const Args& args, std::string& reply) {
                     unsigned long desc = 0, off = 0;
@@ -300,6 +399,10 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     };
     control.add("c331-sync-stuck", "on|off: the c331 sync status registers stay 0",
                 onOff(&C331ChipModel::setSyncStuck, this));
+    control.add("c331-flash-stuck", "on|off: the c331 serial flash stays busy and changes nothing",
+                onOff(&C331ChipModel::setFlashStuck, this));
+    control.add("c331-flash-wel-left", "on|off: the c331 serial flash leaves its write-enable latch set",
+                onOff(&C331ChipModel::setFlashWelLeft, this));
     control.add("c331-silent", "on|off: the c331 chip does not answer at all", onOff(&C331ChipModel::setSilent, this));
 }
 

@@ -8,6 +8,7 @@
 // bits and the input channel status.
 #pragma once
 
+#include "sim/c331_sflash.h"
 #include "sim/spi_bus.h"
 
 #include <cstdint>
@@ -68,6 +69,22 @@ public:
     // (a chip whose video timing has stopped).
     void setSyncStuck(bool stuck);
 
+    // The serial flash behind the chip and the memories its DMA fills
+    // (back doors: no register traffic, no busy time).
+    void setFlashFile(const std::string& file);
+    std::vector<uint8_t> flashRead(uint32_t address, uint32_t length);
+    void flashWrite(uint32_t address, const std::vector<uint8_t>& bytes);
+    void flashErase(uint32_t address, uint32_t length);
+    std::vector<uint8_t> memoryRead(uint32_t address, uint32_t length);
+    std::vector<uint8_t> glyphMemory();
+    std::vector<uint8_t> colourTable();
+    std::vector<C331FlashController::Op> flashOps();
+    void clearFlashOps();
+    // Fault switches of the flash: dead (busy for ever, nothing changes);
+    // write-enable latch left set after a program or erase.
+    void setFlashStuck(bool stuck);
+    void setFlashWelLeft(bool left);
+
     // Registers the control commands c331-reg, c331-dump, c331-log and
     // c331-silent.
     void registerCommands(ControlChannel& control);
@@ -87,6 +104,7 @@ private:
     uint8_t bank_ = 0;
     bool silent_ = false;
     bool syncStuck_ = false;
+    C331FlashController flash_;
     std::deque<Frame> log_;
     size_t capacity_ = 1 << 16;
     uint64_t count_ = 0;

@@ -19,6 +19,7 @@
 #include "videochip/c331_types.h"
 
 #include <atomic>
+#include <mutex>
 #include <pthread.h>
 
 class c331_drv;
@@ -167,8 +168,37 @@ public:
     void set_osd(int fd, int on);
     void set_scroll(int fd);
     void load_char();
-    void read_c331_font(int fd);
-    void update_font(int fd);
+    // Both answer -1 when the flash did not answer in time (a header that
+    // could not be read counts as a missing font), else 0.
+    int read_c331_font(int fd);
+    int update_font(int fd);
+    // The built-in flash addresses and sizes of the four fonts' glyphs.
+    void load_font_table();
+
+    // ---- serial flash behind the chip ---------------------------------
+    //
+    // Each operation holds sfl_mutex for its whole length, so that the PC's
+    // commands, the font update and the chip thread never interleave their
+    // register sequences on the one controller. Every status wait is
+    // bounded; a wait that reaches its bound is logged (once per kind) and
+    // makes the operation answer -1, else 0.
+
+    int write_flash(int fd, int address, int length, char* data);
+    int read_flash(int fd, int address, int length, char* data);
+    // type: 0 a 4 KiB sector, 1 a 32 KiB block, else a 64 KiB block;
+    // sector counts 4 KiB units whatever the type.
+    int erase_flash(int fd, int sector, int count, char type);
+    // DMA of length bytes from flash to target 0 (chip memory), 1
+    // (glyph-string memory) or 4 (colour table); returns once the
+    // controller is idle again.
+    int osd_write_dma_sfl(int fd, int source, int dest, int target, int length);
+    // Prints the 32-pixel glyph of a character from flash (tracing only).
+    void zdrApi_debug_printf_unicode(int code, int fd);
+
+    enum SflWait { SFL_WEMPTY, SFL_WBUSY, SFL_WIP, SFL_WRDI, SFL_EBUSY, SFL_READ, SFL_DMA, SFL_WAIT_COUNT };
+    static std::mutex sfl_mutex;
+    // Waits that reached their bound since start (the log has one line per kind).
+    static std::atomic<unsigned> sfl_timeouts[SFL_WAIT_COUNT];
 
     // ---- diagnostics -----------------------------------------------------
 

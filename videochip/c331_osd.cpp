@@ -39,5 +39,7 @@ void c331_manage::set_scroll(int fd)
 
 void c331_manage::load_char()
 {
-    // Not part of this build yet: the text-mode defaults stay as they are.
+    // The text-mode defaults are not part of this build yet; the fonts'
+    // flash table is.
+    load_font_table();
 }

@@ -23,4 +23,10 @@ void registerC331Probes(c331_manage* m)
                     " force=" + std::to_string(g_force_bkcolor.load());
             return true;
         });
+    sim::Board::instance().control().add(
+        "c331-fonts", "c331-fonts: the OSD fonts found in the chip flash (font_status)",
+        [](const std::vector<std::string>&, std::string& reply) {
+            reply = "font_status=" + std::to_string(c331_manage::font_status.load());
+            return true;
+        });
 }
