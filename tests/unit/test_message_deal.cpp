@@ -185,7 +185,7 @@ TEST_F(LinkHandlers, RequestRegisters160To164)
     EXPECT_EQ(image[33], 0);
     EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{161, 0x02, 0x02}})).status, 4);
 
-    // Register 0x0E bit 3 reloads the fonts (not on this build); other bits
+    // Register 0x0E bit 3 reloads the fonts (no chip manager in this test);
     // are only stored.
     EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{0x0E, 0xFF, 0x01}})).status, 0);
     EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{0x0E, 0xFF, 0x08}})).status, 4);
