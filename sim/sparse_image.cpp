@@ -98,33 +98,33 @@ uint32_t SparseImage::read(uint32_t address, uint8_t* out, uint32_t length)
     return total;
 }
 
-uint32_t SparseImage::write(uint32_t address, const uint8_t* data, uint32_t length)
+template <typename Change>
+uint32_t SparseImage::change(uint32_t address, uint32_t length, Change apply)
 {
     const uint32_t total = clip(address, length);
     for (uint32_t done = 0; done < total;) {
         const uint32_t a = address + done;
         const uint32_t n = std::min(total - done, kChunk - a % kChunk);
         Chunk* c = chunk(a / kChunk, true);
-        std::memcpy(c->data() + a % kChunk, data + done, n);
+        apply(c->data() + a % kChunk, done, n);
         persist(a / kChunk);
         done += n;
     }
     return total;
 }
 
+uint32_t SparseImage::write(uint32_t address, const uint8_t* data, uint32_t length)
+{
+    return change(address, length,
+                  [data](uint8_t* to, uint32_t done, uint32_t n) { std::memcpy(to, data + done, n); });
+}
+
 uint32_t SparseImage::andWrite(uint32_t address, const uint8_t* data, uint32_t length)
 {
-    const uint32_t total = clip(address, length);
-    for (uint32_t done = 0; done < total;) {
-        const uint32_t a = address + done;
-        const uint32_t n = std::min(total - done, kChunk - a % kChunk);
-        Chunk* c = chunk(a / kChunk, true);
+    return change(address, length, [data](uint8_t* to, uint32_t done, uint32_t n) {
         for (uint32_t i = 0; i < n; ++i)
-            (*c)[a % kChunk + i] &= data[done + i];
-        persist(a / kChunk);
-        done += n;
-    }
-    return total;
+            to[i] &= data[done + i];
+    });
 }
 
 uint32_t SparseImage::fill(uint32_t address, uint32_t length, uint8_t value)

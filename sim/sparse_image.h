@@ -48,6 +48,10 @@ private:
     Chunk* chunk(uint32_t index, bool create);
     void persist(uint32_t index);
     uint32_t clip(uint32_t address, uint32_t length) const;
+    // Applies apply(bytes, offset in the range, count) chunk by chunk and
+    // writes each chunk through.
+    template <typename Change>
+    uint32_t change(uint32_t address, uint32_t length, Change apply);
 
     uint32_t size_;
     uint8_t fill_;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <iterator>
 
 namespace {
@@ -158,6 +159,31 @@ TEST_F(E2eC331, AChipThatNeverAnswersKeepsTheGateClosedAndIsLoggedOnce)
     EXPECT_EQ(count(readFile(log), line), 1u);
     EXPECT_EQ(count(readFile(log), "ERROR"), 1u) << readFile(log);
     EXPECT_TRUE(app.running());
+}
+
+TEST_F(E2eC331, AFreshBoardShowsAllFourFontsAndAnErasedFontIsMissingAfterARestart)
+{
+    // The chip flash of a fresh board holds the generated fonts; bring-up
+    // finds all four and tells the PC in status byte 43.
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(waitFor(app, [&] { return app.control("c331-fonts") == "font_status=15"; }))
+        << app.control("c331-fonts");
+    EXPECT_EQ(app.control("store-read status 43 1"), "3f");
+    EXPECT_EQ(app.control("c331-flash-read 450000 1"), "50");
+
+    // The flash lives in a sparse file of the board.
+    struct stat st {};
+    ASSERT_EQ(::stat(app.hostPath("/sim/c331-flash.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0x2000000);
+    EXPECT_LT(st.st_blocks * 512, 4 << 20);
+
+    // A font erased from the flash is missing after the next start.
+    ASSERT_EQ(app.control("c331-flash-erase 450000 1000"), "");
+    app.stop();
+    ASSERT_TRUE(app.start());
+    ASSERT_TRUE(waitFor(app, [&] { return app.control("c331-fonts") == "font_status=11"; }))
+        << app.control("c331-fonts");
+    EXPECT_EQ(app.control("store-read status 43 1"), "17");
 }
 
 } // namespace

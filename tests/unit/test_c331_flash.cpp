@@ -2,6 +2,7 @@
 // chip manager's program / read / erase / DMA sequences, and the OSD fonts.
 #include "support/c331_fixture.h"
 
+#include "core/global.h"
 #include "core/zdrrampara.h"
 #include "sim/board.h"
 #include "sim/c331_fonts.h"
@@ -338,4 +339,28 @@ TEST_F(C331Flash, UpdateFontLoadsTheFourFontsBackToBackIntoChipMemory)
     EXPECT_EQ(chip().memoryRead(0x7F000000 + ('A' - 0x20) * 128, 128), sim::c331_fonts::glyph(32, 'A'));
     EXPECT_EQ(chip().memoryRead(0x7F003000 + 5 * 128, 128), sim::c331_fonts::glyph(32, 0x4E05));
     EXPECT_EQ(chip().memoryRead(0x7F29F000, 512), sim::c331_fonts::glyph(64, 0x4E00));
+}
+
+TEST_F(C331Flash, TheGlyphPrintShowsSetBitsLeastSignificantFirstAndRefusesOtherCodes)
+{
+    const unsigned char saved = g_debugSwitch;
+    g_debugSwitch = 254;
+    m->load_char();
+    testing::internal::CaptureStdout();
+    m->zdrApi_debug_printf_unicode('A', m->c331_fd);
+    m->zdrApi_debug_printf_unicode(0x3000, m->c331_fd);
+    const std::string out = testing::internal::GetCapturedStdout();
+    g_debugSwitch = saved;
+    // The generated glyph: a full top row, then the frame's left and right
+    // columns; 'A' = 0x0041 sets code bit 6, the block in grid row 2, column 1.
+    EXPECT_EQ(out.find(std::string(32, 'O') + "\nO"), 0u) << out;
+    const std::vector<uint8_t> g = sim::c331_fonts::glyph(32, 'A');
+    std::string expected;
+    for (int row = 0; row < 32; ++row) {
+        for (int col = 0; col < 32; ++col)
+            expected += (g[row * 4 + col / 8] >> (col % 8)) & 1 ? 'O' : ' ';
+        expected += '\n';
+    }
+    EXPECT_NE(out.find(expected), std::string::npos);
+    EXPECT_NE(out.find("\t unicode:3000 OOR, rang:4e00 - 9fff, return;\n"), std::string::npos);
 }
