@@ -137,8 +137,14 @@ unsigned char clock_record_run::check_record_sec()
             continue;
         if (!ExFlash_RD(2, kGroups + kGroupSize * g, 2, main))
             return 0xFF;
-        if (main[0] == kInUse)
-            return copy_sec_data(kGroups, kMirrors) ? g : 0xFF;
+        // The main copy is complete (its marker is written last): the
+        // mirror is restored from it and the group stays in use, so that it
+        // is never opened again over bytes already programmed.
+        if (main[0] == kInUse) {
+            if (!copy_sec_data(kGroups, kMirrors))
+                return 0xFF;
+            continue;
+        }
         if (main[1] == 0xFF)
             return g;
         return copy_sec_data(kMirrors, kGroups) ? g : 0xFF;
@@ -156,6 +162,7 @@ uint32_t clock_record_run::get_new_seq(uint32_t minutes, uint32_t position)
         // A position outside the ring (a damaged record) starts it again.
         writeLogMsg(WARNING, "running-time record: sequence position out of range, ring restarted");
         next = 0;
+        wrap = 0;
         ExFlash_Erase_Format(2, kSequence / kSectorSize, 0, 1);
     } else {
         unsigned char m[4];
