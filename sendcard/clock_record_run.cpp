@@ -32,51 +32,48 @@ void clock_record_run::failed(const char* what)
     writeLogMsg(ERROR, std::string("running-time record: flash ") + what + " failed");
 }
 
+// Whether [address, address + length) of the record lies in the flash (no
+// 32-bit wrap); the device must be there too.
+bool clock_record_run::reachable(uint64_t first, uint64_t count, uint64_t limit, const char* what)
+{
+    if (owner_ && owner_->drv && first + count <= limit)
+        return true;
+    failed(what);
+    return false;
+}
+
+bool clock_record_run::done(int result, const char* what)
+{
+    if (!result)
+        failed(what);
+    return result != 0;
+}
+
 bool clock_record_run::ExFlash_RD(unsigned char, uint32_t address, uint32_t length, unsigned char* buffer)
 {
-    const uint64_t end = uint64_t(address) + kFlashOffset + length;
-    if (!owner_ || !owner_->drv || end > fpga_drv::kFlashSize) {
-        failed("read");
+    if (!reachable(uint64_t(address) + kFlashOffset, length, fpga_drv::kFlashSize, "read"))
         return false;
-    }
     owner_->fpga_flash_access();
-    if (!owner_->drv->FPGA_SPI_FLASH_VBYONE_READ(2, address + kFlashOffset, length, buffer)) {
-        failed("read");
-        return false;
-    }
-    return true;
+    return done(owner_->drv->FPGA_SPI_FLASH_VBYONE_READ(2, address + kFlashOffset, length, buffer), "read");
 }
 
 bool clock_record_run::ExFlash_WR(unsigned char, uint32_t address, const unsigned char* buffer, uint32_t length)
 {
-    const uint64_t end = uint64_t(address) + kFlashOffset + length;
-    if (!owner_ || !owner_->drv || end > fpga_drv::kFlashSize) {
-        failed("write");
+    if (!reachable(uint64_t(address) + kFlashOffset, length, fpga_drv::kFlashSize, "write"))
         return false;
-    }
     // The page-program header goes into the 4 bytes ahead of the data.
     std::vector<unsigned char> room(length + 4);
     std::memcpy(room.data() + 4, buffer, length);
     owner_->fpga_flash_access();
-    if (!owner_->drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address + kFlashOffset, room.data(), length)) {
-        failed("write");
-        return false;
-    }
-    return true;
+    return done(owner_->drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address + kFlashOffset, room.data(), length), "write");
 }
 
 bool clock_record_run::ExFlash_Erase_Format(unsigned char, uint32_t sector, unsigned char mode, uint32_t count)
 {
-    if (!owner_ || !owner_->drv || uint64_t(sector) + kSectorOffset + count > fpga_drv::kSectorCount) {
-        failed("erase");
+    if (!reachable(uint64_t(sector) + kSectorOffset, count, fpga_drv::kSectorCount, "erase"))
         return false;
-    }
     owner_->fpga_flash_access();
-    if (!owner_->drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, sector + kSectorOffset, mode, count)) {
-        failed("erase");
-        return false;
-    }
-    return true;
+    return done(owner_->drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, sector + kSectorOffset, mode, count), "erase");
 }
 
 bool clock_record_run::write_byte(uint32_t address, unsigned char value)

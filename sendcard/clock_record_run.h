@@ -84,6 +84,8 @@ private:
     void now_bcd(unsigned char out[7]);
     bool write_byte(uint32_t address, unsigned char value);
     void failed(const char* what);
+    bool reachable(uint64_t first, uint64_t count, uint64_t limit, const char* what);
+    bool done(int result, const char* what);
 
     fpga_manage* owner_;
     std::recursive_mutex mutex_;

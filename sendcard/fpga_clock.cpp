@@ -177,13 +177,12 @@ void fpga_manage::dealwith_onoff()
     }
 }
 
+// Start: no sequence pending. A scheduled switch: the sequence is to start
+// again from channel 1. Both clear its timing.
 void fpga_manage::Power_ctrl_init()
 {
-    power_started = 0;
+    Power_ctrl_reset();
     power_pending_start = 0;
-    power_channel = 1;
-    power_step_time = 0;
-    power_wait_time = 0;
 }
 
 void fpga_manage::Power_ctrl_reset()

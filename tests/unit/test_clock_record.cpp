@@ -2,6 +2,7 @@
 // two-minute progress in group and mirror, the repair at start, a full
 // group, the clock-set marks, the sequence ring and the restart of the box.
 #include "support/fpga_fixture.h"
+#include "support/fake_clock.h"
 
 #include "avchips/velmosource.h"
 #include "core/global.h"
@@ -18,12 +19,6 @@ constexpr uint32_t kGroup0 = 0x6F4000;
 constexpr uint32_t kMirror0 = 0x6F5000;
 constexpr uint32_t kSeq0 = 0x6F6000;
 
-std::time_t fakeNow = 0;
-std::time_t fakeClock()
-{
-    return fakeNow;
-}
-
 class ClockRecord : public FpgaTest {
 protected:
     void SetUp() override
@@ -31,23 +26,8 @@ protected:
         setClock(9, 7);
         FpgaTest::SetUp();
     }
-    void TearDown() override
-    {
-        fpga_manage::clock_now = systemClock;
-        FpgaTest::TearDown();
-    }
-    void setClock(int hour, int minute)
-    {
-        std::tm tm{};
-        tm.tm_year = 2024 - 1900;
-        tm.tm_mon = 2;
-        tm.tm_mday = 5;
-        tm.tm_hour = hour;
-        tm.tm_min = minute;
-        tm.tm_isdst = -1;
-        fakeNow = std::mktime(&tm);
-        fpga_manage::clock_now = fakeClock;
-    }
+    void setClock(int hour, int minute) { clock.set(2024, 3, 5, hour, minute); }
+    FakeClock clock;
     clock_record_run& rec() { return mgr().clock_record; }
     // Minutes pass (one record step each).
     void minutes(int n)
@@ -89,7 +69,6 @@ protected:
             flash(2).poke(kMirror0 + 512 * g, grp);
     }
 
-    std::time_t (*systemClock)() = fpga_manage::clock_now;
     const std::vector<uint8_t> kTime = {0x24, 0x20, 0x03, 0x05, 0x09, 0x07, 0x00};
 };
 

@@ -2,6 +2,7 @@
 // stored record, the half-hour table across its slot edges, the sensor
 // frame and filter, and the records read back from the flash.
 #include "support/fpga_fixture.h"
+#include "support/fake_clock.h"
 
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -12,33 +13,9 @@
 
 namespace {
 
-std::time_t fakeNow = 0;
-std::time_t fakeClock()
-{
-    return fakeNow;
-}
-
 class FpgaBrightness : public FpgaTest {
 protected:
-    void TearDown() override
-    {
-        fpga_manage::clock_now = systemClock;
-        FpgaTest::TearDown();
-    }
-    // The system clock reads this local time from now on.
-    void setClock(int hour, int minute)
-    {
-        std::tm tm{};
-        tm.tm_year = 2024 - 1900;
-        tm.tm_mon = 2;
-        tm.tm_mday = 5;
-        tm.tm_hour = hour;
-        tm.tm_min = minute;
-        tm.tm_isdst = -1;
-        fakeNow = std::mktime(&tm);
-        fpga_manage::clock_now = fakeClock;
-    }
-    std::time_t (*systemClock)() = fpga_manage::clock_now;
+    FakeClock clock;
     void linkPorts()
     {
         mgr().MCU_REG_func[0][128] = 0x01;
@@ -189,7 +166,7 @@ TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
     EXPECT_EQ(mgr().bri_last_slot, 47);
 
     // The task runs through the idle branch once 1000 ticks have passed.
-    setClock(0, 45);
+    clock.set(2024, 3, 5, 0, 45);
     mgr().bri_last_slot = 255;
     g_change.bri_time = G_timeTicks;
     for (int k = 0; k < 999; ++k)

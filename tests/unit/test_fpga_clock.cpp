@@ -2,6 +2,7 @@
 // record from the system clock, the PC's clock command through the shell,
 // and the daily on/off times across minutes and days.
 #include "support/fpga_fixture.h"
+#include "support/fake_clock.h"
 
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -12,31 +13,12 @@
 
 namespace {
 
-std::time_t fakeNow = 0;
-std::time_t fakeClock()
-{
-    return fakeNow;
-}
-
 class FpgaClock : public FpgaTest {
 protected:
-    void TearDown() override
-    {
-        fpga_manage::clock_now = systemClock;
-        FpgaTest::TearDown();
-    }
+    FakeClock clock;
     void setClock(int year, int month, int day, int hour, int minute, int second)
     {
-        std::tm tm{};
-        tm.tm_year = year - 1900;
-        tm.tm_mon = month - 1;
-        tm.tm_mday = day;
-        tm.tm_hour = hour;
-        tm.tm_min = minute;
-        tm.tm_sec = second;
-        tm.tm_isdst = -1;
-        fakeNow = std::mktime(&tm);
-        fpga_manage::clock_now = fakeClock;
+        clock.set(year, month, day, hour, minute, second);
     }
     void at(unsigned char day, unsigned char hour, unsigned char minute)
     {
@@ -57,8 +39,6 @@ protected:
         std::copy(bcd.begin(), bcd.end(), page + 9);
     }
     bool blackedOut() { return (model(0).storedReg(0) & 0x04) != 0 && (model(1).storedReg(0) & 0x04) != 0; }
-
-    std::time_t (*systemClock)() = fpga_manage::clock_now;
 };
 
 TEST_F(FpgaClock, TheTimeRecordIsReadAtMostEvery26Ticks)
