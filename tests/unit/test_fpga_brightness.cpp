@@ -128,6 +128,27 @@ TEST_F(FpgaBrightness, ManualSendsStopAfterFiveGoodOnes)
     EXPECT_EQ(model(0).counters().brightnessLatches - before, 6u);
 }
 
+TEST_F(FpgaBrightness, AManualLevelFromThePcIsSentInThePagesMode)
+{
+    bringUp();
+    linkPorts();
+    mgr().bri_mode = 0;
+    unsigned char* page = mgr().MCU_RAM_CMD;
+    page[0] = 0xAA;
+    page[1] = 3;
+    page[2] = 0;
+    setLe16(page, 6, 49);
+    page[8] = 16;
+    page[9] = 200;
+    mgr().Dealwith_mcu_ram();
+    EXPECT_EQ(model(0).storedReg(6), 200);
+    EXPECT_EQ(model(1).storedReg(6), 200);
+    page[8] = 0;
+    page[9] = 2;
+    mgr().Dealwith_mcu_ram();
+    EXPECT_EQ(model(0).storedReg(6), 31);
+}
+
 TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
 {
     bringUp();
