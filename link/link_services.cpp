@@ -75,6 +75,9 @@ unsigned char sendcard_read_ram(int fpga, uint32_t address, unsigned char* data,
     const uint32_t offset = address & 0xFFF;
     if (!page || count < 0 || offset + static_cast<uint32_t>(count) > size)
         return link_frame::kRefused;
+    // The running-time state is copied in as the PC reads it.
+    if ((address >> 12) == kExtendPage)
+        m->clock_record.Time_to_RAM(m->MCU_RAM_EXTEND);
     std::memcpy(data, page + offset, static_cast<size_t>(count));
     return link_frame::kOk;
 }
@@ -155,6 +158,10 @@ unsigned char c331_print()
     return notAvailable("c331 register print");
 }
 
-void clock_set_record_timing() {}
+void clock_set_record_timing()
+{
+    if (fpga_manage* m = fpga_manage::p_fpga_manage)
+        m->clock_record.dealwith_record_timing();
+}
 
 } // namespace link_services

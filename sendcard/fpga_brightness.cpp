@@ -1,13 +1,326 @@
-// Screen brightness of the sending card.
+// Screen brightness of the sending card: register 6 of both FPGAs, driven
+// by a manual level, a half-hour table or the light sensor of a
+// multi-function card, with the mode and table kept in the flash behind
+// FPGA 0.
 #include "sendcard/fpga_manage.h"
 
-// The brightness is not written to the FPGAs yet: nothing is sent, and the
-// result says so.
-int fpga_manage::Brightness_hand_dealwith(int)
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/logMsg.h"
+#include "core/para_layout.h"
+#include "core/utils.h"
+#include "core/zdrrampara.h"
+#include "videochip/c331_manage.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr unsigned kBrightRecordSize = 57;
+constexpr unsigned kBrightRecordLength = 49;
+
+bool eightBitMode(unsigned char mode)
 {
+    return mode == 16 || mode == 17;
+}
+
+} // namespace
+
+unsigned char fpga_manage::bri_level_to_value(unsigned int level, unsigned char mode)
+{
+    if (eightBitMode(mode))
+        return static_cast<unsigned char>(level);
+    return static_cast<unsigned char>((level * 16u - 1u) & 0xFF);
+}
+
+unsigned char fpga_manage::bri_percent_to_value(unsigned int percent, unsigned char mode)
+{
+    unsigned char v = static_cast<unsigned char>((percent * 255u / 100u) & 0xFF);
+    if (!eightBitMode(mode) && v < 15)
+        v = 15;
+    return v;
+}
+
+unsigned int fpga_manage::bri_value_to_percent(unsigned char value)
+{
+    return value * 100u / 255u;
+}
+
+void fpga_manage::build_sensor_read_frame(unsigned short addr, unsigned char frame[19])
+{
+    static const unsigned char kBody[16] = {0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61,
+                                            0x00, 0x00, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00};
+    setLe16(frame, 0, addr);
+    std::memcpy(frame + 2, kBody, sizeof(kBody));
+    frame[18] = Utils::BCC(frame, 18);
+}
+
+void fpga_manage::Extension_function()
+{
+    if (bri_reload_flag) {
+        record_bright_change();
+        bri_reload_flag = 0;
+    }
+    if (bri_task_enabled)
+        Brightness_task();
+    if (MCU_REG_func[0][66] == 1)
+        dealwith_onoff();
+}
+
+void fpga_manage::record_bright_change()
+{
+    if (MCU_REG_func[0][80] != 3 && MCU_REG_func[1][80] != 3)
+        return;
+    // The record is read into a page of its own: the command page carries
+    // the version bytes the PC reads.
+    unsigned char record[kBrightRecordSize];
+    fpga_flash_access();
+    if (!drv->FPGA_SPI_FLASH_VBYONE_READ(2, kBrightRecord, sizeof(record), record)) {
+        writeLogMsg(ERROR, "brightness: the stored record cannot be read");
+        return;   // keep what runs now; the next reload tries again
+    }
+    if (record[0] != 0xAA) {
+        bri_task_enabled = 0;
+        bri_level = 16;
+        return;
+    }
+    // A record of another kind, or one too short for its mode's bytes, is
+    // not a brightness record.
+    const unsigned length = le16(record, 6);
+    const bool table = record[8] == 1 || record[8] == 17;
+    if (record[1] != 3 || length < (table ? kBrightRecordLength : 2u)) {
+        writeLogMsg(WARNING, "brightness: the stored record is damaged, level 16");
+        bri_task_enabled = 0;
+        bri_level = 16;
+        return;
+    }
+    Brightness_init(record);
+}
+
+void fpga_manage::Brightness_init(const unsigned char* page)
+{
+    bri_mode = page[8];
+    bri_last_slot = 255;
+    bri_change_mark = 0;
+    bri_task_enabled = 0;
+    switch (bri_mode) {
+    case 0:
+    case 16:
+        bri_level = page[9];
+        MCU_REG_func[0][64] = page[9];
+        bri_resend = 0;
+        bri_task_enabled = 1;
+        break;
+    case 1:
+    case 17:
+        std::memcpy(HalfHourValue, page + 9, sizeof(HalfHourValue));
+        bri_task_enabled = 1;
+        break;
+    case 2:
+        bri_task_enabled = 1;
+        break;
+    default:
+        break;
+    }
+}
+
+void fpga_manage::Brightness_task()
+{
+    if (Utils::getTimeSpace(g_change.bri_time) < 1000)
+        return;
+    switch (bri_mode) {
+    case 0:
+    case 16:
+        Brightness_hand_change();
+        break;
+    case 1:
+    case 17:
+        Brightness_time_change();
+        break;
+    case 2:
+        Brightness_auto_change();
+        break;
+    default:
+        break;
+    }
+    g_change.bri_time = G_timeTicks;
+}
+
+// The argument says where the value comes from: 1 the parameter block's
+// percent (the chip posted a brightness change; the record is stored),
+// 0 the level in register image byte 64.
+int fpga_manage::Brightness_hand_dealwith(int fromPercent)
+{
+    const bool change = fromPercent != 0;
+    const uint32_t links = MCU_REG_func[0][128] | (MCU_REG_func[0][144] << 8) | (MCU_REG_func[1][128] << 16) |
+                           (static_cast<uint32_t>(MCU_REG_func[1][144]) << 24);
+    if (links != 0) {
+        MCU_RAM_PARA_func[0][256] = 1;
+        const unsigned percent = block_word(para::kBrightness);
+        unsigned char value;
+        if (change) {
+            value = bri_percent_to_value(percent, bri_mode);
+            MCU_REG_func[0][64] = value;
+        } else {
+            value = bri_level_to_value(MCU_REG_func[0][64], bri_mode);
+            const unsigned shown = bri_value_to_percent(value);
+            ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+            // The block is written under the chip's mutex, only tried here:
+            // a busy mutex leaves the percent for the next send.
+            if (store && shown != percent && pthread_mutex_trylock(&c331_manage::c331_mutex) == 0) {
+                setLe16(store->ram_para, para::kBrightness, static_cast<uint16_t>(shown));
+                pthread_mutex_unlock(&c331_manage::c331_mutex);
+                store->test_signal(1);
+            }
+        }
+        for (unsigned char i = 0; i < 2; ++i) {
+            if (i == 1 && change)
+                MCU_REG_func[1][64] = value;
+            write_to_register(6, 0xFF, value, i);
+            write_to_register(3, 0x04, 0x04, i);
+        }
+        unsigned char back0 = 0, back1 = 0;
+        if (!read_fpga_register(6, &back0, 0) || !read_fpga_register(6, &back1, 1) || back0 != back1)
+            return 0;
+    }
+    if (!change)
+        return 1;
+
+    unsigned char buffer[4 + kBrightRecordSize];
+    std::memset(buffer, 0, sizeof(buffer));
+    unsigned char* record = buffer + 4;
+    record[0] = 0xAA;
+    record[1] = 3;
+    record[2] = 0xAA;
+    setLe16(record, 6, kBrightRecordLength);
+    record[8] = 16;
+    std::memset(record + 9, MCU_REG_func[0][64], 48);
+    fpga_flash_access();
+    const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1) &&
+                    drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, kBrightRecord, buffer, kBrightRecordSize);
+    if (!ok) {
+        if (!bri_record_failed)
+            writeLogMsg(ERROR, "brightness: the record could not be stored");
+        bri_record_failed = 1;
+        return 0;
+    }
+    bri_record_failed = 0;
+    return 1;
+}
+
+void fpga_manage::Brightness_hand_change()
+{
+    if (bri_change_mark) {
+        bri_change_mark = 0;
+        bri_resend = 0;
+    } else if (bri_resend > 4) {
+        return;
+    }
+    const int done = Brightness_hand_dealwith(0);
+    ++bri_resend;
+    if (done == 0 && bri_resend >= 5)
+        bri_resend = 0;
+}
+
+void fpga_manage::Brightness_time_change()
+{
+    const unsigned minutes = time_real.minute + 60u * time_real.hour;
+    unsigned slot = minutes / 30;
+    if (minutes >= 1440)
+        slot = 47;   // a bad clock reading keeps to the last slot
+    if (slot == bri_last_slot && !bri_change_mark) {
+        if (bri_resend <= 1) {
+            Brightness_hand_dealwith(0);
+            ++bri_resend;
+        }
+        return;
+    }
+    MCU_REG_func[0][64] = HalfHourValue[slot];
+    MCU_REG_func[1][64] = HalfHourValue[slot];
+    Brightness_hand_dealwith(0);
+    bri_last_slot = static_cast<unsigned char>(slot);
+    bri_resend = 0;
+    bri_change_mark = 0;
+    Brightness_hand_dealwith(0);
+    bri_resend = 1;
+}
+
+void fpga_manage::Brightness_check_VMF()
+{
+    vmf_addr = 0;
+    vmf_group = 0;
+    for (unsigned char f = 0; f < 2; ++f) {
+        const unsigned char* page = MCU_RAM_PARA_func[f];
+        for (unsigned p = 0; p < 16; ++p) {
+            if (page[kCardStatusOffset[p]] == 0)
+                continue;
+            vmf_addr = static_cast<unsigned short>(0x4000 + 0x1000 * (p % 4));
+            vmf_group = static_cast<unsigned char>(1 + p / 4 + 4 * f);
+            return;
+        }
+    }
+}
+
+int fpga_manage::Brightness_read_VMF_value()
+{
+    if (vmf_addr == 0)
+        return 0;
+    unsigned char frame[19];
+    build_sensor_read_frame(vmf_addr, frame);
+    vmf_data_valid = 0;
+    vmf_reply_ok = 0;
+    vmf_expect = 97;
+    // The frame would go to port (address index) + 4 x ((group - 1) mod 4)
+    // of the card's FPGA; this build has no card transport yet, so the
+    // read times out: no sensor answer.
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true))
+        writeLogMsg(WARNING, "brightness: no sensor answer");
+    ++bri_sensor_fail;
     return 0;
 }
 
-void fpga_manage::record_bright_change() {}
+void fpga_manage::VMF_data_back_result(const unsigned char* reply, unsigned int length)
+{
+    if (reply && length >= 2 + sizeof(vmf_data) && reply[0] == 0 && reply[1] == vmf_expect) {
+        std::memcpy(vmf_data, reply + 2, sizeof(vmf_data));
+        vmf_data_valid = 1;
+        vmf_reply_ok = 1;
+        return;
+    }
+    ++MCU_REG_func[0][85];
+}
 
-void fpga_manage::Extension_function() {}
+void fpga_manage::Brightness_auto_filter()
+{
+    if (vmf_data_valid) {
+        if (vmf_data[49] == 0xFF) {
+            const unsigned target = vmf_data[52];
+            if (bri_level < target)
+                ++bri_level;
+            else if (bri_level > target)
+                --bri_level;
+            if (bri_level < 1)
+                bri_level = 1;
+            if (bri_level > 16)
+                bri_level = 16;
+            MCU_REG_func[0][64] = static_cast<unsigned char>(bri_level);
+            MCU_REG_func[1][64] = static_cast<unsigned char>(bri_level);
+        }
+        vmf_data_valid = 0;
+    }
+    if (bri_sensor_fail == 10) {
+        bri_level = 16;
+        MCU_REG_func[0][64] = 16;
+        MCU_REG_func[1][64] = 16;
+        bri_sensor_fail = 0;
+    }
+}
+
+void fpga_manage::Brightness_auto_change()
+{
+    Brightness_check_VMF();
+    Brightness_read_VMF_value();
+    Brightness_auto_filter();
+    Brightness_hand_dealwith(0);
+}

@@ -1,14 +1,195 @@
-// Clock, on/off schedule and power control of the FPGA thread.
+// Clock, on/off schedule and power control of the FPGA thread: the time
+// record read from the system clock, the clock set by the PC, the daily
+// on/off times and the power sequence fields of the multi-function card.
 #include "sendcard/fpga_manage.h"
 
-// The clock record, the schedule and the power sequence are not kept yet:
-// these steps of the pass and of the command page change nothing.
-void fpga_manage::Record_Time_Deal() {}
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
 
-void fpga_manage::OnOff_time() {}
+#include <QMutexLocker>
+#include <QString>
+#include <QStringList>
+#include <cstring>
 
-void fpga_manage::Checktime() {}
+namespace {
 
-void fpga_manage::record_onoff_time(unsigned char) {}
+std::time_t systemNow()
+{
+    return std::time(nullptr);
+}
 
-void fpga_manage::Power_ctrl_init() {}
+// A BCD byte as a number; -1 when a nibble is not a decimal digit.
+int fromBcd(unsigned char b)
+{
+    if ((b >> 4) > 9 || (b & 0x0F) > 9)
+        return -1;
+    return (b >> 4) * 10 + (b & 0x0F);
+}
+
+constexpr unsigned kOnOffRecordRead = 50;
+
+} // namespace
+
+std::time_t (*fpga_manage::clock_now)() = systemNow;
+
+int fpga_manage::IT8563WE_Get(TimeRealType* t)
+{
+    if (!t)
+        return 0;
+    QString text;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        const std::time_t now = clock_now();
+        std::tm tm{};
+        localtime_r(&now, &tm);
+        char buf[64];
+        std::strftime(buf, sizeof(buf), "%Y/%m/%d/%H/%M/%S/%a", &tm);
+        text = QString::fromLatin1(buf);
+    }
+    const QStringList f = text.split('/');
+    if (f.size() < 6)
+        return 0;
+    t->year = static_cast<unsigned short>(f[0].toInt());
+    t->month = static_cast<unsigned char>(f[1].toInt());
+    t->day = static_cast<unsigned char>(f[2].toInt());
+    t->hour = static_cast<unsigned char>(f[3].toInt());
+    t->minute = static_cast<unsigned char>(f[4].toInt());
+    t->second = static_cast<unsigned char>(f[5].toInt());
+    return 0;
+}
+
+void fpga_manage::Record_Time_Deal()
+{
+    if (get_fpga_status() != 1)
+        return;
+    if (Utils::getTimeSpace(g_change.time_read_time) < 26)
+        return;
+    IT8563WE_Get(&time_real);
+    g_change.time_read_time = G_timeTicks;
+}
+
+void fpga_manage::Checktime()
+{
+    const unsigned char* p = MCU_RAM_CMD;
+    const int yy = fromBcd(p[8]), cc = fromBcd(p[9]), month = fromBcd(p[10]), day = fromBcd(p[11]);
+    const int hour = fromBcd(p[12]), minute = fromBcd(p[13]), second = fromBcd(p[14]);
+    // A command that is no date is not handed to the shell.
+    if (yy < 0 || cc < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
+        minute > 59 || second < 0 || second > 59) {
+        writeLogMsg(WARNING, "clock command refused: not a valid date and time");
+        return;
+    }
+    const int year = cc * 100 + yy;
+    const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
+    const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
+    // The board's shell runs "date ...;hwclock -wu"; the two commands are
+    // given one after the other, as that line runs them.
+    Utils::system_mutex("date \"" + date + " " + time + "\"");
+    Utils::system_mutex("hwclock -wu");
+    if (p_fpga_manage)
+        clock_record.dealwith_record_timing();
+}
+
+void fpga_manage::OnOff_time()
+{
+    onoff_load(MCU_RAM_CMD);
+}
+
+void fpga_manage::onoff_load(const unsigned char* page)
+{
+    unsigned char count = page[8];
+    if (count > 4)
+        count = 4;
+    onoff_count = count;
+    std::memset(on_pending, 0, sizeof(on_pending));
+    std::memset(off_pending, 0, sizeof(off_pending));
+    for (unsigned k = 0; k < count; ++k) {
+        const unsigned char* e = page + 9 + 4 * k;
+        const int onH = fromBcd(e[0]), onM = fromBcd(e[1]), offH = fromBcd(e[2]), offM = fromBcd(e[3]);
+        // An entry outside the day never matches a time: it is left unarmed.
+        if (onH < 0 || onH > 23 || onM < 0 || onM > 59 || offH < 0 || offH > 23 || offM < 0 || offM > 59) {
+            writeLogMsg(WARNING, "on/off schedule: entry " + std::to_string(k) + " is not a valid time");
+            on_hour[k] = on_minute[k] = off_hour[k] = off_minute[k] = 0xFF;
+            continue;
+        }
+        on_hour[k] = static_cast<unsigned char>(onH);
+        on_minute[k] = static_cast<unsigned char>(onM);
+        off_hour[k] = static_cast<unsigned char>(offH);
+        off_minute[k] = static_cast<unsigned char>(offM);
+        on_pending[k] = 1;
+        off_pending[k] = 1;
+    }
+}
+
+void fpga_manage::record_onoff_time(unsigned char chip)
+{
+    if (chip != 2 && MCU_REG_func[0][80] != 3)
+        return;
+    // Read into a page of its own: the command page carries the version
+    // bytes the PC reads.
+    unsigned char record[kOnOffRecordRead];
+    fpga_flash_access();
+    if (!drv->FPGA_SPI_FLASH_VBYONE_READ(2, kOnOffRecord, sizeof(record), record)) {
+        writeLogMsg(ERROR, "on/off schedule: the stored record cannot be read");
+        return;
+    }
+    if (record[0] != 0xAA)
+        return;
+    if (record[1] != 2 || record[2] != 0xAA) {
+        writeLogMsg(WARNING, "on/off schedule: the stored record is damaged");
+        return;
+    }
+    onoff_load(record);
+    MCU_REG_func[0][66] = 1;
+}
+
+void fpga_manage::dealwith_onoff()
+{
+    const TimeRealType& t = time_real;
+    if (onoff_count != 0) {
+        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+            if (on_pending[k] == 1 && t.hour == on_hour[k] && t.minute == on_minute[k]) {
+                SCREEN_fpgactrl_status(1);
+                on_pending[k] = 0;
+                screen_off_state = 0;
+                Power_ctrl_reset();
+            }
+        }
+        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+            if (off_pending[k] == 1 && t.hour == off_hour[k] && t.minute == off_minute[k]) {
+                SCREEN_fpgactrl_status(0);
+                off_pending[k] = 0;
+                screen_off_state = 1;
+                Power_ctrl_reset();
+            }
+        }
+    }
+    if (t.day != onoff_last_day) {
+        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+            // Entries that are no valid time stay unarmed.
+            if (on_hour[k] == 0xFF)
+                continue;
+            on_pending[k] = 1;
+            off_pending[k] = 1;
+        }
+        onoff_last_day = t.day;
+    }
+}
+
+// Start: no sequence pending. A scheduled switch: the sequence is to start
+// again from channel 1. Both clear its timing.
+void fpga_manage::Power_ctrl_init()
+{
+    Power_ctrl_reset();
+    power_pending_start = 0;
+}
+
+void fpga_manage::Power_ctrl_reset()
+{
+    power_started = 0;
+    power_pending_start = 1;
+    power_channel = 1;
+    power_step_time = 0;
+    power_wait_time = 0;
+}

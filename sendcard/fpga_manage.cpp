@@ -48,6 +48,8 @@ fpga_manage::fpga_manage()
     std::memset(MCU_RAM_DEFAULT, 0, sizeof(MCU_RAM_DEFAULT));
     std::memset(MCU_RAM_EXTEND, 0, sizeof(MCU_RAM_EXTEND));
     std::memset(control_uid, 0, sizeof(control_uid));
+    std::memset(HalfHourValue, 15, sizeof(HalfHourValue));
+    std::memset(vmf_data, 0, sizeof(vmf_data));
     for (int i = 0; i < 2; ++i) {
         MCU_REG_func[i] = reg_image[i];
         MCU_RAM_PARA_func[i] = ram_image[i].para;

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <pthread.h>
 #include <thread>
@@ -294,12 +295,78 @@ public:
     unsigned int bri_level = 16;
     unsigned char bri_reload_flag = 0;
     unsigned int bri_sensor_fail = 0;
+    // Mode (0 manual, 1 half-hour table, 2 sensor, 16 / 17 the first two
+    // with 8-bit levels), the table (slot 0 = 00:00-00:29), the last slot
+    // applied (255 none), task switch, re-send counter and change mark.
+    unsigned char bri_mode = 0;
+    unsigned char HalfHourValue[48];
+    unsigned char bri_last_slot = 255;
+    unsigned char bri_task_enabled = 0;
+    unsigned int bri_resend = 0;
+    unsigned char bri_change_mark = 0;
+    // A brightness record could not be stored (reported once per failure
+    // run).
+    unsigned char bri_record_failed = 0;
+    // The multi-function card carrying the light sensor (address 0x4000 ..
+    // 0x7000, 0 none; port group 1..8) and its last good reading.
+    unsigned short vmf_addr = 0;
+    unsigned char vmf_group = 0;
+    unsigned char vmf_expect = 0;
+    unsigned char vmf_data_valid = 0;
+    unsigned char vmf_reply_ok = 0;
+    unsigned char vmf_data[128];
+
+    // Level / percent / register value of the brightness (mode as above).
+    static unsigned char bri_level_to_value(unsigned int level, unsigned char mode);
+    static unsigned char bri_percent_to_value(unsigned int percent, unsigned char mode);
+    static unsigned int bri_value_to_percent(unsigned char value);
+    // The 19-byte sensor read frame for a card address.
+    static void build_sensor_read_frame(unsigned short addr, unsigned char frame[19]);
+    void Brightness_init(const unsigned char* page);
+    void Brightness_task();
+    void Brightness_hand_change();
+    void Brightness_time_change();
+    void Brightness_auto_change();
+    void Brightness_check_VMF();
+    // Sends the sensor read and waits for the answer; 1 when the card
+    // answered. Card traffic of this build has no answer path yet: the
+    // read reports "no sensor answer" (a timed-out read).
+    int Brightness_read_VMF_value();
+    // Takes a card reply (status byte, length byte, 128 data bytes).
+    void VMF_data_back_result(const unsigned char* reply, unsigned int length);
+    void Brightness_auto_filter();
+
+    // --- clock, on/off schedule, power sequence ----------------------------
+    struct TimeRealType {
+        unsigned char second = 0, minute = 0, hour = 0, day = 1, unused = 0, month = 1;
+        unsigned short year = 2000;
+    };
+    TimeRealType time_real;
+    // Where the clock is read (tests replace it); the seconds since 1970.
+    static std::time_t (*clock_now)();
+    static int IT8563WE_Get(TimeRealType* t);
+    unsigned char onoff_count = 0;
+    unsigned char on_hour[4] = {0, 0, 0, 0}, on_minute[4] = {0, 0, 0, 0};
+    unsigned char off_hour[4] = {0, 0, 0, 0}, off_minute[4] = {0, 0, 0, 0};
+    unsigned char on_pending[4] = {0, 0, 0, 0}, off_pending[4] = {0, 0, 0, 0};
+    unsigned char screen_off_state = 0;
+    unsigned char onoff_last_day = 0;
+    // Loads a schedule from a type 2 page (the command page or a record).
+    void onoff_load(const unsigned char* page);
+    void dealwith_onoff();
+    void Power_ctrl_reset();
+    // Power sequence state of the multi-function card.
+    unsigned char power_started = 0;
+    unsigned char power_pending_start = 0;
+    unsigned char power_channel = 1;
+    unsigned int power_step_time = 0;
+    unsigned int power_wait_time = 0;
 
     pthread_mutex_t fpga_reg_mutex;      // the FPGA image mutex
     pthread_mutex_t fpga_link_mutex;     // card traffic and reply polling
     pthread_mutex_t fpga_record_mutex;   // command page against the thread
 
-    clock_record_run clock_record;
+    clock_record_run clock_record{this};
     rcvRecovery* rcv_recovery = nullptr;
 
     // Passes of the worker loop (with or without work), for tests.

@@ -129,6 +129,9 @@ void fpga_manage::Dealwith_mcu_ram()
             }
             bri_sensor_fail = 0;
         } else {
+            // The level is sent in the page's own manual mode (4-bit or
+            // 8-bit levels), not in the mode of the last stored record.
+            bri_mode = MCU_RAM_CMD[8];
             MCU_REG_func[0][64] = MCU_RAM_CMD[9];
             bri_level = MCU_RAM_CMD[9];
             Brightness_hand_dealwith(0);

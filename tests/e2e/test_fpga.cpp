@@ -61,9 +61,11 @@ TEST(E2eFpga, StartUpDrivesTheLinesAndFinishesTheClockSetUp)
     EXPECT_EQ(app.control("mem-read 1F207954"), "0x0010");
     EXPECT_TRUE(waitFor([&] { return status(app)["clk"] == "2 2"; }, 5000)) << app.control("fpga-status");
 
-    // Until the chip thread opens the gate the FPGA thread sends nothing.
+    // Until the chip thread opens the gate the FPGA thread sends nothing
+    // (the flash behind FPGA 0, node 3, holds the running-time record read
+    // at set-up).
     if (status(app)["gate"] == "0") {
-        for (int node = 1; node <= 4; ++node)
+        for (int node : {1, 2, 4})
             EXPECT_EQ(app.control("spi-count /dev/spidev32766." + std::to_string(node)), "messages 0\nunheard 0");
     }
     app.stop();

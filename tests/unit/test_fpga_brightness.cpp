@@ -1,0 +1,312 @@
+// Screen brightness: the value rules, the writes to both FPGAs and the
+// stored record, the half-hour table across its slot edges, the sensor
+// frame and filter, and the records read back from the flash.
+#include "support/fpga_fixture.h"
+#include "support/fake_clock.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/zdrrampara.h"
+
+#include <cstring>
+
+namespace {
+
+class FpgaBrightness : public FpgaTest {
+protected:
+    FakeClock clock;
+    void linkPorts()
+    {
+        mgr().MCU_REG_func[0][128] = 0x01;
+        mgr().MCU_REG_func[1][144] = 0x80;
+    }
+    void setPercent(unsigned percent)
+    {
+        setLe16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kBrightness, static_cast<uint16_t>(percent));
+    }
+    unsigned percent() { return le16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kBrightness); }
+    // A stored brightness record: mode, then the 48 levels (or the level).
+    void storeRecord(unsigned char mode, const std::vector<uint8_t>& levels, unsigned char kind = 3,
+                     unsigned short length = 49)
+    {
+        std::vector<uint8_t> r(57, 0);
+        r[0] = 0xAA;
+        r[1] = kind;
+        r[2] = 0xAA;
+        setLe16(r.data(), 6, length);
+        r[8] = mode;
+        std::copy(levels.begin(), levels.end(), r.begin() + 9);
+        flash(2).poke(fpga_manage::kBrightRecord, r);
+    }
+    void at(unsigned char hour, unsigned char minute)
+    {
+        mgr().time_real.hour = hour;
+        mgr().time_real.minute = minute;
+    }
+};
+
+TEST(FpgaBrightnessValues, LevelAndPercentRules)
+{
+    EXPECT_EQ(fpga_manage::bri_percent_to_value(100, 0), 255);
+    EXPECT_EQ(fpga_manage::bri_percent_to_value(1, 0), 15);
+    EXPECT_EQ(fpga_manage::bri_percent_to_value(1, 16), 2);
+    EXPECT_EQ(fpga_manage::bri_percent_to_value(0, 0), 15);
+    EXPECT_EQ(fpga_manage::bri_percent_to_value(0, 17), 0);
+    EXPECT_EQ(fpga_manage::bri_percent_to_value(50, 16), 127);
+    EXPECT_EQ(fpga_manage::bri_level_to_value(16, 0), 255);
+    EXPECT_EQ(fpga_manage::bri_level_to_value(1, 0), 15);
+    EXPECT_EQ(fpga_manage::bri_level_to_value(200, 16), 200);
+    EXPECT_EQ(fpga_manage::bri_value_to_percent(255), 100u);
+    EXPECT_EQ(fpga_manage::bri_value_to_percent(15), 5u);
+}
+
+TEST_F(FpgaBrightness, APostedPercentReachesBothFpgasAndTheStoredRecord)
+{
+    bringUp();
+    linkPorts();
+    setPercent(40);   // 40 x 255 / 100 = 102
+    const uint64_t latches = model(1).counters().brightnessLatches;
+    ASSERT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+    EXPECT_EQ(model(0).storedReg(6), 102);
+    EXPECT_EQ(model(1).storedReg(6), 102);
+    EXPECT_EQ(mgr().MCU_REG_func[0][64], 102);
+    EXPECT_EQ(mgr().MCU_REG_func[1][64], 102);
+    EXPECT_EQ(model(1).counters().brightnessLatches, latches + 1);
+    EXPECT_EQ(mgr().MCU_RAM_PARA_func[0][256], 1);
+    std::vector<uint8_t> expect = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+    expect.resize(57, 102);
+    expect.push_back(0xFF);   // nothing past the record
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 58), expect);
+
+    // The task's send takes the level from the image and shows it as a
+    // percent in the block; nothing is stored.
+    flash(2).poke(fpga_manage::kBrightRecord, {0x11});
+    mgr().bri_mode = 0;
+    mgr().MCU_REG_func[0][64] = 4;   // 4 x 16 - 1 = 63
+    ASSERT_EQ(mgr().Brightness_hand_dealwith(0), 1);
+    EXPECT_EQ(model(0).storedReg(6), 63);
+    EXPECT_EQ(model(1).storedReg(6), 63);
+    EXPECT_EQ(percent(), 24u);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0x11);
+}
+
+TEST_F(FpgaBrightness, WithoutLinkedPortsOnlyTheRecordIsWrittenAndAFlashFailureIsNoSuccess)
+{
+    bringUp();
+    mgr().MCU_REG_func[0][128] = mgr().MCU_REG_func[0][144] = 0;
+    mgr().MCU_REG_func[1][128] = mgr().MCU_REG_func[1][144] = 0;
+    model(0).setReg(6, 0x33);
+    setPercent(100);
+    EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+    EXPECT_EQ(model(0).storedReg(6), 0x33);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 3), std::vector<uint8_t>({0xAA, 3, 0xAA}));
+
+    // A flash that stays busy: the change is not reported as done.
+    flash(2).setStuckBusy(true);
+    mgr().drv->set_busy_poll_limit(20);
+    EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 0);
+    flash(2).setStuckBusy(false);
+    EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+}
+
+TEST_F(FpgaBrightness, ManualSendsStopAfterFiveGoodOnes)
+{
+    bringUp();
+    linkPorts();
+    storeRecord(16, {200});
+    mgr().record_bright_change();
+    ASSERT_EQ(mgr().bri_task_enabled, 1);
+    EXPECT_EQ(mgr().MCU_REG_func[0][64], 200);
+    const uint64_t before = model(0).counters().brightnessLatches;
+    for (int k = 0; k < 8; ++k)
+        mgr().Brightness_hand_change();
+    EXPECT_EQ(model(0).counters().brightnessLatches - before, 5u);
+    EXPECT_EQ(model(0).storedReg(6), 200);
+    mgr().bri_change_mark = 1;
+    mgr().Brightness_hand_change();
+    EXPECT_EQ(model(0).counters().brightnessLatches - before, 6u);
+}
+
+TEST_F(FpgaBrightness, AManualLevelFromThePcIsSentInThePagesMode)
+{
+    bringUp();
+    linkPorts();
+    mgr().bri_mode = 0;
+    unsigned char* page = mgr().MCU_RAM_CMD;
+    page[0] = 0xAA;
+    page[1] = 3;
+    page[2] = 0;
+    setLe16(page, 6, 49);
+    page[8] = 16;
+    page[9] = 200;
+    mgr().Dealwith_mcu_ram();
+    EXPECT_EQ(model(0).storedReg(6), 200);
+    EXPECT_EQ(model(1).storedReg(6), 200);
+    page[8] = 0;
+    page[9] = 2;
+    mgr().Dealwith_mcu_ram();
+    EXPECT_EQ(model(0).storedReg(6), 31);
+}
+
+TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
+{
+    bringUp();
+    linkPorts();
+    std::vector<uint8_t> levels(48);
+    for (int s = 0; s < 48; ++s)
+        levels[s] = static_cast<uint8_t>(s % 16 + 1);
+    storeRecord(1, levels);
+    mgr().record_bright_change();
+    ASSERT_EQ(mgr().bri_task_enabled, 1);
+
+    const struct {
+        unsigned char h, m;
+        unsigned slot;
+    } cases[] = {{0, 0, 0}, {0, 29, 0}, {0, 30, 1}, {12, 0, 24}, {23, 29, 46}, {23, 30, 47}, {23, 59, 47}};
+    for (const auto& c : cases) {
+        at(c.h, c.m);
+        mgr().Brightness_time_change();
+        EXPECT_EQ(mgr().bri_last_slot, c.slot) << int(c.h) << ":" << int(c.m);
+        EXPECT_EQ(model(0).storedReg(6), uint8_t(levels[c.slot] * 16 - 1)) << int(c.h) << ":" << int(c.m);
+        EXPECT_EQ(model(1).storedReg(6), uint8_t(levels[c.slot] * 16 - 1));
+    }
+    // Midnight: back to slot 0.
+    at(0, 0);
+    mgr().Brightness_time_change();
+    EXPECT_EQ(mgr().bri_last_slot, 0);
+    EXPECT_EQ(model(0).storedReg(6), 15);
+    // Within one slot it sends twice, then stops.
+    const uint64_t before = model(0).counters().brightnessLatches;
+    for (int k = 0; k < 5; ++k)
+        mgr().Brightness_time_change();
+    EXPECT_EQ(model(0).counters().brightnessLatches - before, 1u);
+    // A clock reading outside the day keeps to the table.
+    at(25, 10);
+    mgr().Brightness_time_change();
+    EXPECT_EQ(mgr().bri_last_slot, 47);
+
+    // The task runs through the idle branch once 1000 ticks have passed.
+    clock.set(2024, 3, 5, 0, 45);
+    mgr().bri_last_slot = 255;
+    g_change.bri_time = G_timeTicks;
+    for (int k = 0; k < 999; ++k)
+        tick();
+    EXPECT_EQ(mgr().bri_last_slot, 255);
+    EXPECT_GT(runUntil([this] { return mgr().bri_last_slot == 1; }, 5), 0);
+}
+
+TEST_F(FpgaBrightness, StoredRecordsAreCheckedBeforeUse)
+{
+    bringUp();
+    // Missing: task off, level 16.
+    mgr().bri_task_enabled = 1;
+    mgr().record_bright_change();
+    EXPECT_EQ(mgr().bri_task_enabled, 0);
+    EXPECT_EQ(mgr().bri_level, 16u);
+    // Another kind of record, or a table shorter than its 48 levels.
+    storeRecord(1, std::vector<uint8_t>(48, 3), 2);
+    mgr().bri_task_enabled = 1;
+    mgr().record_bright_change();
+    EXPECT_EQ(mgr().bri_task_enabled, 0);
+    storeRecord(1, std::vector<uint8_t>(48, 3), 3, 20);
+    mgr().record_bright_change();
+    EXPECT_EQ(mgr().bri_task_enabled, 0);
+    // A mode the task does not know stays off.
+    storeRecord(5, {});
+    mgr().record_bright_change();
+    EXPECT_EQ(mgr().bri_task_enabled, 0);
+    storeRecord(2, {});
+    mgr().record_bright_change();
+    EXPECT_EQ(mgr().bri_task_enabled, 1);
+    EXPECT_EQ(mgr().bri_mode, 2);
+}
+
+TEST_F(FpgaBrightness, StartUpLoadsTheStoredRecordsAndKeepsTheVersionBytes)
+{
+    storeRecord(17, std::vector<uint8_t>(48, 0x80));
+    std::vector<uint8_t> onoff = {0xAA, 2, 0xAA, 0, 0, 0, 9, 0, 1, 0x07, 0x30, 0x22, 0x00};
+    flash(2).poke(fpga_manage::kOnOffRecord, onoff);
+    bringUp();
+    EXPECT_EQ(mgr().bri_mode, 17);
+    EXPECT_EQ(mgr().HalfHourValue[47], 0x80);
+    EXPECT_EQ(mgr().MCU_REG_func[0][66], 1);
+    EXPECT_EQ(mgr().onoff_count, 1);
+    EXPECT_EQ(mgr().off_hour[0], 22);
+    // The PC's version bytes of the command page stay as they were set.
+    EXPECT_EQ(mgr().MCU_RAM_CMD[24], 1);
+    EXPECT_EQ(mgr().MCU_RAM_CMD[25], 17);
+    EXPECT_EQ(mgr().MCU_RAM_CMD[28], 0xFF);
+    EXPECT_EQ(mgr().MCU_RAM_CMD[29], 1);
+}
+
+TEST_F(FpgaBrightness, SensorFrameCardChoiceAndFilter)
+{
+    unsigned char frame[19];
+    fpga_manage::build_sensor_read_frame(0x6000, frame);
+    const std::vector<uint8_t> expect = {0x00, 0x60, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x00, 0x00, 0x61,
+                                         0x00, 0x00, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00};
+    unsigned char x = 0;
+    for (uint8_t b : expect)
+        x ^= b;
+    EXPECT_EQ(std::vector<uint8_t>(frame, frame + 18), expect);
+    EXPECT_EQ(frame[18], x);
+
+    // A multi-function card on FPGA 1's port 6: group 6, address 0x6000.
+    mgr().MCU_RAM_PARA_func[1][fpga_manage::kCardStatusOffset[6]] = 1;
+    mgr().Brightness_check_VMF();
+    EXPECT_EQ(mgr().vmf_addr, 0x6000);
+    EXPECT_EQ(mgr().vmf_group, 6);
+    mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[13]] = 1;
+    mgr().Brightness_check_VMF();
+    EXPECT_EQ(mgr().vmf_addr, 0x5000);
+    EXPECT_EQ(mgr().vmf_group, 4);
+    mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[13]] = 0;
+    mgr().MCU_RAM_PARA_func[1][fpga_manage::kCardStatusOffset[6]] = 0;
+    mgr().Brightness_check_VMF();
+    EXPECT_EQ(mgr().vmf_addr, 0);
+    EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
+    EXPECT_EQ(mgr().bri_sensor_fail, 0u) << "no card, no read";
+
+    // Replies: only status 0 with the expected length is taken.
+    unsigned char reply[130] = {0, 97};
+    reply[2 + 49] = 0xFF;
+    reply[2 + 52] = 20;
+    mgr().vmf_expect = 97;
+    const unsigned char errors = mgr().MCU_REG_func[0][85];
+    mgr().VMF_data_back_result(reply, 129);
+    EXPECT_EQ(mgr().vmf_data_valid, 0) << "a short reply was taken";
+    EXPECT_EQ(mgr().MCU_REG_func[0][85], errors + 1);
+    mgr().VMF_data_back_result(reply, sizeof(reply));
+    ASSERT_EQ(mgr().vmf_data_valid, 1);
+
+    // Target 20: one step up, never past 16.
+    mgr().bri_level = 16;
+    mgr().Brightness_auto_filter();
+    EXPECT_EQ(mgr().bri_level, 16u);
+    EXPECT_EQ(mgr().vmf_data_valid, 0);
+    mgr().bri_level = 10;
+    mgr().VMF_data_back_result(reply, sizeof(reply));
+    mgr().Brightness_auto_filter();
+    EXPECT_EQ(mgr().bri_level, 11u);
+    EXPECT_EQ(mgr().MCU_REG_func[1][64], 11);
+    // Target 0: never below 1.
+    reply[2 + 52] = 0;
+    mgr().bri_level = 1;
+    mgr().VMF_data_back_result(reply, sizeof(reply));
+    mgr().Brightness_auto_filter();
+    EXPECT_EQ(mgr().bri_level, 1u);
+
+    // With a card but no answer: ten failed reads force level 16.
+    mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] = 1;
+    mgr().bri_level = 3;
+    mgr().bri_sensor_fail = 0;
+    for (int k = 0; k < 9; ++k)
+        mgr().Brightness_auto_change();
+    EXPECT_EQ(mgr().bri_sensor_fail, 9u);
+    mgr().Brightness_auto_change();
+    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+    EXPECT_EQ(mgr().MCU_REG_func[0][64], 16);
+}
+
+} // namespace

@@ -1,0 +1,162 @@
+// Clock, on/off schedule and power fields of the FPGA thread: the time
+// record from the system clock, the PC's clock command through the shell,
+// and the daily on/off times across minutes and days.
+#include "support/fpga_fixture.h"
+#include "support/fake_clock.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "sim/board.h"
+#include "sim/shell_model.h"
+
+#include <cstring>
+
+namespace {
+
+class FpgaClock : public FpgaTest {
+protected:
+    FakeClock clock;
+    void setClock(int year, int month, int day, int hour, int minute, int second)
+    {
+        clock.set(year, month, day, hour, minute, second);
+    }
+    void at(unsigned char day, unsigned char hour, unsigned char minute)
+    {
+        mgr().time_real.day = day;
+        mgr().time_real.hour = hour;
+        mgr().time_real.minute = minute;
+    }
+    // Posts a type 2 page with the given BCD entries.
+    void postSchedule(unsigned char count, const std::vector<uint8_t>& bcd)
+    {
+        unsigned char* page = mgr().MCU_RAM_CMD;
+        page[0] = 0xAA;
+        page[1] = 2;
+        page[2] = 0;
+        setLe16(page, 6, 17);
+        page[8] = count;
+        std::memset(page + 9, 0, 16);
+        std::copy(bcd.begin(), bcd.end(), page + 9);
+    }
+    bool blackedOut() { return (model(0).storedReg(0) & 0x04) != 0 && (model(1).storedReg(0) & 0x04) != 0; }
+};
+
+TEST_F(FpgaClock, TheTimeRecordIsReadAtMostEvery26Ticks)
+{
+    setClock(2024, 3, 5, 9, 7, 1);
+    fpga_manage::TimeRealType t;
+    fpga_manage::IT8563WE_Get(&t);
+    EXPECT_EQ(t.year, 2024);
+    EXPECT_EQ(t.month, 3);
+    EXPECT_EQ(t.day, 5);
+    EXPECT_EQ(t.hour, 9);
+    EXPECT_EQ(t.minute, 7);
+    EXPECT_EQ(t.second, 1);
+
+    bringUp();
+    setClock(2025, 12, 31, 23, 59, 58);
+    mgr().Record_Time_Deal();   // (re)starts the 26-tick wait from here
+    g_change.time_read_time = G_timeTicks;
+    for (int k = 0; k < 25; ++k)
+        tick();
+    EXPECT_NE(mgr().time_real.year, 2025);
+    tick();
+    EXPECT_EQ(mgr().time_real.year, 2025);
+    EXPECT_EQ(mgr().time_real.second, 58);
+    setClock(2026, 1, 1, 0, 0, 0);
+    tick();
+    EXPECT_EQ(mgr().time_real.year, 2025) << "read again before 26 ticks";
+}
+
+TEST_F(FpgaClock, TheClockCommandSetsTheClockThroughTheShellOnlyForAValidDate)
+{
+    auto& shell = sim::Board::instance().shell();
+    shell.clearLog();
+    unsigned char* page = mgr().MCU_RAM_CMD;
+    const unsigned char cmd[] = {0x24, 0x20, 0x03, 0x05, 0x09, 0x07, 0x00};
+    std::memcpy(page + 8, cmd, sizeof(cmd));
+    mgr().Checktime();
+    EXPECT_EQ(shell.commands(), std::vector<std::string>({"date \"2024-3-5 9:7:0\"", "hwclock -wu"}));
+
+    // Not BCD, or no date: nothing reaches the shell.
+    shell.clearLog();
+    page[10] = 0x1A;
+    mgr().Checktime();
+    page[10] = 0x13;
+    mgr().Checktime();
+    page[10] = 0x12;
+    page[12] = 0x24;
+    mgr().Checktime();
+    EXPECT_TRUE(shell.commands().empty());
+}
+
+TEST_F(FpgaClock, OnOffTimesActOncePerDay)
+{
+    bringUp();
+    // Entry 0: on 07:30, off 22:59; entry 1 is no time (hour 0x24).
+    postSchedule(2, {0x07, 0x30, 0x22, 0x59, 0x24, 0x00, 0x01, 0x00});
+    mgr().OnOff_time();
+    ASSERT_EQ(mgr().onoff_count, 2);
+    EXPECT_EQ(mgr().on_hour[0], 7);
+    EXPECT_EQ(mgr().off_minute[0], 59);
+    EXPECT_EQ(mgr().on_pending[1], 0) << "an entry outside the day was armed";
+    EXPECT_EQ(mgr().off_pending[1], 0);
+
+    at(5, 22, 58);
+    mgr().dealwith_onoff();
+    EXPECT_FALSE(blackedOut());
+    at(5, 22, 59);
+    mgr().dealwith_onoff();
+    EXPECT_TRUE(blackedOut());
+    EXPECT_EQ(mgr().screen_off_state, 1);
+    EXPECT_EQ(mgr().power_pending_start, 1);
+    // Switched on by hand: the off time does not act again that day.
+    mgr().SCREEN_fpgactrl_status(1);
+    mgr().dealwith_onoff();
+    EXPECT_FALSE(blackedOut());
+    // Midnight: a new day re-arms the entries; 07:30 switches on, 22:59 off.
+    mgr().SCREEN_fpgactrl_status(0);
+    at(6, 0, 0);
+    mgr().dealwith_onoff();
+    EXPECT_EQ(mgr().off_pending[0], 1);
+    EXPECT_EQ(mgr().on_pending[1], 0);
+    at(6, 7, 30);
+    mgr().dealwith_onoff();
+    EXPECT_FALSE(blackedOut());
+    EXPECT_EQ(mgr().screen_off_state, 0);
+    at(6, 22, 59);
+    mgr().dealwith_onoff();
+    EXPECT_TRUE(blackedOut());
+
+    // Equal on and off times: on, then off in the same pass.
+    postSchedule(7, {0x12, 0x00, 0x12, 0x00});
+    mgr().OnOff_time();
+    EXPECT_EQ(mgr().onoff_count, 4) << "a count above 4 counts as 4";
+    mgr().SCREEN_fpgactrl_status(1);
+    at(6, 12, 0);
+    mgr().dealwith_onoff();
+    EXPECT_TRUE(blackedOut());
+    EXPECT_EQ(mgr().on_pending[0], 0);
+}
+
+TEST_F(FpgaClock, TheScheduleRunsFromTheIdleBranchAndLoadsFromItsRecord)
+{
+    // A stored schedule: off at 10:15.
+    flash(2).poke(fpga_manage::kOnOffRecord, {0xAA, 2, 0xAA, 0, 0, 0, 5, 0, 1, 0x08, 0x00, 0x10, 0x15});
+    setClock(2024, 3, 5, 10, 14, 50);
+    bringUp();
+    ASSERT_EQ(mgr().MCU_REG_func[0][66], 1);
+    EXPECT_FALSE(blackedOut());
+    setClock(2024, 3, 5, 10, 15, 0);
+    EXPECT_GT(runUntil([this] { return blackedOut(); }, 60), 0);
+
+    // A damaged record (kind byte) leaves the schedule as it was.
+    flash(2).poke(fpga_manage::kOnOffRecord, {0xAA, 3});
+    mgr().onoff_count = 0;
+    mgr().MCU_REG_func[0][66] = 0;
+    mgr().record_onoff_time(2);
+    EXPECT_EQ(mgr().onoff_count, 0);
+    EXPECT_EQ(mgr().MCU_REG_func[0][66], 0);
+}
+
+} // namespace
