@@ -12,7 +12,7 @@
 
 class link_transport {
 public:
-    virtual ~link_transport() = default;
+    virtual ~link_transport();
 
     // The code this transport records in g_passby_trans_port.
     virtual unsigned char passby_code() const = 0;
@@ -21,6 +21,9 @@ public:
     virtual bool reply_list_ready() = 0;
     // Sends the records of the reply list and empties it.
     virtual void send_reply_list() = 0;
+    // Replaces the reply list by one record of framed bytes addressed to the
+    // peer of the last request (called by the sending card).
+    virtual void queue_reply(const unsigned char* framed, int length) = 0;
 
     // The transport's framing object; the sending card frames the cards'
     // answers with it.
@@ -34,6 +37,11 @@ public:
 // Returns false when the frame was dropped. This is the one place where the
 // pass-through joins the control link.
 bool passthrough_to_cards(link_transport& transport, const unsigned char* frame, int length);
+
+// Queues one card answer (un-escaped) on the transport whose pass-through
+// code is `code`: the transport that last passed a frame through with that
+// code. False when no such transport exists (the answer is dropped).
+bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int length);
 
 // The receive side of one stream (a serial port, a TCP connection, the UDP
 // socket): reassembly, dispatch and replies.

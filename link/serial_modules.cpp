@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+#include <cstring>
 
 namespace {
 
@@ -86,4 +87,15 @@ void serial_modules::receive_loop()
             link_write_all(fd, data, static_cast<size_t>(length));
         });
     }
+}
+
+void serial_modules::queue_reply(const unsigned char* framed, int length)
+{
+    uart_send_list.clear();
+    uart_send_list.emplace_back();
+    auto& r = uart_send_list.back();
+    const size_t n = length < 0 ? 0 : static_cast<size_t>(length);
+    r.length = static_cast<uint32_t>(n <= sizeof(r.data) ? n : sizeof(r.data));
+    std::memcpy(r.data, framed, r.length);
+    r.descriptor = static_cast<uint32_t>(fd);
 }
