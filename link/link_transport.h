@@ -8,6 +8,8 @@
 #include "link/protocol_phy.h"
 
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 
 class link_transport {
@@ -37,6 +39,20 @@ public:
 // Returns false when the frame was dropped. This is the one place where the
 // pass-through joins the control link.
 bool passthrough_to_cards(link_transport& transport, const unsigned char* frame, int length);
+
+// Replaces a transport's reply list by one record holding framed bytes
+// (cut to the record's room); the record, for the caller's peer fields.
+template <typename List>
+typename List::value_type& link_replace_reply(List& list, const unsigned char* framed, int length)
+{
+    list.clear();
+    list.emplace_back();
+    auto& r = list.back();
+    const size_t n = length < 0 ? 0 : static_cast<size_t>(length);
+    r.length = static_cast<uint32_t>(n <= sizeof(r.data) ? n : sizeof(r.data));
+    std::memcpy(r.data, framed, r.length);
+    return r;
+}
 
 // Queues one card answer (un-escaped) on the transport whose pass-through
 // code is `code`: the transport that last passed a frame through with that

@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <cstring>
 
 networkManage* networkManage::p_networkManage = nullptr;
 
@@ -118,11 +117,5 @@ void networkManage::acceptThread()
 
 void networkManage::queue_reply(const unsigned char* framed, int length)
 {
-    tcp_send_list.clear();
-    tcp_send_list.emplace_back();
-    auto& r = tcp_send_list.back();
-    const size_t n = length < 0 ? 0 : static_cast<size_t>(length);
-    r.length = static_cast<uint32_t>(n <= sizeof(r.data) ? n : sizeof(r.data));
-    std::memcpy(r.data, framed, r.length);
-    r.socket = static_cast<uint32_t>(client_socket.load());
+    link_replace_reply(tcp_send_list, framed, length).socket = static_cast<uint32_t>(client_socket.load());
 }

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
-#include <cstring>
 
 namespace {
 
@@ -91,11 +90,5 @@ void serial_modules::receive_loop()
 
 void serial_modules::queue_reply(const unsigned char* framed, int length)
 {
-    uart_send_list.clear();
-    uart_send_list.emplace_back();
-    auto& r = uart_send_list.back();
-    const size_t n = length < 0 ? 0 : static_cast<size_t>(length);
-    r.length = static_cast<uint32_t>(n <= sizeof(r.data) ? n : sizeof(r.data));
-    std::memcpy(r.data, framed, r.length);
-    r.descriptor = static_cast<uint32_t>(fd);
+    link_replace_reply(uart_send_list, framed, length).descriptor = static_cast<uint32_t>(fd);
 }

@@ -6,7 +6,6 @@
 #include "platform/platform.h"
 
 #include <vector>
-#include <cstring>
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
 
@@ -123,11 +122,5 @@ void udpnetManage::atSendThread()
 
 void udpnetManage::queue_reply(const unsigned char* framed, int length)
 {
-    udp_send_list.clear();
-    udp_send_list.emplace_back();
-    auto& r = udp_send_list.back();
-    const size_t n = length < 0 ? 0 : static_cast<size_t>(length);
-    r.length = static_cast<uint32_t>(n <= sizeof(r.data) ? n : sizeof(r.data));
-    std::memcpy(r.data, framed, r.length);
-    r.peer = last_peer;
+    link_replace_reply(udp_send_list, framed, length).peer = last_peer;
 }
