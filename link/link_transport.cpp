@@ -4,19 +4,90 @@
 #include "core/logMsg.h"
 #include "link/link_global.h"
 
+#include "core/utils.h"
+#include "sendcard/fpga_manage.h"
+
 #include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The transport that last passed a frame through, by pass-through code.
+std::atomic<link_transport*> g_passby_transports[256];
+
+// Longest wait for the cards' answer: in ticks, and in wall-clock time for
+// when the ticks stand still.
+constexpr unsigned int kAnswerTicks = 100;
+constexpr auto kAnswerWall = std::chrono::seconds(2);
+
+} // namespace
+
+link_transport::~link_transport()
+{
+    for (auto& slot : g_passby_transports) {
+        link_transport* self = this;
+        slot.compare_exchange_strong(self, nullptr);
+    }
+}
+
+bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int length)
+{
+    link_transport* t = g_passby_transports[code].load();
+    if (!t || code == kPassbyNone || length <= 0)
+        return false;
+    std::vector<unsigned char> framed(protocol_phy::framed_size(static_cast<size_t>(length)));
+    const int n = protocol_phy::data_re_transf_meaning(framed.data(), frame, length, nullptr);
+    t->queue_reply(framed.data(), n);
+    return true;
+}
 
 bool passthrough_to_cards(link_transport& transport, const unsigned char* frame, int length)
 {
-    // The sending card's port traffic is not part of this build: the frame
-    // is dropped without an answer, as the cards would leave it.
-    static std::atomic<bool> logged{false};
-    if (!logged.exchange(true))
-        writeLogMsg(WARNING, "control link: pass-through to the receiving cards is not available");
-    (void)transport;
-    (void)frame;
-    (void)length;
-    return false;
+    fpga_manage* m = fpga_manage::p_fpga_manage;
+    if (!m)
+        return false;
+    const unsigned char code = transport.passby_code();
+    {
+        FpgaMutexHold hold(m->fpga_link_mutex);
+        transport.waiting_passthrough = 1;
+        m->fpga_passby_reply = 0;
+        g_passby_transports[code] = &transport;
+        g_passby_trans_port = code;
+        m->Dealwith1_PC_to_eth(length, frame);
+        pc_cmd_time = G_timeTicks.load();
+    }
+    // Wait for the cards' answer, polling both FPGAs; a silent card ends the
+    // wait after a bounded time.
+    const unsigned int stamp = G_timeTicks.load();
+    const auto start = std::chrono::steady_clock::now();
+    bool answered = false;
+    for (;;) {
+        {
+            FpgaMutexHold hold(m->fpga_link_mutex);
+            m->reg_IRQ_Dealwith(0, 0);
+            m->reg_IRQ_Dealwith(1, 0);
+            if (m->fpga_passby_reply.load() == 1 && transport.reply_list_ready()) {
+                transport.send_reply_list();
+                m->fpga_passby_reply = 0;
+                answered = true;
+                break;
+            }
+        }
+        if (Utils::getTimeSpace(stamp) > kAnswerTicks || std::chrono::steady_clock::now() - start > kAnswerWall)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(1));
+    }
+    if (!answered) {
+        // Nothing came back: the pass-through ends so that a late answer is
+        // not sent with a later request.
+        FpgaMutexHold hold(m->fpga_link_mutex);
+        unsigned char mine = code;
+        g_passby_trans_port.compare_exchange_strong(mine, kPassbyNone);
+    }
+    transport.waiting_passthrough = 0;
+    return answered;
 }
 
 link_endpoint::link_endpoint(link_transport& transport)

@@ -8,11 +8,13 @@
 #include "link/protocol_phy.h"
 
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 
 class link_transport {
 public:
-    virtual ~link_transport() = default;
+    virtual ~link_transport();
 
     // The code this transport records in g_passby_trans_port.
     virtual unsigned char passby_code() const = 0;
@@ -21,6 +23,9 @@ public:
     virtual bool reply_list_ready() = 0;
     // Sends the records of the reply list and empties it.
     virtual void send_reply_list() = 0;
+    // Replaces the reply list by one record of framed bytes addressed to the
+    // peer of the last request (called by the sending card).
+    virtual void queue_reply(const unsigned char* framed, int length) = 0;
 
     // The transport's framing object; the sending card frames the cards'
     // answers with it.
@@ -34,6 +39,25 @@ public:
 // Returns false when the frame was dropped. This is the one place where the
 // pass-through joins the control link.
 bool passthrough_to_cards(link_transport& transport, const unsigned char* frame, int length);
+
+// Replaces a transport's reply list by one record holding framed bytes
+// (cut to the record's room); the record, for the caller's peer fields.
+template <typename List>
+typename List::value_type& link_replace_reply(List& list, const unsigned char* framed, int length)
+{
+    list.clear();
+    list.emplace_back();
+    auto& r = list.back();
+    const size_t n = length < 0 ? 0 : static_cast<size_t>(length);
+    r.length = static_cast<uint32_t>(n <= sizeof(r.data) ? n : sizeof(r.data));
+    std::memcpy(r.data, framed, r.length);
+    return r;
+}
+
+// Queues one card answer (un-escaped) on the transport whose pass-through
+// code is `code`: the transport that last passed a frame through with that
+// code. False when no such transport exists (the answer is dropped).
+bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int length);
 
 // The receive side of one stream (a serial port, a TCP connection, the UDP
 // socket): reassembly, dispatch and replies.

@@ -114,3 +114,8 @@ void networkManage::acceptThread()
         }
     }
 }
+
+void networkManage::queue_reply(const unsigned char* framed, int length)
+{
+    link_replace_reply(tcp_send_list, framed, length).socket = static_cast<uint32_t>(client_socket.load());
+}

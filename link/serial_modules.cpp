@@ -87,3 +87,8 @@ void serial_modules::receive_loop()
         });
     }
 }
+
+void serial_modules::queue_reply(const unsigned char* framed, int length)
+{
+    link_replace_reply(uart_send_list, framed, length).descriptor = static_cast<uint32_t>(fd);
+}

@@ -38,6 +38,7 @@ public:
     unsigned char passby_code() const override { return m_passbyCode; }
     bool reply_list_ready() override;
     void send_reply_list() override;
+    void queue_reply(const unsigned char* framed, int length) override;
     const std::string& node() const { return m_node; }
 
 protected:

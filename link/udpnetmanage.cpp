@@ -119,3 +119,8 @@ void udpnetManage::atSendThread()
         }
     }
 }
+
+void udpnetManage::queue_reply(const unsigned char* framed, int length)
+{
+    link_replace_reply(udp_send_list, framed, length).peer = last_peer;
+}

@@ -48,6 +48,7 @@ public:
     unsigned char passby_code() const override;
     bool reply_list_ready() override;
     void send_reply_list() override;
+    void queue_reply(const unsigned char* framed, int length) override;
 
 private:
     void udpacceptThread();

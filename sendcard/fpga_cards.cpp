@@ -1,6 +1,7 @@
 // Receiving-card search and the card jobs of the FPGA thread.
 #include "sendcard/fpga_manage.h"
 
+#include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 
@@ -35,11 +36,148 @@ void fpga_manage::Check_search_card()
         check_wlanonline_state();
     } else if (Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
         pc_cmd_valid = 0;
+        search_sent_mask = 0;
     }
 }
 
-// No search frames are sent yet.
-void fpga_manage::Search_Card_Cmd() {}
+namespace {
+
+// One link bit per port of an FPGA that runs, else 0.
+uint32_t portMask(const unsigned char* reg)
+{
+    return reg[80] == 3 ? static_cast<uint32_t>(reg[128] | (reg[144] << 8)) : 0;
+}
+
+} // namespace
+
+void fpga_manage::Search_Card_Cmd()
+{
+    if ((MCU_REG_func[0][0] & 0x08) || (MCU_REG_func[1][0] & 0x08)) {
+        g_change.job_time = G_timeTicks.load();
+        return;
+    }
+    uint32_t mask[2] = {portMask(MCU_REG_func[0]), portMask(MCU_REG_func[1])};
+    if (Utils::getTimeSpace(g_change.job_time) > 79) {
+        for (unsigned char i = 0; i < 2; ++i) {
+            read_from_register(128, i);
+            read_from_register(144, i);
+            mask[i] = portMask(MCU_REG_func[i]);
+        }
+        if (g_change.search_gate != 15 || (mask[0] == 0 && mask[1] == 0)) {
+            g_change.search_active = 0;
+            g_change.job_time = G_timeTicks.load();
+            return;
+        }
+        g_change.search_active = 1;
+    } else if (!g_change.search_active) {
+        return;
+    }
+    const bool oddFirst = (g_change.search_count & 1) != 0;
+    ++g_change.search_count;
+    CHECK_search_cmd_status();
+    for (unsigned char i = 0; i < 2; ++i) {
+        for (unsigned p = 0; p < 8; ++p) {
+            const unsigned first = oddFirst ? 2 * p + 1 : 2 * p;
+            const unsigned second = oddFirst ? 2 * p : 2 * p + 1;
+            unsigned port;
+            if (mask[i] & (1u << first))
+                port = first;
+            else if (mask[i] & (1u << second))
+                port = second;
+            else
+                continue;
+            // check_error_rcv_search_card_cmd clears the pair's bit in
+            // register 131 or 147 before it sends.
+            check_error_rcv_search_card_cmd(static_cast<unsigned short>(port), i, 0, 0, 0);
+            search_sent_mask |= 1u << (port + 16u * i);
+            if (oddFirst)
+                search_answer_mask |= 0xC0000000u;
+        }
+    }
+    g_change.search_active = 0;
+    g_change.job_time = G_timeTicks.load();
+}
+
+void fpga_manage::CHECK_search_cmd_status()
+{
+    const uint32_t answers = search_answer_mask.load();
+    const uint32_t sent = search_sent_mask.load();
+    if ((answers & 0xC0000000u) == 0xC0000000u) {
+        for (unsigned char i = 0; i < 2; ++i) {
+            for (unsigned p = 0; p < 8; ++p) {
+                if (answers & (1u << (p + 8u * i)))
+                    continue;
+                unsigned port;
+                if (sent & (1u << (2 * p + 1 + 16u * i)))
+                    port = 2 * p + 1;
+                else if (sent & (1u << (2 * p + 16u * i)))
+                    port = 2 * p;
+                else
+                    continue;
+                unsigned char* page = MCU_RAM_PARA_func[i];
+                const unsigned c = kCardCountOffset[port];
+                {
+                    FpgaMutexHold hold(fpga_reg_mutex);
+                    page[c] = 0;
+                    page[c + 1] = 0;
+                    page[kCardStatusOffset[port]] = 0;
+                }
+                write_fpga_ram(page + c, c, port < 4 ? 5 : 3, 1, i);
+            }
+        }
+    }
+    search_sent_mask = 0;
+    search_answer_mask = 0;
+    total_card_num = static_cast<unsigned short>(check_netport_card(0) + check_netport_card(1));
+}
+
+int fpga_manage::deal_with_search_concurrent(unsigned char fpga)
+{
+    const unsigned char i = fpga == 0 ? 0 : 1;
+    unsigned char* reg = MCU_REG_func[i];
+    for (unsigned r : {129u, 25u, 145u, 153u})
+        read_from_register(r, i);
+    int taken = 0;
+    unsigned char f[kMaxPortFrame];
+    for (unsigned c = 0; c < 8; ++c) {
+        const unsigned statusReg = c < 4 ? 129 : 145;
+        const unsigned char bit = static_cast<unsigned char>(1u << (c & 3));
+        if (!(reg[statusReg] & (1u << (2 * (c & 3)))))
+            continue;
+        const unsigned lenReg = c < 4 ? (c == 0 ? 24 : 131 + 2 * c) : 145 + c;
+        const unsigned highReg = c < 4 ? 25 : 153;
+        read_from_register(lenReg, i);
+        const unsigned length = (reg[lenReg] | (((reg[highReg] >> (2 * (c & 3))) & 3) << 8)) + 1;
+        if (!read_fpga_ram(f, 0, static_cast<int>(length), 2 + 2 * c, i))
+            continue;
+        if (length < 11 || f[9] != 0x10 || (f[0] | (f[1] << 8)) != kAddrSelf)
+            continue;   // left in its channel for Rcv_data_from_eth
+        if (Utils::BCC(f, length - 1) == f[length - 1]) {
+            search_answer_mask |= 1u << (c + 8u * i);
+            if (length > 13 && f[10] == 0)
+                Search_concurrent_back_result(f, static_cast<unsigned char>(c >> 1), i, length);
+            taken = 1;
+            read_from_register(statusReg, i);
+        }
+        write_to_register(c < 4 ? 130 : 146, bit, bit, i);
+        write_to_register(c < 4 ? 131 : 147, bit, 0, i);
+    }
+    return taken;
+}
+
+void fpga_manage::Search_concurrent_back_result(unsigned char* frame, unsigned char group, unsigned char fpga,
+                                                unsigned int length)
+{
+    // Bytes 11 to 13 carry the count and status.
+    if (length < 15)
+        return;
+    if (frame[7] == 0)
+        frame[7] = static_cast<unsigned char>(group * 4 + ((frame[3] >> 4) & 3) + 1);
+    const unsigned port = frame[7] - 1u;
+    if (port > 15)
+        return;
+    update_eth_rcv_num(frame, static_cast<unsigned short>(port), fpga);
+}
 
 void fpga_manage::SmartMapping_deal()
 {

@@ -2,8 +2,416 @@
 // receiving cards, and the PC's pass-through.
 #include "sendcard/fpga_manage.h"
 
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "link/link_global.h"
+#include "link/link_transport.h"
+
+#include <QMutexLocker>
+#include <cstdio>
+#include <cstring>
+
 std::atomic<unsigned char> pc_cmd_valid{0};
 std::atomic<unsigned int> pc_cmd_time{0};
 
-// Card answers are not collected yet: the interrupt poll reads nothing.
-void fpga_manage::reg_IRQ_Dealwith(unsigned char, unsigned char) {}
+namespace {
+
+// Registers of port pair p (0..7) of one FPGA.
+struct PairRegs {
+    unsigned txBlock, txLen, txHighReg, rxBlock, rxLen, rxHighReg;
+    unsigned statusReg;    // 129 or 145: ready bit 2(p%4), busy bit 2(p%4)+1
+    unsigned ctrlReg;      // 130 or 146: release bit p%4, start bit 4 + p%4
+    unsigned ackReg;       // 131 or 147
+    unsigned selectReg;    // 132 or 148
+    unsigned char shift;   // 2 x (p % 4): the pair's bits in the length-high registers
+    unsigned char bit;     // 1 << (p % 4)
+};
+
+PairRegs pairRegs(unsigned p)
+{
+    static const unsigned txLen[8] = {26, 134, 136, 138, 154, 155, 156, 157};
+    static const unsigned rxLen[8] = {24, 133, 135, 137, 149, 150, 151, 152};
+    p &= 7;
+    const bool high = p >= 4;
+    PairRegs r;
+    r.txBlock = 3 + 2 * p;
+    r.rxBlock = 2 + 2 * p;
+    r.txLen = txLen[p];
+    r.rxLen = rxLen[p];
+    r.txHighReg = high ? 158 : 27;
+    r.rxHighReg = high ? 153 : 25;
+    r.statusReg = high ? 145 : 129;
+    r.ctrlReg = high ? 146 : 130;
+    r.ackReg = high ? 147 : 131;
+    r.selectReg = high ? 148 : 132;
+    r.shift = static_cast<unsigned char>(2 * (p & 3));
+    r.bit = static_cast<unsigned char>(1u << (p & 3));
+    return r;
+}
+
+unsigned char sel(unsigned char fpga)
+{
+    return fpga == 0 ? 0 : 1;
+}
+
+// XORs a changed byte into the check byte of a frame of length len.
+void patch(unsigned char* f, int len, int at, unsigned char value)
+{
+    f[len - 1] ^= static_cast<unsigned char>(f[at] ^ value);
+    f[at] = value;
+}
+
+} // namespace
+
+void fpga_manage::Send_to_port(const unsigned char* frame, unsigned short length, unsigned short port,
+                               unsigned char fpga)
+{
+    if (port > 15 || length == 0 || length > kMaxPortFrame)
+        return;
+    const PairRegs r = pairRegs(port >> 1);
+    wait_fpga_send_ready(port, fpga);
+    write_to_register(r.selectReg, 0xFF, static_cast<unsigned char>(1u << (port & 7)), fpga);
+    write_fpga_ram(frame, 0, length, r.txBlock, fpga);
+    const unsigned len1 = length - 1u;
+    write_to_register(r.txLen, 0xFF, static_cast<unsigned char>(len1 & 0xFF), fpga);
+    write_to_register(r.txHighReg, static_cast<unsigned char>(3u << r.shift),
+                      static_cast<unsigned char>(((len1 >> 8) & 3) << r.shift), fpga);
+    write_to_register(r.ctrlReg, 0xF0, static_cast<unsigned char>(r.bit << 4), fpga);
+}
+
+int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
+{
+    if (port > 15)
+        return 0;
+    const PairRegs r = pairRegs(port >> 1);
+    const unsigned char busy = static_cast<unsigned char>(2u << r.shift);
+    const unsigned int start = G_timeTicks.load();
+    // Ticks only advance in the GUI thread; a stalled tick must not hold
+    // the sender for ever, so the wait is also bounded in tries.
+    static constexpr int kMaxTries = 2000;
+    for (int tries = 0;; ++tries) {
+        unsigned char v = 0xFF;
+        if (read_fpga_register(r.statusReg, &v, fpga) && !(v & busy))
+            return 1;
+        if (Utils::getTimeSpace(start) > 300 || tries >= kMaxTries)
+            return 0;
+    }
+}
+
+void fpga_manage::check_fpga_net_data_status(unsigned char fpga)
+{
+    const unsigned char st = MCU_REG_func[sel(fpga)][80];
+    if (st == 2 || st == 3) {
+        read_from_register(129, fpga);
+        read_from_register(145, fpga);
+    }
+}
+
+void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
+{
+    const unsigned char i = sel(fpga);
+    unsigned char* reg = MCU_REG_func[i];
+    if (reg[80] != 2 && reg[80] != 3)
+        return;
+    if (force == 1 || (fpga_irq_line(i) & 1)) {
+        poll_state[i] = 0;
+        write_to_register(22, 0x20, 0, i);
+        read_from_register(22, i);
+        if (reg[22] & 0x40) {
+            write_to_register(22, 0x60, 0, i);
+            read_from_register(31, i);
+            const unsigned char year = reg[31];
+            if (year < 0x25 || year > 0x48) {
+                reg[80] = 0;
+                g_change.fpga_power_time[i] = G_timeTicks.load();
+                writeLogMsg(WARNING, "FPGA " + std::to_string(i) + ": version lost during an interrupt");
+                return;
+            }
+        }
+        read_from_register(129, i);
+        read_from_register(145, i);
+        if ((reg[129] & 0x55) || (reg[145] & 0x55))
+            Rcv_data_from_eth(i);
+        update_eth_state(i);
+        return;
+    }
+    if (pc_cmd_valid.load() == 1 && multicast_pending.load() == 1) {
+        if (poll_state[i] == 0) {
+            poll_time[i] = G_timeTicks.load();
+            poll_state[i] = 1;
+        } else if (Utils::getTimeSpace(poll_time[i]) > 1) {
+            check_fpga_net_data_status(i);
+            poll_state[i] = 0;
+        }
+    }
+}
+
+namespace {
+
+// Reads the frame waiting in receive channel p of an FPGA into buf (room
+// for kMaxPortFrame bytes); its length, or 0 when it cannot be read.
+int readChannel(fpga_manage& m, unsigned p, unsigned char fpga, unsigned char* buf)
+{
+    const PairRegs r = pairRegs(p);
+    const unsigned char* reg = m.MCU_REG_func[fpga == 0 ? 0 : 1];
+    m.read_from_register(r.rxLen, fpga);
+    m.read_from_register(r.rxHighReg, fpga);
+    const int length = (reg[r.rxLen] | (((reg[r.rxHighReg] >> r.shift) & 3) << 8)) + 1;
+    if (!m.read_fpga_ram(buf, 0, length, r.rxBlock, fpga))
+        return 0;
+    return length;
+}
+
+void releaseChannel(fpga_manage& m, unsigned p, unsigned char fpga)
+{
+    const PairRegs r = pairRegs(p);
+    m.write_to_register(r.ctrlReg, r.bit, r.bit, fpga);
+    m.write_to_register(r.ackReg, r.bit, 0, fpga);
+}
+
+// The first receive channel whose ready bit is set, or -1.
+int readyChannel(const unsigned char* reg)
+{
+    for (unsigned p = 0; p < 8; ++p) {
+        const unsigned char status = reg[p < 4 ? 129 : 145];
+        if (status & (1u << (2 * (p & 3))))
+            return static_cast<int>(p);
+    }
+    return -1;
+}
+
+bool isSearchAnswer(const unsigned char* f, int len)
+{
+    return len >= 11 && f[9] == 0x10 && le16(f, 0) == fpga_manage::kAddrSelf;
+}
+
+} // namespace
+
+void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
+{
+    const unsigned char i = sel(fpga);
+    deal_with_search_concurrent(i);
+    for (unsigned r : {129u, 25u, 145u, 153u})
+        read_from_register(r, i);
+    const int p = readyChannel(MCU_REG_func[i]);
+    if (p < 0)
+        return;
+    unsigned char f[kMaxPortFrame];
+    const int len = readChannel(*this, static_cast<unsigned>(p), i, f);
+    if (len < 11) {
+        // Shorter than a frame header (or unreadable): nothing to route.
+        releaseChannel(*this, static_cast<unsigned>(p), i);
+        return;
+    }
+    const bool good = Utils::BCC(f, static_cast<unsigned>(len - 1)) == f[len - 1];
+    if (isSearchAnswer(f, len)) {
+        deal_with_search_concurrent(i);
+        return;
+    }
+    releaseChannel(*this, static_cast<unsigned>(p), i);
+    const unsigned short dest = le16(f, 0);
+    const unsigned short src = le16(f, 2);
+    const unsigned inGroup = (src >> 12) & 3;
+    const unsigned port = inGroup + 4 * (static_cast<unsigned>(p) >> 1);
+    const unsigned char P = f[7];
+
+    if (good) {
+        if (f[9] == 0x10 && dest == kAddrPc) {
+            if (len > 13 && f[10] == 0) {
+                unsigned q = port;
+                if (P != 0) {
+                    q = P - 1u;
+                    if (P > 16 * i)
+                        q = P - 1u - 16u * i;
+                }
+                update_eth_rcv_num(f, static_cast<unsigned short>(q), i);
+            }
+        } else if (P == 0xFF || (multicast_passby.load() && dest == kAddrPc)) {
+            if (f[5] != multicast_kind)
+                return;
+            multicast_reply_mask |= 1u << (port + 16u * i);
+        }
+    }
+    if (dest >= 0xF000 && dest <= 0xF00F && src < 0xF000 && (f[5] == kKindPara || f[5] == kKindBright)) {
+        if (f[5] == kKindPara)
+            g_send_para.flag = 1;
+        return;
+    }
+    if ((f[9] == 0x61 || f[9] == 0xA0) && dest == kAddrSelf) {
+        std::memset(card_result, 0, sizeof(card_result));
+        const int n = len - 9 < static_cast<int>(sizeof(card_result)) ? len - 9 : static_cast<int>(sizeof(card_result));
+        std::memcpy(card_result, f + 9, static_cast<size_t>(n));
+        card_result_flag = 1;
+        return;
+    }
+
+    if (P != 0xFF && !multicast_passby.load()) {
+        if (P == 0)
+            patch(f, len, 7, static_cast<unsigned char>(inGroup + 1 + 16u * i + 4u * (static_cast<unsigned>(p) >> 1)));
+        patch(f, len, 3, static_cast<unsigned char>(f[3] & ~0x30));
+    } else {
+        uint32_t expected = 0;
+        {
+            QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+            if (multicast_flag)
+                expected = multicast_target;
+        }
+        if (expected == 0) {
+            const uint32_t links = MCU_REG_func[0][128] | (MCU_REG_func[0][144] << 8) |
+                                   (static_cast<uint32_t>(MCU_REG_func[1][128]) << 16) |
+                                   (static_cast<uint32_t>(MCU_REG_func[1][144]) << 24);
+            for (unsigned b = 0; b < 32; ++b)
+                if ((links & (1u << b)) && get_port_card_num(b) != 0)
+                    expected |= 1u << b;
+        }
+        if (multicast_reply_mask.load() != expected)
+            return;
+        const unsigned short from = multicast_all_addr ? kAddrSearch : kAddrAllCards;
+        multicast_all_addr = 0;
+        patch(f, len, 2, static_cast<unsigned char>(from & 0xFF));
+        patch(f, len, 3, static_cast<unsigned char>(from >> 8));
+        patch(f, len, 7, 0xFF);
+        if (multicast_pending.load() == 1) {
+            QMutexLocker lock(&Utils::_system_mutex);
+            multicast_reply_mask = 0;
+            multicast_pending = 0;
+        }
+    }
+    const unsigned char code = g_passby_trans_port.load();
+    if (link_queue_passby_reply(code, f, len)) {
+        g_passby_trans_port = kPassbyNone;
+        fpga_passby_reply = 1;
+    }
+}
+
+int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in)
+{
+    if (length < 11 || length >= static_cast<int>(kMaxPortFrame))
+        return 1;
+    unsigned char f[kMaxPortFrame];
+    std::memcpy(f, in, static_cast<size_t>(length));
+    multicast_passby = 0;
+    for (unsigned char i = 0; i < 2; ++i) {
+        write_to_register(147, 0x0F, 0, i);
+        write_to_register(131, 0x0F, 0, i);
+    }
+    const unsigned char S = f[6];
+    const unsigned char P = f[7];
+    const unsigned short n = static_cast<unsigned short>(length);
+    auto sendOne = [&](unsigned port, unsigned char fpga) {
+        if (port > 15)
+            return;
+        const unsigned char bits = static_cast<unsigned char>((port & 3) << 4);
+        patch(f, length, 1, static_cast<unsigned char>(f[1] | bits));
+        Send_to_port(f, n, static_cast<unsigned short>(port), fpga);
+    };
+    auto sendNumbered = [&]() {
+        if (P >= 1 && P <= 16)
+            sendOne(P - 1u, 0);
+        else if (P >= 17 && P <= 48)
+            sendOne(P - 17u, 1);
+    };
+    if (S == 1 || S == 3 || S == 0xFF) {
+        if (P == 0xFF) {
+            multicast_passby = 1;
+            multicast_reply_mask = 0;
+            multicast_pending = 0;
+            multicast_all_addr = le16(f, 0) == kAddrSearch ? 1 : 0;
+            multicast_kind = f[5];
+            multi_port_send(f, n);
+        } else if (P == 0) {
+            const unsigned port = (le16(f, 0) >> 12) & 3;
+            if (traceOn())
+                std::printf("FRAME_NETPORT : %d   port_num : %d\n", P, port);
+            sendOne(port, 0);
+        } else {
+            sendNumbered();
+        }
+    } else if (S == 0) {
+        if (P == 0) {
+            Send_to_port(f, n, 0, 0);
+            Send_to_port(f, n, 0, 1);
+        } else if (P != 0xFF) {
+            sendNumbered();
+        }
+    }
+    return 1;
+}
+
+void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length)
+{
+    if (length < 11 || length > kMaxPortFrame)
+        return;
+    unsigned char f[kMaxPortFrame];
+    std::memcpy(f, in, length);
+    unsigned char flag;
+    uint32_t target;
+    {
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        flag = multicast_flag;
+        target = multicast_target;
+    }
+    uint32_t mask[2] = {0, 0};
+    if (flag) {
+        mask[0] = target & 0xFF;
+        mask[1] = (target >> 16) & 0xFF;
+    } else {
+        for (unsigned char i = 0; i < 2; ++i) {
+            read_from_register(128, i);
+            read_from_register(144, i);
+            if (MCU_REG_func[i][80] != 3)
+                continue;
+            uint32_t links = MCU_REG_func[i][128] | (MCU_REG_func[i][144] << 8);
+            for (unsigned port = 0; port < 16; ++port)
+                if (get_port_card_num(port + 16u * i) == 0)
+                    links &= ~(1u << port);
+            mask[i] = links;
+        }
+    }
+    for (unsigned pair = 0; pair < 8; ++pair) {
+        for (unsigned char i = 0; i < 2; ++i) {
+            for (unsigned port = 2 * pair; port <= 2 * pair + 1; ++port) {
+                if (!(mask[i] & (1u << port)))
+                    continue;
+                patch(f, length, 1, static_cast<unsigned char>((f[1] & ~0x30) | ((port & 3) << 4)));
+                Send_to_port(f, length, static_cast<unsigned short>(port), i);
+            }
+        }
+    }
+    multicast_pending = 1;
+}
+
+void fpga_manage::update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga)
+{
+    if (port > 15)
+        return;
+    const unsigned char i = sel(fpga);
+    unsigned char* page = MCU_RAM_PARA_func[i];
+    const unsigned c = kCardCountOffset[port];
+    const unsigned s = kCardStatusOffset[port];
+    {
+        FpgaMutexHold hold(fpga_reg_mutex);
+        page[c] = frame[11];
+        page[c + 1] = frame[12];
+        page[s] = frame[13];
+    }
+    write_fpga_ram(page + c, c, static_cast<int>(s - c + 1), 1, i);
+}
+
+unsigned short fpga_manage::get_port_card_num(unsigned int index)
+{
+    if (index > 31)
+        return 0;
+    const unsigned char* page = MCU_RAM_PARA_func[index >= 16 ? 1 : 0];
+    return le16(page, kCardCountOffset[index & 15]);
+}
+
+unsigned short fpga_manage::check_netport_card(unsigned char fpga)
+{
+    unsigned short sum = 0;
+    for (unsigned port = 0; port < 16; ++port)
+        sum = static_cast<unsigned short>(sum + get_port_card_num(port + 16u * sel(fpga)));
+    return sum;
+}

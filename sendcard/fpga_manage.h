@@ -55,6 +55,7 @@ struct SendParaRequest {
     std::atomic<unsigned char> step{255};   // byte 1: 255 = no step
     std::atomic<unsigned char> flag{0};     // byte 6: a card answered
     std::atomic<unsigned int> value{0};     // bytes 20-23: mapping value (9 on, 0 off)
+    std::atomic<unsigned short> frame_len{0};   // bytes 12-13: length of the last frame built
 
     void post(unsigned char job)
     {
@@ -71,6 +72,8 @@ struct FpgaChangeRecord {
     unsigned int link_step_time[2] = {0, 0};    // link-watch step stamp
     unsigned int job_time = 0;                  // card search / job stamp
     unsigned int search_gate = 0;               // the card search runs while 15
+    unsigned int search_count = 0;              // sweeps; low bit 1 = odd ports first
+    unsigned int search_active = 0;             // a sweep is due
     unsigned int bri_time = 0;                  // brightness task stamp
     unsigned int power_time = 0;                // power sequence stamp
     unsigned int time_read_time = 0;            // clock read stamp
@@ -371,6 +374,89 @@ public:
 
     // Passes of the worker loop (with or without work), for tests.
     std::atomic<unsigned long> loop_count{0};
+
+    // --- receiving-card frames ---------------------------------------------
+    // A frame: destination word, source word (0xF000), 0x10, kind byte,
+    // byte 6, port byte (port + 1 or 0), 0, opcode, payload, check byte (XOR
+    // of all bytes before it). The builders write into the caller's buffer
+    // (at least kMaxPortFrame bytes); a payload that would make the frame
+    // longer than a port carries builds nothing and gives 0.
+    static constexpr unsigned kMaxPortFrame = 1024;
+    static constexpr unsigned char kKindPara = 0x67;     // 'g'
+    static constexpr unsigned char kKindBright = 0x66;   // 'f'
+    static constexpr unsigned char kKindSearch = 0xAA;
+    static constexpr unsigned char kKindVmf = 0xBB;
+    static constexpr unsigned short kAddrSearch = 0x0FFE;
+    static constexpr unsigned short kAddrAllCards = 0x0FFF;
+    static constexpr unsigned short kAddrSelf = 0xF000;
+    static constexpr unsigned short kAddrPc = 0xF010;
+    static unsigned short card_address(unsigned short port, unsigned short card, unsigned char all);
+    unsigned char load_write_ram_cmd_create(unsigned short port, unsigned short card, uint32_t address,
+                                            const unsigned char* data, unsigned short n, unsigned char* frame,
+                                            unsigned char all);
+    unsigned short rcv_active_firmware_cmd_create(unsigned short port, unsigned short card,
+                                                  const unsigned char* data, unsigned short n, unsigned char* frame);
+    unsigned char save_para_cmd_create(unsigned char* frame, unsigned short port);
+    unsigned short load_write_reg_cmd_create(unsigned short port, unsigned short card, const unsigned char* data,
+                                             unsigned short n, unsigned char* frame, unsigned char all);
+    unsigned short load_write_user_defined_cmd_create(unsigned short port, unsigned short card,
+                                                      const unsigned char* data, unsigned short n,
+                                                      unsigned char* frame, unsigned char all);
+    unsigned short rcv_reconfig_cmd_create(unsigned short port, unsigned short card, const unsigned char* data,
+                                           unsigned short n, unsigned char* frame);
+    unsigned short load_search_rxc_cmd_create(unsigned short port, const unsigned char* data, unsigned short n,
+                                              unsigned char* frame);
+    unsigned short save_para2flash_cmd_create(unsigned short port, unsigned short card, unsigned char* frame,
+                                              unsigned char all);
+    unsigned char mapping_enable_cmd_create(unsigned short port, unsigned char* frame);
+    // The 30-byte search frame for a port 0..15 of one FPGA, sent at once.
+    static void build_search_frame(unsigned char* frame, unsigned short port, uint32_t word_a, uint32_t word_b,
+                                   unsigned char flag);
+    void check_error_rcv_search_card_cmd(unsigned short port, unsigned char fpga, uint32_t word_a,
+                                         uint32_t word_b, unsigned char flag);
+    // Frame templates (the check byte slot is filled before sending).
+    static const unsigned char SEARCH_CARD_BUF[15];
+    static const unsigned char SEND_BRI_ETH_CMD[20];
+    static const unsigned char SEND_BRI_ETH_REG[15];
+    static const unsigned char SEND_BRI_SAVE_CMD[13];
+    static const unsigned char SEND_READ_VMF_RAM0_CMD[19];
+
+    // --- Ethernet port transport --------------------------------------------
+    // Port pair p of an FPGA (ports 2p, 2p+1) shares one transmit block and
+    // one receive channel. Lengths in the registers are length - 1.
+    void Send_to_port(const unsigned char* frame, unsigned short length, unsigned short port, unsigned char fpga);
+    int wait_fpga_send_ready(unsigned short port, unsigned char fpga);
+    void Rcv_data_from_eth(unsigned char fpga);
+    void check_fpga_net_data_status(unsigned char fpga);
+    int Dealwith1_PC_to_eth(int length, const unsigned char* frame);
+    void multi_port_send(const unsigned char* frame, unsigned short length);
+    void update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga);
+    unsigned short get_port_card_num(unsigned int index);
+    unsigned short check_netport_card(unsigned char fpga);
+    int check_multi_port_send() { return 0; }
+    void Search_Card_task_run() { reg_IRQ_Dealwith(0, 0); }
+
+    // Card answers for the PC and the multicast bookkeeping.
+    std::atomic<unsigned char> fpga_passby_reply{0};
+    std::atomic<unsigned char> multicast_passby{0};
+    std::atomic<unsigned char> multicast_pending{0};
+    std::atomic<uint32_t> multicast_reply_mask{0};
+    unsigned char multicast_kind = 0;
+    unsigned char multicast_all_addr = 0;
+    // Bytes 9..138 of the last card answer with opcode 0x61 or 0xA0 to 0xF000.
+    std::atomic<unsigned char> card_result_flag{0};
+    unsigned char card_result[130];
+    unsigned char poll_state[2] = {0, 0};
+    unsigned int poll_time[2] = {0, 0};
+
+    // --- receiving-card search ------------------------------------------------
+    void CHECK_search_cmd_status();
+    int deal_with_search_concurrent(unsigned char fpga);
+    void Search_concurrent_back_result(unsigned char* frame, unsigned char group, unsigned char fpga,
+                                       unsigned int length);
+    std::atomic<uint32_t> search_sent_mask{0};
+    std::atomic<uint32_t> search_answer_mask{0};
+    unsigned short total_card_num = 0;
 
     // --- work of the later parts, called from the pass --------------------
     void reg_IRQ_Dealwith(unsigned char fpga, unsigned char force);

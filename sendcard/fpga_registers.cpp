@@ -51,7 +51,7 @@ void fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsign
     if (reg >= kRegisterCount || (reg >= 97 && reg <= 127))
         return;
     unsigned char* image = MCU_REG_func[index(fpga)];
-    if (reg >= 64) {
+    if (reg >= 64 && reg <= 96) {
         FpgaMutexHold hold(fpga_reg_mutex);
         image[reg] = masked(image[reg], mask, value);
         return;

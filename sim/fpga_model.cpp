@@ -55,7 +55,9 @@ FpgaModel::FpgaModel(int index, PhysMemModel& mem) : index_(index), mem_(mem), w
         mem_.setResetValue(phys(pad), 0x0010);
     mem_.setResetValue(phys(wiring_.reset), 0x0010);
     mem_.onWrite(phys(wiring_.reset), [this](uint16_t v) { resetLine(v); });
-    mem_.onRead(phys(wiring_.irq), [this]() -> uint16_t { return irq_.load() ? 1 : 0; });
+    mem_.onRead(phys(wiring_.irq), [this]() -> uint16_t { return irq_.load() || waiting_.load() > 0 ? 1 : 0; });
+    for (int p = 0; p < 16; ++p)
+        chains_[p] = std::make_shared<RcvCardChain>(p);
     std::lock_guard<std::mutex> lock(mutex_);
     powerOn();
 }
@@ -105,6 +107,9 @@ void FpgaModel::powerOn()
     regs_[31] = year_;
     regs_[7] = 0x01;
     ram_.clear();
+    for (auto& q : rxQueue_)
+        q.clear();
+    waiting_ = 0;
     pending_ = Pending();
     stampInput();
 }
@@ -161,6 +166,26 @@ uint8_t FpgaModel::readRegLocked(unsigned r) const
     }
     case 40:
         return static_cast<uint8_t>((regs_[40] & ~0x1C) | (vboLocked() ? 0x1C : 0));
+    case 129:
+    case 145: {
+        uint8_t v = 0;
+        const unsigned base = r == 129 ? 0 : 4;
+        for (unsigned k = 0; k < 4; ++k)
+            if (!rxQueue_[base + k].empty())
+                v |= static_cast<uint8_t>(1u << (2 * k));
+        return v;
+    }
+    case 24:
+    case 25:
+    case 133:
+    case 135:
+    case 137:
+    case 149:
+    case 150:
+    case 151:
+    case 152:
+    case 153:
+        return rxLengthReg(r);
     case 128:
         return static_cast<uint8_t>(links_ & 0xFF);
     case 144:
@@ -176,12 +201,98 @@ void FpgaModel::writeRegLocked(unsigned r, uint8_t mask, uint8_t value)
     if (r >= 28 && r <= 31)
         return;   // the version is read-only
     uint8_t v = static_cast<uint8_t>((regs_[r] & ~mask) | (value & mask));
+    if (r == 130 || r == 146) {
+        // Release and start bits act once.
+        const unsigned base = r == 130 ? 0 : 4;
+        const uint8_t set = value & mask;
+        for (unsigned k = 0; k < 4; ++k) {
+            if ((set & (1u << k)) && !rxQueue_[base + k].empty()) {
+                rxQueue_[base + k].pop_front();
+                --waiting_;
+                showFront(base + k);
+            }
+        }
+        for (unsigned k = 0; k < 4; ++k)
+            if (set & (0x10u << k))
+                sendPair(base + k);
+        regs_[r] = 0;
+        return;
+    }
     const uint8_t trig = triggerBits(r) & v;
     if (r == 2 && (trig & 0x01))
         ++counters_.pageApplies;
     if (r == 3 && (trig & 0x04))
         ++counters_.brightnessLatches;
     regs_[r] = static_cast<uint8_t>(v & ~trig);
+}
+
+uint8_t FpgaModel::rxLengthReg(unsigned r) const
+{
+    auto length1 = [this](unsigned pair) -> unsigned {
+        const auto& q = rxQueue_[pair];
+        return q.empty() ? 0 : static_cast<unsigned>(q.front().size() - 1);
+    };
+    static const unsigned lowRegs[8] = {24, 133, 135, 137, 149, 150, 151, 152};
+    if (r == 25 || r == 153) {
+        uint8_t v = 0;
+        const unsigned base = r == 25 ? 0 : 4;
+        for (unsigned k = 0; k < 4; ++k)
+            v |= static_cast<uint8_t>(((length1(base + k) >> 8) & 3) << (2 * k));
+        return v;
+    }
+    for (unsigned p = 0; p < 8; ++p)
+        if (lowRegs[p] == r)
+            return static_cast<uint8_t>(length1(p) & 0xFF);
+    return 0;
+}
+
+void FpgaModel::showFront(unsigned pair)
+{
+    const auto& q = rxQueue_[pair];
+    if (q.empty())
+        return;
+    std::vector<uint8_t>& mem = block(2 + 2 * pair);
+    std::copy(q.front().begin(), q.front().end(), mem.begin());
+}
+
+void FpgaModel::sendPair(unsigned pair)
+{
+    static const unsigned txLenRegs[8] = {26, 134, 136, 138, 154, 155, 156, 157};
+    const unsigned highReg = pair < 4 ? 27 : 158;
+    const unsigned length = (regs_[txLenRegs[pair]] | (((regs_[highReg] >> (2 * (pair & 3))) & 3) << 8)) + 1;
+    const std::vector<uint8_t>& tx = block(3 + 2 * pair);
+    const std::vector<uint8_t> frame(tx.begin(), tx.begin() + length);
+    const uint8_t select = regs_[pair < 4 ? 132 : 148];
+    for (unsigned port = 2 * pair; port <= 2 * pair + 1; ++port) {
+        if (!(select & (1u << (port & 7))) || !(links_ & (1u << port)))
+            continue;
+        ++portFrames_[port];
+        std::vector<uint8_t> answer = chains_[port]->request(frame);
+        // A pair holds at most 64 answers; the FPGA drops further ones.
+        if (answer.empty() || rxQueue_[pair].size() >= 64)
+            continue;
+        rxQueue_[pair].push_back(std::move(answer));
+        ++waiting_;
+        if (rxQueue_[pair].size() == 1)
+            showFront(pair);
+    }
+}
+
+RcvCardChain& FpgaModel::cards(int port)
+{
+    return *chains_[port & 15];
+}
+
+uint64_t FpgaModel::portFrames(int port) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return portFrames_[port & 15];
+}
+
+size_t FpgaModel::waitingAnswers(int pair) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rxQueue_[pair & 7].size();
 }
 
 void FpgaModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint32_t)
@@ -621,6 +732,61 @@ void FpgaBoard::registerCommands(ControlChannel& c)
         reply = hexText(std::vector<uint8_t>(now.begin(), now.end()));
         return true;
     });
+    // Port numbers 1..32: FPGA 0 ports 0..15, then FPGA 1 ports 0..15.
+    auto pickChain = [fpgas](const std::string& a, int& fpgaPort) -> std::shared_ptr<FpgaModel> {
+        unsigned long long n;
+        if (!number(a, 32, n) || n == 0)
+            return nullptr;
+        fpgaPort = static_cast<int>((n - 1) & 15);
+        return fpgas[(n - 1) / 16];
+    };
+    c.add("cards", "<port 1..32> <count> [mf]: receiving cards behind a port (a link comes up with cards)",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = args.size() >= 2 && args.size() <= 3 ? pickChain(args[0], port) : nullptr;
+              unsigned long long n;
+              if (!f || !number(args[1], RcvCardChain::kMaxCards, n) || (args.size() == 3 && args[2] != "mf")) {
+                  reply = "usage: cards <port 1..32> <count 0..4095> [mf]";
+                  return false;
+              }
+              f->cards(port).setCards(static_cast<unsigned>(n));
+              f->cards(port).setMultiFunction(args.size() == 3);
+              if (n > 0)
+                  f->setPortLink(port, true);
+              return true;
+          });
+    c.add("card-log", "<port 1..32> [card]: frames a card took (hex, one a line) and the port's frame counts",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = !args.empty() && args.size() <= 2 ? pickChain(args[0], port) : nullptr;
+              unsigned long long card = 0;
+              if (!f || (args.size() == 2 && !number(args[1], RcvCardChain::kMaxCards, card))) {
+                  reply = "usage: card-log <port 1..32> [card]";
+                  return false;
+              }
+              reply = "sent " + std::to_string(f->portFrames(port)) + "\nrequests " +
+                      std::to_string(f->cards(port).requests());
+              for (const auto& frame : f->cards(port).log(static_cast<unsigned>(card)))
+                  reply += "\n" + hexText(frame);
+              return true;
+          });
+    c.add("card-fault", "<port 1..32> none|silent|badcheck: the cards of a port answer nothing or a bad check byte",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
+              const std::pair<const char*, RcvCardChain::Fault> kinds[] = {
+                  {"none", RcvCardChain::Fault::None},
+                  {"silent", RcvCardChain::Fault::Silent},
+                  {"badcheck", RcvCardChain::Fault::BadCheck}};
+              for (const auto& k : kinds) {
+                  if (f && args[1] == k.first) {
+                      f->cards(port).setFault(k.second);
+                      return true;
+                  }
+              }
+              reply = "usage: card-fault <port 1..32> none|silent|badcheck";
+              return false;
+          });
     SpiBusModel* bus = busModel_;
     c.add("spi-count", "<node>: messages sent to a spidev node, and those nobody heard",
           [bus](const Args& args, std::string& reply) {

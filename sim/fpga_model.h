@@ -10,13 +10,25 @@
 // version, lock, link and port-link registers answer from the model's state.
 // A reset pad held low restores the power-on state (registers, RAM) and the
 // FPGA does not answer (the bus reads 0xFF); releasing it boots the FPGA.
+//
+// Port engine: port pair p (ports 2p, 2p+1) has a transmit RAM block
+// (3 + 2p) and a receive queue shown in RAM block 2 + 2p. The transmit
+// length registers hold length - 1; the pair's start bit (register 130 bits
+// 4-7 for pairs 0-3, 146 for pairs 4-7) sends the frame on every port of the
+// pair selected in register 132 or 148 whose link is up, to the cards of
+// that port; each answer joins the pair's receive queue. The pair's ready
+// bit (129 or 145, bit 2 x (p % 4)) and receive length registers show the
+// first queued answer; the release bit (130 or 146 bit p % 4) drops it. The
+// interrupt input is raised while any answer waits.
 #pragma once
 
 #include "sim/nor_flash.h"
+#include "sim/rcv_card_model.h"
 #include "sim/spi_bus.h"
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -79,6 +91,11 @@ public:
     void setInput(uint16_t width, uint16_t height, uint32_t period);
     void setNoInput();
     void setIrq(bool raised);
+    // The cards behind port 0..15.
+    RcvCardChain& cards(int port);
+    // Frames the port engine sent on a port, and answers waiting in a pair.
+    uint64_t portFrames(int port) const;
+    size_t waitingAnswers(int pair) const;
     // The version year (register 31, BCD) the FPGA reports.
     void setVersionYear(uint8_t year);
     bool inReset() const;
@@ -107,6 +124,9 @@ private:
     };
 
     void resetLine(uint16_t value);
+    void sendPair(unsigned pair);
+    void showFront(unsigned pair);
+    uint8_t rxLengthReg(unsigned r) const;
     void powerOn();
     void stampInput();
     uint8_t readRegLocked(unsigned r) const;
@@ -130,6 +150,10 @@ private:
     uint16_t inputH_ = 1080;
     uint32_t inputPeriod_ = 833333;
     std::atomic<bool> irq_{false};
+    std::array<std::shared_ptr<RcvCardChain>, 16> chains_;
+    std::array<std::deque<std::vector<uint8_t>>, 8> rxQueue_;
+    std::array<uint64_t, 16> portFrames_{};
+    std::atomic<int> waiting_{0};
     bool inReset_ = false;
     Counters counters_;
     std::function<void(unsigned, uint8_t, uint8_t)> hook_;

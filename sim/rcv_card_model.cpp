@@ -1,0 +1,135 @@
+#include "sim/rcv_card_model.h"
+
+namespace sim {
+
+namespace {
+
+uint8_t xorOf(const std::vector<uint8_t>& f, size_t n)
+{
+    uint8_t x = 0;
+    for (size_t i = 0; i < n; ++i)
+        x ^= f[i];
+    return x;
+}
+
+uint32_t le32At(const std::vector<uint8_t>& f, size_t at)
+{
+    return f[at] | (f[at + 1] << 8) | (f[at + 2] << 16) | (static_cast<uint32_t>(f[at + 3]) << 24);
+}
+
+} // namespace
+
+void RcvCardChain::setCards(unsigned count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    count_ = count > kMaxCards ? kMaxCards : count;
+}
+
+unsigned RcvCardChain::cards() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
+
+void RcvCardChain::setMultiFunction(bool present)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    multiFunction_ = present;
+}
+
+void RcvCardChain::setFault(Fault f)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fault_ = f;
+}
+
+RcvCardChain::Fault RcvCardChain::fault() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fault_;
+}
+
+std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++requests_;
+    if (count_ == 0 || f.size() < 11 || f[4] != 0x10 || xorOf(f, f.size() - 1) != f.back())
+        return {};
+    const unsigned dest = f[0] | (f[1] << 8);
+    const unsigned index = dest & 0x0FFF;
+    unsigned card;
+    if (index == 0x0FFF || index == 0x0FFE) {
+        card = 0;
+    } else {
+        if (((dest >> 12) & 3) != static_cast<unsigned>(port_ & 3) || index >= count_ || dest >= 0x4000)
+            return {};
+        card = index;
+    }
+    log_[card].push_back(f);
+    if (fault_ == Fault::Silent)
+        return {};
+
+    const uint8_t opcode = f[9];
+    std::vector<uint8_t> a(f.begin(), f.begin() + 10);
+    a[0] = f[2];
+    a[1] = f[3];
+    const unsigned src = ((static_cast<unsigned>(port_) & 3) << 12) | card;
+    a[2] = static_cast<uint8_t>(src);
+    a[3] = static_cast<uint8_t>(src >> 8);
+    if (opcode == 0x10) {
+        a.push_back(0);   // status: good
+        a.push_back(static_cast<uint8_t>(count_));
+        a.push_back(static_cast<uint8_t>(count_ >> 8));
+        a.push_back(multiFunction_ ? 1 : 0);
+        a.push_back(0);
+    } else if ((opcode == 0x60 || opcode == 0x61) && f.size() >= 19) {
+        const uint32_t address = le32At(f, 10);
+        const unsigned n = f[14] | (f[15] << 8);
+        std::vector<uint8_t>& ram = ram_[card];
+        if (ram.empty())
+            ram.assign(kCardRam, 0);
+        if (opcode == 0x60) {
+            // Only the bytes the frame carries are stored.
+            for (size_t k = 0; k < n && 18 + k < f.size() - 1; ++k)
+                ram[(address + k) % kCardRam] = f[18 + k];
+            a.push_back(0);
+        } else {
+            const unsigned take = n > 256 ? 256 : n;
+            a.insert(a.end(), f.begin() + 10, f.begin() + 18);
+            for (unsigned k = 0; k < take; ++k)
+                a.push_back(ram[(address + k) % kCardRam]);
+        }
+    } else {
+        a.push_back(0);
+    }
+    a.push_back(xorOf(a, a.size()));
+    if (fault_ == Fault::BadCheck)
+        a.back() ^= 0x5A;
+    return a;
+}
+
+std::vector<std::vector<uint8_t>> RcvCardChain::log(unsigned card) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = log_.find(card);
+    return it == log_.end() ? std::vector<std::vector<uint8_t>>() : it->second;
+}
+
+uint64_t RcvCardChain::requests() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+std::vector<uint8_t> RcvCardChain::cardRam(unsigned card, uint32_t address, uint32_t length) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint8_t> out(length, 0);
+    auto it = ram_.find(card);
+    if (it != ram_.end())
+        for (uint32_t k = 0; k < length; ++k)
+            out[k] = it->second[(address + k) % kCardRam];
+    return out;
+}
+
+} // namespace sim

@@ -1,0 +1,275 @@
+// The FPGAs' Ethernet port transport: the PC's pass-through to the cards,
+// the answers routed back on the transport of the request, multicasts, and
+// the answers the sending card keeps for itself.
+#include "support/fpga_fixture.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/utils.h"
+#include "link/link_global.h"
+#include "link/link_transport.h"
+#include "link/protocol_phy.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
+
+#include <QMutexLocker>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A transport whose reply list the test reads.
+class FakeTransport : public link_transport {
+public:
+    explicit FakeTransport(unsigned char code) : code_(code) {}
+    unsigned char passby_code() const override { return code_; }
+    bool reply_list_ready() override { return !list.empty(); }
+    void send_reply_list() override
+    {
+        for (auto& r : list)
+            sent.push_back(r);
+        list.clear();
+    }
+    void queue_reply(const unsigned char* framed, int length) override
+    {
+        list.clear();
+        list.emplace_back(framed, framed + length);
+    }
+    // The un-escaped bodies sent.
+    std::vector<std::vector<unsigned char>> bodies()
+    {
+        std::vector<std::vector<unsigned char>> out;
+        for (auto& s : sent) {
+            protocol_phy phy;
+            phy.push(s.data(), s.size(), [&](const unsigned char* b, int n) { out.emplace_back(b, b + n); });
+        }
+        return out;
+    }
+    std::vector<std::vector<unsigned char>> list, sent;
+
+private:
+    unsigned char code_;
+};
+
+
+class PassThrough : public FpgaTest {
+protected:
+    void SetUp() override
+    {
+        FpgaTest::SetUp();
+        // Both FPGAs running, as far as the transport looks.
+        mgr().MCU_REG_func[0][80] = 3;
+        mgr().MCU_REG_func[1][80] = 3;
+        g_passby_trans_port = kPassbyNone;
+        // The ticks run on, so that a wait for silent cards ends soon.
+        ticker_ = std::thread([this] {
+            while (!stop_) {
+                ++G_timeTicks;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    }
+    void TearDown() override
+    {
+        stop_ = true;
+        ticker_.join();
+        g_passby_trans_port = kPassbyNone;
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        mgr().multicast_flag = 0;
+        mgr().multicast_target = 0;
+        lock.unlock();
+        FpgaTest::TearDown();
+    }
+
+    std::string control(const std::string& line) { return sim::Board::instance().control().execute(line); }
+
+    // A PC frame to the cards: destination, source 0xF010, kind, S, P,
+    // opcode and payload, with its check byte.
+    static std::vector<unsigned char> pcFrame(unsigned short dest, unsigned char kind, unsigned char s,
+                                              unsigned char p, unsigned char opcode,
+                                              std::vector<unsigned char> payload = {0x00})
+    {
+        std::vector<unsigned char> f = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8),
+                                        0x10, 0xF0, 0x10, kind, s, p, 0x00, opcode};
+        f.insert(f.end(), payload.begin(), payload.end());
+        f.push_back(Utils::BCC(f.data(), static_cast<unsigned>(f.size())));
+        return f;
+    }
+
+    static bool checkOk(const std::vector<unsigned char>& f)
+    {
+        return f.size() > 1 && Utils::BCC(f.data(), static_cast<unsigned>(f.size() - 1)) == f.back();
+    }
+
+    bool pass(FakeTransport& t, const std::vector<unsigned char>& f)
+    {
+        return passthrough_to_cards(t, f.data(), static_cast<int>(f.size()));
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread ticker_;
+
+    void setCount(unsigned fpga, unsigned port, unsigned short n)
+    {
+        setLe16(mgr().MCU_RAM_PARA_func[fpga], fpga_manage::kCardCountOffset[port], n);
+    }
+};
+
+TEST_F(PassThrough, ANumberedPortGetsThePortBitsAndTheAnswerComesBack)
+{
+    control("cards 5 3");   // FPGA 0 port 4
+    FakeTransport udp(kPassbyUdp);
+    const auto req = pcFrame(0x0001, 0x67, 1, 5, 0xA0, {0x01, 0x02});
+    ASSERT_TRUE(pass(udp, req));
+
+    // Port 4 is the first of its group: bits 4-5 of byte 1 stay 0.
+    const auto taken = model(0).cards(4).log(1);
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0], std::vector<unsigned char>(req.begin(), req.end()));
+    ASSERT_EQ(udp.bodies().size(), 1u);
+    const auto a = udp.bodies()[0];
+    EXPECT_EQ(le16(a.data(), 0), fpga_manage::kAddrPc);
+    EXPECT_EQ(le16(a.data(), 2), 0x0001) << "port bits cleared";
+    EXPECT_EQ(a[7], 5);
+    EXPECT_TRUE(checkOk(a));
+    EXPECT_EQ(g_passby_trans_port.load(), kPassbyNone);
+    EXPECT_EQ(mgr().fpga_passby_reply.load(), 0);
+    EXPECT_EQ(udp.waiting_passthrough.load(), 0);
+
+    // Port byte 20: FPGA 1 port 3, bits 4-5 = 3, the check byte kept right.
+    control("cards 20 2");
+    const auto req2 = pcFrame(0x0001, 0x67, 1, 20, 0xA0);
+    ASSERT_TRUE(pass(udp, req2));
+    const auto taken2 = model(1).cards(3).log(1);
+    ASSERT_EQ(taken2.size(), 1u);
+    EXPECT_EQ(taken2[0][1], 0x30);
+    EXPECT_TRUE(checkOk(taken2[0]));
+    EXPECT_EQ(le16(udp.bodies()[1].data(), 2), 0x0001);
+}
+
+TEST_F(PassThrough, APortByteOfZeroIsFilledInFromTheReceivingPort)
+{
+    control("cards 3 1");   // FPGA 0 port 2
+    FakeTransport tcp(kPassbyTcp);
+    ASSERT_TRUE(pass(tcp, pcFrame(0x2000, 0x67, 1, 0, 0xA0)));
+    ASSERT_EQ(tcp.bodies().size(), 1u);
+    const auto a = tcp.bodies()[0];
+    EXPECT_EQ(a[7], 3) << "1-based port number";
+    EXPECT_EQ(le16(a.data(), 2), 0x0000);
+    EXPECT_TRUE(checkOk(a));
+}
+
+TEST_F(PassThrough, ByteSixZeroSendsTheFrameUnchangedToPortZeroOfBothFpgas)
+{
+    control("cards 1 1");
+    control("cards 17 1");
+    FakeTransport udp(kPassbyUdp);
+    const auto req = pcFrame(0x1000, 0x67, 0, 0, 0xA0);
+    pass(udp, req);
+    EXPECT_EQ(model(0).portFrames(0), 1u);
+    EXPECT_EQ(model(1).portFrames(0), 1u);
+    EXPECT_EQ(model(0).cards(0).requests(), 1u);
+    // The port bits say place 1: no card of place 0 takes it.
+    EXPECT_TRUE(model(0).cards(0).log(0).empty());
+
+    // Byte 6 outside 0, 1, 3, 0xFF, or a frame of 1024 bytes: nothing sent.
+    pass(udp, pcFrame(0x0000, 0x67, 2, 1, 0xA0));
+    std::vector<unsigned char> big(1013, 0x11);
+    pass(udp, pcFrame(0x0000, 0x67, 1, 1, 0x60, big));
+    EXPECT_EQ(model(0).portFrames(0), 1u);
+}
+
+TEST_F(PassThrough, AMulticastForwardsOneAnswerOnceEveryPortAnswered)
+{
+    for (const char* c : {"cards 1 2", "cards 2 2", "cards 3 2", "cards 22 4"})
+        control(c);
+    setCount(0, 0, 2);
+    setCount(0, 1, 2);
+    setCount(0, 2, 2);
+    setCount(1, 5, 4);
+    control("fpga-link 0 9 up");   // linked without cards: not expected
+    FakeTransport udp(kPassbyUdp);
+    ASSERT_TRUE(pass(udp, pcFrame(0x0FFF, 0x67, 1, 0xFF, 0xA0)));
+    EXPECT_EQ(model(0).portFrames(9), 0u);
+    for (int port : {0, 1, 2})
+        EXPECT_EQ(model(0).portFrames(port), 1u);
+    EXPECT_EQ(model(1).portFrames(5), 1u);
+    ASSERT_EQ(udp.bodies().size(), 1u);
+    auto a = udp.bodies()[0];
+    EXPECT_EQ(le16(a.data(), 2), 0x0FFF);
+    EXPECT_EQ(a[7], 0xFF);
+    EXPECT_TRUE(checkOk(a));
+    EXPECT_EQ(mgr().multicast_pending.load(), 0);
+    EXPECT_EQ(mgr().multicast_reply_mask.load(), 0u);
+
+    // To the search address: the answer says 0x0FFE. A selector picks the
+    // ports without the link and count tests.
+    {
+        QMutexLocker lock(&Utils::_fpga_multicast_mutex);
+        mgr().multicast_flag = 1;
+        mgr().multicast_target = 0x00200003;   // FPGA 0 ports 0, 1; FPGA 1 port 5
+    }
+    ASSERT_TRUE(pass(udp, pcFrame(0x0FFE, 0x67, 1, 0xFF, 0xA0)));
+    EXPECT_EQ(model(0).portFrames(2), 1u) << "not selected";
+    ASSERT_EQ(udp.bodies().size(), 2u);
+    a = udp.bodies()[1];
+    EXPECT_EQ(le16(a.data(), 2), 0x0FFE);
+    EXPECT_TRUE(checkOk(a));
+}
+
+TEST_F(PassThrough, AnAnswerGoesBackOnTheTransportOfTheRequest)
+{
+    control("cards 1 1");
+    FakeTransport udp(kPassbyUdp), g4(kPassby4G);
+    const auto req = pcFrame(0x0000, 0x67, 1, 1, 0xA0);
+    ASSERT_TRUE(pass(udp, req));   // the UDP transport is known now
+    ASSERT_TRUE(pass(g4, req));
+    EXPECT_EQ(udp.bodies().size(), 1u);
+    EXPECT_EQ(g4.bodies().size(), 1u);
+}
+
+TEST_F(PassThrough, SilentCardsEndTheWaitWithoutAnAnswer)
+{
+    control("cards 1 1");
+    control("card-fault 1 silent");
+    FakeTransport udp(kPassbyUdp);
+    EXPECT_FALSE(pass(udp, pcFrame(0x0000, 0x67, 1, 1, 0xA0)));
+    EXPECT_TRUE(udp.sent.empty());
+    EXPECT_EQ(g_passby_trans_port.load(), kPassbyNone) << "a late answer is not sent with a later request";
+    EXPECT_EQ(udp.waiting_passthrough.load(), 0);
+}
+
+TEST_F(PassThrough, AnswersToTheSendingCardAreKeptNotForwarded)
+{
+    control("cards 1 2");
+    unsigned char f[fpga_manage::kMaxPortFrame];
+    g_passby_trans_port = kPassbyUdp;
+    // A parameter frame of the system: its answer (kind 'g', to 0xF000)
+    // marks the job record.
+    mgr().save_para_cmd_create(f, 0);
+    mgr().Send_to_port(f, 13, 0, 0);
+    mgr().reg_IRQ_Dealwith(0, 0);
+    EXPECT_EQ(g_send_para.flag.load(), 1);
+    EXPECT_EQ(mgr().fpga_passby_reply.load(), 0);
+
+    // A RAM read of card 1 to 0xF000 fills the card result buffer.
+    const unsigned char data[3] = {7, 8, 9};
+    mgr().load_write_ram_cmd_create(0, 1, 0x10, data, 3, f, 0);
+    mgr().Send_to_port(f, 22, 0, 0);
+    mgr().reg_IRQ_Dealwith(0, 0);
+    std::vector<unsigned char> rd = {0x01, 0x00, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x01, 0x00, 0x61,
+                                     0x10, 0,    0,    0,    0x03, 0x00, 0,    0,    0};
+    rd.back() = Utils::BCC(rd.data(), 18);
+    mgr().Send_to_port(rd.data(), 19, 0, 0);
+    mgr().reg_IRQ_Dealwith(0, 0);
+    EXPECT_EQ(mgr().card_result_flag.load(), 1);
+    EXPECT_EQ(mgr().card_result[0], 0x61);
+    EXPECT_EQ(std::vector<unsigned char>(mgr().card_result + 9, mgr().card_result + 12),
+              std::vector<unsigned char>({7, 8, 9}));
+    EXPECT_EQ(mgr().fpga_passby_reply.load(), 0);
+    EXPECT_EQ(g_passby_trans_port.load(), kPassbyUdp);
+    EXPECT_EQ(model(0).waitingAnswers(0), 0u) << "every answer released";
+}
+
+} // namespace
