@@ -26,6 +26,19 @@ bool contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// Waits (at most 10 s) until the probe's answer contains the part: a page
+// takes its focus before its window is up.
+bool waitForPart(AppRunner& app, const std::string& probe, const std::string& part)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+        if (contains(app.control(probe), part))
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
 } // namespace
 
 TEST(E2eTouchShell, TapsWakeTheIdleScreenAndOpenPagesIdleTimeLeadsBack)
@@ -42,12 +55,13 @@ TEST(E2eTouchShell, TapsWakeTheIdleScreenAndOpenPagesIdleTimeLeadsBack)
     // A tap anywhere takes the idle screen away.
     ASSERT_EQ(app.control("tap 400 240"), "");
     ASSERT_TRUE(waitFor(app, "page-focus", "1"));
+    EXPECT_TRUE(waitForPart(app, "top-window", "active MainWindow")) << app.control("top-window");
     EXPECT_FALSE(contains(app.control("top-window"), "visible LockWindow"));
 
     // The settings tile opens the settings menu; its Back returns.
     app.control("tap 495 180");
     ASSERT_TRUE(waitFor(app, "page-focus", "5"));
-    EXPECT_TRUE(contains(app.control("top-window"), "active Option"));
+    EXPECT_TRUE(waitForPart(app, "top-window", "active Option")) << app.control("top-window");
     app.control("tap 36 36");
     ASSERT_TRUE(waitFor(app, "page-focus", "1"));
 
@@ -59,7 +73,7 @@ TEST(E2eTouchShell, TapsWakeTheIdleScreenAndOpenPagesIdleTimeLeadsBack)
     ASSERT_TRUE(waitFor(app, "page-focus", "1"));
     app.control("idle-times 30 60");
     ASSERT_TRUE(waitFor(app, "page-focus", "0"));
-    EXPECT_TRUE(contains(app.control("top-window"), "active LockWindow"));
+    EXPECT_TRUE(waitForPart(app, "top-window", "active LockWindow")) << app.control("top-window");
 
     app.control("idle-times 18000 30000");
     app.control("tap 100 100");
