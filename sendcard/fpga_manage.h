@@ -18,6 +18,9 @@
 
 #include "platform/physmem.h"
 
+#include <QString>
+#include <QStringList>
+
 #include <atomic>
 #include <cstdint>
 #include <ctime>
@@ -476,6 +479,37 @@ public:
     void rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode);
     void usb_upgrade_manage_deal(void* arg);
 
+    // --- USB upgrade package ------------------------------------------------
+    // Runs while g_usb_grade is set, one step per pass on g_send_para.step:
+    // 0 busy screen and start time, 1 list the packages, 2 install them,
+    // 3 end time, busy screen closed, para sync 104, g_usb_grade cleared.
+    void usb_upgrade_deal();
+    // Fills the upgrade file list (host paths of the "ZDR" / "ZDRZK" files of
+    // the upgrade folder) and the count.
+    void get_usb_file_list_path();
+    void usb_upgrade_main_deal();
+    // Each answers 1 when its part was written and verified, 0 otherwise
+    // (the reason is logged and kept in upgrade_error_text).
+    int update_muc_file(char* path, unsigned int offset, unsigned int length);
+    int update_txc_file(char* path, unsigned char chip, unsigned int offset);
+    int update_c331_osd_font_file(char* path, unsigned int offset, unsigned int length);
+
+    QStringList usb_file_list;
+    unsigned int usb_file_count = 0;
+    unsigned char downing_mcu = 0;
+    unsigned char downing_txc1 = 0;
+    unsigned char downing_txc2 = 0;
+    unsigned char downing_osd = 0;
+    // Start time, four blanks, end time (h:m:s, no padding).
+    QString upgrade_time_text;
+    // Packages refused or parts that failed in the last upgrade (0 = all
+    // went well) and the last reason; written by the FPGA thread before
+    // para sync 104, read by the pages after it.
+    std::atomic<unsigned int> upgrade_errors{0};
+    QString upgrade_error_text;
+    // The pauses of the upgrade (tests replace them).
+    static void (*upgrade_sleep_ms)(unsigned int ms);
+
 private:
     fpga_manage();
     // A word of the parameter block (0 while there is no store).
@@ -513,6 +547,8 @@ extern std::atomic<unsigned char> pc_cmd_valid;
 extern std::atomic<unsigned int> pc_cmd_time;
 // 1 makes the FPGA thread run the USB upgrade instead of its pass.
 extern std::atomic<unsigned int> g_usb_grade;
+// 1 while the USB upgrade has the busy screen up.
+extern std::atomic<unsigned char> g_update_flag;
 
 // What the touch pages ask of the FPGA manager (GUI thread):
 // - the output ports' link state as get_wlan_state() gives it: FPGA 0's

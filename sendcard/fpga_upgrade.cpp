@@ -1,14 +1,581 @@
 // The USB upgrade, run by the FPGA thread in place of its pass.
+//
+// A package (suffix "ZDR" or "ZDRZK") carries a 49-byte header, a table of
+// 21-byte entries and the entries' data: a new build of this application,
+// bitstreams for the flashes behind the two FPGAs and OSD fonts for the
+// c331 chip's serial flash. A package comes from a USB disk and is not
+// trusted: its header, its table and every entry it would install are
+// checked against the file's size and the destination before anything is
+// written, and a package that fails a check installs nothing. Every piece
+// is read by reopening the file under Utils::_file_deal_mutex, so that the
+// control link's transfers interleave; the pieces go to buffers of the
+// upgrade's own, never to the transfer buffer a PC upload may own.
 #include "sendcard/fpga_manage.h"
 
+#include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/zdrrampara.h"
+#include "link/link_global.h"
+#include "platform/platform.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/shell_global.h"
+#include "videochip/c331_manage.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QSettings>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 std::atomic<unsigned int> g_usb_grade{0};
+std::atomic<unsigned char> g_update_flag{0};
 
-// The upgrade is not available yet: the request stays posted, reported once.
+namespace {
+
+constexpr unsigned kHeaderSize = 49;
+constexpr unsigned kEntrySize = 21;
+constexpr unsigned kChildHeaderSize = 64;
+constexpr unsigned kFontHeaderSize = 35;
+constexpr unsigned kTxcChunk = 32768;
+constexpr unsigned kFontChunk = 16384;
+constexpr unsigned kFlashRoom = 4;           // page-program header room
+constexpr unsigned short kControllerType = 0x6C52;
+constexpr unsigned char kPublishSkip = 0x80;
+constexpr unsigned char kStatusFonts = 43;
+const unsigned char kAppVersion[6] = {24, 8, 2, 11, 2, 1};
+
+enum EntryType : unsigned char { kApp = 10, kFpga0 = 7, kFpga1 = 8, kFont = 13 };
+
+// The flash behind FPGA 0 keeps its parameter, schedule, brightness and
+// running-time records from 0x6C0000; a bitstream ends below them.
+constexpr uint32_t kBitstreamLimitChip2 = 0x6C0000;
+constexpr uint32_t bitstream_limit(unsigned char chip)
+{
+    return chip == 2 ? kBitstreamLimitChip2 : fpga_drv::kFlashSize;
+}
+
+// The font areas of the chip's serial flash; each ends where the next
+// stored object begins (the 64-pixel CJK font before the sector that holds
+// the OSD bitmap at 0xED9800).
+struct FontArea {
+    uint32_t address;
+    uint32_t size;
+};
+bool font_area(unsigned char encoding, unsigned char height, FontArea& out)
+{
+    const FontArea ascii32{0x000000, 0x010000};
+    if (encoding == 0)
+        out = height == 32 ? FontArea{0x010000, 0x400000} : height == 64 ? FontArea{0x450000, 0xA89000} : ascii32;
+    else if (encoding == 1)
+        out = height == 64 ? FontArea{0x410000, 0x040000} : ascii32;
+    else
+        return false;
+    return true;
+}
+
+void trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void trace(const char* format, ...)
+{
+    if (!traceOn())
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+}
+
+void sleep_ms(unsigned int ms)
+{
+    ::usleep(ms * 1000u);
+}
+
+void sync_pause(unsigned int ms)
+{
+    Utils::system_mutex("sync");
+    fpga_manage::upgrade_sleep_ms(ms);
+}
+
+// The size of a package (false when it cannot be examined).
+bool package_size(const QString& path, uint64_t& size)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    struct stat st {};
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+// Reads length bytes at offset of a package into dest, the file opened and
+// closed again under the file mutex; true only when all were read.
+bool read_piece(const QString& path, uint64_t offset, uint32_t length, unsigned char* dest)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    FILE* f = std::fopen(path.toLocal8Bit().constData(), "rb");
+    if (!f)
+        return false;
+    const bool ok = ::fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+                    std::fread(dest, 1, length, f) == length;
+    std::fclose(f);
+    return ok;
+}
+
+struct PackageEntry {
+    unsigned char type = 0;
+    uint32_t len = 0;
+    uint32_t offset = 0;
+    unsigned char version[6] = {};
+};
+
+struct Package {
+    unsigned char publish = 0;
+    unsigned short controller = 0;
+    std::vector<PackageEntry> entries;
+};
+
+unsigned char bcd(unsigned char v)
+{
+    return static_cast<unsigned char>((v >> 4) * 10 + (v & 15));
+}
+
+} // namespace
+
+void (*fpga_manage::upgrade_sleep_ms)(unsigned int ms) = sleep_ms;
+
+namespace {
+
+// Reads the header and the table of a package and checks every entry it
+// would install against the file and its destination. False (why set)
+// when the package must be refused as a whole.
+bool read_package(const QString& path, Package& pkg, QString& why)
+{
+    uint64_t size = 0;
+    unsigned char header[kHeaderSize];
+    if (!package_size(path, size) || !read_piece(path, 0, kHeaderSize, header)) {
+        sync_pause(100);
+        why = "cannot read the package header";
+        return false;
+    }
+    sync_pause(1);
+    pkg.publish = header[2];
+    pkg.controller = le16(header, 18);
+    const unsigned count = le16(header, 47);
+    trace("\n FileType = %#x, FileVersion = %#x, PublishType = %#x, ControllerType = %#x, FileNum = %u\n",
+          header[0], header[1], header[2], pkg.controller, count);
+    if (kHeaderSize + uint64_t(kEntrySize) * count > size) {
+        why = QString("entry table of %1 entries beyond the end of the package").arg(count);
+        return false;
+    }
+    for (unsigned k = 0; k < count; ++k) {
+        unsigned char raw[kEntrySize];
+        const bool read = read_piece(path, kHeaderSize + uint64_t(kEntrySize) * k, kEntrySize, raw);
+        sync_pause(100);
+        if (!read) {
+            why = QString("cannot read entry %1").arg(k);
+            return false;
+        }
+        PackageEntry e;
+        e.type = raw[0];
+        e.len = le32(raw, 1);
+        e.offset = le32(raw, 5);
+        std::memcpy(e.version, raw + 9, sizeof(e.version));
+        trace("\n entry %u: type %u len %u offset %u version %u.%u.%u.%u.%u.%u flash %#x sectors %u\n", k, e.type,
+              e.len, e.offset, e.version[0], e.version[1], e.version[2], e.version[3], e.version[4], e.version[5],
+              le32(raw, 15), le16(raw, 19));
+        if (e.type != kApp && e.type != kFpga0 && e.type != kFpga1 && e.type != kFont)
+            continue;   // passed over
+        if (uint64_t(e.offset) + e.len > size) {
+            why = QString("entry %1 lies beyond the end of the package").arg(k);
+            return false;
+        }
+        if (e.type == kApp && (e.len == 0 || e.len > kFileBufSize)) {
+            why = QString("application of %1 bytes (1 to %2 allowed)").arg(e.len).arg(kFileBufSize);
+            return false;
+        }
+        if (e.type == kFpga0 || e.type == kFpga1) {
+            unsigned char child[kChildHeaderSize];
+            if (e.len < kChildHeaderSize || !read_piece(path, e.offset, kChildHeaderSize, child)) {
+                why = QString("entry %1: bitstream header missing").arg(k);
+                return false;
+            }
+            const uint32_t bits = le32(child, 31);
+            if (bits > e.len - kChildHeaderSize || bits > bitstream_limit(e.type == kFpga0 ? 2 : 3)) {
+                why = QString("entry %1: bitstream of %2 bytes does not fit its entry or flash").arg(k).arg(bits);
+                return false;
+            }
+        }
+        if (e.type == kFont) {
+            unsigned char font[kFontHeaderSize];
+            if (e.len < kFontHeaderSize || !read_piece(path, e.offset, kFontHeaderSize, font)) {
+                why = QString("entry %1: font header missing").arg(k);
+                return false;
+            }
+            FontArea area{};
+            if (font_area(font[5], font[18], area) && e.len > area.size) {
+                why = QString("entry %1: font of %2 bytes beyond its flash area").arg(k).arg(e.len);
+                return false;
+            }
+        }
+        pkg.entries.push_back(e);
+    }
+    return true;
+}
+
+} // namespace
+
 void fpga_manage::usb_upgrade_manage_deal(void*)
 {
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true))
-        writeLogMsg(WARNING, "USB upgrade is not available");
+    usb_upgrade_deal();
+}
+
+void fpga_manage::usb_upgrade_deal()
+{
+    TimeRealType t;
+    switch (g_send_para.step.load()) {
+    case 0:
+        if (g_update_flag.load() == 0 && g_mainwindow)
+            g_mainwindow->update_start();
+        IT8563WE_Get(&t);
+        upgrade_time_text = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+        upgrade_errors = 0;
+        upgrade_error_text.clear();
+        g_update_flag = 1;
+        usb_file_count = 0;
+        g_send_para.step = 1;
+        break;
+    case 1:
+        get_usb_file_list_path();
+        trace("\n usb_updata_list = %u \n", usb_file_count);
+        g_send_para.step = 2;
+        break;
+    case 2:
+        usb_upgrade_main_deal();
+        g_send_para.step = 3;
+        break;
+    case 3:
+        IT8563WE_Get(&t);
+        upgrade_time_text += QString("    %1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
+        if (g_update_flag.load() != 0 && g_mainwindow)
+            g_mainwindow->update_over();
+        if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
+            store->test_signal(104);
+        g_update_flag = 0;
+        g_send_para.step = 0;
+        g_usb_grade = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+void fpga_manage::get_usb_file_list_path()
+{
+    usb_file_list.clear();
+    usb_file_count = 0;
+    const QString sub = g_usb_grade_path;
+    // The folder setting names a folder on the disk, never a way out of it.
+    if (sub.split('/').contains("..")) {
+        writeLogMsg(ERROR, "USB upgrade: upgrade folder setting leaves the disk: " + sub.toStdString());
+        return;
+    }
+    const QString folder = sub == " " ? QString("/mnt/usb1/") : QString("/mnt/usb1/") + sub;
+    const QDir dir(platform::boardPath(folder));
+    const QFileInfoList found = dir.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Unsorted);
+    for (const QFileInfo& fi : found) {
+        const QString suffix = fi.suffix();
+        if (fi.isFile() && !fi.isSymLink() && (suffix == "ZDR" || suffix == "ZDRZK"))
+            usb_file_list.insert(static_cast<int>(usb_file_count++), fi.absoluteFilePath());
+    }
+}
+
+void fpga_manage::usb_upgrade_main_deal()
+{
+    if (usb_file_count == 0)
+        return;
+    downing_mcu = downing_txc1 = downing_txc2 = downing_osd = 0;
+    auto failed = [this](const QString& what) {
+        ++upgrade_errors;
+        upgrade_error_text = what;
+        writeLogMsg(ERROR, "USB upgrade: " + what.toStdString());
+    };
+    for (unsigned i = 0; i < usb_file_count && i < unsigned(usb_file_list.size()); ++i) {
+        const QString path = usb_file_list[static_cast<int>(i)];
+        QByteArray local = path.toLocal8Bit();
+        trace("ready to downing file name %s\nsuffix : %s\n", local.constData(),
+              QFileInfo(path).suffix().toLocal8Bit().constData());
+        Package pkg;
+        QString why;
+        if (!read_package(path, pkg, why)) {
+            failed(QFileInfo(path).fileName() + " refused: " + why);
+            continue;
+        }
+        const unsigned char* regs[2] = {MCU_REG_func[0], MCU_REG_func[1]};
+        for (const PackageEntry& e : pkg.entries) {
+            const bool skippable = pkg.publish == kPublishSkip;
+            if (e.type == kApp) {
+                if (pkg.controller != kControllerType)
+                    continue;
+                if (skippable && std::memcmp(e.version, kAppVersion, sizeof(kAppVersion)) == 0) {
+                    downing_mcu = 0;
+                    continue;
+                }
+                downing_mcu = static_cast<unsigned char>(update_muc_file(local.data(), e.offset, e.len));
+                if (!downing_mcu)
+                    failed("application not installed: " + upgrade_error_text);
+            } else if (e.type == kFpga0 || e.type == kFpga1) {
+                if (pkg.controller != kControllerType)
+                    continue;
+                const int fpga = e.type == kFpga0 ? 0 : 1;
+                unsigned char& flag = fpga == 0 ? downing_txc1 : downing_txc2;
+                bool same;
+                {
+                    FpgaMutexHold hold(fpga_reg_mutex);
+                    const unsigned char* r = regs[fpga];
+                    same = e.version[0] == bcd(r[31]) && e.version[1] == bcd(r[30]) &&
+                           e.version[2] == bcd(r[29]) && e.version[5] == r[28];
+                }
+                if (skippable && same) {
+                    flag = 0;
+                    continue;
+                }
+                flag = static_cast<unsigned char>(update_txc_file(local.data(), fpga == 0 ? 2 : 3, e.offset));
+                if (!flag)
+                    failed(QString("bitstream of FPGA %1 not written: ").arg(fpga) + upgrade_error_text);
+            } else if (e.type == kFont) {
+                unsigned char fonts = 0;
+                if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
+                    fonts = store->run_status[kStatusFonts] & 63;
+                downing_osd = fonts < 63 ? 1 : 0;
+                if (downing_osd) {
+                    downing_osd = static_cast<unsigned char>(update_c331_osd_font_file(local.data(), e.offset, e.len));
+                    if (!downing_osd)
+                        failed("font not written: " + upgrade_error_text);
+                }
+            }
+        }
+    }
+    trace("\n downing_mcu = %#x ,downing_txc1 = %#x ,downing_osd = %#x\n", downing_mcu, downing_txc1, downing_osd);
+
+    if (downing_mcu == 0) {
+        if (downing_txc1)
+            reset_fpga_rst(0);
+        if (downing_txc2)
+            reset_fpga_rst(1);
+        c331_manage* chip = c331_manage::p_c331_manage;
+        if (downing_osd && chip) {
+            chip->read_c331_font(chip->c331_fd);
+            chip->update_font(chip->c331_fd);
+        }
+        return;
+    }
+    if (g_app_reset_flag.load() != 0)
+        return;
+    Utils::system_mutex("chmod 777 -R /data/app");
+    upgrade_sleep_ms(10);
+    // The verified image replaces the running one in one rename: the
+    // launcher finds the old build or the new one, never a part of either.
+    const std::string staged = platform::boardPath("/data/app/zdrK47N2");
+    const std::string target = platform::boardPath("/data/app/zdrK47N");
+    ::chmod(staged.c_str(), 0777);
+    if (std::rename(staged.c_str(), target.c_str()) != 0) {
+        downing_mcu = 0;
+        failed("application not moved into place");
+        return;
+    }
+    if (g_update_status == 0) {
+        QSettings launch(platform::boardPath(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
+        launch.beginGroup("app-1");
+        launch.setValue("app_path", "/data/app/zdrK47N -platform linuxfb");
+        launch.setValue("app_name", "zdrK47N");
+        launch.endGroup();
+        launch.sync();
+        if (launch.status() != QSettings::NoError)
+            failed("launch line not written");
+    }
+    upgrade_sleep_ms(10);
+    Utils::system_mutex("sync");
+    upgrade_sleep_ms(20);
+    Utils::system_mutex("sync");
+    upgrade_sleep_ms(1000);
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+}
+
+int fpga_manage::update_muc_file(char* path, unsigned int offset, unsigned int length)
+{
+    const QString package = QString::fromLocal8Bit(path);
+    uint64_t size = 0;
+    if (length == 0 || length > kFileBufSize || !package_size(package, size) || uint64_t(offset) + length > size) {
+        upgrade_error_text = QString("application of %1 bytes at %2 does not fit").arg(length).arg(offset);
+        return 0;
+    }
+    std::vector<unsigned char> image(length);
+    if (!read_piece(package, offset, length, image.data())) {
+        sync_pause(100);
+        upgrade_error_text = "application image unreadable";
+        return 0;
+    }
+    const std::string staged = platform::boardPath("/data/app/zdrK47N2");
+    bool ok;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        FILE* f = std::fopen(staged.c_str(), "wb+");
+        if (!f) {
+            trace("\n\n  error!!!! file_velmo N= NULL \n ");
+            f = std::fopen(staged.c_str(), "wb");
+        }
+        ok = f && std::fwrite(image.data(), 1, length, f) == length && std::fflush(f) == 0 && ::fsync(fileno(f)) == 0;
+        if (f)
+            ok = std::fclose(f) == 0 && ok;
+    }
+    Utils::system_mutex("sync");
+    upgrade_sleep_ms(10);
+    if (ok) {
+        // Read-back check: the image must be on the medium byte for byte.
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        FILE* f = std::fopen(staged.c_str(), "rb");
+        ok = f != nullptr;
+        unsigned char block[1024];
+        for (uint32_t done = 0; ok && done < length;) {
+            const uint32_t n = std::min<uint32_t>(sizeof(block), length - done);
+            if (std::fread(block, 1, n, f) != n || std::memcmp(block, image.data() + done, n) != 0) {
+                trace(n == sizeof(block) ? "\n read app found comare 01!!!!!! " : "\n read app found comare 02!!!!!! ");
+                ok = false;
+            }
+            done += n;
+        }
+        if (ok && std::fgetc(f) != EOF)
+            ok = false;
+        if (f)
+            std::fclose(f);
+    }
+    if (!ok) {
+        std::remove(staged.c_str());
+        upgrade_error_text = "application image not stored intact";
+        return 0;
+    }
+    return 1;
+}
+
+int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int offset)
+{
+    const QString package = QString::fromLocal8Bit(path);
+    unsigned char child[kChildHeaderSize];
+    uint64_t size = 0;
+    if (!package_size(package, size) || !read_piece(package, offset, kChildHeaderSize, child)) {
+        sync_pause(100);
+        upgrade_error_text = "bitstream header unreadable";
+        return 0;
+    }
+    trace("\n file_type = %#x (1-FCG,2-ACG)\n", child[16]);
+    trace("\n ControllerClcass = %#x (00-sending,1-rcv,2-mult)\n", child[20]);
+    const uint32_t bits = le32(child, 31);
+    const uint64_t data = uint64_t(offset) + kChildHeaderSize;
+    if (bits > bitstream_limit(chip) || data + bits > size) {
+        upgrade_error_text = QString("bitstream of %1 bytes does not fit").arg(bits);
+        return 0;
+    }
+    if (bits == 0)
+        return 0;
+    if (!drv) {
+        upgrade_error_text = "no FPGA flash";
+        return 0;
+    }
+    for (uint32_t a = 0; a < bits;) {
+        const uint32_t sector = a / 4096;
+        const bool block = sector % 8 == 0 && uint64_t(a) + 32768 <= bits;
+        trace("\n erase sec= %u , addr = %u\n ", sector, a);
+        if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, block ? 1 : 0, 1)) {
+            upgrade_error_text = QString("flash %1 erase failed at %2").arg(chip).arg(a);
+            return 0;
+        }
+        a += block ? 32768 : 4096;
+        upgrade_sleep_ms(1);
+    }
+    std::vector<unsigned char> buffer(kFlashRoom + kTxcChunk);
+    std::vector<unsigned char> check(kTxcChunk);
+    for (uint32_t at = 0; at < bits; at += kTxcChunk) {
+        const uint32_t n = std::min<uint32_t>(kTxcChunk, bits - at);
+        if (!read_piece(package, data + at, n, buffer.data() + kFlashRoom)) {
+            sync_pause(100);
+            upgrade_error_text = "bitstream unreadable";
+            return 0;
+        }
+        upgrade_sleep_ms(1);
+        std::memcpy(check.data(), buffer.data() + kFlashRoom, n);
+        if (!drv->FPGA_SPI_FLASH_VBYONE_WRITE(chip, at, buffer.data(), n) ||
+            !drv->FPGA_SPI_FLASH_VBYONE_READ(chip, at, n, buffer.data()) ||
+            std::memcmp(buffer.data(), check.data(), n) != 0) {
+            upgrade_error_text = QString("flash %1 write failed at %2").arg(chip).arg(at);
+            return 0;
+        }
+    }
+    trace("\n write over !!!!!\n ");
+    return 1;
+}
+
+int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsigned int length)
+{
+    const QString package = QString::fromLocal8Bit(path);
+    unsigned char header[kFontHeaderSize];
+    uint64_t size = 0;
+    if (!package_size(package, size) || !read_piece(package, offset, kFontHeaderSize, header)) {
+        sync_pause(100);
+        upgrade_error_text = "font header unreadable";
+        return 0;
+    }
+    FontArea area{};
+    const bool known = font_area(header[5], header[18], area);
+    trace("\n osd flash_addr = %#x ,en_coding = %#x file_len = %#x\n", area.address, header[5], length);
+    if (!known || length == 0)
+        return 0;
+    if (length > area.size || uint64_t(offset) + length > size) {
+        upgrade_error_text = QString("font of %1 bytes does not fit").arg(length);
+        return 0;
+    }
+    c331_manage* c = c331_manage::p_c331_manage;
+    if (!c) {
+        upgrade_error_text = "no chip flash";
+        return 0;
+    }
+    const int fd = c->c331_fd;
+    for (uint32_t o = 0; o < length;) {
+        const uint32_t sector = (area.address + o) / 4096;
+        const bool block = sector % 8 == 0 && uint64_t(o) + 32768 <= length;
+        trace("\n erase = %u , addr = %u ,flash_addr = %#x \n ", sector, o, area.address);
+        if (c->erase_flash(fd, static_cast<int>(sector), 1, block ? 1 : 0) != 0) {
+            upgrade_error_text = QString("chip flash erase failed at %1").arg(area.address + o);
+            return 0;
+        }
+        o += block ? 32768 : 4096;
+        upgrade_sleep_ms(1);
+    }
+    std::vector<char> buffer(kFontChunk);
+    std::vector<char> check(kFontChunk);
+    for (uint32_t at = 0; at < length; at += kFontChunk) {
+        const uint32_t n = std::min<uint32_t>(kFontChunk, length - at);
+        if (!read_piece(package, uint64_t(offset) + at, n, reinterpret_cast<unsigned char*>(buffer.data()))) {
+            sync_pause(100);
+            upgrade_error_text = "font unreadable";
+            return 0;
+        }
+        upgrade_sleep_ms(1);
+        const int address = static_cast<int>(area.address + at);
+        if (c->write_flash(fd, address, static_cast<int>(n), buffer.data()) != 0 ||
+            c->read_flash(fd, address, static_cast<int>(n), check.data()) != 0 ||
+            std::memcmp(buffer.data(), check.data(), n) != 0) {
+            upgrade_error_text = QString("chip flash write failed at %1").arg(address);
+            return 0;
+        }
+    }
+    return 1;
 }

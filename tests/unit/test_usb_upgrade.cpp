@@ -1,0 +1,452 @@
+// The USB upgrade package against the simulated board: packages built here
+// from their layout (header, entry table, entry data), the FPGA flashes and
+// the chip's serial flash of the board models, the application under
+// /data/app and the launch file.
+#include "support/fpga_fixture.h"
+#include "support/wait_for.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/zdrrampara.h"
+#include "platform/platform.h"
+#include "sim/board.h"
+#include "sim/c331_chip.h"
+#include "ui/shell/shell_global.h"
+#include "videochip/c331_drv.h"
+#include "videochip/c331_manage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+struct Part {
+    unsigned char type;
+    std::vector<unsigned char> data;
+    std::array<unsigned char, 6> version{{1, 1, 1, 1, 1, 1}};
+    // Overrides of the table's length field (for damaged packages).
+    int64_t declaredLen = -1;
+};
+
+std::vector<unsigned char> pattern(size_t n, unsigned seed)
+{
+    std::vector<unsigned char> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = static_cast<unsigned char>((i * 131 + seed * 17 + (i >> 8)) & 0xFF);
+    return v;
+}
+
+// Header (49 bytes), table (21 bytes per entry), then the entries' data in
+// order.
+std::vector<unsigned char> package(const std::vector<Part>& parts, unsigned char publish = 0,
+                                   unsigned short controller = 0x6C52)
+{
+    std::vector<unsigned char> out(49 + 21 * parts.size(), 0);
+    out[0] = 0x5A;
+    out[1] = 1;
+    out[2] = publish;
+    setLe16(out.data(), 18, controller);
+    setLe16(out.data(), 47, static_cast<uint16_t>(parts.size()));
+    for (size_t k = 0; k < parts.size(); ++k) {
+        unsigned char* e = out.data() + 49 + 21 * k;
+        const uint32_t offset = static_cast<uint32_t>(out.size());
+        e[0] = parts[k].type;
+        setLe32(e, 1, parts[k].declaredLen >= 0 ? uint32_t(parts[k].declaredLen) : uint32_t(parts[k].data.size()));
+        setLe32(e, 5, offset);
+        std::copy(parts[k].version.begin(), parts[k].version.end(), e + 9);
+        out.insert(out.end(), parts[k].data.begin(), parts[k].data.end());
+    }
+    return out;
+}
+
+// A bitstream entry: the 64-byte child header (length at 31), the stream.
+std::vector<unsigned char> bitstream(const std::vector<unsigned char>& bits, uint32_t declared)
+{
+    std::vector<unsigned char> out(64, 0);
+    out[16] = 1;
+    out[20] = 0;
+    setLe32(out.data(), 31, declared);
+    out.insert(out.end(), bits.begin(), bits.end());
+    return out;
+}
+
+// A font image: 35-byte header ("P", encoding at 5, height at 18), glyphs.
+std::vector<unsigned char> font(unsigned char encoding, unsigned char height, size_t glyphBytes)
+{
+    std::vector<unsigned char> out = pattern(35 + glyphBytes, encoding * 7 + height);
+    std::fill(out.begin(), out.begin() + 35, 0);
+    out[0] = 'P';
+    out[5] = encoding;
+    out[17] = height / 2;
+    out[18] = height;
+    return out;
+}
+
+void noSleep(unsigned int) {}
+
+class UsbUpgradeTest : public FpgaTest {
+protected:
+    void SetUp() override
+    {
+        FpgaTest::SetUp();
+        savedSleep_ = fpga_manage::upgrade_sleep_ms;
+        fpga_manage::upgrade_sleep_ms = noSleep;
+        g_usb_grade_path = "ZDR-K47";
+        g_update_status = 0;
+        g_app_reset_flag = 0;
+        G_reboot_tickTicks = 0;
+        G_timeTicks = 5000;
+        QDir().mkpath(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47")));
+        writeHost("/data/app/zdrK47N", oldApp());
+    }
+    void TearDown() override
+    {
+        if (chip_) {
+            c331_manage::p_c331_manage = savedChip_;
+            delete chip_;
+        }
+        fpga_manage::upgrade_sleep_ms = savedSleep_;
+        g_app_reset_flag = 0;
+        g_update_flag = 0;
+        FpgaTest::TearDown();
+    }
+
+    static std::vector<unsigned char> oldApp() { return pattern(3000, 99); }
+
+    void writeHost(const std::string& systemPath, const std::vector<unsigned char>& bytes)
+    {
+        std::ofstream f(platform::boardPath(systemPath), std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    void putPackage(const std::string& name, const std::vector<unsigned char>& bytes)
+    {
+        writeHost("/mnt/usb1/ZDR-K47/" + name, bytes);
+    }
+    // A chip manager for the font steps (the program's one object).
+    void withChip()
+    {
+        chip_ = new c331_manage();
+        chip_->c331_fd = chip_->drv->initialize();
+        ASSERT_GE(chip_->c331_fd, 0);
+        chip_->load_system_param();
+        chip_->define_param();
+        savedChip_ = c331_manage::p_c331_manage;
+        c331_manage::p_c331_manage = chip_;
+    }
+    sim::C331ChipModel& c331() { return sim::Board::instance().c331(); }
+
+    // Steps 0 to 3 as four passes of the FPGA thread.
+    void runUpgrade()
+    {
+        g_send_para.step = 0;
+        g_usb_grade = 1;
+        for (int pass = 0; pass < 4; ++pass)
+            mgr().usb_upgrade_manage_deal(nullptr);
+    }
+    std::vector<unsigned char> app() { return fileBytes("/data/app/zdrK47N"); }
+    bool staged() { return QFile::exists(QString::fromStdString(platform::boardPath("/data/app/zdrK47N2"))); }
+    void setFpgaVersion(int fpga, unsigned char yearBcd, unsigned char monthBcd, unsigned char dayBcd,
+                        unsigned char function)
+    {
+        mgr().MCU_REG_func[fpga][31] = yearBcd;
+        mgr().MCU_REG_func[fpga][30] = monthBcd;
+        mgr().MCU_REG_func[fpga][29] = dayBcd;
+        mgr().MCU_REG_func[fpga][28] = function;
+    }
+
+    c331_manage* chip_ = nullptr;
+    c331_manage* savedChip_ = nullptr;
+    void (*savedSleep_)(unsigned int) = nullptr;
+};
+
+TEST_F(UsbUpgradeTest, ListsOnlyRegularFilesWithTheExactSuffixes)
+{
+    for (const char* name : {"x.ZDR", "y.ZDRZK", "x.zdr", "x.ZDRZ", "ZDR", "a.ZDR.bak"})
+        putPackage(name, {1});
+    QDir().mkpath(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47/d.ZDR")));
+    ASSERT_EQ(::symlink(platform::boardPath("/mnt/usb1/ZDR-K47/x.ZDR").c_str(),
+                        platform::boardPath("/mnt/usb1/ZDR-K47/l.ZDR").c_str()),
+              0);
+    mgr().get_usb_file_list_path();
+    EXPECT_EQ(mgr().usb_file_count, 2u);
+    QStringList names;
+    for (const QString& p : mgr().usb_file_list)
+        names << QFileInfo(p).fileName();
+    names.sort();
+    EXPECT_EQ(names, QStringList({"x.ZDR", "y.ZDRZK"}));
+
+    // A single blank takes the disk's top folder.
+    writeHost("/mnt/usb1/top.ZDRZK", {1});
+    g_usb_grade_path = " ";
+    mgr().get_usb_file_list_path();
+    ASSERT_EQ(mgr().usb_file_count, 1u);
+    EXPECT_EQ(QFileInfo(mgr().usb_file_list[0]).fileName(), "top.ZDRZK");
+
+    // A setting that climbs out of the disk finds nothing.
+    QDir().mkpath(QString::fromStdString(platform::boardPath("/mnt/other")));
+    writeHost("/mnt/other/evil.ZDR", {1});
+    g_usb_grade_path = "../other";
+    mgr().get_usb_file_list_path();
+    EXPECT_EQ(mgr().usb_file_count, 0u);
+}
+
+TEST_F(UsbUpgradeTest, EmptyFolderEndsWithTheTimeTextAndNothingInstalled)
+{
+    runUpgrade();
+    EXPECT_EQ(g_usb_grade.load(), 0u);
+    EXPECT_EQ(g_send_para.step.load(), 0);
+    EXPECT_EQ(g_update_flag.load(), 0);
+    EXPECT_EQ(mgr().usb_file_count, 0u);
+    EXPECT_TRUE(QRegularExpression("^\\d{1,2}:\\d{1,2}:\\d{1,2}    \\d{1,2}:\\d{1,2}:\\d{1,2}$")
+                    .match(mgr().upgrade_time_text)
+                    .hasMatch())
+        << mgr().upgrade_time_text.toStdString();
+    EXPECT_EQ(app(), oldApp());
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+}
+
+TEST_F(UsbUpgradeTest, ApplicationAndBitstreamInstalledThenRebootWithoutFpgaReset)
+{
+    const std::vector<unsigned char> image = pattern(70000, 3);
+    const std::vector<unsigned char> bits = pattern(5000, 4);
+    putPackage("all.ZDR", package({{10, image}, {7, bitstream(bits, 5000)}}));
+    runUpgrade();
+
+    EXPECT_EQ(app(), image);
+    EXPECT_FALSE(staged());
+    EXPECT_EQ(flash(2).peek(0, 5000), bits);
+    EXPECT_EQ(mgr().downing_mcu, 1);
+    EXPECT_EQ(mgr().downing_txc1, 1);
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+    EXPECT_EQ(G_reboot_tickTicks.load(), G_timeTicks.load());
+    EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 0);
+    EXPECT_EQ(mgr().upgrade_errors.load(), 0u);
+    QSettings launch(QString::fromStdString(platform::boardPath("/data/configs/led_load_config.ini")),
+                     QSettings::IniFormat);
+    EXPECT_EQ(launch.value("app-1/app_path").toString(), "/data/app/zdrK47N -platform linuxfb");
+    EXPECT_EQ(launch.value("app-1/app_name").toString(), "zdrK47N");
+}
+
+TEST_F(UsbUpgradeTest, ApplicationOfTheRunningVersionSkippedOnlyForPublishType0x80)
+{
+    Part part{10, pattern(4000, 5), {{24, 8, 2, 11, 2, 1}}};
+    putPackage("same.ZDR", package({part}, 0x80));
+    runUpgrade();
+    EXPECT_EQ(app(), oldApp());
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+
+    putPackage("same.ZDR", package({part}, 0));
+    runUpgrade();
+    EXPECT_EQ(app(), part.data);
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+}
+
+TEST_F(UsbUpgradeTest, WrongControllerTypePassesApplicationAndBitstreamOver)
+{
+    putPackage("other.ZDR", package({{10, pattern(100, 1)}, {8, bitstream(pattern(100, 2), 100)}}, 0, 0x1234));
+    runUpgrade();
+    EXPECT_EQ(app(), oldApp());
+    EXPECT_EQ(flash(3).counters().erases, 0u);
+    EXPECT_EQ(mgr().fpga_rst_pending[1].load(), 0);
+}
+
+TEST_F(UsbUpgradeTest, BitstreamErasesBlockAndSectorsThenResetsItsFpga)
+{
+    flash(2).poke(32768, std::vector<unsigned char>(12288, 0x00));   // sectors 8..10 programmed
+    const std::vector<unsigned char> bits = pattern(40000, 8);
+    putPackage("fpga0.ZDR", package({{7, bitstream(bits, 40000)}}));
+    const uint64_t erasesBefore = flash(2).counters().erases;
+    runUpgrade();
+
+    EXPECT_EQ(flash(2).counters().erases - erasesBefore, 3u);   // one 32 KiB block, sectors 8 and 9
+    EXPECT_EQ(flash(2).peek(0, 40000), bits);
+    EXPECT_EQ(flash(2).peek(40000, 960), std::vector<unsigned char>(960, 0xFF));   // rest of sector 9
+    EXPECT_EQ(flash(2).peek(40960, 4096), std::vector<unsigned char>(4096, 0x00)); // sector 10 untouched
+    EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 1);
+    EXPECT_EQ(mgr().fpga_rst_pending[1].load(), 0);
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+}
+
+TEST_F(UsbUpgradeTest, BitstreamOfTheRunningFpgaVersionSkippedOnlyForPublishType0x80)
+{
+    setFpgaVersion(1, 0x24, 0x12, 0x31, 0x07);
+    Part part{8, bitstream(pattern(6000, 9), 6000), {{24, 12, 31, 0, 0, 7}}};
+    putPackage("fpga1.ZDR", package({part}, 0x80));
+    runUpgrade();
+    EXPECT_EQ(mgr().downing_txc2, 0);
+    EXPECT_EQ(flash(3).counters().erases, 0u);
+
+    putPackage("fpga1.ZDR", package({part}, 0));
+    runUpgrade();
+    EXPECT_EQ(mgr().downing_txc2, 1);
+    EXPECT_EQ(flash(3).peek(0, 6000), pattern(6000, 9));
+    EXPECT_EQ(mgr().fpga_rst_pending[1].load(), 1);
+}
+
+TEST_F(UsbUpgradeTest, FontsGoToTheAreaOfTheirEncodingAndHeight)
+{
+    withChip();
+    ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
+    const std::vector<unsigned char> cjk64 = font(0, 64, 6000);
+    const std::vector<unsigned char> ascii32 = font(1, 32, 3000);
+    putPackage("fonts.ZDRZK", package({{13, cjk64}, {13, ascii32}}, 0, 0));
+    runUpgrade();
+
+    EXPECT_EQ(c331().flashRead(0x450000, static_cast<uint32_t>(cjk64.size())), cjk64);
+    EXPECT_EQ(c331().flashRead(0x000000, static_cast<uint32_t>(ascii32.size())), ascii32);
+    EXPECT_EQ(mgr().downing_osd, 1);
+    // The reload found the written fonts.
+    EXPECT_EQ(ZdrRamPara::p_zdrrampara_config->run_status[43] & 0x29, 0x29);
+}
+
+TEST_F(UsbUpgradeTest, FontNotWrittenWhileAllFontsArePresent)
+{
+    withChip();
+    ZdrRamPara::p_zdrrampara_config->run_status[43] = 63;
+    const std::vector<unsigned char> before = c331().flashRead(0x410000, 4000);
+    c331().clearFlashOps();
+    putPackage("font.ZDR", package({{13, font(1, 64, 3000)}}));
+    runUpgrade();
+    EXPECT_EQ(mgr().downing_osd, 0);
+    EXPECT_TRUE(c331().flashOps().empty());
+    EXPECT_EQ(c331().flashRead(0x410000, 4000), before);
+}
+
+// --- damaged packages: refused whole, nothing installed ----------------------
+
+TEST_F(UsbUpgradeTest, DamagedPackagesInstallNothing)
+{
+    withChip();
+    ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
+    const Part goodApp{10, pattern(2000, 11)};
+    const Part goodBits{7, bitstream(pattern(3000, 12), 3000)};
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+    };
+    std::vector<Case> cases;
+    {
+        std::vector<unsigned char> p = package({goodApp, goodBits});
+        p.resize(p.size() - 100);   // bitstream cut short
+        cases.push_back({"truncated", p});
+    }
+    {
+        std::vector<unsigned char> p = package({goodApp, goodBits});
+        setLe16(p.data(), 47, 400);   // table beyond the end
+        cases.push_back({"entry count", p});
+    }
+    {
+        std::vector<unsigned char> p = package({goodApp});
+        p.resize(30);
+        cases.push_back({"header only", p});
+    }
+    cases.push_back({"bitstream longer than its entry", package({goodApp, {7, bitstream(pattern(3000, 1), 3001)}})});
+    {
+        Part wrap = goodBits;
+        wrap.declaredLen = 0xFFFFFFF0u;   // offset + length wraps in 32 bits
+        cases.push_back({"entry length wraps", package({goodApp, wrap})});
+    }
+    {
+        Part big{10, pattern(100, 3)};
+        big.declaredLen = 5 * 1024 * 1024 + 1;
+        cases.push_back({"application beyond 5 MiB", package({goodBits, big})});
+    }
+    cases.push_back({"font beyond its area", package({goodApp, {13, font(1, 32, 0x10000)}})});
+    cases.push_back({"font without header", package({goodApp, {13, std::vector<unsigned char>(20, 'P')}})});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47"))).removeRecursively();
+        QDir().mkpath(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47")));
+        putPackage("bad.ZDR", c.bytes);
+        const uint64_t erases = flash(2).counters().erases;
+        c331().clearFlashOps();
+        runUpgrade();
+        EXPECT_EQ(app(), oldApp());
+        EXPECT_FALSE(staged());
+        EXPECT_EQ(flash(2).counters().erases, erases);
+        EXPECT_TRUE(c331().flashOps().empty());
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 0);
+        EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+        EXPECT_EQ(g_usb_grade.load(), 0u);
+    }
+}
+
+TEST_F(UsbUpgradeTest, BitstreamThatWouldReachTheRecordsOfFlash2IsRefused)
+{
+    // Sparse package: a 7 MiB bitstream entry behind FPGA 0.
+    std::vector<unsigned char> head = package({{7, bitstream({}, 0x6C0001)}});
+    const uint32_t entryLen = 64 + 0x6C0001;
+    setLe32(head.data(), 49 + 1, entryLen);
+    putPackage("huge.ZDR", head);
+    QFile f(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47/huge.ZDR")));
+    ASSERT_TRUE(f.resize(static_cast<qint64>(head.size()) + entryLen));
+    const uint64_t erases = flash(2).counters().erases;
+    runUpgrade();
+    EXPECT_EQ(flash(2).counters().erases, erases);
+    EXPECT_EQ(mgr().downing_txc1, 0);
+    EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 0);
+    EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+}
+
+// --- failures while installing are reported, never claimed -----------------
+
+TEST_F(UsbUpgradeTest, StuckFlashIsReportedAndTheFpgaNotReset)
+{
+    mgr().drv->set_busy_poll_limit(20);
+    flash(2).setStuckBusy(true);
+    putPackage("fpga0.ZDR", package({{7, bitstream(pattern(9000, 2), 9000)}}));
+    runUpgrade();
+    flash(2).setStuckBusy(false);
+    EXPECT_EQ(mgr().downing_txc1, 0);
+    EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 0);
+    EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+    EXPECT_FALSE(mgr().upgrade_error_text.isEmpty());
+}
+
+TEST_F(UsbUpgradeTest, StuckChipFlashIsReported)
+{
+    withChip();
+    ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
+    c331().setFlashStuck(true);
+    putPackage("font.ZDR", package({{13, font(1, 32, 2000)}}));
+    runUpgrade();
+    c331().setFlashStuck(false);
+    EXPECT_EQ(mgr().downing_osd, 0);
+    EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+}
+
+TEST_F(UsbUpgradeTest, ApplicationThatCannotBeStagedLeavesTheRunningOneAndNoReboot)
+{
+    // The staging name is taken by a folder: the image cannot be stored.
+    QDir().mkpath(QString::fromStdString(platform::boardPath("/data/app/zdrK47N2")));
+    putPackage("app.ZDR", package({{10, pattern(5000, 6)}}));
+    runUpgrade();
+    EXPECT_EQ(app(), oldApp());
+    EXPECT_EQ(mgr().downing_mcu, 0);
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+    EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+}
+
+TEST_F(UsbUpgradeTest, UpgradeRunsOnTheFpgaThreadInPlaceOfItsPass)
+{
+    putPackage("app.ZDR", package({{10, pattern(1000, 7)}}));
+    fpga_manage::destroyForTest();
+    fpga_manage::createForTest(true);
+    g_send_para.step = 0;
+    g_usb_grade = 1;
+    g_fpga_c331_start = 1;   // the chip is up: the thread starts its passes
+    EXPECT_TRUE(waitFor([] { return g_usb_grade.load() == 0; }, 10000));
+    EXPECT_EQ(app(), pattern(1000, 7));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+}
+
+} // namespace
