@@ -566,3 +566,6 @@ unsigned char fpga_card_job();
 bool fpga_post_card_job(unsigned char job, unsigned char loaderSubStep);
 void fpga_end_card_job();
 unsigned short fpga_card_reply();
+// - the start of the USB upgrade (network page): step 0, then g_usb_grade
+//   1; false while an upgrade runs already.
+bool fpga_start_usb_upgrade();

@@ -129,6 +129,16 @@ bool read_piece(const QString& path, uint64_t offset, uint32_t length, unsigned 
     return ok;
 }
 
+// The size of a package and the header of one of its entries; false (after
+// "sync" and a pause) when either cannot be read.
+bool read_entry_head(const QString& path, uint32_t offset, uint32_t n, unsigned char* dest, uint64_t& size)
+{
+    if (package_size(path, size) && read_piece(path, offset, n, dest))
+        return true;
+    sync_pause(100);
+    return false;
+}
+
 struct PackageEntry {
     unsigned char type = 0;
     uint32_t len = 0;
@@ -147,7 +157,34 @@ unsigned char bcd(unsigned char v)
     return static_cast<unsigned char>((v >> 4) * 10 + (v & 15));
 }
 
+// Erases the flash under length bytes from base: a 32 KiB block where one
+// starts at a sector that is a multiple of 8 and the data fills it, else a
+// 4 KiB sector. erase(sector, kind, offset) answers false on a failure,
+// which ends the erase.
+template <typename Erase>
+bool erase_under(uint32_t base, uint32_t length, Erase erase)
+{
+    for (uint32_t o = 0; o < length;) {
+        const uint32_t sector = (base + o) / 4096;
+        const bool block = sector % 8 == 0 && uint64_t(o) + 32768 <= length;
+        if (!erase(sector, block ? 1 : 0, o))
+            return false;
+        o += block ? 32768 : 4096;
+        fpga_manage::upgrade_sleep_ms(1);
+    }
+    return true;
+}
+
 } // namespace
+
+bool fpga_start_usb_upgrade()
+{
+    if (g_usb_grade.load() != 0)
+        return false;
+    g_send_para.step = 0;
+    g_usb_grade = 1;
+    return true;
+}
 
 void (*fpga_manage::upgrade_sleep_ms)(unsigned int ms) = sleep_ms;
 
@@ -471,8 +508,7 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
     const QString package = QString::fromLocal8Bit(path);
     unsigned char child[kChildHeaderSize];
     uint64_t size = 0;
-    if (!package_size(package, size) || !read_piece(package, offset, kChildHeaderSize, child)) {
-        sync_pause(100);
+    if (!read_entry_head(package, offset, kChildHeaderSize, child, size)) {
         upgrade_error_text = "bitstream header unreadable";
         return 0;
     }
@@ -490,17 +526,15 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
         upgrade_error_text = "no FPGA flash";
         return 0;
     }
-    for (uint32_t a = 0; a < bits;) {
-        const uint32_t sector = a / 4096;
-        const bool block = sector % 8 == 0 && uint64_t(a) + 32768 <= bits;
+    const bool erased = erase_under(0, bits, [&](uint32_t sector, unsigned char kind, uint32_t a) {
         trace("\n erase sec= %u , addr = %u\n ", sector, a);
-        if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, block ? 1 : 0, 1)) {
-            upgrade_error_text = QString("flash %1 erase failed at %2").arg(chip).arg(a);
-            return 0;
-        }
-        a += block ? 32768 : 4096;
-        upgrade_sleep_ms(1);
-    }
+        if (drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, kind, 1))
+            return true;
+        upgrade_error_text = QString("flash %1 erase failed at %2").arg(chip).arg(a);
+        return false;
+    });
+    if (!erased)
+        return 0;
     std::vector<unsigned char> buffer(kFlashRoom + kTxcChunk);
     std::vector<unsigned char> check(kTxcChunk);
     for (uint32_t at = 0; at < bits; at += kTxcChunk) {
@@ -528,8 +562,7 @@ int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsi
     const QString package = QString::fromLocal8Bit(path);
     unsigned char header[kFontHeaderSize];
     uint64_t size = 0;
-    if (!package_size(package, size) || !read_piece(package, offset, kFontHeaderSize, header)) {
-        sync_pause(100);
+    if (!read_entry_head(package, offset, kFontHeaderSize, header, size)) {
         upgrade_error_text = "font header unreadable";
         return 0;
     }
@@ -548,17 +581,15 @@ int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsi
         return 0;
     }
     const int fd = c->c331_fd;
-    for (uint32_t o = 0; o < length;) {
-        const uint32_t sector = (area.address + o) / 4096;
-        const bool block = sector % 8 == 0 && uint64_t(o) + 32768 <= length;
+    const bool erased = erase_under(area.address, length, [&](uint32_t sector, unsigned char kind, uint32_t o) {
         trace("\n erase = %u , addr = %u ,flash_addr = %#x \n ", sector, o, area.address);
-        if (c->erase_flash(fd, static_cast<int>(sector), 1, block ? 1 : 0) != 0) {
-            upgrade_error_text = QString("chip flash erase failed at %1").arg(area.address + o);
-            return 0;
-        }
-        o += block ? 32768 : 4096;
-        upgrade_sleep_ms(1);
-    }
+        if (c->erase_flash(fd, static_cast<int>(sector), 1, static_cast<char>(kind)) == 0)
+            return true;
+        upgrade_error_text = QString("chip flash erase failed at %1").arg(area.address + o);
+        return false;
+    });
+    if (!erased)
+        return 0;
     std::vector<char> buffer(kFontChunk);
     std::vector<char> check(kFontChunk);
     for (uint32_t at = 0; at < length; at += kFontChunk) {

@@ -297,7 +297,16 @@ TEST_F(UsbUpgradeTest, FontsGoToTheAreaOfTheirEncodingAndHeight)
     const std::vector<unsigned char> cjk64 = font(0, 64, 6000);
     const std::vector<unsigned char> ascii32 = font(1, 32, 3000);
     putPackage("fonts.ZDRZK", package({{13, cjk64}, {13, ascii32}}, 0, 0));
+    c331().clearFlashOps();
     runUpgrade();
+
+    std::vector<std::pair<uint32_t, uint32_t>> erases;
+    for (const auto& op : c331().flashOps())
+        if (op.kind == 'E')
+            erases.emplace_back(op.address, op.length);
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {0x450000, 0x1000}, {0x451000, 0x1000}, {0x000000, 0x1000}};
+    EXPECT_EQ(erases, expected);
 
     EXPECT_EQ(c331().flashRead(0x450000, static_cast<uint32_t>(cjk64.size())), cjk64);
     EXPECT_EQ(c331().flashRead(0x000000, static_cast<uint32_t>(ascii32.size())), ascii32);
@@ -441,8 +450,8 @@ TEST_F(UsbUpgradeTest, UpgradeRunsOnTheFpgaThreadInPlaceOfItsPass)
     putPackage("app.ZDR", package({{10, pattern(1000, 7)}}));
     fpga_manage::destroyForTest();
     fpga_manage::createForTest(true);
-    g_send_para.step = 0;
-    g_usb_grade = 1;
+    ASSERT_TRUE(fpga_start_usb_upgrade());
+    EXPECT_FALSE(fpga_start_usb_upgrade());   // one upgrade at a time
     g_fpga_c331_start = 1;   // the chip is up: the thread starts its passes
     EXPECT_TRUE(waitFor([] { return g_usb_grade.load() == 0; }, 10000));
     EXPECT_EQ(app(), pattern(1000, 7));
