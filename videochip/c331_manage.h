@@ -152,6 +152,36 @@ public:
     // g_win_ich rebuilt from g_ich_win.
     void rebuild_win_ich();
 
+    // ---- image-processing blocks (input channels 0 to 3) ------------------
+
+    void set_ip(int fd, int ich);
+    void set_mvflt(int fd, int ich, int c);
+    void set_diag(int fd, int ich, int c);
+    void set_ipregs(int fd, int ich, int c);
+    void set_comb(int fd, int ich, int c);
+    void set_nr(int fd, int ich, int c);
+    void set_nr_block(int fd, int ich, int c);
+    void set_nr_tpx(int fd, int ich, int c);
+    void set_nr_hvpx(int fd, int ich, int c);
+    void set_nr_mosq(int fd, int ich, int c);
+    void set_nr_b_480i(int fd, int ich, int c);
+    void set_nr_b_480p(int fd, int ich, int c);
+    void set_nr_b_720p(int fd, int ich, int c);
+    void set_nr_b_1080i(int fd, int ich, int c);
+    void set_nr_b_1080p(int fd, int ich, int c);
+    void set_mct(int fd, int win, int flag);
+    void set_iscwct(int fd, int win);
+    // ratio: 16.16 fixed-point shrink ratio (65536 = 1:1).
+    void set_lut_hshrnk(int fd, int ratio, int ch, int dual);
+    void set_lut_vshrnk_4sym(int fd, int ratio, int ch, int dual);
+    void set_lut_vshrnk(int fd, int ratio, int ch);
+    void set_lut_hzoom(int fd, int ratio, int ch);
+    // Coefficient set of the shrink ladder; row of the 4-tap table.
+    static int lut_shrink_set(int ratio);
+    static int lut_4sym_row(int ratio);
+    // The last noise-reduction enable written per CMOS input.
+    int nren_old[4]{};
+
     // ---- output panel set-up -------------------------------------------
 
     int zdrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
