@@ -330,3 +330,144 @@ void c331_manage::wait1_povs(int fd, int och)
     drv->write_C331(fd, kStatusHold, 0, 0);
     wait_result(WAIT_POVS, ok);
 }
+
+void c331_manage::set_display_window_ich_dbd(int fd, int win, int mode)
+{
+    if (win < 0 || win >= kWinCount)
+        return;
+    int ich[kIchCount];
+    int n = 0;
+    while (n < kIchCount && g_win_ich[win][n] >= 0 && g_win_ich[win][n] < kIchCount) {
+        ich[n] = g_win_ich[win][n];
+        ++n;
+    }
+    if (n == 0)
+        return;
+    for (int i = 0; i < n; ++i)
+        set_idual(fd, ich[i], 0, 0);
+    if (set_dbd_mem(fd, win) != 0) {
+        g_chg_input[win] = 0;
+        g_chg_dbd[win] = 0;
+        std::printf("[set_display_window_ich_dbd] g_chg_dbd[%d]:%d\n", win, 0);
+        set_mct(fd, win, 0);
+        return;
+    }
+    set_ichsel(fd, win);
+
+    // Source area of each channel.
+    auto area = [this](int p) {
+        _ImageWindowDef_st a = g_dbd_port_act[p];
+        a.hst -= 7;
+        a.vst += 1;
+        return a;
+    };
+    auto half = [this](int p) {
+        const _ImageWindowDef_st& a = g_dbd_port_act[p];
+        return _ImageWindowDef_st{a.hst / 2 - 7, a.hw / 2, a.vst + 1, a.vw};
+    };
+    const _ImageWindowDef_st empty{0, 0, 0, 0};
+    _ImageWindowDef_st src[4];
+    int need = 0;
+    int rowSplit = 0;       // stacked variants: first channel of the second row
+    const int port = PM_INPUT[win];
+    switch (mode) {
+    case DBD_SINGLE_INPUT:
+        if (port >= 0 && port <= 3) {
+            src[0] = area(port);
+            need = 1;
+        } else if (port == 4 || port == 5) {
+            need = 2;
+            if (PI_PORT_INFO[port].STATE < 4) {
+                src[0] = src[1] = half(port);
+            } else {
+                src[0] = area(port);
+                src[1] = empty;
+            }
+        }
+        break;
+    case DBD_CMOS_IN12V: rowSplit = 1; // fall through
+    case DBD_CMOS_IN12: src[0] = area(0); src[1] = area(1); need = 2; break;
+    case DBD_CMOS_IN34V: rowSplit = 1; // fall through
+    case DBD_CMOS_IN34: src[0] = area(2); src[1] = area(3); need = 2; break;
+    case DBD_CMOS_IN123: src[0] = area(0); src[1] = area(1); src[2] = area(2); need = 3; break;
+    case DBD_CMOS_IN1234Q: rowSplit = 2; // fall through
+    case DBD_CMOS_IN1234:
+        for (int i = 0; i < 4; ++i)
+            src[i] = area(i);
+        need = 4;
+        break;
+    case DBD_VBO_IN12V: rowSplit = 2; // fall through
+    case DBD_VBO_IN12:
+        need = 4;
+        if (validPort(port) && PI_PORT_INFO[port].STATE < 4) {
+            src[0] = src[1] = half(5);
+            src[2] = src[3] = half(4);
+        } else {
+            src[0] = area(5);
+            src[1] = empty;
+            src[2] = area(4);
+            src[3] = empty;
+        }
+        break;
+    default: break;
+    }
+    if (need == 0 || n < need)
+        return;
+
+    PM_MEM_WMODE[win] = PS_MEM_WMODE[win];
+    if (mode == DBD_SINGLE_INPUT && validPort(port) && PI_PORT_INFO[port].IP)
+        PM_MEM_WMODE[win] = 2;
+    const int wmode = PM_MEM_WMODE[win];
+    static const unsigned kModeByte[4] = {0, 0x80, 1, 0x11};
+    const unsigned modeByte = wmode >= 0 && wmode <= 3 ? kModeByte[wmode] : 0;
+
+    // Line offset of a channel from the widths S of the channels before it
+    // in its row.
+    auto lineOffset = [wmode](unsigned s) -> unsigned {
+        switch (wmode) {
+        case 1: return 16 * (s / 5) + 3 * (s % 5);
+        case 2: return (s + 2) / 3 * 3 * 8 / 3;
+        case 3: return 2 * s;
+        default: return 4 * s;
+        }
+    };
+    unsigned offset[4] = {};
+    unsigned sum = 0;
+    const unsigned rowBase =
+        static_cast<unsigned>(dbd_win_mwi[win]) * static_cast<unsigned>(src[0].vw > 0 ? src[0].vw : 0) * 1024u;
+    for (int i = 0; i < need; ++i) {
+        if (rowSplit && i == rowSplit)
+            sum = 0;
+        const unsigned base = rowSplit && i >= rowSplit ? rowBase : 0;
+        offset[i] = base + (sum ? lineOffset(sum) : 0);
+        sum += static_cast<unsigned>(src[i].hw > 0 ? src[i].hw : 0);
+    }
+    if (wmode == 2 && need > 1) {
+        // The first channel starts at twice what the rounding of its width added.
+        const unsigned w0 = static_cast<unsigned>(src[0].hw > 0 ? src[0].hw : 0);
+        offset[0] = 2 * ((w0 + 2) / 3 * 3 - w0);
+    }
+
+    unsigned codes = 0;
+    for (unsigned k = 0; k < 5; ++k)
+        codes |= (static_cast<unsigned>(fld_sel[win][k]) & 7u) << (4 * k);
+    for (int i = 0; i < need; ++i) {
+        const unsigned off = chOffset(ich[i]);
+        drv->write_C331(fd, 0x100901, i == 0 ? 1 : 8u + static_cast<unsigned>(ich[0]), off);
+        drv->write_C331(fd, 0x101702, static_cast<unsigned>(src[i].hst) & 0xFFFF, off);
+        drv->write_C331(fd, 0x101902, static_cast<unsigned>(src[i].hw) & 0xFFFF, off);
+        drv->write_C331(fd, 0x101B02, static_cast<unsigned>(src[i].vst) & 0xFFFF, off);
+        drv->write_C331(fd, 0x101D02, static_cast<unsigned>(src[i].vw) & 0xFFFF, off);
+        for (C331RegDesc r : {0x114201u, 0x114301u, 0x114401u, 0x114501u, 0x114601u, 0x114702u, 0x114901u, 0x114A01u,
+                              0x114B01u, 0x114C02u})
+            drv->write_C331(fd, r, 0, off);
+        for (unsigned k = 0; k < 5; ++k)
+            drv->write_C331(fd, 0x161C04 + 0x400 * k, dbd_win_fld[win][k] + offset[i], off);
+        drv->write_C331(fd, 0x163101, static_cast<unsigned>(dbd_win_mwi[win]), off);
+        drv->write_C331(fd, 0x166603, codes, off);
+        drv->write_C331(fd, 0x007101 + 0x100u * static_cast<unsigned>(ich[i]), modeByte, 0);
+    }
+    set_mct(fd, win, 0);
+    if (mode == DBD_SINGLE_INPUT)
+        set_ip(fd, ich[0]);
+}

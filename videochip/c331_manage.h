@@ -146,6 +146,7 @@ public:
     void reset_ich(int win);
     void set_idual(int fd, int ich, int on, int port);
     void set_ichsel(int fd, int win);
+    void set_display_window_ich_dbd(int fd, int win, int mode);
     void wait1_povs(int fd, int och);
     // Channels window w needs now (0 while it is not available).
     int ich_demand(int win) const;

@@ -269,6 +269,7 @@ void c331_manage::check_input_port(int fd)
                 pi = ST_PORT_INFO{};
                 pi.nosignal = 1;
                 PI_ACT[p] = {16, 0, 16, 0};
+                g_dbd_port_act[p] = PI_ACT[p];
                 PI_FV[p] = 0;
                 PI_FPICLK[p] = 0;
                 if (!vbo) {
@@ -329,10 +330,15 @@ void c331_manage::check_input_port(int fd)
                 }
             }
             PI_ACT[p] = {h.Hsync + h.Hback, h.Hact, h.Vsync + h.Vback, h.Vact};
+            // A dot-by-dot window takes a V-by-One port's whole picture and
+            // splits it itself; a parallel port's area as measured.
+            g_dbd_port_act[p] = PI_ACT[p];
             if (pi.STATE < 4) {
                 PI_ACT[p].hst /= 2;
                 PI_ACT[p].hw /= 2;
             }
+            if (!vbo)
+                g_dbd_port_act[p] = PI_ACT[p];
             PI_UPDATE[p] = 1;
         }
 

@@ -374,3 +374,58 @@ TEST_F(C331Ich, ChannelSourceCodes)
 }
 
 } // namespace
+
+namespace {
+
+class C331DbdWindow : public C331Ich {};
+
+TEST_F(C331DbdWindow, FourCmosPortsSideBySide)
+{
+    avail(0, 0, c331::DBD_CMOS_IN1234);
+    m->g_chg_dbd[0] = 1;
+    for (int p = 0; p < 4; ++p)
+        m->g_dbd_port_act[p] = {100, 640, 20, 480};
+    ASSERT_EQ(m->set_input(0, 0), 0);
+    m->set_display_window_ich_dbd(m->c331_fd, 0, c331::DBD_CMOS_IN1234);
+    for (unsigned i = 0; i < 4; ++i) {
+        const unsigned ch = static_cast<unsigned>(m->g_win_ich[0][i]);
+        EXPECT_EQ(reg(0x001001 + 0x100 * ch), 2 * i) << i;
+        EXPECT_EQ(reg(0x101702, 16 * ch), 93u);
+        EXPECT_EQ(reg(0x101B02, 16 * ch), 21u);
+        EXPECT_EQ(reg(0x101902, 16 * ch), 640u);
+        EXPECT_EQ(reg(0x100901, 16 * ch), i == 0 ? 1u : 8u + static_cast<unsigned>(m->g_win_ich[0][0]));
+        // Write mode 0: four bytes a pixel after the channels before it.
+        EXPECT_EQ(reg(0x161C04, 16 * ch), m->dbd_win_fld[0][0] + 4 * 640 * i);
+    }
+}
+
+TEST_F(C331DbdWindow, TooFewChannelsStopAfterTheSourceSelection)
+{
+    avail(0, 0, c331::DBD_CMOS_IN1234);
+    for (int p = 0; p < 4; ++p)
+        m->g_dbd_port_act[p] = {100, 640, 20, 480};
+    for (int c = 0; c < 3; ++c)
+        m->g_ich_win[c] = 0;
+    m->rebuild_win_ich();
+    m->set_display_window_ich_dbd(m->c331_fd, 0, c331::DBD_CMOS_IN1234);
+    EXPECT_EQ(reg(0x001001 + 0x100), 2u) << "the source selection is written";
+    EXPECT_EQ(reg(0x101902, 16), 0u) << "the channel windows are not";
+}
+
+TEST_F(C331DbdWindow, PortAreaFollowsTheMeasurement)
+{
+    window(0, 5, 0);                      // chip port 4
+    record(5, 0, 8);
+    chip().setSource(5, {true, 3840, 2160, 30});
+    m->load_hdmi();
+    velmosource::pInstance()->hdminfo[5].Hact = 3840;
+    m->PI_HDMI_INFO[4].Hact = 3840;
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_ACT[4].hw, 1920);
+    EXPECT_EQ(m->g_dbd_port_act[4].hw, 3840) << "the whole picture for a dot-by-dot window";
+    chip().setSource(5, {});
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->g_dbd_port_act[4].hw, 0);
+}
+
+} // namespace
