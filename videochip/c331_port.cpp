@@ -279,10 +279,7 @@ void c331_manage::check_input_port(int fd)
             } else if (!vbo) {
                 continue;
             }
-            drv->write_C331(fd, kVboReset, q == 0 ? 14 : 13, 0);
-            drv->write_C331(fd, kVboReset, 15, 0);
-            drv->write_C331(fd, kVboRxCtl + 0x1C00u * static_cast<unsigned>(q), 5, 0);
-            drv->write_C331(fd, kVboRxLanes + 0x1C00u * static_cast<unsigned>(q), 128, 0);
+            rearm_vbo_rx(fd, q, 128);
             set_VBORXfrange(fd, q, 0, 0);
             advance_vbo_retry(q);
             continue;
