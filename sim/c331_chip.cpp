@@ -69,6 +69,70 @@ void C331ChipModel::powerOn()
     for (int ch = 0; ch < 8; ++ch)
         regs_[kIchStatusBank][kIchStatusAddr + 5 * ch] = kNoInput;
     bank_ = 0;
+    applySourcesLocked();
+}
+
+namespace {
+
+// Chip port of each input (the table is its own inverse).
+const int kPortOfInput[6] = {3, 2, 1, 0, 5, 4};
+
+void putCount(uint8_t (&regs)[256][128], uint8_t bank, unsigned addr, unsigned bytes, uint32_t value)
+{
+    for (unsigned i = 0; i < bytes; ++i)
+        regs[bank][(addr + i) & 0x7F] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+} // namespace
+
+void C331ChipModel::applySourcesLocked()
+{
+    // The register map overlaps in places (a V-by-One receiver's lane
+    // counts share addresses with other ports' counts): every port first
+    // reads "no input", then the present sources write their counts, so
+    // that an absent source never hides a present one.
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int port = 0; port < 6; ++port) {
+            const VideoSource& s = sources_[kPortOfInput[port]];
+            const bool on = s.present && s.width > 0 && s.height > 0 && s.hz > 0;
+            if (pass == 1 && !on)
+                continue;
+            const bool live = pass == 1;
+            const uint32_t h = live ? static_cast<uint32_t>(s.width - 1) : 0xFFFF;
+            const uint32_t h2 = live ? static_cast<uint32_t>(s.width) : 0xFFFF;
+            const uint32_t v = live ? static_cast<uint32_t>(s.height - 1) : 0xFFFF;
+            const uint32_t f = live ? static_cast<uint32_t>(200000000 / s.hz - 1) & 0xFFFFFF : 0xFFFFFF;
+            const unsigned p = static_cast<unsigned>(port);
+            const bool vbo = port >= 4;
+            const unsigned q = vbo ? p - 4 : 0;
+            if (vbo) {
+                for (unsigned i = 0; i < 4; ++i) {
+                    putCount(regs_, 0xAE, 0x3E + 2 * i + 8 * q, 2, h);
+                    putCount(regs_, 0xAE, 0x5C + 3 * i + 12 * q, 3, f);
+                }
+            }
+            putCount(regs_, 0xAE, vbo ? 0x10 + 8 * q : 0x08 + 2 * p, 2, h);
+            putCount(regs_, 0xAE, vbo ? 0x28 + 8 * q : 0x20 + 2 * p, 2, h2);
+            putCount(regs_, 0xAE, vbo ? 0x40 + 8 * q : 0x38 + 2 * p, 2, v);
+            putCount(regs_, 0xAE, vbo ? 0x5C + 12 * q : 0x50 + 3 * p, 3, f);
+            putCount(regs_, 0xAF, vbo ? 0x10 + 8 * q : 0x08 + 2 * p, 2, 0);
+        }
+    }
+}
+
+void C331ChipModel::setSource(int input, const VideoSource& source)
+{
+    if (input < 0 || input > 5)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    sources_[input] = source;
+    applySourcesLocked();
+}
+
+C331ChipModel::VideoSource C331ChipModel::source(int input) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return input >= 0 && input <= 5 ? sources_[input] : VideoSource{};
 }
 
 bool C331ChipModel::listening() const
@@ -384,6 +448,29 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                             std::snprintf(line, sizeof(line), "R %02X%02X -> %02X", f.bank, f.addr(), f.answer);
                         reply += std::string(line) + (i + 1 < all.size() ? "\n" : "");
                     }
+                    return true;
+                });
+    control.add("source", "<input 0..5> <width> <height> <hz>|none: the video source at an input of the c331 chip",
+                [this](const Args& args, std::string& reply) {
+                    const char* usage = "usage: source <input 0..5> <width> <height> <hz>|none";
+                    auto num = [](const std::string& t, long lo, long hi, long& out) {
+                        char* end = nullptr;
+                        errno = 0;
+                        out = std::strtol(t.c_str(), &end, 10);
+                        return !t.empty() && !errno && end && !*end && out >= lo && out <= hi;
+                    };
+                    long input = 0, w = 0, h = 0, hz = 0;
+                    if (args.size() == 2 && args[1] == "none" && num(args[0], 0, 5, input)) {
+                        setSource(static_cast<int>(input), VideoSource{});
+                        return true;
+                    }
+                    if (args.size() != 4 || !num(args[0], 0, 5, input) || !num(args[1], 1, 65535, w) ||
+                        !num(args[2], 1, 65535, h) || !num(args[3], 1, 240, hz)) {
+                        reply = usage;
+                        return false;
+                    }
+                    setSource(static_cast<int>(input),
+                              VideoSource{true, static_cast<int>(w), static_cast<int>(h), static_cast<int>(hz)});
                     return true;
                 });
     // A fault switch: "on" or "off".

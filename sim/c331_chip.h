@@ -85,6 +85,20 @@ public:
     void setFlashStuck(bool stuck);
     void setFlashWelLeft(bool left);
 
+    // Video-source model of the chip's input measurements: what arrives at
+    // input n (0..5, the system's input numbers). A present source drives
+    // the port's measurement registers (H count width - 1, second H value
+    // width, V count height - 1, frame count 200,000,000 / hz - 1 and, for the
+    // V-by-One ports, every lane's counts); an absent one reads all-ones.
+    struct VideoSource {
+        bool present = false;
+        int width = 0;
+        int height = 0;
+        int hz = 0;
+    };
+    void setSource(int input, const VideoSource& source);
+    VideoSource source(int input) const;
+
     // Registers the control commands c331-reg, c331-dump, c331-log and
     // c331-silent.
     void registerCommands(ControlChannel& control);
@@ -97,6 +111,7 @@ private:
     uint8_t readLocked(uint8_t bank, uint8_t addr) const;
     void writeLocked(uint8_t bank, uint8_t addr, uint8_t value);
     void powerOn();
+    void applySourcesLocked();
 
     mutable std::mutex mutex_;
     PhysMemModel* mem_;
@@ -104,6 +119,7 @@ private:
     uint8_t bank_ = 0;
     bool silent_ = false;
     bool syncStuck_ = false;
+    VideoSource sources_[6];
     C331FlashController flash_;
     std::deque<Frame> log_;
     size_t capacity_ = 1 << 16;

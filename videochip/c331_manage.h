@@ -133,6 +133,56 @@ public:
     void zdrApi_MultiWinChAlloc(char init);
     void zdrApi_MultiWinChInit();
 
+    // ---- input channel allocation ---------------------------------------
+
+    // Channels all available windows need (-1 above 8); frees stale ones.
+    int check_ich_all(int win);
+    // A free channel (or first of a free pair), -1 none.
+    int check_ich(int interlaced, int pair);
+    // Finds a channel by moving another window's; 0 done, -1 none.
+    int adjust_ich(int interlaced, int pair, int win);
+    // 0 or 1 allocated (1 after a rearrangement), 2 the window cannot be served.
+    int set_input(int win, int port);
+    void reset_ich(int win);
+    void set_idual(int fd, int ich, int on, int port);
+    void set_ichsel(int fd, int win);
+    void set_display_window_ich_dbd(int fd, int win, int mode);
+    void wait1_povs(int fd, int och);
+    // Channels window w needs now (0 while it is not available).
+    int ich_demand(int win) const;
+    // g_win_ich rebuilt from g_ich_win.
+    void rebuild_win_ich();
+
+    // ---- image-processing blocks (input channels 0 to 3) ------------------
+
+    void set_ip(int fd, int ich);
+    void set_mvflt(int fd, int ich, int c);
+    void set_diag(int fd, int ich, int c);
+    void set_ipregs(int fd, int ich, int c);
+    void set_comb(int fd, int ich, int c);
+    void set_nr(int fd, int ich, int c);
+    void set_nr_block(int fd, int ich, int c);
+    void set_nr_tpx(int fd, int ich, int c);
+    void set_nr_hvpx(int fd, int ich, int c);
+    void set_nr_mosq(int fd, int ich, int c);
+    void set_nr_b_480i(int fd, int ich, int c);
+    void set_nr_b_480p(int fd, int ich, int c);
+    void set_nr_b_720p(int fd, int ich, int c);
+    void set_nr_b_1080i(int fd, int ich, int c);
+    void set_nr_b_1080p(int fd, int ich, int c);
+    void set_mct(int fd, int win, int flag);
+    void set_iscwct(int fd, int win);
+    // ratio: 16.16 fixed-point shrink ratio (65536 = 1:1).
+    void set_lut_hshrnk(int fd, int ratio, int ch, int dual);
+    void set_lut_vshrnk_4sym(int fd, int ratio, int ch, int dual);
+    void set_lut_vshrnk(int fd, int ratio, int ch);
+    void set_lut_hzoom(int fd, int ratio, int ch);
+    // Coefficient set of the shrink ladder; row of the 4-tap table.
+    static int lut_shrink_set(int ratio);
+    static int lut_4sym_row(int ratio);
+    // The last noise-reduction enable written per CMOS input.
+    int nren_old[4]{};
+
     // ---- output panel set-up -------------------------------------------
 
     int zdrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
@@ -144,6 +194,22 @@ public:
     void check_port_valid(int fd);
     void check_input_port(int fd);
     void c331_SetInputsource(int win, int input);
+    // Input number 0..5 to chip port (255 above 5); chip port to the
+    // input-source manager's record index (3 for anything but 1..5). One
+    // table, its own inverse.
+    static int zdrApi_inputCvtC331(DSP_INPUT_PORT n);
+    static int zdrApi_GetPortDevId(int port);
+    // The ports (6 = none, six entries) of a multi-port dot-by-dot window;
+    // 1 for such a window, else 0 (the list is then all 6).
+    int zdrApi_GetWinDbdMultiPort(int win, int* ports) const;
+    // Window w takes its picture from port p.
+    bool window_uses_port(int win, int port) const;
+    // The V-by-One receiver's lane mask for the lane count of its port.
+    int vbo_lane_mask(int rx) const;
+    // Re-arms V-by-One receiver rx (0 or 1) with a lane mask.
+    void rearm_vbo_rx(int fd, int rx, int laneMask);
+    // Advances a V-by-One receiver's retry counter (1..29, 0).
+    void advance_vbo_retry(int rx);
 
     // ---- overlay and output programming -------------------------------
 
@@ -157,6 +223,18 @@ public:
     void c331_SetSharpness(int sharpness);
     void c331_SetCrop(char win, char enable, ST_RECT* rect);
     void zdrApi_forceColorDisable(int fd);
+    // One edge offset (type 0 left, 1 right, 2 top, 3 bottom) of rect in the
+    // port's active area; never negative.
+    int zdrApi_CropGetOffset(int port, ST_RECT* rect, int type);
+    void zdrApi_updateCrop(int fd, int port);
+    // A window's margin (type 0 left, 1 right, 2 top, 3 bottom) inside its
+    // output channels.
+    int zdrApi_OchGetWinOffset1(ST_WIN_INFO* win, int type);
+    // Effective input width of a port (a V-by-One input split over two
+    // channels measures half its width per channel) and its height.
+    int crop_input_width(int port) const;
+    // The output channels of window w (list entries 0..7 only); their count.
+    int win_och_list(int win, int* och) const;
 
     // ---- OSD and fonts --------------------------------------------------
 

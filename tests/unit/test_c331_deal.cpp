@@ -244,7 +244,9 @@ TEST_F(C331Deal, CropSelectionAndCropIndexBeyondTheTable)
     store16(para::layer(2) + para::kLayerInput, 0x8005);
     deal();
     EXPECT_EQ(m->gWininfo[1].cropIdx, 5);
-    EXPECT_EQ(m->gWininfo[1].input, 0x83);
+    // The crop's input (low bits of the head) becomes the window's input.
+    EXPECT_EQ(m->gWininfo[1].input, 3);
+    EXPECT_EQ(m->PM_INPUT[1], 0);
 
     setLe16(store->ram_para, para::kAudioWindow, 2);
     source()->volume_update_request = 0;

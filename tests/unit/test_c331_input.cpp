@@ -1,0 +1,431 @@
+// The input side of the c331 chip: sharpness, crops, the end of the forced
+// colour, port monitoring from the receivers' records and the chip's own
+// measurements, and the input channel allocation.
+#include "support/c331_fixture.h"
+
+#include "avchips/velmosource.h"
+#include "core/para_layout.h"
+#include "sim/board.h"
+
+namespace {
+
+class C331Input : public C331Test {
+protected:
+    void SetUp() override
+    {
+        C331Test::SetUp();
+        for (auto& h : velmosource::pInstance()->hdminfo)
+            h = HdmiInfo{};
+        for (int i = 0; i < 6; ++i)
+            chip().setSource(i, {});
+    }
+    void TearDown() override
+    {
+        for (auto& h : velmosource::pInstance()->hdminfo)
+            h = HdmiInfo{};
+        C331Test::TearDown();
+    }
+
+    // Window w shows input `input` on output channel och.
+    void window(int w, int input, int och)
+    {
+        m->gMwin.wincnt = std::max(m->gMwin.wincnt, w + 1);
+        m->gWininfo[w].input = static_cast<uint8_t>(input);
+        m->gWininfo[w].ochLst[0] = static_cast<uint8_t>(och);
+        m->gWininfo[w].ochCnt = 1;
+        m->gWininfo[w].totalh = 1;
+        m->gWininfo[w].totalv = 1;
+        m->PM_INPUT[w] = c331_manage::zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(input));
+        m->PM_WIN_NUM[och] = w;
+    }
+    // A stable 1080p60 record at input `input` (1920 x 1080 of 2200 x 1125).
+    void record(int input, int nosignal = 0, int lane = 0)
+    {
+        HdmiInfo& h = velmosource::pInstance()->hdminfo[input];
+        h = HdmiInfo{};
+        h.Hact = 1920; h.Hsync = 44; h.Hback = 148; h.Htotal = 2200;
+        h.Vact = 1080; h.Vsync = 5; h.Vback = 36; h.Vtotal = 1125;
+        h.pfreq = 148.5f; h.lane = lane; h.nosignal = nosignal; h.stable = 1;
+    }
+};
+
+TEST_F(C331Input, SharpnessLevelsAndCoefficientSets)
+{
+    window(0, 2, 0);                      // HDMI1: chip port 1
+    m->PI_PORT_INFO[1].STATE = 4;
+    m->IWIN[0] = {0, 640, 0, 1000};
+    m->OWIN[0] = {0, 1920, 0, 1100};      // 3 x across, 1.1 x down
+    m->c331_SetSharpness(20);
+    EXPECT_EQ(reg(0x0C2101) & 1, 1u);
+    EXPECT_EQ(reg(0x0B0801), 6u);
+    EXPECT_EQ(reg(0x0B0901), 128u);
+    EXPECT_EQ(reg(0x0B1201), 128u);
+    const uint32_t h[5] = {36, 43, 58, 4, 5}, v[3] = {44, 50, 56};
+    for (unsigned k = 0; k < 5; ++k)
+        EXPECT_EQ(reg(0x0B0C01 + 0x100 * k), h[k]) << k;
+    for (unsigned k = 0; k < 3; ++k)
+        EXPECT_EQ(reg(0x0B1501 + 0x100 * k), v[k]) << k;
+    EXPECT_EQ(reg(0x0B5E01), 1u);
+    EXPECT_EQ(reg(0x0B0901, 16), 0u) << "a channel of no window stays untouched";
+
+    // 9 and 10 both switch the enhancer off with all coefficients 0.
+    for (int s : {9, 10}) {
+        m->c331_SetSharpness(20);
+        m->c331_SetSharpness(s);
+        EXPECT_EQ(reg(0x0B0801), 0u) << s;
+        EXPECT_EQ(reg(0x0B1101), 0u) << s;
+        EXPECT_EQ(reg(0x0B0901), 0u) << s;
+        EXPECT_EQ(reg(0x0B0C01), 0u) << s;
+        EXPECT_EQ(reg(0x0B1501), 0u) << s;
+    }
+    // An input window of no size never divides: the 1:1 set is used.
+    m->IWIN[0] = {0, 0, 0, 0};
+    m->c331_SetSharpness(11);
+    EXPECT_EQ(reg(0x0B0C01), 44u);
+    EXPECT_EQ(reg(0x0B1501), 44u);
+    EXPECT_EQ(reg(0x0B0901), 12u);
+}
+
+TEST_F(C331Input, CropOffsetsAndCorrections)
+{
+    window(0, 2, 0);
+    m->PI_ACT[1] = {192, 1920, 41, 1080};
+    m->PI_PORT_INFO[1].STATE = 4;
+    ST_RECT full{0, 0, 1920, 1080};
+    m->c331_SetCrop(0, 1, &full);
+    EXPECT_EQ(m->PM_INPUT_OFFSET_EN[0], 1);
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(m->PM_INPUT_OFFSET[0][t], 0);
+
+    ST_RECT r{100, 200, 2000, 400};       // beyond the width: full width from 0
+    m->c331_SetCrop(0, 1, &r);
+    EXPECT_EQ(r.x, 0);
+    EXPECT_EQ(r.w, 1920);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[0][0], 0);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[0][1], 0);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[0][2], 200);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[0][3], 480);
+
+    m->c331_SetCrop(0, 0, &r);
+    EXPECT_EQ(m->PM_INPUT_OFFSET_EN[0], 0);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[0][2], 0);
+
+    // A V-by-One input split over two channels takes crops twice its width.
+    window(1, 5, 1);                      // HDMI4: chip port 4
+    m->PI_ACT[4] = {96, 1920, 41, 2160};
+    m->PI_PORT_INFO[4].STATE = 1;
+    ST_RECT wide{0, 0, 3840, 2160};
+    m->c331_SetCrop(1, 1, &wide);
+    EXPECT_EQ(wide.w, 3840);
+    EXPECT_EQ(m->PM_INPUT_OFFSET[1][1], 0);
+
+    // No signal: offsets 0; bad window numbers change nothing.
+    m->PI_ACT[1] = {16, 0, 16, 0};
+    ST_RECT some{10, 10, 10, 10};
+    EXPECT_EQ(m->zdrApi_CropGetOffset(1, &some, 0), 0);
+    EXPECT_EQ(m->zdrApi_CropGetOffset(9, &some, 0), 0);
+    m->c331_SetCrop(7, 1, &some);
+    m->c331_SetCrop(-1, 1, &some);
+
+    // A window's margins inside 960-wide output channels.
+    m->pnl.och.width = 960;
+    m->pnl.och.height = 540;
+    ST_WIN_INFO wi{};
+    wi.x = 100; wi.w = 500; wi.y = 600; wi.h = 100; wi.totalh = 1; wi.totalv = 1;
+    EXPECT_EQ(m->zdrApi_OchGetWinOffset1(&wi, 0), 100);
+    EXPECT_EQ(m->zdrApi_OchGetWinOffset1(&wi, 1), 360);
+    EXPECT_EQ(m->zdrApi_OchGetWinOffset1(&wi, 2), 60);
+    EXPECT_EQ(m->zdrApi_OchGetWinOffset1(&wi, 3), 380);
+    m->pnl.och.width = 0;
+    EXPECT_EQ(m->zdrApi_OchGetWinOffset1(&wi, 0), 0);
+}
+
+TEST_F(C331Input, ForcedColourEndsOnTheChangePassAfterTheFpgasAreUp)
+{
+    window(0, 2, 0);
+    window(1, 3, 1);
+    m->PI_PORT_INFO[1].STATE = 4;         // window 0 has a picture
+    m->PI_PORT_INFO[0].nosignal = 1;      // window 1 has none
+    for (int c = 0; c < 8; ++c) {
+        chip().setReg(0x084903, 0xFF00, 16 * c);
+        chip().setReg(0x084801, 1, 16 * c);
+    }
+    g_force_bkcolor = 1;
+    store16(para::kContrast, 40);
+    deal();
+    EXPECT_EQ(g_force_bkcolor.load(), 1) << "still waiting for the FPGAs";
+    EXPECT_EQ(reg(0x084903), 0xFF00u);
+
+    g_force_bkcolor = 0;                  // what the FPGA thread posts
+    store16(para::kContrast, 41);
+    deal();
+    EXPECT_EQ(g_force_bkcolor.load(), 2);
+    for (int c = 0; c < 8; ++c)
+        EXPECT_EQ(reg(0x084903, 16 * c), 0u) << c;
+    EXPECT_EQ(reg(0x084801, 0), 0u);
+    EXPECT_EQ(reg(0x084801, 16), 1u);
+}
+
+TEST_F(C331Input, PortFollowsTheReceiverRecordAndTheMeasurement)
+{
+    window(0, 2, 0);                      // input 2 = chip port 1
+    record(2);
+    chip().setSource(2, {true, 1920, 1080, 60});
+    m->load_hdmi();
+    EXPECT_EQ(m->g_chg_input[0], 1);
+    EXPECT_EQ(m->PI_HDMI_INFO[1].Htotal, 2200);
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[1].STATE, 4);
+    EXPECT_EQ(m->PI_PORT_INFO[1].nosignal, 0);
+    EXPECT_NEAR(m->PI_FV[1], 60.0, 0.01);
+    EXPECT_NEAR(m->PI_FPICLK[1], 148.5e6, 1e4);
+    EXPECT_EQ(m->PI_ACT[1].hst, 192);
+    EXPECT_EQ(m->PI_ACT[1].hw, 1920);
+    EXPECT_EQ(m->PI_ACT[1].vst, 41);
+    EXPECT_EQ(m->PI_ACT[1].vw, 1080);
+    EXPECT_EQ(m->PI_UPDATE[1], 1);
+
+    // A second pass with nothing changed leaves the port alone.
+    m->g_chg_input[0] = 0;
+    m->PI_UPDATE[1] = 0;
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->g_chg_input[0], 0);
+    EXPECT_EQ(m->PI_UPDATE[1], 0);
+
+    // The source goes away: background, no-signal area, state 0.
+    chip().setSource(2, {});
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[1].STATE, 0);
+    EXPECT_EQ(m->PI_PORT_INFO[1].nosignal, 1);
+    EXPECT_EQ(m->PI_ACT[1].hst, 16);
+    EXPECT_EQ(m->PI_ACT[1].hw, 0);
+    EXPECT_EQ(m->PI_UPDATE[1], 1);
+    EXPECT_EQ(reg(0x084801), 1u) << "the window shows the background";
+
+    // Measured but the receiver says no signal: still no signal.
+    chip().setSource(2, {true, 1920, 1080, 60});
+    record(2, 1);
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[1].STATE, 0);
+    // And the signal comes back.
+    record(2, 0);
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[1].STATE, 4);
+}
+
+TEST_F(C331Input, UnstableOrUnusedPortsAreNotMeasured)
+{
+    window(0, 2, 0);
+    record(2);
+    velmosource::pInstance()->hdminfo[2].stable = 0;
+    chip().setSource(2, {true, 1920, 1080, 60});
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->g_chg_input[0], 0);
+    EXPECT_EQ(m->PI_PORT_INFO[1].STATE, 0);
+    // Input 3 (port 0) is fed but no window uses it.
+    record(3);
+    chip().setSource(3, {true, 1280, 720, 50});
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[0].STATE, 0);
+    EXPECT_EQ(m->PI_HDMI_INFO[0].Hact, 1920) << "the record is copied all the same";
+}
+
+TEST_F(C331Input, VboPortAndItsReceiver)
+{
+    window(0, 5, 0);                      // HDMI4: chip port 4, receiver 0
+    record(5, 0, 8);
+    chip().setSource(5, {true, 1920, 1080, 60});
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[4].STATE, 1) << "8 lanes: split over two channels";
+    EXPECT_EQ(m->PI_ACT[4].hw, 960);
+    EXPECT_EQ(reg(0x024F01), 255u) << "re-armed for 8 lanes";
+    EXPECT_EQ(m->vbo_retry[0], 0);
+
+    // The source goes: the receiver is re-armed on every pass, retries cycle.
+    chip().setSource(5, {});
+    for (int i = 0; i < 3; ++i)
+        m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->vbo_retry[0], 3);
+    EXPECT_EQ(reg(0x024F01), 128u);
+    EXPECT_EQ(reg(0x027F01), 15u);
+    for (int i = 0; i < 27; ++i)
+        m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->vbo_retry[0], 0) << "30 wraps to 0";
+}
+
+TEST_F(C331Input, NoSignalCheckOfEnabledPorts)
+{
+    window(0, 2, 0);
+    m->port_status[1] = 0x80;
+    m->check_port_valid(m->c331_fd);
+    EXPECT_EQ(m->port_status[1], 0x81);
+    chip().setSource(2, {true, 800, 600, 60});
+    m->check_port_valid(m->c331_fd);
+    EXPECT_EQ(m->port_status[1], 0x80);
+    // Without bit 7 the port is not looked at.
+    m->port_status[1] = 0x01;
+    m->check_port_valid(m->c331_fd);
+    EXPECT_EQ(m->port_status[1], 0x01);
+}
+
+TEST_F(C331Input, SetInputsourceAssignsAndRejects)
+{
+    window(0, 2, 0);
+    m->c331_SetInputsource(0, 10);        // 10 mod 6 = input 4: chip port 5
+    EXPECT_EQ(m->gWininfo[0].input, 4);
+    EXPECT_EQ(m->PM_INPUT[0], 5);
+    EXPECT_EQ(m->g_chg_input[0], 1);
+    m->g_chg_input[0] = 0;
+    m->c331_SetInputsource(1, 0);         // beyond the windows in use
+    m->c331_SetInputsource(0, -1);
+    EXPECT_EQ(m->PM_INPUT[0], 5);
+    EXPECT_EQ(m->g_chg_input[0], 0);
+    EXPECT_EQ(c331_manage::zdrApi_GetPortDevId(0), 3);
+    EXPECT_EQ(c331_manage::zdrApi_GetPortDevId(9), 3);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(c331_manage::zdrApi_GetPortDevId(c331_manage::zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(i))), i);
+}
+
+class C331Ich : public C331Input {
+protected:
+    void avail(int w, int port, int mode = 0)
+    {
+        m->PM_WIN_SHAPE[w][0] = m->PM_WIN_SHAPE[w][1] = 1;
+        m->PM_INPUT[w] = port;
+        m->PM_WIN_DBD_MODE[w] = mode;
+    }
+};
+
+TEST_F(C331Ich, AllocationOrderAndPairs)
+{
+    for (int w = 0; w < 4; ++w) {
+        avail(w, w);
+        EXPECT_EQ(m->set_input(w, w), 0);
+        EXPECT_EQ(m->g_win_ich[w][0], w);
+    }
+    avail(4, 4);
+    EXPECT_EQ(m->set_input(4, 4), 0);
+    EXPECT_EQ(m->g_win_ich[4][0], 4);
+    EXPECT_EQ(m->g_win_ich[4][1], 5);
+    // 2 + 2 + 4 = 8 is served; a CMOS window becoming 2 channels is not.
+    avail(5, 5);
+    EXPECT_EQ(m->set_input(5, 5), 0);
+    EXPECT_EQ(m->check_ich_all(-1), 8);
+    m->PM_WIN_DBD_MODE[0] = c331::DBD_CMOS_IN12;
+    EXPECT_EQ(m->check_ich_all(-1), -1);
+    // A port beyond 5 leaves the lists as they were.
+    m->PM_WIN_DBD_MODE[0] = 0;
+    EXPECT_EQ(m->set_input(0, 7), 2);
+    EXPECT_EQ(m->g_win_ich[5][0], 6);
+}
+
+TEST_F(C331Ich, HalfUsedPairFirstAndInterlacedMove)
+{
+    m->g_ich_win[2] = 5;
+    EXPECT_EQ(m->check_ich(0, 0), 3);
+    for (int c = 0; c < 8; ++c)
+        m->g_ich_win[c] = -1;
+    for (int w = 0; w < 4; ++w) {
+        avail(w, w);
+        m->set_input(w, w);
+    }
+    // Window 4 on a port measuring interlaced: ICH0's owner moves to ICH4.
+    avail(4, 1);
+    m->PI_PORT_INFO[1].IP = 1;
+    m->g_chg_input[0] = 0;
+    EXPECT_EQ(m->set_input(4, 1), 1);
+    EXPECT_EQ(m->g_ich_win[0], 4);
+    EXPECT_EQ(m->g_ich_win[4], 0);
+    EXPECT_EQ(m->g_chg_input[0], 2);
+
+    // A window that is no longer available gives its channels back.
+    m->PM_WIN_SHAPE[4][0] = 0;
+    m->reset_ich(4);
+    EXPECT_EQ(m->g_ich_win[0], -1);
+    EXPECT_EQ(m->set_input(4, 1), 2);
+}
+
+TEST_F(C331Ich, ChannelSourceCodes)
+{
+    avail(0, 5);
+    record(4, 0, 8);
+    m->load_hdmi();
+    m->set_input(0, 5);
+    m->set_ichsel(m->c331_fd, 0);
+    EXPECT_EQ(reg(0x001001 + 0x100 * 4), 12u);
+    EXPECT_EQ(reg(0x001001 + 0x100 * 5), 14u);
+    avail(1, 2);
+    m->set_input(1, 2);
+    m->set_ichsel(m->c331_fd, 1);
+    EXPECT_EQ(reg(0x001001 + 0x100u * static_cast<unsigned>(m->g_win_ich[1][0])), 4u);
+    m->PI_ACT[5] = {96, 960, 41, 2160};
+    m->set_idual(m->c331_fd, 5, 1, 5);
+    EXPECT_EQ(reg(0x030801 + 0x900 * 2), 3u);
+    EXPECT_EQ(reg(0x030902 + 0x900 * 2), 96u);
+    EXPECT_EQ(reg(0x030B02 + 0x900 * 2), 1920u);
+    m->set_idual(m->c331_fd, 5, 0, 5);
+    EXPECT_EQ(reg(0x030801 + 0x900 * 2), 0u);
+}
+
+} // namespace
+
+namespace {
+
+class C331DbdWindow : public C331Ich {};
+
+TEST_F(C331DbdWindow, FourCmosPortsSideBySide)
+{
+    avail(0, 0, c331::DBD_CMOS_IN1234);
+    m->g_chg_dbd[0] = 1;
+    for (int p = 0; p < 4; ++p)
+        m->g_dbd_port_act[p] = {100, 640, 20, 480};
+    ASSERT_EQ(m->set_input(0, 0), 0);
+    m->set_display_window_ich_dbd(m->c331_fd, 0, c331::DBD_CMOS_IN1234);
+    for (unsigned i = 0; i < 4; ++i) {
+        const unsigned ch = static_cast<unsigned>(m->g_win_ich[0][i]);
+        EXPECT_EQ(reg(0x001001 + 0x100 * ch), 2 * i) << i;
+        EXPECT_EQ(reg(0x101702, 16 * ch), 93u);
+        EXPECT_EQ(reg(0x101B02, 16 * ch), 21u);
+        EXPECT_EQ(reg(0x101902, 16 * ch), 640u);
+        EXPECT_EQ(reg(0x100901, 16 * ch), i == 0 ? 1u : 8u + static_cast<unsigned>(m->g_win_ich[0][0]));
+        // Write mode 0: four bytes a pixel after the channels before it.
+        EXPECT_EQ(reg(0x161C04, 16 * ch), m->dbd_win_fld[0][0] + 4 * 640 * i);
+    }
+}
+
+TEST_F(C331DbdWindow, TooFewChannelsStopAfterTheSourceSelection)
+{
+    avail(0, 0, c331::DBD_CMOS_IN1234);
+    for (int p = 0; p < 4; ++p)
+        m->g_dbd_port_act[p] = {100, 640, 20, 480};
+    for (int c = 0; c < 3; ++c)
+        m->g_ich_win[c] = 0;
+    m->rebuild_win_ich();
+    m->set_display_window_ich_dbd(m->c331_fd, 0, c331::DBD_CMOS_IN1234);
+    EXPECT_EQ(reg(0x001001 + 0x100), 2u) << "the source selection is written";
+    EXPECT_EQ(reg(0x101902, 16), 0u) << "the channel windows are not";
+}
+
+TEST_F(C331DbdWindow, PortAreaFollowsTheMeasurement)
+{
+    window(0, 5, 0);                      // chip port 4
+    record(5, 0, 8);
+    chip().setSource(5, {true, 3840, 2160, 30});
+    m->load_hdmi();
+    velmosource::pInstance()->hdminfo[5].Hact = 3840;
+    m->PI_HDMI_INFO[4].Hact = 3840;
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_ACT[4].hw, 1920);
+    EXPECT_EQ(m->g_dbd_port_act[4].hw, 3840) << "the whole picture for a dot-by-dot window";
+    chip().setSource(5, {});
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->g_dbd_port_act[4].hw, 0);
+}
+
+} // namespace
