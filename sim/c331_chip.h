@@ -8,6 +8,7 @@
 // bits and the input channel status.
 #pragma once
 
+#include "sim/c331_osd_engine.h"
 #include "sim/c331_sflash.h"
 #include "sim/spi_bus.h"
 
@@ -84,6 +85,11 @@ public:
     // write-enable latch left set after a program or erase.
     void setFlashStuck(bool stuck);
     void setFlashWelLeft(bool left);
+    // The OSD drawing engine: the commands it carried out; fault switch:
+    // busy for ever, nothing drawn.
+    std::vector<C331OsdEngine::Op> osdOps();
+    void clearOsdOps();
+    void setOsdStuck(bool stuck);
 
     // Registers the control commands c331-reg, c331-dump, c331-log and
     // c331-silent.
@@ -105,6 +111,7 @@ private:
     bool silent_ = false;
     bool syncStuck_ = false;
     C331FlashController flash_;
+    C331OsdEngine osd_;
     std::deque<Frame> log_;
     size_t capacity_ = 1 << 16;
     uint64_t count_ = 0;
