@@ -27,6 +27,8 @@ const char kSectionNames[kSections][20] = {
 // Banks dumped by c331_print: every register (0x01 to 0x7F) of each.
 constexpr unsigned kPrintFirstBank = 0x00;
 constexpr unsigned kPrintLastBank = 0x3E;
+// Bank of the serial-flash controller and the OSD drawing engine.
+constexpr unsigned kSharedEngineBank = 0x04;
 
 struct PrintEntry {
     unsigned char bank, address, count;
@@ -309,7 +311,17 @@ void c331_manage::c331_print()
         return;
     for (const PrintEntry& e : printList()) {
         const unsigned desc = static_cast<unsigned>(e.bank) << 16 | static_cast<unsigned>(e.address) << 8 | e.count;
-        std::printf("%06X  %08Xh\n", desc, drv->read_C331(c331_fd, desc, 0));
+        unsigned value;
+        if (e.bank == kSharedEngineBank) {
+            // Reading the flash controller's data and status ports moves
+            // them on: never in the middle of another thread's flash,
+            // DMA or drawing sequence.
+            std::lock_guard<std::mutex> hold(sfl_mutex);
+            value = drv->read_C331(c331_fd, desc, 0);
+        } else {
+            value = drv->read_C331(c331_fd, desc, 0);
+        }
+        std::printf("%06X  %08Xh\n", desc, value);
         usleep(1);
     }
     std::fflush(stdout);

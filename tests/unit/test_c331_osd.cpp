@@ -364,3 +364,34 @@ TEST_F(C331Osd, MenuTurnedOnByTheFlagRegisterIsDrawn)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(C331Osd, BitmapCopiedFromFlashWithItsColourTable)
+{
+    std::vector<uint8_t> line(1920);
+    for (size_t i = 0; i < line.size(); ++i)
+        line[i] = static_cast<uint8_t>(i * 7);
+    chip().flashWrite(0xED9800 + 1920 * 3, line);                 // row 3 of the bitmap
+    chip().flashWrite(0x10D3C00, std::vector<uint8_t>({9, 8, 7, 6, 5, 4, 3, 2}));
+    m->zdrApi_OsdSet(3, 0);
+    m->zdrApi_OsdSet(9, 100);   // left crop
+    m->update_osd(m->c331_fd);
+    EXPECT_EQ(m->g_osd_mwi, 32);
+    EXPECT_EQ(row(0, 3, 1920), line);
+    EXPECT_EQ(row(0, 2, 4), std::vector<uint8_t>(4, 0xFF));      // erased flash
+    const auto table = chip().colourTable();
+    EXPECT_EQ(std::vector<uint8_t>(table.begin(), table.begin() + 8), std::vector<uint8_t>({9, 8, 7, 6, 5, 4, 3, 2}));
+    EXPECT_EQ(reg(0xFF0101), 0u);
+    // Bitmap windows show mode 2; the scroll image starts at the crop.
+    m->zdrApi_OsdSet(0, 1);
+    m->set_osd(m->c331_fd, 0);
+    EXPECT_EQ(reg(kOsdCtrl) & 3, 2u);
+    EXPECT_EQ(reg(kOsdSource), m->PS_MEM_OSD + 100);
+    const uint32_t pitch = 32 * 128;
+    EXPECT_EQ(chip().memoryRead(m->PS_MEM_OSD1 + 3 * pitch, 1820),
+              std::vector<uint8_t>(line.begin() + 100, line.end()));
+    EXPECT_EQ(reg(0x094002), 1820u);   // scroll width: the cropped bitmap
+}
+
+} // namespace
