@@ -155,7 +155,11 @@ unsigned char c331_font_update()
 
 unsigned char c331_print()
 {
-    return notAvailable("c331 register print");
+    c331_manage* m = chipReady();
+    if (!m)
+        return notAvailable("c331 register print");
+    m->c331_print();
+    return link_frame::kOk;
 }
 
 void clock_set_record_timing()

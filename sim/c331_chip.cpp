@@ -191,7 +191,11 @@ void C331ChipModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint3
                     writeLocked(bank_, f.addr(), f.b1);
                 if (bank_ == kFlashBank && f.addr() != 0)
                     flash_.written(regs_, f.addr(), f.b1);
-            } else if (bank_ != kFlashBank || !flash_.read(regs_, f.addr(), answer)) {
+                if (f.addr() != 0 && (bank_ == C331OsdEngine::kBank || bank_ == C331OsdEngine::kColourBank))
+                    osd_.written(regs_, bank_, f.addr(), f.b1, flash_.memory(), flash_.glyphMemory(),
+                                 flash_.colourTable());
+            } else if (!osd_.read(bank_, f.addr(), answer) &&
+                       (bank_ != kFlashBank || !flash_.read(regs_, f.addr(), answer))) {
                 answer = readLocked(bank_, f.addr());
             }
         }
@@ -356,6 +360,24 @@ void C331ChipModel::setFlashWelLeft(bool left)
     flash_.welLeft = left;
 }
 
+std::vector<C331OsdEngine::Op> C331ChipModel::osdOps()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return osd_.ops();
+}
+
+void C331ChipModel::clearOsdOps()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    osd_.clearOps();
+}
+
+void C331ChipModel::setOsdStuck(bool stuck)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    osd_.stuck = stuck;
+}
+
 void C331ChipModel::registerCommands(ControlChannel& control)
 {
     using Args = std::vector<std::string>;
@@ -490,6 +512,8 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                 onOff(&C331ChipModel::setFlashStuck, this));
     control.add("c331-flash-wel-left", "on|off: the c331 serial flash leaves its write-enable latch set",
                 onOff(&C331ChipModel::setFlashWelLeft, this));
+    control.add("c331-osd-stuck", "on|off: the c331 OSD drawing engine stays busy and draws nothing",
+                onOff(&C331ChipModel::setOsdStuck, this));
     control.add("c331-silent", "on|off: the c331 chip does not answer at all", onOff(&C331ChipModel::setSilent, this));
 }
 

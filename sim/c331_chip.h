@@ -8,6 +8,7 @@
 // bits and the input channel status.
 #pragma once
 
+#include "sim/c331_osd_engine.h"
 #include "sim/c331_sflash.h"
 #include "sim/spi_bus.h"
 
@@ -84,6 +85,11 @@ public:
     // write-enable latch left set after a program or erase.
     void setFlashStuck(bool stuck);
     void setFlashWelLeft(bool left);
+    // The OSD drawing engine: the commands it carried out; fault switch:
+    // busy for ever, nothing drawn.
+    std::vector<C331OsdEngine::Op> osdOps();
+    void clearOsdOps();
+    void setOsdStuck(bool stuck);
 
     // Video-source model of the chip's input measurements: what arrives at
     // input n (0..5, the system's input numbers). A present source drives
@@ -121,6 +127,7 @@ private:
     bool syncStuck_ = false;
     VideoSource sources_[6];
     C331FlashController flash_;
+    C331OsdEngine osd_;
     std::deque<Frame> log_;
     size_t capacity_ = 1 << 16;
     uint64_t count_ = 0;

@@ -246,6 +246,24 @@ public:
     void set_osd(int fd, int on);
     void set_scroll(int fd);
     void load_char();
+    void load_bmp();
+    void set_char_color(int fd);
+    // Fills OSD_WIN and the per-channel-column and -row rectangles of the
+    // OSD (out[i].hst/hw for column i, out[j].vst/vw for row j).
+    void calc_osd(_ImageWindowDef2_St* out);
+    // Drawing primitives of the chip's OSD engine. Each holds sfl_mutex for
+    // its command (the engine shares bank 4 with the flash controller) and
+    // answers false when the engine stayed busy past its poll limit.
+    bool osd_paint(int fd, int x, int w, int y, int h, int value, int base);
+    bool osd_copy(int fd, int src, int dst, int w, int h, int packed);
+    bool osd_put_unicode_string(int fd, char const (*line)[2], int x, int y, int fg, int bg, int w, int h, int base,
+                                int dot64);
+    void gen_char(int fd);
+    void load_unicode_char();
+    // Line pitch of the OSD memories in 128-byte units.
+    int osd_pitch() const { return g_osd_mwi_shift ? g_osd_mwi * 4 : g_osd_mwi; }
+    // Drawing-engine waits that reached their bound since start (logged once).
+    static std::atomic<unsigned> osd_engine_timeouts;
     // Both answer -1 when the flash did not answer in time (a header that
     // could not be read counts as a missing font), else 0.
     int read_c331_font(int fd);
@@ -289,6 +307,13 @@ public:
     void vbyone_rx_ch2_seq(int fd);
     void read_c331_b174bug(int fd);
     void write_read_c331_b80_iacthstch5(int fd);
+    void zdrDbg_c331_param();
+    // Dumps every register of the list; runs in the control link's thread
+    // with only the register access locks.
+    void c331_print();
+    void c331_outputTimmingCtrlReg(char ctl1, char ctl2);
+    void c331_calc_PixelCLK();
+    void c331_debugEnv();
 
     // ==== data =============================================================
 

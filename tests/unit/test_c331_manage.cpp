@@ -75,7 +75,14 @@ TEST_F(C331Manage, FiveGoodIdentityReadsStartTheBringUp)
     EXPECT_EQ(reg(0x0C3A02), 0u) << "the chip's brightness stays 50";
     EXPECT_EQ(m->PM_INPUT[1], 5) << "window parameters loaded";
 
-    // From now on every step is a change pass.
+    // From now on every step is a change pass; the first ones draw the OSD
+    // and program its windows as the window parameters asked (one request
+    // served a pass).
+    EXPECT_EQ(m->osd_update_dirty, 1);
+    m->manage_step();
+    EXPECT_EQ(m->osd_update_dirty, 0);
+    m->manage_step();
+    EXPECT_EQ(m->osd_set_dirty, 0);
     const uint64_t before = chip().frameCount();
     m->manage_step();
     EXPECT_EQ(chip().frameCount(), before) << "an idle change pass touches no register";

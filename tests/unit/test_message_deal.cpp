@@ -175,8 +175,8 @@ TEST_F(LinkHandlers, RequestRegisters160To164)
     EXPECT_EQ(image[36], 0x30);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
 
-    // 161: bit 0 schedules the reboot, bit 1 asks for the chip print (not
-    // on this build); neither is stored.
+    // 161: bit 0 schedules the reboot, bit 1 asks for the chip print (no
+    // chip manager in this test); neither is stored.
     G_timeTicks = 1234;
     EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{161, 0xFF, 0x01}})).status, 0);
     EXPECT_EQ(g_app_reset_flag.load(), 1);

@@ -1,0 +1,169 @@
+// Chip diagnostics: the PC's debug bytes served at the end of a change
+// pass, the register test sequences, the register dump asked for through
+// the control link and the format of the console dumps.
+#include "support/c331_fixture.h"
+
+#include "link/message_deal.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+
+namespace {
+
+class C331Debug : public C331Test {
+protected:
+    // Debug bytes as the PC's register write leaves them: stored, then the
+    // flag raised under the manage mutex.
+    void request(int byte, unsigned char value)
+    {
+        C331ParaLock lock;
+        store->run_status[byte] = value;
+        lock.raise(1);
+    }
+    static bool has(const std::string& out, const std::string& what) { return out.find(what) != std::string::npos; }
+};
+
+TEST_F(C331Debug, TestSequenceByteRunsItsLowestBitOnly)
+{
+    request(34, 0x06);
+    deal();
+    EXPECT_EQ(store->run_status[34], 0);
+    for (unsigned bank : {0x08u, 0x18u, 0x28u, 0x38u})
+        EXPECT_EQ(writesTo(bank << 16 | 0x5701), std::vector<uint8_t>({9})) << bank;
+    EXPECT_TRUE(writesTo(0x085701, 0x40).empty()) << "input bars not run";
+    EXPECT_EQ(reg(0x386102), 0x560u);
+    EXPECT_EQ(reg(0x386301), 0u);
+    EXPECT_EQ(reg(0x386501), 0xFFu);
+    EXPECT_EQ(reg(0x386801), 3u);
+    EXPECT_EQ(reg(0x186601), 3u);
+
+    request(34, 0x01);
+    deal();
+    EXPECT_EQ(reg(0x485701), 0x89u);
+    EXPECT_EQ(reg(0x586102), 0xAC0u);
+    EXPECT_EQ(reg(0x586401), 0xFFu);
+    EXPECT_EQ(reg(0x586301), 0u);
+
+    request(34, 0x04);
+    deal();
+    for (unsigned bank : {0x08u, 0x18u, 0x28u, 0x38u, 0x48u, 0x58u})
+        EXPECT_EQ(reg(bank << 16 | 0x5701), 0u) << bank;
+
+    chip().clearFrames();
+    request(34, 0x18);
+    deal();
+    EXPECT_EQ(writesTo(0x027F01), std::vector<uint8_t>({0x0E, 0x0F}));
+    EXPECT_EQ(reg(0x024C01), 0xABu);
+    EXPECT_TRUE(writesTo(0x026801).empty());
+
+    chip().setReg(0x501702, 7);
+    request(34, 0x80);
+    deal();
+    EXPECT_EQ(reg(0x501702), 107u);
+
+    m->c331_init_state = 6;
+    request(34, 0x40);
+    deal();
+    EXPECT_EQ(m->c331_init_state.load(), 0) << "the chip is brought up again";
+    EXPECT_EQ(store->run_status[34], 0);
+}
+
+TEST_F(C331Debug, DumpRequestsAndTheirSections)
+{
+    // Register 163 stores value + 1: 16 runs section 2, 0 runs section 0.
+    testing::internal::CaptureStdout();
+    request(35, 17);
+    deal();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(has(out, "[zdrDbg_c331_param] c331_mem\n"));
+    EXPECT_FALSE(has(out, "<<===OCH SPEC"));
+    EXPECT_EQ(store->run_status[35], 0);
+
+    testing::internal::CaptureStdout();
+    request(35, 1);
+    deal();
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(has(out, "[zdrDbg_c331_param] c331_param\n"));
+    EXPECT_TRUE(has(out, "<<===OCH SPEC\r"));
+    EXPECT_TRUE(has(out, "<<===OSD_WIN\r"));
+
+    // Register-group byte: bit 0 dumps group 0; other bits only clear.
+    testing::internal::CaptureStdout();
+    request(36, 0x02);
+    deal();
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(has(out, "grp:"));
+    EXPECT_EQ(store->run_status[36], 0);
+    testing::internal::CaptureStdout();
+    request(36, 0x03);
+    deal();
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(has(out, "[zdrDbg_c331_print_regGrp] grp:0\n"));
+    EXPECT_TRUE(has(out, "ICHSEL="));
+    testing::internal::CaptureStdout();
+    m->zdrDbg_c331_print_regGrp(1);
+    EXPECT_TRUE(has(testing::internal::GetCapturedStdout(), "\t not found valid grp!!!!!!!"));
+
+    // Section 6 lights every output channel's background.
+    m->zdrDbg_c331_param(20);
+    for (unsigned c = 0; c < 8; ++c)
+        EXPECT_EQ(reg(0x084903, 16 * c), 0xFFFFFFu);
+}
+
+TEST_F(C331Debug, RegisterPrintThroughTheControlLink)
+{
+    chip().setReg(0x091F01, 0x5A);
+    chip().setReg(0x3E7F01, 0x01);
+    c331_manage* const saved = c331_manage::p_c331_manage;
+    c331_manage::p_c331_manage = m;
+    testing::internal::CaptureStdout();
+    const unsigned char status = link_services::c331_print();
+    const std::string out = testing::internal::GetCapturedStdout();
+    c331_manage::p_c331_manage = saved;
+    EXPECT_EQ(status, 0);
+
+    std::istringstream in(out);
+    std::string line, first, last;
+    int lines = 0;
+    bool seen = false;
+    while (std::getline(in, line)) {
+        if (line.size() != 17 || line[6] != ' ' || line.back() != 'h')
+            continue;
+        if (first.empty())
+            first = line;
+        last = line;
+        ++lines;
+        seen = seen || line == "091F01  0000005Ah";
+    }
+    EXPECT_EQ(lines, 63 * 127);
+    EXPECT_EQ(first.substr(0, 8), "000101  ");
+    EXPECT_EQ(last, "3E7F01  00000001h");
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(C331Debug, TimingDecoderAndPixelClockDivisors)
+{
+    testing::internal::CaptureStdout();
+    m->c331_outputTimmingCtrlReg(static_cast<char>(0x41), static_cast<char>(0x3E));
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(has(out, "[c331_outputTimmingCtrlReg] 3E41\n"));
+    EXPECT_TRUE(has(out, "\t POSY1EN: Enable, POSY2EN: Disable\n"));
+    EXPECT_TRUE(has(out, "\t PO1CLK: XTALCLK\n"));
+    EXPECT_TRUE(has(out, "\t PO2CLK: PIPLLCLK\n"));
+    EXPECT_TRUE(has(out, "PWMCH2"));
+    EXPECT_TRUE(has(out, "GLPWM2"));
+    EXPECT_TRUE(has(out, "PO1VS"));
+
+    testing::internal::CaptureStdout();
+    m->c331_calc_PixelCLK();
+    out = testing::internal::GetCapturedStdout();
+    const size_t second = out.find("[c331_calc_PixelCLK] 4.95MHz");
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(out.find("htt:"), out.find("htt:100\n"));
+    EXPECT_EQ(out.find("htt:", second), out.find("htt:100\n", second));
+    EXPECT_FALSE(has(out, "htt:101\n"));
+    EXPECT_TRUE(has(out, "htt:16500\n"));
+}
+
+} // namespace
