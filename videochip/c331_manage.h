@@ -428,10 +428,6 @@ public:
     pthread_t thread{};
     bool thread_started = false;
 
-    // Output programming passes that found a window's first output channel
-    // or read width beyond the chip's (counted, never programmed).
-    int och_refused{};
-
     // What the chip shows: the parameter block as of the end of the last
     // change pass (started from the shadow copy at bring-up). The change
     // pass compares the block with it, not with the shadow copy, so that a

@@ -89,8 +89,11 @@ TEST_F(C331Manage, NoForcedColourUnlessRequested)
     m->c331_init_state = 5;
     m->manage_step();
     EXPECT_EQ(m->c331_init_state, 6);
-    EXPECT_EQ(reg(0x084801), 0u);
-    EXPECT_TRUE(writesTo(0x084801).empty());
+    // The window without input shows the black background, not the green
+    // of start-up.
+    EXPECT_EQ(reg(0x084903), 0u);
+    for (uint8_t v : writesTo(0x084A01))     // the green byte
+        EXPECT_EQ(v, 0u);
 }
 
 TEST_F(C331Manage, OsdOnAtStartUpLoadsTheMenuOnTheFirstPass)

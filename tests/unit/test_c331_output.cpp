@@ -7,6 +7,8 @@
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -236,6 +238,272 @@ TEST_F(C331Output, ChannelBordersAndTheTwoByTwoGap)
     EXPECT_EQ(w.totalv, 2);
     EXPECT_EQ(list(w.ochLst), (std::vector<int>{1, 2, 3, 255, 255, 255, 255, 255}));
     EXPECT_EQ(m->pnl.chErr, 1);
+}
+
+// ---- overlay, blending and the output pass ---------------------------
+
+TEST_F(C331Output, LayerListsSortedByWindowOrderAndWritten)
+{
+    const int win[8] = {0, 0, 1, 1, 6, 6, 6, 6};
+    const int ov[8] = {1, 2, 1, 2, 1, 6, 7, 8};   // channel 4 renders nothing over area 0
+    for (int c = 0; c < 8; ++c) {
+        m->PM_WIN_NUM[c] = win[c];
+        m->PM_OVERLAY[c] = ov[c];
+    }
+    m->PM_OVERLAY_PRI[0] = 4;
+    m->PM_OVERLAY_PRI[1] = 1;
+    m->update_overlay_info();
+    ASSERT_EQ(m->g_och_layer_cnt[0], 3);
+    EXPECT_EQ(ints(m->g_och_layer[0], 3), (std::vector<int>{4, 2, 0})) << "windowless channel at the bottom";
+    EXPECT_EQ(ints(m->win_och_tbl[1], 3), (std::vector<int>{2, 3, -1}));
+    EXPECT_EQ(m->g_och_layer_cnt[2], 0);
+    m->set_overlay(m->c331_fd);
+    EXPECT_EQ(reg(0x0E0904), 0x8ACu);
+    EXPECT_EQ(reg(0x0E0904, 16), 0x9Bu) << "channel 3 (window order 1) below channel 1 (4)";
+    EXPECT_EQ(reg(0x0E0904, 32), 0u);
+
+    m->reset_layer_coef(m->c331_fd, 0);
+    EXPECT_EQ(reg(0x0E1101), 0x80u) << "set 0: the background";
+    // Set 5 (layers 0 and 2): the highest layer takes the weight.
+    EXPECT_EQ(reg(0x0E1101 + 0x500 * 5 + 0x300), 0x80u);
+    EXPECT_EQ(reg(0x0E1101 + 0x500 * 5 + 0x100), 0u);
+    EXPECT_EQ(reg(0x0E1101, 32), 0u) << "an empty area has no weight";
+    m->reset_layer_coef(m->c331_fd, 1);
+    EXPECT_EQ(reg(0x0E0F02), 0x100u);
+
+    // A fade of window 0 in area 0 (layer 2 there) in one step: full weight.
+    chip().clearFrames();
+    m->set_layer_coef(m->c331_fd, 0, 0, 1);
+    EXPECT_EQ(reg(0x0E1101 + 0x500 * 7 + 0x300), 128u);     // set 7: layers 0-2
+    EXPECT_EQ(reg(0x0E1101 + 0x500 * 7 + 0x200), 0u) << "layer 1 below gets the rest";
+    EXPECT_EQ(reg(0x0E1101 + 0x500 * 4 + 0x000), 0u) << "set 4: only the background below";
+    EXPECT_EQ(writesTo(0x002301), (std::vector<uint8_t>{255, 203}));
+    // Fading out over 2 steps ends with the window gone.
+    m->set_layer_coef(m->c331_fd, 0, 2, 0);
+    EXPECT_EQ(reg(0x0E1101 + 0x500 * 7 + 0x300), 0u);
+    EXPECT_EQ(reg(0x0E1101 + 0x500 * 7 + 0x200), 128u);
+}
+
+TEST_F(C331Output, FadeAndFreezeWaitsAreBounded)
+{
+    m->PM_WIN_NUM[0] = 0;
+    m->PM_OVERLAY[0] = 1;
+    m->update_overlay_info();
+    chip().setSyncStuck(true);
+    m->set_layer_coef(m->c331_fd, 0, 3, 1);
+    EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], true);
+    chip().setSyncStuck(false);
+    m->set_layer_coef(m->c331_fd, 0, 0, 1);
+    EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], false);
+}
+
+TEST_F(C331Output, FreezeHoldsTheFifthBufferAndReleaseRestoresTheRotation)
+{
+    for (int c = 0; c < 8; ++c)
+        m->PM_WIN_NUM[c] = m->applied_win_num[c] = c == 0 ? 0 : 6;
+    for (int i = 0; i < 8; ++i)
+        m->applied_win_ich[0][i] = m->g_win_ich[0][i] = -1;
+    m->applied_win_ich[0][0] = 2;
+    const int sel[5] = {0, 1, 2, 3, 4};
+    std::copy(sel, sel + 5, m->fld_sel[0]);
+    m->g_chg_win[0] = 1;
+    const int k = static_cast<int>(((reg(0xAB4701 + 0x200) >> 2) + 3) & 3);   // phase when frozen
+    m->set_freeze(m->c331_fd, 1);
+    EXPECT_EQ(reg(0x100901, 16 * 2), 2u) << "input channel 2 frozen";
+    EXPECT_EQ(m->win_frozen[0], 1);
+    EXPECT_EQ(m->fld_sel[0][4], k) << "the buffer of the frozen phase moved to the fifth place";
+    EXPECT_EQ(reg(0x166C02), static_cast<uint32_t>(k * 0x1111));
+    EXPECT_EQ(reg(0x166603, 16 * 2) >> 16, static_cast<uint32_t>(k));
+    m->set_freeze(m->c331_fd, 0);
+    EXPECT_EQ(m->win_frozen[0], 0);
+    const int* s = m->fld_sel[0];
+    EXPECT_EQ(reg(0x166C02), static_cast<uint32_t>(((s[0] << 4) | s[3]) + (s[1] << 8) + (s[2] << 12)));
+
+    // A window without an input channel: only the latch is touched.
+    m->applied_win_ich[0][0] = -1;
+    chip().clearFrames();
+    m->set_freeze(m->c331_fd, 1);
+    EXPECT_TRUE(writesTo(0x100901).empty());
+}
+
+TEST_F(C331Output, IdleChannelsStopReading)
+{
+    layer(0, 0, 0, 3840, 1080);
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    for (unsigned c = 0; c < 8; ++c)
+        chip().setReg(0x084202, 100, 16 * c);
+    m->reset_act(m->c331_fd, 1);
+    EXPECT_EQ(reg(0x084202), 100u);
+    EXPECT_EQ(reg(0x084202, 16), 100u);
+    for (unsigned c = 2; c < 8; ++c)
+        EXPECT_EQ(reg(0x084202, 16 * c), 0u);
+}
+
+// ---- geometry --------------------------------------------------------
+
+TEST_F(C331Output, ScalingRatiosAndChannelParts)
+{
+    _ScalingSt s{};
+    m->calc_scaling({0, 1920, 0, 1080}, {0, 960, 0, 1080}, &s);
+    EXPECT_EQ(s.hmode, 1);
+    EXPECT_EQ(s.hshrink, 959 * 65536 / 1919 + 1);
+    EXPECT_EQ(s.hshrink, 32751);
+    EXPECT_EQ(s.vmode, 0);
+    m->calc_scaling({0, 960, 0, 0}, {0, 1920, 0, 1080}, &s);
+    EXPECT_EQ(s.hmode, 2);
+    EXPECT_EQ(s.hzoom, 32751);
+    EXPECT_EQ(s.vmode, 0) << "a zero size: no ratio";
+    EXPECT_EQ(s.vzoom, 0);
+    m->calc_scaling({0, 1, 0, 1}, {0, 1920, 0, 1080}, &s);
+    EXPECT_EQ(s.hmode, 0) << "one pixel stretched: no division by zero";
+
+    m->PS_ACTHW = 1920;
+    m->PS_ACTVW = 1080;
+    m->PM_WIN_SHAPE[0][0] = 2;
+    m->PM_WIN_SHAPE[0][1] = 1;
+    _ImageWindowDef2_St p[8];
+    m->calc_oact({1000, 1920, 0, 1080}, p, 0);
+    EXPECT_EQ(p[0].hst, 1000);
+    EXPECT_EQ(p[0].hw, 920);
+    EXPECT_EQ(p[0].firstCol, 1);
+    EXPECT_EQ(p[0].lastCol, 0);
+    EXPECT_EQ(p[1].hst, 0);
+    EXPECT_EQ(p[1].hw, 1000);
+    EXPECT_EQ(p[1].lastCol, 1);
+    EXPECT_EQ(p[0].vw, 1080);
+    // A shape beyond the table is held to eight columns.
+    m->PM_WIN_SHAPE[0][0] = 40;
+    m->calc_oact({0, 100, 0, 10}, p, 0);
+    EXPECT_EQ(p[0].hw, 100);
+
+    chip().clearFrames();
+    m->set_lut_vzoom_4sym(m->c331_fd, 0, 1);
+    EXPECT_EQ(reg(0x0A6801, 16), 0x40u);
+    EXPECT_EQ(reg(0x0A7F01, 16), 0u);
+    m->set_lut_vzoom_4sym(m->c331_fd, 100, 1);
+    EXPECT_EQ(reg(0x0A6801, 16), 0u);
+    EXPECT_EQ(reg(0x0A7F01, 16), 64u);
+    EXPECT_EQ(reg(0x0A7101, 16), 255u);
+    const size_t before = registerFrames();
+    m->set_lut_vzoom_4sym(m->c331_fd, 100, 8);
+    EXPECT_EQ(registerFrames(), before);
+}
+
+TEST_F(C331Output, StitchingLookUp)
+{
+    for (int w = 0; w < 6; ++w)
+        m->PM_WIN_STITCHING[w] = w;
+    int w = 0;
+    int partner = 0;
+    EXPECT_EQ(m->check_stitching_win(&w, &partner), 0);
+    m->PM_WIN_STITCHING[3] = 1;
+    w = 1;
+    EXPECT_EQ(m->check_stitching_win(&w, &partner), 1);
+    EXPECT_EQ(partner, 3);
+    w = 3;
+    EXPECT_EQ(m->check_stitching_win(&w, &partner), 2);
+    EXPECT_EQ(w, 1);
+    m->PM_WIN_STITCHING[3] = 9;    // beyond the windows
+    w = 3;
+    EXPECT_EQ(m->check_stitching_win(&w, &partner), 0);
+}
+
+TEST_F(C331Output, TwoWindowLayoutReachesTheChannels)
+{
+    layer(0, 0, 0, 1920, 1080, 2);
+    layer(1, 1920, 0, 1920, 1080, 4);
+    setLe16(store->ram_para, para::layer(1) + para::kLayerMirror, 1);
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    const int xo = m->pnl.xoffs;
+    ASSERT_EQ(m->gMwin.wincnt, 2);
+    ASSERT_EQ(m->gWininfo[0].ochCnt, 1);
+    EXPECT_EQ(ints(m->PM_WIN_NUM, 3), (std::vector<int>{0, 1, 6}));
+    chip().clearFrames();
+    m->set_output(m->c331_fd);
+
+    const int W = m->PS_ACTHW;
+    // Window 0 lies at xoffs in channel 0 and ends xoffs into channel 1
+    // when the channel is wider than the output; here each part ends where
+    // the window does.
+    EXPECT_EQ(reg(0x084002), static_cast<uint32_t>(xo % W + m->PS_ACTHST));
+    EXPECT_EQ(reg(0x083202), static_cast<uint32_t>(xo % W + 1920 + m->PS_OAOIHST) & 0xFFFF);
+    EXPECT_EQ(reg(0x082201), 0u);
+    EXPECT_EQ(reg(0x082201, 16), 1u) << "window 1 mirrored";
+    EXPECT_EQ(reg(0x080802), 0x01u);
+    EXPECT_EQ(reg(0x080802, 16), 0x11u);
+    EXPECT_EQ(reg(0x163001, 16), 64u);
+    EXPECT_EQ(reg(0x084202, 32), 0u) << "channel 2 is idle";
+    // Layer lists: each window alone over its own channel area.
+    EXPECT_EQ(reg(0x0E0904), 8u);
+    EXPECT_EQ(reg(0x0E0904, 16), 9u);
+    EXPECT_EQ(reg(0x002201), 0x99u) << "latch released";
+    EXPECT_FALSE(writesTo(0x002201).empty());
+    EXPECT_EQ(writesTo(0x002201).front(), 0u) << "the freeze first stops the latch";
+    for (int w = 0; w < 6; ++w) {
+        EXPECT_EQ(m->g_chg_win[w], 0);
+        EXPECT_EQ(m->g_chg_mirror[w], 0);
+    }
+    EXPECT_EQ(m->g_chg_overlay, 0);
+    EXPECT_EQ(ints(m->applied_win_num, 3), (std::vector<int>{0, 1, 6}));
+
+    // A second pass without changes leaves the windows' channels alone.
+    chip().clearFrames();
+    m->set_output(m->c331_fd);
+    EXPECT_TRUE(writesTo(0x082201, 16).empty());
+}
+
+TEST_F(C331Output, OneWindowOverTwoChannelsReadsConsecutiveSlices)
+{
+    layer(0, 0, 0, 3840, 1080);
+    m->zdrApi_PnlInit2(3840, 1080, 0, 0, 0);     // both outputs show the screen
+    ASSERT_EQ(m->gWininfo[0].ochCnt, 1) << "no splice: the screen fits one channel";
+
+    layer(0, 0, 0, 3840, 1080);
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    ASSERT_EQ(m->gWininfo[0].ochCnt, 2);
+    m->g_win_ich[0][0] = 1;
+    m->set_output(m->c331_fd);
+    const uint32_t a0 = reg(0x160804);
+    const uint32_t a1 = reg(0x160804, 16);
+    const int first = m->PS_ACTHW - m->pnl.xoffs;
+    EXPECT_EQ(a1 - a0, static_cast<uint32_t>(first * 4)) << "channel 1 reads on where channel 0 ends";
+    EXPECT_EQ(reg(0x080802), 0x101u) << "first channel fed by input channel 1";
+    EXPECT_EQ(reg(0x080802, 16), 0x1011u) << "second channel follows channel 0";
+    EXPECT_EQ(reg(0x084202, 16), static_cast<uint32_t>(3840 - first));
+}
+
+TEST_F(C331Output, ChangePassReLayoutProgramsTheWindows)
+{
+    layer(0, 0, 0, 3840, 1080);
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    m->set_output(m->c331_fd);
+    persist();
+    m->start_applied_copy();
+    std::memcpy(m->applied_para, store->ram_para, 4096);
+    ASSERT_EQ(ints(m->PM_WIN_NUM, 3), (std::vector<int>{0, 0, 6}));
+
+    // A second layer is enabled on the right half: the pass re-lays out the
+    // windows and programs both.
+    {
+        C331ParaLock lock;
+        layer(1, 1920, 0, 1920, 1080, 4);
+        lock.raise();
+    }
+    chip().clearFrames();
+    deal();
+    EXPECT_EQ(m->gMwin.wincnt, 2);
+    EXPECT_EQ(ints(m->PM_WIN_NUM, 4), (std::vector<int>{0, 0, 1, 6}));
+    EXPECT_EQ(ints(m->PM_OVERLAY, 4), (std::vector<int>{1, 2, 2, 4}));
+    EXPECT_EQ(reg(0x0E0904, 16) & 0xFF, 0x9Au) << "window 1's channel over window 0's in area 1";
+    EXPECT_FALSE(writesTo(0x080802, 32).empty());
+    EXPECT_EQ(reg(0x002201), 0x99u);
+
+    // Its rectangle narrows: channel 2 reads fewer pixels.
+    const uint32_t before = reg(0x084202, 32);
+    store16(para::layer(1) + para::kLayerW, 960);
+    deal();
+    EXPECT_LT(reg(0x084202, 32), before);
+    EXPECT_EQ(m->gWininfo[1].w, 960);
 }
 
 } // namespace
