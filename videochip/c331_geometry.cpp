@@ -28,6 +28,18 @@ int zoomPos(long long ratio, long long out)
     return static_cast<int>((p >> 16) + ((p & 0xFFFF) >= ratio ? 1 : 0));
 }
 
+// Memory positions where each of n zoomed parts begins (and, in pos[n],
+// where the last one ends), from the sizes of the parts before it.
+void zoomStarts(int ratio, const _ImageWindowDef2_St* parts, int n, int _ImageWindowDef2_St::*size, int* pos)
+{
+    int acc = 0;
+    for (int i = 0; i <= n; ++i) {
+        pos[i] = zoomPos(ratio, acc);
+        if (i < n)
+            acc += parts[i].*size;
+    }
+}
+
 int clampShape(int n) { return std::max(0, std::min(n, kOchCount)); }
 
 } // namespace
@@ -243,14 +255,8 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st iwin, _Image
     const bool hz = s.hmode == 2;
     int W = 0;
     int pos[kOchCount + 1] = {};
-    if (hz) {
-        int acc = 0;
-        for (int c = 0; c <= totalh; ++c) {
-            pos[c] = zoomPos(s.hzoom, acc);
-            if (c < totalh)
-                acc += parts[c].hw;
-        }
-    }
+    if (hz)
+        zoomStarts(s.hzoom, parts, totalh, &_ImageWindowDef2_St::hw, pos);
     const int T = hz ? zoomPos(s.hzoom, owin.hw) : 0;
     for (int c = 0; c < totalh; ++c) {
         const _ImageWindowDef2_St& p = parts[c];
@@ -287,14 +293,8 @@ void c331_manage::set_display_window_och(int fd, _ImageWindowDef_st iwin, _Image
     const bool vz = s.vmode == 2;
     int V = 0;
     int vpos[kOchCount + 1] = {};
-    if (vz) {
-        int acc = 0;
-        for (int r = 0; r <= totalv; ++r) {
-            vpos[r] = zoomPos(s.vzoom, acc);
-            if (r < totalv)
-                acc += parts[r].vw;
-        }
-    }
+    if (vz)
+        zoomStarts(s.vzoom, parts, totalv, &_ImageWindowDef2_St::vw, vpos);
     const int TV = vz ? zoomPos(s.vzoom, owin.vw) : 0;
     for (int r = 0; r < totalv; ++r) {
         const _ImageWindowDef2_St& p = parts[r];

@@ -389,6 +389,32 @@ TEST_F(C331Output, ScalingRatiosAndChannelParts)
     EXPECT_EQ(registerFrames(), before);
 }
 
+TEST_F(C331Output, ZoomedWindowOverTwoChannelsOverlapsItsReadsAtTheSeam)
+{
+    m->PS_ACTHW = 1920;
+    m->PS_ACTVW = 1080;
+    m->PS_ACTHST = 100;
+    m->PS_ACTVST = 20;
+    m->PM_WIN_SHAPE[0][0] = 2;
+    m->PM_WIN_SHAPE[0][1] = 1;
+    for (int c = 0; c < 8; ++c) {
+        m->PM_WIN_NUM[c] = c < 2 ? 0 : 6;
+        m->PM_AREA_NUM[c] = c < 2 ? c : 8;
+    }
+    m->PM_MEM_WMODE[0] = 0;
+    // 1920 input pixels zoomed to 3840: ratio 32760; the seam between the
+    // channels lies at memory pixel 960 and the whole line ends at 1920.
+    m->set_display_window_och(m->c331_fd, {0, 1920, 0, 1080}, {0, 3840, 0, 1080}, 0);
+    EXPECT_EQ(reg(0x0A4902), 32760u);
+    EXPECT_EQ(reg(0x0A4601), 199u);
+    EXPECT_EQ(reg(0x0A4601, 16), 199u);
+    EXPECT_EQ(reg(0x084202), 964u) << "960 pixels and 4 beyond the seam";
+    EXPECT_EQ(reg(0x084202, 16), 964u) << "4 before the seam and 960";
+    EXPECT_EQ(reg(0x160804, 16) - reg(0x160804), 956u * 4) << "the second channel starts 4 pixels early";
+    EXPECT_EQ(reg(0x0A4401), 0u) << "no vertical zoom";
+    EXPECT_EQ(reg(0x084602), 1081u);
+}
+
 TEST_F(C331Output, StitchingLookUp)
 {
     for (int w = 0; w < 6; ++w)
