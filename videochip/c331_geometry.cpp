@@ -51,11 +51,12 @@ void c331_manage::calc_scaling(_ImageWindowDef_st in, _ImageWindowDef_st out, _S
     auto axis = [](int i, int o, int* mode, int* shrink, int* zoom) {
         *mode = 0;
         *shrink = *zoom = 0;
-        // Sizes of 1 or less give no ratio (and no division by zero).
-        if (i > 1 && o > 1 && i > o) {
+        // Empty sizes give no ratio; the divisor is at least 1 otherwise
+        // (the larger of two different positive sizes).
+        if (i > 0 && o > 0 && i > o) {
             *mode = 1;
             *shrink = static_cast<int>((static_cast<long long>(o - 1) * 65536) / (i - 1) + 1);
-        } else if (i > 1 && o > 1 && i < o) {
+        } else if (i > 0 && o > 0 && i < o) {
             *mode = 2;
             *zoom = static_cast<int>((static_cast<long long>(i - 1) * 65536) / (o - 1) + 1);
         }

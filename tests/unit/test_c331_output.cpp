@@ -354,8 +354,14 @@ TEST_F(C331Output, ScalingRatiosAndChannelParts)
     EXPECT_EQ(s.hzoom, 32751);
     EXPECT_EQ(s.vmode, 0) << "a zero size: no ratio";
     EXPECT_EQ(s.vzoom, 0);
-    m->calc_scaling({0, 1, 0, 1}, {0, 1920, 0, 1080}, &s);
-    EXPECT_EQ(s.hmode, 0) << "one pixel stretched: no division by zero";
+    m->calc_scaling({0, 1920, 0, -5}, {0, 1920, 0, 1080}, &s);
+    EXPECT_EQ(s.hmode, 0) << "equal sizes";
+    EXPECT_EQ(s.vmode, 0) << "a negative size: no ratio";
+    m->calc_scaling({0, 1, 0, 1080}, {0, 1920, 0, 1}, &s);
+    EXPECT_EQ(s.hmode, 2);
+    EXPECT_EQ(s.hzoom, 1) << "one pixel stretched";
+    EXPECT_EQ(s.vmode, 1);
+    EXPECT_EQ(s.vshrink, 1);
 
     m->PS_ACTHW = 1920;
     m->PS_ACTVW = 1080;
