@@ -315,6 +315,32 @@ public:
     void c331_calc_PixelCLK();
     void c331_debugEnv();
 
+    // ---- output panel, channel allocation, geometry and overlay ---------
+
+    void zdrApi_PnlInitOch3();
+    int zdrApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank);
+    void zdrApi_c331InitRegPanel();
+    // Writes the panel result words into the parameter block (offset 1376
+    // only; any other offset changes nothing).
+    void zdrApi_WriteRam(int offset);
+    // The built-in (HTT, VTT) list of the output timing: 5,199 pairs.
+    static const int (*timing_list(int* count))[2];
+    void zdrApi_MultiWinChOverlay();
+    void calc_scaling(_ImageWindowDef_st in, _ImageWindowDef_st out, _ScalingSt* s);
+    void calc_oact(_ImageWindowDef_st out, _ImageWindowDef2_St* oact, int win);
+    int check_stitching_win(int* win, int* partner);
+    void check_stitching_chg();
+    void get_och(int win, int* och);
+    void set_oscwct(int fd, int och);
+    void set_lut_vzoom_4sym(int fd, int vzoom, int och);
+    void set_display_window_och(int fd, _ImageWindowDef_st iwin, _ImageWindowDef_st owin, int win);
+    void set_freeze(int fd, int on);
+    void set_layer_coef(int fd, int win, int cnt, int dir);
+    void reset_act(int fd, int mode);
+    // Channel rectangles of the panel's arrangement in pixels; the number
+    // of channels (och_HCnt x och_VCnt, at most 8).
+    int och_rects(ST_RECT* rects) const;
+
     // ==== data =============================================================
 
     // System parameters (fixed at start by load_system_param/define_param;

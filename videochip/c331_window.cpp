@@ -6,13 +6,49 @@
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "videochip/c331_drv.h"
 #include "videochip/c331_trace.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 using namespace c331;
 
 namespace {
 
 const char* const kInputNames[8] = {"EXT", "DVI", "HDMI1(1.4)", "HDMI2(1.4)", "HDMI3(2.0)", "HDMI4(2.0)", "?", "?"};
+
+constexpr uint8_t kNoCh = 0xFF;
+
+// A failed channel allocation is reported whether tracing is on or not.
+void allocFail(const char* line) { std::printf("\033[5m\033[1;31m%s\033[0m", line); }
+
+// System input number to chip port (the table is its own inverse); 255 for
+// a number above 5.
+int inputToPort(int input)
+{
+    static const int kPort[6] = {3, 2, 1, 0, 5, 4};
+    return (input >= 0 && input < 6) ? kPort[input] : 255;
+}
+
+// Margin of a window inside its block of output channels: 0 left, 1 right,
+// 2 top, 3 bottom.
+int winMargin(const ST_WIN_INFO& wi, const ST_PANEL& pnl, int type)
+{
+    const int W = pnl.och.width;
+    const int H = pnl.och.height;
+    if (W <= 0 || H <= 0)
+        return 0;
+    switch (type) {
+    case 0: return wi.x % W;
+    case 1: return W * wi.totalh - (wi.x % W + wi.w);
+    case 2: return wi.y % H;
+    case 3: return H * wi.totalv - (wi.y % H + wi.h);
+    default: return 0;
+    }
+}
+
 
 } // namespace
 
@@ -193,15 +229,277 @@ void c331_manage::zdrApi_PreviewCh()
 {
 }
 
+int c331_manage::och_rects(ST_RECT* rects) const
+{
+    const int W = pnl.och.width;
+    const int H = pnl.och.height;
+    int across = 0;
+    int down = 0;
+    switch (pnl.och.arrang) {
+    case ARRANG2K4_2x1: across = 2; down = 1; break;
+    case ARRANG2K4_4x1_8K: across = 4; down = 1; break;
+    case ARRANG2K4_2x2_8K: across = 2; down = 2; break;
+    case ARRANG2K4_1x2: across = 1; down = 2; break;
+    default: return 0;      // no panel set up
+    }
+    int n = 0;
+    for (int r = 0; r < down; ++r)
+        for (int c = 0; c < across; ++c)
+            rects[n++] = ST_RECT{c * W, r * H, W, H};
+    return n;
+}
+
 void c331_manage::zdrApi_MultiWinChAlloc(char init)
 {
-    // Channel allocation is not part of this build yet: the windows keep
-    // the channels they have.
-    (void)init;
+    c331_trace("[zdrApi_MultiWinChAlloc] init:%d\r\n", init);
+    for (int w = 0; w < kWinCount; ++w) {
+        ST_WIN_INFO& wi = gWininfo[w];
+        std::memset(wi.ochLst, kNoCh, sizeof(wi.ochLst));
+        std::memset(wi.ochPosLst, kNoCh, sizeof(wi.ochPosLst));
+        wi.totalh = wi.totalv = wi.ochCnt = 0;
+    }
+    ST_RECT ch[kOchCount];
+    // The template's channel count, not the panel's grid: the two agree for
+    // every arrangement the panel set-up produces, and the template is what
+    // the rectangles below are read from.
+    const int ochCnt = std::min(och_rects(ch), pnl.och_HCnt * pnl.och_VCnt);
+    const int hcnt = pnl.och_HCnt;
+    if (ochCnt <= 0 || hcnt <= 0)
+        return;
+    const int arrang = pnl.och.arrang;
+    const int wincnt = std::min(gMwin.wincnt, kWinCount);
+
+    int start = 0;
+    int end = 0;
+    for (int w = 0; w < wincnt; ++w) {
+        ST_WIN_INFO& wi = gWininfo[w];
+        const int x1 = wi.x;
+        const int y1 = wi.y;
+        const int x2 = wi.x + wi.w;
+        const int y2 = wi.y + wi.h;
+        for (int c = 0; c < ochCnt; ++c) {
+            const ST_RECT& r = ch[c];
+            const bool inX1 = r.x <= x1 && x1 < r.x + r.w;
+            const bool inY1 = r.y <= y1 && y1 < r.y + r.h;
+            const bool inX2 = r.x <= x2 && x2 <= r.x + r.w;
+            const bool inY2 = r.y <= y2 && y2 <= r.y + r.h;
+            bool isStart;
+            bool isEnd;
+            if (arrang == ARRANG2K4_2x1) {
+                isStart = inX1;
+                isEnd = inX2;
+            } else if (arrang == ARRANG2K4_1x2) {
+                isStart = inY1;
+                isEnd = inY2;
+            } else {
+                isStart = inX1 && inY1;
+                isEnd = inX2 && inY2;
+            }
+            if (isStart)
+                start = c;
+            if (isEnd) {
+                end = c;
+                break;
+            }
+        }
+        if (start > end)
+            continue;
+        int totalh = std::min(end - start + 1, hcnt);
+        int totalv = 0;
+        for (int c = start; c <= end; c += hcnt)
+            ++totalv;
+        char line[64];
+        bool fail = false;
+        if (totalh > 8) {
+            std::snprintf(line, sizeof(line), "totalh:%d > 8\n", totalh);
+            allocFail(line);
+            totalh = 0;
+            fail = true;
+        }
+        if (totalv > 8) {
+            std::snprintf(line, sizeof(line), "totalv:%d > 8\n", totalv);
+            allocFail(line);
+            totalv = 0;
+            fail = true;
+        }
+        if (totalh * totalv > 8) {
+            std::snprintf(line, sizeof(line), "totalh(%d)*totalv(%d)=%d > 8\n", totalh, totalv, totalh * totalv);
+            allocFail(line);
+            totalh = totalv = 0;
+            fail = true;
+        }
+        if (fail) {
+            std::snprintf(line, sizeof(line), "win%d alloc och FAIL\n", w);
+            allocFail(line);
+            break;
+        }
+        wi.totalh = static_cast<uint8_t>(totalh);
+        wi.totalv = static_cast<uint8_t>(totalv);
+        wi.ochCnt = static_cast<uint8_t>(totalh * totalv);
+
+        int n = 0;
+        auto append = [&wi, &n](int c) {
+            if (n < 8) {
+                wi.ochLst[n] = static_cast<uint8_t>(c);
+                wi.ochPosLst[n] = static_cast<uint8_t>(c);
+                ++n;
+            }
+        };
+        int cols = 0;
+        int rows = 0;
+        for (int c = 0; c < ochCnt; ++c) {
+            if (c == start) {
+                append(c);
+                if (c == end)
+                    break;
+                cols = rows = 1;
+            } else if (c == end) {
+                append(end);
+                break;
+            } else if (start < c) {
+                if (cols < totalh) {
+                    append(c);
+                    ++cols;
+                } else if (rows < totalv) {
+                    append(c);
+                    cols = 1;
+                    ++rows;
+                }
+            }
+        }
+    }
+}
+
+void c331_manage::zdrApi_MultiWinChOverlay()
+{
+    for (int c = 0; c < kOchCount; ++c)
+        PM_OVERLAY[c] = c + 1;
+    const int wincnt = std::min(gMwin.wincnt, kWinCount);
+    if (wincnt <= 0)
+        return;
+    bool taken[kOchCount] = {};
+    // Only real channel numbers index the table: unfilled places of a list
+    // (0xFF) are skipped.
+    auto parts = [this](int w) { return std::min<int>(gWininfo[w].ochCnt, 8); };
+    for (int w = 0; w < wincnt; ++w)
+        for (int k = 0; k < parts(w); ++k)
+            if (gWininfo[w].ochLst[k] < kOchCount)
+                taken[gWininfo[w].ochLst[k]] = true;
+    if (wincnt > 1) {
+        for (int i = 0; i < wincnt; ++i) {
+            for (int j = i + 1; j < wincnt; ++j) {
+                for (int kj = 0; kj < parts(j); ++kj) {
+                    uint8_t& cj = gWininfo[j].ochLst[kj];
+                    if (cj >= kOchCount)
+                        continue;
+                    bool clash = false;
+                    for (int ki = 0; ki < parts(i); ++ki)
+                        clash = clash || gWininfo[i].ochLst[ki] == cj;
+                    if (!clash)
+                        continue;
+                    int freeCh = -1;
+                    for (int c = 0; c < kOchCount && freeCh < 0; ++c)
+                        if (!taken[c])
+                            freeCh = c;
+                    if (freeCh < 0) {
+                        c331_trace("\t not found idle CH, !!!!!why!!!!!\r");
+                        continue;
+                    }
+                    cj = static_cast<uint8_t>(freeCh);
+                    taken[freeCh] = true;
+                }
+            }
+        }
+    }
+    bool given[kOchCount] = {};
+    for (int a = 0; a < kOchCount; ++a) {
+        int count = 0;
+        for (int w = 0; w < wincnt; ++w)
+            for (int k = 0; k < parts(w); ++k)
+                if (gWininfo[w].ochPosLst[k] == a)
+                    ++count;
+        if (count < 2)
+            continue;
+        for (int w = 0; w < wincnt; ++w) {
+            for (int k = 0; k < parts(w); ++k) {
+                if (gWininfo[w].ochPosLst[k] != a)
+                    continue;
+                const int c = gWininfo[w].ochLst[k];
+                if (c < kOchCount && !given[c]) {
+                    PM_OVERLAY[c] = a + 1;
+                    given[c] = true;
+                }
+                break;
+            }
+        }
+    }
+    g_chg_overlay = 1;
 }
 
 void c331_manage::zdrApi_MultiWinChInit()
 {
-    // The window and channel parameter arrays are not rebuilt in this build
-    // yet.
+    zdrApi_MultiWinChOverlay();
+    c331_SetWinPriority1(c331_fd);
+
+    for (int p = 0; p < kPortCount; ++p) {
+        std::memset(static_cast<void*>(&PI_HDMI_INFO[p]), 0xFF, sizeof(PI_HDMI_INFO[p]));
+        PI_HDMI_INFO[p].pfreq = 0;      // an all-ones float is no frequency
+        PI_HDMI_INFO[p].nosignal = 1;
+    }
+    for (int w = 0; w < kWinCount; ++w) {
+        PM_INPUT[w] = kNoWindow;
+        PM_WIN_SHAPE[w][0] = PM_WIN_SHAPE[w][1] = 0;
+        for (int k = 0; k < 4; ++k)
+            PM_WIN_OFFSET[w][k] = 0;
+        g_chg_win[w] = g_chg_input[w] = g_chg_dbd[w] = 0;
+    }
+    const unsigned char* block = ZdrRamPara::p_zdrrampara_config ? ZdrRamPara::p_zdrrampara_config->ram_para : nullptr;
+    const int wincnt = std::min(gMwin.wincnt, kWinCount);
+    for (int w = 0; w < wincnt; ++w) {
+        ST_WIN_INFO& wi = gWininfo[w];
+        g_chg_win[w] = g_chg_input[w] = g_chg_dbd[w] = 1;
+        PM_WIN_SHAPE[w][0] = wi.totalh;
+        PM_WIN_SHAPE[w][1] = wi.totalv;
+        PM_INPUT[w] = inputToPort(wi.input);
+        for (int k = 0; k < 4; ++k)
+            PM_WIN_OFFSET[w][k] = winMargin(wi, pnl, k);
+        for (int k = 0; k < 4; ++k)
+            PM_INPUT_OFFSET[w][k] = 0;
+        const int port = PM_INPUT[w];
+        if (PM_INPUT_OFFSET_EN[w] && block && wi.cropIdx < para::kCropCount && port >= 0 && port < kPortCount) {
+            const int rec = para::crop(wi.cropIdx);
+            const int x = le16(block, rec + 2);
+            const int y = le16(block, rec + 4);
+            const int cw = le16(block, rec + 6);
+            const int ch = le16(block, rec + 8);
+            const _ImageWindowDef_st& act = PI_ACT[port];
+            const int width = PI_PORT_INFO[port].STATE == 1 ? 2 * act.hw : act.hw;
+            if (act.hw > 0 && act.vw > 0) {
+                const int edge[4] = {x, width - (x + cw), y, act.vw - (y + ch)};
+                for (int k = 0; k < 4; ++k)
+                    PM_INPUT_OFFSET[w][k] = std::max(0, edge[k]);
+            }
+        }
+    }
+    pnl.chErr = 0;
+    for (int c = 0; c < kOchCount; ++c) {
+        PM_WIN_NUM[c] = kNoWindow;
+        PM_AREA_NUM[c] = kNoArea;
+    }
+    for (int w = 0; w < wincnt; ++w) {
+        const ST_WIN_INFO& wi = gWininfo[w];
+        for (int k = 0; k < wi.ochCnt && k < 8; ++k) {
+            const int c = wi.ochLst[k];
+            if (c >= kOchCount) {
+                c331_trace("\t !!!!och:%d OOR\r\n", c);
+                pnl.chErr = 1;
+                break;
+            }
+            PM_WIN_NUM[c] = w;
+            PM_AREA_NUM[c] = k;
+        }
+    }
+    for (int c = 0; c < kOchCount; ++c)
+        drv->write_c331_mask(c331_fd, 0x000801 + 0x100u * static_cast<unsigned>(c), PM_WIN_NUM[c] != kNoWindow ? 1 : 0,
+                             1, 0);
 }

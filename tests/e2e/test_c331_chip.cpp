@@ -101,7 +101,7 @@ TEST_F(E2eC331, ChipComesUpAndStoresReachItsRegistersAndTheParameterFile)
         EXPECT_EQ(chipReg(app, "0C6B02", ch), 2048u);
     }
     EXPECT_EQ(chipReg(app, "086301"), 255u);
-    EXPECT_EQ(chipReg(app, "086301", "30"), 255u);
+    EXPECT_EQ(chipReg(app, "086301", "10"), 255u) << "the panel's second channel";
     EXPECT_EQ(chipReg(app, "002201"), 0x99u) << "the update latch released";
 
     // Then persisted: the shadow equals the block and the file holds it.
@@ -137,6 +137,35 @@ TEST_F(E2eC331, TwoQuickStoresBothReachTheChip)
                    chipReg(app, "0C1B02") == static_cast<unsigned long>(saturation * 1023 / 100);
         })) << "round " << round << ": " << chipReg(app, "0C2802") << " " << chipReg(app, "0C1B02");
     }
+}
+
+TEST_F(E2eC331, ATwoWindowLayoutReachesTheOutputChannels)
+{
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    // A 3840 x 1080 screen split side by side at 1920; layer 0 on the left
+    // half from HDMI1, layer 1 mirrored on the right half from HDMI3; the
+    // other layers off. Each store as a page makes it.
+    for (int l = 2; l < 6; ++l)
+        ASSERT_EQ(app.control("store-set " + std::to_string(2272 + 26 * l) + " 0000 0"), "");
+    ASSERT_EQ(app.control("store-set 1412 80073804 0"), "");
+    ASSERT_EQ(app.control("store-set 1376 0300000f3804 0"), "");
+    ASSERT_EQ(app.control("store-set 2272 010000000000000002000000000080073804 0"), "");
+    ASSERT_EQ(app.control("store-set 2298 010000000100000004008007000080073804"), "");
+
+    const bool laidOut = waitFor(app, [this] {
+        return chipReg(app, "0E0904") == 8 && chipReg(app, "0E0904", "10") == 9 &&
+               chipReg(app, "082201", "10") == 1 && chipReg(app, "084202", "20") == 0;
+    });
+    EXPECT_TRUE(laidOut) << app.control("c331-log 40");
+    EXPECT_EQ(chipReg(app, "082201"), 0u) << "window 0 is not mirrored";
+    EXPECT_EQ(chipReg(app, "000801") & 1, 1u) << "channel 0 on";
+    EXPECT_EQ(chipReg(app, "000901") & 1, 1u) << "channel 1 on";
+    EXPECT_EQ(chipReg(app, "000A01") & 1, 0u) << "channel 2 off";
+    EXPECT_GE(chipReg(app, "084202", "10"), 1920u) << "channel 1 reads the right window's line";
+    EXPECT_EQ(chipReg(app, "002201"), 0x99u) << "the update latch released";
+    // The panel result for the sending card: two channel columns, one row.
+    EXPECT_TRUE(waitFor(app, [this] { return app.control("store-read block 1386 4") == "02000100"; }))
+        << app.control("store-read block 1382 14");
 }
 
 TEST_F(E2eC331, AChipThatNeverAnswersKeepsTheGateClosedAndIsLoggedOnce)

@@ -216,11 +216,17 @@ TEST_F(C331Controls, PatternOnShowsThePictureInsteadOfTheNoInputBackground)
 TEST_F(C331Controls, WindowAttributeOnlyForShownWindows)
 {
     twoWindows();
+    m->PM_WIN_SHAPE[1][0] = m->PM_WIN_SHAPE[1][1] = 1;
+    m->PM_AREA_NUM[1] = 0;
     m->c331_SetWinAttr(1, 6);      // 6 modulo 4 = 2
     EXPECT_EQ(m->gWininfo[1].rotate, 2);
     EXPECT_EQ(m->PM_WIN_HMIRROR[1], 0);
     EXPECT_EQ(m->PM_WIN_VMIRROR[1], 1);
-    EXPECT_EQ(m->g_chg_win[1], 1);
+    // The output pass reprogrammed the window's channel upside down and
+    // consumed the mark.
+    EXPECT_EQ(reg(0x163001, 16), 256u - 64u);
+    EXPECT_EQ(reg(0x082201, 16), 0u);
+    EXPECT_EQ(m->g_chg_win[1], 0);
     m->g_chg_win[2] = 0;
     m->gWininfo[2].rotate = 0;
     m->c331_SetWinAttr(2, 3);
@@ -246,7 +252,8 @@ TEST_F(C331Controls, WindowOutputBlackFreezeEffectAndDotByDot)
     EXPECT_EQ(m->gWininfo[1].outputMode & 2, 0);
     EXPECT_EQ(m->PM_WIN_FADE_EN[1], 1);
     EXPECT_EQ(m->PM_WIN_DBD_MODE[1], c331::DBD_CMOS_IN34);
-    EXPECT_EQ(m->g_chg_win[1], 1);
+    EXPECT_EQ(m->g_chg_win[1], 0) << "the output pass ran and consumed the mark";
+    EXPECT_EQ(reg(0x002201), 0x99u) << "and released the latch";
     EXPECT_EQ(reg(0x100901, 16), 0u);
 
     // With a signal the freeze goes to the window's first output channel.
