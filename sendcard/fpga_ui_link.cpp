@@ -39,7 +39,5 @@ void fpga_end_card_job()
 
 unsigned short fpga_card_reply()
 {
-    // No check has answered yet: the card traffic that fills the reply is
-    // not part of this build.
-    return 65535;
+    return g_send_para.card_reply.load();
 }

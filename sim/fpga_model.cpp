@@ -787,6 +787,22 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               reply = "usage: card-fault <port 1..32> none|silent|badcheck";
               return false;
           });
+    c.add("card-faulty", "<port 1..32> <card>|none: the card a card check reports faulty until a restore writes it",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
+              unsigned long long card = 0;
+              if (f && args[1] == "none") {
+                  f->cards(port).setFaultyCard(-1);
+                  return true;
+              }
+              if (!f || !number(args[1], 254, card)) {
+                  reply = "usage: card-faulty <port 1..32> <card 0..254>|none";
+                  return false;
+              }
+              f->cards(port).setFaultyCard(static_cast<int>(card));
+              return true;
+          });
     SpiBusModel* bus = busModel_;
     c.add("spi-count", "<node>: messages sent to a spidev node, and those nobody heard",
           [bus](const Args& args, std::string& reply) {
