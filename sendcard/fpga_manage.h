@@ -520,6 +520,8 @@ private:
     // A PC command pauses the card jobs: true while it does (stamps renewed).
     bool card_job_paused(bool clearSearch);
     void card_job_end();
+    // Jobs 3 (save) and 4 (mapping switch): one frame per port with cards.
+    void card_port_job(unsigned char job);
     void loader_send(const unsigned char* frame, unsigned short length);
 
     fpga_manage();
