@@ -346,9 +346,9 @@ public:
     void Brightness_time_change();
     void Brightness_auto_change();
     void Brightness_check_VMF();
-    // Sends the sensor read and waits for the answer; 1 when the card
-    // answered. Card traffic of this build has no answer path yet: the
-    // read reports "no sensor answer" (a timed-out read).
+    // Sends the sensor read and waits for the answer (at most 35 ticks,
+    // and a bounded number of polls since ticks may stall); 1 when the
+    // card answered.
     int Brightness_read_VMF_value();
     // Takes a card reply (status byte, length byte, 128 data bytes).
     void VMF_data_back_result(const unsigned char* reply, unsigned int length);
@@ -458,9 +458,12 @@ public:
     std::atomic<uint32_t> multicast_reply_mask{0};
     unsigned char multicast_kind = 0;
     unsigned char multicast_all_addr = 0;
-    // Bytes 9..138 of the last card answer with opcode 0x61 or 0xA0 to 0xF000.
+    // Bytes 9..145 of the last card answer with opcode 0x61 or 0xA0 to
+    // 0xF000 (a RAM read answer: opcode, echoed address and count, then up
+    // to 128 data bytes), and 0 when its check byte was good.
     std::atomic<unsigned char> card_result_flag{0};
-    unsigned char card_result[130];
+    unsigned char card_result[137];
+    unsigned char card_result_status = 0;
     unsigned char poll_state[2] = {0, 0};
     unsigned int poll_time[2] = {0, 0};
 

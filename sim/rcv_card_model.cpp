@@ -56,6 +56,23 @@ std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
     if (count_ == 0 || f.size() < 11 || f[4] != 0x10 || xorOf(f, f.size() - 1) != f.back())
         return {};
     const unsigned dest = f[0] | (f[1] << 8);
+    if (dest >= 0x4000 && dest < 0x8000) {
+        // The multi-function card: sensor memory reads only.
+        if (!multiFunction_ || f[9] != 0x61 || f.size() < 19 || fault_ == Fault::Silent)
+            return {};
+        std::vector<uint8_t> a(f.begin(), f.begin() + 18);
+        a[0] = f[2];
+        a[1] = f[3];
+        a[2] = f[0];
+        a[3] = f[1];
+        const unsigned n = f[14] | (f[15] << 8);
+        for (unsigned k = 0; k < n && k < sensor_.size(); ++k)
+            a.push_back(sensor_[k]);
+        a.push_back(xorOf(a, a.size()));
+        if (fault_ == Fault::BadCheck)
+            a.back() ^= 0x5A;
+        return a;
+    }
     const unsigned index = dest & 0x0FFF;
     unsigned card;
     if (index == 0x0FFF || index == 0x0FFE) {
@@ -167,6 +184,13 @@ unsigned RcvCardChain::activations(unsigned card) const
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = activations_.find(card);
     return it == activations_.end() ? 0 : it->second;
+}
+
+void RcvCardChain::setSensorByte(unsigned index, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index < sensor_.size())
+        sensor_[index] = value;
 }
 
 int RcvCardChain::mappingValue() const

@@ -27,6 +27,11 @@
 // RAM (0x60) is stored, a register write (0xA0) with the payload 03 0F 01 v
 // sets the mapping switch to v, save (0x81) and activate (0xB4) are
 // counted per card.
+//
+// Multi-function card: a chain with one (setMultiFunction) also answers
+// RAM reads (0x61) sent to the multi-function addresses 0x4000..0x7FFF with
+// the bytes of its sensor memory (256 bytes, zero at start), after the
+// echoed address and count.
 #pragma once
 
 #include <cstdint>
@@ -68,6 +73,8 @@ public:
     unsigned saves(unsigned card) const;
     unsigned activations(unsigned card) const;
     int mappingValue() const;
+    // The multi-function card's sensor memory.
+    void setSensorByte(unsigned index, uint8_t value);
 
 private:
     int port_;
@@ -78,6 +85,7 @@ private:
     uint64_t requests_ = 0;
     std::map<unsigned, std::vector<std::vector<uint8_t>>> log_;
     std::map<unsigned, std::vector<uint8_t>> ram_;
+    std::vector<uint8_t> sensor_ = std::vector<uint8_t>(256, 0);
     int faulty_ = -1;
     int mapping_ = -1;
     std::map<unsigned, unsigned> saves_;
