@@ -1,7 +1,7 @@
 // Receiving-card check (job 5), restore (job 6) and scan-file load (job 2)
 // driven tick by tick against the simulated cards, with packed files built
 // here from their layout.
-#include "support/fpga_fixture.h"
+#include "support/card_job_fixture.h"
 #include "support/packed_card_file.h"
 
 #include "core/global.h"
@@ -25,62 +25,12 @@ void mappingProgress(int v)
     g_mapping_seen.push_back(v);
 }
 
-class CardJobs : public FpgaTest {
+class CardJobs : public CardJobTest {
 protected:
-    void SetUp() override
-    {
-        FpgaTest::SetUp();
-        resetJobRecord();
-        g_mapping_seen.clear();
-        g_smartmapping_progress = nullptr;
-        line_type = SmartMappingLineType();
-        g_kqfile_name.clear();
-    }
-    void TearDown() override
-    {
-        g_smartmapping_progress = nullptr;
-        g_kqfile_name.clear();
-        resetJobRecord();
-        FpgaTest::TearDown();
-    }
-    static void resetJobRecord()
-    {
-        g_send_para.card_reply = 65535;
-        g_send_para.loader_step = 0;
-        g_send_para.retry = 0;
-        g_send_para.net_index = 0;
-        g_send_para.screen_index = 0;
-        g_send_para.value = 0;
-    }
-
-    std::string control(const std::string& line) { return sim::Board::instance().control().execute(line); }
-    // Chain behind port 1..32.
-    sim::RcvCardChain& chain(int port) { return model((port - 1) / 16).cards((port - 1) % 16); }
-
     void writeBoardFile(const std::string& at, const std::string& bytes)
     {
         QDir().mkpath(QString::fromStdString(hostPath(at)).section('/', 0, -2));
         writeFile(hostPath(at), bytes);
-    }
-
-    // Both FPGAs up and the idle search has counted the cards of the ports.
-    void upWithCards(const std::vector<std::pair<int, int>>& portCards)
-    {
-        for (const auto& pc : portCards)
-            control("cards " + std::to_string(pc.first) + " " + std::to_string(pc.second));
-        bringUp();
-        for (const auto& pc : portCards) {
-            const unsigned index = static_cast<unsigned>(pc.first - 1);
-            ASSERT_GT(runUntil([&] { return mgr().get_port_card_num(index) == pc.second; }, 2000), 0)
-                << "port " << pc.first;
-        }
-    }
-
-    // Posts a job and runs passes until it has ended; the ticks it took.
-    int runJob(unsigned char job, int maxTicks = 20000)
-    {
-        g_send_para.post(job);
-        return runUntil([] { return g_send_para.code.load() == 0; }, maxTicks);
     }
 
     // Screen 0 (config id 0x5A) with two nets: port index 1 (3 cards) and
@@ -106,16 +56,6 @@ protected:
             s.cardParams = {Operate{1, 2, 0, 500, {0xAA, 0xBB}}};
         p.screens = {s};
         return p;
-    }
-
-    // The frames of a chain's card with a given opcode.
-    std::vector<std::vector<uint8_t>> framesOf(int port, unsigned card, uint8_t opcode)
-    {
-        std::vector<std::vector<uint8_t>> out;
-        for (const auto& f : chain(port).log(card))
-            if (f.size() > 9 && f[9] == opcode)
-                out.push_back(f);
-        return out;
     }
 };
 
@@ -229,6 +169,7 @@ TEST_F(CardJobs, LoadingAScanFileSendsRamInPacketsToEveryCardOfThePort)
     writeBoardFile("/data/smartmapping/scan.bin", bare({Operate{1, 1, 0x100, 500, big}, Operate{2, 3, 0, 100, {}}}));
     g_kqfile_name = "/data/smartmapping/scan.bin";
     line_type.port = 4;
+    g_mapping_seen.clear();
     g_smartmapping_progress = mappingProgress;
 
     ASSERT_GT(runJob(2), 0);

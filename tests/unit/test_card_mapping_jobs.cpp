@@ -1,7 +1,7 @@
 // The mapping wizard's card jobs against the simulated cards: positions of
 // the cards along a route (job 1), saving (job 3) and the mapping switch
 // (job 4), with their progress.
-#include "support/fpga_fixture.h"
+#include "support/card_job_fixture.h"
 
 #include "core/global.h"
 #include "sim/board.h"
@@ -67,49 +67,13 @@ TEST(CardRoutes, PositionsAlongEachKindOfRoute)
     line_type = SmartMappingLineType();
 }
 
-class MappingJobs : public FpgaTest {
+class MappingJobs : public CardJobTest {
 protected:
     void SetUp() override
     {
-        FpgaTest::SetUp();
+        CardJobTest::SetUp();
         g_seen.clear();
         g_smartmapping_progress = progress;
-        line_type = SmartMappingLineType();
-    }
-    void TearDown() override
-    {
-        g_smartmapping_progress = nullptr;
-        line_type = SmartMappingLineType();
-        FpgaTest::TearDown();
-    }
-
-    std::string control(const std::string& line) { return sim::Board::instance().control().execute(line); }
-    sim::RcvCardChain& chain(int port) { return model((port - 1) / 16).cards((port - 1) % 16); }
-
-    void upWithCards(const std::vector<std::pair<int, int>>& portCards)
-    {
-        for (const auto& pc : portCards)
-            control("cards " + std::to_string(pc.first) + " " + std::to_string(pc.second));
-        bringUp();
-        for (const auto& pc : portCards) {
-            const unsigned index = static_cast<unsigned>(pc.first - 1);
-            ASSERT_GT(runUntil([&] { return mgr().get_port_card_num(index) == pc.second; }, 2000), 0);
-        }
-    }
-
-    int runJob(unsigned char job)
-    {
-        g_send_para.post(job);
-        return runUntil([] { return g_send_para.code.load() == 0; }, 20000);
-    }
-
-    std::vector<std::vector<uint8_t>> framesOf(int port, unsigned card, uint8_t opcode)
-    {
-        std::vector<std::vector<uint8_t>> out;
-        for (const auto& f : chain(port).log(card))
-            if (f.size() > 9 && f[9] == opcode)
-                out.push_back(f);
-        return out;
     }
 };
 
