@@ -72,8 +72,7 @@ bool fpga_manage::card_job_paused(bool clearSearch)
 
 void fpga_manage::card_job_end()
 {
-    g_send_para.step = 255;
-    g_send_para.code = 0;
+    fpga_end_card_job();
 }
 
 void fpga_manage::loader_send(const unsigned char* frame, unsigned short length)
