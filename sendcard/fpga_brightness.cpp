@@ -270,12 +270,30 @@ int fpga_manage::Brightness_read_VMF_value()
     vmf_data_valid = 0;
     vmf_reply_ok = 0;
     vmf_expect = 97;
-    // The frame would go to port (address index) + 4 x ((group - 1) mod 4)
-    // of the card's FPGA; this build has no card transport yet, so the
-    // read times out: no sensor answer.
-    static std::atomic<bool> said{false};
-    if (!said.exchange(true))
-        writeLogMsg(WARNING, "brightness: no sensor answer");
+    const unsigned char group = static_cast<unsigned char>((vmf_group - 1) % 4);
+    const unsigned short port = static_cast<unsigned short>(((vmf_addr - 0x4000) >> 12) + 4 * group);
+    const unsigned char fpga = vmf_group > 4 ? 1 : 0;
+    card_result_flag = 0;
+    Send_to_port(frame, sizeof(frame), port, fpga);
+    // The answer is polled here, inside the pass; ticks advance only in the
+    // GUI thread, so the polls are bounded as well.
+    static constexpr int kMaxPolls = 400;
+    const unsigned int start = G_timeTicks.load();
+    for (int polls = 0; polls < kMaxPolls && Utils::getTimeSpace(start) <= 35; ++polls) {
+        reg_IRQ_Dealwith(0, 0);
+        reg_IRQ_Dealwith(1, 0);
+        if (card_result_flag.exchange(0) == 1) {
+            // Status, mark (the answer's opcode) and the data after the
+            // echoed address and count.
+            unsigned char reply[2 + sizeof(vmf_data)];
+            reply[0] = card_result_status;
+            reply[1] = card_result[0];
+            std::memcpy(reply + 2, card_result + 9, sizeof(vmf_data));
+            VMF_data_back_result(reply, sizeof(reply));
+            if (vmf_reply_ok)
+                return 1;
+        }
+    }
     ++bri_sensor_fail;
     return 0;
 }

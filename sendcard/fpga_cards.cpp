@@ -5,20 +5,6 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 
-namespace {
-
-// A job this build cannot run stays posted (nothing pretends it ran); it is
-// reported once.
-void jobUnavailable(unsigned char code)
-{
-    static std::atomic<unsigned int> said{0};
-    const unsigned int bit = 1u << (code & 31);
-    if (!(said.fetch_or(bit) & bit))
-        writeLogMsg(WARNING, "receiving-card job " + std::to_string(code) + " is not available");
-}
-
-} // namespace
-
 // The idle job: with both FPGAs up and no PC command in the last 80 ticks,
 // the link relock, the card search, the brightness and schedule work and
 // the port link report; otherwise the PC mark runs out.
@@ -176,25 +162,9 @@ void fpga_manage::Search_concurrent_back_result(unsigned char* frame, unsigned c
     const unsigned port = frame[7] - 1u;
     if (port > 15)
         return;
+    // A card check's answer carries the checked screen's config id (low
+    // byte) and the result.
+    if (length > 22 && frame[18] == static_cast<unsigned char>(check_config_id.load()))
+        g_send_para.card_reply = frame[22];
     update_eth_rcv_num(frame, static_cast<unsigned short>(port), fpga);
-}
-
-void fpga_manage::SmartMapping_deal()
-{
-    jobUnavailable(1);
-}
-
-void fpga_manage::save_para_deal()
-{
-    jobUnavailable(3);
-}
-
-void fpga_manage::mapping_enable_deal()
-{
-    jobUnavailable(4);
-}
-
-void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
-{
-    jobUnavailable(mode == RCV_LOAD_FILE ? 2 : mode == RCV_CHECK ? 5 : 6);
 }

@@ -243,6 +243,7 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
         std::memset(card_result, 0, sizeof(card_result));
         const int n = len - 9 < static_cast<int>(sizeof(card_result)) ? len - 9 : static_cast<int>(sizeof(card_result));
         std::memcpy(card_result, f + 9, static_cast<size_t>(n));
+        card_result_status = good ? 0 : 1;
         card_result_flag = 1;
         return;
     }

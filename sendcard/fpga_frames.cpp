@@ -2,9 +2,11 @@
 // search code and the frame templates.
 #include "sendcard/fpga_manage.h"
 
+#include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/utils.h"
 
+#include <cstdio>
 #include <cstring>
 
 const unsigned char fpga_manage::SEARCH_CARD_BUF[15] = {0xFE, 0x0F, 0x00, 0xF0, 0x10, 0xAA, 0xFF, 0x00,
@@ -167,6 +169,39 @@ unsigned char fpga_manage::mapping_enable_cmd_create(unsigned short port, unsign
     frame[11] = 0x0F;
     frame[12] = 0x01;
     frame[13] = static_cast<unsigned char>(g_send_para.value.load());
+    g_send_para.frame_len = 15;
+    return seal(frame, 15);
+}
+
+unsigned char fpga_manage::rcv_card_cmd_create(unsigned char* frame, unsigned short port)
+{
+    const unsigned short card = g_send_para.target_card;
+    unsigned short x = 0;
+    unsigned short y = 0;
+    get_rcvcard_x_y(card, &x, &y);
+    x = static_cast<unsigned short>(x + line_type.x_offset);
+    y = static_cast<unsigned short>(y + line_type.y_offset);
+    if (traceOn())
+        std::printf("\n rcv_card_cmd_create ,index = %d,x=%d,y=%d\n", card, x, y);
+    header(frame, card_address(port, card, 0), kKindPara, 0x01, portByte(port), 0x60);
+    setLe32(frame, 10, 0x180);
+    setLe16(frame, 14, 4);
+    frame[16] = 0;
+    frame[17] = 0;
+    setLe16(frame, 18, x);
+    setLe16(frame, 20, y);
+    return seal(frame, 23);
+}
+
+unsigned char fpga_manage::ram_reset_cmd_create(unsigned char* frame, unsigned char a, unsigned short value,
+                                                unsigned short port)
+{
+    header(frame, static_cast<unsigned short>(kAddrSearch | ((port << 12) & 0x3000)), kKindPara, 0x01, portByte(port),
+           0xA0);
+    frame[10] = a;
+    frame[11] = static_cast<unsigned char>(value & 0xFF);
+    frame[12] = 0x01;
+    frame[13] = static_cast<unsigned char>(value >> 8);
     g_send_para.frame_len = 15;
     return seal(frame, 15);
 }

@@ -20,7 +20,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <atomic>
 #include <cstdint>
 #include <ctime>
@@ -59,6 +58,19 @@ struct SendParaRequest {
     std::atomic<unsigned char> flag{0};     // byte 6: a card answered
     std::atomic<unsigned int> value{0};     // bytes 20-23: mapping value (9 on, 0 off)
     std::atomic<unsigned short> frame_len{0};   // bytes 12-13: length of the last frame built
+    // The card jobs' position (FPGA thread only, except the card reply,
+    // which the receive path stores: 65535 none yet, 255 all cards of the
+    // net sound, else the card to restore).
+    std::atomic<unsigned short> card_reply{65535};
+    unsigned int step_time = 0;          // step stamp
+    unsigned char port_index = 0;        // 0..31, 16..31 = FPGA 1 ports 0..15
+    unsigned char packet_count = 0;      // packets of the record being loaded
+    unsigned short packets_sent = 0;
+    unsigned short target_card = 0;      // card index of the destination word
+    unsigned short card_count = 0;       // cards on the port
+    unsigned char screen_index = 0, net_index = 0, card_index = 0, operate_index = 0;
+    unsigned char loader_step = 0;       // 20..32 while a record is loaded
+    unsigned char retry = 0;
 
     void post(unsigned char job)
     {
@@ -80,6 +92,7 @@ struct FpgaChangeRecord {
     unsigned int bri_time = 0;                  // brightness task stamp
     unsigned int power_time = 0;                // power sequence stamp
     unsigned int time_read_time = 0;            // clock read stamp
+    unsigned int progress = 0;                  // card jobs' moving progress 1..99
 };
 extern FpgaChangeRecord g_change;
 
@@ -334,9 +347,9 @@ public:
     void Brightness_time_change();
     void Brightness_auto_change();
     void Brightness_check_VMF();
-    // Sends the sensor read and waits for the answer; 1 when the card
-    // answered. Card traffic of this build has no answer path yet: the
-    // read reports "no sensor answer" (a timed-out read).
+    // Sends the sensor read and waits for the answer (at most 35 ticks,
+    // and a bounded number of polls since ticks may stall); 1 when the
+    // card answered.
     int Brightness_read_VMF_value();
     // Takes a card reply (status byte, length byte, 128 data bytes).
     void VMF_data_back_result(const unsigned char* reply, unsigned int length);
@@ -446,9 +459,12 @@ public:
     std::atomic<uint32_t> multicast_reply_mask{0};
     unsigned char multicast_kind = 0;
     unsigned char multicast_all_addr = 0;
-    // Bytes 9..138 of the last card answer with opcode 0x61 or 0xA0 to 0xF000.
+    // Bytes 9..145 of the last card answer with opcode 0x61 or 0xA0 to
+    // 0xF000 (a RAM read answer: opcode, echoed address and count, then up
+    // to 128 data bytes), and 0 when its check byte was good.
     std::atomic<unsigned char> card_result_flag{0};
-    unsigned char card_result[130];
+    unsigned char card_result[137];
+    unsigned char card_result_status = 0;
     unsigned char poll_state[2] = {0, 0};
     unsigned int poll_time[2] = {0, 0};
 
@@ -510,7 +526,39 @@ public:
     // The pauses of the upgrade (tests replace them).
     static void (*upgrade_sleep_ms)(unsigned int ms);
 
+    // --- receiving-card jobs ------------------------------------------------
+    // One operate record of the held file on the cards of the held net's
+    // port (net_ledx): 1 when the record is done, else 0.
+    int load_rcv_xy_operate(const QString& path, unsigned int dataPos, bool all);
+    // The position of the card at chain position index for the route of
+    // line_type; x and y unchanged when no position is defined.
+    static void get_rcvcard_x_y(unsigned int index, unsigned short* x, unsigned short* y);
+    unsigned char rcv_card_cmd_create(unsigned char* frame, unsigned short port);
+    unsigned char ram_reset_cmd_create(unsigned char* frame, unsigned char a, unsigned short value,
+                                       unsigned short port);
+    // The result of the last check that found a card, the input of the
+    // next restore.
+    unsigned char restore_screen = 0;
+    unsigned char restore_port = 0;
+    unsigned char restore_card = 0;
+    unsigned char restore_net = 0;       // the net index the check stopped at
+    // The config id of the screen being checked, matched against byte 18
+    // of a check answer by the receive path.
+    std::atomic<uint32_t> check_config_id{0};
+    // The last progress a card job reported (-1 none), for tests.
+    std::atomic<int> job_progress{-1};
+
 private:
+    // Progress of a card job to the page that posted it.
+    void card_job_progress(unsigned char job, int value);
+    void card_job_ticker(unsigned char job);
+    // A PC command pauses the card jobs: true while it does (stamps renewed).
+    bool card_job_paused(bool clearSearch);
+    void card_job_end();
+    // Jobs 3 (save) and 4 (mapping switch): one frame per port with cards.
+    void card_port_job(unsigned char job);
+    void loader_send(const unsigned char* frame, unsigned short length);
+
     fpga_manage();
     // A word of the parameter block (0 while there is no store).
     static uint16_t block_word(int offset);
@@ -569,3 +617,23 @@ unsigned short fpga_card_reply();
 // - the start of the USB upgrade (network page): step 0, then g_usb_grade
 //   1; false while an upgrade runs already.
 bool fpga_start_usb_upgrade();
+
+
+// The mapping wizard's record: cabinet size, mapping offsets, the port the
+// wizard works on (0..31), rows, columns and the route (1..16).
+struct SmartMappingLineType {
+    unsigned short width = 0;
+    unsigned short height = 0;
+    unsigned short x_offset = 0;
+    unsigned short y_offset = 0;
+    unsigned char port = 0;
+    unsigned char rows = 0;
+    unsigned char columns = 0;
+    unsigned char route = 0;
+};
+extern SmartMappingLineType line_type;
+// The scan file chosen in the mapping wizard (absolute path; job 2).
+extern QString g_kqfile_name;
+// Where the mapping jobs (1 to 4) report progress: set by the mapping
+// wizard while it is open; null reports nothing. Called on the FPGA thread.
+extern std::atomic<void (*)(int)> g_smartmapping_progress;

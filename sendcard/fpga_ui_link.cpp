@@ -33,13 +33,13 @@ bool fpga_post_card_job(unsigned char job, unsigned char loaderSubStep)
 
 void fpga_end_card_job()
 {
-    g_send_para.code = 0;
+    // The step first: once the code reads 0 a page may post the next job,
+    // whose step 0 must not be overwritten.
     g_send_para.step = 255;
+    g_send_para.code = 0;
 }
 
 unsigned short fpga_card_reply()
 {
-    // No check has answered yet: the card traffic that fills the reply is
-    // not part of this build.
-    return 65535;
+    return g_send_para.card_reply.load();
 }

@@ -787,6 +787,34 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               reply = "usage: card-fault <port 1..32> none|silent|badcheck";
               return false;
           });
+    c.add("card-faulty", "<port 1..32> <card>|none: the card a card check reports faulty until a restore writes it",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
+              unsigned long long card = 0;
+              if (f && args[1] == "none") {
+                  f->cards(port).setFaultyCard(-1);
+                  return true;
+              }
+              if (!f || !number(args[1], 254, card)) {
+                  reply = "usage: card-faulty <port 1..32> <card 0..254>|none";
+                  return false;
+              }
+              f->cards(port).setFaultyCard(static_cast<int>(card));
+              return true;
+          });
+    c.add("card-sensor", "<port 1..32> <index 0..255> <value>: a byte of the multi-function card's sensor memory",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = args.size() == 3 ? pickChain(args[0], port) : nullptr;
+              unsigned long long index = 0, value = 0;
+              if (!f || !number(args[1], 255, index) || !number(args[2], 255, value)) {
+                  reply = "usage: card-sensor <port 1..32> <index 0..255> <value 0..255>";
+                  return false;
+              }
+              f->cards(port).setSensorByte(static_cast<unsigned>(index), static_cast<uint8_t>(value));
+              return true;
+          });
     SpiBusModel* bus = busModel_;
     c.add("spi-count", "<node>: messages sent to a spidev node, and those nobody heard",
           [bus](const Args& args, std::string& reply) {

@@ -9,6 +9,7 @@
 #include "sendcard/fpga_manage.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
+#include "ui/shell/advancedoption.h"
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
@@ -90,6 +91,17 @@ void registerFpgaProbes()
                         g_set_led_setup = 0;
                     }
                     lock.raise(1);
+                    return true;
+                });
+    control.add("card-job",
+                "card-job: the receiving-card job running (0 none), the check's card reply, the advanced settings "
+                "page's recovery status and result lines",
+                [](const Args&, std::string& reply) {
+                    reply = "job " + std::to_string(fpga_card_job()) + " reply " +
+                            std::to_string(fpga_card_reply()) + " status " +
+                            std::to_string(AdvancedOption::recovery_status()) + " results";
+                    for (const QString& line : AdvancedOption::result_list())
+                        reply += " " + line.toStdString();
                     return true;
                 });
 }

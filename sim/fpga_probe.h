@@ -5,7 +5,7 @@
 
 namespace sim {
 
-// Registers "fpga-status", "fpga-image" and "fpga-led-request".
+// Registers "fpga-status", "fpga-image", "fpga-led-request" and "card-job".
 void registerFpgaProbes();
 
 } // namespace sim

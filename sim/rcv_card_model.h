@@ -15,6 +15,23 @@
 //   anything else: status 0.
 // A chain without cards answers nothing. Fault switches: silent (no
 // answers) and badcheck (answers with a wrong check byte).
+//
+// Card check: a search frame with its flag byte (16) set asks the cards to
+// compare their configuration with the screen's config id (bytes 17-20);
+// the answer is 24 bytes long and carries the config id's low byte at 18
+// and at 22 either 255 (every card sound) or the index of the first faulty
+// card. A card is marked faulty by the fault switch "faulty card index"
+// (setFaultyCard) and becomes sound again when a RAM or register write
+// addressed to it by its own index reaches it (a restore).
+// Writes addressed to every card (0x0FFF) reach every card of the chain:
+// RAM (0x60) is stored, a register write (0xA0) with the payload 03 0F 01 v
+// sets the mapping switch to v, save (0x81) and activate (0xB4) are
+// counted per card.
+//
+// Multi-function card: a chain with one (setMultiFunction) also answers
+// RAM reads (0x61) sent to the multi-function addresses 0x4000..0x7FFF with
+// the bytes of its sensor memory (256 bytes, zero at start), after the
+// echoed address and count.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +65,17 @@ public:
     uint64_t requests() const;
     std::vector<uint8_t> cardRam(unsigned card, uint32_t address, uint32_t length) const;
 
+    // The faulty card (-1 none).
+    void setFaultyCard(int card);
+    int faultyCard() const;
+    // Save-to-flash and activate frames a card took; the chain's mapping
+    // switch value (-1 never set).
+    unsigned saves(unsigned card) const;
+    unsigned activations(unsigned card) const;
+    int mappingValue() const;
+    // The multi-function card's sensor memory.
+    void setSensorByte(unsigned index, uint8_t value);
+
 private:
     int port_;
     mutable std::mutex mutex_;
@@ -57,6 +85,13 @@ private:
     uint64_t requests_ = 0;
     std::map<unsigned, std::vector<std::vector<uint8_t>>> log_;
     std::map<unsigned, std::vector<uint8_t>> ram_;
+    std::vector<uint8_t> sensor_ = std::vector<uint8_t>(256, 0);
+    int faulty_ = -1;
+    int mapping_ = -1;
+    std::map<unsigned, unsigned> saves_;
+    std::map<unsigned, unsigned> activations_;
+
+    std::vector<uint8_t>& ramOf(unsigned card);
 };
 
 } // namespace sim

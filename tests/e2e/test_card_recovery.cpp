@@ -1,0 +1,79 @@
+// Receiving-card check and restore in the running program, started from
+// the advanced settings page by taps: the check names the faulty card, the
+// restore repairs it and empties the result.
+#include "support/app_runner.h"
+#include "support/packed_card_file.h"
+#include "support/wait_for.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace testfiles;
+
+namespace {
+
+bool has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+bool waitForFocus(AppRunner& app, const std::string& page)
+{
+    return waitFor([&] { return app.control("page-focus") == page; }, 10000);
+}
+
+TEST(E2eCardRecovery, CheckAndRestoreFromTheAdvancedSettingsPage)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    // Three cards behind FPGA 0 port 2 (port index 2), card 1 faulty.
+    EXPECT_EQ(app.control("cards 3 3"), "");
+    EXPECT_EQ(app.control("card-faulty 3 1"), "");
+    Packed p;
+    Screen s;
+    s.configId = 0x42;
+    Net n;
+    n.ledx = 2;
+    for (int c = 0; c < 3; ++c) {
+        Card card;
+        card.ops = {Operate{1, 1, 0x200, 500, {uint8_t(0x30 + c)}}};
+        n.cards.push_back(card);
+    }
+    s.nets = {n};
+    p.screens = {s};
+    const std::string bytes = packed(p);
+    QDir().mkpath(QString::fromStdString(app.hostPath("/data/rcvrecovery")));
+    QFile f(QString::fromStdString(app.hostPath("/data/rcvrecovery/KQFX")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    f.close();
+
+    ASSERT_TRUE(waitFor([&] { return has(app.control("fpga-status"), "status 1"); }, 30000));
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 0 1 108 2") == "0300"; }, 10000));
+
+    // Idle screen away, settings menu, advanced settings.
+    app.control("tap 400 240");
+    ASSERT_TRUE(waitForFocus(app, "1"));
+    app.control("tap 495 180");
+    ASSERT_TRUE(waitForFocus(app, "5"));
+    app.control("tap 681 310");
+    ASSERT_TRUE(waitForFocus(app, "12"));
+
+    // Check.
+    app.control("tap 290 112");
+    ASSERT_TRUE(waitFor([&] { return has(app.control("card-job"), "job 5"); }, 5000)) << app.control("card-job");
+    ASSERT_TRUE(waitFor([&] { return has(app.control("card-job"), "job 0"); }, 30000)) << app.control("card-job");
+    EXPECT_EQ(app.control("card-job"), "job 0 reply 1 status 1 results 01/03/02/03");
+
+    // Restore.
+    app.control("tap 490 112");
+    ASSERT_TRUE(waitFor([&] { return has(app.control("card-job"), "job 6"); }, 5000)) << app.control("card-job");
+    ASSERT_TRUE(waitFor([&] { return has(app.control("card-job"), "job 0"); }, 30000)) << app.control("card-job");
+    EXPECT_EQ(app.control("card-job"), "job 0 reply 65535 status 0 results");
+    EXPECT_TRUE(has(app.control("card-log 3 1"), "00600002000001000000"))
+        << "card 1 took its RAM write: " << app.control("card-log 3 1");
+    app.stop();
+}
+
+} // namespace
