@@ -168,6 +168,28 @@ TEST_F(E2eC331, ATwoWindowLayoutReachesTheOutputChannels)
         << app.control("store-read block 1382 14");
 }
 
+TEST_F(E2eC331, EachWindowOfALayoutGetsItsOwnInputChannels)
+{
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    // The side-by-side layout: layer 0 from HDMI1 (chip port 1), layer 1
+    // from HDMI3 (chip port 5, a V-by-One pair).
+    for (int l = 2; l < 6; ++l)
+        ASSERT_EQ(app.control("store-set " + std::to_string(2272 + 26 * l) + " 0000 0"), "");
+    ASSERT_EQ(app.control("store-set 1412 80073804 0"), "");
+    ASSERT_EQ(app.control("store-set 1376 0300000f3804 0"), "");
+    ASSERT_EQ(app.control("store-set 2272 010000000000000002000000000080073804 0"), "");
+    ASSERT_EQ(app.control("store-set 2298 010000000100000004008007000080073804"), "");
+
+    const bool allocated = waitFor(app, [this] {
+        return chipReg(app, "001001") == 2 && chipReg(app, "001401") == 12 && chipReg(app, "100901", "40") == 1;
+    });
+    EXPECT_TRUE(allocated) << "ICHSEL " << chipReg(app, "001001") << " " << chipReg(app, "001401") << "\n"
+                           << app.control("c331-log 40");
+    EXPECT_EQ(chipReg(app, "100901"), 1u) << "window 0's first input channel is its own sync source";
+    EXPECT_EQ(chipReg(app, "101902", "10"), 0u) << "input channel 1 stays idle";
+    EXPECT_EQ(chipReg(app, "002201"), 0x99u) << "the update latch released";
+}
+
 TEST_F(E2eC331, AChipThatNeverAnswersKeepsTheGateClosedAndIsLoggedOnce)
 {
     app.setEnv("ZDR_SIM_START_COMMANDS", "c331-silent on");
