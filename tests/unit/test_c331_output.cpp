@@ -290,8 +290,14 @@ TEST_F(C331Output, FadeAndFreezeWaitsAreBounded)
     m->PM_OVERLAY[0] = 1;
     m->update_overlay_info();
     chip().setSyncStuck(true);
+    chip().clearFrames();
     m->set_layer_coef(m->c331_fd, 0, 3, 1);
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], true);
+    size_t syncReads = 0;
+    for (const auto& f : chip().frames())
+        syncReads += !f.write() && f.bank == 0x05 && f.addr() == 0x23;
+    EXPECT_GT(syncReads, 0u);
+    EXPECT_LE(syncReads, 4u * 71u) << "each of the four steps gives up after a bounded number of status reads";
     chip().setSyncStuck(false);
     m->set_layer_coef(m->c331_fd, 0, 0, 1);
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], false);
