@@ -321,11 +321,10 @@ void c331_manage::wait1_povs(int fd, int och)
     const unsigned bit = 1u << och;
     drv->write_C331(fd, kOutputSyncLatch, bit, 0);
     drv->write_C331(fd, kStatusHold, 0x80, 0);
+    // Bounded: a stuck sync costs 70 status reads, not the whole pass.
     bool ok = (drv->read_C331(fd, kOutputSyncStatus, 0) & bit) != 0;
-    for (int n = 0; n < 70000 && !ok; ++n) {
-        Sleep(1);
+    for (int n = 0; n < 70 && !ok; ++n)
         ok = (drv->read_C331(fd, kOutputSyncStatus, 0) & bit) != 0;
-    }
     drv->write_C331(fd, kOutputSyncLatch, 0, 0);
     drv->write_C331(fd, kStatusHold, 0, 0);
     wait_result(WAIT_POVS, ok);

@@ -334,6 +334,7 @@ public:
     void set_oscwct(int fd, int och);
     void set_lut_vzoom_4sym(int fd, int vzoom, int och);
     void set_display_window_och(int fd, _ImageWindowDef_st iwin, _ImageWindowDef_st owin, int win);
+    void set_display_window_ich(int fd, _ImageWindowDef_st iwin, _ImageWindowDef_st owin, int win);
     void set_freeze(int fd, int on);
     void set_layer_coef(int fd, int win, int cnt, int dir);
     void reset_act(int fd, int mode);

@@ -57,15 +57,10 @@ constexpr C331RegDesc kScrollHeight = 0x094202;
 constexpr C331RegDesc kColourIndex = 0x091F01;
 constexpr C331RegDesc kColourData = 0x092001;
 constexpr C331RegDesc kColourAccess = 0xFF0101;
-// Output vertical sync of channel 0.
-constexpr C331RegDesc kOutputSyncLatch = 0x050901;
-constexpr C331RegDesc kOutputSyncStatus = 0x052301;
-
 constexpr int kCmdFill = 1;
 constexpr int kCmdCopy = 2;
 constexpr int kCmdString = 3;
 constexpr unsigned kEnginePolls = 10000;
-constexpr unsigned kVsyncPolls = 45;
 constexpr int kMaxLines = 64;
 constexpr int kMaxUnits = 127;            // code units a stored line holds
 constexpr int kMaxEntries = 128;          // glyph-string entries of one command
@@ -387,21 +382,6 @@ void c331_manage::set_char_color(int fd)
 
 // ---- redraw, windows, scrolling ---------------------------------------------
 
-namespace {
-
-// One output vertical sync of channel 0, bounded.
-void waitOutputVsync(c331_manage* m, int fd)
-{
-    m->drv->write_C331(fd, kOutputSyncLatch, 1, 0);
-    bool seen = false;
-    for (unsigned i = 0; i < kVsyncPolls && !seen; ++i)
-        seen = m->drv->read_C331(fd, kOutputSyncStatus, 0) & 1;
-    m->drv->write_C331(fd, kOutputSyncLatch, 0, 0);
-    m->wait_result(c331_manage::WAIT_POVS, seen);
-}
-
-} // namespace
-
 void c331_manage::update_osd(int fd)
 {
     int w = 0, h = 0;
@@ -430,12 +410,12 @@ void c331_manage::update_osd(int fd)
     if (PM_OSD_DATA_MODE) {
         osd_paint(fd, 0, PS_BG_HACT, 0, PS_BG_VACT, PS_BG_TRANS ? 255 : 1, static_cast<int>(PS_MEM_OSD));
         gen_char(fd);
-        waitOutputVsync(this, fd);
+        wait1_povs(fd, 0);
         set_char_color(fd);
     } else {
         osd_write_dma_sfl(fd, static_cast<int>(PS_BMP_ADDR), static_cast<int>(PS_SFL_ADDR), 0, w * h);
         osd_copy(fd, static_cast<int>(PS_SFL_ADDR), static_cast<int>(PS_MEM_OSD), w, h, 1);
-        waitOutputVsync(this, fd);
+        wait1_povs(fd, 0);
         drv->write_C331(fd, kColourAccess, 1, 0);
         osd_write_dma_sfl(fd, static_cast<int>(PS_BMPCP_ADDR), 0, 4, kColourTableBytes);
         drv->write_C331(fd, kColourAccess, 0, 0);
@@ -444,7 +424,7 @@ void c331_manage::update_osd(int fd)
     set_rtct(fd, 2);
     set_osd(fd, 0);
     set_rtct(fd, 1);
-    waitOutputVsync(this, fd);
+    wait1_povs(fd, 0);
 
     const int cw = w - PM_OSD_INPUT_OFFSET[0] - PM_OSD_INPUT_OFFSET[1];
     const int ch = h - PM_OSD_INPUT_OFFSET[2] - PM_OSD_INPUT_OFFSET[3];

@@ -19,7 +19,6 @@ constexpr C331RegDesc kOchFieldSel = 0x166C02; // per output channel
 constexpr C331RegDesc kIchFieldSel = 0x166603; // per input channel
 constexpr int kCoefAreas = 4;
 constexpr int kFreezeTries = 251;
-constexpr int kOutputSyncPolls = 70;
 
 bool validIch(int i) { return i >= 0 && i < kIchCount; }
 bool validWin(int w) { return w >= 0 && w < kWinCount; }
@@ -33,22 +32,6 @@ int highestLayer(int set)
 }
 
 } // namespace
-
-// Waits (bounded) for the next output vertical sync of channel och.
-static void waitOutputSync(c331_manage& m, int fd, int och)
-{
-    if (och < 0 || och >= kOchCount)
-        return;
-    const unsigned bit = 1u << och;
-    m.drv->write_C331(fd, kOutputSyncLatch, bit, 0);
-    m.drv->write_C331(fd, kStatusHold, 0x80, 0);
-    unsigned sync = m.drv->read_C331(fd, kOutputSyncStatus, 0);
-    for (int n = 0; n < kOutputSyncPolls && !(sync & bit); ++n)
-        sync = m.drv->read_C331(fd, kOutputSyncStatus, 0);
-    m.drv->write_C331(fd, kOutputSyncLatch, 0, 0);
-    m.drv->write_C331(fd, kStatusHold, 0, 0);
-    m.wait_result(c331_manage::WAIT_POVS, (sync & bit) != 0);
-}
 
 void c331_manage::update_overlay_info()
 {
@@ -165,7 +148,7 @@ void c331_manage::set_layer_coef(int fd, int win, int cnt, int dir)
         }
         drv->write_C331(fd, 0x002201, 169, 0);
         drv->write_C331(fd, 0x002301, 203, 0);
-        waitOutputSync(*this, fd, 0);
+        wait1_povs(fd, 0);
     }
 }
 
@@ -248,7 +231,7 @@ void c331_manage::set_freeze(int fd, int on)
             if (validIch(applied_win_ich[w][k]))
                 drv->write_C331(fd, 0x000801 + 0x100u * static_cast<unsigned>(applied_win_ich[w][k]), 1, 0);
     }
-    waitOutputSync(*this, fd, 0);
+    wait1_povs(fd, 0);
 
     const int F = wins[0];
     std::swap(fld_sel[F][(p + 3) & 3], fld_sel[F][4]);
@@ -277,14 +260,17 @@ void c331_manage::set_output(int fd)
 {
     auto changed = [this](int w) { return g_chg_input[w] || g_chg_dbd[w] || g_chg_win[w]; };
 
-    // 1. A window without a shape gives up its input channels.
+    // 1-2. Windows without a shape give up their input channels; changed
+    // windows get theirs.
+    for (int w = 0; w < kWinCount; ++w)
+        reset_ich(w);
     for (int w = 0; w < kWinCount; ++w) {
-        if (PM_WIN_SHAPE[w][0] != 0 && PM_WIN_SHAPE[w][1] != 0)
-            continue;
-        for (int i = 0; i < kIchCount; ++i) {
-            if (g_ich_win[i] == w)
-                g_ich_win[i] = -1;
-            g_win_ich[w][i] = -1;
+        const bool noIch = g_win_ich[w][0] < 0;
+        if (g_chg_input[w] == 1 || g_chg_input[w] == 3 || g_chg_dbd[w] || (g_chg_win[w] && noIch)) {
+            if (set_input(w, PM_INPUT[w]) == 2) {
+                g_chg_input[w] = 0;
+                g_chg_dbd[w] = 0;
+            }
         }
     }
 
@@ -318,6 +304,14 @@ void c331_manage::set_output(int fd)
             continue;
         calc_iwin2(w);
         calc_owin2(w);
+        if (PM_WIN_DBD_MODE[w] == 0) {
+            _ImageWindowDef_st ow = OWIN[w];
+            if (PS_VBOTX_MODE == 2 && IWIN[w].vw < OWIN[w].vw && IWIN[w].hw > 0x880 && OWIN[w].hw > 0x880)
+                ow.hw = 0x880;
+            set_display_window_ich(fd, IWIN[w], ow, w);
+        } else {
+            set_display_window_ich_dbd(fd, w, PM_WIN_DBD_MODE[w]);
+        }
         if (PS_VBOTX_MODE == 2 && IWIN[w].vw < OWIN[w].vw) {
             out_filter[w] = 0;
             if (IWIN[w].hw > 0x880 && OWIN[w].hw > 0x880)

@@ -24,32 +24,6 @@ constexpr uint8_t kNoCh = 0xFF;
 // A failed channel allocation is reported whether tracing is on or not.
 void allocFail(const char* line) { std::printf("\033[5m\033[1;31m%s\033[0m", line); }
 
-// System input number to chip port (the table is its own inverse); 255 for
-// a number above 5.
-int inputToPort(int input)
-{
-    static const int kPort[6] = {3, 2, 1, 0, 5, 4};
-    return (input >= 0 && input < 6) ? kPort[input] : 255;
-}
-
-// Margin of a window inside its block of output channels: 0 left, 1 right,
-// 2 top, 3 bottom.
-int winMargin(const ST_WIN_INFO& wi, const ST_PANEL& pnl, int type)
-{
-    const int W = pnl.och.width;
-    const int H = pnl.och.height;
-    if (W <= 0 || H <= 0)
-        return 0;
-    switch (type) {
-    case 0: return wi.x % W;
-    case 1: return W * wi.totalh - (wi.x % W + wi.w);
-    case 2: return wi.y % H;
-    case 3: return H * wi.totalv - (wi.y % H + wi.h);
-    default: return 0;
-    }
-}
-
-
 } // namespace
 
 void c331_manage::zdrApi_initEnvC331()
@@ -460,25 +434,21 @@ void c331_manage::zdrApi_MultiWinChInit()
         g_chg_win[w] = g_chg_input[w] = g_chg_dbd[w] = 1;
         PM_WIN_SHAPE[w][0] = wi.totalh;
         PM_WIN_SHAPE[w][1] = wi.totalv;
-        PM_INPUT[w] = inputToPort(wi.input);
+        PM_INPUT[w] = zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(wi.input));
         for (int k = 0; k < 4; ++k)
-            PM_WIN_OFFSET[w][k] = winMargin(wi, pnl, k);
+            PM_WIN_OFFSET[w][k] = zdrApi_OchGetWinOffset1(&wi, k);
         for (int k = 0; k < 4; ++k)
             PM_INPUT_OFFSET[w][k] = 0;
         const int port = PM_INPUT[w];
         if (PM_INPUT_OFFSET_EN[w] && block && wi.cropIdx < para::kCropCount && port >= 0 && port < kPortCount) {
             const int rec = para::crop(wi.cropIdx);
-            const int x = le16(block, rec + 2);
-            const int y = le16(block, rec + 4);
-            const int cw = le16(block, rec + 6);
-            const int ch = le16(block, rec + 8);
-            const _ImageWindowDef_st& act = PI_ACT[port];
-            const int width = PI_PORT_INFO[port].STATE == 1 ? 2 * act.hw : act.hw;
-            if (act.hw > 0 && act.vw > 0) {
-                const int edge[4] = {x, width - (x + cw), y, act.vw - (y + ch)};
-                for (int k = 0; k < 4; ++k)
-                    PM_INPUT_OFFSET[w][k] = std::max(0, edge[k]);
-            }
+            ST_RECT r{};
+            r.x = le16(block, rec + 2);
+            r.y = le16(block, rec + 4);
+            r.w = le16(block, rec + 6);
+            r.h = le16(block, rec + 8);
+            for (int k = 0; k < 4; ++k)
+                PM_INPUT_OFFSET[w][k] = zdrApi_CropGetOffset(port, &r, k);
         }
     }
     pnl.chErr = 0;

@@ -74,6 +74,21 @@ protected:
         });
     }
 
+    // A 3840 x 1080 screen split side by side at 1920; layer 0 on the left
+    // half from HDMI1, layer 1 mirrored on the right half from HDMI3; the
+    // other layers off. Each store as a page makes it.
+    bool storeSideBySideLayout()
+    {
+        bool ok = true;
+        for (int l = 2; l < 6; ++l)
+            ok = ok && app.control("store-set " + std::to_string(2272 + 26 * l) + " 0000 0").empty();
+        for (const char* cmd : {"store-set 1412 80073804 0", "store-set 1376 0300000f3804 0",
+                                "store-set 2272 010000000000000002000000000080073804 0",
+                                "store-set 2298 010000000100000004008007000080073804"})
+            ok = ok && app.control(cmd).empty();
+        return ok;
+    }
+
     AppRunner app;
 };
 
@@ -142,15 +157,7 @@ TEST_F(E2eC331, TwoQuickStoresBothReachTheChip)
 TEST_F(E2eC331, ATwoWindowLayoutReachesTheOutputChannels)
 {
     ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
-    // A 3840 x 1080 screen split side by side at 1920; layer 0 on the left
-    // half from HDMI1, layer 1 mirrored on the right half from HDMI3; the
-    // other layers off. Each store as a page makes it.
-    for (int l = 2; l < 6; ++l)
-        ASSERT_EQ(app.control("store-set " + std::to_string(2272 + 26 * l) + " 0000 0"), "");
-    ASSERT_EQ(app.control("store-set 1412 80073804 0"), "");
-    ASSERT_EQ(app.control("store-set 1376 0300000f3804 0"), "");
-    ASSERT_EQ(app.control("store-set 2272 010000000000000002000000000080073804 0"), "");
-    ASSERT_EQ(app.control("store-set 2298 010000000100000004008007000080073804"), "");
+    ASSERT_TRUE(storeSideBySideLayout());
 
     const bool laidOut = waitFor(app, [this] {
         return chipReg(app, "0E0904") == 8 && chipReg(app, "0E0904", "10") == 9 &&
@@ -166,6 +173,23 @@ TEST_F(E2eC331, ATwoWindowLayoutReachesTheOutputChannels)
     // The panel result for the sending card: two channel columns, one row.
     EXPECT_TRUE(waitFor(app, [this] { return app.control("store-read block 1386 4") == "02000100"; }))
         << app.control("store-read block 1382 14");
+}
+
+TEST_F(E2eC331, EachWindowOfALayoutGetsItsOwnInputChannels)
+{
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    // Layer 0 from HDMI1 (chip port 1), layer 1 from HDMI3 (chip port 5, a
+    // V-by-One pair).
+    ASSERT_TRUE(storeSideBySideLayout());
+
+    const bool allocated = waitFor(app, [this] {
+        return chipReg(app, "001001") == 2 && chipReg(app, "001401") == 12 && chipReg(app, "100901", "40") == 1;
+    });
+    EXPECT_TRUE(allocated) << "ICHSEL " << chipReg(app, "001001") << " " << chipReg(app, "001401") << "\n"
+                           << app.control("c331-log 40");
+    EXPECT_EQ(chipReg(app, "100901"), 1u) << "window 0's first input channel is its own sync source";
+    EXPECT_EQ(chipReg(app, "101902", "10"), 0u) << "input channel 1 stays idle";
+    EXPECT_EQ(chipReg(app, "002201"), 0x99u) << "the update latch released";
 }
 
 TEST_F(E2eC331, AChipThatNeverAnswersKeepsTheGateClosedAndIsLoggedOnce)

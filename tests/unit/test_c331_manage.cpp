@@ -52,7 +52,7 @@ TEST_F(C331Manage, FiveGoodIdentityReadsStartTheBringUp)
     EXPECT_EQ(reg(0xFF0401), 97u);
     EXPECT_EQ(reg(0xFF0503), 1u);
     EXPECT_EQ(reg(0x080103), 0u) << "the system control writes stay in their bank";
-    EXPECT_EQ(reg(0x000801), 0x11u);
+    EXPECT_EQ(reg(0x000801), 1u) << "the first pass set up window 0's input channel";
     EXPECT_EQ(reg(0x042B02), 0xF000u);
     EXPECT_EQ(reg(0x063C04), 0x33333333u);
     EXPECT_EQ(reg(0x100901, 16 * 5), 12u);

@@ -290,8 +290,14 @@ TEST_F(C331Output, FadeAndFreezeWaitsAreBounded)
     m->PM_OVERLAY[0] = 1;
     m->update_overlay_info();
     chip().setSyncStuck(true);
+    chip().clearFrames();
     m->set_layer_coef(m->c331_fd, 0, 3, 1);
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], true);
+    size_t syncReads = 0;
+    for (const auto& f : chip().frames())
+        syncReads += !f.write() && f.bank == 0x05 && f.addr() == 0x23;
+    EXPECT_GT(syncReads, 0u);
+    EXPECT_LE(syncReads, 4u * 71u) << "each of the four steps gives up after a bounded number of status reads";
     chip().setSyncStuck(false);
     m->set_layer_coef(m->c331_fd, 0, 0, 1);
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], false);
@@ -462,7 +468,7 @@ TEST_F(C331Output, TwoWindowLayoutReachesTheChannels)
     EXPECT_EQ(reg(0x082201), 0u);
     EXPECT_EQ(reg(0x082201, 16), 1u) << "window 1 mirrored";
     EXPECT_EQ(reg(0x080802), 0x01u);
-    EXPECT_EQ(reg(0x080802, 16), 0x11u);
+    EXPECT_EQ(reg(0x080802, 16), 0x411u) << "window 1's V-by-One input feeds it from input channels 4 and 5";
     EXPECT_EQ(reg(0x163001, 16), 64u);
     EXPECT_EQ(reg(0x084202, 32), 0u) << "channel 2 is idle";
     // Layer lists: each window alone over its own channel area.
@@ -484,6 +490,42 @@ TEST_F(C331Output, TwoWindowLayoutReachesTheChannels)
     EXPECT_TRUE(writesTo(0x082201, 16).empty());
 }
 
+TEST_F(C331Output, EachWindowGetsItsInputChannelsFromThePass)
+{
+    layer(0, 0, 0, 1920, 1080, 2);      // HDMI1: chip port 1, one channel
+    layer(1, 1920, 0, 1920, 1080, 4);   // HDMI3: chip port 5, a V-by-One pair
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    ASSERT_EQ(m->gMwin.wincnt, 2);
+    chip().clearFrames();
+    m->set_output(m->c331_fd);
+
+    EXPECT_EQ(ints(m->g_win_ich[0], 2), (std::vector<int>{0, -1}));
+    EXPECT_EQ(ints(m->g_win_ich[1], 3), (std::vector<int>{4, 5, -1}));
+    EXPECT_EQ(ints(m->g_ich_win, 8), (std::vector<int>{0, -1, -1, -1, 1, 1, -1, -1}));
+    // Channel sources: port 1 on ICH0, port 5's pair on ICH4/5.
+    EXPECT_EQ(reg(0x001001), 2u);
+    EXPECT_EQ(reg(0x001401), 12u);
+    EXPECT_GE(reg(0x001501), 13u);
+    // Each window's first channel is programmed as a window's own sync
+    // source and captures from its port.
+    EXPECT_EQ(reg(0x100901, 0), 1u);
+    EXPECT_EQ(reg(0x100901, 16 * 4), 1u);
+    EXPECT_FALSE(writesTo(0x101902, 0).empty());
+    EXPECT_FALSE(writesTo(0x101902, 16 * 4).empty());
+    EXPECT_EQ(reg(0x101902, 16 * 1), 0u) << "an idle input channel captures nothing";
+    EXPECT_EQ(ints(m->applied_win_ich[1], 2), (std::vector<int>{4, 5}));
+
+    // Dropping window 1 gives its channels back on the next pass.
+    setLe16(store->ram_para, para::layer(1) + para::kLayerEnable, 0);
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    ASSERT_EQ(m->gMwin.wincnt, 1);
+    m->set_output(m->c331_fd);
+    EXPECT_EQ(m->g_win_ich[1][0], -1);
+    EXPECT_EQ(m->g_ich_win[4], -1);
+    EXPECT_EQ(m->g_ich_win[5], -1);
+    EXPECT_EQ(m->g_win_ich[0][0], 0);
+}
+
 TEST_F(C331Output, OneWindowOverTwoChannelsReadsConsecutiveSlices)
 {
     layer(0, 0, 0, 3840, 1080);
@@ -493,13 +535,14 @@ TEST_F(C331Output, OneWindowOverTwoChannelsReadsConsecutiveSlices)
     layer(0, 0, 0, 3840, 1080);
     m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
     ASSERT_EQ(m->gWininfo[0].ochCnt, 2);
-    m->g_win_ich[0][0] = 1;
     m->set_output(m->c331_fd);
+    ASSERT_GE(m->g_win_ich[0][0], 0);
     const uint32_t a0 = reg(0x160804);
     const uint32_t a1 = reg(0x160804, 16);
     const int first = m->PS_ACTHW - m->pnl.xoffs;
     EXPECT_EQ(a1 - a0, static_cast<uint32_t>(first * 4)) << "channel 1 reads on where channel 0 ends";
-    EXPECT_EQ(reg(0x080802), 0x101u) << "first channel fed by input channel 1";
+    EXPECT_EQ(reg(0x080802), (static_cast<uint32_t>(m->g_win_ich[0][0]) << 8) | 1u)
+        << "first channel fed by the window's input channel";
     EXPECT_EQ(reg(0x080802, 16), 0x1011u) << "second channel follows channel 0";
     EXPECT_EQ(reg(0x084202, 16), static_cast<uint32_t>(3840 - first));
 }
