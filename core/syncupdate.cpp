@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
+#include "ui/picture/custommode.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/option.h"
@@ -79,6 +80,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_machinestate)
             return false;
         g_machinestate->syncUpdate(code);
+        return true;
+    case 4:
+        if (!g_custommode)
+            return false;
+        g_custommode->syncUpdate();
         return true;
     case 5:
         if (!g_option)

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
+#include "ui/picture/custommode.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
@@ -143,6 +144,10 @@ void lcd_touch::back_to_home(int focus)
     case kFocusMachineState:
         if (g_machinestate)
             g_machinestate->on_Button_back_clicked();
+        break;
+    case kFocusCustomMode:
+        if (g_custommode)
+            g_custommode->on_Button_back_clicked();
         break;
     case kFocusOption:
         if (g_option)

@@ -7,6 +7,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "link/link_global.h"
+#include "ui/picture/custommode.h"
 #include "ui/shell/firmwareupdate.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/machinestate.h"
@@ -268,7 +269,7 @@ void MainWindow::on_custommode_clicked()
     if (!may_open())
         return;
     mode_window_close();
-    // The user modes page (focus 4) opens here.
+    shell_open_page(g_custommode, kFocusCustomMode);
 }
 
 void MainWindow::on_Button_setting_clicked()

@@ -1,0 +1,84 @@
+// The user modes page (page focus 4): the 16 user-mode slots as a column of
+// tiles, the summary and a preview of the selected slot's six windows and
+// OSD text, and its Use (recall the slot into the parameter block) and
+// Delete buttons.
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <QPointer>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+
+class CustomMode : public QDialog {
+    Q_OBJECT
+public:
+    explicit CustomMode(QWidget* parent = nullptr);
+    ~CustomMode() override;
+
+    // Rebuilds the tile column.
+    void init();
+    // Fills the summary lines of the selected slot.
+    void lcd_para_init();
+    // Rebuilds the preview of the selected slot and decides which summary
+    // lines stay visible.
+    void image_para_init();
+    // The colour of a layer badge.
+    void color_fill(QLabel* label, char layer);
+    void language_changed();
+    // Relabels on a language change; rebuilds on a change of the mode in use.
+    void syncUpdate();
+
+    // The preview of the selected slot (null while the slot is empty).
+    QWidget* previewWidget() const { return preview; }
+
+public slots:
+    void on_Button_back_clicked();
+    void on_Button_use_clicked();
+    void on_Button_delete_clicked();
+    void zdr_button_mode_clicked();
+
+private:
+    void highlight(QPushButton* pressed);
+
+    QPushButton* Button_back = nullptr;
+    QFrame* frame = nullptr;
+    QPushButton* Button_delete = nullptr;
+    QPushButton* Button_use = nullptr;
+    QLabel* label = nullptr;
+    QLineEdit* lineEdit = nullptr;
+    QLabel* label_ID = nullptr;
+    QLabel* label_name = nullptr;
+    QLabel* label_LED = nullptr;
+    QLabel* label_brightness = nullptr;
+    QLabel* label_using = nullptr;
+    QLabel* label_blank = nullptr;
+    QLabel* label_title = nullptr;
+
+    QScrollArea* mode_scroll = nullptr;
+    QWidget* mode_container = nullptr;
+    QLabel* using_badge = nullptr;
+    QWidget* preview = nullptr;
+    QFont para_font;
+};
+
+// The open user modes page, null while it is closed.
+extern QPointer<CustomMode> g_custommode;
+// The frame of each mode tile by slot, refilled by every CustomMode::init().
+extern QFrame* g_frame[16];
+// The action button (Use or Delete) drawn highlighted.
+extern QPointer<QPushButton> g_button_focus;
+
+// The preview's pieces, also used by its tests.
+// The source line of a window: input name, "_Crop<k+1>" for crop record k,
+// a blank and the on/off word of the language.
+QString custommode_source_text(int input, bool isCrop, int cropRecord, bool on);
+// The OSD sample text: at most the first three lines.
+QString custommode_osd_sample(const QString& texts);
+// A colour of the OSD file as six hexadecimal digits for a style sheet, or
+// fallback when it does not hold one.
+QString custommode_osd_color(const std::string& color, const char* fallback);
