@@ -274,6 +274,25 @@ TEST_F(CustomModeTest, FixedTextsInTheFourLanguagesAndScreenshots)
     const QString dir = QString(ZDR_BINARY_DIR) + "/screenshots";
     QDir().mkpath(dir);
     saveSlot(0, 1920, 1080, 100, 50);
+    unsigned char* data = store->mode_user_para[0] + 2;
+    const int windows[6][6] = {{1, 2, 0, 0, 960, 540},      {1, 3, 960, 0, 960, 540},
+                               {1, 0x8001, 0, 540, 960, 540}, {0, 1, 960, 540, 960, 540},
+                               {1, 5, 480, 270, 960, 540},  {0, 0, 0, 0, 1920, 1080}};
+    for (int l = 0; l < 6; ++l) {
+        const int at = para::layer(l) - para::kModeStart;
+        setLe16(data, at + para::kLayerEnable, windows[l][0]);
+        for (int f = 1; f < 6; ++f)
+            setLe16(data, at + para::kLayerInput + 2 * (f - 1), windows[l][f]);
+    }
+    setLe16(data, para::crop(1) - para::kModeStart, 0x8104);
+    setLe16(data, para::kOsdOn - para::kModeStart, 1);
+    writeFile(hostPath("/data/modes/MO01.json"),
+              R"({"name": "m", "osdcount": "1", "oactcount": 1, "menu": [{"type": 0, "status": "on",
+                  "pos": {"x": 0, "y": 0, "w": 1920, "h": 64}, "act": {"effect": 4, "speed": 3, "staytime": 0},
+                  "backpara": {"enable": "on", "color": "0x203060"},
+                  "fontpara": {"startx": 8, "starty": 8, "fontw": 32, "fonth": 32, "wordspace": 2,
+                               "verticalspace": 2, "color": "0xFFD700"},
+                  "texts": ["Welcome to the hall\nOpening at 9:00"]}]})");
     setLe16(store->ram_para, para::kCurrentMode, 1);
     const char* const tags[4] = {"zh", "en", "ru", "vn"};
     const char* const titles[4] = {"用户模式", "User mode", "Слот", "Chế độ người dùng"};

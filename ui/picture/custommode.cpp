@@ -50,30 +50,30 @@ const unsigned char* slotData()
 
 int modeInUse() { return store()->ZdrGetCurrentModeIndex(); }
 
+// A form widget: object name, place, font in points and style sheet.
+template <typename W>
+W* formWidget(QWidget* parent, const char* name, int x, int y, int w, int h, int points, const char* style)
+{
+    W* widget = new W(parent);
+    widget->setObjectName(name);
+    widget->setGeometry(x, y, w, h);
+    QFont f = widget->font();
+    f.setPointSize(points);
+    widget->setFont(f);
+    widget->setStyleSheet(style);
+    return widget;
+}
+
 QLabel* formLabel(QWidget* parent, const char* name, int x, int y, int w, int h, int points,
                   const char* style = kWhite)
 {
-    QLabel* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setGeometry(x, y, w, h);
-    QFont f = l->font();
-    f.setPointSize(points);
-    l->setFont(f);
-    l->setStyleSheet(style);
-    return l;
+    return formWidget<QLabel>(parent, name, x, y, w, h, points, style);
 }
 
 QPushButton* formButton(QWidget* parent, const char* name, int x, int y, int w, int h, int points,
                         const char* style)
 {
-    QPushButton* b = new QPushButton(parent);
-    b->setObjectName(name);
-    b->setGeometry(x, y, w, h);
-    QFont f = b->font();
-    f.setPointSize(points);
-    b->setFont(f);
-    b->setStyleSheet(style);
-    return b;
+    return formWidget<QPushButton>(parent, name, x, y, w, h, points, style);
 }
 
 QString aliasName(int slot, bool* found)
