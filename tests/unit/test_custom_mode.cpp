@@ -303,6 +303,10 @@ TEST_F(CustomModeTest, FixedTextsInTheFourLanguagesAndScreenshots)
         EXPECT_EQ(text("label_title"), QString::fromUtf8(titles[lang]));
         EXPECT_EQ(text("label_using"), QString::fromUtf8(using_[lang]));
         EXPECT_EQ(text("label_blank"), QString::fromUtf8("未保存用户模式数据"));
+        // The LED line names the screen size in every language.
+        const char* const led[4] = {"LED参数:1920x1080", "LED size:1920x1080", "Размер LED:1920x1080",
+                                    "Kích thước LED:1920x1080"};
+        EXPECT_EQ(text("label_LED"), QString::fromUtf8(led[lang]));
         ASSERT_TRUE(page->grab().save(dir + "/custommode_" + tags[lang] + ".png"));
         delete page;
     }
