@@ -63,6 +63,17 @@ QLabel* pointLabel(QWidget* parent, const char* name, int x, int y, int w, int h
     return label;
 }
 
+// The longer captions of some languages get a smaller font to fit.
+void fitText(QLabel* label, const QString& text)
+{
+    QFont font = label->font();
+    font.setPointSize(13);
+    while (font.pointSize() > 8 && QFontMetrics(font).horizontalAdvance(text) > label->width())
+        font.setPointSize(font.pointSize() - 1);
+    label->setFont(font);
+    label->setText(text);
+}
+
 QPushButton* iconButton(QWidget* parent, const char* png, int x, int y)
 {
     QPushButton* b = new QPushButton(parent);
@@ -116,18 +127,18 @@ void Ui_InputCut::setupUi(QDialog* dialog)
     frame_add->setFrameShadow(QFrame::Raised);
     label_change_source = pointLabel(frame_add, "label_change_source", 10, 30, 280, 28, 13, kWhite13);
     label_change_source->setText("HDMI-Crop-3");
-    label_crop = pointLabel(frame_add, "label_crop", 10, 82, 110, 30, 13, kWhite13);
+    label_crop = pointLabel(frame_add, "label_crop", 10, 82, 106, 30, 13, kWhite13);
     QLabel** captions[4] = {&label_X, &label_Y, &label_W, &label_H};
     My_lineEdit** fields[4] = {&lineEdit_X, &lineEdit_Y, &lineEdit_W, &lineEdit_H};
     const char* const captionNames[4] = {"label_X", "label_Y", "label_W", "label_H"};
     const char* const fieldNames[4] = {"lineEdit_X", "lineEdit_Y", "lineEdit_W", "lineEdit_H"};
     for (int i = 0; i < 4; ++i) {
-        const int x = 120 + 160 * i;
-        *captions[i] = pointLabel(frame_add, captionNames[i], x, 82, 50, 30, 13, kWhite13);
+        const int x = 118 + 162 * i;
+        *captions[i] = pointLabel(frame_add, captionNames[i], x, 82, 58, 30, 13, kWhite13);
         (*captions[i])->setAlignment(Qt::AlignCenter);
         My_lineEdit* field = new My_lineEdit(frame_add);
         field->setObjectName(fieldNames[i]);
-        field->setGeometry(x + 50, 72, 100, 50);
+        field->setGeometry(x + 60, 72, 100, 50);
         QFont font;
         font.setPointSize(13);
         field->setFont(font);
@@ -206,9 +217,9 @@ InputCut::~InputCut()
 void InputCut::language_changed()
 {
     ui->label_title->setText(ui_text("输入截取", "Input intercept", "Источник", "Chặn nguồn vào"));
-    ui->label_crop->setText(ui_text("截取:", "Crop:", "Обрезать:", "Cắt:"));
-    ui->label_W->setText(ui_text("宽", "W", "Ширина", "Rộng"));
-    ui->label_H->setText(ui_text("高", "H", "Высота", "Cao"));
+    fitText(ui->label_crop, ui_text("截取:", "Crop:", "Обрезать:", "Cắt:"));
+    fitText(ui->label_W, ui_text("宽", "W", "Ширина", "Rộng"));
+    fitText(ui->label_H, ui_text("高", "H", "Высота", "Cao"));
     cancel_->setText(ui_text("取消", "Cancle", "Отмена", "Hủy bỏ"));
     ok_->setText(ui_text("确定", "OK", "OK", "Đồng ý"));
     delete_->setText(ui_text("删除", "Delete", "Удалить", "Xoá bỏ"));
@@ -356,18 +367,7 @@ void InputCut::zdr_button_source_clicked()
     ZdrRamPara::pInstance()->ZdrGetCropPara(source_index, crop_index, &crop, &record);
     edited_record_ = record;
     edited_head_ = static_cast<unsigned>(crop.head);
-    ui->lineEdit_X->setText(QString::number(crop.x));
-    ui->lineEdit_Y->setText(QString::number(crop.y));
-    ui->lineEdit_W->setText(QString::number(crop.w));
-    ui->lineEdit_H->setText(QString::number(crop.h));
-    delete_->setGeometry(80, 406, 180, 60);
-    cancel_->setGeometry(310, 406, 180, 60);
-    ok_->setGeometry(540, 406, 180, 60);
-    ui->frame_add->show();
-    ui->frame_add->raise();
-    cancel_->show();
-    ok_->show();
-    delete_->show();
+    edit_line_open(crop.x, crop.y, crop.w, crop.h, true);
 }
 
 void InputCut::zdr_button_add_clicked()
@@ -376,17 +376,29 @@ void InputCut::zdr_button_add_clicked()
     add_button_->hide();
     crop_name = QString::asprintf("-Crop-%d", ZdrRamPara::pInstance()->ZdrGetSourceNum(source_index, para::kCropCount) + 1);
     edit_line_update();
-    ui->lineEdit_X->setText("0");
-    ui->lineEdit_Y->setText("0");
-    ui->lineEdit_W->setText("1920");
-    ui->lineEdit_H->setText("1080");
-    cancel_->setGeometry(195, 406, 180, 60);
-    ok_->setGeometry(425, 406, 180, 60);
+    edit_line_open(0, 0, 1920, 1080, false);
+}
+
+void InputCut::edit_line_open(int x, int y, int w, int h, bool existing)
+{
+    ui->lineEdit_X->setText(QString::number(x));
+    ui->lineEdit_Y->setText(QString::number(y));
+    ui->lineEdit_W->setText(QString::number(w));
+    ui->lineEdit_H->setText(QString::number(h));
+    // Editing: Delete, Cancel, OK; adding: Cancel and OK only.
+    if (existing) {
+        delete_->setGeometry(80, 406, 180, 60);
+        cancel_->setGeometry(310, 406, 180, 60);
+        ok_->setGeometry(540, 406, 180, 60);
+    } else {
+        cancel_->setGeometry(195, 406, 180, 60);
+        ok_->setGeometry(425, 406, 180, 60);
+    }
     ui->frame_add->show();
     ui->frame_add->raise();
     cancel_->show();
     ok_->show();
-    delete_->hide();
+    delete_->setVisible(existing);
 }
 
 void InputCut::zdr_Button_previous_clicked()

@@ -75,6 +75,8 @@ public slots:
 
 private:
     void edit_line_update();
+    // Shows frame_add with the values and the action buttons.
+    void edit_line_open(int x, int y, int w, int h, bool existing);
     void crops_changed();
     // The record and head of the crop being edited, taken when its tile was
     // touched: OK and Delete act only while that crop is still at crop_index.
