@@ -7,6 +7,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "ui/picture/inputcut.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -90,6 +91,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_option)
             return false;
         g_option->syncUpdate();
+        return true;
+    case 7:
+        if (!g_inputcut)
+            return false;
+        g_inputcut->syncUpdate(code);
         return true;
     case 12:
         if (!g_advancedoption)

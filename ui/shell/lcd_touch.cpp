@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "ui/picture/inputcut.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -157,6 +158,15 @@ void lcd_touch::back_to_home(int focus)
         if (g_advancedoption)
             g_advancedoption->on_Button_back_clicked();
         if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusInputCut:
+        if (g_inputcut)
+            g_inputcut->on_Button_back_clicked();
+        // Back to the input choice page presses its Back too (focus 3 now).
+        if (g_page_focus.load() == kFocusInputChoose)
+            back_to_home(kFocusInputChoose);
+        else if (g_option)
             g_option->on_Button_back_clicked();
         break;
     // The input, picture and screen pages (focus 3, 4, 6 to 11 and 24) add

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/picture/inputcut.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -123,7 +124,7 @@ void Option::zdr_button_language_clicked()
 
 void Option::on_input_cut_clicked()
 {
-    // The crop editor (focus 7) opens here.
+    shell_open_page(g_inputcut, kFocusInputCut);
 }
 
 void Option::on_image_layout_clicked()
