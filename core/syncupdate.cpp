@@ -7,6 +7,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "ui/screen/outputset.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
@@ -84,6 +85,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_option)
             return false;
         g_option->syncUpdate();
+        return true;
+    case 6:
+        if (!g_outputset)
+            return false;
+        g_outputset->syncUpdate();
         return true;
     case 12:
         if (!g_advancedoption)

@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "ui/screen/outputset.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
@@ -145,6 +146,12 @@ void lcd_touch::back_to_home(int focus)
             g_machinestate->on_Button_back_clicked();
         break;
     case kFocusOption:
+        if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusOutputSet:
+        if (g_outputset)
+            g_outputset->on_Button_back_clicked();
         if (g_option)
             g_option->on_Button_back_clicked();
         break;

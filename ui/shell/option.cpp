@@ -3,6 +3,8 @@
 #include "core/global.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/screen/outputset.h"
+#include "ui/screen/test_chart.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -159,7 +161,7 @@ void Option::open_image_layout()
 
 void Option::on_output_set_clicked()
 {
-    // The LED screen settings page (focus 6) opens here.
+    shell_open_page(g_outputset, kFocusOutputSet);
 }
 
 void Option::on_link_set_clicked()
@@ -174,7 +176,7 @@ void Option::on_image_quality_clicked()
 
 void Option::on_test_chart_clicked()
 {
-    // The test pattern page (focus 16) opens here.
+    shell_open_page(g_test_chart, kFocusTestChart);
 }
 
 void Option::on_smart_mapping_clicked()
