@@ -192,8 +192,8 @@ void Ui_OutputSet::setupUi(QDialog* dialog)
     const char* const labelNames[4] = {"label_X", "label_Y", "label_W", "label_H"};
     const char* const fieldNames[4] = {"lineEdit_X", "lineEdit_Y", "lineEdit_W", "lineEdit_H"};
     for (int i = 0; i < 4; ++i) {
-        *labels[i] = form_widget<QLabel>(page_2, labelNames[i], 10 + 150 * i, 260, 60, 50, 14, kWhite);
-        *fields[i] = number_field(page_2, fieldNames[i], 70 + 150 * i, 260, 80, 50, 0,
+        *labels[i] = form_widget<QLabel>(page_2, labelNames[i], 2 + 150 * i, 260, 66, 50, 14, kWhite);
+        *fields[i] = number_field(page_2, fieldNames[i], 68 + 150 * i, 260, 80, 50, 0,
                                   "color: rgb(255, 255, 255);\nborder:1px solid rgb(255, 255, 255);");
     }
     Button_cancel2 = form_widget<QPushButton>(page_2, "Button_cancel2", 100, 330, 180, 60, 0, kStyleB);
@@ -540,7 +540,7 @@ void OutputSet::wlan_init()
         g_wlan_frame[i] = tile;
         QLabel* picture = new QLabel(tile);
         picture->setGeometry(8, 16, 32, 28);
-        picture->setStyleSheet("border:none;");
+        picture->setStyleSheet("background: transparent;border:none;");
         picture->setPixmap(icon);
         const int number = wlan_group * 8 + i + 1;
         wlan_text = (ui_language() == 0 ? QString::fromUtf8("网口LED%1") : QString("LED%1")).arg(number);
@@ -548,12 +548,14 @@ void OutputSet::wlan_init()
         text->setGeometry(42, 5, 84, 50);
         text->setAlignment(Qt::AlignCenter);
         text->setFont(wlan_font);
-        text->setStyleSheet("background-color: #212435;color: #FFFFFF");
+        text->setStyleSheet("background-color: #212435;color: #FFFFFF;border:none;");
         text->setText(wlan_text);
         QPushButton* button = new QPushButton(tile);
         button->setGeometry(0, 0, 130, 60);
         button->setFlat(true);
         button->setFocusPolicy(Qt::NoFocus);
+        // The tile's style reaches its children; the button stays see-through.
+        button->setStyleSheet("background: transparent;border:none;");
         button->setObjectName(QString::number(i));
         connect(button, &QPushButton::clicked, this, &OutputSet::zdr_button_wlan_clicked);
         last_tile_ = tile;
