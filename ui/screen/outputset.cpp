@@ -5,6 +5,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "sendcard/fpga_manage.h"
+#include "ui/screen/screen_form.h"
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
@@ -53,22 +54,6 @@ void highlight(QPointer<W>& global, W* widget, const char* on, const char* off)
         widget->setStyleSheet(on);
 }
 
-template <typename W>
-W* form_widget(QWidget* parent, const char* name, int x, int y, int w, int h, int points = 0, const char* style = nullptr)
-{
-    W* widget = new W(parent);
-    widget->setObjectName(name);
-    widget->setGeometry(x, y, w, h);
-    if (points) {
-        QFont f = widget->font();
-        f.setPointSize(points);
-        widget->setFont(f);
-    }
-    if (style)
-        widget->setStyleSheet(style);
-    return widget;
-}
-
 My_lineEdit* number_field(QWidget* parent, const char* name, int x, int y, int w, int h, int points, const char* style)
 {
     My_lineEdit* field = form_widget<My_lineEdit>(parent, name, x, y, w, h, points, style);
@@ -113,11 +98,7 @@ int width_left(int w, int out1)
 
 void Ui_OutputSet::setupUi(QDialog* dialog)
 {
-    dialog->setObjectName("OutputSet");
-    dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    dialog->setFixedSize(800, 480);
-    dialog->move(0, 0);
-    dialog->setStyleSheet("background-color: rgb(16, 16, 28);");
+    form_dialog(dialog, "OutputSet");
 
     Button_back = form_widget<QPushButton>(dialog, "Button_back", 10, 10, 50, 50, 20, kWhite);
     Button_back->setFocusPolicy(Qt::NoFocus);
@@ -204,9 +185,8 @@ void Ui_OutputSet::setupUi(QDialog* dialog)
     QMetaObject::connectSlotsByName(dialog);
 }
 
-void Ui_OutputSet::retranslateUi(QDialog* dialog)
+void Ui_OutputSet::retranslateUi(QDialog*)
 {
-    dialog->setWindowTitle("Dialog");
     lineEdit_width->setText("1920");
     lineEdit_height->setText("1080");
     lineEdit_X->setText("9999");

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/screen/screen_form.h"
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/shell_lang.h"
@@ -25,18 +26,6 @@ const char* const kPicturePlain = "border:1px solid rgb(255, 255, 255);";
 const char* const kPictureSelected = "border:5px solid rgb(255,171,84);";
 const char* const kWhite = "color: rgb(255, 255, 255);";
 
-QLabel* chart_label(QWidget* parent, const char* name, int x, int y, int w, int h, int points, const char* style)
-{
-    QLabel* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setGeometry(x, y, w, h);
-    QFont f = label->font();
-    f.setPointSize(points);
-    label->setFont(f);
-    label->setStyleSheet(style);
-    return label;
-}
-
 // Stores the pattern number and hands it to the chip thread.
 void store_pattern(unsigned char pattern)
 {
@@ -56,13 +45,9 @@ QLabel* Ui_test_chart::caption(int i) const
 
 void Ui_test_chart::setupUi(QDialog* dialog)
 {
-    dialog->setObjectName("test_chart");
-    dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    dialog->setFixedSize(800, 480);
-    dialog->move(0, 0);
-    dialog->setStyleSheet("background-color: rgb(16, 16, 28);");
+    form_dialog(dialog, "test_chart");
 
-    label_title = chart_label(dialog, "label_title", 285, 10, 230, 42, 18, kWhite);
+    label_title = form_widget<QLabel>(dialog, "label_title", 285, 10, 230, 42, 18, kWhite);
     label_title->setAlignment(Qt::AlignCenter);
     Button_back = new QPushButton(dialog);
     Button_back->setObjectName("Button_back");
@@ -85,8 +70,8 @@ void Ui_test_chart::setupUi(QDialog* dialog)
         const int x = 15 + 140 * (i % 4);
         const int y = 20 + 160 * (i / 4);
         const QByteArray name = "label_test" + QByteArray::number(i + 1);
-        label_test[i] = chart_label(frame, name.constData(), x, y, 100, 100, 9, kPicturePlain);
-        *captions[i] = chart_label(frame, kCaptionNames[i], x - 10, y + 110, 120, 24, 12, kWhite);
+        label_test[i] = form_widget<QLabel>(frame, name.constData(), x, y, 100, 100, 9, kPicturePlain);
+        *captions[i] = form_widget<QLabel>(frame, kCaptionNames[i], x - 10, y + 110, 120, 24, 12, kWhite);
         (*captions[i])->setAlignment(Qt::AlignCenter);
     }
 
@@ -102,9 +87,8 @@ void Ui_test_chart::setupUi(QDialog* dialog)
     retranslateUi(dialog);
 }
 
-void Ui_test_chart::retranslateUi(QDialog* dialog)
+void Ui_test_chart::retranslateUi(QDialog*)
 {
-    dialog->setWindowTitle("Dialog");
     label_title->setText(QString::fromUtf8("测试图"));
     // The form's own captions of patterns 7 and 8.
     static const char* const kTexts[8] = {"红色", "绿色", "蓝色", "白色", "黑色", "色带", "竖线", "横线"};
