@@ -8,6 +8,7 @@
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
+#include "ui/screen/outputset.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -91,6 +92,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_option)
             return false;
         g_option->syncUpdate();
+        return true;
+    case 6:
+        if (!g_outputset)
+            return false;
+        g_outputset->syncUpdate();
         return true;
     case 7:
         if (!g_inputcut)

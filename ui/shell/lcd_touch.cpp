@@ -5,6 +5,7 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
+#include "ui/screen/outputset.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -151,6 +152,12 @@ void lcd_touch::back_to_home(int focus)
             g_custommode->on_Button_back_clicked();
         break;
     case kFocusOption:
+        if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusOutputSet:
+        if (g_outputset)
+            g_outputset->on_Button_back_clicked();
         if (g_option)
             g_option->on_Button_back_clicked();
         break;

@@ -4,6 +4,8 @@
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/inputcut.h"
+#include "ui/screen/outputset.h"
+#include "ui/screen/test_chart.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -160,7 +162,7 @@ void Option::open_image_layout()
 
 void Option::on_output_set_clicked()
 {
-    // The LED screen settings page (focus 6) opens here.
+    shell_open_page(g_outputset, kFocusOutputSet);
 }
 
 void Option::on_link_set_clicked()
@@ -175,7 +177,7 @@ void Option::on_image_quality_clicked()
 
 void Option::on_test_chart_clicked()
 {
-    // The test pattern page (focus 16) opens here.
+    shell_open_page(g_test_chart, kFocusTestChart);
 }
 
 void Option::on_smart_mapping_clicked()
