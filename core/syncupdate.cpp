@@ -7,6 +7,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "ui/picture/inputchoose.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
@@ -79,6 +80,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_machinestate)
             return false;
         g_machinestate->syncUpdate(code);
+        return true;
+    case 3:
+        if (!g_inputchoose)
+            return false;
+        g_inputchoose->syncUpdate(code);
         return true;
     case 5:
         if (!g_option)

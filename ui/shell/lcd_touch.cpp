@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "ui/picture/inputchoose.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
@@ -147,6 +148,10 @@ void lcd_touch::back_to_home(int focus)
     case kFocusOption:
         if (g_option)
             g_option->on_Button_back_clicked();
+        break;
+    case kFocusInputChoose:
+        if (g_inputchoose)
+            g_inputchoose->on_Button_back_clicked();
         break;
     case kFocusAdvanced:
         if (g_advancedoption)
