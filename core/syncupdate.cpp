@@ -7,6 +7,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
@@ -85,6 +86,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_inputchoose)
             return false;
         g_inputchoose->syncUpdate(code);
+        return true;
+    case 8:
+        if (!g_edidset)
+            return false;
+        g_edidset->syncUpdate();
         return true;
     case 5:
         if (!g_option)

@@ -4,6 +4,7 @@
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/picture/edidset.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/shell_input.h"
@@ -482,7 +483,7 @@ void InputChoose::zdr_button_inputcut_clicked()
 
 void InputChoose::zdr_button_EDID_clicked()
 {
-    // The EDID settings (focus 8) open here.
+    shell_open_page(g_edidset, kFocusEdid);
 }
 
 void InputChoose::on_Button_back_clicked()

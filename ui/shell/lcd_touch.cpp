@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
@@ -152,6 +153,14 @@ void lcd_touch::back_to_home(int focus)
     case kFocusInputChoose:
         if (g_inputchoose)
             g_inputchoose->on_Button_back_clicked();
+        break;
+    case kFocusEdid:
+        if (g_edidset)
+            g_edidset->on_Button_back_clicked();
+        if (g_inputchoose)
+            g_inputchoose->on_Button_back_clicked();
+        else if (g_option)
+            g_option->on_Button_back_clicked();
         break;
     case kFocusAdvanced:
         if (g_advancedoption)
