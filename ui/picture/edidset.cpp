@@ -4,6 +4,7 @@
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/inputchoose.h"
+#include "ui/picture/picture_widgets.h"
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/shell_global.h"
@@ -27,19 +28,12 @@ const char* const kFieldStyle =
 
 QFont points(int pt)
 {
-    QFont f;
-    f.setPointSize(pt);
-    return f;
+    return point_font(pt);
 }
 
 QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h, int pt, const char* style)
 {
-    QLabel* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setGeometry(x, y, w, h);
-    l->setFont(points(pt));
-    l->setStyleSheet(style);
-    return l;
+    return point_label(parent, name, x, y, w, h, pt, style);
 }
 
 ZdrRamPara* store()
@@ -94,12 +88,7 @@ EDIDset::~EDIDset() = default;
 
 void EDIDset::setupUi()
 {
-    setObjectName("EDIDset");
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setFixedSize(800, 480);
-    move(0, 0);
-    setStyleSheet("background-color: rgb(16, 16, 28);");
-    setWindowTitle("Dialog");
+    picture_page_frame(this, "EDIDset");
 
     QPushButton* back = shell_back_button(this);
     back->setFocusPolicy(Qt::StrongFocus);
@@ -196,12 +185,7 @@ void EDIDset::language_changed()
 
 void EDIDset::source_init()
 {
-    if (frame_source_) {
-        // The tile's own button may be delivering its click.
-        frame_source_->hide();
-        frame_source_->setParent(nullptr);
-        frame_source_->deleteLater();
-    }
+    dispose_frame(frame_source_);
     frame_source_ = new QFrame(this);
     frame_source_->setObjectName("frame_source");
     frame_source_->setGeometry(20, 152, 770, 240);

@@ -5,6 +5,7 @@
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/edidset.h"
+#include "ui/picture/picture_widgets.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/shell_input.h"
@@ -40,18 +41,12 @@ ZdrRamPara* store()
 
 QFont points(int pt)
 {
-    QFont f;
-    f.setPointSize(pt);
-    return f;
+    return point_font(pt);
 }
 
 QLabel* label(QWidget* parent, const QString& name, int x, int y, int w, int h, const char* style)
 {
-    QLabel* l = new QLabel(parent);
-    l->setObjectName(name);
-    l->setGeometry(x, y, w, h);
-    l->setStyleSheet(style);
-    return l;
+    return point_label(parent, name, x, y, w, h, 0, style);
 }
 
 QPushButton* flatButton(QWidget* parent, const QString& name, int x, int y, int w, int h)
@@ -70,18 +65,6 @@ QPushButton* iconButton(QWidget* parent, const char* picture, int x, int y)
     b->setIcon(QIcon(picture));
     b->setIconSize(QSize(50, 50));
     return b;
-}
-
-// A frame and all it holds leaves the page at once and is deleted later:
-// the button whose click rebuilt it may still be delivering that click.
-void dispose(QFrame*& frame)
-{
-    if (!frame)
-        return;
-    frame->hide();
-    frame->setParent(nullptr);
-    frame->deleteLater();
-    frame = nullptr;
 }
 
 // The position of crop number n in the input's crop-number order (1 for the
@@ -131,13 +114,8 @@ InputChoose::~InputChoose() = default;
 
 void InputChoose::setupUi()
 {
-    setObjectName("InputChoose");
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setFixedSize(800, 480);
-    move(0, 0);
+    picture_page_frame(this, "InputChoose");
     setFont(points(12));
-    setStyleSheet("background-color: rgb(16, 16, 28);");
-    setWindowTitle("Dialog");
 
     frame1 = new QFrame(this);
     frame1->setObjectName("frame1");
@@ -232,7 +210,7 @@ void InputChoose::source_check_update()
 
 void InputChoose::initMenu()
 {
-    dispose(menu_frame_);
+    dispose_frame(menu_frame_);
     for (QLabel*& l : layer_name_)
         l = nullptr;
     menu_frame_ = new QFrame(this);
@@ -348,7 +326,7 @@ void InputChoose::initSource()
     int usedPosition = 0, number = 0;
     const int usedInput = layer_source(image_index, &usedPosition, &number) & 0xFF;
 
-    dispose(source_frame_);
+    dispose_frame(source_frame_);
     source_frame_ = new QFrame(this);
     source_frame_->setObjectName("frame");
     source_frame_->setStyleSheet("#frame{border:1px solid rgb(71, 119, 255);}");
