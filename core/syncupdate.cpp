@@ -9,6 +9,8 @@
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
+#include "ui/picture/edidset.h"
+#include "ui/picture/inputchoose.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -87,6 +89,16 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_custommode)
             return false;
         g_custommode->syncUpdate();
+        return true;
+    case 3:
+        if (!g_inputchoose)
+            return false;
+        g_inputchoose->syncUpdate(code);
+        return true;
+    case 8:
+        if (!g_edidset)
+            return false;
+        g_edidset->syncUpdate();
         return true;
     case 5:
         if (!g_option)

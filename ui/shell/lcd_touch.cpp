@@ -6,6 +6,8 @@
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
+#include "ui/picture/edidset.h"
+#include "ui/picture/inputchoose.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -159,6 +161,18 @@ void lcd_touch::back_to_home(int focus)
         if (g_outputset)
             g_outputset->on_Button_back_clicked();
         if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusInputChoose:
+        if (g_inputchoose)
+            g_inputchoose->on_Button_back_clicked();
+        break;
+    case kFocusEdid:
+        if (g_edidset)
+            g_edidset->on_Button_back_clicked();
+        if (g_inputchoose)
+            g_inputchoose->on_Button_back_clicked();
+        else if (g_option)
             g_option->on_Button_back_clicked();
         break;
     case kFocusAdvanced:

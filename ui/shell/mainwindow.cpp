@@ -1,5 +1,7 @@
 #include "ui/shell/mainwindow.h"
 
+#include "ui/picture/inputchoose.h"
+
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
@@ -261,7 +263,7 @@ void MainWindow::on_inputchoose_clicked()
     if (!may_open())
         return;
     mode_window_close();
-    // The input choice page (focus 3) opens here.
+    shell_open_page(g_inputchoose, kFocusInputChoose);
 }
 
 void MainWindow::on_custommode_clicked()

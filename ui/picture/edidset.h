@@ -1,0 +1,72 @@
+// The EDID settings page (page focus 8), opened from the input choice page:
+// for each input the resolution and refresh rate its EDID announces, with
+// width, height and a 30 or 60 Hz refresh rate to set. A stored record is
+// written into the input's EDID memory by the chip and input managers.
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <QPointer>
+#include <QString>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class My_lineEdit;
+
+class EDIDset : public QDialog {
+    Q_OBJECT
+public:
+    explicit EDIDset(QWidget* parent = nullptr);
+    ~EDIDset() override;
+
+    void language_changed();
+    void syncUpdate();
+    void source_init();
+    void input_init();
+
+    unsigned char source_index = 2;
+    unsigned char refresh_rate = 60;
+    QString source_name = "HDMI1";
+    QFont tile_font;
+
+public slots:
+    void on_Button_left_clicked();
+    void on_Button_right_clicked();
+    void zdr_button_input_clicked();
+    void zdr_button_source_clicked();
+    void zdr_button_cancel_clicked();
+    void zdr_button_ok_clicked();
+    void zdr_button_delete_clicked();
+    void show_numberkeyboard_ui(QString data);
+    void confirmString(QString data);
+    void on_Button_back_clicked();
+
+private:
+    void setupUi();
+    QString source_prefix() const;
+
+    QLabel* label_title = nullptr;
+    QFrame* frame_add = nullptr;
+    QLabel* label_edid_source = nullptr;
+    QLabel* label_W = nullptr;
+    QLabel* label_H = nullptr;
+    QLabel* label_freq = nullptr;
+    QLabel* label_rate = nullptr;
+    QPushButton* Button_left = nullptr;
+    QPushButton* Button_right = nullptr;
+    My_lineEdit* lineEdit_W = nullptr;
+    My_lineEdit* lineEdit_H = nullptr;
+    QFrame* select_frame_ = nullptr;
+    QFrame* frame_source_ = nullptr;
+    QPushButton* button_cancel_ = nullptr;
+    QPushButton* button_ok_ = nullptr;
+    QPushButton* button_delete_ = nullptr;
+};
+
+// The open EDID settings page, null while it is closed.
+extern QPointer<EDIDset> g_edidset;
+
+// A number typed on the keypad as a signed 16-bit value: text that is not a
+// decimal number in -32768..32767 gives 0.
+short keypad_short(const QString& text);
