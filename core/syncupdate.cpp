@@ -7,6 +7,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
@@ -84,6 +85,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_option)
             return false;
         g_option->syncUpdate();
+        return true;
+    case 11:
+        if (!g_imagequality)
+            return false;
+        g_imagequality->syncUpdate();
         return true;
     case 12:
         if (!g_advancedoption)

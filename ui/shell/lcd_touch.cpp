@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
@@ -151,6 +152,12 @@ void lcd_touch::back_to_home(int focus)
     case kFocusAdvanced:
         if (g_advancedoption)
             g_advancedoption->on_Button_back_clicked();
+        if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusImageQuality:
+        if (g_imagequality)
+            g_imagequality->on_Button_back_clicked();
         if (g_option)
             g_option->on_Button_back_clicked();
         break;

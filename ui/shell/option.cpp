@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -169,7 +170,7 @@ void Option::on_link_set_clicked()
 
 void Option::on_image_quality_clicked()
 {
-    // The picture quality page (focus 11) opens here.
+    shell_open_page(g_imagequality, kFocusImageQuality);
 }
 
 void Option::on_test_chart_clicked()
