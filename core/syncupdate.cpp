@@ -7,6 +7,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "ui/picture/imagelayout.h"
 #include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
@@ -85,6 +86,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_option)
             return false;
         g_option->syncUpdate();
+        return true;
+    case 9:
+        if (!g_imagelayout)
+            return false;
+        g_imagelayout->syncUpdate();
         return true;
     case 11:
         if (!g_imagequality)

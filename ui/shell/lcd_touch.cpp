@@ -4,6 +4,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "ui/picture/imagelayout.h"
 #include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
@@ -152,6 +153,12 @@ void lcd_touch::back_to_home(int focus)
     case kFocusAdvanced:
         if (g_advancedoption)
             g_advancedoption->on_Button_back_clicked();
+        if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusImageLayout:
+        if (g_imagelayout)
+            g_imagelayout->on_Button_back_clicked();
         if (g_option)
             g_option->on_Button_back_clicked();
         break;

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/picture/imagelayout.h"
 #include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/mainwindow.h"
@@ -155,7 +156,7 @@ void Option::confirmString(QString text)
 
 void Option::open_image_layout()
 {
-    // The window layout page (focus 9) opens here.
+    shell_open_page(g_imagelayout, kFocusImageLayout);
 }
 
 void Option::on_output_set_clicked()
