@@ -2,7 +2,7 @@
 // mirror buttons and the point-to-point list store into the window's layer
 // record, the refresh, the opener, Back and the idle time-out, and a
 // screenshot per language.
-#include "support/shell_fixture.h"
+#include "support/page_fixture.h"
 
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -25,11 +25,11 @@
 
 namespace {
 
-class ImageLayoutTest : public ShellTest {
+class ImageLayoutTest : public PageTest<ImageLayout> {
 protected:
     void SetUp() override
     {
-        ShellTest::SetUp();
+        PageTest::SetUp();
         setLe16(store->ram_para, para::kLedWidth, 1920);
         setLe16(store->ram_para, para::kLedHeight, 1080);
         const int inputs[6] = {2, 3, 1, 0, 4, 5};
@@ -47,34 +47,12 @@ protected:
         }
         sync();
     }
-    void TearDown() override
-    {
-        delete page;
-        g_imagelayout = nullptr;
-        g_lineedit = nullptr;
-        g_language = 0;
-        ShellTest::TearDown();
-    }
     void sync()
     {
         std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
         c331_manage::para_change_flag = 0;
     }
-    ImageLayout* open()
-    {
-        page = new ImageLayout();
-        g_imagelayout = page;
-        g_page_focus = kFocusImageLayout;
-        return page;
-    }
-    template <typename T>
-    T* w(const char* name)
-    {
-        T* widget = page->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    QString text(const char* name) { return w<QLabel>(name)->text(); }
+    ImageLayout* open() { return PageTest::open(g_imagelayout, kFocusImageLayout); }
     void choose(int window) { page->findChild<QPushButton*>(QString::number(window))->click(); }
     // Types text on the keypad for the named field and confirms it.
     void enter(const char* field, const char* value)
@@ -88,8 +66,6 @@ protected:
         return std::vector<unsigned char>(store->ram_para + para::layer(0), store->ram_para + para::layer(6));
     }
     int flag() const { return c331_manage::para_change_flag.load(); }
-
-    ImageLayout* page = nullptr;
 };
 
 } // namespace
@@ -294,14 +270,11 @@ TEST_F(ShellTest, TheSettingsMenuOpensTheWindowLayoutPageAndIdleTimeBacksOut)
 
 TEST_F(ImageLayoutTest, ScreenshotsInFourLanguages)
 {
-    const char* const tags[4] = {"zh", "en", "ru", "vn"};
-    const QString dir = QString(ZDR_BINARY_DIR) + "/screenshots";
-    QDir().mkpath(dir);
     for (int language = 0; language < 4; ++language) {
         g_language = static_cast<unsigned char>(language);
         delete page;
         open();
         choose(1);
-        EXPECT_TRUE(page->grab().save(dir + "/window_layout_" + tags[language] + ".png"));
+        shot("window_layout", language);
     }
 }

@@ -1,7 +1,7 @@
 // The picture quality page: what each control stores into the picture
 // controls of the parameter block, what the refresh redraws, the opener,
 // Back and the idle time-out, and a screenshot of both tabs per language.
-#include "support/shell_fixture.h"
+#include "support/page_fixture.h"
 
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -29,11 +29,11 @@ namespace {
 
 const unsigned short kDefaults[8] = {100, 50, 10, 50, 2, 64, 64, 64};
 
-class ImageQualityTest : public ShellTest {
+class ImageQualityTest : public PageTest<ImageQuality> {
 protected:
     void SetUp() override
     {
-        ShellTest::SetUp();
+        PageTest::SetUp();
         // A picture that differs from the defaults everywhere.
         const unsigned short values[8] = {80, 40, 7, 30, 0, 100, 20, 5};
         for (int i = 0; i < 8; ++i)
@@ -41,28 +41,7 @@ protected:
         std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
         c331_manage::para_change_flag = 0;
     }
-    void TearDown() override
-    {
-        delete page;
-        g_imagequality = nullptr;
-        g_language = 0;
-        ShellTest::TearDown();
-    }
-    ImageQuality* open()
-    {
-        page = new ImageQuality();
-        g_imagequality = page;
-        g_page_focus = kFocusImageQuality;
-        return page;
-    }
-    template <typename T>
-    T* w(const char* name)
-    {
-        T* widget = page->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    QString text(const char* name) { return w<QLabel>(name)->text(); }
+    ImageQuality* open() { return PageTest::open(g_imagequality, kFocusImageQuality); }
     void press(const char* name) { w<QPushButton>(name)->click(); }
     int field(int offset) const { return static_cast<short>(le16(store->ram_para, offset)); }
     std::vector<unsigned char> picture() const
@@ -70,8 +49,6 @@ protected:
         return std::vector<unsigned char>(store->ram_para + para::kBrightness, store->ram_para + para::kPictureEnd);
     }
     int flag() const { return c331_manage::para_change_flag.load(); }
-
-    ImageQuality* page = nullptr;
 };
 
 } // namespace
@@ -320,16 +297,13 @@ TEST_F(ShellTest, IdleTimeBacksOutOfThePictureQualityPageAndTheMenu)
 
 TEST_F(ImageQualityTest, ScreenshotsOfBothTabsInFourLanguages)
 {
-    const char* const tags[4] = {"zh", "en", "ru", "vn"};
-    const QString dir = QString(ZDR_BINARY_DIR) + "/screenshots";
-    QDir().mkpath(dir);
     open();
     for (int language = 0; language < 4; ++language) {
         g_language = static_cast<unsigned char>(language);
         page->language_changed();
         page->on_Button_quality_clicked();
-        EXPECT_TRUE(page->grab().save(dir + "/picture_quality_" + tags[language] + ".png"));
+        shot("picture_quality", language);
         page->on_Button_temperature_clicked();
-        EXPECT_TRUE(page->grab().save(dir + "/picture_temperature_" + tags[language] + ".png"));
+        shot("picture_temperature", language);
     }
 }

@@ -5,6 +5,7 @@
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/picture/page_text.h"
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
@@ -35,20 +36,13 @@ const char* const kComboStyle =
 const char* const kTileColours[6] = {"#867AE9", "#005A8D", "#39A9CB", "#EBA83A", "#FF96AD", "#D5E5FF"};
 const char* const kInputNames[6] = {"EXT", "DVI", "HDMI1", "HDMI2", "HDMI3", "HDMI4"};
 
-QFont points(int size)
-{
-    QFont font;
-    font.setPointSize(size);
-    return font;
-}
-
 QLabel* label(QWidget* parent, const char* name, int x, int y, int w, int h,
               Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter)
 {
     QLabel* l = new QLabel(parent);
     l->setObjectName(name);
     l->setGeometry(x, y, w, h);
-    l->setFont(points(14));
+    l->setFont(page_font(14));
     l->setStyleSheet(kWhite);
     l->setAlignment(align);
     return l;
@@ -68,7 +62,7 @@ My_lineEdit* field(QWidget* parent, const char* name, int x)
     My_lineEdit* f = new My_lineEdit(parent);
     f->setObjectName(name);
     f->setGeometry(x, 320, 100, 40);
-    f->setFont(points(14));
+    f->setFont(page_font(14));
     f->setStyleSheet(kFieldStyle);
     f->setAlignment(Qt::AlignCenter);
     return f;
@@ -79,7 +73,7 @@ QComboBox* combo(QWidget* parent, const char* name, int x, int y, int w)
     QComboBox* c = new QComboBox(parent);
     c->setObjectName(name);
     c->setGeometry(x, y, w, 40);
-    c->setFont(points(14));
+    c->setFont(page_font(14));
     c->setStyleSheet(kComboStyle);
     return c;
 }
@@ -87,14 +81,6 @@ QComboBox* combo(QWidget* parent, const char* name, int x, int y, int w)
 QString offWord()
 {
     return ui_text("未开启", "Close", "Откл", "Đóng");
-}
-
-// A number field's text as a signed 16-bit value; anything else is 0.
-int fieldNumber(const My_lineEdit* f)
-{
-    bool ok = false;
-    const short value = f->text().toShort(&ok, 10);
-    return ok ? value : 0;
 }
 
 } // namespace
@@ -106,11 +92,11 @@ void Ui_ImageLayout::setupUi(QDialog* dialog)
     if (dialog->objectName().isEmpty())
         dialog->setObjectName("ImageLayout");
     dialog->resize(800, 480);
-    dialog->setFont(points(12));
+    dialog->setFont(page_font(12));
     dialog->setStyleSheet("background-color: rgb(16, 16, 28);");
 
     label_title = label(dialog, "label_title", 200, 15, 400, 42, Qt::AlignCenter);
-    label_title->setFont(points(18));
+    label_title->setFont(page_font(18));
     line = new QFrame(dialog);
     line->setObjectName("line");
     line->setGeometry(0, 161, 800, 3);
@@ -133,7 +119,7 @@ void Ui_ImageLayout::setupUi(QDialog* dialog)
     Button_cancel = button(dialog, "Button_cancel", 195, 426, 120, 45);
     Button_ok = button(dialog, "Button_ok", 425, 426, 120, 45);
     for (QPushButton* b : {Button_cancel, Button_ok}) {
-        b->setFont(points(15));
+        b->setFont(page_font(15));
         b->setStyleSheet(kHiddenButtonStyle);
     }
     Button_back = button(dialog, "Button_back", 11, 11, 50, 50);
@@ -398,7 +384,7 @@ void ImageLayout::confirmString(QString text)
     // screen.
     bool ok = false;
     const long long value = text.toLongLong(&ok, 10);
-    const long long other = fieldNumber(partner);
+    const long long other = page_short(partner->text());
     const long long bound = le16(ZdrRamPara::pInstance()->ram_para, boundOffset);
     if (!ok || value < 0 || other < 0 || value + other > bound)
         return;
@@ -409,8 +395,8 @@ void ImageLayout::confirmString(QString text)
 void ImageLayout::rect_store()
 {
     unsigned char* record = ZdrRamPara::pInstance()->ram_para + para::layer(image_index);
-    const int x = fieldNumber(ui->lineEdit_X), y = fieldNumber(ui->lineEdit_Y);
-    const int w = fieldNumber(ui->lineEdit_W), h = fieldNumber(ui->lineEdit_H);
+    const int x = page_short(ui->lineEdit_X->text()), y = page_short(ui->lineEdit_Y->text());
+    const int w = page_short(ui->lineEdit_W->text()), h = page_short(ui->lineEdit_H->text());
     C331ParaLock lock;
     setLe16(record, para::kLayerX, static_cast<uint16_t>(x));
     setLe16(record, para::kLayerY, static_cast<uint16_t>(y));

@@ -5,6 +5,7 @@
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/picture/page_text.h"
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/shell_lang.h"
@@ -52,19 +53,12 @@ const char* const kSliderStyle = "QSlider::handle:horizontal {\n"
                                  "background-color: rgb(204, 204, 204);\n"
                                  "}";
 
-QFont points(int size)
-{
-    QFont font;
-    font.setPointSize(size);
-    return font;
-}
-
 QLabel* textLabel(QWidget* parent, const char* name, int x, int y, int w, int h, const char* style)
 {
     QLabel* label = new QLabel(parent);
     label->setObjectName(name);
     label->setGeometry(x, y, w, h);
-    label->setFont(points(14));
+    label->setFont(page_font(14));
     label->setStyleSheet(style);
     return label;
 }
@@ -75,7 +69,7 @@ QPushButton* pushButton(QWidget* parent, const char* name, int x, int y, int w, 
     QPushButton* button = new QPushButton(parent);
     button->setObjectName(name);
     button->setGeometry(x, y, w, h);
-    button->setFont(points(pointSize));
+    button->setFont(page_font(pointSize));
     button->setStyleSheet(style);
     return button;
 }
@@ -114,14 +108,6 @@ int stored(int offset)
     return static_cast<short>(le16(ZdrRamPara::pInstance()->ram_para, offset));
 }
 
-// Value-box text as a signed 16-bit decimal number; anything else is 0.
-int boxNumber(const QLabel* box)
-{
-    bool ok = false;
-    const short value = box->text().toShort(&ok, 10);
-    return ok ? value : 0;
-}
-
 } // namespace
 
 // --- the form ------------------------------------------------------------
@@ -138,7 +124,7 @@ void Ui_ImageQuality::setupUi(QDialog* dialog)
     label_title = new QLabel(dialog);
     label_title->setObjectName("label_title");
     label_title->setGeometry(307, 15, 186, 42);
-    label_title->setFont(points(18));
+    label_title->setFont(page_font(18));
     label_title->setStyleSheet(kWhite);
     label_title->setAlignment(Qt::AlignCenter);
     Button_quality = pushButton(dialog, "Button_quality", 20, 78, 140, 60, 14, kWhite);
@@ -181,7 +167,7 @@ void Ui_ImageQuality::setupUi(QDialog* dialog)
     comboBox = new QComboBox(page_2);
     comboBox->setObjectName("comboBox");
     comboBox->setGeometry(236, 30, 354, 50);
-    comboBox->setFont(points(14));
+    comboBox->setFont(page_font(14));
     comboBox->setStyleSheet("QComboBox { color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255); }\n"
                             "QComboBox QAbstractItemView::item { color: rgb(255, 255, 255); min-height: 40px; "
                             "min-width: 60px; }");
@@ -336,7 +322,7 @@ void ImageQuality::value_show(QLabel* box, int value)
 
 void ImageQuality::step(QLabel* box, QSlider* slider, int offset, int delta, int maximum)
 {
-    int value = boxNumber(box) + delta;
+    int value = page_short(box->text()) + delta;
     if (delta > 0 && value > maximum)
         value = maximum;
     if (delta < 0 && value < 0)
