@@ -11,6 +11,7 @@
 #include "ui/picture/imagelayout.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
+#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
 #include "videochip/c331_manage.h"
@@ -277,4 +278,40 @@ TEST_F(ImageLayoutTest, ScreenshotsInFourLanguages)
         choose(1);
         shot("window_layout", language);
     }
+}
+
+TEST_F(ImageLayoutTest, AWindowAliasIsShownCutToItsWidth)
+{
+    writeFile(hostPath("/data/configs/alias.json"),
+              R"({"namelist": {"win": [ {"id": "1", "valid": "on", "name": "Main stage left wall screen"},
+                                         {"id": "2", "valid": "off", "name": "Side"} ]}})");
+    g_language = 1;
+    open();
+    choose(1);
+    const QString shown = text("image_name");
+    EXPECT_TRUE(shown.startsWith("Name:Ma")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << "elided at the right";
+    EXPECT_LT(shown.size(), QString("Name:Main stage left wall screen").size());
+    choose(2);
+    EXPECT_EQ(text("image_name"), "Name:image3") << "a name switched off";
+}
+
+TEST_F(ImageLayoutTest, TouchingAFieldOpensTheKeypadWhoseOkStoresTheNumber)
+{
+    open();
+    QString title, shown;
+    whenModal([&] {
+        title = g_numberkeyboard->findChild<QLabel*>("label_title")
+                    ? g_numberkeyboard->findChild<QLabel*>("label_title")->text()
+                    : QString();
+        shown = g_numberkeyboard->display_text();
+        g_numberkeyboard->on_Button_C_clicked();
+        g_numberkeyboard->on_Button_OK_clicked();
+    });
+    emit w<My_lineEdit>("lineEdit_H")->send_show("540");
+    EXPECT_EQ(title, "H");
+    EXPECT_EQ(shown, "540");
+    EXPECT_EQ(w<My_lineEdit>("lineEdit_H")->text(), "0");
+    EXPECT_EQ(word(0, para::kLayerH), 0);
+    EXPECT_EQ(flag(), 1);
 }
