@@ -11,6 +11,8 @@
 #include "ui/screen/outputset.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
+#include "ui/picture/imagelayout.h"
+#include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -114,6 +116,16 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_inputcut)
             return false;
         g_inputcut->syncUpdate(code);
+        return true;
+    case 9:
+        if (!g_imagelayout)
+            return false;
+        g_imagelayout->syncUpdate();
+        return true;
+    case 11:
+        if (!g_imagequality)
+            return false;
+        g_imagequality->syncUpdate();
         return true;
     case 12:
         if (!g_advancedoption)

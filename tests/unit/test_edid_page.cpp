@@ -9,6 +9,7 @@
 #include "core/para_layout.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
+#include "ui/picture/imagelayout.h"
 #include "ui/picture/inputcut.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -224,6 +225,37 @@ TEST_F(EdidPage, TheCropEditorOpensFromTheInputChoicePageAndReturnsToIt)
     EXPECT_FALSE(g_inputcut);
     EXPECT_FALSE(g_inputchoose);
     EXPECT_EQ(g_page_focus.load(), 1);
+    flushDeletes();
+}
+
+TEST_F(EdidPage, TheWindowLayoutPageOpensTheInputChoicePageWhichReturnsToIt)
+{
+    int focusChoose = -1, focusAfter = -1;
+    whenModal([&] {
+        whenModal([&] {
+            focusChoose = g_page_focus.load();
+            ASSERT_TRUE(g_inputchoose);
+            g_inputchoose->on_Button_back_clicked();
+        });
+        g_imagelayout->on_Button_source_select_clicked();
+        focusAfter = g_page_focus.load();
+        EXPECT_FALSE(g_inputchoose);
+        g_imagelayout->on_Button_back_clicked();
+    });
+    shell_open_page(g_imagelayout, kFocusImageLayout);
+    EXPECT_EQ(focusChoose, 3);
+    EXPECT_EQ(focusAfter, 9);
+    EXPECT_FALSE(g_imagelayout);
+
+    // Idle: out of the input choice page and the window layout page.
+    g_back_to_mainwindow_time = 50;
+    whenModal([&] {
+        whenModal([&] { tick(60); });
+        g_imagelayout->on_Button_source_select_clicked();
+    });
+    shell_open_page(g_imagelayout, kFocusImageLayout);
+    EXPECT_FALSE(g_inputchoose);
+    EXPECT_FALSE(g_imagelayout);
     flushDeletes();
 }
 

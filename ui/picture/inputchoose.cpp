@@ -6,6 +6,7 @@
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/edidset.h"
+#include "ui/picture/imagelayout.h"
 #include "ui/picture/picture_widgets.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_global.h"
@@ -480,6 +481,14 @@ void InputChoose::zdr_button_EDID_clicked()
 void InputChoose::on_Button_back_clicked()
 {
     g_inputchoose = nullptr;
+    // Opened from the window layout page: back to it, refreshed.
+    if (g_imagelayout) {
+        g_imagelayout->language_changed();
+        g_imagelayout->image_para_update();
+        g_imagelayout->image_init();
+        shell_close_page(this, kFocusImageLayout);
+        return;
+    }
     if (g_mainwindow)
         g_mainwindow->language_changed();
     shell_close_page(this, kFocusHome);

@@ -8,6 +8,8 @@
 #include "ui/screen/outputset.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
+#include "ui/picture/imagelayout.h"
+#include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/picture/custommode.h"
@@ -166,6 +168,12 @@ void lcd_touch::back_to_home(int focus)
     case kFocusInputChoose:
         if (g_inputchoose)
             g_inputchoose->on_Button_back_clicked();
+        // Opened from the window layout page: out of it and the menu too.
+        if (g_imagelayout) {
+            g_imagelayout->on_Button_back_clicked();
+            if (g_option)
+                g_option->on_Button_back_clicked();
+        }
         break;
     case kFocusEdid:
         if (g_edidset)
@@ -188,6 +196,18 @@ void lcd_touch::back_to_home(int focus)
         if (g_page_focus.load() == kFocusInputChoose)
             back_to_home(kFocusInputChoose);
         else if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusImageLayout:
+        if (g_imagelayout)
+            g_imagelayout->on_Button_back_clicked();
+        if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusImageQuality:
+        if (g_imagequality)
+            g_imagequality->on_Button_back_clicked();
+        if (g_option)
             g_option->on_Button_back_clicked();
         break;
     // The input, picture and screen pages (focus 3, 4, 6 to 11 and 24) add

@@ -6,6 +6,8 @@
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
 #include "ui/screen/test_chart.h"
+#include "ui/picture/imagelayout.h"
+#include "ui/picture/imagequality.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -157,7 +159,7 @@ void Option::confirmString(QString text)
 
 void Option::open_image_layout()
 {
-    // The window layout page (focus 9) opens here.
+    shell_open_page(g_imagelayout, kFocusImageLayout);
 }
 
 void Option::on_output_set_clicked()
@@ -172,7 +174,7 @@ void Option::on_link_set_clicked()
 
 void Option::on_image_quality_clicked()
 {
-    // The picture quality page (focus 11) opens here.
+    shell_open_page(g_imagequality, kFocusImageQuality);
 }
 
 void Option::on_test_chart_clicked()

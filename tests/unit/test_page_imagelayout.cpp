@@ -1,0 +1,317 @@
+// The window layout page: what the on/off button, the number fields, the
+// mirror buttons and the point-to-point list store into the window's layer
+// record, the refresh, the opener, Back and the idle time-out, and a
+// screenshot per language.
+#include "support/page_fixture.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/syncupdate.h"
+#include "ui/picture/imagelayout.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/my_lineedit.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
+#include "ui/shell/shell_global.h"
+#include "videochip/c331_manage.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class ImageLayoutTest : public PageTest<ImageLayout> {
+protected:
+    void SetUp() override
+    {
+        PageTest::SetUp();
+        setLe16(store->ram_para, para::kLedWidth, 1920);
+        setLe16(store->ram_para, para::kLedHeight, 1080);
+        const int inputs[6] = {2, 3, 1, 0, 4, 5};
+        for (int L = 0; L < 6; ++L) {
+            const int base = para::layer(L);
+            setLe16(store->ram_para, base + para::kLayerEnable, L < 3 ? 1 : 0);
+            setLe16(store->ram_para, base + para::kLayerInput, inputs[L]);
+            setLe16(store->ram_para, base + para::kLayerMirror, 0);
+            setLe16(store->ram_para, base + para::kLayerX, 100 * L);
+            setLe16(store->ram_para, base + para::kLayerY, 0);
+            setLe16(store->ram_para, base + para::kLayerW, 960);
+            setLe16(store->ram_para, base + para::kLayerH, 540);
+            setLe16(store->ram_para, base + para::kLayerOutput, 0);
+            setLe16(store->ram_para, base + para::kLayerP2P, 0);
+        }
+        sync();
+    }
+    void sync()
+    {
+        std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+        c331_manage::para_change_flag = 0;
+    }
+    ImageLayout* open() { return PageTest::open(g_imagelayout, kFocusImageLayout); }
+    void choose(int window) { page->findChild<QPushButton*>(QString::number(window))->click(); }
+    // Types text on the keypad for the named field and confirms it.
+    void enter(const char* field, const char* value)
+    {
+        g_lineedit = w<My_lineEdit>(field);
+        page->confirmString(value);
+    }
+    int word(int L, int offset) const { return le16(store->ram_para, para::layer(L) + offset); }
+    std::vector<unsigned char> layers() const
+    {
+        return std::vector<unsigned char>(store->ram_para + para::layer(0), store->ram_para + para::layer(6));
+    }
+    int flag() const { return c331_manage::para_change_flag.load(); }
+};
+
+} // namespace
+
+TEST_F(ImageLayoutTest, OpeningShowsWindowOneAsOnAndStoresNothing)
+{
+    setLe16(store->ram_para, para::layer(0) + para::kLayerEnable, 0);
+    setLe16(store->ram_para, para::layer(0) + para::kLayerOutput, 0x100);
+    setLe16(store->ram_para, para::layer(0) + para::kLayerP2P, 8);
+    sync();
+    const auto before = layers();
+    g_language = 1;
+    open();
+    EXPECT_EQ(layers(), before);
+    EXPECT_EQ(flag(), 0);
+    EXPECT_EQ(text("image_state"), "Image state:ON") << "window 1 is always on";
+    EXPECT_FALSE(w<QPushButton>("button_state")->isVisible() || !w<QPushButton>("button_state")->isHidden());
+    EXPECT_EQ(page->tile_name(0), "HDMI1");
+    EXPECT_EQ(page->tile_name(1), "HDMI2");
+    EXPECT_EQ(page->tile_name(3), "Close");
+    EXPECT_EQ(text("image_name"), "Name:image1");
+    EXPECT_EQ(text("image_source"), "Source:HDMI1");
+    EXPECT_EQ(w<QComboBox>("comboBox_P2P")->currentIndex(), 2);
+    EXPECT_EQ(w<My_lineEdit>("lineEdit_W")->text(), "960");
+    EXPECT_TRUE(w<QComboBox>("comboBox")->isHidden());
+    EXPECT_TRUE(w<QPushButton>("Button_ok")->isHidden());
+}
+
+TEST_F(ImageLayoutTest, SwitchingAWindowOffAndOnStoresItsEnableByte)
+{
+    g_language = 1;
+    open();
+    choose(1);
+    EXPECT_EQ(page->current_window(), 1);
+    EXPECT_FALSE(w<QPushButton>("button_state")->isHidden());
+    page->on_button_state_clicked();
+    EXPECT_EQ(word(1, para::kLayerEnable), 0);
+    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ(page->tile_name(1), "Close");
+    EXPECT_EQ(text("image_state"), "Image state:OFF");
+    page->on_button_state_clicked();
+    EXPECT_EQ(word(1, para::kLayerEnable), 1);
+    EXPECT_EQ(page->tile_name(1), "HDMI2");
+    EXPECT_EQ(word(2, para::kLayerEnable), 1) << "only the chosen window";
+}
+
+TEST_F(ImageLayoutTest, ARectangleEntryMustStayOnTheLedScreen)
+{
+    open();
+    enter("lineEdit_X", "0");
+    EXPECT_EQ(word(0, para::kLayerX), 0);
+    EXPECT_EQ(flag(), 1);
+    enter("lineEdit_W", "1920");
+    EXPECT_EQ(word(0, para::kLayerW), 1920) << "x + width equal to the LED width";
+    c331_manage::para_change_flag = 0;
+    enter("lineEdit_X", "1");
+    EXPECT_EQ(word(0, para::kLayerX), 0);
+    EXPECT_EQ(w<My_lineEdit>("lineEdit_X")->text(), "0");
+    enter("lineEdit_W", "1921");
+    EXPECT_EQ(word(0, para::kLayerW), 1920);
+    EXPECT_EQ(flag(), 0);
+    enter("lineEdit_H", "1080");
+    EXPECT_EQ(word(0, para::kLayerH), 1080);
+    enter("lineEdit_Y", "1");
+    EXPECT_EQ(word(0, para::kLayerY), 0);
+
+    // A result for another page's field is not ours.
+    c331_manage::para_change_flag = 0;
+    My_lineEdit other;
+    g_lineedit = &other;
+    page->confirmString("5");
+    EXPECT_EQ(flag(), 0);
+}
+
+TEST_F(ImageLayoutTest, NumbersThatWrapOrOverflowAreRefused)
+{
+    open();
+    const auto before = layers();
+    // -1 + 1 wraps to 0 as unsigned numbers; it must not become width 65535.
+    enter("lineEdit_X", "1");
+    enter("lineEdit_W", "-1");
+    EXPECT_EQ(word(0, para::kLayerW), 960);
+    // The keypad sets no digit limit: a number no field can hold.
+    enter("lineEdit_Y", "99999999999");
+    EXPECT_EQ(word(0, para::kLayerY), 0);
+    EXPECT_EQ(w<My_lineEdit>("lineEdit_Y")->text(), "0");
+    w<My_lineEdit>("lineEdit_W")->setText("-5");
+    enter("lineEdit_X", "1920");
+    EXPECT_EQ(word(0, para::kLayerX), 1);
+    auto expected = before;
+    setLe16(expected.data(), para::kLayerX, 1);
+    EXPECT_EQ(layers(), expected);
+}
+
+TEST_F(ImageLayoutTest, MirrorAndPointToPointStoreOnlyAChange)
+{
+    open();
+    choose(2);
+    page->on_mirror1_clicked();
+    EXPECT_EQ(flag(), 0) << "mode 0 is in force";
+    page->on_mirror4_clicked();
+    EXPECT_EQ(word(2, para::kLayerMirror), 3);
+    EXPECT_EQ(flag(), 1);
+
+    c331_manage::para_change_flag = 0;
+    setLe16(store->ram_para, para::layer(2) + para::kLayerOutput, 0x0203);
+    QComboBox* p2p = w<QComboBox>("comboBox_P2P");
+    p2p->setCurrentIndex(3);
+    EXPECT_EQ(word(2, para::kLayerOutput), 0x0303) << "bit 8 set, the others kept";
+    EXPECT_EQ(word(2, para::kLayerP2P), 9);
+    EXPECT_EQ(flag(), 1);
+    c331_manage::para_change_flag = 0;
+    page->on_comboBox_P2P_currentIndexChanged(3);
+    EXPECT_EQ(flag(), 0);
+    p2p->setCurrentIndex(0);
+    EXPECT_EQ(word(2, para::kLayerOutput), 0x0203);
+    EXPECT_EQ(word(2, para::kLayerP2P), 9) << "the mode stays when point-to-point goes off";
+    EXPECT_EQ(word(1, para::kLayerOutput), 0);
+}
+
+TEST_F(ImageLayoutTest, AStoredBackupChoiceOutsideTheListIsKept)
+{
+    store->ram_para[para::layer(1) + 6] = 9;
+    sync();
+    open();
+    choose(1);
+    EXPECT_EQ(store->ram_para[para::layer(1) + 6], 9);
+}
+
+TEST_F(ImageLayoutTest, TheRefreshRebuildsTheStripAndRedrawsTheDetails)
+{
+    g_language = 1;
+    open();
+    choose(1);
+    // The PC moves window 2 to DVI and window 4 on.
+    setLe16(store->ram_para, para::layer(1) + para::kLayerInput, 1);
+    setLe16(store->ram_para, para::layer(3) + para::kLayerEnable, 1);
+    setLe16(store->ram_para, para::layer(1) + para::kLayerX, 7);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(page->tile_name(1), "DVI");
+    EXPECT_EQ(page->tile_name(3), "EXT");
+    EXPECT_EQ(page->current_window(), 1);
+    EXPECT_EQ(text("image_source"), "Source:DVI");
+    EXPECT_EQ(w<My_lineEdit>("lineEdit_X")->text(), "7");
+
+    // A crop index beyond the crop table names no input.
+    setLe16(store->ram_para, para::layer(1) + para::kLayerInput, 0x8000 | 200);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(page->tile_name(1), "");
+}
+
+TEST_F(ImageLayoutTest, TextsFollowTheLanguage)
+{
+    g_language = 0;
+    open();
+    for (int language : {1, 7}) {
+        g_language = static_cast<unsigned char>(language);
+        page->language_changed();
+        page->image_para_update();
+        EXPECT_EQ(text("label_title"), "Screen layout");
+        EXPECT_EQ(text("label_mirror"), "mirror");
+        EXPECT_EQ(text("label_X"), "X");
+    }
+    g_language = 2;
+    page->language_changed();
+    EXPECT_EQ(text("label_W"), QString::fromUtf8("Ширина"));
+    EXPECT_EQ(w<QComboBox>("comboBox_P2P")->itemText(0), QString::fromUtf8("点对点关闭"))
+        << "the items keep the language they were built in";
+}
+
+TEST_F(ShellTest, TheSettingsMenuOpensTheWindowLayoutPageAndIdleTimeBacksOut)
+{
+    g_imagelayoutpassword.clear();
+    int focusInside = -1;
+    whenModal([&] {
+        whenModal([&] {
+            focusInside = g_page_focus.load();
+            ASSERT_TRUE(g_imagelayout);
+            g_imagelayout->on_Button_back_clicked();
+        });
+        g_option->on_image_layout_clicked();
+        EXPECT_EQ(g_page_focus.load(), 5);
+        EXPECT_FALSE(g_imagelayout);
+        g_option->on_Button_back_clicked();
+    });
+    g_mainwindow->on_Button_setting_clicked();
+    EXPECT_EQ(focusInside, 9);
+    flushDeletes();
+
+    g_back_to_mainwindow_time = 50;
+    whenModal([&] {
+        whenModal([&] { tick(60); });
+        g_option->on_image_layout_clicked();
+    });
+    g_mainwindow->on_Button_setting_clicked();
+    EXPECT_FALSE(g_imagelayout);
+    EXPECT_FALSE(g_option);
+    EXPECT_EQ(g_page_focus.load(), 1);
+    g_back_to_mainwindow_time = 18000;
+    flushDeletes();
+}
+
+TEST_F(ImageLayoutTest, ScreenshotsInFourLanguages)
+{
+    for (int language = 0; language < 4; ++language) {
+        g_language = static_cast<unsigned char>(language);
+        delete page;
+        open();
+        choose(1);
+        shot("window_layout", language);
+    }
+}
+
+TEST_F(ImageLayoutTest, AWindowAliasIsShownCutToItsWidth)
+{
+    writeFile(hostPath("/data/configs/alias.json"),
+              R"({"namelist": {"win": [ {"id": "1", "valid": "on", "name": "Main stage left wall screen"},
+                                         {"id": "2", "valid": "off", "name": "Side"} ]}})");
+    g_language = 1;
+    open();
+    choose(1);
+    const QString shown = text("image_name");
+    EXPECT_TRUE(shown.startsWith("Name:Ma")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << "elided at the right";
+    EXPECT_LT(shown.size(), QString("Name:Main stage left wall screen").size());
+    choose(2);
+    EXPECT_EQ(text("image_name"), "Name:image3") << "a name switched off";
+}
+
+TEST_F(ImageLayoutTest, TouchingAFieldOpensTheKeypadWhoseOkStoresTheNumber)
+{
+    open();
+    QString title, shown;
+    whenModal([&] {
+        title = g_numberkeyboard->findChild<QLabel*>("label_title")
+                    ? g_numberkeyboard->findChild<QLabel*>("label_title")->text()
+                    : QString();
+        shown = g_numberkeyboard->display_text();
+        g_numberkeyboard->on_Button_C_clicked();
+        g_numberkeyboard->on_Button_OK_clicked();
+    });
+    emit w<My_lineEdit>("lineEdit_H")->send_show("540");
+    EXPECT_EQ(title, "H");
+    EXPECT_EQ(shown, "540");
+    EXPECT_EQ(w<My_lineEdit>("lineEdit_H")->text(), "0");
+    EXPECT_EQ(word(0, para::kLayerH), 0);
+    EXPECT_EQ(flag(), 1);
+}
