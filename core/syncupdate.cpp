@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
+#include "ui/screen/linkoption.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/picture/imagelayout.h"
@@ -126,6 +127,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_imagequality)
             return false;
         g_imagequality->syncUpdate();
+        return true;
+    case 10:
+        if (!g_linkoption)
+            return false;
+        g_linkoption->syncUpdate(code);
         return true;
     case 12:
         if (!g_advancedoption)

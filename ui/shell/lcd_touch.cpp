@@ -5,6 +5,7 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
+#include "ui/screen/linkoption.h"
 #include "ui/screen/outputset.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
@@ -181,6 +182,12 @@ void lcd_touch::back_to_home(int focus)
         if (g_inputchoose)
             g_inputchoose->on_Button_back_clicked();
         else if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusLinkOption:
+        if (g_linkoption)
+            g_linkoption->on_Button_back_clicked();
+        if (g_option)
             g_option->on_Button_back_clicked();
         break;
     case kFocusAdvanced:

@@ -4,6 +4,7 @@
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/inputcut.h"
+#include "ui/screen/linkoption.h"
 #include "ui/screen/outputset.h"
 #include "ui/screen/test_chart.h"
 #include "ui/picture/imagelayout.h"
@@ -169,7 +170,7 @@ void Option::on_output_set_clicked()
 
 void Option::on_link_set_clicked()
 {
-    // The network and USB page (focus 10) opens here.
+    shell_open_page(g_linkoption, kFocusLinkOption);
 }
 
 void Option::on_image_quality_clicked()
