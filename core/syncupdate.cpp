@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
+#include "ui/screen/smartmapping.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/shell/advancedoption.h"
@@ -114,6 +115,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_inputcut)
             return false;
         g_inputcut->syncUpdate(code);
+        return true;
+    case 24:
+        if (!g_smartmapping)
+            return false;
+        g_smartmapping->syncUpdate(code);
         return true;
     case 12:
         if (!g_advancedoption)

@@ -5,6 +5,7 @@
 #include "core/zdrrampara.h"
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
+#include "ui/screen/smartmapping.h"
 #include "ui/screen/test_chart.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/mainwindow.h"
@@ -184,7 +185,7 @@ void Option::on_smart_mapping_clicked()
 {
     if (!text_ready)
         return;
-    // The mapping wizard (focus 24) opens here.
+    shell_open_page(g_smartmapping, kFocusSmartMapping);
 }
 
 void Option::on_Button_advanced_clicked()
