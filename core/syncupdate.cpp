@@ -10,6 +10,7 @@
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
 #include "ui/screen/linkoption.h"
+#include "ui/screen/smartmapping.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/picture/imagelayout.h"
@@ -132,6 +133,11 @@ bool SyncUpdate::refresh_page(int focus, int code)
         if (!g_linkoption)
             return false;
         g_linkoption->syncUpdate(code);
+        return true;
+    case 24:
+        if (!g_smartmapping)
+            return false;
+        g_smartmapping->syncUpdate(code);
         return true;
     case 12:
         if (!g_advancedoption)

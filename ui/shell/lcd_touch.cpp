@@ -7,6 +7,7 @@
 #include "ui/picture/inputcut.h"
 #include "ui/screen/linkoption.h"
 #include "ui/screen/outputset.h"
+#include "ui/screen/smartmapping.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/picture/imagelayout.h"
@@ -194,6 +195,12 @@ void lcd_touch::back_to_home(int focus)
         if (g_advancedoption)
             g_advancedoption->on_Button_back_clicked();
         if (g_option)
+            g_option->on_Button_back_clicked();
+        break;
+    case kFocusSmartMapping:
+        if (g_smartmapping)
+            g_smartmapping->on_Button_back_clicked();
+        if (g_option && g_page_focus.load() == kFocusOption)
             g_option->on_Button_back_clicked();
         break;
     case kFocusInputCut:

@@ -6,6 +6,7 @@
 #include "ui/picture/inputcut.h"
 #include "ui/screen/linkoption.h"
 #include "ui/screen/outputset.h"
+#include "ui/screen/smartmapping.h"
 #include "ui/screen/test_chart.h"
 #include "ui/picture/imagelayout.h"
 #include "ui/picture/imagequality.h"
@@ -187,7 +188,7 @@ void Option::on_smart_mapping_clicked()
 {
     if (!text_ready)
         return;
-    // The mapping wizard (focus 24) opens here.
+    shell_open_page(g_smartmapping, kFocusSmartMapping);
 }
 
 void Option::on_Button_advanced_clicked()
