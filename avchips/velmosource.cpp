@@ -6,6 +6,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
+#include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
 #include <chrono>
@@ -260,7 +261,12 @@ void velmosource::about_set_edid_deal()
         if (edid_custom_select[i] == 0) {
             ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
             if (store) {
-                const unsigned char* rec = store->ram_para + para::edid(i);
+                // The pages and the PC store the record under the chip
+                // manager's mutex: copy it whole.
+                unsigned char rec[6];
+                pthread_mutex_lock(&c331_manage::c331_mutex);
+                std::memcpy(rec, store->ram_para + para::edid(i), sizeof(rec));
+                pthread_mutex_unlock(&c331_manage::c331_mutex);
                 custom = Set_Custom_HDMI_EDID(edid, le16(rec, 0), le16(rec, 2), le16(rec, 4));
                 if (!custom)
                     writeLogMsg(ERROR, "velmosource: EDID record of input " + std::to_string(i) +

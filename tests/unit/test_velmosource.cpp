@@ -115,9 +115,11 @@ TEST_F(VelmoSource, InterlacedSourceAndTheSourceCommandChangeBothModels)
     EXPECT_EQ(info(4).Hact, 1280);
     EXPECT_EQ(signalWord(4, 2), 50);
 
-    setSource(5, 1920, 540, 60, true);
+    ASSERT_EQ(sim::Board::instance().control().execute("source 5 1920 540 60 i 4"), "ok\n");
     ASSERT_EQ(v->poll_input(5), 0);
     EXPECT_EQ(info(5).ip, 1);
+    EXPECT_EQ(info(5).lane, 4);
+    EXPECT_NE(sim::Board::instance().control().execute("source 5 1920 540 60 x"), "ok\n");
 }
 
 TEST_F(VelmoSource, FailedOrImplausibleReadingsNeverHalfUpdate)
