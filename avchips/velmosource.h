@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 // Timing record of one input, written by the receiver drivers under
 // Utils::_source_hdminfo_mutex and read by the chip manager.
@@ -54,6 +55,43 @@ public:
     // Descriptor of /dev/i2c-0 (-1 until initialize()).
     int i2c_fd = -1;
 
+    // I2C addresses of input i's receiver and EDID EEPROM.
+    static constexpr uint16_t kReceiverAddr = 0x48;
+    static constexpr uint16_t kEdidEepromAddr = 0x58;
+
+    // One pass of the source-check thread: every input, then the EDID and
+    // audio requests.
+    void source_check_pass();
+
+    // Reads input's receiver and updates hdminfo[input] and the block's
+    // input signal record. 0 done, -1 when the receiver did not answer
+    // (both records then stay as they were).
+    int poll_input(int input);
+
+    // Serves edid_write_request: writes each requested input's EEPROM and
+    // clears the request (a failed write is retried on the next passes, at
+    // most kEdidTries times).
+    void about_set_edid_deal();
+    static constexpr int kEdidTries = 3;
+
+    // Serves volume_update_request: selects the audio of the layer named by
+    // the block's audio window and clears the request.
+    void about_volume_deal();
+    // The audio selection: input (-1 none), level and on bit.
+    std::atomic<int> audio_input{-1};
+    std::atomic<int> audio_level{0};
+    std::atomic<int> audio_on{0};
+
+    // A 128-byte EDID with one detailed timing for width x height @ hz.
+    // false (edid untouched) when the size or rate is out of range.
+    static bool Set_Custom_HDMI_EDID(uint8_t* edid, int width, int height, int hz);
+    // The EDID used when no custom record applies (1920 x 1080 @ 60).
+    static void default_edid(uint8_t* edid);
+    // Writes 128 bytes to input's EEPROM in 8-byte pages and reads them
+    // back; 0 when they match.
+    int write_edid(int input, const uint8_t* edid);
+
 private:
     velmosource();
+    unsigned char edid_tries_[6] = {};
 };

@@ -8,6 +8,7 @@
 #include "sim/host_fs.h"
 #include "sim/hotplug_model.h"
 #include "sim/i2c_bus.h"
+#include "sim/av_inputs.h"
 #include "sim/mtd_model.h"
 #include "sim/phys_mem.h"
 #include "sim/serial_model.h"
@@ -184,6 +185,7 @@ void Board::build()
     c331_->setFlashFile(simFile("c331-flash.bin"));
     spi_->attach(C331ChipModel::kNode, c331_);
     c331_->registerCommands(*control_);
+    attachAvInputs(*i2c_, c331_, *control_);
 
     ShellModel* shell = shell_.get();
     PhysMemModel* mem = mem_.get();

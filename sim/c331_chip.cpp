@@ -472,9 +472,9 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                     }
                     return true;
                 });
-    control.add("source", "<input 0..5> <width> <height> <hz>|none: the video source at an input of the c331 chip",
+    control.add("source", "<input 0..5> <width> <height> <hz> [i|p [lanes]]|none: the video source at an input of the c331 chip",
                 [this](const Args& args, std::string& reply) {
-                    const char* usage = "usage: source <input 0..5> <width> <height> <hz>|none";
+                    const char* usage = "usage: source <input 0..5> <width> <height> <hz> [i|p [lanes]]|none";
                     auto num = [](const std::string& t, long lo, long hi, long& out) {
                         char* end = nullptr;
                         errno = 0;
@@ -486,13 +486,18 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                         setSource(static_cast<int>(input), VideoSource{});
                         return true;
                     }
-                    if (args.size() != 4 || !num(args[0], 0, 5, input) || !num(args[1], 1, 65535, w) ||
-                        !num(args[2], 1, 65535, h) || !num(args[3], 1, 240, hz)) {
+                    long lanes = 0;
+                    if (args.size() < 4 || args.size() > 6 || !num(args[0], 0, 5, input) ||
+                        !num(args[1], 1, 65535, w) || !num(args[2], 1, 65535, h) || !num(args[3], 1, 240, hz) ||
+                        (args.size() >= 5 && args[4] != "i" && args[4] != "p") ||
+                        (args.size() == 6 && !num(args[5], 0, 8, lanes))) {
                         reply = usage;
                         return false;
                     }
-                    setSource(static_cast<int>(input),
-                              VideoSource{true, static_cast<int>(w), static_cast<int>(h), static_cast<int>(hz)});
+                    VideoSource s{true, static_cast<int>(w), static_cast<int>(h), static_cast<int>(hz)};
+                    s.interlaced = args.size() >= 5 && args[4] == "i";
+                    s.lanes = static_cast<int>(lanes);
+                    setSource(static_cast<int>(input), s);
                     return true;
                 });
     // A fault switch: "on" or "off".

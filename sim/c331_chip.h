@@ -101,6 +101,8 @@ public:
         int width = 0;
         int height = 0;
         int hz = 0;
+        bool interlaced = false;
+        int lanes = 0;          // V-by-One lanes (0 for an HDMI source)
     };
     void setSource(int input, const VideoSource& source);
     VideoSource source(int input) const;

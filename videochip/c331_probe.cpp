@@ -29,4 +29,15 @@ void registerC331Probes(c331_manage* m)
             reply = "font_status=" + std::to_string(c331_manage::font_status.load());
             return true;
         });
+    sim::Board::instance().control().add(
+        "c331-ports", "c331-ports: the input timing each chip port took over (input, Hact x Vact, nosignal)",
+        [m](const std::vector<std::string>&, std::string& reply) {
+            for (int p = 0; p < c331::kPortCount; ++p) {
+                const HdmiInfo& h = m->PI_HDMI_INFO[p];
+                reply += "port" + std::to_string(p) + " input=" + std::to_string(m->zdrApi_GetPortDevId(p)) +
+                         " " + std::to_string(h.Hact) + "x" + std::to_string(h.Vact) +
+                         " nosignal=" + std::to_string(h.nosignal) + "\n";
+            }
+            return true;
+        });
 }
