@@ -1,4 +1,5 @@
 #include "avchips/velmosource.h"
+#include "platform/nodes.h"
 
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
@@ -26,7 +27,7 @@ velmosource* velmosource::pInstance()
 
 int velmosource::initialize()
 {
-    i2c_fd = platform::i2c().open("/dev/i2c-0");
+    i2c_fd = platform::i2c().open(platform::nodes::kI2cBus);
     if (i2c_fd < 0)
         writeLogMsg(ERROR, "velmosource: cannot open /dev/i2c-0");
     // The source-check thread: the FPGAs' clock set-up first, so that the

@@ -37,7 +37,8 @@ public:
     static unsigned short prq1CRC16Code(const unsigned char* data, unsigned int len);
 
     // Runs one shell command under _system_mutex; 0 when it returned 0,
-    // else 255. status (when not null) receives system()'s value.
+    // else 255. status (when not null) receives the raw status the shell
+    // runner reports.
     static int system_mutex(const QString& command, int* status = nullptr);
 
     static int getIPAddress();

@@ -4,6 +4,7 @@
 // installed only when its digest matches, as a whole (a reader sees the old
 // file or the new one).
 #include "core/atomic_file.h"
+#include "platform/nodes.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -41,8 +42,8 @@ struct FileType {
 
 const FileType kFileTypes[] = {
     {1, "APPL", "/data/app/zdrK47N2", Install::Application},
-    {2, "KERN", "/dev/mtd10", Install::Mtd},
-    {3, "LOGO", "/dev/mtd8", Install::Mtd},
+    {2, "KERN", platform::nodes::kKernelMtd, Install::Mtd},
+    {3, "LOGO", platform::nodes::kLogoMtd, Install::Mtd},
     {5, "ALIS", "/data/configs/alias.json", Install::File},
     {7, "MO", "/data/modes/MO", Install::File},
     {8, "OSDS", "/data/configs/omenu.json", Install::File},

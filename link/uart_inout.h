@@ -2,10 +2,11 @@
 #pragma once
 
 #include "link/serial_modules.h"
+#include "platform/nodes.h"
 
 class Kq_uart_inout : public serial_modules {
 public:
-    static constexpr const char* kNode = "/dev/ttyS2";
+    static constexpr const char* kNode = platform::nodes::kRs485;
 
     // Creates the transport on the first call (port and receive thread) and
     // returns it.

@@ -3,10 +3,11 @@
 #pragma once
 
 #include "link/serial_modules.h"
+#include "platform/nodes.h"
 
 class Kq_uart_inout_4G : public serial_modules {
 public:
-    static constexpr const char* kNode = "/dev/ttyS1";
+    static constexpr const char* kNode = platform::nodes::kModem4G;
 
     // Creates the transport on the first call (port and receive thread) and
     // returns it.

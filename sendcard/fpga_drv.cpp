@@ -1,4 +1,5 @@
 #include "sendcard/fpga_drv.h"
+#include "platform/nodes.h"
 
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -12,8 +13,7 @@
 
 namespace {
 
-const char* const kNodes[4] = {"/dev/spidev32766.1", "/dev/spidev32766.2", "/dev/spidev32766.3",
-                               "/dev/spidev32766.4"};
+const char* const* const kNodes = platform::nodes::kFpgaSpi;
 
 constexpr unsigned char kWriteEnable = 0x06;
 constexpr unsigned char kReadStatus = 0x05;

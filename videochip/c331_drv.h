@@ -5,10 +5,11 @@
 #pragma once
 
 #include "videochip/c331_types.h"
+#include "platform/nodes.h"
 
 class c331_drv {
 public:
-    static constexpr const char* kNode = "/dev/spidev32766.0";
+    static constexpr const char* kNode = platform::nodes::kC331Spi;
     static constexpr unsigned kWriteHz = 10000000;
     static constexpr unsigned kReadHz = 5000000;
 

@@ -161,7 +161,7 @@ void c331_manage::zdrApi_PnlInitOch3()
     zdrApi_WriteRam(para::kSpliceMode);
     c331_trace("========PANEL=======\n width:%d, height:%d, xoffs:%d, yoffs:%d\n", pnl.ledW, pnl.ledH, pnl.xoffs,
                pnl.yoffs);
-    c331_trace("========OCH SPEC=======\n HTT:%d, HBLANK:%d, HFP:%d, HSW:%d, HBP:%d\n VTT:%d, VBLANK:%d, VFP:%d, "
+    c331_trace("========OCH TIMING=======\n HTT:%d, HBLANK:%d, HFP:%d, HSW:%d, HBP:%d\n VTT:%d, VBLANK:%d, VFP:%d, "
                "VSW:%d, VBP:%d\n",
                o.htt, o.htt - o.width, o.hfp, o.hsw, o.htt - o.width - o.hsw - o.hfp, o.vtt, o.vtt - o.height, o.vfp,
                o.vsw, o.vtt - o.height - o.vsw - o.vfp);

@@ -1,4 +1,5 @@
 #include "ui/shell/lcd_touch.h"
+#include "platform/nodes.h"
 
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -27,7 +28,7 @@
 
 namespace {
 using namespace platform::evdev;
-constexpr const char* kTouchNode = "/dev/input/event1";
+constexpr const char* kTouchNode = platform::nodes::kTouch;
 } // namespace
 
 lcd_touch* lcd_touch::p_lcd_touch = nullptr;
