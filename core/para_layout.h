@@ -37,6 +37,7 @@ constexpr int kSpliceMode = 1376;
 constexpr int kLedWidth = 1378;
 constexpr int kLedHeight = 1380;
 constexpr int kPanelResult = 1382;                          // 7 x u16 written by the chip thread
+constexpr int kPanelResultSize = 14;
 constexpr int kOut1 = 1408;                                 // x, y, w, h
 constexpr int kOut2 = 1416;
 

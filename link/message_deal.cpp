@@ -196,8 +196,12 @@ int message_deal::write_ram(const unsigned char* frame, int length)
 
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     int r = 1;
-    if (address < 0x1000)
+    if (address < 0x1000) {
+        // Stored whole under the chip's manage mutex: a change pass never
+        // reads a half-written field.
+        C331ParaLock lock;
         r = store->ZdrRamParaDeal(data, count, address);
+    }
     else if (address <= 0x10FFF)
         r = store->ZdrModeUserRamParaDeal(data, count, address);
     return status(r == 0 ? kOk : kRefused);

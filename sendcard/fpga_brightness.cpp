@@ -149,7 +149,7 @@ void fpga_manage::Brightness_task()
 // The argument says where the value comes from: 1 the parameter block's
 // percent (the chip posted a brightness change; the record is stored),
 // 0 the level in register image byte 64.
-int fpga_manage::Brightness_hand_dealwith(int fromPercent)
+int fpga_manage::Brightness_hand_dealwith(int fromPercent, int levelMode)
 {
     const bool change = fromPercent != 0;
     const uint32_t links = MCU_REG_func[0][128] | (MCU_REG_func[0][144] << 8) | (MCU_REG_func[1][128] << 16) |
@@ -162,15 +162,20 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
             value = bri_percent_to_value(percent, bri_mode);
             MCU_REG_func[0][64] = value;
         } else {
-            value = bri_level_to_value(MCU_REG_func[0][64], bri_mode);
+            value = bri_level_to_value(MCU_REG_func[0][64],
+                                       levelMode < 0 ? bri_mode : static_cast<unsigned char>(levelMode));
             const unsigned shown = bri_value_to_percent(value);
             ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-            // The block is written under the chip's mutex, only tried here:
-            // a busy mutex leaves the percent for the next send.
+            // The percent the screen now shows is written back as the
+            // system's own state, so that no change pass takes it for a
+            // user's brightness change (which would store a manual record).
+            // The chip's mutex is only tried: a busy mutex leaves the
+            // percent for the next send.
             if (store && shown != percent && pthread_mutex_trylock(&c331_manage::c331_mutex) == 0) {
-                setLe16(store->ram_para, para::kBrightness, static_cast<uint16_t>(shown));
+                const bool stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
                 pthread_mutex_unlock(&c331_manage::c331_mutex);
-                store->test_signal(1);
+                if (stored)
+                    store->test_signal(1);
             }
         }
         for (unsigned char i = 0; i < 2; ++i) {

@@ -31,7 +31,7 @@ constexpr unsigned kOnOffRecordRead = 50;
 
 } // namespace
 
-std::time_t (*fpga_manage::clock_now)() = systemNow;
+std::atomic<std::time_t (*)()> fpga_manage::clock_now{systemNow};
 
 int fpga_manage::IT8563WE_Get(TimeRealType* t)
 {
@@ -40,7 +40,7 @@ int fpga_manage::IT8563WE_Get(TimeRealType* t)
     QString text;
     {
         QMutexLocker lock(&Utils::_system_mutex);
-        const std::time_t now = clock_now();
+        const std::time_t now = clock_now.load()();
         std::tm tm{};
         localtime_r(&now, &tm);
         char buf[64];

@@ -122,11 +122,12 @@ void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
         if (reg[22] & 0x40) {
             write_to_register(22, 0x60, 0, i);
             read_from_register(31, i);
-            const unsigned char year = reg[31];
-            if (year < 0x25 || year > 0x48) {
-                reg[80] = 0;
+            if (!version_alive(reg[31])) {
+                // The FPGA has lost its configuration: brought up again from
+                // the version read (the year kept in the image is not alive).
+                restart_bring_up(i);
                 g_change.fpga_power_time[i] = G_timeTicks.load();
-                writeLogMsg(WARNING, "FPGA " + std::to_string(i) + ": version lost during an interrupt");
+                writeLogMsg(WARNING, "FPGA " + std::to_string(i) + ": version lost during an interrupt; brought up again");
                 return;
             }
         }

@@ -31,11 +31,6 @@ std::atomic<unsigned char> g_freeze_out{0};
 namespace {
 
 // The accepted version years (register 31, BCD 19..30 read as bytes).
-bool versionAlive(unsigned char year)
-{
-    return year >= 25 && year <= 48;
-}
-
 } // namespace
 
 fpga_manage::fpga_manage()
@@ -295,7 +290,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         return;
     const int n = i + 1;
 
-    if (!versionAlive(reg[31])) {
+    if (!version_alive(reg[31])) {
         for (unsigned r : {31u, 30u, 29u, 28u, 7u})
             read_from_register(r, i);
         fpga_state[i] = 1;
@@ -461,19 +456,31 @@ void fpga_manage::reset_fpga_rst(unsigned char i)
     fpga_rst_round[i] = 0;
 }
 
+bool fpga_manage::version_alive(unsigned char year)
+{
+    // The year reads as a plain number: 25..48 is 0x19..0x30.
+    return year >= 25 && year <= 48;
+}
+
+void fpga_manage::restart_bring_up(unsigned char i)
+{
+    i &= 1;
+    MCU_REG_func[i][80] = 0;
+    link_state[i] = 0;
+    fpga_state[i] = 0;
+    fpga_retry[i] = 0;
+}
+
 void fpga_manage::check_fpga_rst()
 {
     for (unsigned char i = 0; i < 2; ++i) {
         if (!fpga_rst_pending[i] || Utils::getTimeSpace(fpga_rst_time[i]) <= 200)
             continue;
         gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadHigh);
-        MCU_REG_func[i][80] = 0;
         MCU_REG_func[i][31] = 0;
-        link_state[i] = 0;
+        restart_bring_up(i);
         g_change.fpga_rst_end_time[i] = G_timeTicks;
         fpga_rst_pending[i] = 0;
-        fpga_state[i] = 0;
-        fpga_retry[i] = 0;
     }
 }
 

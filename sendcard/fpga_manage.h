@@ -212,6 +212,11 @@ public:
     void fpgainit(unsigned char fpga);
     void get_control_uid(unsigned char fpga);
     void reset_fpga_rst(unsigned char fpga);
+    // A version year register value that counts as alive (25..48).
+    static bool version_alive(unsigned char year);
+    // Back to bring-up state 0 (image byte 80 and the link watch too): the
+    // FPGA is brought up again from its version read.
+    void restart_bring_up(unsigned char fpga);
     void check_fpga_rst();
     // 1 when both FPGAs are fully up (and none is being reset): the sign
     // that the screen link is ready.
@@ -362,7 +367,7 @@ public:
     };
     TimeRealType time_real;
     // Where the clock is read (tests replace it); the seconds since 1970.
-    static std::time_t (*clock_now)();
+    static std::atomic<std::time_t (*)()> clock_now;
     static int IT8563WE_Get(TimeRealType* t);
     unsigned char onoff_count = 0;
     unsigned char on_hour[4] = {0, 0, 0, 0}, on_minute[4] = {0, 0, 0, 0};
@@ -484,7 +489,9 @@ public:
     void Checktime();
     void record_onoff_time(unsigned char chip);
     void Power_ctrl_init();
-    int Brightness_hand_dealwith(int unused);
+    // levelMode: the mode whose scale (4-bit or 8-bit levels) the level in
+    // register image byte 64 is read in; -1 the stored mode.
+    int Brightness_hand_dealwith(int fromPercent, int levelMode = -1);
     void record_bright_change();
     void Extension_function();
     void Check_search_card();

@@ -4,9 +4,11 @@
 #include "sim/phys_mem.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace sim {
 namespace {
@@ -175,6 +177,7 @@ void C331ChipModel::writeLocked(uint8_t bank, uint8_t addr, uint8_t value)
 void C331ChipModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint32_t speedHz)
 {
     Frame f{};
+    unsigned holdMs = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         f.bank = bank_;
@@ -210,6 +213,57 @@ void C331ChipModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint3
         log_.push_back(f);
         while (log_.size() > capacity_)
             log_.pop_front();
+        if (watching_ && len >= 2 && f.write() && f.addr() != 0 && f.bank == watchBank_ && f.addr() == watchAddr_) {
+            watched_.push_back(f.b1);
+            while (watched_.size() > 4096)
+                watched_.pop_front();
+        }
+        if (hold_ == Hold::Armed && len >= 2 && f.write() && f.addr() != 0 && f.bank == holdBank_ &&
+            f.addr() == holdAddr_) {
+            hold_ = Hold::Holding;
+            holdMs = holdMs_;
+        }
+    }
+    if (holdMs) {
+        // The bus stays busy; the model itself answers its back doors.
+        std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = Hold::Done;
+    }
+}
+
+void C331ChipModel::armHold(uint8_t bank, uint8_t addr, unsigned ms)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdBank_ = bank;
+    holdAddr_ = static_cast<uint8_t>(addr & 0x7F);
+    holdMs_ = ms;
+    hold_ = ms ? Hold::Armed : Hold::Off;
+}
+
+void C331ChipModel::watch(uint8_t bank, uint8_t addr)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    watching_ = true;
+    watchBank_ = bank;
+    watchAddr_ = static_cast<uint8_t>(addr & 0x7F);
+    watched_.clear();
+}
+
+std::vector<uint8_t> C331ChipModel::watched() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::vector<uint8_t>(watched_.begin(), watched_.end());
+}
+
+std::string C331ChipModel::holdState() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    switch (hold_) {
+    case Hold::Armed: return "armed";
+    case Hold::Holding: return "holding";
+    case Hold::Done: return "done";
+    default: return "off";
     }
 }
 
@@ -511,6 +565,47 @@ void C331ChipModel::registerCommands(ControlChannel& control)
             return true;
         };
     };
+    control.add("c331-hold",
+                "[<desc hex 0xBBAANN> <ms>]: the next write to that register holds the bus for ms milliseconds "
+                "(0 disarms); without arguments: off, armed, holding or done",
+                [this](const Args& args, std::string& reply) {
+                    if (args.empty()) {
+                        reply = holdState();
+                        return true;
+                    }
+                    unsigned long desc = 0, ms = 0;
+                    char* end = nullptr;
+                    if (args.size() == 2)
+                        ms = std::strtoul(args[1].c_str(), &end, 10);
+                    if (args.size() != 2 || !parseHex(args[0], 0xFFFFFF, desc) || args[1].empty() || *end ||
+                        ms > 60000) {
+                        reply = "usage: c331-hold [<desc hex 0xBBAANN> <ms, up to 60000>]";
+                        return false;
+                    }
+                    armHold(static_cast<uint8_t>(desc >> 16), static_cast<uint8_t>(desc >> 8),
+                            static_cast<unsigned>(ms));
+                    return true;
+                });
+    control.add("c331-watch",
+                "[<desc hex 0xBBAANN>]: watch the writes to one register from now on; without arguments: the "
+                "values written since, in hex",
+                [this](const Args& args, std::string& reply) {
+                    unsigned long desc = 0;
+                    if (args.size() > 1 || (args.size() == 1 && !parseHex(args[0], 0xFFFFFF, desc))) {
+                        reply = "usage: c331-watch [<desc hex 0xBBAANN>]";
+                        return false;
+                    }
+                    if (args.size() == 1) {
+                        watch(static_cast<uint8_t>(desc >> 16), static_cast<uint8_t>(desc >> 8));
+                        return true;
+                    }
+                    for (uint8_t v : watched()) {
+                        char two[4];
+                        std::snprintf(two, sizeof(two), "%02X", v);
+                        reply += (reply.empty() ? "" : " ") + std::string(two);
+                    }
+                    return true;
+                });
     control.add("c331-sync-stuck", "on|off: the c331 sync status registers stay 0",
                 onOff(&C331ChipModel::setSyncStuck, this));
     control.add("c331-flash-stuck", "on|off: the c331 serial flash stays busy and changes nothing",

@@ -69,6 +69,16 @@ public:
     // Fault switch: the sync status registers stay 0 whatever is latched
     // (a chip whose video timing has stopped).
     void setSyncStuck(bool stuck);
+    // Switch: the next write to one register (bank, address) holds the bus
+    // for ms milliseconds after it is stored, as a slow transfer would, so
+    // that a test can act while the driver is in the middle of a pass.
+    void armHold(uint8_t bank, uint8_t addr, unsigned ms);
+    // "off", "armed", "holding" or "done".
+    std::string holdState() const;
+    // Watch on one register (bank, address): the values written to it
+    // from now on (the last 4096 kept).
+    void watch(uint8_t bank, uint8_t addr);
+    std::vector<uint8_t> watched() const;
 
     // The serial flash behind the chip and the memories its DMA fills
     // (back doors: no register traffic, no busy time).
@@ -127,6 +137,14 @@ private:
     uint8_t bank_ = 0;
     bool silent_ = false;
     bool syncStuck_ = false;
+    enum class Hold { Off, Armed, Holding, Done } hold_ = Hold::Off;
+    uint8_t holdBank_ = 0;
+    uint8_t holdAddr_ = 0;
+    unsigned holdMs_ = 0;
+    bool watching_ = false;
+    uint8_t watchBank_ = 0;
+    uint8_t watchAddr_ = 0;
+    std::deque<uint8_t> watched_;
     VideoSource sources_[6];
     C331FlashController flash_;
     C331OsdEngine osd_;

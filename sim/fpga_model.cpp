@@ -699,6 +699,17 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               f->poke(static_cast<uint32_t>(a), bytes);
               return true;
           });
+    c.add("flash-erases", "<chip 2|3> <address>: how often the 4 KiB sector holding the address was erased",
+          [pickFlash](const Args& args, std::string& reply) {
+              auto f = args.size() == 2 ? pickFlash(args[0]) : nullptr;
+              unsigned long long a;
+              if (!f || !number(args[1], NorFlashModel::kSize - 1, a)) {
+                  reply = "usage: flash-erases <2|3> <address>";
+                  return false;
+              }
+              reply = std::to_string(f->sectorErases(static_cast<uint32_t>(a)));
+              return true;
+          });
     c.add("flash-busy", "<chip 2|3> stuck|<polls>: the flash stays busy for ever, or for polls status reads",
           [pickFlash](const Args& args, std::string& reply) {
               auto f = args.size() == 2 ? pickFlash(args[0]) : nullptr;

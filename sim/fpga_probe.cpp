@@ -13,6 +13,8 @@
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
+#include <atomic>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,6 +22,14 @@ namespace sim {
 namespace {
 
 using Args = std::vector<std::string>;
+
+// The simulated wall clock: seconds ahead of the host's clock.
+std::atomic<long long> g_clock_offset{0};
+
+std::time_t simNow()
+{
+    return std::time(nullptr) + static_cast<std::time_t>(g_clock_offset.load());
+}
 
 bool parse(const std::string& text, unsigned long max, unsigned long& out)
 {
@@ -35,6 +45,7 @@ void registerFpgaProbes()
     if (platform::backend() != platform::Backend::Sim)
         return;
     ControlChannel& control = Board::instance().control();
+    fpga_manage::clock_now = simNow;
     control.add("fpga-status",
                 "fpga-status: the FPGA gate, get_fpga_status, per FPGA bring-up and link state, clock set-up, "
                 "forced colour, chip flag, LED handshake, port links",
@@ -59,6 +70,24 @@ void registerFpgaProbes()
                              std::to_string(c331_manage::para_change_flag.load()) + "\nled-para " +
                              std::to_string(g_set_led_para.load()) + " " + std::to_string(g_set_led_setup.load()) +
                              "\nscreen " + std::to_string(ScreenState.load());
+                    if (f) {
+                        reply += "\nbri mode " + std::to_string(f->bri_mode) + " task " +
+                                 std::to_string(f->bri_task_enabled) + " level " +
+                                 std::to_string(f->MCU_REG_func[0][64]) + " slot " +
+                                 std::to_string(f->bri_last_slot);
+                    }
+                    return true;
+                });
+    control.add("fpga-clock",
+                "fpga-clock <seconds since 1970>|real: the wall clock the FPGA thread reads (schedules, "
+                "brightness table); it runs on from the time set",
+                [](const Args& args, std::string& reply) {
+                    unsigned long t = 0;
+                    if (args.size() != 1 || (args[0] != "real" && !parse(args[0], 0xFFFFFFFFul, t))) {
+                        reply = "usage: fpga-clock <seconds since 1970>|real";
+                        return false;
+                    }
+                    g_clock_offset = args[0] == "real" ? 0 : static_cast<long long>(t) - std::time(nullptr);
                     return true;
                 });
     control.add("fpga-image", "fpga-image <fpga> <register>: a byte of the manager's register image",

@@ -172,13 +172,22 @@ void NorFlashModel::commit()
         ++counters_.programs;
     } else {
         const uint32_t start = a & ~(unit - 1);
-        for (uint32_t s = start; s < start + unit; s += kSectorSize)
+        for (uint32_t s = start; s < start + unit; s += kSectorSize) {
             sectors_.erase(s / kSectorSize);
+            ++sectorErases_[s / kSectorSize];
+        }
         persist(start, unit);
         ++counters_.erases;
     }
     wel_ = false;
     busyLeft_ = busyPolls_;
+}
+
+uint64_t NorFlashModel::sectorErases(uint32_t address) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = sectorErases_.find((address % kSize) / kSectorSize);
+    return it == sectorErases_.end() ? 0 : it->second;
 }
 
 std::vector<uint8_t> NorFlashModel::peek(uint32_t address, uint32_t length) const

@@ -52,6 +52,8 @@ public:
         uint64_t refused = 0;        // program/erase without write enable or while busy
     };
     Counters counters() const;
+    // How often the 4 KiB sector holding address was erased.
+    uint64_t sectorErases(uint32_t address) const;
     bool writeEnabled() const;
     bool busy() const;
 
@@ -80,6 +82,7 @@ private:
     unsigned busyPolls_ = kDefaultBusyPolls;
     bool stuckBusy_ = false;
     Counters counters_;
+    std::map<uint32_t, uint64_t> sectorErases_;   // by sector number
 };
 
 } // namespace sim

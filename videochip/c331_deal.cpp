@@ -72,7 +72,13 @@ void c331_manage::c331managerdeal(void* arg)
         const unsigned char flag = para_change_flag.load();
         if (flag != 0 || (m->panel_deferred && g_set_led_para != 1)) {
             unsigned char* block = store->ram_para;
-            Diff d(block, m->applied_para);
+            // The pass applies the block as it stands now, and this copy is
+            // what the chip shows afterwards: a store that lands while the
+            // pass programs the chip differs from it and is applied by the
+            // next pass.
+            unsigned char now[para::kBlockSize];
+            std::memcpy(now, block, sizeof(now));
+            Diff d(now, m->applied_para);
 
             // 1. The FPGA side is up: end the forced background colour.
             if (g_force_bkcolor == 0)
@@ -91,6 +97,9 @@ void c331_manage::c331managerdeal(void* arg)
                 } else {
                     m->zdrApi_PnlInit2(d.now(para::kLedWidth), d.now(para::kLedHeight), d.now(para::kOut1 + 4),
                                        d.now(para::kOut1 + 6), d.now(para::kSpliceMode));
+                    // The set-up wrote its results into the block: this
+                    // pass hands them on (step 10) and shows them.
+                    std::memcpy(now + para::kPanelResult, block + para::kPanelResult, para::kPanelResultSize);
                     {
                         QMutexLocker lock(&Utils::_led_para_init_mutex);
                         g_set_led_para = 2;
@@ -116,9 +125,9 @@ void c331_manage::c331managerdeal(void* arg)
                 m->c331_SetSaturation(d.now(para::kSaturation));
             if (d.changed(para::kColorTempType) || d.changed(para::kRedGain) || d.changed(para::kGreenGain) ||
                 d.changed(para::kBlueGain)) {
-                const unsigned packed = block[para::kColorTempType] | (block[para::kBlueGain] << 8) |
-                                        (block[para::kGreenGain] << 16) |
-                                        (static_cast<unsigned>(block[para::kRedGain]) << 24);
+                const unsigned packed = now[para::kColorTempType] | (now[para::kBlueGain] << 8) |
+                                        (now[para::kGreenGain] << 16) |
+                                        (static_cast<unsigned>(now[para::kRedGain]) << 24);
                 m->c331_SetColorTemp(static_cast<int>(packed));
             }
 
@@ -142,8 +151,8 @@ void c331_manage::c331managerdeal(void* arg)
                     continue;
                 const int l = (off - para::kLayer) / para::kLayerSize;
                 const int field = (off - para::kLayer) % para::kLayerSize;
-                const uint16_t now = d.now(off);
-                c331_trace("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", l, off - para::kBrightness, d.was(off), now);
+                const uint16_t word = d.now(off);
+                c331_trace("DIFF REG win[%#x] reg:%x %04x==>%04x\r\n", l, off - para::kBrightness, d.was(off), word);
                 if (field == para::kLayerEnable || field == para::kLayerX || field == para::kLayerY ||
                     field == para::kLayerW || field == para::kLayerH) {
                     // Full re-layout; it reads every layer's fields from the block.
@@ -157,13 +166,13 @@ void c331_manage::c331managerdeal(void* arg)
                 switch (field) {
                 case para::kLayerMirror:
                     if (w >= 0)
-                        m->c331_SetWinAttr(static_cast<char>(w), now);
+                        m->c331_SetWinAttr(static_cast<char>(w), word);
                     break;
                 case para::kLayerInput: {
-                    int input = now;
+                    int input = word;
                     bool refused = false;
-                    if (now & para::kLayerInputIsCrop) {
-                        const int k = now & 0xFF;
+                    if (word & para::kLayerInputIsCrop) {
+                        const int k = word & 0xFF;
                         if (k >= para::kCropCount) {
                             // Only 40 crop records exist.
                             writeLogMsg(WARNING, "layer " + std::to_string(l) + " names crop record " +
@@ -171,11 +180,11 @@ void c331_manage::c331managerdeal(void* arg)
                             refused = true;
                         } else {
                             const int rec = para::crop(k);
-                            ST_RECT rect{le16(block, rec + 2), le16(block, rec + 4), le16(block, rec + 6),
-                                         le16(block, rec + 8)};
-                            input = block[rec] & 0x0F;
+                            ST_RECT rect{le16(now, rec + 2), le16(now, rec + 4), le16(now, rec + 6),
+                                         le16(now, rec + 8)};
+                            input = now[rec] & 0x0F;
                             if (w >= 0) {
-                                m->c331_SetInputsourceCrop(w, now);
+                                m->c331_SetInputsourceCrop(w, word);
                                 m->c331_SetCrop(static_cast<char>(w), 1, &rect);
                             }
                         }
@@ -194,11 +203,11 @@ void c331_manage::c331managerdeal(void* arg)
                 }
                 case para::kLayerOutput:
                     if (w >= 0)
-                        m->c331_SetWinOutput(fd, static_cast<char>(w), now);
+                        m->c331_SetWinOutput(fd, static_cast<char>(w), word);
                     break;
                 case para::kLayerP2P:
                     if (w >= 0)
-                        m->c331_SetWinDbdMode(fd, static_cast<char>(w), now);
+                        m->c331_SetWinDbdMode(fd, static_cast<char>(w), word);
                     break;
                 default:
                     break;
@@ -226,7 +235,7 @@ void c331_manage::c331managerdeal(void* arg)
 
             // 7. Test pattern.
             if (d.changed8(para::kTestPattern))
-                m->c331_SetPattern(block[para::kTestPattern]);
+                m->c331_SetPattern(now[para::kTestPattern]);
 
             // 8. EDID records: every changed record is rewritten.
             for (int i = 0; i < para::kInputCount; ++i) {
@@ -266,7 +275,7 @@ void c331_manage::c331managerdeal(void* arg)
             uint16_t keep[5];
             for (int i = 0; i < 5; ++i)
                 keep[i] = le16(m->applied_para, kPanelWords[i]);
-            std::memcpy(m->applied_para, block, sizeof(m->applied_para));
+            std::memcpy(m->applied_para, now, sizeof(m->applied_para));
             if (panelDeferredNow) {
                 for (int i = 0; i < 5; ++i)
                     setLe16(m->applied_para, kPanelWords[i], keep[i]);

@@ -229,6 +229,20 @@ void c331_manage::start_applied_copy()
     panel_deferred = false;
 }
 
+bool c331_manage::write_back_word(int offset, uint16_t value)
+{
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (!store || offset < 0 || offset + 2 > para::kBlockSize)
+        return false;
+    c331_manage* m = p_c331_manage;
+    if (m && le16(store->ram_para, offset) != le16(m->applied_para, offset))
+        return false;
+    setLe16(store->ram_para, offset, value);
+    if (m)
+        setLe16(m->applied_para, offset, value);
+    return true;
+}
+
 void c331_manage::bring_up()
 {
     // The values bring-up programs, read in one piece (a writer may store

@@ -62,6 +62,12 @@ public:
     void bring_up();
     // The applied copy starts from the shadow copy of the store.
     void start_applied_copy();
+    // A value the system itself writes back into the parameter block (the
+    // brightness percent the screen shows): it is the system's state, not a
+    // user's change, so it goes into the applied copy as well and no change
+    // pass acts on it. A word whose user change is still waiting for its
+    // pass keeps that change (false). The caller holds c331_mutex.
+    static bool write_back_word(int offset, uint16_t value);
 
     void load_system_param();
     void define_param();
@@ -532,11 +538,12 @@ public:
     pthread_t thread{};
     bool thread_started = false;
 
-    // What the chip shows: the parameter block as of the end of the last
-    // change pass (started from the shadow copy at bring-up). The change
-    // pass compares the block with it, not with the shadow copy, so that a
-    // store made after a pass is applied even when the shadow has been
-    // refreshed before the next pass.
+    // What the chip shows: the parameter block as the last change pass
+    // read it at its start (started from the shadow copy at bring-up), with
+    // the system's own write-backs (write_back_word). The change pass
+    // compares the block with it, not with the shadow copy, so that a store
+    // made during or after a pass is applied even when the shadow has been
+    // refreshed before the next pass. Guarded by c331_mutex.
     unsigned char applied_para[4096]{};
     // The panel words changed while an LED request was pending; applied on
     // a later pass once the request has completed.

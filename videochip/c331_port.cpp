@@ -245,6 +245,10 @@ void c331_manage::check_input_port(int fd)
             if (source->hdminfo[zdrApi_GetPortDevId(p)].stable == 0)
                 continue;
         }
+        // The port's check starts: its update mark is set again below only
+        // when this check finds a change (a window switched to the port has
+        // been reprogrammed by its caller already).
+        PI_UPDATE[p] = 0;
         const bool vbo = p >= 4;
         const int q = p - 4;
         const ST_PORT_INFO prev = PI_PORT_INFO[p];
@@ -304,7 +308,9 @@ void c331_manage::check_input_port(int fd)
             if (vbo) {
                 const int lanes = h.lane > 0 ? h.lane : 1;
                 rearm_vbo_rx(fd, q, vbo_lane_mask(q));
-                set_VBORXfrange(fd, q, static_cast<float>(fpiclk / lanes), 0);
+                // As the receiver has always been set: the clock travels in
+                // the last argument, so the range bit reads a zero clock.
+                set_VBORXfrange(fd, q, 0, static_cast<int>(fpiclk / lanes));
                 set_VBOInput(fd, q);
                 pi.STATE = (h.Hact <= 2176 && fpiclk <= 324000000.0 && h.lane < 4) ? 4 : 1;
                 pi.IP = 0;

@@ -4,6 +4,8 @@
 // answers keeps the gate closed and is logged once.
 #include "support/app_runner.h"
 
+#include "pcclient/pc_client.h"
+
 #include <QCoreApplication>
 #include <QThread>
 #include <chrono>
@@ -12,23 +14,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <iterator>
+#include <sstream>
 
 namespace {
 
-// Polls until pred holds; the program's console output is drained while
-// waiting so that it never blocks on a full pipe.
 bool waitFor(AppRunner& app, const std::function<bool()>& pred, int timeoutMs = 20000)
 {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        QCoreApplication::processEvents();
-        app.output();
-        if (pred())
-            return true;
-        if (std::chrono::steady_clock::now() > until || !app.running())
-            return false;
-        QThread::msleep(20);
-    }
+    return app.waitFor(pred, timeoutMs);
 }
 
 std::string field(const std::string& state, const std::string& name)
@@ -151,6 +143,75 @@ TEST_F(E2eC331, TwoQuickStoresBothReachTheChip)
             return chipReg(app, "0C2802") == static_cast<unsigned long>(contrast * 1023 / 100) &&
                    chipReg(app, "0C1B02") == static_cast<unsigned long>(saturation * 1023 / 100);
         })) << "round " << round << ": " << chipReg(app, "0C2802") << " " << chipReg(app, "0C1B02");
+    }
+}
+
+// The PC's store lands while a pass is still programming the chip (the
+// bus held at the contrast register): the store is not taken for applied,
+// and the PC's flag then brings it to the chip.
+TEST_F(E2eC331, APcStoreThatLandsWhileAPassProgramsTheChipIsApplied)
+{
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    std::istringstream ports(app.control("link-ports"));
+    std::string word;
+    unsigned short udpPort = 0;
+    ports >> word >> udpPort;
+    ASSERT_EQ(word, "udp");
+    pcclient::UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
+
+    // Contrast 25 from a page; its pass holds the bus at the contrast
+    // register (0x0C2802 takes 25 x 1023 / 100 = 255).
+    ASSERT_EQ(app.control("c331-hold 0C2802 1500"), "");
+    ASSERT_EQ(app.control("store-set 2178 1900"), "");
+    ASSERT_TRUE(waitFor(app, [this] { return app.control("c331-hold") == "holding"; }, 10000))
+        << app.control("c331-hold");
+
+    // Meanwhile the PC writes contrast 20 (RAM write: address 2178, two
+    // bytes) and raises the flag (register 11 := 1).
+    pcclient::Reply r;
+    ASSERT_TRUE(udp.request(pcclient::kProcessor, 0x60,
+                            pcclient::Bytes{0x82, 0x08, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x14, 0x00}, r, 5000));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_TRUE(udp.request(pcclient::kProcessor, 0xA0, pcclient::Bytes{0x0B, 0x00, 0xFF, 0x01}, r, 5000));
+    EXPECT_EQ(r.status, 0);
+
+    // 20 x 1023 / 100 = 204 reaches the chip, then the shadow and the file.
+    EXPECT_TRUE(waitFor(app, [this] { return chipReg(app, "0C2802") == 204; }, 10000)) << chipReg(app, "0C2802");
+    EXPECT_TRUE(waitFor(app, [this] { return app.control("store-read shadow 2178 2") == "1400"; }, 10000));
+    const std::string file = readFile(app.hostPath("/data/ram_device_info"));
+    ASSERT_GE(file.size(), 2u + 3328u);
+    EXPECT_EQ(static_cast<unsigned char>(file[2 + 2178 - 768]), 0x14);
+}
+
+// Switching a window to another live input reprograms the outputs once:
+// one freeze (0 written to the update latch 0x002201) and one release.
+TEST_F(E2eC331, AnInputSwitchFreezesAndReleasesTheOutputsOnce)
+{
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    ASSERT_EQ(app.control("source 2 1920 1080 60"), "");
+    ASSERT_EQ(app.control("source 3 1280 720 60"), "");
+    // Layer 0 (the default single window) shows HDMI1 (input 2); let the
+    // start-up work and the new source settle first.
+    ASSERT_EQ(app.control("store-set 2280 0200"), "");
+    auto settled = [this] {
+        const std::string before = app.control("c331-reg 002201");
+        QThread::msleep(1500);
+        return before == "0x99" && app.control("c331-reg 002201") == "0x99" && app.control("c331-flag") == "0";
+    };
+    ASSERT_TRUE(waitFor(app, settled, 30000));
+
+    for (const char* input : {"0300", "0200"}) {
+        ASSERT_EQ(app.control("c331-watch 002201"), "");
+        ASSERT_EQ(app.control(std::string("store-set 2280 ") + input), "");
+        ASSERT_TRUE(waitFor(app, [this] {
+            const std::string w = app.control("c331-watch");
+            return w.size() >= 2 && w.compare(w.size() - 2, 2, "99") == 0;
+        })) << app.control("c331-watch");
+        QThread::msleep(1500);
+        const std::string written = app.control("c331-watch");
+        EXPECT_EQ(count(" " + written + " ", " 00 "), 1u) << "input " << input << ": " << written;
+        EXPECT_EQ(written.substr(written.size() - 2), "99") << written;
     }
 }
 

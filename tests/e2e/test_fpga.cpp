@@ -3,8 +3,11 @@
 // the bring-up of both FPGAs and an LED screen change.
 #include "support/app_runner.h"
 
+#include "pcclient/pc_client.h"
+
 #include <QThread>
 #include <chrono>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
@@ -47,6 +50,61 @@ std::string info(AppRunner& app, int fpga, const std::string& key)
             return line.substr(key.size() + 1);
     }
     return "";
+}
+
+// Once the chip thread opens the gate, a link on a port of each FPGA lets
+// both come up (get_fpga_status 1).
+bool bothFpgasUp(AppRunner& app)
+{
+    if (!app.waitFor([&] { return status(app)["gate"] == "1"; }, 20000))
+        return false;
+    if (app.control("fpga-link 0 0 up") != "" || app.control("fpga-link 1 5 up") != "")
+        return false;
+    return app.waitFor([&] { return status(app)["status"] == "1"; }, 30000);
+}
+
+// Seconds since 1970 of today's local time hh:mm:ss.
+long todayAt(int hour, int minute, int second)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return static_cast<long>(std::mktime(&tm));
+}
+
+// A brightness record of the flash behind FPGA 0 (0x6CE000): 0xAA, type 3,
+// stored 0xAA, three zero bytes, length 49, mode, then the 48 half-hour
+// levels (slot 0 = 00:00-00:29).
+std::string brightnessRecord(unsigned char mode, const unsigned char (&levels)[48])
+{
+    char b[3];
+    std::string hex = "aa03aa0000003100";
+    std::snprintf(b, sizeof(b), "%02x", mode);
+    hex += b;
+    for (unsigned char v : levels) {
+        std::snprintf(b, sizeof(b), "%02x", v);
+        hex += b;
+    }
+    return hex;
+}
+
+// Changes that have nothing to do with the brightness, as a page stores
+// them: contrast 30, 31 and 32 (0x0C2802 = 306, 317, 327), each applied.
+void applyThreeUnrelatedChanges(AppRunner& app)
+{
+    const std::pair<const char*, const char*> steps[3] = {{"1e00", "0x0132"}, {"1f00", "0x013D"}, {"2000", "0x0147"}};
+    for (const auto& step : steps) {
+        ASSERT_EQ(app.control(std::string("store-set 2178 ") + step.first), "");
+        ASSERT_TRUE(app.waitFor([&] { return app.control("c331-reg 0C2802") == step.second; }, 10000))
+            << app.control("c331-reg 0C2802");
+    }
+    ASSERT_TRUE(app.waitFor([&] { return app.control("c331-flag") == "0"; }, 10000));
+    // Time for the FPGA thread to act on any flag the passes raised.
+    QThread::msleep(1500);
 }
 
 TEST(E2eFpga, StartUpDrivesTheLinesAndFinishesTheClockSetUp)
@@ -106,6 +164,132 @@ TEST(E2eFpga, BothFpgasComeUpAndAnLedScreenChangeResetsThem)
         30000))
         << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
     app.stop();
+}
+
+// An interrupt with register 22 bit 6 makes the manager read the version
+// year again: a live year (0x24 = 36) leaves the FPGA running; a lost one
+// brings it up again once the FPGA answers with a live year.
+TEST(E2eFpga, AVersionInterruptKeepsALiveFpgaAndBringsALostOneUpAgain)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    ASSERT_EQ(app.control("fpga-reg 0 31"), "0x24");
+
+    ASSERT_NE(std::stoul(app.control("fpga-reg 0 22 0x40"), nullptr, 16) & 0x40, 0u);
+    ASSERT_EQ(app.control("fpga-irq 0 on"), "");
+    // Served: the manager cleared bits 5 and 6.
+    ASSERT_TRUE(app.waitFor([&] { return (std::stoul(app.control("fpga-reg 0 22"), nullptr, 16) & 0x40) == 0; }, 10000));
+    ASSERT_EQ(app.control("fpga-irq 0 off"), "");
+    QThread::msleep(1500);
+    EXPECT_EQ(status(app)["fpga0"], "state 7 link 18 reg80 3 reset 0") << app.control("fpga-status");
+    EXPECT_EQ(status(app)["status"], "1");
+
+    // The FPGA loses its configuration: its year reads 0x18 (24).
+    ASSERT_EQ(app.control("fpga-fault 0 badversion"), "");
+    ASSERT_NE(std::stoul(app.control("fpga-reg 0 22 0x40"), nullptr, 16) & 0x40, 0u);
+    ASSERT_EQ(app.control("fpga-irq 0 on"), "");
+    EXPECT_TRUE(app.waitFor([&] { return status(app)["status"] == "0"; }, 10000)) << app.control("fpga-status");
+    ASSERT_EQ(app.control("fpga-irq 0 off"), "");
+    ASSERT_EQ(app.control("fpga-fault 0 none"), "");
+    EXPECT_TRUE(app.waitFor([&] { return status(app)["status"] == "1"; }, 30000)) << app.control("fpga-status");
+    EXPECT_EQ(status(app)["fpga0"], "state 7 link 18 reg80 3 reset 0");
+}
+
+// A stored half-hour table (mode 1) keeps its record through changes that
+// have nothing to do with the brightness, although the brightness percent
+// the screen shows is written back into the block; a manual level from the
+// PC that is not stored is shown until the table's next slot.
+TEST(E2eFpga, AStoredTableSurvivesOtherChangesAndAPreviewFromThePc)
+{
+    unsigned char levels[48];
+    std::fill(std::begin(levels), std::end(levels), 8);
+    levels[20] = 4;    // 10:00-10:29
+    levels[21] = 12;   // 10:30-10:59
+    const std::string record = brightnessRecord(1, levels);
+    AppRunner app;
+    app.setEnv("ZDR_SIM_START_COMMANDS", "flash-write 2 0x6CE000 " + record);
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_EQ(app.control("fpga-clock " + std::to_string(todayAt(10, 0, 0))), "");
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+
+    // Slot 20, level 4: register 6 = 4 x 16 - 1 = 63 on both FPGAs; the
+    // percent 63 x 100 / 255 = 24 is written back into the block.
+    ASSERT_TRUE(app.waitFor(
+        [&] {
+            return app.control("fpga-reg 0 6") == "0x3F" && app.control("fpga-reg 1 6") == "0x3F" &&
+                   app.control("store-read block 2176 2") == "1800";
+        },
+        40000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-reg 0 6") << " "
+        << app.control("store-read block 2176 2");
+    ASSERT_EQ(status(app)["bri"].substr(0, 6), "mode 1");
+
+    applyThreeUnrelatedChanges(app);
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
+    EXPECT_EQ(app.control("flash-erases 2 0x6CE000"), "0");
+    EXPECT_EQ(status(app)["bri"].substr(0, 6), "mode 1") << app.control("fpga-status");
+    EXPECT_EQ(app.control("fpga-reg 0 6"), "0x3F");
+
+    // The PC shows manual level 2 without storing it: command page (sending
+    // card RAM 0x10000) 0xAA, type 3, byte 2 = 0, length 49, mode 0, level 2;
+    // then register 2 bit 2 runs the page.
+    std::istringstream ports(app.control("link-ports"));
+    std::string word;
+    unsigned short udpPort = 0;
+    ports >> word >> udpPort;
+    pcclient::UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
+    pcclient::Reply r;
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x60,
+                            pcclient::Bytes{0x00, 0x00, 0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0xAA, 0x03, 0x00, 0x00,
+                                            0x00, 0x00, 0x31, 0x00, 0x00, 0x02},
+                            r, 5000, 0));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x02, 0x00, 0x04, 0x04}, r, 5000, 0));
+    EXPECT_EQ(r.status, 0);
+    // Level 2 in manual steps: 2 x 16 - 1 = 31.
+    EXPECT_TRUE(app.waitFor([&] { return app.control("fpga-reg 0 6") == "0x1F"; }, 10000))
+        << app.control("fpga-reg 0 6");
+    EXPECT_EQ(status(app)["bri"].substr(0, 6), "mode 1") << app.control("fpga-status");
+
+    // At 10:30 the table's slot 21 (level 12: 191) is shown again.
+    ASSERT_EQ(app.control("fpga-clock " + std::to_string(todayAt(10, 30, 5))), "");
+    EXPECT_TRUE(app.waitFor([&] { return app.control("fpga-reg 0 6") == "0xBF"; }, 30000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-reg 0 6");
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
+    EXPECT_EQ(app.control("flash-erases 2 0x6CE000"), "0");
+}
+
+// The automatic mode (mode 2) steps the level toward the light sensor of a
+// multi-function card and writes the percent back into the block; changes
+// that have nothing to do with the brightness leave its record alone.
+TEST(E2eFpga, TheAutomaticModeSurvivesOtherChanges)
+{
+    unsigned char levels[48] = {};
+    const std::string record = brightnessRecord(2, levels);
+    AppRunner app;
+    // A multi-function card behind port 1 whose sensor reads valid (byte 49
+    // 0xFF) with target level 4 (byte 52); the level starts at 16.
+    app.setEnv("ZDR_SIM_START_COMMANDS",
+               "flash-write 2 0x6CE000 " + record + ";cards 1 1 mf;card-sensor 1 49 255;card-sensor 1 52 4");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+
+    // A step toward the sensor's level (16 to 15: 15 x 16 - 1 = 239) is
+    // shown and its percent (239 x 100 / 255 = 93) written back.
+    ASSERT_TRUE(app.waitFor(
+        [&] {
+            return app.control("store-read block 2176 2") == "5d00" && app.control("fpga-reg 0 6") == "0xEF";
+        },
+        60000))
+        << app.control("fpga-status") << "\n" << app.control("store-read block 2176 2");
+    ASSERT_EQ(status(app)["bri"].substr(0, 6), "mode 2");
+
+    applyThreeUnrelatedChanges(app);
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
+    EXPECT_EQ(app.control("flash-erases 2 0x6CE000"), "0");
+    EXPECT_EQ(status(app)["bri"].substr(0, 6), "mode 2") << app.control("fpga-status");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "support/app_runner.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QProcessEnvironment>
 #include <QThread>
@@ -146,4 +147,18 @@ std::string AppRunner::control(const std::string& line, int timeoutMs)
     }
     ::close(fd);
     return "error no answer";
+}
+
+bool AppRunner::waitFor(const std::function<bool()>& pred, int timeoutMs)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        QCoreApplication::processEvents();
+        output();
+        if (pred())
+            return true;
+        if (std::chrono::steady_clock::now() > until || !running())
+            return false;
+        QThread::msleep(20);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -30,6 +31,11 @@ public:
     // One control-channel request; the reply without the final "ok" line,
     // or "error ..." when it failed.
     std::string control(const std::string& line, int timeoutMs = 5000);
+
+    // Polls until pred holds (true) or the time is up or the program has
+    // left (false); the program's console output is drained meanwhile, so
+    // that it never blocks on a full pipe.
+    bool waitFor(const std::function<bool()>& pred, int timeoutMs = 20000);
 
     const std::string& root() const { return root_; }
     const std::string& workDir() const { return work_; }

@@ -34,11 +34,14 @@ void C331Test::SetUp()
     m->load_system_param();
     m->define_param();
     m->start_applied_copy();
+    // The manager the other threads reach, as pInstance publishes it.
+    c331_manage::p_c331_manage = m;
     chip().clearFrames();
 }
 
 void C331Test::TearDown()
 {
+    c331_manage::p_c331_manage = nullptr;
     delete m;
     m = nullptr;
     g_force_bkcolor = 1;

@@ -88,6 +88,29 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
     EXPECT_EQ(reg(0x0C3A02), 0u) << "the chip's own brightness stays 50";
     EXPECT_TRUE(writesTo(0x0C2802).empty());
     EXPECT_TRUE(writesTo(0x0C5B02).empty());
+
+    // The percent the screen then shows, written back by the system, is no
+    // change of the user's: an unrelated change does not raise the flag.
+    fpga()->bri_change_flag = 0;
+    {
+        C331ParaLock lock;
+        EXPECT_TRUE(c331_manage::write_back_word(para::kBrightness, 24));
+    }
+    store16(para::kContrast, 30);
+    deal();
+    EXPECT_EQ(fpga()->bri_change_flag, 0);
+    EXPECT_EQ(le16(store->ram_para, para::kBrightness), 24);
+
+    // A user's change still waiting for its pass is not overwritten.
+    {
+        C331ParaLock lock;
+        setLe16(store->ram_para, para::kBrightness, 70);
+        lock.raise();
+        EXPECT_FALSE(c331_manage::write_back_word(para::kBrightness, 12));
+    }
+    deal();
+    EXPECT_EQ(le16(store->ram_para, para::kBrightness), 70);
+    EXPECT_EQ(fpga()->bri_change_flag, 1);
 }
 
 TEST_F(C331Deal, ColourTemperatureIsSetOnceForTypeAndGains)

@@ -185,9 +185,9 @@ TEST_F(C331Input, PortFollowsTheReceiverRecordAndTheMeasurement)
     EXPECT_EQ(m->PI_ACT[1].vw, 1080);
     EXPECT_EQ(m->PI_UPDATE[1], 1);
 
-    // A second pass with nothing changed leaves the port alone.
+    // A second pass with nothing changed leaves the port alone; the
+    // port's check clears its update mark when it starts.
     m->g_chg_input[0] = 0;
-    m->PI_UPDATE[1] = 0;
     m->load_hdmi();
     m->check_input_port(m->c331_fd);
     EXPECT_EQ(m->g_chg_input[0], 0);
@@ -257,6 +257,15 @@ TEST_F(C331Input, VboPortAndItsReceiver)
     for (int i = 0; i < 27; ++i)
         m->check_input_port(m->c331_fd);
     EXPECT_EQ(m->vbo_retry[0], 0) << "30 wraps to 0";
+
+    // Two lanes of 1080p60 run at 74.25 MHz each; the receiver's range bit
+    // 3 is set all the same, as the receiver has always been set up.
+    record(5, 0, 2);
+    chip().setSource(5, {true, 1920, 1080, 60});
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[4].STATE, 4);
+    EXPECT_EQ(reg(0x024C01) & 0x08, 0x08u);
 }
 
 TEST_F(C331Input, NoSignalCheckOfEnabledPorts)

@@ -128,11 +128,13 @@ TEST_F(FpgaBrightness, ManualSendsStopAfterFiveGoodOnes)
     EXPECT_EQ(model(0).counters().brightnessLatches - before, 6u);
 }
 
-TEST_F(FpgaBrightness, AManualLevelFromThePcIsSentInThePagesMode)
+// A manual level that the PC does not store is shown in the page's own
+// scale; the stored mode stays (a table resumes at its next slot).
+TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheStoredMode)
 {
     bringUp();
     linkPorts();
-    mgr().bri_mode = 0;
+    mgr().bri_mode = 1;
     unsigned char* page = mgr().MCU_RAM_CMD;
     page[0] = 0xAA;
     page[1] = 3;
@@ -143,10 +145,13 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsSentInThePagesMode)
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(model(0).storedReg(6), 200);
     EXPECT_EQ(model(1).storedReg(6), 200);
+    EXPECT_EQ(mgr().bri_mode, 1);
     page[8] = 0;
     page[9] = 2;
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(model(0).storedReg(6), 31);
+    EXPECT_EQ(mgr().bri_mode, 1);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0xFF) << "nothing stored";
 }
 
 TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
