@@ -5,6 +5,7 @@
 #include "core/logMsg.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
+#include "core/wait_bound.h"
 #include "core/zdrrampara.h"
 #include "platform/platform.h"
 #include "videochip/c331_manage.h"
@@ -234,15 +235,12 @@ int velmosource::write_edid(int input, const uint8_t* edid)
         std::memcpy(msg + 1, edid + page, 8);
         if (!i2cWrite(i2c_fd, addr, msg, sizeof(msg)))
             return -1;
-        // The EEPROM does not acknowledge during its write cycle: poll it,
-        // a bounded number of times.
-        bool ready = false;
-        for (int poll = 0; poll < 20 && !ready; ++poll) {
+        // The EEPROM does not acknowledge during its write cycle (at most
+        // 5 ms): poll it every 1 ms for 20 ms.
+        const bool ready = waitUntil(20000, 1000, [&] {
             uint8_t ptr = static_cast<uint8_t>(page);
-            ready = i2cWrite(i2c_fd, addr, &ptr, 1);
-            if (!ready)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+            return i2cWrite(i2c_fd, addr, &ptr, 1);
+        });
         if (!ready)
             return -1;
     }

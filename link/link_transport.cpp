@@ -5,6 +5,7 @@
 #include "link/link_global.h"
 
 #include "core/utils.h"
+#include "core/wait_bound.h"
 #include "sendcard/fpga_manage.h"
 
 #include <atomic>
@@ -20,7 +21,7 @@ std::atomic<link_transport*> g_passby_transports[256];
 // Longest wait for the cards' answer: in ticks, and in wall-clock time for
 // when the ticks stand still.
 constexpr unsigned int kAnswerTicks = 100;
-constexpr auto kAnswerWall = std::chrono::seconds(2);
+constexpr uint64_t kAnswerWallUs = 2000000;
 
 } // namespace
 
@@ -61,7 +62,7 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
     // Wait for the cards' answer, polling both FPGAs; a silent card ends the
     // wait after a bounded time.
     const unsigned int stamp = G_timeTicks.load();
-    const auto start = std::chrono::steady_clock::now();
+    const WaitBound bound(kAnswerWallUs);
     bool answered = false;
     for (;;) {
         {
@@ -75,9 +76,9 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
                 break;
             }
         }
-        if (Utils::getTimeSpace(stamp) > kAnswerTicks || std::chrono::steady_clock::now() - start > kAnswerWall)
+        if (Utils::getTimeSpace(stamp) > kAnswerTicks || bound.passed())
             break;
-        std::this_thread::sleep_for(std::chrono::microseconds(1));
+        boardSleepUs(1);
     }
     if (!answered) {
         // Nothing came back: the pass-through ends so that a late answer is

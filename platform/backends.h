@@ -15,6 +15,7 @@ Serial& serial();
 TouchInput& touch();
 Hotplug& hotplug();
 const Net& net();
+Clock& clock();
 } // namespace board
 
 namespace simboard {
@@ -27,6 +28,7 @@ Serial& serial();
 TouchInput& touch();
 Hotplug& hotplug();
 const Net& net();
+Clock& clock();
 // Lays out the board root named by ZDR_BOARD_ROOT (or the build's default)
 // and opens the control channel.
 bool startForProgram();

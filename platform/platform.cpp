@@ -45,6 +45,7 @@ Serial& serial() { return sim() ? simboard::serial() : board::serial(); }
 TouchInput& touch() { return sim() ? simboard::touch() : board::touch(); }
 Hotplug& hotplug() { return sim() ? simboard::hotplug() : board::hotplug(); }
 const Net& net() { return sim() ? simboard::net() : board::net(); }
+Clock& clock() { return sim() ? simboard::clock() : board::clock(); }
 
 bool startForProgram()
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/board_root.h"
+#include "platform/clock.h"
 #include "platform/hotplug.h"
 #include "platform/i2c.h"
 #include "platform/mtd.h"

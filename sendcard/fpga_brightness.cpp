@@ -9,6 +9,7 @@
 #include "core/logMsg.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
+#include "core/wait_bound.h"
 #include "core/zdrrampara.h"
 #include "videochip/c331_manage.h"
 
@@ -280,11 +281,10 @@ int fpga_manage::Brightness_read_VMF_value()
     const unsigned char fpga = vmf_group > 4 ? 1 : 0;
     card_result_flag = 0;
     Send_to_port(frame, sizeof(frame), port, fpga);
-    // The answer is polled here, inside the pass; ticks advance only in the
-    // GUI thread, so the polls are bounded as well.
-    static constexpr int kMaxPolls = 400;
-    const unsigned int start = G_timeTicks.load();
-    for (int polls = 0; polls < kMaxPolls && Utils::getTimeSpace(start) <= 35; ++polls) {
+    // The card's answer is polled here, inside the pass, every 1 ms for 35
+    // ticks (350 ms), measured on the board's clock: the tick stands still
+    // while the GUI thread is busy.
+    const bool answered = waitUntil(350000, 1000, [&] {
         reg_IRQ_Dealwith(0, 0);
         reg_IRQ_Dealwith(1, 0);
         if (card_result_flag.exchange(0) == 1) {
@@ -295,10 +295,11 @@ int fpga_manage::Brightness_read_VMF_value()
             reply[1] = card_result[0];
             std::memcpy(reply + 2, card_result + 9, sizeof(vmf_data));
             VMF_data_back_result(reply, sizeof(reply));
-            if (vmf_reply_ok)
-                return 1;
         }
-    }
+        return vmf_reply_ok != 0;
+    });
+    if (answered)
+        return 1;
     ++bri_sensor_fail;
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/wait_bound.h"
 #include "platform/platform.h"
 #include "sendcard/fpga_manage.h"
 
@@ -86,17 +87,19 @@ int fpga_drv::SPI_Transfer_Write(int fd, const unsigned char* tx, unsigned int l
     return SPI_Transfer(fd, tx, nullptr, length);
 }
 
-int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd)
+int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, uint64_t boundUs)
 {
-    for (unsigned polls = 0; polls < busy_poll_limit; ++polls) {
+    bool failed = false;
+    const bool ready = waitUntil(boundUs, 0, [&] {
         const unsigned char tx[2] = {kReadStatus, 0xFF};
         unsigned char rx[2] = {0xFF, 0xFF};
-        if (SPI_Transfer(fd, tx, rx, 2) <= 0)
-            return 0;
-        if ((rx[1] & 0x01) == 0)
-            return 1;
-    }
-    writeLogMsg(ERROR, "FPGA flash stays busy: operation abandoned");
+        failed = SPI_Transfer(fd, tx, rx, 2) <= 0;
+        return failed || (rx[1] & 0x01) == 0;
+    });
+    if (ready && !failed)
+        return 1;
+    if (!failed)
+        writeLogMsg(ERROR, "FPGA flash stays busy: operation abandoned");
     return 0;
 }
 
@@ -128,7 +131,7 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char chip, uint32_t sector, u
         cmd[1] = static_cast<unsigned char>(address >> 16);
         cmd[2] = static_cast<unsigned char>(address >> 8);
         ok = write_enable(fd) && FPGA_SPI_WAIT_BUSY(fd) == 1 && SPI_Transfer_Write(fd, cmd, 4) > 0 &&
-             FPGA_SPI_WAIT_BUSY(fd) == 1;
+             FPGA_SPI_WAIT_BUSY(fd, kEraseBusyUs[kind]) == 1;
         address += step * 4096;
     }
     owner_.flash_release(chip);
@@ -154,7 +157,8 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char chip, uint32_t address, 
         unsigned char* piece = buffer + done;
         piece[0] = kPageProgram;
         address3(piece + 1, a);
-        ok = write_enable(fd) && SPI_Transfer_Write(fd, piece, n + 4) > 0 && FPGA_SPI_WAIT_BUSY(fd) == 1;
+        ok = write_enable(fd) && SPI_Transfer_Write(fd, piece, n + 4) > 0 &&
+             FPGA_SPI_WAIT_BUSY(fd, kProgramBusyUs) == 1;
         done += n;
     }
     owner_.flash_release(chip);

@@ -15,9 +15,13 @@ public:
     static constexpr uint32_t kPageSize = 256;
     static constexpr uint32_t kReadChunk = 2048;
     static constexpr uint32_t kSpiSpeedHz = 10000000;
-    // Status polls a busy flash is given before an operation reports
-    // failure: well beyond the slowest 64 KiB erase of the part.
-    static constexpr unsigned kBusyPollLimit = 1000000;
+    // Bounds in time of the flash's busy waits (board microseconds): the
+    // data sheet's worst case with a margin. A page program takes at most
+    // 3 ms; an erase at most 400 ms (4 KiB), 1 s (32 KiB) or 2 s (64 KiB);
+    // before an operation the flash may still finish the longest of them.
+    static constexpr uint64_t kProgramBusyUs = 10000;
+    static constexpr uint64_t kEraseBusyUs[3] = {400000, 1000000, 2000000};
+    static constexpr uint64_t kAnyBusyUs = 2000000;
 
     explicit fpga_drv(fpga_manage& owner);
 
@@ -30,9 +34,9 @@ public:
     int SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, unsigned int length);
     int SPI_Transfer_Write(int fd, const unsigned char* tx, unsigned int length);
 
-    // Polls the flash status until the busy bit clears: 1 ready, 0 when a
-    // poll fails or the flash stays busy for busy_poll_limit polls.
-    int FPGA_SPI_WAIT_BUSY(int fd);
+    // Polls the flash status back to back until the busy bit clears: 1
+    // ready, 0 when a poll fails or the flash stays busy beyond boundUs.
+    int FPGA_SPI_WAIT_BUSY(int fd, uint64_t boundUs = kAnyBusyUs);
 
     // Flash operations: 1 done, 0 refused (bounds, kind) or failed (a
     // transfer failed, the flash stayed busy). chip 2 is the flash behind
@@ -47,13 +51,9 @@ public:
     // The flash's 8-byte unique id into dest; 1 done, 0 failed (dest kept).
     int FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char chip, unsigned char* dest);
 
-    // Tests shorten the poll limit to see a stuck flash fail quickly.
-    void set_busy_poll_limit(unsigned polls) { busy_poll_limit = polls; }
-
 private:
     int flash_fd(unsigned char chip) const;
     bool write_enable(int fd);
 
     fpga_manage& owner_;
-    unsigned busy_poll_limit = kBusyPollLimit;
 };

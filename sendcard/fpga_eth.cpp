@@ -6,6 +6,7 @@
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/wait_bound.h"
 #include "link/link_global.h"
 #include "link/link_transport.h"
 
@@ -87,17 +88,13 @@ int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
         return 0;
     const PairRegs r = pairRegs(port >> 1);
     const unsigned char busy = static_cast<unsigned char>(2u << r.shift);
-    const unsigned int start = G_timeTicks.load();
-    // Ticks only advance in the GUI thread; a stalled tick must not hold
-    // the sender for ever, so the wait is also bounded in tries.
-    static constexpr int kMaxTries = 2000;
-    for (int tries = 0;; ++tries) {
+    // Read back to back for at most 300 ticks (3 s), measured on the
+    // board's clock: the tick stands still while the GUI thread is busy.
+    const bool ready = waitUntil(3000000, 0, [&] {
         unsigned char v = 0xFF;
-        if (read_fpga_register(r.statusReg, &v, fpga) && !(v & busy))
-            return 1;
-        if (Utils::getTimeSpace(start) > 300 || tries >= kMaxTries)
-            return 0;
-    }
+        return read_fpga_register(r.statusReg, &v, fpga) && !(v & busy);
+    });
+    return ready ? 1 : 0;
 }
 
 void fpga_manage::check_fpga_net_data_status(unsigned char fpga)

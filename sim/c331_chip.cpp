@@ -2,7 +2,9 @@
 
 #include "sim/control_channel.h"
 #include "sim/phys_mem.h"
+#include "sim/sim_clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -145,14 +147,16 @@ bool C331ChipModel::listening() const
 
 uint8_t C331ChipModel::readLocked(uint8_t bank, uint8_t addr) const
 {
+    const uint64_t frame = SimClock::instance().nowUs() / frameUs_;
+    // The requested syncs come with the next frame after the latch.
     if (bank == kSyncBank && addr == kInputSyncStatus)
-        return syncStuck_ ? 0 : regs_[kSyncBank][kInputSyncLatch];     // the requested syncs have come
+        return syncStuck_ || frame <= inputLatchAt_ / frameUs_ ? 0 : regs_[kSyncBank][kInputSyncLatch];
     if (bank == kSyncBank && addr == kOutputSyncStatus)
-        return syncStuck_ ? 0 : regs_[kSyncBank][kOutputSyncLatch];
+        return syncStuck_ || frame <= outputLatchAt_ / frameUs_ ? 0 : regs_[kSyncBank][kOutputSyncLatch];
     if (bank == kFieldBank && addr >= kFieldFirst && addr < kFieldFirst + 16) {
-        // Every channel runs in the same field phase: input bits 2-3,
-        // output bits 0-1.
-        const uint8_t phase = regs_[kFieldBank][kFieldFirst] & 3;
+        // Every channel runs in the same field phase, which counts the
+        // frames: input bits 2-3, output bits 0-1.
+        const uint8_t phase = static_cast<uint8_t>(frame & 3);
         return static_cast<uint8_t>((regs_[kFieldBank][addr] & 0xF0) | (phase << 2) | phase);
     }
     if ((addr & 0x7F) == 0)
@@ -166,11 +170,10 @@ void C331ChipModel::writeLocked(uint8_t bank, uint8_t addr, uint8_t value)
     if ((bank == kIdentityBank && addr == kIdentityAddr) || (bank == kVboLockBank && addr == kVboLockAddr) ||
         ichStatus(bank, addr))
         return;   // read-only
-    if (bank == kSyncBank && (addr == kInputSyncLatch || addr == kOutputSyncLatch) && value) {
-        // A frame passes while software waits for its sync.
-        uint8_t& phase = regs_[kFieldBank][kFieldFirst];
-        phase = static_cast<uint8_t>((phase & 0xFC) | ((phase + 1) & 3));
-    }
+    if (bank == kSyncBank && addr == kInputSyncLatch && value)
+        inputLatchAt_ = SimClock::instance().nowUs();
+    if (bank == kSyncBank && addr == kOutputSyncLatch && value)
+        outputLatchAt_ = SimClock::instance().nowUs();
     regs_[bank][addr] = value;
 }
 
@@ -214,7 +217,7 @@ void C331ChipModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint3
         while (log_.size() > capacity_)
             log_.pop_front();
         if (watching_ && len >= 2 && f.write() && f.addr() != 0 && f.bank == watchBank_ && f.addr() == watchAddr_) {
-            watched_.push_back(f.b1);
+            watched_.push_back(Write{f.b1, SimClock::instance().nowUs()});
             while (watched_.size() > 4096)
                 watched_.pop_front();
         }
@@ -250,10 +253,28 @@ void C331ChipModel::watch(uint8_t bank, uint8_t addr)
     watched_.clear();
 }
 
-std::vector<uint8_t> C331ChipModel::watched() const
+std::vector<C331ChipModel::Write> C331ChipModel::watched() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return std::vector<uint8_t>(watched_.begin(), watched_.end());
+    return std::vector<Write>(watched_.begin(), watched_.end());
+}
+
+void C331ChipModel::setFrameRate(unsigned hz)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    frameUs_ = 1000000 / (hz ? std::min(hz, 1000u) : 60u);
+}
+
+uint64_t C331ChipModel::frameUs() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frameUs_;
+}
+
+uint64_t C331ChipModel::frame() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return SimClock::instance().nowUs() / frameUs_;
 }
 
 std::string C331ChipModel::holdState() const
@@ -599,11 +620,22 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                         watch(static_cast<uint8_t>(desc >> 16), static_cast<uint8_t>(desc >> 8));
                         return true;
                     }
-                    for (uint8_t v : watched()) {
+                    for (const Write& w : watched()) {
                         char two[4];
-                        std::snprintf(two, sizeof(two), "%02X", v);
+                        std::snprintf(two, sizeof(two), "%02X", w.value);
                         reply += (reply.empty() ? "" : " ") + std::string(two);
                     }
+                    return true;
+                });
+    control.add("c331-frame-hz", "<hz 1..1000>: the chip's frame clock (60 at power-on)",
+                [this](const Args& args, std::string& reply) {
+                    char* end = nullptr;
+                    const unsigned long hz = args.size() == 1 ? std::strtoul(args[0].c_str(), &end, 10) : 0;
+                    if (args.size() != 1 || args[0].empty() || *end || hz < 1 || hz > 1000) {
+                        reply = "usage: c331-frame-hz <1..1000>";
+                        return false;
+                    }
+                    setFrameRate(static_cast<unsigned>(hz));
                     return true;
                 });
     control.add("c331-sync-stuck", "on|off: the c331 sync status registers stay 0",

@@ -76,9 +76,20 @@ public:
     // "off", "armed", "holding" or "done".
     std::string holdState() const;
     // Watch on one register (bank, address): the values written to it
-    // from now on (the last 4096 kept).
+    // from now on, with the board time of each write (the last 4096 kept).
+    struct Write {
+        uint8_t value;
+        uint64_t atUs;
+    };
     void watch(uint8_t bank, uint8_t addr);
-    std::vector<uint8_t> watched() const;
+    std::vector<Write> watched() const;
+
+    // The frame clock, on the board's clock: a new frame every 1/hz s
+    // (60 Hz at power-on). A sync latched during a frame shows in the sync
+    // status from the next frame on; the field phases count the frames.
+    void setFrameRate(unsigned hz);
+    uint64_t frameUs() const;
+    uint64_t frame() const;
 
     // The serial flash behind the chip and the memories its DMA fills
     // (back doors: no register traffic, no busy time).
@@ -144,12 +155,15 @@ private:
     bool watching_ = false;
     uint8_t watchBank_ = 0;
     uint8_t watchAddr_ = 0;
-    std::deque<uint8_t> watched_;
+    std::deque<Write> watched_;
+    uint64_t frameUs_ = 1000000 / 60;
+    uint64_t inputLatchAt_ = 0;
+    uint64_t outputLatchAt_ = 0;
     VideoSource sources_[6];
     C331FlashController flash_;
     C331OsdEngine osd_;
     std::deque<Frame> log_;
-    size_t capacity_ = 1 << 16;
+    size_t capacity_ = 1 << 20;
     uint64_t count_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "sim/c331_sflash.h"
 
 #include "sim/c331_fonts.h"
+#include "sim/sim_clock.h"
 
 #include <algorithm>
 
@@ -34,13 +35,10 @@ uint32_t reg32(uint8_t (*regs)[128], uint8_t addr)
 }
 
 // A status countdown: set while it runs, one poll less per read.
-bool poll(unsigned& left)
+// Whether a busy bit set until the board time until is still set.
+bool poll(uint64_t until)
 {
-    if (!left)
-        return false;
-    if (left != ~0u)
-        --left;
-    return true;
+    return SimClock::instance().nowUs() < until;
 }
 
 } // namespace
@@ -86,7 +84,7 @@ void C331FlashController::written(uint8_t (*regs)[128], uint8_t addr, uint8_t va
     case kReadControl:
         if (value & 1) {
             readPointer_ = reg32(regs, kAddress);
-            readBusy_ = busy();
+            readBusy_ = busyFor(kReadStartUs);
         }
         break;
     case kTrigger:
@@ -106,11 +104,13 @@ bool C331FlashController::read(uint8_t (*regs)[128], uint8_t addr, uint8_t& valu
 {
     (void)regs;
     switch (addr) {
-    case kData:
-        value = readBusy_ ? 0xFF : flash().get(readPointer_ % kFlashSize);
-        if (!readBusy_)
+    case kData: {
+        const bool busy = poll(readBusy_);
+        value = busy ? 0xFF : flash().get(readPointer_ % kFlashSize);
+        if (!busy)
             ++readPointer_;
         return true;
+    }
     case kReadControl:
         value = static_cast<uint8_t>((poll(readBusy_) ? 0x80 : 0) | (buffer_.empty() ? 0x20 : 0));
         return true;
@@ -126,9 +126,14 @@ bool C331FlashController::read(uint8_t (*regs)[128], uint8_t addr, uint8_t& valu
     }
 }
 
+uint64_t C331FlashController::busyFor(uint64_t us) const
+{
+    return stuck ? UINT64_MAX : SimClock::instance().nowUs() + us;
+}
+
 void C331FlashController::commitPage()
 {
-    programBusy_ = wip_ = busy();
+    programBusy_ = wip_ = busyFor(kPageProgramUs);
     wel_ = welLeft || stuck;
     if (stuck)
         return;
@@ -148,7 +153,7 @@ void C331FlashController::erase(uint8_t (*regs)[128])
     const uint32_t unit = cmd == 0x20 ? 0x1000 : cmd == 0x52 ? 0x8000 : cmd == 0xD8 ? 0x10000 : 0;
     if (!unit)
         return;
-    eraseBusy_ = wip_ = busy();
+    eraseBusy_ = wip_ = busyFor(eraseUs(unit));
     wel_ = welLeft || stuck;
     if (stuck)
         return;
@@ -173,7 +178,7 @@ void C331FlashController::dma(uint8_t (*regs)[128])
     const uint32_t lengthWord = reg32(regs, kDmaLength);
     if (regs[kBank][kAccessMode] != 2 || !(lengthWord & 0x80000000u))
         return;
-    dmaBusy_ = busy();
+    dmaBusy_ = busyFor(dmaUs(lengthWord & 0x7FFFFFFFu));
     if (stuck)
         return;
     const uint32_t source = reg32(regs, kAddress);

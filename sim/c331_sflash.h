@@ -37,7 +37,13 @@ public:
     static constexpr uint32_t kGlyphWords = 0x10000;
     static constexpr uint32_t kColourEntries = 256;
     static constexpr uint32_t kColourEntryBytes = 4;
-    static constexpr unsigned kDefaultBusyPolls = 3;
+    // How long the flash and the controller stay busy (board microseconds):
+    // a typical part's page program and erase times, and a DMA that reads
+    // the flash at 50 MB/s (quad reads at 100 MHz).
+    static constexpr uint64_t kReadStartUs = 5;
+    static constexpr uint64_t kPageProgramUs = 500;
+    static uint64_t eraseUs(uint32_t unit) { return unit <= 0x1000 ? 30000 : unit <= 0x8000 ? 120000 : 200000; }
+    static uint64_t dmaUs(uint32_t length) { return 10 + length / 50; }
 
     // What the controller carried out.
     struct Op {
@@ -67,14 +73,14 @@ public:
     // a write-enable latch left set after a program or erase.
     bool stuck = false;
     bool welLeft = false;
-    unsigned busyPolls = kDefaultBusyPolls;
 
 private:
     void commitPage();
     void erase(uint8_t (*regs)[128]);
     void dma(uint8_t (*regs)[128]);
     void command(uint8_t opcode);
-    unsigned busy() const { return stuck ? ~0u : busyPolls; }
+    // Busy from now for us microseconds of board time (for ever when stuck).
+    uint64_t busyFor(uint64_t us) const;
 
     std::string file_;
     std::unique_ptr<SparseImage> flash_;
@@ -86,11 +92,12 @@ private:
     std::vector<uint8_t> buffer_;     // bytes waiting to be programmed
     uint32_t pageAddress_ = 0;
     uint32_t readPointer_ = 0;
-    unsigned readBusy_ = 0;
-    unsigned programBusy_ = 0;
-    unsigned eraseBusy_ = 0;
-    unsigned dmaBusy_ = 0;
-    unsigned wip_ = 0;
+    // Board times until which each busy bit stays set.
+    uint64_t readBusy_ = 0;
+    uint64_t programBusy_ = 0;
+    uint64_t eraseBusy_ = 0;
+    uint64_t dmaBusy_ = 0;
+    uint64_t wip_ = 0;
     bool wel_ = false;
 };
 

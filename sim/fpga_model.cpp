@@ -2,6 +2,7 @@
 
 #include "sim/control_channel.h"
 #include "sim/phys_mem.h"
+#include "sim/sim_clock.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -55,7 +56,9 @@ FpgaModel::FpgaModel(int index, PhysMemModel& mem) : index_(index), mem_(mem), w
         mem_.setResetValue(phys(pad), 0x0010);
     mem_.setResetValue(phys(wiring_.reset), 0x0010);
     mem_.onWrite(phys(wiring_.reset), [this](uint16_t v) { resetLine(v); });
-    mem_.onRead(phys(wiring_.irq), [this]() -> uint16_t { return irq_.load() || waiting_.load() > 0 ? 1 : 0; });
+    mem_.onRead(phys(wiring_.irq), [this]() -> uint16_t {
+        return irq_.load() || waiting_.load() > 0 || SimClock::instance().nowUs() >= nextLateUs_.load() ? 1 : 0;
+    });
     for (int p = 0; p < 16; ++p)
         chains_[p] = std::make_shared<RcvCardChain>(p);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -110,6 +113,8 @@ void FpgaModel::powerOn()
     for (auto& q : rxQueue_)
         q.clear();
     waiting_ = 0;
+    late_.clear();
+    nextLateUs_ = UINT64_MAX;
     pending_ = Pending();
     stampInput();
 }
@@ -268,14 +273,47 @@ void FpgaModel::sendPair(unsigned pair)
             continue;
         ++portFrames_[port];
         std::vector<uint8_t> answer = chains_[port]->request(frame);
-        // A pair holds at most 64 answers; the FPGA drops further ones.
-        if (answer.empty() || rxQueue_[pair].size() >= 64)
+        if (answer.empty())
             continue;
-        rxQueue_[pair].push_back(std::move(answer));
-        ++waiting_;
-        if (rxQueue_[pair].size() == 1)
-            showFront(pair);
+        const uint64_t delay = chains_[port]->delayUs();
+        if (delay == 0) {
+            queueAnswerLocked(pair, std::move(answer));
+            continue;
+        }
+        const uint64_t at = SimClock::instance().nowUs() + delay;
+        late_.push_back(Late{at, pair, std::move(answer)});
+        if (at < nextLateUs_.load())
+            nextLateUs_ = at;
     }
+}
+
+void FpgaModel::queueAnswerLocked(unsigned pair, std::vector<uint8_t> answer)
+{
+    // A pair holds at most 64 answers; the FPGA drops further ones.
+    if (rxQueue_[pair].size() >= 64)
+        return;
+    rxQueue_[pair].push_back(std::move(answer));
+    ++waiting_;
+    if (rxQueue_[pair].size() == 1)
+        showFront(pair);
+}
+
+void FpgaModel::deliverLateLocked()
+{
+    if (late_.empty())
+        return;
+    const uint64_t now = SimClock::instance().nowUs();
+    uint64_t next = UINT64_MAX;
+    for (auto it = late_.begin(); it != late_.end();) {
+        if (it->atUs <= now) {
+            queueAnswerLocked(it->pair, std::move(it->frame));
+            it = late_.erase(it);
+        } else {
+            next = std::min(next, it->atUs);
+            ++it;
+        }
+    }
+    nextLateUs_ = next;
 }
 
 RcvCardChain& FpgaModel::cards(int port)
@@ -298,6 +336,7 @@ size_t FpgaModel::waitingAnswers(int pair) const
 void FpgaModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint32_t)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    deliverLateLocked();
     if (!inMessage_) {
         inMessage_ = true;
         commandPhase_ = allHigh(wiring_.command);
@@ -710,20 +749,14 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               reply = std::to_string(f->sectorErases(static_cast<uint32_t>(a)));
               return true;
           });
-    c.add("flash-busy", "<chip 2|3> stuck|<polls>: the flash stays busy for ever, or for polls status reads",
+    c.add("flash-busy", "<chip 2|3> stuck|normal: the flash stays busy for ever, or for its program and erase times",
           [pickFlash](const Args& args, std::string& reply) {
               auto f = args.size() == 2 ? pickFlash(args[0]) : nullptr;
-              unsigned long long n;
-              if (f && args[1] == "stuck") {
-                  f->setStuckBusy(true);
-                  return true;
-              }
-              if (!f || !number(args[1], 1000000, n)) {
-                  reply = "usage: flash-busy <2|3> stuck|<polls>";
+              if (!f || (args[1] != "stuck" && args[1] != "normal")) {
+                  reply = "usage: flash-busy <2|3> stuck|normal";
                   return false;
               }
-              f->setStuckBusy(false);
-              f->setBusyPolls(static_cast<unsigned>(n));
+              f->setStuckBusy(args[1] == "stuck");
               return true;
           });
     c.add("flash-uid", "<chip 2|3> [16 hex digits]: the flash's unique id", [pickFlash](const Args& args,
@@ -797,6 +830,18 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               }
               reply = "usage: card-fault <port 1..32> none|silent|badcheck";
               return false;
+          });
+    c.add("card-delay", "<port 1..32> <ms>: the cards of a port answer that many milliseconds late (0: at once)",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
+              unsigned long long ms = 0;
+              if (!f || !number(args[1], 60000, ms, 10)) {
+                  reply = "usage: card-delay <port 1..32> <ms, up to 60000>";
+                  return false;
+              }
+              f->cards(port).setDelayUs(1000 * ms);
+              return true;
           });
     c.add("card-faulty", "<port 1..32> <card>|none: the card a card check reports faulty until a restore writes it",
           [pickChain](const Args& args, std::string& reply) {

@@ -154,6 +154,16 @@ private:
     std::array<std::deque<std::vector<uint8_t>>, 8> rxQueue_;
     std::array<uint64_t, 16> portFrames_{};
     std::atomic<int> waiting_{0};
+    // Answers of late cards, joining their pair's queue at their time.
+    struct Late {
+        uint64_t atUs;
+        unsigned pair;
+        std::vector<uint8_t> frame;
+    };
+    std::deque<Late> late_;
+    std::atomic<uint64_t> nextLateUs_{UINT64_MAX};
+    void deliverLateLocked();
+    void queueAnswerLocked(unsigned pair, std::vector<uint8_t> answer);
     bool inReset_ = false;
     Counters counters_;
     std::function<void(unsigned, uint8_t, uint8_t)> hook_;

@@ -1,5 +1,7 @@
 #include "sim/nor_flash.h"
 
+#include "sim/sim_clock.h"
+
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
@@ -67,10 +69,15 @@ void NorFlashModel::setByte(uint32_t address, uint8_t value)
     (*sector)[address % kSectorSize] = value;
 }
 
+bool NorFlashModel::busyLocked() const
+{
+    return stuckBusy_ || SimClock::instance().nowUs() < busyUntil_;
+}
+
 uint8_t NorFlashModel::status() const
 {
     uint8_t s = 0;
-    if (stuckBusy_ || busyLeft_ > 0)
+    if (busyLocked())
         s |= 0x01;
     if (wel_)
         s |= 0x02;
@@ -86,7 +93,7 @@ void NorFlashModel::transfer(const uint8_t* tx, uint8_t* rx, uint32_t len, uint3
         if (position_ < 5)
             head_.push_back(in);
         const uint8_t op = head_[0];
-        const bool busyNow = stuckBusy_ || busyLeft_ > 0;
+        const bool busyNow = busyLocked();
         auto address = [this]() {
             return (static_cast<uint32_t>(head_[1]) << 16) | (static_cast<uint32_t>(head_[2]) << 8) | head_[3];
         };
@@ -133,11 +140,9 @@ void NorFlashModel::commit()
     if (head_.empty())
         return;
     const uint8_t op = head_[0];
-    const bool busyNow = stuckBusy_ || busyLeft_ > 0;
+    const bool busyNow = busyLocked();
     if (op == kReadStatus) {
         ++counters_.statusReads;
-        if (busyLeft_ > 0)
-            --busyLeft_;
         return;
     }
     if (op == kWriteEnable) {
@@ -170,6 +175,7 @@ void NorFlashModel::commit()
         const uint32_t page = a & ~(kPageSize - 1);
         persist(page, kPageSize);
         ++counters_.programs;
+        busyUntil_ = SimClock::instance().nowUs() + kPageProgramUs;
     } else {
         const uint32_t start = a & ~(unit - 1);
         for (uint32_t s = start; s < start + unit; s += kSectorSize) {
@@ -178,9 +184,9 @@ void NorFlashModel::commit()
         }
         persist(start, unit);
         ++counters_.erases;
+        busyUntil_ = SimClock::instance().nowUs() + eraseUs(unit);
     }
     wel_ = false;
-    busyLeft_ = busyPolls_;
 }
 
 uint64_t NorFlashModel::sectorErases(uint32_t address) const
@@ -221,12 +227,6 @@ void NorFlashModel::setStuckBusy(bool stuck)
     stuckBusy_ = stuck;
 }
 
-void NorFlashModel::setBusyPolls(unsigned polls)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    busyPolls_ = polls;
-}
-
 void NorFlashModel::setUniqueId(const std::array<uint8_t, 8>& uid)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -254,7 +254,7 @@ bool NorFlashModel::writeEnabled() const
 bool NorFlashModel::busy() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return stuckBusy_ || busyLeft_ > 0;
+    return busyLocked();
 }
 
 // The file is an image of the whole flash, made (erased) the first time

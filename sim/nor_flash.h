@@ -24,8 +24,10 @@ public:
     static constexpr uint32_t kSize = 0x800000;
     static constexpr uint32_t kSectorSize = 0x1000;
     static constexpr uint32_t kPageSize = 0x100;
-    // Status polls a program or erase stays busy for.
-    static constexpr unsigned kDefaultBusyPolls = 3;
+    // How long a program or erase keeps the flash busy (board
+    // microseconds): a typical part's page program and erase times.
+    static constexpr uint64_t kPageProgramUs = 500;
+    static uint64_t eraseUs(uint32_t unit) { return unit <= 0x1000 ? 30000 : unit <= 0x8000 ? 120000 : 200000; }
 
     // listen: whether the flash is selected now (its select wiring).
     NorFlashModel(std::string file, std::array<uint8_t, 8> uid, std::function<bool()> listen);
@@ -40,7 +42,6 @@ public:
 
     // Faults and settings.
     void setStuckBusy(bool stuck);
-    void setBusyPolls(unsigned polls);
     void setUniqueId(const std::array<uint8_t, 8>& uid);
     std::array<uint8_t, 8> uniqueId() const;
 
@@ -63,6 +64,7 @@ private:
     void persist(uint32_t address, uint32_t length);
     void load();
     uint8_t status() const;
+    bool busyLocked() const;
     void commit();
 
     mutable std::mutex mutex_;
@@ -78,8 +80,7 @@ private:
     uint32_t position_ = 0;
 
     bool wel_ = false;
-    unsigned busyLeft_ = 0;
-    unsigned busyPolls_ = kDefaultBusyPolls;
+    uint64_t busyUntil_ = 0;     // board time the running program or erase ends
     bool stuckBusy_ = false;
     Counters counters_;
     std::map<uint32_t, uint64_t> sectorErases_;   // by sector number

@@ -160,6 +160,18 @@ std::vector<uint8_t>& RcvCardChain::ramOf(unsigned card)
     return ram;
 }
 
+void RcvCardChain::setDelayUs(uint64_t us)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    delayUs_ = us;
+}
+
+uint64_t RcvCardChain::delayUs() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return delayUs_;
+}
+
 void RcvCardChain::setFaultyCard(int card)
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -75,10 +75,15 @@ public:
     int mappingValue() const;
     // The multi-function card's sensor memory.
     void setSensorByte(unsigned index, uint8_t value);
+    // Fault switch: the answers arrive this many board microseconds after
+    // the request (0: at once).
+    void setDelayUs(uint64_t us);
+    uint64_t delayUs() const;
 
 private:
     int port_;
     mutable std::mutex mutex_;
+    uint64_t delayUs_ = 0;
     unsigned count_ = 0;
     bool multiFunction_ = false;
     Fault fault_ = Fault::None;

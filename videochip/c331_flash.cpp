@@ -4,6 +4,7 @@
 #include "videochip/c331_manage.h"
 
 #include "core/logMsg.h"
+#include "core/wait_bound.h"
 #include "videochip/c331_drv.h"
 
 #include <cstdarg>
@@ -49,11 +50,22 @@ constexpr unsigned kStatEbusy = 0x08;
 constexpr unsigned kRdsrWip = 0x01;
 constexpr unsigned kRdsrWel = 0x02;
 
-constexpr unsigned kProgramPolls = 10000;
-constexpr unsigned kEbusyPolls = 5000;
-constexpr unsigned kEraseRdsrPolls = 1000;
-constexpr unsigned kReadStartPolls = 10000;
-constexpr unsigned kDmaPolls = 50000;     // the largest font takes a few thousand on the board
+// Bounds in time of the flash waits (board microseconds), from the flash's
+// worst case with a margin: a page program takes at most 3 ms; an erase at
+// most 400 ms for 4 KiB, 1 s for 32 KiB and 2 s for 64 KiB. The controller's
+// own steps (write buffer, read start, write disable) take microseconds.
+constexpr uint64_t kProgramBoundUs = 10000;
+constexpr uint64_t kControllerBoundUs = 10000;
+uint64_t eraseBoundUs(unsigned unit)
+{
+    return unit <= 0x1000u ? 400000 : unit <= 0x8000u ? 1000000 : 2000000;
+}
+// A DMA reads the flash at a few MB/s at least: 1 us per byte (the
+// largest font, 10.75 MB, within 11 s) and 100 ms besides.
+uint64_t dmaBoundUs(int length)
+{
+    return 100000 + static_cast<uint64_t>(length > 0 ? length : 0);
+}
 
 const char* const kTimeoutText[c331_manage::SFL_WAIT_COUNT] = {
     "B4_SFLDTCTL WEMPTY Timeout Error!!. Please check the circumestance of Serial Flash.",
@@ -88,21 +100,20 @@ void timedOut(c331_manage::SflWait kind)
 }
 
 // Reads a status register while (value & bit) is set (or, with untilSet,
-// until it is set), at most limit reads. True when the wait ended in time;
-// the last value read in last.
-bool pollBit(c331_drv* drv, int fd, unsigned desc, unsigned bit, bool untilSet, unsigned limit, unsigned& last,
-             unsigned* polls = nullptr)
+// until it is set), back to back or every intervalUs, for at most boundUs.
+// True when the wait ended in time; the last value read in last.
+bool pollBit(c331_drv* drv, int fd, unsigned desc, unsigned bit, bool untilSet, uint64_t boundUs, unsigned& last,
+             uint64_t intervalUs = 0)
 {
-    for (unsigned i = 0; i < limit; ++i) {
+    unsigned polls = 0;
+    return waitUntil(boundUs, intervalUs, [&] {
         last = drv->read_C331(fd, desc, 0);
-        if (polls)
-            *polls = i + 1;
         if (((last & bit) != 0) == untilSet)
             return true;
-        if (desc == kStat && bit == kStatEbusy && (i + 1) % 40 == 0)
+        if (desc == kStat && bit == kStatEbusy && ++polls % 40 == 0)
             sflTrace("B4_SFLSTAT = %02x.Wait Please.\n", last);
-    }
-    return false;
+        return false;
+    });
 }
 
 } // namespace
@@ -124,14 +135,14 @@ void gioSetup(c331_drv* drv, int fd, bool forDma)
 
 // Clears a write-enable latch left set: write disable, then wait for WEL
 // to drop. False when it did not.
-bool clearWel(c331_drv* drv, int fd, unsigned limit)
+bool clearWel(c331_drv* drv, int fd)
 {
     sflTrace("B4_SFLRDSR WEL is 1, and have to clear WEL bit.");
     drv->write_C331(fd, kEraseCmd, 0x04, 0);
     drv->write_C331(fd, kTrigger, 5, 0);
     sflTrace("Serial Flash WRDI command process start.");
     unsigned last = 0;
-    const bool ok = pollBit(drv, fd, kRdsr, kRdsrWel, false, limit, last);
+    const bool ok = pollBit(drv, fd, kRdsr, kRdsrWel, false, kControllerBoundUs, last);
     if (ok)
         sflTrace("B4_SFLRDSR WRDI finish");
     else
@@ -145,20 +156,20 @@ bool programWait(c331_drv* drv, int fd)
 {
     bool ok = true;
     unsigned last = 0;
-    if (!pollBit(drv, fd, kDtctl, kDtctlWempty, true, kProgramPolls, last)) {
+    if (!pollBit(drv, fd, kDtctl, kDtctlWempty, true, kControllerBoundUs, last)) {
         timedOut(c331_manage::SFL_WEMPTY);
         ok = false;
     }
-    if (!pollBit(drv, fd, kStat, kStatWbusy, false, kProgramPolls, last)) {
+    if (!pollBit(drv, fd, kStat, kStatWbusy, false, kProgramBoundUs, last)) {
         timedOut(c331_manage::SFL_WBUSY);
         ok = false;
     }
-    if (!pollBit(drv, fd, kRdsr, kRdsrWip, false, kProgramPolls, last)) {
+    if (!pollBit(drv, fd, kRdsr, kRdsrWip, false, kProgramBoundUs, last)) {
         timedOut(c331_manage::SFL_WIP);
         ok = false;
     }
     if (last & kRdsrWel)
-        ok = clearWel(drv, fd, kProgramPolls) && ok;
+        ok = clearWel(drv, fd) && ok;
     return ok;
 }
 
@@ -214,7 +225,7 @@ int c331_manage::read_flash(int fd, int address, int length, char* data)
     drv->write_C331(fd, kAddress, a, 0);
     drv->write_C331(fd, kDtctl, 1, 0);
     unsigned last = 0;
-    const bool ok = pollBit(drv, fd, kDtctl, kDtctlReadBusy, false, kReadStartPolls, last);
+    const bool ok = pollBit(drv, fd, kDtctl, kDtctlReadBusy, false, kControllerBoundUs, last);
     if (!ok)
         timedOut(SFL_READ);
     drv->write_C331(fd, kDtctl, 0, 0);
@@ -247,20 +258,20 @@ int c331_manage::erase_flash(int fd, int sector, int count, char type)
         drv->write_C331(fd, kAddress, address, 0);
         drv->write_C331(fd, kTrigger, 4, 0);
         unsigned last = 0;
-        if (pollBit(drv, fd, kStat, kStatEbusy, false, kEbusyPolls, last)) {
+        if (pollBit(drv, fd, kStat, kStatEbusy, false, eraseBoundUs(unit), last)) {
             sflTrace("B4_SFLSTAT EBUSY finish");
         } else {
             timedOut(SFL_EBUSY);
             ok = false;
         }
-        if (pollBit(drv, fd, kRdsr, kRdsrWip, false, kEraseRdsrPolls, last)) {
+        if (pollBit(drv, fd, kRdsr, kRdsrWip, false, eraseBoundUs(unit), last)) {
             sflTrace("B4_SFLRDSR WIP finish");
         } else {
             timedOut(SFL_WIP);
             ok = false;
         }
         if (last & kRdsrWel)
-            ok = clearWel(drv, fd, kEraseRdsrPolls) && ok;
+            ok = clearWel(drv, fd) && ok;
         drv->write_C331(fd, kTrigger, 0, 0);
     }
     return ok ? 0 : -1;
@@ -291,7 +302,8 @@ int c331_manage::osd_write_dma_sfl(int fd, int source, int dest, int target, int
         drv->write_C331(fd, kColourDest, static_cast<unsigned>(dest) & 0xFF, 0);
     drv->write_C331(fd, kTrigger, 2, 0);
     unsigned last = 0;
-    const bool ok = pollBit(drv, fd, kStat, kStatDma, false, kDmaPolls, last);
+    // A DMA runs for up to a few hundred milliseconds: polled every 1 ms.
+    const bool ok = pollBit(drv, fd, kStat, kStatDma, false, dmaBoundUs(length), last, 1000);
     if (!ok)
         timedOut(SFL_DMA);
     drv->write_C331(fd, kTrigger, 0, 0);

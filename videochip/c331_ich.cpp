@@ -3,6 +3,7 @@
 // channel source selection and the dual split of the V-by-One ports.
 #include "videochip/c331_manage.h"
 
+#include "core/wait_bound.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_trace.h"
 
@@ -321,10 +322,11 @@ void c331_manage::wait1_povs(int fd, int och)
     const unsigned bit = 1u << och;
     drv->write_C331(fd, kOutputSyncLatch, bit, 0);
     drv->write_C331(fd, kStatusHold, 0x80, 0);
-    // Bounded: a stuck sync costs 70 status reads, not the whole pass.
-    bool ok = (drv->read_C331(fd, kOutputSyncStatus, 0) & bit) != 0;
-    for (int n = 0; n < 70 && !ok; ++n)
-        ok = (drv->read_C331(fd, kOutputSyncStatus, 0) & bit) != 0;
+    // The sync comes once a frame: polled every 1 ms, for at most a few
+    // frames at the slowest output rate (a stopped sync does not hold the
+    // pass for ever).
+    const bool ok = waitUntil(kOutputSyncBoundUs, 1000,
+                              [&] { return (drv->read_C331(fd, kOutputSyncStatus, 0) & bit) != 0; });
     drv->write_C331(fd, kOutputSyncLatch, 0, 0);
     drv->write_C331(fd, kStatusHold, 0, 0);
     wait_result(WAIT_POVS, ok);

@@ -5,6 +5,7 @@
 #include "videochip/c331_manage.h"
 
 #include "core/logMsg.h"
+#include "core/wait_bound.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_trace.h"
 
@@ -73,12 +74,14 @@ void c331_manage::wait1_pivs(int fd, int ich)
     const C331RegDesc chStatus = kIchStatus + 0x500u * static_cast<unsigned>(ich);
     drv->write_C331(fd, kInputSyncLatch, bit, 0);
     drv->write_C331(fd, kStatusHold, 0x80, 0);
-    unsigned sync = drv->read_C331(fd, kInputSyncStatus, 0);
-    unsigned status = drv->read_C331(fd, chStatus, 0);
-    for (int n = 0; n < 45 && !(sync & bit) && status != 0xFF; ++n) {
+    // Read back to back until the channel's sync comes (or the channel
+    // reports no input), for at most a frame at the slowest input rate.
+    unsigned sync = 0, status = 0;
+    waitUntil(kInputSyncBoundUs, 0, [&] {
         sync = drv->read_C331(fd, kInputSyncStatus, 0);
         status = drv->read_C331(fd, chStatus, 0);
-    }
+        return (sync & bit) || status == 0xFF;
+    });
     drv->write_C331(fd, kInputSyncLatch, 0, 0);
     drv->write_C331(fd, kStatusHold, 0, 0);
     wait_result(WAIT_PIVS, (sync & bit) || status == 0xFF);
@@ -108,14 +111,17 @@ void c331_manage::wait1_pivs2(int fd)
 namespace {
 
 // Waits for the two field bits at shift of a field status register to
-// change: the new field, or the last one + 1 when it never changed.
-int waitField(c331_drv* drv, int fd, C331RegDesc reg, int shift, int polls, bool& ok)
+// change, reading back to back for at most a frame at the slowest rate:
+// the new field, or the last one + 1 when it never changed.
+int waitField(c331_drv* drv, int fd, C331RegDesc reg, int shift, bool& ok)
 {
     drv->write_C331(fd, kStatusHold, 0x80, 0);
     const int first = static_cast<int>((drv->read_C331(fd, reg, 0) >> shift) & 3);
-    int cur = static_cast<int>((drv->read_C331(fd, reg, 0) >> shift) & 3);
-    for (int n = 0; n < polls && cur == first; ++n)
+    int cur = first;
+    waitUntil(c331_manage::kInputSyncBoundUs, 0, [&] {
         cur = static_cast<int>((drv->read_C331(fd, reg, 0) >> shift) & 3);
+        return cur != first;
+    });
     drv->write_C331(fd, kStatusHold, 0, 0);
     ok = cur != first;
     return ok ? cur : (cur + 1) & 3;
@@ -129,7 +135,7 @@ int c331_manage::wait_ifld_change(int fd, int port)
         return 0;
     const int index = port < 4 ? port : 2 * (port - 2);
     bool ok = false;
-    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(index), 2, 90, ok);
+    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(index), 2, ok);
     wait_result(WAIT_IFLD, ok);
     return field;
 }
@@ -139,7 +145,7 @@ int c331_manage::wait_ofld_change(int fd, int och)
     if (och < 0 || och >= kOchCount)
         return 0;
     bool ok = false;
-    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(och), 0, 70, ok);
+    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(och), 0, ok);
     wait_result(WAIT_OFLD, ok);
     return field;
 }
@@ -159,13 +165,9 @@ void c331_manage::set_VBORXfrange(int fd, int rx, float clock, int flip)
     if (drv->read_C331(fd, kVboLock, 0) & lockBit)
         return;
     const C331RegDesc measure = kVboMeasure + 0xC00u * static_cast<unsigned>(rx);
-    bool ok = false;
-    for (int n = 0; n < 250; ++n) {
-        if (drv->read_C331(fd, measure, 0) < 0xFFFFFE || (drv->read_C331(fd, kVboLock, 0) & lockBit)) {
-            ok = true;
-            break;
-        }
-    }
+    const bool ok = waitUntil(kVboLockBoundUs, 0, [&] {
+        return drv->read_C331(fd, measure, 0) < 0xFFFFFE || (drv->read_C331(fd, kVboLock, 0) & lockBit);
+    });
     wait_result(WAIT_VBO_LOCK, ok);
 }
 

@@ -4,6 +4,7 @@
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/para_layout.h"
+#include "core/wait_bound.h"
 #include "core/zdrrampara.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_probe.h"
@@ -294,7 +295,7 @@ void c331_manage::bring_up()
 
 void c331_manage::Sleep(int ms)
 {
-    usleep(static_cast<useconds_t>(1000 * (ms > 0 ? ms : 0)));
+    boardSleepUs(1000u * static_cast<unsigned>(ms > 0 ? ms : 0));
 }
 
 // ---- fixed parameters ------------------------------------------------------

@@ -128,6 +128,13 @@ public:
     // A chip status wait ran out of polls: logged once until the same wait
     // succeeds again.
     enum WaitKind { WAIT_PIVS, WAIT_IFLD, WAIT_OFLD, WAIT_VBO_LOCK, WAIT_POVS, WAIT_KIND_COUNT };
+    // Bounds in time of the chip's waits (board microseconds). A sync or a
+    // field comes once a frame: an input sync or field change within a
+    // frame at 24 Hz (41.7 ms), an output sync within a few frames at the
+    // slowest output rate; a V-by-One receiver locks within a few frames.
+    static constexpr uint64_t kInputSyncBoundUs = 50000;
+    static constexpr uint64_t kOutputSyncBoundUs = 200000;
+    static constexpr uint64_t kVboLockBoundUs = 100000;
     void wait_result(WaitKind kind, bool ok);
 
     // ---- window list and channel allocation ----------------------------

@@ -9,6 +9,7 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/wait_bound.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_trace.h"
 
@@ -60,7 +61,9 @@ constexpr C331RegDesc kColourAccess = 0xFF0101;
 constexpr int kCmdFill = 1;
 constexpr int kCmdCopy = 2;
 constexpr int kCmdString = 3;
-constexpr unsigned kEnginePolls = 10000;
+// The drawing engine's longest command (a fill or copy of the whole OSD
+// plane) takes a few frames at most.
+constexpr uint64_t kEngineBoundUs = 200000;
 constexpr int kMaxLines = 64;
 constexpr int kMaxUnits = 127;            // code units a stored line holds
 constexpr int kMaxEntries = 128;          // glyph-string entries of one command
@@ -241,20 +244,19 @@ void c331_manage::load_unicode_char()
 
 namespace {
 
-// Runs a command on the drawing engine and waits for it, at most
-// kEnginePolls reads of the busy bit. The first wait that reaches its bound
-// is logged.
+// Runs a command on the drawing engine and waits for it, reading the busy
+// bit back to back for at most kEngineBoundUs. The first wait that reaches
+// its bound is logged.
 bool engineRun(c331_drv* drv, int fd, int command)
 {
     drv->write_C331(fd, kEngineCmd, static_cast<unsigned>(command), 0);
-    bool done = false;
-    for (unsigned i = 0; i < kEnginePolls && !done; ++i)
-        done = !(drv->read_C331(fd, kEngineStatus, 0) & 1);
+    const bool done = waitUntil(kEngineBoundUs, 0, [&] { return !(drv->read_C331(fd, kEngineStatus, 0) & 1); });
     drv->write_C331(fd, kEngineCmd, 0, 0);
     if (!done) {
-        c331_trace_warn("OSD drawing engine busy after %u polls (command %d)\n", kEnginePolls, command);
+        c331_trace_warn("OSD drawing engine busy after %u ms (command %d)\n",
+                        static_cast<unsigned>(kEngineBoundUs / 1000), command);
         if (c331_manage::osd_engine_timeouts.fetch_add(1) == 0)
-            writeLogMsg(ERROR, "c331 chip: OSD drawing engine stayed busy beyond its poll limit");
+            writeLogMsg(ERROR, "c331 chip: OSD drawing engine stayed busy beyond its time limit");
     }
     return done;
 }

@@ -1,6 +1,7 @@
 // Overlay, layer blending and the output programming pass.
 #include "videochip/c331_manage.h"
 
+#include "core/wait_bound.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_trace.h"
 
@@ -18,7 +19,7 @@ constexpr C331RegDesc kIchFreeze = 0x100901;   // per input channel
 constexpr C331RegDesc kOchFieldSel = 0x166C02; // per output channel
 constexpr C331RegDesc kIchFieldSel = 0x166603; // per input channel
 constexpr int kCoefAreas = 4;
-constexpr int kFreezeTries = 251;
+constexpr uint64_t kFreezeAlignBoundUs = 200000;
 
 bool validIch(int i) { return i >= 0 && i < kIchCount; }
 bool validWin(int w) { return w >= 0 && w < kWinCount; }
@@ -207,7 +208,10 @@ void c331_manage::set_freeze(int fd, int on)
     const int p = phase(ichs[0]);
     bool frozen[kWinCount] = {true};
     if (n > 1) {
-        for (int t = 0; t < kFreezeTries; ++t) {
+        // The other windows' phases are read back to back until each has
+        // matched once; the phases move once a frame, so a few frames at the
+        // slowest input rate bound the alignment.
+        waitUntil(kFreezeAlignBoundUs, 0, [&] {
             int mismatch = 0;
             for (int i = 1; i < n; ++i) {
                 if (frozen[i])
@@ -221,9 +225,8 @@ void c331_manage::set_freeze(int fd, int on)
                     ++mismatch;
                 }
             }
-            if (mismatch == 0)
-                break;
-        }
+            return mismatch == 0;
+        });
     }
     for (int i = 0; i < n; ++i) {
         const int w = wins[i];

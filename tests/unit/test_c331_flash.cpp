@@ -1,5 +1,6 @@
 // The c331 chip's serial flash: the simulated controller and flash, the
 // chip manager's program / read / erase / DMA sequences, and the OSD fonts.
+#include "support/board_clock.h"
 #include "support/c331_fixture.h"
 
 #include "core/global.h"
@@ -255,11 +256,16 @@ TEST_F(C331Flash, ReadStartsTheControllerThenReadsTheDataPort)
 TEST_F(C331Flash, ADeadFlashEndsEveryWaitAndReportsFailure)
 {
     chip().setFlashStuck(true);
+    BoardClockSpeed fast(20);
     const unsigned before = c331_manage::sfl_timeouts[c331_manage::SFL_EBUSY].load();
     std::vector<char> data = pattern(8, 9);
     const std::vector<char> old = flash(0x600000, 8);
     EXPECT_EQ(m->write_flash(m->c331_fd, 0x600000, 8, data.data()), -1);
+    // A 4 KiB erase is given 400 ms of the board's time (its data sheet's
+    // worst case), first for the controller, then for the flash.
+    const uint64_t start = sim::SimClock::instance().nowUs();
     EXPECT_EQ(m->erase_flash(m->c331_fd, 0x600, 1, 0), -1);
+    EXPECT_GE(sim::SimClock::instance().nowUs() - start, 800000u);
     EXPECT_EQ(m->osd_write_dma_sfl(m->c331_fd, 0x23, 0x7F000000, 0, 128), -1);
     EXPECT_EQ(flash(0x600000, 8), old);
     EXPECT_EQ(c331_manage::sfl_timeouts[c331_manage::SFL_EBUSY].load(), before + 1);
@@ -299,6 +305,13 @@ TEST_F(C331Flash, DmaProgramsItsTargetAndCopiesFromFlash)
     EXPECT_EQ(writesTo(0x044701), (std::vector<uint8_t>{0x80, 0x37}));
     const std::vector<uint8_t> glyphs = chip().glyphMemory();
     EXPECT_EQ(std::vector<uint8_t>(glyphs.begin() + 0x20, glyphs.begin() + 0x20 + 128), sim::c331_fonts::glyph(32, ' '));
+    // The largest font (64-pixel CJK, 10.75 MiB = 11,272,192 bytes) keeps the
+    // simulated DMA (50 MB/s) busy for 225 ms: the wait lasts until it is
+    // done.
+    const uint64_t start = sim::SimClock::instance().nowUs();
+    EXPECT_EQ(m->osd_write_dma_sfl(m->c331_fd, 0x450000, 0x7F29F000, 0, 11272192), 0);
+    EXPECT_GE(sim::SimClock::instance().nowUs() - start, 225000u);
+    EXPECT_EQ(chip().memoryRead(0x7F29F000, 1)[0], chip().flashRead(0x450000, 1)[0]);
 }
 
 TEST_F(C331Flash, FontStatusFollowsTheHeadersFoundInFlash)

@@ -2,6 +2,7 @@
 // arrangement, timing, registers and the result words in the block), the
 // channel allocation of one and two windows, and the output programming
 // pass that puts a layout into the chip's channel registers.
+#include "support/board_clock.h"
 #include "support/c331_fixture.h"
 
 #include "core/le_bytes.h"
@@ -291,16 +292,52 @@ TEST_F(C331Output, FadeAndFreezeWaitsAreBounded)
     m->update_overlay_info();
     chip().setSyncStuck(true);
     chip().clearFrames();
-    m->set_layer_coef(m->c331_fd, 0, 3, 1);
+    {
+        BoardClockSpeed fast(20);
+        const uint64_t start = sim::SimClock::instance().nowUs();
+        m->set_layer_coef(m->c331_fd, 0, 3, 1);
+        // Each of the four steps gives up after 200 ms of the board's time.
+        const uint64_t took = sim::SimClock::instance().nowUs() - start;
+        EXPECT_GE(took, 4u * 200000u);
+        EXPECT_LT(took, 4u * 200000u + 400000u);
+    }
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], true);
     size_t syncReads = 0;
     for (const auto& f : chip().frames())
         syncReads += !f.write() && f.bank == 0x05 && f.addr() == 0x23;
-    EXPECT_GT(syncReads, 0u);
-    EXPECT_LE(syncReads, 4u * 71u) << "each of the four steps gives up after a bounded number of status reads";
+    EXPECT_GT(syncReads, 4u);
     chip().setSyncStuck(false);
     m->set_layer_coef(m->c331_fd, 0, 0, 1);
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], false);
+}
+
+// The fade's steps and the freeze follow the chip's frame clock: a fade of
+// N steps spans N output frames, and the freeze shows the fifth buffer
+// right after an output frame has begun.
+TEST_F(C331Output, FadeStepsAndTheFreezeFollowTheFrames)
+{
+    BoardClockSpeed slow(0.25);   // a frame lasts 67 ms here
+    m->PM_WIN_NUM[0] = 0;
+    m->PM_OVERLAY[0] = 1;
+    m->update_overlay_info();
+    const uint64_t frame = chip().frame();
+    m->set_layer_coef(m->c331_fd, 0, 3, 1);   // four steps: 0 to 3
+    EXPECT_GE(chip().frame() - frame, 4u);
+    EXPECT_LE(chip().frame() - frame, 5u);
+
+    for (int c = 0; c < 8; ++c)
+        m->PM_WIN_NUM[c] = m->applied_win_num[c] = c == 0 ? 0 : 6;
+    for (int i = 0; i < 8; ++i)
+        m->applied_win_ich[0][i] = m->g_win_ich[0][i] = -1;
+    m->applied_win_ich[0][0] = 2;
+    m->g_chg_win[0] = 1;
+    chip().watch(0x16, 0x6C);   // 0x166C02 of output channel 0
+    m->set_freeze(m->c331_fd, 1);
+    const auto writes = chip().watched();
+    ASSERT_EQ(writes.size(), 1u);
+    const uint64_t frameUs = chip().frameUs();
+    EXPECT_LT(writes[0].atUs % frameUs, frameUs / 4) << "the freeze came " << writes[0].atUs % frameUs
+                                                     << " us into a frame of " << frameUs;
 }
 
 TEST_F(C331Output, FreezeHoldsTheFifthBufferAndReleaseRestoresTheRotation)

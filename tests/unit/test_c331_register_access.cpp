@@ -1,6 +1,7 @@
 // Register access of the c331 chip: the frames on the wire (bank cache,
 // channel offsets, byte order, masked writes, clocks, FPGA select lines),
 // and the simulated chip that answers them.
+#include "support/board_clock.h"
 #include "support/sim_board_test.h"
 
 #include "platform/platform.h"
@@ -11,7 +12,9 @@
 #include "sim/phys_mem.h"
 #include "videochip/c331_drv.h"
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -189,22 +192,36 @@ TEST_F(C331Model, IdentityLockAndChannelStatusModelTheHardware)
         EXPECT_EQ(drv->read_C331(fd, 0xA83F01 + 0x500 * ch, 0), 0xFFu) << "no input on channel " << ch;
 }
 
-TEST_F(C331Model, SyncStatusFollowsItsLatchAndFieldPhasesAgree)
+TEST_F(C331Model, SyncStatusFollowsItsLatchAtTheNextFrameAndFieldPhasesCountFrames)
 {
+    // The board's clock ten times slower: a frame lasts 167 ms here.
+    BoardClockSpeed slow(0.1);
+    auto nextFrame = [this](uint64_t frame) {
+        while (chip().frame() == frame)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    uint64_t frame = chip().frame();
     drv->write_C331(fd, 0x050901, 0x05, 0);
-    EXPECT_EQ(drv->read_C331(fd, 0x052301, 0), 0x05u);
     drv->write_C331(fd, 0x050801, 0x80, 0);
+    if (chip().frame() == frame) {
+        EXPECT_EQ(drv->read_C331(fd, 0x052301, 0), 0u) << "the output sync came before the next frame";
+        EXPECT_EQ(drv->read_C331(fd, 0x052201, 0), 0u) << "the input sync came before the next frame";
+    }
+    nextFrame(frame);
+    EXPECT_EQ(drv->read_C331(fd, 0x052301, 0), 0x05u);
     EXPECT_EQ(drv->read_C331(fd, 0x052201, 0), 0x80u);
     drv->write_C331(fd, 0x050901, 0, 0);
     EXPECT_EQ(drv->read_C331(fd, 0x052301, 0), 0u);
 
+    frame = chip().frame();
     const unsigned first = drv->read_C331(fd, 0xAB4701, 0);
     for (unsigned i = 1; i < 16; ++i)
         EXPECT_EQ(drv->read_C331(fd, 0xAB4701 + 0x100 * i, 0), first);
     EXPECT_EQ((first >> 2) & 3, first & 3);
-    // A frame passes with every sync that is waited for.
-    drv->write_C331(fd, 0x050901, 1, 0);
-    EXPECT_NE(drv->read_C331(fd, 0xAB4C01, 0), first);
+    EXPECT_EQ(first & 3, frame & 3);
+    // The next frame moves every phase on by one.
+    nextFrame(frame);
+    EXPECT_EQ(drv->read_C331(fd, 0xAB4C01, 0) & 3, (first + 1) & 3);
 
     chip().setSyncStuck(true);
     drv->write_C331(fd, 0x050901, 1, 0);

@@ -1,6 +1,7 @@
 // Screen brightness: the value rules, the writes to both FPGAs and the
 // stored record, the half-hour table across its slot edges, the sensor
 // frame and filter, and the records read back from the flash.
+#include "support/board_clock.h"
 #include "support/fpga_fixture.h"
 #include "support/fake_clock.h"
 
@@ -8,6 +9,8 @@
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
 
 #include <cstring>
 
@@ -104,7 +107,7 @@ TEST_F(FpgaBrightness, WithoutLinkedPortsOnlyTheRecordIsWrittenAndAFlashFailureI
 
     // A flash that stays busy: the change is not reported as done.
     flash(2).setStuckBusy(true);
-    mgr().drv->set_busy_poll_limit(20);
+    BoardClockSpeed fast(200);   // the flash's busy bounds pass quickly
     EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 0);
     flash(2).setStuckBusy(false);
     EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 1);
@@ -302,7 +305,9 @@ TEST_F(FpgaBrightness, SensorFrameCardChoiceAndFilter)
     mgr().Brightness_auto_filter();
     EXPECT_EQ(mgr().bri_level, 1u);
 
-    // With a card but no answer: ten failed reads force level 16.
+    // With a card but no answer: ten failed reads (each waits 350 ms of
+    // the board's time) force level 16.
+    BoardClockSpeed fast(100);
     mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] = 1;
     mgr().bri_level = 3;
     mgr().bri_sensor_fail = 0;
@@ -312,6 +317,34 @@ TEST_F(FpgaBrightness, SensorFrameCardChoiceAndFilter)
     mgr().Brightness_auto_change();
     EXPECT_EQ(mgr().bri_sensor_fail, 0u);
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 16);
+}
+
+// The sensor's answer may come late: the read waits 35 ticks (350 ms) for
+// it, on the board's clock, and a card that answers after 200 ms is read.
+TEST_F(FpgaBrightness, ASensorThatAnswersLateIsStillRead)
+{
+    bringUp();
+    sim::ControlChannel& c = sim::Board::instance().control();
+    ASSERT_EQ(c.execute("cards 1 1 mf"), "ok\n");
+    ASSERT_EQ(c.execute("card-sensor 1 49 255"), "ok\n");
+    ASSERT_EQ(c.execute("card-sensor 1 52 9"), "ok\n");
+    ASSERT_EQ(c.execute("card-delay 1 200"), "ok\n");
+    mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] = 1;
+    mgr().Brightness_check_VMF();
+    ASSERT_EQ(mgr().vmf_addr, 0x4000);
+    ASSERT_EQ(mgr().vmf_group, 1);
+    const uint64_t start = sim::SimClock::instance().nowUs();
+    EXPECT_EQ(mgr().Brightness_read_VMF_value(), 1);
+    EXPECT_GE(sim::SimClock::instance().nowUs() - start, 200000u);
+    EXPECT_EQ(mgr().vmf_data_valid, 1);
+    EXPECT_EQ(mgr().vmf_data[49], 0xFF);
+    EXPECT_EQ(mgr().vmf_data[52], 9);
+    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+
+    // 400 ms late is too late: counted as a failed read.
+    ASSERT_EQ(c.execute("card-delay 1 400"), "ok\n");
+    EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
+    EXPECT_EQ(mgr().bri_sensor_fail, 1u);
 }
 
 } // namespace

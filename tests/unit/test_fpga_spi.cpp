@@ -1,6 +1,7 @@
 // The FPGA SPI layer: command words, the GPIO line order of a transaction
 // and the SPI-NOR operations, seen byte for byte on a recording bus, and
 // the same operations against the simulated flashes.
+#include "support/board_clock.h"
 #include "support/fpga_fixture.h"
 
 #include "core/utils.h"
@@ -238,13 +239,19 @@ TEST_F(FpgaWires, FlashBoundsAreCheckedWithoutWrapAround)
 TEST_F(FpgaWires, AFlashThatStaysBusyOrAFailedTransferReportsFailure)
 {
     fpga_drv& d = *mgr().drv;
-    d.set_busy_poll_limit(25);
     rec[2]->busy = true;
     std::vector<unsigned char> buf(4 + 16, 0);
+    // write enable, the page, then status reads for the page's 10 ms
+    const uint64_t start = sim::SimClock::instance().nowUs();
     EXPECT_EQ(d.FPGA_SPI_FLASH_VBYONE_WRITE(2, 0, buf.data(), 16), 0);
-    // write enable, the page, then exactly the poll limit of status reads
-    EXPECT_EQ(rec[2]->messages.size(), 2u + 25u);
-    EXPECT_EQ(d.FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 0, 1), 0);
+    EXPECT_GE(sim::SimClock::instance().nowUs() - start, 10000u);
+    EXPECT_GT(rec[2]->messages.size(), 3u);
+    for (size_t k = 2; k < rec[2]->messages.size(); ++k)
+        ASSERT_EQ(hex(rec[2]->messages[k]), "05FF") << k;
+    {
+        BoardClockSpeed fast(200);
+        EXPECT_EQ(d.FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 0, 1), 0);
+    }
 
     // A node without a device: every transfer fails.
     sim::Board::instance().spi().detach(sim::kFpgaNodes[3]);
@@ -292,14 +299,19 @@ TEST_F(FpgaFlash, ProgramEraseReadAndIdAgainstTheSimulatedFlash)
     EXPECT_TRUE(std::equal(uid.begin(), uid.end(), id));
     EXPECT_NE(flash(2).uniqueId(), flash(3).uniqueId());
 
-    // A flash that stays busy: the operation fails after the poll limit.
+    // A flash that stays busy: the operation fails once its bound in time
+    // has passed (a page: 10 ms).
     flash(2).setStuckBusy(true);
-    d.set_busy_poll_limit(40);
     const uint64_t before = flash(2).counters().statusReads;
     const uint64_t erasesBefore = flash(2).counters().erases;
+    const uint64_t start = sim::SimClock::instance().nowUs();
     EXPECT_EQ(d.FPGA_SPI_FLASH_VBYONE_WRITE(2, 0, buf.data(), 8), 0);
-    EXPECT_EQ(flash(2).counters().statusReads - before, 40u);
-    EXPECT_EQ(d.FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 0, 1), 0);
+    EXPECT_GE(sim::SimClock::instance().nowUs() - start, 10000u);
+    EXPECT_GT(flash(2).counters().statusReads - before, 1u);
+    {
+        BoardClockSpeed fast(200);
+        EXPECT_EQ(d.FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 0, 1), 0);
+    }
     EXPECT_EQ(flash(2).counters().erases, erasesBefore);
 }
 

@@ -1,5 +1,6 @@
 // The simulated FPGAs and their flashes as a driver sees them on the bus,
 // and through the control channel.
+#include "support/board_clock.h"
 #include "support/sim_board_test.h"
 
 #include "sim/board.h"
@@ -8,6 +9,7 @@
 #include "sim/phys_mem.h"
 #include "sim/spi_bus.h"
 
+#include <chrono>
 #include <vector>
 
 namespace {
@@ -136,9 +138,12 @@ protected:
         selectFlash2(false);
         return rx;
     }
+    // Until the running program or erase has ended (an erase takes up to
+    // 200 ms of board time).
     void waitReady()
     {
-        for (int i = 0; i < 10 && (flash2({0x05, 0xFF})[1] & 1); ++i) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while ((flash2({0x05, 0xFF})[1] & 1) && std::chrono::steady_clock::now() < until) {
         }
     }
 };
@@ -151,16 +156,23 @@ TEST_F(SimFpgaFlash, ProgramNeedsWriteEnableAndWrapsInItsPage)
 
     flash2({0x06});
     EXPECT_EQ(flash2({0x05, 0xFF})[1], 0x02);   // write enabled, idle
-    flash2({0x02, 0x00, 0x01, 0xFE, 0x11, 0x22, 0x33, 0x44});
-    EXPECT_EQ(board().flash(2).peek(0x1FE, 2), std::vector<uint8_t>({0x11, 0x22}));
-    EXPECT_EQ(board().flash(2).peek(0x100, 2), std::vector<uint8_t>({0x33, 0x44})) << "no wrap inside the page";
-    EXPECT_EQ(board().flash(2).peek(0x200, 1)[0], 0xFF);
-    // Busy for a few polls, then idle with write enable gone.
-    int busyPolls = 0;
-    while (flash2({0x05, 0xFF})[1] & 1)
-        ++busyPolls;
-    EXPECT_EQ(busyPolls, static_cast<int>(sim::NorFlashModel::kDefaultBusyPolls));
-    EXPECT_FALSE(board().flash(2).writeEnabled());
+    {
+        // The board's clock slowed down a hundred times: 500 us of program
+        // time last 50 ms here.
+        BoardClockSpeed slow(0.01);
+        const uint64_t start = sim::SimClock::instance().nowUs();
+        flash2({0x02, 0x00, 0x01, 0xFE, 0x11, 0x22, 0x33, 0x44});
+        EXPECT_EQ(board().flash(2).peek(0x1FE, 2), std::vector<uint8_t>({0x11, 0x22}));
+        EXPECT_EQ(board().flash(2).peek(0x100, 2), std::vector<uint8_t>({0x33, 0x44})) << "no wrap inside the page";
+        EXPECT_EQ(board().flash(2).peek(0x200, 1)[0], 0xFF);
+        // Busy for the page's program time (0.5 ms), then idle with write
+        // enable gone.
+        EXPECT_EQ(flash2({0x05, 0xFF})[1] & 1, 1);
+        while (flash2({0x05, 0xFF})[1] & 1) {
+        }
+        EXPECT_GE(sim::SimClock::instance().nowUs() - start, 500u);
+        EXPECT_FALSE(board().flash(2).writeEnabled());
+    }
 
     // Program ANDs; a 32 KiB erase clears its aligned unit.
     flash2({0x06});
@@ -197,7 +209,7 @@ TEST_F(SimFpgaFlash, ContentsPersistAcrossABoardResetAndFaultsHold)
     EXPECT_EQ(control("flash-busy 2 stuck"), "ok\n");
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(flash2({0x05, 0xFF})[1] & 1, 1);
-    EXPECT_EQ(control("flash-busy 2 0"), "ok\n");
+    EXPECT_EQ(control("flash-busy 2 normal"), "ok\n");
     EXPECT_EQ(flash2({0x05, 0xFF})[1] & 1, 0);
     EXPECT_EQ(control("flash-uid 3 0102030405060708"), "0102030405060708\nok\n");
     EXPECT_EQ(control("fpga-reg 1 31"), "0x24\nok\n");

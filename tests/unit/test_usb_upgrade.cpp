@@ -2,6 +2,7 @@
 // from their layout (header, entry table, entry data), the FPGA flashes and
 // the chip's serial flash of the board models, the application under
 // /data/app and the launch file.
+#include "support/board_clock.h"
 #include "support/fpga_fixture.h"
 #include "support/wait_for.h"
 
@@ -410,7 +411,7 @@ TEST_F(UsbUpgradeTest, BitstreamThatWouldReachTheRecordsOfFlash2IsRefused)
 
 TEST_F(UsbUpgradeTest, StuckFlashIsReportedAndTheFpgaNotReset)
 {
-    mgr().drv->set_busy_poll_limit(20);
+    BoardClockSpeed fast(200);   // the flash's busy bounds pass quickly
     flash(2).setStuckBusy(true);
     putPackage("fpga0.ZDR", package({{7, bitstream(pattern(9000, 2), 9000)}}));
     runUpgrade();

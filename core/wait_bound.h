@@ -1,0 +1,40 @@
+// Waits for hardware: a bound in time on the board's monotonic clock, and
+// the sleeps between polls on the same clock. A wait polls at its own
+// interval until its condition holds or its bound has passed; a bound is
+// never a count of reads, whose duration depends on the bus.
+#pragma once
+
+#include "platform/clock.h"
+
+#include <cstdint>
+
+class WaitBound {
+public:
+    explicit WaitBound(uint64_t us) : end_(platform::clock().nowUs() + us) {}
+    bool passed() const { return platform::clock().nowUs() >= end_; }
+
+private:
+    uint64_t end_;
+};
+
+// Polls done() every intervalUs (0: back to back) until it holds (true) or
+// boundUs has passed (false). done() is asked once more after the bound,
+// so that an answer that came during the last sleep counts.
+template <typename Done>
+bool waitUntil(uint64_t boundUs, uint64_t intervalUs, Done done)
+{
+    const WaitBound bound(boundUs);
+    for (;;) {
+        if (done())
+            return true;
+        if (bound.passed())
+            return done();
+        if (intervalUs)
+            platform::clock().sleepUs(intervalUs);
+    }
+}
+
+inline void boardSleepUs(uint64_t us)
+{
+    platform::clock().sleepUs(us);
+}
