@@ -109,6 +109,7 @@ void fpga_manage::Brightness_init(const unsigned char* page)
     case 16:
         bri_level = page[9];
         MCU_REG_func[0][64] = page[9];
+        bri_scale_mode = -1;
         bri_resend = 0;
         bri_task_enabled = 1;
         break;
@@ -150,7 +151,7 @@ void fpga_manage::Brightness_task()
 // The argument says where the value comes from: 1 the parameter block's
 // percent (the chip posted a brightness change; the record is stored),
 // 0 the level in register image byte 64.
-int fpga_manage::Brightness_hand_dealwith(int fromPercent, int levelMode)
+int fpga_manage::Brightness_hand_dealwith(int fromPercent)
 {
     const bool change = fromPercent != 0;
     const uint32_t links = MCU_REG_func[0][128] | (MCU_REG_func[0][144] << 8) | (MCU_REG_func[1][128] << 16) |
@@ -162,9 +163,10 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent, int levelMode)
         if (change) {
             value = bri_percent_to_value(percent, bri_mode);
             MCU_REG_func[0][64] = value;
+            bri_scale_mode = -1;
         } else {
-            value = bri_level_to_value(MCU_REG_func[0][64],
-                                       levelMode < 0 ? bri_mode : static_cast<unsigned char>(levelMode));
+            const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
+            value = bri_level_to_value(MCU_REG_func[0][64], static_cast<unsigned char>(scale));
             const unsigned shown = bri_value_to_percent(value);
             ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
             // The percent the screen now shows is written back as the
@@ -243,6 +245,7 @@ void fpga_manage::Brightness_time_change()
     }
     MCU_REG_func[0][64] = HalfHourValue[slot];
     MCU_REG_func[1][64] = HalfHourValue[slot];
+    bri_scale_mode = -1;
     Brightness_hand_dealwith(0);
     bri_last_slot = static_cast<unsigned char>(slot);
     bri_resend = 0;
@@ -330,6 +333,7 @@ void fpga_manage::Brightness_auto_filter()
                 bri_level = 16;
             MCU_REG_func[0][64] = static_cast<unsigned char>(bri_level);
             MCU_REG_func[1][64] = static_cast<unsigned char>(bri_level);
+            bri_scale_mode = -1;
         }
         vmf_data_valid = 0;
     }
@@ -337,6 +341,7 @@ void fpga_manage::Brightness_auto_filter()
         bri_level = 16;
         MCU_REG_func[0][64] = 16;
         MCU_REG_func[1][64] = 16;
+        bri_scale_mode = -1;
         bri_sensor_fail = 0;
     }
 }

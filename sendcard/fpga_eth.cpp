@@ -125,7 +125,6 @@ void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
                 restart_bring_up(i);
                 g_change.fpga_power_time[i] = G_timeTicks.load();
                 writeLogMsg(WARNING, "FPGA " + std::to_string(i) + ": version lost during an interrupt; brought up again");
-                return;
             }
         }
         read_from_register(129, i);

@@ -323,6 +323,10 @@ public:
     // with 8-bit levels), the table (slot 0 = 00:00-00:29), the last slot
     // applied (255 none), task switch, re-send counter and change mark.
     unsigned char bri_mode = 0;
+    // The mode whose scale (4-bit or 8-bit levels) register image byte 64
+    // is in, while a manual level from the PC that was not stored is shown
+    // (-1: the stored mode's scale).
+    int bri_scale_mode = -1;
     unsigned char HalfHourValue[48];
     unsigned char bri_last_slot = 255;
     unsigned char bri_task_enabled = 0;
@@ -489,9 +493,7 @@ public:
     void Checktime();
     void record_onoff_time(unsigned char chip);
     void Power_ctrl_init();
-    // levelMode: the mode whose scale (4-bit or 8-bit levels) the level in
-    // register image byte 64 is read in; -1 the stored mode.
-    int Brightness_hand_dealwith(int fromPercent, int levelMode = -1);
+    int Brightness_hand_dealwith(int fromPercent);
     void record_bright_change();
     void Extension_function();
     void Check_search_card();

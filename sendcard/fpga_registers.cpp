@@ -129,13 +129,15 @@ void fpga_manage::Dealwith_mcu_ram()
             }
             bri_sensor_fail = 0;
         } else {
-            // A manual level: shown at once, read in the page's own scale
-            // (4-bit or 8-bit levels). The stored mode stays as it is; only
-            // a stored page (below) changes it, through the reload, so a
-            // half-hour table resumes at its next slot after a preview.
+            // A manual level: shown at once, and re-sent, in the page's own
+            // scale (4-bit or 8-bit levels) until the stored mode sets a
+            // level again. The stored mode stays as it is; only a stored
+            // page (below) changes it, through the reload, so a half-hour
+            // table resumes at its next slot after a preview.
             MCU_REG_func[0][64] = MCU_RAM_CMD[9];
             bri_level = MCU_RAM_CMD[9];
-            Brightness_hand_dealwith(0, MCU_RAM_CMD[8]);
+            bri_scale_mode = MCU_RAM_CMD[8];
+            Brightness_hand_dealwith(0);
             if (store == 0xAA && store_cmd_record(kBrightSector, kBrightRecord))
                 bri_reload_flag = 1;
         }

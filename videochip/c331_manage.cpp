@@ -228,6 +228,7 @@ void c331_manage::start_applied_copy()
     if (store)
         std::memcpy(applied_para, store->ram_para_shadow, sizeof(applied_para));
     panel_deferred = false;
+    applied_started = true;
 }
 
 bool c331_manage::write_back_word(int offset, uint16_t value)
@@ -255,7 +256,11 @@ void c331_manage::bring_up()
         if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
             std::memcpy(block, store->ram_para, sizeof(block));
     }
-    start_applied_copy();
+    // A bring-up again (the PC's debug request) keeps the applied copy: the
+    // shadow may not yet hold the system's latest write-backs, which would
+    // then read as changes; what differs is applied by the next pass.
+    if (!applied_started)
+        start_applied_copy();
 
     load_system_param();
     define_param();

@@ -552,6 +552,7 @@ public:
     // made during or after a pass is applied even when the shadow has been
     // refreshed before the next pass. Guarded by c331_mutex.
     unsigned char applied_para[4096]{};
+    bool applied_started = false;
     // The panel words changed while an LED request was pending; applied on
     // a later pass once the request has completed.
     bool panel_deferred = false;

@@ -7,6 +7,7 @@
 #include "videochip/c331_trace.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <cstdio>
 
 using namespace c331;
@@ -310,7 +311,7 @@ void c331_manage::check_input_port(int fd)
                 rearm_vbo_rx(fd, q, vbo_lane_mask(q));
                 // As the receiver has always been set: the clock travels in
                 // the last argument, so the range bit reads a zero clock.
-                set_VBORXfrange(fd, q, 0, static_cast<int>(fpiclk / lanes));
+                set_VBORXfrange(fd, q, 0, static_cast<int>(std::min(fpiclk / lanes, 2147483647.0)));
                 set_VBOInput(fd, q);
                 pi.STATE = (h.Hact <= 2176 && fpiclk <= 324000000.0 && h.lane < 4) ? 4 : 1;
                 pi.IP = 0;

@@ -101,6 +101,13 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
     EXPECT_EQ(fpga()->bri_change_flag, 0);
     EXPECT_EQ(le16(store->ram_para, para::kBrightness), 24);
 
+    // The chip brought up again (the PC's debug request) keeps the applied
+    // copy: the write-back, not yet in the shadow, is still no change.
+    m->bring_up();
+    store16(para::kContrast, 31);
+    deal();
+    EXPECT_EQ(fpga()->bri_change_flag, 0);
+
     // A user's change still waiting for its pass is not overwritten.
     {
         C331ParaLock lock;

@@ -149,12 +149,25 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
     EXPECT_EQ(model(0).storedReg(6), 200);
     EXPECT_EQ(model(1).storedReg(6), 200);
     EXPECT_EQ(mgr().bri_mode, 1);
+    // The table's re-send within the same slot shows the preview in the
+    // preview's scale (200, not 200 x 16 - 1).
+    at(10, 5);
+    mgr().HalfHourValue[20] = 4;
+    mgr().bri_last_slot = 20;
+    mgr().bri_resend = 0;
+    mgr().Brightness_time_change();
+    EXPECT_EQ(model(0).storedReg(6), 200);
     page[8] = 0;
     page[9] = 2;
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(model(0).storedReg(6), 31);
     EXPECT_EQ(mgr().bri_mode, 1);
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0xFF) << "nothing stored";
+    // The next slot is the table's again, in the table's scale: 4 x 16 - 1.
+    at(10, 30);
+    mgr().HalfHourValue[21] = 4;
+    mgr().Brightness_time_change();
+    EXPECT_EQ(model(0).storedReg(6), 63);
 }
 
 TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
