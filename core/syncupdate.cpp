@@ -23,12 +23,15 @@
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/tip.h"
+#include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <utility>
+#include <vector>
 
 SyncUpdate* SyncUpdate::p_syncupdate = nullptr;
 
@@ -173,24 +176,52 @@ void SyncUpdate::para_sync(int code)
         }
     }
 
-    save_pending_mode();
-    if (code == 2)
-        rewrite_mode_files();
-    persist();
+    store_changes(code == 2);
 }
 
-void SyncUpdate::save_pending_mode()
+// Steps 2 to 4 touch the block, which the other threads write under the
+// c331 manage mutex: the block's part runs under it, the files are written
+// after it has been released (a change pass is not held up by a file).
+void SyncUpdate::store_changes(bool rewrite)
+{
+    ZdrRamPara* store = ZdrRamPara::pInstance();
+    int saved = -1;
+    std::vector<std::pair<int, bool>> slotFiles;   // slot, true to write (else delete)
+    unsigned char written[para::kBlockSize];
+    {
+        C331ParaLock lock;
+        saved = take_pending_mode();
+        if (rewrite)
+            slotFiles = take_mode_rewrites();
+        store->copy_block(written);
+    }
+    if (saved >= 0 && g_mainwindow)
+        g_mainwindow->mode_file_write(saved, 0);
+    for (const auto& f : slotFiles) {
+        if (f.second) {
+            if (g_mainwindow)
+                g_mainwindow->mode_file_write(f.first, 1);
+        } else {
+            store->mode_file_deal(f.first, 1);
+        }
+    }
+    persist(written);
+}
+
+// A pending user-mode save: the slot takes the block's user-mode area; the
+// slot saved, or -1.
+int SyncUpdate::take_pending_mode()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     unsigned char* block = store->ram_para;
     const uint16_t request = le16(block, para::kModeSaveRequest);
     if (request == le16(store->ram_para_shadow, para::kModeSaveRequest) || request == 0)
-        return;
+        return -1;
     if (request > ZdrRamPara::kSlotCount) {
         // There are only 16 slots: a request beyond them is dropped.
         writeLogMsg(WARNING, "user mode save request " + std::to_string(request) + " ignored");
         setLe16(block, para::kModeSaveRequest, 0);
-        return;
+        return -1;
     }
     const int slot = request - 1;
     unsigned char* s = store->mode_user_para[slot];
@@ -198,45 +229,46 @@ void SyncUpdate::save_pending_mode()
     s[1] = 0xAA;
     setLe16(block, para::kCurrentMode, request);
     std::memcpy(s + 2, block + para::kModeStart, para::kModeSize);
-    if (g_mainwindow)
-        g_mainwindow->mode_file_write(slot, 0);
     setLe16(block, para::kModeSaveRequest, 0);
     if (traceOn())
         std::printf("\n user mode save change ,%#x \n", s[0]);
+    return slot;
 }
 
-void SyncUpdate::rewrite_mode_files()
+// The user-mode files to rewrite (saved slots) and to delete (empty
+// slots), in slot order; a deleted slot also clears the save request.
+std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
+    std::vector<std::pair<int, bool>> files;
     for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
         const unsigned char* s = store->mode_user_para[slot];
         const bool empty = s[0] == 0xFF || s[1] == 0xFF;
         if (!empty && (s[0] == 0xAA || s[1] == 0xAA)) {
-            if (g_mainwindow)
-                g_mainwindow->mode_file_write(slot, 1);
+            files.emplace_back(slot, true);
         } else if (empty) {
-            store->mode_file_deal(slot, 1);
+            files.emplace_back(slot, false);
             setLe16(store->ram_para, para::kModeSaveRequest, 0);
         }
     }
+    return files;
 }
 
-void SyncUpdate::persist()
+void SyncUpdate::persist(const unsigned char* block)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    if (std::memcmp(store->ram_para, store->ram_para_shadow, sizeof(store->ram_para)) == 0)
+    if (std::memcmp(block, store->ram_para_shadow, sizeof(store->ram_para)) == 0)
         return;
     if (traceOn())
         std::printf("\n ram_para diffrent !");
-    // The shadow records what reached the file: a store made while the file
-    // is written differs from it and is written by the next refresh.
-    unsigned char written[sizeof(store->ram_para)];
-    std::memcpy(written, store->ram_para, sizeof(written));
+    // The shadow records what reached the file: a store made meanwhile
+    // differs from it and is written by the next refresh.
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        store->write_para_file();
+        store->write_para_file(block);
         Utils::system_mutex("sync");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    std::memcpy(store->ram_para_shadow, written, sizeof(written));
+    C331ParaLock lock;
+    std::memcpy(store->ram_para_shadow, block, sizeof(store->ram_para_shadow));
 }

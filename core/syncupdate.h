@@ -6,6 +6,8 @@
 #pragma once
 
 #include <QObject>
+#include <utility>
+#include <vector>
 
 class SyncUpdate : public QObject {
     Q_OBJECT
@@ -28,7 +30,8 @@ private:
     // Calls the refresh of the page in focus; false when that page is not
     // open (then nothing is refreshed and no tip is shown).
     bool refresh_page(int focus, int code);
-    void save_pending_mode();
-    void rewrite_mode_files();
-    void persist();
+    void store_changes(bool rewrite);
+    int take_pending_mode();
+    std::vector<std::pair<int, bool>> take_mode_rewrites();
+    void persist(const unsigned char* block);
 };

@@ -121,8 +121,17 @@ void ZdrRamPara::load_para_file()
                                  " bytes); its missing tail taken from the defaults");
 }
 
-bool ZdrRamPara::write_para_file()
+void ZdrRamPara::copy_block(unsigned char* out)
 {
+    pthread_mutex_lock(&source_mutex);
+    std::memcpy(out, ram_para, sizeof(ram_para));
+    pthread_mutex_unlock(&source_mutex);
+}
+
+bool ZdrRamPara::write_para_file(const unsigned char* block)
+{
+    if (!block)
+        block = ram_para;
     const std::string path = platform::boardPath(kParaFile);
     std::vector<unsigned char> file;
     if (!readWholeFile(path, file))
@@ -130,7 +139,7 @@ bool ZdrRamPara::write_para_file()
     const size_t end = para::kFileHeadSize + para::kPersistSize;
     if (file.size() < end)
         file.resize(end, 0);
-    std::memcpy(file.data() + para::kFileHeadSize, ram_para + para::kPersistStart, para::kPersistSize);
+    std::memcpy(file.data() + para::kFileHeadSize, block + para::kPersistStart, para::kPersistSize);
     if (!writeFileAtomically(path, file.data(), file.size())) {
         writeLogMsg(ERROR, "parameter file could not be written");
         return false;

@@ -71,10 +71,15 @@ public:
     void ZdrDeleteCrop(char input, char j);
     void ZdrSetImageSource(int j, char input, char layer);
 
-    // Writes block 768 to 4095 into /data/ram_device_info (its head and any
-    // bytes after the block are kept), replacing the file as a whole; false
-    // when the file does not exist or cannot be replaced.
-    bool write_para_file();
+    // Writes block 768 to 4095 (of block, or of ram_para) into
+    // /data/ram_device_info (its head and any bytes after the block are
+    // kept), replacing the file as a whole; false when the file does not
+    // exist or cannot be replaced.
+    bool write_para_file(const unsigned char* block = nullptr);
+    // Copies the whole block into out, the input signal records under their
+    // mutex. The caller holds the c331 manage mutex, under which every other
+    // part of the block is written.
+    void copy_block(unsigned char* out);
     // Writes slot s to /data/modes/custom_mode<s + 1> as a whole; false when
     // it cannot be written.
     bool write_mode_file(int slot);

@@ -67,6 +67,7 @@ void c331_manage::c331managerdeal(void* arg)
 
     // ---- half 1: apply the changes, under the c331 manage mutex ----
     const bool panelDue = m->panel_deferred && g_set_led_para != 1;
+    int signal = 0;   // the change code for the page and the file, sent after the pass
     if (store && (para_change_flag.load() != 0 || panelDue)) {
         pthread_mutex_lock(&c331_mutex);
         const unsigned char flag = para_change_flag.load();
@@ -77,7 +78,7 @@ void c331_manage::c331managerdeal(void* arg)
             // pass programs the chip differs from it and is applied by the
             // next pass.
             unsigned char now[para::kBlockSize];
-            std::memcpy(now, block, sizeof(now));
+            store->copy_block(now);
             Diff d(now, m->applied_para);
 
             // 1. The FPGA side is up: end the forced background colour.
@@ -267,8 +268,10 @@ void c331_manage::c331managerdeal(void* arg)
                     g_osd_update = 1;
             }
 
-            // 12. The change goes on to the page in focus and to the file.
-            store->test_signal(flag != 0 ? flag : 1);
+            // 12. The change goes on to the page in focus and to the file
+            // (signalled once the mutex is released: the GUI thread may take
+            // it while it handles a signal).
+            signal = flag != 0 ? flag : 1;
             para_change_flag = 0;
             // What the chip now shows. Panel words left for a later pass stay
             // at their applied values, so that the later pass sees them.
@@ -319,6 +322,8 @@ void c331_manage::c331managerdeal(void* arg)
         }
         pthread_mutex_unlock(&c331_mutex);
     }
+    if (signal)
+        store->test_signal(signal);
 
     // ---- half 2: input monitoring and OSD refresh, every pass ----
     if (m->zdrApi_IsPatternGen())

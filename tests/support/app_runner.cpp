@@ -2,11 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QThread>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -41,6 +44,14 @@ bool AppRunner::start(int timeoutMs)
     env.insert("ZDR_SIM_EPHEMERAL_PORTS", "1");
     for (const auto& e : extraEnv_)
         env.insert(QString::fromStdString(e.first), QString::fromStdString(e.second));
+    // A program built with a sanitizer writes its reports into the runner's
+    // folder (checked when it stops), whatever else its options say.
+    QDir().mkpath(QString::fromStdString(reportDir()));
+    for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        const QString opts = env.value(name);
+        env.insert(name, (opts.isEmpty() ? QString() : opts + ":") + "log_path=" +
+                             QString::fromStdString(reportDir() + "/" + name));
+    }
     process_.setProcessEnvironment(env);
     process_.setWorkingDirectory(QString::fromStdString(work_));
     process_.setProcessChannelMode(QProcess::MergedChannels);
@@ -64,12 +75,45 @@ bool AppRunner::start(int timeoutMs)
 
 void AppRunner::stop()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(3000)) {
-        process_.kill();
-        process_.waitForFinished(3000);
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+    checkSanitizerReports();
+}
+
+std::string AppRunner::reportDir() const
+{
+    return dir_->path().toStdString() + "/sanitizer";
+}
+
+void AppRunner::checkSanitizerReports()
+{
+    const QDir dir(QString::fromStdString(reportDir()));
+    for (const QFileInfo& f : dir.entryInfoList(QDir::Files)) {
+        QFile file(f.filePath());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray report = file.readAll();
+        file.close();
+        QFile::remove(f.filePath());
+        if (report.trimmed().isEmpty())
+            continue;
+        ADD_FAILURE() << "the program under test reported (" << f.fileName().toStdString() << "):\n"
+                      << report.toStdString();
+        // Kept for the sanitizer run's summary as well.
+        const QByteArray keep = qgetenv("ZDR_SANITIZER_REPORTS");
+        if (!keep.isEmpty()) {
+            QDir().mkpath(QString::fromLocal8Bit(keep));
+            QFile out(QString::fromLocal8Bit(keep) + "/program." + f.fileName() + "." +
+                      QString::number(QCoreApplication::applicationPid()) + "." +
+                      QString::number(reinterpret_cast<quintptr>(this), 16));
+            if (out.open(QIODevice::WriteOnly))
+                out.write(report);
+        }
     }
 }
 

@@ -43,6 +43,11 @@ public:
     QString output();
 
 private:
+    // Where a program built with a sanitizer writes its reports; any report
+    // fails the running test when the program stops.
+    std::string reportDir() const;
+    void checkSanitizerReports();
+
     std::unique_ptr<QTemporaryDir> dir_;
     std::string root_;
     std::string work_;

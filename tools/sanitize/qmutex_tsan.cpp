@@ -1,0 +1,48 @@
+// ThreadSanitizer sees pthread and std mutexes, but QMutex locks and
+// unlocks inside the Qt library, which is not instrumented: every QMutex
+// would look like no lock at all. In the thread-sanitizer build these
+// definitions stand in front of the library's (the program's own symbols
+// come first), call the library's, and tell ThreadSanitizer what happened:
+// an unlock releases, a lock acquires.
+#include <QMutex>
+
+#include <dlfcn.h>
+
+extern "C" {
+void __tsan_acquire(void* addr);
+void __tsan_release(void* addr);
+}
+
+namespace {
+
+template <typename F>
+F real(const char* name)
+{
+    void* f = dlsym(RTLD_NEXT, name);
+    return reinterpret_cast<F>(f);
+}
+
+} // namespace
+
+void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
+{
+    static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
+    f(this);
+    __tsan_acquire(this);
+}
+
+bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
+{
+    static const auto f = real<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
+    const bool locked = f(this, timeout);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+void QMutex::unlock() noexcept
+{
+    static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex6unlockEv");
+    __tsan_release(this);
+    f(this);
+}
