@@ -15,7 +15,7 @@
 #include <cstring>
 #include <thread>
 
-velmosource* velmosource::p_velmo_source = nullptr;
+Published<velmosource> velmosource::p_velmo_source;
 
 velmosource::velmosource() = default;
 

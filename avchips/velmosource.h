@@ -2,6 +2,7 @@
 // memories and the FPGA clock set-up.
 #pragma once
 
+#include "core/published.h"
 #include <atomic>
 #include <cstdint>
 
@@ -30,7 +31,7 @@ struct HdmiInfo {
 class velmosource {
 public:
     static velmosource* pInstance();
-    static velmosource* p_velmo_source;
+    static Published<velmosource> p_velmo_source;
 
     // Per-FPGA clock set-up state: 1 while being set up, 2 when done.
     std::atomic<unsigned char> fpga_clk_setup_state[2] = {{0}, {0}};

@@ -19,7 +19,7 @@
 
 unsigned char g_cut_source_state[30] = {};
 
-ZdrRamPara* ZdrRamPara::p_zdrrampara_config = nullptr;
+Published<ZdrRamPara> ZdrRamPara::p_zdrrampara_config;
 
 namespace {
 
@@ -74,7 +74,6 @@ ZdrRamPara* ZdrRamPara::pInstance()
     if (p_zdrrampara_config)
         return p_zdrrampara_config;
     ZdrRamPara* p = new ZdrRamPara();
-    p_zdrrampara_config = p;
 
     p->load_para_file();
 
@@ -99,6 +98,8 @@ ZdrRamPara* ZdrRamPara::pInstance()
     p->run_status[37] = 0x80;
     p->run_status[38] = 0x1F;
     p->run_status[39] = 0x06;
+    // The link threads already run: they see the store once it is loaded.
+    p_zdrrampara_config = p;
     return p;
 }
 

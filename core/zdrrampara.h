@@ -6,6 +6,7 @@
 // Fields are little-endian; see core/para_layout.h for the offsets.
 #pragma once
 
+#include "core/published.h"
 #include <QObject>
 #include <pthread.h>
 
@@ -30,7 +31,7 @@ public:
     static constexpr int kStatusSize = 1064;
 
     static ZdrRamPara* pInstance();
-    static ZdrRamPara* p_zdrrampara_config;
+    static Published<ZdrRamPara> p_zdrrampara_config;
 
     // Guards the input signal records (block 256 to 291).
     pthread_mutex_t source_mutex;

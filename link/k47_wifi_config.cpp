@@ -18,7 +18,7 @@
 #include <sstream>
 #include <vector>
 
-K47_WIFI_CONFIG* K47_WIFI_CONFIG::p_wifi_config = nullptr;
+Published<K47_WIFI_CONFIG> K47_WIFI_CONFIG::p_wifi_config;
 
 namespace {
 
@@ -100,8 +100,9 @@ std::string currentWifiIp()
 K47_WIFI_CONFIG* K47_WIFI_CONFIG::pInstance()
 {
     if (!p_wifi_config) {
-        p_wifi_config = new K47_WIFI_CONFIG();
-        p_wifi_config->start();
+        K47_WIFI_CONFIG* w = new K47_WIFI_CONFIG();
+        w->start();
+        p_wifi_config = w;
     }
     return p_wifi_config;
 }

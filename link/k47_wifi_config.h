@@ -7,6 +7,7 @@
 // configuration tool talks to at_command() over UDP port 13769.
 #pragma once
 
+#include "core/published.h"
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -26,7 +27,7 @@ public:
 
     // Creates the manager on the first call and starts its thread.
     static K47_WIFI_CONFIG* pInstance();
-    static K47_WIFI_CONFIG* p_wifi_config;
+    static Published<K47_WIFI_CONFIG> p_wifi_config;
 
     K47_WIFI_CONFIG();
     ~K47_WIFI_CONFIG();

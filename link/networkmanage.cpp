@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-networkManage* networkManage::p_networkManage = nullptr;
+Published<networkManage> networkManage::p_networkManage;
 
 namespace {
 

@@ -3,6 +3,7 @@
 // own reassembly, so the streams of two PCs never mix.
 #pragma once
 
+#include "core/published.h"
 #include "link/link_transport.h"
 #include "link/tcpserver.h"
 
@@ -20,7 +21,7 @@ public:
     // Creates the transport on the first call (server on g_port, worker
     // thread) and returns it.
     static networkManage* pInstance();
-    static networkManage* p_networkManage;
+    static Published<networkManage> p_networkManage;
 
     explicit networkManage(unsigned short port);
     ~networkManage() override;

@@ -2,7 +2,7 @@
 
 #include "link/link_global.h"
 
-Kq_uart_inout* Kq_uart_inout::p_uart_inout = nullptr;
+Published<Kq_uart_inout> Kq_uart_inout::p_uart_inout;
 
 Kq_uart_inout::Kq_uart_inout()
     : serial_modules(kNode, kPassbyRs485)

@@ -1,6 +1,7 @@
 // RS-485 transport of the control link (/dev/ttyS2, g_BPS baud).
 #pragma once
 
+#include "core/published.h"
 #include "link/serial_modules.h"
 #include "platform/nodes.h"
 
@@ -11,7 +12,7 @@ public:
     // Creates the transport on the first call (port and receive thread) and
     // returns it.
     static Kq_uart_inout* pInstance();
-    static Kq_uart_inout* p_uart_inout;
+    static Published<Kq_uart_inout> p_uart_inout;
 
     Kq_uart_inout();
     ~Kq_uart_inout() override;

@@ -2,7 +2,7 @@
 
 #include "link/link_global.h"
 
-Kq_uart_inout_4G* Kq_uart_inout_4G::p_uart_inout_4G = nullptr;
+Published<Kq_uart_inout_4G> Kq_uart_inout_4G::p_uart_inout_4G;
 
 Kq_uart_inout_4G::Kq_uart_inout_4G()
     : serial_modules(kNode, kPassby4G)

@@ -2,6 +2,7 @@
 // pass-through code is its own, so that the cards' answers come back here.
 #pragma once
 
+#include "core/published.h"
 #include "link/serial_modules.h"
 #include "platform/nodes.h"
 
@@ -12,7 +13,7 @@ public:
     // Creates the transport on the first call (port and receive thread) and
     // returns it.
     static Kq_uart_inout_4G* pInstance();
-    static Kq_uart_inout_4G* p_uart_inout_4G;
+    static Published<Kq_uart_inout_4G> p_uart_inout_4G;
 
     Kq_uart_inout_4G();
     ~Kq_uart_inout_4G() override;

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-udpnetManage* udpnetManage::p_udpnetManage = nullptr;
+Published<udpnetManage> udpnetManage::p_udpnetManage;
 
 namespace {
 

@@ -3,6 +3,7 @@
 // frames; AT receive; AT send).
 #pragma once
 
+#include "core/published.h"
 #include "link/link_transport.h"
 #include "link/udpserver.h"
 
@@ -22,7 +23,7 @@ public:
     // Creates the transport on the first call (sockets and threads) and
     // returns it; the first service main creates.
     static udpnetManage* pInstance();
-    static udpnetManage* p_udpnetManage;
+    static Published<udpnetManage> p_udpnetManage;
 
     // Opens the two device ports (through platform::Net::listenPort) and
     // starts the threads. A port that cannot be opened leaves its threads

@@ -284,10 +284,10 @@ int fpga_manage::Brightness_read_VMF_value()
     const unsigned char fpga = vmf_group > 4 ? 1 : 0;
     card_result_flag = 0;
     Send_to_port(frame, sizeof(frame), port, fpga);
-    // The card's answer is polled here, inside the pass, every 1 ms for 35
-    // ticks (350 ms), measured on the board's clock: the tick stands still
-    // while the GUI thread is busy.
-    const bool answered = waitUntil(350000, 1000, [&] {
+    // The card's answer is polled here, inside the pass, back to back for
+    // 35 ticks and some (400 ms), measured on the board's clock: the tick
+    // stands still while the GUI thread is busy.
+    const bool answered = waitUntil(400000, 0, [&] {
         reg_IRQ_Dealwith(0, 0);
         reg_IRQ_Dealwith(1, 0);
         if (card_result_flag.exchange(0) == 1) {

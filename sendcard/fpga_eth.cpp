@@ -72,7 +72,10 @@ void fpga_manage::Send_to_port(const unsigned char* frame, unsigned short length
     if (port > 15 || length == 0 || length > kMaxPortFrame)
         return;
     const PairRegs r = pairRegs(port >> 1);
-    wait_fpga_send_ready(port, fpga);
+    // The frame goes out even when the pair never became free (a busy
+    // buffer is overwritten): said once in the log, and counted.
+    if (!wait_fpga_send_ready(port, fpga) && send_timeouts.fetch_add(1) == 0)
+        writeLogMsg(WARNING, "FPGA " + std::to_string(fpga) + ": a port's transmit buffer stayed busy; frame sent over it");
     write_to_register(r.selectReg, 0xFF, static_cast<unsigned char>(1u << (port & 7)), fpga);
     write_fpga_ram(frame, 0, length, r.txBlock, fpga);
     const unsigned len1 = length - 1u;

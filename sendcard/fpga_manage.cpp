@@ -19,7 +19,7 @@
 #include <cstring>
 #include <unistd.h>
 
-fpga_manage* fpga_manage::p_fpga_manage = nullptr;
+Published<fpga_manage> fpga_manage::p_fpga_manage;
 SendParaRequest g_send_para;
 FpgaChangeRecord g_change;
 
@@ -79,10 +79,11 @@ fpga_manage* fpga_manage::pInstance()
     if (p_fpga_manage)
         return p_fpga_manage;
     fpga_manage* p = new fpga_manage();
-    p_fpga_manage = p;
     p->rcv_recovery->check_file_dir("/data/smartmapping");
     p->rcv_recovery->check_file_dir("/data/rcvrecovery");
     p->initialize();
+    // The link threads already run: they see the manager once it is ready.
+    p_fpga_manage = p;
     return p;
 }
 

@@ -13,6 +13,7 @@
 // both; the c331 manage mutex is only tried, never waited for.
 #pragma once
 
+#include "core/published.h"
 #include "sendcard/clock_record_run.h"
 #include "sendcard/fpga_drv.h"
 
@@ -124,7 +125,7 @@ enum RCV_CHECK_OR_RECOVERY { RCV_CHECK = 0, RCV_RECOVERY = 1, RCV_LOAD_FILE = 2 
 class fpga_manage {
 public:
     static fpga_manage* pInstance();
-    static fpga_manage* p_fpga_manage;
+    static Published<fpga_manage> p_fpga_manage;
 
     // Tests: a fresh manager on the current board (devices opened, lines
     // mapped, start values set), with or without its thread; and its end
@@ -356,9 +357,9 @@ public:
     void Brightness_time_change();
     void Brightness_auto_change();
     void Brightness_check_VMF();
-    // Sends the sensor read and waits for the answer (at most 35 ticks,
-    // and a bounded number of polls since ticks may stall); 1 when the
-    // card answered.
+    // Sends the sensor read and waits for the answer (35 ticks and some,
+    // on the board's clock since ticks may stall); 1 when the card
+    // answered.
     int Brightness_read_VMF_value();
     // Takes a card reply (status byte, length byte, 128 data bytes).
     void VMF_data_back_result(const unsigned char* reply, unsigned int length);
@@ -450,6 +451,8 @@ public:
     // Port pair p of an FPGA (ports 2p, 2p+1) shares one transmit block and
     // one receive channel. Lengths in the registers are length - 1.
     void Send_to_port(const unsigned char* frame, unsigned short length, unsigned short port, unsigned char fpga);
+    // Frames sent over a transmit buffer that stayed busy.
+    std::atomic<unsigned> send_timeouts{0};
     int wait_fpga_send_ready(unsigned short port, unsigned char fpga);
     void Rcv_data_from_eth(unsigned char fpga);
     void check_fpga_net_data_status(unsigned char fpga);

@@ -99,14 +99,13 @@ void timedOut(c331_manage::SflWait kind)
         writeLogMsg(ERROR, std::string("c331 serial flash: ") + kTimeoutText[kind]);
 }
 
-// Reads a status register while (value & bit) is set (or, with untilSet,
-// until it is set), back to back or every intervalUs, for at most boundUs.
-// True when the wait ended in time; the last value read in last.
-bool pollBit(c331_drv* drv, int fd, unsigned desc, unsigned bit, bool untilSet, uint64_t boundUs, unsigned& last,
-             uint64_t intervalUs = 0)
+// Reads a status register back to back while (value & bit) is set (or,
+// with untilSet, until it is set), for at most boundUs. True when the wait
+// ended in time; the last value read in last.
+bool pollBit(c331_drv* drv, int fd, unsigned desc, unsigned bit, bool untilSet, uint64_t boundUs, unsigned& last)
 {
     unsigned polls = 0;
-    return waitUntil(boundUs, intervalUs, [&] {
+    return waitUntil(boundUs, 0, [&] {
         last = drv->read_C331(fd, desc, 0);
         if (((last & bit) != 0) == untilSet)
             return true;
@@ -302,8 +301,7 @@ int c331_manage::osd_write_dma_sfl(int fd, int source, int dest, int target, int
         drv->write_C331(fd, kColourDest, static_cast<unsigned>(dest) & 0xFF, 0);
     drv->write_C331(fd, kTrigger, 2, 0);
     unsigned last = 0;
-    // A DMA runs for up to a few hundred milliseconds: polled every 1 ms.
-    const bool ok = pollBit(drv, fd, kStat, kStatDma, false, dmaBoundUs(length), last, 1000);
+    const bool ok = pollBit(drv, fd, kStat, kStatDma, false, dmaBoundUs(length), last);
     if (!ok)
         timedOut(SFL_DMA);
     drv->write_C331(fd, kTrigger, 0, 0);

@@ -327,6 +327,7 @@ void c331_manage::wait1_povs(int fd, int och)
     // pass for ever).
     const bool ok = waitUntil(kOutputSyncBoundUs, 1000,
                               [&] { return (drv->read_C331(fd, kOutputSyncStatus, 0) & bit) != 0; });
+    last_povs_ok = ok;
     drv->write_C331(fd, kOutputSyncLatch, 0, 0);
     drv->write_C331(fd, kStatusHold, 0, 0);
     wait_result(WAIT_POVS, ok);

@@ -47,7 +47,7 @@ void c331_manage::wait_result(WaitKind kind, bool ok)
     if (wait_logged[kind])
         return;
     wait_logged[kind] = true;
-    writeLogMsg(WARNING, std::string("c331 chip: ") + kWaitNames[kind] + " did not come within its poll limit");
+    writeLogMsg(WARNING, std::string("c331 chip: ") + kWaitNames[kind] + " did not come within its time limit");
 }
 
 void c331_manage::set_rtct(int fd, int mode)
@@ -75,7 +75,8 @@ void c331_manage::wait1_pivs(int fd, int ich)
     drv->write_C331(fd, kInputSyncLatch, bit, 0);
     drv->write_C331(fd, kStatusHold, 0x80, 0);
     // Read back to back until the channel's sync comes (or the channel
-    // reports no input), for at most a frame at the slowest input rate.
+    // reports no input), for at most three frames at the slowest input
+    // rate.
     unsigned sync = 0, status = 0;
     waitUntil(kInputSyncBoundUs, 0, [&] {
         sync = drv->read_C331(fd, kInputSyncStatus, 0);
@@ -111,14 +112,14 @@ void c331_manage::wait1_pivs2(int fd)
 namespace {
 
 // Waits for the two field bits at shift of a field status register to
-// change, reading back to back for at most a frame at the slowest rate:
-// the new field, or the last one + 1 when it never changed.
-int waitField(c331_drv* drv, int fd, C331RegDesc reg, int shift, bool& ok)
+// change, reading back to back for at most boundUs: the new field, or the
+// last one + 1 when it never changed.
+int waitField(c331_drv* drv, int fd, C331RegDesc reg, int shift, uint64_t boundUs, bool& ok)
 {
     drv->write_C331(fd, kStatusHold, 0x80, 0);
     const int first = static_cast<int>((drv->read_C331(fd, reg, 0) >> shift) & 3);
     int cur = first;
-    waitUntil(c331_manage::kInputSyncBoundUs, 0, [&] {
+    waitUntil(boundUs, 0, [&] {
         cur = static_cast<int>((drv->read_C331(fd, reg, 0) >> shift) & 3);
         return cur != first;
     });
@@ -135,7 +136,7 @@ int c331_manage::wait_ifld_change(int fd, int port)
         return 0;
     const int index = port < 4 ? port : 2 * (port - 2);
     bool ok = false;
-    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(index), 2, ok);
+    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(index), 2, kInputSyncBoundUs, ok);
     wait_result(WAIT_IFLD, ok);
     return field;
 }
@@ -145,7 +146,7 @@ int c331_manage::wait_ofld_change(int fd, int och)
     if (och < 0 || och >= kOchCount)
         return 0;
     bool ok = false;
-    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(och), 0, ok);
+    const int field = waitField(drv, fd, kFieldStatus + 0x100u * static_cast<unsigned>(och), 0, kOutputSyncBoundUs, ok);
     wait_result(WAIT_OFLD, ok);
     return field;
 }

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <unistd.h>
 
-c331_manage* c331_manage::p_c331_manage = nullptr;
+Published<c331_manage> c331_manage::p_c331_manage;
 pthread_mutex_t c331_manage::c331_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<unsigned char> c331_manage::para_change_flag{0};
 // Byte 8: trace of zdrApi_OsdSet (on); byte 6: serial-flash trace (off).
@@ -150,10 +150,11 @@ c331_manage* c331_manage::pInstance()
     if (p_c331_manage)
         return p_c331_manage;
     c331_manage* m = new c331_manage();
-    p_c331_manage = m;
     para_change_flag = 0;
     registerC331Probes(m);
     m->initialize();
+    // The link threads already run: they see the manager once it is ready.
+    p_c331_manage = m;
     return m;
 }
 

@@ -15,6 +15,7 @@
 //   c331_debug.cpp        diagnostics
 #pragma once
 
+#include "core/published.h"
 #include "avchips/velmosource.h"
 #include "videochip/c331_types.h"
 
@@ -27,7 +28,7 @@ class c331_drv;
 class c331_manage {
 public:
     static c331_manage* pInstance();
-    static c331_manage* p_c331_manage;
+    static Published<c331_manage> p_c331_manage;
 
     // The c331 manage mutex and the parameter-changed flag. Every writer of
     // the parameter block (pages, PC commands, the store's own operations)
@@ -125,16 +126,20 @@ public:
     void calc_iwin();
     void calc_owin();
 
-    // A chip status wait ran out of polls: logged once until the same wait
-    // succeeds again.
+    // A chip status wait reached its bound in time: logged once until the
+    // same wait succeeds again.
     enum WaitKind { WAIT_PIVS, WAIT_IFLD, WAIT_OFLD, WAIT_VBO_LOCK, WAIT_POVS, WAIT_KIND_COUNT };
     // Bounds in time of the chip's waits (board microseconds). A sync or a
-    // field comes once a frame: an input sync or field change within a
-    // frame at 24 Hz (41.7 ms), an output sync within a few frames at the
-    // slowest output rate; a V-by-One receiver locks within a few frames.
-    static constexpr uint64_t kInputSyncBoundUs = 50000;
+    // field comes once a frame: an input sync or field change within three
+    // frames at 24 Hz (41.7 ms each), an output sync or field within a few
+    // frames at the slowest output rate; a V-by-One receiver locks within a
+    // few frames.
+    static constexpr uint64_t kInputSyncBoundUs = 125000;
     static constexpr uint64_t kOutputSyncBoundUs = 200000;
     static constexpr uint64_t kVboLockBoundUs = 100000;
+    // False after an output sync wait reached its bound: a fade then does
+    // not wait again for a sync that has stopped.
+    bool last_povs_ok = true;
     void wait_result(WaitKind kind, bool ok);
 
     // ---- window list and channel allocation ----------------------------
@@ -266,7 +271,7 @@ public:
     void calc_osd(_ImageWindowDef2_St* out);
     // Drawing primitives of the chip's OSD engine. Each holds sfl_mutex for
     // its command (the engine shares bank 4 with the flash controller) and
-    // answers false when the engine stayed busy past its poll limit.
+    // answers false when the engine stayed busy past its bound in time.
     bool osd_paint(int fd, int x, int w, int y, int h, int value, int base);
     bool osd_copy(int fd, int src, int dst, int w, int h, int packed);
     bool osd_put_unicode_string(int fd, char const (*line)[2], int x, int y, int fg, int bg, int w, int h, int base,

@@ -149,7 +149,9 @@ void c331_manage::set_layer_coef(int fd, int win, int cnt, int dir)
         }
         drv->write_C331(fd, 0x002201, 169, 0);
         drv->write_C331(fd, 0x002301, 203, 0);
-        wait1_povs(fd, 0);
+        // A sync that stopped is not waited for at every step of a fade.
+        if (i == 0 || last_povs_ok)
+            wait1_povs(fd, 0);
     }
 }
 

