@@ -34,6 +34,7 @@ int velmosource::initialize()
     // The source-check thread: the FPGAs' clock set-up first, so that the
     // FPGA thread may bring them up.
     std::thread([this] {
+        Utils::name_thread("sources");
         s5p210_setup(0);
         s5p210_setup(1);
         for (;;) {

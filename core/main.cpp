@@ -15,7 +15,6 @@
 #include "link/udpnetmanage.h"
 #include "platform/platform.h"
 #include "sendcard/fpga_manage.h"
-#include "sim/app_probe.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -52,7 +51,7 @@ int main(int argc, char** argv)
     Kq_uart_inout_4G::pInstance();
     K47_WIFI_CONFIG::pInstance();
 
-    sim::prepareGuiEnvironment();
+    platform::prepareGui();
     QApplication app(argc, argv);
 
     g_mainwindow = new MainWindow();
@@ -75,7 +74,7 @@ int main(int argc, char** argv)
     // "reboot" ends the process; on the simulated board it ends the event
     // loop, and the program leaves cleanly.
     platform::setRebootHandler([] { QMetaObject::invokeMethod(qApp, "quit", Qt::QueuedConnection); });
-    sim::registerAppProbes();
+    platform::programStarted();
 
     writeLogMsg(INFO, "zdrK47N started");
     int rc = app.exec();

@@ -2,7 +2,6 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
-#include "core/core_probe.h"
 #include "core/utils.h"
 #include "platform/platform.h"
 #include "ui/shell/option.h"
@@ -46,7 +45,6 @@ UsbServer* UsbServer::pInstance()
 {
     if (!p_usbserver) {
         p_usbserver = new UsbServer();
-        registerCoreProbes(p_usbserver);
         p_usbserver->initialize();
     }
     return p_usbserver;
@@ -83,6 +81,7 @@ int UsbServer::open_source()
 
 void* UsbServer::acceptThread(void* arg)
 {
+    Utils::name_thread("usb-hotplug");
     UsbServer* self = static_cast<UsbServer*>(arg);
     for (;;) {
         // recvData() waits for a message itself; a failed source is looked

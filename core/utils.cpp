@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <pthread.h>
 
 #include <array>
 #include <cerrno>
@@ -328,6 +329,13 @@ std::string Utils::intToString(int value)
     char buf[16];
     snprintf(buf, sizeof buf, "%d", value);
     return buf;
+}
+
+void Utils::name_thread(const char* name)
+{
+    char n[16];
+    std::snprintf(n, sizeof(n), "%s", name);
+    pthread_setname_np(pthread_self(), n);
 }
 
 int Utils::usleep_mutex(unsigned int us)

@@ -53,6 +53,9 @@ public:
     static std::string intToString(int value);
     static int usleep_mutex(unsigned int us);
     static int msleep_mutex(unsigned int ms);
+    // Names the calling thread (at most 15 characters), as top -H, gdb and
+    // the sanitizers show it.
+    static void name_thread(const char* name);
     static bool isFileExists(const std::string& path, bool regularOnly);
     static bool isDirExists(const std::string& path);
     static void get_file_list_smartpath(QStringList& list, const QString& dir, const QString& suffix);

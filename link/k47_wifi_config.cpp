@@ -353,6 +353,7 @@ void K47_WIFI_CONFIG::station_down()
 
 void K47_WIFI_CONFIG::wifiThread()
 {
+    Utils::name_thread("wifi");
     if (!wifi_off())
         ap_up();
     station_up();

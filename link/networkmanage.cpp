@@ -1,6 +1,7 @@
 #include "link/networkmanage.h"
 
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "link/link_global.h"
 #include "link/link_io.h"
 
@@ -76,6 +77,7 @@ void networkManage::serveClient(Client& client)
 
 void networkManage::acceptThread()
 {
+    Utils::name_thread("tcp-rx");
     std::vector<pollfd> fds;
     while (!m_stop) {
         fds.clear();

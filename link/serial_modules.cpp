@@ -1,6 +1,8 @@
 #include "link/serial_modules.h"
 
 #include "core/logMsg.h"
+#include "core/utils.h"
+#include "link/link_global.h"
 #include "link/link_io.h"
 #include "platform/platform.h"
 
@@ -70,6 +72,7 @@ void serial_modules::send_reply_list()
 
 void serial_modules::receive_loop()
 {
+    Utils::name_thread(m_passbyCode == kPassbyRs485 ? "rs485-rx" : "4g-rx");
     unsigned char buffer[4096];
     while (!m_stop) {
         pollfd p{fd, POLLIN, 0};

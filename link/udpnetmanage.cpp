@@ -1,6 +1,7 @@
 #include "link/udpnetmanage.h"
 
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "link/k47_wifi_config.h"
 #include "link/link_global.h"
 #include "platform/platform.h"
@@ -64,6 +65,7 @@ void udpnetManage::send_reply_list()
 
 void udpnetManage::udpacceptThread()
 {
+    Utils::name_thread("udp-rx");
     std::vector<unsigned char> buffer(65536);
     const platform::Net& net = platform::net();
     while (!m_stop) {
@@ -86,6 +88,7 @@ void udpnetManage::udpacceptThread()
 
 void udpnetManage::atReceiveThread()
 {
+    Utils::name_thread("at-rx");
     unsigned char buffer[kMaxAtLine + 1];
     while (!m_stop) {
         sockaddr_in from{};
@@ -107,6 +110,7 @@ void udpnetManage::atReceiveThread()
 
 void udpnetManage::atSendThread()
 {
+    Utils::name_thread("at-tx");
     std::unique_lock<std::mutex> lock(m_atMutex);
     while (!m_stop) {
         m_atReady.wait(lock, [this] { return m_stop || !m_atReplies.empty(); });

@@ -32,5 +32,7 @@ Clock& clock();
 // Lays out the board root named by ZDR_BOARD_ROOT (or the build's default)
 // and opens the control channel.
 bool startForProgram();
+void prepareGui();
+void programStarted();
 } // namespace simboard
 } // namespace platform

@@ -55,6 +55,18 @@ bool startForProgram()
     return true;
 }
 
+void prepareGui()
+{
+    if (sim())
+        simboard::prepareGui();
+}
+
+void programStarted()
+{
+    if (sim())
+        simboard::programStarted();
+}
+
 unsigned settleDelayMs()
 {
     if (!sim())

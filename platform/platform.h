@@ -41,6 +41,13 @@ const Net& net();
 // the board cannot be prepared.
 bool startForProgram();
 
+// Before the Qt application is made: on the simulated board Qt's caches
+// and settings are kept inside the board root.
+void prepareGui();
+// The program is up (its windows and connections exist): the simulated
+// board registers the probes through which tests see the program's state.
+void programStarted();
+
 // How long main() waits for the hardware to settle before it starts.
 unsigned settleDelayMs();
 

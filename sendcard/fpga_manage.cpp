@@ -185,6 +185,7 @@ void* fpga_manage::fpgamanageThread(void* arg)
 
 void fpga_manage::run()
 {
+    Utils::name_thread("fpga");
     while (!stop_.load()) {
         if (g_fpga_c331_start.load() != 0) {
             if (g_usb_grade.load() != 0)

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -183,6 +184,7 @@ void ControlChannel::stop()
 
 void ControlChannel::serve()
 {
+    pthread_setname_np(pthread_self(), "sim-control");
     while (running_) {
         pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         const int r = ::poll(p, 2, -1);
@@ -213,6 +215,7 @@ void ControlChannel::serve()
         Client c;
         c.done = done;
         c.thread = std::thread([this, client, done] {
+            pthread_setname_np(pthread_self(), "sim-probe");
             serveClient(client);
             done->store(true);
         });

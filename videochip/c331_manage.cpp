@@ -4,10 +4,10 @@
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/para_layout.h"
+#include "core/utils.h"
 #include "core/wait_bound.h"
 #include "core/zdrrampara.h"
 #include "videochip/c331_drv.h"
-#include "videochip/c331_probe.h"
 #include "videochip/c331_trace.h"
 
 #include <cstdarg>
@@ -151,7 +151,6 @@ c331_manage* c331_manage::pInstance()
         return p_c331_manage;
     c331_manage* m = new c331_manage();
     para_change_flag = 0;
-    registerC331Probes(m);
     m->initialize();
     // The link threads already run: they see the manager once it is ready.
     p_c331_manage = m;
@@ -174,6 +173,7 @@ int c331_manage::initialize()
 
 void* c331_manage::c331manageThread(void* arg)
 {
+    Utils::name_thread("c331");
     if (!arg)
         return nullptr;
     c331_manage* self = static_cast<c331_manage*>(arg);

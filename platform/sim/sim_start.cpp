@@ -2,6 +2,7 @@
 #include "platform/backends.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
+#include "sim/probes/app_probe.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -61,6 +62,16 @@ bool startForProgram()
     std::printf("Simulated board: root %s, control socket %s\n", board.root().c_str(), control.c_str());
     std::fflush(stdout);
     return true;
+}
+
+void prepareGui()
+{
+    sim::prepareGuiEnvironment();
+}
+
+void programStarted()
+{
+    sim::registerAppProbes();
 }
 
 } // namespace simboard

@@ -78,6 +78,7 @@ void lcd_touch::start()
 
 void* lcd_touch::touch_thread(void* arg)
 {
+    Utils::name_thread("touch");
     lcd_touch* self = static_cast<lcd_touch*>(arg);
     platform::TouchEvent event;
     for (;;) {

@@ -1,4 +1,4 @@
-#include "videochip/c331_probe.h"
+#include "sim/probes/c331_probe.h"
 
 #include "platform/platform.h"
 #include "sim/board.h"
@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
-void registerC331Probes(c331_manage* m)
+namespace sim {
+
+void registerC331Probes()
 {
+    c331_manage* m = c331_manage::p_c331_manage;
     if (platform::backend() != platform::Backend::Sim || !m)
         return;
     sim::Board::instance().control().add(
@@ -41,3 +44,5 @@ void registerC331Probes(c331_manage* m)
             return true;
         });
 }
+
+} // namespace sim

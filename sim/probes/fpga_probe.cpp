@@ -1,4 +1,4 @@
-#include "sim/fpga_probe.h"
+#include "sim/probes/fpga_probe.h"
 
 #include "avchips/velmosource.h"
 #include "core/le_bytes.h"

@@ -1,4 +1,4 @@
-#include "core/core_probe.h"
+#include "sim/probes/core_probe.h"
 
 #include "core/usbserver.h"
 #include "platform/platform.h"
@@ -12,8 +12,11 @@
 #include <string>
 #include <vector>
 
-void registerCoreProbes(UsbServer* usb)
+namespace sim {
+
+void registerCoreProbes()
 {
+    UsbServer* usb = UsbServer::p_usbserver;
     if (platform::backend() != platform::Backend::Sim || !usb || !qApp)
         return;
     // Codes as the GUI thread receives them, per code 100..102.
@@ -42,3 +45,5 @@ void registerCoreProbes(UsbServer* usb)
             return true;
         });
 }
+
+} // namespace sim

@@ -1,4 +1,4 @@
-#include "sim/app_probe.h"
+#include "sim/probes/app_probe.h"
 
 #include "core/global.h"
 #include "core/zdrrampara.h"
@@ -8,7 +8,9 @@
 #include "platform/platform.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
-#include "sim/fpga_probe.h"
+#include "sim/probes/c331_probe.h"
+#include "sim/probes/core_probe.h"
+#include "sim/probes/fpga_probe.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_global.h"
@@ -153,6 +155,8 @@ void registerAppProbes()
     lcd_touch::tap_sink = &touchSink;
     ControlChannel& control = Board::instance().control();
     registerFpgaProbes();
+    registerC331Probes();
+    registerCoreProbes();
     control.add("idle-times", "idle-times <back> <lock>: ticks before the pages go home and the idle screen shows",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     unsigned long back = 0;
