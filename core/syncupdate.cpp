@@ -1,6 +1,7 @@
 #include "core/syncupdate.h"
 
 #include "core/global.h"
+#include "core/gui_handoff.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/para_layout.h"
@@ -157,6 +158,7 @@ bool SyncUpdate::refresh_page(int focus, int code)
 
 void SyncUpdate::para_sync(int code)
 {
+    gui_handoff::received();
     const int focus = g_page_focus.load();
     if (refresh_page(focus, code)) {
         if ((focus == 10 || focus == 24) && traceOn()) {

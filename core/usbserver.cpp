@@ -1,6 +1,7 @@
 #include "core/usbserver.h"
 
 #include "core/global.h"
+#include "core/gui_handoff.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
@@ -163,6 +164,7 @@ int UsbServer::usb_signal(int code)
 {
     if (code >= kUsbAdded && code <= kUsbPartitionReady)
         ++emitted_[code - kUsbAdded];
+    gui_handoff::posted();
     emit sig_usb_update(code);
     return 1;
 }

@@ -3,6 +3,7 @@
 #include "core/atomic_file.h"
 #include "core/default_para.h"
 #include "core/global.h"
+#include "core/gui_handoff.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/para_layout.h"
@@ -165,6 +166,7 @@ int ZdrRamPara::test_signal(int code)
     // once, inside the mutex; a refresh that asks for another one (a page
     // saving the block) must not wait on the mutex its own thread holds.
     static thread_local int emitting = 0;
+    gui_handoff::posted();
     if (emitting > 0) {
         ++emitting;
         emit sig_update_para(code);

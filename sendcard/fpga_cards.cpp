@@ -26,28 +26,22 @@ void fpga_manage::Check_search_card()
     }
 }
 
-namespace {
-
-// One link bit per port of an FPGA that runs, else 0.
-uint32_t portMask(const unsigned char* reg)
-{
-    return reg[80] == 3 ? static_cast<uint32_t>(reg[128] | (reg[144] << 8)) : 0;
-}
-
-} // namespace
-
 void fpga_manage::Search_Card_Cmd()
 {
-    if ((MCU_REG_func[0][0] & 0x08) || (MCU_REG_func[1][0] & 0x08)) {
+    if ((reg_image(0, 0) & 0x08) || (reg_image(1, 0) & 0x08)) {
         g_change.job_time = G_timeTicks.load();
         return;
     }
-    uint32_t mask[2] = {portMask(MCU_REG_func[0]), portMask(MCU_REG_func[1])};
+    // One link bit per port of an FPGA that runs, else 0.
+    auto portMask = [this](unsigned char i) {
+        return reg_image(i, 80) == 3 ? static_cast<uint32_t>(reg_image(i, 128) | (reg_image(i, 144) << 8)) : 0u;
+    };
+    uint32_t mask[2] = {portMask(0), portMask(1)};
     if (Utils::getTimeSpace(g_change.job_time) > 79) {
         for (unsigned char i = 0; i < 2; ++i) {
             read_from_register(128, i);
             read_from_register(144, i);
-            mask[i] = portMask(MCU_REG_func[i]);
+            mask[i] = portMask(i);
         }
         if (g_change.search_gate != 15 || (mask[0] == 0 && mask[1] == 0)) {
             g_change.search_active = 0;

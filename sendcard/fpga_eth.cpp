@@ -102,7 +102,7 @@ int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
 
 void fpga_manage::check_fpga_net_data_status(unsigned char fpga)
 {
-    const unsigned char st = MCU_REG_func[sel(fpga)][80];
+    const unsigned char st = reg_image(sel(fpga), 80);
     if (st == 2 || st == 3) {
         read_from_register(129, fpga);
         read_from_register(145, fpga);
@@ -113,7 +113,8 @@ void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
 {
     const unsigned char i = sel(fpga);
     unsigned char* reg = MCU_REG_func[i];
-    if (reg[80] != 2 && reg[80] != 3)
+    const unsigned char state = reg_image(i, 80);
+    if (state != 2 && state != 3)
         return;
     if (force == 1 || (fpga_irq_line(i) & 1)) {
         poll_state[i] = 0;
@@ -362,9 +363,9 @@ void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length
         for (unsigned char i = 0; i < 2; ++i) {
             read_from_register(128, i);
             read_from_register(144, i);
-            if (MCU_REG_func[i][80] != 3)
+            if (reg_image(i, 80) != 3)
                 continue;
-            uint32_t links = MCU_REG_func[i][128] | (MCU_REG_func[i][144] << 8);
+            uint32_t links = reg_image(i, 128) | (reg_image(i, 144) << 8);
             for (unsigned port = 0; port < 16; ++port)
                 if (get_port_card_num(port + 16u * i) == 0)
                     links &= ~(1u << port);

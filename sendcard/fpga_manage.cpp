@@ -37,7 +37,7 @@ fpga_manage::fpga_manage()
 {
     writeLogMsg(INFO, "====fpga_manage::fpga_manage()=====");
     drv = std::make_unique<fpga_drv>(*this);
-    std::memset(reg_image, 0, sizeof(reg_image));
+    std::memset(reg_images, 0, sizeof(reg_images));
     std::memset(ram_image, 0, sizeof(ram_image));
     std::memset(MCU_RAM_CMD, 0, sizeof(MCU_RAM_CMD));
     std::memset(MCU_RAM_DEFAULT, 0, sizeof(MCU_RAM_DEFAULT));
@@ -46,7 +46,7 @@ fpga_manage::fpga_manage()
     std::memset(HalfHourValue, 15, sizeof(HalfHourValue));
     std::memset(vmf_data, 0, sizeof(vmf_data));
     for (int i = 0; i < 2; ++i) {
-        MCU_REG_func[i] = reg_image[i];
+        MCU_REG_func[i] = reg_images[i];
         MCU_RAM_PARA_func[i] = ram_image[i].para;
         MCU_RAM_RX_func[i] = ram_image[i].rx;
         MCU_RAM_TX_func[i] = ram_image[i].tx;
@@ -283,7 +283,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
 {
     i &= 1;
     unsigned char* reg = MCU_REG_func[i];
-    if (check && reg[80] == 3 && fpga_state[i] == kStateRunning)
+    if (check && reg_image(i, 80) == 3 && fpga_state[i] == kStateRunning)
         return;
     // Nothing steps on while the FPGA is held in reset.
     if (fpga_rst_pending[i])
@@ -360,9 +360,9 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         if (traceOn())
             std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S6++++++++++++++++++++++++ !!!\n", n);
         write_to_register(23, 0x01, 0x01, i);
-        reg[80] = 3;
+        set_reg_image(i, 80, 3);
         fpgainit(i);
-        reg[80] = 3;
+        set_reg_image(i, 80, 3);
         fpga_state[i] = kStateRunning;
         return;
     default:
@@ -458,6 +458,18 @@ void fpga_manage::reset_fpga_rst(unsigned char i)
     fpga_rst_round[i] = 0;
 }
 
+unsigned char fpga_manage::reg_image(unsigned char fpga, unsigned reg)
+{
+    FpgaMutexHold hold(fpga_reg_mutex);
+    return MCU_REG_func[fpga & 1][reg & 0xFF];
+}
+
+void fpga_manage::set_reg_image(unsigned char fpga, unsigned reg, unsigned char value)
+{
+    FpgaMutexHold hold(fpga_reg_mutex);
+    MCU_REG_func[fpga & 1][reg & 0xFF] = value;
+}
+
 bool fpga_manage::version_alive(unsigned char year)
 {
     // The year reads as a plain number: 25..48 is 0x19..0x30.
@@ -467,7 +479,7 @@ bool fpga_manage::version_alive(unsigned char year)
 void fpga_manage::restart_bring_up(unsigned char i)
 {
     i &= 1;
-    MCU_REG_func[i][80] = 0;
+    set_reg_image(i, 80, 0);
     link_state[i] = 0;
     fpga_state[i] = 0;
     fpga_retry[i] = 0;
@@ -479,7 +491,7 @@ void fpga_manage::check_fpga_rst()
         if (!fpga_rst_pending[i] || Utils::getTimeSpace(fpga_rst_time[i]) <= 200)
             continue;
         gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadHigh);
-        MCU_REG_func[i][31] = 0;
+        set_reg_image(i, 31, 0);
         restart_bring_up(i);
         g_change.fpga_rst_end_time[i] = G_timeTicks;
         fpga_rst_pending[i] = 0;
@@ -489,8 +501,9 @@ void fpga_manage::check_fpga_rst()
 int fpga_manage::get_fpga_status()
 {
     for (int i = 0; i < 2; ++i) {
-        if (MCU_REG_func[i][80] != 3 || fpga_state[i] != kStateRunning || link_state[i] != kLinkUp ||
-            (MCU_REG_func[i][0] & 0x08) || fpga_rst_pending[i])
+        const unsigned char fpga = static_cast<unsigned char>(i);
+        if (reg_image(fpga, 80) != 3 || fpga_state[i] != kStateRunning || link_state[i] != kLinkUp ||
+            (reg_image(fpga, 0) & 0x08) || fpga_rst_pending[i])
             return 0;
     }
     return 1;
@@ -516,7 +529,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
 {
     i &= 1;
     unsigned char* reg = MCU_REG_func[i];
-    if (reg[80] != 3 || fpga_state[i] != kStateRunning || fpga_rst_pending[i])
+    if (reg_image(i, 80) != 3 || fpga_state[i] != kStateRunning || fpga_rst_pending[i])
         return;
     unsigned int& step = g_change.link_step_time[i];
 

@@ -213,6 +213,10 @@ public:
     void fpgainit(unsigned char fpga);
     void get_control_uid(unsigned char fpga);
     void reset_fpga_rst(unsigned char fpga);
+    // A byte of FPGA fpga's register image, read or set under the image
+    // mutex (other threads refresh the image while they poll the FPGA).
+    unsigned char reg_image(unsigned char fpga, unsigned reg);
+    void set_reg_image(unsigned char fpga, unsigned reg, unsigned char value);
     // A version year register value that counts as alive (25..48).
     static bool version_alive(unsigned char year);
     // Back to bring-up state 0 (image byte 80 and the link watch too): the
@@ -583,7 +587,7 @@ private:
     int fpga_transfer(unsigned char fpga, uint32_t command, const unsigned char* tx, unsigned char* rx,
                       uint32_t length);
 
-    FpgaRegisterImage reg_image[2];
+    FpgaRegisterImage reg_images[2];
     FpgaRamImages ram_image[2];
     std::thread worker_;
     std::atomic<bool> stop_{false};

@@ -172,11 +172,11 @@ uint32_t fpga_manage::get_wlan_state()
 {
     uint32_t state = 0;
     for (unsigned char i = 0; i < 2; ++i) {
-        if (MCU_REG_func[i][80] != 3)
+        if (reg_image(i, 80) != 3)
             continue;
         read_from_register(128, i);
         read_from_register(144, i);
-        const uint32_t bits = MCU_REG_func[i][128] | (MCU_REG_func[i][144] << 8);
+        const uint32_t bits = reg_image(i, 128) | (reg_image(i, 144) << 8);
         state |= bits << (16 * i);
     }
     return state;
@@ -189,11 +189,11 @@ void fpga_manage::check_wlanonline_state()
         return;
     unsigned short now[2] = {0, 0};
     for (unsigned char i = 0; i < 2; ++i) {
-        if (!fpga_present(i) || MCU_REG_func[i][80] != 3)
+        if (!fpga_present(i) || reg_image(i, 80) != 3)
             continue;
         read_from_register(128, i);
         read_from_register(144, i);
-        now[i] = static_cast<unsigned short>(MCU_REG_func[i][128] + MCU_REG_func[i][144] * 256);
+        now[i] = static_cast<unsigned short>(reg_image(i, 128) + reg_image(i, 144) * 256);
     }
     if (get_fpga_status() == 1 && (now[0] != wlan_reported[0] || now[1] != wlan_reported[1])) {
         wlan_reported[0] = now[0];

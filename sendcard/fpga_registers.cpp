@@ -172,8 +172,8 @@ void fpga_manage::update_eth_state(unsigned char fpga)
     const unsigned char i = index(fpga);
     read_from_register(128, i);
     read_from_register(144, i);
-    const unsigned char r128 = MCU_REG_func[i][128];
-    const unsigned char r144 = MCU_REG_func[i][144];
+    const unsigned char r128 = reg_image(i, 128);
+    const unsigned char r144 = reg_image(i, 144);
     unsigned char* page = MCU_RAM_PARA_func[i];
 
     // Port link bits: ports 0, 1 in byte 96 bits 0-1, ports 2, 3 in bits

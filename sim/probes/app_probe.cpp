@@ -1,6 +1,7 @@
 #include "sim/probes/app_probe.h"
 
 #include "core/global.h"
+#include "core/gui_handoff.h"
 #include "core/zdrrampara.h"
 #include "link/networkmanage.h"
 #include "link/udpnetmanage.h"
@@ -50,7 +51,16 @@ void inGuiThread(F f)
 {
     if (!qApp)
         return;
-    QMetaObject::invokeMethod(qApp, f, Qt::BlockingQueuedConnection);
+    gui_handoff::posted();
+    QMetaObject::invokeMethod(
+        qApp,
+        [&f] {
+            gui_handoff::received();
+            f();
+            gui_handoff::posted();
+        },
+        Qt::BlockingQueuedConnection);
+    gui_handoff::received();
 }
 
 // The byte area of the parameter store a probe names: "block", "shadow",
@@ -141,7 +151,14 @@ void touchSink(int x, int y, bool pressed)
 {
     if (!qApp)
         return;
-    QMetaObject::invokeMethod(qApp, [x, y, pressed] { deliverTouch(x, y, pressed); }, Qt::QueuedConnection);
+    gui_handoff::posted();
+    QMetaObject::invokeMethod(
+        qApp,
+        [x, y, pressed] {
+            gui_handoff::received();
+            deliverTouch(x, y, pressed);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace
@@ -192,9 +209,26 @@ void registerAppProbes()
                         reply = "usage: store-read <block|shadow|status|slotN> <offset> <length>";
                         return false;
                     }
+                    // Read as the owners read: the user-mode slots in the GUI
+                    // thread, the block (whole, with its input records' lock),
+                    // the shadow and the status area under the manage mutex.
+                    std::vector<unsigned char> bytes(len);
+                    if (args[0].rfind("slot", 0) == 0) {
+                        inGuiThread([&] { std::copy(area + off, area + off + len, bytes.begin()); });
+                    } else {
+                        C331ParaLock lock;
+                        if (args[0] == "block") {
+                            std::vector<unsigned char> block(size);
+                            ZdrRamPara::p_zdrrampara_config->copy_block(block.data());
+                            std::copy(block.begin() + static_cast<long>(off),
+                                      block.begin() + static_cast<long>(off + len), bytes.begin());
+                        } else {
+                            std::copy(area + off, area + off + len, bytes.begin());
+                        }
+                    }
                     char hex[3];
-                    for (unsigned long i = 0; i < len; ++i) {
-                        std::snprintf(hex, sizeof(hex), "%02x", area[off + i]);
+                    for (unsigned char b : bytes) {
+                        std::snprintf(hex, sizeof(hex), "%02x", b);
                         reply += hex;
                     }
                     return true;

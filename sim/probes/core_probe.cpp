@@ -1,5 +1,6 @@
 #include "sim/probes/core_probe.h"
 
+#include "core/gui_handoff.h"
 #include "core/usbserver.h"
 #include "platform/platform.h"
 #include "sim/board.h"
@@ -22,6 +23,7 @@ void registerCoreProbes()
     // Codes as the GUI thread receives them, per code 100..102.
     static std::atomic<unsigned int> delivered[3];
     QObject::connect(usb, &UsbServer::sig_usb_update, qApp, [](int code) {
+        gui_handoff::received();
         if (code >= UsbServer::kUsbAdded && code <= UsbServer::kUsbPartitionReady)
             ++delivered[code - UsbServer::kUsbAdded];
     });
@@ -37,11 +39,15 @@ void registerCoreProbes()
     sim::Board::instance().control().add(
         "idle-names", "idle-names: the input names on the idle status screen, input 0 to 5, one a line",
         [](const std::vector<std::string>&, std::string& reply) {
+            gui_handoff::posted();
             QMetaObject::invokeMethod(qApp, [&reply] {
+                gui_handoff::received();
                 for (int input = 0; input < 6; ++input)
                     reply += (input ? "\n" : "") + (g_lockwindow ? g_lockwindow->source_name(input).toStdString()
                                                                  : std::string());
+                gui_handoff::posted();
             }, Qt::BlockingQueuedConnection);
+            gui_handoff::received();
             return true;
         });
 }

@@ -58,7 +58,7 @@ void registerFpgaProbes()
                         for (int i = 0; i < 2; ++i) {
                             reply += "\nfpga" + std::to_string(i) + " state " + std::to_string(f->fpga_state[i]) +
                                      " link " + std::to_string(f->link_state[i]) + " reg80 " +
-                                     std::to_string(f->MCU_REG_func[i][80]) + " reset " +
+                                     std::to_string(f->reg_image(static_cast<unsigned char>(i), 80)) + " reset " +
                                      std::to_string(f->fpga_rst_pending[i]);
                         }
                     }
@@ -98,7 +98,7 @@ void registerFpgaProbes()
                         reply = "usage: fpga-image <0|1> <register>";
                         return false;
                     }
-                    reply = std::to_string(f->MCU_REG_func[i][r]);
+                    reply = std::to_string(f->reg_image(static_cast<unsigned char>(i), static_cast<unsigned>(r)));
                     return true;
                 });
     control.add("fpga-led-request",

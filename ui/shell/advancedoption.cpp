@@ -2,6 +2,7 @@
 
 #include "core/default_para.h"
 #include "core/global.h"
+#include "core/gui_handoff.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
@@ -58,9 +59,11 @@ void AdvancedOption::report_progress(int percent)
 {
     if (!g_page_open.load() || !qApp)
         return;
+    gui_handoff::posted();
     QMetaObject::invokeMethod(
         qApp,
         [percent] {
+            gui_handoff::received();
             if (g_advancedoption)
                 emit g_advancedoption->sig_qround_bar_update(percent);
         },
