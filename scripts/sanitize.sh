@@ -43,7 +43,7 @@ export ZDR_SANITIZER_REPORTS="$reports"
 # allocations for the life of the process: leaks are not looked for.
 export ASAN_OPTIONS="detect_leaks=0:log_path=$reports/asan"
 export UBSAN_OPTIONS="print_stacktrace=1:log_path=$reports/ubsan"
-export TSAN_OPTIONS="second_deadlock_stack=1:history_size=4:log_path=$reports/tsan"
+export TSAN_OPTIONS="second_deadlock_stack=1:history_size=4:suppressions=$top/tools/sanitize/tsan.supp:log_path=$reports/tsan"
 status=0
 (cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 900) || status=$?
 shopt -s nullglob

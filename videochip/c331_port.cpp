@@ -147,6 +147,9 @@ void c331_manage::load_hdmi()
         }
         HdmiInfo& pi = PI_HDMI_INFO[p];
         bool changed = false;
+        // The port's copy is stored under the records' mutex too: the
+        // simulated board's probe reads it from another thread.
+        QMutexLocker copyLock(&Utils::_source_hdminfo_mutex);
         auto cmp = [&changed](auto& mine, const auto& theirs, const char* name) {
             if (mine == theirs)
                 return;
@@ -171,6 +174,7 @@ void c331_manage::load_hdmi()
         cmp(pi.datamode, rec.datamode, "datamode");
         cmp(pi.nosignal, rec.nosignal, "nosignal");
         pi.stable = rec.stable;
+        copyLock.unlock();
         if (!changed)
             continue;
         std::printf("[load_hdmi] chg_input, port:%d, dev_id:%d\n", p, d);

@@ -5,10 +5,12 @@
 
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
+#include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_trace.h"
 
+#include <QMutexLocker>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -415,10 +417,13 @@ void c331_manage::zdrApi_MultiWinChInit()
     zdrApi_MultiWinChOverlay();
     c331_SetWinPriority1(c331_fd);
 
-    for (int p = 0; p < kPortCount; ++p) {
-        std::memset(static_cast<void*>(&PI_HDMI_INFO[p]), 0xFF, sizeof(PI_HDMI_INFO[p]));
-        PI_HDMI_INFO[p].pfreq = 0;      // an all-ones float is no frequency
-        PI_HDMI_INFO[p].nosignal = 1;
+    {
+        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        for (int p = 0; p < kPortCount; ++p) {
+            std::memset(static_cast<void*>(&PI_HDMI_INFO[p]), 0xFF, sizeof(PI_HDMI_INFO[p]));
+            PI_HDMI_INFO[p].pfreq = 0;      // an all-ones float is no frequency
+            PI_HDMI_INFO[p].nosignal = 1;
+        }
     }
     for (int w = 0; w < kWinCount; ++w) {
         PM_INPUT[w] = kNoWindow;

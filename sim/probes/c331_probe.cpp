@@ -1,10 +1,12 @@
 #include "sim/probes/c331_probe.h"
 
+#include "core/utils.h"
 #include "platform/platform.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
 #include "videochip/c331_manage.h"
 
+#include <QMutexLocker>
 #include <string>
 #include <vector>
 
@@ -36,7 +38,11 @@ void registerC331Probes()
         "c331-ports", "c331-ports: the input timing each chip port took over (input, Hact x Vact, nosignal)",
         [m](const std::vector<std::string>&, std::string& reply) {
             for (int p = 0; p < c331::kPortCount; ++p) {
-                const HdmiInfo& h = m->PI_HDMI_INFO[p];
+                HdmiInfo h;
+                {
+                    QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+                    h = m->PI_HDMI_INFO[p];
+                }
                 reply += "port" + std::to_string(p) + " input=" + std::to_string(m->zdrApi_GetPortDevId(p)) +
                          " " + std::to_string(h.Hact) + "x" + std::to_string(h.Vact) +
                          " nosignal=" + std::to_string(h.nosignal) + "\n";

@@ -71,9 +71,12 @@ void registerFpgaProbes()
                              std::to_string(g_set_led_para.load()) + " " + std::to_string(g_set_led_setup.load()) +
                              "\nscreen " + std::to_string(ScreenState.load());
                     if (f) {
+                        // The brightness state is the FPGA thread's, kept
+                        // under its record mutex.
+                        FpgaMutexHold hold(f->fpga_record_mutex);
                         reply += "\nbri mode " + std::to_string(f->bri_mode) + " task " +
                                  std::to_string(f->bri_task_enabled) + " level " +
-                                 std::to_string(f->MCU_REG_func[0][64]) + " slot " +
+                                 std::to_string(f->reg_image(0, 64)) + " slot " +
                                  std::to_string(f->bri_last_slot);
                     }
                     return true;

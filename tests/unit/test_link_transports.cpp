@@ -106,10 +106,11 @@ TEST_F(LinkTransports, TcpConnectionsKeepTheirOwnStreams)
 
 TEST_F(LinkTransports, UdpAnswersTheSenderAndServesTheAtChannel)
 {
+    // Stored before the transport's threads start (they read it later).
+    store->ram_para[300] = 0x5E;
     udpnetManage udp(0, 0);
     ASSERT_NE(udp.control_port(), 0);
     ASSERT_NE(udp.at_port(), 0);
-    store->ram_para[300] = 0x5E;
     UdpLink a;
     ASSERT_TRUE(a.open("127.0.0.1", udp.control_port()));
     Reply r;

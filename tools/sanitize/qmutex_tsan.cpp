@@ -4,6 +4,15 @@
 // definitions stand in front of the library's (the program's own symbols
 // come first), call the library's, and tell ThreadSanitizer what happened:
 // an unlock releases, a lock acquires.
+//
+// Calls that worker threads hand to the GUI thread through Qt's event
+// queue are told to it the same way: the sender releases before it posts
+// (core/gui_handoff.h), and an application-wide event filter acquires as
+// each queued call reaches the GUI thread, before its arguments are read.
+#include "core/gui_handoff.h"
+
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMutex>
 
 #include <dlfcn.h>
@@ -46,3 +55,25 @@ void QMutex::unlock() noexcept
     __tsan_release(this);
     f(this);
 }
+
+namespace {
+
+class HandoffFilter : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            gui_handoff::received();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void installHandoffFilter()
+{
+    static HandoffFilter filter;
+    QCoreApplication::instance()->installEventFilter(&filter);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installHandoffFilter)
