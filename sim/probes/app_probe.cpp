@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <algorithm>
+#include <future>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,16 +52,19 @@ void inGuiThread(F f)
 {
     if (!qApp)
         return;
+    // The answer comes back through a promise, whose wait orders the GUI
+    // thread's work before the caller's reading of it.
+    std::promise<void> done;
     gui_handoff::posted();
     QMetaObject::invokeMethod(
         qApp,
-        [&f] {
+        [&f, &done] {
             gui_handoff::received();
             f();
-            gui_handoff::posted();
+            done.set_value();
         },
-        Qt::BlockingQueuedConnection);
-    gui_handoff::received();
+        Qt::QueuedConnection);
+    done.get_future().wait();
 }
 
 // The byte area of the parameter store a probe names: "block", "shadow",

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <atomic>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -39,15 +40,16 @@ void registerCoreProbes()
     sim::Board::instance().control().add(
         "idle-names", "idle-names: the input names on the idle status screen, input 0 to 5, one a line",
         [](const std::vector<std::string>&, std::string& reply) {
+            std::promise<void> done;
             gui_handoff::posted();
-            QMetaObject::invokeMethod(qApp, [&reply] {
+            QMetaObject::invokeMethod(qApp, [&reply, &done] {
                 gui_handoff::received();
                 for (int input = 0; input < 6; ++input)
                     reply += (input ? "\n" : "") + (g_lockwindow ? g_lockwindow->source_name(input).toStdString()
                                                                  : std::string());
-                gui_handoff::posted();
-            }, Qt::BlockingQueuedConnection);
-            gui_handoff::received();
+                done.set_value();
+            }, Qt::QueuedConnection);
+            done.get_future().wait();
             return true;
         });
 }

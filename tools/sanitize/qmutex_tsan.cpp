@@ -6,8 +6,9 @@
 // an unlock releases, a lock acquires.
 //
 // Calls that worker threads hand to the GUI thread through Qt's event
-// queue are told to it the same way: the sender releases before it posts
-// (core/gui_handoff.h), and an application-wide event filter acquires as
+// queue are told to it the same way: the sender releases as it posts (in
+// core/gui_handoff.h, and here as QMetaObject::invokeMethod hands its call
+// object to the library), and an application-wide event filter acquires as
 // each queued call reaches the GUI thread, before its arguments are read.
 #include "core/gui_handoff.h"
 
@@ -54,6 +55,15 @@ void QMutex::unlock() noexcept
     static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex6unlockEv");
     __tsan_release(this);
     f(this);
+}
+
+bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type,
+                                   void* ret)
+{
+    static const auto f = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
+        "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    gui_handoff::posted();
+    return f(object, slot, type, ret);
 }
 
 namespace {
