@@ -27,8 +27,8 @@ inline char* token()
     return &t;
 }
 
-// The thread that posts, just before it posts (and the GUI thread before a
-// blocking call returns to its caller).
+// The thread that posts, just before it posts (and the GUI thread as a
+// posted call ends, so that its poster may free what the call used).
 inline void posted()
 {
 #ifdef ZDR_TSAN_BUILD
@@ -36,8 +36,8 @@ inline void posted()
 #endif
 }
 
-// The thread that runs the posted call, as it begins (and the caller of a
-// blocking call once it has returned).
+// The thread that runs the posted call, as it begins (and the poster once
+// the hand-off has returned).
 inline void received()
 {
 #ifdef ZDR_TSAN_BUILD

@@ -61,6 +61,7 @@ void inGuiThread(F f)
         [&f, &done] {
             gui_handoff::received();
             f();
+            gui_handoff::posted();
             done.set_value();
         },
         Qt::QueuedConnection);
@@ -161,6 +162,7 @@ void touchSink(int x, int y, bool pressed)
         [x, y, pressed] {
             gui_handoff::received();
             deliverTouch(x, y, pressed);
+            gui_handoff::posted();
         },
         Qt::QueuedConnection);
 }

@@ -47,6 +47,7 @@ void registerCoreProbes()
                 for (int input = 0; input < 6; ++input)
                     reply += (input ? "\n" : "") + (g_lockwindow ? g_lockwindow->source_name(input).toStdString()
                                                                  : std::string());
+                gui_handoff::posted();
                 done.set_value();
             }, Qt::QueuedConnection);
             done.get_future().wait();

@@ -104,6 +104,7 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
     // The chip brought up again (the PC's debug request) keeps the applied
     // copy: the write-back, not yet in the shadow, is still no change.
     m->bring_up();
+    g_fpga_c331_start = 0;   // the FPGA thread stays out of this test
     store16(para::kContrast, 31);
     deal();
     EXPECT_EQ(fpga()->bri_change_flag, 0);

@@ -62,8 +62,16 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
 {
     static const auto f = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    // The call object is shared with the event that carries it and freed by
+    // whichever lets go of it last; Qt counts the holders inside the
+    // library. Holding it here until the hand-off is done lets the free be
+    // ordered after the call when it happens in this thread.
     gui_handoff::posted();
-    return f(object, slot, type, ret);
+    slot->ref();
+    const bool done = f(object, slot, type, ret);
+    gui_handoff::received();
+    slot->destroyIfLastRef();
+    return done;
 }
 
 namespace {

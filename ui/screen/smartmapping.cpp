@@ -238,6 +238,7 @@ void SmartMapping::report_progress(int percent)
             gui_handoff::received();
             if (g_smartmapping)
                 emit g_smartmapping->sig_qround_bar_update(percent);
+            gui_handoff::posted();
         },
         Qt::AutoConnection);
 }

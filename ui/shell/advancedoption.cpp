@@ -66,6 +66,7 @@ void AdvancedOption::report_progress(int percent)
             gui_handoff::received();
             if (g_advancedoption)
                 emit g_advancedoption->sig_qround_bar_update(percent);
+            gui_handoff::posted();
         },
         Qt::AutoConnection);
 }
