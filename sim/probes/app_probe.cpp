@@ -1,7 +1,7 @@
 #include "sim/probes/app_probe.h"
 
 #include "core/global.h"
-#include "core/gui_handoff.h"
+#include "core/gui_post.h"
 #include "core/zdrrampara.h"
 #include "link/networkmanage.h"
 #include "link/udpnetmanage.h"
@@ -55,16 +55,10 @@ void inGuiThread(F f)
     // The answer comes back through a promise, whose wait orders the GUI
     // thread's work before the caller's reading of it.
     std::promise<void> done;
-    gui_handoff::posted();
-    QMetaObject::invokeMethod(
-        qApp,
-        [&f, &done] {
-            gui_handoff::received();
-            f();
-            gui_handoff::posted();
-            done.set_value();
-        },
-        Qt::QueuedConnection);
+    gui_post([&f, &done] {
+        f();
+        done.set_value();
+    });
     done.get_future().wait();
 }
 
@@ -156,15 +150,7 @@ void touchSink(int x, int y, bool pressed)
 {
     if (!qApp)
         return;
-    gui_handoff::posted();
-    QMetaObject::invokeMethod(
-        qApp,
-        [x, y, pressed] {
-            gui_handoff::received();
-            deliverTouch(x, y, pressed);
-            gui_handoff::posted();
-        },
-        Qt::QueuedConnection);
+    gui_post([x, y, pressed] { deliverTouch(x, y, pressed); });
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "sim/probes/core_probe.h"
 
 #include "core/gui_handoff.h"
+#include "core/gui_post.h"
 #include "core/usbserver.h"
 #include "platform/platform.h"
 #include "sim/board.h"
@@ -41,15 +42,12 @@ void registerCoreProbes()
         "idle-names", "idle-names: the input names on the idle status screen, input 0 to 5, one a line",
         [](const std::vector<std::string>&, std::string& reply) {
             std::promise<void> done;
-            gui_handoff::posted();
-            QMetaObject::invokeMethod(qApp, [&reply, &done] {
-                gui_handoff::received();
+            gui_post([&reply, &done] {
                 for (int input = 0; input < 6; ++input)
                     reply += (input ? "\n" : "") + (g_lockwindow ? g_lockwindow->source_name(input).toStdString()
                                                                  : std::string());
-                gui_handoff::posted();
                 done.set_value();
-            }, Qt::QueuedConnection);
+            });
             done.get_future().wait();
             return true;
         });

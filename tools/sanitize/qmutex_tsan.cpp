@@ -5,11 +5,11 @@
 // come first), call the library's, and tell ThreadSanitizer what happened:
 // an unlock releases, a lock acquires.
 //
-// Calls that worker threads hand to the GUI thread through Qt's event
-// queue are told to it the same way: the sender releases as it posts (in
-// core/gui_handoff.h, and here as QMetaObject::invokeMethod hands its call
-// object to the library), and an application-wide event filter acquires as
+// Signals that worker threads send to the GUI thread through Qt's event
+// queue are told to it the same way: the sender releases before it emits
+// (core/gui_handoff.h), and an application-wide event filter acquires as
 // each queued call reaches the GUI thread, before its arguments are read.
+// (Other calls to the GUI thread go through core/gui_post.h.)
 #include "core/gui_handoff.h"
 
 #include <QCoreApplication>
@@ -55,23 +55,6 @@ void QMutex::unlock() noexcept
     static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex6unlockEv");
     __tsan_release(this);
     f(this);
-}
-
-bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type,
-                                   void* ret)
-{
-    static const auto f = real<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
-        "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
-    // The call object is shared with the event that carries it and freed by
-    // whichever lets go of it last; Qt counts the holders inside the
-    // library. Holding it here until the hand-off is done lets the free be
-    // ordered after the call when it happens in this thread.
-    gui_handoff::posted();
-    slot->ref();
-    const bool done = f(object, slot, type, ret);
-    gui_handoff::received();
-    slot->destroyIfLastRef();
-    return done;
 }
 
 namespace {

@@ -1,7 +1,7 @@
 #include "ui/screen/smartmapping.h"
 
 #include "core/global.h"
-#include "core/gui_handoff.h"
+#include "core/gui_post.h"
 #include "core/zdrrampara.h"
 #include "platform/board_root.h"
 #include "sendcard/fpga_manage.h"
@@ -231,16 +231,10 @@ void SmartMapping::report_progress(int percent)
 {
     if (!g_wizard_open.load() || !qApp)
         return;
-    gui_handoff::posted();
-    QMetaObject::invokeMethod(
-        qApp,
-        [percent] {
-            gui_handoff::received();
-            if (g_smartmapping)
-                emit g_smartmapping->sig_qround_bar_update(percent);
-            gui_handoff::posted();
-        },
-        Qt::AutoConnection);
+    gui_post([percent] {
+        if (g_smartmapping)
+            emit g_smartmapping->sig_qround_bar_update(percent);
+    });
 }
 
 void SmartMapping::button_select(QPushButton* button)

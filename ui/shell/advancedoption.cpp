@@ -2,7 +2,7 @@
 
 #include "core/default_para.h"
 #include "core/global.h"
-#include "core/gui_handoff.h"
+#include "core/gui_post.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
@@ -59,16 +59,10 @@ void AdvancedOption::report_progress(int percent)
 {
     if (!g_page_open.load() || !qApp)
         return;
-    gui_handoff::posted();
-    QMetaObject::invokeMethod(
-        qApp,
-        [percent] {
-            gui_handoff::received();
-            if (g_advancedoption)
-                emit g_advancedoption->sig_qround_bar_update(percent);
-            gui_handoff::posted();
-        },
-        Qt::AutoConnection);
+    gui_post([percent] {
+        if (g_advancedoption)
+            emit g_advancedoption->sig_qround_bar_update(percent);
+    });
 }
 
 int AdvancedOption::recovery_status()
