@@ -181,9 +181,10 @@ void SyncUpdate::para_sync(int code)
     store_changes(code == 2);
 }
 
-// Steps 2 to 4 touch the block, which the other threads write under the
-// c331 manage mutex: the block's part runs under it, the files are written
-// after it has been released (a change pass is not held up by a file).
+// The user-mode save, the mode files and the persistence touch the block,
+// which the other threads write under the c331 manage mutex: the block's
+// part runs under it, the files are written after it has been released (a
+// change pass is not held up by a file).
 void SyncUpdate::store_changes(bool rewrite)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();

@@ -99,7 +99,7 @@ void c331_manage::c331managerdeal(void* arg)
                     m->zdrApi_PnlInit2(d.now(para::kLedWidth), d.now(para::kLedHeight), d.now(para::kOut1 + 4),
                                        d.now(para::kOut1 + 6), d.now(para::kSpliceMode));
                     // The set-up wrote its results into the block: this
-                    // pass hands them on (step 10) and shows them.
+                    // pass hands them on to the sending card and shows them.
                     std::memcpy(now + para::kPanelResult, block + para::kPanelResult, para::kPanelResultSize);
                     {
                         QMutexLocker lock(&Utils::_led_para_init_mutex);

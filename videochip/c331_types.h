@@ -77,8 +77,9 @@ enum SpliceMode { SPLICE_NONE = 0, SPLICE_HV = 1, SPLICE_V = 2, SPLICE_H = 3, SP
 
 } // namespace c331
 
-// The system's input numbers.
-enum DSP_INPUT_PORT {
+// The system's input numbers. Any int converts to it (a stored input word
+// may name no input at all; the conversion to a chip port refuses it).
+enum DSP_INPUT_PORT : int {
     DSP_INPUT_EXT = 0,
     DSP_INPUT_DVI = 1,
     DSP_INPUT_HDMI1 = 2,
