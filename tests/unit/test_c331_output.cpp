@@ -350,6 +350,9 @@ TEST_F(C331Output, FreezeHoldsTheFifthBufferAndReleaseRestoresTheRotation)
     const int sel[5] = {0, 1, 2, 3, 4};
     std::copy(sel, sel + 5, m->fld_sel[0]);
     m->g_chg_win[0] = 1;
+    // Frames of 333 ms here: no frame begins between the test's reading of
+    // the phase and the freeze's own.
+    BoardClockSpeed slow(0.05);
     const int k = static_cast<int>(((reg(0xAB4701 + 0x200) >> 2) + 3) & 3);   // phase when frozen
     m->set_freeze(m->c331_fd, 1);
     EXPECT_EQ(reg(0x100901, 16 * 2), 2u) << "input channel 2 frozen";

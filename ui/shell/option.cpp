@@ -1,6 +1,7 @@
 #include "ui/shell/option.h"
 
 #include "core/global.h"
+#include "core/gui_post.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/inputcut.h"
@@ -102,13 +103,10 @@ void Option::on_Button_back_clicked()
 
 void Option::request_close()
 {
-    QMetaObject::invokeMethod(
-        qApp,
-        [] {
-            if (g_page_focus.load() == kFocusOption && g_option)
-                g_option->on_Button_back_clicked();
-        },
-        Qt::QueuedConnection);
+    gui_post([] {
+        if (g_page_focus.load() == kFocusOption && g_option)
+            g_option->on_Button_back_clicked();
+    });
 }
 
 void Option::zdr_button_language_clicked()
