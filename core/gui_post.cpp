@@ -15,28 +15,48 @@ public:
         bool wake;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            wake = queue_.empty();
             queue_.push_back(std::move(f));
+            wake = !wakePending_;
+            wakePending_ = true;
         }
         if (wake)
             QMetaObject::invokeMethod(this, "run", Qt::QueuedConnection);
     }
 
 public slots:
+    // The calls in order. Before each, when more wait, a wake is posted:
+    // a call that opens a page (a nested event loop) leaves the later ones
+    // to run inside it, in the same order.
     void run()
     {
-        std::deque<std::function<void()>> calls;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            calls.swap(queue_);
+            wakePending_ = false;
         }
-        for (auto& f : calls)
+        for (;;) {
+            std::function<void()> f;
+            bool wake = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (queue_.empty())
+                    return;
+                f = std::move(queue_.front());
+                queue_.pop_front();
+                if (!queue_.empty() && !wakePending_) {
+                    wakePending_ = true;
+                    wake = true;
+                }
+            }
+            if (wake)
+                QMetaObject::invokeMethod(this, "run", Qt::QueuedConnection);
             f();
+        }
     }
 
 private:
     std::mutex mutex_;
     std::deque<std::function<void()>> queue_;
+    bool wakePending_ = false;
 };
 
 GuiPoster* poster()

@@ -149,11 +149,13 @@ bool ZdrRamPara::write_para_file(const unsigned char* block)
     return true;
 }
 
-bool ZdrRamPara::write_mode_file(int slot)
+bool ZdrRamPara::write_mode_file(int slot, const unsigned char* image)
 {
     if (!validSlot(slot))
         return false;
-    if (!writeFileAtomically(platform::boardPath(modeFilePath(slot)), mode_user_para[slot], kSlotFileSize)) {
+    if (!image)
+        image = mode_user_para[slot];
+    if (!writeFileAtomically(platform::boardPath(modeFilePath(slot)), image, kSlotFileSize)) {
         writeLogMsg(ERROR, "user mode file " + std::to_string(slot + 1) + " could not be written");
         return false;
     }

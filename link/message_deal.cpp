@@ -202,8 +202,11 @@ int message_deal::write_ram(const unsigned char* frame, int length)
         C331ParaLock lock;
         r = store->ZdrRamParaDeal(data, count, address);
     }
-    else if (address <= 0x10FFF)
+    else if (address <= 0x10FFF) {
+        // The user-mode slots too: the pages copy them under the same mutex.
+        C331ParaLock lock;
         r = store->ZdrModeUserRamParaDeal(data, count, address);
+    }
     return status(r == 0 ? kOk : kRefused);
 }
 

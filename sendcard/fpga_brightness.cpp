@@ -154,8 +154,8 @@ void fpga_manage::Brightness_task()
 int fpga_manage::Brightness_hand_dealwith(int fromPercent)
 {
     const bool change = fromPercent != 0;
-    const uint32_t links = MCU_REG_func[0][128] | (MCU_REG_func[0][144] << 8) | (MCU_REG_func[1][128] << 16) |
-                           (static_cast<uint32_t>(MCU_REG_func[1][144]) << 24);
+    const uint32_t links = reg_image(0, 128) | (reg_image(0, 144) << 8) | (reg_image(1, 128) << 16) |
+                           (static_cast<uint32_t>(reg_image(1, 144)) << 24);
     if (links != 0) {
         MCU_RAM_PARA_func[0][256] = 1;
         const unsigned percent = block_word(para::kBrightness);

@@ -261,9 +261,9 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
                 expected = multicast_target;
         }
         if (expected == 0) {
-            const uint32_t links = MCU_REG_func[0][128] | (MCU_REG_func[0][144] << 8) |
-                                   (static_cast<uint32_t>(MCU_REG_func[1][128]) << 16) |
-                                   (static_cast<uint32_t>(MCU_REG_func[1][144]) << 24);
+            const uint32_t links = reg_image(0, 128) | (reg_image(0, 144) << 8) |
+                                   (static_cast<uint32_t>(reg_image(1, 128)) << 16) |
+                                   (static_cast<uint32_t>(reg_image(1, 144)) << 24);
             for (unsigned b = 0; b < 32; ++b)
                 if ((links & (1u << b)) && get_port_card_num(b) != 0)
                     expected |= 1u << b;

@@ -11,8 +11,7 @@ unsigned int fpga_wlan_state()
 bool fpga_both_running()
 {
     fpga_manage* m = fpga_manage::p_fpga_manage;
-    return m && m->MCU_REG_func[0] && m->MCU_REG_func[1] && m->MCU_REG_func[0][80] == 3 &&
-           m->MCU_REG_func[1][80] == 3;
+    return m && m->reg_image(0, 80) == 3 && m->reg_image(1, 80) == 3;
 }
 
 unsigned char fpga_card_job()

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -59,6 +60,7 @@ void SerialModel::readNotifications()
 
 void SerialModel::drainLoop()
 {
+    pthread_setname_np(pthread_self(), "sim-serial");
     for (;;) {
         pollfd p[2] = {{notifyFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         const int r = ::poll(p, 2, 100);

@@ -400,19 +400,29 @@ void MainWindow::mode_file_write(int slot, int op)
         return;
     ZdrRamPara* store = ZdrRamPara::pInstance();
     unsigned char* s = store->mode_user_para[slot];
-    if (op == 0)
-        std::memcpy(s + 2, store->ram_para + para::kModeStart, para::kModeSize);
-    s[0] = 0xAA;
-    s[1] = 0xAA;
+    // The slot and the block are written by other threads under the
+    // manage mutex: the slot is filled and copied under it, and the file is
+    // written from the copy after it.
+    unsigned char image[ZdrRamPara::kSlotSize];
+    bool osdOn;
+    {
+        C331ParaLock lock;
+        if (op == 0)
+            std::memcpy(s + 2, store->ram_para + para::kModeStart, para::kModeSize);
+        s[0] = 0xAA;
+        s[1] = 0xAA;
+        std::memcpy(image, s, sizeof(image));
+        osdOn = le16(store->ram_para, para::kOsdOn) == 1;
+    }
     bool written;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
-        written = store->write_mode_file(slot);
+        written = store->write_mode_file(slot, image);
     }
     if (!written)
         return;
     // A mode saved with the OSD on keeps a copy of the OSD menu beside it.
-    if (op == 0 && le16(store->ram_para, para::kOsdOn) == 1) {
+    if (op == 0 && osdOn) {
         char menu[64];
         std::snprintf(menu, sizeof(menu), "/data/modes/MO%02x.json", slot + 1);
         Utils::system_mutex(QString("cp  /data/configs/omenu.json ") + menu);
