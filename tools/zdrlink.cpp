@@ -29,9 +29,24 @@ using namespace pcclient;
 
 namespace {
 
+const char* const kUsage =
+    "usage: zdrlink [--udp PORT | --tcp PORT | --serial PATH | --at PORT] [--host ADDR]\n"
+    "               [--card [--fpga N]] [--timeout MS] [--remote] COMMAND [ARGS...]\n"
+    "commands:\n"
+    "  read-ram ADDR COUNT            write-ram ADDR HEXBYTES\n"
+    "  read-reg FIRST COUNT           write-reg REG MASK VALUE [REG MASK VALUE...]\n"
+    "  flag VALUE                     (processor register 11)\n"
+    "  items ITEM INDEX VALUE [...]   info\n"
+    "  set-network IP MASK GATEWAY [TCPPORT]\n"
+    "  set-clock YYYY-MM-DD HH:MM:SS\n"
+    "  upload TYPE TAG FILE [MD5]     raw COMMAND HEXPAYLOAD\n"
+    "  AT+...                         (with --at: one AT command line)\n"
+    "Numbers may be decimal or 0x-hexadecimal. The host is 127.0.0.1 unless --host\n"
+    "is given; an address other than a loopback one also needs --remote.\n";
+
 [[noreturn]] void usage(const char* why)
 {
-    std::fprintf(stderr, "zdrlink: %s\n(see the head of tools/zdrlink.cpp for the usage)\n", why);
+    std::fprintf(stderr, "zdrlink: %s\n%s", why, kUsage);
     std::exit(2);
 }
 
@@ -98,6 +113,10 @@ int main(int argc, char** argv)
     size_t i = 0;
     for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
         const std::string& o = args[i];
+        if (o == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size())
                 usage(("missing value of " + o).c_str());
