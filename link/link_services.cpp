@@ -43,6 +43,10 @@ unsigned char* sendcardPage(fpga_manage* m, int fpga, uint32_t address, size_t& 
 }
 
 constexpr uint32_t kExtendPage = 0x12;
+// The card result page (read only): byte 0 the flag (1 = a card answer
+// came since the PC last read it), bytes 1..130 the answer's bytes 9..138.
+constexpr uint32_t kCardResultPage = 0x13;
+constexpr uint32_t kCardResultSize = 1 + fpga_manage::kCardResultPcBytes;
 
 } // namespace
 
@@ -70,9 +74,18 @@ unsigned char sendcard_read_ram(int fpga, uint32_t address, unsigned char* data,
     fpga_manage* m = fpga_manage::p_fpga_manage;
     if (!m)
         return link_frame::kNotAvailable;
+    const uint32_t offset = address & 0xFFF;
+    if ((address >> 12) == kCardResultPage) {
+        if (count < 0 || offset + static_cast<uint32_t>(count) > kCardResultSize)
+            return link_frame::kRefused;
+        // A read of the flag clears it.
+        unsigned char view[kCardResultSize];
+        m->card_result_view(view, offset == 0);
+        std::memcpy(data, view + offset, static_cast<size_t>(count));
+        return link_frame::kOk;
+    }
     size_t size = 0;
     const unsigned char* page = sendcardPage(m, fpga, address, size);
-    const uint32_t offset = address & 0xFFF;
     if (!page || count < 0 || offset + static_cast<uint32_t>(count) > size)
         return link_frame::kRefused;
     // The running-time state is copied in as the PC reads it.

@@ -15,6 +15,7 @@
 #include "link/link_global.h"
 #include "link/message_deal.h"
 #include "platform/platform.h"
+#include "ui/screen/smartmapping.h"
 #include "ui/shell/shell_global.h"
 
 #include <QDir>
@@ -248,6 +249,9 @@ int message_deal::write_file_end(const unsigned char* frame, int length, const O
     if (t->how == Install::Application)
         finishApplication();
     writeLogMsg(INFO, std::string("file installed from the PC: ") + done.name);
+    // A new scan file: the mapping wizard's count of them is stale.
+    if (t->type == 13)
+        SmartMapping::request_close();
     ZdrRamPara::p_zdrrampara_config->test_signal(103);
     return status(kOk);
 }

@@ -13,6 +13,7 @@
 #include "core/zdrrampara.h"
 #include "videochip/c331_manage.h"
 
+#include <QMutexLocker>
 #include <cstring>
 
 namespace {
@@ -282,7 +283,8 @@ int fpga_manage::Brightness_read_VMF_value()
     const unsigned char group = static_cast<unsigned char>((vmf_group - 1) % 4);
     const unsigned short port = static_cast<unsigned short>(((vmf_addr - 0x4000) >> 12) + 4 * group);
     const unsigned char fpga = vmf_group > 4 ? 1 : 0;
-    card_result_flag = 0;
+    // The answer is told by the buffer's fill count: the flag is the PC's.
+    unsigned int filled = card_result_fills.load();
     Send_to_port(frame, sizeof(frame), port, fpga);
     // The card's answer is polled here, inside the pass, back to back for
     // 35 ticks and some (400 ms), measured on the board's clock: the tick
@@ -290,13 +292,17 @@ int fpga_manage::Brightness_read_VMF_value()
     const bool answered = waitUntil(400000, 0, [&] {
         reg_IRQ_Dealwith(0, 0);
         reg_IRQ_Dealwith(1, 0);
-        if (card_result_flag.exchange(0) == 1) {
+        if (card_result_fills.load() != filled) {
             // Status, mark (the answer's opcode) and the data after the
             // echoed address and count.
             unsigned char reply[2 + sizeof(vmf_data)];
-            reply[0] = card_result_status;
-            reply[1] = card_result[0];
-            std::memcpy(reply + 2, card_result + 9, sizeof(vmf_data));
+            {
+                QMutexLocker lock(&card_result_mutex);
+                filled = card_result_fills.load();
+                reply[0] = card_result_status;
+                reply[1] = card_result[0];
+                std::memcpy(reply + 2, card_result + 9, sizeof(vmf_data));
+            }
             VMF_data_back_result(reply, sizeof(reply));
         }
         return vmf_reply_ok != 0;

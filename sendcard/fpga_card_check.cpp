@@ -51,9 +51,19 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     SendParaRequest& sp = g_send_para;
     const QString& path = r.file_path;
     const int T = static_cast<int>(100 * Utils::getTimeSpace(g_change.job_time) / 500);
+    // The failure end (steps 34 and 35); the pages learn that the job did
+    // not do all of its work before they see its end.
     auto fail = [&](const char* text) {
         trace(text);
+        sp.failed = true;
         sp.step = 34;
+    };
+    // A port of the file beyond the 32 output ports.
+    auto badPort = [&](unsigned ledx) {
+        if (ledx < 32)
+            return false;
+        fail("\n net port out of range ");
+        return true;
     };
     // Steps 3 to 11 and 13 to 15 report to the advanced settings page.
     auto toAdvanced = [&](int v) { card_job_progress(5, v); };
@@ -62,6 +72,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     case 0:
         // A reply of an earlier check must not count for this job.
         sp.card_reply = kNoReply;
+        sp.failed = false;
         if (get_fpga_status() != 1) {
             fail("\n there is a error about fpga!!! ");
             break;
@@ -86,10 +97,11 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
                 fail("\n check file error ");
             } else if (r.smart_files().isEmpty()) {
                 trace("\n more file error ");
+                sp.failed = true;
                 sp.step = 33;
             } else {
                 r.init_para();
-                r.file_path = g_kqfile_name;
+                r.file_path = fpga_posted_load_file();
                 sp.step = 17;
                 g_change.job_time = G_timeTicks.load();
                 card_job_progress(job, T);
@@ -99,6 +111,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
                 fail("\n check file error ");
             } else if (r.recovery_files().size() != 1) {
                 trace("\n more file error ");
+                sp.failed = true;
                 sp.step = 33;
             } else {
                 r.file_path = "/data/rcvrecovery/KQFX";
@@ -190,6 +203,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             fail("\n rcv xy file screen_net para error ");
             break;
         }
+        if (badPort(r.net_para.net_ledx))
+            break;
         if (job == 5) {
             sp.step = 13;
             toAdvanced(share(sp.net_index, r.screen_net_num));
@@ -234,7 +249,11 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             card_job_ticker(job);
             break;
         }
-        if (sp.operate_index + 1u >= r.rcv_operate_times || sp.operate_index == 255) {
+        if (sp.record_failed) {
+            fail("\n operate record not loaded ");
+            break;
+        }
+        if (sp.operate_index + 1u >= r.rcv_operate_times) {
             sp.step = 33;
         } else {
             ++sp.operate_index;
@@ -333,7 +352,11 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             card_job_ticker(job);
             break;
         }
-        if (sp.operate_index + 1u < r.rcv_operate_times && sp.operate_index < 255) {
+        if (sp.record_failed) {
+            fail("\n operate record not loaded ");
+            break;
+        }
+        if (sp.operate_index + 1u < r.rcv_operate_times) {
             ++sp.operate_index;
             sp.loader_step = 20;
             sp.step = 18;
@@ -351,13 +374,16 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     case 33: {
         trace("\n over!!! ");
         const unsigned short reply = sp.card_reply.load();
-        if (reply == kAllSound || reply == kNoReply) {
+        if (sp.failed) {
+            // No file to work on: the faulty card found last stays listed.
+            paraSync(1);
+        } else if (reply == kAllSound || reply == kNoReply) {
             if (job == 6 && AdvancedOption::restore_finished())
                 paraSync(99);
         } else {
             restore_screen = sp.screen_index;
             restore_port = static_cast<unsigned char>(r.net_para.net_ledx);
-            restore_card = static_cast<unsigned char>(reply);
+            restore_card = reply;
             restore_net = sp.net_index;
             AdvancedOption::check_found(AdvancedOption::result_line(sp.screen_index, r.net_para.net_ledx, reply,
                                                                     r.net_para.net_rcv_num));

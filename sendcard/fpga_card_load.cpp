@@ -92,31 +92,53 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
     rcvRecovery::OperatePara& op = r.operate;
     const unsigned ledx = r.net_para.net_ledx;
     const unsigned short port = static_cast<unsigned short>(ledx < 16 ? ledx : ledx - 16);
-    unsigned char data[kPacket];
+    unsigned char data[kMaxPortFrame];
     unsigned char frame[kMaxPortFrame];
 
-    // Reads the record's data: true when read. A read that can never
-    // succeed (outside the file) abandons the record; any other failure
-    // is tried again on the next pass.
+    // A record that cannot be carried out ends the loader at once and the
+    // job through its failure end.
+    auto damaged = [&](const std::string& why) {
+        writeLogMsg(WARNING, "card parameter record " + std::to_string(sp.operate_index) + ": " + why);
+        sp.record_failed = true;
+        sp.loader_step = 32;
+    };
+    // Reads the record's data: true when read. Data outside the file is a
+    // damaged record; a file that cannot be read is tried again on the
+    // next pass, for kRecordReadTicks at most.
     auto readData = [&](uint64_t at, unsigned length) {
-        if (length > kPacket || at > 0xFFFFFFFFull) {
-            writeLogMsg(WARNING, "card parameter record: data of " + std::to_string(length) +
-                                     " bytes cannot be sent in one frame: record passed over");
-            sp.loader_step = 32;
+        if (length > sizeof(data) || at > 0xFFFFFFFFull) {
+            damaged("data of " + std::to_string(length) + " bytes does not fit a frame");
             return false;
         }
         const int res = r.update_rcvOperatedata(path, static_cast<unsigned int>(at), data,
                                                 static_cast<unsigned short>(length));
         if (res == rcvRecovery::kOutOfRange) {
-            writeLogMsg(WARNING, "card parameter record: data outside the file: record passed over");
-            sp.loader_step = 32;
+            damaged("data outside the file");
             return false;
         }
         if (res != rcvRecovery::kOk) {
+            if (!sp.read_failing) {
+                sp.read_failing = true;
+                sp.read_fail_time = G_timeTicks.load();
+            } else if (Utils::getTimeSpace(sp.read_fail_time) > kRecordReadTicks) {
+                damaged("the file cannot be read");
+                return false;
+            }
             sp.step_time = G_timeTicks.load();
             return false;
         }
+        sp.read_failing = false;
         return true;
+    };
+    // Sends a frame its builder made; a builder that made none (the data
+    // does not fit a port frame) leaves a damaged record.
+    auto send = [&](unsigned length, const char* in, const char* out) {
+        if (length == 0) {
+            damaged("data of " + std::to_string(op.dataLen) + " bytes does not fit a frame");
+            return;
+        }
+        traceFrame(in, frame, length, out);
+        loader_send(frame, static_cast<unsigned short>(length));
     };
     // The packet this try sends: the next one, or the same again while a
     // retry runs. It counts as sent only once its data could be read, so a
@@ -127,6 +149,8 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
     switch (sp.loader_step) {
     case 20:
         sp.retry = 0;
+        sp.record_failed = false;
+        sp.read_failing = false;
         sp.loader_step = 21;
         return 0;
     case 21:
@@ -141,16 +165,19 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
         // Only a RAM write comes in several packets.
         sp.packet_count = 1;
         sp.packets_sent = 0;
+        if (op.timeticks > kMaxRecordWaitMs) {
+            damaged("a wait of " + std::to_string(op.timeticks) + " ms");
+            return 0;
+        }
         switch (op.type) {
         case 1:
             if (op.target == 1) {
                 const uint32_t packets = op.dataLen / kPacket + 1;
-                if (packets > 255) {
-                    writeLogMsg(WARNING, "card parameter record: RAM data too long: record passed over");
-                    sp.loader_step = 32;
+                if (packets > 0xFFFF) {
+                    damaged("RAM data of " + std::to_string(op.dataLen) + " bytes");
                     break;
                 }
-                sp.packet_count = static_cast<unsigned char>(packets);
+                sp.packet_count = static_cast<unsigned short>(packets);
                 sp.loader_step = 23;
                 if (traceOn())
                     std::printf("\n send load scan write step : write ram!!1!!!,packet=%d \n", sp.packet_count);
@@ -159,9 +186,9 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
                 if (traceOn())
                     std::printf("\n send load scan write step : write register!!1!!!,packet=%d \n", sp.packet_count);
             } else {
-                sp.loader_step = 32;
                 if (traceOn())
                     std::printf("\n send load scan write step : error!!1!!!,packet=%d \n", sp.packet_count);
+                damaged("a write to target " + std::to_string(op.target));
             }
             break;
         case 2:
@@ -186,10 +213,8 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
             break;
         default:
             // An operation the cards are not loaded with here (a card
-            // firmware upgrade or an unknown type): passed over.
-            if (traceOn())
-                std::printf("\n operate type %d not loaded \n", op.type);
-            sp.loader_step = 32;
+            // firmware upgrade, type 4) or an unknown one.
+            damaged("operation type " + std::to_string(op.type) + " is not loaded");
             break;
         }
         return 0;
@@ -202,28 +227,26 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
         if (traceOn())
             std::printf("\n ram create in length = %d ,offset = %#x, send_len=%d\n", length,
                         static_cast<unsigned>(op.targetAddr + kPacket * index), length + 19);
+        // A packet of at most 1000 bytes always fits a frame.
         load_write_ram_cmd_create(port, sp.target_card, static_cast<uint32_t>(op.targetAddr + kPacket * index), data,
                                   static_cast<unsigned short>(length), frame, all ? 1 : 0);
-        traceFrame("\n ram write in", frame, sp.frame_len, "\n ram write out");
-        loader_send(frame, sp.frame_len);
+        send(sp.frame_len, "\n ram write in", "\n ram write out");
         return 0;
     }
     case 24:
         if (!readData(dataPos, op.dataLen))
             return 0;
         nextTry();
-        load_write_reg_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen), frame,
-                                  all ? 1 : 0);
-        traceFrame("\n write reg in", frame, sp.frame_len, "\n write reg out");
-        loader_send(frame, sp.frame_len);
+        send(load_write_reg_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen), frame,
+                                       all ? 1 : 0),
+             "\n write reg in", "\n write reg out");
         return 0;
     case 25:
         if (!readData(dataPos, op.dataLen))
             return 0;
         nextTry();
-        rcv_active_firmware_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen), frame);
-        traceFrame("\n acitve firmware in", frame, sp.frame_len, "\n acitve firmware out");
-        loader_send(frame, sp.frame_len);
+        send(rcv_active_firmware_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen), frame),
+             "\n acitve firmware in", "\n acitve firmware out");
         return 0;
     case 26:
         nextTry();
@@ -237,9 +260,8 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
             return 0;
         }
         nextTry();
-        rcv_reconfig_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen), frame);
-        traceFrame("\n reconfig in", frame, sp.frame_len, "\n reconfig out");
-        loader_send(frame, sp.frame_len);
+        send(rcv_reconfig_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen), frame),
+             "\n reconfig in", "\n reconfig out");
         return 0;
     case 28:
         if (Utils::getTimeSpace(sp.step_time) >= op.timeticks / 10)
@@ -251,18 +273,16 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
             return 0;
         }
         nextTry();
-        load_search_rxc_cmd_create(port, data, static_cast<unsigned short>(op.dataLen), frame);
-        traceFrame("\n serach rxc in", frame, sp.frame_len, "\n search rxc out");
-        loader_send(frame, sp.frame_len);
+        send(load_search_rxc_cmd_create(port, data, static_cast<unsigned short>(op.dataLen), frame),
+             "\n serach rxc in", "\n search rxc out");
         return 0;
     case 30:
         if (!readData(dataPos, op.dataLen))
             return 0;
         nextTry();
-        load_write_user_defined_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen), frame,
-                                           all ? 1 : 0);
-        traceFrame("\n user defined in", frame, sp.frame_len, "\n user defined out");
-        loader_send(frame, sp.frame_len);
+        send(load_write_user_defined_cmd_create(port, sp.target_card, data, static_cast<unsigned short>(op.dataLen),
+                                                frame, all ? 1 : 0),
+             "\n user defined in", "\n user defined out");
         return 0;
     case 31: {
         const bool perCard = op.type == 3 || op.type == 5;

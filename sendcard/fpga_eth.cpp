@@ -241,11 +241,13 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
         return;
     }
     if ((f[9] == 0x61 || f[9] == 0xA0) && dest == kAddrSelf) {
+        QMutexLocker lock(&card_result_mutex);
         std::memset(card_result, 0, sizeof(card_result));
         const int n = len - 9 < static_cast<int>(sizeof(card_result)) ? len - 9 : static_cast<int>(sizeof(card_result));
         std::memcpy(card_result, f + 9, static_cast<size_t>(n));
         card_result_status = good ? 0 : 1;
         card_result_flag = 1;
+        ++card_result_fills;
         return;
     }
 
@@ -416,4 +418,11 @@ unsigned short fpga_manage::check_netport_card(unsigned char fpga)
     for (unsigned port = 0; port < 16; ++port)
         sum = static_cast<unsigned short>(sum + get_port_card_num(port + 16u * sel(fpga)));
     return sum;
+}
+
+void fpga_manage::card_result_view(unsigned char* out, bool take)
+{
+    QMutexLocker lock(&card_result_mutex);
+    out[0] = take ? card_result_flag.exchange(0) : card_result_flag.load();
+    std::memcpy(out + 1, card_result, kCardResultPcBytes);
 }

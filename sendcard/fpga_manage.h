@@ -19,6 +19,7 @@
 
 #include "platform/physmem.h"
 
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -63,18 +64,31 @@ struct SendParaRequest {
     // which the receive path stores: 65535 none yet, 255 all cards of the
     // net sound, else the card to restore).
     std::atomic<unsigned short> card_reply{65535};
+    // The last card job ended without doing all of its work: set before
+    // its progress 100 is reported, cleared when a job starts.
+    std::atomic<bool> failed{false};
     unsigned int step_time = 0;          // step stamp
     unsigned char port_index = 0;        // 0..31, 16..31 = FPGA 1 ports 0..15
-    unsigned char packet_count = 0;      // packets of the record being loaded
+    unsigned short packet_count = 0;     // packets of the record being loaded
     unsigned short packets_sent = 0;
     unsigned short target_card = 0;      // card index of the destination word
     unsigned short card_count = 0;       // cards on the port
-    unsigned char screen_index = 0, net_index = 0, card_index = 0, operate_index = 0;
+    // A file may describe more nets, cards and records than a byte counts
+    // (its counts are 16-bit): the indexes are as wide as the counts.
+    unsigned char screen_index = 0;
+    unsigned short net_index = 0, card_index = 0, operate_index = 0;
     unsigned char loader_step = 0;       // 20..32 while a record is loaded
     unsigned char retry = 0;
+    // The loader could not carry out the record (damaged or of a kind the
+    // cards are not loaded with); the job ends as failed.
+    bool record_failed = false;
+    // Since when the record's data cannot be read (valid while reading).
+    bool read_failing = false;
+    unsigned int read_fail_time = 0;
 
     void post(unsigned char job)
     {
+        failed = false;
         step = 0;
         code = job;
     }
@@ -475,12 +489,22 @@ public:
     std::atomic<uint32_t> multicast_reply_mask{0};
     unsigned char multicast_kind = 0;
     unsigned char multicast_all_addr = 0;
-    // Bytes 9..145 of the last card answer with opcode 0x61 or 0xA0 to
-    // 0xF000 (a RAM read answer: opcode, echoed address and count, then up
-    // to 128 data bytes), and 0 when its check byte was good.
+    // The card result buffer: bytes 9.. of the last card answer with opcode
+    // 0x61 or 0xA0 to 0xF000 (a RAM read answer: opcode, echoed address and
+    // count, 2 spare bytes, then up to 128 data bytes), and 0 when its check
+    // byte was good. The PC reads the flag and bytes 9..138 (card_result_view);
+    // the brightness sensor's 128 data bytes run to byte 145, so the buffer
+    // holds up to there. The receive path may run in a control-link thread:
+    // buffer and status are guarded by card_result_mutex (a leaf lock).
+    static constexpr unsigned kCardResultPcBytes = 130;
     std::atomic<unsigned char> card_result_flag{0};
+    std::atomic<unsigned int> card_result_fills{0};   // answers taken in so far
+    QMutex card_result_mutex;
     unsigned char card_result[137];
     unsigned char card_result_status = 0;
+    // The PC's view (flag, then bytes 9..138) into out (1 + 130 bytes);
+    // take clears the flag.
+    void card_result_view(unsigned char* out, bool take);
     unsigned char poll_state[2] = {0, 0};
     unsigned int poll_time[2] = {0, 0};
 
@@ -556,8 +580,16 @@ public:
     // next restore.
     unsigned char restore_screen = 0;
     unsigned char restore_port = 0;
-    unsigned char restore_card = 0;
-    unsigned char restore_net = 0;       // the net index the check stopped at
+    unsigned short restore_card = 0;     // the card's position in its chain
+    unsigned short restore_net = 0;      // the net index the check stopped at
+    // The longest wait a record of a parameter file may ask for, in ms. No
+    // card operation comes near it: a card saves its parameters to flash or
+    // reconfigures itself in a few seconds. A larger value is a damaged
+    // record (0xFFFFFFFF would hold the job for 50 days).
+    static constexpr uint32_t kMaxRecordWaitMs = 60000;
+    // How long the loader tries again to read a record's data that cannot
+    // be read (the file gone or locked), in ticks, before the job fails.
+    static constexpr unsigned int kRecordReadTicks = 500;
     // The config id of the screen being checked, matched against byte 18
     // of a check answer by the receive path.
     std::atomic<uint32_t> check_config_id{0};
@@ -630,6 +662,12 @@ unsigned char fpga_card_job();
 bool fpga_post_card_job(unsigned char job, unsigned char loaderSubStep);
 void fpga_end_card_job();
 unsigned short fpga_card_reply();
+// - the load of a scan file (job 2): the file is handed over with the job,
+//   so that the FPGA thread works on its own copy whatever the page does
+//   with its choice meanwhile; false when a job runs;
+bool fpga_post_load_job(const QString& file);
+// - whether the last card job ended without doing all of its work.
+bool fpga_card_job_failed();
 // - the start of the USB upgrade (network page): step 0, then g_usb_grade
 //   1; false while an upgrade runs already.
 bool fpga_start_usb_upgrade();
@@ -648,8 +686,10 @@ struct SmartMappingLineType {
     unsigned char route = 0;
 };
 extern SmartMappingLineType line_type;
-// The scan file chosen in the mapping wizard (absolute path; job 2).
+// The scan file chosen in the mapping wizard (absolute path; GUI thread).
 extern QString g_kqfile_name;
+// The file handed over with the last job 2 (fpga_post_load_job).
+QString fpga_posted_load_file();
 // Where the mapping jobs (1 to 4) report progress: set by the mapping
 // wizard while it is open; null reports nothing. Called on the FPGA thread.
 extern std::atomic<void (*)(int)> g_smartmapping_progress;

@@ -2,6 +2,19 @@
 // own state (GUI thread).
 #include "sendcard/fpga_manage.h"
 
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+
+// The file of the last job 2, written before the job is posted and read by
+// the FPGA thread when the job looks for it. Guarded by g_load_file_mutex
+// (a leaf lock).
+QMutex g_load_file_mutex;
+QString g_load_file;
+
+} // namespace
+
 unsigned int fpga_wlan_state()
 {
     fpga_manage* m = fpga_manage::p_fpga_manage;
@@ -28,6 +41,29 @@ bool fpga_post_card_job(unsigned char job, unsigned char loaderSubStep)
         return false;
     g_send_para.post(job);
     return true;
+}
+
+bool fpga_post_load_job(const QString& file)
+{
+    if (g_send_para.code.load() != 0)
+        return false;
+    {
+        QMutexLocker lock(&g_load_file_mutex);
+        g_load_file = file;
+    }
+    g_send_para.post(2);
+    return true;
+}
+
+QString fpga_posted_load_file()
+{
+    QMutexLocker lock(&g_load_file_mutex);
+    return g_load_file;
+}
+
+bool fpga_card_job_failed()
+{
+    return g_send_para.failed.load();
 }
 
 void fpga_end_card_job()

@@ -184,7 +184,7 @@ int rcvRecovery::update_rcvXYscreenNetnum(const QString& path)
     return read_u16(path, uint64_t(section_base(kRcvXyFile)) + screen_info.rcv_xy_offset, screen_net_num);
 }
 
-int rcvRecovery::update_rcvXYscreenNetpara(const QString& path, unsigned char n)
+int rcvRecovery::update_rcvXYscreenNetpara(const QString& path, unsigned short n)
 {
     if (n >= screen_net_num)
         return kOutOfRange;
@@ -203,7 +203,7 @@ int rcvRecovery::update_rcvXYscreenNetpara(const QString& path, unsigned char n)
     return kOk;
 }
 
-int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& path, unsigned char c, bool bare)
+int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& path, unsigned short c, bool bare)
 {
     // Only the cards the net announces have blocks.
     if (c >= net_para.net_rcv_num)
@@ -231,7 +231,7 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& path, unsigned char 
     return kOk;
 }
 
-int rcvRecovery::update_rcvXYrcvOperatepara(const QString& path, unsigned char k, bool bare)
+int rcvRecovery::update_rcvXYrcvOperatepara(const QString& path, unsigned short k, bool bare)
 {
     if (k >= rcv_operate_times)
         return kOutOfRange;
@@ -250,7 +250,7 @@ int rcvRecovery::update_smartDebugingOperateTimes(const QString& path, bool bare
     return r;
 }
 
-int rcvRecovery::update_smartDebugingOperatepara(const QString& path, unsigned char k, bool bare)
+int rcvRecovery::update_smartDebugingOperatepara(const QString& path, unsigned short k, bool bare)
 {
     if (k >= rcv_operate_times)
         return kOutOfRange;

@@ -102,16 +102,19 @@ public:
     bool has_section(unsigned char type) const;
 
     // --- readers (0 success, non-zero failure, see above) ---------------
+    // Net, card and record indexes are 16-bit, as the counts they run
+    // below (a screen may have more than 255 nets, a card more than 255
+    // records).
     int get_rcvPackedFileNum(const QString& path);
     int get_rcvPackedFileInfo(const QString& path, unsigned char i);
     int update_rcvScreenHead(const QString& path);
     int update_rcvScreenIDinfo(const QString& path, unsigned char s);
     int update_rcvXYscreenNetnum(const QString& path);
-    int update_rcvXYscreenNetpara(const QString& path, unsigned char n);
-    int update_rcvXYrcvOperateTimes(const QString& path, unsigned char c, bool bare);
-    int update_rcvXYrcvOperatepara(const QString& path, unsigned char k, bool bare);
+    int update_rcvXYscreenNetpara(const QString& path, unsigned short n);
+    int update_rcvXYrcvOperateTimes(const QString& path, unsigned short c, bool bare);
+    int update_rcvXYrcvOperatepara(const QString& path, unsigned short k, bool bare);
     int update_smartDebugingOperateTimes(const QString& path, bool bare);
-    int update_smartDebugingOperatepara(const QString& path, unsigned char k, bool bare);
+    int update_smartDebugingOperatepara(const QString& path, unsigned short k, bool bare);
     int update_rcvOperatedata(const QString& path, unsigned int pos, unsigned char* buf, unsigned short len);
     int update_rcvXYHead(const QString& path);
     int update_smartDebugingHead(const QString& path);

@@ -1,13 +1,17 @@
 // Receiving-card check and restore in the running program, started from
 // the advanced settings page by taps: the check names the faulty card, the
-// restore repairs it and empties the result.
+// restore repairs it and empties the result; a scan file from the PC closes
+// the mapping wizard.
 #include "support/app_runner.h"
 #include "support/packed_card_file.h"
 #include "support/wait_for.h"
 
+#include "pcclient/pc_client.h"
+
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <sstream>
 
 using namespace testfiles;
 
@@ -73,6 +77,25 @@ TEST(E2eCardRecovery, CheckAndRestoreFromTheAdvancedSettingsPage)
     EXPECT_EQ(app.control("card-job"), "job 0 reply 65535 status 0 results");
     EXPECT_TRUE(has(app.control("card-log 3 1"), "00600002000001000000"))
         << "card 1 took its RAM write: " << app.control("card-log 3 1");
+
+    // Back to the settings menu, into the mapping wizard; a scan file the PC
+    // installs (tag KQFR, type 13) closes the wizard, whose count of scan
+    // files would be stale.
+    app.control("tap 36 36");
+    ASSERT_TRUE(waitForFocus(app, "5"));
+    app.control("tap 489 310");
+    ASSERT_TRUE(waitForFocus(app, "24"));
+    std::istringstream ports(app.control("link-ports"));
+    std::string word;
+    unsigned short udpPort = 0;
+    ports >> word >> udpPort;
+    pcclient::UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
+    // A bare scan file: 16-byte head, no records.
+    const pcclient::Bytes scan(20, 0);
+    EXPECT_EQ(pcclient::uploadFile(udp, 13, "KQFR", scan), 0);
+    EXPECT_TRUE(waitForFocus(app, "5")) << app.control("page-focus");
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(app.hostPath("/data/smartmapping/KQFR"))));
     app.stop();
 }
 

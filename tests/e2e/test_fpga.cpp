@@ -290,6 +290,40 @@ TEST(E2eFpga, TheAutomaticModeSurvivesOtherChanges)
     EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
     EXPECT_EQ(app.control("flash-erases 2 0x6CE000"), "0");
     EXPECT_EQ(status(app)["bri"].substr(0, 6), "mode 2") << app.control("fpga-status");
+
+    // The PC reads the card's answer to the sensor read from the card
+    // result page (sending-card RAM 0x13000, 131 bytes): the flag, then the
+    // answer from its byte 9: opcode 0x61, address 00 00 00 02, count 0x80,
+    // two spare bytes, the sensor bytes (49: 0xFF, 52: 4). Reading the flag
+    // clears it; the bytes stay.
+    std::istringstream ports(app.control("link-ports"));
+    std::string word;
+    unsigned short udpPort = 0;
+    ports >> word >> udpPort;
+    pcclient::UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
+    const pcclient::Bytes read{0x00, 0x30, 0x01, 0x00, 131, 0x00, 0x00, 0x00};
+    pcclient::Reply r;
+    ASSERT_TRUE(waitFor(
+        [&] { return udp.request(pcclient::kSendingCard, 0x61, read, r, 5000, 0) && r.status == 0 && r.data[0] == 1; },
+        30000));
+    ASSERT_EQ(r.data.size(), 131u);
+    EXPECT_EQ(pcclient::Bytes(r.data.begin() + 1, r.data.begin() + 10),
+              (pcclient::Bytes{0x61, 0x00, 0x00, 0x00, 0x02, 0x80, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(r.data[10 + 49], 0xFF);
+    EXPECT_EQ(r.data[10 + 52], 4);
+    const pcclient::Bytes first = r.data;
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x61, read, r, 5000, 0));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.data[0], 0) << "the flag was cleared by the first read";
+    EXPECT_EQ(pcclient::Bytes(r.data.begin() + 1, r.data.end()), pcclient::Bytes(first.begin() + 1, first.end()));
+    // The page is read only and ends at byte 131.
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x61, pcclient::Bytes{0x00, 0x30, 0x01, 0x00, 132, 0x00, 0x00, 0x00},
+                            r, 5000, 0));
+    EXPECT_EQ(r.status, 1);
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x60,
+                            pcclient::Bytes{0x00, 0x30, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01}, r, 5000, 0));
+    EXPECT_EQ(r.status, 1);
 }
 
 } // namespace

@@ -66,6 +66,15 @@ protected:
         return runUntil([] { return g_send_para.code.load() == 0; }, maxTicks);
     }
 
+    // Posts job 2 for a scan file and runs it until it has ended, as
+    // runJob.
+    int runLoad(const QString& file, int maxTicks = 20000)
+    {
+        if (!fpga_post_load_job(file))
+            return -1;
+        return runUntil([] { return g_send_para.code.load() == 0; }, maxTicks);
+    }
+
     // The frames card `card` of a chain took with a given opcode.
     std::vector<std::vector<uint8_t>> framesOf(int port, unsigned card, uint8_t opcode)
     {

@@ -14,6 +14,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QLabel>
 
 using namespace testfiles;
 
@@ -167,12 +169,12 @@ TEST_F(CardJobs, LoadingAScanFileSendsRamInPacketsToEveryCardOfThePort)
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<uint8_t>(i * 7);
     writeBoardFile("/data/smartmapping/scan.bin", bare({Operate{1, 1, 0x100, 500, big}, Operate{2, 3, 0, 100, {}}}));
-    g_kqfile_name = "/data/smartmapping/scan.bin";
+    const QString scan = "/data/smartmapping/scan.bin";
     line_type.port = 4;
     g_mapping_seen.clear();
     g_smartmapping_progress = mappingProgress;
 
-    ASSERT_GT(runJob(2), 0);
+    ASSERT_GT(runLoad(scan), 0);
     const auto writes = framesOf(5, 0, 0x60);
     ASSERT_EQ(writes.size(), 3u);
     const unsigned lengths[3] = {1000, 1000, 500};
@@ -191,7 +193,7 @@ TEST_F(CardJobs, LoadingAScanFileSendsRamInPacketsToEveryCardOfThePort)
     control("card-fault 5 silent");
     const auto before = framesOf(5, 0, 0x60).size();
     writeBoardFile("/data/smartmapping/scan.bin", bare({Operate{1, 1, 0x100, 100, big}}));
-    ASSERT_GT(runJob(2), 0);
+    ASSERT_GT(runLoad(scan), 0);
     EXPECT_EQ(framesOf(5, 0, 0x60).size() - before, 12u);
 
     // No scan file in either folder.
@@ -199,7 +201,7 @@ TEST_F(CardJobs, LoadingAScanFileSendsRamInPacketsToEveryCardOfThePort)
     QDir().mkpath(QString::fromStdString(hostPath("/data/smartmapping")));
     g_mapping_seen.clear();
     const auto sent = chain(5).requests();
-    const int ticks = runJob(2);
+    const int ticks = runLoad(scan);
     ASSERT_GT(ticks, 0);
     EXPECT_LT(ticks, 400) << "the job ends after its start wait";
     EXPECT_EQ(chain(5).requests(), sent);
@@ -229,6 +231,24 @@ TEST_F(CardJobs, TheAdvancedSettingsPageGetsTheResultAndItsEnd)
     EXPECT_TRUE(AdvancedOption::result_list().isEmpty());
     EXPECT_EQ(AdvancedOption::recovery_status(), 0);
     EXPECT_EQ(chain(2).faultyCard(), -1);
+
+    // A restore from the page whose file has gone meanwhile: the card found
+    // stays listed and the page says that the restore was not completed.
+    g_language = 1;
+    control("card-faulty 2 2");
+    g_advancedoption->on_Button_check_clicked();
+    ASSERT_GT(runUntil([] { return g_send_para.code.load() == 0; }, 20000), 0);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(AdvancedOption::result_list(), QList<QString>{"01/02/03/03"});
+    QFile::remove(QString::fromStdString(hostPath("/data/rcvrecovery/KQFX")));
+    g_advancedoption->on_Button_self_recovery_clicked();
+    ASSERT_GT(runUntil([] { return g_send_para.code.load() == 0; }, 20000), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(AdvancedOption::result_list(), QList<QString>{"01/02/03/03"});
+    QLabel* status = g_advancedoption->findChild<QLabel*>("label_status");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->text(), "The restore was not completed");
+    EXPECT_EQ(chain(2).faultyCard(), 2);
     delete g_advancedoption.data();
     g_advancedoption = nullptr;
 }

@@ -140,6 +140,8 @@ TEST_F(ShellTest, TipTextsInEveryLanguageAndEnglishForAnyOther)
         {2, 5, "Чтение данных, подождите"},
         {3, 4, "Đã rút ổ USB."},
         {3, 5, "Đang đọc dữ liệu, vui lòng chờ"},
+        {1, 6, "The scan file was not loaded completely"},
+        {2, 6, "Файл сканирования загружен не полностью"},
     };
     for (const Case& c : cases) {
         g_language = static_cast<unsigned char>(c.language);

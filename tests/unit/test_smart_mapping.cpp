@@ -11,6 +11,7 @@
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
+#include "ui/shell/tip.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -161,6 +162,51 @@ TEST_F(SmartMappingPage, ScanFilesArePagedAndTheFirstIsChosen)
     EXPECT_TRUE(g_smartmapping->file_labels[0]->styleSheet().contains("#00FF00"));
     g_smartmapping->file_frame->findChild<QPushButton*>("0")->click();
     EXPECT_TRUE(g_kqfile_name.startsWith("/mnt/usb1/"));
+}
+
+// The file of a running load stays chosen through USB events, which
+// rebuild the list once the job has ended; a load that did not load the
+// whole file says so; a new scan file from the PC closes the wizard, but
+// not while a job runs.
+TEST_F(SmartMappingPage, TheLoadKeepsItsFileTellsItsFailureAndThePcClosesTheWizard)
+{
+    touch("/data/smartmapping/a.kqfile");
+    touch("/data/smartmapping/b.kqfile");
+    g_smartmapping->language_changed();
+    g_smartmapping->on_Button_next_5_clicked();
+    g_smartmapping->file_frame->findChild<QPushButton*>("1")->click();
+    const QString chosen = g_kqfile_name;
+    ASSERT_FALSE(chosen.isEmpty());
+    ui()->Button_load->click();
+    ASSERT_TRUE(g_qround_bar);
+    EXPECT_EQ(g_send_para.code.load(), 2);
+    EXPECT_EQ(fpga_posted_load_file(), chosen);
+
+    g_smartmapping->syncUpdate(102);
+    g_smartmapping->syncUpdate(101);
+    EXPECT_EQ(g_kqfile_name, chosen) << "the list is not rebuilt under a running load";
+    SmartMapping::request_close();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(g_smartmapping) << "Back is refused while the dial is up";
+
+    // The FPGA thread ends the job through its failure end.
+    g_send_para.failed = true;
+    g_send_para.code = 0;
+    g_language = 1;
+    SmartMapping::report_progress(100);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(g_qround_bar);
+    EXPECT_EQ(g_tip->shown_type(), TIP::kLoadIncomplete);
+    EXPECT_EQ(g_tip->text(), "The scan file was not loaded completely");
+    EXPECT_NE(g_kqfile_name, chosen) << "the list is rebuilt now, the first file chosen";
+    EXPECT_FALSE(g_kqfile_name.isEmpty());
+    g_send_para.failed = false;
+
+    SmartMapping::request_close();
+    QCoreApplication::processEvents();
+    flushDeletes();
+    EXPECT_FALSE(g_smartmapping);
+    EXPECT_EQ(g_page_focus.load(), kFocusOption);
 }
 
 TEST_F(SmartMappingPage, OpenedFromTheMenuAndClosedByTheIdleTimeOut)

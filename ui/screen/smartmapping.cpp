@@ -14,6 +14,7 @@
 #include "ui/shell/shell_global.h"
 #include "ui/shell/shell_lang.h"
 #include "ui/shell/shell_style.h"
+#include "ui/shell/tip.h"
 
 #include <QApplication>
 #include <QDir>
@@ -232,9 +233,30 @@ void SmartMapping::report_progress(int percent)
     if (!g_wizard_open.load() || !qApp)
         return;
     gui_post([percent] {
-        if (g_smartmapping)
-            emit g_smartmapping->sig_qround_bar_update(percent);
+        if (!g_smartmapping)
+            return;
+        emit g_smartmapping->sig_qround_bar_update(percent);
+        if (percent > 99)
+            g_smartmapping->job_ended();
     });
+}
+
+void SmartMapping::request_close()
+{
+    gui_post([] {
+        if (g_page_focus.load() == kFocusSmartMapping && g_smartmapping)
+            g_smartmapping->on_Button_back_clicked();
+    });
+}
+
+void SmartMapping::job_ended()
+{
+    if (fpga_card_job_failed() && g_tip)
+        g_tip->tip_create(TIP::kLoadIncomplete);
+    if (usb_rebuild_pending) {
+        usb_rebuild_pending = false;
+        on_Button_next_5_clicked();
+    }
 }
 
 void SmartMapping::button_select(QPushButton* button)
@@ -504,15 +526,16 @@ void SmartMapping::syncUpdate(int code)
             std::printf("\n yes ,got the usb in");
         return;
     }
-    if (code == 101) {
-        if (traceOn())
+    if (code == 101 || code == 102) {
+        if (code == 101 && traceOn())
             std::printf("\n yes ,got the usb out");
-        if (file_list_shown == 1)
+        if (code == 101 && file_list_shown != 1)
+            return;
+        // The file a running load was given stays chosen until it ends.
+        if (g_qround_bar)
+            usb_rebuild_pending = true;
+        else
             on_Button_next_5_clicked();
-        return;
-    }
-    if (code == 102) {
-        on_Button_next_5_clicked();
         return;
     }
     if (ZdrRamPara::pInstance()->ZdrLanguageChanged() == 1)
@@ -800,6 +823,6 @@ void SmartMapping::on_Button_load_clicked()
 {
     if (g_kqfile_name.isEmpty() || g_qround_bar || scan_files == 0)
         return;
-    if (start_job())
-        g_send_para.post(2);
+    if (start_job() && !fpga_post_load_job(g_kqfile_name) && g_qround_bar)
+        g_qround_bar->para_sync(100);
 }

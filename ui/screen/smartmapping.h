@@ -96,6 +96,9 @@ public:
     // Handed to the FPGA thread (g_smartmapping_progress): queues the value
     // into the GUI thread as sig_qround_bar_update of the open wizard.
     static void report_progress(int percent);
+    // From any thread: the PC changed the device's scan files; the wizard,
+    // when it is the page shown, closes through its Back (GUI thread).
+    static void request_close();
 
 signals:
     void sig_qround_bar_update(int value);
@@ -129,6 +132,13 @@ public slots:
 
 private:
     bool start_job();
+    // The end of a job (progress 100): a job that did not do all of its
+    // work says so; a file list asked for by the USB disk meanwhile is
+    // built now.
+    void job_ended();
+    // A USB event came while the dial was up: the list is rebuilt, and the
+    // choice cleared, only once the job has ended.
+    bool usb_rebuild_pending = false;
     void group_select(int k);
     QString file_style(int index, bool chosen) const;
 };

@@ -313,7 +313,13 @@ void AdvancedOption::result_list_show()
     for (const QString& line : lines)
         listWidget_result->addItem(line);
     Button_self_recovery->setEnabled(!lines.isEmpty());
-    if (status == 1)
+    if (failed_job_ == kJobCheck)
+        label_status->setText(ui_text("检测未完成", "The check was not completed", "Проверка не завершена",
+                                      "Kiểm tra chưa hoàn tất"));
+    else if (failed_job_ == kJobRestore)
+        label_status->setText(ui_text("修复未完成", "The restore was not completed", "Восстановление не завершено",
+                                      "Khôi phục chưa hoàn tất"));
+    else if (status == 1)
         label_status->setText(ui_text("发现故障接收卡，可以修复", "A faulty receiving card was found: it can be restored",
                                       "Найдена неисправная приёмная карта: её можно восстановить",
                                       "Phát hiện thẻ nhận bị lỗi: có thể khôi phục"));
@@ -332,6 +338,7 @@ void AdvancedOption::zdr_job_progress(int value)
         return;
     job_posted_ = false;
     checked_ = true;
+    failed_job_ = fpga_card_job_failed() ? posted_job_ : 0;
     result_list_show();
 }
 
@@ -354,6 +361,7 @@ void AdvancedOption::on_Button_check_clicked()
         return;
     }
     job_posted_ = true;
+    posted_job_ = kJobCheck;
 }
 
 void AdvancedOption::on_Button_self_recovery_clicked()
@@ -367,6 +375,7 @@ void AdvancedOption::on_Button_self_recovery_clicked()
         return;
     }
     job_posted_ = true;
+    posted_job_ = kJobRestore;
 }
 
 // --- LED screen ----------------------------------------------------------------

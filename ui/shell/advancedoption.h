@@ -116,6 +116,10 @@ private:
     // has ended on this page.
     bool job_posted_ = false;
     bool checked_ = false;
+    // The job that ended without doing all of its work (5 check, 6
+    // restore), 0 when the last one did.
+    unsigned char failed_job_ = 0;
+    unsigned char posted_job_ = 0;
     // The first press of the factory reset and its tick (0 = none).
     bool reset_armed_ = false;
     unsigned int reset_armed_at_ = 0;

@@ -45,6 +45,10 @@ void TIP::tip_create(int type)
         message = ui_text("正在读取数据，请稍候", "Reading the data,pls wait", "Чтение данных, подождите",
                           "Đang đọc dữ liệu, vui lòng chờ");
         break;
+    case kLoadIncomplete:
+        message = ui_text("扫描文件未能完整加载", "The scan file was not loaded completely",
+                          "Файл сканирования загружен не полностью", "Tệp quét chưa được tải đầy đủ");
+        break;
     default:
         // Nothing to show: an old tip must not stay up without its content.
         hide();

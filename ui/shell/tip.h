@@ -9,13 +9,15 @@ class TIP : public QWidget {
 public:
     // A tip stays this many ticks on screen.
     static constexpr unsigned int kShowTicks = 300;
+    // The tip of a scan-file load that did not load the whole file.
+    static constexpr int kLoadIncomplete = 6;
 
     explicit TIP(QWidget* parent = nullptr);
 
     // Deletes the content of the tip built last, then builds and shows tip
     // type: 1 a check mark, 3 "USB drive connected", 4 "USB drive unplugged",
-    // 5 "reading data", in the current language. Any other type shows
-    // nothing (the tip is hidden).
+    // 5 "reading data", 6 "load not completed", in the current language.
+    // Any other type shows nothing (the tip is hidden).
     void tip_create(int type);
     // Tick: hides the tip once it has been shown kShowTicks ticks.
     void tip_timeout();
