@@ -156,7 +156,8 @@ bool velmosource::Set_Custom_HDMI_EDID(uint8_t* edid, int width, int height, int
 {
     // Blanking of the detailed timing (CEA-861 1080p shape).
     const int hfp = 88, hs = 44, hbl = 280, vfp = 4, vs = 5, vbl = 45;
-    if (width < 64 || width > 4095 || height < 64 || height > 4095 || hz < 24 || hz > 240)
+    if (width < kEdidMinSize || width > kEdidMaxSize || height < kEdidMinSize || height > kEdidMaxSize || hz < 24 ||
+        hz > 240)
         return false;
     const uint64_t clk10k = uint64_t(width + hbl) * uint64_t(height + vbl) * uint64_t(hz) / 10000;
     if (clk10k == 0 || clk10k > 0xFFFF)

@@ -84,7 +84,10 @@ public:
     std::atomic<int> audio_on{0};
 
     // A 128-byte EDID with one detailed timing for width x height @ hz.
-    // false (edid untouched) when the size or rate is out of range.
+    // false (edid untouched) when the size or rate is out of range; the
+    // width and height range from kEdidMinSize to kEdidMaxSize.
+    static constexpr int kEdidMinSize = 64;
+    static constexpr int kEdidMaxSize = 4095;
     static bool Set_Custom_HDMI_EDID(uint8_t* edid, int width, int height, int hz);
     // The EDID used when no custom record applies (1920 x 1080 @ 60).
     static void default_edid(uint8_t* edid);

@@ -30,7 +30,8 @@ JsonRead read_json_file(const std::string& systemPath, const std::string& remove
             std::printf("json error: %s", e.what());
     }
     in.close();
-    Utils::system_mutex(QString::fromStdString(removeCommand));
+    if (!removeCommand.empty())
+        Utils::system_mutex(QString::fromStdString(removeCommand));
     return JsonRead::Failed;
 }
 

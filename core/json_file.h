@@ -3,7 +3,8 @@
 //
 // Exceptions of the property tree never leave these readers: a file that
 // does not parse, a required member that is missing or a value of the wrong
-// kind is traced as "json error: %s" and the offending file is deleted.
+// kind is traced as "json error: %s" and the offending file is deleted by
+// the readers that own it.
 #pragma once
 
 #include <boost/property_tree/ptree.hpp>
@@ -13,14 +14,14 @@
 enum class JsonRead {
     Missing,   // the file could not be opened
     Taken,     // parsed and handed over without error
-    Failed,    // parse error or bad content: the file was deleted
+    Failed,    // parse error or bad content (the remove command was run)
 };
 
 // Reads the file at systemPath (through the board root) and hands its tree
 // to take, all under Utils::_file_deal_mutex, so that an upload of the PC
 // is never read half-written nor deleted after it replaced a bad file.
-// Whatever take throws counts as bad content; removeCommand is then run
-// through Utils::system_mutex.
+// Whatever take throws counts as bad content; removeCommand, when not
+// empty, is then run through Utils::system_mutex.
 JsonRead read_json_file(const std::string& systemPath, const std::string& removeCommand,
                         const std::function<void(const boost::property_tree::ptree&)>& take);
 

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace pt = boost::property_tree;
@@ -20,8 +21,8 @@ OSD_LIST g_osd_list;
 
 namespace {
 
-// Whatever file was read, a menu that cannot be read deletes the current
-// menu: the PC uploads it again.
+// The live menu that cannot be read is deleted: the PC uploads it again.
+const char kMenuFile[] = "/data/configs/omenu.json";
 const char kMenuRemove[] = "rm -rf /data/configs/omenu.json";
 
 // The first element of "texts" (a plain text is taken as it is; an empty
@@ -103,7 +104,10 @@ void get_json_omenu_para(char* path, OSD_LIST* list)
     head.osdcount = 0;
     if (!path)
         return;
-    const JsonRead read = read_json_file(path, kMenuRemove, [&](const pt::ptree& root) {
+    // A bad live menu is deleted; a user mode's menu is only read (the
+    // user-mode page previews it): a bad one shows no OSD text.
+    const bool live = std::strcmp(path, kMenuFile) == 0;
+    const JsonRead read = read_json_file(path, live ? kMenuRemove : "", [&](const pt::ptree& root) {
         if (traceOn())
             std::printf("\n *************************START OSDS******************************** ");
         const std::string name = json_text(root, "name");

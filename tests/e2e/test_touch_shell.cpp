@@ -80,3 +80,45 @@ TEST(E2eTouchShell, TapsWakeTheIdleScreenAndOpenPagesIdleTimeLeadsBack)
     ASSERT_TRUE(waitFor(app, "page-focus", "1"));
     app.stop();
 }
+
+// On a board with its default settings, taps from the idle screen reach the
+// window layout page (no code is asked) and the picture quality page, both
+// in place over the whole screen, and their fields and buttons take taps at
+// their form coordinates and store into the block.
+TEST(E2eTouchShell, TheWindowLayoutAndPictureQualityPagesTakeTapsOnADefaultBoard)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    app.control("tap 400 240");
+    ASSERT_TRUE(waitFor(app, "page-focus", "1"));
+    app.control("tap 495 180");
+    ASSERT_TRUE(waitFor(app, "page-focus", "5"));
+
+    // The window layout tile (second of the first row).
+    app.control("tap 297 150");
+    ASSERT_TRUE(waitFor(app, "page-focus", "9")) << app.control("page-focus");
+    ASSERT_TRUE(waitFor(app, "widget-geometry ImageLayout", "0 0 800 480 visible"))
+        << app.control("widget-geometry ImageLayout");
+    // Window 1's width field (446, 320, 100 x 40), then 1 0 0 0 and OK on
+    // the keypad (at x 420): window 1 is 1000 wide (block 2272 + 14).
+    app.control("tap 496 340");
+    ASSERT_TRUE(waitFor(app, "widget-geometry NumberKeyboard", "420 0 380 480 visible"));
+    for (const char* key : {"tap 487 166", "tap 609 376", "tap 609 376", "tap 609 376", "tap 610 444"})
+        app.control(key);
+    EXPECT_TRUE(waitFor(app, "store-read block 2286 2", "e803")) << app.control("store-read block 2286 2");
+    app.control("tap 36 36");
+    ASSERT_TRUE(waitFor(app, "page-focus", "5"));
+
+    // The picture quality tile (first of the second row); contrast's "-"
+    // (546, 174 in the page area at 170, 68): 50 becomes 49 (block 2178).
+    app.control("tap 105 310");
+    ASSERT_TRUE(waitFor(app, "page-focus", "11")) << app.control("page-focus");
+    ASSERT_TRUE(waitFor(app, "widget-geometry ImageQuality", "0 0 800 480 visible"))
+        << app.control("widget-geometry ImageQuality");
+    ASSERT_EQ(app.control("store-read block 2178 2"), "3200");
+    app.control("tap 738 264");
+    EXPECT_TRUE(waitFor(app, "store-read block 2178 2", "3100")) << app.control("store-read block 2178 2");
+    app.control("tap 36 36");
+    ASSERT_TRUE(waitFor(app, "page-focus", "5"));
+    app.stop();
+}

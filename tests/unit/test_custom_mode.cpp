@@ -395,6 +395,20 @@ TEST_F(CustomModeTest, PreviewOsdLinesFromTheModesMenuFile)
     sample = page->previewWidget()->findChild<QLabel*>("osd_sample");
     ASSERT_NE(sample, nullptr);
     EXPECT_EQ(sample->styleSheet(), "background-color:#000000;color:#FFFFFF;");
+
+    // A mode menu that does not parse previews as no text; the preview
+    // deletes nothing: the live menu and the mode's file stay as they were.
+    const std::string live = "{\"name\": \"live\", \"osdcount\": 0, \"oactcount\": 0}";
+    writeFile(hostPath("/data/configs/omenu.json"), live);
+    writeFile(hostPath("/data/modes/MO0b.json"), "{\"name\": \"m\", \"osdcount\": ");
+    delete page;
+    open();
+    touchTile(10);
+    sample = page->previewWidget()->findChild<QLabel*>("osd_sample");
+    ASSERT_NE(sample, nullptr);
+    EXPECT_EQ(sample->text(), "");
+    EXPECT_EQ(readFile(hostPath("/data/configs/omenu.json")), live);
+    EXPECT_EQ(readFile(hostPath("/data/modes/MO0b.json")), "{\"name\": \"m\", \"osdcount\": ");
 }
 
 TEST(CustomModePreview, OsdSampleKeepsThreeLinesAndColoursNeedSixDigits)

@@ -19,6 +19,8 @@
 #include "videochip/c331_manage.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 #include <QDir>
 #include <QFrame>
@@ -130,7 +132,12 @@ TEST_F(CropPage, TilesCountsAndPagingFollowTheInputsCrops)
     g_inputcut->syncUpdate(1);
     EXPECT_EQ(g_inputcut->page_max, 1);
     EXPECT_EQ(text("HDMI1_num"), "(7)");
+    // The tiles' frame goes later, not inside its own arrow's click.
+    QPointer<QFrame> first = tiles();
     tiles()->findChild<QPushButton*>("Button_next")->click();
+    EXPECT_TRUE(first);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(first);
     EXPECT_EQ(g_inputcut->page_index, 1);
     EXPECT_EQ(tileCount(), 1);
     EXPECT_EQ(tileText("name", 0), "HDMI1_crop6");
@@ -176,14 +183,34 @@ TEST_F(CropPage, AddingStoresTheLowestFreeNumberInTheFirstFreeRecord)
     EXPECT_EQ(text("HDMI1_num"), "(4)");
     EXPECT_FALSE(g_inputcut->findChild<QFrame*>("frame_add")->isVisibleTo(g_inputcut));
 
-    // Typed values: signed 16-bit, anything else 0.
+    // Typed values: signed 16-bit numbers. The keypad's 40000 or "abc" is
+    // refused (the field keeps its value); a field holding no such number
+    // stores nothing and the editor stays open.
     button("Button_add")->click();
-    setFields("-5", "40000", "abc", "720");
+    g_lineedit = field("lineEdit_W");
+    emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit("40000");
+    EXPECT_EQ(field("lineEdit_W")->text(), "1920");
+    emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit("abc");
+    EXPECT_EQ(field("lineEdit_W")->text(), "1920");
+    emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit("-32768");
+    EXPECT_EQ(field("lineEdit_W")->text(), "-32768");
+    g_lineedit = nullptr;
+    uint8_t table[para::kCropSize * para::kCropCount];
+    std::memcpy(table, store->ram_para + para::kCropTable, sizeof(table));
+    c331_manage::para_change_flag = 0;
+    for (const char* bad : {"40000", "", "12a"}) {
+        setFields("-5", bad, "640", "720");
+        button("Button_ok")->click();
+        EXPECT_EQ(std::memcmp(table, store->ram_para + para::kCropTable, sizeof(table)), 0) << bad;
+        EXPECT_EQ(c331_manage::para_change_flag.load(), 0) << bad;
+        EXPECT_TRUE(g_inputcut->findChild<QFrame*>("frame_add")->isVisibleTo(g_inputcut)) << bad;
+    }
+    setFields("-5", "32767", "640", "720");
     button("Button_ok")->click();
     EXPECT_EQ(cropField(4, 0), 0x8000 | (3 << 8) | 2);
     EXPECT_EQ(cropField(4, 1), 0xFFFB);
-    EXPECT_EQ(cropField(4, 2), 0);
-    EXPECT_EQ(cropField(4, 3), 0);
+    EXPECT_EQ(cropField(4, 2), 0x7FFF);
+    EXPECT_EQ(cropField(4, 3), 640);
     EXPECT_EQ(cropField(4, 4), 720);
 
     // Cancel stores nothing.

@@ -239,7 +239,8 @@ TEST_F(ImageLayoutTest, TextsFollowTheLanguage)
 
 TEST_F(ShellTest, TheSettingsMenuOpensTheWindowLayoutPageAndIdleTimeBacksOut)
 {
-    g_imagelayoutpassword.clear();
+    // The setting's default: no code is asked.
+    g_imagelayoutpassword = "No";
     int focusInside = -1;
     whenModal([&] {
         whenModal([&] {

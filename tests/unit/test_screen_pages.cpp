@@ -284,18 +284,26 @@ TEST_F(OutputSetPage, CopyModeLimitsTheWidthAndWideEntriesRoundToWholeBlocks)
     EXPECT_EQ(field(ui()->lineEdit_out2_height), 8188);
 }
 
-TEST_F(OutputSetPage, AnOut1WiderThanTheScreenLeavesOut2NothingInsteadOfANegativeWidth)
+TEST_F(OutputSetPage, AnOut1WiderThanTheScreenIsTheScreenWidthAndLeavesOut2Nothing)
 {
     stored(1920, 1080, 3);
     open();
     type(ui()->lineEdit_out1_width, "3000");
+    EXPECT_EQ(field(ui()->lineEdit_out1_width), 1920);
     EXPECT_EQ(field(ui()->lineEdit_out2_width), 0);
     type(ui()->lineEdit_out1_width, "9000");
-    EXPECT_EQ(field(ui()->lineEdit_out1_width), 8188);
+    EXPECT_EQ(field(ui()->lineEdit_out1_width), 1920);
     EXPECT_EQ(field(ui()->lineEdit_out2_width), 0);
     ui()->Button_apply1->click();
     EXPECT_EQ(block(para::kOut2 + 4), 0u) << "never a wrapped 16-bit width";
-    EXPECT_EQ(block(para::kOut1 + 4), 8188u);
+    EXPECT_EQ(block(para::kOut1 + 4), 1920u);
+    // Also in the vertical mode.
+    stored(1920, 1080, 2);
+    delete g_outputset.data();
+    open();
+    type(ui()->lineEdit_out1_width, "2500");
+    EXPECT_EQ(field(ui()->lineEdit_out1_width), 1920);
+    EXPECT_EQ(field(ui()->lineEdit_out2_width), 1920);
 }
 
 TEST_F(OutputSetPage, OnlyARealChangeResetsTheWindowsAndAsksForTheLedHandshake)

@@ -1,5 +1,7 @@
 #include "ui/picture/edidset.h"
 
+#include "avchips/velmosource.h"
+
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
@@ -43,12 +45,6 @@ ZdrRamPara* store()
 
 } // namespace
 
-short keypad_short(const QString& text)
-{
-    bool ok = false;
-    const short value = text.toShort(&ok, 10);
-    return ok ? value : 0;
-}
 
 EDIDset::EDIDset(QWidget* parent) : QDialog(parent)
 {
@@ -269,8 +265,15 @@ void EDIDset::on_Button_right_clicked()
 
 void EDIDset::zdr_button_ok_clicked()
 {
-    store()->ZdrSetEDIDPara(source_index, keypad_short(lineEdit_W->text()), keypad_short(lineEdit_H->text()),
-                            keypad_short(label_rate->text()));
+    // Only a size an EDID can carry is stored; otherwise the editor stays
+    // open and the record as it was.
+    int width = 0, height = 0, rate = 0;
+    if (!keypad_number(lineEdit_W->text(), velmosource::kEdidMinSize, velmosource::kEdidMaxSize, &width) ||
+        !keypad_number(lineEdit_H->text(), velmosource::kEdidMinSize, velmosource::kEdidMaxSize, &height) ||
+        !keypad_number(label_rate->text(), -32768, 32767, &rate))
+        return;
+    store()->ZdrSetEDIDPara(source_index, static_cast<short>(width), static_cast<short>(height),
+                            static_cast<short>(rate));
     source_init();
     zdr_button_cancel_clicked();
 }
@@ -303,7 +306,9 @@ void EDIDset::show_numberkeyboard_ui(QString data)
 void EDIDset::confirmString(QString data)
 {
     // Only the results for this page's own fields.
-    if (g_lineedit && (g_lineedit == lineEdit_W || g_lineedit == lineEdit_H))
+    // A size no EDID can carry is refused: the field keeps its value.
+    if (g_lineedit && (g_lineedit == lineEdit_W || g_lineedit == lineEdit_H) &&
+        keypad_number(data, velmosource::kEdidMinSize, velmosource::kEdidMaxSize))
         g_lineedit->setText(data);
 }
 

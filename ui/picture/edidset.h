@@ -66,7 +66,3 @@ private:
 
 // The open EDID settings page, null while it is closed.
 extern QPointer<EDIDset> g_edidset;
-
-// A number typed on the keypad as a signed 16-bit value: text that is not a
-// decimal number in -32768..32767 gives 0.
-short keypad_short(const QString& text);

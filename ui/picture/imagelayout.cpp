@@ -7,6 +7,7 @@
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/page_text.h"
+#include "ui/picture/picture_widgets.h"
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
@@ -90,11 +91,8 @@ QString offWord()
 
 void Ui_ImageLayout::setupUi(QDialog* dialog)
 {
-    if (dialog->objectName().isEmpty())
-        dialog->setObjectName("ImageLayout");
-    dialog->resize(800, 480);
+    picture_page_frame(dialog, "ImageLayout");
     dialog->setFont(page_font(12));
-    dialog->setStyleSheet("background-color: rgb(16, 16, 28);");
 
     label_title = label(dialog, "label_title", 200, 15, 400, 42, Qt::AlignCenter);
     label_title->setFont(page_font(18));

@@ -6,6 +6,7 @@
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/page_text.h"
+#include "ui/picture/picture_widgets.h"
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/shell_lang.h"
@@ -114,10 +115,7 @@ int stored(int offset)
 
 void Ui_ImageQuality::setupUi(QDialog* dialog)
 {
-    if (dialog->objectName().isEmpty())
-        dialog->setObjectName("ImageQuality");
-    dialog->resize(800, 480);
-    dialog->setStyleSheet("background-color: rgb(16, 16, 28);");
+    picture_page_frame(dialog, "ImageQuality");
 
     Button_back = pushButton(dialog, "Button_back", 11, 11, 50, 50, 9, "");
     Button_back->setFocusPolicy(Qt::NoFocus);

@@ -5,6 +5,7 @@
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/zdrrampara.h"
+#include "ui/picture/picture_widgets.h"
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
@@ -85,12 +86,13 @@ QPushButton* iconButton(QWidget* parent, const char* png, int x, int y)
     return b;
 }
 
-// Keypad text as a signed 16-bit number; anything else counts as 0.
-int fieldValue(const QLineEdit* field)
+// A crop field holds a signed 16-bit number.
+constexpr int kFieldMin = -32768;
+constexpr int kFieldMax = 32767;
+
+bool fieldValue(const QLineEdit* field, int* value)
 {
-    bool ok = false;
-    const short v = field->text().toShort(&ok, 10);
-    return ok ? v : 0;
+    return keypad_number(field->text(), kFieldMin, kFieldMax, value);
 }
 
 } // namespace
@@ -261,7 +263,9 @@ void InputCut::source_init()
     const int rest = n - 6 * page_index;
     const int shown = rest >= 6 ? 6 : (rest > 0 ? rest : 0);
 
-    delete frame_source_;
+    // The page arrows and tiles live in this frame: the click being
+    // delivered may be one of theirs.
+    dispose_frame(frame_source_);
     frame_source_ = new QFrame(this);
     frame_source_->setObjectName("frame_source");
     frame_source_->setGeometry(20, 152, 770, 240);
@@ -434,10 +438,11 @@ void InputCut::zdr_button_ok_clicked()
 {
     CROP_PARA crop{};
     crop.head = source_index;
-    crop.x = fieldValue(ui->lineEdit_X);
-    crop.y = fieldValue(ui->lineEdit_Y);
-    crop.w = fieldValue(ui->lineEdit_W);
-    crop.h = fieldValue(ui->lineEdit_H);
+    // A field that holds no number that fits stores nothing: the editor
+    // stays open with what was typed.
+    if (!fieldValue(ui->lineEdit_X, &crop.x) || !fieldValue(ui->lineEdit_Y, &crop.y) ||
+        !fieldValue(ui->lineEdit_W, &crop.w) || !fieldValue(ui->lineEdit_H, &crop.h))
+        return;
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (crop_adding) {
         store->ZdrAddNewCrop(source_index, &crop);
@@ -500,7 +505,10 @@ void InputCut::confirmString(QString data)
 {
     My_lineEdit* field = g_lineedit;
     // The keypad's result reaches every open page; only our own fields take it.
-    if (field && (field == ui->lineEdit_X || field == ui->lineEdit_Y || field == ui->lineEdit_W || field == ui->lineEdit_H))
+    // A result that is not a number that fits is refused: the field keeps
+    // its value.
+    if (field && (field == ui->lineEdit_X || field == ui->lineEdit_Y || field == ui->lineEdit_W || field == ui->lineEdit_H) &&
+        keypad_number(data, kFieldMin, kFieldMax))
         field->setText(data);
 }
 

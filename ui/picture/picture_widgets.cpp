@@ -40,3 +40,14 @@ void picture_page_frame(QWidget* page, const char* objectName)
     page->setStyleSheet("background-color: rgb(16, 16, 28);");
     page->setWindowTitle("Dialog");
 }
+
+bool keypad_number(const QString& text, int lo, int hi, int* value)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok, 10);
+    if (!ok || v < lo || v > hi)
+        return false;
+    if (value)
+        *value = v;
+    return true;
+}

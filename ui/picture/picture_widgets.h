@@ -20,3 +20,7 @@ void dispose_frame(QFrame*& frame);
 // A page dialog of the picture pages: 800 x 480 at the top left, frameless,
 // with the dark background the forms give all their widgets.
 void picture_page_frame(QWidget* page, const char* objectName);
+// A number typed on the keypad: a decimal number from lo to hi, stored
+// into *value. False for anything else (an empty field, other characters,
+// a number out of range): the page then keeps what it had.
+bool keypad_number(const QString& text, int lo, int hi, int* value = nullptr);

@@ -382,17 +382,21 @@ void OutputSet::confirmString(QString text)
     // What is left of a screen wider than one output beside an OUT1 of r.
     auto wide_left = [w](int r) { return w % 32 ? w + 32 - r : w - r; };
     if (lineedit_name == "lineEdit_out1_width") {
+        // OUT1 is never wider than a screen of at most 8188: the output
+        // would show more than the screen has.
+        auto within = [w](int out) { return w > 0 && out > w ? w : out; };
         int out1 = v;
         int out2 = 0;
         if (v > kMaxOut) {
             splice_type = 3;
-            out1 = w > kMaxOut ? 8192 : kMaxOut;
+            out1 = w > kMaxOut ? 8192 : within(kMaxOut);
             out2 = w > kMaxOut ? wide_left(out1) : width_left(w, out1);
         } else if (w > kMaxOut) {
             out1 = round_up(v, 32);
             out2 = splice_type == 3 ? wide_left(out1) : out1;
         } else {
-            out2 = splice_type == 3 ? width_left(w, v) : v;
+            out1 = within(v);
+            out2 = splice_type == 3 ? width_left(w, out1) : out1;
         }
         ui->lineEdit_out1_width->setText(QString::number(out1));
         ui->lineEdit_out2_width->setText(QString::number(out2));

@@ -133,7 +133,10 @@ void Option::on_input_cut_clicked()
 
 void Option::on_image_layout_clicked()
 {
-    if (g_imagelayoutpassword.isEmpty() || !g_numberkeyboard) {
+    // The setting's default "No" (or nothing) asks for no code; any other
+    // value is the code.
+    const QString code = g_imagelayoutpassword.trimmed();
+    if (code.isEmpty() || code.compare("No", Qt::CaseInsensitive) == 0 || !g_numberkeyboard) {
         open_image_layout();
         return;
     }
