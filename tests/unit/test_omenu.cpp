@@ -119,7 +119,7 @@ TEST_F(OsdMenuFile, NoMenuOrNoFile)
     EXPECT_EQ(removals(), 0);
 }
 
-TEST_F(OsdMenuFile, UnreadableMenusDeleteTheCurrentMenuAndShowNothing)
+TEST_F(OsdMenuFile, UnreadableMenusShowNothingAndOnlyABadCurrentMenuIsDeleted)
 {
     std::string bitmapInside = kBitmapEntry;
     bitmapInside.replace(bitmapInside.find(R"("file": "a.bmp")"), 15, R"("start": 7, "end": 9)");
@@ -146,15 +146,16 @@ TEST_F(OsdMenuFile, UnreadableMenusDeleteTheCurrentMenuAndShowNothing)
         EXPECT_FALSE(exists(current()));
         EXPECT_EQ(removals(), ++n);
     }
-    // A user mode's copy that cannot be read deletes the current menu, not
-    // the copy.
+    // A user mode's copy that cannot be read shows nothing and deletes no
+    // file: neither the current menu nor the copy.
     writeFile(current(), menu({textEntry()}));
     writeFile(hostPath("/data/modes/MO0a.json"), "[");
     OSD_LIST list;
     read("/data/modes/MO0a.json", list);
     EXPECT_EQ(list.menu[0].osdcount, 0);
-    EXPECT_FALSE(exists(current()));
-    EXPECT_TRUE(exists(hostPath("/data/modes/MO0a.json")));
+    EXPECT_EQ(readFile(current()), menu({textEntry()}));
+    EXPECT_EQ(readFile(hostPath("/data/modes/MO0a.json")), "[");
+    EXPECT_EQ(removals(), n);
 }
 
 // ---- applying the first entry ---------------------------------------------
