@@ -296,7 +296,7 @@ TEST_F(CustomModeTest, FixedTextsInTheFourLanguagesAndScreenshots)
     setLe16(store->ram_para, para::kCurrentMode, 1);
     const char* const tags[4] = {"zh", "en", "ru", "vn"};
     const char* const titles[4] = {"用户模式", "User mode", "Слот", "Chế độ người dùng"};
-    const char* const using_[4] = {"使用中\u00AD", "Using", "Использовать", "sử dụng"};
+    const char* const using_[4] = {"使用中", "Using", "Использовать", "sử dụng"};
     for (int lang = 0; lang < 4; ++lang) {
         g_language = static_cast<unsigned char>(lang);
         open();

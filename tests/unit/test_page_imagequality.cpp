@@ -69,7 +69,7 @@ TEST_F(ImageQualityTest, OpeningShowsTheBlockAndStoresNothing)
     EXPECT_EQ(w<QSlider>("horizontalSlider_sharpness")->value(), 7);
     EXPECT_EQ(w<QComboBox>("comboBox")->currentIndex(), 0);
     EXPECT_EQ(w<QStackedWidget>("stackedWidget")->currentIndex(), 0);
-    EXPECT_EQ(w<QPushButton>("Button_quality")->styleSheet(), "background-color:#4777FF;color:#FFFFFF");
+    EXPECT_EQ(w<QPushButton>("Button_quality")->styleSheet(), "background-color:#4777FF;color:#FFFFFF;border:none");
     EXPECT_EQ(w<QComboBox>("comboBox")->count(), 4);
 }
 
@@ -247,7 +247,7 @@ TEST_F(ImageQualityTest, TabsSwapTheSelectedStyle)
     open();
     page->on_Button_temperature_clicked();
     EXPECT_EQ(w<QStackedWidget>("stackedWidget")->currentIndex(), 1);
-    EXPECT_EQ(w<QPushButton>("Button_temperature")->styleSheet(), "background-color:#4777FF;color:#FFFFFF");
+    EXPECT_EQ(w<QPushButton>("Button_temperature")->styleSheet(), "background-color:#4777FF;color:#FFFFFF;border:none");
     EXPECT_EQ(w<QPushButton>("Button_quality")->styleSheet(), "background-color:#10101C;color:#FFFFFF");
     page->on_Button_quality_clicked();
     EXPECT_EQ(w<QStackedWidget>("stackedWidget")->currentIndex(), 0);

@@ -1,4 +1,5 @@
 #include "ui/picture/custommode.h"
+#include "ui/picture/picture_widgets.h"
 
 #include "core/alias.h"
 #include "core/le_bytes.h"
@@ -83,7 +84,7 @@ QString aliasName(int slot, bool* found)
     return *found ? QString::fromStdString(alias.name) : QString();
 }
 
-QString inUseText() { return ui_text("使用中\u00AD", "Using", "Использовать", "sử dụng"); }
+QString inUseText() { return ui_text("使用中", "Using", "Использовать", "sử dụng"); }
 
 bool isHex6(const QString& s)
 {
@@ -188,8 +189,7 @@ CustomMode::CustomMode(QWidget* parent)
     Button_back->raise();
     label_title->raise();
 
-    Button_back->setIcon(QIcon(":/png/back.png"));
-    Button_back->setIconSize(QSize(32, 32));
+    shell_back_look(Button_back);
     label_blank->hide();
 
     const int inUse = modeInUse();
@@ -276,7 +276,7 @@ void CustomMode::init()
         connect(button, &QPushButton::clicked, this, &CustomMode::zdr_button_mode_clicked);
 
         if (inUse == i + 1) {
-            using_badge->setText(inUseText());
+            using_badge->setText(in_use_badge_text());
             using_badge->setStyleSheet("background-color: #00D65B;color: rgb(255, 255, 255);font: 18px;border-radius:5px;");
             using_badge->setAlignment(Qt::AlignCenter);
             using_badge->setGeometry(96, y, 56, 30);

@@ -170,15 +170,14 @@ ImageLayout::ImageLayout(QWidget* parent)
     ui->setupUi(this);
     ui->label_backup->hide();
     ui->comboBox->hide();
-    ui->Button_back->setIcon(QIcon(":/png/back.png"));
-    ui->Button_back->setIconSize(QSize(32, 32));
+    shell_back_look(ui->Button_back);
     for (QPushButton* m : {ui->mirror1, ui->mirror2, ui->mirror3, ui->mirror4})
         m->setIconSize(QSize(48, 48));
     ui->button_state->setIconSize(QSize(70, 32));
     ui->Button_source_select->setIcon(QIcon(":/png/page_change.png"));
     ui->Button_source_select->setIconSize(QSize(32, 32));
     focus_button = ui->Button_cancel;
-    focus_button->setStyleSheet("background-color: #4777FF;color: #FFFFFF");
+    focus_button->setStyleSheet("background-color: #4777FF;color: #FFFFFF;border:none");
     ui->comboBox->setView(new QListView());
     ui->comboBox_P2P->setView(new QListView());
     {

@@ -33,7 +33,7 @@ constexpr int kDefaultListBase = 766;
 constexpr int kPictureBytes = para::kPictureEnd - para::kBrightness;
 
 // This page's own tab styles.
-const char* const kTabOn = "background-color:#4777FF;color:#FFFFFF";
+const char* const kTabOn = "background-color:#4777FF;color:#FFFFFF;border:none";
 const char* const kTabOff = "background-color:#10101C;color:#FFFFFF";
 const char* const kWhite = "color: rgb(255, 255, 255);";
 const char* const kBoxStyle = "border:1px solid rgb(255, 255, 255);\ncolor: rgb(255, 255, 255);";
@@ -225,8 +225,7 @@ ImageQuality::ImageQuality(QWidget* parent)
     , ui(new Ui_ImageQuality)
 {
     ui->setupUi(this);
-    ui->Button_back->setIcon(QIcon(":/png/back.png"));
-    ui->Button_back->setIconSize(QSize(32, 32));
+    shell_back_look(ui->Button_back);
     ui->stackedWidget->setCurrentIndex(0);
     tab_current_ = ui->Button_quality;
     tab_current_->setStyleSheet(kTabOn);

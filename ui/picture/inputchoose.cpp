@@ -380,7 +380,7 @@ void InputChoose::initSource()
             QLabel* badge = label(tile, "source_using", 164, 0, 56, 30,
                                   "background-color: #00D65B;color: rgb(255, 255, 255);font: 18px;border-radius:5px;");
             badge->setAlignment(Qt::AlignCenter);
-            badge->setText(ui_text("使用中", "Using", "Использовать", "sử dụng"));
+            badge->setText(in_use_badge_text());
         }
         QPushButton* b = flatButton(tile, QString::number(i), 1, 1, 218, 88);
         connect(b, &QPushButton::clicked, this, &InputChoose::zdr_source_button_clicked);

@@ -168,8 +168,7 @@ InputCut::InputCut(QWidget* parent)
     page_index = page_max = 0;
     tile_font.setPointSize(12);
 
-    ui->Button_back->setIcon(QIcon(":/png/back.png"));
-    ui->Button_back->setIconSize(QSize(32, 32));
+    shell_back_look(ui->Button_back);
     for (int i = 0; i < 6; ++i)
         ui->picture[i]->setPixmap(QPixmap(kTabs[i].png).scaled(ui->picture[i]->size()));
 

@@ -1,5 +1,7 @@
 #include "ui/picture/picture_widgets.h"
 
+#include "ui/shell/shell_lang.h"
+
 #include <QFrame>
 #include <QLabel>
 
@@ -50,4 +52,9 @@ bool keypad_number(const QString& text, int lo, int hi, int* value)
     if (value)
         *value = v;
     return true;
+}
+
+QString in_use_badge_text()
+{
+    return ui_text("使用中", "Using", "Исполь\u00ADзовать", "sử dụng");
 }

@@ -24,3 +24,7 @@ void picture_page_frame(QWidget* page, const char* objectName);
 // into *value. False for anything else (an empty field, other characters,
 // a number out of range): the page then keeps what it had.
 bool keypad_number(const QString& text, int lo, int hi, int* value = nullptr);
+// The text of the small in-use badge of an input or mode tile: the word
+// may break at a marked point (shown with a hyphen) where the badge is too
+// narrow for it.
+QString in_use_badge_text();

@@ -204,7 +204,7 @@ LinkOption::LinkOption(QWidget* parent)
     ui = new Ui_LinkOption;
     ui->setupUi(this);
     ui->stackedWidget->setCurrentIndex(0);
-    icon32(ui->Button_back, ":/png/back.png");
+    shell_back_look(ui->Button_back);
     current_tab = ui->Button_com;
     ui->Button_wlan->setStyleSheet(kTabPlain);
     ui->Button_usb->setStyleSheet(kTabPlain);

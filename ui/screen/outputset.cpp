@@ -36,7 +36,7 @@ namespace {
 const char* const kWhite = "color: rgb(255, 255, 255);";
 const char* const kStyleF = "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);";
 const char* const kStyleB = "QPushButton {color: rgb(255, 255, 255);}\nQPushButton {border:1px solid rgb(255, 255, 255);}";
-const char* const kTabOn = "background-color: #4777FF;color: #FFFFFF";
+const char* const kTabOn = "background-color: #4777FF;color: #FFFFFF;border:none";
 const char* const kTabOff = "color: #FFFFFF";
 const char* const kPairOn = "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 const char* const kPairOff = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
@@ -208,8 +208,7 @@ OutputSet::OutputSet(QWidget* parent)
     para_init();
     wlan_para_get(0);
 
-    ui->Button_back->setIcon(QIcon(":/png/back.png"));
-    ui->Button_back->setIconSize(QSize(32, 32));
+    shell_back_look(ui->Button_back);
     ui->label_warning->setPixmap(QPixmap(":/png/warning.png").scaled(ui->label_warning->size()));
 
     g_set_focus = g_apply_focus1 = g_apply_focus2 = g_wlan_focus = nullptr;

@@ -35,14 +35,14 @@ namespace {
 const char* const kWhite = "color: rgb(255, 255, 255);";
 const char* const kField = "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53);";
 const char* const kPageButton = "color: rgb(255, 255, 255);\nborder:1px solid rgb(255, 255, 255);";
-const char* const kMenuOn = "background-color:#4777FF;color:#FFFFFF";
+const char* const kMenuOn = "background-color:#4777FF;color:#FFFFFF;border:none";
 const char* const kMenuOff = "background-color:#10101C;color:#FFFFFF";
 const char* const kGroupOff = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 const char* const kGroupOn = "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 const char* const kTileOn = "background-color: #212435;border:1px solid #00D65B;";
 const char* const kTileOff = "background-color: #212435;border:1px solid #FFFFFF;";
 const char* const kLoadGrey = "background-color: gray;border:2px;color: #FFFFFF";
-const char* const kLoadOn = "background-color: rgb(71, 119, 255);color: #FFFFFF";
+const char* const kLoadOn = "background-color: rgb(71, 119, 255);color: #FFFFFF;border:none";
 const char* const kLoadOff = "background-color:#10101C;color: #FFFFFF";
 
 std::atomic<bool> g_wizard_open{false};
@@ -197,8 +197,7 @@ SmartMapping::SmartMapping(QWidget* parent)
 {
     ui = new Ui_SmartMapping;
     ui->setupUi(this);
-    ui->Button_back->setIcon(QIcon(":/png/back.png"));
-    ui->Button_back->setIconSize(QSize(32, 32));
+    shell_back_look(ui->Button_back);
     ui->stackedWidget->setCurrentIndex(0);
     menu_selected = ui->Button_shortcut;
     menu_selected->setStyleSheet(kMenuOn);

@@ -82,7 +82,7 @@ void Ui_test_chart::setupUi(QDialog* dialog)
     f.setPointSize(14);
     Button_closetest->setFont(f);
     Button_closetest->setFocusPolicy(Qt::NoFocus);
-    Button_closetest->setStyleSheet("color: rgb(255, 255, 255);\nbackground-color: rgb(71, 119, 255);");
+    Button_closetest->setStyleSheet("color: rgb(255, 255, 255);\nbackground-color: rgb(71, 119, 255);border:none;");
 
     retranslateUi(dialog);
 }
@@ -102,8 +102,7 @@ test_chart::test_chart(QWidget* parent)
 {
     ui = new Ui_test_chart;
     ui->setupUi(this);
-    ui->Button_back->setIcon(QIcon(":/png/back.png"));
-    ui->Button_back->setIconSize(QSize(32, 32));
+    shell_back_look(ui->Button_back);
     testimage_button_init();
     para_init();
     language_changed();

@@ -1,4 +1,5 @@
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/text_fit.h"
 
 #include "ui/picture/inputchoose.h"
 
@@ -49,6 +50,8 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
     shell_resources_init();
+    // Every text of every page fits its widget, in every language.
+    text_fit::install();
     setObjectName("MainWindow");
     setFixedSize(800, 480);
     setWindowFlags(Qt::FramelessWindowHint);

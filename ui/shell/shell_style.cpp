@@ -31,11 +31,18 @@ QPushButton* shell_back_button(QWidget* parent)
     QPushButton* back = new QPushButton(parent);
     back->setObjectName("Button_back");
     back->setGeometry(11, 11, 50, 50);
+    shell_back_look(back);
+    return back;
+}
+
+void shell_back_look(QPushButton* back)
+{
     back->setFocusPolicy(Qt::NoFocus);
     back->setFlat(true);
+    back->setText(QString());
+    back->setStyleSheet("QPushButton{border:none;background-color:transparent;}");
     back->setIcon(QIcon(":/png/back.png"));
     back->setIconSize(QSize(32, 32));
-    return back;
 }
 
 QLabel* shell_title(QWidget* parent)

@@ -22,6 +22,9 @@ void shell_page_frame(QDialog* dialog, const char* objectName);
 // "Button_back" at (11, 11), 50 x 50, no focus, icon ":/png/back.png" at
 // 32 x 32.
 QPushButton* shell_back_button(QWidget* parent);
+// The one look of every page's Back button: the arrow alone, flat, without
+// a frame.
+void shell_back_look(QPushButton* back);
 // "label_title": the title row's label, centred, 24 pixels.
 QLabel* shell_title(QWidget* parent);
 // A plain label with the given object name, geometry and pixel size.
