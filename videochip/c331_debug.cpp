@@ -76,16 +76,23 @@ void over(const char* name)
         std::printf("\n %s over ", name);
 }
 
-// Per-channel registers of the group dump (channel bank offset 16 x n).
-// The output side mirrors the input side one bank up.
+// Per-channel registers of the group dump (channel bank offset 16 x n), as
+// the window programming writes them: the output channel's memory read
+// (five field addresses, line pitch, source word, active area) and the
+// input channel's memory write (five field addresses, line pitch, sync
+// control, capture area).
+const unsigned kOsfld[5] = {0x160804, 0x160C04, 0x161004, 0x161404, 0x161804};
 const unsigned kIsfld[5] = {0x161C04, 0x162004, 0x162404, 0x162804, 0x162C04};
-const unsigned kOsfld[5] = {0x171C04, 0x172004, 0x172404, 0x172804, 0x172C04};
+constexpr unsigned kOsyct = 0x080802;
 constexpr unsigned kIsyct = 0x100901;
-constexpr unsigned kOsyct = 0x110901;
+constexpr unsigned kOmwi = 0x163001;
 constexpr unsigned kImwi = 0x163101;
-constexpr unsigned kOmwi = 0x173101;
+const unsigned kOact[4] = {0x084002, 0x084202, 0x084402, 0x084602};
 const unsigned kIact[4] = {0x101702, 0x101902, 0x101B02, 0x101D02};
-const unsigned kOact[4] = {0x111702, 0x111902, 0x111B02, 0x111D02};
+// Shared bank, one byte per channel (+ 0x100 x n).
+constexpr unsigned kIchsel = 0x001001;
+constexpr unsigned kIscwct = 0x007101;
+constexpr unsigned kOscwct = 0x006901;
 
 void printHdmi(const char* title, int port, const HdmiInfo& h)
 {
@@ -186,14 +193,29 @@ void c331_manage::zdrDbg_c331_param(int section)
         }
         break;
     case 2:
-        for (int w = 0; w < kWinCount; ++w)
-            std::printf("\t win%d: IWIN %d,%d,%d,%d OWIN %d,%d,%d,%d PM_MEM_WMODE=%d PS_MEM_WMODE=%d\n", w, IWIN[w].hst,
-                        IWIN[w].hw, IWIN[w].vst, IWIN[w].vw, OWIN[w].hst, OWIN[w].hw, OWIN[w].vst, OWIN[w].vw,
-                        PM_MEM_WMODE[w], PS_MEM_WMODE[w]);
-        for (int p = 0; p < kPortCount && p < kIchCount; ++p)
-            std::printf("\t port%d: PS_MEM_SC %08x %08x %08x %08x %08x PI_FPICLK=%.3f PI_FV=%.3f PI_IFH=%d PI_IFV=%d\n",
+        for (int w = 0; w < kWinCount; ++w) {
+            // The window's port: its measured field size and scan mode.
+            const int p = PM_INPUT[w] >= 0 && PM_INPUT[w] < kPortCount ? PM_INPUT[w] : 0;
+            std::printf("\t win%d: IWIN %d,%d,%d,%d OWIN %d,%d,%d,%d g_pi_ifact=%dx%d PM_MEM_WMODE=%d PS_MEM_WMODE=%d "
+                        "PI_SCAN_MODE=%d\n",
+                        w, IWIN[w].hst, IWIN[w].hw, IWIN[w].vst, IWIN[w].vw, OWIN[w].hst, OWIN[w].hw, OWIN[w].vst,
+                        OWIN[w].vw, PI_IFH[p], PI_IFV[p], PM_MEM_WMODE[w], PS_MEM_WMODE[w], PI_PORT_INFO[p].IP);
+        }
+        for (int p = 0; p < kPortCount && p < kIchCount; ++p) {
+            // Line rate: frames per second times lines per frame, in kHz.
+            const double fh = PI_FV[p] * PI_HDMI_INFO[p].Vtotal / 1000.0;
+            std::printf("\t port%d: PS_MEM_SC %08x %08x %08x %08x %08x PM_IACTHST=%d PM_IACTVST=%d PI_FPICLK=%.3f "
+                        "PI_FH=%.3f PI_FV=%.3f PI_IFH=%d PI_IFV=%d PI_SYNC_POL=%d/%d\n",
                         p, PS_MEM_SC[p][0], PS_MEM_SC[p][1], PS_MEM_SC[p][2], PS_MEM_SC[p][3], PS_MEM_SC[p][4],
-                        PI_FPICLK[p], PI_FV[p], PI_IFH[p], PI_IFV[p]);
+                        PI_ACT[p].hst, PI_ACT[p].vst, PI_FPICLK[p], fh, PI_FV[p], PI_IFH[p], PI_IFV[p],
+                        PI_HDMI_INFO[p].Hpol, PI_HDMI_INFO[p].Vpol);
+        }
+        // The lane counts each V-by-One receiver is armed for.
+        for (int q = 0; q < 2; ++q) {
+            const int mask = vbo_lane_mask(q);
+            std::printf("\t vbo%d: PS_VBO_2LANE=%d PS_VBO_4LANE=%d PS_VBO_8LANE=%d\n", q, mask == 192 ? 1 : 0,
+                        mask == 240 ? 1 : 0, mask == 255 ? 1 : 0);
+        }
         for (int i = 0; i < 4; ++i)
             std::printf("\t cmos%d: HNR=%d VNR=%d TNR=%d BNR=%d MNR=%d COMB=%d DIAG=%d MVFLT=%d IPEN=%d 22PD=%d 23PD=%d "
                         "24SF=%d 22PDSQTH=%d 23PDSQTH=%d\n",
@@ -299,8 +321,8 @@ void c331_manage::zdrDbg_c331_print_regGrp(int group)
         for (unsigned d : kIact)
             std::printf(" %u", drv->read_C331(fd, d, off));
         const unsigned n = 0x100u * static_cast<unsigned>(c);
-        std::printf(" ICHSEL=%x ISCWCT=%x OSCWCT=%x\n", drv->read_C331(fd, 0x001001 + n, 0),
-                    drv->read_C331(fd, 0x007101 + n, 0), drv->read_C331(fd, 0x007201 + n, 0));
+        std::printf(" ICHSEL=%x ISCWCT=%x OSCWCT=%x\n", drv->read_C331(fd, kIchsel + n, 0),
+                    drv->read_C331(fd, kIscwct + n, 0), drv->read_C331(fd, kOscwct + n, 0));
     }
     std::fflush(stdout);
 }
@@ -333,15 +355,17 @@ void c331_manage::c331_outputTimmingCtrlReg(char ctl1, char ctl2)
     std::printf("[%s] %X\n", __func__, b2 << 8 | b1);
     std::printf("\t POSY1EN: %s, POSY2EN: %s\n", (b1 & 0x40) ? "Enable" : "Disable", (b2 & 0x40) ? "Enable" : "Disable");
     static const char* const kClock[4] = {"CLK", "XTALCLK", "PIPLLCLK", "CLK"};
-    static const char* const kVsync[4] = {"VS", "HS", "ACT", "PWMCH"};
-    static const char* const kField[4] = {"FLD", "ACT", "HS", "GLPWM"};
+    // The sources of output n's vertical sync and field signals.
+    static const char* const kVsync[4] = {"PO%dVS", "PO%dHS", "PO%dACT", "PWMCH%d"};
+    static const char* const kField[4] = {"PO%dFLD", "PO%dACT", "PO%dHS", "GLPWM%d"};
     int n = 1;
     for (unsigned b : {b1, b2}) {
-        const bool plain = ((b >> 2) & 3) != 3;
+        char vs[16], fld[16];
+        std::snprintf(vs, sizeof(vs), kVsync[(b >> 2) & 3], n);
+        std::snprintf(fld, sizeof(fld), kField[(b >> 4) & 3], n);
         std::printf("\t PO%dCLK: %s\n", n, kClock[b & 3]);
-        std::printf("\t PO%dVS: %s%s%d\n", n, plain ? "PO" : "", kVsync[(b >> 2) & 3], n);
-        const unsigned f = (b >> 4) & 3;
-        std::printf("\t PO%dFLD: %s%s%d\n", n, f == 3 ? "" : "PO", kField[f], n);
+        std::printf("\t PO%dVS: %s\n", n, vs);
+        std::printf("\t PO%dFLD: %s\n", n, fld);
         ++n;
     }
     std::fflush(stdout);

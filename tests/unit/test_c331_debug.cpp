@@ -3,8 +3,10 @@
 // the control link and the format of the console dumps.
 #include "support/c331_fixture.h"
 
+#include "core/le_bytes.h"
 #include "link/message_deal.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -111,6 +113,48 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
         EXPECT_EQ(reg(0x084903, 16 * c), 0xFFFFFFu);
 }
 
+// After a programmed two-window layout (HDMI1 left, HDMI3's V-by-One pair
+// right, over two output channels), the group dump prints for every
+// channel what the chip holds at the addresses the window programming
+// writes.
+TEST_F(C331Debug, TheGroupDumpPrintsTheRegistersTheWindowsWereProgrammedWith)
+{
+    const int inputs[2] = {2, 4};
+    for (int l = 0; l < 2; ++l) {
+        const int rec = 2272 + 26 * l;
+        setLe16(store->ram_para, rec + 0, 1);                     // enabled
+        setLe16(store->ram_para, rec + 2, inputs[l]);             // input
+        setLe16(store->ram_para, rec + 10, 1920 * l);             // x
+        setLe16(store->ram_para, rec + 12, 0);                    // y
+        setLe16(store->ram_para, rec + 14, 1920);                 // w
+        setLe16(store->ram_para, rec + 16, 1080);                 // h
+    }
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    ASSERT_EQ(m->gMwin.wincnt, 2);
+    m->set_output(m->c331_fd);
+    ASSERT_NE(reg(0x160804, 16), 0u) << "channel 1 reads memory";
+
+    testing::internal::CaptureStdout();
+    m->zdrDbg_c331_print_regGrp(0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (unsigned c = 0; c < 8; ++c) {
+        const unsigned o = 16 * c;
+        char line[512];
+        std::snprintf(line, sizeof(line),
+                      "\t ch%u OSFLD: %08x %08x %08x %08x %08x ISFLD: %08x %08x %08x %08x %08x\n"
+                      "\t     OSYCT=%x ISYCT=%x OMWI=%x IMWI=%x OACT: %u %u %u %u IACT: %u %u %u %u "
+                      "ICHSEL=%x ISCWCT=%x OSCWCT=%x\n",
+                      c, reg(0x160804, o), reg(0x160C04, o), reg(0x161004, o), reg(0x161404, o), reg(0x161804, o),
+                      reg(0x161C04, o), reg(0x162004, o), reg(0x162404, o), reg(0x162804, o), reg(0x162C04, o),
+                      reg(0x080802, o), reg(0x100901, o), reg(0x163001, o), reg(0x163101, o), reg(0x084002, o),
+                      reg(0x084202, o), reg(0x084402, o), reg(0x084602, o), reg(0x101702, o), reg(0x101902, o),
+                      reg(0x101B02, o), reg(0x101D02, o), reg(0x001001 + 0x100 * c), reg(0x007101 + 0x100 * c),
+                      reg(0x006901 + 0x100 * c));
+        EXPECT_TRUE(has(out, line)) << "channel " << c << ", expected:\n" << line << "printed:\n" << out;
+    }
+    EXPECT_TRUE(has(out, "\t win1: OCH2 ")) << out;
+}
+
 TEST_F(C331Debug, RegisterPrintThroughTheControlLink)
 {
     chip().setReg(0x091F01, 0x5A);
@@ -151,9 +195,17 @@ TEST_F(C331Debug, TimingDecoderAndPixelClockDivisors)
     EXPECT_TRUE(has(out, "\t POSY1EN: Enable, POSY2EN: Disable\n"));
     EXPECT_TRUE(has(out, "\t PO1CLK: XTALCLK\n"));
     EXPECT_TRUE(has(out, "\t PO2CLK: PIPLLCLK\n"));
-    EXPECT_TRUE(has(out, "PWMCH2"));
-    EXPECT_TRUE(has(out, "GLPWM2"));
-    EXPECT_TRUE(has(out, "PO1VS"));
+    // 0x41: sync and field from output 1's own signals; 0x3E: from PWM
+    // channel 2 and GLPWM 2.
+    EXPECT_TRUE(has(out, "\t PO1VS: PO1VS\n")) << out;
+    EXPECT_TRUE(has(out, "\t PO1FLD: PO1FLD\n")) << out;
+    EXPECT_TRUE(has(out, "\t PO2VS: PWMCH2\n")) << out;
+    EXPECT_TRUE(has(out, "\t PO2FLD: GLPWM2\n")) << out;
+    testing::internal::CaptureStdout();
+    m->c331_outputTimmingCtrlReg(static_cast<char>(0x14), static_cast<char>(0x28));
+    out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(has(out, "\t PO1CLK: CLK\n\t PO1VS: PO1HS\n\t PO1FLD: PO1ACT\n")) << out;
+    EXPECT_TRUE(has(out, "\t PO2CLK: CLK\n\t PO2VS: PO2ACT\n\t PO2FLD: PO2HS\n")) << out;
 
     testing::internal::CaptureStdout();
     m->c331_calc_PixelCLK();
