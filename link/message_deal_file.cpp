@@ -15,6 +15,7 @@
 #include "link/link_global.h"
 #include "link/message_deal.h"
 #include "platform/platform.h"
+#include "sendcard/fpga_manage.h"
 #include "ui/screen/smartmapping.h"
 #include "ui/shell/shell_global.h"
 
@@ -101,6 +102,15 @@ std::string targetPath(const FileType& t, const ZdrFileDealPara& f)
     return t.path;
 }
 
+// A parameter file a receiving-card job is reading is not replaced under
+// it: the packed file during a check or restore, the scan file during a
+// load.
+bool readByACardJob(const FileType& t)
+{
+    const unsigned char job = fpga_card_job();
+    return (t.type == 9 && (job == 5 || job == 6)) || (t.type == 13 && job == 2);
+}
+
 bool ownedBy(const ZdrFileDealPara& f, const message_deal::Origin& origin)
 {
     return f.active && f.transport == origin.transport && f.peer == origin.peer;
@@ -156,6 +166,8 @@ int message_deal::write_file_start(const unsigned char* frame, int length, const
     const uint32_t size = le32(p, 5);
     if (!t || size == 0 || size > kFileBufSize)
         return status(kRefused);
+    if (readByACardJob(*t))
+        return status(kBusy);
 
     QMutexLocker lock(&Utils::_file_deal_mutex);
     ZdrFileDealPara& f = g_zdr_file_deal_para;
@@ -236,6 +248,10 @@ int message_deal::write_file_end(const unsigned char* frame, int length, const O
         if (md5.toString() != given) {
             writeLogMsg(WARNING, std::string("file upload MD5 mismatch, nothing installed: ") + done.name);
             return status(kFailed);
+        }
+        if (readByACardJob(*t)) {
+            writeLogMsg(WARNING, std::string("file upload not installed while a card job reads it: ") + done.name);
+            return status(kBusy);
         }
         const std::string path = targetPath(*t, done);
         installed = t->how == Install::Mtd ? writeMtd(path, fileBuf_velmo, done.size)

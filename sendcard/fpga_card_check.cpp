@@ -68,6 +68,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     // Steps 3 to 11 and 13 to 15 report to the advanced settings page.
     auto toAdvanced = [&](int v) { card_job_progress(5, v); };
 
+    if (sp.step > 0 && sp.step < 33 && Utils::getTimeSpace(sp.job_start) > kCardJobTicks)
+        fail("\n the job took too long ");
+
     switch (sp.step.load()) {
     case 0:
         // A reply of an earlier check must not count for this job.
@@ -79,6 +82,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         }
         sp.step = 1;
         g_change.job_time = G_timeTicks.load();
+        sp.job_start = G_timeTicks.load();
         card_job_progress(job, 0);
         trace("\n check rcv.... ");
         break;

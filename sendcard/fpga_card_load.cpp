@@ -306,20 +306,20 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
         if (Utils::getTimeSpace(sp.step_time) <= op.timeticks / 10)
             return 0;
         trace("\n timeout!!! ");
+        // A frame the cards never confirm, after its four tries, leaves the
+        // record (and the job) not done.
+        auto unanswered = [&]() {
+            writeLogMsg(WARNING, "card parameter record " + std::to_string(sp.operate_index) +
+                                     ": no answer from the cards after four tries");
+            sp.record_failed = true;
+            sp.loader_step = 32;
+        };
         if (perCard) {
-            if (all && sp.target_card != 0) {
-                if (sp.retry > 2) {
-                    sp.retry = 0;
-                    --sp.target_card;
-                } else {
-                    ++sp.retry;
-                }
-                sp.loader_step = again;
-            } else if (sp.retry < 3) {
+            if (sp.retry < 3) {
                 ++sp.retry;
                 sp.loader_step = again;
             } else {
-                sp.loader_step = 32;
+                unanswered();
             }
             return 0;
         }
@@ -335,11 +335,8 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
         } else if (sp.retry < 3) {
             ++sp.retry;
             sp.loader_step = back;
-        } else if (sp.packets_sent < sp.packet_count) {
-            sp.retry = 0;
-            sp.loader_step = back;
         } else {
-            sp.loader_step = 32;
+            unanswered();
         }
         return 0;
     }

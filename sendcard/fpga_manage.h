@@ -68,6 +68,7 @@ struct SendParaRequest {
     // its progress 100 is reported, cleared when a job starts.
     std::atomic<bool> failed{false};
     unsigned int step_time = 0;          // step stamp
+    unsigned int job_start = 0;          // tick the check, restore or load began
     unsigned char port_index = 0;        // 0..31, 16..31 = FPGA 1 ports 0..15
     unsigned short packet_count = 0;     // packets of the record being loaded
     unsigned short packets_sent = 0;
@@ -590,6 +591,12 @@ public:
     // How long the loader tries again to read a record's data that cannot
     // be read (the file gone or locked), in ticks, before the job fails.
     static constexpr unsigned int kRecordReadTicks = 500;
+    // The longest a check, restore or load may run, in ticks (30 minutes):
+    // a file may describe more screens, nets and records than any screen
+    // has (255 screens of 65535 nets); the job then ends as failed. A real
+    // screen's check asks each of its nets once (at most 5 s for a net that
+    // does not answer), a restore loads one card.
+    static constexpr unsigned int kCardJobTicks = 180000;
     // The config id of the screen being checked, matched against byte 18
     // of a check answer by the receive path.
     std::atomic<uint32_t> check_config_id{0};

@@ -290,6 +290,30 @@ TEST_F(HandBuiltFiles, FramesUpTo1024BytesLoadAndRecordsThatCannotBeLoadedFailTh
     packed(packedFile({{4, 2}, {40, 1}}));
     ASSERT_GT(runJob(5), 0);
     EXPECT_TRUE(g_send_para.failed.load());
+
+    // A restore whose card never confirms its frame (four tries) is not
+    // done: it ends as failed.
+    packed(packedFile({{4, 2}}));
+    restoreAt(4, 1, 0);
+    control("card-fault 5 silent");
+    const size_t before = framesOf(5, 1, 0x60).size();
+    ASSERT_GT(runJob(6), 0);
+    EXPECT_TRUE(g_send_para.failed.load());
+    EXPECT_EQ(framesOf(5, 1, 0x60).size() - before, 4u);
+}
+
+// A check that would take longer than half an hour (400 nets that do not
+// answer, 5 s each) ends as failed after 30 minutes.
+TEST_F(HandBuiltFiles, AJobEndsAfterHalfAnHour)
+{
+    upWithCards({{2, 1}});
+    control("card-fault 2 silent");
+    packed(packedFile(std::vector<std::pair<unsigned, unsigned>>(400, {1, 1})));
+    const int ticks = runJob(5, 250000);
+    ASSERT_GT(ticks, 0);
+    EXPECT_TRUE(g_send_para.failed.load());
+    EXPECT_GE(ticks, 180000);
+    EXPECT_LT(ticks, 181000);
 }
 
 TEST_F(HandBuiltFiles, AFileCutShortAtAnyByteEndsTheCheckAndTheRestore)

@@ -6,6 +6,7 @@
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "link/link_global.h"
+#include "sendcard/fpga_manage.h"
 #include "sim/board.h"
 #include "sim/mtd_model.h"
 #include "ui/shell/shell_global.h"
@@ -163,6 +164,29 @@ TEST_F(FileUpload, OneUploadAtATime)
     EXPECT_EQ(upload(8, "OSDS", db, "", b), 0);
     EXPECT_EQ(fileAt("/data/configs/omenu.json"), db);
     EXPECT_EQ(call(kProcessor, kData, fileDataPayload(0, da.data(), 10), 0, a).status, 1);
+
+    // The card jobs' files are not replaced under a running job: the packed
+    // file while a check (5) or restore (6) runs, the scan file while a
+    // load (2) runs; at the start, and at the end of an upload begun before.
+    const Bytes old = pattern(300, 5), fresh = pattern(300, 6);
+    ASSERT_EQ(upload(9, "KQFX", old), 0);
+    ASSERT_EQ(upload(13, "KQFR", old), 0);
+    for (unsigned char job : {5, 6}) {
+        g_send_para.code = job;
+        EXPECT_EQ(upload(9, "KQFX", fresh), 2) << int(job);
+        EXPECT_EQ(upload(13, "KQFR", fresh), 0) << int(job);
+        ASSERT_EQ(upload(13, "KQFR", old), 0);
+    }
+    g_send_para.code = 0;
+    EXPECT_EQ(call(kProcessor, kStart, fileStartPayload(13, "KQFR", 300), 0, a).status, 0);
+    EXPECT_EQ(call(kProcessor, kData, fileDataPayload(0, fresh.data(), 300), 0, a).status, 0);
+    g_send_para.code = 2;
+    EXPECT_EQ(call(kProcessor, kEnd, fileEndPayload(md5Hex(fresh)), 0, a).status, 2);
+    g_send_para.code = 0;
+    EXPECT_EQ(fileAt("/data/rcvrecovery/KQFX"), old);
+    EXPECT_EQ(fileAt("/data/smartmapping/KQFR"), old);
+    EXPECT_EQ(upload(9, "KQFX", fresh), 0);
+    EXPECT_EQ(fileAt("/data/rcvrecovery/KQFX"), fresh);
 }
 
 TEST_F(FileUpload, KernelAndLogoGoToTheirFlashPartitions)

@@ -7,12 +7,14 @@
 #include "core/le_bytes.h"
 #include "core/utils.h"
 #include "link/link_global.h"
+#include "link/message_deal.h"
 #include "link/link_transport.h"
 #include "link/protocol_phy.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
 
 #include <QMutexLocker>
+#include <cstring>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -252,6 +254,12 @@ TEST_F(PassThrough, AnswersToTheSendingCardAreKeptNotForwarded)
     mgr().reg_IRQ_Dealwith(0, 0);
     EXPECT_EQ(g_send_para.flag.load(), 1);
     EXPECT_EQ(mgr().fpga_passby_reply.load(), 0);
+
+    // The card result page before any answer: all zero.
+    unsigned char page[131];
+    std::memset(page, 0xEE, sizeof(page));
+    ASSERT_EQ(link_services::sendcard_read_ram(0, 0x13000, page, 131), 0);
+    EXPECT_EQ(std::vector<unsigned char>(page, page + 131), std::vector<unsigned char>(131, 0));
 
     // A RAM read of card 1 to 0xF000 fills the card result buffer.
     const unsigned char data[3] = {7, 8, 9};

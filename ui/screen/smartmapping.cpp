@@ -243,7 +243,13 @@ void SmartMapping::report_progress(int percent)
 void SmartMapping::request_close()
 {
     gui_post([] {
-        if (g_page_focus.load() == kFocusSmartMapping && g_smartmapping)
+        if (g_page_focus.load() != kFocusSmartMapping || !g_smartmapping)
+            return;
+        // Back is refused while a job's dial is up: the wizard closes when
+        // the job has ended.
+        if (g_qround_bar)
+            g_smartmapping->close_pending = true;
+        else
             g_smartmapping->on_Button_back_clicked();
     });
 }
@@ -252,6 +258,15 @@ void SmartMapping::job_ended()
 {
     if (fpga_card_job_failed() && g_tip)
         g_tip->tip_create(TIP::kLoadIncomplete);
+    if (close_pending) {
+        close_pending = false;
+        usb_rebuild_pending = false;
+        // The dial has just closed on the value 100.
+        if (g_page_focus.load() == kFocusSmartMapping && !g_qround_bar) {
+            on_Button_back_clicked();
+            return;
+        }
+    }
     if (usb_rebuild_pending) {
         usb_rebuild_pending = false;
         on_Button_next_5_clicked();

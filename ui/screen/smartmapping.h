@@ -139,6 +139,9 @@ private:
     // A USB event came while the dial was up: the list is rebuilt, and the
     // choice cleared, only once the job has ended.
     bool usb_rebuild_pending = false;
+    // The PC changed the scan files while the dial was up: the wizard
+    // closes once the job has ended.
+    bool close_pending = false;
     void group_select(int k);
     QString file_style(int index, bool chosen) const;
 };
