@@ -121,8 +121,24 @@ int c331_manage::adjust_ich(int interlaced, int pair, int win)
         }
         return -1;
     };
+    // Whether the owner of channel c holds other channels too (a V-by-One
+    // pair or a multi-channel window): its channels move together or not
+    // at all, so it is never moved.
+    auto shared = [this](int c) {
+        const int owner = g_ich_win[c];
+        if (owner < 0)
+            return false;
+        for (int k = 0; k < kIchCount; ++k)
+            if (k != c && g_ich_win[k] == owner)
+                return true;
+        return false;
+    };
     // Moves the owner of channel from to the first free channel of targets.
-    auto move = [this, &firstFree](int from, std::initializer_list<int> targets) {
+    auto move = [this, &firstFree, &shared](int from, std::initializer_list<int> targets) {
+        if (g_ich_win[from] == -1)
+            return true;
+        if (shared(from))
+            return false;
         const int t = firstFree(targets);
         if (t < 0)
             return false;
@@ -144,7 +160,7 @@ int c331_manage::adjust_ich(int interlaced, int pair, int win)
             for (int k = 0; k < 4 && c < 0; ++k) {
                 const int o = g_ich_win[k];
                 const int p = o >= 0 && o < kWinCount ? PM_INPUT[o] : -1;
-                if (validPort(p) && PI_PORT_INFO[p].IP)
+                if ((validPort(p) && PI_PORT_INFO[p].IP) || shared(k))
                     continue;
                 if (!move(k, {4, 5, 6, 7}))
                     return ng();
@@ -161,35 +177,24 @@ int c331_manage::adjust_ich(int interlaced, int pair, int win)
         return 0;
     }
 
-    auto f = [this](int c) { return g_ich_win[c] == -1; };
-    int first;
-    bool moved;
-    if (f(4)) {
-        first = 4;
-        moved = move(5, {6, 7, 0, 1, 2, 3});
-    } else if (f(5)) {
-        first = 4;
-        moved = move(4, {6, 7, 0, 1, 2, 3});
-    } else if (f(6)) {
-        first = 6;
-        moved = move(7, {0, 1, 2, 3});
-    } else if (f(7)) {
-        first = 6;
-        moved = move(6, {0, 1, 2, 3});
-    } else if (f(0)) {
-        first = 0;
-        moved = move(1, {2, 3});
-    } else if (f(1)) {
-        first = 0;
-        moved = move(0, {2, 3});
-    } else {
-        return ng();
+    // A pair: the first pair with a free channel whose other channel can be
+    // freed (its owner moved elsewhere, alone).
+    struct Way {
+        int free, first, from;
+        std::initializer_list<int> targets;
+    };
+    const Way ways[] = {
+        {4, 4, 5, {6, 7, 0, 1, 2, 3}}, {5, 4, 4, {6, 7, 0, 1, 2, 3}}, {6, 6, 7, {0, 1, 2, 3}},
+        {7, 6, 6, {0, 1, 2, 3}},       {0, 0, 1, {2, 3}},             {1, 0, 0, {2, 3}},
+    };
+    for (const Way& w : ways) {
+        if (g_ich_win[w.free] != -1 || !move(w.from, w.targets))
+            continue;
+        g_ich_win[w.first] = win;
+        g_ich_win[w.first + 1] = win;
+        return 0;
     }
-    if (!moved)
-        return ng();
-    g_ich_win[first] = win;
-    g_ich_win[first + 1] = win;
-    return 0;
+    return ng();
 }
 
 int c331_manage::set_input(int win, int port)

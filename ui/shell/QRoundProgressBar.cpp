@@ -45,7 +45,8 @@ void QRoundProgressBar::paintEvent(QPaintEvent*)
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF outer = QRectF(rect()).adjusted(4, 4, -4, -4);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(16, 16, 28, 230));
+    // An opaque disc: the page's texts must not show through the value.
+    p.setBrush(QColor(16, 16, 28));
     p.drawEllipse(outer);
 
     const qreal ring = 16;

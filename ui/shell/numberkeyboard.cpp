@@ -24,6 +24,9 @@ NumberKeyboard::NumberKeyboard(QWidget* parent)
     label_title = shell_label(this, "label_title", 10, 5, 300, 50, 25);
     QPushButton* close = shell_button(this, "Button_close", 320, 5, 50, 50, kKeyStyle);
     close->setText(QString::fromUtf8("×"));
+    QFont closeFont = close->font();
+    closeFont.setPixelSize(32);
+    close->setFont(closeFont);
 
     lineEdit_display = new QLineEdit(this);
     lineEdit_display->setObjectName("lineEdit_display");
