@@ -8,6 +8,8 @@
 #include "videochip/c331_drv.h"
 #include "videochip/c331_trace.h"
 
+#include <algorithm>
+
 using namespace c331;
 
 namespace {
@@ -87,7 +89,9 @@ void c331_manage::c331_SetSharpness(int sharpness)
     c331_trace("[c331_SetSharpness] :%04x\r\n", static_cast<unsigned>(sharpness));
     drv->write_c331_mask(fd, kSharpEnable, 1, 1, 0);
     const int count = gMwin.wincnt < kWinCount ? gMwin.wincnt : kWinCount;
-    const int g = static_cast<int>(L * 12.8);
+    // The gain register holds one byte: a word from the PC of 30 or more
+    // would wrap it.
+    const int g = std::min(static_cast<int>(L * 12.8), 255);
     for (int w = 0; w < count; ++w) {
         const int port = zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(gWininfo[w].input));
         if (!validPort(port) || PI_PORT_INFO[port].STATE == 0)

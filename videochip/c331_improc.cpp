@@ -456,8 +456,10 @@ void c331_manage::set_lut_vshrnk(int fd, int ratio, int ch)
     if (ch >= 4) {
         drv->write_C331(fd, 0x007A01, 146 + 8 * (c - 4), 0);
         drv->write_C331(fd, 0x007A01, 150 + 8 * (c - 4), 0);
+    } else if (PS_VSHRNK_TAPS[c] >= 4) {
+        drv->write_C331(fd, 0x007A01, 130 + 8 * (c / 2), 0);
+        drv->write_C331(fd, 0x007A01, 134 + 8 * (c / 2), 0);
     } else {
-        // A channel of its own (not a pair) for channels 0 to 3.
         drv->write_C331(fd, 0x007A01, 130 + 4 * c, 0);
     }
 }

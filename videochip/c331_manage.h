@@ -400,6 +400,9 @@ public:
     int PS_MEM_IPYOFF{};
     int PS_MWI_IP{};
     int PS_MEM_WMODE[c331::kWinCount]{};
+    // Taps of the vertical shrink filter of input channels 0 to 3 (fixed):
+    // 4 or more loads the coefficients as a pair of sets.
+    int PS_VSHRNK_TAPS[4] = {2, 2, 2, 2};
     unsigned PS_SFL_ADDR{};
     unsigned PS_MEM_OSD{};
     unsigned PS_MEM_OSD1{};

@@ -104,6 +104,23 @@ TEST_F(C331Improc, CoefficientLoaders)
     EXPECT_EQ(reg(0x007901), 4u);
     EXPECT_EQ(writesTo(0x007A01), (std::vector<uint8_t>{139, 143}));
 
+    // Vertical shrink: channels 4 and 5 load a pair of sets; channels 0 to
+    // 3 one set, or a pair when the channel's filter has 4 taps or more.
+    chip().clearFrames();
+    m->set_lut_vshrnk(m->c331_fd, 20000, 5);
+    EXPECT_EQ(reg(0x007901), 2u);
+    EXPECT_EQ(writesTo(0x007A01), (std::vector<uint8_t>{154, 158}));
+    chip().clearFrames();
+    m->set_lut_vshrnk(m->c331_fd, 20000, 3);
+    EXPECT_EQ(writesTo(0x007A01), (std::vector<uint8_t>{142}));
+    chip().clearFrames();
+    m->PS_VSHRNK_TAPS[3] = 4;
+    m->set_lut_vshrnk(m->c331_fd, 20000, 3);
+    EXPECT_EQ(writesTo(0x007A01), (std::vector<uint8_t>{138, 142}));
+    chip().clearFrames();
+    m->set_lut_vshrnk(m->c331_fd, 20000, 6);
+    EXPECT_TRUE(writesTo(0x007A01).empty()) << "no channel 6";
+
     m->set_lut_vshrnk_4sym(m->c331_fd, 36000, 1, 1);   // row 4
     EXPECT_EQ(reg(0x116801, 16), 0u);
     EXPECT_EQ(reg(0x117001, 16), 1u);

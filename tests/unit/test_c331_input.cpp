@@ -84,6 +84,13 @@ TEST_F(C331Input, SharpnessLevelsAndCoefficientSets)
     EXPECT_EQ(reg(0x0B0C01), 44u);
     EXPECT_EQ(reg(0x0B1501), 44u);
     EXPECT_EQ(reg(0x0B0901), 12u);
+    // The one-byte gain: 29 gives 243; 30 (256) and beyond stay at 255.
+    const std::pair<int, uint32_t> gains[] = {{29, 243}, {30, 255}, {40, 255}, {0x7FFF, 255}};
+    for (const auto& g : gains) {
+        m->c331_SetSharpness(g.first);
+        EXPECT_EQ(reg(0x0B0901), g.second) << g.first;
+        EXPECT_EQ(reg(0x0B1201), g.second) << g.first;
+    }
 }
 
 TEST_F(C331Input, CropOffsetsAndCorrections)
@@ -360,6 +367,57 @@ TEST_F(C331Ich, HalfUsedPairFirstAndInterlacedMove)
     m->reset_ich(4);
     EXPECT_EQ(m->g_ich_win[0], -1);
     EXPECT_EQ(m->set_input(4, 1), 2);
+}
+
+// Making room for an interlaced window (channels 0 to 3 only) or a
+// V-by-One pair moves a window that holds one channel, never one channel
+// of a window that holds several (a pair or a multi-channel window).
+TEST_F(C331Ich, MakingRoomNeverSplitsAWindowsChannels)
+{
+    auto set = [this](std::initializer_list<int> owners) {
+        int c = 0;
+        for (int o : owners)
+            m->g_ich_win[c++] = o;
+        for (int w = 0; w < 6; ++w)
+            m->g_chg_input[w] = 0;
+    };
+    auto owners = [this]() { return std::vector<int>(m->g_ich_win, m->g_ich_win + 8); };
+    avail(3, 1);
+    m->PI_PORT_INFO[1].IP = 1;
+
+    // ICH0/1 belong to window 0, ICH2 and ICH3 to windows 1 and 2: window
+    // 1 moves to ICH4 and the interlaced window takes ICH2.
+    set({0, 0, 1, 2, -1, -1, -1, -1});
+    EXPECT_EQ(m->adjust_ich(1, 0, 3), 0);
+    EXPECT_EQ(owners(), (std::vector<int>{0, 0, 3, 2, 1, -1, -1, -1}));
+    EXPECT_EQ(m->g_chg_input[1], 2);
+    EXPECT_EQ(m->g_chg_input[0], 0);
+
+    // Every one of ICH0-3 belongs to a two-channel window: nothing moves;
+    // the window is placed beyond ICH3, as when no channel can be freed.
+    set({0, 0, 1, 1, -1, -1, -1, -1});
+    m->adjust_ich(1, 0, 3);
+    EXPECT_EQ(owners(), (std::vector<int>{0, 0, 1, 1, 3, -1, -1, -1}));
+
+    // A pair: ICH4 is free but ICH5 is part of window 1's ICH5/ICH6; ICH7
+    // is free but ICH6 is window 1's too: the pair goes to ICH0/ICH1,
+    // window 2 moving from ICH1 to ICH2.
+    set({-1, 2, -1, 0, -1, 1, 1, -1});
+    EXPECT_EQ(m->adjust_ich(0, 1, 4), 0);
+    EXPECT_EQ(owners(), (std::vector<int>{4, 4, 2, 0, -1, 1, 1, -1}));
+    EXPECT_EQ(m->g_chg_input[2], 2);
+    EXPECT_EQ(m->g_chg_input[1], 0);
+
+    // A single-channel owner beside a free channel moves: ICH5's window 1
+    // goes to ICH6, the pair takes ICH4/ICH5.
+    set({0, 0, 2, 3, -1, 1, -1, -1});
+    EXPECT_EQ(m->adjust_ich(0, 1, 4), 0);
+    EXPECT_EQ(owners(), (std::vector<int>{0, 0, 2, 3, 4, 4, 1, -1}));
+
+    // No pair can be freed without a split: refused, nothing moved.
+    set({0, 0, 1, 1, 2, 2, 3, -1});
+    EXPECT_EQ(m->adjust_ich(0, 1, 4), -1);
+    EXPECT_EQ(owners(), (std::vector<int>{0, 0, 1, 1, 2, 2, 3, -1}));
 }
 
 TEST_F(C331Ich, ChannelSourceCodes)
