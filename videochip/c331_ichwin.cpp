@@ -72,14 +72,20 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st iwin, _Image
 
     const int hr = shrinkRatio(owin.hw, iwin.hw);
     const int vr = shrinkRatio(owin.vw, iwin.vw);
-    const int hph = initialPhase(iwin.hst, hr);
-    const int vph = vr != 0x10000 ? initialPhase(iwin.vst, vr) : 0;
 
-    // The window's capture starts at the port's active area; the input
-    // window's own offsets are taken from memory by the output side.
+    // The window's capture starts at the port's active area (offsets o and
+    // 0): memory holds the whole picture, shrunk from its first pixel and
+    // line, and the output side reads the window from the memory pixel of
+    // its input offsets. The initial phases describe that same start, so
+    // that the memory position the output side computes holds the first
+    // sample at or after the window's start (a phase taken from the
+    // window's offsets would shift the samples under it by up to one
+    // memory pixel).
     const int hst = PI_ACT[p].hst;
     const int hw = PI_ACT[p].hw;
     const int o = 0;
+    const int hph = initialPhase(o, hr);
+    const int vph = vr != 0x10000 ? initialPhase(0, vr) : 0;
     Capture c1{}, c2{};
     unsigned line = 0, shift = 0;
     for (int round = 0; round < 3; ++round) {
@@ -131,7 +137,8 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st iwin, _Image
     for (unsigned k = 0; k < 5; ++k)
         codes |= (static_cast<unsigned>(fld_sel[win][k]) & 7u) << (4 * k);
     const unsigned off = chOffset(ich);
-    const int hph2 = initialPhase(iwin.hst + c1.w, hr);
+    // The second half continues the first one's samples.
+    const int hph2 = initialPhase(o + c1.w, hr);
     const unsigned vst = static_cast<unsigned>(PI_ACT[p].vst + 1) & 0xFFFF;
     const unsigned vw = static_cast<unsigned>(PI_ACT[p].vw) & 0xFFFF;
     // Bank 0x10/0x16 reach the first channel, 0x20/0x26 the one after it.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -465,6 +466,90 @@ TEST_F(C331Output, ZoomedWindowOverTwoChannelsOverlapsItsReadsAtTheSeam)
     EXPECT_EQ(reg(0x160804, 16) - reg(0x160804), 956u * 4) << "the second channel starts 4 pixels early";
     EXPECT_EQ(reg(0x0A4401), 0u) << "no vertical zoom";
     EXPECT_EQ(reg(0x084602), 1081u);
+}
+
+// The input side of a window, worked by hand from the capture rules: one
+// channel of a progressive port, then a port arriving in two halves whose
+// shrunk first half is widened, with the compact memory format falling
+// back to four bytes a pixel.
+TEST_F(C331Output, TheInputSideCapturesShrinksAndWritesTheHalves)
+{
+    // Port 1 (one channel, ICH0), active area 192, 1920 / 41, 1080; a
+    // window cropped at 100, 20 and shrunk 1000 -> 500 across and 1000 ->
+    // 540 down.
+    for (int c = 0; c < 8; ++c)
+        m->g_ich_win[c] = -1;
+    m->g_win_ich[0][0] = 0;
+    m->g_win_ich[0][1] = -1;
+    m->g_ich_win[0] = 0;
+    m->PM_INPUT[0] = 1;
+    m->PI_PORT_INFO[1].STATE = 4;
+    m->PI_ACT[1] = {192, 1920, 41, 1080};
+    m->PS_MEM_WMODE[0] = 0;
+    m->set_display_window_ich(m->c331_fd, {100, 1000, 20, 1000}, {0, 500, 0, 540}, 0);
+    EXPECT_EQ(reg(0x101702), 185u) << "active start - 7";
+    EXPECT_EQ(reg(0x101902), 1920u);
+    EXPECT_EQ(reg(0x101B02), 42u);
+    EXPECT_EQ(reg(0x101D02), 1080u);
+    EXPECT_EQ(reg(0x114702), 32736u) << "499 x 65536 / 999 + 1";
+    EXPECT_EQ(reg(0x114C02), 35360u) << "539 x 65536 / 999 + 1";
+    EXPECT_EQ(reg(0x114401), 199u);
+    EXPECT_EQ(reg(0x114901), 0x84u);
+    // The capture starts with the line: no initial phase, so the memory
+    // pixel the output side reads for the crop start (((R x 99) >> 16) + 1
+    // = 50) holds the first sample at or after input pixel 100.
+    EXPECT_EQ(reg(0x114201), 0u);
+    EXPECT_EQ(reg(0x114501), 0u);
+    EXPECT_EQ(reg(0x114A01), 0u);
+    EXPECT_EQ(reg(0x161C04), 0u);
+    EXPECT_EQ(reg(0x162004), 0x8800000u);
+    EXPECT_EQ(reg(0x163101), 64u);
+
+    // Port 5 in two halves of 960 (state 1, 2 lanes: dual mode 2) on ICH4
+    // and ICH5, 1920 -> 514 across: R = 17520; the first half shrinks to
+    // 257 pixels, rounded up to 258, which need 963 input pixels: the
+    // first capture is 963 wide, the second starts 3 later and is 3
+    // narrower. The excess of 3 moves the compact format 1 to format 0.
+    for (int c = 0; c < 8; ++c)
+        m->g_ich_win[c] = -1;
+    m->g_win_ich[0][0] = 4;
+    m->g_win_ich[0][1] = 5;
+    m->g_win_ich[0][2] = -1;
+    m->g_ich_win[4] = m->g_ich_win[5] = 0;
+    m->PM_INPUT[0] = 5;
+    m->PI_PORT_INFO[5].STATE = 1;
+    m->PI_PORT_INFO[5].IP = 0;
+    m->PI_HDMI_INFO[5].lane = 2;
+    m->PI_ACT[5] = {96, 960, 41, 2160};
+    m->PS_MEM_WMODE[0] = 1;
+    testing::internal::CaptureStdout();
+    m->set_display_window_ich(m->c331_fd, {0, 1920, 0, 2160}, {0, 514, 0, 2160}, 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("\n *** YUV CHG DET win=0 [1] to [0]\n"), std::string::npos) << out;
+    EXPECT_EQ(m->PM_MEM_WMODE[0], 0);
+    const unsigned ich4 = 16 * 4;
+    EXPECT_EQ(reg(0x101702, ich4), 89u);
+    EXPECT_EQ(reg(0x101902, ich4), 963u);
+    EXPECT_EQ(reg(0x201702, ich4), 92u);
+    EXPECT_EQ(reg(0x201902, ich4), 957u);
+    EXPECT_EQ(reg(0x114702, ich4), 17520u);
+    EXPECT_EQ(reg(0x114C02, ich4), 0u) << "no vertical shrink";
+    EXPECT_EQ(reg(0x114901, ich4), 0x80u);
+    EXPECT_EQ(reg(0x114501, ich4), 0u);
+    // The second half continues the samples at its pixel 963:
+    // 256 - ((963 x 17520) & 0xFFFF) >> 8 = 143.
+    EXPECT_EQ(reg(0x214501, ich4), 143u);
+    EXPECT_EQ(reg(0x214201, ich4), 128u);
+    // Field memories: ICH4's, and for the second half the same plus the
+    // first half's line (257 pixels x 4 bytes).
+    EXPECT_EQ(reg(0x161C04, ich4), 0x8000u);
+    EXPECT_EQ(reg(0x162004, ich4), 0x8808000u);
+    EXPECT_EQ(reg(0x261C04, ich4), 0x8000u + 1028u);
+    EXPECT_EQ(reg(0x262004, ich4), 0x8808000u + 1028u);
+    EXPECT_EQ(reg(0x200901, ich4), 12u) << "the pair's first channel + 8";
+    // The pair takes the port's two halves (control 3, start 96, 1920 wide).
+    EXPECT_EQ(reg(0x030801 + 0x900 * 2), 3u);
+    EXPECT_EQ(reg(0x030B02 + 0x900 * 2), 1920u);
 }
 
 TEST_F(C331Output, StitchingLookUp)
