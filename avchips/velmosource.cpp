@@ -127,7 +127,9 @@ int velmosource::poll_input(int input)
         r.pfreq = static_cast<float>(le32(regs, 21)) / 1000.0f;
         r.ip = (regs[1] >> 1) & 1;
         r.type = 1;
-        r.datamode = 1;
+        // Two pixels a clock (status bit 2): the receiver's bus for the
+        // pixel clocks one pixel a clock cannot carry.
+        r.datamode = (regs[1] >> 2) & 1;
         r.nosignal = 0;
     }
     if (r.nosignal || !plausible(r, hz)) {

@@ -31,7 +31,6 @@ void ReceiverModel::fillRegisters(uint8_t* regs) const
     const C331ChipModel::VideoSource s = chip->source(input_);
     if (!s.present)
         return;
-    regs[1] = static_cast<uint8_t>(1 | (s.interlaced ? 2 : 0));
     put16(regs + 2, static_cast<unsigned>(s.width));
     put16(regs + 4, static_cast<unsigned>(s.height));
     regs[6] = static_cast<uint8_t>(s.hz);
@@ -46,6 +45,7 @@ void ReceiverModel::fillRegisters(uint8_t* regs) const
     put16(regs + 18, kVBack);
     regs[20] = 3;
     const uint32_t khz = static_cast<uint32_t>(uint64_t(htotal) * vtotal * static_cast<unsigned>(s.hz) / 1000);
+    regs[1] = static_cast<uint8_t>(1 | (s.interlaced ? 2 : 0) | (khz > kSinglePixelKhz ? 4 : 0));
     put16(regs + 21, khz & 0xFFFF);
     put16(regs + 23, khz >> 16);
 }

@@ -4,7 +4,11 @@
 // (write the pointer, then read): every value comes from the c331 chip
 // model's video source of that input, so one "source" command changes what
 // the chip measures and what the receiver reports.
-//   0x00 id (0xA5)        0x01 status: bit 0 signal, bit 1 interlaced
+//   0x00 id (0xA5)        0x01 status: bit 0 signal, bit 1 interlaced,
+//                         bit 2 two pixels a clock (data mode 1: the
+//                         receiver's double-width bus, taken for pixel
+//                         clocks above kSinglePixelKhz; the chip then
+//                         receives each line as two halves)
 //   0x02 width  (u16 LE)  0x04 height (u16 LE)   0x06 refresh (Hz)
 //   0x07 V-by-One lanes   0x08 Htotal  0x0A Vtotal  0x0C Hsync  0x0E Hback
 //   0x10 Vsync  0x12 Vback  0x14 polarity: bit 0 H+, bit 1 V+
@@ -34,6 +38,8 @@ constexpr int kEepromPage = 8;
 // The timing a receiver reports around a source's active size.
 constexpr int kHFront = 88, kHSync = 44, kHBack = 148;
 constexpr int kVFront = 4, kVSync = 5, kVBack = 36;
+// The highest pixel clock a receiver carries one pixel a clock (kHz).
+constexpr uint32_t kSinglePixelKhz = 165000;
 } // namespace avin
 
 class ReceiverModel : public I2cDevice {

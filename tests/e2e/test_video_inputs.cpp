@@ -33,6 +33,20 @@ TEST(E2eVideoInputs, SourceReachesTheBlockAndTheChipAndEdidReachesTheEeprom)
         [&] { return app.control("c331-ports").find("input=2 1920x1080 nosignal=0") != std::string::npos; },
         20000))
         << app.control("c331-ports");
+    // A plain 1920 x 1080 @ 60 source (148.5 MHz: one pixel a clock) on a
+    // 1920 x 1080 screen: window 1 takes the whole line on ICH0 (captured
+    // from the active start - 7: 192 - 7), neither shrinks nor zooms, and
+    // fills the output channel.
+    auto reg = [&](const char* r) { return app.control(std::string("c331-reg ") + r); };
+    EXPECT_TRUE(waitFor([&] { return reg("0x101902") == "0x0780"; }, 20000)) << reg("0x101902");
+    EXPECT_EQ(reg("0x101702"), "0x00B9");
+    EXPECT_EQ(reg("0x114702"), "0x0000");
+    EXPECT_EQ(reg("0x114C02"), "0x0000");
+    EXPECT_EQ(reg("0x0A4601"), "0x00");
+    EXPECT_EQ(reg("0x0A4902"), "0x0000");
+    EXPECT_EQ(reg("0x084202"), "0x0780");
+    EXPECT_EQ(reg("0x084602"), "0x0439");
+    EXPECT_EQ(reg("0x001802"), "0x0000") << "the port takes one pixel a clock";
 
     // EDID record of input 1: 1280 x 1024 @ 75. The EEPROM is written page
     // by page: wait for the last page (the checksum) to be in place.

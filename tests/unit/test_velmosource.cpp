@@ -90,9 +90,17 @@ TEST_F(VelmoSource, ReceiverReadingReachesHdminfoAndTheBlock)
     EXPECT_FLOAT_EQ(h.pfreq, 148.5f);
     EXPECT_EQ(h.lane, 8);
     EXPECT_EQ(h.ip, 0);
+    EXPECT_EQ(h.datamode, 0) << "148.5 MHz: one pixel a clock";
     EXPECT_EQ(h.nosignal, 0);
     EXPECT_NE(h.stable, 0);
     EXPECT_EQ(signalWord(2, 0), 1920);
+    // 3840 x 2160 @ 30 (4120 x 2205 x 30 = 272.5 MHz): the receiver's
+    // two-pixel bus, data mode 1.
+    setSource(2, 3840, 2160, 30, false, 8);
+    ASSERT_EQ(v->poll_input(2), 0);
+    EXPECT_EQ(info(2).datamode, 1);
+    setSource(2, 1920, 1080, 60, false, 8);
+    ASSERT_EQ(v->poll_input(2), 0);
     EXPECT_EQ(signalWord(2, 1), 1080);
     EXPECT_EQ(signalWord(2, 2), 60);
     EXPECT_EQ(signalWord(1, 0), 0) << "other inputs untouched";
