@@ -223,6 +223,88 @@ TEST_F(C331Input, PortFollowsTheReceiverRecordAndTheMeasurement)
     EXPECT_EQ(m->PI_PORT_INFO[1].STATE, 4);
 }
 
+// The measurement rules at their edges, worked by hand: the count limits,
+// the change thresholds (2 for the H values, 100 for the V and frame
+// counts), the interlaced states and the lane checks of a V-by-One port.
+TEST_F(C331Input, MeasurementLimitsThresholdsInterlacedStatesAndLanes)
+{
+    window(0, 2, 0);                      // input 2 = chip port 1
+    record(2);
+    chip().setSource(2, {true, 1920, 1080, 60});
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    ASSERT_EQ(m->PI_PORT_INFO[1].STATE, 4);
+    m->g_chg_input[0] = 0;
+
+    // Port 1's H count register (0xAE0A02) holds the count - 1: 0xFFFD is
+    // 65534 (a count), 0xFFFF is 65536 (no signal).
+    chip().setReg(0xAE0A02, 0xFFFD);
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[1].nosignal, 0);
+    EXPECT_EQ(m->PI_PORT_INFO[1].HCNT, 65534);
+    chip().setReg(0xAE0A02, 0xFFFF);
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->PI_PORT_INFO[1].nosignal, 1);
+    EXPECT_EQ(m->PI_PORT_INFO[1].STATE, 0);
+    chip().setReg(0xAE0A02, 1919);
+    m->check_input_port(m->c331_fd);
+    ASSERT_EQ(m->PI_PORT_INFO[1].STATE, 4);
+    m->g_chg_input[0] = 0;
+
+    // Thresholds against the previous reading: H 1920 -> 1922 stays,
+    // 1922 -> 1925 updates; V 1080 -> 1180 stays, -> 1281 updates; the
+    // frame count 3333333 -> 3333433 stays, -> 3333534 updates.
+    struct Step {
+        uint32_t reg, value;
+        int updated;
+    };
+    const Step steps[] = {
+        {0xAE0A02, 1921, 0}, {0xAE0A02, 1924, 1}, {0xAE3A02, 1179, 0},
+        {0xAE3A02, 1280, 1}, {0xAE5303, 3333432, 0}, {0xAE5303, 3333533, 1},
+    };
+    for (const Step& st : steps) {
+        chip().setReg(st.reg, st.value);
+        m->check_input_port(m->c331_fd);
+        EXPECT_EQ(m->PI_UPDATE[1], st.updated) << std::hex << st.reg << " " << std::dec << st.value;
+    }
+
+    // Interlaced records: Vtotal 560..565 gives state 5 at 55 Hz or more,
+    // 6 below; 260..265 state 7; 266..350 state 8; any other no interlace.
+    struct Interlaced {
+        int vtotal, hz, state, ip;
+    };
+    const Interlaced cases[] = {{562, 60, 5, 1}, {562, 50, 6, 1}, {262, 60, 7, 1}, {300, 50, 8, 1}, {1125, 60, 3, 0}};
+    for (const Interlaced& c : cases) {
+        record(2);
+        HdmiInfo& h = velmosource::pInstance()->hdminfo[2];
+        h.ip = 1;
+        h.Vtotal = c.vtotal;
+        h.datamode = c.ip ? 0 : 1;
+        chip().setSource(2, {true, 1920, 1080, c.hz});
+        m->load_hdmi();
+        m->check_input_port(m->c331_fd);
+        EXPECT_EQ(m->PI_PORT_INFO[1].STATE, c.state) << c.vtotal << " at " << c.hz;
+        EXPECT_EQ(m->PI_PORT_INFO[1].IP, c.ip) << c.vtotal << " at " << c.hz;
+    }
+
+    // HDMI4 (chip port 4, receiver 0) with 4 lanes: the third lane's H
+    // count (0xAE4202) reading 0xFFFF does not fail the check, which looks
+    // at the first two lanes; with 8 lanes it does.
+    window(1, 5, 1);
+    record(5, 0, 4);
+    chip().setSource(5, {true, 1920, 1080, 60, false, 4});
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    ASSERT_EQ(m->vbo_retry[0], 0);
+    chip().setReg(0xAE4202, 0xFFFF);
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->vbo_retry[0], 0);
+    record(5, 0, 8);
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    EXPECT_EQ(m->vbo_retry[0], 1);
+}
+
 TEST_F(C331Input, UnstableOrUnusedPortsAreNotMeasured)
 {
     window(0, 2, 0);
@@ -465,6 +547,58 @@ TEST_F(C331DbdWindow, FourCmosPortsSideBySide)
         EXPECT_EQ(reg(0x100901, 16 * ch), i == 0 ? 1u : 8u + static_cast<unsigned>(m->g_win_ich[0][0]));
         // Write mode 0: four bytes a pixel after the channels before it.
         EXPECT_EQ(reg(0x161C04, 16 * ch), m->dbd_win_fld[0][0] + 4 * 640 * i);
+    }
+}
+
+// Where each channel of a four-port window writes in the window's field
+// memory, by write mode, worked by hand for areas 641 pixels wide (480
+// lines); and the stacked variant, whose second row starts at the memory
+// width value (1282 pixels: (1282 + 319) / 320 = 5) x 480 lines x 1024.
+TEST_F(C331DbdWindow, LineOffsetsByWriteModeAndTheStackedSecondRow)
+{
+    struct Case {
+        int mode;
+        unsigned modeByte;
+        unsigned offsets[4];
+    };
+    const Case cases[] = {
+        {0, 0x00, {0, 2564, 5128, 7692}},      // 4 x S
+        {1, 0x80, {0, 2051, 4102, 6153}},      // 16 x (S / 5) + 3 x (S mod 5)
+        {2, 0x01, {2, 1712, 3424, 5128}},      // S up to a multiple of 3, x 8 / 3; first 2 x 1
+        {3, 0x11, {0, 1282, 2564, 3846}},      // 2 x S
+    };
+    for (const Case& c : cases) {
+        for (int ch = 0; ch < 8; ++ch)
+            m->g_ich_win[ch] = -1;
+        m->reset_dbd_mem(0);
+        avail(0, 0, c331::DBD_CMOS_IN1234);
+        m->g_chg_dbd[0] = 1;
+        m->PS_MEM_WMODE[0] = c.mode;
+        for (int p = 0; p < 4; ++p)
+            m->g_dbd_port_act[p] = {100, 641, 20, 480};
+        ASSERT_EQ(m->set_input(0, 0), 0);
+        m->set_display_window_ich_dbd(m->c331_fd, 0, c331::DBD_CMOS_IN1234);
+        for (unsigned i = 0; i < 4; ++i) {
+            const unsigned ch = static_cast<unsigned>(m->g_win_ich[0][i]);
+            EXPECT_EQ(reg(0x161C04, 16 * ch) - m->dbd_win_fld[0][0], c.offsets[i]) << "mode " << c.mode << " " << i;
+            EXPECT_EQ(reg(0x007101 + 0x100 * ch), c.modeByte) << "mode " << c.mode << " " << i;
+        }
+    }
+
+    for (int ch = 0; ch < 8; ++ch)
+        m->g_ich_win[ch] = -1;
+    m->reset_dbd_mem(0);
+    avail(0, 0, c331::DBD_CMOS_IN1234Q);
+    m->g_chg_dbd[0] = 1;
+    m->PS_MEM_WMODE[0] = 3;
+    ASSERT_EQ(m->set_input(0, 0), 0);
+    m->set_display_window_ich_dbd(m->c331_fd, 0, c331::DBD_CMOS_IN1234Q);
+    EXPECT_EQ(m->dbd_win_mwi[0], 5);
+    const unsigned expected[4] = {0, 1282, 5u * 480 * 1024, 5u * 480 * 1024 + 1282};
+    for (unsigned i = 0; i < 4; ++i) {
+        const unsigned ch = static_cast<unsigned>(m->g_win_ich[0][i]);
+        EXPECT_EQ(reg(0x161C04, 16 * ch) - m->dbd_win_fld[0][0], expected[i]) << i;
+        EXPECT_EQ(reg(0x163101, 16 * ch), 5u) << i;
     }
 }
 
