@@ -359,3 +359,66 @@ void fpga_manage::Brightness_auto_change()
     Brightness_auto_filter();
     Brightness_hand_dealwith(0);
 }
+
+// ---- the multi-function card's outputs (stop and start) ---------------------
+
+void fpga_manage::Send_write_VMF_reg_cmd(unsigned char option, unsigned char channel)
+{
+    if (vmf_addr == 0 || channel < 1 || channel > 8)
+        return;
+    // Eight power channels of two bits: channels 1..4 in register 2, 5..8
+    // in register 3; 1 on, 3 off.
+    const unsigned char reg = channel <= 4 ? 2 : 3;
+    const unsigned shift = 2u * ((channel - 1u) % 4u);
+    unsigned char& bits = vmf_power_bits[reg - 2];
+    bits = static_cast<unsigned char>((bits & ~(3u << shift)) | ((option ? 3u : 1u) << shift));
+    unsigned char frame[14] = {static_cast<unsigned char>(vmf_addr), static_cast<unsigned char>(vmf_addr >> 8),
+                               0x00, 0xF0, 0x10, kKindVmf, 0x03, 0x00, 0x00, 0xA0, reg, 0x00, bits, 0x00};
+    frame[13] = Utils::BCC(frame, 13);
+    const unsigned char group = static_cast<unsigned char>((vmf_group - 1) % 4);
+    const unsigned short port = static_cast<unsigned short>(((vmf_addr - 0x4000) >> 12) + 4 * group);
+    const unsigned char fpga = vmf_group > 4 ? 1 : 0;
+    vmf_write_fills = card_result_fills.load();
+    Send_to_port(frame, sizeof(frame), port, fpga);
+}
+
+int fpga_manage::wait_VMF_result()
+{
+    // As the sensor read: polled inside the pass, 400 ms on the board's
+    // clock at most.
+    return waitUntil(400000, 0, [&] {
+               reg_IRQ_Dealwith(0, 0);
+               reg_IRQ_Dealwith(1, 0);
+               return card_result_fills.load() != vmf_write_fills;
+           })
+               ? 1
+               : 0;
+}
+
+namespace {
+
+// One step of the stop or start sequence of the multi-function cards.
+void ethDataStep(fpga_manage& m, unsigned char option)
+{
+    if (m.vmf_addr == 0 || Utils::getTimeSpace(m.eth_data_time) < 51)
+        return;
+    m.eth_data_time = G_timeTicks.load();
+    m.Send_write_VMF_reg_cmd(option, m.eth_data_step);
+    m.wait_VMF_result();
+    if (++m.eth_data_step > 8) {
+        m.eth_data_step = 1;
+        m.eth_data_stopped = option;
+    }
+}
+
+} // namespace
+
+void fpga_manage::eth_data_send_stop()
+{
+    ethDataStep(*this, 1);
+}
+
+void fpga_manage::eth_data_send_start()
+{
+    ethDataStep(*this, 0);
+}

@@ -230,3 +230,36 @@ void fpga_manage::check_error_rcv_search_card_cmd(unsigned short port, unsigned 
     write_to_register(port < 8 ? 131 : 147, bit, 0, fpga);
     Send_to_port(frame, 30, port, fpga);
 }
+
+void fpga_manage::Send_rcv_card_cmd(unsigned short port, unsigned char which, unsigned char fpga)
+{
+    if (port > 15 || which > 3)
+        return;
+    // The port's place in its group of four as the address high byte.
+    const unsigned char high = static_cast<unsigned char>(0x0F | ((port & 3) << 4));
+    unsigned char f[20];
+    unsigned short n = 0;
+    switch (which) {
+    case 0:
+        n = sizeof(SEARCH_CARD_BUF);
+        std::memcpy(f, SEARCH_CARD_BUF, n);
+        f[7] = static_cast<unsigned char>(port + 1);
+        break;
+    case 1:
+        n = sizeof(SEND_BRI_ETH_CMD);
+        std::memcpy(f, SEND_BRI_ETH_CMD, n);
+        f[18] = static_cast<unsigned char>(16 * reg_image(0, 64) - 1);
+        break;
+    case 2:
+        n = sizeof(SEND_BRI_ETH_REG);
+        std::memcpy(f, SEND_BRI_ETH_REG, n);
+        break;
+    default:
+        n = sizeof(SEND_BRI_SAVE_CMD);
+        std::memcpy(f, SEND_BRI_SAVE_CMD, n);
+        break;
+    }
+    f[1] = high;
+    f[n - 1] = Utils::BCC(f, n - 1u);
+    Send_to_port(f, n, port, fpga);
+}

@@ -279,6 +279,13 @@ public:
     // than 1..15 gives port 0's. Returns 0.
     static int get_eth_param_addr(unsigned char port, unsigned short* x, unsigned short* y, unsigned short* w,
                                   unsigned short* h);
+    // Over the 16 ports of an FPGA's parameter page: the smallest x and y,
+    // the largest x + width and y + height; and the page's screen origin
+    // (bytes 56, 58) and size (bytes 60, 62). Nothing calls them.
+    void get_eth_min_x_y(unsigned char fpga, unsigned short* x, unsigned short* y);
+    void get_eth_max_border(unsigned char fpga, unsigned short* right, unsigned short* bottom);
+    void get_eth_lcd_x_y(unsigned char fpga, unsigned short* x, unsigned short* y);
+    void get_eth_lcd_w_h(unsigned char fpga, unsigned short* w, unsigned short* h);
     void fpga_flash_access() {}
     // Erases a 4 KiB sector and stores command page bytes 0..n+7 at its
     // address (n = the page's length word); 0 when the record does not fit
@@ -482,6 +489,35 @@ public:
     unsigned short check_netport_card(unsigned char fpga);
     int check_multi_port_send() { return 0; }
     void Search_Card_task_run() { reg_IRQ_Dealwith(0, 0); }
+    // The brightness task's runner: the card search's (nothing calls it).
+    void Brightness_task_run() { Search_Card_task_run(); }
+    // Sends a template to port 0..15 of an FPGA: which 0 search, 1
+    // brightness RAM (the value from register image 64), 2 brightness
+    // register, 3 brightness save; addressed to the port's place in its
+    // group of four. Nothing calls it.
+    void Send_rcv_card_cmd(unsigned short port, unsigned char which, unsigned char fpga);
+    // One step of the eight-step stop (or start) of the multi-function
+    // cards' outputs, at most once every 51 ticks: the card's power channel
+    // of the step switched off (on) with a register write, its answer
+    // awaited; after step 8 the data-stopped flag is set (cleared) and the
+    // step starts again at 1. Only a power sequence would call them, which
+    // nothing runs.
+    void eth_data_send_stop();
+    void eth_data_send_start();
+    // The register write of power channel `channel` (1..8) of the
+    // multi-function card: register 2 for channels 1..4, 3 for 5..8, the
+    // channel's bit pair 3 (off, option 1) or 1 (on, option 0).
+    void Send_write_VMF_reg_cmd(unsigned char option, unsigned char channel);
+    // Polls for the card's answer to the last register write (35 ticks at
+    // most): 1 when it answered.
+    int wait_VMF_result();
+    unsigned char eth_data_step = 1;
+    unsigned char eth_data_stopped = 0;
+    unsigned int eth_data_time = 0;
+    // The power channel bits last written (registers 2 and 3), and the
+    // result buffer's fill count when the last write went out.
+    unsigned char vmf_power_bits[2] = {0, 0};
+    unsigned int vmf_write_fills = 0;
 
     // Card answers for the PC and the multicast bookkeeping.
     std::atomic<unsigned char> fpga_passby_reply{0};

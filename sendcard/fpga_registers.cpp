@@ -5,6 +5,7 @@
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -259,4 +260,54 @@ int fpga_manage::get_eth_param_addr(unsigned char port, unsigned short* x, unsig
     if (h)
         *h = static_cast<unsigned short>(a + 6);
     return 0;
+}
+
+void fpga_manage::get_eth_min_x_y(unsigned char fpga, unsigned short* x, unsigned short* y)
+{
+    const unsigned char* page = MCU_RAM_PARA_func[index(fpga)];
+    unsigned short minX = 0xFFFF, minY = 0xFFFF;
+    for (unsigned char p = 0; p < 16; ++p) {
+        unsigned short ax, ay;
+        get_eth_param_addr(p, &ax, &ay, nullptr, nullptr);
+        minX = std::min<unsigned short>(minX, le16(page, ax));
+        minY = std::min<unsigned short>(minY, le16(page, ay));
+    }
+    if (x)
+        *x = minX;
+    if (y)
+        *y = minY;
+}
+
+void fpga_manage::get_eth_max_border(unsigned char fpga, unsigned short* right, unsigned short* bottom)
+{
+    const unsigned char* page = MCU_RAM_PARA_func[index(fpga)];
+    unsigned maxR = 0, maxB = 0;
+    for (unsigned char p = 0; p < 16; ++p) {
+        unsigned short ax, ay, aw, ah;
+        get_eth_param_addr(p, &ax, &ay, &aw, &ah);
+        maxR = std::max<unsigned>(maxR, unsigned(le16(page, ax)) + le16(page, aw));
+        maxB = std::max<unsigned>(maxB, unsigned(le16(page, ay)) + le16(page, ah));
+    }
+    if (right)
+        *right = static_cast<unsigned short>(std::min(maxR, 0xFFFFu));
+    if (bottom)
+        *bottom = static_cast<unsigned short>(std::min(maxB, 0xFFFFu));
+}
+
+void fpga_manage::get_eth_lcd_x_y(unsigned char fpga, unsigned short* x, unsigned short* y)
+{
+    const unsigned char* page = MCU_RAM_PARA_func[index(fpga)];
+    if (x)
+        *x = le16(page, 56);
+    if (y)
+        *y = le16(page, 58);
+}
+
+void fpga_manage::get_eth_lcd_w_h(unsigned char fpga, unsigned short* w, unsigned short* h)
+{
+    const unsigned char* page = MCU_RAM_PARA_func[index(fpga)];
+    if (w)
+        *w = le16(page, 60);
+    if (h)
+        *h = le16(page, 62);
 }

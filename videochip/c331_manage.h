@@ -122,6 +122,8 @@ public:
     int set_dbd_mem(int fd, int win);
     bool zdrApi_IsPatternGen();
     void calc_iwin2(int win);
+    // Kept for the PC tools' builds: does nothing.
+    void zdrApi_IsWinValid(int win) { (void)win; }
     void calc_owin2(int win);
     void calc_iwin();
     void calc_owin();

@@ -144,4 +144,26 @@ TEST_F(AliasIdleScreen, InputTilesShowTheNamesGiven)
     EXPECT_EQ(w.source_name(0), input_default_name(0));
 }
 
+// The sample list written where asked, and read back entry by entry.
+TEST_F(AliasFile, ASampleListIsWrittenAndPrinted)
+{
+    ASSERT_EQ(Json_create("/data/configs/sample.json"), 0);
+    const std::string text = readFile(hostPath("/data/configs/sample.json"));
+    EXPECT_NE(text.find("\"filename\""), std::string::npos) << text;
+    EXPECT_NE(text.find("sample.json"), std::string::npos) << text;
+    testing::internal::CaptureStdout();
+    Json_analysis("/data/configs/sample.json");
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (const char* line : {"\n json source : id: 3    valid: off    name: HDMI2",
+                             "\n json usermode : id: 1    valid: off    name: User Mode 1",
+                             "\n json window : id: 2    valid: off    name: Window 2",
+                             "\n json crop : id: 3    valid: off    name: Crop 3", "\n read Json over !!!"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    testing::internal::CaptureStdout();
+    Json_analysis("/data/configs/none.json");
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("\n open filed !!!"), std::string::npos);
+    EXPECT_EQ(removals(), 0);
+}
+
 } // namespace
+

@@ -396,4 +396,34 @@ TEST_F(FpgaImages, WlanStateAndItsReport)
     EXPECT_EQ(mgr().wlan_reported[0], 0x0208);
 }
 
+// The port areas of a parameter page: smallest origin, farthest edges, and
+// the page's screen origin and size (bytes 56..63).
+TEST_F(FpgaImages, PortAreaBoundsOfAParameterPage)
+{
+    unsigned char* page = mgr().MCU_RAM_PARA_func[1];
+    mgr().eth_param_init(1, 1);                    // every port 0, 0, 1280 x 512
+    setLe16(page, 43, 100);                        // port 3: x 100, y 50 (43, 45)
+    setLe16(page, 45, 50);
+    setLe16(page, 584, 2000);                      // port 9: 2000, 1000, 500 x 100
+    setLe16(page, 586, 1000);
+    setLe16(page, 588, 500);
+    setLe16(page, 590, 100);
+    for (int b = 56; b < 64; b += 2)
+        setLe16(page, b, static_cast<uint16_t>(b * 10));
+    unsigned short a = 0, b = 0;
+    mgr().get_eth_min_x_y(1, &a, &b);
+    EXPECT_EQ(a, 0);
+    EXPECT_EQ(b, 0);
+    mgr().get_eth_max_border(1, &a, &b);
+    EXPECT_EQ(a, 2500);
+    EXPECT_EQ(b, 1100);
+    mgr().get_eth_lcd_x_y(1, &a, &b);
+    EXPECT_EQ(a, 560);
+    EXPECT_EQ(b, 580);
+    mgr().get_eth_lcd_w_h(1, &a, &b);
+    EXPECT_EQ(a, 600);
+    EXPECT_EQ(b, 620);
+}
+
 } // namespace
+

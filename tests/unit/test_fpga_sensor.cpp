@@ -1,5 +1,6 @@
 // The light sensor read of the automatic brightness: the multi-function
 // card found by the card search answers the sensor read over its port.
+#include "support/board_clock.h"
 #include "support/fpga_fixture.h"
 
 #include "core/global.h"
@@ -44,6 +45,32 @@ TEST_F(LightSensor, TheMultiFunctionCardsSensorMovesTheLevel)
     control("card-fault 23 badcheck");
     EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
     EXPECT_EQ(mgr().bri_sensor_fail, 2u);
+
+    // Stopping the card's outputs: one power channel a step, at most one
+    // step every 51 ticks; after the eighth the outputs count as stopped.
+    // The card does not answer register writes: each step waits 400 ms of
+    // the board's clock (run fast here).
+    control("card-fault 23 none");
+    BoardClockSpeed fast(20);
+    const std::string before = control("card-log 23");
+    G_timeTicks = 1000;
+    mgr().eth_data_send_stop();
+    EXPECT_EQ(mgr().eth_data_step, 2);
+    EXPECT_EQ(mgr().vmf_power_bits[0], 0x03) << "channel 1 off";
+    mgr().eth_data_send_stop();
+    EXPECT_EQ(mgr().eth_data_step, 2) << "not again within 51 ticks";
+    for (int step = 2; step <= 8; ++step) {
+        G_timeTicks += 51;
+        mgr().eth_data_send_stop();
+    }
+    EXPECT_EQ(mgr().eth_data_step, 1);
+    EXPECT_EQ(mgr().eth_data_stopped, 1);
+    EXPECT_EQ(mgr().vmf_power_bits[0], 0xFF);
+    EXPECT_EQ(mgr().vmf_power_bits[1], 0xFF);
+    EXPECT_NE(control("card-log 23"), before) << "the writes reached the card's chain";
+    G_timeTicks += 51;
+    mgr().eth_data_send_start();
+    EXPECT_EQ(mgr().vmf_power_bits[0], 0xFD) << "channel 1 on again";
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "support/fpga_fixture.h"
 
 #include "core/utils.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
 
 #include <vector>
 
@@ -125,4 +127,24 @@ TEST_F(CardFrames, TemplatesAddressEveryCardFromTheSendingCard)
     EXPECT_EQ(fpga_manage::SEND_BRI_SAVE_CMD[10], 0x09);
 }
 
+// The template sender: the port's place in its group as the address high
+// byte, the search template's port byte, the brightness value from
+// register 64, and the check byte.
+TEST_F(CardFrames, TemplatesSentToAPort)
+{
+    sim::ControlChannel& control = sim::Board::instance().control();
+    control.execute("cards 6 2");
+    bringUp();
+    mgr().set_reg_image(0, 64, 4);
+    mgr().Send_rcv_card_cmd(5, 1, 0);   // FPGA 0 port 5: port number 6
+    mgr().Send_rcv_card_cmd(5, 0, 0);
+    const std::string log = control.execute("card-log 6");
+    // 16 x 4 - 1 = 0x3F as the value; check byte 0x?? follows.
+    EXPECT_NE(log.find("fe1f00f010660100006080000000010000003f"), std::string::npos) << log;
+    EXPECT_NE(log.find("fe1f00f010aaff0600100000000000"), std::string::npos) << log;
+    mgr().Send_rcv_card_cmd(16, 0, 0);   // no port 16: nothing sent
+    EXPECT_EQ(control.execute("card-log 6"), log);
+}
+
 } // namespace
+

@@ -206,10 +206,6 @@ SmartMapping::SmartMapping(QWidget* parent)
     language_changed();
     line_select(1);
     file_list_shown = 0;
-    for (int i = 0; i < 8; ++i)
-        connect(ui->Button_wlan[i], &QPushButton::clicked, this, &SmartMapping::wlan_group_clicked);
-    for (int i = 0; i < 16; ++i)
-        connect(ui->Button_routes[i], &QToolButton::clicked, this, &SmartMapping::route_button_clicked);
     for (My_lineEdit* e : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_line, ui->lineEdit_column,
                            ui->lineEdit_horzion, ui->lineEdit_vert})
         connect(e, &My_lineEdit::send_show, this, &SmartMapping::show_numberkeyboard_ui);
@@ -297,7 +293,7 @@ void SmartMapping::on_Button_loadscan_clicked()
         return;
     button_select(ui->Button_loadscan);
     ui->stackedWidget->setCurrentIndex(4);
-    group_select(4);
+    on_Button_wlan5_clicked();
     language_for_loadscan_page4();
     file_list_shown = 0;
 }
@@ -343,7 +339,7 @@ void SmartMapping::on_Button_next_clicked()
 {
     line_type.width = static_cast<unsigned short>(typed(ui->lineEdit_X));
     line_type.height = static_cast<unsigned short>(typed(ui->lineEdit_Y));
-    group_select(0);
+    on_Button_wlan1_clicked();
     language_for_shortcutt_page1();
     ui->stackedWidget->setCurrentIndex(1);
 }
@@ -371,20 +367,10 @@ void SmartMapping::on_Button_front_3_clicked()
 
 void SmartMapping::on_Button_cancel_clicked() { ui->stackedWidget->setCurrentIndex(2); }
 
-void SmartMapping::route_button_clicked()
+void SmartMapping::route_chosen(int k)
 {
-    for (int i = 0; i < 16; ++i)
-        if (sender() == ui->Button_routes[i]) {
-            line_select(static_cast<char>(i + 1));
-            ui->stackedWidget->setCurrentIndex(2);
-        }
-}
-
-void SmartMapping::wlan_group_clicked()
-{
-    for (int i = 0; i < 8; ++i)
-        if (sender() == ui->Button_wlan[i])
-            group_select(i);
+    line_select(static_cast<char>(k));
+    ui->stackedWidget->setCurrentIndex(2);
 }
 
 // Group button i (0..3 on page 1, 4..7 on page 4).

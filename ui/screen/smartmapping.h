@@ -115,8 +115,32 @@ public slots:
     void on_Button_front_3_clicked();
     void on_Button_route_clicked();
     void on_Button_cancel_clicked();
-    void route_button_clicked();
-    void wlan_group_clicked();
+    // The 16 route buttons of page 3 and the 8 port-group buttons of
+    // pages 1 and 4 (connected by name).
+    void on_Button_route1_clicked() { route_chosen(1); }
+    void on_Button_route2_clicked() { route_chosen(2); }
+    void on_Button_route3_clicked() { route_chosen(3); }
+    void on_Button_route4_clicked() { route_chosen(4); }
+    void on_Button_route5_clicked() { route_chosen(5); }
+    void on_Button_route6_clicked() { route_chosen(6); }
+    void on_Button_route7_clicked() { route_chosen(7); }
+    void on_Button_route8_clicked() { route_chosen(8); }
+    void on_Button_route9_clicked() { route_chosen(9); }
+    void on_Button_route10_clicked() { route_chosen(10); }
+    void on_Button_route11_clicked() { route_chosen(11); }
+    void on_Button_route12_clicked() { route_chosen(12); }
+    void on_Button_route13_clicked() { route_chosen(13); }
+    void on_Button_route14_clicked() { route_chosen(14); }
+    void on_Button_route15_clicked() { route_chosen(15); }
+    void on_Button_route16_clicked() { route_chosen(16); }
+    void on_Button_wlan1_clicked() { group_select(0); }
+    void on_Button_wlan2_clicked() { group_select(1); }
+    void on_Button_wlan3_clicked() { group_select(2); }
+    void on_Button_wlan4_clicked() { group_select(3); }
+    void on_Button_wlan5_clicked() { group_select(4); }
+    void on_Button_wlan6_clicked() { group_select(5); }
+    void on_Button_wlan7_clicked() { group_select(6); }
+    void on_Button_wlan8_clicked() { group_select(7); }
     void zdr_button_wlan_clicked();
     void show_numberkeyboard_ui(QString text);
     void confirmString(QString text);
@@ -143,6 +167,8 @@ private:
     // closes once the job has ended.
     bool close_pending = false;
     void group_select(int k);
+    // Route k (1..16) chosen: shown on page 2.
+    void route_chosen(int k);
     QString file_style(int index, bool chosen) const;
 };
 
