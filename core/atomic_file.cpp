@@ -1,5 +1,11 @@
 #include "core/atomic_file.h"
 
+#include "platform/board_root.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -35,9 +41,10 @@ void syncFolderOf(const std::string& path)
 
 } // namespace
 
-bool writeFileAtomically(const std::string& hostPath, const unsigned char* data, size_t size)
+bool writeFileAtomically(const std::string& hostPath, const unsigned char* data, size_t size,
+                         const std::string& tmpHostPath)
 {
-    const std::string tmp = hostPath + ".new";
+    const std::string tmp = tmpHostPath.empty() ? hostPath + ".new" : tmpHostPath;
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
@@ -63,4 +70,36 @@ bool readWholeFile(const std::string& hostPath, std::vector<unsigned char>& out)
         out.insert(out.end(), buf, buf + n);
     std::fclose(f);
     return true;
+}
+
+const char* const kUploadTemporary = "/data/.upload.new";
+
+int removeWriteLeftovers()
+{
+    // Folder and the names of what an interrupted write leaves there.
+    struct Leftovers {
+        const char* folder;
+        const char* pattern;
+    };
+    static const Leftovers kLeftovers[] = {
+        {"/data", "^(ram_device_info\\.new|\\.upload\\.new)$"},
+        {"/data/configs", "^(omenu\\.json|alias\\.json)\\.new$"},
+        {"/data/configs", "^[A-Za-z0-9_]+\\.ini\\.(lock|[A-Za-z0-9]{6})$"},
+        {"/data/modes", "^(custom_mode[0-9]+|MO[0-9a-f]{2}\\.json)\\.new$"},
+        {"/etc", "^(udhcpd\\.conf|wpa_supplicant\\.conf|rtl_hostapd_2G\\.conf)\\.new$"},
+        {"/data/rcvrecovery", "^KQFX\\.new$"},
+        {"/data/smartmapping", "^KQFR\\.new$"},
+    };
+    int removed = 0;
+    for (const Leftovers& l : kLeftovers) {
+        const QDir dir(platform::boardPath(QString(l.folder)));
+        if (!dir.exists())
+            continue;
+        const QRegularExpression re(l.pattern);
+        for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if (re.match(name).hasMatch() && QFile::remove(dir.filePath(name)))
+                ++removed;
+        }
+    }
+    return removed;
 }

@@ -9,8 +9,21 @@
 #include <vector>
 
 // Replaces hostPath with the given bytes; false (and the old file intact)
-// when anything fails.
-bool writeFileAtomically(const std::string& hostPath, const unsigned char* data, size_t size);
+// when anything fails. The temporary is hostPath + ".new", or tmpHostPath
+// (on the same file system) for a file in a folder whose files are counted
+// or listed, where a temporary must never appear.
+bool writeFileAtomically(const std::string& hostPath, const unsigned char* data, size_t size,
+                         const std::string& tmpHostPath = std::string());
+
+// Removes what writes cut short (a power cut) left behind: the temporaries
+// of the whole-file writes of the parameter block, the user modes, the
+// menus and names, the WiFi configuration and the uploads, and the settings
+// files' lock and temporaries (QSettings). Run at start, before anything
+// writes. The number of files removed.
+int removeWriteLeftovers();
+
+// Where uploads into a listed folder are written before their rename.
+extern const char* const kUploadTemporary;
 
 // Reads a whole file; false when it cannot be opened.
 bool readWholeFile(const std::string& hostPath, std::vector<unsigned char>& out);

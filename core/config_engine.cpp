@@ -227,6 +227,19 @@ void ConfigEngine::write_config_variant(ConfigItem::ConfigName name, QVariant va
     m_settings->sync();
 }
 
+void ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values)
+{
+    QMutexLocker lock(&m_mutex);
+    for (const auto& v : values) {
+        if (v.first < 0 || static_cast<size_t>(v.first) >= m_items.size())
+            continue;
+        ConfigItem& item = *m_items[v.first];
+        item.value = v.second;
+        m_settings->setValue(item.key, v.second);
+    }
+    m_settings->sync();
+}
+
 ConfigItem* ConfigEngine::getConfigItem(QString name)
 {
     const ConfigItem::ConfigName id = strToItem(name);

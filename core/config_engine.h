@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVariant>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class ConfigItem {
@@ -69,6 +70,10 @@ public:
     QVariant read_config_variant(ConfigItem::ConfigName name);
     // Sets the item and writes it to the file at once (setValue, then sync).
     void write_config_variant(ConfigItem::ConfigName name, QVariant value);
+    // Sets the items of one action together and writes the file once: it
+    // is replaced whole, so a reader (or the next start after a power cut)
+    // sees all of the old values or all of the new ones.
+    void write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values);
 
     // Look-ups by name, with or without the "config/" prefix.
     ConfigItem* getConfigItem(QString name);

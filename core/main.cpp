@@ -2,6 +2,7 @@
 // application with the two top windows, the 10 ms tick and the connections
 // that carry refresh and USB events into the GUI thread.
 #include "avchips/velmosource.h"
+#include "core/atomic_file.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -34,6 +35,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "zdrK47N: the board could not be prepared\n");
         return 1;
     }
+
+    // What writes cut short by a power cut left behind goes first.
+    const int leftovers = removeWriteLeftovers();
 
     // Let the hardware settle after power-on.
     std::this_thread::sleep_for(std::chrono::milliseconds(platform::settleDelayMs()));
@@ -77,6 +81,8 @@ int main(int argc, char** argv)
     platform::programStarted();
 
     writeLogMsg(INFO, "zdrK47N started");
+    if (leftovers > 0)
+        writeLogMsg(WARNING, "files left by interrupted writes removed: " + std::to_string(leftovers));
     int rc = app.exec();
 
     // The worker threads never stop; leave without running destructors

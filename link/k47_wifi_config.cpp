@@ -47,7 +47,8 @@ std::string confValue(const std::string& text, const std::string& key)
         if (b == std::string::npos || line.compare(b, key.size() + 1, key + "=") != 0)
             continue;
         std::string v = line.substr(b + key.size() + 1);
-        while (!v.empty() && (v.back() == '\r' || v.back() == ' '))
+        // The value as stored, spaces included (a name may end in one).
+        while (!v.empty() && v.back() == '\r')
             v.pop_back();
         if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
             v = v.substr(1, v.size() - 2);
@@ -84,6 +85,11 @@ bool validWifiIp(const std::string& ip)
     if (!Utils::isDottedQuad(q))
         return false;
     const QStringList p = q.split('.');
+    // A leading zero would read as octal (050 is 40) or not at all (08)
+    // in the network tools the address reaches.
+    for (const QString& part : p)
+        if (part.size() > 1 && part.startsWith('0'))
+            return false;
     const int a = p[0].toInt();
     const int d = p[3].toInt();
     return a != 0 && a != 127 && a < 224 && d >= 1 && d <= 254;
@@ -204,10 +210,12 @@ bool K47_WIFI_CONFIG::write_station_file(const std::string& ssid, const std::str
     return writeText(kWpaConf, c.str());
 }
 
-bool K47_WIFI_CONFIG::write_dhcp_file(const std::string& wifiIp)
+namespace {
+
+// The DHCP server's configuration for the WiFi address: the address pool is
+// the half of the /24 that the device's own address does not lie in.
+std::string dhcpText(const std::string& wifiIp)
 {
-    // The address pool is the half of the /24 that the device's own address
-    // does not lie in.
     const QStringList p = QString::fromStdString(wifiIp).split('.');
     const std::string net = (p[0] + "." + p[1] + "." + p[2] + ".").toStdString();
     const bool low = p[3].toInt() < 128;
@@ -218,8 +226,15 @@ bool K47_WIFI_CONFIG::write_dhcp_file(const std::string& wifiIp)
       << "opt subnet 255.255.255.0\n"
       << "opt router " << wifiIp << "\n"
       << "opt lease 86400\n";
+    return c.str();
+}
+
+} // namespace
+
+bool K47_WIFI_CONFIG::write_dhcp_file(const std::string& wifiIp)
+{
     std::lock_guard<std::mutex> lock(m_fileMutex);
-    return writeText(kUdhcpdConf, c.str());
+    return writeText(kUdhcpdConf, dhcpText(wifiIp));
 }
 
 void K47_WIFI_CONFIG::ensure_files()
@@ -229,8 +244,22 @@ void K47_WIFI_CONFIG::ensure_files()
         write_ap_files(default_ap_ssid(), kDefaultPassword);
     if (missing(kWpaConf))
         write_station_file(std::string(), std::string());
-    if (missing(kUdhcpdConf))
+    // The DHCP file follows the WiFi address of the settings file, which is
+    // written first: a power cut between the two is repaired here.
+    if (missing(kUdhcpdConf) || readText(kUdhcpdConf) != dhcpText(currentWifiIp()))
         write_dhcp_file(currentWifiIp());
+}
+
+std::string K47_WIFI_CONFIG::at_datagram(const std::string& datagram)
+{
+    std::string line = datagram;
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
+        line.resize(line.size() - 2);
+    else if (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    if (line.empty() || line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        return kAtError;
+    return at_command(line);
 }
 
 std::string K47_WIFI_CONFIG::at_command(const std::string& line)
@@ -250,12 +279,13 @@ std::string K47_WIFI_CONFIG::at_command(const std::string& line)
     }
     if (line == "AT+RESTORE") {
         const std::string ip = kDefaultWifiIp;
-        if (!write_ap_files(default_ap_ssid(), kDefaultPassword) || !write_station_file("", "") ||
-            !write_dhcp_file(ip))
-            return kAtError;
+        // The settings file first: the DHCP file is derived from it.
         if (ConfigEngine::p_config)
             ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(ip));
         g_str_wifi_ip = QString::fromStdString(ip);
+        if (!write_ap_files(default_ap_ssid(), kDefaultPassword) || !write_station_file("", "") ||
+            !write_dhcp_file(ip))
+            return kAtError;
         post(kRestartAp | kRestartStation);
         return kAtOk;
     }
@@ -278,11 +308,13 @@ std::string K47_WIFI_CONFIG::at_command(const std::string& line)
         return kAtOk;
     }
     if (args[0] == "3" && args.size() == 2 && validWifiIp(args[1])) {
-        if (!write_dhcp_file(args[1]))
-            return kAtError;
+        // The settings file first: the DHCP file is derived from it (and
+        // brought into line at start after a power cut between the two).
         if (ConfigEngine::p_config)
             ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(args[1]));
         g_str_wifi_ip = QString::fromStdString(args[1]);
+        if (!write_dhcp_file(args[1]))
+            return kAtError;
         post(kRestartAp);
         return kAtOk;
     }

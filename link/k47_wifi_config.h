@@ -41,6 +41,10 @@ public:
     // One AT command line (without its line end); returns the reply text,
     // "ERROR\r\n" for anything not understood.
     std::string at_command(const std::string& line);
+    // One datagram of the AT channel: one command line with at most one
+    // trailing CR, LF or CR LF; anything else (an empty datagram, more
+    // lines, a NUL or another CR or LF inside) answers ERROR.
+    std::string at_datagram(const std::string& datagram);
 
     struct Settings {
         std::string apSsid;

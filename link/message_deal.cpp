@@ -551,12 +551,12 @@ int message_deal::set_network(const unsigned char* frame, int length)
     if (!isHostAddress(ip) || !isNetmask(mask) || host == 0 || host == (~m) || !isHostAddress(gw))
         return status(kRefused);
 
-    ConfigEngine* cfg = ConfigEngine::pInstance();
-    cfg->write_config_variant(ConfigItem::IPAddress, quadText(ip));
-    cfg->write_config_variant(ConfigItem::SubNetMask, quadText(mask));
-    cfg->write_config_variant(ConfigItem::GateWay, quadText(gw));
+    // One rewrite of the settings file for the whole command.
+    std::vector<std::pair<ConfigItem::ConfigName, QVariant>> values = {
+        {ConfigItem::IPAddress, quadText(ip)}, {ConfigItem::SubNetMask, quadText(mask)}, {ConfigItem::GateWay, quadText(gw)}};
     if (port != 0)
-        cfg->write_config_variant(ConfigItem::TcpPort, static_cast<int>(port));
+        values.push_back({ConfigItem::TcpPort, static_cast<int>(port)});
+    ConfigEngine::pInstance()->write_config_variants(values);
     Utils::getIPAddress();
     Utils::initIPAddress();
     writeLogMsg(INFO, "network set by the PC: " + quadText(ip).toStdString());

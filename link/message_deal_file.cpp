@@ -121,7 +121,11 @@ bool writeRegularFile(const std::string& systemPath, const unsigned char* data, 
     const QString host = platform::boardPath(QString::fromStdString(systemPath));
     if (!QDir().mkpath(QFileInfo(host).absolutePath()))
         return false;
-    return writeFileAtomically(host.toStdString(), data, size);
+    // The card jobs count the files of their folders: the temporary is
+    // kept out of them.
+    const bool listed = systemPath.rfind("/data/rcvrecovery/", 0) == 0 || systemPath.rfind("/data/smartmapping/", 0) == 0;
+    return writeFileAtomically(host.toStdString(), data, size,
+                               listed ? platform::boardPath(std::string(kUploadTemporary)) : std::string());
 }
 
 bool writeMtd(const std::string& node, const unsigned char* data, unsigned size)

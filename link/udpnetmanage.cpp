@@ -93,13 +93,14 @@ void udpnetManage::atReceiveThread()
     while (!m_stop) {
         sockaddr_in from{};
         const ssize_t n = m_at.receive(buffer, sizeof(buffer), from, kPollMs);
-        if (n <= 0 || static_cast<size_t>(n) > kMaxAtLine)
+        // Nothing came (an empty datagram has a sender).
+        if (n < 0 || (n == 0 && from.sin_family != AF_INET))
             continue;
-        std::string line(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == '\0'))
-            line.pop_back();
+        const std::string datagram(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
         K47_WIFI_CONFIG* wifi = K47_WIFI_CONFIG::p_wifi_config;
-        std::string reply = wifi ? wifi->at_command(line) : K47_WIFI_CONFIG::kAtError;
+        std::string reply = K47_WIFI_CONFIG::kAtError;
+        if (wifi && static_cast<size_t>(n) <= kMaxAtLine)
+            reply = wifi->at_datagram(datagram);
         if (reply.empty())
             continue;
         std::lock_guard<std::mutex> lock(m_atMutex);

@@ -626,18 +626,29 @@ bool chmodTree(const std::string& path, const std::string& modeText, bool recurs
 
 int runChmod(const FileContext& ctx, const std::vector<Word>& args, bool& refused)
 {
-    size_t i = 0;
+    // As the device's chmod: the options (-R, -f, -v) may stand anywhere
+    // before "--", the first other word is the mode, the rest the paths.
     bool recursive = false;
-    while (i < args.size() && args[i].text.size() > 1 && args[i].text[0] == '-'
-           && args[i].text.find_first_not_of("Rfv", 1) == std::string::npos) {
-        recursive = recursive || args[i].text.find('R') != std::string::npos;
-        ++i;
+    bool optionsEnd = false;
+    std::vector<Word> rest;
+    for (const Word& w : args) {
+        const std::string& t = w.text;
+        if (!optionsEnd && !w.quoted && t == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (!optionsEnd && !w.quoted && t.size() > 1 && t[0] == '-' &&
+            t.find_first_not_of("Rfv", 1) == std::string::npos) {
+            recursive = recursive || t.find('R') != std::string::npos;
+            continue;
+        }
+        rest.push_back(w);
     }
-    if (i >= args.size())
+    if (rest.empty())
         return kFailedStatus;
-    const std::string modeText = args[i++].text;
+    const std::string modeText = rest.front().text;
     std::vector<Operand> paths;
-    const std::vector<Word> words(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    const std::vector<Word> words(rest.begin() + 1, rest.end());
     if (!mapOperands(ctx, words, paths)
         || !std::all_of(paths.begin(), paths.end(), [&](const Operand& p) { return followInside(ctx, p); })) {
         refused = true;

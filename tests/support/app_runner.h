@@ -18,6 +18,7 @@ public:
     // An environment variable of the program (set before start()), e.g.
     // ZDR_SIM_START_COMMANDS with control commands to run at power-on.
     void setEnv(const std::string& name, const std::string& value) { extraEnv_.emplace_back(name, value); }
+    void clearEnv() { extraEnv_.clear(); }
 
     // Starts the program; waits until its control channel answers with the
     // program's own probes.

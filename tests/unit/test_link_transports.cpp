@@ -128,5 +128,9 @@ TEST_F(LinkTransports, UdpAnswersTheSenderAndServesTheAtChannel)
     K47_WIFI_CONFIG wifi;
     K47_WIFI_CONFIG::p_wifi_config = &wifi;
     EXPECT_EQ(atCommand("127.0.0.1", udp.at_port(), "AT+GETVER\r\n"), "+GETVER:K47N-WIFI-1.0\r\nOK\r\n");
+    // An empty datagram and one over 512 bytes are answered ERROR.
+    EXPECT_EQ(atCommand("127.0.0.1", udp.at_port(), ""), "ERROR\r\n");
+    EXPECT_EQ(atCommand("127.0.0.1", udp.at_port(), "AT" + std::string(511, ' ')), "ERROR\r\n");
+    EXPECT_EQ(atCommand("127.0.0.1", udp.at_port(), "AT\r\n\r\n"), "ERROR\r\n");
     K47_WIFI_CONFIG::p_wifi_config = nullptr;
 }

@@ -54,6 +54,11 @@ TEST_F(SimShell, CopyMoveChmodRemoveInsideTheRoot)
     EXPECT_EQ(modeOf(hostPath("/data/modes/c.txt")), 0740u);
     EXPECT_EQ(run("chmod -R 750 /data/modes"), 0);
     EXPECT_EQ(modeOf(hostPath("/data/modes/c.txt")), 0750u);
+    // Options after the mode, as the application installer writes them.
+    EXPECT_EQ(run("chmod 777 -R /data/modes"), 0);
+    EXPECT_EQ(modeOf(hostPath("/data/modes/c.txt")), 0777u);
+    EXPECT_EQ(run("chmod 640 /data/modes -R"), 0);
+    EXPECT_EQ(modeOf(hostPath("/data/modes/c.txt")), 0640u);
 
     EXPECT_EQ(run("chattr +S /data/modes/c.txt"), 0);
     EXPECT_EQ(run("sync"), 0);

@@ -74,6 +74,9 @@ TEST_F(WifiConfig, SetDataWritesCheckedSettings)
     QSettings ini(QString::fromStdString(hostPath("/data/configs/tcpip.ini")), QSettings::IniFormat);
     EXPECT_EQ(ini.value("config/WifiIPAddress").toString(), "10.20.30.200");
     EXPECT_EQ(wifi.at_command("AT+CHECKDATA"), "+CHECKDATA:Hall A,secret99,Office,pass word,10.20.30.200\r\nOK\r\n");
+    // Names and passwords are reported as stored, a trailing space too.
+    EXPECT_EQ(wifi.at_command("AT+SETDATA=1,Hall B ,secret99 "), "OK\r\n");
+    EXPECT_EQ(wifi.at_command("AT+CHECKDATA"), "+CHECKDATA:Hall B ,secret99 ,Office,pass word,10.20.30.200\r\nOK\r\n");
 
     // An open station network, then no station at all.
     EXPECT_EQ(wifi.at_command("AT+SETDATA=2,Guest,"), "OK\r\n");
@@ -91,8 +94,15 @@ TEST_F(WifiConfig, BadSettingsAreRefusedAndChangeNothing)
           "AT+SETDATA=1,Hall\nwpa=0,secret99", "AT+SETDATA=1,Hall,secret99,x", "AT+SETDATA=1,Hall",
           "AT+SETDATA=1,123456789012345678901234567890123,secret99", "AT+SETDATA=3,10.0.0.0",
           "AT+SETDATA=3,10.0.0.1; reboot", "AT+SETDATA=3,300.1.1.1", "AT+SETDATA=4,x", "AT+SETDATA=", "AT+FOO",
-          "at+getver"})
+          "at+getver", "AT+SETDATA=3,192.168.050.1", "AT+SETDATA=3,192.168.8.08", "AT+SETDATA=3,010.1.1.1"})
         EXPECT_EQ(wifi.at_command(line), "ERROR\r\n") << line;
+    // One command line with at most one trailing CR, LF or CR LF per
+    // datagram; anything else is refused.
+    for (const std::string d : {std::string("AT"), std::string("AT\r"), std::string("AT\n"), std::string("AT\r\n")})
+        EXPECT_EQ(wifi.at_datagram(d), "OK\r\n") << d;
+    for (const std::string d : {std::string(), std::string("\r\n"), std::string("AT\r\n\r\n"), std::string("AT\r\r"),
+                                std::string("AT\0", 3), std::string("AT\n\r"), std::string("AT\r\nAT+RST")})
+        EXPECT_EQ(wifi.at_datagram(d), "ERROR\r\n") << d;
     EXPECT_EQ(conf("/etc/rtl_hostapd_2G.conf"), before);
     EXPECT_EQ(g_str_wifi_ip, K47_WIFI_CONFIG::kDefaultWifiIp);
     EXPECT_TRUE(shellCommands().empty());

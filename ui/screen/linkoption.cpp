@@ -349,9 +349,8 @@ void LinkOption::on_Button_net_apply_clicked()
         return;
     }
     ConfigEngine* config = ConfigEngine::pInstance();
-    config->write_config_variant(ConfigItem::IPAddress, ip);
-    config->write_config_variant(ConfigItem::SubNetMask, mask);
-    config->write_config_variant(ConfigItem::GateWay, gateway);
+    config->write_config_variants(
+        {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}});
     // The settings reach the disk before the interface changes.
     platform::shell().run("sync");
     std::this_thread::sleep_for(std::chrono::microseconds(100));

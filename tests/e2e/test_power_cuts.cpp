@@ -1,0 +1,219 @@
+// Power cuts: the program is killed (SIGKILL, as a power cut) just before
+// each rename of the settings one action changes together, the network
+// settings from the PC and the WiFi address over the AT channel. After each
+// cut the settings file holds all of the old values or all of the new ones,
+// the files derived from it agree after a restart, and the device reports
+// what the file holds. A board root holding what interrupted writes leave
+// behind is cleaned at start, the real files untouched.
+#include "support/app_runner.h"
+
+#include "pcclient/pc_client.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+std::string readAll(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return std::string("<missing>");
+    const QByteArray b = f.readAll();
+    return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+
+void writeAll(const std::string& path, const std::string& bytes)
+{
+    QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+    QFile f(QString::fromStdString(path));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+struct Net {
+    std::string ip, mask, gateway;
+    int port = 0;
+    bool operator==(const Net& o) const { return ip == o.ip && mask == o.mask && gateway == o.gateway && port == o.port; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Net& n)
+{
+    return os << n.ip << "/" << n.mask << "/" << n.gateway << ":" << n.port;
+}
+
+Net fileNet(AppRunner& app)
+{
+    QSettings ini(QString::fromStdString(app.hostPath("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    return {ini.value("config/IPAddress").toString().toStdString(), ini.value("config/SubNetMask").toString().toStdString(),
+            ini.value("config/GateWay").toString().toStdString(), ini.value("config/TcpPort").toInt()};
+}
+
+std::string fileWifi(AppRunner& app)
+{
+    QSettings ini(QString::fromStdString(app.hostPath("/data/configs/tcpip.ini")), QSettings::IniFormat);
+    return ini.value("config/WifiIPAddress").toString().toStdString();
+}
+
+// The control link's UDP and AT ports of the running program.
+void ports(AppRunner& app, unsigned short& udp, unsigned short& at)
+{
+    std::istringstream in(app.control("link-ports"));
+    std::string word;
+    unsigned short tcp = 0;
+    in >> word >> udp >> word >> tcp >> word >> at;
+}
+
+std::string quad(const pcclient::Bytes& b, size_t at)
+{
+    return std::to_string(b[at]) + "." + std::to_string(b[at + 1]) + "." + std::to_string(b[at + 2]) + "." +
+           std::to_string(b[at + 3]);
+}
+
+// What the device reports (device information, 0x80).
+Net reportedNet(AppRunner& app)
+{
+    unsigned short udpPort = 0, atPort = 0;
+    ports(app, udpPort, atPort);
+    pcclient::UdpLink udp;
+    pcclient::Reply r;
+    if (!udp.open("127.0.0.1", udpPort) || !udp.request(pcclient::kProcessor, 0x80, {}, r, 5000) ||
+        r.data.size() < 46)
+        return {};
+    return {quad(r.data, 32), quad(r.data, 36), quad(r.data, 40), r.data[44] | (r.data[45] << 8)};
+}
+
+// Arms the cut before the nth rename onto one of the named files.
+void armCut(AppRunner& app, const std::string& names, int n)
+{
+    app.clearEnv();
+    app.setEnv("LD_PRELOAD", ZDR_KILL_AT_RENAME_LIB);
+    app.setEnv("ZDR_KILL_RENAME_NAMES", names);
+    app.setEnv("ZDR_KILL_RENAME_AT", std::to_string(n));
+}
+
+bool cutDown(AppRunner& app)
+{
+    return app.waitFor([&] { return !app.running(); }, 5000) || !app.running();
+}
+
+TEST(E2ePowerCuts, TheNetworkSettingsOfOneCommandAreStoredWhole)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    app.stop();
+    const std::string original = readAll(app.hostPath("/data/configs/tcpip.ini"));
+    const Net old = fileNet(app);
+    const Net fresh{"10.20.30.40", "255.255.0.0", "10.20.0.1", 45005};
+    ASSERT_FALSE(old == fresh);
+    const pcclient::Bytes set{10, 20, 30, 40, 255, 255, 0, 0, 10, 20, 0, 1, 0xCD, 0xAF};
+
+    int cuts = 0;
+    for (int n = 1; n <= 6; ++n) {
+        writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
+        armCut(app, "tcpip.ini", n);
+        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
+        unsigned short udpPort = 0, atPort = 0;
+        ports(app, udpPort, atPort);
+        pcclient::UdpLink udp;
+        pcclient::Reply r;
+        ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
+        const bool answered = udp.request(pcclient::kProcessor, 0x82, set, r, 3000);
+        if (answered && app.running()) {
+            // Every rename done: the new values, reported as stored.
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(fileNet(app), fresh);
+            EXPECT_EQ(reportedNet(app), fresh);
+            app.stop();
+            break;
+        }
+        ASSERT_TRUE(cutDown(app)) << "cut " << n;
+        ++cuts;
+        const Net stored = fileNet(app);
+        EXPECT_TRUE(stored == old || stored == fresh) << "cut " << n << ": " << stored;
+        app.clearEnv();
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        EXPECT_EQ(reportedNet(app), fileNet(app)) << "cut " << n;
+        app.stop();
+    }
+    EXPECT_GE(cuts, 1);
+}
+
+TEST(E2ePowerCuts, TheWifiAddressAndItsDhcpFileAgreeAfterAnyCut)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    app.stop();
+    const std::string original = readAll(app.hostPath("/data/configs/tcpip.ini"));
+    const std::string originalDhcp = readAll(app.hostPath("/etc/udhcpd.conf"));
+    const std::string old = fileWifi(app);
+    const std::string fresh = "10.9.8.7";
+    ASSERT_NE(old, fresh);
+
+    int cuts = 0;
+    for (int n = 1; n <= 6; ++n) {
+        writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
+        writeAll(app.hostPath("/etc/udhcpd.conf"), originalDhcp);
+        armCut(app, "tcpip.ini,udhcpd.conf", n);
+        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
+        unsigned short udpPort = 0, atPort = 0;
+        ports(app, udpPort, atPort);
+        const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=3," + fresh + "\r\n");
+        if (reply == "OK\r\n" && app.running()) {
+            EXPECT_EQ(fileWifi(app), fresh);
+            EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + fresh + "\n"), std::string::npos);
+            app.stop();
+            break;
+        }
+        ASSERT_TRUE(cutDown(app)) << "cut " << n;
+        ++cuts;
+        const std::string stored = fileWifi(app);
+        EXPECT_TRUE(stored == old || stored == fresh) << "cut " << n << ": " << stored;
+        // After a restart the DHCP file follows the stored address and the
+        // device reports that address.
+        app.clearEnv();
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + stored + "\n"), std::string::npos)
+            << "cut " << n << ":\n" << readAll(app.hostPath("/etc/udhcpd.conf"));
+        ports(app, udpPort, atPort);
+        const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
+        EXPECT_NE(check.find("," + stored + "\r\nOK\r\n"), std::string::npos) << "cut " << n << ": " << check;
+        app.stop();
+    }
+    EXPECT_GE(cuts, 2) << "one cut before each of the two files";
+}
+
+TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
+{
+    AppRunner app;
+    const char* const leftovers[] = {
+        "/data/ram_device_info.new",      "/data/modes/custom_mode3.new", "/data/configs/omenu.json.new",
+        "/data/modes/MO05.json.new",      "/data/configs/alias.json.new", "/etc/udhcpd.conf.new",
+        "/etc/wpa_supplicant.conf.new",   "/etc/rtl_hostapd_2G.conf.new", "/data/configs/tcpip.ini.lock",
+        "/data/configs/tcpip.ini.Ab12Cd", "/data/.upload.new",            "/data/rcvrecovery/KQFX.new",
+        "/data/smartmapping/KQFR.new",
+    };
+    for (const char* p : leftovers)
+        writeAll(app.hostPath(p), "half written");
+    const std::pair<const char*, const char*> real[] = {
+        {"/data/configs/alias.json", "{\"namelist\": {}}"},
+        {"/data/rcvrecovery/KQFX", "packed"},
+        {"/data/smartmapping/scan.kqfile", "scan"},
+        {"/data/smartmapping/notes.new.kqfile", "scan too"},
+        {"/data/modes/MO05.json", "{}"},
+    };
+    for (const auto& f : real)
+        writeAll(app.hostPath(f.first), f.second);
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    for (const char* p : leftovers)
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(app.hostPath(p)))) << p;
+    for (const auto& f : real)
+        EXPECT_EQ(readAll(app.hostPath(f.first)), f.second) << f.first;
+    app.stop();
+}
+
+} // namespace

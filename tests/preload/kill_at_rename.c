@@ -1,0 +1,48 @@
+/* A power cut for the end-to-end tests: preloaded into the program, it
+ * ends the process with SIGKILL just before the Nth rename onto a file of
+ * the given names, as if the power failed there.
+ *   ZDR_KILL_RENAME_NAMES  comma-separated base names (e.g. tcpip.ini)
+ *   ZDR_KILL_RENAME_AT     N, counted from 1 over the renames onto them
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static int matches(const char* path)
+{
+    const char* names = getenv("ZDR_KILL_RENAME_NAMES");
+    if (!names || !path)
+        return 0;
+    const char* slash = strrchr(path, '/');
+    const char* base = slash ? slash + 1 : path;
+    const size_t len = strlen(base);
+    const char* p = names;
+    for (;;) {
+        const char* comma = strchr(p, ',');
+        const size_t n = comma ? (size_t)(comma - p) : strlen(p);
+        if (n == len && strncmp(p, base, n) == 0)
+            return 1;
+        if (!comma)
+            return 0;
+        p = comma + 1;
+    }
+}
+
+static int renames = 0;
+
+int rename(const char* from, const char* to)
+{
+    static int (*real)(const char*, const char*) = 0;
+    if (!real)
+        real = (int (*)(const char*, const char*))dlsym(RTLD_NEXT, "rename");
+    if (matches(to)) {
+        const char* at = getenv("ZDR_KILL_RENAME_AT");
+        const int n = __atomic_add_fetch(&renames, 1, __ATOMIC_SEQ_CST);
+        if (at && n == atoi(at))
+            kill(getpid(), SIGKILL);
+    }
+    return real(from, to);
+}
