@@ -133,23 +133,21 @@ QString custommode_osd_color(const std::string& color, const char* fallback)
     return fallback;
 }
 
-CustomMode::CustomMode(QWidget* parent)
-    : QDialog(parent)
+void Ui_CustomMode::setupUi(QDialog* dialog)
 {
-    // The form.
-    setObjectName("CustomMode");
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setFixedSize(800, 480);
-    move(0, 0);
-    QFont pageFont = font();
+    dialog->setObjectName("CustomMode");
+    dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    dialog->setFixedSize(800, 480);
+    dialog->move(0, 0);
+    QFont pageFont = dialog->font();
     pageFont.setPointSize(30);
-    setFont(pageFont);
-    setStyleSheet("background-color: rgb(16, 16, 28);");
-    setWindowTitle("Dialog");
+    dialog->setFont(pageFont);
+    dialog->setStyleSheet("background-color: rgb(16, 16, 28);");
+    dialog->setWindowTitle("Dialog");
 
-    Button_back = formButton(this, "Button_back", 11, 11, 50, 50, 20, kWhite);
+    Button_back = formButton(dialog, "Button_back", 11, 11, 50, 50, 20, kWhite);
     Button_back->setFocusPolicy(Qt::NoFocus);
-    frame = new QFrame(this);
+    frame = new QFrame(dialog);
     frame->setObjectName("frame");
     frame->setGeometry(196, 68, 590, 410);
     frame->setStyleSheet("#frame{border:1px solid rgb(133, 129, 153);}");
@@ -174,7 +172,7 @@ CustomMode::CustomMode(QWidget* parent)
     label_using->setFont(bold);
     label_using->setAlignment(Qt::AlignCenter);
     label_blank = formLabel(frame, "label_blank", 30, 150, 180, 26, 14);
-    label_title = formLabel(this, "label_title", 124, 15, 552, 42, 18);
+    label_title = formLabel(dialog, "label_title", 124, 15, 552, 42, 18);
     label_title->setAlignment(Qt::AlignCenter);
     Button_delete->setText("删除");
     Button_use->setText("调用");
@@ -189,6 +187,13 @@ CustomMode::CustomMode(QWidget* parent)
     Button_back->raise();
     label_title->raise();
 
+    QMetaObject::connectSlotsByName(dialog);
+}
+
+CustomMode::CustomMode(QWidget* parent)
+    : QDialog(parent)
+{
+    setupUi(this);
     shell_back_look(Button_back);
     label_blank->hide();
 
@@ -201,7 +206,6 @@ CustomMode::CustomMode(QWidget* parent)
     g_button_focus = Button_use;
     Button_use->setStyleSheet(kActionFocus);
     language_changed();
-    QMetaObject::connectSlotsByName(this);
 }
 
 CustomMode::~CustomMode()

@@ -14,7 +14,30 @@ class QLineEdit;
 class QPushButton;
 class QScrollArea;
 
-class CustomMode : public QDialog {
+// The form of the page: its widgets, built on the dialog by setupUi with
+// the form's own (Chinese default) texts, which the page replaces; setupUi
+// connects the dialog's on_ slots by name. The tile column, the in-use
+// badge and the preview are made at run time by the page.
+class Ui_CustomMode {
+public:
+    void setupUi(QDialog* dialog);
+
+    QPushButton* Button_back = nullptr;
+    QFrame* frame = nullptr;
+    QPushButton* Button_delete = nullptr;
+    QPushButton* Button_use = nullptr;
+    QLabel* label = nullptr;
+    QLineEdit* lineEdit = nullptr;
+    QLabel* label_ID = nullptr;
+    QLabel* label_name = nullptr;
+    QLabel* label_LED = nullptr;
+    QLabel* label_brightness = nullptr;
+    QLabel* label_using = nullptr;
+    QLabel* label_blank = nullptr;
+    QLabel* label_title = nullptr;
+};
+
+class CustomMode : public QDialog, private Ui_CustomMode {
     Q_OBJECT
 public:
     explicit CustomMode(QWidget* parent = nullptr);
@@ -44,20 +67,6 @@ public slots:
 
 private:
     void highlight(QPushButton* pressed);
-
-    QPushButton* Button_back = nullptr;
-    QFrame* frame = nullptr;
-    QPushButton* Button_delete = nullptr;
-    QPushButton* Button_use = nullptr;
-    QLabel* label = nullptr;
-    QLineEdit* lineEdit = nullptr;
-    QLabel* label_ID = nullptr;
-    QLabel* label_name = nullptr;
-    QLabel* label_LED = nullptr;
-    QLabel* label_brightness = nullptr;
-    QLabel* label_using = nullptr;
-    QLabel* label_blank = nullptr;
-    QLabel* label_title = nullptr;
 
     QScrollArea* mode_scroll = nullptr;
     QWidget* mode_container = nullptr;

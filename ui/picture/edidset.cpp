@@ -48,7 +48,7 @@ ZdrRamPara* store()
 
 EDIDset::EDIDset(QWidget* parent) : QDialog(parent)
 {
-    setupUi();
+    setupUi(this);
     select_frame_ = new QFrame(this);
     select_frame_->setObjectName("select_frame");
     select_frame_->setGeometry(20, 68, 120, 85);
@@ -82,34 +82,33 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent)
 
 EDIDset::~EDIDset() = default;
 
-void EDIDset::setupUi()
+void Ui_EDIDset::setupUi(QDialog* dialog)
 {
-    picture_page_frame(this, "EDIDset");
+    picture_page_frame(dialog, "EDIDset");
 
-    QPushButton* back = shell_back_button(this);
+    QPushButton* back = shell_back_button(dialog);
     back->setFocusPolicy(Qt::StrongFocus);
-    label_title = label(this, "label_title", 101, 15, 598, 42, 18, kWhite);
+    label_title = label(dialog, "label_title", 101, 15, 598, 42, 18, kWhite);
     label_title->setAlignment(Qt::AlignCenter);
 
     const char* tabs[6] = {"label_3", "label_4", "label_5", "label_6", "label_7", "label_8"};
     const char* icons[6] = {"label_HDMI1", "label_HDMI2", "label_HDMI3", "label_HDMI4", "label_DVI", "label_EXT"};
     for (int b = 0; b < 6; ++b) {
         const int w = b < 4 ? 89 : 64;
-        QLabel* tab = label(this, tabs[b], 20 + 130 * b + (120 - w) / 2, 73, w, 28, 13, kWhite);
+        QLabel* tab = label(dialog, tabs[b], 20 + 130 * b + (120 - w) / 2, 73, w, 28, 13, kWhite);
         tab->setAlignment(Qt::AlignCenter);
         tab->setText(input_default_name(kInputOrder[b]));
-        QLabel* icon = label(this, icons[b], 30 + 130 * b, 101, 100, 32, 12, "");
+        QLabel* icon = label(dialog, icons[b], 30 + 130 * b, 101, 100, 32, 12, "");
         icon->setScaledContents(true);
         icon->setPixmap(QPixmap(input_picture(kInputOrder[b], false)));
     }
 
-    frame_add = new QFrame(this);
+    frame_add = new QFrame(dialog);
     frame_add->setObjectName("frame_add");
     frame_add->setGeometry(21, 260, 768, 130);
     frame_add->setFrameShape(QFrame::StyledPanel);
     frame_add->setFrameShadow(QFrame::Raised);
     label_edid_source = label(frame_add, "label_edid_source", 10, 30, 200, 28, 15, kWhite);
-    label_edid_source->setText(QString::fromUtf8("EDID信源: HDMI1"));
     label_W = label(frame_add, "label_W", 10, 83, 58, 28, 13, kWhite);
     label_H = label(frame_add, "label_H", 180, 83, 58, 28, 13, kWhite);
     label_W->setAlignment(Qt::AlignCenter);
@@ -125,8 +124,6 @@ void EDIDset::setupUi()
         e->setAlignment(Qt::AlignCenter);
         *fields[i] = e;
     }
-    lineEdit_W->setText("1920");
-    lineEdit_H->setText("1080");
     label_freq = label(frame_add, "label_freq", 360, 83, 130, 28, 13, kWhite);
     label_freq->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont arrow = points(25);
@@ -141,8 +138,21 @@ void EDIDset::setupUi()
     }
     label_rate = label(frame_add, "label_rate", 544, 72, 92, 50, 15, kFieldStyle);
     label_rate->setAlignment(Qt::AlignCenter);
+    retranslateUi(dialog);
+    QMetaObject::connectSlotsByName(dialog);
+}
+
+void Ui_EDIDset::retranslateUi(QDialog* dialog)
+{
+    dialog->setWindowTitle("Dialog");
+    label_title->setText(QString::fromUtf8("设置EDID"));
+    label_edid_source->setText(QString::fromUtf8("EDID信源: HDMI1"));
+    label_W->setText(QString::fromUtf8("宽"));
+    label_H->setText(QString::fromUtf8("高"));
+    label_freq->setText(QString::fromUtf8("刷新率"));
+    lineEdit_W->setText("1920");
+    lineEdit_H->setText("1080");
     label_rate->setText("60");
-    QMetaObject::connectSlotsByName(this);
 }
 
 void EDIDset::input_init()

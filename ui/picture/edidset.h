@@ -14,7 +14,28 @@ class QLabel;
 class QPushButton;
 class My_lineEdit;
 
-class EDIDset : public QDialog {
+// The form of the page: its widgets, built on the dialog by setupUi, which
+// then sets the form's own texts (retranslateUi, the Chinese defaults the
+// page replaces) and connects the dialog's slots by name.
+class Ui_EDIDset {
+public:
+    void setupUi(QDialog* dialog);
+    void retranslateUi(QDialog* dialog);
+
+    QLabel* label_title = nullptr;
+    QFrame* frame_add = nullptr;
+    QLabel* label_edid_source = nullptr;
+    QLabel* label_W = nullptr;
+    QLabel* label_H = nullptr;
+    QLabel* label_freq = nullptr;
+    QLabel* label_rate = nullptr;
+    QPushButton* Button_left = nullptr;
+    QPushButton* Button_right = nullptr;
+    My_lineEdit* lineEdit_W = nullptr;
+    My_lineEdit* lineEdit_H = nullptr;
+};
+
+class EDIDset : public QDialog, private Ui_EDIDset {
     Q_OBJECT
 public:
     explicit EDIDset(QWidget* parent = nullptr);
@@ -43,20 +64,8 @@ public slots:
     void on_Button_back_clicked();
 
 private:
-    void setupUi();
     QString source_prefix() const;
 
-    QLabel* label_title = nullptr;
-    QFrame* frame_add = nullptr;
-    QLabel* label_edid_source = nullptr;
-    QLabel* label_W = nullptr;
-    QLabel* label_H = nullptr;
-    QLabel* label_freq = nullptr;
-    QLabel* label_rate = nullptr;
-    QPushButton* Button_left = nullptr;
-    QPushButton* Button_right = nullptr;
-    My_lineEdit* lineEdit_W = nullptr;
-    My_lineEdit* lineEdit_H = nullptr;
     QFrame* select_frame_ = nullptr;
     QFrame* frame_source_ = nullptr;
     QPushButton* button_cancel_ = nullptr;

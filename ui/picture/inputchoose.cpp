@@ -89,7 +89,7 @@ int crop_position(int input, int n)
 
 InputChoose::InputChoose(QWidget* parent) : QDialog(parent)
 {
-    setupUi();
+    setupUi(this);
     button_inputcut = new QPushButton(this);
     button_edid = new QPushButton(this);
     const char* texts[2] = {"输入截取", "设置EDID"};
@@ -114,61 +114,72 @@ InputChoose::InputChoose(QWidget* parent) : QDialog(parent)
 
 InputChoose::~InputChoose() = default;
 
-void InputChoose::setupUi()
+void Ui_InputChoose::setupUi(QDialog* dialog)
 {
-    picture_page_frame(this, "InputChoose");
-    setFont(points(12));
+    picture_page_frame(dialog, "InputChoose");
+    dialog->setFont(points(12));
 
-    frame1 = new QFrame(this);
+    frame1 = new QFrame(dialog);
     frame1->setObjectName("frame1");
     frame1->setFrameShape(QFrame::StyledPanel);
     frame1->setFrameShadow(QFrame::Raised);
     frame1->setGeometry(20, 173, 120, 85);
 
-    QPushButton* back = shell_back_button(this);
+    QPushButton* back = shell_back_button(dialog);
     back->setFont(points(20));
     back->setFlat(false);
 
-    QFrame* line = new QFrame(this);
+    QFrame* line = new QFrame(dialog);
     line->setObjectName("line");
     line->setGeometry(0, 167, 800, 1);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     line->setStyleSheet("background-color: rgb(133, 129, 153);");
 
-    label_title = label(this, "label_title", 101, 15, 598, 42, kWhite);
+    label_title = label(dialog, "label_title", 101, 15, 598, 42, kWhite);
     label_title->setFont(points(18));
     label_title->setAlignment(Qt::AlignCenter);
-    label_title->setText(QString::fromUtf8("信源切换"));
 
     for (int col = 0; col < 6; ++col) {
         const int in = kInputOrder[col];
         const QString tab = kTabObjects[col];
         const int x = 130 * col;
-        tab_text_[in] = label(this, "label_" + tab + "_text", 31 + x, 178, col == 0 ? 65 : 66, 28,
+        tab_text_[in] = label(dialog, "label_" + tab + "_text", 31 + x, 178, col == 0 ? 65 : 66, 28,
                               col == 2 || col == 3 ? kGreenText : kWhite);
         tab_text_[in]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        tab_text_[in]->setText(tab);
         const int iconX[6] = {28, 158, 290, 420, 550, 680};
-        tab_icon_[in] = label(this, "label_" + tab, iconX[col], 206, 100, 32, "");
+        tab_icon_[in] = label(dialog, "label_" + tab, iconX[col], 206, 100, 32, "");
         tab_icon_[in]->setScaledContents(true);
     }
-    QLabel* hdmi20[2] = {label(this, "label_15", 430, 230, 81, 27, kGreenText),
-                         label(this, "label_12", 300, 230, 81, 27, kGreenText)};
-    for (QLabel* l : hdmi20) {
-        l->setText("HDMI2.0");
+    hdmi20_[0] = label(dialog, "label_15", 430, 230, 81, 27, kGreenText);
+    hdmi20_[1] = label(dialog, "label_12", 300, 230, 81, 27, kGreenText);
+    for (QLabel* l : hdmi20_) {
         l->setAlignment(Qt::AlignCenter);
         l->hide();
     }
     for (int col = 0; col < 6; ++col) {
         const int in = kInputOrder[col];
         const QString tab = kTabObjects[col];
-        tab_num_[in] = label(this, "label_" + tab + "_num", 97 + 130 * col, 178, 32, 28, "color: rgb(71, 119, 255);");
-        tab_num_[in]->setText("(X)");
-        QPushButton* b = flatButton(this, "Button_" + tab, 21 + 130 * col, 174, 118, 83);
+        tab_num_[in] = label(dialog, "label_" + tab + "_num", 97 + 130 * col, 178, 32, 28, "color: rgb(71, 119, 255);");
+        QPushButton* b = flatButton(dialog, "Button_" + tab, 21 + 130 * col, 174, 118, 83);
         b->setStyleSheet("");
     }
-    QMetaObject::connectSlotsByName(this);
+    retranslateUi(dialog);
+    QMetaObject::connectSlotsByName(dialog);
+}
+
+void Ui_InputChoose::retranslateUi(QDialog* dialog)
+{
+    dialog->setWindowTitle("Dialog");
+    label_title->setText(QString::fromUtf8("信源切换"));
+    for (int col = 0; col < 6; ++col) {
+        const int in = kInputOrder[col];
+        tab_text_[in]->setText(kTabObjects[col]);
+        tab_icon_[in]->setText("TextLabel");
+        tab_num_[in]->setText("(X)");
+    }
+    for (QLabel* l : hdmi20_)
+        l->setText("HDMI2.0");
 }
 
 void InputChoose::language_changed()

@@ -13,7 +13,24 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
-class InputChoose : public QDialog {
+// The form of the page: its widgets, built on the dialog by setupUi, which
+// then sets the form's own texts (retranslateUi, the Chinese defaults the
+// page replaces) and connects the dialog's slots by name. Indexed by input
+// number.
+class Ui_InputChoose {
+public:
+    void setupUi(QDialog* dialog);
+    void retranslateUi(QDialog* dialog);
+
+    QLabel* label_title = nullptr;
+    QFrame* frame1 = nullptr;
+    QLabel* tab_text_[6] = {};
+    QLabel* tab_num_[6] = {};
+    QLabel* tab_icon_[6] = {};
+    QLabel* hdmi20_[2] = {};      // label_15, label_12
+};
+
+class InputChoose : public QDialog, private Ui_InputChoose {
     Q_OBJECT
 public:
     explicit InputChoose(QWidget* parent = nullptr);
@@ -52,7 +69,6 @@ public slots:
     void zdr_button_EDID_clicked();
 
 private:
-    void setupUi();
     void source_name_update();
     void source_check_update();
     void initMenu();
@@ -64,11 +80,6 @@ private:
     // in the input's crop-number order (0 for the plain input).
     int layer_source(int layer, int* position, int* cropNumber);
 
-    QLabel* label_title = nullptr;
-    QFrame* frame1 = nullptr;
-    QLabel* tab_text_[6] = {};   // by input number
-    QLabel* tab_num_[6] = {};
-    QLabel* tab_icon_[6] = {};
     QPushButton* button_inputcut = nullptr;
     QPushButton* button_edid = nullptr;
     QFrame* menu_frame_ = nullptr;

@@ -103,7 +103,6 @@ void Ui_InputCut::setupUi(QDialog* dialog)
 {
     shell_page_frame(dialog, "InputCut");
     dialog->setStyleSheet("background-color: rgb(16, 16, 28);");
-    dialog->setWindowTitle("Dialog");
     Button_back = new QPushButton(dialog);
     Button_back->setObjectName("Button_back");
     Button_back->setGeometry(11, 11, 50, 50);
@@ -115,11 +114,9 @@ void Ui_InputCut::setupUi(QDialog* dialog)
         const int x = 30 + 130 * i;
         const int w = i < 4 ? 57 : 32;
         tab[i] = pointLabel(dialog, kTabs[i].tab, x, 73, w, 27, 13, kWhite13);
-        tab[i]->setText(kTabs[i].name);
         if (i < 4)
             tab[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         count[i] = pointLabel(dialog, kTabs[i].count, x + w + 4, 73, 50, 27, 13, "color: rgb(71, 119, 255);");
-        count[i]->setText("(X)");
         picture[i] = pointLabel(dialog, kTabs[i].picture, x, 106, 100, 32, 13, "");
     }
     frame_add = new QFrame(dialog);
@@ -128,7 +125,6 @@ void Ui_InputCut::setupUi(QDialog* dialog)
     frame_add->setFrameShape(QFrame::StyledPanel);
     frame_add->setFrameShadow(QFrame::Raised);
     label_change_source = pointLabel(frame_add, "label_change_source", 10, 30, 280, 28, 13, kWhite13);
-    label_change_source->setText("HDMI-Crop-3");
     label_crop = pointLabel(frame_add, "label_crop", 10, 82, 106, 30, 13, kWhite13);
     QLabel** captions[4] = {&label_X, &label_Y, &label_W, &label_H};
     My_lineEdit** fields[4] = {&lineEdit_X, &lineEdit_Y, &lineEdit_W, &lineEdit_H};
@@ -146,9 +142,21 @@ void Ui_InputCut::setupUi(QDialog* dialog)
         field->setFont(font);
         field->setStyleSheet(kFieldStyle);
         field->setAlignment(Qt::AlignCenter);
-        field->setText("9999");
         *fields[i] = field;
     }
+    retranslateUi(dialog);
+}
+
+void Ui_InputCut::retranslateUi(QDialog* dialog)
+{
+    dialog->setWindowTitle("Dialog");
+    for (int i = 0; i < 6; ++i) {
+        tab[i]->setText(kTabs[i].name);
+        count[i]->setText("(X)");
+    }
+    label_change_source->setText("HDMI-Crop-3");
+    for (My_lineEdit* field : {lineEdit_X, lineEdit_Y, lineEdit_W, lineEdit_H})
+        field->setText("9999");
     label_X->setText("X");
     label_Y->setText("Y");
     label_title->setText("输入截取");

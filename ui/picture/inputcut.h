@@ -32,7 +32,10 @@ struct Ui_InputCut {
     My_lineEdit* lineEdit_W = nullptr;
     My_lineEdit* lineEdit_H = nullptr;
 
+    // Builds the widgets, then sets the form's own texts (the Chinese
+    // defaults the page replaces).
     void setupUi(QDialog* dialog);
+    void retranslateUi(QDialog* dialog);
 };
 
 class InputCut : public QDialog {
