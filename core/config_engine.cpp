@@ -86,6 +86,12 @@ ConfigEngine::ConfigEngine()
 
     m_settings = std::make_unique<QSettings>(platform::boardPath(QString(kConfigFile)),
                                              QSettings::IniFormat);
+    // The file is written only by the explicit syncs below and in the
+    // writers: a setting changes from any thread, and the update QSettings
+    // would otherwise run from the GUI thread's event loop could write the
+    // first values of an action before the rest (a power cut then leaves a
+    // mix).
+    m_settings->moveToThread(nullptr);
     for (const ItemDef& d : itemDefs()) {
         m_items.push_back(std::make_unique<ConfigItem>(QString("config/") + d.name, d.id, d.def, true,
                                                        d.kind, QString(kConfigFile),
