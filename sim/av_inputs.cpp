@@ -36,13 +36,14 @@ void ReceiverModel::fillRegisters(uint8_t* regs) const
     regs[6] = static_cast<uint8_t>(s.hz);
     regs[7] = static_cast<uint8_t>(s.lanes);
     const unsigned htotal = static_cast<unsigned>(s.width + kHFront + kHSync + kHBack);
-    const unsigned vtotal = static_cast<unsigned>(s.height + kVFront + kVSync + kVBack);
+    const unsigned vtotal = static_cast<unsigned>(
+        s.height + (s.interlaced ? kFieldVFront + kFieldVSync + kFieldVBack : kVFront + kVSync + kVBack));
     put16(regs + 8, htotal);
     put16(regs + 10, vtotal);
     put16(regs + 12, kHSync);
     put16(regs + 14, kHBack);
-    put16(regs + 16, kVSync);
-    put16(regs + 18, kVBack);
+    put16(regs + 16, static_cast<unsigned>(s.interlaced ? kFieldVSync : kVSync));
+    put16(regs + 18, static_cast<unsigned>(s.interlaced ? kFieldVBack : kVBack));
     regs[20] = 3;
     const uint32_t khz = static_cast<uint32_t>(uint64_t(htotal) * vtotal * static_cast<unsigned>(s.hz) / 1000);
     regs[1] = static_cast<uint8_t>(1 | (s.interlaced ? 2 : 0) | (khz > kSinglePixelKhz ? 4 : 0));

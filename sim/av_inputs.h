@@ -38,6 +38,10 @@ constexpr int kEepromPage = 8;
 // The timing a receiver reports around a source's active size.
 constexpr int kHFront = 88, kHSync = 44, kHBack = 148;
 constexpr int kVFront = 4, kVSync = 5, kVBack = 36;
+// An interlaced source's field (the height given is the field's): 22 lines
+// of blanking, as a 1080i field of 540 lines in 562, a 480i one of 240 in
+// 262 and a 576i one of 288 in 310.
+constexpr int kFieldVFront = 2, kFieldVSync = 5, kFieldVBack = 15;
 // The highest pixel clock a receiver carries one pixel a clock (kHz).
 constexpr uint32_t kSinglePixelKhz = 165000;
 } // namespace avin

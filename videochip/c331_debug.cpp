@@ -109,7 +109,7 @@ void c331_manage::c331_debugEnv() {}
 void c331_manage::zdrDbg_c331_param()
 {
     std::printf("[zdrDbg_c331_param]\r\n");
-    std::printf("<<===OCH TIMING\r\n");
+    std::printf("<<===OCH SPEC\r\n");
     std::printf("\t PS_ACTHW=%d PS_HSW=%d PS_HBP=%d PS_HFP=%d PS_HTOTAL=%d\n", PS_ACTHW, PS_HSW, PS_HBP,
                 PS_HTOTAL - PS_ACTHW - PS_HSW - PS_HBP, PS_HTOTAL);
     std::printf("\t PS_VTOTAL=%d PS_ACTVW=%d PS_VSW=%d PS_VBP=%d\n", PS_VTOTAL, PS_ACTVW, PS_VSW, PS_VBP);
@@ -194,12 +194,20 @@ void c331_manage::zdrDbg_c331_param(int section)
         break;
     case 2:
         for (int w = 0; w < kWinCount; ++w) {
-            // The window's port: its measured field size and scan mode.
-            const int p = PM_INPUT[w] >= 0 && PM_INPUT[w] < kPortCount ? PM_INPUT[w] : 0;
-            std::printf("\t win%d: IWIN %d,%d,%d,%d OWIN %d,%d,%d,%d g_pi_ifact=%dx%d PM_MEM_WMODE=%d PS_MEM_WMODE=%d "
-                        "PI_SCAN_MODE=%d\n",
-                        w, IWIN[w].hst, IWIN[w].hw, IWIN[w].vst, IWIN[w].vw, OWIN[w].hst, OWIN[w].hw, OWIN[w].vst,
-                        OWIN[w].vw, PI_IFH[p], PI_IFV[p], PM_MEM_WMODE[w], PS_MEM_WMODE[w], PI_PORT_INFO[p].IP);
+            std::printf("\t win%d: IWIN %d,%d,%d,%d OWIN %d,%d,%d,%d", w, IWIN[w].hst, IWIN[w].hw, IWIN[w].vst,
+                        IWIN[w].vw, OWIN[w].hst, OWIN[w].hw, OWIN[w].vst, OWIN[w].vw);
+            // The window's port: its measured field size and scan mode (a
+            // window without a port has neither).
+            const int p = PM_INPUT[w];
+            if (p >= 0 && p < kPortCount)
+                std::printf(" g_pi_ifact=%dx%d", PI_IFH[p], PI_IFV[p]);
+            else
+                std::printf(" g_pi_ifact=-");
+            std::printf(" PM_MEM_WMODE=%d PS_MEM_WMODE=%d", PM_MEM_WMODE[w], PS_MEM_WMODE[w]);
+            if (p >= 0 && p < kPortCount)
+                std::printf(" PI_SCAN_MODE=%d\n", PI_PORT_INFO[p].IP);
+            else
+                std::printf(" PI_SCAN_MODE=-\n");
         }
         for (int p = 0; p < kPortCount && p < kIchCount; ++p) {
             // Line rate: frames per second times lines per frame, in kHz.
@@ -210,12 +218,14 @@ void c331_manage::zdrDbg_c331_param(int section)
                         PI_ACT[p].hst, PI_ACT[p].vst, PI_FPICLK[p], fh, PI_FV[p], PI_IFH[p], PI_IFV[p],
                         PI_HDMI_INFO[p].Hpol, PI_HDMI_INFO[p].Vpol);
         }
-        // The lane counts each V-by-One receiver is armed for.
-        for (int q = 0; q < 2; ++q) {
-            const int mask = vbo_lane_mask(q);
-            std::printf("\t vbo%d: PS_VBO_2LANE=%d PS_VBO_4LANE=%d PS_VBO_8LANE=%d\n", q, mask == 192 ? 1 : 0,
-                        mask == 240 ? 1 : 0, mask == 255 ? 1 : 0);
-        }
+        // The lane masks each V-by-One receiver is armed with for 2, 4 and
+        // 8 lanes.
+        for (int q = 0; q < 2; ++q)
+            std::printf("\t vbo%d: PS_VBO_2LANE=%d PS_VBO_4LANE=%d PS_VBO_8LANE=%d\n", q, PS_VBO_2LANE, PS_VBO_4LANE,
+                        PS_VBO_8LANE);
+        for (int i = 0; i < 4; ++i)
+            std::printf("\t cmos%d: PS_MEM_IP_I %08x %08x PS_MEM_IP_P %08x %08x\n", i, PS_MEM_IP_I[i][0],
+                        PS_MEM_IP_I[i][1], PS_MEM_IP_P[i][0], PS_MEM_IP_P[i][1]);
         for (int i = 0; i < 4; ++i)
             std::printf("\t cmos%d: HNR=%d VNR=%d TNR=%d BNR=%d MNR=%d COMB=%d DIAG=%d MVFLT=%d IPEN=%d 22PD=%d 23PD=%d "
                         "24SF=%d 22PDSQTH=%d 23PDSQTH=%d\n",

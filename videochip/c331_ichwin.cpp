@@ -117,7 +117,9 @@ void c331_manage::set_display_window_ich(int fd, _ImageWindowDef_st iwin, _Image
         c1.w += excess;
         c2.st += excess;
         c2.w = std::max(0, c2.w - excess);
-        line = lineBytes(static_cast<int>(mode == 0 ? m : m2), mode, shift);
+        // The widened first half yields m' samples in every format: its line
+        // holds them all (the second half's memory starts after them).
+        line = lineBytes(static_cast<int>(m2), mode, shift);
         int next = mode;
         if (mode >= 1 && mode <= 3 && excess > 2)
             next = 0;

@@ -402,6 +402,11 @@ public:
     int PS_MEM_IPYOFF{};
     int PS_MWI_IP{};
     int PS_MEM_WMODE[c331::kWinCount]{};
+    // Lane masks of a V-by-One receiver for 2, 4 and 8 lanes (fixed; any
+    // other lane count arms lane 0 alone, 128).
+    static constexpr int PS_VBO_2LANE = 192;
+    static constexpr int PS_VBO_4LANE = 240;
+    static constexpr int PS_VBO_8LANE = 255;
     // Taps of the vertical shrink filter of input channels 0 to 3 (fixed):
     // 4 or more loads the coefficients as a pair of sets.
     int PS_VSHRNK_TAPS[4] = {2, 2, 2, 2};

@@ -105,9 +105,9 @@ bool c331_manage::window_uses_port(int win, int port) const
 int c331_manage::vbo_lane_mask(int rx) const
 {
     switch (PI_HDMI_INFO[4 + (rx & 1)].lane) {
-    case 8: return 255;
-    case 4: return 240;
-    case 2: return 192;
+    case 8: return PS_VBO_8LANE;
+    case 4: return PS_VBO_4LANE;
+    case 2: return PS_VBO_2LANE;
     default: return 128;
     }
 }

@@ -3,6 +3,7 @@
 // the control link and the format of the console dumps.
 #include "support/c331_fixture.h"
 
+#include "avchips/velmosource.h"
 #include "core/le_bytes.h"
 #include "link/message_deal.h"
 
@@ -79,7 +80,7 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
     deal();
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(has(out, "[zdrDbg_c331_param] c331_mem\n"));
-    EXPECT_FALSE(has(out, "<<===OCH TIMING"));
+    EXPECT_FALSE(has(out, "<<===OCH SPEC"));
     EXPECT_EQ(store->run_status[35], 0);
 
     testing::internal::CaptureStdout();
@@ -87,7 +88,7 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
     deal();
     out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(has(out, "[zdrDbg_c331_param] c331_param\n"));
-    EXPECT_TRUE(has(out, "<<===OCH TIMING\r"));
+    EXPECT_TRUE(has(out, "<<===OCH SPEC\r"));
     EXPECT_TRUE(has(out, "<<===OSD_WIN\r"));
 
     // Register-group byte: bit 0 dumps group 0; other bits only clear.
@@ -119,20 +120,33 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
 // writes.
 TEST_F(C331Debug, TheGroupDumpPrintsTheRegistersTheWindowsWereProgrammedWith)
 {
+    // Layer records at 2272 + 26 l: enable (+0), input (+8), x, y, w, h
+    // (+10 .. +16); the sources measured.
     const int inputs[2] = {2, 4};
     for (int l = 0; l < 2; ++l) {
         const int rec = 2272 + 26 * l;
-        setLe16(store->ram_para, rec + 0, 1);                     // enabled
-        setLe16(store->ram_para, rec + 2, inputs[l]);             // input
-        setLe16(store->ram_para, rec + 10, 1920 * l);             // x
-        setLe16(store->ram_para, rec + 12, 0);                    // y
-        setLe16(store->ram_para, rec + 14, 1920);                 // w
-        setLe16(store->ram_para, rec + 16, 1080);                 // h
+        setLe16(store->ram_para, rec + 0, 1);
+        setLe16(store->ram_para, rec + 8, inputs[l]);
+        setLe16(store->ram_para, rec + 10, 1920 * l);
+        setLe16(store->ram_para, rec + 12, 0);
+        setLe16(store->ram_para, rec + 14, 1920);
+        setLe16(store->ram_para, rec + 16, 1080);
+    }
+    for (int in : {2, 4}) {
+        HdmiInfo& h = velmosource::pInstance()->hdminfo[in];
+        h = HdmiInfo{};
+        h.Hact = 1920; h.Hsync = 44; h.Hback = 148; h.Htotal = 2200;
+        h.Vact = 1080; h.Vsync = 5; h.Vback = 36; h.Vtotal = 1125;
+        h.pfreq = 148.5f; h.lane = in == 4 ? 2 : 0; h.nosignal = 0; h.stable = 1;
+        chip().setSource(in, {true, 1920, 1080, 60, false, in == 4 ? 2 : 0});
     }
     m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
     ASSERT_EQ(m->gMwin.wincnt, 2);
     m->set_output(m->c331_fd);
     ASSERT_NE(reg(0x160804, 16), 0u) << "channel 1 reads memory";
+    ASSERT_EQ(reg(0x101902), 1920u) << "ICH0 captures HDMI1";
 
     testing::internal::CaptureStdout();
     m->zdrDbg_c331_print_regGrp(0);
@@ -153,6 +167,10 @@ TEST_F(C331Debug, TheGroupDumpPrintsTheRegistersTheWindowsWereProgrammedWith)
         EXPECT_TRUE(has(out, line)) << "channel " << c << ", expected:\n" << line << "printed:\n" << out;
     }
     EXPECT_TRUE(has(out, "\t win1: OCH2 ")) << out;
+    for (int in : {2, 4}) {
+        velmosource::pInstance()->hdminfo[in] = HdmiInfo{};
+        chip().setSource(in, {});
+    }
 }
 
 TEST_F(C331Debug, RegisterPrintThroughTheControlLink)

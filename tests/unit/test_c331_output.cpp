@@ -541,11 +541,11 @@ TEST_F(C331Output, TheInputSideCapturesShrinksAndWritesTheHalves)
     EXPECT_EQ(reg(0x214501, ich4), 143u);
     EXPECT_EQ(reg(0x214201, ich4), 128u);
     // Field memories: ICH4's, and for the second half the same plus the
-    // first half's line (257 pixels x 4 bytes).
+    // first half's line: the 963 pixels give 258 samples, 4 bytes each.
     EXPECT_EQ(reg(0x161C04, ich4), 0x8000u);
     EXPECT_EQ(reg(0x162004, ich4), 0x8808000u);
-    EXPECT_EQ(reg(0x261C04, ich4), 0x8000u + 1028u);
-    EXPECT_EQ(reg(0x262004, ich4), 0x8808000u + 1028u);
+    EXPECT_EQ(reg(0x261C04, ich4), 0x8000u + 1032u);
+    EXPECT_EQ(reg(0x262004, ich4), 0x8808000u + 1032u);
     EXPECT_EQ(reg(0x200901, ich4), 12u) << "the pair's first channel + 8";
     // The pair takes the port's two halves (control 3, start 96, 1920 wide).
     EXPECT_EQ(reg(0x030801 + 0x900 * 2), 3u);

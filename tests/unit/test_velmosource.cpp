@@ -127,6 +127,14 @@ TEST_F(VelmoSource, InterlacedSourceAndTheSourceCommandChangeBothModels)
     ASSERT_EQ(v->poll_input(5), 0);
     EXPECT_EQ(info(5).ip, 1);
     EXPECT_EQ(info(5).lane, 4);
+    // A 1080i field: 540 lines in 562 (the interlaced states' range), at
+    // 2200 x 562 x 60 = 74.184 MHz; a 480i field 240 in 262.
+    EXPECT_EQ(info(5).Vtotal, 562);
+    EXPECT_NEAR(info(5).pfreq, 74.184f, 0.001f);
+    EXPECT_EQ(info(5).datamode, 0);
+    ASSERT_EQ(sim::Board::instance().control().execute("source 5 720 240 60 i"), "ok\n");
+    ASSERT_EQ(v->poll_input(5), 0);
+    EXPECT_EQ(info(5).Vtotal, 262);
     EXPECT_NE(sim::Board::instance().control().execute("source 5 1920 540 60 x"), "ok\n");
 }
 
