@@ -29,6 +29,7 @@ constexpr uint8_t kVboLocked = 0xA0;      // both receivers locked (bits 5 and 7
 constexpr uint8_t kIchStatusBank = 0xA8;
 constexpr uint8_t kIchStatusAddr = 0x3F;  // + 5 x channel
 constexpr uint8_t kNoInput = 0xFF;
+constexpr uint8_t kFieldSizeAddr = 0x08;  // + 6 x channel: width - 1, lines - 1
 constexpr uint8_t kFlashBank = 0x04;
 
 bool ichStatus(uint8_t bank, uint8_t addr)
@@ -145,9 +146,36 @@ bool C331ChipModel::listening() const
     return !silent_;
 }
 
+// The source an input channel takes: its source selection (0x001001 +
+// 0x100 x channel) names a port (codes 0..7: port code / 2; 8..11 the first
+// V-by-One receiver's port 4, 12..15 port 5); null when that port's source
+// is absent.
+const C331ChipModel::VideoSource* C331ChipModel::channelSourceLocked(unsigned ch) const
+{
+    const unsigned code = regs_[0x00][(0x10 + ch) & 0x7F];
+    const unsigned port = code < 8 ? code / 2 : (code < 12 ? 4 : (code < 16 ? 5 : 99));
+    if (port > 5)
+        return nullptr;
+    const VideoSource& s = sources_[kPortOfInput[port]];
+    return s.present && s.width > 0 && s.height > 0 && s.hz > 0 ? &s : nullptr;
+}
+
 uint8_t C331ChipModel::readLocked(uint8_t bank, uint8_t addr) const
 {
     const uint64_t frame = SimClock::instance().nowUs() / frameUs_;
+    // An input channel's status: 0xFF while its source is absent; and the
+    // field size it measures (width - 1 and lines - 1, 2 bytes each).
+    if (ichStatus(bank, addr))
+        return channelSourceLocked(static_cast<unsigned>(addr - kIchStatusAddr) / 5) ? 0x00 : kNoInput;
+    if (bank == kIchStatusBank && addr >= kFieldSizeAddr && addr < kFieldSizeAddr + 6 * 8) {
+        const unsigned ch = static_cast<unsigned>(addr - kFieldSizeAddr) / 6;
+        const unsigned at = static_cast<unsigned>(addr - kFieldSizeAddr) % 6;
+        const VideoSource* s = channelSourceLocked(ch);
+        if (!s || at >= 4)
+            return regs_[bank][addr];
+        const unsigned v = static_cast<unsigned>((at < 2 ? s->width : s->height) - 1);
+        return static_cast<uint8_t>(at % 2 ? v >> 8 : v);
+    }
     // The requested syncs come with the next frame after the latch.
     if (bank == kSyncBank && addr == kInputSyncStatus)
         return syncStuck_ || frame <= inputLatchAt_ / frameUs_ ? 0 : regs_[kSyncBank][kInputSyncLatch];

@@ -112,6 +112,11 @@ public:
     void clearOsdOps();
     void setOsdStuck(bool stuck);
 
+    // An input channel's status (0xA83F01 + 0x500 x channel) reads 0 while
+    // the source its selection (0x001001 + 0x100 x channel) names is
+    // present, 0xFF (no input) otherwise, and its measured field size
+    // (0xA80802 / 0xA80A02 + 0x600 x channel) is that source's width and
+    // height, each less one.
     // Video-source model of the chip's input measurements: what arrives at
     // input n (0..5, the system's input numbers). A present source drives
     // the port's measurement registers (H count width - 1, second H value
@@ -138,6 +143,7 @@ public:
 
 private:
     uint8_t readLocked(uint8_t bank, uint8_t addr) const;
+    const VideoSource* channelSourceLocked(unsigned ch) const;
     void writeLocked(uint8_t bank, uint8_t addr, uint8_t value);
     void powerOn();
     void applySourcesLocked();

@@ -368,8 +368,13 @@ TEST_F(C331Controls, VByOneRangeBitFollowsTheClock)
 
 TEST_F(C331Controls, InputSyncWaitIsBoundedAndLogsOnce)
 {
-    // A channel with input: the latched sync comes with the next frame.
-    chip().setReg(0xA84401, 0x00);         // channel 1 has input
+    // A channel with input (channel 1 takes port 1, which HDMI1 feeds): the
+    // latched sync comes with the next frame.
+    chip().setSource(2, {true, 1920, 1080, 60});
+    chip().setReg(0x001101, 2);
+    ASSERT_EQ(reg(0xA84401), 0x00u);
+    EXPECT_EQ(reg(0xA80E02), 1919u) << "channel 1's field width - 1";
+    EXPECT_EQ(reg(0xA81002), 1079u);
     chip().clearFrames();
     const uint64_t frame = chip().frame();
     m->wait1_pivs(m->c331_fd, 1);
@@ -407,6 +412,15 @@ TEST_F(C331Controls, InputSyncWaitIsBoundedAndLogsOnce)
     chip().clearFrames();
     m->wait1_pivs(m->c331_fd, 8);
     EXPECT_EQ(chip().frames().size(), 0u) << "channels 0 to 7 only";
+
+    // Without its source the channel reports no input: no wait.
+    chip().setSyncStuck(true);
+    chip().setSource(2, {});
+    EXPECT_EQ(reg(0xA84401), 0xFFu);
+    const uint64_t quick = sim::SimClock::instance().nowUs();
+    m->wait1_pivs(m->c331_fd, 1);
+    EXPECT_LT(sim::SimClock::instance().nowUs() - quick, 50000u);
+    chip().setSyncStuck(false);
 }
 
 TEST_F(C331Controls, FieldWaitsReturnTheNextField)
