@@ -84,7 +84,8 @@ int removeWriteLeftovers()
     static const Leftovers kLeftovers[] = {
         {"/data", "^(ram_device_info\\.new|\\.upload\\.new)$"},
         {"/data/configs", "^(omenu\\.json|alias\\.json)\\.new$"},
-        {"/data/configs", "^[A-Za-z0-9_]+\\.ini\\.(lock|[A-Za-z0-9]{6})$"},
+        {"/data/configs", "^(tcpip|led_load_config)\\.ini\\.lock$"},
+        {"/data/app", "^zdrK47N2\\.new$"},
         {"/data/modes", "^(custom_mode[0-9]+|MO[0-9a-f]{2}\\.json)\\.new$"},
         {"/etc", "^(udhcpd\\.conf|wpa_supplicant\\.conf|rtl_hostapd_2G\\.conf)\\.new$"},
         {"/data/rcvrecovery", "^KQFX\\.new$"},
@@ -100,6 +101,18 @@ int removeWriteLeftovers()
             if (re.match(name).hasMatch() && QFile::remove(dir.filePath(name)))
                 ++removed;
         }
+    }
+    // The settings files' temporaries: the name and six random characters,
+    // made readable by their owner only (a file kept there on purpose is
+    // not).
+    const QDir configs(platform::boardPath(QString("/data/configs")));
+    const QRegularExpression temp("^(tcpip|led_load_config)\\.ini\\.[A-Za-z0-9]{6}$");
+    for (const QString& name : configs.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                QFileDevice::ReadOther | QFileDevice::WriteOther;
+        if (temp.match(name).hasMatch() && !(QFile::permissions(configs.filePath(name)) & others) &&
+            QFile::remove(configs.filePath(name)))
+            ++removed;
     }
     return removed;
 }

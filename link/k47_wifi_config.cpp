@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QStringList>
@@ -237,8 +238,31 @@ bool K47_WIFI_CONFIG::write_dhcp_file(const std::string& wifiIp)
     return writeText(kUdhcpdConf, dhcpText(wifiIp));
 }
 
+bool K47_WIFI_CONFIG::restore_defaults()
+{
+    // A mark that the restore runs: a power cut before its end leaves it,
+    // and the next start restores again (the files are several).
+    {
+        std::lock_guard<std::mutex> lock(m_fileMutex);
+        if (!writeText(kRestoreMark, "restore\n"))
+            return false;
+    }
+    const std::string ip = kDefaultWifiIp;
+    // The settings file first: the DHCP file is derived from it.
+    if (ConfigEngine::p_config)
+        ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(ip));
+    g_str_wifi_ip = QString::fromStdString(ip);
+    if (!write_ap_files(default_ap_ssid(), kDefaultPassword) || !write_station_file("", "") || !write_dhcp_file(ip))
+        return false;
+    std::lock_guard<std::mutex> lock(m_fileMutex);
+    QFile::remove(platform::boardPath(QString(kRestoreMark)));
+    return true;
+}
+
 void K47_WIFI_CONFIG::ensure_files()
 {
+    if (QFileInfo::exists(platform::boardPath(QString(kRestoreMark))))
+        restore_defaults();
     auto missing = [](const char* path) { return !QFileInfo::exists(platform::boardPath(QString(path))); };
     if (missing(kHostapdConf))
         write_ap_files(default_ap_ssid(), kDefaultPassword);
@@ -278,13 +302,7 @@ std::string K47_WIFI_CONFIG::at_command(const std::string& line)
         return kAtOk;
     }
     if (line == "AT+RESTORE") {
-        const std::string ip = kDefaultWifiIp;
-        // The settings file first: the DHCP file is derived from it.
-        if (ConfigEngine::p_config)
-            ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(ip));
-        g_str_wifi_ip = QString::fromStdString(ip);
-        if (!write_ap_files(default_ap_ssid(), kDefaultPassword) || !write_station_file("", "") ||
-            !write_dhcp_file(ip))
+        if (!restore_defaults())
             return kAtError;
         post(kRestartAp | kRestartStation);
         return kAtOk;

@@ -22,6 +22,8 @@ public:
     static constexpr const char* kHostapdConf = "/etc/rtl_hostapd_2G.conf";
     static constexpr const char* kUdhcpdConf = "/etc/udhcpd.conf";
     static constexpr const char* kWpaConf = "/etc/wpa_supplicant.conf";
+    // Present while a factory restore of the WiFi settings runs.
+    static constexpr const char* kRestoreMark = "/data/configs/wifi_restore";
     static constexpr const char* kDefaultPassword = "12345678";
     static constexpr const char* kDefaultWifiIp = "192.168.22.101";
 
@@ -45,6 +47,9 @@ public:
     // trailing CR, LF or CR LF; anything else (an empty datagram, more
     // lines, a NUL or another CR or LF inside) answers ERROR.
     std::string at_datagram(const std::string& datagram);
+    // The factory WiFi settings, all files and the address; false when a
+    // file could not be written (the next start finishes it).
+    bool restore_defaults();
 
     struct Settings {
         std::string apSsid;

@@ -145,14 +145,17 @@ bool writeMtd(const std::string& node, const unsigned char* data, unsigned size)
 // The application goes over the running one and runs after the reboot.
 void finishApplication()
 {
-    Utils::system_mutex("chmod 777 -R /data/app");
-    Utils::system_mutex("mv /data/app/zdrK47N2  /data/app/zdrK47N");
+    // The launch line first: it names the program's fixed path, which the
+    // old program holds until the move; a power cut anywhere then starts
+    // the old or the new program, never none.
     if (g_update_status == 0) {
         QSettings ini(platform::boardPath(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
         ini.setValue("app-1/app_path", ConfigEngine::kStandardLaunchLine);
         ini.setValue("app-1/app_name", "zdrK47N");
         ini.sync();
     }
+    Utils::system_mutex("chmod 777 -R /data/app");
+    Utils::system_mutex("mv /data/app/zdrK47N2  /data/app/zdrK47N");
     G_reboot_tickTicks = G_timeTicks.load();
     g_app_reset_flag = 1;
 }

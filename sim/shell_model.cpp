@@ -164,27 +164,29 @@ struct Operand {
     std::string host;   // path under the board root
 };
 
-// Splits leading options ("-rf", "-r -f", "--") from the operands; false
-// when an option letter is not one of allowed.
+// Splits the options ("-rf", "-r -f") from the operands, as the device's
+// tools do: options may stand anywhere before "--"; false when an option
+// letter is not one of allowed.
 bool parseOptions(const std::vector<Word>& args, const std::string& allowed, std::string& letters,
                   std::vector<Word>& operands)
 {
-    size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& t = args[i].text;
-        if (t == "--") {
-            ++i;
-            break;
+    bool optionsEnd = false;
+    for (const Word& w : args) {
+        const std::string& t = w.text;
+        if (!optionsEnd && !w.quoted && t == "--") {
+            optionsEnd = true;
+            continue;
         }
-        if (args[i].quoted || t.size() < 2 || t[0] != '-')
-            break;
+        if (optionsEnd || w.quoted || t.size() < 2 || t[0] != '-') {
+            operands.push_back(w);
+            continue;
+        }
         for (size_t k = 1; k < t.size(); ++k) {
             if (allowed.find(t[k]) == std::string::npos)
                 return false;
             letters += t[k];
         }
     }
-    operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     return true;
 }
 
@@ -665,17 +667,31 @@ int runChmod(const FileContext& ctx, const std::vector<Word>& args, bool& refuse
 
 int runChattr(const FileContext& ctx, const std::vector<Word>& args, bool& refused)
 {
-    size_t i = 0;
-    while (i < args.size() && (args[i].text == "-R" || args[i].text == "-V" || args[i].text == "-f"))
-        ++i;
-    if (i >= args.size())
+    // The options (-R, -V, -f, also together) may stand anywhere before
+    // "--"; the first other word is the attribute change ("-S" removes an
+    // attribute), the rest the files.
+    bool optionsEnd = false;
+    std::vector<Word> rest;
+    for (const Word& w : args) {
+        const std::string& t = w.text;
+        if (!optionsEnd && !w.quoted && t == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (!optionsEnd && !w.quoted && t.size() > 1 && t[0] == '-' &&
+            t.find_first_not_of("RVf", 1) == std::string::npos) {
+            continue;
+        }
+        rest.push_back(w);
+    }
+    if (rest.empty())
         return kFailedStatus;
-    const std::string& attrs = args[i++].text;
+    const std::string attrs = rest.front().text;
     if (attrs.size() < 2 || std::string("+-=").find(attrs[0]) == std::string::npos
         || attrs.find_first_not_of("aAcCdDeFijmPsStTux", 1) != std::string::npos)
         return kFailedStatus;
     std::vector<Operand> paths;
-    const std::vector<Word> words(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    const std::vector<Word> words(rest.begin() + 1, rest.end());
     if (!mapOperands(ctx, words, paths)
         || !std::all_of(paths.begin(), paths.end(), [&](const Operand& p) { return followInside(ctx, p); })) {
         refused = true;

@@ -195,16 +195,21 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         "/data/modes/MO05.json.new",      "/data/configs/alias.json.new", "/etc/udhcpd.conf.new",
         "/etc/wpa_supplicant.conf.new",   "/etc/rtl_hostapd_2G.conf.new", "/data/configs/tcpip.ini.lock",
         "/data/configs/tcpip.ini.Ab12Cd", "/data/.upload.new",            "/data/rcvrecovery/KQFX.new",
-        "/data/smartmapping/KQFR.new",
+        "/data/smartmapping/KQFR.new",    "/data/app/zdrK47N2.new",
     };
     for (const char* p : leftovers)
         writeAll(app.hostPath(p), "half written");
+    // The settings file's temporaries are its owner's alone.
+    QFile::setPermissions(QString::fromStdString(app.hostPath("/data/configs/tcpip.ini.Ab12Cd")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const std::pair<const char*, const char*> real[] = {
         {"/data/configs/alias.json", "{\"namelist\": {}}"},
         {"/data/rcvrecovery/KQFX", "packed"},
         {"/data/smartmapping/scan.kqfile", "scan"},
         {"/data/smartmapping/notes.new.kqfile", "scan too"},
         {"/data/modes/MO05.json", "{}"},
+        {"/data/configs/tcpip.ini.backup", "kept"},
+        {"/data/app/zdrK47N2", "a staged program"},
     };
     for (const auto& f : real)
         writeAll(app.hostPath(f.first), f.second);

@@ -119,6 +119,11 @@ TEST_F(LinkOptionPage, FieldsShowTheAddressAndTypedOctetsAreCheckedAndCopiedToTh
     type(0, 2, "");
     EXPECT_EQ(ui()->octet[0][2]->text(), "255");
     EXPECT_EQ(ui()->octet[2][2]->text(), "255");
+    // A leading zero would make the network tools read octal: "010" is 10.
+    type(0, 2, "010");
+    EXPECT_EQ(ui()->octet[0][2]->text(), "10");
+    EXPECT_EQ(ui()->octet[2][2]->text(), "10");
+    type(0, 2, "255");
 
     // A keypad result for a field of another page is not taken.
     My_lineEdit other;

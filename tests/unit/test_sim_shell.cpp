@@ -54,6 +54,12 @@ TEST_F(SimShell, CopyMoveChmodRemoveInsideTheRoot)
     EXPECT_EQ(modeOf(hostPath("/data/modes/c.txt")), 0740u);
     EXPECT_EQ(run("chmod -R 750 /data/modes"), 0);
     EXPECT_EQ(modeOf(hostPath("/data/modes/c.txt")), 0750u);
+    // Options anywhere before "--", as the device's tools take them.
+    EXPECT_EQ(run("cp /data/modes/c.txt /data/modes/d.txt -f"), 0);
+    EXPECT_EQ(run("mv /data/modes/d.txt /data/modes/e.txt -f"), 0);
+    EXPECT_EQ(run("chattr +S -f /data/modes/e.txt"), 0);
+    EXPECT_EQ(run("rm /data/modes/e.txt -f"), 0);
+    EXPECT_FALSE(exists(hostPath("/data/modes/e.txt")));
     // Options after the mode, as the application installer writes them.
     EXPECT_EQ(run("chmod 777 -R /data/modes"), 0);
     EXPECT_EQ(modeOf(hostPath("/data/modes/c.txt")), 0777u);

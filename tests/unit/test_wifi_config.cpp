@@ -108,6 +108,21 @@ TEST_F(WifiConfig, BadSettingsAreRefusedAndChangeNothing)
     EXPECT_TRUE(shellCommands().empty());
 }
 
+// A restore cut short (its mark still there) is finished at the next start.
+TEST_F(WifiConfig, ARestoreCutShortIsFinishedAtStart)
+{
+    wifi.at_command("AT+SETDATA=1,Hall,secret99");
+    wifi.at_command("AT+SETDATA=2,Office,password1");
+    wifi.at_command("AT+SETDATA=3,10.0.0.9");
+    writeFile(hostPath("/data/configs/wifi_restore"), "restore\n");
+    wifi.start();
+    wifi.stop();
+    EXPECT_FALSE(exists(hostPath("/data/configs/wifi_restore")));
+    EXPECT_EQ(wifi.at_command("AT+CHECKDATA"),
+              "+CHECKDATA:" + K47_WIFI_CONFIG::default_ap_ssid() + ",12345678,,,192.168.22.101\r\nOK\r\n");
+    EXPECT_TRUE(contains(conf("/etc/udhcpd.conf"), "opt router 192.168.22.101\n"));
+}
+
 TEST_F(WifiConfig, VersionRestoreAndRestart)
 {
     EXPECT_EQ(wifi.at_command("AT+GETVER"), "+GETVER:K47N-WIFI-1.0\r\nOK\r\n");

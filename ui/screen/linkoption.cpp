@@ -318,9 +318,11 @@ void LinkOption::confirmString(QString text)
     // An empty entry would leave an octet out of the address Apply writes.
     if (!ok || value > 255)
         return;
-    g_lineedit->setText(text);
+    // The number as the network tools read it: "010" would be octal 8.
+    const QString octet = QString::number(value);
+    g_lineedit->setText(octet);
     if (row == 0 && index < 3)
-        ui->octet[2][index]->setText(text);
+        ui->octet[2][index]->setText(octet);
 }
 
 QString LinkOption::address_text(int row) const

@@ -3,6 +3,7 @@
 
 #include "ui/picture/inputchoose.h"
 
+#include "core/atomic_file.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
@@ -10,6 +11,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "link/link_global.h"
+#include "platform/board_root.h"
 #include "ui/picture/custommode.h"
 #include "ui/shell/firmwareupdate.h"
 #include "ui/shell/lcd_touch.h"
@@ -23,6 +25,7 @@
 #include "ui/shell/tip.h"
 #include "videochip/c331_manage.h"
 
+#include <vector>
 #include <QDateTime>
 #include <QFrame>
 #include <QIcon>
@@ -32,6 +35,7 @@
 #include <QThread>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -420,15 +424,18 @@ void MainWindow::mode_file_write(int slot, int op)
     bool written;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
+        // A mode saved with the OSD on keeps a copy of the OSD menu beside
+        // it, copied whole (never a half-written copy) before the mode.
+        if (op == 0 && osdOn) {
+            char menu[64];
+            std::snprintf(menu, sizeof(menu), "/data/modes/MO%02x.json", slot + 1);
+            std::vector<unsigned char> bytes;
+            if (readWholeFile(platform::boardPath(std::string("/data/configs/omenu.json")), bytes))
+                writeFileAtomically(platform::boardPath(std::string(menu)), bytes.data(), bytes.size());
+        }
         written = store->write_mode_file(slot, image);
     }
     if (!written)
         return;
-    // A mode saved with the OSD on keeps a copy of the OSD menu beside it.
-    if (op == 0 && osdOn) {
-        char menu[64];
-        std::snprintf(menu, sizeof(menu), "/data/modes/MO%02x.json", slot + 1);
-        Utils::system_mutex(QString("cp  /data/configs/omenu.json ") + menu);
-    }
     Utils::system_mutex("sync");
 }
