@@ -422,12 +422,9 @@ void fpga_manage::usb_upgrade_main_deal()
     // launcher finds the old build or the new one, never a part of either.
     const std::string staged = platform::boardPath("/data/app/zdrK47N2");
     const std::string target = platform::boardPath("/data/app/zdrK47N");
-    ::chmod(staged.c_str(), 0777);
-    if (std::rename(staged.c_str(), target.c_str()) != 0) {
-        downing_mcu = 0;
-        failed("application not moved into place");
-        return;
-    }
+    // The launch line first: it names the program's fixed path, which the
+    // old build holds until the rename; a power cut anywhere then starts
+    // the old build or the new one, never none.
     if (g_update_status == 0) {
         QSettings launch(platform::boardPath(QString("/data/configs/led_load_config.ini")), QSettings::IniFormat);
         launch.beginGroup("app-1");
@@ -437,6 +434,12 @@ void fpga_manage::usb_upgrade_main_deal()
         launch.sync();
         if (launch.status() != QSettings::NoError)
             failed("launch line not written");
+    }
+    ::chmod(staged.c_str(), 0777);
+    if (std::rename(staged.c_str(), target.c_str()) != 0) {
+        downing_mcu = 0;
+        failed("application not moved into place");
+        return;
     }
     upgrade_sleep_ms(10);
     Utils::system_mutex("sync");
