@@ -267,9 +267,10 @@ void velmosource::about_set_edid_deal()
                 // The pages and the PC store the record under the chip
                 // manager's mutex: copy it whole.
                 unsigned char rec[6];
-                pthread_mutex_lock(&c331_manage::c331_mutex);
-                std::memcpy(rec, store->ram_para + para::edid(i), sizeof(rec));
-                pthread_mutex_unlock(&c331_manage::c331_mutex);
+                {
+                    C331ParaLock lock;
+                    std::memcpy(rec, store->ram_para + para::edid(i), sizeof(rec));
+                }
                 custom = Set_Custom_HDMI_EDID(edid, le16(rec, 0), le16(rec, 2), le16(rec, 4));
                 if (!custom)
                     writeLogMsg(ERROR, "velmosource: EDID record of input " + std::to_string(i) +
@@ -295,6 +296,9 @@ void velmosource::about_volume_deal()
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store)
         return;
+    // The pages and the PC store these records under the chip manager's
+    // mutex: read them under it.
+    C331ParaLock lock;
     const unsigned layer = le16(store->ram_para, para::kAudioWindow);
     if (layer >= static_cast<unsigned>(para::kLayerCount)) {
         audio_input = -1;

@@ -206,6 +206,7 @@ void c331_manage::zdrApi_updateCrop(int fd, int port)
         if (k >= para::kCropCount)
             continue;
         const int rec = para::crop(k);
+        C331ParaAccess access;
         const unsigned char* b = store->ram_para;
         ST_RECT r{static_cast<int16_t>(le16(b, rec + 2)), static_cast<int16_t>(le16(b, rec + 4)),
                   static_cast<int16_t>(le16(b, rec + 6)), static_cast<int16_t>(le16(b, rec + 8))};

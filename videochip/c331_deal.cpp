@@ -69,7 +69,7 @@ void c331_manage::c331managerdeal(void* arg)
     const bool panelDue = m->panel_deferred && g_set_led_para != 1;
     int signal = 0;   // the change code for the page and the file, sent after the pass
     if (store && (para_change_flag.load() != 0 || panelDue)) {
-        pthread_mutex_lock(&c331_mutex);
+        C331ParaLock::acquire();
         const unsigned char flag = para_change_flag.load();
         if (flag != 0 || (m->panel_deferred && g_set_led_para != 1)) {
             unsigned char* block = store->ram_para;
@@ -320,7 +320,7 @@ void c331_manage::c331managerdeal(void* arg)
                 status[kDbgRegGroup] = 0;
             }
         }
-        pthread_mutex_unlock(&c331_mutex);
+        C331ParaLock::release();
     }
     if (signal)
         store->test_signal(signal);

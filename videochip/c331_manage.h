@@ -589,11 +589,51 @@ extern const unsigned int parameters_txt[160];
 // raise() the flag before it ends.
 class C331ParaLock {
 public:
-    C331ParaLock() { pthread_mutex_lock(&c331_manage::c331_mutex); }
-    ~C331ParaLock() { pthread_mutex_unlock(&c331_manage::c331_mutex); }
+    C331ParaLock() { acquire(); }
+    ~C331ParaLock() { release(); }
     C331ParaLock(const C331ParaLock&) = delete;
     C331ParaLock& operator=(const C331ParaLock&) = delete;
     void raise(unsigned char value = 1) { c331_manage::para_change_flag = value; }
+
+    // The change pass holds the mutex across its whole first half.
+    static void acquire()
+    {
+        pthread_mutex_lock(&c331_manage::c331_mutex);
+        held_here = true;
+    }
+    static void release()
+    {
+        held_here = false;
+        pthread_mutex_unlock(&c331_manage::c331_mutex);
+    }
+    static bool held() { return held_here; }
+
+private:
+    static inline thread_local bool held_here = false;
+};
+
+// The chip thread's own reads of the block (and its panel write-back) from
+// code it runs both inside the change pass, which already holds the mutex,
+// and outside it (bring-up, input monitoring): the mutex is taken only
+// where this thread does not hold it yet, so a page's store is never seen
+// half done.
+class C331ParaAccess {
+public:
+    C331ParaAccess() : taken(!C331ParaLock::held())
+    {
+        if (taken)
+            C331ParaLock::acquire();
+    }
+    ~C331ParaAccess()
+    {
+        if (taken)
+            C331ParaLock::release();
+    }
+    C331ParaAccess(const C331ParaAccess&) = delete;
+    C331ParaAccess& operator=(const C331ParaAccess&) = delete;
+
+private:
+    const bool taken;
 };
 
 // Bring-up gate: the chip thread sets it to 1 once the chip is up; the FPGA

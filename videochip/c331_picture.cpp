@@ -27,6 +27,7 @@ uint16_t layerWord(int layer, int field)
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store || layer < 0 || layer >= para::kLayerCount)
         return 0;
+    C331ParaAccess access;
     return le16(store->ram_para, para::layer(layer) + field);
 }
 
@@ -302,6 +303,7 @@ void c331_manage::c331_SetInputsourceCrop(int win, int cropIdx)
         return;
     }
     gWininfo[win].cropIdx = static_cast<uint8_t>(k);
+    C331ParaAccess access;
     gWininfo[win].input = store->ram_para[para::crop(k)];
     c331_trace("\t win:%d Input:%d\n", win, gWininfo[win].input);
 }

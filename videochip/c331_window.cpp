@@ -35,6 +35,7 @@ void c331_manage::zdrApi_initEnvC331()
         zdrApi_initEnvC331Default();
         return;
     }
+    C331ParaAccess access;
     const unsigned char* b = store->ram_para;
 
     int count = 0;
@@ -169,6 +170,7 @@ void c331_manage::zdrApi_initEnvC331Default()
     // The full-screen window carries the settings of the first enabled layer.
     int first = 0;
     if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config) {
+        C331ParaAccess access;
         for (int l = 0; l < kWinCount; ++l) {
             if (le16(store->ram_para, para::layer(l) + para::kLayerEnable)) {
                 first = l;
@@ -448,6 +450,7 @@ void c331_manage::zdrApi_MultiWinChInit()
         if (PM_INPUT_OFFSET_EN[w] && block && wi.cropIdx < para::kCropCount && port >= 0 && port < kPortCount) {
             const int rec = para::crop(wi.cropIdx);
             ST_RECT r{};
+            C331ParaAccess access;
             r.x = le16(block, rec + 2);
             r.y = le16(block, rec + 4);
             r.w = le16(block, rec + 6);
