@@ -86,6 +86,9 @@ TEST_F(Screens, EveryShellPageInFourLanguages)
 {
     for (int language = 0; language < 4; ++language) {
         g_language = static_cast<unsigned char>(language);
+        // The settings menu marks the stored language.
+        if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
+            store->ram_para[para::kLanguage] = static_cast<unsigned char>(language);
         g_mainwindow->language_changed();
         g_mainwindow->mode_window_close();
         shot(g_mainwindow, "home", language);
