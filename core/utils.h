@@ -4,7 +4,8 @@
 //
 // Lock order where two are held: the c331 manage mutex before
 // _led_para_init_mutex or _bri_set_mutex; _c331_bnk_mutex before _spi_mutex;
-// the FPGA link mutex before _spi_mutex. All others are leaves.
+// the FPGA link mutex before _spi_mutex; the control link's pass-through
+// mutex before the FPGA link mutex. All others are leaves.
 #pragma once
 
 #include <QMutex>

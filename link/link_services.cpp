@@ -101,7 +101,7 @@ unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask
     if (!m)
         return link_frame::kNotAvailable;
     // Registers 97 to 127 are ignored and 171 up refused by the card.
-    if (reg > 170)
+    if (reg >= kSendCardWritableCount)
         return link_frame::kRefused;
     m->write_to_register(reg, mask, value, static_cast<unsigned char>(fpga));
     return link_frame::kOk;

@@ -8,6 +8,8 @@
 #include "core/wait_bound.h"
 #include "sendcard/fpga_manage.h"
 
+#include <QMutex>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -22,6 +24,11 @@ std::atomic<link_transport*> g_passby_transports[256];
 // when the ticks stand still.
 constexpr unsigned int kAnswerTicks = 100;
 constexpr uint64_t kAnswerWallUs = 2000000;
+
+// One pass-through is open at a time: a request from a second transport
+// waits until the first has its answer or has given up (the answer is
+// routed by the one pass-through code). Taken before the FPGA link mutex.
+QMutex g_passthrough_mutex;
 
 } // namespace
 
@@ -50,6 +57,7 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
     if (!m)
         return false;
     const unsigned char code = transport.passby_code();
+    QMutexLocker oneAtATime(&g_passthrough_mutex);
     {
         FpgaMutexHold hold(m->fpga_link_mutex);
         transport.waiting_passthrough = 1;

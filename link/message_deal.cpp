@@ -258,11 +258,14 @@ int message_deal::write_register(const unsigned char* frame, int length)
     if (plen < 4 || plen % 4 != 0 || plen / 4 > 64)
         return status(kRefused);
     const int items = plen / 4;
-    for (int i = 0; i < items; ++i)
-        if (le16(p, 4 * i) >= link_reg::kWritableCount)
-            return status(kRefused);
-
+    // Every item is checked before the first is written, so that a refused
+    // write changes nothing (the sending card refuses its registers above
+    // 170).
     const bool card = le16(frame, kDest) == kSendingCard;
+    const unsigned limit = card ? link_services::kSendCardWritableCount : link_reg::kWritableCount;
+    for (int i = 0; i < items; ++i)
+        if (le16(p, 4 * i) >= limit)
+            return status(kRefused);
     if (card && frame[kPort] > 1)
         return status(kRefused);
 

@@ -139,6 +139,8 @@ private:
 // answers kNotAvailable until its part is wired in here.
 namespace link_services {
 // The emulated sending card's RAM pages and registers (fpga number 0/1).
+// The card takes writes to registers 0 to 170 only.
+constexpr unsigned kSendCardWritableCount = 171;
 unsigned char sendcard_write_ram(int fpga, uint32_t address, const unsigned char* data, int count);
 unsigned char sendcard_read_ram(int fpga, uint32_t address, unsigned char* data, int count);
 unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask, unsigned char value);

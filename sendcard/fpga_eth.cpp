@@ -252,6 +252,8 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
     }
 
     if (P != 0xFF && !multicast_passby.load()) {
+        if (!(passby_ports.load() & (1u << (port + 16u * i))))
+            return;
         if (P == 0)
             patch(f, len, 7, static_cast<unsigned char>(inGroup + 1 + 16u * i + 4u * (static_cast<unsigned>(p) >> 1)));
         patch(f, len, 3, static_cast<unsigned char>(f[3] & ~0x30));
@@ -297,6 +299,7 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in)
     unsigned char f[kMaxPortFrame];
     std::memcpy(f, in, static_cast<size_t>(length));
     multicast_passby = 0;
+    passby_ports = 0;
     for (unsigned char i = 0; i < 2; ++i) {
         write_to_register(147, 0x0F, 0, i);
         write_to_register(131, 0x0F, 0, i);
@@ -309,6 +312,7 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in)
             return;
         const unsigned char bits = static_cast<unsigned char>((port & 3) << 4);
         patch(f, length, 1, static_cast<unsigned char>(f[1] | bits));
+        passby_ports |= 1u << (port + 16u * fpga);
         Send_to_port(f, n, static_cast<unsigned short>(port), fpga);
     };
     auto sendNumbered = [&]() {
@@ -335,6 +339,7 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in)
         }
     } else if (S == 0) {
         if (P == 0) {
+            passby_ports |= 1u | (1u << 16);
             Send_to_port(f, n, 0, 0);
             Send_to_port(f, n, 0, 1);
         } else if (P != 0xFF) {

@@ -522,6 +522,10 @@ public:
     // Card answers for the PC and the multicast bookkeeping.
     std::atomic<unsigned char> fpga_passby_reply{0};
     std::atomic<unsigned char> multicast_passby{0};
+    // The ports (bit port + 16 x fpga) the open single-port pass-through
+    // went to: an answer from any other port (a late answer to an earlier
+    // request) is not the PC's answer.
+    std::atomic<uint32_t> passby_ports{0};
     std::atomic<unsigned char> multicast_pending{0};
     std::atomic<uint32_t> multicast_reply_mask{0};
     unsigned char multicast_kind = 0;

@@ -242,6 +242,43 @@ TEST_F(PassThrough, SilentCardsEndTheWaitWithoutAnAnswer)
     EXPECT_EQ(udp.waiting_passthrough.load(), 0);
 }
 
+TEST_F(PassThrough, AnAnswerFromAPortTheRequestDidNotGoToIsNotItsAnswer)
+{
+    // An earlier request's answer (port 1) still waits in the FPGA when the
+    // next request (port 9) starts: only port 9's answer is the PC's.
+    control("cards 1 1");
+    control("cards 9 1");
+    const auto early = pcFrame(0x0000, 0x67, 1, 1, 0x61, {0x00, 0x00, 0x00, 0x00, 0x04, 0x00});
+    mgr().Dealwith1_PC_to_eth(static_cast<int>(early.size()), early.data());
+    FakeTransport udp(kPassbyUdp);
+    ASSERT_TRUE(pass(udp, pcFrame(0x0000, 0x67, 1, 9, 0x61, {0x00, 0x01, 0x00, 0x00, 0x08, 0x00})));
+    ASSERT_EQ(udp.bodies().size(), 1u);
+    EXPECT_EQ(udp.bodies()[0][7], 9);
+}
+
+TEST_F(PassThrough, RequestsFromTwoTransportsAtOnceEachGetTheirOwnAnswer)
+{
+    // The UDP request's card answers 40 ms late; the TCP request arrives
+    // while UDP still waits. One pass-through is open at a time.
+    control("cards 1 1");
+    control("cards 2 1");
+    control("card-delay 1 40");
+    control("card-delay 2 20");
+    FakeTransport udp(kPassbyUdp), tcp(kPassbyTcp);
+    bool udpAnswered = false;
+    std::thread first([&] { udpAnswered = pass(udp, pcFrame(0x0000, 0x67, 1, 1, 0xA0)); });
+    while (udp.waiting_passthrough.load() == 0)
+        std::this_thread::yield();
+    const bool tcpAnswered = pass(tcp, pcFrame(0x0000, 0x67, 1, 2, 0xA0));
+    first.join();
+    EXPECT_TRUE(udpAnswered);
+    EXPECT_TRUE(tcpAnswered);
+    ASSERT_EQ(udp.bodies().size(), 1u);
+    ASSERT_EQ(tcp.bodies().size(), 1u);
+    EXPECT_EQ(udp.bodies()[0][7], 1);
+    EXPECT_EQ(tcp.bodies()[0][7], 2);
+}
+
 TEST_F(PassThrough, AnswersToTheSendingCardAreKeptNotForwarded)
 {
     control("cards 1 2");

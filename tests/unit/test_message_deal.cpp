@@ -258,6 +258,10 @@ TEST_F(LinkHandlers, SendingCardPagesAndRegistersAreTheFpgaImages)
     EXPECT_EQ(call(kSendingCard, kWriteReg, regWritePayload({{64, 0xFF, 77}})).status, 0);
     EXPECT_EQ(m->MCU_REG_func[0][64], 77);
     EXPECT_EQ(call(kSendingCard, kWriteReg, regWritePayload({{171, 0xFF, 1}})).status, 1);
+    // A refused write changes nothing, not even its items before the bad one.
+    m->MCU_REG_func[0][70] = 0;
+    EXPECT_EQ(call(kSendingCard, kWriteReg, regWritePayload({{70, 0xFF, 0x5A}, {200, 0xFF, 1}})).status, 1);
+    EXPECT_EQ(m->MCU_REG_func[0][70], 0);
     fpga_manage::destroyForTest();
 }
 
