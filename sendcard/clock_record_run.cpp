@@ -146,7 +146,19 @@ unsigned char clock_record_run::check_record_sec()
             return g;
         return copy_sec_data(kMirrors, kGroups) ? g : 0xFF;
     }
-    return kGroupCount;
+    // Every mirror group is in use. The ring's wrap (and a clock set just
+    // before it) starts the main sector over before the mirror's, so a power
+    // cut in between leaves the main sector with at most the new group 0:
+    // that group carries the record on when it was opened; else the old
+    // ring, whole in the mirror, is the record.
+    unsigned char last = 0, first = 0;
+    if (!ExFlash_RD(2, kGroups + kGroupSize * (kGroupCount - 1), 1, &last) || !ExFlash_RD(2, kGroups, 1, &first))
+        return 0xFF;
+    if (last == kInUse)
+        return kGroupCount;
+    if (first == kInUse)
+        return copy_sec_data(kGroups, kMirrors) ? 1 : 0xFF;
+    return copy_sec_data(kMirrors, kGroups) ? kGroupCount : 0xFF;
 }
 
 uint32_t clock_record_run::get_new_seq(uint32_t minutes, uint32_t position)

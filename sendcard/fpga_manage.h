@@ -586,7 +586,11 @@ public:
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
     // Each answers 1 when its part was written and verified, 0 otherwise
-    // (the reason is logged and kept in upgrade_error_text).
+    // (the reason is logged and kept in upgrade_error_text); the bitstream
+    // and font writers answer kEntryPassedOver for an entry with nothing to
+    // write (a bitstream of length 0, a font of length 0 or of an unknown
+    // coding), which leaves what earlier entries of the run did in force.
+    static constexpr int kEntryPassedOver = 2;
     int update_muc_file(char* path, unsigned int offset, unsigned int length);
     int update_txc_file(char* path, unsigned char chip, unsigned int offset);
     int update_c331_osd_font_file(char* path, unsigned int offset, unsigned int length);

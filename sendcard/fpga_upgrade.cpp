@@ -380,23 +380,29 @@ void fpga_manage::usb_upgrade_main_deal()
                     same = e.version[0] == bcd(r[31]) && e.version[1] == bcd(r[30]) &&
                            e.version[2] == bcd(r[29]) && e.version[5] == r[28];
                 }
-                if (skippable && same) {
-                    flag = 0;
+                // An entry passed over leaves a bitstream written earlier in
+                // the run to be applied; a failed write leaves the FPGA
+                // running the one it has.
+                if (skippable && same)
                     continue;
-                }
-                flag = static_cast<unsigned char>(update_txc_file(local.data(), fpga == 0 ? 2 : 3, e.offset));
+                const int written = update_txc_file(local.data(), fpga == 0 ? 2 : 3, e.offset);
+                if (written == kEntryPassedOver)
+                    continue;
+                flag = written ? 1 : 0;
                 if (!flag)
                     failed(QString("bitstream of FPGA %1 not written: ").arg(fpga) + upgrade_error_text);
             } else if (e.type == kFont) {
                 unsigned char fonts = 0;
                 if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
                     fonts = store->run_status[kStatusFonts] & 63;
-                downing_osd = fonts < 63 ? 1 : 0;
-                if (downing_osd) {
-                    downing_osd = static_cast<unsigned char>(update_c331_osd_font_file(local.data(), e.offset, e.len));
-                    if (!downing_osd)
-                        failed("font not written: " + upgrade_error_text);
-                }
+                if (fonts >= 63)
+                    continue;
+                const int written = update_c331_osd_font_file(local.data(), e.offset, e.len);
+                if (written == kEntryPassedOver)
+                    continue;
+                downing_osd = written ? 1 : 0;
+                if (!downing_osd)
+                    failed("font not written: " + upgrade_error_text);
             }
         }
     }
@@ -524,7 +530,7 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
         return 0;
     }
     if (bits == 0)
-        return 0;
+        return kEntryPassedOver;
     if (!drv) {
         upgrade_error_text = "no FPGA flash";
         return 0;
@@ -573,7 +579,7 @@ int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsi
     const bool known = font_area(header[5], header[18], area);
     trace("\n osd flash_addr = %#x ,en_coding = %#x file_len = %#x\n", area.address, header[5], length);
     if (!known || length == 0)
-        return 0;
+        return kEntryPassedOver;
     if (length > area.size || uint64_t(offset) + length > size) {
         upgrade_error_text = QString("font of %1 bytes does not fit").arg(length);
         return 0;

@@ -164,6 +164,32 @@ TEST_F(ClockRecord, StartRepairsTheIncompleteCopy)
     EXPECT_EQ(peek(kGroup0 + 512, 16), std::vector<uint8_t>(16, 0xFF));
     EXPECT_EQ(g_clock_record.group, 1);
     EXPECT_EQ(g_clock_record.base_minutes, 8u);
+
+    // A full ring: the clock is set before the wrap's group opens, which
+    // erases the main sector; the power goes before the group opens. The
+    // record is the mirror's, and the main sector is restored from it.
+    fpga_manage::destroyForTest();
+    for (unsigned g = 0; g < 8; ++g)
+        storeGroup(g, 2880 * g, g, std::vector<uint8_t>(360, 0x55));
+    restart();
+    ASSERT_EQ(g_clock_record.group, 8);
+    ASSERT_EQ(g_clock_record.base_minutes, 23040u);
+    rec().dealwith_record_timing();
+    EXPECT_EQ(peek(kGroup0, 1)[0], 0xFF);
+    restart();
+    EXPECT_EQ(g_clock_record.group, 8);
+    EXPECT_EQ(g_clock_record.base_minutes, 23040u);
+    EXPECT_EQ(peek(kGroup0, 4096), peek(kMirror0, 4096));
+
+    // The wrap's group 0 opened in the main sector, and the power went
+    // before the mirror sector was started over: the new group carries on.
+    fpga_manage::destroyForTest();
+    flash(2).poke(kGroup0, std::vector<uint8_t>(4096, 0xFF));
+    storeGroup(0, 23040, 9, {0x55, 0x55, 0x55, 0xD5}, false);
+    restart();
+    EXPECT_EQ(g_clock_record.group, 1);
+    EXPECT_EQ(g_clock_record.base_minutes, 23070u);
+    EXPECT_EQ(peek(kMirror0, 4096), peek(kGroup0, 4096));
 }
 
 TEST_F(ClockRecord, AFullGroupClosesWith2880MinutesAndTheCountSurvivesARestart)

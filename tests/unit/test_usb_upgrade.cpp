@@ -262,9 +262,13 @@ TEST_F(UsbUpgradeTest, BitstreamErasesBlockAndSectorsThenResetsItsFpga)
 {
     flash(2).poke(32768, std::vector<unsigned char>(12288, 0x00));   // sectors 8..10 programmed
     const std::vector<unsigned char> bits = pattern(40000, 8);
-    putPackage("fpga0.ZDR", package({{7, bitstream(bits, 40000)}}));
+    // A second FPGA 0 entry with an empty bitstream is passed over: the
+    // first one's stream is still applied.
+    putPackage("fpga0.ZDR", package({{7, bitstream(bits, 40000)}, {7, bitstream({}, 0)}}));
     const uint64_t erasesBefore = flash(2).counters().erases;
     runUpgrade();
+    EXPECT_EQ(mgr().downing_txc1, 1);
+    EXPECT_EQ(mgr().upgrade_errors.load(), 0u);
 
     EXPECT_EQ(flash(2).counters().erases - erasesBefore, 3u);   // one 32 KiB block, sectors 8 and 9
     EXPECT_EQ(flash(2).peek(0, 40000), bits);
@@ -297,7 +301,9 @@ TEST_F(UsbUpgradeTest, FontsGoToTheAreaOfTheirEncodingAndHeight)
     ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
     const std::vector<unsigned char> cjk64 = font(0, 64, 6000);
     const std::vector<unsigned char> ascii32 = font(1, 32, 3000);
-    putPackage("fonts.ZDRZK", package({{13, cjk64}, {13, ascii32}}, 0, 0));
+    // The third entry's coding is unknown: it is passed over, and the
+    // fonts written before it are still reloaded.
+    putPackage("fonts.ZDRZK", package({{13, cjk64}, {13, ascii32}, {13, font(2, 32, 100)}}, 0, 0));
     c331().clearFlashOps();
     runUpgrade();
 
@@ -312,6 +318,7 @@ TEST_F(UsbUpgradeTest, FontsGoToTheAreaOfTheirEncodingAndHeight)
     EXPECT_EQ(c331().flashRead(0x450000, static_cast<uint32_t>(cjk64.size())), cjk64);
     EXPECT_EQ(c331().flashRead(0x000000, static_cast<uint32_t>(ascii32.size())), ascii32);
     EXPECT_EQ(mgr().downing_osd, 1);
+    EXPECT_EQ(mgr().upgrade_errors.load(), 0u);
     // The reload found the written fonts.
     EXPECT_EQ(ZdrRamPara::p_zdrrampara_config->run_status[43] & 0x29, 0x29);
 }
