@@ -69,7 +69,11 @@ ConfigItem::ConfigItem(QString key_, ConfigName name_, QVariant defaultValue_, b
       persistent(persistent_), kind(kind_), file(std::move(file_))
 {
     ConfigEngine::_itemMap.insert(key, name);
-    const QVariant stored = settings ? settings->value(key) : QVariant();
+    QVariant stored = settings ? settings->value(key) : QVariant();
+    // The settings file reads an unquoted value with commas as a list: it
+    // is one value all the same.
+    if (stored.type() == QVariant::StringList)
+        stored = stored.toStringList().join(',');
     if (stored.isValid() && !stored.toString().isEmpty()) {
         value = stored;
     } else {

@@ -6,11 +6,47 @@
 
 #include <QMutexLocker>
 #include <boost/property_tree/json_parser.hpp>
+#include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <fstream>
 #include <sstream>
 
 namespace pt = boost::property_tree;
+
+namespace {
+
+// The files nest three or four levels; the parser recurses once per level,
+// so a file nested far deeper (from an upload) would end the process.
+constexpr int kMaxJsonDepth = 64;
+
+// The deepest nesting of objects and arrays in a JSON text, strings left out.
+int json_depth(const std::string& text)
+{
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+} // namespace
 
 JsonRead read_json_file(const std::string& systemPath, const std::string& removeCommand,
                         const std::function<void(const pt::ptree&)>& take)
@@ -19,17 +55,22 @@ JsonRead read_json_file(const std::string& systemPath, const std::string& remove
     std::ifstream in(platform::boardPath(systemPath), std::ios::binary);
     if (!in)
         return JsonRead::Missing;
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    in.close();
+    const std::string text = whole.str();
     try {
+        if (json_depth(text) > kMaxJsonDepth)
+            throw std::runtime_error("nested too deep");
+        std::istringstream parsed(text);
         pt::ptree tree;
-        pt::read_json(in, tree);
-        in.close();
+        pt::read_json(parsed, tree);
         take(tree);
         return JsonRead::Taken;
     } catch (const std::exception& e) {
         if (traceOn())
             std::printf("json error: %s", e.what());
     }
-    in.close();
     if (!removeCommand.empty())
         Utils::system_mutex(QString::fromStdString(removeCommand));
     return JsonRead::Failed;

@@ -94,9 +94,11 @@ void MD5::update(const unsigned char* input, size_t length)
 
 const unsigned char* MD5::digest()
 {
+    // final() feeds the padding through update(), which marks the digest
+    // stale: mark it done afterwards, so a second call does not finalise again.
     if (!_finished) {
-        _finished = true;
         final();
+        _finished = true;
     }
     return _digest;
 }

@@ -89,8 +89,9 @@ TEST_F(AliasFile, MissingFileGivesNothing)
 
 TEST_F(AliasFile, UnusableFilesAreDeleted)
 {
-    const char* const bad[] = {
+    const std::string bad[] = {
         "{ \"namelist\": { \"source\": [ ",                                        // does not parse
+        R"({"namelist": )" + std::string(200000, '['),                           // nested past any stack
         "",                                                                      // empty
         R"({"filename": "x"})",                                                  // no name list
         R"({"namelist": {"source": [ {"valid": "on", "name": "A"} ]}})",         // no id
@@ -104,8 +105,8 @@ TEST_F(AliasFile, UnusableFilesAreDeleted)
         R"([1, 2, 3])",
     };
     int n = 0;
-    for (const char* text : bad) {
-        SCOPED_TRACE(text);
+    for (const std::string& text : bad) {
+        SCOPED_TRACE(text.substr(0, 80));
         put(text);
         ALIAS_PARA a;
         a.name = "keep";

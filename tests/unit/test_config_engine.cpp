@@ -108,7 +108,8 @@ TEST_F(ConfigEngineTest, MissingFileIsCreatedWithDefaults)
 
 TEST_F(ConfigEngineTest, EmptyValueIsHealedOthersKept)
 {
-    writeFile(iniPath_, "[config]\nIPAddress=\nTcpPort=6000\nEDIDCheck=Always\n");
+    // A value with a comma, written by hand without quotes, is a value too.
+    writeFile(iniPath_, "[config]\nIPAddress=\nTcpPort=6000\nEDIDCheck=Always\nBarcode=AB12,CD34\n");
     g_port = 1;
     ConfigEngine* cfg = ConfigEngine::pInstance();
     QSettings file(QString::fromStdString(iniPath_), QSettings::IniFormat);
@@ -120,6 +121,10 @@ TEST_F(ConfigEngineTest, EmptyValueIsHealedOthersKept)
     EXPECT_EQ(g_port, 6000u);
     EXPECT_EQ(g_int_tcp_port, 6000u);
     EXPECT_EQ(g_check_edid, "Always");
+    EXPECT_EQ(cfg->read_config_variant(ConfigItem::Barcode).toString(), "AB12,CD34");
+    const std::string text = readFile(iniPath_);
+    EXPECT_NE(text.find("AB12"), std::string::npos) << text;
+    EXPECT_NE(text.find("CD34"), std::string::npos) << text;
 }
 
 TEST_F(ConfigEngineTest, FirstCallMarksTheFileSynchronousOnce)
