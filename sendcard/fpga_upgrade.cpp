@@ -55,12 +55,13 @@ const unsigned char kAppVersion[6] = {24, 8, 2, 11, 2, 1};
 
 enum EntryType : unsigned char { kApp = 10, kFpga0 = 7, kFpga1 = 8, kFont = 13 };
 
-// The flash behind FPGA 0 keeps its parameter, schedule, brightness and
-// running-time records from 0x6C0000; a bitstream ends below them.
-constexpr uint32_t kBitstreamLimitChip2 = 0x6C0000;
-constexpr uint32_t bitstream_limit(unsigned char chip)
+// Each FPGA's flash keeps its start-up and parameter records from 0x6C0000
+// (the flash behind FPGA 0 its schedule, brightness and running-time
+// records too); a bitstream ends below them.
+constexpr uint32_t kBitstreamLimit = 0x6C0000;
+constexpr uint32_t bitstream_limit(unsigned char)
 {
-    return chip == 2 ? kBitstreamLimitChip2 : fpga_drv::kFlashSize;
+    return kBitstreamLimit;
 }
 
 // The font areas of the chip's serial flash; each ends where the next

@@ -397,21 +397,26 @@ TEST_F(UsbUpgradeTest, DamagedPackagesInstallNothing)
     }
 }
 
-TEST_F(UsbUpgradeTest, BitstreamThatWouldReachTheRecordsOfFlash2IsRefused)
+TEST_F(UsbUpgradeTest, BitstreamThatWouldReachTheRecordsOfItsFlashIsRefused)
 {
-    // Sparse package: a 7 MiB bitstream entry behind FPGA 0.
-    std::vector<unsigned char> head = package({{7, bitstream({}, 0x6C0001)}});
-    const uint32_t entryLen = 64 + 0x6C0001;
-    setLe32(head.data(), 49 + 1, entryLen);
-    putPackage("huge.ZDR", head);
-    QFile f(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47/huge.ZDR")));
-    ASSERT_TRUE(f.resize(static_cast<qint64>(head.size()) + entryLen));
-    const uint64_t erases = flash(2).counters().erases;
-    runUpgrade();
-    EXPECT_EQ(flash(2).counters().erases, erases);
-    EXPECT_EQ(mgr().downing_txc1, 0);
-    EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 0);
-    EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+    // Sparse packages: a bitstream entry one byte longer than 0x6C0000,
+    // behind FPGA 0 (flash 2) and behind FPGA 1 (flash 3).
+    for (unsigned char type : {7, 8}) {
+        const int fpga = type == 7 ? 0 : 1;
+        SCOPED_TRACE(fpga);
+        std::vector<unsigned char> head = package({{type, bitstream({}, 0x6C0001)}});
+        const uint32_t entryLen = 64 + 0x6C0001;
+        setLe32(head.data(), 49 + 1, entryLen);
+        putPackage("huge.ZDR", head);
+        QFile f(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47/huge.ZDR")));
+        ASSERT_TRUE(f.resize(static_cast<qint64>(head.size()) + entryLen));
+        const uint64_t erases = flash(2 + fpga).counters().erases;
+        runUpgrade();
+        EXPECT_EQ(flash(2 + fpga).counters().erases, erases);
+        EXPECT_EQ(fpga == 0 ? mgr().downing_txc1 : mgr().downing_txc2, 0);
+        EXPECT_EQ(mgr().fpga_rst_pending[fpga].load(), 0);
+        EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+    }
 }
 
 // --- failures while installing are reported, never claimed -----------------
