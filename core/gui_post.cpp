@@ -1,5 +1,7 @@
 #include "core/gui_post.h"
 
+#include "core/gui_handoff.h"
+
 #include <QCoreApplication>
 #include <QObject>
 #include <deque>
@@ -19,6 +21,9 @@ public:
             wake = !wakePending_;
             wakePending_ = true;
         }
+        // What the poster wrote, this object included when its first call
+        // made it, is seen by the GUI thread's run.
+        gui_handoff::posted();
         if (wake)
             QMetaObject::invokeMethod(this, "run", Qt::QueuedConnection);
     }

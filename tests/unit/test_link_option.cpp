@@ -154,6 +154,31 @@ TEST_F(LinkOptionPage, ApplyWritesAllThreeItemsOnlyWhenSomethingChangedAndRefuse
     g_linkoption->on_Button_net_apply_clicked();
     EXPECT_EQ(config->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.1.199");
     EXPECT_EQ(shellCount("sync"), syncs + 1);
+    type(0, 0, "192");
+
+    // The PC moves the device while the page is open; the operator then
+    // changes the gateway and applies: the PC's address is not undone, the
+    // page shows it, and an Apply after that stores the operator's change.
+    config->write_config_variants({{ConfigItem::IPAddress, "192.168.1.50"},
+                                   {ConfigItem::SubNetMask, "255.255.0.0"},
+                                   {ConfigItem::GateWay, "192.168.1.1"}});
+    type(2, 3, "2");
+    g_linkoption->on_Button_net_apply_clicked();
+    EXPECT_EQ(config->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.1.50");
+    EXPECT_EQ(config->read_config_variant(ConfigItem::SubNetMask).toString(), "255.255.0.0");
+    EXPECT_EQ(config->read_config_variant(ConfigItem::GateWay).toString(), "192.168.1.1");
+    EXPECT_EQ(row(0), "192.168.1.50");
+    EXPECT_EQ(row(1), "255.255.0.0");
+    EXPECT_EQ(row(2), "192.168.1.1");
+    type(2, 3, "2");
+    g_linkoption->on_Button_net_apply_clicked();
+    EXPECT_EQ(config->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.1.50");
+    EXPECT_EQ(config->read_config_variant(ConfigItem::GateWay).toString(), "192.168.1.2");
+
+    // A refresh shows an address the PC set.
+    config->write_config_variants({{ConfigItem::IPAddress, "192.168.1.60"}});
+    g_linkoption->syncUpdate(1);
+    EXPECT_EQ(row(0), "192.168.1.60");
 }
 
 TEST_F(LinkOptionPage, TheUsbTabListsUpdateFilesAndMarksTheFirstZdrAndEveryZdrzk)

@@ -213,12 +213,7 @@ LinkOption::LinkOption(QWidget* parent)
     icon32(ui->Button_IP, ":/png/unchecked.png");
     language_changed();
 
-    const QString* addresses[3] = {&g_str_ip, &g_srt_mask, &g_str_gateway};
-    for (int r = 0; r < 3; ++r) {
-        const QStringList parts = addresses[r]->split('.');
-        for (int i = 0; i < 4; ++i)
-            ui->octet[r][i]->setText(i < parts.size() ? parts.at(i) : QString());
-    }
+    fill_addresses();
     for (int r = 0; r < 3; ++r)
         for (int i = 0; i < 4; ++i)
             connect(ui->octet[r][i], &My_lineEdit::send_show, this, &LinkOption::show_numberkeyboard_ui);
@@ -333,14 +328,48 @@ QString LinkOption::address_text(int row) const
     return parts.join('.');
 }
 
+namespace {
+
+const ConfigItem::ConfigName kAddressItems[3] = {ConfigItem::IPAddress, ConfigItem::SubNetMask, ConfigItem::GateWay};
+
+} // namespace
+
+void LinkOption::fill_addresses()
+{
+    ConfigEngine* config = ConfigEngine::pInstance();
+    for (int r = 0; r < 3; ++r) {
+        shown_addresses[r] = config->read_config_variant(kAddressItems[r]).toString();
+        const QStringList parts = shown_addresses[r].split('.');
+        for (int i = 0; i < 4; ++i)
+            ui->octet[r][i]->setText(i < parts.size() ? parts.at(i) : QString());
+    }
+}
+
+bool LinkOption::addresses_changed() const
+{
+    ConfigEngine* config = ConfigEngine::pInstance();
+    for (int r = 0; r < 3; ++r)
+        if (config->read_config_variant(kAddressItems[r]).toString() != shown_addresses[r])
+            return true;
+    return false;
+}
+
 void LinkOption::on_Button_net_apply_clicked()
 {
     ui->Button_net_cancel->setStyleSheet(kTabPlain);
     ui->Button_net_apply->setStyleSheet(kTabSelected);
+    // The PC moved the device while the page was open: the fields were
+    // typed over an address the device no longer has. Show the new one and
+    // store nothing, so that the PC's setting is not undone unseen.
+    if (addresses_changed()) {
+        writeLogMsg(INFO, "LinkOption apply: the address changed meanwhile, fields refreshed, nothing stored");
+        fill_addresses();
+        return;
+    }
     const QString ip = address_text(0);
     const QString mask = address_text(1);
     const QString gateway = address_text(2);
-    if (ip == g_str_ip && mask == g_srt_mask && gateway == g_str_gateway)
+    if (ip == shown_addresses[0] && mask == shown_addresses[1] && gateway == shown_addresses[2])
         return;
     writeLogMsg(DEBUG, "LinkOption apply: ip " + ip.toStdString() + " mask " + mask.toStdString() + " gateway "
                            + gateway.toStdString());
@@ -357,6 +386,8 @@ void LinkOption::on_Button_net_apply_clicked()
     platform::shell().run("sync");
     std::this_thread::sleep_for(std::chrono::microseconds(100));
     Utils::initIPAddress();
+    for (int r = 0; r < 3; ++r)
+        shown_addresses[r] = ConfigEngine::pInstance()->read_config_variant(kAddressItems[r]).toString();
     ZdrRamPara::pInstance()->test_signal(1);
 }
 
@@ -466,6 +497,8 @@ void LinkOption::syncUpdate(int code)
 {
     if (ZdrRamPara::pInstance()->ZdrLanguageChanged())
         language_changed();
+    if (addresses_changed())
+        fill_addresses();
     switch (code) {
     case 101:
         get_file_list_smartpath();

@@ -66,8 +66,15 @@ public:
     void rcv_self_recovery_file_list();
     void menulist_button_ok_page();
     void syncUpdate(int code);
+    // Fills the address fields with the device's address, mask and gateway
+    // and remembers them as shown.
+    void fill_addresses();
+    // The device's address, mask or gateway differ from what the fields
+    // were filled with (the PC set them while the page was open).
+    bool addresses_changed() const;
 
     Ui_LinkOption* ui = nullptr;
+    QString shown_addresses[3];
     QPushButton* current_tab = nullptr;
     QString lineedit_name;
     QFrame* frame_file = nullptr;
