@@ -5,6 +5,7 @@
 #include "support/shell_fixture.h"
 #include "support/text_fit.h"
 
+#include "core/config_engine.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
@@ -83,7 +84,11 @@ protected:
         setLe16(store->ram_para, para::kCurrentMode, 1);
         std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
         c331_manage::font_status = 0x03;
-        std::memcpy(g_pid, "3f2a9c0d41b7e6580c1d2e3f4a5b6c7d", sizeof(g_pid));
+        // The settings engine reads the board's device id when it is made:
+        // made first, so that the id below stays. An id of digits only is
+        // the widest there is.
+        ConfigEngine::pInstance();
+        std::memcpy(g_pid, "00000000000000000000000000000000", sizeof(g_pid));
         g_option = new Option();
     }
     void TearDown() override

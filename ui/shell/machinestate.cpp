@@ -68,7 +68,9 @@ void MachineState::para_init()
     QString html = "<table cellspacing=\"3\">";
     html += "<tr><td colspan=\"2\" style=\"color:#8A8FA8;\">" +
             ui_text("设备编号", "Device ID", "ID устройства", "Mã thiết bị").toHtmlEscaped() + "</td></tr>";
-    html += "<tr><td colspan=\"2\">" +
+    // 32 hexadecimal digits: a size at which even an id of digits only
+    // fits the tile.
+    html += "<tr><td colspan=\"2\" style=\"font-size:15px;\">" +
             QString::fromLatin1(g_pid, static_cast<int>(qstrnlen(g_pid, sizeof(g_pid)))).toHtmlEscaped() + "</td></tr>";
     html += row(ui_text("IP地址", "IP address", "IP-адрес", "Địa chỉ IP"), g_str_ip);
     html += row(ui_text("子网掩码", "Subnet mask", "Маска подсети", "Mặt nạ mạng"), g_srt_mask);
