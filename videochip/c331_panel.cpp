@@ -57,6 +57,10 @@ int c331_manage::zdrApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int s
     pnl.splice = mode;
     c331_trace("[zdrApi_PnlInit2] ledW:%d ledH:%d, out1w:%d, out1h:%d, splice:%s\n", ledW, ledH, out1w, out1h,
                kSpliceNames[mode]);
+    // The panel's sizes are signed 16-bit: a screen word from the PC of
+    // 32768 or more would turn negative through the whole set-up.
+    ledW = std::max(0, std::min(ledW, 0x7FFF));
+    ledH = std::max(0, std::min(ledH, 0x7FFF));
     pnl.ledW = static_cast<int16_t>(ledW);
     pnl.ledH = static_cast<int16_t>(ledH);
     // An output larger than the screen would leave the other one a negative

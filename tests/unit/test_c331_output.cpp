@@ -146,6 +146,14 @@ TEST_F(C331Output, DegenerateScreensKeepSizesSane)
     EXPECT_EQ(m->pnl.out2w, 0);
     m->zdrApi_PnlInit2(1920, 1080, 0, 3000, 1);
     EXPECT_EQ(m->pnl.out2h, 0);
+    // Screen words of 32768 and more (from the PC) do not turn negative.
+    m->zdrApi_PnlInit2(1920, 40000, 0, 0, 0);
+    EXPECT_EQ(m->pnl.ledH, 32767);
+    EXPECT_GT(m->pnl.och.height, 0);
+    m->zdrApi_PnlInit2(65535, 65535, 65535, 65535, 1);
+    EXPECT_EQ(m->pnl.ledW, 32767);
+    EXPECT_GE(m->pnl.out2h, 0);
+    EXPECT_GT(m->pnl.och.height, 0);
 
     const std::vector<unsigned char> before(store->ram_para, store->ram_para + 4096);
     m->zdrApi_WriteRam(1382);
