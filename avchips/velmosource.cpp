@@ -154,16 +154,35 @@ int velmosource::poll_input(int input)
     return 0;
 }
 
-bool velmosource::Set_Custom_HDMI_EDID(uint8_t* edid, int width, int height, int hz)
+namespace {
+
+// Blanking of the detailed timing (CEA-861 1080p shape).
+constexpr int kEdidHbl = 280;
+constexpr int kEdidVbl = 45;
+
+// The detailed timing's pixel clock in 10 kHz units.
+uint64_t edid_clock_10k(int width, int height, int hz)
 {
-    // Blanking of the detailed timing (CEA-861 1080p shape).
-    const int hfp = 88, hs = 44, hbl = 280, vfp = 4, vs = 5, vbl = 45;
+    return uint64_t(width + kEdidHbl) * uint64_t(height + kEdidVbl) * uint64_t(hz) / 10000;
+}
+
+} // namespace
+
+bool velmosource::edid_timing_fits(int width, int height, int hz)
+{
     if (width < kEdidMinSize || width > kEdidMaxSize || height < kEdidMinSize || height > kEdidMaxSize || hz < 24 ||
         hz > 240)
         return false;
-    const uint64_t clk10k = uint64_t(width + hbl) * uint64_t(height + vbl) * uint64_t(hz) / 10000;
-    if (clk10k == 0 || clk10k > 0xFFFF)
+    const uint64_t clk10k = edid_clock_10k(width, height, hz);
+    return clk10k != 0 && clk10k <= 0xFFFF;
+}
+
+bool velmosource::Set_Custom_HDMI_EDID(uint8_t* edid, int width, int height, int hz)
+{
+    const int hfp = 88, hs = 44, hbl = kEdidHbl, vfp = 4, vs = 5, vbl = kEdidVbl;
+    if (!edid_timing_fits(width, height, hz))
         return false;
+    const uint64_t clk10k = edid_clock_10k(width, height, hz);
 
     uint8_t e[128] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
     e[8] = 0x6A;   // manufacturer "ZDR"
@@ -257,7 +276,9 @@ int velmosource::write_edid(int input, const uint8_t* edid)
 void velmosource::about_set_edid_deal()
 {
     for (int i = 0; i < 6; ++i) {
-        if (!edid_write_request[i])
+        // The request is taken before the record is read: a change stored
+        // while the EEPROM is written raises it again and is written next.
+        if (!edid_write_request[i].exchange(0))
             continue;
         uint8_t edid[128];
         bool custom = false;
@@ -283,7 +304,8 @@ void velmosource::about_set_edid_deal()
             if (edid_tries_[i] >= kEdidTries)
                 writeLogMsg(ERROR, "velmosource: EDID EEPROM of input " + std::to_string(i) + " not written");
             edid_tries_[i] = 0;
-            edid_write_request[i] = 0;
+        } else {
+            edid_write_request[i] = 1;   // tried again on the next pass
         }
     }
 }

@@ -88,6 +88,9 @@ public:
     // width and height range from kEdidMinSize to kEdidMaxSize.
     static constexpr int kEdidMinSize = 64;
     static constexpr int kEdidMaxSize = 4095;
+    // Whether an EDID can carry width x height @ hz: the sizes above, 24 to
+    // 240 Hz, and a pixel clock of at most 655.35 MHz.
+    static bool edid_timing_fits(int width, int height, int hz);
     static bool Set_Custom_HDMI_EDID(uint8_t* edid, int width, int height, int hz);
     // The EDID used when no custom record applies (1920 x 1080 @ 60).
     static void default_edid(uint8_t* edid);

@@ -137,6 +137,14 @@ TEST_F(EdidPage, RateTogglesAndBadNumbersAndDeleteLeaveTheRecordAsItShould)
         EXPECT_FALSE(page->findChild<QFrame*>("frame_add")->isHidden()) << bad;
     }
     EXPECT_EQ(tileSize(), "1280x720@50Hz");
+    // 4095 x 4095 at 60 Hz needs a pixel clock above the 655.35 MHz an
+    // EDID carries: refused too, not turned into another EDID.
+    field("lineEdit_W")->setText("4095");
+    field("lineEdit_H")->setText("4095");
+    press("button_ok");
+    EXPECT_EQ(le16(store->ram_para, para::edid(0)), 1280u);
+    EXPECT_FALSE(page->findChild<QFrame*>("frame_add")->isHidden());
+    field("lineEdit_H")->setText("720");
     field("lineEdit_W")->setText("64");
     press("button_ok");
     EXPECT_EQ(le16(store->ram_para, para::edid(0)), 64u);

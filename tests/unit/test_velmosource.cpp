@@ -15,6 +15,8 @@
 
 #include <QMutexLocker>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -210,6 +212,56 @@ TEST_F(VelmoSource, EdidRequestWritesTheEepromAndClears)
     v->about_set_edid_deal();
     EXPECT_EQ(std::memcmp(eeprom(1).data(), def, 128), 0);
     EXPECT_EQ(std::memcmp(eeprom(5).data(), def, 128), 0);
+}
+
+namespace {
+
+// An EDID EEPROM that runs a call at its first page write, while the
+// writer is still busy with the EEPROM.
+class EepromWithHook : public sim::EdidEepromModel {
+public:
+    std::function<void()> atFirstPage;
+    bool write(const uint8_t* data, uint16_t len) override
+    {
+        const bool ok = sim::EdidEepromModel::write(data, len);
+        if (len > 1 && atFirstPage) {
+            const std::function<void()> f = std::move(atFirstPage);
+            atFirstPage = nullptr;
+            f();
+        }
+        return ok;
+    }
+};
+
+} // namespace
+
+TEST_F(VelmoSource, ARecordChangedWhileTheEepromIsWrittenIsWrittenNext)
+{
+    auto hooked = std::make_shared<EepromWithHook>();
+    sim::I2cBusModel& bus = sim::Board::instance().i2c();
+    bus.detach(sim::avin::kEepromBase + 3);
+    bus.attach(sim::avin::kEepromBase + 3, hooked);
+    setLe16(store->ram_para, para::edid(3), 1280);
+    setLe16(store->ram_para, para::edid(3) + 2, 1024);
+    setLe16(store->ram_para, para::edid(3) + 4, 75);
+    // The chip manager stores a new record and raises the request again
+    // while the first record is being written.
+    hooked->atFirstPage = [&] {
+        setLe16(store->ram_para, para::edid(3), 800);
+        setLe16(store->ram_para, para::edid(3) + 2, 600);
+        setLe16(store->ram_para, para::edid(3) + 4, 60);
+        v->edid_write_request[3] = 1;
+    };
+    v->edid_write_request[3] = 1;
+    v->about_set_edid_deal();
+    EXPECT_EQ(v->edid_write_request[3], 1) << "the second change is still to be written";
+    v->about_set_edid_deal();
+    EXPECT_EQ(v->edid_write_request[3], 0);
+    uint8_t mem[sim::avin::kEepromSize];
+    hooked->contents(mem);
+    uint8_t want[128];
+    ASSERT_TRUE(velmosource::Set_Custom_HDMI_EDID(want, 800, 600, 60));
+    EXPECT_EQ(std::memcmp(mem, want, 128), 0);
 }
 
 TEST_F(VelmoSource, EdidWriteFailureRetriesBoundedly)

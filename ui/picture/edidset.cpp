@@ -280,7 +280,8 @@ void EDIDset::zdr_button_ok_clicked()
     int width = 0, height = 0, rate = 0;
     if (!keypad_number(lineEdit_W->text(), velmosource::kEdidMinSize, velmosource::kEdidMaxSize, &width) ||
         !keypad_number(lineEdit_H->text(), velmosource::kEdidMinSize, velmosource::kEdidMaxSize, &height) ||
-        !keypad_number(label_rate->text(), -32768, 32767, &rate))
+        !keypad_number(label_rate->text(), -32768, 32767, &rate) ||
+        !velmosource::edid_timing_fits(width, height, rate))
         return;
     store()->ZdrSetEDIDPara(source_index, static_cast<short>(width), static_cast<short>(height),
                             static_cast<short>(rate));
