@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,8 +13,15 @@
 
 bool link_write_all(int fd, const unsigned char* data, size_t length)
 {
+    // The whole reply in bounded time: a socket's send time-out restarts
+    // whenever a little data moves, so a PC that reads a few bytes now and
+    // then would otherwise hold its transport's thread for as long as it
+    // likes.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLinkWriteBoundMs);
     bool socket = true;
     while (length > 0) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
         ssize_t n = socket ? ::send(fd, data, length, MSG_NOSIGNAL) : ::write(fd, data, length);
         if (n < 0 && errno == ENOTSOCK && socket) {
             socket = false;

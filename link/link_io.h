@@ -6,7 +6,10 @@
 
 // Writes all bytes to a socket or a serial port: retries short writes,
 // waits (up to a second at a time) while the descriptor is full, never
-// raises SIGPIPE. False when the descriptor fails or stays full.
+// raises SIGPIPE. False when the descriptor fails or stays full, or when
+// the bytes are not all written within kLinkWriteBoundMs (a socket's own
+// send time-out may add one more wait to that).
+constexpr int kLinkWriteBoundMs = 3000;
 bool link_write_all(int fd, const unsigned char* data, size_t length);
 
 // Opens a server socket (SOCK_DGRAM or SOCK_STREAM) on the platform's bind

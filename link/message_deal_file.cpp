@@ -135,10 +135,14 @@ bool writeMtd(const std::string& node, const unsigned char* data, unsigned size)
     if (fd < 0)
         return false;
     platform::MtdInfo info;
-    const bool ok = mtd.getInfo(fd, info) == 0 && size <= info.size &&
-                    Utils::non_region_erase(fd, 0, static_cast<int>(size), 1) == 0 &&
-                    Utils::non_region_write(fd, data, static_cast<int>(size), 0) == 0;
+    const bool fits = mtd.getInfo(fd, info) == 0 && size <= info.size;
+    const bool erased = fits && Utils::non_region_erase(fd, 0, static_cast<int>(size), 1) == 0;
+    const bool ok = erased && Utils::non_region_write(fd, data, static_cast<int>(size), 0) == 0;
     mtd.close(fd);
+    // A flash partition has no second copy: once the erase has begun the
+    // old image is gone, and a failure leaves the partition without one.
+    if (fits && !ok)
+        writeLogMsg(ERROR, "flash image not written, " + node + " holds no complete image until it is uploaded again");
     return ok;
 }
 

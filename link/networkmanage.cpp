@@ -4,8 +4,11 @@
 #include "core/utils.h"
 #include "link/link_global.h"
 #include "link/link_io.h"
+#include "platform/clock.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -68,9 +71,16 @@ void networkManage::serveClient(Client& client)
     }
     if (n < 0)
         return;
+    client.lastHeardUs = platform::clock().nowUs();
     client_socket = client.fd;
+    // The replies to what one read brought are written within one bound
+    // all together: a PC that asks for much and reads it slowly would
+    // otherwise keep every other PC waiting. Past it the connection ends.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLinkWriteBoundMs);
     client.endpoint->receive(buffer, static_cast<size_t>(n), client.id, [&](const unsigned char* data, int length) {
-        if (!link_write_all(client.fd, data, static_cast<size_t>(length)))
+        if (client.broken)
+            return;
+        if (!link_write_all(client.fd, data, static_cast<size_t>(length)) || std::chrono::steady_clock::now() >= end)
             client.broken = true;
     });
 }
@@ -102,14 +112,26 @@ void networkManage::acceptThread()
         }
         if (fds[0].revents & POLLIN) {
             for (int fd; (fd = m_server.accept()) >= 0;) {
+                const uint64_t now = platform::clock().nowUs();
                 if (static_cast<int>(m_clients.size()) >= kMaxClients) {
-                    writeLogMsg(WARNING, "TCP: too many connections, one refused");
-                    ::close(fd);
-                    continue;
+                    // Connections left open and silent must not shut every
+                    // other PC out for good.
+                    auto idle = std::min_element(m_clients.begin(), m_clients.end(), [](const Client& a, const Client& b) {
+                        return a.lastHeardUs < b.lastHeardUs;
+                    });
+                    if (now - idle->lastHeardUs < kIdleTakenUs) {
+                        writeLogMsg(WARNING, "TCP: too many connections, one refused");
+                        ::close(fd);
+                        continue;
+                    }
+                    writeLogMsg(WARNING, "TCP: too many connections, the longest silent one closed");
+                    ::close(idle->fd);
+                    m_clients.erase(idle);
                 }
                 Client c;
                 c.fd = fd;
                 c.id = m_nextId++;
+                c.lastHeardUs = now;
                 c.endpoint = std::make_unique<link_endpoint>(*this);
                 m_clients.push_back(std::move(c));
             }

@@ -15,8 +15,11 @@
 class networkManage : public link_transport {
 public:
     static constexpr int kBacklog = 200;
-    // Connections served at once; a further one is closed at once.
+    // Connections served at once. A further one takes the place of the
+    // connection silent the longest when that one has sent nothing for
+    // kIdleTakenUs; else it is closed at once.
     static constexpr int kMaxClients = 32;
+    static constexpr uint64_t kIdleTakenUs = 30000000;
 
     // Creates the transport on the first call (server on g_port, worker
     // thread) and returns it.
@@ -48,6 +51,7 @@ private:
     struct Client {
         int fd = -1;
         uint64_t id = 0;
+        uint64_t lastHeardUs = 0;   // board clock: accepted, or bytes last received
         bool broken = false;
         std::unique_ptr<link_endpoint> endpoint;
     };

@@ -1,6 +1,7 @@
 // The transports in the process: requests and replies over the serial
 // ports (pseudo-terminals of the simulated board), TCP and UDP on
 // 127.0.0.1, with frames split and mixed as the streams deliver them.
+#include "support/board_clock.h"
 #include "support/link_fixture.h"
 
 #include "core/le_bytes.h"
@@ -11,6 +12,12 @@
 #include "link/uart_inout.h"
 #include "link/uart_inout_4G.h"
 #include "link/udpnetmanage.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 
 using namespace pcclient;
 
@@ -101,6 +108,63 @@ TEST_F(LinkTransports, TcpConnectionsKeepTheirOwnStreams)
     ASSERT_TRUE(b.receive(r, 3000));
     EXPECT_EQ(r.data, Bytes{0xB2});
     ASSERT_TRUE(b.receive(r, 3000));
+    EXPECT_EQ(r.data, Bytes{0xA1});
+}
+
+TEST_F(LinkTransports, TcpIsNotShutOutBySilentOrSlowClients)
+{
+    networkManage tcp(0);
+    ASSERT_NE(tcp.port(), 0);
+    store->ram_para[100] = 0xA1;
+    Reply r;
+
+    // 32 connections left open and silent: a PC still gets in once they
+    // have been silent 30 s (the board's clock runs 100 times faster).
+    std::vector<std::unique_ptr<TcpLink>> silent;
+    for (int i = 0; i < networkManage::kMaxClients; ++i) {
+        silent.push_back(std::make_unique<TcpLink>());
+        ASSERT_TRUE(silent.back()->open("127.0.0.1", tcp.port()));
+    }
+    {
+        TcpLink early;
+        ASSERT_TRUE(early.open("127.0.0.1", tcp.port()));
+        EXPECT_FALSE(early.request(kProcessor, 0x61, ramReadPayload(100, 1), r, 500)) << "refused while all are fresh";
+    }
+    {
+        BoardClockSpeed fast(100);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        TcpLink late;
+        ASSERT_TRUE(late.open("127.0.0.1", tcp.port()));
+        ASSERT_TRUE(late.request(kProcessor, 0x61, ramReadPayload(100, 1), r, 3000));
+        EXPECT_EQ(r.data, Bytes{0xA1});
+    }
+    silent.clear();
+
+    // A client that asks for much and reads a little now and then is let
+    // go after a bounded time; another PC is answered meanwhile.
+    TcpLink slow;
+    ASSERT_TRUE(slow.open("127.0.0.1", tcp.port()));
+    Bytes many;
+    for (int i = 0; i < 4000; ++i) {   // 16 MiB of replies, more than the sockets hold
+        const Bytes one = readRequest(0, 4096);
+        many.insert(many.end(), one.begin(), one.end());
+    }
+    ASSERT_TRUE(slow.sendRaw(many));
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        std::vector<unsigned char> buffer(65536);
+        while (!stop) {
+            slow.receiveRaw(buffer.data(), buffer.size(), 100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    TcpLink other;
+    ASSERT_TRUE(other.open("127.0.0.1", tcp.port()));
+    const bool answered = other.request(kProcessor, 0x61, ramReadPayload(100, 1), r, 8000);
+    stop = true;
+    trickle.join();
+    ASSERT_TRUE(answered);
     EXPECT_EQ(r.data, Bytes{0xA1});
 }
 
