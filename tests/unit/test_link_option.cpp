@@ -262,6 +262,13 @@ TEST_F(LinkOptionPage, UsbCodesRedrawTheListAndTheEndOfTheUpgradeShowsOnTheUsbTa
     SyncUpdate::pInstance()->para_sync(104);
     EXPECT_EQ(ui()->label_log->text(),
               "<font style = 'font-size:20px' color = #51BB28 >downing over<br>10:1:2    10:3:4</font>");
+
+    // An upgrade with a refused package says so.
+    fpga_manage::p_fpga_manage->upgrade_errors = 2;
+    SyncUpdate::pInstance()->para_sync(104);
+    EXPECT_EQ(ui()->label_log->text(), "<font style = 'font-size:20px' color = #51BB28 >downing over&nbsp;&nbsp;"
+                                       "<font color = #E04040 >Not completed: 2 failed</font><br>10:1:2    10:3:4</font>");
+    fpga_manage::p_fpga_manage->upgrade_errors = 0;
 }
 
 TEST_F(LinkOptionPage, OpenedFromTheMenuAndClosedByTheIdleTimeOut)

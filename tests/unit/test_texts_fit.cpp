@@ -228,6 +228,12 @@ TEST_F(TextsFit, EveryTextOnEveryPageFitsItsWidgetInFourLanguages)
             check(&page, "link_network", language);
             page.on_Button_usb_clicked();
             check(&page, "link_usb", language);
+            // The end of an upgrade in which packages failed.
+            fpga_manage::p_fpga_manage->upgrade_time_text = "23:59:59    23:59:59";
+            fpga_manage::p_fpga_manage->upgrade_errors = 12;
+            page.syncUpdate(104);
+            check(&page, "link_usb_failed", language);
+            fpga_manage::p_fpga_manage->upgrade_errors = 0;
         }
         {
             g_outputset = new OutputSet();

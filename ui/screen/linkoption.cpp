@@ -511,9 +511,20 @@ void LinkOption::syncUpdate(int code)
         break;
     case 104:
         if (current_tab == ui->Button_usb) {
-            const QString times = fpga_manage::p_fpga_manage ? fpga_manage::p_fpga_manage->upgrade_time_text : QString();
-            ui->label_log->setText(QString("<font style = 'font-size:20px' color = #51BB28 >%1</font>")
-                                       .arg(QString("downing over") + "<br>" + times));
+            fpga_manage* fpga = fpga_manage::p_fpga_manage;
+            const QString times = fpga ? fpga->upgrade_time_text : QString();
+            // A package refused or a part not written is said beside the
+            // end, not passed off as done (the reasons are in the engine log).
+            QString end = "downing over";
+            const unsigned failed = fpga ? fpga->upgrade_errors.load() : 0;
+            if (failed)
+                end += QString("&nbsp;&nbsp;<font color = #E04040 >%1</font>")
+                           .arg(ui_text("未完成：%1 项失败", "Not completed: %1 failed", "Не завершено: ошибок %1",
+                                        "Chưa hoàn tất: %1 lỗi")
+                                    .arg(failed)
+                                    .toHtmlEscaped());
+            ui->label_log->setText(
+                QString("<font style = 'font-size:20px' color = #51BB28 >%1</font>").arg(end + "<br>" + times));
         }
         break;
     default:
