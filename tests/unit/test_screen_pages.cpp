@@ -284,7 +284,7 @@ TEST_F(OutputSetPage, CopyModeLimitsTheWidthAndWideEntriesRoundToWholeBlocks)
     EXPECT_EQ(field(ui()->lineEdit_out2_height), 8188);
 }
 
-TEST_F(OutputSetPage, AnOut1WiderThanTheScreenIsTheScreenWidthAndLeavesOut2Nothing)
+TEST_F(OutputSetPage, SideBySideAnOut1WiderThanTheScreenIsTheScreenWidthStackedItIsTaken)
 {
     stored(1920, 1080, 3);
     open();
@@ -297,13 +297,17 @@ TEST_F(OutputSetPage, AnOut1WiderThanTheScreenIsTheScreenWidthAndLeavesOut2Nothi
     ui()->Button_apply1->click();
     EXPECT_EQ(block(para::kOut2 + 4), 0u) << "never a wrapped 16-bit width";
     EXPECT_EQ(block(para::kOut1 + 4), 1920u);
-    // Also in the vertical mode.
+    // Stacked, both outputs take the width typed, wider than the screen
+    // or not (the screen's own width sets the chip's outputs there).
     stored(1920, 1080, 2);
     delete g_outputset.data();
     open();
     type(ui()->lineEdit_out1_width, "2500");
-    EXPECT_EQ(field(ui()->lineEdit_out1_width), 1920);
-    EXPECT_EQ(field(ui()->lineEdit_out2_width), 1920);
+    EXPECT_EQ(field(ui()->lineEdit_out1_width), 2500);
+    EXPECT_EQ(field(ui()->lineEdit_out2_width), 2500);
+    ui()->Button_apply1->click();
+    EXPECT_EQ(block(para::kOut1 + 4), 2500u);
+    EXPECT_EQ(block(para::kOut2 + 4), 2500u);
 }
 
 TEST_F(OutputSetPage, OnlyARealChangeResetsTheWindowsAndAsksForTheLedHandshake)

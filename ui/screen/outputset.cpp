@@ -381,9 +381,11 @@ void OutputSet::confirmString(QString text)
     // What is left of a screen wider than one output beside an OUT1 of r.
     auto wide_left = [w](int r) { return w % 32 ? w + 32 - r : w - r; };
     if (lineedit_name == "lineEdit_out1_width") {
-        // OUT1 is never wider than a screen of at most 8188: the output
-        // would show more than the screen has.
-        auto within = [w](int out) { return w > 0 && out > w ? w : out; };
+        // Side by side, OUT1 is never wider than a screen of at most 8188:
+        // the output would show more than the screen has and OUT2 would be
+        // left a negative width. Stacked or copied, both outputs take the
+        // width typed.
+        auto within = [w, this](int out) { return splice_type == 3 && w > 0 && out > w ? w : out; };
         int out1 = v;
         int out2 = 0;
         if (v > kMaxOut) {
