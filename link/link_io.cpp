@@ -3,6 +3,7 @@
 #include "core/logMsg.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -17,7 +18,12 @@ bool link_write_all(int fd, const unsigned char* data, size_t length)
     // whenever a little data moves, so a PC that reads a few bytes now and
     // then would otherwise hold its transport's thread for as long as it
     // likes.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLinkWriteBoundMs);
+    return link_write_all(fd, data, length,
+                          std::chrono::steady_clock::now() + std::chrono::milliseconds(kLinkWriteBoundMs));
+}
+
+bool link_write_all(int fd, const unsigned char* data, size_t length, std::chrono::steady_clock::time_point end)
+{
     bool socket = true;
     while (length > 0) {
         if (std::chrono::steady_clock::now() >= end)
@@ -31,7 +37,9 @@ bool link_write_all(int fd, const unsigned char* data, size_t length)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0)
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const int waitMs = static_cast<int>(std::max<long long>(1, std::min<long long>(1000, left.count())));
+            if (::poll(&p, 1, waitMs) <= 0)
                 return false;
             continue;
         }

@@ -2,6 +2,7 @@
 // client).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 // Writes all bytes to a socket or a serial port: retries short writes,
@@ -11,6 +12,9 @@
 // send time-out may add one more wait to that).
 constexpr int kLinkWriteBoundMs = 3000;
 bool link_write_all(int fd, const unsigned char* data, size_t length);
+// The same with the bound given as the time by which the bytes must be
+// written.
+bool link_write_all(int fd, const unsigned char* data, size_t length, std::chrono::steady_clock::time_point end);
 
 // Opens a server socket (SOCK_DGRAM or SOCK_STREAM) on the platform's bind
 // address for a device port (platform::Net::listenPort); a stream socket is

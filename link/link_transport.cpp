@@ -20,11 +20,6 @@ namespace {
 // The transport that last passed a frame through, by pass-through code.
 std::atomic<link_transport*> g_passby_transports[256];
 
-// Longest wait for the cards' answer: in ticks, and in wall-clock time for
-// when the ticks stand still.
-constexpr unsigned int kAnswerTicks = 100;
-constexpr uint64_t kAnswerWallUs = 2000000;
-
 // One pass-through is open at a time: a request from a second transport
 // waits until the first has its answer or has given up (the answer is
 // routed by the one pass-through code). Taken before the FPGA link mutex.
@@ -58,6 +53,7 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
         return false;
     const unsigned char code = transport.passby_code();
     QMutexLocker oneAtATime(&g_passthrough_mutex);
+    uint64_t boundUs = 0;
     {
         FpgaMutexHold hold(m->fpga_link_mutex);
         transport.waiting_passthrough = 1;
@@ -66,13 +62,15 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
         g_passby_trans_port = code;
         m->Dealwith1_PC_to_eth(length, frame);
         pc_cmd_time = G_timeTicks.load();
+        boundUs = m->passby_answer_bound_us();
     }
-    // Wait for the cards' answer, polling both FPGAs; a silent card ends the
-    // wait after a bounded time.
-    const unsigned int stamp = G_timeTicks.load();
-    const WaitBound bound(kAnswerWallUs);
+    // Wait for the cards' answer, polling both FPGAs, for as long as the
+    // slowest card operation takes (a save to flash); a silent card ends
+    // the wait at that bound, and a request that reached no linked port
+    // does not wait.
+    const WaitBound bound(boundUs);
     bool answered = false;
-    for (;;) {
+    while (boundUs > 0) {
         {
             FpgaMutexHold hold(m->fpga_link_mutex);
             m->reg_IRQ_Dealwith(0, 0);
@@ -84,7 +82,7 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
                 break;
             }
         }
-        if (Utils::getTimeSpace(stamp) > kAnswerTicks || bound.passed())
+        if (bound.passed())
             break;
         boardSleepUs(1);
     }
@@ -106,20 +104,37 @@ link_endpoint::link_endpoint(link_transport& transport)
 
 void link_endpoint::receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send)
 {
-    m_phy.push(data, length, [&](const unsigned char* body, int n) {
-        pc_cmd_time = G_timeTicks.load();
-        pc_cmd_valid = 1;
-        if (link_frame::isPassThrough(body, n)) {
-            passthrough_to_cards(m_transport, body, n);
-            return;
-        }
-        message_deal::Origin origin;
-        origin.transport = m_transport.passby_code();
-        origin.peer = peer;
-        const int r = m_deal.message_group_deal(body, n, origin);
-        if (r <= 0)
-            return;
-        const int framed = protocol_phy::data_re_transf_meaning(m_framed, m_deal.reply(), r, nullptr);
-        send(m_framed, framed);
-    });
+    m_phy.push(data, length, [&](const unsigned char* body, int n) { serve(body, n, peer, send); });
+}
+
+void link_endpoint::take(const unsigned char* data, size_t length)
+{
+    m_phy.push(data, length, [&](const unsigned char* body, int n) { m_waiting.emplace_back(body, body + n); });
+}
+
+void link_endpoint::serve_one(uint64_t peer, const Sender& send)
+{
+    if (m_waiting.empty())
+        return;
+    const std::vector<unsigned char> body = std::move(m_waiting.front());
+    m_waiting.pop_front();
+    serve(body.data(), static_cast<int>(body.size()), peer, send);
+}
+
+void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send)
+{
+    pc_cmd_time = G_timeTicks.load();
+    pc_cmd_valid = 1;
+    if (link_frame::isPassThrough(body, n)) {
+        passthrough_to_cards(m_transport, body, n);
+        return;
+    }
+    message_deal::Origin origin;
+    origin.transport = m_transport.passby_code();
+    origin.peer = peer;
+    const int r = m_deal.message_group_deal(body, n, origin);
+    if (r <= 0)
+        return;
+    const int framed = protocol_phy::data_re_transf_meaning(m_framed, m_deal.reply(), r, nullptr);
+    send(m_framed, framed);
 }

@@ -10,7 +10,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
+#include <vector>
 
 class link_transport {
 public:
@@ -67,14 +69,28 @@ public:
 
     explicit link_endpoint(link_transport& transport);
 
-    // Feeds received bytes from a peer; replies go to send.
+    // Feeds received bytes from a peer and serves every frame they
+    // complete; replies go to send.
     void receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send);
-    // Forgets a frame in progress.
-    void reset() { m_phy.reset(); }
+    // Feeds received bytes; the frames they complete wait, in order, to be
+    // served one at a time (a stream whose requests must not hold others).
+    void take(const unsigned char* data, size_t length);
+    bool pending() const { return !m_waiting.empty(); }
+    // Serves the oldest waiting frame, if any.
+    void serve_one(uint64_t peer, const Sender& send);
+    // Forgets a frame in progress and the frames waiting.
+    void reset()
+    {
+        m_phy.reset();
+        m_waiting.clear();
+    }
     const protocol_phy::Stats& stats() const { return m_phy.stats(); }
 
 private:
+    void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send);
+
     link_transport& m_transport;
+    std::deque<std::vector<unsigned char>> m_waiting;
     protocol_phy m_phy;
     message_deal m_deal;
     unsigned char m_framed[protocol_phy::framed_size(message_deal::kMaxReply)];

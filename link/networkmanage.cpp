@@ -61,7 +61,7 @@ void networkManage::send_reply_list()
     tcp_send_list.clear();
 }
 
-void networkManage::serveClient(Client& client)
+void networkManage::readClient(Client& client)
 {
     unsigned char buffer[16384];
     const ssize_t n = ::recv(client.fd, buffer, sizeof(buffer), MSG_DONTWAIT);
@@ -72,16 +72,27 @@ void networkManage::serveClient(Client& client)
     if (n < 0)
         return;
     client.lastHeardUs = platform::clock().nowUs();
+    // The replies to what this read brought share one bound on how slowly
+    // the PC takes them.
+    client.writeSpentUs = 0;
+    client.endpoint->take(buffer, static_cast<size_t>(n));
+}
+
+void networkManage::serveOne(Client& client)
+{
     client_socket = client.fd;
-    // The replies to what one read brought are written within one bound
-    // all together: a PC that asks for much and reads it slowly would
-    // otherwise keep every other PC waiting. Past it the connection ends.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLinkWriteBoundMs);
-    client.endpoint->receive(buffer, static_cast<size_t>(n), client.id, [&](const unsigned char* data, int length) {
+    client.endpoint->serve_one(client.id, [&](const unsigned char* data, int length) {
         if (client.broken)
             return;
-        if (!link_write_all(client.fd, data, static_cast<size_t>(length)) || std::chrono::steady_clock::now() >= end)
+        // Only the time spent writing counts: a command that keeps the
+        // device busy for seconds (a flash erase) is not the PC's delay.
+        const auto start = std::chrono::steady_clock::now();
+        const int64_t leftUs = int64_t{kLinkWriteBoundMs} * 1000 - client.writeSpentUs;
+        if (leftUs <= 0 ||
+            !link_write_all(client.fd, data, static_cast<size_t>(length), start + std::chrono::microseconds(leftUs)))
             client.broken = true;
+        client.writeSpentUs +=
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     });
 }
 
@@ -90,18 +101,33 @@ void networkManage::acceptThread()
     Utils::name_thread("tcp-rx");
     std::vector<pollfd> fds;
     while (!m_stop) {
+        // A connection's requests are served one at a time, one request of
+        // each connection in turn, so that a PC that queued many slow
+        // requests (pass-throughs to cards) holds another PC for at most
+        // the request being served. A connection is read again once its
+        // requests are served; one that has closed is dropped with the
+        // requests it left.
         fds.clear();
         fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
-        for (const Client& c : m_clients)
-            fds.push_back(pollfd{c.fd, POLLIN, 0});
-        const int r = ::poll(fds.data(), fds.size(), kPollMs);
-        if (r <= 0)
+        bool waiting = false;
+        for (const Client& c : m_clients) {
+            const bool pending = c.endpoint->pending();
+            waiting = waiting || pending;
+            fds.push_back(pollfd{c.fd, static_cast<short>(POLLRDHUP | (pending ? 0 : POLLIN)), 0});
+        }
+        if (::poll(fds.data(), fds.size(), waiting ? 0 : kPollMs) < 0)
             continue;
 
         for (size_t i = 1; i < fds.size(); ++i) {
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
-                serveClient(m_clients[i - 1]);
+            Client& c = m_clients[i - 1];
+            if (fds[i].revents & (POLLRDHUP | POLLHUP | POLLERR))
+                c.broken = true;
+            else if (fds[i].revents & POLLIN)
+                readClient(c);
         }
+        for (Client& c : m_clients)
+            if (!c.broken && c.endpoint->pending())
+                serveOne(c);
         for (auto it = m_clients.begin(); it != m_clients.end();) {
             if (it->broken) {
                 ::close(it->fd);

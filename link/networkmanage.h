@@ -1,6 +1,7 @@
 // TCP transport of the control link: a server on g_port (backlog 200) and
-// one worker thread that serves every connection. Each connection has its
-// own reassembly, so the streams of two PCs never mix.
+// one worker thread that serves every connection, one request of each in
+// turn. Each connection has its own reassembly, so the streams of two PCs
+// never mix.
 #pragma once
 
 #include "core/published.h"
@@ -53,11 +54,13 @@ private:
         uint64_t id = 0;
         uint64_t lastHeardUs = 0;   // board clock: accepted, or bytes last received
         bool broken = false;
+        int64_t writeSpentUs = 0;   // writing the replies to the last read
         std::unique_ptr<link_endpoint> endpoint;
     };
 
     void acceptThread();
-    void serveClient(Client& client);
+    void readClient(Client& client);
+    void serveOne(Client& client);
 
     TcpServer m_server;
     std::vector<Client> m_clients;   // the worker thread's own

@@ -11,6 +11,7 @@
 #include "link/link_transport.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -385,11 +386,34 @@ void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length
                 if (!(mask[i] & (1u << port)))
                     continue;
                 patch(f, length, 1, static_cast<unsigned char>((f[1] & ~0x30) | ((port & 3) << 4)));
+                passby_ports |= 1u << (port + 16u * i);
                 Send_to_port(f, length, static_cast<unsigned short>(port), i);
             }
         }
     }
     multicast_pending = 1;
+}
+
+uint64_t fpga_manage::passby_answer_bound_us()
+{
+    const uint32_t sent = passby_ports.load();
+    bool linked = false;
+    unsigned most = 1;
+    for (unsigned char i = 0; i < 2; ++i) {
+        const unsigned char st = reg_image(i, 80);
+        if (!(sent >> (16u * i) & 0xFFFFu) || (st != 2 && st != 3))
+            continue;
+        read_from_register(128, i);
+        read_from_register(144, i);
+        const uint32_t links = reg_image(i, 128) | (reg_image(i, 144) << 8);
+        for (unsigned port = 0; port < 16; ++port) {
+            if (!(sent & (1u << (port + 16u * i))) || !(links & (1u << port)))
+                continue;
+            linked = true;
+            most = std::max<unsigned>(most, get_port_card_num(port + 16u * i));
+        }
+    }
+    return linked ? kCardAnswerUs + kCardSaveUs + most * kCardAnswerUs : 0;
 }
 
 void fpga_manage::update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga)

@@ -522,10 +522,21 @@ public:
     // Card answers for the PC and the multicast bookkeeping.
     std::atomic<unsigned char> fpga_passby_reply{0};
     std::atomic<unsigned char> multicast_passby{0};
-    // The ports (bit port + 16 x fpga) the open single-port pass-through
-    // went to: an answer from any other port (a late answer to an earlier
-    // request) is not the PC's answer.
+    // The ports (bit port + 16 x fpga) the open pass-through went to: for a
+    // single-port request, an answer from any other port (a late answer to
+    // an earlier request) is not the PC's answer.
     std::atomic<uint32_t> passby_ports{0};
+    // How long the open pass-through may wait for its answer, in board
+    // microseconds (called under the FPGA link mutex, after
+    // Dealwith1_PC_to_eth): 0 when the request reached no linked port, so
+    // that nothing can answer; else the slowest card operation the system
+    // itself waits for: a card answers within 1 s, and a save to flash
+    // takes up to 12 s more and 1 s more for each card of the chain. The
+    // largest card count of the ports reached counts, at least 1 (a chain
+    // not yet counted).
+    uint64_t passby_answer_bound_us();
+    static constexpr uint64_t kCardAnswerUs = 1000000;
+    static constexpr uint64_t kCardSaveUs = 12000000;
     std::atomic<unsigned char> multicast_pending{0};
     std::atomic<uint32_t> multicast_reply_mask{0};
     unsigned char multicast_kind = 0;

@@ -7,21 +7,28 @@
 #include "pcclient/pc_client.h"
 
 #include <gtest/gtest.h>
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 using namespace pcclient;
 
 namespace {
 
-unsigned short udpPort(AppRunner& app)
+unsigned short linkPort(AppRunner& app, const std::string& name)
 {
     std::istringstream in(app.control("link-ports"));
     std::string w;
     unsigned v;
     while (in >> w >> v)
-        if (w == "udp")
+        if (w == name)
             return static_cast<unsigned short>(v);
     return 0;
+}
+
+unsigned short udpPort(AppRunner& app)
+{
+    return linkPort(app, "udp");
 }
 
 unsigned char xorOf(const Bytes& b, size_t n)
@@ -67,13 +74,63 @@ TEST(E2eCards, PassThroughOverUdpAndTheSearchFillTheCardCounts)
     const std::string log = app.control("card-log 5 2");
     EXPECT_NE(log.find("020010f01067010500a001080008"), std::string::npos) << log;
 
-    // A card that does not exist: no answer, and the link keeps serving.
-    Bytes none = {0x09, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0xA0, 0x00};
+    // A port without cards (port 9): no answer, and the link serves on at
+    // once.
+    Bytes none = {0x01, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x09, 0x00, 0xA0, 0x00};
     none.push_back(xorOf(none, none.size()));
     ASSERT_TRUE(udp.sendRaw(frameBody(none)));
-    EXPECT_FALSE(udp.receive(r, 1500));
     ASSERT_TRUE(udp.request(kSendingCard, 0x61, ramReadPayload(0x1000 + 560, 2), r));
     EXPECT_EQ(r.data, (Bytes{0x03, 0x00})) << "the PC reads the count from the parameter page";
+}
+
+TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    // One card behind FPGA 0 port 5 that takes 4 s to answer (a save to
+    // its flash takes that long).
+    EXPECT_EQ(app.control("cards 5 1"), "");
+    EXPECT_EQ(app.control("card-delay 5 4000"), "");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-status").find("status 1") != std::string::npos; }, 30000))
+        << app.control("fpga-status");
+    Bytes req = {0x00, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x81, 0x00};
+    req.push_back(xorOf(req, req.size()));
+    const Bytes wire = frameBody(req);
+
+    Reply r;
+    UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", linkPort(app, "udp")));
+    ASSERT_TRUE(udp.sendRaw(wire));
+    ASSERT_TRUE(udp.receive(r, 9000)) << "UDP: the late answer";
+    EXPECT_EQ(r.body[9], 0x81);
+    EXPECT_EQ(r.body[7], 5);
+    TcpLink tcp;
+    ASSERT_TRUE(tcp.open("127.0.0.1", linkPort(app, "tcp")));
+    ASSERT_TRUE(tcp.sendRaw(wire));
+    ASSERT_TRUE(tcp.receive(r, 9000)) << "TCP: the late answer";
+    EXPECT_EQ(r.body[9], 0x81);
+
+    // A PC sends 20 such requests in one go and leaves while the first is
+    // served: the rest are not served, and another PC waits at most for
+    // the request being served.
+    {
+        TcpLink gone;
+        ASSERT_TRUE(gone.open("127.0.0.1", linkPort(app, "tcp")));
+        Bytes twenty;
+        for (int i = 0; i < 20; ++i)
+            twenty.insert(twenty.end(), wire.begin(), wire.end());
+        ASSERT_TRUE(gone.sendRaw(twenty));
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    TcpLink other;
+    ASSERT_TRUE(other.open("127.0.0.1", linkPort(app, "tcp")));
+    ASSERT_TRUE(other.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 10000))
+        << "another PC is served once the request being served has ended";
+    std::istringstream log(app.control("card-log 5"));
+    int taken = 0;
+    for (std::string line; std::getline(log, line);)
+        taken += line == "000010f01067010500810012";
+    EXPECT_EQ(taken, 3) << "UDP's, TCP's and the left PC's first request only";
 }
 
 } // namespace

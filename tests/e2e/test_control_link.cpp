@@ -137,6 +137,20 @@ TEST_F(E2eControlLink, TcpWritesAUserModeSlotAndRewritesItsFileOnFlagTwo)
     EXPECT_EQ(Bytes(mode.begin(), mode.begin() + 4), (Bytes{0xAA, 0xAA, 0x80, 0x07}));
 }
 
+TEST_F(E2eControlLink, ACommandThatWorksForSecondsKeepsItsTcpConnection)
+{
+    // Erasing 24 blocks of 64 KiB of the chip's flash from 16 MiB on takes
+    // seconds; the reply, and the next request on the same connection,
+    // still come.
+    TcpLink tcp;
+    ASSERT_TRUE(tcp.open("127.0.0.1", ports.tcp));
+    Reply r;
+    ASSERT_TRUE(tcp.request(kProcessor, 0x70, Bytes{0x04, 0x02, 0x00, 0x10, 0x18, 0x00}, r, 30000));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_TRUE(tcp.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 3000)) << "the connection serves on";
+    EXPECT_EQ(r.status, 0);
+}
+
 TEST_F(E2eControlLink, AliasUploadWithRightAndWrongDigest)
 {
     TcpLink tcp;

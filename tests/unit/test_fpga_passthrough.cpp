@@ -1,6 +1,7 @@
 // The FPGAs' Ethernet port transport: the PC's pass-through to the cards,
 // the answers routed back on the transport of the request, multicasts, and
 // the answers the sending card keeps for itself.
+#include "support/board_clock.h"
 #include "support/fpga_fixture.h"
 
 #include "core/global.h"
@@ -12,6 +13,7 @@
 #include "link/protocol_phy.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
+#include "sim/sim_clock.h"
 
 #include <QMutexLocker>
 #include <cstring>
@@ -168,6 +170,7 @@ TEST_F(PassThrough, ByteSixZeroSendsTheFrameUnchangedToPortZeroOfBothFpgas)
     control("cards 17 1");
     FakeTransport udp(kPassbyUdp);
     const auto req = pcFrame(0x1000, 0x67, 0, 0, 0xA0);
+    BoardClockSpeed fast(100);   // nothing answers: the wait runs to its bound
     pass(udp, req);
     EXPECT_EQ(model(0).portFrames(0), 1u);
     EXPECT_EQ(model(1).portFrames(0), 1u);
@@ -233,13 +236,57 @@ TEST_F(PassThrough, AnAnswerGoesBackOnTheTransportOfTheRequest)
 
 TEST_F(PassThrough, SilentCardsEndTheWaitWithoutAnAnswer)
 {
+    // The wait covers the slowest card operation: 1 s for the answer, 12 s
+    // for a save to flash and 1 s more per card of the chain (13 s for one
+    // card, 42 s for 30). The board runs 100 times faster.
+    BoardClockSpeed fast(100);
+    auto& clock = sim::SimClock::instance();
     control("cards 1 1");
     control("card-fault 1 silent");
     FakeTransport udp(kPassbyUdp);
+    uint64_t t0 = clock.nowUs();
     EXPECT_FALSE(pass(udp, pcFrame(0x0000, 0x67, 1, 1, 0xA0)));
+    uint64_t waited = clock.nowUs() - t0;
+    EXPECT_GE(waited, 13000000u);
+    EXPECT_LT(waited, 16000000u);
     EXPECT_TRUE(udp.sent.empty());
     EXPECT_EQ(g_passby_trans_port.load(), kPassbyNone) << "a late answer is not sent with a later request";
     EXPECT_EQ(udp.waiting_passthrough.load(), 0);
+
+    control("cards 2 30");
+    control("card-fault 2 silent");
+    setCount(0, 1, 30);
+    t0 = clock.nowUs();
+    EXPECT_FALSE(pass(udp, pcFrame(0x0000, 0x67, 1, 2, 0xA0)));
+    waited = clock.nowUs() - t0;
+    EXPECT_GE(waited, 42000000u);
+    EXPECT_LT(waited, 45000000u);
+
+    // A port with no link: no card can answer, and nothing is waited for.
+    t0 = clock.nowUs();
+    EXPECT_FALSE(pass(udp, pcFrame(0x0000, 0x67, 1, 12, 0xA0)));
+    EXPECT_LT(clock.nowUs() - t0, 500000u);
+}
+
+TEST_F(PassThrough, AnAnswerSecondsLateIsStillThePcsAnswer)
+{
+    // A card that takes 4 s (saving to its flash) and a multicast whose
+    // last port answers 5 s late.
+    control("cards 1 1");
+    control("card-delay 1 4000");
+    FakeTransport udp(kPassbyUdp);
+    ASSERT_TRUE(pass(udp, pcFrame(0x0000, 0x67, 1, 1, 0x81)));
+    ASSERT_EQ(udp.bodies().size(), 1u);
+    EXPECT_EQ(udp.bodies()[0][7], 1);
+
+    control("card-delay 1 0");
+    control("cards 2 1");
+    control("card-delay 2 5000");
+    setCount(0, 0, 1);
+    setCount(0, 1, 1);
+    ASSERT_TRUE(pass(udp, pcFrame(0x0FFF, 0x67, 1, 0xFF, 0xA0)));
+    ASSERT_EQ(udp.bodies().size(), 2u);
+    EXPECT_EQ(udp.bodies()[1][7], 0xFF);
 }
 
 TEST_F(PassThrough, AnAnswerFromAPortTheRequestDidNotGoToIsNotItsAnswer)
