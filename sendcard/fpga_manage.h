@@ -351,8 +351,9 @@ public:
     // applied (255 none), task switch, re-send counter and change mark.
     unsigned char bri_mode = 0;
     // The mode whose scale (4-bit or 8-bit levels) register image byte 64
-    // is in, while a manual level from the PC that was not stored is shown
-    // (-1: the stored mode's scale).
+    // is in, while a manual level from the PC that was not stored, or a
+    // brightness percent (16: the register value itself), is shown, until
+    // the running mode sets a level again (-1: the stored mode's scale).
     int bri_scale_mode = -1;
     unsigned char HalfHourValue[48];
     unsigned char bri_last_slot = 255;
