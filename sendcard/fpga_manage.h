@@ -81,7 +81,9 @@ struct SendParaRequest {
     unsigned char loader_step = 0;       // 20..32 while a record is loaded
     unsigned char retry = 0;
     // The loader could not carry out the record (damaged or of a kind the
-    // cards are not loaded with); the job ends as failed.
+    // cards are not loaded with); the job ends as failed at once. A frame
+    // no card confirms is not this: the load goes on and only `failed`
+    // is set.
     bool record_failed = false;
     // Since when the record's data cannot be read (valid while reading).
     bool read_failing = false;
