@@ -162,9 +162,11 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
         const unsigned percent = block_word(para::kBrightness);
         unsigned char value;
         if (change) {
+            // The image now holds the register value itself: it is re-sent
+            // in the 8-bit scale until the mode sets a level again.
             value = bri_percent_to_value(percent, bri_mode);
             MCU_REG_func[0][64] = value;
-            bri_scale_mode = -1;
+            bri_scale_mode = 16;
         } else {
             const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
             value = bri_level_to_value(MCU_REG_func[0][64], static_cast<unsigned char>(scale));
@@ -173,9 +175,12 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
             // The percent the screen now shows is written back as the
             // system's own state, so that no change pass takes it for a
             // user's brightness change (which would store a manual record).
+            // A percent that gives this very value (the user's own, e.g. 50
+            // for 127) already says what the screen shows and stays.
             // The chip's mutex is only tried: a busy mutex leaves the
             // percent for the next send.
-            if (store && shown != percent && pthread_mutex_trylock(&c331_manage::c331_mutex) == 0) {
+            const bool describes = shown == percent || bri_percent_to_value(percent, bri_mode) == value;
+            if (store && !describes && pthread_mutex_trylock(&c331_manage::c331_mutex) == 0) {
                 const bool stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
                 pthread_mutex_unlock(&c331_manage::c331_mutex);
                 if (stored)

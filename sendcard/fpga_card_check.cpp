@@ -379,7 +379,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         trace("\n over!!! ");
         const unsigned short reply = sp.card_reply.load();
         if (sp.failed) {
-            // No file to work on: the faulty card found last stays listed.
+            // No file to work on, or frames no card confirmed: the faulty
+            // card found last stays listed.
             paraSync(1);
         } else if (reply == kAllSound || reply == kNoReply) {
             if (job == 6 && AdvancedOption::restore_finished())

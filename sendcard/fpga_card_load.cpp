@@ -306,20 +306,28 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
         if (Utils::getTimeSpace(sp.step_time) <= op.timeticks / 10)
             return 0;
         trace("\n timeout!!! ");
-        // A frame the cards never confirm, after its four tries, leaves the
-        // record (and the job) not done.
-        auto unanswered = [&]() {
-            writeLogMsg(WARNING, "card parameter record " + std::to_string(sp.operate_index) +
-                                     ": no answer from the cards after four tries");
-            sp.record_failed = true;
-            sp.loader_step = 32;
+        // A frame the cards never confirm is given up after its four tries
+        // and the load goes on with the next card or packet, as with an
+        // answer; the job is marked not completed (reported at its end).
+        auto givenUp = [&]() {
+            if (!sp.failed.load())
+                writeLogMsg(WARNING, "card parameter record " + std::to_string(sp.operate_index) +
+                                         ": no answer from the cards after four tries; the load goes on "
+                                         "(later frames without answer in this job are not logged)");
+            sp.failed = true;
+            sp.retry = 0;
         };
         if (perCard) {
             if (sp.retry < 3) {
                 ++sp.retry;
                 sp.loader_step = again;
+            } else if (all && sp.target_card != 0) {
+                givenUp();
+                --sp.target_card;
+                sp.loader_step = again;
             } else {
-                unanswered();
+                givenUp();
+                sp.loader_step = 32;
             }
             return 0;
         }
@@ -336,7 +344,8 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, unsigned int dataPos, 
             ++sp.retry;
             sp.loader_step = back;
         } else {
-            unanswered();
+            givenUp();
+            sp.loader_step = sp.packets_sent < sp.packet_count ? back : 32;
         }
         return 0;
     }

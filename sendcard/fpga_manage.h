@@ -81,7 +81,9 @@ struct SendParaRequest {
     unsigned char loader_step = 0;       // 20..32 while a record is loaded
     unsigned char retry = 0;
     // The loader could not carry out the record (damaged or of a kind the
-    // cards are not loaded with); the job ends as failed.
+    // cards are not loaded with); the job ends as failed at once. A frame
+    // no card confirms is not this: the load goes on and only `failed`
+    // is set.
     bool record_failed = false;
     // Since when the record's data cannot be read (valid while reading).
     bool read_failing = false;
@@ -351,8 +353,9 @@ public:
     // applied (255 none), task switch, re-send counter and change mark.
     unsigned char bri_mode = 0;
     // The mode whose scale (4-bit or 8-bit levels) register image byte 64
-    // is in, while a manual level from the PC that was not stored is shown
-    // (-1: the stored mode's scale).
+    // is in, while a manual level from the PC that was not stored, or a
+    // brightness percent (16: the register value itself), is shown, until
+    // the running mode sets a level again (-1: the stored mode's scale).
     int bri_scale_mode = -1;
     unsigned char HalfHourValue[48];
     unsigned char bri_last_slot = 255;

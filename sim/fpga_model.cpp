@@ -831,6 +831,18 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               reply = "usage: card-fault <port 1..32> none|silent|badcheck";
               return false;
           });
+    c.add("card-silent", "<port 1..32> <card> on|off: one card of a port takes its frames but answers nothing",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              auto f = args.size() == 3 ? pickChain(args[0], port) : nullptr;
+              unsigned long long card = 0;
+              if (!f || !number(args[1], RcvCardChain::kMaxCards - 1, card) || (args[2] != "on" && args[2] != "off")) {
+                  reply = "usage: card-silent <port 1..32> <card 0..4094> on|off";
+                  return false;
+              }
+              f->cards(port).setCardSilent(static_cast<unsigned>(card), args[2] == "on");
+              return true;
+          });
     c.add("card-delay", "<port 1..32> <ms>: the cards of a port answer that many milliseconds late (0: at once)",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;

@@ -49,6 +49,21 @@ RcvCardChain::Fault RcvCardChain::fault() const
     return fault_;
 }
 
+void RcvCardChain::setCardSilent(unsigned card, bool silent)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (silent)
+        silentCards_.insert(card);
+    else
+        silentCards_.erase(card);
+}
+
+bool RcvCardChain::cardSilent(unsigned card) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return silentCards_.count(card) != 0;
+}
+
 std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -82,12 +97,13 @@ std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
             return {};
         card = index;
     }
-    log_[card].push_back(f);
     const bool everyCard = index == 0x0FFF;
     const bool ownIndex = !everyCard && index != 0x0FFE;
     const uint8_t opcode = f[9];
     const unsigned firstCard = everyCard ? 0 : card;
     const unsigned endCard = everyCard ? count_ : card + 1;
+    for (unsigned c = firstCard; c < endCard; ++c)
+        log_[c].push_back(f);
     if (opcode == 0x60 && f.size() >= 19) {
         const uint32_t address = le32At(f, 10);
         const unsigned n = f[14] | (f[15] << 8);
@@ -107,7 +123,7 @@ std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
     }
     if ((opcode == 0x60 || opcode == 0xA0) && ownIndex && faulty_ == static_cast<int>(card))
         faulty_ = -1;
-    if (fault_ == Fault::Silent)
+    if (fault_ == Fault::Silent || silentCards_.count(card) != 0)
         return {};
 
     std::vector<uint8_t> a(f.begin(), f.begin() + 10);

@@ -14,7 +14,11 @@
 //   with the bytes (at most 256);
 //   anything else: status 0.
 // A chain without cards answers nothing. Fault switches: silent (no
-// answers) and badcheck (answers with a wrong check byte).
+// answers) and badcheck (answers with a wrong check byte) for the whole
+// chain, and silent for one card (setCardSilent): that card still takes
+// its frames and passes them down the chain, but answers nothing, so a
+// frame to every card, which card 0 answers, goes unanswered when card 0
+// is silent.
 //
 // Card check: a search frame with its flag byte (16) set asks the cards to
 // compare their configuration with the screen's config id (bytes 17-20);
@@ -23,8 +27,8 @@
 // card. A card is marked faulty by the fault switch "faulty card index"
 // (setFaultyCard) and becomes sound again when a RAM or register write
 // addressed to it by its own index reaches it (a restore).
-// Writes addressed to every card (0x0FFF) reach every card of the chain:
-// RAM (0x60) is stored, a register write (0xA0) with the payload 03 0F 01 v
+// Frames addressed to every card (0x0FFF) reach every card of the chain
+// and stand in each card's log: RAM (0x60) is stored, a register write (0xA0) with the payload 03 0F 01 v
 // sets the mapping switch to v, save (0x81) and activate (0xB4) are
 // counted per card.
 //
@@ -37,6 +41,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace sim {
@@ -55,6 +60,9 @@ public:
     void setMultiFunction(bool present);
     void setFault(Fault f);
     Fault fault() const;
+    // One card takes its frames but answers nothing.
+    void setCardSilent(unsigned card, bool silent);
+    bool cardSilent(unsigned card) const;
 
     // Takes one frame sent on the port; the answer, or an empty vector.
     std::vector<uint8_t> request(const std::vector<uint8_t>& frame);
@@ -87,6 +95,7 @@ private:
     unsigned count_ = 0;
     bool multiFunction_ = false;
     Fault fault_ = Fault::None;
+    std::set<unsigned> silentCards_;
     uint64_t requests_ = 0;
     std::map<unsigned, std::vector<std::vector<uint8_t>>> log_;
     std::map<unsigned, std::vector<uint8_t>> ram_;

@@ -175,6 +175,7 @@ TEST_F(CardJobs, LoadingAScanFileSendsRamInPacketsToEveryCardOfThePort)
     g_smartmapping_progress = mappingProgress;
 
     ASSERT_GT(runLoad(scan), 0);
+    EXPECT_FALSE(g_send_para.failed.load()) << "every frame to all cards was confirmed";
     const auto writes = framesOf(5, 0, 0x60);
     ASSERT_EQ(writes.size(), 3u);
     const unsigned lengths[3] = {1000, 1000, 500};
@@ -189,14 +190,20 @@ TEST_F(CardJobs, LoadingAScanFileSendsRamInPacketsToEveryCardOfThePort)
     ASSERT_FALSE(g_mapping_seen.empty());
     EXPECT_EQ(g_mapping_seen.back(), 100);
 
-    // A silent port: the first packet is tried four times, then the load
-    // ends as not done.
+    // A silent port: each of the three packets is tried four times, then
+    // the next one; the load ends as not done.
     control("card-fault 5 silent");
     const auto before = framesOf(5, 0, 0x60).size();
     writeBoardFile("/data/smartmapping/scan.bin", bare({Operate{1, 1, 0x100, 100, big}}));
+    g_mapping_seen.clear();
     ASSERT_GT(runLoad(scan), 0);
-    EXPECT_EQ(framesOf(5, 0, 0x60).size() - before, 4u);
+    const auto tried = framesOf(5, 0, 0x60);
+    ASSERT_EQ(tried.size() - before, 12u);
+    for (size_t k = 0; k < 12; ++k)
+        EXPECT_EQ(tried[before + k][10] | (tried[before + k][11] << 8), 0x100 + 1000 * (k / 4)) << "try " << k;
     EXPECT_TRUE(g_send_para.failed.load());
+    ASSERT_FALSE(g_mapping_seen.empty());
+    EXPECT_EQ(g_mapping_seen.back(), 100);
 
     // No scan file in either folder.
     QDir(QString::fromStdString(hostPath("/data/smartmapping"))).removeRecursively();

@@ -302,6 +302,114 @@ TEST_F(HandBuiltFiles, FramesUpTo1024BytesLoadAndRecordsThatCannotBeLoadedFailTh
     EXPECT_EQ(framesOf(5, 1, 0x60).size() - before, 4u);
 }
 
+// Job 2 loads to every card of the port (`all`): RAM, register, user and
+// save frames go to all cards (0x0FFF), which the chain's first card
+// answers; activate and reconfigure go to each card, the last one first.
+// A frame no card confirms is tried four times, then the load goes on with
+// the next card or packet, and the job ends as not completed.
+TEST_F(HandBuiltFiles, ALoadToEveryCardGoesOnPastASilentCard)
+{
+    upWithCards({{5, 4}});
+    line_type.port = 4;
+    // Six records, 100 ms each: 2500 RAM bytes to 0x100 (packets of 1000,
+    // 1000, 500), activate, reconfigure, 3 register bytes, 3 user-defined
+    // bytes, save to flash.
+    std::string ram(2500, '\0');
+    for (size_t i = 0; i < ram.size(); ++i)
+        ram[i] = static_cast<char>(i * 7);
+    const uint32_t d = bareData(6);
+    const std::vector<Rec> recs = {
+        Rec{d, 2500, 0x100, 100, 1, 1},         Rec{d + 2500, 2, 0, 100, 3, 0},
+        Rec{d + 2502, 2, 0, 100, 5, 0},         Rec{d + 2504, 3, 0, 100, 1, 2},
+        Rec{d + 2507, 3, 0, 100, 16, 0},        Rec{d + 2510, 0, 0, 100, 2, 0},
+    };
+    scan(bareFile(recs, ram + std::string("\x01\x02\x03\x04\x10\x20\x30\x6D\x55\x66", 10)));
+    const std::vector<uint8_t> ramBytes(ram.begin(), ram.end());
+
+    // The sizes of card c's log per opcode: RAM, activate, reconfigure,
+    // register, user-defined (its first byte 0x6D), save.
+    struct Seen {
+        size_t ram, activate, reconfig, reg, user, save;
+    };
+    auto seen = [&](unsigned c) {
+        return Seen{framesOf(5, c, 0x60).size(), framesOf(5, c, 0xB4).size(), framesOf(5, c, 0x84).size(),
+                    framesOf(5, c, 0xA0).size(), framesOf(5, c, 0x6D).size(), framesOf(5, c, 0x81).size()};
+    };
+    auto since = [](const Seen& a, const Seen& b) {
+        return std::vector<size_t>{a.ram - b.ram,       a.activate - b.activate, a.reconfig - b.reconfig,
+                                   a.reg - b.reg,       a.user - b.user,         a.save - b.save};
+    };
+    // The RAM packets card c took since frame `from` of its RAM log: their
+    // addresses in order.
+    auto ramAddresses = [&](unsigned c, size_t from) {
+        std::vector<unsigned> out;
+        const auto frames = framesOf(5, c, 0x60);
+        for (size_t k = from; k < frames.size(); ++k) {
+            EXPECT_EQ(frames[k][0] | (frames[k][1] << 8), 0x0FFF) << "card " << c;
+            out.push_back(frames[k][10] | (frames[k][11] << 8));
+        }
+        return out;
+    };
+
+    // A sound chain: every frame is confirmed once, also those to every
+    // card, and the job ends as done.
+    {
+        Seen before[4];
+        for (unsigned c = 0; c < 4; ++c)
+            before[c] = seen(c);
+        mgr().job_progress = -1;
+        ASSERT_GT(load(), 0);
+        EXPECT_FALSE(g_send_para.failed.load());
+        EXPECT_EQ(mgr().job_progress.load(), 100);
+        for (unsigned c = 0; c < 4; ++c) {
+            EXPECT_EQ(since(seen(c), before[c]), (std::vector<size_t>{3, 1, 1, 1, 1, 1})) << "card " << c;
+            EXPECT_EQ(ramAddresses(c, before[c].ram), (std::vector<unsigned>{0x100, 0x100 + 1000, 0x100 + 2000}));
+            EXPECT_EQ(chain(5).cardRam(c, 0x100, 2500), ramBytes) << "card " << c;
+        }
+    }
+
+    // The chain's first card is silent: no frame to every card is
+    // confirmed, nor card 0's own; each is tried four times and the cards
+    // after it still take every packet and every record.
+    {
+        ASSERT_EQ(control("card-silent 5 0 on"), "ok\n");
+        Seen before[4];
+        for (unsigned c = 0; c < 4; ++c)
+            before[c] = seen(c);
+        mgr().job_progress = -1;
+        ASSERT_GT(load(), 0);
+        EXPECT_TRUE(g_send_para.failed.load());
+        EXPECT_EQ(mgr().job_progress.load(), 100);
+        EXPECT_EQ(since(seen(0), before[0]), (std::vector<size_t>{12, 4, 4, 4, 4, 4}));
+        for (unsigned c = 1; c < 4; ++c) {
+            EXPECT_EQ(since(seen(c), before[c]), (std::vector<size_t>{12, 1, 1, 4, 4, 4})) << "card " << c;
+            const std::vector<unsigned> a = {0x100, 0x100 + 1000, 0x100 + 2000};
+            EXPECT_EQ(ramAddresses(c, before[c].ram),
+                      (std::vector<unsigned>{a[0], a[0], a[0], a[0], a[1], a[1], a[1], a[1], a[2], a[2], a[2], a[2]}))
+                << "card " << c;
+        }
+        ASSERT_EQ(control("card-silent 5 0 off"), "ok\n");
+    }
+
+    // The card the per-card frames reach first (the last of the chain) is
+    // silent: its activate and reconfigure are tried four times, then the
+    // cards before it get theirs; the job ends as not completed.
+    {
+        ASSERT_EQ(control("card-silent 5 3 on"), "ok\n");
+        Seen before[4];
+        for (unsigned c = 0; c < 4; ++c)
+            before[c] = seen(c);
+        mgr().job_progress = -1;
+        ASSERT_GT(load(), 0);
+        EXPECT_TRUE(g_send_para.failed.load());
+        EXPECT_EQ(mgr().job_progress.load(), 100);
+        EXPECT_EQ(since(seen(3), before[3]), (std::vector<size_t>{3, 4, 4, 1, 1, 1}));
+        for (unsigned c = 0; c < 3; ++c)
+            EXPECT_EQ(since(seen(c), before[c]), (std::vector<size_t>{3, 1, 1, 1, 1, 1})) << "card " << c;
+        ASSERT_EQ(control("card-silent 5 3 off"), "ok\n");
+    }
+}
+
 // A check that would take longer than half an hour (400 nets that do not
 // answer, 5 s each) ends as failed after 30 minutes.
 TEST_F(HandBuiltFiles, AJobEndsAfterHalfAnHour)

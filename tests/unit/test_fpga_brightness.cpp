@@ -85,13 +85,99 @@ TEST_F(FpgaBrightness, APostedPercentReachesBothFpgasAndTheStoredRecord)
     // The task's send takes the level from the image and shows it as a
     // percent in the block; nothing is stored.
     flash(2).poke(fpga_manage::kBrightRecord, {0x11});
-    mgr().bri_mode = 0;
-    mgr().MCU_REG_func[0][64] = 4;   // 4 x 16 - 1 = 63
+    unsigned char manual[57] = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 0, 4};   // mode 0, level 4: 4 x 16 - 1 = 63
+    mgr().Brightness_init(manual);
     ASSERT_EQ(mgr().Brightness_hand_dealwith(0), 1);
     EXPECT_EQ(model(0).storedReg(6), 63);
     EXPECT_EQ(model(1).storedReg(6), 63);
     EXPECT_EQ(percent(), 24u);
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0x11);
+}
+
+// A percent from the PC or the pages is a register value (percent x 255 /
+// 100): the periodic re-sends of a 4-bit mode send that value, not the
+// value read as a 4-bit level, and the percent stays in the block, until
+// the mode itself sets a level again.
+TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
+{
+    // Port 1 linked, with a multi-function card (its sensor is read in
+    // automatic mode only).
+    sim::ControlChannel& c = sim::Board::instance().control();
+    ASSERT_EQ(c.execute("cards 1 1 mf"), "ok\n");
+    bringUp();
+    unsigned char* page = mgr().MCU_RAM_CMD;
+    uint64_t latches = 0;
+    // Runs the idle passes until the task has sent the brightness once
+    // more (at most about 10 s of ticks).
+    auto nextSend = [&] {
+        return runUntil([&] { return model(0).counters().brightnessLatches > latches; }, 1200) > 0;
+    };
+    // A page of type 3 stored from the PC: mode, level.
+    auto storePage = [&](unsigned char mode, unsigned char level) {
+        std::memset(page, 0, 57);
+        page[0] = 0xAA;
+        page[1] = 3;
+        page[2] = 0xAA;
+        page[6] = 49;
+        page[8] = mode;
+        page[9] = level;
+        mgr().Dealwith_mcu_ram();
+        tick();   // the stored record is loaded back
+    };
+    // The brightness percent as the chip posts it (block word 2176).
+    auto postPercent = [&](unsigned percent) {
+        setPercent(percent);
+        mgr().bri_change_flag = 1;
+        tick();
+    };
+
+    // Manual, 4-bit levels: level 4 shows 0x3F.
+    storePage(0, 4);
+    ASSERT_EQ(mgr().bri_mode, 0);
+    ASSERT_EQ(mgr().bri_task_enabled, 1);
+    EXPECT_EQ(model(0).storedReg(6), 0x3F);
+    // Brightness 50 %: 50 x 255 / 100 = 127 = 0x7F, on every send.
+    postPercent(50);
+    EXPECT_EQ(model(0).storedReg(6), 0x7F);
+    EXPECT_EQ(model(1).storedReg(6), 0x7F);
+    for (int k = 0; k < 4; ++k) {
+        latches = model(0).counters().brightnessLatches;
+        ASSERT_TRUE(nextSend()) << "re-send " << k;
+        EXPECT_EQ(model(0).storedReg(6), 0x7F) << "re-send " << k;
+        EXPECT_EQ(model(1).storedReg(6), 0x7F) << "re-send " << k;
+        EXPECT_EQ(percent(), 50u) << "re-send " << k;
+    }
+    // The record the percent stored keeps it too: after a reload the
+    // screen shows the same value.
+    mgr().bri_reload_flag = 1;
+    latches = model(0).counters().brightnessLatches;
+    ASSERT_TRUE(nextSend());
+    EXPECT_EQ(model(0).storedReg(6), 0x7F);
+    EXPECT_EQ(percent(), 50u);
+
+    // Automatic, with a sensor that gives no reading (its valid mark,
+    // byte 49, is not 0xFF) and then with no multi-function card at all:
+    // 40 % is 102 = 0x66 on every pass.
+    ASSERT_GT(runUntil([this] { return mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] != 0; }, 2000), 0);
+    storePage(2, 0);
+    ASSERT_EQ(mgr().bri_mode, 2);
+    postPercent(40);
+    EXPECT_EQ(model(0).storedReg(6), 0x66);
+    for (int k = 0; k < 8; ++k) {
+        if (k == 4) {
+            ASSERT_EQ(c.execute("cards 1 1"), "ok\n");
+            ASSERT_GT(runUntil([this] { return mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] == 0; },
+                               2000),
+                      0);
+        }
+        latches = model(0).counters().brightnessLatches;
+        ASSERT_TRUE(nextSend()) << "pass " << k;
+        EXPECT_EQ(mgr().vmf_addr, k < 4 ? 0x4000 : 0) << "pass " << k;
+        EXPECT_EQ(model(0).storedReg(6), 0x66) << "pass " << k;
+        EXPECT_EQ(model(1).storedReg(6), 0x66) << "pass " << k;
+        EXPECT_EQ(percent(), 40u) << "pass " << k;
+    }
+    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
 }
 
 TEST_F(FpgaBrightness, WithoutLinkedPortsOnlyTheRecordIsWrittenAndAFlashFailureIsNoSuccess)

@@ -129,6 +129,44 @@ TEST_F(SimCards, OnlyAddressedCardsOfALinkedPortAnswer)
     EXPECT_EQ(model(0).waitingAnswers(0), 0u);
     EXPECT_EQ(model(0).cards(1).requests(), 3u);
 
+    // A frame to every card (0x0FFF) reaches all three and stands in each
+    // card's log; card 0 answers it.
+    mgr().load_write_ram_cmd_create(1, 0, 0x80, data, 4, f, 1);
+    send(std::vector<unsigned char>(f, f + 23), 1, 0);
+    ASSERT_EQ(model(0).waitingAnswers(0), 1u);
+    EXPECT_EQ(le16(shown(0, 0).data(), 2), 0x1000);
+    release(0, 0);
+    for (unsigned c = 0; c < 3; ++c) {
+        ASSERT_EQ(model(0).cards(1).log(c).size(), c == 2 ? 2u : 1u) << "card " << c;
+        EXPECT_EQ(le16(model(0).cards(1).log(c).back().data(), 0), 0x0FFF) << "card " << c;
+        EXPECT_EQ(model(0).cards(1).cardRam(c, 0x80, 4), std::vector<uint8_t>({1, 2, 3, 4})) << "card " << c;
+    }
+
+    // One silent card takes its frames and answers none; with card 0
+    // silent a frame to every card goes unanswered, yet every card takes
+    // it.
+    EXPECT_EQ(control("card-silent 2 0 on"), "ok\n");
+    EXPECT_NE(control("card-silent 2 0 loud").find("usage"), std::string::npos);
+    EXPECT_NE(control("card-silent 2 4095 on").find("usage"), std::string::npos);
+    mgr().load_write_ram_cmd_create(1, 0, 0x90, data, 4, f, 1);
+    send(std::vector<unsigned char>(f, f + 23), 1, 0);
+    EXPECT_EQ(model(0).waitingAnswers(0), 0u);
+    for (unsigned c = 0; c < 3; ++c)
+        EXPECT_EQ(model(0).cards(1).cardRam(c, 0x90, 4), std::vector<uint8_t>({1, 2, 3, 4})) << "card " << c;
+    mgr().load_write_ram_cmd_create(1, 0, 0x40, data, 4, f, 0);
+    send(std::vector<unsigned char>(f, f + 23), 1, 0);
+    EXPECT_EQ(model(0).waitingAnswers(0), 0u) << "card 0 is silent";
+    mgr().load_write_ram_cmd_create(1, 2, 0x40, data, 4, f, 0);
+    send(std::vector<unsigned char>(f, f + 23), 1, 0);
+    ASSERT_EQ(model(0).waitingAnswers(0), 1u) << "card 2 answers";
+    EXPECT_EQ(le16(shown(0, 0).data(), 2), 0x1002);
+    release(0, 0);
+    EXPECT_EQ(control("card-silent 2 0 off"), "ok\n");
+    mgr().load_write_ram_cmd_create(1, 0, 0x40, data, 4, f, 0);
+    send(std::vector<unsigned char>(f, f + 23), 1, 0);
+    EXPECT_EQ(model(0).waitingAnswers(0), 1u);
+    release(0, 0);
+
     // Port 0 of the pair: no cards, no link, no frame.
     send(search(0), 0, 0);
     EXPECT_EQ(model(0).portFrames(0), 0u);
