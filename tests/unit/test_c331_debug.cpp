@@ -31,6 +31,22 @@ protected:
         lock.raise(1);
     }
     static bool has(const std::string& out, const std::string& what) { return out.find(what) != std::string::npos; }
+    // Layers 0 and 1 side by side, 1920 x 1080 each, showing inputs left
+    // and right. Layer records at 2272 + 26 l: enable (+0), input (+8), x,
+    // y, w, h (+10 .. +16).
+    void twoLayers(int left, int right)
+    {
+        const int inputs[2] = {left, right};
+        for (int l = 0; l < 2; ++l) {
+            const int rec = 2272 + 26 * l;
+            setLe16(store->ram_para, rec + 0, 1);
+            setLe16(store->ram_para, rec + 8, static_cast<uint16_t>(inputs[l]));
+            setLe16(store->ram_para, rec + 10, static_cast<uint16_t>(1920 * l));
+            setLe16(store->ram_para, rec + 12, 0);
+            setLe16(store->ram_para, rec + 14, 1920);
+            setLe16(store->ram_para, rec + 16, 1080);
+        }
+    }
 };
 
 // The receivers on the board's I2C bus as the source-check thread reads
@@ -180,18 +196,8 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
 // writes.
 TEST_F(C331Debug, TheGroupDumpPrintsTheRegistersTheWindowsWereProgrammedWith)
 {
-    // Layer records at 2272 + 26 l: enable (+0), input (+8), x, y, w, h
-    // (+10 .. +16); the sources measured.
-    const int inputs[2] = {2, 4};
-    for (int l = 0; l < 2; ++l) {
-        const int rec = 2272 + 26 * l;
-        setLe16(store->ram_para, rec + 0, 1);
-        setLe16(store->ram_para, rec + 8, inputs[l]);
-        setLe16(store->ram_para, rec + 10, 1920 * l);
-        setLe16(store->ram_para, rec + 12, 0);
-        setLe16(store->ram_para, rec + 14, 1920);
-        setLe16(store->ram_para, rec + 16, 1080);
-    }
+    // The sources measured.
+    twoLayers(2, 4);
     for (int in : {2, 4}) {
         HdmiInfo& h = velmosource::pInstance()->hdminfo[in];
         h = HdmiInfo{};
@@ -246,16 +252,7 @@ TEST_F(C331Debug, TheGroupDumpPrintsTheRegistersTheWindowsWereProgrammedWith)
 //           4 lanes split the picture over two channels: start 96, 41.
 TEST_F(C331DebugSources, SectionTwoPrintsTheRatesAndPolaritiesOfTheMeasuredPorts)
 {
-    const int inputs[2] = {2, 5};
-    for (int l = 0; l < 2; ++l) {
-        const int rec = 2272 + 26 * l;
-        setLe16(store->ram_para, rec + 0, 1);
-        setLe16(store->ram_para, rec + 8, inputs[l]);
-        setLe16(store->ram_para, rec + 10, 1920 * l);
-        setLe16(store->ram_para, rec + 12, 0);
-        setLe16(store->ram_para, rec + 14, 1920);
-        setLe16(store->ram_para, rec + 16, 1080);
-    }
+    twoLayers(2, 5);
     plug(2, 1920, 1080, 60);
     plug(5, 1280, 720, 50, 4);
     // A pass of the source-check thread: every input read from its
