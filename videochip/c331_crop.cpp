@@ -68,6 +68,33 @@ int c331_manage::crop_input_width(int port) const
     return w;
 }
 
+ST_RECT c331_manage::crop_record_rect(const unsigned char* block, int k)
+{
+    if (!block || k < 0 || k >= para::kCropCount)
+        return ST_RECT{0, 0, 0, 0};
+    const int rec = para::crop(k);
+    return ST_RECT{le16(block, rec + 2), le16(block, rec + 4), le16(block, rec + 6), le16(block, rec + 8)};
+}
+
+void c331_manage::crop_fit_input(int port, ST_RECT* rect) const
+{
+    if (!rect)
+        return;
+    const int width = crop_input_width(port);
+    const int height = validPort(port) ? PI_ACT[port].vw : 0;
+    // Wide sums: a rectangle handed in by a caller may hold any int.
+    if (rect->x < 0 || rect->w < 0 || static_cast<long long>(rect->x) + rect->w > width) {
+        c331_trace("    x:%d + w:%d OOR, reset it to C331input\r\n", rect->x, rect->w);
+        rect->x = 0;
+        rect->w = width;
+    }
+    if (rect->y < 0 || rect->h < 0 || static_cast<long long>(rect->y) + rect->h > height) {
+        c331_trace("    y:%d + h:%d OOR, reset it to C331input\r\n", rect->y, rect->h);
+        rect->y = 0;
+        rect->h = height;
+    }
+}
+
 int c331_manage::win_och_list(int win, int* och) const
 {
     if (win < 0 || win >= kWinCount)
@@ -165,18 +192,7 @@ void c331_manage::c331_SetCrop(char win, char enable, ST_RECT* rect)
         return;
     }
     const int port = zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(gWininfo[w].input));
-    const int width = crop_input_width(port);
-    const int height = validPort(port) ? PI_ACT[port].vw : 0;
-    if (rect->x + rect->w > width) {
-        c331_trace("    x:%d + w:%d OOR, reset it to C331input\r\n", rect->x, rect->w);
-        rect->x = 0;
-        rect->w = width;
-    }
-    if (rect->y + rect->h > height) {
-        c331_trace("    y:%d + h:%d OOR, reset it to C331input\r\n", rect->y, rect->h);
-        rect->y = 0;
-        rect->h = height;
-    }
+    crop_fit_input(port, rect);
     if (!enable) {
         PM_INPUT_OFFSET_EN[w] = 0;
         for (int& o : PM_INPUT_OFFSET[w])
@@ -205,11 +221,14 @@ void c331_manage::zdrApi_updateCrop(int fd, int port)
         const int k = gWininfo[w].cropIdx;
         if (k >= para::kCropCount)
             continue;
-        const int rec = para::crop(k);
-        C331ParaAccess access;
-        const unsigned char* b = store->ram_para;
-        ST_RECT r{static_cast<int16_t>(le16(b, rec + 2)), static_cast<int16_t>(le16(b, rec + 4)),
-                  static_cast<int16_t>(le16(b, rec + 6)), static_cast<int16_t>(le16(b, rec + 8))};
+        ST_RECT r;
+        {
+            C331ParaAccess access;
+            r = crop_record_rect(store->ram_para, k);
+        }
+        // The rectangle c331_SetCrop took when the crop was chosen, against
+        // the port's new area.
+        crop_fit_input(port, &r);
         for (int t = 0; t < 4; ++t)
             PM_INPUT_OFFSET[w][t] = zdrApi_CropGetOffset(port, &r, t);
         c331_trace("[zdrApi_updateCrop] win:%d, port:%d, cropWin:(%d,%d,%d,%d), PM_INPUT_OFFSET(%d,%d,%d,%d)\n", w,

@@ -180,10 +180,8 @@ void c331_manage::c331managerdeal(void* arg)
                                                      std::to_string(k) + ", beyond the crop table; ignored");
                             refused = true;
                         } else {
-                            const int rec = para::crop(k);
-                            ST_RECT rect{le16(now, rec + 2), le16(now, rec + 4), le16(now, rec + 6),
-                                         le16(now, rec + 8)};
-                            input = now[rec] & 0x0F;
+                            ST_RECT rect = c331_manage::crop_record_rect(now, k);
+                            input = now[para::crop(k)] & 0x0F;
                             if (w >= 0) {
                                 m->c331_SetInputsourceCrop(w, word);
                                 m->c331_SetCrop(static_cast<char>(w), 1, &rect);

@@ -275,12 +275,23 @@ void c331_manage::zdrDbg_c331_param(int section)
         std::printf("\n .........B10_HZOOMCTCH1/B10_VZOOMCTCH1 change........... ");
         break;
     case 10:
-        // The records the receiver drivers of inputs 5 and 4 keep.
+        // Inputs 5 and 4 read again from their receivers: each record is
+        // rewritten as the source-check thread writes it (the record of an
+        // input without signal zeroed, its no-signal field set), then
+        // printed. A receiver that does not answer leaves its record as it
+        // was.
         if (velmosource* source = velmosource::p_velmo_source) {
-            QMutexLocker hold(&Utils::_source_hdminfo_mutex);
             for (int input : {5, 4}) {
+                const bool read = source->poll_input(input) == 0;
+                HdmiInfo rec;
+                {
+                    QMutexLocker hold(&Utils::_source_hdminfo_mutex);
+                    rec = source->hdminfo[input];
+                }
                 std::printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d\n", input - 4, input);
-                printHdmi("\t", input, source->hdminfo[input]);
+                if (!read)
+                    std::printf("\t receiver not answering, record kept\n");
+                printHdmi("\t", input, rec);
             }
         }
         break;

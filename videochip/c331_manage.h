@@ -253,6 +253,15 @@ public:
     // Effective input width of a port (a V-by-One input split over two
     // channels measures half its width per channel) and its height.
     int crop_input_width(int port) const;
+    // The rectangle of crop record k of a block image: x, y, width and
+    // height, the record's unsigned 16-bit words after its head.
+    static ST_RECT crop_record_rect(const unsigned char* block, int k);
+    // A crop rectangle as the port's input takes it: one whose width runs
+    // past the input becomes the whole width from x = 0, one whose height
+    // does the whole height from y = 0. Every user of a crop record takes
+    // its rectangle through here, so that a crop shows the same part of
+    // the input whichever path programmed it.
+    void crop_fit_input(int port, ST_RECT* rect) const;
     // The output channels of window w (list entries 0..7 only); their count.
     int win_och_list(int win, int* och) const;
 

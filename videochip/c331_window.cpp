@@ -448,13 +448,12 @@ void c331_manage::zdrApi_MultiWinChInit()
             PM_INPUT_OFFSET[w][k] = 0;
         const int port = PM_INPUT[w];
         if (PM_INPUT_OFFSET_EN[w] && block && wi.cropIdx < para::kCropCount && port >= 0 && port < kPortCount) {
-            const int rec = para::crop(wi.cropIdx);
-            ST_RECT r{};
-            C331ParaAccess access;
-            r.x = le16(block, rec + 2);
-            r.y = le16(block, rec + 4);
-            r.w = le16(block, rec + 6);
-            r.h = le16(block, rec + 8);
+            ST_RECT r;
+            {
+                C331ParaAccess access;
+                r = crop_record_rect(block, wi.cropIdx);
+            }
+            crop_fit_input(port, &r);
             for (int k = 0; k < 4; ++k)
                 PM_INPUT_OFFSET[w][k] = zdrApi_CropGetOffset(port, &r, k);
         }

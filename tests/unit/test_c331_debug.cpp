@@ -5,7 +5,13 @@
 
 #include "avchips/velmosource.h"
 #include "core/le_bytes.h"
+#include "core/utils.h"
 #include "link/message_deal.h"
+#include "platform/platform.h"
+#include "sim/board.h"
+#include "sim/control_channel.h"
+
+#include <QMutexLocker>
 
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -25,6 +31,76 @@ protected:
         lock.raise(1);
     }
     static bool has(const std::string& out, const std::string& what) { return out.find(what) != std::string::npos; }
+    // Layers 0 and 1 side by side, 1920 x 1080 each, showing inputs left
+    // and right. Layer records at 2272 + 26 l: enable (+0), input (+8), x,
+    // y, w, h (+10 .. +16).
+    void twoLayers(int left, int right)
+    {
+        const int inputs[2] = {left, right};
+        for (int l = 0; l < 2; ++l) {
+            const int rec = 2272 + 26 * l;
+            setLe16(store->ram_para, rec + 0, 1);
+            setLe16(store->ram_para, rec + 8, static_cast<uint16_t>(inputs[l]));
+            setLe16(store->ram_para, rec + 10, static_cast<uint16_t>(1920 * l));
+            setLe16(store->ram_para, rec + 12, 0);
+            setLe16(store->ram_para, rec + 14, 1920);
+            setLe16(store->ram_para, rec + 16, 1080);
+        }
+    }
+};
+
+// The receivers on the board's I2C bus as the source-check thread reads
+// them: sources plugged into the simulated board, the records read from
+// the receivers and the chip's ports measured.
+class C331DebugSources : public C331Debug {
+protected:
+    void SetUp() override
+    {
+        C331Debug::SetUp();
+        v = velmosource::pInstance();
+        v->i2c_fd = platform::i2c().open("/dev/i2c-0");
+        ASSERT_GE(v->i2c_fd, 0);
+        clearSources();
+    }
+    void TearDown() override
+    {
+        sim::Board::instance().control().execute("av-nak 4d off");
+        clearSources();
+        platform::i2c().close(v->i2c_fd);
+        v->i2c_fd = -1;
+        C331Debug::TearDown();
+    }
+    void clearSources()
+    {
+        for (int i = 0; i < 6; ++i)
+            chip().setSource(i, {});
+        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        for (HdmiInfo& h : v->hdminfo)
+            h = HdmiInfo{};
+    }
+    static void plug(int input, int w, int h, int hz, int lanes = 0)
+    {
+        sim::C331ChipModel::VideoSource s{true, w, h, hz};
+        s.lanes = lanes;
+        sim::Board::instance().c331().setSource(input, s);
+    }
+    HdmiInfo record(int input)
+    {
+        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        return v->hdminfo[input];
+    }
+    // Words of input `input`'s signal record in the block (256 + 6 x input:
+    // width, height, refresh).
+    uint16_t signalWord(int input, int word) const { return le16(store->ram_para, 256 + 6 * input + 2 * word); }
+    std::string dump(int section)
+    {
+        testing::internal::CaptureStdout();
+        request(35, static_cast<unsigned char>(section + 1));
+        deal();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    velmosource* v = nullptr;
 };
 
 TEST_F(C331Debug, TestSequenceByteRunsItsLowestBitOnly)
@@ -120,18 +196,8 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
 // writes.
 TEST_F(C331Debug, TheGroupDumpPrintsTheRegistersTheWindowsWereProgrammedWith)
 {
-    // Layer records at 2272 + 26 l: enable (+0), input (+8), x, y, w, h
-    // (+10 .. +16); the sources measured.
-    const int inputs[2] = {2, 4};
-    for (int l = 0; l < 2; ++l) {
-        const int rec = 2272 + 26 * l;
-        setLe16(store->ram_para, rec + 0, 1);
-        setLe16(store->ram_para, rec + 8, inputs[l]);
-        setLe16(store->ram_para, rec + 10, 1920 * l);
-        setLe16(store->ram_para, rec + 12, 0);
-        setLe16(store->ram_para, rec + 14, 1920);
-        setLe16(store->ram_para, rec + 16, 1080);
-    }
+    // The sources measured.
+    twoLayers(2, 4);
     for (int in : {2, 4}) {
         HdmiInfo& h = velmosource::pInstance()->hdminfo[in];
         h = HdmiInfo{};
@@ -171,6 +237,123 @@ TEST_F(C331Debug, TheGroupDumpPrintsTheRegistersTheWindowsWereProgrammedWith)
         velmosource::pInstance()->hdminfo[in] = HdmiInfo{};
         chip().setSource(in, {});
     }
+}
+
+// Section 2 of the dump after HDMI1 (chip port 1) took 1920 x 1080 at 60 Hz
+// and HDMI4 (chip port 4, V-by-One receiver 0) 1280 x 720 at 50 Hz over 4
+// lanes. The receivers frame the active picture with 88 + 44 + 148 pixels
+// and 4 + 5 + 36 lines, both syncs positive; the chip counts a frame in
+// 200,000,000 / hz clocks of a quarter of its 800 MHz memory clock:
+//   port 1: 2200 x 1125, 200,000,000 / 3,333,333 = 60.000006 frames/s,
+//           lines 60.000006 x 1125 = 67.500 kHz,
+//           pixels 2200 x 1125 x 60.000006 = 148,500,014.850 Hz;
+//           start 44 + 148 = 192, 5 + 36 = 41.
+//   port 4: 1560 x 765, exactly 50 frames/s, 38.250 kHz, 59,670,000 Hz;
+//           4 lanes split the picture over two channels: start 96, 41.
+TEST_F(C331DebugSources, SectionTwoPrintsTheRatesAndPolaritiesOfTheMeasuredPorts)
+{
+    twoLayers(2, 5);
+    plug(2, 1920, 1080, 60);
+    plug(5, 1280, 720, 50, 4);
+    // A pass of the source-check thread: every input read from its
+    // receiver, those without a source as settled records of no signal.
+    for (int i = 0; i < 6; ++i)
+        ASSERT_EQ(v->poll_input(i), 0) << i;
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    ASSERT_EQ(m->PI_PORT_INFO[1].STATE, 4);
+    ASSERT_EQ(m->PI_PORT_INFO[4].STATE, 1);
+    // The layout is what the chip shows: the pass of the dump has nothing
+    // else to apply.
+    persist();
+    m->start_applied_copy();
+
+    const std::string out = dump(2);
+    ASSERT_TRUE(has(out, "[zdrDbg_c331_param] c331_mem\n")) << out;
+    auto line = [&out](const std::string& head) {
+        const size_t at = out.find(head);
+        return at == std::string::npos ? std::string() : out.substr(at, out.find('\n', at) - at + 1);
+    };
+    const std::string p1 = line("\t port1: ");
+    EXPECT_TRUE(has(p1, " PM_IACTHST=192 PM_IACTVST=41 PI_FPICLK=148500014.850 PI_FH=67.500 PI_FV=60.000 ")) << p1;
+    EXPECT_TRUE(has(p1, " PI_SYNC_POL=1/1\n")) << p1;
+    const std::string p4 = line("\t port4: ");
+    EXPECT_TRUE(has(p4, " PM_IACTHST=96 PM_IACTVST=41 PI_FPICLK=59670000.000 PI_FH=38.250 PI_FV=50.000 ")) << p4;
+    EXPECT_TRUE(has(p4, " PI_SYNC_POL=1/1\n")) << p4;
+    // HDMI2 (chip port 0) has no source: nothing measured, no polarity.
+    const std::string p0 = line("\t port0: ");
+    EXPECT_TRUE(has(p0, " PI_FPICLK=0.000 PI_FH=0.000 PI_FV=0.000 ")) << p0;
+    EXPECT_TRUE(has(p0, " PI_SYNC_POL=0/0\n")) << p0;
+    // The lane masks a V-by-One receiver is armed with for 2, 4 and 8 lanes.
+    EXPECT_TRUE(has(out, "\t vbo0: PS_VBO_2LANE=192 PS_VBO_4LANE=240 PS_VBO_8LANE=255\n")) << out;
+    EXPECT_TRUE(has(out, "\t vbo1: PS_VBO_2LANE=192 PS_VBO_4LANE=240 PS_VBO_8LANE=255\n")) << out;
+    EXPECT_EQ(reg(0x024F01), 240u) << "receiver 0 armed for its 4 lanes";
+}
+
+// Section 10 reads inputs 5 and 4 again from their receivers: after the
+// records were stored, HDMI4 changes to 3840 x 2160 at 30 Hz and HDMI3 is
+// unplugged; the dump rewrites both records and prints what the receivers
+// say now. 3840 x 2160 at 30: 4120 x 2205 x 30 = 272,538 kHz, above the
+// 165 MHz of one pixel a clock (data mode 1).
+TEST_F(C331DebugSources, SectionTenReadsInputsFiveAndFourAgainFromTheReceivers)
+{
+    plug(5, 1920, 1080, 60, 8);
+    plug(4, 1280, 720, 50, 2);
+    ASSERT_EQ(v->poll_input(5), 0);
+    ASSERT_EQ(v->poll_input(4), 0);
+    ASSERT_EQ(record(5).Hact, 1920);
+    ASSERT_EQ(record(4).Hact, 1280);
+    ASSERT_EQ(signalWord(4, 0), 1280);
+
+    plug(5, 3840, 2160, 30, 8);
+    chip().setSource(4, {});
+    const std::string out = dump(10);
+    EXPECT_TRUE(has(out, "[iTE6805_Get_Hdmi] dev_id:1, idx:5\n"
+                         "\t[5] Hact:3840 Hsync:44 Hback:148 Hpol:1 Htotal:4120 Vact:2160 Vsync:5 Vback:36 Vpol:1 "
+                         "Vtotal:2205 pfreq:272.538 type:1 datamode:1 lane:8 ip:0 nosignal:0\n"))
+        << out;
+    EXPECT_TRUE(has(out, "[iTE6805_Get_Hdmi] dev_id:0, idx:4\n"
+                         "\t[4] Hact:0 Hsync:0 Hback:0 Hpol:0 Htotal:0 Vact:0 Vsync:0 Vback:0 Vpol:0 Vtotal:0 "
+                         "pfreq:0.000 type:0 datamode:0 lane:0 ip:0 nosignal:1\n"))
+        << out;
+    EXPECT_LT(out.find("idx:5"), out.find("idx:4")) << "input 5 first";
+
+    // The records follow the receivers; the one without signal is zeroed
+    // and says so; both stay settled for the chip's port check.
+    const HdmiInfo five = record(5);
+    EXPECT_EQ(five.Hact, 3840);
+    EXPECT_EQ(five.Vtotal, 2205);
+    EXPECT_FLOAT_EQ(five.pfreq, 272.538f);
+    EXPECT_EQ(five.datamode, 1);
+    EXPECT_EQ(five.nosignal, 0);
+    EXPECT_NE(five.stable, 0);
+    const HdmiInfo four = record(4);
+    EXPECT_EQ(four.Hact, 0);
+    EXPECT_EQ(four.Htotal, 0);
+    EXPECT_EQ(four.Vact, 0);
+    EXPECT_EQ(four.pfreq, 0.0f);
+    EXPECT_EQ(four.lane, 0);
+    EXPECT_EQ(four.nosignal, 1);
+    EXPECT_NE(four.stable, 0);
+    // So do the inputs' signal records in the block.
+    EXPECT_EQ(signalWord(5, 0), 3840);
+    EXPECT_EQ(signalWord(5, 1), 2160);
+    EXPECT_EQ(signalWord(5, 2), 30);
+    EXPECT_EQ(signalWord(4, 0), 0);
+    EXPECT_EQ(signalWord(4, 2), 0);
+    EXPECT_EQ(store->run_status[35], 0);
+
+    // A receiver that does not answer (HDMI4's at 0x48 + 5) leaves its
+    // record as it was, and the dump says so.
+    ASSERT_EQ(sim::Board::instance().control().execute("av-nak 4d on"), "ok\n");
+    plug(5, 1280, 720, 50, 2);
+    const std::string again = dump(10);
+    EXPECT_TRUE(has(again, "[iTE6805_Get_Hdmi] dev_id:1, idx:5\n\t receiver not answering, record kept\n"
+                           "\t[5] Hact:3840 "))
+        << again;
+    EXPECT_EQ(record(5).Hact, 3840);
+    EXPECT_EQ(signalWord(5, 0), 3840);
 }
 
 TEST_F(C331Debug, RegisterPrintThroughTheControlLink)

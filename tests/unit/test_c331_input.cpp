@@ -4,6 +4,7 @@
 #include "support/c331_fixture.h"
 
 #include "avchips/velmosource.h"
+#include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "sim/board.h"
 
@@ -145,6 +146,106 @@ TEST_F(C331Input, CropOffsetsAndCorrections)
     EXPECT_EQ(m->zdrApi_OchGetWinOffset1(&wi, 3), 380);
     m->pnl.och.width = 0;
     EXPECT_EQ(m->zdrApi_OchGetWinOffset1(&wi, 0), 0);
+}
+
+// A crop from the PC whose width runs past its input: x 100, y 20, width
+// 59392 (0xE800) and height 1060 on HDMI1 at 1920 x 1080. It shows the
+// whole width from x = 0, rows 20 to 1079, whichever path programs it: the
+// layer choosing the crop with the port check of the same pass, the port
+// check after the input changed to 1280 x 720 (where the height runs past
+// as well) and a re-layout. The chip reads the window from memory as it
+// does for the crop 0, 20, 1920, 1060.
+TEST_F(C331Input, ACropPastItsInputIsCorrectedAlikeOnEveryPath)
+{
+    // Layer records at 2272 + 26 l: enable (+0), input (+8), x, y, w, h
+    // (+10 .. +16). Layer 0 shows HDMI1 on the left output; layer 1 is off.
+    auto set = [this](int off, uint16_t value) { setLe16(store->ram_para, off, value); };
+    set(2272 + 0, 1);
+    set(2272 + 8, 2);
+    set(2272 + 10, 0);
+    set(2272 + 12, 0);
+    set(2272 + 14, 1920);
+    set(2272 + 16, 1080);
+    set(2272 + 26, 0);
+    record(2);
+    chip().setSource(2, {true, 1920, 1080, 60});
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    m->set_output(m->c331_fd);
+    ASSERT_EQ(m->gMwin.wincnt, 1);
+    ASSERT_EQ(m->PM_INPUT[0], 1);
+    ASSERT_EQ(m->gWininfo[0].ochCnt, 1);
+    const unsigned och = 16u * m->gWininfo[0].ochLst[0];
+    persist();
+    m->start_applied_copy();
+
+    // What the output channel reads from memory: its five field addresses
+    // (0x160804 + 4 k) and its active area (0x084002 .. 0x084602).
+    auto reads = [this, och]() {
+        std::vector<uint32_t> r;
+        for (uint32_t d : {0x160804u, 0x160C04u, 0x161004u, 0x161404u, 0x161804u, 0x084002u, 0x084202u, 0x084402u,
+                           0x084602u})
+            r.push_back(reg(d, och));
+        return r;
+    };
+    auto iwin = [this]() {
+        const auto& i = m->IWIN[0];
+        return std::vector<int>{i.hst, i.hw, i.vst, i.vw};
+    };
+    auto offsets = [this]() { return std::vector<int>(m->PM_INPUT_OFFSET[0], m->PM_INPUT_OFFSET[0] + 4); };
+    // The PC's writes: a crop record (1472 + 10 k: head in use, crop number,
+    // input 2; x, y, width, height), then layer 0's input word names it.
+    auto pcCrop = [&](int k, uint16_t x, uint16_t y, uint16_t w, uint16_t h) {
+        C331ParaLock lock;
+        const int rec = 1472 + 10 * k;
+        set(rec + 0, static_cast<uint16_t>(0x8002 | (k << 8)));
+        set(rec + 2, x);
+        set(rec + 4, y);
+        set(rec + 6, w);
+        set(rec + 8, h);
+        set(2272 + 8, static_cast<uint16_t>(0x8000 | k));
+        lock.raise(1);
+    };
+
+    pcCrop(4, 0, 20, 1920, 1060);
+    deal();
+    ASSERT_EQ(iwin(), (std::vector<int>{0, 1920, 20, 1060}));
+    const std::vector<uint32_t> inRange = reads();
+
+    pcCrop(5, 100, 20, 0xE800, 1060);
+    deal();
+    EXPECT_EQ(m->PM_INPUT_OFFSET_EN[0], 1);
+    EXPECT_EQ(offsets(), (std::vector<int>{0, 0, 20, 0}));
+    EXPECT_EQ(iwin(), (std::vector<int>{0, 1920, 20, 1060}));
+    EXPECT_EQ(reads(), inRange) << "read from the input's left edge";
+    EXPECT_EQ(le16(store->ram_para, 1472 + 10 * 5 + 6), 0xE800) << "the PC's record is left as it wrote it";
+
+    // The input changes to 1280 x 720 at 60 Hz (1560 x 765): the next port
+    // check takes the crop against the new area, where y 20 + 1060 runs
+    // past the height too.
+    {
+        HdmiInfo& h = velmosource::pInstance()->hdminfo[2];
+        h.Hact = 1280; h.Htotal = 1560; h.Vact = 720; h.Vtotal = 765; h.pfreq = 71.604f;
+    }
+    chip().setSource(2, {true, 1280, 720, 60});
+    deal();
+    ASSERT_EQ(m->PI_ACT[1].hw, 1280);
+    EXPECT_EQ(offsets(), (std::vector<int>{0, 0, 0, 0}));
+    EXPECT_EQ(iwin(), (std::vector<int>{0, 1280, 0, 720}));
+
+    // Back to 1920 x 1080, then layer 0 narrowed to 1900: the re-layout
+    // reads the crop record and corrects it the same way.
+    record(2);
+    chip().setSource(2, {true, 1920, 1080, 60});
+    deal();
+    EXPECT_EQ(iwin(), (std::vector<int>{0, 1920, 20, 1060}));
+    EXPECT_EQ(reads(), inRange);
+    store16(2272 + 14, 1900);
+    deal();
+    ASSERT_EQ(m->gWininfo[0].w, 1900);
+    EXPECT_EQ(offsets(), (std::vector<int>{0, 0, 20, 0}));
+    EXPECT_EQ(iwin(), (std::vector<int>{0, 1920, 20, 1060}));
 }
 
 TEST_F(C331Input, ForcedColourEndsOnTheChangePassAfterTheFpgasAreUp)
