@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -74,8 +75,52 @@ bool readWholeFile(const std::string& hostPath, std::vector<unsigned char>& out)
 
 const char* const kUploadTemporary = "/data/.upload.new";
 
+namespace {
+
+bool laterOrSame(const timespec& a, const timespec& b)
+{
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
+}
+
+// The temporaries of a settings file (QSettings) whose save was cut short.
+// The save takes the file's lock ("<name>.lock", written first and synced),
+// then puts its temporary beside the file as "<name>." and six random
+// letters, with the file's own mode, and renames it over the file. A
+// temporary is therefore present only while the lock is, and came into
+// being after it: a file of the same pattern that is older than the lock
+// (a copy kept by hand, such as "tcpip.ini.backup") is not one and stays.
+int removeSettingsTemporaries(const QDir& configs, const QString& settingsName)
+{
+    const std::string lockPath = configs.filePath(settingsName + ".lock").toStdString();
+    struct stat lock {};
+    if (::lstat(lockPath.c_str(), &lock) != 0 || !S_ISREG(lock.st_mode))
+        return 0;
+    const QRegularExpression temp("^" + QRegularExpression::escape(settingsName) + "\\.[A-Za-z]{6}$");
+    int removed = 0;
+    for (const QString& name : configs.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!temp.match(name).hasMatch())
+            continue;
+        const std::string path = configs.filePath(name).toStdString();
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && laterOrSame(st.st_ctim, lock.st_mtim) &&
+            ::unlink(path.c_str()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+} // namespace
+
 int removeWriteLeftovers()
 {
+    int removed = 0;
+    // The settings files' temporaries first: their lock tells them apart.
+    const QDir configs(platform::boardPath(QString("/data/configs")));
+    if (configs.exists()) {
+        for (const char* settings : {"tcpip.ini", "led_load_config.ini"})
+            removed += removeSettingsTemporaries(configs, QString(settings));
+    }
+
     // Folder and the names of what an interrupted write leaves there.
     struct Leftovers {
         const char* folder;
@@ -83,7 +128,7 @@ int removeWriteLeftovers()
     };
     static const Leftovers kLeftovers[] = {
         {"/data", "^(ram_device_info\\.new|\\.upload\\.new)$"},
-        {"/data/configs", "^(omenu\\.json|alias\\.json)\\.new$"},
+        {"/data/configs", "^(omenu\\.json|alias\\.json|wifi_restore)\\.new$"},
         {"/data/configs", "^(tcpip|led_load_config)\\.ini\\.lock$"},
         {"/data/app", "^zdrK47N2\\.new$"},
         {"/data/modes", "^(custom_mode[0-9]+|MO[0-9a-f]{2}\\.json)\\.new$"},
@@ -91,7 +136,6 @@ int removeWriteLeftovers()
         {"/data/rcvrecovery", "^KQFX\\.new$"},
         {"/data/smartmapping", "^KQFR\\.new$"},
     };
-    int removed = 0;
     for (const Leftovers& l : kLeftovers) {
         const QDir dir(platform::boardPath(QString(l.folder)));
         if (!dir.exists())
@@ -101,18 +145,6 @@ int removeWriteLeftovers()
             if (re.match(name).hasMatch() && QFile::remove(dir.filePath(name)))
                 ++removed;
         }
-    }
-    // The settings files' temporaries: the name and six random characters,
-    // made readable by their owner only (a file kept there on purpose is
-    // not).
-    const QDir configs(platform::boardPath(QString("/data/configs")));
-    const QRegularExpression temp("^(tcpip|led_load_config)\\.ini\\.[A-Za-z0-9]{6}$");
-    for (const QString& name : configs.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                                                QFileDevice::ReadOther | QFileDevice::WriteOther;
-        if (temp.match(name).hasMatch() && !(QFile::permissions(configs.filePath(name)) & others) &&
-            QFile::remove(configs.filePath(name)))
-            ++removed;
     }
     return removed;
 }

@@ -17,9 +17,9 @@ bool writeFileAtomically(const std::string& hostPath, const unsigned char* data,
 
 // Removes what writes cut short (a power cut) left behind: the temporaries
 // of the whole-file writes of the parameter block, the user modes, the
-// menus and names, the WiFi configuration and the uploads, and the settings
-// files' lock and temporaries (QSettings). Run at start, before anything
-// writes. The number of files removed.
+// menus and names, the WiFi configuration and its restore mark, the
+// uploads, and the settings files' lock and temporaries (QSettings). Run at
+// start, before anything writes. The number of files removed.
 int removeWriteLeftovers();
 
 // Where uploads into a listed folder are written before their rename.

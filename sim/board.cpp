@@ -20,6 +20,9 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,12 +101,18 @@ Board::~Board()
 {
     if (control_)
         control_->stop();
+    if (rootLock_ >= 0)
+        ::close(rootLock_);
 }
 
 void Board::reset(const std::string& root)
 {
     if (control_)
         control_->stop();
+    if (rootLock_ >= 0) {
+        ::close(rootLock_);
+        rootLock_ = -1;
+    }
     control_.reset();
     fpga_.reset();
     c331_.reset();
@@ -128,6 +137,52 @@ void Board::reset(const std::string& root)
     root_ = norm;
     platform::setBoardRoot(root_.empty() ? "/" : root_);
     build();
+}
+
+bool Board::claimRoot(std::string& error)
+{
+    if (rootLock_ >= 0)
+        return true;
+    if (root_.empty() || !boardRootUsable() || platform::boardRoot() != root_)
+        return true;
+    std::string rootReal;
+    if (!makeRoot(root_) || !hostfs::realPath(root_, rootReal) || !hostfs::makeDirs(rootReal, root_ + "/sim")) {
+        error = "cannot make the folder " + root_ + "/sim";
+        return false;
+    }
+    const std::string path = simFile("program.lock");
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    int rc;
+    do
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        const int err = errno;
+        // The holder writes its pid once it has the lock.
+        char buf[32] = {};
+        const ssize_t n = ::pread(fd, buf, sizeof(buf) - 1, 0);
+        ::close(fd);
+        if (err != EWOULDBLOCK) {
+            error = "cannot lock " + path + ": " + std::strerror(err);
+            return false;
+        }
+        std::string pid(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        pid = pid.substr(0, pid.find_first_not_of("0123456789"));
+        error = "board root " + root_ + " is in use by " +
+                (pid.empty() ? std::string("another program") : "the program with pid " + pid);
+        return false;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+        // The lock holds all the same; only the name of the holder is missing.
+        std::fprintf(stderr, "Simulated board: warning: cannot write the pid into %s\n", path.c_str());
+    }
+    rootLock_ = fd;
+    return true;
 }
 
 bool Board::prepareFileSystem()

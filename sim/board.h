@@ -35,6 +35,15 @@ public:
     // the current folder; "/" leaves the board without a usable root.
     void reset(const std::string& root);
 
+    // Takes the board root for this process, before anything of it is
+    // written: one program per root. The claim is a lock (flock) on
+    // <root>/sim/program.lock, which ends with the process, so that a
+    // program killed never keeps the next one out; the file names the
+    // holder's pid. False, with the reason, when another program holds the
+    // root or the lock cannot be made. A board without a usable root has
+    // nothing to claim (true). Released by reset().
+    bool claimRoot(std::string& error);
+
     // Lays out the folders a fresh device has (/data/..., /dev, /etc,
     // /mnt, /proc) and the MTD partition files. Idempotent.
     bool prepareFileSystem();
@@ -64,6 +73,8 @@ private:
     void build();
 
     std::string root_;
+    // The claim on the root (claimRoot), -1 while none is held.
+    int rootLock_ = -1;
     std::unique_ptr<ShellModel> shell_;
     std::unique_ptr<SpiBusModel> spi_;
     std::unique_ptr<I2cBusModel> i2c_;

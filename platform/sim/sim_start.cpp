@@ -22,6 +22,13 @@ bool startForProgram()
     const std::string root = (env && *env) ? env : ZDR_DEFAULT_BOARD_ROOT;
     sim::Board& board = sim::Board::instance();
     board.reset(root);
+    // One program per board root: a second would take over the control
+    // socket and write the same flash and parameter files.
+    std::string claim;
+    if (!board.claimRoot(claim)) {
+        std::fprintf(stderr, "zdrK47N: %s\n", claim.c_str());
+        return false;
+    }
     if (!board.prepareFileSystem()) {
         std::fprintf(stderr, "Simulated board: cannot lay out the board root '%s'\n", root.c_str());
         return false;

@@ -1,10 +1,12 @@
 // Power cuts: the program is killed (SIGKILL, as a power cut) just before
 // each rename of the settings one action changes together, the network
-// settings from the PC and the WiFi address over the AT channel. After each
-// cut the settings file holds all of the old values or all of the new ones,
-// the files derived from it agree after a restart, and the device reports
-// what the file holds. A board root holding what interrupted writes leave
-// behind is cleaned at start, the real files untouched.
+// settings from the PC, the WiFi address and the WiFi factory restore over
+// the AT channel. After each cut the settings file holds all of the old
+// values or all of the new ones, the files derived from it agree after a
+// restart, and the device reports what the file holds; the restart leaves
+// nothing of the cut write behind, and a file kept beside the settings
+// survives. A board root holding what interrupted writes leave behind is
+// cleaned at start, the real files untouched.
 #include "support/app_runner.h"
 
 #include "pcclient/pc_client.h"
@@ -13,8 +15,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -33,6 +39,45 @@ void writeAll(const std::string& path, const std::string& bytes)
     QFile f(QString::fromStdString(path));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+// The names in a folder of the board, sorted, hidden ones included.
+std::vector<std::string> folder(AppRunner& app, const std::string& systemPath)
+{
+    std::vector<std::string> names;
+    const QDir dir(QString::fromStdString(app.hostPath(systemPath)));
+    for (const QString& n : dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        names.push_back(n.toStdString());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string joined(const std::vector<std::string>& names)
+{
+    std::string s;
+    for (const std::string& n : names)
+        s += (s.empty() ? "" : " ") + n;
+    return s;
+}
+
+// A copy of the settings kept beside them by hand, readable by all as the
+// settings file is.
+const char* const kKeptBackup = "/data/configs/tcpip.ini.backup";
+
+void keepBackup(AppRunner& app)
+{
+    writeAll(app.hostPath(kKeptBackup), "[config]\nIPAddress=192.168.1.50\n");
+    QFile::setPermissions(QString::fromStdString(app.hostPath(kKeptBackup)),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                              QFileDevice::ReadOther);
+}
+
+// After a start: the settings folder and /etc hold their own files only.
+void expectNothingStray(AppRunner& app, const std::string& what)
+{
+    EXPECT_EQ(joined(folder(app, "/data/configs")), "tcpip.ini tcpip.ini.backup") << what;
+    EXPECT_EQ(readAll(app.hostPath(kKeptBackup)), "[config]\nIPAddress=192.168.1.50\n") << what;
+    EXPECT_EQ(joined(folder(app, "/etc")), "rtl_hostapd_2G.conf udhcpd.conf wpa_supplicant.conf") << what;
 }
 
 struct Net {
@@ -111,8 +156,10 @@ TEST(E2ePowerCuts, TheNetworkSettingsOfOneCommandAreStoredWhole)
     const Net fresh{"10.20.30.40", "255.255.0.0", "10.20.0.1", 45005};
     ASSERT_FALSE(old == fresh);
     const pcclient::Bytes set{10, 20, 30, 40, 255, 255, 0, 0, 10, 20, 0, 1, 0xCD, 0xAF};
+    keepBackup(app);
 
     int cuts = 0;
+    bool leftBehind = false;
     for (int n = 1; n <= 6; ++n) {
         writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
         armCut(app, "tcpip.ini", n);
@@ -135,12 +182,15 @@ TEST(E2ePowerCuts, TheNetworkSettingsOfOneCommandAreStoredWhole)
         ++cuts;
         const Net stored = fileNet(app);
         EXPECT_TRUE(stored == old || stored == fresh) << "cut " << n << ": " << stored;
+        leftBehind = leftBehind || folder(app, "/data/configs").size() > 2;
         app.clearEnv();
         ASSERT_TRUE(app.start()) << app.output().toStdString();
         EXPECT_EQ(reportedNet(app), fileNet(app)) << "cut " << n;
+        expectNothingStray(app, "cut " + std::to_string(n));
         app.stop();
     }
     EXPECT_GE(cuts, 1);
+    EXPECT_TRUE(leftBehind) << "a cut in the settings file's save leaves its temporary";
 }
 
 TEST(E2ePowerCuts, TheWifiAddressAndItsDhcpFileAgreeAfterAnyCut)
@@ -153,6 +203,7 @@ TEST(E2ePowerCuts, TheWifiAddressAndItsDhcpFileAgreeAfterAnyCut)
     const std::string old = fileWifi(app);
     const std::string fresh = "10.9.8.7";
     ASSERT_NE(old, fresh);
+    keepBackup(app);
 
     int cuts = 0;
     for (int n = 1; n <= 6; ++n) {
@@ -182,26 +233,78 @@ TEST(E2ePowerCuts, TheWifiAddressAndItsDhcpFileAgreeAfterAnyCut)
         ports(app, udpPort, atPort);
         const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
         EXPECT_NE(check.find("," + stored + "\r\nOK\r\n"), std::string::npos) << "cut " << n << ": " << check;
+        expectNothingStray(app, "cut " + std::to_string(n));
         app.stop();
     }
     EXPECT_GE(cuts, 2) << "one cut before each of the two files";
 }
 
+TEST(E2ePowerCuts, AWifiRestoreCutAnywhereIsFinishedAtTheNextStartAndLeavesNothingBehind)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    // Settings away from the factory ones, for the restore to change.
+    {
+        unsigned short udpPort = 0, atPort = 0;
+        ports(app, udpPort, atPort);
+        ASSERT_EQ(pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=3,10.9.8.7\r\n"), "OK\r\n");
+        ASSERT_EQ(pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=1,Stage Left,secret-pass\r\n"), "OK\r\n");
+        ASSERT_EQ(pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=2,Hall Net,hall-pass\r\n"), "OK\r\n");
+    }
+    app.stop();
+    const char* const files[] = {"/data/configs/tcpip.ini", "/etc/rtl_hostapd_2G.conf", "/etc/wpa_supplicant.conf",
+                                 "/etc/udhcpd.conf"};
+    std::vector<std::string> before;
+    for (const char* f : files)
+        before.push_back(readAll(app.hostPath(f)));
+    ASSERT_EQ(fileWifi(app), "10.9.8.7");
+    keepBackup(app);
+
+    // The restore writes its mark, the settings file and the three WiFi
+    // files: a cut before each rename, then one past the last.
+    int cuts = 0;
+    bool leftBehind = false;
+    for (int n = 1; n <= 7; ++n) {
+        for (size_t i = 0; i < before.size(); ++i)
+            writeAll(app.hostPath(files[i]), before[i]);
+        armCut(app, "wifi_restore,tcpip.ini,rtl_hostapd_2G.conf,wpa_supplicant.conf,udhcpd.conf", n);
+        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
+        unsigned short udpPort = 0, atPort = 0;
+        ports(app, udpPort, atPort);
+        const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+RESTORE\r\n");
+        if (reply == "OK\r\n" && app.running()) {
+            app.stop();
+            EXPECT_EQ(fileWifi(app), "192.168.22.101");
+            EXPECT_EQ(joined(folder(app, "/data/configs")), "tcpip.ini tcpip.ini.backup");
+            break;
+        }
+        ASSERT_TRUE(cutDown(app)) << "cut " << n;
+        ++cuts;
+        leftBehind = leftBehind || folder(app, "/data/configs").size() > 2 || folder(app, "/etc").size() > 3;
+        // A cut before the mark is in place leaves the old settings; any
+        // later one is finished by the next start.
+        app.clearEnv();
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        ports(app, udpPort, atPort);
+        const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
+        if (n == 1)
+            EXPECT_EQ(check, "+CHECKDATA:Stage Left,secret-pass,Hall Net,hall-pass,10.9.8.7\r\nOK\r\n");
+        else
+            EXPECT_TRUE(check.rfind("+CHECKDATA:", 0) == 0 &&
+                        check.find(",12345678,,,192.168.22.101\r\nOK\r\n") != std::string::npos)
+                << "cut " << n << ": " << check;
+        expectNothingStray(app, "cut " + std::to_string(n));
+        app.stop();
+    }
+    EXPECT_EQ(cuts, 5) << "one cut before each of the five renames";
+    EXPECT_TRUE(leftBehind);
+}
+
 TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
 {
     AppRunner app;
-    const char* const leftovers[] = {
-        "/data/ram_device_info.new",      "/data/modes/custom_mode3.new", "/data/configs/omenu.json.new",
-        "/data/modes/MO05.json.new",      "/data/configs/alias.json.new", "/etc/udhcpd.conf.new",
-        "/etc/wpa_supplicant.conf.new",   "/etc/rtl_hostapd_2G.conf.new", "/data/configs/tcpip.ini.lock",
-        "/data/configs/tcpip.ini.Ab12Cd", "/data/.upload.new",            "/data/rcvrecovery/KQFX.new",
-        "/data/smartmapping/KQFR.new",    "/data/app/zdrK47N2.new",
-    };
-    for (const char* p : leftovers)
-        writeAll(app.hostPath(p), "half written");
-    // The settings file's temporaries are its owner's alone.
-    QFile::setPermissions(QString::fromStdString(app.hostPath("/data/configs/tcpip.ini.Ab12Cd")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // Files of the board's own, some with names near those of temporaries:
+    // kept beside the settings before the cut save began.
     const std::pair<const char*, const char*> real[] = {
         {"/data/configs/alias.json", "{\"namelist\": {}}"},
         {"/data/rcvrecovery/KQFX", "packed"},
@@ -209,10 +312,49 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         {"/data/smartmapping/notes.new.kqfile", "scan too"},
         {"/data/modes/MO05.json", "{}"},
         {"/data/configs/tcpip.ini.backup", "kept"},
+        {"/data/configs/tcpip.ini.Ab12Cd", "not a temporary"},
+        {"/data/configs/tcpip.ini.qWcRtZx", "not one either"},
+        {"/data/configs/wifi_restore.new.txt", "notes"},
         {"/data/app/zdrK47N2", "a staged program"},
     };
-    for (const auto& f : real)
+    const QFileDevice::Permissions rw_r__r__ = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    for (const auto& f : real) {
         writeAll(app.hostPath(f.first), f.second);
+        ASSERT_TRUE(QFile::setPermissions(QString::fromStdString(app.hostPath(f.first)), rw_r__r__));
+    }
+
+    const char* const leftovers[] = {
+        "/data/ram_device_info.new",    "/data/modes/custom_mode3.new", "/data/configs/omenu.json.new",
+        "/data/modes/MO05.json.new",    "/data/configs/alias.json.new", "/etc/udhcpd.conf.new",
+        "/etc/wpa_supplicant.conf.new", "/etc/rtl_hostapd_2G.conf.new", "/data/configs/wifi_restore.new",
+        "/data/.upload.new",            "/data/rcvrecovery/KQFX.new",   "/data/smartmapping/KQFR.new",
+        "/data/app/zdrK47N2.new",       "/data/configs/tcpip.ini.lock", "/data/configs/tcpip.ini.qWcRtZ",
+    };
+    // A save of the settings file cut short: its lock (pid, program, host),
+    // taken after the files above were kept, then the temporary six
+    // letters long, with the settings file's mode, 0644.
+    struct stat kept {};
+    ASSERT_EQ(::stat(app.hostPath("/data/configs/tcpip.ini.backup").c_str(), &kept), 0);
+    const auto later = [](const timespec& a, const timespec& b) {
+        return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    struct stat lock {};
+    do {
+        writeAll(app.hostPath("/data/configs/tcpip.ini.lock"), "4242\nzdrK47N\nboard\n");
+        ASSERT_EQ(::stat(app.hostPath("/data/configs/tcpip.ini.lock").c_str(), &lock), 0);
+        if (later(lock.st_mtim, kept.st_ctim))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } while (std::chrono::steady_clock::now() < until);
+    ASSERT_TRUE(later(lock.st_mtim, kept.st_ctim));
+    for (const char* p : leftovers)
+        if (std::string(p) != "/data/configs/tcpip.ini.lock")
+            writeAll(app.hostPath(p), "half written");
+    ASSERT_TRUE(QFile::setPermissions(QString::fromStdString(app.hostPath("/data/configs/tcpip.ini.qWcRtZ")),
+                                      rw_r__r__));
+
     ASSERT_TRUE(app.start()) << app.output().toStdString();
     for (const char* p : leftovers)
         EXPECT_FALSE(QFile::exists(QString::fromStdString(app.hostPath(p)))) << p;

@@ -1,10 +1,13 @@
 // The program starts on a fresh simulated board: the idle status screen is
-// on top, the tick runs, and nothing is written outside the board root.
+// on top, the tick runs, and nothing is written outside the board root. A
+// second program on a board root in use refuses to start.
 #include "support/app_runner.h"
 
 #include <QDir>
 #include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -43,4 +46,47 @@ TEST(E2eStartup, IdleScreenOnTopTicksAdvanceAndNothingLeavesTheRoot)
     QDir work(QString::fromStdString(app.workDir()));
     EXPECT_TRUE(work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
         << work.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(",").toStdString();
+}
+
+TEST(E2eStartup, ASecondProgramOnABoardRootInUseRefusesToStartAndTheFirstRunsOn)
+{
+    AppRunner first;
+    ASSERT_TRUE(first.start()) << first.output().toStdString();
+    const std::string socket = first.hostPath("/sim/control.sock");
+    struct stat before {};
+    ASSERT_EQ(::stat(socket.c_str(), &before), 0);
+
+    AppRunner second;
+    second.useRoot(first.root());
+    ASSERT_TRUE(second.launch());
+    const int rc = second.waitForExit(20000);
+    const std::string said = second.output().toStdString();
+    EXPECT_NE(rc, -1) << "the second program does not leave: " << said;
+    EXPECT_NE(rc, 0) << said;
+    EXPECT_NE(said.find("zdrK47N: board root " + first.root() + " is in use by the program with pid " +
+                        std::to_string(first.pid()) + "\n"),
+              std::string::npos)
+        << said;
+    // It left before it touched the board: the first program's control
+    // socket is the same one and answers.
+    struct stat after {};
+    ASSERT_EQ(::stat(socket.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the control socket was made again";
+    EXPECT_EQ(first.control("page-focus"), "0");
+    EXPECT_TRUE(first.running());
+
+    // Once the first has stopped, a new one starts; one killed (a power
+    // cut) keeps no one out either.
+    first.stop();
+    AppRunner third;
+    third.useRoot(first.root());
+    ASSERT_TRUE(third.start()) << third.output().toStdString();
+    EXPECT_EQ(third.control("page-focus"), "0");
+    ASSERT_EQ(::kill(static_cast<pid_t>(third.pid()), SIGKILL), 0);
+    EXPECT_NE(third.waitForExit(5000), 0);
+    AppRunner fourth;
+    fourth.useRoot(first.root());
+    ASSERT_TRUE(fourth.start()) << fourth.output().toStdString();
+    EXPECT_EQ(fourth.control("page-focus"), "0");
+    fourth.stop();
 }

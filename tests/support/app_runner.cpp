@@ -35,6 +35,23 @@ AppRunner::~AppRunner()
 
 bool AppRunner::start(int timeoutMs)
 {
+    if (!launch(timeoutMs))
+        return false;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < until) {
+        if (process_.state() != QProcess::Running)
+            return false;
+        // The program's own probes are registered last, once its windows
+        // and connections exist: then it is up.
+        if (control("ticks", 500).rfind("error", 0) != 0)
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+bool AppRunner::launch(int timeoutMs)
+{
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZDR_BOARD_ROOT", QString::fromStdString(root_));
     env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -60,17 +77,7 @@ bool AppRunner::start(int timeoutMs)
         std::fprintf(stderr, "cannot start %s: %s\n", ZDR_APP_PATH, process_.errorString().toLocal8Bit().constData());
         return false;
     }
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < until) {
-        if (process_.state() != QProcess::Running)
-            return false;
-        // The program's own probes are registered last, once its windows
-        // and connections exist: then it is up.
-        if (control("ticks", 500).rfind("error", 0) != 0)
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
+    return true;
 }
 
 void AppRunner::stop()

@@ -20,9 +20,18 @@ public:
     void setEnv(const std::string& name, const std::string& value) { extraEnv_.emplace_back(name, value); }
     void clearEnv() { extraEnv_.clear(); }
 
+    // Runs the program on another runner's board root (set before start()),
+    // as a second program started on a board in use.
+    void useRoot(const std::string& root) { root_ = root; }
+
     // Starts the program; waits until its control channel answers with the
     // program's own probes.
     bool start(int timeoutMs = 20000);
+    // Starts the program without waiting for its control channel (the
+    // channel may be another program's).
+    bool launch(int timeoutMs = 20000);
+    // The process id of the program, 0 when none runs.
+    long long pid() const { return process_.processId(); }
     // Ends it (SIGTERM, then SIGKILL) if it still runs.
     void stop();
     bool running() const;
