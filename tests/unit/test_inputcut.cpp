@@ -23,6 +23,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QDir>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -427,6 +429,19 @@ TEST_F(CropPage, TextsInEachLanguageAndScreenshots)
         EXPECT_EQ(text("label_W"), QString::fromUtf8(widths[l]));
         tileButton(2)->click();
         ASSERT_TRUE(g_inputcut->grab().save(dir + "/inputcut_" + tags[l] + ".png"));
+        // The captions of the edit line stand in the form's 13 points, as
+        // painted (the longer words of some languages get room, not a
+        // smaller font).
+        QFont form;
+        form.setPointSize(13);
+        for (const char* caption : {"label_crop", "label_X", "label_Y", "label_W", "label_H"}) {
+            QLabel* label = g_inputcut->findChild<QLabel*>(caption);
+            ASSERT_TRUE(label) << caption;
+            EXPECT_EQ(QFontInfo(label->font()).pixelSize(), QFontInfo(form).pixelSize())
+                << tags[l] << " " << caption << " \"" << label->text().toStdString() << "\"";
+            EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->width())
+                << tags[l] << " " << caption;
+        }
         delete g_inputcut.data();
     }
     g_language = 7;   // any other value shows English

@@ -16,6 +16,7 @@
 #include "ui/shell/shell_global.h"
 #include "videochip/c331_manage.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -272,12 +273,26 @@ TEST_F(ShellTest, TheSettingsMenuOpensTheWindowLayoutPageAndIdleTimeBacksOut)
 
 TEST_F(ImageLayoutTest, ScreenshotsInFourLanguages)
 {
+    // The window shown splices HDMI3 and HDMI4 side by side: the longest
+    // item of the point-to-point list is shown.
+    setLe16(store->ram_para, para::layer(1) + para::kLayerOutput, 0x100);
+    setLe16(store->ram_para, para::layer(1) + para::kLayerP2P, 8);
+    sync();
+    const char* const tags[4] = {"zh", "en", "ru", "vn"};
+    const QString dir = QString(ZDR_BINARY_DIR) + "/screenshots";
     for (int language = 0; language < 4; ++language) {
         g_language = static_cast<unsigned char>(language);
         delete page;
         open();
         choose(1);
+        QComboBox* list = w<QComboBox>("comboBox_P2P");
+        ASSERT_EQ(list->currentIndex(), 2);
         shot("window_layout", language);
+        // The list opened, on its own picture.
+        page->show();
+        list->showPopup();
+        EXPECT_TRUE(list->view()->window()->grab().save(dir + "/window_layout_p2p_list_" + tags[language] + ".png"));
+        list->hidePopup();
     }
 }
 

@@ -18,8 +18,10 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTest>
 #include <QToolButton>
 
 namespace {
@@ -162,6 +164,74 @@ TEST_F(SmartMappingPage, ScanFilesArePagedAndTheFirstIsChosen)
     EXPECT_TRUE(g_smartmapping->file_labels[0]->styleSheet().contains("#00FF00"));
     g_smartmapping->file_frame->findChild<QPushButton*>("0")->click();
     EXPECT_TRUE(g_kqfile_name.startsWith("/mnt/usb1/"));
+}
+
+// The page arrows rebuild the frame they sit in: pressed and released as a
+// finger does, each arrow turns the page; the frame it sat in leaves the
+// page at once and is deleted once the click is over, not inside it.
+TEST_F(SmartMappingPage, TheArrowsTurnThePageWhenPressedAndReleased)
+{
+    for (int i = 0; i < 7; ++i)
+        touch(QString("/data/smartmapping/d%1.kqfile").arg(i).toUtf8().constData());
+    for (int i = 0; i < 4; ++i)
+        touch(QString("/mnt/usb1/u%1.kqfile").arg(i).toUtf8().constData());
+    g_smartmapping->show();
+    g_smartmapping->on_Button_next_5_clicked();
+    ASSERT_EQ(g_smartmapping->last_file_page, 2);
+    // A press and a release on the arrow's centre. The arrow (and so its
+    // frame) must outlive the click it delivers: a receiver of its click
+    // connected after the page's own still hears it.
+    const auto tap = [](QPushButton* arrow) {
+        ASSERT_TRUE(arrow);
+        const QPointer<QPushButton> alive(arrow);
+        bool heardToTheEnd = false;
+        QObject::connect(arrow, &QPushButton::clicked, [&] { heardToTheEnd = !alive.isNull(); });
+        const QPoint centre = arrow->rect().center();
+        QTest::mousePress(arrow, Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseRelease(arrow, Qt::LeftButton, Qt::NoModifier, centre);
+        EXPECT_TRUE(heardToTheEnd) << "the arrow was deleted inside its own click";
+        EXPECT_FALSE(alive && alive->isVisible()) << "the old frame is taken off the page at once";
+    };
+    const auto frames = [this] {
+        int shown = 0;
+        for (QFrame* f : ui()->page[5]->findChildren<QFrame*>("frame_file"))
+            shown += f->isVisibleTo(ui()->page[5]);
+        return shown;
+    };
+    const auto firstRow = [] {
+        QLabel* l = g_smartmapping->file_labels[0];
+        return l ? l->text() : QString();
+    };
+    const QString page0 = firstRow();
+
+    tap(g_smartmapping->next_button);
+    flushDeletes();
+    EXPECT_EQ(g_smartmapping->file_page, 1);
+    EXPECT_EQ(frames(), 1);
+    EXPECT_NE(firstRow(), page0);
+    EXPECT_TRUE(g_smartmapping->previous_button);
+    EXPECT_TRUE(g_kqfile_name.isEmpty());
+
+    tap(g_smartmapping->next_button);
+    flushDeletes();
+    EXPECT_EQ(g_smartmapping->file_page, 2);
+    EXPECT_FALSE(g_smartmapping->next_button);
+    ASSERT_TRUE(g_smartmapping->file_labels[0]);
+    EXPECT_TRUE(g_smartmapping->file_labels[0]->styleSheet().contains("#00FF00")) << "the last page holds a USB file";
+
+    tap(g_smartmapping->previous_button);
+    tap(g_smartmapping->previous_button);
+    flushDeletes();
+    EXPECT_EQ(g_smartmapping->file_page, 0);
+    EXPECT_EQ(frames(), 1);
+    EXPECT_EQ(firstRow(), page0);
+    EXPECT_TRUE(g_kqfile_name.startsWith("/data/smartmapping/")) << "page 0 chooses its first file again";
+
+    // A row of the rebuilt frame still answers a press.
+    QPushButton* row = g_smartmapping->file_frame->findChild<QPushButton*>("1");
+    ASSERT_TRUE(row);
+    QTest::mouseClick(row, Qt::LeftButton, Qt::NoModifier, row->rect().center());
+    EXPECT_EQ(g_smartmapping->chosen_slot, 1);
 }
 
 // The file of a running load stays chosen through USB events, which

@@ -1,7 +1,9 @@
 // Every page of the touch screen, and the keypad, the tips and the progress
-// dial, in the four languages: every text shown on a label or a button fits
-// its widget with the fonts installed here (nothing clipped, nothing cut
-// short without a way to see it whole).
+// dial, in the four languages: every text shown (labels, buttons, line
+// edits, list items, combo boxes with their open lists) fits its widget
+// with the fonts installed here (nothing clipped, nothing cut short without
+// a way to see it whole). And the check itself: it finds a text too wide
+// for each kind of widget it measures.
 #include "support/shell_fixture.h"
 #include "support/text_fit.h"
 
@@ -36,6 +38,12 @@
 #include <QDir>
 #include <QFile>
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -271,4 +279,62 @@ TEST_F(TextsFit, EveryTextOnEveryPageFitsItsWidgetInFourLanguages)
     }
     EXPECT_TRUE(unfit.isEmpty()) << unfit.size() << " texts do not fit:\n"
                                  << unfit.join('\n').toStdString();
+}
+
+// Hand-built widgets, each with a text that fits and one that does not: the
+// check names exactly those that do not.
+TEST(TextFitCheck, FindsTheTextsTooWideForEachKindOfWidget)
+{
+    QWidget root;
+    root.resize(800, 480);
+    QFont font;
+    font.setPixelSize(16);
+    root.setFont(font);
+    const QString longText = "a text far too wide for its widget";
+    const auto place = [&root](QWidget* w, const char* name, int y, int width, int height) {
+        w->setParent(&root);
+        w->setObjectName(name);
+        w->setGeometry(10, y, width, height);
+    };
+    // Combo boxes as the pages make them: a list view, the pages' style.
+    const auto combo = [&place](const char* name, int y, int width, const QString& item) {
+        QComboBox* c = new QComboBox();
+        place(c, name, y, width, 40);
+        c->setView(new QListView());
+        c->setStyleSheet("QComboBox { color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255); }\n"
+                         "QComboBox QAbstractItemView::item { color: rgb(255, 255, 255); min-height: 35px; "
+                         "min-width: 60px; }");
+        c->addItems({"OFF", item});
+        return c;
+    };
+    combo("narrowBox", 10, 90, longText);
+    combo("wideBox", 60, 500, longText);
+    // An item wider than the screen: no list can hold it.
+    combo("narrowList", 110, 500, QString(100, 'W'));
+    QLineEdit* narrowEdit = new QLineEdit(longText);
+    place(narrowEdit, "narrowEdit", 160, 90, 40);
+    QLineEdit* narrowPlaceholder = new QLineEdit();
+    narrowPlaceholder->setPlaceholderText(longText);
+    place(narrowPlaceholder, "narrowPlaceholder", 210, 90, 40);
+    QLineEdit* wideEdit = new QLineEdit("1920");
+    place(wideEdit, "wideEdit", 260, 90, 40);
+    QListWidget* list = new QListWidget();
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->addItems({"01/02", longText});
+    place(list, "list", 310, 120, 100);
+    QCheckBox* check = new QCheckBox(longText);
+    place(check, "check", 460, 90, 20);
+    QGroupBox* group = new QGroupBox(longText);
+    place(group, "group", 370, 90, 80);
+    root.show();
+
+    const QStringList found = textsThatDoNotFit(&root);
+    const QString all = found.join('\n');
+    QStringList named;
+    for (const QString& line : found)
+        named << line.left(line.indexOf('"') - 1);
+    // The narrow box opens a list as wide as its items.
+    EXPECT_EQ(named.join(' ').toStdString(),
+              "narrowBox[1] narrowList[1] narrowList.list[1] narrowEdit narrowPlaceholder list[1] check group")
+        << all.toStdString();
 }

@@ -64,17 +64,6 @@ QLabel* pointLabel(QWidget* parent, const char* name, int x, int y, int w, int h
     return label;
 }
 
-// The longer captions of some languages get a smaller font to fit.
-void fitText(QLabel* label, const QString& text)
-{
-    QFont font = label->font();
-    font.setPointSize(13);
-    while (font.pointSize() > 8 && QFontMetrics(font).horizontalAdvance(text) > label->width())
-        font.setPointSize(font.pointSize() - 1);
-    label->setFont(font);
-    label->setText(text);
-}
-
 QPushButton* iconButton(QWidget* parent, const char* png, int x, int y)
 {
     QPushButton* b = new QPushButton(parent);
@@ -125,18 +114,25 @@ void Ui_InputCut::setupUi(QDialog* dialog)
     frame_add->setFrameShape(QFrame::StyledPanel);
     frame_add->setFrameShadow(QFrame::Raised);
     label_change_source = pointLabel(frame_add, "label_change_source", 10, 30, 280, 28, 13, kWhite13);
-    label_crop = pointLabel(frame_add, "label_crop", 10, 82, 106, 30, 13, kWhite13);
+    // The row of captions and fields: the fields keep their size; the
+    // captions take the rest of the row, the one-letter X and Y little and
+    // W and H (a word in some languages) the most, so that every caption
+    // stands in the form's font.
+    label_crop = pointLabel(frame_add, "label_crop", 10, 82, 96, 30, 13, kWhite13);
     QLabel** captions[4] = {&label_X, &label_Y, &label_W, &label_H};
     My_lineEdit** fields[4] = {&lineEdit_X, &lineEdit_Y, &lineEdit_W, &lineEdit_H};
     const char* const captionNames[4] = {"label_X", "label_Y", "label_W", "label_H"};
     const char* const fieldNames[4] = {"lineEdit_X", "lineEdit_Y", "lineEdit_W", "lineEdit_H"};
+    const int captionWidth[4] = {30, 30, 84, 84};
+    int x = 110;
     for (int i = 0; i < 4; ++i) {
-        const int x = 118 + 162 * i;
-        *captions[i] = pointLabel(frame_add, captionNames[i], x, 82, 58, 30, 13, kWhite13);
+        *captions[i] = pointLabel(frame_add, captionNames[i], x, 82, captionWidth[i], 30, 13, kWhite13);
         (*captions[i])->setAlignment(Qt::AlignCenter);
+        x += captionWidth[i] + 2;
         My_lineEdit* field = new My_lineEdit(frame_add);
         field->setObjectName(fieldNames[i]);
-        field->setGeometry(x + 60, 72, 100, 50);
+        field->setGeometry(x, 72, 100, 50);
+        x += 100 + 6;
         QFont font;
         font.setPointSize(13);
         field->setFont(font);
@@ -226,9 +222,9 @@ InputCut::~InputCut()
 void InputCut::language_changed()
 {
     ui->label_title->setText(ui_text("输入截取", "Input intercept", "Источник", "Chặn nguồn vào"));
-    fitText(ui->label_crop, ui_text("截取:", "Crop:", "Обрезать:", "Cắt:"));
-    fitText(ui->label_W, ui_text("宽", "W", "Ширина", "Rộng"));
-    fitText(ui->label_H, ui_text("高", "H", "Высота", "Cao"));
+    ui->label_crop->setText(ui_text("截取:", "Crop:", "Обрезать:", "Cắt:"));
+    ui->label_W->setText(ui_text("宽", "W", "Ширина", "Rộng"));
+    ui->label_H->setText(ui_text("高", "H", "Высота", "Cao"));
     cancel_->setText(ui_text("取消", "Cancle", "Отмена", "Hủy bỏ"));
     ok_->setText(ui_text("确定", "OK", "OK", "Đồng ý"));
     delete_->setText(ui_text("删除", "Delete", "Удалить", "Xoá bỏ"));

@@ -2,7 +2,6 @@
 
 #include "ui/shell/shell_lang.h"
 
-#include <QFrame>
 #include <QLabel>
 
 QFont point_font(int points)
@@ -21,16 +20,6 @@ QLabel* point_label(QWidget* parent, const QString& name, int x, int y, int w, i
         l->setFont(point_font(points));
     l->setStyleSheet(style);
     return l;
-}
-
-void dispose_frame(QFrame*& frame)
-{
-    if (!frame)
-        return;
-    frame->hide();
-    frame->setParent(nullptr);
-    frame->deleteLater();
-    frame = nullptr;
 }
 
 void picture_page_frame(QWidget* page, const char* objectName)

@@ -4,7 +4,6 @@
 #include <QFont>
 #include <QString>
 
-class QFrame;
 class QLabel;
 class QWidget;
 
@@ -13,10 +12,6 @@ QFont point_font(int points);
 // A label with object name, geometry, point size (0: inherited) and style.
 QLabel* point_label(QWidget* parent, const QString& name, int x, int y, int w, int h, int points,
                     const char* style);
-// Takes a run-time frame off its page at once and deletes it with all it
-// holds later: the button whose click rebuilds the frame may still be
-// delivering that click. The pointer is cleared.
-void dispose_frame(QFrame*& frame);
 // A page dialog of the picture pages: 800 x 480 at the top left, frameless,
 // with the dark background the forms give all their widgets.
 void picture_page_frame(QWidget* page, const char* objectName);

@@ -720,7 +720,8 @@ QString SmartMapping::file_style(int index, bool chosen) const
 
 void SmartMapping::scan_file_list()
 {
-    delete file_frame;
+    // An arrow of the old frame may be delivering the click that led here.
+    dispose_frame(file_frame);
     previous_button = next_button = nullptr;
     for (QLabel*& l : file_labels)
         l = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QFont>
+#include <QFrame>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -85,6 +86,16 @@ void shell_close_page(QDialog* page, int focusBelow)
     g_page_focus = focusBelow;
     page->done(0);
     page->deleteLater();
+}
+
+void dispose_frame(QFrame*& frame)
+{
+    if (!frame)
+        return;
+    frame->hide();
+    frame->setParent(nullptr);
+    frame->deleteLater();
+    frame = nullptr;
 }
 
 int shell_button_index(const QObject* button, int count)

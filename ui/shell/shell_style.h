@@ -6,6 +6,7 @@
 #include <QString>
 
 class QDialog;
+class QFrame;
 class QLabel;
 class QObject;
 class QPushButton;
@@ -33,6 +34,10 @@ QLabel* shell_label(QWidget* parent, const char* objectName, int x, int y, int w
 // The end of a page's Back: the focus goes to the page below, the page
 // closes and is deleted once its event loop has ended.
 void shell_close_page(QDialog* page, int focusBelow);
+// Takes a run-time frame off its page at once and deletes it with all it
+// holds later: the button whose click rebuilds the frame may still be
+// delivering that click. The pointer is cleared.
+void dispose_frame(QFrame*& frame);
 // The index a run-time button carries as its object name ("0", "1", ...),
 // or -1 when it is not one of count buttons.
 int shell_button_index(const QObject* button, int count);

@@ -1,7 +1,9 @@
 #include "ui/shell/text_fit.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QEvent>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -10,6 +12,7 @@
 #include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QTextDocument>
 #include <QToolButton>
 
@@ -47,6 +50,9 @@ struct Target {
     QRect room;
     Qt::Alignment align = Qt::AlignCenter;
     QLabel* label = nullptr;
+    // A combo box: its items, each of which the box may show.
+    QComboBox* combo = nullptr;
+    QStringList items;
 };
 
 // The text and the room a widget gives it; false for widgets without a
@@ -62,6 +68,23 @@ bool targetOf(QWidget* w, Target& t)
         t.room = l->contentsRect().adjusted(m, m, -m, -m);
         t.align = l->alignment();
         t.label = l;
+        return true;
+    }
+    if (QComboBox* c = qobject_cast<QComboBox*>(w)) {
+        if (c->isEditable() || c->count() == 0)
+            return false;
+        QStyleOptionComboBox opt;
+        opt.initFrom(c);
+        opt.frame = c->hasFrame();
+        opt.currentText = c->currentText();
+        opt.subControls = QStyle::SC_All;
+        // The style draws the item 1 pixel inside the edit field.
+        t.room = c->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c).adjusted(1, 0, -1, 0);
+        t.align = Qt::AlignLeft | Qt::AlignVCenter;
+        t.combo = c;
+        for (int i = 0; i < c->count(); ++i)
+            t.items << c->itemText(i);
+        t.text = t.items.join('\n');
         return true;
     }
     QAbstractButton* b = qobject_cast<QAbstractButton*>(w);
@@ -101,10 +124,30 @@ bool targetOf(QWidget* w, Target& t)
 // Whether the text set in font f fits the room: every line as wide as the
 // room at most; the lines as high as the room, a single line by its ink
 // where the alignment puts it.
+// Whether one line set in fm keeps its ink inside the room's height where
+// the alignment puts it.
+bool inkInside(const QFontMetrics& fm, const QString& line, const QRect& room, Qt::Alignment align)
+{
+    int top = (room.height() - fm.height()) / 2;
+    if (align & Qt::AlignTop)
+        top = 0;
+    else if (align & Qt::AlignBottom)
+        top = room.height() - fm.height();
+    const QRect ink = fm.tightBoundingRect(line);
+    const int baseline = top + fm.ascent();
+    return baseline + ink.top() >= 0 && baseline + ink.bottom() <= room.height();
+}
+
 bool fits(const QFont& f, const Target& t, bool wrap)
 {
     const QFontMetrics fm(f);
     const QRect& room = t.room;
+    if (t.combo) {
+        for (const QString& item : t.items)
+            if (!item.isEmpty() && (fm.horizontalAdvance(item) > room.width() || !inkInside(fm, item, room, t.align)))
+                return false;
+        return true;
+    }
     if (wrap) {
         const QRect r = fm.boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap | Qt::AlignLeft, t.text);
         return r.width() <= room.width() && r.height() <= room.height();
@@ -115,14 +158,39 @@ bool fits(const QFont& f, const Target& t, bool wrap)
             return false;
     if (lines.size() > 1)
         return fm.height() + (lines.size() - 1) * fm.lineSpacing() <= room.height();
-    int top = (room.height() - fm.height()) / 2;
-    if (t.align & Qt::AlignTop)
-        top = 0;
-    else if (t.align & Qt::AlignBottom)
-        top = room.height() - fm.height();
-    const QRect ink = fm.tightBoundingRect(t.text);
-    const int baseline = top + fm.ascent();
-    return baseline + ink.top() >= 0 && baseline + ink.bottom() <= room.height();
+    return inkInside(fm, t.text, room, t.align);
+}
+
+// The width the open list of a combo box needs for its widest item in the
+// list's font: the items, the list's frame and, when the list scrolls, its
+// scroll bar.
+int listWidth(QComboBox* c)
+{
+    QAbstractItemView* list = c->view();
+    int width = list->sizeHintForColumn(c->modelColumn()) + 2 * list->frameWidth();
+    if (c->count() > c->maxVisibleItems())
+        width += list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    return width;
+}
+
+// The open list of a combo box keeps the font the form gave the box (the
+// box itself may have been given a smaller one) and is made as wide as its
+// widest item, as far as the window reaches; only where even the window is
+// too narrow does its font step down, not below kFloorPx.
+void fitList(QComboBox* c, const QFont& base)
+{
+    QAbstractItemView* list = c->view();
+    const int most = c->window()->width();
+    QFont f = base;
+    for (int px = QFontInfo(base).pixelSize(); px >= kFloorPx; --px) {
+        if (px != QFontInfo(base).pixelSize())
+            f.setPixelSize(px);
+        if (list->font() != f)
+            list->setFont(f);
+        if (listWidth(c) <= most)
+            break;
+    }
+    list->setMinimumWidth(qMin(listWidth(c), most));
 }
 
 QString keyOf(QWidget* w, const Target& t)
@@ -135,7 +203,10 @@ class Fitter : public QObject {
 public:
     bool eventFilter(QObject* o, QEvent* e) override
     {
-        if (e->type() == QEvent::Paint && o->isWidgetType())
+        // A combo box is fitted before it opens its list too: its items may
+        // have changed since it was painted.
+        if ((e->type() == QEvent::Paint || (e->type() == QEvent::MouseButtonPress && qobject_cast<QComboBox*>(o))) &&
+            o->isWidgetType())
             fit(static_cast<QWidget*>(o));
         return false;
     }
@@ -207,6 +278,8 @@ void fit(QWidget* w)
         w->setFont(chosen);
     if (t.label && t.label->wordWrap() != wrap)
         t.label->setWordWrap(wrap);
+    if (t.combo)
+        fitList(t.combo, base);
     w->setProperty(kSetFont, w->font());
     w->setProperty(kSetStyle, w->styleSheet());
     w->setProperty(kSetWrap, t.label && t.label->wordWrap());
