@@ -457,3 +457,22 @@ TEST(ToolsCommandLine, FuzzStepFailsWithoutClang)
     EXPECT_NE(r.err.find("clang++ not found"), std::string::npos) << describe(argv, r);
     EXPECT_FALSE(exists(work + "/fuzz"));
 }
+
+TEST(SourceIndex, ChipManagerHeaderNamesEveryFileOfVideochip)
+{
+    QFile header(QString(ZDR_SOURCE_DIR) + "/videochip/c331_manage.h");
+    ASSERT_TRUE(header.open(QIODevice::ReadOnly));
+    // The index is the comment block at the top.
+    QString index;
+    for (QString line = header.readLine(); line.startsWith("//"); line = header.readLine())
+        index += line;
+    const QStringList files = QDir(QString(ZDR_SOURCE_DIR) + "/videochip").entryList({"*.cpp", "*.h"}, QDir::Files);
+    ASSERT_GT(files.size(), 10);
+    for (const QString& f : files) {
+        const QString base = f.left(f.lastIndexOf('.'));
+        const QString ext = f.mid(f.lastIndexOf('.'));
+        // "name.cpp", or "name.h/.cpp" for a pair.
+        const bool named = index.contains(f) || (ext == ".cpp" && index.contains(base + ".h/.cpp"));
+        EXPECT_TRUE(named) << f.toStdString() << " is missing from the index of c331_manage.h";
+    }
+}
