@@ -26,11 +26,89 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
+#ifndef ZDR_DEFAULT_BOARD_ROOT
+#define ZDR_DEFAULT_BOARD_ROOT "board"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "usage: zdrK47N [-platform NAME] [Qt options]\n"
+    "The control application of the LED-display video processor. On the device it\n"
+    "runs as /data/app/zdrK47N -platform linuxfb; on a PC it runs on the simulated\n"
+    "board.\n"
+    "options:\n"
+    "  --help, -h     this text (nothing is started)\n"
+    "  -platform NAME Qt's display back end: linuxfb on the device; on a PC xcb\n"
+    "                 (a window) or offscreen (headless)\n"
+    "  Qt's other options are passed to Qt: -platformpluginpath, -platformtheme,\n"
+    "  -plugin, -qwindowgeometry, -qwindowtitle, -qwindowicon, -geometry, -title,\n"
+    "  -icon, -display, -name, -style, -stylesheet, -session, -qmljsdebugger=...,\n"
+    "  -reverse, -widgetcount, -nograb, -dograb, -sync, -testability.\n"
+    "environment (simulated board):\n"
+    "  ZDR_BOARD_ROOT           the board root folder (default " ZDR_DEFAULT_BOARD_ROOT ")\n"
+    "  ZDR_SIM_SETTLE_MS        pause before start-up, in ms (default 0; the device\n"
+    "                           waits 3000)\n"
+    "  ZDR_SIM_EPHEMERAL_PORTS  1: the PC ports (UDP 5008, TCP 5005, UDP 13769) take\n"
+    "                           free ports; the control channel's link-ports names them\n"
+    "  ZDR_SIM_START_COMMANDS   control commands, separated by ';', run before start-up\n"
+    "  QT_QPA_PLATFORM          offscreen: headless (the default without a display)\n";
+
+// Checks the command line before anything starts: --help prints the usage,
+// and only Qt's own options are taken (the program has none of its own).
+// Returns -1 to go on, otherwise the exit status.
+int checkArguments(int argc, char** argv)
+{
+    static const char* const withValue[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                            "qwindowgeometry", "geometry", "qwindowtitle", "title",
+                                            "qwindowicon", "icon", "display", "name", "style", "stylesheet",
+                                            "session"};
+    static const char* const flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "testability"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h" || arg == "-help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        // Qt takes its options with one dash or two.
+        std::string name = arg.size() > 1 && arg[0] == '-' ? arg.substr(arg[1] == '-' ? 2 : 1) : std::string();
+        bool known = false, needsValue = false;
+        const size_t eq = name.find('=');
+        if (eq != std::string::npos) {
+            const std::string key = name.substr(0, eq);
+            known = key == "style" || key == "stylesheet" || key == "qmljsdebugger";
+        } else {
+            for (const char* v : withValue)
+                known = known || (name == v && (needsValue = true));
+            for (const char* f : flags)
+                known = known || name == f;
+        }
+        if (!known) {
+            std::fprintf(stderr, "zdrK47N: %s %s is not taken (zdrK47N --help lists the options)\n",
+                         arg.empty() || arg[0] != '-' ? "the argument" : "the option", arg.c_str());
+            return 2;
+        }
+        if (needsValue && ++i >= argc) {
+            std::fprintf(stderr, "zdrK47N: %s needs a value (zdrK47N --help lists the options)\n", arg.c_str());
+            return 2;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    const int refused = checkArguments(argc, argv);
+    if (refused >= 0)
+        return refused;
+
     if (!platform::startForProgram()) {
         std::fprintf(stderr, "zdrK47N: the board could not be prepared\n");
         return 1;

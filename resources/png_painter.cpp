@@ -25,6 +25,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -794,8 +795,18 @@ void writeQrc()
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: zdr_png_painter <output folder>\n");
+    static const char* const kUsage =
+        "usage: zdr_png_painter OUTPUT_FOLDER\n"
+        "Draws the pictures of the touch pages into OUTPUT_FOLDER/png and writes\n"
+        "their resource list OUTPUT_FOLDER/k47_resource.qrc (the build runs it).\n";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc != 2 || argv[1][0] == '\0' || argv[1][0] == '-') {
+        std::fprintf(stderr, "zdr_png_painter: %s\n%s",
+                     argc != 2 ? "one output folder, nothing else" : "an output folder does not begin with '-'",
+                     kUsage);
         return 2;
     }
     g_out = QString::fromLocal8Bit(argv[1]);

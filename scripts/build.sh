@@ -3,6 +3,17 @@
 # build/ (or the folder named by ZDR_BUILD_DIR).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
+usage="usage: scripts/build.sh
+Configures and builds the program, the tests and the benchmarks in build/
+(or ZDR_BUILD_DIR), of the build type ZDR_BUILD_TYPE (default RelWithDebInfo)."
+case "${1:-}" in
+  --help|-h) echo "$usage"; exit 0 ;;
+esac
+if [ $# -gt 0 ]; then
+  echo "build: takes no arguments, not: $*" >&2
+  echo "$usage" >&2
+  exit 2
+fi
 build="${ZDR_BUILD_DIR:-$top/build}"
 jobs="$(nproc 2>/dev/null || echo 2)"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE="${ZDR_BUILD_TYPE:-RelWithDebInfo}" >/dev/null

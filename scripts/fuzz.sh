@@ -2,14 +2,34 @@
 # Builds the control link's fuzz target with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-fuzz/ (or ZDR_FUZZ_BUILD_DIR) and runs
 # it for a bounded time:  scripts/fuzz.sh [seconds]   (default 60)
-# Exits non-zero when the fuzzer finds a crash. Without clang it says so and
-# does nothing.
+# Exits non-zero when the target cannot be built (clang missing included)
+# or when the fuzzer finds a crash.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
+usage="usage: scripts/fuzz.sh [SECONDS]
+Builds the control link's fuzz target with clang, ASan and UBSan in
+build-fuzz/ (or ZDR_FUZZ_BUILD_DIR) and runs it for SECONDS (1 to 86400,
+default 60). Installs clang first when it is missing. Exit status: 0 no
+crash found, 1 a crash or the target could not be built, 2 wrong arguments."
+case "${1:-}" in
+  --help|-h) echo "$usage"; exit 0 ;;
+esac
+if [ $# -gt 1 ]; then
+  echo "fuzz: one argument (the seconds), not: $*" >&2
+  echo "$usage" >&2
+  exit 2
+fi
 seconds="${1:-60}"
+# A time limit of 0 would run without end: the run is always bounded.
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "${#seconds}" -gt 5 ] || [ "$seconds" -lt 1 ] || [ "$seconds" -gt 86400 ]; then
+  echo "fuzz: the seconds must be a whole number from 1 to 86400, not '$seconds'" >&2
+  echo "$usage" >&2
+  exit 2
+fi
+"$top/scripts/install-deps.sh"
 if ! command -v clang++ >/dev/null 2>&1; then
-  echo "fuzz: clang++ not found, skipped"
-  exit 0
+  echo "fuzz: clang++ not found: the fuzz target cannot be built (scripts/install-deps.sh installs it)" >&2
+  exit 1
 fi
 build="${ZDR_FUZZ_BUILD_DIR:-$top/build-fuzz}"
 jobs="$(nproc 2>/dev/null || echo 2)"

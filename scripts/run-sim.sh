@@ -8,6 +8,24 @@
 # 5008, TCP 5005, UDP 13769) open on 127.0.0.1 only.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
+usage="usage: scripts/run-sim.sh [BOARD_ROOT]
+Installs what is missing, builds the program (scripts/build.sh: ZDR_BUILD_DIR,
+ZDR_BUILD_TYPE) and starts it on the simulated board whose root is BOARD_ROOT
+(default ZDR_BOARD_ROOT, or else <build>/board). Headless without a display or
+with QT_QPA_PLATFORM=offscreen. The program's own options: zdrK47N --help."
+case "${1:-}" in
+  --help|-h) echo "$usage"; exit 0 ;;
+  -*) echo "run-sim: unknown option $1" >&2; echo "$usage" >&2; exit 2 ;;
+esac
+if [ $# -gt 1 ]; then
+  echo "run-sim: one board root at most, not: $*" >&2
+  echo "$usage" >&2
+  exit 2
+fi
+if [ $# -eq 1 ] && [ -z "$1" ]; then
+  echo "run-sim: the board root is an empty name" >&2
+  exit 2
+fi
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh"
 build="${ZDR_BUILD_DIR:-$top/build}"

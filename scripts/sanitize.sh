@@ -8,23 +8,25 @@
 # under test, wrote a sanitizer report (they are kept in <build>/reports/).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
+usage="usage: scripts/sanitize.sh address|thread
+Builds everything with clang and a sanitizer in build-address/ or
+build-thread/ (or ZDR_SANITIZE_BUILD_DIR) and runs every test:
+  address  AddressSanitizer and UndefinedBehaviorSanitizer
+  thread   ThreadSanitizer
+Exits non-zero when a test fails or any process wrote a sanitizer report."
 kind="${1:-}"
 case "$kind" in
+  --help|-h) echo "$usage"; exit 0 ;;
   address|thread) ;;
-  *) echo "usage: scripts/sanitize.sh address|thread" >&2; exit 2 ;;
+  *) echo "sanitize: the kind is address or thread${kind:+, not '$kind'}" >&2; echo "$usage" >&2; exit 2 ;;
 esac
-"$top/scripts/install-deps.sh"
-# clang and its sanitizer run-times.
-missing=()
-for p in clang libclang-rt-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+if [ $# -gt 1 ]; then
+  echo "sanitize: one argument (address or thread), not: $*" >&2
+  echo "$usage" >&2
+  exit 2
 fi
+# clang and its sanitizer run-times come with the rest.
+"$top/scripts/install-deps.sh"
 build="${ZDR_SANITIZE_BUILD_DIR:-$top/build-$kind}"
 jobs="$(nproc 2>/dev/null || echo 2)"
 reports="$build/reports"

@@ -17,6 +17,7 @@
 #include "sim/touch_model.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
@@ -345,10 +346,16 @@ void Board::build()
           });
 
     // Touch screen and hot-plug
-    c.add("tap", "<x> <y>: a tap on the touch screen", [touch](const Args& args, std::string& reply) {
+    c.add("tap", "<x> <y>: a tap on the touch screen (0..799, 0..479)", [touch](const Args& args, std::string& reply) {
         long long x, y;
-        if (args.size() != 2 || !parseNumber(args[0], 10, 0, 65535, x) || !parseNumber(args[1], 10, 0, 65535, y)) {
+        if (args.size() != 2 || !parseNumber(args[0], 10, LLONG_MIN, LLONG_MAX, x)
+            || !parseNumber(args[1], 10, LLONG_MIN, LLONG_MAX, y)) {
             reply = "usage: tap <x> <y>";
+            return false;
+        }
+        // The screen is 800 x 480: a point off it is no tap.
+        if (x < 0 || x > 799 || y < 0 || y > 479) {
+            reply = "tap " + args[0] + " " + args[1] + " lies off the 800 x 480 screen (x 0..799, y 0..479)";
             return false;
         }
         touch->tap(static_cast<int>(x), static_cast<int>(y));

@@ -48,7 +48,7 @@ uint8_t triggerBits(unsigned r)
 
 } // namespace
 
-FpgaModel::FpgaModel(int index, PhysMemModel& mem) : index_(index), mem_(mem), wiring_(fpgaWiring(index))
+FpgaModel::FpgaModel(int index, PhysMemModel& mem) : mem_(mem), wiring_(fpgaWiring(index))
 {
     // Pull-ups: the lines idle high until the driver drives them.
     mem_.setResetValue(phys(wiring_.select), 0x0010);

@@ -136,7 +136,6 @@ private:
     bool allLow(const std::vector<uint32_t>& pads) const;
     std::vector<uint8_t>& block(unsigned b);
 
-    int index_;
     PhysMemModel& mem_;
     FpgaWiring wiring_;
     mutable std::mutex mutex_;

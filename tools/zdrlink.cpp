@@ -10,12 +10,18 @@
 //   items ITEM INDEX VALUE [...]   info
 //   set-network IP MASK GATEWAY [TCPPORT]
 //   set-clock YYYY-MM-DD HH:MM:SS
-//   upload TYPE TAG FILE [MD5]     raw COMMAND HEXPAYLOAD
+//   upload TYPE TAG FILE [MD5]     raw COMMAND [HEXPAYLOAD]
 //   AT+...                         (with --at: one AT command line)
-// Numbers may be decimal or 0x-hexadecimal. The host is 127.0.0.1 unless
-// --host is given; an address other than a loopback one also needs --remote.
+// Numbers may be decimal or 0x-hexadecimal and must fit their field (a
+// value that does not is refused, never wrapped). The host is 127.0.0.1
+// unless --host is given; an address other than a loopback one also needs
+// --remote. "zdrlink --help" prints the whole usage. Every argument is
+// checked before anything is sent.
 #include "pcclient/pc_client.h"
 
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,47 +45,89 @@ const char* const kUsage =
     "  items ITEM INDEX VALUE [...]   info\n"
     "  set-network IP MASK GATEWAY [TCPPORT]\n"
     "  set-clock YYYY-MM-DD HH:MM:SS\n"
-    "  upload TYPE TAG FILE [MD5]     raw COMMAND HEXPAYLOAD\n"
+    "  upload TYPE TAG FILE [MD5]     raw COMMAND [HEXPAYLOAD]\n"
     "  AT+...                         (with --at: one AT command line)\n"
-    "Numbers may be decimal or 0x-hexadecimal. The host is 127.0.0.1 unless --host\n"
-    "is given; an address other than a loopback one also needs --remote.\n";
+    "Numbers may be decimal or 0x-hexadecimal and must fit their field: ports\n"
+    "1 to 65535, ITEM, INDEX, MASK, flag and byte values 0 to 255, registers,\n"
+    "counts and item values 0 to 65535, addresses 0 to 0xFFFFFFFF, --fpga 0 to\n"
+    "255, --timeout 1 to 600000 ms. The link is UDP 5008 unless an option\n"
+    "chooses another (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1\n"
+    "listens on the ports \"zdrsim link-ports\" names). The host is 127.0.0.1\n"
+    "unless --host is given; an address other than a loopback one also needs\n"
+    "--remote. Exit status: 0 reply with status 0, 1 another status, no reply\n"
+    "or no link, 2 wrong arguments (nothing is sent then).\n";
 
-[[noreturn]] void usage(const char* why)
+[[noreturn]] void usage(const std::string& why)
 {
-    std::fprintf(stderr, "zdrlink: %s\n%s", why, kUsage);
+    std::fprintf(stderr, "zdrlink: %s\n%s", why.c_str(), kUsage);
     std::exit(2);
 }
 
-unsigned long number(const std::string& text)
+// A number of a field that holds 0..max, decimal or 0x-hexadecimal; a
+// value that does not fit is refused, never wrapped.
+unsigned long number(const std::string& text, unsigned long max, const char* what)
 {
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 0);
-    if (text.empty() || *end)
-        usage(("not a number: " + text).c_str());
-    return v;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    bool ok = !digits.empty();
+    for (char ch : digits)
+        ok = ok && (hex ? std::isxdigit(static_cast<unsigned char>(ch)) : std::isdigit(static_cast<unsigned char>(ch)));
+    if (!ok)
+        usage(std::string("not a number: ") + what + " " + text);
+    errno = 0;
+    const unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (errno == ERANGE || v > max)
+        usage(std::string(what) + " " + text + " is out of range (0 to " + std::to_string(max) + ")");
+    return static_cast<unsigned long>(v);
 }
 
-Bytes hexBytes(const std::string& text)
+// "a-b-c" or "a:b:c": three decimal fields, each within its range.
+void dateFields(const std::string& text, char separator, const unsigned long low[3], const unsigned long high[3],
+                const char* const names[3], unsigned long out[3])
 {
-    if (text.size() % 2)
-        usage("hex bytes need an even number of digits");
+    size_t pos = 0;
+    for (int k = 0; k < 3; ++k) {
+        const size_t end = k < 2 ? text.find(separator, pos) : text.size();
+        if (end == std::string::npos)
+            usage("set-clock YYYY-MM-DD HH:MM:SS");
+        out[k] = number(text.substr(pos, end - pos), 0xFFFFFFFFul, names[k]);
+        if (out[k] < low[k] || out[k] > high[k])
+            usage(std::string(names[k]) + " " + text.substr(pos, end - pos) + " is out of range (" +
+                  std::to_string(low[k]) + " to " + std::to_string(high[k]) + ")");
+        pos = end + 1;
+    }
+}
+
+unsigned short portNumber(const std::string& text, const char* what)
+{
+    const unsigned long v = number(text, 65535, what);
+    if (v == 0)
+        usage(std::string(what) + " 0 is out of range (1 to 65535)");
+    return static_cast<unsigned short>(v);
+}
+
+Bytes hexBytes(const std::string& text, size_t maxCount)
+{
+    if (text.empty() || text.size() % 2)
+        usage("hex bytes need an even number of digits: " + text);
+    for (char ch : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(ch)))
+            usage("not hexadecimal bytes: " + text);
+    }
+    if (text.size() / 2 > maxCount)
+        usage("too many bytes (at most " + std::to_string(maxCount) + ")");
     Bytes b;
     for (size_t i = 0; i < text.size(); i += 2)
-        b.push_back(static_cast<unsigned char>(number("0x" + text.substr(i, 2))));
+        b.push_back(static_cast<unsigned char>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
     return b;
 }
 
 void quad(const std::string& text, unsigned char out[4])
 {
-    unsigned a, b, c, d;
-    char tail;
-    if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 || c > 255 ||
-        d > 255)
-        usage(("not an address: " + text).c_str());
-    out[0] = static_cast<unsigned char>(a);
-    out[1] = static_cast<unsigned char>(b);
-    out[2] = static_cast<unsigned char>(c);
-    out[3] = static_cast<unsigned char>(d);
+    in_addr a{};
+    if (::inet_pton(AF_INET, text.c_str(), &a) != 1)
+        usage("not an address: " + text);
+    std::memcpy(out, &a.s_addr, 4);
 }
 
 const char* statusText(unsigned char s)
@@ -108,96 +156,109 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string host = "127.0.0.1", serial;
-    unsigned long udp = 5008, tcp = 0, at = 0, fpga = 0, timeout = 3000;
-    bool card = false, remote = false;
+    unsigned short udp = 5008, tcp = 0, at = 0;
+    unsigned long fpga = 0, timeout = 3000;
+    bool card = false, remote = false, fpgaGiven = false;
+    std::string transport; // the option that chose the link, if any
     size_t i = 0;
-    for (; i < args.size() && args[i].compare(0, 2, "--") == 0; ++i) {
+    for (; i < args.size() && args[i].compare(0, 1, "-") == 0; ++i) {
         const std::string& o = args[i];
-        if (o == "--help") {
+        if (o == "--help" || o == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         }
         auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size())
-                usage(("missing value of " + o).c_str());
+                usage("missing value of " + o);
             return args[++i];
         };
-        if (o == "--udp") udp = number(value()), tcp = 0;
-        else if (o == "--tcp") tcp = number(value());
-        else if (o == "--serial") serial = value();
-        else if (o == "--at") at = number(value());
+        auto choose = [&]() {
+            if (!transport.empty())
+                usage(o + " and " + transport + " both choose the link: give one of them");
+            transport = o;
+        };
+        if (o == "--udp") choose(), udp = portNumber(value(), "UDP port");
+        else if (o == "--tcp") choose(), tcp = portNumber(value(), "TCP port");
+        else if (o == "--serial") choose(), serial = value();
+        else if (o == "--at") choose(), at = portNumber(value(), "AT port");
         else if (o == "--host") host = value();
         else if (o == "--card") card = true;
-        else if (o == "--fpga") fpga = number(value());
-        else if (o == "--timeout") timeout = number(value());
+        else if (o == "--fpga") fpga = number(value(), 255, "FPGA"), fpgaGiven = true;
+        else if (o == "--timeout") timeout = number(value(), 600000, "time-out (ms)");
         else if (o == "--remote") remote = true;
-        else usage(("unknown option " + o).c_str());
+        else usage("unknown option " + o);
     }
     if (i >= args.size())
         usage("no command");
-    if (host.compare(0, 4, "127.") != 0 && !remote)
+    in_addr hostAddress{};
+    if (::inet_pton(AF_INET, host.c_str(), &hostAddress) != 1)
+        usage("not an IPv4 address: " + host);
+    if ((ntohl(hostAddress.s_addr) >> 24) != 127 && !remote)
         usage("a device other than this machine needs --remote");
+    if (serial.empty() && transport == "--serial")
+        usage("--serial needs a device path");
+    if (fpgaGiven && !card)
+        usage("--fpga goes with --card");
+    if (timeout == 0)
+        usage("time-out (ms) 0 is out of range (1 to 600000)");
     const std::string cmd = args[i++];
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
+    const int timeoutMs = static_cast<int>(timeout);
 
     if (at) {
-        const std::string reply = atCommand(host, static_cast<unsigned short>(at), cmd, static_cast<int>(timeout));
+        if (card)
+            usage("--card does not go with --at");
+        if (!rest.empty())
+            usage("one AT command line: quote it as one argument");
+        const std::string reply = atCommand(host, at, cmd, timeoutMs);
         if (reply.empty()) {
-            std::fprintf(stderr, "zdrlink: no reply\n");
+            std::fprintf(stderr, "zdrlink: no reply from %s UDP port %u (the AT channel) within %lu ms\n",
+                         host.c_str(), at, timeout);
             return 1;
         }
         std::fwrite(reply.data(), 1, reply.size(), stdout);
         return 0;
     }
 
-    std::unique_ptr<Link> link;
-    if (!serial.empty()) {
-        auto s = std::make_unique<SerialLink>();
-        if (!s->open(serial))
-            usage(("cannot open " + serial).c_str());
-        link = std::move(s);
-    } else if (tcp) {
-        auto t = std::make_unique<TcpLink>();
-        if (!t->open(host, static_cast<unsigned short>(tcp)))
-            usage("cannot connect");
-        link = std::move(t);
-    } else {
-        auto u = std::make_unique<UdpLink>();
-        if (!u->open(host, static_cast<unsigned short>(udp)))
-            usage("cannot open the UDP socket");
-        link = std::move(u);
-    }
-
-    const uint16_t dest = card ? kSendingCard : kProcessor;
+    // Every argument is checked before anything is sent.
     unsigned char command = 0;
-    Bytes payload;
-    auto need = [&](size_t n, bool exact) {
-        if (rest.size() < n || (exact && rest.size() != n))
-            usage(("wrong arguments for " + cmd).c_str());
+    Bytes payload, uploadData;
+    unsigned char uploadType = 0;
+    auto need = [&](size_t least, size_t most) {
+        if (rest.size() < least || rest.size() > most) {
+            const std::string count = least == most ? std::to_string(least)
+                                                    : std::to_string(least) + " or " + std::to_string(most);
+            usage(cmd + " takes " + count + " argument" + (most == 1 ? "" : "s") + ", not " +
+                  std::to_string(rest.size()));
+        }
     };
     if (cmd == "read-ram") {
-        need(2, true);
+        need(2, 2);
         command = 0x61;
-        payload = ramReadPayload(static_cast<uint32_t>(number(rest[0])), static_cast<uint16_t>(number(rest[1])));
+        payload = ramReadPayload(static_cast<uint32_t>(number(rest[0], 0xFFFFFFFFul, "address")),
+                                 static_cast<uint16_t>(number(rest[1], 65535, "count")));
     } else if (cmd == "write-ram") {
-        need(2, true);
+        need(2, 2);
         command = 0x60;
-        payload = ramWritePayload(static_cast<uint32_t>(number(rest[0])), hexBytes(rest[1]));
+        const uint32_t address = static_cast<uint32_t>(number(rest[0], 0xFFFFFFFFul, "address"));
+        payload = ramWritePayload(address, hexBytes(rest[1], 65535));
     } else if (cmd == "read-reg") {
-        need(2, true);
+        need(2, 2);
         command = 0xA1;
-        payload = regReadPayload(static_cast<uint16_t>(number(rest[0])), static_cast<uint16_t>(number(rest[1])));
+        payload = regReadPayload(static_cast<uint16_t>(number(rest[0], 65535, "register")),
+                                 static_cast<uint16_t>(number(rest[1], 65535, "count")));
     } else if (cmd == "write-reg" || cmd == "flag") {
         std::vector<RegItem> items;
         if (cmd == "flag") {
-            need(1, true);
-            items.push_back({11, 0xFF, static_cast<unsigned char>(number(rest[0]))});
+            need(1, 1);
+            items.push_back({11, 0xFF, static_cast<unsigned char>(number(rest[0], 255, "flag"))});
         } else {
             if (rest.empty() || rest.size() % 3)
                 usage("write-reg takes REG MASK VALUE triples");
             for (size_t k = 0; k < rest.size(); k += 3)
-                items.push_back({static_cast<uint16_t>(number(rest[k])), static_cast<unsigned char>(number(rest[k + 1])),
-                                 static_cast<unsigned char>(number(rest[k + 2]))});
+                items.push_back({static_cast<uint16_t>(number(rest[k], 65535, "register")),
+                                 static_cast<unsigned char>(number(rest[k + 1], 255, "mask")),
+                                 static_cast<unsigned char>(number(rest[k + 2], 255, "value"))});
         }
         command = 0xA0;
         payload = regWritePayload(items);
@@ -206,52 +267,110 @@ int main(int argc, char** argv)
             usage("items takes ITEM INDEX VALUE triples");
         std::vector<ParaItem> items;
         for (size_t k = 0; k < rest.size(); k += 3)
-            items.push_back({static_cast<unsigned char>(number(rest[k])), static_cast<unsigned char>(number(rest[k + 1])),
-                             static_cast<uint16_t>(number(rest[k + 2]))});
+            items.push_back({static_cast<unsigned char>(number(rest[k], 255, "item")),
+                             static_cast<unsigned char>(number(rest[k + 1], 255, "index")),
+                             static_cast<uint16_t>(number(rest[k + 2], 65535, "value"))});
         command = 0xB0;
         payload = itemsPayload(items);
     } else if (cmd == "info") {
+        need(0, 0);
         command = 0x80;
     } else if (cmd == "set-network") {
-        need(3, false);
+        need(3, 4);
         unsigned char ip[4], mask[4], gw[4];
         quad(rest[0], ip);
         quad(rest[1], mask);
         quad(rest[2], gw);
         command = 0x82;
-        payload = networkPayload(ip, mask, gw, rest.size() > 3 ? static_cast<uint16_t>(number(rest[3])) : 0);
+        payload = networkPayload(ip, mask, gw, rest.size() > 3 ? portNumber(rest[3], "TCP port") : 0);
     } else if (cmd == "set-clock") {
-        need(2, true);
-        int y, mo, d, h, mi, s;
-        if (std::sscanf(rest[0].c_str(), "%d-%d-%d", &y, &mo, &d) != 3 ||
-            std::sscanf(rest[1].c_str(), "%d:%d:%d", &h, &mi, &s) != 3)
-            usage("set-clock YYYY-MM-DD HH:MM:SS");
+        need(2, 2);
+        static const unsigned long dateLow[3] = {0, 1, 1}, dateHigh[3] = {65535, 12, 31};
+        static const unsigned long timeLow[3] = {0, 0, 0}, timeHigh[3] = {23, 59, 59};
+        static const char* const dateNames[3] = {"year", "month", "day"};
+        static const char* const timeNames[3] = {"hour", "minute", "second"};
+        unsigned long date[3], time[3];
+        dateFields(rest[0], '-', dateLow, dateHigh, dateNames, date);
+        dateFields(rest[1], ':', timeLow, timeHigh, timeNames, time);
         command = 0x87;
-        payload = clockPayload(y, mo, d, h, mi, s);
+        payload = clockPayload(static_cast<int>(date[0]), static_cast<int>(date[1]), static_cast<int>(date[2]),
+                               static_cast<int>(time[0]), static_cast<int>(time[1]), static_cast<int>(time[2]));
     } else if (cmd == "upload") {
-        need(3, false);
+        need(3, 4);
+        uploadType = static_cast<unsigned char>(number(rest[0], 255, "type"));
+        if (rest[1].size() != 4)
+            usage("the tag is 4 characters: " + rest[1]);
+        if (rest.size() > 3) {
+            bool hex = rest[3].size() == 32;
+            for (char ch : rest[3])
+                hex = hex && std::isxdigit(static_cast<unsigned char>(ch));
+            if (!hex)
+                usage("the MD5 is 32 hexadecimal characters: " + rest[3]);
+        }
         std::ifstream in(rest[2], std::ios::binary);
         if (!in)
-            usage(("cannot read " + rest[2]).c_str());
-        const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const unsigned char s = uploadFile(*link, static_cast<unsigned char>(number(rest[0])), rest[1], data,
-                                           rest.size() > 3 ? rest[3] : std::string());
-        std::printf("upload status %u (%s)\n", s, statusText(s));
-        return s == 0 ? 0 : 1;
+            usage("cannot read " + rest[2]);
+        uploadData.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (uploadData.size() > 0xFFFFFFFFul)
+            usage("the file is larger than 4 GiB: " + rest[2]);
     } else if (cmd == "raw") {
-        need(1, false);
-        command = static_cast<unsigned char>(number(rest[0]));
+        need(1, 2);
+        command = static_cast<unsigned char>(number(rest[0], 255, "command"));
         if (rest.size() > 1)
-            payload = hexBytes(rest[1]);
+            payload = hexBytes(rest[1], 65535);
     } else {
-        usage(("unknown command " + cmd).c_str());
+        usage("unknown command " + cmd);
     }
 
-    Reply reply;
-    if (!link->request(dest, command, payload, reply, static_cast<int>(timeout), static_cast<unsigned char>(fpga))) {
-        std::fprintf(stderr, "zdrlink: no reply\n");
-        return 1;
+    std::unique_ptr<Link> link;
+    std::string where;
+    if (!serial.empty()) {
+        auto s = std::make_unique<SerialLink>();
+        if (!s->open(serial)) {
+            std::fprintf(stderr, "zdrlink: cannot open %s: %s\n", serial.c_str(), std::strerror(errno));
+            return 1;
+        }
+        link = std::move(s);
+        where = serial;
+    } else if (tcp) {
+        auto t = std::make_unique<TcpLink>();
+        if (!t->open(host, tcp, timeoutMs)) {
+            std::fprintf(stderr, "zdrlink: cannot connect to %s TCP port %u: %s\n", host.c_str(), tcp,
+                         std::strerror(errno));
+            return 1;
+        }
+        link = std::move(t);
+        where = host + " TCP port " + std::to_string(tcp);
+    } else {
+        auto u = std::make_unique<UdpLink>();
+        if (!u->open(host, udp)) {
+            std::fprintf(stderr, "zdrlink: cannot open a UDP socket to %s port %u: %s\n", host.c_str(), udp,
+                         std::strerror(errno));
+            return 1;
+        }
+        link = std::move(u);
+        where = host + " UDP port " + std::to_string(udp);
     }
+    auto noReply = [&]() {
+        std::fprintf(stderr, "zdrlink: no reply from %s within %lu ms\n", where.c_str(), timeout);
+        if (transport.empty())
+            std::fprintf(stderr, "zdrlink: (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1 listens on "
+                                 "other ports: \"zdrsim link-ports\" names them; give one with --udp or --tcp)\n");
+        return 1;
+    };
+
+    if (cmd == "upload") {
+        const unsigned char s = uploadFile(*link, uploadType, rest[1], uploadData, rest.size() > 3 ? rest[3] : "");
+        if (s == 0xFF)
+            return noReply();
+        std::printf("upload status %u (%s)\n", s, statusText(s));
+        return s == 0 ? 0 : 1;
+    }
+
+    const uint16_t dest = card ? kSendingCard : kProcessor;
+    Reply reply;
+    if (!link->request(dest, command, payload, reply, timeoutMs, static_cast<unsigned char>(fpga)))
+        return noReply();
     printReply(reply);
     return reply.status == 0 ? 0 : 1;
 }

@@ -3,10 +3,10 @@
 //
 //   zdrsim [--root BOARD_ROOT] COMMAND [ARGS...]
 //
-// The board root is build/board unless --root or ZDR_BOARD_ROOT names
-// another; "zdrsim help" lists the commands. Exit status 0 when the answer
-// ends with "ok", 1 when it ends with an error, 2 when the channel cannot be
-// reached.
+// The board root is the build's own board (<build>/board) unless --root or
+// ZDR_BOARD_ROOT names another; "zdrsim help" lists the commands. Exit
+// status 0 when the answer ends with "ok", 1 when it ends with an error, 2
+// when the arguments are wrong or the channel cannot be reached.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,23 +15,57 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#ifndef ZDR_DEFAULT_BOARD_ROOT
+#define ZDR_DEFAULT_BOARD_ROOT "build/board"
+#endif
+
+namespace {
+
+const char* const kUsage =
+    "usage: zdrsim [--root BOARD_ROOT] COMMAND [ARGS...]\n"
+    "Sends one line to the simulated board's control channel\n"
+    "(BOARD_ROOT/sim/control.sock) and prints the answer; \"zdrsim help\" lists\n"
+    "the commands. The board root is ZDR_BOARD_ROOT, or else " ZDR_DEFAULT_BOARD_ROOT ".\n"
+    "Exit status: 0 answer ok, 1 answer error, 2 wrong arguments or no channel.\n";
+
+[[noreturn]] void refuse(const std::string& why)
+{
+    std::fprintf(stderr, "zdrsim: %s\n%s", why.c_str(), kUsage);
+    std::exit(2);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     const char* env = std::getenv("ZDR_BOARD_ROOT");
-    std::string root = env && *env ? env : "build/board";
+    std::string root = env && *env ? env : ZDR_DEFAULT_BOARD_ROOT;
     int i = 1;
-    if (i + 1 < argc && std::strcmp(argv[i], "--root") == 0) {
-        root = argv[i + 1];
-        i += 2;
+    // Options come before the command; the command's own arguments are the
+    // board's to judge.
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        const std::string o = argv[i];
+        if (o == "--help" || o == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (o == "--root") {
+            if (i + 1 >= argc || !*argv[i + 1] || argv[i + 1][0] == '-')
+                refuse("--root needs a board root folder");
+            root = argv[++i];
+            continue;
+        }
+        refuse("unknown option " + o);
     }
-    if (i >= argc || std::strcmp(argv[i], "--help") == 0) {
-        std::fputs("usage: zdrsim [--root BOARD_ROOT] COMMAND [ARGS...]   (zdrsim help lists the commands)\n",
-                   i >= argc ? stderr : stdout);
-        return i >= argc ? 2 : 0;
-    }
+    if (i >= argc)
+        refuse("no command");
     std::string line;
-    for (; i < argc; ++i)
+    for (; i < argc; ++i) {
+        // The channel takes one line: an argument may not end it early.
+        if (std::strpbrk(argv[i], "\r\n"))
+            refuse("an argument holds a line break");
         line += std::string(line.empty() ? "" : " ") + argv[i];
+    }
     line += "\n";
 
     const std::string path = root + "/sim/control.sock";

@@ -440,8 +440,12 @@ void c331_manage::load_param()
         if (put(PM_OVERLAY[c], t[88 + c], -1))
             g_chg_overlay = 1;
     }
-    if (put(PM_OSD_EN, t[144], -1) | put(PM_OSD_HZOOM_EN, t[145], -1) | put(PM_OSD_VZOOM_EN, t[146], -1) |
-        put(PM_OSD_SCROLL_MODE, t[148], -1))
+    // Every one is stored, whichever changed.
+    bool osdChanged = put(PM_OSD_EN, t[144], -1);
+    osdChanged = put(PM_OSD_HZOOM_EN, t[145], -1) || osdChanged;
+    osdChanged = put(PM_OSD_VZOOM_EN, t[146], -1) || osdChanged;
+    osdChanged = put(PM_OSD_SCROLL_MODE, t[148], -1) || osdChanged;
+    if (osdChanged)
         osd_set_dirty = 1;
     bool update = put(PM_OSD_DATA_MODE, t[147], -1);
     for (int k = 0; k < 4; ++k) {

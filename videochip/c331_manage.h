@@ -1,18 +1,26 @@
 // c331 video-processing chip manager: bring-up and the chip thread that
 // applies every change of the parameter block.
 //
-// The code of the manager is split by subject:
-//   c331_manage.cpp       object, thread, bring-up, fixed parameters
+// The files of videochip/, by subject:
+//   c331_manage.h/.cpp    this manager: object, thread, bring-up, fixed parameters
 //   c331_deal.cpp         the change pass (c331managerdeal)
 //   c331_picture.cpp      picture and window controls
 //   c331_input_regs.cpp   input-side register helpers
 //   c331_window.cpp       window list and channel allocation
+//   c331_ich.cpp          input channel allocation and source selection
+//   c331_ichwin.cpp       input side of a window: capture, shrink, field memory
+//   c331_improc.cpp       image processing of input channels 0 to 3
+//   c331_geometry.cpp     window geometry and scaling on the output side
 //   c331_panel.cpp        output panel set-up
 //   c331_port.cpp         input port monitoring
 //   c331_output.cpp       overlay, blending and output programming
 //   c331_crop.cpp         input crops and sharpness
 //   c331_osd.cpp          OSD text layer;  c331_font.cpp  OSD fonts
+//   c331_flash.cpp        the chip's serial flash and its DMA into chip memory
 //   c331_debug.cpp        diagnostics
+//   c331_drv.h/.cpp       register access over the chip's SPI node
+//   c331_types.h          register descriptors, window model, panel and port records
+//   c331_trace.h          console trace of the chip code
 #pragma once
 
 #include "core/published.h"

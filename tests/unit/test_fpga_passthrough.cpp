@@ -94,9 +94,12 @@ protected:
                                               unsigned char p, unsigned char opcode,
                                               std::vector<unsigned char> payload = {0x00})
     {
-        std::vector<unsigned char> f = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8),
-                                        0x10, 0xF0, 0x10, kind, s, p, 0x00, opcode};
-        f.insert(f.end(), payload.begin(), payload.end());
+        const unsigned char head[] = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8),
+                                      0x10, 0xF0, 0x10, kind, s, p, 0x00, opcode};
+        std::vector<unsigned char> f(std::begin(head), std::end(head));
+        f.reserve(sizeof(head) + payload.size() + 1);
+        for (unsigned char b : payload)
+            f.push_back(b);
         f.push_back(Utils::BCC(f.data(), static_cast<unsigned>(f.size())));
         return f;
     }

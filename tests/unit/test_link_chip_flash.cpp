@@ -31,7 +31,9 @@ Bytes rangeRequest(unsigned selector, uint32_t address, unsigned length)
 Bytes writeRequest(uint32_t address, const Bytes& data, unsigned selector = 4)
 {
     Bytes b = rangeRequest(selector, address, static_cast<unsigned>(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
+    b.reserve(b.size() + data.size());
+    for (unsigned char byte : data)
+        b.push_back(byte);
     return b;
 }
 

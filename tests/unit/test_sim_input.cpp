@@ -83,6 +83,17 @@ TEST_F(SimTouch, InjectionWakesAWaitingReaderAndCloseEndsIt)
     EXPECT_EQ(sim::Board::instance().control().execute("tap 5 6"), "ok\n");
     EXPECT_EQ(platform::touch().readEvent(fd, e, 0), 1);
     EXPECT_EQ(sim::Board::instance().control().execute("tap 5").rfind("error ", 0), 0u);
+    // The screen is 800 x 480: its last pixel is a tap, a point off it is
+    // refused and queues nothing.
+    EXPECT_EQ(sim::Board::instance().control().execute("tap 799 479"), "ok\n");
+    while (platform::touch().readEvent(fd, e, 0) == 1) {
+    }
+    for (const char* off : {"tap 9999 9999", "tap 800 0", "tap 0 480", "tap -1 5", "tap 5 -1", "tap 65536 1"}) {
+        const std::string answer = sim::Board::instance().control().execute(off);
+        EXPECT_EQ(answer.rfind("error ", 0), 0u) << off << ": " << answer;
+        EXPECT_NE(answer.find("800 x 480"), std::string::npos) << off << ": " << answer;
+    }
+    EXPECT_EQ(platform::touch().readEvent(fd, e, 0), 0);
 
     std::thread closer([fd] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

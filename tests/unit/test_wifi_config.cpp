@@ -98,9 +98,9 @@ TEST_F(WifiConfig, BadSettingsAreRefusedAndChangeNothing)
         EXPECT_EQ(wifi.at_command(line), "ERROR\r\n") << line;
     // One command line with at most one trailing CR, LF or CR LF per
     // datagram; anything else is refused.
-    for (const std::string d : {std::string("AT"), std::string("AT\r"), std::string("AT\n"), std::string("AT\r\n")})
+    for (const std::string& d : {std::string("AT"), std::string("AT\r"), std::string("AT\n"), std::string("AT\r\n")})
         EXPECT_EQ(wifi.at_datagram(d), "OK\r\n") << d;
-    for (const std::string d : {std::string(), std::string("\r\n"), std::string("AT\r\n\r\n"), std::string("AT\r\r"),
+    for (const std::string& d : {std::string(), std::string("\r\n"), std::string("AT\r\n\r\n"), std::string("AT\r\r"),
                                 std::string("AT\0", 3), std::string("AT\n\r"), std::string("AT\r\nAT+RST")})
         EXPECT_EQ(wifi.at_datagram(d), "ERROR\r\n") << d;
     EXPECT_EQ(conf("/etc/rtl_hostapd_2G.conf"), before);

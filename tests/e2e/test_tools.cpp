@@ -1,0 +1,478 @@
+// The command-line tools and scripts: each answers --help with its usage,
+// and refuses an argument it does not take, or a number that does not fit,
+// with a message and a non-zero exit before it does anything (nothing is
+// sent, started, built or written).
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+    int status = -1; // exit status; -1 when it did not end in time
+    std::string out, err;
+};
+
+// Runs a command in its own process group with extra environment
+// variables; a command still running after timeoutMs is killed with its
+// children (a script that went on to build would otherwise run on).
+Outcome run(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env = {},
+        const std::string& cwd = std::string(), int timeoutMs = 60000)
+{
+    int outPipe[2], errPipe[2];
+    Outcome r;
+    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
+        return r;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        for (const auto& e : env)
+            ::setenv(e.first.c_str(), e.second.c_str(), 1);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0)
+            ::_exit(127);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::setpgid(pid, pid);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    bool killed = false;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            ::kill(-pid, SIGKILL);
+            killed = true;
+            break;
+        }
+        if (::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 100))) < 0 && errno != EINTR)
+            break;
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[k].fd, buf, sizeof(buf));
+            if (n > 0) {
+                (k == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            } else {
+                fds[k].fd = -1;
+                --open;
+            }
+        }
+    }
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!killed && WIFEXITED(status))
+        r.status = WEXITSTATUS(status);
+    // Whatever the command left running in its group goes too.
+    ::kill(-pid, SIGKILL);
+    return r;
+}
+
+std::string describe(const std::vector<std::string>& argv, const Outcome& r)
+{
+    std::string s;
+    for (const std::string& a : argv)
+        s += a + " ";
+    return s + "-> status " + std::to_string(r.status) + "\nstdout: " + r.out + "\nstderr: " + r.err;
+}
+
+bool exists(const std::string& path)
+{
+    return QFileInfo::exists(QString::fromStdString(path));
+}
+
+// A UDP socket on a free loopback port that never answers: a "device"
+// that shows whether anything was sent to it.
+class SilentUdp {
+public:
+    SilentUdp()
+    {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(a);
+        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~SilentUdp()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    unsigned short port() const { return port_; }
+    // Datagrams received so far (the senders have ended: all have arrived).
+    int received()
+    {
+        int n = 0;
+        char buf[2048];
+        while (::recv(fd_, buf, sizeof(buf), 0) >= 0)
+            ++n;
+        return n;
+    }
+
+private:
+    int fd_ = -1;
+    unsigned short port_ = 0;
+};
+
+// A loopback TCP port on which nobody listens (taken, then let go).
+unsigned short closedTcpPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+const std::string kZdrlink = ZDR_ZDRLINK_PATH;
+const std::string kZdrsim = ZDR_ZDRSIM_PATH;
+const std::string kPainter = ZDR_PAINTER_PATH;
+const std::string kApp = ZDR_APP_PATH;
+const std::string kScripts = std::string(ZDR_SOURCE_DIR) + "/scripts/";
+
+} // namespace
+
+TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
+{
+    SilentUdp device;
+    ASSERT_NE(device.port(), 0);
+    const std::string port = std::to_string(device.port());
+
+    const Outcome help = run({kZdrlink, "--help"});
+    EXPECT_EQ(help.status, 0) << describe({"--help"}, help);
+    EXPECT_EQ(help.out.rfind("usage: zdrlink", 0), 0u) << help.out;
+
+    // Arguments and the text the refusal must carry.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"items", "257", "0", "33"}, "item 257 is out of range"},
+        {{"items", "1", "256", "33"}, "index 256 is out of range"},
+        {{"items", "1", "0", "65536"}, "value 65536 is out of range"},
+        {{"items", "1", "-1", "3"}, "not a number"},
+        {{"items", "1", "0"}, "triples"},
+        {{"flag", "256"}, "flag 256 is out of range"},
+        {{"write-reg", "11", "255", "0x100"}, "value 0x100 is out of range"},
+        {{"read-reg", "65536", "1"}, "register 65536 is out of range"},
+        {{"read-ram", "0x100000000", "1"}, "address 0x100000000 is out of range"},
+        {{"read-ram", "0", "1", "2"}, "read-ram takes 2 arguments, not 3"},
+        {{"info", "extra"}, "info takes 0 arguments, not 1"},
+        {{"raw", "0x61", "0011", "extra"}, "raw takes 1 or 2 arguments, not 3"},
+        {{"raw", "0x100"}, "command 0x100 is out of range"},
+        {{"raw", "0x61", "0g"}, "not hexadecimal"},
+        {{"set-network", "192.168.1.2", "255.255.255.0", "192.168.1.1", "70000"}, "TCP port 70000 is out of range"},
+        {{"set-network", "192.168.1.2", "255.255.255.0", "192.168.1.1", "5005", "x"}, "3 or 4 arguments"},
+        {{"set-network", "192.168.1.256", "255.255.255.0", "192.168.1.1"}, "not an address"},
+        {{"set-clock", "2024-13-01", "10:00:00"}, "month 13 is out of range"},
+        {{"set-clock", "2024-01-01", "24:00:00"}, "hour 24 is out of range"},
+        {{"upload", "1", "APPLX", "/dev/null"}, "4 characters"},
+        {{"upload", "256", "APPL", "/dev/null"}, "type 256 is out of range"},
+        {{"nonsense"}, "unknown command nonsense"},
+    };
+    for (const auto& c : refused) {
+        std::vector<std::string> argv = {kZdrlink, "--udp", port, "--timeout", "300"};
+        argv.insert(argv.end(), c.first.begin(), c.first.end());
+        const Outcome r = run(argv);
+        EXPECT_EQ(r.status, 2) << describe(argv, r);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+        EXPECT_EQ(device.received(), 0) << describe(argv, r);
+    }
+
+    // Options: a port or number out of range, an unknown option, two links.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> options = {
+        {{"--udp", "70000", "info"}, "UDP port 70000 is out of range"},
+        {{"--udp", "0", "info"}, "UDP port 0 is out of range"},
+        {{"--tcp", "65536", "info"}, "TCP port 65536 is out of range"},
+        {{"--at", "-5", "AT"}, "not a number"},
+        {{"--udp", port, "--tcp", "5005", "info"}, "both choose the link"},
+        {{"--udp", port, "--fpga", "1", "info"}, "--fpga goes with --card"},
+        {{"--udp", port, "--card", "--fpga", "256", "info"}, "FPGA 256 is out of range"},
+        {{"--udp", port, "--timeout", "0", "info"}, "out of range"},
+        {{"--udp", port, "--bogus", "info"}, "unknown option --bogus"},
+        {{"--udp", port, "--host", "localhost", "info"}, "not an IPv4 address"},
+        {{"--udp", port}, "no command"},
+    };
+    for (const auto& c : options) {
+        std::vector<std::string> argv = {kZdrlink};
+        argv.insert(argv.end(), c.first.begin(), c.first.end());
+        const Outcome r = run(argv);
+        EXPECT_EQ(r.status, 2) << describe(argv, r);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+        EXPECT_EQ(device.received(), 0) << describe(argv, r);
+    }
+
+    // The same request with numbers that fit is sent (the check above can
+    // see a datagram), gets no reply and says from where.
+    const std::vector<std::string> argv = {kZdrlink, "--udp", port, "--timeout", "300", "items", "1", "0", "33"};
+    const Outcome sent = run(argv);
+    EXPECT_EQ(sent.status, 1) << describe(argv, sent);
+    EXPECT_EQ(device.received(), 1) << describe(argv, sent);
+    EXPECT_NE(sent.err.find("no reply from 127.0.0.1 UDP port " + port + " within 300 ms"), std::string::npos)
+        << describe(argv, sent);
+}
+
+TEST(ToolsCommandLine, ZdrlinkSaysWhereItFoundNoOne)
+{
+    // Nobody listens on the TCP port: the refusal names host and port.
+    const std::string tcp = std::to_string(closedTcpPort());
+    std::vector<std::string> argv = {kZdrlink, "--tcp", tcp, "info"};
+    Outcome r = run(argv);
+    EXPECT_EQ(r.status, 1) << describe(argv, r);
+    EXPECT_NE(r.err.find("cannot connect to 127.0.0.1 TCP port " + tcp), std::string::npos) << describe(argv, r);
+
+    // Without a link option it talks to UDP 5008 (here of a loopback address
+    // no program listens on); the silence is explained, and where the
+    // simulated board's other ports are found.
+    argv = {kZdrlink, "--host", "127.0.0.2", "--timeout", "300", "info"};
+    r = run(argv);
+    EXPECT_EQ(r.status, 1) << describe(argv, r);
+    EXPECT_NE(r.err.find("no reply from 127.0.0.2 UDP port 5008"), std::string::npos) << describe(argv, r);
+    EXPECT_NE(r.err.find("ZDR_SIM_EPHEMERAL_PORTS"), std::string::npos) << describe(argv, r);
+    EXPECT_NE(r.err.find("link-ports"), std::string::npos) << describe(argv, r);
+}
+
+TEST(ToolsCommandLine, ZdrsimSendsOnlyCommandsToTheBoard)
+{
+    // A stand-in control channel that records the lines it gets.
+    QTemporaryDir dir("/tmp/zdrsim-XXXXXX");
+    ASSERT_TRUE(dir.isValid());
+    const std::string root = dir.path().toStdString();
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/sim"));
+    const std::string path = root + "/sim/control.sock";
+    const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof(addr.sun_path));
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(::listen(server, 8), 0);
+    std::atomic<bool> stop{false};
+    std::vector<std::string> lines;
+    std::thread channel([&] {
+        while (!stop) {
+            const int c = ::accept(server, nullptr, nullptr);
+            if (c < 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            ::fcntl(c, F_SETFL, 0);
+            std::string line;
+            char ch;
+            while (::read(c, &ch, 1) == 1 && ch != '\n')
+                line += ch;
+            lines.push_back(line);
+            const char ok[] = "ok\n";
+            (void)!::write(c, ok, sizeof(ok) - 1);
+            ::close(c);
+        }
+    });
+    const std::vector<std::pair<std::string, std::string>> env = {{"ZDR_BOARD_ROOT", root}};
+
+    for (const char* h : {"--help", "-h"}) {
+        const Outcome r = run({kZdrsim, "--root", root, h}, env);
+        EXPECT_EQ(r.status, 0) << describe({h}, r);
+        EXPECT_EQ(r.out.rfind("usage: zdrsim", 0), 0u) << r.out;
+    }
+    // Its own board is the build's, named by an absolute path.
+    const Outcome help = run({kZdrsim, "--help"});
+    EXPECT_NE(help.out.find("or else /"), std::string::npos) << help.out;
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--root"}, "--root needs a board root folder"},
+        {{"--root", "--help"}, "--root needs a board root folder"},
+        {{"--bogus", "ticks"}, "unknown option --bogus"},
+        {{}, "no command"},
+        {{"tap", "1\n2", "3"}, "line break"},
+    };
+    for (const auto& c : refused) {
+        std::vector<std::string> argv = {kZdrsim};
+        argv.insert(argv.end(), c.first.begin(), c.first.end());
+        const Outcome r = run(argv, env);
+        EXPECT_EQ(r.status, 2) << describe(argv, r);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+    }
+    // A command is sent as it is, the board's to judge.
+    const Outcome tap = run({kZdrsim, "--root", root, "tap", "9999", "9999"});
+    EXPECT_EQ(tap.status, 0) << describe({"tap"}, tap);
+
+    stop = true;
+    channel.join();
+    ::close(server);
+    EXPECT_EQ(lines, std::vector<std::string>({"tap 9999 9999"}));
+}
+
+TEST(ToolsCommandLine, ProgramAndPainterAnswerHelpAndStartNothing)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string work = dir.path().toStdString();
+    const std::string root = work + "/root";
+    const std::vector<std::pair<std::string, std::string>> env = {
+        {"ZDR_BOARD_ROOT", root}, {"QT_QPA_PLATFORM", "offscreen"}, {"ZDR_SIM_EPHEMERAL_PORTS", "1"}};
+
+    for (const char* h : {"--help", "-h"}) {
+        const Outcome r = run({kApp, h}, env, work, 20000);
+        EXPECT_EQ(r.status, 0) << describe({kApp, h}, r);
+        for (const char* word : {"usage: zdrK47N", "-platform", "linuxfb", "offscreen", "ZDR_BOARD_ROOT",
+                                 "ZDR_SIM_SETTLE_MS", "ZDR_SIM_EPHEMERAL_PORTS", "ZDR_SIM_START_COMMANDS"})
+            EXPECT_NE(r.out.find(word), std::string::npos) << word << "\n" << r.out;
+    }
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--bogus"}, "--bogus is not taken"},
+        {{"-platform", "offscreen", "extra"}, "extra is not taken"},
+        {{"-platform"}, "-platform needs a value"},
+    };
+    for (const auto& c : refused) {
+        std::vector<std::string> argv = {kApp};
+        argv.insert(argv.end(), c.first.begin(), c.first.end());
+        const Outcome r = run(argv, env, work, 20000);
+        EXPECT_EQ(r.status, 2) << describe(argv, r);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+    }
+    // Nothing started: no board root was laid out.
+    EXPECT_FALSE(exists(root));
+
+    const Outcome help = run({kPainter, "--help"}, {}, work);
+    EXPECT_EQ(help.status, 0) << describe({kPainter, "--help"}, help);
+    EXPECT_EQ(help.out.rfind("usage: zdr_png_painter", 0), 0u) << help.out;
+    for (const std::vector<std::string>& argv :
+         {std::vector<std::string>{kPainter}, {kPainter, "-x"}, {kPainter, work + "/a", work + "/b"}}) {
+        const Outcome r = run(argv, {}, work);
+        EXPECT_EQ(r.status, 2) << describe(argv, r);
+        EXPECT_NE(r.err.find("usage: zdr_png_painter"), std::string::npos) << describe(argv, r);
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+}
+
+TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string work = dir.path().toStdString();
+    // Were a script to go on, it would build here.
+    const std::vector<std::pair<std::string, std::string>> env = {{"ZDR_BUILD_DIR", work + "/build"},
+                                                                  {"ZDR_FUZZ_BUILD_DIR", work + "/fuzz"},
+                                                                  {"ZDR_SANITIZE_BUILD_DIR", work + "/sanitize"},
+                                                                  {"ZDR_BOARD_ROOT", work + "/root"}};
+
+    for (const char* script : {"build", "test", "run-sim", "fuzz", "sanitize", "install-deps"}) {
+        for (const char* h : {"--help", "-h"}) {
+            const std::vector<std::string> argv = {"/bin/bash", kScripts + script + ".sh", h};
+            const Outcome r = run(argv, env, work);
+            EXPECT_EQ(r.status, 0) << describe(argv, r);
+            EXPECT_EQ(r.out.rfind(std::string("usage: scripts/") + script + ".sh", 0), 0u) << describe(argv, r);
+        }
+    }
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"build", "x"}, "takes no arguments"},
+        {{"test", "x"}, "takes no arguments"},
+        {{"install-deps", "x"}, "takes no arguments"},
+        {{"run-sim", "--bogus"}, "unknown option --bogus"},
+        {{"run-sim", "a", "b"}, "one board root at most"},
+        {{"fuzz", "0"}, "from 1 to 86400"},
+        {{"fuzz", "86401"}, "from 1 to 86400"},
+        {{"fuzz", "ten"}, "from 1 to 86400"},
+        {{"fuzz", "--bogus"}, "from 1 to 86400"},
+        {{"fuzz", "10", "20"}, "one argument"},
+        {{"sanitize"}, "address or thread"},
+        {{"sanitize", "memory"}, "address or thread"},
+        {{"sanitize", "address", "x"}, "one argument"},
+    };
+    for (const auto& c : refused) {
+        std::vector<std::string> argv = {"/bin/bash", kScripts + c.first[0] + ".sh"};
+        argv.insert(argv.end(), c.first.begin() + 1, c.first.end());
+        const Outcome r = run(argv, env, work);
+        EXPECT_EQ(r.status, 2) << describe(argv, r);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+    }
+    // The fuzz time of the test command is checked before anything runs.
+    auto zeroFuzz = env;
+    zeroFuzz.emplace_back("ZDR_FUZZ_SECONDS", "0");
+    const Outcome r = run({"/bin/bash", kScripts + "test.sh"}, zeroFuzz, work);
+    EXPECT_EQ(r.status, 2) << describe({"test.sh"}, r);
+    EXPECT_NE(r.err.find("ZDR_FUZZ_SECONDS"), std::string::npos) << describe({"test.sh"}, r);
+
+    for (const char* made : {"/build", "/fuzz", "/sanitize", "/root"})
+        EXPECT_FALSE(exists(work + made)) << made;
+}
+
+TEST(ToolsCommandLine, FuzzStepFailsWithoutClang)
+{
+    // A PATH with the shell and the few programs the scripts need, but no
+    // clang: the fuzz step must fail, not pass without a run.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string bin = dir.path().toStdString() + "/bin";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(bin)));
+    for (const char* tool : {"bash", "dirname", "dpkg-query", "grep", "id"}) {
+        std::string found;
+        for (const char* d : {"/usr/bin/", "/bin/"}) {
+            if (found.empty() && ::access((std::string(d) + tool).c_str(), X_OK) == 0)
+                found = std::string(d) + tool;
+        }
+        ASSERT_FALSE(found.empty()) << tool;
+        ASSERT_EQ(::symlink(found.c_str(), (bin + "/" + tool).c_str()), 0) << tool;
+    }
+    const std::string work = dir.path().toStdString();
+    const std::vector<std::string> argv = {"/bin/bash", kScripts + "fuzz.sh", "5"};
+    const Outcome r = run(argv, {{"PATH", bin}, {"ZDR_FUZZ_BUILD_DIR", work + "/fuzz"}}, work);
+    EXPECT_EQ(r.status, 1) << describe(argv, r);
+    EXPECT_NE(r.err.find("clang++ not found"), std::string::npos) << describe(argv, r);
+    EXPECT_FALSE(exists(work + "/fuzz"));
+}
+
+TEST(SourceIndex, ChipManagerHeaderNamesEveryFileOfVideochip)
+{
+    QFile header(QString(ZDR_SOURCE_DIR) + "/videochip/c331_manage.h");
+    ASSERT_TRUE(header.open(QIODevice::ReadOnly));
+    // The index is the comment block at the top.
+    QString index;
+    for (QString line = header.readLine(); line.startsWith("//"); line = header.readLine())
+        index += line;
+    const QStringList files = QDir(QString(ZDR_SOURCE_DIR) + "/videochip").entryList({"*.cpp", "*.h"}, QDir::Files);
+    ASSERT_GT(files.size(), 10);
+    for (const QString& f : files) {
+        const QString base = f.left(f.lastIndexOf('.'));
+        const QString ext = f.mid(f.lastIndexOf('.'));
+        // "name.cpp", or "name.h/.cpp" for a pair.
+        const bool named = index.contains(f) || (ext == ".cpp" && index.contains(base + ".h/.cpp"));
+        EXPECT_TRUE(named) << f.toStdString() << " is missing from the index of c331_manage.h";
+    }
+}
