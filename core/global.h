@@ -25,7 +25,8 @@ extern char g_pid[32];
 // standard one.
 extern unsigned char g_update_status;
 
-// Settings loaded from /data/configs/tcpip.ini by Utils::getIPAddress.
+// Settings loaded from /data/configs/tcpip.ini by Utils::getIPAddress,
+// owned by Utils::_settings_mutex (read them with Utils::settings_copy).
 extern QString g_usb_grade_path;
 extern QString g_check_edid;
 extern QString g_imagelayoutpassword;

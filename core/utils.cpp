@@ -34,6 +34,7 @@ QMutex Utils::_source_init_mutex;
 QMutex Utils::_check_nosig_mutex;
 QMutex Utils::_source_hdminfo_mutex;
 QMutex Utils::_test_signal_mutex;
+QMutex Utils::_settings_mutex;
 
 namespace {
 
@@ -190,6 +191,9 @@ int Utils::getIPAddress()
     ConfigEngine* cfg = ConfigEngine::pInstance();
     auto item = [cfg](ConfigItem::ConfigName name) { return cfg->read_config_variant(name); };
 
+    // Read and stored as one step: a WiFi address set meanwhile is either
+    // read here or stored after.
+    QMutexLocker lock(&_settings_mutex);
     g_str_ip = item(ConfigItem::IPAddress).toString();
     g_str_gateway = item(ConfigItem::GateWay).toString();
     g_srt_mask = item(ConfigItem::SubNetMask).toString();
@@ -220,13 +224,35 @@ int Utils::initIPAddress()
     if (system_mutex("ifconfig eth0 &>/dev/null") != 0)
         return 255;
     getIPAddress();
+    const NetworkSettings net = network_settings();
     system_mutex("route del default wlan0");
-    runNetCommand("ifconfig eth0 %1 netmask %2", {g_str_ip, g_srt_mask});
-    runNetCommand("route add -host %1 dev eth0", {g_str_gateway});
-    runNetCommand("route add default gw %1 metric 100", {g_str_gateway});
+    runNetCommand("ifconfig eth0 %1 netmask %2", {net.ip, net.mask});
+    runNetCommand("route add -host %1 dev eth0", {net.gateway});
+    runNetCommand("route add default gw %1 metric 100", {net.gateway});
     system_mutex("route add -host 255.255.255.255 eth0");
     system_mutex("route del 255.255.255.255 wlan1");
     return 0;
+}
+
+Utils::NetworkSettings Utils::network_settings()
+{
+    QMutexLocker lock(&_settings_mutex);
+    NetworkSettings n;
+    n.ip = g_str_ip;
+    n.mask = g_srt_mask;
+    n.gateway = g_str_gateway;
+    n.mac = g_str_mac;
+    n.wifiIp = g_str_wifi_ip;
+    n.tcpPort = g_int_tcp_port;
+    return n;
+}
+
+void Utils::set_wifi_ip(const QString& ip)
+{
+    QMutexLocker lock(&_settings_mutex);
+    if (ConfigEngine::p_config)
+        ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, ip);
+    g_str_wifi_ip = ip;
 }
 
 bool Utils::isDottedQuad(const QString& text)

@@ -3,12 +3,15 @@
 // tick arithmetic, and the process-wide mutexes with their lock order.
 //
 // Lock order where two are held: the c331 manage mutex before
-// _led_para_init_mutex or _bri_set_mutex; _c331_bnk_mutex before _spi_mutex;
+// _led_para_init_mutex, _bri_set_mutex or the parameter store's
+// source_mutex; _c331_bnk_mutex before _spi_mutex;
 // the FPGA link mutex before _spi_mutex; the control link's pass-through
-// mutex before the FPGA link mutex. All others are leaves.
+// mutex before the FPGA link mutex; _settings_mutex before the settings
+// engine's mutex. All others are leaves.
 #pragma once
 
 #include <QMutex>
+#include <QMutexLocker>
 #include <QString>
 #include <QStringList>
 #include <string>
@@ -27,6 +30,13 @@ public:
     static QMutex _check_nosig_mutex;
     static QMutex _source_hdminfo_mutex;
     static QMutex _test_signal_mutex;
+    // Owns the settings globals that getIPAddress fills from the settings
+    // file: the network strings and ports (g_str_ip, g_srt_mask,
+    // g_str_gateway, g_str_mac, g_str_barcode, g_str_wifi_ip, g_port,
+    // g_int_tcp_port) and the others it loads (g_imagelayoutpassword,
+    // g_usb_grade_path, ...). The link threads, the WiFi thread, the FPGA
+    // thread and the pages touch them only through the helpers below.
+    static QMutex _settings_mutex;
 
     // Ticks elapsed from the stamp t to G_timeTicks, across the wrap.
     static unsigned int getTimeSpace(unsigned int t);
@@ -42,8 +52,33 @@ public:
     // runner reports.
     static int system_mutex(const QString& command, int* status = nullptr);
 
+    // Reloads the settings globals from the settings file (one step under
+    // _settings_mutex).
     static int getIPAddress();
     static int initIPAddress();
+
+    // The network settings as device information reports them, copied
+    // together under _settings_mutex.
+    struct NetworkSettings {
+        QString ip;
+        QString mask;
+        QString gateway;
+        QString mac;
+        QString wifiIp;
+        unsigned int tcpPort = 0;
+    };
+    static NetworkSettings network_settings();
+    // A copy of one of the settings globals, taken under _settings_mutex.
+    template <typename T>
+    static T settings_copy(const T& global)
+    {
+        QMutexLocker lock(&_settings_mutex);
+        return global;
+    }
+    // A new WiFi address: stored in the settings file (when it is loaded)
+    // and in g_str_wifi_ip as one step, so that a reload in between cannot
+    // bring back the old one.
+    static void set_wifi_ip(const QString& ip);
     // A dotted IPv4 quad such as "192.168.1.199" (no other text).
     static bool isDottedQuad(const QString& text);
 

@@ -130,6 +130,12 @@ void ZdrRamPara::copy_block(unsigned char* out)
     pthread_mutex_unlock(&source_mutex);
 }
 
+void ZdrRamPara::snapshot_block(unsigned char* out)
+{
+    C331ParaAccess access;
+    copy_block(out);
+}
+
 bool ZdrRamPara::write_para_file(const unsigned char* block)
 {
     if (!block)
@@ -251,6 +257,7 @@ int ZdrRamPara::ZdrUserModeSaved(int slot)
 {
     if (!validSlot(slot))
         return 0;
+    C331ParaAccess access;   // the marker is written under the manage mutex
     return mode_user_para[slot][0] == 0xAA && mode_user_para[slot][1] == 0xAA ? 1 : 0;
 }
 
@@ -285,33 +292,51 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
 {
     if (!validSlot(slot))
         return 0;
+    // The slots are written by the PC's RAM writes and the pages under the
+    // c331 manage mutex: the slot is touched only under it, never while a
+    // file or a shell command is waited for.
     unsigned char* s = mode_user_para[slot];
     if (op == 1) {
         platform::shell().run("rm  -rf  " + modeFilePath(slot));
         sleepUs(100);
         // The slot's copy of the OSD-on word (block 2124).
         const int osdOn = para::kOsdOn - para::kModeStart + 2;
-        if (le16(s, osdOn) == 1) {
-            platform::shell().run("rm  -rf  " + modeMenuPath(slot));
-            setLe16(s, osdOn, 0);
+        bool osdSaved;
+        {
+            C331ParaLock lock;
+            osdSaved = le16(s, osdOn) == 1;
+            if (osdSaved)
+                setLe16(s, osdOn, 0);
         }
+        if (osdSaved)
+            platform::shell().run("rm  -rf  " + modeMenuPath(slot));
         sleepUs(100);
         platform::shell().run("sync");
         sleepUs(100);
     }
 
+    std::vector<unsigned char> image(kSlotFileSize);
+    size_t got = 0;
+    bool opened = false;
     Utils::_file_deal_mutex.lock();
     FILE* f = std::fopen(platform::boardPath(modeFilePath(slot)).c_str(), "rb");
     if (f) {
-        const size_t got = std::fread(s, 1, kSlotFileSize, f);
-        (void)got;   // a short file fills only what it holds
+        opened = true;
+        got = std::fread(image.data(), 1, kSlotFileSize, f);
         std::fclose(f);
-        Utils::_file_deal_mutex.unlock();
+    }
+    Utils::_file_deal_mutex.unlock();
+    if (opened) {
+        {
+            // A short file fills only what it holds.
+            C331ParaLock lock;
+            std::memcpy(s, image.data(), got);
+        }
         platform::shell().run("sync");
         sleepUs(100);
         return 1;
     }
-    Utils::_file_deal_mutex.unlock();
+    C331ParaLock lock;
     s[0] = 0xFF;
     s[1] = 0xFF;
     return 0;

@@ -81,6 +81,9 @@ public:
     // mutex. The caller holds the c331 manage mutex, under which every other
     // part of the block is written.
     void copy_block(unsigned char* out);
+    // The same from any thread, holding the c331 manage mutex or not: a
+    // copy no writer is half way through.
+    void snapshot_block(unsigned char* out);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);

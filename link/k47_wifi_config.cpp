@@ -9,6 +9,7 @@
 #include "core/zdrrampara.h"
 #include "link/link_global.h"
 #include "platform/platform.h"
+#include "videochip/c331_manage.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,7 +99,7 @@ bool validWifiIp(const std::string& ip)
 
 std::string currentWifiIp()
 {
-    const std::string ip = g_str_wifi_ip.toStdString();
+    const std::string ip = Utils::settings_copy(g_str_wifi_ip).toStdString();
     return validWifiIp(ip) ? ip : std::string(K47_WIFI_CONFIG::kDefaultWifiIp);
 }
 
@@ -249,9 +250,7 @@ bool K47_WIFI_CONFIG::restore_defaults()
     }
     const std::string ip = kDefaultWifiIp;
     // The settings file first: the DHCP file is derived from it.
-    if (ConfigEngine::p_config)
-        ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(ip));
-    g_str_wifi_ip = QString::fromStdString(ip);
+    Utils::set_wifi_ip(QString::fromStdString(ip));
     if (!write_ap_files(default_ap_ssid(), kDefaultPassword) || !write_station_file("", "") || !write_dhcp_file(ip))
         return false;
     std::lock_guard<std::mutex> lock(m_fileMutex);
@@ -328,9 +327,7 @@ std::string K47_WIFI_CONFIG::at_command(const std::string& line)
     if (args[0] == "3" && args.size() == 2 && validWifiIp(args[1])) {
         // The settings file first: the DHCP file is derived from it (and
         // brought into line at start after a power cut between the two).
-        if (ConfigEngine::p_config)
-            ConfigEngine::p_config->write_config_variant(ConfigItem::WifiIPAddress, QString::fromStdString(args[1]));
-        g_str_wifi_ip = QString::fromStdString(args[1]);
+        Utils::set_wifi_ip(QString::fromStdString(args[1]));
         if (!write_dhcp_file(args[1]))
             return kAtError;
         post(kRestartAp);
@@ -351,7 +348,10 @@ void K47_WIFI_CONFIG::post(unsigned jobs)
 bool K47_WIFI_CONFIG::wifi_off() const
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    return store && store->ram_para[para::kWifiOff] == 1;
+    if (!store)
+        return false;
+    C331ParaLock lock;   // the block's writers hold it
+    return store->ram_para[para::kWifiOff] == 1;
 }
 
 void K47_WIFI_CONFIG::stop_daemon(const char* name)

@@ -8,7 +8,8 @@
 class MD5;
 
 // TCP listening port (from tcpip.ini item TcpPort) and the same as an
-// integer setting that the PC's network command overwrites.
+// integer setting that the PC's network command overwrites; owned by
+// Utils::_settings_mutex like the network strings below.
 extern unsigned int g_port;
 extern unsigned int g_int_tcp_port;
 // Baud rate and set-up value of the RS-485 and 4G serial ports.
@@ -34,7 +35,9 @@ constexpr unsigned char kPassbyNone = 0xFF;
 extern std::atomic<unsigned char> pc_cmd_valid;
 extern std::atomic<unsigned int> pc_cmd_time;
 
-// Network settings (refilled by Utils::getIPAddress).
+// Network settings (refilled by Utils::getIPAddress), owned by
+// Utils::_settings_mutex: read and written only through Utils (network_settings,
+// settings_copy, set_wifi_ip, getIPAddress).
 extern QString g_str_ip;
 extern QString g_srt_mask;
 extern QString g_str_gateway;

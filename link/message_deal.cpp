@@ -232,21 +232,28 @@ int message_deal::read_ram(const unsigned char* frame, int length)
         return 1 + count;
     }
 
+    // Copied under the mutexes the writers take (the chip's manage mutex,
+    // and for the input signal records the store's own), so that a reply
+    // never carries a half-written field.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    const unsigned char* src = nullptr;
     if (address < 0x1000) {
-        if (address + count <= static_cast<uint32_t>(para::kBlockSize))
-            src = store->ram_para + address;
+        if (address + count > static_cast<uint32_t>(para::kBlockSize))
+            return status(kRefused);
+        C331ParaLock lock;
+        pthread_mutex_lock(&store->source_mutex);
+        std::memcpy(out() + 1, store->ram_para + address, count);
+        pthread_mutex_unlock(&store->source_mutex);
     } else if (address <= 0x10FFF) {
         const uint32_t mode = address >> 12;   // 1..16
         const uint32_t offset = address & 0xFFF;
-        if (offset + count <= static_cast<uint32_t>(ZdrRamPara::kSlotFileSize))
-            src = store->mode_user_para[mode - 1] + offset;
-    }
-    if (!src)
+        if (offset + count > static_cast<uint32_t>(ZdrRamPara::kSlotFileSize))
+            return status(kRefused);
+        C331ParaLock lock;
+        std::memcpy(out() + 1, store->mode_user_para[mode - 1] + offset, count);
+    } else {
         return status(kRefused);
+    }
     out()[0] = kOk;
-    std::memcpy(out() + 1, src, count);
     return 1 + count;
 }
 
@@ -270,19 +277,24 @@ int message_deal::write_register(const unsigned char* frame, int length)
         return status(kRefused);
 
     unsigned char result = kOk;
+    // The register image is shared by every link and the chip thread: each
+    // store is made under the manage mutex, as the chip thread reads it.
     unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
+    auto merge = [image](unsigned at, unsigned char value, unsigned char mask) {
+        C331ParaLock lock;
+        image[at] = static_cast<unsigned char>((value & mask) | (image[at] & ~mask));
+    };
     for (int i = 0; i < items; ++i) {
         const unsigned reg = le16(p, 4 * i);
         const unsigned char mask = p[4 * i + 2];
         const unsigned char value = p[4 * i + 3];
-        const unsigned char merged = static_cast<unsigned char>((value & mask) | (image[reg] & ~mask));
         unsigned char s = kOk;
         if (card) {
             s = link_services::sendcard_write_register(frame[kPort], reg, mask, value);
         } else {
             switch (reg) {
             case link_reg::kRecovery:
-                image[32] = static_cast<unsigned char>((value & mask) | (image[32] & ~mask));
+                merge(32, value, mask);
                 break;
             case link_reg::kSystem: {
                 const unsigned char v = value & mask;
@@ -309,7 +321,7 @@ int message_deal::write_register(const unsigned char* frame, int length)
                 break;
             }
             default:
-                image[reg] = merged;
+                merge(reg, value, mask);
                 if (reg == link_reg::kMcuFlag)
                     REG_mcu_flag(value, mask);
                 else if (reg == link_reg::kUpdate0E)
@@ -350,6 +362,7 @@ int message_deal::read_register(const unsigned char* frame, int length)
     if (first + count > static_cast<unsigned>(ZdrRamPara::kStatusSize))
         return status(kRefused);
     out()[0] = kOk;
+    C331ParaLock lock;
     std::memcpy(out() + 1, ZdrRamPara::p_zdrrampara_config->run_status + first, count);
     return 1 + static_cast<int>(count);
 }
@@ -452,6 +465,9 @@ int message_deal::write_items(const unsigned char* frame, int length)
         return status(kRefused);
     const int items = plen / 4;
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    // Checked and stored under one hold of the manage mutex: the crop
+    // records and slot markers checked are the ones the store then uses.
+    C331ParaLock lock;
 
     for (int i = 0; i < items; ++i) {
         const unsigned char item = p[4 * i];
@@ -482,7 +498,6 @@ int message_deal::write_items(const unsigned char* frame, int length)
     }
 
     unsigned char* block = store->ram_para;
-    C331ParaLock lock;
     for (int i = 0; i < items; ++i) {
         const unsigned char item = p[4 * i];
         const unsigned char index = p[4 * i + 1];
@@ -528,12 +543,13 @@ int message_deal::device_info(const unsigned char* frame, int length)
     unsigned char* o = out();
     o[0] = kOk;
     std::memcpy(o + 1, g_pid, 32);
-    quadBytes(g_str_ip, o + 33);
-    quadBytes(g_srt_mask, o + 37);
-    quadBytes(g_str_gateway, o + 41);
-    setLe16(o, 45, static_cast<uint16_t>(g_int_tcp_port));
-    quadBytes(g_str_wifi_ip, o + 47);
-    macBytes(g_str_mac, o + 51);
+    const Utils::NetworkSettings net = Utils::network_settings();
+    quadBytes(net.ip, o + 33);
+    quadBytes(net.mask, o + 37);
+    quadBytes(net.gateway, o + 41);
+    setLe16(o, 45, static_cast<uint16_t>(net.tcpPort));
+    quadBytes(net.wifiIp, o + 47);
+    macBytes(net.mac, o + 51);
     return 57;
 }
 

@@ -24,7 +24,7 @@ constexpr int kPollMs = 200;
 networkManage* networkManage::pInstance()
 {
     if (!p_networkManage)
-        p_networkManage = new networkManage(static_cast<unsigned short>(g_port));
+        p_networkManage = new networkManage(static_cast<unsigned short>(Utils::settings_copy(g_port)));
     return p_networkManage;
 }
 

@@ -319,7 +319,7 @@ void fpga_manage::get_usb_file_list_path()
 {
     usb_file_list.clear();
     usb_file_count = 0;
-    const QString sub = g_usb_grade_path;
+    const QString sub = Utils::settings_copy(g_usb_grade_path);
     // The folder setting names a folder on the disk, never a way out of it.
     if (sub.split('/').contains("..")) {
         writeLogMsg(ERROR, "USB upgrade: upgrade folder setting leaves the disk: " + sub.toStdString());

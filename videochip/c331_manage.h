@@ -629,11 +629,11 @@ private:
     static inline thread_local bool held_here = false;
 };
 
-// The chip thread's own reads of the block (and its panel write-back) from
-// code it runs both inside the change pass, which already holds the mutex,
-// and outside it (bring-up, input monitoring): the mutex is taken only
-// where this thread does not hold it yet, so a page's store is never seen
-// half done.
+// Reads of the block (and the chip thread's panel write-back) from code
+// that runs both with the mutex held and without it (the chip thread inside
+// and outside its change pass, the pages' refreshes, which may run inside a
+// page's own store): the mutex is taken only where this thread does not
+// hold it yet, so a store is never seen half done.
 class C331ParaAccess {
 public:
     C331ParaAccess() : taken(!C331ParaLock::held())

@@ -390,9 +390,10 @@ TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
     const std::vector<std::pair<std::string, std::string>> env = {{"ZDR_BUILD_DIR", work + "/build"},
                                                                   {"ZDR_FUZZ_BUILD_DIR", work + "/fuzz"},
                                                                   {"ZDR_SANITIZE_BUILD_DIR", work + "/sanitize"},
+                                                                  {"ZDR_SOAK_BUILD_DIR", work + "/soak"},
                                                                   {"ZDR_BOARD_ROOT", work + "/root"}};
 
-    for (const char* script : {"build", "test", "run-sim", "fuzz", "sanitize", "install-deps"}) {
+    for (const char* script : {"build", "test", "run-sim", "fuzz", "sanitize", "soak", "install-deps"}) {
         for (const char* h : {"--help", "-h"}) {
             const std::vector<std::string> argv = {"/bin/bash", kScripts + script + ".sh", h};
             const Outcome r = run(argv, env, work);
@@ -414,6 +415,11 @@ TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
         {{"sanitize"}, "address or thread"},
         {{"sanitize", "memory"}, "address or thread"},
         {{"sanitize", "address", "x"}, "one argument"},
+        {{"soak", "0"}, "from 1 to 86400"},
+        {{"soak", "86401"}, "from 1 to 86400"},
+        {{"soak", "--bogus"}, "from 1 to 86400"},
+        {{"soak", "60", "memory"}, "address, thread or none"},
+        {{"soak", "60", "thread", "x"}, "two arguments at most"},
     };
     for (const auto& c : refused) {
         std::vector<std::string> argv = {"/bin/bash", kScripts + c.first[0] + ".sh"};

@@ -7,6 +7,7 @@
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
+#include "link/k47_wifi_config.h"
 #include "link/link_global.h"
 #include "link/protocol_phy.h"
 #include "sendcard/fpga_manage.h"
@@ -16,7 +17,10 @@
 #include "videochip/c331_manage.h"
 
 #include <QSettings>
+#include <atomic>
 #include <cstring>
+#include <set>
+#include <thread>
 
 using namespace pcclient;
 
@@ -360,6 +364,101 @@ TEST_F(LinkHandlers, SetNetworkStoresAndAppliesCheckedAddresses)
     EXPECT_TRUE(shellCommands().empty());
     EXPECT_EQ(ini.value("config/IPAddress").toString(), "10.1.2.3");
     g_port = g_int_tcp_port = 5005;
+}
+
+namespace {
+
+std::string quadAt(const Bytes& b, size_t at)
+{
+    return std::to_string(b[at]) + "." + std::to_string(b[at + 1]) + "." + std::to_string(b[at + 2]) + "." +
+           std::to_string(b[at + 3]);
+}
+
+} // namespace
+
+// Set-network on one link and WiFi address changes on the AT channel while
+// device information is read on another link: every address reported is
+// one that was set (the strings were replaced under the reader's feet).
+TEST_F(LinkHandlers, DeviceInfoWhileTheAddressesChangeReportsOnlyAddressesThatWereSet)
+{
+    const Reply first = callProcessor(0x80, Bytes{});
+    ASSERT_EQ(first.data.size(), 56u);
+    // Address, mask, gateway and WiFi address: at the start, then as set.
+    std::set<std::string> allowed[4] = {
+        {quadAt(first.data, 32), "10.1.2.3", "172.16.5.6"},
+        {quadAt(first.data, 36), "255.255.0.0", "255.255.255.0"},
+        {quadAt(first.data, 40), "10.1.0.1", "172.16.5.1"},
+        {quadAt(first.data, 46), "10.20.30.200", "192.168.30.1"},
+    };
+    const unsigned char ipA[4] = {10, 1, 2, 3}, maskA[4] = {255, 255, 0, 0}, gwA[4] = {10, 1, 0, 1};
+    const unsigned char ipB[4] = {172, 16, 5, 6}, maskB[4] = {255, 255, 255, 0}, gwB[4] = {172, 16, 5, 1};
+
+    std::atomic<int> running{2};
+    std::thread network([&] {
+        message_deal other;
+        for (int i = 0; i < 150; ++i) {
+            const bool a = i % 2 == 0;
+            const Bytes body = buildBody(kProcessor, 0x82, networkPayload(a ? ipA : ipB, a ? maskA : maskB,
+                                                                          a ? gwA : gwB, 0));
+            other.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
+        }
+        --running;
+    });
+    std::thread wifi([&] {
+        K47_WIFI_CONFIG at;   // its thread not started: the commands only
+        for (int i = 0; i < 150; ++i)
+            at.at_command(i % 2 ? "AT+SETDATA=3,192.168.30.1" : "AT+SETDATA=3,10.20.30.200");
+        --running;
+    });
+    int reads = 0, wrong = 0;
+    std::string firstWrong;
+    const size_t at[4] = {32, 36, 40, 46};
+    while (running.load() > 0) {
+        const Reply r = callProcessor(0x80, Bytes{});
+        ++reads;
+        for (int k = 0; k < 4; ++k) {
+            if (r.data.size() != 56u || !allowed[k].count(quadAt(r.data, at[k]))) {
+                if (!wrong++)
+                    firstWrong = r.data.size() == 56u ? quadAt(r.data, at[k]) : "a short reply";
+            }
+        }
+    }
+    network.join();
+    wifi.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(wrong, 0) << "first: " << firstWrong;
+    // What the device ends with is what was set last.
+    const Reply last = callProcessor(0x80, Bytes{});
+    EXPECT_EQ(quadAt(last.data, 32), "172.16.5.6");
+    EXPECT_EQ(quadAt(last.data, 46), "192.168.30.1");
+}
+
+// The PC's RAM read copies the block and the slots under the mutex their
+// writers hold: a field half stored by another thread is read whole, once
+// the store is done.
+TEST_F(LinkHandlers, RamReadWaitsForAStoreInProgress)
+{
+    for (const uint32_t address : {2178u, 0x3000u + 20u}) {
+        unsigned char* field = address < 0x1000 ? store->ram_para + address : store->mode_user_para[2] + 20;
+        field[0] = field[1] = 0;
+        C331ParaLock::acquire();   // a writer half way through its store
+        field[0] = 0x11;
+        std::atomic<bool> done{false};
+        Reply got;
+        std::thread reader([&] {
+            message_deal other;
+            const Bytes body = buildBody(kProcessor, 0x61, ramReadPayload(address, 2));
+            const int n = other.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
+            got = parseReply(other.reply(), n);
+            done = true;
+        });
+        const bool early = waitFor([&] { return done.load(); }, 300);
+        field[1] = 0x22;
+        C331ParaLock::release();
+        reader.join();
+        EXPECT_FALSE(early) << "the read did not wait for the store at " << address;
+        EXPECT_EQ(got.data, (Bytes{0x11, 0x22})) << "at " << address;
+    }
 }
 
 TEST_F(LinkHandlers, SetClockRunsDateAndHwclockWithCheckedValues)

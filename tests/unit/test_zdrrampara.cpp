@@ -1,5 +1,6 @@
 // The parameter block, its file and the user-mode slots.
 #include "support/store_fixture.h"
+#include "support/wait_for.h"
 
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -7,7 +8,9 @@
 #include "core/utils.h"
 #include "videochip/c331_manage.h"
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -169,6 +172,25 @@ TEST_F(ParaStore, UserModeFilesLoadAndDelete)
     EXPECT_EQ(p->mode_file_deal(15, 1), 0);
     EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode16")));
     EXPECT_TRUE(exists(hostPath("/data/modes/MO10.json")));
+
+    // The slot is written under the mutex the PC's writes and the pages
+    // hold: a load that finds no file marks the slot empty only once a
+    // store in progress is done.
+    p->mode_user_para[4][0] = p->mode_user_para[4][1] = 0xAA;
+    C331ParaLock::acquire();
+    std::atomic<bool> done{false};
+    std::thread loader([&] {
+        p->mode_file_deal(4, 0);
+        done = true;
+    });
+    const bool early = waitFor([&] { return done.load(); }, 300);
+    const unsigned char seen = p->mode_user_para[4][0];
+    C331ParaLock::release();
+    loader.join();
+    EXPECT_FALSE(early) << "the slot was marked while a store held the mutex";
+    EXPECT_EQ(seen, 0xAA);
+    EXPECT_EQ(p->mode_user_para[4][0], 0xFF);
+    EXPECT_EQ(p->mode_user_para[4][1], 0xFF);
 }
 
 TEST_F(ParaStore, ModeIndexSearches)

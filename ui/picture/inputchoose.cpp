@@ -508,7 +508,10 @@ void InputChoose::on_Button_back_clicked()
 void InputChoose::syncUpdate(int code)
 {
     ZdrRamPara* s = store();
-    const unsigned char* block = s->ram_para;
+    // Other threads write the block (the PC, the input drivers): the changes
+    // are found in a copy. The shadow is this thread's own.
+    unsigned char block[para::kBlockSize];
+    s->snapshot_block(block);
     const unsigned char* shadow = s->ram_para_shadow;
     if (s->ZdrLanguageChanged())
         language_changed();

@@ -400,8 +400,9 @@ void LinkOption::on_Button_net_cancel_clicked()
 void LinkOption::get_file_list_smartpath()
 {
     QString dir = "/mnt/usb1/";
-    if (g_usb_grade_path != " ")
-        dir += g_usb_grade_path;
+    const QString sub = Utils::settings_copy(g_usb_grade_path);
+    if (sub != " ")
+        dir += sub;
     std::fill(std::begin(row_marks), std::end(row_marks), 0);
     list_page = 0;
     zdr_count = 0;

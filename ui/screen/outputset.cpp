@@ -241,7 +241,9 @@ OutputSet::~OutputSet()
 
 void OutputSet::para_init()
 {
-    const unsigned char* block = ZdrRamPara::pInstance()->ram_para;
+    // Other threads write the block: the page shows a copy.
+    unsigned char block[para::kBlockSize];
+    ZdrRamPara::pInstance()->snapshot_block(block);
     ui->lineEdit_width->setText(QString::number(static_cast<int16_t>(le16(block, para::kLedWidth))));
     ui->lineEdit_height->setText(QString::number(le16(block, para::kLedHeight)));
     const unsigned mode = le16(block, para::kSpliceMode);

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
+#include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "link/link_global.h"
 #include "sendcard/fpga_manage.h"
@@ -72,10 +73,11 @@ void MachineState::para_init()
     // fits the tile.
     html += "<tr><td colspan=\"2\" style=\"font-size:15px;\">" +
             QString::fromLatin1(g_pid, static_cast<int>(qstrnlen(g_pid, sizeof(g_pid)))).toHtmlEscaped() + "</td></tr>";
-    html += row(ui_text("IP地址", "IP address", "IP-адрес", "Địa chỉ IP"), g_str_ip);
-    html += row(ui_text("子网掩码", "Subnet mask", "Маска подсети", "Mặt nạ mạng"), g_srt_mask);
-    html += row(ui_text("网关", "Gateway", "Шлюз", "Cổng mặc định"), g_str_gateway);
-    html += row(ui_text("MAC地址", "MAC address", "MAC-адрес", "Địa chỉ MAC"), g_str_mac);
+    const Utils::NetworkSettings net = Utils::network_settings();
+    html += row(ui_text("IP地址", "IP address", "IP-адрес", "Địa chỉ IP"), net.ip);
+    html += row(ui_text("子网掩码", "Subnet mask", "Маска подсети", "Mặt nạ mạng"), net.mask);
+    html += row(ui_text("网关", "Gateway", "Шлюз", "Cổng mặc định"), net.gateway);
+    html += row(ui_text("MAC地址", "MAC address", "MAC-адрес", "Địa chỉ MAC"), net.mac);
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store)
         html += row(ui_text("LED屏", "LED screen", "LED-экран", "Màn hình LED"),

@@ -214,19 +214,21 @@ void MainWindow::language_changed()
 
 void MainWindow::para_display()
 {
-    label_ip->setText("IP: " + g_str_ip);
+    label_ip->setText("IP: " + Utils::settings_copy(g_str_ip));
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store)
         return;
-    const unsigned char* block = store->ram_para;
+    // Other threads write the block: the page shows a copy.
+    unsigned char block[para::kBlockSize];
+    store->snapshot_block(block);
     label_led->setText(ui_text("LED屏：", "LED screen: ", "LED-экран: ", "Màn hình LED: ") +
                        QString("%1 x %2").arg(le16(block, para::kLedWidth)).arg(le16(block, para::kLedHeight)));
     label_brightness->setText(ui_text("亮度：", "Brightness: ", "Яркость: ", "Độ sáng: ") +
                               QString::number(le16(block, para::kBrightness)));
-    const int mode = store->ZdrGetCurrentModeIndex();
+    const int mode = block[para::kCurrentMode] > 16 ? 0 : block[para::kCurrentMode];
     label_mode->setText(ui_text("当前模式：", "User mode: ", "Режим: ", "Chế độ: ") +
                         (mode ? two_digits(mode) : ui_text("无", "none", "нет", "không")));
-    Button_lock->setIcon(QIcon(panel_locked() ? ":/png/lock.png" : ":/png/unlock.png"));
+    Button_lock->setIcon(QIcon(le16(block, para::kPanelLock) == 1 ? ":/png/lock.png" : ":/png/unlock.png"));
 }
 
 void MainWindow::syncUpdate()
@@ -243,7 +245,10 @@ void MainWindow::syncUpdate()
 bool MainWindow::panel_locked() const
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    return store && le16(store->ram_para, para::kPanelLock) == 1;
+    if (!store)
+        return false;
+    C331ParaAccess access;   // the PC writes the block too
+    return le16(store->ram_para, para::kPanelLock) == 1;
 }
 
 bool MainWindow::is_busy()

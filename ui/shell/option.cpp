@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/gui_post.h"
 #include "core/para_layout.h"
+#include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "ui/picture/inputcut.h"
 #include "ui/screen/linkoption.h"
@@ -135,7 +136,7 @@ void Option::on_image_layout_clicked()
 {
     // The setting's default "No" (or nothing) asks for no code; any other
     // value is the code.
-    const QString code = g_imagelayoutpassword.trimmed();
+    const QString code = Utils::settings_copy(g_imagelayoutpassword).trimmed();
     if (code.isEmpty() || code.compare("No", Qt::CaseInsensitive) == 0 || !g_numberkeyboard) {
         open_image_layout();
         return;
@@ -157,7 +158,7 @@ void Option::confirmString(QString text)
 {
     if (!code_prompt_ || g_lineedit)
         return;
-    code_ok_ = text == g_imagelayoutpassword;
+    code_ok_ = text == Utils::settings_copy(g_imagelayoutpassword);
 }
 
 void Option::open_image_layout()

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The concurrent soak: builds the program and the soak driver with a
+# sanitizer (in build-<kind>/, as scripts/sanitize.sh does; kind none: a
+# plain build in build/), starts the program on a temporary simulated board
+# and drives every transport at once for the given time (tests/soak/soak.cpp
+# tells what runs):
+#   scripts/soak.sh [seconds] [address|thread|none]      (default: 120 thread)
+# Exits non-zero when the program wrote any sanitizer report (kept in
+# <build>/soak-reports/), died, or reported an address nobody set.
+# ZDR_SOAK_BUILD_DIR names another build folder; ZDR_SOAK_JOBS the build's
+# parallel jobs.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+. "$top/scripts/sanitizer-common.sh"
+usage="usage: scripts/soak.sh [seconds] [address|thread|none]
+Builds the program and the soak driver (with the sanitizer named; none: a
+plain build in build/) and drives every transport of the running program at
+once for the given time (1..86400 s, default 120; default kind thread).
+Exits non-zero on any sanitizer report of the program, when it died, or
+when it reported an address nobody set."
+case "${1:-}" in
+  --help|-h) echo "$usage"; exit 0 ;;
+esac
+if [ $# -gt 2 ]; then
+  echo "soak: two arguments at most (seconds, kind), not: $*" >&2
+  echo "$usage" >&2
+  exit 2
+fi
+seconds="${1:-120}"
+kind="${2:-thread}"
+case "$seconds" in
+  ''|*[!0-9]*|0*) echo "soak: the time is a number of seconds from 1 to 86400, not '$seconds'" >&2; echo "$usage" >&2; exit 2 ;;
+esac
+if [ "${#seconds}" -gt 5 ] || [ "$seconds" -gt 86400 ]; then
+  echo "soak: the time is a number of seconds from 1 to 86400, not '$seconds'" >&2; echo "$usage" >&2; exit 2
+fi
+case "$kind" in
+  address|thread) default_build="$top/build-$kind" ;;
+  none) default_build="$top/build" ;;
+  *) echo "soak: the kind is address, thread or none, not '$kind'" >&2; echo "$usage" >&2; exit 2 ;;
+esac
+build="${ZDR_SOAK_BUILD_DIR:-$default_build}"
+jobs="${ZDR_SOAK_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+reports="$build/soak-reports"
+sanitizer_configure "$top" "$kind" "$build"
+sanitizer_build "$build" "$jobs" zdrK47N zdr_soak
+rm -rf "$reports"
+mkdir -p "$reports"
+export QT_QPA_PLATFORM=offscreen
+sanitizer_options "$top" "$reports"
+export ZDR_SOAK_SECONDS="$seconds"
+status=0
+"$build/tests/zdr_soak" || status=$?
+if ! sanitizer_summary "$reports"; then
+  echo "soak: reports found"
+  status=1
+fi
+if [ "$status" -eq 0 ]; then
+  echo "soak ($kind, $seconds s): no reports, the program ran throughout"
+fi
+exit "$status"
