@@ -26,6 +26,23 @@ bool eightBitMode(unsigned char mode)
     return mode == 16 || mode == 17;
 }
 
+// Runs work() under the chip's manage mutex, which owns the parameter
+// block. The mutex is only tried: the chip thread may hold it while it
+// waits for this thread (LED handshake). False when it was busy.
+template <typename Work>
+bool withBlockTried(Work work)
+{
+    if (C331ParaLock::held()) {
+        work();
+        return true;
+    }
+    if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0)
+        return false;
+    work();
+    pthread_mutex_unlock(&c331_manage::c331_mutex);
+    return true;
+}
+
 } // namespace
 
 unsigned char fpga_manage::bri_level_to_value(unsigned int level, unsigned char mode)
@@ -158,31 +175,38 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
     const uint32_t links = reg_image(0, 128) | (reg_image(0, 144) << 8) | (reg_image(1, 128) << 16) |
                            (static_cast<uint32_t>(reg_image(1, 144)) << 24);
     if (links != 0) {
-        MCU_RAM_PARA_func[0][256] = 1;
-        const unsigned percent = block_word(para::kBrightness);
         unsigned char value;
         if (change) {
+            // A busy block leaves the change for the next pass (-1: the
+            // change flag stays).
+            unsigned percent = 0;
+            if (!withBlockTried([&] { percent = fpga_manage::block_word(para::kBrightness); }))
+                return -1;
+            MCU_RAM_PARA_func[0][256] = 1;
             // The image now holds the register value itself: it is re-sent
             // in the 8-bit scale until the mode sets a level again.
             value = bri_percent_to_value(percent, bri_mode);
             MCU_REG_func[0][64] = value;
             bri_scale_mode = 16;
         } else {
+            MCU_RAM_PARA_func[0][256] = 1;
             const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
             value = bri_level_to_value(MCU_REG_func[0][64], static_cast<unsigned char>(scale));
             const unsigned shown = bri_value_to_percent(value);
-            ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
             // The percent the screen now shows is written back as the
             // system's own state, so that no change pass takes it for a
             // user's brightness change (which would store a manual record).
             // A percent that gives this very value (the user's own, e.g. 50
-            // for 127) already says what the screen shows and stays.
-            // The chip's mutex is only tried: a busy mutex leaves the
-            // percent for the next send.
-            const bool describes = shown == percent || bri_percent_to_value(percent, bri_mode) == value;
-            if (store && !describes && pthread_mutex_trylock(&c331_manage::c331_mutex) == 0) {
-                const bool stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
-                pthread_mutex_unlock(&c331_manage::c331_mutex);
+            // for 127) already says what the screen shows and stays. A busy
+            // block leaves the percent for the next send.
+            if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config) {
+                bool stored = false;
+                withBlockTried([&] {
+                    const unsigned percent = fpga_manage::block_word(para::kBrightness);
+                    const bool describes = shown == percent || bri_percent_to_value(percent, bri_mode) == value;
+                    if (!describes)
+                        stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
+                });
                 if (stored)
                     store->test_signal(1);
             }

@@ -643,8 +643,9 @@ int fpga_manage::set_fpga_bri_val()
     if (get_fpga_status() != 1)
         return 0;
     FpgaMutexHold records(fpga_record_mutex);
-    Brightness_hand_dealwith(1);
-    return 1;
+    // A parameter block busy in another thread: the flag stays for the
+    // next pass.
+    return Brightness_hand_dealwith(1) < 0 ? 0 : 1;
 }
 
 int fpga_manage::set_output_status()

@@ -579,6 +579,9 @@ public:
     void Checktime();
     void record_onoff_time(unsigned char chip);
     void Power_ctrl_init();
+    // Writes the brightness to both FPGAs: 1, 0 when they read back
+    // different values, -1 when the percent could not be read yet (the
+    // parameter block busy in another thread).
     int Brightness_hand_dealwith(int fromPercent);
     void record_bright_change();
     void Extension_function();

@@ -11,8 +11,11 @@
 #include "core/zdrrampara.h"
 #include "sim/board.h"
 #include "sim/control_channel.h"
+#include "videochip/c331_manage.h"
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -98,6 +101,37 @@ TEST_F(FpgaBrightness, APostedPercentReachesBothFpgasAndTheStoredRecord)
 // 100): the periodic re-sends of a 4-bit mode send that value, not the
 // value read as a 4-bit level, and the percent stays in the block, until
 // the mode itself sets a level again.
+TEST_F(FpgaBrightness, APostedPercentWaitsForABlockBusyInAnotherThread)
+{
+    // The chip thread holds its manage mutex through a change pass (and
+    // may be storing the block): the percent is not read then, and the
+    // change stays posted until the block is free.
+    bringUp();
+    linkPorts();
+    setPercent(20);
+    ASSERT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+    ASSERT_EQ(model(0).storedReg(6), 51);
+    setPercent(80);   // 80 x 255 / 100 = 204
+    std::atomic<int> phase{0};
+    std::thread chip([&] {
+        pthread_mutex_lock(&c331_manage::c331_mutex);
+        phase = 1;
+        while (phase.load() != 2)
+            std::this_thread::yield();
+        pthread_mutex_unlock(&c331_manage::c331_mutex);
+        phase = 3;
+    });
+    while (phase.load() != 1)
+        std::this_thread::yield();
+    EXPECT_EQ(mgr().set_fpga_bri_val(), 0) << "the change stays posted";
+    EXPECT_EQ(model(0).storedReg(6), 51);
+    phase = 2;
+    chip.join();
+    EXPECT_EQ(mgr().set_fpga_bri_val(), 1);
+    EXPECT_EQ(model(0).storedReg(6), 204);
+    EXPECT_EQ(model(1).storedReg(6), 204);
+}
+
 TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
 {
     // Port 1 linked, with a multi-function card (its sensor is read in
