@@ -76,6 +76,7 @@ public:
     // served one at a time (a stream whose requests must not hold others).
     void take(const unsigned char* data, size_t length);
     bool pending() const { return !m_waiting.empty(); }
+    size_t waiting() const { return m_waiting.size(); }
     // Serves the oldest waiting frame, if any.
     void serve_one(uint64_t peer, const Sender& send);
     // Forgets a frame in progress and the frames waiting.

@@ -4,6 +4,7 @@
 #include "core/utils.h"
 #include "link/k47_wifi_config.h"
 #include "link/link_global.h"
+#include "platform/clock.h"
 #include "platform/platform.h"
 
 #include <vector>
@@ -63,26 +64,62 @@ void udpnetManage::send_reply_list()
     udp_send_list.clear();
 }
 
+udpnetManage::Peer& udpnetManage::peerOf(const sockaddr_in& from)
+{
+    const uint64_t key = UdpServer::peerKey(from);
+    for (Peer& p : m_peers)
+        if (p.key == key)
+            return p;
+    if (m_peers.size() >= kMaxPeers) {
+        // The sender heard from the longest ago gives way, one with
+        // nothing waiting first.
+        auto oldest = m_peers.end();
+        for (auto it = m_peers.begin(); it != m_peers.end(); ++it) {
+            if (oldest == m_peers.end() || it->endpoint->pending() < oldest->endpoint->pending() ||
+                (it->endpoint->pending() == oldest->endpoint->pending() && it->lastHeardUs < oldest->lastHeardUs))
+                oldest = it;
+        }
+        m_peers.erase(oldest);
+    }
+    Peer p;
+    p.key = key;
+    p.addr = from;
+    p.endpoint = std::make_unique<link_endpoint>(*this);
+    m_peers.push_back(std::move(p));
+    return m_peers.back();
+}
+
 void udpnetManage::udpacceptThread()
 {
     Utils::name_thread("udp-rx");
     std::vector<unsigned char> buffer(65536);
     const platform::Net& net = platform::net();
     while (!m_stop) {
-        sockaddr_in from{};
-        const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, kPollMs);
-        if (n <= 0)
-            continue;
-        // Datagrams from another sender never continue a frame in progress.
-        const uint64_t key = UdpServer::peerKey(from);
-        if (key != m_lastPeerKey)
-            m_endpoint.reset();
-        m_lastPeerKey = key;
-        last_peer = from;
-        m_endpoint.receive(buffer.data(), static_cast<size_t>(n), key,
-                           [&](const unsigned char* data, int length) {
-                               m_control.sendTo(data, static_cast<size_t>(length), net.broadcastReplyTo(from));
-                           });
+        // A PC whose frames take long (pass-throughs to slow cards) holds
+        // another PC for at most the frame being served: what has arrived
+        // is taken first, then each sender has one frame served in turn.
+        bool pending = false;
+        for (const Peer& p : m_peers)
+            pending = pending || p.endpoint->pending();
+        for (size_t i = 0; i < 2 * kMaxWaiting; ++i) {
+            sockaddr_in from{};
+            const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 && !pending ? kPollMs : 0);
+            if (n <= 0)
+                break;
+            Peer& p = peerOf(from);
+            p.lastHeardUs = platform::clock().nowUs();
+            if (p.endpoint->waiting() < kMaxWaiting)
+                p.endpoint->take(buffer.data(), static_cast<size_t>(n));
+        }
+        for (Peer& p : m_peers) {
+            if (!p.endpoint->pending())
+                continue;
+            last_peer = p.addr;
+            const sockaddr_in to = net.broadcastReplyTo(p.addr);
+            p.endpoint->serve_one(p.key, [&](const unsigned char* data, int length) {
+                m_control.sendTo(data, static_cast<size_t>(length), to);
+            });
+        }
     }
 }
 

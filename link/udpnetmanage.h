@@ -1,6 +1,7 @@
 // UDP transport of the control link: control frames on port 5008 and the
 // WiFi AT-command channel on port 13769, served by three threads (control
-// frames; AT receive; AT send).
+// frames; AT receive; AT send). The control frames of each sender are
+// served in order, the senders taking turns, one frame each.
 #pragma once
 
 #include "core/published.h"
@@ -10,10 +11,12 @@
 #include <condition_variable>
 #include <deque>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 class udpnetManage : public link_transport {
 public:
@@ -56,10 +59,23 @@ private:
     void atReceiveThread();
     void atSendThread();
 
+    // A PC sending control frames: its own reassembly (datagrams of one
+    // sender never mix with another's) and the frames it has waiting.
+    struct Peer {
+        uint64_t key = 0;
+        sockaddr_in addr{};
+        uint64_t lastHeardUs = 0;   // board clock
+        std::unique_ptr<link_endpoint> endpoint;
+    };
+    // The PCs served at once, and the frames one PC may have waiting; a
+    // datagram beyond them is dropped (a PC far ahead of its replies).
+    static constexpr size_t kMaxPeers = 32;
+    static constexpr size_t kMaxWaiting = 64;
+    Peer& peerOf(const sockaddr_in& from);
+
     UdpServer m_control;
     UdpServer m_at;
-    link_endpoint m_endpoint{*this};
-    uint64_t m_lastPeerKey = 0;
+    std::vector<Peer> m_peers;   // the control thread's own
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;

@@ -131,6 +131,18 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
     for (std::string line; std::getline(log, line);)
         taken += line == "000010f01067010500810012";
     EXPECT_EQ(taken, 3) << "UDP's, TCP's and the left PC's first request only";
+
+    // Over UDP too: a PC that sent five such requests at once holds another
+    // PC for at most the one being served.
+    UdpLink busy;
+    ASSERT_TRUE(busy.open("127.0.0.1", linkPort(app, "udp")));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(busy.sendRaw(wire));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_TRUE(udp.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 7000))
+        << "another UDP PC is served once the request being served has ended";
+    ASSERT_TRUE(busy.receive(r, 9000)) << "the busy PC's requests are served in their turn";
+    EXPECT_EQ(r.body[9], 0x81);
 }
 
 } // namespace
