@@ -152,11 +152,7 @@ TEST_F(E2eC331, TwoQuickStoresBothReachTheChip)
 TEST_F(E2eC331, APcStoreThatLandsWhileAPassProgramsTheChipIsApplied)
 {
     ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
-    std::istringstream ports(app.control("link-ports"));
-    std::string word;
-    unsigned short udpPort = 0;
-    ports >> word >> udpPort;
-    ASSERT_EQ(word, "udp");
+    const unsigned short udpPort = app.linkPort("udp");
     pcclient::UdpLink udp;
     ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
 

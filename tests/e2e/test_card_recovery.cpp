@@ -34,19 +34,7 @@ TEST(E2eCardRecovery, CheckAndRestoreFromTheAdvancedSettingsPage)
     // Three cards behind FPGA 0 port 2 (port index 2), card 1 faulty.
     EXPECT_EQ(app.control("cards 3 3"), "");
     EXPECT_EQ(app.control("card-faulty 3 1"), "");
-    Packed p;
-    Screen s;
-    s.configId = 0x42;
-    Net n;
-    n.ledx = 2;
-    for (int c = 0; c < 3; ++c) {
-        Card card;
-        card.ops = {Operate{1, 1, 0x200, 500, {uint8_t(0x30 + c)}}};
-        n.cards.push_back(card);
-    }
-    s.nets = {n};
-    p.screens = {s};
-    const std::string bytes = packed(p);
+    const std::string bytes = threeCardFile();
     QDir().mkpath(QString::fromStdString(app.hostPath("/data/rcvrecovery")));
     QFile f(QString::fromStdString(app.hostPath("/data/rcvrecovery/KQFX")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -85,10 +73,7 @@ TEST(E2eCardRecovery, CheckAndRestoreFromTheAdvancedSettingsPage)
     ASSERT_TRUE(waitForFocus(app, "5"));
     app.control("tap 489 310");
     ASSERT_TRUE(waitForFocus(app, "24"));
-    std::istringstream ports(app.control("link-ports"));
-    std::string word;
-    unsigned short udpPort = 0;
-    ports >> word >> udpPort;
+    const unsigned short udpPort = app.linkPort("udp");
     pcclient::UdpLink udp;
     ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
     // A bare scan file: 16-byte head, no records.

@@ -15,22 +15,6 @@ using namespace pcclient;
 
 namespace {
 
-unsigned short linkPort(AppRunner& app, const std::string& name)
-{
-    std::istringstream in(app.control("link-ports"));
-    std::string w;
-    unsigned v;
-    while (in >> w >> v)
-        if (w == name)
-            return static_cast<unsigned short>(v);
-    return 0;
-}
-
-unsigned short udpPort(AppRunner& app)
-{
-    return linkPort(app, "udp");
-}
-
 unsigned char xorOf(const Bytes& b, size_t n)
 {
     unsigned char x = 0;
@@ -57,7 +41,7 @@ TEST(E2eCards, PassThroughOverUdpAndTheSearchFillTheCardCounts)
 
     // A register write to card 2 of port 5 (1-based) from the PC.
     UdpLink udp;
-    ASSERT_TRUE(udp.open("127.0.0.1", udpPort(app)));
+    ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
     Bytes req = {0x02, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0xA0, 0x01, 0x08, 0x00, 0x08};
     req.push_back(xorOf(req, req.size()));
     ASSERT_TRUE(udp.sendRaw(frameBody(req)));
@@ -99,13 +83,13 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
 
     Reply r;
     UdpLink udp;
-    ASSERT_TRUE(udp.open("127.0.0.1", linkPort(app, "udp")));
+    ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
     ASSERT_TRUE(udp.sendRaw(wire));
     ASSERT_TRUE(udp.receive(r, 9000)) << "UDP: the late answer";
     EXPECT_EQ(r.body[9], 0x81);
     EXPECT_EQ(r.body[7], 5);
     TcpLink tcp;
-    ASSERT_TRUE(tcp.open("127.0.0.1", linkPort(app, "tcp")));
+    ASSERT_TRUE(tcp.open("127.0.0.1", app.linkPort("tcp")));
     ASSERT_TRUE(tcp.sendRaw(wire));
     ASSERT_TRUE(tcp.receive(r, 9000)) << "TCP: the late answer";
     EXPECT_EQ(r.body[9], 0x81);
@@ -115,7 +99,7 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
     // the request being served.
     {
         TcpLink gone;
-        ASSERT_TRUE(gone.open("127.0.0.1", linkPort(app, "tcp")));
+        ASSERT_TRUE(gone.open("127.0.0.1", app.linkPort("tcp")));
         Bytes twenty;
         for (int i = 0; i < 20; ++i)
             twenty.insert(twenty.end(), wire.begin(), wire.end());
@@ -123,7 +107,7 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
     TcpLink other;
-    ASSERT_TRUE(other.open("127.0.0.1", linkPort(app, "tcp")));
+    ASSERT_TRUE(other.open("127.0.0.1", app.linkPort("tcp")));
     ASSERT_TRUE(other.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 10000))
         << "another PC is served once the request being served has ended";
     std::istringstream log(app.control("card-log 5"));
@@ -135,7 +119,7 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
     // Over UDP too: a PC that sent five such requests at once holds another
     // PC for at most the one being served.
     UdpLink busy;
-    ASSERT_TRUE(busy.open("127.0.0.1", linkPort(app, "udp")));
+    ASSERT_TRUE(busy.open("127.0.0.1", app.linkPort("udp")));
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(busy.sendRaw(wire));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -21,13 +21,7 @@ struct Ports {
 
 Ports linkPorts(AppRunner& app)
 {
-    std::istringstream in(app.control("link-ports"));
-    std::string w;
-    Ports p;
-    unsigned v;
-    while (in >> w >> v)
-        (w == "udp" ? p.udp : w == "tcp" ? p.tcp : p.at) = static_cast<unsigned short>(v);
-    return p;
+    return Ports{app.linkPort("udp"), app.linkPort("tcp"), app.linkPort("at")};
 }
 
 std::string hex(const Bytes& b)

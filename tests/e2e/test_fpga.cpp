@@ -234,10 +234,7 @@ TEST(E2eFpga, AStoredTableSurvivesOtherChangesAndAPreviewFromThePc)
     // The PC shows manual level 2 without storing it: command page (sending
     // card RAM 0x10000) 0xAA, type 3, byte 2 = 0, length 49, mode 0, level 2;
     // then register 2 bit 2 runs the page.
-    std::istringstream ports(app.control("link-ports"));
-    std::string word;
-    unsigned short udpPort = 0;
-    ports >> word >> udpPort;
+    const unsigned short udpPort = app.linkPort("udp");
     pcclient::UdpLink udp;
     ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
     pcclient::Reply r;
@@ -296,10 +293,7 @@ TEST(E2eFpga, TheAutomaticModeSurvivesOtherChanges)
     // answer from its byte 9: opcode 0x61, address 00 00 00 02, count 0x80,
     // two spare bytes, the sensor bytes (49: 0xFF, 52: 4). Reading the flag
     // clears it; the bytes stay.
-    std::istringstream ports(app.control("link-ports"));
-    std::string word;
-    unsigned short udpPort = 0;
-    ports >> word >> udpPort;
+    const unsigned short udpPort = app.linkPort("udp");
     pcclient::UdpLink udp;
     ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
     const pcclient::Bytes read{0x00, 0x30, 0x01, 0x00, 131, 0x00, 0x00, 0x00};

@@ -107,10 +107,8 @@ std::string fileWifi(AppRunner& app)
 // The control link's UDP and AT ports of the running program.
 void ports(AppRunner& app, unsigned short& udp, unsigned short& at)
 {
-    std::istringstream in(app.control("link-ports"));
-    std::string word;
-    unsigned short tcp = 0;
-    in >> word >> udp >> word >> tcp >> word >> at;
+    udp = app.linkPort("udp");
+    at = app.linkPort("at");
 }
 
 std::string quad(const pcclient::Bytes& b, size_t at)

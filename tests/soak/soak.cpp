@@ -44,13 +44,7 @@ struct Ports {
 
 Ports linkPorts(AppRunner& app)
 {
-    std::istringstream in(app.control("link-ports"));
-    std::string w;
-    unsigned v;
-    Ports p;
-    while (in >> w >> v)
-        (w == "udp" ? p.udp : w == "tcp" ? p.tcp : p.at) = static_cast<unsigned short>(v);
-    return p;
+    return Ports{app.linkPort("udp"), app.linkPort("tcp"), app.linkPort("at")};
 }
 
 std::string quad(const unsigned char* b)
@@ -349,20 +343,7 @@ TEST_F(Soak, EveryTransportAtOnce)
     EXPECT_EQ(app.control("cards 3 3"), "");
     EXPECT_EQ(app.control("cards 5 3"), "");
     {
-        using namespace testfiles;
-        Packed p;
-        Screen s;
-        s.configId = 0x42;
-        Net n;
-        n.ledx = 2;
-        for (int c = 0; c < 3; ++c) {
-            Card card;
-            card.ops = {Operate{1, 1, 0x200, 500, {uint8_t(0x30 + c)}}};
-            n.cards.push_back(card);
-        }
-        s.nets = {n};
-        p.screens = {s};
-        const std::string bytes = packed(p);
+        const std::string bytes = testfiles::threeCardFile();
         QDir().mkpath(QString::fromStdString(app.hostPath("/data/rcvrecovery")));
         QFile f(QString::fromStdString(app.hostPath("/data/rcvrecovery/KQFX")));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));

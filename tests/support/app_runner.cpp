@@ -11,6 +11,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -139,6 +140,17 @@ int AppRunner::waitForExit(int timeoutMs)
 QString AppRunner::output()
 {
     return QString::fromLocal8Bit(process_.readAll());
+}
+
+unsigned short AppRunner::linkPort(const std::string& name)
+{
+    std::istringstream in(control("link-ports"));
+    std::string word;
+    unsigned port = 0;
+    while (in >> word >> port)
+        if (word == name)
+            return static_cast<unsigned short>(port);
+    return 0;
 }
 
 std::string AppRunner::control(const std::string& line, int timeoutMs)

@@ -41,6 +41,9 @@ public:
     // One control-channel request; the reply without the final "ok" line,
     // or "error ..." when it failed.
     std::string control(const std::string& line, int timeoutMs = 5000);
+    // A port of the control link ("udp", "tcp" or "at") as the control
+    // channel's link-ports reports it; 0 when it names none.
+    unsigned short linkPort(const std::string& name);
 
     // Polls until pred holds (true) or the time is up or the program has
     // left (false); the program's console output is drained meanwhile, so

@@ -155,4 +155,24 @@ inline std::string bare(const std::vector<Operate>& ops)
     return out;
 }
 
+// A file of one screen (configuration id 0x42) whose net on output port
+// index 2 has three cards, card c with one RAM write of the byte 0x30 + c
+// at 0x200 (timeticks 500).
+inline std::string threeCardFile()
+{
+    Packed p;
+    Screen s;
+    s.configId = 0x42;
+    Net n;
+    n.ledx = 2;
+    for (int c = 0; c < 3; ++c) {
+        Card card;
+        card.ops = {Operate{1, 1, 0x200, 500, {uint8_t(0x30 + c)}}};
+        n.cards.push_back(card);
+    }
+    s.nets = {n};
+    p.screens = {s};
+    return packed(p);
+}
+
 } // namespace testfiles
