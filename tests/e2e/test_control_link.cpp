@@ -15,14 +15,7 @@ using namespace pcclient;
 
 namespace {
 
-struct Ports {
-    unsigned short udp = 0, tcp = 0, at = 0;
-};
-
-Ports linkPorts(AppRunner& app)
-{
-    return Ports{app.linkPort("udp"), app.linkPort("tcp"), app.linkPort("at")};
-}
+using Ports = AppRunner::LinkPorts;
 
 std::string hex(const Bytes& b)
 {
@@ -62,7 +55,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(app.start()) << app.output().toStdString();
-        ports = linkPorts(app);
+        ports = app.linkPorts();
         ASSERT_NE(ports.udp, 0);
         ASSERT_NE(ports.tcp, 0);
         ASSERT_NE(ports.at, 0);

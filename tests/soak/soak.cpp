@@ -38,14 +38,7 @@ using namespace pcclient;
 
 namespace {
 
-struct Ports {
-    unsigned short udp = 0, tcp = 0, at = 0;
-};
-
-Ports linkPorts(AppRunner& app)
-{
-    return Ports{app.linkPort("udp"), app.linkPort("tcp"), app.linkPort("at")};
-}
+using Ports = AppRunner::LinkPorts;
 
 std::string quad(const unsigned char* b)
 {
@@ -115,7 +108,7 @@ protected:
             seconds = 1;
         // A sanitizer build starts slowly.
         ASSERT_TRUE(app.start(180000)) << app.output().toStdString();
-        ports = linkPorts(app);
+        ports = app.linkPorts();
         ASSERT_NE(ports.udp, 0);
         ASSERT_NE(ports.tcp, 0);
         ASSERT_NE(ports.at, 0);

@@ -44,6 +44,10 @@ public:
     // A port of the control link ("udp", "tcp" or "at") as the control
     // channel's link-ports reports it; 0 when it names none.
     unsigned short linkPort(const std::string& name);
+    struct LinkPorts {
+        unsigned short udp = 0, tcp = 0, at = 0;
+    };
+    LinkPorts linkPorts() { return LinkPorts{linkPort("udp"), linkPort("tcp"), linkPort("at")}; }
 
     // Polls until pred holds (true) or the time is up or the program has
     // left (false); the program's console output is drained meanwhile, so
