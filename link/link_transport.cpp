@@ -8,10 +8,10 @@
 #include "core/wait_bound.h"
 #include "sendcard/fpga_manage.h"
 
-#include <QMutex>
-
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -22,8 +22,34 @@ std::atomic<link_transport*> g_passby_transports[256];
 
 // One pass-through is open at a time: a request from a second transport
 // waits until the first has its answer or has given up (the answer is
-// routed by the one pass-through code). Taken before the FPGA link mutex.
-QMutex g_passthrough_mutex;
+// routed by the one pass-through code). The requests take their turns in
+// the order they came, so that a transport with many queued requests holds
+// another for at most the request being served. Taken before the FPGA link
+// mutex.
+class PassThroughTurns {
+public:
+    void lock()
+    {
+        std::unique_lock<std::mutex> hold(m_mutex);
+        const uint64_t mine = m_next++;
+        m_turn.wait(hold, [&] { return m_serving == mine; });
+    }
+    void unlock()
+    {
+        {
+            std::lock_guard<std::mutex> hold(m_mutex);
+            ++m_serving;
+        }
+        m_turn.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_turn;
+    uint64_t m_next = 0;
+    uint64_t m_serving = 0;
+};
+PassThroughTurns g_passthrough_turns;
 
 } // namespace
 
@@ -52,7 +78,7 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
     if (!m)
         return false;
     const unsigned char code = transport.passby_code();
-    QMutexLocker oneAtATime(&g_passthrough_mutex);
+    std::lock_guard<PassThroughTurns> oneAtATime(g_passthrough_turns);
     uint64_t boundUs = 0;
     {
         FpgaMutexHold hold(m->fpga_link_mutex);
@@ -76,7 +102,6 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
             m->reg_IRQ_Dealwith(0, 0);
             m->reg_IRQ_Dealwith(1, 0);
             if (m->fpga_passby_reply.load() == 1 && transport.reply_list_ready()) {
-                transport.send_reply_list();
                 m->fpga_passby_reply = 0;
                 answered = true;
                 break;
@@ -86,6 +111,12 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
             break;
         boardSleepUs(1);
     }
+    // The answer is written outside the FPGA link mutex: a PC that reads
+    // slowly does not hold the sending card's own card traffic. Nothing
+    // replaces this transport's reply list meanwhile (answers are queued
+    // only for the open pass-through, which is this one until it returns).
+    if (answered)
+        transport.send_reply_list();
     if (!answered) {
         // Nothing came back: the pass-through ends so that a late answer is
         // not sent with a later request.

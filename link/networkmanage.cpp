@@ -55,9 +55,11 @@ bool networkManage::reply_list_ready()
 
 void networkManage::send_reply_list()
 {
+    // A PC that does not take the cards' answer within the bound is let
+    // go: the worker sees the connection ended at its next poll.
     for (const ReplyRecord& r : tcp_send_list)
-        if (r.length <= sizeof(r.data))
-            link_write_all(static_cast<int>(r.socket), r.data, r.length);
+        if (r.length <= sizeof(r.data) && !link_write_all(static_cast<int>(r.socket), r.data, r.length))
+            ::shutdown(static_cast<int>(r.socket), SHUT_RDWR);
     tcp_send_list.clear();
 }
 

@@ -413,7 +413,7 @@ uint64_t fpga_manage::passby_answer_bound_us()
             most = std::max<unsigned>(most, get_port_card_num(port + 16u * i));
         }
     }
-    return linked ? kCardAnswerUs + kCardSaveUs + most * kCardAnswerUs : 0;
+    return linked ? std::min(kCardSaveUs + most * kCardAnswerUs, kPassbyLongestUs) : 0;
 }
 
 void fpga_manage::update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga)

@@ -533,13 +533,14 @@ public:
     // microseconds (called under the FPGA link mutex, after
     // Dealwith1_PC_to_eth): 0 when the request reached no linked port, so
     // that nothing can answer; else the slowest card operation the system
-    // itself waits for: a card answers within 1 s, and a save to flash
-    // takes up to 12 s more and 1 s more for each card of the chain. The
-    // largest card count of the ports reached counts, at least 1 (a chain
-    // not yet counted).
+    // itself waits for, the save to flash: 12 s and 1 s for each card of
+    // the chain. The largest card count of the ports reached counts, at
+    // least 1 (a chain not yet counted); a count no chain has (a damaged
+    // answer) is held to the card jobs' own half hour.
     uint64_t passby_answer_bound_us();
     static constexpr uint64_t kCardAnswerUs = 1000000;
     static constexpr uint64_t kCardSaveUs = 12000000;
+    static constexpr uint64_t kPassbyLongestUs = 30ull * 60 * 1000000;
     std::atomic<unsigned char> multicast_pending{0};
     std::atomic<uint32_t> multicast_reply_mask{0};
     unsigned char multicast_kind = 0;
