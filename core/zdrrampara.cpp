@@ -136,6 +136,24 @@ void ZdrRamPara::snapshot_block(unsigned char* out)
     copy_block(out);
 }
 
+uint16_t ZdrRamPara::block_word(int offset)
+{
+    C331ParaAccess access;
+    return le16(ram_para, offset);
+}
+
+unsigned char ZdrRamPara::block_byte(int offset)
+{
+    C331ParaAccess access;
+    return ram_para[offset];
+}
+
+void ZdrRamPara::snapshot_slot(int slot, unsigned char* out)
+{
+    C331ParaAccess access;
+    std::memcpy(out, mode_user_para[slot], kSlotSize);
+}
+
 bool ZdrRamPara::write_para_file(const unsigned char* block)
 {
     if (!block)
@@ -218,7 +236,7 @@ int ZdrRamPara::ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, 
     return 0;
 }
 
-int ZdrRamPara::ZdrGetImageSource(unsigned char* image, unsigned char layer, short* isCrop, char* cropIndex,
+int ZdrRamPara::ZdrGetImageSource(const unsigned char* image, unsigned char layer, short* isCrop, char* cropIndex,
                                   unsigned char fromSlot)
 {
     const int shift = fromSlot ? para::kModeStart : 0;
@@ -247,6 +265,7 @@ void ZdrRamPara::ZdrSetEDIDPara(int input, short width, short height, short refr
 
 int ZdrRamPara::ZdrLanguageChanged()
 {
+    C331ParaAccess access;
     if (le16(ram_para, para::kLanguage) == le16(ram_para_shadow, para::kLanguage))
         return 0;
     g_language = ram_para[para::kLanguage];
@@ -263,7 +282,7 @@ int ZdrRamPara::ZdrUserModeSaved(int slot)
 
 int ZdrRamPara::ZdrGetCurrentModeIndex()
 {
-    const int mode = ram_para[para::kCurrentMode];
+    const int mode = block_byte(para::kCurrentMode);
     return mode > 16 ? 0 : mode;
 }
 
@@ -361,6 +380,8 @@ void ZdrRamPara::ram_para_reset()
 
 void ZdrRamPara::ZdrCropSourceInit()
 {
+    // The PC writes the crop table too: it is read under the manage mutex.
+    C331ParaAccess access;
     std::memset(g_cut_source_state, 0, sizeof(g_cut_source_state));
     for (int k = 0; k < para::kCropCount; ++k) {
         const uint16_t head = le16(ram_para, para::crop(k));
@@ -380,6 +401,7 @@ int ZdrRamPara::ZdrGetSourceNum(int input, int n)
 {
     if (n < 1)
         return 0;
+    C331ParaAccess access;
     int count = 0;
     for (int k = 0; k < n && k < para::kCropCount; ++k) {
         const uint16_t head = le16(ram_para, para::crop(k));
@@ -428,6 +450,7 @@ int ZdrRamPara::find_crop_record(int input, int cropNumber) const
 
 void ZdrRamPara::ZdrGetCropPara(int input, int j, CROP_PARA* out, int* index)
 {
+    C331ParaAccess access;
     const int k = find_crop_record(input, ZdrGetCropID(input, j));
     *index = k;
     if (k == para::kCropCount)
@@ -456,6 +479,8 @@ void ZdrRamPara::ZdrSetCropPara(char input, char j, CROP_PARA* in)
 int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 {
     const int c = ZdrAddCropID(input);
+    // The free record is found and taken under one hold of the mutex.
+    C331ParaLock lock;
     int k = 0;
     while (k < para::kCropCount && (le16(ram_para, para::crop(k)) & para::kCropInUse))
         ++k;
@@ -463,7 +488,6 @@ int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
     // otherwise be written as crop number 128).
     if (k == para::kCropCount || c == 0)
         return c;
-    C331ParaLock lock;
     const int off = para::crop(k);
     setLe16(ram_para, off, static_cast<uint16_t>(para::kCropInUse | (((c - 1) & 0x7F) << 8) | (input & 0xFF)));
     setLe16(ram_para, off + 2, static_cast<uint16_t>(in->x));
@@ -476,10 +500,10 @@ int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 
 void ZdrRamPara::ZdrDeleteCrop(char input, char j)
 {
+    C331ParaLock lock;
     const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
     if (k == para::kCropCount)
         return;
-    C331ParaLock lock;
     setLe16(ram_para, para::crop(k), 0);
     lock.raise(1);
 }
@@ -490,6 +514,7 @@ void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
     const int l = static_cast<unsigned char>(layer);
     if (l >= para::kLayerCount)
         return;
+    C331ParaLock lock;
     uint16_t word;
     if (j == 0) {
         word = static_cast<uint16_t>(in & 0x7FFF);
@@ -501,7 +526,6 @@ void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
             return;
         word = static_cast<uint16_t>(para::kLayerInputIsCrop | k);
     }
-    C331ParaLock lock;
     setLe16(ram_para, para::layer(l) + para::kLayerInput, word);
     if (le16(ram_para, para::kCurrentMode) == le16(ram_para_shadow, para::kCurrentMode))
         setLe16(ram_para, para::kCurrentMode, 0);

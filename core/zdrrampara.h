@@ -8,6 +8,7 @@
 
 #include "core/published.h"
 #include <QObject>
+#include <cstdint>
 #include <pthread.h>
 
 // A crop as it travels between the pages and the store.
@@ -51,7 +52,7 @@ public:
     int ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned int offset);
     int ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, unsigned int address);
 
-    int ZdrGetImageSource(unsigned char* image, unsigned char layer, short* isCrop, char* cropIndex,
+    int ZdrGetImageSource(const unsigned char* image, unsigned char layer, short* isCrop, char* cropIndex,
                           unsigned char fromSlot);
     void ZdrSetEDIDPara(int input, short width, short height, short refresh);
     int ZdrLanguageChanged();
@@ -84,6 +85,11 @@ public:
     // The same from any thread, holding the c331 manage mutex or not: a
     // copy no writer is half way through.
     void snapshot_block(unsigned char* out);
+    // One word or byte of the block, and slot s whole (kSlotSize bytes),
+    // read the same way.
+    uint16_t block_word(int offset);
+    unsigned char block_byte(int offset);
+    void snapshot_slot(int slot, unsigned char* out);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);

@@ -9,6 +9,8 @@
 #include "core/para_layout.h"
 #include "core/syncupdate.h"
 #include "sendcard/fpga_manage.h"
+#include "ui/picture/custommode.h"
+#include "ui/picture/imagelayout.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/firmwareupdate.h"
@@ -24,9 +26,13 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -40,6 +46,44 @@ QString labelText(QWidget* page, const char* name)
 void processEvents()
 {
     QCoreApplication::processEvents();
+}
+
+// A writer in another thread stores value into the 2-byte field as every
+// writer does, under the c331 manage mutex: the low byte, a hold of 300 ms,
+// the high byte. refresh runs on this thread while the store is half done;
+// true when it returned only after the store was whole.
+bool refreshWaitedForTheStore(unsigned char* field, unsigned value, const std::function<void()>& refresh)
+{
+    std::atomic<bool> half{false};
+    std::atomic<bool> whole{false};
+    std::thread writer([&] {
+        C331ParaLock::acquire();
+        field[0] = static_cast<unsigned char>(value & 0xFF);
+        half = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        field[1] = static_cast<unsigned char>(value >> 8);
+        whole = true;
+        C331ParaLock::release();
+    });
+    while (!half.load())
+        std::this_thread::yield();
+    refresh();
+    const bool waited = whole.load();
+    writer.join();
+    return waited;
+}
+
+// True when a label or a line edit of the page shows text (labels: within
+// their text).
+bool pageShows(QWidget* page, const QString& text)
+{
+    for (QLabel* l : page->findChildren<QLabel*>())
+        if (l->text().contains(text))
+            return true;
+    for (QLineEdit* e : page->findChildren<QLineEdit*>())
+        if (e->text() == text)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -372,6 +416,59 @@ TEST_F(ShellTest, ParaSyncRefreshesTheShellPagesAndShowsTheirTips)
     g_page_focus = 12;
     sync->para_sync(1);
     EXPECT_EQ(g_tip->shown_type(), 0);
+}
+
+// The PC and the input drivers write the block and the slots from other
+// threads: a page's refresh reads them under the manage mutex, waits for a
+// store in progress and shows the whole new value (1920 = 0x0780 becomes
+// 2560 = 0x0A00; half stored it reads 1792).
+TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
+{
+    g_language = 1;
+    // The LED screen: width at block 1378, height at 1380.
+    setLe16(store->ram_para, 1380, 1080);
+    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+
+    // The idle status screen.
+    setLe16(store->ram_para, 1378, 1920);
+    EXPECT_TRUE(refreshWaitedForTheStore(store->ram_para + 1378, 2560, [] { g_lockwindow->syncUpdate(); }))
+        << "idle status screen";
+    EXPECT_TRUE(pageShows(g_lockwindow, "2560 x 1080"));
+    EXPECT_FALSE(pageShows(g_lockwindow, "1792 x 1080"));
+
+    // The device status page.
+    setLe16(store->ram_para, 1378, 1920);
+    {
+        MachineState page;
+        EXPECT_TRUE(refreshWaitedForTheStore(store->ram_para + 1378, 2560, [&] { page.syncUpdate(1); }))
+            << "device status page";
+        EXPECT_TRUE(pageShows(&page, "2560 x 1080"));
+    }
+
+    // The window layout page: window 1's width (layer record 2272, word 14).
+    setLe16(store->ram_para, 2272 + 14, 1920);
+    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+    {
+        ImageLayout page;
+        EXPECT_TRUE(refreshWaitedForTheStore(store->ram_para + 2272 + 14, 2560, [&] { page.syncUpdate(); }))
+            << "window layout page";
+        EXPECT_TRUE(pageShows(&page, "2560"));
+        EXPECT_FALSE(pageShows(&page, "1792"));
+    }
+
+    // The user modes page: slot 4's LED width (2-byte marker, then block
+    // 896 on: 2 + 1378 - 896 = 484).
+    unsigned char* slot = store->mode_user_para[3];
+    slot[0] = slot[1] = 0xAA;
+    setLe16(slot, 484, 1920);
+    setLe16(slot, 486, 1080);
+    {
+        CustomMode page;   // opens on slot 1: slot 4 is chosen after
+        g_mode_select = 3;
+        EXPECT_TRUE(refreshWaitedForTheStore(slot + 484, 2560, [&] { page.lcd_para_init(); })) << "user modes page";
+        EXPECT_TRUE(pageShows(&page, "LED size:2560x1080"));
+    }
+    g_mode_select = 0;
 }
 
 TEST_F(ShellTest, AModeSavedFromTheHomePanelIsConfirmedByTip1)

@@ -43,11 +43,13 @@ constexpr int slotOffset(int blockOffset) { return blockOffset - para::kModeStar
 
 ZdrRamPara* store() { return ZdrRamPara::pInstance(); }
 
-// The selected slot's data (after its 2-byte marker).
-const unsigned char* slotData()
-{
-    return store()->mode_user_para[g_mode_select % ZdrRamPara::kSlotCount] + 2;
-}
+// A copy of a slot (the PC writes the slots too); its data starts after
+// the 2-byte marker.
+struct SlotCopy {
+    explicit SlotCopy(int slot) { store()->snapshot_slot(slot, bytes); }
+    const unsigned char* data() const { return bytes + 2; }
+    unsigned char bytes[ZdrRamPara::kSlotSize];
+};
 
 int modeInUse() { return store()->ZdrGetCurrentModeIndex(); }
 
@@ -309,7 +311,8 @@ void CustomMode::zdr_button_mode_clicked()
 
 void CustomMode::lcd_para_init()
 {
-    const unsigned char* data = slotData();
+    const SlotCopy copy(g_mode_select % ZdrRamPara::kSlotCount);
+    const unsigned char* data = copy.data();
     bool named = false;
     const QString alias = aliasName(g_mode_select, &named);
     if (named)
@@ -368,7 +371,8 @@ void CustomMode::image_para_init()
     preview->setGeometry(2, 120, 587, 244);
     preview->setMinimumSize(100, 244);
 
-    unsigned char* data = store()->mode_user_para[slot] + 2;
+    const SlotCopy copy(slot);
+    const unsigned char* data = copy.data();
     for (int l = 0; l < 6; ++l) {
         const int c = l / 3;
         const int r = l % 3;
@@ -493,7 +497,7 @@ void CustomMode::syncUpdate()
     ZdrRamPara* s = store();
     if (s->ZdrLanguageChanged())
         language_changed();
-    if (le16(s->ram_para, para::kCurrentMode) != le16(s->ram_para_shadow, para::kCurrentMode)) {
+    if (s->block_word(para::kCurrentMode) != le16(s->ram_para_shadow, para::kCurrentMode)) {
         init();
         lcd_para_init();
         image_para_init();

@@ -220,7 +220,8 @@ void EDIDset::source_init()
         l->setFont(tile_font);
         l->setStyleSheet("background-color:#212435;color:#FFFFFF");
     }
-    const unsigned char* block = store()->ram_para;
+    unsigned char block[para::kBlockSize];
+    store()->snapshot_block(block);   // the PC writes the EDID records too
     const int at = para::edid(source_index);
     size->setText(QString("%1x%2@%3Hz")
                       .arg(static_cast<int16_t>(le16(block, at)))
@@ -248,7 +249,8 @@ void EDIDset::zdr_button_input_clicked()
 void EDIDset::zdr_button_source_clicked()
 {
     label_edid_source->setText(source_prefix() + source_name);
-    const unsigned char* block = store()->ram_para;
+    unsigned char block[para::kBlockSize];
+    store()->snapshot_block(block);
     const int at = para::edid(source_index);
     lineEdit_W->setText(QString::number(le16(block, at)));
     lineEdit_H->setText(QString::number(le16(block, at + 2)));
@@ -339,7 +341,10 @@ void EDIDset::syncUpdate()
     ZdrRamPara* s = store();
     if (s->ZdrLanguageChanged())
         language_changed();
+    // The receiver drivers write the input's record: it is compared in a copy.
+    unsigned char block[para::kBlockSize];
+    s->snapshot_block(block);
     const int at = para::inputSignal(source_index);
-    if (std::memcmp(s->ram_para + at, s->ram_para_shadow + at, 6) != 0)
+    if (std::memcmp(block + at, s->ram_para_shadow + at, 6) != 0)
         source_init();
 }

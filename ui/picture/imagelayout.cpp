@@ -206,7 +206,7 @@ ImageLayout::~ImageLayout()
 
 int ImageLayout::layer_word(int offset) const
 {
-    return le16(ZdrRamPara::pInstance()->ram_para, para::layer(image_index) + offset);
+    return ZdrRamPara::pInstance()->block_word(para::layer(image_index) + offset);
 }
 
 QString ImageLayout::tile_name(int i) const
@@ -217,7 +217,9 @@ QString ImageLayout::tile_name(int i) const
 void ImageLayout::image_init()
 {
     delete layer_strip_;
-    const unsigned char* block = ZdrRamPara::pInstance()->ram_para;
+    // Other threads write the block: the strip is drawn from a copy.
+    unsigned char block[para::kBlockSize];
+    ZdrRamPara::pInstance()->snapshot_block(block);
     layer_strip_ = new QFrame(this);
     layer_strip_->setGeometry(0, 65, 800, 95);
     select_frame_ = new QFrame(layer_strip_);
@@ -255,6 +257,9 @@ namespace {
 QString sourceName(int window)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
+    // The layer's input word and the crop it names, read under the manage
+    // mutex (the PC writes both).
+    C331ParaAccess access;
     const unsigned word = le16(store->ram_para, para::layer(window) + para::kLayerInput);
     // A crop index beyond the crop table names nothing.
     if ((word & para::kLayerInputIsCrop) && (word & 0xFF) >= static_cast<unsigned>(para::kCropCount))
@@ -383,7 +388,7 @@ void ImageLayout::confirmString(QString text)
     bool ok = false;
     const long long value = text.toLongLong(&ok, 10);
     const long long other = page_short(partner->text());
-    const long long bound = le16(ZdrRamPara::pInstance()->ram_para, boundOffset);
+    const long long bound = ZdrRamPara::pInstance()->block_word(boundOffset);
     if (!ok || value < 0 || other < 0 || value + other > bound)
         return;
     f->setText(text);
@@ -414,13 +419,14 @@ void ImageLayout::mirror_select(int mode)
 
 void ImageLayout::mirror_set(int mode)
 {
-    unsigned char* byte = ZdrRamPara::pInstance()->ram_para + para::layer(image_index) + para::kLayerMirror;
-    if (*byte == mode)
+    ZdrRamPara* store = ZdrRamPara::pInstance();
+    const int at = para::layer(image_index) + para::kLayerMirror;
+    if (store->block_byte(at) == mode)
         return;
     mirror_select(mode);
     C331ParaLock lock;
     lock.raise(1);
-    *byte = static_cast<unsigned char>(mode);
+    store->ram_para[at] = static_cast<unsigned char>(mode);
 }
 
 void ImageLayout::on_mirror1_clicked() { mirror_set(0); }
@@ -452,6 +458,9 @@ void ImageLayout::on_comboBox_currentIndexChanged(int index)
     // that is no choice to store.
     if (index < 0 || index > 6)
         return;
+    // Stored under the manage mutex like every other write of the block;
+    // the chip does not act on it, so no pass is asked for.
+    C331ParaLock lock;
     ZdrRamPara::pInstance()->ram_para[para::layer(image_index) + 6] = static_cast<unsigned char>(index);
 }
 
@@ -495,10 +504,13 @@ void ImageLayout::syncUpdate()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
+    // Other threads write the block: the changes are found in a copy.
+    unsigned char block[para::kBlockSize];
+    store->snapshot_block(block);
     for (int L = 0; L < 6; ++L) {
         const int base = para::layer(L);
-        if (le16(store->ram_para, base + para::kLayerEnable) != le16(store->ram_para_shadow, base + para::kLayerEnable) ||
-            le16(store->ram_para, base + para::kLayerInput) != le16(store->ram_para_shadow, base + para::kLayerInput)) {
+        if (le16(block, base + para::kLayerEnable) != le16(store->ram_para_shadow, base + para::kLayerEnable) ||
+            le16(block, base + para::kLayerInput) != le16(store->ram_para_shadow, base + para::kLayerInput)) {
             image_init();
             break;
         }

@@ -106,7 +106,7 @@ Row valueRow(QWidget* page, int nameX, int nameWidth, int y, int maximum, const 
 
 int stored(int offset)
 {
-    return static_cast<short>(le16(ZdrRamPara::pInstance()->ram_para, offset));
+    return static_cast<short>(ZdrRamPara::pInstance()->block_word(offset));
 }
 
 } // namespace
@@ -299,8 +299,10 @@ void ImageQuality::syncUpdate()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
-    if (std::memcmp(store->ram_para + para::kBrightness, store->ram_para_shadow + para::kBrightness,
-                    kPictureBytes) != 0)
+    // Other threads write the block: the change is found in a copy.
+    unsigned char block[para::kBlockSize];
+    store->snapshot_block(block);
+    if (std::memcmp(block + para::kBrightness, store->ram_para_shadow + para::kBrightness, kPictureBytes) != 0)
         para_init();
 }
 
@@ -393,7 +395,7 @@ void ImageQuality::on_comboBox_currentIndexChanged(int index)
 {
     if (refilling_ || index < 0 || index > 3)
         return;
-    if (index == le16(ZdrRamPara::pInstance()->ram_para, para::kColorTempType))
+    if (index == ZdrRamPara::pInstance()->block_word(para::kColorTempType))
         return;
     store_field(para::kColorTempType, index);
 }

@@ -14,6 +14,7 @@
 #include "ui/shell/shell_lang.h"
 #include "ui/shell/shell_style.h"
 #include "ui/shell/tip.h"
+#include "videochip/c331_manage.h"
 
 #include <QFontMetrics>
 #include <QIcon>
@@ -232,7 +233,9 @@ void InputChoose::initMenu()
     select_frame_->setObjectName("select_frame");
     select_frame_->setStyleSheet("border:2px solid rgb(255,171,84);");
     select_frame_->hide();
-    const unsigned char* block = store()->ram_para;
+    // Other threads write the block: the tiles are drawn from a copy.
+    unsigned char block[para::kBlockSize];
+    store()->snapshot_block(block);
     int k = 0;
     for (int L = 0; L < 6; ++L) {
         if (L != 0 && block[para::layer(L) + para::kLayerEnable] != 1)
@@ -258,14 +261,20 @@ int InputChoose::layer_source(int layer, int* position, int* cropNumber)
 {
     short isCrop = 0;
     char record = 0;
-    const int in = store()->ZdrGetImageSource(store()->ram_para, static_cast<unsigned char>(layer), &isCrop, &record, 0);
     *position = 0;
     *cropNumber = 0;
-    const int k = static_cast<unsigned char>(record);
-    if (isCrop && k < para::kCropCount) {
-        *cropNumber = ((le16(store()->ram_para, para::crop(k)) >> 8) & 0x7F) + 1;
-        *position = crop_position(in, *cropNumber);
+    int in;
+    {
+        // The layer's input word and the crop it names, read in one hold of
+        // the manage mutex (the PC writes both).
+        C331ParaAccess access;
+        in = store()->ZdrGetImageSource(store()->ram_para, static_cast<unsigned char>(layer), &isCrop, &record, 0);
+        const int k = static_cast<unsigned char>(record);
+        if (isCrop && k < para::kCropCount)
+            *cropNumber = ((le16(store()->ram_para, para::crop(k)) >> 8) & 0x7F) + 1;
     }
+    if (*cropNumber)
+        *position = crop_position(in, *cropNumber);
     return isCrop ? in | 0x100 : in;
 }
 

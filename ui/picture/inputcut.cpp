@@ -532,7 +532,10 @@ void InputCut::syncUpdate(int code)
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
-    const bool cropsDiffer = std::memcmp(store->ram_para + para::kCropTable, store->ram_para_shadow + para::kCropTable,
+    // The PC writes the crop table too: the change is found in a copy.
+    unsigned char block[para::kBlockSize];
+    store->snapshot_block(block);
+    const bool cropsDiffer = std::memcmp(block + para::kCropTable, store->ram_para_shadow + para::kCropTable,
                                          para::kCropSize * para::kCropCount) != 0;
     if (code == 103 || cropsDiffer) {
         store->ZdrCropSourceInit();

@@ -396,7 +396,7 @@ void AdvancedOption::on_Button_led_reset_clicked()
 void AdvancedOption::wifi_show()
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    const bool off = store && store->ram_para[para::kWifiOff] == 1;
+    const bool off = store && store->block_byte(para::kWifiOff) == 1;
     Button_wifi->setIcon(QIcon(off ? ":/png/button_off.png" : ":/png/button_on.png"));
 }
 

@@ -105,7 +105,7 @@ void LockWindow::para_init()
     label_mode->setText(prefix + (mode ? QString("%1").arg(mode, 2, 10, QChar('0'))
                                        : ui_text("无", "none", "нет", "không")));
     label_led->setText(ui_text("LED屏：", "LED screen: ", "LED-экран: ", "Màn hình LED: ") +
-                       QString("%1 x %2").arg(le16(store->ram_para, para::kLedWidth)).arg(le16(store->ram_para, para::kLedHeight)));
+                       QString("%1 x %2").arg(store->block_word(para::kLedWidth)).arg(store->block_word(para::kLedHeight)));
 }
 
 void LockWindow::clock_update()

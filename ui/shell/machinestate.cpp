@@ -81,7 +81,7 @@ void MachineState::para_init()
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store)
         html += row(ui_text("LED屏", "LED screen", "LED-экран", "Màn hình LED"),
-                    QString("%1 x %2").arg(le16(store->ram_para, para::kLedWidth)).arg(le16(store->ram_para, para::kLedHeight)));
+                    QString("%1 x %2").arg(store->block_word(para::kLedWidth)).arg(store->block_word(para::kLedHeight)));
     html += "</table>";
     label_info->setText(html);
 

@@ -81,7 +81,7 @@ void Option::language_changed()
 void Option::language_buttons_update()
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    const int chosen = store ? store->ram_para[para::kLanguage] : g_language;
+    const int chosen = store ? store->block_byte(para::kLanguage) : g_language;
     for (int l = 0; l < 4; ++l)
         language_[l]->setStyleSheet(l == chosen ? kTabSelected : kTabPlain);
 }
