@@ -52,10 +52,11 @@ const char* const kUsage =
     "  -reverse, -widgetcount, -nograb, -dograb, -sync, -testability.\n"
     "environment (simulated board):\n"
     "  ZDR_BOARD_ROOT           the board root folder (default " ZDR_DEFAULT_BOARD_ROOT ")\n"
-    "  ZDR_SIM_SETTLE_MS        pause before start-up, in ms (default 0; the device\n"
-    "                           waits 3000)\n"
+    "  ZDR_SIM_SETTLE_MS        pause before start-up, in ms, 0 to 600000 (default 0;\n"
+    "                           the device waits 3000)\n"
     "  ZDR_SIM_EPHEMERAL_PORTS  1: the PC ports (UDP 5008, TCP 5005, UDP 13769) take\n"
-    "                           free ports; the control channel's link-ports names them\n"
+    "                           free ports; the control channel's link-ports names them;\n"
+    "                           0 (the default): the device's ports\n"
     "  ZDR_SIM_START_COMMANDS   control commands, separated by ';', run before start-up\n"
     "  QT_QPA_PLATFORM          offscreen: headless (the default without a display)\n";
 
@@ -108,6 +109,11 @@ int main(int argc, char** argv)
     const int refused = checkArguments(argc, argv);
     if (refused >= 0)
         return refused;
+    std::string badSetting;
+    if (!platform::checkEnvironment(badSetting)) {
+        std::fprintf(stderr, "zdrK47N: %s (zdrK47N --help lists the settings)\n", badSetting.c_str());
+        return 2;
+    }
 
     if (!platform::startForProgram()) {
         std::fprintf(stderr, "zdrK47N: the board could not be prepared\n");

@@ -32,6 +32,11 @@ Clock& clock();
 // Lays out the board root named by ZDR_BOARD_ROOT (or the build's default)
 // and opens the control channel.
 bool startForProgram();
+// The settings read from the environment; false with the reason when one
+// is not taken.
+bool checkEnvironment(std::string& error);
+// ZDR_SIM_SETTLE_MS, 0 when not set.
+unsigned settleDelayMs();
 void prepareGui();
 void programStarted();
 } // namespace simboard

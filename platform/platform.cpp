@@ -3,7 +3,6 @@
 #include "platform/backends.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <mutex>
 
 namespace platform {
@@ -55,6 +54,11 @@ bool startForProgram()
     return true;
 }
 
+bool checkEnvironment(std::string& error)
+{
+    return !sim() || simboard::checkEnvironment(error);
+}
+
 void prepareGui()
 {
     if (sim())
@@ -71,10 +75,7 @@ unsigned settleDelayMs()
 {
     if (!sim())
         return 3000;
-    // The simulated hardware needs no settling; a run may still ask for the
-    // device's pause to watch the start-up order.
-    const char* v = std::getenv("ZDR_SIM_SETTLE_MS");
-    return v ? static_cast<unsigned>(std::strtoul(v, nullptr, 10)) : 0;
+    return simboard::settleDelayMs();
 }
 
 void setRebootHandler(std::function<void()> handler)

@@ -15,6 +15,7 @@
 #include "platform/touch.h"
 
 #include <functional>
+#include <string>
 
 namespace platform {
 
@@ -40,6 +41,9 @@ const Net& net();
 // lays out the board root and opens the control channel. Returns false when
 // the board cannot be prepared.
 bool startForProgram();
+// Checks the settings the program takes from its environment, before
+// anything starts: false with the reason when one is not taken.
+bool checkEnvironment(std::string& error);
 
 // Before the Qt application is made: on the simulated board Qt's caches
 // and settings are kept inside the board root.

@@ -145,9 +145,10 @@ void attachAvInputs(I2cBusModel& bus, const std::shared_ptr<C331ChipModel>& chip
                 });
     control.add("av-nak", "<addr hex> on|off: an input receiver or EEPROM stops acknowledging",
                 [&bus, devices](const std::vector<std::string>& args, std::string& reply) {
-                    const unsigned long addr = args.size() == 2 ? std::strtoul(args[0].c_str(), nullptr, 16) : 0;
-                    auto it = devices->find(static_cast<uint16_t>(addr));
-                    if (it == devices->end() || (args.size() != 2 || (args[1] != "on" && args[1] != "off"))) {
+                    unsigned long long addr = 0;
+                    const bool known = args.size() == 2 && parseUnsigned(args[0], 0xFFFF, addr, 16);
+                    auto it = known ? devices->find(static_cast<uint16_t>(addr)) : devices->end();
+                    if (it == devices->end() || (args[1] != "on" && args[1] != "off")) {
                         reply = "usage: av-nak <addr hex> on|off";
                         return false;
                     }

@@ -32,31 +32,23 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-bool parseNumber(const std::string& text, int base, long long min, long long max, long long& out)
+bool parseHex(const std::string& text, long long max, long long& out)
 {
-    if (text.empty())
+    unsigned long long v = 0;
+    if (!parseUnsigned(text, static_cast<unsigned long long>(max), v, 16))
         return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, base);
-    if (errno != 0 || !end || *end != '\0' || v < min || v > max)
-        return false;
-    out = v;
+    out = static_cast<long long>(v);
     return true;
 }
 
-bool parseHex(const std::string& text, long long max, long long& out)
-{
-    return parseNumber(text, 16, 0, max, out);
-}
-
-bool parseOnOff(const Args& args, bool& on, std::string& reply)
+// A fault switch: "<command> on|off".
+bool parseOnOff(const char* command, const Args& args, bool& on, std::string& reply)
 {
     if (args.size() == 1 && (args[0] == "on" || args[0] == "off")) {
         on = args[0] == "on";
         return true;
     }
-    reply = "expected on or off";
+    reply = std::string("usage: ") + command + " on|off";
     return false;
 }
 
@@ -252,7 +244,7 @@ void Board::build()
     fpga_->registerCommands(c);
 
     // Shell
-    c.add("shell-log", "prints the shell log (kind, status, command)", [shell](const Args&, std::string& reply) {
+    c.add("shell-log", "prints the shell log (kind, status, command)", [shell](std::string& reply) {
         for (const auto& e : shell->entries())
             reply += ShellModel::logLine(e) + "\n";
         return true;
@@ -260,7 +252,7 @@ void Board::build()
     c.add("shell-exit", "<code> <prefix...>: exit code of recorded commands starting with prefix",
           [shell](const Args& args, std::string& reply) {
               long long code;
-              if (args.size() < 2 || !parseNumber(args[0], 10, 0, 255, code)) {
+              if (args.size() < 2 || !parseSigned(args[0], 0, 255, code)) {
                   reply = "usage: shell-exit <0..255> <command prefix>";
                   return false;
               }
@@ -272,7 +264,7 @@ void Board::build()
           });
     c.add("shell-eth0", "on|off: whether the interface eth0 exists", [shell](const Args& args, std::string& reply) {
         bool on;
-        if (!parseOnOff(args, on, reply))
+        if (!parseOnOff("shell-eth0", args, on, reply))
             return false;
         shell->setEthernetPresent(on);
         return true;
@@ -309,14 +301,14 @@ void Board::build()
     });
     c.add("mem-fail", "on|off: /dev/mem cannot be opened", [mem](const Args& args, std::string& reply) {
         bool on;
-        if (!parseOnOff(args, on, reply))
+        if (!parseOnOff("mem-fail", args, on, reply))
             return false;
         mem->setMemOpenFails(on);
         return true;
     });
     c.add("msys-fail", "on|off: the /dev/msys request fails", [mem](const Args& args, std::string& reply) {
         bool on;
-        if (!parseOnOff(args, on, reply))
+        if (!parseOnOff("msys-fail", args, on, reply))
             return false;
         mem->setMsysFails(on);
         return true;
@@ -348,8 +340,8 @@ void Board::build()
     // Touch screen and hot-plug
     c.add("tap", "<x> <y>: a tap on the touch screen (0..799, 0..479)", [touch](const Args& args, std::string& reply) {
         long long x, y;
-        if (args.size() != 2 || !parseNumber(args[0], 10, LLONG_MIN, LLONG_MAX, x)
-            || !parseNumber(args[1], 10, LLONG_MIN, LLONG_MAX, y)) {
+        if (args.size() != 2 || !parseSigned(args[0], LLONG_MIN, LLONG_MAX, x)
+            || !parseSigned(args[1], LLONG_MIN, LLONG_MAX, y)) {
             reply = "usage: tap <x> <y>";
             return false;
         }
@@ -363,8 +355,8 @@ void Board::build()
     });
     c.add("touch", "<type> <code> <value>: one raw input event", [touch](const Args& args, std::string& reply) {
         long long type, code, value;
-        if (args.size() != 3 || !parseNumber(args[0], 0, 0, 0xFFFF, type) || !parseNumber(args[1], 0, 0, 0xFFFF, code)
-            || !parseNumber(args[2], 0, INT32_MIN, INT32_MAX, value)) {
+        if (args.size() != 3 || !parseSigned(args[0], 0, 0xFFFF, type, 0)
+            || !parseSigned(args[1], 0, 0xFFFF, code, 0) || !parseSigned(args[2], INT32_MIN, INT32_MAX, value, 0)) {
             reply = "usage: touch <type> <code> <value>";
             return false;
         }

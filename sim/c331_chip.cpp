@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,14 +41,10 @@ bool ichStatus(uint8_t bank, uint8_t addr)
 
 bool parseHex(const std::string& text, unsigned long max, unsigned long& out)
 {
-    if (text.empty())
+    unsigned long long v = 0;
+    if (!parseUnsigned(text, max, v, 16))
         return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 16);
-    if (errno || !end || *end || v > max)
-        return false;
-    out = v;
+    out = static_cast<unsigned long>(v);
     return true;
 }
 
@@ -552,11 +549,8 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     });
     control.add("c331-log", "[n]: the last n frames the c331 chip received (default 32)",
                 [this](const Args& args, std::string& reply) {
-                    unsigned long n = 32;
-                    char* end = nullptr;
-                    if (args.size() == 1)
-                        n = std::strtoul(args[0].c_str(), &end, 10);
-                    if (args.size() > 1 || (args.size() == 1 && (args[0].empty() || *end))) {
+                    unsigned long long n = 32;
+                    if (args.size() > 1 || (args.size() == 1 && !parseUnsigned(args[0], ULLONG_MAX, n, 10))) {
                         reply = "usage: c331-log [count]";
                         return false;
                     }
@@ -578,18 +572,15 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     control.add("source", "<input 0..5> <width> <height> <hz> [i|p [lanes]]|none: the video source at an input of the c331 chip",
                 [this](const Args& args, std::string& reply) {
                     const char* usage = "usage: source <input 0..5> <width> <height> <hz> [i|p [lanes]]|none";
-                    auto num = [](const std::string& t, long lo, long hi, long& out) {
-                        char* end = nullptr;
-                        errno = 0;
-                        out = std::strtol(t.c_str(), &end, 10);
-                        return !t.empty() && !errno && end && !*end && out >= lo && out <= hi;
+                    auto num = [](const std::string& t, long long lo, long long hi, long long& out) {
+                        return parseSigned(t, lo, hi, out);
                     };
-                    long input = 0, w = 0, h = 0, hz = 0;
+                    long long input = 0, w = 0, h = 0, hz = 0;
                     if (args.size() == 2 && args[1] == "none" && num(args[0], 0, 5, input)) {
                         setSource(static_cast<int>(input), VideoSource{});
                         return true;
                     }
-                    long lanes = 0;
+                    long long lanes = 0;
                     if (args.size() < 4 || args.size() > 6 || !num(args[0], 0, 5, input) ||
                         !num(args[1], 1, 65535, w) || !num(args[2], 1, 65535, h) || !num(args[3], 1, 240, hz) ||
                         (args.size() >= 5 && args[4] != "i" && args[4] != "p") ||
@@ -604,10 +595,10 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                     return true;
                 });
     // A fault switch: "on" or "off".
-    auto onOff = [](void (C331ChipModel::*set)(bool), C331ChipModel* self) {
-        return [set, self](const Args& args, std::string& reply) {
+    auto onOff = [](const char* command, void (C331ChipModel::*set)(bool), C331ChipModel* self) {
+        return [command, set, self](const Args& args, std::string& reply) {
             if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
-                reply = "expected on or off";
+                reply = std::string("usage: ") + command + " on|off";
                 return false;
             }
             (self->*set)(args[0] == "on");
@@ -622,12 +613,10 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                         reply = holdState();
                         return true;
                     }
-                    unsigned long desc = 0, ms = 0;
-                    char* end = nullptr;
-                    if (args.size() == 2)
-                        ms = std::strtoul(args[1].c_str(), &end, 10);
-                    if (args.size() != 2 || !parseHex(args[0], 0xFFFFFF, desc) || args[1].empty() || *end ||
-                        ms > 60000) {
+                    unsigned long desc = 0;
+                    unsigned long long ms = 0;
+                    if (args.size() != 2 || !parseHex(args[0], 0xFFFFFF, desc) ||
+                        !parseUnsigned(args[1], 60000, ms, 10)) {
                         reply = "usage: c331-hold [<desc hex 0xBBAANN> <ms, up to 60000>]";
                         return false;
                     }
@@ -657,9 +646,8 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                 });
     control.add("c331-frame-hz", "<hz 1..1000>: the chip's frame clock (60 at power-on)",
                 [this](const Args& args, std::string& reply) {
-                    char* end = nullptr;
-                    const unsigned long hz = args.size() == 1 ? std::strtoul(args[0].c_str(), &end, 10) : 0;
-                    if (args.size() != 1 || args[0].empty() || *end || hz < 1 || hz > 1000) {
+                    unsigned long long hz = 0;
+                    if (args.size() != 1 || !parseUnsigned(args[0], 1000, hz, 10) || hz < 1) {
                         reply = "usage: c331-frame-hz <1..1000>";
                         return false;
                     }
@@ -667,14 +655,15 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                     return true;
                 });
     control.add("c331-sync-stuck", "on|off: the c331 sync status registers stay 0",
-                onOff(&C331ChipModel::setSyncStuck, this));
+                onOff("c331-sync-stuck", &C331ChipModel::setSyncStuck, this));
     control.add("c331-flash-stuck", "on|off: the c331 serial flash stays busy and changes nothing",
-                onOff(&C331ChipModel::setFlashStuck, this));
+                onOff("c331-flash-stuck", &C331ChipModel::setFlashStuck, this));
     control.add("c331-flash-wel-left", "on|off: the c331 serial flash leaves its write-enable latch set",
-                onOff(&C331ChipModel::setFlashWelLeft, this));
+                onOff("c331-flash-wel-left", &C331ChipModel::setFlashWelLeft, this));
     control.add("c331-osd-stuck", "on|off: the c331 OSD drawing engine stays busy and draws nothing",
-                onOff(&C331ChipModel::setOsdStuck, this));
-    control.add("c331-silent", "on|off: the c331 chip does not answer at all", onOff(&C331ChipModel::setSilent, this));
+                onOff("c331-osd-stuck", &C331ChipModel::setOsdStuck, this));
+    control.add("c331-silent", "on|off: the c331 chip does not answer at all",
+                onOff("c331-silent", &C331ChipModel::setSilent, this));
 }
 
 } // namespace sim

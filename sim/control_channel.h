@@ -20,10 +20,14 @@ public:
     // A handler fills the reply text (lines without the final ok) and returns
     // true, or sets it to the reason and returns false.
     using Handler = std::function<bool(const std::vector<std::string>& args, std::string& reply)>;
+    // The handler of a command that takes no arguments: the channel refuses
+    // a request with words after the command, with its usage.
+    using Query = std::function<bool(std::string& reply)>;
 
     ~ControlChannel();
 
     void add(const std::string& command, const std::string& help, Handler handler);
+    void add(const std::string& command, const std::string& help, Query query);
     // Runs one request line as a client would see it (answer incl. "ok").
     std::string execute(const std::string& line);
 
@@ -64,5 +68,16 @@ private:
 // Splits a request line into words; "double" or 'single' quotes keep blanks
 // together.
 std::vector<std::string> splitWords(const std::string& line);
+
+// The numbers of a request, read strictly: digits of the base only (no
+// sign, no blank, nothing after them), within the range given; false for
+// anything else, out untouched then. Base 0 reads 0x.. as hex, 0.. as
+// octal and the rest as decimal; base 16 takes hex digits with or without
+// 0x.
+bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long& out, int base = 0);
+// The same with an optional leading '-'.
+bool parseSigned(const std::string& text, long long min, long long max, long long& out, int base = 10);
+// Pairs of hex digits into bytes ("0a1B" -> 0x0A 0x1B).
+bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out);
 
 } // namespace sim

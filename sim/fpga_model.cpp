@@ -555,32 +555,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-bool number(const std::string& text, unsigned long long max, unsigned long long& out, int base = 0)
-{
-    if (text.empty() || text[0] == '-')
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, base);
-    if (errno != 0 || *end != '\0' || v > max)
-        return false;
-    out = v;
-    return true;
-}
-
-bool hexBytes(const std::string& text, std::vector<uint8_t>& out)
-{
-    if (text.size() % 2)
-        return false;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        unsigned long long v;
-        if (!number(text.substr(i, 2), 0xFF, v, 16))
-            return false;
-        out.push_back(static_cast<uint8_t>(v));
-    }
-    return true;
-}
-
 std::string hexText(const std::vector<uint8_t>& bytes)
 {
     std::string s;
@@ -614,18 +588,19 @@ void FpgaBoard::registerCommands(ControlChannel& c)
     std::shared_ptr<NorFlashModel> flashes[2] = {flash_[0], flash_[1]};
     auto pickFpga = [fpgas](const std::string& a) -> std::shared_ptr<FpgaModel> {
         unsigned long long i;
-        return number(a, 1, i) ? fpgas[i] : nullptr;
+        return parseUnsigned(a, 1, i) ? fpgas[i] : nullptr;
     };
     auto pickFlash = [flashes](const std::string& a) -> std::shared_ptr<NorFlashModel> {
         unsigned long long i;
-        return number(a, 3, i) && i >= 2 ? flashes[i - 2] : nullptr;
+        return parseUnsigned(a, 3, i) && i >= 2 ? flashes[i - 2] : nullptr;
     };
 
     c.add("fpga-reg", "<fpga> <reg> [value]: an FPGA register as a read answers it (and sets the latch)",
           [pickFpga](const Args& args, std::string& reply) {
               auto f = args.size() >= 2 ? pickFpga(args[0]) : nullptr;
               unsigned long long r, v = 0;
-              if (!f || args.size() > 3 || !number(args[1], 255, r) || (args.size() == 3 && !number(args[2], 255, v))) {
+              if (!f || args.size() > 3 || !parseUnsigned(args[1], 255, r) ||
+                  (args.size() == 3 && !parseUnsigned(args[2], 255, v))) {
                   reply = "usage: fpga-reg <0|1> <register> [value]";
                   return false;
               }
@@ -638,7 +613,8 @@ void FpgaBoard::registerCommands(ControlChannel& c)
           [pickFpga](const Args& args, std::string& reply) {
               auto f = args.size() == 4 ? pickFpga(args[0]) : nullptr;
               unsigned long long b, a, n;
-              if (!f || !number(args[1], 255, b) || !number(args[2], 4095, a) || !number(args[3], 4096, n)) {
+              if (!f || !parseUnsigned(args[1], 255, b) || !parseUnsigned(args[2], 4095, a) ||
+                  !parseUnsigned(args[3], 4096, n)) {
                   reply = "usage: fpga-ram <0|1> <block> <address> <length>";
                   return false;
               }
@@ -650,7 +626,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               auto f = args.size() == 3 ? pickFpga(args[0]) : nullptr;
               unsigned long long p = 0;
               const bool all = args.size() == 3 && args[1] == "all";
-              if (!f || (!all && !number(args[1], 15, p)) || (args[2] != "up" && args[2] != "down")) {
+              if (!f || (!all && !parseUnsigned(args[1], 15, p)) || (args[2] != "up" && args[2] != "down")) {
                   reply = "usage: fpga-link <0|1> <port 0..15|all> up|down";
                   return false;
               }
@@ -678,8 +654,8 @@ void FpgaBoard::registerCommands(ControlChannel& c)
                   f->setNoInput();
                   return true;
               }
-              if (!f || args.size() != 4 || !number(args[1], 0xFFFF, w) || !number(args[2], 0xFFFF, h) ||
-                  !number(args[3], 0xFFFFFFFF, p)) {
+              if (!f || args.size() != 4 || !parseUnsigned(args[1], 0xFFFF, w) || !parseUnsigned(args[2], 0xFFFF, h) ||
+                  !parseUnsigned(args[3], 0xFFFFFFFF, p)) {
                   reply = "usage: fpga-input <0|1> <width> <height> <period> | <0|1> none";
                   return false;
               }
@@ -719,7 +695,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
           [pickFlash](const Args& args, std::string& reply) {
               auto f = args.size() == 3 ? pickFlash(args[0]) : nullptr;
               unsigned long long a, n;
-              if (!f || !number(args[1], NorFlashModel::kSize - 1, a) || !number(args[2], 4096, n)) {
+              if (!f || !parseUnsigned(args[1], NorFlashModel::kSize - 1, a) || !parseUnsigned(args[2], 4096, n)) {
                   reply = "usage: flash-read <2|3> <address> <length 0..4096>";
                   return false;
               }
@@ -731,7 +707,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               auto f = args.size() == 3 ? pickFlash(args[0]) : nullptr;
               unsigned long long a;
               std::vector<uint8_t> bytes;
-              if (!f || !number(args[1], NorFlashModel::kSize - 1, a) || !hexBytes(args[2], bytes)) {
+              if (!f || !parseUnsigned(args[1], NorFlashModel::kSize - 1, a) || !parseHexBytes(args[2], bytes)) {
                   reply = "usage: flash-write <2|3> <address> <hex bytes>";
                   return false;
               }
@@ -742,7 +718,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
           [pickFlash](const Args& args, std::string& reply) {
               auto f = args.size() == 2 ? pickFlash(args[0]) : nullptr;
               unsigned long long a;
-              if (!f || !number(args[1], NorFlashModel::kSize - 1, a)) {
+              if (!f || !parseUnsigned(args[1], NorFlashModel::kSize - 1, a)) {
                   reply = "usage: flash-erases <2|3> <address>";
                   return false;
               }
@@ -763,7 +739,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
                                                                                          std::string& reply) {
         auto f = !args.empty() ? pickFlash(args[0]) : nullptr;
         std::vector<uint8_t> id;
-        if (!f || args.size() > 2 || (args.size() == 2 && (!hexBytes(args[1], id) || id.size() != 8))) {
+        if (!f || args.size() > 2 || (args.size() == 2 && (!parseHexBytes(args[1], id) || id.size() != 8))) {
             reply = "usage: flash-uid <2|3> [16 hex digits]";
             return false;
         }
@@ -779,7 +755,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
     // Port numbers 1..32: FPGA 0 ports 0..15, then FPGA 1 ports 0..15.
     auto pickChain = [fpgas](const std::string& a, int& fpgaPort) -> std::shared_ptr<FpgaModel> {
         unsigned long long n;
-        if (!number(a, 32, n) || n == 0)
+        if (!parseUnsigned(a, 32, n) || n == 0)
             return nullptr;
         fpgaPort = static_cast<int>((n - 1) & 15);
         return fpgas[(n - 1) / 16];
@@ -789,7 +765,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               int port = 0;
               auto f = args.size() >= 2 && args.size() <= 3 ? pickChain(args[0], port) : nullptr;
               unsigned long long n;
-              if (!f || !number(args[1], RcvCardChain::kMaxCards, n) || (args.size() == 3 && args[2] != "mf")) {
+              if (!f || !parseUnsigned(args[1], RcvCardChain::kMaxCards, n) || (args.size() == 3 && args[2] != "mf")) {
                   reply = "usage: cards <port 1..32> <count 0..4095> [mf]";
                   return false;
               }
@@ -804,7 +780,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               int port = 0;
               auto f = !args.empty() && args.size() <= 2 ? pickChain(args[0], port) : nullptr;
               unsigned long long card = 0;
-              if (!f || (args.size() == 2 && !number(args[1], RcvCardChain::kMaxCards, card))) {
+              if (!f || (args.size() == 2 && !parseUnsigned(args[1], RcvCardChain::kMaxCards, card))) {
                   reply = "usage: card-log <port 1..32> [card]";
                   return false;
               }
@@ -836,7 +812,8 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               int port = 0;
               auto f = args.size() == 3 ? pickChain(args[0], port) : nullptr;
               unsigned long long card = 0;
-              if (!f || !number(args[1], RcvCardChain::kMaxCards - 1, card) || (args[2] != "on" && args[2] != "off")) {
+              if (!f || !parseUnsigned(args[1], RcvCardChain::kMaxCards - 1, card) ||
+                  (args[2] != "on" && args[2] != "off")) {
                   reply = "usage: card-silent <port 1..32> <card 0..4094> on|off";
                   return false;
               }
@@ -848,7 +825,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               int port = 0;
               auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
               unsigned long long ms = 0;
-              if (!f || !number(args[1], 60000, ms, 10)) {
+              if (!f || !parseUnsigned(args[1], 60000, ms, 10)) {
                   reply = "usage: card-delay <port 1..32> <ms, up to 60000>";
                   return false;
               }
@@ -864,7 +841,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
                   f->cards(port).setFaultyCard(-1);
                   return true;
               }
-              if (!f || !number(args[1], 254, card)) {
+              if (!f || !parseUnsigned(args[1], 254, card)) {
                   reply = "usage: card-faulty <port 1..32> <card 0..254>|none";
                   return false;
               }
@@ -876,7 +853,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               int port = 0;
               auto f = args.size() == 3 ? pickChain(args[0], port) : nullptr;
               unsigned long long index = 0, value = 0;
-              if (!f || !number(args[1], 255, index) || !number(args[2], 255, value)) {
+              if (!f || !parseUnsigned(args[1], 255, index) || !parseUnsigned(args[2], 255, value)) {
                   reply = "usage: card-sensor <port 1..32> <index 0..255> <value 0..255>";
                   return false;
               }

@@ -63,9 +63,9 @@ const char* const kUsage =
     std::exit(2);
 }
 
-// A number of a field that holds 0..max, decimal or 0x-hexadecimal; a
-// value that does not fit is refused, never wrapped.
-unsigned long number(const std::string& text, unsigned long max, const char* what)
+// A number of a field that holds min..max, decimal or 0x-hexadecimal; a
+// value that does not fit is refused, never wrapped, with the field's range.
+unsigned long number(const std::string& text, unsigned long max, const char* what, unsigned long min = 0)
 {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
@@ -76,8 +76,9 @@ unsigned long number(const std::string& text, unsigned long max, const char* wha
         usage(std::string("not a number: ") + what + " " + text);
     errno = 0;
     const unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
-    if (errno == ERANGE || v > max)
-        usage(std::string(what) + " " + text + " is out of range (0 to " + std::to_string(max) + ")");
+    if (errno == ERANGE || v < min || v > max)
+        usage(std::string(what) + " " + text + " is out of range (" + std::to_string(min) + " to " +
+              std::to_string(max) + ")");
     return static_cast<unsigned long>(v);
 }
 
@@ -90,20 +91,14 @@ void dateFields(const std::string& text, char separator, const unsigned long low
         const size_t end = k < 2 ? text.find(separator, pos) : text.size();
         if (end == std::string::npos)
             usage("set-clock YYYY-MM-DD HH:MM:SS");
-        out[k] = number(text.substr(pos, end - pos), 0xFFFFFFFFul, names[k]);
-        if (out[k] < low[k] || out[k] > high[k])
-            usage(std::string(names[k]) + " " + text.substr(pos, end - pos) + " is out of range (" +
-                  std::to_string(low[k]) + " to " + std::to_string(high[k]) + ")");
+        out[k] = number(text.substr(pos, end - pos), high[k], names[k], low[k]);
         pos = end + 1;
     }
 }
 
 unsigned short portNumber(const std::string& text, const char* what)
 {
-    const unsigned long v = number(text, 65535, what);
-    if (v == 0)
-        usage(std::string(what) + " 0 is out of range (1 to 65535)");
-    return static_cast<unsigned short>(v);
+    return static_cast<unsigned short>(number(text, 65535, what, 1));
 }
 
 Bytes hexBytes(const std::string& text, size_t maxCount)
@@ -184,7 +179,7 @@ int main(int argc, char** argv)
         else if (o == "--host") host = value();
         else if (o == "--card") card = true;
         else if (o == "--fpga") fpga = number(value(), 255, "FPGA"), fpgaGiven = true;
-        else if (o == "--timeout") timeout = number(value(), 600000, "time-out (ms)");
+        else if (o == "--timeout") timeout = number(value(), 600000, "time-out (ms)", 1);
         else if (o == "--remote") remote = true;
         else usage("unknown option " + o);
     }
@@ -199,8 +194,6 @@ int main(int argc, char** argv)
         usage("--serial needs a device path");
     if (fpgaGiven && !card)
         usage("--fpga goes with --card");
-    if (timeout == 0)
-        usage("time-out (ms) 0 is out of range (1 to 600000)");
     const std::string cmd = args[i++];
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
     const int timeoutMs = static_cast<int>(timeout);

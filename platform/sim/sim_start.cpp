@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <sys/un.h>
 
 #ifndef ZDR_DEFAULT_BOARD_ROOT
@@ -15,6 +17,56 @@
 
 namespace platform {
 namespace simboard {
+namespace {
+
+// The longest pause before start-up a run may ask for: ten minutes.
+constexpr unsigned long long kMaxSettleMs = 600000;
+
+// The value of a setting; null when it is not set or empty.
+const char* setting(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? v : nullptr;
+}
+
+// ZDR_SIM_SETTLE_MS: false when it is not a whole number of milliseconds
+// from 0 to kMaxSettleMs.
+bool readSettleMs(unsigned& ms)
+{
+    ms = 0;
+    const char* v = setting("ZDR_SIM_SETTLE_MS");
+    unsigned long long n = 0;
+    if (v && !sim::parseUnsigned(v, kMaxSettleMs, n, 10))
+        return false;
+    ms = static_cast<unsigned>(n);
+    return true;
+}
+
+} // namespace
+
+bool checkEnvironment(std::string& error)
+{
+    unsigned ms = 0;
+    if (!readSettleMs(ms)) {
+        error = std::string("ZDR_SIM_SETTLE_MS must be a whole number of milliseconds from 0 to ") +
+                std::to_string(kMaxSettleMs) + ", not '" + setting("ZDR_SIM_SETTLE_MS") + "'";
+        return false;
+    }
+    const char* ephemeral = setting("ZDR_SIM_EPHEMERAL_PORTS");
+    if (ephemeral && std::strcmp(ephemeral, "0") != 0 && std::strcmp(ephemeral, "1") != 0) {
+        error = std::string("ZDR_SIM_EPHEMERAL_PORTS must be 0 or 1, not '") + ephemeral + "'";
+        return false;
+    }
+    return true;
+}
+
+// The simulated hardware needs no settling; a run may still ask for the
+// device's pause to watch the start-up order.
+unsigned settleDelayMs()
+{
+    unsigned ms = 0;
+    return readSettleMs(ms) ? ms : 0;
+}
 
 bool startForProgram()
 {

@@ -81,39 +81,12 @@ unsigned char* storeArea(const std::string& name, size_t& size)
         size = sizeof(p->run_status);
         return p->run_status;
     }
-    if (name.rfind("slot", 0) == 0 && name.size() > 4) {
-        char* end = nullptr;
-        long n = std::strtol(name.c_str() + 4, &end, 10);
-        if (*end == 0 && n >= 0 && n < ZdrRamPara::kSlotCount) {
-            size = ZdrRamPara::kSlotSize;
-            return p->mode_user_para[n];
-        }
+    unsigned long long n = 0;
+    if (name.rfind("slot", 0) == 0 && parseUnsigned(name.substr(4), ZdrRamPara::kSlotCount - 1, n, 10)) {
+        size = ZdrRamPara::kSlotSize;
+        return p->mode_user_para[n];
     }
     return nullptr;
-}
-
-bool parseNumber(const std::string& text, unsigned long& out)
-{
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    out = std::strtoul(text.c_str(), &end, 0);
-    return *end == 0;
-}
-
-bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out)
-{
-    if (text.size() % 2)
-        return false;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        char* end = nullptr;
-        const std::string pair = text.substr(i, 2);
-        unsigned long v = std::strtoul(pair.c_str(), &end, 16);
-        if (*end != 0)
-            return false;
-        out.push_back(static_cast<unsigned char>(v));
-    }
-    return true;
 }
 
 // A press or release of the simulated touch screen, delivered to the widget
@@ -168,10 +141,12 @@ void registerAppProbes()
     registerCoreProbes();
     control.add("idle-times", "idle-times <back> <lock>: ticks before the pages go home and the idle screen shows",
                 [](const std::vector<std::string>& args, std::string& reply) {
-                    unsigned long back = 0;
-                    unsigned long lock = 0;
-                    if (args.size() != 2 || !parseNumber(args[0], back) || !parseNumber(args[1], lock)) {
-                        reply = "usage: idle-times <back> <lock>";
+                    // Both are ticks held in an unsigned int.
+                    unsigned long long back = 0;
+                    unsigned long long lock = 0;
+                    if (args.size() != 2 || !parseUnsigned(args[0], 0xFFFFFFFFull, back) ||
+                        !parseUnsigned(args[1], 0xFFFFFFFFull, lock)) {
+                        reply = "usage: idle-times <back 0..4294967295> <lock 0..4294967295>";
                         return false;
                     }
                     inGuiThread([back, lock] {
@@ -181,22 +156,22 @@ void registerAppProbes()
                     return true;
                 });
     control.add("ticks", "ticks: the tick count G_timeTicks",
-                [](const std::vector<std::string>&, std::string& reply) {
+                [](std::string& reply) {
                     reply = std::to_string(G_timeTicks.load());
                     return true;
                 });
     control.add("page-focus", "page-focus: the page in focus (g_page_focus)",
-                [](const std::vector<std::string>&, std::string& reply) {
+                [](std::string& reply) {
                     reply = std::to_string(g_page_focus.load());
                     return true;
                 });
     control.add("store-read", "store-read <block|shadow|status|slotN> <offset> <length>: bytes in hex",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     size_t size = 0;
-                    unsigned long off = 0;
-                    unsigned long len = 0;
+                    unsigned long long off = 0;
+                    unsigned long long len = 0;
                     unsigned char* area = args.size() == 3 ? storeArea(args[0], size) : nullptr;
-                    if (!area || !parseNumber(args[1], off) || !parseNumber(args[2], len) || off > size ||
+                    if (!area || !parseUnsigned(args[1], size, off) || !parseUnsigned(args[2], size, len) ||
                         len > size - off) {
                         reply = "usage: store-read <block|shadow|status|slotN> <offset> <length>";
                         return false;
@@ -230,13 +205,13 @@ void registerAppProbes()
                 "and raise the parameter-changed flag (default 1), as a page does",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     size_t size = 0;
-                    unsigned long off = 0;
-                    unsigned long flag = 1;
+                    unsigned long long off = 0;
+                    unsigned long long flag = 1;
                     std::vector<unsigned char> bytes;
                     unsigned char* block = storeArea("block", size);
-                    if (!block || args.size() < 2 || args.size() > 3 || !parseNumber(args[0], off) ||
-                        !parseHexBytes(args[1], bytes) || off > size || bytes.size() > size - off ||
-                        (args.size() == 3 && (!parseNumber(args[2], flag) || flag > 2))) {
+                    if (!block || args.size() < 2 || args.size() > 3 || !parseUnsigned(args[0], size, off) ||
+                        !parseHexBytes(args[1], bytes) || bytes.size() > size - off ||
+                        (args.size() == 3 && !parseUnsigned(args[2], 2, flag))) {
                         reply = "usage: store-set <offset> <hex bytes> [flag 0..2]";
                         return false;
                     }
@@ -270,7 +245,7 @@ void registerAppProbes()
                     return found;
                 });
     control.add("link-ports", "link-ports: the ports of the control link: udp <n> tcp <n> at <n>",
-                [](const std::vector<std::string>&, std::string& reply) {
+                [](std::string& reply) {
                     udpnetManage* udp = udpnetManage::p_udpnetManage;
                     networkManage* tcp = networkManage::p_networkManage;
                     reply = "udp " + std::to_string(udp ? udp->control_port() : 0) + " tcp " +
@@ -279,12 +254,12 @@ void registerAppProbes()
                     return true;
                 });
     control.add("c331-flag", "c331-flag: the c331 parameter-changed flag",
-                [](const std::vector<std::string>&, std::string& reply) {
+                [](std::string& reply) {
                     reply = std::to_string(c331_manage::para_change_flag.load());
                     return true;
                 });
     control.add("top-window", "top-window: object name of the active top window, then the visible ones",
-                [](const std::vector<std::string>&, std::string& reply) {
+                [](std::string& reply) {
                     inGuiThread([&reply] {
                         QWidget* active = QApplication::activeWindow();
                         reply = "active " + (active ? active->objectName().toStdString() : std::string("none"));

@@ -19,7 +19,7 @@ void registerC331Probes()
         return;
     sim::Board::instance().control().add(
         "c331-state", "c331-state: init state, FPGA gate, identity reads and flags of the chip manager",
-        [m](const std::vector<std::string>&, std::string& reply) {
+        [m](std::string& reply) {
             reply = "state=" + std::to_string(m->c331_init_state.load()) +
                     " gate=" + std::to_string(g_fpga_c331_start.load()) +
                     " good_ids=" + std::to_string(m->identity_good.load()) +
@@ -30,13 +30,13 @@ void registerC331Probes()
         });
     sim::Board::instance().control().add(
         "c331-fonts", "c331-fonts: the OSD fonts found in the chip flash (font_status)",
-        [](const std::vector<std::string>&, std::string& reply) {
+        [](std::string& reply) {
             reply = "font_status=" + std::to_string(c331_manage::font_status.load());
             return true;
         });
     sim::Board::instance().control().add(
         "c331-ports", "c331-ports: the input timing each chip port took over (input, Hact x Vact, nosignal)",
-        [m](const std::vector<std::string>&, std::string& reply) {
+        [m](std::string& reply) {
             for (int p = 0; p < c331::kPortCount; ++p) {
                 HdmiInfo h;
                 {

@@ -31,7 +31,7 @@ void registerCoreProbes()
     });
     sim::Board::instance().control().add(
         "usb-events", "usb-events: hot-plug source open, USB codes 100/101/102 emitted and delivered to the GUI",
-        [usb](const std::vector<std::string>&, std::string& reply) {
+        [usb](std::string& reply) {
             reply = "listening=" + std::to_string(usb->listening() ? 1 : 0);
             for (int code = UsbServer::kUsbAdded; code <= UsbServer::kUsbPartitionReady; ++code)
                 reply += " " + std::to_string(code) + "=" + std::to_string(usb->emitted(code)) + "/" +
@@ -40,7 +40,7 @@ void registerCoreProbes()
         });
     sim::Board::instance().control().add(
         "idle-names", "idle-names: the input names on the idle status screen, input 0 to 5, one a line",
-        [](const std::vector<std::string>&, std::string& reply) {
+        [](std::string& reply) {
             std::promise<void> done;
             gui_post([&reply, &done] {
                 for (int input = 0; input < 6; ++input)

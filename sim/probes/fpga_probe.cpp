@@ -33,9 +33,11 @@ std::time_t simNow()
 
 bool parse(const std::string& text, unsigned long max, unsigned long& out)
 {
-    char* end = nullptr;
-    out = std::strtoul(text.c_str(), &end, 0);
-    return !text.empty() && *end == 0 && out <= max;
+    unsigned long long v = 0;
+    if (!parseUnsigned(text, max, v))
+        return false;
+    out = static_cast<unsigned long>(v);
+    return true;
 }
 
 } // namespace
@@ -49,7 +51,7 @@ void registerFpgaProbes()
     control.add("fpga-status",
                 "fpga-status: the FPGA gate, get_fpga_status, per FPGA bring-up and link state, clock set-up, "
                 "forced colour, chip flag, LED handshake, port links",
-                [](const Args&, std::string& reply) {
+                [](std::string& reply) {
                     fpga_manage* f = fpga_manage::p_fpga_manage;
                     velmosource* v = velmosource::p_velmo_source;
                     reply = "gate " + std::to_string(g_fpga_c331_start.load());
@@ -128,7 +130,7 @@ void registerFpgaProbes()
     control.add("card-job",
                 "card-job: the receiving-card job running (0 none), the check's card reply, the advanced settings "
                 "page's recovery status and result lines",
-                [](const Args&, std::string& reply) {
+                [](std::string& reply) {
                     reply = "job " + std::to_string(fpga_card_job()) + " reply " +
                             std::to_string(fpga_card_reply()) + " status " +
                             std::to_string(AdvancedOption::recovery_status()) + " results";

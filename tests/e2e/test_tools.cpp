@@ -2,6 +2,8 @@
 // and refuses an argument it does not take, or a number that does not fit,
 // with a message and a non-zero exit before it does anything (nothing is
 // sent, started, built or written).
+#include "support/app_runner.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -197,11 +199,15 @@ TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
         {{"raw", "0x61", "0011", "extra"}, "raw takes 1 or 2 arguments, not 3"},
         {{"raw", "0x100"}, "command 0x100 is out of range"},
         {{"raw", "0x61", "0g"}, "not hexadecimal"},
-        {{"set-network", "192.168.1.2", "255.255.255.0", "192.168.1.1", "70000"}, "TCP port 70000 is out of range"},
+        {{"set-network", "192.168.1.2", "255.255.255.0", "192.168.1.1", "70000"},
+         "TCP port 70000 is out of range (1 to 65535)"},
+        {{"set-network", "192.168.1.2", "255.255.255.0", "192.168.1.1", "0"}, "TCP port 0 is out of range (1 to 65535)"},
         {{"set-network", "192.168.1.2", "255.255.255.0", "192.168.1.1", "5005", "x"}, "3 or 4 arguments"},
         {{"set-network", "192.168.1.256", "255.255.255.0", "192.168.1.1"}, "not an address"},
-        {{"set-clock", "2024-13-01", "10:00:00"}, "month 13 is out of range"},
-        {{"set-clock", "2024-01-01", "24:00:00"}, "hour 24 is out of range"},
+        {{"set-clock", "2024-13-01", "10:00:00"}, "month 13 is out of range (1 to 12)"},
+        {{"set-clock", "2024-00-01", "10:00:00"}, "month 00 is out of range (1 to 12)"},
+        {{"set-clock", "2024-01-01", "24:00:00"}, "hour 24 is out of range (0 to 23)"},
+        {{"set-clock", "99999999999-01-01", "10:00:00"}, "year 99999999999 is out of range (0 to 65535)"},
         {{"upload", "1", "APPLX", "/dev/null"}, "4 characters"},
         {{"upload", "256", "APPL", "/dev/null"}, "type 256 is out of range"},
         {{"nonsense"}, "unknown command nonsense"},
@@ -217,14 +223,17 @@ TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
 
     // Options: a port or number out of range, an unknown option, two links.
     const std::vector<std::pair<std::vector<std::string>, std::string>> options = {
-        {{"--udp", "70000", "info"}, "UDP port 70000 is out of range"},
-        {{"--udp", "0", "info"}, "UDP port 0 is out of range"},
-        {{"--tcp", "65536", "info"}, "TCP port 65536 is out of range"},
+        // One range for each, whichever end is passed.
+        {{"--udp", "70000", "info"}, "UDP port 70000 is out of range (1 to 65535)"},
+        {{"--udp", "0", "info"}, "UDP port 0 is out of range (1 to 65535)"},
+        {{"--tcp", "65536", "info"}, "TCP port 65536 is out of range (1 to 65535)"},
+        {{"--tcp", "0", "info"}, "TCP port 0 is out of range (1 to 65535)"},
         {{"--at", "-5", "AT"}, "not a number"},
         {{"--udp", port, "--tcp", "5005", "info"}, "both choose the link"},
         {{"--udp", port, "--fpga", "1", "info"}, "--fpga goes with --card"},
         {{"--udp", port, "--card", "--fpga", "256", "info"}, "FPGA 256 is out of range"},
-        {{"--udp", port, "--timeout", "0", "info"}, "out of range"},
+        {{"--udp", port, "--timeout", "0", "info"}, "time-out (ms) 0 is out of range (1 to 600000)"},
+        {{"--udp", port, "--timeout", "600001", "info"}, "time-out (ms) 600001 is out of range (1 to 600000)"},
         {{"--udp", port, "--bogus", "info"}, "unknown option --bogus"},
         {{"--udp", port, "--host", "localhost", "info"}, "not an IPv4 address"},
         {{"--udp", port}, "no command"},
@@ -338,6 +347,87 @@ TEST(ToolsCommandLine, ZdrsimSendsOnlyCommandsToTheBoard)
     EXPECT_EQ(lines, std::vector<std::string>({"tap 9999 9999"}));
 }
 
+TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    const std::vector<std::pair<std::string, std::string>> env = {{"ZDR_BOARD_ROOT", app.root()}};
+    auto zdrsim = [&](const std::vector<std::string>& words) {
+        std::vector<std::string> argv = {kZdrsim};
+        argv.insert(argv.end(), words.begin(), words.end());
+        return run(argv, env);
+    };
+    const Outcome before = zdrsim({"store-read", "block", "0", "4"});
+    ASSERT_EQ(before.status, 0) << describe({"store-read"}, before);
+
+    // Each refusal is an error answer with the command's usage.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        // Commands without arguments.
+        {{"ping", "extra"}, "error usage: ping (no arguments)\n"},
+        {{"help", "extra"}, "error usage: help (no arguments)\n"},
+        {{"ticks", "extra"}, "error usage: ticks (no arguments)\n"},
+        {{"link-ports", "extra"}, "error usage: link-ports (no arguments)\n"},
+        {{"c331-fonts", "x"}, "error usage: c331-fonts (no arguments)\n"},
+        {{"page-focus", "1"}, "error usage: page-focus (no arguments)\n"},
+        {{"c331-flag", "1"}, "error usage: c331-flag (no arguments)\n"},
+        {{"top-window", "x"}, "error usage: top-window (no arguments)\n"},
+        {{"c331-state", "x"}, "error usage: c331-state (no arguments)\n"},
+        {{"c331-ports", "x"}, "error usage: c331-ports (no arguments)\n"},
+        {{"usb-events", "x"}, "error usage: usb-events (no arguments)\n"},
+        {{"idle-names", "x"}, "error usage: idle-names (no arguments)\n"},
+        {{"fpga-status", "x"}, "error usage: fpga-status (no arguments)\n"},
+        {{"card-job", "x"}, "error usage: card-job (no arguments)\n"},
+        {{"shell-log", "x"}, "error usage: shell-log (no arguments)\n"},
+        // The idle times are ticks held in 32 bits, without a sign.
+        {{"idle-times", "-1", "5"}, "error usage: idle-times <back 0..4294967295> <lock 0..4294967295>\n"},
+        {{"idle-times", "99999999999", "1"}, "error usage: idle-times"},
+        {{"idle-times", "4294967296", "1"}, "error usage: idle-times"},
+        {{"idle-times", "5", "+1"}, "error usage: idle-times"},
+        {{"idle-times", "5", "1", "2"}, "error usage: idle-times"},
+        // Numbers with a sign or trailing letters, wherever a number goes.
+        {{"store-read", "block", "-0", "1"}, "error usage: store-read"},
+        {{"store-read", "slot-0", "0", "1"}, "error usage: store-read"},
+        {{"store-set", "0", "-1"}, "error usage: store-set"},
+        {{"store-set", "0", "+1"}, "error usage: store-set"},
+        {{"c331-log", "-1"}, "error usage: c331-log"},
+        {{"c331-log", "99999999999999999999"}, "error usage: c331-log"},
+        {{"c331-hold", "0x010101", "-0"}, "error usage: c331-hold"},
+        {{"c331-frame-hz", "-18446744073709551615"}, "error usage: c331-frame-hz"},
+        {{"fpga-clock", "-4294967295"}, "error usage: fpga-clock"},
+        {{"fpga-reg", "0", "+1"}, "error usage: fpga-reg"},
+        {{"av-nak", "48junk", "off"}, "error usage: av-nak"},
+        {{"mem-read", "-0"}, "error usage: mem-read"},
+        // Switches name themselves.
+        {{"shell-eth0", "on", "extra"}, "error usage: shell-eth0 on|off\n"},
+        {{"c331-silent", "on", "x"}, "error usage: c331-silent on|off\n"},
+    };
+    for (const auto& c : refused) {
+        const Outcome r = zdrsim(c.first);
+        EXPECT_EQ(r.status, 1) << describe(c.first, r);
+        EXPECT_EQ(r.out.rfind(c.second, 0), 0u) << describe(c.first, r);
+    }
+    // Nothing was stored.
+    const Outcome after = zdrsim({"store-read", "block", "0", "4"});
+    EXPECT_EQ(after.out, before.out);
+
+    // The answers of the commands taken stay as they were.
+    Outcome r = zdrsim({"ping"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ok\n");
+    r = zdrsim({"idle-times", "18000", "30000"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "ok\n");
+    r = zdrsim({"page-focus"});
+    EXPECT_EQ(r.out, "0\nok\n");
+    r = zdrsim({"store-read", "status", "0x0", "1"});
+    EXPECT_EQ(r.status, 0) << describe({"store-read"}, r);
+    EXPECT_EQ(r.out.size(), 6u) << r.out;   // two hex digits, then "ok"
+    const AppRunner::LinkPorts ports = app.linkPorts();
+    r = zdrsim({"link-ports"});
+    EXPECT_EQ(r.out, "udp " + std::to_string(ports.udp) + " tcp " + std::to_string(ports.tcp) + " at " +
+                         std::to_string(ports.at) + "\nok\n");
+}
+
 TEST(ToolsCommandLine, ProgramAndPainterAnswerHelpAndStartNothing)
 {
     QTemporaryDir dir;
@@ -365,6 +455,29 @@ TEST(ToolsCommandLine, ProgramAndPainterAnswerHelpAndStartNothing)
         const Outcome r = run(argv, env, work, 20000);
         EXPECT_EQ(r.status, 2) << describe(argv, r);
         EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+    }
+    // Settings from the environment that the program does not take: a
+    // pause that is no whole number of milliseconds from 0 to 600000, a
+    // port choice other than 0 or 1.
+    const std::vector<std::pair<std::pair<std::string, std::string>, std::string>> settings = {
+        {{"ZDR_SIM_SETTLE_MS", "-5"}, "ZDR_SIM_SETTLE_MS must be a whole number of milliseconds from 0 to 600000, "
+                                      "not '-5'"},
+        {{"ZDR_SIM_SETTLE_MS", "abc"}, "not 'abc'"},
+        {{"ZDR_SIM_SETTLE_MS", "99999999999"}, "not '99999999999'"},
+        {{"ZDR_SIM_SETTLE_MS", "600001"}, "not '600001'"},
+        {{"ZDR_SIM_SETTLE_MS", "10ms"}, "not '10ms'"},
+        {{"ZDR_SIM_SETTLE_MS", "+5"}, "not '+5'"},
+        {{"ZDR_SIM_EPHEMERAL_PORTS", "2"}, "ZDR_SIM_EPHEMERAL_PORTS must be 0 or 1, not '2'"},
+        {{"ZDR_SIM_EPHEMERAL_PORTS", "yes"}, "ZDR_SIM_EPHEMERAL_PORTS must be 0 or 1, not 'yes'"},
+    };
+    for (const auto& c : settings) {
+        auto withSetting = env;
+        withSetting.push_back(c.first);
+        const Outcome r = run({kApp}, withSetting, work, 10000);
+        const std::string what = c.first.first + "=" + c.first.second;
+        EXPECT_EQ(r.status, 2) << describe({what, kApp}, r);
+        EXPECT_EQ(r.err.rfind("zdrK47N: " + c.first.first + " must be ", 0), 0u) << describe({what, kApp}, r);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << describe({what, kApp}, r);
     }
     // Nothing started: no board root was laid out.
     EXPECT_FALSE(exists(root));
@@ -480,5 +593,21 @@ TEST(SourceIndex, ChipManagerHeaderNamesEveryFileOfVideochip)
         // "name.cpp", or "name.h/.cpp" for a pair.
         const bool named = index.contains(f) || (ext == ".cpp" && index.contains(base + ".h/.cpp"));
         EXPECT_TRUE(named) << f.toStdString() << " is missing from the index of c331_manage.h";
+    }
+}
+
+TEST(SourceIndex, ReadmeGivesTheRebootDelayTheCodeKeeps)
+{
+    // A reboot asked by the PC waits 300 ticks of the 10 ms tick, counted
+    // in the GUI thread: no fixed number of seconds.
+    for (const char* doc : {"/README.md", "/docs/protocol.md"}) {
+        QFile f(QString(ZDR_SOURCE_DIR) + doc);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << doc;
+        const QString text = QString::fromUtf8(f.readAll()).simplified();
+        EXPECT_TRUE(text.contains("reboot` 300 ticks of the program's 10 ms tick") ||
+                    text.contains("reboot 300 ticks of the 10 ms GUI tick"))
+            << doc;
+        EXPECT_FALSE(text.contains("about 3 s later")) << doc;
+        EXPECT_FALSE(text.contains("restarts about 3 s")) << doc;
     }
 }

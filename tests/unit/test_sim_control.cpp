@@ -6,6 +6,7 @@
 #include "sim/control_channel.h"
 
 #include <chrono>
+#include <climits>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -105,6 +106,49 @@ TEST_F(SimControl, SplitWordsKeepsQuotedBlanks)
     EXPECT_EQ(sim::splitWords("  a  \"b c\"\t'd e'f  "), (std::vector<std::string>{"a", "b c", "d ef"}));
     EXPECT_EQ(sim::splitWords("x \"\""), (std::vector<std::string>{"x", ""}));
     EXPECT_TRUE(sim::splitWords("   ").empty());
+}
+
+TEST_F(SimControl, ReadsNumbersStrictly)
+{
+    unsigned long long u = 7;
+    EXPECT_TRUE(sim::parseUnsigned("4294967295", 0xFFFFFFFFull, u));
+    EXPECT_EQ(u, 4294967295ull);
+    EXPECT_TRUE(sim::parseUnsigned("0x1F", 0xFF, u));
+    EXPECT_EQ(u, 0x1Full);
+    EXPECT_TRUE(sim::parseUnsigned("010", 0xFF, u));
+    EXPECT_EQ(u, 8ull);
+    EXPECT_TRUE(sim::parseUnsigned("1f", 0xFF, u, 16));
+    EXPECT_EQ(u, 0x1Full);
+    EXPECT_TRUE(sim::parseUnsigned("0x1f", 0xFF, u, 16));
+    EXPECT_EQ(u, 0x1Full);
+    EXPECT_TRUE(sim::parseUnsigned("010", 0xFF, u, 10));
+    EXPECT_EQ(u, 10ull);
+    u = 7;
+    for (const char* bad : {"", "-1", "-0", "+1", " 1", "1 ", "1x", "0x", "08", "4294967296", "99999999999999999999",
+                            "-18446744073709551615"})
+        EXPECT_FALSE(sim::parseUnsigned(bad, 0xFFFFFFFFull, u)) << bad;
+    EXPECT_FALSE(sim::parseUnsigned("1f", 0xFF, u, 10));
+    EXPECT_EQ(u, 7ull) << "a refused number leaves the value alone";
+
+    long long s = 7;
+    EXPECT_TRUE(sim::parseSigned("-5", -10, 10, s));
+    EXPECT_EQ(s, -5);
+    EXPECT_TRUE(sim::parseSigned("-9223372036854775808", LLONG_MIN, LLONG_MAX, s));
+    EXPECT_EQ(s, LLONG_MIN);
+    EXPECT_TRUE(sim::parseSigned("-0x10", -100, 100, s, 0));
+    EXPECT_EQ(s, -16);
+    for (const char* bad : {"", "-", "+5", "--5", "- 5", "11", "-11", "9223372036854775808"})
+        EXPECT_FALSE(sim::parseSigned(bad, -10, 10, s)) << bad;
+    EXPECT_FALSE(sim::parseSigned("9223372036854775808", LLONG_MIN, LLONG_MAX, s));
+
+    std::vector<unsigned char> bytes;
+    EXPECT_TRUE(sim::parseHexBytes("0a1B", bytes));
+    EXPECT_EQ(bytes, std::vector<unsigned char>({0x0A, 0x1B}));
+    for (const char* bad : {"-1", "+1", " 1", "0x", "1", "0g"}) {
+        bytes.clear();
+        EXPECT_FALSE(sim::parseHexBytes(bad, bytes)) << bad;
+        EXPECT_TRUE(bytes.empty()) << bad;
+    }
 }
 
 TEST_F(SimControl, ServesClientsOnTheUnixSocket)
