@@ -1,18 +1,13 @@
 #include "link/link_transport.h"
 
 #include "core/global.h"
-#include "core/logMsg.h"
-#include "link/link_global.h"
-
-#include "core/utils.h"
 #include "core/wait_bound.h"
+#include "link/link_global.h"
 #include "sendcard/fpga_manage.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
