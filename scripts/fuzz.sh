@@ -6,10 +6,12 @@
 # or when the fuzzer finds a crash.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
+. "$top/scripts/jobs.sh"
 usage="usage: scripts/fuzz.sh [SECONDS]
 Builds the control link's fuzz target with clang, ASan and UBSan in
 build-fuzz/ (or ZDR_FUZZ_BUILD_DIR) and runs it for SECONDS (1 to 86400,
-default 60). Installs clang first when it is missing. Exit status: 0 no
+default 60), building with ZDR_JOBS jobs at once (1 to 1024; default: every
+processor). Installs clang first when it is missing. Exit status: 0 no
 crash found, 1 a crash or the target could not be built, 2 wrong arguments."
 case "${1:-}" in
   --help|-h) echo "$usage"; exit 0 ;;
@@ -26,13 +28,13 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "${#seconds}" -gt 5 ] || [ "$seconds" -lt
   echo "$usage" >&2
   exit 2
 fi
+jobs="$(zdr_jobs fuzz)"
 "$top/scripts/install-deps.sh"
 if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ not found: the fuzz target cannot be built (scripts/install-deps.sh installs it)" >&2
   exit 1
 fi
 build="${ZDR_FUZZ_BUILD_DIR:-$top/build-fuzz}"
-jobs="$(nproc 2>/dev/null || echo 2)"
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZDR_FUZZ=ON \
   -DZDR_BUILD_TESTS=OFF -DZDR_BUILD_BENCH=OFF >/dev/null
 # The build runs instrumented helpers (the picture painter) whose Qt

@@ -9,12 +9,15 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 . "$top/scripts/sanitizer-common.sh"
+. "$top/scripts/jobs.sh"
 usage="usage: scripts/sanitize.sh address|thread
 Builds everything with clang and a sanitizer in build-address/ or
 build-thread/ (or ZDR_SANITIZE_BUILD_DIR) and runs every test:
   address  AddressSanitizer and UndefinedBehaviorSanitizer
   thread   ThreadSanitizer
-Exits non-zero when a test fails or any process wrote a sanitizer report."
+ZDR_JOBS caps the jobs of the build and of the test run (1 to 1024; default:
+every processor). Exits non-zero when a test fails or any process wrote a
+sanitizer report."
 kind="${1:-}"
 case "$kind" in
   --help|-h) echo "$usage"; exit 0 ;;
@@ -27,7 +30,7 @@ if [ $# -gt 1 ]; then
   exit 2
 fi
 build="${ZDR_SANITIZE_BUILD_DIR:-$top/build-$kind}"
-jobs="$(nproc 2>/dev/null || echo 2)"
+jobs="$(zdr_jobs sanitize)"
 reports="$build/reports"
 sanitizer_configure "$top" "$kind" "$build"
 sanitizer_build "$build" "$jobs"

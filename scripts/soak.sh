@@ -6,18 +6,24 @@
 # tells what runs):
 #   scripts/soak.sh [seconds] [address|thread|none]      (default: 120 thread)
 # Exits non-zero when the program wrote any sanitizer report (kept in
-# <build>/soak-reports/), died, or reported an address nobody set.
+# <build>/soak-reports/), died, reported an address nobody set, or when a
+# driver never got its work done (the driver says which).
 # ZDR_SOAK_BUILD_DIR names another build folder; ZDR_SOAK_JOBS the build's
-# parallel jobs.
+# parallel jobs (default ZDR_JOBS, else every processor).
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 . "$top/scripts/sanitizer-common.sh"
+. "$top/scripts/jobs.sh"
 usage="usage: scripts/soak.sh [seconds] [address|thread|none]
 Builds the program and the soak driver (with the sanitizer named; none: a
 plain build in build/) and drives every transport of the running program at
 once for the given time (1..86400 s, default 120; default kind thread).
-Exits non-zero on any sanitizer report of the program, when it died, or
-when it reported an address nobody set."
+Exits non-zero on any sanitizer report of the program, when it died, when
+it reported an address nobody set, or when a driver never got its work done
+(no card check posted, for one; the driver names it).
+Settings: ZDR_SOAK_BUILD_DIR the build folder (default build-<kind>/, build/
+for none); ZDR_SOAK_JOBS the build's jobs at once (1 to 1024; default
+ZDR_JOBS, else every processor)."
 case "${1:-}" in
   --help|-h) echo "$usage"; exit 0 ;;
 esac
@@ -40,7 +46,11 @@ case "$kind" in
   *) echo "soak: the kind is address, thread or none, not '$kind'" >&2; echo "$usage" >&2; exit 2 ;;
 esac
 build="${ZDR_SOAK_BUILD_DIR:-$default_build}"
-jobs="${ZDR_SOAK_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+if [ -n "${ZDR_SOAK_JOBS:-}" ]; then
+  jobs="$(zdr_jobs soak ZDR_SOAK_JOBS)"
+else
+  jobs="$(zdr_jobs soak)"
+fi
 reports="$build/soak-reports"
 sanitizer_configure "$top" "$kind" "$build"
 sanitizer_build "$build" "$jobs" zdrK47N zdr_soak

@@ -548,7 +548,28 @@ TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
     EXPECT_EQ(r.status, 2) << describe({"test.sh"}, r);
     EXPECT_NE(r.err.find("ZDR_FUZZ_SECONDS"), std::string::npos) << describe({"test.sh"}, r);
 
-    for (const char* made : {"/build", "/fuzz", "/sanitize", "/root"})
+    // The cap on parallel jobs, read by every script that builds or runs
+    // tests, is checked before anything runs.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> jobs = {
+        {{"build"}, "0"}, {{"test"}, "x"}, {{"fuzz", "5"}, "1025"}, {{"sanitize", "thread"}, "-1"}, {{"soak"}, "08"}};
+    for (const auto& c : jobs) {
+        auto capped = env;
+        capped.emplace_back("ZDR_JOBS", c.second);
+        std::vector<std::string> argv = {"/bin/bash", kScripts + c.first[0] + ".sh"};
+        argv.insert(argv.end(), c.first.begin() + 1, c.first.end());
+        const Outcome j = run(argv, capped, work);
+        EXPECT_EQ(j.status, 2) << describe(argv, j);
+        EXPECT_NE(j.err.find(c.first[0] + ": ZDR_JOBS must be a whole number from 1 to 1024, not '" + c.second + "'"),
+                  std::string::npos)
+            << describe(argv, j);
+    }
+    auto soakJobs = env;
+    soakJobs.emplace_back("ZDR_SOAK_JOBS", "0");
+    const Outcome k = run({"/bin/bash", kScripts + "soak.sh"}, soakJobs, work);
+    EXPECT_EQ(k.status, 2) << describe({"soak.sh"}, k);
+    EXPECT_NE(k.err.find("ZDR_SOAK_JOBS must be"), std::string::npos) << describe({"soak.sh"}, k);
+
+    for (const char* made : {"/build", "/fuzz", "/sanitize", "/soak", "/root"})
         EXPECT_FALSE(exists(work + made)) << made;
 }
 

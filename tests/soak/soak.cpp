@@ -8,10 +8,19 @@
 //
 // Not part of the test command: scripts/soak.sh builds it with a sanitizer
 // and runs it. The run fails when the program reported anything (the
-// runner reads its sanitizer reports when it stops), when it died, or when
-// device information reported an address nobody set.
+// runner reads its sanitizer reports when it stops), when it died, when
+// device information reported an address nobody set, or when a driver
+// never got its work done: a kind of work (a PC's answered request, a
+// set-network, a device-information answer, an AT command, a pass-through,
+// a posted card check, a source change) that did not happen once in the
+// whole run fails it, since a soak in which a driver was shut out tested
+// nothing of that driver.
 //
-//   ZDR_SOAK_SECONDS   length of the run (default 60)
+//   ZDR_SOAK_SECONDS   length of the run (default 60; soak.sh passes its
+//                      seconds)
+// soak.sh's own settings: ZDR_SOAK_BUILD_DIR the build folder (default
+// build-<kind>/, build/ for none), ZDR_SOAK_JOBS the build's jobs at once
+// (default ZDR_JOBS, else every processor).
 #include "support/app_runner.h"
 #include "support/packed_card_file.h"
 #include "support/wait_for.h"
