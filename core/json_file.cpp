@@ -5,6 +5,10 @@
 #include "platform/platform.h"
 
 #include <QMutexLocker>
+// The JSON reader of this Boost still includes <boost/bind.hpp>, whose
+// placeholders _1, _2... in the global namespace are deprecated; keeping
+// them, as Boost documents, silences its note (nothing here uses them).
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/property_tree/json_parser.hpp>
 #include <algorithm>
 #include <cstdio>

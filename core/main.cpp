@@ -16,6 +16,7 @@
 #include "link/udpnetmanage.h"
 #include "platform/platform.h"
 #include "sendcard/fpga_manage.h"
+#include "sim/board_root.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -24,16 +25,16 @@
 #include "videochip/c331_manage.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
-
-#ifndef ZDR_DEFAULT_BOARD_ROOT
-#define ZDR_DEFAULT_BOARD_ROOT "board"
-#endif
 
 namespace {
 
@@ -84,10 +85,15 @@ int checkArguments(int argc, char** argv)
             const std::string key = name.substr(0, eq);
             known = key == "style" || key == "stylesheet" || key == "qmljsdebugger";
         } else {
-            for (const char* v : withValue)
-                known = known || (name == v && (needsValue = true));
-            for (const char* f : flags)
-                known = known || name == f;
+            for (const char* v : withValue) {
+                if (name == v)
+                    needsValue = true;
+            }
+            known = needsValue;
+            for (const char* f : flags) {
+                if (name == f)
+                    known = true;
+            }
         }
         if (!known) {
             std::fprintf(stderr, "zdrK47N: %s %s is not taken (zdrK47N --help lists the options)\n",
@@ -100,6 +106,48 @@ int checkArguments(int argc, char** argv)
         }
     }
     return -1;
+}
+
+// SIGTERM and SIGINT end the program as a reboot does: the event loop ends
+// and the program leaves cleanly (on the simulated board the control
+// socket goes with it). The handler only writes a byte into a pipe; the GUI
+// thread watches the other end and ends the loop.
+int g_quitPipe[2] = {-1, -1};
+
+void onQuitSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    if (::write(g_quitPipe[1], &byte, 1) < 0) {
+        // The pipe is full: a request is already waiting.
+    }
+    errno = saved;
+}
+
+// Before anything starts: a signal that comes during start-up is taken
+// once the event loop runs.
+bool catchQuitSignals()
+{
+    if (::pipe2(g_quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+// In the GUI thread, once the application exists.
+void quitOnSignals(QObject* owner)
+{
+    auto* notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
+        char bytes[16];
+        while (::read(g_quitPipe[0], bytes, sizeof(bytes)) > 0) {
+        }
+        writeLogMsg(INFO, "zdrK47N asked to stop");
+        QApplication::quit();
+    });
 }
 
 } // namespace
@@ -115,6 +163,10 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    if (!catchQuitSignals()) {
+        std::fprintf(stderr, "zdrK47N: cannot catch SIGTERM and SIGINT: %s\n", std::strerror(errno));
+        return 1;
+    }
     if (!platform::startForProgram()) {
         std::fprintf(stderr, "zdrK47N: the board could not be prepared\n");
         return 1;
@@ -141,6 +193,7 @@ int main(int argc, char** argv)
 
     platform::prepareGui();
     QApplication app(argc, argv);
+    quitOnSignals(&app);
 
     g_mainwindow = new MainWindow();
     g_lockwindow = new LockWindow();
@@ -169,8 +222,11 @@ int main(int argc, char** argv)
         writeLogMsg(WARNING, "files left by interrupted writes removed: " + std::to_string(leftovers));
     int rc = app.exec();
 
-    // The worker threads never stop; leave without running destructors
-    // under their feet.
+    // What the platform opened for the program closes (the simulated
+    // board's control channel and its socket); the worker threads never
+    // stop: leave without running destructors under their feet.
+    g_timer->stop();
+    platform::programEnding();
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(rc);

@@ -39,5 +39,6 @@ bool checkEnvironment(std::string& error);
 unsigned settleDelayMs();
 void prepareGui();
 void programStarted();
+void programEnding();
 } // namespace simboard
 } // namespace platform

@@ -71,6 +71,12 @@ void programStarted()
         simboard::programStarted();
 }
 
+void programEnding()
+{
+    if (sim())
+        simboard::programEnding();
+}
+
 unsigned settleDelayMs()
 {
     if (!sim())

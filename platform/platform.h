@@ -52,6 +52,10 @@ void prepareGui();
 // board registers the probes through which tests see the program's state.
 void programStarted();
 
+// The event loop has ended and the program leaves: the simulated board
+// stops its control channel (its clients answered, its socket removed).
+void programEnding();
+
 // How long main() waits for the hardware to settle before it starts.
 unsigned settleDelayMs();
 

@@ -32,15 +32,6 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-bool parseHex(const std::string& text, long long max, long long& out)
-{
-    unsigned long long v = 0;
-    if (!parseUnsigned(text, static_cast<unsigned long long>(max), v, 16))
-        return false;
-    out = static_cast<long long>(v);
-    return true;
-}
-
 // A fault switch: "<command> on|off".
 bool parseOnOff(const char* command, const Args& args, bool& on, std::string& reply)
 {
@@ -252,10 +243,9 @@ void Board::build()
     c.add("shell-exit", "<code> <prefix...>: exit code of recorded commands starting with prefix",
           [shell](const Args& args, std::string& reply) {
               long long code;
-              if (args.size() < 2 || !parseSigned(args[0], 0, 255, code)) {
-                  reply = "usage: shell-exit <0..255> <command prefix>";
-                  return false;
-              }
+              ArgReader a(args);
+              if (!a.count(2, SIZE_MAX) || !a.signedNumber(0, "code", 0, 255, code))
+                  return a.refuse("shell-exit <0..255> <command prefix>", reply);
               std::string prefix;
               for (size_t i = 1; i < args.size(); ++i)
                   prefix += (i > 1 ? " " : "") + args[i];
@@ -272,30 +262,28 @@ void Board::build()
 
     // Register space
     c.add("mem-read", "<hex phys>: reads a 16-bit register", [mem](const Args& args, std::string& reply) {
-        long long phys;
-        if (args.size() != 1 || !parseHex(args[0], 0xFFFFFFFF, phys)) {
-            reply = "usage: mem-read <hex address>";
-            return false;
-        }
+        unsigned long long phys;
+        ArgReader a(args);
+        if (!a.count(1, 1) || !a.number(0, "address", 0, 0xFFFFFFFF, phys, 16))
+            return a.refuse("mem-read <hex address>", reply);
         reply = hex(mem->read16(static_cast<uint32_t>(phys)), 4);
         return true;
     });
     c.add("mem-write", "<hex phys> <hex value>: writes a 16-bit register", [mem](const Args& args, std::string& reply) {
-        long long phys, value;
-        if (args.size() != 2 || !parseHex(args[0], 0xFFFFFFFF, phys) || !parseHex(args[1], 0xFFFF, value)) {
-            reply = "usage: mem-write <hex address> <hex value>";
-            return false;
-        }
+        unsigned long long phys, value;
+        ArgReader a(args);
+        if (!a.count(2, 2) || !a.number(0, "address", 0, 0xFFFFFFFF, phys, 16) ||
+            !a.number(1, "value", 0, 0xFFFF, value, 16))
+            return a.refuse("mem-write <hex address> <hex value>", reply);
         mem->write16(static_cast<uint32_t>(phys), static_cast<uint16_t>(value));
         return true;
     });
     c.add("uid", "<a> <b> <c>: the SoC unique id (hex words)", [mem](const Args& args, std::string& reply) {
-        long long v[3];
-        if (args.size() != 3 || !parseHex(args[0], 0xFFFF, v[0]) || !parseHex(args[1], 0xFFFF, v[1])
-            || !parseHex(args[2], 0xFFFF, v[2])) {
-            reply = "usage: uid <hex a> <hex b> <hex c>";
-            return false;
-        }
+        unsigned long long v[3];
+        ArgReader a(args);
+        if (!a.count(3, 3) || !a.number(0, "a", 0, 0xFFFF, v[0], 16) || !a.number(1, "b", 0, 0xFFFF, v[1], 16) ||
+            !a.number(2, "c", 0, 0xFFFF, v[2], 16))
+            return a.refuse("uid <hex a> <hex b> <hex c>", reply);
         mem->setUniqueId(static_cast<uint16_t>(v[0]), static_cast<uint16_t>(v[1]), static_cast<uint16_t>(v[2]));
         return true;
     });
@@ -340,11 +328,10 @@ void Board::build()
     // Touch screen and hot-plug
     c.add("tap", "<x> <y>: a tap on the touch screen (0..799, 0..479)", [touch](const Args& args, std::string& reply) {
         long long x, y;
-        if (args.size() != 2 || !parseSigned(args[0], LLONG_MIN, LLONG_MAX, x)
-            || !parseSigned(args[1], LLONG_MIN, LLONG_MAX, y)) {
-            reply = "usage: tap <x> <y>";
-            return false;
-        }
+        ArgReader a(args);
+        if (!a.count(2, 2) || !a.signedNumber(0, "x", LLONG_MIN, LLONG_MAX, x) ||
+            !a.signedNumber(1, "y", LLONG_MIN, LLONG_MAX, y))
+            return a.refuse("tap <x 0..799> <y 0..479>", reply);
         // The screen is 800 x 480: a point off it is no tap.
         if (x < 0 || x > 799 || y < 0 || y > 479) {
             reply = "tap " + args[0] + " " + args[1] + " lies off the 800 x 480 screen (x 0..799, y 0..479)";
@@ -355,11 +342,11 @@ void Board::build()
     });
     c.add("touch", "<type> <code> <value>: one raw input event", [touch](const Args& args, std::string& reply) {
         long long type, code, value;
-        if (args.size() != 3 || !parseSigned(args[0], 0, 0xFFFF, type, 0)
-            || !parseSigned(args[1], 0, 0xFFFF, code, 0) || !parseSigned(args[2], INT32_MIN, INT32_MAX, value, 0)) {
-            reply = "usage: touch <type> <code> <value>";
-            return false;
-        }
+        ArgReader a(args);
+        if (!a.count(3, 3) || !a.signedNumber(0, "type", 0, 0xFFFF, type, 0) ||
+            !a.signedNumber(1, "code", 0, 0xFFFF, code, 0) ||
+            !a.signedNumber(2, "value", INT32_MIN, INT32_MAX, value, 0))
+            return a.refuse("touch <type> <code> <value>", reply);
         platform::TouchEvent e;
         e.type = static_cast<uint16_t>(type);
         e.code = static_cast<uint16_t>(code);

@@ -550,10 +550,9 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     control.add("c331-log", "[n]: the last n frames the c331 chip received (default 32)",
                 [this](const Args& args, std::string& reply) {
                     unsigned long long n = 32;
-                    if (args.size() > 1 || (args.size() == 1 && !parseUnsigned(args[0], ULLONG_MAX, n, 10))) {
-                        reply = "usage: c331-log [count]";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!a.count(0, 1) || (args.size() == 1 && !a.number(0, "count", 0, ULLONG_MAX, n, 10)))
+                        return a.refuse("c331-log [count]", reply);
                     const std::vector<Frame> all = frames();
                     const size_t from = all.size() > n ? all.size() - n : 0;
                     for (size_t i = from; i < all.size(); ++i) {
@@ -647,10 +646,9 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     control.add("c331-frame-hz", "<hz 1..1000>: the chip's frame clock (60 at power-on)",
                 [this](const Args& args, std::string& reply) {
                     unsigned long long hz = 0;
-                    if (args.size() != 1 || !parseUnsigned(args[0], 1000, hz, 10) || hz < 1) {
-                        reply = "usage: c331-frame-hz <1..1000>";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!a.count(1, 1) || !a.number(0, "hz", 1, 1000, hz, 10))
+                        return a.refuse("c331-frame-hz <1..1000>", reply);
                     setFrameRate(static_cast<unsigned>(hz));
                     return true;
                 });

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <poll.h>
 #include <pthread.h>
@@ -48,71 +50,83 @@ std::string noArguments(const std::string& command)
     return "usage: " + command + " (no arguments)";
 }
 
-bool isDigitOf(char c, int base)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0' < base;
-    if (base != 16)
-        return false;
-    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 } // namespace
 
-bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long& out, int base)
+bool ArgReader::note(const std::string& fault)
 {
-    const bool hexPrefix = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    size_t from = 0;
-    int digits = base;
-    if (base == 0) {
-        digits = hexPrefix ? 16 : (text.size() > 1 && text[0] == '0' ? 8 : 10);
-        from = hexPrefix ? 2 : 0;
-    } else if (base == 16 && hexPrefix) {
-        from = 2;
-    }
-    if (text.size() <= from)
-        return false;
-    for (size_t i = from; i < text.size(); ++i) {
-        if (!isDigitOf(text[i], digits))
-            return false;
-    }
-    errno = 0;
-    const unsigned long long v = std::strtoull(text.c_str() + from, nullptr, digits);
-    if (errno != 0 || v > max)
-        return false;
-    out = v;
-    return true;
+    if (fault_.empty())
+        fault_ = fault;
+    return false;
 }
 
-bool parseSigned(const std::string& text, long long min, long long max, long long& out, int base)
+bool ArgReader::present(size_t index, const char* name)
 {
-    const bool negative = !text.empty() && text[0] == '-';
-    unsigned long long magnitude = 0;
-    // The magnitude of the lowest long long is one above the highest.
-    if (!parseUnsigned(text.substr(negative ? 1 : 0), 1ull << 63, magnitude, base))
-        return false;
-    if (!negative && magnitude > static_cast<unsigned long long>(LLONG_MAX))
-        return false;
-    const long long v = negative ? static_cast<long long>(0 - magnitude) : static_cast<long long>(magnitude);
-    if (v < min || v > max)
-        return false;
-    out = v;
-    return true;
+    return index < args_.size() || note(std::string(name) + " is missing");
 }
 
-bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out)
+bool ArgReader::count(size_t least, size_t most)
 {
-    if (text.size() % 2)
+    if (args_.size() >= least && args_.size() <= most)
+        return true;
+    std::string takes = std::to_string(least);
+    if (most == SIZE_MAX)
+        takes = "at least " + takes;
+    else if (most != least)
+        takes += most == least + 1 ? " or " + std::to_string(most) : " to " + std::to_string(most);
+    return note("takes " + takes + " argument" + (most == 1 ? "" : "s") + ", not " + std::to_string(args_.size()));
+}
+
+bool ArgReader::number(size_t index, const char* name, unsigned long long min, unsigned long long max,
+                       unsigned long long& out, int base)
+{
+    if (!present(index, name))
         return false;
-    std::vector<unsigned char> bytes;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        unsigned long long v = 0;
-        if (!parseUnsigned(text.substr(i, 2), 0xFF, v, 16))
-            return false;
-        bytes.push_back(static_cast<unsigned char>(v));
+    unsigned long long v = 0;
+    if (parseUnsigned(args_[index], max, v, base) && v >= min) {
+        out = v;
+        return true;
     }
-    out.insert(out.end(), bytes.begin(), bytes.end());
-    return true;
+    auto show = [base](unsigned long long n) {
+        if (base != 16)
+            return std::to_string(n);
+        char text[24];
+        std::snprintf(text, sizeof(text), "0x%llX", n);
+        return std::string(text);
+    };
+    return note(std::string(name) + " '" + oneLine(args_[index]) + "' is not a" + (base == 16 ? " hex" : "") +
+                " number from " + show(min) + " to " + show(max));
+}
+
+bool ArgReader::signedNumber(size_t index, const char* name, long long min, long long max, long long& out, int base)
+{
+    if (!present(index, name))
+        return false;
+    if (parseSigned(args_[index], min, max, out, base))
+        return true;
+    return note(std::string(name) + " '" + oneLine(args_[index]) + "' is not a number from " + std::to_string(min) +
+                " to " + std::to_string(max));
+}
+
+bool ArgReader::hexBytes(size_t index, const char* name, std::vector<unsigned char>& out)
+{
+    if (!present(index, name))
+        return false;
+    if (parseHexBytes(args_[index], out))
+        return true;
+    return note(std::string(name) + " '" + oneLine(args_[index]) + "' is not pairs of hex digits");
+}
+
+bool ArgReader::fail(size_t index, const char* name, const std::string& why)
+{
+    if (!present(index, name))
+        return false;
+    return note(std::string(name) + " '" + oneLine(args_[index]) + "' " + why);
+}
+
+bool ArgReader::refuse(const std::string& usage, std::string& reply) const
+{
+    reply = "usage: " + usage + (fault_.empty() ? std::string() : "; " + fault_);
+    return false;
 }
 
 std::vector<std::string> splitWords(const std::string& line)
@@ -189,7 +203,7 @@ std::string ControlChannel::execute(const std::string& line)
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = commands_.find(name);
         if (it == commands_.end())
-            return "error unknown command\n";
+            return "error unknown command " + oneLine(name) + " (help lists the commands)\n";
         handler = it->second.handler;
     }
     const std::vector<std::string> args(words.begin() + 1, words.end());
@@ -233,13 +247,19 @@ bool ControlChannel::start(const std::string& socketPath)
         return false;
     }
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) {
+    const int reap = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0 || reap < 0) {
+        if (wake >= 0)
+            ::close(wake);
+        if (reap >= 0)
+            ::close(reap);
         ::close(fd);
         ::unlink(socketPath.c_str());
         return false;
     }
     listenFd_ = fd;
     wakeFd_ = wake;
+    reapFd_ = reap;
     path_ = socketPath;
     running_ = true;
     thread_ = std::thread(&ControlChannel::serve, this);
@@ -261,8 +281,10 @@ void ControlChannel::stop()
     thread_.join();
     ::close(listenFd_);
     ::close(wakeFd_);
+    ::close(reapFd_);
     listenFd_ = -1;
     wakeFd_ = -1;
+    reapFd_ = -1;
     struct stat st;
     if (::lstat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode))
         ::unlink(path_.c_str());
@@ -271,24 +293,8 @@ void ControlChannel::stop()
 void ControlChannel::serve()
 {
     pthread_setname_np(pthread_self(), "sim-control");
-    while (running_) {
-        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        const int r = ::poll(p, 2, -1);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (p[1].revents || !running_)
-            break;
-        if (p[0].revents & (POLLERR | POLLNVAL))
-            break;
-        if (!(p[0].revents & POLLIN))
-            continue;
-        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0)
-            continue;
-        // Forget the clients that have gone.
+    // Joins the client threads that have ended.
+    auto reapClients = [this] {
         for (auto it = clients_.begin(); it != clients_.end();) {
             if (it->done->load()) {
                 it->thread.join();
@@ -297,19 +303,56 @@ void ControlChannel::serve()
                 ++it;
             }
         }
+        clientThreads_ = clients_.size();
+    };
+    while (running_) {
+        pollfd p[3] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}, {reapFd_, POLLIN, 0}};
+        const int r = ::poll(p, 3, -1);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (p[1].revents || !running_)
+            break;
+        // A client thread has ended: it is joined at once, not when the
+        // next client comes (which may be never: a program that leaves
+        // without stopping the channel would leave it unjoined).
+        if (p[2].revents) {
+            uint64_t ended = 0;
+            if (::read(reapFd_, &ended, sizeof(ended)) < 0) {
+                // Nothing to read: another wake-up took it; reaping is harmless.
+            }
+            reapClients();
+        }
+        if (p[0].revents & (POLLERR | POLLNVAL))
+            break;
+        if (!(p[0].revents & POLLIN))
+            continue;
+        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            continue;
+        reapClients();
         auto done = std::make_shared<std::atomic<bool>>(false);
         Client c;
         c.done = done;
-        c.thread = std::thread([this, client, done] {
+        const int reapFd = reapFd_;
+        c.thread = std::thread([this, client, done, reapFd] {
             pthread_setname_np(pthread_self(), "sim-probe");
             serveClient(client);
             done->store(true);
+            const uint64_t one = 1;
+            if (::write(reapFd, &one, sizeof(one)) < 0) {
+                // The counter cannot overflow here; the next client reaps it anyway.
+            }
         });
         clients_.push_back(std::move(c));
+        clientThreads_ = clients_.size();
     }
     for (auto& c : clients_)
         c.thread.join();
     clients_.clear();
+    clientThreads_ = 0;
 }
 
 void ControlChannel::serveClient(int fd)

@@ -4,6 +4,8 @@
 // "error <reason>". Models register their commands by name.
 #pragma once
 
+#include "sim/numbers.h"
+
 #include <atomic>
 #include <functional>
 #include <map>
@@ -39,6 +41,9 @@ public:
     // threads. Safe to call when not started.
     void stop();
     bool running() const { return running_.load(); }
+    // Client threads started and not yet joined (each is joined as soon as
+    // its client has gone).
+    size_t clientThreads() const { return clientThreads_.load(); }
     const std::string& socketPath() const { return path_; }
 
 private:
@@ -59,25 +64,52 @@ private:
     std::string path_;
     int listenFd_ = -1;
     int wakeFd_ = -1;        // readable once stop() has been asked
+    int reapFd_ = -1;        // readable once a client thread has ended
     std::atomic<bool> running_{false};
     std::mutex lifeMutex_;   // start() against stop()
     std::thread thread_;
     std::vector<Client> clients_;   // touched by the serving thread only
+    std::atomic<size_t> clientThreads_{0};   // clients_.size(), for a look from outside
+};
+
+// Reads the arguments of a request in turn and keeps the first fault, so
+// that a refusal says which argument is wrong and what it takes:
+//   ArgReader a(args);
+//   if (!a.count(1, 1) || !a.number(0, "hz", 1, 1000, hz))
+//       return a.refuse("c331-frame-hz <1..1000>", reply);
+// answers "usage: c331-frame-hz <1..1000>; hz '0' is not a number from 1
+// to 1000".
+class ArgReader {
+public:
+    explicit ArgReader(const std::vector<std::string>& args) : args_(args) {}
+    // From least to most arguments (SIZE_MAX: no most).
+    bool count(size_t least, size_t most);
+    // Argument index, named name, a number from min to max (read as
+    // parseUnsigned reads it in that base; the range is shown in hex for
+    // base 16).
+    bool number(size_t index, const char* name, unsigned long long min, unsigned long long max,
+                unsigned long long& out, int base = 0);
+    // The same with an optional '-' (parseSigned).
+    bool signedNumber(size_t index, const char* name, long long min, long long max, long long& out, int base = 10);
+    // Pairs of hex digits (parseHexBytes), appended to out.
+    bool hexBytes(size_t index, const char* name, std::vector<unsigned char>& out);
+    // A fault the handler found itself ("<name> '<text>' <why>").
+    bool fail(size_t index, const char* name, const std::string& why);
+    // Sets reply to "usage: <usage>", with the first fault after "; ", and
+    // returns false.
+    bool refuse(const std::string& usage, std::string& reply) const;
+    const std::string& fault() const { return fault_; }
+
+private:
+    bool present(size_t index, const char* name);
+    bool note(const std::string& fault);
+
+    const std::vector<std::string>& args_;
+    std::string fault_;
 };
 
 // Splits a request line into words; "double" or 'single' quotes keep blanks
 // together.
 std::vector<std::string> splitWords(const std::string& line);
-
-// The numbers of a request, read strictly: digits of the base only (no
-// sign, no blank, nothing after them), within the range given; false for
-// anything else, out untouched then. Base 0 reads 0x.. as hex, 0.. as
-// octal and the rest as decimal; base 16 takes hex digits with or without
-// 0x.
-bool parseUnsigned(const std::string& text, unsigned long long max, unsigned long long& out, int base = 0);
-// The same with an optional leading '-'.
-bool parseSigned(const std::string& text, long long min, long long max, long long& out, int base = 10);
-// Pairs of hex digits into bytes ("0a1B" -> 0x0A 0x1B).
-bool parseHexBytes(const std::string& text, std::vector<unsigned char>& out);
 
 } // namespace sim

@@ -823,11 +823,13 @@ void FpgaBoard::registerCommands(ControlChannel& c)
     c.add("card-delay", "<port 1..32> <ms>: the cards of a port answer that many milliseconds late (0: at once)",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
-              auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(2, 2) ? pickChain(args[0], port) : nullptr;
               unsigned long long ms = 0;
-              if (!f || !parseUnsigned(args[1], 60000, ms, 10)) {
-                  reply = "usage: card-delay <port 1..32> <ms, up to 60000>";
-                  return false;
+              if (!f || !a.number(1, "ms", 0, 60000, ms, 10)) {
+                  if (!f && args.size() == 2)
+                      a.fail(0, "port", "is not a port from 1 to 32");
+                  return a.refuse("card-delay <port 1..32> <ms, up to 60000>", reply);
               }
               f->cards(port).setDelayUs(1000 * ms);
               return true;

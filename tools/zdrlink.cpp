@@ -14,13 +14,13 @@
 //   AT+...                         (with --at: one AT command line)
 // Numbers may be decimal or 0x-hexadecimal and must fit their field (a
 // value that does not is refused, never wrapped). The host is 127.0.0.1
-// unless --host is given; an address other than a loopback one also needs
-// --remote. "zdrlink --help" prints the whole usage. Every argument is
+// unless --host is given (localhost is 127.0.0.1); an address other than a
+// loopback one also needs --remote. "zdrlink --help" prints the whole usage. Every argument is
 // checked before anything is sent.
 #include "pcclient/pc_client.h"
+#include "sim/numbers.h"
 
 #include <arpa/inet.h>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -53,9 +53,10 @@ const char* const kUsage =
     "255, --timeout 1 to 600000 ms. The link is UDP 5008 unless an option\n"
     "chooses another (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1\n"
     "listens on the ports \"zdrsim link-ports\" names). The host is 127.0.0.1\n"
-    "unless --host is given; an address other than a loopback one also needs\n"
-    "--remote. Exit status: 0 reply with status 0, 1 another status, no reply\n"
-    "or no link, 2 wrong arguments (nothing is sent then).\n";
+    "unless --host is given (an IPv4 address, or localhost for 127.0.0.1); an\n"
+    "address other than a loopback one also needs --remote. Exit status: 0 reply\n"
+    "with status 0 (with --at: a reply ending in OK), 1 another status (with\n"
+    "--at: ERROR), no reply or no link, 2 wrong arguments (nothing is sent then).\n";
 
 [[noreturn]] void usage(const std::string& why)
 {
@@ -67,16 +68,13 @@ const char* const kUsage =
 // value that does not fit is refused, never wrapped, with the field's range.
 unsigned long number(const std::string& text, unsigned long max, const char* what, unsigned long min = 0)
 {
+    // Decimal unless 0x says hexadecimal: a leading 0 is no octal here.
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const std::string digits = hex ? text.substr(2) : text;
-    bool ok = !digits.empty();
-    for (char ch : digits)
-        ok = ok && (hex ? std::isxdigit(static_cast<unsigned char>(ch)) : std::isdigit(static_cast<unsigned char>(ch)));
-    if (!ok)
+    unsigned long long v = 0;
+    const sim::NumberRead read = sim::readUnsigned(text, max, v, hex ? 16 : 10);
+    if (read == sim::NumberRead::notANumber)
         usage(std::string("not a number: ") + what + " " + text);
-    errno = 0;
-    const unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
-    if (errno == ERANGE || v < min || v > max)
+    if (read == sim::NumberRead::tooLarge || v < min)
         usage(std::string(what) + " " + text + " is out of range (" + std::to_string(min) + " to " +
               std::to_string(max) + ")");
     return static_cast<unsigned long>(v);
@@ -105,15 +103,11 @@ Bytes hexBytes(const std::string& text, size_t maxCount)
 {
     if (text.empty() || text.size() % 2)
         usage("hex bytes need an even number of digits: " + text);
-    for (char ch : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(ch)))
-            usage("not hexadecimal bytes: " + text);
-    }
-    if (text.size() / 2 > maxCount)
-        usage("too many bytes (at most " + std::to_string(maxCount) + ")");
     Bytes b;
-    for (size_t i = 0; i < text.size(); i += 2)
-        b.push_back(static_cast<unsigned char>(std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
+    if (!sim::parseHexBytes(text, b))
+        usage("not hexadecimal bytes: " + text);
+    if (b.size() > maxCount)
+        usage("too many bytes (at most " + std::to_string(maxCount) + ")");
     return b;
 }
 
@@ -185,6 +179,9 @@ int main(int argc, char** argv)
     }
     if (i >= args.size())
         usage("no command");
+    // "localhost" is this machine's 127.0.0.1, whatever a resolver says.
+    if (host == "localhost")
+        host = "127.0.0.1";
     in_addr hostAddress{};
     if (::inet_pton(AF_INET, host.c_str(), &hostAddress) != 1)
         usage("not an IPv4 address: " + host);
@@ -210,7 +207,10 @@ int main(int argc, char** argv)
             return 1;
         }
         std::fwrite(reply.data(), 1, reply.size(), stdout);
-        return 0;
+        // The channel ends a reply with a line "OK" or answers "ERROR".
+        const bool ok = reply.size() >= 4 && reply.compare(reply.size() - 4, 4, "OK\r\n") == 0 &&
+                        (reply.size() == 4 || reply[reply.size() - 5] == '\n');
+        return ok ? 0 : 1;
     }
 
     // Every argument is checked before anything is sent.
@@ -294,10 +294,8 @@ int main(int argc, char** argv)
         if (rest[1].size() != 4)
             usage("the tag is 4 characters: " + rest[1]);
         if (rest.size() > 3) {
-            bool hex = rest[3].size() == 32;
-            for (char ch : rest[3])
-                hex = hex && std::isxdigit(static_cast<unsigned char>(ch));
-            if (!hex)
+            Bytes md5;
+            if (!sim::parseHexBytes(rest[3], md5) || md5.size() != 16)
                 usage("the MD5 is 32 hexadecimal characters: " + rest[3]);
         }
         std::ifstream in(rest[2], std::ios::binary);

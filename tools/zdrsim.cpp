@@ -7,6 +7,8 @@
 // ZDR_BOARD_ROOT names another; "zdrsim help" lists the commands. Exit
 // status 0 when the answer ends with "ok", 1 when it ends with an error, 2
 // when the arguments are wrong or the channel cannot be reached.
+#include "sim/board_root.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +16,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#ifndef ZDR_DEFAULT_BOARD_ROOT
-#define ZDR_DEFAULT_BOARD_ROOT "build/board"
-#endif
 
 namespace {
 
@@ -38,8 +36,7 @@ const char* const kUsage =
 
 int main(int argc, char** argv)
 {
-    const char* env = std::getenv("ZDR_BOARD_ROOT");
-    std::string root = env && *env ? env : ZDR_DEFAULT_BOARD_ROOT;
+    std::string root = sim::boardRootSetting();
     int i = 1;
     // Options come before the command; the command's own arguments are the
     // board's to judge.

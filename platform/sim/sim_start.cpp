@@ -1,6 +1,7 @@
 // Start-up of the simulated board for the program.
 #include "platform/backends.h"
 #include "sim/board.h"
+#include "sim/board_root.h"
 #include "sim/control_channel.h"
 #include "sim/probes/app_probe.h"
 
@@ -10,10 +11,6 @@
 #include <cstring>
 #include <string>
 #include <sys/un.h>
-
-#ifndef ZDR_DEFAULT_BOARD_ROOT
-#define ZDR_DEFAULT_BOARD_ROOT "board"
-#endif
 
 namespace platform {
 namespace simboard {
@@ -70,8 +67,7 @@ unsigned settleDelayMs()
 
 bool startForProgram()
 {
-    const char* env = std::getenv("ZDR_BOARD_ROOT");
-    const std::string root = (env && *env) ? env : ZDR_DEFAULT_BOARD_ROOT;
+    const std::string root = sim::boardRootSetting();
     sim::Board& board = sim::Board::instance();
     board.reset(root);
     // One program per board root: a second would take over the control
@@ -131,6 +127,11 @@ void prepareGui()
 void programStarted()
 {
     sim::registerAppProbes();
+}
+
+void programEnding()
+{
+    sim::stopControlForExit();
 }
 
 } // namespace simboard

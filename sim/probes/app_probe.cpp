@@ -22,7 +22,9 @@
 #include <QPointer>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
 #include <future>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 
@@ -90,13 +92,17 @@ unsigned char* storeArea(const std::string& name, size_t& size)
 }
 
 // A press or release of the simulated touch screen, delivered to the widget
-// under it as the device's Qt would: to the top modal window when there is
-// one (the idle status screen, a page, the keypad), else to the active one.
-// The release goes to the widget that took the press.
+// under it as the device's Qt would: to an open pop-up (a combo box's
+// drop-down list: its items, or the list itself, which closes on a press
+// off it), else to the top modal window when there is one (the idle status
+// screen, a page, the keypad), else to the active one. The release goes to
+// the widget that took the press.
 void deliverTouch(int x, int y, bool pressed)
 {
     static QPointer<QWidget> grabbed;
-    QWidget* target = QApplication::activeModalWidget();
+    QWidget* target = QApplication::activePopupWidget();
+    if (!target)
+        target = QApplication::activeModalWidget();
     if (!target)
         target = QApplication::activeWindow();
     if (!target)
@@ -128,6 +134,21 @@ void touchSink(int x, int y, bool pressed)
 
 } // namespace
 
+void stopControlForExit()
+{
+    if (platform::backend() != platform::Backend::Sim)
+        return;
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&stopped] {
+        Board::instance().control().stop();
+        stopped = true;
+        gui_post([] {});   // wakes the loop below
+    });
+    while (!stopped)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    stopper.join();
+}
+
 void registerAppProbes()
 {
     if (platform::backend() != platform::Backend::Sim)
@@ -139,43 +160,45 @@ void registerAppProbes()
     registerFpgaProbes();
     registerC331Probes();
     registerCoreProbes();
-    control.add("idle-times", "idle-times <back> <lock>: ticks before the pages go home and the idle screen shows",
+    control.add("idle-times", "<back> <lock>: ticks before the pages go home and the idle screen shows",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     // Both are ticks held in an unsigned int.
                     unsigned long long back = 0;
                     unsigned long long lock = 0;
-                    if (args.size() != 2 || !parseUnsigned(args[0], 0xFFFFFFFFull, back) ||
-                        !parseUnsigned(args[1], 0xFFFFFFFFull, lock)) {
-                        reply = "usage: idle-times <back 0..4294967295> <lock 0..4294967295>";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!a.count(2, 2) || !a.number(0, "back", 0, 0xFFFFFFFFull, back) ||
+                        !a.number(1, "lock", 0, 0xFFFFFFFFull, lock))
+                        return a.refuse("idle-times <back 0..4294967295> <lock 0..4294967295>", reply);
                     inGuiThread([back, lock] {
                         g_back_to_mainwindow_time = static_cast<unsigned int>(back);
                         g_auto_lock_time = static_cast<unsigned int>(lock);
                     });
                     return true;
                 });
-    control.add("ticks", "ticks: the tick count G_timeTicks",
+    control.add("ticks", "the tick count G_timeTicks",
                 [](std::string& reply) {
                     reply = std::to_string(G_timeTicks.load());
                     return true;
                 });
-    control.add("page-focus", "page-focus: the page in focus (g_page_focus)",
+    control.add("page-focus", "the page in focus (g_page_focus)",
                 [](std::string& reply) {
                     reply = std::to_string(g_page_focus.load());
                     return true;
                 });
-    control.add("store-read", "store-read <block|shadow|status|slotN> <offset> <length>: bytes in hex",
+    control.add("store-read", "<block|shadow|status|slotN> <offset> <length>: bytes in hex",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     size_t size = 0;
                     unsigned long long off = 0;
                     unsigned long long len = 0;
-                    unsigned char* area = args.size() == 3 ? storeArea(args[0], size) : nullptr;
-                    if (!area || !parseUnsigned(args[1], size, off) || !parseUnsigned(args[2], size, len) ||
-                        len > size - off) {
-                        reply = "usage: store-read <block|shadow|status|slotN> <offset> <length>";
-                        return false;
+                    ArgReader a(args);
+                    unsigned char* area = a.count(3, 3) ? storeArea(args[0], size) : nullptr;
+                    if (!area) {
+                        if (args.size() == 3)
+                            a.fail(0, "area", "is not block, shadow, status or slot0..slot15");
+                        return a.refuse("store-read <block|shadow|status|slotN> <offset> <length>", reply);
                     }
+                    if (!a.number(1, "offset", 0, size, off) || !a.number(2, "length", 0, size - off, len))
+                        return a.refuse("store-read <block|shadow|status|slotN> <offset> <length>", reply);
                     // Read as the owners read: the user-mode slots in the GUI
                     // thread, the block (whole, with its input records' lock),
                     // the shadow and the status area under the manage mutex.
@@ -201,7 +224,7 @@ void registerAppProbes()
                     return true;
                 });
     control.add("store-set",
-                "store-set <offset> <hex bytes> [flag]: store into the block under the c331 manage mutex "
+                "<offset> <hex bytes> [flag]: store into the block under the c331 manage mutex "
                 "and raise the parameter-changed flag (default 1), as a page does",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     size_t size = 0;
@@ -209,19 +232,20 @@ void registerAppProbes()
                     unsigned long long flag = 1;
                     std::vector<unsigned char> bytes;
                     unsigned char* block = storeArea("block", size);
-                    if (!block || args.size() < 2 || args.size() > 3 || !parseUnsigned(args[0], size, off) ||
-                        !parseHexBytes(args[1], bytes) || bytes.size() > size - off ||
-                        (args.size() == 3 && !parseUnsigned(args[2], 2, flag))) {
-                        reply = "usage: store-set <offset> <hex bytes> [flag 0..2]";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!block || !a.count(2, 3) || !a.number(0, "offset", 0, size, off) ||
+                        !a.hexBytes(1, "bytes", bytes) ||
+                        (bytes.size() > size - off &&
+                         !a.fail(1, "bytes", "run past the block's " + std::to_string(size) + " bytes")) ||
+                        (args.size() == 3 && !a.number(2, "flag", 0, 2, flag)))
+                        return a.refuse("store-set <offset> <hex bytes> [flag 0..2]", reply);
                     C331ParaLock lock;
                     std::copy(bytes.begin(), bytes.end(), block + off);
                     if (flag)
                         lock.raise(static_cast<unsigned char>(flag));
                     return true;
                 });
-    control.add("widget-geometry", "widget-geometry <name>: x y width height and visible|hidden of a top window",
+    control.add("widget-geometry", "<name>: x y width height and visible|hidden of a top window",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     if (args.size() != 1) {
                         reply = "usage: widget-geometry <object name>";
@@ -244,7 +268,7 @@ void registerAppProbes()
                         reply = "no top window " + args[0];
                     return found;
                 });
-    control.add("link-ports", "link-ports: the ports of the control link: udp <n> tcp <n> at <n>",
+    control.add("link-ports", "the ports of the control link: udp <n> tcp <n> at <n>",
                 [](std::string& reply) {
                     udpnetManage* udp = udpnetManage::p_udpnetManage;
                     networkManage* tcp = networkManage::p_networkManage;
@@ -253,12 +277,14 @@ void registerAppProbes()
                             std::to_string(udp ? udp->at_port() : 0);
                     return true;
                 });
-    control.add("c331-flag", "c331-flag: the c331 parameter-changed flag",
+    control.add("c331-flag", "the c331 parameter-changed flag",
                 [](std::string& reply) {
                     reply = std::to_string(c331_manage::para_change_flag.load());
                     return true;
                 });
-    control.add("top-window", "top-window: object name of the active top window, then the visible ones",
+    control.add("top-window",
+                "object name of the active top window, then the visible ones; an open pop-up (a drop-down "
+                "list) as popup x y width height",
                 [](std::string& reply) {
                     inGuiThread([&reply] {
                         QWidget* active = QApplication::activeWindow();
@@ -266,6 +292,11 @@ void registerAppProbes()
                         for (QWidget* w : QApplication::topLevelWidgets())
                             if (w->isVisible())
                                 reply += "\nvisible " + w->objectName().toStdString();
+                        if (QWidget* popup = QApplication::activePopupWidget()) {
+                            const QRect g = popup->geometry();
+                            reply += "\npopup " + std::to_string(g.x()) + " " + std::to_string(g.y()) + " " +
+                                     std::to_string(g.width()) + " " + std::to_string(g.height());
+                        }
                     });
                     return true;
                 });

@@ -12,5 +12,10 @@ void prepareGuiEnvironment();
 // of the chip, FPGA and core probes, and delivers the simulated touch
 // screen's presses to the widgets. Called once the program is up.
 void registerAppProbes();
+// The program leaves (its event loop has ended): stops the control channel
+// (every client thread joined, the socket removed). The probes of waiting
+// clients run in the GUI thread, which takes them until the channel has
+// stopped. Called in the GUI thread.
+void stopControlForExit();
 
 } // namespace sim

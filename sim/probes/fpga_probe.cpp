@@ -49,7 +49,7 @@ void registerFpgaProbes()
     ControlChannel& control = Board::instance().control();
     fpga_manage::clock_now = simNow;
     control.add("fpga-status",
-                "fpga-status: the FPGA gate, get_fpga_status, per FPGA bring-up and link state, clock set-up, "
+                "the FPGA gate, get_fpga_status, per FPGA bring-up and link state, clock set-up, "
                 "forced colour, chip flag, LED handshake, port links",
                 [](std::string& reply) {
                     fpga_manage* f = fpga_manage::p_fpga_manage;
@@ -84,7 +84,7 @@ void registerFpgaProbes()
                     return true;
                 });
     control.add("fpga-clock",
-                "fpga-clock <seconds since 1970>|real: the wall clock the FPGA thread reads (schedules, "
+                "<seconds since 1970>|real: the wall clock the FPGA thread reads (schedules, "
                 "brightness table); it runs on from the time set",
                 [](const Args& args, std::string& reply) {
                     unsigned long t = 0;
@@ -95,7 +95,7 @@ void registerFpgaProbes()
                     g_clock_offset = args[0] == "real" ? 0 : static_cast<long long>(t) - std::time(nullptr);
                     return true;
                 });
-    control.add("fpga-image", "fpga-image <fpga> <register>: a byte of the manager's register image",
+    control.add("fpga-image", "<fpga> <register>: a byte of the manager's register image",
                 [](const Args& args, std::string& reply) {
                     unsigned long i, r;
                     fpga_manage* f = fpga_manage::p_fpga_manage;
@@ -107,7 +107,7 @@ void registerFpgaProbes()
                     return true;
                 });
     control.add("fpga-led-request",
-                "fpga-led-request <width> <height>: a new LED screen size, posted as a page does (store, "
+                "<width> <height>: a new LED screen size, posted as a page does (store, "
                 "handshake request, chip flag)",
                 [](const Args& args, std::string& reply) {
                     unsigned long w, h;
@@ -128,7 +128,7 @@ void registerFpgaProbes()
                     return true;
                 });
     control.add("card-job",
-                "card-job: the receiving-card job running (0 none), the check's card reply, the advanced settings "
+                "the receiving-card job running (0 none), the check's card reply, the advanced settings "
                 "page's recovery status and result lines",
                 [](std::string& reply) {
                     reply = "job " + std::to_string(fpga_card_job()) + " reply " +

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -84,7 +85,7 @@ TEST_F(SimControl, ExecuteRunsCommandsAndReportsErrors)
         throw std::runtime_error("thrown");
     });
     EXPECT_EQ(channel_.execute("ping"), "ok\n");
-    EXPECT_EQ(channel_.execute("nope 1 2"), "error unknown command\n");
+    EXPECT_EQ(channel_.execute("nope 1 2"), "error unknown command nope (help lists the commands)\n");
     EXPECT_EQ(channel_.execute("echo a \"b c\" 'd'"), "a\nb c\nd\nok\n");
     EXPECT_EQ(channel_.execute("fail"), "error broken really\n");
     EXPECT_EQ(channel_.execute("throw"), "error thrown\n");
@@ -93,12 +94,58 @@ TEST_F(SimControl, ExecuteRunsCommandsAndReportsErrors)
     EXPECT_NE(help.find("echo: prints its words\n"), std::string::npos);
     EXPECT_NE(help.find("ping"), std::string::npos);
     EXPECT_EQ(help.substr(help.size() - 3), "ok\n");
+    EXPECT_EQ(help.find("ping: ping"), std::string::npos);
 
     // The board's own channel has the commands of its models.
     const std::string boardHelp = sim::Board::instance().control().execute("help");
     for (const char* c : {"shell-log", "shell-exit", "shell-eth0", "mem-read", "mem-write", "uid", "mem-fail",
                           "msys-fail", "mtd-fault", "tap", "touch", "uevent"})
         EXPECT_NE(boardHelp.find(std::string(c) + ": "), std::string::npos) << c;
+}
+
+TEST_F(SimControl, RefusalsNameTheWrongArgumentAndItsRange)
+{
+    sim::ControlChannel& board = sim::Board::instance().control();
+    const std::pair<const char*, const char*> refused[] = {
+        {"tap 10", "error usage: tap <x 0..799> <y 0..479>; takes 2 arguments, not 1\n"},
+        {"tap 10 y", "error usage: tap <x 0..799> <y 0..479>; y 'y' is not a number from -9223372036854775808 to "
+                     "9223372036854775807\n"},
+        {"mem-read 0x100000000", "error usage: mem-read <hex address>; address '0x100000000' is not a hex number "
+                                 "from 0x0 to 0xFFFFFFFF\n"},
+        {"mem-write 10 10000", "error usage: mem-write <hex address> <hex value>; value '10000' is not a hex number "
+                               "from 0x0 to 0xFFFF\n"},
+        {"uid 1 2 x", "error usage: uid <hex a> <hex b> <hex c>; c 'x' is not a hex number from 0x0 to 0xFFFF\n"},
+        {"touch 1 2", "error usage: touch <type> <code> <value>; takes 3 arguments, not 2\n"},
+        {"shell-exit 256 reboot", "error usage: shell-exit <0..255> <command prefix>; code '256' is not a number "
+                                  "from 0 to 255\n"},
+        {"shell-exit 1", "error usage: shell-exit <0..255> <command prefix>; takes at least 2 arguments, not 1\n"},
+        {"c331-frame-hz 0", "error usage: c331-frame-hz <1..1000>; hz '0' is not a number from 1 to 1000\n"},
+        {"c331-frame-hz 1001", "error usage: c331-frame-hz <1..1000>; hz '1001' is not a number from 1 to 1000\n"},
+        {"c331-log 1 2", "error usage: c331-log [count]; takes 0 or 1 argument, not 2\n"},
+        {"card-delay 33 5", "error usage: card-delay <port 1..32> <ms, up to 60000>; port '33' is not a port from 1 "
+                            "to 32\n"},
+        {"card-delay 1 60001", "error usage: card-delay <port 1..32> <ms, up to 60000>; ms '60001' is not a number "
+                               "from 0 to 60000\n"},
+    };
+    for (const auto& c : refused)
+        EXPECT_EQ(board.execute(c.first), c.second) << c.first;
+}
+
+TEST_F(SimControl, JoinsAClientThreadOnceItsClientHasGone)
+{
+    ASSERT_TRUE(channel_.start(socketPath()));
+    const int a = connectTo(socketPath());
+    ASSERT_GE(a, 0);
+    send(a, "ping\n");
+    EXPECT_EQ(readReplies(a, 1), "ok\n");
+    EXPECT_EQ(channel_.clientThreads(), 1u);
+    ::close(a);
+    // No other client comes: the ended thread is joined all the same (a
+    // program that leaves would otherwise leave it unjoined).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (channel_.clientThreads() != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(channel_.clientThreads(), 0u);
 }
 
 TEST_F(SimControl, SplitWordsKeepsQuotedBlanks)
@@ -129,6 +176,11 @@ TEST_F(SimControl, ReadsNumbersStrictly)
         EXPECT_FALSE(sim::parseUnsigned(bad, 0xFFFFFFFFull, u)) << bad;
     EXPECT_FALSE(sim::parseUnsigned("1f", 0xFF, u, 10));
     EXPECT_EQ(u, 7ull) << "a refused number leaves the value alone";
+    // A refusal tells a number that is too large from no number at all.
+    EXPECT_EQ(sim::readUnsigned("256", 255, u, 10), sim::NumberRead::tooLarge);
+    EXPECT_EQ(sim::readUnsigned("99999999999999999999", ~0ull, u, 10), sim::NumberRead::tooLarge);
+    EXPECT_EQ(sim::readUnsigned("0x1g", 0xFF, u, 16), sim::NumberRead::notANumber);
+    EXPECT_EQ(u, 7ull);
 
     long long s = 7;
     EXPECT_TRUE(sim::parseSigned("-5", -10, 10, s));
@@ -160,7 +212,7 @@ TEST_F(SimControl, ServesClientsOnTheUnixSocket)
     send(a, "ping\n");
     EXPECT_EQ(readReplies(a, 1), "ok\n");
     send(a, "bogus\r\nping\n");   // two requests in one write, one with CR LF
-    EXPECT_EQ(readReplies(a, 2), "error unknown command\nok\n");
+    EXPECT_EQ(readReplies(a, 2), "error unknown command bogus (help lists the commands)\nok\n");
 
     // A second client is served while the first stays connected.
     const int b = connectTo(socketPath());
