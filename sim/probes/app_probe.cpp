@@ -113,10 +113,19 @@ void deliverTouch(int x, int y, bool pressed)
     QWidget* receiver = target->childAt(target->mapFromGlobal(global));
     if (!receiver)
         receiver = target;
-    if (pressed)
+    if (pressed) {
         grabbed = receiver;
-    else if (grabbed)
+        // A finger lands where it lands: as Qt does when the pointer jumps,
+        // the press comes after a move to its point (a drop-down list picks
+        // the item under it from the move).
+        QMouseEvent move(QEvent::MouseMove, receiver->mapFromGlobal(global), global, Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(receiver, &move);
+        if (!grabbed)
+            return;   // the move closed it
+    } else if (grabbed) {
         receiver = grabbed;
+    }
     QMouseEvent event(pressed ? QEvent::MouseButtonPress : QEvent::MouseButtonRelease, receiver->mapFromGlobal(global),
                       global, Qt::LeftButton, pressed ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(receiver, &event);

@@ -18,7 +18,7 @@ void registerC331Probes()
     if (platform::backend() != platform::Backend::Sim || !m)
         return;
     sim::Board::instance().control().add(
-        "c331-state", "c331-state: init state, FPGA gate, identity reads and flags of the chip manager",
+        "c331-state", "init state, FPGA gate, identity reads and flags of the chip manager",
         [m](std::string& reply) {
             reply = "state=" + std::to_string(m->c331_init_state.load()) +
                     " gate=" + std::to_string(g_fpga_c331_start.load()) +
@@ -29,13 +29,13 @@ void registerC331Probes()
             return true;
         });
     sim::Board::instance().control().add(
-        "c331-fonts", "c331-fonts: the OSD fonts found in the chip flash (font_status)",
+        "c331-fonts", "the OSD fonts found in the chip flash (font_status)",
         [](std::string& reply) {
             reply = "font_status=" + std::to_string(c331_manage::font_status.load());
             return true;
         });
     sim::Board::instance().control().add(
-        "c331-ports", "c331-ports: the input timing each chip port took over (input, Hact x Vact, nosignal)",
+        "c331-ports", "the input timing each chip port took over (input, Hact x Vact, nosignal)",
         [m](std::string& reply) {
             for (int p = 0; p < c331::kPortCount; ++p) {
                 HdmiInfo h;

@@ -30,7 +30,7 @@ void registerCoreProbes()
             ++delivered[code - UsbServer::kUsbAdded];
     });
     sim::Board::instance().control().add(
-        "usb-events", "usb-events: hot-plug source open, USB codes 100/101/102 emitted and delivered to the GUI",
+        "usb-events", "hot-plug source open, USB codes 100/101/102 emitted and delivered to the GUI",
         [usb](std::string& reply) {
             reply = "listening=" + std::to_string(usb->listening() ? 1 : 0);
             for (int code = UsbServer::kUsbAdded; code <= UsbServer::kUsbPartitionReady; ++code)
@@ -39,7 +39,7 @@ void registerCoreProbes()
             return true;
         });
     sim::Board::instance().control().add(
-        "idle-names", "idle-names: the input names on the idle status screen, input 0 to 5, one a line",
+        "idle-names", "the input names on the idle status screen, input 0 to 5, one a line",
         [](std::string& reply) {
             std::promise<void> done;
             gui_post([&reply, &done] {

@@ -235,7 +235,9 @@ TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
         {{"--udp", port, "--timeout", "0", "info"}, "time-out (ms) 0 is out of range (1 to 600000)"},
         {{"--udp", port, "--timeout", "600001", "info"}, "time-out (ms) 600001 is out of range (1 to 600000)"},
         {{"--udp", port, "--bogus", "info"}, "unknown option --bogus"},
-        {{"--udp", port, "--host", "localhost", "info"}, "not an IPv4 address"},
+        {{"--udp", port, "--host", "printer", "info"}, "not an IPv4 address: printer"},
+        {{"--udp", port, "--host", "localhost.example", "info"}, "not an IPv4 address"},
+        {{"--udp", port, "--host", "10.1.2.3", "info"}, "needs --remote"},
         {{"--udp", port}, "no command"},
     };
     for (const auto& c : options) {
@@ -379,7 +381,12 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
         {{"card-job", "x"}, "error usage: card-job (no arguments)\n"},
         {{"shell-log", "x"}, "error usage: shell-log (no arguments)\n"},
         // The idle times are ticks held in 32 bits, without a sign.
-        {{"idle-times", "-1", "5"}, "error usage: idle-times <back 0..4294967295> <lock 0..4294967295>\n"},
+        {{"idle-times", "-1", "5"}, "error usage: idle-times <back 0..4294967295> <lock 0..4294967295>; back '-1' "
+                                    "is not a number from 0 to 4294967295\n"},
+        {{"idle-times", "5", "4294967296"}, "error usage: idle-times <back 0..4294967295> <lock 0..4294967295>; "
+                                            "lock '4294967296' is not a number from 0 to 4294967295\n"},
+        {{"idle-times", "5"}, "error usage: idle-times <back 0..4294967295> <lock 0..4294967295>; takes 2 "
+                              "arguments, not 1\n"},
         {{"idle-times", "99999999999", "1"}, "error usage: idle-times"},
         {{"idle-times", "4294967296", "1"}, "error usage: idle-times"},
         {{"idle-times", "5", "+1"}, "error usage: idle-times"},
@@ -387,6 +394,14 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
         // Numbers with a sign or trailing letters, wherever a number goes.
         {{"store-read", "block", "-0", "1"}, "error usage: store-read"},
         {{"store-read", "slot-0", "0", "1"}, "error usage: store-read"},
+        {{"store-read", "slot16", "0", "1"}, "error usage: store-read <block|shadow|status|slotN> <offset> <length>; "
+                                             "area 'slot16' is not block, shadow, status or slot0..slot15\n"},
+        {{"store-read", "status", "0", "99999"}, "error usage: store-read <block|shadow|status|slotN> <offset> "
+                                                 "<length>; length '99999' is not a number from 0 to "},
+        {{"store-set", "0", "0g"}, "error usage: store-set <offset> <hex bytes> [flag 0..2]; bytes '0g' is not "
+                                   "pairs of hex digits\n"},
+        {{"store-set", "0", "00", "3"}, "error usage: store-set <offset> <hex bytes> [flag 0..2]; flag '3' is not a "
+                                        "number from 0 to 2\n"},
         {{"store-set", "0", "-1"}, "error usage: store-set"},
         {{"store-set", "0", "+1"}, "error usage: store-set"},
         {{"c331-log", "-1"}, "error usage: c331-log"},
@@ -410,6 +425,24 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
     const Outcome after = zdrsim({"store-read", "block", "0", "4"});
     EXPECT_EQ(after.out, before.out);
 
+    // An unknown command is named; help names each command once.
+    Outcome unknown = zdrsim({"tics"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.out, "error unknown command tics (help lists the commands)\n");
+    const Outcome help = zdrsim({"help"});
+    ASSERT_EQ(help.status, 0);
+    int lines = 0;
+    for (const QString& line : QString::fromStdString(help.out).split('\n', Qt::SkipEmptyParts)) {
+        const int colon = line.indexOf(": ");
+        if (colon < 0)
+            continue;
+        ++lines;
+        const QString name = line.left(colon);
+        const QString text = line.mid(colon + 2);
+        EXPECT_FALSE(text.startsWith(name + ":") || text.startsWith(name + " ")) << line.toStdString();
+    }
+    EXPECT_GT(lines, 50) << help.out;
+
     // The answers of the commands taken stay as they were.
     Outcome r = zdrsim({"ping"});
     EXPECT_EQ(r.status, 0);
@@ -426,6 +459,24 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
     r = zdrsim({"link-ports"});
     EXPECT_EQ(r.out, "udp " + std::to_string(ports.udp) + " tcp " + std::to_string(ports.tcp) + " at " +
                          std::to_string(ports.at) + "\nok\n");
+
+    // zdrlink on the WiFi AT channel: an ERROR answer is a failure;
+    // localhost is 127.0.0.1.
+    const std::string at = std::to_string(ports.at);
+    r = run({kZdrlink, "--at", at, "AT+BOGUS"});
+    EXPECT_EQ(r.out, "ERROR\r\n") << describe({"--at", at, "AT+BOGUS"}, r);
+    EXPECT_EQ(r.status, 1) << describe({"--at", at, "AT+BOGUS"}, r);
+    r = run({kZdrlink, "--host", "localhost", "--at", at, "AT+GETVER"});
+    EXPECT_EQ(r.status, 0) << describe({"--host", "localhost", "--at", at, "AT+GETVER"}, r);
+    EXPECT_EQ(r.out.substr(r.out.size() >= 4 ? r.out.size() - 4 : 0), "OK\r\n") << r.out;
+
+    // SIGTERM ends the program cleanly: exit status 0, and its control
+    // socket goes with it.
+    const std::string socket = app.root() + "/sim/control.sock";
+    ASSERT_TRUE(exists(socket));
+    ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), SIGTERM), 0);
+    EXPECT_EQ(app.waitForExit(20000), 0) << app.output().toStdString();
+    EXPECT_FALSE(exists(socket));
 }
 
 TEST(ToolsCommandLine, ProgramAndPainterAnswerHelpAndStartNothing)

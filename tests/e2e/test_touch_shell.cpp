@@ -5,6 +5,7 @@
 
 #include <QThread>
 #include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -118,6 +119,26 @@ TEST(E2eTouchShell, TheWindowLayoutAndPictureQualityPagesTakeTapsOnADefaultBoard
     ASSERT_EQ(app.control("store-read block 2178 2"), "3200");
     app.control("tap 738 264");
     EXPECT_TRUE(waitFor(app, "store-read block 2178 2", "3100")) << app.control("store-read block 2178 2");
+
+    // The colour temperature tab (20, 140, 140 x 60) and its type's
+    // drop-down list (236, 30, 354 x 50 in the page area; "nature", the
+    // third item, is chosen): a tap opens the list, a tap on its second
+    // item ("warm") picks it as an operator does (block 2184), and the list
+    // closes before the choice is stored.
+    app.control("tap 90 170");
+    ASSERT_EQ(app.control("store-read block 2184 2"), "0200");
+    app.control("tap 583 123");
+    ASSERT_TRUE(waitForPart(app, "top-window", "\npopup ")) << app.control("top-window");
+    const std::string windows = app.control("top-window");
+    int x = 0, y = 0, w = 0, h = 0;
+    ASSERT_EQ(std::sscanf(windows.c_str() + windows.find("\npopup ") + 7, "%d %d %d %d", &x, &y, &w, &h), 4)
+        << windows;
+    // Four items of equal height fill the list.
+    app.control("tap " + std::to_string(x + w / 2) + " " + std::to_string(y + h * 3 / 8));
+    EXPECT_TRUE(waitFor(app, "store-read block 2184 2", "0100")) << app.control("store-read block 2184 2") << "\n"
+                                                                 << windows;
+    EXPECT_FALSE(contains(app.control("top-window"), "popup"));
+
     app.control("tap 36 36");
     ASSERT_TRUE(waitFor(app, "page-focus", "5"));
     app.stop();
