@@ -130,10 +130,9 @@ void attachAvInputs(I2cBusModel& bus, const std::shared_ptr<C331ChipModel>& chip
     }
     control.add("edid-read", "<input 0..5>: the input's EDID EEPROM, 256 bytes in hex",
                 [eeproms](const std::vector<std::string>& args, std::string& reply) {
-                    if (args.size() != 1 || args[0].size() != 1 || args[0][0] < '0' || args[0][0] > '5') {
-                        reply = "usage: edid-read <input 0..5>";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!a.count(1, 1) || !a.oneOf(0, "input", {"0", "1", "2", "3", "4", "5"}))
+                        return a.refuse("edid-read <input 0..5>", reply);
                     uint8_t mem[kEepromSize];
                     eeproms[static_cast<size_t>(args[0][0] - '0')]->contents(mem);
                     char hex[3];
@@ -146,12 +145,13 @@ void attachAvInputs(I2cBusModel& bus, const std::shared_ptr<C331ChipModel>& chip
     control.add("av-nak", "<addr hex> on|off: an input receiver or EEPROM stops acknowledging",
                 [&bus, devices](const std::vector<std::string>& args, std::string& reply) {
                     unsigned long long addr = 0;
-                    const bool known = args.size() == 2 && parseUnsigned(args[0], 0xFFFF, addr, 16);
+                    ArgReader a(args);
+                    const bool known = a.count(2, 2) && a.number(0, "addr", 0, 0xFFFF, addr, 16);
                     auto it = known ? devices->find(static_cast<uint16_t>(addr)) : devices->end();
-                    if (it == devices->end() || (args[1] != "on" && args[1] != "off")) {
-                        reply = "usage: av-nak <addr hex> on|off";
-                        return false;
-                    }
+                    if (known && it == devices->end())
+                        a.fail(0, "addr", "is no input receiver or EEPROM");
+                    if (it == devices->end() || !a.oneOf(1, "switch", {"on", "off"}))
+                        return a.refuse("av-nak <addr hex> on|off", reply);
                     if (args[1] == "on")
                         bus.detach(it->first);
                     else

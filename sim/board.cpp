@@ -35,12 +35,12 @@ using Args = std::vector<std::string>;
 // A fault switch: "<command> on|off".
 bool parseOnOff(const char* command, const Args& args, bool& on, std::string& reply)
 {
-    if (args.size() == 1 && (args[0] == "on" || args[0] == "off")) {
+    ArgReader a(args);
+    if (a.count(1, 1) && a.oneOf(0, "switch", {"on", "off"})) {
         on = args[0] == "on";
         return true;
     }
-    reply = std::string("usage: ") + command + " on|off";
-    return false;
+    return a.refuse(std::string(command) + " on|off", reply);
 }
 
 std::string hex(unsigned long long v, int width)
@@ -306,10 +306,9 @@ void Board::build()
     c.add("mtd-fault", "<node> none|getinfo|unlock|erase|write: makes a flash request fail",
           [mtd](const Args& args, std::string& reply) {
               MtdModel::Partition part;
-              if (args.size() != 2 || !mtd->lookup(args[0], part)) {
-                  reply = "usage: mtd-fault <node> none|getinfo|unlock|erase|write";
-                  return false;
-              }
+              ArgReader a(args);
+              if (!a.count(2, 2) || (!mtd->lookup(args[0], part) && !a.fail(0, "node", "is no flash partition")))
+                  return a.refuse("mtd-fault <node> none|getinfo|unlock|erase|write", reply);
               static const std::pair<const char*, MtdModel::Fault> names[] = {
                   {"none", MtdModel::Fault::None},     {"getinfo", MtdModel::Fault::GetInfo},
                   {"unlock", MtdModel::Fault::Unlock}, {"erase", MtdModel::Fault::Erase},

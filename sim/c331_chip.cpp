@@ -39,15 +39,6 @@ bool ichStatus(uint8_t bank, uint8_t addr)
            (addr - kIchStatusAddr) / 5 < 8;
 }
 
-bool parseHex(const std::string& text, unsigned long max, unsigned long& out)
-{
-    unsigned long long v = 0;
-    if (!parseUnsigned(text, max, v, 16))
-        return false;
-    out = static_cast<unsigned long>(v);
-    return true;
-}
-
 std::string hex(unsigned long v, int digits)
 {
     char buf[24];
@@ -483,12 +474,11 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     using Args = std::vector<std::string>;
     control.add("c331-flash-read", "<address hex> <length hex, up to 0x1000>: bytes of the c331 serial flash",
                 [this](const Args& args, std::string& reply) {
-                    unsigned long address = 0, length = 0;
-                    if (args.size() != 2 || !parseHex(args[0], C331FlashController::kFlashSize - 1, address) ||
-                        !parseHex(args[1], 0x1000, length)) {
-                        reply = "usage: c331-flash-read <address hex> <length hex, up to 0x1000>";
-                        return false;
-                    }
+                    unsigned long long address = 0, length = 0;
+                    ArgReader a(args);
+                    if (!a.count(2, 2) || !a.number(0, "address", 0, C331FlashController::kFlashSize - 1, address, 16) ||
+                        !a.number(1, "length", 0, 0x1000, length, 16))
+                        return a.refuse("c331-flash-read <address hex> <length hex, up to 0x1000>", reply);
                     for (uint8_t b : flashRead(static_cast<uint32_t>(address), static_cast<uint32_t>(length))) {
                         char two[3];
                         std::snprintf(two, sizeof(two), "%02X", b);
@@ -498,45 +488,42 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                 });
     control.add("c331-flash-erase", "<address hex> <length hex>: erases bytes of the c331 serial flash (back door)",
                 [this](const Args& args, std::string& reply) {
-                    unsigned long address = 0, length = 0;
-                    if (args.size() != 2 || !parseHex(args[0], C331FlashController::kFlashSize - 1, address) ||
-                        !parseHex(args[1], C331FlashController::kFlashSize, length)) {
-                        reply = "usage: c331-flash-erase <address hex> <length hex>";
-                        return false;
-                    }
+                    unsigned long long address = 0, length = 0;
+                    ArgReader a(args);
+                    if (!a.count(2, 2) || !a.number(0, "address", 0, C331FlashController::kFlashSize - 1, address, 16) ||
+                        !a.number(1, "length", 0, C331FlashController::kFlashSize, length, 16))
+                        return a.refuse("c331-flash-erase <address hex> <length hex>", reply);
                     flashErase(static_cast<uint32_t>(address), static_cast<uint32_t>(length));
                     return true;
                 });
     control.add("c331-reg", "<desc hex 0xBBAANN> [bank offset]: a c331 register as the chip holds it",
                 [this](const Args& args, std::string& reply) {
-                    unsigned long desc = 0, off = 0;
-                    if (args.empty() || args.size() > 2 || !parseHex(args[0], 0xFFFFFF, desc) ||
-                        (desc & 0xFF) < 1 || (desc & 0xFF) > 4 ||
-                        (args.size() == 2 && !parseHex(args[1], 0xFF, off))) {
-                        reply = "usage: c331-reg <desc hex 0xBBAANN, 1..4 bytes> [bank offset hex]";
-                        return false;
-                    }
+                    unsigned long long desc = 0, off = 0;
+                    ArgReader a(args);
+                    if (!a.count(1, 2) || !a.number(0, "desc", 0, 0xFFFFFF, desc, 16) ||
+                        (((desc & 0xFF) < 1 || (desc & 0xFF) > 4) && !a.fail(0, "desc", "does not end in 1..4 bytes")) ||
+                        (args.size() == 2 && !a.number(1, "bank offset", 0, 0xFF, off, 16)))
+                        return a.refuse("c331-reg <desc hex 0xBBAANN, 1..4 bytes> [bank offset hex]", reply);
                     reply = hex(reg(static_cast<uint32_t>(desc), static_cast<uint32_t>(off)),
                                 2 * static_cast<int>(desc & 0xFF));
                     return true;
                 });
     control.add("c331-set", "<desc hex> <value hex> [bank offset]: sets a c331 register (back door)",
                 [this](const Args& args, std::string& reply) {
-                    unsigned long desc = 0, value = 0, off = 0;
-                    if (args.size() < 2 || args.size() > 3 || !parseHex(args[0], 0xFFFFFF, desc) ||
-                        !parseHex(args[1], 0xFFFFFFFF, value) || (args.size() == 3 && !parseHex(args[2], 0xFF, off))) {
-                        reply = "usage: c331-set <desc hex> <value hex> [bank offset hex]";
-                        return false;
-                    }
+                    unsigned long long desc = 0, value = 0, off = 0;
+                    ArgReader a(args);
+                    if (!a.count(2, 3) || !a.number(0, "desc", 0, 0xFFFFFF, desc, 16) ||
+                        !a.number(1, "value", 0, 0xFFFFFFFF, value, 16) ||
+                        (args.size() == 3 && !a.number(2, "bank offset", 0, 0xFF, off, 16)))
+                        return a.refuse("c331-set <desc hex> <value hex> [bank offset hex]", reply);
                     setReg(static_cast<uint32_t>(desc), static_cast<uint32_t>(value), static_cast<uint32_t>(off));
                     return true;
                 });
     control.add("c331-dump", "<bank hex>: the 128 registers of a c331 bank", [this](const Args& args, std::string& reply) {
-        unsigned long bank = 0;
-        if (args.size() != 1 || !parseHex(args[0], 0xFF, bank)) {
-            reply = "usage: c331-dump <bank hex>";
-            return false;
-        }
+        unsigned long long bank = 0;
+        ArgReader a(args);
+        if (!a.count(1, 1) || !a.number(0, "bank", 0, 0xFF, bank, 16))
+            return a.refuse("c331-dump <bank hex>", reply);
         for (unsigned row = 0; row < 128; row += 16) {
             char line[96];
             int n = std::snprintf(line, sizeof(line), "%02X:", row);
@@ -570,23 +557,21 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                 });
     control.add("source", "<input 0..5> <width> <height> <hz> [i|p [lanes]]|none: the video source at an input of the c331 chip",
                 [this](const Args& args, std::string& reply) {
-                    const char* usage = "usage: source <input 0..5> <width> <height> <hz> [i|p [lanes]]|none";
-                    auto num = [](const std::string& t, long long lo, long long hi, long long& out) {
-                        return parseSigned(t, lo, hi, out);
-                    };
+                    const char* usage = "source <input 0..5> <width> <height> <hz> [i|p [lanes]]|none";
                     long long input = 0, w = 0, h = 0, hz = 0;
-                    if (args.size() == 2 && args[1] == "none" && num(args[0], 0, 5, input)) {
+                    ArgReader a(args);
+                    if (args.size() == 2 && args[1] == "none") {
+                        if (!a.signedNumber(0, "input", 0, 5, input))
+                            return a.refuse(usage, reply);
                         setSource(static_cast<int>(input), VideoSource{});
                         return true;
                     }
                     long long lanes = 0;
-                    if (args.size() < 4 || args.size() > 6 || !num(args[0], 0, 5, input) ||
-                        !num(args[1], 1, 65535, w) || !num(args[2], 1, 65535, h) || !num(args[3], 1, 240, hz) ||
-                        (args.size() >= 5 && args[4] != "i" && args[4] != "p") ||
-                        (args.size() == 6 && !num(args[5], 0, 8, lanes))) {
-                        reply = usage;
-                        return false;
-                    }
+                    if (!a.count(4, 6) || !a.signedNumber(0, "input", 0, 5, input) ||
+                        !a.signedNumber(1, "width", 1, 65535, w) || !a.signedNumber(2, "height", 1, 65535, h) ||
+                        !a.signedNumber(3, "hz", 1, 240, hz) || (args.size() >= 5 && !a.oneOf(4, "scan", {"i", "p"})) ||
+                        (args.size() == 6 && !a.signedNumber(5, "lanes", 0, 8, lanes)))
+                        return a.refuse(usage, reply);
                     VideoSource s{true, static_cast<int>(w), static_cast<int>(h), static_cast<int>(hz)};
                     s.interlaced = args.size() >= 5 && args[4] == "i";
                     s.lanes = static_cast<int>(lanes);
@@ -596,10 +581,9 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     // A fault switch: "on" or "off".
     auto onOff = [](const char* command, void (C331ChipModel::*set)(bool), C331ChipModel* self) {
         return [command, set, self](const Args& args, std::string& reply) {
-            if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) {
-                reply = std::string("usage: ") + command + " on|off";
-                return false;
-            }
+            ArgReader a(args);
+            if (!a.count(1, 1) || !a.oneOf(0, "switch", {"on", "off"}))
+                return a.refuse(std::string(command) + " on|off", reply);
             (self->*set)(args[0] == "on");
             return true;
         };
@@ -612,13 +596,12 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                         reply = holdState();
                         return true;
                     }
-                    unsigned long desc = 0;
+                    unsigned long long desc = 0;
                     unsigned long long ms = 0;
-                    if (args.size() != 2 || !parseHex(args[0], 0xFFFFFF, desc) ||
-                        !parseUnsigned(args[1], 60000, ms, 10)) {
-                        reply = "usage: c331-hold [<desc hex 0xBBAANN> <ms, up to 60000>]";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!a.count(2, 2) || !a.number(0, "desc", 0, 0xFFFFFF, desc, 16) ||
+                        !a.number(1, "ms", 0, 60000, ms, 10))
+                        return a.refuse("c331-hold [<desc hex 0xBBAANN> <ms, up to 60000>]", reply);
                     armHold(static_cast<uint8_t>(desc >> 16), static_cast<uint8_t>(desc >> 8),
                             static_cast<unsigned>(ms));
                     return true;
@@ -627,11 +610,10 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                 "[<desc hex 0xBBAANN>]: watch the writes to one register from now on; without arguments: the "
                 "values written since, in hex",
                 [this](const Args& args, std::string& reply) {
-                    unsigned long desc = 0;
-                    if (args.size() > 1 || (args.size() == 1 && !parseHex(args[0], 0xFFFFFF, desc))) {
-                        reply = "usage: c331-watch [<desc hex 0xBBAANN>]";
-                        return false;
-                    }
+                    unsigned long long desc = 0;
+                    ArgReader a(args);
+                    if (!a.count(0, 1) || (args.size() == 1 && !a.number(0, "desc", 0, 0xFFFFFF, desc, 16)))
+                        return a.refuse("c331-watch [<desc hex 0xBBAANN>]", reply);
                     if (args.size() == 1) {
                         watch(static_cast<uint8_t>(desc >> 16), static_cast<uint8_t>(desc >> 8));
                         return true;

@@ -107,6 +107,19 @@ bool ArgReader::signedNumber(size_t index, const char* name, long long min, long
                 " to " + std::to_string(max));
 }
 
+bool ArgReader::oneOf(size_t index, const char* name, const std::vector<std::string>& words)
+{
+    if (!present(index, name))
+        return false;
+    std::string all;
+    for (const std::string& w : words) {
+        if (args_[index] == w)
+            return true;
+        all += (all.empty() ? "" : "|") + w;
+    }
+    return note(std::string(name) + " '" + oneLine(args_[index]) + "' is not " + all);
+}
+
 bool ArgReader::hexBytes(size_t index, const char* name, std::vector<unsigned char>& out)
 {
     if (!present(index, name))

@@ -91,6 +91,8 @@ public:
                 unsigned long long& out, int base = 0);
     // The same with an optional '-' (parseSigned).
     bool signedNumber(size_t index, const char* name, long long min, long long max, long long& out, int base = 10);
+    // One of the words given ("on|off" -> "<name> 'x' is not on|off").
+    bool oneOf(size_t index, const char* name, const std::vector<std::string>& words);
     // Pairs of hex digits (parseHexBytes), appended to out.
     bool hexBytes(size_t index, const char* name, std::vector<unsigned char>& out);
     // A fault the handler found itself ("<name> '<text>' <why>").

@@ -586,24 +586,31 @@ void FpgaBoard::registerCommands(ControlChannel& c)
 {
     std::shared_ptr<FpgaModel> fpgas[2] = {fpga_[0], fpga_[1]};
     std::shared_ptr<NorFlashModel> flashes[2] = {flash_[0], flash_[1]};
-    auto pickFpga = [fpgas](const std::string& a) -> std::shared_ptr<FpgaModel> {
+    // The FPGA (0 or 1), flash (chip 2 or 3) or port (1..32: FPGA 0 ports
+    // 0..15, then FPGA 1 ports 0..15) a request names first.
+    auto pickFpga = [fpgas](ArgReader& a) -> std::shared_ptr<FpgaModel> {
         unsigned long long i;
-        return parseUnsigned(a, 1, i) ? fpgas[i] : nullptr;
+        return a.number(0, "fpga", 0, 1, i) ? fpgas[i] : nullptr;
     };
-    auto pickFlash = [flashes](const std::string& a) -> std::shared_ptr<NorFlashModel> {
+    auto pickFlash = [flashes](ArgReader& a) -> std::shared_ptr<NorFlashModel> {
         unsigned long long i;
-        return parseUnsigned(a, 3, i) && i >= 2 ? flashes[i - 2] : nullptr;
+        return a.number(0, "chip", 2, 3, i) ? flashes[i - 2] : nullptr;
+    };
+    auto pickChain = [fpgas](ArgReader& a, int& fpgaPort) -> std::shared_ptr<FpgaModel> {
+        unsigned long long n;
+        if (!a.number(0, "port", 1, 32, n))
+            return nullptr;
+        fpgaPort = static_cast<int>((n - 1) & 15);
+        return fpgas[(n - 1) / 16];
     };
 
     c.add("fpga-reg", "<fpga> <reg> [value]: an FPGA register as a read answers it (and sets the latch)",
           [pickFpga](const Args& args, std::string& reply) {
-              auto f = args.size() >= 2 ? pickFpga(args[0]) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(2, 3) ? pickFpga(a) : nullptr;
               unsigned long long r, v = 0;
-              if (!f || args.size() > 3 || !parseUnsigned(args[1], 255, r) ||
-                  (args.size() == 3 && !parseUnsigned(args[2], 255, v))) {
-                  reply = "usage: fpga-reg <0|1> <register> [value]";
-                  return false;
-              }
+              if (!f || !a.number(1, "register", 0, 255, r) || (args.size() == 3 && !a.number(2, "value", 0, 255, v)))
+                  return a.refuse("fpga-reg <0|1> <register> [value]", reply);
               if (args.size() == 3)
                   f->setReg(static_cast<unsigned>(r), static_cast<uint8_t>(v));
               reply = hex2(f->reg(static_cast<unsigned>(r)));
@@ -611,73 +618,75 @@ void FpgaBoard::registerCommands(ControlChannel& c)
           });
     c.add("fpga-ram", "<fpga> <block> <address> <length>: RAM block bytes in hex",
           [pickFpga](const Args& args, std::string& reply) {
-              auto f = args.size() == 4 ? pickFpga(args[0]) : nullptr;
-              unsigned long long b, a, n;
-              if (!f || !parseUnsigned(args[1], 255, b) || !parseUnsigned(args[2], 4095, a) ||
-                  !parseUnsigned(args[3], 4096, n)) {
-                  reply = "usage: fpga-ram <0|1> <block> <address> <length>";
-                  return false;
-              }
-              reply = hexText(f->ram(static_cast<unsigned>(b), static_cast<uint32_t>(a), static_cast<uint32_t>(n)));
+              ArgReader a(args);
+              auto f = a.count(4, 4) ? pickFpga(a) : nullptr;
+              unsigned long long b, at, n;
+              if (!f || !a.number(1, "block", 0, 255, b) || !a.number(2, "address", 0, 4095, at) ||
+                  !a.number(3, "length", 0, 4096, n))
+                  return a.refuse("fpga-ram <0|1> <block> <address> <length>", reply);
+              reply = hexText(f->ram(static_cast<unsigned>(b), static_cast<uint32_t>(at), static_cast<uint32_t>(n)));
               return true;
           });
     c.add("fpga-link", "<fpga> <port 0..15|all> up|down: an Ethernet port's link",
           [pickFpga](const Args& args, std::string& reply) {
-              auto f = args.size() == 3 ? pickFpga(args[0]) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(3, 3) ? pickFpga(a) : nullptr;
               unsigned long long p = 0;
               const bool all = args.size() == 3 && args[1] == "all";
-              if (!f || (!all && !parseUnsigned(args[1], 15, p)) || (args[2] != "up" && args[2] != "down")) {
-                  reply = "usage: fpga-link <0|1> <port 0..15|all> up|down";
-                  return false;
-              }
+              if (!f || (!all && !a.number(1, "port", 0, 15, p)) || !a.oneOf(2, "link", {"up", "down"}))
+                  return a.refuse("fpga-link <0|1> <port 0..15|all> up|down", reply);
               for (int port = all ? 0 : static_cast<int>(p); port <= (all ? 15 : static_cast<int>(p)); ++port)
                   f->setPortLink(port, args[2] == "up");
               return true;
           });
     c.add("fpga-fault", "<fpga> none|dead|badversion|initerr|nolock|nolink|ramerr: holds an FPGA in a fault",
           [pickFpga](const Args& args, std::string& reply) {
-              auto f = args.size() == 2 ? pickFpga(args[0]) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(2, 2) ? pickFpga(a) : nullptr;
+              std::vector<std::string> names;
+              for (const auto& n : kFaults)
+                  names.push_back(n.first);
+              if (!f || !a.oneOf(1, "fault", names))
+                  return a.refuse("fpga-fault <0|1> none|dead|badversion|initerr|nolock|nolink|ramerr", reply);
               for (const auto& n : kFaults) {
-                  if (f && args[1] == n.first) {
+                  if (args[1] == n.first)
                       f->setFault(n.second);
-                      return true;
-                  }
               }
-              reply = "usage: fpga-fault <0|1> none|dead|badversion|initerr|nolock|nolink|ramerr";
-              return false;
+              return true;
           });
     c.add("fpga-input", "<fpga> <width> <height> <period> | <fpga> none: the FPGA's input measurement",
           [pickFpga](const Args& args, std::string& reply) {
-              auto f = args.size() >= 2 ? pickFpga(args[0]) : nullptr;
-              unsigned long long w, h, p;
-              if (f && args.size() == 2 && args[1] == "none") {
+              const char* usage = "fpga-input <0|1> <width> <height> <period> | <0|1> none";
+              ArgReader a(args);
+              if (args.size() == 2 && args[1] == "none") {
+                  auto f = pickFpga(a);
+                  if (!f)
+                      return a.refuse(usage, reply);
                   f->setNoInput();
                   return true;
               }
-              if (!f || args.size() != 4 || !parseUnsigned(args[1], 0xFFFF, w) || !parseUnsigned(args[2], 0xFFFF, h) ||
-                  !parseUnsigned(args[3], 0xFFFFFFFF, p)) {
-                  reply = "usage: fpga-input <0|1> <width> <height> <period> | <0|1> none";
-                  return false;
-              }
+              auto f = a.count(4, 4) ? pickFpga(a) : nullptr;
+              unsigned long long w, h, p;
+              if (!f || !a.number(1, "width", 0, 0xFFFF, w) || !a.number(2, "height", 0, 0xFFFF, h) ||
+                  !a.number(3, "period", 0, 0xFFFFFFFF, p))
+                  return a.refuse(usage, reply);
               f->setInput(static_cast<uint16_t>(w), static_cast<uint16_t>(h), static_cast<uint32_t>(p));
               return true;
           });
     c.add("fpga-irq", "<fpga> on|off: the FPGA's interrupt input", [pickFpga](const Args& args, std::string& reply) {
-        auto f = args.size() == 2 ? pickFpga(args[0]) : nullptr;
-        if (!f || (args[1] != "on" && args[1] != "off")) {
-            reply = "usage: fpga-irq <0|1> on|off";
-            return false;
-        }
+        ArgReader a(args);
+        auto f = a.count(2, 2) ? pickFpga(a) : nullptr;
+        if (!f || !a.oneOf(1, "switch", {"on", "off"}))
+            return a.refuse("fpga-irq <0|1> on|off", reply);
         f->setIrq(args[1] == "on");
         return true;
     });
     c.add("fpga-info", "<fpga>: resets, reset state, command words, protocol errors, links, fault",
           [pickFpga](const Args& args, std::string& reply) {
-              auto f = args.size() == 1 ? pickFpga(args[0]) : nullptr;
-              if (!f) {
-                  reply = "usage: fpga-info <0|1>";
-                  return false;
-              }
+              ArgReader a(args);
+              auto f = a.count(1, 1) ? pickFpga(a) : nullptr;
+              if (!f)
+                  return a.refuse("fpga-info <0|1>", reply);
               const FpgaModel::Counters k = f->counters();
               std::string fault = "?";
               for (const auto& n : kFaults)
@@ -693,82 +702,70 @@ void FpgaBoard::registerCommands(ControlChannel& c)
           });
     c.add("flash-read", "<chip 2|3> <address> <length>: FPGA flash bytes in hex",
           [pickFlash](const Args& args, std::string& reply) {
-              auto f = args.size() == 3 ? pickFlash(args[0]) : nullptr;
-              unsigned long long a, n;
-              if (!f || !parseUnsigned(args[1], NorFlashModel::kSize - 1, a) || !parseUnsigned(args[2], 4096, n)) {
-                  reply = "usage: flash-read <2|3> <address> <length 0..4096>";
-                  return false;
-              }
-              reply = hexText(f->peek(static_cast<uint32_t>(a), static_cast<uint32_t>(n)));
+              ArgReader a(args);
+              auto f = a.count(3, 3) ? pickFlash(a) : nullptr;
+              unsigned long long at, n;
+              if (!f || !a.number(1, "address", 0, NorFlashModel::kSize - 1, at) || !a.number(2, "length", 0, 4096, n))
+                  return a.refuse("flash-read <2|3> <address> <length 0..4096>", reply);
+              reply = hexText(f->peek(static_cast<uint32_t>(at), static_cast<uint32_t>(n)));
               return true;
           });
     c.add("flash-write", "<chip 2|3> <address> <hex bytes>: stores bytes into an FPGA flash (no erase needed)",
           [pickFlash](const Args& args, std::string& reply) {
-              auto f = args.size() == 3 ? pickFlash(args[0]) : nullptr;
-              unsigned long long a;
+              ArgReader a(args);
+              auto f = a.count(3, 3) ? pickFlash(a) : nullptr;
+              unsigned long long at;
               std::vector<uint8_t> bytes;
-              if (!f || !parseUnsigned(args[1], NorFlashModel::kSize - 1, a) || !parseHexBytes(args[2], bytes)) {
-                  reply = "usage: flash-write <2|3> <address> <hex bytes>";
-                  return false;
-              }
-              f->poke(static_cast<uint32_t>(a), bytes);
+              if (!f || !a.number(1, "address", 0, NorFlashModel::kSize - 1, at) || !a.hexBytes(2, "bytes", bytes))
+                  return a.refuse("flash-write <2|3> <address> <hex bytes>", reply);
+              f->poke(static_cast<uint32_t>(at), bytes);
               return true;
           });
     c.add("flash-erases", "<chip 2|3> <address>: how often the 4 KiB sector holding the address was erased",
           [pickFlash](const Args& args, std::string& reply) {
-              auto f = args.size() == 2 ? pickFlash(args[0]) : nullptr;
-              unsigned long long a;
-              if (!f || !parseUnsigned(args[1], NorFlashModel::kSize - 1, a)) {
-                  reply = "usage: flash-erases <2|3> <address>";
-                  return false;
-              }
-              reply = std::to_string(f->sectorErases(static_cast<uint32_t>(a)));
+              ArgReader a(args);
+              auto f = a.count(2, 2) ? pickFlash(a) : nullptr;
+              unsigned long long at;
+              if (!f || !a.number(1, "address", 0, NorFlashModel::kSize - 1, at))
+                  return a.refuse("flash-erases <2|3> <address>", reply);
+              reply = std::to_string(f->sectorErases(static_cast<uint32_t>(at)));
               return true;
           });
     c.add("flash-busy", "<chip 2|3> stuck|normal: the flash stays busy for ever, or for its program and erase times",
           [pickFlash](const Args& args, std::string& reply) {
-              auto f = args.size() == 2 ? pickFlash(args[0]) : nullptr;
-              if (!f || (args[1] != "stuck" && args[1] != "normal")) {
-                  reply = "usage: flash-busy <2|3> stuck|normal";
-                  return false;
-              }
+              ArgReader a(args);
+              auto f = a.count(2, 2) ? pickFlash(a) : nullptr;
+              if (!f || !a.oneOf(1, "busy", {"stuck", "normal"}))
+                  return a.refuse("flash-busy <2|3> stuck|normal", reply);
               f->setStuckBusy(args[1] == "stuck");
               return true;
           });
     c.add("flash-uid", "<chip 2|3> [16 hex digits]: the flash's unique id", [pickFlash](const Args& args,
                                                                                          std::string& reply) {
-        auto f = !args.empty() ? pickFlash(args[0]) : nullptr;
+        ArgReader a(args);
+        auto f = a.count(1, 2) ? pickFlash(a) : nullptr;
         std::vector<uint8_t> id;
-        if (!f || args.size() > 2 || (args.size() == 2 && (!parseHexBytes(args[1], id) || id.size() != 8))) {
-            reply = "usage: flash-uid <2|3> [16 hex digits]";
-            return false;
-        }
+        if (!f || (args.size() == 2 && (!a.hexBytes(1, "id", id) ||
+                                        (id.size() != 8 && !a.fail(1, "id", "is not 16 hex digits")))))
+            return a.refuse("flash-uid <2|3> [16 hex digits]", reply);
         if (args.size() == 2) {
-            std::array<uint8_t, 8> a;
-            std::copy(id.begin(), id.end(), a.begin());
-            f->setUniqueId(a);
+            std::array<uint8_t, 8> idBytes;
+            std::copy(id.begin(), id.end(), idBytes.begin());
+            f->setUniqueId(idBytes);
         }
         const std::array<uint8_t, 8> now = f->uniqueId();
         reply = hexText(std::vector<uint8_t>(now.begin(), now.end()));
         return true;
     });
-    // Port numbers 1..32: FPGA 0 ports 0..15, then FPGA 1 ports 0..15.
-    auto pickChain = [fpgas](const std::string& a, int& fpgaPort) -> std::shared_ptr<FpgaModel> {
-        unsigned long long n;
-        if (!parseUnsigned(a, 32, n) || n == 0)
-            return nullptr;
-        fpgaPort = static_cast<int>((n - 1) & 15);
-        return fpgas[(n - 1) / 16];
-    };
     c.add("cards", "<port 1..32> <count> [mf]: receiving cards behind a port (a link comes up with cards)",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
-              auto f = args.size() >= 2 && args.size() <= 3 ? pickChain(args[0], port) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(2, 3) ? pickChain(a, port) : nullptr;
               unsigned long long n;
-              if (!f || !parseUnsigned(args[1], RcvCardChain::kMaxCards, n) || (args.size() == 3 && args[2] != "mf")) {
-                  reply = "usage: cards <port 1..32> <count 0..4095> [mf]";
-                  return false;
-              }
+              if (!f || !a.number(1, "count", 0, RcvCardChain::kMaxCards, n) ||
+                  (args.size() == 3 && !a.oneOf(2, "kind", {"mf"})))
+                  return a.refuse("cards <port 1..32> <count 0..4095> [mf]", reply);
               f->cards(port).setCards(static_cast<unsigned>(n));
               f->cards(port).setMultiFunction(args.size() == 3);
               if (n > 0)
@@ -778,12 +775,11 @@ void FpgaBoard::registerCommands(ControlChannel& c)
     c.add("card-log", "<port 1..32> [card]: frames a card took (hex, one a line) and the port's frame counts",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
-              auto f = !args.empty() && args.size() <= 2 ? pickChain(args[0], port) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(1, 2) ? pickChain(a, port) : nullptr;
               unsigned long long card = 0;
-              if (!f || (args.size() == 2 && !parseUnsigned(args[1], RcvCardChain::kMaxCards, card))) {
-                  reply = "usage: card-log <port 1..32> [card]";
-                  return false;
-              }
+              if (!f || (args.size() == 2 && !a.number(1, "card", 0, RcvCardChain::kMaxCards, card)))
+                  return a.refuse("card-log <port 1..32> [card]", reply);
               reply = "sent " + std::to_string(f->portFrames(port)) + "\nrequests " +
                       std::to_string(f->cards(port).requests());
               for (const auto& frame : f->cards(port).log(static_cast<unsigned>(card)))
@@ -793,30 +789,29 @@ void FpgaBoard::registerCommands(ControlChannel& c)
     c.add("card-fault", "<port 1..32> none|silent|badcheck: the cards of a port answer nothing or a bad check byte",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
-              auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(2, 2) ? pickChain(a, port) : nullptr;
               const std::pair<const char*, RcvCardChain::Fault> kinds[] = {
                   {"none", RcvCardChain::Fault::None},
                   {"silent", RcvCardChain::Fault::Silent},
                   {"badcheck", RcvCardChain::Fault::BadCheck}};
+              if (!f || !a.oneOf(1, "fault", {"none", "silent", "badcheck"}))
+                  return a.refuse("card-fault <port 1..32> none|silent|badcheck", reply);
               for (const auto& k : kinds) {
-                  if (f && args[1] == k.first) {
+                  if (args[1] == k.first)
                       f->cards(port).setFault(k.second);
-                      return true;
-                  }
               }
-              reply = "usage: card-fault <port 1..32> none|silent|badcheck";
-              return false;
+              return true;
           });
     c.add("card-silent", "<port 1..32> <card> on|off: one card of a port takes its frames but answers nothing",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
-              auto f = args.size() == 3 ? pickChain(args[0], port) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(3, 3) ? pickChain(a, port) : nullptr;
               unsigned long long card = 0;
-              if (!f || !parseUnsigned(args[1], RcvCardChain::kMaxCards - 1, card) ||
-                  (args[2] != "on" && args[2] != "off")) {
-                  reply = "usage: card-silent <port 1..32> <card 0..4094> on|off";
-                  return false;
-              }
+              if (!f || !a.number(1, "card", 0, RcvCardChain::kMaxCards - 1, card) ||
+                  !a.oneOf(2, "switch", {"on", "off"}))
+                  return a.refuse("card-silent <port 1..32> <card 0..4094> on|off", reply);
               f->cards(port).setCardSilent(static_cast<unsigned>(card), args[2] == "on");
               return true;
           });
@@ -824,51 +819,45 @@ void FpgaBoard::registerCommands(ControlChannel& c)
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
               ArgReader a(args);
-              auto f = a.count(2, 2) ? pickChain(args[0], port) : nullptr;
+              auto f = a.count(2, 2) ? pickChain(a, port) : nullptr;
               unsigned long long ms = 0;
-              if (!f || !a.number(1, "ms", 0, 60000, ms, 10)) {
-                  if (!f && args.size() == 2)
-                      a.fail(0, "port", "is not a port from 1 to 32");
+              if (!f || !a.number(1, "ms", 0, 60000, ms, 10))
                   return a.refuse("card-delay <port 1..32> <ms, up to 60000>", reply);
-              }
               f->cards(port).setDelayUs(1000 * ms);
               return true;
           });
     c.add("card-faulty", "<port 1..32> <card>|none: the card a card check reports faulty until a restore writes it",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
-              auto f = args.size() == 2 ? pickChain(args[0], port) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(2, 2) ? pickChain(a, port) : nullptr;
               unsigned long long card = 0;
               if (f && args[1] == "none") {
                   f->cards(port).setFaultyCard(-1);
                   return true;
               }
-              if (!f || !parseUnsigned(args[1], 254, card)) {
-                  reply = "usage: card-faulty <port 1..32> <card 0..254>|none";
-                  return false;
-              }
+              if (!f || !a.number(1, "card", 0, 254, card))
+                  return a.refuse("card-faulty <port 1..32> <card 0..254>|none", reply);
               f->cards(port).setFaultyCard(static_cast<int>(card));
               return true;
           });
     c.add("card-sensor", "<port 1..32> <index 0..255> <value>: a byte of the multi-function card's sensor memory",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
-              auto f = args.size() == 3 ? pickChain(args[0], port) : nullptr;
+              ArgReader a(args);
+              auto f = a.count(3, 3) ? pickChain(a, port) : nullptr;
               unsigned long long index = 0, value = 0;
-              if (!f || !parseUnsigned(args[1], 255, index) || !parseUnsigned(args[2], 255, value)) {
-                  reply = "usage: card-sensor <port 1..32> <index 0..255> <value 0..255>";
-                  return false;
-              }
+              if (!f || !a.number(1, "index", 0, 255, index) || !a.number(2, "value", 0, 255, value))
+                  return a.refuse("card-sensor <port 1..32> <index 0..255> <value 0..255>", reply);
               f->cards(port).setSensorByte(static_cast<unsigned>(index), static_cast<uint8_t>(value));
               return true;
           });
     SpiBusModel* bus = busModel_;
     c.add("spi-count", "<node>: messages sent to a spidev node, and those nobody heard",
           [bus](const Args& args, std::string& reply) {
-              if (args.size() != 1) {
-                  reply = "usage: spi-count /dev/spidevB.C";
-                  return false;
-              }
+              ArgReader a(args);
+              if (!a.count(1, 1))
+                  return a.refuse("spi-count /dev/spidevB.C", reply);
               reply = "messages " + std::to_string(bus->messageCount(args[0])) + "\nunheard " +
                       std::to_string(bus->unheardCount(args[0]));
               return true;

@@ -256,10 +256,9 @@ void registerAppProbes()
                 });
     control.add("widget-geometry", "<name>: x y width height and visible|hidden of a top window",
                 [](const std::vector<std::string>& args, std::string& reply) {
-                    if (args.size() != 1) {
-                        reply = "usage: widget-geometry <object name>";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!a.count(1, 1))
+                        return a.refuse("widget-geometry <object name>", reply);
                     bool found = false;
                     inGuiThread([&] {
                         for (QWidget* w : QApplication::topLevelWidgets()) {

@@ -31,15 +31,6 @@ std::time_t simNow()
     return std::time(nullptr) + static_cast<std::time_t>(g_clock_offset.load());
 }
 
-bool parse(const std::string& text, unsigned long max, unsigned long& out)
-{
-    unsigned long long v = 0;
-    if (!parseUnsigned(text, max, v))
-        return false;
-    out = static_cast<unsigned long>(v);
-    return true;
-}
-
 } // namespace
 
 void registerFpgaProbes()
@@ -87,22 +78,20 @@ void registerFpgaProbes()
                 "<seconds since 1970>|real: the wall clock the FPGA thread reads (schedules, "
                 "brightness table); it runs on from the time set",
                 [](const Args& args, std::string& reply) {
-                    unsigned long t = 0;
-                    if (args.size() != 1 || (args[0] != "real" && !parse(args[0], 0xFFFFFFFFul, t))) {
-                        reply = "usage: fpga-clock <seconds since 1970>|real";
-                        return false;
-                    }
+                    unsigned long long t = 0;
+                    ArgReader a(args);
+                    if (!a.count(1, 1) || (args[0] != "real" && !a.number(0, "seconds", 0, 0xFFFFFFFFull, t)))
+                        return a.refuse("fpga-clock <seconds since 1970>|real", reply);
                     g_clock_offset = args[0] == "real" ? 0 : static_cast<long long>(t) - std::time(nullptr);
                     return true;
                 });
     control.add("fpga-image", "<fpga> <register>: a byte of the manager's register image",
                 [](const Args& args, std::string& reply) {
-                    unsigned long i, r;
+                    unsigned long long i, r;
                     fpga_manage* f = fpga_manage::p_fpga_manage;
-                    if (!f || args.size() != 2 || !parse(args[0], 1, i) || !parse(args[1], 255, r)) {
-                        reply = "usage: fpga-image <0|1> <register>";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!f || !a.count(2, 2) || !a.number(0, "fpga", 0, 1, i) || !a.number(1, "register", 0, 255, r))
+                        return a.refuse("fpga-image <0|1> <register>", reply);
                     reply = std::to_string(f->reg_image(static_cast<unsigned char>(i), static_cast<unsigned>(r)));
                     return true;
                 });
@@ -110,12 +99,12 @@ void registerFpgaProbes()
                 "<width> <height>: a new LED screen size, posted as a page does (store, "
                 "handshake request, chip flag)",
                 [](const Args& args, std::string& reply) {
-                    unsigned long w, h;
+                    unsigned long long w, h;
                     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-                    if (!store || args.size() != 2 || !parse(args[0], 0xFFFF, w) || !parse(args[1], 0xFFFF, h)) {
-                        reply = "usage: fpga-led-request <width> <height>";
-                        return false;
-                    }
+                    ArgReader a(args);
+                    if (!store || !a.count(2, 2) || !a.number(0, "width", 0, 0xFFFF, w) ||
+                        !a.number(1, "height", 0, 0xFFFF, h))
+                        return a.refuse("fpga-led-request <width> <height>", reply);
                     C331ParaLock lock;
                     setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
                     setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));

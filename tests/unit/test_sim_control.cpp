@@ -122,8 +122,14 @@ TEST_F(SimControl, RefusalsNameTheWrongArgumentAndItsRange)
         {"c331-frame-hz 0", "error usage: c331-frame-hz <1..1000>; hz '0' is not a number from 1 to 1000\n"},
         {"c331-frame-hz 1001", "error usage: c331-frame-hz <1..1000>; hz '1001' is not a number from 1 to 1000\n"},
         {"c331-log 1 2", "error usage: c331-log [count]; takes 0 or 1 argument, not 2\n"},
-        {"card-delay 33 5", "error usage: card-delay <port 1..32> <ms, up to 60000>; port '33' is not a port from 1 "
-                            "to 32\n"},
+        {"card-delay 33 5", "error usage: card-delay <port 1..32> <ms, up to 60000>; port '33' is not a number from "
+                            "1 to 32\n"},
+        {"fpga-reg 2 1", "error usage: fpga-reg <0|1> <register> [value]; fpga '2' is not a number from 0 to 1\n"},
+        {"flash-read 3 0 4097", "error usage: flash-read <2|3> <address> <length 0..4096>; length '4097' is not a "
+                                "number from 0 to 4096\n"},
+        {"cards 1 5 xx", "error usage: cards <port 1..32> <count 0..4095> [mf]; kind 'xx' is not mf\n"},
+        {"c331-silent maybe", "error usage: c331-silent on|off; switch 'maybe' is not on|off\n"},
+        {"shell-eth0", "error usage: shell-eth0 on|off; takes 1 argument, not 0\n"},
         {"card-delay 1 60001", "error usage: card-delay <port 1..32> <ms, up to 60000>; ms '60001' is not a number "
                                "from 0 to 60000\n"},
     };
