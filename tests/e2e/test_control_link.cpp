@@ -149,7 +149,7 @@ TEST_F(E2eControlLink, AValueAndTheFlagWrittenAtASlidersPaceLeaveTheGuiTickRunni
             if (pauseMs > 0)
                 app.waitFor([] { return false; }, pauseMs);
             else
-                app.output();
+                app.waitFor([] { return true; }, 0);   // the program's console output is drained
         }
         return value;
     };
