@@ -18,8 +18,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QLabel>
 #include <QDir>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
