@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "core/gui_handoff.h"
+#include "core/gui_post.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/para_layout.h"
@@ -26,7 +27,6 @@
 #include "ui/shell/tip.h"
 #include "videochip/c331_manage.h"
 
-#include <QMetaObject>
 #include <QMutexLocker>
 #include <QThread>
 #include <algorithm>
@@ -175,10 +175,10 @@ void SyncUpdate::update_para(int code)
         }
         if (pending != 0)
             return;
-        QMetaObject::invokeMethod(this, [this] { run_pending_change(); }, Qt::QueuedConnection);
+        gui_post([this] { run_pending_change(); });
         return;
     }
-    QMetaObject::invokeMethod(this, [this, code] { para_sync(code); }, Qt::QueuedConnection);
+    gui_post([this, code] { para_sync(code); });
 }
 
 void SyncUpdate::run_pending_change()
