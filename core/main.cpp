@@ -208,7 +208,7 @@ int main(int argc, char** argv)
     g_timer->start(10);
 
     SyncUpdate* sync = SyncUpdate::pInstance();
-    QObject::connect(rampara, &ZdrRamPara::sig_update_para, sync, &SyncUpdate::para_sync);
+    QObject::connect(rampara, &ZdrRamPara::sig_update_para, sync, &SyncUpdate::update_para, Qt::DirectConnection);
     UsbServer* usb = UsbServer::pInstance();
     QObject::connect(usb, &UsbServer::sig_usb_update, sync, &SyncUpdate::para_sync);
 

@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "core/gui_handoff.h"
+#include "core/gui_post.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/para_layout.h"
@@ -27,6 +28,8 @@
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
+#include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -154,6 +157,37 @@ bool SyncUpdate::refresh_page(int focus, int code)
         ZdrRamPara::pInstance()->ZdrLanguageChanged();
         return false;
     }
+}
+
+void SyncUpdate::update_para(int code)
+{
+    if (QThread::currentThread() == thread()) {
+        para_sync(code);
+        return;
+    }
+    if (code == 1 || code == 2) {
+        // A PC dragging a slider raises the change flag many times a
+        // second, and a refresh that stores the block costs a sync and
+        // 100 ms: one queued refresh serves every change made before it
+        // runs, so the GUI thread never falls behind.
+        int pending = change_pending_.load();
+        while (!change_pending_.compare_exchange_weak(pending, std::max(pending, code))) {
+        }
+        if (pending != 0)
+            return;
+        gui_post([this] { run_pending_change(); });
+        return;
+    }
+    gui_post([this, code] { para_sync(code); });
+}
+
+void SyncUpdate::run_pending_change()
+{
+    // Taken before the refresh reads the block: a change made from here on
+    // queues a refresh of its own.
+    const int code = change_pending_.exchange(0);
+    if (code != 0)
+        para_sync(code);
 }
 
 void SyncUpdate::para_sync(int code)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QObject>
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -22,11 +23,23 @@ public:
     // The last tip a refresh called for.
     int last_tip = 0;
 
+    // Takes a para sync code in the thread that sends it (connected
+    // directly): the GUI thread refreshes at once; another thread queues
+    // the refresh into the GUI thread. A change code (1, or 2 when the
+    // user-mode files are rewritten too) is not queued again while a
+    // refresh for a change still waits: that one takes the latest state,
+    // with the strongest code pending.
+    void update_para(int code);
+
 public slots:
     void para_sync(int code);
 
 private:
     SyncUpdate();
+    // The queued refresh for the changes: runs the strongest code pending.
+    void run_pending_change();
+    // The change code a queued refresh will run, 0 when none is queued.
+    std::atomic<int> change_pending_{0};
     // Calls the refresh of the page in focus; false when that page is not
     // open (then nothing is refreshed and no tip is shown).
     bool refresh_page(int focus, int code);

@@ -76,6 +76,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         // A reply of an earlier check must not count for this job.
         sp.card_reply = kNoReply;
         sp.failed = false;
+        sp.net_unanswered = false;
         if (get_fpga_status() != 1) {
             fail("\n there is a error about fpga!!! ");
             break;
@@ -280,10 +281,12 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         break;
     }
     case 14: {
-        // A net that does not answer counts as sound.
+        // A net that does not answer counts as sound (nothing is restored
+        // to it), but the check has not seen all of the cards.
         const unsigned short reply = sp.card_reply.load();
         if (Utils::getTimeSpace(sp.step_time) > 500) {
             trace("\n timeout!!! ");
+            sp.net_unanswered = true;
             sp.step = 15;
         } else if (reply < kNoReply) {
             if (traceOn())
@@ -378,6 +381,10 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     case 33: {
         trace("\n over!!! ");
         const unsigned short reply = sp.card_reply.load();
+        // A check that found no faulty card while a net gave no answer
+        // did not check every card: it ends as not completed.
+        if (job == 5 && sp.net_unanswered && (reply == kAllSound || reply == kNoReply))
+            sp.failed = true;
         if (sp.failed) {
             // No file to work on, or frames no card confirmed: the faulty
             // card found last stays listed.

@@ -27,6 +27,7 @@ std::atomic<unsigned char> ScreenState{1};
 std::atomic<unsigned char> g_set_led_para{0};
 std::atomic<unsigned char> g_set_led_setup{0};
 std::atomic<unsigned char> g_freeze_out{0};
+std::atomic<unsigned char> g_led_panel_reinit{0};
 
 namespace {
 

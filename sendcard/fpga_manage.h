@@ -85,6 +85,8 @@ struct SendParaRequest {
     // no card confirms is not this: the load goes on and only `failed`
     // is set.
     bool record_failed = false;
+    // A net of the check gave no answer (it was passed over as sound).
+    bool net_unanswered = false;
     // Since when the record's data cannot be read (valid while reading).
     bool read_failing = false;
     unsigned int read_fail_time = 0;
@@ -703,6 +705,10 @@ extern std::atomic<unsigned char> ScreenState;
 // 2, the FPGA thread resets the FPGAs and clears both.
 extern std::atomic<unsigned char> g_set_led_para;
 extern std::atomic<unsigned char> g_set_led_setup;
+// 1: the chip re-initialises its panel for the pending request although no
+// panel word changed (the LED screen's re-initialisation of the advanced
+// settings page); set with the request, cleared by the chip thread.
+extern std::atomic<unsigned char> g_led_panel_reinit;
 // 1 runs the freeze-output sequence of the handshake.
 extern std::atomic<unsigned char> g_freeze_out;
 

@@ -66,12 +66,15 @@ void c331_manage::c331managerdeal(void* arg)
     velmosource* source = velmosource::p_velmo_source;
 
     // ---- half 1: apply the changes, under the c331 manage mutex ----
-    const bool panelDue = m->panel_deferred && g_set_led_para != 1;
+    // A re-initialisation asked for without a changed panel word (read
+    // before the request it goes with).
+    const bool reinit = g_led_panel_reinit.load() != 0;
+    const bool panelDue = (m->panel_deferred || reinit) && g_set_led_para != 1;
     int signal = 0;   // the change code for the page and the file, sent after the pass
     if (store && (para_change_flag.load() != 0 || panelDue)) {
         C331ParaLock::acquire();
         const unsigned char flag = para_change_flag.load();
-        if (flag != 0 || (m->panel_deferred && g_set_led_para != 1)) {
+        if (flag != 0 || ((m->panel_deferred || reinit) && g_set_led_para != 1)) {
             unsigned char* block = store->ram_para;
             // The pass applies the block as it stands now, and this copy is
             // what the chip shows afterwards: a store that lands while the
@@ -88,7 +91,7 @@ void c331_manage::c331managerdeal(void* arg)
             // 2. Output panel. While an LED request is pending the FPGA thread
             // must finish it first, and it may need this mutex to do so: the
             // panel is left for a later pass instead of waiting here.
-            bool panelChanged = false;
+            bool panelChanged = reinit;
             for (int off : kPanelWords)
                 panelChanged = panelChanged || d.changed(off);
             bool panelDeferredNow = false;
@@ -96,6 +99,8 @@ void c331_manage::c331managerdeal(void* arg)
                 if (g_set_led_para == 1) {
                     panelDeferredNow = true;
                 } else {
+                    if (reinit)
+                        g_led_panel_reinit = 0;
                     m->zdrApi_PnlInit2(d.now(para::kLedWidth), d.now(para::kLedHeight), d.now(para::kOut1 + 4),
                                        d.now(para::kOut1 + 6), d.now(para::kSpliceMode));
                     // The set-up wrote its results into the block: this

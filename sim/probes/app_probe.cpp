@@ -16,8 +16,10 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_global.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
@@ -274,6 +276,37 @@ void registerAppProbes()
                     });
                     if (!found)
                         reply = "no top window " + args[0];
+                    return found;
+                });
+    control.add("widget-text", "<name>: the text of a shown label or button",
+                [](const std::vector<std::string>& args, std::string& reply) {
+                    if (args.size() != 1) {
+                        reply = "usage: widget-text <object name>";
+                        return false;
+                    }
+                    bool found = false;
+                    inGuiThread([&] {
+                        const QString name = QString::fromStdString(args[0]);
+                        for (QWidget* top : QApplication::topLevelWidgets()) {
+                            QList<QWidget*> all = top->findChildren<QWidget*>(name);
+                            if (top->objectName() == name)
+                                all.prepend(top);
+                            for (QWidget* w : all) {
+                                if (!w->isVisible())
+                                    continue;
+                                if (auto* label = qobject_cast<QLabel*>(w))
+                                    reply = label->text().toStdString();
+                                else if (auto* button = qobject_cast<QAbstractButton*>(w))
+                                    reply = button->text().toStdString();
+                                else
+                                    continue;
+                                found = true;
+                                return;
+                            }
+                        }
+                    });
+                    if (!found)
+                        reply = "no shown label or button " + args[0];
                     return found;
                 });
     control.add("link-ports", "the ports of the control link: udp <n> tcp <n> at <n>",

@@ -66,6 +66,18 @@ TEST(E2eCardRecovery, CheckAndRestoreFromTheAdvancedSettingsPage)
     EXPECT_TRUE(has(app.control("card-log 3 1"), "00600002000001000000"))
         << "card 1 took its RAM write: " << app.control("card-log 3 1");
 
+    // The top card of the chain falls silent: the check passes over the
+    // net after its time-out and ends as not completed, not as sound ("The
+    // check was not completed").
+    EXPECT_EQ(app.control("card-silent 3 0 on"), "");
+    app.control("tap 290 112");
+    ASSERT_TRUE(waitFor([&] { return has(app.control("card-job"), "job 5"); }, 5000)) << app.control("card-job");
+    ASSERT_TRUE(waitFor([&] { return has(app.control("card-job"), "job 0"); }, 30000)) << app.control("card-job");
+    EXPECT_EQ(app.control("card-job"), "job 0 reply 65535 status 0 results");
+    EXPECT_TRUE(waitFor([&] { return app.control("widget-text label_status") == "检测未完成"; }, 5000))
+        << app.control("widget-text label_status");
+    EXPECT_EQ(app.control("card-silent 3 0 off"), "");
+
     // Back to the settings menu, into the mapping wizard; a scan file the PC
     // installs (tag KQFR, type 13) closes the wizard, whose count of scan
     // files would be stale.

@@ -8,6 +8,7 @@
 #include "pcclient/pc_client.h"
 
 #include <QFile>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -122,6 +123,58 @@ TEST_F(E2eControlLink, TcpWritesAUserModeSlotAndRewritesItsFileOnFlagTwo)
     ASSERT_TRUE(waitFor([&] { return readAll(app.hostPath("/data/modes/custom_mode3")).size() == 4096u; }, 5000));
     const Bytes mode = readAll(app.hostPath("/data/modes/custom_mode3"));
     EXPECT_EQ(Bytes(mode.begin(), mode.begin() + 4), (Bytes{0xAA, 0xAA, 0x80, 0x07}));
+}
+
+// A PC dragging a slider: a value and the change flag many times a second.
+// The GUI thread keeps up: once the PC stops, its tick runs normally
+// within a second and the file holds the last value.
+TEST_F(E2eControlLink, AValueAndTheFlagWrittenAtASlidersPaceLeaveTheGuiTickRunning)
+{
+    UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", ports.udp));
+    auto ticks = [&] {
+        const std::string t = app.control("ticks");
+        return t.empty() || t.find("error") != std::string::npos ? 0ul : std::stoul(t);
+    };
+    // Writes the saturation and raises the flag until the time is up,
+    // pausing pauseMs between the writes; the last value written.
+    auto drag = [&](int forMs, int pauseMs, unsigned char flag) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(forMs);
+        unsigned char value = 0;
+        Reply r;
+        while (std::chrono::steady_clock::now() < until) {
+            value = static_cast<unsigned char>(value % 100 + 1);
+            EXPECT_TRUE(udp.request(kProcessor, 0x60, ramWritePayload(2182, Bytes{value, 0x00}), r));
+            EXPECT_TRUE(udp.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, flag}}), r));
+            if (pauseMs > 0)
+                app.waitFor([] { return false; }, pauseMs);
+            else
+                app.waitFor([] { return true; }, 0);   // the program's console output is drained
+        }
+        return value;
+    };
+    auto fileValue = [&] {
+        const Bytes file = readAll(app.hostPath("/data/ram_device_info"));
+        return file.size() == 4096u ? file[2 + 2182 - 768] : -1;
+    };
+    // From a second after the PC stopped, a second of ticks: 100 when the
+    // tick runs normally.
+    auto ticksOfASecond = [&] {
+        app.waitFor([] { return false; }, 1000);
+        const unsigned long before = ticks();
+        app.waitFor([] { return false; }, 1000);
+        return ticks() - before;
+    };
+
+    // 20 times a second (a write, the flag, 50 ms).
+    const int last = drag(4000, 50, 1);
+    EXPECT_GE(ticksOfASecond(), 50u);
+    EXPECT_TRUE(waitFor([&] { return fileValue() == last; }, 2000)) << fileValue() << " " << last;
+
+    // Back to back, the flag asking for the user-mode files too.
+    const int last2 = drag(5000, 0, 2);
+    EXPECT_GE(ticksOfASecond(), 50u);
+    EXPECT_TRUE(waitFor([&] { return fileValue() == last2; }, 2000)) << fileValue() << " " << last2;
 }
 
 TEST_F(E2eControlLink, ACommandThatWorksForSecondsKeepsItsTcpConnection)

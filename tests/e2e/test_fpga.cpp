@@ -166,6 +166,50 @@ TEST(E2eFpga, BothFpgasComeUpAndAnLedScreenChangeResetsThem)
     app.stop();
 }
 
+// "Re-initialise" on the advanced settings page, tapped on a running board:
+// the screen is blanked and its outputs switched off, the chip sets its
+// panel up again although no size changed, both FPGAs are reset, and the
+// screen comes back (black-out off, outputs on).
+TEST(E2eFpga, TheAdvancedPagesReInitialisationBringsTheScreenBack)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    auto reg = [&](int fpga, int r) { return std::stoul(app.control("fpga-reg " + std::to_string(fpga) + " " +
+                                                                     std::to_string(r)), nullptr, 16); };
+    auto screenShown = [&] {
+        for (int fpga : {0, 1})
+            if ((reg(fpga, 0) & 0x04) != 0 || (reg(fpga, 3) & 0x20) == 0)
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(screenShown()) << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 0 3");
+    EXPECT_EQ(info(app, 0, "resets"), "0");
+
+    // Idle screen away, settings, advanced settings, LED screen, Re-initialise.
+    auto tapTo = [&](const char* tap, const std::string& focus) {
+        app.control(tap);
+        return app.waitFor([&] { return app.control("page-focus") == focus; }, 10000);
+    };
+    ASSERT_TRUE(tapTo("tap 400 240", "1"));
+    ASSERT_TRUE(tapTo("tap 495 180", "5"));
+    ASSERT_TRUE(tapTo("tap 681 310", "12"));
+    app.control("tap 90 175");
+    ASSERT_TRUE(app.waitFor([&] { return app.control("widget-text Button_led_reset").rfind("no ", 0) != 0; }, 5000));
+    app.control("tap 330 202");
+
+    EXPECT_TRUE(app.waitFor(
+        [&] {
+            auto s = status(app);
+            return s["led-para"] == "0 0" && s["status"] == "1" && info(app, 0, "resets") == "1" &&
+                   info(app, 1, "resets") == "1";
+        },
+        30000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
+    EXPECT_TRUE(app.waitFor(screenShown, 10000)) << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 0 3");
+    app.stop();
+}
+
 // An interrupt with register 22 bit 6 makes the manager read the version
 // year again: a live year (0x24 = 36) leaves the FPGA running; a lost one
 // brings it up again once the FPGA answers with a live year.

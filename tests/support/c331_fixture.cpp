@@ -17,6 +17,7 @@ void C331Test::SetUp()
     g_fpga_c331_start = 0;
     g_osd_update = 0;
     g_set_led_para = 0;
+    g_led_panel_reinit = 0;
     fpga_manage* fpga = fpga_manage::pInstance();
     fpga->lcd_change_flag = 0;
     fpga->bri_change_flag = 0;
@@ -48,6 +49,7 @@ void C331Test::TearDown()
     g_fpga_c331_start = 0;
     g_osd_update = 0;
     g_set_led_para = 0;
+    g_led_panel_reinit = 0;
     StoreTest::TearDown();
 }
 

@@ -13,6 +13,7 @@ void resetSharedState()
     g_fpga_c331_start = 0;
     g_force_bkcolor = 1;
     g_set_led_para = 0;
+    g_led_panel_reinit = 0;
     g_set_led_setup = 0;
     g_freeze_out = 0;
     g_usb_grade = 0;

@@ -7,8 +7,10 @@
 #include "avchips/velmosource.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
+#include "core/utils.h"
 #include "sendcard/fpga_manage.h"
 
+#include <QMutexLocker>
 #include <QObject>
 #include <atomic>
 #include <thread>
@@ -226,6 +228,29 @@ TEST_F(C331Deal, PanelChangeWaitsForAPendingLedRequestWithoutHoldingTheMutex)
 
     deal();
     EXPECT_EQ(codes.size(), 2u) << "done once";
+}
+
+TEST_F(C331Deal, AReInitialisationWithoutAChangedPanelWordSetsThePanelUpOnceTheScreenIsDark)
+{
+    {
+        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+        g_led_panel_reinit = 1;
+    }
+    deal();
+    EXPECT_EQ(g_set_led_para, 1) << "the FPGA side has not blanked the screen yet";
+    EXPECT_TRUE(codes.empty());
+
+    g_set_led_para = 0;     // the FPGA thread completed its part
+    deal();
+    EXPECT_EQ(g_set_led_para, 2) << "panel set up, 2 posted";
+    EXPECT_EQ(g_led_panel_reinit, 0);
+    EXPECT_EQ(codes.size(), 1u);
+
+    g_set_led_para = 0;
+    deal();
+    EXPECT_EQ(g_set_led_para, 0) << "done once";
+    EXPECT_EQ(codes.size(), 1u);
 }
 
 TEST_F(C331Deal, LayerChangesReachTheirOwnWindow)

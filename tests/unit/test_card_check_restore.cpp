@@ -112,6 +112,24 @@ TEST_F(CardJobs, ASilentNetPassesAfterItsTimeOutAndTheCheckGoesOn)
     ASSERT_GT(ticks, 500);
     EXPECT_EQ(mgr().restore_port, 18);
     EXPECT_EQ(mgr().restore_card, 2);
+    EXPECT_FALSE(fpga_card_job_failed()) << "a faulty card was found";
+
+    // Every net that answers is sound, one net's top card is silent: the
+    // check goes over both nets and ends as not completed.
+    control("card-fault 2 none");
+    control("card-faulty 19 none");
+    control("card-silent 2 0 on");
+    ASSERT_GT(runJob(5), 500);
+    EXPECT_EQ(g_send_para.card_reply.load(), 255) << "the second net was checked";
+    EXPECT_TRUE(fpga_card_job_failed());
+    EXPECT_EQ(mgr().job_progress.load(), 100);
+    EXPECT_EQ(mgr().restore_port, 18) << "the card found before stays the one to restore";
+
+    // With every card answering the check is complete again.
+    control("card-silent 2 0 off");
+    ASSERT_GT(runJob(5), 0);
+    EXPECT_EQ(g_send_para.card_reply.load(), 255);
+    EXPECT_FALSE(fpga_card_job_failed());
 }
 
 TEST_F(CardJobs, APcCommandPausesTheJob)

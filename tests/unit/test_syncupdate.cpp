@@ -11,10 +11,13 @@
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/shell_global.h"
+#include "videochip/c331_manage.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 TEST(SyncUpdateTips, FollowThePageInFocus)
 {
@@ -199,4 +202,52 @@ TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
     sync->last_tip = 0;
     sync->para_sync(1);
     EXPECT_EQ(sync->last_tip, 0);
+}
+
+// Changes raised from another thread faster than the GUI thread refreshes:
+// one refresh is queued; it takes the latest block once, with code 2 if any
+// change asked for it (the user-mode files are rewritten).
+TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
+{
+    writeFile(hostPath("/data/modes/custom_mode1"), std::string(4096, '\x01'));
+    p->mode_user_para[0][0] = 0xAA;
+    p->mode_user_para[0][1] = 0x00;
+    p->mode_user_para[0][100] = 0x55;
+    setLe16(p->ram_para, para::kModeSaveRequest, 0);
+    const QMetaObject::Connection c =
+        QObject::connect(p, &ZdrRamPara::sig_update_para, sync, &SyncUpdate::update_para, Qt::DirectConnection);
+    std::thread chip([this] {
+        for (int i = 1; i <= 50; ++i) {
+            {
+                C331ParaLock lock;
+                setLe16(p->ram_para, 2182, static_cast<uint16_t>(i));
+            }
+            p->test_signal(i % 2 == 1 ? 2 : 1);
+        }
+    });
+    chip.join();
+    QCoreApplication::processEvents();
+    auto stored = [this] {
+        const auto file = fileBytes("/data/ram_device_info");
+        return file.size() == 4096u ? le16(file.data(), 2 + 2182 - 768) : -1;
+    };
+    EXPECT_EQ(stored(), 50);
+    EXPECT_EQ(fileBytes("/data/modes/custom_mode1")[100], 0x55) << "code 2 kept";
+    EXPECT_EQ(count("rm  -rf  /data/modes/custom_mode2"), 1) << "one refresh with code 2";
+
+    // The next change queues a refresh of its own, with its own code.
+    shell().clearLog();
+    std::thread later([this] {
+        {
+            C331ParaLock lock;
+            setLe16(p->ram_para, 2182, 51);
+        }
+        p->test_signal(1);
+    });
+    later.join();
+    QCoreApplication::processEvents();
+    QObject::disconnect(c);
+    EXPECT_EQ(stored(), 51);
+    EXPECT_EQ(count("sync"), 1);
+    EXPECT_EQ(count("rm  -rf  /data/modes/custom_mode2"), 0);
 }

@@ -383,9 +383,13 @@ void AdvancedOption::on_Button_self_recovery_clicked()
 void AdvancedOption::on_Button_led_reset_clicked()
 {
     if (fpga_both_running()) {
+        // No panel word changes here: the chip is told to re-initialise
+        // its panel all the same once the screen is dark, and the FPGAs
+        // are then reset, which brings the screen back.
         QMutexLocker lock(&Utils::_led_para_init_mutex);
         g_set_led_para = 1;
         g_set_led_setup = 0;
+        g_led_panel_reinit = 1;
         led_request_ = 1;
     } else {
         led_request_ = 2;
