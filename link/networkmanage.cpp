@@ -82,6 +82,9 @@ void networkManage::readClient(Client& client)
     // the PC takes them.
     client.writeSpentUs = 0;
     client.endpoint->take(buffer, static_cast<size_t>(n));
+    // Its requests take their place in the line as they arrive.
+    if (client.turn == 0 && client.endpoint->pending())
+        client.turn = m_nextTurn++;
 }
 
 void networkManage::serveOne(Client& client)
@@ -177,8 +180,8 @@ void networkManage::acceptThread()
             }
         }
 
-        // Those whose requests arrived since the last turn join the line,
-        // behind those already in it.
+        // The connection just served goes back in the line, behind those
+        // whose requests arrived while it was served.
         Client* next = nullptr;
         for (Client& c : m_clients) {
             if (c.turn == 0 && c.endpoint->pending())
