@@ -41,7 +41,9 @@ bool link_write_all(int fd, const unsigned char* data, size_t length, std::chron
             pollfd p{fd, POLLOUT, 0};
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             const int waitMs = static_cast<int>(std::max<long long>(1, std::min<long long>(1000, left.count())));
-            if (::poll(&p, 1, waitMs) <= 0)
+            // A peer that takes nothing for a while is waited for up to the
+            // bound, checked at the top.
+            if (::poll(&p, 1, waitMs) < 0 && errno != EINTR)
                 return false;
             continue;
         }

@@ -6,11 +6,10 @@
 #include <cstddef>
 
 // Writes all bytes to a socket or a serial port: retries short writes,
-// waits (up to a second at a time) while the descriptor is full, never
-// raises SIGPIPE. False when the descriptor fails or stays full, or when
-// the bytes are not all written within kLinkWriteBoundMs (a socket is
-// written without waiting inside send(), so its own send time-out adds
-// nothing to that).
+// waits while the descriptor is full, never raises SIGPIPE. False when the
+// descriptor fails, or when the bytes are not all written within
+// kLinkWriteBoundMs in all (a socket is written without waiting inside
+// send(), so its own send time-out adds nothing to that).
 constexpr int kLinkWriteBoundMs = 3000;
 bool link_write_all(int fd, const unsigned char* data, size_t length);
 // The same with the bound given as the time by which the bytes must be

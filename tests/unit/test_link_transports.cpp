@@ -174,6 +174,23 @@ TEST_F(LinkTransports, AReplyThatIsNotTakenIsGivenUpAtItsBound)
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(tookMs, 1500);
     ::close(fd);
+
+    // A PC that starts taking the reply after 1.5 s, within the 3 s, gets
+    // it all.
+    TcpLink late;
+    ASSERT_TRUE(late.open("127.0.0.1", server.port()));
+    ASSERT_TRUE(waitFor([&] { return (fd = server.accept()) >= 0; }, 3000));
+    std::atomic<size_t> taken{0};
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::vector<unsigned char> buffer(1 << 20);
+        for (long n; taken < big.size() && (n = late.receiveRaw(buffer.data(), buffer.size(), 3000)) > 0;)
+            taken += static_cast<size_t>(n);
+    });
+    EXPECT_TRUE(link_write_all(fd, big.data(), big.size()));
+    reader.join();
+    EXPECT_EQ(taken.load(), big.size());
+    ::close(fd);
 }
 
 TEST_F(LinkTransports, TcpIsNotShutOutBySilentOrSlowClients)
