@@ -58,7 +58,8 @@ const char* const kUsage =
     "                           the device waits 3000)\n"
     "  ZDR_SIM_EPHEMERAL_PORTS  1: the PC ports (UDP 5008, TCP 5005, UDP 13769) take\n"
     "                           free ports; the control channel's link-ports names them;\n"
-    "                           0 (the default): the device's ports\n"
+    "                           0 (the default): the device's ports (one that\n"
+    "                           another program holds stops the program)\n"
     "  ZDR_SIM_START_COMMANDS   control commands, separated by ';', run before start-up\n"
     "  QT_QPA_PLATFORM          offscreen: headless (the default without a display)\n";
 
