@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +20,9 @@ Published<networkManage> networkManage::p_networkManage;
 namespace {
 
 constexpr int kPollMs = 200;
+// How often a PC that shut down its sending side is looked at while its
+// next request waits for its acknowledgement.
+constexpr int kAckPollMs = 10;
 
 } // namespace
 
@@ -82,8 +87,9 @@ void networkManage::readClient(Client& client)
     // the PC takes them.
     client.writeSpentUs = 0;
     client.endpoint->take(buffer, static_cast<size_t>(n));
-    // Its requests take their place in the line as they arrive.
-    if (client.turn == 0 && client.endpoint->pending())
+    // Its requests take their place in the line as they are read; the
+    // connection just served goes behind the others read with it.
+    if (client.turn == 0 && client.endpoint->pending() && client.id != m_lastServed)
         client.turn = m_nextTurn++;
 }
 
@@ -103,6 +109,19 @@ void networkManage::serveOne(Client& client)
         client.writeSpentUs +=
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     });
+}
+
+bool networkManage::mayServe(const Client& client)
+{
+    // A PC that has shut down its sending side may have closed the
+    // connection altogether. Its next request waits until what was written
+    // to it is acknowledged (it reads on) or the connection is reset (it is
+    // gone, and the requests it left are dropped): a PC that left has no
+    // more of its requests served than the one being served.
+    if (!client.finSeen)
+        return true;
+    int unacknowledged = 0;
+    return ::ioctl(client.fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0;
 }
 
 void networkManage::takeNewConnections()
@@ -153,13 +172,17 @@ void networkManage::acceptThread()
         // left.
         fds.clear();
         fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
-        bool waiting = false;
+        bool ready = false, held = false;
         for (const Client& c : m_clients) {
             const bool pending = c.endpoint->pending();
-            waiting = waiting || pending;
-            fds.push_back(pollfd{c.fd, static_cast<short>(pending ? 0 : POLLIN), 0});
+            if (pending && mayServe(c))
+                ready = true;
+            else if (pending)
+                held = true;
+            const short events = pending ? (c.finSeen ? 0 : POLLRDHUP) : POLLIN;
+            fds.push_back(pollfd{c.fd, events, 0});
         }
-        if (::poll(fds.data(), fds.size(), waiting ? 0 : kPollMs) < 0)
+        if (::poll(fds.data(), fds.size(), ready ? 0 : held ? kAckPollMs : kPollMs) < 0)
             continue;
 
         for (size_t i = 1; i < fds.size(); ++i) {
@@ -168,6 +191,8 @@ void networkManage::acceptThread()
                 c.broken = true;
             else if (!c.broken && (fds[i].revents & POLLIN))
                 readClient(c);
+            else if (fds[i].revents & POLLRDHUP)
+                c.finSeen = true;
         }
         if (fds[0].revents & POLLIN)
             takeNewConnections();
@@ -186,11 +211,12 @@ void networkManage::acceptThread()
         for (Client& c : m_clients) {
             if (c.turn == 0 && c.endpoint->pending())
                 c.turn = m_nextTurn++;
-            if (c.turn != 0 && (!next || c.turn < next->turn))
+            if (c.turn != 0 && (!next || c.turn < next->turn) && mayServe(c))
                 next = &c;
         }
         if (next) {
             next->turn = 0;
+            m_lastServed = next->id;
             serveOne(*next);
         }
     }

@@ -58,8 +58,10 @@ private:
         bool broken = false;
         int64_t writeSpentUs = 0;   // writing the replies to the last read
         uint64_t turn = 0;          // its place in the line (0: not in it)
+        bool finSeen = false;       // the PC has shut down its sending side
         std::unique_ptr<link_endpoint> endpoint;
     };
+    static bool mayServe(const Client& client);
 
     void acceptThread();
     void takeNewConnections();
@@ -70,6 +72,7 @@ private:
     std::vector<Client> m_clients;   // the worker thread's own
     uint64_t m_nextId = 1;
     uint64_t m_nextTurn = 1;
+    uint64_t m_lastServed = 0;   // the id of the connection served last
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

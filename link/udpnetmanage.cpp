@@ -120,7 +120,9 @@ void udpnetManage::udpacceptThread()
             p.lastHeardUs = platform::clock().nowUs();
             if (p.endpoint->waiting() < kMaxWaiting)
                 p.endpoint->take(buffer.data(), static_cast<size_t>(n));
-            if (p.turn == 0 && p.endpoint->pending())
+            // The sender just served goes behind the others heard from
+            // meanwhile, even when its next frame came before theirs.
+            if (p.turn == 0 && p.endpoint->pending() && p.key != m_lastServed)
                 p.turn = m_nextTurn++;
         }
         Peer* next = nullptr;
@@ -133,6 +135,7 @@ void udpnetManage::udpacceptThread()
         if (!next)
             continue;
         next->turn = 0;
+        m_lastServed = next->key;
         last_peer = next->addr;
         const sockaddr_in to = net.broadcastReplyTo(next->addr);
         next->endpoint->serve_one(next->key, [&](const unsigned char* data, int length) {

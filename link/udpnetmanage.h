@@ -82,6 +82,7 @@ private:
     UdpServer m_at;
     std::vector<Peer> m_peers;   // the control thread's own
     uint64_t m_nextTurn = 1;
+    uint64_t m_lastServed = 0;   // the key of the sender served last
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;

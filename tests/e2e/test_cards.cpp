@@ -116,17 +116,20 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
         taken += line == "000010f01067010500810012";
     EXPECT_EQ(taken, 3) << "UDP's, TCP's and the left PC's first request only";
 
-    // A PC that sent five such requests at once holds a PC that connects
-    // after it for at most the one being served (4 s; a second would end
-    // 7.5 s after the later PC asked).
+    // A PC that sent five such requests (the first alone, four more while
+    // it is served) holds a PC that connects after it for at most the one
+    // being served (4 s; a second would end 7.5 s after the later PC
+    // asked).
     {
         TcpLink busy;
         ASSERT_TRUE(busy.open("127.0.0.1", app.linkPort("tcp")));
-        Bytes five;
-        for (int i = 0; i < 5; ++i)
-            five.insert(five.end(), wire.begin(), wire.end());
-        ASSERT_TRUE(busy.sendRaw(five));
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ASSERT_TRUE(busy.sendRaw(wire));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        Bytes four;
+        for (int i = 0; i < 4; ++i)
+            four.insert(four.end(), wire.begin(), wire.end());
+        ASSERT_TRUE(busy.sendRaw(four));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         TcpLink later;
         ASSERT_TRUE(later.open("127.0.0.1", app.linkPort("tcp")));
         ASSERT_TRUE(later.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 6000))
@@ -143,13 +146,15 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
         taken += line == "000010f01067010500810012";
     EXPECT_EQ(taken, 5) << "the busy PC's first two requests only";
 
-    // Over UDP too: a PC that sent five such requests at once holds a PC
-    // that sends after it for at most the one being served.
+    // Over UDP too: a PC that sent five such requests the same way holds a
+    // PC that sends after it for at most the one being served.
     UdpLink busy;
     ASSERT_TRUE(busy.open("127.0.0.1", app.linkPort("udp")));
-    for (int i = 0; i < 5; ++i)
+    ASSERT_TRUE(busy.sendRaw(wire));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = 0; i < 4; ++i)
         ASSERT_TRUE(busy.sendRaw(wire));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     UdpLink later;
     ASSERT_TRUE(later.open("127.0.0.1", app.linkPort("udp")));
     ASSERT_TRUE(later.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 6000))
