@@ -169,7 +169,7 @@ void networkManage::acceptThread()
         // once its requests are served: its stream's end then finds every
         // request it sent before served. One whose PC is gone (reset, or a
         // reply that could not be written) is dropped with the requests it
-        // left.
+        // left; after a PC's FIN, see mayServe().
         fds.clear();
         fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
         bool ready = false, held = false;
