@@ -8,8 +8,10 @@
 #include "core/logMsg.h"
 #include "core/syncupdate.h"
 #include "core/usbserver.h"
+#include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "link/k47_wifi_config.h"
+#include "link/link_global.h"
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
 #include "link/uart_inout_4G.h"
@@ -57,7 +59,8 @@ const char* const kUsage =
     "                           the device waits 3000)\n"
     "  ZDR_SIM_EPHEMERAL_PORTS  1: the PC ports (UDP 5008, TCP 5005, UDP 13769) take\n"
     "                           free ports; the control channel's link-ports names them;\n"
-    "                           0 (the default): the device's ports\n"
+    "                           0 (the default): the device's ports (one that\n"
+    "                           another program holds stops the program)\n"
     "  ZDR_SIM_START_COMMANDS   control commands, separated by ';', run before start-up\n"
     "  QT_QPA_PLATFORM          offscreen: headless (the default without a display)\n";
 
@@ -150,6 +153,26 @@ void quitOnSignals(QObject* owner)
     });
 }
 
+// A port of the PC link that did not open: where the platform needs it
+// (the simulated board on the device's ports, which another program on the
+// machine holds), the program says so and stops; on the device it goes on
+// without it (logged).
+void checkLinkPort(const char* kind, unsigned port, bool open, int error)
+{
+    if (open || !platform::net().linkPortNeeded())
+        return;
+    std::fprintf(stderr,
+                 "zdrK47N: %s port %u cannot be opened: %s; is another program on it? With "
+                 "ZDR_SIM_EPHEMERAL_PORTS=1 the board takes free ports\n",
+                 kind, port, std::strerror(error));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // Services may already run: leave as the program always leaves, the
+    // control channel closed.
+    platform::programEnding();
+    ::_exit(1);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -178,7 +201,9 @@ int main(int argc, char** argv)
     // Let the hardware settle after power-on.
     std::this_thread::sleep_for(std::chrono::milliseconds(platform::settleDelayMs()));
 
-    udpnetManage::pInstance();
+    udpnetManage* udp = udpnetManage::pInstance();
+    checkLinkPort("UDP", udpnetManage::kControlPort, udp->control_port() != 0, udp->control_open_error());
+    checkLinkPort("UDP", udpnetManage::kAtPort, udp->at_port() != 0, udp->at_open_error());
     ConfigEngine::pInstance();
     ZdrRamPara* rampara = ZdrRamPara::pInstance();
     velmosource* source = velmosource::pInstance();
@@ -187,7 +212,8 @@ int main(int argc, char** argv)
     c331_manage::pInstance();
     lcd_touch::pInstance();
     Kq_uart_inout::pInstance();
-    networkManage::pInstance();
+    networkManage* tcp = networkManage::pInstance();
+    checkLinkPort("TCP", static_cast<unsigned>(Utils::settings_copy(g_port)), tcp->port() != 0, tcp->open_error());
     Kq_uart_inout_4G::pInstance();
     K47_WIFI_CONFIG::pInstance();
 

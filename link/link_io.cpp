@@ -28,7 +28,9 @@ bool link_write_all(int fd, const unsigned char* data, size_t length, std::chron
     while (length > 0) {
         if (std::chrono::steady_clock::now() >= end)
             return false;
-        ssize_t n = socket ? ::send(fd, data, length, MSG_NOSIGNAL) : ::write(fd, data, length);
+        // A socket is never waited on inside send(): its own send time-out
+        // would come on top of the bound. The wait is the poll below.
+        ssize_t n = socket ? ::send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT) : ::write(fd, data, length);
         if (n < 0 && errno == ENOTSOCK && socket) {
             socket = false;
             continue;
@@ -39,7 +41,9 @@ bool link_write_all(int fd, const unsigned char* data, size_t length, std::chron
             pollfd p{fd, POLLOUT, 0};
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             const int waitMs = static_cast<int>(std::max<long long>(1, std::min<long long>(1000, left.count())));
-            if (::poll(&p, 1, waitMs) <= 0)
+            // A peer that takes nothing for a while is waited for up to the
+            // bound, checked at the top.
+            if (::poll(&p, 1, waitMs) < 0 && errno != EINTR)
                 return false;
             continue;
         }
@@ -56,10 +60,19 @@ int link_open_server(int type, unsigned short devicePort, int backlog, unsigned 
     const platform::Net& net = platform::net();
     const bool stream = type == SOCK_STREAM;
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC | (stream ? SOCK_NONBLOCK : 0), 0);
-    if (fd < 0)
+    if (fd < 0) {
+        const int error = errno;
+        writeLogMsg(ERROR, std::string(stream ? "TCP" : "UDP") + " port " + std::to_string(devicePort) +
+                               " cannot be opened: " + std::strerror(error));
+        errno = error;
         return -1;
+    }
     const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    // A TCP port is taken again at once after a restart (the last run's
+    // connections may linger); a UDP port is not shared with a second
+    // program, which would otherwise get part of the PCs' datagrams.
+    if (stream)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
     if (!stream && net.broadcastAllowed())
         ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof(one));
     sockaddr_in addr;
@@ -71,9 +84,11 @@ int link_open_server(int type, unsigned short devicePort, int backlog, unsigned 
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
         (stream && ::listen(fd, backlog) != 0) ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        const int error = errno;
         writeLogMsg(ERROR, std::string(stream ? "TCP" : "UDP") + " port " + std::to_string(devicePort) +
-                               " cannot be opened: " + std::strerror(errno));
+                               " cannot be opened: " + std::strerror(error));
         ::close(fd);
+        errno = error;
         return -1;
     }
     boundPort = ntohs(addr.sin_port);

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +20,9 @@ Published<networkManage> networkManage::p_networkManage;
 namespace {
 
 constexpr int kPollMs = 200;
+// How often a PC that shut down its sending side is looked at while its
+// next request waits for its acknowledgement.
+constexpr int kAckPollMs = 10;
 
 } // namespace
 
@@ -67,6 +72,10 @@ void networkManage::readClient(Client& client)
 {
     unsigned char buffer[16384];
     const ssize_t n = ::recv(client.fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+    // The end of the PC's stream comes after every byte it sent before it:
+    // by then what those bytes asked for has been served and answered (a
+    // connection is read only once its requests are served), so the
+    // connection is done.
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
         client.broken = true;
         return;
@@ -78,6 +87,10 @@ void networkManage::readClient(Client& client)
     // the PC takes them.
     client.writeSpentUs = 0;
     client.endpoint->take(buffer, static_cast<size_t>(n));
+    // Its requests take their place in the line as they are read; the
+    // connection just served goes behind the others read with it.
+    if (client.turn == 0 && client.endpoint->pending() && client.id != m_lastServed)
+        client.turn = m_nextTurn++;
 }
 
 void networkManage::serveOne(Client& client)
@@ -98,38 +111,91 @@ void networkManage::serveOne(Client& client)
     });
 }
 
+bool networkManage::mayServe(const Client& client)
+{
+    // A PC that has shut down its sending side may have closed the
+    // connection altogether. Its next request waits until what was written
+    // to it is acknowledged (it reads on) or the connection is reset (it is
+    // gone, and the requests it left are dropped): a PC that left has no
+    // more of its requests served than the one being served.
+    if (!client.finSeen)
+        return true;
+    int unacknowledged = 0;
+    return ::ioctl(client.fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0;
+}
+
+void networkManage::takeNewConnections()
+{
+    for (int fd; (fd = m_server.accept()) >= 0;) {
+        const uint64_t now = platform::clock().nowUs();
+        if (static_cast<int>(m_clients.size()) >= kMaxClients) {
+            // Connections left open and silent must not shut every other PC
+            // out for good.
+            auto idle = std::min_element(m_clients.begin(), m_clients.end(), [](const Client& a, const Client& b) {
+                return a.lastHeardUs < b.lastHeardUs;
+            });
+            if (now - idle->lastHeardUs < kIdleTakenUs) {
+                writeLogMsg(WARNING, "TCP: too many connections, one refused");
+                ::close(fd);
+                continue;
+            }
+            writeLogMsg(WARNING, "TCP: too many connections, the longest silent one closed");
+            ::close(idle->fd);
+            m_clients.erase(idle);
+        }
+        Client c;
+        c.fd = fd;
+        c.id = m_nextId++;
+        c.lastHeardUs = now;
+        c.endpoint = std::make_unique<link_endpoint>(*this);
+        m_clients.push_back(std::move(c));
+        // A request sent right after the connect is in line with what
+        // arrived while the last request was served.
+        readClient(m_clients.back());
+    }
+}
+
 void networkManage::acceptThread()
 {
     Utils::name_thread("tcp-rx");
     std::vector<pollfd> fds;
     while (!m_stop) {
-        // A connection's requests are served one at a time, one request of
-        // each connection in turn, so that a PC that queued many slow
-        // requests (pass-throughs to cards) holds another PC for at most
-        // the request being served. A connection is read again once its
-        // requests are served; one that has closed is dropped with the
-        // requests it left.
+        // Requests are served one at a time. A connection with requests
+        // waiting has one turn in the line, taken in the order the
+        // connections' requests arrived; served, it goes to the back, behind
+        // what arrived meanwhile. So a PC that queued many slow requests
+        // (pass-throughs to cards, flash erases) holds a PC that comes later
+        // for at most the request being served. A connection is read again
+        // once its requests are served: its stream's end then finds every
+        // request it sent before served. One whose PC is gone (reset, or a
+        // reply that could not be written) is dropped with the requests it
+        // left; after a PC's FIN, see mayServe().
         fds.clear();
         fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
-        bool waiting = false;
+        bool ready = false, held = false;
         for (const Client& c : m_clients) {
             const bool pending = c.endpoint->pending();
-            waiting = waiting || pending;
-            fds.push_back(pollfd{c.fd, static_cast<short>(POLLRDHUP | (pending ? 0 : POLLIN)), 0});
+            if (pending && mayServe(c))
+                ready = true;
+            else if (pending)
+                held = true;
+            const short events = pending ? (c.finSeen ? 0 : POLLRDHUP) : POLLIN;
+            fds.push_back(pollfd{c.fd, events, 0});
         }
-        if (::poll(fds.data(), fds.size(), waiting ? 0 : kPollMs) < 0)
+        if (::poll(fds.data(), fds.size(), ready ? 0 : held ? kAckPollMs : kPollMs) < 0)
             continue;
 
         for (size_t i = 1; i < fds.size(); ++i) {
             Client& c = m_clients[i - 1];
-            if (fds[i].revents & (POLLRDHUP | POLLHUP | POLLERR))
+            if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL))
                 c.broken = true;
-            else if (fds[i].revents & POLLIN)
+            else if (!c.broken && (fds[i].revents & POLLIN))
                 readClient(c);
+            else if (fds[i].revents & POLLRDHUP)
+                c.finSeen = true;
         }
-        for (Client& c : m_clients)
-            if (!c.broken && c.endpoint->pending())
-                serveOne(c);
+        if (fds[0].revents & POLLIN)
+            takeNewConnections();
         for (auto it = m_clients.begin(); it != m_clients.end();) {
             if (it->broken) {
                 ::close(it->fd);
@@ -138,31 +204,20 @@ void networkManage::acceptThread()
                 ++it;
             }
         }
-        if (fds[0].revents & POLLIN) {
-            for (int fd; (fd = m_server.accept()) >= 0;) {
-                const uint64_t now = platform::clock().nowUs();
-                if (static_cast<int>(m_clients.size()) >= kMaxClients) {
-                    // Connections left open and silent must not shut every
-                    // other PC out for good.
-                    auto idle = std::min_element(m_clients.begin(), m_clients.end(), [](const Client& a, const Client& b) {
-                        return a.lastHeardUs < b.lastHeardUs;
-                    });
-                    if (now - idle->lastHeardUs < kIdleTakenUs) {
-                        writeLogMsg(WARNING, "TCP: too many connections, one refused");
-                        ::close(fd);
-                        continue;
-                    }
-                    writeLogMsg(WARNING, "TCP: too many connections, the longest silent one closed");
-                    ::close(idle->fd);
-                    m_clients.erase(idle);
-                }
-                Client c;
-                c.fd = fd;
-                c.id = m_nextId++;
-                c.lastHeardUs = now;
-                c.endpoint = std::make_unique<link_endpoint>(*this);
-                m_clients.push_back(std::move(c));
-            }
+
+        // The connection just served goes back in the line, behind those
+        // whose requests arrived while it was served.
+        Client* next = nullptr;
+        for (Client& c : m_clients) {
+            if (c.turn == 0 && c.endpoint->pending())
+                c.turn = m_nextTurn++;
+            if (c.turn != 0 && (!next || c.turn < next->turn) && mayServe(c))
+                next = &c;
+        }
+        if (next) {
+            next->turn = 0;
+            m_lastServed = next->id;
+            serveOne(*next);
         }
     }
 }

@@ -1,7 +1,7 @@
 // TCP transport of the control link: a server on g_port (backlog 200) and
-// one worker thread that serves every connection, one request of each in
-// turn. Each connection has its own reassembly, so the streams of two PCs
-// never mix.
+// one worker thread that serves every connection, one request at a time,
+// the connections taking turns in the order their requests arrived. Each
+// connection has its own reassembly, so the streams of two PCs never mix.
 #pragma once
 
 #include "core/published.h"
@@ -30,8 +30,10 @@ public:
     explicit networkManage(unsigned short port);
     ~networkManage() override;
 
-    // The port the server is bound to (0: not open).
+    // The port the server is bound to (0: not open), and why it did not
+    // open (an errno value).
     unsigned short port() const { return m_server.port(); }
+    int open_error() const { return m_server.openError(); }
 
     // A reply queued for the PC by the sending card.
     struct ReplyRecord {
@@ -55,16 +57,22 @@ private:
         uint64_t lastHeardUs = 0;   // board clock: accepted, or bytes last received
         bool broken = false;
         int64_t writeSpentUs = 0;   // writing the replies to the last read
+        uint64_t turn = 0;          // its place in the line (0: not in it)
+        bool finSeen = false;       // the PC has shut down its sending side
         std::unique_ptr<link_endpoint> endpoint;
     };
+    static bool mayServe(const Client& client);
 
     void acceptThread();
+    void takeNewConnections();
     void readClient(Client& client);
     void serveOne(Client& client);
 
     TcpServer m_server;
     std::vector<Client> m_clients;   // the worker thread's own
     uint64_t m_nextId = 1;
+    uint64_t m_nextTurn = 1;
+    uint64_t m_lastServed = 0;   // the id of the connection served last
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

@@ -2,6 +2,7 @@
 
 #include "link/link_io.h"
 
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@ bool TcpServer::listen(unsigned short devicePort, int backlog)
 {
     close();
     m_fd = link_open_server(SOCK_STREAM, devicePort, backlog, m_port);
+    m_openError = m_fd >= 0 ? 0 : errno;
     return m_fd >= 0;
 }
 
@@ -34,9 +36,8 @@ int TcpServer::accept()
     const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
         return -1;
-    // A client that stops reading must not hold the worker for long.
-    timeval tv{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+    // Replies are written with a bound in time of their own
+    // (link_write_all), which a send time-out here would only lengthen.
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     return fd;

@@ -14,13 +14,16 @@ public:
     bool listen(unsigned short devicePort, int backlog);
     void close();
     int fd() const { return m_fd; }
+    // Why the last listen() failed (an errno value; 0 when it did not).
+    int openError() const { return m_openError; }
     unsigned short port() const { return m_port; }
 
-    // Takes one waiting connection: its socket (blocking, with a send
-    // time-out), or -1 when none waits.
+    // Takes one waiting connection: its socket (blocking; written through
+    // link_write_all, read without waiting), or -1 when none waits.
     int accept();
 
 private:
     int m_fd = -1;
+    int m_openError = 0;
     unsigned short m_port = 0;
 };

@@ -75,8 +75,14 @@ udpnetManage::Peer& udpnetManage::peerOf(const sockaddr_in& from)
         // nothing waiting first.
         auto oldest = m_peers.end();
         for (auto it = m_peers.begin(); it != m_peers.end(); ++it) {
-            if (oldest == m_peers.end() || it->endpoint->pending() < oldest->endpoint->pending() ||
-                (it->endpoint->pending() == oldest->endpoint->pending() && it->lastHeardUs < oldest->lastHeardUs))
+            if (oldest == m_peers.end()) {
+                oldest = it;
+                continue;
+            }
+            const bool idle = !it->endpoint->pending();
+            const bool oldestIdle = !oldest->endpoint->pending();
+            const bool heardEarlier = it->lastHeardUs < oldest->lastHeardUs;
+            if ((idle && !oldestIdle) || (idle == oldestIdle && heardEarlier))
                 oldest = it;
         }
         m_peers.erase(oldest);
@@ -95,31 +101,46 @@ void udpnetManage::udpacceptThread()
     std::vector<unsigned char> buffer(65536);
     const platform::Net& net = platform::net();
     while (!m_stop) {
-        // A PC whose frames take long (pass-throughs to slow cards) holds
-        // another PC for at most the frame being served: what has arrived
-        // is taken first, then each sender has one frame served in turn.
-        bool pending = false;
+        // Frames are served one at a time. A sender with frames waiting has
+        // one turn in the line, taken in the order its frames arrived;
+        // served, it goes to the back, behind what arrived meanwhile. So a PC
+        // whose frames take long (pass-throughs to slow cards, flash erases)
+        // holds a PC that sends later for at most the frame being served.
+        // What has arrived is taken before each turn (a bounded number of
+        // datagrams, so that a flood does not stop the serving).
+        bool waiting = false;
         for (const Peer& p : m_peers)
-            pending = pending || p.endpoint->pending();
+            waiting = waiting || p.endpoint->pending();
         for (size_t i = 0; i < 2 * kMaxWaiting; ++i) {
             sockaddr_in from{};
-            const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 && !pending ? kPollMs : 0);
+            const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 && !waiting ? kPollMs : 0);
             if (n <= 0)
                 break;
             Peer& p = peerOf(from);
             p.lastHeardUs = platform::clock().nowUs();
             if (p.endpoint->waiting() < kMaxWaiting)
                 p.endpoint->take(buffer.data(), static_cast<size_t>(n));
+            // The sender just served goes behind the others heard from
+            // meanwhile, even when its next frame came before theirs.
+            if (p.turn == 0 && p.endpoint->pending() && p.key != m_lastServed)
+                p.turn = m_nextTurn++;
         }
+        Peer* next = nullptr;
         for (Peer& p : m_peers) {
-            if (!p.endpoint->pending())
-                continue;
-            last_peer = p.addr;
-            const sockaddr_in to = net.broadcastReplyTo(p.addr);
-            p.endpoint->serve_one(p.key, [&](const unsigned char* data, int length) {
-                m_control.sendTo(data, static_cast<size_t>(length), to);
-            });
+            if (p.turn == 0 && p.endpoint->pending())
+                p.turn = m_nextTurn++;
+            if (p.turn != 0 && (!next || p.turn < next->turn))
+                next = &p;
         }
+        if (!next)
+            continue;
+        next->turn = 0;
+        m_lastServed = next->key;
+        last_peer = next->addr;
+        const sockaddr_in to = net.broadcastReplyTo(next->addr);
+        next->endpoint->serve_one(next->key, [&](const unsigned char* data, int length) {
+            m_control.sendTo(data, static_cast<size_t>(length), to);
+        });
     }
 }
 

@@ -1,7 +1,8 @@
 // UDP transport of the control link: control frames on port 5008 and the
 // WiFi AT-command channel on port 13769, served by three threads (control
 // frames; AT receive; AT send). The control frames of each sender are
-// served in order, the senders taking turns, one frame each.
+// served in order, one frame at a time, the senders taking turns in the
+// order their frames arrived.
 #pragma once
 
 #include "core/published.h"
@@ -34,9 +35,12 @@ public:
     udpnetManage(unsigned short controlPort, unsigned short atPort);
     ~udpnetManage() override;
 
-    // The ports the sockets are bound to (0: not open).
+    // The ports the sockets are bound to (0: not open), and why one did not
+    // open (an errno value).
     unsigned short control_port() const { return m_control.port(); }
     unsigned short at_port() const { return m_at.port(); }
+    int control_open_error() const { return m_control.openError(); }
+    int at_open_error() const { return m_at.openError(); }
 
     // A reply queued for the PC by the sending card: the framed bytes and the
     // peer it answers.
@@ -65,6 +69,7 @@ private:
         uint64_t key = 0;
         sockaddr_in addr{};
         uint64_t lastHeardUs = 0;   // board clock
+        uint64_t turn = 0;          // its place in the line (0: not in it)
         std::unique_ptr<link_endpoint> endpoint;
     };
     // The PCs served at once, and the frames one PC may have waiting; a
@@ -76,6 +81,8 @@ private:
     UdpServer m_control;
     UdpServer m_at;
     std::vector<Peer> m_peers;   // the control thread's own
+    uint64_t m_nextTurn = 1;
+    uint64_t m_lastServed = 0;   // the key of the sender served last
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;

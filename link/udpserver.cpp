@@ -18,6 +18,7 @@ bool UdpServer::open(unsigned short devicePort)
 {
     close();
     m_fd = link_open_server(SOCK_DGRAM, devicePort, 0, m_port);
+    m_openError = m_fd >= 0 ? 0 : errno;
     return m_fd >= 0;
 }
 

@@ -18,6 +18,8 @@ public:
     bool open(unsigned short devicePort);
     void close();
     bool isOpen() const { return m_fd >= 0; }
+    // Why the last open() failed (an errno value; 0 when it did not).
+    int openError() const { return m_openError; }
     // The port the socket is bound to.
     unsigned short port() const { return m_port; }
 
@@ -31,5 +33,6 @@ public:
 
 private:
     int m_fd = -1;
+    int m_openError = 0;
     unsigned short m_port = 0;
 };

@@ -19,6 +19,10 @@ public:
     // The port a server socket of the given device port binds to (0: any
     // free port, which the program then reports).
     virtual unsigned short listenPort(unsigned short devicePort) const { return devicePort; }
+    // Whether the program stops when a port of the PC link cannot be opened
+    // (another program on the machine holds it). The device goes on
+    // without that port.
+    virtual bool linkPortNeeded() const { return false; }
 };
 
 } // namespace platform

@@ -34,6 +34,9 @@ public:
         const char* e = std::getenv("ZDR_SIM_EPHEMERAL_PORTS");
         return e && std::strcmp(e, "1") == 0 ? 0 : devicePort;
     }
+    // On the device's own ports a second simulated board on this machine
+    // would answer the PCs in place of this one: the program stops instead.
+    bool linkPortNeeded() const override { return listenPort(1) != 0; }
 };
 
 } // namespace

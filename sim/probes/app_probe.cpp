@@ -149,6 +149,11 @@ void stopControlForExit()
 {
     if (platform::backend() != platform::Backend::Sim)
         return;
+    // Before the GUI exists (a start-up that stops) no probe waits for it.
+    if (!QCoreApplication::instance()) {
+        Board::instance().control().stop();
+        return;
+    }
     std::atomic<bool> stopped{false};
     std::thread stopper([&stopped] {
         Board::instance().control().stop();

@@ -116,15 +116,49 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
         taken += line == "000010f01067010500810012";
     EXPECT_EQ(taken, 3) << "UDP's, TCP's and the left PC's first request only";
 
-    // Over UDP too: a PC that sent five such requests at once holds another
-    // PC for at most the one being served.
+    // A PC that sent five such requests (the first alone, four more while
+    // it is served) holds a PC that connects after it for at most the one
+    // being served (4 s; a second would end 7.5 s after the later PC
+    // asked).
+    {
+        TcpLink busy;
+        ASSERT_TRUE(busy.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(busy.sendRaw(wire));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        Bytes four;
+        for (int i = 0; i < 4; ++i)
+            four.insert(four.end(), wire.begin(), wire.end());
+        ASSERT_TRUE(busy.sendRaw(four));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        TcpLink later;
+        ASSERT_TRUE(later.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(later.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 6000))
+            << "a TCP PC that connects later is served once the request being served has ended";
+        ASSERT_TRUE(busy.receive(r, 9000)) << "the busy PC's first answer";
+        EXPECT_EQ(r.body[9], 0x81);
+    }
+    // The busy PC has left while its second request was served: the rest
+    // of its requests are dropped once the answer finds it gone.
+    ASSERT_TRUE(other.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 10000));
+    std::istringstream log2(app.control("card-log 5"));
+    taken = 0;
+    for (std::string line; std::getline(log2, line);)
+        taken += line == "000010f01067010500810012";
+    EXPECT_EQ(taken, 5) << "the busy PC's first two requests only";
+
+    // Over UDP too: a PC that sent five such requests the same way holds a
+    // PC that sends after it for at most the one being served.
     UdpLink busy;
     ASSERT_TRUE(busy.open("127.0.0.1", app.linkPort("udp")));
-    for (int i = 0; i < 5; ++i)
+    ASSERT_TRUE(busy.sendRaw(wire));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (int i = 0; i < 4; ++i)
         ASSERT_TRUE(busy.sendRaw(wire));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    ASSERT_TRUE(udp.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 7000))
-        << "another UDP PC is served once the request being served has ended";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    UdpLink later;
+    ASSERT_TRUE(later.open("127.0.0.1", app.linkPort("udp")));
+    ASSERT_TRUE(later.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 6000))
+        << "a UDP PC that sends later is served once the request being served has ended";
     ASSERT_TRUE(busy.receive(r, 9000)) << "the busy PC's requests are served in their turn";
     EXPECT_EQ(r.body[9], 0x81);
 }

@@ -562,6 +562,56 @@ TEST(ToolsCommandLine, ProgramAndPainterAnswerHelpAndStartNothing)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
 }
 
+// A socket on 127.0.0.1 at a port, as another program holds it (UDP with
+// SO_REUSEADDR, as a program willing to share sets it; TCP listening); -1
+// when the port is already held by someone else (it is taken all the same).
+static int holdPort(int type, unsigned short port)
+{
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        (type == SOCK_STREAM && ::listen(fd, 1) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST(ToolsCommandLine, ProgramOnTheDevicePortsStopsWhenAnotherProgramHoldsOne)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string work = dir.path().toStdString();
+    const std::vector<std::pair<std::string, std::string>> env = {
+        {"ZDR_BOARD_ROOT", work + "/root"}, {"QT_QPA_PLATFORM", "offscreen"}, {"ZDR_SIM_EPHEMERAL_PORTS", "0"}};
+    // UDP 5008 held (even by a program that would share it): the program
+    // names it and stops.
+    {
+        const int held = holdPort(SOCK_DGRAM, 5008);
+        const Outcome r = run({kApp}, env, work, 30000);
+        if (held >= 0)
+            ::close(held);
+        EXPECT_EQ(r.status, 1) << describe({kApp}, r);
+        EXPECT_NE(r.err.find("zdrK47N: UDP port 5008 cannot be opened"), std::string::npos) << describe({kApp}, r);
+    }
+    // TCP 5005 held.
+    {
+        const int held = holdPort(SOCK_STREAM, 5005);
+        const Outcome r = run({kApp}, env, work, 30000);
+        if (held >= 0)
+            ::close(held);
+        EXPECT_EQ(r.status, 1) << describe({kApp}, r);
+        EXPECT_NE(r.err.find("zdrK47N: TCP port 5005 cannot be opened"), std::string::npos) << describe({kApp}, r);
+    }
+    // Either way the program that stopped took its control socket with it.
+    EXPECT_FALSE(exists(work + "/root/sim/control.sock"));
+}
+
 TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
 {
     QTemporaryDir dir;

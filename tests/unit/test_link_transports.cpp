@@ -8,7 +8,9 @@
 #include "core/para_layout.h"
 #include "link/k47_wifi_config.h"
 #include "link/link_global.h"
+#include "link/link_io.h"
 #include "link/networkmanage.h"
+#include "link/tcpserver.h"
 #include "link/uart_inout.h"
 #include "link/uart_inout_4G.h"
 #include "link/udpnetmanage.h"
@@ -16,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -27,6 +30,13 @@ Bytes readRequest(uint32_t address, uint16_t count)
 {
     return frameBody(buildBody(kProcessor, 0x61, ramReadPayload(address, count)));
 }
+
+// A PC that shuts down its sending side once it has sent its requests, and
+// reads on.
+class HalfClosingTcpLink : public TcpLink {
+public:
+    bool shutdownSending() { return ::shutdown(m_fd, SHUT_WR) == 0; }
+};
 
 } // namespace
 
@@ -109,6 +119,78 @@ TEST_F(LinkTransports, TcpConnectionsKeepTheirOwnStreams)
     EXPECT_EQ(r.data, Bytes{0xB2});
     ASSERT_TRUE(b.receive(r, 3000));
     EXPECT_EQ(r.data, Bytes{0xA1});
+}
+
+TEST_F(LinkTransports, TcpServesTheRequestsSentWithThePcsFin)
+{
+    networkManage tcp(0);
+    ASSERT_NE(tcp.port(), 0);
+    // A register write, then the PC's FIN at once (they come in one read),
+    // ten times: each is served and answered.
+    for (unsigned char i = 1; i <= 10; ++i) {
+        HalfClosingTcpLink pc;
+        ASSERT_TRUE(pc.open("127.0.0.1", tcp.port()));
+        const Bytes req = frameBody(buildBody(kProcessor, 0x60, ramWritePayload(2182, Bytes{i, 0x00})));
+        ASSERT_TRUE(pc.sendRaw(req));
+        ASSERT_TRUE(pc.shutdownSending());
+        Reply r;
+        ASSERT_TRUE(pc.receive(r, 3000)) << "write " << int(i);
+        EXPECT_EQ(r.command, 0x60);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(store->ram_para[2182], i);
+    }
+    // Two requests and the FIN in one write: both answered, in order.
+    store->ram_para[100] = 0xA1;
+    store->ram_para[200] = 0xB2;
+    HalfClosingTcpLink pc;
+    ASSERT_TRUE(pc.open("127.0.0.1", tcp.port()));
+    Bytes two = readRequest(100, 1);
+    const Bytes second = readRequest(200, 1);
+    two.insert(two.end(), second.begin(), second.end());
+    ASSERT_TRUE(pc.sendRaw(two));
+    ASSERT_TRUE(pc.shutdownSending());
+    Reply r;
+    ASSERT_TRUE(pc.receive(r, 3000));
+    EXPECT_EQ(r.data, Bytes{0xA1});
+    ASSERT_TRUE(pc.receive(r, 3000));
+    EXPECT_EQ(r.data, Bytes{0xB2});
+}
+
+TEST_F(LinkTransports, AReplyThatIsNotTakenIsGivenUpAtItsBound)
+{
+    // A connection accepted as the TCP transport accepts it, whose PC never
+    // reads: writing 16 MiB given 0.3 s ends when that time is up, however
+    // the socket was made (its own send time-out would add seconds).
+    TcpServer server;
+    ASSERT_TRUE(server.listen(0, 1));
+    TcpLink pc;
+    ASSERT_TRUE(pc.open("127.0.0.1", server.port()));
+    int fd = -1;
+    ASSERT_TRUE(waitFor([&] { return (fd = server.accept()) >= 0; }, 3000));
+    std::vector<unsigned char> big(16 << 20, 0x55);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(link_write_all(fd, big.data(), big.size(), start + std::chrono::milliseconds(300)));
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(tookMs, 1500);
+    ::close(fd);
+
+    // A PC that starts taking the reply after 1.5 s, within the 3 s, gets
+    // it all.
+    TcpLink late;
+    ASSERT_TRUE(late.open("127.0.0.1", server.port()));
+    ASSERT_TRUE(waitFor([&] { return (fd = server.accept()) >= 0; }, 3000));
+    std::atomic<size_t> taken{0};
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::vector<unsigned char> buffer(1 << 20);
+        for (long n; taken < big.size() && (n = late.receiveRaw(buffer.data(), buffer.size(), 3000)) > 0;)
+            taken += static_cast<size_t>(n);
+    });
+    EXPECT_TRUE(link_write_all(fd, big.data(), big.size()));
+    reader.join();
+    EXPECT_EQ(taken.load(), big.size());
+    ::close(fd);
 }
 
 TEST_F(LinkTransports, TcpIsNotShutOutBySilentOrSlowClients)
