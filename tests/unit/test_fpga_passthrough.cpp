@@ -272,13 +272,17 @@ TEST_F(PassThrough, SilentCardsEndTheWaitWithoutAnAnswer)
     EXPECT_LT(waited, 13000000u + margin);
 
     // After a request to a port with cards, one that is dropped (1024
-    // bytes, or byte 6 = 2) went nowhere: nothing is waited for.
+    // bytes, byte 6 = 2 or port byte 60) went nowhere: nothing is waited
+    // for.
     std::vector<unsigned char> big(1013, 0x11);
     EXPECT_EQ(pcFrame(0x0000, 0x67, 1, 1, 0x60, big).size(), 1024u);
     waited = waitedFor(pcFrame(0x0000, 0x67, 1, 1, 0x60, big));
     EXPECT_LT(waited, margin);
     waitedFor(pcFrame(0x0000, 0x67, 1, 1, 0xA0));
     waited = waitedFor(pcFrame(0x0000, 0x67, 2, 1, 0xA0));
+    EXPECT_LT(waited, margin);
+    waitedFor(pcFrame(0x0000, 0x67, 1, 1, 0xA0));
+    waited = waitedFor(pcFrame(0x0000, 0x67, 1, 60, 0xA0));
     EXPECT_LT(waited, margin);
     EXPECT_EQ(g_passby_trans_port.load(), kPassbyNone);
 
