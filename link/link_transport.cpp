@@ -83,12 +83,13 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
         g_passby_trans_port = code;
         m->Dealwith1_PC_to_eth(length, frame);
         pc_cmd_time = G_timeTicks.load();
-        boundUs = m->passby_answer_bound_us();
+        boundUs = m->passby_answer_bound_us(frame, length);
     }
-    // Wait for the cards' answer, polling both FPGAs, for as long as the
-    // slowest card operation takes (a save to flash); a silent card ends
-    // the wait at that bound, and a request that reached no linked port
-    // does not wait.
+    // Wait for the cards' answer, polling both FPGAs, for as long as what
+    // the frame asks may take (a save to flash long, a RAM or register
+    // access 5 s); a silent card ends the wait at that bound, and a
+    // request that was dropped or reached no linked port does not wait.
+    // Every other transport waits for its turn meanwhile.
     const WaitBound bound(boundUs);
     bool answered = false;
     while (boundUs > 0) {

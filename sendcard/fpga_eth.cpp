@@ -295,12 +295,14 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
 
 int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in)
 {
+    // The ports of this request only: a dropped request went to none, and
+    // nothing is waited for.
+    passby_ports = 0;
     if (length < 11 || length >= static_cast<int>(kMaxPortFrame))
         return 1;
     unsigned char f[kMaxPortFrame];
     std::memcpy(f, in, static_cast<size_t>(length));
     multicast_passby = 0;
-    passby_ports = 0;
     for (unsigned char i = 0; i < 2; ++i) {
         write_to_register(147, 0x0F, 0, i);
         write_to_register(131, 0x0F, 0, i);
@@ -394,7 +396,7 @@ void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length
     multicast_pending = 1;
 }
 
-uint64_t fpga_manage::passby_answer_bound_us()
+uint64_t fpga_manage::passby_answer_bound_us(const unsigned char* frame, int length)
 {
     const uint32_t sent = passby_ports.load();
     bool linked = false;
@@ -413,7 +415,23 @@ uint64_t fpga_manage::passby_answer_bound_us()
             most = std::max<unsigned>(most, get_port_card_num(port + 16u * i));
         }
     }
-    return linked ? std::min(kCardSaveUs + most * kCardAnswerUs, kPassbyLongestUs) : 0;
+    if (!linked || !frame || length < 11)
+        return 0;
+    uint64_t bound = kCardFrameUs;
+    switch (frame[9]) {
+    case 0x81:   // save to flash
+        bound = kCardSaveUs + most * kCardAnswerUs;
+        break;
+    case 0xB4:   // activate firmware
+    case 0x84: { // reconfigure
+        const bool everyCard = (le16(frame, 0) & 0x0FFF) == kAddrAllCards;
+        bound = kCardSaveUs + (everyCard ? most : 1u) * kCardAnswerUs;
+        break;
+    }
+    default:
+        break;
+    }
+    return std::min(bound, kPassbyLongestUs);
 }
 
 void fpga_manage::update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga)

@@ -533,15 +533,27 @@ public:
     std::atomic<uint32_t> passby_ports{0};
     // How long the open pass-through may wait for its answer, in board
     // microseconds (called under the FPGA link mutex, after
-    // Dealwith1_PC_to_eth): 0 when the request reached no linked port, so
-    // that nothing can answer; else the slowest card operation the system
-    // itself waits for, the save to flash: 12 s and 1 s for each card of
-    // the chain. The largest card count of the ports reached counts, at
-    // least 1 (a chain not yet counted); a count no chain has (a damaged
-    // answer) is held to the card jobs' own half hour.
-    uint64_t passby_answer_bound_us();
+    // Dealwith1_PC_to_eth, with the frame it was given): 0 when the request
+    // reached no linked port (or was dropped), so that nothing can answer;
+    // else as long as the cards may legitimately take for what the frame
+    // asks (its opcode, byte 9), as the system's own card jobs wait for the
+    // same kind of frame:
+    // - a save to flash (0x81): as the save job, 12 s and 1 s for each card
+    //   of the chain (1200 + 100 x card count ticks);
+    // - a firmware activation (0xB4) or a reconfiguration (0x84): the card
+    //   restarts from its own flash, as slow as a save of the cards it
+    //   addresses: 12 s and 1 s for the card, or 1 s for each card of the
+    //   chain when sent to every card (card index 0xFFF);
+    // - anything else (RAM and register reads and writes, searches, frames
+    //   of the PC's own): 5 s (500 ticks, the card check's wait for one
+    //   card's answer), whatever the chain's count.
+    // The largest card count of the ports reached counts, at least 1 (a
+    // chain not yet counted); a count no chain has (a damaged answer) is
+    // held to the card jobs' own half hour.
+    uint64_t passby_answer_bound_us(const unsigned char* frame, int length);
     static constexpr uint64_t kCardAnswerUs = 1000000;
     static constexpr uint64_t kCardSaveUs = 12000000;
+    static constexpr uint64_t kCardFrameUs = 5000000;
     static constexpr uint64_t kPassbyLongestUs = 30ull * 60 * 1000000;
     std::atomic<unsigned char> multicast_pending{0};
     std::atomic<uint32_t> multicast_reply_mask{0};

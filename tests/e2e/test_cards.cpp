@@ -163,4 +163,68 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
     EXPECT_EQ(r.body[9], 0x81);
 }
 
+TEST(E2eCards, ACardThatDoesNotAnswerHoldsOtherPcsForAtMostFiveSeconds)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    // A silent card behind FPGA 0 port 4 (5, 1-based); one that answers
+    // behind FPGA 1 port 1 (18).
+    EXPECT_EQ(app.control("cards 5 1"), "");
+    EXPECT_EQ(app.control("card-fault 5 silent"), "");
+    EXPECT_EQ(app.control("cards 18 1"), "");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-status").find("status 1") != std::string::npos; }, 30000))
+        << app.control("fpga-status");
+    using Clock = std::chrono::steady_clock;
+    auto msSince = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+    };
+
+    // A RAM read of the silent card over UDP: the cards are given 5 s.
+    Bytes silent = {0x00, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x61, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00};
+    silent.push_back(xorOf(silent, silent.size()));
+    UdpLink first;
+    ASSERT_TRUE(first.open("127.0.0.1", app.linkPort("udp")));
+    ASSERT_TRUE(first.sendRaw(frameBody(silent)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+    // Meanwhile a TCP PC's pass-through to the answering card waits its
+    // turn, and after it another TCP PC's and another UDP PC's plain reads:
+    // each is answered within the 5 s and its own time (2 s here).
+    Bytes answered = {0x00, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x12, 0x00, 0xA0, 0x01, 0x08, 0x00, 0x08};
+    answered.push_back(xorOf(answered, answered.size()));
+    TcpLink tcpPass, tcpRead;
+    UdpLink udpRead;
+    ASSERT_TRUE(tcpPass.open("127.0.0.1", app.linkPort("tcp")));
+    ASSERT_TRUE(tcpRead.open("127.0.0.1", app.linkPort("tcp")));
+    ASSERT_TRUE(udpRead.open("127.0.0.1", app.linkPort("udp")));
+    const Clock::time_point passSent = Clock::now();
+    ASSERT_TRUE(tcpPass.sendRaw(frameBody(answered)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const Clock::time_point readsSent = Clock::now();
+    ASSERT_TRUE(tcpRead.sendRaw(frameBody(buildBody(kProcessor, 0x61, ramReadPayload(768, 2)))));
+    ASSERT_TRUE(udpRead.sendRaw(frameBody(buildBody(kProcessor, 0x61, ramReadPayload(768, 2)))));
+    Reply r;
+    ASSERT_TRUE(udpRead.receive(r, 15000));
+    EXPECT_EQ(r.command, 0x61);
+    EXPECT_LT(msSince(readsSent), 7000) << "the UDP PC's read";
+    ASSERT_TRUE(tcpPass.receive(r, 15000));
+    EXPECT_EQ(r.src, 0x0000);
+    EXPECT_EQ(r.body[7], 0x12);
+    EXPECT_LT(msSince(passSent), 7000) << "the TCP PC's pass-through";
+    ASSERT_TRUE(tcpRead.receive(r, 15000));
+    EXPECT_EQ(r.command, 0x61);
+    EXPECT_LT(msSince(readsSent), 7000) << "the TCP PC's read";
+    EXPECT_FALSE(first.receive(r, 100)) << "the silent card's request ends without an answer";
+
+    // A save to the silent card still waits as the save job does (12 s and
+    // 1 s for the card): a read sent 6 s into it waits for it.
+    Bytes save = {0xFF, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x81, 0xFF, 0x00};
+    save.push_back(xorOf(save, save.size()));
+    const Clock::time_point saveSent = Clock::now();
+    ASSERT_TRUE(first.sendRaw(frameBody(save)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+    ASSERT_TRUE(first.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 15000));
+    EXPECT_GE(msSince(saveSent), 13000) << "the save was not waited for as long as the save job waits";
+}
+
 } // namespace

@@ -5,6 +5,8 @@
 
 #include "sim/sim_clock.h"
 
+#include <cstdint>
+
 class BoardClockSpeed {
 public:
     explicit BoardClockSpeed(double speed) : saved_(sim::SimClock::instance().speed())
@@ -18,3 +20,12 @@ public:
 private:
     double saved_;
 };
+
+// A margin for an upper bound on board time: ms of real (host) time at the
+// board's present speed. On a busy machine the code under test may be held
+// off the processor for some milliseconds, which a sped-up board clock
+// turns into many board milliseconds; a bound on board time allows for it.
+inline uint64_t boardUsOfRealMs(double ms)
+{
+    return static_cast<uint64_t>(ms * 1000.0 * sim::SimClock::instance().speed());
+}
