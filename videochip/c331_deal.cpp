@@ -78,7 +78,7 @@ void c331_manage::c331managerdeal(void* arg)
             // pass programs the chip differs from it and is applied by the
             // next pass.
             unsigned char now[para::kBlockSize];
-            store->copy_block(now);
+            store->snapshot_block(now);
             Diff d(now, m->applied_para);
 
             // 1. The FPGA side is up: end the forced background colour.

@@ -177,21 +177,18 @@ void registerAppProbes()
                         return false;
                     }
                     // Read as the owners read: the user-mode slots in the GUI
-                    // thread, the block (whole, with its input records' lock),
-                    // the shadow and the status area under the manage mutex.
+                    // thread, the block under the store's short lock (never
+                    // waiting for a change pass), the shadow and the status
+                    // area under the manage mutex.
                     std::vector<unsigned char> bytes(len);
                     if (args[0].rfind("slot", 0) == 0) {
                         inGuiThread([&] { std::copy(area + off, area + off + len, bytes.begin()); });
+                    } else if (args[0] == "block") {
+                        ZdrRamPara::p_zdrrampara_config->block_bytes(static_cast<int>(off), bytes.data(),
+                                                                     static_cast<int>(len));
                     } else {
                         C331ParaLock lock;
-                        if (args[0] == "block") {
-                            std::vector<unsigned char> block(size);
-                            ZdrRamPara::p_zdrrampara_config->copy_block(block.data());
-                            std::copy(block.begin() + static_cast<long>(off),
-                                      block.begin() + static_cast<long>(off + len), bytes.begin());
-                        } else {
-                            std::copy(area + off, area + off + len, bytes.begin());
-                        }
+                        std::copy(area + off, area + off + len, bytes.begin());
                     }
                     char hex[3];
                     for (unsigned char b : bytes) {
@@ -216,7 +213,10 @@ void registerAppProbes()
                         return false;
                     }
                     C331ParaLock lock;
-                    std::copy(bytes.begin(), bytes.end(), block + off);
+                    {
+                        ParaBytesLock stored;
+                        std::copy(bytes.begin(), bytes.end(), block + off);
+                    }
                     if (flag)
                         lock.raise(static_cast<unsigned char>(flag));
                     return true;

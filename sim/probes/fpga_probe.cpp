@@ -117,8 +117,11 @@ void registerFpgaProbes()
                         return false;
                     }
                     C331ParaLock lock;
-                    setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
-                    setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));
+                    {
+                        ParaBytesLock bytes;
+                        setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
+                        setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));
+                    }
                     {
                         QMutexLocker led(&Utils::_led_para_init_mutex);
                         g_set_led_para = 1;
