@@ -180,6 +180,14 @@ uint16_t ZdrRamPara::shadow_word(int offset)
     return le16(ram_para_shadow, offset);
 }
 
+void ZdrRamPara::status_bytes(int offset, unsigned char* out, int count)
+{
+    if (offset < 0 || count < 0 || offset + count > kStatusSize)
+        return;
+    ParaBytesLock bytes;
+    std::memcpy(out, run_status + offset, static_cast<size_t>(count));
+}
+
 bool ZdrRamPara::write_para_file(const unsigned char* block)
 {
     if (!block)

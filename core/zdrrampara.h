@@ -65,7 +65,8 @@ public:
     // Slot s holds user mode s + 1: marker (0xAA 0xAA saved, 0xFF 0xFF
     // empty), an image of block 896 to 4095, then bytes kept as they came.
     unsigned char mode_user_para[kSlotCount][kSlotSize];
-    // The processor's register image and the drivers' presence bits.
+    // The processor's register image and the drivers' presence bits;
+    // written under the c331 manage mutex and ParaBytesLock.
     unsigned char run_status[kStatusSize];
 
     int test_signal(int code);
@@ -115,6 +116,8 @@ public:
     void snapshot_slot(int slot, unsigned char* out);
     void slot_bytes(int slot, int offset, unsigned char* out, int count);
     uint16_t shadow_word(int offset);
+    // count bytes of the register image from offset, read the same way.
+    void status_bytes(int offset, unsigned char* out, int count);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);

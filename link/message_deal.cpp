@@ -278,6 +278,7 @@ int message_deal::write_register(const unsigned char* frame, int length)
     unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
     auto merge = [image](unsigned at, unsigned char value, unsigned char mask) {
         C331ParaLock lock;
+        ParaBytesLock bytes;
         image[at] = static_cast<unsigned char>((value & mask) | (image[at] & ~mask));
     };
     for (int i = 0; i < items; ++i) {
@@ -307,12 +308,15 @@ int message_deal::write_register(const unsigned char* frame, int length)
             case link_reg::kParaDump:
             case link_reg::kRegGroup: {
                 C331ParaLock lock;
-                if (reg == link_reg::kTestSequence)
-                    image[34] = value & mask;
-                else if (reg == link_reg::kParaDump)
-                    image[35] = static_cast<unsigned char>(value + 1);
-                else
-                    image[36] = value & mask;
+                {
+                    ParaBytesLock bytes;
+                    if (reg == link_reg::kTestSequence)
+                        image[34] = value & mask;
+                    else if (reg == link_reg::kParaDump)
+                        image[35] = static_cast<unsigned char>(value + 1);
+                    else
+                        image[36] = value & mask;
+                }
                 raiseKeepingTwo(lock, 1);
                 break;
             }
@@ -358,8 +362,9 @@ int message_deal::read_register(const unsigned char* frame, int length)
     if (first + count > static_cast<unsigned>(ZdrRamPara::kStatusSize))
         return status(kRefused);
     out()[0] = kOk;
-    C331ParaLock lock;
-    std::memcpy(out() + 1, ZdrRamPara::p_zdrrampara_config->run_status + first, count);
+    // Copied under the store's short lock, which the image's writers take
+    // while they store: never held up by a change pass of the chip.
+    ZdrRamPara::p_zdrrampara_config->status_bytes(static_cast<int>(first), out() + 1, static_cast<int>(count));
     return 1 + static_cast<int>(count);
 }
 

@@ -466,8 +466,8 @@ TEST_F(LinkHandlers, RamReadWaitsForAStoreInProgress)
 
 // The chip thread holds the manage mutex through its whole change pass,
 // SPI programming included, and stores nothing meanwhile: the PC's RAM
-// read is answered during the pass, not after it.
-TEST_F(LinkHandlers, RamReadIsAnsweredWhileAPassHoldsTheManageMutex)
+// and register reads are answered during the pass, not after it.
+TEST_F(LinkHandlers, RamAndRegisterReadsAreAnsweredWhileAPassHoldsTheManageMutex)
 {
     for (const uint32_t address : {2178u, 0x3000u + 20u}) {
         unsigned char* field = address < 0x1000 ? store->ram_para + address : store->mode_user_para[2] + 20;
@@ -489,6 +489,25 @@ TEST_F(LinkHandlers, RamReadIsAnsweredWhileAPassHoldsTheManageMutex)
         EXPECT_TRUE(answered) << "the read waited for the pass at " << address;
         EXPECT_EQ(got.data, (Bytes{0x33, 0x44})) << "at " << address;
     }
+    // The register image the same (registers 37 to 39).
+    store->run_status[37] = 0x80;
+    store->run_status[38] = 0x1F;
+    store->run_status[39] = 0x06;
+    C331ParaLock::acquire();
+    std::atomic<bool> done{false};
+    Reply got;
+    std::thread reader([&] {
+        message_deal other;
+        const Bytes body = buildBody(kProcessor, kReadReg, regReadPayload(37, 3));
+        const int n = other.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
+        got = parseReply(other.reply(), n);
+        done = true;
+    });
+    const bool answered = waitFor([&] { return done.load(); }, 2000);
+    C331ParaLock::release();
+    reader.join();
+    EXPECT_TRUE(answered) << "the register read waited for the pass";
+    EXPECT_EQ(got.data, (Bytes{0x80, 0x1F, 0x06}));
 }
 
 TEST_F(LinkHandlers, SetClockRunsDateAndHwclockWithCheckedValues)
