@@ -174,12 +174,6 @@ void ZdrRamPara::slot_bytes(int slot, int offset, unsigned char* out, int count)
     std::memcpy(out, mode_user_para[slot] + offset, static_cast<size_t>(count));
 }
 
-uint16_t ZdrRamPara::shadow_word(int offset)
-{
-    ParaBytesLock bytes;
-    return le16(ram_para_shadow, offset);
-}
-
 void ZdrRamPara::status_bytes(int offset, unsigned char* out, int count)
 {
     if (offset < 0 || count < 0 || offset + count > kStatusSize)

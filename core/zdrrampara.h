@@ -108,14 +108,13 @@ public:
     // mutex or not: under ParaBytesLock alone, a copy no writer is half way
     // through, never waiting for a change pass. The whole block; count
     // bytes from offset; one word or byte; slot s whole (kSlotSize bytes)
-    // or count bytes of it from offset; one word of the shadow copy.
+    // or count bytes of it from offset.
     void snapshot_block(unsigned char* out);
     void block_bytes(int offset, unsigned char* out, int count);
     uint16_t block_word(int offset);
     unsigned char block_byte(int offset);
     void snapshot_slot(int slot, unsigned char* out);
     void slot_bytes(int slot, int offset, unsigned char* out, int count);
-    uint16_t shadow_word(int offset);
     // count bytes of the register image from offset, read the same way.
     void status_bytes(int offset, unsigned char* out, int count);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
