@@ -145,11 +145,10 @@ int velmosource::poll_input(int input)
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store) {
         const int off = para::kInputSignal + para::kInputSignalSize * input;
-        pthread_mutex_lock(&store->source_mutex);
+        ParaBytesLock bytes;
         setLe16(store->ram_para, off, static_cast<uint16_t>(r.Hact));
         setLe16(store->ram_para, off + 2, static_cast<uint16_t>(r.Vact));
         setLe16(store->ram_para, off + 4, static_cast<uint16_t>(hz));
-        pthread_mutex_unlock(&store->source_mutex);
     }
     return 0;
 }
@@ -285,13 +284,10 @@ void velmosource::about_set_edid_deal()
         if (edid_custom_select[i] == 0) {
             ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
             if (store) {
-                // The pages and the PC store the record under the chip
-                // manager's mutex: copy it whole.
+                // The pages and the PC store the record while it is read:
+                // one copy of it whole.
                 unsigned char rec[6];
-                {
-                    C331ParaLock lock;
-                    std::memcpy(rec, store->ram_para + para::edid(i), sizeof(rec));
-                }
+                store->block_bytes(para::edid(i), rec, sizeof(rec));
                 custom = Set_Custom_HDMI_EDID(edid, le16(rec, 0), le16(rec, 2), le16(rec, 4));
                 if (!custom)
                     writeLogMsg(ERROR, "velmosource: EDID record of input " + std::to_string(i) +
@@ -318,9 +314,9 @@ void velmosource::about_volume_deal()
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store)
         return;
-    // The pages and the PC store these records under the chip manager's
-    // mutex: read them under it.
-    C331ParaLock lock;
+    // The pages and the PC store these records while they are read: read
+    // in one piece, never waiting for the chip's change pass.
+    ParaBytesLock bytes;
     const unsigned layer = le16(store->ram_para, para::kAudioWindow);
     if (layer >= static_cast<unsigned>(para::kLayerCount)) {
         audio_input = -1;

@@ -226,6 +226,16 @@ QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName name)
     return m_items[name]->value;
 }
 
+std::vector<QVariant> ConfigEngine::read_config_variants(const std::vector<ConfigItem::ConfigName>& names)
+{
+    std::vector<QVariant> values;
+    values.reserve(names.size());
+    QMutexLocker lock(&m_mutex);
+    for (ConfigItem::ConfigName name : names)
+        values.push_back(name < 0 || static_cast<size_t>(name) >= m_items.size() ? QVariant() : m_items[name]->value);
+    return values;
+}
+
 void ConfigEngine::write_config_variant(ConfigItem::ConfigName name, QVariant value)
 {
     QMutexLocker lock(&m_mutex);

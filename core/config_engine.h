@@ -68,6 +68,9 @@ public:
     static ConfigEngine* pInstance();
 
     QVariant read_config_variant(ConfigItem::ConfigName name);
+    // The items of a set read together (one per name, in order): a set
+    // written by write_config_variants meanwhile is read all old or all new.
+    std::vector<QVariant> read_config_variants(const std::vector<ConfigItem::ConfigName>& names);
     // Sets the item and writes it to the file at once (setValue, then sync).
     void write_config_variant(ConfigItem::ConfigName name, QVariant value);
     // Sets the items of one action together and writes the file once: it

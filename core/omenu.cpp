@@ -200,9 +200,9 @@ void set_OSD_para(OMENU_PARA* para)
 {
     if (!para || para->osdcount == 0)
         return;
-    const unsigned char* block = ZdrRamPara::pInstance()->ram_para;
-    const unsigned int width = le16(block, para::kLedWidth);
-    const unsigned int height = le16(block, para::kLedHeight);
+    ZdrRamPara* store = ZdrRamPara::pInstance();
+    const unsigned int width = store->block_word(para::kLedWidth);
+    const unsigned int height = store->block_word(para::kLedHeight);
     if (static_cast<unsigned int>(para->pos_w) > width)
         para->pos_w = static_cast<int>(width);
     if (static_cast<unsigned int>(para->pos_y) > height)

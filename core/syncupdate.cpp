@@ -230,7 +230,7 @@ void SyncUpdate::store_changes(bool rewrite)
         saved = take_pending_mode();
         if (rewrite)
             slotFiles = take_mode_rewrites();
-        store->copy_block(written);
+        store->snapshot_block(written);
     }
     if (saved >= 0 && g_mainwindow)
         g_mainwindow->mode_file_write(saved, 0);
@@ -257,16 +257,20 @@ int SyncUpdate::take_pending_mode()
     if (request > ZdrRamPara::kSlotCount) {
         // There are only 16 slots: a request beyond them is dropped.
         writeLogMsg(WARNING, "user mode save request " + std::to_string(request) + " ignored");
+        ParaBytesLock bytes;
         setLe16(block, para::kModeSaveRequest, 0);
         return -1;
     }
     const int slot = request - 1;
     unsigned char* s = store->mode_user_para[slot];
-    s[0] = 0xAA;
-    s[1] = 0xAA;
-    setLe16(block, para::kCurrentMode, request);
-    std::memcpy(s + 2, block + para::kModeStart, para::kModeSize);
-    setLe16(block, para::kModeSaveRequest, 0);
+    {
+        ParaBytesLock bytes;
+        s[0] = 0xAA;
+        s[1] = 0xAA;
+        setLe16(block, para::kCurrentMode, request);
+        std::memcpy(s + 2, block + para::kModeStart, para::kModeSize);
+        setLe16(block, para::kModeSaveRequest, 0);
+    }
     if (traceOn())
         std::printf("\n user mode save change ,%#x \n", s[0]);
     return slot;
@@ -285,6 +289,7 @@ std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites()
             files.emplace_back(slot, true);
         } else if (empty) {
             files.emplace_back(slot, false);
+            ParaBytesLock bytes;
             setLe16(store->ram_para, para::kModeSaveRequest, 0);
         }
     }
@@ -307,5 +312,6 @@ void SyncUpdate::persist(const unsigned char* block)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     C331ParaLock lock;
+    ParaBytesLock bytes;
     std::memcpy(store->ram_para_shadow, block, sizeof(store->ram_para_shadow));
 }

@@ -189,27 +189,34 @@ int Utils::system_mutex(const QString& command, int* status)
 int Utils::getIPAddress()
 {
     ConfigEngine* cfg = ConfigEngine::pInstance();
-    auto item = [cfg](ConfigItem::ConfigName name) { return cfg->read_config_variant(name); };
 
-    // Read and stored as one step: a WiFi address set meanwhile is either
+    // Read and stored as one step: the settings are read from the engine
+    // together (a network set written meanwhile, as the PC writes it, is
+    // read all old or all new), and a WiFi address set meanwhile is either
     // read here or stored after.
     QMutexLocker lock(&_settings_mutex);
-    g_str_ip = item(ConfigItem::IPAddress).toString();
-    g_str_gateway = item(ConfigItem::GateWay).toString();
-    g_srt_mask = item(ConfigItem::SubNetMask).toString();
-    g_port = item(ConfigItem::TcpPort).toUInt();
+    const std::vector<QVariant> v = cfg->read_config_variants({
+        ConfigItem::IPAddress, ConfigItem::GateWay, ConfigItem::SubNetMask, ConfigItem::TcpPort,
+        ConfigItem::Barcode, ConfigItem::WifiIPAddress, ConfigItem::EDIDCheck, ConfigItem::ImageLayoutPassword,
+        ConfigItem::SourceCheck, ConfigItem::eVoqcloudserverip, ConfigItem::eVoqcloudserverport,
+        ConfigItem::eVoqclouduserip, ConfigItem::eVoqcloudcontrollername, ConfigItem::ZdrMaxPixel_UINT,
+        ConfigItem::usbupgradedir});
+    g_str_ip = v[0].toString();
+    g_str_gateway = v[1].toString();
+    g_srt_mask = v[2].toString();
+    g_port = v[3].toUInt();
     g_int_tcp_port = g_port;
-    g_str_barcode = item(ConfigItem::Barcode).toString();
-    g_str_wifi_ip = item(ConfigItem::WifiIPAddress).toString();
-    g_check_edid = item(ConfigItem::EDIDCheck).toString();
-    g_imagelayoutpassword = item(ConfigItem::ImageLayoutPassword).toString();
-    g_check_source = item(ConfigItem::SourceCheck).toInt();
-    g_eVoq_cloudserverip = item(ConfigItem::eVoqcloudserverip).toString();
-    g_eVoq_cloudserverport = item(ConfigItem::eVoqcloudserverport).toInt();
-    g_eVoq_clouduserid = item(ConfigItem::eVoqclouduserip).toString();
-    g_eVoq_controllername = item(ConfigItem::eVoqcloudcontrollername).toString();
-    g_zdr_max_pixel = item(ConfigItem::ZdrMaxPixel_UINT).toUInt();
-    g_usb_grade_path = item(ConfigItem::usbupgradedir).toString();
+    g_str_barcode = v[4].toString();
+    g_str_wifi_ip = v[5].toString();
+    g_check_edid = v[6].toString();
+    g_imagelayoutpassword = v[7].toString();
+    g_check_source = v[8].toInt();
+    g_eVoq_cloudserverip = v[9].toString();
+    g_eVoq_cloudserverport = v[10].toInt();
+    g_eVoq_clouduserid = v[11].toString();
+    g_eVoq_controllername = v[12].toString();
+    g_zdr_max_pixel = v[13].toUInt();
+    g_usb_grade_path = v[14].toString();
 
     const QString blank = " ";
     g_eVoq_cloud = (g_eVoq_cloudserverip != blank || g_eVoq_clouduserid != blank

@@ -2,12 +2,36 @@
 // commands one at a time, the network settings, MTD erase and write, the
 // tick arithmetic, and the process-wide mutexes with their lock order.
 //
-// Lock order where two are held: the c331 manage mutex before
-// _led_para_init_mutex, _bri_set_mutex or the parameter store's
-// source_mutex; _c331_bnk_mutex before _spi_mutex;
-// the FPGA link mutex before _spi_mutex; the control link's pass-through
-// mutex before the FPGA link mutex; _settings_mutex before the settings
-// engine's mutex. All others are leaves.
+// Lock order: where a thread holds one lock and takes another, the first
+// comes earlier in these chains; a lock is never taken while one named
+// after it in its chain is held.
+// - _test_signal_mutex (one emission of the store's refresh signal at a
+//   time; the GUI thread's refresh runs inside it), then the c331 manage
+//   mutex, then the chain below; or _file_deal_mutex, then _system_mutex.
+// - The c331 manage mutex (c331_manage::c331_mutex, taken through
+//   C331ParaLock and C331ParaAccess; the chip thread holds it across its
+//   whole change pass, SPI programming included, the FPGA thread only
+//   tries it), then any one of the short holds: the parameter store's
+//   ParaBytesLock (bytes stored or copied), _led_para_init_mutex or
+//   _bri_set_mutex (a flag posted), _source_hdminfo_mutex or
+//   _check_nosig_mutex (input records copied); or the chip's register
+//   chain: the chip flash mutex (c331_manage::sfl_mutex, one flash or OSD
+//   drawing command), then _c331_bnk_mutex, then _spi_mutex.
+// - The FPGA record mutex (the PC's command page against the FPGA
+//   thread's brightness and schedule work), then the pass-through chain's
+//   FPGA locks below (the c331 manage mutex only tried).
+// - The pass-through turns (the PC links' requests to the receiving cards,
+//   one at a time in the order they came), then the FPGA link mutex, then
+//   one of card_result_mutex, _fpga_multicast_mutex, _system_mutex, the
+//   FPGA image mutex or _spi_mutex. The FPGA image mutex is never held
+//   together with _spi_mutex.
+// - _settings_mutex, then the settings engine's mutex.
+// - Leaves, each taken with nothing after it: ParaBytesLock, _spi_mutex,
+//   _system_mutex, _usleep_mutex, _source_init_mutex, card_result_mutex,
+//   the GUI hand-off's queue lock, the WiFi thread's job and file locks,
+//   the UDP link's address lock, the running-time record's lock, the
+//   packed-file list lock, the factory result and file load locks, and
+//   the platform's board-root and reboot locks.
 #pragma once
 
 #include <QMutex>

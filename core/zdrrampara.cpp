@@ -22,6 +22,21 @@ unsigned char g_cut_source_state[30] = {};
 
 Published<ZdrRamPara> ZdrRamPara::p_zdrrampara_config;
 
+std::mutex ParaBytesLock::mutex;
+thread_local int ParaBytesLock::depth = 0;
+
+ParaBytesLock::ParaBytesLock()
+{
+    if (depth++ == 0)
+        mutex.lock();
+}
+
+ParaBytesLock::~ParaBytesLock()
+{
+    if (--depth == 0)
+        mutex.unlock();
+}
+
 namespace {
 
 const char* const kParaFile = "/data/ram_device_info";
@@ -51,17 +66,13 @@ bool validSlot(int slot) { return slot >= 0 && slot < ZdrRamPara::kSlotCount; }
 
 ZdrRamPara::ZdrRamPara()
 {
-    pthread_mutex_init(&source_mutex, nullptr);
     std::memset(ram_para, 0, sizeof(ram_para));
     std::memset(ram_para_shadow, 0, sizeof(ram_para_shadow));
     std::memset(mode_user_para, 0, sizeof(mode_user_para));
     std::memset(run_status, 0, sizeof(run_status));
 }
 
-ZdrRamPara::~ZdrRamPara()
-{
-    pthread_mutex_destroy(&source_mutex);
-}
+ZdrRamPara::~ZdrRamPara() = default;
 
 void ZdrRamPara::destroyForTest()
 {
@@ -123,35 +134,52 @@ void ZdrRamPara::load_para_file()
                                  " bytes); its missing tail taken from the defaults");
 }
 
-void ZdrRamPara::copy_block(unsigned char* out)
-{
-    pthread_mutex_lock(&source_mutex);
-    std::memcpy(out, ram_para, sizeof(ram_para));
-    pthread_mutex_unlock(&source_mutex);
-}
-
 void ZdrRamPara::snapshot_block(unsigned char* out)
 {
-    C331ParaAccess access;
-    copy_block(out);
+    ParaBytesLock bytes;
+    std::memcpy(out, ram_para, sizeof(ram_para));
+}
+
+void ZdrRamPara::block_bytes(int offset, unsigned char* out, int count)
+{
+    if (offset < 0 || count < 0 || offset + count > para::kBlockSize)
+        return;
+    ParaBytesLock bytes;
+    std::memcpy(out, ram_para + offset, static_cast<size_t>(count));
 }
 
 uint16_t ZdrRamPara::block_word(int offset)
 {
-    C331ParaAccess access;
+    ParaBytesLock bytes;
     return le16(ram_para, offset);
 }
 
 unsigned char ZdrRamPara::block_byte(int offset)
 {
-    C331ParaAccess access;
+    ParaBytesLock bytes;
     return ram_para[offset];
 }
 
 void ZdrRamPara::snapshot_slot(int slot, unsigned char* out)
 {
-    C331ParaAccess access;
+    ParaBytesLock bytes;
     std::memcpy(out, mode_user_para[slot], kSlotSize);
+}
+
+void ZdrRamPara::slot_bytes(int slot, int offset, unsigned char* out, int count)
+{
+    if (!validSlot(slot) || offset < 0 || count < 0 || offset + count > kSlotSize)
+        return;
+    ParaBytesLock bytes;
+    std::memcpy(out, mode_user_para[slot] + offset, static_cast<size_t>(count));
+}
+
+void ZdrRamPara::status_bytes(int offset, unsigned char* out, int count)
+{
+    if (offset < 0 || count < 0 || offset + count > kStatusSize)
+        return;
+    ParaBytesLock bytes;
+    std::memcpy(out, run_status + offset, static_cast<size_t>(count));
 }
 
 bool ZdrRamPara::write_para_file(const unsigned char* block)
@@ -217,6 +245,7 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 1;
     if (len == 0)
         return 0;
+    ParaBytesLock bytes;
     std::memcpy(ram_para + offset, data, len);
     return 0;
 }
@@ -231,8 +260,10 @@ int ZdrRamPara::ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, 
         return 1;
     if (traceOn())
         std::printf("\n write ram_user_mode = %#x \n", mode);
-    if (len)
+    if (len) {
+        ParaBytesLock bytes;
         std::memcpy(mode_user_para[mode - 1] + offset, data, len);
+    }
     return 0;
 }
 
@@ -257,6 +288,7 @@ void ZdrRamPara::ZdrSetEDIDPara(int input, short width, short height, short refr
     if (!validInput(input))
         return;
     C331ParaLock lock;
+    ParaBytesLock bytes;
     setLe16(ram_para, para::edid(input), static_cast<uint16_t>(width));
     setLe16(ram_para, para::edid(input) + 2, static_cast<uint16_t>(height));
     setLe16(ram_para, para::edid(input) + 4, static_cast<uint16_t>(refresh));
@@ -265,7 +297,7 @@ void ZdrRamPara::ZdrSetEDIDPara(int input, short width, short height, short refr
 
 int ZdrRamPara::ZdrLanguageChanged()
 {
-    C331ParaAccess access;
+    ParaBytesLock bytes;
     if (le16(ram_para, para::kLanguage) == le16(ram_para_shadow, para::kLanguage))
         return 0;
     g_language = ram_para[para::kLanguage];
@@ -276,7 +308,7 @@ int ZdrRamPara::ZdrUserModeSaved(int slot)
 {
     if (!validSlot(slot))
         return 0;
-    C331ParaAccess access;   // the marker is written under the manage mutex
+    ParaBytesLock bytes;
     return mode_user_para[slot][0] == 0xAA && mode_user_para[slot][1] == 0xAA ? 1 : 0;
 }
 
@@ -323,6 +355,7 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
         bool osdSaved;
         {
             C331ParaLock lock;
+            ParaBytesLock bytes;
             osdSaved = le16(s, osdOn) == 1;
             if (osdSaved)
                 setLe16(s, osdOn, 0);
@@ -349,6 +382,7 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
         {
             // A short file fills only what it holds.
             C331ParaLock lock;
+            ParaBytesLock bytes;
             std::memcpy(s, image.data(), got);
         }
         platform::shell().run("sync");
@@ -356,6 +390,7 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
         return 1;
     }
     C331ParaLock lock;
+    ParaBytesLock bytes;
     s[0] = 0xFF;
     s[1] = 0xFF;
     return 0;
@@ -363,16 +398,23 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
 
 void ZdrRamPara::ram_para_reset()
 {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
     if (traceOn())
         std::printf("\n ready to write default para ramlist ");
     const DefaultParaImage& image = defaultParaImage();
     const std::string path = platform::boardPath(kParaFile);
-    if (writeFileAtomically(path, image.data(), image.size())) {
-        platform::shell().run("sync");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::memcpy(ram_para + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
+    bool written;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        written = writeFileAtomically(path, image.data(), image.size());
+        if (written) {
+            platform::shell().run("sync");
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
+    C331ParaLock lock;
+    ParaBytesLock bytes;
+    if (written)
+        std::memcpy(ram_para + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
     std::memcpy(ram_para_shadow, ram_para, sizeof(ram_para));
 }
 
@@ -380,11 +422,16 @@ void ZdrRamPara::ram_para_reset()
 
 void ZdrRamPara::ZdrCropSourceInit()
 {
-    // The PC writes the crop table too: it is read under the manage mutex.
-    C331ParaAccess access;
+    // The PC writes the crop table too: its heads are copied in one piece.
+    uint16_t heads[para::kCropCount];
+    {
+        ParaBytesLock bytes;
+        for (int k = 0; k < para::kCropCount; ++k)
+            heads[k] = le16(ram_para, para::crop(k));
+    }
     std::memset(g_cut_source_state, 0, sizeof(g_cut_source_state));
     for (int k = 0; k < para::kCropCount; ++k) {
-        const uint16_t head = le16(ram_para, para::crop(k));
+        const uint16_t head = heads[k];
         if (!(head & para::kCropInUse))
             continue;
         const int input = head & 0xFF;
@@ -401,7 +448,7 @@ int ZdrRamPara::ZdrGetSourceNum(int input, int n)
 {
     if (n < 1)
         return 0;
-    C331ParaAccess access;
+    ParaBytesLock bytes;
     int count = 0;
     for (int k = 0; k < n && k < para::kCropCount; ++k) {
         const uint16_t head = le16(ram_para, para::crop(k));
@@ -450,7 +497,7 @@ int ZdrRamPara::find_crop_record(int input, int cropNumber) const
 
 void ZdrRamPara::ZdrGetCropPara(int input, int j, CROP_PARA* out, int* index)
 {
-    C331ParaAccess access;
+    ParaBytesLock bytes;
     const int k = find_crop_record(input, ZdrGetCropID(input, j));
     *index = k;
     if (k == para::kCropCount)
@@ -466,6 +513,7 @@ void ZdrRamPara::ZdrGetCropPara(int input, int j, CROP_PARA* out, int* index)
 void ZdrRamPara::ZdrSetCropPara(char input, char j, CROP_PARA* in)
 {
     // The calling page holds the c331 manage mutex and raises the flag.
+    ParaBytesLock bytes;
     const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
     if (k == para::kCropCount)
         return;
@@ -481,6 +529,7 @@ int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
     const int c = ZdrAddCropID(input);
     // The free record is found and taken under one hold of the mutex.
     C331ParaLock lock;
+    ParaBytesLock bytes;
     int k = 0;
     while (k < para::kCropCount && (le16(ram_para, para::crop(k)) & para::kCropInUse))
         ++k;
@@ -501,6 +550,7 @@ int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 void ZdrRamPara::ZdrDeleteCrop(char input, char j)
 {
     C331ParaLock lock;
+    ParaBytesLock bytes;
     const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
     if (k == para::kCropCount)
         return;
@@ -515,6 +565,7 @@ void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
     if (l >= para::kLayerCount)
         return;
     C331ParaLock lock;
+    ParaBytesLock bytes;
     uint16_t word;
     if (j == 0) {
         word = static_cast<uint16_t>(in & 0x7FFF);

@@ -350,8 +350,7 @@ bool K47_WIFI_CONFIG::wifi_off() const
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store)
         return false;
-    C331ParaLock lock;   // the block's writers hold it
-    return store->ram_para[para::kWifiOff] == 1;
+    return store->block_byte(para::kWifiOff) == 1;
 }
 
 void K47_WIFI_CONFIG::stop_daemon(const char* name)

@@ -232,24 +232,20 @@ int message_deal::read_ram(const unsigned char* frame, int length)
         return 1 + count;
     }
 
-    // Copied under the mutexes the writers take (the chip's manage mutex,
-    // and for the input signal records the store's own), so that a reply
-    // never carries a half-written field.
+    // Copied under the store's short lock, which every writer takes while
+    // it stores: a reply never carries a half-written field, and is never
+    // held up by a change pass of the chip.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (address < 0x1000) {
         if (address + count > static_cast<uint32_t>(para::kBlockSize))
             return status(kRefused);
-        C331ParaLock lock;
-        pthread_mutex_lock(&store->source_mutex);
-        std::memcpy(out() + 1, store->ram_para + address, count);
-        pthread_mutex_unlock(&store->source_mutex);
+        store->block_bytes(static_cast<int>(address), out() + 1, count);
     } else if (address <= 0x10FFF) {
         const uint32_t mode = address >> 12;   // 1..16
         const uint32_t offset = address & 0xFFF;
         if (offset + count > static_cast<uint32_t>(ZdrRamPara::kSlotFileSize))
             return status(kRefused);
-        C331ParaLock lock;
-        std::memcpy(out() + 1, store->mode_user_para[mode - 1] + offset, count);
+        store->slot_bytes(static_cast<int>(mode - 1), static_cast<int>(offset), out() + 1, count);
     } else {
         return status(kRefused);
     }
@@ -282,6 +278,7 @@ int message_deal::write_register(const unsigned char* frame, int length)
     unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
     auto merge = [image](unsigned at, unsigned char value, unsigned char mask) {
         C331ParaLock lock;
+        ParaBytesLock bytes;
         image[at] = static_cast<unsigned char>((value & mask) | (image[at] & ~mask));
     };
     for (int i = 0; i < items; ++i) {
@@ -311,12 +308,15 @@ int message_deal::write_register(const unsigned char* frame, int length)
             case link_reg::kParaDump:
             case link_reg::kRegGroup: {
                 C331ParaLock lock;
-                if (reg == link_reg::kTestSequence)
-                    image[34] = value & mask;
-                else if (reg == link_reg::kParaDump)
-                    image[35] = static_cast<unsigned char>(value + 1);
-                else
-                    image[36] = value & mask;
+                {
+                    ParaBytesLock bytes;
+                    if (reg == link_reg::kTestSequence)
+                        image[34] = value & mask;
+                    else if (reg == link_reg::kParaDump)
+                        image[35] = static_cast<unsigned char>(value + 1);
+                    else
+                        image[36] = value & mask;
+                }
                 raiseKeepingTwo(lock, 1);
                 break;
             }
@@ -362,8 +362,9 @@ int message_deal::read_register(const unsigned char* frame, int length)
     if (first + count > static_cast<unsigned>(ZdrRamPara::kStatusSize))
         return status(kRefused);
     out()[0] = kOk;
-    C331ParaLock lock;
-    std::memcpy(out() + 1, ZdrRamPara::p_zdrrampara_config->run_status + first, count);
+    // Copied under the store's short lock, which the image's writers take
+    // while they store: never held up by a change pass of the chip.
+    ZdrRamPara::p_zdrrampara_config->status_bytes(static_cast<int>(first), out() + 1, static_cast<int>(count));
     return 1 + static_cast<int>(count);
 }
 
@@ -498,6 +499,7 @@ int message_deal::write_items(const unsigned char* frame, int length)
     }
 
     unsigned char* block = store->ram_para;
+    ParaBytesLock bytes;
     for (int i = 0; i < items; ++i) {
         const unsigned char item = p[4 * i];
         const unsigned char index = p[4 * i + 1];

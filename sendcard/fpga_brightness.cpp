@@ -23,7 +23,7 @@ constexpr unsigned kBrightRecordLength = 49;
 
 bool eightBitMode(unsigned char mode)
 {
-    return mode == 16 || mode == 17;
+    return mode == fpga_manage::kBriRegisterScale || mode == 17;
 }
 
 // Runs work() under the chip's manage mutex, which owns the parameter
@@ -36,10 +36,10 @@ bool withBlockTried(Work work)
         work();
         return true;
     }
-    if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0)
+    if (!C331ParaLock::try_acquire())
         return false;
     work();
-    pthread_mutex_unlock(&c331_manage::c331_mutex);
+    C331ParaLock::release();
     return true;
 }
 
@@ -118,6 +118,10 @@ void fpga_manage::record_bright_change()
 
 void fpga_manage::Brightness_init(const unsigned char* page)
 {
+    // The scale of the level shown now: a mode that sets no level at once
+    // (a table until its slot is applied, the sensor until it reads) keeps
+    // showing it in that scale.
+    const int shownScale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
     bri_mode = page[8];
     bri_last_slot = 255;
     bri_change_mark = 0;
@@ -134,9 +138,11 @@ void fpga_manage::Brightness_init(const unsigned char* page)
     case 1:
     case 17:
         std::memcpy(HalfHourValue, page + 9, sizeof(HalfHourValue));
+        bri_scale_mode = shownScale;
         bri_task_enabled = 1;
         break;
     case 2:
+        bri_scale_mode = shownScale;
         bri_task_enabled = 1;
         break;
     default:
@@ -179,15 +185,16 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
         if (change) {
             // A busy block leaves the change for the next pass (-1: the
             // change flag stays).
+            ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
             unsigned percent = 0;
-            if (!withBlockTried([&] { percent = fpga_manage::block_word(para::kBrightness); }))
+            if (!withBlockTried([&] { percent = store ? store->block_word(para::kBrightness) : 0; }))
                 return -1;
             MCU_RAM_PARA_func[0][256] = 1;
             // The image now holds the register value itself: it is re-sent
             // in the 8-bit scale until the mode sets a level again.
             value = bri_percent_to_value(percent, bri_mode);
             MCU_REG_func[0][64] = value;
-            bri_scale_mode = 16;
+            bri_scale_mode = kBriRegisterScale;
         } else {
             MCU_RAM_PARA_func[0][256] = 1;
             const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
@@ -202,7 +209,7 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
             if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config) {
                 bool stored = false;
                 withBlockTried([&] {
-                    const unsigned percent = fpga_manage::block_word(para::kBrightness);
+                    const unsigned percent = store->block_word(para::kBrightness);
                     const bool describes = shown == percent || bri_percent_to_value(percent, bri_mode) == value;
                     if (!describes)
                         stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));

@@ -519,11 +519,11 @@ void fpga_manage::notify_chip_links_up()
 {
     if (!chip_notify_pending)
         return;
-    if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0)
+    if (!C331ParaLock::try_acquire())
         return;
     c331_manage::para_change_flag = 1;
     g_force_bkcolor = 0;
-    pthread_mutex_unlock(&c331_manage::c331_mutex);
+    C331ParaLock::release();
     chip_notify_pending = 0;
 }
 
@@ -559,8 +559,12 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
         unsigned char* page = MCU_RAM_PARA_func[i];
         read_fpga_ram(page + 116, 116, 8, 1, i);
         const uint32_t period = le32(page, 120);
-        if (le16(page, 116) >= block_word(para::kLedWidth) / 2 && le16(page, 118) >= block_word(para::kLedHeight) / 2 &&
-            period >= 714286 && period <= 999999) {
+        // The screen size as one copy (a page or the PC stores it meanwhile).
+        unsigned char led[4] = {};
+        if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
+            store->block_bytes(para::kLedWidth, led, 4);
+        if (le16(page, 116) >= le16(led, 0) / 2 && le16(page, 118) >= le16(led, 2) / 2 && period >= 714286 &&
+            period <= 999999) {
             write_to_register(2, 0x01, 0x01, i);
             write_to_register(2, 0x01, 0x01, i);
             link_state[i] = 1;
@@ -653,6 +657,7 @@ int fpga_manage::set_output_status()
 {
     if (get_fpga_status() != 1)
         return 0;
-    SCREEN_fpgactrl_status(block_word(para::kBlackout) == 0 ? 1 : 0);
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    SCREEN_fpgactrl_status(!store || store->block_word(para::kBlackout) == 0 ? 1 : 0);
     return 1;
 }

@@ -355,10 +355,14 @@ public:
     // applied (255 none), task switch, re-send counter and change mark.
     unsigned char bri_mode = 0;
     // The mode whose scale (4-bit or 8-bit levels) register image byte 64
-    // is in, while a manual level from the PC that was not stored, or a
-    // brightness percent (16: the register value itself), is shown, until
-    // the running mode sets a level again (-1: the stored mode's scale).
+    // is in, while a level set in another scale is shown (a manual level
+    // from the PC that was not stored, a brightness percent, the level
+    // shown when the mode was switched to one that sets its own level
+    // later), until the running mode sets a level again (-1: the stored
+    // mode's scale).
     int bri_scale_mode = -1;
+    // The 8-bit register scale: the image holds the register value itself.
+    static constexpr int kBriRegisterScale = 16;
     unsigned char HalfHourValue[48];
     unsigned char bri_last_slot = 255;
     unsigned char bri_task_enabled = 0;
@@ -691,8 +695,6 @@ private:
     void loader_send(const unsigned char* frame, unsigned short length);
 
     fpga_manage();
-    // A word of the parameter block (0 while there is no store).
-    static uint16_t block_word(int offset);
     ~fpga_manage();
     int open_devices(bool startThread, unsigned settleMs);
     void run();

@@ -37,12 +37,6 @@ const OffsetPair kOffsetPairs[] = {
 
 } // namespace
 
-uint16_t fpga_manage::block_word(int offset)
-{
-    ZdrRamPara* p = ZdrRamPara::p_zdrrampara_config;
-    return p ? le16(p->ram_para, static_cast<size_t>(offset)) : 0;
-}
-
 void fpga_manage::SCREEN_fpgactrl_status(int code)
 {
     for (unsigned char i = 0; i < 2; ++i) {
@@ -110,8 +104,12 @@ void fpga_manage::K47_back_mcu_set_net_para(unsigned char fpga)
 void fpga_manage::K47_mcu_set_net_para(unsigned char fpga)
 {
     const unsigned char i = fpga == 0 ? 0 : 1;
-    const uint16_t x = block_word(para::kPanelResult);
-    const uint16_t y = block_word(para::kPanelResult + 2);
+    // The panel offset as one copy (the chip thread stores it meanwhile).
+    unsigned char offset[4] = {};
+    if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
+        store->block_bytes(para::kPanelResult, offset, 4);
+    const uint16_t x = le16(offset, 0);
+    const uint16_t y = le16(offset, 2);
     unsigned char* page = MCU_RAM_PARA_func[i];
     const unsigned char* back = MCU_RAM_ETH_BACK_PARA_func[i];
     for (const OffsetPair& p : kOffsetPairs) {

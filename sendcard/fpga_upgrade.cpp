@@ -395,7 +395,8 @@ void fpga_manage::usb_upgrade_main_deal()
             } else if (e.type == kFont) {
                 unsigned char fonts = 0;
                 if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
-                    fonts = store->run_status[kStatusFonts] & 63;
+                    store->status_bytes(kStatusFonts, &fonts, 1);
+                fonts &= 63;
                 if (fonts >= 63)
                     continue;
                 const int written = update_c331_osd_font_file(local.data(), e.offset, e.len);

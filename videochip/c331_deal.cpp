@@ -81,7 +81,7 @@ void c331_manage::c331managerdeal(void* arg)
             // pass programs the chip differs from it and is applied by the
             // next pass.
             unsigned char now[para::kBlockSize];
-            store->copy_block(now);
+            store->snapshot_block(now);
             Diff d(now, m->applied_para);
 
             // 1. The FPGA side is up: end the forced background colour.
@@ -298,6 +298,11 @@ void c331_manage::c331managerdeal(void* arg)
 
             // 14. Debug requests of the PC.
             unsigned char* status = store->run_status;
+            // The PC reads the register image under the store's short lock.
+            auto clear = [status](int at) {
+                ParaBytesLock bytes;
+                status[at] = 0;
+            };
             const unsigned char seq = status[kDbgSequence];
             if (seq) {
                 const int bit = __builtin_ctz(seq);
@@ -311,16 +316,16 @@ void c331_manage::c331managerdeal(void* arg)
                 case 6: m->c331_init_state = 0; break;
                 default: m->write_read_c331_b80_iacthstch5(fd); break;
                 }
-                status[kDbgSequence] = 0;
+                clear(kDbgSequence);
             }
             if (status[kDbgParamDump]) {
                 m->zdrDbg_c331_param(status[kDbgParamDump] - 1);
-                status[kDbgParamDump] = 0;
+                clear(kDbgParamDump);
             }
             if (status[kDbgRegGroup]) {
                 if (status[kDbgRegGroup] & 1)
                     m->zdrDbg_c331_print_regGrp(0);
-                status[kDbgRegGroup] = 0;
+                clear(kDbgRegGroup);
             }
         }
         C331ParaLock::release();

@@ -69,10 +69,13 @@ int c331_manage::read_c331_font(int fd)
     }
     // One store each, so that the factory page never sees a half-done check.
     font_status = found;
-    pthread_mutex_lock(&c331_mutex);
-    if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
-        store->run_status[kStatusFonts] = static_cast<unsigned char>((store->run_status[kStatusFonts] & 0xC0) | area);
-    pthread_mutex_unlock(&c331_mutex);
+    {
+        C331ParaAccess access;
+        ParaBytesLock bytes;
+        if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
+            store->run_status[kStatusFonts] =
+                static_cast<unsigned char>((store->run_status[kStatusFonts] & 0xC0) | area);
+    }
     return ok ? 0 : -1;
 }
 

@@ -240,7 +240,10 @@ bool c331_manage::write_back_word(int offset, uint16_t value)
     c331_manage* m = p_c331_manage;
     if (m && le16(store->ram_para, offset) != le16(m->applied_para, offset))
         return false;
-    setLe16(store->ram_para, offset, value);
+    {
+        ParaBytesLock bytes;
+        setLe16(store->ram_para, offset, value);
+    }
     if (m)
         setLe16(m->applied_para, offset, value);
     return true;
@@ -255,7 +258,7 @@ void c331_manage::bring_up()
     {
         C331ParaLock lock;
         if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
-            std::memcpy(block, store->ram_para, sizeof(block));
+            store->snapshot_block(block);
     }
     // A bring-up again (the PC's debug request) keeps the applied copy: the
     // shadow may not yet hold the system's latest write-backs, which would

@@ -623,17 +623,28 @@ public:
         held_here = false;
         pthread_mutex_unlock(&c331_manage::c331_mutex);
     }
+    // Takes the mutex only when it is free at once (a thread the chip thread
+    // may wait for while it holds the mutex); true when taken, and then
+    // held in this thread as acquire() leaves it. release() gives it back.
+    static bool try_acquire()
+    {
+        if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0)
+            return false;
+        held_here = true;
+        return true;
+    }
     static bool held() { return held_here; }
 
 private:
     static inline thread_local bool held_here = false;
 };
 
-// Reads of the block (and the chip thread's panel write-back) from code
-// that runs both with the mutex held and without it (the chip thread inside
-// and outside its change pass, the pages' refreshes, which may run inside a
-// page's own store): the mutex is taken only where this thread does not
-// hold it yet, so a store is never seen half done.
+// The chip thread's reads of the block (and its panel write-back) from
+// code that runs both inside its change pass and outside it: the mutex is
+// taken only where this thread does not hold it yet, so that what the chip
+// programs is one state of the block. The pages, the links and the FPGA
+// thread read through the store's ParaBytesLock instead and never wait for
+// a pass.
 class C331ParaAccess {
 public:
     C331ParaAccess() : taken(!C331ParaLock::held())

@@ -216,21 +216,18 @@ void registerAppProbes()
                     if (!a.number(1, "offset", 0, size, off) || !a.number(2, "length", 0, size - off, len))
                         return a.refuse("store-read <block|shadow|status|slotN> <offset> <length>", reply);
                     // Read as the owners read: the user-mode slots in the GUI
-                    // thread, the block (whole, with its input records' lock),
-                    // the shadow and the status area under the manage mutex.
+                    // thread, the block under the store's short lock (never
+                    // waiting for a change pass), the shadow and the status
+                    // area under the manage mutex.
                     std::vector<unsigned char> bytes(len);
                     if (args[0].rfind("slot", 0) == 0) {
                         inGuiThread([&] { std::copy(area + off, area + off + len, bytes.begin()); });
+                    } else if (args[0] == "block") {
+                        ZdrRamPara::p_zdrrampara_config->block_bytes(static_cast<int>(off), bytes.data(),
+                                                                     static_cast<int>(len));
                     } else {
                         C331ParaLock lock;
-                        if (args[0] == "block") {
-                            std::vector<unsigned char> block(size);
-                            ZdrRamPara::p_zdrrampara_config->copy_block(block.data());
-                            std::copy(block.begin() + static_cast<long>(off),
-                                      block.begin() + static_cast<long>(off + len), bytes.begin());
-                        } else {
-                            std::copy(area + off, area + off + len, bytes.begin());
-                        }
+                        std::copy(area + off, area + off + len, bytes.begin());
                     }
                     char hex[3];
                     for (unsigned char b : bytes) {
@@ -256,7 +253,10 @@ void registerAppProbes()
                         (args.size() == 3 && !a.number(2, "flag", 0, 2, flag)))
                         return a.refuse("store-set <offset> <hex bytes> [flag 0..2]", reply);
                     C331ParaLock lock;
-                    std::copy(bytes.begin(), bytes.end(), block + off);
+                    {
+                        ParaBytesLock stored;
+                        std::copy(bytes.begin(), bytes.end(), block + off);
+                    }
                     if (flag)
                         lock.raise(static_cast<unsigned char>(flag));
                     return true;

@@ -106,8 +106,11 @@ void registerFpgaProbes()
                         !a.number(1, "height", 0, 0xFFFF, h))
                         return a.refuse("fpga-led-request <width> <height>", reply);
                     C331ParaLock lock;
-                    setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
-                    setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));
+                    {
+                        ParaBytesLock bytes;
+                        setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
+                        setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));
+                    }
                     {
                         QMutexLocker led(&Utils::_led_para_init_mutex);
                         g_set_led_para = 1;

@@ -180,6 +180,56 @@ TEST_F(E2eC331, APcStoreThatLandsWhileAPassProgramsTheChipIsApplied)
     EXPECT_EQ(static_cast<unsigned char>(file[2 + 2178 - 768]), 0x14);
 }
 
+// A pass that holds the chip (its bus held at the contrast register for
+// 8 s) holds up the writers alone: a PC's RAM read is answered and a page
+// that only reads the block (the window layout page, opened from its tile)
+// opens at once, while a PC's RAM write waits for the end of the pass.
+TEST_F(E2eC331, ReadsAreAnsweredWhileAPassHoldsTheChipAndWritesWaitForIt)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto ms = [](Clock::time_point from) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from).count();
+    };
+    ASSERT_TRUE(startAndWaitForTheChip()) << app.control("c331-state");
+    pcclient::UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+    // The settings menu, whose second tile opens the window layout page.
+    app.control("tap 400 240");
+    ASSERT_TRUE(waitFor(app, [this] { return app.control("page-focus") == "1"; }));
+    app.control("tap 495 180");
+    ASSERT_TRUE(waitFor(app, [this] { return app.control("page-focus") == "5"; }));
+
+    // Contrast 25 from a page; its pass holds the bus.
+    ASSERT_EQ(app.control("c331-hold 0C2802 8000"), "");
+    ASSERT_EQ(app.control("store-set 2178 1900"), "");
+    ASSERT_TRUE(waitFor(app, [this] { return app.control("c331-hold") == "holding"; }, 10000))
+        << app.control("c331-hold");
+
+    // The PC reads contrast (address 2178, two bytes): 25 at once.
+    pcclient::Reply r;
+    Clock::time_point t = Clock::now();
+    ASSERT_TRUE(udp.request(pcclient::kProcessor, 0x61, pcclient::Bytes{0x82, 0x08, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00},
+                            r, 10000));
+    EXPECT_LT(ms(t), 500);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.data, (pcclient::Bytes{0x19, 0x00}));
+
+    // The window layout tile: the page is made (it reads the whole block)
+    // and in focus at once.
+    t = Clock::now();
+    app.control("tap 297 150");
+    ASSERT_TRUE(waitFor(app, [this] { return app.control("page-focus") == "9"; }, 10000));
+    EXPECT_LT(ms(t), 500);
+    EXPECT_EQ(app.control("c331-hold"), "holding");
+
+    // The PC writes contrast 20: answered only once the pass is over.
+    ASSERT_TRUE(udp.request(pcclient::kProcessor, 0x60,
+                            pcclient::Bytes{0x82, 0x08, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x14, 0x00}, r, 20000));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(app.control("c331-hold"), "done");
+    EXPECT_EQ(app.control("store-read block 2178 2"), "1400");
+}
+
 // Switching a window to another live input reprograms the outputs once:
 // one freeze (0 written to the update latch 0x002201) and one release.
 TEST_F(E2eC331, AnInputSwitchFreezesAndReleasesTheOutputsOnce)

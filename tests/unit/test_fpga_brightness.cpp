@@ -195,6 +195,18 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
     ASSERT_GT(runUntil([this] { return mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] != 0; }, 2000), 0);
     storePage(2, 0);
     ASSERT_EQ(mgr().bri_mode, 2);
+    // The switch itself sets no level: until the sensor gives one, the
+    // 8-bit value stays as it was set (0x7F, not 0x7F x 16 - 1 = 0xEF), and
+    // so does the percent; after a reload of the record the same.
+    for (int k = 0; k < 3; ++k) {
+        if (k == 2)
+            mgr().bri_reload_flag = 1;
+        latches = model(0).counters().brightnessLatches;
+        ASSERT_TRUE(nextSend()) << "send " << k;
+        EXPECT_EQ(model(0).storedReg(6), 0x7F) << "send " << k;
+        EXPECT_EQ(model(1).storedReg(6), 0x7F) << "send " << k;
+        EXPECT_EQ(percent(), 50u) << "send " << k;
+    }
     postPercent(40);
     EXPECT_EQ(model(0).storedReg(6), 0x66);
     for (int k = 0; k < 8; ++k) {

@@ -58,11 +58,14 @@ bool refreshWaitedForTheStore(unsigned char* field, unsigned value, const std::f
     std::atomic<bool> whole{false};
     std::thread writer([&] {
         C331ParaLock::acquire();
-        field[0] = static_cast<unsigned char>(value & 0xFF);
-        half = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        field[1] = static_cast<unsigned char>(value >> 8);
-        whole = true;
+        {
+            ParaBytesLock bytes;
+            field[0] = static_cast<unsigned char>(value & 0xFF);
+            half = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            field[1] = static_cast<unsigned char>(value >> 8);
+            whole = true;
+        }
         C331ParaLock::release();
     });
     while (!half.load())
@@ -71,6 +74,31 @@ bool refreshWaitedForTheStore(unsigned char* field, unsigned value, const std::f
     const bool waited = whole.load();
     writer.join();
     return waited;
+}
+
+// The chip thread's change pass holds the manage mutex (for up to 2 s
+// here) and stores nothing meanwhile: refresh runs on this thread during
+// the pass; true when it returned before the pass was over.
+bool refreshReadDuringAPass(const std::function<void()>& refresh)
+{
+    std::atomic<bool> held{false};
+    std::atomic<bool> over{false};
+    std::atomic<bool> done{false};
+    std::thread pass([&] {
+        C331ParaLock::acquire();
+        held = true;
+        for (int i = 0; i < 200 && !done.load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        over = true;
+        C331ParaLock::release();
+    });
+    while (!held.load())
+        std::this_thread::yield();
+    refresh();
+    const bool early = !over.load();
+    done = true;
+    pass.join();
+    return early;
 }
 
 // True when a label or a line edit of the page shows text (labels: within
@@ -454,7 +482,12 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
             << "window layout page";
         EXPECT_TRUE(pageShows(&page, "2560"));
         EXPECT_FALSE(pageShows(&page, "1792"));
+        // A change pass stores nothing: the page reads at once.
+        setLe16(store->ram_para, 2272 + 14, 1280);
+        EXPECT_TRUE(refreshReadDuringAPass([&] { page.syncUpdate(); })) << "window layout page during a pass";
+        EXPECT_TRUE(pageShows(&page, "1280"));
     }
+    EXPECT_TRUE(refreshReadDuringAPass([] { g_lockwindow->syncUpdate(); })) << "idle status screen during a pass";
 
     // The user modes page: slot 4's LED width (2-byte marker, then block
     // 896 on: 2 + 1378 - 896 = 484).

@@ -17,9 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -298,7 +300,51 @@ TEST_F(UtilsNetwork, CloudFlagFollowsAnyCloudSetting)
     }
 }
 
-// ---------------------------------------------------------------- MTD
+// PCs set the network at once: each command stores its set whole and
+// reloads the settings. Device information, read meanwhile, always shows
+// one PC's address with that PC's mask and gateway.
+TEST_F(UtilsNetwork, DeviceInformationNeverMixesTwoSets)
+{
+    ConfigEngine* cfg = ConfigEngine::pInstance();
+    auto set = [cfg](const char* ip, const char* mask, const char* gateway) {
+        cfg->write_config_variants({{ConfigItem::IPAddress, QString(ip)},
+                                    {ConfigItem::SubNetMask, QString(mask)},
+                                    {ConfigItem::GateWay, QString(gateway)}});
+        Utils::getIPAddress();
+    };
+    set("10.1.1.10", "255.0.0.0", "10.1.1.1");
+    std::atomic<int> running{2};
+    auto pc = [&](const char* ip, const char* mask, const char* gateway) {
+        for (int i = 0; i < 150; ++i)
+            set(ip, mask, gateway);
+        --running;
+    };
+    std::thread a(pc, "10.1.1.10", "255.0.0.0", "10.1.1.1");
+    std::thread b(pc, "172.16.2.20", "255.255.0.0", "172.16.2.1");
+    // A third link reloads the settings meanwhile (as its own network
+    // command does after its store).
+    std::thread reload([&] {
+        while (running.load() > 0)
+            Utils::getIPAddress();
+    });
+    int reads = 0;
+    int mixed = 0;
+    while (running.load() > 0) {
+        const Utils::NetworkSettings n = Utils::network_settings();
+        ++reads;
+        const bool setA = n.ip == "10.1.1.10" && n.mask == "255.0.0.0" && n.gateway == "10.1.1.1";
+        const bool setB = n.ip == "172.16.2.20" && n.mask == "255.255.0.0" && n.gateway == "172.16.2.1";
+        if (!setA && !setB)
+            ++mixed;
+    }
+    a.join();
+    b.join();
+    reload.join();
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
+}
+
+
 
 class UtilsMtd : public SimBoardTest {
 protected:

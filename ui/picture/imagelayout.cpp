@@ -257,17 +257,20 @@ namespace {
 QString sourceName(int window)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    // The layer's input word and the crop it names, read under the manage
-    // mutex (the PC writes both).
-    C331ParaAccess access;
-    const unsigned word = le16(store->ram_para, para::layer(window) + para::kLayerInput);
-    // A crop index beyond the crop table names nothing.
-    if ((word & para::kLayerInputIsCrop) && (word & 0xFF) >= static_cast<unsigned>(para::kCropCount))
-        return QString();
-    short isCrop = 0;
-    char cropIndex = 0;
-    const int input =
-        store->ZdrGetImageSource(store->ram_para, static_cast<unsigned char>(window), &isCrop, &cropIndex, 0);
+    int input = -1;
+    {
+        // The layer's input word and the crop it names, read in one piece
+        // (the PC writes both).
+        ParaBytesLock bytes;
+        const unsigned word = le16(store->ram_para, para::layer(window) + para::kLayerInput);
+        // A crop index beyond the crop table names nothing.
+        if (!(word & para::kLayerInputIsCrop) || (word & 0xFF) < static_cast<unsigned>(para::kCropCount)) {
+            short isCrop = 0;
+            char cropIndex = 0;
+            input = store->ZdrGetImageSource(store->ram_para, static_cast<unsigned char>(window), &isCrop,
+                                             &cropIndex, 0);
+        }
+    }
     return input >= 0 && input < 6 ? QString(kInputNames[input]) : QString();
 }
 
@@ -345,8 +348,10 @@ void ImageLayout::on_button_state_clicked()
     ui->button_state->setIcon(QIcon(on ? ":/png/button_on.png" : ":/png/button_off.png"));
     image_state_on = on;
     {
+        ZdrRamPara* store = ZdrRamPara::pInstance();
         C331ParaLock lock;
-        ZdrRamPara::pInstance()->ram_para[para::layer(L) + para::kLayerEnable] = on;
+        ParaBytesLock bytes;
+        store->ram_para[para::layer(L) + para::kLayerEnable] = on;
         lock.raise(1);
     }
     if (on)
@@ -401,6 +406,7 @@ void ImageLayout::rect_store()
     const int x = page_short(ui->lineEdit_X->text()), y = page_short(ui->lineEdit_Y->text());
     const int w = page_short(ui->lineEdit_W->text()), h = page_short(ui->lineEdit_H->text());
     C331ParaLock lock;
+    ParaBytesLock bytes;
     setLe16(record, para::kLayerX, static_cast<uint16_t>(x));
     setLe16(record, para::kLayerY, static_cast<uint16_t>(y));
     setLe16(record, para::kLayerW, static_cast<uint16_t>(w));
@@ -425,6 +431,7 @@ void ImageLayout::mirror_set(int mode)
         return;
     mirror_select(mode);
     C331ParaLock lock;
+    ParaBytesLock bytes;
     lock.raise(1);
     store->ram_para[at] = static_cast<unsigned char>(mode);
 }
@@ -447,6 +454,7 @@ void ImageLayout::on_comboBox_P2P_currentIndexChanged(int index)
         return;
     unsigned char* record = ZdrRamPara::pInstance()->ram_para + para::layer(image_index);
     C331ParaLock lock;
+    ParaBytesLock bytes;
     setLe16(record, para::kLayerOutput, static_cast<uint16_t>(newOutput));
     setLe16(record, para::kLayerP2P, static_cast<uint16_t>(newMode));
     lock.raise(1);
@@ -460,8 +468,10 @@ void ImageLayout::on_comboBox_currentIndexChanged(int index)
         return;
     // Stored under the manage mutex like every other write of the block;
     // the chip does not act on it, so no pass is asked for.
+    ZdrRamPara* store = ZdrRamPara::pInstance();
     C331ParaLock lock;
-    ZdrRamPara::pInstance()->ram_para[para::layer(image_index) + 6] = static_cast<unsigned char>(index);
+    ParaBytesLock bytes;
+    store->ram_para[para::layer(image_index) + 6] = static_cast<unsigned char>(index);
 }
 
 void ImageLayout::on_Button_source_select_clicked()

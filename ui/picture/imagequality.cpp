@@ -308,8 +308,10 @@ void ImageQuality::syncUpdate()
 
 void ImageQuality::store_field(int offset, int value)
 {
+    ZdrRamPara* store = ZdrRamPara::pInstance();
     C331ParaLock lock;
-    setLe16(ZdrRamPara::pInstance()->ram_para, offset, static_cast<unsigned short>(value));
+    ParaBytesLock bytes;
+    setLe16(store->ram_para, offset, static_cast<unsigned short>(value));
     lock.raise(1);
 }
 
@@ -462,8 +464,10 @@ void ImageQuality::on_Button_blue_reduce_clicked()
 void ImageQuality::on_Button_reset_clicked()
 {
     // The widgets follow at the refresh after the chip's pass.
+    ZdrRamPara* store = ZdrRamPara::pInstance();
     C331ParaLock lock;
-    std::memcpy(ZdrRamPara::pInstance()->ram_para + para::kBrightness,
+    ParaBytesLock bytes;
+    std::memcpy(store->ram_para + para::kBrightness,
                 ConfigEngine::default_para_ramlist + (para::kBrightness - kDefaultListBase), kPictureBytes);
     lock.raise(1);
 }

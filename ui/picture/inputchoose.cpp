@@ -265,9 +265,9 @@ int InputChoose::layer_source(int layer, int* position, int* cropNumber)
     *cropNumber = 0;
     int in;
     {
-        // The layer's input word and the crop it names, read in one hold of
-        // the manage mutex (the PC writes both).
-        C331ParaAccess access;
+        // The layer's input word and the crop it names, read in one piece
+        // (the PC writes both).
+        ParaBytesLock bytes;
         in = store()->ZdrGetImageSource(store()->ram_para, static_cast<unsigned char>(layer), &isCrop, &record, 0);
         const int k = static_cast<unsigned char>(record);
         if (isCrop && k < para::kCropCount)

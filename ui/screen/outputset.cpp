@@ -419,52 +419,56 @@ void OutputSet::on_Button_apply1_clicked()
     unsigned char* block = store->ram_para;
     const int16_t w = field_le16(ui->lineEdit_width);
     const int16_t h = field_le16(ui->lineEdit_height);
+    const int16_t out1w = field_le16(ui->lineEdit_out1_width);
+    const int16_t out1h = field_le16(ui->lineEdit_out1_height);
+    const int16_t out2h = field_le16(ui->lineEdit_out2_height);
     {
         C331ParaLock lock;
-        setLe16(block, para::kLedWidth, static_cast<uint16_t>(w));
-        setLe16(block, para::kLedHeight, static_cast<uint16_t>(h));
-        setLe16(block, para::kSpliceMode, splice_type);
-        const int16_t out1w = field_le16(ui->lineEdit_out1_width);
-        const int16_t out1h = field_le16(ui->lineEdit_out1_height);
-        if (splice_type == 3) {
-            setLe16(block, para::kOut1 + 6, static_cast<uint16_t>(out1h));
-            setLe16(block, para::kOut2 + 6, static_cast<uint16_t>(out1h));
-            setLe16(block, para::kOut1 + 4, static_cast<uint16_t>(out1w));
-            setLe16(block, para::kOut2 + 4, static_cast<uint16_t>(width_left(w, out1w)));
-            setLe16(block, para::kOut2, static_cast<uint16_t>(out1w));
-            setLe16(block, para::kOut2 + 2, 0);
-        } else if (splice_type == 2) {
-            setLe16(block, para::kOut1 + 4, static_cast<uint16_t>(out1w));
-            setLe16(block, para::kOut2 + 4, static_cast<uint16_t>(out1w));
-            setLe16(block, para::kOut1 + 6, static_cast<uint16_t>(out1h));
-            setLe16(block, para::kOut2 + 2, static_cast<uint16_t>(out1h));
-            setLe16(block, para::kOut2 + 6, static_cast<uint16_t>(field_le16(ui->lineEdit_out2_height)));
-            setLe16(block, para::kOut2, 0);
-        } else {
-            setLe16(block, para::kOut1 + 4, static_cast<uint16_t>(w));
-            setLe16(block, para::kOut2 + 4, static_cast<uint16_t>(w));
-            setLe16(block, para::kOut1 + 6, static_cast<uint16_t>(h));
-            setLe16(block, para::kOut2 + 6, static_cast<uint16_t>(h));
-            setLe16(block, para::kOut2, 0);
-            setLe16(block, para::kOut2 + 2, 0);
-        }
-        const unsigned char* shadow = store->ram_para_shadow;
         bool changed = false;
-        for (int off : {para::kLedWidth, para::kLedHeight, para::kSpliceMode})
-            changed = changed || le16(block, off) != le16(shadow, off);
-        if (changed) {
-            // A new screen starts with one full-screen window.
-            setLe16(block, para::layer(0) + para::kLayerX, 0);
-            setLe16(block, para::layer(0) + para::kLayerY, 0);
-            setLe16(block, para::layer(0) + para::kLayerW, static_cast<uint16_t>(w));
-            setLe16(block, para::layer(0) + para::kLayerH, static_cast<uint16_t>(h));
-            for (int l = 1; l < 6; ++l)
-                setLe16(block, para::layer(l) + para::kLayerEnable, 0);
-            if (fpga_both_running()) {
-                QMutexLocker led(&Utils::_led_para_init_mutex);
-                g_set_led_para = 1;
-                g_set_led_setup = 0;
+        {
+            ParaBytesLock bytes;
+            setLe16(block, para::kLedWidth, static_cast<uint16_t>(w));
+            setLe16(block, para::kLedHeight, static_cast<uint16_t>(h));
+            setLe16(block, para::kSpliceMode, splice_type);
+            if (splice_type == 3) {
+                setLe16(block, para::kOut1 + 6, static_cast<uint16_t>(out1h));
+                setLe16(block, para::kOut2 + 6, static_cast<uint16_t>(out1h));
+                setLe16(block, para::kOut1 + 4, static_cast<uint16_t>(out1w));
+                setLe16(block, para::kOut2 + 4, static_cast<uint16_t>(width_left(w, out1w)));
+                setLe16(block, para::kOut2, static_cast<uint16_t>(out1w));
+                setLe16(block, para::kOut2 + 2, 0);
+            } else if (splice_type == 2) {
+                setLe16(block, para::kOut1 + 4, static_cast<uint16_t>(out1w));
+                setLe16(block, para::kOut2 + 4, static_cast<uint16_t>(out1w));
+                setLe16(block, para::kOut1 + 6, static_cast<uint16_t>(out1h));
+                setLe16(block, para::kOut2 + 2, static_cast<uint16_t>(out1h));
+                setLe16(block, para::kOut2 + 6, static_cast<uint16_t>(out2h));
+                setLe16(block, para::kOut2, 0);
+            } else {
+                setLe16(block, para::kOut1 + 4, static_cast<uint16_t>(w));
+                setLe16(block, para::kOut2 + 4, static_cast<uint16_t>(w));
+                setLe16(block, para::kOut1 + 6, static_cast<uint16_t>(h));
+                setLe16(block, para::kOut2 + 6, static_cast<uint16_t>(h));
+                setLe16(block, para::kOut2, 0);
+                setLe16(block, para::kOut2 + 2, 0);
             }
+            const unsigned char* shadow = store->ram_para_shadow;
+            for (int off : {para::kLedWidth, para::kLedHeight, para::kSpliceMode})
+                changed = changed || le16(block, off) != le16(shadow, off);
+            if (changed) {
+                // A new screen starts with one full-screen window.
+                setLe16(block, para::layer(0) + para::kLayerX, 0);
+                setLe16(block, para::layer(0) + para::kLayerY, 0);
+                setLe16(block, para::layer(0) + para::kLayerW, static_cast<uint16_t>(w));
+                setLe16(block, para::layer(0) + para::kLayerH, static_cast<uint16_t>(h));
+                for (int l = 1; l < 6; ++l)
+                    setLe16(block, para::layer(l) + para::kLayerEnable, 0);
+            }
+        }
+        if (changed && fpga_both_running()) {
+            QMutexLocker led(&Utils::_led_para_init_mutex);
+            g_set_led_para = 1;
+            g_set_led_setup = 0;
         }
         lock.raise(1);
     }

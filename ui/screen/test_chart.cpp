@@ -29,9 +29,11 @@ const char* const kWhite = "color: rgb(255, 255, 255);";
 // Stores the pattern number and hands it to the chip thread.
 void store_pattern(unsigned char pattern)
 {
+    ZdrRamPara* store = ZdrRamPara::pInstance();
     C331ParaLock lock;
+    ParaBytesLock bytes;
     lock.raise(1);
-    ZdrRamPara::pInstance()->ram_para[para::kTestPattern] = pattern;
+    store->ram_para[para::kTestPattern] = pattern;
 }
 
 } // namespace

@@ -247,8 +247,7 @@ bool MainWindow::panel_locked() const
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store)
         return false;
-    C331ParaAccess access;   // the PC writes the block too
-    return le16(store->ram_para, para::kPanelLock) == 1;
+    return store->block_word(para::kPanelLock) == 1;
 }
 
 bool MainWindow::is_busy()
@@ -307,6 +306,7 @@ void MainWindow::on_Button_lock_clicked()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     {
         C331ParaLock lock;
+        ParaBytesLock bytes;
         setLe16(store->ram_para, para::kPanelLock, panel_locked() ? 0 : 1);
         lock.raise(1);
     }
@@ -382,6 +382,7 @@ void MainWindow::on_Button_mode_load_clicked()
         return;
     {
         C331ParaLock lock;
+        ParaBytesLock bytes;
         std::memcpy(store->ram_para + para::kModeStart, store->mode_user_para[slot] + 2, para::kModeSize);
         setLe16(store->ram_para, para::kCurrentMode, static_cast<uint16_t>(slot + 1));
         lock.raise(1);
@@ -399,6 +400,7 @@ void MainWindow::on_Button_mode_save_clicked()
     {
         // The refresh after the chip's pass saves the mode (block 868).
         C331ParaLock lock;
+        ParaBytesLock bytes;
         setLe16(store->ram_para, para::kModeSaveRequest, static_cast<uint16_t>(slot + 1));
         lock.raise(1);
     }
@@ -419,6 +421,7 @@ void MainWindow::mode_file_write(int slot, int op)
     bool osdOn;
     {
         C331ParaLock lock;
+        ParaBytesLock bytes;
         if (op == 0)
             std::memcpy(s + 2, store->ram_para + para::kModeStart, para::kModeSize);
         s[0] = 0xAA;

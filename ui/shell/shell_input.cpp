@@ -32,13 +32,12 @@ InputSignal input_signal(int input)
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store || input < 0 || input >= para::kInputCount)
         return s;
-    // The receiver drivers write the records under the store's mutex.
-    pthread_mutex_lock(&store->source_mutex);
-    const int at = para::inputSignal(input);
-    s.width = le16(store->ram_para, at);
-    s.height = le16(store->ram_para, at + 2);
-    s.refresh = le16(store->ram_para, at + 4);
-    pthread_mutex_unlock(&store->source_mutex);
+    // The receiver drivers write the record while it is read: one copy.
+    unsigned char rec[6];
+    store->block_bytes(para::inputSignal(input), rec, sizeof(rec));
+    s.width = le16(rec, 0);
+    s.height = le16(rec, 2);
+    s.refresh = le16(rec, 4);
     return s;
 }
 
