@@ -63,6 +63,15 @@ bool bothFpgasUp(AppRunner& app)
     return app.waitFor([&] { return status(app)["status"] == "1"; }, 30000);
 }
 
+// The handshake of a new panel set-up is over: the request answered, both
+// FPGAs up again after one reset each.
+bool reinitialisedOnce(AppRunner& app)
+{
+    auto s = status(app);
+    return s["led-para"] == "0 0" && s["status"] == "1" && info(app, 0, "resets") == "1" &&
+           info(app, 1, "resets") == "1";
+}
+
 // Seconds since 1970 of today's local time hh:mm:ss.
 long todayAt(int hour, int minute, int second)
 {
@@ -155,13 +164,7 @@ TEST(E2eFpga, BothFpgasComeUpAndAnLedScreenChangeResetsThem)
     // A new LED screen size: blanked, the chip re-initialises, both FPGAs
     // are reset and brought up again.
     ASSERT_EQ(app.control("fpga-led-request 1280 720"), "");
-    EXPECT_TRUE(waitFor(
-        [&] {
-            auto s = status(app);
-            return s["led-para"] == "0 0" && s["status"] == "1" && info(app, 0, "resets") == "1" &&
-                   info(app, 1, "resets") == "1";
-        },
-        30000))
+    EXPECT_TRUE(waitFor([&] { return reinitialisedOnce(app); }, 30000))
         << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
     app.stop();
 }
@@ -198,13 +201,7 @@ TEST(E2eFpga, TheAdvancedPagesReInitialisationBringsTheScreenBack)
     ASSERT_TRUE(app.waitFor([&] { return app.control("widget-text Button_led_reset").rfind("no ", 0) != 0; }, 5000));
     app.control("tap 330 202");
 
-    EXPECT_TRUE(app.waitFor(
-        [&] {
-            auto s = status(app);
-            return s["led-para"] == "0 0" && s["status"] == "1" && info(app, 0, "resets") == "1" &&
-                   info(app, 1, "resets") == "1";
-        },
-        30000))
+    EXPECT_TRUE(app.waitFor([&] { return reinitialisedOnce(app); }, 30000))
         << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
     EXPECT_TRUE(app.waitFor(screenShown, 10000)) << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 0 3");
     app.stop();

@@ -434,80 +434,66 @@ TEST_F(LinkHandlers, DeviceInfoWhileTheAddressesChangeReportsOnlyAddressesThatWe
     EXPECT_EQ(quadAt(last.data, 46), "192.168.30.1");
 }
 
-// The PC's RAM read copies the block and the slots under the mutex their
-// writers hold: a field half stored by another thread is read whole, once
-// the store is done.
-TEST_F(LinkHandlers, RamReadWaitsForAStoreInProgress)
+// A store in progress holds the manage mutex and the block's short lock: a
+// RAM read waits for it and gets the whole value. The chip thread holds
+// the manage mutex alone through its whole change pass, SPI programming
+// included, and stores nothing meanwhile: RAM and register reads are
+// answered during the pass, not after it.
+TEST_F(LinkHandlers, ReadsWaitForAStoreInProgressButNotForAPass)
 {
+    // Runs the request in another thread; `done` tells when it is answered.
+    struct Reader {
+        std::atomic<bool> done{false};
+        Reply got;
+        std::thread thread;
+        explicit Reader(const Bytes& body)
+            : thread([this, body] {
+                  message_deal other;
+                  const int n = other.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
+                  got = parseReply(other.reply(), n);
+                  done = true;
+              })
+        {
+        }
+    };
     for (const uint32_t address : {2178u, 0x3000u + 20u}) {
         unsigned char* field = address < 0x1000 ? store->ram_para + address : store->mode_user_para[2] + 20;
         field[0] = field[1] = 0;
         C331ParaLock::acquire();   // a writer half way through its store
         auto bytes = std::make_unique<ParaBytesLock>();
         field[0] = 0x11;
-        std::atomic<bool> done{false};
-        Reply got;
-        std::thread reader([&] {
-            message_deal other;
-            const Bytes body = buildBody(kProcessor, 0x61, ramReadPayload(address, 2));
-            const int n = other.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
-            got = parseReply(other.reply(), n);
-            done = true;
-        });
-        const bool early = waitFor([&] { return done.load(); }, 300);
-        field[1] = 0x22;
-        bytes.reset();
-        C331ParaLock::release();
-        reader.join();
-        EXPECT_FALSE(early) << "the read did not wait for the store at " << address;
-        EXPECT_EQ(got.data, (Bytes{0x11, 0x22})) << "at " << address;
-    }
-}
+        {
+            Reader r(buildBody(kProcessor, 0x61, ramReadPayload(address, 2)));
+            const bool early = waitFor([&] { return r.done.load(); }, 300);
+            field[1] = 0x22;
+            bytes.reset();
+            C331ParaLock::release();
+            r.thread.join();
+            EXPECT_FALSE(early) << "the read did not wait for the store at " << address;
+            EXPECT_EQ(r.got.data, (Bytes{0x11, 0x22})) << "at " << address;
+        }
 
-// The chip thread holds the manage mutex through its whole change pass,
-// SPI programming included, and stores nothing meanwhile: the PC's RAM
-// and register reads are answered during the pass, not after it.
-TEST_F(LinkHandlers, RamAndRegisterReadsAreAnsweredWhileAPassHoldsTheManageMutex)
-{
-    for (const uint32_t address : {2178u, 0x3000u + 20u}) {
-        unsigned char* field = address < 0x1000 ? store->ram_para + address : store->mode_user_para[2] + 20;
         field[0] = 0x33;
         field[1] = 0x44;
         C331ParaLock::acquire();   // a change pass programming the chip
-        std::atomic<bool> done{false};
-        Reply got;
-        std::thread reader([&] {
-            message_deal other;
-            const Bytes body = buildBody(kProcessor, 0x61, ramReadPayload(address, 2));
-            const int n = other.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
-            got = parseReply(other.reply(), n);
-            done = true;
-        });
-        const bool answered = waitFor([&] { return done.load(); }, 2000);
+        Reader r(buildBody(kProcessor, 0x61, ramReadPayload(address, 2)));
+        const bool answered = waitFor([&] { return r.done.load(); }, 2000);
         C331ParaLock::release();
-        reader.join();
+        r.thread.join();
         EXPECT_TRUE(answered) << "the read waited for the pass at " << address;
-        EXPECT_EQ(got.data, (Bytes{0x33, 0x44})) << "at " << address;
+        EXPECT_EQ(r.got.data, (Bytes{0x33, 0x44})) << "at " << address;
     }
     // The register image the same (registers 37 to 39).
     store->run_status[37] = 0x80;
     store->run_status[38] = 0x1F;
     store->run_status[39] = 0x06;
     C331ParaLock::acquire();
-    std::atomic<bool> done{false};
-    Reply got;
-    std::thread reader([&] {
-        message_deal other;
-        const Bytes body = buildBody(kProcessor, kReadReg, regReadPayload(37, 3));
-        const int n = other.message_group_deal(body.data(), static_cast<int>(body.size()), defaultOrigin());
-        got = parseReply(other.reply(), n);
-        done = true;
-    });
-    const bool answered = waitFor([&] { return done.load(); }, 2000);
+    Reader r(buildBody(kProcessor, kReadReg, regReadPayload(37, 3)));
+    const bool answered = waitFor([&] { return r.done.load(); }, 2000);
     C331ParaLock::release();
-    reader.join();
+    r.thread.join();
     EXPECT_TRUE(answered) << "the register read waited for the pass";
-    EXPECT_EQ(got.data, (Bytes{0x80, 0x1F, 0x06}));
+    EXPECT_EQ(r.got.data, (Bytes{0x80, 0x1F, 0x06}));
 }
 
 TEST_F(LinkHandlers, SetClockRunsDateAndHwclockWithCheckedValues)
