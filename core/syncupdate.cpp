@@ -216,18 +216,31 @@ void SyncUpdate::para_sync(int code)
 }
 
 // The user-mode save, the mode files and the persistence touch the block,
-// which the other threads write under the c331 manage mutex: the block's
-// part runs under it, the files are written after it has been released (a
-// change pass is not held up by a file).
+// which the other threads write under the c331 manage mutex: a store into
+// the block (a user-mode save, a save request cleared) runs under it, the
+// files are written after it has been released (a change pass is not held
+// up by a file). A refresh with nothing to store into the block does not
+// take it: the GUI thread does not wait for a change pass to read.
 void SyncUpdate::store_changes(bool rewrite)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     int saved = -1;
     std::vector<std::pair<int, bool>> slotFiles;   // slot, true to write (else delete)
     unsigned char written[para::kBlockSize];
+    bool storing = false;
     {
+        ParaBytesLock bytes;
+        const uint16_t request = le16(store->ram_para, para::kModeSaveRequest);
+        storing = request != 0 && request != le16(store->ram_para_shadow, para::kModeSaveRequest);
+        storing = storing || (rewrite && request != 0);
+    }
+    if (storing) {
         C331ParaLock lock;
         saved = take_pending_mode();
+        if (rewrite)
+            slotFiles = take_mode_rewrites();
+        store->snapshot_block(written);
+    } else {
         if (rewrite)
             slotFiles = take_mode_rewrites();
         store->snapshot_block(written);
@@ -277,11 +290,14 @@ int SyncUpdate::take_pending_mode()
 }
 
 // The user-mode files to rewrite (saved slots) and to delete (empty
-// slots), in slot order; a deleted slot also clears the save request.
+// slots), in slot order; a deleted slot also clears the save request (a
+// store into the block: only under the manage mutex; a request made after
+// the caller looked is left to the refresh its own flag brings).
 std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     std::vector<std::pair<int, bool>> files;
+    ParaBytesLock bytes;
     for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
         const unsigned char* s = store->mode_user_para[slot];
         const bool empty = s[0] == 0xFF || s[1] == 0xFF;
@@ -289,8 +305,8 @@ std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites()
             files.emplace_back(slot, true);
         } else if (empty) {
             files.emplace_back(slot, false);
-            ParaBytesLock bytes;
-            setLe16(store->ram_para, para::kModeSaveRequest, 0);
+            if (C331ParaLock::held())
+                setLe16(store->ram_para, para::kModeSaveRequest, 0);
         }
     }
     return files;
@@ -311,7 +327,8 @@ void SyncUpdate::persist(const unsigned char* block)
         Utils::system_mutex("sync");
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    C331ParaLock lock;
+    // The GUI thread alone writes the shadow; the other threads read it
+    // under the short lock. A change pass does not hold up this copy.
     ParaBytesLock bytes;
     std::memcpy(store->ram_para_shadow, block, sizeof(store->ram_para_shadow));
 }

@@ -26,6 +26,9 @@ if [ $# -eq 1 ] && [ -z "$1" ]; then
   echo "run-sim: the board root is an empty name" >&2
   exit 2
 fi
+# ZDR_JOBS (for the build) is checked before anything is installed.
+. "$top/scripts/jobs.sh"
+zdr_jobs run-sim >/dev/null
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh"
 build="${ZDR_BUILD_DIR:-$top/build}"

@@ -196,6 +196,19 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
             MCU_REG_func[0][64] = value;
             bri_scale_mode = kBriRegisterScale;
         } else {
+            // Automatic mode before the sensor gave a level, with no level
+            // shown since power-up (0 is no 4-bit level): the screen shows
+            // the stored percent, in the register scale, rather than level
+            // 0 taken as 0 x 16 - 1 = 0xFF (full brightness, which would be
+            // written back over the user's percent).
+            if (bri_mode == 2 && MCU_REG_func[0][64] == 0) {
+                ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+                unsigned percent = 0;
+                if (!store || !withBlockTried([&] { percent = store->block_word(para::kBrightness); }))
+                    return -1;
+                MCU_REG_func[0][64] = MCU_REG_func[1][64] = bri_percent_to_value(percent, kBriRegisterScale);
+                bri_scale_mode = kBriRegisterScale;
+            }
             MCU_RAM_PARA_func[0][256] = 1;
             const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
             value = bri_level_to_value(MCU_REG_func[0][64], static_cast<unsigned char>(scale));

@@ -328,14 +328,9 @@ void Board::build()
     c.add("tap", "<x> <y>: a tap on the touch screen (0..799, 0..479)", [touch](const Args& args, std::string& reply) {
         long long x, y;
         ArgReader a(args);
-        if (!a.count(2, 2) || !a.signedNumber(0, "x", LLONG_MIN, LLONG_MAX, x) ||
-            !a.signedNumber(1, "y", LLONG_MIN, LLONG_MAX, y))
-            return a.refuse("tap <x 0..799> <y 0..479>", reply);
         // The screen is 800 x 480: a point off it is no tap.
-        if (x < 0 || x > 799 || y < 0 || y > 479) {
-            reply = "tap " + args[0] + " " + args[1] + " lies off the 800 x 480 screen (x 0..799, y 0..479)";
-            return false;
-        }
+        if (!a.count(2, 2) || !a.signedNumber(0, "x", 0, 799, x) || !a.signedNumber(1, "y", 0, 479, y))
+            return a.refuse("tap <x 0..799> <y 0..479>", reply);
         touch->tap(static_cast<int>(x), static_cast<int>(y));
         return true;
     });

@@ -226,8 +226,10 @@ void c331_manage::start_applied_copy()
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     C331ParaLock lock;
-    if (store)
+    if (store) {
+        ParaBytesLock bytes;
         std::memcpy(applied_para, store->ram_para_shadow, sizeof(applied_para));
+    }
     panel_deferred = false;
     applied_started = true;
 }

@@ -207,6 +207,21 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
         EXPECT_EQ(model(1).storedReg(6), 0x7F) << "send " << k;
         EXPECT_EQ(percent(), 50u) << "send " << k;
     }
+    // A restart in automatic mode: nothing has set a level since power-up
+    // (the register image and the scale as a new program has them); until
+    // the sensor reads, the screen shows the stored 50 % (0x7F), and the
+    // percent stays (not level 0 taken as 0xFF and 100 %).
+    mgr().MCU_REG_func[0][64] = mgr().MCU_REG_func[1][64] = 0;
+    mgr().bri_scale_mode = -1;
+    mgr().bri_mode = 0;
+    mgr().bri_reload_flag = 1;
+    for (int k = 0; k < 2; ++k) {
+        latches = model(0).counters().brightnessLatches;
+        ASSERT_TRUE(nextSend()) << "send after the restart " << k;
+        EXPECT_EQ(model(0).storedReg(6), 0x7F) << "send after the restart " << k;
+        EXPECT_EQ(model(1).storedReg(6), 0x7F) << "send after the restart " << k;
+        EXPECT_EQ(percent(), 50u) << "send after the restart " << k;
+    }
     postPercent(40);
     EXPECT_EQ(model(0).storedReg(6), 0x66);
     for (int k = 0; k < 8; ++k) {

@@ -488,6 +488,13 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
         EXPECT_TRUE(pageShows(&page, "1280"));
     }
     EXPECT_TRUE(refreshReadDuringAPass([] { g_lockwindow->syncUpdate(); })) << "idle status screen during a pass";
+    // A whole refresh raised meanwhile (an upload's; the block changed, so
+    // the file and the shadow are written) stores nothing into the block:
+    // it does not wait for the pass either.
+    setLe16(store->ram_para, 1378, 1600);
+    EXPECT_TRUE(refreshReadDuringAPass([] { SyncUpdate::pInstance()->para_sync(103); }))
+        << "an upload's refresh during a pass";
+    EXPECT_EQ(le16(store->ram_para_shadow, 1378), 1600) << "the stored change reached the shadow";
 
     // The user modes page: slot 4's LED width (2-byte marker, then block
     // 896 on: 2 + 1378 - 896 = 484).

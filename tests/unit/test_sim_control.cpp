@@ -108,8 +108,8 @@ TEST_F(SimControl, RefusalsNameTheWrongArgumentAndItsRange)
     sim::ControlChannel& board = sim::Board::instance().control();
     const std::pair<const char*, const char*> refused[] = {
         {"tap 10", "error usage: tap <x 0..799> <y 0..479>; takes 2 arguments, not 1\n"},
-        {"tap 10 y", "error usage: tap <x 0..799> <y 0..479>; y 'y' is not a number from -9223372036854775808 to "
-                     "9223372036854775807\n"},
+        {"tap 10 y", "error usage: tap <x 0..799> <y 0..479>; y 'y' is not a number from 0 to 479\n"},
+        {"tap 800 5", "error usage: tap <x 0..799> <y 0..479>; x '800' is not a number from 0 to 799\n"},
         {"mem-read 0x100000000", "error usage: mem-read <hex address>; address '0x100000000' is not a hex number "
                                  "from 0x0 to 0xFFFFFFFF\n"},
         {"mem-write 10 10000", "error usage: mem-write <hex address> <hex value>; value '10000' is not a hex number "
