@@ -347,10 +347,13 @@ void ControlChannel::serve()
             continue;
         reapClients();
         auto done = std::make_shared<std::atomic<bool>>(false);
-        Client c;
-        c.done = done;
+        // Counted before its thread starts: the client may be answered
+        // before this thread runs again.
+        clients_.push_back(Client{});
+        clients_.back().done = done;
+        clientThreads_ = clients_.size();
         const int reapFd = reapFd_;
-        c.thread = std::thread([this, client, done, reapFd] {
+        clients_.back().thread = std::thread([this, client, done, reapFd] {
             pthread_setname_np(pthread_self(), "sim-probe");
             serveClient(client);
             done->store(true);
@@ -359,8 +362,6 @@ void ControlChannel::serve()
                 // The counter cannot overflow here; the next client reaps it anyway.
             }
         });
-        clients_.push_back(std::move(c));
-        clientThreads_ = clients_.size();
     }
     for (auto& c : clients_)
         c.thread.join();
