@@ -61,6 +61,9 @@ public:
     // (block 256 to 291) are the input-source thread's, the rest is stored
     // under the c331 manage mutex as well.
     unsigned char ram_para[4096];
+    // What the parameter file holds: written by the GUI thread (under
+    // ParaBytesLock only when it records a stored file), read by the other
+    // threads under ParaBytesLock.
     unsigned char ram_para_shadow[4096];
     // Slot s holds user mode s + 1: marker (0xAA 0xAA saved, 0xFF 0xFF
     // empty), an image of block 896 to 4095, then bytes kept as they came.
