@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace {
@@ -19,32 +20,77 @@ std::atomic<link_transport*> g_passby_transports[256];
 // waits until the first has its answer or has given up (the answer is
 // routed by the one pass-through code). The requests take their turns in
 // the order they came, so that a transport with many queued requests holds
-// another for at most the request being served. Taken before the FPGA link
-// mutex.
+// another for at most the request being served. A request takes its turn
+// (a ticket) when it is next on its stream; a transport that serves many
+// PCs serves the others' plain requests while the turn of one PC's
+// pass-through has not come. Taken before the FPGA link mutex.
 class PassThroughTurns {
 public:
-    void lock()
+    uint64_t take()
+    {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        return m_next++;
+    }
+    bool up(uint64_t turn)
+    {
+        std::lock_guard<std::mutex> hold(m_mutex);
+        return m_serving == turn;
+    }
+    void wait(uint64_t turn)
     {
         std::unique_lock<std::mutex> hold(m_mutex);
-        const uint64_t mine = m_next++;
-        m_turn.wait(hold, [&] { return m_serving == mine; });
+        m_turn.wait(hold, [&] { return m_serving == turn; });
     }
-    void unlock()
+    // The turn being served has ended.
+    void done()
     {
         {
             std::lock_guard<std::mutex> hold(m_mutex);
             ++m_serving;
+            skipAbandoned();
+        }
+        m_turn.notify_all();
+    }
+    // A turn that will not be used (its stream went away): passed over.
+    void abandon(uint64_t turn)
+    {
+        {
+            std::lock_guard<std::mutex> hold(m_mutex);
+            if (m_serving == turn) {
+                ++m_serving;
+                skipAbandoned();
+            } else {
+                m_abandoned.insert(turn);
+            }
         }
         m_turn.notify_all();
     }
 
 private:
+    void skipAbandoned()
+    {
+        while (m_abandoned.erase(m_serving) != 0)
+            ++m_serving;
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_turn;
     uint64_t m_next = 0;
     uint64_t m_serving = 0;
+    std::set<uint64_t> m_abandoned;
 };
 PassThroughTurns g_passthrough_turns;
+
+// Holds a pass-through's turn from its start to its end.
+class PassThroughTurn {
+public:
+    explicit PassThroughTurn(uint64_t turn) { g_passthrough_turns.wait(turn); }
+    ~PassThroughTurn() { g_passthrough_turns.done(); }
+    PassThroughTurn(const PassThroughTurn&) = delete;
+    PassThroughTurn& operator=(const PassThroughTurn&) = delete;
+};
+
+bool passthrough_in_turn(link_transport& transport, const unsigned char* frame, int length, uint64_t turn);
 
 } // namespace
 
@@ -69,11 +115,20 @@ bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int
 
 bool passthrough_to_cards(link_transport& transport, const unsigned char* frame, int length)
 {
+    return passthrough_in_turn(transport, frame, length, g_passthrough_turns.take());
+}
+
+namespace {
+
+bool passthrough_in_turn(link_transport& transport, const unsigned char* frame, int length, uint64_t turn)
+{
     fpga_manage* m = fpga_manage::p_fpga_manage;
-    if (!m)
+    if (!m) {
+        g_passthrough_turns.abandon(turn);
         return false;
+    }
     const unsigned char code = transport.passby_code();
-    std::lock_guard<PassThroughTurns> oneAtATime(g_passthrough_turns);
+    const PassThroughTurn oneAtATime(turn);
     uint64_t boundUs = 0;
     {
         FpgaMutexHold hold(m->fpga_link_mutex);
@@ -124,9 +179,44 @@ bool passthrough_to_cards(link_transport& transport, const unsigned char* frame,
     return answered;
 }
 
+} // namespace
+
 link_endpoint::link_endpoint(link_transport& transport)
     : m_transport(transport)
 {
+}
+
+link_endpoint::~link_endpoint()
+{
+    drop_turn();
+}
+
+void link_endpoint::reset()
+{
+    drop_turn();
+    m_phy.reset();
+    m_waiting.clear();
+}
+
+void link_endpoint::drop_turn()
+{
+    if (m_hasTurn)
+        g_passthrough_turns.abandon(m_turn);
+    m_hasTurn = false;
+}
+
+bool link_endpoint::front_waits_for_cards()
+{
+    if (m_waiting.empty())
+        return false;
+    const std::vector<unsigned char>& front = m_waiting.front();
+    if (!link_frame::isPassThrough(front.data(), static_cast<int>(front.size())))
+        return false;
+    if (!m_hasTurn) {
+        m_turn = g_passthrough_turns.take();
+        m_hasTurn = true;
+    }
+    return !g_passthrough_turns.up(m_turn);
 }
 
 void link_endpoint::receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send)
@@ -145,15 +235,21 @@ void link_endpoint::serve_one(uint64_t peer, const Sender& send)
         return;
     const std::vector<unsigned char> body = std::move(m_waiting.front());
     m_waiting.pop_front();
-    serve(body.data(), static_cast<int>(body.size()), peer, send);
+    // A pass-through whose turn was taken while it waited is served in it.
+    const bool turnTaken = m_hasTurn;
+    m_hasTurn = false;
+    serve(body.data(), static_cast<int>(body.size()), peer, send, turnTaken);
 }
 
-void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send)
+void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool turnTaken)
 {
     pc_cmd_time = G_timeTicks.load();
     pc_cmd_valid = 1;
     if (link_frame::isPassThrough(body, n)) {
-        passthrough_to_cards(m_transport, body, n);
+        if (turnTaken)
+            passthrough_in_turn(m_transport, body, n, m_turn);
+        else
+            passthrough_to_cards(m_transport, body, n);
         return;
     }
     message_deal::Origin origin;

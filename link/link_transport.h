@@ -68,6 +68,9 @@ public:
     using Sender = std::function<void(const unsigned char* data, int length)>;
 
     explicit link_endpoint(link_transport& transport);
+    ~link_endpoint();
+    link_endpoint(const link_endpoint&) = delete;
+    link_endpoint& operator=(const link_endpoint&) = delete;
 
     // Feeds received bytes from a peer and serves every frame they
     // complete; replies go to send.
@@ -77,21 +80,27 @@ public:
     void take(const unsigned char* data, size_t length);
     bool pending() const { return !m_waiting.empty(); }
     size_t waiting() const { return m_waiting.size(); }
+    // True while the oldest waiting frame is a pass-through whose turn
+    // among the transports' pass-throughs has not come (its turn is taken
+    // the first time this is asked): a transport serves other streams
+    // meanwhile.
+    bool front_waits_for_cards();
     // Serves the oldest waiting frame, if any.
     void serve_one(uint64_t peer, const Sender& send);
     // Forgets a frame in progress and the frames waiting.
-    void reset()
-    {
-        m_phy.reset();
-        m_waiting.clear();
-    }
+    void reset();
     const protocol_phy::Stats& stats() const { return m_phy.stats(); }
 
 private:
-    void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send);
+    void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool turnTaken = false);
+
+    void drop_turn();
 
     link_transport& m_transport;
     std::deque<std::vector<unsigned char>> m_waiting;
+    // The pass-through turn taken for the oldest waiting frame.
+    bool m_hasTurn = false;
+    uint64_t m_turn = 0;
     protocol_phy m_phy;
     message_deal m_deal;
     unsigned char m_framed[protocol_phy::framed_size(message_deal::kMaxReply)];

@@ -20,9 +20,10 @@ Published<networkManage> networkManage::p_networkManage;
 namespace {
 
 constexpr int kPollMs = 200;
-// How often a PC that shut down its sending side is looked at while its
-// next request waits for its acknowledgement.
-constexpr int kAckPollMs = 10;
+// How often a request held back is looked at: a PC's next request after
+// its FIN waiting for the acknowledgement of its replies, a pass-through
+// waiting for its turn.
+constexpr int kHeldPollMs = 10;
 
 } // namespace
 
@@ -173,16 +174,16 @@ void networkManage::acceptThread()
         fds.clear();
         fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
         bool ready = false, held = false;
-        for (const Client& c : m_clients) {
+        for (Client& c : m_clients) {
             const bool pending = c.endpoint->pending();
-            if (pending && mayServe(c))
+            if (pending && mayServe(c) && !c.endpoint->front_waits_for_cards())
                 ready = true;
             else if (pending)
                 held = true;
             const short events = pending ? (c.finSeen ? 0 : POLLRDHUP) : POLLIN;
             fds.push_back(pollfd{c.fd, events, 0});
         }
-        if (::poll(fds.data(), fds.size(), ready ? 0 : held ? kAckPollMs : kPollMs) < 0)
+        if (::poll(fds.data(), fds.size(), ready ? 0 : held ? kHeldPollMs : kPollMs) < 0)
             continue;
 
         for (size_t i = 1; i < fds.size(); ++i) {
@@ -211,7 +212,9 @@ void networkManage::acceptThread()
         for (Client& c : m_clients) {
             if (c.turn == 0 && c.endpoint->pending())
                 c.turn = m_nextTurn++;
-            if (c.turn != 0 && (!next || c.turn < next->turn) && mayServe(c))
+            // A pass-through whose turn among the transports has not come
+            // waits; the others are served meanwhile.
+            if (c.turn != 0 && (!next || c.turn < next->turn) && mayServe(c) && !c.endpoint->front_waits_for_cards())
                 next = &c;
         }
         if (next) {

@@ -14,6 +14,8 @@ Published<udpnetManage> udpnetManage::p_udpnetManage;
 namespace {
 
 constexpr int kPollMs = 200;
+// How often a pass-through waiting for its turn is looked at.
+constexpr int kTurnPollMs = 10;
 // Longest AT command line taken.
 constexpr size_t kMaxAtLine = 512;
 
@@ -108,12 +110,21 @@ void udpnetManage::udpacceptThread()
         // holds a PC that sends later for at most the frame being served.
         // What has arrived is taken before each turn (a bounded number of
         // datagrams, so that a flood does not stop the serving).
-        bool waiting = false;
-        for (const Peer& p : m_peers)
-            waiting = waiting || p.endpoint->pending();
+        // A pass-through whose turn among the transports has not come waits;
+        // the other senders are served meanwhile.
+        bool ready = false, held = false;
+        for (Peer& p : m_peers) {
+            if (!p.endpoint->pending())
+                continue;
+            if (p.endpoint->front_waits_for_cards())
+                held = true;
+            else
+                ready = true;
+        }
+        const int firstWaitMs = ready ? 0 : held ? kTurnPollMs : kPollMs;
         for (size_t i = 0; i < 2 * kMaxWaiting; ++i) {
             sockaddr_in from{};
-            const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 && !waiting ? kPollMs : 0);
+            const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 ? firstWaitMs : 0);
             if (n <= 0)
                 break;
             Peer& p = peerOf(from);
@@ -129,7 +140,7 @@ void udpnetManage::udpacceptThread()
         for (Peer& p : m_peers) {
             if (p.turn == 0 && p.endpoint->pending())
                 p.turn = m_nextTurn++;
-            if (p.turn != 0 && (!next || p.turn < next->turn))
+            if (p.turn != 0 && (!next || p.turn < next->turn) && !p.endpoint->front_waits_for_cards())
                 next = &p;
         }
         if (!next)

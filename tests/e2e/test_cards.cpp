@@ -216,6 +216,32 @@ TEST(E2eCards, ACardThatDoesNotAnswerHoldsOtherPcsForAtMostFiveSeconds)
     EXPECT_LT(msSince(readsSent), 7000) << "the TCP PC's read";
     EXPECT_FALSE(first.receive(r, 100)) << "the silent card's request ends without an answer";
 
+    // The pass-through that waits its turn goes to the silent card too: a
+    // plain read sent after it on the same transport is not held for that
+    // pass-through's own wait as well (both ways round).
+    {
+        UdpLink udpPass, udpRead2;
+        TcpLink tcpPass2, tcpRead2;
+        ASSERT_TRUE(udpPass.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(udpRead2.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(tcpPass2.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(tcpRead2.open("127.0.0.1", app.linkPort("tcp")));
+        for (const bool udpFirst : {true, false}) {
+            ASSERT_TRUE(udpFirst ? first.sendRaw(frameBody(silent)) : tcpPass2.sendRaw(frameBody(silent)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ASSERT_TRUE(udpFirst ? tcpPass2.sendRaw(frameBody(silent)) : udpPass.sendRaw(frameBody(silent)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const Clock::time_point sent = Clock::now();
+            const Bytes read = frameBody(buildBody(kProcessor, 0x61, ramReadPayload(768, 2)));
+            ASSERT_TRUE(udpFirst ? tcpRead2.sendRaw(read) : udpRead2.sendRaw(read));
+            ASSERT_TRUE(udpFirst ? tcpRead2.receive(r, 15000) : udpRead2.receive(r, 15000));
+            EXPECT_EQ(r.command, 0x61);
+            EXPECT_LT(msSince(sent), 7000) << (udpFirst ? "TCP" : "UDP") << " read behind a silent pass-through";
+            // Both silent requests end before the next round.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10000));
+        }
+    }
+
     // A save to the silent card still waits as the save job does (12 s and
     // 1 s for the card): a read sent 6 s into it waits for it.
     Bytes save = {0xFF, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x81, 0xFF, 0x00};
