@@ -188,17 +188,17 @@ link_endpoint::link_endpoint(link_transport& transport)
 
 link_endpoint::~link_endpoint()
 {
-    drop_turn();
+    give_up_turn();
 }
 
 void link_endpoint::reset()
 {
-    drop_turn();
+    give_up_turn();
     m_phy.reset();
     m_waiting.clear();
 }
 
-void link_endpoint::drop_turn()
+void link_endpoint::give_up_turn()
 {
     if (m_hasTurn)
         g_passthrough_turns.abandon(m_turn);

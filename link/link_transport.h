@@ -85,6 +85,9 @@ public:
     // the first time this is asked): a transport serves other streams
     // meanwhile.
     bool front_waits_for_cards();
+    // Gives back the turn taken for the oldest waiting frame (it is taken
+    // again, behind the others, when next asked).
+    void give_up_turn();
     // Serves the oldest waiting frame, if any.
     void serve_one(uint64_t peer, const Sender& send);
     // Forgets a frame in progress and the frames waiting.
@@ -94,7 +97,6 @@ public:
 private:
     void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool turnTaken = false);
 
-    void drop_turn();
 
     link_transport& m_transport;
     std::deque<std::vector<unsigned char>> m_waiting;

@@ -176,10 +176,15 @@ void networkManage::acceptThread()
         bool ready = false, held = false;
         for (Client& c : m_clients) {
             const bool pending = c.endpoint->pending();
-            if (pending && mayServe(c) && !c.endpoint->front_waits_for_cards())
+            const bool may = pending && mayServe(c);
+            if (may && !c.endpoint->front_waits_for_cards())
                 ready = true;
             else if (pending)
                 held = true;
+            // A PC whose next request waits for the acknowledgement of its
+            // replies (it may never come) holds no pass-through turn meanwhile.
+            if (pending && !may)
+                c.endpoint->give_up_turn();
             const short events = pending ? (c.finSeen ? 0 : POLLRDHUP) : POLLIN;
             fds.push_back(pollfd{c.fd, events, 0});
         }
