@@ -33,6 +33,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -234,13 +235,12 @@ void SyncUpdate::store_changes(bool rewrite)
         storing = request != 0 && request != le16(store->ram_para_shadow, para::kModeSaveRequest);
         storing = storing || (rewrite && request != 0);
     }
-    if (storing) {
-        C331ParaLock lock;
-        saved = take_pending_mode();
-        if (rewrite)
-            slotFiles = take_mode_rewrites();
-        store->snapshot_block(written);
-    } else {
+    {
+        std::optional<C331ParaLock> lock;
+        if (storing) {
+            lock.emplace();
+            saved = take_pending_mode();
+        }
         if (rewrite)
             slotFiles = take_mode_rewrites();
         store->snapshot_block(written);
