@@ -44,14 +44,6 @@ inline int payloadLength(int frameLength)
     return frameLength - kHeader - 1;
 }
 
-// Raises the c331 parameter-changed flag with the manage mutex held; a
-// pending 2 (rewrite the user-mode files as well) is never lowered to 1.
-void raiseKeepingTwo(C331ParaLock& lock, unsigned char want)
-{
-    const unsigned char cur = c331_manage::para_change_flag.load();
-    lock.raise(cur == 2 ? 2 : want);
-}
-
 bool quadBytes(const QString& text, unsigned char out[4])
 {
     if (!Utils::isDottedQuad(text)) {
@@ -317,7 +309,7 @@ int message_deal::write_register(const unsigned char* frame, int length)
                     else
                         image[36] = value & mask;
                 }
-                raiseKeepingTwo(lock, 1);
+                lock.raise(1);
                 break;
             }
             default:
@@ -444,7 +436,7 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     C331ParaLock lock;
     if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
         g_osd_update = 1;
-    raiseKeepingTwo(lock, (v & 0x02) ? 2 : 1);
+    lock.raise((v & 0x02) ? 2 : 1);
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)
@@ -531,7 +523,7 @@ int message_deal::write_items(const unsigned char* frame, int length)
         default: break;
         }
     }
-    raiseKeepingTwo(lock, 1);
+    lock.raise(1);
     return status(kOk);
 }
 

@@ -521,7 +521,7 @@ void fpga_manage::notify_chip_links_up()
         return;
     if (!C331ParaLock::try_acquire())
         return;
-    c331_manage::para_change_flag = 1;
+    C331ParaLock::raise_held(1);
     g_force_bkcolor = 0;
     C331ParaLock::release();
     chip_notify_pending = 0;

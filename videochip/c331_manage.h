@@ -610,7 +610,16 @@ public:
     ~C331ParaLock() { release(); }
     C331ParaLock(const C331ParaLock&) = delete;
     C331ParaLock& operator=(const C331ParaLock&) = delete;
-    void raise(unsigned char value = 1) { c331_manage::para_change_flag = value; }
+    // A pending 2 (rewrite the user-mode files as well) is never lowered by
+    // a later 1: the pass that takes the flag does both.
+    void raise(unsigned char value = 1) { raise_held(value); }
+    // The same for a thread that took the mutex with acquire() or
+    // try_acquire().
+    static void raise_held(unsigned char value)
+    {
+        if (value > c331_manage::para_change_flag.load())
+            c331_manage::para_change_flag = value;
+    }
 
     // The change pass holds the mutex across its whole first half.
     static void acquire()

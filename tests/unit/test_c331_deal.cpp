@@ -143,6 +143,10 @@ TEST_F(C331Deal, TestPatternAndFlagValueTwo)
 {
     m->gMwin.wincnt = 1;
     store16(para::kTestPattern, 2, 2);
+    // A page's store before the pass takes the flag does not lower the
+    // pending rewrite of the user-mode files.
+    store16(para::kContrast, 30, 1);
+    EXPECT_EQ(c331_manage::para_change_flag, 2);
     deal();
     EXPECT_EQ(reg(0x085701), 4u);
     EXPECT_EQ(reg(0x086401), 255u);

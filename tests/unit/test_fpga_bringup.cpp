@@ -189,10 +189,13 @@ TEST_F(FpgaBringUp, TheLinkWatchDoesNotWaitForABusyChipMutex)
     bringUp();
     EXPECT_EQ(g_force_bkcolor.load(), 1);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+    // Meanwhile the PC asked for a rewrite of the user-mode files (flag 2):
+    // the raise of the links does not lower it.
+    c331_manage::para_change_flag = 2;
     pthread_mutex_unlock(&c331_manage::c331_mutex);
     tick();
     EXPECT_EQ(g_force_bkcolor.load(), 0);
-    EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 2);
 }
 
 TEST_F(FpgaBringUp, ChangeFlagsAreAppliedOnceUpAndARaiseDuringTheApplyIsKept)
