@@ -18,7 +18,6 @@
 #include "link/udpnetmanage.h"
 #include "platform/platform.h"
 #include "sendcard/fpga_manage.h"
-#include "sim/board_root.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -29,13 +28,15 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -54,7 +55,7 @@ const char* const kUsage =
     "  -icon, -display, -name, -style, -stylesheet, -session, -qmljsdebugger=...,\n"
     "  -reverse, -widgetcount, -nograb, -dograb, -sync, -testability.\n"
     "environment (simulated board):\n"
-    "  ZDR_BOARD_ROOT           the board root folder (default " ZDR_DEFAULT_BOARD_ROOT ")\n"
+    "  ZDR_BOARD_ROOT           the board root folder (default %s)\n"
     "  ZDR_SIM_SETTLE_MS        pause before start-up, in ms, 0 to 600000 (default 0;\n"
     "                           the device waits 3000)\n"
     "  ZDR_SIM_EPHEMERAL_PORTS  1: the PC ports (UDP 5008, TCP 5005, UDP 13769) take\n"
@@ -77,7 +78,7 @@ int checkArguments(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h" || arg == "-help") {
-            std::fputs(kUsage, stdout);
+            std::printf(kUsage, platform::simDefaultBoardRoot());
             return 0;
         }
         // Qt takes its options with one dash or two.
@@ -140,6 +141,23 @@ bool catchQuitSignals()
     return ::sigaction(SIGTERM, &action, nullptr) == 0 && ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
+// The pause for the hardware to settle after power-on; false when SIGTERM
+// or SIGINT came meanwhile (the program then stops before it starts).
+bool settleUnlessAskedToStop(unsigned ms)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return true;
+        pollfd p{g_quitPipe[0], POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+        if (r > 0)
+            return false;
+    }
+}
+
 // In the GUI thread, once the application exists.
 void quitOnSignals(QObject* owner)
 {
@@ -199,7 +217,12 @@ int main(int argc, char** argv)
     const int leftovers = removeWriteLeftovers();
 
     // Let the hardware settle after power-on.
-    std::this_thread::sleep_for(std::chrono::milliseconds(platform::settleDelayMs()));
+    if (!settleUnlessAskedToStop(platform::settleDelayMs())) {
+        std::fprintf(stderr, "zdrK47N: asked to stop before start-up\n");
+        platform::programEnding();
+        std::fflush(stdout);
+        ::_exit(0);
+    }
 
     udpnetManage* udp = udpnetManage::pInstance();
     checkLinkPort("UDP", udpnetManage::kControlPort, udp->control_port() != 0, udp->control_open_error());

@@ -37,6 +37,7 @@ bool startForProgram();
 bool checkEnvironment(std::string& error);
 // ZDR_SIM_SETTLE_MS, 0 when not set.
 unsigned settleDelayMs();
+const char* defaultBoardRoot();
 void prepareGui();
 void programStarted();
 void programEnding();

@@ -77,6 +77,11 @@ void programEnding()
         simboard::programEnding();
 }
 
+const char* simDefaultBoardRoot()
+{
+    return simboard::defaultBoardRoot();
+}
+
 unsigned settleDelayMs()
 {
     if (!sim())

@@ -59,6 +59,10 @@ void programEnding();
 // How long main() waits for the hardware to settle before it starts.
 unsigned settleDelayMs();
 
+// The board root the simulated board takes when ZDR_BOARD_ROOT names none
+// (for the program's usage text).
+const char* simDefaultBoardRoot();
+
 // Asked by the shell runner when "reboot" has been run. The program installs
 // a handler that ends the event loop; by default nothing happens.
 void setRebootHandler(std::function<void()> handler);

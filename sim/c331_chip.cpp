@@ -534,12 +534,13 @@ void C331ChipModel::registerCommands(ControlChannel& control)
         }
         return true;
     });
-    control.add("c331-log", "[n]: the last n frames the c331 chip received (default 32)",
+    control.add("c331-log", "[n]: the last n frames the c331 chip received (default 32, at most 4096)",
                 [this](const Args& args, std::string& reply) {
                     unsigned long long n = 32;
                     ArgReader a(args);
-                    if (!a.count(0, 1) || (args.size() == 1 && !a.number(0, "count", 0, ULLONG_MAX, n, 10)))
-                        return a.refuse("c331-log [count]", reply);
+                    // A reply of at most 4096 lines (about 80 kB).
+                    if (!a.count(0, 1) || (args.size() == 1 && !a.number(0, "count", 0, 4096, n, 10)))
+                        return a.refuse("c331-log [count 0..4096]", reply);
                     const std::vector<Frame> all = frames();
                     const size_t from = all.size() > n ? all.size() - n : 0;
                     for (size_t i = from; i < all.size(); ++i) {
@@ -590,7 +591,8 @@ void C331ChipModel::registerCommands(ControlChannel& control)
     };
     control.add("c331-hold",
                 "[<desc hex 0xBBAANN> <ms>]: the next write to that register holds the bus for ms milliseconds "
-                "(0 disarms); without arguments: off, armed, holding or done",
+                "(0 disarms; what else reads over SPI meanwhile, such as the device status page's port tiles, "
+                "waits); without arguments: off, armed, holding or done",
                 [this](const Args& args, std::string& reply) {
                     if (args.empty()) {
                         reply = holdState();

@@ -24,7 +24,7 @@ NumberRead readUnsigned(const std::string& text, unsigned long long max, unsigne
     size_t from = 0;
     int digits = base;
     if (base == 0) {
-        digits = hexPrefix ? 16 : (text.size() > 1 && text[0] == '0' ? 8 : 10);
+        digits = hexPrefix ? 16 : 10;
         from = hexPrefix ? 2 : 0;
     } else if (base == 16 && hexPrefix) {
         from = 2;

@@ -13,8 +13,9 @@ namespace sim {
 enum class NumberRead { taken, notANumber, tooLarge };
 
 // A number without a sign: digits of the base only (no sign, no blank,
-// nothing after them), at most max. Base 0 reads 0x.. as hex, 0.. as octal
-// and the rest as decimal; base 16 takes hex digits with or without 0x.
+// nothing after them), at most max. Base 0 reads 0x.. as hex and the rest
+// as decimal (a leading 0 is no octal: "010" is ten); base 16 takes hex
+// digits with or without 0x.
 // out is left untouched unless the number is taken.
 NumberRead readUnsigned(const std::string& text, unsigned long long max, unsigned long long& out, int base = 0);
 

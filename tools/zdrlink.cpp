@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -54,9 +55,18 @@ const char* const kUsage =
     "chooses another (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1\n"
     "listens on the ports \"zdrsim link-ports\" names). The host is 127.0.0.1\n"
     "unless --host is given (an IPv4 address, or localhost for 127.0.0.1); an\n"
-    "address other than a loopback one also needs --remote. Exit status: 0 reply\n"
+    "address other than a loopback one also needs --remote. The commands go to\n"
+    "the processor (0xF001) unless --card sends them to the sending card (0xF000,\n"
+    "--fpga chooses FPGA 0 or 1): its registers 0 to 170 and its RAM pages, whose\n"
+    "addresses hold the page in bits 12 to 19 (0x1000 the parameter page, 0x10000\n"
+    "the command page; docs/protocol.md lists them). Exit status: 0 reply\n"
     "with status 0 (with --at: a reply ending in OK), 1 another status (with\n"
     "--at: ERROR), no reply or no link, 2 wrong arguments (nothing is sent then).\n";
+
+// After a request that got no answer over UDP or TCP.
+const char* const kEphemeralHint =
+    "zdrlink: (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1 listens on other ports:\n"
+    "zdrlink: \"zdrsim link-ports\" names them; give one with --udp or --tcp)\n";
 
 [[noreturn]] void usage(const std::string& why)
 {
@@ -68,10 +78,8 @@ const char* const kUsage =
 // value that does not fit is refused, never wrapped, with the field's range.
 unsigned long number(const std::string& text, unsigned long max, const char* what, unsigned long min = 0)
 {
-    // Decimal unless 0x says hexadecimal: a leading 0 is no octal here.
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     unsigned long long v = 0;
-    const sim::NumberRead read = sim::readUnsigned(text, max, v, hex ? 16 : 10);
+    const sim::NumberRead read = sim::readUnsigned(text, max, v);
     if (read == sim::NumberRead::notANumber)
         usage(std::string("not a number: ") + what + " " + text);
     if (read == sim::NumberRead::tooLarge || v < min)
@@ -180,7 +188,7 @@ int main(int argc, char** argv)
     if (i >= args.size())
         usage("no command");
     // "localhost" is this machine's 127.0.0.1, whatever a resolver says.
-    if (host == "localhost")
+    if (::strcasecmp(host.c_str(), "localhost") == 0)
         host = "127.0.0.1";
     in_addr hostAddress{};
     if (::inet_pton(AF_INET, host.c_str(), &hostAddress) != 1)
@@ -328,6 +336,7 @@ int main(int argc, char** argv)
         if (!t->open(host, tcp, timeoutMs)) {
             std::fprintf(stderr, "zdrlink: cannot connect to %s TCP port %u: %s\n", host.c_str(), tcp,
                          std::strerror(errno));
+            std::fprintf(stderr, "%s", kEphemeralHint);
             return 1;
         }
         link = std::move(t);
@@ -343,10 +352,14 @@ int main(int argc, char** argv)
         where = host + " UDP port " + std::to_string(udp);
     }
     auto noReply = [&]() {
-        std::fprintf(stderr, "zdrlink: no reply from %s within %lu ms\n", where.c_str(), timeout);
-        if (transport.empty())
-            std::fprintf(stderr, "zdrlink: (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1 listens on "
-                                 "other ports: \"zdrsim link-ports\" names them; give one with --udp or --tcp)\n");
+        if (link->lost() && link->lostErrno() == 0)
+            std::fprintf(stderr, "zdrlink: %s closed the connection without a reply\n", where.c_str());
+        else if (link->lost())
+            std::fprintf(stderr, "zdrlink: no reply from %s: %s\n", where.c_str(), std::strerror(link->lostErrno()));
+        else
+            std::fprintf(stderr, "zdrlink: no reply from %s within %lu ms\n", where.c_str(), timeout);
+        if (serial.empty())
+            std::fprintf(stderr, "%s", kEphemeralHint);
         return 1;
     };
 
@@ -363,5 +376,9 @@ int main(int argc, char** argv)
     if (!link->request(dest, command, payload, reply, timeoutMs, static_cast<unsigned char>(fpga)))
         return noReply();
     printReply(reply);
+    if (card && reply.status == 1)
+        std::fprintf(stderr, "zdrlink: the sending card refused it: a RAM transfer must lie inside one page (the page "
+                             "in bits 12 to 19 of the address, page 0 is none), a register write 0 to 170, --fpga 0 "
+                             "or 1 (docs/protocol.md lists the pages)\n");
     return reply.status == 0 ? 0 : 1;
 }

@@ -7,7 +7,7 @@
 // ZDR_BOARD_ROOT names another; "zdrsim help" lists the commands. Exit
 // status 0 when the answer ends with "ok", 1 when it ends with an error, 2
 // when the arguments are wrong or the channel cannot be reached.
-#include "sim/board_root.h"
+#include "sim/default_board_root.h"
 
 #include <cstdio>
 #include <cstdlib>

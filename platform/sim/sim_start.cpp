@@ -1,7 +1,7 @@
 // Start-up of the simulated board for the program.
 #include "platform/backends.h"
 #include "sim/board.h"
-#include "sim/board_root.h"
+#include "sim/default_board_root.h"
 #include "sim/control_channel.h"
 #include "sim/probes/app_probe.h"
 
@@ -63,6 +63,11 @@ unsigned settleDelayMs()
 {
     unsigned ms = 0;
     return readSettleMs(ms) ? ms : 0;
+}
+
+const char* defaultBoardRoot()
+{
+    return ZDR_DEFAULT_BOARD_ROOT;
 }
 
 bool startForProgram()

@@ -3,6 +3,7 @@
 // with a message and a non-zero exit before it does anything (nothing is
 // sent, started, built or written).
 #include "support/app_runner.h"
+#include "support/wait_for.h"
 
 #include <QDir>
 #include <QFile>
@@ -277,6 +278,45 @@ TEST(ToolsCommandLine, ZdrlinkSaysWhereItFoundNoOne)
     EXPECT_NE(r.err.find("no reply from 127.0.0.2 UDP port 5008"), std::string::npos) << describe(argv, r);
     EXPECT_NE(r.err.find("ZDR_SIM_EPHEMERAL_PORTS"), std::string::npos) << describe(argv, r);
     EXPECT_NE(r.err.find("link-ports"), std::string::npos) << describe(argv, r);
+    // The same with the device's port named, and for a TCP port nobody
+    // listens on: a board on other ports is the likely reason.
+    for (const std::vector<std::string>& a :
+         {std::vector<std::string>{kZdrlink, "--udp", "5008", "--host", "127.0.0.2", "--timeout", "300", "info"},
+          std::vector<std::string>{kZdrlink, "--tcp", tcp, "info"}}) {
+        r = run(a);
+        EXPECT_EQ(r.status, 1) << describe(a, r);
+        EXPECT_NE(r.err.find("link-ports"), std::string::npos) << describe(a, r);
+    }
+
+    // A device that closes the connection: said at once, not after the
+    // whole wait.
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(a);
+    ASSERT_EQ(::bind(server, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    ASSERT_EQ(::listen(server, 1), 0);
+    ::getsockname(server, reinterpret_cast<sockaddr*>(&a), &len);
+    std::thread closer([server] {
+        const int c = ::accept(server, nullptr, nullptr);
+        char b[64];
+        (void)!::read(c, b, sizeof(b));
+        ::close(c);
+    });
+    const std::string closing = std::to_string(ntohs(a.sin_port));
+    argv = {kZdrlink, "--tcp", closing, "--timeout", "60000", "info"};
+    const auto t0 = std::chrono::steady_clock::now();
+    r = run(argv);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    closer.join();
+    ::close(server);
+    EXPECT_EQ(r.status, 1) << describe(argv, r);
+    EXPECT_NE(r.err.find("127.0.0.1 TCP port " + closing + " closed the connection without a reply"),
+              std::string::npos)
+        << describe(argv, r);
+    EXPECT_EQ(r.err.find("within 60000 ms"), std::string::npos) << describe(argv, r);
+    EXPECT_LT(took, std::chrono::seconds(30));
 }
 
 TEST(ToolsCommandLine, ZdrsimSendsOnlyCommandsToTheBoard)
@@ -469,6 +509,15 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
     r = run({kZdrlink, "--host", "localhost", "--at", at, "AT+GETVER"});
     EXPECT_EQ(r.status, 0) << describe({"--host", "localhost", "--at", at, "AT+GETVER"}, r);
     EXPECT_EQ(r.out.substr(r.out.size() >= 4 ? r.out.size() - 4 : 0), "OK\r\n") << r.out;
+    // The sending card (--card) refuses a read of RAM page 0, and says why.
+    const std::string udp = std::to_string(ports.udp);
+    r = run({kZdrlink, "--udp", udp, "--host", "LOCALHOST", "--card", "read-ram", "0", "4"});
+    EXPECT_EQ(r.status, 1) << describe({"--card", "read-ram", "0", "4"}, r);
+    EXPECT_NE(r.out.find("status 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("the sending card refused it"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bits 12 to 19"), std::string::npos) << r.err;
+    r = run({kZdrlink, "--udp", udp, "--card", "read-ram", "0x1000", "4"});
+    EXPECT_EQ(r.status, 0) << describe({"--card", "read-ram", "0x1000", "4"}, r);
 
     // SIGTERM ends the program cleanly: exit status 0, and its control
     // socket goes with it.
@@ -494,6 +543,17 @@ TEST(ToolsCommandLine, ARebootAskedByThePcLeavesCleanly)
     // thread left unjoined) and takes its control socket with it.
     EXPECT_EQ(app.waitForExit(60000), 0) << app.output().toStdString();
     EXPECT_FALSE(exists(app.root() + "/sim/control.sock"));
+
+    // SIGTERM during the pause before start-up (here ten minutes) ends the
+    // program at once, with status 0 and its control socket removed.
+    AppRunner settling;
+    settling.setEnv("ZDR_SIM_SETTLE_MS", "600000");
+    ASSERT_TRUE(settling.launch()) << settling.output().toStdString();
+    const std::string socket = settling.root() + "/sim/control.sock";
+    ASSERT_TRUE(waitFor([&] { return exists(socket); }, 20000)) << settling.output().toStdString();
+    ASSERT_EQ(::kill(static_cast<pid_t>(settling.pid()), SIGTERM), 0);
+    EXPECT_EQ(settling.waitForExit(20000), 0) << settling.output().toStdString();
+    EXPECT_FALSE(exists(socket));
 }
 
 TEST(ToolsCommandLine, ProgramAndPainterAnswerHelpAndStartNothing)
@@ -511,6 +571,8 @@ TEST(ToolsCommandLine, ProgramAndPainterAnswerHelpAndStartNothing)
         for (const char* word : {"usage: zdrK47N", "-platform", "linuxfb", "offscreen", "ZDR_BOARD_ROOT",
                                  "ZDR_SIM_SETTLE_MS", "ZDR_SIM_EPHEMERAL_PORTS", "ZDR_SIM_START_COMMANDS"})
             EXPECT_NE(r.out.find(word), std::string::npos) << word << "\n" << r.out;
+        // The build's own board is the default root.
+        EXPECT_NE(r.out.find("/board)"), std::string::npos) << r.out;
     }
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
         {{"--bogus"}, "--bogus is not taken"},

@@ -121,7 +121,8 @@ TEST_F(SimControl, RefusalsNameTheWrongArgumentAndItsRange)
         {"shell-exit 1", "error usage: shell-exit <0..255> <command prefix>; takes at least 2 arguments, not 1\n"},
         {"c331-frame-hz 0", "error usage: c331-frame-hz <1..1000>; hz '0' is not a number from 1 to 1000\n"},
         {"c331-frame-hz 1001", "error usage: c331-frame-hz <1..1000>; hz '1001' is not a number from 1 to 1000\n"},
-        {"c331-log 1 2", "error usage: c331-log [count]; takes 0 or 1 argument, not 2\n"},
+        {"c331-log 1 2", "error usage: c331-log [count 0..4096]; takes 0 or 1 argument, not 2\n"},
+        {"c331-log 4097", "error usage: c331-log [count 0..4096]; count '4097' is not a number from 0 to 4096\n"},
         {"card-delay 33 5", "error usage: card-delay <port 1..32> <ms, up to 60000>; port '33' is not a number from "
                             "1 to 32\n"},
         {"fpga-reg 2 1", "error usage: fpga-reg <0|1> <register> [value]; fpga '2' is not a number from 0 to 1\n"},
@@ -168,8 +169,11 @@ TEST_F(SimControl, ReadsNumbersStrictly)
     EXPECT_EQ(u, 4294967295ull);
     EXPECT_TRUE(sim::parseUnsigned("0x1F", 0xFF, u));
     EXPECT_EQ(u, 0x1Full);
+    // A leading 0 is no octal: "010" is ten and "09" nine, as in zdrlink.
     EXPECT_TRUE(sim::parseUnsigned("010", 0xFF, u));
-    EXPECT_EQ(u, 8ull);
+    EXPECT_EQ(u, 10ull);
+    EXPECT_TRUE(sim::parseUnsigned("09", 0xFF, u));
+    EXPECT_EQ(u, 9ull);
     EXPECT_TRUE(sim::parseUnsigned("1f", 0xFF, u, 16));
     EXPECT_EQ(u, 0x1Full);
     EXPECT_TRUE(sim::parseUnsigned("0x1f", 0xFF, u, 16));
@@ -177,7 +181,7 @@ TEST_F(SimControl, ReadsNumbersStrictly)
     EXPECT_TRUE(sim::parseUnsigned("010", 0xFF, u, 10));
     EXPECT_EQ(u, 10ull);
     u = 7;
-    for (const char* bad : {"", "-1", "-0", "+1", " 1", "1 ", "1x", "0x", "08", "4294967296", "99999999999999999999",
+    for (const char* bad : {"", "-1", "-0", "+1", " 1", "1 ", "1x", "0x", "4294967296", "99999999999999999999",
                             "-18446744073709551615"})
         EXPECT_FALSE(sim::parseUnsigned(bad, 0xFFFFFFFFull, u)) << bad;
     EXPECT_FALSE(sim::parseUnsigned("1f", 0xFF, u, 10));

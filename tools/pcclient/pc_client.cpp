@@ -52,8 +52,10 @@ long pollRead(int fd, unsigned char* buffer, size_t size, int timeoutMs, bool st
     if (r == 0)
         return 0;
     const ssize_t n = stream ? ::read(fd, buffer, size) : ::recv(fd, buffer, size, 0);
-    if (n == 0 && stream)
+    if (n == 0 && stream) {
+        errno = 0;
         return -1;   // connection closed
+    }
     return n < 0 ? (errno == EAGAIN || errno == EINTR ? 0 : -1) : n;
 }
 
@@ -229,8 +231,11 @@ bool Link::receive(Reply& reply, int timeoutMs)
         if (left <= 0 || m_fd < 0)
             return false;
         const long n = readSome(buffer, sizeof(buffer), left);
-        if (n < 0)
+        if (n < 0) {
+            m_lost = true;
+            m_lostErrno = errno;
             return false;
+        }
         m_phy.push(buffer, static_cast<size_t>(n),
                    [this](const unsigned char* body, int length) { m_frames.emplace_back(body, body + length); });
     }

@@ -76,6 +76,11 @@ public:
     // with the same command).
     bool request(uint16_t dest, unsigned char command, const Bytes& payload, Reply& reply, int timeoutMs = 3000,
                  unsigned char port = 0);
+    // A wait ended before its time because the link went away: the device
+    // closed the connection (lostErrno() 0) or the socket reported an error
+    // (its errno, e.g. ECONNREFUSED: nothing listens on that UDP port).
+    bool lost() const { return m_lost; }
+    int lostErrno() const { return m_lostErrno; }
 
 protected:
     // Reads what has arrived within timeoutMs: byte count, 0 on time-out, -1
@@ -87,6 +92,8 @@ protected:
 private:
     protocol_phy m_phy;
     std::deque<Bytes> m_frames;
+    bool m_lost = false;
+    int m_lostErrno = 0;
 };
 
 class UdpLink : public Link {

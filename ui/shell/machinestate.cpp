@@ -95,6 +95,11 @@ void MachineState::para_init()
 void MachineState::initWlan()
 {
     // Ports 1 to 16 are FPGA 0's (low 16 bits), 17 to 32 FPGA 1's.
+    // Unlike the block, which pages read without waiting for a change pass,
+    // the link bits are read from the FPGAs over SPI in this thread: the read
+    // waits for the bus, which a change pass holds one SPI message at a time
+    // (microseconds on the device; on the simulated board a c331-hold holds
+    // this page for as long as it lasts).
     wlan_state_ = fpga_wlan_state();
     for (int port = 0; port < 32; ++port) {
         const bool linked = (wlan_state_ >> port) & 1u;
