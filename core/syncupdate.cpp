@@ -213,7 +213,11 @@ void SyncUpdate::para_sync(int code)
         }
     }
 
-    store_changes(code == 2);
+    // A user-mode save runs after the refresh: the page in focus (the home
+    // page's panel and its current mode among them) is shown again with the
+    // slot saved.
+    if (store_changes(code == 2))
+        refresh_page(focus, code);
 }
 
 // The user-mode save, the mode files and the persistence touch the block,
@@ -222,7 +226,7 @@ void SyncUpdate::para_sync(int code)
 // files are written after it has been released (a change pass is not held
 // up by a file). A refresh with nothing to store into the block does not
 // take it: the GUI thread does not wait for a change pass to read.
-void SyncUpdate::store_changes(bool rewrite)
+bool SyncUpdate::store_changes(bool rewrite)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     int saved = -1;
@@ -256,6 +260,7 @@ void SyncUpdate::store_changes(bool rewrite)
         }
     }
     persist(written);
+    return saved >= 0;
 }
 
 // A pending user-mode save: the slot takes the block's user-mode area; the

@@ -43,7 +43,8 @@ private:
     // Calls the refresh of the page in focus; false when that page is not
     // open (then nothing is refreshed and no tip is shown).
     bool refresh_page(int focus, int code);
-    void store_changes(bool rewrite);
+    // True when a user-mode slot was saved.
+    bool store_changes(bool rewrite);
     int take_pending_mode();
     std::vector<std::pair<int, bool>> take_mode_rewrites();
     void persist(const unsigned char* block);

@@ -531,6 +531,11 @@ TEST_F(ShellTest, AModeSavedFromTheHomePanelIsConfirmedByTip1)
     EXPECT_EQ(store->mode_user_para[6][2 + 3000 - 896], 0x5A);
     EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 7);
     EXPECT_TRUE(exists(hostPath("/data/modes/custom_mode7")));
+    // The same refresh shows what was saved: the panel names mode 07 saved,
+    // the home line the current mode 07.
+    const bool saved = pageShows(g_mainwindow, "07 (saved)") || pageShows(g_mainwindow, "07 （已保存）");
+    EXPECT_TRUE(saved) << "the panel still shows mode 07 empty";
+    EXPECT_TRUE(pageShows(g_mainwindow, "User mode: 07") || pageShows(g_mainwindow, "当前模式：07"));
 }
 
 TEST_F(ShellTest, ALoadedModeReplacesTheUserModeAreaOnly)
