@@ -5,8 +5,13 @@
 // values or all of the new ones, the files derived from it agree after a
 // restart, and the device reports what the file holds; the restart leaves
 // nothing of the cut write behind, and a file kept beside the settings
-// survives. A board root holding what interrupted writes leave behind is
-// cleaned at start, the real files untouched.
+// survives. The same holds for the two files written most often, the
+// parameter file and the user-mode files: a cut before any rename of a
+// change the PC applies (flag 1, a user-mode save with it) or of a rewrite
+// of the user-mode files (flag 2) leaves each file old or new, the PC reads
+// back what the file holds after a restart, and no temporary stays. A
+// board root holding what interrupted writes leave behind is cleaned at
+// start, the real files untouched.
 #include "support/app_runner.h"
 
 #include "pcclient/pc_client.h"
@@ -359,6 +364,349 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
     for (const auto& f : real)
         EXPECT_EQ(readAll(app.hostPath(f.first)), f.second) << f.first;
     app.stop();
+}
+
+// ---- the parameter file and the user-mode files ----
+
+// Hand-built user-mode file: the marker, then one byte throughout.
+std::string modeFile(unsigned char marker, unsigned char fill)
+{
+    std::string f(4096, static_cast<char>(fill));
+    f[0] = f[1] = static_cast<char>(marker);
+    return f;
+}
+
+// Puts a file back as it was before the store ("<missing>": no file).
+void putBack(AppRunner& app, const std::string& systemPath, const std::string& bytes)
+{
+    if (bytes == "<missing>")
+        QFile::remove(QString::fromStdString(app.hostPath(systemPath)));
+    else
+        writeAll(app.hostPath(systemPath), bytes);
+}
+
+// Counts the renames onto the named files and kills before the nth (0:
+// never), logging each rename's name to the log file.
+void armCounted(AppRunner& app, const std::string& names, int n, const std::string& log)
+{
+    armCut(app, names, n);
+    app.setEnv("ZDR_KILL_RENAME_LOG", log);
+    QFile::remove(QString::fromStdString(log));
+}
+
+// The names of the renames logged, one a line.
+std::vector<std::string> renamesLogged(const std::string& log)
+{
+    std::vector<std::string> names;
+    std::istringstream in(readAll(log));
+    for (std::string line; std::getline(in, line);)
+        names.push_back(line);
+    return names;
+}
+
+// What the PC reads from the processor's RAM; "<no reply>" without a
+// reply.
+std::string pcRead(pcclient::Link& link, uint32_t address, uint16_t count)
+{
+    pcclient::Reply r;
+    if (!link.request(pcclient::kProcessor, 0x61, pcclient::ramReadPayload(address, count), r, 5000) ||
+        r.status != 0)
+        return "<no reply>";
+    return std::string(r.data.begin(), r.data.end());
+}
+
+bool pcWrite(pcclient::Link& link, uint32_t address, const pcclient::Bytes& data)
+{
+    pcclient::Reply r;
+    return link.request(pcclient::kProcessor, 0x60, pcclient::ramWritePayload(address, data), r, 5000) &&
+           r.status == 0;
+}
+
+bool pcFlag(pcclient::Link& link, unsigned char flag)
+{
+    pcclient::Reply r;
+    return link.request(pcclient::kProcessor, 0xA0, pcclient::regWritePayload({{11, 0xFF, flag}}), r, 5000) &&
+           r.status == 0;
+}
+
+// The temporaries (".new") in a folder of the board.
+std::string temporaries(AppRunner& app, const std::string& systemPath)
+{
+    std::vector<std::string> found;
+    for (const std::string& n : folder(app, systemPath))
+        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".new") == 0)
+            found.push_back(n);
+    return joined(found);
+}
+
+// Where two files differ (the first few offsets, with the bytes), for a
+// failure's message.
+std::string differences(const std::string& a, const std::string& b)
+{
+    std::ostringstream out;
+    if (a.size() != b.size())
+        out << "sizes " << a.size() << " and " << b.size() << "; ";
+    int shown = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()) && shown < 12; ++i)
+        if (a[i] != b[i]) {
+            out << "@" << i << " " << int(static_cast<unsigned char>(a[i])) << "/"
+                << int(static_cast<unsigned char>(b[i])) << " ";
+            ++shown;
+        }
+    return out.str();
+}
+
+// One file a store writes: where, what it held before, what the store
+// puts there.
+struct Written {
+    std::string path, before, after;
+};
+
+// After a cut before the rename `cut` (1 on) of the files in rename order:
+// those renamed before it hold the new contents, the others the old.
+void expectOldOrNew(AppRunner& app, const std::vector<Written>& files, int cut, const std::string& what)
+{
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string now = readAll(app.hostPath(files[i].path));
+        const bool renamed = static_cast<int>(i) < cut - 1;
+        EXPECT_TRUE(now == (renamed ? files[i].after : files[i].before))
+            << what << ": " << files[i].path << " is "
+            << (now == files[i].before  ? "old"
+                : now == files[i].after   ? "new"
+                : now == "<missing>"      ? "missing"
+                                          : "neither old nor new (" + std::to_string(now.size()) + " bytes)")
+            << ", expected " << (renamed ? "new" : "old") << ": "
+            << differences(now, renamed ? files[i].after : files[i].before);
+    }
+}
+
+// The parameter file as the next store after a start writes it with no
+// change of the PC's: the fade words' low bytes at 60, as every start sets
+// them, and the output panel's results as the chip's set-up wrote them
+// into the block (read by the PC).
+std::string paraAfterStart(const std::string& para, const std::string& panel)
+{
+    std::string after = para;
+    for (int l = 0; l < 16; ++l) {
+        after[2 + 2816 + 4 * l - 768] = 60;
+        after[2 + 2818 + 4 * l - 768] = 60;
+    }
+    if (panel.size() == 14)
+        after.replace(2 + 1382 - 768, 14, panel);
+    return after;
+}
+
+// The PC reads block 768 to 4095 as the parameter file holds it, but for
+// what every start sets: the test pattern, the current mode, the save
+// request's high byte, the black-out, the fade words' low bytes and the
+// output panel's results.
+void expectBlockAsFile(pcclient::Link& link, AppRunner& app, const std::string& what)
+{
+    std::string read = pcRead(link, 768, 3328);
+    std::string file = readAll(app.hostPath("/data/ram_device_info"));
+    ASSERT_EQ(read.size(), 3328u) << what;
+    ASSERT_EQ(file.size(), 4096u) << what;
+    file = file.substr(2, 3328);
+    auto mask = [&](int offset, int count) {
+        for (int i = 0; i < count; ++i)
+            read[offset - 768 + i] = file[offset - 768 + i] = '\0';
+    };
+    mask(864, 4);
+    mask(869, 1);
+    mask(2116, 2);
+    for (int k = 0; k < 32; ++k)
+        mask(2816 + 2 * k, 1);
+    mask(1382, 14);
+    EXPECT_TRUE(read == file) << what << ": the PC reads the block otherwise than the file holds it: "
+                              << differences(read, file);
+}
+
+TEST(E2ePowerCuts, AChangeAndAUserModeSaveFromThePcAreStoredWholeAtAnyCut)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    app.stop();
+    const std::string para = readAll(app.hostPath("/data/ram_device_info"));
+    ASSERT_EQ(para.size(), 4096u);
+
+    // User mode 4 saved before, its image 0x33 throughout. The PC sets the
+    // brightness to 42 and the saturation to 33 and saves user mode 4, then
+    // raises flag 1.
+    const std::string mode4 = modeFile(0xAA, 0x33);
+    const std::string names = "ram_device_info,custom_mode4,MO04.json";
+    const std::string log = app.workDir() + "/renames.log";
+    auto store = [&](pcclient::UdpLink& udp) {
+        return pcWrite(udp, 2176, {42, 0}) && pcWrite(udp, 2182, {33, 0}) && pcWrite(udp, 868, {4, 0}) &&
+               pcFlag(udp, 1);
+    };
+    // The PC reads the block and user mode 4 as the files hold them, and
+    // nothing else is in their folders.
+    auto expectReadBack = [&](const std::string& what) {
+        pcclient::UdpLink udp;
+        ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+        expectBlockAsFile(udp, app, what);
+        EXPECT_EQ(pcRead(udp, 0x4000, 4096), readAll(app.hostPath("/data/modes/custom_mode4"))) << what;
+        EXPECT_EQ(temporaries(app, "/data"), "") << what;
+        EXPECT_EQ(joined(folder(app, "/data/modes")), "custom_mode4") << what;
+    };
+
+    // A run without a cut: the renames the store makes, in order.
+    writeAll(app.hostPath("/data/modes/custom_mode4"), mode4);
+    armCounted(app, names, 0, log);
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    std::string panel;
+    {
+        pcclient::UdpLink udp;
+        ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(store(udp));
+        ASSERT_TRUE(app.waitFor([&] { return app.control("store-read shadow 2176 2") == "2a00"; }, 5000))
+            << "the store did not complete";
+        app.control("top-window");   // the GUI thread is past the store
+        panel = pcRead(udp, 1382, 14);
+    }
+    // The file takes block 768 on from byte 2: the two words, the current
+    // mode 4, the save request done; the mode takes block 896 to 4095, the
+    // rest of its file is kept.
+    std::string newPara = paraAfterStart(para, panel);
+    newPara[2 + 2176 - 768] = 42;
+    newPara[2 + 2177 - 768] = 0;
+    newPara[2 + 2182 - 768] = 33;
+    newPara[2 + 2183 - 768] = 0;
+    newPara[2 + 866 - 768] = 4;
+    newPara[2 + 867 - 768] = 0;
+    newPara[2 + 868 - 768] = 0;
+    newPara[2 + 869 - 768] = 0;
+    std::string newMode4 = mode4;
+    newMode4.replace(2, 3200, newPara.substr(2 + 896 - 768, 3200));
+    const std::vector<Written> files = {{"/data/modes/custom_mode4", mode4, newMode4},
+                                        {"/data/ram_device_info", para, newPara}};
+    const std::vector<std::string> renames = renamesLogged(log);
+    ASSERT_EQ(joined(renames), "custom_mode4 ram_device_info");
+    expectOldOrNew(app, files, 3, "no cut");
+    EXPECT_EQ(temporaries(app, "/data/modes"), "");
+    expectReadBack("no cut");
+    app.stop();
+
+    // A cut before each of them, then a restart on the same board.
+    bool leftBehind = false;
+    for (int n = 1; n <= static_cast<int>(renames.size()); ++n) {
+        const std::string what = "cut " + std::to_string(n) + " (before " + renames[n - 1] + ")";
+        for (const Written& f : files)
+            putBack(app, f.path, f.before);
+        armCounted(app, names, n, log);
+        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+        {
+            pcclient::UdpLink udp;
+            ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+            store(udp);
+        }
+        ASSERT_TRUE(cutDown(app)) << what;
+        expectOldOrNew(app, files, n, what);
+        leftBehind = leftBehind || !temporaries(app, "/data").empty() || !temporaries(app, "/data/modes").empty();
+        app.clearEnv();
+        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+        expectOldOrNew(app, files, n, what + ", restarted");
+        expectReadBack(what + ", restarted");
+        app.stop();
+    }
+    EXPECT_TRUE(leftBehind) << "a cut before a rename leaves its temporary until the restart";
+}
+
+TEST(E2ePowerCuts, ARewriteOfTheUserModeFilesLeavesEachOldOrNewAtAnyCut)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    app.stop();
+    const std::string para = readAll(app.hostPath("/data/ram_device_info"));
+    ASSERT_EQ(para.size(), 4096u);
+
+    // User modes 2 and 5 saved before; the PC changes 16 bytes of mode 5's
+    // image, saves mode 9 (marker and 62 bytes) and raises flag 2: every
+    // saved mode's file is rewritten, mode 2's with what it held, and the
+    // parameter file takes what the start changed in the block.
+    const std::string mode2 = modeFile(0xAA, 0x22);
+    const std::string mode5 = modeFile(0xAA, 0x55);
+    std::string newMode5 = mode5;
+    newMode5.replace(2, 16, std::string(16, '\xA5'));
+    std::string newMode9(4096, '\0');
+    newMode9[0] = newMode9[1] = '\xAA';
+    newMode9.replace(2, 62, std::string(62, '\x99'));
+    const std::string names = "ram_device_info,custom_mode2,custom_mode5,custom_mode9";
+    const std::string log = app.workDir() + "/renames.log";
+
+    auto store = [&](pcclient::TcpLink& tcp) {
+        pcclient::Bytes nine(64, 0x99);
+        nine[0] = nine[1] = 0xAA;
+        return pcWrite(tcp, 0x5002, pcclient::Bytes(16, 0xA5)) && pcWrite(tcp, 0x9000, nine) && pcFlag(tcp, 2);
+    };
+    // The PC reads the three modes as their files hold them (an empty
+    // slot, marked FF FF, where there is no file) and the block as the
+    // parameter file holds it, and no temporary is left.
+    auto expectReadBack = [&](const std::string& what) {
+        pcclient::TcpLink tcp;
+        ASSERT_TRUE(tcp.open("127.0.0.1", app.linkPort("tcp")));
+        for (int m : {2, 5, 9}) {
+            const std::string file = readAll(app.hostPath("/data/modes/custom_mode" + std::to_string(m)));
+            const uint32_t at = static_cast<uint32_t>(m) << 12;
+            if (file == "<missing>")
+                EXPECT_EQ(pcRead(tcp, at, 2), "\xFF\xFF") << what << ": mode " << m;
+            else
+                EXPECT_EQ(pcRead(tcp, at, 4096), file) << what << ": mode " << m;
+        }
+        expectBlockAsFile(tcp, app, what);
+        EXPECT_EQ(temporaries(app, "/data"), "") << what;
+        EXPECT_EQ(temporaries(app, "/data/modes"), "") << what;
+    };
+
+    // A run without a cut: the renames the rewrite makes, in order.
+    writeAll(app.hostPath("/data/modes/custom_mode2"), mode2);
+    writeAll(app.hostPath("/data/modes/custom_mode5"), mode5);
+    armCounted(app, names, 0, log);
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    std::string panel;
+    {
+        pcclient::TcpLink tcp;
+        ASSERT_TRUE(tcp.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(store(tcp));
+        EXPECT_TRUE(app.waitFor([&] {
+            return readAll(app.hostPath("/data/modes/custom_mode9")) == newMode9;
+        }, 5000)) << "the rewrite did not complete";
+        app.control("top-window");   // the GUI thread is past the rewrite
+        panel = pcRead(tcp, 1382, 14);
+    }
+    const std::vector<Written> files = {{"/data/modes/custom_mode2", mode2, mode2},
+                                        {"/data/modes/custom_mode5", mode5, newMode5},
+                                        {"/data/modes/custom_mode9", "<missing>", newMode9},
+                                        {"/data/ram_device_info", para, paraAfterStart(para, panel)}};
+    const std::vector<std::string> renames = renamesLogged(log);
+    ASSERT_EQ(joined(renames), "custom_mode2 custom_mode5 custom_mode9 ram_device_info");
+    expectOldOrNew(app, files, 5, "no cut");
+    expectReadBack("no cut");
+    EXPECT_EQ(joined(folder(app, "/data/modes")), "custom_mode2 custom_mode5 custom_mode9");
+    app.stop();
+
+    bool leftBehind = false;
+    for (int n = 1; n <= static_cast<int>(renames.size()); ++n) {
+        const std::string what = "cut " + std::to_string(n) + " (before " + renames[n - 1] + ")";
+        for (const Written& f : files)
+            putBack(app, f.path, f.before);
+        armCounted(app, names, n, log);
+        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+        {
+            pcclient::TcpLink tcp;
+            ASSERT_TRUE(tcp.open("127.0.0.1", app.linkPort("tcp")));
+            store(tcp);
+        }
+        ASSERT_TRUE(cutDown(app)) << what;
+        expectOldOrNew(app, files, n, what);
+        leftBehind = leftBehind || !temporaries(app, "/data/modes").empty();
+        app.clearEnv();
+        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+        expectOldOrNew(app, files, n, what + ", restarted");
+        expectReadBack(what + ", restarted");
+        app.stop();
+    }
+    EXPECT_TRUE(leftBehind) << "a cut before a rename leaves its temporary until the restart";
 }
 
 } // namespace

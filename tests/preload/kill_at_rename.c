@@ -3,9 +3,13 @@
  * the given names, as if the power failed there.
  *   ZDR_KILL_RENAME_NAMES  comma-separated base names (e.g. tcpip.ini)
  *   ZDR_KILL_RENAME_AT     N, counted from 1 over the renames onto them
+ *   ZDR_KILL_RENAME_LOG    a file that gets the base name of each rename
+ *                          onto them, one a line, before it is made (how
+ *                          many a write makes, and in what order)
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,6 +37,28 @@ static int matches(const char* path)
 
 static int renames = 0;
 
+static void logRename(const char* path)
+{
+    const char* log = getenv("ZDR_KILL_RENAME_LOG");
+    if (!log || !*log)
+        return;
+    const char* slash = strrchr(path, '/');
+    const char* base = slash ? slash + 1 : path;
+    char line[256];
+    size_t n = strlen(base);
+    if (n > sizeof(line) - 1)
+        n = sizeof(line) - 1;
+    memcpy(line, base, n);
+    line[n++] = '\n';
+    const int fd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    /* One write of the whole line: lines of two threads never mix. */
+    if (write(fd, line, n) < 0) {
+    }
+    close(fd);
+}
+
 int rename(const char* from, const char* to)
 {
     static int (*real)(const char*, const char*) = 0;
@@ -41,6 +67,7 @@ int rename(const char* from, const char* to)
     if (matches(to)) {
         const char* at = getenv("ZDR_KILL_RENAME_AT");
         const int n = __atomic_add_fetch(&renames, 1, __ATOMIC_SEQ_CST);
+        logRename(to);
         if (at && n == atoi(at))
             kill(getpid(), SIGKILL);
     }
