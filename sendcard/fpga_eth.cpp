@@ -72,10 +72,17 @@ void fpga_manage::Send_to_port(const unsigned char* frame, unsigned short length
 {
     if (port > 15 || length == 0 || length > kMaxPortFrame)
         return;
+    // An FPGA held in reset takes nothing (and its status reads all ones:
+    // busy); the frame is dropped rather than waited on.
+    if (fpga_rst_pending[sel(fpga)].load())
+        return;
     const PairRegs r = pairRegs(port >> 1);
     // The frame goes out even when the pair never became free (a busy
     // buffer is overwritten): said once in the log, and counted.
-    if (!wait_fpga_send_ready(port, fpga) && send_timeouts.fetch_add(1) == 0)
+    const int ready = wait_fpga_send_ready(port, fpga);
+    if (fpga_rst_pending[sel(fpga)].load())
+        return;   // a reset began meanwhile
+    if (!ready && send_timeouts.fetch_add(1) == 0)
         writeLogMsg(WARNING, "FPGA " + std::to_string(fpga) + ": a port's transmit buffer stayed busy; frame sent over it");
     write_to_register(r.selectReg, 0xFF, static_cast<unsigned char>(1u << (port & 7)), fpga);
     write_fpga_ram(frame, 0, length, r.txBlock, fpga);
@@ -94,11 +101,15 @@ int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
     const unsigned char busy = static_cast<unsigned char>(2u << r.shift);
     // Read back to back for at most 300 ticks (3 s), measured on the
     // board's clock: the tick stands still while the GUI thread is busy.
+    // A reset of the FPGA ends the wait: nothing is sent to it.
+    const unsigned char i = sel(fpga);
     const bool ready = waitUntil(3000000, 0, [&] {
+        if (fpga_rst_pending[i].load())
+            return true;
         unsigned char v = 0xFF;
         return read_fpga_register(r.statusReg, &v, fpga) && !(v & busy);
     });
-    return ready ? 1 : 0;
+    return ready && !fpga_rst_pending[i].load() ? 1 : 0;
 }
 
 void fpga_manage::check_fpga_net_data_status(unsigned char fpga)
@@ -402,8 +413,10 @@ uint64_t fpga_manage::passby_answer_bound_us(const unsigned char* frame, int len
     bool linked = false;
     unsigned most = 1;
     for (unsigned char i = 0; i < 2; ++i) {
+        // An FPGA held in reset answers nothing (its image still says
+        // running until the reset ends).
         const unsigned char st = reg_image(i, 80);
-        if (!(sent >> (16u * i) & 0xFFFFu) || (st != 2 && st != 3))
+        if (!(sent >> (16u * i) & 0xFFFFu) || (st != 2 && st != 3) || fpga_rst_pending[i].load())
             continue;
         read_from_register(128, i);
         read_from_register(144, i);

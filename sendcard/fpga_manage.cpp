@@ -485,6 +485,12 @@ void fpga_manage::restart_bring_up(unsigned char i)
     link_state[i] = 0;
     fpga_state[i] = 0;
     fpga_retry[i] = 0;
+    // The FPGA starts again from its power-up registers (register 0 clear:
+    // no black-out): once both are up, the output-change step sets the
+    // screen from the black-out word again and the register 0 image and
+    // the screen state follow what was set.
+    QMutexLocker lock(&Utils::_system_mutex);
+    output_change_flag = 1;
 }
 
 void fpga_manage::check_fpga_rst()
@@ -620,13 +626,19 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
         write_to_register(2, 0x01, 0x01, i);
         link_time[i] = G_timeTicks;
         return;
-    case 15:
+    case 15: {
         if (Utils::getTimeSpace(link_time[i]) <= 50)
             return;
+        // An FPGA comes up with the black-out off: a screen the operator
+        // blacked out stays dark when its output goes on.
+        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+        if (store && store->block_word(para::kBlackout) != 0)
+            SCREEN_fpgactrl_status2(0, i);
         SCREEN_fpgactrl_status2(4, i);
         link_state[i] = kLinkUp;
         link_time[i] = G_timeTicks;
         return;
+    }
     default:
         return;
     }

@@ -64,12 +64,17 @@ bool bothFpgasUp(AppRunner& app)
 }
 
 // The handshake of a new panel set-up is over: the request answered, both
-// FPGAs up again after one reset each.
-bool reinitialisedOnce(AppRunner& app)
+// FPGAs up again after that many resets each.
+bool reinitialised(AppRunner& app, int resets)
 {
     auto s = status(app);
-    return s["led-para"] == "0 0" && s["status"] == "1" && info(app, 0, "resets") == "1" &&
-           info(app, 1, "resets") == "1";
+    return s["led-para"] == "0 0" && s["status"] == "1" && info(app, 0, "resets") == std::to_string(resets) &&
+           info(app, 1, "resets") == std::to_string(resets);
+}
+
+bool reinitialisedOnce(AppRunner& app)
+{
+    return reinitialised(app, 1);
 }
 
 // Seconds since 1970 of today's local time hh:mm:ss.
@@ -161,9 +166,37 @@ TEST(E2eFpga, BothFpgasComeUpAndAnLedScreenChangeResetsThem)
     EXPECT_TRUE(waitFor([&] { return status(app)["force-bkcolor"] != "1"; }, 5000));
     EXPECT_EQ(info(app, 0, "resets"), "0");
 
+    // A card behind FPGA 0 port 4 (5, 1-based) that a PC reads through.
+    ASSERT_EQ(app.control("cards 5 1"), "");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 0 1 560 2") == "0100"; }, 10000))
+        << app.control("fpga-ram 0 1 560 2");
+
     // A new LED screen size: blanked, the chip re-initialises, both FPGAs
     // are reset and brought up again.
     ASSERT_EQ(app.control("fpga-led-request 1280 720"), "");
+    // While they are held in reset, one PC's pass-through (a RAM read of
+    // the card: 5 s for its answer at most) holds another PC on the same
+    // transport no longer than that.
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-status").find(" reset 1") != std::string::npos; }, 20000))
+        << app.control("fpga-status");
+    pcclient::Bytes read = {0x00, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05,
+                            0x00, 0x61, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00};
+    unsigned char x = 0;
+    for (unsigned char b : read)
+        x ^= b;
+    read.push_back(x);
+    pcclient::UdpLink passing, other;
+    ASSERT_TRUE(passing.open("127.0.0.1", app.linkPort("udp")));
+    ASSERT_TRUE(other.open("127.0.0.1", app.linkPort("udp")));
+    ASSERT_TRUE(passing.sendRaw(pcclient::frameBody(read)));
+    QThread::msleep(100);
+    const auto sent = std::chrono::steady_clock::now();
+    pcclient::Reply r;
+    ASSERT_TRUE(other.request(pcclient::kProcessor, 0x61, pcclient::ramReadPayload(768, 2), r, 20000));
+    const auto heldMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent).count();
+    EXPECT_LT(heldMs, 7000) << "the other PC's read behind a pass-through to an FPGA in reset";
+
     EXPECT_TRUE(waitFor([&] { return reinitialisedOnce(app); }, 30000))
         << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
     app.stop();
@@ -172,7 +205,9 @@ TEST(E2eFpga, BothFpgasComeUpAndAnLedScreenChangeResetsThem)
 // "Re-initialise" on the advanced settings page, tapped on a running board:
 // the screen is blanked and its outputs switched off, the chip sets its
 // panel up again although no size changed, both FPGAs are reset, and the
-// screen comes back (black-out off, outputs on).
+// screen comes back (black-out off, outputs on), and the PC is told so.
+// With the black-out on, a new LED size from the PC resets both FPGAs too,
+// and the screen stays dark on both.
 TEST(E2eFpga, TheAdvancedPagesReInitialisationBringsTheScreenBack)
 {
     AppRunner app;
@@ -185,6 +220,31 @@ TEST(E2eFpga, TheAdvancedPagesReInitialisationBringsTheScreenBack)
             if ((reg(fpga, 0) & 0x04) != 0 || (reg(fpga, 3) & 0x20) == 0)
                 return false;
         return true;
+    };
+    auto screenDark = [&] {
+        for (int fpga : {0, 1})
+            if ((reg(fpga, 0) & 0x04) == 0)
+                return false;
+        return true;
+    };
+    pcclient::UdpLink pc;
+    ASSERT_TRUE(pc.open("127.0.0.1", app.linkPort("udp")));
+    // Register 0 of an FPGA as the PC reads it from the sending card.
+    auto pcReg0 = [&](unsigned char fpga) {
+        pcclient::Reply r;
+        if (!pc.request(pcclient::kSendingCard, 0xA1, pcclient::regReadPayload(0, 4), r, 3000, fpga) ||
+            r.status != 0 || r.data.size() < 4)
+            return -1;
+        return static_cast<int>(r.data[0]);
+    };
+    // What the PC is told: both FPGAs' register 0 and the screen state.
+    auto pcToldLit = [&](bool lit) {
+        for (unsigned char fpga : {0, 1}) {
+            const int v = pcReg0(fpga);
+            if (v < 0 || ((v & 0x04) == 0) != lit)
+                return false;
+        }
+        return status(app)["screen"] == (lit ? "1" : "0");
     };
     ASSERT_TRUE(screenShown()) << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 0 3");
     EXPECT_EQ(info(app, 0, "resets"), "0");
@@ -204,6 +264,34 @@ TEST(E2eFpga, TheAdvancedPagesReInitialisationBringsTheScreenBack)
     EXPECT_TRUE(app.waitFor([&] { return reinitialisedOnce(app); }, 30000))
         << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
     EXPECT_TRUE(app.waitFor(screenShown, 10000)) << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 0 3");
+    EXPECT_TRUE(app.waitFor([&] { return pcToldLit(true); }, 10000))
+        << "PC reads " << pcReg0(0) << " " << pcReg0(1) << "\n" << app.control("fpga-status");
+
+    // Black-out on from the PC (item 5): both FPGAs dark, and the PC told so.
+    pcclient::Reply r;
+    ASSERT_TRUE(pc.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{5, 0, 1}}), r));
+    ASSERT_EQ(r.status, 0);
+    ASSERT_TRUE(app.waitFor([&] { return screenDark() && pcToldLit(false); }, 10000))
+        << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 1 0");
+
+    // A new LED size from the PC (block words 1378 and 1380, then the flag
+    // register): both FPGAs are reset and come up again, dark.
+    ASSERT_TRUE(pc.request(pcclient::kProcessor, 0x61, pcclient::ramReadPayload(1378, 4), r));
+    ASSERT_NE(r.data, (pcclient::Bytes{0x00, 0x04, 0x40, 0x02}));
+    ASSERT_TRUE(pc.request(pcclient::kProcessor, 0x60,
+                           pcclient::ramWritePayload(1378, {0x00, 0x04, 0x40, 0x02}), r));   // 1024 x 576
+    ASSERT_EQ(r.status, 0);
+    ASSERT_TRUE(pc.request(pcclient::kProcessor, 0xA0, pcclient::regWritePayload({{11, 0xFF, 1}}), r));
+    EXPECT_TRUE(app.waitFor([&] { return reinitialised(app, 2); }, 30000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
+    EXPECT_TRUE(app.waitFor([&] { return screenDark() && pcToldLit(false); }, 10000))
+        << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 1 0") << "\n" << app.control("fpga-status");
+    // And it stays so.
+    QThread::msleep(2000);
+    EXPECT_TRUE(screenDark()) << app.control("fpga-reg 0 0") << " " << app.control("fpga-reg 1 0");
+    EXPECT_TRUE(pcToldLit(false)) << "PC reads " << pcReg0(0) << " " << pcReg0(1);
+    EXPECT_EQ(reg(0, 3) & 0x20, 0x20u);
+    EXPECT_EQ(reg(1, 3) & 0x20, 0x20u);
     app.stop();
 }
 

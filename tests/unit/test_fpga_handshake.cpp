@@ -3,7 +3,9 @@
 #include "support/fpga_fixture.h"
 
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/utils.h"
+#include "core/zdrrampara.h"
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
@@ -59,6 +61,45 @@ TEST_F(FpgaHandshake, RequestBlanksTheScreenAndTheChipsAnswerResetsBothFpgas)
     EXPECT_EQ(model(0).counters().resets, 1u);
     EXPECT_EQ(model(1).counters().resets, 1u);
     EXPECT_EQ(model(0).storedReg(3) & 0x20, 0x20) << "outputs back on";
+    // The black-out is off: the screen is lit again, and the image and
+    // the screen state say so (the reset cleared register 0).
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(model(i).storedReg(0) & 0x04, 0) << "FPGA " << i;
+        EXPECT_EQ(mgr().MCU_REG_func[i][0] & 0x04, 0) << "image of FPGA " << i;
+    }
+    EXPECT_EQ(ScreenState.load(), 1);
+    EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], 1);
+
+    // Again with the black-out on (word 2116 = 1): each FPGA is dark before
+    // its output goes on, and stays dark.
+    unsigned char* block = ZdrRamPara::p_zdrrampara_config->ram_para;
+    block[2116] = 1;
+    block[2117] = 0;
+    post(1);
+    runUntil([] { return g_set_led_para.load() == 0; }, 200);
+    std::atomic<int> litOutputs{0};
+    for (int i = 0; i < 2; ++i) {
+        model(i).onRegisterWrite([this, i, &litOutputs](unsigned reg, uint8_t mask, uint8_t value) {
+            if (reg == 3 && (mask & value & 0x20) && !(model(i).storedReg(0) & 0x04))
+                ++litOutputs;
+        });
+    }
+    post(2);
+    tick();
+    bringUp();
+    for (int i = 0; i < 2; ++i)
+        model(i).onRegisterWrite(nullptr);
+    EXPECT_EQ(model(0).counters().resets, 2u);
+    EXPECT_EQ(litOutputs.load(), 0) << "an output went on with the screen lit";
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(model(i).storedReg(3) & 0x20, 0x20) << "FPGA " << i;
+        EXPECT_EQ(model(i).storedReg(0) & 0x04, 0x04) << "FPGA " << i;
+        EXPECT_EQ(mgr().MCU_REG_func[i][0] & 0x04, 0x04) << "image of FPGA " << i;
+    }
+    EXPECT_EQ(ScreenState.load(), 0);
+    runUntil([] { return false; }, 100);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(model(i).storedReg(0) & 0x04, 0x04) << "FPGA " << i;
 }
 
 // The chip thread takes its manage mutex, sees the request and waits for
