@@ -91,7 +91,17 @@ void networkManage::readClient(Client& client)
     // Its requests take their place in the line as they are read; the
     // connection just served goes behind the others read with it.
     if (client.turn == 0 && client.endpoint->pending() && client.id != m_lastServed)
-        client.turn = m_nextTurn++;
+        enterLine(client);
+}
+
+void networkManage::enterLine(Client& client)
+{
+    // A pass-through next on the connection takes its turn among the
+    // transports' pass-throughs with its place here: behind the connections
+    // already in the line.
+    client.turn = m_nextTurn++;
+    if (mayServe(client))
+        client.endpoint->take_turn();
 }
 
 void networkManage::serveOne(Client& client)
@@ -216,10 +226,15 @@ void networkManage::acceptThread()
         Client* next = nullptr;
         for (Client& c : m_clients) {
             if (c.turn == 0 && c.endpoint->pending())
-                c.turn = m_nextTurn++;
-            // A pass-through whose turn among the transports has not come
-            // waits; the others are served meanwhile.
-            if (c.turn != 0 && (!next || c.turn < next->turn) && mayServe(c) && !c.endpoint->front_waits_for_cards())
+                enterLine(c);
+            if (c.turn == 0 || !mayServe(c))
+                continue;
+            // One that gave up its pass-through turn while it was held takes
+            // a new one, behind the others. A pass-through whose turn among
+            // the transports has not come waits; the others are served
+            // meanwhile.
+            c.endpoint->take_turn();
+            if ((!next || c.turn < next->turn) && !c.endpoint->front_waits_for_cards())
                 next = &c;
         }
         if (next) {

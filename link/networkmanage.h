@@ -62,6 +62,8 @@ private:
         std::unique_ptr<link_endpoint> endpoint;
     };
     static bool mayServe(const Client& client);
+    // Puts a connection with requests waiting at the back of the line.
+    void enterLine(Client& client);
 
     void acceptThread();
     void takeNewConnections();
