@@ -205,18 +205,20 @@ void link_endpoint::give_up_turn()
     m_hasTurn = false;
 }
 
-bool link_endpoint::front_waits_for_cards()
+void link_endpoint::take_turn()
 {
-    if (m_waiting.empty())
-        return false;
+    if (m_hasTurn || m_waiting.empty())
+        return;
     const std::vector<unsigned char>& front = m_waiting.front();
     if (!link_frame::isPassThrough(front.data(), static_cast<int>(front.size())))
-        return false;
-    if (!m_hasTurn) {
-        m_turn = g_passthrough_turns.take();
-        m_hasTurn = true;
-    }
-    return !g_passthrough_turns.up(m_turn);
+        return;
+    m_turn = g_passthrough_turns.take();
+    m_hasTurn = true;
+}
+
+bool link_endpoint::front_waits_for_cards() const
+{
+    return m_hasTurn && !g_passthrough_turns.up(m_turn);
 }
 
 void link_endpoint::receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send)

@@ -80,13 +80,17 @@ public:
     void take(const unsigned char* data, size_t length);
     bool pending() const { return !m_waiting.empty(); }
     size_t waiting() const { return m_waiting.size(); }
-    // True while the oldest waiting frame is a pass-through whose turn
-    // among the transports' pass-throughs has not come (its turn is taken
-    // the first time this is asked): a transport serves other streams
-    // meanwhile.
-    bool front_waits_for_cards();
-    // Gives back the turn taken for the oldest waiting frame (it is taken
-    // again, behind the others, when next asked).
+    // Takes the turn among the transports' pass-throughs for the oldest
+    // waiting frame when it is a pass-through without one. A transport
+    // calls it when the stream takes its place in the transport's line
+    // (behind what arrived while the previous request was served), so that
+    // the two lines keep the same order.
+    void take_turn();
+    // True while the oldest waiting frame is a pass-through whose turn,
+    // taken, has not come: a transport serves other streams meanwhile.
+    bool front_waits_for_cards() const;
+    // Gives back the turn taken for the oldest waiting frame (take_turn()
+    // takes a new one, behind the others).
     void give_up_turn();
     // Serves the oldest waiting frame, if any.
     void serve_one(uint64_t peer, const Sender& send);

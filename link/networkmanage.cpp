@@ -91,7 +91,17 @@ void networkManage::readClient(Client& client)
     // Its requests take their place in the line as they are read; the
     // connection just served goes behind the others read with it.
     if (client.turn == 0 && client.endpoint->pending() && client.id != m_lastServed)
-        client.turn = m_nextTurn++;
+        enterLine(client);
+}
+
+void networkManage::enterLine(Client& client)
+{
+    // A pass-through next on the connection takes its turn among the
+    // transports' pass-throughs with its place here: behind the connections
+    // already in the line.
+    client.turn = m_nextTurn++;
+    if (mayServe(client))
+        client.endpoint->take_turn();
 }
 
 void networkManage::serveOne(Client& client)
@@ -112,17 +122,39 @@ void networkManage::serveOne(Client& client)
     });
 }
 
+int networkManage::unacknowledged(const Client& client)
+{
+    int bytes = 0;
+    return ::ioctl(client.fd, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
+
 bool networkManage::mayServe(const Client& client)
 {
     // A PC that has shut down its sending side may have closed the
     // connection altogether. Its next request waits until what was written
     // to it is acknowledged (it reads on) or the connection is reset (it is
     // gone, and the requests it left are dropped): a PC that left has no
-    // more of its requests served than the one being served.
-    if (!client.finSeen)
-        return true;
-    int unacknowledged = 0;
-    return ::ioctl(client.fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0;
+    // more of its requests served than the one being served. A PC that
+    // takes nothing meanwhile is let go, see watchHeld().
+    return !client.finSeen || unacknowledged(client) == 0;
+}
+
+void networkManage::watchHeld(Client& client)
+{
+    // Nothing is written to a PC while its next request waits: one whose
+    // receive window stays full would keep the connection for as long as
+    // it keeps its socket. The bound on taking replies runs from the last
+    // byte that moved (bytes still to be acknowledged, measured when the
+    // wait began and at each look since).
+    const int left = unacknowledged(client);
+    const auto now = std::chrono::steady_clock::now();
+    if (!client.held || left != client.heldUnacknowledged) {
+        client.held = true;
+        client.heldUnacknowledged = left;
+        client.lastMoved = now;
+    } else if (now - client.lastMoved >= std::chrono::milliseconds(kLinkWriteBoundMs)) {
+        client.broken = true;
+    }
 }
 
 void networkManage::takeNewConnections()
@@ -183,8 +215,12 @@ void networkManage::acceptThread()
                 held = true;
             // A PC whose next request waits for the acknowledgement of its
             // replies (it may never come) holds no pass-through turn meanwhile.
-            if (pending && !may)
+            if (pending && !may) {
                 c.endpoint->give_up_turn();
+                watchHeld(c);
+            } else {
+                c.held = false;
+            }
             const short events = pending ? (c.finSeen ? 0 : POLLRDHUP) : POLLIN;
             fds.push_back(pollfd{c.fd, events, 0});
         }
@@ -216,10 +252,15 @@ void networkManage::acceptThread()
         Client* next = nullptr;
         for (Client& c : m_clients) {
             if (c.turn == 0 && c.endpoint->pending())
-                c.turn = m_nextTurn++;
-            // A pass-through whose turn among the transports has not come
-            // waits; the others are served meanwhile.
-            if (c.turn != 0 && (!next || c.turn < next->turn) && mayServe(c) && !c.endpoint->front_waits_for_cards())
+                enterLine(c);
+            if (c.turn == 0 || !mayServe(c))
+                continue;
+            // One that gave up its pass-through turn while it was held takes
+            // a new one, behind the others. A pass-through whose turn among
+            // the transports has not come waits; the others are served
+            // meanwhile.
+            c.endpoint->take_turn();
+            if ((!next || c.turn < next->turn) && !c.endpoint->front_waits_for_cards())
                 next = &c;
         }
         if (next) {

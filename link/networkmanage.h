@@ -8,6 +8,7 @@
 #include "link/link_transport.h"
 #include "link/tcpserver.h"
 
+#include <chrono>
 #include <list>
 #include <memory>
 #include <thread>
@@ -59,9 +60,19 @@ private:
         int64_t writeSpentUs = 0;   // writing the replies to the last read
         uint64_t turn = 0;          // its place in the line (0: not in it)
         bool finSeen = false;       // the PC has shut down its sending side
+        // While its next request waits for the acknowledgement of its
+        // replies: the bytes unacknowledged when last looked at, and when
+        // they last changed.
+        bool held = false;
+        int heldUnacknowledged = 0;
+        std::chrono::steady_clock::time_point lastMoved;
         std::unique_ptr<link_endpoint> endpoint;
     };
+    static int unacknowledged(const Client& client);
     static bool mayServe(const Client& client);
+    static void watchHeld(Client& client);
+    // Puts a connection with requests waiting at the back of the line.
+    void enterLine(Client& client);
 
     void acceptThread();
     void takeNewConnections();

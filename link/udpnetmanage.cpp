@@ -97,6 +97,15 @@ udpnetManage::Peer& udpnetManage::peerOf(const sockaddr_in& from)
     return m_peers.back();
 }
 
+void udpnetManage::enterLine(Peer& peer)
+{
+    // A pass-through next from the sender takes its turn among the
+    // transports' pass-throughs with its place here: behind the senders
+    // already in the line.
+    peer.turn = m_nextTurn++;
+    peer.endpoint->take_turn();
+}
+
 void udpnetManage::udpacceptThread()
 {
     Utils::name_thread("udp-rx");
@@ -110,8 +119,9 @@ void udpnetManage::udpacceptThread()
         // holds a PC that sends later for at most the frame being served.
         // What has arrived is taken before each turn (a bounded number of
         // datagrams, so that a flood does not stop the serving).
-        // A pass-through whose turn among the transports has not come waits;
-        // the other senders are served meanwhile.
+        // A pass-through takes its turn among the transports' pass-throughs
+        // when its sender takes its place in the line; while that turn has
+        // not come it waits, and the other senders are served meanwhile.
         bool ready = false, held = false;
         for (Peer& p : m_peers) {
             if (!p.endpoint->pending())
@@ -134,12 +144,12 @@ void udpnetManage::udpacceptThread()
             // The sender just served goes behind the others heard from
             // meanwhile, even when its next frame came before theirs.
             if (p.turn == 0 && p.endpoint->pending() && p.key != m_lastServed)
-                p.turn = m_nextTurn++;
+                enterLine(p);
         }
         Peer* next = nullptr;
         for (Peer& p : m_peers) {
             if (p.turn == 0 && p.endpoint->pending())
-                p.turn = m_nextTurn++;
+                enterLine(p);
             if (p.turn != 0 && (!next || p.turn < next->turn) && !p.endpoint->front_waits_for_cards())
                 next = &p;
         }

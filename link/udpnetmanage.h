@@ -77,6 +77,8 @@ private:
     static constexpr size_t kMaxPeers = 32;
     static constexpr size_t kMaxWaiting = 64;
     Peer& peerOf(const sockaddr_in& from);
+    // Puts a sender with frames waiting at the back of the line.
+    void enterLine(Peer& peer);
 
     UdpServer m_control;
     UdpServer m_at;

@@ -242,6 +242,37 @@ TEST(E2eCards, ACardThatDoesNotAnswerHoldsOtherPcsForAtMostFiveSeconds)
         }
     }
 
+    // A PC with three pass-throughs to the silent card (the first alone, two
+    // more while it is served) holds a PC that sends a pass-through to the
+    // answering card after it for at most the one being served (behind the
+    // busy PC's second too, it would be answered 9.5 s after it asked), on
+    // either transport.
+    for (const bool overUdp : {false, true}) {
+        const char* transport = overUdp ? "UDP" : "TCP";
+        UdpLink udpBusy, udpLater;
+        TcpLink tcpBusy, tcpLater;
+        Link& busy = overUdp ? static_cast<Link&>(udpBusy) : tcpBusy;
+        Link& later = overUdp ? static_cast<Link&>(udpLater) : tcpLater;
+        ASSERT_TRUE(overUdp ? udpBusy.open("127.0.0.1", app.linkPort("udp"))
+                            : tcpBusy.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(busy.sendRaw(frameBody(silent)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(busy.sendRaw(frameBody(silent)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(overUdp ? udpLater.open("127.0.0.1", app.linkPort("udp"))
+                            : tcpLater.open("127.0.0.1", app.linkPort("tcp")));
+        const Clock::time_point sent = Clock::now();
+        ASSERT_TRUE(later.sendRaw(frameBody(answered)));
+        ASSERT_TRUE(later.receive(r, 20000)) << transport;
+        EXPECT_EQ(r.src, 0x0000);
+        EXPECT_EQ(r.body[7], 0x12);
+        EXPECT_LT(msSince(sent), 7000) << transport << " pass-through of a PC that came later";
+        // The busy PC's own read comes after its three silent requests.
+        ASSERT_TRUE(busy.request(kProcessor, 0x61, ramReadPayload(768, 2), r, 20000)) << transport;
+        EXPECT_GE(msSince(sent), 9000) << transport << ": the busy PC's requests were all waited for";
+    }
+
     // A save to the silent card still waits as the save job does (12 s and
     // 1 s for the card): a read sent 6 s into it waits for it.
     Bytes save = {0xFF, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x81, 0xFF, 0x00};

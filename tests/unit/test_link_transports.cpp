@@ -18,6 +18,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
 #include <vector>
@@ -248,6 +250,53 @@ TEST_F(LinkTransports, TcpIsNotShutOutBySilentOrSlowClients)
     trickle.join();
     ASSERT_TRUE(answered);
     EXPECT_EQ(r.data, Bytes{0xA1});
+
+    // A PC with a small receive buffer asks for 64 replies of 4 KiB, shuts
+    // down its sending side with the last request and never reads: its
+    // window fills with the first reply and nothing moves any more. It is
+    // let go 3 s after that, and its place, one of the 32, is free for
+    // another PC.
+    networkManage full(0);
+    ASSERT_NE(full.port(), 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    const int smallBuffer = 2048, on = 1;
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof(smallBuffer)), 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(full.port());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof(to)), 0);
+    // The requests and the FIN leave together.
+    ASSERT_EQ(::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof(on)), 0);
+    Bytes sixtyFour;
+    for (int i = 0; i < 64; ++i) {
+        const Bytes one = readRequest(0, 4096);
+        sixtyFour.insert(sixtyFour.end(), one.begin(), one.end());
+    }
+    ASSERT_TRUE(link_write_all(fd, sixtyFour.data(), sixtyFour.size()));
+    ASSERT_EQ(::shutdown(fd, SHUT_WR), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    std::vector<std::unique_ptr<TcpLink>> others;
+    for (int i = 1; i < networkManage::kMaxClients; ++i) {
+        others.push_back(std::make_unique<TcpLink>());
+        ASSERT_TRUE(others.back()->open("127.0.0.1", full.port()));
+    }
+    bool admitted = false;
+    while (!admitted && std::chrono::steady_clock::now() - sent < std::chrono::seconds(10)) {
+        TcpLink newcomer;
+        ASSERT_TRUE(newcomer.open("127.0.0.1", full.port()));
+        admitted = newcomer.request(kProcessor, 0x61, ramReadPayload(100, 1), r, 200);
+        if (!admitted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const auto tookMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent).count();
+    EXPECT_TRUE(admitted) << "the PC that does not read still holds its place";
+    EXPECT_EQ(r.data, Bytes{0xA1});
+    EXPECT_GE(tookMs, 2500) << "let go before its 3 s";
+    EXPECT_LT(tookMs, 6000);
+    ::close(fd);
 }
 
 TEST_F(LinkTransports, UdpAnswersTheSenderAndServesTheAtChannel)
