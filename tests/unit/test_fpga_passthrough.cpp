@@ -371,22 +371,27 @@ TEST_F(PassThrough, OnlyAnAnswerThatFitsTheRequestIsItsAnswer)
     EXPECT_EQ(other.bodies()[0][9], 0x61);
     EXPECT_EQ(model(0).waitingAnswers(1), 0u) << "card 0's answer was read and dropped";
 
-    // The card addressed, answering an earlier register write: not the
-    // answer to a RAM read.
+    // Card 1 of port 5 (FPGA 0 port 4), answering an earlier register
+    // write, when a PC reads it: not the read's answer.
+    control("cards 5 2");
     const std::vector<unsigned char> write = {0x01, 0x08, 0x00, 0x08};
-    const auto card1Write = pcFrame(0x0001, 0x67, 1, 3, 0xA0, write);
+    const auto card1Write = pcFrame(0x0001, 0x67, 1, 5, 0xA0, write);
     mgr().Dealwith1_PC_to_eth(static_cast<int>(card1Write.size()), card1Write.data());
-    ASSERT_TRUE(pass(other, pcFrame(0x0001, 0x67, 1, 3, 0x61, read)));
+    ASSERT_TRUE(pass(other, pcFrame(0x0001, 0x67, 1, 5, 0x61, read)));
     ASSERT_EQ(other.bodies().size(), 2u);
-    EXPECT_EQ(other.bodies()[1][9], 0x61) << "the RAM read's own answer";
+    EXPECT_EQ(other.bodies()[1][9], 0x61) << "the read's own answer";
     EXPECT_EQ(other.bodies()[1].size(), 23u);
 
-    // A request to every card of the port takes the answer of any of its
-    // cards: card 1's answer to an earlier write is the first there.
-    mgr().Dealwith1_PC_to_eth(static_cast<int>(card1Write.size()), card1Write.data());
-    ASSERT_TRUE(pass(other, pcFrame(0x0FFF, 0x67, 1, 3, 0xA0, write)));
+    // A request to every card of a port takes the answer of any of its
+    // cards: card 1's answer to an earlier write is the first there (port
+    // 7, FPGA 0 port 6).
+    control("cards 7 2");
+    const auto port7Write = pcFrame(0x0001, 0x67, 1, 7, 0xA0, write);
+    mgr().Dealwith1_PC_to_eth(static_cast<int>(port7Write.size()), port7Write.data());
+    ASSERT_TRUE(pass(other, pcFrame(0x0FFF, 0x67, 1, 7, 0xA0, write)));
     ASSERT_EQ(other.bodies().size(), 3u);
     EXPECT_EQ(le16(other.bodies()[2].data(), 2), 0x0001);
+    EXPECT_EQ(other.bodies()[2][7], 7);
     EXPECT_EQ(other.bodies()[2][9], 0xA0);
     EXPECT_TRUE(checkOk(other.bodies()[2]));
 }
