@@ -30,18 +30,6 @@ void mappingProgress(int v)
     g_mapping_seen.push_back(v);
 }
 
-// The advanced settings page, open for as long as the object lives.
-struct OpenAdvancedPage {
-    OpenAdvancedPage() { g_advancedoption = new AdvancedOption(); }
-    ~OpenAdvancedPage()
-    {
-        delete g_advancedoption.data();
-        g_advancedoption = nullptr;
-    }
-    OpenAdvancedPage(const OpenAdvancedPage&) = delete;
-    OpenAdvancedPage& operator=(const OpenAdvancedPage&) = delete;
-};
-
 class CardJobs : public CardJobTest {
 protected:
     void writeBoardFile(const std::string& at, const std::string& bytes)
