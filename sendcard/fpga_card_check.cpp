@@ -74,6 +74,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     switch (sp.step.load()) {
     case 0:
         // A reply of an earlier check must not count for this job.
+        check_port = -1;
         sp.card_reply = kNoReply;
         sp.failed = false;
         sp.net_unanswered = false;
@@ -271,6 +272,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         const unsigned char fpga = ledx < 16 ? 0 : 1;
         const unsigned short port = static_cast<unsigned short>(ledx < 16 ? ledx : ledx - 16);
         check_config_id = r.screen_info.config_id;
+        sp.card_reply = kNoReply;
+        check_port = static_cast<int>(ledx);
         check_error_rcv_search_card_cmd(port, fpga, r.screen_info.config_id, 0,
                                         r.recovery_files().isEmpty() ? 0 : 1);
         toAdvanced(percentOfStep(13));
@@ -293,6 +296,10 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
                 std::printf("\n rcv back info ...%#x\n", reply);
             sp.step = reply == kAllSound ? 15 : 33;
         }
+        // The net's wait is over: its answer, when it comes later, names
+        // no card.
+        if (sp.step.load() != 14)
+            check_port = -1;
         card_job_ticker(job);
         break;
     }
@@ -393,12 +400,15 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
             if (job == 6 && AdvancedOption::restore_finished())
                 paraSync(99);
         } else {
-            restore_screen = sp.screen_index;
-            restore_port = static_cast<unsigned char>(r.net_para.net_ledx);
-            restore_card = reply;
-            restore_net = sp.net_index;
-            AdvancedOption::check_found(AdvancedOption::result_line(sp.screen_index, r.net_para.net_ledx, reply,
-                                                                    r.net_para.net_rcv_num));
+            // The card found becomes the one to restore only when the page
+            // lists it: the restore button restores what its list shows.
+            if (AdvancedOption::check_found(AdvancedOption::result_line(sp.screen_index, r.net_para.net_ledx, reply,
+                                                                        r.net_para.net_rcv_num))) {
+                restore_screen = sp.screen_index;
+                restore_port = static_cast<unsigned char>(r.net_para.net_ledx);
+                restore_card = reply;
+                restore_net = sp.net_index;
+            }
             paraSync(1);
         }
         card_job_end();

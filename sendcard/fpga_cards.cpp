@@ -157,8 +157,13 @@ void fpga_manage::Search_concurrent_back_result(unsigned char* frame, unsigned c
     if (port > 15)
         return;
     // A card check's answer carries the checked screen's config id (low
-    // byte) and the result.
-    if (length > 22 && frame[18] == static_cast<unsigned char>(check_config_id.load()))
+    // byte) and the result. It counts only for the port being checked, as
+    // the port it arrived on (its group's channel and the place in the
+    // group its source names) says: a net of the same screen that answers
+    // after its own wait was over would else be taken for the next net.
+    const unsigned arrived = group * 4u + ((frame[3] >> 4) & 3u);
+    if (length > 22 && frame[18] == static_cast<unsigned char>(check_config_id.load()) && port == arrived &&
+        check_port.load() == static_cast<int>(port + 16u * (fpga == 0 ? 0 : 1)))
         g_send_para.card_reply = frame[22];
     update_eth_rcv_num(frame, static_cast<unsigned short>(port), fpga);
 }

@@ -200,6 +200,24 @@ bool isSearchAnswer(const unsigned char* f, int len)
     return len >= 11 && f[9] == 0x10 && le16(f, 0) == fpga_manage::kAddrSelf;
 }
 
+// Whether a card's answer, received on port `port` of an FPGA, answers the
+// open pass-through: it came over a port the request went to, from a card
+// the request addressed (its source against the request's destination,
+// the port-in-group bits aside; a request to every card or to the search
+// address takes any card of those ports) and with the request's opcode.
+bool answersOpenRequest(const fpga_manage& m, const unsigned char* f, unsigned port, unsigned char fpga)
+{
+    if (!(m.passby_ports.load() & (1u << (port + 16u * fpga))))
+        return false;
+    if (f[9] != m.passby_opcode.load())
+        return false;
+    const unsigned short dest = m.passby_dest.load();
+    const unsigned index = dest & 0x0FFFu;
+    if (index == fpga_manage::kAddrAllCards || index == fpga_manage::kAddrSearch)
+        return true;
+    return (le16(f, 2) & ~0x3000u) == (dest & ~0x3000u);
+}
+
 } // namespace
 
 void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
@@ -229,6 +247,7 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
     const unsigned inGroup = (src >> 12) & 3;
     const unsigned port = inGroup + 4 * (static_cast<unsigned>(p) >> 1);
     const unsigned char P = f[7];
+    const bool fits = answersOpenRequest(*this, f, port, i);
 
     if (good) {
         if (f[9] == 0x10 && dest == kAddrPc) {
@@ -244,7 +263,8 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
         } else if (P == 0xFF || (multicast_passby.load() && dest == kAddrPc)) {
             if (f[5] != multicast_kind)
                 return;
-            multicast_reply_mask |= 1u << (port + 16u * i);
+            if (fits)
+                multicast_reply_mask |= 1u << (port + 16u * i);
         }
     }
     if (dest >= 0xF000 && dest <= 0xF00F && src < 0xF000 && (f[5] == kKindPara || f[5] == kKindBright)) {
@@ -263,9 +283,11 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
         return;
     }
 
+    // Anything that does not answer the open request (a late answer to an
+    // earlier one) is dropped, as an answer after its request ended is.
+    if (!fits)
+        return;
     if (P != 0xFF && !multicast_passby.load()) {
-        if (!(passby_ports.load() & (1u << (port + 16u * i))))
-            return;
         if (P == 0)
             patch(f, len, 7, static_cast<unsigned char>(inGroup + 1 + 16u * i + 4u * (static_cast<unsigned>(p) >> 1)));
         patch(f, len, 3, static_cast<unsigned char>(f[3] & ~0x30));
@@ -313,6 +335,8 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in)
         return 1;
     unsigned char f[kMaxPortFrame];
     std::memcpy(f, in, static_cast<size_t>(length));
+    passby_dest = le16(f, 0);
+    passby_opcode = f[9];
     multicast_passby = 0;
     for (unsigned char i = 0; i < 2; ++i) {
         write_to_register(147, 0x0F, 0, i);

@@ -531,10 +531,18 @@ public:
     // Card answers for the PC and the multicast bookkeeping.
     std::atomic<unsigned char> fpga_passby_reply{0};
     std::atomic<unsigned char> multicast_passby{0};
-    // The ports (bit port + 16 x fpga) the open pass-through went to: for a
-    // single-port request, an answer from any other port (a late answer to
-    // an earlier request) is not the PC's answer.
+    // The ports (bit port + 16 x fpga) the open pass-through went to: an
+    // answer from any other port (a late answer to an earlier request) is
+    // not the PC's answer.
     std::atomic<uint32_t> passby_ports{0};
+    // The open pass-through's destination word, as the PC gave it, and its
+    // opcode (byte 9). An answer is the PC's only when it comes from a card
+    // the request addressed (any card of its ports for a request to every
+    // card, 0x0FFF, or to the search address, 0x0FFE) and answers that
+    // opcode: a card that answers an earlier request late, after its PC
+    // gave up, is not another PC's answer.
+    std::atomic<unsigned short> passby_dest{0};
+    std::atomic<unsigned char> passby_opcode{0};
     // How long the open pass-through may wait for its answer, in board
     // microseconds (called under the FPGA link mutex, after
     // Dealwith1_PC_to_eth, with the frame it was given): 0 when the request
@@ -680,6 +688,10 @@ public:
     // The config id of the screen being checked, matched against byte 18
     // of a check answer by the receive path.
     std::atomic<uint32_t> check_config_id{0};
+    // The port being checked (port + 16 x fpga), -1 while no check waits
+    // for its answer: an answer from another port (a net that answered
+    // after its wait was over) does not count for this one.
+    std::atomic<int> check_port{-1};
     // The last progress a card job reported (-1 none), for tests.
     std::atomic<int> job_progress{-1};
 

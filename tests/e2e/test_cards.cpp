@@ -163,6 +163,72 @@ TEST(E2eCards, AnAnswerSecondsLateReachesThePcAndALeftQueueHoldsNoOtherPc)
     EXPECT_EQ(r.body[9], 0x81);
 }
 
+TEST(E2eCards, ALateAnswerOfOneCardIsNotGivenToAPcThatAsksAnotherCardOfThePort)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    // Two cards behind FPGA 0 port 4 (5, 1-based), counted, then answering
+    // 6 s late: after the 5 s a RAM read is given.
+    EXPECT_EQ(app.control("cards 5 2"), "");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-status").find("status 1") != std::string::npos; }, 30000))
+        << app.control("fpga-status");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 0 1 560 2") == "0200"; }, 10000))
+        << app.control("fpga-ram 0 1 560 2");
+    EXPECT_EQ(app.control("card-delay 5 6000"), "");
+
+    // RAM reads of 4 bytes at 0 of card `card` of port 5.
+    auto readOf = [](unsigned char card) {
+        Bytes f = {card, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x61,
+                   0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
+        f.push_back(xorOf(f, f.size()));
+        return frameBody(f);
+    };
+    // Per transport, two PCs 0.3 s apart, one pass-through open at a time:
+    // PC A reads card 0 (served 0..5 s), PC B card 1 (served 5..10 s);
+    // card 0's answer to A comes at 6 s, card 1's to B at 11 s. B gets its
+    // own card's answer or none; A none.
+    using Clock = std::chrono::steady_clock;
+    Reply r;
+    {
+        UdpLink a, b;
+        ASSERT_TRUE(a.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(b.open("127.0.0.1", app.linkPort("udp")));
+        const Clock::time_point start = Clock::now();
+        ASSERT_TRUE(a.sendRaw(readOf(0)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(b.sendRaw(readOf(1)));
+        if (b.receive(r, 12000)) {
+            EXPECT_EQ(r.src, 0x0001) << "UDP: PC B got the answer of card " << r.src;
+            EXPECT_EQ(r.body[9], 0x61);
+        }
+        EXPECT_FALSE(a.receive(r, 100)) << "UDP: PC A's read ended without an answer at its bound";
+        // Every late answer of this round has come and gone.
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(12500));
+    }
+    {
+        TcpLink a, b;
+        ASSERT_TRUE(a.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(b.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(a.sendRaw(readOf(0)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(b.sendRaw(readOf(1)));
+        if (b.receive(r, 12000)) {
+            EXPECT_EQ(r.src, 0x0001) << "TCP: PC B got the answer of card " << r.src;
+            EXPECT_EQ(r.body[9], 0x61);
+        }
+        EXPECT_FALSE(a.receive(r, 100)) << "TCP: PC A's read ended without an answer at its bound";
+    }
+
+    // On time again, a read of card 1 gets card 1's answer.
+    EXPECT_EQ(app.control("card-delay 5 0"), "");
+    UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+    ASSERT_TRUE(udp.sendRaw(readOf(1)));
+    ASSERT_TRUE(udp.receive(r, 6000));
+    EXPECT_EQ(r.src, 0x0001);
+    EXPECT_EQ(r.body.size(), 23u);
+}
+
 TEST(E2eCards, ACardThatDoesNotAnswerHoldsOtherPcsForAtMostFiveSeconds)
 {
     AppRunner app;

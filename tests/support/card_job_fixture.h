@@ -8,10 +8,25 @@
 #include "sim/board.h"
 #include "sim/control_channel.h"
 #include "sim/rcv_card_model.h"
+#include "ui/shell/advancedoption.h"
+#include "ui/shell/shell_global.h"
 
 #include <string>
 #include <utility>
 #include <vector>
+
+// The advanced settings page, open for as long as the object lives: a
+// check's result (and the card to restore) is kept only while it is.
+struct OpenAdvancedPage {
+    OpenAdvancedPage() { g_advancedoption = new AdvancedOption(); }
+    ~OpenAdvancedPage()
+    {
+        delete g_advancedoption.data();
+        g_advancedoption = nullptr;
+    }
+    OpenAdvancedPage(const OpenAdvancedPage&) = delete;
+    OpenAdvancedPage& operator=(const OpenAdvancedPage&) = delete;
+};
 
 class CardJobTest : public FpgaTest {
 protected:

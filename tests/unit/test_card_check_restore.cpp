@@ -1,6 +1,7 @@
 // Receiving-card check (job 5), restore (job 6) and scan-file load (job 2)
 // driven tick by tick against the simulated cards, with packed files built
 // here from their layout.
+#include "support/board_clock.h"
 #include "support/card_job_fixture.h"
 #include "support/packed_card_file.h"
 
@@ -16,6 +17,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <chrono>
+#include <thread>
 
 using namespace testfiles;
 
@@ -67,9 +70,23 @@ TEST_F(CardJobs, CheckFindsTheFaultyCardAndTheRestoreFixesIt)
     writeBoardFile("/data/rcvrecovery/KQFX", packed(screenFile()));
     control("card-faulty 19 1");
 
-    // Check: net 0 (port index 1) is sound, net 1 names card 1.
+    // With the advanced settings page closed the check finds the card, but
+    // the card to restore stays the one the page last listed.
+    mgr().restore_screen = 3;
+    mgr().restore_port = 7;
+    mgr().restore_card = 2;
     ASSERT_GT(runJob(5), 0);
     EXPECT_EQ(g_send_para.card_reply.load(), 1);
+    EXPECT_EQ(mgr().restore_screen, 3);
+    EXPECT_EQ(mgr().restore_port, 7);
+    EXPECT_EQ(mgr().restore_card, 2);
+
+    // Check with the page open: net 0 (port index 1) is sound, net 1 names
+    // card 1.
+    const OpenAdvancedPage page;
+    ASSERT_GT(runJob(5), 0);
+    EXPECT_EQ(g_send_para.card_reply.load(), 1);
+    EXPECT_EQ(AdvancedOption::result_list(), QList<QString>{"01/19/02/03"});
     EXPECT_EQ(fpga_card_reply(), 1);
     EXPECT_EQ(mgr().restore_port, 18);
     EXPECT_EQ(mgr().restore_card, 1);
@@ -106,6 +123,7 @@ TEST_F(CardJobs, ASilentNetPassesAfterItsTimeOutAndTheCheckGoesOn)
 {
     upWithCards({{2, 3}, {19, 3}});
     writeBoardFile("/data/rcvrecovery/KQFX", packed(screenFile()));
+    const OpenAdvancedPage page;
     control("card-fault 2 silent");
     control("card-faulty 19 2");
     const int ticks = runJob(5);
@@ -130,6 +148,31 @@ TEST_F(CardJobs, ASilentNetPassesAfterItsTimeOutAndTheCheckGoesOn)
     ASSERT_GT(runJob(5), 0);
     EXPECT_EQ(g_send_para.card_reply.load(), 255);
     EXPECT_FALSE(fpga_card_job_failed());
+
+    // The first net's card 1 is faulty and answers a minute late, long
+    // after its net's wait; the second net is sound but silent. The late
+    // answer comes while the second net is waited for: it names no card of
+    // that net.
+    control("card-faulty 2 1");
+    control("card-delay 2 60000");
+    control("card-fault 19 silent");
+    g_send_para.post(5);
+    ASSERT_GT(runUntil([] { return g_send_para.step.load() == 14 && g_send_para.net_index == 1; }, 2000),
+              500)
+        << "the first net's wait ran out";
+    {
+        BoardClockSpeed fast(1000);
+        // 100 s of board time: the first net's answer is there.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_GT(runUntil([] { return g_send_para.code.load() == 0; }, 2000), 0);
+    }
+    EXPECT_EQ(model(0).waitingAnswers(0), 0u) << "the late answer was read";
+    EXPECT_EQ(g_send_para.card_reply.load(), 65535) << "the late answer counted for the second net";
+    EXPECT_TRUE(fpga_card_job_failed()) << "the second net gave no answer";
+    EXPECT_EQ(AdvancedOption::result_list(), QList<QString>{"01/19/03/03"}) << "the list names the card found before";
+    EXPECT_EQ(mgr().restore_port, 18);
+    EXPECT_EQ(mgr().restore_card, 2);
+    control("card-delay 2 0");
 }
 
 TEST_F(CardJobs, APcCommandPausesTheJob)

@@ -173,6 +173,7 @@ TEST_F(HandBuiltFiles, ThreeHundredNetsAreCheckedAndTheCardOnNet290Restored)
     nets[290] = {18, 3};
     packed(packedFile(nets));
     control("card-faulty 19 1");
+    const OpenAdvancedPage page;
 
     const int ticks = runJob(5, 40000);
     ASSERT_GT(ticks, 0) << "the check ends";

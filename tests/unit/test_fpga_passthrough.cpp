@@ -344,7 +344,7 @@ TEST_F(PassThrough, AnAnswerSecondsLateIsStillThePcsAnswer)
     EXPECT_EQ(udp.bodies()[1][7], 0xFF);
 }
 
-TEST_F(PassThrough, AnAnswerFromAPortTheRequestDidNotGoToIsNotItsAnswer)
+TEST_F(PassThrough, OnlyAnAnswerThatFitsTheRequestIsItsAnswer)
 {
     // An earlier request's answer (port 1) still waits in the FPGA when the
     // next request (port 9) starts: only port 9's answer is the PC's.
@@ -356,6 +356,44 @@ TEST_F(PassThrough, AnAnswerFromAPortTheRequestDidNotGoToIsNotItsAnswer)
     ASSERT_TRUE(pass(udp, pcFrame(0x0000, 0x67, 1, 9, 0x61, {0x00, 0x01, 0x00, 0x00, 0x08, 0x00})));
     ASSERT_EQ(udp.bodies().size(), 1u);
     EXPECT_EQ(udp.bodies()[0][7], 9);
+
+    // Two cards behind port 3 (FPGA 0 port 2, place 2 of its group). Card
+    // 0's answer to a RAM read waits when another PC reads card 1 of the
+    // same port: that PC gets card 1's answer, not card 0's.
+    control("cards 3 2");
+    const std::vector<unsigned char> read = {0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
+    const auto card0 = pcFrame(0x0000, 0x67, 1, 3, 0x61, read);
+    mgr().Dealwith1_PC_to_eth(static_cast<int>(card0.size()), card0.data());
+    FakeTransport other(kPassbyUdp);
+    ASSERT_TRUE(pass(other, pcFrame(0x0001, 0x67, 1, 3, 0x61, read)));
+    ASSERT_EQ(other.bodies().size(), 1u);
+    EXPECT_EQ(le16(other.bodies()[0].data(), 2), 0x0001) << "card 1's own answer";
+    EXPECT_EQ(other.bodies()[0][9], 0x61);
+    EXPECT_EQ(model(0).waitingAnswers(1), 0u) << "card 0's answer was read and dropped";
+
+    // Card 1 of port 5 (FPGA 0 port 4), answering an earlier register
+    // write, when a PC reads it: not the read's answer.
+    control("cards 5 2");
+    const std::vector<unsigned char> write = {0x01, 0x08, 0x00, 0x08};
+    const auto card1Write = pcFrame(0x0001, 0x67, 1, 5, 0xA0, write);
+    mgr().Dealwith1_PC_to_eth(static_cast<int>(card1Write.size()), card1Write.data());
+    ASSERT_TRUE(pass(other, pcFrame(0x0001, 0x67, 1, 5, 0x61, read)));
+    ASSERT_EQ(other.bodies().size(), 2u);
+    EXPECT_EQ(other.bodies()[1][9], 0x61) << "the read's own answer";
+    EXPECT_EQ(other.bodies()[1].size(), 23u);
+
+    // A request to every card of a port takes the answer of any of its
+    // cards: card 1's answer to an earlier write is the first there (port
+    // 7, FPGA 0 port 6).
+    control("cards 7 2");
+    const auto port7Write = pcFrame(0x0001, 0x67, 1, 7, 0xA0, write);
+    mgr().Dealwith1_PC_to_eth(static_cast<int>(port7Write.size()), port7Write.data());
+    ASSERT_TRUE(pass(other, pcFrame(0x0FFF, 0x67, 1, 7, 0xA0, write)));
+    ASSERT_EQ(other.bodies().size(), 3u);
+    EXPECT_EQ(le16(other.bodies()[2].data(), 2), 0x0001);
+    EXPECT_EQ(other.bodies()[2][7], 7);
+    EXPECT_EQ(other.bodies()[2][9], 0xA0);
+    EXPECT_TRUE(checkOk(other.bodies()[2]));
 }
 
 TEST_F(PassThrough, RequestsFromTwoTransportsAtOnceEachGetTheirOwnAnswer)
