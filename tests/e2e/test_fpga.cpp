@@ -299,6 +299,44 @@ TEST(E2eFpga, AStoredTableSurvivesOtherChangesAndAPreviewFromThePc)
     EXPECT_EQ(app.control("flash-erases 2 0x6CE000"), "0");
 }
 
+// A brightness percent set while no port is linked is what the record
+// stores and what both FPGAs show once a port links, and after a restart.
+TEST(E2eFpga, APercentSetWithNoPortLinkedIsShownOnceOneLinksAndAfterARestart)
+{
+    // 45 % = 45 x 255 / 100 = 114 = 0x72: a manual record of 8-bit levels
+    // (mode 16), the level in all 48 slots.
+    std::string record = "aa03aa000000310010";
+    for (int k = 0; k < 48; ++k)
+        record += "72";
+    AppRunner app;
+    auto shown = [&](const char* value) {
+        return app.control("fpga-reg 0 6") == value && app.control("fpga-reg 1 6") == value;
+    };
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["gate"] == "1"; }, 20000)) << app.control("fpga-status");
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["status"] == "1"; }, 30000)) << app.control("fpga-status");
+    ASSERT_EQ(info(app, 0, "links"), "0000");
+    ASSERT_EQ(info(app, 1, "links"), "0000");
+
+    ASSERT_EQ(app.control("store-set 2176 2d00"), "");
+    EXPECT_TRUE(app.waitFor([&] { return app.control("flash-read 2 0x6CE000 57") == record; }, 10000))
+        << app.control("flash-read 2 0x6CE000 57");
+    ASSERT_EQ(app.control("fpga-link 1 2 up"), "");
+    EXPECT_TRUE(app.waitFor([&] { return shown("0x72"); }, 10000))
+        << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    EXPECT_EQ(app.control("store-read block 2176 2"), "2d00");
+    app.stop();
+
+    // Restarted with a card linked from power-on.
+    app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    EXPECT_TRUE(app.waitFor([&] { return shown("0x72"); }, 40000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    EXPECT_EQ(app.control("store-read block 2176 2"), "2d00");
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
+    app.stop();
+}
+
 // The automatic mode (mode 2) steps the level toward the light sensor of a
 // multi-function card and writes the percent back into the block; changes
 // that have nothing to do with the brightness leave its record alone.
