@@ -339,7 +339,8 @@ TEST(E2eFpga, APercentSetWithNoPortLinkedIsShownOnceOneLinksAndAfterARestart)
 
 // The automatic mode (mode 2) steps the level toward the light sensor of a
 // multi-function card and writes the percent back into the block; changes
-// that have nothing to do with the brightness leave its record alone.
+// that have nothing to do with the brightness leave its record alone, and a
+// level shown before a restart is shown again after it.
 TEST(E2eFpga, TheAutomaticModeSurvivesOtherChanges)
 {
     unsigned char levels[48] = {};
@@ -397,6 +398,38 @@ TEST(E2eFpga, TheAutomaticModeSurvivesOtherChanges)
     ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x60,
                             pcclient::Bytes{0x00, 0x30, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01}, r, 5000, 0));
     EXPECT_EQ(r.status, 1);
+
+    // The sensor stops giving a reading (valid mark cleared) and the PC
+    // shows its 8-bit level 0x7F without storing it (command page: mode 16,
+    // level 0x7F, byte 2 = 0): 0x7F x 100 / 255 = 49 % is written back.
+    ASSERT_EQ(app.control("card-sensor 1 49 0"), "");
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x60,
+                            pcclient::Bytes{0x00, 0x00, 0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0xAA, 0x03, 0x00, 0x00,
+                                            0x00, 0x00, 0x31, 0x00, 0x10, 0x7F},
+                            r, 5000, 0));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x02, 0x00, 0x04, 0x04}, r, 5000, 0));
+    EXPECT_EQ(r.status, 0);
+    auto shown = [&](const char* value) {
+        return app.control("fpga-reg 0 6") == value && app.control("fpga-reg 1 6") == value;
+    };
+    ASSERT_TRUE(app.waitFor([&] { return shown("0x7F") && app.control("store-read block 2176 2") == "3100"; }, 20000))
+        << app.control("fpga-reg 0 6") << " " << app.control("store-read block 2176 2");
+    app.stop();
+
+    // After a restart, still in automatic mode with no reading, the screen
+    // shows that level again: 49 % is level 8 of the automatic mode's
+    // steps, 8 x 16 - 1 = 0x7F (not 49 x 255 / 100 = 0x7C).
+    app.clearEnv();
+    app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1 mf;card-sensor 1 49 0;card-sensor 1 52 4");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    EXPECT_TRUE(app.waitFor([&] { return app.control("fpga-reg 0 6") != "0x00"; }, 40000));
+    QThread::msleep(1500);
+    EXPECT_TRUE(shown("0x7F")) << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    EXPECT_EQ(app.control("store-read block 2176 2"), "3100");
+    EXPECT_EQ(status(app)["bri"].substr(0, 6), "mode 2") << app.control("fpga-status");
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
 }
 
 } // namespace
