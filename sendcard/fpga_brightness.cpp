@@ -14,6 +14,7 @@
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -74,14 +75,24 @@ void fpga_manage::build_sensor_read_frame(unsigned short addr, unsigned char fra
     frame[18] = Utils::BCC(frame, 18);
 }
 
+uint32_t fpga_manage::bri_port_links()
+{
+    return reg_image(0, 128) | (reg_image(0, 144) << 8) | (reg_image(1, 128) << 16) |
+           (static_cast<uint32_t>(reg_image(1, 144)) << 24);
+}
+
 void fpga_manage::Extension_function()
 {
     if (bri_reload_flag) {
-        record_bright_change();
         bri_reload_flag = 0;
+        record_bright_change();
     }
     if (bri_task_enabled)
         Brightness_task();
+    // A level set while no port was linked is shown as soon as one links,
+    // whether or not the running mode sends again by itself.
+    if (bri_unshown && bri_port_links() != 0)
+        Brightness_hand_dealwith(0);
     if (MCU_REG_func[0][66] == 1)
         dealwith_onoff();
 }
@@ -98,6 +109,35 @@ void fpga_manage::record_bright_change()
         writeLogMsg(ERROR, "brightness: the stored record cannot be read");
         return;   // keep what runs now; the next reload tries again
     }
+    if (bri_start_check && std::all_of(record, record + sizeof(record), [](unsigned char b) { return b == 0xFF; })) {
+        // Erased, at power-up: a cut between the record's erase and its
+        // write (or a board that never stored one). The block's percent is
+        // what the pages show and what was set last; it is stored again as
+        // a manual level, so that only a table or the automatic mode can be
+        // lost, never the level.
+        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+        unsigned percent = 0xFFFF;
+        if (store && !withBlockTried([&] { percent = store->block_word(para::kBrightness); })) {
+            bri_reload_flag = 1;   // the block is busy: read the record again next pass
+            return;
+        }
+        bri_start_check = 0;
+        if (percent <= 100) {
+            const unsigned char value = bri_percent_to_value(percent, kBriRegisterScale);
+            writeLogMsg(WARNING, "brightness: no stored record, the level of " + std::to_string(percent) +
+                                     " % is stored again");
+            if (store_manual_bright_record(value)) {
+                record_bright_change();
+                return;
+            }
+            // Not stored: the level is still shown for this run.
+            unsigned char manual[kBrightRecordSize] = {0xAA, 3, 0xAA, 0, 0, 0, kBrightRecordLength, 0, 16};
+            std::memset(manual + 9, value, 48);
+            Brightness_init(manual);
+            return;
+        }
+    }
+    bri_start_check = 0;
     if (record[0] != 0xAA) {
         bri_task_enabled = 0;
         bri_level = 16;
@@ -178,36 +218,54 @@ void fpga_manage::Brightness_task()
 int fpga_manage::Brightness_hand_dealwith(int fromPercent)
 {
     const bool change = fromPercent != 0;
-    const uint32_t links = reg_image(0, 128) | (reg_image(0, 144) << 8) | (reg_image(1, 128) << 16) |
-                           (static_cast<uint32_t>(reg_image(1, 144)) << 24);
-    if (links != 0) {
+    const bool linked = bri_port_links() != 0;
+    if (change) {
+        // A busy block leaves the change for the next pass (-1: the change
+        // flag stays).
+        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+        unsigned percent = 0;
+        if (!withBlockTried([&] { percent = store ? store->block_word(para::kBrightness) : 0; }))
+            return -1;
+        // The image now holds the register value itself: it is re-sent in
+        // the 8-bit scale until the mode sets a level again. It is taken
+        // with no port linked too: it is what the record stores and what
+        // is shown once a port links.
+        const unsigned char value = bri_percent_to_value(percent, bri_mode);
+        MCU_REG_func[0][64] = MCU_REG_func[1][64] = value;
+        bri_scale_mode = kBriRegisterScale;
+    }
+    if (!linked) {
+        bri_unshown = 1;
+    } else {
         unsigned char value;
         if (change) {
-            // A busy block leaves the change for the next pass (-1: the
-            // change flag stays).
-            ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-            unsigned percent = 0;
-            if (!withBlockTried([&] { percent = store ? store->block_word(para::kBrightness) : 0; }))
-                return -1;
             MCU_RAM_PARA_func[0][256] = 1;
-            // The image now holds the register value itself: it is re-sent
-            // in the 8-bit scale until the mode sets a level again.
-            value = bri_percent_to_value(percent, bri_mode);
-            MCU_REG_func[0][64] = value;
-            bri_scale_mode = kBriRegisterScale;
+            value = MCU_REG_func[0][64];
         } else {
             // Automatic mode before the sensor gave a level, with no level
             // shown since power-up (0 is no 4-bit level): the screen shows
-            // the stored percent, in the register scale, rather than level
-            // 0 taken as 0 x 16 - 1 = 0xFF (full brightness, which would be
-            // written back over the user's percent).
+            // the stored percent rather than level 0 taken as 0 x 16 - 1 =
+            // 0xFF (full brightness, which would be written back over the
+            // user's percent). A percent that a 4-bit level shown before
+            // wrote back is that level again (the sensor's scale); any other
+            // is its register value.
             if (bri_mode == 2 && MCU_REG_func[0][64] == 0) {
                 ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
                 unsigned percent = 0;
                 if (!store || !withBlockTried([&] { percent = store->block_word(para::kBrightness); }))
                     return -1;
-                MCU_REG_func[0][64] = MCU_REG_func[1][64] = bri_percent_to_value(percent, kBriRegisterScale);
-                bri_scale_mode = kBriRegisterScale;
+                unsigned level = 0;
+                for (unsigned l = 1; l <= 16 && level == 0; ++l)
+                    if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
+                        level = l;
+                if (level != 0) {
+                    MCU_REG_func[0][64] = MCU_REG_func[1][64] = static_cast<unsigned char>(level);
+                    bri_level = level;
+                    bri_scale_mode = -1;
+                } else {
+                    MCU_REG_func[0][64] = MCU_REG_func[1][64] = bri_percent_to_value(percent, kBriRegisterScale);
+                    bri_scale_mode = kBriRegisterScale;
+                }
             }
             MCU_RAM_PARA_func[0][256] = 1;
             const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
@@ -231,9 +289,8 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
                     store->test_signal(1);
             }
         }
+        bri_unshown = 0;
         for (unsigned char i = 0; i < 2; ++i) {
-            if (i == 1 && change)
-                MCU_REG_func[1][64] = value;
             write_to_register(6, 0xFF, value, i);
             write_to_register(3, 0x04, 0x04, i);
         }
@@ -243,7 +300,11 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
     }
     if (!change)
         return 1;
+    return store_manual_bright_record(MCU_REG_func[0][64]) ? 1 : 0;
+}
 
+bool fpga_manage::store_manual_bright_record(unsigned char value)
+{
     unsigned char buffer[4 + kBrightRecordSize];
     std::memset(buffer, 0, sizeof(buffer));
     unsigned char* record = buffer + 4;
@@ -252,7 +313,7 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
     record[2] = 0xAA;
     setLe16(record, 6, kBrightRecordLength);
     record[8] = 16;
-    std::memset(record + 9, MCU_REG_func[0][64], 48);
+    std::memset(record + 9, value, 48);
     fpga_flash_access();
     const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1) &&
                     drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, kBrightRecord, buffer, kBrightRecordSize);
@@ -260,10 +321,10 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
         if (!bri_record_failed)
             writeLogMsg(ERROR, "brightness: the record could not be stored");
         bri_record_failed = 1;
-        return 0;
+        return false;
     }
     bri_record_failed = 0;
-    return 1;
+    return true;
 }
 
 void fpga_manage::Brightness_hand_change()

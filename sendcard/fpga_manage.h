@@ -371,6 +371,11 @@ public:
     // A brightness record could not be stored (reported once per failure
     // run).
     unsigned char bri_record_failed = 0;
+    // A level was set while no port was linked: it is sent once one links.
+    unsigned char bri_unshown = 0;
+    // The stored record has not been read since power-up: the first read
+    // stores the block's percent again when it finds the record erased.
+    unsigned char bri_start_check = 1;
     // The multi-function card carrying the light sensor (address 0x4000 ..
     // 0x7000, 0 none; port group 1..8) and its last good reading.
     unsigned short vmf_addr = 0;
@@ -611,6 +616,11 @@ public:
     // parameter block busy in another thread).
     int Brightness_hand_dealwith(int fromPercent);
     void record_bright_change();
+    // Erases the record's sector and stores a manual record (8-bit levels)
+    // of the register value; false when the flash failed.
+    bool store_manual_bright_record(unsigned char value);
+    // The port link bits of both FPGAs (FPGA 1's in the high half).
+    uint32_t bri_port_links();
     void Extension_function();
     void Check_search_card();
     void Search_Card_Cmd();

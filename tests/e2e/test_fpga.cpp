@@ -387,9 +387,48 @@ TEST(E2eFpga, AStoredTableSurvivesOtherChangesAndAPreviewFromThePc)
     EXPECT_EQ(app.control("flash-erases 2 0x6CE000"), "0");
 }
 
+// A brightness percent set while no port is linked is what the record
+// stores and what both FPGAs show once a port links, and after a restart.
+TEST(E2eFpga, APercentSetWithNoPortLinkedIsShownOnceOneLinksAndAfterARestart)
+{
+    // 45 % = 45 x 255 / 100 = 114 = 0x72: a manual record of 8-bit levels
+    // (mode 16), the level in all 48 slots.
+    std::string record = "aa03aa000000310010";
+    for (int k = 0; k < 48; ++k)
+        record += "72";
+    AppRunner app;
+    auto shown = [&](const char* value) {
+        return app.control("fpga-reg 0 6") == value && app.control("fpga-reg 1 6") == value;
+    };
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["gate"] == "1"; }, 20000)) << app.control("fpga-status");
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["status"] == "1"; }, 30000)) << app.control("fpga-status");
+    ASSERT_EQ(info(app, 0, "links"), "0000");
+    ASSERT_EQ(info(app, 1, "links"), "0000");
+
+    ASSERT_EQ(app.control("store-set 2176 2d00"), "");
+    EXPECT_TRUE(app.waitFor([&] { return app.control("flash-read 2 0x6CE000 57") == record; }, 10000))
+        << app.control("flash-read 2 0x6CE000 57");
+    ASSERT_EQ(app.control("fpga-link 1 2 up"), "");
+    EXPECT_TRUE(app.waitFor([&] { return shown("0x72"); }, 10000))
+        << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    EXPECT_EQ(app.control("store-read block 2176 2"), "2d00");
+    app.stop();
+
+    // Restarted with a card linked from power-on.
+    app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    EXPECT_TRUE(app.waitFor([&] { return shown("0x72"); }, 40000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    EXPECT_EQ(app.control("store-read block 2176 2"), "2d00");
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
+    app.stop();
+}
+
 // The automatic mode (mode 2) steps the level toward the light sensor of a
 // multi-function card and writes the percent back into the block; changes
-// that have nothing to do with the brightness leave its record alone.
+// that have nothing to do with the brightness leave its record alone, and a
+// level shown before a restart is shown again after it.
 TEST(E2eFpga, TheAutomaticModeSurvivesOtherChanges)
 {
     unsigned char levels[48] = {};
@@ -447,6 +486,38 @@ TEST(E2eFpga, TheAutomaticModeSurvivesOtherChanges)
     ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x60,
                             pcclient::Bytes{0x00, 0x30, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01}, r, 5000, 0));
     EXPECT_EQ(r.status, 1);
+
+    // The sensor stops giving a reading (valid mark cleared) and the PC
+    // shows its 8-bit level 0x7F without storing it (command page: mode 16,
+    // level 0x7F, byte 2 = 0): 0x7F x 100 / 255 = 49 % is written back.
+    ASSERT_EQ(app.control("card-sensor 1 49 0"), "");
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0x60,
+                            pcclient::Bytes{0x00, 0x00, 0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0xAA, 0x03, 0x00, 0x00,
+                                            0x00, 0x00, 0x31, 0x00, 0x10, 0x7F},
+                            r, 5000, 0));
+    EXPECT_EQ(r.status, 0);
+    ASSERT_TRUE(udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x02, 0x00, 0x04, 0x04}, r, 5000, 0));
+    EXPECT_EQ(r.status, 0);
+    auto shown = [&](const char* value) {
+        return app.control("fpga-reg 0 6") == value && app.control("fpga-reg 1 6") == value;
+    };
+    ASSERT_TRUE(app.waitFor([&] { return shown("0x7F") && app.control("store-read block 2176 2") == "3100"; }, 20000))
+        << app.control("fpga-reg 0 6") << " " << app.control("store-read block 2176 2");
+    app.stop();
+
+    // After a restart, still in automatic mode with no reading, the screen
+    // shows that level again: 49 % is level 8 of the automatic mode's
+    // steps, 8 x 16 - 1 = 0x7F (not 49 x 255 / 100 = 0x7C).
+    app.clearEnv();
+    app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1 mf;card-sensor 1 49 0;card-sensor 1 52 4");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    EXPECT_TRUE(app.waitFor([&] { return app.control("fpga-reg 0 6") != "0x00"; }, 40000));
+    QThread::msleep(1500);
+    EXPECT_TRUE(shown("0x7F")) << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    EXPECT_EQ(app.control("store-read block 2176 2"), "3100");
+    EXPECT_EQ(status(app)["bri"].substr(0, 6), "mode 2") << app.control("fpga-status");
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), record);
 }
 
 } // namespace

@@ -303,6 +303,45 @@ TEST(E2ePowerCuts, AWifiRestoreCutAnywhereIsFinishedAtTheNextStartAndLeavesNothi
     EXPECT_TRUE(leftBehind);
 }
 
+// A cut between the brightness record's erase and its write leaves the
+// record's sector erased while the block keeps the percent: the next start
+// stores that percent again as a manual record and shows it.
+TEST(E2ePowerCuts, ABrightnessRecordErasedByACutIsStoredAgainFromThePercent)
+{
+    // 45 % = 45 x 255 / 100 = 114 = 0x72: AA 03 AA 00 00 00, length 49,
+    // mode 16, the level in all 48 slots.
+    std::string record = "aa03aa000000310010";
+    for (int k = 0; k < 48; ++k)
+        record += "72";
+    std::string erased;
+    for (int k = 0; k < 57; ++k)
+        erased += "ff";
+    auto fpgasUp = [](AppRunner& app) {
+        return app.waitFor([&] { return app.control("fpga-status").find("\nstatus 1") != std::string::npos; },
+                           40000);
+    };
+    AppRunner app;
+    app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+    ASSERT_EQ(app.control("store-set 2176 2d00"), "");
+    ASSERT_TRUE(app.waitFor([&] { return app.control("flash-read 2 0x6CE000 57") == record; }, 10000))
+        << app.control("flash-read 2 0x6CE000 57");
+    app.stop();
+
+    // What the cut left: the sector erased, the percent stored.
+    app.clearEnv();
+    app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1;flash-write 2 0x6CE000 " + erased);
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    EXPECT_TRUE(app.waitFor([&] { return app.control("flash-read 2 0x6CE000 58") == record + "ff"; }, 40000))
+        << app.control("flash-read 2 0x6CE000 58");
+    EXPECT_TRUE(app.waitFor(
+        [&] { return app.control("fpga-reg 0 6") == "0x72" && app.control("fpga-reg 1 6") == "0x72"; }, 40000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    EXPECT_EQ(app.control("store-read block 2176 2"), "2d00");
+    app.stop();
+}
+
 TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
 {
     AppRunner app;

@@ -239,18 +239,70 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
         EXPECT_EQ(percent(), 40u) << "pass " << k;
     }
     EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+
+    // A level the PC shows without storing it writes its percent back; a
+    // restart in automatic mode shows that level again in the automatic
+    // mode's own 4-bit steps, not the percent read as a register value.
+    // 8-bit 0x7F: 49 % (49 x 255 / 100 would be 0x7C); level 8 = 0x7F.
+    // 4-bit level 2: 31 = 0x1F, 12 % (12 x 255 / 100 would be 0x1E).
+    const struct {
+        unsigned char mode, level, value;
+        unsigned percent;
+    } shown[] = {{16, 0x7F, 0x7F, 49}, {0, 2, 0x1F, 12}};
+    storePage(2, 0);   // the percent stored a manual record: automatic again
+    ASSERT_EQ(mgr().bri_mode, 2);
+    for (const auto& c : shown) {
+        std::memset(page, 0, 57);
+        page[0] = 0xAA;
+        page[1] = 3;
+        page[6] = 49;
+        page[8] = c.mode;
+        page[9] = c.level;
+        mgr().Dealwith_mcu_ram();
+        ASSERT_EQ(model(0).storedReg(6), c.value) << int(c.level);
+        ASSERT_EQ(percent(), c.percent) << int(c.level);
+        ASSERT_EQ(mgr().bri_mode, 2);
+        mgr().MCU_REG_func[0][64] = mgr().MCU_REG_func[1][64] = 0;
+        mgr().bri_scale_mode = -1;
+        mgr().bri_mode = 0;
+        mgr().bri_reload_flag = 1;
+        for (int k = 0; k < 2; ++k) {
+            latches = model(0).counters().brightnessLatches;
+            ASSERT_TRUE(nextSend()) << int(c.level) << " send after the restart " << k;
+            EXPECT_EQ(model(0).storedReg(6), c.value) << int(c.level) << " send after the restart " << k;
+            EXPECT_EQ(model(1).storedReg(6), c.value) << int(c.level) << " send after the restart " << k;
+            EXPECT_EQ(percent(), c.percent) << int(c.level) << " send after the restart " << k;
+        }
+    }
 }
 
-TEST_F(FpgaBrightness, WithoutLinkedPortsOnlyTheRecordIsWrittenAndAFlashFailureIsNoSuccess)
+// A percent set while no port is linked is not sent, but it is the level
+// the record stores and the one shown as soon as a port links.
+TEST_F(FpgaBrightness, WithoutLinkedPortsThePercentIsStoredAndShownOnceAPortLinks)
 {
     bringUp();
     mgr().MCU_REG_func[0][128] = mgr().MCU_REG_func[0][144] = 0;
     mgr().MCU_REG_func[1][128] = mgr().MCU_REG_func[1][144] = 0;
     model(0).setReg(6, 0x33);
-    setPercent(100);
+    model(1).setReg(6, 0x33);
+    // 70 % shown before (178); 30 % set: 30 x 255 / 100 = 76 = 0x4C.
+    mgr().MCU_REG_func[0][64] = mgr().MCU_REG_func[1][64] = 178;
+    setPercent(30);
     EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 1);
     EXPECT_EQ(model(0).storedReg(6), 0x33);
-    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 3), std::vector<uint8_t>({0xAA, 3, 0xAA}));
+    EXPECT_EQ(model(1).storedReg(6), 0x33);
+    std::vector<uint8_t> expect = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
+    expect.resize(57, 0x4C);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), expect);
+    // A port of FPGA 1 links: both FPGAs show it within a few idle passes
+    // (the links are read every 80 ticks).
+    model(1).setPortLink(3, true);
+    EXPECT_GT(runUntil([this] { return model(0).storedReg(6) == 0x4C && model(1).storedReg(6) == 0x4C; }, 400), 0)
+        << int(model(0).storedReg(6)) << " " << int(model(1).storedReg(6));
+    EXPECT_EQ(percent(), 30u);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), expect);
+    model(1).setPortLink(3, false);
+    ASSERT_GT(runUntil([this] { return mgr().MCU_REG_func[1][128] == 0; }, 400), 0);
 
     // A flash that stays busy: the change is not reported as done.
     flash(2).setStuckBusy(true);
@@ -284,6 +336,7 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
 {
     bringUp();
     linkPorts();
+    const std::vector<uint8_t> stored = flash(2).peek(fpga_manage::kBrightRecord, 57);
     mgr().bri_mode = 1;
     unsigned char* page = mgr().MCU_RAM_CMD;
     page[0] = 0xAA;
@@ -309,7 +362,7 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(model(0).storedReg(6), 31);
     EXPECT_EQ(mgr().bri_mode, 1);
-    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0xFF) << "nothing stored";
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), stored) << "nothing stored";
     // The next slot is the table's again, in the table's scale: 4 x 16 - 1.
     at(10, 30);
     mgr().HalfHourValue[21] = 4;
@@ -367,7 +420,9 @@ TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
 TEST_F(FpgaBrightness, StoredRecordsAreCheckedBeforeUse)
 {
     bringUp();
-    // Missing: task off, level 16.
+    // Missing (erased after the start, as the PC's clear does): task off,
+    // level 16.
+    flash(2).poke(fpga_manage::kBrightRecord, std::vector<uint8_t>(57, 0xFF));
     mgr().bri_task_enabled = 1;
     mgr().record_bright_change();
     EXPECT_EQ(mgr().bri_task_enabled, 0);
@@ -406,6 +461,31 @@ TEST_F(FpgaBrightness, StartUpLoadsTheStoredRecordsAndKeepsTheVersionBytes)
     EXPECT_EQ(mgr().MCU_RAM_CMD[25], 17);
     EXPECT_EQ(mgr().MCU_RAM_CMD[28], 0xFF);
     EXPECT_EQ(mgr().MCU_RAM_CMD[29], 1);
+}
+
+// A record found erased at power-up (a cut between its erase and its
+// write) is stored again from the block's percent, as a manual level.
+TEST_F(FpgaBrightness, AnErasedRecordIsStoredAgainAtStartFromThePercent)
+{
+    ASSERT_EQ(sim::Board::instance().control().execute("cards 1 1"), "ok\n");
+    setPercent(45);   // 45 x 255 / 100 = 114 = 0x72
+    ASSERT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), std::vector<uint8_t>(57, 0xFF));
+    bringUp();
+    std::vector<uint8_t> expect = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
+    expect.resize(57, 0x72);
+    expect.push_back(0xFF);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 58), expect);
+    EXPECT_EQ(mgr().bri_mode, 16);
+    EXPECT_EQ(mgr().bri_task_enabled, 1);
+    EXPECT_GT(runUntil([this] { return model(0).storedReg(6) == 0x72 && model(1).storedReg(6) == 0x72; }, 1500), 0)
+        << int(model(0).storedReg(6));
+    EXPECT_EQ(percent(), 45u);
+    // Once started, a record erased later (the PC's clear) stays erased.
+    flash(2).poke(fpga_manage::kBrightRecord, std::vector<uint8_t>(57, 0xFF));
+    mgr().bri_reload_flag = 1;
+    tick();
+    EXPECT_EQ(mgr().bri_task_enabled, 0);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), std::vector<uint8_t>(57, 0xFF));
 }
 
 TEST_F(FpgaBrightness, SensorFrameCardChoiceAndFilter)
