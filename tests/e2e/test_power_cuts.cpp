@@ -22,6 +22,7 @@
 #include <QSettings>
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -519,6 +520,35 @@ void expectOldOrNew(AppRunner& app, const std::vector<Written>& files, int cut, 
     }
 }
 
+// For each rename n of a run (in the order renames gives): the files put
+// back as they were, the program started, the store made and the program
+// cut down just before rename n; each file is then old or new, also after
+// a restart on the same board, where the PC reads what the files hold.
+// Some cut must leave a temporary behind (removed by the restart).
+void cutBeforeEachRename(AppRunner& app, const std::vector<Written>& files, const std::vector<std::string>& renames,
+                         const std::string& names, const std::string& log, const std::function<void()>& store,
+                         const std::function<void(const std::string&)>& expectReadBack)
+{
+    bool leftBehind = false;
+    for (int n = 1; n <= static_cast<int>(renames.size()); ++n) {
+        const std::string what = "cut " + std::to_string(n) + " (before " + renames[n - 1] + ")";
+        for (const Written& f : files)
+            putBack(app, f.path, f.before);
+        armCounted(app, names, n, log);
+        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+        store();
+        ASSERT_TRUE(cutDown(app)) << what;
+        expectOldOrNew(app, files, n, what);
+        leftBehind = leftBehind || !temporaries(app, "/data").empty() || !temporaries(app, "/data/modes").empty();
+        app.clearEnv();
+        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+        expectOldOrNew(app, files, n, what + ", restarted");
+        expectReadBack(what + ", restarted");
+        app.stop();
+    }
+    EXPECT_TRUE(leftBehind) << "a cut before a rename leaves its temporary until the restart";
+}
+
 // The parameter file as the next store after a start writes it with no
 // change of the PC's: the fade words' low bytes at 60, as every start sets
 // them, and the output panel's results as the chip's set-up wrote them
@@ -627,28 +657,11 @@ TEST(E2ePowerCuts, AChangeAndAUserModeSaveFromThePcAreStoredWholeAtAnyCut)
     app.stop();
 
     // A cut before each of them, then a restart on the same board.
-    bool leftBehind = false;
-    for (int n = 1; n <= static_cast<int>(renames.size()); ++n) {
-        const std::string what = "cut " + std::to_string(n) + " (before " + renames[n - 1] + ")";
-        for (const Written& f : files)
-            putBack(app, f.path, f.before);
-        armCounted(app, names, n, log);
-        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
-        {
-            pcclient::UdpLink udp;
-            ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+    cutBeforeEachRename(app, files, renames, names, log, [&] {
+        pcclient::UdpLink udp;
+        if (udp.open("127.0.0.1", app.linkPort("udp")))
             store(udp);
-        }
-        ASSERT_TRUE(cutDown(app)) << what;
-        expectOldOrNew(app, files, n, what);
-        leftBehind = leftBehind || !temporaries(app, "/data").empty() || !temporaries(app, "/data/modes").empty();
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
-        expectOldOrNew(app, files, n, what + ", restarted");
-        expectReadBack(what + ", restarted");
-        app.stop();
-    }
-    EXPECT_TRUE(leftBehind) << "a cut before a rename leaves its temporary until the restart";
+    }, expectReadBack);
 }
 
 TEST(E2ePowerCuts, ARewriteOfTheUserModeFilesLeavesEachOldOrNewAtAnyCut)
@@ -724,28 +737,11 @@ TEST(E2ePowerCuts, ARewriteOfTheUserModeFilesLeavesEachOldOrNewAtAnyCut)
     EXPECT_EQ(joined(folder(app, "/data/modes")), "custom_mode2 custom_mode5 custom_mode9");
     app.stop();
 
-    bool leftBehind = false;
-    for (int n = 1; n <= static_cast<int>(renames.size()); ++n) {
-        const std::string what = "cut " + std::to_string(n) + " (before " + renames[n - 1] + ")";
-        for (const Written& f : files)
-            putBack(app, f.path, f.before);
-        armCounted(app, names, n, log);
-        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
-        {
-            pcclient::TcpLink tcp;
-            ASSERT_TRUE(tcp.open("127.0.0.1", app.linkPort("tcp")));
+    cutBeforeEachRename(app, files, renames, names, log, [&] {
+        pcclient::TcpLink tcp;
+        if (tcp.open("127.0.0.1", app.linkPort("tcp")))
             store(tcp);
-        }
-        ASSERT_TRUE(cutDown(app)) << what;
-        expectOldOrNew(app, files, n, what);
-        leftBehind = leftBehind || !temporaries(app, "/data/modes").empty();
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
-        expectOldOrNew(app, files, n, what + ", restarted");
-        expectReadBack(what + ", restarted");
-        app.stop();
-    }
-    EXPECT_TRUE(leftBehind) << "a cut before a rename leaves its temporary until the restart";
+    }, expectReadBack);
 }
 
 } // namespace
