@@ -23,6 +23,7 @@
 //   c331_trace.h          console trace of the chip code
 #pragma once
 
+#include "core/lock_check.h"
 #include "core/published.h"
 #include "avchips/velmosource.h"
 #include "videochip/c331_types.h"
@@ -624,6 +625,7 @@ public:
     // The change pass holds the mutex across its whole first half.
     static void acquire()
     {
+        lock_check::short_lock_is_leaf("the c331 manage mutex");
         pthread_mutex_lock(&c331_manage::c331_mutex);
         held_here = true;
     }
@@ -637,6 +639,7 @@ public:
     // held in this thread as acquire() leaves it. release() gives it back.
     static bool try_acquire()
     {
+        lock_check::short_lock_is_leaf("the c331 manage mutex");
         if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0)
             return false;
         held_here = true;

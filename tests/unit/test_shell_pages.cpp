@@ -49,7 +49,7 @@ void processEvents()
 }
 
 // A writer in another thread stores value into the 2-byte field as every
-// writer does, under the c331 manage mutex: the low byte, a hold of 300 ms,
+// writer does, under ParaWriteLock: the low byte, a hold of 300 ms,
 // the high byte. refresh runs on this thread while the store is half done;
 // true when it returned only after the store was whole.
 bool refreshWaitedForTheStore(unsigned char* field, unsigned value, const std::function<void()>& refresh)
@@ -57,16 +57,12 @@ bool refreshWaitedForTheStore(unsigned char* field, unsigned value, const std::f
     std::atomic<bool> half{false};
     std::atomic<bool> whole{false};
     std::thread writer([&] {
-        C331ParaLock::acquire();
-        {
-            ParaBytesLock bytes;
-            field[0] = static_cast<unsigned char>(value & 0xFF);
-            half = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            field[1] = static_cast<unsigned char>(value >> 8);
-            whole = true;
-        }
-        C331ParaLock::release();
+        ParaWriteLock bytes;
+        field[0] = static_cast<unsigned char>(value & 0xFF);
+        half = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        field[1] = static_cast<unsigned char>(value >> 8);
+        whole = true;
     });
     while (!half.load())
         std::this_thread::yield();
