@@ -49,11 +49,13 @@ private:
     static thread_local int depth;
 };
 
-// The one way to write the store's bytes: the c331 manage mutex (taken
-// here unless this thread holds it already, as the chip thread's change
-// pass and a writer that checks and stores under one hold do), then the
-// short lock; both are given back when it ends. raise() sets the
-// parameter-changed flag (a pending 2 is never lowered).
+// The one way to write the block, the user-mode slots and the register
+// image (the GUI thread records the shadow copy through record_persisted,
+// a reset under this lock): the c331 manage mutex (taken here unless this
+// thread holds it already, as the chip thread's change pass and a writer
+// that checks and stores under one hold do), then the short lock; both
+// are given back when it ends. raise() sets the parameter-changed flag (a
+// pending 2 is never lowered).
 class ParaWriteLock {
 public:
     ParaWriteLock() = default;
