@@ -144,11 +144,20 @@ int velmosource::poll_input(int input)
     }
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store) {
+        // Stored as every write of the block is (under the manage mutex as
+        // well, so this thread may wait for a change pass); a record that
+        // has not changed is not stored again.
         const int off = para::kInputSignal + para::kInputSignalSize * input;
-        ParaBytesLock bytes;
-        setLe16(store->ram_para, off, static_cast<uint16_t>(r.Hact));
-        setLe16(store->ram_para, off + 2, static_cast<uint16_t>(r.Vact));
-        setLe16(store->ram_para, off + 4, static_cast<uint16_t>(hz));
+        unsigned char rec[para::kInputSignalSize];
+        setLe16(rec, 0, static_cast<uint16_t>(r.Hact));
+        setLe16(rec, 2, static_cast<uint16_t>(r.Vact));
+        setLe16(rec, 4, static_cast<uint16_t>(hz));
+        unsigned char now[para::kInputSignalSize];
+        store->block_bytes(off, now, sizeof(now));
+        if (std::memcmp(now, rec, sizeof(rec)) != 0) {
+            ParaWriteLock bytes;
+            std::memcpy(store->ram_para + off, rec, sizeof(rec));
+        }
     }
     return 0;
 }
@@ -315,19 +324,19 @@ void velmosource::about_volume_deal()
     if (!store)
         return;
     // The pages and the PC store these records while they are read: read
-    // in one piece, never waiting for the chip's change pass.
-    ParaBytesLock bytes;
-    const unsigned layer = le16(store->ram_para, para::kAudioWindow);
+    // from one copy, never waiting for the chip's change pass.
+    unsigned char block[para::kBlockSize];
+    store->snapshot_block(block);
+    const unsigned layer = le16(block, para::kAudioWindow);
     if (layer >= static_cast<unsigned>(para::kLayerCount)) {
         audio_input = -1;
         return;
     }
-    const unsigned char* rec = store->ram_para + para::layer(static_cast<int>(layer));
+    const unsigned char* rec = block + para::layer(static_cast<int>(layer));
     unsigned in = le16(rec, para::kLayerInput);
     if (in & para::kLayerInputIsCrop) {
         const unsigned k = in & 0xFF;
-        in = k < static_cast<unsigned>(para::kCropCount) ? le16(store->ram_para, para::crop(static_cast<int>(k))) & 0xFF
-                                                          : 0xFF;
+        in = k < static_cast<unsigned>(para::kCropCount) ? le16(block, para::crop(static_cast<int>(k))) & 0xFF : 0xFF;
     }
     audio_input = in <= 5 ? static_cast<int>(in) : -1;
     audio_level = rec[para::kLayerAudioLevel];

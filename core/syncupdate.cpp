@@ -222,33 +222,35 @@ void SyncUpdate::para_sync(int code)
 
 // The user-mode save, the mode files and the persistence touch the block,
 // which the other threads write under the c331 manage mutex: a store into
-// the block (a user-mode save, a save request cleared) runs under it, the
-// files are written after it has been released (a change pass is not held
-// up by a file). A refresh with nothing to store into the block does not
-// take it: the GUI thread does not wait for a change pass to read.
+// the block (a user-mode save, a save request cleared) runs under a
+// ParaWriteLock, the files are written after it has been released (a
+// change pass is not held up by a file). A refresh with nothing to store
+// into the block does not take it: the GUI thread does not wait for a
+// change pass to read.
 bool SyncUpdate::store_changes(bool rewrite)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     int saved = -1;
+    uint16_t dropped = 0;
     std::vector<std::pair<int, bool>> slotFiles;   // slot, true to write (else delete)
     unsigned char written[para::kBlockSize];
-    bool storing = false;
+    unsigned char fileRequest[2];
+    store->shadow_bytes(para::kModeSaveRequest, fileRequest, 2);
+    const bool storing = store_due(store->block_word(para::kModeSaveRequest), le16(fileRequest, 0), rewrite);
     {
-        ParaBytesLock bytes;
-        const uint16_t request = le16(store->ram_para, para::kModeSaveRequest);
-        storing = request != 0 && request != le16(store->ram_para_shadow, para::kModeSaveRequest);
-        storing = storing || (rewrite && request != 0);
-    }
-    {
-        std::optional<C331ParaLock> lock;
+        std::optional<ParaWriteLock> lock;
         if (storing) {
             lock.emplace();
-            saved = take_pending_mode();
+            saved = take_pending_mode(&dropped);
         }
         if (rewrite)
-            slotFiles = take_mode_rewrites();
+            slotFiles = take_mode_rewrites(storing);
         store->snapshot_block(written);
     }
+    if (dropped)
+        writeLogMsg(WARNING, "user mode save request " + std::to_string(dropped) + " ignored");
+    if (saved >= 0 && traceOn())
+        std::printf("\n user mode save change ,%#x \n", 0xAA);
     if (saved >= 0 && g_mainwindow)
         g_mainwindow->mode_file_write(saved, 0);
     for (const auto& f : slotFiles) {
@@ -263,55 +265,58 @@ bool SyncUpdate::store_changes(bool rewrite)
     return saved >= 0;
 }
 
+bool SyncUpdate::store_due(uint16_t request, uint16_t fileRequest, bool rewrite)
+{
+    return request != 0 && (rewrite || request != fileRequest);
+}
+
 // A pending user-mode save: the slot takes the block's user-mode area; the
 // slot saved, or -1.
-int SyncUpdate::take_pending_mode()
+int SyncUpdate::take_pending_mode(uint16_t* dropped)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     unsigned char* block = store->ram_para;
+    ParaWriteLock lock;   // held by the caller already: it only counts
     const uint16_t request = le16(block, para::kModeSaveRequest);
-    if (request == le16(store->ram_para_shadow, para::kModeSaveRequest) || request == 0)
+    if (!store_due(request, le16(store->ram_para_shadow, para::kModeSaveRequest), false))
         return -1;
     if (request > ZdrRamPara::kSlotCount) {
-        // There are only 16 slots: a request beyond them is dropped.
-        writeLogMsg(WARNING, "user mode save request " + std::to_string(request) + " ignored");
-        ParaBytesLock bytes;
+        // There are only 16 slots: a request beyond them is dropped (the
+        // caller logs it once the lock is given back).
         setLe16(block, para::kModeSaveRequest, 0);
+        *dropped = request;
         return -1;
     }
     const int slot = request - 1;
     unsigned char* s = store->mode_user_para[slot];
-    {
-        ParaBytesLock bytes;
-        s[0] = 0xAA;
-        s[1] = 0xAA;
-        setLe16(block, para::kCurrentMode, request);
-        std::memcpy(s + 2, block + para::kModeStart, para::kModeSize);
-        setLe16(block, para::kModeSaveRequest, 0);
-    }
-    if (traceOn())
-        std::printf("\n user mode save change ,%#x \n", s[0]);
+    s[0] = 0xAA;
+    s[1] = 0xAA;
+    setLe16(block, para::kCurrentMode, request);
+    std::memcpy(s + 2, block + para::kModeStart, para::kModeSize);
+    setLe16(block, para::kModeSaveRequest, 0);
     return slot;
 }
 
 // The user-mode files to rewrite (saved slots) and to delete (empty
-// slots), in slot order; a deleted slot also clears the save request (a
-// store into the block: only under the manage mutex; a request made after
-// the caller looked is left to the refresh its own flag brings).
-std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites()
+// slots), in slot order; a deleted slot also clears the save request when
+// the caller stores (it holds a ParaWriteLock); a request made after the
+// caller looked is left to the refresh its own flag brings.
+std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites(bool storing)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     std::vector<std::pair<int, bool>> files;
-    ParaBytesLock bytes;
     for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
-        const unsigned char* s = store->mode_user_para[slot];
+        unsigned char s[2];
+        store->slot_bytes(slot, 0, s, 2);
         const bool empty = s[0] == 0xFF || s[1] == 0xFF;
         if (!empty && (s[0] == 0xAA || s[1] == 0xAA)) {
             files.emplace_back(slot, true);
         } else if (empty) {
             files.emplace_back(slot, false);
-            if (C331ParaLock::held())
+            if (storing) {
+                ParaWriteLock lock;   // held by the caller already: it only counts
                 setLe16(store->ram_para, para::kModeSaveRequest, 0);
+            }
         }
     }
     return files;
@@ -334,6 +339,5 @@ void SyncUpdate::persist(const unsigned char* block)
     }
     // The GUI thread alone writes the shadow; the other threads read it
     // under the short lock. A change pass does not hold up this copy.
-    ParaBytesLock bytes;
-    std::memcpy(store->ram_para_shadow, block, sizeof(store->ram_para_shadow));
+    store->record_persisted(block);
 }

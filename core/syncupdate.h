@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -45,7 +46,14 @@ private:
     bool refresh_page(int focus, int code);
     // True when a user-mode slot was saved.
     bool store_changes(bool rewrite);
-    int take_pending_mode();
-    std::vector<std::pair<int, bool>> take_mode_rewrites();
+    // Whether a refresh has a store to make into the block: a user-mode
+    // save request (block 868) that the file does not hold yet, or on
+    // code 2 any request (the save and the slots' rewrite clear it).
+    static bool store_due(uint16_t request, uint16_t fileRequest, bool rewrite);
+    // The two run under a ParaWriteLock the caller holds.
+    // The slot saved, or -1; a request beyond the slots is cleared and
+    // given back in dropped.
+    int take_pending_mode(uint16_t* dropped);
+    std::vector<std::pair<int, bool>> take_mode_rewrites(bool storing);
     void persist(const unsigned char* block);
 };

@@ -9,24 +9,31 @@
 //   time; the GUI thread's refresh runs inside it), then the c331 manage
 //   mutex, then the chain below; or _file_deal_mutex, then _system_mutex.
 // - The c331 manage mutex (c331_manage::c331_mutex, taken through
-//   C331ParaLock and C331ParaAccess; the chip thread holds it across its
-//   whole change pass, SPI programming included, the FPGA thread only
-//   tries it), then any one of the short holds: the parameter store's
-//   ParaBytesLock (bytes stored or copied), _led_para_init_mutex or
+//   C331ParaLock, C331ParaAccess and ParaWriteLock; the chip thread holds
+//   it across its whole change pass, SPI programming included, the FPGA
+//   thread only tries it), then any one of the short holds: the parameter
+//   store's ParaBytesLock (bytes copied by a reader alone, or stored by a
+//   writer through ParaWriteLock, which takes the manage mutex first),
+//   _led_para_init_mutex or
 //   _bri_set_mutex (a flag posted), _source_hdminfo_mutex or
 //   _check_nosig_mutex (input records copied); or the chip's register
 //   chain: the chip flash mutex (c331_manage::sfl_mutex, one flash or OSD
 //   drawing command), then _c331_bnk_mutex, then _spi_mutex.
 // - The FPGA record mutex (the PC's command page against the FPGA
-//   thread's brightness and schedule work), then the pass-through chain's
-//   FPGA locks below (the c331 manage mutex only tried).
+//   thread's brightness and schedule work), then _test_signal_mutex (the
+//   brightness work under it raises a refresh: fpga_cards.cpp's
+//   Extension_function -> Brightness_hand_dealwith -> test_signal(1)) or
+//   the pass-through chain's FPGA locks below (the c331 manage mutex only
+//   tried).
 // - The pass-through turns (the PC links' requests to the receiving cards,
 //   one at a time in the order they came), then the FPGA link mutex, then
 //   one of card_result_mutex, _fpga_multicast_mutex, _system_mutex, the
 //   FPGA image mutex or _spi_mutex. The FPGA image mutex is never held
 //   together with _spi_mutex.
 // - _settings_mutex, then the settings engine's mutex.
-// - Leaves, each taken with nothing after it: ParaBytesLock, _spi_mutex,
+// - Leaves, each taken with nothing after it: ParaBytesLock (in the
+//   lock-check builds a lock taken while it is held ends the program:
+//   core/lock_check.h), _spi_mutex,
 //   _system_mutex, _usleep_mutex, _source_init_mutex, card_result_mutex,
 //   the GUI hand-off's queue lock, the WiFi thread's job and file locks,
 //   the UDP link's address lock, the running-time record's lock, the

@@ -14,6 +14,7 @@
 #include <QMutexLocker>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -36,6 +37,34 @@ ParaBytesLock::~ParaBytesLock()
     if (--depth == 0)
         mutex.unlock();
 }
+
+ParaWriteLock::ManageHold::ManageHold() : taken(!C331ParaLock::held())
+{
+    if (taken)
+        C331ParaLock::acquire();
+}
+
+ParaWriteLock::ManageHold::~ManageHold()
+{
+    if (taken)
+        C331ParaLock::release();
+}
+
+void ParaWriteLock::raise(unsigned char value)
+{
+    C331ParaLock::raise_held(value);
+}
+
+#if defined(ZDR_LOCK_CHECKS) && ZDR_LOCK_CHECKS
+void lock_check::short_lock_is_leaf(const char* what)
+{
+    if (!ParaBytesLock::held())
+        return;
+    std::fprintf(stderr, "lock order: %s taken while the parameter store's short lock is held\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+#endif
 
 namespace {
 
@@ -182,6 +211,20 @@ void ZdrRamPara::status_bytes(int offset, unsigned char* out, int count)
     std::memcpy(out, run_status + offset, static_cast<size_t>(count));
 }
 
+void ZdrRamPara::shadow_bytes(int offset, unsigned char* out, int count)
+{
+    if (offset < 0 || count < 0 || offset + count > para::kBlockSize)
+        return;
+    ParaBytesLock bytes;
+    std::memcpy(out, ram_para_shadow + offset, static_cast<size_t>(count));
+}
+
+void ZdrRamPara::record_persisted(const unsigned char* block)
+{
+    ParaBytesLock bytes;
+    std::memcpy(ram_para_shadow, block, sizeof(ram_para_shadow));
+}
+
 bool ZdrRamPara::write_para_file(const unsigned char* block)
 {
     if (!block)
@@ -245,7 +288,7 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 1;
     if (len == 0)
         return 0;
-    ParaBytesLock bytes;
+    ParaWriteLock bytes;
     std::memcpy(ram_para + offset, data, len);
     return 0;
 }
@@ -261,7 +304,7 @@ int ZdrRamPara::ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, 
     if (traceOn())
         std::printf("\n write ram_user_mode = %#x \n", mode);
     if (len) {
-        ParaBytesLock bytes;
+        ParaWriteLock bytes;
         std::memcpy(mode_user_para[mode - 1] + offset, data, len);
     }
     return 0;
@@ -287,8 +330,7 @@ void ZdrRamPara::ZdrSetEDIDPara(int input, short width, short height, short refr
     // A record beyond the six inputs would land in other fields.
     if (!validInput(input))
         return;
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     setLe16(ram_para, para::edid(input), static_cast<uint16_t>(width));
     setLe16(ram_para, para::edid(input) + 2, static_cast<uint16_t>(height));
     setLe16(ram_para, para::edid(input) + 4, static_cast<uint16_t>(refresh));
@@ -354,8 +396,7 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
         const int osdOn = para::kOsdOn - para::kModeStart + 2;
         bool osdSaved;
         {
-            C331ParaLock lock;
-            ParaBytesLock bytes;
+            ParaWriteLock lock;
             osdSaved = le16(s, osdOn) == 1;
             if (osdSaved)
                 setLe16(s, osdOn, 0);
@@ -381,16 +422,14 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
     if (opened) {
         {
             // A short file fills only what it holds.
-            C331ParaLock lock;
-            ParaBytesLock bytes;
+            ParaWriteLock lock;
             std::memcpy(s, image.data(), got);
         }
         platform::shell().run("sync");
         sleepUs(100);
         return 1;
     }
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     s[0] = 0xFF;
     s[1] = 0xFF;
     return 0;
@@ -411,8 +450,7 @@ void ZdrRamPara::ram_para_reset()
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     if (written)
         std::memcpy(ram_para + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
     std::memcpy(ram_para_shadow, ram_para, sizeof(ram_para));
@@ -513,7 +551,7 @@ void ZdrRamPara::ZdrGetCropPara(int input, int j, CROP_PARA* out, int* index)
 void ZdrRamPara::ZdrSetCropPara(char input, char j, CROP_PARA* in)
 {
     // The calling page holds the c331 manage mutex and raises the flag.
-    ParaBytesLock bytes;
+    ParaWriteLock bytes;
     const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
     if (k == para::kCropCount)
         return;
@@ -528,8 +566,7 @@ int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 {
     const int c = ZdrAddCropID(input);
     // The free record is found and taken under one hold of the mutex.
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     int k = 0;
     while (k < para::kCropCount && (le16(ram_para, para::crop(k)) & para::kCropInUse))
         ++k;
@@ -549,8 +586,7 @@ int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 
 void ZdrRamPara::ZdrDeleteCrop(char input, char j)
 {
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
     if (k == para::kCropCount)
         return;
@@ -564,8 +600,7 @@ void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
     const int l = static_cast<unsigned char>(layer);
     if (l >= para::kLayerCount)
         return;
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     uint16_t word;
     if (j == 0) {
         word = static_cast<uint16_t>(in & 0x7FFF);

@@ -6,6 +6,7 @@
 // Fields are little-endian; see core/para_layout.h for the offsets.
 #pragma once
 
+#include "core/lock_check.h"
 #include "core/published.h"
 #include <QObject>
 #include <cstdint>
@@ -23,27 +24,53 @@ struct CROP_PARA {
 // Crop numbers in use: 5 bytes (40 bits) per input, bit n - 1 for crop n.
 extern unsigned char g_cut_source_state[30];
 
-// The short lock of the store's bytes: the block, its shadow copy and the
-// user-mode slots. Every writer takes it while it stores (inside the c331
-// manage mutex, which it holds from its check to its flag; the input signal
-// records, written by the input-source thread alone, under this lock
-// only). A reader takes it alone and never waits for the manage mutex,
-// which the chip thread holds across its whole change pass, SPI work
-// included: a page or a PC read is answered while a pass runs.
+// The short lock of the store's bytes: the block, its shadow copy, the
+// user-mode slots and the register image. A reader takes it alone, through
+// the store's read functions below, and never waits for the c331 manage
+// mutex, which the chip thread holds across its whole change pass, SPI work
+// included: a page or a PC read is answered while a pass runs. A writer
+// takes it only through ParaWriteLock, inside the manage mutex.
 // Held only while bytes are copied or stored: never across a widget call,
-// SPI work, a file, a signal or another lock. Taken again in a thread that
-// holds it, it only counts.
+// SPI work, a file, a signal or another lock (in the lock-check builds a
+// lock taken while it is held ends the program: core/lock_check.h).
+// Taken again in a thread that holds it, it only counts.
 class ParaBytesLock {
 public:
-    ParaBytesLock();
-    ~ParaBytesLock();
     ParaBytesLock(const ParaBytesLock&) = delete;
     ParaBytesLock& operator=(const ParaBytesLock&) = delete;
     static bool held() { return depth > 0; }
 
 private:
+    friend class ZdrRamPara;
+    friend class ParaWriteLock;
+    ParaBytesLock();
+    ~ParaBytesLock();
     static std::mutex mutex;
     static thread_local int depth;
+};
+
+// The one way to write the block, the user-mode slots and the register
+// image (the GUI thread records the shadow copy through record_persisted,
+// a reset under this lock): the c331 manage mutex (taken here unless this
+// thread holds it already, as the chip thread's change pass and a writer
+// that checks and stores under one hold do), then the short lock; both
+// are given back when it ends. raise() sets the parameter-changed flag (a
+// pending 2 is never lowered).
+class ParaWriteLock {
+public:
+    ParaWriteLock() = default;
+    ParaWriteLock(const ParaWriteLock&) = delete;
+    ParaWriteLock& operator=(const ParaWriteLock&) = delete;
+    void raise(unsigned char value = 1);
+
+private:
+    struct ManageHold {
+        ManageHold();
+        ~ManageHold();
+        bool taken;
+    };
+    ManageHold manage;   // first in, last out
+    ParaBytesLock bytes;
 };
 
 class ZdrRamPara : public QObject {
@@ -57,19 +84,18 @@ public:
     static ZdrRamPara* pInstance();
     static Published<ZdrRamPara> p_zdrrampara_config;
 
-    // Written under ParaBytesLock (see above); the input signal records
-    // (block 256 to 291) are the input-source thread's, the rest is stored
-    // under the c331 manage mutex as well.
+    // Written under ParaWriteLock (see above).
     unsigned char ram_para[4096];
-    // What the parameter file holds: written by the GUI thread (under
-    // ParaBytesLock only when it records a stored file), read by the other
-    // threads under ParaBytesLock.
+    // What the parameter file holds: written by the GUI thread through
+    // record_persisted (under the short lock alone: a change pass does not
+    // hold it up) and by a reset under ParaWriteLock; read by the other
+    // threads through shadow_bytes.
     unsigned char ram_para_shadow[4096];
     // Slot s holds user mode s + 1: marker (0xAA 0xAA saved, 0xFF 0xFF
     // empty), an image of block 896 to 4095, then bytes kept as they came.
     unsigned char mode_user_para[kSlotCount][kSlotSize];
     // The processor's register image and the drivers' presence bits;
-    // written under the c331 manage mutex and ParaBytesLock.
+    // written under ParaWriteLock.
     unsigned char run_status[kStatusSize];
 
     int test_signal(int code);
@@ -77,7 +103,7 @@ public:
 
     // The PC's writes into the block and into a user-mode slot: 0 done,
     // 1 refused (nothing written). The caller holds the c331 manage mutex
-    // and raises the flag; the bytes are stored under ParaBytesLock.
+    // and raises the flag; the bytes are stored under ParaWriteLock.
     int ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned int offset);
     int ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, unsigned int address);
 
@@ -118,8 +144,12 @@ public:
     unsigned char block_byte(int offset);
     void snapshot_slot(int slot, unsigned char* out);
     void slot_bytes(int slot, int offset, unsigned char* out, int count);
-    // count bytes of the register image from offset, read the same way.
+    // count bytes of the register image, or of the shadow copy, from
+    // offset, read the same way.
     void status_bytes(int offset, unsigned char* out, int count);
+    void shadow_bytes(int offset, unsigned char* out, int count);
+    // The GUI thread records the block it has written to the file.
+    void record_persisted(const unsigned char* block);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);

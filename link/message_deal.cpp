@@ -269,8 +269,7 @@ int message_deal::write_register(const unsigned char* frame, int length)
     // store is made under the manage mutex, as the chip thread reads it.
     unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
     auto merge = [image](unsigned at, unsigned char value, unsigned char mask) {
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         image[at] = static_cast<unsigned char>((value & mask) | (image[at] & ~mask));
     };
     for (int i = 0; i < items; ++i) {
@@ -301,7 +300,7 @@ int message_deal::write_register(const unsigned char* frame, int length)
             case link_reg::kRegGroup: {
                 C331ParaLock lock;
                 {
-                    ParaBytesLock bytes;
+                    ParaWriteLock bytes;
                     if (reg == link_reg::kTestSequence)
                         image[34] = value & mask;
                     else if (reg == link_reg::kParaDump)
@@ -491,7 +490,7 @@ int message_deal::write_items(const unsigned char* frame, int length)
     }
 
     unsigned char* block = store->ram_para;
-    ParaBytesLock bytes;
+    ParaWriteLock bytes;
     for (int i = 0; i < items; ++i) {
         const unsigned char item = p[4 * i];
         const unsigned char index = p[4 * i + 1];

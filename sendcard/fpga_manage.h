@@ -13,6 +13,7 @@
 // both; the c331 manage mutex is only tried, never waited for.
 #pragma once
 
+#include "core/lock_check.h"
 #include "core/published.h"
 #include "sendcard/clock_record_run.h"
 #include "sendcard/fpga_drv.h"
@@ -130,7 +131,11 @@ struct FpgaRamImages {
 // Holds a pthread mutex of the manager for a scope.
 class FpgaMutexHold {
 public:
-    explicit FpgaMutexHold(pthread_mutex_t& m) : m_(m) { pthread_mutex_lock(&m_); }
+    explicit FpgaMutexHold(pthread_mutex_t& m) : m_(m)
+    {
+        lock_check::short_lock_is_leaf("an FPGA mutex");
+        pthread_mutex_lock(&m_);
+    }
     ~FpgaMutexHold() { pthread_mutex_unlock(&m_); }
     FpgaMutexHold(const FpgaMutexHold&) = delete;
     FpgaMutexHold& operator=(const FpgaMutexHold&) = delete;

@@ -300,7 +300,7 @@ void c331_manage::c331managerdeal(void* arg)
             unsigned char* status = store->run_status;
             // The PC reads the register image under the store's short lock.
             auto clear = [status](int at) {
-                ParaBytesLock bytes;
+                ParaWriteLock bytes;
                 status[at] = 0;
             };
             const unsigned char seq = status[kDbgSequence];

@@ -70,8 +70,7 @@ int c331_manage::read_c331_font(int fd)
     // One store each, so that the factory page never sees a half-done check.
     font_status = found;
     {
-        C331ParaAccess access;
-        ParaBytesLock bytes;
+        ParaWriteLock bytes;
         if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
             store->run_status[kStatusFonts] =
                 static_cast<unsigned char>((store->run_status[kStatusFonts] & 0xC0) | area);

@@ -226,10 +226,8 @@ void c331_manage::start_applied_copy()
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     C331ParaLock lock;
-    if (store) {
-        ParaBytesLock bytes;
-        std::memcpy(applied_para, store->ram_para_shadow, sizeof(applied_para));
-    }
+    if (store)
+        store->shadow_bytes(0, applied_para, sizeof(applied_para));
     panel_deferred = false;
     applied_started = true;
 }
@@ -243,7 +241,7 @@ bool c331_manage::write_back_word(int offset, uint16_t value)
     if (m && le16(store->ram_para, offset) != le16(m->applied_para, offset))
         return false;
     {
-        ParaBytesLock bytes;
+        ParaWriteLock bytes;
         setLe16(store->ram_para, offset, value);
     }
     if (m)

@@ -23,6 +23,7 @@
 //   c331_trace.h          console trace of the chip code
 #pragma once
 
+#include "core/lock_check.h"
 #include "core/published.h"
 #include "avchips/velmosource.h"
 #include "videochip/c331_types.h"
@@ -602,8 +603,10 @@ public:
 // The built-in window parameters (160 words) copied by load_param.
 extern const unsigned int parameters_txt[160];
 
-// A writer's hold of the c331 manage mutex: store while it lives, then
-// raise() the flag before it ends.
+// A hold of the c331 manage mutex: a writer that checks the block and then
+// stores holds it across both (the stores themselves go through
+// ParaWriteLock, which then takes only the short lock), and raise()s the
+// flag before it ends.
 class C331ParaLock {
 public:
     C331ParaLock() { acquire(); }
@@ -624,6 +627,7 @@ public:
     // The change pass holds the mutex across its whole first half.
     static void acquire()
     {
+        lock_check::short_lock_is_leaf("the c331 manage mutex");
         pthread_mutex_lock(&c331_manage::c331_mutex);
         held_here = true;
     }
@@ -637,6 +641,7 @@ public:
     // held in this thread as acquire() leaves it. release() gives it back.
     static bool try_acquire()
     {
+        lock_check::short_lock_is_leaf("the c331 manage mutex");
         if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0)
             return false;
         held_here = true;
@@ -648,12 +653,12 @@ private:
     static inline thread_local bool held_here = false;
 };
 
-// The chip thread's reads of the block (and its panel write-back) from
-// code that runs both inside its change pass and outside it: the mutex is
-// taken only where this thread does not hold it yet, so that what the chip
-// programs is one state of the block. The pages, the links and the FPGA
-// thread read through the store's ParaBytesLock instead and never wait for
-// a pass.
+// The chip thread's reads of the block from code that runs both inside its
+// change pass and outside it: the mutex is taken only where this thread
+// does not hold it yet, so that what the chip programs is one state of the
+// block (its write-backs go through ParaWriteLock, which does the same).
+// The pages, the links and the FPGA thread read through the store's read
+// functions instead and never wait for a pass.
 class C331ParaAccess {
 public:
     C331ParaAccess() : taken(!C331ParaLock::held())

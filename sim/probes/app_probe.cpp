@@ -219,9 +219,12 @@ void registerAppProbes()
                     } else if (args[0] == "block") {
                         ZdrRamPara::p_zdrrampara_config->block_bytes(static_cast<int>(off), bytes.data(),
                                                                      static_cast<int>(len));
+                    } else if (args[0] == "shadow") {
+                        ZdrRamPara::p_zdrrampara_config->shadow_bytes(static_cast<int>(off), bytes.data(),
+                                                                      static_cast<int>(len));
                     } else {
-                        ParaBytesLock lock;
-                        std::copy(area + off, area + off + len, bytes.begin());
+                        ZdrRamPara::p_zdrrampara_config->status_bytes(static_cast<int>(off), bytes.data(),
+                                                                      static_cast<int>(len));
                     }
                     char hex[3];
                     for (unsigned char b : bytes) {
@@ -248,7 +251,7 @@ void registerAppProbes()
                         return a.refuse("store-set <offset> <hex bytes> [flag 0..2]", reply);
                     C331ParaLock lock;
                     {
-                        ParaBytesLock stored;
+                        ParaWriteLock stored;
                         std::copy(bytes.begin(), bytes.end(), block + off);
                     }
                     if (flag)

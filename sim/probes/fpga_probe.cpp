@@ -107,7 +107,7 @@ void registerFpgaProbes()
                         return a.refuse("fpga-led-request <width> <height>", reply);
                     C331ParaLock lock;
                     {
-                        ParaBytesLock bytes;
+                        ParaWriteLock bytes;
                         setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
                         setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));
                     }

@@ -80,7 +80,7 @@ size_t C331Test::registerFrames()
 
 void C331Test::store16(int offset, uint16_t value, unsigned char flag)
 {
-    C331ParaLock lock;
+    ParaWriteLock lock;
     setLe16(store->ram_para, offset, value);
     lock.raise(flag);
 }

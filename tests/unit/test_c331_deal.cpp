@@ -113,7 +113,7 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
 
     // A user's change still waiting for its pass is not overwritten.
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::kBrightness, 70);
         lock.raise();
         EXPECT_FALSE(c331_manage::write_back_word(para::kBrightness, 12));
@@ -126,7 +126,7 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
 TEST_F(C331Deal, ColourTemperatureIsSetOnceForTypeAndGains)
 {
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::kColorTempType, 0);
         setLe16(store->ram_para, para::kRedGain, 128);
         setLe16(store->ram_para, para::kBlueGain, 32);
@@ -156,7 +156,7 @@ TEST_F(C331Deal, TestPatternAndFlagValueTwo)
 TEST_F(C331Deal, EveryChangedEdidRecordIsRequested)
 {
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::edid(1), 1280);
         setLe16(store->ram_para, para::edid(3) + 4, 50);
         lock.raise();
@@ -172,7 +172,7 @@ TEST_F(C331Deal, EveryChangedEdidRecordIsRequested)
 TEST_F(C331Deal, BlackoutPanelResultAudioAndDebugRequests)
 {
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::kBlackout, 1);
         setLe16(store->ram_para, para::kPanelResult + 2, 8);
         setLe16(store->ram_para, para::layer(4) + para::kLayerAudioLevel, 0x8005);
@@ -199,7 +199,7 @@ TEST_F(C331Deal, PanelChangeWaitsForAPendingLedRequestWithoutHoldingTheMutex)
 {
     g_set_led_para = 1;
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::kLedWidth, 3840);
         setLe16(store->ram_para, para::kContrast, 20);
         lock.raise();

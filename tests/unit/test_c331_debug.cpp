@@ -26,7 +26,7 @@ protected:
     // flag raised under the manage mutex.
     void request(int byte, unsigned char value)
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         store->run_status[byte] = value;
         lock.raise(1);
     }

@@ -197,7 +197,7 @@ TEST_F(C331Input, ACropPastItsInputIsCorrectedAlikeOnEveryPath)
     // The PC's writes: a crop record (1472 + 10 k: head in use, crop number,
     // input 2; x, y, width, height), then layer 0's input word names it.
     auto pcCrop = [&](int k, uint16_t x, uint16_t y, uint16_t w, uint16_t h) {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         const int rec = 1472 + 10 * k;
         set(rec + 0, static_cast<uint16_t>(0x8002 | (k << 8)));
         set(rec + 2, x);

@@ -340,7 +340,7 @@ TEST_F(C331Osd, MenuTurnedOnByTheFlagRegisterIsDrawn)
     EXPECT_EQ(m->g_unicode_line, 0);
 
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::kOsdOn, 1);
         setLe16(m->applied_para, para::kOsdOn, 1);   // shown already: only the flag register asks
     }

@@ -693,7 +693,7 @@ TEST_F(C331Output, ChangePassReLayoutProgramsTheWindows)
     // A second layer is enabled on the right half: the pass re-lays out the
     // windows and programs both.
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         layer(1, 1920, 0, 1920, 1080, 4);
         lock.raise();
     }

@@ -459,15 +459,13 @@ TEST_F(LinkHandlers, ReadsWaitForAStoreInProgressButNotForAPass)
     for (const uint32_t address : {2178u, 0x3000u + 20u}) {
         unsigned char* field = address < 0x1000 ? store->ram_para + address : store->mode_user_para[2] + 20;
         field[0] = field[1] = 0;
-        C331ParaLock::acquire();   // a writer half way through its store
-        auto bytes = std::make_unique<ParaBytesLock>();
+        auto bytes = std::make_unique<ParaWriteLock>();   // a writer half way through its store
         field[0] = 0x11;
         {
             Reader r(buildBody(kProcessor, 0x61, ramReadPayload(address, 2)));
             const bool early = waitFor([&] { return r.done.load(); }, 300);
             field[1] = 0x22;
             bytes.reset();
-            C331ParaLock::release();
             r.thread.join();
             EXPECT_FALSE(early) << "the read did not wait for the store at " << address;
             EXPECT_EQ(r.got.data, (Bytes{0x11, 0x22})) << "at " << address;

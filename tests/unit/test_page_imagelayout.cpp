@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <cstring>
@@ -140,6 +141,50 @@ TEST_F(ImageLayoutTest, ARectangleEntryMustStayOnTheLedScreen)
     g_lineedit = &other;
     page->confirmString("5");
     EXPECT_EQ(flag(), 0);
+}
+
+// A PC stores a window's whole rectangle while the page is being drawn: the
+// store lands between two of the page's field updates (here when the X
+// field takes its new text). The page shows one whole rectangle, and an
+// edit stores that one with the edit, never a mix of the two stores.
+TEST_F(ImageLayoutTest, AStoreBetweenTheFieldUpdatesIsNeitherShownNorStoredMixed)
+{
+    setLe16(store->ram_para, para::kLedWidth, 3840);
+    setLe16(store->ram_para, para::kLedHeight, 2160);
+    sync();
+    open();
+    choose(1);   // shows 100, 0, 960, 540
+    const int base = para::layer(1);
+    auto rect = [&](int x, int y, int wd, int ht) {
+        ParaWriteLock lock;
+        setLe16(store->ram_para, base + para::kLayerX, static_cast<uint16_t>(x));
+        setLe16(store->ram_para, base + para::kLayerY, static_cast<uint16_t>(y));
+        setLe16(store->ram_para, base + para::kLayerW, static_cast<uint16_t>(wd));
+        setLe16(store->ram_para, base + para::kLayerH, static_cast<uint16_t>(ht));
+        lock.raise(1);
+    };
+    rect(0, 0, 1920, 1080);
+    bool stored = false;
+    const QMetaObject::Connection c =
+        QObject::connect(w<My_lineEdit>("lineEdit_X"), &QLineEdit::textChanged, [&](const QString&) {
+            if (!stored) {
+                stored = true;
+                rect(640, 360, 1280, 720);
+            }
+        });
+    page->syncUpdate();
+    QObject::disconnect(c);
+    ASSERT_TRUE(stored);
+    const QStringList shown = {w<My_lineEdit>("lineEdit_X")->text(), w<My_lineEdit>("lineEdit_Y")->text(),
+                               w<My_lineEdit>("lineEdit_W")->text(), w<My_lineEdit>("lineEdit_H")->text()};
+    EXPECT_TRUE(shown == QStringList({"0", "0", "1920", "1080"}) || shown == QStringList({"640", "360", "1280", "720"}))
+        << shown.join(", ").toStdString();
+
+    enter("lineEdit_H", "700");
+    const std::vector<int> kept = {word(1, para::kLayerX), word(1, para::kLayerY), word(1, para::kLayerW)};
+    EXPECT_EQ(word(1, para::kLayerH), 700);
+    EXPECT_TRUE(kept == std::vector<int>({0, 0, 1920}) || kept == std::vector<int>({640, 360, 1280}))
+        << kept[0] << ", " << kept[1] << ", " << kept[2];
 }
 
 TEST_F(ImageLayoutTest, NumbersThatWrapOrOverflowAreRefused)

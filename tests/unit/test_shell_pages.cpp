@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -49,7 +50,7 @@ void processEvents()
 }
 
 // A writer in another thread stores value into the 2-byte field as every
-// writer does, under the c331 manage mutex: the low byte, a hold of 300 ms,
+// writer does, under ParaWriteLock: the low byte, a hold of 300 ms,
 // the high byte. refresh runs on this thread while the store is half done;
 // true when it returned only after the store was whole.
 bool refreshWaitedForTheStore(unsigned char* field, unsigned value, const std::function<void()>& refresh)
@@ -57,16 +58,12 @@ bool refreshWaitedForTheStore(unsigned char* field, unsigned value, const std::f
     std::atomic<bool> half{false};
     std::atomic<bool> whole{false};
     std::thread writer([&] {
-        C331ParaLock::acquire();
-        {
-            ParaBytesLock bytes;
-            field[0] = static_cast<unsigned char>(value & 0xFF);
-            half = true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            field[1] = static_cast<unsigned char>(value >> 8);
-            whole = true;
-        }
-        C331ParaLock::release();
+        ParaWriteLock bytes;
+        field[0] = static_cast<unsigned char>(value & 0xFF);
+        half = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        field[1] = static_cast<unsigned char>(value >> 8);
+        whole = true;
     });
     while (!half.load())
         std::this_thread::yield();
@@ -509,6 +506,52 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
         EXPECT_TRUE(pageShows(&page, "LED size:2560x1080"));
     }
     g_mode_select = 0;
+}
+
+// Two PCs store the LED screen size in turn, each whole (1920 x 1080 and
+// 1280 x 720), as fast as they can: every refresh of the device status page
+// and of the idle status screen shows one of the two sizes, never the width
+// of one with the height of the other.
+TEST_F(ShellTest, TheLedSizeShownIsAlwaysOneWholeStore)
+{
+    g_language = 1;
+    std::atomic<bool> stop{false};
+    std::atomic<unsigned> stores{0};
+    std::thread pcs([&] {
+        for (unsigned i = 0; !stop.load(); ++i) {
+            ParaWriteLock lock;
+            setLe16(store->ram_para, 1378, i % 2 ? 1280 : 1920);
+            setLe16(store->ram_para, 1380, i % 2 ? 720 : 1080);
+            ++stores;
+        }
+    });
+    while (stores.load() < 2)
+        std::this_thread::yield();
+    const QRegularExpression size("(\\d+) x (\\d+)");
+    auto mixed = [&](const QString& text) {
+        const QRegularExpressionMatch m = size.match(text);
+        const QString shown = m.hasMatch() ? m.captured(0) : QString("<no size in %1>").arg(text);
+        return shown == "1920 x 1080" || shown == "1280 x 720" ? QString() : shown;
+    };
+    QStringList seen;
+    {
+        MachineState page;
+        for (int i = 0; i < 1500; ++i) {
+            page.syncUpdate(1);
+            const QString m = mixed(labelText(&page, "label_info"));
+            if (!m.isEmpty())
+                seen << "status page: " + m;
+        }
+    }
+    for (int i = 0; i < 1500; ++i) {
+        g_lockwindow->syncUpdate();
+        const QString m = mixed(labelText(g_lockwindow, "label_led"));
+        if (!m.isEmpty())
+            seen << "idle screen: " + m;
+    }
+    stop = true;
+    pcs.join();
+    EXPECT_TRUE(seen.isEmpty()) << seen.size() << " of 3000 refreshes, first: " << seen.value(0).toStdString();
 }
 
 TEST_F(ShellTest, AModeSavedFromTheHomePanelIsConfirmedByTip1)

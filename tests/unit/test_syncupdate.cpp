@@ -219,7 +219,7 @@ TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
     std::thread chip([this] {
         for (int i = 1; i <= 50; ++i) {
             {
-                C331ParaLock lock;
+                ParaWriteLock lock;
                 setLe16(p->ram_para, 2182, static_cast<uint16_t>(i));
             }
             p->test_signal(i % 2 == 1 ? 2 : 1);
@@ -239,7 +239,7 @@ TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
     shell().clearLog();
     std::thread later([this] {
         {
-            C331ParaLock lock;
+            ParaWriteLock lock;
             setLe16(p->ram_para, 2182, 51);
         }
         p->test_signal(1);

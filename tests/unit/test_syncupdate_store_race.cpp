@@ -39,7 +39,7 @@ TEST_F(PersistRace, AStoreDuringTheWriteIsWrittenByTheNextRefresh)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     {
-        C331ParaLock lock;
+        ParaWriteLock lock;
         setLe16(p->ram_para, para::kSaturation, 80);
     }
     gui.join();

@@ -8,6 +8,7 @@
 #include "core/utils.h"
 #include "videochip/c331_manage.h"
 
+#include <QMutexLocker>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -299,4 +300,46 @@ TEST_F(ParaStore, ModeMenuFileNamesAreLowerCaseHex)
     p->mode_file_deal(9, 1);
     EXPECT_FALSE(exists(hostPath("/data/modes/MO0a.json")));
     EXPECT_TRUE(exists(hostPath("/data/modes/MO0A.json")));
+}
+
+// The store's short lock is a leaf. In the lock-check builds (the sanitizer
+// builds) a lock taken while a writer holds it ends the program, naming the
+// lock: a Utils mutex (here through its helper and through QMutexLocker) or
+// the c331 manage mutex. A write lock inside a write lock takes nothing new
+// and is not caught. Without the checks there is nothing to see.
+TEST(ParaStoreLocks, ALockTakenWhileTheShortLockIsHeldEndsTheProgramInTheLockCheckBuilds)
+{
+    if (!lock_check::kOn)
+        GTEST_SKIP() << "lock checks are compiled in the sanitizer builds (ZDR_LOCK_CHECKS)";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char* const kQMutex = "a QMutex taken while the parameter store's short lock is held";
+    EXPECT_DEATH(
+        {
+            ParaWriteLock lock;
+            QMutexLocker spi(&Utils::_spi_mutex);
+        },
+        kQMutex);
+    EXPECT_DEATH(
+        {
+            ParaWriteLock lock;
+            Utils::usleep_mutex(1);
+        },
+        kQMutex);
+    EXPECT_DEATH(
+        {
+            ParaWriteLock lock;
+            if (C331ParaLock::try_acquire())
+                C331ParaLock::release();
+        },
+        "the c331 manage mutex taken while the parameter store's short lock is held");
+
+    {
+        ParaWriteLock outer;
+        ParaWriteLock inner;
+        EXPECT_TRUE(C331ParaLock::held());
+        EXPECT_TRUE(ParaBytesLock::held());
+    }
+    EXPECT_FALSE(C331ParaLock::held());
+    EXPECT_FALSE(ParaBytesLock::held());
+    QMutexLocker spi(&Utils::_spi_mutex);   // after the write: nothing to catch
 }

@@ -10,7 +10,12 @@
 // (core/gui_handoff.h), and an application-wide event filter acquires as
 // each queued call reaches the GUI thread, before its arguments are read.
 // (Other calls to the GUI thread go through core/gui_post.h.)
+//
+// The same definitions check the lock order against the parameter store's
+// short lock (core/lock_check.h); in the builds without ThreadSanitizer
+// that check is done by qmutex_lockcheck.cpp.
 #include "core/gui_handoff.h"
+#include "core/lock_check.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -36,6 +41,7 @@ F real(const char* name)
 
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 {
+    lock_check::short_lock_is_leaf("a QMutex");
     static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
     f(this);
     __tsan_acquire(this);
@@ -43,6 +49,7 @@ void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 
 bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
+    lock_check::short_lock_is_leaf("a QMutex");
     static const auto f = real<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
     const bool locked = f(this, timeout);
     if (locked)

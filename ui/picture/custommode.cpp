@@ -467,8 +467,7 @@ void CustomMode::on_Button_use_clicked()
     if (!store()->ZdrUserModeSaved(slot))
         return;
     ZdrRamPara* s = store();
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     setLe16(s->ram_para, para::kCurrentMode, static_cast<uint16_t>(slot + 1));
     std::memcpy(s->ram_para + para::kModeStart, s->mode_user_para[slot] + 2, para::kModeSize);
     lock.raise(1);

@@ -204,9 +204,9 @@ ImageLayout::~ImageLayout()
     delete ui;
 }
 
-int ImageLayout::layer_word(int offset) const
+int ImageLayout::layer_word(const unsigned char* block, int offset) const
 {
-    return ZdrRamPara::pInstance()->block_word(para::layer(image_index) + offset);
+    return le16(block, para::layer(image_index) + offset);
 }
 
 QString ImageLayout::tile_name(int i) const
@@ -253,23 +253,19 @@ void ImageLayout::image_init()
 
 namespace {
 
-// The name of the input a window shows (for a crop, the crop's input).
-QString sourceName(int window)
+// The name of the input a window shows (for a crop, the crop's input),
+// from a copy of the block: the layer's input word and the crop it names
+// come from one store (the PC writes both).
+QString sourceName(const unsigned char* block, int window)
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     int input = -1;
-    {
-        // The layer's input word and the crop it names, read in one piece
-        // (the PC writes both).
-        ParaBytesLock bytes;
-        const unsigned word = le16(store->ram_para, para::layer(window) + para::kLayerInput);
-        // A crop index beyond the crop table names nothing.
-        if (!(word & para::kLayerInputIsCrop) || (word & 0xFF) < static_cast<unsigned>(para::kCropCount)) {
-            short isCrop = 0;
-            char cropIndex = 0;
-            input = store->ZdrGetImageSource(store->ram_para, static_cast<unsigned char>(window), &isCrop,
-                                             &cropIndex, 0);
-        }
+    const unsigned word = le16(block, para::layer(window) + para::kLayerInput);
+    // A crop index beyond the crop table names nothing.
+    if (!(word & para::kLayerInputIsCrop) || (word & 0xFF) < static_cast<unsigned>(para::kCropCount)) {
+        short isCrop = 0;
+        char cropIndex = 0;
+        input = ZdrRamPara::pInstance()->ZdrGetImageSource(block, static_cast<unsigned char>(window), &isCrop,
+                                                           &cropIndex, 0);
     }
     return input >= 0 && input < 6 ? QString(kInputNames[input]) : QString();
 }
@@ -280,7 +276,9 @@ void ImageLayout::TextCreate(char window, char)
 {
     if (window < 0 || window > 5 || !image_label[static_cast<int>(window)])
         return;
-    text_ = sourceName(window);
+    unsigned char block[para::kBlockSize];
+    ZdrRamPara::pInstance()->snapshot_block(block);
+    text_ = sourceName(block, window);
     image_label[static_cast<int>(window)]->setText(text_);
 }
 
@@ -297,9 +295,14 @@ void ImageLayout::zdr_image_button_clicked()
 
 void ImageLayout::image_para_update()
 {
+    // Other threads store whole records (a PC its window's rectangle): the
+    // page shows each from one copy, so that a store landing between two
+    // widget calls is never shown, nor stored back, half.
+    unsigned char block[para::kBlockSize];
+    ZdrRamPara::pInstance()->snapshot_block(block);
     const int L = image_index;
     const QString prefix = ui_text("画面状态:", "Image state:", "Состояние:", "Trạng thái:");
-    if (L == 0 || layer_word(para::kLayerEnable) != 0) {
+    if (L == 0 || layer_word(block, para::kLayerEnable) != 0) {
         ui->image_state->setText(prefix + ui_text("开启", "ON", "Вкл", "Mở"));
         ui->button_state->setIcon(QIcon(":/png/button_on.png"));
         image_state_on = 1;
@@ -320,17 +323,17 @@ void ImageLayout::image_para_update()
         const QString name = ui_text("画面%1", "image%1", "Канал%1", "Hình ảnh%1").arg(L + 1);
         ui->image_name->setText(namePrefix + name);
     }
-    ui->image_source->setText(ui_text("信源:", "Source:", "Источник:", "Nguồn tín hiệu:") + sourceName(L));
-    ui->comboBox->setCurrentIndex(layer_word(6));
-    ui->lineEdit_X->setText(QString::asprintf("%d", layer_word(para::kLayerX)));
-    ui->lineEdit_Y->setText(QString::asprintf("%d", layer_word(para::kLayerY)));
-    ui->lineEdit_W->setText(QString::asprintf("%d", layer_word(para::kLayerW)));
-    ui->lineEdit_H->setText(QString::asprintf("%d", layer_word(para::kLayerH)));
-    mirror_select(layer_word(para::kLayerMirror));
-    if (!(layer_word(para::kLayerOutput) & 0x100)) {
+    ui->image_source->setText(ui_text("信源:", "Source:", "Источник:", "Nguồn tín hiệu:") + sourceName(block, L));
+    ui->comboBox->setCurrentIndex(layer_word(block, 6));
+    ui->lineEdit_X->setText(QString::asprintf("%d", layer_word(block, para::kLayerX)));
+    ui->lineEdit_Y->setText(QString::asprintf("%d", layer_word(block, para::kLayerY)));
+    ui->lineEdit_W->setText(QString::asprintf("%d", layer_word(block, para::kLayerW)));
+    ui->lineEdit_H->setText(QString::asprintf("%d", layer_word(block, para::kLayerH)));
+    mirror_select(layer_word(block, para::kLayerMirror));
+    if (!(layer_word(block, para::kLayerOutput) & 0x100)) {
         ui->comboBox_P2P->setCurrentIndex(0);
     } else {
-        switch (layer_word(para::kLayerP2P)) {
+        switch (layer_word(block, para::kLayerP2P)) {
         case 0: ui->comboBox_P2P->setCurrentIndex(1); break;
         case 8: ui->comboBox_P2P->setCurrentIndex(2); break;
         case 9: ui->comboBox_P2P->setCurrentIndex(3); break;
@@ -349,8 +352,7 @@ void ImageLayout::on_button_state_clicked()
     image_state_on = on;
     {
         ZdrRamPara* store = ZdrRamPara::pInstance();
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         store->ram_para[para::layer(L) + para::kLayerEnable] = on;
         lock.raise(1);
     }
@@ -405,8 +407,7 @@ void ImageLayout::rect_store()
     unsigned char* record = ZdrRamPara::pInstance()->ram_para + para::layer(image_index);
     const int x = page_short(ui->lineEdit_X->text()), y = page_short(ui->lineEdit_Y->text());
     const int w = page_short(ui->lineEdit_W->text()), h = page_short(ui->lineEdit_H->text());
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     setLe16(record, para::kLayerX, static_cast<uint16_t>(x));
     setLe16(record, para::kLayerY, static_cast<uint16_t>(y));
     setLe16(record, para::kLayerW, static_cast<uint16_t>(w));
@@ -430,8 +431,7 @@ void ImageLayout::mirror_set(int mode)
     if (store->block_byte(at) == mode)
         return;
     mirror_select(mode);
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     lock.raise(1);
     store->ram_para[at] = static_cast<unsigned char>(mode);
 }
@@ -445,16 +445,17 @@ void ImageLayout::on_comboBox_P2P_currentIndexChanged(int index)
 {
     if (index < 0 || index > 3)
         return;
-    const unsigned output = layer_word(para::kLayerOutput);
-    const unsigned mode = layer_word(para::kLayerP2P);
+    // The output word and the mode are read and stored under one hold: the
+    // stored pair is the one read, with this change.
+    unsigned char* record = ZdrRamPara::pInstance()->ram_para + para::layer(image_index);
+    ParaWriteLock lock;
+    const unsigned output = le16(record, para::kLayerOutput);
+    const unsigned mode = le16(record, para::kLayerP2P);
     const unsigned modes[4] = {mode, 0, 8, 9};
     const unsigned newOutput = index == 0 ? (output & ~0x100u) : (output | 0x100u);
     const unsigned newMode = modes[index];
     if (newOutput == output && newMode == mode)
         return;
-    unsigned char* record = ZdrRamPara::pInstance()->ram_para + para::layer(image_index);
-    C331ParaLock lock;
-    ParaBytesLock bytes;
     setLe16(record, para::kLayerOutput, static_cast<uint16_t>(newOutput));
     setLe16(record, para::kLayerP2P, static_cast<uint16_t>(newMode));
     lock.raise(1);
@@ -469,8 +470,7 @@ void ImageLayout::on_comboBox_currentIndexChanged(int index)
     // Stored under the manage mutex like every other write of the block;
     // the chip does not act on it, so no pass is asked for.
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     store->ram_para[para::layer(image_index) + 6] = static_cast<unsigned char>(index);
 }
 

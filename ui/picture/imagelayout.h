@@ -80,7 +80,8 @@ private:
     void mirror_set(int mode);
     void rect_store();
     void focus_move(QPushButton* button);
-    int layer_word(int offset) const;
+    // A word of the chosen window's layer record in block.
+    int layer_word(const unsigned char* block, int offset) const;
 
     Ui_ImageLayout* ui;
     unsigned char image_state_on = 1;

@@ -109,6 +109,11 @@ int stored(int offset)
     return static_cast<short>(ZdrRamPara::pInstance()->block_word(offset));
 }
 
+int stored(const unsigned char* block, int offset)
+{
+    return static_cast<short>(le16(block, offset));
+}
+
 } // namespace
 
 // --- the form ------------------------------------------------------------
@@ -252,14 +257,18 @@ void ImageQuality::para_init()
       tab1[3] = {{ui->label_red, ui->horizontalSlider_red, para::kRedGain},
                  {ui->label_green, ui->horizontalSlider_green, para::kGreenGain},
                  {ui->label_blue, ui->horizontalSlider_blue, para::kBlueGain}};
+    // The picture settings are stored together (a reset, the PC): shown
+    // from one copy.
+    unsigned char block[para::kBlockSize];
+    ZdrRamPara::pInstance()->snapshot_block(block);
     for (const auto& f : tab0) {
-        value_show(f.box, stored(f.offset));
-        f.slider->setValue(stored(f.offset));
+        value_show(f.box, stored(block, f.offset));
+        f.slider->setValue(stored(block, f.offset));
     }
-    ui->comboBox->setCurrentIndex(stored(para::kColorTempType));
+    ui->comboBox->setCurrentIndex(stored(block, para::kColorTempType));
     for (const auto& f : tab1) {
-        value_show(f.box, stored(f.offset));
-        f.slider->setValue(stored(f.offset));
+        value_show(f.box, stored(block, f.offset));
+        f.slider->setValue(stored(block, f.offset));
     }
 }
 
@@ -309,8 +318,7 @@ void ImageQuality::syncUpdate()
 void ImageQuality::store_field(int offset, int value)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     setLe16(store->ram_para, offset, static_cast<unsigned short>(value));
     lock.raise(1);
 }
@@ -465,8 +473,7 @@ void ImageQuality::on_Button_reset_clicked()
 {
     // The widgets follow at the refresh after the chip's pass.
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     std::memcpy(store->ram_para + para::kBrightness,
                 ConfigEngine::default_para_ramlist + (para::kBrightness - kDefaultListBase), kPictureBytes);
     lock.raise(1);

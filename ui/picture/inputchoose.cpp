@@ -265,13 +265,14 @@ int InputChoose::layer_source(int layer, int* position, int* cropNumber)
     *cropNumber = 0;
     int in;
     {
-        // The layer's input word and the crop it names, read in one piece
-        // (the PC writes both).
-        ParaBytesLock bytes;
-        in = store()->ZdrGetImageSource(store()->ram_para, static_cast<unsigned char>(layer), &isCrop, &record, 0);
+        // The layer's input word and the crop it names, from one copy (the
+        // PC writes both).
+        unsigned char block[para::kBlockSize];
+        store()->snapshot_block(block);
+        in = store()->ZdrGetImageSource(block, static_cast<unsigned char>(layer), &isCrop, &record, 0);
         const int k = static_cast<unsigned char>(record);
         if (isCrop && k < para::kCropCount)
-            *cropNumber = ((le16(store()->ram_para, para::crop(k)) >> 8) & 0x7F) + 1;
+            *cropNumber = ((le16(block, para::crop(k)) >> 8) & 0x7F) + 1;
     }
     if (*cropNumber)
         *position = crop_position(in, *cropNumber);

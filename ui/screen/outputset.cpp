@@ -426,7 +426,7 @@ void OutputSet::on_Button_apply1_clicked()
         C331ParaLock lock;
         bool changed = false;
         {
-            ParaBytesLock bytes;
+            ParaWriteLock bytes;
             setLe16(block, para::kLedWidth, static_cast<uint16_t>(w));
             setLe16(block, para::kLedHeight, static_cast<uint16_t>(h));
             setLe16(block, para::kSpliceMode, splice_type);

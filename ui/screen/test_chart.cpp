@@ -30,8 +30,7 @@ const char* const kWhite = "color: rgb(255, 255, 255);";
 void store_pattern(unsigned char pattern)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    C331ParaLock lock;
-    ParaBytesLock bytes;
+    ParaWriteLock lock;
     lock.raise(1);
     store->ram_para[para::kTestPattern] = pattern;
 }

@@ -408,8 +408,7 @@ void AdvancedOption::on_Button_wifi_clicked()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     {
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         store->ram_para[para::kWifiOff] = store->ram_para[para::kWifiOff] == 1 ? 0 : 1;
         lock.raise(1);
     }
@@ -446,8 +445,7 @@ void AdvancedOption::on_Button_reset_all_clicked()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     const DefaultParaImage& image = defaultParaImage();
     {
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         for (int at = para::kPersistStart; at < para::kBlockSize; ++at) {
             if (at >= para::kEdid && at < para::kEdidEnd)
                 continue;

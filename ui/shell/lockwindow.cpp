@@ -104,8 +104,11 @@ void LockWindow::para_init()
     const QString prefix = ui_text("当前模式：", "User mode: ", "Режим: ", "Chế độ: ");
     label_mode->setText(prefix + (mode ? QString("%1").arg(mode, 2, 10, QChar('0'))
                                        : ui_text("无", "none", "нет", "không")));
+    // Width and height from one store (the PC writes both).
+    unsigned char size[4];
+    store->block_bytes(para::kLedWidth, size, sizeof(size));
     label_led->setText(ui_text("LED屏：", "LED screen: ", "LED-экран: ", "Màn hình LED: ") +
-                       QString("%1 x %2").arg(store->block_word(para::kLedWidth)).arg(store->block_word(para::kLedHeight)));
+                       QString("%1 x %2").arg(le16(size, 0)).arg(le16(size, 2)));
 }
 
 void LockWindow::clock_update()

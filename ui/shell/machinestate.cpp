@@ -79,9 +79,13 @@ void MachineState::para_init()
     html += row(ui_text("网关", "Gateway", "Шлюз", "Cổng mặc định"), net.gateway);
     html += row(ui_text("MAC地址", "MAC address", "MAC-адрес", "Địa chỉ MAC"), net.mac);
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (store)
+    if (store) {
+        // Width and height from one store (the PC writes both).
+        unsigned char size[4];
+        store->block_bytes(para::kLedWidth, size, sizeof(size));
         html += row(ui_text("LED屏", "LED screen", "LED-экран", "Màn hình LED"),
-                    QString("%1 x %2").arg(store->block_word(para::kLedWidth)).arg(store->block_word(para::kLedHeight)));
+                    QString("%1 x %2").arg(le16(size, 0)).arg(le16(size, 2)));
+    }
     html += "</table>";
     label_info->setText(html);
 

@@ -305,8 +305,7 @@ void MainWindow::on_Button_lock_clicked()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     {
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::kPanelLock, panel_locked() ? 0 : 1);
         lock.raise(1);
     }
@@ -381,8 +380,7 @@ void MainWindow::on_Button_mode_load_clicked()
     if (is_busy() || slot >= ZdrRamPara::kSlotCount || !store->ZdrUserModeSaved(slot))
         return;
     {
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         std::memcpy(store->ram_para + para::kModeStart, store->mode_user_para[slot] + 2, para::kModeSize);
         setLe16(store->ram_para, para::kCurrentMode, static_cast<uint16_t>(slot + 1));
         lock.raise(1);
@@ -399,8 +397,7 @@ void MainWindow::on_Button_mode_save_clicked()
         return;
     {
         // The refresh after the chip's pass saves the mode (block 868).
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         setLe16(store->ram_para, para::kModeSaveRequest, static_cast<uint16_t>(slot + 1));
         lock.raise(1);
     }
@@ -420,8 +417,7 @@ void MainWindow::mode_file_write(int slot, int op)
     unsigned char image[ZdrRamPara::kSlotSize];
     bool osdOn;
     {
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         if (op == 0)
             std::memcpy(s + 2, store->ram_para + para::kModeStart, para::kModeSize);
         s[0] = 0xAA;

@@ -118,8 +118,7 @@ void Option::zdr_button_language_clicked()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     {
         // The chip's pass and the refresh after it switch the pages over.
-        C331ParaLock lock;
-        ParaBytesLock bytes;
+        ParaWriteLock lock;
         store->ram_para[para::kLanguage] = static_cast<unsigned char>(language);
         lock.raise(1);
     }
