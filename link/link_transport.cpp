@@ -1,14 +1,13 @@
 #include "link/link_transport.h"
 
 #include "core/global.h"
+#include "core/logMsg.h"
 #include "core/wait_bound.h"
 #include "link/link_global.h"
+#include "link/passthrough_line.h"
 #include "sendcard/fpga_manage.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <set>
 #include <vector>
 
 namespace {
@@ -16,81 +15,20 @@ namespace {
 // The transport that last passed a frame through, by pass-through code.
 std::atomic<link_transport*> g_passby_transports[256];
 
-// One pass-through is open at a time: a request from a second transport
-// waits until the first has its answer or has given up (the answer is
-// routed by the one pass-through code). The requests take their turns in
-// the order they came, so that a transport with many queued requests holds
-// another for at most the request being served. A request takes its turn
-// (a ticket) when it is next on its stream; a transport that serves many
-// PCs serves the others' plain requests while the turn of one PC's
-// pass-through has not come. Taken before the FPGA link mutex.
-class PassThroughTurns {
+// The one pass-through line of the control link. Taken before the FPGA
+// link mutex.
+PassThroughLine g_passthrough_line;
+
+// Ends the ticket being served when the pass-through returns.
+class TicketInService {
 public:
-    uint64_t take()
-    {
-        std::lock_guard<std::mutex> hold(m_mutex);
-        return m_next++;
-    }
-    bool up(uint64_t turn)
-    {
-        std::lock_guard<std::mutex> hold(m_mutex);
-        return m_serving == turn;
-    }
-    void wait(uint64_t turn)
-    {
-        std::unique_lock<std::mutex> hold(m_mutex);
-        m_turn.wait(hold, [&] { return m_serving == turn; });
-    }
-    // The turn being served has ended.
-    void done()
-    {
-        {
-            std::lock_guard<std::mutex> hold(m_mutex);
-            ++m_serving;
-            skipAbandoned();
-        }
-        m_turn.notify_all();
-    }
-    // A turn that will not be used (its stream went away): passed over.
-    void abandon(uint64_t turn)
-    {
-        {
-            std::lock_guard<std::mutex> hold(m_mutex);
-            if (m_serving == turn) {
-                ++m_serving;
-                skipAbandoned();
-            } else {
-                m_abandoned.insert(turn);
-            }
-        }
-        m_turn.notify_all();
-    }
-
-private:
-    void skipAbandoned()
-    {
-        while (m_abandoned.erase(m_serving) != 0)
-            ++m_serving;
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_turn;
-    uint64_t m_next = 0;
-    uint64_t m_serving = 0;
-    std::set<uint64_t> m_abandoned;
-};
-PassThroughTurns g_passthrough_turns;
-
-// Holds a pass-through's turn from its start to its end.
-class PassThroughTurn {
-public:
-    explicit PassThroughTurn(uint64_t turn) { g_passthrough_turns.wait(turn); }
-    ~PassThroughTurn() { g_passthrough_turns.done(); }
-    PassThroughTurn(const PassThroughTurn&) = delete;
-    PassThroughTurn& operator=(const PassThroughTurn&) = delete;
+    TicketInService() = default;
+    ~TicketInService() { g_passthrough_line.done(); }
+    TicketInService(const TicketInService&) = delete;
+    TicketInService& operator=(const TicketInService&) = delete;
 };
 
-bool passthrough_in_turn(link_transport& transport, const unsigned char* frame, int length, uint64_t turn);
+bool passthrough_with_ticket(link_transport& transport, const unsigned char* frame, int length, uint64_t ticket);
 
 } // namespace
 
@@ -115,20 +53,26 @@ bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int
 
 bool passthrough_to_cards(link_transport& transport, const unsigned char* frame, int length)
 {
-    return passthrough_in_turn(transport, frame, length, g_passthrough_turns.take());
+    return passthrough_with_ticket(transport, frame, length, g_passthrough_line.take());
 }
 
 namespace {
 
-bool passthrough_in_turn(link_transport& transport, const unsigned char* frame, int length, uint64_t turn)
+bool passthrough_with_ticket(link_transport& transport, const unsigned char* frame, int length, uint64_t ticket)
 {
     fpga_manage* m = fpga_manage::p_fpga_manage;
     if (!m) {
-        g_passthrough_turns.abandon(turn);
+        g_passthrough_line.abandon(ticket);
         return false;
     }
+    // One pass-through at a time, in the order of the tickets. A waiter
+    // that gives up (see PassThroughLine) sends nothing.
+    if (!g_passthrough_line.wait(ticket)) {
+        writeLogMsg(WARNING, "Pass-through: the one ahead never ended, request dropped");
+        return false;
+    }
+    const TicketInService oneAtATime;
     const unsigned char code = transport.passby_code();
-    const PassThroughTurn oneAtATime(turn);
     uint64_t boundUs = 0;
     {
         FpgaMutexHold hold(m->fpga_link_mutex);
@@ -144,7 +88,7 @@ bool passthrough_in_turn(link_transport& transport, const unsigned char* frame, 
     // the frame asks may take (a save to flash long, a RAM or register
     // access 5 s); a silent card ends the wait at that bound, and a
     // request that was dropped or reached no linked port does not wait.
-    // Every other transport waits for its turn meanwhile.
+    // Every other pass-through waits for its ticket meanwhile.
     const WaitBound bound(boundUs);
     bool answered = false;
     while (boundUs > 0) {
@@ -188,37 +132,37 @@ link_endpoint::link_endpoint(link_transport& transport)
 
 link_endpoint::~link_endpoint()
 {
-    give_up_turn();
+    give_up_ticket();
 }
 
 void link_endpoint::reset()
 {
-    give_up_turn();
+    give_up_ticket();
     m_phy.reset();
     m_waiting.clear();
 }
 
-void link_endpoint::give_up_turn()
+void link_endpoint::give_up_ticket()
 {
-    if (m_hasTurn)
-        g_passthrough_turns.abandon(m_turn);
-    m_hasTurn = false;
+    if (m_hasTicket)
+        g_passthrough_line.abandon(m_ticket);
+    m_hasTicket = false;
 }
 
-void link_endpoint::take_turn()
+void link_endpoint::take_ticket()
 {
-    if (m_hasTurn || m_waiting.empty())
+    if (m_hasTicket || m_waiting.empty())
         return;
     const std::vector<unsigned char>& front = m_waiting.front();
     if (!link_frame::isPassThrough(front.data(), static_cast<int>(front.size())))
         return;
-    m_turn = g_passthrough_turns.take();
-    m_hasTurn = true;
+    m_ticket = g_passthrough_line.take();
+    m_hasTicket = true;
 }
 
-bool link_endpoint::front_waits_for_cards() const
+bool link_endpoint::front_waits_for_ticket() const
 {
-    return m_hasTurn && !g_passthrough_turns.up(m_turn);
+    return m_hasTicket && !g_passthrough_line.isUp(m_ticket);
 }
 
 void link_endpoint::receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send)
@@ -237,19 +181,20 @@ void link_endpoint::serve_one(uint64_t peer, const Sender& send)
         return;
     const std::vector<unsigned char> body = std::move(m_waiting.front());
     m_waiting.pop_front();
-    // A pass-through whose turn was taken while it waited is served in it.
-    const bool turnTaken = m_hasTurn;
-    m_hasTurn = false;
-    serve(body.data(), static_cast<int>(body.size()), peer, send, turnTaken);
+    // A pass-through whose ticket was taken while it waited is served with
+    // that ticket.
+    const bool ticketTaken = m_hasTicket;
+    m_hasTicket = false;
+    serve(body.data(), static_cast<int>(body.size()), peer, send, ticketTaken);
 }
 
-void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool turnTaken)
+void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool ticketTaken)
 {
     pc_cmd_time = G_timeTicks.load();
     pc_cmd_valid = 1;
     if (link_frame::isPassThrough(body, n)) {
-        if (turnTaken)
-            passthrough_in_turn(m_transport, body, n, m_turn);
+        if (ticketTaken)
+            passthrough_with_ticket(m_transport, body, n, m_ticket);
         else
             passthrough_to_cards(m_transport, body, n);
         return;

@@ -80,18 +80,19 @@ public:
     void take(const unsigned char* data, size_t length);
     bool pending() const { return !m_waiting.empty(); }
     size_t waiting() const { return m_waiting.size(); }
-    // Takes the turn among the transports' pass-throughs for the oldest
-    // waiting frame when it is a pass-through without one. A transport
-    // calls it when the stream takes its place in the transport's line
-    // (behind what arrived while the previous request was served), so that
-    // the two lines keep the same order.
-    void take_turn();
-    // True while the oldest waiting frame is a pass-through whose turn,
-    // taken, has not come: a transport serves other streams meanwhile.
-    bool front_waits_for_cards() const;
-    // Gives back the turn taken for the oldest waiting frame (take_turn()
-    // takes a new one, behind the others).
-    void give_up_turn();
+    // Takes a ticket in the pass-through line (see PassThroughLine) for the
+    // oldest waiting frame when it is a pass-through without one. A
+    // transport calls it when the stream takes its place in the
+    // transport's own line (behind what arrived while the previous request
+    // was served), so that the two lines keep the same order.
+    void take_ticket();
+    // True while the oldest waiting frame is a pass-through whose ticket,
+    // taken, is not up: a transport serves other streams meanwhile. Asks,
+    // changes nothing.
+    bool front_waits_for_ticket() const;
+    // Gives back the ticket taken for the oldest waiting frame
+    // (take_ticket() takes a new one, behind the others).
+    void give_up_ticket();
     // Serves the oldest waiting frame, if any.
     void serve_one(uint64_t peer, const Sender& send);
     // Forgets a frame in progress and the frames waiting.
@@ -99,14 +100,14 @@ public:
     const protocol_phy::Stats& stats() const { return m_phy.stats(); }
 
 private:
-    void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool turnTaken = false);
+    void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool ticketTaken = false);
 
 
     link_transport& m_transport;
     std::deque<std::vector<unsigned char>> m_waiting;
-    // The pass-through turn taken for the oldest waiting frame.
-    bool m_hasTurn = false;
-    uint64_t m_turn = 0;
+    // The pass-through ticket taken for the oldest waiting frame.
+    bool m_hasTicket = false;
+    uint64_t m_ticket = 0;
     protocol_phy m_phy;
     message_deal m_deal;
     unsigned char m_framed[protocol_phy::framed_size(message_deal::kMaxReply)];

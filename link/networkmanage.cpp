@@ -22,7 +22,7 @@ namespace {
 constexpr int kPollMs = 200;
 // How often a request held back is looked at: a PC's next request after
 // its FIN waiting for the acknowledgement of its replies, a pass-through
-// waiting for its turn.
+// waiting for its ticket.
 constexpr int kHeldPollMs = 10;
 
 } // namespace
@@ -90,22 +90,26 @@ void networkManage::readClient(Client& client)
     client.endpoint->take(buffer, static_cast<size_t>(n));
     // Its requests take their place in the line as they are read; the
     // connection just served goes behind the others read with it.
-    if (client.turn == 0 && client.endpoint->pending() && client.id != m_lastServed)
+    if (client.place == 0 && client.endpoint->pending() && client.id != m_lastServed)
         enterLine(client);
 }
 
 void networkManage::enterLine(Client& client)
 {
-    // A pass-through next on the connection takes its turn among the
-    // transports' pass-throughs with its place here: behind the connections
-    // already in the line.
-    client.turn = m_nextTurn++;
+    // A pass-through next on the connection takes its ticket in the
+    // pass-through line with its place here: behind the connections already
+    // in the line.
+    client.place = m_nextPlace++;
     if (mayServe(client))
-        client.endpoint->take_turn();
+        client.endpoint->take_ticket();
 }
 
 void networkManage::serveOne(Client& client)
 {
+    // Served, the connection leaves the line; it takes a new place behind
+    // the others once its next request is looked at.
+    client.place = 0;
+    m_lastServed = client.id;
     client_socket = client.fd;
     client.endpoint->serve_one(client.id, [&](const unsigned char* data, int length) {
         if (client.broken)
@@ -157,7 +161,87 @@ void networkManage::watchHeld(Client& client)
     }
 }
 
-void networkManage::takeNewConnections()
+void networkManage::acceptThread()
+{
+    Utils::name_thread("tcp-rx");
+    // Requests are served one at a time. A connection with requests waiting
+    // has one place in the line, taken in the order the connections'
+    // requests arrived; served, it goes to the back, behind what arrived
+    // meanwhile. So a PC that queued many slow requests (pass-throughs to
+    // cards, flash erases) holds a PC that comes later for at most the
+    // request being served. A connection is read again once its requests
+    // are served: its stream's end then finds every request it sent before
+    // served. One whose PC is gone (reset, or a reply that could not be
+    // written) is dropped with the requests it left; after a PC's FIN, see
+    // mayServe().
+    std::vector<pollfd> fds;
+    while (!m_stop) {
+        releaseHeldTickets();
+        const int waitMs = buildPollSet(fds);
+        if (::poll(fds.data(), fds.size(), waitMs) < 0)
+            continue;
+        readArrivals(fds);
+        if (fds[0].revents & POLLIN)
+            acceptNewcomers();
+        dropBroken();
+        if (Client* next = pickNext())
+            serveOne(*next);
+    }
+}
+
+void networkManage::releaseHeldTickets()
+{
+    // A PC whose next request waits for the acknowledgement of its replies
+    // (it may never come) holds no pass-through ticket meanwhile, and is
+    // let go when nothing moves (watchHeld()). Afterwards `held` tells the
+    // connections whose next request waits so.
+    for (Client& c : m_clients) {
+        if (c.endpoint->pending() && !mayServe(c)) {
+            c.endpoint->give_up_ticket();
+            watchHeld(c);
+        } else {
+            c.held = false;
+        }
+    }
+}
+
+int networkManage::buildPollSet(std::vector<pollfd>& fds)
+{
+    // The server and every connection: one with requests waiting is not
+    // read (its stream's end must come after they are served), only
+    // watched for its PC's FIN. The poll does not wait when a request may
+    // be served, and looks again soon when one is held back.
+    fds.clear();
+    fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
+    bool ready = false, held = false;
+    for (const Client& c : m_clients) {
+        const bool pending = c.endpoint->pending();
+        if (pending && !c.held && !c.endpoint->front_waits_for_ticket())
+            ready = true;
+        else if (pending)
+            held = true;
+        const short events = pending ? (c.finSeen ? 0 : POLLRDHUP) : POLLIN;
+        fds.push_back(pollfd{c.fd, events, 0});
+    }
+    return ready ? 0 : held ? kHeldPollMs : kPollMs;
+}
+
+void networkManage::readArrivals(const std::vector<pollfd>& fds)
+{
+    // What the poll found on the connections (the set's entries after the
+    // server's, in the connections' order).
+    for (size_t i = 1; i < fds.size(); ++i) {
+        Client& c = m_clients[i - 1];
+        if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL))
+            c.broken = true;
+        else if (!c.broken && (fds[i].revents & POLLIN))
+            readClient(c);
+        else if (fds[i].revents & POLLRDHUP)
+            c.finSeen = true;
+    }
+}
+
+void networkManage::acceptNewcomers()
 {
     for (int fd; (fd = m_server.accept()) >= 0;) {
         const uint64_t now = platform::clock().nowUs();
@@ -188,87 +272,39 @@ void networkManage::takeNewConnections()
     }
 }
 
-void networkManage::acceptThread()
+void networkManage::dropBroken()
 {
-    Utils::name_thread("tcp-rx");
-    std::vector<pollfd> fds;
-    while (!m_stop) {
-        // Requests are served one at a time. A connection with requests
-        // waiting has one turn in the line, taken in the order the
-        // connections' requests arrived; served, it goes to the back, behind
-        // what arrived meanwhile. So a PC that queued many slow requests
-        // (pass-throughs to cards, flash erases) holds a PC that comes later
-        // for at most the request being served. A connection is read again
-        // once its requests are served: its stream's end then finds every
-        // request it sent before served. One whose PC is gone (reset, or a
-        // reply that could not be written) is dropped with the requests it
-        // left; after a PC's FIN, see mayServe().
-        fds.clear();
-        fds.push_back(pollfd{m_server.fd(), POLLIN, 0});
-        bool ready = false, held = false;
-        for (Client& c : m_clients) {
-            const bool pending = c.endpoint->pending();
-            const bool may = pending && mayServe(c);
-            if (may && !c.endpoint->front_waits_for_cards())
-                ready = true;
-            else if (pending)
-                held = true;
-            // A PC whose next request waits for the acknowledgement of its
-            // replies (it may never come) holds no pass-through turn meanwhile.
-            if (pending && !may) {
-                c.endpoint->give_up_turn();
-                watchHeld(c);
-            } else {
-                c.held = false;
-            }
-            const short events = pending ? (c.finSeen ? 0 : POLLRDHUP) : POLLIN;
-            fds.push_back(pollfd{c.fd, events, 0});
-        }
-        if (::poll(fds.data(), fds.size(), ready ? 0 : held ? kHeldPollMs : kPollMs) < 0)
-            continue;
-
-        for (size_t i = 1; i < fds.size(); ++i) {
-            Client& c = m_clients[i - 1];
-            if (fds[i].revents & (POLLHUP | POLLERR | POLLNVAL))
-                c.broken = true;
-            else if (!c.broken && (fds[i].revents & POLLIN))
-                readClient(c);
-            else if (fds[i].revents & POLLRDHUP)
-                c.finSeen = true;
-        }
-        if (fds[0].revents & POLLIN)
-            takeNewConnections();
-        for (auto it = m_clients.begin(); it != m_clients.end();) {
-            if (it->broken) {
-                ::close(it->fd);
-                it = m_clients.erase(it);
-            } else {
-                ++it;
-            }
-        }
-
-        // The connection just served goes back in the line, behind those
-        // whose requests arrived while it was served.
-        Client* next = nullptr;
-        for (Client& c : m_clients) {
-            if (c.turn == 0 && c.endpoint->pending())
-                enterLine(c);
-            if (c.turn == 0 || !mayServe(c))
-                continue;
-            // One that gave up its pass-through turn while it was held takes
-            // a new one, behind the others. A pass-through whose turn among
-            // the transports has not come waits; the others are served
-            // meanwhile.
-            c.endpoint->take_turn();
-            if ((!next || c.turn < next->turn) && !c.endpoint->front_waits_for_cards())
-                next = &c;
-        }
-        if (next) {
-            next->turn = 0;
-            m_lastServed = next->id;
-            serveOne(*next);
+    // A connection whose PC is gone goes with the requests it left (its
+    // endpoint gives up its pass-through ticket).
+    for (auto it = m_clients.begin(); it != m_clients.end();) {
+        if (it->broken) {
+            ::close(it->fd);
+            it = m_clients.erase(it);
+        } else {
+            ++it;
         }
     }
+}
+
+networkManage::Client* networkManage::pickNext()
+{
+    // The connection just served goes back in the line, behind those whose
+    // requests arrived while it was served. One that gave up its
+    // pass-through ticket while it was held takes a new one, behind the
+    // others. The first in line whose request may be served is next; a
+    // pass-through whose ticket is not up waits, and the others are served
+    // meanwhile.
+    Client* next = nullptr;
+    for (Client& c : m_clients) {
+        if (c.place == 0 && c.endpoint->pending())
+            enterLine(c);
+        if (c.place == 0 || !mayServe(c))
+            continue;
+        c.endpoint->take_ticket();
+        if ((!next || c.place < next->place) && !c.endpoint->front_waits_for_ticket())
+            next = &c;
+    }
+    return next;
 }
 
 void networkManage::queue_reply(const unsigned char* framed, int length)

@@ -1,6 +1,7 @@
 // TCP transport of the control link: a server on g_port (backlog 200) and
 // one worker thread that serves every connection, one request at a time,
-// the connections taking turns in the order their requests arrived. Each
+// the connections taking their places in line in the order their requests
+// arrived. Each
 // connection has its own reassembly, so the streams of two PCs never mix.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <list>
 #include <memory>
+#include <poll.h>
 #include <thread>
 #include <vector>
 
@@ -58,7 +60,7 @@ private:
         uint64_t lastHeardUs = 0;   // board clock: accepted, or bytes last received
         bool broken = false;
         int64_t writeSpentUs = 0;   // writing the replies to the last read
-        uint64_t turn = 0;          // its place in the line (0: not in it)
+        uint64_t place = 0;         // its place in the line (0: not in it)
         bool finSeen = false;       // the PC has shut down its sending side
         // While its next request waits for the acknowledgement of its
         // replies: the bytes unacknowledged when last looked at, and when
@@ -74,15 +76,22 @@ private:
     // Puts a connection with requests waiting at the back of the line.
     void enterLine(Client& client);
 
+    // The worker loop and its steps, in the order it takes them.
     void acceptThread();
-    void takeNewConnections();
-    void readClient(Client& client);
+    void releaseHeldTickets();
+    int buildPollSet(std::vector<pollfd>& fds);
+    void readArrivals(const std::vector<pollfd>& fds);
+    void acceptNewcomers();
+    void dropBroken();
+    Client* pickNext();
     void serveOne(Client& client);
+
+    void readClient(Client& client);
 
     TcpServer m_server;
     std::vector<Client> m_clients;   // the worker thread's own
     uint64_t m_nextId = 1;
-    uint64_t m_nextTurn = 1;
+    uint64_t m_nextPlace = 1;
     uint64_t m_lastServed = 0;   // the id of the connection served last
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

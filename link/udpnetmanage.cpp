@@ -14,8 +14,8 @@ Published<udpnetManage> udpnetManage::p_udpnetManage;
 namespace {
 
 constexpr int kPollMs = 200;
-// How often a pass-through waiting for its turn is looked at.
-constexpr int kTurnPollMs = 10;
+// How often a pass-through waiting for its ticket is looked at.
+constexpr int kTicketPollMs = 10;
 // Longest AT command line taken.
 constexpr size_t kMaxAtLine = 512;
 
@@ -99,70 +99,95 @@ udpnetManage::Peer& udpnetManage::peerOf(const sockaddr_in& from)
 
 void udpnetManage::enterLine(Peer& peer)
 {
-    // A pass-through next from the sender takes its turn among the
-    // transports' pass-throughs with its place here: behind the senders
-    // already in the line.
-    peer.turn = m_nextTurn++;
-    peer.endpoint->take_turn();
+    // A pass-through next from the sender takes its ticket in the
+    // pass-through line with its place here: behind the senders already in
+    // the line.
+    peer.place = m_nextPlace++;
+    peer.endpoint->take_ticket();
 }
 
 void udpnetManage::udpacceptThread()
 {
     Utils::name_thread("udp-rx");
+    // Frames are served one at a time. A sender with frames waiting has one
+    // place in the line, taken in the order its frames arrived; served, it
+    // goes to the back, behind what arrived meanwhile. So a PC whose frames
+    // take long (pass-throughs to slow cards, flash erases) holds a PC that
+    // sends later for at most the frame being served. What has arrived is
+    // taken before each request is served (a bounded number of datagrams,
+    // so that a flood does not stop the serving). A pass-through takes its
+    // ticket in the pass-through line when its sender takes its place in
+    // the line; while that ticket is not up it waits, and the other senders
+    // are served meanwhile.
     std::vector<unsigned char> buffer(65536);
-    const platform::Net& net = platform::net();
     while (!m_stop) {
-        // Frames are served one at a time. A sender with frames waiting has
-        // one turn in the line, taken in the order its frames arrived;
-        // served, it goes to the back, behind what arrived meanwhile. So a PC
-        // whose frames take long (pass-throughs to slow cards, flash erases)
-        // holds a PC that sends later for at most the frame being served.
-        // What has arrived is taken before each turn (a bounded number of
-        // datagrams, so that a flood does not stop the serving).
-        // A pass-through takes its turn among the transports' pass-throughs
-        // when its sender takes its place in the line; while that turn has
-        // not come it waits, and the other senders are served meanwhile.
-        bool ready = false, held = false;
-        for (Peer& p : m_peers) {
-            if (!p.endpoint->pending())
-                continue;
-            if (p.endpoint->front_waits_for_cards())
-                held = true;
-            else
-                ready = true;
-        }
-        const int firstWaitMs = ready ? 0 : held ? kTurnPollMs : kPollMs;
-        for (size_t i = 0; i < 2 * kMaxWaiting; ++i) {
-            sockaddr_in from{};
-            const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 ? firstWaitMs : 0);
-            if (n <= 0)
-                break;
-            Peer& p = peerOf(from);
-            p.lastHeardUs = platform::clock().nowUs();
-            if (p.endpoint->waiting() < kMaxWaiting)
-                p.endpoint->take(buffer.data(), static_cast<size_t>(n));
-            // The sender just served goes behind the others heard from
-            // meanwhile, even when its next frame came before theirs.
-            if (p.turn == 0 && p.endpoint->pending() && p.key != m_lastServed)
-                enterLine(p);
-        }
-        Peer* next = nullptr;
-        for (Peer& p : m_peers) {
-            if (p.turn == 0 && p.endpoint->pending())
-                enterLine(p);
-            if (p.turn != 0 && (!next || p.turn < next->turn) && !p.endpoint->front_waits_for_cards())
-                next = &p;
-        }
-        if (!next)
-            continue;
-        next->turn = 0;
-        m_lastServed = next->key;
-        last_peer = next->addr;
-        const sockaddr_in to = net.broadcastReplyTo(next->addr);
-        next->endpoint->serve_one(next->key, [&](const unsigned char* data, int length) {
-            m_control.sendTo(data, static_cast<size_t>(length), to);
-        });
+        readArrivals(buffer, pollWaitMs());
+        if (Peer* next = pickNext())
+            serveOne(*next);
     }
+}
+
+int udpnetManage::pollWaitMs() const
+{
+    // How long the first receive may wait: not at all when a frame may be
+    // served, a little when a pass-through waits for its ticket.
+    bool ready = false, held = false;
+    for (const Peer& p : m_peers) {
+        if (!p.endpoint->pending())
+            continue;
+        if (p.endpoint->front_waits_for_ticket())
+            held = true;
+        else
+            ready = true;
+    }
+    return ready ? 0 : held ? kTicketPollMs : kPollMs;
+}
+
+void udpnetManage::readArrivals(std::vector<unsigned char>& buffer, int firstWaitMs)
+{
+    // The datagrams that have arrived, each to its sender's frames (up to
+    // kMaxWaiting a sender; a datagram beyond is dropped).
+    for (size_t i = 0; i < 2 * kMaxWaiting; ++i) {
+        sockaddr_in from{};
+        const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 ? firstWaitMs : 0);
+        if (n <= 0)
+            break;
+        Peer& p = peerOf(from);
+        p.lastHeardUs = platform::clock().nowUs();
+        if (p.endpoint->waiting() < kMaxWaiting)
+            p.endpoint->take(buffer.data(), static_cast<size_t>(n));
+        // The sender just served goes behind the others heard from
+        // meanwhile, even when its next frame came before theirs.
+        if (p.place == 0 && p.endpoint->pending() && p.key != m_lastServed)
+            enterLine(p);
+    }
+}
+
+udpnetManage::Peer* udpnetManage::pickNext()
+{
+    // The sender just served goes back in the line, behind the others. The
+    // first in line whose frame may be served is next; a pass-through whose
+    // ticket is not up waits.
+    Peer* next = nullptr;
+    for (Peer& p : m_peers) {
+        if (p.place == 0 && p.endpoint->pending())
+            enterLine(p);
+        if (p.place != 0 && (!next || p.place < next->place) && !p.endpoint->front_waits_for_ticket())
+            next = &p;
+    }
+    return next;
+}
+
+void udpnetManage::serveOne(Peer& peer)
+{
+    // Served, the sender leaves the line; the reply goes to its address.
+    peer.place = 0;
+    m_lastServed = peer.key;
+    last_peer = peer.addr;
+    const sockaddr_in to = platform::net().broadcastReplyTo(peer.addr);
+    peer.endpoint->serve_one(peer.key, [&](const unsigned char* data, int length) {
+        m_control.sendTo(data, static_cast<size_t>(length), to);
+    });
 }
 
 void udpnetManage::atReceiveThread()

@@ -1,8 +1,8 @@
 // UDP transport of the control link: control frames on port 5008 and the
 // WiFi AT-command channel on port 13769, served by three threads (control
 // frames; AT receive; AT send). The control frames of each sender are
-// served in order, one frame at a time, the senders taking turns in the
-// order their frames arrived.
+// served in order, one frame at a time, the senders taking their places in
+// line in the order their frames arrived.
 #pragma once
 
 #include "core/published.h"
@@ -59,17 +59,13 @@ public:
     void queue_reply(const unsigned char* framed, int length) override;
 
 private:
-    void udpacceptThread();
-    void atReceiveThread();
-    void atSendThread();
-
     // A PC sending control frames: its own reassembly (datagrams of one
     // sender never mix with another's) and the frames it has waiting.
     struct Peer {
         uint64_t key = 0;
         sockaddr_in addr{};
         uint64_t lastHeardUs = 0;   // board clock
-        uint64_t turn = 0;          // its place in the line (0: not in it)
+        uint64_t place = 0;         // its place in the line (0: not in it)
         std::unique_ptr<link_endpoint> endpoint;
     };
     // The PCs served at once, and the frames one PC may have waiting; a
@@ -80,10 +76,21 @@ private:
     // Puts a sender with frames waiting at the back of the line.
     void enterLine(Peer& peer);
 
+    // The control frames' worker loop and its steps, in the order it takes
+    // them.
+    void udpacceptThread();
+    int pollWaitMs() const;
+    void readArrivals(std::vector<unsigned char>& buffer, int firstWaitMs);
+    Peer* pickNext();
+    void serveOne(Peer& peer);
+
+    void atReceiveThread();
+    void atSendThread();
+
     UdpServer m_control;
     UdpServer m_at;
     std::vector<Peer> m_peers;   // the control thread's own
-    uint64_t m_nextTurn = 1;
+    uint64_t m_nextPlace = 1;
     uint64_t m_lastServed = 0;   // the key of the sender served last
 
     std::mutex m_atMutex;

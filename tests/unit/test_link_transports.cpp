@@ -10,13 +10,16 @@
 #include "link/link_global.h"
 #include "link/link_io.h"
 #include "link/networkmanage.h"
+#include "link/passthrough_line.h"
 #include "link/tcpserver.h"
 #include "link/uart_inout.h"
 #include "link/uart_inout_4G.h"
 #include "link/udpnetmanage.h"
+#include "platform/clock.h"
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -38,6 +41,15 @@ Bytes readRequest(uint32_t address, uint16_t count)
 class HalfClosingTcpLink : public TcpLink {
 public:
     bool shutdownSending() { return ::shutdown(m_fd, SHUT_WR) == 0; }
+};
+
+// A transport that carries nothing: the pass-through line is all it meets.
+class QuietTransport : public link_transport {
+public:
+    unsigned char passby_code() const override { return 2; }
+    bool reply_list_ready() override { return false; }
+    void send_reply_list() override {}
+    void queue_reply(const unsigned char*, int) override {}
 };
 
 } // namespace
@@ -328,4 +340,83 @@ TEST_F(LinkTransports, UdpAnswersTheSenderAndServesTheAtChannel)
     EXPECT_EQ(atCommand("127.0.0.1", udp.at_port(), "AT" + std::string(511, ' ')), "ERROR\r\n");
     EXPECT_EQ(atCommand("127.0.0.1", udp.at_port(), "AT\r\n\r\n"), "ERROR\r\n");
     K47_WIFI_CONFIG::p_wifi_config = nullptr;
+}
+
+TEST_F(LinkTransports, PassThroughTicketsAreUpInTheOrderTakenPassingOverAbandonedOnes)
+{
+    // Three PCs each with a pass-through to card 1 next, taking their
+    // tickets in the order X, Y, Z.
+    QuietTransport transport;
+    link_endpoint x(transport), y(transport), z(transport);
+    const Bytes toCard = frameBody(buildBody(0x0001, 0x61, ramReadPayload(0, 4)));
+    for (link_endpoint* e : {&x, &y, &z}) {
+        e->take(toCard.data(), toCard.size());
+        e->take_ticket();
+    }
+    EXPECT_FALSE(x.front_waits_for_ticket());
+    EXPECT_TRUE(y.front_waits_for_ticket());
+    EXPECT_TRUE(z.front_waits_for_ticket());
+    EXPECT_TRUE(z.front_waits_for_ticket()) << "asking again changed the line";
+
+    // Y goes away while ahead of Z; X is still being served.
+    y.give_up_ticket();
+    EXPECT_TRUE(z.front_waits_for_ticket());
+    // X is served (no sending card here: its request ends at once, and its
+    // ticket with it): Y's is passed over, Z's is up.
+    x.serve_one(1, [](const unsigned char*, int) {});
+    EXPECT_FALSE(x.pending());
+    EXPECT_FALSE(z.front_waits_for_ticket());
+
+    // Y comes back behind Z; Z's PC goes away while its ticket is up.
+    y.take_ticket();
+    EXPECT_TRUE(y.front_waits_for_ticket());
+    z.reset();
+    EXPECT_FALSE(y.front_waits_for_ticket());
+    y.serve_one(2, [](const unsigned char*, int) {});
+}
+
+TEST_F(LinkTransports, APassThroughGivesUpOnlyWhenTheLineStandsStillForAnHour)
+{
+    // Tickets 0 to 3. Ticket 0 is served for 40 minutes; 1 and 2 wait. 1 is
+    // then served and never ends: 2 gives up an hour after the line last
+    // moved (1 h 40 min after it began to wait), and its ticket is passed
+    // over, so 3 is up once 1 ends. The board's clock runs 1000 times
+    // faster.
+    BoardClockSpeed fast(1000);
+    PassThroughLine line;
+    const uint64_t first = line.take();
+    const uint64_t second = line.take();
+    const uint64_t third = line.take();
+    const uint64_t fourth = line.take();
+    EXPECT_TRUE(line.isUp(first));
+    auto secondWaits = std::async(std::launch::async, [&] { return line.wait(second); });
+    auto thirdWaits = std::async(std::launch::async, [&] {
+        const bool up = line.wait(third);
+        return std::make_pair(up, platform::clock().nowUs());
+    });
+    const uint64_t fortyMinutesUs = 40ull * 60 * 1000000;
+    platform::clock().sleepUs(fortyMinutesUs);
+    EXPECT_EQ(thirdWaits.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+    const uint64_t movedUs = platform::clock().nowUs();
+    line.done();
+    ASSERT_EQ(secondWaits.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_TRUE(secondWaits.get());
+
+    const uint64_t hourUs = 60ull * 60 * 1000000;
+    if (thirdWaits.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        line.done();   // lets the waiter go before the test ends
+        thirdWaits.wait();
+        FAIL() << "the wait behind a ticket that never ends has no bound";
+    }
+    const auto gaveUp = thirdWaits.get();
+    EXPECT_FALSE(gaveUp.first);
+    EXPECT_GE(gaveUp.second - movedUs, hourUs) << "gave up while the line moved";
+    EXPECT_LT(gaveUp.second - movedUs, hourUs + boardUsOfRealMs(2000));
+
+    EXPECT_FALSE(line.isUp(fourth));
+    line.done();
+    EXPECT_FALSE(line.isUp(third));
+    EXPECT_TRUE(line.isUp(fourth));
+    EXPECT_TRUE(line.wait(fourth));
+    line.done();
 }
