@@ -107,14 +107,16 @@ unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask
     return link_frame::kOk;
 }
 
-unsigned char sendcard_read_register(int fpga, unsigned reg, unsigned char* value)
+unsigned char sendcard_read_registers(int fpga, unsigned first, unsigned count, unsigned char* values)
 {
     fpga_manage* m = fpga_manage::p_fpga_manage;
     if (!m)
         return link_frame::kNotAvailable;
-    if (reg > 255)
+    if (first > 255 || count > 256 - first)
         return link_frame::kRefused;
-    *value = m->MCU_REG_func[fpga][reg];
+    // The FPGA thread and the PC's writes change the image under its
+    // mutex: the registers asked for together are read in one hold.
+    m->reg_image_range(static_cast<unsigned char>(fpga), first, count, values);
     return link_frame::kOk;
 }
 

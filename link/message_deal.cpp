@@ -341,11 +341,9 @@ int message_deal::read_register(const unsigned char* frame, int length)
     if (le16(frame, kDest) == kSendingCard) {
         if (frame[kPort] > 1)
             return status(kRefused);
-        for (unsigned i = 0; i < count; ++i) {
-            const unsigned char s = link_services::sendcard_read_register(frame[kPort], first + i, out() + 1 + i);
-            if (s != kOk)
-                return status(s);
-        }
+        const unsigned char s = link_services::sendcard_read_registers(frame[kPort], first, count, out() + 1);
+        if (s != kOk)
+            return status(s);
         out()[0] = kOk;
         return 1 + static_cast<int>(count);
     }

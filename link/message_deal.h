@@ -144,7 +144,7 @@ constexpr unsigned kSendCardWritableCount = 171;
 unsigned char sendcard_write_ram(int fpga, uint32_t address, const unsigned char* data, int count);
 unsigned char sendcard_read_ram(int fpga, uint32_t address, unsigned char* data, int count);
 unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask, unsigned char value);
-unsigned char sendcard_read_register(int fpga, unsigned reg, unsigned char* value);
+unsigned char sendcard_read_registers(int fpga, unsigned first, unsigned count, unsigned char* values);
 // The c331 chip's serial flash (flash selector 4): erase count units of
 // type 0 (4 KiB), 1 (32 KiB) or 2 (64 KiB) from a 4 KiB sector; program and
 // read bytes. kFailed when the flash did not finish in time.

@@ -14,6 +14,7 @@
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -464,6 +465,12 @@ unsigned char fpga_manage::reg_image(unsigned char fpga, unsigned reg)
 {
     FpgaMutexHold hold(fpga_reg_mutex);
     return MCU_REG_func[fpga & 1][reg & 0xFF];
+}
+
+void fpga_manage::reg_image_range(unsigned char fpga, unsigned first, unsigned count, unsigned char* out)
+{
+    FpgaMutexHold hold(fpga_reg_mutex);
+    std::memcpy(out, MCU_REG_func[fpga & 1] + (first & 0xFF), std::min(count, 256u - (first & 0xFF)));
 }
 
 void fpga_manage::set_reg_image(unsigned char fpga, unsigned reg, unsigned char value)

@@ -241,6 +241,9 @@ public:
     // mutex (other threads refresh the image while they poll the FPGA).
     unsigned char reg_image(unsigned char fpga, unsigned reg);
     void set_reg_image(unsigned char fpga, unsigned reg, unsigned char value);
+    // Registers first to first + count - 1 (within 0..255) of the image,
+    // copied in one hold: what one write left, never half of two.
+    void reg_image_range(unsigned char fpga, unsigned first, unsigned count, unsigned char* out);
     // A version year register value that counts as alive (25..48).
     static bool version_alive(unsigned char year);
     // Back to bring-up state 0 (image byte 80 and the link watch too): the
