@@ -6,8 +6,11 @@
 # tells what runs):
 #   scripts/soak.sh [seconds] [address|thread|none]      (default: 120 thread)
 # Exits non-zero when the program wrote any sanitizer report (kept in
-# <build>/soak-reports/), died, reported an address nobody set, or when a
-# driver never got its work done (the driver says which).
+# <build>/soak-reports/), died, reported an address nobody set, returned a
+# record the PCs write whole mixed from two writes, answered later than the
+# driver's bound for that kind of request (or not at all), closed the
+# connection of a PC that reads or kept that of a PC that never reads, or
+# when a driver never got its work done (the driver says which).
 # ZDR_SOAK_BUILD_DIR names another build folder; ZDR_SOAK_JOBS the build's
 # parallel jobs (default ZDR_JOBS, else every processor).
 set -euo pipefail
@@ -19,8 +22,12 @@ Builds the program and the soak driver (with the sanitizer named; none: a
 plain build in build/) and drives every transport of the running program at
 once for the given time (1..86400 s, default 120; default kind thread).
 Exits non-zero on any sanitizer report of the program, when it died, when
-it reported an address nobody set, or when a driver never got its work done
-(no card check posted, for one; the driver names it).
+it reported an address nobody set, when a read showed a record mixed from
+two writes (the LED size, a window rectangle), when an answer came later
+than its bound (the driver lists the worst) or never, when it closed the
+connection of a PC that reads or kept that of a PC that never reads, or
+when a driver never got its work done (no card check posted, for one; the
+driver names it).
 Settings: ZDR_SOAK_BUILD_DIR the build folder (default build-<kind>/, build/
 for none); ZDR_SOAK_JOBS the build's jobs at once (1 to 1024; default
 ZDR_JOBS, else every processor)."

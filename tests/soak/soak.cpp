@@ -3,18 +3,28 @@
 // at the screen would: several UDP and TCP PCs reading and writing the
 // parameter block and the user-mode slots, set-network and device
 // information, the WiFi AT channel (address changes included), frames on
-// the RS-485 link, pass-throughs to receiving cards, taps through the pages
-// (a card check among them) and source changes.
+// the RS-485 link, pass-throughs to receiving cards beside reads of the
+// sending card's registers, LED size changes now and then (each resets
+// both FPGAs and brings them up again), a chip register write held now and
+// then (c331-hold), TCP connections that come and go (pipelined requests
+// ended with a FIN, a reset mid-stream, a PC that never reads), taps
+// through the pages (a card check among them) and source changes.
 //
 // Not part of the test command: scripts/soak.sh builds it with a sanitizer
 // and runs it. The run fails when the program reported anything (the
 // runner reads its sanitizer reports when it stops), when it died, when
-// device information reported an address nobody set, or when a driver
-// never got its work done: a kind of work (a PC's answered request, a
-// set-network, a device-information answer, an AT command, a pass-through,
-// a posted card check, a source change) that did not happen once in the
-// whole run fails it, since a soak in which a driver was shut out tested
-// nothing of that driver.
+// device information reported an address nobody set, when a read of a
+// record the PCs write whole (the LED size, a window rectangle) showed a
+// mix of two writes, when an answer came later than its bound (the table
+// of bounds below) or never, when the program closed the connection of a
+// PC that reads or kept that of a PC that never reads (its replies
+// stalled), or when a driver never got its work done: a
+// kind of work (a PC's answered request, a set-network, a
+// device-information answer, an AT command, a pass-through, a read of the
+// sending card, an LED size change, a held chip write, a churned
+// connection, a posted card check, a source change) that did not happen
+// once in the whole run fails it, since a soak in which a driver was shut
+// out tested nothing of that driver.
 //
 //   ZDR_SOAK_SECONDS   length of the run (default 60; soak.sh passes its
 //                      seconds)
@@ -29,6 +39,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -36,11 +47,15 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace pcclient;
@@ -48,11 +63,147 @@ using namespace pcclient;
 namespace {
 
 using Ports = AppRunner::LinkPorts;
+using SteadyClock = std::chrono::steady_clock;
+
+// ---- How long an answer may take ----
+//
+// The PCs of a transport take turns, one request each, in the order their
+// requests arrived, and a transport that carries an open pass-through
+// serves nothing else until it is answered or given up. So a request waits
+// for at most one request of every other PC ahead of it, then takes its
+// own time. Most requests are served in milliseconds; the slow ones this
+// soak sends come from different PCs and may all be ahead at once:
+//   - the open pass-through (one at a time over all transports), its
+//     opcode's wait: kPassThroughWaitMs;
+//   - a write waiting for the chip pass in progress, held or not:
+//     kHoldMs + kChipPassMs;
+//   - over TCP, the replies stalled on the PC that never reads: kReplyTakeMs.
+
+// docs/protocol.md, the pass-through table: RAM and register reads and
+// writes (the soak's pass-throughs are register writes, opcode 0xA0) are
+// waited for 5 s.
+constexpr int kPassThroughWaitMs = 5000;
+// docs/protocol.md, TCP: the replies to what the device read in one go
+// must be taken within 3 s (the time spent writing them), else the
+// connection is closed.
+constexpr int kReplyTakeMs = 3000;
+// The soak's own chip hold (c331-hold, see holdLoop): a write waits for
+// the pass that holds the chip; a read never does.
+constexpr int kHoldMs = 2000;
+// A change pass of the simulated chip without a hold (a full window
+// re-layout, the panel set-up after an LED size change): well under a
+// second on an idle PC.
+constexpr int kChipPassMs = 1500;
+// A request's own time: a 4 KiB read takes 0.36 s on the RS-485 link
+// (115200 baud); over UDP and TCP a few milliseconds.
+constexpr int kOwnMs = 500;
+// A busy machine: five helpers' builds beside the soak. A sanitizer build
+// runs the program several times slower (ThreadSanitizer the most), so the
+// margin is scaled by kSlowdown.
+constexpr int kBusyMarginMs = 2000;
+#if defined(__SANITIZE_THREAD__)
+constexpr int kSlowdown = 5;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int kSlowdown = 3;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr int kSlowdown = 5;
+#elif __has_feature(address_sanitizer)
+constexpr int kSlowdown = 3;
+#else
+constexpr int kSlowdown = 1;
+#endif
+#else
+constexpr int kSlowdown = 1;
+#endif
+
+// The kinds of request and their own time.
+enum Kind { kRead, kWrite, kPassThrough, kKindCount };
+struct OwnTime {
+    const char* name;
+    int ms;
+};
+const OwnTime kOwn[kKindCount] = {
+    // A read is answered from the block (or the sending card's image) as
+    // it stands: it never waits for a chip pass.
+    {"read", kOwnMs},
+    // A write (RAM, registers, items, set-network) may wait for the pass
+    // in progress, held or not.
+    {"write", kOwnMs + kHoldMs + kChipPassMs},
+    // A pass-through waits for the cards as long as its opcode asks.
+    {"pass-through", kPassThroughWaitMs},
+};
+
+// What the other PCs may have served ahead of a request (see above).
+int aheadMs(bool tcp)
+{
+    return kPassThroughWaitMs + kHoldMs + kChipPassMs + (tcp ? kReplyTakeMs : 0);
+}
+
+// The bound of a request of kind k over TCP or another transport, and the
+// bound of the n-th of n requests sent at once on one connection (each
+// waits its own turn).
+int boundMs(Kind k, bool tcp, int nth = 1)
+{
+    return nth * (aheadMs(tcp) + kOwn[k].ms) + kSlowdown * kBusyMarginMs;
+}
+
+// How long a request is waited for at all: an answer after its bound is
+// late, none within twice its bound is missing.
+int giveUpMs(Kind k, bool tcp)
+{
+    return 2 * boundMs(k, tcp);
+}
+
+// A PC that never reads sends kSilentRequests whole-block reads: 8 MiB of
+// replies, more than the socket buffers of both ends hold (Linux lets a
+// sending buffer grow to 4 MiB), so that the program's writes stall. It is
+// watched for the program letting it go for kSilentWatchMs: its requests
+// served a turn at a time beside the other PCs' until the buffers are
+// full, then the stall (kReplyTakeMs).
+constexpr int kSilentRequests = 2000;
+constexpr long kSilentWatchMs = kReplyTakeMs + 20000L * kSlowdown;
+
+long msSince(SteadyClock::time_point t)
+{
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - t).count());
+}
+
+// The time since the driver started, for the lines that tell when
+// something happened ("12.3 s").
+const SteadyClock::time_point gStart = SteadyClock::now();
+std::string stamp()
+{
+    char t[32];
+    std::snprintf(t, sizeof(t), "%.1f s", static_cast<double>(msSince(gStart)) / 1000.0);
+    return t;
+}
 
 std::string quad(const unsigned char* b)
 {
     return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
            std::to_string(b[3]);
+}
+
+std::string hex(const Bytes& b)
+{
+    std::string s;
+    char t[4];
+    for (unsigned char c : b) {
+        std::snprintf(t, sizeof(t), "%02x", c);
+        s += t;
+    }
+    return s;
+}
+
+Bytes le16s(std::initializer_list<unsigned> words)
+{
+    Bytes b;
+    for (unsigned w : words) {
+        b.push_back(static_cast<unsigned char>(w & 0xFF));
+        b.push_back(static_cast<unsigned char>(w >> 8));
+    }
+    return b;
 }
 
 // What the drivers did, for the summary.
@@ -65,9 +216,159 @@ struct Counts {
     std::atomic<long> passThroughs{0};
     std::atomic<long> passThroughsToCards{0};   // to the card that answers
     std::atomic<long> passThroughsAnswered{0};
+    std::atomic<long> recordReads{0};
+    std::atomic<long> recordWrites{0};
+    std::atomic<long> ledSizes{0};
+    std::atomic<long> cardReads{0};
+    std::atomic<long> cardReadsAnswered{0};
+    std::atomic<long> cardReadsBringUp{0};      // answered while an FPGA was not running
+    std::atomic<long> cardReadsRefused{0};
+    std::atomic<long> holdsArmed{0};
+    std::atomic<long> holdsTaken{0};
+    std::atomic<long> finConnections{0};
+    std::atomic<long> finAnswered{0};
+    std::atomic<long> resetConnections{0};
+    std::atomic<long> silentConnections{0};
+    std::atomic<long> silentLetGo{0};
+    std::atomic<long> silentLetGoMaxMs{0};
+    std::atomic<long> silentHeld{0};            // still connected after kSilentWatchMs
+    std::atomic<long> linksLost{0};             // connections the program closed on a PC that reads
     std::atomic<long> taps{0};
     std::atomic<long> sources{0};
     std::atomic<long> cardChecks{0};
+};
+
+// Answers that came after their bound, or never; the worst are kept.
+class LateBook {
+public:
+    void late(const std::string& what, long ms, long bound)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        ++late_;
+        add(what + ": answered after " + std::to_string(ms) + " ms (bound " + std::to_string(bound) + " ms)",
+            ms - bound);
+    }
+    void none(const std::string& what, long waited, long bound)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        ++none_;
+        add(what + ": no answer within " + std::to_string(waited) + " ms", waited - bound);
+    }
+    void onTime(const std::string& what, long ms)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        if (ms > worstOnTime_) {
+            worstOnTime_ = ms;
+            worstOnTimeWhat_ = what + " (at " + stamp() + ")";
+        }
+    }
+    std::string worstOnTimeWhat()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return worstOnTimeWhat_;
+    }
+    long lateCount()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return late_;
+    }
+    long noneCount()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return none_;
+    }
+    long worstOnTime()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return worstOnTime_;
+    }
+    std::vector<std::string> worst()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        std::vector<std::string> out;
+        for (const auto& w : worst_)
+            out.push_back(w.second);
+        return out;
+    }
+
+private:
+    void add(const std::string& what, long over)
+    {
+        worst_.emplace_back(over, what + " (at " + stamp() + ")");
+        std::sort(worst_.begin(), worst_.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        if (worst_.size() > 8)
+            worst_.resize(8);
+    }
+    std::mutex m_;
+    long late_ = 0;
+    long none_ = 0;
+    long worstOnTime_ = 0;
+    std::string worstOnTimeWhat_;
+    std::vector<std::pair<long, std::string>> worst_;
+};
+
+// Records the PCs write whole, in one RAM write each, choosing among a few
+// whole values: every read of one must show one of them, never a mix.
+struct Record {
+    const char* name;
+    uint32_t at;
+    std::vector<Bytes> values;
+};
+
+class RecordBook {
+public:
+    RecordBook()
+    {
+        // The LED screen size: width and height at block offsets 1378 and
+        // 1380.
+        records_.push_back({"LED size", 1378, {le16s({1920, 1080}), le16s({1280, 720}), le16s({1600, 900})}});
+        // Window 0's rectangle: x, y, w, h of layer record 0 (2272 + 10).
+        records_.push_back({"window 0 rectangle",
+                            2282,
+                            {le16s({0, 0, 1920, 1080}), le16s({0, 0, 1280, 720}), le16s({100, 50, 800, 600}),
+                             le16s({960, 540, 960, 540})}});
+    }
+    size_t count() const { return records_.size(); }
+    const Record& record(size_t i) const { return records_[i]; }
+    uint16_t size(size_t i) const { return static_cast<uint16_t>(records_[i].values.front().size()); }
+    // The value a board starts with, when it is none of the chosen ones.
+    void allow(size_t i, const Bytes& start)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        Record& r = records_[i];
+        if (std::find(r.values.begin(), r.values.end(), start) == r.values.end())
+            r.values.push_back(start);
+    }
+    // A read of record i over a link; data of another size is another
+    // request's reply and is not judged.
+    void check(size_t i, const Bytes& data, const char* link)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        const Record& r = records_[i];
+        if (data.size() != r.values.front().size())
+            return;
+        if (std::find(r.values.begin(), r.values.end(), data) != r.values.end())
+            return;
+        ++mixed_;
+        if (seen_.size() < 10)
+            seen_.push_back(std::string(r.name) + " read " + hex(data) + " over " + link);
+    }
+    long mixedCount()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return mixed_;
+    }
+    std::vector<std::string> mixed()
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return seen_;
+    }
+
+private:
+    std::mutex m_;
+    std::vector<Record> records_;
+    long mixed_ = 0;
+    std::vector<std::string> seen_;
 };
 
 // The addresses set so far (set-network and the AT channel); device
@@ -109,6 +410,52 @@ private:
     long badCount_ = 0;
 };
 
+// A TCP connection the churn drivers end in their own ways.
+class ChurnLink : public TcpLink {
+public:
+    // A connection to 127.0.0.1 whose receive buffer is small from the
+    // start, so that the program's replies stall soon when nobody reads.
+    bool openSmall(unsigned short port)
+    {
+        closeFd();
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_fd < 0)
+            return false;
+        const int small = 4096;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+        const timeval tv{3, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) != 0) {
+            closeFd();
+            return false;
+        }
+        return true;
+    }
+    // FIN: no more requests, the replies are still read.
+    void finish() { ::shutdown(m_fd, SHUT_WR); }
+    // Reset: closed with SO_LINGER 0, whatever is in flight.
+    void reset()
+    {
+        const linger lg{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof(lg));
+        closeFd();
+    }
+    // The connection's state on this side: still established, or the
+    // program closed (FIN) or reset it.
+    bool established() const
+    {
+        tcp_info ti{};
+        socklen_t len = sizeof(ti);
+        if (::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &ti, &len) != 0)
+            return false;
+        return ti.tcpi_state == TCP_ESTABLISHED;
+    }
+};
+
 class Soak : public ::testing::Test {
 protected:
     void SetUp() override
@@ -130,56 +477,113 @@ protected:
 
     bool running() const { return !stop.load(); }
 
-    // One PC: RAM reads and writes of the block's unused tail and picture
-    // words and of the slots' uninterpreted tail, parameter items, the flag
-    // register, and now and then a whole slot read.
-    void pcLoop(Link& link, unsigned seed, bool networkToo)
+    // One request, timed against the bound of its kind: true when it was
+    // answered (late or not). A late or missing answer is recorded.
+    bool timed(Link& link, Kind kind, const std::string& what, uint16_t dest, unsigned char command,
+               const Bytes& payload, Reply& r, unsigned char port = 0)
+    {
+        const bool tcp = dynamic_cast<TcpLink*>(&link) != nullptr;
+        const std::string name = what + (tcp ? " over TCP" : "") + " (a " + kOwn[kind].name + ")";
+        const int bound = boundMs(kind, tcp);
+        const auto t = SteadyClock::now();
+        const bool ok = link.request(dest, command, payload, r, giveUpMs(kind, tcp), port);
+        const long ms = msSince(t);
+        if (ok) {
+            if (ms > bound)
+                late.late(name, ms, bound);
+            else
+                late.onTime(name, ms);
+        } else if (link.lost()) {
+            ++counts.linksLost;
+        } else if (running()) {
+            late.none(name, ms, bound);
+        }
+        return ok;
+    }
+
+    // A read of record i; the data must be one of its whole values.
+    bool readRecord(Link& link, size_t i, Reply& r, const char* linkName)
+    {
+        const Record& rec = records.record(i);
+        if (!timed(link, kRead, std::string("read of the ") + rec.name, kProcessor, 0x61,
+                   ramReadPayload(rec.at, records.size(i)), r))
+            return false;
+        ++counts.recordReads;
+        if (r.status == 0)
+            records.check(i, r.data, linkName);
+        return true;
+    }
+
+    // A write of record i with one of its whole values, in one RAM write.
+    bool writeRecord(Link& link, size_t i, std::mt19937& rng, Reply& r)
+    {
+        const Record& rec = records.record(i);
+        const Bytes& value = rec.values[rng() % rec.values.size()];
+        ++counts.recordWrites;
+        return timed(link, kWrite, std::string("write of the ") + rec.name, kProcessor, 0x60,
+                     ramWritePayload(rec.at, value), r);
+    }
+
+    // One PC: RAM reads and writes of the block's unused tail, picture
+    // words and window 0's rectangle (read back whole), of the slots'
+    // uninterpreted tail, parameter items, the flag register, and now and
+    // then a whole slot read.
+    void pcLoop(Link& link, unsigned seed, bool networkToo, const char* linkName)
     {
         std::mt19937 rng(seed);
         Reply r;
         // Three requests in a row without an answer end the loop: the caller
         // opens the link again (a TCP connection the program closed).
         int misses = 0;
-        while (running() && misses < 3) {
+        while (running() && misses < 3 && !link.lost()) {
             bool ok = false;
-            switch (rng() % 9) {
+            switch (rng() % 12) {
             case 0: {   // the block's unused tail, 2880 to 4095
                 Bytes data(1 + rng() % 200);
                 for (auto& b : data)
                     b = static_cast<unsigned char>(rng());
                 const uint32_t at = 2880 + rng() % static_cast<uint32_t>(4096 - 2880 - data.size() + 1);
-                ok = link.request(kProcessor, 0x60, ramWritePayload(at, data), r, 3000);
+                ok = timed(link, kWrite, "RAM write of the block's tail", kProcessor, 0x60, ramWritePayload(at, data),
+                           r);
                 break;
             }
-            case 1:   // contrast and saturation, in range
-                ok = link.request(kProcessor, 0x60,
-                                  ramWritePayload(2178, Bytes{static_cast<unsigned char>(rng() % 100), 0,
-                                                              0x0A, 0, static_cast<unsigned char>(rng() % 100), 0}),
-                                  r, 3000);
+            case 1:   // contrast and saturation, in range (a held chip write is the contrast's)
+                ok = timed(link, kWrite, "RAM write of contrast and saturation", kProcessor, 0x60,
+                           ramWritePayload(2178, Bytes{static_cast<unsigned char>(rng() % 100), 0, 0x0A, 0,
+                                                       static_cast<unsigned char>(rng() % 100), 0}),
+                           r);
                 break;
             case 2:   // the whole block, input signal records included
-                ok = link.request(kProcessor, 0x61, ramReadPayload(0, 4096), r, 3000);
+                ok = timed(link, kRead, "read of the whole block", kProcessor, 0x61, ramReadPayload(0, 4096), r);
+                if (ok && r.status == 0 && r.data.size() == 4096) {
+                    for (size_t i = 0; i < records.count(); ++i) {
+                        const Record& rec = records.record(i);
+                        records.check(i, Bytes(r.data.begin() + rec.at, r.data.begin() + rec.at + records.size(i)),
+                                      linkName);
+                    }
+                }
                 break;
             case 3: {   // a slot's tail (bytes 3202 to 4095 are carried unchanged)
                 const uint32_t slot = 1 + rng() % 16;
                 Bytes data(64);
                 for (auto& b : data)
                     b = static_cast<unsigned char>(rng());
-                ok = link.request(kProcessor, 0x60, ramWritePayload((slot << 12) + 3300 + rng() % 700, data), r,
-                                  3000);
+                ok = timed(link, kWrite, "RAM write of a slot's tail", kProcessor, 0x60,
+                           ramWritePayload((slot << 12) + 3300 + rng() % 700, data), r);
                 break;
             }
             case 4:   // a whole slot
-                ok = link.request(kProcessor, 0x61, ramReadPayload(((1 + rng() % 16) << 12), 4096), r, 3000);
+                ok = timed(link, kRead, "read of a whole slot", kProcessor, 0x61,
+                           ramReadPayload(((1 + rng() % 16) << 12), 4096), r);
                 break;
             case 5:   // brightness or colour temperature items
-                ok = link.request(kProcessor, 0xB0,
-                                  itemsPayload({{1, 0, static_cast<uint16_t>(rng() % 101)},
-                                                {2, 0, static_cast<uint16_t>(rng() % 4)}}),
-                                  r, 3000);
+                ok = timed(link, kWrite, "parameter items", kProcessor, 0xB0,
+                           itemsPayload({{1, 0, static_cast<uint16_t>(rng() % 101)},
+                                         {2, 0, static_cast<uint16_t>(rng() % 4)}}),
+                           r);
                 break;
             case 6:   // the change flag: the chip applies, the page refreshes, the block is persisted
-                ok = link.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r, 3000);
+                ok = timed(link, kWrite, "flag register", kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r);
                 break;
             case 7:
                 ok = deviceInfo(link, r);
@@ -188,7 +592,14 @@ protected:
                 if (networkToo)
                     ok = setNetwork(link, rng, r);
                 else
-                    ok = link.request(kProcessor, 0xA1, regReadPayload(0, 64), r, 3000);
+                    ok = timed(link, kRead, "register read", kProcessor, 0xA1, regReadPayload(0, 64), r);
+                break;
+            case 9:
+            case 10:
+                ok = readRecord(link, rng() % records.count(), r, linkName);
+                break;
+            case 11:   // window 0's rectangle (the LED size has a driver of its own)
+                ok = writeRecord(link, 1, rng, r);
                 break;
             }
             ++counts.requests;
@@ -200,12 +611,18 @@ protected:
 
     bool deviceInfo(Link& link, Reply& r)
     {
-        if (!link.request(kProcessor, 0x80, Bytes{}, r, 3000))
+        if (!timed(link, kRead, "device information", kProcessor, 0x80, Bytes{}, r))
             return false;
+        checkDeviceInfo(r);
+        return true;
+    }
+
+    void checkDeviceInfo(const Reply& r)
+    {
         ++counts.deviceInfo;
         if (r.status != 0 || r.data.size() != 56) {
             book.badReport("device information of " + std::to_string(r.data.size()) + " bytes");
-            return true;
+            return;
         }
         const char* names[4] = {"address", "mask", "gateway", "WiFi address"};
         const size_t at[4] = {32, 36, 40, 46};
@@ -214,7 +631,6 @@ protected:
             if (!book.has(a))
                 book.badReport(std::string(names[i]) + " " + a);
         }
-        return true;
     }
 
     bool setNetwork(Link& link, std::mt19937& rng, Reply& r)
@@ -227,15 +643,15 @@ protected:
         book.add(quad(mask));
         book.add(quad(gw));
         ++counts.setNetwork;
-        return link.request(kProcessor, 0x82, networkPayload(ip, mask, gw, 0), r, 5000);
+        return timed(link, kWrite, "set-network", kProcessor, 0x82, networkPayload(ip, mask, gw, 0), r);
     }
 
     // A register write to card 2 of port 5 (the cards answer it) or to a
     // card that does not exist (nobody answers). The card's answer counts
-    // when it came back: card 2's register write, to the PC, port 5. The
-    // present card's answer is waited for longer than a request to the
-    // absent card holds the links (5 s), so that it is not taken for the
-    // next request's.
+    // when it came back: card 2's register write, to the PC, port 5, and
+    // within the pass-through's bound. A request to the absent card holds
+    // the links for 5 s; the present card's answer is waited for longer,
+    // so that it is not taken for the next request's.
     bool passThrough(Link& link, bool present)
     {
         Bytes req = {static_cast<unsigned char>(present ? 0x02 : 0x09), 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05,
@@ -247,16 +663,223 @@ protected:
         ++counts.passThroughs;
         if (present)
             ++counts.passThroughsToCards;
+        const auto t = SteadyClock::now();
         if (!link.sendRaw(frameBody(req)))
             return false;
         Reply r;
-        if (!link.receive(r, present ? 8000 : 300))
+        // A missing answer only counts against the share that must come
+        // back (an FPGA reset drops some): a late one is caught up to 2 s
+        // past the bound.
+        const bool tcp = dynamic_cast<TcpLink*>(&link) != nullptr;
+        const int bound = boundMs(kPassThrough, tcp);
+        if (!link.receive(r, present ? bound + 2000 : 300))
             return false;
+        const long ms = msSince(t);
         const bool answer = r.dest == kPc && r.src == 0x0002 && r.body.size() >= 11 && r.body[7] == 0x05 &&
                             r.body[9] == 0xA0;
-        if (answer)
+        if (answer) {
             ++counts.passThroughsAnswered;
+            if (ms > bound)
+                late.late(std::string("pass-through register write to card 2 of port 5") + (tcp ? " over TCP" : ""),
+                          ms, bound);
+            else
+                late.onTime("pass-through register write to card 2 of port 5", ms);
+        }
         return answer;
+    }
+
+    // Reads of the sending card's registers (destination 0xF000, FPGA 0 or
+    // 1 in byte 7), beside the pass-throughs and through the FPGAs'
+    // resets and bring-ups after an LED size change.
+    void cardRegisterLoop(Link& link)
+    {
+        for (unsigned n = 0; running() && !link.lost(); ++n) {
+            Reply r;
+            const unsigned char fpga = static_cast<unsigned char>(n % 2);
+            ++counts.cardReads;
+            if (timed(link, kRead, "sending card register read", kSendingCard, 0xA1,
+                      regReadPayload(0, 256), r, fpga)) {
+                ++counts.cardReadsAnswered;
+                if (r.status != 0 || r.data.size() != 256)
+                    ++counts.cardReadsRefused;
+                else if (r.data[80] != 3)
+                    ++counts.cardReadsBringUp;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    // Now and then a new LED size (one RAM write of width and height, then
+    // the flag): the chip sets up the panel and both FPGAs are reset and
+    // brought up again.
+    void ledSizeLoop(Link& link, unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        while (running()) {
+            Reply r;
+            const Record& rec = records.record(0);
+            const Bytes& value = rec.values[rng() % rec.values.size()];
+            if (timed(link, kWrite, "write of the LED size", kProcessor, 0x60, ramWritePayload(rec.at, value), r) &&
+                r.status == 0 &&
+                timed(link, kWrite, "flag register after the LED size", kProcessor, 0xA0,
+                      regWritePayload({{11, 0xFF, 1}}), r)) {
+                ++counts.ledSizes;
+                std::printf("soak: %s LED size %u x %u\n", stamp().c_str(), value[0] | (value[1] << 8),
+                            value[2] | (value[3] << 8));
+            }
+            ++counts.recordWrites;
+            readRecord(link, 0, r, "UDP");
+            for (int i = 0; i < 80 && running(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    // Now and then the chip's bus is held at the contrast register, the
+    // next time a pass writes it (the PCs write contrast often): writes
+    // wait for that pass, reads do not.
+    void holdLoop()
+    {
+        // The first 5 s into the load, then every 20 s.
+        for (int i = 0; i < 50 && running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (running()) {
+            if (app.control("c331-hold 0C2802 " + std::to_string(kHoldMs)) != "")
+                continue;
+            ++counts.holdsArmed;
+            if (waitFor([&] { return app.control("c331-hold") != "armed" || !running(); }, 10000) &&
+                app.control("c331-hold") != "armed") {
+                ++counts.holdsTaken;
+                std::printf("soak: %s chip write held\n", stamp().c_str());
+            }
+            app.control("c331-hold 0C2802 0");
+            for (int i = 0; i < 200 && running(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    // A burst of read requests in one write: records, device information
+    // and the sending card's registers.
+    Bytes pipelined(int n, std::vector<std::pair<unsigned char, int>>& expected)
+    {
+        Bytes wire;
+        for (int i = 0; i < n; ++i) {
+            Bytes body;
+            switch (i % 4) {
+            case 0: body = buildBody(kProcessor, 0x61, ramReadPayload(records.record(0).at, records.size(0))); break;
+            case 1: body = buildBody(kProcessor, 0x61, ramReadPayload(records.record(1).at, records.size(1))); break;
+            case 2: body = buildBody(kProcessor, 0x80, Bytes{}); break;
+            default: body = buildBody(kSendingCard, 0xA1, regReadPayload(0, 128), static_cast<unsigned char>(i % 2)); break;
+            }
+            const Bytes f = frameBody(body);
+            wire.insert(wire.end(), f.begin(), f.end());
+            expected.emplace_back(body[9], i % 4);
+        }
+        return wire;
+    }
+
+    // TCP connections that send pipelined requests and end with a FIN (all
+    // are answered, in order, each within its turn), and connections reset
+    // mid-stream.
+    void churnLoop(unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        for (unsigned n = 0; running(); ++n) {
+            ChurnLink tcp;
+            if (!tcp.open("127.0.0.1", ports.tcp)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                continue;
+            }
+            std::vector<std::pair<unsigned char, int>> expected;
+            const int k = 2 + static_cast<int>(rng() % 6);
+            const Bytes wire = pipelined(k, expected);
+            if (n % 3 == 2) {
+                // Reset mid-stream: a part of the burst, maybe cut inside a
+                // frame, a reply or two perhaps read.
+                tcp.sendRaw(wire.data(), 1 + rng() % wire.size());
+                if (rng() % 2) {
+                    Reply r;
+                    tcp.receive(r, 50);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 20));
+                tcp.reset();
+                ++counts.resetConnections;
+                continue;
+            }
+            const auto t = SteadyClock::now();
+            if (!tcp.sendRaw(wire))
+                continue;
+            tcp.finish();
+            ++counts.finConnections;
+            int got = 0;
+            for (int i = 0; i < k; ++i) {
+                // Each request of the burst waits for its own turn.
+                const int bound = boundMs(kRead, true, i + 1);
+                Reply r;
+                const long left = 2L * bound - msSince(t);
+                const std::string what = "reply " + std::to_string(i + 1) + " of " + std::to_string(k) +
+                                         " requests pipelined before a FIN";
+                if (left <= 0 || !tcp.receive(r, static_cast<int>(left))) {
+                    if (running())
+                        late.none(what + (tcp.lost() ? " (the program closed the connection)" : ""), msSince(t), bound);
+                    break;
+                }
+                const long ms = msSince(t);
+                if (ms > bound)
+                    late.late(what, ms, bound);
+                else
+                    late.onTime(what, ms);
+                if (r.command != expected[i].first) {
+                    late.none(what + ": another request's reply came in its place", ms, bound);
+                    break;
+                }
+                ++got;
+                const int request = expected[i].second;
+                if (request < 2 && r.status == 0)
+                    records.check(static_cast<size_t>(request), r.data, "TCP before a FIN");
+                else if (request == 2)
+                    checkDeviceInfo(r);
+            }
+            if (got == k)
+                ++counts.finAnswered;
+        }
+    }
+
+    // A PC that sends whole-block reads and never reads the replies: once
+    // its replies stall (8 MiB of them fill any socket buffers), the
+    // program must let the connection go within 3 s of writing, and
+    // meanwhile answer the other PCs within their bounds.
+    void silentLoop()
+    {
+        while (running()) {
+            ChurnLink tcp;
+            if (!tcp.openSmall(ports.tcp)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                continue;
+            }
+            Bytes wire;
+            const Bytes f = frameBody(buildBody(kProcessor, 0x61, ramReadPayload(0, 4096)));
+            for (int i = 0; i < kSilentRequests; ++i)
+                wire.insert(wire.end(), f.begin(), f.end());
+            const auto t = SteadyClock::now();
+            if (!tcp.sendRaw(wire))
+                continue;
+            ++counts.silentConnections;
+            while (running() && tcp.established() && msSince(t) < kSilentWatchMs)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const long ms = msSince(t);
+            if (!tcp.established()) {
+                ++counts.silentLetGo;
+                long prev = counts.silentLetGoMaxMs.load();
+                while (ms > prev && !counts.silentLetGoMaxMs.compare_exchange_weak(prev, ms)) {
+                }
+            } else if (ms >= kSilentWatchMs) {
+                ++counts.silentHeld;
+                late.none("a PC that never reads still connected", ms, kSilentWatchMs);
+            }
+            tcp.reset();
+            for (int i = 0; i < 20 && running(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
 
     void atLoop(unsigned seed)
@@ -364,6 +987,8 @@ protected:
     std::atomic<bool> checkStarted{false};
     Counts counts;
     AddressBook book;
+    RecordBook records;
+    LateBook late;
 };
 
 TEST_F(Soak, EveryTransportAtOnce)
@@ -380,6 +1005,17 @@ TEST_F(Soak, EveryTransportAtOnce)
         f.write(bytes.data(), static_cast<qint64>(bytes.size()));
     }
     waitFor([&] { return app.control("fpga-status").find("status 1") != std::string::npos; }, 60000);
+    // The records as the board starts: a whole value too.
+    {
+        UdpLink udp;
+        ASSERT_TRUE(udp.open("127.0.0.1", ports.udp));
+        for (size_t i = 0; i < records.count(); ++i) {
+            Reply r;
+            ASSERT_TRUE(udp.request(kProcessor, 0x61, ramReadPayload(records.record(i).at, records.size(i)), r, 10000));
+            ASSERT_EQ(r.status, 0);
+            records.allow(i, r.data);
+        }
+    }
 
     std::vector<std::thread> drivers;
     // The taps first: under load (and under a sanitizer) the pages answer
@@ -393,7 +1029,7 @@ TEST_F(Soak, EveryTransportAtOnce)
             if (!udp.open("127.0.0.1", ports.udp))
                 return;
             for (unsigned round = 0; running(); ++round)
-                pcLoop(udp, 100 + i + 10 * round, i == 0);
+                pcLoop(udp, 100 + i + 10 * round, i == 0, "UDP");
         });
         drivers.emplace_back([this, i] {
             for (unsigned round = 0; running(); ++round) {
@@ -402,7 +1038,7 @@ TEST_F(Soak, EveryTransportAtOnce)
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
                     continue;
                 }
-                pcLoop(tcp, 200 + i + 10 * round, i == 0);
+                pcLoop(tcp, 200 + i + 10 * round, i == 0, "TCP");
             }
         });
     }
@@ -426,7 +1062,7 @@ TEST_F(Soak, EveryTransportAtOnce)
         if (!rs485.open(app.hostPath("/dev/ttyS2")))
             return;
         for (unsigned round = 0; running(); ++round)
-            pcLoop(rs485, 400 + round, false);
+            pcLoop(rs485, 400 + round, false, "RS-485");
     });
     // Pass-throughs over UDP and TCP, to a present and an absent card.
     drivers.emplace_back([this] {
@@ -447,12 +1083,37 @@ TEST_F(Soak, EveryTransportAtOnce)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
                 continue;
             }
-            for (unsigned n = 0; running() && n < 50; ++n) {
+            for (unsigned n = 0; running() && n < 50 && !tcp.lost(); ++n) {
                 passThrough(tcp, n % 8 != 7);
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
             }
         }
     });
+    // The sending card's registers beside them, over UDP and TCP.
+    drivers.emplace_back([this] {
+        UdpLink udp;
+        if (udp.open("127.0.0.1", ports.udp))
+            cardRegisterLoop(udp);
+    });
+    drivers.emplace_back([this] {
+        while (running()) {
+            TcpLink tcp;
+            if (tcp.open("127.0.0.1", ports.tcp))
+                cardRegisterLoop(tcp);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    // An LED size now and then, a held chip write now and then.
+    drivers.emplace_back([this] {
+        UdpLink udp;
+        if (udp.open("127.0.0.1", ports.udp))
+            ledSizeLoop(udp, 600);
+    });
+    drivers.emplace_back([this] { holdLoop(); });
+    // TCP connections that come and go.
+    drivers.emplace_back([this] { churnLoop(700); });
+    drivers.emplace_back([this] { silentLoop(); });
     drivers.emplace_back([this] { sourceLoop(500); });
 
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -476,6 +1137,26 @@ TEST_F(Soak, EveryTransportAtOnce)
                 counts.deviceInfo.load(), counts.atCommands.load(), counts.passThroughs.load(),
                 counts.passThroughsToCards.load(), counts.passThroughsAnswered.load(), counts.taps.load(),
                 counts.cardChecks.load(), counts.sources.load());
+    std::printf("soak: %ld record reads, %ld record writes, %ld LED size changes, %ld sending card register reads "
+                "(%ld answered, %ld during an FPGA bring-up, %ld not status 0), %ld chip holds armed (%ld taken)\n",
+                counts.recordReads.load(), counts.recordWrites.load(), counts.ledSizes.load(), counts.cardReads.load(),
+                counts.cardReadsAnswered.load(), counts.cardReadsBringUp.load(), counts.cardReadsRefused.load(),
+                counts.holdsArmed.load(), counts.holdsTaken.load());
+    std::printf("soak: TCP churn: %ld connections ended with a FIN (%ld with every reply), %ld reset, %ld never read "
+                "(%ld let go by the program, after %ld ms at most; %ld still held); %ld connections of PCs that read "
+                "closed by the program\n",
+                counts.finConnections.load(), counts.finAnswered.load(), counts.resetConnections.load(),
+                counts.silentConnections.load(), counts.silentLetGo.load(), counts.silentLetGoMaxMs.load(),
+                counts.silentHeld.load(), counts.linksLost.load());
+    std::printf("soak: bounds (ms, over UDP and RS-485 / TCP): read %d / %d, write %d / %d, pass-through %d / %d; "
+                "slowest answer in bound %ld ms (%s); %ld late, %ld missing\n",
+                boundMs(kRead, false), boundMs(kRead, true), boundMs(kWrite, false), boundMs(kWrite, true),
+                boundMs(kPassThrough, false), boundMs(kPassThrough, true), late.worstOnTime(),
+                late.worstOnTimeWhat().c_str(), late.lateCount(), late.noneCount());
+    for (const std::string& w : late.worst())
+        std::printf("soak: late: %s\n", w.c_str());
+    for (const std::string& m : records.mixed())
+        std::printf("soak: mixed: %s\n", m.c_str());
     EXPECT_TRUE(alive) << "the program died:\n" << app.output().toStdString();
     // Every driver did its work: a soak in which one of them never got
     // through proves nothing of it.
@@ -486,12 +1167,27 @@ TEST_F(Soak, EveryTransportAtOnce)
     EXPECT_GT(counts.passThroughs.load(), 0);
     // A pass-through counts once the card's answer came back; the card
     // answers every one sent to it, and only a reply lost under load (a
-    // sanitizer's slowness) may go missing: most must come back.
+    // sanitizer's slowness) or to an FPGA's reset after an LED size change
+    // may go missing: most must come back.
     EXPECT_GT(counts.passThroughsAnswered.load(), 0) << "no pass-through was answered";
     EXPECT_GE(2 * counts.passThroughsAnswered.load(), counts.passThroughsToCards.load())
         << "fewer than half of the pass-throughs to the card that answers were answered";
+    EXPECT_GT(counts.recordReads.load(), 0);
+    EXPECT_GT(counts.ledSizes.load(), 0) << "no LED size change was made";
+    EXPECT_GT(counts.cardReadsAnswered.load(), 0) << "no read of the sending card's registers was answered";
+    EXPECT_GT(counts.holdsTaken.load(), 0) << "no chip write was held";
+    EXPECT_EQ(counts.cardReadsRefused.load(), 0) << "the sending card refused reads of its registers";
+    EXPECT_GT(counts.finAnswered.load(), 0) << "no connection ended with a FIN got every reply";
+    EXPECT_GT(counts.resetConnections.load(), 0);
+    EXPECT_GT(counts.silentConnections.load(), 0);
     EXPECT_GT(counts.cardChecks.load(), 0) << "no card check was posted";
     EXPECT_GT(counts.sources.load(), 0);
+    EXPECT_EQ(records.mixedCount(), 0) << "a record read back mixed from two writes, e.g. "
+                                       << (records.mixed().empty() ? std::string() : records.mixed().front());
+    EXPECT_EQ(counts.linksLost.load(), 0) << "the program closed the connection of a PC that reads its replies";
+    EXPECT_EQ(late.lateCount() + late.noneCount(), 0)
+        << "answers came after their bound or never, e.g. "
+        << (late.worst().empty() ? std::string() : late.worst().front());
     EXPECT_EQ(book.badCount(), 0) << "device information reported addresses nobody set, e.g. "
                                   << (book.bad().empty() ? std::string() : book.bad().front());
     for (const std::string& b : book.bad())
