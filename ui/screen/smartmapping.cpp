@@ -316,7 +316,7 @@ bool mapping_on(fpga_manage* f)
     f->read_from_register(0, 0);
     f->read_from_register(0, 1);
     FpgaMutexHold hold(f->fpga_reg_mutex);
-    return (f->reg_image(0, 0) & 0x80) && (f->reg_image(1, 0) & 0x80);
+    return (f->MCU_REG_func[0][0] & 0x80) && (f->MCU_REG_func[1][0] & 0x80);
 }
 
 } // namespace
