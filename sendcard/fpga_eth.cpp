@@ -493,6 +493,9 @@ unsigned short fpga_manage::get_port_card_num(unsigned int index)
     if (index > 31)
         return 0;
     const unsigned char* page = MCU_RAM_PARA_func[index >= 16 ? 1 : 0];
+    // A card search answer updates the count under the image mutex (on a
+    // link thread while a pass-through waits).
+    FpgaMutexHold hold(fpga_reg_mutex);
     return le16(page, kCardCountOffset[index & 15]);
 }
 
