@@ -175,6 +175,10 @@ void fpga_manage::softinit()
     MCU_RAM_CMD[29] = 1;
     MCU_RAM_EXTEND[49] = 0x9F;
     MCU_RAM_EXTEND[50] = 0x1F;
+    // The FPGAs come up with register 0 clear: the screen is shown, as the
+    // PC reads it in the extension page until register 0 is written.
+    ScreenState = 1;
+    MCU_RAM_EXTEND[29] = 1;
     g_send_para.code = 0;
     g_send_para.flag = 0;
     g_send_para.step = 255;

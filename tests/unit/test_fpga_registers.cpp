@@ -74,7 +74,9 @@ TEST_F(FpgaImages, RegisterWritesFollowTheImageRules)
     EXPECT_EQ(mgr().MCU_REG_func[0][171], 0);
     EXPECT_EQ(messages(0), sent);
 
-    // Register 0 bit 2 is the black-out: the screen state follows it.
+    // Register 0 bit 2 is the black-out: the screen state follows it. A
+    // manager that has written no register 0 yet says shown.
+    EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], 1);
     mgr().write_to_register(0, 0x04, 0x04, 0);
     EXPECT_EQ(ScreenState.load(), 0);
     EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], 0);
