@@ -6,32 +6,20 @@
 // library's. QMutexLocker calls QMutex::lock(), so every Utils mutex is
 // checked. The thread build does the same in qmutex_tsan.cpp.
 #include "core/lock_check.h"
+#include "tools/sanitize/real_symbol.h"
 
 #include <QMutex>
-
-#include <dlfcn.h>
-
-namespace {
-
-template <typename F>
-F real(const char* name)
-{
-    void* f = dlsym(RTLD_NEXT, name);
-    return reinterpret_cast<F>(f);
-}
-
-} // namespace
 
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 {
     lock_check::short_lock_is_leaf("a QMutex");
-    static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
+    static const auto f = real_symbol<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
     f(this);
 }
 
 bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
     lock_check::short_lock_is_leaf("a QMutex");
-    static const auto f = real<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
+    static const auto f = real_symbol<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
     return f(this, timeout);
 }

@@ -16,33 +16,21 @@
 // that check is done by qmutex_lockcheck.cpp.
 #include "core/gui_handoff.h"
 #include "core/lock_check.h"
+#include "tools/sanitize/real_symbol.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMutex>
-
-#include <dlfcn.h>
 
 extern "C" {
 void __tsan_acquire(void* addr);
 void __tsan_release(void* addr);
 }
 
-namespace {
-
-template <typename F>
-F real(const char* name)
-{
-    void* f = dlsym(RTLD_NEXT, name);
-    return reinterpret_cast<F>(f);
-}
-
-} // namespace
-
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 {
     lock_check::short_lock_is_leaf("a QMutex");
-    static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
+    static const auto f = real_symbol<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
     f(this);
     __tsan_acquire(this);
 }
@@ -50,7 +38,7 @@ void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT
 bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 {
     lock_check::short_lock_is_leaf("a QMutex");
-    static const auto f = real<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
+    static const auto f = real_symbol<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
     const bool locked = f(this, timeout);
     if (locked)
         __tsan_acquire(this);
@@ -59,7 +47,7 @@ bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT
 
 void QMutex::unlock() noexcept
 {
-    static const auto f = real<void (*)(QMutex*)>("_ZN6QMutex6unlockEv");
+    static const auto f = real_symbol<void (*)(QMutex*)>("_ZN6QMutex6unlockEv");
     __tsan_release(this);
     f(this);
 }
