@@ -170,7 +170,7 @@ void fpga_manage::Brightness_init(const unsigned char* page)
     case 0:
     case 16:
         bri_level = page[9];
-        MCU_REG_func[0][64] = page[9];
+        set_reg_image(0, 64, page[9]);
         bri_scale_mode = -1;
         bri_resend = 0;
         bri_task_enabled = 1;
@@ -231,7 +231,7 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
         // with no port linked too: it is what the record stores and what
         // is shown once a port links.
         const unsigned char value = bri_percent_to_value(percent, bri_mode);
-        MCU_REG_func[0][64] = MCU_REG_func[1][64] = value;
+        set_bri_images(value);
         bri_scale_mode = kBriRegisterScale;
     }
     if (!linked) {
@@ -259,11 +259,11 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
                     if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
                         level = l;
                 if (level != 0) {
-                    MCU_REG_func[0][64] = MCU_REG_func[1][64] = static_cast<unsigned char>(level);
+                    set_bri_images(static_cast<unsigned char>(level));
                     bri_level = level;
                     bri_scale_mode = -1;
                 } else {
-                    MCU_REG_func[0][64] = MCU_REG_func[1][64] = bri_percent_to_value(percent, kBriRegisterScale);
+                    set_bri_images(bri_percent_to_value(percent, kBriRegisterScale));
                     bri_scale_mode = kBriRegisterScale;
                 }
             }
@@ -354,8 +354,8 @@ void fpga_manage::Brightness_time_change()
         }
         return;
     }
-    MCU_REG_func[0][64] = HalfHourValue[slot];
-    MCU_REG_func[1][64] = HalfHourValue[slot];
+    set_reg_image(0, 64, HalfHourValue[slot]);
+    set_reg_image(1, 64, HalfHourValue[slot]);
     bri_scale_mode = -1;
     Brightness_hand_dealwith(0);
     bri_last_slot = static_cast<unsigned char>(slot);
@@ -431,7 +431,7 @@ void fpga_manage::VMF_data_back_result(const unsigned char* reply, unsigned int 
         vmf_reply_ok = 1;
         return;
     }
-    ++MCU_REG_func[0][85];
+    set_reg_image(0, 85, static_cast<unsigned char>(reg_image(0, 85) + 1));
 }
 
 void fpga_manage::Brightness_auto_filter()
@@ -447,16 +447,16 @@ void fpga_manage::Brightness_auto_filter()
                 bri_level = 1;
             if (bri_level > 16)
                 bri_level = 16;
-            MCU_REG_func[0][64] = static_cast<unsigned char>(bri_level);
-            MCU_REG_func[1][64] = static_cast<unsigned char>(bri_level);
+            set_reg_image(0, 64, static_cast<unsigned char>(bri_level));
+            set_reg_image(1, 64, static_cast<unsigned char>(bri_level));
             bri_scale_mode = -1;
         }
         vmf_data_valid = 0;
     }
     if (bri_sensor_fail == 10) {
         bri_level = 16;
-        MCU_REG_func[0][64] = 16;
-        MCU_REG_func[1][64] = 16;
+        set_reg_image(0, 64, 16);
+        set_reg_image(1, 64, 16);
         bri_scale_mode = -1;
         bri_sensor_fail = 0;
     }

@@ -141,7 +141,7 @@ void fpga_manage::record_onoff_time(unsigned char chip)
         return;
     }
     onoff_load(record);
-    MCU_REG_func[0][66] = 1;
+    set_reg_image(0, 66, 1);
 }
 
 void fpga_manage::dealwith_onoff()

@@ -477,6 +477,12 @@ void fpga_manage::reg_image_range(unsigned char fpga, unsigned first, unsigned c
     std::memcpy(out, MCU_REG_func[fpga & 1] + (first & 0xFF), std::min(count, 256u - (first & 0xFF)));
 }
 
+void fpga_manage::set_bri_images(unsigned char level)
+{
+    FpgaMutexHold hold(fpga_reg_mutex);
+    MCU_REG_func[0][64] = MCU_REG_func[1][64] = level;
+}
+
 void fpga_manage::set_reg_image(unsigned char fpga, unsigned reg, unsigned char value)
 {
     FpgaMutexHold hold(fpga_reg_mutex);

@@ -244,6 +244,8 @@ public:
     // Registers first to first + count - 1 (within 0..255) of the image,
     // copied in one hold: what one write left, never half of two.
     void reg_image_range(unsigned char fpga, unsigned first, unsigned count, unsigned char* out);
+    // The brightness level (image byte 64) of both FPGAs, in one hold.
+    void set_bri_images(unsigned char level);
     // A version year register value that counts as alive (25..48).
     static bool version_alive(unsigned char year);
     // Back to bring-up state 0 (image byte 80 and the link watch too): the

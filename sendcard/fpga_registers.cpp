@@ -111,11 +111,11 @@ void fpga_manage::Dealwith_mcu_ram()
         OnOff_time();
         if (store == 0xAA) {
             store_cmd_record(kOnOffSector, kOnOffRecord);
-            MCU_REG_func[0][66] = 1;
+            set_reg_image(0, 66, 1);
         } else if (store == 0x55) {
             fpga_flash_access();
             drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kOnOffSector, 0, 1);
-            MCU_REG_func[0][66] = 0;
+            set_reg_image(0, 66, 0);
         }
     } else if (type == 3) {
         const unsigned char mode = MCU_RAM_CMD[8] & static_cast<unsigned char>(~0x10);
@@ -135,7 +135,7 @@ void fpga_manage::Dealwith_mcu_ram()
             // level again. The stored mode stays as it is; only a stored
             // page (below) changes it, through the reload, so a half-hour
             // table resumes at its next slot after a preview.
-            MCU_REG_func[0][64] = MCU_RAM_CMD[9];
+            set_reg_image(0, 64, MCU_RAM_CMD[9]);
             bri_level = MCU_RAM_CMD[9];
             bri_scale_mode = MCU_RAM_CMD[8];
             Brightness_hand_dealwith(0);
