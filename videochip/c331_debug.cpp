@@ -109,7 +109,7 @@ void c331_manage::c331_debugEnv() {}
 void c331_manage::zdrDbg_c331_param()
 {
     std::printf("[zdrDbg_c331_param]\r\n");
-    std::printf("<<===OCH SPEC\r\n");
+    std::printf("<<===OCH TIMING\r\n");
     std::printf("\t PS_ACTHW=%d PS_HSW=%d PS_HBP=%d PS_HFP=%d PS_HTOTAL=%d\n", PS_ACTHW, PS_HSW, PS_HBP,
                 PS_HTOTAL - PS_ACTHW - PS_HSW - PS_HBP, PS_HTOTAL);
     std::printf("\t PS_VTOTAL=%d PS_ACTVW=%d PS_VSW=%d PS_VBP=%d\n", PS_VTOTAL, PS_ACTVW, PS_VSW, PS_VBP);

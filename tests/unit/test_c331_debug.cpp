@@ -156,7 +156,7 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
     deal();
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(has(out, "[zdrDbg_c331_param] c331_mem\n"));
-    EXPECT_FALSE(has(out, "<<===OCH SPEC"));
+    EXPECT_FALSE(has(out, "<<===OCH TIMING"));
     EXPECT_EQ(store->run_status[35], 0);
 
     testing::internal::CaptureStdout();
@@ -164,7 +164,7 @@ TEST_F(C331Debug, DumpRequestsAndTheirSections)
     deal();
     out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(has(out, "[zdrDbg_c331_param] c331_param\n"));
-    EXPECT_TRUE(has(out, "<<===OCH SPEC\r"));
+    EXPECT_TRUE(has(out, "<<===OCH TIMING\r"));
     EXPECT_TRUE(has(out, "<<===OSD_WIN\r"));
 
     // Register-group byte: bit 0 dumps group 0; other bits only clear.
