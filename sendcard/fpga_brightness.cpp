@@ -22,6 +22,18 @@ namespace {
 constexpr unsigned kBrightRecordSize = 57;
 constexpr unsigned kBrightRecordLength = 49;
 
+// A manual record of one register value (mode 16, the 48 levels alike).
+void buildManualRecord(unsigned char value, unsigned char* record)
+{
+    std::memset(record, 0, kBrightRecordSize);
+    record[0] = 0xAA;
+    record[1] = 3;
+    record[2] = 0xAA;
+    setLe16(record, 6, kBrightRecordLength);
+    record[8] = 16;
+    std::memset(record + 9, value, 48);
+}
+
 bool eightBitMode(unsigned char mode)
 {
     return mode == fpga_manage::kBriRegisterScale || mode == 17;
@@ -75,12 +87,6 @@ void fpga_manage::build_sensor_read_frame(unsigned short addr, unsigned char fra
     frame[18] = Utils::BCC(frame, 18);
 }
 
-uint32_t fpga_manage::bri_port_links()
-{
-    return reg_image(0, 128) | (reg_image(0, 144) << 8) | (reg_image(1, 128) << 16) |
-           (static_cast<uint32_t>(reg_image(1, 144)) << 24);
-}
-
 void fpga_manage::Extension_function()
 {
     if (bri_reload_flag) {
@@ -91,7 +97,7 @@ void fpga_manage::Extension_function()
         Brightness_task();
     // A level set while no port was linked is shown as soon as one links,
     // whether or not the running mode sends again by itself.
-    if (bri_unshown && bri_port_links() != 0)
+    if (bri_unshown && port_link_image() != 0)
         Brightness_hand_dealwith(0);
     if (MCU_REG_func[0][66] == 1)
         dealwith_onoff();
@@ -126,13 +132,10 @@ void fpga_manage::record_bright_change()
             const unsigned char value = bri_percent_to_value(percent, kBriRegisterScale);
             writeLogMsg(WARNING, "brightness: no stored record, the level of " + std::to_string(percent) +
                                      " % is stored again");
-            if (store_manual_bright_record(value)) {
-                record_bright_change();
-                return;
-            }
-            // Not stored: the level is still shown for this run.
-            unsigned char manual[kBrightRecordSize] = {0xAA, 3, 0xAA, 0, 0, 0, kBrightRecordLength, 0, 16};
-            std::memset(manual + 9, value, 48);
+            // Shown for this run even when the flash does not take it.
+            store_manual_bright_record(value);
+            unsigned char manual[kBrightRecordSize];
+            buildManualRecord(value, manual);
             Brightness_init(manual);
             return;
         }
@@ -218,7 +221,7 @@ void fpga_manage::Brightness_task()
 int fpga_manage::Brightness_hand_dealwith(int fromPercent)
 {
     const bool change = fromPercent != 0;
-    const bool linked = bri_port_links() != 0;
+    const bool linked = port_link_image() != 0;
     if (change) {
         // A busy block leaves the change for the next pass (-1: the change
         // flag stays).
@@ -305,15 +308,9 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
 
 bool fpga_manage::store_manual_bright_record(unsigned char value)
 {
-    unsigned char buffer[4 + kBrightRecordSize];
-    std::memset(buffer, 0, sizeof(buffer));
-    unsigned char* record = buffer + 4;
-    record[0] = 0xAA;
-    record[1] = 3;
-    record[2] = 0xAA;
-    setLe16(record, 6, kBrightRecordLength);
-    record[8] = 16;
-    std::memset(record + 9, value, 48);
+    // Built at byte 4 of the buffer, as the flash write takes it.
+    unsigned char buffer[4 + kBrightRecordSize] = {};
+    buildManualRecord(value, buffer + 4);
     fpga_flash_access();
     const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1) &&
                     drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, kBrightRecord, buffer, kBrightRecordSize);
@@ -354,8 +351,7 @@ void fpga_manage::Brightness_time_change()
         }
         return;
     }
-    set_reg_image(0, 64, HalfHourValue[slot]);
-    set_reg_image(1, 64, HalfHourValue[slot]);
+    set_bri_images(HalfHourValue[slot]);
     bri_scale_mode = -1;
     Brightness_hand_dealwith(0);
     bri_last_slot = static_cast<unsigned char>(slot);
@@ -447,16 +443,14 @@ void fpga_manage::Brightness_auto_filter()
                 bri_level = 1;
             if (bri_level > 16)
                 bri_level = 16;
-            set_reg_image(0, 64, static_cast<unsigned char>(bri_level));
-            set_reg_image(1, 64, static_cast<unsigned char>(bri_level));
+            set_bri_images(static_cast<unsigned char>(bri_level));
             bri_scale_mode = -1;
         }
         vmf_data_valid = 0;
     }
     if (bri_sensor_fail == 10) {
         bri_level = 16;
-        set_reg_image(0, 64, 16);
-        set_reg_image(1, 64, 16);
+        set_bri_images(16);
         bri_scale_mode = -1;
         bri_sensor_fail = 0;
     }

@@ -101,7 +101,7 @@ int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
     const unsigned char busy = static_cast<unsigned char>(2u << r.shift);
     // Read back to back for at most 300 ticks (3 s), measured on the
     // board's clock: the tick stands still while the GUI thread is busy.
-    // A reset of the FPGA ends the wait: nothing is sent to it.
+    // A reset of the FPGA ends the wait (the caller then sends nothing).
     const unsigned char i = sel(fpga);
     const bool ready = waitUntil(3000000, 0, [&] {
         if (fpga_rst_pending[i].load())
@@ -109,7 +109,7 @@ int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
         unsigned char v = 0xFF;
         return read_fpga_register(r.statusReg, &v, fpga) && !(v & busy);
     });
-    return ready && !fpga_rst_pending[i].load() ? 1 : 0;
+    return ready ? 1 : 0;
 }
 
 void fpga_manage::check_fpga_net_data_status(unsigned char fpga)
@@ -299,9 +299,7 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
                 expected = multicast_target;
         }
         if (expected == 0) {
-            const uint32_t links = reg_image(0, 128) | (reg_image(0, 144) << 8) |
-                                   (static_cast<uint32_t>(reg_image(1, 128)) << 16) |
-                                   (static_cast<uint32_t>(reg_image(1, 144)) << 24);
+            const uint32_t links = port_link_image();
             for (unsigned b = 0; b < 32; ++b)
                 if ((links & (1u << b)) && get_port_card_num(b) != 0)
                     expected |= 1u << b;
@@ -429,6 +427,13 @@ void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length
         }
     }
     multicast_pending = 1;
+}
+
+uint32_t fpga_manage::port_link_image()
+{
+    FpgaMutexHold hold(fpga_reg_mutex);
+    return MCU_REG_func[0][128] | (MCU_REG_func[0][144] << 8) | (static_cast<uint32_t>(MCU_REG_func[1][128]) << 16) |
+           (static_cast<uint32_t>(MCU_REG_func[1][144]) << 24);
 }
 
 uint64_t fpga_manage::passby_answer_bound_us(const unsigned char* frame, int length)

@@ -244,6 +244,9 @@ public:
     // Registers first to first + count - 1 (within 0..255) of the image,
     // copied in one hold: what one write left, never half of two.
     void reg_image_range(unsigned char fpga, unsigned first, unsigned count, unsigned char* out);
+    // The port link bits of both FPGAs' images (registers 128 and 144;
+    // FPGA 1's in the high half), read in one hold.
+    uint32_t port_link_image();
     // The brightness level (image byte 64) of both FPGAs, in one hold.
     void set_bri_images(unsigned char level);
     // A version year register value that counts as alive (25..48).
@@ -629,8 +632,6 @@ public:
     // Erases the record's sector and stores a manual record (8-bit levels)
     // of the register value; false when the flash failed.
     bool store_manual_bright_record(unsigned char value);
-    // The port link bits of both FPGAs (FPGA 1's in the high half).
-    uint32_t bri_port_links();
     void Extension_function();
     void Check_search_card();
     void Search_Card_Cmd();
