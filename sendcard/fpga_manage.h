@@ -646,8 +646,13 @@ public:
     // 0 busy screen and start time, 1 list the packages, 2 install them,
     // 3 end time, busy screen closed, para sync 104, g_usb_grade cleared.
     void usb_upgrade_deal();
-    // Fills the upgrade file list (host paths of the "ZDR" / "ZDRZK" files of
-    // the upgrade folder) and the count.
+    // The packages of the upgrade folder, as the USB page lists them and the
+    // upgrade installs them: host paths of its regular files (no symbolic
+    // links, no hidden files) whose suffix is exactly "ZDR" or "ZDRZK", at
+    // most kUsbMaxPackages of them, in the folder's order.
+    static constexpr unsigned int kUsbMaxPackages = 100;
+    static QStringList usb_upgrade_packages();
+    // Fills the upgrade file list (usb_upgrade_packages()) and the count.
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
     // Each answers 1 when its part was written and verified, 0 otherwise
@@ -673,6 +678,13 @@ public:
     // para sync 104, read by the pages after it.
     std::atomic<unsigned int> upgrade_errors{0};
     QString upgrade_error_text;
+    // What the last upgrade left in the flash behind each FPGA: no entry
+    // for it tried, its old bitstream kept (an entry failed before the
+    // first erase), the new bitstream written whole and verified, or no
+    // whole bitstream (erased, then a write failed: the FPGA runs on, but
+    // will not configure at the next power-on). Written as upgrade_errors.
+    enum UpgradeFlash : unsigned char { kFlashNotTried = 0, kFlashOldKept = 1, kFlashNewWritten = 2, kFlashBlank = 3 };
+    std::atomic<unsigned char> upgrade_flash[2] = {};
     // The pauses of the upgrade (tests replace them).
     static void (*upgrade_sleep_ms)(unsigned int ms);
 

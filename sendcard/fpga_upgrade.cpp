@@ -9,7 +9,12 @@
 // written, and a package that fails a check installs nothing. Every piece
 // is read by reopening the file under Utils::_file_deal_mutex, so that the
 // control link's transfers interleave; the pieces go to buffers of the
-// upgrade's own, never to the transfer buffer a PC upload may own.
+// upgrade's own, never to the transfer buffer a PC upload may own. A
+// bitstream (at most 6.75 MiB) is held whole before its flash is erased,
+// as the application is staged before it replaces the old one: a disk
+// pulled or a package cut short leaves the old bitstream, and the result
+// says for each FPGA whether its flash holds the old bitstream, the whole
+// new one or none.
 #include "sendcard/fpga_manage.h"
 
 #include "core/global.h"
@@ -113,6 +118,26 @@ bool package_size(const QString& path, uint64_t& size)
     if (::stat(path.toLocal8Bit().constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+// What identifies the package file as read: a package replaced, cut short
+// or grown while its pieces are read shows another stamp.
+struct FileStamp {
+    uint64_t size = 0;
+    uint64_t inode = 0;
+    int64_t mtimeNs = 0;
+    bool operator==(const FileStamp& o) const { return size == o.size && inode == o.inode && mtimeNs == o.mtimeNs; }
+};
+bool package_stamp(const QString& path, FileStamp& out)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    struct stat st {};
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    out.size = static_cast<uint64_t>(st.st_size);
+    out.inode = static_cast<uint64_t>(st.st_ino);
+    out.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return true;
 }
 
@@ -286,6 +311,8 @@ void fpga_manage::usb_upgrade_deal()
         upgrade_time_text = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
         upgrade_errors = 0;
         upgrade_error_text.clear();
+        upgrade_flash[0] = kFlashNotTried;
+        upgrade_flash[1] = kFlashNotTried;
         g_update_flag = 1;
         usb_file_count = 0;
         g_send_para.step = 1;
@@ -315,24 +342,32 @@ void fpga_manage::usb_upgrade_deal()
     }
 }
 
-void fpga_manage::get_usb_file_list_path()
+QStringList fpga_manage::usb_upgrade_packages()
 {
-    usb_file_list.clear();
-    usb_file_count = 0;
+    QStringList packages;
     const QString sub = Utils::settings_copy(g_usb_grade_path);
     // The folder setting names a folder on the disk, never a way out of it.
     if (sub.split('/').contains("..")) {
         writeLogMsg(ERROR, "USB upgrade: upgrade folder setting leaves the disk: " + sub.toStdString());
-        return;
+        return packages;
     }
     const QString folder = sub == " " ? QString("/mnt/usb1/") : QString("/mnt/usb1/") + sub;
     const QDir dir(platform::boardPath(folder));
-    const QFileInfoList found = dir.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Unsorted);
+    const QFileInfoList found = dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
     for (const QFileInfo& fi : found) {
+        if (static_cast<unsigned int>(packages.size()) >= kUsbMaxPackages)
+            break;
         const QString suffix = fi.suffix();
         if (fi.isFile() && !fi.isSymLink() && (suffix == "ZDR" || suffix == "ZDRZK"))
-            usb_file_list.insert(static_cast<int>(usb_file_count++), fi.absoluteFilePath());
+            packages << fi.absoluteFilePath();
     }
+    return packages;
+}
+
+void fpga_manage::get_usb_file_list_path()
+{
+    usb_file_list = usb_upgrade_packages();
+    usb_file_count = static_cast<unsigned int>(usb_file_list.size());
 }
 
 void fpga_manage::usb_upgrade_main_deal()
@@ -357,6 +392,14 @@ void fpga_manage::usb_upgrade_main_deal()
             continue;
         }
         const unsigned char* regs[2] = {MCU_REG_func[0], MCU_REG_func[1]};
+        // A package for another device installs none of its application
+        // and bitstream entries, and the upgrade does not end as done.
+        if (pkg.controller != kControllerType &&
+            std::any_of(pkg.entries.begin(), pkg.entries.end(),
+                        [](const PackageEntry& e) { return e.type == kApp || e.type == kFpga0 || e.type == kFpga1; }))
+            failed(QFileInfo(path).fileName() +
+                   QString(" is for another device (controller type %1): its application and bitstreams passed over")
+                       .arg(pkg.controller, 4, 16, QChar('0')));
         for (const PackageEntry& e : pkg.entries) {
             const bool skippable = pkg.publish == kPublishSkip;
             if (e.type == kApp) {
@@ -383,15 +426,19 @@ void fpga_manage::usb_upgrade_main_deal()
                 }
                 // An entry passed over leaves a bitstream written earlier in
                 // the run to be applied; a failed write leaves the FPGA
-                // running the one it has.
+                // running the one it has. The FPGA is reset only onto a
+                // flash that holds a whole verified bitstream.
                 if (skippable && same)
                     continue;
                 const int written = update_txc_file(local.data(), fpga == 0 ? 2 : 3, e.offset);
                 if (written == kEntryPassedOver)
                     continue;
-                flag = written ? 1 : 0;
-                if (!flag)
-                    failed(QString("bitstream of FPGA %1 not written: ").arg(fpga) + upgrade_error_text);
+                flag = upgrade_flash[fpga].load() == kFlashNewWritten ? 1 : 0;
+                if (!written)
+                    failed(QString("bitstream of FPGA %1 not written: ").arg(fpga) + upgrade_error_text +
+                           (upgrade_flash[fpga].load() == kFlashBlank
+                                ? QString("; FPGA %1 flash left without a whole bitstream").arg(fpga)
+                                : QString("; FPGA %1 flash unchanged").arg(fpga)));
             } else if (e.type == kFont) {
                 unsigned char fonts = 0;
                 if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
@@ -516,12 +563,19 @@ int fpga_manage::update_muc_file(char* path, unsigned int offset, unsigned int l
 
 int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int offset)
 {
+    const int fpga = chip == 2 ? 0 : 1;
+    // A failure before the first erase leaves the flash as it was.
+    auto unchanged = [this, fpga] {
+        unsigned char expected = kFlashNotTried;
+        upgrade_flash[fpga].compare_exchange_strong(expected, kFlashOldKept);
+        return 0;
+    };
     const QString package = QString::fromLocal8Bit(path);
     unsigned char child[kChildHeaderSize];
     uint64_t size = 0;
     if (!read_entry_head(package, offset, kChildHeaderSize, child, size)) {
         upgrade_error_text = "bitstream header unreadable";
-        return 0;
+        return unchanged();
     }
     trace("\n file_type = %#x (1-FCG,2-ACG)\n", child[16]);
     trace("\n ControllerClcass = %#x (00-sending,1-rcv,2-mult)\n", child[20]);
@@ -529,14 +583,37 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
     const uint64_t data = uint64_t(offset) + kChildHeaderSize;
     if (bits > bitstream_limit(chip) || data + bits > size) {
         upgrade_error_text = QString("bitstream of %1 bytes does not fit").arg(bits);
-        return 0;
+        return unchanged();
     }
     if (bits == 0)
         return kEntryPassedOver;
     if (!drv) {
         upgrade_error_text = "no FPGA flash";
-        return 0;
+        return unchanged();
     }
+    // The whole bitstream is read before the first erase (as the
+    // application is staged before it replaces the old one): a disk pulled
+    // or a package cut short while it is read leaves the old bitstream.
+    // Each chunk is read by reopening the package under the file mutex.
+    FileStamp before, after;
+    std::vector<unsigned char> stream(bits);
+    bool read = package_stamp(package, before) && before.size == size;
+    for (uint32_t at = 0; read && at < bits; at += kTxcChunk) {
+        read = read_piece(package, data + at, std::min<uint32_t>(kTxcChunk, bits - at), stream.data() + at);
+        upgrade_sleep_ms(1);
+    }
+    read = read && package_stamp(package, after) && after == before;
+    if (!read) {
+        sync_pause(100);
+        upgrade_error_text = "bitstream unreadable (package removed, changed or cut short)";
+        return unchanged();
+    }
+    // A flash that does not answer ready is not erased.
+    if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, 0, 0, 0)) {
+        upgrade_error_text = QString("flash %1 not ready").arg(chip);
+        return unchanged();
+    }
+    upgrade_flash[fpga] = kFlashBlank;
     const bool erased = erase_under(0, bits, [&](uint32_t sector, unsigned char kind, uint32_t a) {
         trace("\n erase sec= %u , addr = %u\n ", sector, a);
         if (drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, kind, 1))
@@ -547,23 +624,18 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
     if (!erased)
         return 0;
     std::vector<unsigned char> buffer(kFlashRoom + kTxcChunk);
-    std::vector<unsigned char> check(kTxcChunk);
     for (uint32_t at = 0; at < bits; at += kTxcChunk) {
         const uint32_t n = std::min<uint32_t>(kTxcChunk, bits - at);
-        if (!read_piece(package, data + at, n, buffer.data() + kFlashRoom)) {
-            sync_pause(100);
-            upgrade_error_text = "bitstream unreadable";
-            return 0;
-        }
+        std::memcpy(buffer.data() + kFlashRoom, stream.data() + at, n);
         upgrade_sleep_ms(1);
-        std::memcpy(check.data(), buffer.data() + kFlashRoom, n);
         if (!drv->FPGA_SPI_FLASH_VBYONE_WRITE(chip, at, buffer.data(), n) ||
             !drv->FPGA_SPI_FLASH_VBYONE_READ(chip, at, n, buffer.data()) ||
-            std::memcmp(buffer.data(), check.data(), n) != 0) {
+            std::memcmp(buffer.data(), stream.data() + at, n) != 0) {
             upgrade_error_text = QString("flash %1 write failed at %2").arg(chip).arg(at);
             return 0;
         }
     }
+    upgrade_flash[fpga] = kFlashNewWritten;
     trace("\n write over !!!!!\n ");
     return 1;
 }

@@ -175,7 +175,7 @@ void NorFlashModel::commit()
         const uint32_t page = a & ~(kPageSize - 1);
         persist(page, kPageSize);
         ++counters_.programs;
-        busyUntil_ = SimClock::instance().nowUs() + kPageProgramUs;
+        busyUntil_ = SimClock::instance().nowUs() + times_.pageUs;
     } else {
         const uint32_t start = a & ~(unit - 1);
         for (uint32_t s = start; s < start + unit; s += kSectorSize) {
@@ -184,7 +184,8 @@ void NorFlashModel::commit()
         }
         persist(start, unit);
         ++counters_.erases;
-        busyUntil_ = SimClock::instance().nowUs() + eraseUs(unit);
+        busyUntil_ = SimClock::instance().nowUs() +
+                     (unit <= 0x1000 ? times_.erase4kUs : unit <= 0x8000 ? times_.erase32kUs : times_.erase64kUs);
     }
     wel_ = false;
 }
@@ -225,6 +226,12 @@ void NorFlashModel::setStuckBusy(bool stuck)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     stuckBusy_ = stuck;
+}
+
+void NorFlashModel::setTimes(const Times& times)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    times_ = times;
 }
 
 void NorFlashModel::setUniqueId(const std::array<uint8_t, 8>& uid)

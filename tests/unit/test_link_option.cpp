@@ -221,6 +221,45 @@ TEST_F(LinkOptionPage, TheUsbTabListsUpdateFilesAndMarksTheFirstZdrAndEveryZdrzk
     EXPECT_TRUE(g_linkoption->update_files.at(0).endsWith("/mnt/usb1/top.ZDR"));
 }
 
+TEST_F(LinkOptionPage, TheUpgradeInstallsExactlyTheFilesThePageLists)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<QString, QString>> files;   // folder under /mnt/usb1, name
+        QString setting;
+        int listed;
+    };
+    std::vector<Case> cases = {
+        {"a hidden package only", {{"ZDR-K47", ".hidden.ZDR"}}, "ZDR-K47", 0},
+        {"hidden beside shown",
+         {{"ZDR-K47", ".hidden.ZDR"}, {"ZDR-K47", ".h.ZDRZK"}, {"ZDR-K47", "a.ZDR"}, {"ZDR-K47", "b.ZDRZK"}},
+         "ZDR-K47",
+         2},
+        {"a setting that leaves the disk", {{"../other", "evil.ZDR"}}, "../other", 0},
+        {"the disk's top folder", {{"", "top.ZDR"}, {"", ".top.ZDR"}}, " ", 1},
+    };
+    Case many{"more than a page can hold", {}, "ZDR-K47", 100};
+    for (int i = 0; i < 104; ++i)
+        many.files.push_back({"ZDR-K47", QString("m%1.ZDR").arg(i)});
+    cases.push_back(many);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(platform::boardPath(QString("/mnt/usb1"))).removeRecursively();
+        QDir(platform::boardPath(QString("/mnt/other"))).removeRecursively();
+        QDir().mkpath(platform::boardPath(QString("/mnt/usb1")));
+        for (const auto& f : c.files)
+            usbFile(f.first, f.second);
+        g_usb_grade_path = c.setting;
+        g_linkoption->on_Button_usb_clicked();
+        fpga_manage::p_fpga_manage->get_usb_file_list_path();
+        EXPECT_EQ(g_linkoption->listed_count, unsigned(c.listed));
+        EXPECT_EQ(fpga_manage::p_fpga_manage->usb_file_count, unsigned(c.listed));
+        EXPECT_EQ(fpga_manage::p_fpga_manage->usb_file_list, g_linkoption->update_files);
+        if (c.listed == 0)
+            EXPECT_EQ(g_linkoption->frame_file->findChild<QLabel*>("label_nofile")->text(), "No loaded file!");
+    }
+}
+
 TEST_F(LinkOptionPage, SevenFilesShowFiveRowsWithoutArrows)
 {
     for (int i = 0; i < 7; ++i)
@@ -268,7 +307,31 @@ TEST_F(LinkOptionPage, UsbCodesRedrawTheListAndTheEndOfTheUpgradeShowsOnTheUsbTa
     SyncUpdate::pInstance()->para_sync(104);
     EXPECT_EQ(ui()->label_log->text(), "<font style = 'font-size:20px' color = #51BB28 >downing over&nbsp;&nbsp;"
                                        "<font color = #E04040 >Not completed: 2 failed</font><br>10:1:2    10:3:4</font>");
+
+    // ... and what the flash of each FPGA it tried holds.
+    const struct {
+        unsigned char flash0, flash1;
+        const char* said;
+    } flashes[] = {
+        {1, 0, "FPGA 0: old version kept"},
+        {2, 3, "FPGA 0: new version; FPGA 1: flash blank, upgrade again"},
+        {0, 2, "FPGA 1: new version"},
+        {3, 1, "FPGA 0: flash blank, upgrade again; FPGA 1: old version kept"},
+    };
+    for (const auto& f : flashes) {
+        SCOPED_TRACE(f.said);
+        fpga_manage::p_fpga_manage->upgrade_flash[0] = f.flash0;
+        fpga_manage::p_fpga_manage->upgrade_flash[1] = f.flash1;
+        SyncUpdate::pInstance()->para_sync(104);
+        EXPECT_EQ(ui()->label_log->text(),
+                  QString("<font style = 'font-size:20px' color = #51BB28 >downing over&nbsp;&nbsp;"
+                          "<font color = #E04040 >Not completed: 2 failed</font><br>"
+                          "<font style = 'font-size:14px' color = #E04040 >%1</font><br>10:1:2    10:3:4</font>")
+                      .arg(f.said));
+    }
     fpga_manage::p_fpga_manage->upgrade_errors = 0;
+    fpga_manage::p_fpga_manage->upgrade_flash[0] = 0;
+    fpga_manage::p_fpga_manage->upgrade_flash[1] = 0;
 }
 
 TEST_F(LinkOptionPage, OpenedFromTheMenuAndClosedByTheIdleTimeOut)

@@ -239,9 +239,14 @@ TEST_F(TextsFit, EveryTextOnEveryPageFitsItsWidgetInFourLanguages)
             // The end of an upgrade in which packages failed.
             fpga_manage::p_fpga_manage->upgrade_time_text = "23:59:59    23:59:59";
             fpga_manage::p_fpga_manage->upgrade_errors = 12;
+            // The widest flash line: one flash blank, the other kept.
+            fpga_manage::p_fpga_manage->upgrade_flash[0] = fpga_manage::kFlashBlank;
+            fpga_manage::p_fpga_manage->upgrade_flash[1] = fpga_manage::kFlashOldKept;
             page.syncUpdate(104);
             check(&page, "link_usb_failed", language);
             fpga_manage::p_fpga_manage->upgrade_errors = 0;
+            fpga_manage::p_fpga_manage->upgrade_flash[0] = fpga_manage::kFlashNotTried;
+            fpga_manage::p_fpga_manage->upgrade_flash[1] = fpga_manage::kFlashNotTried;
         }
         {
             g_outputset = new OutputSet();

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -92,6 +93,18 @@ std::vector<unsigned char> font(unsigned char encoding, unsigned char height, si
 
 void noSleep(unsigned int) {}
 
+// The pauses of the upgrade, counted: each is a step between two pieces of
+// its work (a read of the package, an erase, a chunk written), where a test
+// cuts the upgrade short.
+int g_pauses = 0;
+int g_cutAt = 0;
+std::function<void()> g_cut;
+void countingSleep(unsigned int)
+{
+    if (++g_pauses == g_cutAt && g_cut)
+        g_cut();
+}
+
 class UsbUpgradeTest : public FpgaTest {
 protected:
     void SetUp() override
@@ -114,6 +127,8 @@ protected:
             delete chip_;
         }
         fpga_manage::upgrade_sleep_ms = savedSleep_;
+        g_cut = nullptr;
+        g_cutAt = 0;
         g_app_reset_flag = 0;
         g_update_flag = 0;
         FpgaTest::TearDown();
@@ -169,7 +184,7 @@ protected:
 
 TEST_F(UsbUpgradeTest, ListsOnlyRegularFilesWithTheExactSuffixes)
 {
-    for (const char* name : {"x.ZDR", "y.ZDRZK", "x.zdr", "x.ZDRZ", "ZDR", "a.ZDR.bak"})
+    for (const char* name : {"x.ZDR", "y.ZDRZK", "x.zdr", "x.ZDRZ", "ZDR", "a.ZDR.bak", ".hidden.ZDR", ".h.ZDRZK"})
         putPackage(name, {1});
     QDir().mkpath(QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47/d.ZDR")));
     ASSERT_EQ(::symlink(platform::boardPath("/mnt/usb1/ZDR-K47/x.ZDR").c_str(),
@@ -196,6 +211,28 @@ TEST_F(UsbUpgradeTest, ListsOnlyRegularFilesWithTheExactSuffixes)
     g_usb_grade_path = "../other";
     mgr().get_usb_file_list_path();
     EXPECT_EQ(mgr().usb_file_count, 0u);
+
+    // At most 100 packages, as the page shows.
+    g_usb_grade_path = "ZDR-K47";
+    for (int i = 0; i < 105; ++i)
+        putPackage("many" + std::to_string(i) + ".ZDR", {1});
+    mgr().get_usb_file_list_path();
+    EXPECT_EQ(mgr().usb_file_count, 100u);
+    EXPECT_EQ(mgr().usb_file_list.size(), 100);
+}
+
+TEST_F(UsbUpgradeTest, HiddenPackageIsNotInstalled)
+{
+    // The page lists no file ("No loaded file!"): OK installs nothing.
+    putPackage(".hidden.ZDR", package({{7, bitstream(pattern(5000, 4), 5000)}}));
+    const std::vector<unsigned char> before = flash(2).peek(0, 5000);
+    const uint64_t erases = flash(2).counters().erases;
+    runUpgrade();
+    EXPECT_EQ(mgr().usb_file_count, 0u);
+    EXPECT_EQ(flash(2).counters().erases, erases);
+    EXPECT_EQ(flash(2).peek(0, 5000), before);
+    EXPECT_EQ(mgr().downing_txc1, 0);
+    EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 0);
 }
 
 TEST_F(UsbUpgradeTest, EmptyFolderEndsWithTheTimeTextAndNothingInstalled)
@@ -251,11 +288,23 @@ TEST_F(UsbUpgradeTest, ApplicationOfTheRunningVersionSkippedOnlyForPublishType0x
 
 TEST_F(UsbUpgradeTest, WrongControllerTypePassesApplicationAndBitstreamOver)
 {
-    putPackage("other.ZDR", package({{10, pattern(100, 1)}, {8, bitstream(pattern(100, 2), 100)}}, 0, 0x1234));
-    runUpgrade();
-    EXPECT_EQ(app(), oldApp());
-    EXPECT_EQ(flash(3).counters().erases, 0u);
-    EXPECT_EQ(mgr().fpga_rst_pending[1].load(), 0);
+    // A package for another device installs nothing and does not end as
+    // done: with its application, with a bitstream, or with both.
+    const std::vector<std::vector<Part>> cases = {{{10, pattern(100, 1)}, {8, bitstream(pattern(100, 2), 100)}},
+                                                  {{10, pattern(100, 1)}},
+                                                  {{8, bitstream(pattern(100, 2), 100)}}};
+    for (const std::vector<Part>& parts : cases) {
+        SCOPED_TRACE(parts.size());
+        putPackage("other.ZDR", package(parts, 0, 0x1234));
+        runUpgrade();
+        EXPECT_EQ(app(), oldApp());
+        EXPECT_FALSE(staged());
+        EXPECT_EQ(g_app_reset_flag.load(), 0);
+        EXPECT_EQ(flash(3).counters().erases, 0u);
+        EXPECT_EQ(mgr().fpga_rst_pending[1].load(), 0);
+        EXPECT_EQ(mgr().downing_txc2, 0);
+        EXPECT_GE(mgr().upgrade_errors.load(), 1u) << "shown as done";
+    }
 }
 
 TEST_F(UsbUpgradeTest, BitstreamErasesBlockAndSectorsThenResetsItsFpga)
@@ -456,6 +505,122 @@ TEST_F(UsbUpgradeTest, ApplicationThatCannotBeStagedLeavesTheRunningOneAndNoRebo
     EXPECT_EQ(mgr().downing_mcu, 0);
     EXPECT_EQ(g_app_reset_flag.load(), 0);
     EXPECT_GE(mgr().upgrade_errors.load(), 1u);
+}
+
+// --- an upgrade cut short: each FPGA keeps its old bitstream or gets the
+// whole new one, and the result says which ---------------------------------
+
+TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNewBitstreamAndSaysWhich)
+{
+    BoardClockSpeed fast(200);   // the flash's busy bounds pass quickly
+    fpga_manage::upgrade_sleep_ms = countingSleep;
+    const std::vector<unsigned char> oldBits[2] = {pattern(49152, 21), pattern(49152, 22)};
+    const std::vector<unsigned char> newBits[2] = {pattern(40000, 23), pattern(70000, 24)};
+    const std::vector<unsigned char> bytes =
+        package({{7, bitstream(newBits[0], 40000)}, {8, bitstream(newBits[1], 70000)}});
+    const std::string file = platform::boardPath("/mnt/usb1/ZDR-K47/fpga.ZDR");
+    const QString folder = QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47"));
+    struct Fault {
+        const char* what;
+        std::function<void()> cut;
+        bool flashFails;
+    };
+    const Fault faults[] = {
+        {"disk pulled", [&] { QDir(folder).removeRecursively(); }, false},
+        {"package cut short in the first bitstream", [&] { ASSERT_EQ(::truncate(file.c_str(), 20000), 0); },
+         false},
+        {"package cut short in the second bitstream",
+         [&] { ASSERT_EQ(::truncate(file.c_str(), off_t(bytes.size() - 100)), 0); }, false},
+        {"flash of FPGA 0 stays busy", [&] { flash(2).setStuckBusy(true); }, true},
+        {"flash of FPGA 1 stays busy", [&] { flash(3).setStuckBusy(true); }, true},
+        {"both flashes stay busy",
+         [&] {
+             flash(2).setStuckBusy(true);
+             flash(3).setStuckBusy(true);
+         },
+         true},
+    };
+    auto fresh = [&] {
+        for (int f = 0; f < 2; ++f) {
+            flash(2 + f).setStuckBusy(false);
+            flash(2 + f).poke(0, std::vector<unsigned char>(0x20000, 0xFF));
+            flash(2 + f).poke(0, oldBits[f]);
+            mgr().fpga_rst_pending[f] = 0;
+        }
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        putPackage("fpga.ZDR", bytes);
+        g_pauses = 0;
+    };
+
+    // The steps of a whole upgrade.
+    fresh();
+    g_cut = nullptr;
+    runUpgrade();
+    const int steps = g_pauses;
+    ASSERT_GE(steps, 10);
+    for (int f = 0; f < 2; ++f) {
+        EXPECT_EQ(flash(2 + f).peek(0, uint32_t(newBits[f].size())), newBits[f]);
+        EXPECT_EQ(mgr().upgrade_flash[f].load(), fpga_manage::kFlashNewWritten);
+    }
+    EXPECT_EQ(mgr().upgrade_errors.load(), 0u);
+
+    for (const Fault& fault : faults) {
+        for (int cut = 1; cut <= steps; ++cut) {
+            SCOPED_TRACE(std::string(fault.what) + " at step " + std::to_string(cut));
+            fresh();
+            g_cut = fault.cut;
+            g_cutAt = cut;
+            runUpgrade();
+            g_cut = nullptr;
+            flash(2).setStuckBusy(false);
+            flash(3).setStuckBusy(false);
+            bool allNew = true;
+            for (int f = 0; f < 2; ++f) {
+                SCOPED_TRACE(f);
+                const bool isOld = flash(2 + f).peek(0, uint32_t(oldBits[f].size())) == oldBits[f];
+                const bool isNew = flash(2 + f).peek(0, uint32_t(newBits[f].size())) == newBits[f];
+                const unsigned char said = mgr().upgrade_flash[f].load();
+                allNew = allNew && isNew;
+                if (!fault.flashFails)
+                    EXPECT_TRUE(isOld || isNew) << "the flash lost its bitstream";
+                if (isNew) {
+                    EXPECT_EQ(said, fpga_manage::kFlashNewWritten);
+                } else if (isOld) {
+                    EXPECT_TRUE(said == fpga_manage::kFlashOldKept || said == fpga_manage::kFlashNotTried)
+                        << int(said);
+                } else {
+                    EXPECT_EQ(said, fpga_manage::kFlashBlank) << "a flash without a whole bitstream not said";
+                }
+                // An FPGA is reset only onto a whole new bitstream.
+                EXPECT_EQ(mgr().fpga_rst_pending[f].load(), isNew ? 1 : 0);
+            }
+            EXPECT_EQ(mgr().upgrade_errors.load() == 0, allNew) << "the end does not say what was done";
+        }
+    }
+}
+
+TEST_F(UsbUpgradeTest, FlashAtTheSlowestTimesItsDataSheetAllowsCompletesTheUpgrade)
+{
+    // A part within its data sheet: a page program up to 5 ms, an erase up
+    // to 0.8 s (4 KiB), 1.6 s (32 KiB), 3 s (64 KiB).
+    BoardClockSpeed fast(200);
+    for (int chip : {2, 3})
+        flash(chip).setTimes({5000, 800000, 1600000, 3000000});
+    const std::vector<unsigned char> bits = pattern(40000, 31);   // a 32 KiB block and two sectors
+    putPackage("fpga0.ZDR", package({{7, bitstream(bits, 40000)}}));
+    runUpgrade();
+    EXPECT_EQ(mgr().upgrade_errors.load(), 0u) << mgr().upgrade_error_text.toStdString();
+    EXPECT_EQ(mgr().downing_txc1, 1);
+    EXPECT_EQ(flash(2).peek(0, 40000), bits);
+    EXPECT_EQ(mgr().fpga_rst_pending[0].load(), 1);
+    // Each erase unit directly, on the other flash.
+    for (unsigned char kind : {0, 1, 2}) {
+        SCOPED_TRACE(int(kind));
+        flash(3).poke(0x100000, {0x00});
+        EXPECT_EQ(mgr().drv->FPGA_SPI_FLASH_VBYONE_ERASE(3, 0x100, kind, 1), 1);
+        EXPECT_EQ(flash(3).peek(0x100000, 1)[0], 0xFF);
+    }
 }
 
 TEST_F(UsbUpgradeTest, UpgradeRunsOnTheFpgaThreadInPlaceOfItsPass)

@@ -156,7 +156,9 @@ void Ui_LinkOption::setupUi(QDialog* dialog)
     // USB update.
     page_3 = new QWidget();
     page_3->setObjectName("page_3");
-    label_log = form_widget<QLabel>(page_3, "label_log", 10, 17, 550, 61, 14, kWhite);
+    // Three lines: the end of the upgrade, what the flashes hold after a
+    // failure, the start and end times.
+    label_log = form_widget<QLabel>(page_3, "label_log", 10, 4, 550, 82, 14, kWhite);
     label_log->setAlignment(Qt::AlignCenter);
     Button_ok = form_widget<QPushButton>(page_3, "Button_ok", 410, 340, 180, 50, 15, kBoxed);
     Button_ok->setFocusPolicy(Qt::NoFocus);
@@ -397,36 +399,25 @@ void LinkOption::on_Button_net_cancel_clicked()
     ui->Button_net_cancel->setStyleSheet(kTabSelected);
 }
 
+static_assert(sizeof(LinkOption::row_marks) >= fpga_manage::kUsbMaxPackages, "a mark per package listed");
+
 void LinkOption::get_file_list_smartpath()
 {
-    QString dir = "/mnt/usb1/";
-    const QString sub = Utils::settings_copy(g_usb_grade_path);
-    if (sub != " ")
-        dir += sub;
     std::fill(std::begin(row_marks), std::end(row_marks), 0);
     list_page = 0;
     zdr_count = 0;
-    update_files.clear();
-    const QFileInfoList entries =
-        QDir(platform::boardPath(dir)).entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
-    for (const QFileInfo& entry : entries) {
-        if (static_cast<unsigned int>(update_files.size()) >= kMaxFiles)
-            break;
-        if (!entry.isFile())
-            continue;
-        const QString suffix = entry.suffix();
-        if (suffix != "ZDR" && suffix != "ZDRZK")
-            continue;
-        const int i = update_files.size();
-        update_files << entry.absoluteFilePath();
-        if (suffix == "ZDR") {
+    // The very list the upgrade installs.
+    update_files = fpga_manage::usb_upgrade_packages();
+    for (int i = 0; i < update_files.size(); ++i) {
+        const QString& file = update_files.at(i);
+        if (QFileInfo(file).suffix() == "ZDR") {
             if (zdr_count == 0)
                 row_marks[i] = 1;
             ++zdr_count;
         } else {
             row_marks[i] = 1;
         }
-        writeLogMsg(DEBUG, "USB update file: " + entry.absoluteFilePath().toStdString());
+        writeLogMsg(DEBUG, "USB update file: " + file.toStdString());
     }
     listed_count = static_cast<unsigned int>(update_files.size());
 }
@@ -494,6 +485,32 @@ void LinkOption::menulist_button_ok_page()
     fpga_start_usb_upgrade();
 }
 
+QString LinkOption::upgrade_flash_text(const fpga_manage* fpga)
+{
+    QStringList parts;
+    for (int f = 0; fpga && f < 2; ++f) {
+        switch (fpga->upgrade_flash[f].load()) {
+        case fpga_manage::kFlashOldKept:
+            parts << ui_text("FPGA %1：保留旧版本", "FPGA %1: old version kept", "FPGA %1: старая версия",
+                             "FPGA %1: giữ bản cũ")
+                         .arg(f);
+            break;
+        case fpga_manage::kFlashNewWritten:
+            parts << ui_text("FPGA %1：新版本", "FPGA %1: new version", "FPGA %1: новая версия", "FPGA %1: bản mới")
+                         .arg(f);
+            break;
+        case fpga_manage::kFlashBlank:
+            parts << ui_text("FPGA %1：闪存已空，请重新升级", "FPGA %1: flash blank, upgrade again",
+                             "FPGA %1: флеш пуста, обновите снова", "FPGA %1: flash trống, hãy nâng cấp lại")
+                         .arg(f);
+            break;
+        default:
+            break;
+        }
+    }
+    return parts.join("; ").toHtmlEscaped();
+}
+
 void LinkOption::syncUpdate(int code)
 {
     if (ZdrRamPara::pInstance()->ZdrLanguageChanged())
@@ -524,6 +541,10 @@ void LinkOption::syncUpdate(int code)
                                         "Chưa hoàn tất: %1 lỗi")
                                     .arg(failed)
                                     .toHtmlEscaped());
+            // After a failure, what each FPGA tried is left with.
+            const QString flashes = failed ? upgrade_flash_text(fpga) : QString();
+            if (!flashes.isEmpty())
+                end += "<br><font style = 'font-size:14px' color = #E04040 >" + flashes + "</font>";
             ui->label_log->setText(
                 QString("<font style = 'font-size:20px' color = #51BB28 >%1</font>").arg(end + "<br>" + times));
         }

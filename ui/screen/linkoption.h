@@ -16,6 +16,7 @@ class QPushButton;
 class QStackedWidget;
 class QComboBox;
 class My_lineEdit;
+class fpga_manage;
 
 class Ui_LinkOption {
 public:
@@ -66,6 +67,9 @@ public:
     void rcv_self_recovery_file_list();
     void menulist_button_ok_page();
     void syncUpdate(int code);
+    // What the last upgrade left in the flash of each FPGA it tried, in the
+    // page's language ("" when it tried none).
+    static QString upgrade_flash_text(const fpga_manage* fpga);
     // Fills the address fields with the device's address, mask and gateway
     // and remembers them as shown.
     void fill_addresses();
@@ -85,10 +89,10 @@ public:
     unsigned char last_list_page = 0;
     QPushButton* previous_button = nullptr;
     QPushButton* next_button = nullptr;
+    // A mark per package listed (at most fpga_manage::kUsbMaxPackages).
     unsigned char row_marks[100] = {};
     unsigned int listed_count = 0;
 
-    static constexpr unsigned int kMaxFiles = 100;
     static constexpr unsigned int kRows = 5;
 
 public slots:
