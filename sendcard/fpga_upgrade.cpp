@@ -201,6 +201,27 @@ bool erase_under(uint32_t base, uint32_t length, Erase erase)
     return true;
 }
 
+// Reads length bytes from offset of a package, one chunk at a time (each by
+// reopening the package under the file mutex, a pause after each), into
+// out: false, after "sync" and a pause, when a piece cannot be read or the
+// package is not the same file of size bytes from the first read to the
+// last (removed, replaced, cut short or grown meanwhile).
+bool read_whole(const QString& path, uint64_t offset, uint32_t length, uint64_t size, uint32_t chunk,
+                std::vector<unsigned char>& out)
+{
+    out.assign(length, 0);
+    FileStamp before, after;
+    bool read = package_stamp(path, before) && before.size == size;
+    for (uint32_t at = 0; read && at < length; at += chunk) {
+        read = read_piece(path, offset + at, std::min<uint32_t>(chunk, length - at), out.data() + at);
+        fpga_manage::upgrade_sleep_ms(1);
+    }
+    read = read && package_stamp(path, after) && after == before;
+    if (!read)
+        sync_pause(100);
+    return read;
+}
+
 } // namespace
 
 bool fpga_start_usb_upgrade()
@@ -595,16 +616,8 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
     // application is staged before it replaces the old one): a disk pulled
     // or a package cut short while it is read leaves the old bitstream.
     // Each chunk is read by reopening the package under the file mutex.
-    FileStamp before, after;
-    std::vector<unsigned char> stream(bits);
-    bool read = package_stamp(package, before) && before.size == size;
-    for (uint32_t at = 0; read && at < bits; at += kTxcChunk) {
-        read = read_piece(package, data + at, std::min<uint32_t>(kTxcChunk, bits - at), stream.data() + at);
-        upgrade_sleep_ms(1);
-    }
-    read = read && package_stamp(package, after) && after == before;
-    if (!read) {
-        sync_pause(100);
+    std::vector<unsigned char> stream;
+    if (!read_whole(package, data, bits, size, kTxcChunk, stream)) {
         upgrade_error_text = "bitstream unreadable (package removed, changed or cut short)";
         return unchanged();
     }
@@ -663,12 +676,19 @@ int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsi
         upgrade_error_text = "no chip flash";
         return 0;
     }
+    // The whole font is read before its area is erased, as a bitstream is.
+    std::vector<unsigned char> font;
+    if (!read_whole(package, offset, length, size, kFontChunk, font)) {
+        upgrade_error_text = "font unreadable (package removed, changed or cut short)";
+        return 0;
+    }
     const int fd = c->c331_fd;
     const bool erased = erase_under(area.address, length, [&](uint32_t sector, unsigned char kind, uint32_t o) {
         trace("\n erase = %u , addr = %u ,flash_addr = %#x \n ", sector, o, area.address);
         if (c->erase_flash(fd, static_cast<int>(sector), 1, static_cast<char>(kind)) == 0)
             return true;
-        upgrade_error_text = QString("chip flash erase failed at %1").arg(area.address + o);
+        upgrade_error_text = QString("chip flash erase failed at %1: font area left without a whole font")
+                                 .arg(area.address + o);
         return false;
     });
     if (!erased)
@@ -677,17 +697,14 @@ int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsi
     std::vector<char> check(kFontChunk);
     for (uint32_t at = 0; at < length; at += kFontChunk) {
         const uint32_t n = std::min<uint32_t>(kFontChunk, length - at);
-        if (!read_piece(package, uint64_t(offset) + at, n, reinterpret_cast<unsigned char*>(buffer.data()))) {
-            sync_pause(100);
-            upgrade_error_text = "font unreadable";
-            return 0;
-        }
+        std::memcpy(buffer.data(), font.data() + at, n);
         upgrade_sleep_ms(1);
         const int address = static_cast<int>(area.address + at);
         if (c->write_flash(fd, address, static_cast<int>(n), buffer.data()) != 0 ||
             c->read_flash(fd, address, static_cast<int>(n), check.data()) != 0 ||
             std::memcmp(buffer.data(), check.data(), n) != 0) {
-            upgrade_error_text = QString("chip flash write failed at %1").arg(address);
+            upgrade_error_text =
+                QString("chip flash write failed at %1: font area left without a whole font").arg(address);
             return 0;
         }
     }

@@ -255,8 +255,10 @@ TEST_F(LinkOptionPage, TheUpgradeInstallsExactlyTheFilesThePageLists)
         EXPECT_EQ(g_linkoption->listed_count, unsigned(c.listed));
         EXPECT_EQ(fpga_manage::p_fpga_manage->usb_file_count, unsigned(c.listed));
         EXPECT_EQ(fpga_manage::p_fpga_manage->usb_file_list, g_linkoption->update_files);
-        if (c.listed == 0)
-            EXPECT_EQ(g_linkoption->frame_file->findChild<QLabel*>("label_nofile")->text(), "No loaded file!");
+        if (c.listed == 0) {
+            const QLabel* none = g_linkoption->frame_file->findChild<QLabel*>("label_nofile");
+            EXPECT_TRUE(none && none->text() == "No loaded file!");
+        }
     }
 }
 

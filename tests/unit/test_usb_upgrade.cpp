@@ -513,11 +513,16 @@ TEST_F(UsbUpgradeTest, ApplicationThatCannotBeStagedLeavesTheRunningOneAndNoRebo
 TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNewBitstreamAndSaysWhich)
 {
     BoardClockSpeed fast(200);   // the flash's busy bounds pass quickly
+    withChip();
     fpga_manage::upgrade_sleep_ms = countingSleep;
     const std::vector<unsigned char> oldBits[2] = {pattern(49152, 21), pattern(49152, 22)};
     const std::vector<unsigned char> newBits[2] = {pattern(40000, 23), pattern(70000, 24)};
+    // The ASCII font of height 32 (at 0 of the chip's flash) as well.
+    const std::vector<unsigned char> oldFont = c331().flashRead(0, 8192);
+    const std::vector<unsigned char> newFont = font(1, 32, 6000);
+    ASSERT_NE(std::vector<unsigned char>(oldFont.begin(), oldFont.begin() + 6035), newFont);
     const std::vector<unsigned char> bytes =
-        package({{7, bitstream(newBits[0], 40000)}, {8, bitstream(newBits[1], 70000)}});
+        package({{7, bitstream(newBits[0], 40000)}, {8, bitstream(newBits[1], 70000)}, {13, newFont}});
     const std::string file = platform::boardPath("/mnt/usb1/ZDR-K47/fpga.ZDR");
     const QString folder = QString::fromStdString(platform::boardPath("/mnt/usb1/ZDR-K47"));
     struct Fault {
@@ -539,6 +544,7 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
              flash(3).setStuckBusy(true);
          },
          true},
+        {"the chip's flash stays busy", [&] { c331().setFlashStuck(true); }, true},
     };
     auto fresh = [&] {
         for (int f = 0; f < 2; ++f) {
@@ -547,6 +553,10 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
             flash(2 + f).poke(0, oldBits[f]);
             mgr().fpga_rst_pending[f] = 0;
         }
+        c331().setFlashStuck(false);
+        c331().flashErase(0, 0x8000);
+        c331().flashWrite(0, oldFont);
+        ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         putPackage("fpga.ZDR", bytes);
@@ -563,6 +573,7 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
         EXPECT_EQ(flash(2 + f).peek(0, uint32_t(newBits[f].size())), newBits[f]);
         EXPECT_EQ(mgr().upgrade_flash[f].load(), fpga_manage::kFlashNewWritten);
     }
+    EXPECT_EQ(c331().flashRead(0, uint32_t(newFont.size())), newFont);
     EXPECT_EQ(mgr().upgrade_errors.load(), 0u);
 
     for (const Fault& fault : faults) {
@@ -575,7 +586,12 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
             g_cut = nullptr;
             flash(2).setStuckBusy(false);
             flash(3).setStuckBusy(false);
-            bool allNew = true;
+            c331().setFlashStuck(false);
+            const bool fontOld = c331().flashRead(0, uint32_t(oldFont.size())) == oldFont;
+            const bool fontNew = c331().flashRead(0, uint32_t(newFont.size())) == newFont;
+            if (!fault.flashFails)
+                EXPECT_TRUE(fontOld || fontNew) << "the font area lost its font";
+            bool allNew = fontNew;
             for (int f = 0; f < 2; ++f) {
                 SCOPED_TRACE(f);
                 const bool isOld = flash(2 + f).peek(0, uint32_t(oldBits[f].size())) == oldBits[f];
