@@ -139,13 +139,21 @@ Net reportedNet(AppRunner& app)
     return {quad(r.data, 32), quad(r.data, 36), quad(r.data, 40), r.data[44] | (r.data[45] << 8)};
 }
 
-// Arms the cut before the nth rename onto one of the named files.
-void armCut(AppRunner& app, const std::string& names, int n)
+// Arms the cut just before the nth rename onto one of the named files (or
+// just after it).
+void armCut(AppRunner& app, const std::string& names, int n, bool after = false)
 {
     app.clearEnv();
     app.setEnv("LD_PRELOAD", ZDR_KILL_AT_RENAME_LIB);
     app.setEnv("ZDR_KILL_RENAME_NAMES", names);
     app.setEnv("ZDR_KILL_RENAME_AT", std::to_string(n));
+    if (after)
+        app.setEnv("ZDR_KILL_RENAME_AFTER", "1");
+}
+
+std::string cutName(int n, bool after)
+{
+    return "cut " + std::string(after ? "after " : "before ") + std::to_string(n);
 }
 
 bool cutDown(AppRunner& app)
@@ -165,38 +173,41 @@ TEST(E2ePowerCuts, TheNetworkSettingsOfOneCommandAreStoredWhole)
     const pcclient::Bytes set{10, 20, 30, 40, 255, 255, 0, 0, 10, 20, 0, 1, 0xCD, 0xAF};
     keepBackup(app);
 
-    int cuts = 0;
     bool leftBehind = false;
-    for (int n = 1; n <= 6; ++n) {
-        writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
-        armCut(app, "tcpip.ini", n);
-        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
-        unsigned short udpPort = 0, atPort = 0;
-        ports(app, udpPort, atPort);
-        pcclient::UdpLink udp;
-        pcclient::Reply r;
-        ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
-        const bool answered = udp.request(pcclient::kProcessor, 0x82, set, r, 3000);
-        if (answered && app.running()) {
-            // Every rename done: the new values, reported as stored.
-            EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(fileNet(app), fresh);
-            EXPECT_EQ(reportedNet(app), fresh);
+    for (const bool after : {false, true}) {
+        int cuts = 0;
+        for (int n = 1; n <= 6; ++n) {
+            const std::string what = cutName(n, after);
+            writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
+            armCut(app, "tcpip.ini", n, after);
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            unsigned short udpPort = 0, atPort = 0;
+            ports(app, udpPort, atPort);
+            pcclient::UdpLink udp;
+            pcclient::Reply r;
+            ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
+            const bool answered = udp.request(pcclient::kProcessor, 0x82, set, r, 3000);
+            if (answered && app.running()) {
+                // Every rename done: the new values, reported as stored.
+                EXPECT_EQ(r.status, 0);
+                EXPECT_EQ(fileNet(app), fresh);
+                EXPECT_EQ(reportedNet(app), fresh);
+                app.stop();
+                break;
+            }
+            ASSERT_TRUE(cutDown(app)) << what;
+            ++cuts;
+            const Net stored = fileNet(app);
+            EXPECT_TRUE(stored == old || stored == fresh) << what << ": " << stored;
+            leftBehind = leftBehind || folder(app, "/data/configs").size() > 2;
+            app.clearEnv();
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            EXPECT_EQ(reportedNet(app), fileNet(app)) << what;
+            expectNothingStray(app, what);
             app.stop();
-            break;
         }
-        ASSERT_TRUE(cutDown(app)) << "cut " << n;
-        ++cuts;
-        const Net stored = fileNet(app);
-        EXPECT_TRUE(stored == old || stored == fresh) << "cut " << n << ": " << stored;
-        leftBehind = leftBehind || folder(app, "/data/configs").size() > 2;
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << app.output().toStdString();
-        EXPECT_EQ(reportedNet(app), fileNet(app)) << "cut " << n;
-        expectNothingStray(app, "cut " + std::to_string(n));
-        app.stop();
+        EXPECT_GE(cuts, 1);
     }
-    EXPECT_GE(cuts, 1);
     EXPECT_TRUE(leftBehind) << "a cut in the settings file's save leaves its temporary";
 }
 
@@ -212,38 +223,42 @@ TEST(E2ePowerCuts, TheWifiAddressAndItsDhcpFileAgreeAfterAnyCut)
     ASSERT_NE(old, fresh);
     keepBackup(app);
 
-    int cuts = 0;
-    for (int n = 1; n <= 6; ++n) {
-        writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
-        writeAll(app.hostPath("/etc/udhcpd.conf"), originalDhcp);
-        armCut(app, "tcpip.ini,udhcpd.conf", n);
-        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
-        unsigned short udpPort = 0, atPort = 0;
-        ports(app, udpPort, atPort);
-        const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=3," + fresh + "\r\n");
-        if (reply == "OK\r\n" && app.running()) {
-            EXPECT_EQ(fileWifi(app), fresh);
-            EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + fresh + "\n"), std::string::npos);
+    for (const bool after : {false, true}) {
+        int cuts = 0;
+        for (int n = 1; n <= 6; ++n) {
+            const std::string what = cutName(n, after);
+            writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
+            writeAll(app.hostPath("/etc/udhcpd.conf"), originalDhcp);
+            armCut(app, "tcpip.ini,udhcpd.conf", n, after);
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            unsigned short udpPort = 0, atPort = 0;
+            ports(app, udpPort, atPort);
+            const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=3," + fresh + "\r\n");
+            if (reply == "OK\r\n" && app.running()) {
+                EXPECT_EQ(fileWifi(app), fresh);
+                EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + fresh + "\n"),
+                          std::string::npos);
+                app.stop();
+                break;
+            }
+            ASSERT_TRUE(cutDown(app)) << what;
+            ++cuts;
+            const std::string stored = fileWifi(app);
+            EXPECT_TRUE(stored == old || stored == fresh) << what << ": " << stored;
+            // After a restart the DHCP file follows the stored address and the
+            // device reports that address.
+            app.clearEnv();
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + stored + "\n"), std::string::npos)
+                << what << ":\n" << readAll(app.hostPath("/etc/udhcpd.conf"));
+            ports(app, udpPort, atPort);
+            const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
+            EXPECT_NE(check.find("," + stored + "\r\nOK\r\n"), std::string::npos) << what << ": " << check;
+            expectNothingStray(app, what);
             app.stop();
-            break;
         }
-        ASSERT_TRUE(cutDown(app)) << "cut " << n;
-        ++cuts;
-        const std::string stored = fileWifi(app);
-        EXPECT_TRUE(stored == old || stored == fresh) << "cut " << n << ": " << stored;
-        // After a restart the DHCP file follows the stored address and the
-        // device reports that address.
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << app.output().toStdString();
-        EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + stored + "\n"), std::string::npos)
-            << "cut " << n << ":\n" << readAll(app.hostPath("/etc/udhcpd.conf"));
-        ports(app, udpPort, atPort);
-        const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
-        EXPECT_NE(check.find("," + stored + "\r\nOK\r\n"), std::string::npos) << "cut " << n << ": " << check;
-        expectNothingStray(app, "cut " + std::to_string(n));
-        app.stop();
+        EXPECT_GE(cuts, 2) << "one cut at each of the two files";
     }
-    EXPECT_GE(cuts, 2) << "one cut before each of the two files";
 }
 
 TEST(E2ePowerCuts, AWifiRestoreCutAnywhereIsFinishedAtTheNextStartAndLeavesNothingBehind)
@@ -269,41 +284,45 @@ TEST(E2ePowerCuts, AWifiRestoreCutAnywhereIsFinishedAtTheNextStartAndLeavesNothi
 
     // The restore writes its mark, the settings file and the three WiFi
     // files: a cut before each rename, then one past the last.
-    int cuts = 0;
     bool leftBehind = false;
-    for (int n = 1; n <= 7; ++n) {
-        for (size_t i = 0; i < before.size(); ++i)
-            writeAll(app.hostPath(files[i]), before[i]);
-        armCut(app, "wifi_restore,tcpip.ini,rtl_hostapd_2G.conf,wpa_supplicant.conf,udhcpd.conf", n);
-        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
-        unsigned short udpPort = 0, atPort = 0;
-        ports(app, udpPort, atPort);
-        const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+RESTORE\r\n");
-        if (reply == "OK\r\n" && app.running()) {
+    for (const bool after : {false, true}) {
+        int cuts = 0;
+        for (int n = 1; n <= 7; ++n) {
+            const std::string what = cutName(n, after);
+            for (size_t i = 0; i < before.size(); ++i)
+                writeAll(app.hostPath(files[i]), before[i]);
+            armCut(app, "wifi_restore,tcpip.ini,rtl_hostapd_2G.conf,wpa_supplicant.conf,udhcpd.conf", n, after);
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            unsigned short udpPort = 0, atPort = 0;
+            ports(app, udpPort, atPort);
+            const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+RESTORE\r\n");
+            if (reply == "OK\r\n" && app.running()) {
+                app.stop();
+                EXPECT_EQ(fileWifi(app), "192.168.22.101");
+                EXPECT_EQ(joined(folder(app, "/data/configs")), "tcpip.ini tcpip.ini.backup");
+                break;
+            }
+            ASSERT_TRUE(cutDown(app)) << what;
+            ++cuts;
+            leftBehind = leftBehind || folder(app, "/data/configs").size() > 2 || folder(app, "/etc").size() > 3;
+            // A cut before the mark is in place leaves the old settings; any
+            // later one (from just after the mark's rename on) is finished by
+            // the next start.
+            app.clearEnv();
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            ports(app, udpPort, atPort);
+            const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
+            if (n == 1 && !after)
+                EXPECT_EQ(check, "+CHECKDATA:Stage Left,secret-pass,Hall Net,hall-pass,10.9.8.7\r\nOK\r\n");
+            else
+                EXPECT_TRUE(check.rfind("+CHECKDATA:", 0) == 0 &&
+                            check.find(",12345678,,,192.168.22.101\r\nOK\r\n") != std::string::npos)
+                    << what << ": " << check;
+            expectNothingStray(app, what);
             app.stop();
-            EXPECT_EQ(fileWifi(app), "192.168.22.101");
-            EXPECT_EQ(joined(folder(app, "/data/configs")), "tcpip.ini tcpip.ini.backup");
-            break;
         }
-        ASSERT_TRUE(cutDown(app)) << "cut " << n;
-        ++cuts;
-        leftBehind = leftBehind || folder(app, "/data/configs").size() > 2 || folder(app, "/etc").size() > 3;
-        // A cut before the mark is in place leaves the old settings; any
-        // later one is finished by the next start.
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << app.output().toStdString();
-        ports(app, udpPort, atPort);
-        const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
-        if (n == 1)
-            EXPECT_EQ(check, "+CHECKDATA:Stage Left,secret-pass,Hall Net,hall-pass,10.9.8.7\r\nOK\r\n");
-        else
-            EXPECT_TRUE(check.rfind("+CHECKDATA:", 0) == 0 &&
-                        check.find(",12345678,,,192.168.22.101\r\nOK\r\n") != std::string::npos)
-                << "cut " << n << ": " << check;
-        expectNothingStray(app, "cut " + std::to_string(n));
-        app.stop();
+        EXPECT_EQ(cuts, 5) << "one cut at each of the five renames";
     }
-    EXPECT_EQ(cuts, 5) << "one cut before each of the five renames";
     EXPECT_TRUE(leftBehind);
 }
 
@@ -830,19 +849,28 @@ void expectLevelInForce(AppRunner& app, int percent, const char* record, const c
     app.waitFor([&] { return app.control("page-focus") == "1"; }, 5000);
 }
 
-// A brightness percent the PC sets while the FPGAs are not up is answered
-// and stored in the parameter file at once, but its record only once they
-// are. After the program is stopped (SIGTERM) or cut just after the
-// parameter file's rename, before the FPGAs came up, the next start shows
-// the percent set, and the record, the block, the file, the page and
-// register 6 agree: during start-up, with FPGA 1 kept from its link, with
-// FPGA 0 dead. Kept from coming up and then let up, the FPGAs store the
-// record in the same run. A change cut just before the file's rename, the
-// record perhaps already written, is lost whole: the old level everywhere.
-TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStopOrACut)
+// One brightness change: where the FPGAs are while the PC sets the
+// percent, and how the program ends.
+struct BrightnessCase {
+    const char* what;
+    const char* hold;   // start commands that keep the FPGAs from coming up ("" none, null: wait until up)
+    bool release;       // the FPGAs are let up before the end
+    bool cut;           // cut at the parameter file's rename (else SIGTERM)
+    bool cutBefore;     // just before it (else just after)
+    int oldPercent;     // stored before, with its record's level
+    const char* oldLevel;
+    int percent;        // set by the PC
+    const char *level, *reg6;   // in force after the restart
+    int percentAfter;
+};
+
+// For each case on one board: the old level stored as a page does with both
+// FPGAs up, the program started (held as the case says), the PC's percent
+// set, the program ended; then the level in force after a restart with a
+// port linked.
+void runBrightnessCases(const std::vector<BrightnessCase>& cases)
 {
     AppRunner app;
-    // The level stored before: set as a page does with both FPGAs up.
     auto storeLevel = [&](int percent, const char* level, const std::string& what) {
         char word[5];
         std::snprintf(word, sizeof(word), "%02x00", percent);
@@ -855,32 +883,7 @@ TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStopOrACut)
     ASSERT_TRUE(app.start()) << app.output().toStdString();
     ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
 
-    struct Case {
-        const char* what;
-        const char* hold;        // start commands that keep the FPGAs from coming up
-        bool release;            // the FPGAs are let up before the end
-        bool cut;                // cut just after the file's rename (else SIGTERM)
-        bool cutBefore;          // cut just before it instead
-        int oldPercent;
-        const char* oldLevel;
-        int percent;
-        const char *level, *reg6;
-    };
-    // 80 % = 204 = 0xCC, 100 % = 0xFF; 25 % = 63 = 0x3F, 30 % = 76 = 0x4C.
-    const Case cases[] = {
-        {"start-up, SIGTERM", "", false, false, false, 80, "cc", 25, "3f", "0x3F"},
-        {"FPGA 1 without a link, SIGTERM", "fpga-fault 1 nolink", false, false, false, 80, "cc", 25, "3f",
-         "0x3F"},
-        {"FPGA 0 dead, SIGTERM", "fpga-fault 0 dead", false, false, false, 80, "cc", 25, "3f", "0x3F"},
-        {"start-up, cut after the file's rename", "", false, true, false, 100, "ff", 30, "4c", "0x4C"},
-        {"FPGA 1 without a link, cut after the file's rename", "fpga-fault 1 nolink", false, true, false, 100,
-         "ff", 30, "4c", "0x4C"},
-        {"FPGA 1 without a link until the file holds it, SIGTERM", "fpga-fault 1 nolink", true, false, false,
-         80, "cc", 25, "3f", "0x3F"},
-        {"FPGAs up, cut after the file's rename", nullptr, false, true, false, 100, "ff", 30, "4c", "0x4C"},
-        {"FPGAs up, cut before the file's rename", nullptr, false, true, true, 80, "cc", 30, "cc", "0xCC"},
-    };
-    for (const Case& c : cases) {
+    for (const BrightnessCase& c : cases) {
         SCOPED_TRACE(c.what);
         storeLevel(c.oldPercent, c.oldLevel, c.what);
         app.stop();
@@ -897,11 +900,10 @@ TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStopOrACut)
             app.setEnv("ZDR_KILL_RENAME_AFTER", c.cutBefore ? "0" : "1");
         }
         ASSERT_TRUE(app.start()) << c.what << ": " << app.output().toStdString();
-        if (!c.hold) {
+        if (!c.hold)
             ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
-        } else if (*c.hold) {
+        else if (*c.hold)
             EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
-        }
         const bool answered = pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
         if (c.cut) {
             ASSERT_TRUE(cutDown(app)) << c.what;
@@ -910,10 +912,9 @@ TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStopOrACut)
             ASSERT_TRUE(answered) << c.what;
             ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == c.percent; }, 5000))
                 << c.what << ": the file holds " << filePercent(app);
-            if (c.hold && *c.hold) {
+            if (c.hold && *c.hold)
                 EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos)
                     << c.what << ": " << app.control("fpga-status");
-            }
             if (c.release) {
                 ASSERT_EQ(app.control("fpga-fault 1 none"), "");
                 ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
@@ -927,11 +928,45 @@ TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStopOrACut)
         app.clearEnv();
         app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
         ASSERT_TRUE(app.start()) << c.what << ": " << app.output().toStdString();
-        expectLevelInForce(app, c.cutBefore ? c.oldPercent : c.percent, c.level, c.reg6,
-                           std::string(c.what) + ", restarted");
+        expectLevelInForce(app, c.percentAfter, c.level, c.reg6, std::string(c.what) + ", restarted");
         EXPECT_EQ(temporaries(app, "/data"), "") << c.what;
     }
     app.stop();
+}
+
+// A brightness percent the PC sets while the FPGAs are not up is answered
+// and stored in the parameter file at once, but its record only once they
+// are. After the program is stopped (SIGTERM) before they came up, the next
+// start shows the percent set, and the record, the block, the file, the
+// page and register 6 agree: during start-up, with FPGA 1 kept from its
+// link, with FPGA 0 dead. Kept from coming up and then let up, the FPGAs
+// store the record in the same run.
+TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStop)
+{
+    // 80 % = 204 = 0xCC stored; 25 % = 63 = 0x3F set.
+    runBrightnessCases({
+        {"start-up", "", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
+        {"FPGA 1 without a link", "fpga-fault 1 nolink", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
+        {"FPGA 0 dead", "fpga-fault 0 dead", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
+        {"FPGA 1 without a link until the file holds it", "fpga-fault 1 nolink", true, false, false, 80, "cc", 25,
+         "3f", "0x3F", 25},
+    });
+}
+
+// The same when the program is cut just after the parameter file's rename
+// (the record not written, the FPGAs not up, or up and a step behind); a
+// change cut just before that rename, the record perhaps already written,
+// is lost whole: the old level everywhere.
+TEST(E2ePowerCuts, ABrightnessChangeCutBetweenTheFileAndTheRecordIsTheFilesLevelAfterARestart)
+{
+    // 100 % = 0xFF stored; 30 % = 76 = 0x4C set. 80 % = 0xCC.
+    runBrightnessCases({
+        {"start-up, cut after the file's rename", "", false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
+        {"FPGA 1 without a link, cut after the file's rename", "fpga-fault 1 nolink", false, true, false, 100, "ff",
+         30, "4c", "0x4C", 30},
+        {"FPGAs up, cut after the file's rename", nullptr, false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
+        {"FPGAs up, cut before the file's rename", nullptr, false, true, true, 80, "cc", 30, "cc", "0xCC", 80},
+    });
 }
 
 } // namespace

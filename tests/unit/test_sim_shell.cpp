@@ -244,8 +244,9 @@ TEST_F(SimShell, AListOfMachineCommandsIsRecordedWhole)
     EXPECT_EQ(lastKind(), Kind::Recorded);
     EXPECT_EQ(run("date -s \"2001-01-01 00:00:00\" ; hwclock -w >/dev/null"), 0);
     EXPECT_EQ(lastKind(), Kind::Recorded);
-    EXPECT_EQ(shell().commands(), std::vector<std::string>({"date \"2024-3-5 9:7:0\";hwclock -wu",
-                                                            "date -s \"2001-01-01 00:00:00\" ; hwclock -w >/dev/null"}));
+    EXPECT_EQ(shell().commands(),
+              std::vector<std::string>(
+                  {"date \"2024-3-5 9:7:0\";hwclock -wu", "date -s \"2001-01-01 00:00:00\" ; hwclock -w >/dev/null"}));
     shell().setExitCode("hwclock", 3);
     EXPECT_EQ(run("date \"2024-3-5 9:7:0\";hwclock -wu"), 3 << 8) << "the last command's status";
     shell().setExitCode("date", 4);
