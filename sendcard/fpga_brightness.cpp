@@ -34,6 +34,15 @@ void buildManualRecord(unsigned char value, unsigned char* record)
     std::memset(record + 9, value, 48);
 }
 
+// A record of type 3 long enough for its mode's bytes: a table's 48
+// levels, a manual level, nothing more for the automatic mode.
+bool brightRecordValid(const unsigned char* record)
+{
+    const unsigned length = le16(record, 6);
+    const bool table = record[8] == 1 || record[8] == 17;
+    return record[0] == 0xAA && record[1] == 3 && length >= (table ? kBrightRecordLength : 2u);
+}
+
 bool eightBitMode(unsigned char mode)
 {
     return mode == fpga_manage::kBriRegisterScale || mode == 17;
@@ -115,48 +124,66 @@ void fpga_manage::record_bright_change()
         writeLogMsg(ERROR, "brightness: the stored record cannot be read");
         return;   // keep what runs now; the next reload tries again
     }
-    if (bri_start_check && std::all_of(record, record + sizeof(record), [](unsigned char b) { return b == 0xFF; })) {
-        // Erased, at power-up: a cut between the record's erase and its
-        // write (or a board that never stored one). The block's percent is
-        // what the pages show and what was set last; it is stored again as
-        // a manual level, so that only a table or the automatic mode can be
-        // lost, never the level.
-        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-        unsigned percent = 0xFFFF;
-        if (store && !withBlockTried([&] { percent = store->block_word(para::kBrightness); })) {
-            bri_reload_flag = 1;   // the block is busy: read the record again next pass
-            return;
-        }
-        bri_start_check = 0;
-        if (percent <= 100) {
-            const unsigned char value = bri_percent_to_value(percent, kBriRegisterScale);
-            writeLogMsg(WARNING, "brightness: no stored record, the level of " + std::to_string(percent) +
-                                     " % is stored again");
-            // Shown for this run even when the flash does not take it.
-            store_manual_bright_record(value);
-            unsigned char manual[kBrightRecordSize];
-            buildManualRecord(value, manual);
-            Brightness_init(manual);
-            return;
-        }
-    }
+    if (bri_start_check && !bri_record_follows_percent(record))
+        return;
     bri_start_check = 0;
     if (record[0] != 0xAA) {
         bri_task_enabled = 0;
         bri_level = 16;
         return;
     }
-    // A record of another kind, or one too short for its mode's bytes, is
-    // not a brightness record.
-    const unsigned length = le16(record, 6);
-    const bool table = record[8] == 1 || record[8] == 17;
-    if (record[1] != 3 || length < (table ? kBrightRecordLength : 2u)) {
+    if (!brightRecordValid(record)) {
         writeLogMsg(WARNING, "brightness: the stored record is damaged, level 16");
         bri_task_enabled = 0;
         bri_level = 16;
         return;
     }
     Brightness_init(record);
+}
+
+bool fpga_manage::bri_record_follows_percent(unsigned char* record)
+{
+    // At power-up the record must say what the block's percent says: the
+    // percent is what the pages show and what was set last, and the record
+    // may be older. Erased (a cut between the record's erase and its
+    // write, or a board that never stored one), or a manual level that is
+    // not the percent (a level set while the FPGAs were not up, or a cut
+    // between the parameter file and the record): the percent is stored
+    // again as a manual level, so that only a table or the automatic mode
+    // can be lost, never the level. A manual level that gives the percent
+    // stays as it is (49 % for 0x7F, though 49 % alone would give 0x7C).
+    const bool erased =
+        std::all_of(record, record + kBrightRecordSize, [](unsigned char b) { return b == 0xFF; });
+    const bool manual = brightRecordValid(record) && (record[8] == 0 || record[8] == 16);
+    if (!erased && !manual) {
+        bri_start_check = 0;
+        return true;
+    }
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    unsigned percent = 0xFFFF;
+    if (store && !withBlockTried([&] { percent = store->block_word(para::kBrightness); })) {
+        bri_reload_flag = 1;   // the block is busy: read the record again next pass
+        return false;
+    }
+    bri_start_check = 0;
+    if (percent > 100)
+        return true;
+    if (manual) {
+        const unsigned char value = bri_level_to_value(record[9], record[8]);
+        if (bri_value_to_percent(value) == percent || bri_percent_to_value(percent, record[8]) == value)
+            return true;
+    }
+    const unsigned char value = bri_percent_to_value(percent, kBriRegisterScale);
+    writeLogMsg(WARNING, std::string("brightness: ") +
+                             (erased ? "no stored record" : "the stored level is not the percent") +
+                             ", the level of " + std::to_string(percent) + " % is stored again");
+    // Shown for this run even when the flash does not take it; then the
+    // next read of the record (FPGA 0 brought up again) checks it again.
+    if (!store_manual_bright_record(value))
+        bri_start_check = 1;
+    buildManualRecord(value, record);
+    Brightness_init(record);
+    return false;
 }
 
 void fpga_manage::Brightness_init(const unsigned char* page)
@@ -220,90 +247,131 @@ void fpga_manage::Brightness_task()
 // 0 the level in register image byte 64.
 int fpga_manage::Brightness_hand_dealwith(int fromPercent)
 {
-    const bool change = fromPercent != 0;
-    const bool linked = port_link_image() != 0;
-    if (change) {
-        // A busy block leaves the change for the next pass (-1: the change
-        // flag stays).
-        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-        unsigned percent = 0;
-        if (!withBlockTried([&] { percent = store ? store->block_word(para::kBrightness) : 0; }))
-            return -1;
-        // The image now holds the register value itself: it is re-sent in
-        // the 8-bit scale until the mode sets a level again. It is taken
-        // with no port linked too: it is what the record stores and what
-        // is shown once a port links.
-        const unsigned char value = bri_percent_to_value(percent, bri_mode);
-        set_bri_images(value);
+    return fromPercent != 0 ? bri_apply_percent() : bri_resend_level();
+}
+
+int fpga_manage::bri_apply_percent()
+{
+    if (!bri_take_percent())
+        return -1;   // a busy block leaves the change for the next pass (the change flag stays)
+    if (!bri_send(MCU_REG_func[0][64]))
+        return 0;
+    return store_manual_bright_record(MCU_REG_func[0][64]) ? 1 : 0;
+}
+
+int fpga_manage::bri_resend_level()
+{
+    if (port_link_image() == 0) {
+        bri_unshown = 1;
+        return 1;
+    }
+    unsigned char value = 0;
+    if (!bri_value_in_force(value))
+        return -1;
+    bri_write_back_percent(value);
+    return bri_send(value) ? 1 : 0;
+}
+
+bool fpga_manage::bri_take_percent()
+{
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    unsigned percent = 0;
+    if (!withBlockTried([&] { percent = store ? store->block_word(para::kBrightness) : 0; }))
+        return false;
+    // The image now holds the register value itself: it is re-sent in the
+    // 8-bit scale until the mode sets a level again. It is taken with no
+    // port linked too: it is what the record stores and what is shown once
+    // a port links.
+    set_bri_images(bri_percent_to_value(percent, bri_mode));
+    bri_scale_mode = kBriRegisterScale;
+    return true;
+}
+
+bool fpga_manage::bri_value_in_force(unsigned char& value)
+{
+    if (bri_mode == 2 && MCU_REG_func[0][64] == 0 && !bri_settle_unread_sensor_level())
+        return false;
+    const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
+    value = bri_level_to_value(MCU_REG_func[0][64], static_cast<unsigned char>(scale));
+    return true;
+}
+
+bool fpga_manage::bri_settle_unread_sensor_level()
+{
+    // Automatic mode before the sensor gave a level, with no level shown
+    // since power-up (0 is no 4-bit level): the screen shows the stored
+    // percent rather than level 0 taken as 0 x 16 - 1 = 0xFF (full
+    // brightness, which would be written back over the user's percent). A
+    // percent that a 4-bit level shown before wrote back is that level
+    // again (the sensor's scale); any other is its register value.
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    unsigned percent = 0;
+    if (!store || !withBlockTried([&] { percent = store->block_word(para::kBrightness); }))
+        return false;
+    unsigned level = 0;
+    for (unsigned l = 1; l <= 16 && level == 0; ++l)
+        if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
+            level = l;
+    if (level != 0) {
+        set_bri_images(static_cast<unsigned char>(level));
+        bri_level = level;
+        bri_scale_mode = -1;
+    } else {
+        set_bri_images(bri_percent_to_value(percent, kBriRegisterScale));
         bri_scale_mode = kBriRegisterScale;
     }
-    if (!linked) {
+    return true;
+}
+
+void fpga_manage::bri_write_back_percent(unsigned char value)
+{
+    // The percent the screen now shows is written back as the system's own
+    // state, so that no change pass takes it for a user's brightness change
+    // (which would store a manual record). A percent that gives this very
+    // value (the user's own, e.g. 50 for 127) already says what the screen
+    // shows and stays. A busy block leaves the percent for the next send.
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (!store)
+        return;
+    const unsigned shown = bri_value_to_percent(value);
+    bool stored = false;
+    withBlockTried([&] {
+        const unsigned percent = store->block_word(para::kBrightness);
+        const bool describes = shown == percent || bri_percent_to_value(percent, bri_mode) == value;
+        if (!describes)
+            stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
+    });
+    if (stored)
+        store->test_signal(1);
+}
+
+bool fpga_manage::bri_send(unsigned char value)
+{
+    if (port_link_image() == 0) {
         bri_unshown = 1;
-    } else {
-        unsigned char value;
-        if (change) {
-            MCU_RAM_PARA_func[0][256] = 1;
-            value = MCU_REG_func[0][64];
-        } else {
-            // Automatic mode before the sensor gave a level, with no level
-            // shown since power-up (0 is no 4-bit level): the screen shows
-            // the stored percent rather than level 0 taken as 0 x 16 - 1 =
-            // 0xFF (full brightness, which would be written back over the
-            // user's percent). A percent that a 4-bit level shown before
-            // wrote back is that level again (the sensor's scale); any other
-            // is its register value.
-            if (bri_mode == 2 && MCU_REG_func[0][64] == 0) {
-                ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-                unsigned percent = 0;
-                if (!store || !withBlockTried([&] { percent = store->block_word(para::kBrightness); }))
-                    return -1;
-                unsigned level = 0;
-                for (unsigned l = 1; l <= 16 && level == 0; ++l)
-                    if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
-                        level = l;
-                if (level != 0) {
-                    set_bri_images(static_cast<unsigned char>(level));
-                    bri_level = level;
-                    bri_scale_mode = -1;
-                } else {
-                    set_bri_images(bri_percent_to_value(percent, kBriRegisterScale));
-                    bri_scale_mode = kBriRegisterScale;
-                }
-            }
-            MCU_RAM_PARA_func[0][256] = 1;
-            const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
-            value = bri_level_to_value(MCU_REG_func[0][64], static_cast<unsigned char>(scale));
-            const unsigned shown = bri_value_to_percent(value);
-            // The percent the screen now shows is written back as the
-            // system's own state, so that no change pass takes it for a
-            // user's brightness change (which would store a manual record).
-            // A percent that gives this very value (the user's own, e.g. 50
-            // for 127) already says what the screen shows and stays. A busy
-            // block leaves the percent for the next send.
-            if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config) {
-                bool stored = false;
-                withBlockTried([&] {
-                    const unsigned percent = store->block_word(para::kBrightness);
-                    const bool describes = shown == percent || bri_percent_to_value(percent, bri_mode) == value;
-                    if (!describes)
-                        stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
-                });
-                if (stored)
-                    store->test_signal(1);
-            }
-        }
-        bri_unshown = 0;
-        for (unsigned char i = 0; i < 2; ++i) {
-            write_to_register(6, 0xFF, value, i);
-            write_to_register(3, 0x04, 0x04, i);
-        }
-        unsigned char back0 = 0, back1 = 0;
-        if (!read_fpga_register(6, &back0, 0) || !read_fpga_register(6, &back1, 1) || back0 != back1)
-            return 0;
+        return true;
     }
-    if (!change)
-        return 1;
-    return store_manual_bright_record(MCU_REG_func[0][64]) ? 1 : 0;
+    MCU_RAM_PARA_func[0][256] = 1;
+    bri_unshown = 0;
+    for (unsigned char i = 0; i < 2; ++i)
+        bri_write_register(value, i);
+    unsigned char back0 = 0, back1 = 0;
+    return read_fpga_register(6, &back0, 0) && read_fpga_register(6, &back1, 1) && back0 == back1;
+}
+
+void fpga_manage::bri_write_register(unsigned char value, unsigned char fpga)
+{
+    write_to_register(6, 0xFF, value, fpga);
+    write_to_register(3, 0x04, 0x04, fpga);
+}
+
+bool fpga_manage::bri_set_fpga_level(unsigned char fpga)
+{
+    unsigned char value = 0;
+    if (!bri_value_in_force(value))
+        return false;
+    bri_write_register(value, fpga);
+    return true;
 }
 
 bool fpga_manage::store_manual_bright_record(unsigned char value)

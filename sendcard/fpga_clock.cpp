@@ -83,10 +83,8 @@ void fpga_manage::Checktime()
     const int year = cc * 100 + yy;
     const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
     const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
-    // The board's shell runs "date ...;hwclock -wu"; the two commands are
-    // given one after the other, as that line runs them.
-    Utils::system_mutex("date \"" + date + " " + time + "\"");
-    Utils::system_mutex("hwclock -wu");
+    // One command line: the system clock is set, then written to the RTC.
+    Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu");
     if (p_fpga_manage)
         clock_record.dealwith_record_timing();
 }

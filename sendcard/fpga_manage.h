@@ -628,7 +628,33 @@ public:
     // different values, -1 when the percent could not be read yet (the
     // parameter block busy in another thread).
     int Brightness_hand_dealwith(int fromPercent);
+    // Its two kinds of work. A brightness change: the block's percent
+    // becomes the level, is shown and stored as a manual record. A re-send:
+    // the level in force is shown and its percent written back.
+    int bri_apply_percent();
+    int bri_resend_level();
+    // Their steps: the block's percent taken as the level (false: the block
+    // was busy); the register value of the level in force, in its scale
+    // (false: the automatic mode before its first reading could not read
+    // the block); that level settled from the block's percent; the percent
+    // shown written back into the block; the value sent to both FPGAs
+    // (kept for the first port link when none is linked; false when they
+    // read back different values) and to one FPGA.
+    bool bri_take_percent();
+    bool bri_value_in_force(unsigned char& value);
+    bool bri_settle_unread_sensor_level();
+    void bri_write_back_percent(unsigned char value);
+    bool bri_send(unsigned char value);
+    void bri_write_register(unsigned char value, unsigned char fpga);
+    // Sets register 6 of one FPGA to the level in force (for an FPGA
+    // brought up again, before its output goes on); false when that level
+    // cannot be told yet. In the FPGA thread, under fpga_record_mutex.
+    bool bri_set_fpga_level(unsigned char fpga);
     void record_bright_change();
+    // At power-up: an erased record, or a manual one whose level is not the
+    // block's percent, is stored again from the percent and shown (false:
+    // done here, or the block was busy and the read is asked for again).
+    bool bri_record_follows_percent(unsigned char* record);
     // Erases the record's sector and stores a manual record (8-bit levels)
     // of the register value; false when the flash failed.
     bool store_manual_bright_record(unsigned char value);

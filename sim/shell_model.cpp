@@ -152,6 +152,46 @@ bool isEth0Command(const std::vector<Word>& words)
         && (words[1].text == "eth0" || words[1].text.compare(0, 5, "eth0:") == 0);
 }
 
+// Splits a command line at the semicolons outside quotes; false when there
+// are none (or a quote is left open).
+bool splitList(const std::string& command, std::vector<std::string>& parts)
+{
+    parts.clear();
+    std::string part;
+    char quote = 0;
+    for (char c : command) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == ';') {
+            parts.push_back(trim(part));
+            part.clear();
+            continue;
+        }
+        part += c;
+    }
+    if (quote || parts.empty())
+        return false;
+    parts.push_back(trim(part));
+    return true;
+}
+
+// One command of a list: a machine command in the foreground, without
+// other shell syntax.
+bool listedMachineCommand(const std::string& part, std::vector<Word>& words)
+{
+    words.clear();
+    bool background = false;
+    if (part.empty() || part.find_first_of("|`<$\\\n\r") != std::string::npos ||
+        part.find("&&") != std::string::npos || !splitCommand(part, words))
+        return false;
+    stripTrailing(words, background);
+    return !background && !words.empty() && std::none_of(words.begin(), words.end(), hasShellSyntax) &&
+           !words[0].quoted && recordedCommands().count(words[0].text) != 0;
+}
+
 // ---- file commands -------------------------------------------------------
 
 struct FileContext {
@@ -741,6 +781,9 @@ int ShellModel::run(const std::string& command, std::string* output)
     if (output)
         output->clear();
     const std::string cmd = trim(command);
+    std::vector<std::string> list;
+    if (splitList(cmd, list))
+        return runList(command, list, output);
     std::vector<Word> words;
     bool background = false;
     bool ok = !cmd.empty() && cmd.find_first_of(";|`<$\\\n\r") == std::string::npos
@@ -765,18 +808,8 @@ int ShellModel::run(const std::string& command, std::string* output)
     }
 
     if (!words[0].quoted && recordedCommands().count(name)) {
-        const std::string joined = joinWords(words);
-        int code = 0;
         std::string text;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (const int* c = lookup(exitCodes_, joined))
-                code = *c;
-            if (!ethernetPresent_ && isEth0Command(words))
-                code = 1;
-            if (const std::string* o = lookup(outputs_, joined))
-                text = *o;
-        }
+        const int code = recordedExitCode(words, text);
         const int status = background ? 0 : code << 8;
         if (output)
             *output = text;
@@ -788,6 +821,45 @@ int ShellModel::run(const std::string& command, std::string* output)
 
     log(Kind::Refused, kRefusedStatus, command);
     return kRefusedStatus;
+}
+
+int ShellModel::recordedExitCode(const std::vector<Word>& words, std::string& output) const
+{
+    const std::string joined = joinWords(words);
+    int code = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (const int* c = lookup(exitCodes_, joined))
+        code = *c;
+    if (!ethernetPresent_ && isEth0Command(words))
+        code = 1;
+    if (const std::string* o = lookup(outputs_, joined))
+        output = *o;
+    return code;
+}
+
+int ShellModel::runList(const std::string& command, const std::vector<std::string>& list, std::string* output)
+{
+    std::vector<std::vector<Word>> commands(list.size());
+    for (size_t k = 0; k < list.size(); ++k) {
+        if (!listedMachineCommand(list[k], commands[k])) {
+            log(Kind::Refused, kRefusedStatus, command);
+            return kRefusedStatus;
+        }
+    }
+    // Each runs in turn; the list's status is its last command's.
+    int code = 0;
+    bool reboot = false;
+    for (const std::vector<Word>& words : commands) {
+        std::string text;
+        code = recordedExitCode(words, text);
+        if (output)
+            *output += text;
+        reboot = reboot || (words[0].text == "reboot" && code == 0);
+    }
+    log(Kind::Recorded, code << 8, command);
+    if (reboot)
+        platform::requestReboot();
+    return code << 8;
 }
 
 int ShellModel::runFileCommand(const std::vector<Word>& words, bool& refused)

@@ -6,8 +6,10 @@
 //
 // A command is split into words ("double" and 'single' quotes keep blanks);
 // trailing ">/dev/null", "2>/dev/null", "&>/dev/null", "2>&1" and a trailing
-// "&" are dropped. A command with ; | && ` $ < \ or any other redirection is
-// refused (127 << 8). File commands take absolute paths only; a relative
+// "&" are dropped. A command with | && ` $ < \ or any other redirection is
+// refused (127 << 8). A list "a;b" of machine commands (in the foreground)
+// is recorded as one command with the last one's status; a list holding
+// anything else is refused. File commands take absolute paths only; a relative
 // path, one that climbs above "/" or one that leads out of the root through
 // a link refuses the whole command (1 << 8) before anything is done. An
 // unquoted * ? [ in a path is expanded inside the root, as the shell would.
@@ -62,6 +64,11 @@ public:
 private:
     // Runs a file command; sets refused when a path was not acceptable.
     int runFileCommand(const std::vector<Word>& words, bool& refused);
+    // The exit code (and output) a machine command gets.
+    int recordedExitCode(const std::vector<Word>& words, std::string& output) const;
+    // Runs a list of commands separated by ";": recorded as one command
+    // when every one of them is a machine command, refused otherwise.
+    int runList(const std::string& command, const std::vector<std::string>& list, std::string* output);
     template <typename T>
     const T* lookup(const std::map<std::string, T>& table, const std::string& command) const;
     void log(Kind kind, int status, const std::string& command);

@@ -6,12 +6,15 @@
 // restart, and the device reports what the file holds; the restart leaves
 // nothing of the cut write behind, and a file kept beside the settings
 // survives. The same holds for the two files written most often, the
-// parameter file and the user-mode files: a cut before any rename of a
-// change the PC applies (flag 1, a user-mode save with it) or of a rewrite
-// of the user-mode files (flag 2) leaves each file old or new, the PC reads
-// back what the file holds after a restart, and no temporary stays. A
-// board root holding what interrupted writes leave behind is cleaned at
-// start, the real files untouched.
+// parameter file and the user-mode files: a cut just before or just after
+// any rename of a change the PC applies (flag 1, a user-mode save with it)
+// or of a rewrite of the user-mode files (flag 2) leaves each file old or
+// new, the PC reads back what the file holds after a restart, and no
+// temporary stays. A brightness change cut between the parameter file and
+// the brightness record is the level after the restart as the file holds
+// it, in the record and on both FPGAs. A board root holding what
+// interrupted writes leave behind is cleaned at start, the real files
+// untouched.
 #include "support/app_runner.h"
 
 #include "pcclient/pc_client.h"
@@ -136,13 +139,21 @@ Net reportedNet(AppRunner& app)
     return {quad(r.data, 32), quad(r.data, 36), quad(r.data, 40), r.data[44] | (r.data[45] << 8)};
 }
 
-// Arms the cut before the nth rename onto one of the named files.
-void armCut(AppRunner& app, const std::string& names, int n)
+// Arms the cut just before the nth rename onto one of the named files (or
+// just after it).
+void armCut(AppRunner& app, const std::string& names, int n, bool after = false)
 {
     app.clearEnv();
     app.setEnv("LD_PRELOAD", ZDR_KILL_AT_RENAME_LIB);
     app.setEnv("ZDR_KILL_RENAME_NAMES", names);
     app.setEnv("ZDR_KILL_RENAME_AT", std::to_string(n));
+    if (after)
+        app.setEnv("ZDR_KILL_RENAME_AFTER", "1");
+}
+
+std::string cutName(int n, bool after)
+{
+    return "cut " + std::string(after ? "after " : "before ") + std::to_string(n);
 }
 
 bool cutDown(AppRunner& app)
@@ -162,38 +173,41 @@ TEST(E2ePowerCuts, TheNetworkSettingsOfOneCommandAreStoredWhole)
     const pcclient::Bytes set{10, 20, 30, 40, 255, 255, 0, 0, 10, 20, 0, 1, 0xCD, 0xAF};
     keepBackup(app);
 
-    int cuts = 0;
     bool leftBehind = false;
-    for (int n = 1; n <= 6; ++n) {
-        writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
-        armCut(app, "tcpip.ini", n);
-        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
-        unsigned short udpPort = 0, atPort = 0;
-        ports(app, udpPort, atPort);
-        pcclient::UdpLink udp;
-        pcclient::Reply r;
-        ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
-        const bool answered = udp.request(pcclient::kProcessor, 0x82, set, r, 3000);
-        if (answered && app.running()) {
-            // Every rename done: the new values, reported as stored.
-            EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(fileNet(app), fresh);
-            EXPECT_EQ(reportedNet(app), fresh);
+    for (const bool after : {false, true}) {
+        int cuts = 0;
+        for (int n = 1; n <= 6; ++n) {
+            const std::string what = cutName(n, after);
+            writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
+            armCut(app, "tcpip.ini", n, after);
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            unsigned short udpPort = 0, atPort = 0;
+            ports(app, udpPort, atPort);
+            pcclient::UdpLink udp;
+            pcclient::Reply r;
+            ASSERT_TRUE(udp.open("127.0.0.1", udpPort));
+            const bool answered = udp.request(pcclient::kProcessor, 0x82, set, r, 3000);
+            if (answered && app.running()) {
+                // Every rename done: the new values, reported as stored.
+                EXPECT_EQ(r.status, 0);
+                EXPECT_EQ(fileNet(app), fresh);
+                EXPECT_EQ(reportedNet(app), fresh);
+                app.stop();
+                break;
+            }
+            ASSERT_TRUE(cutDown(app)) << what;
+            ++cuts;
+            const Net stored = fileNet(app);
+            EXPECT_TRUE(stored == old || stored == fresh) << what << ": " << stored;
+            leftBehind = leftBehind || folder(app, "/data/configs").size() > 2;
+            app.clearEnv();
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            EXPECT_EQ(reportedNet(app), fileNet(app)) << what;
+            expectNothingStray(app, what);
             app.stop();
-            break;
         }
-        ASSERT_TRUE(cutDown(app)) << "cut " << n;
-        ++cuts;
-        const Net stored = fileNet(app);
-        EXPECT_TRUE(stored == old || stored == fresh) << "cut " << n << ": " << stored;
-        leftBehind = leftBehind || folder(app, "/data/configs").size() > 2;
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << app.output().toStdString();
-        EXPECT_EQ(reportedNet(app), fileNet(app)) << "cut " << n;
-        expectNothingStray(app, "cut " + std::to_string(n));
-        app.stop();
+        EXPECT_GE(cuts, 1);
     }
-    EXPECT_GE(cuts, 1);
     EXPECT_TRUE(leftBehind) << "a cut in the settings file's save leaves its temporary";
 }
 
@@ -209,38 +223,42 @@ TEST(E2ePowerCuts, TheWifiAddressAndItsDhcpFileAgreeAfterAnyCut)
     ASSERT_NE(old, fresh);
     keepBackup(app);
 
-    int cuts = 0;
-    for (int n = 1; n <= 6; ++n) {
-        writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
-        writeAll(app.hostPath("/etc/udhcpd.conf"), originalDhcp);
-        armCut(app, "tcpip.ini,udhcpd.conf", n);
-        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
-        unsigned short udpPort = 0, atPort = 0;
-        ports(app, udpPort, atPort);
-        const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=3," + fresh + "\r\n");
-        if (reply == "OK\r\n" && app.running()) {
-            EXPECT_EQ(fileWifi(app), fresh);
-            EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + fresh + "\n"), std::string::npos);
+    for (const bool after : {false, true}) {
+        int cuts = 0;
+        for (int n = 1; n <= 6; ++n) {
+            const std::string what = cutName(n, after);
+            writeAll(app.hostPath("/data/configs/tcpip.ini"), original);
+            writeAll(app.hostPath("/etc/udhcpd.conf"), originalDhcp);
+            armCut(app, "tcpip.ini,udhcpd.conf", n, after);
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            unsigned short udpPort = 0, atPort = 0;
+            ports(app, udpPort, atPort);
+            const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+SETDATA=3," + fresh + "\r\n");
+            if (reply == "OK\r\n" && app.running()) {
+                EXPECT_EQ(fileWifi(app), fresh);
+                EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + fresh + "\n"),
+                          std::string::npos);
+                app.stop();
+                break;
+            }
+            ASSERT_TRUE(cutDown(app)) << what;
+            ++cuts;
+            const std::string stored = fileWifi(app);
+            EXPECT_TRUE(stored == old || stored == fresh) << what << ": " << stored;
+            // After a restart the DHCP file follows the stored address and the
+            // device reports that address.
+            app.clearEnv();
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + stored + "\n"), std::string::npos)
+                << what << ":\n" << readAll(app.hostPath("/etc/udhcpd.conf"));
+            ports(app, udpPort, atPort);
+            const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
+            EXPECT_NE(check.find("," + stored + "\r\nOK\r\n"), std::string::npos) << what << ": " << check;
+            expectNothingStray(app, what);
             app.stop();
-            break;
         }
-        ASSERT_TRUE(cutDown(app)) << "cut " << n;
-        ++cuts;
-        const std::string stored = fileWifi(app);
-        EXPECT_TRUE(stored == old || stored == fresh) << "cut " << n << ": " << stored;
-        // After a restart the DHCP file follows the stored address and the
-        // device reports that address.
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << app.output().toStdString();
-        EXPECT_NE(readAll(app.hostPath("/etc/udhcpd.conf")).find("opt router " + stored + "\n"), std::string::npos)
-            << "cut " << n << ":\n" << readAll(app.hostPath("/etc/udhcpd.conf"));
-        ports(app, udpPort, atPort);
-        const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
-        EXPECT_NE(check.find("," + stored + "\r\nOK\r\n"), std::string::npos) << "cut " << n << ": " << check;
-        expectNothingStray(app, "cut " + std::to_string(n));
-        app.stop();
+        EXPECT_GE(cuts, 2) << "one cut at each of the two files";
     }
-    EXPECT_GE(cuts, 2) << "one cut before each of the two files";
 }
 
 TEST(E2ePowerCuts, AWifiRestoreCutAnywhereIsFinishedAtTheNextStartAndLeavesNothingBehind)
@@ -266,41 +284,45 @@ TEST(E2ePowerCuts, AWifiRestoreCutAnywhereIsFinishedAtTheNextStartAndLeavesNothi
 
     // The restore writes its mark, the settings file and the three WiFi
     // files: a cut before each rename, then one past the last.
-    int cuts = 0;
     bool leftBehind = false;
-    for (int n = 1; n <= 7; ++n) {
-        for (size_t i = 0; i < before.size(); ++i)
-            writeAll(app.hostPath(files[i]), before[i]);
-        armCut(app, "wifi_restore,tcpip.ini,rtl_hostapd_2G.conf,wpa_supplicant.conf,udhcpd.conf", n);
-        ASSERT_TRUE(app.start()) << "cut " << n << ": " << app.output().toStdString();
-        unsigned short udpPort = 0, atPort = 0;
-        ports(app, udpPort, atPort);
-        const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+RESTORE\r\n");
-        if (reply == "OK\r\n" && app.running()) {
+    for (const bool after : {false, true}) {
+        int cuts = 0;
+        for (int n = 1; n <= 7; ++n) {
+            const std::string what = cutName(n, after);
+            for (size_t i = 0; i < before.size(); ++i)
+                writeAll(app.hostPath(files[i]), before[i]);
+            armCut(app, "wifi_restore,tcpip.ini,rtl_hostapd_2G.conf,wpa_supplicant.conf,udhcpd.conf", n, after);
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            unsigned short udpPort = 0, atPort = 0;
+            ports(app, udpPort, atPort);
+            const std::string reply = pcclient::atCommand("127.0.0.1", atPort, "AT+RESTORE\r\n");
+            if (reply == "OK\r\n" && app.running()) {
+                app.stop();
+                EXPECT_EQ(fileWifi(app), "192.168.22.101");
+                EXPECT_EQ(joined(folder(app, "/data/configs")), "tcpip.ini tcpip.ini.backup");
+                break;
+            }
+            ASSERT_TRUE(cutDown(app)) << what;
+            ++cuts;
+            leftBehind = leftBehind || folder(app, "/data/configs").size() > 2 || folder(app, "/etc").size() > 3;
+            // A cut before the mark is in place leaves the old settings; any
+            // later one (from just after the mark's rename on) is finished by
+            // the next start.
+            app.clearEnv();
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            ports(app, udpPort, atPort);
+            const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
+            if (n == 1 && !after)
+                EXPECT_EQ(check, "+CHECKDATA:Stage Left,secret-pass,Hall Net,hall-pass,10.9.8.7\r\nOK\r\n");
+            else
+                EXPECT_TRUE(check.rfind("+CHECKDATA:", 0) == 0 &&
+                            check.find(",12345678,,,192.168.22.101\r\nOK\r\n") != std::string::npos)
+                    << what << ": " << check;
+            expectNothingStray(app, what);
             app.stop();
-            EXPECT_EQ(fileWifi(app), "192.168.22.101");
-            EXPECT_EQ(joined(folder(app, "/data/configs")), "tcpip.ini tcpip.ini.backup");
-            break;
         }
-        ASSERT_TRUE(cutDown(app)) << "cut " << n;
-        ++cuts;
-        leftBehind = leftBehind || folder(app, "/data/configs").size() > 2 || folder(app, "/etc").size() > 3;
-        // A cut before the mark is in place leaves the old settings; any
-        // later one is finished by the next start.
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << app.output().toStdString();
-        ports(app, udpPort, atPort);
-        const std::string check = pcclient::atCommand("127.0.0.1", atPort, "AT+CHECKDATA");
-        if (n == 1)
-            EXPECT_EQ(check, "+CHECKDATA:Stage Left,secret-pass,Hall Net,hall-pass,10.9.8.7\r\nOK\r\n");
-        else
-            EXPECT_TRUE(check.rfind("+CHECKDATA:", 0) == 0 &&
-                        check.find(",12345678,,,192.168.22.101\r\nOK\r\n") != std::string::npos)
-                << "cut " << n << ": " << check;
-        expectNothingStray(app, "cut " + std::to_string(n));
-        app.stop();
+        EXPECT_EQ(cuts, 5) << "one cut at each of the five renames";
     }
-    EXPECT_EQ(cuts, 5) << "one cut before each of the five renames";
     EXPECT_TRUE(leftBehind);
 }
 
@@ -502,8 +524,8 @@ struct Written {
     std::string path, before, after;
 };
 
-// After a cut before the rename `cut` (1 on) of the files in rename order:
-// those renamed before it hold the new contents, the others the old.
+// After a cut just before the rename `cut` (1 on) of the files in rename
+// order: those renamed before it hold the new contents, the others the old.
 void expectOldOrNew(AppRunner& app, const std::vector<Written>& files, int cut, const std::string& what)
 {
     for (size_t i = 0; i < files.size(); ++i) {
@@ -520,31 +542,40 @@ void expectOldOrNew(AppRunner& app, const std::vector<Written>& files, int cut, 
     }
 }
 
-// For each rename n of a run (in the order renames gives): the files put
-// back as they were, the program started, the store made and the program
-// cut down just before rename n; each file is then old or new, also after
-// a restart on the same board, where the PC reads what the files hold.
-// Some cut must leave a temporary behind (removed by the restart).
-void cutBeforeEachRename(AppRunner& app, const std::vector<Written>& files, const std::vector<std::string>& renames,
-                         const std::string& names, const std::string& log, const std::function<void()>& store,
-                         const std::function<void(const std::string&)>& expectReadBack)
+// For each rename n of a run (in the order renames gives), a cut just
+// before it and one just after it: the files put back as they were, the
+// program started, the store made and the program cut down there; each
+// file is then old or new, also after a restart on the same board, where
+// the PC reads what the files hold. Some cut must leave a temporary behind
+// (removed by the restart).
+void cutAtEachRename(AppRunner& app, const std::vector<Written>& files, const std::vector<std::string>& renames,
+                     const std::string& names, const std::string& log, const std::function<void()>& store,
+                     const std::function<void(const std::string&)>& expectReadBack)
 {
     bool leftBehind = false;
     for (int n = 1; n <= static_cast<int>(renames.size()); ++n) {
-        const std::string what = "cut " + std::to_string(n) + " (before " + renames[n - 1] + ")";
-        for (const Written& f : files)
-            putBack(app, f.path, f.before);
-        armCounted(app, names, n, log);
-        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
-        store();
-        ASSERT_TRUE(cutDown(app)) << what;
-        expectOldOrNew(app, files, n, what);
-        leftBehind = leftBehind || !temporaries(app, "/data").empty() || !temporaries(app, "/data/modes").empty();
-        app.clearEnv();
-        ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
-        expectOldOrNew(app, files, n, what + ", restarted");
-        expectReadBack(what + ", restarted");
-        app.stop();
+        for (const bool after : {false, true}) {
+            const std::string what =
+                "cut " + std::to_string(n) + (after ? " (after " : " (before ") + renames[n - 1] + ")";
+            // The files renamed before the cut: those before rename n, and
+            // rename n itself for a cut after it.
+            const int nextToRename = after ? n + 1 : n;
+            for (const Written& f : files)
+                putBack(app, f.path, f.before);
+            armCounted(app, names, n, log);
+            if (after)
+                app.setEnv("ZDR_KILL_RENAME_AFTER", "1");
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            store();
+            ASSERT_TRUE(cutDown(app)) << what;
+            expectOldOrNew(app, files, nextToRename, what);
+            leftBehind = leftBehind || !temporaries(app, "/data").empty() || !temporaries(app, "/data/modes").empty();
+            app.clearEnv();
+            ASSERT_TRUE(app.start()) << what << ": " << app.output().toStdString();
+            expectOldOrNew(app, files, nextToRename, what + ", restarted");
+            expectReadBack(what + ", restarted");
+            app.stop();
+        }
     }
     EXPECT_TRUE(leftBehind) << "a cut before a rename leaves its temporary until the restart";
 }
@@ -656,8 +687,8 @@ TEST(E2ePowerCuts, AChangeAndAUserModeSaveFromThePcAreStoredWholeAtAnyCut)
     expectReadBack("no cut");
     app.stop();
 
-    // A cut before each of them, then a restart on the same board.
-    cutBeforeEachRename(app, files, renames, names, log, [&] {
+    // A cut before and after each of them, then a restart on the same board.
+    cutAtEachRename(app, files, renames, names, log, [&] {
         pcclient::UdpLink udp;
         if (udp.open("127.0.0.1", app.linkPort("udp")))
             store(udp);
@@ -737,11 +768,205 @@ TEST(E2ePowerCuts, ARewriteOfTheUserModeFilesLeavesEachOldOrNewAtAnyCut)
     EXPECT_EQ(joined(folder(app, "/data/modes")), "custom_mode2 custom_mode5 custom_mode9");
     app.stop();
 
-    cutBeforeEachRename(app, files, renames, names, log, [&] {
+    cutAtEachRename(app, files, renames, names, log, [&] {
         pcclient::TcpLink tcp;
         if (tcp.open("127.0.0.1", app.linkPort("tcp")))
             store(tcp);
     }, expectReadBack);
+}
+
+// ---- a brightness change between the parameter file and its record ----
+
+// A manual brightness record of 8-bit levels (mode 16) as the flash behind
+// FPGA 0 holds it at 0x6CE000: AA 03 AA 00 00 00, length 49, the mode, the
+// level in all 48 slots.
+std::string manualRecord(const char* level)
+{
+    std::string record = "aa03aa000000310010";
+    for (int k = 0; k < 48; ++k)
+        record += level;
+    return record;
+}
+
+bool fpgasUp(AppRunner& app, int timeoutMs = 40000)
+{
+    return app.waitFor([&] { return app.control("fpga-status").find("\nstatus 1") != std::string::npos; },
+                       timeoutMs);
+}
+
+// Word 2176 (the brightness percent) as the parameter file holds it (the
+// block from 768 on, from byte 2 of the file).
+int filePercent(AppRunner& app)
+{
+    const std::string file = readAll(app.hostPath("/data/ram_device_info"));
+    if (file.size() != 4096)
+        return -1;
+    return static_cast<unsigned char>(file[2 + 2176 - 768]) | (static_cast<unsigned char>(file[2 + 2177 - 768]) << 8);
+}
+
+// The PC sets the brightness percent: the word, then flag 1; true when both
+// were answered with status 0.
+bool pcSetsBrightness(AppRunner& app, unsigned char percent)
+{
+    pcclient::UdpLink udp;
+    return udp.open("127.0.0.1", app.linkPort("udp")) && pcWrite(udp, 2176, {percent, 0}) && pcFlag(udp, 1);
+}
+
+// On a board with a port linked: the level in force is the percent, in the
+// record, word 2176 (as the PC reads it and as the file holds it), on the
+// picture quality page and in register 6 of both FPGAs.
+void expectLevelInForce(AppRunner& app, int percent, const char* record, const char* reg6, const std::string& what)
+{
+    ASSERT_TRUE(fpgasUp(app)) << what << ": " << app.control("fpga-status");
+    EXPECT_TRUE(app.waitFor(
+        [&] { return app.control("fpga-reg 0 6") == reg6 && app.control("fpga-reg 1 6") == reg6; }, 30000))
+        << what << ": register 6 " << app.control("fpga-reg 0 6") << " " << app.control("fpga-reg 1 6");
+    // Past the brightness task's next send (once a second), which writes
+    // back the percent the screen shows.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(app.control("fpga-reg 0 6"), reg6) << what;
+    EXPECT_EQ(app.control("fpga-reg 1 6"), reg6) << what;
+    EXPECT_EQ(app.control("flash-read 2 0x6CE000 57"), manualRecord(record)) << what;
+    char word[5];
+    std::snprintf(word, sizeof(word), "%02x00", percent);
+    EXPECT_EQ(app.control("store-read block 2176 2"), word) << what;
+    pcclient::UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+    EXPECT_EQ(pcRead(udp, 2176, 2), std::string({static_cast<char>(percent), '\0'})) << what;
+    EXPECT_TRUE(app.waitFor([&] { return filePercent(app) == percent; }, 5000))
+        << what << ": the file holds " << filePercent(app);
+    // The picture quality page, from the idle screen through the settings.
+    app.control("tap 400 240");
+    app.waitFor([&] { return app.control("page-focus") == "1"; }, 5000);
+    app.control("tap 495 180");
+    app.waitFor([&] { return app.control("page-focus") == "5"; }, 5000);
+    app.control("tap 105 310");
+    EXPECT_TRUE(app.waitFor([&] { return app.control("widget-text label_bright") == std::to_string(percent); }, 5000))
+        << what << ": the page shows " << app.control("widget-text label_bright");
+    app.control("tap 36 36");
+    app.waitFor([&] { return app.control("page-focus") == "5"; }, 5000);
+    app.control("tap 36 36");
+    app.waitFor([&] { return app.control("page-focus") == "1"; }, 5000);
+}
+
+// One brightness change: where the FPGAs are while the PC sets the
+// percent, and how the program ends.
+struct BrightnessCase {
+    const char* what;
+    const char* hold;   // start commands that keep the FPGAs from coming up ("" none, null: wait until up)
+    bool release;       // the FPGAs are let up before the end
+    bool cut;           // cut at the parameter file's rename (else SIGTERM)
+    bool cutBefore;     // just before it (else just after)
+    int oldPercent;     // stored before, with its record's level
+    const char* oldLevel;
+    int percent;        // set by the PC
+    const char *level, *reg6;   // in force after the restart
+    int percentAfter;
+};
+
+// For each case on one board: the old level stored as a page does with both
+// FPGAs up, the program started (held as the case says), the PC's percent
+// set, the program ended; then the level in force after a restart with a
+// port linked.
+void runBrightnessCases(const std::vector<BrightnessCase>& cases)
+{
+    AppRunner app;
+    auto storeLevel = [&](int percent, const char* level, const std::string& what) {
+        char word[5];
+        std::snprintf(word, sizeof(word), "%02x00", percent);
+        ASSERT_EQ(app.control(std::string("store-set 2176 ") + word), "");
+        ASSERT_TRUE(app.waitFor([&] { return app.control("flash-read 2 0x6CE000 57") == manualRecord(level); }, 10000))
+            << what << ": " << app.control("flash-read 2 0x6CE000 57");
+        ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == percent; }, 10000)) << what;
+    };
+    app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+
+    for (const BrightnessCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        storeLevel(c.oldPercent, c.oldLevel, c.what);
+        app.stop();
+
+        app.clearEnv();
+        std::string commands = "cards 1 1";
+        if (c.hold && *c.hold)
+            commands += std::string(";") + c.hold;
+        app.setEnv("ZDR_SIM_START_COMMANDS", commands);
+        if (c.cut) {
+            app.setEnv("LD_PRELOAD", ZDR_KILL_AT_RENAME_LIB);
+            app.setEnv("ZDR_KILL_RENAME_NAMES", "ram_device_info");
+            app.setEnv("ZDR_KILL_RENAME_AT", "1");
+            app.setEnv("ZDR_KILL_RENAME_AFTER", c.cutBefore ? "0" : "1");
+        }
+        ASSERT_TRUE(app.start()) << c.what << ": " << app.output().toStdString();
+        if (!c.hold)
+            ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+        else if (*c.hold)
+            EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
+        const bool answered = pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
+        if (c.cut) {
+            ASSERT_TRUE(cutDown(app)) << c.what;
+            EXPECT_EQ(filePercent(app), c.cutBefore ? c.oldPercent : c.percent) << c.what;
+        } else {
+            ASSERT_TRUE(answered) << c.what;
+            ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == c.percent; }, 5000))
+                << c.what << ": the file holds " << filePercent(app);
+            if (c.hold && *c.hold)
+                EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos)
+                    << c.what << ": " << app.control("fpga-status");
+            if (c.release) {
+                ASSERT_EQ(app.control("fpga-fault 1 none"), "");
+                ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+                EXPECT_TRUE(app.waitFor(
+                    [&] { return app.control("flash-read 2 0x6CE000 57") == manualRecord(c.level); }, 10000))
+                    << c.what << ": the record " << app.control("flash-read 2 0x6CE000 57");
+            }
+            app.stop();
+        }
+
+        app.clearEnv();
+        app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+        ASSERT_TRUE(app.start()) << c.what << ": " << app.output().toStdString();
+        expectLevelInForce(app, c.percentAfter, c.level, c.reg6, std::string(c.what) + ", restarted");
+        EXPECT_EQ(temporaries(app, "/data"), "") << c.what;
+    }
+    app.stop();
+}
+
+// A brightness percent the PC sets while the FPGAs are not up is answered
+// and stored in the parameter file at once, but its record only once they
+// are. After the program is stopped (SIGTERM) before they came up, the next
+// start shows the percent set, and the record, the block, the file, the
+// page and register 6 agree: during start-up, with FPGA 1 kept from its
+// link, with FPGA 0 dead. Kept from coming up and then let up, the FPGAs
+// store the record in the same run.
+TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStop)
+{
+    // 80 % = 204 = 0xCC stored; 25 % = 63 = 0x3F set.
+    runBrightnessCases({
+        {"start-up", "", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
+        {"FPGA 1 without a link", "fpga-fault 1 nolink", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
+        {"FPGA 0 dead", "fpga-fault 0 dead", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
+        {"FPGA 1 without a link until the file holds it", "fpga-fault 1 nolink", true, false, false, 80, "cc", 25,
+         "3f", "0x3F", 25},
+    });
+}
+
+// The same when the program is cut just after the parameter file's rename
+// (the record not written, the FPGAs not up, or up and a step behind); a
+// change cut just before that rename, the record perhaps already written,
+// is lost whole: the old level everywhere.
+TEST(E2ePowerCuts, ABrightnessChangeCutBetweenTheFileAndTheRecordIsTheFilesLevelAfterARestart)
+{
+    // 100 % = 0xFF stored; 30 % = 76 = 0x4C set. 80 % = 0xCC.
+    runBrightnessCases({
+        {"start-up, cut after the file's rename", "", false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
+        {"FPGA 1 without a link, cut after the file's rename", "fpga-fault 1 nolink", false, true, false, 100, "ff",
+         30, "4c", "0x4C", 30},
+        {"FPGAs up, cut after the file's rename", nullptr, false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
+        {"FPGAs up, cut before the file's rename", nullptr, false, true, true, 80, "cc", 30, "cc", "0xCC", 80},
+    });
 }
 
 } // namespace

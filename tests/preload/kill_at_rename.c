@@ -1,8 +1,9 @@
 /* A power cut for the end-to-end tests: preloaded into the program, it
  * ends the process with SIGKILL just before the Nth rename onto a file of
- * the given names, as if the power failed there.
+ * the given names (or just after it), as if the power failed there.
  *   ZDR_KILL_RENAME_NAMES  comma-separated base names (e.g. tcpip.ini)
  *   ZDR_KILL_RENAME_AT     N, counted from 1 over the renames onto them
+ *   ZDR_KILL_RENAME_AFTER  1: the cut comes once the Nth rename is made
  *   ZDR_KILL_RENAME_LOG    a file that gets the base name of each rename
  *                          onto them, one a line, before it is made (how
  *                          many a write makes, and in what order)
@@ -68,8 +69,12 @@ int rename(const char* from, const char* to)
         const char* at = getenv("ZDR_KILL_RENAME_AT");
         const int n = __atomic_add_fetch(&renames, 1, __ATOMIC_SEQ_CST);
         logRename(to);
-        if (at && n == atoi(at))
+        if (at && n == atoi(at)) {
+            const char* after = getenv("ZDR_KILL_RENAME_AFTER");
+            if (after && strcmp(after, "1") == 0)
+                real(from, to);
             kill(getpid(), SIGKILL);
+        }
     }
     return real(from, to);
 }

@@ -488,6 +488,119 @@ TEST_F(FpgaBrightness, AnErasedRecordIsStoredAgainAtStartFromThePercent)
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), std::vector<uint8_t>(57, 0xFF));
 }
 
+// At power-up a manual record whose level is not the block's percent (the
+// percent was set while the FPGAs were not up, or the program was cut
+// between the parameter file and the record) is stored again from the
+// percent and shown; a manual level that gives the percent, a table and
+// the automatic mode stay as they are.
+TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
+{
+    ASSERT_EQ(sim::Board::instance().control().execute("cards 1 1"), "ok\n");
+    bringUp();
+    auto record = [](unsigned char mode, unsigned char level) {
+        std::vector<uint8_t> r = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, mode};
+        r.resize(57, level);
+        return r;
+    };
+    auto startWith = [&](const std::vector<uint8_t>& stored, unsigned percent) {
+        flash(2).poke(fpga_manage::kBrightRecord, stored);
+        setPercent(percent);
+        mgr().bri_start_check = 1;   // as a new program has it
+        mgr().bri_scale_mode = -1;
+        mgr().record_bright_change();
+    };
+    const struct {
+        const char* what;
+        std::vector<uint8_t> stored;
+        unsigned percent;
+        std::vector<uint8_t> after;
+        unsigned char shown;
+    } cases[] = {
+        // 80 % = 0xCC stored, 25 % set: 25 x 255 / 100 = 63 = 0x3F.
+        {"8-bit level of another percent", record(16, 0xCC), 25, record(16, 0x3F), 0x3F},
+        {"100 % stored, 30 % set", record(16, 0xFF), 30, record(16, 0x4C), 0x4C},
+        // 0x7F is 49 % (49 % alone would give 0x7C): kept.
+        {"8-bit level of the same percent", record(16, 0x7F), 49, record(16, 0x7F), 0x7F},
+        {"8-bit level the percent gives", record(16, 0x7C), 49, record(16, 0x7C), 0x7C},
+        // Level 8 of 16 is 8 x 16 - 1 = 127 = 49 %: kept; 60 % is 153 = 0x99.
+        {"4-bit level of the same percent", record(0, 8), 49, record(0, 8), 0x7F},
+        {"4-bit level of another percent", record(0, 8), 60, record(16, 0x99), 0x99},
+        {"0 % set", record(16, 0x80), 0, record(16, 0x00), 0x00},
+        // A percent that is none is no level to store.
+        {"no percent", record(16, 0x80), 101, record(16, 0x80), 0x80},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint64_t erases = flash(2).counters().erases;
+        startWith(c.stored, c.percent);
+        EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), c.after);
+        EXPECT_EQ(flash(2).counters().erases - erases, c.after == c.stored ? 0u : 1u);
+        EXPECT_EQ(mgr().bri_start_check, 0);
+        EXPECT_EQ(mgr().bri_task_enabled, 1);
+        EXPECT_EQ(mgr().bri_mode, c.after[8]);
+        ASSERT_EQ(mgr().Brightness_hand_dealwith(0), 1);
+        EXPECT_EQ(model(0).storedReg(6), c.shown);
+        EXPECT_EQ(model(1).storedReg(6), c.shown);
+        // The percent stays; one that is none gives way to the level
+        // shown (0x80 = 50 %).
+        EXPECT_EQ(percent(), c.percent <= 100 ? c.percent : 50u);
+    }
+
+    // A table and the automatic mode set their own levels: kept.
+    std::vector<uint8_t> table = record(17, 0x20);
+    startWith(table, 25);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), table);
+    EXPECT_EQ(mgr().bri_mode, 17);
+    std::vector<uint8_t> automatic = record(2, 0);
+    startWith(automatic, 25);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), automatic);
+    EXPECT_EQ(mgr().bri_mode, 2);
+
+    // The block busy in another thread at that moment: the record is read
+    // again on the next pass, and then stored from the percent.
+    flash(2).poke(fpga_manage::kBrightRecord, record(16, 0xCC));
+    setPercent(25);
+    mgr().bri_start_check = 1;
+    C331ParaLock::acquire();
+    std::thread other([this] { mgr().record_bright_change(); });
+    other.join();
+    C331ParaLock::release();
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0xCC));
+    EXPECT_EQ(mgr().bri_reload_flag, 1);
+    EXPECT_EQ(mgr().bri_start_check, 1);
+    mgr().record_bright_change();
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0x3F));
+    EXPECT_EQ(mgr().bri_start_check, 0);
+    mgr().bri_reload_flag = 0;
+
+    // The flash does not take the record (busy for ever): the percent is
+    // shown all the same, and the next read of the record checks it again.
+    flash(2).poke(fpga_manage::kBrightRecord, record(16, 0xCC));
+    setPercent(30);
+    mgr().bri_start_check = 1;
+    flash(2).setStuckBusy(true);
+    mgr().record_bright_change();
+    flash(2).setStuckBusy(false);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0xCC));
+    EXPECT_EQ(mgr().MCU_REG_func[0][64], 0x4C);
+    EXPECT_EQ(mgr().bri_start_check, 1);
+    mgr().record_bright_change();
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0x4C));
+    EXPECT_EQ(mgr().bri_start_check, 0);
+
+    // Once started, a record read again (the PC stored one) is taken as it
+    // is.
+    flash(2).poke(fpga_manage::kBrightRecord, record(16, 0xCC));
+    mgr().record_bright_change();
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0xCC));
+    EXPECT_EQ(mgr().MCU_REG_func[0][64], 0xCC);
+
+    // Bring-up sets one FPGA's level from the level in force.
+    model(1).setReg(6, 0);
+    ASSERT_TRUE(mgr().bri_set_fpga_level(1));
+    EXPECT_EQ(model(1).storedReg(6), 0xCC);
+}
+
 TEST_F(FpgaBrightness, SensorFrameCardChoiceAndFilter)
 {
     unsigned char frame[19];

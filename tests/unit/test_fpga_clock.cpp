@@ -76,7 +76,10 @@ TEST_F(FpgaClock, TheClockCommandSetsTheClockThroughTheShellOnlyForAValidDate)
     const unsigned char cmd[] = {0x24, 0x20, 0x03, 0x05, 0x09, 0x07, 0x00};
     std::memcpy(page + 8, cmd, sizeof(cmd));
     mgr().Checktime();
-    EXPECT_EQ(shell.commands(), std::vector<std::string>({"date \"2024-3-5 9:7:0\"", "hwclock -wu"}));
+    EXPECT_EQ(shell.commands(), std::vector<std::string>({"date \"2024-3-5 9:7:0\";hwclock -wu"}));
+    // Recorded by the board's shell, not refused and not run.
+    EXPECT_EQ(shell.entries().back().kind, sim::ShellModel::Kind::Recorded);
+    EXPECT_EQ(shell.entries().back().status, 0);
 
     // Not BCD, or no date: nothing reaches the shell.
     shell.clearLog();

@@ -235,6 +235,40 @@ TEST_F(SimShell, MachineCommandsAreRecordedAndNotRun)
     EXPECT_EQ(commands[5], "udhcpc -i eth0 &");
 }
 
+// A list of machine commands ("date ...;hwclock -wu") is recorded as the
+// one command it is, with its last command's status; a list that holds
+// anything else is refused whole.
+TEST_F(SimShell, AListOfMachineCommandsIsRecordedWhole)
+{
+    EXPECT_EQ(run("date \"2024-3-5 9:7:0\";hwclock -wu"), 0);
+    EXPECT_EQ(lastKind(), Kind::Recorded);
+    EXPECT_EQ(run("date -s \"2001-01-01 00:00:00\" ; hwclock -w >/dev/null"), 0);
+    EXPECT_EQ(lastKind(), Kind::Recorded);
+    EXPECT_EQ(shell().commands(),
+              std::vector<std::string>(
+                  {"date \"2024-3-5 9:7:0\";hwclock -wu", "date -s \"2001-01-01 00:00:00\" ; hwclock -w >/dev/null"}));
+    shell().setExitCode("hwclock", 3);
+    EXPECT_EQ(run("date \"2024-3-5 9:7:0\";hwclock -wu"), 3 << 8) << "the last command's status";
+    shell().setExitCode("date", 4);
+    shell().setExitCode("hwclock", 0);
+    EXPECT_EQ(run("date \"2024-3-5 9:7:0\";hwclock -wu"), 0);
+    shell().setExitCode("date", 0);
+
+    writeFile(hostPath("/data/a"), "a");
+    const std::string made = outside() + "/made";
+    for (const std::string& command :
+         {std::string("hwclock -wu;rm -f /data/a"), std::string("rm -f /data/a;hwclock -wu"),
+          "date;touch " + made, std::string("date;"), std::string(";date"), std::string("date;;hwclock -w"),
+          std::string("date \"x;hwclock -w"), std::string("udhcpc -i eth0 &;date"),
+          std::string("date;hwclock -w | cat"), std::string("date;ifconfig $(reboot)")}) {
+        SCOPED_TRACE(command);
+        EXPECT_EQ(run(command), kRefused);
+        EXPECT_EQ(lastKind(), Kind::Refused);
+    }
+    EXPECT_TRUE(exists(hostPath("/data/a")));
+    EXPECT_FALSE(exists(made));
+}
+
 TEST_F(SimShell, ExitCodesOutputAndEthernet)
 {
     shell().setExitCode("pidof", 1);
