@@ -10,6 +10,8 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "link/message_deal.h"
+#include "sim/board.h"
+#include "sim/c331_chip.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_manage.h"
 
@@ -214,6 +216,11 @@ public:
         EXPECT_EQ(ScreenState.load(), dark ? 0 : 1) << situation;
         EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], dark ? 0 : 1) << situation;
         EXPECT_EQ(chip->zdrApi_IsPatternGen(), pattern != 0) << situation << ": test pattern";
+        // The pattern generator of output channel 0 (its mode register).
+        if (pattern != 0)
+            EXPECT_NE(sim::Board::instance().c331().reg(0x085701), 0u) << situation << ": pattern generator";
+        else
+            EXPECT_EQ(sim::Board::instance().c331().reg(0x085701), 0u) << situation << ": pattern generator";
     }
 
 public:
