@@ -93,7 +93,9 @@ public:
     void step()
     {
         tick();
-        if (c331_manage::para_change_flag.load() != 0 || g_led_panel_reinit.load() != 0 || chip->panel_deferred)
+        if (chipPaused)
+            ;
+        else if (c331_manage::para_change_flag.load() != 0 || g_led_panel_reinit.load() != 0 || chip->panel_deferred)
             c331_manage::c331managerdeal(chip);
         sample();
     }
@@ -227,6 +229,7 @@ public:
     ZdrRamPara* store = nullptr;
     c331_manage* chip = nullptr;
     FakeClock clock;
+    bool chipPaused = false;   // the chip thread is busy elsewhere
     bool expectDark = false;
     bool checkImage = true;
     std::string situation;
@@ -425,6 +428,45 @@ TEST_F(FpgaResets, ABlackOutReachesTheRunningFpgaWhileTheOtherComesUp)
     EXPECT_GT(run([&] { return (model(0).storedReg(0) & 0x04) == 0; }, 100), 0) << "the black-out did not end";
     EXPECT_EQ(ScreenState.load(), 1);
     EXPECT_NE(mgr().link_state[1], 18) << "FPGA 1 was to stay in bring-up";
+    EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
+}
+
+// The screen is dark for an LED request and the chip has not answered yet:
+// the PC sets the black-out and takes it back. The screen stays dark and
+// says so until the answer resets both FPGAs, which brings it back lit.
+TEST_F(FpgaResets, ABlackOutTakenBackBeforeTheChipAnswersLeavesNoScreenSayingLitWhileDark)
+{
+    bringUp();
+    idle(60);
+    chipPaused = true;
+    ledRequest({{kLedWidthWord, 1280}, {kLedHeightWord, 720}});
+    ASSERT_GT(run([] { return g_set_led_para.load() == 0; }, 200), 0);
+    ASSERT_EQ(model(0).storedReg(3) & 0x20, 0) << "outputs still on";
+    // The chip's part of a black-out change: the word, then the flag.
+    for (uint16_t blackout : {1, 0}) {
+        setLe16(store->ram_para, kBlackoutWord, blackout);
+        mgr().output_change_flag = 1;
+        idle(20);
+    }
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(model(i).storedReg(3) & 0x20, 0) << "FPGA " << i;
+        EXPECT_EQ(pcRead(i, 0) & 0x04, 0x04) << "FPGA " << i << " said lit with its outputs off";
+    }
+    EXPECT_EQ(ScreenState.load(), 0);
+    EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], 0);
+
+    chipPaused = false;
+    ASSERT_GT(run([&] { return model(0).counters().resets == 1 && model(1).counters().resets == 1 &&
+                               mgr().get_fpga_status() == 1; },
+                  3000),
+              0);
+    idle(30);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(model(i).storedReg(0) & 0x04, 0) << "FPGA " << i;
+        EXPECT_EQ(model(i).storedReg(3) & 0x20, 0x20) << "FPGA " << i;
+        EXPECT_EQ(pcRead(i, 0) & 0x04, 0) << "FPGA " << i;
+    }
+    EXPECT_EQ(ScreenState.load(), 1);
     EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
 }
 
