@@ -139,6 +139,14 @@ void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
                 // The FPGA has lost its configuration: brought up again from
                 // the version read (the year kept in the image is not alive).
                 restart_bring_up(i);
+                // What the FPGA holds now is what the PC reads until its
+                // bring-up sets the screen again.
+                for (unsigned r : {0u, 3u, 6u})
+                    read_from_register(r, i);
+                {
+                    FpgaMutexHold hold(fpga_reg_mutex);
+                    screen_state_from_images();
+                }
                 g_change.fpga_power_time[i] = G_timeTicks.load();
                 writeLogMsg(WARNING, "FPGA " + std::to_string(i) + ": version lost during an interrupt; brought up again");
             }

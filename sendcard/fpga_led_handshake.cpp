@@ -27,6 +27,7 @@ void fpga_manage::set_led_para_deal()
     if (request == 1) {
         switch (g_set_led_setup.load()) {
         case 0:
+            led_request_dark = 1;
             SCREEN_fpgactrl_status(0);   // black-out on both
             led_para_time = G_timeTicks;
             g_set_led_setup = 1;
@@ -43,6 +44,11 @@ void fpga_manage::set_led_para_deal()
                 led_para_time = G_timeTicks;
                 g_set_led_setup = 0;
                 g_set_led_para = 0;
+                // The chip sets its panel up and answers whatever the size
+                // is by now (it may have gone back to the one shown): a
+                // screen blanked for a request is always brought back by
+                // the reset that follows the answer.
+                g_led_panel_reinit = 1;
             }
             break;
         default:
@@ -55,6 +61,8 @@ void fpga_manage::set_led_para_deal()
         g_set_led_setup = 0;
         reset_fpga_rst(0);
         reset_fpga_rst(1);
+        // The bring-up sets the screen from the settings again.
+        led_request_dark = 0;
         return;
     }
     if (g_freeze_out.load() != 1)

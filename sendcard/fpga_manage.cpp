@@ -330,9 +330,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         if (++fpga_rst_round[i] < 3) {
             if (traceOn())
                 std::printf("\n +++++++++++++++++FPGA[%d]_VBO_INIT_S2 reset!!!++++++++++++++++\n", n);
-            gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadLow);
-            fpga_rst_pending[i] = 1;
-            fpga_rst_time[i] = G_timeTicks;
+            hold_in_reset(i);
             break;
         }
         fpga_state[i] = 3;
@@ -459,10 +457,37 @@ void fpga_manage::fpgainit(unsigned char i)
 void fpga_manage::reset_fpga_rst(unsigned char i)
 {
     i &= 1;
+    hold_in_reset(i);
+    fpga_rst_round[i] = 0;
+}
+
+void fpga_manage::hold_in_reset(unsigned char i)
+{
+    i &= 1;
     gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadLow);
     fpga_rst_pending[i] = 1;
     fpga_rst_time[i] = G_timeTicks;
-    fpga_rst_round[i] = 0;
+    // The reset line low returns the FPGA's registers to their power-up
+    // values at once: register 0 clear, register 3 (outputs) off.
+    image_after_reset(i);
+}
+
+void fpga_manage::image_after_reset(unsigned char i)
+{
+    FpgaMutexHold hold(fpga_reg_mutex);
+    unsigned char* reg = MCU_REG_func[i & 1];
+    for (unsigned r = 0; r < 64; ++r) {
+        if (r == 7 || (r >= 28 && r <= 30))
+            continue;
+        reg[r] = 0;
+    }
+    screen_state_from_images();
+}
+
+void fpga_manage::screen_state_from_images()
+{
+    ScreenState = ((MCU_REG_func[0][0] | MCU_REG_func[1][0]) & 0x04) ? 0 : 1;
+    MCU_RAM_EXTEND[29] = ScreenState;
 }
 
 unsigned char fpga_manage::reg_image(unsigned char fpga, unsigned reg)
@@ -502,12 +527,6 @@ void fpga_manage::restart_bring_up(unsigned char i)
     link_state[i] = 0;
     fpga_state[i] = 0;
     fpga_retry[i] = 0;
-    // The FPGA starts again from its power-up registers (register 0 clear:
-    // no black-out): once both are up, the output-change step sets the
-    // screen from the black-out word again and the register 0 image and
-    // the screen state follow what was set.
-    QMutexLocker lock(&Utils::_system_mutex);
-    output_change_flag = 1;
 }
 
 void fpga_manage::check_fpga_rst()
@@ -518,6 +537,11 @@ void fpga_manage::check_fpga_rst()
         gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadHigh);
         set_reg_image(i, 31, 0);
         restart_bring_up(i);
+        // The FPGA starts again from its power-up registers (register 0
+        // clear, outputs off), and so does its image: the PC reads what the
+        // FPGA holds. Its bring-up sets the black-out and the brightness
+        // from the stored settings before its output goes on.
+        image_after_reset(i);
         g_change.fpga_rst_end_time[i] = G_timeTicks;
         fpga_rst_pending[i] = 0;
     }
@@ -643,19 +667,13 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
         write_to_register(2, 0x01, 0x01, i);
         link_time[i] = G_timeTicks;
         return;
-    case 15: {
+    case 15:
         if (Utils::getTimeSpace(link_time[i]) <= 50)
             return;
-        // An FPGA comes up with the black-out off: a screen the operator
-        // blacked out stays dark when its output goes on.
-        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-        if (store && store->block_word(para::kBlackout) != 0)
-            SCREEN_fpgactrl_status2(0, i);
-        SCREEN_fpgactrl_status2(4, i);
+        show_after_bring_up(i);
         link_state[i] = kLinkUp;
         link_time[i] = G_timeTicks;
         return;
-    }
     default:
         return;
     }
@@ -682,11 +700,69 @@ int fpga_manage::set_fpga_bri_val()
     return Brightness_hand_dealwith(1) < 0 ? 0 : 1;
 }
 
+// The black-out reaches every FPGA that is up, whatever the other one is
+// doing; an FPGA still coming up takes it from the stored settings when its
+// output goes on. While the screen is dark for an LED request the change
+// waits: the reset that ends the request brings the screen back as the
+// settings say.
 int fpga_manage::set_output_status()
 {
-    if (get_fpga_status() != 1)
+    if (led_request_dark.load() != 0)
         return 0;
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    SCREEN_fpgactrl_status(!store || store->block_word(para::kBlackout) == 0 ? 1 : 0);
+    const bool dark = screen_dark_wanted();
+    for (unsigned char i = 0; i < 2; ++i) {
+        if (fpga_up(i))
+            write_to_register(0, 0x04, dark ? 0x04 : 0x00, i);
+    }
     return 1;
+}
+
+bool fpga_manage::fpga_up(unsigned char i)
+{
+    i &= 1;
+    return reg_image(i, 80) == 3 && fpga_state[i] == kStateRunning && link_state[i] == kLinkUp &&
+           !fpga_rst_pending[i];
+}
+
+bool fpga_manage::screen_dark_wanted()
+{
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (store && store->block_word(para::kBlackout) != 0)
+        return true;
+    // The schedule switched the screen off and has not switched it on yet.
+    return reg_image(0, 66) == 1 && screen_off_state == 1;
+}
+
+unsigned char fpga_manage::bri_value_in_force()
+{
+    FpgaMutexHold records(fpga_record_mutex);
+    const unsigned char level = reg_image(0, 64);
+    if (bri_mode == 2 && level == 0) {
+        // The sensor has given no level since power-up: the block's percent,
+        // as the brightness task shows it (a percent a sensor level wrote
+        // back is that level again).
+        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+        unsigned percent = store ? store->block_word(para::kBrightness) : 100;
+        if (percent > 100)
+            percent = 100;
+        for (unsigned l = 1; l <= 16; ++l) {
+            if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
+                return bri_level_to_value(l, 2);
+        }
+        return bri_percent_to_value(percent, kBriRegisterScale);
+    }
+    const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
+    return bri_level_to_value(level, static_cast<unsigned char>(scale));
+}
+
+void fpga_manage::show_after_bring_up(unsigned char i)
+{
+    // The FPGA came up with register 0 clear and register 6 at 0: the
+    // black-out and the brightness are set before the output goes on, so
+    // that the screen is never lit against the settings nor shown at
+    // brightness 0.
+    write_to_register(0, 0x04, screen_dark_wanted() ? 0x04 : 0x00, i);
+    write_to_register(6, 0xFF, bri_value_in_force(), i);
+    write_to_register(3, 0x04, 0x04, i);
+    SCREEN_fpgactrl_status2(4, i);
 }

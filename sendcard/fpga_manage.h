@@ -237,6 +237,29 @@ public:
     void fpgainit(unsigned char fpga);
     void get_control_uid(unsigned char fpga);
     void reset_fpga_rst(unsigned char fpga);
+    // Drives the FPGA's reset line low and holds it there (reset-pending,
+    // stamped); the image follows the FPGA to its power-up registers.
+    void hold_in_reset(unsigned char fpga);
+    // The register image after the FPGA reset or reconfigured itself: its
+    // registers 0..63 at their power-up values (0; the version bytes 7 and
+    // 28..30 stay, 31 is read again), the software bytes 64..127 and the
+    // port registers kept. The screen state follows.
+    void image_after_reset(unsigned char fpga);
+    // The screen state (ScreenState, extension byte 29) from the register 0
+    // images: blacked out when either FPGA has its black-out bit set.
+    // Called with the image mutex held.
+    void screen_state_from_images();
+    // The FPGA is up (bring-up and link watch done, not being reset).
+    bool fpga_up(unsigned char fpga);
+    // What the stored settings want of the screen: dark while the black-out
+    // word is set or the on/off schedule is in its off period.
+    bool screen_dark_wanted();
+    // The brightness register value the stored settings put in force (the
+    // level of image byte 64 in the scale shown).
+    unsigned char bri_value_in_force();
+    // The last steps of an FPGA's bring-up: black-out and brightness from
+    // the stored settings, then its output on.
+    void show_after_bring_up(unsigned char fpga);
     // A byte of FPGA fpga's register image, read or set under the image
     // mutex (other threads refresh the image while they poll the FPGA).
     unsigned char reg_image(unsigned char fpga, unsigned reg);
@@ -343,6 +366,9 @@ public:
     // LED handshake stamp and counter.
     unsigned int led_para_time = 0;
     unsigned int led_para_count = 0;
+    // The screen was blanked for an LED request and stays so until the
+    // chip's answer resets both FPGAs: no output change lights it meanwhile.
+    std::atomic<unsigned char> led_request_dark{0};
 
     // Control unique id (the flash's 8-byte id, then 8 zero bytes) and its
     // CRC-32, the device id.

@@ -74,8 +74,7 @@ void fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsign
     }
     if (reg == 0) {
         FpgaMutexHold hold(fpga_reg_mutex);
-        ScreenState = (out & 0x04) ? 0 : 1;
-        MCU_RAM_EXTEND[29] = ScreenState;
+        screen_state_from_images();
     }
     write_fpga_register(reg, out, fpga, mask);
 }

@@ -107,8 +107,11 @@ void c331_manage::c331managerdeal(void* arg)
                     // pass hands them on to the sending card and shows them.
                     std::memcpy(now + para::kPanelResult, block + para::kPanelResult, para::kPanelResultSize);
                     {
+                        // One answer for the request and any
+                        // re-initialisation asked for with it.
                         QMutexLocker lock(&Utils::_led_para_init_mutex);
                         g_set_led_para = 2;
+                        g_led_panel_reinit = 0;
                     }
                     if (d.now(para::kOsdOn) != 0)
                         g_osd_update = 1;

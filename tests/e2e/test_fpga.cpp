@@ -199,6 +199,21 @@ TEST(E2eFpga, BothFpgasComeUpAndAnLedScreenChangeResetsThem)
 
     EXPECT_TRUE(waitFor([&] { return reinitialisedOnce(app); }, 30000))
         << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
+
+    // Another size, and 0.1 s later the one shown again, before the chip
+    // acts: the screen was blanked for the first request, so both FPGAs are
+    // reset once more and the screen comes back (black-out off).
+    ASSERT_EQ(app.control("fpga-led-request 1024 576"), "");
+    QThread::msleep(100);
+    ASSERT_EQ(app.control("fpga-led-request 1280 720"), "");
+    EXPECT_TRUE(waitFor([&] { return reinitialised(app, 2); }, 30000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
+    for (int fpga : {0, 1}) {
+        EXPECT_TRUE(waitFor([&] { return app.control("fpga-reg " + std::to_string(fpga) + " 0") == "0x00"; }, 5000))
+            << "FPGA " << fpga << " register 0 " << app.control("fpga-reg " + std::to_string(fpga) + " 0");
+        EXPECT_NE(std::stoul(app.control("fpga-reg " + std::to_string(fpga) + " 3"), nullptr, 16) & 0x20, 0u)
+            << "FPGA " << fpga << ": outputs off";
+    }
     app.stop();
 }
 

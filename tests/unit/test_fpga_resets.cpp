@@ -1,0 +1,473 @@
+// Every reset the system makes of a running FPGA, with the chip thread's
+// change pass taking its part: how the screen comes back afterwards (the
+// black-out word, the on/off schedule, the brightness, a test pattern), and
+// what the PC reads meanwhile. Ticks are driven by the test.
+#include "support/fake_clock.h"
+#include "support/fpga_fixture.h"
+
+#include "core/global.h"
+#include "core/le_bytes.h"
+#include "core/utils.h"
+#include "core/zdrrampara.h"
+#include "link/message_deal.h"
+#include "sim/board.h"
+#include "sim/c331_chip.h"
+#include "videochip/c331_drv.h"
+#include "videochip/c331_manage.h"
+
+#include <QMutexLocker>
+#include <cstring>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Block words, from the parameter block's layout.
+constexpr int kSpliceWord = 1376;
+constexpr int kLedWidthWord = 1378;
+constexpr int kLedHeightWord = 1380;
+constexpr int kOut1WidthWord = 1412;
+constexpr int kOut1HeightWord = 1414;
+constexpr int kBlackoutWord = 2116;
+constexpr int kPatternByte = 864;
+
+// A register as the PC reads it from the sending card (register read of
+// the control link).
+unsigned char pcRead(int fpga, unsigned reg)
+{
+    unsigned char v = 0xEE;
+    link_services::sendcard_read_registers(fpga, reg, 1, &v);
+    return v;
+}
+
+// A manual brightness record of 8-bit levels (mode 16), level 0x72 in all
+// 48 slots: register 6 = 0x72 once it is in force.
+std::vector<uint8_t> manualRecord()
+{
+    std::vector<uint8_t> r = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
+    r.insert(r.end(), 48, 0x72);
+    return r;
+}
+
+class FpgaResets : public FpgaTest {
+public:
+    using FpgaTest::mgr;
+    using FpgaTest::model;
+
+protected:
+    void SetUp() override
+    {
+        FpgaTest::SetUp();
+        store = ZdrRamPara::p_zdrrampara_config;
+        flash(2).poke(0x6CE000, manualRecord());
+        for (int i = 0; i < 2; ++i) {
+            model(i).setPortLink(i == 0 ? 0 : 5, true);
+            // The measured input covers any LED size the test sets.
+            model(i).setInput(1920, 1080, 833753);
+        }
+        // The chip thread's manager, as it stands once the chip is up.
+        chip = new c331_manage();
+        chip->c331_fd = chip->drv->initialize();
+        ASSERT_GE(chip->c331_fd, 0);
+        chip->load_system_param();
+        chip->define_param();
+        chip->start_applied_copy();
+        std::memset(store->run_status + 34, 0, 3);   // no debug requests of the PC
+        c331_manage::p_c331_manage = chip;
+        g_fpga_c331_start = 1;
+    }
+    void TearDown() override
+    {
+        c331_manage::p_c331_manage = nullptr;
+        delete chip;
+        chip = nullptr;
+        FpgaTest::TearDown();
+    }
+
+public:
+    // One tick: a pass of the FPGA thread, then the chip thread's change
+    // pass when it has something to apply; after it the samples every
+    // moment must pass.
+    void step()
+    {
+        tick();
+        if (chipPaused)
+            ;
+        else if (c331_manage::para_change_flag.load() != 0 || g_led_panel_reinit.load() != 0 || chip->panel_deferred)
+            c331_manage::c331managerdeal(chip);
+        sample();
+    }
+    int run(const std::function<bool()>& done, int maxTicks)
+    {
+        for (int t = 1; t <= maxTicks; ++t) {
+            step();
+            if (done())
+                return t;
+        }
+        return -1;
+    }
+    void idle(int ticks)
+    {
+        run([] { return false; }, ticks);
+    }
+
+    // A page's or the PC's store of block words, then the chip flag.
+    void storeWords(std::initializer_list<std::pair<int, uint16_t>> words)
+    {
+        C331ParaLock lock;
+        {
+            ParaWriteLock bytes;
+            for (const auto& w : words)
+                setLe16(store->ram_para, w.first, w.second);
+        }
+        lock.raise(1);
+    }
+    void storePattern(unsigned char pattern)
+    {
+        C331ParaLock lock;
+        {
+            ParaWriteLock bytes;
+            store->ram_para[kPatternByte] = pattern;
+        }
+        lock.raise(1);
+    }
+    // An LED request as the pages post it: the words stored, the
+    // handshake asked for, the chip flag raised.
+    void ledRequest(std::initializer_list<std::pair<int, uint16_t>> words, bool reinit = false)
+    {
+        C331ParaLock lock;
+        {
+            ParaWriteLock bytes;
+            for (const auto& w : words)
+                setLe16(store->ram_para, w.first, w.second);
+        }
+        {
+            QMutexLocker led(&Utils::_led_para_init_mutex);
+            g_set_led_para = 1;
+            g_set_led_setup = 0;
+            if (reinit)
+                g_led_panel_reinit = 1;
+        }
+        lock.raise(1);
+    }
+    // The PC's schedule (command page type 2, stored): on 07:30, off 22:00.
+    void storeSchedule()
+    {
+        unsigned char* page = mgr().MCU_RAM_CMD;
+        page[0] = 0xAA;
+        page[1] = 2;
+        page[2] = 0xAA;
+        page[3] = page[4] = page[5] = 0;
+        setLe16(page, 6, 5);
+        page[8] = 1;
+        page[9] = 0x07;
+        page[10] = 0x30;
+        page[11] = 0x22;
+        page[12] = 0x00;
+        mgr().Dealwith_mcu_ram();
+    }
+
+    bool upAgain(const uint64_t (&before)[2], bool fpga0, bool fpga1)
+    {
+        return mgr().get_fpga_status() == 1 && (!fpga0 || model(0).counters().resets > before[0]) &&
+               (!fpga1 || model(1).counters().resets > before[1]);
+    }
+
+    // What must hold at every moment: no output on at brightness 0, none
+    // lit while the screen is to be dark, and the PC's read of register 0
+    // (black-out bit) and register 3 (output bit) what the FPGA holds.
+    void sample()
+    {
+        for (int i = 0; i < 2; ++i) {
+            const uint8_t r0 = model(i).storedReg(0), r3 = model(i).storedReg(3), r6 = model(i).storedReg(6);
+            if ((r3 & 0x20) && r6 == 0)
+                fault("FPGA " + std::to_string(i) + " output on at brightness 0");
+            if (expectDark && (r3 & 0x20) && !(r0 & 0x04) && !model(i).inReset())
+                fault("FPGA " + std::to_string(i) + " lit while the screen is to be dark");
+            if (checkImage) {
+                const unsigned char img0 = pcRead(i, 0);
+                const unsigned char img3 = pcRead(i, 3);
+                if ((img0 & 0x04) != (r0 & 0x04) || (img3 & 0x20) != (r3 & 0x20))
+                    fault("FPGA " + std::to_string(i) + " the PC reads register 0 " + std::to_string(img0) +
+                          " / 3 " + std::to_string(img3) + ", the FPGA holds " + std::to_string(r0) + " / " +
+                          std::to_string(r3));
+            }
+        }
+    }
+    void fault(const std::string& what)
+    {
+        if (faults.size() < 5)
+            faults.push_back(situation + ": " + what);
+        ++faultCount;
+    }
+
+    // After a reset: both FPGAs and their images as the settings say.
+    void expectScreen(bool dark, unsigned char pattern)
+    {
+        for (unsigned char i = 0; i < 2; ++i) {
+            SCOPED_TRACE(situation + ", FPGA " + std::to_string(i));
+            EXPECT_EQ(model(i).storedReg(0) & 0x04, dark ? 0x04 : 0x00) << "register 0";
+            EXPECT_EQ(pcRead(i, 0) & 0x04, dark ? 0x04 : 0x00) << "register 0 as the PC reads it";
+            EXPECT_EQ(model(i).storedReg(3) & 0x20, 0x20) << "outputs of register 3";
+            EXPECT_EQ(pcRead(i, 3) & 0x20, 0x20) << "outputs of register 3 as the PC reads them";
+            EXPECT_EQ(model(i).storedReg(6), 0x72) << "register 6";
+            EXPECT_EQ(pcRead(i, 6), 0x72) << "register 6 as the PC reads it";
+        }
+        EXPECT_EQ(ScreenState.load(), dark ? 0 : 1) << situation;
+        EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], dark ? 0 : 1) << situation;
+        EXPECT_EQ(chip->zdrApi_IsPatternGen(), pattern != 0) << situation << ": test pattern";
+        // The pattern generator of output channel 0 (its mode register).
+        if (pattern != 0)
+            EXPECT_NE(sim::Board::instance().c331().reg(0x085701), 0u) << situation << ": pattern generator";
+        else
+            EXPECT_EQ(sim::Board::instance().c331().reg(0x085701), 0u) << situation << ": pattern generator";
+    }
+
+public:
+    ZdrRamPara* store = nullptr;
+    c331_manage* chip = nullptr;
+    FakeClock clock;
+    bool chipPaused = false;   // the chip thread is busy elsewhere
+    bool expectDark = false;
+    bool checkImage = true;
+    std::string situation;
+    std::vector<std::string> faults;
+    int faultCount = 0;
+};
+
+// A reset the system makes of a running FPGA: what starts it, which FPGAs
+// it resets, and the fault (set before, cleared once it acted) that leads
+// the bring-up into it.
+struct ResetCase {
+    const char* name;
+    bool fpga0, fpga1;
+    std::function<void(FpgaResets&, int round)> start;
+    std::function<bool(FpgaResets&)> acted;   // the fault did its work (null: none)
+    std::function<void(FpgaResets&)> clear;
+};
+
+TEST_F(FpgaResets, EveryResetEndsWithTheScreenAsTheSettingsSay)
+{
+    bringUp();
+    idle(60);
+    using R = FpgaResets;
+    const uint16_t width0 = le16(store->ram_para, kLedWidthWord);
+    const uint16_t height0 = le16(store->ram_para, kLedHeightWord);
+
+    // An LED size different from the one stored now: 1280 x 720 and the
+    // start size in turn.
+    auto otherSize = [&](R& t) -> std::pair<uint16_t, uint16_t> {
+        return le16(t.store->ram_para, kLedWidthWord) == 1280 ? std::make_pair(width0, height0)
+                                                              : std::make_pair(uint16_t(1280), uint16_t(720));
+    };
+    const std::vector<ResetCase> cases = {
+        {"LED size change", true, true,
+         [&](R& t, int) {
+             const auto s = otherSize(t);
+             t.ledRequest({{kLedWidthWord, s.first}, {kLedHeightWord, s.second}});
+         },
+         nullptr, nullptr},
+        {"splice Apply", true, true,
+         [&](R& t, int) {
+             const auto s = otherSize(t);
+             t.ledRequest({{kSpliceWord, le16(t.store->ram_para, kSpliceWord)},
+                           {kLedWidthWord, s.first},
+                           {kLedHeightWord, s.second},
+                           {kOut1WidthWord, s.first},
+                           {kOut1HeightWord, s.second}});
+         },
+         nullptr, nullptr},
+        {"Re-initialise", true, true, [](R& t, int) { t.ledRequest({}, true); }, nullptr, nullptr},
+        {"a size that goes back before the chip acts", true, true,
+         [&](R& t, int round) {
+             const auto now = std::make_pair(le16(t.store->ram_para, kLedWidthWord),
+                                             le16(t.store->ram_para, kLedHeightWord));
+             const auto other = otherSize(t);
+             t.ledRequest({{kLedWidthWord, other.first}, {kLedHeightWord, other.second}});
+             t.idle(round % 2 ? 10 : 30);
+             t.ledRequest({{kLedWidthWord, now.first}, {kLedHeightWord, now.second}});
+             // Once the screen is dark for it, the PC sets the black-out
+             // and takes it back.
+             t.run([] { return g_set_led_para.load() == 0; }, 200);
+             const uint16_t blackout = le16(t.store->ram_para, kBlackoutWord);
+             t.storeWords({{kBlackoutWord, static_cast<uint16_t>(blackout ? 0 : 1)}});
+             t.idle(3);
+             t.storeWords({{kBlackoutWord, blackout}});
+         },
+         nullptr, nullptr},
+        {"link watch", false, true,
+         [](R& t, int) {
+             t.model(1).setFault(sim::FpgaModel::Fault::NoLink);
+             t.mgr().reset_fpga_rst(1);   // an upgrade of FPGA 1's bitstream
+         },
+         [](R& t) { return t.mgr().fpga_state[1] == 17; },
+         [](R& t) { t.model(1).setFault(sim::FpgaModel::Fault::None); }},
+        {"parameter RAM check", true, false,
+         [](R& t, int) {
+             t.model(0).setFault(sim::FpgaModel::Fault::RamError);
+             t.mgr().reset_fpga_rst(0);
+         },
+         [](R& t) { return t.mgr().ram_check[0] == 0 && t.mgr().fpga_rst_pending[0] == 1; },
+         [](R& t) { t.model(0).setFault(sim::FpgaModel::Fault::None); }},
+        {"start-up error", false, true,
+         [](R& t, int) {
+             t.model(1).setFault(sim::FpgaModel::Fault::InitError);
+             t.mgr().reset_fpga_rst(1);
+         },
+         [](R& t) { return t.mgr().fpga_state[1] == 2 && t.mgr().fpga_rst_pending[1] == 1; },
+         [](R& t) { t.model(1).setFault(sim::FpgaModel::Fault::None); }},
+        {"an FPGA found lost", true, false,
+         [](R& t, int) {
+             t.model(0).setFault(sim::FpgaModel::Fault::BadVersion);
+             t.model(0).setReg(22, 0x40);
+             t.model(0).setIrq(true);
+         },
+         [](R& t) { return t.mgr().fpga_state[0] != 7; },
+         [](R& t) {
+             t.model(0).setIrq(false);
+             t.model(0).setFault(sim::FpgaModel::Fault::None);
+         }},
+    };
+
+    struct Settings {
+        bool blackout;
+        bool offPeriod;
+        unsigned char pattern;
+    };
+    const Settings settings[] = {{false, false, 3}, {true, false, 0}, {false, true, 0}, {true, true, 5}};
+
+    int round = 0;
+    for (const Settings& s : settings) {
+        // The settings: the black-out word from the PC, the schedule with
+        // the clock inside or outside its off period, a test pattern.
+        storeSchedule();
+        storeWords({{kBlackoutWord, static_cast<uint16_t>(s.blackout ? 1 : 0)}});
+        storePattern(s.pattern);
+        if (s.offPeriod) {
+            clock.set(2026, 3, 5, 22, 0, 10);   // the off time acts
+            ASSERT_GT(run([&] { return mgr().screen_off_state == 1; }, 400), 0) << "the schedule did not switch off";
+            clock.set(2026, 3, 5, 22, 30, 0);   // inside the off period
+        } else {
+            clock.set(2026, 3, 5, 12, 0, 0);
+            ASSERT_EQ(mgr().screen_off_state, 0) << "the schedule has not switched off yet";
+        }
+        const bool dark = s.blackout || s.offPeriod;
+        idle(60);
+        expectDark = dark;
+
+        for (const ResetCase& c : cases) {
+            std::ostringstream name;
+            name << c.name << " (black-out " << (s.blackout ? "on" : "off") << ", "
+                 << (s.offPeriod ? "inside" : "outside") << " the off period, pattern " << int(s.pattern) << ")";
+            situation = name.str();
+            const uint64_t before[2] = {model(0).counters().resets, model(1).counters().resets};
+            c.start(*this, round++);
+            if (c.acted) {
+                ASSERT_GT(run([&] { return c.acted(*this); }, 3000), 0) << situation << ": the fault did not act";
+                c.clear(*this);
+            }
+            const bool lost = std::string(c.name) == "an FPGA found lost";
+            const int took = run(
+                [&] {
+                    return lost ? mgr().get_fpga_status() == 1 && mgr().fpga_state[0] == 7
+                                : upAgain(before, c.fpga0, c.fpga1);
+                },
+                6000);
+            ASSERT_GT(took, 0) << situation << ": the FPGAs did not come back; resets " << model(0).counters().resets
+                               << "/" << model(1).counters().resets << ", led-para " << int(g_set_led_para.load())
+                               << " " << int(g_set_led_setup.load()) << ", states " << int(mgr().fpga_state[0])
+                               << "/" << int(mgr().link_state[0]) << " " << int(mgr().fpga_state[1]) << "/"
+                               << int(mgr().link_state[1]);
+            idle(30);
+            expectScreen(dark, s.pattern);
+        }
+        expectDark = false;
+    }
+    EXPECT_EQ(faultCount, 0) << [&] {
+        std::string all;
+        for (const auto& f : faults)
+            all += f + "\n";
+        return all;
+    }();
+}
+
+// One FPGA cannot link and is reset by its link watch again and again; the
+// other one runs. What the PC reads of each is what it holds, and the
+// black-out reaches the running one, on and off.
+TEST_F(FpgaResets, ABlackOutReachesTheRunningFpgaWhileTheOtherComesUp)
+{
+    bringUp();
+    idle(60);
+    model(1).setFault(sim::FpgaModel::Fault::NoLink);
+    ledRequest({{kLedWidthWord, 1280}, {kLedHeightWord, 720}});
+    ASSERT_GT(run([&] { return model(0).counters().resets == 1 && mgr().link_state[0] == 18; },
+                  6000),
+              0);
+    EXPECT_NE(mgr().link_state[1], 18);
+    EXPECT_EQ(mgr().get_fpga_status(), 0);
+    // FPGA 1's link watch gives up waiting and resets it: it comes up again
+    // from the start.
+    ASSERT_GT(run([&] { return model(1).counters().resets >= 2 && mgr().fpga_state[1] < 7; }, 3000), 0);
+    idle(30);
+    EXPECT_EQ(mgr().link_state[0], 18);
+    EXPECT_EQ(model(0).storedReg(0) & 0x04, 0);
+    EXPECT_EQ(pcRead(0, 0), model(0).storedReg(0)) << "the PC's read of the running FPGA";
+    EXPECT_EQ(pcRead(0, 3) & 0x20, 0x20);
+    EXPECT_EQ(ScreenState.load(), 1);
+    EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], 1);
+
+    // The PC sets the black-out: the running FPGA goes dark.
+    storeWords({{kBlackoutWord, 1}});
+    EXPECT_GT(run([&] { return (model(0).storedReg(0) & 0x04) != 0; }, 100), 0) << "the black-out did not reach it";
+    EXPECT_EQ(pcRead(0, 0) & 0x04, 0x04);
+    EXPECT_EQ(ScreenState.load(), 0);
+    EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], 0);
+    storeWords({{kBlackoutWord, 0}});
+    EXPECT_GT(run([&] { return (model(0).storedReg(0) & 0x04) == 0; }, 100), 0) << "the black-out did not end";
+    EXPECT_EQ(ScreenState.load(), 1);
+    EXPECT_NE(mgr().link_state[1], 18) << "FPGA 1 was to stay in bring-up";
+    EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
+}
+
+// The screen is dark for an LED request and the chip has not answered yet:
+// the PC sets the black-out and takes it back. The screen stays dark and
+// says so until the answer resets both FPGAs, which brings it back lit.
+TEST_F(FpgaResets, ABlackOutTakenBackBeforeTheChipAnswersLeavesNoScreenSayingLitWhileDark)
+{
+    bringUp();
+    idle(60);
+    chipPaused = true;
+    ledRequest({{kLedWidthWord, 1280}, {kLedHeightWord, 720}});
+    ASSERT_GT(run([] { return g_set_led_para.load() == 0; }, 200), 0);
+    ASSERT_EQ(model(0).storedReg(3) & 0x20, 0) << "outputs still on";
+    // The chip's part of a black-out change: the word, then the flag.
+    for (uint16_t blackout : {1, 0}) {
+        setLe16(store->ram_para, kBlackoutWord, blackout);
+        mgr().output_change_flag = 1;
+        idle(20);
+    }
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(model(i).storedReg(3) & 0x20, 0) << "FPGA " << i;
+        EXPECT_EQ(pcRead(i, 0) & 0x04, 0x04) << "FPGA " << i << " said lit with its outputs off";
+    }
+    EXPECT_EQ(ScreenState.load(), 0);
+    EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], 0);
+
+    chipPaused = false;
+    ASSERT_GT(run([&] { return model(0).counters().resets == 1 && model(1).counters().resets == 1 &&
+                               mgr().get_fpga_status() == 1; },
+                  3000),
+              0);
+    idle(30);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(model(i).storedReg(0) & 0x04, 0) << "FPGA " << i;
+        EXPECT_EQ(model(i).storedReg(3) & 0x20, 0x20) << "FPGA " << i;
+        EXPECT_EQ(pcRead(i, 0) & 0x04, 0) << "FPGA " << i;
+    }
+    EXPECT_EQ(ScreenState.load(), 1);
+    EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
+}
+
+} // namespace
