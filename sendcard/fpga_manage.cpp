@@ -670,7 +670,8 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 15:
         if (Utils::getTimeSpace(link_time[i]) <= 50)
             return;
-        show_after_bring_up(i);
+        if (!show_after_bring_up(i))
+            return;
         link_state[i] = kLinkUp;
         link_time[i] = G_timeTicks;
         return;
@@ -704,11 +705,16 @@ int fpga_manage::set_fpga_bri_val()
 // doing; an FPGA still coming up takes it from the stored settings when its
 // output goes on. While the screen is dark for an LED request the change
 // waits: the reset that ends the request brings the screen back as the
-// settings say.
+// settings say. The PC taking the black-out back lights the screen, in a
+// scheduled off period too: that period ends, as at an on time, so that a
+// later reset keeps the screen lit.
 int fpga_manage::set_output_status()
 {
     if (led_request_dark.load() != 0)
         return 0;
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (!store || store->block_word(para::kBlackout) == 0)
+        screen_off_state = 0;
     const bool dark = screen_dark_wanted();
     for (unsigned char i = 0; i < 2; ++i) {
         if (fpga_up(i))
@@ -733,36 +739,18 @@ bool fpga_manage::screen_dark_wanted()
     return reg_image(0, 66) == 1 && screen_off_state == 1;
 }
 
-unsigned char fpga_manage::bri_value_in_force()
-{
-    FpgaMutexHold records(fpga_record_mutex);
-    const unsigned char level = reg_image(0, 64);
-    if (bri_mode == 2 && level == 0) {
-        // The sensor has given no level since power-up: the block's percent,
-        // as the brightness task shows it (a percent a sensor level wrote
-        // back is that level again).
-        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-        unsigned percent = store ? store->block_word(para::kBrightness) : 100;
-        if (percent > 100)
-            percent = 100;
-        for (unsigned l = 1; l <= 16; ++l) {
-            if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
-                return bri_level_to_value(l, 2);
-        }
-        return bri_percent_to_value(percent, kBriRegisterScale);
-    }
-    const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
-    return bri_level_to_value(level, static_cast<unsigned char>(scale));
-}
-
-void fpga_manage::show_after_bring_up(unsigned char i)
+bool fpga_manage::show_after_bring_up(unsigned char i)
 {
     // The FPGA came up with register 0 clear and register 6 at 0: the
     // black-out and the brightness are set before the output goes on, so
     // that the screen is never lit against the settings nor shown at
     // brightness 0.
     write_to_register(0, 0x04, screen_dark_wanted() ? 0x04 : 0x00, i);
-    write_to_register(6, 0xFF, bri_value_in_force(), i);
-    write_to_register(3, 0x04, 0x04, i);
+    {
+        FpgaMutexHold records(fpga_record_mutex);
+        if (!bri_set_fpga_level(i))
+            return false;   // the block was busy: the next pass tries again
+    }
     SCREEN_fpgactrl_status2(4, i);
+    return true;
 }

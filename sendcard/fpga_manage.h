@@ -254,12 +254,10 @@ public:
     // What the stored settings want of the screen: dark while the black-out
     // word is set or the on/off schedule is in its off period.
     bool screen_dark_wanted();
-    // The brightness register value the stored settings put in force (the
-    // level of image byte 64 in the scale shown).
-    unsigned char bri_value_in_force();
-    // The last steps of an FPGA's bring-up: black-out and brightness from
-    // the stored settings, then its output on.
-    void show_after_bring_up(unsigned char fpga);
+    // The last steps of an FPGA's bring-up: brightness and black-out from
+    // the stored settings, then its output on (false: the block was busy,
+    // nothing is on yet).
+    bool show_after_bring_up(unsigned char fpga);
     // A byte of FPGA fpga's register image, read or set under the image
     // mutex (other threads refresh the image while they poll the FPGA).
     unsigned char reg_image(unsigned char fpga, unsigned reg);
