@@ -300,6 +300,38 @@ TEST_F(ImageLayoutTest, APcWriteBetweenTheRefreshsCopyAndItsListsIsKept)
     }
 }
 
+// The strip of tiles the same way: a PC switches window 4 on with HDMI3
+// (2350 = 1, input 2358 = 4) after the refresh has built the strip from its
+// copy; the next refresh shows it, although the file already holds it.
+TEST_F(ImageLayoutTest, APcWriteAfterTheStripsCopyIsShownByTheNextRefresh)
+{
+    g_language = 1;
+    open();
+    ASSERT_EQ(page->tile_name(3), "Close");
+    auto pcWrites = [this](int offset, unsigned char value) {
+        unsigned char word[2] = {value, 0x00};
+        ASSERT_EQ(store->ZdrRamParaDeal(word, 2, offset), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    pcWrites(2272 + 8, 1);   // window 1 shows DVI: the strip is rebuilt
+    pcWrites(2272 + 10, 7);  // and its X moves
+    bool landed = false;
+    const QMetaObject::Connection c =
+        beforeThePage(w<My_lineEdit>("lineEdit_X"), &QLineEdit::textChanged, [&] {
+            pcWrites(2350, 1);
+            pcWrites(2358, 4);
+            landed = true;
+        });
+    SyncUpdate::pInstance()->para_sync(1);
+    QObject::disconnect(c);
+    ASSERT_TRUE(landed);
+    EXPECT_EQ(page->tile_name(0), "DVI");
+    EXPECT_EQ(le16(store->ram_para_shadow, 2350), 1) << "the file holds the PC's write";
+
+    SyncUpdate::pInstance()->para_sync(1);   // the PC's flag
+    EXPECT_EQ(page->tile_name(3), "HDMI3");
+}
+
 TEST_F(ImageLayoutTest, AStoredBackupChoiceOutsideTheListIsKept)
 {
     store->ram_para[para::layer(1) + 6] = 9;

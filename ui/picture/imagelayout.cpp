@@ -216,6 +216,10 @@ void ImageLayout::image_init()
     // Other threads write the block: the strip is drawn from a copy.
     unsigned char block[para::kBlockSize];
     ZdrRamPara::pInstance()->snapshot_block(block);
+    for (int i = 0; i < 6; ++i) {
+        strip_shown_[i][0] = le16(block, para::layer(i) + para::kLayerEnable);
+        strip_shown_[i][1] = le16(block, para::layer(i) + para::kLayerInput);
+    }
     layer_strip_ = new QFrame(this);
     layer_strip_->setGeometry(0, 65, 800, 95);
     select_frame_ = new QFrame(layer_strip_);
@@ -274,6 +278,7 @@ void ImageLayout::TextCreate(char window, char)
         return;
     unsigned char block[para::kBlockSize];
     ZdrRamPara::pInstance()->snapshot_block(block);
+    strip_shown_[static_cast<int>(window)][1] = le16(block, para::layer(window) + para::kLayerInput);
     text_ = sourceName(block, window);
     image_label[static_cast<int>(window)]->setText(text_);
 }
@@ -510,13 +515,14 @@ void ImageLayout::syncUpdate()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
-    // Other threads write the block: the changes are found in a copy.
+    // Other threads write the block: the changes are found in a copy,
+    // against what the strip shows.
     unsigned char block[para::kBlockSize];
     store->snapshot_block(block);
     for (int L = 0; L < 6; ++L) {
         const int base = para::layer(L);
-        if (le16(block, base + para::kLayerEnable) != le16(store->ram_para_shadow, base + para::kLayerEnable) ||
-            le16(block, base + para::kLayerInput) != le16(store->ram_para_shadow, base + para::kLayerInput)) {
+        if (le16(block, base + para::kLayerEnable) != strip_shown_[L][0] ||
+            le16(block, base + para::kLayerInput) != strip_shown_[L][1]) {
             image_init();
             break;
         }

@@ -91,6 +91,11 @@ private:
     QFrame* layer_strip_ = nullptr;
     QFrame* select_frame_ = nullptr;
     QLabel* image_label[6] = {};
+    // Each tile's enable and input words as the strip shows them: a
+    // refresh rebuilds the strip when the block differs from these, not
+    // from the file's copy (a store landing after the strip's copy reaches
+    // the file with that refresh, and is shown by the next).
+    unsigned short strip_shown_[6][2] = {};
     QPushButton* focus_button = nullptr;
     QString text_;
 };
