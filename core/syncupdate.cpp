@@ -39,6 +39,7 @@
 #include <vector>
 
 SyncUpdate* SyncUpdate::p_syncupdate = nullptr;
+std::function<void()> SyncUpdate::mode_files_listed_hook;
 
 SyncUpdate::SyncUpdate() = default;
 
@@ -52,14 +53,14 @@ SyncUpdate* SyncUpdate::pInstance()
 int SyncUpdate::tip_for(int focus, int code, bool homeTipPending)
 {
     switch (focus) {
-    case 1:
+    case kFocusHome:
         return homeTipPending ? 1 : 0;
-    case 4:
-    case 6:
-    case 9:
-    case 12:
+    case kFocusCustomMode:
+    case kFocusOutputSet:
+    case kFocusImageLayout:
+    case kFocusAdvanced:
         return 1;
-    case 10:
+    case kFocusLinkOption:
         switch (code) {
         case 100: return 3;
         case 101: return 4;
@@ -67,7 +68,7 @@ int SyncUpdate::tip_for(int focus, int code, bool homeTipPending)
         case 104: return 0;
         default: return 1;
         }
-    case 24:
+    case kFocusSmartMapping:
         switch (code) {
         case 100: return 3;
         case 101: return 4;
@@ -82,72 +83,72 @@ int SyncUpdate::tip_for(int focus, int code, bool homeTipPending)
 bool SyncUpdate::refresh_page(int focus, int code)
 {
     switch (focus) {
-    case 0:
+    case kFocusIdle:
         if (!g_lockwindow)
             return false;
         g_lockwindow->syncUpdate();
         return true;
-    case 1:
+    case kFocusHome:
         if (!g_mainwindow)
             return false;
         g_mainwindow->syncUpdate();
         return true;
-    case 2:
+    case kFocusMachineState:
         if (!g_machinestate)
             return false;
         g_machinestate->syncUpdate(code);
         return true;
-    case 4:
+    case kFocusCustomMode:
         if (!g_custommode)
             return false;
         g_custommode->syncUpdate();
         return true;
-    case 3:
+    case kFocusInputChoose:
         if (!g_inputchoose)
             return false;
         g_inputchoose->syncUpdate(code);
         return true;
-    case 8:
+    case kFocusEdid:
         if (!g_edidset)
             return false;
         g_edidset->syncUpdate();
         return true;
-    case 5:
+    case kFocusOption:
         if (!g_option)
             return false;
         g_option->syncUpdate();
         return true;
-    case 6:
+    case kFocusOutputSet:
         if (!g_outputset)
             return false;
         g_outputset->syncUpdate();
         return true;
-    case 7:
+    case kFocusInputCut:
         if (!g_inputcut)
             return false;
         g_inputcut->syncUpdate(code);
         return true;
-    case 9:
+    case kFocusImageLayout:
         if (!g_imagelayout)
             return false;
         g_imagelayout->syncUpdate();
         return true;
-    case 11:
+    case kFocusImageQuality:
         if (!g_imagequality)
             return false;
         g_imagequality->syncUpdate();
         return true;
-    case 10:
+    case kFocusLinkOption:
         if (!g_linkoption)
             return false;
         g_linkoption->syncUpdate(code);
         return true;
-    case 24:
+    case kFocusSmartMapping:
         if (!g_smartmapping)
             return false;
         g_smartmapping->syncUpdate(code);
         return true;
-    case 12:
+    case kFocusAdvanced:
         if (!g_advancedoption)
             return false;
         g_advancedoption->syncUpdate(code);
@@ -196,15 +197,15 @@ void SyncUpdate::para_sync(int code)
     gui_handoff::received();
     const int focus = g_page_focus.load();
     if (refresh_page(focus, code)) {
-        if ((focus == 10 || focus == 24) && traceOn()) {
+        if ((focus == kFocusLinkOption || focus == kFocusSmartMapping) && traceOn()) {
             if (code == 100)
                 std::printf("\n yes ,got the usb in");
             else if (code == 101)
                 std::printf("\n yes ,got the usb out");
         }
-        const bool homeTip = focus == 1 && g_mainwindow->tip_flag;
+        const bool homeTip = focus == kFocusHome && g_mainwindow->tip_flag;
         const int tip = tip_for(focus, code, homeTip);
-        if (focus == 1)
+        if (focus == kFocusHome)
             g_mainwindow->tip_flag = 0;
         if (tip) {
             last_tip = tip;
@@ -247,18 +248,23 @@ bool SyncUpdate::store_changes(bool rewrite)
             slotFiles = take_mode_rewrites(storing);
         store->snapshot_block(written);
     }
+    if (mode_files_listed_hook)
+        mode_files_listed_hook();
     if (dropped)
         writeLogMsg(WARNING, "user mode save request " + std::to_string(dropped) + " ignored");
     if (saved >= 0 && traceOn())
         std::printf("\n user mode save change ,%#x \n", 0xAA);
+    // Each file follows its slot's marker as it is when the file is
+    // written: the list is only where to look (a slot emptied or filled by
+    // the PC since is left to the refresh its own flag brings).
     if (saved >= 0 && g_mainwindow)
-        g_mainwindow->mode_file_write(saved, 0);
+        g_mainwindow->mode_file_write(saved, MainWindow::kModeSave);
     for (const auto& f : slotFiles) {
         if (f.second) {
             if (g_mainwindow)
-                g_mainwindow->mode_file_write(f.first, 1);
+                g_mainwindow->mode_file_write(f.first, MainWindow::kModeRewrite);
         } else {
-            store->mode_file_deal(f.first, 1);
+            store->mode_file_deal(f.first, ZdrRamPara::kModeFileDeleteIfEmpty);
         }
     }
     persist(written);
@@ -308,10 +314,9 @@ std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites(bool storing)
     for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
         unsigned char s[2];
         store->slot_bytes(slot, 0, s, 2);
-        const bool empty = s[0] == 0xFF || s[1] == 0xFF;
-        if (!empty && (s[0] == 0xAA || s[1] == 0xAA)) {
+        if (ZdrRamPara::slotMarkedSaved(s)) {
             files.emplace_back(slot, true);
-        } else if (empty) {
+        } else if (ZdrRamPara::slotMarkedEmpty(s)) {
             files.emplace_back(slot, false);
             if (storing) {
                 ParaWriteLock lock;   // held by the caller already: it only counts

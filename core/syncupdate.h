@@ -8,6 +8,7 @@
 #include <QObject>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,10 @@ public:
     // refresh for a change still waits: that one takes the latest state,
     // with the strongest code pending.
     void update_para(int code);
+
+    // Tests: run by a refresh between the list of user-mode files to write
+    // or delete (taken under the lock) and the files.
+    static std::function<void()> mode_files_listed_hook;
 
 public slots:
     void para_sync(int code);

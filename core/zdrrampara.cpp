@@ -131,7 +131,7 @@ ZdrRamPara* ZdrRamPara::pInstance()
     std::memcpy(p->ram_para_shadow, p->ram_para, sizeof(p->ram_para));
 
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        p->mode_file_deal(slot, 0);
+        p->mode_file_deal(slot, kModeFileLoad);
         sleepUs(100);
     }
 
@@ -381,7 +381,7 @@ int ZdrRamPara::ZdrUserModeIndex(char slot, char direction)
     return 0x100;
 }
 
-int ZdrRamPara::mode_file_deal(int slot, int op)
+int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
 {
     if (!validSlot(slot))
         return 0;
@@ -389,18 +389,26 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
     // c331 manage mutex: the slot is touched only under it, never while a
     // file or a shell command is waited for.
     unsigned char* s = mode_user_para[slot];
-    if (op == 1) {
-        platform::shell().run("rm  -rf  " + modeFilePath(slot));
-        sleepUs(100);
+    if (op != kModeFileLoad) {
+        // The slot is marked empty before its file goes, in the hold that
+        // looks at it, and never after: a PC's save landing while the file
+        // is removed keeps its marker (its own refresh writes the file).
+        // A slot the PC filled again since the refresh looked is left.
         // The slot's copy of the OSD-on word (block 2124).
         const int osdOn = para::kOsdOn - para::kModeStart + 2;
         bool osdSaved;
         {
             ParaWriteLock lock;
+            if (op == kModeFileDeleteIfEmpty && !slotMarkedEmpty(s))
+                return 0;
             osdSaved = le16(s, osdOn) == 1;
             if (osdSaved)
                 setLe16(s, osdOn, 0);
+            s[0] = 0xFF;
+            s[1] = 0xFF;
         }
+        platform::shell().run("rm  -rf  " + modeFilePath(slot));
+        sleepUs(100);
         if (osdSaved)
             platform::shell().run("rm  -rf  " + modeMenuPath(slot));
         sleepUs(100);
@@ -429,9 +437,11 @@ int ZdrRamPara::mode_file_deal(int slot, int op)
         sleepUs(100);
         return 1;
     }
-    ParaWriteLock lock;
-    s[0] = 0xFF;
-    s[1] = 0xFF;
+    if (op == kModeFileLoad) {
+        ParaWriteLock lock;
+        s[0] = 0xFF;
+        s[1] = 0xFF;
+    }
     return 0;
 }
 

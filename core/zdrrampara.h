@@ -114,7 +114,20 @@ public:
     int ZdrUserModeSaved(int slot);
     int ZdrGetCurrentModeIndex();
     int ZdrUserModeIndex(char slot, char direction);
-    int mode_file_deal(int slot, int op);
+    // A slot's marker (its first two bytes): empty when either byte is
+    // 0xFF, else saved (its file written) when either byte is 0xAA.
+    static bool slotMarkedEmpty(const unsigned char* marker) { return marker[0] == 0xFF || marker[1] == 0xFF; }
+    static bool slotMarkedSaved(const unsigned char* marker)
+    {
+        return !slotMarkedEmpty(marker) && (marker[0] == 0xAA || marker[1] == 0xAA);
+    }
+    // What mode_file_deal does with slot s: load it from its file (start-up;
+    // no file marks it empty); delete its file and its OSD menu copy and
+    // mark it empty (the user-mode page); the same for a slot the PC has
+    // emptied, only while its marker still says empty (the refresh).
+    enum ModeFileOp : int { kModeFileLoad = 0, kModeFileDelete = 1, kModeFileDeleteIfEmpty = 2 };
+    // 1 when the slot was filled from its file, else 0.
+    int mode_file_deal(int slot, ModeFileOp op);
     void ram_para_reset();
 
     // Crop table.

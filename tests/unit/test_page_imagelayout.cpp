@@ -220,17 +220,116 @@ TEST_F(ImageLayoutTest, MirrorAndPointToPointStoreOnlyAChange)
     c331_manage::para_change_flag = 0;
     setLe16(store->ram_para, para::layer(2) + para::kLayerOutput, 0x0203);
     QComboBox* p2p = w<QComboBox>("comboBox_P2P");
-    p2p->setCurrentIndex(3);
+    // Moved as a refresh moves it: no choice, nothing stored.
+    p2p->setCurrentIndex(2);
+    EXPECT_EQ(word(2, para::kLayerOutput), 0x0203);
+    EXPECT_EQ(flag(), 0);
+    pick(p2p, 3);
     EXPECT_EQ(word(2, para::kLayerOutput), 0x0303) << "bit 8 set, the others kept";
     EXPECT_EQ(word(2, para::kLayerP2P), 9);
     EXPECT_EQ(flag(), 1);
     c331_manage::para_change_flag = 0;
-    page->on_comboBox_P2P_currentIndexChanged(3);
+    page->on_comboBox_P2P_activated(3);
     EXPECT_EQ(flag(), 0);
-    p2p->setCurrentIndex(0);
+    pick(p2p, 0);
     EXPECT_EQ(word(2, para::kLayerOutput), 0x0203);
     EXPECT_EQ(word(2, para::kLayerP2P), 9) << "the mode stays when point-to-point goes off";
     EXPECT_EQ(word(1, para::kLayerOutput), 0);
+}
+
+// A PC writes window 1's point-to-point record (2290-2295: output word,
+// audio, mode) and its hidden-list word (2278), and a refresh takes its copy
+// of the block; the PC writes both again, answered, before the refresh has
+// set the lists from its copy. The refresh shows what it copied and stores
+// nothing: the block, the shadow and the parameter file end with the PC's
+// second write, and the next refresh shows it. On to on, on to off, off to on.
+TEST_F(ImageLayoutTest, APcWriteBetweenTheRefreshsCopyAndItsListsIsKept)
+{
+    struct Record {
+        unsigned char output, mode, hidden;   // output word 0x0?00 | bit 8, mode, hidden list
+        int shown;                            // the point-to-point list's item
+    };
+    const struct {
+        Record before, first, second;
+    } rounds[] = {{{0x00, 0, 0, 0}, {0x01, 8, 2, 2}, {0x01, 9, 5, 3}},
+                  {{0x00, 0, 0, 0}, {0x01, 8, 2, 2}, {0x00, 8, 4, 0}},
+                  {{0x01, 8, 0, 2}, {0x00, 8, 3, 0}, {0x01, 0, 6, 1}}};
+    auto pcWrites = [this](const Record& r) {
+        unsigned char p2p[6] = {0x00, r.output, 0x00, 0x00, r.mode, 0x00};   // 2290-2295
+        unsigned char hidden[2] = {r.hidden, 0x00};                          // 2278
+        ASSERT_EQ(store->ZdrRamParaDeal(p2p, 6, 2290), 0);
+        ASSERT_EQ(store->ZdrRamParaDeal(hidden, 2, 2278), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    auto fileWord = [this](int offset) {
+        const auto file = fileBytes("/data/ram_device_info");
+        return file.size() == 4096u ? le16(file.data(), 2 + offset - 768) : -1;
+    };
+    for (const auto& round : rounds) {
+        SCOPED_TRACE(round.second.shown);
+        delete page;
+        pcWrites(round.before);
+        SyncUpdate::pInstance()->para_sync(1);
+        open();
+        QComboBox* p2p = w<QComboBox>("comboBox_P2P");
+        QComboBox* hidden = w<QComboBox>("comboBox");
+        ASSERT_EQ(p2p->currentIndex(), round.before.shown);
+
+        pcWrites(round.first);
+        bool landed = false;
+        const QMetaObject::Connection c =
+            beforeThePage(hidden, QOverload<int>::of(&QComboBox::currentIndexChanged), [&] {
+                pcWrites(round.second);
+                landed = true;
+            });
+        SyncUpdate::pInstance()->para_sync(1);
+        QObject::disconnect(c);
+        ASSERT_TRUE(landed);
+        EXPECT_EQ(p2p->currentIndex(), round.first.shown) << "the refresh shows its copy";
+
+        SyncUpdate::pInstance()->para_sync(1);   // the PC's second flag
+        const int p2pWords[3] = {2290, 2294, 2278};
+        const int expected[3] = {round.second.output << 8, round.second.mode, round.second.hidden};
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(le16(store->ram_para, p2pWords[i]), expected[i]) << "block " << p2pWords[i];
+            EXPECT_EQ(le16(store->ram_para_shadow, p2pWords[i]), expected[i]) << "shadow " << p2pWords[i];
+            EXPECT_EQ(fileWord(p2pWords[i]), expected[i]) << "file " << p2pWords[i];
+        }
+        EXPECT_EQ(p2p->currentIndex(), round.second.shown);
+        EXPECT_EQ(hidden->currentIndex(), round.second.hidden);
+    }
+}
+
+// The strip of tiles the same way: a PC switches window 4 on with HDMI3
+// (2350 = 1, input 2358 = 4) after the refresh has built the strip from its
+// copy; the next refresh shows it, although the file already holds it.
+TEST_F(ImageLayoutTest, APcWriteAfterTheStripsCopyIsShownByTheNextRefresh)
+{
+    g_language = 1;
+    open();
+    ASSERT_EQ(page->tile_name(3), "Close");
+    auto pcWrites = [this](int offset, unsigned char value) {
+        unsigned char word[2] = {value, 0x00};
+        ASSERT_EQ(store->ZdrRamParaDeal(word, 2, offset), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    pcWrites(2272 + 8, 1);   // window 1 shows DVI: the strip is rebuilt
+    pcWrites(2272 + 10, 7);  // and its X moves
+    bool landed = false;
+    const QMetaObject::Connection c =
+        beforeThePage(w<My_lineEdit>("lineEdit_X"), &QLineEdit::textChanged, [&] {
+            pcWrites(2350, 1);
+            pcWrites(2358, 4);
+            landed = true;
+        });
+    SyncUpdate::pInstance()->para_sync(1);
+    QObject::disconnect(c);
+    ASSERT_TRUE(landed);
+    EXPECT_EQ(page->tile_name(0), "DVI");
+    EXPECT_EQ(le16(store->ram_para_shadow, 2350), 1) << "the file holds the PC's write";
+
+    SyncUpdate::pInstance()->para_sync(1);   // the PC's flag
+    EXPECT_EQ(page->tile_name(3), "HDMI3");
 }
 
 TEST_F(ImageLayoutTest, AStoredBackupChoiceOutsideTheListIsKept)

@@ -152,11 +152,15 @@ TEST_F(ImageQualityTest, TheTypeIsStoredOnlyWhenItChangesAndTheGainsStay)
     open();
     QComboBox* combo = w<QComboBox>("comboBox");
     const auto before = picture();
-    page->on_comboBox_currentIndexChanged(0);
+    page->on_comboBox_activated(0);
     EXPECT_EQ(flag(), 0) << "the type already stored";
     EXPECT_EQ(picture(), before);
+    // Moved as a refresh moves it: no choice, nothing stored.
+    combo->setCurrentIndex(1);
+    EXPECT_EQ(flag(), 0);
+    EXPECT_EQ(picture(), before);
 
-    combo->setCurrentIndex(3);
+    pick(combo, 3);
     EXPECT_EQ(field(para::kColorTempType), 3);
     EXPECT_EQ(flag(), 1);
     auto expected = before;
@@ -166,10 +170,58 @@ TEST_F(ImageQualityTest, TheTypeIsStoredOnlyWhenItChangesAndTheGainsStay)
     EXPECT_EQ(w<QSlider>("horizontalSlider_red")->value(), 100);
 
     c331_manage::para_change_flag = 0;
-    page->on_comboBox_currentIndexChanged(-1);
-    page->on_comboBox_currentIndexChanged(4);
+    page->on_comboBox_activated(-1);
+    page->on_comboBox_activated(4);
     EXPECT_EQ(flag(), 0);
     EXPECT_EQ(field(para::kColorTempType), 3);
+}
+
+// A PC writes the colour-temperature type (2184) and a refresh takes its
+// copy of the block; the PC writes the type again, answered, before the
+// refresh has set the list from its copy. The refresh shows what it copied
+// and stores nothing: the block, the shadow and the parameter file end with
+// the PC's second type, and the next refresh shows it.
+TEST_F(ImageQualityTest, APcWriteBetweenTheRefreshsCopyAndItsListIsKept)
+{
+    auto pcWrites = [this](unsigned char type) {
+        unsigned char word[2] = {type, 0x00};
+        ASSERT_EQ(store->ZdrRamParaDeal(word, 2, 2184), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    auto fileWord = [this](int offset) {
+        const auto file = fileBytes("/data/ram_device_info");
+        return file.size() == 4096u ? le16(file.data(), 2 + offset - 768) : -1;
+    };
+    const struct {
+        unsigned char first, second;
+    } rounds[] = {{1, 3}, {3, 0}, {2, 1}};
+    for (const auto& round : rounds) {
+        SCOPED_TRACE(round.second);
+        delete page;
+        pcWrites(0);
+        SyncUpdate::pInstance()->para_sync(1);
+        open();
+        QComboBox* type = w<QComboBox>("comboBox");
+        ASSERT_EQ(type->currentIndex(), 0);
+
+        pcWrites(round.first);
+        bool landed = false;
+        const QMetaObject::Connection c =
+            beforeThePage(type, QOverload<int>::of(&QComboBox::currentIndexChanged), [&] {
+                pcWrites(round.second);
+                landed = true;
+            });
+        SyncUpdate::pInstance()->para_sync(1);
+        QObject::disconnect(c);
+        ASSERT_TRUE(landed);
+        EXPECT_EQ(type->currentIndex(), round.first) << "the refresh shows its copy";
+
+        SyncUpdate::pInstance()->para_sync(1);   // the PC's second flag
+        EXPECT_EQ(le16(store->ram_para, 2184), round.second);
+        EXPECT_EQ(le16(store->ram_para_shadow, 2184), round.second);
+        EXPECT_EQ(fileWord(2184), round.second);
+        EXPECT_EQ(type->currentIndex(), round.second);
+    }
 }
 
 TEST_F(ImageQualityTest, ALanguageChangeRenamesTheTypesWithoutStoringAType)

@@ -55,6 +55,7 @@ protected:
     }
     void TearDown() override
     {
+        SyncUpdate::mode_files_listed_hook = nullptr;
         delete g_mainwindow;
         delete g_lockwindow;
         g_mainwindow = nullptr;
@@ -189,6 +190,93 @@ TEST_F(Persist, CodeTwoRewritesSavedSlotsAndDeletesEmptyOnes)
     EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));
     EXPECT_EQ(p->mode_user_para[1][0], 0xFF);
     EXPECT_EQ(fileBytes("/data/modes/custom_mode3"), std::vector<unsigned char>(4096, 3));
+}
+
+// A PC marks user mode 16 saved (AA AA) and raises flag 2, then empties it
+// (FF FF) and raises flag 2 again. Whenever its second write lands against
+// the first flag's rewrite (before the list of files, between the list and
+// the files, after the files), the slot ends empty and its file gone; the
+// marker is never set back over the PC's. The same for the other pair: a
+// slot the PC fills while the refresh deletes its file keeps its marker and
+// its file is written by the next flag 2. And a save request (block 868)
+// for a slot the PC empties before the save's file is written.
+TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
+{
+    const std::string file16 = "/data/modes/custom_mode16";
+    auto pcMarks = [this](unsigned char b) {
+        unsigned char marker[2] = {b, b};
+        ASSERT_EQ(p->ZdrModeUserRamParaDeal(marker, 2, 0x10000), 0);   // mode 16, offset 0
+    };
+    auto pcFills = [this](unsigned char b) {
+        std::vector<unsigned char> image(4096, b);
+        image[0] = image[1] = 0xAA;
+        ASSERT_EQ(p->ZdrModeUserRamParaDeal(image.data(), 4096, 0x10000), 0);
+    };
+    enum When { kBeforeTheList, kBetweenTheListAndTheFiles, kAfterTheFiles };
+    for (When when : {kBeforeTheList, kBetweenTheListAndTheFiles, kAfterTheFiles}) {
+        SCOPED_TRACE(when);
+        // Emptied against a rewrite.
+        pcFills(0x16);
+        if (when == kBeforeTheList)
+            pcMarks(0xFF);
+        if (when == kBetweenTheListAndTheFiles)
+            SyncUpdate::mode_files_listed_hook = [&] { pcMarks(0xFF); };
+        sync->para_sync(2);
+        SyncUpdate::mode_files_listed_hook = nullptr;
+        if (when != kAfterTheFiles) {
+            EXPECT_EQ(p->mode_user_para[15][0], 0xFF) << "the PC's marker is kept";
+            EXPECT_EQ(p->mode_user_para[15][1], 0xFF);
+        }
+        if (when == kAfterTheFiles)
+            pcMarks(0xFF);
+        sync->para_sync(2);   // the PC's second flag
+        EXPECT_EQ(p->mode_user_para[15][0], 0xFF);
+        EXPECT_EQ(p->mode_user_para[15][1], 0xFF);
+        EXPECT_EQ(p->ZdrUserModeSaved(15), 0);
+        EXPECT_FALSE(exists(hostPath(file16)));
+        sync->para_sync(2);   // and it stays so
+        EXPECT_EQ(p->ZdrUserModeSaved(15), 0);
+        EXPECT_FALSE(exists(hostPath(file16)));
+
+        // Filled against a delete.
+        ASSERT_EQ(p->mode_user_para[15][0], 0xFF);
+        if (when == kBeforeTheList)
+            pcFills(0x61);
+        if (when == kBetweenTheListAndTheFiles)
+            SyncUpdate::mode_files_listed_hook = [&] { pcFills(0x61); };
+        sync->para_sync(2);
+        SyncUpdate::mode_files_listed_hook = nullptr;
+        if (when != kAfterTheFiles) {
+            EXPECT_EQ(p->ZdrUserModeSaved(15), 1) << "the PC's marker is kept";
+            EXPECT_EQ(p->mode_user_para[15][100], 0x61);
+        }
+        if (when == kAfterTheFiles)
+            pcFills(0x61);
+        sync->para_sync(2);
+        EXPECT_EQ(p->ZdrUserModeSaved(15), 1);
+        const auto written = fileBytes(file16);
+        ASSERT_EQ(written.size(), 4096u);
+        EXPECT_EQ(written[0], 0xAA);
+        EXPECT_EQ(written[1], 0xAA);
+        EXPECT_EQ(written[100], 0x61);
+
+        // Leave the slot empty for the next round.
+        pcMarks(0xFF);
+        sync->para_sync(2);
+        ASSERT_FALSE(exists(hostPath(file16)));
+    }
+
+    // A save request for mode 16 (block 868), the slot emptied by the PC
+    // before the save's file is written: the empty marker stands.
+    setLe16(p->ram_para, para::kModeSaveRequest, 16);
+    SyncUpdate::mode_files_listed_hook = [&] { pcMarks(0xFF); };
+    sync->para_sync(2);
+    SyncUpdate::mode_files_listed_hook = nullptr;
+    EXPECT_EQ(p->mode_user_para[15][0], 0xFF);
+    EXPECT_EQ(p->mode_user_para[15][1], 0xFF);
+    sync->para_sync(2);
+    EXPECT_EQ(p->ZdrUserModeSaved(15), 0);
+    EXPECT_FALSE(exists(hostPath(file16)));
 }
 
 TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)

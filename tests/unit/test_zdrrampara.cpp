@@ -164,13 +164,13 @@ TEST_F(ParaStore, UserModeFilesLoadAndDelete)
     setLe16(p->mode_user_para[2], osdOn, 1);
     writeFile(hostPath("/data/modes/MO03.json"), "{}");
     writeFile(hostPath("/data/modes/MO10.json"), "{}");
-    EXPECT_EQ(p->mode_file_deal(2, 1), 0);
+    EXPECT_EQ(p->mode_file_deal(2, ZdrRamPara::kModeFileDelete), 0);
     EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode3")));
     EXPECT_FALSE(exists(hostPath("/data/modes/MO03.json")));
     EXPECT_EQ(le16(p->mode_user_para[2], osdOn), 0);
     EXPECT_EQ(p->ZdrUserModeSaved(2), 0);
     // With the OSD off the menu copy stays.
-    EXPECT_EQ(p->mode_file_deal(15, 1), 0);
+    EXPECT_EQ(p->mode_file_deal(15, ZdrRamPara::kModeFileDelete), 0);
     EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode16")));
     EXPECT_TRUE(exists(hostPath("/data/modes/MO10.json")));
 
@@ -181,7 +181,7 @@ TEST_F(ParaStore, UserModeFilesLoadAndDelete)
     C331ParaLock::acquire();
     std::atomic<bool> done{false};
     std::thread loader([&] {
-        p->mode_file_deal(4, 0);
+        p->mode_file_deal(4, ZdrRamPara::kModeFileLoad);
         done = true;
     });
     const bool early = waitFor([&] { return done.load(); }, 300);
@@ -297,7 +297,7 @@ TEST_F(ParaStore, ModeMenuFileNamesAreLowerCaseHex)
     setLe16(p->mode_user_para[9], osdOn, 1);
     writeFile(hostPath("/data/modes/MO0a.json"), "{}");
     writeFile(hostPath("/data/modes/MO0A.json"), "{}");
-    p->mode_file_deal(9, 1);
+    p->mode_file_deal(9, ZdrRamPara::kModeFileDelete);
     EXPECT_FALSE(exists(hostPath("/data/modes/MO0a.json")));
     EXPECT_TRUE(exists(hostPath("/data/modes/MO0A.json")));
 }

@@ -479,7 +479,7 @@ void CustomMode::on_Button_delete_clicked()
     const int slot = g_mode_select % ZdrRamPara::kSlotCount;
     if (!store()->ZdrUserModeSaved(slot))
         return;
-    store()->mode_file_deal(slot, 1);
+    store()->mode_file_deal(slot, ZdrRamPara::kModeFileDelete);
     lcd_para_init();
     image_para_init();
 }

@@ -180,14 +180,10 @@ ImageLayout::ImageLayout(QWidget* parent)
     focus_button->setStyleSheet("background-color: #4777FF;color: #FFFFFF;border:none");
     ui->comboBox->setView(new QListView());
     ui->comboBox_P2P->setView(new QListView());
-    {
-        // Filling the list moves its index to 0; that is not a choice.
-        const QSignalBlocker quiet(ui->comboBox_P2P);
-        ui->comboBox_P2P->addItem(ui_text("点对点关闭", "OFF", "Откл", "Đóng"));
-        ui->comboBox_P2P->addItem(ui_text("点对点开启", "ON", "Вкл", "Mở"));
-        ui->comboBox_P2P->addItem(ui_text("HD3,HD4水平拼接", "HD3,HD4 Hor", "Гор HD3,HD4", "Nối ngang HD3,HD4"));
-        ui->comboBox_P2P->addItem(ui_text("HD3,HD4垂直拼接", "HD3,HD4 Ver", "Вер HD3,HD4", "Ghép dọc HD3,HD4"));
-    }
+    ui->comboBox_P2P->addItem(ui_text("点对点关闭", "OFF", "Откл", "Đóng"));
+    ui->comboBox_P2P->addItem(ui_text("点对点开启", "ON", "Вкл", "Mở"));
+    ui->comboBox_P2P->addItem(ui_text("HD3,HD4水平拼接", "HD3,HD4 Hor", "Гор HD3,HD4", "Nối ngang HD3,HD4"));
+    ui->comboBox_P2P->addItem(ui_text("HD3,HD4垂直拼接", "HD3,HD4 Ver", "Вер HD3,HD4", "Ghép dọc HD3,HD4"));
     image_init();
     image_para_update();
     for (My_lineEdit* f : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})
@@ -220,6 +216,10 @@ void ImageLayout::image_init()
     // Other threads write the block: the strip is drawn from a copy.
     unsigned char block[para::kBlockSize];
     ZdrRamPara::pInstance()->snapshot_block(block);
+    for (int i = 0; i < 6; ++i) {
+        strip_shown_[i][0] = le16(block, para::layer(i) + para::kLayerEnable);
+        strip_shown_[i][1] = le16(block, para::layer(i) + para::kLayerInput);
+    }
     layer_strip_ = new QFrame(this);
     layer_strip_->setGeometry(0, 65, 800, 95);
     select_frame_ = new QFrame(layer_strip_);
@@ -278,6 +278,7 @@ void ImageLayout::TextCreate(char window, char)
         return;
     unsigned char block[para::kBlockSize];
     ZdrRamPara::pInstance()->snapshot_block(block);
+    strip_shown_[static_cast<int>(window)][1] = le16(block, para::layer(window) + para::kLayerInput);
     text_ = sourceName(block, window);
     image_label[static_cast<int>(window)]->setText(text_);
 }
@@ -297,7 +298,9 @@ void ImageLayout::image_para_update()
 {
     // Other threads store whole records (a PC its window's rectangle): the
     // page shows each from one copy, so that a store landing between two
-    // widget calls is never shown, nor stored back, half.
+    // widget calls is never shown half. Setting the widgets stores nothing
+    // (the lists store only an operator's pick): a PC's store landing after
+    // the copy stands, and the refresh its flag brings shows it.
     unsigned char block[para::kBlockSize];
     ZdrRamPara::pInstance()->snapshot_block(block);
     const int L = image_index;
@@ -441,7 +444,7 @@ void ImageLayout::on_mirror2_clicked() { mirror_set(1); }
 void ImageLayout::on_mirror3_clicked() { mirror_set(2); }
 void ImageLayout::on_mirror4_clicked() { mirror_set(3); }
 
-void ImageLayout::on_comboBox_P2P_currentIndexChanged(int index)
+void ImageLayout::on_comboBox_P2P_activated(int index)
 {
     if (index < 0 || index > 3)
         return;
@@ -461,10 +464,8 @@ void ImageLayout::on_comboBox_P2P_currentIndexChanged(int index)
     lock.raise(1);
 }
 
-void ImageLayout::on_comboBox_currentIndexChanged(int index)
+void ImageLayout::on_comboBox_activated(int index)
 {
-    // A stored choice beyond the list leaves it without a selection (-1);
-    // that is no choice to store.
     if (index < 0 || index > 6)
         return;
     // Stored under the manage mutex like every other write of the block;
@@ -514,13 +515,14 @@ void ImageLayout::syncUpdate()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
-    // Other threads write the block: the changes are found in a copy.
+    // Other threads write the block: the changes are found in a copy,
+    // against what the strip shows.
     unsigned char block[para::kBlockSize];
     store->snapshot_block(block);
     for (int L = 0; L < 6; ++L) {
         const int base = para::layer(L);
-        if (le16(block, base + para::kLayerEnable) != le16(store->ram_para_shadow, base + para::kLayerEnable) ||
-            le16(block, base + para::kLayerInput) != le16(store->ram_para_shadow, base + para::kLayerInput)) {
+        if (le16(block, base + para::kLayerEnable) != strip_shown_[L][0] ||
+            le16(block, base + para::kLayerInput) != strip_shown_[L][1]) {
             image_init();
             break;
         }

@@ -3,7 +3,9 @@
 // on/off state, source, rectangle on the LED screen, mirror mode and
 // point-to-point mode. Every change goes into the window's layer record of
 // the parameter block under the c331 manage mutex; the chip thread applies
-// it and the refresh after its pass redraws the page.
+// it and the refresh after its pass redraws the page. A refresh shows what
+// is stored and stores nothing: only the operator's choice stores (the
+// lists store on their activated signal, never when a refresh sets them).
 #pragma once
 
 #include <QDialog>
@@ -70,8 +72,8 @@ public slots:
     void on_mirror2_clicked();
     void on_mirror3_clicked();
     void on_mirror4_clicked();
-    void on_comboBox_P2P_currentIndexChanged(int index);
-    void on_comboBox_currentIndexChanged(int index);
+    void on_comboBox_P2P_activated(int index);
+    void on_comboBox_activated(int index);
     void on_Button_source_select_clicked();
     void on_Button_ok_clicked();
     void on_Button_cancel_clicked();
@@ -89,6 +91,11 @@ private:
     QFrame* layer_strip_ = nullptr;
     QFrame* select_frame_ = nullptr;
     QLabel* image_label[6] = {};
+    // Each tile's enable and input words as the strip shows them: a
+    // refresh rebuilds the strip when the block differs from these, not
+    // from the file's copy (a store landing after the strip's copy reaches
+    // the file with that refresh, and is shown by the next).
+    unsigned short strip_shown_[6][2] = {};
     QPushButton* focus_button = nullptr;
     QString text_;
 };

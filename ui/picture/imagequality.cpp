@@ -31,6 +31,7 @@ namespace {
 // The default parameter image starts at block offset 766.
 constexpr int kDefaultListBase = 766;
 constexpr int kPictureBytes = para::kPictureEnd - para::kBrightness;
+static_assert(kPictureBytes == 16, "the page keeps the picture controls it shows");
 
 // This page's own tab styles.
 const char* const kTabOn = "background-color:#4777FF;color:#FFFFFF;border:none";
@@ -261,6 +262,7 @@ void ImageQuality::para_init()
     // from one copy.
     unsigned char block[para::kBlockSize];
     ZdrRamPara::pInstance()->snapshot_block(block);
+    std::memcpy(shown_, block + para::kBrightness, kPictureBytes);
     for (const auto& f : tab0) {
         value_show(f.box, stored(block, f.offset));
         f.slider->setValue(stored(block, f.offset));
@@ -293,14 +295,12 @@ void ImageQuality::language_changed()
 void ImageQuality::combox_language_change()
 {
     const int index = ui->comboBox->currentIndex();
-    refilling_ = true;
     ui->comboBox->clear();
     ui->comboBox->addItem(ui_text("自定义", "custom", "Свой", "Tùy chỉnh"));
     ui->comboBox->addItem(ui_text("偏暖", "warm", "Теплый", "Màu ấm"));
     ui->comboBox->addItem(ui_text("自然", "nature", "Природный", "Tự nhiên"));
     ui->comboBox->addItem(ui_text("偏冷", "cool", "Холодный", "Lạnh hơn"));
     ui->comboBox->setCurrentIndex(index);
-    refilling_ = false;
 }
 
 void ImageQuality::syncUpdate()
@@ -308,10 +308,11 @@ void ImageQuality::syncUpdate()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
-    // Other threads write the block: the change is found in a copy.
-    unsigned char block[para::kBlockSize];
-    store->snapshot_block(block);
-    if (std::memcmp(block + para::kBrightness, store->ram_para_shadow + para::kBrightness, kPictureBytes) != 0)
+    // Other threads write the block: the change is found in a copy, against
+    // what the page shows.
+    unsigned char picture[kPictureBytes];
+    store->block_bytes(para::kBrightness, picture, kPictureBytes);
+    if (std::memcmp(picture, shown_, kPictureBytes) != 0)
         para_init();
 }
 
@@ -401,9 +402,9 @@ void ImageQuality::on_horizontalSlider_blue_sliderReleased()
     store_field(para::kBlueGain, ui->horizontalSlider_blue->value());
 }
 
-void ImageQuality::on_comboBox_currentIndexChanged(int index)
+void ImageQuality::on_comboBox_activated(int index)
 {
-    if (refilling_ || index < 0 || index > 3)
+    if (index < 0 || index > 3)
         return;
     if (index == ZdrRamPara::pInstance()->block_word(para::kColorTempType))
         return;

@@ -3,7 +3,10 @@
 // picture to its defaults; tab 1 edits the colour-temperature type and the
 // red, green and blue gains. Each change goes into the picture controls of
 // the parameter block under the c331 manage mutex; the chip thread applies
-// it and the refresh after its pass redraws the page.
+// it and the refresh after its pass redraws the page. A refresh shows what
+// is stored and stores nothing: only the operator's choice stores (a
+// slider's release, a button's press, the type list's activated signal;
+// never a refresh setting a widget).
 #pragma once
 
 #include <QDialog>
@@ -70,7 +73,7 @@ public slots:
     void on_horizontalSlider_sharpness_sliderReleased();
     void on_horizontalSlider_contrast_sliderReleased();
     void on_horizontalSlider_saturation_sliderReleased();
-    void on_comboBox_currentIndexChanged(int index);
+    void on_comboBox_activated(int index);
     void on_horizontalSlider_red_sliderReleased();
     void on_horizontalSlider_green_sliderReleased();
     void on_horizontalSlider_blue_sliderReleased();
@@ -99,9 +102,11 @@ private:
     Ui_ImageQuality* ui;
     QPushButton* tab_current_ = nullptr;
     QString value_text_;
-    // Set while the combo is emptied and refilled: its passing indexes are
-    // not the operator's choice.
-    bool refilling_ = false;
+    // The picture controls (block 2176 to 2191) as the page last showed
+    // them: a refresh redraws when the block differs from these, not from
+    // the file's copy (a store landing after the page's copy reaches the
+    // file with that refresh, and is shown by the next).
+    unsigned char shown_[16] = {};
 };
 
 // The open picture quality page, null while it is closed.

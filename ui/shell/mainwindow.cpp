@@ -405,7 +405,7 @@ void MainWindow::on_Button_mode_save_clicked()
     set_busy();
 }
 
-void MainWindow::mode_file_write(int slot, int op)
+void MainWindow::mode_file_write(int slot, ModeWrite op)
 {
     if (slot < 0 || slot >= ZdrRamPara::kSlotCount)
         return;
@@ -418,7 +418,9 @@ void MainWindow::mode_file_write(int slot, int op)
     bool osdOn;
     {
         ParaWriteLock lock;
-        if (op == 0)
+        if (!ZdrRamPara::slotMarkedSaved(s))
+            return;
+        if (op == kModeSave)
             std::memcpy(s + 2, store->ram_para + para::kModeStart, para::kModeSize);
         s[0] = 0xAA;
         s[1] = 0xAA;
@@ -430,7 +432,7 @@ void MainWindow::mode_file_write(int slot, int op)
         QMutexLocker lock(&Utils::_file_deal_mutex);
         // A mode saved with the OSD on keeps a copy of the OSD menu beside
         // it, copied whole (never a half-written copy) before the mode.
-        if (op == 0 && osdOn) {
+        if (op == kModeSave && osdOn) {
             char menu[64];
             std::snprintf(menu, sizeof(menu), "/data/modes/MO%02x.json", slot + 1);
             std::vector<unsigned char> bytes;
