@@ -148,9 +148,11 @@ void fpga_manage::dealwith_onoff()
     if (onoff_count != 0) {
         for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
             if (on_pending[k] == 1 && t.hour == on_hour[k] && t.minute == on_minute[k]) {
-                SCREEN_fpgactrl_status(1);
+                // The off period ends; a screen the PC blacked out (word
+                // 2116) stays dark, as a reset would leave it.
                 on_pending[k] = 0;
                 screen_off_state = 0;
+                SCREEN_fpgactrl_status(screen_dark_wanted() ? 0 : 1);
                 Power_ctrl_reset();
             }
         }

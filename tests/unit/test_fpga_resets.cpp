@@ -470,4 +470,60 @@ TEST_F(FpgaResets, ABlackOutTakenBackBeforeTheChipAnswersLeavesNoScreenSayingLit
     EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
 }
 
+// The PC and the schedule each change the screen in turn; a reset then
+// leaves it as the last of them did. Lit by the PC taking the black-out
+// back inside an off period; dark with the black-out set when an on time
+// comes (the black-out word stays the PC's).
+TEST_F(FpgaResets, AResetKeepsWhatThePcAndTheScheduleLastSet)
+{
+    bringUp();
+    idle(60);
+    storeSchedule();   // on 07:30, off 22:00
+    clock.set(2026, 3, 5, 22, 0, 10);
+    ASSERT_GT(run([&] { return mgr().screen_off_state == 1; }, 400), 0) << "the schedule did not switch off";
+    idle(10);
+    EXPECT_EQ(model(0).storedReg(0) & 0x04, 0x04) << "the off time darkens the screen";
+    clock.set(2026, 3, 5, 22, 30, 0);
+
+    auto resetBoth = [&] {
+        const uint64_t before[2] = {model(0).counters().resets, model(1).counters().resets};
+        mgr().reset_fpga_rst(0);
+        mgr().reset_fpga_rst(1);
+        ASSERT_GT(run([&] { return upAgain(before, true, true); }, 6000), 0) << "the FPGAs did not come back";
+        idle(30);
+    };
+    auto expectDarkBoth = [&](bool dark, const char* when) {
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(model(i).storedReg(0) & 0x04, dark ? 0x04 : 0x00) << when << ", FPGA " << i;
+            EXPECT_EQ(pcRead(i, 0) & 0x04, dark ? 0x04 : 0x00) << when << ", FPGA " << i << " as the PC reads it";
+        }
+        EXPECT_EQ(ScreenState.load(), dark ? 0 : 1) << when;
+    };
+
+    // Inside the off period the PC sets the black-out and takes it back:
+    // the screen lights, and stays lit after a reset.
+    storeWords({{kBlackoutWord, 1}});
+    idle(20);
+    storeWords({{kBlackoutWord, 0}});
+    idle(20);
+    expectDarkBoth(false, "the PC took the black-out back in the off period");
+    resetBoth();
+    expectDarkBoth(false, "after a reset that followed the PC's lighting");
+
+    // The PC blacks the screen out; the next day's on time comes: the
+    // screen stays dark (word 2116 is still 1), also after a reset.
+    storeWords({{kBlackoutWord, 1}});
+    idle(20);
+    clock.set(2026, 3, 6, 7, 29, 50);
+    idle(60);
+    clock.set(2026, 3, 6, 7, 30, 5);
+    ASSERT_GT(run([&] { return mgr().screen_off_state == 0 && mgr().on_pending[0] == 0; }, 400), 0)
+        << "the on time did not act";
+    idle(10);
+    expectDarkBoth(true, "the on time with the black-out set");
+    resetBoth();
+    expectDarkBoth(true, "after a reset with the black-out set");
+    EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
+}
+
 } // namespace
