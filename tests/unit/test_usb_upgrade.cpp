@@ -589,8 +589,9 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
             c331().setFlashStuck(false);
             const bool fontOld = c331().flashRead(0, uint32_t(oldFont.size())) == oldFont;
             const bool fontNew = c331().flashRead(0, uint32_t(newFont.size())) == newFont;
-            if (!fault.flashFails)
+            if (!fault.flashFails) {
                 EXPECT_TRUE(fontOld || fontNew) << "the font area lost its font";
+            }
             bool allNew = fontNew;
             for (int f = 0; f < 2; ++f) {
                 SCOPED_TRACE(f);
@@ -598,8 +599,9 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
                 const bool isNew = flash(2 + f).peek(0, uint32_t(newBits[f].size())) == newBits[f];
                 const unsigned char said = mgr().upgrade_flash[f].load();
                 allNew = allNew && isNew;
-                if (!fault.flashFails)
+                if (!fault.flashFails) {
                     EXPECT_TRUE(isOld || isNew) << "the flash lost its bitstream";
+                }
                 if (isNew) {
                     EXPECT_EQ(said, fpga_manage::kFlashNewWritten);
                 } else if (isOld) {
