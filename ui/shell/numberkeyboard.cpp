@@ -11,9 +11,6 @@ namespace {
 const char* const kKeyStyle =
     "QPushButton{background-color:#212435;color:#FFFFFF;border:1px solid #3A3F5C;border-radius:8px;}"
     "QPushButton:pressed{background-color:#4777FF;}";
-}
-
-namespace {
 
 // The text's decimal number: +1 or -1 in *sign, the value in *magnitude,
 // held at a bound above any int when it has more digits than fit.
