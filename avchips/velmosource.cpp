@@ -340,5 +340,6 @@ void velmosource::about_volume_deal()
     }
     audio_input = in <= 5 ? static_cast<int>(in) : -1;
     audio_level = rec[para::kLayerAudioLevel];
-    audio_on = rec[para::kLayerAudioFlags] & 1;
+    // Bit 7 of the flags byte is "audio on", as the PC's item stores it.
+    audio_on = (rec[para::kLayerAudioFlags] & 0x80) ? 1 : 0;
 }

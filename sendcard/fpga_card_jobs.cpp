@@ -70,8 +70,10 @@ void fpga_manage::get_rcvcard_x_y(unsigned int index, unsigned short* x, unsigne
         // a place beyond it starts at the top.
         py = inner < K ? (K - 1 - inner) * lt.height : 0;
     }
-    *x = static_cast<unsigned short>(px);
-    *y = static_cast<unsigned short>(py);
+    // A place beyond what the frame's 16-bit position carries is held at
+    // its largest, never wrapped onto another card's place.
+    *x = static_cast<unsigned short>(px > 0xFFFF ? 0xFFFF : px);
+    *y = static_cast<unsigned short>(py > 0xFFFF ? 0xFFFF : py);
 }
 
 void fpga_manage::SmartMapping_deal()

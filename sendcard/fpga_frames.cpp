@@ -179,8 +179,12 @@ unsigned char fpga_manage::rcv_card_cmd_create(unsigned char* frame, unsigned sh
     unsigned short x = 0;
     unsigned short y = 0;
     get_rcvcard_x_y(card, &x, &y);
-    x = static_cast<unsigned short>(x + line_type.x_offset);
-    y = static_cast<unsigned short>(y + line_type.y_offset);
+    // The offset moves the place; past the 16-bit position it is held at
+    // the largest, never wrapped.
+    const unsigned xo = x + static_cast<unsigned>(line_type.x_offset);
+    const unsigned yo = y + static_cast<unsigned>(line_type.y_offset);
+    x = static_cast<unsigned short>(xo > 0xFFFF ? 0xFFFF : xo);
+    y = static_cast<unsigned short>(yo > 0xFFFF ? 0xFFFF : yo);
     if (traceOn())
         std::printf("\n rcv_card_cmd_create ,index = %d,x=%d,y=%d\n", card, x, y);
     header(frame, card_address(port, card, 0), kKindPara, 0x01, portByte(port), 0x60);

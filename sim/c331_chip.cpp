@@ -539,7 +539,7 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                     unsigned long long n = 32;
                     ArgReader a(args);
                     // A reply of at most 4096 lines (about 80 kB).
-                    if (!a.count(0, 1) || (args.size() == 1 && !a.number(0, "count", 0, 4096, n, 10)))
+                    if (!a.count(0, 1) || (args.size() == 1 && !a.number(0, "count", 0, 4096, n)))
                         return a.refuse("c331-log [count 0..4096]", reply);
                     const std::vector<Frame> all = frames();
                     const size_t from = all.size() > n ? all.size() - n : 0;
@@ -602,7 +602,7 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                     unsigned long long ms = 0;
                     ArgReader a(args);
                     if (!a.count(2, 2) || !a.number(0, "desc", 0, 0xFFFFFF, desc, 16) ||
-                        !a.number(1, "ms", 0, 60000, ms, 10))
+                        !a.number(1, "ms", 0, 60000, ms))
                         return a.refuse("c331-hold [<desc hex 0xBBAANN> <ms, up to 60000>]", reply);
                     armHold(static_cast<uint8_t>(desc >> 16), static_cast<uint8_t>(desc >> 8),
                             static_cast<unsigned>(ms));
@@ -631,7 +631,7 @@ void C331ChipModel::registerCommands(ControlChannel& control)
                 [this](const Args& args, std::string& reply) {
                     unsigned long long hz = 0;
                     ArgReader a(args);
-                    if (!a.count(1, 1) || !a.number(0, "hz", 1, 1000, hz, 10))
+                    if (!a.count(1, 1) || !a.number(0, "hz", 1, 1000, hz))
                         return a.refuse("c331-frame-hz <1..1000>", reply);
                     setFrameRate(static_cast<unsigned>(hz));
                     return true;

@@ -89,8 +89,9 @@ public:
     // base 16).
     bool number(size_t index, const char* name, unsigned long long min, unsigned long long max,
                 unsigned long long& out, int base = 0);
-    // The same with an optional '-' (parseSigned).
-    bool signedNumber(size_t index, const char* name, long long min, long long max, long long& out, int base = 10);
+    // The same with an optional '-' (parseSigned). Like number, decimal by
+    // default and 0x.. for hex.
+    bool signedNumber(size_t index, const char* name, long long min, long long max, long long& out, int base = 0);
     // One of the words given ("on|off" -> "<name> 'x' is not on|off").
     bool oneOf(size_t index, const char* name, const std::vector<std::string>& words);
     // Pairs of hex digits (parseHexBytes), appended to out.

@@ -821,7 +821,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               ArgReader a(args);
               auto f = a.count(2, 2) ? pickChain(a, port) : nullptr;
               unsigned long long ms = 0;
-              if (!f || !a.number(1, "ms", 0, 60000, ms, 10))
+              if (!f || !a.number(1, "ms", 0, 60000, ms))
                   return a.refuse("card-delay <port 1..32> <ms, up to 60000>", reply);
               f->cards(port).setDelayUs(1000 * ms);
               return true;

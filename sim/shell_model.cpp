@@ -926,7 +926,7 @@ void ShellModel::setEthernetPresent(bool present)
 std::vector<ShellModel::Entry> ShellModel::entries() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return entries_;
+    return std::vector<Entry>(entries_.begin(), entries_.end());
 }
 
 std::vector<std::string> ShellModel::commands() const
@@ -953,6 +953,8 @@ void ShellModel::log(Kind kind, int status, const std::string& command)
     const Entry entry{kind, status, command};
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.push_back(entry);
+    while (entries_.size() > kLogTail)
+        entries_.pop_front();
     if (!logPath_.empty()) {
         std::ofstream out(logPath_, std::ios::app);
         if (out)

@@ -16,6 +16,7 @@
 // A command sent to the background ("... &") returns 0 as the shell does.
 #pragma once
 
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -48,8 +49,11 @@ public:
     // Whether the interface eth0 exists ("ifconfig eth0" succeeds). Default yes.
     void setEthernetPresent(bool present);
 
+    // The log kept in memory is its last kLogTail commands (the file keeps
+    // them all): a board that runs for hours does not grow without end.
+    static constexpr size_t kLogTail = 10000;
     std::vector<Entry> entries() const;
-    std::vector<std::string> commands() const;     // every command, in order
+    std::vector<std::string> commands() const;     // the kept commands, in order
     void clearLog();
     const std::string& logPath() const { return logPath_; }
 
@@ -75,7 +79,7 @@ private:
 
     mutable std::mutex mutex_;
     std::string logPath_;
-    std::vector<Entry> entries_;
+    std::deque<Entry> entries_;
     std::map<std::string, int> exitCodes_;
     std::map<std::string, std::string> outputs_;
     bool ethernetPresent_ = true;

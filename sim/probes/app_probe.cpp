@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
@@ -280,7 +281,7 @@ void registerAppProbes()
                         reply = "no top window " + args[0];
                     return found;
                 });
-    control.add("widget-text", "<name>: the text of a shown label or button",
+    control.add("widget-text", "<name>: the text of a shown label, button or line edit",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     if (args.size() != 1) {
                         reply = "usage: widget-text <object name>";
@@ -300,6 +301,8 @@ void registerAppProbes()
                                     reply = label->text().toStdString();
                                 else if (auto* button = qobject_cast<QAbstractButton*>(w))
                                     reply = button->text().toStdString();
+                                else if (auto* edit = qobject_cast<QLineEdit*>(w))
+                                    reply = edit->text().toStdString();
                                 else
                                     continue;
                                 found = true;

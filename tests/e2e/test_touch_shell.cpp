@@ -104,9 +104,13 @@ TEST(E2eTouchShell, TheWindowLayoutAndPictureQualityPagesTakeTapsOnADefaultBoard
     // the keypad (at x 420): window 1 is 1000 wide (block 2272 + 14).
     app.control("tap 496 340");
     ASSERT_TRUE(waitFor(app, "widget-geometry NumberKeyboard", "420 0 380 480 visible"));
-    for (const char* key : {"tap 487 166", "tap 609 376", "tap 609 376", "tap 609 376", "tap 610 444"})
+    for (const char* key : {"tap 487 166", "tap 609 376", "tap 609 376", "tap 609 376"})
         app.control(key);
+    // The keypad's display and the field are line edits: widget-text reads them.
+    EXPECT_TRUE(waitFor(app, "widget-text lineEdit_display", "1000")) << app.control("widget-text lineEdit_display");
+    app.control("tap 610 444");
     EXPECT_TRUE(waitFor(app, "store-read block 2286 2", "e803")) << app.control("store-read block 2286 2");
+    EXPECT_TRUE(waitFor(app, "widget-text lineEdit_W", "1000")) << app.control("widget-text lineEdit_W");
     app.control("tap 36 36");
     ASSERT_TRUE(waitFor(app, "page-focus", "5"));
 

@@ -8,7 +8,9 @@
 // both FPGAs and brings them up again), a chip register write held now and
 // then (c331-hold), TCP connections that come and go (pipelined requests
 // ended with a FIN, a reset mid-stream, a PC that never reads), taps
-// through the pages (a card check among them) and source changes.
+// through the pages (a card check among them), source changes, cards that
+// fall silent or answer late now and then, and a user-mode slot marked
+// and emptied with flag 2 after each (it must stay empty, its file gone).
 //
 // Not part of the test command: scripts/soak.sh builds it with a sanitizer
 // and runs it. The run fails when the program reported anything (the
@@ -94,6 +96,13 @@ constexpr int kHoldMs = 2000;
 // re-layout, the panel set-up after an LED size change): well under a
 // second on an idle PC.
 constexpr int kChipPassMs = 1500;
+// The cards of a port answer up to this late now and then (card-delay, see
+// cardFaultLoop): a pass-through to them is still answered within its
+// opcode's wait, so it is no later than the open pass-through every bound
+// below already allows for. A card made silent (card-silent) is never the
+// one the pass-throughs ask, so the share of them that must come back holds.
+constexpr int kCardDelayMaxMs = 1500;
+static_assert(2 * kCardDelayMaxMs < 5000, "a late card answers well within a pass-through's wait");
 // A request's own time: a 4 KiB read takes 0.36 s on the RS-485 link
 // (115200 baud); over UDP and TCP a few milliseconds.
 constexpr int kOwnMs = 500;
@@ -236,6 +245,11 @@ struct Counts {
     std::atomic<long> taps{0};
     std::atomic<long> sources{0};
     std::atomic<long> cardChecks{0};
+    std::atomic<long> cardsSilenced{0};
+    std::atomic<long> cardDelays{0};
+    std::atomic<long> slotRounds{0};            // slot 16 marked, flag 2, emptied, flag 2
+    std::atomic<long> slotsRevived{0};          // marked again after it was emptied
+    std::atomic<long> slotFilesKept{0};         // its file still there after it was emptied
 };
 
 // Answers that came after their bound, or never; the worst are kept.
@@ -969,6 +983,103 @@ protected:
         }
     }
 
+    // Now and then a card of port 3 or one of the first two cards of port
+    // 5 stops answering (card 2 of port 5 takes the pass-throughs and stays
+    // up), and the cards of port 3 or 5 answer late, up to kCardDelayMaxMs:
+    // the card checks and the pass-throughs meet them.
+    void cardFaultLoop(unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        for (int i = 0; i < 30 && running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (running()) {
+            const std::string port = rng() % 2 ? "3" : "5";
+            const std::string card = std::to_string(port == "5" ? rng() % 2 : rng() % 3);
+            if (app.control("card-silent " + port + " " + card + " on") == "")
+                ++counts.cardsSilenced;
+            const std::string latePort = rng() % 2 ? "3" : "5";
+            if (app.control("card-delay " + latePort + " " + std::to_string(rng() % (kCardDelayMaxMs + 1))) == "")
+                ++counts.cardDelays;
+            for (int i = 0, n = 20 + static_cast<int>(rng() % 30); i < n && running(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            app.control("card-silent " + port + " " + card + " off");
+            if (rng() % 2)
+                app.control("card-delay " + latePort + " 0");
+            for (int i = 0, n = 10 + static_cast<int>(rng() % 30); i < n && running(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        app.control("card-delay 3 0");
+        app.control("card-delay 5 0");
+    }
+
+    // A PC marks user-mode slot 16 saved (AA AA) and sends flag 2, then 0
+    // to 60 ms later empties it (FF FF) and sends flag 2 again. Once both
+    // are answered the slot stays empty and its file goes: the rewrite the
+    // first flag asked for, however late it runs, never marks it again.
+    void slotLoop(Link& link, unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        const uint32_t marker = 16u << 12;
+        const std::string file = app.hostPath("/data/modes/custom_mode16");
+        auto write = [&](const std::string& what, const Bytes& payload, unsigned char command, Reply& r) {
+            return timed(link, kWrite, what, kProcessor, command, payload, r) && r.status == 0;
+        };
+        for (int i = 0; i < 20 && running(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (running() && !link.lost()) {
+            Reply r;
+            if (!write("write of slot 16's marker (saved)", ramWritePayload(marker, Bytes{0xAA, 0xAA}), 0x60, r) ||
+                !write("flag register 2 after a slot saved", regWritePayload({{11, 0xFF, 2}}), 0xA0, r))
+                continue;
+            std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 61));
+            if (!write("write of slot 16's marker (empty)", ramWritePayload(marker, Bytes{0xFF, 0xFF}), 0x60, r) ||
+                !write("flag register 2 after a slot emptied", regWritePayload({{11, 0xFF, 2}}), 0xA0, r))
+                continue;
+            ++counts.slotRounds;
+            // The refresh the flag asked for runs in the program's own
+            // time: the file is waited for, then the marker read.
+            if (!waitFor([&] { return !QFile::exists(QString::fromStdString(file)) || !running(); },
+                         5000 * kSlowdown)) {
+                ++counts.slotFilesKept;
+                std::printf("soak: %s slot 16 emptied, its file still there\n", stamp().c_str());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            if (timed(link, kRead, "read of slot 16's marker", kProcessor, 0x61, ramReadPayload(marker, 2), r) &&
+                r.status == 0 && r.data != Bytes({0xFF, 0xFF})) {
+                ++counts.slotsRevived;
+                std::printf("soak: %s slot 16 emptied, marked %s again\n", stamp().c_str(), hex(r.data).c_str());
+            }
+            for (int i = 0, n = 5 + static_cast<int>(rng() % 20); i < n && running(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    // Silent and late cards; a user-mode slot marked and emptied.
+    void addCardAndSlotDrivers(std::vector<std::thread>& drivers)
+    {
+        drivers.emplace_back([this] { cardFaultLoop(800); });
+        drivers.emplace_back([this] {
+            UdpLink udp;
+            if (udp.open("127.0.0.1", ports.udp))
+                slotLoop(udp, 900);
+        });
+    }
+
+    // What the card and slot drivers did, and whether they got their work
+    // done.
+    void checkCardAndSlotDrivers()
+    {
+        std::printf("soak: %ld cards made silent, %ld ports made late; slot 16 marked and emptied %ld times (%ld "
+                    "marked again, %ld times its file kept)\n",
+                    counts.cardsSilenced.load(), counts.cardDelays.load(), counts.slotRounds.load(),
+                    counts.slotsRevived.load(), counts.slotFilesKept.load());
+        EXPECT_GT(counts.cardsSilenced.load(), 0) << "no card was made silent";
+        EXPECT_GT(counts.cardDelays.load(), 0) << "no port's cards were made late";
+        EXPECT_GT(counts.slotRounds.load(), 0) << "slot 16 was never marked and emptied";
+        EXPECT_EQ(counts.slotsRevived.load(), 0) << "a slot the PC emptied was marked saved again";
+        EXPECT_EQ(counts.slotFilesKept.load(), 0) << "a slot the PC emptied kept its file";
+    }
+
     void sourceLoop(unsigned seed)
     {
         std::mt19937 rng(seed);
@@ -1115,6 +1226,7 @@ TEST_F(Soak, EveryTransportAtOnce)
     drivers.emplace_back([this] { churnLoop(700); });
     drivers.emplace_back([this] { silentLoop(); });
     drivers.emplace_back([this] { sourceLoop(500); });
+    addCardAndSlotDrivers(drivers);
 
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     bool alive = true;
@@ -1182,6 +1294,7 @@ TEST_F(Soak, EveryTransportAtOnce)
     EXPECT_GT(counts.silentConnections.load(), 0);
     EXPECT_GT(counts.cardChecks.load(), 0) << "no card check was posted";
     EXPECT_GT(counts.sources.load(), 0);
+    checkCardAndSlotDrivers();
     EXPECT_EQ(records.mixedCount(), 0) << "a record read back mixed from two writes, e.g. "
                                        << (records.mixed().empty() ? std::string() : records.mixed().front());
     EXPECT_EQ(counts.linksLost.load(), 0) << "the program closed the connection of a PC that reads its replies";

@@ -56,6 +56,21 @@ TEST(CardRoutes, PositionsAlongEachKindOfRoute)
     // Columns from the right, always top to bottom.
     EXPECT_EQ(positions(16, 2, 2), (P{{128, 0}, {128, 64}, {0, 0}, {0, 64}}));
 
+    // A place beyond the frame's 16-bit position is held at its largest,
+    // never wrapped onto another card's place.
+    line_type.route = 4;
+    line_type.rows = 1;
+    line_type.columns = 3;
+    line_type.width = 40000;
+    line_type.height = 64;
+    std::vector<int> xs;
+    for (unsigned i = 0; i < 3; ++i) {
+        unsigned short x = 0, y = 0;
+        fpga_manage::get_rcvcard_x_y(i, &x, &y);
+        xs.push_back(x);
+    }
+    EXPECT_EQ(xs, (std::vector<int>{0, 40000, 65535}));
+
     // No route, or a place beyond the screen: outputs unchanged.
     line_type.route = 0;
     unsigned short x = 7, y = 9;
@@ -105,6 +120,14 @@ TEST_F(MappingJobs, AMappingRunSendsEachCardItsPlaceThenOneRamReset)
     ASSERT_GE(g_seen.size(), 3u);
     EXPECT_EQ(g_seen[g_seen.size() - 2], 90);
     EXPECT_EQ(g_seen.back(), 100);
+
+    // An offset that moves a place past the 16-bit position holds it at the
+    // largest rather than wrapping it to the left edge.
+    line_type.x_offset = 65500;
+    ASSERT_GT(runJob(1), 0);
+    EXPECT_EQ(chain(20).cardRam(0, 0x180, 4), (std::vector<uint8_t>{0xDC, 0xFF, 5, 0}));
+    EXPECT_EQ(chain(20).cardRam(1, 0x180, 4), (std::vector<uint8_t>{0xFF, 0xFF, 5, 0}));
+    line_type.x_offset = 10;
 
     // A port without cards ends at once.
     line_type.port = 2;

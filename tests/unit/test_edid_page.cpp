@@ -112,6 +112,26 @@ TEST_F(EdidPage, RateTogglesAndBadNumbersAndDeleteLeaveTheRecordAsItShould)
     press("Button_left");
     EXPECT_EQ(text("label_rate"), "60");
 
+    // The arrows step from the stored rate: 30 stored, reopened, the first
+    // press shows 60; so does touching the tile again after an unsaved step.
+    setEdid(0, 1280, 720, 30);
+    delete page.data();
+    open();
+    press("5");
+    touchTile();
+    EXPECT_EQ(text("label_rate"), "30");
+    press("Button_right");
+    EXPECT_EQ(text("label_rate"), "60") << "the first press moves from the stored 30";
+    touchTile();
+    EXPECT_EQ(text("label_rate"), "30");
+    press("Button_left");
+    EXPECT_EQ(text("label_rate"), "60");
+    press("Button_left");
+    EXPECT_EQ(text("label_rate"), "30");
+    setEdid(0, 1280, 720, 50);
+    press("5");
+    touchTile();
+
     press("button_delete");
     EXPECT_EQ(le16(store->ram_para, para::edid(0)), 1280u) << "Delete stores nothing";
 

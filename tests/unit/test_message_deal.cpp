@@ -3,6 +3,7 @@
 // device information, network and clock.
 #include "support/link_fixture.h"
 
+#include "avchips/velmosource.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -287,6 +288,19 @@ TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
     EXPECT_EQ(store->ram_para[para::layer(2) + para::kLayerAudioLevel], 0x50);
     EXPECT_EQ(store->ram_para[para::layer(2) + para::kLayerAudioFlags] & 0x80, 0x80);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
+
+    // The source manager takes the sound the PC switched: window 0 at level
+    // 50 with sound on (+20/+21 = 32 80), then the same level with it off.
+    velmosource* source = velmosource::pInstance();
+    for (int value : {0x8032, 0x0032, 0x8032}) {
+        EXPECT_EQ(callProcessor(kItems, itemsPayload({{6, 0, value}})).status, 0);
+        EXPECT_EQ(store->ram_para[para::layer(0) + 20], 0x32);
+        EXPECT_EQ(store->ram_para[para::layer(0) + 21] & 0x80, value & 0x8000 ? 0x80 : 0);
+        source->volume_update_request = 1;
+        source->about_volume_deal();
+        EXPECT_EQ(source->audio_level, 50) << value;
+        EXPECT_EQ(source->audio_on, value & 0x8000 ? 1 : 0) << value;
+    }
 
     // A bad item refuses the whole frame.
     c331_manage::para_change_flag = 0;

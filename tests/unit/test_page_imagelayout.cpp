@@ -402,6 +402,34 @@ TEST_F(ShellTest, TheSettingsMenuOpensTheWindowLayoutPageAndIdleTimeBacksOut)
     EXPECT_EQ(focusInside, 9);
     flushDeletes();
 
+    // A code that starts with 0, typed on the keypad key by key, opens the
+    // page; a wrong one does not.
+    g_imagelayoutpassword = "0123";
+    for (const char* keys : {"0123", "0124", "123"}) {
+        focusInside = -1;
+        QString shown;
+        whenModal([&] {
+            whenModal([&] {
+                for (const char* k = keys; *k; ++k)
+                    g_numberkeyboard->findChild<QPushButton*>(QString(QChar(*k)))->click();
+                shown = g_numberkeyboard->display_text();
+                whenModal([&] {
+                    focusInside = g_page_focus.load();
+                    if (g_imagelayout)
+                        g_imagelayout->on_Button_back_clicked();
+                });
+                g_numberkeyboard->findChild<QPushButton*>("Button_OK")->click();
+            });
+            g_option->on_image_layout_clicked();
+            g_option->on_Button_back_clicked();
+        });
+        g_mainwindow->on_Button_setting_clicked();
+        const bool right = std::string(keys) != "0124";
+        EXPECT_EQ(focusInside == 9, right) << keys << " shown as " << shown.toStdString();
+        flushDeletes();
+    }
+    g_imagelayoutpassword = "No";
+
     g_back_to_mainwindow_time = 50;
     whenModal([&] {
         whenModal([&] { tick(60); });

@@ -277,9 +277,21 @@ TEST_F(OutputSetPage, CopyModeLimitsTheWidthAndWideEntriesRoundToWholeBlocks)
     EXPECT_EQ(block(para::kOut2), 8192u);
     EXPECT_EQ(block(para::kOut2 + 4), 1808u);
     EXPECT_EQ(block(para::kSpliceMode), 3u);
+    // A number beyond the largest int is as much too large as 9000.
+    type(ui()->lineEdit_out1_width, "500");
+    type(ui()->lineEdit_out1_width, "99999999999");
+    EXPECT_EQ(field(ui()->lineEdit_out1_width), 8192);
+    EXPECT_EQ(field(ui()->lineEdit_out2_width), 1840);
+    // No number at all leaves the fields as they were.
+    type(ui()->lineEdit_out1_width, "");
+    EXPECT_EQ(field(ui()->lineEdit_out1_width), 8192);
 
     // Heights: above the limit gives 8188; vertical leaves OUT2 the rest.
     type(ui()->lineEdit_out1_height, "9999");
+    EXPECT_EQ(field(ui()->lineEdit_out1_height), 8188);
+    EXPECT_EQ(field(ui()->lineEdit_out2_height), 8188);
+    type(ui()->lineEdit_out1_height, "100");
+    type(ui()->lineEdit_out1_height, "99999999999");
     EXPECT_EQ(field(ui()->lineEdit_out1_height), 8188);
     EXPECT_EQ(field(ui()->lineEdit_out2_height), 8188);
 }
@@ -297,6 +309,17 @@ TEST_F(OutputSetPage, SideBySideAnOut1WiderThanTheScreenIsTheScreenWidthStackedI
     ui()->Button_apply1->click();
     EXPECT_EQ(block(para::kOut2 + 4), 0u) << "never a wrapped 16-bit width";
     EXPECT_EQ(block(para::kOut1 + 4), 1920u);
+    // A number beyond the largest int is held like 9000, not taken as 0.
+    stored(1280, 720, 3);
+    delete g_outputset.data();
+    open();
+    type(ui()->lineEdit_out1_width, "99999999999");
+    EXPECT_EQ(field(ui()->lineEdit_out1_width), 1280);
+    EXPECT_EQ(field(ui()->lineEdit_out2_width), 0);
+    ui()->Button_apply1->click();
+    EXPECT_EQ(block(para::kOut1 + 4), 1280u);
+    EXPECT_EQ(block(para::kOut2), 1280u);
+    EXPECT_EQ(block(para::kOut2 + 4), 0u);
     // Stacked, both outputs take the width typed, wider than the screen
     // or not (the screen's own width sets the chip's outputs there).
     stored(1920, 1080, 2);
@@ -308,6 +331,16 @@ TEST_F(OutputSetPage, SideBySideAnOut1WiderThanTheScreenIsTheScreenWidthStackedI
     ui()->Button_apply1->click();
     EXPECT_EQ(block(para::kOut1 + 4), 2500u);
     EXPECT_EQ(block(para::kOut2 + 4), 2500u);
+    // Stacked, OUT1 is never taller than the screen: OUT2 below it is left
+    // no height rather than a wrapped 16-bit one.
+    for (const char* typed : {"2000", "99999999999"}) {
+        type(ui()->lineEdit_out1_height, typed);
+        EXPECT_EQ(field(ui()->lineEdit_out1_height), 1080) << typed;
+        EXPECT_EQ(field(ui()->lineEdit_out2_height), 0) << typed;
+    }
+    ui()->Button_apply1->click();
+    EXPECT_EQ(block(para::kOut1 + 6), 1080u);
+    EXPECT_EQ(block(para::kOut2 + 6), 0u);
 }
 
 TEST_F(OutputSetPage, OnlyARealChangeResetsTheWindowsAndAsksForTheLedHandshake)

@@ -138,6 +138,29 @@ TEST_F(SimControl, RefusalsNameTheWrongArgumentAndItsRange)
         EXPECT_EQ(board.execute(c.first), c.second) << c.first;
 }
 
+TEST_F(SimControl, EveryCommandTakesDecimalOrHexNumbers)
+{
+    sim::ControlChannel& board = sim::Board::instance().control();
+    // Decimal by default ("010" is ten), 0x.. for hex, in every command.
+    for (const char* taken : {"tap 0x10 0x1DF", "tap 010 479", "c331-log 0x2", "c331-log 010", "c331-frame-hz 0x3C",
+                              "c331-frame-hz 60", "card-delay 0x1 0x0", "card-delay 1 010", "card-delay 0x20 0",
+                              "shell-exit 0x3 pidof zz", "shell-exit 0 pidof zz",
+                              "source 0x5 0x780 0x438 0x3C p 0x4", "source 5 none"})
+        EXPECT_EQ(board.execute(taken).substr(0, 2), "ok") << taken;
+    // Still read strictly, and the range is the number's, however written.
+    const std::pair<const char*, const char*> refused[] = {
+        {"c331-frame-hz 0x3E9", "error usage: c331-frame-hz <1..1000>; hz '0x3E9' is not a number from 1 to 1000\n"},
+        {"tap 0x320 0", "error usage: tap <x 0..799> <y 0..479>; x '0x320' is not a number from 0 to 799\n"},
+        {"card-delay 1 0x", "error usage: card-delay <port 1..32> <ms, up to 60000>; ms '0x' is not a number "
+                            "from 0 to 60000\n"},
+        {"c331-log 0x1001", "error usage: c331-log [count 0..4096]; count '0x1001' is not a number from 0 to 4096\n"},
+    };
+    for (const auto& c : refused)
+        EXPECT_EQ(board.execute(c.first), c.second) << c.first;
+    board.execute("card-delay 1 0");
+    board.execute("c331-frame-hz 60");
+}
+
 TEST_F(SimControl, JoinsAClientThreadOnceItsClientHasGone)
 {
     ASSERT_TRUE(channel_.start(socketPath()));

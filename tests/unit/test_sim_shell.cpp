@@ -8,6 +8,7 @@
 #include "sim/host_fs.h"
 #include "sim/shell_model.h"
 
+#include <algorithm>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -361,6 +362,19 @@ TEST_F(SimShell, LogFileAndControlCommands)
     shell().clearLog();
     EXPECT_TRUE(shell().entries().empty());
     EXPECT_EQ(readFile(shell().logPath()), "");
+
+    // Memory keeps the last 10000 commands, the file every one.
+    for (int i = 0; i < 10005; ++i)
+        run("pidof p" + std::to_string(i));
+    const auto kept = shell().commands();
+    ASSERT_EQ(kept.size(), 10000u);
+    EXPECT_EQ(kept.front(), "pidof p5");
+    EXPECT_EQ(kept.back(), "pidof p10004");
+    EXPECT_EQ(shell().entries().back().command, "pidof p10004");
+    const std::string file = readFile(shell().logPath());
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 10005);
+    EXPECT_EQ(file.rfind("recorded\t0\tpidof p0\n", 0), 0u);
+    shell().clearLog();
 }
 
 } // namespace

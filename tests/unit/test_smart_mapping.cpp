@@ -9,6 +9,7 @@
 #include "ui/screen/smartmapping.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/my_lineedit.h"
+#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/tip.h"
@@ -64,12 +65,12 @@ protected:
 
 } // namespace
 
-TEST_F(SmartMappingPage, FieldsAreTruncatedToTheirWidthAndSendPostsJobOneOnlyWithoutADial)
+TEST_F(SmartMappingPage, FieldsAreHeldToWhatTheRecordCarriesAndSendPostsJobOneOnlyWithoutADial)
 {
     ui()->lineEdit_X->setText("70000");
     ui()->lineEdit_Y->setText("");
     ui()->Button_next->click();
-    EXPECT_EQ(line_type.width, 4464);
+    EXPECT_EQ(line_type.width, 65535) << "held, never wrapped";
     EXPECT_EQ(line_type.height, 0);
     EXPECT_EQ(ui()->stackedWidget->currentIndex(), 1);
     ui()->lineEdit_line->setText("300");
@@ -77,10 +78,10 @@ TEST_F(SmartMappingPage, FieldsAreTruncatedToTheirWidthAndSendPostsJobOneOnlyWit
     ui()->lineEdit_horzion->setText("16");
     ui()->lineEdit_vert->setText("-1");
     ui()->Button_send->click();
-    EXPECT_EQ(line_type.rows, 44);
+    EXPECT_EQ(line_type.rows, 255) << "300 rows are more than a byte carries, not 44";
     EXPECT_EQ(line_type.columns, 0);
     EXPECT_EQ(line_type.x_offset, 16);
-    EXPECT_EQ(line_type.y_offset, 65535);
+    EXPECT_EQ(line_type.y_offset, 0);
     EXPECT_EQ(g_send_para.code.load(), 1);
     EXPECT_EQ(g_send_para.step.load(), 0);
     ASSERT_TRUE(g_qround_bar);
@@ -109,6 +110,40 @@ TEST_F(SmartMappingPage, FieldsAreTruncatedToTheirWidthAndSendPostsJobOneOnlyWit
     ui()->Button_paraweld->click();
     ui()->Button_confirm->click();
     EXPECT_EQ(g_send_para.code.load(), 3);
+}
+
+TEST_F(SmartMappingPage, TheKeypadsNumberIsHeldToWhatTheRecordCarries)
+{
+    // The keypad's result for a field, as its OK sends it.
+    auto type = [](My_lineEdit* field, const QString& text) {
+        g_lineedit = field;
+        emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit(text);
+    };
+    for (const char* rows : {"256", "258", "300", "99999999999"}) {
+        type(ui()->lineEdit_line, "4");
+        type(ui()->lineEdit_line, rows);
+        EXPECT_EQ(ui()->lineEdit_line->text(), "255") << rows;
+    }
+    type(ui()->lineEdit_column, "99999999999");
+    EXPECT_EQ(ui()->lineEdit_column->text(), "255");
+    type(ui()->lineEdit_column, "12");
+    EXPECT_EQ(ui()->lineEdit_column->text(), "12");
+    type(ui()->lineEdit_column, "");
+    EXPECT_EQ(ui()->lineEdit_column->text(), "12") << "no number leaves the field";
+    for (My_lineEdit* f : {ui()->lineEdit_X, ui()->lineEdit_Y, ui()->lineEdit_horzion, ui()->lineEdit_vert}) {
+        type(f, "65536");
+        EXPECT_EQ(f->text(), "65535") << f->objectName().toStdString();
+        type(f, "99999999999");
+        EXPECT_EQ(f->text(), "65535") << f->objectName().toStdString();
+    }
+    type(ui()->lineEdit_X, "128");
+    ui()->Button_next->click();
+    EXPECT_EQ(line_type.width, 128);
+    EXPECT_EQ(line_type.height, 65535);
+    ui()->Button_send->click();
+    EXPECT_EQ(line_type.rows, 255);
+    EXPECT_EQ(line_type.columns, 12);
+    EXPECT_EQ(line_type.x_offset, 65535);
 }
 
 TEST_F(SmartMappingPage, PortTilesKeepTheChosenPortAcrossGroups)

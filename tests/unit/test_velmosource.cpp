@@ -287,12 +287,27 @@ TEST_F(VelmoSource, VolumeRequestSelectsTheAudioWindowsInput)
     const int l = para::layer(2);
     setLe16(store->ram_para, para::kAudioWindow, 2);
     setLe16(store->ram_para, l + para::kLayerInput, 4);
-    store->ram_para[l + para::kLayerAudioLevel] = 77;
-    store->ram_para[l + para::kLayerAudioFlags] = 1;
+    // Level 50 with sound on, as the PC's item 0x8032 stores it: +20/+21
+    // hold 32 80.
+    store->ram_para[l + 20] = 0x32;
+    store->ram_para[l + 21] = 0x80;
     v->volume_update_request = 1;
     v->about_volume_deal();
     EXPECT_EQ(v->volume_update_request, 0);
     EXPECT_EQ(v->audio_input, 4);
+    EXPECT_EQ(v->audio_level, 50);
+    EXPECT_EQ(v->audio_on, 1);
+    // Sound on is bit 7 alone: the other bits neither switch it on nor off.
+    for (unsigned char flags : {0x01, 0x7F, 0xFF, 0x00}) {
+        store->ram_para[l + 21] = flags;
+        v->volume_update_request = 1;
+        v->about_volume_deal();
+        EXPECT_EQ(v->audio_on, (flags & 0x80) ? 1 : 0) << int(flags);
+    }
+    store->ram_para[l + 20] = 77;
+    store->ram_para[l + 21] = 0x80;
+    v->volume_update_request = 1;
+    v->about_volume_deal();
     EXPECT_EQ(v->audio_level, 77);
     EXPECT_EQ(v->audio_on, 1);
 

@@ -254,6 +254,9 @@ void EDIDset::zdr_button_source_clicked()
     const int at = para::edid(source_index);
     lineEdit_W->setText(QString::number(le16(block, at)));
     lineEdit_H->setText(QString::number(le16(block, at + 2)));
+    // The arrows step from the rate the record holds: 30 goes to 60, any
+    // other rate to 30.
+    refresh_rate = le16(block, at + 4) == 30 ? 30 : 60;
     label_rate->setText(QString::number(le16(block, at + 4)));
     button_delete_->setGeometry(80, 406, 180, 60);
     button_cancel_->setGeometry(310, 406, 180, 60);

@@ -32,17 +32,6 @@ void picture_page_frame(QWidget* page, const char* objectName)
     page->setWindowTitle("Dialog");
 }
 
-bool keypad_number(const QString& text, int lo, int hi, int* value)
-{
-    bool ok = false;
-    const int v = text.toInt(&ok, 10);
-    if (!ok || v < lo || v > hi)
-        return false;
-    if (value)
-        *value = v;
-    return true;
-}
-
 QString in_use_badge_text()
 {
     return ui_text("使用中", "Using", "Исполь\u00ADзовать", "sử dụng");

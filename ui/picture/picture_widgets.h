@@ -1,6 +1,8 @@
 // Small widget helpers shared by the input and picture pages.
 #pragma once
 
+#include "ui/shell/numberkeyboard.h"
+
 #include <QFont>
 #include <QString>
 
@@ -15,10 +17,6 @@ QLabel* point_label(QWidget* parent, const QString& name, int x, int y, int w, i
 // A page dialog of the picture pages: 800 x 480 at the top left, frameless,
 // with the dark background the forms give all their widgets.
 void picture_page_frame(QWidget* page, const char* objectName);
-// A number typed on the keypad: a decimal number from lo to hi, stored
-// into *value. False for anything else (an empty field, other characters,
-// a number out of range): the page then keeps what it had.
-bool keypad_number(const QString& text, int lo, int hi, int* value = nullptr);
 // The text of the small in-use badge of an input or mode tile: the word
 // may break at a marked point (shown with a hyphen) where the badge is too
 // narrow for it.

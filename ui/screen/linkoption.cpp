@@ -310,10 +310,10 @@ void LinkOption::confirmString(QString text)
     // Only results for this page's own fields.
     if (!g_lineedit || g_lineedit->window() != this || !octet_of(lineedit_name, row, index))
         return;
-    bool ok = false;
-    const unsigned long long value = text.toULongLong(&ok, 10);
-    // An empty entry would leave an octet out of the address Apply writes.
-    if (!ok || value > 255)
+    // An empty entry would leave an octet out of the address Apply writes;
+    // a number beyond 255 is no octet.
+    int value = 0;
+    if (!keypad_number(text, 0, 255, &value))
         return;
     // The number as the network tools read it: "010" would be octal 8.
     const QString octet = QString::number(value);

@@ -377,7 +377,13 @@ void OutputSet::confirmString(QString text)
     // Only results for this page's own fields.
     if (!g_lineedit || g_lineedit->window() != this)
         return;
-    int v = text.toInt();
+    // A number of any length: one above the largest output is as much too
+    // large as 9000 (held below), one beyond the 16-bit field is held to
+    // its largest; no number at all leaves the fields alone.
+    int v = 0;
+    const bool out1 = lineedit_name == "lineEdit_out1_width" || lineedit_name == "lineEdit_out1_height";
+    if (!keypad_held(text, 0, out1 ? kMaxOut + 1 : 32767, &v))
+        return;
     const int w = field_value(ui->lineEdit_width);
     const int h = field_value(ui->lineEdit_height);
     // What is left of a screen wider than one output beside an OUT1 of r.
@@ -406,10 +412,14 @@ void OutputSet::confirmString(QString text)
     } else if (lineedit_name == "lineEdit_out1_height") {
         if (v > kMaxOut)
             v = kMaxOut;
+        // Stacked, OUT1 is never taller than the screen: OUT2 below it
+        // would be left a negative height.
+        if (splice_type == 2 && h > 0 && v > h)
+            v = h;
         ui->lineEdit_out1_height->setText(QString::number(v));
         ui->lineEdit_out2_height->setText(QString::number(splice_type == 2 ? h - v : v));
     } else {
-        g_lineedit->setText(text);
+        g_lineedit->setText(QString::number(v));
     }
 }
 

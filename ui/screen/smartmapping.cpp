@@ -69,11 +69,20 @@ QPushButton* page_button(QWidget* page, const char* name, int x, int y, int w = 
     return b;
 }
 
-// Typed values go into the field truncated to its width; text that is not
-// a number stores 0.
+// The largest number a field of the wizard's record carries: rows and
+// columns are one byte each, sizes and offsets 16 bits.
+int field_max(const QString& name)
+{
+    return name == "lineEdit_line" || name == "lineEdit_column" ? 255 : 65535;
+}
+
+// A field's number held to what its part of the record carries (a number
+// beyond it is held to the largest, never wrapped); text that is not a
+// number stores 0.
 int typed(const My_lineEdit* e)
 {
-    return e->text().toInt();
+    int v = 0;
+    return keypad_held(e->text(), 0, field_max(e->objectName()), &v) ? v : 0;
 }
 
 bool is_scan_file(const QFileInfo& f)
@@ -460,7 +469,10 @@ void SmartMapping::confirmString(QString text)
 {
     if (!g_lineedit || g_lineedit->window() != this)
         return;
-    g_lineedit->setText(text);
+    // The field shows what the record will carry; no number leaves it.
+    int v = 0;
+    if (keypad_held(text, 0, field_max(g_lineedit->objectName()), &v))
+        g_lineedit->setText(QString::number(v));
 }
 
 // The common start of every job: refused while the dial is up; else the

@@ -11,6 +11,57 @@ namespace {
 const char* const kKeyStyle =
     "QPushButton{background-color:#212435;color:#FFFFFF;border:1px solid #3A3F5C;border-radius:8px;}"
     "QPushButton:pressed{background-color:#4777FF;}";
+
+// The text's decimal number: +1 or -1 in *sign, the value in *magnitude,
+// held at a bound above any int when it has more digits than fit.
+bool decimal_of(const QString& text, int* sign, long long* magnitude)
+{
+    const QString t = text.trimmed();
+    int i = 0;
+    *sign = 1;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+'))
+        *sign = t[i++] == '-' ? -1 : 1;
+    if (i == t.size())
+        return false;
+    const long long kBeyond = 1LL << 40;
+    long long m = 0;
+    for (; i < t.size(); ++i) {
+        const QChar c = t[i];
+        if (c < '0' || c > '9')
+            return false;
+        m = m * 10 + (c.unicode() - '0');
+        if (m > kBeyond)
+            m = kBeyond;
+    }
+    *magnitude = m;
+    return true;
+}
+
+} // namespace
+
+bool keypad_number(const QString& text, int lo, int hi, int* value)
+{
+    int sign = 1;
+    long long m = 0;
+    if (!decimal_of(text, &sign, &m))
+        return false;
+    const long long v = sign * m;
+    if (v < lo || v > hi)
+        return false;
+    if (value)
+        *value = static_cast<int>(v);
+    return true;
+}
+
+bool keypad_held(const QString& text, int lo, int hi, int* value)
+{
+    int sign = 1;
+    long long m = 0;
+    if (!decimal_of(text, &sign, &m))
+        return false;
+    const long long v = sign * m;
+    *value = v < lo ? lo : v > hi ? hi : static_cast<int>(v);
+    return true;
 }
 
 NumberKeyboard::NumberKeyboard(QWidget* parent)

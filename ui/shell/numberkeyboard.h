@@ -8,6 +8,18 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+// What the pages take from the keypad's text. Both read a decimal number
+// however many digits it has, so a number too large for an int is too large,
+// never "no number" and never a wrapped value.
+//
+// keypad_number: a number from lo to hi, stored into *value. False for
+// anything else (an empty field, other characters, a number out of range):
+// the page then keeps what it had.
+bool keypad_number(const QString& text, int lo, int hi, int* value = nullptr);
+// keypad_held: a number held to lo..hi (below lo gives lo, above hi gives
+// hi), stored into *value. False only for text that is no number.
+bool keypad_held(const QString& text, int lo, int hi, int* value);
+
 class NumberKeyboard : public QDialog {
     Q_OBJECT
 public:

@@ -158,7 +158,32 @@ void Option::confirmString(QString text)
 {
     if (!code_prompt_ || g_lineedit)
         return;
-    code_ok_ = text == Utils::settings_copy(g_imagelayoutpassword);
+    code_ok_ = code_matches(text, Utils::settings_copy(g_imagelayoutpassword));
+}
+
+bool Option::code_matches(const QString& typed, const QString& code)
+{
+    // The keypad drops a leading 0 ("0123" shows as "123"): a code of
+    // digits is the same code with or without its leading zeros. Any other
+    // code is compared as it stands.
+    auto digits = [](const QString& s) {
+        if (s.isEmpty())
+            return false;
+        for (const QChar c : s)
+            if (c < '0' || c > '9')
+                return false;
+        return true;
+    };
+    auto without_leading_zeros = [](QString s) {
+        while (s.size() > 1 && s.startsWith('0'))
+            s.remove(0, 1);
+        return s;
+    };
+    const QString t = typed.trimmed();
+    const QString c = code.trimmed();
+    if (digits(t) && digits(c))
+        return without_leading_zeros(t) == without_leading_zeros(c);
+    return t == c;
 }
 
 void Option::open_image_layout()

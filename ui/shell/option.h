@@ -42,6 +42,9 @@ public slots:
     void confirmString(QString text);
 
 private:
+    // The code typed on the keypad opens the page: as typed, or for a code
+    // of digits, as the same number (the keypad drops leading zeros).
+    static bool code_matches(const QString& typed, const QString& code);
     void open_image_layout();
     void language_buttons_update();
 
