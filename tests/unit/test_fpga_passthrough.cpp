@@ -490,6 +490,21 @@ TEST_F(PassThrough, ALateAnswerFitsNoLaterRequestOfAnyKind)
     EXPECT_EQ(got[1][7], 0xFF);
     EXPECT_EQ(got[1][11], 0x01);
     EXPECT_EQ(got[2][9], 0xA0);
+
+    // A write card 0 never answers (silent) is owed its answer until its
+    // end and its 5 s again: the same write's answer, right after, is taken
+    // for the earlier one's and acknowledges nothing; once that time has
+    // passed the port's answers count again.
+    control("card-silent 5 0 on");
+    const uint64_t t0 = clock.nowUs();
+    EXPECT_FALSE(pass(udp, pcFrame(0x0000, 0x67, 1, 5, 0xA0, regWrite)));
+    control("card-silent 5 0 off");
+    EXPECT_FALSE(pass(udp, pcFrame(0x0000, 0x67, 1, 5, 0xA0, regWrite)))
+        << "an answer the port still owed an earlier write acknowledged the same write";
+    EXPECT_EQ(model(0).waitingAnswers(2), 0u) << "the answer was read and dropped";
+    clock.sleepUs(t0 + 16000000 - std::min(clock.nowUs(), t0 + 16000000));
+    EXPECT_TRUE(pass(udp, pcFrame(0x0000, 0x67, 1, 5, 0xA0, regWrite)));
+    EXPECT_EQ(udp.bodies().size(), 4u);
 }
 
 TEST_F(PassThrough, APassThroughEndsWithinItsBoundWhatEverItWaitsForBeforeSending)
