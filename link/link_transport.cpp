@@ -130,6 +130,9 @@ bool passthrough_with_ticket(link_transport& transport, const unsigned char* fra
     // FPGA link past the frame's end. Every other pass-through waits for
     // its ticket meanwhile.
     bool answered = false;
+    // The polls' transfers take the bus by the frame's end or not at all
+    // (a chip write that begins to hold it during a poll).
+    const fpga_manage::SpiBusBound bus(deadlineUs);
     while (deadlineUs > takenUs) {
         {
             const LinkHoldUntil hold(m->fpga_link_mutex, deadlineUs);

@@ -107,6 +107,8 @@ int fpga_manage::send_to_port_until(const unsigned char* frame, unsigned short l
     write_to_register(r.txHighReg, static_cast<unsigned char>(3u << r.shift),
                       static_cast<unsigned char>(((len1 >> 8) & 3) << r.shift), fpga);
     write_to_register(r.ctrlReg, 0xF0, static_cast<unsigned char>(r.bit << 4), fpga);
+    if (deadlineUs && SpiBusBound::givenUp())
+        return 0;   // the bus stayed held past the frame's end: not (wholly) sent
     return ready ? 1 : 2;
 }
 
@@ -460,6 +462,7 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in, uint64
     // any frame's time (5 s, the least a frame that is waited for is
     // given), else the request is given up unsent.
     const uint64_t busUntil = takenUs + kCardFrameUs;
+    const SpiBusBound bus(busUntil);
     if (!waitUntil(busUntil > now ? busUntil - now : 0, 100, [] { return spi_bus_free(); })) {
         writeLogMsg(WARNING, "Pass-through: the SPI bus stayed busy; request dropped");
         return 1;
@@ -523,7 +526,13 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in, uint64
             passby_owed.push_back(PassbyOwed{request, b, echo, untilUs});
         }
     }
-    const uint32_t sent = send_to_ports(f, n, ports, bits, deadlineUs);
+    uint32_t sent;
+    {
+        // The ports' transfers take the bus by the frame's end or not at
+        // all.
+        const SpiBusBound sendBus(deadlineUs);
+        sent = send_to_ports(f, n, ports, bits, deadlineUs);
+    }
     if (sent != ports) {
         // A port given up owes nothing.
         QMutexLocker lock(&passby_owed_mutex);

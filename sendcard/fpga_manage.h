@@ -516,6 +516,25 @@ public:
     static constexpr uint64_t kSendReadyUs = 3000000;
     // Whether the SPI bus is free at this moment (nothing is held after).
     static bool spi_bus_free();
+    // A bound, on the board's clock, on this thread's waits for the SPI bus
+    // while the object lives (a PC pass-through's time): an FPGA register
+    // or RAM transfer that cannot take the bus by then fails, and so does
+    // every later one of the thread until the bound is lifted (so that a
+    // frame is never half read: a receive channel whose frame could not be
+    // read is not released either).
+    class SpiBusBound {
+    public:
+        explicit SpiBusBound(uint64_t untilUs);
+        ~SpiBusBound();
+        // Whether a transfer failed for the bound.
+        static bool givenUp();
+        SpiBusBound(const SpiBusBound&) = delete;
+        SpiBusBound& operator=(const SpiBusBound&) = delete;
+
+    private:
+        uint64_t savedUntil_;
+        bool savedGivenUp_;
+    };
     // How a frame sent to several ports gets each port's place in its group
     // (bits 4-5 of byte 1): kept as it is, ORed in, or replacing the bits.
     enum class PortBits { Keep, Add, Replace };

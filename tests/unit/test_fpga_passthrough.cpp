@@ -574,8 +574,79 @@ TEST_F(PassThrough, APassThroughEndsWithinItsBoundWhatEverItWaitsForBeforeSendin
         holder.join();
         EXPECT_LE(waited, 5000000u + margin);
     }
+    // A chip write that takes the bus while the pass-through waits for a
+    // silent card's answer, 1 s into it, and holds it 12 s (the next
+    // transfer of the answer's poll waits for it): the request still ends
+    // at its bound.
+    control("card-silent 1 0 on");
+    {
+        std::atomic<bool> over{false};
+        std::thread holder([&] {
+            while (udp.waiting_passthrough.load() == 0 && !over.load())
+                std::this_thread::yield();
+            clock.sleepUs(1000000);
+            QMutexLocker lock(&Utils::_spi_mutex);
+            clock.sleepUs(12000000);
+        });
+        const uint64_t waited = waitedFor(pcFrame(0x0000, 0x67, 1, 1, 0xA0, regWrite), false);
+        over = true;
+        holder.join();
+        EXPECT_LE(waited, 5000000u + margin) << "a chip write that took the bus during the wait for the answer";
+    }
+    control("card-silent 1 0 off");
+
     // Free again: the card of port 1 answers at once.
     EXPECT_LT(waitedFor(pcFrame(0x0000, 0x67, 1, 1, 0xA0, regWrite), true), 1000000u + margin);
+}
+
+TEST_F(PassThrough, UnderABusBoundATransferGivesUpOnAHeldBusAndEveryLaterOneWithIt)
+{
+    // The bound a pass-through puts on its thread's waits for the SPI bus:
+    // with the bus held (by a chip write) a register read fails at the
+    // bound, the reads after it fail at once even when the bus is free
+    // again (a frame is never half read), and with the bound lifted a read
+    // waits for the bus as before. The board runs 5 times faster.
+    BoardClockSpeed fast(5);
+    auto& clock = sim::SimClock::instance();
+    const uint64_t margin = boardUsOfRealMs(250);
+    std::atomic<bool> held{false}, release{false};
+    std::thread holder([&] {
+        QMutexLocker lock(&Utils::_spi_mutex);
+        held = true;
+        while (!release.load())
+            clock.sleepUs(1000);
+    });
+    while (!held.load())
+        std::this_thread::yield();
+    unsigned char v = 0;
+    {
+        const fpga_manage::SpiBusBound bound(clock.nowUs() + 1000000);
+        const uint64_t t0 = clock.nowUs();
+        EXPECT_EQ(mgr().read_fpga_register(129, &v, 0), 0);
+        const uint64_t waited = clock.nowUs() - t0;
+        EXPECT_GE(waited, 1000000u);
+        EXPECT_LE(waited, 1000000u + margin);
+        EXPECT_TRUE(fpga_manage::SpiBusBound::givenUp());
+        release = true;
+        holder.join();
+        EXPECT_EQ(mgr().read_fpga_register(129, &v, 0), 0) << "a read after one that gave up";
+    }
+    EXPECT_FALSE(fpga_manage::SpiBusBound::givenUp());
+    EXPECT_EQ(mgr().read_fpga_register(129, &v, 0), 1) << "no bound: the bus is taken";
+    // Held for 2 s with no bound: the read waits for it.
+    held = false;
+    release = false;
+    std::thread second([&] {
+        QMutexLocker lock(&Utils::_spi_mutex);
+        held = true;
+        clock.sleepUs(2000000);
+    });
+    while (!held.load())
+        std::this_thread::yield();
+    const uint64_t t1 = clock.nowUs();
+    EXPECT_EQ(mgr().read_fpga_register(129, &v, 0), 1);
+    EXPECT_GE(clock.nowUs() - t1, 1500000u);
+    second.join();
 }
 
 TEST_F(PassThrough, RequestsFromTwoTransportsAtOnceEachGetTheirOwnAnswer)
