@@ -403,7 +403,7 @@ TEST_F(PassThrough, OnlyAnAnswerThatFitsTheRequestIsItsAnswer)
 TEST_F(PassThrough, ALateAnswerFitsNoLaterRequestOfAnyKind)
 {
     // Four cards behind each of ports 5, 6, 9 (FPGA 0 ports 4, 5, 8) and 17
-    // (FPGA 1 port 0), all counted; port 5's cards answer 6 s late, after
+    // (FPGA 1 port 0), all counted; port 5's cards answer 7 s late, after
     // the 5 s a RAM read or write is given. PC A's request to port 5 ends
     // without an answer; PC B's request, sent as A's ends, is open when
     // A's late answer comes, and B's own answer from port 5 comes after
@@ -411,7 +411,7 @@ TEST_F(PassThrough, ALateAnswerFitsNoLaterRequestOfAnyKind)
     // port 5), and never A's. The board runs 10 times faster.
     BoardClockSpeed fast(10);
     auto& clock = sim::SimClock::instance();
-    for (const char* c : {"cards 5 4", "cards 6 4", "cards 9 4", "cards 17 4", "card-delay 5 6000"})
+    for (const char* c : {"cards 5 4", "cards 6 4", "cards 9 4", "cards 17 4", "card-delay 5 7000"})
         control(c);
     setCount(0, 4, 4);
     setCount(0, 5, 4);
@@ -453,7 +453,7 @@ TEST_F(PassThrough, ALateAnswerFitsNoLaterRequestOfAnyKind)
         FakeTransport a(c.aCode), b(c.bCode);
         const uint64_t t0 = clock.nowUs();
         EXPECT_FALSE(pass(a, c.a)) << "A's answer is late";
-        EXPECT_LT(clock.nowUs() - t0, 6000000u) << "A's answer came before A ended: the case tests nothing";
+        EXPECT_LT(clock.nowUs() - t0, 7000000u) << "A's answer came before A ended: the case tests nothing";
         EXPECT_FALSE(pass(b, c.b)) << "B was answered";
         for (const auto& got : b.bodies())
             ADD_FAILURE() << "B received an answer from source " << std::hex << le16(got.data(), 2) << " port byte "
@@ -462,7 +462,7 @@ TEST_F(PassThrough, ALateAnswerFitsNoLaterRequestOfAnyKind)
         EXPECT_TRUE(a.sent.empty());
         const size_t bSent = b.sent.size();
         // Every late answer of the round comes and is read before the next.
-        clock.sleepUs(t0 + 12500000 - std::min(clock.nowUs(), t0 + 12500000));
+        clock.sleepUs(t0 + 14500000 - std::min(clock.nowUs(), t0 + 14500000));
         for (int i = 0; i < 40; ++i) {
             mgr().reg_IRQ_Dealwith(0, 0);
             mgr().reg_IRQ_Dealwith(1, 0);
