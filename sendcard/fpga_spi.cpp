@@ -4,6 +4,8 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/wait_bound.h"
+#include "platform/clock.h"
 
 #include <QMutexLocker>
 #include <vector>
@@ -13,7 +15,46 @@ namespace {
 constexpr unsigned char kRamCommand = 1;
 constexpr unsigned char kRegisterCommand = 2;
 
+// This thread's bound on its waits for the SPI bus (0: none), and whether a
+// transfer has failed for it.
+thread_local uint64_t t_spiUntilUs = 0;
+thread_local bool t_spiGivenUp = false;
+
+// Takes the SPI bus for one transfer: at once without a bound, else by the
+// bound or not at all.
+bool takeSpiBus()
+{
+    if (t_spiUntilUs == 0) {
+        Utils::_spi_mutex.lock();
+        return true;
+    }
+    if (t_spiGivenUp)
+        return false;
+    const uint64_t now = platform::clock().nowUs();
+    if (waitUntil(t_spiUntilUs > now ? t_spiUntilUs - now : 0, 50, [] { return Utils::_spi_mutex.tryLock(); }))
+        return true;
+    t_spiGivenUp = true;
+    return false;
+}
+
 } // namespace
+
+fpga_manage::SpiBusBound::SpiBusBound(uint64_t untilUs) : savedUntil_(t_spiUntilUs), savedGivenUp_(t_spiGivenUp)
+{
+    t_spiUntilUs = untilUs ? untilUs : 1;
+    t_spiGivenUp = false;
+}
+
+fpga_manage::SpiBusBound::~SpiBusBound()
+{
+    t_spiUntilUs = savedUntil_;
+    t_spiGivenUp = savedGivenUp_;
+}
+
+bool fpga_manage::SpiBusBound::givenUp()
+{
+    return t_spiGivenUp;
+}
 
 void fpga_manage::gpio_set(unsigned pad, unsigned short level)
 {
@@ -123,7 +164,11 @@ int fpga_manage::fpga_transfer(unsigned char fpga, uint32_t command, const unsig
         ones.assign(length, 0xFF);
         tx = ones.data();
     }
-    QMutexLocker lock(&Utils::_spi_mutex);
+    if (!takeSpiBus())
+        return 0;   // the bus stayed held past this thread's bound
+    struct Release {
+        ~Release() { Utils::_spi_mutex.unlock(); }
+    } release;
     fpga_select(fpga);
     bool ok = drv->SPI_Transfer_Write(fd, word, 4) > 0;
     fpga_data_phase(fpga);
