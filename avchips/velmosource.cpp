@@ -156,7 +156,7 @@ int velmosource::poll_input(int input)
         store->block_bytes(off, now, sizeof(now));
         if (std::memcmp(now, rec, sizeof(rec)) != 0) {
             ParaWriteLock bytes;
-            std::memcpy(store->ram_para + off, rec, sizeof(rec));
+            std::memcpy(bytes.block() + off, rec, sizeof(rec));
         }
     }
     return 0;

@@ -281,8 +281,8 @@ bool SyncUpdate::store_due(uint16_t request, uint16_t fileRequest, bool rewrite)
 int SyncUpdate::take_pending_mode(uint16_t* dropped)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    unsigned char* block = store->ram_para;
     ParaWriteLock lock;   // held by the caller already: it only counts
+    unsigned char* block = lock.block();
     const uint16_t request = le16(block, para::kModeSaveRequest);
     if (!store_due(request, le16(store->ram_para_shadow, para::kModeSaveRequest), false))
         return -1;
@@ -294,7 +294,7 @@ int SyncUpdate::take_pending_mode(uint16_t* dropped)
         return -1;
     }
     const int slot = request - 1;
-    unsigned char* s = store->mode_user_para[slot];
+    unsigned char* s = lock.slot(slot);
     s[0] = 0xAA;
     s[1] = 0xAA;
     setLe16(block, para::kCurrentMode, request);
@@ -320,7 +320,7 @@ std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites(bool storing)
             files.emplace_back(slot, false);
             if (storing) {
                 ParaWriteLock lock;   // held by the caller already: it only counts
-                setLe16(store->ram_para, para::kModeSaveRequest, 0);
+                setLe16(lock.block(), para::kModeSaveRequest, 0);
             }
         }
     }

@@ -50,6 +50,26 @@ ParaWriteLock::ManageHold::~ManageHold()
         C331ParaLock::release();
 }
 
+ZdrRamPara& ParaWriteLock::store()
+{
+    return target ? *target : *ZdrRamPara::p_zdrrampara_config;
+}
+
+unsigned char* ParaWriteLock::block()
+{
+    return store().m_block;
+}
+
+unsigned char* ParaWriteLock::slot(int s)
+{
+    return store().m_slots[s];
+}
+
+unsigned char* ParaWriteLock::status()
+{
+    return store().m_status;
+}
+
 void ParaWriteLock::raise(unsigned char value)
 {
     C331ParaLock::raise_held(value);
@@ -95,10 +115,10 @@ bool validSlot(int slot) { return slot >= 0 && slot < ZdrRamPara::kSlotCount; }
 
 ZdrRamPara::ZdrRamPara()
 {
-    std::memset(ram_para, 0, sizeof(ram_para));
+    std::memset(m_block, 0, sizeof(m_block));
     std::memset(ram_para_shadow, 0, sizeof(ram_para_shadow));
-    std::memset(mode_user_para, 0, sizeof(mode_user_para));
-    std::memset(run_status, 0, sizeof(run_status));
+    std::memset(m_slots, 0, sizeof(m_slots));
+    std::memset(m_status, 0, sizeof(m_status));
 }
 
 ZdrRamPara::~ZdrRamPara() = default;
@@ -119,13 +139,13 @@ ZdrRamPara* ZdrRamPara::pInstance()
     p->load_para_file();
 
     // What the last run left running does not come back after a restart.
-    std::memset(p->ram_para + para::kTestPattern, 0, 4);
-    p->ram_para[para::kModeSaveRequest + 1] = 0;
-    setLe16(p->ram_para, para::kBlackout, 0);
+    std::memset(p->m_block + para::kTestPattern, 0, 4);
+    p->m_block[para::kModeSaveRequest + 1] = 0;
+    setLe16(p->m_block, para::kBlackout, 0);
     g_language = p->ram_para[para::kLanguage];
     for (int l = 0; l < para::kLayerCount; ++l) {
-        p->ram_para[para::kLayerFade + 4 * l] = 60;
-        p->ram_para[para::kLayerFade + 4 * l + 2] = 60;
+        p->m_block[para::kLayerFade + 4 * l] = 60;
+        p->m_block[para::kLayerFade + 4 * l + 2] = 60;
     }
     p->ZdrCropSourceInit();
     std::memcpy(p->ram_para_shadow, p->ram_para, sizeof(p->ram_para));
@@ -135,10 +155,10 @@ ZdrRamPara* ZdrRamPara::pInstance()
         sleepUs(100);
     }
 
-    std::memset(p->run_status + 37, 0, 1061 - 37);
-    p->run_status[37] = 0x80;
-    p->run_status[38] = 0x1F;
-    p->run_status[39] = 0x06;
+    std::memset(p->m_status + 37, 0, 1061 - 37);
+    p->m_status[37] = 0x80;
+    p->m_status[38] = 0x1F;
+    p->m_status[39] = 0x06;
     // The link threads already run: they see the store once it is loaded.
     p_zdrrampara_config = p;
     return p;
@@ -156,7 +176,7 @@ void ZdrRamPara::load_para_file()
     const DefaultParaImage& defaults = defaultParaImage();
     for (int i = 0; i < para::kPersistSize; ++i) {
         const size_t at = static_cast<size_t>(para::kFileHeadSize + i);
-        ram_para[para::kPersistStart + i] = at < file.size() ? file[at] : defaults[at];
+        m_block[para::kPersistStart + i] = at < file.size() ? file[at] : defaults[at];
     }
     if (file.size() < static_cast<size_t>(para::kFileHeadSize + para::kPersistSize))
         writeLogMsg(WARNING, "parameter file is short (" + std::to_string(file.size()) +
@@ -288,8 +308,8 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 1;
     if (len == 0)
         return 0;
-    ParaWriteLock bytes;
-    std::memcpy(ram_para + offset, data, len);
+    ParaWriteLock bytes(*this);
+    std::memcpy(bytes.block() + offset, data, len);
     return 0;
 }
 
@@ -304,8 +324,8 @@ int ZdrRamPara::ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, 
     if (traceOn())
         std::printf("\n write ram_user_mode = %#x \n", mode);
     if (len) {
-        ParaWriteLock bytes;
-        std::memcpy(mode_user_para[mode - 1] + offset, data, len);
+        ParaWriteLock bytes(*this);
+        std::memcpy(bytes.slot(mode - 1) + offset, data, len);
     }
     return 0;
 }
@@ -330,10 +350,10 @@ void ZdrRamPara::ZdrSetEDIDPara(int input, short width, short height, short refr
     // A record beyond the six inputs would land in other fields.
     if (!validInput(input))
         return;
-    ParaWriteLock lock;
-    setLe16(ram_para, para::edid(input), static_cast<uint16_t>(width));
-    setLe16(ram_para, para::edid(input) + 2, static_cast<uint16_t>(height));
-    setLe16(ram_para, para::edid(input) + 4, static_cast<uint16_t>(refresh));
+    ParaWriteLock lock(*this);
+    setLe16(lock.block(), para::edid(input), static_cast<uint16_t>(width));
+    setLe16(lock.block(), para::edid(input) + 2, static_cast<uint16_t>(height));
+    setLe16(lock.block(), para::edid(input) + 4, static_cast<uint16_t>(refresh));
     lock.raise(1);
 }
 
@@ -388,7 +408,7 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
     // The slots are written by the PC's RAM writes and the pages under the
     // c331 manage mutex: the slot is touched only under it, never while a
     // file or a shell command is waited for.
-    unsigned char* s = mode_user_para[slot];
+    const unsigned char* s = mode_user_para[slot];
     if (op != kModeFileLoad) {
         // The slot is marked empty before its file goes, in the hold that
         // looks at it, and never after: a PC's save landing while the file
@@ -398,14 +418,14 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
         const int osdOn = para::kOsdOn - para::kModeStart + 2;
         bool osdSaved;
         {
-            ParaWriteLock lock;
+            ParaWriteLock lock(*this);
             if (op == kModeFileDeleteIfEmpty && !slotMarkedEmpty(s))
                 return 0;
             osdSaved = le16(s, osdOn) == 1;
             if (osdSaved)
-                setLe16(s, osdOn, 0);
-            s[0] = 0xFF;
-            s[1] = 0xFF;
+                setLe16(lock.slot(slot), osdOn, 0);
+            lock.slot(slot)[0] = 0xFF;
+            lock.slot(slot)[1] = 0xFF;
         }
         platform::shell().run("rm  -rf  " + modeFilePath(slot));
         sleepUs(100);
@@ -430,17 +450,17 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
     if (opened) {
         {
             // A short file fills only what it holds.
-            ParaWriteLock lock;
-            std::memcpy(s, image.data(), got);
+            ParaWriteLock lock(*this);
+            std::memcpy(lock.slot(slot), image.data(), got);
         }
         platform::shell().run("sync");
         sleepUs(100);
         return 1;
     }
     if (op == kModeFileLoad) {
-        ParaWriteLock lock;
-        s[0] = 0xFF;
-        s[1] = 0xFF;
+        ParaWriteLock lock(*this);
+        lock.slot(slot)[0] = 0xFF;
+        lock.slot(slot)[1] = 0xFF;
     }
     return 0;
 }
@@ -460,9 +480,9 @@ void ZdrRamPara::ram_para_reset()
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
-    ParaWriteLock lock;
+    ParaWriteLock lock(*this);
     if (written)
-        std::memcpy(ram_para + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
+        std::memcpy(lock.block() + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
     std::memcpy(ram_para_shadow, ram_para, sizeof(ram_para));
 }
 
@@ -560,23 +580,23 @@ void ZdrRamPara::ZdrGetCropPara(int input, int j, CROP_PARA* out, int* index)
 
 void ZdrRamPara::ZdrSetCropPara(char input, char j, CROP_PARA* in)
 {
-    // The calling page holds the c331 manage mutex and raises the flag.
-    ParaWriteLock bytes;
+    ParaWriteLock bytes(*this);
     const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
     if (k == para::kCropCount)
         return;
     const int off = para::crop(k);
-    setLe16(ram_para, off + 2, static_cast<uint16_t>(in->x));
-    setLe16(ram_para, off + 4, static_cast<uint16_t>(in->y));
-    setLe16(ram_para, off + 6, static_cast<uint16_t>(in->w));
-    setLe16(ram_para, off + 8, static_cast<uint16_t>(in->h));
+    setLe16(bytes.block(), off + 2, static_cast<uint16_t>(in->x));
+    setLe16(bytes.block(), off + 4, static_cast<uint16_t>(in->y));
+    setLe16(bytes.block(), off + 6, static_cast<uint16_t>(in->w));
+    setLe16(bytes.block(), off + 8, static_cast<uint16_t>(in->h));
+    bytes.raise(1);
 }
 
 int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 {
     const int c = ZdrAddCropID(input);
     // The free record is found and taken under one hold of the mutex.
-    ParaWriteLock lock;
+    ParaWriteLock lock(*this);
     int k = 0;
     while (k < para::kCropCount && (le16(ram_para, para::crop(k)) & para::kCropInUse))
         ++k;
@@ -585,22 +605,22 @@ int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
     if (k == para::kCropCount || c == 0)
         return c;
     const int off = para::crop(k);
-    setLe16(ram_para, off, static_cast<uint16_t>(para::kCropInUse | (((c - 1) & 0x7F) << 8) | (input & 0xFF)));
-    setLe16(ram_para, off + 2, static_cast<uint16_t>(in->x));
-    setLe16(ram_para, off + 4, static_cast<uint16_t>(in->y));
-    setLe16(ram_para, off + 6, static_cast<uint16_t>(in->w));
-    setLe16(ram_para, off + 8, static_cast<uint16_t>(in->h));
+    setLe16(lock.block(), off, static_cast<uint16_t>(para::kCropInUse | (((c - 1) & 0x7F) << 8) | (input & 0xFF)));
+    setLe16(lock.block(), off + 2, static_cast<uint16_t>(in->x));
+    setLe16(lock.block(), off + 4, static_cast<uint16_t>(in->y));
+    setLe16(lock.block(), off + 6, static_cast<uint16_t>(in->w));
+    setLe16(lock.block(), off + 8, static_cast<uint16_t>(in->h));
     lock.raise(1);
     return 0;
 }
 
 void ZdrRamPara::ZdrDeleteCrop(char input, char j)
 {
-    ParaWriteLock lock;
+    ParaWriteLock lock(*this);
     const int k = find_crop_record(static_cast<unsigned char>(input), ZdrGetCropID(static_cast<unsigned char>(input), j));
     if (k == para::kCropCount)
         return;
-    setLe16(ram_para, para::crop(k), 0);
+    setLe16(lock.block(), para::crop(k), 0);
     lock.raise(1);
 }
 
@@ -610,7 +630,7 @@ void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
     const int l = static_cast<unsigned char>(layer);
     if (l >= para::kLayerCount)
         return;
-    ParaWriteLock lock;
+    ParaWriteLock lock(*this);
     uint16_t word;
     if (j == 0) {
         word = static_cast<uint16_t>(in & 0x7FFF);
@@ -622,8 +642,8 @@ void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
             return;
         word = static_cast<uint16_t>(para::kLayerInputIsCrop | k);
     }
-    setLe16(ram_para, para::layer(l) + para::kLayerInput, word);
+    setLe16(lock.block(), para::layer(l) + para::kLayerInput, word);
     if (le16(ram_para, para::kCurrentMode) == le16(ram_para_shadow, para::kCurrentMode))
-        setLe16(ram_para, para::kCurrentMode, 0);
+        setLe16(lock.block(), para::kCurrentMode, 0);
     lock.raise(1);
 }

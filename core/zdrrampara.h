@@ -49,21 +49,39 @@ private:
     static thread_local int depth;
 };
 
+class ZdrRamPara;
+
 // The one way to write the block, the user-mode slots and the register
 // image (the GUI thread records the shadow copy through record_persisted,
 // a reset under this lock): the c331 manage mutex (taken here unless this
 // thread holds it already, as the chip thread's change pass and a writer
 // that checks and stores under one hold do), then the short lock; both
-// are given back when it ends. raise() sets the parameter-changed flag (a
-// pending 2 is never lowered).
+// are given back when it ends. The store's bytes are writable only
+// through a lock that is held: block(), slot() and status(); everyone
+// else reads them through the store's const views. raise() sets the
+// parameter-changed flag (a pending 2 is never lowered).
+// One order everywhere: take the lock, store, raise. A writer that checks
+// the block and then stores under one hold (or posts something else with
+// its store) takes C331ParaLock around the check, this lock and the post,
+// and stores and raises through this lock.
 class ParaWriteLock {
 public:
+    // Writes the program's store (once it is loaded), or the store named
+    // (the store's own functions).
     ParaWriteLock() = default;
+    explicit ParaWriteLock(ZdrRamPara& store) : target(&store) {}
     ParaWriteLock(const ParaWriteLock&) = delete;
     ParaWriteLock& operator=(const ParaWriteLock&) = delete;
+    // The 4096-byte block; user-mode slot s (ZdrRamPara::kSlotSize bytes);
+    // the register image (ZdrRamPara::kStatusSize bytes).
+    unsigned char* block();
+    unsigned char* slot(int s);
+    unsigned char* status();
     void raise(unsigned char value = 1);
 
 private:
+    ZdrRamPara& store();
+
     struct ManageHold {
         ManageHold();
         ~ManageHold();
@@ -71,6 +89,7 @@ private:
     };
     ManageHold manage;   // first in, last out
     ParaBytesLock bytes;
+    ZdrRamPara* target = nullptr;
 };
 
 class ZdrRamPara : public QObject {
@@ -84,8 +103,18 @@ public:
     static ZdrRamPara* pInstance();
     static Published<ZdrRamPara> p_zdrrampara_config;
 
-    // Written under ParaWriteLock (see above).
-    unsigned char ram_para[4096];
+private:
+    // The store's bytes, written only through ParaWriteLock (and by the
+    // loader, before the store is published).
+    friend class ParaWriteLock;
+    unsigned char m_block[4096];
+    unsigned char m_slots[kSlotCount][kSlotSize];
+    unsigned char m_status[kStatusSize];
+
+public:
+    // Read-only views of the block, the slots and the register image
+    // (written through ParaWriteLock; see above).
+    const unsigned char (&ram_para)[4096] = m_block;
     // What the parameter file holds: written by the GUI thread through
     // record_persisted (under the short lock alone: a change pass does not
     // hold it up) and by a reset under ParaWriteLock; read by the other
@@ -93,17 +122,17 @@ public:
     unsigned char ram_para_shadow[4096];
     // Slot s holds user mode s + 1: marker (0xAA 0xAA saved, 0xFF 0xFF
     // empty), an image of block 896 to 4095, then bytes kept as they came.
-    unsigned char mode_user_para[kSlotCount][kSlotSize];
-    // The processor's register image and the drivers' presence bits;
-    // written under ParaWriteLock.
-    unsigned char run_status[kStatusSize];
+    const unsigned char (&mode_user_para)[kSlotCount][kSlotSize] = m_slots;
+    // The processor's register image and the drivers' presence bits.
+    const unsigned char (&run_status)[kStatusSize] = m_status;
 
     int test_signal(int code);
     void ram_para_save();
 
     // The PC's writes into the block and into a user-mode slot: 0 done,
-    // 1 refused (nothing written). The caller holds the c331 manage mutex
-    // and raises the flag; the bytes are stored under ParaWriteLock.
+    // 1 refused (nothing written). The caller holds the c331 manage mutex;
+    // the bytes are stored under ParaWriteLock and nothing is raised (the
+    // PC asks for the pass itself, through its flag register).
     int ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned int offset);
     int ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, unsigned int address);
 
@@ -130,7 +159,8 @@ public:
     int mode_file_deal(int slot, ModeFileOp op);
     void ram_para_reset();
 
-    // Crop table.
+    // Crop table. Its writers store and raise the flag under one
+    // ParaWriteLock.
     void ZdrCropSourceInit();
     int ZdrGetSourceNum(int input, int n);
     int ZdrGetCropID(int input, int j);

@@ -267,10 +267,10 @@ int message_deal::write_register(const unsigned char* frame, int length)
     unsigned char result = kOk;
     // The register image is shared by every link and the chip thread: each
     // store is made under the manage mutex, as the chip thread reads it.
-    unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
+    const unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
     auto merge = [image](unsigned at, unsigned char value, unsigned char mask) {
         ParaWriteLock lock;
-        image[at] = static_cast<unsigned char>((value & mask) | (image[at] & ~mask));
+        lock.status()[at] = static_cast<unsigned char>((value & mask) | (image[at] & ~mask));
     };
     for (int i = 0; i < items; ++i) {
         const unsigned reg = le16(p, 4 * i);
@@ -298,17 +298,14 @@ int message_deal::write_register(const unsigned char* frame, int length)
             case link_reg::kTestSequence:
             case link_reg::kParaDump:
             case link_reg::kRegGroup: {
-                C331ParaLock lock;
-                {
-                    ParaWriteLock bytes;
-                    if (reg == link_reg::kTestSequence)
-                        image[34] = value & mask;
-                    else if (reg == link_reg::kParaDump)
-                        image[35] = static_cast<unsigned char>(value + 1);
-                    else
-                        image[36] = value & mask;
-                }
-                lock.raise(1);
+                ParaWriteLock bytes;
+                if (reg == link_reg::kTestSequence)
+                    bytes.status()[34] = value & mask;
+                else if (reg == link_reg::kParaDump)
+                    bytes.status()[35] = static_cast<unsigned char>(value + 1);
+                else
+                    bytes.status()[36] = value & mask;
+                bytes.raise(1);
                 break;
             }
             default:
@@ -487,8 +484,8 @@ int message_deal::write_items(const unsigned char* frame, int length)
             return status(kRefused);
     }
 
-    unsigned char* block = store->ram_para;
     ParaWriteLock bytes;
+    unsigned char* block = bytes.block();
     for (int i = 0; i < items; ++i) {
         const unsigned char item = p[4 * i];
         const unsigned char index = p[4 * i + 1];
@@ -520,7 +517,7 @@ int message_deal::write_items(const unsigned char* frame, int length)
         default: break;
         }
     }
-    lock.raise(1);
+    bytes.raise(1);
     return status(kOk);
 }
 

@@ -67,6 +67,27 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
     };
     // Steps 3 to 11 and 13 to 15 report to the advanced settings page.
     auto toAdvanced = [&](int v) { card_job_progress(5, v); };
+    // One pass of the load of the operate records (steps 12 and 19): the
+    // record at operate_index goes on to the cards; once it is loaded, the
+    // next record is read at readStep, or true when it was the last one.
+    auto recordsLoaded = [&](unsigned char readStep, const char* nextText) {
+        if (load_rcv_xy_operate(path, r.operate_data_offset, bare) == 0) {
+            card_job_ticker(job);
+            return false;
+        }
+        if (sp.record_failed) {
+            fail("\n operate record not loaded ");
+            return false;
+        }
+        if (sp.operate_index + 1u < r.rcv_operate_times) {
+            ++sp.operate_index;
+            sp.loader_step = 20;
+            sp.step = readStep;
+            trace(nextText);
+            return false;
+        }
+        return true;
+    };
 
     if (sp.step > 0 && sp.step < 33 && Utils::getTimeSpace(sp.job_start) > kCardJobTicks)
         fail("\n the job took too long ");
@@ -251,21 +272,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         break;
     }
     case 12:
-        if (load_rcv_xy_operate(path, r.operate_data_offset, bare) == 0) {
-            card_job_ticker(job);
-            break;
-        }
-        if (sp.record_failed) {
-            fail("\n operate record not loaded ");
-            break;
-        }
-        if (sp.operate_index + 1u >= r.rcv_operate_times) {
+        if (recordsLoaded(11, ""))
             sp.step = 33;
-        } else {
-            ++sp.operate_index;
-            sp.loader_step = 20;
-            sp.step = 11;
-        }
         break;
     case 13: {
         const unsigned ledx = r.net_para.net_ledx;
@@ -362,21 +370,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY mode)
         break;
     }
     case 19:
-        if (load_rcv_xy_operate(path, r.operate_data_offset, bare) == 0) {
-            card_job_ticker(job);
+        if (!recordsLoaded(18, "\n start to set net para operate "))
             break;
-        }
-        if (sp.record_failed) {
-            fail("\n operate record not loaded ");
-            break;
-        }
-        if (sp.operate_index + 1u < r.rcv_operate_times) {
-            ++sp.operate_index;
-            sp.loader_step = 20;
-            sp.step = 18;
-            trace("\n start to set net para operate ");
-            break;
-        }
         sp.operate_index = 0;
         if (job == 2) {
             sp.step = 33;

@@ -75,7 +75,7 @@ void c331_manage::c331managerdeal(void* arg)
         C331ParaLock::acquire();
         const unsigned char flag = para_change_flag.load();
         if (flag != 0 || ((m->panel_deferred || reinit) && g_set_led_para != 1)) {
-            unsigned char* block = store->ram_para;
+            const unsigned char* block = store->ram_para;
             // The pass applies the block as it stands now, and this copy is
             // what the chip shows afterwards: a store that lands while the
             // pass programs the chip differs from it and is applied by the
@@ -300,11 +300,11 @@ void c331_manage::c331managerdeal(void* arg)
             }
 
             // 14. Debug requests of the PC.
-            unsigned char* status = store->run_status;
+            const unsigned char* status = store->run_status;
             // The PC reads the register image under the store's short lock.
-            auto clear = [status](int at) {
+            auto clear = [](int at) {
                 ParaWriteLock bytes;
-                status[at] = 0;
+                bytes.status()[at] = 0;
             };
             const unsigned char seq = status[kDbgSequence];
             if (seq) {

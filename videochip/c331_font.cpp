@@ -72,7 +72,7 @@ int c331_manage::read_c331_font(int fd)
     {
         ParaWriteLock bytes;
         if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
-            store->run_status[kStatusFonts] =
+            bytes.status()[kStatusFonts] =
                 static_cast<unsigned char>((store->run_status[kStatusFonts] & 0xC0) | area);
     }
     return ok ? 0 : -1;

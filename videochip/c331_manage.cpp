@@ -242,7 +242,7 @@ bool c331_manage::write_back_word(int offset, uint16_t value)
         return false;
     {
         ParaWriteLock bytes;
-        setLe16(store->ram_para, offset, value);
+        setLe16(bytes.block(), offset, value);
     }
     if (m)
         setLe16(m->applied_para, offset, value);

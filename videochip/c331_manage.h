@@ -604,9 +604,10 @@ public:
 extern const unsigned int parameters_txt[160];
 
 // A hold of the c331 manage mutex: a writer that checks the block and then
-// stores holds it across both (the stores themselves go through
-// ParaWriteLock, which then takes only the short lock), and raise()s the
-// flag before it ends.
+// stores holds it across both (or across its store and what it posts with
+// it); the stores and their raise go through a ParaWriteLock inside it,
+// which then takes only the short lock. raise() is for a request that
+// stores nothing (the PC's flag asking for a pass).
 class C331ParaLock {
 public:
     C331ParaLock() { acquire(); }

@@ -373,7 +373,7 @@ void c331_manage::zdrApi_WriteRam(int offset)
     const int words[7] = {pnl.xoffs, pnl.yoffs, cols, rows, o.width, o.height, o.laneMode};
     ParaWriteLock bytes;
     for (int i = 0; i < 7; ++i)
-        setLe16(store->ram_para, para::kPanelResult + 2 * i, static_cast<uint16_t>(words[i]));
+        setLe16(bytes.block(), para::kPanelResult + 2 * i, static_cast<uint16_t>(words[i]));
 }
 
 void c331_manage::zdrApi_MultiWinInit()

@@ -69,7 +69,7 @@ void inGuiThread(F f)
 
 // The byte area of the parameter store a probe names: "block", "shadow",
 // "status" or "slotN" (N = 0..15); null when there is no such area.
-unsigned char* storeArea(const std::string& name, size_t& size)
+const unsigned char* storeArea(const std::string& name, size_t& size)
 {
     ZdrRamPara* p = ZdrRamPara::p_zdrrampara_config;
     if (!p)
@@ -203,7 +203,7 @@ void registerAppProbes()
                     unsigned long long off = 0;
                     unsigned long long len = 0;
                     ArgReader a(args);
-                    unsigned char* area = a.count(3, 3) ? storeArea(args[0], size) : nullptr;
+                    const unsigned char* area = a.count(3, 3) ? storeArea(args[0], size) : nullptr;
                     if (!area) {
                         if (args.size() == 3)
                             a.fail(0, "area", "is not block, shadow, status or slot0..slot15");
@@ -242,7 +242,7 @@ void registerAppProbes()
                     unsigned long long off = 0;
                     unsigned long long flag = 1;
                     std::vector<unsigned char> bytes;
-                    unsigned char* block = storeArea("block", size);
+                    const unsigned char* block = storeArea("block", size);
                     ArgReader a(args);
                     if (!block || !a.count(2, 3) || !a.number(0, "offset", 0, size, off) ||
                         !a.hexBytes(1, "bytes", bytes) ||
@@ -250,13 +250,10 @@ void registerAppProbes()
                          !a.fail(1, "bytes", "run past the block's " + std::to_string(size) + " bytes")) ||
                         (args.size() == 3 && !a.number(2, "flag", 0, 2, flag)))
                         return a.refuse("store-set <offset> <hex bytes> [flag 0..2]", reply);
-                    C331ParaLock lock;
-                    {
-                        ParaWriteLock stored;
-                        std::copy(bytes.begin(), bytes.end(), block + off);
-                    }
+                    ParaWriteLock stored;
+                    std::copy(bytes.begin(), bytes.end(), stored.block() + off);
                     if (flag)
-                        lock.raise(static_cast<unsigned char>(flag));
+                        stored.raise(static_cast<unsigned char>(flag));
                     return true;
                 });
     control.add("widget-geometry", "<name>: x y width height and visible|hidden of a top window",

@@ -108,15 +108,15 @@ void registerFpgaProbes()
                     C331ParaLock lock;
                     {
                         ParaWriteLock bytes;
-                        setLe16(store->ram_para, para::kLedWidth, static_cast<uint16_t>(w));
-                        setLe16(store->ram_para, para::kLedHeight, static_cast<uint16_t>(h));
+                        setLe16(bytes.block(), para::kLedWidth, static_cast<uint16_t>(w));
+                        setLe16(bytes.block(), para::kLedHeight, static_cast<uint16_t>(h));
+                        bytes.raise(1);
                     }
                     {
                         QMutexLocker led(&Utils::_led_para_init_mutex);
                         g_set_led_para = 1;
                         g_set_led_setup = 0;
                     }
-                    lock.raise(1);
                     return true;
                 });
     control.add("card-job",

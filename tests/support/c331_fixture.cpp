@@ -81,7 +81,7 @@ size_t C331Test::registerFrames()
 void C331Test::store16(int offset, uint16_t value, unsigned char flag)
 {
     ParaWriteLock lock;
-    setLe16(store->ram_para, offset, value);
+    setLe16(lock.block(), offset, value);
     lock.raise(flag);
 }
 

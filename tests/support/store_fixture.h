@@ -6,6 +6,16 @@
 #include "core/default_para.h"
 #include "core/zdrrampara.h"
 
+// Test set-up only, for a test that fills the store's bytes over several
+// statements while no other thread writes them: the writable bytes of the
+// program's store, handed out under ParaWriteLock and used after it (the
+// program itself writes them only while it holds the lock). A statement
+// that stores once takes the lock itself: setLe16(ParaWriteLock().block(), ...).
+namespace test_store {
+inline unsigned char* unguarded_block() { return ParaWriteLock().block(); }
+inline unsigned char* unguarded_slot(int s) { return ParaWriteLock().slot(s); }
+} // namespace test_store
+
 class StoreTest : public SimBoardTest {
 protected:
     void SetUp() override;

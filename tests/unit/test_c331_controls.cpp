@@ -239,7 +239,7 @@ TEST_F(C331Controls, WindowOutputBlackFreezeEffectAndDotByDot)
 {
     twoWindows();
     m->PM_INPUT[1] = 2;
-    setLe16(store->ram_para, para::layer(1) + para::kLayerP2P, 3);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerP2P, 3);
 
     // Black: the window's channel shows the background.
     m->c331_SetWinOutput(m->c331_fd, 1, 0x1);
@@ -280,13 +280,13 @@ TEST_F(C331Controls, DotByDotModeFollowsTheLayerAndStaysOffWhileItsBitIsOff)
 {
     twoWindows();
     const int out = para::layer(1) + para::kLayerOutput;
-    setLe16(store->ram_para, out, 0x100);
+    setLe16(ParaWriteLock().block(), out, 0x100);
     m->c331_SetWinDbdMode(m->c331_fd, 1, 12);
     EXPECT_EQ(m->PM_WIN_DBD_MODE[1], c331::DBD_SINGLE_INPUT);
     m->c331_SetWinDbdMode(m->c331_fd, 1, 9);
     EXPECT_EQ(m->PM_WIN_DBD_MODE[1], c331::DBD_VBO_IN12V);
 
-    setLe16(store->ram_para, out, 0);
+    setLe16(ParaWriteLock().block(), out, 0);
     m->PM_WIN_DBD_MODE[1] = c331::DBD_DISABLE;
     m->g_chg_win[1] = 0;
     m->c331_SetWinDbdMode(m->c331_fd, 1, 2);
@@ -309,7 +309,7 @@ TEST_F(C331Controls, PrioritiesBecomeWindowOrderWords)
 TEST_F(C331Controls, InputSourceCropRefusesIndicesBeyondTheTable)
 {
     twoWindows();
-    store->ram_para[para::crop(5)] = 3;
+    ParaWriteLock().block()[para::crop(5)] = 3;
     m->c331_SetInputsourceCrop(1, 0x8005);
     EXPECT_EQ(m->gWininfo[1].cropIdx, 5);
     EXPECT_EQ(m->gWininfo[1].input, 3);

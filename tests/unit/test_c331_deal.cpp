@@ -31,11 +31,11 @@ protected:
     void layers(std::initializer_list<int> enabled)
     {
         for (int l = 0; l < 6; ++l)
-            setLe16(store->ram_para, para::layer(l) + para::kLayerEnable, 0);
+            setLe16(ParaWriteLock().block(), para::layer(l) + para::kLayerEnable, 0);
         for (int l : enabled) {
-            setLe16(store->ram_para, para::layer(l) + para::kLayerEnable, 1);
-            setLe16(store->ram_para, para::layer(l) + para::kLayerX, 0);
-            setLe16(store->ram_para, para::layer(l) + para::kLayerW, 1920);
+            setLe16(ParaWriteLock().block(), para::layer(l) + para::kLayerEnable, 1);
+            setLe16(ParaWriteLock().block(), para::layer(l) + para::kLayerX, 0);
+            setLe16(ParaWriteLock().block(), para::layer(l) + para::kLayerW, 1920);
         }
         sideBySidePanel();
         m->zdrApi_initEnvC331();
@@ -48,7 +48,7 @@ protected:
 
 TEST_F(C331Deal, NothingHappensWithoutTheFlag)
 {
-    setLe16(store->ram_para, para::kContrast, 30);
+    setLe16(ParaWriteLock().block(), para::kContrast, 30);
     deal();
     EXPECT_EQ(registerFrames(), 0u);
     EXPECT_TRUE(codes.empty());
@@ -114,7 +114,7 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
     // A user's change still waiting for its pass is not overwritten.
     {
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::kBrightness, 70);
+        setLe16(lock.block(), para::kBrightness, 70);
         lock.raise();
         EXPECT_FALSE(c331_manage::write_back_word(para::kBrightness, 12));
     }
@@ -127,9 +127,9 @@ TEST_F(C331Deal, ColourTemperatureIsSetOnceForTypeAndGains)
 {
     {
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::kColorTempType, 0);
-        setLe16(store->ram_para, para::kRedGain, 128);
-        setLe16(store->ram_para, para::kBlueGain, 32);
+        setLe16(lock.block(), para::kColorTempType, 0);
+        setLe16(lock.block(), para::kRedGain, 128);
+        setLe16(lock.block(), para::kBlueGain, 32);
         lock.raise();
     }
     deal();
@@ -157,8 +157,8 @@ TEST_F(C331Deal, EveryChangedEdidRecordIsRequested)
 {
     {
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::edid(1), 1280);
-        setLe16(store->ram_para, para::edid(3) + 4, 50);
+        setLe16(lock.block(), para::edid(1), 1280);
+        setLe16(lock.block(), para::edid(3) + 4, 50);
         lock.raise();
     }
     deal();
@@ -173,11 +173,11 @@ TEST_F(C331Deal, BlackoutPanelResultAudioAndDebugRequests)
 {
     {
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::kBlackout, 1);
-        setLe16(store->ram_para, para::kPanelResult + 2, 8);
-        setLe16(store->ram_para, para::layer(4) + para::kLayerAudioLevel, 0x8005);
-        store->run_status[34] = 0x48;     // bit 3 and bit 6: only the lowest is served
-        store->run_status[36] = 1;
+        setLe16(lock.block(), para::kBlackout, 1);
+        setLe16(lock.block(), para::kPanelResult + 2, 8);
+        setLe16(lock.block(), para::layer(4) + para::kLayerAudioLevel, 0x8005);
+        lock.status()[34] = 0x48;     // bit 3 and bit 6: only the lowest is served
+        lock.status()[36] = 1;
         lock.raise();
     }
     m->c331_init_state = 6;
@@ -189,7 +189,7 @@ TEST_F(C331Deal, BlackoutPanelResultAudioAndDebugRequests)
     EXPECT_EQ(store->run_status[34], 0);
     EXPECT_EQ(store->run_status[36], 0);
 
-    store->run_status[34] = 0x40;
+    ParaWriteLock().status()[34] = 0x40;
     store16(para::kTestPattern, 0);
     deal();
     EXPECT_EQ(m->c331_init_state, 0) << "the chip is brought up again";
@@ -200,8 +200,8 @@ TEST_F(C331Deal, PanelChangeWaitsForAPendingLedRequestWithoutHoldingTheMutex)
     g_set_led_para = 1;
     {
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::kLedWidth, 3840);
-        setLe16(store->ram_para, para::kContrast, 20);
+        setLe16(lock.block(), para::kLedWidth, 3840);
+        setLe16(lock.block(), para::kContrast, 20);
         lock.raise();
     }
     deal();     // must come back although the request is pending
@@ -300,7 +300,7 @@ TEST_F(C331Deal, LayerChangesReachTheirOwnWindow)
 TEST_F(C331Deal, CropSelectionAndCropIndexBeyondTheTable)
 {
     layers({0, 2});
-    store->ram_para[para::crop(5)] = 0x83;      // input 3 in the head's low bits
+    ParaWriteLock().block()[para::crop(5)] = 0x83;      // input 3 in the head's low bits
     store16(para::layer(2) + para::kLayerInput, 0x8005);
     deal();
     EXPECT_EQ(m->gWininfo[1].cropIdx, 5);
@@ -308,7 +308,7 @@ TEST_F(C331Deal, CropSelectionAndCropIndexBeyondTheTable)
     EXPECT_EQ(m->gWininfo[1].input, 3);
     EXPECT_EQ(m->PM_INPUT[1], 0);
 
-    setLe16(store->ram_para, para::kAudioWindow, 2);
+    setLe16(ParaWriteLock().block(), para::kAudioWindow, 2);
     source()->volume_update_request = 0;
     store16(para::layer(2) + para::kLayerInput, 0x8030);   // crop 48: no such record
     deal();

@@ -27,7 +27,7 @@ protected:
     void request(int byte, unsigned char value)
     {
         ParaWriteLock lock;
-        store->run_status[byte] = value;
+        lock.status()[byte] = value;
         lock.raise(1);
     }
     static bool has(const std::string& out, const std::string& what) { return out.find(what) != std::string::npos; }
@@ -39,12 +39,12 @@ protected:
         const int inputs[2] = {left, right};
         for (int l = 0; l < 2; ++l) {
             const int rec = 2272 + 26 * l;
-            setLe16(store->ram_para, rec + 0, 1);
-            setLe16(store->ram_para, rec + 8, static_cast<uint16_t>(inputs[l]));
-            setLe16(store->ram_para, rec + 10, static_cast<uint16_t>(1920 * l));
-            setLe16(store->ram_para, rec + 12, 0);
-            setLe16(store->ram_para, rec + 14, 1920);
-            setLe16(store->ram_para, rec + 16, 1080);
+            setLe16(ParaWriteLock().block(), rec + 0, 1);
+            setLe16(ParaWriteLock().block(), rec + 8, static_cast<uint16_t>(inputs[l]));
+            setLe16(ParaWriteLock().block(), rec + 10, static_cast<uint16_t>(1920 * l));
+            setLe16(ParaWriteLock().block(), rec + 12, 0);
+            setLe16(ParaWriteLock().block(), rec + 14, 1920);
+            setLe16(ParaWriteLock().block(), rec + 16, 1080);
         }
     }
 };

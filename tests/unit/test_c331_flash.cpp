@@ -316,7 +316,7 @@ TEST_F(C331Flash, DmaProgramsItsTargetAndCopiesFromFlash)
 
 TEST_F(C331Flash, FontStatusFollowsTheHeadersFoundInFlash)
 {
-    ZdrRamPara::p_zdrrampara_config->run_status[43] = 0xC0;
+    ParaWriteLock().status()[43] = 0xC0;
     ASSERT_EQ(m->read_c331_font(m->c331_fd), 0);
     EXPECT_EQ(c331_manage::font_status.load(), 0x0F);
     EXPECT_EQ(ZdrRamPara::p_zdrrampara_config->run_status[43], 0xFF);

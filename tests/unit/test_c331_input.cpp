@@ -159,7 +159,7 @@ TEST_F(C331Input, ACropPastItsInputIsCorrectedAlikeOnEveryPath)
 {
     // Layer records at 2272 + 26 l: enable (+0), input (+8), x, y, w, h
     // (+10 .. +16). Layer 0 shows HDMI1 on the left output; layer 1 is off.
-    auto set = [this](int off, uint16_t value) { setLe16(store->ram_para, off, value); };
+    auto set = [](int off, uint16_t value) { setLe16(ParaWriteLock().block(), off, value); };
     set(2272 + 0, 1);
     set(2272 + 8, 2);
     set(2272 + 10, 0);

@@ -105,7 +105,7 @@ TEST_F(C331Manage, NoForcedColourUnlessRequested)
 
 TEST_F(C331Manage, OsdOnAtStartUpLoadsTheMenuOnTheFirstPass)
 {
-    setLe16(store->ram_para, para::kOsdOn, 1);
+    setLe16(ParaWriteLock().block(), para::kOsdOn, 1);
     m->c331_init_state = 5;
     m->manage_step();
     EXPECT_EQ(g_osd_update, 1u);
@@ -174,7 +174,8 @@ class C331Windows : public C331Test {
 protected:
     void layer(int l, int enable, int x, int y, int w, int h, uint16_t input = 1, uint16_t mirror = 0)
     {
-        unsigned char* b = store->ram_para;
+        ParaWriteLock lock;
+        unsigned char* b = lock.block();
         const int r = para::layer(l);
         setLe16(b, r + para::kLayerEnable, static_cast<uint16_t>(enable));
         setLe16(b, r + para::kLayerX, static_cast<uint16_t>(x));
@@ -187,7 +188,7 @@ protected:
     void disableAll()
     {
         for (int l = 0; l < 6; ++l)
-            setLe16(store->ram_para, para::layer(l) + para::kLayerEnable, 0);
+            setLe16(ParaWriteLock().block(), para::layer(l) + para::kLayerEnable, 0);
     }
 };
 
@@ -197,9 +198,9 @@ TEST_F(C331Windows, EnabledLayersAreRenumbered)
     disableAll();
     layer(0, 1, 0, 0, 1920, 1080, 2, 1);
     layer(2, 1, 1920, 0, 1920, 1080, 4, 2);
-    setLe16(store->ram_para, para::layer(2) + para::kLayerOutput, 0x101);
-    setLe16(store->ram_para, para::layer(2) + para::kLayerP2P, 8);
-    setLe16(store->ram_para, para::kLayerFade + 4 * 2, 25);
+    setLe16(ParaWriteLock().block(), para::layer(2) + para::kLayerOutput, 0x101);
+    setLe16(ParaWriteLock().block(), para::layer(2) + para::kLayerP2P, 8);
+    setLe16(ParaWriteLock().block(), para::kLayerFade + 4 * 2, 25);
     m->zdrApi_initEnvC331();
 
     ASSERT_EQ(m->gMwin.wincnt, 2);
@@ -227,9 +228,9 @@ TEST_F(C331Windows, DuplicatePriorityMovesToTheLowestFree)
     layer(0, 1, 0, 0, 100, 100);
     layer(1, 1, 0, 0, 100, 100);
     layer(3, 1, 0, 0, 100, 100);
-    setLe16(store->ram_para, para::kLayerPriority + 0, 3);
-    setLe16(store->ram_para, para::kLayerPriority + 2, 3);
-    setLe16(store->ram_para, para::kLayerPriority + 6, 10);   // folded to 4
+    setLe16(ParaWriteLock().block(), para::kLayerPriority + 0, 3);
+    setLe16(ParaWriteLock().block(), para::kLayerPriority + 2, 3);
+    setLe16(ParaWriteLock().block(), para::kLayerPriority + 6, 10);   // folded to 4
     m->zdrApi_initEnvC331();
     ASSERT_EQ(m->gMwin.wincnt, 3);
     EXPECT_EQ(m->gWininfo[0].layer, 3);
@@ -258,7 +259,7 @@ TEST_F(C331Windows, InvalidLayoutsFallBackToOneFullScreenWindow)
     m->zdrApi_initEnvC331();
     EXPECT_EQ(m->gMwin.wincnt, 1);
 
-    store->ram_para[para::crop(39)] = 5;
+    ParaWriteLock().block()[para::crop(39)] = 5;
     layer(3, 1, 1920, 0, 1920, 1080, 0x8027);
     m->zdrApi_initEnvC331();
     ASSERT_EQ(m->gMwin.wincnt, 2);

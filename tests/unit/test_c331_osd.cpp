@@ -319,8 +319,8 @@ TEST_F(C331Osd, MenuTurnedOnByTheFlagRegisterIsDrawn)
 {
     c331_manage* const saved = c331_manage::p_c331_manage;
     c331_manage::p_c331_manage = m;
-    setLe16(store->ram_para, para::kLedWidth, 3840);
-    setLe16(store->ram_para, para::kLedHeight, 1080);
+    setLe16(ParaWriteLock().block(), para::kLedWidth, 3840);
+    setLe16(ParaWriteLock().block(), para::kLedHeight, 1080);
     store16(para::kOsdOn, 0);
     deal();
     persist();
@@ -341,7 +341,7 @@ TEST_F(C331Osd, MenuTurnedOnByTheFlagRegisterIsDrawn)
 
     {
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::kOsdOn, 1);
+        setLe16(lock.block(), para::kOsdOn, 1);
         setLe16(m->applied_para, para::kOsdOn, 1);   // shown already: only the flag register asks
     }
     message_deal::REG_mcu_flag(0x08, 0xFF);

@@ -21,21 +21,21 @@ protected:
     {
         C331Test::SetUp();
         for (int l = 0; l < 6; ++l)
-            setLe16(store->ram_para, para::layer(l) + para::kLayerEnable, 0);
+            setLe16(ParaWriteLock().block(), para::layer(l) + para::kLayerEnable, 0);
     }
 
     void layer(int l, int x, int y, int w, int h, int input = 2)
     {
         const int rec = para::layer(l);
-        setLe16(store->ram_para, rec + para::kLayerEnable, 1);
-        setLe16(store->ram_para, rec + para::kLayerInput, static_cast<uint16_t>(input));
-        setLe16(store->ram_para, rec + para::kLayerX, static_cast<uint16_t>(x));
-        setLe16(store->ram_para, rec + para::kLayerY, static_cast<uint16_t>(y));
-        setLe16(store->ram_para, rec + para::kLayerW, static_cast<uint16_t>(w));
-        setLe16(store->ram_para, rec + para::kLayerH, static_cast<uint16_t>(h));
-        setLe16(store->ram_para, rec + para::kLayerMirror, 0);
-        setLe16(store->ram_para, rec + para::kLayerOutput, 0);
-        setLe16(store->ram_para, para::kLayerPriority + 2 * l, static_cast<uint16_t>(l));
+        setLe16(ParaWriteLock().block(), rec + para::kLayerEnable, 1);
+        setLe16(ParaWriteLock().block(), rec + para::kLayerInput, static_cast<uint16_t>(input));
+        setLe16(ParaWriteLock().block(), rec + para::kLayerX, static_cast<uint16_t>(x));
+        setLe16(ParaWriteLock().block(), rec + para::kLayerY, static_cast<uint16_t>(y));
+        setLe16(ParaWriteLock().block(), rec + para::kLayerW, static_cast<uint16_t>(w));
+        setLe16(ParaWriteLock().block(), rec + para::kLayerH, static_cast<uint16_t>(h));
+        setLe16(ParaWriteLock().block(), rec + para::kLayerMirror, 0);
+        setLe16(ParaWriteLock().block(), rec + para::kLayerOutput, 0);
+        setLe16(ParaWriteLock().block(), para::kLayerPriority + 2 * l, static_cast<uint16_t>(l));
     }
 
     uint16_t word(int off) { return le16(store->ram_para, off); }
@@ -237,7 +237,7 @@ TEST_F(C331Output, ChannelBordersAndTheTwoByTwoGap)
     m->pnl.och_HCnt = 2;
     m->pnl.och_VCnt = 2;
     for (int l = 0; l < 6; ++l)
-        setLe16(store->ram_para, para::layer(l) + para::kLayerEnable, 0);
+        setLe16(ParaWriteLock().block(), para::layer(l) + para::kLayerEnable, 0);
     layer(0, 1920, 0, 1920, 2160);
     layer(1, 0, 0, 3840, 2160);
     m->zdrApi_initEnvC331();
@@ -583,7 +583,7 @@ TEST_F(C331Output, TwoWindowLayoutReachesTheChannels)
 {
     layer(0, 0, 0, 1920, 1080, 2);
     layer(1, 1920, 0, 1920, 1080, 4);
-    setLe16(store->ram_para, para::layer(1) + para::kLayerMirror, 1);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerMirror, 1);
     m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
     const int xo = m->pnl.xoffs;
     ASSERT_EQ(m->gMwin.wincnt, 2);
@@ -649,7 +649,7 @@ TEST_F(C331Output, EachWindowGetsItsInputChannelsFromThePass)
     EXPECT_EQ(ints(m->applied_win_ich[1], 2), (std::vector<int>{4, 5}));
 
     // Dropping window 1 gives its channels back on the next pass.
-    setLe16(store->ram_para, para::layer(1) + para::kLayerEnable, 0);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerEnable, 0);
     m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
     ASSERT_EQ(m->gMwin.wincnt, 1);
     m->set_output(m->c331_fd);

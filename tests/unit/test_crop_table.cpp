@@ -20,9 +20,9 @@ protected:
     }
     void setCrop(int k, int input, int number, bool inUse = true)
     {
-        setLe16(p->ram_para, para::crop(k),
+        setLe16(ParaWriteLock().block(), para::crop(k),
                 static_cast<uint16_t>((inUse ? 0x8000 : 0) | ((number - 1) << 8) | input));
-        setLe16(p->ram_para, para::crop(k) + 2, static_cast<uint16_t>(10 * k));
+        setLe16(ParaWriteLock().block(), para::crop(k) + 2, static_cast<uint16_t>(10 * k));
     }
     ZdrRamPara* p = nullptr;
 };
@@ -89,8 +89,9 @@ TEST_F(CropTable, AddSetAndDelete)
     EXPECT_EQ(le16(p->ram_para, para::crop(1)), 0x8102) << "the head stays";
     EXPECT_EQ(le16(p->ram_para, para::crop(1) + 2), 1);
     EXPECT_EQ(le16(p->ram_para, para::crop(1) + 8), 4);
-    EXPECT_EQ(c331_manage::para_change_flag.load(), 0) << "the page raises the flag for a change";
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 1) << "stored and raised under one write lock";
 
+    c331_manage::para_change_flag = 0;
     p->ZdrDeleteCrop(2, 2);
     EXPECT_EQ(le16(p->ram_para, para::crop(1)), 0);
     EXPECT_EQ(le16(p->ram_para, para::crop(1) + 2), 1) << "the rectangle stays";
@@ -99,6 +100,9 @@ TEST_F(CropTable, AddSetAndDelete)
     c331_manage::para_change_flag = 0;
     p->ZdrDeleteCrop(2, 5);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
+    p->ZdrSetCropPara(2, 2, &moved);
+    EXPECT_EQ(c331_manage::para_change_flag.load(), 0) << "a crop gone meanwhile: nothing stored, nothing raised";
+    EXPECT_EQ(le16(p->ram_para, para::crop(1) + 2), 1);
 }
 
 TEST_F(CropTable, AFullTableTakesNoNewCrop)
@@ -117,7 +121,7 @@ TEST_F(CropTable, AFullTableTakesNoNewCrop)
 TEST_F(CropTable, PointingALayerAtAnInputOrACrop)
 {
     // The current mode was persisted: a new layout no longer matches it.
-    setLe16(p->ram_para, para::kCurrentMode, 4);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 4);
     setLe16(p->ram_para_shadow, para::kCurrentMode, 4);
     p->ZdrSetImageSource(0, 4, 2);
     EXPECT_EQ(le16(p->ram_para, para::layer(2) + para::kLayerInput), 4);
@@ -125,7 +129,7 @@ TEST_F(CropTable, PointingALayerAtAnInputOrACrop)
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
 
     // A mode recalled and not yet persisted keeps its number.
-    setLe16(p->ram_para, para::kCurrentMode, 5);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 5);
     setCrop(7, 1, 2);
     p->ZdrCropSourceInit();
     p->ZdrSetImageSource(1, 1, 3);

@@ -40,7 +40,7 @@ protected:
     // Slot s saved, its data filled with a pattern and a few fields set.
     void saveSlot(int s, int ledW, int ledH, int bri, int ctrst)
     {
-        unsigned char* slot = store->mode_user_para[s];
+        unsigned char* slot = test_store::unguarded_slot(s);
         slot[0] = slot[1] = 0xAA;
         for (int k = 0; k < ZdrRamPara::kSlotFileSize; ++k)
             slot[2 + k] = static_cast<unsigned char>(k * 7 + s);
@@ -101,7 +101,7 @@ TEST_F(CustomModeTest, OpensOnTheModeInUseWithItsBadgeOrOnSlotOne)
     delete page;
 
     saveSlot(4, 1920, 1080, 80, 50);
-    setLe16(store->ram_para, para::kCurrentMode, 5);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 5);
     open();
     EXPECT_EQ(g_mode_select, 4);
     EXPECT_EQ(text("label_ID"), "ID:5");
@@ -118,7 +118,7 @@ TEST_F(CustomModeTest, OpensOnTheModeInUseWithItsBadgeOrOnSlotOne)
     delete page;
 
     // A value above 16 is no mode in use.
-    setLe16(store->ram_para, para::kCurrentMode, 17);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 17);
     open();
     EXPECT_EQ(g_mode_select, 0);
     EXPECT_TRUE(page->findChild<QLabel*>("using_badge")->isHidden());
@@ -147,7 +147,7 @@ TEST_F(CustomModeTest, VolumeFollowsTheAudioWindowAndAnAudioWindowBeyondTheLayer
 {
     g_language = 1;
     saveSlot(0, 64, 32, 10, 20);
-    unsigned char* data = store->mode_user_para[0] + 2;
+    unsigned char* data = test_store::unguarded_slot(0) + 2;
     data[para::kAudioWindow - para::kModeStart] = 3;
     setLe16(data, para::layer(3) + para::kLayerAudioLevel - para::kModeStart, 0x8040);
     open();
@@ -180,7 +180,7 @@ TEST_F(CustomModeTest, UseCopiesTheSlotIntoTheModeAreaUnderTheChipLock)
     saveSlot(3, 1920, 1080, 90, 50);
     unsigned char before[4096];
     for (int i = 0; i < 4096; ++i)
-        store->ram_para[i] = static_cast<unsigned char>(0x5A ^ i);
+        ParaWriteLock().block()[i] = static_cast<unsigned char>(0x5A ^ i);
     std::memcpy(before, store->ram_para, sizeof(before));
     open();
     touchTile(3);
@@ -209,8 +209,8 @@ TEST_F(CustomModeTest, UseCopiesTheSlotIntoTheModeAreaUnderTheChipLock)
 TEST_F(CustomModeTest, DeleteEmptiesTheSlotAndKeepsTheModeInUse)
 {
     saveSlot(4, 1920, 1080, 90, 50);
-    setLe16(store->mode_user_para[4] + 2, para::kOsdOn - para::kModeStart, 1);
-    setLe16(store->ram_para, para::kCurrentMode, 5);
+    setLe16(ParaWriteLock().slot(4) + 2, para::kOsdOn - para::kModeStart, 1);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 5);
     open();
     button("Button_delete")->click();
     EXPECT_FALSE(store->ZdrUserModeSaved(4));
@@ -243,7 +243,7 @@ TEST_F(CustomModeTest, ParaSyncRebuildsOnANewModeInUseAndShowsTheCheckMark)
     EXPECT_EQ(g_tip->shown_type(), 1);
 
     // A language change relabels the fixed texts.
-    store->ram_para[para::kLanguage] = 2;
+    ParaWriteLock().block()[para::kLanguage] = 2;
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(text("label_title"), QString::fromUtf8("Слот"));
     EXPECT_EQ(button("Button_use")->text(), QString::fromUtf8("Вызвать"));
@@ -274,7 +274,7 @@ TEST_F(CustomModeTest, FixedTextsInTheFourLanguagesAndScreenshots)
     const QString dir = QString(ZDR_BINARY_DIR) + "/screenshots";
     QDir().mkpath(dir);
     saveSlot(0, 1920, 1080, 100, 50);
-    unsigned char* data = store->mode_user_para[0] + 2;
+    unsigned char* data = test_store::unguarded_slot(0) + 2;
     const int windows[6][6] = {{1, 2, 0, 0, 960, 540},      {1, 3, 960, 0, 960, 540},
                                {1, 0x8001, 0, 540, 960, 540}, {0, 1, 960, 540, 960, 540},
                                {1, 5, 480, 270, 960, 540},  {0, 0, 0, 0, 1920, 1080}};
@@ -293,7 +293,7 @@ TEST_F(CustomModeTest, FixedTextsInTheFourLanguagesAndScreenshots)
                   "fontpara": {"startx": 8, "starty": 8, "fontw": 32, "fonth": 32, "wordspace": 2,
                                "verticalspace": 2, "color": "0xFFD700"},
                   "texts": ["Welcome to the hall\nOpening at 9:00"]}]})");
-    setLe16(store->ram_para, para::kCurrentMode, 1);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 1);
     const char* const tags[4] = {"zh", "en", "ru", "vn"};
     const char* const titles[4] = {"用户模式", "User mode", "Слот", "Chế độ người dùng"};
     const char* const using_[4] = {"使用中", "Using", "Использовать", "sử dụng"};
@@ -320,7 +320,7 @@ TEST_F(CustomModeTest, FixedTextsInTheFourLanguagesAndScreenshots)
 TEST_F(CustomModeTest, PreviewRowsShowSourcesStatesAndRectangles)
 {
     saveSlot(0, 1920, 1080, 100, 50);
-    unsigned char* data = store->mode_user_para[0] + 2;
+    unsigned char* data = test_store::unguarded_slot(0) + 2;
     for (int l = 0; l < 6; ++l) {
         const int at = para::layer(l) - para::kModeStart;
         setLe16(data, at + para::kLayerEnable, 1);
@@ -368,7 +368,7 @@ TEST_F(CustomModeTest, PreviewRowsShowSourcesStatesAndRectangles)
 TEST_F(CustomModeTest, PreviewOsdLinesFromTheModesMenuFile)
 {
     saveSlot(10, 1920, 1080, 100, 50);
-    setLe16(store->mode_user_para[10] + 2, para::kOsdOn - para::kModeStart, 1);
+    setLe16(ParaWriteLock().slot(10) + 2, para::kOsdOn - para::kModeStart, 1);
     writeFile(hostPath("/data/modes/MO0b.json"),
               R"({"name": "m", "osdcount": "1", "oactcount": 1, "menu": [{"type": 0, "status": "on",
                   "pos": {"x": 10, "y": 20, "w": 300, "h": 64},
@@ -378,7 +378,7 @@ TEST_F(CustomModeTest, PreviewOsdLinesFromTheModesMenuFile)
                                "verticalspace": 4, "color": "0x00FF00"},
                   "texts": ["one\ntwo\nthree\nfour"]}]})");
     g_language = 1;
-    setLe16(store->ram_para, para::kCurrentMode, 11);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 11);
     open();
     QLabel* sample = page->previewWidget()->findChild<QLabel*>("osd_sample");
     QLabel* params = page->previewWidget()->findChild<QLabel*>("osd_para");

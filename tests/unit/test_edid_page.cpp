@@ -56,9 +56,9 @@ protected:
     }
     void setEdid(int input, int w, int h, int r)
     {
-        setLe16(store->ram_para, para::edid(input), w);
-        setLe16(store->ram_para, para::edid(input) + 2, h);
-        setLe16(store->ram_para, para::edid(input) + 4, r);
+        setLe16(ParaWriteLock().block(), para::edid(input), w);
+        setLe16(ParaWriteLock().block(), para::edid(input) + 2, h);
+        setLe16(ParaWriteLock().block(), para::edid(input) + 4, r);
     }
     My_lineEdit* field(const char* name) { return page->findChild<My_lineEdit*>(name); }
 
@@ -192,11 +192,11 @@ TEST_F(EdidPage, RefreshRedrawsOnTheOpenInputsSignalAndFollowsTheLanguage)
     setEdid(2, 1024, 768, 60);  // the PC's change shows at the next redraw
     page->syncUpdate();
     EXPECT_EQ(tileSize(), "1920x1080@60Hz");
-    setLe16(store->ram_para, para::inputSignal(2), 1920);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2), 1920);
     page->syncUpdate();
     EXPECT_EQ(tileSize(), "1024x768@60Hz");
 
-    setLe16(store->ram_para, para::kLanguage, 1);
+    setLe16(ParaWriteLock().block(), para::kLanguage, 1);
     page->syncUpdate();
     EXPECT_EQ(page->findChild<QPushButton*>("button_cancel")->text(), "Cancle");
     EXPECT_EQ(page->findChild<QPushButton*>("button_ok")->text(), "SAVE");

@@ -29,7 +29,7 @@ protected:
     }
     void setPercent(unsigned percent)
     {
-        setLe16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kBrightness, static_cast<uint16_t>(percent));
+        setLe16(ParaWriteLock().block(), para::kBrightness, static_cast<uint16_t>(percent));
     }
     unsigned percent() { return le16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kBrightness); }
     // A stored brightness record: mode, then the 48 levels (or the level).

@@ -222,7 +222,7 @@ TEST_F(FpgaBringUp, ChangeFlagsAreAppliedOnceUpAndARaiseDuringTheApplyIsKept)
     EXPECT_EQ(model(0).counters().pageApplies, applies + 2);
 
     // Black-out word set: the output change blanks both FPGAs.
-    setLe16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kBlackout, 1);
+    setLe16(ParaWriteLock().block(), para::kBlackout, 1);
     mgr().output_change_flag = 1;
     tick();
     EXPECT_EQ(mgr().output_change_flag.load(), 0);
@@ -235,8 +235,8 @@ TEST_F(FpgaBringUp, ChangeFlagsAreAppliedOnceUpAndARaiseDuringTheApplyIsKept)
 TEST_F(FpgaBringUp, OffsetChangeMovesFpga0PortsOnTheFpga)
 {
     bringUp();
-    setLe16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kPanelResult, 100);
-    setLe16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kPanelResult + 2, 50);
+    setLe16(ParaWriteLock().block(), para::kPanelResult, 100);
+    setLe16(ParaWriteLock().block(), para::kPanelResult + 2, 50);
     mgr().lcd_change_flag = 1;
     tick();
     const std::vector<uint8_t> page = model(0).ram(1, 0, 1024);

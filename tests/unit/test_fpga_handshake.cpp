@@ -72,7 +72,7 @@ TEST_F(FpgaHandshake, RequestBlanksTheScreenAndTheChipsAnswerResetsBothFpgas)
 
     // Again with the black-out on (word 2116 = 1): each FPGA is dark before
     // its output goes on, and stays dark.
-    unsigned char* block = ZdrRamPara::p_zdrrampara_config->ram_para;
+    unsigned char* block = test_store::unguarded_block();
     block[2116] = 1;
     block[2117] = 0;
     post(1);

@@ -252,7 +252,7 @@ TEST_F(FpgaImages, GeometryFollowsTheOutputOffsetWithin16Bits)
     mgr().K47_mcu_set_net_para(0);
     EXPECT_EQ(std::vector<unsigned char>(page, page + 1024), before);
 
-    unsigned char* block = ZdrRamPara::p_zdrrampara_config->ram_para;
+    unsigned char* block = test_store::unguarded_block();
     setLe16(block, para::kPanelResult, 0x0200);
     setLe16(block, para::kPanelResult + 2, 0xFFF0);
     setLe16(mgr().MCU_RAM_ETH_BACK_PARA_func[0], 4, 0xFF00);   // port 0 x

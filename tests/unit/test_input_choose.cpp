@@ -35,14 +35,14 @@ protected:
     // Crop record k: input, crop number, size.
     void putCrop(int k, int input, int number, int w, int h)
     {
-        setLe16(store->ram_para, para::crop(k), 0x8000 | ((number - 1) << 8) | input);
-        setLe16(store->ram_para, para::crop(k) + 2, 0);
-        setLe16(store->ram_para, para::crop(k) + 4, 0);
-        setLe16(store->ram_para, para::crop(k) + 6, w);
-        setLe16(store->ram_para, para::crop(k) + 8, h);
+        setLe16(ParaWriteLock().block(), para::crop(k), 0x8000 | ((number - 1) << 8) | input);
+        setLe16(ParaWriteLock().block(), para::crop(k) + 2, 0);
+        setLe16(ParaWriteLock().block(), para::crop(k) + 4, 0);
+        setLe16(ParaWriteLock().block(), para::crop(k) + 6, w);
+        setLe16(ParaWriteLock().block(), para::crop(k) + 8, h);
     }
-    void layerInput(int layer, unsigned word) { setLe16(store->ram_para, para::layer(layer) + para::kLayerInput, word); }
-    void enable(int layer, int on) { setLe16(store->ram_para, para::layer(layer) + para::kLayerEnable, on); }
+    void layerInput(int layer, unsigned word) { setLe16(ParaWriteLock().block(), para::layer(layer) + para::kLayerInput, word); }
+    void enable(int layer, int on) { setLe16(ParaWriteLock().block(), para::layer(layer) + para::kLayerEnable, on); }
     void persist() { std::memcpy(store->ram_para_shadow, store->ram_para, sizeof store->ram_para_shadow); }
 
     InputChoose* open()
@@ -88,11 +88,11 @@ protected:
 
 TEST_F(InputChoosePage, TabsCountTheInputAndItsCropsAndShowTheSignal)
 {
-    setLe16(store->ram_para, para::inputSignal(2), 1920);
-    setLe16(store->ram_para, para::inputSignal(2) + 2, 1080);
-    setLe16(store->ram_para, para::inputSignal(2) + 4, 60);
-    setLe16(store->ram_para, para::inputSignal(3), 1920);  // no refresh: no signal
-    setLe16(store->ram_para, para::inputSignal(3) + 2, 1080);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2), 1920);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 2, 1080);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 4, 60);
+    setLe16(ParaWriteLock().block(), para::inputSignal(3), 1920);  // no refresh: no signal
+    setLe16(ParaWriteLock().block(), para::inputSignal(3) + 2, 1080);
     putCrop(0, 2, 1, 640, 480);
     putCrop(3, 2, 2, 320, 240);
     putCrop(5, 1, 1, 100, 100);
@@ -224,9 +224,9 @@ TEST_F(InputChoosePage, RefreshFollowsLayersCropsAndSignals)
     EXPECT_EQ(page->findChild<QLabel*>("layer_0")->findChild<QLabel*>("layer_name")->text(), "DVI");
 
     // A signal comes to DVI: the tile shows it.
-    setLe16(store->ram_para, para::inputSignal(1), 1280);
-    setLe16(store->ram_para, para::inputSignal(1) + 2, 720);
-    setLe16(store->ram_para, para::inputSignal(1) + 4, 50);
+    setLe16(ParaWriteLock().block(), para::inputSignal(1), 1280);
+    setLe16(ParaWriteLock().block(), para::inputSignal(1) + 2, 720);
+    setLe16(ParaWriteLock().block(), para::inputSignal(1) + 4, 50);
     page->syncUpdate(1);
     EXPECT_EQ(sources()->findChild<QLabel*>("source_size")->text(), "1280x720@50Hz");
 }
@@ -245,7 +245,7 @@ TEST_F(InputChoosePage, TextsAndMenuButtonsFollowTheLanguage)
     press(sources(), "Button_menu");
     EXPECT_TRUE(edid->isHidden());
 
-    setLe16(store->ram_para, para::kLanguage, 2);
+    setLe16(ParaWriteLock().block(), para::kLanguage, 2);
     page->syncUpdate(1);
     EXPECT_EQ(cut->text(), QString::fromUtf8("Источник"));
     EXPECT_EQ(cut->x(), 640);
@@ -292,9 +292,9 @@ TEST_F(InputChoosePage, Screenshots)
     const char* const tags[4] = {"zh", "en", "ru", "vn"};
     const QString dir = QString(ZDR_BINARY_DIR) + "/screenshots";
     QDir().mkpath(dir);
-    setLe16(store->ram_para, para::inputSignal(2), 1920);
-    setLe16(store->ram_para, para::inputSignal(2) + 2, 1080);
-    setLe16(store->ram_para, para::inputSignal(2) + 4, 60);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2), 1920);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 2, 1080);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 4, 60);
     putCrop(0, 2, 1, 960, 540);
     putCrop(1, 2, 2, 960, 540);
     enable(1, 1);

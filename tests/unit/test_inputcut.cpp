@@ -52,11 +52,11 @@ protected:
     void putCrop(int k, int input, int n, int x, int y, int w, int h)
     {
         const int off = para::crop(k);
-        setLe16(store->ram_para, off, static_cast<uint16_t>(0x8000 | ((n - 1) << 8) | input));
-        setLe16(store->ram_para, off + 2, x);
-        setLe16(store->ram_para, off + 4, y);
-        setLe16(store->ram_para, off + 6, w);
-        setLe16(store->ram_para, off + 8, h);
+        setLe16(ParaWriteLock().block(), off, static_cast<uint16_t>(0x8000 | ((n - 1) << 8) | input));
+        setLe16(ParaWriteLock().block(), off + 2, x);
+        setLe16(ParaWriteLock().block(), off + 4, y);
+        setLe16(ParaWriteLock().block(), off + 6, w);
+        setLe16(ParaWriteLock().block(), off + 8, h);
     }
     uint16_t cropField(int k, int field) const { return le16(store->ram_para, para::crop(k) + 2 * field); }
     // Block and shadow agree again, as after a refresh.
@@ -112,9 +112,9 @@ TEST_F(CropPage, TilesCountsAndPagingFollowTheInputsCrops)
     for (int n = 1; n <= 5; ++n)
         putCrop(n + 2, 2, n, 0, 0, 100 * n, 50 * n);
     putCrop(0, 1, 1, 0, 0, 640, 480);   // DVI's crop, not HDMI1's
-    setLe16(store->ram_para, para::inputSignal(2), 1920);
-    setLe16(store->ram_para, para::inputSignal(2) + 2, 1080);
-    setLe16(store->ram_para, para::inputSignal(2) + 4, 60);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2), 1920);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 2, 1080);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 4, 60);
     persisted();
     open();
 
@@ -286,7 +286,7 @@ TEST_F(CropPage, ACropThatMovedAwayFromTheTouchedPositionIsNotOverwrittenNorDele
     open();
     tileButton(2)->click();   // the 2nd crop (record 1)
     // Meanwhile the PC deletes crop 1; position 2 is now crop 3.
-    setLe16(store->ram_para, para::crop(0), 0);
+    setLe16(ParaWriteLock().block(), para::crop(0), 0);
     g_inputcut->syncUpdate(1);
     EXPECT_TRUE(g_inputcut->findChild<QFrame*>("frame_add")->isVisibleTo(g_inputcut));
     setFields("9", "9", "9", "9");
@@ -296,7 +296,7 @@ TEST_F(CropPage, ACropThatMovedAwayFromTheTouchedPositionIsNotOverwrittenNorDele
     EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
 
     tileButton(2)->click();   // now crop 3 (record 2)
-    setLe16(store->ram_para, para::crop(1), 0);   // the PC deletes crop 2
+    setLe16(ParaWriteLock().block(), para::crop(1), 0);   // the PC deletes crop 2
     g_inputcut->syncUpdate(1);
     button("Button_delete")->click();
     EXPECT_EQ(cropField(2, 0), 0x8000 | (2 << 8) | 2);
@@ -355,7 +355,7 @@ TEST_F(CropPage, ParaSyncRedrawsOnCropChangesAndCode103)
     EXPECT_EQ(text("HDMI1_num"), "(4)");
 
     // A language change relabels.
-    store->ram_para[para::kLanguage] = 2;
+    ParaWriteLock().block()[para::kLanguage] = 2;
     sync->para_sync(1);
     EXPECT_EQ(text("label_title"), QString::fromUtf8("Источник"));
     EXPECT_EQ(button("Button_cancel")->text(), QString::fromUtf8("Отмена"));
@@ -413,9 +413,9 @@ TEST_F(CropPage, TextsInEachLanguageAndScreenshots)
     QDir().mkpath(dir);
     putCrop(0, 2, 1, 0, 0, 960, 540);
     putCrop(1, 2, 2, 960, 0, 960, 540);
-    setLe16(store->ram_para, para::inputSignal(2), 1920);
-    setLe16(store->ram_para, para::inputSignal(2) + 2, 1080);
-    setLe16(store->ram_para, para::inputSignal(2) + 4, 60);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2), 1920);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 2, 1080);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 4, 60);
     persisted();
     const char* const tags[4] = {"zh", "en", "ru", "vn"};
     const char* const titles[4] = {"输入截取", "Input intercept", "Источник", "Chặn nguồn vào"};

@@ -58,7 +58,7 @@ using LinkTransports = LinkTest;
 
 TEST_F(LinkTransports, SerialPortsAnswerOnTheirOwnPort)
 {
-    setLe16(store->ram_para, para::kLedWidth, 0x1234);
+    setLe16(ParaWriteLock().block(), para::kLedWidth, 0x1234);
     Kq_uart_inout rs485;
     Kq_uart_inout_4G g4;
     ASSERT_TRUE(rs485.start(115200));
@@ -114,8 +114,8 @@ TEST_F(LinkTransports, TcpConnectionsKeepTheirOwnStreams)
     TcpLink a, b;
     ASSERT_TRUE(a.open("127.0.0.1", tcp.port()));
     ASSERT_TRUE(b.open("127.0.0.1", tcp.port()));
-    store->ram_para[100] = 0xA1;
-    store->ram_para[200] = 0xB2;
+    ParaWriteLock().block()[100] = 0xA1;
+    ParaWriteLock().block()[200] = 0xB2;
     const Bytes ra = readRequest(100, 1), rb = readRequest(200, 1);
     // A's request arrives in two pieces with all of B's in between.
     ASSERT_TRUE(a.sendRaw(ra.data(), 6));
@@ -154,8 +154,8 @@ TEST_F(LinkTransports, TcpServesTheRequestsSentWithThePcsFin)
         EXPECT_EQ(store->ram_para[2182], i);
     }
     // Two requests and the FIN in one write: both answered, in order.
-    store->ram_para[100] = 0xA1;
-    store->ram_para[200] = 0xB2;
+    ParaWriteLock().block()[100] = 0xA1;
+    ParaWriteLock().block()[200] = 0xB2;
     HalfClosingTcpLink pc;
     ASSERT_TRUE(pc.open("127.0.0.1", tcp.port()));
     Bytes two = readRequest(100, 1);
@@ -211,7 +211,7 @@ TEST_F(LinkTransports, TcpIsNotShutOutBySilentOrSlowClients)
 {
     networkManage tcp(0);
     ASSERT_NE(tcp.port(), 0);
-    store->ram_para[100] = 0xA1;
+    ParaWriteLock().block()[100] = 0xA1;
     Reply r;
 
     // 32 connections left open and silent: a PC still gets in once they
@@ -314,7 +314,7 @@ TEST_F(LinkTransports, TcpIsNotShutOutBySilentOrSlowClients)
 TEST_F(LinkTransports, UdpAnswersTheSenderAndServesTheAtChannel)
 {
     // Stored before the transport's threads start (they read it later).
-    store->ram_para[300] = 0x5E;
+    ParaWriteLock().block()[300] = 0x5E;
     udpnetManage udp(0, 0);
     ASSERT_NE(udp.control_port(), 0);
     ASSERT_NE(udp.at_port(), 0);

@@ -106,13 +106,13 @@ TEST_F(LinkHandlers, RamWriteStoresIntoBlockAndSlotsWithoutRaisingTheFlag)
 
 TEST_F(LinkHandlers, RamReadServesBlockAndSlotsWithinTheirBounds)
 {
-    setLe16(store->ram_para, para::kLedWidth, 3840);
+    setLe16(ParaWriteLock().block(), para::kLedWidth, 3840);
     Reply r = callProcessor(kReadRam, ramReadPayload(para::kLedWidth, 2));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.data, (Bytes{0x00, 0x0F}));
 
-    store->mode_user_para[4][0] = 0xAA;
-    store->mode_user_para[4][4095] = 0x17;
+    ParaWriteLock().slot(4)[0] = 0xAA;
+    ParaWriteLock().slot(4)[4095] = 0x17;
     r = callProcessor(kReadRam, ramReadPayload(0x5000, 1));
     EXPECT_EQ(r.data, Bytes{0xAA});
     r = callProcessor(kReadRam, ramReadPayload(0x5FFF, 1));
@@ -131,7 +131,7 @@ TEST_F(LinkHandlers, RamReadServesBlockAndSlotsWithinTheirBounds)
 
 TEST_F(LinkHandlers, FlagRegisterRaisesTheChangeFlag)
 {
-    unsigned char* image = store->run_status;
+    const unsigned char* image = store->run_status;
     EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x01}})).status, 0);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
     EXPECT_EQ(image[11], 0x01);
@@ -148,13 +148,13 @@ TEST_F(LinkHandlers, FlagRegisterRaisesTheChangeFlag)
     callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x09}}));
     EXPECT_EQ(g_osd_update.load(), 0u);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
-    setLe16(store->ram_para, para::kOsdOn, 1);
+    setLe16(ParaWriteLock().block(), para::kOsdOn, 1);
     callProcessor(kWriteReg, regWritePayload({{11, 0xFF, 0x08}}));
     EXPECT_EQ(g_osd_update.load(), 1u);
 
     // Masked-off bits do nothing; the image keeps its other bits.
     c331_manage::para_change_flag = 0;
-    image[11] = 0xF0;
+    ParaWriteLock().status()[11] = 0xF0;
     callProcessor(kWriteReg, regWritePayload({{11, 0x0C, 0x03}}));
     EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
     EXPECT_EQ(image[11], 0xF0);
@@ -162,8 +162,8 @@ TEST_F(LinkHandlers, FlagRegisterRaisesTheChangeFlag)
 
 TEST_F(LinkHandlers, RequestRegisters160To164)
 {
-    unsigned char* image = store->run_status;
-    image[32] = 0xF0;
+    const unsigned char* image = store->run_status;
+    ParaWriteLock().status()[32] = 0xF0;
     EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{160, 0x0F, 0x35}})).status, 0);
     EXPECT_EQ(image[32], 0xF5);
     EXPECT_EQ(image[160], 0);
@@ -199,7 +199,7 @@ TEST_F(LinkHandlers, RequestRegisters160To164)
 
 TEST_F(LinkHandlers, RegisterWritesAreCheckedAsAWhole)
 {
-    unsigned char* image = store->run_status;
+    const unsigned char* image = store->run_status;
     // One register outside the writable range refuses them all.
     EXPECT_EQ(callProcessor(kWriteReg, regWritePayload({{20, 0xFF, 0x12}, {256, 0xFF, 1}})).status, 1);
     EXPECT_EQ(image[20], 0);
@@ -274,7 +274,7 @@ TEST_F(LinkHandlers, SendingCardPagesAndRegistersAreTheFpgaImages)
 TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
 {
     std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para));
-    setLe16(store->ram_para, para::kCurrentMode, 3);
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 3);
     setLe16(store->ram_para_shadow, para::kCurrentMode, 3);
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{1, 0, 40}, {2, 0, 3}, {3, 1, 4}, {5, 0, 1}, {6, 2, 0x8050}}))
                   .status,
@@ -315,7 +315,7 @@ TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
 TEST_F(LinkHandlers, WindowInputMayNameOnlyACropInUse)
 {
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8005}})).status, 1);
-    setLe16(store->ram_para, para::crop(5), 0x8002);
+    setLe16(ParaWriteLock().block(), para::crop(5), 0x8002);
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8005}})).status, 0);
     EXPECT_EQ(le16(store->ram_para, para::layer(0) + para::kLayerInput), 0x8005);
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8028}})).status, 1);
@@ -324,8 +324,8 @@ TEST_F(LinkHandlers, WindowInputMayNameOnlyACropInUse)
 TEST_F(LinkHandlers, LoadingAUserModeCopiesASavedSlot)
 {
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 2}})).status, 1);   // slot 1 empty
-    store->mode_user_para[1][0] = store->mode_user_para[1][1] = 0xAA;
-    std::memset(store->mode_user_para[1] + 2, 0x21, 3200);
+    ParaWriteLock().slot(1)[0] = ParaWriteLock().slot(1)[1] = 0xAA;
+    std::memset(ParaWriteLock().slot(1) + 2, 0x21, 3200);
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 2}})).status, 0);
     EXPECT_EQ(store->ram_para[896], 0x21);
     EXPECT_EQ(store->ram_para[4095], 0x21);
@@ -471,7 +471,7 @@ TEST_F(LinkHandlers, ReadsWaitForAStoreInProgressButNotForAPass)
         }
     };
     for (const uint32_t address : {2178u, 0x3000u + 20u}) {
-        unsigned char* field = address < 0x1000 ? store->ram_para + address : store->mode_user_para[2] + 20;
+        unsigned char* field = address < 0x1000 ? test_store::unguarded_block() + address : test_store::unguarded_slot(2) + 20;
         field[0] = field[1] = 0;
         auto bytes = std::make_unique<ParaWriteLock>();   // a writer half way through its store
         field[0] = 0x11;
@@ -496,9 +496,9 @@ TEST_F(LinkHandlers, ReadsWaitForAStoreInProgressButNotForAPass)
         EXPECT_EQ(r.got.data, (Bytes{0x33, 0x44})) << "at " << address;
     }
     // The register image the same (registers 37 to 39).
-    store->run_status[37] = 0x80;
-    store->run_status[38] = 0x1F;
-    store->run_status[39] = 0x06;
+    ParaWriteLock().status()[37] = 0x80;
+    ParaWriteLock().status()[38] = 0x1F;
+    ParaWriteLock().status()[39] = 0x06;
     C331ParaLock::acquire();
     Reader r(buildBody(kProcessor, kReadReg, regReadPayload(37, 3)));
     const bool answered = waitFor([&] { return r.done.load(); }, 2000);

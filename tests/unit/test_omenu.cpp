@@ -307,9 +307,9 @@ class OsdApply : public StoreTest {};
 
 TEST_F(OsdApply, RectangleBoundToTheScreenAndEmptyMenuIgnored)
 {
-    ZdrRamPara* store = load();
-    setLe16(store->ram_para, para::kLedWidth, 3840);
-    setLe16(store->ram_para, para::kLedHeight, 1080);
+    load();
+    setLe16(ParaWriteLock().block(), para::kLedWidth, 3840);
+    setLe16(ParaWriteLock().block(), para::kLedHeight, 1080);
     OMENU_PARA r = sample();
     r.pos_w = 5000;
     r.pos_y = 2000;

@@ -33,20 +33,20 @@ protected:
     void SetUp() override
     {
         PageTest::SetUp();
-        setLe16(store->ram_para, para::kLedWidth, 1920);
-        setLe16(store->ram_para, para::kLedHeight, 1080);
+        setLe16(ParaWriteLock().block(), para::kLedWidth, 1920);
+        setLe16(ParaWriteLock().block(), para::kLedHeight, 1080);
         const int inputs[6] = {2, 3, 1, 0, 4, 5};
         for (int L = 0; L < 6; ++L) {
             const int base = para::layer(L);
-            setLe16(store->ram_para, base + para::kLayerEnable, L < 3 ? 1 : 0);
-            setLe16(store->ram_para, base + para::kLayerInput, inputs[L]);
-            setLe16(store->ram_para, base + para::kLayerMirror, 0);
-            setLe16(store->ram_para, base + para::kLayerX, 100 * L);
-            setLe16(store->ram_para, base + para::kLayerY, 0);
-            setLe16(store->ram_para, base + para::kLayerW, 960);
-            setLe16(store->ram_para, base + para::kLayerH, 540);
-            setLe16(store->ram_para, base + para::kLayerOutput, 0);
-            setLe16(store->ram_para, base + para::kLayerP2P, 0);
+            setLe16(ParaWriteLock().block(), base + para::kLayerEnable, L < 3 ? 1 : 0);
+            setLe16(ParaWriteLock().block(), base + para::kLayerInput, inputs[L]);
+            setLe16(ParaWriteLock().block(), base + para::kLayerMirror, 0);
+            setLe16(ParaWriteLock().block(), base + para::kLayerX, 100 * L);
+            setLe16(ParaWriteLock().block(), base + para::kLayerY, 0);
+            setLe16(ParaWriteLock().block(), base + para::kLayerW, 960);
+            setLe16(ParaWriteLock().block(), base + para::kLayerH, 540);
+            setLe16(ParaWriteLock().block(), base + para::kLayerOutput, 0);
+            setLe16(ParaWriteLock().block(), base + para::kLayerP2P, 0);
         }
         sync();
     }
@@ -75,9 +75,9 @@ protected:
 
 TEST_F(ImageLayoutTest, OpeningShowsWindowOneAsOnAndStoresNothing)
 {
-    setLe16(store->ram_para, para::layer(0) + para::kLayerEnable, 0);
-    setLe16(store->ram_para, para::layer(0) + para::kLayerOutput, 0x100);
-    setLe16(store->ram_para, para::layer(0) + para::kLayerP2P, 8);
+    setLe16(ParaWriteLock().block(), para::layer(0) + para::kLayerEnable, 0);
+    setLe16(ParaWriteLock().block(), para::layer(0) + para::kLayerOutput, 0x100);
+    setLe16(ParaWriteLock().block(), para::layer(0) + para::kLayerP2P, 8);
     sync();
     const auto before = layers();
     g_language = 1;
@@ -149,18 +149,18 @@ TEST_F(ImageLayoutTest, ARectangleEntryMustStayOnTheLedScreen)
 // edit stores that one with the edit, never a mix of the two stores.
 TEST_F(ImageLayoutTest, AStoreBetweenTheFieldUpdatesIsNeitherShownNorStoredMixed)
 {
-    setLe16(store->ram_para, para::kLedWidth, 3840);
-    setLe16(store->ram_para, para::kLedHeight, 2160);
+    setLe16(ParaWriteLock().block(), para::kLedWidth, 3840);
+    setLe16(ParaWriteLock().block(), para::kLedHeight, 2160);
     sync();
     open();
     choose(1);   // shows 100, 0, 960, 540
     const int base = para::layer(1);
     auto rect = [&](int x, int y, int wd, int ht) {
         ParaWriteLock lock;
-        setLe16(store->ram_para, base + para::kLayerX, static_cast<uint16_t>(x));
-        setLe16(store->ram_para, base + para::kLayerY, static_cast<uint16_t>(y));
-        setLe16(store->ram_para, base + para::kLayerW, static_cast<uint16_t>(wd));
-        setLe16(store->ram_para, base + para::kLayerH, static_cast<uint16_t>(ht));
+        setLe16(lock.block(), base + para::kLayerX, static_cast<uint16_t>(x));
+        setLe16(lock.block(), base + para::kLayerY, static_cast<uint16_t>(y));
+        setLe16(lock.block(), base + para::kLayerW, static_cast<uint16_t>(wd));
+        setLe16(lock.block(), base + para::kLayerH, static_cast<uint16_t>(ht));
         lock.raise(1);
     };
     rect(0, 0, 1920, 1080);
@@ -218,7 +218,7 @@ TEST_F(ImageLayoutTest, MirrorAndPointToPointStoreOnlyAChange)
     EXPECT_EQ(flag(), 1);
 
     c331_manage::para_change_flag = 0;
-    setLe16(store->ram_para, para::layer(2) + para::kLayerOutput, 0x0203);
+    setLe16(ParaWriteLock().block(), para::layer(2) + para::kLayerOutput, 0x0203);
     QComboBox* p2p = w<QComboBox>("comboBox_P2P");
     // Moved as a refresh moves it: no choice, nothing stored.
     p2p->setCurrentIndex(2);
@@ -334,7 +334,7 @@ TEST_F(ImageLayoutTest, APcWriteAfterTheStripsCopyIsShownByTheNextRefresh)
 
 TEST_F(ImageLayoutTest, AStoredBackupChoiceOutsideTheListIsKept)
 {
-    store->ram_para[para::layer(1) + 6] = 9;
+    ParaWriteLock().block()[para::layer(1) + 6] = 9;
     sync();
     open();
     choose(1);
@@ -347,9 +347,9 @@ TEST_F(ImageLayoutTest, TheRefreshRebuildsTheStripAndRedrawsTheDetails)
     open();
     choose(1);
     // The PC moves window 2 to DVI and window 4 on.
-    setLe16(store->ram_para, para::layer(1) + para::kLayerInput, 1);
-    setLe16(store->ram_para, para::layer(3) + para::kLayerEnable, 1);
-    setLe16(store->ram_para, para::layer(1) + para::kLayerX, 7);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerInput, 1);
+    setLe16(ParaWriteLock().block(), para::layer(3) + para::kLayerEnable, 1);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerX, 7);
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(page->tile_name(1), "DVI");
     EXPECT_EQ(page->tile_name(3), "EXT");
@@ -358,7 +358,7 @@ TEST_F(ImageLayoutTest, TheRefreshRebuildsTheStripAndRedrawsTheDetails)
     EXPECT_EQ(w<My_lineEdit>("lineEdit_X")->text(), "7");
 
     // A crop index beyond the crop table names no input.
-    setLe16(store->ram_para, para::layer(1) + para::kLayerInput, 0x8000 | 200);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerInput, 0x8000 | 200);
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(page->tile_name(1), "");
 }
@@ -447,8 +447,8 @@ TEST_F(ImageLayoutTest, ScreenshotsInFourLanguages)
 {
     // The window shown splices HDMI3 and HDMI4 side by side: the longest
     // item of the point-to-point list is shown.
-    setLe16(store->ram_para, para::layer(1) + para::kLayerOutput, 0x100);
-    setLe16(store->ram_para, para::layer(1) + para::kLayerP2P, 8);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerOutput, 0x100);
+    setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerP2P, 8);
     sync();
     const char* const tags[4] = {"zh", "en", "ru", "vn"};
     const QString dir = QString(ZDR_BINARY_DIR) + "/screenshots";

@@ -37,7 +37,7 @@ protected:
         // A picture that differs from the defaults everywhere.
         const unsigned short values[8] = {80, 40, 7, 30, 0, 100, 20, 5};
         for (int i = 0; i < 8; ++i)
-            setLe16(store->ram_para, para::kBrightness + 2 * i, values[i]);
+            setLe16(ParaWriteLock().block(), para::kBrightness + 2 * i, values[i]);
         std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
         c331_manage::para_change_flag = 0;
     }
@@ -107,7 +107,7 @@ TEST_F(ImageQualityTest, StepButtonsWalkWithinTheRangeAndStoreEveryPress)
 
     // At the maximum the press still stores and raises the flag.
     c331_manage::para_change_flag = 0;
-    setLe16(store->ram_para, para::kSharpness, 3); // proves it is written again
+    setLe16(ParaWriteLock().block(), para::kSharpness, 3); // proves it is written again
     press("Button_sharpness_add");
     EXPECT_EQ(field(para::kSharpness), 10);
     EXPECT_EQ(flag(), 1);
@@ -226,7 +226,7 @@ TEST_F(ImageQualityTest, APcWriteBetweenTheRefreshsCopyAndItsListIsKept)
 
 TEST_F(ImageQualityTest, ALanguageChangeRenamesTheTypesWithoutStoringAType)
 {
-    setLe16(store->ram_para, para::kColorTempType, 2);
+    setLe16(ParaWriteLock().block(), para::kColorTempType, 2);
     std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
     open();
     QComboBox* combo = w<QComboBox>("comboBox");
@@ -284,8 +284,8 @@ TEST_F(ImageQualityTest, ResetStoresTheDefaultsAndTheRefreshRedrawsThem)
 TEST_F(ImageQualityTest, AnotherWritersChangeReachesTheWidgetsAtTheRefresh)
 {
     open();
-    setLe16(store->ram_para, para::kSaturation, 77);
-    setLe16(store->ram_para, para::kBrightness, 150); // outside the slider's range
+    setLe16(ParaWriteLock().block(), para::kSaturation, 77);
+    setLe16(ParaWriteLock().block(), para::kBrightness, 150); // outside the slider's range
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(text("label_saturation"), "77");
     EXPECT_EQ(w<QSlider>("horizontalSlider_saturation")->value(), 77);

@@ -104,7 +104,7 @@ TEST_F(TestChartPage, BackKeepsThePatternAndTheRefreshLeavesThePageAlone)
     press(4);
     // A language change refreshes nothing on this page and shows no tip.
     const QString title = g_test_chart->ui->label_title->text();
-    store->ram_para[para::kLanguage] = 0;
+    ParaWriteLock().block()[para::kLanguage] = 0;
     SyncUpdate::pInstance()->last_tip = 0;
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(g_test_chart->ui->label_title->text(), title);
@@ -184,7 +184,7 @@ protected:
     // A stored screen: block and shadow agree.
     void stored(int w, int h, int mode)
     {
-        for (unsigned char* b : {store->ram_para, store->ram_para_shadow}) {
+        for (unsigned char* b : {test_store::unguarded_block(), store->ram_para_shadow}) {
             setLe16(b, para::kLedWidth, static_cast<uint16_t>(w));
             setLe16(b, para::kLedHeight, static_cast<uint16_t>(h));
             setLe16(b, para::kSpliceMode, static_cast<uint16_t>(mode));
@@ -346,8 +346,8 @@ TEST_F(OutputSetPage, SideBySideAnOut1WiderThanTheScreenIsTheScreenWidthStackedI
 TEST_F(OutputSetPage, OnlyARealChangeResetsTheWindowsAndAsksForTheLedHandshake)
 {
     stored(1920, 1080, 3);
-    setLe16(store->ram_para, para::layer(0) + para::kLayerX, 100);
-    setLe16(store->ram_para, para::layer(2) + para::kLayerEnable, 1);
+    setLe16(ParaWriteLock().block(), para::layer(0) + para::kLayerX, 100);
+    setLe16(ParaWriteLock().block(), para::layer(2) + para::kLayerEnable, 1);
     bothRunning(true);
     open();
     ui()->Button_apply1->click();
@@ -385,8 +385,8 @@ TEST_F(OutputSetPage, WithOneFpgaDownApplyStoresButAsksForNoHandshake)
 TEST_F(OutputSetPage, OpeningComputesTheOutputsAndTheRefreshShowsTheStoredOnes)
 {
     stored(1920, 1080, 3);
-    setLe16(store->ram_para, para::kOut1 + 4, 1000);
-    setLe16(store->ram_para, para::kOut2 + 4, 920);
+    setLe16(ParaWriteLock().block(), para::kOut1 + 4, 1000);
+    setLe16(ParaWriteLock().block(), para::kOut2 + 4, 920);
     open();
     EXPECT_EQ(field(ui()->lineEdit_out1_width), 960);
     SyncUpdate::pInstance()->last_tip = 0;

@@ -142,9 +142,9 @@ TEST_F(ShellTest, TheTickCountsFirstAndRebootsOnce300TicksAfterTheRequest)
 
 TEST_F(ShellTest, AFactoryAgeingSampleIsTakenEvery18000Ticks)
 {
-    setLe16(store->ram_para, para::inputSignal(2), 1920);
-    setLe16(store->ram_para, para::inputSignal(2) + 2, 1080);
-    setLe16(store->ram_para, para::inputSignal(2) + 4, 60);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2), 1920);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 2, 1080);
+    setLe16(ParaWriteLock().block(), para::inputSignal(2) + 4, 60);
     tick(17999);
     EXPECT_TRUE(factoryage_log.empty());
     tick(1);
@@ -398,9 +398,9 @@ TEST_F(ShellTest, TouchEventsCountAsActivityAndPressesReachTheSink)
 TEST_F(ShellTest, ParaSyncRefreshesTheShellPagesAndShowsTheirTips)
 {
     SyncUpdate* sync = SyncUpdate::pInstance();
-    setLe16(store->ram_para, para::inputSignal(1), 1280);
-    setLe16(store->ram_para, para::inputSignal(1) + 2, 720);
-    setLe16(store->ram_para, para::inputSignal(1) + 4, 50);
+    setLe16(ParaWriteLock().block(), para::inputSignal(1), 1280);
+    setLe16(ParaWriteLock().block(), para::inputSignal(1) + 2, 720);
+    setLe16(ParaWriteLock().block(), para::inputSignal(1) + 4, 50);
 
     // The idle status screen: redrawn, no tip.
     g_page_focus = 0;
@@ -422,7 +422,7 @@ TEST_F(ShellTest, ParaSyncRefreshesTheShellPagesAndShowsTheirTips)
     // The settings menu follows a language change.
     g_option = new Option();
     g_page_focus = 5;
-    store->ram_para[para::kLanguage] = 2;
+    ParaWriteLock().block()[para::kLanguage] = 2;
     sync->para_sync(1);
     EXPECT_EQ(g_language, 2);
     EXPECT_EQ(labelText(g_option, "label_title"), QString::fromUtf8("Настройки"));
@@ -451,36 +451,36 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
 {
     g_language = 1;
     // The LED screen: width at block 1378, height at 1380.
-    setLe16(store->ram_para, 1380, 1080);
+    setLe16(ParaWriteLock().block(), 1380, 1080);
     std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
 
     // The idle status screen.
-    setLe16(store->ram_para, 1378, 1920);
-    EXPECT_TRUE(refreshWaitedForTheStore(store->ram_para + 1378, 2560, [] { g_lockwindow->syncUpdate(); }))
+    setLe16(ParaWriteLock().block(), 1378, 1920);
+    EXPECT_TRUE(refreshWaitedForTheStore(test_store::unguarded_block() + 1378, 2560, [] { g_lockwindow->syncUpdate(); }))
         << "idle status screen";
     EXPECT_TRUE(pageShows(g_lockwindow, "2560 x 1080"));
     EXPECT_FALSE(pageShows(g_lockwindow, "1792 x 1080"));
 
     // The device status page.
-    setLe16(store->ram_para, 1378, 1920);
+    setLe16(ParaWriteLock().block(), 1378, 1920);
     {
         MachineState page;
-        EXPECT_TRUE(refreshWaitedForTheStore(store->ram_para + 1378, 2560, [&] { page.syncUpdate(1); }))
+        EXPECT_TRUE(refreshWaitedForTheStore(test_store::unguarded_block() + 1378, 2560, [&] { page.syncUpdate(1); }))
             << "device status page";
         EXPECT_TRUE(pageShows(&page, "2560 x 1080"));
     }
 
     // The window layout page: window 1's width (layer record 2272, word 14).
-    setLe16(store->ram_para, 2272 + 14, 1920);
+    setLe16(ParaWriteLock().block(), 2272 + 14, 1920);
     std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
     {
         ImageLayout page;
-        EXPECT_TRUE(refreshWaitedForTheStore(store->ram_para + 2272 + 14, 2560, [&] { page.syncUpdate(); }))
+        EXPECT_TRUE(refreshWaitedForTheStore(test_store::unguarded_block() + 2272 + 14, 2560, [&] { page.syncUpdate(); }))
             << "window layout page";
         EXPECT_TRUE(pageShows(&page, "2560"));
         EXPECT_FALSE(pageShows(&page, "1792"));
         // A change pass stores nothing: the page reads at once.
-        setLe16(store->ram_para, 2272 + 14, 1280);
+        setLe16(ParaWriteLock().block(), 2272 + 14, 1280);
         EXPECT_TRUE(refreshReadDuringAPass([&] { page.syncUpdate(); })) << "window layout page during a pass";
         EXPECT_TRUE(pageShows(&page, "1280"));
     }
@@ -488,14 +488,14 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
     // A whole refresh raised meanwhile (an upload's; the block changed, so
     // the file and the shadow are written) stores nothing into the block:
     // it does not wait for the pass either.
-    setLe16(store->ram_para, 1378, 1600);
+    setLe16(ParaWriteLock().block(), 1378, 1600);
     EXPECT_TRUE(refreshReadDuringAPass([] { SyncUpdate::pInstance()->para_sync(103); }))
         << "an upload's refresh during a pass";
     EXPECT_EQ(le16(store->ram_para_shadow, 1378), 1600) << "the stored change reached the shadow";
 
     // The user modes page: slot 4's LED width (2-byte marker, then block
     // 896 on: 2 + 1378 - 896 = 484).
-    unsigned char* slot = store->mode_user_para[3];
+    unsigned char* slot = test_store::unguarded_slot(3);
     slot[0] = slot[1] = 0xAA;
     setLe16(slot, 484, 1920);
     setLe16(slot, 486, 1080);
@@ -520,8 +520,8 @@ TEST_F(ShellTest, TheLedSizeShownIsAlwaysOneWholeStore)
     std::thread pcs([&] {
         for (unsigned i = 0; !stop.load(); ++i) {
             ParaWriteLock lock;
-            setLe16(store->ram_para, 1378, i % 2 ? 1280 : 1920);
-            setLe16(store->ram_para, 1380, i % 2 ? 720 : 1080);
+            setLe16(lock.block(), 1378, i % 2 ? 1280 : 1920);
+            setLe16(lock.block(), 1380, i % 2 ? 720 : 1080);
             ++stores;
         }
     });
@@ -559,7 +559,7 @@ TEST_F(ShellTest, AModeSavedFromTheHomePanelIsConfirmedByTip1)
     SyncUpdate* sync = SyncUpdate::pInstance();
     g_mainwindow->mode_window_open();
     g_mode_select = 6;
-    store->ram_para[3000] = 0x5A;
+    ParaWriteLock().block()[3000] = 0x5A;
     g_mainwindow->on_Button_mode_save_clicked();
     EXPECT_EQ(le16(store->ram_para, para::kModeSaveRequest), 7);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
@@ -583,11 +583,11 @@ TEST_F(ShellTest, AModeSavedFromTheHomePanelIsConfirmedByTip1)
 
 TEST_F(ShellTest, ALoadedModeReplacesTheUserModeAreaOnly)
 {
-    unsigned char* slot = store->mode_user_para[2];
+    unsigned char* slot = test_store::unguarded_slot(2);
     slot[0] = 0xAA;
     slot[1] = 0xAA;
     std::memset(slot + 2, 0x33, para::kModeSize);
-    store->ram_para[para::kLanguage] = 1;
+    ParaWriteLock().block()[para::kLanguage] = 1;
     g_mode_select = 2;
     g_mainwindow->on_Button_mode_load_clicked();
     EXPECT_EQ(store->ram_para[para::kModeStart], 0x33);
@@ -756,8 +756,8 @@ TEST_F(Advanced, TheFactoryPageMarksEachFontFoundInTheChipFlash)
 
 TEST_F(Advanced, TheFactoryResetWantsASecondPressAndKeepsTheEdids)
 {
-    setLe16(store->ram_para, para::kLedWidth, 1234);
-    setLe16(store->ram_para, para::edid(3), 4000);
+    setLe16(ParaWriteLock().block(), para::kLedWidth, 1234);
+    setLe16(ParaWriteLock().block(), para::edid(3), 4000);
     g_advancedoption->on_Button_reset_all_clicked();
     EXPECT_EQ(le16(store->ram_para, para::kLedWidth), 1234) << "the first press only asks";
     EXPECT_EQ(c331_manage::para_change_flag.load(), 0);

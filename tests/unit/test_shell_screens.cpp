@@ -37,13 +37,13 @@ protected:
         // Something to show: a few inputs with signal, a saved mode in use.
         const int inputs[3][4] = {{2, 1920, 1080, 60}, {4, 3840, 2160, 30}, {1, 1280, 720, 60}};
         for (const auto& in : inputs) {
-            setLe16(store->ram_para, para::inputSignal(in[0]), in[1]);
-            setLe16(store->ram_para, para::inputSignal(in[0]) + 2, in[2]);
-            setLe16(store->ram_para, para::inputSignal(in[0]) + 4, in[3]);
+            setLe16(ParaWriteLock().block(), para::inputSignal(in[0]), in[1]);
+            setLe16(ParaWriteLock().block(), para::inputSignal(in[0]) + 2, in[2]);
+            setLe16(ParaWriteLock().block(), para::inputSignal(in[0]) + 4, in[3]);
         }
-        store->mode_user_para[0][0] = store->mode_user_para[0][1] = 0xAA;
-        store->mode_user_para[4][0] = store->mode_user_para[4][1] = 0xAA;
-        setLe16(store->ram_para, para::kCurrentMode, 5);
+        ParaWriteLock().slot(0)[0] = ParaWriteLock().slot(0)[1] = 0xAA;
+        ParaWriteLock().slot(4)[0] = ParaWriteLock().slot(4)[1] = 0xAA;
+        setLe16(ParaWriteLock().block(), para::kCurrentMode, 5);
         c331_manage::font_status = 0x03;
         std::memcpy(g_pid, "3f2a9c0d41b7e6580c1d2e3f4a5b6c7d", sizeof(g_pid));
     }
@@ -87,8 +87,8 @@ TEST_F(Screens, EveryShellPageInFourLanguages)
     for (int language = 0; language < 4; ++language) {
         g_language = static_cast<unsigned char>(language);
         // The settings menu marks the stored language.
-        if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
-            store->ram_para[para::kLanguage] = static_cast<unsigned char>(language);
+        if (ZdrRamPara::p_zdrrampara_config)
+            ParaWriteLock().block()[para::kLanguage] = static_cast<unsigned char>(language);
         g_mainwindow->language_changed();
         g_mainwindow->mode_window_close();
         shot(g_mainwindow, "home", language);

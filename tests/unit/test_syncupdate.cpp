@@ -85,8 +85,8 @@ TEST_F(Persist, ABlockEqualToItsShadowIsNotWritten)
 
 TEST_F(Persist, AChangeIsWrittenWholeAndTheShadowFollows)
 {
-    setLe16(p->ram_para, para::kLedWidth, 3840);
-    p->ram_para[300] = 9;       // outside the file: still refreshes the shadow
+    setLe16(ParaWriteLock().block(), para::kLedWidth, 3840);
+    ParaWriteLock().block()[300] = 9;       // outside the file: still refreshes the shadow
     sync->para_sync(1);
     const auto file = fileBytes("/data/ram_device_info");
     ASSERT_EQ(file.size(), 4096u);
@@ -106,7 +106,7 @@ TEST_F(Persist, AChangeIsWrittenWholeAndTheShadowFollows)
 TEST_F(Persist, AMissingFileIsNotCreatedButTheChangeIsNotRetried)
 {
     std::remove(hostPath("/data/ram_device_info").c_str());
-    p->ram_para[2000] = 1;
+    ParaWriteLock().block()[2000] = 1;
     sync->para_sync(1);
     EXPECT_FALSE(exists(hostPath("/data/ram_device_info")));
     EXPECT_EQ(count("sync"), 1);
@@ -130,10 +130,10 @@ TEST(AtomicFile, AFailedReplaceLeavesTheOldFile)
 
 TEST_F(Persist, APendingSaveFillsTheSlotAndWritesItsFile)
 {
-    setLe16(p->ram_para, para::kOsdOn, 1);
+    setLe16(ParaWriteLock().block(), para::kOsdOn, 1);
     writeFile(hostPath("/data/configs/omenu.json"), "{\"menu\":[]}");
-    p->ram_para[2500] = 0x42;
-    setLe16(p->ram_para, para::kModeSaveRequest, 3);
+    ParaWriteLock().block()[2500] = 0x42;
+    setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 3);
     sync->para_sync(1);
 
     const unsigned char* s = p->mode_user_para[2];
@@ -153,13 +153,13 @@ TEST_F(Persist, APendingSaveFillsTheSlotAndWritesItsFile)
 
 TEST_F(Persist, ASaveRequestEqualToTheShadowOrBeyondTheSlotsDoesNothing)
 {
-    setLe16(p->ram_para, para::kModeSaveRequest, 2);
+    setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 2);
     setLe16(p->ram_para_shadow, para::kModeSaveRequest, 2);
     sync->para_sync(1);
     EXPECT_EQ(p->ZdrUserModeSaved(1), 0);
     EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));
 
-    setLe16(p->ram_para, para::kModeSaveRequest, 17);
+    setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 17);
     sync->para_sync(1);
     EXPECT_EQ(le16(p->ram_para, para::kModeSaveRequest), 0) << "a request beyond the slots is cleared";
     EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);
@@ -172,14 +172,14 @@ TEST_F(Persist, CodeTwoRewritesSavedSlotsAndDeletesEmptyOnes)
     writeFile(hostPath("/data/modes/custom_mode1"), std::string(4096, '\x01'));
     writeFile(hostPath("/data/modes/custom_mode2"), std::string(4096, '\x02'));
     writeFile(hostPath("/data/modes/custom_mode3"), std::string(4096, '\x03'));
-    p->mode_user_para[0][0] = 0xAA;     // rewritten: one 0xAA and no 0xFF
-    p->mode_user_para[0][1] = 0x00;
-    p->mode_user_para[0][100] = 0x55;
-    p->mode_user_para[1][0] = 0xAA;     // deleted: an 0xFF marker byte
-    p->mode_user_para[1][1] = 0xFF;
-    p->mode_user_para[2][0] = 0x00;     // left alone
-    p->mode_user_para[2][1] = 0x00;
-    setLe16(p->ram_para, para::kModeSaveRequest, 0);
+    ParaWriteLock().slot(0)[0] = 0xAA;     // rewritten: one 0xAA and no 0xFF
+    ParaWriteLock().slot(0)[1] = 0x00;
+    ParaWriteLock().slot(0)[100] = 0x55;
+    ParaWriteLock().slot(1)[0] = 0xAA;     // deleted: an 0xFF marker byte
+    ParaWriteLock().slot(1)[1] = 0xFF;
+    ParaWriteLock().slot(2)[0] = 0x00;     // left alone
+    ParaWriteLock().slot(2)[1] = 0x00;
+    setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 0);
     sync->para_sync(2);
 
     const auto one = fileBytes("/data/modes/custom_mode1");
@@ -298,17 +298,17 @@ TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
 TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
 {
     writeFile(hostPath("/data/modes/custom_mode1"), std::string(4096, '\x01'));
-    p->mode_user_para[0][0] = 0xAA;
-    p->mode_user_para[0][1] = 0x00;
-    p->mode_user_para[0][100] = 0x55;
-    setLe16(p->ram_para, para::kModeSaveRequest, 0);
+    ParaWriteLock().slot(0)[0] = 0xAA;
+    ParaWriteLock().slot(0)[1] = 0x00;
+    ParaWriteLock().slot(0)[100] = 0x55;
+    setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 0);
     const QMetaObject::Connection c =
         QObject::connect(p, &ZdrRamPara::sig_update_para, sync, &SyncUpdate::update_para, Qt::DirectConnection);
     std::thread chip([this] {
         for (int i = 1; i <= 50; ++i) {
             {
                 ParaWriteLock lock;
-                setLe16(p->ram_para, 2182, static_cast<uint16_t>(i));
+                setLe16(lock.block(), 2182, static_cast<uint16_t>(i));
             }
             p->test_signal(i % 2 == 1 ? 2 : 1);
         }
@@ -328,7 +328,7 @@ TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
     std::thread later([this] {
         {
             ParaWriteLock lock;
-            setLe16(p->ram_para, 2182, 51);
+            setLe16(lock.block(), 2182, 51);
         }
         p->test_signal(1);
     });

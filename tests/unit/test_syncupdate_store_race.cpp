@@ -27,7 +27,7 @@ TEST_F(PersistRace, AStoreDuringTheWriteIsWrittenByTheNextRefresh)
     sim::ShellModel& shell = sim::Board::instance().shell();
     shell.clearLog();
 
-    setLe16(p->ram_para, para::kContrast, 30);
+    setLe16(ParaWriteLock().block(), para::kContrast, 30);
     std::thread gui([] { SyncUpdate::pInstance()->para_sync(1); });
     // The refresh runs "sync" right after writing the file and then waits:
     // the page's store lands in that wait.
@@ -40,7 +40,7 @@ TEST_F(PersistRace, AStoreDuringTheWriteIsWrittenByTheNextRefresh)
     }
     {
         ParaWriteLock lock;
-        setLe16(p->ram_para, para::kSaturation, 80);
+        setLe16(lock.block(), para::kSaturation, 80);
     }
     gui.join();
     EXPECT_EQ(le16(p->ram_para_shadow, para::kContrast), 30);

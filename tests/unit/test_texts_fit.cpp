@@ -64,18 +64,18 @@ protected:
         // windows, a mode in use, the fonts loaded.
         const int inputs[3][4] = {{2, 1920, 1080, 60}, {4, 3840, 2160, 30}, {1, 1280, 720, 60}};
         for (const auto& in : inputs) {
-            setLe16(store->ram_para, para::inputSignal(in[0]), in[1]);
-            setLe16(store->ram_para, para::inputSignal(in[0]) + 2, in[2]);
-            setLe16(store->ram_para, para::inputSignal(in[0]) + 4, in[3]);
+            setLe16(ParaWriteLock().block(), para::inputSignal(in[0]), in[1]);
+            setLe16(ParaWriteLock().block(), para::inputSignal(in[0]) + 2, in[2]);
+            setLe16(ParaWriteLock().block(), para::inputSignal(in[0]) + 4, in[3]);
         }
         for (int k = 0; k < 2; ++k) {
-            setLe16(store->ram_para, para::crop(k), 0x8000 | (k << 8) | 2);
-            setLe16(store->ram_para, para::crop(k) + 6, 960);
-            setLe16(store->ram_para, para::crop(k) + 8, 540);
+            setLe16(ParaWriteLock().block(), para::crop(k), 0x8000 | (k << 8) | 2);
+            setLe16(ParaWriteLock().block(), para::crop(k) + 6, 960);
+            setLe16(ParaWriteLock().block(), para::crop(k) + 8, 540);
         }
-        setLe16(store->ram_para, para::layer(1) + para::kLayerEnable, 1);
-        setLe16(store->ram_para, para::layer(1) + para::kLayerInput, 0x8001);
-        unsigned char* mode = store->mode_user_para[0];
+        setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerEnable, 1);
+        setLe16(ParaWriteLock().block(), para::layer(1) + para::kLayerInput, 0x8001);
+        unsigned char* mode = test_store::unguarded_slot(0);
         mode[0] = mode[1] = 0xAA;
         const int windows[4][6] = {{1, 2, 0, 0, 960, 540},
                                    {1, 3, 960, 0, 960, 540},
@@ -88,8 +88,8 @@ protected:
                 setLe16(mode + 2, at + para::kLayerInput + 2 * (f - 1), windows[l][f]);
         }
         setLe16(mode + 2, para::crop(1) - para::kModeStart, 0x8104);
-        store->mode_user_para[4][0] = store->mode_user_para[4][1] = 0xAA;
-        setLe16(store->ram_para, para::kCurrentMode, 1);
+        ParaWriteLock().slot(4)[0] = ParaWriteLock().slot(4)[1] = 0xAA;
+        setLe16(ParaWriteLock().block(), para::kCurrentMode, 1);
         std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
         c331_manage::font_status = 0x03;
         // The settings engine reads the board's device id when it is made:

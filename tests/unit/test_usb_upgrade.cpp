@@ -347,7 +347,7 @@ TEST_F(UsbUpgradeTest, BitstreamOfTheRunningFpgaVersionSkippedOnlyForPublishType
 TEST_F(UsbUpgradeTest, FontsGoToTheAreaOfTheirEncodingAndHeight)
 {
     withChip();
-    ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
+    ParaWriteLock().status()[43] = 0;
     const std::vector<unsigned char> cjk64 = font(0, 64, 6000);
     const std::vector<unsigned char> ascii32 = font(1, 32, 3000);
     // The third entry's coding is unknown: it is passed over, and the
@@ -375,7 +375,7 @@ TEST_F(UsbUpgradeTest, FontsGoToTheAreaOfTheirEncodingAndHeight)
 TEST_F(UsbUpgradeTest, FontNotWrittenWhileAllFontsArePresent)
 {
     withChip();
-    ZdrRamPara::p_zdrrampara_config->run_status[43] = 63;
+    ParaWriteLock().status()[43] = 63;
     const std::vector<unsigned char> before = c331().flashRead(0x410000, 4000);
     c331().clearFlashOps();
     putPackage("font.ZDR", package({{13, font(1, 64, 3000)}}));
@@ -390,7 +390,7 @@ TEST_F(UsbUpgradeTest, FontNotWrittenWhileAllFontsArePresent)
 TEST_F(UsbUpgradeTest, DamagedPackagesInstallNothing)
 {
     withChip();
-    ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
+    ParaWriteLock().status()[43] = 0;
     const Part goodApp{10, pattern(2000, 11)};
     const Part goodBits{7, bitstream(pattern(3000, 12), 3000)};
     struct Case {
@@ -486,7 +486,7 @@ TEST_F(UsbUpgradeTest, StuckFlashIsReportedAndTheFpgaNotReset)
 TEST_F(UsbUpgradeTest, StuckChipFlashIsReported)
 {
     withChip();
-    ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
+    ParaWriteLock().status()[43] = 0;
     c331().setFlashStuck(true);
     putPackage("font.ZDR", package({{13, font(1, 32, 2000)}}));
     runUpgrade();

@@ -189,9 +189,9 @@ TEST_F(VelmoSource, CustomEdidIsValidAndCarriesTheTiming)
 
 TEST_F(VelmoSource, EdidRequestWritesTheEepromAndClears)
 {
-    setLe16(store->ram_para, para::edid(3), 1280);
-    setLe16(store->ram_para, para::edid(3) + 2, 1024);
-    setLe16(store->ram_para, para::edid(3) + 4, 75);
+    setLe16(ParaWriteLock().block(), para::edid(3), 1280);
+    setLe16(ParaWriteLock().block(), para::edid(3) + 2, 1024);
+    setLe16(ParaWriteLock().block(), para::edid(3) + 4, 75);
     v->edid_write_request[3] = 1;
     v->about_set_edid_deal();
     EXPECT_EQ(v->edid_write_request[3], 0);
@@ -207,7 +207,7 @@ TEST_F(VelmoSource, EdidRequestWritesTheEepromAndClears)
     velmosource::default_edid(def);
     v->edid_custom_select[1] = 1;
     v->edid_write_request[1] = 1;
-    setLe16(store->ram_para, para::edid(5), 9);
+    setLe16(ParaWriteLock().block(), para::edid(5), 9);
     v->edid_write_request[5] = 1;
     v->about_set_edid_deal();
     EXPECT_EQ(std::memcmp(eeprom(1).data(), def, 128), 0);
@@ -241,15 +241,15 @@ TEST_F(VelmoSource, ARecordChangedWhileTheEepromIsWrittenIsWrittenNext)
     sim::I2cBusModel& bus = sim::Board::instance().i2c();
     bus.detach(sim::avin::kEepromBase + 3);
     bus.attach(sim::avin::kEepromBase + 3, hooked);
-    setLe16(store->ram_para, para::edid(3), 1280);
-    setLe16(store->ram_para, para::edid(3) + 2, 1024);
-    setLe16(store->ram_para, para::edid(3) + 4, 75);
+    setLe16(ParaWriteLock().block(), para::edid(3), 1280);
+    setLe16(ParaWriteLock().block(), para::edid(3) + 2, 1024);
+    setLe16(ParaWriteLock().block(), para::edid(3) + 4, 75);
     // The chip manager stores a new record and raises the request again
     // while the first record is being written.
     hooked->atFirstPage = [&] {
-        setLe16(store->ram_para, para::edid(3), 800);
-        setLe16(store->ram_para, para::edid(3) + 2, 600);
-        setLe16(store->ram_para, para::edid(3) + 4, 60);
+        setLe16(ParaWriteLock().block(), para::edid(3), 800);
+        setLe16(ParaWriteLock().block(), para::edid(3) + 2, 600);
+        setLe16(ParaWriteLock().block(), para::edid(3) + 4, 60);
         v->edid_write_request[3] = 1;
     };
     v->edid_write_request[3] = 1;
@@ -285,12 +285,12 @@ TEST_F(VelmoSource, EdidWriteFailureRetriesBoundedly)
 TEST_F(VelmoSource, VolumeRequestSelectsTheAudioWindowsInput)
 {
     const int l = para::layer(2);
-    setLe16(store->ram_para, para::kAudioWindow, 2);
-    setLe16(store->ram_para, l + para::kLayerInput, 4);
+    setLe16(ParaWriteLock().block(), para::kAudioWindow, 2);
+    setLe16(ParaWriteLock().block(), l + para::kLayerInput, 4);
     // Level 50 with sound on, as the PC's item 0x8032 stores it: +20/+21
     // hold 32 80.
-    store->ram_para[l + 20] = 0x32;
-    store->ram_para[l + 21] = 0x80;
+    ParaWriteLock().block()[l + 20] = 0x32;
+    ParaWriteLock().block()[l + 21] = 0x80;
     v->volume_update_request = 1;
     v->about_volume_deal();
     EXPECT_EQ(v->volume_update_request, 0);
@@ -299,29 +299,29 @@ TEST_F(VelmoSource, VolumeRequestSelectsTheAudioWindowsInput)
     EXPECT_EQ(v->audio_on, 1);
     // Sound on is bit 7 alone: the other bits neither switch it on nor off.
     for (unsigned char flags : {0x01, 0x7F, 0xFF, 0x00}) {
-        store->ram_para[l + 21] = flags;
+        ParaWriteLock().block()[l + 21] = flags;
         v->volume_update_request = 1;
         v->about_volume_deal();
         EXPECT_EQ(v->audio_on, (flags & 0x80) ? 1 : 0) << int(flags);
     }
-    store->ram_para[l + 20] = 77;
-    store->ram_para[l + 21] = 0x80;
+    ParaWriteLock().block()[l + 20] = 77;
+    ParaWriteLock().block()[l + 21] = 0x80;
     v->volume_update_request = 1;
     v->about_volume_deal();
     EXPECT_EQ(v->audio_level, 77);
     EXPECT_EQ(v->audio_on, 1);
 
     // Through a crop record; an out-of-table crop selects nothing.
-    setLe16(store->ram_para, para::crop(7), static_cast<uint16_t>(para::kCropInUse | 1));
-    setLe16(store->ram_para, l + para::kLayerInput, static_cast<uint16_t>(para::kLayerInputIsCrop | 7));
+    setLe16(ParaWriteLock().block(), para::crop(7), static_cast<uint16_t>(para::kCropInUse | 1));
+    setLe16(ParaWriteLock().block(), l + para::kLayerInput, static_cast<uint16_t>(para::kLayerInputIsCrop | 7));
     v->volume_update_request = 1;
     v->about_volume_deal();
     EXPECT_EQ(v->audio_input, 1);
-    setLe16(store->ram_para, l + para::kLayerInput, static_cast<uint16_t>(para::kLayerInputIsCrop | 200));
+    setLe16(ParaWriteLock().block(), l + para::kLayerInput, static_cast<uint16_t>(para::kLayerInputIsCrop | 200));
     v->volume_update_request = 1;
     v->about_volume_deal();
     EXPECT_EQ(v->audio_input, -1);
-    setLe16(store->ram_para, para::kAudioWindow, 99);
+    setLe16(ParaWriteLock().block(), para::kAudioWindow, 99);
     v->volume_update_request = 1;
     v->about_volume_deal();
     EXPECT_EQ(v->audio_input, -1);

@@ -53,7 +53,7 @@ TEST_F(WifiConfig, StartWritesDefaultsAndBringsTheAccessPointUp)
 
 TEST_F(WifiConfig, AccessPointStaysOffWhileSwitchedOff)
 {
-    store->ram_para[para::kWifiOff] = 1;
+    ParaWriteLock().block()[para::kWifiOff] = 1;
     wifi.start();
     wifi.stop();
     EXPECT_FALSE(ranCommand("hostapd -B /etc/rtl_hostapd_2G.conf"));

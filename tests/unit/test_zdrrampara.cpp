@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -119,11 +121,11 @@ TEST_F(ParaStore, PcWritesAreBoundedByTheBlockAndTheSlot)
     std::memset(data, 0x5A, sizeof(data));
     EXPECT_EQ(p->ZdrRamParaDeal(data, 96, 4000), 0);
     EXPECT_EQ(p->ram_para[4095], 0x5A);
-    p->ram_para[3999] = 0;
+    ParaWriteLock().block()[3999] = 0;
     data[0] = 0x11;
     EXPECT_EQ(p->ZdrRamParaDeal(data, 97, 3999), 0);   // ends at 4095: fits
     EXPECT_EQ(p->ram_para[3999], 0x11);
-    std::memset(p->ram_para + 3900, 0, 196);
+    std::memset(ParaWriteLock().block() + 3900, 0, 196);
     EXPECT_EQ(p->ZdrRamParaDeal(data, 97, 4000), 1);
     EXPECT_EQ(p->ram_para[4000], 0);
     EXPECT_EQ(p->ZdrRamParaDeal(data, 1, 0xFFFFFFFFu), 1);
@@ -161,7 +163,7 @@ TEST_F(ParaStore, UserModeFilesLoadAndDelete)
 
     // Deleting a mode saved with the OSD on removes its menu copy too.
     const int osdOn = para::kOsdOn - para::kModeStart + 2;
-    setLe16(p->mode_user_para[2], osdOn, 1);
+    setLe16(ParaWriteLock().slot(2), osdOn, 1);
     writeFile(hostPath("/data/modes/MO03.json"), "{}");
     writeFile(hostPath("/data/modes/MO10.json"), "{}");
     EXPECT_EQ(p->mode_file_deal(2, ZdrRamPara::kModeFileDelete), 0);
@@ -177,7 +179,7 @@ TEST_F(ParaStore, UserModeFilesLoadAndDelete)
     // The slot is written under the mutex the PC's writes and the pages
     // hold: a load that finds no file marks the slot empty only once a
     // store in progress is done.
-    p->mode_user_para[4][0] = p->mode_user_para[4][1] = 0xAA;
+    ParaWriteLock().slot(4)[0] = ParaWriteLock().slot(4)[1] = 0xAA;
     C331ParaLock::acquire();
     std::atomic<bool> done{false};
     std::thread loader([&] {
@@ -197,16 +199,16 @@ TEST_F(ParaStore, UserModeFilesLoadAndDelete)
 TEST_F(ParaStore, ModeIndexSearches)
 {
     ZdrRamPara* p = load();
-    p->ram_para[para::kCurrentMode] = 17;
+    ParaWriteLock().block()[para::kCurrentMode] = 17;
     EXPECT_EQ(p->ZdrGetCurrentModeIndex(), 0);
-    p->ram_para[para::kCurrentMode] = 16;
+    ParaWriteLock().block()[para::kCurrentMode] = 16;
     EXPECT_EQ(p->ZdrGetCurrentModeIndex(), 16);
 
     EXPECT_EQ(p->ZdrUserModeIndex(3, 1), 0x100);
-    p->mode_user_para[15][0] = p->mode_user_para[15][1] = 0xAA;
+    ParaWriteLock().slot(15)[0] = ParaWriteLock().slot(15)[1] = 0xAA;
     EXPECT_EQ(p->ZdrUserModeIndex(15, 1), 15);
-    p->mode_user_para[1][0] = p->mode_user_para[1][1] = 0xAA;
-    p->mode_user_para[5][0] = p->mode_user_para[5][1] = 0xAA;
+    ParaWriteLock().slot(1)[0] = ParaWriteLock().slot(1)[1] = 0xAA;
+    ParaWriteLock().slot(5)[0] = ParaWriteLock().slot(5)[1] = 0xAA;
     EXPECT_EQ(p->ZdrUserModeIndex(3, 0), 1);
     EXPECT_EQ(p->ZdrUserModeIndex(1, 0), 15);
     EXPECT_EQ(p->ZdrUserModeIndex(3, 1), 5);
@@ -225,13 +227,13 @@ TEST_F(ParaStore, ImageSourceOfABlockAndOfAUserModeImage)
     EXPECT_EQ(p->ZdrGetImageSource(p->ram_para, 1, &isCrop, &crop, 0), 5);
     EXPECT_EQ(isCrop, 0);
 
-    setLe16(p->ram_para, para::layer(2) + para::kLayerInput, 0x8007);
-    setLe16(p->ram_para, para::crop(7), 0x8204);
+    setLe16(ParaWriteLock().block(), para::layer(2) + para::kLayerInput, 0x8007);
+    setLe16(ParaWriteLock().block(), para::crop(7), 0x8204);
     EXPECT_EQ(p->ZdrGetImageSource(p->ram_para, 2, &isCrop, &crop, 0), 4);
     EXPECT_EQ(isCrop, 1);
     EXPECT_EQ(crop, 7);
 
-    unsigned char* image = p->mode_user_para[4] + 2;
+    unsigned char* image = test_store::unguarded_slot(4) + 2;
     setLe16(image, para::layer(0) + para::kLayerInput - 896, 0x8003);
     image[576 + 30] = 3;
     EXPECT_EQ(p->ZdrGetImageSource(image, 0, &isCrop, &crop, 1), 3);
@@ -257,7 +259,7 @@ TEST_F(ParaStore, EdidAndLanguage)
 
     g_language = 0;
     EXPECT_EQ(p->ZdrLanguageChanged(), 0);
-    p->ram_para[para::kLanguage] = 3;
+    ParaWriteLock().block()[para::kLanguage] = 3;
     EXPECT_EQ(p->ZdrLanguageChanged(), 1);
     EXPECT_EQ(g_language, 3);
     EXPECT_EQ(p->ram_para_shadow[para::kLanguage], 0) << "the shadow is left alone";
@@ -294,12 +296,47 @@ TEST_F(ParaStore, ModeMenuFileNamesAreLowerCaseHex)
 {
     ZdrRamPara* p = load();
     const int osdOn = para::kOsdOn - para::kModeStart + 2;
-    setLe16(p->mode_user_para[9], osdOn, 1);
+    setLe16(ParaWriteLock().slot(9), osdOn, 1);
     writeFile(hostPath("/data/modes/MO0a.json"), "{}");
     writeFile(hostPath("/data/modes/MO0A.json"), "{}");
     p->mode_file_deal(9, ZdrRamPara::kModeFileDelete);
     EXPECT_FALSE(exists(hostPath("/data/modes/MO0a.json")));
     EXPECT_TRUE(exists(hostPath("/data/modes/MO0A.json")));
+}
+
+// The store's bytes are read through const views: a write that does not
+// go through a held ParaWriteLock does not compile. The lock hands out the
+// bytes of the store the views show, the last byte of each area included.
+template <typename T>
+constexpr bool kReadOnly = std::is_const<std::remove_reference_t<T>>::value;
+
+TEST_F(ParaStore, ItsBytesAreWritableOnlyThroughAHeldWriteLock)
+{
+    static_assert(kReadOnly<decltype(std::declval<ZdrRamPara&>().ram_para[0])>,
+                  "the block is written without the write lock");
+    static_assert(kReadOnly<decltype(std::declval<ZdrRamPara&>().mode_user_para[0][0])>,
+                  "a user-mode slot is written without the write lock");
+    static_assert(kReadOnly<decltype(std::declval<ZdrRamPara&>().run_status[0])>,
+                  "the register image is written without the write lock");
+    static_assert(!kReadOnly<decltype(std::declval<ParaWriteLock&>().block()[0])>, "the lock writes");
+    ZdrRamPara* p = load();
+    {
+        ParaWriteLock lock;
+        EXPECT_TRUE(C331ParaLock::held());
+        EXPECT_TRUE(ParaBytesLock::held());
+        lock.block()[4095] = 0x5A;
+        lock.slot(15)[4097] = 0x6B;
+        lock.status()[1063] = 0x7C;
+    }
+    EXPECT_FALSE(C331ParaLock::held());
+    EXPECT_FALSE(ParaBytesLock::held());
+    EXPECT_EQ(p->ram_para[4095], 0x5A);
+    EXPECT_EQ(p->block_byte(4095), 0x5A);
+    EXPECT_EQ(p->mode_user_para[15][4097], 0x6B);
+    EXPECT_EQ(p->run_status[1063], 0x7C);
+    EXPECT_EQ(sizeof(p->ram_para), 4096u);
+    EXPECT_EQ(sizeof(p->mode_user_para), 16u * 4098u);
+    EXPECT_EQ(sizeof(p->run_status), 1064u);
 }
 
 // The store's short lock is a leaf. In the lock-check builds (the sanitizer

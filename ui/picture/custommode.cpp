@@ -468,8 +468,8 @@ void CustomMode::on_Button_use_clicked()
         return;
     ZdrRamPara* s = store();
     ParaWriteLock lock;
-    setLe16(s->ram_para, para::kCurrentMode, static_cast<uint16_t>(slot + 1));
-    std::memcpy(s->ram_para + para::kModeStart, s->mode_user_para[slot] + 2, para::kModeSize);
+    setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
+    std::memcpy(lock.block() + para::kModeStart, s->mode_user_para[slot] + 2, para::kModeSize);
     lock.raise(1);
 }
 

@@ -354,9 +354,8 @@ void ImageLayout::on_button_state_clicked()
     ui->button_state->setIcon(QIcon(on ? ":/png/button_on.png" : ":/png/button_off.png"));
     image_state_on = on;
     {
-        ZdrRamPara* store = ZdrRamPara::pInstance();
         ParaWriteLock lock;
-        store->ram_para[para::layer(L) + para::kLayerEnable] = on;
+        lock.block()[para::layer(L) + para::kLayerEnable] = on;
         lock.raise(1);
     }
     if (on)
@@ -407,10 +406,10 @@ void ImageLayout::confirmString(QString text)
 
 void ImageLayout::rect_store()
 {
-    unsigned char* record = ZdrRamPara::pInstance()->ram_para + para::layer(image_index);
     const int x = page_short(ui->lineEdit_X->text()), y = page_short(ui->lineEdit_Y->text());
     const int w = page_short(ui->lineEdit_W->text()), h = page_short(ui->lineEdit_H->text());
     ParaWriteLock lock;
+    unsigned char* record = lock.block() + para::layer(image_index);
     setLe16(record, para::kLayerX, static_cast<uint16_t>(x));
     setLe16(record, para::kLayerY, static_cast<uint16_t>(y));
     setLe16(record, para::kLayerW, static_cast<uint16_t>(w));
@@ -435,8 +434,8 @@ void ImageLayout::mirror_set(int mode)
         return;
     mirror_select(mode);
     ParaWriteLock lock;
+    lock.block()[at] = static_cast<unsigned char>(mode);
     lock.raise(1);
-    store->ram_para[at] = static_cast<unsigned char>(mode);
 }
 
 void ImageLayout::on_mirror1_clicked() { mirror_set(0); }
@@ -450,8 +449,8 @@ void ImageLayout::on_comboBox_P2P_activated(int index)
         return;
     // The output word and the mode are read and stored under one hold: the
     // stored pair is the one read, with this change.
-    unsigned char* record = ZdrRamPara::pInstance()->ram_para + para::layer(image_index);
     ParaWriteLock lock;
+    unsigned char* record = lock.block() + para::layer(image_index);
     const unsigned output = le16(record, para::kLayerOutput);
     const unsigned mode = le16(record, para::kLayerP2P);
     const unsigned modes[4] = {mode, 0, 8, 9};
@@ -470,9 +469,8 @@ void ImageLayout::on_comboBox_activated(int index)
         return;
     // Stored under the manage mutex like every other write of the block;
     // the chip does not act on it, so no pass is asked for.
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     ParaWriteLock lock;
-    store->ram_para[para::layer(image_index) + 6] = static_cast<unsigned char>(index);
+    lock.block()[para::layer(image_index) + 6] = static_cast<unsigned char>(index);
 }
 
 void ImageLayout::on_Button_source_select_clicked()

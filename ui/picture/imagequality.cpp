@@ -318,9 +318,8 @@ void ImageQuality::syncUpdate()
 
 void ImageQuality::store_field(int offset, int value)
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     ParaWriteLock lock;
-    setLe16(store->ram_para, offset, static_cast<unsigned short>(value));
+    setLe16(lock.block(), offset, static_cast<unsigned short>(value));
     lock.raise(1);
 }
 
@@ -473,9 +472,8 @@ void ImageQuality::on_Button_blue_reduce_clicked()
 void ImageQuality::on_Button_reset_clicked()
 {
     // The widgets follow at the refresh after the chip's pass.
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     ParaWriteLock lock;
-    std::memcpy(store->ram_para + para::kBrightness,
+    std::memcpy(lock.block() + para::kBrightness,
                 ConfigEngine::default_para_ramlist + (para::kBrightness - kDefaultListBase), kPictureBytes);
     lock.raise(1);
 }

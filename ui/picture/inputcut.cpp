@@ -450,12 +450,10 @@ void InputCut::zdr_button_ok_clicked()
     if (crop_adding) {
         store->ZdrAddNewCrop(source_index, &crop);
     } else {
-        // The store's crop writer leaves locking and the flag to its caller.
+        // The crop checked is the one stored: one hold of the manage mutex.
         C331ParaLock lock;
-        if (edited_crop_still_there()) {
+        if (edited_crop_still_there())
             store->ZdrSetCropPara(static_cast<char>(source_index), static_cast<char>(crop_index), &crop);
-            lock.raise(1);
-        }
     }
     crops_changed();
 }

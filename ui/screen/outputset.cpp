@@ -426,7 +426,6 @@ void OutputSet::confirmString(QString text)
 void OutputSet::on_Button_apply1_clicked()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    unsigned char* block = store->ram_para;
     const int16_t w = field_le16(ui->lineEdit_width);
     const int16_t h = field_le16(ui->lineEdit_height);
     const int16_t out1w = field_le16(ui->lineEdit_out1_width);
@@ -437,6 +436,7 @@ void OutputSet::on_Button_apply1_clicked()
         bool changed = false;
         {
             ParaWriteLock bytes;
+            unsigned char* block = bytes.block();
             setLe16(block, para::kLedWidth, static_cast<uint16_t>(w));
             setLe16(block, para::kLedHeight, static_cast<uint16_t>(h));
             setLe16(block, para::kSpliceMode, splice_type);
@@ -474,13 +474,13 @@ void OutputSet::on_Button_apply1_clicked()
                 for (int l = 1; l < 6; ++l)
                     setLe16(block, para::layer(l) + para::kLayerEnable, 0);
             }
+            bytes.raise(1);
         }
         if (changed && fpga_both_running()) {
             QMutexLocker led(&Utils::_led_para_init_mutex);
             g_set_led_para = 1;
             g_set_led_setup = 0;
         }
-        lock.raise(1);
     }
     highlight(g_apply_focus1, ui->Button_apply1, kPairOn, kPairOff);
 }

@@ -29,10 +29,9 @@ const char* const kWhite = "color: rgb(255, 255, 255);";
 // Stores the pattern number and hands it to the chip thread.
 void store_pattern(unsigned char pattern)
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     ParaWriteLock lock;
+    lock.block()[para::kTestPattern] = pattern;
     lock.raise(1);
-    store->ram_para[para::kTestPattern] = pattern;
 }
 
 } // namespace

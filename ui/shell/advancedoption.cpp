@@ -409,7 +409,7 @@ void AdvancedOption::on_Button_wifi_clicked()
     ZdrRamPara* store = ZdrRamPara::pInstance();
     {
         ParaWriteLock lock;
-        store->ram_para[para::kWifiOff] = store->ram_para[para::kWifiOff] == 1 ? 0 : 1;
+        lock.block()[para::kWifiOff] = store->ram_para[para::kWifiOff] == 1 ? 0 : 1;
         lock.raise(1);
     }
     wifi_show();
@@ -442,14 +442,13 @@ void AdvancedOption::on_Button_reset_all_clicked()
     }
     reset_armed_ = false;
     // Every setting back to its default, the input EDIDs kept.
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     const DefaultParaImage& image = defaultParaImage();
     {
         ParaWriteLock lock;
         for (int at = para::kPersistStart; at < para::kBlockSize; ++at) {
             if (at >= para::kEdid && at < para::kEdidEnd)
                 continue;
-            store->ram_para[at] = image[at - kDefaultImageShift];
+            lock.block()[at] = image[at - kDefaultImageShift];
         }
         lock.raise(1);
     }

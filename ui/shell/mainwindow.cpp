@@ -303,10 +303,9 @@ void MainWindow::on_Button_state_clicked()
 
 void MainWindow::on_Button_lock_clicked()
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     {
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::kPanelLock, panel_locked() ? 0 : 1);
+        setLe16(lock.block(), para::kPanelLock, panel_locked() ? 0 : 1);
         lock.raise(1);
     }
     if (panel_locked())
@@ -381,8 +380,8 @@ void MainWindow::on_Button_mode_load_clicked()
         return;
     {
         ParaWriteLock lock;
-        std::memcpy(store->ram_para + para::kModeStart, store->mode_user_para[slot] + 2, para::kModeSize);
-        setLe16(store->ram_para, para::kCurrentMode, static_cast<uint16_t>(slot + 1));
+        std::memcpy(lock.block() + para::kModeStart, store->mode_user_para[slot] + 2, para::kModeSize);
+        setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
         lock.raise(1);
     }
     tip_flag = 1;
@@ -391,14 +390,13 @@ void MainWindow::on_Button_mode_load_clicked()
 
 void MainWindow::on_Button_mode_save_clicked()
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     const int slot = g_mode_select;
     if (is_busy() || slot >= ZdrRamPara::kSlotCount)
         return;
     {
         // The refresh after the chip's pass saves the mode (block 868).
         ParaWriteLock lock;
-        setLe16(store->ram_para, para::kModeSaveRequest, static_cast<uint16_t>(slot + 1));
+        setLe16(lock.block(), para::kModeSaveRequest, static_cast<uint16_t>(slot + 1));
         lock.raise(1);
     }
     tip_flag = 1;
@@ -410,7 +408,6 @@ void MainWindow::mode_file_write(int slot, ModeWrite op)
     if (slot < 0 || slot >= ZdrRamPara::kSlotCount)
         return;
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    unsigned char* s = store->mode_user_para[slot];
     // The slot and the block are written by other threads under the
     // manage mutex: the slot is filled and copied under it, and the file is
     // written from the copy after it.
@@ -418,6 +415,7 @@ void MainWindow::mode_file_write(int slot, ModeWrite op)
     bool osdOn;
     {
         ParaWriteLock lock;
+        unsigned char* s = lock.slot(slot);
         if (!ZdrRamPara::slotMarkedSaved(s))
             return;
         if (op == kModeSave)

@@ -115,11 +115,10 @@ void Option::zdr_button_language_clicked()
     const int language = shell_button_index(sender(), 4);
     if (language < 0)
         return;
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     {
         // The chip's pass and the refresh after it switch the pages over.
         ParaWriteLock lock;
-        store->ram_para[para::kLanguage] = static_cast<unsigned char>(language);
+        lock.block()[para::kLanguage] = static_cast<unsigned char>(language);
         lock.raise(1);
     }
     language_buttons_update();
