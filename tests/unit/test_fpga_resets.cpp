@@ -64,8 +64,7 @@ protected:
         flash(2).poke(0x6CE000, manualRecord());
         {
             // The percent the record's level stands for (0x72 is 45 %).
-            ParaWriteLock bytes;
-            setLe16(store->ram_para, 2176, 45);
+            setLe16(ParaWriteLock().block(), 2176, 45);
         }
         for (int i = 0; i < 2; ++i) {
             model(i).setPortLink(i == 0 ? 0 : 5, true);
@@ -79,7 +78,7 @@ protected:
         chip->load_system_param();
         chip->define_param();
         chip->start_applied_copy();
-        std::memset(store->run_status + 34, 0, 3);   // no debug requests of the PC
+        std::memset(ParaWriteLock().status() + 34, 0, 3);   // no debug requests of the PC
         c331_manage::p_c331_manage = chip;
         g_fpga_c331_start = 1;
     }
@@ -121,22 +120,16 @@ public:
     // A page's or the PC's store of block words, then the chip flag.
     void storeWords(std::initializer_list<std::pair<int, uint16_t>> words)
     {
-        C331ParaLock lock;
-        {
-            ParaWriteLock bytes;
-            for (const auto& w : words)
-                setLe16(store->ram_para, w.first, w.second);
-        }
-        lock.raise(1);
+        ParaWriteLock bytes;
+        for (const auto& w : words)
+            setLe16(bytes.block(), w.first, w.second);
+        bytes.raise(1);
     }
     void storePattern(unsigned char pattern)
     {
-        C331ParaLock lock;
-        {
-            ParaWriteLock bytes;
-            store->ram_para[kPatternByte] = pattern;
-        }
-        lock.raise(1);
+        ParaWriteLock bytes;
+        bytes.block()[kPatternByte] = pattern;
+        bytes.raise(1);
     }
     // An LED request as the pages post it: the words stored, the
     // handshake asked for, the chip flag raised.
@@ -146,7 +139,7 @@ public:
         {
             ParaWriteLock bytes;
             for (const auto& w : words)
-                setLe16(store->ram_para, w.first, w.second);
+                setLe16(bytes.block(), w.first, w.second);
         }
         {
             QMutexLocker led(&Utils::_led_para_init_mutex);
@@ -453,7 +446,7 @@ TEST_F(FpgaResets, ABlackOutTakenBackBeforeTheChipAnswersLeavesNoScreenSayingLit
     ASSERT_EQ(model(0).storedReg(3) & 0x20, 0) << "outputs still on";
     // The chip's part of a black-out change: the word, then the flag.
     for (uint16_t blackout : {1, 0}) {
-        setLe16(store->ram_para, kBlackoutWord, blackout);
+        setLe16(ParaWriteLock().block(), kBlackoutWord, blackout);
         mgr().output_change_flag = 1;
         idle(20);
     }

@@ -268,7 +268,7 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
 
     // A save request for mode 16 (block 868), the slot emptied by the PC
     // before the save's file is written: the empty marker stands.
-    setLe16(p->ram_para, para::kModeSaveRequest, 16);
+    setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 16);
     SyncUpdate::mode_files_listed_hook = [&] { pcMarks(0xFF); };
     sync->para_sync(2);
     SyncUpdate::mode_files_listed_hook = nullptr;

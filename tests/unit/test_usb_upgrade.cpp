@@ -556,7 +556,7 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
         c331().setFlashStuck(false);
         c331().flashErase(0, 0x8000);
         c331().flashWrite(0, oldFont);
-        ZdrRamPara::p_zdrrampara_config->run_status[43] = 0;
+        ParaWriteLock().status()[43] = 0;
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         putPackage("fpga.ZDR", bytes);
