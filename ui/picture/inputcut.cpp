@@ -183,6 +183,8 @@ InputCut::InputCut(QWidget* parent)
                                  "                                     border-top-color:rgb(71, 119, 255);");
     select_frame_->lower();
 
+    // What the page draws below is at least as new as this copy.
+    ZdrRamPara::pInstance()->block_bytes(para::kCropTable, shown_crops_, sizeof shown_crops_);
     crop_source_num_update();
     source_name = "HDMI1";
     ZdrRamPara::pInstance()->ZdrCropSourceInit();
@@ -532,12 +534,13 @@ void InputCut::syncUpdate(int code)
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
-    // The PC writes the crop table too: the change is found in a copy.
-    unsigned char block[para::kBlockSize];
-    store->snapshot_block(block);
-    const bool cropsDiffer = std::memcmp(block + para::kCropTable, store->ram_para_shadow + para::kCropTable,
-                                         para::kCropSize * para::kCropCount) != 0;
+    // The PC writes the crop table too: the change is found in a copy,
+    // against the table the tiles show.
+    unsigned char crops[sizeof shown_crops_];
+    store->block_bytes(para::kCropTable, crops, sizeof crops);
+    const bool cropsDiffer = std::memcmp(crops, shown_crops_, sizeof crops) != 0;
     if (code == 103 || cropsDiffer) {
+        std::memcpy(shown_crops_, crops, sizeof crops);
         store->ZdrCropSourceInit();
         crop_source_num_update();
         source_init();
