@@ -1,7 +1,7 @@
 // The EDID settings page: the tile shows the open input's EDID record, the
 // edit frame stores width, height and the shown rate, the rate toggle, the
-// refresh on a change of the record or the signal, the way in from the input choice page and
-// out again, and a screenshot per language.
+// refresh on a change of the record or the signal, the way in from the input
+// choice page and out again, and a screenshot per language.
 #include "support/shell_fixture.h"
 
 #include "core/global.h"
