@@ -372,7 +372,7 @@ TEST_F(CropPage, ParaSyncRedrawsOnCropChangesAndCode103)
 // block, before the block is persisted: HDMI1's crop 1 changed to 800x600
 // (record 0, 1472) and a crop 2 added (record 3, 1502). The file takes them
 // with this refresh; the next refresh shows them, and nothing the page did
-// stored an older table.
+// stored an older table. A signal record written later is shown too.
 TEST_F(CropPage, CropWritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
 {
     g_language = 1;
@@ -422,6 +422,15 @@ TEST_F(CropPage, CropWritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
             << "shadow " << w.first;
         EXPECT_EQ(fileBytesAt(w.first, n), w.second) << "file " << w.first;
     }
+
+    // A signal comes to HDMI1 (the receiver driver's record at 268, no
+    // crop changed): the input's own tile shows it at the next refresh.
+    EXPECT_EQ(tileText("size", 0), "No signal");
+    setLe16(store->ram_para, 268, 1280);
+    setLe16(store->ram_para, 270, 720);
+    setLe16(store->ram_para, 272, 50);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(tileText("size", 0), "1280x720@50Hz");
 }
 
 TEST_F(CropPage, OpenedFromTheMenuBackReturnsThereOrToTheInputChoice)

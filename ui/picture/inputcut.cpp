@@ -267,6 +267,12 @@ void InputCut::source_init()
     page_max = static_cast<unsigned char>(n / 6 - (n % 6 == 0 ? 1 : 0));
     const int rest = n - 6 * page_index;
     const int shown = rest >= 6 ? 6 : (rest > 0 ? rest : 0);
+    // The input's own tile shows its signal record as read here.
+    store->block_bytes(para::inputSignal(source_index), shown_signal_, sizeof shown_signal_);
+    InputSignal signal;
+    signal.width = le16(shown_signal_, 0);
+    signal.height = le16(shown_signal_, 2);
+    signal.refresh = le16(shown_signal_, 4);
 
     // The page arrows and tiles live in this frame: the click being
     // delivered may be one of theirs.
@@ -303,7 +309,7 @@ void InputCut::source_init()
 
         if (page_index == 0 && k == 0) {
             name->setText(source_name);
-            size->setText(input_signal_text(input_signal(source_index)));
+            size->setText(input_signal_text(signal));
         } else {
             CROP_PARA crop{};
             int record = para::kCropCount;
@@ -544,5 +550,12 @@ void InputCut::syncUpdate(int code)
         store->ZdrCropSourceInit();
         crop_source_num_update();
         source_init();
+        return;
     }
+    // The input drivers write the open input's signal record, which its own
+    // tile shows.
+    unsigned char signal[sizeof shown_signal_];
+    store->block_bytes(para::inputSignal(source_index), signal, sizeof signal);
+    if (std::memcmp(signal, shown_signal_, sizeof signal) != 0)
+        source_init();
 }

@@ -100,6 +100,8 @@ private:
     // store landing after the refresh's copy reaches the file with that
     // refresh, and is shown by the next).
     unsigned char shown_crops_[para::kCropSize * para::kCropCount] = {};
+    // The open input's signal record as its tile last showed it.
+    unsigned char shown_signal_[6] = {};
 };
 
 // The open crop editor, null while it is closed.
