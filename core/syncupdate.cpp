@@ -40,6 +40,7 @@
 
 SyncUpdate* SyncUpdate::p_syncupdate = nullptr;
 std::function<void()> SyncUpdate::mode_files_listed_hook;
+std::function<void()> SyncUpdate::page_refreshed_hook;
 
 SyncUpdate::SyncUpdate() = default;
 
@@ -213,6 +214,9 @@ void SyncUpdate::para_sync(int code)
                 g_tip->tip_create(tip);
         }
     }
+
+    if (page_refreshed_hook)
+        page_refreshed_hook();
 
     // A user-mode save runs after the refresh: the page in focus (the home
     // page's panel and its current mode among them) is shown again with the

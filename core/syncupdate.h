@@ -36,6 +36,9 @@ public:
     // Tests: run by a refresh between the list of user-mode files to write
     // or delete (taken under the lock) and the files.
     static std::function<void()> mode_files_listed_hook;
+    // Tests: run by a refresh after the page in focus has taken its copy of
+    // the block and redrawn, before the block is persisted.
+    static std::function<void()> page_refreshed_hook;
 
 public slots:
     void para_sync(int code);

@@ -143,6 +143,7 @@ ZdrRamPara* ZdrRamPara::pInstance()
     p->m_block[para::kModeSaveRequest + 1] = 0;
     setLe16(p->m_block, para::kBlackout, 0);
     g_language = p->ram_para[para::kLanguage];
+    p->language_shown_ = le16(p->ram_para, para::kLanguage);
     for (int l = 0; l < para::kLayerCount; ++l) {
         p->m_block[para::kLayerFade + 4 * l] = 60;
         p->m_block[para::kLayerFade + 4 * l + 2] = 60;
@@ -360,8 +361,10 @@ void ZdrRamPara::ZdrSetEDIDPara(int input, short width, short height, short refr
 int ZdrRamPara::ZdrLanguageChanged()
 {
     ParaBytesLock bytes;
-    if (le16(ram_para, para::kLanguage) == le16(ram_para_shadow, para::kLanguage))
+    const uint16_t language = le16(ram_para, para::kLanguage);
+    if (language == language_shown_)
         return 0;
+    language_shown_ = language;
     g_language = ram_para[para::kLanguage];
     return 1;
 }

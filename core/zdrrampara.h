@@ -139,6 +139,11 @@ public:
     int ZdrGetImageSource(const unsigned char* image, unsigned char layer, short* isCrop, char* cropIndex,
                           unsigned char fromSlot);
     void ZdrSetEDIDPara(int input, short width, short height, short refresh);
+    // 1 when the block's language (768) differs from the language last
+    // handed to the pages (g_language takes it), else 0. Compared with what
+    // the pages show, not with the file's copy: a language stored after a
+    // page's refresh looked reaches the file with that refresh, and the next
+    // refresh still finds it new. GUI thread.
     int ZdrLanguageChanged();
     int ZdrUserModeSaved(int slot);
     int ZdrGetCurrentModeIndex();
@@ -210,4 +215,6 @@ private:
     // Index of the first in-use record with this input and crop number, or
     // kCropCount when there is none.
     int find_crop_record(int input, int cropNumber) const;
+    // The language word the pages were last given (see ZdrLanguageChanged).
+    uint16_t language_shown_ = 0;
 };

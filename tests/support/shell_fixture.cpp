@@ -1,6 +1,7 @@
 #include "support/shell_fixture.h"
 
 #include "core/global.h"
+#include "core/syncupdate.h"
 #include "sim/board.h"
 #include "sim/shell_model.h"
 #include "ui/shell/lcd_touch.h"
@@ -36,6 +37,7 @@ void ShellTest::TearDown()
     delete g_mainwindow;
     g_mainwindow = nullptr;
     flushDeletes();
+    SyncUpdate::page_refreshed_hook = nullptr;
     g_page_focus = 0;
     g_language = 0;
     g_app_reset_flag = 0;

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -247,6 +248,60 @@ TEST_F(CustomModeTest, ParaSyncRebuildsOnANewModeInUseAndShowsTheCheckMark)
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(text("label_title"), QString::fromUtf8("Слот"));
     EXPECT_EQ(button("Button_use")->text(), QString::fromUtf8("Вызвать"));
+}
+
+// A PC's writes land after the refresh has taken its copy of the block,
+// before the block is persisted: the mode in use (866) goes from 1 to 2,
+// and the selected slot's brightness (slot 1, its byte 1282) to 77. The
+// file takes the mode with this refresh; the next refresh shows both, and
+// nothing the page did stored an older value.
+TEST_F(CustomModeTest, WritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
+{
+    g_language = 1;
+    saveSlot(0, 1920, 1080, 90, 50);
+    saveSlot(1, 1280, 720, 60, 40);
+    std::memcpy(store->ram_para_shadow, store->ram_para, 4096);
+    open();
+    ASSERT_EQ(text("label_ID"), "ID:1");
+    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
+        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    auto fileWord = [this](int offset) {
+        const auto file = fileBytes("/data/ram_device_info");
+        return file.size() == 4096u ? le16(file.data(), 2 + offset - 768) : -1;
+    };
+    QLabel* badge = page->findChild<QLabel*>("using_badge");
+
+    pcWrites(866, {0x01, 0x00});
+    bool landed = false;
+    SyncUpdate::page_refreshed_hook = [&] {
+        if (landed)
+            return;
+        pcWrites(866, {0x02, 0x00});
+        unsigned char bri[2] = {77, 0};
+        ASSERT_EQ(store->ZdrModeUserRamParaDeal(bri, 2, (1 << 12) | 1282), 0);
+        landed = true;
+    };
+    SyncUpdate::pInstance()->para_sync(1);
+    SyncUpdate::page_refreshed_hook = nullptr;
+    ASSERT_TRUE(landed);
+    badge = page->findChild<QLabel*>("using_badge");
+    ASSERT_TRUE(badge);
+    EXPECT_EQ(badge->y(), 2) << "the refresh shows its copy: mode 1";
+    EXPECT_EQ(text("label_brightness"), "Bri:90 CTRST:50 Volume:OFF");
+    EXPECT_EQ(le16(store->ram_para_shadow, 866), 2u) << "the file holds the PC's write";
+
+    SyncUpdate::pInstance()->para_sync(1);   // the PC's flag
+    badge = page->findChild<QLabel*>("using_badge");
+    ASSERT_TRUE(badge);
+    EXPECT_FALSE(badge->isHidden());
+    EXPECT_EQ(badge->y(), 92) << "mode 2 in use";
+    EXPECT_FALSE(visible("label_using")) << "slot 1 is no longer the mode in use";
+    EXPECT_EQ(text("label_brightness"), "Bri:77 CTRST:50 Volume:OFF");
+    EXPECT_EQ(le16(store->ram_para, 866), 2u);
+    EXPECT_EQ(le16(store->ram_para_shadow, 866), 2u);
+    EXPECT_EQ(fileWord(866), 2);
 }
 
 TEST_F(CustomModeTest, OpenerBackAndIdleTimeOut)

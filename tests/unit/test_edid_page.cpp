@@ -1,12 +1,13 @@
 // The EDID settings page: the tile shows the open input's EDID record, the
 // edit frame stores width, height and the shown rate, the rate toggle, the
-// refresh on a signal change, the way in from the input choice page and
-// out again, and a screenshot per language.
+// refresh on a change of the record or the signal, the way in from the input
+// choice page and out again, and a screenshot per language.
 #include "support/shell_fixture.h"
 
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
+#include "core/syncupdate.h"
 #include "ui/picture/edidset.h"
 #include "ui/picture/inputchoose.h"
 #include "ui/picture/imagelayout.h"
@@ -22,6 +23,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -183,17 +185,22 @@ TEST_F(EdidPage, KeypadResultsReachOnlyThisPagesFields)
     EXPECT_EQ(field("lineEdit_H")->text(), "768");
 }
 
-TEST_F(EdidPage, RefreshRedrawsOnTheOpenInputsSignalAndFollowsTheLanguage)
+TEST_F(EdidPage, RefreshRedrawsOnTheOpenInputsRecordOrSignalAndFollowsTheLanguage)
 {
     setEdid(2, 1920, 1080, 60);
     g_language = 0;
     open();
     EXPECT_EQ(page->findChild<QPushButton*>("Button_left")->x(), 440);
-    setEdid(2, 1024, 768, 60);  // the PC's change shows at the next redraw
+    QFrame* drawn = page->findChild<QFrame*>("frame_source");
     page->syncUpdate();
-    EXPECT_EQ(tileSize(), "1920x1080@60Hz");
+    EXPECT_EQ(page->findChild<QFrame*>("frame_source"), drawn) << "nothing changed, nothing redrawn";
+    setEdid(2, 1024, 768, 60);  // the PC's change
+    page->syncUpdate();
+    EXPECT_EQ(tileSize(), "1024x768@60Hz");
+    drawn = page->findChild<QFrame*>("frame_source");
     setLe16(ParaWriteLock().block(), para::inputSignal(2), 1920);
     page->syncUpdate();
+    EXPECT_NE(page->findChild<QFrame*>("frame_source"), drawn) << "a signal change redraws";
     EXPECT_EQ(tileSize(), "1024x768@60Hz");
 
     setLe16(ParaWriteLock().block(), para::kLanguage, 1);
@@ -206,6 +213,50 @@ TEST_F(EdidPage, RefreshRedrawsOnTheOpenInputsSignalAndFollowsTheLanguage)
     page->language_changed();
     EXPECT_EQ(page->findChild<QLabel*>("label_rate")->width(), 72);
     EXPECT_EQ(page->findChild<QPushButton*>("Button_right")->x(), 616);
+}
+
+// A PC's EDID write lands after the refresh has taken its copy of the
+// block, before the block is persisted: HDMI1's record (908) becomes
+// 2560x1440 at 30 Hz. The file takes it with this refresh; the next refresh
+// shows it, and nothing the page did stored an older record.
+TEST_F(EdidPage, AnEdidWriteLandingAfterTheRefreshsCopyIsShownByTheNextRefresh)
+{
+    setEdid(2, 1920, 1080, 60);
+    g_language = 1;
+    open();
+    g_page_focus = kFocusEdid;
+    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
+        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    auto fileBytesAt = [this](int offset, int n) {
+        const auto file = fileBytes("/data/ram_device_info");
+        if (file.size() != 4096u)
+            return std::vector<unsigned char>();
+        return std::vector<unsigned char>(file.begin() + 2 + offset - 768, file.begin() + 2 + offset - 768 + n);
+    };
+    const std::vector<unsigned char> second = {0x00, 0x0A, 0xA0, 0x05, 0x1E, 0x00};   // 2560x1440@30
+
+    setLe16(store->ram_para, 268, 1920);   // a signal at HDMI1: the tile is drawn again
+    c331_manage::para_change_flag = 1;
+    bool landed = false;
+    SyncUpdate::page_refreshed_hook = [&] {
+        if (landed)
+            return;
+        pcWrites(908, second);
+        landed = true;
+    };
+    SyncUpdate::pInstance()->para_sync(1);
+    SyncUpdate::page_refreshed_hook = nullptr;
+    ASSERT_TRUE(landed);
+    EXPECT_EQ(tileSize(), "1920x1080@60Hz") << "the refresh shows its copy";
+    EXPECT_EQ(std::vector<unsigned char>(store->ram_para_shadow + 908, store->ram_para_shadow + 914), second)
+        << "the file holds the PC's write";
+
+    SyncUpdate::pInstance()->para_sync(1);   // the PC's flag
+    EXPECT_EQ(tileSize(), "2560x1440@30Hz");
+    EXPECT_EQ(std::vector<unsigned char>(store->ram_para + 908, store->ram_para + 914), second);
+    EXPECT_EQ(fileBytesAt(908, 6), second);
 }
 
 TEST_F(EdidPage, OpenedFromTheInputChoicePageAndIdleBacksOutOfBoth)

@@ -1,6 +1,6 @@
 // The input choice page: layer strip, input tabs and source tiles drawn from
-// the parameter block, what a touched tile stores, the refresh by block and
-// shadow, opener, Back and idle time-out, and a screenshot per language.
+// the parameter block, what a touched tile stores, the refresh against what
+// the page shows, opener, Back and idle time-out, and a screenshot per language.
 #include "support/shell_fixture.h"
 
 #include "core/global.h"
@@ -19,6 +19,8 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -229,6 +231,74 @@ TEST_F(InputChoosePage, RefreshFollowsLayersCropsAndSignals)
     setLe16(ParaWriteLock().block(), para::inputSignal(1) + 4, 50);
     page->syncUpdate(1);
     EXPECT_EQ(sources()->findChild<QLabel*>("source_size")->text(), "1280x720@50Hz");
+}
+
+// A PC's writes land after the refresh has taken its copy of the block,
+// before the block is persisted: window 2's input (2306), window 3 switched
+// on (2324) and a crop of HDMI1 (record 0, 1472), and a signal comes to
+// HDMI1 (256 + 12). The file takes them with this refresh; the next refresh
+// shows every one, and nothing the page did stored an older value.
+TEST_F(InputChoosePage, WritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
+{
+    g_language = 1;
+    enable(1, 1);
+    layerInput(0, 2);
+    layerInput(1, 4);
+    open();
+    g_page_focus = 3;
+    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
+        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    auto layerName = [this](int L) {
+        QLabel* tile = page->findChild<QLabel*>(QString("layer_%1").arg(L));
+        return tile ? tile->findChild<QLabel*>("layer_name")->text() : QString();
+    };
+    auto fileBytesAt = [this](int offset, int n) {
+        const auto file = fileBytes("/data/ram_device_info");
+        if (file.size() != 4096u)
+            return std::vector<unsigned char>();
+        return std::vector<unsigned char>(file.begin() + 2 + offset - 768, file.begin() + 2 + offset - 768 + n);
+    };
+    const std::vector<unsigned char> input5 = {0x05, 0x00}, on = {0x01, 0x00};
+    const std::vector<unsigned char> crop = {0x02, 0x80, 0, 0, 0, 0, 0x80, 0x02, 0xE0, 0x01};   // HDMI1 crop 1, 640x480
+
+    pcWrites(2306, {0x01, 0x00});   // window 2 shows DVI
+    bool landed = false;
+    SyncUpdate::page_refreshed_hook = [&] {
+        if (landed)
+            return;
+        pcWrites(2306, input5);
+        pcWrites(2324, on);
+        pcWrites(1472, crop);
+        setLe16(store->ram_para, 268, 1920);   // the receiver driver's record
+        setLe16(store->ram_para, 270, 1080);
+        setLe16(store->ram_para, 272, 60);
+        landed = true;
+    };
+    SyncUpdate::pInstance()->para_sync(1);
+    SyncUpdate::page_refreshed_hook = nullptr;
+    ASSERT_TRUE(landed);
+    EXPECT_EQ(layerName(1), "DVI") << "the refresh shows its copy";
+    EXPECT_EQ(std::vector<unsigned char>(store->ram_para_shadow + 2306, store->ram_para_shadow + 2308), input5)
+        << "the file holds the PC's write";
+
+    SyncUpdate::pInstance()->para_sync(1);   // the PC's flag
+    EXPECT_EQ(layerName(1), "HDMI4");
+    EXPECT_TRUE(page->findChild<QLabel*>("layer_2")) << "window 3 switched on";
+    EXPECT_EQ(label("label_HDMI1_num"), "(2)");
+    EXPECT_EQ(tileNames(), QStringList({"HDMI1", "HDMI1_crop1"}));
+    EXPECT_EQ(sources()->findChild<QPushButton*>("0")->parentWidget()->findChild<QLabel*>("source_size")->text(),
+              "1920x1080@60Hz");
+    for (const auto& w : {std::make_pair(2306, input5), std::make_pair(2324, on), std::make_pair(1472, crop)}) {
+        const int n = static_cast<int>(w.second.size());
+        EXPECT_EQ(std::vector<unsigned char>(store->ram_para + w.first, store->ram_para + w.first + n), w.second)
+            << "block " << w.first;
+        EXPECT_EQ(std::vector<unsigned char>(store->ram_para_shadow + w.first, store->ram_para_shadow + w.first + n),
+                  w.second)
+            << "shadow " << w.first;
+        EXPECT_EQ(fileBytesAt(w.first, n), w.second) << "file " << w.first;
+    }
 }
 
 TEST_F(InputChoosePage, TextsAndMenuButtonsFollowTheLanguage)

@@ -29,6 +29,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -346,12 +348,16 @@ TEST_F(CropPage, ParaSyncRedrawsOnCropChangesAndCode103)
     EXPECT_EQ(tileText("size", 2), "640x360");
 
     // Without a difference nothing is redrawn ...
+    QFrame* drawn = tiles();
+    g_inputcut->syncUpdate(1);
+    EXPECT_EQ(tiles(), drawn);
+    // ... but code 103 (files installed) redraws.
+    g_inputcut->syncUpdate(103);
+    EXPECT_NE(tiles(), drawn);
+    // A crop the file already holds and the tiles do not show yet is shown.
     putCrop(5, 2, 3, 0, 0, 1, 1);
     std::memcpy(store->ram_para_shadow + para::crop(5), store->ram_para + para::crop(5), para::kCropSize);
     g_inputcut->syncUpdate(1);
-    EXPECT_EQ(text("HDMI1_num"), "(3)");
-    // ... but code 103 (files installed) redraws.
-    g_inputcut->syncUpdate(103);
     EXPECT_EQ(text("HDMI1_num"), "(4)");
 
     // A language change relabels.
@@ -360,6 +366,71 @@ TEST_F(CropPage, ParaSyncRedrawsOnCropChangesAndCode103)
     EXPECT_EQ(text("label_title"), QString::fromUtf8("Источник"));
     EXPECT_EQ(button("Button_cancel")->text(), QString::fromUtf8("Отмена"));
     EXPECT_EQ(tileText("size", 0), QString::fromUtf8("Нет сигнала"));
+}
+
+// A PC's crop writes land after the refresh has taken its copy of the
+// block, before the block is persisted: HDMI1's crop 1 changed to 800x600
+// (record 0, 1472) and a crop 2 added (record 3, 1502). The file takes them
+// with this refresh; the next refresh shows them, and nothing the page did
+// stored an older table. A signal record written later is shown too.
+TEST_F(CropPage, CropWritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
+{
+    g_language = 1;
+    putCrop(0, 2, 1, 0, 0, 100, 100);
+    persisted();
+    open();
+    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
+        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    auto fileBytesAt = [this](int offset, int n) {
+        const auto file = fileBytes("/data/ram_device_info");
+        if (file.size() != 4096u)
+            return std::vector<unsigned char>();
+        return std::vector<unsigned char>(file.begin() + 2 + offset - 768, file.begin() + 2 + offset - 768 + n);
+    };
+    const std::vector<unsigned char> first = {0x02, 0x80, 0, 0, 0, 0, 0x80, 0x02, 0xE0, 0x01};    // 640x480
+    const std::vector<unsigned char> second = {0x02, 0x80, 0, 0, 0, 0, 0x20, 0x03, 0x58, 0x02};   // 800x600
+    const std::vector<unsigned char> added = {0x02, 0x81, 0x10, 0, 0x20, 0, 0x40, 0x01, 0xF0, 0x00};   // 320x240
+
+    pcWrites(1472, first);
+    bool landed = false;
+    SyncUpdate::page_refreshed_hook = [&] {
+        if (landed)
+            return;
+        pcWrites(1472, second);
+        pcWrites(1502, added);
+        landed = true;
+    };
+    SyncUpdate::pInstance()->para_sync(1);
+    SyncUpdate::page_refreshed_hook = nullptr;
+    ASSERT_TRUE(landed);
+    EXPECT_EQ(tileText("size", 1), "640x480") << "the refresh shows its copy";
+    EXPECT_EQ(text("HDMI1_num"), "(2)");
+
+    SyncUpdate::pInstance()->para_sync(1);   // the PC's flag
+    EXPECT_EQ(tileText("size", 1), "800x600");
+    EXPECT_EQ(tileText("size", 2), "320x240");
+    EXPECT_EQ(tileText("name", 2), "HDMI1_crop2");
+    EXPECT_EQ(text("HDMI1_num"), "(3)");
+    for (const auto& w : {std::make_pair(1472, second), std::make_pair(1502, added)}) {
+        const int n = static_cast<int>(w.second.size());
+        EXPECT_EQ(std::vector<unsigned char>(store->ram_para + w.first, store->ram_para + w.first + n), w.second)
+            << "block " << w.first;
+        EXPECT_EQ(std::vector<unsigned char>(store->ram_para_shadow + w.first, store->ram_para_shadow + w.first + n),
+                  w.second)
+            << "shadow " << w.first;
+        EXPECT_EQ(fileBytesAt(w.first, n), w.second) << "file " << w.first;
+    }
+
+    // A signal comes to HDMI1 (the receiver driver's record at 268, no
+    // crop changed): the input's own tile shows it at the next refresh.
+    EXPECT_EQ(tileText("size", 0), "No signal");
+    setLe16(store->ram_para, 268, 1280);
+    setLe16(store->ram_para, 270, 720);
+    setLe16(store->ram_para, 272, 50);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(tileText("size", 0), "1280x720@50Hz");
 }
 
 TEST_F(CropPage, OpenedFromTheMenuBackReturnsThereOrToTheInputChoice)

@@ -443,6 +443,50 @@ TEST_F(ShellTest, ParaSyncRefreshesTheShellPagesAndShowsTheirTips)
     EXPECT_EQ(g_tip->shown_type(), 0);
 }
 
+// A PC's language write (768) lands after the refresh has taken its copy of
+// the block, before the block is persisted: the file takes it with this
+// refresh, and the next refresh still relabels the page in focus (the home
+// page, the idle screen).
+TEST_F(ShellTest, ALanguageWriteLandingAfterTheRefreshsCopyIsShownByTheNextRefresh)
+{
+    SyncUpdate* sync = SyncUpdate::pInstance();
+    auto pcWrites = [this](unsigned char language) {
+        unsigned char word[2] = {language, 0x00};
+        ASSERT_EQ(store->ZdrRamParaDeal(word, 2, 768), 0);
+        c331_manage::para_change_flag = 1;
+    };
+    const struct {
+        int focus;
+        unsigned char first, second;
+        QWidget* page;
+        const char* label;
+        const char* shown;
+    } rounds[] = {{1, 1, 2, g_mainwindow, "label_title", "Видеопроцессор K47"},
+                  {0, 3, 1, g_lockwindow, "label_hint", "Touch the screen to unlock"}};
+    for (const auto& round : rounds) {
+        SCOPED_TRACE(round.focus);
+        ASSERT_TRUE(round.page);
+        g_page_focus = round.focus;
+        pcWrites(round.first);
+        bool landed = false;
+        SyncUpdate::page_refreshed_hook = [&] {
+            if (landed)
+                return;
+            pcWrites(round.second);
+            landed = true;
+        };
+        sync->para_sync(1);
+        SyncUpdate::page_refreshed_hook = nullptr;
+        ASSERT_TRUE(landed);
+        EXPECT_EQ(g_language, round.first) << "the refresh shows its copy";
+        EXPECT_EQ(store->ram_para_shadow[768], round.second) << "the file holds the PC's write";
+
+        sync->para_sync(1);   // the PC's flag
+        EXPECT_EQ(g_language, round.second);
+        EXPECT_EQ(labelText(round.page, round.label), QString::fromUtf8(round.shown));
+    }
+}
+
 // The PC and the input drivers write the block and the slots from other
 // threads: a page's refresh reads them under the manage mutex, waits for a
 // store in progress and shows the whole new value (1920 = 0x0780 becomes

@@ -199,6 +199,8 @@ CustomMode::CustomMode(QWidget* parent)
     shell_back_look(Button_back);
     label_blank->hide();
 
+    // What the page draws below is at least as new as this word.
+    shown_mode_ = store()->block_word(para::kCurrentMode);
     const int inUse = modeInUse();
     g_mode_select = static_cast<unsigned char>(inUse > 0 ? inUse - 1 : 0);
     init();
@@ -312,6 +314,7 @@ void CustomMode::zdr_button_mode_clicked()
 void CustomMode::lcd_para_init()
 {
     const SlotCopy copy(g_mode_select % ZdrRamPara::kSlotCount);
+    std::memcpy(shown_slot_, copy.bytes, sizeof shown_slot_);
     const unsigned char* data = copy.data();
     bool named = false;
     const QString alias = aliasName(g_mode_select, &named);
@@ -497,8 +500,18 @@ void CustomMode::syncUpdate()
     ZdrRamPara* s = store();
     if (s->ZdrLanguageChanged())
         language_changed();
-    if (s->block_word(para::kCurrentMode) != le16(s->ram_para_shadow, para::kCurrentMode)) {
+    // Compared with what the page shows, not with the file's copy.
+    const unsigned mode = s->block_word(para::kCurrentMode);
+    if (mode != shown_mode_) {
+        shown_mode_ = mode;
         init();
+        lcd_para_init();
+        image_para_init();
+        return;
+    }
+    // The PC saves into and empties the slots too.
+    const SlotCopy selected(g_mode_select % ZdrRamPara::kSlotCount);
+    if (std::memcmp(selected.bytes, shown_slot_, sizeof shown_slot_) != 0) {
         lcd_para_init();
         image_para_init();
     }

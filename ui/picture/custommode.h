@@ -4,6 +4,8 @@
 // Delete buttons.
 #pragma once
 
+#include "core/zdrrampara.h"
+
 #include <QDialog>
 #include <QFont>
 #include <QPointer>
@@ -53,7 +55,8 @@ public:
     // The colour of a layer badge.
     void color_fill(QLabel* label, char layer);
     void language_changed();
-    // Relabels on a language change; rebuilds on a change of the mode in use.
+    // Relabels on a language change; rebuilds on a change of the mode in use,
+    // and redraws the summary and preview on a change of the selected slot.
     void syncUpdate();
 
     // The preview of the selected slot (null while the slot is empty).
@@ -73,6 +76,13 @@ private:
     QLabel* using_badge = nullptr;
     QWidget* preview = nullptr;
     QFont para_font;
+    // The mode in use (block 866) and the selected slot (marker and data)
+    // as the page last showed them: a refresh redraws when the store
+    // differs from these, not from the file's copy (a store landing after
+    // the refresh's copy reaches the file with that refresh, and is shown
+    // by the next).
+    unsigned shown_mode_ = 0;
+    unsigned char shown_slot_[ZdrRamPara::kSlotSize] = {};
 };
 
 // The open user modes page, null while it is closed.

@@ -223,6 +223,8 @@ void EDIDset::source_init()
     unsigned char block[para::kBlockSize];
     store()->snapshot_block(block);   // the PC writes the EDID records too
     const int at = para::edid(source_index);
+    std::memcpy(shown_edid_, block + at, sizeof shown_edid_);
+    std::memcpy(shown_signal_, block + para::inputSignal(source_index), sizeof shown_signal_);
     size->setText(QString("%1x%2@%3Hz")
                       .arg(static_cast<int16_t>(le16(block, at)))
                       .arg(static_cast<int16_t>(le16(block, at + 2)))
@@ -344,10 +346,12 @@ void EDIDset::syncUpdate()
     ZdrRamPara* s = store();
     if (s->ZdrLanguageChanged())
         language_changed();
-    // The receiver drivers write the input's record: it is compared in a copy.
+    // The PC writes the EDID records and the receiver drivers the input's
+    // signal record: the tile is drawn again when either differs from what
+    // it was drawn with. An open edit frame keeps what the operator typed.
     unsigned char block[para::kBlockSize];
     s->snapshot_block(block);
-    const int at = para::inputSignal(source_index);
-    if (std::memcmp(block + at, s->ram_para_shadow + at, 6) != 0)
+    if (std::memcmp(block + para::edid(source_index), shown_edid_, sizeof shown_edid_) != 0 ||
+        std::memcmp(block + para::inputSignal(source_index), shown_signal_, sizeof shown_signal_) != 0)
         source_init();
 }

@@ -71,6 +71,13 @@ private:
     QPushButton* button_cancel_ = nullptr;
     QPushButton* button_ok_ = nullptr;
     QPushButton* button_delete_ = nullptr;
+    // The open input's EDID record and signal record as the tile was last
+    // drawn with them: a refresh redraws the tile when the block differs
+    // from these, not from the file's copy (a store landing after the
+    // refresh's copy reaches the file with that refresh, and is shown by
+    // the next).
+    unsigned char shown_edid_[6] = {};
+    unsigned char shown_signal_[6] = {};
 };
 
 // The open EDID settings page, null while it is closed.

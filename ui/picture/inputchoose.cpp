@@ -106,6 +106,8 @@ InputChoose::InputChoose(QWidget* parent) : QDialog(parent)
     connect(button_inputcut, &QPushButton::clicked, this, &InputChoose::zdr_button_inputcut_clicked);
     connect(button_edid, &QPushButton::clicked, this, &InputChoose::zdr_button_EDID_clicked);
 
+    // What the page draws below is at least as new as this copy.
+    store()->snapshot_block(shown_);
     store()->ZdrCropSourceInit();
     crop_source_num_update();
     initMenu();
@@ -519,31 +521,36 @@ void InputChoose::syncUpdate(int code)
 {
     ZdrRamPara* s = store();
     // Other threads write the block (the PC, the input drivers): the changes
-    // are found in a copy. The shadow is this thread's own.
+    // are found in a copy, against the copy the page last drew from. (Not
+    // against the file's copy: a store landing after this copy reaches the
+    // file with this refresh, and the next refresh would find nothing to
+    // draw.)
     unsigned char block[para::kBlockSize];
     s->snapshot_block(block);
-    const unsigned char* shadow = s->ram_para_shadow;
+    const unsigned char* shown = shown_;
     if (s->ZdrLanguageChanged())
         language_changed();
 
     bool enableChanged = false, signalChanged = false;
     for (int L = 0; L < 6; ++L) {
         const int at = para::layer(L);
-        if (le16(block, at + para::kLayerEnable) != le16(shadow, at + para::kLayerEnable))
+        if (le16(block, at + para::kLayerEnable) != le16(shown, at + para::kLayerEnable))
             enableChanged = true;
-        if (le16(block, at + para::kLayerInput) != le16(shadow, at + para::kLayerInput))
+        if (le16(block, at + para::kLayerInput) != le16(shown, at + para::kLayerInput))
             input_source_changed(static_cast<char>(L));
-        if (std::memcmp(block + para::inputSignal(L), shadow + para::inputSignal(L), 6) != 0)
+        if (std::memcmp(block + para::inputSignal(L), shown + para::inputSignal(L), 6) != 0)
             signalChanged = true;
     }
     const int sel = para::layer(image_index) + para::kLayerInput;
     int current = 0;
-    if (le16(block, sel) != le16(shadow, sel))
+    if (le16(block, sel) != le16(shown, sel))
         current = 1;
-    else if (std::memcmp(block + para::inputSignal(source_index), shadow + para::inputSignal(source_index), 6) != 0)
+    else if (std::memcmp(block + para::inputSignal(source_index), shown + para::inputSignal(source_index), 6) != 0)
         current = 2;
-    const bool cropChanged = std::memcmp(block + para::kCropTable, shadow + para::kCropTable,
+    const bool cropChanged = std::memcmp(block + para::kCropTable, shown + para::kCropTable,
                                          para::kCropSize * para::kCropCount) != 0;
+    // Everything that differs is drawn below, from this copy or a newer one.
+    std::memcpy(shown_, block, sizeof shown_);
 
     if (enableChanged) {
         if (block[para::layer(image_index) + para::kLayerEnable] != 0) {

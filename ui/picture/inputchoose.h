@@ -5,6 +5,8 @@
 // layer at once. Its menu opens the crop editor and the EDID settings.
 #pragma once
 
+#include "core/para_layout.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
@@ -41,7 +43,8 @@ public:
     void initSource();
     // Refreshes the crop counts, names and signal icons of the six tabs.
     void crop_source_num_update();
-    // Redraws what differs between the parameter block and its shadow copy.
+    // Redraws what differs between the parameter block and the copy the page
+    // last drew from.
     void syncUpdate(int code);
 
     unsigned char image_index = 0;   // selected layer 0..5
@@ -86,6 +89,11 @@ private:
     QFrame* select_frame_ = nullptr;
     QLabel* layer_name_[6] = {};
     QFrame* source_frame_ = nullptr;
+    // The block as the page last drew it (its enable and input words, the
+    // signal records, the crop table): a refresh redraws what differs from
+    // this, not from the file's copy (a store landing after the refresh's
+    // copy reaches the file with that refresh, and is shown by the next).
+    unsigned char shown_[para::kBlockSize] = {};
 };
 
 // The open input choice page, null while it is closed.

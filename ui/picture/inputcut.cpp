@@ -183,6 +183,8 @@ InputCut::InputCut(QWidget* parent)
                                  "                                     border-top-color:rgb(71, 119, 255);");
     select_frame_->lower();
 
+    // What the page draws below is at least as new as this copy.
+    ZdrRamPara::pInstance()->block_bytes(para::kCropTable, shown_crops_, sizeof shown_crops_);
     crop_source_num_update();
     source_name = "HDMI1";
     ZdrRamPara::pInstance()->ZdrCropSourceInit();
@@ -265,6 +267,12 @@ void InputCut::source_init()
     page_max = static_cast<unsigned char>(n / 6 - (n % 6 == 0 ? 1 : 0));
     const int rest = n - 6 * page_index;
     const int shown = rest >= 6 ? 6 : (rest > 0 ? rest : 0);
+    // The input's own tile shows its signal record as read here.
+    store->block_bytes(para::inputSignal(source_index), shown_signal_, sizeof shown_signal_);
+    InputSignal signal;
+    signal.width = le16(shown_signal_, 0);
+    signal.height = le16(shown_signal_, 2);
+    signal.refresh = le16(shown_signal_, 4);
 
     // The page arrows and tiles live in this frame: the click being
     // delivered may be one of theirs.
@@ -301,7 +309,7 @@ void InputCut::source_init()
 
         if (page_index == 0 && k == 0) {
             name->setText(source_name);
-            size->setText(input_signal_text(input_signal(source_index)));
+            size->setText(input_signal_text(signal));
         } else {
             CROP_PARA crop{};
             int record = para::kCropCount;
@@ -530,14 +538,22 @@ void InputCut::syncUpdate(int code)
     ZdrRamPara* store = ZdrRamPara::pInstance();
     if (store->ZdrLanguageChanged())
         language_changed();
-    // The PC writes the crop table too: the change is found in a copy.
-    unsigned char block[para::kBlockSize];
-    store->snapshot_block(block);
-    const bool cropsDiffer = std::memcmp(block + para::kCropTable, store->ram_para_shadow + para::kCropTable,
-                                         para::kCropSize * para::kCropCount) != 0;
+    // The PC writes the crop table too: the change is found in a copy,
+    // against the table the tiles show.
+    unsigned char crops[sizeof shown_crops_];
+    store->block_bytes(para::kCropTable, crops, sizeof crops);
+    const bool cropsDiffer = std::memcmp(crops, shown_crops_, sizeof crops) != 0;
     if (code == 103 || cropsDiffer) {
+        std::memcpy(shown_crops_, crops, sizeof crops);
         store->ZdrCropSourceInit();
         crop_source_num_update();
         source_init();
+        return;
     }
+    // The input drivers write the open input's signal record, which its own
+    // tile shows.
+    unsigned char signal[sizeof shown_signal_];
+    store->block_bytes(para::inputSignal(source_index), signal, sizeof signal);
+    if (std::memcmp(signal, shown_signal_, sizeof signal) != 0)
+        source_init();
 }

@@ -3,6 +3,8 @@
 // change goes through the crop operations of the parameter store.
 #pragma once
 
+#include "core/para_layout.h"
+
 #include <QDialog>
 #include <QFont>
 #include <QPointer>
@@ -93,6 +95,13 @@ private:
     QPushButton* delete_ = nullptr;
     int edited_record_ = -1;
     unsigned edited_head_ = 0;
+    // The crop table as the tiles and counts last showed it: a refresh
+    // redraws when the block differs from this, not from the file's copy (a
+    // store landing after the refresh's copy reaches the file with that
+    // refresh, and is shown by the next).
+    unsigned char shown_crops_[para::kCropSize * para::kCropCount] = {};
+    // The open input's signal record as its tile last showed it.
+    unsigned char shown_signal_[6] = {};
 };
 
 // The open crop editor, null while it is closed.
