@@ -237,7 +237,7 @@ TEST_F(EdidPage, AnEdidWriteLandingAfterTheRefreshsCopyIsShownByTheNextRefresh)
     };
     const std::vector<unsigned char> second = {0x00, 0x0A, 0xA0, 0x05, 0x1E, 0x00};   // 2560x1440@30
 
-    setLe16(store->ram_para, 268, 1920);   // a signal at HDMI1: the tile is drawn again
+    setLe16(ParaWriteLock().block(), 268, 1920);   // a signal at HDMI1: the tile is drawn again
     c331_manage::para_change_flag = 1;
     bool landed = false;
     SyncUpdate::page_refreshed_hook = [&] {

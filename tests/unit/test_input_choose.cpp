@@ -271,9 +271,9 @@ TEST_F(InputChoosePage, WritesLandingAfterTheRefreshsCopyAreShownByTheNextRefres
         pcWrites(2306, input5);
         pcWrites(2324, on);
         pcWrites(1472, crop);
-        setLe16(store->ram_para, 268, 1920);   // the receiver driver's record
-        setLe16(store->ram_para, 270, 1080);
-        setLe16(store->ram_para, 272, 60);
+        setLe16(ParaWriteLock().block(), 268, 1920);   // the receiver driver's record
+        setLe16(ParaWriteLock().block(), 270, 1080);
+        setLe16(ParaWriteLock().block(), 272, 60);
         landed = true;
     };
     SyncUpdate::pInstance()->para_sync(1);

@@ -426,9 +426,9 @@ TEST_F(CropPage, CropWritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
     // A signal comes to HDMI1 (the receiver driver's record at 268, no
     // crop changed): the input's own tile shows it at the next refresh.
     EXPECT_EQ(tileText("size", 0), "No signal");
-    setLe16(store->ram_para, 268, 1280);
-    setLe16(store->ram_para, 270, 720);
-    setLe16(store->ram_para, 272, 50);
+    setLe16(ParaWriteLock().block(), 268, 1280);
+    setLe16(ParaWriteLock().block(), 270, 720);
+    setLe16(ParaWriteLock().block(), 272, 50);
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(tileText("size", 0), "1280x720@50Hz");
 }
