@@ -8,7 +8,10 @@
 // both FPGAs and brings them up again), a chip register write held now and
 // then (c331-hold), TCP connections that come and go (pipelined requests
 // ended with a FIN, a reset mid-stream, a PC that never reads), taps
-// through the pages (a card check among them) and source changes.
+// through the pages (a card check among them) and source changes. Beside
+// it, in the soak's own process, a randomized round of the pass-through
+// line with an oracle (tests/support/passthrough_oracle.h) runs with a
+// random seed, printed at its start and with any failure.
 //
 // Not part of the test command: scripts/soak.sh builds it with a sanitizer
 // and runs it. The run fails when the program reported anything (the

@@ -522,7 +522,7 @@ TEST_F(PassThroughOverTheLink, PlacesFollowWhenTheRequestsArriveAcrossConnection
 
     // Connections A, B, C opened in that order behind a PC whose
     // pass-through waits 5 s on the silent card. C sends a plain read at
-    // 0.5 s, B and A pass-throughs to the silent card at 1.0 and 1.5 s: C
+    // 0.5 s, B and A pass-throughs to the silent card at 1.5 and 2.5 s: C
     // is answered once the request being served has ended (5 s), not
     // behind A's and B's 5 s each; B's pass-through goes before A's.
     {
@@ -535,9 +535,9 @@ TEST_F(PassThroughOverTheLink, PlacesFollowWhenTheRequestsArriveAcrossConnection
         ASSERT_TRUE(busy.sendRaw(wire(cardRead(1, 0x10))));
         sleepUntil(start, 500000);
         ASSERT_TRUE(c.sendRaw(plainRead()));
-        sleepUntil(start, 1000000);
-        ASSERT_TRUE(b.sendRaw(wire(cardRead(1, 0x20))));
         sleepUntil(start, 1500000);
+        ASSERT_TRUE(b.sendRaw(wire(cardRead(1, 0x20))));
+        sleepUntil(start, 2500000);
         ASSERT_TRUE(a.sendRaw(wire(cardRead(1, 0x30))));
         ASSERT_TRUE(c.receive(r, 10000));
         EXPECT_EQ(r.command, 0x61);
@@ -552,8 +552,8 @@ TEST_F(PassThroughOverTheLink, PlacesFollowWhenTheRequestsArriveAcrossConnection
     }
 
     // Across transports, both ways round: a PC's pass-through waits on the
-    // silent card; a pass-through on the same transport sent at 0.2 s and
-    // one on the other transport at 0.5 s, both to the card of port 2. The
+    // silent card; a pass-through on the same transport sent at 0.5 s and
+    // one on the other transport at 1.5 s, both to the card of port 2. The
     // one that arrived first is served first.
     for (const bool busyOnTcp : {true, false}) {
         const char* busyName = busyOnTcp ? "TCP busy" : "UDP busy";
@@ -571,9 +571,9 @@ TEST_F(PassThroughOverTheLink, PlacesFollowWhenTheRequestsArriveAcrossConnection
         const size_t before = readsTaken(0, 1).size();
         const uint64_t start = platform::clock().nowUs();
         ASSERT_TRUE(busy.sendRaw(wire(cardRead(1, 0x40))));
-        sleepUntil(start, 200000);
-        ASSERT_TRUE(same.sendRaw(wire(cardRead(2, 0x50))));
         sleepUntil(start, 500000);
+        ASSERT_TRUE(same.sendRaw(wire(cardRead(2, 0x50))));
+        sleepUntil(start, 1500000);
         ASSERT_TRUE(other.sendRaw(wire(cardRead(2, 0x60))));
         ASSERT_TRUE(same.receive(r, 10000)) << busyName;
         EXPECT_EQ(r.body[10], 0x50);
@@ -607,7 +607,7 @@ TEST_F(PassThroughOverTheLink, FortyUdpSendersDuringAServiceTheFirstThirtyTwoAre
     }
     const uint64_t start = platform::clock().nowUs();
     ASSERT_TRUE(busy.sendRaw(wire(cardRead(1, 0x10))));
-    sleepUntil(start, 200000);
+    sleepUntil(start, 1000000);
     for (auto& pc : pcs) {
         ASSERT_TRUE(pc->sendRaw(plainRead()));
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
