@@ -27,14 +27,17 @@
 //   tried).
 // - The pass-through turns (the PC links' requests to the receiving cards,
 //   one at a time in the order they came), then the FPGA link mutex, then
-//   one of card_result_mutex, _fpga_multicast_mutex, _system_mutex, the
-//   FPGA image mutex or _spi_mutex. The FPGA image mutex is never held
+//   one of card_result_mutex, the pass-through answers' mutex
+//   (fpga_manage::passby_owed_mutex), _fpga_multicast_mutex, _system_mutex,
+//   the FPGA image mutex or _spi_mutex (also only tried, to see whether a
+//   chip write holds the bus). The FPGA image mutex is never held
 //   together with _spi_mutex.
 // - _settings_mutex, then the settings engine's mutex.
 // - Leaves, each taken with nothing after it: ParaBytesLock (in the
 //   lock-check builds a lock taken while it is held ends the program:
 //   core/lock_check.h), _spi_mutex,
 //   _system_mutex, _usleep_mutex, _source_init_mutex, card_result_mutex,
+//   the pass-through answers' mutex,
 //   the GUI hand-off's queue lock, the WiFi thread's job and file locks,
 //   the UDP link's address lock, the running-time record's lock, the
 //   packed-file list lock, the factory result and file load locks, and

@@ -1,10 +1,12 @@
 #include "link/link_transport.h"
 
 #include "core/global.h"
+#include "core/lock_check.h"
 #include "core/logMsg.h"
 #include "core/wait_bound.h"
 #include "link/link_global.h"
 #include "link/passthrough_line.h"
+#include "platform/clock.h"
 #include "sendcard/fpga_manage.h"
 
 #include <atomic>
@@ -29,6 +31,30 @@ public:
 };
 
 bool passthrough_with_ticket(link_transport& transport, const unsigned char* frame, int length, uint64_t ticket);
+
+// Holds the FPGA link mutex when it can be taken before untilUs (board
+// clock); tried every 100 us meanwhile.
+class LinkHoldUntil {
+public:
+    LinkHoldUntil(pthread_mutex_t& m, uint64_t untilUs) : m_(m)
+    {
+        lock_check::short_lock_is_leaf("an FPGA mutex");
+        const uint64_t now = platform::clock().nowUs();
+        held_ = waitUntil(untilUs > now ? untilUs - now : 0, 100, [&] { return pthread_mutex_trylock(&m_) == 0; });
+    }
+    ~LinkHoldUntil()
+    {
+        if (held_)
+            pthread_mutex_unlock(&m_);
+    }
+    bool held() const { return held_; }
+    LinkHoldUntil(const LinkHoldUntil&) = delete;
+    LinkHoldUntil& operator=(const LinkHoldUntil&) = delete;
+
+private:
+    pthread_mutex_t& m_;
+    bool held_ = false;
+};
 
 } // namespace
 
@@ -72,37 +98,54 @@ bool passthrough_with_ticket(link_transport& transport, const unsigned char* fra
         return false;
     }
     const TicketInService oneAtATime;
+    // The frame's time runs from here, when it is taken from the line: the
+    // waits for the FPGA link, the SPI bus, the ports' transmit buffers and
+    // the cards' answer all lie within its bound. Until the frame is sent
+    // its bound is not known (it depends on the ports reached): the FPGA
+    // link is waited for no longer than the least bound of a frame that is
+    // waited for (5 s), else the request ends unsent.
+    const uint64_t takenUs = platform::clock().nowUs();
     const unsigned char code = transport.passby_code();
-    uint64_t boundUs = 0;
+    uint64_t deadlineUs = takenUs;
     {
-        FpgaMutexHold hold(m->fpga_link_mutex);
-        transport.waiting_passthrough = 1;
-        m->fpga_passby_reply = 0;
-        g_passby_transports[code] = &transport;
-        g_passby_trans_port = code;
-        m->Dealwith1_PC_to_eth(length, frame);
-        pc_cmd_time = G_timeTicks.load();
-        boundUs = m->passby_answer_bound_us(frame, length);
+        const LinkHoldUntil hold(m->fpga_link_mutex, takenUs + fpga_manage::kCardFrameUs);
+        if (hold.held()) {
+            transport.waiting_passthrough = 1;
+            m->fpga_passby_reply = 0;
+            g_passby_transports[code] = &transport;
+            g_passby_trans_port = code;
+            m->Dealwith1_PC_to_eth(length, frame, takenUs);
+            pc_cmd_time = G_timeTicks.load();
+            deadlineUs = m->passby_deadline_us.load();
+        } else {
+            writeLogMsg(WARNING, "Pass-through: the FPGA link stayed busy; request dropped");
+        }
     }
-    // Wait for the cards' answer, polling both FPGAs, for as long as what
-    // the frame asks may take (a save to flash long, a RAM or register
-    // access 5 s); a silent card ends the wait at that bound, and a
-    // request that was dropped or reached no linked port does not wait.
-    // Every other pass-through waits for its ticket meanwhile.
-    const WaitBound bound(boundUs);
+    // Wait for the cards' answer, polling both FPGAs, until the frame's
+    // time is over: as long as what the frame asks may take (a save to
+    // flash long, a RAM or register access 5 s), counted from when it was
+    // taken; a silent card ends the wait there, and a request that was
+    // dropped or reached no linked port does not wait. A poll does not
+    // start while the SPI bus is held (a chip write), nor wait for the
+    // FPGA link past the frame's end. Every other pass-through waits for
+    // its ticket meanwhile.
     bool answered = false;
-    while (boundUs > 0) {
+    while (deadlineUs > takenUs) {
         {
-            FpgaMutexHold hold(m->fpga_link_mutex);
-            m->reg_IRQ_Dealwith(0, 0);
-            m->reg_IRQ_Dealwith(1, 0);
+            const LinkHoldUntil hold(m->fpga_link_mutex, deadlineUs);
+            if (!hold.held())
+                break;
+            if (fpga_manage::spi_bus_free()) {
+                m->reg_IRQ_Dealwith(0, 0);
+                m->reg_IRQ_Dealwith(1, 0);
+            }
             if (m->fpga_passby_reply.load() == 1 && transport.reply_list_ready()) {
                 m->fpga_passby_reply = 0;
                 answered = true;
                 break;
             }
         }
-        if (bound.passed())
+        if (platform::clock().nowUs() >= deadlineUs)
             break;
         boardSleepUs(1);
     }
@@ -114,8 +157,9 @@ bool passthrough_with_ticket(link_transport& transport, const unsigned char* fra
         transport.send_reply_list();
     if (!answered) {
         // Nothing came back: the pass-through ends so that a late answer is
-        // not sent with a later request.
-        FpgaMutexHold hold(m->fpga_link_mutex);
+        // not sent with a later request. The FPGA link is not waited for
+        // past the frame's end (the code is cleared without it then).
+        const LinkHoldUntil hold(m->fpga_link_mutex, deadlineUs);
         unsigned char mine = code;
         g_passby_trans_port.compare_exchange_strong(mine, kPassbyNone);
     }

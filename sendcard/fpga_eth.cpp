@@ -7,6 +7,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/wait_bound.h"
+#include "platform/clock.h"
 #include "link/link_global.h"
 #include "link/link_transport.h"
 
@@ -70,18 +71,33 @@ void patch(unsigned char* f, int len, int at, unsigned char value)
 void fpga_manage::Send_to_port(const unsigned char* frame, unsigned short length, unsigned short port,
                                unsigned char fpga)
 {
+    send_to_port_until(frame, length, port, fpga, 0);
+}
+
+int fpga_manage::send_to_port_until(const unsigned char* frame, unsigned short length, unsigned short port,
+                                    unsigned char fpga, uint64_t deadlineUs)
+{
     if (port > 15 || length == 0 || length > kMaxPortFrame)
-        return;
+        return 0;
     // An FPGA held in reset takes nothing (and its status reads all ones:
     // busy); the frame is dropped rather than waited on.
     if (fpga_rst_pending[sel(fpga)].load())
-        return;
+        return 0;
     const PairRegs r = pairRegs(port >> 1);
+    // A PC frame waits for the pair only as long as its time has left; the
+    // SPI bus is not waited on meanwhile (a held chip write holds it).
+    uint64_t waitUs = kSendReadyUs;
+    if (deadlineUs) {
+        const uint64_t now = platform::clock().nowUs();
+        waitUs = std::min<uint64_t>(waitUs, deadlineUs > now ? deadlineUs - now : 0);
+    }
+    const int ready = wait_fpga_send_ready(port, fpga, waitUs);
+    if (fpga_rst_pending[sel(fpga)].load())
+        return 0;   // a reset began meanwhile
+    if (!ready && waitUs < kSendReadyUs)
+        return 0;   // the frame's time ran out first: given up
     // The frame goes out even when the pair never became free (a busy
     // buffer is overwritten): said once in the log, and counted.
-    const int ready = wait_fpga_send_ready(port, fpga);
-    if (fpga_rst_pending[sel(fpga)].load())
-        return;   // a reset began meanwhile
     if (!ready && send_timeouts.fetch_add(1) == 0)
         writeLogMsg(WARNING, "FPGA " + std::to_string(fpga) + ": a port's transmit buffer stayed busy; frame sent over it");
     write_to_register(r.selectReg, 0xFF, static_cast<unsigned char>(1u << (port & 7)), fpga);
@@ -91,9 +107,18 @@ void fpga_manage::Send_to_port(const unsigned char* frame, unsigned short length
     write_to_register(r.txHighReg, static_cast<unsigned char>(3u << r.shift),
                       static_cast<unsigned char>(((len1 >> 8) & 3) << r.shift), fpga);
     write_to_register(r.ctrlReg, 0xF0, static_cast<unsigned char>(r.bit << 4), fpga);
+    return ready ? 1 : 2;
 }
 
-int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
+bool fpga_manage::spi_bus_free()
+{
+    if (!Utils::_spi_mutex.tryLock())
+        return false;
+    Utils::_spi_mutex.unlock();
+    return true;
+}
+
+int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga, uint64_t boundUs)
 {
     if (port > 15)
         return 0;
@@ -101,11 +126,16 @@ int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga)
     const unsigned char busy = static_cast<unsigned char>(2u << r.shift);
     // Read back to back for at most 300 ticks (3 s), measured on the
     // board's clock: the tick stands still while the GUI thread is busy.
-    // A reset of the FPGA ends the wait (the caller then sends nothing).
+    // A reset of the FPGA ends the wait (the caller then sends nothing). A
+    // shorter wait (a PC frame's time running out) does not block on a
+    // held SPI bus either: the bus counts as not ready.
     const unsigned char i = sel(fpga);
-    const bool ready = waitUntil(3000000, 0, [&] {
+    const bool bounded = boundUs < kSendReadyUs;
+    const bool ready = waitUntil(std::min<uint64_t>(boundUs, kSendReadyUs), 0, [&] {
         if (fpga_rst_pending[i].load())
             return true;
+        if (bounded && !spi_bus_free())
+            return false;
         unsigned char v = 0xFF;
         return read_fpga_register(r.statusReg, &v, fpga) && !(v & busy);
     });
@@ -200,22 +230,32 @@ bool isSearchAnswer(const unsigned char* f, int len)
     return len >= 11 && f[9] == 0x10 && le16(f, 0) == fpga_manage::kAddrSelf;
 }
 
-// Whether a card's answer, received on port `port` of an FPGA, answers the
-// open pass-through: it came over a port the request went to, from a card
-// the request addressed (its source against the request's destination,
-// the port-in-group bits aside; a request to every card or to the search
-// address takes any card of those ports) and with the request's opcode.
-bool answersOpenRequest(const fpga_manage& m, const unsigned char* f, unsigned port, unsigned char fpga)
+// Whether a card's answer f (len bytes) fits a PC request in every field
+// the card echoes of it (see fpga_manage::PassbyEcho).
+bool fitsEcho(const fpga_manage::PassbyEcho& e, const unsigned char* f, int len)
 {
-    if (!(m.passby_ports.load() & (1u << (port + 16u * fpga))))
+    if (le16(f, 0) != fpga_manage::kAddrPc || f[5] != e.kind || f[7] != e.portByte || f[9] != e.opcode)
         return false;
-    if (f[9] != m.passby_opcode.load())
+    const unsigned index = e.dest & 0x0FFFu;
+    if (index != fpga_manage::kAddrAllCards && index != fpga_manage::kAddrSearch &&
+        (le16(f, 2) & ~0x3000u) != (e.dest & ~0x3000u))
         return false;
-    const unsigned short dest = m.passby_dest.load();
-    const unsigned index = dest & 0x0FFFu;
-    if (index == fpga_manage::kAddrAllCards || index == fpga_manage::kAddrSearch)
-        return true;
-    return (le16(f, 2) & ~0x3000u) == (dest & ~0x3000u);
+    return !e.readSpan || (len >= 17 && std::memcmp(f + 10, e.span, sizeof(e.span)) == 0);
+}
+
+fpga_manage::PassbyEcho echoOf(const unsigned char* f, int length)
+{
+    fpga_manage::PassbyEcho e;
+    e.dest = le16(f, 0);
+    e.kind = f[5];
+    e.portByte = f[7];
+    e.opcode = f[9];
+    // A whole read (address, count and two spare bytes) is answered with
+    // its address and count.
+    e.readSpan = f[9] == 0x61 && length >= 19;
+    if (e.readSpan)
+        std::memcpy(e.span, f + 10, sizeof(e.span));
+    return e;
 }
 
 } // namespace
@@ -247,7 +287,7 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
     const unsigned inGroup = (src >> 12) & 3;
     const unsigned port = inGroup + 4 * (static_cast<unsigned>(p) >> 1);
     const unsigned char P = f[7];
-    const bool fits = answersOpenRequest(*this, f, port, i);
+    const bool fits = claim_passby_answer(f, len, port + 16u * i);
 
     if (good) {
         if (f[9] == 0x10 && dest == kAddrPc) {
@@ -260,11 +300,8 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
                 }
                 update_eth_rcv_num(f, static_cast<unsigned short>(q), i);
             }
-        } else if (P == 0xFF || (multicast_passby.load() && dest == kAddrPc)) {
-            if (f[5] != multicast_kind)
-                return;
-            if (fits)
-                multicast_reply_mask |= 1u << (port + 16u * i);
+        } else if (fits && multicast_passby.load()) {
+            multicast_reply_mask |= 1u << (port + 16u * i);
         }
     }
     if (dest >= 0xF000 && dest <= 0xF00F && src < 0xF000 && (f[5] == kKindPara || f[5] == kKindBright)) {
@@ -287,24 +324,14 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
     // earlier one) is dropped, as an answer after its request ended is.
     if (!fits)
         return;
-    if (P != 0xFF && !multicast_passby.load()) {
+    if (!multicast_passby.load()) {
         if (P == 0)
             patch(f, len, 7, static_cast<unsigned char>(inGroup + 1 + 16u * i + 4u * (static_cast<unsigned>(p) >> 1)));
         patch(f, len, 3, static_cast<unsigned char>(f[3] & ~0x30));
     } else {
-        uint32_t expected = 0;
-        {
-            QMutexLocker lock(&Utils::_fpga_multicast_mutex);
-            if (multicast_flag)
-                expected = multicast_target;
-        }
-        if (expected == 0) {
-            const uint32_t links = port_link_image();
-            for (unsigned b = 0; b < 32; ++b)
-                if ((links & (1u << b)) && get_port_card_num(b) != 0)
-                    expected |= 1u << b;
-        }
-        if (multicast_reply_mask.load() != expected)
+        // Complete once every port the multicast went to has answered it.
+        const uint32_t expected = passby_ports.load();
+        if (expected == 0 || (multicast_reply_mask.load() & expected) != expected)
             return;
         const unsigned short from = multicast_all_addr ? kAddrSearch : kAddrAllCards;
         multicast_all_addr = 0;
@@ -324,73 +351,23 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
     }
 }
 
-int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in)
+bool fpga_manage::claim_passby_answer(const unsigned char* f, int len, unsigned port)
 {
-    // The ports of this request only: a dropped request went to none, and
-    // nothing is waited for.
-    passby_ports = 0;
-    if (length < 11 || length >= static_cast<int>(kMaxPortFrame))
-        return 1;
-    unsigned char f[kMaxPortFrame];
-    std::memcpy(f, in, static_cast<size_t>(length));
-    passby_dest = le16(f, 0);
-    passby_opcode = f[9];
-    multicast_passby = 0;
-    for (unsigned char i = 0; i < 2; ++i) {
-        write_to_register(147, 0x0F, 0, i);
-        write_to_register(131, 0x0F, 0, i);
+    const uint64_t now = platform::clock().nowUs();
+    QMutexLocker lock(&passby_owed_mutex);
+    // The earliest request this port still owes an answer that fits.
+    for (auto it = passby_owed.begin(); it != passby_owed.end(); ++it) {
+        if (it->port != port || it->untilUs < now || !fitsEcho(it->echo, f, len))
+            continue;
+        const bool open = it->request == passby_open;
+        passby_owed.erase(it);
+        return open;
     }
-    const unsigned char S = f[6];
-    const unsigned char P = f[7];
-    const unsigned short n = static_cast<unsigned short>(length);
-    auto sendOne = [&](unsigned port, unsigned char fpga) {
-        if (port > 15)
-            return;
-        const unsigned char bits = static_cast<unsigned char>((port & 3) << 4);
-        patch(f, length, 1, static_cast<unsigned char>(f[1] | bits));
-        passby_ports |= 1u << (port + 16u * fpga);
-        Send_to_port(f, n, static_cast<unsigned short>(port), fpga);
-    };
-    auto sendNumbered = [&]() {
-        if (P >= 1 && P <= 16)
-            sendOne(P - 1u, 0);
-        else if (P >= 17 && P <= 48)
-            sendOne(P - 17u, 1);
-    };
-    if (S == 1 || S == 3 || S == 0xFF) {
-        if (P == 0xFF) {
-            multicast_passby = 1;
-            multicast_reply_mask = 0;
-            multicast_pending = 0;
-            multicast_all_addr = le16(f, 0) == kAddrSearch ? 1 : 0;
-            multicast_kind = f[5];
-            multi_port_send(f, n);
-        } else if (P == 0) {
-            const unsigned port = (le16(f, 0) >> 12) & 3;
-            if (traceOn())
-                std::printf("FRAME_NETPORT : %d   port_num : %d\n", P, port);
-            sendOne(port, 0);
-        } else {
-            sendNumbered();
-        }
-    } else if (S == 0) {
-        if (P == 0) {
-            passby_ports |= 1u | (1u << 16);
-            Send_to_port(f, n, 0, 0);
-            Send_to_port(f, n, 0, 1);
-        } else if (P != 0xFF) {
-            sendNumbered();
-        }
-    }
-    return 1;
+    return false;
 }
 
-void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length)
+uint32_t fpga_manage::multicast_ports()
 {
-    if (length < 11 || length > kMaxPortFrame)
-        return;
-    unsigned char f[kMaxPortFrame];
-    std::memcpy(f, in, length);
     unsigned char flag;
     uint32_t target;
     {
@@ -398,34 +375,176 @@ void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length
         flag = multicast_flag;
         target = multicast_target;
     }
-    uint32_t mask[2] = {0, 0};
-    if (flag) {
-        mask[0] = target & 0xFF;
-        mask[1] = (target >> 16) & 0xFF;
-    } else {
-        for (unsigned char i = 0; i < 2; ++i) {
-            read_from_register(128, i);
-            read_from_register(144, i);
-            if (reg_image(i, 80) != 3)
-                continue;
-            uint32_t links = reg_image(i, 128) | (reg_image(i, 144) << 8);
-            for (unsigned port = 0; port < 16; ++port)
-                if (get_port_card_num(port + 16u * i) == 0)
-                    links &= ~(1u << port);
-            mask[i] = links;
-        }
+    if (flag)
+        return target & 0x00FF00FFu;
+    uint32_t ports = 0;
+    for (unsigned char i = 0; i < 2; ++i) {
+        read_from_register(128, i);
+        read_from_register(144, i);
+        if (reg_image(i, 80) != 3)
+            continue;
+        const uint32_t links = reg_image(i, 128) | (reg_image(i, 144) << 8);
+        for (unsigned port = 0; port < 16; ++port)
+            if ((links & (1u << port)) && get_port_card_num(port + 16u * i) != 0)
+                ports |= 1u << (port + 16u * i);
     }
+    return ports;
+}
+
+uint32_t fpga_manage::send_to_ports(const unsigned char* in, unsigned short length, uint32_t ports,
+                                    PortBits bits, uint64_t deadlineUs)
+{
+    uint32_t sent = 0;
+    // An FPGA one of whose pairs never became free (one that does not
+    // answer) is not waited for again in this frame.
+    bool stalled[2] = {false, false};
+    unsigned char f[kMaxPortFrame];
     for (unsigned pair = 0; pair < 8; ++pair) {
         for (unsigned char i = 0; i < 2; ++i) {
             for (unsigned port = 2 * pair; port <= 2 * pair + 1; ++port) {
-                if (!(mask[i] & (1u << port)))
+                if (!(ports & (1u << (port + 16u * i))))
                     continue;
-                patch(f, length, 1, static_cast<unsigned char>((f[1] & ~0x30) | ((port & 3) << 4)));
-                passby_ports |= 1u << (port + 16u * i);
-                Send_to_port(f, length, static_cast<unsigned short>(port), i);
+                std::memcpy(f, in, length);
+                const unsigned char placed = static_cast<unsigned char>((port & 3) << 4);
+                if (bits == PortBits::Add)
+                    patch(f, length, 1, static_cast<unsigned char>(f[1] | placed));
+                else if (bits == PortBits::Replace)
+                    patch(f, length, 1, static_cast<unsigned char>((f[1] & ~0x30) | placed));
+                const uint64_t until = deadlineUs && stalled[i] ? 1 : deadlineUs;
+                const int result = send_to_port_until(f, length, static_cast<unsigned short>(port), i, until);
+                if (result != 0)
+                    sent |= 1u << (port + 16u * i);
+                if (result != 1)
+                    stalled[i] = true;
             }
         }
     }
+    return sent;
+}
+
+int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in, uint64_t takenUs)
+{
+    const uint64_t now = platform::clock().nowUs();
+    if (takenUs == 0 || takenUs > now)
+        takenUs = now;
+    // Every request starts with nothing answered, and with a number of its
+    // own: an answer to the request before it is not this one's. The ports
+    // of this request only: a dropped request went to none, and nothing is
+    // waited for.
+    passby_ports = 0;
+    passby_deadline_us = takenUs;
+    multicast_passby = 0;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        multicast_reply_mask = 0;
+        multicast_pending = 0;
+    }
+    uint64_t request;
+    {
+        QMutexLocker lock(&passby_owed_mutex);
+        request = ++passby_open;
+        passby_owed.erase(std::remove_if(passby_owed.begin(), passby_owed.end(),
+                                         [&](const PassbyOwed& o) { return o.untilUs < now; }),
+                          passby_owed.end());
+    }
+    if (length < 11 || length >= static_cast<int>(kMaxPortFrame))
+        return 1;
+    unsigned char f[kMaxPortFrame];
+    std::memcpy(f, in, static_cast<size_t>(length));
+    const unsigned char S = f[6];
+    const unsigned char P = f[7];
+    const unsigned short n = static_cast<unsigned short>(length);
+
+    // Everything below reads or writes the FPGAs over the SPI bus, which a
+    // held chip write may keep for long: it is waited for no longer than
+    // any frame's time (5 s, the least a frame that is waited for is
+    // given), else the request is given up unsent.
+    const uint64_t busUntil = takenUs + kCardFrameUs;
+    if (!waitUntil(busUntil > now ? busUntil - now : 0, 100, [] { return spi_bus_free(); })) {
+        writeLogMsg(WARNING, "Pass-through: the SPI bus stayed busy; request dropped");
+        return 1;
+    }
+    for (unsigned char i = 0; i < 2; ++i) {
+        write_to_register(147, 0x0F, 0, i);
+        write_to_register(131, 0x0F, 0, i);
+    }
+
+    // The ports the frame goes to (bit port + 16 x fpga) and how its port
+    // bits are set for each.
+    uint32_t ports = 0;
+    PortBits bits = PortBits::Add;
+    auto numbered = [&]() -> uint32_t {
+        if (P >= 1 && P <= 16)
+            return 1u << (P - 1u);
+        if (P >= 17 && P <= 32)
+            return 1u << (P - 17u + 16u);
+        return 0;   // 33..48 name no port
+    };
+    if (S == 1 || S == 3 || S == 0xFF) {
+        if (P == 0xFF) {
+            multicast_passby = 1;
+            multicast_all_addr = le16(f, 0) == kAddrSearch ? 1 : 0;
+            ports = multicast_ports();
+            bits = PortBits::Replace;
+        } else if (P == 0) {
+            const unsigned port = (le16(f, 0) >> 12) & 3;
+            if (traceOn())
+                std::printf("FRAME_NETPORT : %d   port_num : %d\n", P, port);
+            ports = 1u << port;
+        } else {
+            ports = numbered();
+        }
+    } else if (S == 0) {
+        if (P == 0) {
+            ports = 1u | (1u << 16);
+            bits = PortBits::Keep;
+        } else if (P != 0xFF) {
+            ports = numbered();
+        }
+    }
+    passby_ports = ports;
+    const uint64_t boundUs = ports ? passby_answer_bound_us(f, length) : 0;
+    const uint64_t deadlineUs = takenUs + boundUs;
+    passby_deadline_us = deadlineUs;
+    if (!ports)
+        return 1;
+    // Each port owes this request its answer from before it is sent until
+    // it answers, or until the request's end and its bound again (at least
+    // a RAM access's 5 s) have passed.
+    const PassbyEcho echo = echoOf(f, length);
+    {
+        const uint64_t untilUs = deadlineUs + std::max(boundUs, kCardFrameUs);
+        QMutexLocker lock(&passby_owed_mutex);
+        for (unsigned b = 0; b < 32; ++b) {
+            if (!(ports & (1u << b)))
+                continue;
+            if (passby_owed.size() >= kPassbyOwedMost)
+                passby_owed.erase(passby_owed.begin());
+            passby_owed.push_back(PassbyOwed{request, b, echo, untilUs});
+        }
+    }
+    const uint32_t sent = send_to_ports(f, n, ports, bits, deadlineUs);
+    if (sent != ports) {
+        // A port given up owes nothing.
+        QMutexLocker lock(&passby_owed_mutex);
+        passby_owed.erase(std::remove_if(passby_owed.begin(), passby_owed.end(),
+                                         [&](const PassbyOwed& o) {
+                                             return o.request == request && !(sent & (1u << o.port));
+                                         }),
+                          passby_owed.end());
+    }
+    if (multicast_passby.load())
+        multicast_pending = 1;
+    return 1;
+}
+
+void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length)
+{
+    if (length < 11 || length > kMaxPortFrame)
+        return;
+    const uint32_t ports = multicast_ports();
+    passby_ports |= ports;
+    send_to_ports(in, length, ports, PortBits::Replace, 0);
     multicast_pending = 1;
 }
 

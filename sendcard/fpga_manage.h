@@ -29,6 +29,7 @@
 #include <memory>
 #include <pthread.h>
 #include <thread>
+#include <vector>
 
 class rcvRecovery;
 
@@ -504,12 +505,44 @@ public:
     // Port pair p of an FPGA (ports 2p, 2p+1) shares one transmit block and
     // one receive channel. Lengths in the registers are length - 1.
     void Send_to_port(const unsigned char* frame, unsigned short length, unsigned short port, unsigned char fpga);
+    // Send_to_port for a PC frame whose time ends at deadlineUs (board
+    // clock; 0: no end, 1: already over): the pair is waited for no longer
+    // than what is left (nor the SPI bus, when that is less than 3 s), and
+    // the frame is given up when the pair did not become free by then. 0
+    // given up (or not sent: a reset, a port above 15), 1 sent, 2 sent over
+    // a pair that stayed busy for the whole 3 s.
+    int send_to_port_until(const unsigned char* frame, unsigned short length, unsigned short port,
+                           unsigned char fpga, uint64_t deadlineUs);
+    static constexpr uint64_t kSendReadyUs = 3000000;
+    // Whether the SPI bus is free at this moment (nothing is held after).
+    static bool spi_bus_free();
+    // How a frame sent to several ports gets each port's place in its group
+    // (bits 4-5 of byte 1): kept as it is, ORed in, or replacing the bits.
+    enum class PortBits { Keep, Add, Replace };
+    // Sends one frame to each port of `ports` (bit port + 16 x fpga), pair
+    // by pair, FPGA 0 before FPGA 1, even port before odd; the ports sent.
+    uint32_t send_to_ports(const unsigned char* frame, unsigned short length, uint32_t ports, PortBits bits,
+                           uint64_t deadlineUs);
+    // The ports a multicast goes to: those of the multicast selector, else
+    // the linked ports with cards of each running FPGA.
+    uint32_t multicast_ports();
+    // Whether a card's answer, received from port (port + 16 x fpga), is
+    // the open PC request's (see PassbyOwed); an answer that fits an
+    // earlier request still owed by that port is taken as that one's.
+    bool claim_passby_answer(const unsigned char* frame, int length, unsigned port);
     // Frames sent over a transmit buffer that stayed busy.
     std::atomic<unsigned> send_timeouts{0};
-    int wait_fpga_send_ready(unsigned short port, unsigned char fpga);
+    // 1 when the pair's transmit buffer is free within boundUs (at most 3 s
+    // are waited), 0 otherwise.
+    int wait_fpga_send_ready(unsigned short port, unsigned char fpga, uint64_t boundUs = 3000000);
     void Rcv_data_from_eth(unsigned char fpga);
     void check_fpga_net_data_status(unsigned char fpga);
-    int Dealwith1_PC_to_eth(int length, const unsigned char* frame);
+    // Sends one PC frame to the cards. takenUs is when the PC's request was
+    // taken from the pass-through line, on the board's clock (0: now): the
+    // frame's whole time runs from there (passby_deadline_us). A port whose
+    // transmit buffer does not become free within that time (an FPGA that
+    // does not answer, the SPI bus held by the chip) is given up.
+    int Dealwith1_PC_to_eth(int length, const unsigned char* frame, uint64_t takenUs = 0);
     void multi_port_send(const unsigned char* frame, unsigned short length);
     void update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga);
     unsigned short get_port_card_num(unsigned int index);
@@ -553,18 +586,53 @@ public:
     // answer from any other port (a late answer to an earlier request) is
     // not the PC's answer.
     std::atomic<uint32_t> passby_ports{0};
-    // The open pass-through's destination word, as the PC gave it, and its
-    // opcode (byte 9). An answer is the PC's only when it comes from a card
-    // the request addressed (any card of its ports for a request to every
-    // card, 0x0FFF, or to the search address, 0x0FFE) and answers that
-    // opcode: a card that answers an earlier request late, after its PC
-    // gave up, is not another PC's answer.
-    std::atomic<unsigned short> passby_dest{0};
-    std::atomic<unsigned char> passby_opcode{0};
+    // The end of the open pass-through's time on the board's clock: when it
+    // was taken from the line plus its bound (passby_answer_bound_us); the
+    // taking time itself when nothing is waited for.
+    std::atomic<uint64_t> passby_deadline_us{0};
+    // What a card's answer echoes of the PC request it answers: the
+    // request's destination word (against the answer's source word, the
+    // port-in-group bits aside; a request to every card, 0x0FFF, or to the
+    // search address, 0x0FFE, is answered by any card of the port), its
+    // kind (byte 5), port byte (byte 7), opcode (byte 9) and, for a RAM read
+    // (0x61, a whole one of 19 bytes or more), its address and count (bytes
+    // 10 to 15). The answer goes to
+    // the PC (destination 0xF010).
+    struct PassbyEcho {
+        unsigned short dest = 0;
+        unsigned char kind = 0;
+        unsigned char portByte = 0;
+        unsigned char opcode = 0;
+        bool readSpan = false;
+        unsigned char span[6] = {};
+    };
+    // One answer a port owes a PC request sent to it: the request (its
+    // number, counted from 1, and echo) and until when the answer may still
+    // come (the request's end plus its bound again: a card that answers
+    // later than twice the time its request is given is taken as one that
+    // will not answer it). Every request, the open one included, owes an
+    // entry for each port it went to until that port's answer to it came.
+    // An answer from a port is the answer of the earliest request it owes
+    // whose echo it fits: the open request's only when no earlier request
+    // still owed by that port fits it as well (a write's answer echoes no
+    // address: the same write to the same card, or a write to every card,
+    // cannot be told from an earlier one's late answer).
+    struct PassbyOwed {
+        uint64_t request;
+        unsigned port;   // port + 16 x fpga
+        PassbyEcho echo;
+        uint64_t untilUs;
+    };
+    // Guards passby_owed and passby_open (a leaf lock).
+    QMutex passby_owed_mutex;
+    std::vector<PassbyOwed> passby_owed;
+    uint64_t passby_open = 0;   // the open request's number (0: none yet)
+    static constexpr size_t kPassbyOwedMost = 512;
     // How long the open pass-through may wait for its answer, in board
-    // microseconds (called under the FPGA link mutex, after
-    // Dealwith1_PC_to_eth, with the frame it was given): 0 when the request
-    // reached no linked port (or was dropped), so that nothing can answer;
+    // microseconds (called by Dealwith1_PC_to_eth under the FPGA link
+    // mutex, once the ports the frame goes to are known and before it is
+    // sent): 0 when the request reaches no linked port, so that nothing
+    // can answer;
     // else as long as the cards may legitimately take for what the frame
     // asks (its opcode, byte 9), as the system's own card jobs wait for the
     // same kind of frame:
@@ -586,8 +654,10 @@ public:
     static constexpr uint64_t kCardFrameUs = 5000000;
     static constexpr uint64_t kPassbyLongestUs = 30ull * 60 * 1000000;
     std::atomic<unsigned char> multicast_pending{0};
+    // The ports (bit port + 16 x fpga) that answered the open request;
+    // cleared as every request starts. A multicast is complete when every
+    // port it went to (passby_ports) has answered it.
     std::atomic<uint32_t> multicast_reply_mask{0};
-    unsigned char multicast_kind = 0;
     unsigned char multicast_all_addr = 0;
     // The card result buffer: bytes 9.. of the last card answer with opcode
     // 0x61 or 0xA0 to 0xF000 (a RAM read answer: opcode, echoed address and

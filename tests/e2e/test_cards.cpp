@@ -169,11 +169,17 @@ TEST(E2eCards, ALateAnswerOfOneCardIsNotGivenToAPcThatAsksAnotherCardOfThePort)
     ASSERT_TRUE(app.start()) << app.output().toStdString();
     // Two cards behind FPGA 0 port 4 (5, 1-based), counted, then answering
     // 6 s late: after the 5 s a RAM read is given.
+    // One card each behind FPGA 0 port 5 (6) and FPGA 1 port 0 (17),
+    // answering at once, for the multicasts below.
     EXPECT_EQ(app.control("cards 5 2"), "");
+    EXPECT_EQ(app.control("cards 6 1"), "");
+    EXPECT_EQ(app.control("cards 17 1"), "");
     ASSERT_TRUE(waitFor([&] { return app.control("fpga-status").find("status 1") != std::string::npos; }, 30000))
         << app.control("fpga-status");
     ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 0 1 560 2") == "0200"; }, 10000))
         << app.control("fpga-ram 0 1 560 2");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 0 1 564 2") == "0100"; }, 10000));
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 1 1 100 2") == "0100"; }, 10000));
     EXPECT_EQ(app.control("card-delay 5 6000"), "");
 
     // RAM reads of 4 bytes at 0 of card `card` of port 5.
@@ -217,6 +223,64 @@ TEST(E2eCards, ALateAnswerOfOneCardIsNotGivenToAPcThatAsksAnotherCardOfThePort)
             EXPECT_EQ(r.body[9], 0x61);
         }
         EXPECT_FALSE(a.receive(r, 100)) << "TCP: PC A's read ended without an answer at its bound";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    }
+
+    // The same one step beside: a broadcast or a multicast on either side.
+    // Port 5's late answer to A fits none of B's requests (another address,
+    // another port byte, or a write of another card that port 5 still owes
+    // A): B gets no answer (its own from port 5 comes after its end too),
+    // and a multicast is not reported complete without port 5.
+    auto frameOf = [](unsigned short dest, unsigned char port, Bytes tail) {
+        Bytes f = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8), 0x10, 0xF0, 0x10, 0x67,
+                   0x01, port, 0x00};
+        f.insert(f.end(), tail.begin(), tail.end());
+        f.push_back(xorOf(f, f.size()));
+        return frameBody(f);
+    };
+    auto readAt = [&](unsigned short dest, unsigned char port, unsigned char addressHigh) {
+        return frameOf(dest, port, {0x61, 0x00, addressHigh, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00});
+    };
+    auto writeTo = [&](unsigned short dest, unsigned char port) {
+        return frameOf(dest, port, {0x60, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x5A});
+    };
+    const struct {
+        const char* name;
+        bool aOverUdp;
+        Bytes a, b;
+        const char* setup;
+    } beside[] = {
+        {"UDP A reads 0x100 of card 1, TCP B reads 0x200 of every card", true, readAt(0x0001, 5, 0x01),
+         readAt(0x0FFF, 5, 0x02), nullptr},
+        {"TCP A multicasts a read of 0x100, UDP B reads 0x200 of card 0", false, readAt(0x0FFF, 0xFF, 0x01),
+         readAt(0x0000, 5, 0x02), nullptr},
+        {"UDP A reads 0x100 of card 1, TCP B multicasts the same read", true, readAt(0x0001, 5, 0x01),
+         readAt(0x0FFF, 0xFF, 0x01), nullptr},
+        {"TCP A writes card 1, card 0 silent, UDP B multicasts a write", false, writeTo(0x0001, 5),
+         writeTo(0x0FFF, 0xFF), "card-silent 5 0 on"},
+    };
+    for (const auto& c : beside) {
+        if (c.setup)
+            EXPECT_EQ(app.control(c.setup), "");
+        UdpLink udpA, udpB;
+        TcpLink tcpA, tcpB;
+        ASSERT_TRUE(c.aOverUdp ? udpA.open("127.0.0.1", app.linkPort("udp"))
+                               : tcpA.open("127.0.0.1", app.linkPort("tcp")));
+        ASSERT_TRUE(c.aOverUdp ? tcpB.open("127.0.0.1", app.linkPort("tcp"))
+                               : udpB.open("127.0.0.1", app.linkPort("udp")));
+        Link& a = c.aOverUdp ? static_cast<Link&>(udpA) : tcpA;
+        Link& b = c.aOverUdp ? static_cast<Link&>(tcpB) : udpB;
+        const Clock::time_point start = Clock::now();
+        ASSERT_TRUE(a.sendRaw(c.a));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(b.sendRaw(c.b));
+        if (b.receive(r, 12000))
+            ADD_FAILURE() << c.name << ": B got an answer from source " << std::hex << r.src << ", port byte "
+                          << int(r.body[7]) << ", opcode " << int(r.body[9]) << ", address byte "
+                          << (r.body.size() > 11 ? int(r.body[11]) : -1);
+        EXPECT_FALSE(a.receive(r, 100)) << c.name << ": A's request ended without an answer at its bound";
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(12500));
+        EXPECT_EQ(app.control("card-silent 5 0 off"), "");
     }
 
     // On time again, a read of card 1 gets card 1's answer.
@@ -227,6 +291,102 @@ TEST(E2eCards, ALateAnswerOfOneCardIsNotGivenToAPcThatAsksAnotherCardOfThePort)
     ASSERT_TRUE(udp.receive(r, 6000));
     EXPECT_EQ(r.src, 0x0001);
     EXPECT_EQ(r.body.size(), 23u);
+}
+
+TEST(E2eCards, AnFpgaThatDoesNotAnswerOrAHeldChipWriteHoldsOtherPcsForAtMostTheFramesBound)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    // A card behind FPGA 0 port 4 (5, 1-based) and one behind FPGA 1 port
+    // 1 (18), counted; then FPGA 1 stops answering while its image still
+    // says running (its transmit buffers read busy).
+    EXPECT_EQ(app.control("cards 5 1"), "");
+    EXPECT_EQ(app.control("cards 18 1"), "");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-status").find("status 1") != std::string::npos; }, 30000))
+        << app.control("fpga-status");
+    ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 1 1 102 2") == "0100"; }, 10000));
+    using Clock = std::chrono::steady_clock;
+    auto msSince = [](Clock::time_point t) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+    };
+    auto frameOf = [](unsigned short dest, unsigned char s6, unsigned char port) {
+        Bytes f = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8), 0x10, 0xF0, 0x10, 0x67,
+                   s6, port, 0x00, 0xA0, 0x01, 0x08, 0x00, 0x08};
+        f.push_back(xorOf(f, f.size()));
+        return frameBody(f);
+    };
+
+    // A chip write (contrast 25 from a page) that holds the SPI bus the
+    // FPGAs share for 12 s: a pass-through to the answering card of port 5
+    // sent meanwhile is given up at its 5 s, and a plain read another PC
+    // sends after it on the same transport is answered within that.
+    {
+        ASSERT_EQ(app.control("c331-hold 0C2802 12000"), "");
+        ASSERT_EQ(app.control("store-set 2178 1900"), "");
+        ASSERT_TRUE(waitFor([&] { return app.control("c331-hold") == "holding"; }, 30000))
+            << app.control("c331-hold");
+        UdpLink pass, read;
+        ASSERT_TRUE(pass.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(read.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(pass.sendRaw(frameOf(0x0000, 0x01, 0x05)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const Clock::time_point sent = Clock::now();
+        ASSERT_TRUE(read.sendRaw(frameBody(buildBody(kProcessor, 0x61, ramReadPayload(768, 2)))));
+        Reply r;
+        ASSERT_TRUE(read.receive(r, 20000));
+        EXPECT_EQ(r.command, 0x61);
+        EXPECT_LT(msSince(sent), 6300) << "a read behind a pass-through waiting on a held chip write";
+        EXPECT_EQ(app.control("c331-hold"), "holding") << "the chip write was over before the read was answered";
+        ASSERT_TRUE(waitFor([&] { return app.control("c331-hold") == "done"; }, 20000));
+        pass.receive(r, 100);
+    }
+
+    EXPECT_EQ(app.control("fpga-fault 1 dead"), "");
+    // A register write is given 5 s from when it is served, whatever
+    // ports it goes to: a PC's plain read sent 0.2 s after it on the same
+    // transport, and another PC's pass-through to the answering card on
+    // the other, are answered within that (not after 3 s more for each of
+    // FPGA 1's busy transmit buffers).
+    const struct {
+        const char* name;
+        Bytes frame;
+    } toDead[] = {
+        {"to port 18", frameOf(0x0000, 0x01, 0x12)},
+        {"to every card of port 18", frameOf(0x0FFF, 0x01, 0x12)},
+        {"a multicast to both FPGAs", frameOf(0x0FFF, 0x01, 0xFF)},
+        {"to port 0 of both FPGAs", frameOf(0x0000, 0x00, 0x00)},
+    };
+    for (const bool overUdp : {true, false}) {
+        for (const auto& c : toDead) {
+            const char* transport = overUdp ? "UDP" : "TCP";
+            UdpLink udpPass, udpRead, udpOther;
+            TcpLink tcpPass, tcpRead, tcpOther;
+            ASSERT_TRUE(udpPass.open("127.0.0.1", app.linkPort("udp")));
+            ASSERT_TRUE(udpRead.open("127.0.0.1", app.linkPort("udp")));
+            ASSERT_TRUE(udpOther.open("127.0.0.1", app.linkPort("udp")));
+            ASSERT_TRUE(tcpPass.open("127.0.0.1", app.linkPort("tcp")));
+            ASSERT_TRUE(tcpRead.open("127.0.0.1", app.linkPort("tcp")));
+            ASSERT_TRUE(tcpOther.open("127.0.0.1", app.linkPort("tcp")));
+            Link& pass = overUdp ? static_cast<Link&>(udpPass) : tcpPass;
+            Link& read = overUdp ? static_cast<Link&>(udpRead) : tcpRead;
+            Link& other = overUdp ? static_cast<Link&>(tcpOther) : udpOther;
+            const Clock::time_point passSent = Clock::now();
+            ASSERT_TRUE(pass.sendRaw(c.frame));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            const Clock::time_point sent = Clock::now();
+            ASSERT_TRUE(read.sendRaw(frameBody(buildBody(kProcessor, 0x61, ramReadPayload(768, 2)))));
+            ASSERT_TRUE(other.sendRaw(frameOf(0x0000, 0x01, 0x05)));
+            Reply r;
+            ASSERT_TRUE(read.receive(r, 15000)) << transport << " " << c.name;
+            EXPECT_EQ(r.command, 0x61);
+            EXPECT_LT(msSince(sent), 6300) << transport << " read behind a pass-through " << c.name;
+            ASSERT_TRUE(other.receive(r, 15000)) << transport << " " << c.name;
+            EXPECT_EQ(r.body[7], 0x05);
+            EXPECT_LT(msSince(sent), 6300) << "the other transport's pass-through behind one " << c.name;
+            EXPECT_FALSE(pass.receive(r, 100)) << transport << " " << c.name << ": FPGA 1 answers nothing";
+            EXPECT_GE(msSince(passSent), 4500) << transport << " " << c.name << ": not waited for";
+        }
+    }
 }
 
 TEST(E2eCards, ACardThatDoesNotAnswerHoldsOtherPcsForAtMostFiveSeconds)

@@ -22,6 +22,7 @@
 #include "sim/sim_clock.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
@@ -391,17 +392,183 @@ TEST_F(PassThrough, OnlyAnAnswerThatFitsTheRequestIsItsAnswer)
     EXPECT_EQ(other.bodies()[1].size(), 23u);
 
     // A request to every card of a port takes the answer of any of its
-    // cards: card 1's answer to an earlier write is the first there (port
-    // 7, FPGA 0 port 6).
+    // cards, but not one a card still owes an earlier request that a write
+    // answer cannot be told from: card 1's answer to an earlier write is
+    // the first there (port 7, FPGA 0 port 6) and is that write's; card
+    // 0's answer is the PC's.
     control("cards 7 2");
     const auto port7Write = pcFrame(0x0001, 0x67, 1, 7, 0xA0, write);
     mgr().Dealwith1_PC_to_eth(static_cast<int>(port7Write.size()), port7Write.data());
     ASSERT_TRUE(pass(other, pcFrame(0x0FFF, 0x67, 1, 7, 0xA0, write)));
     ASSERT_EQ(other.bodies().size(), 3u);
-    EXPECT_EQ(le16(other.bodies()[2].data(), 2), 0x0001);
+    EXPECT_EQ(le16(other.bodies()[2].data(), 2), 0x0000) << "card 0's answer, not card 1's to the earlier write";
     EXPECT_EQ(other.bodies()[2][7], 7);
     EXPECT_EQ(other.bodies()[2][9], 0xA0);
     EXPECT_TRUE(checkOk(other.bodies()[2]));
+    EXPECT_EQ(model(0).waitingAnswers(3), 0u) << "card 1's answer was read and dropped";
+}
+
+TEST_F(PassThrough, ALateAnswerFitsNoLaterRequestOfAnyKind)
+{
+    // Four cards behind each of ports 5, 6, 9 (FPGA 0 ports 4, 5, 8) and 17
+    // (FPGA 1 port 0), all counted; port 5's cards answer 6 s late, after
+    // the 5 s a RAM read or write is given. PC A's request to port 5 ends
+    // without an answer; PC B's request, sent as A's ends, is open when
+    // A's late answer comes, and B's own answer from port 5 comes after
+    // B's end too. B gets no answer (a multicast is not complete without
+    // port 5), and never A's. The board runs 10 times faster.
+    BoardClockSpeed fast(10);
+    auto& clock = sim::SimClock::instance();
+    for (const char* c : {"cards 5 4", "cards 6 4", "cards 9 4", "cards 17 4", "card-delay 5 6000"})
+        control(c);
+    setCount(0, 4, 4);
+    setCount(0, 5, 4);
+    setCount(0, 8, 4);
+    setCount(1, 0, 4);
+    const auto read = [](unsigned char addrHigh) {
+        return std::vector<unsigned char>{0x00, addrHigh, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
+    };
+    const std::vector<unsigned char> ramWrite = {0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x5A};
+    const std::vector<unsigned char> regWrite = {0x01, 0x08, 0x00, 0x08};
+    struct Case {
+        const char* name;
+        const char* setup;   // a control line, or nullptr
+        unsigned char aCode, bCode;   // transports of A and B
+        std::vector<unsigned char> a, b;
+    };
+    const Case cases[] = {
+        {"B's broadcast read of 0x200 after A's unicast read of 0x100 from card 2", nullptr, kPassbyUdp, kPassbyTcp,
+         pcFrame(0x0002, 0x67, 1, 5, 0x61, read(0x01)), pcFrame(0x0FFF, 0x67, 1, 5, 0x61, read(0x02))},
+        {"B's unicast read of card 0 after A's multicast read", nullptr, kPassbyTcp, kPassbyUdp,
+         pcFrame(0x0FFF, 0x67, 1, 0xFF, 0x61, read(0x01)), pcFrame(0x0000, 0x67, 1, 5, 0x61, read(0x02))},
+        {"B's multicast read after A's unicast read of card 3", nullptr, kPassbyUdp, kPassbyRs485,
+         pcFrame(0x0003, 0x67, 1, 5, 0x61, read(0x01)), pcFrame(0x0FFF, 0x67, 1, 0xFF, 0x61, read(0x01))},
+        {"B's multicast write after A's unicast write of card 3, card 0 silent", "card-silent 5 0 on", kPassbyTcp,
+         kPassbyUdp, pcFrame(0x0003, 0x67, 1, 5, 0x60, ramWrite), pcFrame(0x0FFF, 0x67, 1, 0xFF, 0x60, ramWrite)},
+        {"B's read of 0x200 from card 0 after A's read of 0x100 from card 0", nullptr, kPassbyRs485, kPassbyTcp,
+         pcFrame(0x0000, 0x67, 1, 5, 0x61, read(0x01)), pcFrame(0x0000, 0x67, 1, 5, 0x61, read(0x02))},
+        {"B's multicast write after A's multicast write of card 3, card 0 silent", "card-silent 5 0 on", kPassbyUdp,
+         kPassbyTcp, pcFrame(0x0003, 0x67, 1, 0xFF, 0x60, ramWrite), pcFrame(0x0FFF, 0x67, 1, 0xFF, 0x60, ramWrite)},
+        {"B's register write after A's same register write of card 0", nullptr, kPassbyTcp, kPassbyUdp,
+         pcFrame(0x0000, 0x67, 1, 5, 0xA0, regWrite), pcFrame(0x0000, 0x67, 1, 5, 0xA0, regWrite)},
+        {"B's broadcast register write after A's register write of card 1", nullptr, kPassbyUdp, kPassbyTcp,
+         pcFrame(0x0001, 0x67, 1, 5, 0xA0, regWrite), pcFrame(0x0FFF, 0x67, 1, 5, 0xA0, regWrite)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.setup)
+            control(c.setup);
+        FakeTransport a(c.aCode), b(c.bCode);
+        const uint64_t t0 = clock.nowUs();
+        EXPECT_FALSE(pass(a, c.a)) << "A's answer is late";
+        EXPECT_LT(clock.nowUs() - t0, 6000000u) << "A's answer came before A ended: the case tests nothing";
+        EXPECT_FALSE(pass(b, c.b)) << "B was answered";
+        for (const auto& got : b.bodies())
+            ADD_FAILURE() << "B received an answer from source " << std::hex << le16(got.data(), 2) << " port byte "
+                          << int(got[7]) << " opcode " << int(got[9]) << " address byte "
+                          << (got.size() > 11 ? int(got[11]) : -1);
+        EXPECT_TRUE(a.sent.empty());
+        const size_t bSent = b.sent.size();
+        // Every late answer of the round comes and is read before the next.
+        clock.sleepUs(t0 + 12500000 - std::min(clock.nowUs(), t0 + 12500000));
+        for (int i = 0; i < 40; ++i) {
+            mgr().reg_IRQ_Dealwith(0, 0);
+            mgr().reg_IRQ_Dealwith(1, 0);
+        }
+        EXPECT_EQ(model(0).waitingAnswers(2), 0u);
+        EXPECT_TRUE(a.sent.empty()) << "an answer after its request ended is sent to no one";
+        EXPECT_EQ(b.sent.size(), bSent) << "an answer after its request ended is sent to no one";
+        control("card-silent 5 0 off");
+    }
+
+    // On time again, after the earlier requests' answers have come: a read
+    // of 0x200 from card 2 gets its own answer, and so do a multicast read
+    // and the same register write as before.
+    control("card-delay 5 0");
+    FakeTransport udp(kPassbyUdp);
+    ASSERT_TRUE(pass(udp, pcFrame(0x0002, 0x67, 1, 5, 0x61, read(0x02))));
+    ASSERT_TRUE(pass(udp, pcFrame(0x0FFF, 0x67, 1, 0xFF, 0x61, read(0x01))));
+    ASSERT_TRUE(pass(udp, pcFrame(0x0000, 0x67, 1, 5, 0xA0, regWrite)));
+    const auto got = udp.bodies();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(le16(got[0].data(), 2), 0x0002);
+    EXPECT_EQ(got[0][11], 0x02) << "the address asked";
+    EXPECT_EQ(got[0].size(), 23u);
+    EXPECT_EQ(le16(got[1].data(), 2), 0x0FFF);
+    EXPECT_EQ(got[1][7], 0xFF);
+    EXPECT_EQ(got[1][11], 0x01);
+    EXPECT_EQ(got[2][9], 0xA0);
+}
+
+TEST_F(PassThrough, APassThroughEndsWithinItsBoundWhatEverItWaitsForBeforeSending)
+{
+    // A pass-through's whole time, from when it is served to its end, is
+    // the 5 s its frame is given (a register write), whatever it waits for
+    // before sending: FPGA 1 not answering while its image says running
+    // (its transmit buffers read busy), the SPI bus held by a chip write,
+    // the FPGA link held by the FPGA thread stuck on that bus. Every other
+    // PC's pass-through waits behind it that long. The board runs 5 times
+    // faster; each upper bound allows 250 ms of real time for a busy
+    // machine (1.25 s of the board's).
+    BoardClockSpeed fast(5);
+    auto& clock = sim::SimClock::instance();
+    const uint64_t margin = boardUsOfRealMs(250);
+    for (const char* c : {"cards 1 1", "cards 17 1", "cards 18 1"})
+        control(c);
+    setCount(0, 0, 1);
+    setCount(1, 0, 1);
+    setCount(1, 1, 1);
+    const std::vector<unsigned char> regWrite = {0x01, 0x08, 0x00, 0x08};
+    FakeTransport udp(kPassbyUdp);
+    auto waitedFor = [&](const std::vector<unsigned char>& f, bool answered) {
+        const uint64_t t0 = clock.nowUs();
+        EXPECT_EQ(pass(udp, f), answered);
+        return clock.nowUs() - t0;
+    };
+
+    control("fpga-fault 1 dead");
+    const struct {
+        const char* name;
+        std::vector<unsigned char> frame;
+    } toDeadFpga[] = {
+        {"a register write to port 18", pcFrame(0x0000, 0x67, 1, 18, 0xA0, regWrite)},
+        {"a register write to every card of port 18", pcFrame(0x0FFF, 0x67, 1, 18, 0xA0, regWrite)},
+        {"a multicast to both FPGAs", pcFrame(0x0FFF, 0x67, 1, 0xFF, 0xA0, regWrite)},
+        {"a frame to port 0 of both FPGAs", pcFrame(0x1000, 0x67, 0, 0, 0xA0, regWrite)},
+    };
+    for (const auto& c : toDeadFpga) {
+        SCOPED_TRACE(c.name);
+        const uint64_t waited = waitedFor(c.frame, false);
+        EXPECT_LE(waited, 5000000u + margin);
+        EXPECT_GE(waited, 4000000u) << "the answer was given up on early";
+    }
+    EXPECT_GE(model(0).portFrames(0), 1u) << "the multicast reached FPGA 0's port";
+    control("fpga-fault 1 none");
+
+    // The SPI bus, then the FPGA link, held for 8 s as the request is
+    // served: the request ends at its bound.
+    for (const bool bus : {true, false}) {
+        SCOPED_TRACE(bus ? "the SPI bus held" : "the FPGA link held");
+        std::atomic<bool> held{false};
+        std::thread holder([&] {
+            if (bus) {
+                QMutexLocker lock(&Utils::_spi_mutex);
+                held = true;
+                clock.sleepUs(8000000);
+            } else {
+                FpgaMutexHold hold(mgr().fpga_link_mutex);
+                held = true;
+                clock.sleepUs(8000000);
+            }
+        });
+        while (!held.load())
+            std::this_thread::yield();
+        const uint64_t waited = waitedFor(pcFrame(0x0000, 0x67, 1, 1, 0xA0, regWrite), false);
+        holder.join();
+        EXPECT_LE(waited, 5000000u + margin);
+    }
+    // Free again: the card of port 1 answers at once.
+    EXPECT_LT(waitedFor(pcFrame(0x0000, 0x67, 1, 1, 0xA0, regWrite), true), 1000000u + margin);
 }
 
 TEST_F(PassThrough, RequestsFromTwoTransportsAtOnceEachGetTheirOwnAnswer)
