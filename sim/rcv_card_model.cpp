@@ -1,5 +1,7 @@
 #include "sim/rcv_card_model.h"
 
+#include <atomic>
+
 namespace sim {
 
 namespace {
@@ -102,8 +104,12 @@ std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
     const uint8_t opcode = f[9];
     const unsigned firstCard = everyCard ? 0 : card;
     const unsigned endCard = everyCard ? count_ : card + 1;
-    for (unsigned c = firstCard; c < endCard; ++c)
+    static std::atomic<uint64_t> takenOnTheBoard{0};
+    const uint64_t taken = ++takenOnTheBoard;
+    for (unsigned c = firstCard; c < endCard; ++c) {
         log_[c].push_back(f);
+        logOrder_[c].push_back(taken);
+    }
     if (opcode == 0x60 && f.size() >= 19) {
         const uint32_t address = le32At(f, 10);
         const unsigned n = f[14] | (f[15] << 8);
@@ -232,6 +238,13 @@ std::vector<std::vector<uint8_t>> RcvCardChain::log(unsigned card) const
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = log_.find(card);
     return it == log_.end() ? std::vector<std::vector<uint8_t>>() : it->second;
+}
+
+std::vector<uint64_t> RcvCardChain::logOrder(unsigned card) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = logOrder_.find(card);
+    return it == logOrder_.end() ? std::vector<uint64_t>() : it->second;
 }
 
 uint64_t RcvCardChain::requests() const

@@ -9,7 +9,8 @@
 //     within its bound (a multicast is complete only when every port
 //     answered it), and is answered then;
 //   - the pass-throughs reach the cards in the order they arrived (where
-//     two reached the same card and one arrived clearly before the other);
+//     one arrived clearly before the other and took its place then: its
+//     PC's request before it had been answered);
 //   - every request taken in is answered or ends in time (a PC's next
 //     request is answered).
 // The unit tests run it with a fixed seed, the soak with a random one; a

@@ -800,7 +800,11 @@ TEST_F(PassThroughRound, RandomRequestsFromEveryTransportGetTheirOwnAnswersInThe
 {
     // A fixed seed (ZDR_PASSTHROUGH_SEED runs another, e.g. the one a soak
     // printed): five PCs, five requests each, on a board 10 times faster.
-    uint64_t seed = 20261208;
+    // This one draws ports 1 and 3 answering at once, port 2 0.7 s late and
+    // port 17 9 s late: late answers meet later PCs' unicasts, broadcasts
+    // and multicasts, and pass-throughs arrive on a transport while it
+    // serves.
+    uint64_t seed = 17;
     if (const char* s = std::getenv("ZDR_PASSTHROUGH_SEED"))
         seed = std::strtoull(s, nullptr, 10);
     runRandomRound(seed, 5, 10);
