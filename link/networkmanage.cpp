@@ -310,7 +310,7 @@ void networkManage::dropBroken()
     // endpoint gives up its pass-through ticket); the one being served
     // once its service has ended.
     for (auto it = m_clients.begin(); it != m_clients.end();) {
-        if (it->broken && &*it != m_serving) {
+        if (&*it != m_serving && it->broken) {
             ::close(it->fd);
             it = m_clients.erase(it);
         } else {
