@@ -73,6 +73,7 @@ struct Request {
     // any) had been answered, so had ended.
     bool placedOnArrival = false;
     std::chrono::steady_clock::time_point sent;
+    uint64_t sentBoardUs = 0;
     Bytes wire;
 
     std::string text() const
@@ -259,6 +260,11 @@ void PassThroughLineTest::runRandomRound(uint64_t seed, int requestsPerPc, doubl
     std::vector<unsigned> pauses;   // board ms; 0: until it has ended
     for (size_t i = 0; i < pcs.size() * static_cast<size_t>(requestsPerPc); ++i)
         pauses.push_back(rng() % 2 ? 0u : static_cast<unsigned>(1 + rng() % 6000));
+    // After an answer, a PC takes a while before its next request, so that
+    // PCs send while others are served.
+    std::vector<unsigned> thinks;   // board ms
+    for (size_t i = 0; i < pcs.size() * static_cast<size_t>(requestsPerPc); ++i)
+        thinks.push_back(static_cast<unsigned>(rng() % 3000));
     auto takenByCards = [&](unsigned tag) {
         for (const CardPort& c : ports)
             for (unsigned card = 0; card < c.cards; ++card)
@@ -329,6 +335,7 @@ void PassThroughLineTest::runRandomRound(uint64_t seed, int requestsPerPc, doubl
             for (Request& q : plans[pc]) {
                 q.placedOnArrival = lastAnswered;
                 q.sent = std::chrono::steady_clock::now();
+                q.sentBoardUs = platform::clock().nowUs();
                 if (!link.sendRaw(q.wire)) {
                     fault(q.text() + " could not be sent");
                     return;
@@ -347,6 +354,8 @@ void PassThroughLineTest::runRandomRound(uint64_t seed, int requestsPerPc, doubl
                     lastAnswered = wrong.empty();
                     if (!wrong.empty())
                         fault(q.text() + " on " + pcNames[pc] + " received an answer that is not its own: " + wrong);
+                    else if (link.receive(r, realMs(thinks[pc * plans[pc].size() + q.index])))
+                        fault(q.text() + " on " + pcNames[pc] + " was answered twice");
                 } else {
                     ++passedOn;
                     const unsigned pause = pauses[pc * plans[pc].size() + q.index];
@@ -384,21 +393,36 @@ void PassThroughLineTest::runRandomRound(uint64_t seed, int requestsPerPc, doubl
         for (const Request& q : plan)
             if (q.tag != 0)
                 byTag[q.tag] = &q;
-    std::map<const Request*, uint64_t> takenAt;
+    std::map<const Request*, uint64_t> takenAt, takenAtUs;
     for (const CardPort& c : ports) {
         for (unsigned card = 0; card < c.cards; ++card) {
             const auto frames = model(c.fpga).cards(c.port).log(card);
             const auto order = model(c.fpga).cards(c.port).logOrder(card);
-            for (size_t i = 0; i < frames.size() && i < order.size(); ++i) {
+            const auto times = model(c.fpga).cards(c.port).logTimes(card);
+            for (size_t i = 0; i < frames.size() && i < order.size() && i < times.size(); ++i) {
                 auto it = byTag.find(tagOfFrame(frames[i]));
                 if (it == byTag.end())
                     continue;
                 auto seen = takenAt.find(it->second);
-                if (seen == takenAt.end() || order[i] < seen->second)
+                if (seen == takenAt.end() || order[i] < seen->second) {
                     takenAt[it->second] = order[i];
+                    takenAtUs[it->second] = times[i];
+                }
             }
         }
     }
+    // A request that followed one due no answer took its place on arrival
+    // too when that one had surely ended: taken by the cards, and its
+    // bound (5 s) and a margin passed since.
+    const uint64_t endedMarginUs = boardUsOfRealMs(100);
+    for (auto& plan : plans)
+        for (size_t k = 1; k < plan.size(); ++k) {
+            const Request& before = plan[k - 1];
+            auto it = takenAtUs.find(&before);
+            if (!plan[k].placedOnArrival && !before.answerDue && it != takenAtUs.end() &&
+                it->second + 5000000 + endedMarginUs <= plan[k].sentBoardUs)
+                plan[k].placedOnArrival = true;
+        }
     std::vector<std::pair<uint64_t, const Request*>> taken;
     for (const auto& t : takenAt)
         taken.emplace_back(t.second, t.first);
