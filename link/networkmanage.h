@@ -1,8 +1,8 @@
-// TCP transport of the control link: a server on g_port (backlog 200) and
-// one worker thread that serves every connection, one request at a time,
-// the connections taking their places in line in the order their requests
-// arrived. Each
-// connection has its own reassembly, so the streams of two PCs never mix.
+// TCP transport of the control link: a server on g_port (backlog 200), a
+// reader thread that takes the connections' requests as they arrive (each
+// connection taking its place in line then), and a serving thread that
+// serves them one at a time in that order. Each connection has its own
+// reassembly, so the streams of two PCs never mix.
 #pragma once
 
 #include "core/published.h"
@@ -10,8 +10,10 @@
 #include "link/tcpserver.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <poll.h>
 #include <thread>
 #include <vector>
@@ -54,6 +56,9 @@ public:
     void queue_reply(const unsigned char* framed, int length) override;
 
 private:
+    // A connection. The reader thread looks after every connection but the
+    // one being served, which only the serving thread touches meanwhile;
+    // both hold m_lineMutex for the rest.
     struct Client {
         int fd = -1;
         uint64_t id = 0;
@@ -73,26 +78,38 @@ private:
     static int unacknowledged(const Client& client);
     static bool mayServe(const Client& client);
     static void watchHeld(Client& client);
-    // Puts a connection with requests waiting at the back of the line.
-    void enterLine(Client& client);
+    // Where a connection takes its place in the line, and its next
+    // request's pass-through ticket with it.
+    void takePlace(Client& client);
 
-    // The worker loop and its steps, in the order it takes them.
+    // The reader thread's loop and its steps, in the order it takes them.
     void acceptThread();
-    void releaseHeldTickets();
-    int buildPollSet(std::vector<pollfd>& fds);
-    void readArrivals(const std::vector<pollfd>& fds);
+    void holdOrRelease();
+    int buildPollSet(std::vector<pollfd>& fds, std::vector<Client*>& polled);
+    void readArrivals(const std::vector<pollfd>& fds, const std::vector<Client*>& polled);
     void acceptNewcomers();
     void dropBroken();
-    Client* pickNext();
-    void serveOne(Client& client);
-
     void readClient(Client& client);
 
+    // The serving thread's loop and its steps.
+    void serveThread();
+    Client* pickNext();
+    void serveOne(Client& client);
+    void lookForEnd(Client& client);
+    void wakeReader();
+
     TcpServer m_server;
-    std::vector<Client> m_clients;   // the worker thread's own
+    // The connections, the line and the one being served.
+    std::mutex m_lineMutex;
+    std::condition_variable m_lineMoved;
+    std::list<Client> m_clients;
+    Client* m_serving = nullptr;
     uint64_t m_nextId = 1;
     uint64_t m_nextPlace = 1;
-    uint64_t m_lastServed = 0;   // the id of the connection served last
+    // Wakes the reader's poll when a service ends (the connection served
+    // is watched again).
+    int m_wakeFd = -1;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
+    std::thread m_serveThread;
 };

@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 
+#include <chrono>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;
@@ -30,8 +31,10 @@ udpnetManage* udpnetManage::pInstance()
 
 udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 {
-    if (m_control.open(controlPort))
+    if (m_control.open(controlPort)) {
         m_controlThread = std::thread(&udpnetManage::udpacceptThread, this);
+        m_serveThread = std::thread(&udpnetManage::serveThread, this);
+    }
     if (m_at.open(atPort)) {
         m_atReceiveThread = std::thread(&udpnetManage::atReceiveThread, this);
         m_atSendThread = std::thread(&udpnetManage::atSendThread, this);
@@ -41,8 +44,15 @@ udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 udpnetManage::~udpnetManage()
 {
     m_stop = true;
-    m_atReady.notify_all();
-    for (std::thread* t : {&m_controlThread, &m_atReceiveThread, &m_atSendThread})
+    {
+        std::lock_guard<std::mutex> hold(m_lineMutex);
+        m_lineMoved.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> hold(m_atMutex);
+        m_atReady.notify_all();
+    }
+    for (std::thread* t : {&m_controlThread, &m_serveThread, &m_atReceiveThread, &m_atSendThread})
         if (t->joinable())
             t->join();
 }
@@ -66,42 +76,56 @@ void udpnetManage::send_reply_list()
     udp_send_list.clear();
 }
 
-udpnetManage::Peer& udpnetManage::peerOf(const sockaddr_in& from)
+udpnetManage::Peer* udpnetManage::peerOf(const sockaddr_in& from)
 {
     const uint64_t key = UdpServer::peerKey(from);
     for (Peer& p : m_peers)
         if (p.key == key)
-            return p;
-    if (m_peers.size() >= kMaxPeers) {
-        // The sender heard from the longest ago gives way, one with
-        // nothing waiting first.
-        auto oldest = m_peers.end();
-        for (auto it = m_peers.begin(); it != m_peers.end(); ++it) {
-            if (oldest == m_peers.end()) {
-                oldest = it;
-                continue;
-            }
-            const bool idle = !it->endpoint->pending();
-            const bool oldestIdle = !oldest->endpoint->pending();
-            const bool heardEarlier = it->lastHeardUs < oldest->lastHeardUs;
-            if ((idle && !oldestIdle) || (idle == oldestIdle && heardEarlier))
-                oldest = it;
-        }
-        m_peers.erase(oldest);
+            return &p;
+    const size_t placed = m_peers.size() - (m_serving ? 1 : 0);
+    if (placed >= kMaxPeers) {
+        // A request taken in is answered: only a sender with nothing
+        // waiting gives way, the one heard from the longest ago. When every
+        // place holds a sender with frames waiting, the newcomer's datagram
+        // is the one dropped.
+        auto forget = m_peers.end();
+        for (auto it = m_peers.begin(); it != m_peers.end(); ++it)
+            if (&*it != m_serving && !hasWaiting(*it) &&
+                (forget == m_peers.end() || it->lastHeardUs < forget->lastHeardUs))
+                forget = it;
+        if (forget == m_peers.end())
+            return nullptr;
+        m_peers.erase(forget);
     }
     Peer p;
     p.key = key;
     p.addr = from;
     p.endpoint = std::make_unique<link_endpoint>(*this);
     m_peers.push_back(std::move(p));
-    return m_peers.back();
+    return &m_peers.back();
 }
 
-void udpnetManage::enterLine(Peer& peer)
+bool udpnetManage::hasWaiting(const Peer& peer)
 {
-    // A pass-through next from the sender takes its ticket in the
-    // pass-through line with its place here: behind the senders already in
-    // the line.
+    return peer.endpoint->pending() || !peer.inbox.empty();
+}
+
+void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t length)
+{
+    if (peer.endpoint->waiting() < kMaxWaiting)
+        peer.endpoint->take(data, length);
+}
+
+void udpnetManage::takePlace(Peer& peer)
+{
+    // A sender takes its place when its next frame arrives, or, when that
+    // frame arrived earlier, once the one before it was served (the sender
+    // just served goes behind the others heard from meanwhile). Its next
+    // frame, when a pass-through, takes its ticket in the pass-through line
+    // at the same moment: the two lines keep the same order, across the
+    // transports too.
+    if (peer.place != 0 || &peer == m_serving || !peer.endpoint->pending())
+        return;
     peer.place = m_nextPlace++;
     peer.endpoint->take_ticket();
 }
@@ -109,80 +133,81 @@ void udpnetManage::enterLine(Peer& peer)
 void udpnetManage::udpacceptThread()
 {
     Utils::name_thread("udp-rx");
-    // Frames are served one at a time. A sender with frames waiting has one
-    // place in the line, taken in the order its frames arrived; served, it
-    // goes to the back, behind what arrived meanwhile. So a PC whose frames
-    // take long (pass-throughs to slow cards, flash erases) holds a PC that
-    // sends later for at most the frame being served. What has arrived is
-    // taken before each request is served (a bounded number of datagrams,
-    // so that a flood does not stop the serving). A pass-through takes its
-    // ticket in the pass-through line when its sender takes its place in
-    // the line; while that ticket is not up it waits, and the other senders
-    // are served meanwhile.
+    // The receiving thread: each datagram is taken as it arrives, whatever
+    // is being served meanwhile, and its sender takes its place in the line
+    // then (up to kMaxWaiting frames a sender; a datagram beyond is
+    // dropped).
     std::vector<unsigned char> buffer(65536);
     while (!m_stop) {
-        readArrivals(buffer, pollWaitMs());
-        if (Peer* next = pickNext())
-            serveOne(*next);
-    }
-}
-
-int udpnetManage::pollWaitMs() const
-{
-    // How long the first receive may wait: not at all when a frame may be
-    // served, a little when a pass-through waits for its ticket.
-    bool ready = false, held = false;
-    for (const Peer& p : m_peers) {
-        if (!p.endpoint->pending())
-            continue;
-        if (p.endpoint->front_waits_for_ticket())
-            held = true;
-        else
-            ready = true;
-    }
-    return ready ? 0 : held ? kTicketPollMs : kPollMs;
-}
-
-void udpnetManage::readArrivals(std::vector<unsigned char>& buffer, int firstWaitMs)
-{
-    // The datagrams that have arrived, each to its sender's frames (up to
-    // kMaxWaiting a sender; a datagram beyond is dropped).
-    for (size_t i = 0; i < 2 * kMaxWaiting; ++i) {
         sockaddr_in from{};
-        const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, i == 0 ? firstWaitMs : 0);
+        const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, kPollMs);
         if (n <= 0)
-            break;
-        Peer& p = peerOf(from);
-        p.lastHeardUs = platform::clock().nowUs();
-        if (p.endpoint->waiting() < kMaxWaiting)
-            p.endpoint->take(buffer.data(), static_cast<size_t>(n));
-        // The sender just served goes behind the others heard from
-        // meanwhile, even when its next frame came before theirs.
-        if (p.place == 0 && p.endpoint->pending() && p.key != m_lastServed)
-            enterLine(p);
+            continue;
+        std::lock_guard<std::mutex> hold(m_lineMutex);
+        Peer* p = peerOf(from);
+        if (!p)
+            continue;
+        p->lastHeardUs = platform::clock().nowUs();
+        if (p == m_serving) {
+            if (p->inbox.size() < kMaxWaiting)
+                p->inbox.emplace_back(buffer.begin(), buffer.begin() + n);
+            continue;
+        }
+        takeDatagram(*p, buffer.data(), static_cast<size_t>(n));
+        takePlace(*p);
+        m_lineMoved.notify_all();
+    }
+}
+
+void udpnetManage::serveThread()
+{
+    Utils::name_thread("udp-serve");
+    // Frames are served one at a time, the first in line first. A sender
+    // with frames waiting has one place in the line, taken when its frame
+    // arrived; served, it takes a new one behind what arrived meanwhile. So
+    // a PC whose frames take long (pass-throughs to slow cards, flash
+    // erases) holds a PC that sends later for at most the frame being
+    // served. A pass-through whose ticket is not up waits, and the other
+    // senders are served meanwhile.
+    std::unique_lock<std::mutex> hold(m_lineMutex);
+    while (!m_stop) {
+        Peer* next = pickNext();
+        if (!next) {
+            bool ticketWait = false;
+            for (const Peer& p : m_peers)
+                ticketWait = ticketWait || (p.place != 0 && p.endpoint->front_waits_for_ticket());
+            m_lineMoved.wait_for(hold, std::chrono::milliseconds(ticketWait ? kTicketPollMs : kPollMs));
+            continue;
+        }
+        next->place = 0;
+        m_serving = next;
+        hold.unlock();
+        serveOne(*next);
+        hold.lock();
+        m_serving = nullptr;
+        for (const std::vector<unsigned char>& d : next->inbox)
+            takeDatagram(*next, d.data(), d.size());
+        next->inbox.clear();
+        takePlace(*next);
     }
 }
 
 udpnetManage::Peer* udpnetManage::pickNext()
 {
-    // The sender just served goes back in the line, behind the others. The
-    // first in line whose frame may be served is next; a pass-through whose
-    // ticket is not up waits.
+    // The first in line whose frame may be served; a pass-through whose
+    // ticket is not up is passed over. Chooses, changes nothing.
     Peer* next = nullptr;
-    for (Peer& p : m_peers) {
-        if (p.place == 0 && p.endpoint->pending())
-            enterLine(p);
+    for (Peer& p : m_peers)
         if (p.place != 0 && (!next || p.place < next->place) && !p.endpoint->front_waits_for_ticket())
             next = &p;
-    }
     return next;
 }
 
 void udpnetManage::serveOne(Peer& peer)
 {
-    // Served, the sender leaves the line; the reply goes to its address.
-    peer.place = 0;
-    m_lastServed = peer.key;
+    // Served without the line's mutex: only this thread touches the
+    // sender's endpoint until its service ends. The reply goes to its
+    // address.
     last_peer = peer.addr;
     const sockaddr_in to = platform::net().broadcastReplyTo(peer.addr);
     peer.endpoint->serve_one(peer.key, [&](const unsigned char* data, int length) {

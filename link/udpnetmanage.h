@@ -1,8 +1,8 @@
 // UDP transport of the control link: control frames on port 5008 and the
-// WiFi AT-command channel on port 13769, served by three threads (control
-// frames; AT receive; AT send). The control frames of each sender are
-// served in order, one frame at a time, the senders taking their places in
-// line in the order their frames arrived.
+// WiFi AT-command channel on port 13769, served by four threads (control
+// frames received; control frames served; AT receive; AT send). The
+// control frames of each sender are served in order, one frame at a time,
+// the senders taking their places in line as their frames arrive.
 #pragma once
 
 #include "core/published.h"
@@ -60,27 +60,39 @@ public:
 
 private:
     // A PC sending control frames: its own reassembly (datagrams of one
-    // sender never mix with another's) and the frames it has waiting.
+    // sender never mix with another's) and the frames it has waiting. The
+    // receiving thread looks after every sender but the one being served,
+    // whose endpoint only the serving thread touches meanwhile (what that
+    // sender sends meanwhile waits in its inbox); both hold m_lineMutex for
+    // the rest.
     struct Peer {
         uint64_t key = 0;
         sockaddr_in addr{};
         uint64_t lastHeardUs = 0;   // board clock
         uint64_t place = 0;         // its place in the line (0: not in it)
         std::unique_ptr<link_endpoint> endpoint;
+        std::deque<std::vector<unsigned char>> inbox;
     };
-    // The PCs served at once, and the frames one PC may have waiting; a
-    // datagram beyond them is dropped (a PC far ahead of its replies).
+    // The senders with a place of their own (besides the one being
+    // served), and the frames one sender may have waiting; a datagram
+    // beyond them is dropped (a PC far ahead of its replies, or a newcomer
+    // when every place holds a sender with frames waiting).
     static constexpr size_t kMaxPeers = 32;
     static constexpr size_t kMaxWaiting = 64;
-    Peer& peerOf(const sockaddr_in& from);
-    // Puts a sender with frames waiting at the back of the line.
-    void enterLine(Peer& peer);
+    // The sender of a datagram, made when new; nullptr when every place
+    // holds a sender with frames waiting.
+    Peer* peerOf(const sockaddr_in& from);
+    static bool hasWaiting(const Peer& peer);
+    // Takes a sender's datagram into its frames.
+    static void takeDatagram(Peer& peer, const unsigned char* data, size_t length);
+    // Where a sender takes its place in the line, and its next frame's
+    // pass-through ticket with it.
+    void takePlace(Peer& peer);
 
-    // The control frames' worker loop and its steps, in the order it takes
-    // them.
+    // The control frames' threads: the receiving thread's loop, the
+    // serving thread's loop and its steps.
     void udpacceptThread();
-    int pollWaitMs() const;
-    void readArrivals(std::vector<unsigned char>& buffer, int firstWaitMs);
+    void serveThread();
     Peer* pickNext();
     void serveOne(Peer& peer);
 
@@ -89,9 +101,12 @@ private:
 
     UdpServer m_control;
     UdpServer m_at;
-    std::vector<Peer> m_peers;   // the control thread's own
+    // The senders, the line and the one being served.
+    std::mutex m_lineMutex;
+    std::condition_variable m_lineMoved;
+    std::list<Peer> m_peers;
+    Peer* m_serving = nullptr;
     uint64_t m_nextPlace = 1;
-    uint64_t m_lastServed = 0;   // the key of the sender served last
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;
@@ -99,6 +114,7 @@ private:
 
     std::atomic<bool> m_stop{false};
     std::thread m_controlThread;
+    std::thread m_serveThread;
     std::thread m_atReceiveThread;
     std::thread m_atSendThread;
 };

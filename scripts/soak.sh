@@ -2,8 +2,9 @@
 # The concurrent soak: builds the program and the soak driver with a
 # sanitizer (in build-<kind>/, as scripts/sanitize.sh does; kind none: a
 # plain build in build/), starts the program on a temporary simulated board
-# and drives every transport at once for the given time (tests/soak/soak.cpp
-# tells what runs):
+# and drives every transport at once for the given time, then runs a
+# randomized round of the pass-through line with a random seed (printed;
+# tests/soak/soak.cpp tells what runs):
 #   scripts/soak.sh [seconds] [address|thread|none]      (default: 120 thread)
 # Exits non-zero when the program wrote any sanitizer report (kept in
 # <build>/soak-reports/), died, reported an address nobody set, returned a
@@ -11,7 +12,10 @@
 # file of) a user-mode slot a PC emptied, answered later than the
 # driver's bound for that kind of request (or not at all), closed the
 # connection of a PC that reads or kept that of a PC that never reads, or
-# when a driver never got its work done (the driver says which).
+# when a driver never got its work done (the driver says which), or when
+# the pass-through round's oracle found an answer not its own, a request
+# answered that could not be or not answered, or places out of arrival
+# order (the round's seed is printed).
 # ZDR_SOAK_BUILD_DIR names another build folder; ZDR_SOAK_JOBS the build's
 # parallel jobs (default ZDR_JOBS, else every processor).
 set -euo pipefail
@@ -29,7 +33,9 @@ emptied was marked again or kept its file, when an answer came later
 than its bound (the driver lists the worst) or never, when it closed the
 connection of a PC that reads or kept that of a PC that never reads, or
 when a driver never got its work done (no card check posted, for one; the
-driver names it).
+driver names it), or when the randomized pass-through round that follows
+found a fault (its seed is printed: ZDR_PASSTHROUGH_SEED=<seed> with the
+unit test PassThroughRound.* runs it again).
 Settings: ZDR_SOAK_BUILD_DIR the build folder (default build-<kind>/, build/
 for none); ZDR_SOAK_JOBS the build's jobs at once (1 to 1024; default
 ZDR_JOBS, else every processor)."

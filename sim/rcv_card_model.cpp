@@ -1,5 +1,9 @@
 #include "sim/rcv_card_model.h"
 
+#include "sim/sim_clock.h"
+
+#include <atomic>
+
 namespace sim {
 
 namespace {
@@ -102,8 +106,14 @@ std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
     const uint8_t opcode = f[9];
     const unsigned firstCard = everyCard ? 0 : card;
     const unsigned endCard = everyCard ? count_ : card + 1;
-    for (unsigned c = firstCard; c < endCard; ++c)
+    static std::atomic<uint64_t> takenOnTheBoard{0};
+    const uint64_t taken = ++takenOnTheBoard;
+    const uint64_t takenUs = SimClock::instance().nowUs();
+    for (unsigned c = firstCard; c < endCard; ++c) {
         log_[c].push_back(f);
+        logOrder_[c].push_back(taken);
+        logTimes_[c].push_back(takenUs);
+    }
     if (opcode == 0x60 && f.size() >= 19) {
         const uint32_t address = le32At(f, 10);
         const unsigned n = f[14] | (f[15] << 8);
@@ -232,6 +242,20 @@ std::vector<std::vector<uint8_t>> RcvCardChain::log(unsigned card) const
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = log_.find(card);
     return it == log_.end() ? std::vector<std::vector<uint8_t>>() : it->second;
+}
+
+std::vector<uint64_t> RcvCardChain::logOrder(unsigned card) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = logOrder_.find(card);
+    return it == logOrder_.end() ? std::vector<uint64_t>() : it->second;
+}
+
+std::vector<uint64_t> RcvCardChain::logTimes(unsigned card) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = logTimes_.find(card);
+    return it == logTimes_.end() ? std::vector<uint64_t>() : it->second;
 }
 
 uint64_t RcvCardChain::requests() const

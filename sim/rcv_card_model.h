@@ -69,6 +69,12 @@ public:
 
     // Frames taken by card c (accepted requests only), oldest first.
     std::vector<std::vector<uint8_t>> log(unsigned card) const;
+    // For each of those frames, when it was taken: a number that grows
+    // with every frame any chain of the board takes, so that frames taken
+    // on different ports can be put in order.
+    std::vector<uint64_t> logOrder(unsigned card) const;
+    // And when, on the board's clock (microseconds).
+    std::vector<uint64_t> logTimes(unsigned card) const;
     // Requests seen on the port (accepted or not).
     uint64_t requests() const;
     std::vector<uint8_t> cardRam(unsigned card, uint32_t address, uint32_t length) const;
@@ -98,6 +104,8 @@ private:
     std::set<unsigned> silentCards_;
     uint64_t requests_ = 0;
     std::map<unsigned, std::vector<std::vector<uint8_t>>> log_;
+    std::map<unsigned, std::vector<uint64_t>> logOrder_;
+    std::map<unsigned, std::vector<uint64_t>> logTimes_;
     std::map<unsigned, std::vector<uint8_t>> ram_;
     std::vector<uint8_t> sensor_ = std::vector<uint8_t>(256, 0);
     int faulty_ = -1;

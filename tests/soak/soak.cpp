@@ -11,6 +11,9 @@
 // through the pages (a card check among them), source changes, cards that
 // fall silent or answer late now and then, and a user-mode slot marked
 // and emptied with flag 2 after each (it must stay empty, its file gone).
+// Beside it, in the soak's own process, a randomized round of the
+// pass-through line with an oracle (tests/support/passthrough_oracle.h)
+// runs with a random seed, printed at its start and with any failure.
 //
 // Not part of the test command: scripts/soak.sh builds it with a sanitizer
 // and runs it. The run fails when the program reported anything (the
@@ -35,6 +38,7 @@
 // (default ZDR_JOBS, else every processor).
 #include "support/app_runner.h"
 #include "support/packed_card_file.h"
+#include "support/passthrough_oracle.h"
 #include "support/wait_for.h"
 
 #include "pcclient/pc_client.h"
@@ -1307,6 +1311,21 @@ TEST_F(Soak, EveryTransportAtOnce)
         std::printf("soak: reported %s\n", b.c_str());
     // The runner fails the test on any sanitizer report of the program.
     app.stop();
+}
+
+// The pass-through line's randomized round (see passthrough_oracle.h) in
+// the soak's process, with a seed of its own each run: printed at the
+// start, and with every failure; ZDR_PASSTHROUGH_SEED in the unit test
+// runs it again. Longer soaks send more requests.
+TEST_F(PassThroughLineTest, ARandomRoundWithARandomSeed)
+{
+    int seconds = 60;
+    if (const char* s = std::getenv("ZDR_SOAK_SECONDS"))
+        seconds = std::max(1, std::atoi(s));
+    const uint64_t seed = (static_cast<uint64_t>(std::random_device()()) << 32) | std::random_device()();
+    std::printf("soak: pass-through round, seed %llu\n", static_cast<unsigned long long>(seed));
+    std::fflush(stdout);
+    runRandomRound(seed, std::min(40, std::max(5, seconds / 10)), 10.0 / kSlowdown);
 }
 
 } // namespace
