@@ -292,7 +292,7 @@ TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
     // The source manager takes the sound the PC switched: window 0 at level
     // 50 with sound on (+20/+21 = 32 80), then the same level with it off.
     velmosource* source = velmosource::pInstance();
-    for (int value : {0x8032, 0x0032, 0x8032}) {
+    for (uint16_t value : {0x8032, 0x0032, 0x8032}) {
         EXPECT_EQ(callProcessor(kItems, itemsPayload({{6, 0, value}})).status, 0);
         EXPECT_EQ(store->ram_para[para::layer(0) + 20], 0x32);
         EXPECT_EQ(store->ram_para[para::layer(0) + 21] & 0x80, value & 0x8000 ? 0x80 : 0);
