@@ -27,4 +27,13 @@ protected:
     // Loads the store from the board's files.
     ZdrRamPara* load();
     std::vector<unsigned char> fileBytes(const std::string& systemPath) const;
+
+    // The PC's RAM write into the block (answered with status 0), then its
+    // write of the flag register (the chip's change flag).
+    void pcWrites(int offset, const std::vector<unsigned char>& bytes);
+    // n bytes of block offset as /data/ram_device_info holds them (none
+    // when the file is not whole).
+    std::vector<unsigned char> fileBlockBytes(int offset, int n) const;
+    // The block, its shadow and the file all hold bytes at offset.
+    void expectStoredEverywhere(int offset, const std::vector<unsigned char>& bytes) const;
 };

@@ -263,10 +263,6 @@ TEST_F(CustomModeTest, WritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh
     std::memcpy(store->ram_para_shadow, store->ram_para, 4096);
     open();
     ASSERT_EQ(text("label_ID"), "ID:1");
-    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
-        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
-        c331_manage::para_change_flag = 1;
-    };
     auto fileWord = [this](int offset) {
         const auto file = fileBytes("/data/ram_device_info");
         return file.size() == 4096u ? le16(file.data(), 2 + offset - 768) : -1;

@@ -225,16 +225,6 @@ TEST_F(EdidPage, AnEdidWriteLandingAfterTheRefreshsCopyIsShownByTheNextRefresh)
     g_language = 1;
     open();
     g_page_focus = kFocusEdid;
-    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
-        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
-        c331_manage::para_change_flag = 1;
-    };
-    auto fileBytesAt = [this](int offset, int n) {
-        const auto file = fileBytes("/data/ram_device_info");
-        if (file.size() != 4096u)
-            return std::vector<unsigned char>();
-        return std::vector<unsigned char>(file.begin() + 2 + offset - 768, file.begin() + 2 + offset - 768 + n);
-    };
     const std::vector<unsigned char> second = {0x00, 0x0A, 0xA0, 0x05, 0x1E, 0x00};   // 2560x1440@30
 
     setLe16(ParaWriteLock().block(), 268, 1920);   // a signal at HDMI1: the tile is drawn again
@@ -256,7 +246,7 @@ TEST_F(EdidPage, AnEdidWriteLandingAfterTheRefreshsCopyIsShownByTheNextRefresh)
     SyncUpdate::pInstance()->para_sync(1);   // the PC's flag
     EXPECT_EQ(tileSize(), "2560x1440@30Hz");
     EXPECT_EQ(std::vector<unsigned char>(store->ram_para + 908, store->ram_para + 914), second);
-    EXPECT_EQ(fileBytesAt(908, 6), second);
+    EXPECT_EQ(fileBlockBytes(908, 6), second);
 }
 
 TEST_F(EdidPage, OpenedFromTheInputChoicePageAndIdleBacksOutOfBoth)

@@ -246,19 +246,9 @@ TEST_F(InputChoosePage, WritesLandingAfterTheRefreshsCopyAreShownByTheNextRefres
     layerInput(1, 4);
     open();
     g_page_focus = 3;
-    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
-        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
-        c331_manage::para_change_flag = 1;
-    };
     auto layerName = [this](int L) {
         QLabel* tile = page->findChild<QLabel*>(QString("layer_%1").arg(L));
         return tile ? tile->findChild<QLabel*>("layer_name")->text() : QString();
-    };
-    auto fileBytesAt = [this](int offset, int n) {
-        const auto file = fileBytes("/data/ram_device_info");
-        if (file.size() != 4096u)
-            return std::vector<unsigned char>();
-        return std::vector<unsigned char>(file.begin() + 2 + offset - 768, file.begin() + 2 + offset - 768 + n);
     };
     const std::vector<unsigned char> input5 = {0x05, 0x00}, on = {0x01, 0x00};
     const std::vector<unsigned char> crop = {0x02, 0x80, 0, 0, 0, 0, 0x80, 0x02, 0xE0, 0x01};   // HDMI1 crop 1, 640x480
@@ -291,13 +281,7 @@ TEST_F(InputChoosePage, WritesLandingAfterTheRefreshsCopyAreShownByTheNextRefres
     EXPECT_EQ(sources()->findChild<QPushButton*>("0")->parentWidget()->findChild<QLabel*>("source_size")->text(),
               "1920x1080@60Hz");
     for (const auto& w : {std::make_pair(2306, input5), std::make_pair(2324, on), std::make_pair(1472, crop)}) {
-        const int n = static_cast<int>(w.second.size());
-        EXPECT_EQ(std::vector<unsigned char>(store->ram_para + w.first, store->ram_para + w.first + n), w.second)
-            << "block " << w.first;
-        EXPECT_EQ(std::vector<unsigned char>(store->ram_para_shadow + w.first, store->ram_para_shadow + w.first + n),
-                  w.second)
-            << "shadow " << w.first;
-        EXPECT_EQ(fileBytesAt(w.first, n), w.second) << "file " << w.first;
+        expectStoredEverywhere(w.first, w.second);
     }
 }
 

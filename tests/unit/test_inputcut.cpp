@@ -379,16 +379,6 @@ TEST_F(CropPage, CropWritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
     putCrop(0, 2, 1, 0, 0, 100, 100);
     persisted();
     open();
-    auto pcWrites = [this](int offset, std::vector<unsigned char> bytes) {
-        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
-        c331_manage::para_change_flag = 1;
-    };
-    auto fileBytesAt = [this](int offset, int n) {
-        const auto file = fileBytes("/data/ram_device_info");
-        if (file.size() != 4096u)
-            return std::vector<unsigned char>();
-        return std::vector<unsigned char>(file.begin() + 2 + offset - 768, file.begin() + 2 + offset - 768 + n);
-    };
     const std::vector<unsigned char> first = {0x02, 0x80, 0, 0, 0, 0, 0x80, 0x02, 0xE0, 0x01};    // 640x480
     const std::vector<unsigned char> second = {0x02, 0x80, 0, 0, 0, 0, 0x20, 0x03, 0x58, 0x02};   // 800x600
     const std::vector<unsigned char> added = {0x02, 0x81, 0x10, 0, 0x20, 0, 0x40, 0x01, 0xF0, 0x00};   // 320x240
@@ -414,13 +404,7 @@ TEST_F(CropPage, CropWritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh)
     EXPECT_EQ(tileText("name", 2), "HDMI1_crop2");
     EXPECT_EQ(text("HDMI1_num"), "(3)");
     for (const auto& w : {std::make_pair(1472, second), std::make_pair(1502, added)}) {
-        const int n = static_cast<int>(w.second.size());
-        EXPECT_EQ(std::vector<unsigned char>(store->ram_para + w.first, store->ram_para + w.first + n), w.second)
-            << "block " << w.first;
-        EXPECT_EQ(std::vector<unsigned char>(store->ram_para_shadow + w.first, store->ram_para_shadow + w.first + n),
-                  w.second)
-            << "shadow " << w.first;
-        EXPECT_EQ(fileBytesAt(w.first, n), w.second) << "file " << w.first;
+        expectStoredEverywhere(w.first, w.second);
     }
 
     // A signal comes to HDMI1 (the receiver driver's record at 268, no
