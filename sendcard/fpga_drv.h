@@ -18,8 +18,9 @@ public:
     // Bounds in time of the flash's busy waits (board microseconds): the
     // worst case that the data sheets of common 64 Mbit SPI-NOR parts allow,
     // with a margin. A page program takes at most 5 ms; an erase at most
-    // 800 ms (4 KiB), 1.6 s (32 KiB) or 3 s (64 KiB). A bound below an
-    // in-spec part's time would fail an upgrade mid-way, after its erase.
+    // 800 ms (4 KiB), 1.6 s (32 KiB) or 3 s (64 KiB). A bound below what
+    // its data sheet allows a part would fail an upgrade mid-way, after its
+    // erase.
     // Before an operation the flash may still finish the longest of them.
     static constexpr uint64_t kProgramBusyUs = 10000;
     static constexpr uint64_t kEraseBusyUs[3] = {1000000, 2000000, 4000000};
