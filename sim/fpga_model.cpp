@@ -803,7 +803,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               }
               return true;
           });
-    c.add("card-silent", "<port 1..32> <card> on|off: one card of a port takes its frames but answers nothing",
+    c.add("card-silent", "<port 1..32> <card> on|off: one of the cards on a port takes its frames but answers nothing",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
               ArgReader a(args);
@@ -812,8 +812,15 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               if (!f || !a.number(1, "card", 0, RcvCardChain::kMaxCards - 1, card) ||
                   !a.oneOf(2, "switch", {"on", "off"}))
                   return a.refuse("card-silent <port 1..32> <card 0..4094> on|off", reply);
-              f->cards(port).setCardSilent(static_cast<unsigned>(card), args[2] == "on");
-              return true;
+              unsigned cards = 0;
+              if (f->cards(port).setCardSilent(static_cast<unsigned>(card), args[2] == "on", cards))
+                  return true;
+              reply = "card " + std::to_string(card) + " is not on port " + args[0] + ", which has " +
+                      (cards == 0 ? std::string("no cards")
+                                  : std::to_string(cards) + (cards == 1 ? " card (0)" : " cards (0 to " +
+                                                                  std::to_string(cards - 1) + ")")) +
+                      ": \"cards\" sets them";
+              return false;
           });
     c.add("card-delay", "<port 1..32> <ms>: the cards of a port answer that many milliseconds late (0: at once)",
           [pickChain](const Args& args, std::string& reply) {

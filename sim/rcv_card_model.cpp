@@ -53,13 +53,19 @@ RcvCardChain::Fault RcvCardChain::fault() const
     return fault_;
 }
 
-void RcvCardChain::setCardSilent(unsigned card, bool silent)
+bool RcvCardChain::setCardSilent(unsigned card, bool silent, unsigned& cards)
 {
+    // Checked and switched in one hold: "cards" cannot take the card away
+    // in between.
     std::lock_guard<std::mutex> lock(mutex_);
+    cards = count_;
+    if (card >= count_)
+        return false;
     if (silent)
         silentCards_.insert(card);
     else
         silentCards_.erase(card);
+    return true;
 }
 
 bool RcvCardChain::cardSilent(unsigned card) const

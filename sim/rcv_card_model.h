@@ -60,8 +60,10 @@ public:
     void setMultiFunction(bool present);
     void setFault(Fault f);
     Fault fault() const;
-    // One card takes its frames but answers nothing.
-    void setCardSilent(unsigned card, bool silent);
+    // One card takes its frames but answers nothing. A card that is not in
+    // the chain is refused (false, nothing changed); cards is set to the
+    // chain's count either way.
+    bool setCardSilent(unsigned card, bool silent, unsigned& cards);
     bool cardSilent(unsigned card) const;
 
     // Takes one frame sent on the port; the answer, or an empty vector.
