@@ -14,7 +14,9 @@
 // as the application is staged before it replaces the old one: a disk
 // pulled or a package cut short leaves the old bitstream, and the result
 // says for each FPGA whether its flash holds the old bitstream, the whole
-// new one or none.
+// new one or none. From the first erase of a flash until its new bitstream
+// is verified a mark on the disk says the write is under way: a power cut
+// meanwhile is named at the next start.
 #include "sendcard/fpga_manage.h"
 
 #include "core/atomic_file.h"
