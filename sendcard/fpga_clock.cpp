@@ -69,23 +69,50 @@ void fpga_manage::Record_Time_Deal()
     g_change.time_read_time = G_timeTicks;
 }
 
+namespace {
+
+// A date of the calendar from 2000 to 2099 and a time of the day.
+bool clock_valid(int year, int month, int day, int hour, int minute, int second)
+{
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int last = month == 2 && leap ? 29 : days[month - 1];
+    return day <= last && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+}
+
+} // namespace
+
+fpga_manage::ClockSet fpga_manage::set_clock(int year, int month, int day, int hour, int minute, int second,
+                                             const char* who)
+{
+    const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
+    const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
+    const std::string said = std::string("clock set by ") + who + " to " + (date + " " + time).toStdString();
+    if (!clock_valid(year, month, day, hour, minute, second)) {
+        writeLogMsg(WARNING, said + " refused: not a date and time from 2000 to 2099");
+        return ClockSet::Refused;
+    }
+    // One command line: the system clock is set, then written to the
+    // hardware clock; its status is the hardware clock's.
+    int status = 0;
+    if (Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu", &status) != 0) {
+        writeLogMsg(ERROR, said + " failed: the clock command returned " + std::to_string(status));
+        return ClockSet::Failed;
+    }
+    return ClockSet::Done;
+}
+
 void fpga_manage::Checktime()
 {
     const unsigned char* p = MCU_RAM_CMD;
-    const int yy = fromBcd(p[8]), cc = fromBcd(p[9]), month = fromBcd(p[10]), day = fromBcd(p[11]);
-    const int hour = fromBcd(p[12]), minute = fromBcd(p[13]), second = fromBcd(p[14]);
-    // A command that is no date is not handed to the shell.
-    if (yy < 0 || cc < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 59) {
-        writeLogMsg(WARNING, "clock command refused: not a valid date and time");
-        return;
-    }
-    const int year = cc * 100 + yy;
-    const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
-    const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
-    // One command line: the system clock is set, then written to the RTC.
-    Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu");
-    if (p_fpga_manage)
+    const int yy = fromBcd(p[8]), cc = fromBcd(p[9]);
+    // A byte that is no BCD number is no date: it is refused as one.
+    const int year = yy < 0 || cc < 0 ? -1 : cc * 100 + yy;
+    if (set_clock(year, fromBcd(p[10]), fromBcd(p[11]), fromBcd(p[12]), fromBcd(p[13]), fromBcd(p[14]),
+                  "the command page") == ClockSet::Done &&
+        p_fpga_manage)
         clock_record.dealwith_record_timing();
 }
 

@@ -139,6 +139,7 @@ int fpga_manage::open_devices(bool startThread, unsigned settleMs)
     gpio_set(kFpga1CommandPadB, kPadHigh);
 
     softinit();
+    note_flash_writes_cut();
     if (settleMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
     g_fpga_c331_start = 0;

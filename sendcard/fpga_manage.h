@@ -28,6 +28,7 @@
 #include <ctime>
 #include <memory>
 #include <pthread.h>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -452,6 +453,13 @@ public:
     // Where the clock is read (tests replace it); the seconds since 1970.
     static std::atomic<std::time_t (*)()> clock_now;
     static int IT8563WE_Get(TimeRealType* t);
+    // Sets the system clock and the hardware clock, for the PC's clock
+    // command and the command page alike. Only a date of the calendar from
+    // 2000 to 2099 and a time of the day are taken (a refusal is logged and
+    // nothing is run); both clocks are set by one shell command, whose
+    // failure is logged. who names the sender in the log.
+    enum class ClockSet { Done, Refused, Failed };
+    static ClockSet set_clock(int year, int month, int day, int hour, int minute, int second, const char* who);
     unsigned char onoff_count = 0;
     unsigned char on_hour[4] = {0, 0, 0, 0}, on_minute[4] = {0, 0, 0, 0};
     unsigned char off_hour[4] = {0, 0, 0, 0}, off_minute[4] = {0, 0, 0, 0};
@@ -789,9 +797,13 @@ public:
     // upgrade installs them: host paths of its regular files (no symbolic
     // links, no hidden files) whose suffix is exactly "ZDR" or "ZDRZK", at
     // most kUsbMaxPackages of them, in the folder's order.
+    // Packages beyond the first kUsbMaxPackages go to skipped (their file
+    // names), when it is given.
     static constexpr unsigned int kUsbMaxPackages = 100;
-    static QStringList usb_upgrade_packages();
-    // Fills the upgrade file list (usb_upgrade_packages()) and the count.
+    static QStringList usb_upgrade_packages(QStringList* skipped = nullptr);
+    // Fills the upgrade file list (usb_upgrade_packages()) and the count;
+    // the packages left out are logged by name, kept in usb_skipped and
+    // counted in upgrade_errors.
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
     // Each answers 1 when its part was written and verified, 0 otherwise
@@ -806,6 +818,9 @@ public:
 
     QStringList usb_file_list;
     unsigned int usb_file_count = 0;
+    // File names of the packages the last upgrade left out (more than
+    // kUsbMaxPackages on the disk); written as upgrade_errors.
+    QStringList usb_skipped;
     unsigned char downing_mcu = 0;
     unsigned char downing_txc1 = 0;
     unsigned char downing_txc2 = 0;
@@ -824,6 +839,14 @@ public:
     // will not configure at the next power-on). Written as upgrade_errors.
     enum UpgradeFlash : unsigned char { kFlashNotTried = 0, kFlashOldKept = 1, kFlashNewWritten = 2, kFlashBlank = 3 };
     std::atomic<unsigned char> upgrade_flash[2] = {};
+    // A mark on the disk, per FPGA, from the first erase of its flash until
+    // the new bitstream is written whole and verified: found at start (a
+    // power cut during the write, or a write that failed), the flash has
+    // no whole bitstream. The start says so (kFlashBlank and the log), and
+    // so does every upgrade until one writes that flash whole.
+    static std::string flash_write_mark(int fpga);
+    static bool flash_write_marked(int fpga);
+    void note_flash_writes_cut();
     // The pauses of the upgrade (tests replace them).
     static void (*upgrade_sleep_ms)(unsigned int ms);
 

@@ -381,6 +381,8 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         {"/data/configs/tcpip.ini.qWcRtZx", "not one either"},
         {"/data/configs/wifi_restore.new.txt", "notes"},
         {"/data/app/zdrK47N2", "a staged program"},
+        // The mark of a bitstream write cut short stays: the flash is blank.
+        {"/data/configs/fpga0_flash_writing", "FPGA 0 flash write started\n"},
     };
     const QFileDevice::Permissions rw_r__r__ = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                QFileDevice::ReadGroup | QFileDevice::ReadOther;
@@ -395,6 +397,7 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         "/etc/wpa_supplicant.conf.new", "/etc/rtl_hostapd_2G.conf.new", "/data/configs/wifi_restore.new",
         "/data/.upload.new",            "/data/rcvrecovery/KQFX.new",   "/data/smartmapping/KQFR.new",
         "/data/app/zdrK47N2.new",       "/data/configs/tcpip.ini.lock", "/data/configs/tcpip.ini.qWcRtZ",
+        "/data/configs/fpga1_flash_writing.new",
     };
     // A save of the settings file cut short: its lock (pid, program, host),
     // taken after the files above were kept, then the temporary six
@@ -425,6 +428,12 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         EXPECT_FALSE(QFile::exists(QString::fromStdString(app.hostPath(p)))) << p;
     for (const auto& f : real)
         EXPECT_EQ(readAll(app.hostPath(f.first)), f.second) << f.first;
+    EXPECT_TRUE(app.waitFor(
+        [&] {
+            return readAll(app.hostPath("/data/velmokq/log/prqEnglneLog")).find("FPGA 0: flash blank, upgrade again") !=
+                   std::string::npos;
+        },
+        5000));
     app.stop();
 }
 
