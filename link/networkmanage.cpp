@@ -96,13 +96,17 @@ void networkManage::readClient(Client& client)
 void networkManage::rearm(Client& client)
 {
     // A connection is read while none of its requests waits; one with
-    // requests waiting is only watched for its PC's FIN (once) and reset.
-    if (client.broken)
+    // requests waiting is only watched for its PC's FIN (once) and reset,
+    // from when a worker waits (a request served at once is not).
+    if (client.broken || &client == m_line.serving())
         return;
     const uint32_t events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
                                                        : uint32_t{EPOLLIN | EPOLLRDHUP};
-    if (!m_line.watch(client.fd, client.id, events))
-        client.broken = true;
+    if (client.armed && client.armedFor == events)
+        return;
+    client.armed = m_line.watch(client.fd, client.id, events);
+    client.armedFor = events;
+    client.broken = !client.armed;
 }
 
 void networkManage::arrived(uint64_t key, uint32_t events)
@@ -117,6 +121,7 @@ void networkManage::arrived(uint64_t key, uint32_t events)
             continue;
         // The connection being served is watched again once its service
         // has ended (see served()).
+        c.armed = false;
         if (&c == m_line.serving())
             return;
         if (events & (EPOLLHUP | EPOLLERR))
@@ -125,7 +130,8 @@ void networkManage::arrived(uint64_t key, uint32_t events)
             readClient(c);
         else if (events & EPOLLRDHUP)
             c.finSeen = true;
-        rearm(c);
+        if (!c.endpoint->pending())
+            rearm(c);
         return;
     }
 }
@@ -164,8 +170,10 @@ void networkManage::serve(ServiceLine::Stream& stream, link_endpoint::Job& job)
 void networkManage::served(ServiceLine::Stream& stream)
 {
     Client& client = static_cast<Client&>(stream);
-    lookForEnd(client);
-    rearm(client);
+    if (client.endpoint->pending())
+        lookForEnd(client);
+    else
+        rearm(client);
 }
 
 int networkManage::unacknowledged(const Client& client)
@@ -199,10 +207,13 @@ int networkManage::tend()
     // its PC's FIN is looked at often.
     dropBroken();
     holdOrRelease();
-    for (const Client& c : m_clients)
+    int waitMs = kPollMs;
+    for (Client& c : m_clients) {
+        rearm(c);
         if (c.held)
-            return kHeldPollMs;
-    return kPollMs;
+            waitMs = kHeldPollMs;
+    }
+    return waitMs;
 }
 
 void networkManage::holdOrRelease()
@@ -261,7 +272,8 @@ void networkManage::acceptNewcomers()
         m_line.join(added);
         // A request sent right after the connect takes its place now.
         readClient(added);
-        rearm(added);
+        if (!added.endpoint->pending())
+            rearm(added);
     }
 }
 

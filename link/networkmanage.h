@@ -58,6 +58,8 @@ private:
         uint64_t id = 0;            // its key in the epoll set
         uint64_t lastHeardUs = 0;   // board clock: accepted, or bytes last received
         bool broken = false;
+        bool armed = false;         // watched in the epoll set
+        uint32_t armedFor = 0;      // for these events
         int64_t writeSpentUs = 0;   // writing the replies to the last read
         bool finSeen = false;       // the PC has shut down its sending side
         // While its next request waits for the acknowledgement of its

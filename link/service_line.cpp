@@ -120,27 +120,36 @@ bool ServiceLine::ticketWaits() const
     return false;
 }
 
+bool ServiceLine::serveNext(std::unique_lock<std::mutex>& hold)
+{
+    Stream* next = m_serving ? nullptr : pickNext();
+    if (!next)
+        return false;
+    next->place = 0;
+    m_serving = next;
+    link_endpoint::Job job = next->endpoint->next();
+    hold.unlock();
+    m_side.serve(*next, job);
+    hold.lock();
+    m_serving = nullptr;
+    m_side.served(*next);
+    takePlace(*next);
+    return true;
+}
+
 void ServiceLine::run(const char* name)
 {
     Utils::name_thread(name);
     epoll_event events[16];
     std::unique_lock<std::mutex> hold(m_mutex);
     while (!m_stop) {
+        if (serveNext(hold))
+            continue;
+        // Nothing to serve now: what the transport looks after before it
+        // waits (it may have let a request in).
         int waitMs = m_side.tend();
-        if (!m_serving) {
-            if (Stream* next = pickNext()) {
-                next->place = 0;
-                m_serving = next;
-                link_endpoint::Job job = next->endpoint->next();
-                hold.unlock();
-                m_side.serve(*next, job);
-                hold.lock();
-                m_serving = nullptr;
-                m_side.served(*next);
-                takePlace(*next);
-                continue;
-            }
-        }
+        if (serveNext(hold))
+            continue;
         if (ticketWaits())
             waitMs = std::min(waitMs, kTicketPollMs);
         hold.unlock();

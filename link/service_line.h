@@ -44,9 +44,9 @@ public:
     class Side {
     public:
         virtual ~Side() = default;
-        // Under the line's mutex, before a worker picks a request or waits:
-        // what the transport looks after between arrivals. Returns how long
-        // the wait for arrivals may last (ms).
+        // Under the line's mutex, before a worker that found nothing to
+        // serve waits: what the transport looks after between arrivals.
+        // Returns how long the wait for arrivals may last (ms).
         virtual int tend() = 0;
         // Under the mutex: what the epoll set reported of the descriptor
         // watched with key (never kStopKey).
@@ -94,6 +94,9 @@ public:
 
 private:
     void run(const char* name);
+    // Serves the first in line, when nothing is being served and one may
+    // be (true).
+    bool serveNext(std::unique_lock<std::mutex>& hold);
     Stream* pickNext();
     bool ticketWaits() const;
 
