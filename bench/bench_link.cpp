@@ -1,7 +1,11 @@
-// Round trip of a RAM read over the control link on loopback, against a
-// bare echo over the same kind of socket measured in the same run: each
-// iteration makes one request to the control link and one to the echo
-// server; the counters give both medians (microseconds) and their ratio.
+// The control link on loopback.
+// - Round trip of a RAM read, against a bare echo over the same kind of
+//   socket measured in the same run: each iteration makes one request to
+//   the control link and one to the echo server; the counters give both
+//   medians (microseconds) and their ratio.
+// - Many PCs at once (1 and 8), each in a closed loop of RAM reads (the next
+//   sent when the reply came): the counter replies_per_s is the replies all
+//   PCs got per second.
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/zdrrampara.h"
@@ -192,5 +196,59 @@ void BM_TcpRamReadVsEcho(benchmark::State& state)
     roundTrips(state, device, echo);
 }
 BENCHMARK(BM_TcpRamReadVsEcho)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+
+// kPcs PCs, each on its own link and thread, make kEach RAM reads back to
+// back per iteration.
+template <typename LinkT>
+void manyPcs(benchmark::State& state, unsigned short port)
+{
+    const int pcs = static_cast<int>(state.range(0));
+    constexpr int kEach = 200;
+    std::vector<std::unique_ptr<LinkT>> links;
+    for (int i = 0; i < pcs; ++i) {
+        links.push_back(std::make_unique<LinkT>());
+        links.back()->open("127.0.0.1", port);
+    }
+    std::atomic<bool> failed{false};
+    double seconds = 0;
+    int64_t replies = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        std::vector<std::thread> threads;
+        for (auto& link : links)
+            threads.emplace_back([&failed, l = link.get()] {
+                for (int n = 0; n < kEach && !failed; ++n) {
+                    Reply r;
+                    if (!l->request(kProcessor, 0x61, ramReadPayload(2176, 16), r) || r.status != 0)
+                        failed = true;
+                }
+            });
+        for (std::thread& t : threads)
+            t.join();
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        replies += int64_t{pcs} * kEach;
+        if (failed) {
+            state.SkipWithError("no reply from the control link");
+            return;
+        }
+    }
+    state.counters["replies_per_s"] = seconds > 0 ? static_cast<double>(replies) / seconds : 0;
+}
+
+void BM_UdpManyPcs(benchmark::State& state)
+{
+    board();
+    udpnetManage udp(0, 0);
+    manyPcs<UdpLink>(state, udp.control_port());
+}
+BENCHMARK(BM_UdpManyPcs)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+
+void BM_TcpManyPcs(benchmark::State& state)
+{
+    board();
+    networkManage tcp(0);
+    manyPcs<TcpLink>(state, tcp.port());
+}
+BENCHMARK(BM_TcpManyPcs)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 } // namespace

@@ -187,6 +187,7 @@ void link_endpoint::reset()
     give_up_ticket();
     m_phy.reset();
     m_waiting.clear();
+    m_waitingBytes = 0;
 }
 
 void link_endpoint::give_up_ticket()
@@ -214,34 +215,50 @@ bool link_endpoint::front_waits_for_ticket() const
 
 void link_endpoint::receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send)
 {
-    m_phy.push(data, length, [&](const unsigned char* body, int n) { serve(body, n, peer, send); });
+    m_phy.push(data, length, [&](const unsigned char* body, int n) { serve(body, n, peer, send, nullptr); });
 }
 
-void link_endpoint::take(const unsigned char* data, size_t length)
+void link_endpoint::take(const unsigned char* data, size_t length, const Admit& admit)
 {
-    m_phy.push(data, length, [&](const unsigned char* body, int n) { m_waiting.emplace_back(body, body + n); });
+    m_phy.push(data, length, [&](const unsigned char* body, int n) {
+        const size_t bytes = static_cast<size_t>(n);
+        if (admit && !admit(bytes))
+            return;
+        m_waiting.emplace_back(body, body + n);
+        m_waitingBytes += bytes;
+    });
 }
 
-void link_endpoint::serve_one(uint64_t peer, const Sender& send)
+link_endpoint::Job link_endpoint::next()
 {
+    Job job;
     if (m_waiting.empty())
-        return;
-    const std::vector<unsigned char> body = std::move(m_waiting.front());
+        return job;
+    job.body = std::move(m_waiting.front());
     m_waiting.pop_front();
+    m_waitingBytes -= job.body.size();
     // A pass-through whose ticket was taken while it waited is served with
     // that ticket.
-    const bool ticketTaken = m_hasTicket;
+    job.ticketTaken = m_hasTicket;
+    job.ticket = m_ticket;
     m_hasTicket = false;
-    serve(body.data(), static_cast<int>(body.size()), peer, send, ticketTaken);
+    return job;
 }
 
-void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool ticketTaken)
+void link_endpoint::serve(Job& job, uint64_t peer, const Sender& send)
+{
+    if (job.body.empty())
+        return;
+    serve(job.body.data(), static_cast<int>(job.body.size()), peer, send, job.ticketTaken ? &job.ticket : nullptr);
+}
+
+void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, const uint64_t* ticket)
 {
     pc_cmd_time = G_timeTicks.load();
     pc_cmd_valid = 1;
     if (link_frame::isPassThrough(body, n)) {
-        if (ticketTaken)
-            passthrough_with_ticket(m_transport, body, n, m_ticket);
+        if (ticket)
+            passthrough_with_ticket(m_transport, body, n, *ticket);
         else
             passthrough_to_cards(m_transport, body, n);
         return;

@@ -32,7 +32,8 @@ public:
     // The transport's framing object; the sending card frames the cards'
     // answers with it.
     protocol_phy phy;
-    // 1 while a receive thread waits for the cards' answer.
+    // 1 while the thread serving a request of this transport waits for the
+    // cards' answer.
     std::atomic<unsigned char> waiting_passthrough{0};
 };
 
@@ -75,11 +76,18 @@ public:
     // Feeds received bytes from a peer and serves every frame they
     // complete; replies go to send.
     void receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send);
+    // Decides whether a frame of the given size that completed may wait
+    // (bounds on what a PC may have waiting); one refused is dropped whole.
+    using Admit = std::function<bool(size_t frameBytes)>;
     // Feeds received bytes; the frames they complete wait, in order, to be
     // served one at a time (a stream whose requests must not hold others).
-    void take(const unsigned char* data, size_t length);
+    void take(const unsigned char* data, size_t length, const Admit& admit = nullptr);
+    // Forgets a frame in progress, keeping the complete frames waiting (a
+    // datagram of the stream was lost: no frame is joined across the gap).
+    void drop_partial() { m_phy.reset(); }
     bool pending() const { return !m_waiting.empty(); }
     size_t waiting() const { return m_waiting.size(); }
+    size_t waiting_bytes() const { return m_waitingBytes; }
     // Takes a ticket in the pass-through line (see PassThroughLine) for the
     // oldest waiting frame when it is a pass-through without one. A
     // transport calls it when the stream takes its place in the
@@ -93,18 +101,34 @@ public:
     // Gives back the ticket taken for the oldest waiting frame
     // (take_ticket() takes a new one, behind the others).
     void give_up_ticket();
-    // Serves the oldest waiting frame, if any.
-    void serve_one(uint64_t peer, const Sender& send);
+    // The oldest waiting frame, taken from the line with the pass-through
+    // ticket taken for it, to be served by serve() (by one thread, while
+    // others may go on feeding the stream).
+    struct Job {
+        std::vector<unsigned char> body;
+        bool ticketTaken = false;
+        uint64_t ticket = 0;
+    };
+    Job next();
+    // Serves a job taken by next() (nothing for an empty one); replies go
+    // to send.
+    void serve(Job& job, uint64_t peer, const Sender& send);
+    // Takes the oldest waiting frame and serves it.
+    void serve_one(uint64_t peer, const Sender& send)
+    {
+        Job job = next();
+        serve(job, peer, send);
+    }
     // Forgets a frame in progress and the frames waiting.
     void reset();
     const protocol_phy::Stats& stats() const { return m_phy.stats(); }
 
 private:
-    void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, bool ticketTaken = false);
-
+    void serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, const uint64_t* ticket);
 
     link_transport& m_transport;
     std::deque<std::vector<unsigned char>> m_waiting;
+    size_t m_waitingBytes = 0;
     // The pass-through ticket taken for the oldest waiting frame.
     bool m_hasTicket = false;
     uint64_t m_ticket = 0;

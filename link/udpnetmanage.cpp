@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 
-#include <chrono>
+#include <sys/epoll.h>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;
@@ -15,8 +15,6 @@ Published<udpnetManage> udpnetManage::p_udpnetManage;
 namespace {
 
 constexpr int kPollMs = 200;
-// How often a pass-through waiting for its ticket is looked at.
-constexpr int kTicketPollMs = 10;
 // Longest AT command line taken.
 constexpr size_t kMaxAtLine = 512;
 
@@ -31,9 +29,10 @@ udpnetManage* udpnetManage::pInstance()
 
 udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 {
-    if (m_control.open(controlPort)) {
-        m_controlThread = std::thread(&udpnetManage::udpacceptThread, this);
-        m_serveThread = std::thread(&udpnetManage::serveThread, this);
+    static const char* const names[2] = {"udp-a", "udp-b"};
+    if (m_control.open(controlPort) && m_line.start(names)) {
+        std::lock_guard<std::mutex> hold(m_line.mutex());
+        m_line.watch(m_control.fd(), kSocketKey, EPOLLIN);
     }
     if (m_at.open(atPort)) {
         m_atReceiveThread = std::thread(&udpnetManage::atReceiveThread, this);
@@ -43,16 +42,13 @@ udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 
 udpnetManage::~udpnetManage()
 {
+    m_line.stop();
     m_stop = true;
-    {
-        std::lock_guard<std::mutex> hold(m_lineMutex);
-        m_lineMoved.notify_all();
-    }
     {
         std::lock_guard<std::mutex> hold(m_atMutex);
         m_atReady.notify_all();
     }
-    for (std::thread* t : {&m_controlThread, &m_serveThread, &m_atReceiveThread, &m_atSendThread})
+    for (std::thread* t : {&m_atReceiveThread, &m_atSendThread})
         if (t->joinable())
             t->join();
 }
@@ -82,7 +78,7 @@ udpnetManage::Peer* udpnetManage::peerOf(const sockaddr_in& from)
     for (Peer& p : m_peers)
         if (p.key == key)
             return &p;
-    const size_t placed = m_peers.size() - (m_serving ? 1 : 0);
+    const size_t placed = m_peers.size() - (m_line.serving() ? 1 : 0);
     if (placed >= kMaxPeers) {
         // A request taken in is answered: only a sender with nothing
         // waiting gives way, the one heard from the longest ago. When every
@@ -90,11 +86,12 @@ udpnetManage::Peer* udpnetManage::peerOf(const sockaddr_in& from)
         // is the one dropped.
         auto forget = m_peers.end();
         for (auto it = m_peers.begin(); it != m_peers.end(); ++it)
-            if (&*it != m_serving && !hasWaiting(*it) &&
+            if (&*it != m_line.serving() && !it->endpoint->pending() &&
                 (forget == m_peers.end() || it->lastHeardUs < forget->lastHeardUs))
                 forget = it;
         if (forget == m_peers.end())
             return nullptr;
+        m_line.leave(*forget);
         m_peers.erase(forget);
     }
     Peer p;
@@ -102,117 +99,70 @@ udpnetManage::Peer* udpnetManage::peerOf(const sockaddr_in& from)
     p.addr = from;
     p.endpoint = std::make_unique<link_endpoint>(*this);
     m_peers.push_back(std::move(p));
+    m_line.join(m_peers.back());
     return &m_peers.back();
-}
-
-bool udpnetManage::hasWaiting(const Peer& peer)
-{
-    return peer.endpoint->pending() || !peer.inbox.empty();
 }
 
 void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t length)
 {
-    if (peer.endpoint->waiting() < kMaxWaiting)
-        peer.endpoint->take(data, length);
+    // A frame is taken whole or dropped whole: every datagram goes through
+    // the sender's reassembly, so that no frame is ever joined across a
+    // datagram that was not taken.
+    size_t all = 0;
+    for (const Peer& p : m_peers)
+        all += p.endpoint->waiting_bytes();
+    peer.endpoint->take(data, length, [&](size_t bytes) {
+        const link_endpoint& e = *peer.endpoint;
+        if (e.waiting() >= kMaxWaiting || e.waiting_bytes() + bytes > kMaxWaitingBytes ||
+            all + bytes > kMaxWaitingBytesAll)
+            return false;
+        all += bytes;
+        return true;
+    });
 }
 
-void udpnetManage::takePlace(Peer& peer)
+void udpnetManage::arrived(uint64_t, uint32_t)
 {
-    // A sender takes its place when its next frame arrives, or, when that
-    // frame arrived earlier, once the one before it was served (the sender
-    // just served goes behind the others heard from meanwhile). Its next
-    // frame, when a pass-through, takes its ticket in the pass-through line
-    // at the same moment: the two lines keep the same order, across the
-    // transports too.
-    if (peer.place != 0 || &peer == m_serving || !peer.endpoint->pending())
-        return;
-    peer.place = m_nextPlace++;
-    peer.endpoint->take_ticket();
-}
-
-void udpnetManage::udpacceptThread()
-{
-    Utils::name_thread("udp-rx");
-    // The receiving thread: each datagram is taken as it arrives, whatever
-    // is being served meanwhile, and its sender takes its place in the line
-    // then (up to kMaxWaiting frames a sender; a datagram beyond is
-    // dropped).
-    std::vector<unsigned char> buffer(65536);
-    while (!m_stop) {
+    // Each datagram is taken as it arrives, whatever is being served
+    // meanwhile, and its sender takes its place in the line then.
+    for (int i = 0; i < kMaxTakenAtOnce; ++i) {
         sockaddr_in from{};
-        const ssize_t n = m_control.receive(buffer.data(), buffer.size(), from, kPollMs);
-        if (n <= 0)
-            continue;
-        std::lock_guard<std::mutex> hold(m_lineMutex);
+        const ssize_t n = m_control.takeArrived(m_buffer.data(), m_buffer.size(), from);
+        if (n < 0)
+            break;
         Peer* p = peerOf(from);
         if (!p)
             continue;
         p->lastHeardUs = platform::clock().nowUs();
-        if (p == m_serving) {
-            if (p->inbox.size() < kMaxWaiting)
-                p->inbox.emplace_back(buffer.begin(), buffer.begin() + n);
-            continue;
-        }
-        takeDatagram(*p, buffer.data(), static_cast<size_t>(n));
-        takePlace(*p);
-        m_lineMoved.notify_all();
+        takeDatagram(*p, m_buffer.data(), static_cast<size_t>(n));
+        m_line.takePlace(*p);
     }
+    m_line.watch(m_control.fd(), kSocketKey, EPOLLIN);
 }
 
-void udpnetManage::serveThread()
+int udpnetManage::tend()
 {
-    Utils::name_thread("udp-serve");
-    // Frames are served one at a time, the first in line first. A sender
-    // with frames waiting has one place in the line, taken when its frame
-    // arrived; served, it takes a new one behind what arrived meanwhile. So
-    // a PC whose frames take long (pass-throughs to slow cards, flash
-    // erases) holds a PC that sends later for at most the frame being
-    // served. A pass-through whose ticket is not up waits, and the other
-    // senders are served meanwhile.
-    std::unique_lock<std::mutex> hold(m_lineMutex);
-    while (!m_stop) {
-        Peer* next = pickNext();
-        if (!next) {
-            bool ticketWait = false;
-            for (const Peer& p : m_peers)
-                ticketWait = ticketWait || (p.place != 0 && p.endpoint->front_waits_for_ticket());
-            m_lineMoved.wait_for(hold, std::chrono::milliseconds(ticketWait ? kTicketPollMs : kPollMs));
-            continue;
-        }
-        next->place = 0;
-        m_serving = next;
-        hold.unlock();
-        serveOne(*next);
-        hold.lock();
-        m_serving = nullptr;
-        for (const std::vector<unsigned char>& d : next->inbox)
-            takeDatagram(*next, d.data(), d.size());
-        next->inbox.clear();
-        takePlace(*next);
-    }
+    return kPollMs;
 }
 
-udpnetManage::Peer* udpnetManage::pickNext()
+bool udpnetManage::mayServe(const ServiceLine::Stream&) const
 {
-    // The first in line whose frame may be served; a pass-through whose
-    // ticket is not up is passed over. Chooses, changes nothing.
-    Peer* next = nullptr;
-    for (Peer& p : m_peers)
-        if (p.place != 0 && (!next || p.place < next->place) && !p.endpoint->front_waits_for_ticket())
-            next = &p;
-    return next;
+    return true;
 }
 
-void udpnetManage::serveOne(Peer& peer)
+void udpnetManage::serve(ServiceLine::Stream& stream, link_endpoint::Job& job)
 {
-    // Served without the line's mutex: only this thread touches the
-    // sender's endpoint until its service ends. The reply goes to its
-    // address.
+    // The reply goes to the sender's address.
+    Peer& peer = static_cast<Peer&>(stream);
     last_peer = peer.addr;
     const sockaddr_in to = platform::net().broadcastReplyTo(peer.addr);
-    peer.endpoint->serve_one(peer.key, [&](const unsigned char* data, int length) {
+    peer.endpoint->serve(job, peer.key, [&](const unsigned char* data, int length) {
         m_control.sendTo(data, static_cast<size_t>(length), to);
     });
+}
+
+void udpnetManage::served(ServiceLine::Stream&)
+{
 }
 
 void udpnetManage::atReceiveThread()

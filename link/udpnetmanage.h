@@ -1,16 +1,19 @@
 // UDP transport of the control link: control frames on port 5008 and the
-// WiFi AT-command channel on port 13769, served by four threads (control
-// frames received; control frames served; AT receive; AT send). The
-// control frames of each sender are served in order, one frame at a time,
-// the senders taking their places in line as their frames arrive.
+// WiFi AT-command channel on port 13769. The control frames of each sender
+// are served in order, one frame at a time, the senders taking their
+// places in line as their frames arrive (see ServiceLine, whose two
+// workers read and serve them); two threads receive AT commands and send
+// their replies.
 #pragma once
 
 #include "core/published.h"
 #include "link/link_transport.h"
+#include "link/service_line.h"
 #include "link/udpserver.h"
 
 #include <condition_variable>
 #include <deque>
+#include <atomic>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -19,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-class udpnetManage : public link_transport {
+class udpnetManage : public link_transport, private ServiceLine::Side {
 public:
     static constexpr unsigned short kControlPort = 5008;
     static constexpr unsigned short kAtPort = 13769;
@@ -60,61 +63,53 @@ public:
 
 private:
     // A PC sending control frames: its own reassembly (datagrams of one
-    // sender never mix with another's) and the frames it has waiting. The
-    // receiving thread looks after every sender but the one being served,
-    // whose endpoint only the serving thread touches meanwhile (what that
-    // sender sends meanwhile waits in its inbox); both hold m_lineMutex for
-    // the rest.
-    struct Peer {
+    // sender never mix with another's) and the frames it has waiting. Its
+    // datagrams are taken as they arrive, also while it is served (its
+    // worker then uses only what it took from the endpoint, see
+    // link_endpoint::next()); the line's mutex is held for it.
+    struct Peer : ServiceLine::Stream {
         uint64_t key = 0;
         sockaddr_in addr{};
         uint64_t lastHeardUs = 0;   // board clock
-        uint64_t place = 0;         // its place in the line (0: not in it)
-        std::unique_ptr<link_endpoint> endpoint;
-        std::deque<std::vector<unsigned char>> inbox;
     };
-    // The senders with a place of their own (besides the one being
-    // served), and the frames one sender may have waiting; a datagram
-    // beyond them is dropped (a PC far ahead of its replies, or a newcomer
-    // when every place holds a sender with frames waiting).
+    // The senders kept (besides the one being served), and what one sender
+    // and all senders may have waiting, in frames and in bytes: a frame
+    // beyond it is dropped whole (a PC far ahead of its replies, or a
+    // newcomer when every place holds a sender with frames waiting).
     static constexpr size_t kMaxPeers = 32;
     static constexpr size_t kMaxWaiting = 64;
+    static constexpr size_t kMaxWaitingBytes = 1u << 20;
+    static constexpr size_t kMaxWaitingBytesAll = 4u << 20;
+    // Datagrams taken at one look, so that a flood does not hold the line.
+    static constexpr int kMaxTakenAtOnce = 2 * static_cast<int>(kMaxWaiting);
+    static constexpr uint64_t kSocketKey = 1;
     // The sender of a datagram, made when new; nullptr when every place
     // holds a sender with frames waiting.
     Peer* peerOf(const sockaddr_in& from);
-    static bool hasWaiting(const Peer& peer);
     // Takes a sender's datagram into its frames.
-    static void takeDatagram(Peer& peer, const unsigned char* data, size_t length);
-    // Where a sender takes its place in the line, and its next frame's
-    // pass-through ticket with it.
-    void takePlace(Peer& peer);
+    void takeDatagram(Peer& peer, const unsigned char* data, size_t length);
 
-    // The control frames' threads: the receiving thread's loop, the
-    // serving thread's loop and its steps.
-    void udpacceptThread();
-    void serveThread();
-    Peer* pickNext();
-    void serveOne(Peer& peer);
+    // The line's calls (see ServiceLine::Side).
+    int tend() override;
+    void arrived(uint64_t key, uint32_t events) override;
+    bool mayServe(const ServiceLine::Stream& stream) const override;
+    void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
+    void served(ServiceLine::Stream& stream) override;
 
     void atReceiveThread();
     void atSendThread();
 
     UdpServer m_control;
     UdpServer m_at;
-    // The senders, the line and the one being served.
-    std::mutex m_lineMutex;
-    std::condition_variable m_lineMoved;
     std::list<Peer> m_peers;
-    Peer* m_serving = nullptr;
-    uint64_t m_nextPlace = 1;
+    std::vector<unsigned char> m_buffer = std::vector<unsigned char>(65536);
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;
     std::deque<std::pair<std::string, sockaddr_in>> m_atReplies;
 
     std::atomic<bool> m_stop{false};
-    std::thread m_controlThread;
-    std::thread m_serveThread;
     std::thread m_atReceiveThread;
     std::thread m_atSendThread;
+    ServiceLine m_line{*this};
 };

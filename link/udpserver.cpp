@@ -47,6 +47,12 @@ ssize_t UdpServer::receive(unsigned char* buffer, size_t size, sockaddr_in& from
     return n;
 }
 
+ssize_t UdpServer::takeArrived(unsigned char* buffer, size_t size, sockaddr_in& from)
+{
+    socklen_t len = sizeof(from);
+    return m_fd < 0 ? -1 : ::recvfrom(m_fd, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+}
+
 bool UdpServer::sendTo(const unsigned char* data, size_t length, const sockaddr_in& to)
 {
     if (m_fd < 0)

@@ -26,7 +26,11 @@ public:
     // Waits up to timeoutMs for a datagram. Returns its length, 0 on time-out
     // (or an empty datagram), -1 on an error.
     ssize_t receive(unsigned char* buffer, size_t size, sockaddr_in& from, int timeoutMs);
+    // Takes a datagram that has arrived, without waiting. Returns its
+    // length, -1 when none waits.
+    ssize_t takeArrived(unsigned char* buffer, size_t size, sockaddr_in& from);
     bool sendTo(const unsigned char* data, size_t length, const sockaddr_in& to);
+    int fd() const { return m_fd; }
 
     // A 64-bit key of a peer's address and port.
     static uint64_t peerKey(const sockaddr_in& peer);

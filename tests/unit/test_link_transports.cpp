@@ -15,8 +15,10 @@
 #include "link/uart_inout.h"
 #include "link/uart_inout_4G.h"
 #include "link/udpnetmanage.h"
+#include "videochip/c331_manage.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -309,6 +311,84 @@ TEST_F(LinkTransports, TcpIsNotShutOutBySilentOrSlowClients)
     EXPECT_GE(tookMs, 2500) << "let go before its 3 s";
     EXPECT_LT(tookMs, 6000);
     ::close(fd);
+}
+
+TEST_F(LinkTransports, APcWaitingInLineKeepsItsPlaceAndAFrameIsTakenWholeOrNotAtAll)
+{
+    const Bytes read100 = readRequest(100, 1);
+    ParaWriteLock().block()[100] = 0xA1;
+    Reply r;
+    // While the test holds the chip, a PC's register write holds the
+    // transport's service and what others send waits in line.
+    auto holdingWrite = [](Link& holder) {
+        C331ParaLock::acquire();
+        const Bytes write = frameBody(buildBody(kProcessor, 0xA0, regWritePayload({{203, 0xFF, 1}})));
+        return holder.sendRaw(write);
+    };
+
+    // TCP: W's read waits behind the held service; 30 PCs connect after it
+    // and stay silent. Once all have been silent 30 s (the board's clock
+    // runs 100 times faster), a 33rd PC takes the place of a silent one,
+    // never of W, whose read is answered.
+    {
+        networkManage tcp(0);
+        TcpLink holder, waiting;
+        ASSERT_TRUE(holder.open("127.0.0.1", tcp.port()) && waiting.open("127.0.0.1", tcp.port()));
+        ASSERT_TRUE(holdingWrite(holder));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(waiting.sendRaw(read100));
+        std::vector<std::unique_ptr<TcpLink>> silent;
+        for (int i = 2; i < networkManage::kMaxClients; ++i) {
+            silent.push_back(std::make_unique<TcpLink>());
+            ASSERT_TRUE(silent.back()->open("127.0.0.1", tcp.port()));
+        }
+        bool answered = false;
+        {
+            BoardClockSpeed fast(100);
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            TcpLink newcomer;
+            ASSERT_TRUE(newcomer.open("127.0.0.1", tcp.port()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            C331ParaLock::release();
+            answered = waiting.receive(r, 3000);
+            EXPECT_TRUE(newcomer.request(kProcessor, 0x61, ramReadPayload(100, 1), r, 3000)) << "the newcomer";
+        }
+        EXPECT_TRUE(answered) << "the PC waiting in line lost its place";
+    }
+
+    // UDP: a register write 200:=11, 201:=55, 201:=55, 202:=77 comes in
+    // three datagrams (the middle one's bytes XOR to 0, so a frame missing
+    // them passes its check) while S has 63 requests waiting behind the
+    // held service: its 64th comes with the head. The tail comes once all
+    // were served. The write is done whole (201 written) or not at all.
+    udpnetManage udp(0, 0);
+    UdpLink holder, sender;
+    ASSERT_TRUE(holder.open("127.0.0.1", udp.control_port()) && sender.open("127.0.0.1", udp.control_port()));
+    ParaWriteLock().status()[201] = 0;
+    const Bytes write = frameBody(buildBody(kProcessor, 0xA0,
+                                            regWritePayload({{200, 0xFF, 0x11}, {201, 0xFF, 0x55},
+                                                             {201, 0xFF, 0x55}, {202, 0xFF, 0x77}})));
+    const Bytes middle{0xC9, 0x00, 0xFF, 0x55, 0xC9, 0x00, 0xFF, 0x55};
+    const auto cut = std::search(write.begin(), write.end(), middle.begin(), middle.end());
+    ASSERT_NE(cut, write.end());
+    Bytes head = read100;
+    head.insert(head.end(), write.begin(), cut);
+    ASSERT_TRUE(holdingWrite(holder));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 0; i < 63; ++i)
+        ASSERT_TRUE(sender.sendRaw(read100));
+    ASSERT_TRUE(sender.sendRaw(head));
+    ASSERT_TRUE(sender.sendRaw(middle));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    C331ParaLock::release();
+    ASSERT_TRUE(holder.receive(r, 3000));
+    for (int i = 0; i < 64; ++i)
+        ASSERT_TRUE(sender.receive(r, 3000)) << "reply " << i;
+    ASSERT_TRUE(sender.sendRaw(Bytes(cut + static_cast<long>(middle.size()), write.end())));
+    const bool done = sender.receive(r, 1000) && r.status == 0;
+    const unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
+    EXPECT_EQ(done, image[201] == 0x55) << "a frame joined across a lost datagram was executed";
+    EXPECT_EQ(done, image[202] == 0x77);
 }
 
 TEST_F(LinkTransports, UdpAnswersTheSenderAndServesTheAtChannel)

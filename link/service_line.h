@@ -1,0 +1,112 @@
+// The line in which a transport that serves many PCs at once (TCP
+// connections, UDP senders) serves their requests: one at a time, in the
+// order they arrived.
+//
+// Each PC's stream has at most one place in the line, taken when its
+// request arrives, or, for a request that arrived earlier, once the one
+// before it was served: the PC just served goes behind those heard from
+// meanwhile. So a PC that queued many slow requests (pass-throughs to
+// cards, flash erases) holds a PC that comes later for at most the request
+// being served. A pass-through takes its ticket in the pass-through line
+// (see PassThroughLine) with its place, so that the two lines keep the
+// same order, across the transports too; while its ticket is not up it
+// waits, and the others are served meanwhile.
+//
+// Two workers share the work, each reading and serving in turn: the one
+// that reads a request serves it when nothing is being served, with no
+// hand-over between threads. While one serves, the other waits for what
+// arrives and gives it its place at once, so a long service (a
+// pass-through, a write waiting for a chip pass) changes nobody's place.
+// They wait on one epoll set whose descriptors are armed one-shot: a
+// descriptor that reports is looked at by one worker only, and a stream's
+// descriptor is watched again once that worker is done with it.
+#pragma once
+
+#include "link/link_transport.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class ServiceLine {
+public:
+    // What the line knows of one PC's stream (a transport's connection or
+    // sender derives from it).
+    struct Stream {
+        uint64_t place = 0;   // its place in the line (0: not in it)
+        std::unique_ptr<link_endpoint> endpoint;
+    };
+
+    // The transport's part: its reading and sending.
+    class Side {
+    public:
+        virtual ~Side() = default;
+        // Under the line's mutex, before a worker that found nothing to
+        // serve waits: what the transport looks after between arrivals.
+        // Returns how long the wait for arrivals may last (ms).
+        virtual int tend() = 0;
+        // Under the mutex: what the epoll set reported of the descriptor
+        // watched with key (never kStopKey).
+        virtual void arrived(uint64_t key, uint32_t events) = 0;
+        // Whether the stream's next request may be served now (asks).
+        virtual bool mayServe(const Stream& stream) const = 0;
+        // Without the mutex: serves a job taken from the stream.
+        virtual void serve(Stream& stream, link_endpoint::Job& job) = 0;
+        // Under the mutex, once the stream's service has ended.
+        virtual void served(Stream& stream) = 0;
+    };
+
+    // The key of the descriptor that ends the workers' waits at the end.
+    static constexpr uint64_t kStopKey = 0;
+
+    explicit ServiceLine(Side& side);
+    ~ServiceLine();
+    ServiceLine(const ServiceLine&) = delete;
+    ServiceLine& operator=(const ServiceLine&) = delete;
+
+    // Starts the two workers, named names[0] and names[1]; false (logged)
+    // when the epoll set could not be made.
+    bool start(const char* const names[2]);
+    // Ends the workers (each ends its service first) and waits for them.
+    void stop();
+
+    // The mutex every member below is called under.
+    std::mutex& mutex() { return m_mutex; }
+    // A stream comes into the line's care, or leaves it (never the one
+    // being served).
+    void join(Stream& stream);
+    void leave(Stream& stream);
+    // Gives the stream its place, and its next request's pass-through
+    // ticket, when it has a request waiting that may be served and no
+    // place (see above).
+    void takePlace(Stream& stream);
+    // The stream being served (nullptr: none).
+    const Stream* serving() const { return m_serving; }
+    // Arms fd one-shot in the epoll set for events (EPOLLIN, EPOLLRDHUP:
+    // EPOLLHUP and EPOLLERR always count), reported with key; false when
+    // the set refused it.
+    bool watch(int fd, uint64_t key, uint32_t events);
+    // Takes fd out of the set (before it is closed).
+    void unwatch(int fd);
+
+private:
+    void run(const char* name);
+    // Serves the first in line, when nothing is being served and one may
+    // be (true).
+    bool serveNext(std::unique_lock<std::mutex>& hold);
+    Stream* pickNext();
+    bool ticketWaits() const;
+
+    Side& m_side;
+    std::mutex m_mutex;
+    std::vector<Stream*> m_streams;
+    Stream* m_serving = nullptr;
+    uint64_t m_nextPlace = 1;
+    int m_epoll = -1;
+    int m_stopFd = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_workers[2];
+};
