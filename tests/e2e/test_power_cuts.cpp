@@ -862,7 +862,7 @@ struct BrightnessCase {
     int percent;        // set by the PC
     const char *level, *reg6;   // in force after the restart
     int percentAfter;
-    bool stopAtOnce = false;    // SIGTERM right after the PC's answer
+    bool stopAtOnce = false;    // SIGTERM right after the PC's answer to the word (its flag not sent)
 };
 
 // For each case on one board: the old level stored as a page does with both
@@ -905,7 +905,10 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
             ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
         else if (*c.hold)
             EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
-        const bool answered = pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
+        pcclient::UdpLink udp;
+        const bool answered = c.stopAtOnce ? udp.open("127.0.0.1", app.linkPort("udp")) &&
+                                                 pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0})
+                                           : pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
         if (c.cut) {
             ASSERT_TRUE(cutDown(app)) << c.what;
             EXPECT_EQ(filePercent(app), c.cutBefore ? c.oldPercent : c.percent) << c.what;
