@@ -238,7 +238,6 @@ bool SyncUpdate::store_changes(bool rewrite)
     int saved = -1;
     uint16_t dropped = 0;
     std::vector<std::pair<int, bool>> slotFiles;   // slot, true to write (else delete)
-    unsigned char written[para::kBlockSize];
     unsigned char fileRequest[2];
     store->shadow_bytes(para::kModeSaveRequest, fileRequest, 2);
     const bool storing = store_due(store->block_word(para::kModeSaveRequest), le16(fileRequest, 0), rewrite);
@@ -250,7 +249,6 @@ bool SyncUpdate::store_changes(bool rewrite)
         }
         if (rewrite)
             slotFiles = take_mode_rewrites(storing);
-        store->snapshot_block(written);
     }
     if (mode_files_listed_hook)
         mode_files_listed_hook();
@@ -271,7 +269,7 @@ bool SyncUpdate::store_changes(bool rewrite)
             store->mode_file_deal(f.first, ZdrRamPara::kModeFileDeleteIfEmpty);
         }
     }
-    persist(written);
+    persist();
     return saved >= 0;
 }
 
@@ -331,22 +329,16 @@ std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites(bool storing)
     return files;
 }
 
-void SyncUpdate::persist(const unsigned char* block)
+void SyncUpdate::persist()
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
-    if (std::memcmp(block, store->ram_para_shadow, sizeof(store->ram_para)) == 0)
-        return;
-    if (traceOn())
-        std::printf("\n ram_para diffrent !");
-    // The shadow records what reached the file: a store made meanwhile
-    // differs from it and is written by the next refresh.
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        store->write_para_file(block);
-        Utils::system_mutex("sync");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    // The GUI thread alone writes the shadow; the other threads read it
-    // under the short lock. A change pass does not hold up this copy.
-    store->record_persisted(block);
+    ZdrRamPara::pInstance()->persist_block(100);
+}
+
+void SyncUpdate::flush_on_stop()
+{
+    // A clean stop (SIGTERM, a reboot) stores what it acknowledged: the
+    // refresh still queued for a change runs now, and the block is written
+    // when it differs from the file all the same.
+    run_pending_change();
+    persist();
 }

@@ -22,9 +22,10 @@
 // - The FPGA record mutex (the PC's command page against the FPGA
 //   thread's brightness and schedule work), then _test_signal_mutex (the
 //   brightness work under it raises a refresh: fpga_cards.cpp's
-//   Extension_function -> Brightness_hand_dealwith -> test_signal(1)) or
-//   the pass-through chain's FPGA locks below (the c331 manage mutex only
-//   tried).
+//   Extension_function -> Brightness_hand_dealwith -> test_signal(1)), or
+//   _file_deal_mutex (the PC's stored brightness record has the parameter
+//   file hold its percent first), or the pass-through chain's FPGA locks
+//   below (the c331 manage mutex only tried).
 // - A pass-through in service (the PC links' requests to the receiving
 //   cards are served one at a time, in the order they took their tickets
 //   in the pass-through line, link/passthrough_line.h: the request whose

@@ -246,6 +246,28 @@ void ZdrRamPara::record_persisted(const unsigned char* block)
     std::memcpy(ram_para_shadow, block, sizeof(ram_para_shadow));
 }
 
+bool ZdrRamPara::persist_block(unsigned settleMs)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    unsigned char block[para::kBlockSize];
+    {
+        ParaBytesLock bytes;
+        std::memcpy(block, ram_para, sizeof(block));
+        if (std::memcmp(block, ram_para_shadow, sizeof(block)) == 0)
+            return true;
+    }
+    if (traceOn())
+        std::printf("\n ram_para diffrent !");
+    const bool written = write_para_file(block);
+    Utils::system_mutex("sync");
+    if (settleMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+    // The shadow records what was written: a store made meanwhile differs
+    // from it and is written by the next refresh.
+    record_persisted(block);
+    return written;
+}
+
 bool ZdrRamPara::write_para_file(const unsigned char* block)
 {
     if (!block)

@@ -115,8 +115,8 @@ public:
     // Read-only views of the block, the slots and the register image
     // (written through ParaWriteLock; see above).
     const unsigned char (&ram_para)[4096] = m_block;
-    // What the parameter file holds: written by the GUI thread through
-    // record_persisted (under the short lock alone: a change pass does not
+    // What the parameter file holds: written through record_persisted by
+    // persist_block (under the short lock alone: a change pass does not
     // hold it up) and by a reset under ParaWriteLock; read by the other
     // threads through shadow_bytes.
     unsigned char ram_para_shadow[4096];
@@ -198,6 +198,14 @@ public:
     void shadow_bytes(int offset, unsigned char* out, int count);
     // The GUI thread records the block it has written to the file.
     void record_persisted(const unsigned char* block);
+    // Writes the block to the parameter file when it differs from what
+    // the file holds, then "sync" and a pause of settleMs, and records it
+    // as the shadow. The copy is taken under Utils::_file_deal_mutex, so
+    // that no writer puts an older block over a newer one. The GUI's
+    // refresh persists through it, and a writer that must have the file
+    // hold the block before it answers (the PC's stored brightness
+    // record). False when the file could not be written.
+    bool persist_block(unsigned settleMs);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);

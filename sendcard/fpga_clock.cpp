@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -28,6 +29,17 @@ int fromBcd(unsigned char b)
 }
 
 constexpr unsigned kOnOffRecordRead = 50;
+
+// Days from 1970-01-01 to a date of the (proleptic) Gregorian calendar.
+long long daysFromCivil(int year, unsigned month, unsigned day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(year - era * 400);
+    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
 
 } // namespace
 
@@ -59,13 +71,14 @@ int fpga_manage::IT8563WE_Get(TimeRealType* t)
     return 0;
 }
 
+// Read whatever the FPGAs are doing: the schedule acts on every FPGA that
+// is up while another one retries its link.
 void fpga_manage::Record_Time_Deal()
 {
-    if (get_fpga_status() != 1)
-        return;
     if (Utils::getTimeSpace(g_change.time_read_time) < 26)
         return;
     IT8563WE_Get(&time_real);
+    time_known = true;
     g_change.time_read_time = G_timeTicks;
 }
 
@@ -169,38 +182,77 @@ void fpga_manage::record_onoff_time(unsigned char chip)
     set_reg_image(0, 66, 1);
 }
 
+void fpga_manage::schedule_deal()
+{
+    // Until the clock has been read the time record is no time of day.
+    if (!time_known)
+        return;
+    FpgaMutexHold records(fpga_record_mutex);
+    if (reg_image(0, 66) == 1)
+        dealwith_onoff();
+}
+
 void fpga_manage::dealwith_onoff()
 {
     const TimeRealType& t = time_real;
-    if (onoff_count != 0) {
-        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
-            if (on_pending[k] == 1 && t.hour == on_hour[k] && t.minute == on_minute[k]) {
-                // The off period ends; a screen the PC blacked out (word
-                // 2116) stays dark, as a reset would leave it.
-                on_pending[k] = 0;
-                screen_off_state = 0;
-                SCREEN_fpgactrl_status(screen_dark_wanted() ? 0 : 1);
-                Power_ctrl_reset();
+    const long long now = 1440LL * daysFromCivil(t.year, t.month, t.day) + 60 * t.hour + t.minute;
+    bool acted = false;
+    // Minutes the schedule did not look at (an FPGA retrying its link, a
+    // long job, an upgrade) act now, in order, a day back at most: the
+    // screen ends as the last of their times left it. A clock set back
+    // acts nothing again.
+    if (onoff_minute_known && now > onoff_last_minute + 1) {
+        for (long long m = std::max(onoff_last_minute + 1, now - 1439); m < now; ++m) {
+            if (m % 1440 == 0) {
+                onoff_rearm();
+                onoff_last_day = t.day;   // the rest of the span is today
             }
-        }
-        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
-            if (off_pending[k] == 1 && t.hour == off_hour[k] && t.minute == off_minute[k]) {
-                SCREEN_fpgactrl_status(0);
-                off_pending[k] = 0;
-                screen_off_state = 1;
-                Power_ctrl_reset();
-            }
+            acted |= onoff_minute(static_cast<unsigned char>(m % 1440 / 60), static_cast<unsigned char>(m % 60));
         }
     }
+    onoff_minute_known = true;
+    onoff_last_minute = now;
+    acted |= onoff_minute(t.hour, t.minute);
+    if (acted) {
+        blackout_up_fpgas(screen_off_state == 1 || screen_dark_wanted());
+        Power_ctrl_reset();
+    }
     if (t.day != onoff_last_day) {
-        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
-            // Entries that are no valid time stay unarmed.
-            if (on_hour[k] == 0xFF)
-                continue;
-            on_pending[k] = 1;
-            off_pending[k] = 1;
-        }
+        onoff_rearm();
         onoff_last_day = t.day;
+    }
+}
+
+bool fpga_manage::onoff_minute(unsigned char hour, unsigned char minute)
+{
+    bool acted = false;
+    for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+        if (on_pending[k] == 1 && hour == on_hour[k] && minute == on_minute[k]) {
+            // The off period ends; a screen the PC blacked out (word 2116)
+            // stays dark, as a reset would leave it.
+            on_pending[k] = 0;
+            screen_off_state = 0;
+            acted = true;
+        }
+    }
+    for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+        if (off_pending[k] == 1 && hour == off_hour[k] && minute == off_minute[k]) {
+            off_pending[k] = 0;
+            screen_off_state = 1;
+            acted = true;
+        }
+    }
+    return acted;
+}
+
+void fpga_manage::onoff_rearm()
+{
+    for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+        // Entries that are no valid time stay unarmed.
+        if (on_hour[k] == 0xFF)
+            continue;
+        on_pending[k] = 1;
+        off_pending[k] = 1;
     }
 }
 

@@ -466,9 +466,23 @@ public:
     unsigned char on_pending[4] = {0, 0, 0, 0}, off_pending[4] = {0, 0, 0, 0};
     unsigned char screen_off_state = 0;
     unsigned char onoff_last_day = 0;
+    // The last minute the schedule looked at (minutes since 1970 of the
+    // time record), once it has looked at one; the time record read once.
+    bool onoff_minute_known = false;
+    long long onoff_last_minute = 0;
+    bool time_known = false;
     // Loads a schedule from a type 2 page (the command page or a record).
     void onoff_load(const unsigned char* page);
     void dealwith_onoff();
+    // The schedule's work of a pass, whatever the FPGAs are doing.
+    void schedule_deal();
+    // One minute of the day: the on and off times due at it act (on the
+    // state, not yet on the FPGAs); true when one did.
+    bool onoff_minute(unsigned char hour, unsigned char minute);
+    void onoff_rearm();
+    // Register 0's black-out bit on every FPGA that is up; one coming up
+    // takes it from the settings itself.
+    void blackout_up_fpgas(bool dark);
     void Power_ctrl_reset();
     // Power sequence state of the multi-function card.
     unsigned char power_started = 0;
@@ -779,6 +793,11 @@ public:
     // Erases the record's sector and stores a manual record (8-bit levels)
     // of the register value; false when the flash failed.
     bool store_manual_bright_record(unsigned char value);
+    // The PC's manual record on the command page, stored with the percent
+    // it was shown with: the parameter file holds the percent before the
+    // record is written, both before the PC is answered. False when the
+    // record was not stored.
+    bool store_pc_bright_record();
     void Extension_function();
     void Check_search_card();
     void Search_Card_Cmd();

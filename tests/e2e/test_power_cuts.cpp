@@ -871,6 +871,7 @@ struct BrightnessCase {
     int percent;        // set by the PC
     const char *level, *reg6;   // in force after the restart
     int percentAfter;
+    bool stopAtOnce = false;    // SIGTERM right after the PC's answer to the word (its flag not sent)
 };
 
 // For each case on one board: the old level stored as a page does with both
@@ -913,14 +914,19 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
             ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
         else if (*c.hold)
             EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
-        const bool answered = pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
+        pcclient::UdpLink udp;
+        const bool answered = c.stopAtOnce ? udp.open("127.0.0.1", app.linkPort("udp")) &&
+                                                 pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0})
+                                           : pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
         if (c.cut) {
             ASSERT_TRUE(cutDown(app)) << c.what;
             EXPECT_EQ(filePercent(app), c.cutBefore ? c.oldPercent : c.percent) << c.what;
         } else {
             ASSERT_TRUE(answered) << c.what;
-            ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == c.percent; }, 5000))
-                << c.what << ": the file holds " << filePercent(app);
+            if (!c.stopAtOnce) {
+                ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == c.percent; }, 5000))
+                    << c.what << ": the file holds " << filePercent(app);
+            }
             if (c.hold && *c.hold)
                 EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos)
                     << c.what << ": " << app.control("fpga-status");
@@ -949,7 +955,8 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
 // start shows the percent set, and the record, the block, the file, the
 // page and register 6 agree: during start-up, with FPGA 1 kept from its
 // link, with FPGA 0 dead. Kept from coming up and then let up, the FPGAs
-// store the record in the same run.
+// store the record in the same run. Up, and stopped the moment the PC is
+// answered, the stop stores it.
 TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStop)
 {
     // 80 % = 204 = 0xCC stored; 25 % = 63 = 0x3F set.
@@ -959,6 +966,8 @@ TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStop)
         {"FPGA 0 dead", "fpga-fault 0 dead", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
         {"FPGA 1 without a link until the file holds it", "fpga-fault 1 nolink", true, false, false, 80, "cc", 25,
          "3f", "0x3F", 25},
+        {"FPGAs up, stopped right after the answer", nullptr, false, false, false, 80, "cc", 25, "3f", "0x3F", 25,
+         true},
     });
 }
 
