@@ -815,6 +815,17 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               f->cards(port).setCardSilent(static_cast<unsigned>(card), args[2] == "on");
               return true;
           });
+    c.add("card-miss", "<port 1..32> <count>: the cards of a port answer none of the next <count> requests, then answer again",
+          [pickChain](const Args& args, std::string& reply) {
+              int port = 0;
+              ArgReader a(args);
+              auto f = a.count(2, 2) ? pickChain(a, port) : nullptr;
+              unsigned long long count = 0;
+              if (!f || !a.number(1, "count", 0, 1000, count))
+                  return a.refuse("card-miss <port 1..32> <count, up to 1000>", reply);
+              f->cards(port).setMissNext(static_cast<unsigned>(count));
+              return true;
+          });
     c.add("card-delay", "<port 1..32> <ms>: the cards of a port answer that many milliseconds late (0: at once)",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
