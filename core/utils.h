@@ -31,7 +31,7 @@
 //   in the pass-through line, link/passthrough_line.h: the request whose
 //   ticket is up is served until the cards answer or its wait ends), then
 //   the FPGA link mutex, then one of card_result_mutex, the pass-through
-//   answers' mutex (fpga_manage::passby_owed_mutex),
+//   open request's mutex (fpga_manage::passby_open_mutex),
 //   _fpga_multicast_mutex, _system_mutex, the FPGA image mutex or
 //   _spi_mutex (also only tried, to see whether a chip write holds the
 //   bus). The FPGA image mutex is never held together with _spi_mutex.
@@ -40,7 +40,7 @@
 //   lock-check builds a lock taken while it is held ends the program:
 //   core/lock_check.h), _spi_mutex,
 //   _system_mutex, _usleep_mutex, _source_init_mutex, card_result_mutex,
-//   the pass-through answers' mutex,
+//   the pass-through open request's mutex,
 //   the GUI hand-off's queue lock, the pass-through line's own lock, the
 //   WiFi thread's job and file locks, the UDP link's address lock, the
 //   running-time record's lock, the packed-file list lock, the factory

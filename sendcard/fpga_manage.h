@@ -592,9 +592,10 @@ public:
     // the linked ports with cards of each running FPGA.
     uint32_t multicast_ports();
     // Whether a card's answer, received from port (port + 16 x fpga), is
-    // the open PC request's (see PassbyOwed); an answer that fits an
-    // earlier request still owed by that port is taken as that one's.
-    bool claim_passby_answer(const unsigned char* frame, int length, unsigned port);
+    // the open PC request's: it came from a port the request was sent to
+    // and fits the request in every field the card echoes (PassbyEcho),
+    // whatever earlier request it might fit as well.
+    bool answers_open_passby(const unsigned char* frame, int length, unsigned port);
     // Frames sent over a transmit buffer that stayed busy.
     std::atomic<unsigned> send_timeouts{0};
     // 1 when the pair's transmit buffer is free within boundUs (at most 3 s
@@ -608,11 +609,32 @@ public:
     // transmit buffer does not become free within that time (an FPGA that
     // does not answer, the SPI bus held by the chip) is given up.
     int Dealwith1_PC_to_eth(int length, const unsigned char* frame, uint64_t takenUs = 0);
-    void multi_port_send(const unsigned char* frame, unsigned short length);
+    // The steps of Dealwith1_PC_to_eth, in their order.
+    // Where a PC frame goes: the ports (bit port + 16 x fpga), how each
+    // copy gets its port bits, and whether it is a multicast (to the
+    // search address or not).
+    struct PassbyRoute {
+        uint32_t ports = 0;
+        PortBits bits = PortBits::Add;
+        bool multicast = false;
+        bool searchAddr = false;
+    };
+    // A request starts with nothing open, answered or waited for.
+    void passby_begin(uint64_t takenUs);
+    // Waits for the SPI bus until untilUs (board clock): false when it
+    // stayed held (the request is dropped).
+    bool passby_wait_bus(uint64_t untilUs);
+    // Clears the answer-acknowledge bits of both FPGAs.
+    void passby_clear_acks();
+    // The ports a frame goes to by its kind (byte 6) and port byte (7).
+    PassbyRoute passby_route(const unsigned char* frame);
+    // Sends the frame by its route within deadlineUs; from then on the
+    // ports it reached may answer it.
+    void passby_send(const unsigned char* frame, unsigned short length, const PassbyRoute& route,
+                     uint64_t deadlineUs);
     void update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga);
     unsigned short get_port_card_num(unsigned int index);
     unsigned short check_netport_card(unsigned char fpga);
-    int check_multi_port_send() { return 0; }
     void Search_Card_task_run() { reg_IRQ_Dealwith(0, 0); }
     // The brightness task's runner: the card search's (nothing calls it).
     void Brightness_task_run() { Search_Card_task_run(); }
@@ -671,28 +693,20 @@ public:
         bool readSpan = false;
         unsigned char span[6] = {};
     };
-    // One answer a port owes a PC request sent to it: the request (its
-    // number, counted from 1, and echo) and until when the answer may still
-    // come (the request's end plus its bound again: a card that answers
-    // later than twice the time its request is given is taken as one that
-    // will not answer it). Every request, the open one included, owes an
-    // entry for each port it went to until that port's answer to it came.
-    // An answer from a port is the answer of the earliest request it owes
-    // whose echo it fits: the open request's only when no earlier request
-    // still owed by that port fits it as well (a write's answer echoes no
-    // address: the same write to the same card, or a write to every card,
-    // cannot be told from an earlier one's late answer).
-    struct PassbyOwed {
-        uint64_t request;
-        unsigned port;   // port + 16 x fpga
+    // The open PC request as its answers are told: its echo and the ports
+    // it was sent to (none until it is sent, none for a request that went
+    // nowhere). Cleared as every request starts, set once it is sent; read
+    // and set whole under passby_open_mutex (a leaf lock). An answer that
+    // fits it counts for it even when it answers an earlier request that
+    // asked the same (a write's answer echoes no address): the cards
+    // answer the request they received, and the content answers the same
+    // question.
+    struct PassbyOpen {
         PassbyEcho echo;
-        uint64_t untilUs;
+        uint32_t sent = 0;
     };
-    // Guards passby_owed and passby_open (a leaf lock).
-    QMutex passby_owed_mutex;
-    std::vector<PassbyOwed> passby_owed;
-    uint64_t passby_open = 0;   // the open request's number (0: none yet)
-    static constexpr size_t kPassbyOwedMost = 512;
+    QMutex passby_open_mutex;
+    PassbyOpen passby_open;
     // How long the open pass-through may wait for its answer, in board
     // microseconds (called by Dealwith1_PC_to_eth under the FPGA link
     // mutex, once the ports the frame goes to are known and before it is

@@ -68,6 +68,12 @@ bool RcvCardChain::setCardSilent(unsigned card, bool silent, unsigned& cards)
     return true;
 }
 
+void RcvCardChain::setMissNext(unsigned count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    missNext_ = count;
+}
+
 bool RcvCardChain::cardSilent(unsigned card) const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -141,6 +147,10 @@ std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
         faulty_ = -1;
     if (fault_ == Fault::Silent || silentCards_.count(card) != 0)
         return {};
+    if (missNext_ > 0) {
+        --missNext_;
+        return {};
+    }
 
     std::vector<uint8_t> a(f.begin(), f.begin() + 10);
     a[0] = f[2];
