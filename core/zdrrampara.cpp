@@ -377,6 +377,19 @@ int ZdrRamPara::ZdrUserModeSaved(int slot)
     return mode_user_para[slot][0] == 0xAA && mode_user_para[slot][1] == 0xAA ? 1 : 0;
 }
 
+int ZdrRamPara::ZdrUserModeLoad(int slot)
+{
+    if (!validSlot(slot))
+        return 0;
+    ParaWriteLock lock(*this);
+    if (!ZdrUserModeSaved(slot))
+        return 0;
+    std::memcpy(lock.block() + para::kModeStart, m_slots[slot] + 2, para::kModeSize);
+    setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
+    lock.raise(1);
+    return 1;
+}
+
 int ZdrRamPara::ZdrGetCurrentModeIndex()
 {
     const int mode = block_byte(para::kCurrentMode);
@@ -422,6 +435,8 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
         bool osdSaved;
         {
             ParaWriteLock lock(*this);
+            if (op == kModeFileDelete && !ZdrUserModeSaved(slot))
+                return -1;
             if (op == kModeFileDeleteIfEmpty && !slotMarkedEmpty(s))
                 return 0;
             osdSaved = le16(s, osdOn) == 1;
@@ -597,9 +612,12 @@ void ZdrRamPara::ZdrSetCropPara(char input, char j, CROP_PARA* in)
 
 int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 {
-    const int c = ZdrAddCropID(input);
-    // The free record is found and taken under one hold of the mutex.
+    // The free number and the free record are found and taken under one
+    // hold: the map is drawn again from the table, in which a crop the PC
+    // added since the page's last look has its number.
     ParaWriteLock lock(*this);
+    ZdrCropSourceInit();
+    const int c = ZdrAddCropID(input);
     int k = 0;
     while (k < para::kCropCount && (le16(ram_para, para::crop(k)) & para::kCropInUse))
         ++k;
