@@ -116,7 +116,7 @@ bool validSlot(int slot) { return slot >= 0 && slot < ZdrRamPara::kSlotCount; }
 ZdrRamPara::ZdrRamPara()
 {
     std::memset(m_block, 0, sizeof(m_block));
-    std::memset(ram_para_shadow, 0, sizeof(ram_para_shadow));
+    std::memset(m_shadow, 0, sizeof(m_shadow));
     std::memset(m_slots, 0, sizeof(m_slots));
     std::memset(m_status, 0, sizeof(m_status));
 }
@@ -149,7 +149,7 @@ ZdrRamPara* ZdrRamPara::pInstance()
         p->m_block[para::kLayerFade + 4 * l + 2] = 60;
     }
     p->ZdrCropSourceInit();
-    std::memcpy(p->ram_para_shadow, p->ram_para, sizeof(p->ram_para));
+    std::memcpy(p->m_shadow, p->ram_para, sizeof(p->m_shadow));
 
     for (int slot = 0; slot < kSlotCount; ++slot) {
         p->mode_file_deal(slot, kModeFileLoad);
@@ -243,7 +243,7 @@ void ZdrRamPara::shadow_bytes(int offset, unsigned char* out, int count)
 void ZdrRamPara::record_persisted(const unsigned char* block)
 {
     ParaBytesLock bytes;
-    std::memcpy(ram_para_shadow, block, sizeof(ram_para_shadow));
+    std::memcpy(m_shadow, block, sizeof(m_shadow));
 }
 
 bool ZdrRamPara::write_para_file(const unsigned char* block)
@@ -501,7 +501,7 @@ void ZdrRamPara::ram_para_reset()
     ParaWriteLock lock(*this);
     if (written)
         std::memcpy(lock.block() + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
-    std::memcpy(ram_para_shadow, ram_para, sizeof(ram_para));
+    std::memcpy(m_shadow, ram_para, sizeof(m_shadow));
 }
 
 // ---- crop table ----

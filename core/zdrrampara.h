@@ -110,6 +110,8 @@ private:
     unsigned char m_block[4096];
     unsigned char m_slots[kSlotCount][kSlotSize];
     unsigned char m_status[kStatusSize];
+    // Written by the store alone: record_persisted and the reset.
+    unsigned char m_shadow[4096];
 
 public:
     // Read-only views of the block, the slots and the register image
@@ -119,7 +121,7 @@ public:
     // record_persisted (under the short lock alone: a change pass does not
     // hold it up) and by a reset under ParaWriteLock; read by the other
     // threads through shadow_bytes.
-    unsigned char ram_para_shadow[4096];
+    const unsigned char (&ram_para_shadow)[4096] = m_shadow;
     // Slot s holds user mode s + 1: marker (0xAA 0xAA saved, 0xFF 0xFF
     // empty), an image of block 896 to 4095, then bytes kept as they came.
     const unsigned char (&mode_user_para)[kSlotCount][kSlotSize] = m_slots;

@@ -38,7 +38,7 @@ protected:
         const unsigned short values[8] = {80, 40, 7, 30, 0, 100, 20, 5};
         for (int i = 0; i < 8; ++i)
             setLe16(ParaWriteLock().block(), para::kBrightness + 2 * i, values[i]);
-        std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+        test_store::persisted();
         c331_manage::para_change_flag = 0;
     }
     ImageQuality* open() { return PageTest::open(g_imagequality, kFocusImageQuality); }
@@ -227,7 +227,7 @@ TEST_F(ImageQualityTest, APcWriteBetweenTheRefreshsCopyAndItsListIsKept)
 TEST_F(ImageQualityTest, ALanguageChangeRenamesTheTypesWithoutStoringAType)
 {
     setLe16(ParaWriteLock().block(), para::kColorTempType, 2);
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+    test_store::persisted();
     open();
     QComboBox* combo = w<QComboBox>("comboBox");
     EXPECT_EQ(combo->currentIndex(), 2);

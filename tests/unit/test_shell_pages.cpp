@@ -539,7 +539,7 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
     g_language = 1;
     // The LED screen: width at block 1378, height at 1380.
     setLe16(ParaWriteLock().block(), 1380, 1080);
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+    test_store::persisted();
 
     // The idle status screen.
     setLe16(ParaWriteLock().block(), 1378, 1920);
@@ -559,7 +559,7 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
 
     // The window layout page: window 1's width (layer record 2272, word 14).
     setLe16(ParaWriteLock().block(), 2272 + 14, 1920);
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+    test_store::persisted();
     {
         ImageLayout page;
         EXPECT_TRUE(refreshWaitedForTheStore(test_store::unguarded_block() + 2272 + 14, 2560, [&] { page.syncUpdate(); }))
