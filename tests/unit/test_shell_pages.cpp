@@ -33,6 +33,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -107,30 +108,22 @@ bool refreshReadDuringAPass(const std::function<void()>& refresh)
     return early;
 }
 
-// The state letter of this process's thread tid (R running, S sleeping).
-char threadState(long tid)
-{
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
-}
-
 // The chip thread's change pass holds the manage mutex while the operator
 // taps on this thread. The PC's write, waiting for the pass too, lands
-// first, once this thread has waited for the mutex 100 ms on end: a tap
-// that looks before it takes the mutex has looked by then.
+// first, once this thread has slept 100 ms on end (waiting for the mutex):
+// a tap that looks before it takes the mutex has looked by then.
 void pcWritesWhileTheTapWaits(const std::function<void()>& tap, const std::function<void()>& pcWrite)
 {
-    const long gui = syscall(SYS_gettid);
+    const std::string stat = "/proc/self/task/" + std::to_string(syscall(SYS_gettid)) + "/stat";
     std::atomic<bool> held{false};
     std::thread pass([&] {
         C331ParaLock::acquire();
         held = true;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (int asleep = 0; asleep < 20 && std::chrono::steady_clock::now() < until;) {
+        for (int asleep = 0, tries = 0; asleep < 20 && tries < 2000; ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            asleep = threadState(gui) == 'S' ? asleep + 1 : 0;
+            std::ifstream in(stat);
+            const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            asleep = line.find(") S ") != std::string::npos ? asleep + 1 : 0;
         }
         pcWrite();
         C331ParaLock::release();
@@ -701,47 +694,50 @@ TEST_F(ShellTest, ALoadedModeReplacesTheUserModeAreaOnly)
 // write and the page's expected store leave them.
 TEST_F(ShellTest, EveryCheckOfAPageIsInTheHoldOfItsStore)
 {
-    struct Write {
-        int slot;   // -1: the block
-        int offset;
-        std::vector<unsigned char> bytes;
-    };
-    const std::vector<unsigned char> emptied = [] {
-        std::vector<unsigned char> b(ZdrRamPara::kSlotFileSize, 0);
-        b[0] = b[1] = 0xFF;
-        return b;
-    }();
+    using Bytes = std::vector<unsigned char>;
+    Bytes emptied(ZdrRamPara::kSlotFileSize, 0);
+    emptied[0] = emptied[1] = 0xFF;
     const auto saveSlot = [](int s) {
         std::memset(test_store::unguarded_slot(s), 0x33, ZdrRamPara::kSlotSize);
         test_store::unguarded_slot(s)[0] = test_store::unguarded_slot(s)[1] = 0xAA;
     };
-    const auto putCrop = [](int k, int input, int n) {
-        const unsigned char head[10] = {static_cast<unsigned char>(input), static_cast<unsigned char>(0x80 | (n - 1)),
-                                        0, 0, 0, 0, 10, 0, 10, 0};
-        std::memcpy(test_store::unguarded_block() + para::crop(k), head, sizeof(head));
-    };
+    // Crops 1 and 2 of HDMI1; record k emptied and crop 2 put in record k + 1.
+    const Bytes crop1 = {2, 0x80, 0, 0, 0, 0, 10, 0, 10, 0}, crop2 = {2, 0x81, 0, 0, 0, 0, 10, 0, 10, 0};
+    Bytes moved(para::kCropSize, 0);
+    moved.insert(moved.end(), crop2.begin(), crop2.end());
     std::unique_ptr<QWidget> page;
     const auto click = [&page](const char* name) { page->findChild<QPushButton*>(name)->click(); };
+    // The store as one run of bytes: the block, then slot s at
+    // kBlockSize + s * kSlotSize.
+    const auto image = [this] {
+        Bytes all(para::kBlockSize + ZdrRamPara::kSlotCount * ZdrRamPara::kSlotSize);
+        store->snapshot_block(all.data());
+        for (int s = 0; s < ZdrRamPara::kSlotCount; ++s)
+            store->snapshot_slot(s, all.data() + para::kBlockSize + s * ZdrRamPara::kSlotSize);
+        return all;
+    };
+    const int slot0 = para::kBlockSize, slotSize = ZdrRamPara::kSlotSize;
     struct Row {
         const char* path;
-        std::function<void()> open;
-        std::function<void()> tap;
-        Write pc;
-        Write page;   // the page's own store, expected (no bytes: none)
+        std::function<void()> open, tap;
+        int pcAt;   // in the store's run of bytes
+        Bytes pc;
+        int pageAt;   // the page's own store, expected (none: no bytes)
+        Bytes pageStores;
         int flag;
     };
     const std::vector<Row> rows = {
         {"home panel, Load of a slot the PC empties", [&] { saveSlot(0), g_mode_select = 0; },
-         [] { g_mainwindow->on_Button_mode_load_clicked(); }, {0, 0, emptied}, {}, 0},
+         [] { g_mainwindow->on_Button_mode_load_clicked(); }, slot0, emptied, 0, {}, 0},
         {"user modes page, Use of a slot the PC empties",
-         [&] { saveSlot(1), page.reset(g_custommode = new CustomMode()), click("1"); },
-         [&] { click("Button_use"); }, {1, 0, emptied}, {}, 0},
+         [&] { saveSlot(1), page.reset(g_custommode = new CustomMode()), click("1"); }, [&] { click("Button_use"); },
+         slot0 + slotSize, emptied, 0, {}, 0},
         {"user modes page, Delete of a slot the PC empties (its OSD word stays)",
          [&] {
              saveSlot(2), page.reset(g_custommode = new CustomMode()), click("2");
              setLe16(test_store::unguarded_slot(2), para::kOsdOn - para::kModeStart + 2, 1);
          },
-         [&] { click("Button_delete"); }, {2, 0, {0xFF, 0xFF}}, {}, 0},
+         [&] { click("Button_delete"); }, slot0 + 2 * slotSize, {0xFF, 0xFF}, 0, {}, 0},
         {"window layout, a width beyond the LED width the PC shrinks",
          [&] {
              setLe16(test_store::unguarded_block(), para::kLedWidth, 1920);
@@ -749,60 +745,50 @@ TEST_F(ShellTest, EveryCheckOfAPageIsInTheHoldOfItsStore)
              page.reset(g_imagelayout = new ImageLayout());
              g_lineedit = page->findChild<My_lineEdit*>("lineEdit_W");
          },
-         [] { g_imagelayout->confirmString("900"); }, {-1, para::kLedWidth, {0xE8, 0x03}}, {}, 0},
+         [] { g_imagelayout->confirmString("900"); }, para::kLedWidth, {0xE8, 0x03}, 0, {}, 0},
         {"window layout, a mirror the PC chose first",
          [&] { test_store::unguarded_block()[para::layer(0) + para::kLayerMirror] = 0,
                page.reset(g_imagelayout = new ImageLayout()); },
-         [&] { click("mirror3"); }, {-1, para::layer(0) + para::kLayerMirror, {2}}, {}, 0},
+         [&] { click("mirror3"); }, para::layer(0) + para::kLayerMirror, {2}, 0, {}, 0},
         {"picture quality, a colour temperature the PC chose first",
          [&] { setLe16(test_store::unguarded_block(), para::kColorTempType, 0),
                page.reset(g_imagequality = new ImageQuality()); },
-         [] { g_imagequality->on_comboBox_activated(2); }, {-1, para::kColorTempType, {2, 0}}, {}, 0},
+         [] { g_imagequality->on_comboBox_activated(2); }, para::kColorTempType, {2, 0}, 0, {}, 0},
         {"crop editor, Delete of a crop the PC replaced",
          [&] {
-             putCrop(0, 2, 1), putCrop(1, 2, 2), page.reset(g_inputcut = new InputCut());
+             std::copy(crop1.begin(), crop1.end(), test_store::unguarded_block() + para::crop(0));
+             std::copy(crop2.begin(), crop2.end(), test_store::unguarded_block() + para::crop(1));
+             page.reset(g_inputcut = new InputCut());
              page->findChild<QFrame*>("frame_source")->findChild<QPushButton*>("2", Qt::FindDirectChildrenOnly)->click();
          },
-         [&] { click("Button_delete"); },
-         {-1, para::crop(1), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x02, 0x81, 0, 0, 0, 0, 10, 0, 10, 0}}, {}, 0},
+         [&] { click("Button_delete"); }, para::crop(1), moved, 0, {}, 0},
         {"crop editor, Add while the PC takes the free number",
          [&] {
              std::memset(test_store::unguarded_block() + para::crop(0), 0, para::kCropSize * para::kCropCount);
-             putCrop(0, 2, 1), page.reset(g_inputcut = new InputCut()), click("Button_add");
+             std::copy(crop1.begin(), crop1.end(), test_store::unguarded_block() + para::crop(0));
+             page.reset(g_inputcut = new InputCut()), click("Button_add");
          },
-         [&] { click("Button_ok"); }, {-1, para::crop(1), {0x02, 0x81, 0, 0, 0, 0, 10, 0, 10, 0}},
-         {-1, para::crop(2), {0x02, 0x82, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}}, 1},
+         [&] { click("Button_ok"); }, para::crop(1), crop2, para::crop(2), {2, 0x82, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
         row.open();
-        std::vector<unsigned char> block(para::kBlockSize);
-        std::vector<std::vector<unsigned char>> modes(ZdrRamPara::kSlotCount, std::vector<unsigned char>(ZdrRamPara::kSlotSize));
-        store->snapshot_block(block.data());
-        for (int s = 0; s < ZdrRamPara::kSlotCount; ++s)
-            store->snapshot_slot(s, modes[s].data());
-        for (const Write* w : {&row.pc, &row.page}) {
-            auto& area = w->slot < 0 ? block : modes[w->slot];
-            std::copy(w->bytes.begin(), w->bytes.end(), area.begin() + w->offset);
-        }
+        Bytes expected = image();
+        std::copy(row.pc.begin(), row.pc.end(), expected.begin() + row.pcAt);
+        std::copy(row.pageStores.begin(), row.pageStores.end(), expected.begin() + row.pageAt);
         c331_manage::para_change_flag = 0;
         pcWritesWhileTheTapWaits(row.tap, [&] {
-            std::vector<unsigned char> b = row.pc.bytes;
+            Bytes b = row.pc;
             const unsigned short n = static_cast<unsigned short>(b.size());
-            if (row.pc.slot < 0)
-                store->ZdrRamParaDeal(b.data(), n, static_cast<unsigned>(row.pc.offset));
+            if (row.pcAt < slot0)
+                store->ZdrRamParaDeal(b.data(), n, static_cast<unsigned>(row.pcAt));
             else
-                store->ZdrModeUserRamParaDeal(b.data(), n, static_cast<unsigned>((row.pc.slot + 1) << 12 | row.pc.offset));
+                store->ZdrModeUserRamParaDeal(b.data(), n, static_cast<unsigned>((row.pcAt - slot0) / slotSize + 1) << 12);
         });
         EXPECT_EQ(c331_manage::para_change_flag.load(), row.flag);
-        std::vector<unsigned char> now(para::kBlockSize);
-        store->snapshot_block(now.data());
-        EXPECT_EQ(now, block);
-        for (int s = 0; s < ZdrRamPara::kSlotCount; ++s) {
-            std::vector<unsigned char> slot(ZdrRamPara::kSlotSize);
-            store->snapshot_slot(s, slot.data());
-            EXPECT_EQ(slot, modes[s]) << "slot " << s;
-        }
+        const Bytes now = image();
+        EXPECT_EQ(std::mismatch(now.begin(), now.end(), expected.begin()).first - now.begin(), static_cast<std::ptrdiff_t>(now.size()))
+            << "the first byte that differs";
         page.reset();
         g_lineedit = nullptr;
     }
