@@ -768,7 +768,8 @@ TEST_F(ShellTest, EveryCheckOfAPageIsInTheHoldOfItsStore)
              std::copy(crop1.begin(), crop1.end(), test_store::unguarded_block() + para::crop(0));
              page.reset(g_inputcut = new InputCut()), click("Button_add");
          },
-         [&] { click("Button_ok"); }, para::crop(1), crop2, para::crop(2), {2, 0x82, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}, 1},
+         [&] { click("Button_ok"); }, para::crop(1), crop2, para::crop(2),
+         {2, 0x82, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}, 1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
@@ -783,11 +784,13 @@ TEST_F(ShellTest, EveryCheckOfAPageIsInTheHoldOfItsStore)
             if (row.pcAt < slot0)
                 store->ZdrRamParaDeal(b.data(), n, static_cast<unsigned>(row.pcAt));
             else
-                store->ZdrModeUserRamParaDeal(b.data(), n, static_cast<unsigned>((row.pcAt - slot0) / slotSize + 1) << 12);
+                store->ZdrModeUserRamParaDeal(b.data(), n,
+                                              static_cast<unsigned>((row.pcAt - slot0) / slotSize + 1) << 12);
         });
         EXPECT_EQ(c331_manage::para_change_flag.load(), row.flag);
         const Bytes now = image();
-        EXPECT_EQ(std::mismatch(now.begin(), now.end(), expected.begin()).first - now.begin(), static_cast<std::ptrdiff_t>(now.size()))
+        EXPECT_EQ(std::mismatch(now.begin(), now.end(), expected.begin()).first - now.begin(),
+                  static_cast<std::ptrdiff_t>(now.size()))
             << "the first byte that differs";
         page.reset();
         g_lineedit = nullptr;
