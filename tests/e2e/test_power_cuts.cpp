@@ -862,16 +862,16 @@ void expectLevelInForce(AppRunner& app, int percent, const char* record, const c
 // percent, and how the program ends.
 struct BrightnessCase {
     const char* what;
-    const char* hold;   // start commands that keep the FPGAs from coming up ("" none, null: wait until up)
-    bool release;       // the FPGAs are let up before the end
-    bool cut;           // cut at the parameter file's rename (else SIGTERM)
-    bool cutBefore;     // just before it (else just after)
-    int oldPercent;     // stored before, with its record's level
+    const char* hold = nullptr;   // start commands that keep the FPGAs from coming up ("" none, null: wait until up)
+    bool release = false;         // the FPGAs are let up before the end
+    bool cut = false;             // cut at the parameter file's rename (else SIGTERM)
+    bool cutBefore = false;       // just before it (else just after)
+    int oldPercent;               // stored before, with its record's level
     const char* oldLevel;
-    int percent;        // set by the PC
-    const char *level, *reg6;   // in force after the restart
+    int percent;                  // set by the PC
+    const char *level, *reg6;     // in force after the restart
     int percentAfter;
-    bool stopAtOnce = false;    // SIGTERM right after the PC's answer to the word (its flag not sent)
+    bool stopAtOnce = false;      // SIGTERM right after the PC's answer to the word (its flag not sent)
 };
 
 // For each case on one board: the old level stored as a page does with both
@@ -961,13 +961,16 @@ TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStop)
 {
     // 80 % = 204 = 0xCC stored; 25 % = 63 = 0x3F set.
     runBrightnessCases({
-        {"start-up", "", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
-        {"FPGA 1 without a link", "fpga-fault 1 nolink", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
-        {"FPGA 0 dead", "fpga-fault 0 dead", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
-        {"FPGA 1 without a link until the file holds it", "fpga-fault 1 nolink", true, false, false, 80, "cc", 25,
-         "3f", "0x3F", 25},
-        {"FPGAs up, stopped right after the answer", nullptr, false, false, false, 80, "cc", 25, "3f", "0x3F", 25,
-         true},
+        {.what = "start-up", .hold = "", .oldPercent = 80, .oldLevel = "cc", .percent = 25, .level = "3f",
+         .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGA 1 without a link", .hold = "fpga-fault 1 nolink", .oldPercent = 80, .oldLevel = "cc",
+         .percent = 25, .level = "3f", .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGA 0 dead", .hold = "fpga-fault 0 dead", .oldPercent = 80, .oldLevel = "cc", .percent = 25,
+         .level = "3f", .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGA 1 without a link until the file holds it", .hold = "fpga-fault 1 nolink", .release = true,
+         .oldPercent = 80, .oldLevel = "cc", .percent = 25, .level = "3f", .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGAs up, stopped right after the answer", .oldPercent = 80, .oldLevel = "cc", .percent = 25,
+         .level = "3f", .reg6 = "0x3F", .percentAfter = 25, .stopAtOnce = true},
     });
 }
 
@@ -979,11 +982,14 @@ TEST(E2ePowerCuts, ABrightnessChangeCutBetweenTheFileAndTheRecordIsTheFilesLevel
 {
     // 100 % = 0xFF stored; 30 % = 76 = 0x4C set. 80 % = 0xCC.
     runBrightnessCases({
-        {"start-up, cut after the file's rename", "", false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
-        {"FPGA 1 without a link, cut after the file's rename", "fpga-fault 1 nolink", false, true, false, 100, "ff",
-         30, "4c", "0x4C", 30},
-        {"FPGAs up, cut after the file's rename", nullptr, false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
-        {"FPGAs up, cut before the file's rename", nullptr, false, true, true, 80, "cc", 30, "cc", "0xCC", 80},
+        {.what = "start-up, cut after the file's rename", .hold = "", .cut = true, .oldPercent = 100,
+         .oldLevel = "ff", .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
+        {.what = "FPGA 1 without a link, cut after the file's rename", .hold = "fpga-fault 1 nolink", .cut = true,
+         .oldPercent = 100, .oldLevel = "ff", .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
+        {.what = "FPGAs up, cut after the file's rename", .cut = true, .oldPercent = 100, .oldLevel = "ff",
+         .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
+        {.what = "FPGAs up, cut before the file's rename", .cut = true, .cutBefore = true, .oldPercent = 80,
+         .oldLevel = "cc", .percent = 30, .level = "cc", .reg6 = "0xCC", .percentAfter = 80},
     });
 }
 

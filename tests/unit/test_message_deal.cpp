@@ -274,9 +274,9 @@ TEST_F(LinkHandlers, SendingCardPagesAndRegistersAreTheFpgaImages)
 
 TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
 {
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para));
+    test_store::persisted();
     setLe16(ParaWriteLock().block(), para::kCurrentMode, 3);
-    setLe16(store->ram_para_shadow, para::kCurrentMode, 3);
+    test_store::shadow_word(para::kCurrentMode, 3);
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{1, 0, 40}, {2, 0, 3}, {3, 1, 4}, {5, 0, 1}, {6, 2, 0x8050}}))
                   .status,
               0);

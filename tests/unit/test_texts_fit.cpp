@@ -90,7 +90,7 @@ protected:
         setLe16(mode + 2, para::crop(1) - para::kModeStart, 0x8104);
         ParaWriteLock().slot(4)[0] = ParaWriteLock().slot(4)[1] = 0xAA;
         setLe16(ParaWriteLock().block(), para::kCurrentMode, 1);
-        std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+        test_store::persisted();
         c331_manage::font_status = 0x03;
         // The settings engine reads the board's device id when it is made:
         // made first, so that the id below stays. An id of digits only is
