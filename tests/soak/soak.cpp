@@ -250,6 +250,7 @@ struct Counts {
     std::atomic<long> sources{0};
     std::atomic<long> cardChecks{0};
     std::atomic<long> cardsSilenced{0};
+    std::atomic<long> fpgasSilenced{0};
     std::atomic<long> cardDelays{0};
     std::atomic<long> slotRounds{0};            // slot 16 marked, flag 2, emptied, flag 2
     std::atomic<long> slotsRevived{0};          // marked again after it was emptied
@@ -1062,11 +1063,70 @@ protected:
     void addCardAndSlotDrivers(std::vector<std::thread>& drivers)
     {
         drivers.emplace_back([this] { cardFaultLoop(800); });
+        drivers.emplace_back([this] { fpgaSilenceLoop(850); });
         drivers.emplace_back([this] {
             UdpLink udp;
             if (udp.open("127.0.0.1", ports.udp))
                 slotLoop(udp, 900);
         });
+    }
+
+    // Now and then FPGA 0 or 1 falls silent for 0.2 to 2 s: it answers no
+    // read and takes no write while the load goes on.
+    void fpgaSilenceLoop(unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        auto pause = [&](int tenths) {
+            for (int i = 0; i < tenths && running(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        };
+        pause(50);
+        while (running()) {
+            const std::string fpga = std::to_string(rng() % 2);
+            if (app.control("fpga-fault " + fpga + " dead") == "")
+                ++counts.fpgasSilenced;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200 + rng() % 1801));
+            app.control("fpga-fault " + fpga + " none");
+            pause(100 + static_cast<int>(rng() % 100));
+        }
+    }
+
+    // After the load: the FPGA thread is not stuck. Both FPGAs come up, an
+    // LED request completes, and each FPGA holds what the PC reads of it
+    // (black-out, outputs on, the brightness).
+    void checkFpgasAnswerAgain()
+    {
+        auto up = [&] {
+            const std::string s = app.control("fpga-status");
+            return s.find("status 1") != std::string::npos && s.find("led-para 0 0") != std::string::npos;
+        };
+        EXPECT_TRUE(waitFor(up, 60000)) << "the FPGAs did not come up after the load: " << app.control("fpga-status");
+        UdpLink udp;
+        ASSERT_TRUE(udp.open("127.0.0.1", ports.udp));
+        Reply r;
+        // Two LED sizes in turn: at least one is a change.
+        const Record& rec = records.record(0);
+        for (size_t k = 0; k < 2 && k < rec.values.size(); ++k) {
+            ASSERT_TRUE(udp.request(kProcessor, 0x60, ramWritePayload(rec.at, rec.values[k]), r, 10000));
+            ASSERT_TRUE(udp.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r, 10000));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            EXPECT_TRUE(waitFor(up, 60000)) << "an LED request did not complete: " << app.control("fpga-status");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        for (unsigned char fpga = 0; fpga < 2; ++fpga) {
+            ASSERT_TRUE(udp.request(kSendingCard, 0xA1, regReadPayload(0, 8), r, 10000, fpga));
+            ASSERT_EQ(r.data.size(), 8u);
+            for (unsigned reg : {0u, 6u}) {
+                const std::string held = app.control("fpga-reg " + std::to_string(fpga) + " " + std::to_string(reg));
+                EXPECT_EQ(std::stoul(held, nullptr, 16), r.data[reg])
+                    << "FPGA " << int(fpga) << " register " << reg << ": the PC reads what it does not hold";
+            }
+            const std::string r3 = app.control("fpga-reg " + std::to_string(fpga) + " 3");
+            EXPECT_EQ(std::stoul(r3, nullptr, 16) & 0x20, 0x20u) << "FPGA " << int(fpga) << " outputs off";
+            EXPECT_EQ(r.data[3] & 0x20, 0x20) << "FPGA " << int(fpga) << " outputs off as the PC reads it";
+        }
+        std::printf("soak: %ld FPGA silences\n", counts.fpgasSilenced.load());
+        EXPECT_GT(counts.fpgasSilenced.load(), 0) << "no FPGA was made silent";
     }
 
     // What the card and slot drivers did, and whether they got their work
@@ -1299,6 +1359,7 @@ TEST_F(Soak, EveryTransportAtOnce)
     EXPECT_GT(counts.cardChecks.load(), 0) << "no card check was posted";
     EXPECT_GT(counts.sources.load(), 0);
     checkCardAndSlotDrivers();
+    checkFpgasAnswerAgain();
     EXPECT_EQ(records.mixedCount(), 0) << "a record read back mixed from two writes, e.g. "
                                        << (records.mixed().empty() ? std::string() : records.mixed().front());
     EXPECT_EQ(counts.linksLost.load(), 0) << "the program closed the connection of a PC that reads its replies";
