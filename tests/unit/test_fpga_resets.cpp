@@ -16,6 +16,7 @@
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -427,6 +428,23 @@ TEST_F(FpgaResets, EverySilentMomentEndsWithTheScreenAsTheSettingsSay)
         t.mgr().reset_fpga_rst(static_cast<unsigned char>(fpga));
         ASSERT_GT(t.run([&] { return t.mgr().link_state[fpga] == state; }, 3000), 0);
     };
+    // The schedule's time coming (the schedule stored before the off time),
+    // the clock 20 s before it until then.
+    auto scheduleTime = [](const char* name, std::array<int, 6> at, bool off) {
+        return SilentCase{name, 1,
+                          [at, off](R& t) {
+                              if (off)
+                                  t.storeSchedule();
+                              t.clock.set(at[0], at[1], at[2], at[3], at[4] - (at[5] < 30 ? 1 : 0), (at[5] + 40) % 60);
+                              t.idle(60);
+                          },
+                          0, 0x04,
+                          [at, off](R& t) {
+                              t.clock.set(at[0], at[1], at[2], at[3], at[4], at[5]);
+                              t.run([&] { return t.mgr().screen_off_state == (off ? 1 : 0); }, 400);
+                          },
+                          off};
+    };
     const std::vector<SilentCase> cases = {
         {"black-out on: FPGA 1 silent as FPGA 0 takes it", 1, [](R& t) { t.storeWords({{kBlackoutWord, 0}}); t.idle(20); },
          0, 0x04, [](R& t) { t.storeWords({{kBlackoutWord, 1}}); }, true},
@@ -441,29 +459,8 @@ TEST_F(FpgaResets, EverySilentMomentEndsWithTheScreenAsTheSettingsSay)
          0xFF, [&](R& t) { pcLevel(t, 0x72); }, false},
         {"the PC writes a register of a silent FPGA", 1, nullptr, -1, 0,
          [](R&) { EXPECT_EQ(link_services::sendcard_write_register(1, 0, 0x02, 0x00), link_frame::kFailed); }, false},
-        {"off time: FPGA 1 silent as FPGA 0 takes it", 1,
-         [](R& t) {
-             t.storeSchedule();
-             t.clock.set(2026, 3, 5, 21, 59, 50);
-             t.idle(60);
-         },
-         0, 0x04,
-         [](R& t) {
-             t.clock.set(2026, 3, 5, 22, 0, 10);
-             t.run([&] { return t.mgr().screen_off_state == 1; }, 400);
-         },
-         true},
-        {"on time: FPGA 1 silent as FPGA 0 takes it", 1,
-         [](R& t) {
-             t.clock.set(2026, 3, 6, 7, 29, 50);
-             t.idle(60);
-         },
-         0, 0x04,
-         [](R& t) {
-             t.clock.set(2026, 3, 6, 7, 30, 5);
-             t.run([&] { return t.mgr().screen_off_state == 0; }, 400);
-         },
-         false},
+        scheduleTime("off time: FPGA 1 silent as FPGA 0 takes it", {2026, 3, 5, 22, 0, 10}, true),
+        scheduleTime("on time: FPGA 1 silent as FPGA 0 takes it", {2026, 3, 6, 7, 30, 5}, false),
     };
     for (const SilentCase& c : cases) {
         situation = c.name;
