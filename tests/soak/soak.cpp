@@ -1100,7 +1100,20 @@ protected:
             const std::string s = app.control("fpga-status");
             return s.find("status 1") != std::string::npos && s.find("led-para 0 0") != std::string::npos;
         };
-        EXPECT_TRUE(waitFor(up, 60000)) << "the FPGAs did not come up after the load: " << app.control("fpga-status");
+        if (!app.waitFor(up, 60000)) {
+            ADD_FAILURE() << "the FPGAs did not come up after the load: " << app.control("fpga-status");
+            for (const char* f : {"0", "1"}) {
+                std::printf("fpga-info %s:\n%s\n", f, app.control(std::string("fpga-info ") + f).c_str());
+                for (const char* r : {"0", "3", "22", "23", "31", "40"})
+                    std::printf("  reg %s held %s image %s\n", r,
+                                app.control(std::string("fpga-reg ") + f + " " + r).c_str(),
+                                app.control(std::string("fpga-image ") + f + " " + r).c_str());
+            }
+            std::printf("c331-hold: %s\n", app.control("c331-hold").c_str());
+            QFile log(QString::fromStdString(app.hostPath("/data/velmokq/log/prqEnglneLog")));
+            if (log.open(QIODevice::ReadOnly))
+                std::printf("program log (end):\n%s\n", log.readAll().right(6000).constData());
+        }
         UdpLink udp;
         ASSERT_TRUE(udp.open("127.0.0.1", ports.udp));
         Reply r;
@@ -1109,10 +1122,10 @@ protected:
         for (size_t k = 0; k < 2 && k < rec.values.size(); ++k) {
             ASSERT_TRUE(udp.request(kProcessor, 0x60, ramWritePayload(rec.at, rec.values[k]), r, 10000));
             ASSERT_TRUE(udp.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r, 10000));
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
-            EXPECT_TRUE(waitFor(up, 60000)) << "an LED request did not complete: " << app.control("fpga-status");
+            app.waitFor([] { return false; }, 500);
+            EXPECT_TRUE(app.waitFor(up, 60000)) << "an LED request did not complete: " << app.control("fpga-status");
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        app.waitFor([] { return false; }, 1000);
         for (unsigned char fpga = 0; fpga < 2; ++fpga) {
             ASSERT_TRUE(udp.request(kSendingCard, 0xA1, regReadPayload(0, 8), r, 10000, fpga));
             ASSERT_EQ(r.data.size(), 8u);
@@ -1303,8 +1316,16 @@ TEST_F(Soak, EveryTransportAtOnce)
         }
     }
     stop = true;
-    for (auto& t : drivers)
-        t.join();
+    // The drivers finish what they were doing (a card check may take a
+    // while): the console is drained meanwhile, as in every wait below.
+    std::atomic<bool> joined{false};
+    std::thread joiner([&] {
+        for (auto& t : drivers)
+            t.join();
+        joined = true;
+    });
+    app.waitFor([&] { return joined.load(); }, 600000);
+    joiner.join();
     alive = alive && app.running();
 
     std::printf("soak: %d s, %ld requests (%ld answered), %ld set-network, %ld device information, %ld AT "
