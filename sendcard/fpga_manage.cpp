@@ -311,7 +311,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         fpga_state[i] = 2;
         break;
     case 2:
-        if (!read_from_register(22, i))
+        if (!step_answered(read_from_register(22, i), i))
             break;   // unanswered: the FPGA is brought up again
         if ((reg[22] & 0x08) == 0) {
             if (traceOn())
@@ -340,7 +340,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         fpga_rst_round[i] = 0;
         break;
     case 5:
-        if (!read_from_register(22, i))
+        if (!step_answered(read_from_register(22, i), i))
             break;
         if (reg[22] & 0x10) {
             if (traceOn())
@@ -524,6 +524,25 @@ void fpga_manage::restart_bring_up(unsigned char i)
     link_state[i] = 0;
     fpga_state[i] = 0;
     fpga_retry[i] = 0;
+    fpga_unanswered[i] = 0;
+}
+
+bool fpga_manage::step_answered(bool answered, unsigned char i)
+{
+    i &= 1;
+    if (answered) {
+        fpga_unanswered[i] = 0;
+        return true;
+    }
+    if (!fpga_unanswered[i]) {
+        fpga_unanswered[i] = 1;
+        fpga_unanswered_at[i] = G_timeTicks;
+    } else if (Utils::getTimeSpace(fpga_unanswered_at[i]) >= kUnansweredResetTicks && !fpga_rst_pending[i]) {
+        writeLogMsg(WARNING, "FPGA " + std::to_string(i) + ": its reads kept failing: reset and brought up again");
+        fpga_unanswered[i] = 0;
+        reset_fpga_rst(i);
+    }
+    return false;
 }
 
 void fpga_manage::check_fpga_rst()
@@ -592,7 +611,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 0:
         if (Utils::getTimeSpace(link_time[i]) <= 10)
             return;
-        if (!read_from_register(22, i))
+        if (!step_answered(read_from_register(22, i), i))
             return;   // unanswered: the FPGA is brought up again
         if (reg[22] & 0x80) {
             link_state[i] = 7;
@@ -611,7 +630,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
         if (Utils::getTimeSpace(link_time[i]) <= 70)
             return;
         unsigned char* page = MCU_RAM_PARA_func[i];
-        if (!read_fpga_ram(page + 116, 116, 8, 1, i))
+        if (!step_answered(read_fpga_ram(page + 116, 116, 8, 1, i) != 0, i))
             return;
         const uint32_t period = le32(page, 120);
         // The screen size as one copy (a page or the PC stores it meanwhile).
@@ -636,7 +655,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 8:
         if (Utils::getTimeSpace(step) <= 5)
             return;
-        if (!read_from_register(23, i))
+        if (!step_answered(read_from_register(23, i), i))
             return;
         link_state[i] = (reg[23] & 0x02) ? 2 : 1;
         step = G_timeTicks;
@@ -644,7 +663,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 2:
         if (Utils::getTimeSpace(step) <= 20)
             return;
-        if (!read_from_register(41, i))
+        if (!step_answered(read_from_register(41, i), i))
             return;
         link_step2_passed[i] = 1;
         link_state[i] = 9;
@@ -657,7 +676,7 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 10:
         if (Utils::getTimeSpace(step) <= 5)
             return;
-        if (!read_from_register(23, i))
+        if (!step_answered(read_from_register(23, i), i))
             return;
         link_state[i] = (reg[23] & 0x02) ? 9 : 3;
         return;

@@ -372,6 +372,17 @@ public:
     // take cannot be told. It does not count as up, and the FPGA thread
     // resets it and brings it up again from the stored settings.
     std::atomic<unsigned char> fpga_silent[2] = {{0}, {0}};
+    // The bring-up's and the link watch's reads that failed in a row, and
+    // the tick of the first: a silent FPGA is reset at once (above); reads
+    // failing for another reason (the bus, the driver) reset the FPGA once
+    // they have failed for kUnansweredResetTicks, so that its bring-up
+    // sets again what it may not have taken meanwhile.
+    static constexpr unsigned kUnansweredResetTicks = 200;
+    unsigned char fpga_unanswered[2] = {0, 0};
+    unsigned int fpga_unanswered_at[2] = {0, 0};
+    // A bring-up or link-watch read's result, with that bound (true:
+    // answered).
+    bool step_answered(bool answered, unsigned char i);
     unsigned int fpga_rst_time[2] = {0, 0};
     std::atomic<unsigned char> link_state[2] = {{0}, {0}};        // link-watch state
     // Tries grow to (resets + 1) x 20, beyond what a byte holds.

@@ -261,6 +261,7 @@ TEST_F(FpgaResets, EveryResetEndsWithTheScreenAsTheSettingsSay)
         return le16(t.store->ram_para, kLedWidthWord) == 1280 ? std::make_pair(width0, height0)
                                                               : std::make_pair(uint16_t(1280), uint16_t(720));
     };
+    int busFd = -1;   // FPGA 1's bus while it does not carry
     const std::vector<ResetCase> cases = {
         {"LED size change", true, true,
          [&](R& t, int) {
@@ -321,6 +322,14 @@ TEST_F(FpgaResets, EveryResetEndsWithTheScreenAsTheSettingsSay)
          },
          [](R& t) { return t.mgr().fpga_state[1] == 2 && t.mgr().fpga_rst_pending[1] == 1; },
          [](R& t) { t.model(1).setFault(sim::FpgaModel::Fault::None); }},
+        {"bring-up reads its bus does not carry", false, true,
+         [&](R& t, int) {
+             t.mgr().reset_fpga_rst(1);
+             t.run([&] { return t.mgr().fpga_state[1] == 2 && !t.mgr().fpga_rst_pending[1]; }, 3000);
+             std::swap(busFd, t.mgr().spi_fd[1]);
+         },
+         [](R& t) { return t.mgr().fpga_rst_pending[1] == 1; },
+         [&](R& t) { std::swap(busFd, t.mgr().spi_fd[1]); }},
         {"an FPGA found lost", true, false,
          [](R& t, int) {
              t.model(0).setFault(sim::FpgaModel::Fault::BadVersion);
