@@ -680,18 +680,22 @@ protected:
             x ^= c;
         req.push_back(x);
         ++counts.passThroughs;
-        if (present)
-            ++counts.passThroughsToCards;
+        const std::string fpga0 = present ? fpga0Running() : std::string();
         const auto t = SteadyClock::now();
         if (!link.sendRaw(frameBody(req)))
             return false;
         Reply r;
         // A missing answer only counts against the share that must come
-        // back (an FPGA reset drops some): a late one is caught up to 2 s
-        // past the bound.
+        // back (an FPGA reset drops some), and only when FPGA 0, behind
+        // port 5, ran throughout (a frame to an FPGA that is silent or
+        // coming up again is dropped): a late one is caught up to 2 s past
+        // the bound.
         const bool tcp = dynamic_cast<TcpLink*>(&link) != nullptr;
         const int bound = boundMs(kPassThrough, tcp);
-        if (!link.receive(r, present ? bound + 2000 : 300))
+        const bool received = link.receive(r, present ? bound + 2000 : 300);
+        if (present && (received || (!fpga0.empty() && fpga0Running() == fpga0)))
+            ++counts.passThroughsToCards;
+        if (!received)
             return false;
         const long ms = msSince(t);
         const bool answer = r.dest == kPc && r.src == 0x0002 && r.body.size() >= 11 && r.body[7] == 0x05 &&
@@ -705,6 +709,19 @@ protected:
                 late.onTime("pass-through register write to card 2 of port 5", ms);
         }
         return answer;
+    }
+
+    // FPGA 0's resets so far while it runs and answers; empty while it is
+    // silent, held in reset or coming up.
+    std::string fpga0Running()
+    {
+        const std::string status = app.control("fpga-status");
+        const std::string info = app.control("fpga-info 0");
+        const size_t at = info.find("resets ");
+        if (status.find("fpga0 state 7 link 18 reg80 3 reset 0") == std::string::npos || at == std::string::npos ||
+            info.find("in-reset 0") == std::string::npos || info.find("fault none") == std::string::npos)
+            return std::string();
+        return info.substr(at, info.find('\n', at) - at);
     }
 
     // Reads of the sending card's registers (destination 0xF000, FPGA 0 or
@@ -1365,7 +1382,8 @@ TEST_F(Soak, EveryTransportAtOnce)
     // A pass-through counts once the card's answer came back; the card
     // answers every one sent to it, and only a reply lost under load (a
     // sanitizer's slowness) or to an FPGA's reset after an LED size change
-    // may go missing: most must come back.
+    // may go missing: most must come back (those that went while FPGA 0 was
+    // silent or coming up again after it are not counted).
     EXPECT_GT(counts.passThroughsAnswered.load(), 0) << "no pass-through was answered";
     EXPECT_GE(2 * counts.passThroughsAnswered.load(), counts.passThroughsToCards.load())
         << "fewer than half of the pass-throughs to the card that answers were answered";
