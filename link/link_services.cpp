@@ -103,8 +103,9 @@ unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask
     // Registers 97 to 127 are ignored and 171 up refused by the card.
     if (reg >= kSendCardWritableCount)
         return link_frame::kRefused;
-    m->write_to_register(reg, mask, value, static_cast<unsigned char>(fpga));
-    return link_frame::kOk;
+    // An FPGA that does not answer takes nothing: the write failed.
+    return m->write_to_register(reg, mask, value, static_cast<unsigned char>(fpga)) ? link_frame::kOk
+                                                                                     : link_frame::kFailed;
 }
 
 unsigned char sendcard_read_registers(int fpga, unsigned first, unsigned count, unsigned char* values)

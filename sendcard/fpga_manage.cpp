@@ -30,11 +30,6 @@ std::atomic<unsigned char> g_set_led_setup{0};
 std::atomic<unsigned char> g_freeze_out{0};
 std::atomic<unsigned char> g_led_panel_reinit{0};
 
-namespace {
-
-// The accepted version years (register 31, BCD 19..30 read as bytes).
-} // namespace
-
 fpga_manage::fpga_manage()
 {
     writeLogMsg(INFO, "====fpga_manage::fpga_manage()=====");
@@ -292,7 +287,7 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
 {
     i &= 1;
     unsigned char* reg = MCU_REG_func[i];
-    if (check && reg_image(i, 80) == 3 && fpga_state[i] == kStateRunning)
+    if (check && reg_image(i, kImageRunning) == kRunning && fpga_state[i] == kStateRunning)
         return;
     // Nothing steps on while the FPGA is held in reset.
     if (fpga_rst_pending[i])
@@ -301,8 +296,8 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         return;
     const int n = i + 1;
 
-    if (!version_alive(reg[31])) {
-        for (unsigned r : {31u, 30u, 29u, 28u, 7u})
+    if (!version_alive(reg[kRegVersionYear])) {
+        for (unsigned r : {kRegVersionYear, 30u, 29u, 28u, 7u})
             read_from_register(r, i);
         fpga_state[i] = 1;
         fpga_retry[i] = 0;
@@ -318,7 +313,8 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         fpga_state[i] = 2;
         break;
     case 2:
-        read_from_register(22, i);
+        if (!step_answered(read_from_register(22, i), i))
+            break;   // unanswered: the FPGA is brought up again
         if ((reg[22] & 0x08) == 0) {
             if (traceOn())
                 std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S2++++++++++++++++++++++++ !!!\n", n);
@@ -346,7 +342,8 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         fpga_rst_round[i] = 0;
         break;
     case 5:
-        read_from_register(22, i);
+        if (!step_answered(read_from_register(22, i), i))
+            break;
         if (reg[22] & 0x10) {
             if (traceOn())
                 std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S5++++++++++++++++++++++++ !!!\n", n);
@@ -367,9 +364,9 @@ void fpga_manage::power_up_fpga_start(unsigned char check, unsigned char i)
         if (traceOn())
             std::printf("\n +++++++++++++++++++++FPGA[%d]_VBO_INIT_S6++++++++++++++++++++++++ !!!\n", n);
         write_to_register(23, 0x01, 0x01, i);
-        set_reg_image(i, 80, 3);
+        set_reg_image(i, kImageRunning, kRunning);
         fpgainit(i);
-        set_reg_image(i, 80, 3);
+        set_reg_image(i, kImageRunning, kRunning);
         fpga_state[i] = kStateRunning;
         return;
     default:
@@ -525,19 +522,47 @@ bool fpga_manage::version_alive(unsigned char year)
 void fpga_manage::restart_bring_up(unsigned char i)
 {
     i &= 1;
-    set_reg_image(i, 80, 0);
+    set_reg_image(i, kImageRunning, 0);
     link_state[i] = 0;
     fpga_state[i] = 0;
     fpga_retry[i] = 0;
+    fpga_unanswered[i] = 0;
+}
+
+bool fpga_manage::step_answered(bool answered, unsigned char i)
+{
+    i &= 1;
+    if (answered) {
+        fpga_unanswered[i] = 0;
+        return true;
+    }
+    if (!fpga_unanswered[i]) {
+        fpga_unanswered[i] = 1;
+        fpga_unanswered_at[i] = G_timeTicks;
+    } else if (Utils::getTimeSpace(fpga_unanswered_at[i]) >= kUnansweredResetTicks && !fpga_rst_pending[i]) {
+        writeLogMsg(WARNING, "FPGA " + std::to_string(i) + ": its reads kept failing: reset and brought up again");
+        fpga_unanswered[i] = 0;
+        reset_fpga_rst(i);
+    }
+    return false;
 }
 
 void fpga_manage::check_fpga_rst()
 {
     for (unsigned char i = 0; i < 2; ++i) {
+        // An FPGA that went silent after its version was read: whatever it
+        // kept, and whatever was written to it meanwhile, it starts again
+        // from its power-up registers and its bring-up sets the screen
+        // from the stored settings. Silence in a reset, or before the
+        // version, loses nothing.
+        if (fpga_silent[i].exchange(0) && !fpga_rst_pending[i] && version_alive(reg_image(i, kRegVersionYear))) {
+            writeLogMsg(WARNING, "FPGA " + std::to_string(i) + " did not answer: reset and brought up again");
+            reset_fpga_rst(i);
+        }
         if (!fpga_rst_pending[i] || Utils::getTimeSpace(fpga_rst_time[i]) <= 200)
             continue;
         gpio_set(i == 0 ? kFpga0ResetPad : kFpga1ResetPad, kPadHigh);
-        set_reg_image(i, 31, 0);
+        set_reg_image(i, kRegVersionYear, 0);
         restart_bring_up(i);
         // The FPGA starts again from its power-up registers (register 0
         // clear, outputs off), and so does its image: the PC reads what the
@@ -553,8 +578,7 @@ int fpga_manage::get_fpga_status()
 {
     for (int i = 0; i < 2; ++i) {
         const unsigned char fpga = static_cast<unsigned char>(i);
-        if (reg_image(fpga, 80) != 3 || fpga_state[i] != kStateRunning || link_state[i] != kLinkUp ||
-            (reg_image(fpga, 0) & 0x08) || fpga_rst_pending[i])
+        if (!fpga_up(fpga) || (reg_image(fpga, kRegScreen) & kScreenLinkHold))
             return 0;
     }
     return 1;
@@ -580,7 +604,8 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
 {
     i &= 1;
     unsigned char* reg = MCU_REG_func[i];
-    if (reg_image(i, 80) != 3 || fpga_state[i] != kStateRunning || fpga_rst_pending[i])
+    if (reg_image(i, kImageRunning) != kRunning || fpga_state[i] != kStateRunning || fpga_rst_pending[i] ||
+        fpga_silent[i])
         return;
     unsigned int& step = g_change.link_step_time[i];
 
@@ -588,7 +613,8 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 0:
         if (Utils::getTimeSpace(link_time[i]) <= 10)
             return;
-        read_from_register(22, i);
+        if (!step_answered(read_from_register(22, i), i))
+            return;   // unanswered: the FPGA is brought up again
         if (reg[22] & 0x80) {
             link_state[i] = 7;
         } else if (link_try[i] < (link_rst_count[i] + 1) * 20) {
@@ -606,7 +632,8 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
         if (Utils::getTimeSpace(link_time[i]) <= 70)
             return;
         unsigned char* page = MCU_RAM_PARA_func[i];
-        read_fpga_ram(page + 116, 116, 8, 1, i);
+        if (!step_answered(read_fpga_ram(page + 116, 116, 8, 1, i) != 0, i))
+            return;
         const uint32_t period = le32(page, 120);
         // The screen size as one copy (a page or the PC stores it meanwhile).
         unsigned char led[4] = {};
@@ -630,14 +657,16 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 8:
         if (Utils::getTimeSpace(step) <= 5)
             return;
-        read_from_register(23, i);
+        if (!step_answered(read_from_register(23, i), i))
+            return;
         link_state[i] = (reg[23] & 0x02) ? 2 : 1;
         step = G_timeTicks;
         return;
     case 2:
         if (Utils::getTimeSpace(step) <= 20)
             return;
-        read_from_register(41, i);
+        if (!step_answered(read_from_register(41, i), i))
+            return;
         link_step2_passed[i] = 1;
         link_state[i] = 9;
         return;
@@ -649,7 +678,8 @@ void fpga_manage::power_up_check_fpga_status(unsigned char i)
     case 10:
         if (Utils::getTimeSpace(step) <= 5)
             return;
-        read_from_register(23, i);
+        if (!step_answered(read_from_register(23, i), i))
+            return;
         link_state[i] = (reg[23] & 0x02) ? 9 : 3;
         return;
     case 3:
@@ -729,15 +759,15 @@ void fpga_manage::blackout_up_fpgas(bool dark)
         return;
     for (unsigned char i = 0; i < 2; ++i) {
         if (fpga_up(i))
-            write_to_register(0, 0x04, dark ? 0x04 : 0x00, i);
+            write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);
     }
 }
 
 bool fpga_manage::fpga_up(unsigned char i)
 {
     i &= 1;
-    return reg_image(i, 80) == 3 && fpga_state[i] == kStateRunning && link_state[i] == kLinkUp &&
-           !fpga_rst_pending[i];
+    return reg_image(i, kImageRunning) == kRunning && fpga_state[i] == kStateRunning && link_state[i] == kLinkUp &&
+           !fpga_rst_pending[i] && !fpga_silent[i];
 }
 
 bool fpga_manage::screen_dark_wanted()
@@ -746,7 +776,7 @@ bool fpga_manage::screen_dark_wanted()
     if (store && store->block_word(para::kBlackout) != 0)
         return true;
     // The schedule switched the screen off and has not switched it on yet.
-    return reg_image(0, 66) == 1 && screen_off_state == 1;
+    return reg_image(0, kImageOnOffEnabled) == 1 && screen_off_state == 1;
 }
 
 bool fpga_manage::show_after_bring_up(unsigned char i)
@@ -754,8 +784,11 @@ bool fpga_manage::show_after_bring_up(unsigned char i)
     // The FPGA came up with register 0 clear and register 6 at 0: the
     // black-out and the brightness are set before the output goes on, so
     // that the screen is never lit against the settings nor shown at
-    // brightness 0.
-    write_to_register(0, 0x04, screen_dark_wanted() ? 0x04 : 0x00, i);
+    // brightness 0. An FPGA brought up again while the screen is dark for
+    // an LED request stays dark with it: the reset that ends the request
+    // lights both.
+    const bool dark = screen_dark_wanted() || led_request_dark.load() != 0;
+    write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);
     {
         FpgaMutexHold records(fpga_record_mutex);
         if (!bri_set_fpga_level(i))

@@ -160,6 +160,19 @@ public:
     static void destroyForTest();
 
     static constexpr unsigned kRegisterCount = 171;
+    // Register names. Register 0: the screen bits (black-out; while the
+    // link-hold bit is set the link does not count as up). Register 31: the
+    // version year, never 0xFF on an FPGA that answers.
+    static constexpr unsigned kRegScreen = 0;
+    static constexpr unsigned char kScreenBlackout = 0x04;
+    static constexpr unsigned char kScreenLinkHold = 0x08;
+    static constexpr unsigned kRegVersionYear = 31;
+    // Image-only registers: the brightness level, the on/off schedule
+    // switch (1 on), and the running mark (kRunning once the FPGA runs).
+    static constexpr unsigned kImageBrightLevel = 64;
+    static constexpr unsigned kImageOnOffEnabled = 66;
+    static constexpr unsigned kImageRunning = 80;
+    static constexpr unsigned char kRunning = 3;
     static constexpr unsigned kParaPageSize = 1024;
     static constexpr unsigned kCmdPageSize = 1024;
     // Flash records (flash behind FPGA 0 for the last two).
@@ -303,10 +316,14 @@ public:
     unsigned char multicast_flag = 0;
     uint32_t multicast_target = 0;
 
-    // Registers below 171 outside 64..127: read from the FPGA into the image.
-    void read_from_register(unsigned int reg, unsigned char fpga);
-    // The PC's and the thread's register write, with the image rules.
-    void write_to_register(unsigned int reg, unsigned char mask, unsigned char value, unsigned char fpga);
+    // Registers below 171 outside 64..127: read from the FPGA into the image
+    // (false, the image unchanged, when the FPGA did not answer).
+    bool read_from_register(unsigned int reg, unsigned char fpga);
+    // The PC's and the thread's register write, with the image rules. A
+    // masked write reads the register first: when the FPGA does not answer
+    // nothing is written and the image stays (false; the PC's strobe bits
+    // of register 2 act all the same).
+    bool write_to_register(unsigned int reg, unsigned char mask, unsigned char value, unsigned char fpga);
     // Runs the command page the PC posted (byte 0 0xAA).
     void Dealwith_mcu_ram();
     void FPGA_to_RAM(unsigned char fpga);
@@ -351,6 +368,22 @@ public:
     unsigned short fpga_retry[2] = {0, 0};
     unsigned char fpga_rst_round[2] = {0, 0};
     std::atomic<unsigned char> fpga_rst_pending[2] = {{0}, {0}};
+    // A read of the FPGA went unanswered (set by any thread, outside a
+    // reset): the FPGA may have lost what it was told, and what it did not
+    // take cannot be told. It does not count as up, and the FPGA thread
+    // resets it and brings it up again from the stored settings.
+    std::atomic<unsigned char> fpga_silent[2] = {{0}, {0}};
+    // The bring-up's and the link watch's reads that failed in a row, and
+    // the tick of the first: a silent FPGA is reset at once (above); reads
+    // failing for another reason (the bus, the driver) reset the FPGA once
+    // they have failed for kUnansweredResetTicks, so that its bring-up
+    // sets again what it may not have taken meanwhile.
+    static constexpr unsigned kUnansweredResetTicks = 200;
+    unsigned char fpga_unanswered[2] = {0, 0};
+    unsigned int fpga_unanswered_at[2] = {0, 0};
+    // A bring-up or link-watch read's result, with that bound (true:
+    // answered).
+    bool step_answered(bool answered, unsigned char i);
     unsigned int fpga_rst_time[2] = {0, 0};
     std::atomic<unsigned char> link_state[2] = {{0}, {0}};        // link-watch state
     // Tries grow to (resets + 1) x 20, beyond what a byte holds.

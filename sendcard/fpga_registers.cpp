@@ -36,47 +36,57 @@ unsigned char masked(unsigned char old, unsigned char mask, unsigned char value)
 
 } // namespace
 
-void fpga_manage::read_from_register(unsigned int reg, unsigned char fpga)
+bool fpga_manage::read_from_register(unsigned int reg, unsigned char fpga)
 {
     if (reg >= kRegisterCount || (reg >= 64 && reg <= 127))
-        return;
+        return true;
     unsigned char value = 0;
     if (!read_fpga_register(reg, &value, fpga))
-        return;   // the image keeps what it had
+        return false;   // the image keeps what it had
     FpgaMutexHold hold(fpga_reg_mutex);
     MCU_REG_func[index(fpga)][reg] = value;
+    return true;
 }
 
-void fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsigned char value, unsigned char fpga)
+bool fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsigned char value, unsigned char fpga)
 {
     if (reg >= kRegisterCount || (reg >= 97 && reg <= 127))
-        return;
+        return true;
     unsigned char* image = MCU_REG_func[index(fpga)];
     if (reg >= 64 && reg <= 96) {
         FpgaMutexHold hold(fpga_reg_mutex);
         image[reg] = masked(image[reg], mask, value);
-        return;
+        return true;
     }
-    read_from_register(reg, fpga);
+    // Bits 1 and 2 of register 2 are the PC's strobes: kept in the image,
+    // not sent.
+    const unsigned char strobes = reg == 2 ? 0x06 : 0x00;
+    unsigned char now = 0;
+    const bool answered = read_fpga_register(reg, &now, fpga) != 0;
+    if (!answered && !(mask & strobes))
+        return false;
     unsigned char out;
     {
         FpgaMutexHold hold(fpga_reg_mutex);
-        image[reg] = masked(image[reg], mask, value);
+        if (answered)
+            image[reg] = now;
+        image[reg] = masked(image[reg], answered ? mask : static_cast<unsigned char>(mask & strobes), value);
         out = image[reg];
     }
-    if (reg == 2) {
-        // Bits 1 and 2 are the PC's strobes: kept in the image, not sent.
+    if (strobes) {
         if (out & 0x04) {
             out &= ~0x04;
             Dealwith_mcu_ram();
         }
         out &= ~0x02;
     }
-    if (reg == 0) {
+    if (!answered)
+        return false;
+    if (reg == kRegScreen) {
         FpgaMutexHold hold(fpga_reg_mutex);
         screen_state_from_images();
     }
-    write_fpga_register(reg, out, fpga, mask);
+    return write_fpga_register(reg, out, fpga, mask) != 0;
 }
 
 int fpga_manage::store_cmd_record(uint32_t sector, uint32_t address)

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 
 #include <QMutexLocker>
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -151,7 +152,8 @@ void fpga_manage::flash_release(unsigned char chip)
 
 // One transaction: command word with the command line(s) high, then the data
 // phase (tx null: rx receives length bytes clocked out as 0xFF; rx null:
-// write only).
+// write only). A read that no FPGA answered fails (0), and the FPGA is
+// marked silent.
 int fpga_manage::fpga_transfer(unsigned char fpga, uint32_t command, const unsigned char* tx, unsigned char* rx,
                                uint32_t length)
 {
@@ -169,14 +171,37 @@ int fpga_manage::fpga_transfer(unsigned char fpga, uint32_t command, const unsig
     struct Release {
         ~Release() { Utils::_spi_mutex.unlock(); }
     } release;
-    fpga_select(fpga);
-    bool ok = drv->SPI_Transfer_Write(fd, word, 4) > 0;
-    fpga_data_phase(fpga);
-    if (ok)
-        ok = drv->SPI_Transfer(fd, tx, rx, length) > 0;
-    gpio_set(kFpga0SelectPad, kPadHigh);
-    gpio_set(kFpga1SelectPad, kPadHigh);
-    return ok ? 1 : 0;
+    auto phase = [&](const unsigned char* command, const unsigned char* out, unsigned char* in, uint32_t n) {
+        fpga_select(fpga);
+        bool ok = drv->SPI_Transfer_Write(fd, command, 4) > 0;
+        fpga_data_phase(fpga);
+        if (ok)
+            ok = drv->SPI_Transfer(fd, out, in, n) > 0;
+        gpio_set(kFpga0SelectPad, kPadHigh);
+        gpio_set(kFpga1SelectPad, kPadHigh);
+        return ok;
+    };
+    if (!phase(word, tx, rx, length))
+        return 0;
+    if (!rx || std::any_of(rx, rx + length, [](unsigned char b) { return b != 0xFF; }))
+        return 1;
+    // Nothing but 0xFF came back: what an FPGA that does not drive its data
+    // line gives (silent, in reset or unconfigured). The version year, never
+    // 0xFF on an FPGA that answers, tells it from a value that is 0xFF.
+    const uint32_t yearRead = fpga_reg_cmd_to_spi_data(kRegisterCommand, 0, kRegVersionYear, 1, 0);
+    const unsigned char yearWord[4] = {static_cast<unsigned char>(yearRead), static_cast<unsigned char>(yearRead >> 8),
+                                       static_cast<unsigned char>(yearRead >> 16),
+                                       static_cast<unsigned char>(yearRead >> 24)};
+    const unsigned char all = 0xFF;
+    unsigned char year = 0xFF;
+    if (phase(yearWord, &all, &year, 1) && year != 0xFF)
+        return 1;
+    // A silent FPGA that is not being reset: the FPGA thread brings it up
+    // again from the stored settings.
+    const unsigned char i = fpga == 0 ? 0 : 1;
+    if (!fpga_rst_pending[i].load())
+        fpga_silent[i] = 1;
+    return 0;
 }
 
 int fpga_manage::read_fpga_register(uint32_t reg, unsigned char* out, unsigned char fpga)

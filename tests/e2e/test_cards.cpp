@@ -346,7 +346,9 @@ TEST(E2eCards, AnFpgaThatDoesNotAnswerOrAHeldChipWriteHoldsOtherPcsForAtMostTheF
     // ports it goes to: a PC's plain read sent 0.2 s after it on the same
     // transport, and another PC's pass-through to the answering card on
     // the other, are answered within that (not after 3 s more for each of
-    // FPGA 1's busy transmit buffers).
+    // FPGA 1's busy transmit buffers). FPGA 1, found silent, is reset and
+    // brought up again: a frame to it alone is dropped, not waited on, and
+    // only the multicast reaches a card that answers (port 5's).
     const struct {
         const char* name;
         Bytes frame;
@@ -383,8 +385,9 @@ TEST(E2eCards, AnFpgaThatDoesNotAnswerOrAHeldChipWriteHoldsOtherPcsForAtMostTheF
             ASSERT_TRUE(other.receive(r, 15000)) << transport << " " << c.name;
             EXPECT_EQ(r.body[7], 0x05);
             EXPECT_LT(msSince(sent), 6300) << "the other transport's pass-through behind one " << c.name;
-            EXPECT_FALSE(pass.receive(r, 100)) << transport << " " << c.name << ": FPGA 1 answers nothing";
-            EXPECT_GE(msSince(passSent), 4500) << transport << " " << c.name << ": not waited for";
+            if (std::string(c.name) != "a multicast to both FPGAs")
+                EXPECT_FALSE(pass.receive(r, 100)) << transport << " " << c.name << ": FPGA 1 answers nothing";
+            EXPECT_LT(msSince(passSent), 6300) << transport << " " << c.name;
         }
     }
 }

@@ -16,6 +16,7 @@
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -260,6 +261,7 @@ TEST_F(FpgaResets, EveryResetEndsWithTheScreenAsTheSettingsSay)
         return le16(t.store->ram_para, kLedWidthWord) == 1280 ? std::make_pair(width0, height0)
                                                               : std::make_pair(uint16_t(1280), uint16_t(720));
     };
+    int busFd = -1;   // FPGA 1's bus while it does not carry
     const std::vector<ResetCase> cases = {
         {"LED size change", true, true,
          [&](R& t, int) {
@@ -320,6 +322,14 @@ TEST_F(FpgaResets, EveryResetEndsWithTheScreenAsTheSettingsSay)
          },
          [](R& t) { return t.mgr().fpga_state[1] == 2 && t.mgr().fpga_rst_pending[1] == 1; },
          [](R& t) { t.model(1).setFault(sim::FpgaModel::Fault::None); }},
+        {"bring-up reads its bus does not carry", false, true,
+         [&](R& t, int) {
+             t.mgr().reset_fpga_rst(1);
+             t.run([&] { return t.mgr().fpga_state[1] == 2 && !t.mgr().fpga_rst_pending[1]; }, 3000);
+             std::swap(busFd, t.mgr().spi_fd[1]);
+         },
+         [](R& t) { return t.mgr().fpga_rst_pending[1] == 1; },
+         [&](R& t) { std::swap(busFd, t.mgr().spi_fd[1]); }},
         {"an FPGA found lost", true, false,
          [](R& t, int) {
              t.model(0).setFault(sim::FpgaModel::Fault::BadVersion);
@@ -424,6 +434,115 @@ TEST_F(FpgaResets, EveryResetEndsWithTheScreenAsTheSettingsSay)
             all += f + "\n";
         return all;
     }();
+}
+
+// A write path of the FPGA thread or the link, and an FPGA silent for a
+// moment at that point (1 s): once it answers again the screen is as the
+// settings say, and so are the status, the screen state, byte 29, the
+// image and the PC's read of it.
+struct SilentCase {
+    const char* name;
+    int fpga;   // the FPGA made silent
+    std::function<void(FpgaResets&)> before;   // up to the moment, answering
+    // The other FPGA's write (register, a bit of its mask) after which this
+    // one falls silent; -1: silent before the path starts.
+    int afterReg;
+    uint8_t afterMask;
+    std::function<void(FpgaResets&)> path;
+    bool dark;
+};
+
+TEST_F(FpgaResets, EverySilentMomentEndsWithTheScreenAsTheSettingsSay)
+{
+    bringUp();
+    idle(60);
+    using R = FpgaResets;
+    // The PC's command page: a manual level of 8-bit levels, not stored.
+    auto pcLevel = [](R& t, unsigned char level) {
+        unsigned char* page = t.mgr().MCU_RAM_CMD;
+        const unsigned char head[10] = {0xAA, 0x03, 0x00, 0, 0, 0, 0x02, 0x00, 0x10, level};
+        std::memcpy(page, head, sizeof(head));
+        EXPECT_EQ(link_services::sendcard_write_register(0, 2, 0x04, 0x04), link_frame::kOk);
+    };
+    auto untilLink = [](R& t, int fpga, unsigned char state) {
+        t.mgr().reset_fpga_rst(static_cast<unsigned char>(fpga));
+        ASSERT_GT(t.run([&] { return t.mgr().link_state[fpga] == state; }, 3000), 0);
+    };
+    // The schedule's time coming (the schedule stored before the off time),
+    // the clock 20 s before it until then.
+    auto scheduleTime = [](const char* name, std::array<int, 6> at, bool off) {
+        return SilentCase{name, 1,
+                          [at, off](R& t) {
+                              if (off)
+                                  t.storeSchedule();
+                              t.clock.set(at[0], at[1], at[2], at[3], at[4] - (at[5] < 30 ? 1 : 0), (at[5] + 40) % 60);
+                              t.idle(60);
+                          },
+                          0, 0x04,
+                          [at, off](R& t) {
+                              t.clock.set(at[0], at[1], at[2], at[3], at[4], at[5]);
+                              t.run([&] { return t.mgr().screen_off_state == (off ? 1 : 0); }, 400);
+                          },
+                          off};
+    };
+    const std::vector<SilentCase> cases = {
+        {"black-out on: FPGA 1 silent as FPGA 0 takes it", 1, [](R& t) { t.storeWords({{kBlackoutWord, 0}}); t.idle(20); },
+         0, 0x04, [](R& t) { t.storeWords({{kBlackoutWord, 1}}); }, true},
+        {"black-out off: FPGA 1 silent as FPGA 0 takes it", 1, nullptr, 0, 0x04,
+         [](R& t) { t.storeWords({{kBlackoutWord, 0}}); }, false},
+        {"LED size request: FPGA 0 silent at its first step", 0, nullptr, -1, 0,
+         [](R& t) { t.ledRequest({{kLedWidthWord, 1280}, {kLedHeightWord, 720}}); }, false},
+        {"bring-up: FPGA 1 silent at link state 14", 1, [&](R& t) { untilLink(t, 1, 14); }, -1, 0, nullptr, false},
+        {"bring-up: FPGA 0 silent at link state 15 (output on)", 0, [&](R& t) { untilLink(t, 0, 15); }, -1, 0, nullptr,
+         false},
+        {"brightness from the PC: FPGA 1 silent as FPGA 0 takes it", 1, [&](R& t) { pcLevel(t, 0x40); t.idle(20); }, 6,
+         0xFF, [&](R& t) { pcLevel(t, 0x72); }, false},
+        {"the PC writes a register of a silent FPGA", 1, nullptr, -1, 0,
+         [](R&) { EXPECT_EQ(link_services::sendcard_write_register(1, 0, 0x02, 0x00), link_frame::kFailed); }, false},
+        scheduleTime("off time: FPGA 1 silent as FPGA 0 takes it", {2026, 3, 5, 22, 0, 10}, true),
+        scheduleTime("on time: FPGA 1 silent as FPGA 0 takes it", {2026, 3, 6, 7, 30, 5}, false),
+    };
+    for (const SilentCase& c : cases) {
+        situation = c.name;
+        SCOPED_TRACE(situation);
+        if (c.before)
+            c.before(*this);
+        sim::FpgaModel& silent = model(c.fpga);
+        sim::FpgaModel& other = model(1 - c.fpga);
+        if (c.afterReg < 0)
+            silent.setFault(sim::FpgaModel::Fault::Dead);
+        else
+            other.onRegisterWrite([&](unsigned r, uint8_t mask, uint8_t) {
+                if (int(r) == c.afterReg && (mask & c.afterMask))
+                    silent.setFault(sim::FpgaModel::Fault::Dead);
+            });
+        if (c.path)
+            c.path(*this);
+        idle(100);
+        other.onRegisterWrite(nullptr);
+        ASSERT_EQ(silent.fault(), sim::FpgaModel::Fault::Dead) << "the moment did not come";
+        silent.setFault(sim::FpgaModel::Fault::None);
+        ASSERT_GT(run([&] {
+                      return mgr().get_fpga_status() == 1 && g_set_led_para.load() == 0 && !mgr().led_request_dark &&
+                             mgr().output_change_flag == 0 && mgr().bri_change_flag == 0;
+                  },
+                  6000),
+                  0)
+            << "the FPGAs did not come back";
+        idle(60);
+        for (int i = 0; i < 2; ++i) {
+            SCOPED_TRACE("FPGA " + std::to_string(i));
+            // Register 3 bit 2 latches the brightness and clears itself.
+            for (unsigned r : {0u, 3u, 6u, 23u})
+                EXPECT_EQ(pcRead(i, r) & ~(r == 3 ? 0x04 : 0), model(i).reg(r)) << "register " << r;
+            EXPECT_EQ(model(i).reg(0) & 0x04, c.dark ? 0x04 : 0);
+            EXPECT_EQ(model(i).reg(3) & 0x20, 0x20);
+            EXPECT_EQ(model(i).reg(6), 0x72);
+        }
+        EXPECT_EQ(ScreenState.load(), c.dark ? 0 : 1);
+        EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], c.dark ? 0 : 1);
+    }
+    EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
 }
 
 // One FPGA cannot link and is reset by its link watch again and again; the
