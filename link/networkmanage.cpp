@@ -98,7 +98,7 @@ void networkManage::rearm(Client& client)
     // A connection is read while none of its requests waits; one with
     // requests waiting is only watched for its PC's FIN (once) and reset,
     // from when a worker waits (a request served at once is not).
-    if (client.broken || &client == m_line.serving())
+    if (&client == m_line.serving() || client.broken)
         return;
     const uint32_t events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
                                                        : uint32_t{EPOLLIN | EPOLLRDHUP};
