@@ -59,6 +59,14 @@ bool writeFileAtomically(const std::string& hostPath, const unsigned char* data,
     return true;
 }
 
+bool removeFileDurably(const std::string& hostPath)
+{
+    if (::unlink(hostPath.c_str()) != 0 && errno != ENOENT)
+        return false;
+    syncFolderOf(hostPath);
+    return true;
+}
+
 bool readWholeFile(const std::string& hostPath, std::vector<unsigned char>& out)
 {
     out.clear();
@@ -128,7 +136,7 @@ int removeWriteLeftovers()
     };
     static const Leftovers kLeftovers[] = {
         {"/data", "^(ram_device_info\\.new|\\.upload\\.new)$"},
-        {"/data/configs", "^(omenu\\.json|alias\\.json|wifi_restore)\\.new$"},
+        {"/data/configs", "^(omenu\\.json|alias\\.json|wifi_restore|fpga[01]_flash_writing)\\.new$"},
         {"/data/configs", "^(tcpip|led_load_config)\\.ini\\.lock$"},
         {"/data/app", "^zdrK47N2\\.new$"},
         {"/data/modes", "^(custom_mode[0-9]+|MO[0-9a-f]{2}\\.json)\\.new$"},

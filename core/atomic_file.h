@@ -15,6 +15,10 @@
 bool writeFileAtomically(const std::string& hostPath, const unsigned char* data, size_t size,
                          const std::string& tmpHostPath = std::string());
 
+// Removes hostPath so that a power cut after the return cannot bring it
+// back; true when it is gone (or was not there).
+bool removeFileDurably(const std::string& hostPath);
+
 // Removes what writes cut short (a power cut) left behind: the temporaries
 // of the whole-file writes of the parameter block, the user modes, the
 // menus and names, the WiFi configuration and its restore mark, the

@@ -270,6 +270,9 @@ int main(int argc, char** argv)
     if (leftovers > 0)
         writeLogMsg(WARNING, "files left by interrupted writes removed: " + std::to_string(leftovers));
     int rc = app.exec();
+    // What was acknowledged before the stop is stored before the program
+    // leaves.
+    sync->flush_on_stop();
 
     // What the platform opened for the program closes (the simulated
     // board's control channel and its socket); the worker threads never

@@ -28,6 +28,7 @@
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
+#include <QPointer>
 #include <QThread>
 #include <algorithm>
 #include <chrono>
@@ -51,115 +52,110 @@ SyncUpdate* SyncUpdate::pInstance()
     return p_syncupdate;
 }
 
+namespace {
+
+template <typename Page>
+Page* openPage(Page* page)
+{
+    return page;
+}
+
+template <typename Page>
+Page* openPage(const QPointer<Page>& page)
+{
+    return page.data();
+}
+
+// A page's refresh, given the code where it takes one.
+template <typename Page>
+auto refreshWith(Page* page, int code, int) -> decltype(page->syncUpdate(code))
+{
+    return page->syncUpdate(code);
+}
+
+template <typename Page>
+void refreshWith(Page* page, int, long)
+{
+    page->syncUpdate();
+}
+
+// Refreshes the page the global points to; false when it is not open.
+template <auto& page>
+bool refreshOpen(int code)
+{
+    auto* open = openPage(page);
+    if (!open)
+        return false;
+    refreshWith(open, code, 0);
+    return true;
+}
+
+int noTip(int, bool) { return 0; }
+int tipOne(int, bool) { return 1; }
+int homeTip(int, bool pending) { return pending ? 1 : 0; }
+// The USB events on the pages that list a stick's files: 3 in, 4 out, 5
+// for code 102.
+int usbTip(int code, int otherwise)
+{
+    switch (code) {
+    case 100: return 3;
+    case 101: return 4;
+    case 102: return 5;
+    default: return otherwise;
+    }
+}
+int linkTip(int code, bool) { return usbTip(code, code == 104 ? 0 : 1); }
+int mappingTip(int code, bool) { return usbTip(code, 0); }
+
+// Each page in focus: its refresh (false when it is not open) and the tip
+// shown after it.
+struct PageRefresh {
+    int focus;
+    bool (*refresh)(int code);
+    int (*tip)(int code, bool homeTipPending);
+};
+
+const PageRefresh kPages[] = {
+    {kFocusIdle, refreshOpen<g_lockwindow>, noTip},
+    {kFocusHome, refreshOpen<g_mainwindow>, homeTip},
+    {kFocusMachineState, refreshOpen<g_machinestate>, noTip},
+    {kFocusCustomMode, refreshOpen<g_custommode>, tipOne},
+    {kFocusInputChoose, refreshOpen<g_inputchoose>, noTip},
+    {kFocusEdid, refreshOpen<g_edidset>, noTip},
+    {kFocusOption, refreshOpen<g_option>, noTip},
+    {kFocusOutputSet, refreshOpen<g_outputset>, tipOne},
+    {kFocusInputCut, refreshOpen<g_inputcut>, noTip},
+    {kFocusImageLayout, refreshOpen<g_imagelayout>, tipOne},
+    {kFocusImageQuality, refreshOpen<g_imagequality>, noTip},
+    {kFocusLinkOption, refreshOpen<g_linkoption>, linkTip},
+    {kFocusSmartMapping, refreshOpen<g_smartmapping>, mappingTip},
+    {kFocusAdvanced, refreshOpen<g_advancedoption>, tipOne},
+};
+
+const PageRefresh* pageFor(int focus)
+{
+    for (const PageRefresh& page : kPages)
+        if (page.focus == focus)
+            return &page;
+    return nullptr;
+}
+
+} // namespace
+
 int SyncUpdate::tip_for(int focus, int code, bool homeTipPending)
 {
-    switch (focus) {
-    case kFocusHome:
-        return homeTipPending ? 1 : 0;
-    case kFocusCustomMode:
-    case kFocusOutputSet:
-    case kFocusImageLayout:
-    case kFocusAdvanced:
-        return 1;
-    case kFocusLinkOption:
-        switch (code) {
-        case 100: return 3;
-        case 101: return 4;
-        case 102: return 5;
-        case 104: return 0;
-        default: return 1;
-        }
-    case kFocusSmartMapping:
-        switch (code) {
-        case 100: return 3;
-        case 101: return 4;
-        case 102: return 5;
-        default: return 0;
-        }
-    default:
-        return 0;
-    }
+    const PageRefresh* page = pageFor(focus);
+    return page ? page->tip(code, homeTipPending) : 0;
 }
 
 bool SyncUpdate::refresh_page(int focus, int code)
 {
-    switch (focus) {
-    case kFocusIdle:
-        if (!g_lockwindow)
-            return false;
-        g_lockwindow->syncUpdate();
-        return true;
-    case kFocusHome:
-        if (!g_mainwindow)
-            return false;
-        g_mainwindow->syncUpdate();
-        return true;
-    case kFocusMachineState:
-        if (!g_machinestate)
-            return false;
-        g_machinestate->syncUpdate(code);
-        return true;
-    case kFocusCustomMode:
-        if (!g_custommode)
-            return false;
-        g_custommode->syncUpdate();
-        return true;
-    case kFocusInputChoose:
-        if (!g_inputchoose)
-            return false;
-        g_inputchoose->syncUpdate(code);
-        return true;
-    case kFocusEdid:
-        if (!g_edidset)
-            return false;
-        g_edidset->syncUpdate();
-        return true;
-    case kFocusOption:
-        if (!g_option)
-            return false;
-        g_option->syncUpdate();
-        return true;
-    case kFocusOutputSet:
-        if (!g_outputset)
-            return false;
-        g_outputset->syncUpdate();
-        return true;
-    case kFocusInputCut:
-        if (!g_inputcut)
-            return false;
-        g_inputcut->syncUpdate(code);
-        return true;
-    case kFocusImageLayout:
-        if (!g_imagelayout)
-            return false;
-        g_imagelayout->syncUpdate();
-        return true;
-    case kFocusImageQuality:
-        if (!g_imagequality)
-            return false;
-        g_imagequality->syncUpdate();
-        return true;
-    case kFocusLinkOption:
-        if (!g_linkoption)
-            return false;
-        g_linkoption->syncUpdate(code);
-        return true;
-    case kFocusSmartMapping:
-        if (!g_smartmapping)
-            return false;
-        g_smartmapping->syncUpdate(code);
-        return true;
-    case kFocusAdvanced:
-        if (!g_advancedoption)
-            return false;
-        g_advancedoption->syncUpdate(code);
-        return true;
-    default:
-        // Pages that are not open, and the pages without a refresh of their
-        // own (test patterns and others), only follow the language.
-        ZdrRamPara::pInstance()->ZdrLanguageChanged();
-        return false;
-    }
+    if (const PageRefresh* page = pageFor(focus))
+        return page->refresh(code);
+    // The pages without a refresh of their own (test patterns and others)
+    // only follow the language.
+    ZdrRamPara::pInstance()->ZdrLanguageChanged();
+    return false;
 }
 
 void SyncUpdate::update_para(int code)
@@ -238,7 +234,6 @@ bool SyncUpdate::store_changes(bool rewrite)
     int saved = -1;
     uint16_t dropped = 0;
     std::vector<std::pair<int, bool>> slotFiles;   // slot, true to write (else delete)
-    unsigned char written[para::kBlockSize];
     unsigned char fileRequest[2];
     store->shadow_bytes(para::kModeSaveRequest, fileRequest, 2);
     const bool storing = store_due(store->block_word(para::kModeSaveRequest), le16(fileRequest, 0), rewrite);
@@ -250,7 +245,6 @@ bool SyncUpdate::store_changes(bool rewrite)
         }
         if (rewrite)
             slotFiles = take_mode_rewrites(storing);
-        store->snapshot_block(written);
     }
     if (mode_files_listed_hook)
         mode_files_listed_hook();
@@ -271,7 +265,7 @@ bool SyncUpdate::store_changes(bool rewrite)
             store->mode_file_deal(f.first, ZdrRamPara::kModeFileDeleteIfEmpty);
         }
     }
-    persist(written);
+    persist();
     return saved >= 0;
 }
 
@@ -331,22 +325,16 @@ std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites(bool storing)
     return files;
 }
 
-void SyncUpdate::persist(const unsigned char* block)
+void SyncUpdate::persist()
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
-    if (std::memcmp(block, store->ram_para_shadow, sizeof(store->ram_para)) == 0)
-        return;
-    if (traceOn())
-        std::printf("\n ram_para diffrent !");
-    // The shadow records what reached the file: a store made meanwhile
-    // differs from it and is written by the next refresh.
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        store->write_para_file(block);
-        Utils::system_mutex("sync");
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    // The GUI thread alone writes the shadow; the other threads read it
-    // under the short lock. A change pass does not hold up this copy.
-    store->record_persisted(block);
+    ZdrRamPara::pInstance()->persist_block(100);
+}
+
+void SyncUpdate::flush_on_stop()
+{
+    // A clean stop (SIGTERM, a reboot) stores what it acknowledged: the
+    // refresh still queued for a change runs now, and the block is written
+    // when it differs from the file all the same.
+    run_pending_change();
+    persist();
 }

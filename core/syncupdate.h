@@ -2,7 +2,8 @@
 // code and USB event reaches. It redraws the page in focus, shows the tip
 // the page calls for, runs a pending user-mode save, rewrites the user-mode
 // files on code 2, and persists the parameter block when it differs from
-// the shadow copy. The block is persisted nowhere else.
+// the shadow copy. Besides it, only a writer that must have the file hold
+// the block before it answers persists it (ZdrRamPara::persist_block).
 #pragma once
 
 #include <QObject>
@@ -40,6 +41,10 @@ public:
     // the block and redrawn, before the block is persisted.
     static std::function<void()> page_refreshed_hook;
 
+    // In the GUI thread, once the event loop has ended for a clean stop:
+    // runs the refresh still queued for a change and persists the block.
+    void flush_on_stop();
+
 public slots:
     void para_sync(int code);
 
@@ -63,5 +68,5 @@ private:
     // given back in dropped.
     int take_pending_mode(uint16_t* dropped);
     std::vector<std::pair<int, bool>> take_mode_rewrites(bool storing);
-    void persist(const unsigned char* block);
+    void persist();
 };

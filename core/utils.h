@@ -22,15 +22,16 @@
 // - The FPGA record mutex (the PC's command page against the FPGA
 //   thread's brightness and schedule work), then _test_signal_mutex (the
 //   brightness work under it raises a refresh: fpga_cards.cpp's
-//   Extension_function -> Brightness_hand_dealwith -> test_signal(1)) or
-//   the pass-through chain's FPGA locks below (the c331 manage mutex only
-//   tried).
+//   Extension_function -> Brightness_hand_dealwith -> test_signal(1)), or
+//   _file_deal_mutex (the PC's stored brightness record has the parameter
+//   file hold its percent first), or the pass-through chain's FPGA locks
+//   below (the c331 manage mutex only tried).
 // - A pass-through in service (the PC links' requests to the receiving
 //   cards are served one at a time, in the order they took their tickets
 //   in the pass-through line, link/passthrough_line.h: the request whose
 //   ticket is up is served until the cards answer or its wait ends), then
 //   the FPGA link mutex, then one of card_result_mutex, the pass-through
-//   answers' mutex (fpga_manage::passby_owed_mutex),
+//   open request's mutex (fpga_manage::passby_open_mutex),
 //   _fpga_multicast_mutex, _system_mutex, the FPGA image mutex or
 //   _spi_mutex (also only tried, to see whether a chip write holds the
 //   bus). The FPGA image mutex is never held together with _spi_mutex.
@@ -39,7 +40,7 @@
 //   lock-check builds a lock taken while it is held ends the program:
 //   core/lock_check.h), _spi_mutex,
 //   _system_mutex, _usleep_mutex, _source_init_mutex, card_result_mutex,
-//   the pass-through answers' mutex,
+//   the pass-through open request's mutex,
 //   the GUI hand-off's queue lock, the pass-through line's own lock, the
 //   WiFi thread's job and file locks, the UDP link's address lock, the
 //   running-time record's lock, the packed-file list lock, the factory

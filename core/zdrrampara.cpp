@@ -116,7 +116,7 @@ bool validSlot(int slot) { return slot >= 0 && slot < ZdrRamPara::kSlotCount; }
 ZdrRamPara::ZdrRamPara()
 {
     std::memset(m_block, 0, sizeof(m_block));
-    std::memset(ram_para_shadow, 0, sizeof(ram_para_shadow));
+    std::memset(m_shadow, 0, sizeof(m_shadow));
     std::memset(m_slots, 0, sizeof(m_slots));
     std::memset(m_status, 0, sizeof(m_status));
 }
@@ -149,7 +149,7 @@ ZdrRamPara* ZdrRamPara::pInstance()
         p->m_block[para::kLayerFade + 4 * l + 2] = 60;
     }
     p->ZdrCropSourceInit();
-    std::memcpy(p->ram_para_shadow, p->ram_para, sizeof(p->ram_para));
+    std::memcpy(p->m_shadow, p->ram_para, sizeof(p->m_shadow));
 
     for (int slot = 0; slot < kSlotCount; ++slot) {
         p->mode_file_deal(slot, kModeFileLoad);
@@ -243,7 +243,29 @@ void ZdrRamPara::shadow_bytes(int offset, unsigned char* out, int count)
 void ZdrRamPara::record_persisted(const unsigned char* block)
 {
     ParaBytesLock bytes;
-    std::memcpy(ram_para_shadow, block, sizeof(ram_para_shadow));
+    std::memcpy(m_shadow, block, sizeof(m_shadow));
+}
+
+bool ZdrRamPara::persist_block(unsigned settleMs)
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    unsigned char block[para::kBlockSize];
+    {
+        ParaBytesLock bytes;
+        std::memcpy(block, ram_para, sizeof(block));
+        if (std::memcmp(block, ram_para_shadow, sizeof(block)) == 0)
+            return true;
+    }
+    if (traceOn())
+        std::printf("\n ram_para diffrent !");
+    const bool written = write_para_file(block);
+    Utils::system_mutex("sync");
+    if (settleMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+    // The shadow records what was written: a store made meanwhile differs
+    // from it and is written by the next refresh.
+    record_persisted(block);
+    return written;
 }
 
 bool ZdrRamPara::write_para_file(const unsigned char* block)
@@ -377,6 +399,19 @@ int ZdrRamPara::ZdrUserModeSaved(int slot)
     return mode_user_para[slot][0] == 0xAA && mode_user_para[slot][1] == 0xAA ? 1 : 0;
 }
 
+int ZdrRamPara::ZdrUserModeLoad(int slot)
+{
+    if (!validSlot(slot))
+        return 0;
+    ParaWriteLock lock(*this);
+    if (!ZdrUserModeSaved(slot))
+        return 0;
+    std::memcpy(lock.block() + para::kModeStart, m_slots[slot] + 2, para::kModeSize);
+    setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
+    lock.raise(1);
+    return 1;
+}
+
 int ZdrRamPara::ZdrGetCurrentModeIndex()
 {
     const int mode = block_byte(para::kCurrentMode);
@@ -422,6 +457,8 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
         bool osdSaved;
         {
             ParaWriteLock lock(*this);
+            if (op == kModeFileDelete && !ZdrUserModeSaved(slot))
+                return -1;
             if (op == kModeFileDeleteIfEmpty && !slotMarkedEmpty(s))
                 return 0;
             osdSaved = le16(s, osdOn) == 1;
@@ -486,7 +523,7 @@ void ZdrRamPara::ram_para_reset()
     ParaWriteLock lock(*this);
     if (written)
         std::memcpy(lock.block() + para::kPersistStart, image.data() + para::kFileHeadSize, para::kPersistSize);
-    std::memcpy(ram_para_shadow, ram_para, sizeof(ram_para));
+    std::memcpy(m_shadow, ram_para, sizeof(m_shadow));
 }
 
 // ---- crop table ----
@@ -597,9 +634,12 @@ void ZdrRamPara::ZdrSetCropPara(char input, char j, CROP_PARA* in)
 
 int ZdrRamPara::ZdrAddNewCrop(int input, CROP_PARA* in)
 {
-    const int c = ZdrAddCropID(input);
-    // The free record is found and taken under one hold of the mutex.
+    // The free number and the free record are found and taken under one
+    // hold: the map is drawn again from the table, in which a crop the PC
+    // added since the page's last look has its number.
     ParaWriteLock lock(*this);
+    ZdrCropSourceInit();
+    const int c = ZdrAddCropID(input);
     int k = 0;
     while (k < para::kCropCount && (le16(ram_para, para::crop(k)) & para::kCropInUse))
         ++k;

@@ -110,16 +110,18 @@ private:
     unsigned char m_block[4096];
     unsigned char m_slots[kSlotCount][kSlotSize];
     unsigned char m_status[kStatusSize];
+    // Written by the store alone: record_persisted and the reset.
+    unsigned char m_shadow[4096];
 
 public:
     // Read-only views of the block, the slots and the register image
     // (written through ParaWriteLock; see above).
     const unsigned char (&ram_para)[4096] = m_block;
-    // What the parameter file holds: written by the GUI thread through
-    // record_persisted (under the short lock alone: a change pass does not
+    // What the parameter file holds: written through record_persisted by
+    // persist_block (under the short lock alone: a change pass does not
     // hold it up) and by a reset under ParaWriteLock; read by the other
     // threads through shadow_bytes.
-    unsigned char ram_para_shadow[4096];
+    const unsigned char (&ram_para_shadow)[4096] = m_shadow;
     // Slot s holds user mode s + 1: marker (0xAA 0xAA saved, 0xFF 0xFF
     // empty), an image of block 896 to 4095, then bytes kept as they came.
     const unsigned char (&mode_user_para)[kSlotCount][kSlotSize] = m_slots;
@@ -146,6 +148,11 @@ public:
     // refresh still finds it new. GUI thread.
     int ZdrLanguageChanged();
     int ZdrUserModeSaved(int slot);
+    // Loads a saved slot: its image into the block's user-mode area, the
+    // current mode set to it and a pass asked for, in the hold that finds
+    // it saved (a PC's write emptying it lands before the look or after
+    // the copy); 0 when the slot is not saved (nothing written), else 1.
+    int ZdrUserModeLoad(int slot);
     int ZdrGetCurrentModeIndex();
     int ZdrUserModeIndex(char slot, char direction);
     // A slot's marker (its first two bytes): empty when either byte is
@@ -157,10 +164,13 @@ public:
     }
     // What mode_file_deal does with slot s: load it from its file (start-up;
     // no file marks it empty); delete its file and its OSD menu copy and
-    // mark it empty (the user-mode page); the same for a slot the PC has
-    // emptied, only while its marker still says empty (the refresh).
+    // mark it empty, only while the slot is saved (the user-mode page); the
+    // same for a slot the PC has emptied, only while its marker still says
+    // empty (the refresh). Each looks at the marker in the hold that marks
+    // the slot empty.
     enum ModeFileOp : int { kModeFileLoad = 0, kModeFileDelete = 1, kModeFileDeleteIfEmpty = 2 };
-    // 1 when the slot was filled from its file, else 0.
+    // 1 when the slot was filled from its file; -1 when a delete found the
+    // slot not saved (nothing done); else 0.
     int mode_file_deal(int slot, ModeFileOp op);
     void ram_para_reset();
 
@@ -198,6 +208,14 @@ public:
     void shadow_bytes(int offset, unsigned char* out, int count);
     // The GUI thread records the block it has written to the file.
     void record_persisted(const unsigned char* block);
+    // Writes the block to the parameter file when it differs from what
+    // the file holds, then "sync" and a pause of settleMs, and records it
+    // as the shadow. The copy is taken under Utils::_file_deal_mutex, so
+    // that no writer puts an older block over a newer one. The GUI's
+    // refresh persists through it, and a writer that must have the file
+    // hold the block before it answers (the PC's stored brightness
+    // record). False when the file could not be written.
+    bool persist_block(unsigned settleMs);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);

@@ -112,6 +112,10 @@ bool passthrough_with_ticket(link_transport& transport, const unsigned char* fra
         if (hold.held()) {
             transport.waiting_passthrough = 1;
             m->fpga_passby_reply = 0;
+            // Nothing is open before this transport's code is set: a late
+            // answer to the request before (taken by another thread's poll
+            // meanwhile) fits nothing and reaches no one.
+            m->passby_begin(takenUs);
             g_passby_transports[code] = &transport;
             g_passby_trans_port = code;
             m->Dealwith1_PC_to_eth(length, frame, takenUs);

@@ -103,17 +103,6 @@ void macBytes(const QString& text, unsigned char out[6])
     std::memcpy(out, tmp, 6);
 }
 
-bool isLeapYear(int y)
-{
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m)
-{
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
-}
-
 } // namespace
 
 bool (*message_deal::services_ready)() = &message_deal::default_services_ready;
@@ -576,17 +565,15 @@ int message_deal::write_rtc_time(const unsigned char* frame, int length)
     const unsigned char* p = frame + kPayload;
     if (payloadLength(length) != 7)
         return status(kRefused);
-    const int year = le16(p, 0);
-    const int month = p[2], day = p[3], hour = p[4], minute = p[5], second = p[6];
-    if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) ||
-        hour > 23 || minute > 59 || second > 59)
+    // The same check and the same command as the command page's clock.
+    switch (fpga_manage::set_clock(le16(p, 0), p[2], p[3], p[4], p[5], p[6], "the PC")) {
+    case fpga_manage::ClockSet::Refused:
         return status(kRefused);
-    char command[64];
-    std::snprintf(command, sizeof(command), "date -s \"%04d-%02d-%02d %02d:%02d:%02d\"", year, month, day, hour,
-                  minute, second);
-    if (Utils::system_mutex(command) != 0)
+    case fpga_manage::ClockSet::Failed:
         return status(kFailed);
-    Utils::system_mutex("hwclock -wu");
+    case fpga_manage::ClockSet::Done:
+        break;
+    }
     link_services::clock_set_record_timing();
     return status(kOk);
 }

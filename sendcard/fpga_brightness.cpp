@@ -48,6 +48,16 @@ bool eightBitMode(unsigned char mode)
     return mode == fpga_manage::kBriRegisterScale || mode == 17;
 }
 
+// A percent says a register value when the value stands for it, or when
+// setting the percent gives the value in either scale (3 % in a 4-bit mode
+// is raised to 15: the setting is still 3 %).
+bool percentSays(unsigned percent, unsigned char value)
+{
+    return fpga_manage::bri_value_to_percent(value) == percent ||
+           fpga_manage::bri_percent_to_value(percent, fpga_manage::kBriRegisterScale) == value ||
+           fpga_manage::bri_percent_to_value(percent, 0) == value;
+}
+
 // Runs work() under the chip's manage mutex, which owns the parameter
 // block. The mutex is only tried: the chip thread may hold it while it
 // waits for this thread (LED handshake). False when it was busy.
@@ -108,8 +118,8 @@ void fpga_manage::Extension_function()
     // whether or not the running mode sends again by itself.
     if (bri_unshown && port_link_image() != 0)
         Brightness_hand_dealwith(0);
-    if (MCU_REG_func[0][66] == 1)
-        dealwith_onoff();
+    // The on/off schedule runs on every pass (schedule_deal), not only
+    // while both FPGAs are up.
 }
 
 void fpga_manage::record_bright_change()
@@ -168,11 +178,8 @@ bool fpga_manage::bri_record_follows_percent(unsigned char* record)
     bri_start_check = 0;
     if (percent > 100)
         return true;
-    if (manual) {
-        const unsigned char value = bri_level_to_value(record[9], record[8]);
-        if (bri_value_to_percent(value) == percent || bri_percent_to_value(percent, record[8]) == value)
-            return true;
-    }
+    if (manual && percentSays(percent, bri_level_to_value(record[9], record[8])))
+        return true;
     const unsigned char value = bri_percent_to_value(percent, kBriRegisterScale);
     writeLogMsg(WARNING, std::string("brightness: ") +
                              (erased ? "no stored record" : "the stored level is not the percent") +
@@ -261,13 +268,12 @@ int fpga_manage::bri_apply_percent()
 
 int fpga_manage::bri_resend_level()
 {
-    if (port_link_image() == 0) {
-        bri_unshown = 1;
-        return 1;
-    }
     unsigned char value = 0;
     if (!bri_value_in_force(value))
         return -1;
+    // The percent says the level in force whether or not a port shows it
+    // (a level the PC stores with no port linked is the percent at the
+    // next start too); with no port linked it is shown once one links.
     bri_write_back_percent(value);
     return bri_send(value) ? 1 : 0;
 }
@@ -336,9 +342,7 @@ void fpga_manage::bri_write_back_percent(unsigned char value)
     const unsigned shown = bri_value_to_percent(value);
     bool stored = false;
     withBlockTried([&] {
-        const unsigned percent = store->block_word(para::kBrightness);
-        const bool describes = shown == percent || bri_percent_to_value(percent, bri_mode) == value;
-        if (!describes)
+        if (!percentSays(store->block_word(para::kBrightness), value))
             stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
     });
     if (stored)
@@ -390,6 +394,25 @@ bool fpga_manage::store_manual_bright_record(unsigned char value)
     }
     bri_record_failed = 0;
     return true;
+}
+
+bool fpga_manage::store_pc_bright_record()
+{
+    // The percent was written back as the level was shown; a block busy at
+    // that moment is tried once more. Should it still not say the level,
+    // the record is stored all the same (the next start stores the
+    // percent's level over it).
+    unsigned char value = 0;
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (store && bri_value_in_force(value)) {
+        if (!percentSays(store->block_word(para::kBrightness), value))
+            bri_write_back_percent(value);
+        if (!percentSays(store->block_word(para::kBrightness), value))
+            writeLogMsg(WARNING, "brightness: the PC's level is stored before its percent");
+        else if (!store->persist_block(0))
+            writeLogMsg(ERROR, "brightness: the percent of the PC's level could not be stored");
+    }
+    return store_cmd_record(kBrightSector, kBrightRecord) != 0;
 }
 
 void fpga_manage::Brightness_hand_change()

@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -28,6 +29,17 @@ int fromBcd(unsigned char b)
 }
 
 constexpr unsigned kOnOffRecordRead = 50;
+
+// Days from 1970-01-01 to a date of the (proleptic) Gregorian calendar.
+long long daysFromCivil(int year, unsigned month, unsigned day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(year - era * 400);
+    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
 
 } // namespace
 
@@ -59,33 +71,61 @@ int fpga_manage::IT8563WE_Get(TimeRealType* t)
     return 0;
 }
 
+// Read whatever the FPGAs are doing: the schedule acts on every FPGA that
+// is up while another one retries its link.
 void fpga_manage::Record_Time_Deal()
 {
-    if (get_fpga_status() != 1)
-        return;
     if (Utils::getTimeSpace(g_change.time_read_time) < 26)
         return;
     IT8563WE_Get(&time_real);
+    time_known = true;
     g_change.time_read_time = G_timeTicks;
+}
+
+namespace {
+
+// A date of the calendar from 2000 to 2099 and a time of the day.
+bool clock_valid(int year, int month, int day, int hour, int minute, int second)
+{
+    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1)
+        return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const int last = month == 2 && leap ? 29 : days[month - 1];
+    return day <= last && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+}
+
+} // namespace
+
+fpga_manage::ClockSet fpga_manage::set_clock(int year, int month, int day, int hour, int minute, int second,
+                                             const char* who)
+{
+    const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
+    const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
+    const std::string said = std::string("clock set by ") + who + " to " + (date + " " + time).toStdString();
+    if (!clock_valid(year, month, day, hour, minute, second)) {
+        writeLogMsg(WARNING, said + " refused: not a date and time from 2000 to 2099");
+        return ClockSet::Refused;
+    }
+    // One command line: the system clock is set, then written to the
+    // hardware clock; its status is the hardware clock's.
+    int status = 0;
+    if (Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu", &status) != 0) {
+        writeLogMsg(ERROR, said + " failed: the clock command returned " + std::to_string(status));
+        return ClockSet::Failed;
+    }
+    return ClockSet::Done;
 }
 
 void fpga_manage::Checktime()
 {
     const unsigned char* p = MCU_RAM_CMD;
-    const int yy = fromBcd(p[8]), cc = fromBcd(p[9]), month = fromBcd(p[10]), day = fromBcd(p[11]);
-    const int hour = fromBcd(p[12]), minute = fromBcd(p[13]), second = fromBcd(p[14]);
-    // A command that is no date is not handed to the shell.
-    if (yy < 0 || cc < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 59) {
-        writeLogMsg(WARNING, "clock command refused: not a valid date and time");
-        return;
-    }
-    const int year = cc * 100 + yy;
-    const QString date = QString("%1-%2-%3").arg(year).arg(month).arg(day);
-    const QString time = QString("%1:%2:%3").arg(hour).arg(minute).arg(second);
-    // One command line: the system clock is set, then written to the RTC.
-    Utils::system_mutex("date \"" + date + " " + time + "\";hwclock -wu");
-    if (p_fpga_manage)
+    const int yy = fromBcd(p[8]), cc = fromBcd(p[9]);
+    // A byte that is no BCD number is no date: it is refused as one.
+    const int year = yy < 0 || cc < 0 ? -1 : cc * 100 + yy;
+    if (set_clock(year, fromBcd(p[10]), fromBcd(p[11]), fromBcd(p[12]), fromBcd(p[13]), fromBcd(p[14]),
+                  "the command page") == ClockSet::Done &&
+        p_fpga_manage)
         clock_record.dealwith_record_timing();
 }
 
@@ -142,38 +182,77 @@ void fpga_manage::record_onoff_time(unsigned char chip)
     set_reg_image(0, 66, 1);
 }
 
+void fpga_manage::schedule_deal()
+{
+    // Until the clock has been read the time record is no time of day.
+    if (!time_known)
+        return;
+    FpgaMutexHold records(fpga_record_mutex);
+    if (reg_image(0, 66) == 1)
+        dealwith_onoff();
+}
+
 void fpga_manage::dealwith_onoff()
 {
     const TimeRealType& t = time_real;
-    if (onoff_count != 0) {
-        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
-            if (on_pending[k] == 1 && t.hour == on_hour[k] && t.minute == on_minute[k]) {
-                // The off period ends; a screen the PC blacked out (word
-                // 2116) stays dark, as a reset would leave it.
-                on_pending[k] = 0;
-                screen_off_state = 0;
-                SCREEN_fpgactrl_status(screen_dark_wanted() ? 0 : 1);
-                Power_ctrl_reset();
+    const long long now = 1440LL * daysFromCivil(t.year, t.month, t.day) + 60 * t.hour + t.minute;
+    bool acted = false;
+    // Minutes the schedule did not look at (an FPGA retrying its link, a
+    // long job, an upgrade) act now, in order, a day back at most: the
+    // screen ends as the last of their times left it. A clock set back
+    // acts nothing again.
+    if (onoff_minute_known && now > onoff_last_minute + 1) {
+        for (long long m = std::max(onoff_last_minute + 1, now - 1439); m < now; ++m) {
+            if (m % 1440 == 0) {
+                onoff_rearm();
+                onoff_last_day = t.day;   // the rest of the span is today
             }
-        }
-        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
-            if (off_pending[k] == 1 && t.hour == off_hour[k] && t.minute == off_minute[k]) {
-                SCREEN_fpgactrl_status(0);
-                off_pending[k] = 0;
-                screen_off_state = 1;
-                Power_ctrl_reset();
-            }
+            acted |= onoff_minute(static_cast<unsigned char>(m % 1440 / 60), static_cast<unsigned char>(m % 60));
         }
     }
+    onoff_minute_known = true;
+    onoff_last_minute = now;
+    acted |= onoff_minute(t.hour, t.minute);
+    if (acted) {
+        blackout_up_fpgas(screen_off_state == 1 || screen_dark_wanted());
+        Power_ctrl_reset();
+    }
     if (t.day != onoff_last_day) {
-        for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
-            // Entries that are no valid time stay unarmed.
-            if (on_hour[k] == 0xFF)
-                continue;
-            on_pending[k] = 1;
-            off_pending[k] = 1;
-        }
+        onoff_rearm();
         onoff_last_day = t.day;
+    }
+}
+
+bool fpga_manage::onoff_minute(unsigned char hour, unsigned char minute)
+{
+    bool acted = false;
+    for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+        if (on_pending[k] == 1 && hour == on_hour[k] && minute == on_minute[k]) {
+            // The off period ends; a screen the PC blacked out (word 2116)
+            // stays dark, as a reset would leave it.
+            on_pending[k] = 0;
+            screen_off_state = 0;
+            acted = true;
+        }
+    }
+    for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+        if (off_pending[k] == 1 && hour == off_hour[k] && minute == off_minute[k]) {
+            off_pending[k] = 0;
+            screen_off_state = 1;
+            acted = true;
+        }
+    }
+    return acted;
+}
+
+void fpga_manage::onoff_rearm()
+{
+    for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
+        // Entries that are no valid time stay unarmed.
+        if (on_hour[k] == 0xFF)
+            continue;
+        on_pending[k] = 1;
+        off_pending[k] = 1;
     }
 }
 

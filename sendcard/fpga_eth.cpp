@@ -297,7 +297,7 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
     const unsigned inGroup = (src >> 12) & 3;
     const unsigned port = inGroup + 4 * (static_cast<unsigned>(p) >> 1);
     const unsigned char P = f[7];
-    const bool fits = claim_passby_answer(f, len, port + 16u * i);
+    const bool fits = answers_open_passby(f, len, port + 16u * i);
 
     if (good) {
         if (f[9] == 0x10 && dest == kAddrPc) {
@@ -330,8 +330,9 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
         return;
     }
 
-    // Anything that does not answer the open request (a late answer to an
-    // earlier one) is dropped, as an answer after its request ended is.
+    // Anything that does not fit the open request (a late answer to an
+    // earlier request that asked something else) is dropped, as an answer
+    // after its request ended is.
     if (!fits)
         return;
     if (!multicast_passby.load()) {
@@ -361,19 +362,10 @@ void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
     }
 }
 
-bool fpga_manage::claim_passby_answer(const unsigned char* f, int len, unsigned port)
+bool fpga_manage::answers_open_passby(const unsigned char* f, int len, unsigned port)
 {
-    const uint64_t now = platform::clock().nowUs();
-    QMutexLocker lock(&passby_owed_mutex);
-    // The earliest request this port still owes an answer that fits.
-    for (auto it = passby_owed.begin(); it != passby_owed.end(); ++it) {
-        if (it->port != port || it->untilUs < now || !fitsEcho(it->echo, f, len))
-            continue;
-        const bool open = it->request == passby_open;
-        passby_owed.erase(it);
-        return open;
-    }
-    return false;
+    QMutexLocker lock(&passby_open_mutex);
+    return port < 32 && (passby_open.sent & (1u << port)) && fitsEcho(passby_open.echo, f, len);
 }
 
 uint32_t fpga_manage::multicast_ports()
@@ -437,10 +429,38 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in, uint64
     const uint64_t now = platform::clock().nowUs();
     if (takenUs == 0 || takenUs > now)
         takenUs = now;
-    // Every request starts with nothing answered, and with a number of its
-    // own: an answer to the request before it is not this one's. The ports
-    // of this request only: a dropped request went to none, and nothing is
-    // waited for.
+    passby_begin(takenUs);
+    if (length < 11 || length >= static_cast<int>(kMaxPortFrame))
+        return 1;
+    unsigned char f[kMaxPortFrame];
+    std::memcpy(f, in, static_cast<size_t>(length));
+
+    // Everything below reads or writes the FPGAs over the SPI bus, which a
+    // held chip write may keep for long: it is waited for no longer than
+    // any frame's time (5 s, the least a frame that is waited for is
+    // given), else the request is given up unsent.
+    const uint64_t busUntil = takenUs + kCardFrameUs;
+    const SpiBusBound bus(busUntil);
+    if (!passby_wait_bus(busUntil))
+        return 1;
+    passby_clear_acks();
+    const PassbyRoute route = passby_route(f);
+    multicast_passby = route.multicast ? 1 : 0;
+    multicast_all_addr = route.searchAddr ? 1 : 0;
+    passby_ports = route.ports;
+    const uint64_t deadlineUs = takenUs + (route.ports ? passby_answer_bound_us(f, length) : 0);
+    passby_deadline_us = deadlineUs;
+    if (route.ports)
+        passby_send(f, static_cast<unsigned short>(length), route, deadlineUs);
+    return 1;
+}
+
+void fpga_manage::passby_begin(uint64_t takenUs)
+{
+    // Every request starts with nothing answered and nothing open: an
+    // answer that comes before it is sent is no one's. The ports of this
+    // request only: a dropped request went to none, and nothing is waited
+    // for.
     passby_ports = 0;
     passby_deadline_us = takenUs;
     multicast_passby = 0;
@@ -449,41 +469,32 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in, uint64
         multicast_reply_mask = 0;
         multicast_pending = 0;
     }
-    uint64_t request;
-    {
-        QMutexLocker lock(&passby_owed_mutex);
-        request = ++passby_open;
-        passby_owed.erase(std::remove_if(passby_owed.begin(), passby_owed.end(),
-                                         [&](const PassbyOwed& o) { return o.untilUs < now; }),
-                          passby_owed.end());
-    }
-    if (length < 11 || length >= static_cast<int>(kMaxPortFrame))
-        return 1;
-    unsigned char f[kMaxPortFrame];
-    std::memcpy(f, in, static_cast<size_t>(length));
-    const unsigned char S = f[6];
-    const unsigned char P = f[7];
-    const unsigned short n = static_cast<unsigned short>(length);
+    QMutexLocker lock(&passby_open_mutex);
+    passby_open = PassbyOpen{};
+}
 
-    // Everything below reads or writes the FPGAs over the SPI bus, which a
-    // held chip write may keep for long: it is waited for no longer than
-    // any frame's time (5 s, the least a frame that is waited for is
-    // given), else the request is given up unsent.
-    const uint64_t busUntil = takenUs + kCardFrameUs;
-    const SpiBusBound bus(busUntil);
-    if (!waitUntil(busUntil > now ? busUntil - now : 0, 100, [] { return spi_bus_free(); })) {
-        writeLogMsg(WARNING, "Pass-through: the SPI bus stayed busy; request dropped");
-        return 1;
-    }
+bool fpga_manage::passby_wait_bus(uint64_t untilUs)
+{
+    const uint64_t now = platform::clock().nowUs();
+    if (waitUntil(untilUs > now ? untilUs - now : 0, 100, [] { return spi_bus_free(); }))
+        return true;
+    writeLogMsg(WARNING, "Pass-through: the SPI bus stayed busy; request dropped");
+    return false;
+}
+
+void fpga_manage::passby_clear_acks()
+{
     for (unsigned char i = 0; i < 2; ++i) {
         write_to_register(147, 0x0F, 0, i);
         write_to_register(131, 0x0F, 0, i);
     }
+}
 
-    // The ports the frame goes to (bit port + 16 x fpga) and how its port
-    // bits are set for each.
-    uint32_t ports = 0;
-    PortBits bits = PortBits::Add;
+fpga_manage::PassbyRoute fpga_manage::passby_route(const unsigned char* f)
+{
+    const unsigned char S = f[6];
+    const unsigned char P = f[7];
+    PassbyRoute route;
     auto numbered = [&]() -> uint32_t {
         if (P >= 1 && P <= 16)
             return 1u << (P - 1u);
@@ -493,76 +504,46 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in, uint64
     };
     if (S == 1 || S == 3 || S == 0xFF) {
         if (P == 0xFF) {
-            multicast_passby = 1;
-            multicast_all_addr = le16(f, 0) == kAddrSearch ? 1 : 0;
-            ports = multicast_ports();
-            bits = PortBits::Replace;
+            route.multicast = true;
+            route.searchAddr = le16(f, 0) == kAddrSearch;
+            route.ports = multicast_ports();
+            route.bits = PortBits::Replace;
         } else if (P == 0) {
             const unsigned port = (le16(f, 0) >> 12) & 3;
             if (traceOn())
                 std::printf("FRAME_NETPORT : %d   port_num : %d\n", P, port);
-            ports = 1u << port;
+            route.ports = 1u << port;
         } else {
-            ports = numbered();
+            route.ports = numbered();
         }
     } else if (S == 0) {
         if (P == 0) {
-            ports = 1u | (1u << 16);
-            bits = PortBits::Keep;
+            route.ports = 1u | (1u << 16);
+            route.bits = PortBits::Keep;
         } else if (P != 0xFF) {
-            ports = numbered();
+            route.ports = numbered();
         }
     }
-    passby_ports = ports;
-    const uint64_t boundUs = ports ? passby_answer_bound_us(f, length) : 0;
-    const uint64_t deadlineUs = takenUs + boundUs;
-    passby_deadline_us = deadlineUs;
-    if (!ports)
-        return 1;
-    // Each port owes this request its answer from before it is sent until
-    // it answers, or until the request's end and its bound again (at least
-    // a RAM access's 5 s) have passed.
-    const PassbyEcho echo = echoOf(f, length);
-    {
-        const uint64_t untilUs = deadlineUs + std::max(boundUs, kCardFrameUs);
-        QMutexLocker lock(&passby_owed_mutex);
-        for (unsigned b = 0; b < 32; ++b) {
-            if (!(ports & (1u << b)))
-                continue;
-            if (passby_owed.size() >= kPassbyOwedMost)
-                passby_owed.erase(passby_owed.begin());
-            passby_owed.push_back(PassbyOwed{request, b, echo, untilUs});
-        }
-    }
+    return route;
+}
+
+void fpga_manage::passby_send(const unsigned char* f, unsigned short length, const PassbyRoute& route,
+                              uint64_t deadlineUs)
+{
     uint32_t sent;
     {
         // The ports' transfers take the bus by the frame's end or not at
         // all.
         const SpiBusBound sendBus(deadlineUs);
-        sent = send_to_ports(f, n, ports, bits, deadlineUs);
+        sent = send_to_ports(f, length, route.ports, route.bits, deadlineUs);
     }
-    if (sent != ports) {
-        // A port given up owes nothing.
-        QMutexLocker lock(&passby_owed_mutex);
-        passby_owed.erase(std::remove_if(passby_owed.begin(), passby_owed.end(),
-                                         [&](const PassbyOwed& o) {
-                                             return o.request == request && !(sent & (1u << o.port));
-                                         }),
-                          passby_owed.end());
+    {
+        // A port given up never had the frame: nothing it sends answers it.
+        QMutexLocker lock(&passby_open_mutex);
+        passby_open = PassbyOpen{echoOf(f, length), sent};
     }
-    if (multicast_passby.load())
+    if (route.multicast)
         multicast_pending = 1;
-    return 1;
-}
-
-void fpga_manage::multi_port_send(const unsigned char* in, unsigned short length)
-{
-    if (length < 11 || length > kMaxPortFrame)
-        return;
-    const uint32_t ports = multicast_ports();
-    passby_ports |= ports;
-    send_to_ports(in, length, ports, PortBits::Replace, 0);
-    multicast_pending = 1;
 }
 
 uint32_t fpga_manage::port_link_image()

@@ -139,6 +139,7 @@ int fpga_manage::open_devices(bool startThread, unsigned settleMs)
     gpio_set(kFpga1CommandPadB, kPadHigh);
 
     softinit();
+    note_flash_writes_cut();
     if (settleMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
     g_fpga_c331_start = 0;
@@ -257,6 +258,7 @@ void fpga_manage::fpga_manage_deal(void*)
     if (g_set_led_para.load() != 0 || g_freeze_out.load() != 0)
         set_led_para_deal();
     Record_Time_Deal();
+    schedule_deal();
 
     switch (g_send_para.code.load()) {
     case 1:
@@ -715,12 +717,20 @@ int fpga_manage::set_output_status()
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store || store->block_word(para::kBlackout) == 0)
         screen_off_state = 0;
-    const bool dark = screen_dark_wanted();
+    blackout_up_fpgas(screen_dark_wanted());
+    return 1;
+}
+
+void fpga_manage::blackout_up_fpgas(bool dark)
+{
+    // While the screen is dark for an LED request, the reset that ends it
+    // sets the screen from the settings.
+    if (led_request_dark.load() != 0)
+        return;
     for (unsigned char i = 0; i < 2; ++i) {
         if (fpga_up(i))
             write_to_register(0, 0x04, dark ? 0x04 : 0x00, i);
     }
-    return 1;
 }
 
 bool fpga_manage::fpga_up(unsigned char i)

@@ -28,6 +28,7 @@
 #include <ctime>
 #include <memory>
 #include <pthread.h>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -452,15 +453,36 @@ public:
     // Where the clock is read (tests replace it); the seconds since 1970.
     static std::atomic<std::time_t (*)()> clock_now;
     static int IT8563WE_Get(TimeRealType* t);
+    // Sets the system clock and the hardware clock, for the PC's clock
+    // command and the command page alike. Only a date of the calendar from
+    // 2000 to 2099 and a time of the day are taken (a refusal is logged and
+    // nothing is run); both clocks are set by one shell command, whose
+    // failure is logged. who names the sender in the log.
+    enum class ClockSet { Done, Refused, Failed };
+    static ClockSet set_clock(int year, int month, int day, int hour, int minute, int second, const char* who);
     unsigned char onoff_count = 0;
     unsigned char on_hour[4] = {0, 0, 0, 0}, on_minute[4] = {0, 0, 0, 0};
     unsigned char off_hour[4] = {0, 0, 0, 0}, off_minute[4] = {0, 0, 0, 0};
     unsigned char on_pending[4] = {0, 0, 0, 0}, off_pending[4] = {0, 0, 0, 0};
     unsigned char screen_off_state = 0;
     unsigned char onoff_last_day = 0;
+    // The last minute the schedule looked at (minutes since 1970 of the
+    // time record), once it has looked at one; the time record read once.
+    bool onoff_minute_known = false;
+    long long onoff_last_minute = 0;
+    bool time_known = false;
     // Loads a schedule from a type 2 page (the command page or a record).
     void onoff_load(const unsigned char* page);
     void dealwith_onoff();
+    // The schedule's work of a pass, whatever the FPGAs are doing.
+    void schedule_deal();
+    // One minute of the day: the on and off times due at it act (on the
+    // state, not yet on the FPGAs); true when one did.
+    bool onoff_minute(unsigned char hour, unsigned char minute);
+    void onoff_rearm();
+    // Register 0's black-out bit on every FPGA that is up; one coming up
+    // takes it from the settings itself.
+    void blackout_up_fpgas(bool dark);
     void Power_ctrl_reset();
     // Power sequence state of the multi-function card.
     unsigned char power_started = 0;
@@ -570,9 +592,10 @@ public:
     // the linked ports with cards of each running FPGA.
     uint32_t multicast_ports();
     // Whether a card's answer, received from port (port + 16 x fpga), is
-    // the open PC request's (see PassbyOwed); an answer that fits an
-    // earlier request still owed by that port is taken as that one's.
-    bool claim_passby_answer(const unsigned char* frame, int length, unsigned port);
+    // the open PC request's: it came from a port the request was sent to
+    // and fits the request in every field the card echoes (PassbyEcho),
+    // whatever earlier request it might fit as well.
+    bool answers_open_passby(const unsigned char* frame, int length, unsigned port);
     // Frames sent over a transmit buffer that stayed busy.
     std::atomic<unsigned> send_timeouts{0};
     // 1 when the pair's transmit buffer is free within boundUs (at most 3 s
@@ -586,11 +609,32 @@ public:
     // transmit buffer does not become free within that time (an FPGA that
     // does not answer, the SPI bus held by the chip) is given up.
     int Dealwith1_PC_to_eth(int length, const unsigned char* frame, uint64_t takenUs = 0);
-    void multi_port_send(const unsigned char* frame, unsigned short length);
+    // The steps of Dealwith1_PC_to_eth, in their order.
+    // Where a PC frame goes: the ports (bit port + 16 x fpga), how each
+    // copy gets its port bits, and whether it is a multicast (to the
+    // search address or not).
+    struct PassbyRoute {
+        uint32_t ports = 0;
+        PortBits bits = PortBits::Add;
+        bool multicast = false;
+        bool searchAddr = false;
+    };
+    // A request starts with nothing open, answered or waited for.
+    void passby_begin(uint64_t takenUs);
+    // Waits for the SPI bus until untilUs (board clock): false when it
+    // stayed held (the request is dropped).
+    bool passby_wait_bus(uint64_t untilUs);
+    // Clears the answer-acknowledge bits of both FPGAs.
+    void passby_clear_acks();
+    // The ports a frame goes to by its kind (byte 6) and port byte (7).
+    PassbyRoute passby_route(const unsigned char* frame);
+    // Sends the frame by its route within deadlineUs; from then on the
+    // ports it reached may answer it.
+    void passby_send(const unsigned char* frame, unsigned short length, const PassbyRoute& route,
+                     uint64_t deadlineUs);
     void update_eth_rcv_num(const unsigned char* frame, unsigned short port, unsigned char fpga);
     unsigned short get_port_card_num(unsigned int index);
     unsigned short check_netport_card(unsigned char fpga);
-    int check_multi_port_send() { return 0; }
     void Search_Card_task_run() { reg_IRQ_Dealwith(0, 0); }
     // The brightness task's runner: the card search's (nothing calls it).
     void Brightness_task_run() { Search_Card_task_run(); }
@@ -649,28 +693,20 @@ public:
         bool readSpan = false;
         unsigned char span[6] = {};
     };
-    // One answer a port owes a PC request sent to it: the request (its
-    // number, counted from 1, and echo) and until when the answer may still
-    // come (the request's end plus its bound again: a card that answers
-    // later than twice the time its request is given is taken as one that
-    // will not answer it). Every request, the open one included, owes an
-    // entry for each port it went to until that port's answer to it came.
-    // An answer from a port is the answer of the earliest request it owes
-    // whose echo it fits: the open request's only when no earlier request
-    // still owed by that port fits it as well (a write's answer echoes no
-    // address: the same write to the same card, or a write to every card,
-    // cannot be told from an earlier one's late answer).
-    struct PassbyOwed {
-        uint64_t request;
-        unsigned port;   // port + 16 x fpga
+    // The open PC request as its answers are told: its echo and the ports
+    // it was sent to (none until it is sent, none for a request that went
+    // nowhere). Cleared as every request starts, set once it is sent; read
+    // and set whole under passby_open_mutex (a leaf lock). An answer that
+    // fits it counts for it even when it answers an earlier request that
+    // asked the same (a write's answer echoes no address): the cards
+    // answer the request they received, and the content answers the same
+    // question.
+    struct PassbyOpen {
         PassbyEcho echo;
-        uint64_t untilUs;
+        uint32_t sent = 0;
     };
-    // Guards passby_owed and passby_open (a leaf lock).
-    QMutex passby_owed_mutex;
-    std::vector<PassbyOwed> passby_owed;
-    uint64_t passby_open = 0;   // the open request's number (0: none yet)
-    static constexpr size_t kPassbyOwedMost = 512;
+    QMutex passby_open_mutex;
+    PassbyOpen passby_open;
     // How long the open pass-through may wait for its answer, in board
     // microseconds (called by Dealwith1_PC_to_eth under the FPGA link
     // mutex, once the ports the frame goes to are known and before it is
@@ -771,6 +807,11 @@ public:
     // Erases the record's sector and stores a manual record (8-bit levels)
     // of the register value; false when the flash failed.
     bool store_manual_bright_record(unsigned char value);
+    // The PC's manual record on the command page, stored with the percent
+    // it was shown with: the parameter file holds the percent before the
+    // record is written, both before the PC is answered. False when the
+    // record was not stored.
+    bool store_pc_bright_record();
     void Extension_function();
     void Check_search_card();
     void Search_Card_Cmd();
@@ -789,9 +830,13 @@ public:
     // upgrade installs them: host paths of its regular files (no symbolic
     // links, no hidden files) whose suffix is exactly "ZDR" or "ZDRZK", at
     // most kUsbMaxPackages of them, in the folder's order.
+    // Packages beyond the first kUsbMaxPackages go to skipped (their file
+    // names), when it is given.
     static constexpr unsigned int kUsbMaxPackages = 100;
-    static QStringList usb_upgrade_packages();
-    // Fills the upgrade file list (usb_upgrade_packages()) and the count.
+    static QStringList usb_upgrade_packages(QStringList* skipped = nullptr);
+    // Fills the upgrade file list (usb_upgrade_packages()) and the count;
+    // the packages left out are logged by name, kept in usb_skipped and
+    // counted in upgrade_errors.
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
     // Each answers 1 when its part was written and verified, 0 otherwise
@@ -806,6 +851,9 @@ public:
 
     QStringList usb_file_list;
     unsigned int usb_file_count = 0;
+    // File names of the packages the last upgrade left out (more than
+    // kUsbMaxPackages on the disk); written as upgrade_errors.
+    QStringList usb_skipped;
     unsigned char downing_mcu = 0;
     unsigned char downing_txc1 = 0;
     unsigned char downing_txc2 = 0;
@@ -824,6 +872,14 @@ public:
     // will not configure at the next power-on). Written as upgrade_errors.
     enum UpgradeFlash : unsigned char { kFlashNotTried = 0, kFlashOldKept = 1, kFlashNewWritten = 2, kFlashBlank = 3 };
     std::atomic<unsigned char> upgrade_flash[2] = {};
+    // A mark on the disk, per FPGA, from the first erase of its flash until
+    // the new bitstream is written whole and verified: found at start (a
+    // power cut during the write, or a write that failed), the flash has
+    // no whole bitstream. The start says so (kFlashBlank and the log), and
+    // so does every upgrade until one writes that flash whole.
+    static std::string flash_write_mark(int fpga);
+    static bool flash_write_marked(int fpga);
+    void note_flash_writes_cut();
     // The pauses of the upgrade (tests replace them).
     static void (*upgrade_sleep_ms)(unsigned int ms);
 

@@ -138,7 +138,7 @@ void fpga_manage::Dealwith_mcu_ram()
             bri_level = MCU_RAM_CMD[9];
             bri_scale_mode = MCU_RAM_CMD[8];
             Brightness_hand_dealwith(0);
-            if (store == 0xAA && store_cmd_record(kBrightSector, kBrightRecord))
+            if (store == 0xAA && store_pc_bright_record())
                 bri_reload_flag = 1;
         }
     } else if (type == 1) {

@@ -14,9 +14,12 @@
 // as the application is staged before it replaces the old one: a disk
 // pulled or a package cut short leaves the old bitstream, and the result
 // says for each FPGA whether its flash holds the old bitstream, the whole
-// new one or none.
+// new one or none. From the first erase of a flash until its new bitstream
+// is verified a mark on the disk says the write is under way: a power cut
+// meanwhile is named at the next start.
 #include "sendcard/fpga_manage.h"
 
+#include "core/atomic_file.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
@@ -332,8 +335,9 @@ void fpga_manage::usb_upgrade_deal()
         upgrade_time_text = QString("%1:%2:%3").arg(t.hour).arg(t.minute).arg(t.second);
         upgrade_errors = 0;
         upgrade_error_text.clear();
-        upgrade_flash[0] = kFlashNotTried;
-        upgrade_flash[1] = kFlashNotTried;
+        for (int f = 0; f < 2; ++f)
+            upgrade_flash[f] = flash_write_marked(f) ? kFlashBlank : kFlashNotTried;
+        usb_skipped.clear();
         g_update_flag = 1;
         usb_file_count = 0;
         g_send_para.step = 1;
@@ -363,7 +367,7 @@ void fpga_manage::usb_upgrade_deal()
     }
 }
 
-QStringList fpga_manage::usb_upgrade_packages()
+QStringList fpga_manage::usb_upgrade_packages(QStringList* skipped)
 {
     QStringList packages;
     const QString sub = Utils::settings_copy(g_usb_grade_path);
@@ -376,19 +380,30 @@ QStringList fpga_manage::usb_upgrade_packages()
     const QDir dir(platform::boardPath(folder));
     const QFileInfoList found = dir.entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
     for (const QFileInfo& fi : found) {
-        if (static_cast<unsigned int>(packages.size()) >= kUsbMaxPackages)
-            break;
         const QString suffix = fi.suffix();
-        if (fi.isFile() && !fi.isSymLink() && (suffix == "ZDR" || suffix == "ZDRZK"))
+        if (!fi.isFile() || fi.isSymLink() || (suffix != "ZDR" && suffix != "ZDRZK"))
+            continue;
+        if (static_cast<unsigned int>(packages.size()) < kUsbMaxPackages)
             packages << fi.absoluteFilePath();
+        else if (skipped)
+            *skipped << fi.fileName();
     }
     return packages;
 }
 
 void fpga_manage::get_usb_file_list_path()
 {
-    usb_file_list = usb_upgrade_packages();
+    usb_skipped.clear();
+    usb_file_list = usb_upgrade_packages(&usb_skipped);
     usb_file_count = static_cast<unsigned int>(usb_file_list.size());
+    // Every package on the disk was put there to be installed: those left
+    // out are named, and the upgrade does not end as done.
+    for (const QString& name : usb_skipped)
+        writeLogMsg(ERROR, QString("USB upgrade: more than %1 packages on the disk, not installed: %2")
+                               .arg(kUsbMaxPackages)
+                               .arg(name)
+                               .toStdString());
+    upgrade_errors += static_cast<unsigned int>(usb_skipped.size());
 }
 
 void fpga_manage::usb_upgrade_main_deal()
@@ -626,6 +641,14 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
         upgrade_error_text = QString("flash %1 not ready").arg(chip);
         return unchanged();
     }
+    // The mark is on the disk before the first erase: a power cut from
+    // here until the whole bitstream is verified is found at the next start.
+    const std::string mark = platform::boardPath(flash_write_mark(fpga));
+    const std::string note = QString("FPGA %1 flash write started\n").arg(fpga).toStdString();
+    if (!writeFileAtomically(mark, reinterpret_cast<const unsigned char*>(note.data()), note.size())) {
+        upgrade_error_text = QString("flash %1 not erased: its write cannot be marked").arg(chip);
+        return unchanged();
+    }
     upgrade_flash[fpga] = kFlashBlank;
     const bool erased = erase_under(0, bits, [&](uint32_t sector, unsigned char kind, uint32_t a) {
         trace("\n erase sec= %u , addr = %u\n ", sector, a);
@@ -649,8 +672,32 @@ int fpga_manage::update_txc_file(char* path, unsigned char chip, unsigned int of
         }
     }
     upgrade_flash[fpga] = kFlashNewWritten;
+    if (!removeFileDurably(mark))
+        writeLogMsg(ERROR, "USB upgrade: the write mark of FPGA " + std::to_string(fpga) + " flash not removed");
     trace("\n write over !!!!!\n ");
     return 1;
+}
+
+std::string fpga_manage::flash_write_mark(int fpga)
+{
+    return fpga == 0 ? "/data/configs/fpga0_flash_writing" : "/data/configs/fpga1_flash_writing";
+}
+
+bool fpga_manage::flash_write_marked(int fpga)
+{
+    struct stat st {};
+    return ::lstat(platform::boardPath(flash_write_mark(fpga)).c_str(), &st) == 0;
+}
+
+void fpga_manage::note_flash_writes_cut()
+{
+    for (int f = 0; f < 2; ++f) {
+        if (!flash_write_marked(f))
+            continue;
+        upgrade_flash[f] = kFlashBlank;
+        writeLogMsg(ERROR, "FPGA " + std::to_string(f) +
+                               ": flash blank, upgrade again (the write of its bitstream did not end)");
+    }
 }
 
 int fpga_manage::update_c331_osd_font_file(char* path, unsigned int offset, unsigned int length)

@@ -803,7 +803,7 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               }
               return true;
           });
-    c.add("card-silent", "<port 1..32> <card> on|off: one card of a port takes its frames but answers nothing",
+    c.add("card-silent", "<port 1..32> <card> on|off: one of the cards on a port takes its frames but answers nothing",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;
               ArgReader a(args);
@@ -812,20 +812,39 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               if (!f || !a.number(1, "card", 0, RcvCardChain::kMaxCards - 1, card) ||
                   !a.oneOf(2, "switch", {"on", "off"}))
                   return a.refuse("card-silent <port 1..32> <card 0..4094> on|off", reply);
-              f->cards(port).setCardSilent(static_cast<unsigned>(card), args[2] == "on");
-              return true;
+              unsigned cards = 0;
+              if (f->cards(port).setCardSilent(static_cast<unsigned>(card), args[2] == "on", cards))
+                  return true;
+              reply = "card " + std::to_string(card) + " is not on port " + args[0] + ", which has " +
+                      (cards == 0 ? std::string("no cards")
+                                  : std::to_string(cards) + (cards == 1 ? " card (0)" : " cards (0 to " +
+                                                                  std::to_string(cards - 1) + ")")) +
+                      ": \"cards\" sets them";
+              return false;
           });
+    // A "<port 1..32> <number>" command that sets one value of the port's
+    // chain.
+    auto chainValue = [pickChain](const char* name, const char* what, unsigned long long most,
+                                  void (*set)(RcvCardChain&, unsigned long long)) {
+        const std::string usage =
+            std::string(name) + " <port 1..32> <" + what + ", up to " + std::to_string(most) + ">";
+        return [pickChain, usage, what, most, set](const Args& args, std::string& reply) {
+            int port = 0;
+            ArgReader a(args);
+            auto f = a.count(2, 2) ? pickChain(a, port) : nullptr;
+            unsigned long long n = 0;
+            if (!f || !a.number(1, what, 0, most, n))
+                return a.refuse(usage, reply);
+            set(f->cards(port), n);
+            return true;
+        };
+    };
+    c.add("card-miss", "<port 1..32> <count>: the cards of a port answer none of the next <count> requests, then answer again",
+          chainValue("card-miss", "count", 1000,
+                     [](RcvCardChain& chain, unsigned long long n) { chain.setMissNext(static_cast<unsigned>(n)); }));
     c.add("card-delay", "<port 1..32> <ms>: the cards of a port answer that many milliseconds late (0: at once)",
-          [pickChain](const Args& args, std::string& reply) {
-              int port = 0;
-              ArgReader a(args);
-              auto f = a.count(2, 2) ? pickChain(a, port) : nullptr;
-              unsigned long long ms = 0;
-              if (!f || !a.number(1, "ms", 0, 60000, ms))
-                  return a.refuse("card-delay <port 1..32> <ms, up to 60000>", reply);
-              f->cards(port).setDelayUs(1000 * ms);
-              return true;
-          });
+          chainValue("card-delay", "ms", 60000,
+                     [](RcvCardChain& chain, unsigned long long ms) { chain.setDelayUs(1000 * ms); }));
     c.add("card-faulty", "<port 1..32> <card>|none: the card a card check reports faulty until a restore writes it",
           [pickChain](const Args& args, std::string& reply) {
               int port = 0;

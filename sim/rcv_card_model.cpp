@@ -53,13 +53,25 @@ RcvCardChain::Fault RcvCardChain::fault() const
     return fault_;
 }
 
-void RcvCardChain::setCardSilent(unsigned card, bool silent)
+bool RcvCardChain::setCardSilent(unsigned card, bool silent, unsigned& cards)
 {
+    // Checked and switched in one hold: "cards" cannot take the card away
+    // in between.
     std::lock_guard<std::mutex> lock(mutex_);
+    cards = count_;
+    if (card >= count_)
+        return false;
     if (silent)
         silentCards_.insert(card);
     else
         silentCards_.erase(card);
+    return true;
+}
+
+void RcvCardChain::setMissNext(unsigned count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    missNext_ = count;
 }
 
 bool RcvCardChain::cardSilent(unsigned card) const
@@ -135,6 +147,10 @@ std::vector<uint8_t> RcvCardChain::request(const std::vector<uint8_t>& f)
         faulty_ = -1;
     if (fault_ == Fault::Silent || silentCards_.count(card) != 0)
         return {};
+    if (missNext_ > 0) {
+        --missNext_;
+        return {};
+    }
 
     std::vector<uint8_t> a(f.begin(), f.begin() + 10);
     a[0] = f[2];

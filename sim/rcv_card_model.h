@@ -18,7 +18,9 @@
 // chain, and silent for one card (setCardSilent): that card still takes
 // its frames and passes them down the chain, but answers nothing, so a
 // frame to every card, which card 0 answers, goes unanswered when card 0
-// is silent.
+// is silent. A chain can also miss a number of requests (setMissNext): it
+// takes the next ones it would answer, but answers none of them, and
+// answers again after them.
 //
 // Card check: a search frame with its flag byte (16) set asks the cards to
 // compare their configuration with the screen's config id (bytes 17-20);
@@ -60,9 +62,13 @@ public:
     void setMultiFunction(bool present);
     void setFault(Fault f);
     Fault fault() const;
-    // One card takes its frames but answers nothing.
-    void setCardSilent(unsigned card, bool silent);
+    // One card takes its frames but answers nothing. A card that is not in
+    // the chain is refused (false, nothing changed); cards is set to the
+    // chain's count either way.
+    bool setCardSilent(unsigned card, bool silent, unsigned& cards);
     bool cardSilent(unsigned card) const;
+    // The chain answers none of the next `count` requests it would answer.
+    void setMissNext(unsigned count);
 
     // Takes one frame sent on the port; the answer, or an empty vector.
     std::vector<uint8_t> request(const std::vector<uint8_t>& frame);
@@ -102,6 +108,7 @@ private:
     bool multiFunction_ = false;
     Fault fault_ = Fault::None;
     std::set<unsigned> silentCards_;
+    unsigned missNext_ = 0;
     uint64_t requests_ = 0;
     std::map<unsigned, std::vector<std::vector<uint8_t>>> log_;
     std::map<unsigned, std::vector<uint64_t>> logOrder_;

@@ -11,16 +11,20 @@
 //   set-network IP MASK GATEWAY [TCPPORT]
 //   set-clock YYYY-MM-DD HH:MM:SS
 //   upload TYPE TAG FILE [MD5]     raw COMMAND [HEXPAYLOAD]
-//   AT+...                         (with --at: one AT command line)
+//   help                           AT+... (with --at: one AT command line)
 // Numbers may be decimal or 0x-hexadecimal and must fit their field (a
 // value that does not is refused, never wrapped). The host is 127.0.0.1
 // unless --host is given (localhost is 127.0.0.1); an address other than a
-// loopback one also needs --remote. "zdrlink --help" prints the whole usage. Every argument is
-// checked before anything is sent.
+// loopback one also needs --remote. "zdrlink help" (or --help, -h) prints
+// the whole usage. Every argument is checked before anything is sent, and
+// every request but "raw" against the rules by which the device refuses
+// one (zdrlink_rules.h); a refusal that comes back is named by them.
 #include "pcclient/pc_client.h"
 #include "sim/numbers.h"
+#include "zdrlink_rules.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -47,11 +51,11 @@ const char* const kUsage =
     "  set-network IP MASK GATEWAY [TCPPORT]\n"
     "  set-clock YYYY-MM-DD HH:MM:SS\n"
     "  upload TYPE TAG FILE [MD5]     raw COMMAND [HEXPAYLOAD]\n"
-    "  AT+...                         (with --at: one AT command line)\n"
+    "  help                           AT+... (with --at: one AT command line)\n"
     "Numbers may be decimal or 0x-hexadecimal and must fit their field: ports\n"
     "1 to 65535, ITEM, INDEX, MASK, flag and byte values 0 to 255, registers,\n"
-    "counts and item values 0 to 65535, addresses 0 to 0xFFFFFFFF, --fpga 0 to\n"
-    "255, --timeout 1 to 600000 ms. The link is UDP 5008 unless an option\n"
+    "counts and item values 0 to 65535, addresses 0 to 0xFFFFFFFF, --fpga 0 or\n"
+    "1, --timeout 1 to 600000 ms. The link is UDP 5008 unless an option\n"
     "chooses another (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1\n"
     "listens on the ports \"zdrsim link-ports\" names). The host is 127.0.0.1\n"
     "unless --host is given (an IPv4 address, or localhost for 127.0.0.1); an\n"
@@ -59,9 +63,13 @@ const char* const kUsage =
     "the processor (0xF001) unless --card sends them to the sending card (0xF000,\n"
     "--fpga chooses FPGA 0 or 1): its registers 0 to 170 and its RAM pages, whose\n"
     "addresses hold the page in bits 12 to 19 (0x1000 the parameter page, 0x10000\n"
-    "the command page; docs/protocol.md lists them). Exit status: 0 reply\n"
-    "with status 0 (with --at: a reply ending in OK), 1 another status (with\n"
-    "--at: ERROR), no reply or no link, 2 wrong arguments (nothing is sent then).\n";
+    "the command page; docs/protocol.md lists them). A request the device would\n"
+    "refuse (a range beyond its RAM or registers, a count of 0, an item, mask,\n"
+    "date or upload type it does not take) is refused here, saying why; \"raw\"\n"
+    "sends its payload as it is. A refusal (status 1) is explained on stderr.\n"
+    "Exit status: 0 reply with status 0 (with --at: a reply ending in OK), 1\n"
+    "another status (with --at: ERROR), no reply or no link, 2 wrong arguments\n"
+    "(nothing is sent then).\n";
 
 // After a request that got no answer over UDP or TCP.
 const char* const kEphemeralHint =
@@ -70,7 +78,7 @@ const char* const kEphemeralHint =
 
 [[noreturn]] void usage(const std::string& why)
 {
-    std::fprintf(stderr, "zdrlink: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "zdrlink: %s\nzdrlink: nothing was sent; \"zdrlink help\" prints the usage\n", why.c_str());
     std::exit(2);
 }
 
@@ -140,9 +148,31 @@ const char* statusText(unsigned char s)
     }
 }
 
+// The device information's fields, as the protocol lays them out: each on
+// a line of its own, named.
+constexpr size_t kInfoSize = 56;
+
+void printInfo(const unsigned char* d)
+{
+    auto quadText = [d](size_t at) {
+        return std::to_string(d[at]) + "." + std::to_string(d[at + 1]) + "." + std::to_string(d[at + 2]) + "." +
+               std::to_string(d[at + 3]);
+    };
+    std::printf("device id:     %.32s\n", reinterpret_cast<const char*>(d));
+    std::printf("IP address:    %s\n", quadText(32).c_str());
+    std::printf("subnet mask:   %s\n", quadText(36).c_str());
+    std::printf("gateway:       %s\n", quadText(40).c_str());
+    std::printf("TCP port:      %u\n", static_cast<unsigned>(d[44] | (d[45] << 8)));
+    std::printf("WiFi address:  %s\n", quadText(46).c_str());
+    std::printf("MAC address:   %02x:%02x:%02x:%02x:%02x:%02x%s\n", d[50], d[51], d[52], d[53], d[54], d[55],
+                std::all_of(d + 50, d + 56, [](unsigned char b) { return b == 0xFF; }) ? " (not set)" : "");
+}
+
 void printReply(const Reply& r)
 {
     std::printf("reply from 0x%04X command 0x%02X status %u (%s)\n", r.src, r.command, r.status, statusText(r.status));
+    if (r.command == 0x80 && r.status == 0 && r.data.size() == kInfoSize)
+        return printInfo(r.data.data());
     for (size_t i = 0; i < r.data.size(); ++i)
         std::printf("%02x%s", r.data[i], (i % 32 == 31 || i + 1 == r.data.size()) ? "\n" : " ");
 }
@@ -180,7 +210,7 @@ int main(int argc, char** argv)
         else if (o == "--at") choose(), at = portNumber(value(), "AT port");
         else if (o == "--host") host = value();
         else if (o == "--card") card = true;
-        else if (o == "--fpga") fpga = number(value(), 255, "FPGA"), fpgaGiven = true;
+        else if (o == "--fpga") fpga = number(value(), 1, "FPGA"), fpgaGiven = true;
         else if (o == "--timeout") timeout = number(value(), 600000, "time-out (ms)", 1);
         else if (o == "--remote") remote = true;
         else usage("unknown option " + o);
@@ -202,6 +232,12 @@ int main(int argc, char** argv)
     const std::string cmd = args[i++];
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
     const int timeoutMs = static_cast<int>(timeout);
+    if (cmd == "help") {
+        if (!rest.empty())
+            usage("help takes no arguments");
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
 
     if (at) {
         if (card)
@@ -310,8 +346,9 @@ int main(int argc, char** argv)
         if (!in)
             usage("cannot read " + rest[2]);
         uploadData.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (uploadData.size() > 0xFFFFFFFFul)
-            usage("the file is larger than 4 GiB: " + rest[2]);
+        const std::string why = zdrlink::uploadRefusal(uploadType, rest[1], uploadData.size());
+        if (!why.empty())
+            usage(why);
     } else if (cmd == "raw") {
         need(1, 2);
         command = static_cast<unsigned char>(number(rest[0], 255, "command"));
@@ -320,6 +357,13 @@ int main(int argc, char** argv)
     } else {
         usage("unknown command " + cmd);
     }
+    const zdrlink::Request request{card, static_cast<unsigned char>(fpga), command, payload};
+    if (cmd != "raw" && cmd != "upload") {
+        const std::string why = zdrlink::refusal(request);
+        if (!why.empty())
+            usage(cmd + ": " + why);
+    }
+    const char* const refuser = card ? "the sending card" : "the processor";
 
     std::unique_ptr<Link> link;
     std::string where;
@@ -368,6 +412,11 @@ int main(int argc, char** argv)
         if (s == 0xFF)
             return noReply();
         std::printf("upload status %u (%s)\n", s, statusText(s));
+        std::fflush(stdout);
+        if (s == 1)
+            std::fprintf(stderr, "zdrlink: the processor refused the upload: the type and tag must name a file it "
+                                 "takes and the size be 1 to 5242880 bytes; or another PC's upload took over after "
+                                 "30 s without data from this one\n");
         return s == 0 ? 0 : 1;
     }
 
@@ -376,9 +425,8 @@ int main(int argc, char** argv)
     if (!link->request(dest, command, payload, reply, timeoutMs, static_cast<unsigned char>(fpga)))
         return noReply();
     printReply(reply);
-    if (card && reply.status == 1)
-        std::fprintf(stderr, "zdrlink: the sending card refused it: a RAM transfer must lie inside one page (the page "
-                             "in bits 12 to 19 of the address, page 0 is none), a register write 0 to 170, --fpga 0 "
-                             "or 1 (docs/protocol.md lists the pages)\n");
+    std::fflush(stdout);
+    if (reply.status == 1)
+        std::fprintf(stderr, "zdrlink: %s refused it: %s\n", refuser, zdrlink::refusalNote(request).c_str());
     return reply.status == 0 ? 0 : 1;
 }

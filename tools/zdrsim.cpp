@@ -28,7 +28,7 @@ const char* const kUsage =
 
 [[noreturn]] void refuse(const std::string& why)
 {
-    std::fprintf(stderr, "zdrsim: %s\n%s", why.c_str(), kUsage);
+    std::fprintf(stderr, "zdrsim: %s\nzdrsim: \"zdrsim --help\" prints the usage\n", why.c_str());
     std::exit(2);
 }
 

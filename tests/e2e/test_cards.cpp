@@ -227,10 +227,10 @@ TEST(E2eCards, ALateAnswerOfOneCardIsNotGivenToAPcThatAsksAnotherCardOfThePort)
     }
 
     // The same one step beside: a broadcast or a multicast on either side.
-    // Port 5's late answer to A fits none of B's requests (another address,
-    // another port byte, or a write of another card that port 5 still owes
-    // A): B gets no answer (its own from port 5 comes after its end too),
-    // and a multicast is not reported complete without port 5.
+    // Port 5's late answer to A fits none of B's requests (another address
+    // or another port byte): B gets no answer (its own from port 5 comes
+    // after its end too), and a multicast is not reported complete without
+    // port 5.
     auto frameOf = [](unsigned short dest, unsigned char port, Bytes tail) {
         Bytes f = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8), 0x10, 0xF0, 0x10, 0x67,
                    0x01, port, 0x00};

@@ -381,6 +381,8 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         {"/data/configs/tcpip.ini.qWcRtZx", "not one either"},
         {"/data/configs/wifi_restore.new.txt", "notes"},
         {"/data/app/zdrK47N2", "a staged program"},
+        // The mark of a bitstream write cut short stays: the flash is blank.
+        {"/data/configs/fpga0_flash_writing", "FPGA 0 flash write started\n"},
     };
     const QFileDevice::Permissions rw_r__r__ = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                QFileDevice::ReadGroup | QFileDevice::ReadOther;
@@ -395,6 +397,7 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         "/etc/wpa_supplicant.conf.new", "/etc/rtl_hostapd_2G.conf.new", "/data/configs/wifi_restore.new",
         "/data/.upload.new",            "/data/rcvrecovery/KQFX.new",   "/data/smartmapping/KQFR.new",
         "/data/app/zdrK47N2.new",       "/data/configs/tcpip.ini.lock", "/data/configs/tcpip.ini.qWcRtZ",
+        "/data/configs/fpga1_flash_writing.new",
     };
     // A save of the settings file cut short: its lock (pid, program, host),
     // taken after the files above were kept, then the temporary six
@@ -425,6 +428,12 @@ TEST(E2ePowerCuts, WhatInterruptedWritesLeftIsRemovedAtStart)
         EXPECT_FALSE(QFile::exists(QString::fromStdString(app.hostPath(p)))) << p;
     for (const auto& f : real)
         EXPECT_EQ(readAll(app.hostPath(f.first)), f.second) << f.first;
+    EXPECT_TRUE(app.waitFor(
+        [&] {
+            return readAll(app.hostPath("/data/velmokq/log/prqEnglneLog")).find("FPGA 0: flash blank, upgrade again") !=
+                   std::string::npos;
+        },
+        5000));
     app.stop();
 }
 
@@ -853,15 +862,16 @@ void expectLevelInForce(AppRunner& app, int percent, const char* record, const c
 // percent, and how the program ends.
 struct BrightnessCase {
     const char* what;
-    const char* hold;   // start commands that keep the FPGAs from coming up ("" none, null: wait until up)
-    bool release;       // the FPGAs are let up before the end
-    bool cut;           // cut at the parameter file's rename (else SIGTERM)
-    bool cutBefore;     // just before it (else just after)
-    int oldPercent;     // stored before, with its record's level
+    const char* hold = nullptr;   // start commands that keep the FPGAs from coming up ("" none, null: wait until up)
+    bool release = false;         // the FPGAs are let up before the end
+    bool cut = false;             // cut at the parameter file's rename (else SIGTERM)
+    bool cutBefore = false;       // just before it (else just after)
+    int oldPercent;               // stored before, with its record's level
     const char* oldLevel;
-    int percent;        // set by the PC
-    const char *level, *reg6;   // in force after the restart
+    int percent;                  // set by the PC
+    const char *level, *reg6;     // in force after the restart
     int percentAfter;
+    bool stopAtOnce = false;      // SIGTERM right after the PC's answer to the word (its flag not sent)
 };
 
 // For each case on one board: the old level stored as a page does with both
@@ -904,14 +914,19 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
             ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
         else if (*c.hold)
             EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
-        const bool answered = pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
+        pcclient::UdpLink udp;
+        const bool answered = c.stopAtOnce ? udp.open("127.0.0.1", app.linkPort("udp")) &&
+                                                 pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0})
+                                           : pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
         if (c.cut) {
             ASSERT_TRUE(cutDown(app)) << c.what;
             EXPECT_EQ(filePercent(app), c.cutBefore ? c.oldPercent : c.percent) << c.what;
         } else {
             ASSERT_TRUE(answered) << c.what;
-            ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == c.percent; }, 5000))
-                << c.what << ": the file holds " << filePercent(app);
+            if (!c.stopAtOnce) {
+                ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == c.percent; }, 5000))
+                    << c.what << ": the file holds " << filePercent(app);
+            }
             if (c.hold && *c.hold)
                 EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos)
                     << c.what << ": " << app.control("fpga-status");
@@ -940,16 +955,22 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
 // start shows the percent set, and the record, the block, the file, the
 // page and register 6 agree: during start-up, with FPGA 1 kept from its
 // link, with FPGA 0 dead. Kept from coming up and then let up, the FPGAs
-// store the record in the same run.
+// store the record in the same run. Up, and stopped the moment the PC is
+// answered, the stop stores it.
 TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStop)
 {
     // 80 % = 204 = 0xCC stored; 25 % = 63 = 0x3F set.
     runBrightnessCases({
-        {"start-up", "", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
-        {"FPGA 1 without a link", "fpga-fault 1 nolink", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
-        {"FPGA 0 dead", "fpga-fault 0 dead", false, false, false, 80, "cc", 25, "3f", "0x3F", 25},
-        {"FPGA 1 without a link until the file holds it", "fpga-fault 1 nolink", true, false, false, 80, "cc", 25,
-         "3f", "0x3F", 25},
+        {.what = "start-up", .hold = "", .oldPercent = 80, .oldLevel = "cc", .percent = 25, .level = "3f",
+         .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGA 1 without a link", .hold = "fpga-fault 1 nolink", .oldPercent = 80, .oldLevel = "cc",
+         .percent = 25, .level = "3f", .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGA 0 dead", .hold = "fpga-fault 0 dead", .oldPercent = 80, .oldLevel = "cc", .percent = 25,
+         .level = "3f", .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGA 1 without a link until the file holds it", .hold = "fpga-fault 1 nolink", .release = true,
+         .oldPercent = 80, .oldLevel = "cc", .percent = 25, .level = "3f", .reg6 = "0x3F", .percentAfter = 25},
+        {.what = "FPGAs up, stopped right after the answer", .oldPercent = 80, .oldLevel = "cc", .percent = 25,
+         .level = "3f", .reg6 = "0x3F", .percentAfter = 25, .stopAtOnce = true},
     });
 }
 
@@ -961,11 +982,14 @@ TEST(E2ePowerCuts, ABrightnessChangeCutBetweenTheFileAndTheRecordIsTheFilesLevel
 {
     // 100 % = 0xFF stored; 30 % = 76 = 0x4C set. 80 % = 0xCC.
     runBrightnessCases({
-        {"start-up, cut after the file's rename", "", false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
-        {"FPGA 1 without a link, cut after the file's rename", "fpga-fault 1 nolink", false, true, false, 100, "ff",
-         30, "4c", "0x4C", 30},
-        {"FPGAs up, cut after the file's rename", nullptr, false, true, false, 100, "ff", 30, "4c", "0x4C", 30},
-        {"FPGAs up, cut before the file's rename", nullptr, false, true, true, 80, "cc", 30, "cc", "0xCC", 80},
+        {.what = "start-up, cut after the file's rename", .hold = "", .cut = true, .oldPercent = 100,
+         .oldLevel = "ff", .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
+        {.what = "FPGA 1 without a link, cut after the file's rename", .hold = "fpga-fault 1 nolink", .cut = true,
+         .oldPercent = 100, .oldLevel = "ff", .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
+        {.what = "FPGAs up, cut after the file's rename", .cut = true, .oldPercent = 100, .oldLevel = "ff",
+         .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
+        {.what = "FPGAs up, cut before the file's rename", .cut = true, .cutBefore = true, .oldPercent = 80,
+         .oldLevel = "cc", .percent = 30, .level = "cc", .reg6 = "0xCC", .percentAfter = 80},
     });
 }
 

@@ -180,9 +180,11 @@ TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
     ASSERT_NE(device.port(), 0);
     const std::string port = std::to_string(device.port());
 
-    const Outcome help = run({kZdrlink, "--help"});
-    EXPECT_EQ(help.status, 0) << describe({"--help"}, help);
-    EXPECT_EQ(help.out.rfind("usage: zdrlink", 0), 0u) << help.out;
+    for (const char* h : {"--help", "-h", "help"}) {
+        const Outcome help = run({kZdrlink, h});
+        EXPECT_EQ(help.status, 0) << describe({h}, help);
+        EXPECT_EQ(help.out.rfind("usage: zdrlink", 0), 0u) << help.out;
+    }
 
     // Arguments and the text the refusal must carry.
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
@@ -212,6 +214,16 @@ TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
         {{"upload", "1", "APPLX", "/dev/null"}, "4 characters"},
         {{"upload", "256", "APPL", "/dev/null"}, "type 256 is out of range"},
         {{"nonsense"}, "unknown command nonsense"},
+        // What the device would refuse, named before anything is sent.
+        {{"read-ram", "4090", "16"}, "16 bytes at 4090 (0xFFA) pass the end of the parameter block (0 to 0xFFF)"},
+        {{"read-ram", "0", "0"}, "a read of 0 bytes: a read takes 1 to 4096"},
+        {{"write-ram", "4095", "0102"}, "2 bytes at 4095 (0xFFF) pass the end of the parameter block"},
+        {{"items", "200", "0", "1"}, "item 200 is no parameter item: the items are 1 brightness"},
+        {{"set-network", "192.168.1.2", "255.0.255.0", "192.168.1.1"}, "mask 255.0.255.0 is not contiguous"},
+        {{"upload", "1", "ABCD", "/dev/null"}, "upload type 1 takes the tag APPL, not ABCD"},
+        {{"set-clock", "2023-02-29", "10:00:00"}, "2023-02 has days 1 to 28"},
+        {{"--card", "read-reg", "170", "5"}, "registers 170 to 174 pass the last register of the sending card"},
+        {{"--card", "write-ram", "0x13000", "00"}, "page 0x13, which the sending card only reads out"},
     };
     for (const auto& c : refused) {
         std::vector<std::string> argv = {kZdrlink, "--udp", port, "--timeout", "300"};
@@ -219,6 +231,8 @@ TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
         const Outcome r = run(argv);
         EXPECT_EQ(r.status, 2) << describe(argv, r);
         EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+        EXPECT_NE(r.err.find("zdrlink: nothing was sent; \"zdrlink help\" prints the usage\n"), std::string::npos);
+        EXPECT_EQ(r.err.find("commands:"), std::string::npos) << describe(argv, r);
         EXPECT_EQ(device.received(), 0) << describe(argv, r);
     }
 
@@ -247,6 +261,8 @@ TEST(ToolsCommandLine, ZdrlinkRefusesWhatDoesNotFitAndSendsNothing)
         const Outcome r = run(argv);
         EXPECT_EQ(r.status, 2) << describe(argv, r);
         EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+        EXPECT_NE(r.err.find("zdrlink: nothing was sent; \"zdrlink help\" prints the usage\n"), std::string::npos);
+        EXPECT_EQ(r.err.find("commands:"), std::string::npos) << describe(argv, r);
         EXPECT_EQ(device.received(), 0) << describe(argv, r);
     }
 
@@ -378,6 +394,8 @@ TEST(ToolsCommandLine, ZdrsimSendsOnlyCommandsToTheBoard)
         const Outcome r = run(argv, env);
         EXPECT_EQ(r.status, 2) << describe(argv, r);
         EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+        EXPECT_NE(r.err.find("zdrsim: \"zdrsim --help\" prints the usage\n"), std::string::npos);
+        EXPECT_EQ(r.err.find("Exit status"), std::string::npos) << describe(argv, r);
     }
     // A command is sent as it is, the board's to judge.
     const Outcome tap = run({kZdrsim, "--root", root, "tap", "9999", "9999"});
@@ -401,6 +419,7 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
     };
     const Outcome before = zdrsim({"store-read", "block", "0", "4"});
     ASSERT_EQ(before.status, 0) << describe({"store-read"}, before);
+    ASSERT_EQ(zdrsim({"cards", "2", "2"}).status, 0);
 
     // Each refusal is an error answer with the command's usage.
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
@@ -455,6 +474,9 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
         // Switches name themselves.
         {{"shell-eth0", "on", "extra"}, "error usage: shell-eth0 on|off; takes 1 argument, not 2\n"},
         {{"c331-silent", "on", "x"}, "error usage: c331-silent on|off; takes 1 argument, not 2\n"},
+        // A card that is not on the port.
+        {{"card-silent", "2", "5", "on"}, "error card 5 is not on port 2, which has 2 cards (0 to 1)"},
+        {{"card-silent", "1", "0", "on"}, "error card 0 is not on port 1, which has no cards"},
     };
     for (const auto& c : refused) {
         const Outcome r = zdrsim(c.first);
@@ -509,15 +531,39 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
     r = run({kZdrlink, "--host", "localhost", "--at", at, "AT+GETVER"});
     EXPECT_EQ(r.status, 0) << describe({"--host", "localhost", "--at", at, "AT+GETVER"}, r);
     EXPECT_EQ(r.out.substr(r.out.size() >= 4 ? r.out.size() - 4 : 0), "OK\r\n") << r.out;
-    // The sending card (--card) refuses a read of RAM page 0, and says why.
+    // A refusal that comes back names what was refused and why, from what
+    // was sent ("raw" sends what zdrlink itself refuses); the status stays
+    // as the protocol gives it.
     const std::string udp = std::to_string(ports.udp);
-    r = run({kZdrlink, "--udp", udp, "--host", "LOCALHOST", "--card", "read-ram", "0", "4"});
-    EXPECT_EQ(r.status, 1) << describe({"--card", "read-ram", "0", "4"}, r);
-    EXPECT_NE(r.out.find("status 1"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find("the sending card refused it"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("bits 12 to 19"), std::string::npos) << r.err;
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refusals = {
+        {{"--host", "LOCALHOST", "--card", "raw", "0x61", "0000000004000000"},
+         "the sending card refused it: address 0x0 is in page 0x0, which the sending card does not have (the "
+         "page is in bits 12 to 19"},
+        {{"--card", "raw", "0xA0", "AB00FF01"}, "register 171: the sending card takes writes to registers 0 to 170"},
+        {{"raw", "0x61", "FA0F000010000000"}, "the processor refused it: 16 bytes at 4090 (0xFFA) pass the end"},
+        {{"raw", "0x61", "0000000000000000"}, "the processor refused it: a read of 0 bytes"},
+        {{"raw", "0x60", "FF0F0000020000000102"}, "the processor refused it: 2 bytes at 4095 (0xFFF) pass the end"},
+        {{"raw", "0xB0", "C8000100"}, "the processor refused it: item 200 is no parameter item"},
+        {{"raw", "0x82", "C0A80102FF00FF00C0A801010000"}, "the processor refused it: mask 255.0.255.0 is not"},
+        {{"raw", "0x90", "014142434404000000"}, "the processor refused it: upload type 1 takes the tag APPL, not ABCD"},
+        {{"items", "4", "0", "5"}, "item 4 (load user mode) 5: the processor loads a user mode only when it is saved"},
+    };
+    for (const auto& c : refusals) {
+        std::vector<std::string> argv = {kZdrlink, "--udp", udp};
+        argv.insert(argv.end(), c.first.begin(), c.first.end());
+        r = run(argv);
+        EXPECT_EQ(r.status, 1) << describe(argv, r);
+        EXPECT_NE(r.out.find("status 1 (refused)"), std::string::npos) << describe(argv, r);
+        EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
+    }
     r = run({kZdrlink, "--udp", udp, "--card", "read-ram", "0x1000", "4"});
     EXPECT_EQ(r.status, 0) << describe({"--card", "read-ram", "0x1000", "4"}, r);
+    // The device information, each field named.
+    r = run({kZdrlink, "--udp", udp, "info"});
+    EXPECT_EQ(r.status, 0) << describe({"info"}, r);
+    for (const char* field : {"\ndevice id:     ", "\nIP address:    ", "\nsubnet mask:   ", "\ngateway:       ",
+                              "\nTCP port:      5005\n", "\nWiFi address:  ", "\nMAC address:   "})
+        EXPECT_NE(r.out.find(field), std::string::npos) << field << r.out;
 
     // SIGTERM ends the program cleanly: exit status 0, and its control
     // socket goes with it.

@@ -87,7 +87,7 @@ void C331Test::store16(int offset, uint16_t value, unsigned char flag)
 
 void C331Test::persist()
 {
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para));
+    test_store::persisted();
 }
 
 void C331Test::sideBySidePanel()

@@ -2,12 +2,15 @@
 // process on a fresh simulated board: PCs on UDP, TCP and RS-485 send
 // random sequences of plain reads and of unicast, broadcast and multicast
 // reads and writes to receiving cards that answer at once, a little late,
-// beyond their bound, or not at all. The oracle checks that
-//   - every answer a PC receives fits its own request (port byte, card,
-//     opcode, and for a read the address and length it echoes);
-//   - a request is answered only when every port it went to can answer it
-//     within its bound (a multicast is complete only when every port
-//     answered it), and is answered then;
+// beyond their bound, or not at all; one port that answers misses a single
+// request and then answers again, and a PC sends a request again when its
+// answer did not come. The oracle checks that
+//   - every answer a PC receives fits its own request in every field the
+//     cards echo (port byte, card, opcode, and for a read the address and
+//     length); an earlier request's late answer that fits is its answer;
+//   - a request is answered when every port it went to answers it within
+//     its bound (a multicast only then), and the one the miss met is
+//     answered when sent again;
 //   - the pass-throughs reach the cards in the order they arrived (where
 //     one arrived clearly before the other and took its place then: its
 //     PC's request before it had been answered);

@@ -122,7 +122,7 @@ TEST_F(CropTable, PointingALayerAtAnInputOrACrop)
 {
     // The current mode was persisted: a new layout no longer matches it.
     setLe16(ParaWriteLock().block(), para::kCurrentMode, 4);
-    setLe16(p->ram_para_shadow, para::kCurrentMode, 4);
+    test_store::shadow_word(para::kCurrentMode, 4);
     p->ZdrSetImageSource(0, 4, 2);
     EXPECT_EQ(le16(p->ram_para, para::layer(2) + para::kLayerInput), 4);
     EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);

@@ -232,7 +232,7 @@ TEST_F(CustomModeTest, ParaSyncRebuildsOnANewModeInUseAndShowsTheCheckMark)
 {
     g_language = 1;
     saveSlot(1, 1920, 1080, 90, 50);
-    std::memcpy(store->ram_para_shadow, store->ram_para, 4096);
+    test_store::persisted();
     open();
     touchTile(1);
     button("Button_use")->click();
@@ -260,7 +260,7 @@ TEST_F(CustomModeTest, WritesLandingAfterTheRefreshsCopyAreShownByTheNextRefresh
     g_language = 1;
     saveSlot(0, 1920, 1080, 90, 50);
     saveSlot(1, 1280, 720, 60, 40);
-    std::memcpy(store->ram_para_shadow, store->ram_para, 4096);
+    test_store::persisted();
     open();
     ASSERT_EQ(text("label_ID"), "ID:1");
     auto fileWord = [this](int offset) {

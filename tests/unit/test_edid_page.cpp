@@ -38,7 +38,7 @@ protected:
     }
     EDIDset* open()
     {
-        std::memcpy(store->ram_para_shadow, store->ram_para, sizeof store->ram_para_shadow);
+        test_store::persisted();
         page = new EDIDset();
         g_edidset = page;
         return page;

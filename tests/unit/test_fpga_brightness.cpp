@@ -509,12 +509,26 @@ TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
         mgr().bri_scale_mode = -1;
         mgr().record_bright_change();
     };
+    // The PC stores a manual record on the command page (type 3, mode,
+    // level) with no port linked, the block's percent given before.
+    auto pcStores = [&](const std::vector<uint8_t>& record, unsigned percentBefore) {
+        setPercent(percentBefore);
+        for (int i = 0; i < 2; ++i)
+            mgr().MCU_REG_func[i][128] = mgr().MCU_REG_func[i][144] = 0;
+        std::memcpy(mgr().MCU_RAM_CMD, record.data(), record.size());
+        mgr().Dealwith_mcu_ram();
+        mgr().record_bright_change();
+        mgr().bri_reload_flag = 0;
+        linkPorts();
+    };
     const struct {
         const char* what;
         std::vector<uint8_t> stored;
         unsigned percent;
         std::vector<uint8_t> after;
         unsigned char shown;
+        unsigned percentAfter = 0xFFFF;   // the percent when it is not the one set
+        bool byPc = false;                // the PC stored the record just before the stop
     } cases[] = {
         // 80 % = 0xCC stored, 25 % set: 25 x 255 / 100 = 63 = 0x3F.
         {"8-bit level of another percent", record(16, 0xCC), 25, record(16, 0x3F), 0x3F},
@@ -528,11 +542,22 @@ TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
         {"0 % set", record(16, 0x80), 0, record(16, 0x00), 0x00},
         // A percent that is none is no level to store.
         {"no percent", record(16, 0x80), 101, record(16, 0x80), 0x80},
+        // 3 % set in a 4-bit mode is raised to 15: still 3 %.
+        {"3 % raised in a 4-bit mode", record(16, 0x0F), 3, record(16, 0x0F), 0x0F},
+        // Level 8 of 16 (0x7F, 49 %) stored by the PC while 80 % was set.
+        {"the PC's level stored with no port linked", record(0, 8), 80, record(0, 8), 0x7F, 49, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.byPc) {
+            pcStores(c.stored, c.percent);
+            // The next start: the record and the percent the file holds.
+            startWith(flash(2).peek(fpga_manage::kBrightRecord, 57),
+                      le16(ZdrRamPara::p_zdrrampara_config->ram_para_shadow, para::kBrightness));
+        }
         const uint64_t erases = flash(2).counters().erases;
-        startWith(c.stored, c.percent);
+        if (!c.byPc)
+            startWith(c.stored, c.percent);
         EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), c.after);
         EXPECT_EQ(flash(2).counters().erases - erases, c.after == c.stored ? 0u : 1u);
         EXPECT_EQ(mgr().bri_start_check, 0);
@@ -543,7 +568,7 @@ TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
         EXPECT_EQ(model(1).storedReg(6), c.shown);
         // The percent stays; one that is none gives way to the level
         // shown (0x80 = 50 %).
-        EXPECT_EQ(percent(), c.percent <= 100 ? c.percent : 50u);
+        EXPECT_EQ(percent(), c.percentAfter <= 100 ? c.percentAfter : c.percent <= 100 ? c.percent : 50u);
     }
 
     // A table and the automatic mode set their own levels: kept.

@@ -45,7 +45,7 @@ protected:
     }
     void layerInput(int layer, unsigned word) { setLe16(ParaWriteLock().block(), para::layer(layer) + para::kLayerInput, word); }
     void enable(int layer, int on) { setLe16(ParaWriteLock().block(), para::layer(layer) + para::kLayerEnable, on); }
-    void persist() { std::memcpy(store->ram_para_shadow, store->ram_para, sizeof store->ram_para_shadow); }
+    void persist() { test_store::persisted(); }
 
     InputChoose* open()
     {

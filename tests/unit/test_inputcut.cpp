@@ -62,7 +62,7 @@ protected:
     }
     uint16_t cropField(int k, int field) const { return le16(store->ram_para, para::crop(k) + 2 * field); }
     // Block and shadow agree again, as after a refresh.
-    void persisted() { std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para)); }
+    void persisted() { test_store::persisted(); }
 
     InputCut* open()
     {
@@ -356,7 +356,7 @@ TEST_F(CropPage, ParaSyncRedrawsOnCropChangesAndCode103)
     EXPECT_NE(tiles(), drawn);
     // A crop the file already holds and the tiles do not show yet is shown.
     putCrop(5, 2, 3, 0, 0, 1, 1);
-    std::memcpy(store->ram_para_shadow + para::crop(5), store->ram_para + para::crop(5), para::kCropSize);
+    test_store::persisted(para::crop(5), para::kCropSize);
     g_inputcut->syncUpdate(1);
     EXPECT_EQ(text("HDMI1_num"), "(4)");
 

@@ -331,9 +331,36 @@ TEST_F(LinkOptionPage, UsbCodesRedrawTheListAndTheEndOfTheUpgradeShowsOnTheUsbTa
                           "<font style = 'font-size:14px' color = #E04040 >%1</font><br>10:1:2    10:3:4</font>")
                       .arg(f.said));
     }
+    // Packages left out (more than 100 on the disk) are named beside the
+    // load button, and no longer once an upgrade left none out.
+    EXPECT_TRUE(ui()->label_skipped->text().isEmpty());
+    fpga_manage::p_fpga_manage->usb_skipped = QStringList{"m100.ZDR", "m101.ZDR"};
+    SyncUpdate::pInstance()->para_sync(104);
+    EXPECT_EQ(ui()->label_skipped->text().replace('\n', ' '), "Not installed (over 100 packages): m100.ZDR, m101.ZDR");
+    fpga_manage::p_fpga_manage->usb_skipped.clear();
+    SyncUpdate::pInstance()->para_sync(104);
+    EXPECT_TRUE(ui()->label_skipped->text().isEmpty());
     fpga_manage::p_fpga_manage->upgrade_errors = 0;
     fpga_manage::p_fpga_manage->upgrade_flash[0] = 0;
     fpga_manage::p_fpga_manage->upgrade_flash[1] = 0;
+
+    // A flash write cut short is found at start: the USB tab says so
+    // before any upgrade, and so does the end of one that left it.
+    g_linkoption->on_Button_back_clicked();
+    flushDeletes();
+    const std::string mark = platform::boardPath("/data/configs/fpga1_flash_writing");
+    QFile(QString::fromStdString(mark)).open(QIODevice::WriteOnly);
+    fpga_manage::createForTest(false);
+    g_linkoption = new LinkOption();
+    g_page_focus = kFocusLinkOption;
+    g_linkoption->on_Button_usb_clicked();
+    EXPECT_EQ(ui()->label_log->text(),
+              "<font style = 'font-size:14px' color = #E04040 >FPGA 1: flash blank, upgrade again</font>");
+    SyncUpdate::pInstance()->para_sync(104);
+    EXPECT_EQ(ui()->label_log->text(), "<font style = 'font-size:20px' color = #51BB28 >downing over<br>"
+                                       "<font style = 'font-size:14px' color = #E04040 >FPGA 1: flash blank, "
+                                       "upgrade again</font><br></font>");
+    std::remove(mark.c_str());
 }
 
 TEST_F(LinkOptionPage, OpenedFromTheMenuAndClosedByTheIdleTimeOut)
@@ -377,6 +404,19 @@ TEST_F(LinkOptionPage, TextsInFourLanguagesAndScreenshots)
         EXPECT_TRUE(page.grab().save(dir + "/link_network_" + tag + ".png"));
         page.on_Button_usb_clicked();
         EXPECT_TRUE(page.grab().save(dir + "/link_usb_" + tag + ".png"));
+        // The end of an upgrade that left packages out and a flash blank.
+        fpga_manage* fpga = fpga_manage::p_fpga_manage;
+        fpga->upgrade_time_text = "23:59:59    23:59:59";
+        fpga->upgrade_errors = 6;
+        fpga->upgrade_flash[0] = fpga_manage::kFlashBlank;
+        fpga->upgrade_flash[1] = fpga_manage::kFlashOldKept;
+        fpga->usb_skipped = QStringList{"update_2024_08_02_full_package.ZDR", "m101.ZDR", "m102.ZDRZK",
+                                        "m103.ZDR", "m104.ZDR"};
+        page.syncUpdate(104);
+        EXPECT_TRUE(page.grab().save(dir + "/link_usb_end_" + tag + ".png"));
+        fpga->upgrade_errors = 0;
+        fpga->upgrade_flash[0] = fpga->upgrade_flash[1] = fpga_manage::kFlashNotTried;
+        fpga->usb_skipped.clear();
     }
     g_language = 9;
     LinkOption page;

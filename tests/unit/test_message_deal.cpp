@@ -7,6 +7,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
+#include "core/logMsg.h"
 #include "core/para_layout.h"
 #include "link/k47_wifi_config.h"
 #include "link/link_global.h"
@@ -273,9 +274,9 @@ TEST_F(LinkHandlers, SendingCardPagesAndRegistersAreTheFpgaImages)
 
 TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
 {
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para));
+    test_store::persisted();
     setLe16(ParaWriteLock().block(), para::kCurrentMode, 3);
-    setLe16(store->ram_para_shadow, para::kCurrentMode, 3);
+    test_store::shadow_word(para::kCurrentMode, 3);
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{1, 0, 40}, {2, 0, 3}, {3, 1, 4}, {5, 0, 1}, {6, 2, 0x8050}}))
                   .status,
               0);
@@ -508,21 +509,56 @@ TEST_F(LinkHandlers, ReadsWaitForAStoreInProgressButNotForAPass)
     EXPECT_EQ(r.got.data, (Bytes{0x80, 0x1F, 0x06}));
 }
 
-TEST_F(LinkHandlers, SetClockRunsDateAndHwclockWithCheckedValues)
+TEST_F(LinkHandlers, TheClockOfThePcAndOfTheCommandPageTakeTheSameDatesAndAnswerAFailure)
 {
-    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 2, 29, 23, 59, 58)).status, 0);
-    const std::vector<std::string> c = shellCommands();
-    ASSERT_EQ(c.size(), 2u);
-    EXPECT_EQ(c[0], "date -s \"2024-02-29 23:59:58\"");
-    EXPECT_EQ(c[1], "hwclock -wu");
+    fpga_manage* m = fpga_manage::createForTest(false);
+    auto& shell = sim::Board::instance().shell();
+    const auto bcd = [](int v) { return static_cast<unsigned char>((v / 10) << 4 | (v % 10)); };
+    const struct {
+        int y, mo, d, h, mi, s;
+        const char* command;   // nullptr: refused, nothing run
+        int hwclockExit;
+        int status;
+    } rows[] = {
+        {2024, 2, 29, 23, 59, 58, "date \"2024-2-29 23:59:58\";hwclock -wu", 0, 0},
+        {2024, 2, 30, 12, 0, 0, nullptr, 0, 1},
+        {2023, 2, 29, 0, 0, 0, nullptr, 0, 1},
+        {2024, 4, 31, 0, 0, 0, nullptr, 0, 1},
+        {1900, 1, 1, 0, 0, 0, nullptr, 0, 1},
+        {2100, 1, 1, 0, 0, 0, nullptr, 0, 1},
+        {1999, 12, 31, 0, 0, 0, nullptr, 0, 1},
+        {2024, 13, 1, 0, 0, 0, nullptr, 0, 1},
+        {2024, 1, 1, 24, 0, 0, nullptr, 0, 1},
+        // The hardware clock not set: a failure, not a success.
+        {2024, 3, 5, 9, 7, 0, "date \"2024-3-5 9:7:0\";hwclock -wu", 1, 3},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.y) + "-" + std::to_string(r.mo) + "-" + std::to_string(r.d));
+        const std::vector<std::string> expected =
+            r.command ? std::vector<std::string>{r.command} : std::vector<std::string>{};
+        shell.setExitCode("hwclock", r.hwclockExit);
+        shell.clearLog();
+        EXPECT_EQ(callProcessor(0x87, clockPayload(r.y, r.mo, r.d, r.h, r.mi, r.s)).status, r.status);
+        EXPECT_EQ(shellCommands(), expected) << "the PC";
 
-    sim::Board::instance().shell().clearLog();
-    EXPECT_EQ(callProcessor(0x87, clockPayload(2023, 2, 29, 0, 0, 0)).status, 1);
-    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 13, 1, 0, 0, 0)).status, 1);
-    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 1, 1, 24, 0, 0)).status, 1);
-    EXPECT_EQ(callProcessor(0x87, clockPayload(1999, 1, 1, 0, 0, 0)).status, 1);
-    EXPECT_TRUE(shellCommands().empty());
-
-    sim::Board::instance().shell().setExitCode("date", 1);
-    EXPECT_EQ(callProcessor(0x87, clockPayload(2024, 1, 1, 0, 0, 0)).status, 3);
+        // The command page's clock: BCD year, century, month, day, time.
+        shell.clearLog();
+        const unsigned char page[] = {bcd(r.y % 100), bcd(r.y / 100), bcd(r.mo), bcd(r.d),
+                                      bcd(r.h),       bcd(r.mi),      bcd(r.s)};
+        std::memcpy(m->MCU_RAM_CMD + 8, page, sizeof(page));
+        m->Checktime();
+        EXPECT_EQ(shellCommands(), expected) << "the command page";
+        const std::string log = readFile(hostPath(kEngineLogPath));
+        if (r.status == 1) {
+            EXPECT_NE(log.find("clock set by the command page to " + std::to_string(r.y) + "-" + std::to_string(r.mo) +
+                               "-" + std::to_string(r.d)),
+                      std::string::npos)
+                << "a refusal not logged";
+        }
+    }
+    const std::string log = readFile(hostPath(kEngineLogPath));
+    EXPECT_NE(log.find("clock set by the PC to 2024-3-5 9:7:0 failed"), std::string::npos);
+    EXPECT_NE(log.find("clock set by the command page to 2024-3-5 9:7:0 failed"), std::string::npos);
+    shell.setExitCode("hwclock", 0);
+    fpga_manage::destroyForTest();
 }

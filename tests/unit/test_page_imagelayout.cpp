@@ -52,7 +52,7 @@ protected:
     }
     void sync()
     {
-        std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+        test_store::persisted();
         c331_manage::para_change_flag = 0;
     }
     ImageLayout* open() { return PageTest::open(g_imagelayout, kFocusImageLayout); }

@@ -38,7 +38,7 @@ protected:
         const unsigned short values[8] = {80, 40, 7, 30, 0, 100, 20, 5};
         for (int i = 0; i < 8; ++i)
             setLe16(ParaWriteLock().block(), para::kBrightness + 2 * i, values[i]);
-        std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+        test_store::persisted();
         c331_manage::para_change_flag = 0;
     }
     ImageQuality* open() { return PageTest::open(g_imagequality, kFocusImageQuality); }
@@ -227,7 +227,7 @@ TEST_F(ImageQualityTest, APcWriteBetweenTheRefreshsCopyAndItsListIsKept)
 TEST_F(ImageQualityTest, ALanguageChangeRenamesTheTypesWithoutStoringAType)
 {
     setLe16(ParaWriteLock().block(), para::kColorTempType, 2);
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+    test_store::persisted();
     open();
     QComboBox* combo = w<QComboBox>("comboBox");
     EXPECT_EQ(combo->currentIndex(), 2);
@@ -347,15 +347,29 @@ TEST_F(ShellTest, IdleTimeBacksOutOfThePictureQualityPageAndTheMenu)
     flushDeletes();
 }
 
+// Each tab shows its own controls under its own title and tab names in
+// every language (whether the texts fit is checked with every page's).
 TEST_F(ImageQualityTest, ScreenshotsOfBothTabsInFourLanguages)
 {
+    const char* const titles[4] = {"图像效果", "Image quality", "Изображение", "Chất lượng hình ảnh"};
+    const char* const tabs[4][2] = {{"画质", "色温"}, {"Quality", "Temperature"}, {"Качество", "Оттенок"},
+                                    {"Chất lượng", "Độ màu"}};
+    const char* const warm[4] = {"偏暖", "warm", "Теплый", "Màu ấm"};
     open();
+    QStackedWidget* stack = w<QStackedWidget>("stackedWidget");
     for (int language = 0; language < 4; ++language) {
         g_language = static_cast<unsigned char>(language);
         page->language_changed();
+        EXPECT_EQ(text("label_title"), QString::fromUtf8(titles[language]));
+        EXPECT_EQ(w<QPushButton>("Button_quality")->text(), QString::fromUtf8(tabs[language][0]));
+        EXPECT_EQ(w<QPushButton>("Button_temperature")->text(), QString::fromUtf8(tabs[language][1]));
         page->on_Button_quality_clicked();
+        EXPECT_EQ(stack->currentIndex(), 0);
+        EXPECT_EQ(text("label_bright"), "80");
         shot("picture_quality", language);
         page->on_Button_temperature_clicked();
+        EXPECT_EQ(stack->currentIndex(), 1);
+        EXPECT_EQ(w<QComboBox>("comboBox")->itemText(1), QString::fromUtf8(warm[language]));
         shot("picture_temperature", language);
     }
 }

@@ -184,10 +184,10 @@ protected:
     // A stored screen: block and shadow agree.
     void stored(int w, int h, int mode)
     {
-        for (unsigned char* b : {test_store::unguarded_block(), store->ram_para_shadow}) {
-            setLe16(b, para::kLedWidth, static_cast<uint16_t>(w));
-            setLe16(b, para::kLedHeight, static_cast<uint16_t>(h));
-            setLe16(b, para::kSpliceMode, static_cast<uint16_t>(mode));
+        const std::pair<int, int> words[3] = {{para::kLedWidth, w}, {para::kLedHeight, h}, {para::kSpliceMode, mode}};
+        for (const auto& word : words) {
+            setLe16(test_store::unguarded_block(), word.first, static_cast<uint16_t>(word.second));
+            test_store::shadow_word(word.first, static_cast<uint16_t>(word.second));
         }
     }
     OutputSet* open()

@@ -11,6 +11,9 @@
 #include "sendcard/fpga_manage.h"
 #include "ui/picture/custommode.h"
 #include "ui/picture/imagelayout.h"
+#include "ui/picture/imagequality.h"
+#include "ui/picture/inputcut.h"
+#include "ui/shell/my_lineedit.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/advancedoption.h"
 #include "ui/shell/firmwareupdate.h"
@@ -30,11 +33,18 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <cstring>
 #include <functional>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -96,6 +106,32 @@ bool refreshReadDuringAPass(const std::function<void()>& refresh)
     done = true;
     pass.join();
     return early;
+}
+
+// The chip thread's change pass holds the manage mutex while the operator
+// taps on this thread. The PC's write, waiting for the pass too, lands
+// first, once this thread has slept 100 ms on end (waiting for the mutex):
+// a tap that looks before it takes the mutex has looked by then.
+void pcWritesWhileTheTapWaits(const std::function<void()>& tap, const std::function<void()>& pcWrite)
+{
+    const std::string stat = "/proc/self/task/" + std::to_string(syscall(SYS_gettid)) + "/stat";
+    std::atomic<bool> held{false};
+    std::thread pass([&] {
+        C331ParaLock::acquire();
+        held = true;
+        for (int asleep = 0, tries = 0; asleep < 20 && tries < 2000; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::ifstream in(stat);
+            const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            asleep = line.find(") S ") != std::string::npos ? asleep + 1 : 0;
+        }
+        pcWrite();
+        C331ParaLock::release();
+    });
+    while (!held.load())
+        std::this_thread::yield();
+    tap();
+    pass.join();
 }
 
 // True when a label or a line edit of the page shows text (labels: within
@@ -496,7 +532,7 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
     g_language = 1;
     // The LED screen: width at block 1378, height at 1380.
     setLe16(ParaWriteLock().block(), 1380, 1080);
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+    test_store::persisted();
 
     // The idle status screen.
     setLe16(ParaWriteLock().block(), 1378, 1920);
@@ -516,7 +552,7 @@ TEST_F(ShellTest, PageRefreshesWaitForAStoreInProgressAndShowTheWholeValue)
 
     // The window layout page: window 1's width (layer record 2272, word 14).
     setLe16(ParaWriteLock().block(), 2272 + 14, 1920);
-    std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+    test_store::persisted();
     {
         ImageLayout page;
         EXPECT_TRUE(refreshWaitedForTheStore(test_store::unguarded_block() + 2272 + 14, 2560, [&] { page.syncUpdate(); }))
@@ -648,6 +684,117 @@ TEST_F(ShellTest, ALoadedModeReplacesTheUserModeAreaOnly)
     g_mainwindow->on_Button_mode_load_clicked();
     EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
     EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 3);
+}
+
+// Every page that looks at the store before it stores (a slot saved, a
+// bound, a crop, a value already there) looks in the hold that stores: a
+// PC's write that waited for a chip pass with the page lands before the
+// look, and the page refuses or stores as it would have had the write been
+// there when it was tapped. Block, slots and change flag end as the PC's
+// write and the page's expected store leave them.
+TEST_F(ShellTest, EveryCheckOfAPageIsInTheHoldOfItsStore)
+{
+    using Bytes = std::vector<unsigned char>;
+    Bytes emptied(ZdrRamPara::kSlotFileSize, 0);
+    emptied[0] = emptied[1] = 0xFF;
+    const auto saveSlot = [](int s) {
+        std::memset(test_store::unguarded_slot(s), 0x33, ZdrRamPara::kSlotSize);
+        test_store::unguarded_slot(s)[0] = test_store::unguarded_slot(s)[1] = 0xAA;
+    };
+    // Crops 1 and 2 of HDMI1; record k emptied and crop 2 put in record k + 1.
+    const Bytes crop1 = {2, 0x80, 0, 0, 0, 0, 10, 0, 10, 0}, crop2 = {2, 0x81, 0, 0, 0, 0, 10, 0, 10, 0};
+    Bytes moved(para::kCropSize, 0);
+    moved.insert(moved.end(), crop2.begin(), crop2.end());
+    std::unique_ptr<QWidget> page;
+    const auto click = [&page](const char* name) { page->findChild<QPushButton*>(name)->click(); };
+    // The store as one run of bytes: the block, then slot s at
+    // kBlockSize + s * kSlotSize.
+    const auto image = [this] {
+        Bytes all(para::kBlockSize + ZdrRamPara::kSlotCount * ZdrRamPara::kSlotSize);
+        store->snapshot_block(all.data());
+        for (int s = 0; s < ZdrRamPara::kSlotCount; ++s)
+            store->snapshot_slot(s, all.data() + para::kBlockSize + s * ZdrRamPara::kSlotSize);
+        return all;
+    };
+    const int slot0 = para::kBlockSize, slotSize = ZdrRamPara::kSlotSize;
+    struct Row {
+        const char* path;
+        std::function<void()> open, tap;
+        int pcAt;   // in the store's run of bytes
+        Bytes pc;
+        int pageAt;   // the page's own store, expected (none: no bytes)
+        Bytes pageStores;
+        int flag;
+    };
+    const std::vector<Row> rows = {
+        {"home panel, Load of a slot the PC empties", [&] { saveSlot(0), g_mode_select = 0; },
+         [] { g_mainwindow->on_Button_mode_load_clicked(); }, slot0, emptied, 0, {}, 0},
+        {"user modes page, Use of a slot the PC empties",
+         [&] { saveSlot(1), page.reset(g_custommode = new CustomMode()), click("1"); }, [&] { click("Button_use"); },
+         slot0 + slotSize, emptied, 0, {}, 0},
+        {"user modes page, Delete of a slot the PC empties (its OSD word stays)",
+         [&] {
+             saveSlot(2), page.reset(g_custommode = new CustomMode()), click("2");
+             setLe16(test_store::unguarded_slot(2), para::kOsdOn - para::kModeStart + 2, 1);
+         },
+         [&] { click("Button_delete"); }, slot0 + 2 * slotSize, {0xFF, 0xFF}, 0, {}, 0},
+        {"window layout, a width beyond the LED width the PC shrinks",
+         [&] {
+             setLe16(test_store::unguarded_block(), para::kLedWidth, 1920);
+             setLe16(test_store::unguarded_block(), para::layer(0) + para::kLayerX, 1000);
+             page.reset(g_imagelayout = new ImageLayout());
+             g_lineedit = page->findChild<My_lineEdit*>("lineEdit_W");
+         },
+         [] { g_imagelayout->confirmString("900"); }, para::kLedWidth, {0xE8, 0x03}, 0, {}, 0},
+        {"window layout, a mirror the PC chose first",
+         [&] { test_store::unguarded_block()[para::layer(0) + para::kLayerMirror] = 0,
+               page.reset(g_imagelayout = new ImageLayout()); },
+         [&] { click("mirror3"); }, para::layer(0) + para::kLayerMirror, {2}, 0, {}, 0},
+        {"picture quality, a colour temperature the PC chose first",
+         [&] { setLe16(test_store::unguarded_block(), para::kColorTempType, 0),
+               page.reset(g_imagequality = new ImageQuality()); },
+         [] { g_imagequality->on_comboBox_activated(2); }, para::kColorTempType, {2, 0}, 0, {}, 0},
+        {"crop editor, Delete of a crop the PC replaced",
+         [&] {
+             std::copy(crop1.begin(), crop1.end(), test_store::unguarded_block() + para::crop(0));
+             std::copy(crop2.begin(), crop2.end(), test_store::unguarded_block() + para::crop(1));
+             page.reset(g_inputcut = new InputCut());
+             page->findChild<QFrame*>("frame_source")->findChild<QPushButton*>("2", Qt::FindDirectChildrenOnly)->click();
+         },
+         [&] { click("Button_delete"); }, para::crop(1), moved, 0, {}, 0},
+        {"crop editor, Add while the PC takes the free number",
+         [&] {
+             std::memset(test_store::unguarded_block() + para::crop(0), 0, para::kCropSize * para::kCropCount);
+             std::copy(crop1.begin(), crop1.end(), test_store::unguarded_block() + para::crop(0));
+             page.reset(g_inputcut = new InputCut()), click("Button_add");
+         },
+         [&] { click("Button_ok"); }, para::crop(1), crop2, para::crop(2),
+         {2, 0x82, 0, 0, 0, 0, 0x80, 0x07, 0x38, 0x04}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        row.open();
+        Bytes expected = image();
+        std::copy(row.pc.begin(), row.pc.end(), expected.begin() + row.pcAt);
+        std::copy(row.pageStores.begin(), row.pageStores.end(), expected.begin() + row.pageAt);
+        c331_manage::para_change_flag = 0;
+        pcWritesWhileTheTapWaits(row.tap, [&] {
+            Bytes b = row.pc;
+            const unsigned short n = static_cast<unsigned short>(b.size());
+            if (row.pcAt < slot0)
+                store->ZdrRamParaDeal(b.data(), n, static_cast<unsigned>(row.pcAt));
+            else
+                store->ZdrModeUserRamParaDeal(b.data(), n,
+                                              static_cast<unsigned>((row.pcAt - slot0) / slotSize + 1) << 12);
+        });
+        EXPECT_EQ(c331_manage::para_change_flag.load(), row.flag);
+        const Bytes now = image();
+        EXPECT_EQ(std::mismatch(now.begin(), now.end(), expected.begin()).first - now.begin(),
+                  static_cast<std::ptrdiff_t>(now.size()))
+            << "the first byte that differs";
+        page.reset();
+        g_lineedit = nullptr;
+    }
 }
 
 TEST_F(ShellTest, TheLanguageButtonsStoreTheLanguageForTheChip)

@@ -154,7 +154,7 @@ TEST_F(Persist, APendingSaveFillsTheSlotAndWritesItsFile)
 TEST_F(Persist, ASaveRequestEqualToTheShadowOrBeyondTheSlotsDoesNothing)
 {
     setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 2);
-    setLe16(p->ram_para_shadow, para::kModeSaveRequest, 2);
+    test_store::shadow_word(para::kModeSaveRequest, 2);
     sync->para_sync(1);
     EXPECT_EQ(p->ZdrUserModeSaved(1), 0);
     EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));

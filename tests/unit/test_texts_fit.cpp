@@ -90,7 +90,7 @@ protected:
         setLe16(mode + 2, para::crop(1) - para::kModeStart, 0x8104);
         ParaWriteLock().slot(4)[0] = ParaWriteLock().slot(4)[1] = 0xAA;
         setLe16(ParaWriteLock().block(), para::kCurrentMode, 1);
-        std::memcpy(store->ram_para_shadow, store->ram_para, sizeof(store->ram_para_shadow));
+        test_store::persisted();
         c331_manage::font_status = 0x03;
         // The settings engine reads the board's device id when it is made:
         // made first, so that the id below stays. An id of digits only is
@@ -242,8 +242,13 @@ TEST_F(TextsFit, EveryTextOnEveryPageFitsItsWidgetInFourLanguages)
             // The widest flash line: one flash blank, the other kept.
             fpga_manage::p_fpga_manage->upgrade_flash[0] = fpga_manage::kFlashBlank;
             fpga_manage::p_fpga_manage->upgrade_flash[1] = fpga_manage::kFlashOldKept;
+            // Packages left out, one with a long name.
+            fpga_manage::p_fpga_manage->usb_skipped =
+                QStringList{"update_2024_08_02_full_package_for_the_left_and_right_screens.ZDR", "m101.ZDR",
+                            "m102.ZDRZK", "m103.ZDR", "m104.ZDR", "m105.ZDR", "m106.ZDR", "m107.ZDR"};
             page.syncUpdate(104);
             check(&page, "link_usb_failed", language);
+            fpga_manage::p_fpga_manage->usb_skipped.clear();
             fpga_manage::p_fpga_manage->upgrade_errors = 0;
             fpga_manage::p_fpga_manage->upgrade_flash[0] = fpga_manage::kFlashNotTried;
             fpga_manage::p_fpga_manage->upgrade_flash[1] = fpga_manage::kFlashNotTried;

@@ -96,6 +96,7 @@ void noSleep(unsigned int) {}
 // The pauses of the upgrade, counted: each is a step between two pieces of
 // its work (a read of the package, an erase, a chunk written), where a test
 // cuts the upgrade short.
+struct PowerCut {};
 int g_pauses = 0;
 int g_cutAt = 0;
 std::function<void()> g_cut;
@@ -212,13 +213,22 @@ TEST_F(UsbUpgradeTest, ListsOnlyRegularFilesWithTheExactSuffixes)
     mgr().get_usb_file_list_path();
     EXPECT_EQ(mgr().usb_file_count, 0u);
 
-    // At most 100 packages, as the page shows.
+    // At most 100 packages, as the page shows; the others are named.
     g_usb_grade_path = "ZDR-K47";
     for (int i = 0; i < 105; ++i)
         putPackage("many" + std::to_string(i) + ".ZDR", {1});
+    mgr().upgrade_errors = 0;
     mgr().get_usb_file_list_path();
     EXPECT_EQ(mgr().usb_file_count, 100u);
     EXPECT_EQ(mgr().usb_file_list.size(), 100);
+    ASSERT_EQ(mgr().usb_skipped.size(), 7);   // x.ZDR and y.ZDRZK are there too
+    EXPECT_EQ(mgr().upgrade_errors.load(), 7u) << "packages left out end the upgrade as done";
+    const std::string log = readFile(hostPath("/data/velmokq/log/prqEnglneLog"));
+    for (const QString& name : mgr().usb_skipped) {
+        EXPECT_FALSE(mgr().usb_file_list.contains(platform::boardPath("/mnt/usb1/ZDR-K47/" + name)));
+        EXPECT_NE(log.find("more than 100 packages on the disk, not installed: " + name.toStdString()),
+                  std::string::npos);
+    }
 }
 
 TEST_F(UsbUpgradeTest, HiddenPackageIsNotInstalled)
@@ -529,8 +539,10 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
         const char* what;
         std::function<void()> cut;
         bool flashFails;
+        bool powerCut = false;   // the program stops there and starts again
     };
     const Fault faults[] = {
+        {"power cut", [] { throw PowerCut(); }, false, true},
         {"disk pulled", [&] { QDir(folder).removeRecursively(); }, false},
         {"package cut short in the first bitstream", [&] { ASSERT_EQ(::truncate(file.c_str(), 20000), 0); },
          false},
@@ -560,6 +572,9 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
         QDir(folder).removeRecursively();
         QDir().mkpath(folder);
         putPackage("fpga.ZDR", bytes);
+        for (const char* mark : {"/data/configs/fpga0_flash_writing", "/data/configs/fpga1_flash_writing"})
+            std::remove(platform::boardPath(mark).c_str());
+        std::remove(hostPath("/data/velmokq/log/prqEnglneLog").c_str());
         g_pauses = 0;
     };
 
@@ -582,14 +597,20 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
             fresh();
             g_cut = fault.cut;
             g_cutAt = cut;
-            runUpgrade();
+            try {
+                runUpgrade();
+            } catch (const PowerCut&) {
+                g_usb_grade = 0;
+                g_update_flag = 0;
+                fpga_manage::createForTest(false);   // the next start
+            }
             g_cut = nullptr;
             flash(2).setStuckBusy(false);
             flash(3).setStuckBusy(false);
             c331().setFlashStuck(false);
             const bool fontOld = c331().flashRead(0, uint32_t(oldFont.size())) == oldFont;
             const bool fontNew = c331().flashRead(0, uint32_t(newFont.size())) == newFont;
-            if (!fault.flashFails) {
+            if (!fault.flashFails && !fault.powerCut) {
                 EXPECT_TRUE(fontOld || fontNew) << "the font area lost its font";
             }
             bool allNew = fontNew;
@@ -599,8 +620,19 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
                 const bool isNew = flash(2 + f).peek(0, uint32_t(newBits[f].size())) == newBits[f];
                 const unsigned char said = mgr().upgrade_flash[f].load();
                 allNew = allNew && isNew;
-                if (!fault.flashFails) {
+                if (!fault.flashFails && !fault.powerCut) {
                     EXPECT_TRUE(isOld || isNew) << "the flash lost its bitstream";
+                }
+                if (fault.powerCut) {
+                    // Only a flash without a whole bitstream is named at
+                    // the next start, on the page and in the log.
+                    const bool blank = !isOld && !isNew;
+                    EXPECT_EQ(said, blank ? fpga_manage::kFlashBlank : fpga_manage::kFlashNotTried) << int(said);
+                    const std::string named = "FPGA " + std::to_string(f) + ": flash blank, upgrade again";
+                    EXPECT_EQ(readFile(hostPath("/data/velmokq/log/prqEnglneLog")).find(named) != std::string::npos,
+                              blank);
+                    EXPECT_EQ(mgr().fpga_rst_pending[f].load(), 0);
+                    continue;
                 }
                 if (isNew) {
                     EXPECT_EQ(said, fpga_manage::kFlashNewWritten);
@@ -613,7 +645,9 @@ TEST_F(UsbUpgradeTest, UpgradeCutShortAtAnyStepLeavesEachFlashItsOldOrItsWholeNe
                 // An FPGA is reset only onto a whole new bitstream.
                 EXPECT_EQ(mgr().fpga_rst_pending[f].load(), isNew ? 1 : 0);
             }
-            EXPECT_EQ(mgr().upgrade_errors.load() == 0, allNew) << "the end does not say what was done";
+            if (!fault.powerCut) {
+                EXPECT_EQ(mgr().upgrade_errors.load() == 0, allNew) << "the end does not say what was done";
+            }
         }
     }
 }

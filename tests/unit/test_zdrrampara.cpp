@@ -297,6 +297,7 @@ TEST_F(ParaStore, ModeMenuFileNamesAreLowerCaseHex)
     ZdrRamPara* p = load();
     const int osdOn = para::kOsdOn - para::kModeStart + 2;
     setLe16(ParaWriteLock().slot(9), osdOn, 1);
+    ParaWriteLock().slot(9)[0] = ParaWriteLock().slot(9)[1] = 0xAA;
     writeFile(hostPath("/data/modes/MO0a.json"), "{}");
     writeFile(hostPath("/data/modes/MO0A.json"), "{}");
     p->mode_file_deal(9, ZdrRamPara::kModeFileDelete);

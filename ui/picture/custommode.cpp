@@ -466,23 +466,14 @@ void CustomMode::highlight(QPushButton* pressed)
 void CustomMode::on_Button_use_clicked()
 {
     highlight(Button_use);
-    const int slot = g_mode_select % ZdrRamPara::kSlotCount;
-    if (!store()->ZdrUserModeSaved(slot))
-        return;
-    ZdrRamPara* s = store();
-    ParaWriteLock lock;
-    setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
-    std::memcpy(lock.block() + para::kModeStart, s->mode_user_para[slot] + 2, para::kModeSize);
-    lock.raise(1);
+    store()->ZdrUserModeLoad(g_mode_select % ZdrRamPara::kSlotCount);
 }
 
 void CustomMode::on_Button_delete_clicked()
 {
     highlight(Button_delete);
-    const int slot = g_mode_select % ZdrRamPara::kSlotCount;
-    if (!store()->ZdrUserModeSaved(slot))
+    if (store()->mode_file_deal(g_mode_select % ZdrRamPara::kSlotCount, ZdrRamPara::kModeFileDelete) < 0)
         return;
-    store()->mode_file_deal(slot, ZdrRamPara::kModeFileDelete);
     lcd_para_init();
     image_para_init();
 }

@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <algorithm>
 
 QPointer<ImageLayout> g_imagelayout;
 
@@ -376,45 +377,50 @@ void ImageLayout::show_numberkeyboard_ui(QString)
     g_numberkeyboard->exec();
 }
 
+void ImageLayout::fields_rect(int rect[4]) const
+{
+    const My_lineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
+    for (int k = 0; k < 4; ++k)
+        rect[k] = page_short(fields[k]->text());
+}
+
 void ImageLayout::confirmString(QString text)
 {
-    My_lineEdit* f = g_lineedit;
-    My_lineEdit* partner = nullptr;
-    int boundOffset = para::kLedWidth;
-    if (f == ui->lineEdit_X)
-        partner = ui->lineEdit_W;
-    else if (f == ui->lineEdit_W)
-        partner = ui->lineEdit_X;
-    else if (f == ui->lineEdit_Y)
-        partner = ui->lineEdit_H, boundOffset = para::kLedHeight;
-    else if (f == ui->lineEdit_H)
-        partner = ui->lineEdit_Y, boundOffset = para::kLedHeight;
-    else
+    My_lineEdit* const fields[4] = {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H};
+    const int f = static_cast<int>(std::find(fields, fields + 4, g_lineedit.data()) - fields);
+    if (f == 4)
         return;
+    // X pairs with W within the LED width, Y with H within its height.
+    const int partner = f ^ 2;
+    const int boundOffset = f % 2 == 0 ? para::kLedWidth : para::kLedHeight;
     // Only a number the 16-bit field can hold is taken; the partner's
     // negative or the sum's wrap would otherwise let a window out of the
     // screen.
     bool ok = false;
     const long long value = text.toLongLong(&ok, 10);
-    const long long other = page_short(partner->text());
-    const long long bound = ZdrRamPara::pInstance()->block_word(boundOffset);
-    if (!ok || value < 0 || other < 0 || value + other > bound)
+    const long long other = page_short(fields[partner]->text());
+    if (!ok || value < 0 || other < 0)
         return;
-    f->setText(text);
-    rect_store();
+    int rect[4];
+    fields_rect(rect);
+    rect[f] = page_short(text);
+    if (rect_store(rect, boundOffset, value + other))
+        fields[f]->setText(text);
 }
 
-void ImageLayout::rect_store()
+bool ImageLayout::rect_store(const int rect[4], int boundOffset, long long extent)
 {
-    const int x = page_short(ui->lineEdit_X->text()), y = page_short(ui->lineEdit_Y->text());
-    const int w = page_short(ui->lineEdit_W->text()), h = page_short(ui->lineEdit_H->text());
+    static const int kRectWords[4] = {para::kLayerX, para::kLayerY, para::kLayerW, para::kLayerH};
+    // The bound is read in the hold that stores: an LED size the PC stores
+    // after a look outside it would leave the window beyond the screen.
     ParaWriteLock lock;
+    if (boundOffset >= 0 && extent > le16(lock.block(), boundOffset))
+        return false;
     unsigned char* record = lock.block() + para::layer(image_index);
-    setLe16(record, para::kLayerX, static_cast<uint16_t>(x));
-    setLe16(record, para::kLayerY, static_cast<uint16_t>(y));
-    setLe16(record, para::kLayerW, static_cast<uint16_t>(w));
-    setLe16(record, para::kLayerH, static_cast<uint16_t>(h));
+    for (int k = 0; k < 4; ++k)
+        setLe16(record, kRectWords[k], static_cast<uint16_t>(rect[k]));
     lock.raise(1);
+    return true;
 }
 
 void ImageLayout::mirror_select(int mode)
@@ -428,14 +434,17 @@ void ImageLayout::mirror_select(int mode)
 
 void ImageLayout::mirror_set(int mode)
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     const int at = para::layer(image_index) + para::kLayerMirror;
-    if (store->block_byte(at) == mode)
-        return;
+    {
+        // Looked at in the hold that stores: a mode the PC stored meanwhile
+        // asks for no pass.
+        ParaWriteLock lock;
+        if (lock.block()[at] == mode)
+            return;
+        lock.block()[at] = static_cast<unsigned char>(mode);
+        lock.raise(1);
+    }
     mirror_select(mode);
-    ParaWriteLock lock;
-    lock.block()[at] = static_cast<unsigned char>(mode);
-    lock.raise(1);
 }
 
 void ImageLayout::on_mirror1_clicked() { mirror_set(0); }
@@ -489,7 +498,9 @@ void ImageLayout::focus_move(QPushButton* b)
 void ImageLayout::on_Button_ok_clicked()
 {
     focus_move(ui->Button_ok);
-    rect_store();
+    int rect[4];
+    fields_rect(rect);
+    rect_store(rect);
 }
 
 void ImageLayout::on_Button_cancel_clicked()

@@ -80,7 +80,12 @@ public slots:
 
 private:
     void mirror_set(int mode);
-    void rect_store();
+    // Stores the window's rectangle (X, Y, W, H); with a bound (the block
+    // offset of the LED width or height), only while extent stays within
+    // it, read in the hold that stores. False when refused.
+    bool rect_store(const int rect[4], int boundOffset = -1, long long extent = 0);
+    // The rectangle the fields hold.
+    void fields_rect(int rect[4]) const;
     void focus_move(QPushButton* button);
     // A word of the chosen window's layer record in block.
     int layer_word(const unsigned char* block, int offset) const;

@@ -405,9 +405,13 @@ void ImageQuality::on_comboBox_activated(int index)
 {
     if (index < 0 || index > 3)
         return;
-    if (index == ZdrRamPara::pInstance()->block_word(para::kColorTempType))
+    // Looked at in the hold that stores: a type the PC stored meanwhile
+    // asks for no pass.
+    ParaWriteLock lock;
+    if (le16(lock.block(), para::kColorTempType) == index)
         return;
-    store_field(para::kColorTempType, index);
+    setLe16(lock.block(), para::kColorTempType, static_cast<uint16_t>(index));
+    lock.raise(1);
 }
 
 // --- step buttons ----------------------------------------------------------

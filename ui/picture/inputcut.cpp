@@ -455,22 +455,29 @@ void InputCut::zdr_button_ok_clicked()
         !fieldValue(ui->lineEdit_W, &crop.w) || !fieldValue(ui->lineEdit_H, &crop.h))
         return;
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    if (crop_adding) {
+    if (crop_adding)
         store->ZdrAddNewCrop(source_index, &crop);
-    } else {
-        // The crop checked is the one stored: one hold of the manage mutex.
-        C331ParaLock lock;
-        if (edited_crop_still_there())
+    else
+        edited_crop_store([&] {
             store->ZdrSetCropPara(static_cast<char>(source_index), static_cast<char>(crop_index), &crop);
-    }
+        });
     crops_changed();
 }
 
 void InputCut::zdr_button_delete_clicked()
 {
-    if (edited_crop_still_there())
+    edited_crop_store([this] {
         ZdrRamPara::pInstance()->ZdrDeleteCrop(static_cast<char>(source_index), static_cast<char>(crop_index));
+    });
     crops_changed();
+}
+
+void InputCut::edited_crop_store(const std::function<void()>& store)
+{
+    // The crop checked is the one stored: one hold of the manage mutex.
+    C331ParaLock lock;
+    if (edited_crop_still_there())
+        store();
 }
 
 void InputCut::crops_changed()

@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QPointer>
 #include <QString>
+#include <functional>
 
 class QFrame;
 class QLabel;
@@ -86,6 +87,9 @@ private:
     // The record and head of the crop being edited, taken when its tile was
     // touched: OK and Delete act only while that crop is still at crop_index.
     bool edited_crop_still_there() const;
+    // Runs store (a store of the crop being edited) only while that crop
+    // is still there, looked at in the same hold of the manage mutex.
+    void edited_crop_store(const std::function<void()>& store);
 
     QFrame* select_frame_ = nullptr;
     QFrame* frame_source_ = nullptr;

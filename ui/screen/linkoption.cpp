@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -160,6 +161,9 @@ void Ui_LinkOption::setupUi(QDialog* dialog)
     // failure, the start and end times.
     label_log = form_widget<QLabel>(page_3, "label_log", 10, 4, 550, 82, 14, kWhite);
     label_log->setAlignment(Qt::AlignCenter);
+    label_skipped = form_widget<QLabel>(page_3, "label_skipped", 10, 333, 390, 64, 11, "color: rgb(224, 64, 64);");
+    label_skipped->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label_skipped->setTextFormat(Qt::PlainText);
     Button_ok = form_widget<QPushButton>(page_3, "Button_ok", 410, 340, 180, 50, 15, kBoxed);
     Button_ok->setFocusPolicy(Qt::NoFocus);
     stackedWidget->addWidget(page_3);
@@ -272,6 +276,14 @@ void LinkOption::on_Button_usb_clicked()
     select_tab(ui->Button_usb, 2);
     get_file_list_smartpath();
     rcv_self_recovery_file_list();
+    // A flash left without a whole bitstream (a write cut short, found at
+    // start) is said until an upgrade has ended on this page.
+    const fpga_manage* fpga = fpga_manage::p_fpga_manage;
+    if (ui->label_log->text().isEmpty() && fpga &&
+        (fpga->upgrade_flash[0].load() == fpga_manage::kFlashBlank ||
+         fpga->upgrade_flash[1].load() == fpga_manage::kFlashBlank))
+        ui->label_log->setText("<font style = 'font-size:14px' color = #E04040 >" + upgrade_flash_text(fpga) +
+                               "</font>");
 }
 
 void LinkOption::on_Button_direct_clicked()
@@ -511,6 +523,45 @@ QString LinkOption::upgrade_flash_text(const fpga_manage* fpga)
     return parts.join("; ").toHtmlEscaped();
 }
 
+void LinkOption::show_skipped(const QStringList& names)
+{
+    QLabel* label = ui->label_skipped;
+    if (names.isEmpty()) {
+        label->clear();
+        label->setToolTip(QString());
+        return;
+    }
+    const QString head = ui_text("未安装（超过 %1 个升级包）：", "Not installed (over %1 packages): ",
+                                 "Не установлены (более %1 пакетов): ", "Chưa cài (quá %1 gói): ")
+                             .arg(fpga_manage::kUsbMaxPackages);
+    // Laid out here in the label's three lines, the head on the first and
+    // the names after it, none broken; names that do not fit make way for
+    // an ellipsis.
+    const QFontMetrics metrics(label->font());
+    const int room = label->width() - 4;
+    const auto fits = [&](const QString& line) { return metrics.horizontalAdvance(line) <= room; };
+    QStringList lines{metrics.elidedText(head.trimmed(), Qt::ElideRight, room)};
+    bool cut = false;
+    for (int i = 0; i < names.size() && !cut; ++i) {
+        const QString piece =
+            metrics.elidedText(names[i], Qt::ElideMiddle, room - metrics.horizontalAdvance(", ...")) +
+            (i + 1 < names.size() ? "," : "");
+        if (fits(lines.last() + " " + piece))
+            lines.last() += " " + piece;
+        else if (lines.size() < 3)
+            lines << piece;
+        else
+            cut = true;
+    }
+    if (cut) {
+        while (!fits(lines.last() + " ...") && lines.last().contains(' '))
+            lines.last().truncate(lines.last().lastIndexOf(' '));
+        lines.last() += " ...";
+    }
+    label->setText(lines.join('\n'));
+    label->setToolTip(head + names.join(", "));
+}
+
 void LinkOption::syncUpdate(int code)
 {
     if (ZdrRamPara::pInstance()->ZdrLanguageChanged())
@@ -541,12 +592,16 @@ void LinkOption::syncUpdate(int code)
                                         "Chưa hoàn tất: %1 lỗi")
                                     .arg(failed)
                                     .toHtmlEscaped());
-            // After a failure, what each FPGA tried is left with.
-            const QString flashes = failed ? upgrade_flash_text(fpga) : QString();
+            // After a failure, or with a flash left blank, what each FPGA
+            // is left with.
+            const bool blank = fpga && (fpga->upgrade_flash[0].load() == fpga_manage::kFlashBlank ||
+                                        fpga->upgrade_flash[1].load() == fpga_manage::kFlashBlank);
+            const QString flashes = failed || blank ? upgrade_flash_text(fpga) : QString();
             if (!flashes.isEmpty())
                 end += "<br><font style = 'font-size:14px' color = #E04040 >" + flashes + "</font>";
             ui->label_log->setText(
                 QString("<font style = 'font-size:20px' color = #51BB28 >%1</font>").arg(end + "<br>" + times));
+            show_skipped(fpga ? fpga->usb_skipped : QStringList());
         }
         break;
     default:

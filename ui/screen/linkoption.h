@@ -49,6 +49,8 @@ public:
     QPushButton* Button_net_apply = nullptr;
     QWidget* page_3 = nullptr;
     QLabel* label_log = nullptr;
+    // The packages the last upgrade left out, beside the load button.
+    QLabel* label_skipped = nullptr;
     QPushButton* Button_ok = nullptr;
     QPushButton* Button_usb = nullptr;
 
@@ -70,6 +72,9 @@ public:
     // What the last upgrade left in the flash of each FPGA it tried, in the
     // page's language ("" when it tried none).
     static QString upgrade_flash_text(const fpga_manage* fpga);
+    // The packages the last upgrade left out, named as far as the room
+    // beside the load button holds them (all in its tool tip and the log).
+    void show_skipped(const QStringList& names);
     // Fills the address fields with the device's address, mask and gateway
     // and remembers them as shown.
     void fill_addresses();

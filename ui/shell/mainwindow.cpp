@@ -374,16 +374,8 @@ void MainWindow::mode_panel_update()
 
 void MainWindow::on_Button_mode_load_clicked()
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
-    const int slot = g_mode_select;
-    if (is_busy() || slot >= ZdrRamPara::kSlotCount || !store->ZdrUserModeSaved(slot))
+    if (is_busy() || !ZdrRamPara::pInstance()->ZdrUserModeLoad(g_mode_select))
         return;
-    {
-        ParaWriteLock lock;
-        std::memcpy(lock.block() + para::kModeStart, store->mode_user_para[slot] + 2, para::kModeSize);
-        setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
-        lock.raise(1);
-    }
     tip_flag = 1;
     set_busy();
 }
