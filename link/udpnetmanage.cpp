@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 
-#include <sys/epoll.h>
+#include <poll.h>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;
@@ -30,9 +30,9 @@ udpnetManage* udpnetManage::pInstance()
 udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 {
     static const char* const names[2] = {"udp-a", "udp-b"};
-    if (m_control.open(controlPort) && m_line.start(names)) {
-        std::lock_guard<std::mutex> hold(m_line.mutex());
-        m_line.watch(m_control.fd(), kSocketKey, EPOLLIN);
+    if (m_control.open(controlPort)) {
+        m_control.setReceiveBound(kPollMs);
+        m_line.start(names);
     }
     if (m_at.open(atPort)) {
         m_atReceiveThread = std::thread(&udpnetManage::atReceiveThread, this);
@@ -121,23 +121,42 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
     });
 }
 
-void udpnetManage::arrived(uint64_t, uint32_t)
+void udpnetManage::wait(int worker, int timeoutMs)
+{
+    // One waiting worker is woken by a datagram. A shorter wait (a
+    // pass-through waiting for its ticket) looks at the socket first.
+    Received& r = m_received[worker];
+    r.length = -1;
+    if (timeoutMs < kPollMs) {
+        pollfd p{m_control.fd(), POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) > 0)
+            r.length = m_control.takeArrived(r.data.data(), r.data.size(), r.from);
+        return;
+    }
+    r.length = m_control.receiveWaiting(r.data.data(), r.data.size(), r.from);
+}
+
+void udpnetManage::take(int worker)
 {
     // Each datagram is taken as it arrives, whatever is being served
-    // meanwhile, and its sender takes its place in the line then.
-    for (int i = 0; i < kMaxTakenAtOnce; ++i) {
-        sockaddr_in from{};
-        const ssize_t n = m_control.takeArrived(m_buffer.data(), m_buffer.size(), from);
-        if (n < 0)
-            break;
-        Peer* p = peerOf(from);
-        if (!p)
-            continue;
-        p->lastHeardUs = platform::clock().nowUs();
-        takeDatagram(*p, m_buffer.data(), static_cast<size_t>(n));
-        m_line.takePlace(*p);
+    // meanwhile, and its sender takes its place in the line then; so are
+    // those that arrived with it (a bounded number, so that a flood does
+    // not hold the line).
+    Received& r = m_received[worker];
+    for (int i = 0; i < kMaxTakenAtOnce && r.length >= 0; ++i) {
+        if (Peer* p = peerOf(r.from)) {
+            p->lastHeardUs = platform::clock().nowUs();
+            takeDatagram(*p, r.data.data(), static_cast<size_t>(r.length));
+            m_line.takePlace(*p);
+        }
+        r.length = m_control.takeArrived(r.data.data(), r.data.size(), r.from);
     }
-    m_line.watch(m_control.fd(), kSocketKey, EPOLLIN);
+    r.length = -1;
+}
+
+void udpnetManage::endWaits()
+{
+    m_control.endReceiving();
 }
 
 int udpnetManage::tend()
