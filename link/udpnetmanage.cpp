@@ -7,7 +7,9 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;
@@ -31,8 +33,20 @@ udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 {
     static const char* const names[2] = {"udp-a", "udp-b"};
     if (m_control.open(controlPort)) {
-        m_control.setReceiveBound(kPollMs);
-        m_line.start(names);
+        m_endFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        bool ready = m_endFd >= 0;
+        for (int& set : m_waitSet) {
+            set = ::epoll_create1(EPOLL_CLOEXEC);
+            epoll_event socket{}, end{};
+            socket.events = EPOLLIN | EPOLLEXCLUSIVE;
+            end.events = EPOLLIN;
+            ready = ready && set >= 0 && ::epoll_ctl(set, EPOLL_CTL_ADD, m_control.fd(), &socket) == 0 &&
+                    ::epoll_ctl(set, EPOLL_CTL_ADD, m_endFd, &end) == 0;
+        }
+        if (ready)
+            m_line.start(names);
+        else
+            writeLogMsg(ERROR, "UDP: no epoll set, the control link is not served");
     }
     if (m_at.open(atPort)) {
         m_atReceiveThread = std::thread(&udpnetManage::atReceiveThread, this);
@@ -43,6 +57,9 @@ udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 udpnetManage::~udpnetManage()
 {
     m_line.stop();
+    for (int fd : {m_waitSet[0], m_waitSet[1], m_endFd})
+        if (fd >= 0)
+            ::close(fd);
     m_stop = true;
     {
         std::lock_guard<std::mutex> hold(m_atMutex);
@@ -123,40 +140,35 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
 
 void udpnetManage::wait(int worker, int timeoutMs)
 {
-    // One waiting worker is woken by a datagram. A shorter wait (a
-    // pass-through waiting for its ticket) looks at the socket first.
-    Received& r = m_received[worker];
-    r.length = -1;
-    if (timeoutMs < kPollMs) {
-        pollfd p{m_control.fd(), POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) > 0)
-            r.length = m_control.takeArrived(r.data.data(), r.data.size(), r.from);
-        return;
-    }
-    r.length = m_control.receiveWaiting(r.data.data(), r.data.size(), r.from);
+    epoll_event found[2];
+    ::epoll_wait(m_waitSet[worker], found, 2, timeoutMs);
 }
 
-void udpnetManage::take(int worker)
+void udpnetManage::take(int)
 {
     // Each datagram is taken as it arrives, whatever is being served
     // meanwhile, and its sender takes its place in the line then; so are
     // those that arrived with it (a bounded number, so that a flood does
     // not hold the line).
-    Received& r = m_received[worker];
-    for (int i = 0; i < kMaxTakenAtOnce && r.length >= 0; ++i) {
-        if (Peer* p = peerOf(r.from)) {
+    for (int i = 0; i < kMaxTakenAtOnce; ++i) {
+        sockaddr_in from{};
+        const ssize_t n = m_control.takeArrived(m_buffer.data(), m_buffer.size(), from);
+        if (n < 0)
+            break;
+        if (Peer* p = peerOf(from)) {
             p->lastHeardUs = platform::clock().nowUs();
-            takeDatagram(*p, r.data.data(), static_cast<size_t>(r.length));
+            takeDatagram(*p, m_buffer.data(), static_cast<size_t>(n));
             m_line.takePlace(*p);
         }
-        r.length = m_control.takeArrived(r.data.data(), r.data.size(), r.from);
     }
-    r.length = -1;
 }
 
 void udpnetManage::endWaits()
 {
-    m_control.endReceiving();
+    const uint64_t one = 1;
+    if (m_endFd >= 0 && ::write(m_endFd, &one, sizeof(one)) < 0) {
+        // Already written (the counter is full).
+    }
 }
 
 int udpnetManage::tend()

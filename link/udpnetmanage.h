@@ -103,13 +103,14 @@ private:
     UdpServer m_control;
     UdpServer m_at;
     std::list<Peer> m_peers;
-    // Each worker's datagram: what its last wait received.
-    struct Received {
-        std::vector<unsigned char> data = std::vector<unsigned char>(65536);
-        sockaddr_in from{};
-        ssize_t length = -1;
-    };
-    Received m_received[2];
+    // A datagram being taken (under the line's mutex).
+    std::vector<unsigned char> m_buffer = std::vector<unsigned char>(65536);
+    // Each worker waits in an epoll set of its own, which watches the socket
+    // exclusively: a datagram wakes one worker, never both (worker 0 when
+    // it waits, so that one thread does the work while it keeps up).
+    // m_endFd ends every wait.
+    int m_waitSet[2] = {-1, -1};
+    int m_endFd = -1;
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;

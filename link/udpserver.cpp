@@ -47,29 +47,6 @@ ssize_t UdpServer::receive(unsigned char* buffer, size_t size, sockaddr_in& from
     return n;
 }
 
-ssize_t UdpServer::receiveWaiting(unsigned char* buffer, size_t size, sockaddr_in& from)
-{
-    socklen_t len = sizeof(from);
-    const ssize_t n = m_fd < 0 ? -1 : ::recvfrom(m_fd, buffer, size, 0, reinterpret_cast<sockaddr*>(&from), &len);
-    // 0 from no sender: the receiving was ended.
-    return n == 0 && len < sizeof(sockaddr_in) ? -1 : n;
-}
-
-void UdpServer::setReceiveBound(int ms)
-{
-    const timeval tv{ms / 1000, (ms % 1000) * 1000};
-    if (m_fd >= 0)
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-}
-
-void UdpServer::endReceiving()
-{
-    // On a socket with no peer this fails with ENOTCONN but still ends
-    // every wait.
-    if (m_fd >= 0)
-        ::shutdown(m_fd, SHUT_RD);
-}
-
 ssize_t UdpServer::takeArrived(unsigned char* buffer, size_t size, sockaddr_in& from)
 {
     socklen_t len = sizeof(from);

@@ -26,12 +26,6 @@ public:
     // Waits up to timeoutMs for a datagram. Returns its length, 0 on time-out
     // (or an empty datagram), -1 on an error.
     ssize_t receive(unsigned char* buffer, size_t size, sockaddr_in& from, int timeoutMs);
-    // Waits for a datagram for as long as setReceiveBound() says: its
-    // length, -1 when none came or the socket's receiving was ended.
-    ssize_t receiveWaiting(unsigned char* buffer, size_t size, sockaddr_in& from);
-    void setReceiveBound(int ms);
-    // Ends every wait for a datagram, now and later (sending goes on).
-    void endReceiving();
     // Takes a datagram that has arrived, without waiting. Returns its
     // length, -1 when none waits.
     ssize_t takeArrived(unsigned char* buffer, size_t size, sockaddr_in& from);
