@@ -38,10 +38,11 @@ networkManage::networkManage(unsigned short port)
     if (!m_server.listen(port, kBacklog))
         return;
     static const char* const names[2] = {"tcp-a", "tcp-b"};
-    if (m_line.start(names)) {
-        std::lock_guard<std::mutex> hold(m_line.mutex());
-        m_line.watch(m_server.fd(), kServerKey, EPOLLIN);
+    if (!m_set.ok() || !m_set.watch(m_server.fd(), kServerKey, EPOLLIN)) {
+        writeLogMsg(ERROR, "TCP: no epoll set, the control link is not served");
+        return;
     }
+    m_line.start(names);
 }
 
 networkManage::~networkManage()
@@ -98,22 +99,39 @@ void networkManage::rearm(Client& client)
     // A connection is read while none of its requests waits; one with
     // requests waiting is only watched for its PC's FIN (once) and reset,
     // from when a worker waits (a request served at once is not).
-    if (client.broken || &client == m_line.serving())
+    if (&client == m_line.serving() || client.broken)
         return;
     const uint32_t events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
                                                        : uint32_t{EPOLLIN | EPOLLRDHUP};
     if (client.armed && client.armedFor == events)
         return;
-    client.armed = m_line.watch(client.fd, client.id, events);
+    client.armed = m_set.watch(client.fd, client.id, events);
     client.armedFor = events;
     client.broken = !client.armed;
+}
+
+void networkManage::wait(int worker, int timeoutMs)
+{
+    m_foundCount[worker] = m_set.wait(m_found[worker], 16, timeoutMs);
+}
+
+void networkManage::take(int worker)
+{
+    for (int i = 0; i < m_foundCount[worker]; ++i)
+        arrived(m_found[worker][i].data.u64, m_found[worker][i].events);
+    m_foundCount[worker] = 0;
+}
+
+void networkManage::endWaits()
+{
+    m_set.end();
 }
 
 void networkManage::arrived(uint64_t key, uint32_t events)
 {
     if (key == kServerKey) {
         acceptNewcomers();
-        m_line.watch(m_server.fd(), kServerKey, EPOLLIN);
+        m_set.watch(m_server.fd(), kServerKey, EPOLLIN);
         return;
     }
     for (Client& c : m_clients) {
@@ -258,7 +276,7 @@ void networkManage::acceptNewcomers()
             }
             writeLogMsg(WARNING, "TCP: too many connections, the longest silent one closed");
             m_line.leave(*idle);
-            m_line.unwatch(idle->fd);
+            m_set.unwatch(idle->fd);
             ::close(idle->fd);
             m_clients.erase(idle);
         }
@@ -285,7 +303,7 @@ void networkManage::dropBroken()
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         if (&*it != m_line.serving() && it->broken) {
             m_line.leave(*it);
-            m_line.unwatch(it->fd);
+            m_set.unwatch(it->fd);
             ::close(it->fd);
             it = m_clients.erase(it);
         } else {

@@ -74,12 +74,15 @@ private:
     static void watchHeld(Client& client);
 
     // The line's calls (see ServiceLine::Side).
+    void wait(int worker, int timeoutMs) override;
+    void take(int worker) override;
+    void endWaits() override;
     int tend() override;
-    void arrived(uint64_t key, uint32_t events) override;
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
     void served(ServiceLine::Stream& stream) override;
 
+    void arrived(uint64_t key, uint32_t events);
     void holdOrRelease();
     void acceptNewcomers();
     void dropBroken();
@@ -88,6 +91,11 @@ private:
     void lookForEnd(Client& client);
 
     TcpServer m_server;
+    // The server and the connections, each watched while a worker may
+    // read it; what each worker's last wait found.
+    OneShotSet m_set;
+    epoll_event m_found[2][16];
+    int m_foundCount[2] = {0, 0};
     std::list<Client> m_clients;
     uint64_t m_nextId = kServerKey + 1;
     ServiceLine m_line{*this};

@@ -25,41 +25,20 @@ ServiceLine::ServiceLine(Side& side)
 ServiceLine::~ServiceLine()
 {
     stop();
-    if (m_stopFd >= 0)
-        ::close(m_stopFd);
-    if (m_epoll >= 0)
-        ::close(m_epoll);
 }
 
-bool ServiceLine::start(const char* const names[2])
+void ServiceLine::start(const char* const names[2])
 {
-    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    // The stop descriptor stays armed (not one-shot): once written it wakes
-    // every worker.
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kStopKey;
-    if (m_epoll < 0 || m_stopFd < 0 || ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_stopFd, &ev) != 0) {
-        writeLogMsg(ERROR, std::string("Control link: no epoll set for ") + names[0]);
-        return false;
-    }
     for (int i = 0; i < 2; ++i) {
         const char* name = names[i];
-        m_workers[i] = std::thread([this, name] { run(name); });
+        m_workers[i] = std::thread([this, name, i] { run(name, i); });
     }
-    return true;
 }
 
 void ServiceLine::stop()
 {
     m_stop = true;
-    if (m_stopFd >= 0) {
-        const uint64_t one = 1;
-        if (::write(m_stopFd, &one, sizeof(one)) < 0) {
-            // Already written (the counter is full).
-        }
-    }
+    m_side.endWaits();
     for (std::thread& t : m_workers)
         if (t.joinable())
             t.join();
@@ -81,21 +60,6 @@ void ServiceLine::takePlace(Stream& stream)
         return;
     stream.place = m_nextPlace++;
     stream.endpoint->take_ticket();
-}
-
-bool ServiceLine::watch(int fd, uint64_t key, uint32_t events)
-{
-    epoll_event ev{};
-    ev.events = events | EPOLLONESHOT;
-    ev.data.u64 = key;
-    if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev) == 0)
-        return true;
-    return errno == ENOENT && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
-}
-
-void ServiceLine::unwatch(int fd)
-{
-    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
 }
 
 ServiceLine::Stream* ServiceLine::pickNext()
@@ -137,10 +101,9 @@ bool ServiceLine::serveNext(std::unique_lock<std::mutex>& hold)
     return true;
 }
 
-void ServiceLine::run(const char* name)
+void ServiceLine::run(const char* name, int worker)
 {
     Utils::name_thread(name);
-    epoll_event events[16];
     std::unique_lock<std::mutex> hold(m_mutex);
     while (!m_stop) {
         if (serveNext(hold))
@@ -153,10 +116,64 @@ void ServiceLine::run(const char* name)
         if (ticketWaits())
             waitMs = std::min(waitMs, kTicketPollMs);
         hold.unlock();
-        const int n = ::epoll_wait(m_epoll, events, 16, waitMs);
+        m_side.wait(worker, waitMs);
         hold.lock();
-        for (int i = 0; i < n; ++i)
-            if (events[i].data.u64 != kStopKey)
-                m_side.arrived(events[i].data.u64, events[i].events);
+        m_side.take(worker);
+    }
+}
+
+OneShotSet::OneShotSet()
+{
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    m_endFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    // The end stays armed (not one-shot): once written it wakes every
+    // waiter.
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kEndKey;
+    if (ok() && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_endFd, &ev) != 0) {
+        ::close(m_endFd);
+        m_endFd = -1;
+    }
+}
+
+OneShotSet::~OneShotSet()
+{
+    if (m_endFd >= 0)
+        ::close(m_endFd);
+    if (m_epoll >= 0)
+        ::close(m_epoll);
+}
+
+bool OneShotSet::watch(int fd, uint64_t key, uint32_t events)
+{
+    epoll_event ev{};
+    ev.events = events | EPOLLONESHOT;
+    ev.data.u64 = key;
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev) == 0)
+        return true;
+    return errno == ENOENT && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+void OneShotSet::unwatch(int fd)
+{
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+}
+
+int OneShotSet::wait(epoll_event* found, int most, int timeoutMs)
+{
+    const int n = ::epoll_wait(m_epoll, found, most, timeoutMs);
+    int kept = 0;
+    for (int i = 0; i < n; ++i)
+        if (found[i].data.u64 != kEndKey)
+            found[kept++] = found[i];
+    return kept;
+}
+
+void OneShotSet::end()
+{
+    const uint64_t one = 1;
+    if (m_endFd >= 0 && ::write(m_endFd, &one, sizeof(one)) < 0) {
+        // Already written (the counter is full).
     }
 }

@@ -17,9 +17,7 @@
 // hand-over between threads. While one serves, the other waits for what
 // arrives and gives it its place at once, so a long service (a
 // pass-through, a write waiting for a chip pass) changes nobody's place.
-// They wait on one epoll set whose descriptors are armed one-shot: a
-// descriptor that reports is looked at by one worker only, and a stream's
-// descriptor is watched again once that worker is done with it.
+// What arrives wakes one worker only.
 #pragma once
 
 #include "link/link_transport.h"
@@ -28,6 +26,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <sys/epoll.h>
 #include <thread>
 #include <vector>
 
@@ -40,17 +39,22 @@ public:
         std::unique_ptr<link_endpoint> endpoint;
     };
 
-    // The transport's part: its reading and sending.
+    // The transport's part: its reading and sending. Worker w (0 or 1)
+    // calls wait(w, ...) and then take(w).
     class Side {
     public:
         virtual ~Side() = default;
-        // Under the line's mutex, before a worker that found nothing to
-        // serve waits: what the transport looks after between arrivals.
-        // Returns how long the wait for arrivals may last (ms).
+        // Without the line's mutex: waits up to timeoutMs for what arrives,
+        // keeping it for take(worker); ends at once after endWaits().
+        virtual void wait(int worker, int timeoutMs) = 0;
+        // Under the mutex: takes what wait(worker) found.
+        virtual void take(int worker) = 0;
+        // Ends every wait, now and later (the line stops).
+        virtual void endWaits() = 0;
+        // Under the mutex, before a worker that found nothing to serve
+        // waits: what the transport looks after between arrivals. Returns
+        // how long the wait for arrivals may last (ms).
         virtual int tend() = 0;
-        // Under the mutex: what the epoll set reported of the descriptor
-        // watched with key (never kStopKey).
-        virtual void arrived(uint64_t key, uint32_t events) = 0;
         // Whether the stream's next request may be served now (asks).
         virtual bool mayServe(const Stream& stream) const = 0;
         // Without the mutex: serves a job taken from the stream.
@@ -59,17 +63,13 @@ public:
         virtual void served(Stream& stream) = 0;
     };
 
-    // The key of the descriptor that ends the workers' waits at the end.
-    static constexpr uint64_t kStopKey = 0;
-
     explicit ServiceLine(Side& side);
     ~ServiceLine();
     ServiceLine(const ServiceLine&) = delete;
     ServiceLine& operator=(const ServiceLine&) = delete;
 
-    // Starts the two workers, named names[0] and names[1]; false (logged)
-    // when the epoll set could not be made.
-    bool start(const char* const names[2]);
+    // Starts the two workers, named names[0] and names[1].
+    void start(const char* const names[2]);
     // Ends the workers (each ends its service first) and waits for them.
     void stop();
 
@@ -85,15 +85,9 @@ public:
     void takePlace(Stream& stream);
     // The stream being served (nullptr: none).
     const Stream* serving() const { return m_serving; }
-    // Arms fd one-shot in the epoll set for events (EPOLLIN, EPOLLRDHUP:
-    // EPOLLHUP and EPOLLERR always count), reported with key; false when
-    // the set refused it.
-    bool watch(int fd, uint64_t key, uint32_t events);
-    // Takes fd out of the set (before it is closed).
-    void unwatch(int fd);
 
 private:
-    void run(const char* name);
+    void run(const char* name, int worker);
     // Serves the first in line, when nothing is being served and one may
     // be (true).
     bool serveNext(std::unique_lock<std::mutex>& hold);
@@ -105,8 +99,33 @@ private:
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
     uint64_t m_nextPlace = 1;
-    int m_epoll = -1;
-    int m_stopFd = -1;
     std::atomic<bool> m_stop{false};
     std::thread m_workers[2];
+};
+
+// An epoll set whose descriptors are armed one-shot: a descriptor that
+// reports is looked at by one waiter only, and is watched again once armed
+// again. end() ends every wait.
+class OneShotSet {
+public:
+    OneShotSet();
+    ~OneShotSet();
+    OneShotSet(const OneShotSet&) = delete;
+    OneShotSet& operator=(const OneShotSet&) = delete;
+    bool ok() const { return m_epoll >= 0 && m_endFd >= 0; }
+
+    // Arms fd for events (EPOLLIN, EPOLLRDHUP: EPOLLHUP and EPOLLERR always
+    // count), reported with key; false when the set refused it.
+    bool watch(int fd, uint64_t key, uint32_t events);
+    // Takes fd out of the set (before it is closed).
+    void unwatch(int fd);
+    // Waits up to timeoutMs: the number of events found (those of end()
+    // not among them).
+    int wait(epoll_event* found, int most, int timeoutMs);
+    void end();
+
+private:
+    static constexpr uint64_t kEndKey = ~uint64_t{0};
+    int m_epoll = -1;
+    int m_endFd = -1;
 };

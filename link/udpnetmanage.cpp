@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;
@@ -30,9 +32,21 @@ udpnetManage* udpnetManage::pInstance()
 udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 {
     static const char* const names[2] = {"udp-a", "udp-b"};
-    if (m_control.open(controlPort) && m_line.start(names)) {
-        std::lock_guard<std::mutex> hold(m_line.mutex());
-        m_line.watch(m_control.fd(), kSocketKey, EPOLLIN);
+    if (m_control.open(controlPort)) {
+        m_endFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        bool ready = m_endFd >= 0;
+        for (int& set : m_waitSet) {
+            set = ::epoll_create1(EPOLL_CLOEXEC);
+            epoll_event socket{}, end{};
+            socket.events = EPOLLIN | EPOLLEXCLUSIVE;
+            end.events = EPOLLIN;
+            ready = ready && set >= 0 && ::epoll_ctl(set, EPOLL_CTL_ADD, m_control.fd(), &socket) == 0 &&
+                    ::epoll_ctl(set, EPOLL_CTL_ADD, m_endFd, &end) == 0;
+        }
+        if (ready)
+            m_line.start(names);
+        else
+            writeLogMsg(ERROR, "UDP: no epoll set, the control link is not served");
     }
     if (m_at.open(atPort)) {
         m_atReceiveThread = std::thread(&udpnetManage::atReceiveThread, this);
@@ -43,6 +57,9 @@ udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 udpnetManage::~udpnetManage()
 {
     m_line.stop();
+    for (int fd : {m_waitSet[0], m_waitSet[1], m_endFd})
+        if (fd >= 0)
+            ::close(fd);
     m_stop = true;
     {
         std::lock_guard<std::mutex> hold(m_atMutex);
@@ -121,23 +138,37 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
     });
 }
 
-void udpnetManage::arrived(uint64_t, uint32_t)
+void udpnetManage::wait(int worker, int timeoutMs)
+{
+    epoll_event found[2];
+    ::epoll_wait(m_waitSet[worker], found, 2, timeoutMs);
+}
+
+void udpnetManage::take(int)
 {
     // Each datagram is taken as it arrives, whatever is being served
-    // meanwhile, and its sender takes its place in the line then.
+    // meanwhile, and its sender takes its place in the line then; so are
+    // those that arrived with it (a bounded number, so that a flood does
+    // not hold the line).
     for (int i = 0; i < kMaxTakenAtOnce; ++i) {
         sockaddr_in from{};
         const ssize_t n = m_control.takeArrived(m_buffer.data(), m_buffer.size(), from);
         if (n < 0)
             break;
-        Peer* p = peerOf(from);
-        if (!p)
-            continue;
-        p->lastHeardUs = platform::clock().nowUs();
-        takeDatagram(*p, m_buffer.data(), static_cast<size_t>(n));
-        m_line.takePlace(*p);
+        if (Peer* p = peerOf(from)) {
+            p->lastHeardUs = platform::clock().nowUs();
+            takeDatagram(*p, m_buffer.data(), static_cast<size_t>(n));
+            m_line.takePlace(*p);
+        }
     }
-    m_line.watch(m_control.fd(), kSocketKey, EPOLLIN);
+}
+
+void udpnetManage::endWaits()
+{
+    const uint64_t one = 1;
+    if (m_endFd >= 0 && ::write(m_endFd, &one, sizeof(one)) < 0) {
+        // Already written (the counter is full).
+    }
 }
 
 int udpnetManage::tend()

@@ -82,7 +82,6 @@ private:
     static constexpr size_t kMaxWaitingBytesAll = 4u << 20;
     // Datagrams taken at one look, so that a flood does not hold the line.
     static constexpr int kMaxTakenAtOnce = 2 * static_cast<int>(kMaxWaiting);
-    static constexpr uint64_t kSocketKey = 1;
     // The sender of a datagram, made when new; nullptr when every place
     // holds a sender with frames waiting.
     Peer* peerOf(const sockaddr_in& from);
@@ -90,8 +89,10 @@ private:
     void takeDatagram(Peer& peer, const unsigned char* data, size_t length);
 
     // The line's calls (see ServiceLine::Side).
+    void wait(int worker, int timeoutMs) override;
+    void take(int worker) override;
+    void endWaits() override;
     int tend() override;
-    void arrived(uint64_t key, uint32_t events) override;
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
     void served(ServiceLine::Stream& stream) override;
@@ -102,7 +103,14 @@ private:
     UdpServer m_control;
     UdpServer m_at;
     std::list<Peer> m_peers;
+    // A datagram being taken (under the line's mutex).
     std::vector<unsigned char> m_buffer = std::vector<unsigned char>(65536);
+    // Each worker waits in an epoll set of its own, which watches the socket
+    // exclusively: a datagram wakes one worker, never both (worker 0 when
+    // it waits, so that one thread does the work while it keeps up).
+    // m_endFd ends every wait.
+    int m_waitSet[2] = {-1, -1};
+    int m_endFd = -1;
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;
