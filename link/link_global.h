@@ -29,7 +29,7 @@ constexpr unsigned char kPassby4G = 4;
 constexpr unsigned char kPassbyNone = 0xFF;
 
 // PC activity: set to 1 (and stamped with G_timeTicks) by every control-link
-// receive thread for each valid frame; the FPGA thread clears the flag once
+// thread that serves a frame, for each valid frame; the FPGA thread clears the flag once
 // more than 80 ticks have passed since the stamp. Defined with the FPGA
 // manager (sendcard/fpga_eth.cpp).
 extern std::atomic<unsigned char> pc_cmd_valid;
