@@ -1,4 +1,5 @@
 #include "core/utils.h"
+#include "core/wait_bound.h"
 
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -179,6 +180,7 @@ unsigned short Utils::prq1CRC16Code(const unsigned char* data, unsigned int len)
 
 int Utils::system_mutex(const QString& command, int* status)
 {
+    service_wait::blocks();
     QMutexLocker lock(&_system_mutex);
     const int ret = platform::shell().run(command.toLatin1().toStdString());
     if (status)
@@ -373,6 +375,7 @@ void Utils::name_thread(const char* name)
 
 int Utils::usleep_mutex(unsigned int us)
 {
+    service_wait::blocks();
     QMutexLocker lock(&_usleep_mutex);
     struct timespec ts;
     ts.tv_sec = us / 1000000u;
@@ -382,6 +385,7 @@ int Utils::usleep_mutex(unsigned int us)
 
 int Utils::msleep_mutex(unsigned int ms)
 {
+    service_wait::blocks();
     QMutexLocker lock(&_usleep_mutex);
     struct timespec ts;
     ts.tv_sec = ms / 1000u;

@@ -8,6 +8,29 @@
 
 #include <cstdint>
 
+// A thread serving a request may let another thread take over what it
+// would do meanwhile once the service waits (the control link's workers:
+// the other one reads the PCs' requests while this one waits). blocks() is
+// called before every wait that may last; it tells the thread's service
+// once.
+namespace service_wait {
+
+using Hook = void (*)(void* context);
+
+// While it lives, this thread's service is told through hook(context).
+class Scope {
+public:
+    Scope(Hook hook, void* context);
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+};
+
+// This thread is about to wait.
+void blocks();
+
+} // namespace service_wait
+
 class WaitBound {
 public:
     explicit WaitBound(uint64_t us) : end_(platform::clock().nowUs() + us) {}
@@ -27,6 +50,7 @@ bool waitUntil(uint64_t boundUs, uint64_t intervalUs, Done done)
     for (;;) {
         if (done())
             return true;
+        service_wait::blocks();
         if (bound.passed())
             return done();
         if (intervalUs)
@@ -36,5 +60,6 @@ bool waitUntil(uint64_t boundUs, uint64_t intervalUs, Done done)
 
 inline void boardSleepUs(uint64_t us)
 {
+    service_wait::blocks();
     platform::clock().sleepUs(us);
 }

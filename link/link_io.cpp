@@ -1,5 +1,7 @@
 #include "link/link_io.h"
 
+#include "core/wait_bound.h"
+
 #include "core/logMsg.h"
 #include "platform/platform.h"
 
@@ -43,6 +45,7 @@ bool link_write_all(int fd, const unsigned char* data, size_t length, std::chron
             const int waitMs = static_cast<int>(std::max<long long>(1, std::min<long long>(1000, left.count())));
             // A peer that takes nothing for a while is waited for up to the
             // bound, checked at the top.
+            service_wait::blocks();
             if (::poll(&p, 1, waitMs) < 0 && errno != EINTR)
                 return false;
             continue;

@@ -43,6 +43,8 @@ bool PassThroughLine::isUp(uint64_t ticket)
 bool PassThroughLine::wait(uint64_t ticket)
 {
     std::unique_lock<std::mutex> hold(m_mutex);
+    if (m_serving != ticket)
+        service_wait::blocks();
     uint64_t serving = m_serving;
     WaitBound standstill(kStandstillBoundUs);
     while (m_serving != ticket) {

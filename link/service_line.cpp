@@ -2,11 +2,13 @@
 
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "core/wait_bound.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -14,18 +16,37 @@ namespace {
 // How often the line is looked at while a pass-through waits for its
 // ticket (another transport's pass-through ending wakes nobody here).
 constexpr int kTicketPollMs = 10;
+// How often a worker standing by looks at the line when nothing wakes it.
+constexpr int kStandByPollMs = 1000;
 
 } // namespace
 
 ServiceLine::ServiceLine(Side& side)
     : m_side(side)
 {
+    m_handOverFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_endFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 ServiceLine::~ServiceLine()
 {
     stop();
+    for (int fd : {m_handOverFd, m_endFd})
+        if (fd >= 0)
+            ::close(fd);
 }
+
+namespace {
+
+void signal(int fd)
+{
+    const uint64_t one = 1;
+    if (fd >= 0 && ::write(fd, &one, sizeof(one)) < 0) {
+        // Already signalled (the counter is full).
+    }
+}
+
+} // namespace
 
 void ServiceLine::start(const char* const names[2])
 {
@@ -38,6 +59,7 @@ void ServiceLine::start(const char* const names[2])
 void ServiceLine::stop()
 {
     m_stop = true;
+    signal(m_endFd);
     m_side.endWaits();
     for (std::thread& t : m_workers)
         if (t.joinable())
@@ -93,7 +115,10 @@ bool ServiceLine::serveNext(std::unique_lock<std::mutex>& hold)
     m_serving = next;
     link_endpoint::Job job = next->endpoint->next();
     hold.unlock();
-    m_side.serve(*next, job);
+    {
+        const service_wait::Scope waits(&ServiceLine::handOver, this);
+        m_side.serve(*next, job);
+    }
     hold.lock();
     m_serving = nullptr;
     m_side.served(*next);
@@ -113,13 +138,42 @@ void ServiceLine::run(const char* name, int worker)
         int waitMs = m_side.tend();
         if (serveNext(hold))
             continue;
+        if (m_readers > 0) {
+            // The other worker reads: this one stands by.
+            ++m_standing;
+            hold.unlock();
+            standBy();
+            hold.lock();
+            --m_standing;
+            continue;
+        }
         if (ticketWaits())
             waitMs = std::min(waitMs, kTicketPollMs);
+        ++m_readers;
         hold.unlock();
         m_side.wait(worker, waitMs);
         hold.lock();
+        --m_readers;
         m_side.take(worker);
     }
+}
+
+void ServiceLine::standBy()
+{
+    pollfd fds[2] = {{m_handOverFd, POLLIN, 0}, {m_endFd, POLLIN, 0}};
+    if (::poll(fds, 2, kStandByPollMs) > 0 && (fds[0].revents & POLLIN)) {
+        uint64_t count = 0;
+        if (::read(m_handOverFd, &count, sizeof(count)) < 0) {
+            // Taken by the other worker meanwhile.
+        }
+    }
+}
+
+void ServiceLine::handOver(void* line)
+{
+    ServiceLine& self = *static_cast<ServiceLine*>(line);
+    if (self.m_standing.load() > 0)
+        signal(self.m_handOverFd);
 }
 
 OneShotSet::OneShotSet()

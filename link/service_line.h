@@ -14,10 +14,11 @@
 //
 // Two workers share the work, each reading and serving in turn: the one
 // that reads a request serves it when nothing is being served, with no
-// hand-over between threads. While one serves, the other waits for what
-// arrives and gives it its place at once, so a long service (a
-// pass-through, a write waiting for a chip pass) changes nobody's place.
-// What arrives wakes one worker only.
+// hand-over between threads, while the other stands by. Once a service
+// waits (a pass-through, a write waiting for a chip pass: see
+// service_wait), the one standing by is woken and reads what arrives
+// meanwhile, giving it its place at once, so a long service changes
+// nobody's place.
 #pragma once
 
 #include "link/link_transport.h"
@@ -88,6 +89,11 @@ public:
 
 private:
     void run(const char* name, int worker);
+    // Waits until a service waits (or the line stops).
+    void standBy();
+    // A service waits: the worker standing by, if any, is woken. Takes no
+    // lock (called from inside the service's waits).
+    static void handOver(void* line);
     // Serves the first in line, when nothing is being served and one may
     // be (true).
     bool serveNext(std::unique_lock<std::mutex>& hold);
@@ -99,6 +105,12 @@ private:
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
     uint64_t m_nextPlace = 1;
+    // Workers waiting for arrivals, and standing by.
+    int m_readers = 0;
+    std::atomic<int> m_standing{0};
+    // Wakes the worker standing by; ends the standing by at the end.
+    int m_handOverFd = -1;
+    int m_endFd = -1;
     std::atomic<bool> m_stop{false};
     std::thread m_workers[2];
 };

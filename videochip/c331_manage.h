@@ -24,6 +24,7 @@
 #pragma once
 
 #include "core/lock_check.h"
+#include "core/wait_bound.h"
 #include "core/published.h"
 #include "avchips/velmosource.h"
 #include "videochip/c331_types.h"
@@ -629,7 +630,11 @@ public:
     static void acquire()
     {
         lock_check::short_lock_is_leaf("the c331 manage mutex");
-        pthread_mutex_lock(&c331_manage::c331_mutex);
+        // A chip pass holds it for long: this thread's service waits.
+        if (pthread_mutex_trylock(&c331_manage::c331_mutex) != 0) {
+            service_wait::blocks();
+            pthread_mutex_lock(&c331_manage::c331_mutex);
+        }
         held_here = true;
     }
     static void release()
