@@ -38,7 +38,7 @@ networkManage::networkManage(unsigned short port)
     if (!m_server.listen(port, kBacklog))
         return;
     static const char* const names[2] = {"tcp-a", "tcp-b"};
-    if (!m_set.ok() || !m_set.watch(m_server.fd(), kServerKey, EPOLLIN)) {
+    if (!m_set.ok() || !m_set.watchEnd(m_line.endFd()) || !m_set.watch(m_server.fd(), kServerKey, EPOLLIN)) {
         writeLogMsg(ERROR, "TCP: no epoll set, the control link is not served");
         return;
     }
@@ -120,11 +120,6 @@ void networkManage::take(int worker)
     for (int i = 0; i < m_foundCount[worker]; ++i)
         arrived(m_found[worker][i].data.u64, m_found[worker][i].events);
     m_foundCount[worker] = 0;
-}
-
-void networkManage::endWaits()
-{
-    m_set.end();
 }
 
 void networkManage::arrived(uint64_t key, uint32_t events)

@@ -76,7 +76,6 @@ private:
     // The line's calls (see ServiceLine::Side).
     void wait(int worker, int timeoutMs) override;
     void take(int worker) override;
-    void endWaits() override;
     int tend() override;
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;

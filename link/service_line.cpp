@@ -60,7 +60,6 @@ void ServiceLine::stop()
 {
     m_stop = true;
     signal(m_endFd);
-    m_side.endWaits();
     for (std::thread& t : m_workers)
         if (t.joinable())
             t.join();
@@ -177,24 +176,12 @@ void ServiceLine::handOver(void* line)
 }
 
 OneShotSet::OneShotSet()
+    : m_epoll(::epoll_create1(EPOLL_CLOEXEC))
 {
-    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    m_endFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    // The end stays armed (not one-shot): once written it wakes every
-    // waiter.
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kEndKey;
-    if (ok() && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_endFd, &ev) != 0) {
-        ::close(m_endFd);
-        m_endFd = -1;
-    }
 }
 
 OneShotSet::~OneShotSet()
 {
-    if (m_endFd >= 0)
-        ::close(m_endFd);
     if (m_epoll >= 0)
         ::close(m_epoll);
 }
@@ -207,6 +194,15 @@ bool OneShotSet::watch(int fd, uint64_t key, uint32_t events)
     if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev) == 0)
         return true;
     return errno == ENOENT && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+bool OneShotSet::watchEnd(int fd)
+{
+    // Not one-shot: once readable it ends every wait.
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = kEndKey;
+    return fd >= 0 && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
 
 void OneShotSet::unwatch(int fd)
@@ -222,12 +218,4 @@ int OneShotSet::wait(epoll_event* found, int most, int timeoutMs)
         if (found[i].data.u64 != kEndKey)
             found[kept++] = found[i];
     return kept;
-}
-
-void OneShotSet::end()
-{
-    const uint64_t one = 1;
-    if (m_endFd >= 0 && ::write(m_endFd, &one, sizeof(one)) < 0) {
-        // Already written (the counter is full).
-    }
 }

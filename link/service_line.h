@@ -46,12 +46,11 @@ public:
     public:
         virtual ~Side() = default;
         // Without the line's mutex: waits up to timeoutMs for what arrives,
-        // keeping it for take(worker); ends at once after endWaits().
+        // keeping it for take(worker); ends at once once endFd() is
+        // readable (the line stops).
         virtual void wait(int worker, int timeoutMs) = 0;
         // Under the mutex: takes what wait(worker) found.
         virtual void take(int worker) = 0;
-        // Ends every wait, now and later (the line stops).
-        virtual void endWaits() = 0;
         // Under the mutex, before a worker that found nothing to serve
         // waits: what the transport looks after between arrivals. Returns
         // how long the wait for arrivals may last (ms).
@@ -86,6 +85,8 @@ public:
     void takePlace(Stream& stream);
     // The stream being served (nullptr: none).
     const Stream* serving() const { return m_serving; }
+    // Readable once the line stops: every wait of a worker watches it.
+    int endFd() const { return m_endFd; }
 
 private:
     void run(const char* name, int worker);
@@ -117,27 +118,26 @@ private:
 
 // An epoll set whose descriptors are armed one-shot: a descriptor that
 // reports is looked at by one waiter only, and is watched again once armed
-// again. end() ends every wait.
+// again. A descriptor watched by watchEnd() ends every wait once readable.
 class OneShotSet {
 public:
     OneShotSet();
     ~OneShotSet();
     OneShotSet(const OneShotSet&) = delete;
     OneShotSet& operator=(const OneShotSet&) = delete;
-    bool ok() const { return m_epoll >= 0 && m_endFd >= 0; }
+    bool ok() const { return m_epoll >= 0; }
 
     // Arms fd for events (EPOLLIN, EPOLLRDHUP: EPOLLHUP and EPOLLERR always
     // count), reported with key; false when the set refused it.
     bool watch(int fd, uint64_t key, uint32_t events);
+    bool watchEnd(int fd);
     // Takes fd out of the set (before it is closed).
     void unwatch(int fd);
-    // Waits up to timeoutMs: the number of events found (those of end()
-    // not among them).
+    // Waits up to timeoutMs: the number of events found (the end's not
+    // among them).
     int wait(epoll_event* found, int most, int timeoutMs);
-    void end();
 
 private:
     static constexpr uint64_t kEndKey = ~uint64_t{0};
     int m_epoll = -1;
-    int m_endFd = -1;
 };

@@ -7,9 +7,7 @@
 #include "platform/clock.h"
 #include "platform/platform.h"
 
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <poll.h>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;
@@ -32,22 +30,8 @@ udpnetManage* udpnetManage::pInstance()
 udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 {
     static const char* const names[2] = {"udp-a", "udp-b"};
-    if (m_control.open(controlPort)) {
-        m_endFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        bool ready = m_endFd >= 0;
-        for (int& set : m_waitSet) {
-            set = ::epoll_create1(EPOLL_CLOEXEC);
-            epoll_event socket{}, end{};
-            socket.events = EPOLLIN | EPOLLEXCLUSIVE;
-            end.events = EPOLLIN;
-            ready = ready && set >= 0 && ::epoll_ctl(set, EPOLL_CTL_ADD, m_control.fd(), &socket) == 0 &&
-                    ::epoll_ctl(set, EPOLL_CTL_ADD, m_endFd, &end) == 0;
-        }
-        if (ready)
-            m_line.start(names);
-        else
-            writeLogMsg(ERROR, "UDP: no epoll set, the control link is not served");
-    }
+    if (m_control.open(controlPort))
+        m_line.start(names);
     if (m_at.open(atPort)) {
         m_atReceiveThread = std::thread(&udpnetManage::atReceiveThread, this);
         m_atSendThread = std::thread(&udpnetManage::atSendThread, this);
@@ -57,9 +41,6 @@ udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 udpnetManage::~udpnetManage()
 {
     m_line.stop();
-    for (int fd : {m_waitSet[0], m_waitSet[1], m_endFd})
-        if (fd >= 0)
-            ::close(fd);
     m_stop = true;
     {
         std::lock_guard<std::mutex> hold(m_atMutex);
@@ -138,10 +119,11 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
     });
 }
 
-void udpnetManage::wait(int worker, int timeoutMs)
+void udpnetManage::wait(int, int timeoutMs)
 {
-    epoll_event found[2];
-    ::epoll_wait(m_waitSet[worker], found, 2, timeoutMs);
+    // One worker reads at a time (the other stands by, see ServiceLine).
+    pollfd fds[2] = {{m_control.fd(), POLLIN, 0}, {m_line.endFd(), POLLIN, 0}};
+    ::poll(fds, 2, timeoutMs);
 }
 
 void udpnetManage::take(int)
@@ -160,14 +142,6 @@ void udpnetManage::take(int)
             takeDatagram(*p, m_buffer.data(), static_cast<size_t>(n));
             m_line.takePlace(*p);
         }
-    }
-}
-
-void udpnetManage::endWaits()
-{
-    const uint64_t one = 1;
-    if (m_endFd >= 0 && ::write(m_endFd, &one, sizeof(one)) < 0) {
-        // Already written (the counter is full).
     }
 }
 

@@ -91,7 +91,6 @@ private:
     // The line's calls (see ServiceLine::Side).
     void wait(int worker, int timeoutMs) override;
     void take(int worker) override;
-    void endWaits() override;
     int tend() override;
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
@@ -105,12 +104,6 @@ private:
     std::list<Peer> m_peers;
     // A datagram being taken (under the line's mutex).
     std::vector<unsigned char> m_buffer = std::vector<unsigned char>(65536);
-    // Each worker waits in an epoll set of its own, which watches the socket
-    // exclusively: a datagram wakes one worker, never both (worker 0 when
-    // it waits, so that one thread does the work while it keeps up).
-    // m_endFd ends every wait.
-    int m_waitSet[2] = {-1, -1};
-    int m_endFd = -1;
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;
