@@ -98,16 +98,24 @@ void networkManage::rearm(Client& client)
 {
     // A connection is read while none of its requests waits; one with
     // requests waiting is only watched for its PC's FIN (once) and reset,
-    // from when a worker waits (a request served at once is not).
-    if (&client == m_line.serving() || client.broken)
+    // from when a worker waits (a request served at once is not). The one
+    // being served is read by nobody: a worker that waits meanwhile hears
+    // of its reset once, and of nothing else, until its service has ended.
+    // (While served, `broken` is its worker's.)
+    const bool serving = &client == m_line.serving();
+    if (serving ? client.armedOnce : client.broken)
         return;
-    const uint32_t events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
-                                                       : uint32_t{EPOLLIN | EPOLLRDHUP};
-    if (client.armed && client.armedFor == events)
+    uint32_t events = 0;
+    if (!serving)
+        events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
+                                            : uint32_t{EPOLLIN | EPOLLRDHUP};
+    if (client.armed && client.armedFor == events && client.armedOnce == serving)
         return;
-    client.armed = m_set.watch(client.fd, client.id, events);
+    client.armed = m_set.watch(client.fd, client.id, events, serving);
     client.armedFor = events;
-    client.broken = !client.armed;
+    client.armedOnce = serving;
+    if (!serving)
+        client.broken = !client.armed;
 }
 
 void networkManage::wait(int worker, int timeoutMs)
@@ -126,7 +134,6 @@ void networkManage::arrived(uint64_t key, uint32_t events)
 {
     if (key == kServerKey) {
         acceptNewcomers();
-        m_set.watch(m_server.fd(), kServerKey, EPOLLIN);
         return;
     }
     for (Client& c : m_clients) {
@@ -134,7 +141,8 @@ void networkManage::arrived(uint64_t key, uint32_t events)
             continue;
         // The connection being served is watched again once its service
         // has ended (see served()).
-        c.armed = false;
+        if (c.armedOnce)
+            c.armed = false;
         if (&c == m_line.serving())
             return;
         if (events & (EPOLLHUP | EPOLLERR))

@@ -60,6 +60,7 @@ private:
         bool broken = false;
         bool armed = false;         // watched in the epoll set
         uint32_t armedFor = 0;      // for these events
+        bool armedOnce = false;     // for one event only
         int64_t writeSpentUs = 0;   // writing the replies to the last read
         bool finSeen = false;       // the PC has shut down its sending side
         // While its next request waits for the acknowledgement of its
@@ -90,9 +91,9 @@ private:
     void lookForEnd(Client& client);
 
     TcpServer m_server;
-    // The server and the connections, each watched while a worker may
-    // read it; what each worker's last wait found.
-    OneShotSet m_set;
+    // The server and the connections, each watched for what a worker may
+    // read of it; what each worker's last wait found.
+    WatchSet m_set;
     epoll_event m_found[2][16];
     int m_foundCount[2] = {0, 0};
     std::list<Client> m_clients;

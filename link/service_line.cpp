@@ -175,42 +175,42 @@ void ServiceLine::handOver(void* line)
         signal(self.m_handOverFd);
 }
 
-OneShotSet::OneShotSet()
+WatchSet::WatchSet()
     : m_epoll(::epoll_create1(EPOLL_CLOEXEC))
 {
 }
 
-OneShotSet::~OneShotSet()
+WatchSet::~WatchSet()
 {
     if (m_epoll >= 0)
         ::close(m_epoll);
 }
 
-bool OneShotSet::watch(int fd, uint64_t key, uint32_t events)
+bool WatchSet::watch(int fd, uint64_t key, uint32_t events, bool once)
 {
     epoll_event ev{};
-    ev.events = events | EPOLLONESHOT;
+    ev.events = once ? events | EPOLLONESHOT : events;
     ev.data.u64 = key;
     if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev) == 0)
         return true;
     return errno == ENOENT && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
 
-bool OneShotSet::watchEnd(int fd)
+bool WatchSet::watchEnd(int fd)
 {
-    // Not one-shot: once readable it ends every wait.
+    // Once readable it ends every wait.
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u64 = kEndKey;
     return fd >= 0 && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
 }
 
-void OneShotSet::unwatch(int fd)
+void WatchSet::unwatch(int fd)
 {
     ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
 }
 
-int OneShotSet::wait(epoll_event* found, int most, int timeoutMs)
+int WatchSet::wait(epoll_event* found, int most, int timeoutMs)
 {
     const int n = ::epoll_wait(m_epoll, found, most, timeoutMs);
     int kept = 0;

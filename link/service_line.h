@@ -116,20 +116,22 @@ private:
     std::thread m_workers[2];
 };
 
-// An epoll set whose descriptors are armed one-shot: a descriptor that
-// reports is looked at by one waiter only, and is watched again once armed
-// again. A descriptor watched by watchEnd() ends every wait once readable.
-class OneShotSet {
+// An epoll set of the descriptors a worker waits on (one worker at a time:
+// see ServiceLine). A descriptor is watched level-triggered, so that a
+// request served at once costs no re-arming; or once, so that it reports
+// at most one event (EPOLLHUP, EPOLLERR) until armed again. A descriptor
+// watched by watchEnd() ends every wait once readable.
+class WatchSet {
 public:
-    OneShotSet();
-    ~OneShotSet();
-    OneShotSet(const OneShotSet&) = delete;
-    OneShotSet& operator=(const OneShotSet&) = delete;
+    WatchSet();
+    ~WatchSet();
+    WatchSet(const WatchSet&) = delete;
+    WatchSet& operator=(const WatchSet&) = delete;
     bool ok() const { return m_epoll >= 0; }
 
-    // Arms fd for events (EPOLLIN, EPOLLRDHUP: EPOLLHUP and EPOLLERR always
-    // count), reported with key; false when the set refused it.
-    bool watch(int fd, uint64_t key, uint32_t events);
+    // Watches fd for events (EPOLLIN, EPOLLRDHUP: EPOLLHUP and EPOLLERR
+    // always count), reported with key; false when the set refused it.
+    bool watch(int fd, uint64_t key, uint32_t events, bool once = false);
     bool watchEnd(int fd);
     // Takes fd out of the set (before it is closed).
     void unwatch(int fd);

@@ -132,16 +132,18 @@ void udpnetManage::take(int)
     // meanwhile, and its sender takes its place in the line then; so are
     // those that arrived with it (a bounded number, so that a flood does
     // not hold the line).
-    for (int i = 0; i < kMaxTakenAtOnce; ++i) {
-        sockaddr_in from{};
-        const ssize_t n = m_control.takeArrived(m_buffer.data(), m_buffer.size(), from);
-        if (n < 0)
-            break;
-        if (Peer* p = peerOf(from)) {
-            p->lastHeardUs = platform::clock().nowUs();
-            takeDatagram(*p, m_buffer.data(), static_cast<size_t>(n));
-            m_line.takePlace(*p);
+    for (int taken = 0; taken < kMaxTakenAtOnce;) {
+        const int n = m_control.takeArrived(*m_arrived);
+        for (int i = 0; i < n; ++i) {
+            if (Peer* p = peerOf(m_arrived->from[i])) {
+                p->lastHeardUs = platform::clock().nowUs();
+                takeDatagram(*p, m_arrived->data[i], m_arrived->length[i]);
+                m_line.takePlace(*p);
+            }
         }
+        taken += n;
+        if (n < UdpServer::Arrived::kMost)
+            break;
     }
 }
 

@@ -102,8 +102,8 @@ private:
     UdpServer m_control;
     UdpServer m_at;
     std::list<Peer> m_peers;
-    // A datagram being taken (under the line's mutex).
-    std::vector<unsigned char> m_buffer = std::vector<unsigned char>(65536);
+    // Datagrams being taken (under the line's mutex).
+    std::unique_ptr<UdpServer::Arrived> m_arrived = std::make_unique<UdpServer::Arrived>();
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;

@@ -47,10 +47,23 @@ ssize_t UdpServer::receive(unsigned char* buffer, size_t size, sockaddr_in& from
     return n;
 }
 
-ssize_t UdpServer::takeArrived(unsigned char* buffer, size_t size, sockaddr_in& from)
+int UdpServer::takeArrived(Arrived& arrived)
 {
-    socklen_t len = sizeof(from);
-    return m_fd < 0 ? -1 : ::recvfrom(m_fd, buffer, size, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+    if (m_fd < 0)
+        return 0;
+    mmsghdr messages[Arrived::kMost]{};
+    iovec parts[Arrived::kMost];
+    for (int i = 0; i < Arrived::kMost; ++i) {
+        parts[i] = {arrived.data[i], Arrived::kSize};
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &arrived.from[i];
+        messages[i].msg_hdr.msg_namelen = sizeof(arrived.from[i]);
+    }
+    const int n = ::recvmmsg(m_fd, messages, Arrived::kMost, MSG_DONTWAIT, nullptr);
+    for (int i = 0; i < n; ++i)
+        arrived.length[i] = messages[i].msg_len;
+    return n < 0 ? 0 : n;
 }
 
 bool UdpServer::sendTo(const unsigned char* data, size_t length, const sockaddr_in& to)

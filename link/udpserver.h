@@ -26,9 +26,18 @@ public:
     // Waits up to timeoutMs for a datagram. Returns its length, 0 on time-out
     // (or an empty datagram), -1 on an error.
     ssize_t receive(unsigned char* buffer, size_t size, sockaddr_in& from, int timeoutMs);
-    // Takes a datagram that has arrived, without waiting. Returns its
-    // length, -1 when none waits.
-    ssize_t takeArrived(unsigned char* buffer, size_t size, sockaddr_in& from);
+    // Datagrams that have arrived, taken a few at one call.
+    struct Arrived {
+        static constexpr int kMost = 4;
+        static constexpr size_t kSize = 65536;   // more than any datagram
+        unsigned char data[kMost][kSize];
+        size_t length[kMost];
+        sockaddr_in from[kMost];
+    };
+    // Takes up to Arrived::kMost datagrams that have arrived, without
+    // waiting: how many (0 when none waits). Fewer than kMost: none was
+    // left.
+    int takeArrived(Arrived& arrived);
     bool sendTo(const unsigned char* data, size_t length, const sockaddr_in& to);
     int fd() const { return m_fd; }
 

@@ -21,11 +21,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sstream>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <thread>
 #include <vector>
 
@@ -39,11 +44,36 @@ Bytes readRequest(uint32_t address, uint16_t count)
 }
 
 // A PC that shuts down its sending side once it has sent its requests, and
-// reads on.
+// reads on; or resets its connection.
 class HalfClosingTcpLink : public TcpLink {
 public:
     bool shutdownSending() { return ::shutdown(m_fd, SHUT_WR) == 0; }
+    void reset()
+    {
+        const linger now{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &now, sizeof(now));
+        closeFd();
+    }
 };
+
+// The CPU time (ms) this process's threads named `name` have taken.
+long threadsCpuMs(const std::string& name)
+{
+    long ticks = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::string comm, stat;
+        std::getline(std::ifstream(task.path() / "comm"), comm);
+        std::getline(std::ifstream(task.path() / "stat"), stat);
+        if (comm != name || stat.rfind(')') == std::string::npos)
+            continue;
+        // After the name: the state (field 3), ..., utime (14), stime (15).
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        const std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
+        if (f.size() > 12)
+            ticks += std::stol(f[11]) + std::stol(f[12]);
+    }
+    return ticks * 1000 / ::sysconf(_SC_CLK_TCK);
+}
 
 // A transport that carries nothing: the pass-through line is all it meets.
 class QuietTransport : public link_transport {
@@ -389,6 +419,39 @@ TEST_F(LinkTransports, APcWaitingInLineKeepsItsPlaceAndAFrameIsTakenWholeOrNotAt
     const unsigned char* image = ZdrRamPara::p_zdrrampara_config->run_status;
     EXPECT_EQ(done, image[201] == 0x55) << "a frame joined across a lost datagram was executed";
     EXPECT_EQ(done, image[202] == 0x77);
+}
+
+TEST_F(LinkTransports, WhatATcpPcDoesWhileItIsServedWakesTheWorkerWaitingMeanwhileOnceAtMost)
+{
+    // A PC's register write waits 500 ms for the chip the test holds, and
+    // the other worker waits for arrivals meanwhile. The PC sends its next
+    // request, shuts down its sending side, or resets: the worker waiting
+    // hears of it once at most, and the two take a few ms of CPU, not the
+    // service's time.
+    networkManage tcp(0);
+    const Bytes write = frameBody(buildBody(kProcessor, 0xA0, regWritePayload({{203, 0xFF, 1}})));
+    const std::vector<std::pair<const char*, std::function<void(HalfClosingTcpLink&)>>> rows = {
+        {"its next request", [](HalfClosingTcpLink& pc) { EXPECT_TRUE(pc.sendRaw(readRequest(100, 1))); }},
+        {"its FIN", [](HalfClosingTcpLink& pc) { EXPECT_TRUE(pc.shutdownSending()); }},
+        {"its reset", [](HalfClosingTcpLink& pc) { pc.reset(); }},
+    };
+    for (const auto& row : rows) {
+        HalfClosingTcpLink pc;
+        Reply r;
+        ASSERT_TRUE(pc.open("127.0.0.1", tcp.port()));
+        ASSERT_TRUE(pc.request(kProcessor, 0x61, ramReadPayload(100, 1), r)) << "a PC already heard from";
+        C331ParaLock::acquire();
+        ASSERT_TRUE(pc.sendRaw(write));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const long before = threadsCpuMs("tcp-a") + threadsCpuMs("tcp-b");
+        row.second(pc);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const long took = threadsCpuMs("tcp-a") + threadsCpuMs("tcp-b") - before;
+        C331ParaLock::release();
+        EXPECT_LT(took, 150) << row.first << ": the workers took " << took << " ms of CPU";
+        if (pc.isOpen())
+            EXPECT_TRUE(pc.receive(r, 3000) && r.command == 0xA0) << row.first;
+    }
 }
 
 TEST_F(LinkTransports, UdpAnswersTheSenderAndServesTheAtChannel)
