@@ -98,24 +98,33 @@ void networkManage::rearm(Client& client)
 {
     // A connection is read while none of its requests waits; one with
     // requests waiting is only watched for its PC's FIN (once) and reset,
-    // from when a worker waits (a request served at once is not). The one
-    // being served is read by nobody: a worker that waits meanwhile hears
-    // of its reset once, and of nothing else, until its service has ended.
-    // (While served, `broken` is its worker's.)
-    const bool serving = &client == m_line.serving();
-    if (serving ? client.armedOnce : client.broken)
+    // from when a worker waits (a request served at once is not).
+    if (&client == m_line.serving()) {
+        watchServed(client);
         return;
-    uint32_t events = 0;
-    if (!serving)
-        events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
-                                            : uint32_t{EPOLLIN | EPOLLRDHUP};
-    if (client.armed && client.armedFor == events && client.armedOnce == serving)
+    }
+    if (client.broken)
         return;
-    client.armed = m_set.watch(client.fd, client.id, events, serving);
+    const uint32_t events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
+                                                       : uint32_t{EPOLLIN | EPOLLRDHUP};
+    if (client.armed && !client.armedOnce && client.armedFor == events)
+        return;
+    client.armed = m_set.watch(client.fd, client.id, events);
     client.armedFor = events;
-    client.armedOnce = serving;
-    if (!serving)
-        client.broken = !client.armed;
+    client.armedOnce = false;
+    client.broken = !client.armed;
+}
+
+void networkManage::watchServed(Client& client)
+{
+    // The connection being served is read by nobody: a worker that waits
+    // meanwhile hears of its reset once, and of nothing else, until its
+    // service has ended (its `broken` is its worker's meanwhile).
+    if (client.armedOnce)
+        return;
+    client.armed = m_set.watch(client.fd, client.id, 0, true);
+    client.armedFor = 0;
+    client.armedOnce = true;
 }
 
 void networkManage::wait(int worker, int timeoutMs)

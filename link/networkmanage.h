@@ -88,6 +88,7 @@ private:
     void dropBroken();
     void readClient(Client& client);
     void rearm(Client& client);
+    void watchServed(Client& client);
     void lookForEnd(Client& client);
 
     TcpServer m_server;
