@@ -97,6 +97,14 @@ ServiceLine::Stream* ServiceLine::pickNext()
     return next;
 }
 
+bool ServiceLine::anyPlaced() const
+{
+    for (const Stream* s : m_streams)
+        if (s->place != 0)
+            return true;
+    return false;
+}
+
 bool ServiceLine::ticketWaits() const
 {
     for (const Stream* s : m_streams)
@@ -112,6 +120,7 @@ bool ServiceLine::serveNext(std::unique_lock<std::mutex>& hold)
         return false;
     next->place = 0;
     m_serving = next;
+    m_serviceWaits = false;
     link_endpoint::Job job = next->endpoint->next();
     hold.unlock();
     {
@@ -129,7 +138,15 @@ void ServiceLine::run(const char* name, int worker)
 {
     Utils::name_thread(name);
     std::unique_lock<std::mutex> hold(m_mutex);
+    bool justTaken = false;
     while (!m_stop) {
+        // What arrived during the last service takes its place before the
+        // next in line is served (unless the other worker reads as it
+        // comes): the PC just served goes behind those heard from
+        // meanwhile.
+        if (!justTaken && m_readers == 0 && !m_serving && anyPlaced())
+            m_side.look(worker);
+        justTaken = false;
         if (serveNext(hold))
             continue;
         // Nothing to serve now: what the transport looks after before it
@@ -137,15 +154,18 @@ void ServiceLine::run(const char* name, int worker)
         int waitMs = m_side.tend();
         if (serveNext(hold))
             continue;
-        if (m_readers > 0) {
-            // The other worker reads: this one stands by.
-            ++m_standing;
+        // The other worker reads, or a service under way has not waited:
+        // this one stands by. (Counted before it looks, so that a service
+        // that waits meanwhile wakes it: see handOver.)
+        ++m_standing;
+        if (m_readers > 0 || (m_serving && !m_serviceWaits.load())) {
             hold.unlock();
             standBy();
             hold.lock();
             --m_standing;
             continue;
         }
+        --m_standing;
         if (ticketWaits())
             waitMs = std::min(waitMs, kTicketPollMs);
         ++m_readers;
@@ -154,6 +174,7 @@ void ServiceLine::run(const char* name, int worker)
         hold.lock();
         --m_readers;
         m_side.take(worker);
+        justTaken = true;
     }
 }
 
@@ -171,6 +192,7 @@ void ServiceLine::standBy()
 void ServiceLine::handOver(void* line)
 {
     ServiceLine& self = *static_cast<ServiceLine*>(line);
+    self.m_serviceWaits = true;
     if (self.m_standing.load() > 0)
         signal(self.m_handOverFd);
 }

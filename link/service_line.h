@@ -14,7 +14,8 @@
 //
 // Two workers share the work, each reading and serving in turn: the one
 // that reads a request serves it when nothing is being served, with no
-// hand-over between threads, while the other stands by. Once a service
+// hand-over between threads, while the other stands by. What has arrived
+// meanwhile is taken before the next in line is served. Once a service
 // waits (a pass-through, a write waiting for a chip pass: see
 // service_wait), the one standing by is woken and reads what arrives
 // meanwhile, giving it its place at once, so a long service changes
@@ -51,6 +52,12 @@ public:
         virtual void wait(int worker, int timeoutMs) = 0;
         // Under the mutex: takes what wait(worker) found.
         virtual void take(int worker) = 0;
+        // Under the mutex: takes what has arrived, without waiting.
+        virtual void look(int worker)
+        {
+            wait(worker, 0);
+            take(worker);
+        }
         // Under the mutex, before a worker that found nothing to serve
         // waits: what the transport looks after between arrivals. Returns
         // how long the wait for arrivals may last (ms).
@@ -99,6 +106,7 @@ private:
     // be (true).
     bool serveNext(std::unique_lock<std::mutex>& hold);
     Stream* pickNext();
+    bool anyPlaced() const;
     bool ticketWaits() const;
 
     Side& m_side;
@@ -106,9 +114,11 @@ private:
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
     uint64_t m_nextPlace = 1;
-    // Workers waiting for arrivals, and standing by.
+    // Workers waiting for arrivals, and standing by; whether the service
+    // under way has waited (see handOver).
     int m_readers = 0;
     std::atomic<int> m_standing{0};
+    std::atomic<bool> m_serviceWaits{false};
     // Wakes the worker standing by; ends the standing by at the end.
     int m_handOverFd = -1;
     int m_endFd = -1;

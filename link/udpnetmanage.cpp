@@ -147,6 +147,11 @@ void udpnetManage::take(int)
     }
 }
 
+void udpnetManage::look(int worker)
+{
+    take(worker);
+}
+
 int udpnetManage::tend()
 {
     return kPollMs;

@@ -91,6 +91,7 @@ private:
     // The line's calls (see ServiceLine::Side).
     void wait(int worker, int timeoutMs) override;
     void take(int worker) override;
+    void look(int worker) override;
     int tend() override;
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
