@@ -4,7 +4,6 @@
 #include "core/utils.h"
 #include "link/k47_wifi_config.h"
 #include "link/link_global.h"
-#include "platform/clock.h"
 #include "platform/platform.h"
 
 #include <poll.h>
@@ -85,7 +84,7 @@ udpnetManage::Peer* udpnetManage::peerOf(const sockaddr_in& from)
         auto forget = m_peers.end();
         for (auto it = m_peers.begin(); it != m_peers.end(); ++it)
             if (&*it != m_line.serving() && !it->endpoint->pending() &&
-                (forget == m_peers.end() || it->lastHeardUs < forget->lastHeardUs))
+                (forget == m_peers.end() || it->lastHeard < forget->lastHeard))
                 forget = it;
         if (forget == m_peers.end())
             return nullptr;
@@ -136,7 +135,7 @@ void udpnetManage::take(int)
         const int n = m_control.takeArrived(*m_arrived);
         for (int i = 0; i < n; ++i) {
             if (Peer* p = peerOf(m_arrived->from[i])) {
-                p->lastHeardUs = platform::clock().nowUs();
+                p->lastHeard = ++m_heard;
                 takeDatagram(*p, m_arrived->data[i], m_arrived->length[i]);
                 m_line.takePlace(*p);
             }

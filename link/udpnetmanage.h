@@ -70,7 +70,7 @@ private:
     struct Peer : ServiceLine::Stream {
         uint64_t key = 0;
         sockaddr_in addr{};
-        uint64_t lastHeardUs = 0;   // board clock
+        uint64_t lastHeard = 0;   // when last heard from, in datagrams taken
     };
     // The senders kept (besides the one being served), and what one sender
     // and all senders may have waiting, in frames and in bytes: a frame
@@ -103,6 +103,9 @@ private:
     UdpServer m_control;
     UdpServer m_at;
     std::list<Peer> m_peers;
+    // Datagrams taken so far (under the line's mutex): the order senders
+    // were last heard from.
+    uint64_t m_heard = 0;
     // Datagrams being taken (under the line's mutex).
     std::unique_ptr<UdpServer::Arrived> m_arrived = std::make_unique<UdpServer::Arrived>();
 
