@@ -96,17 +96,21 @@ void networkManage::readClient(Client& client)
 
 void networkManage::rearm(Client& client)
 {
-    // A connection is read while none of its requests waits; one with
-    // requests waiting is only watched for its PC's FIN (once) and reset,
-    // from when a worker waits (a request served at once is not).
+    // A connection is read while none of its requests waits. One with a
+    // request waiting stays watched as it was until its PC sends more:
+    // from then on only its FIN (once) and reset count, until its requests
+    // have been served. (A request served at once, or waiting in line with
+    // nothing behind it, costs no change of the watch.)
     if (&client == m_line.serving()) {
         watchServed(client);
         return;
     }
     if (client.broken)
         return;
-    const uint32_t events = client.endpoint->pending() ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
-                                                       : uint32_t{EPOLLIN | EPOLLRDHUP};
+    if (!client.endpoint->pending())
+        client.heldBack = false;
+    const uint32_t events = client.heldBack ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
+                                             : uint32_t{EPOLLIN | EPOLLRDHUP};
     if (client.armed && !client.armedOnce && client.armedFor == events)
         return;
     client.armed = m_set.watch(client.fd, client.id, events);
@@ -154,14 +158,18 @@ void networkManage::arrived(uint64_t key, uint32_t events)
             c.armed = false;
         if (&c == m_line.serving())
             return;
-        if (events & (EPOLLHUP | EPOLLERR))
+        if (events & (EPOLLHUP | EPOLLERR)) {
             c.broken = true;
-        else if (!c.broken && (events & EPOLLIN) && !c.endpoint->pending())
+        } else if (!c.broken && (events & EPOLLIN) && !c.endpoint->pending()) {
             readClient(c);
-        else if (events & EPOLLRDHUP)
-            c.finSeen = true;
-        if (!c.endpoint->pending())
-            rearm(c);
+        } else {
+            // Bytes or the PC's FIN while a request of it waits: they are
+            // read once it has been served; until then only its FIN and
+            // reset count.
+            c.finSeen = c.finSeen || (events & EPOLLRDHUP);
+            c.heldBack = true;
+        }
+        rearm(c);
         return;
     }
 }

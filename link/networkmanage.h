@@ -63,6 +63,7 @@ private:
         bool armedOnce = false;     // for one event only
         int64_t writeSpentUs = 0;   // writing the replies to the last read
         bool finSeen = false;       // the PC has shut down its sending side
+        bool heldBack = false;     // sent more while a request of it waits
         // While its next request waits for the acknowledgement of its
         // replies: the bytes unacknowledged when last looked at, and when
         // they last changed.

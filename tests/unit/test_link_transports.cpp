@@ -422,13 +422,13 @@ TEST_F(LinkTransports, APcWaitingInLineKeepsItsPlaceAndAFrameIsTakenWholeOrNotAt
     EXPECT_EQ(done, image[202] == 0x77);
 }
 
-TEST_F(LinkTransports, WhatATcpPcDoesWhileItIsServedLeavesTheWorkerWaitingMeanwhileIdle)
+TEST_F(LinkTransports, WhatATcpPcDoesWhileItIsServedOrWaitsLeavesTheWorkerWaitingMeanwhileIdle)
 {
     // A PC's register write waits 500 ms for the chip the test holds, and
-    // the other worker waits for arrivals meanwhile. The PC sends its next
-    // request, shuts down its sending side, or resets: the worker waiting
-    // hears of it once or twice, and the two take a few ms of CPU, not the
-    // service's time.
+    // another PC's read waits in line behind it; the other worker waits for
+    // arrivals meanwhile. Both PCs send their next request, shut down their
+    // sending side, or reset: the worker waiting hears of it once or twice,
+    // and the two take a few ms of CPU, not the service's time.
     networkManage tcp(0);
     const Bytes write = frameBody(buildBody(kProcessor, 0xA0, regWritePayload({{203, 0xFF, 1}})));
     const std::vector<std::pair<const char*, std::function<void(HalfClosingTcpLink&)>>> rows = {
@@ -437,23 +437,31 @@ TEST_F(LinkTransports, WhatATcpPcDoesWhileItIsServedLeavesTheWorkerWaitingMeanwh
         {"its reset", [](HalfClosingTcpLink& pc) { pc.reset(); }},
     };
     for (const auto& row : rows) {
-        HalfClosingTcpLink pc;
+        HalfClosingTcpLink served, waiting;
         Reply r;
-        ASSERT_TRUE(pc.open("127.0.0.1", tcp.port()));
-        ASSERT_TRUE(pc.request(kProcessor, 0x61, ramReadPayload(100, 1), r)) << "a PC already heard from";
+        for (HalfClosingTcpLink* pc : {&served, &waiting}) {
+            ASSERT_TRUE(pc->open("127.0.0.1", tcp.port()));
+            ASSERT_TRUE(pc->request(kProcessor, 0x61, ramReadPayload(100, 1), r)) << "a PC already heard from";
+        }
         long took = 0;
         {
             const C331ParaLock chip;
-            EXPECT_TRUE(pc.sendRaw(write));
+            EXPECT_TRUE(served.sendRaw(write));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_TRUE(waiting.sendRaw(readRequest(100, 1)));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const long before = tcpWorkersCpuMs();
-            row.second(pc);
+            row.second(served);
+            row.second(waiting);
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             took = tcpWorkersCpuMs() - before;
         }
         EXPECT_LT(took, 150) << row.first << ": the workers took " << took << " ms of CPU";
-        if (pc.isOpen()) {
-            EXPECT_TRUE(pc.receive(r, 3000) && r.command == 0xA0) << row.first;
+        if (served.isOpen()) {
+            EXPECT_TRUE(served.receive(r, 3000) && r.command == 0xA0) << row.first;
+        }
+        if (waiting.isOpen()) {
+            EXPECT_TRUE(waiting.receive(r, 3000) && r.command == 0x61) << row.first;
         }
     }
 }
