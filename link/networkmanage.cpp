@@ -131,16 +131,16 @@ void networkManage::watchServed(Client& client)
     client.armedOnce = true;
 }
 
-void networkManage::wait(int worker, int timeoutMs)
+void networkManage::wait(int timeoutMs)
 {
-    m_foundCount[worker] = m_set.wait(m_found[worker], 16, timeoutMs);
+    m_foundCount = m_set.wait(m_found, 16, timeoutMs);
 }
 
-void networkManage::take(int worker)
+void networkManage::take()
 {
-    for (int i = 0; i < m_foundCount[worker]; ++i)
-        arrived(m_found[worker][i].data.u64, m_found[worker][i].events);
-    m_foundCount[worker] = 0;
+    for (int i = 0; i < m_foundCount; ++i)
+        arrived(m_found[i].data.u64, m_found[i].events);
+    m_foundCount = 0;
 }
 
 void networkManage::arrived(uint64_t key, uint32_t events)

@@ -76,8 +76,8 @@ private:
     static void watchHeld(Client& client);
 
     // The line's calls (see ServiceLine::Side).
-    void wait(int worker, int timeoutMs) override;
-    void take(int worker) override;
+    void wait(int timeoutMs) override;
+    void take() override;
     int tend() override;
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
@@ -94,10 +94,10 @@ private:
 
     TcpServer m_server;
     // The server and the connections, each watched for what a worker may
-    // read of it; what each worker's last wait found.
+    // read of it; what the last wait found.
     WatchSet m_set;
-    epoll_event m_found[2][16];
-    int m_foundCount[2] = {0, 0};
+    epoll_event m_found[16];
+    int m_foundCount = 0;
     std::list<Client> m_clients;
     uint64_t m_nextId = kServerKey + 1;
     ServiceLine m_line{*this};

@@ -52,7 +52,7 @@ void ServiceLine::start(const char* const names[2])
 {
     for (int i = 0; i < 2; ++i) {
         const char* name = names[i];
-        m_workers[i] = std::thread([this, name, i] { run(name, i); });
+        m_workers[i] = std::thread([this, name] { run(name); });
     }
 }
 
@@ -134,7 +134,7 @@ bool ServiceLine::serveNext(std::unique_lock<std::mutex>& hold)
     return true;
 }
 
-void ServiceLine::run(const char* name, int worker)
+void ServiceLine::run(const char* name)
 {
     Utils::name_thread(name);
     std::unique_lock<std::mutex> hold(m_mutex);
@@ -145,7 +145,7 @@ void ServiceLine::run(const char* name, int worker)
         // comes): the PC just served goes behind those heard from
         // meanwhile.
         if (!justTaken && m_readers == 0 && !m_serving && anyPlaced())
-            m_side.look(worker);
+            m_side.look();
         justTaken = false;
         if (serveNext(hold))
             continue;
@@ -170,10 +170,10 @@ void ServiceLine::run(const char* name, int worker)
             waitMs = std::min(waitMs, kTicketPollMs);
         ++m_readers;
         hold.unlock();
-        m_side.wait(worker, waitMs);
+        m_side.wait(waitMs);
         hold.lock();
         --m_readers;
-        m_side.take(worker);
+        m_side.take();
         justTaken = true;
     }
 }

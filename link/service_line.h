@@ -41,22 +41,22 @@ public:
         std::unique_ptr<link_endpoint> endpoint;
     };
 
-    // The transport's part: its reading and sending. Worker w (0 or 1)
-    // calls wait(w, ...) and then take(w).
+    // The transport's part: its reading and sending. One worker at a time
+    // calls wait() and then take(), or look().
     class Side {
     public:
         virtual ~Side() = default;
         // Without the line's mutex: waits up to timeoutMs for what arrives,
-        // keeping it for take(worker); ends at once once endFd() is
+        // keeping it for take(); ends at once once endFd() is
         // readable (the line stops).
-        virtual void wait(int worker, int timeoutMs) = 0;
-        // Under the mutex: takes what wait(worker) found.
-        virtual void take(int worker) = 0;
+        virtual void wait(int timeoutMs) = 0;
+        // Under the mutex: takes what wait() found.
+        virtual void take() = 0;
         // Under the mutex: takes what has arrived, without waiting.
-        virtual void look(int worker)
+        virtual void look()
         {
-            wait(worker, 0);
-            take(worker);
+            wait(0);
+            take();
         }
         // Under the mutex, before a worker that found nothing to serve
         // waits: what the transport looks after between arrivals. Returns
@@ -96,7 +96,7 @@ public:
     int endFd() const { return m_endFd; }
 
 private:
-    void run(const char* name, int worker);
+    void run(const char* name);
     // Waits until a service waits (or the line stops).
     void standBy();
     // A service waits: the worker standing by, if any, is woken. Takes no

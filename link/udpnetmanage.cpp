@@ -118,14 +118,14 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
     });
 }
 
-void udpnetManage::wait(int, int timeoutMs)
+void udpnetManage::wait(int timeoutMs)
 {
     // One worker reads at a time (the other stands by, see ServiceLine).
     pollfd fds[2] = {{m_control.fd(), POLLIN, 0}, {m_line.endFd(), POLLIN, 0}};
     ::poll(fds, 2, timeoutMs);
 }
 
-void udpnetManage::take(int)
+void udpnetManage::take()
 {
     // Each datagram is taken as it arrives, whatever is being served
     // meanwhile, and its sender takes its place in the line then; so are
@@ -146,9 +146,9 @@ void udpnetManage::take(int)
     }
 }
 
-void udpnetManage::look(int worker)
+void udpnetManage::look()
 {
-    take(worker);
+    take();
 }
 
 int udpnetManage::tend()

@@ -89,9 +89,9 @@ private:
     void takeDatagram(Peer& peer, const unsigned char* data, size_t length);
 
     // The line's calls (see ServiceLine::Side).
-    void wait(int worker, int timeoutMs) override;
-    void take(int worker) override;
-    void look(int worker) override;
+    void wait(int timeoutMs) override;
+    void take() override;
+    void look() override;
     int tend() override;
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
