@@ -222,12 +222,16 @@ void link_endpoint::receive(const unsigned char* data, size_t length, uint64_t p
     m_phy.push(data, length, [&](const unsigned char* body, int n) { serve(body, n, peer, send, nullptr); });
 }
 
-void link_endpoint::take(const unsigned char* data, size_t length, const Admit& admit)
+void link_endpoint::take(const unsigned char* data, size_t length, const Bounds* bounds)
 {
     m_phy.push(data, length, [&](const unsigned char* body, int n) {
         const size_t bytes = static_cast<size_t>(n);
-        if (admit && !admit(bytes))
-            return;
+        if (bounds) {
+            if (m_waiting.size() >= bounds->frames || m_waitingBytes + bytes > bounds->bytes ||
+                *bounds->allBytes + bytes > bounds->allBytesBound)
+                return;
+            *bounds->allBytes += bytes;
+        }
         m_waiting.emplace_back(body, body + n);
         m_waitingBytes += bytes;
     });

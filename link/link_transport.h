@@ -76,12 +76,18 @@ public:
     // Feeds received bytes from a peer and serves every frame they
     // complete; replies go to send.
     void receive(const unsigned char* data, size_t length, uint64_t peer, const Sender& send);
-    // Decides whether a frame of the given size that completed may wait
-    // (bounds on what a PC may have waiting); one refused is dropped whole.
-    using Admit = std::function<bool(size_t frameBytes)>;
+    // Bounds on what a PC may have waiting: its frames and bytes, and the
+    // bytes of every PC of the transport together (`allBytes`, counting
+    // those this stream takes). A frame beyond any is dropped whole.
+    struct Bounds {
+        size_t frames;
+        size_t bytes;
+        size_t allBytesBound;
+        size_t* allBytes;
+    };
     // Feeds received bytes; the frames they complete wait, in order, to be
     // served one at a time (a stream whose requests must not hold others).
-    void take(const unsigned char* data, size_t length, const Admit& admit = nullptr);
+    void take(const unsigned char* data, size_t length, const Bounds* bounds = nullptr);
     // Forgets a frame in progress, keeping the complete frames waiting (a
     // datagram of the stream was lost: no frame is joined across the gap).
     void drop_partial() { m_phy.reset(); }

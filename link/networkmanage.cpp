@@ -244,9 +244,9 @@ int networkManage::tend()
     // written) is dropped with the requests it left; one held back after
     // its PC's FIN is looked at often.
     dropBroken();
-    holdOrRelease();
     int waitMs = kPollMs;
     for (Client& c : m_clients) {
+        holdOrRelease(c);
         rearm(c);
         if (c.held)
             waitMs = kHeldPollMs;
@@ -254,24 +254,22 @@ int networkManage::tend()
     return waitMs;
 }
 
-void networkManage::holdOrRelease()
+void networkManage::holdOrRelease(Client& c)
 {
     // A PC whose next request waits for the acknowledgement of its replies
     // (it may never come) holds no place and no pass-through ticket
     // meanwhile, and is let go when nothing moves (watchHeld()); released,
-    // it takes a new place behind the others. Afterwards `held` tells the
-    // connections whose next request waits so.
-    for (Client& c : m_clients) {
-        if (&c == m_line.serving())
-            continue;
-        if (c.endpoint->pending() && !mayServe(c)) {
-            c.place = 0;
-            c.endpoint->give_up_ticket();
-            watchHeld(c);
-        } else {
-            c.held = false;
-            m_line.takePlace(c);
-        }
+    // it takes a new place behind the others. Afterwards `held` tells
+    // whether its next request waits so.
+    if (&c == m_line.serving())
+        return;
+    if (c.endpoint->pending() && !mayServe(c)) {
+        m_line.unplace(c);
+        c.endpoint->give_up_ticket();
+        watchHeld(c);
+    } else {
+        c.held = false;
+        m_line.takePlace(c);
     }
 }
 

@@ -84,7 +84,7 @@ private:
     void served(ServiceLine::Stream& stream) override;
 
     void arrived(uint64_t key, uint32_t events);
-    void holdOrRelease();
+    void holdOrRelease(Client& client);
     void acceptNewcomers();
     void dropBroken();
     void readClient(Client& client);

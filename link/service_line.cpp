@@ -72,6 +72,7 @@ void ServiceLine::join(Stream& stream)
 
 void ServiceLine::leave(Stream& stream)
 {
+    unplace(stream);
     m_streams.erase(std::remove(m_streams.begin(), m_streams.end(), &stream), m_streams.end());
 }
 
@@ -80,7 +81,16 @@ void ServiceLine::takePlace(Stream& stream)
     if (stream.place != 0 || &stream == m_serving || !stream.endpoint->pending() || !m_side.mayServe(stream))
         return;
     stream.place = m_nextPlace++;
+    ++m_placed;
     stream.endpoint->take_ticket();
+}
+
+void ServiceLine::unplace(Stream& stream)
+{
+    if (stream.place == 0)
+        return;
+    stream.place = 0;
+    --m_placed;
 }
 
 ServiceLine::Stream* ServiceLine::pickNext()
@@ -97,14 +107,6 @@ ServiceLine::Stream* ServiceLine::pickNext()
     return next;
 }
 
-bool ServiceLine::anyPlaced() const
-{
-    for (const Stream* s : m_streams)
-        if (s->place != 0)
-            return true;
-    return false;
-}
-
 bool ServiceLine::ticketWaits() const
 {
     for (const Stream* s : m_streams)
@@ -113,12 +115,11 @@ bool ServiceLine::ticketWaits() const
     return false;
 }
 
-bool ServiceLine::serveNext(std::unique_lock<std::mutex>& hold)
+bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
 {
-    Stream* next = m_serving ? nullptr : pickNext();
     if (!next)
         return false;
-    next->place = 0;
+    unplace(*next);
     m_serving = next;
     m_serviceWaits = false;
     link_endpoint::Job job = next->endpoint->next();
@@ -144,7 +145,7 @@ void ServiceLine::run(const char* name)
         // next in line is served (unless the other worker reads as it
         // comes): the PC just served goes behind those heard from
         // meanwhile.
-        if (!justTaken && m_readers == 0 && !m_serving && anyPlaced())
+        if (!justTaken && m_readers == 0 && !m_serving && m_placed > 0)
             m_side.look();
         justTaken = false;
         if (serveNext(hold))
@@ -166,7 +167,7 @@ void ServiceLine::run(const char* name)
             continue;
         }
         --m_standing;
-        if (ticketWaits())
+        if (m_placed > 0 && ticketWaits())
             waitMs = std::min(waitMs, kTicketPollMs);
         ++m_readers;
         hold.unlock();

@@ -90,6 +90,8 @@ public:
     // ticket, when it has a request waiting that may be served and no
     // place (see above).
     void takePlace(Stream& stream);
+    // The stream gives up its place (it keeps its request).
+    void unplace(Stream& stream);
     // The stream being served (nullptr: none).
     const Stream* serving() const { return m_serving; }
     // Readable once the line stops: every wait of a worker watches it.
@@ -104,9 +106,12 @@ private:
     static void handOver(void* line);
     // Serves the first in line, when nothing is being served and one may
     // be (true).
-    bool serveNext(std::unique_lock<std::mutex>& hold);
+    bool serveNext(std::unique_lock<std::mutex>& hold)
+    {
+        return !m_serving && m_placed > 0 && serve(pickNext(), hold);
+    }
+    bool serve(Stream* next, std::unique_lock<std::mutex>& hold);
     Stream* pickNext();
-    bool anyPlaced() const;
     bool ticketWaits() const;
 
     Side& m_side;
@@ -114,6 +119,7 @@ private:
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
     uint64_t m_nextPlace = 1;
+    int m_placed = 0;   // streams with a place
     // Workers waiting for arrivals, and standing by; whether the service
     // under way has waited (see handOver).
     int m_readers = 0;

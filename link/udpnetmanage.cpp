@@ -108,14 +108,8 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
     size_t all = 0;
     for (const Peer& p : m_peers)
         all += p.endpoint->waiting_bytes();
-    peer.endpoint->take(data, length, [&](size_t bytes) {
-        const link_endpoint& e = *peer.endpoint;
-        if (e.waiting() >= kMaxWaiting || e.waiting_bytes() + bytes > kMaxWaitingBytes ||
-            all + bytes > kMaxWaitingBytesAll)
-            return false;
-        all += bytes;
-        return true;
-    });
+    const link_endpoint::Bounds bounds{kMaxWaiting, kMaxWaitingBytes, kMaxWaitingBytesAll, &all};
+    peer.endpoint->take(data, length, &bounds);
 }
 
 void udpnetManage::wait(int timeoutMs)

@@ -47,22 +47,27 @@ ssize_t UdpServer::receive(unsigned char* buffer, size_t size, sockaddr_in& from
     return n;
 }
 
+UdpServer::Arrived::Arrived()
+    : messages{}
+{
+    for (int i = 0; i < kMost; ++i) {
+        parts[i] = {data[i], kSize};
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &from[i];
+    }
+}
+
 int UdpServer::takeArrived(Arrived& arrived)
 {
     if (m_fd < 0)
         return 0;
-    mmsghdr messages[Arrived::kMost]{};
-    iovec parts[Arrived::kMost];
-    for (int i = 0; i < Arrived::kMost; ++i) {
-        parts[i] = {arrived.data[i], Arrived::kSize};
-        messages[i].msg_hdr.msg_iov = &parts[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-        messages[i].msg_hdr.msg_name = &arrived.from[i];
-        messages[i].msg_hdr.msg_namelen = sizeof(arrived.from[i]);
-    }
-    const int n = ::recvmmsg(m_fd, messages, Arrived::kMost, MSG_DONTWAIT, nullptr);
+    // The receive writes each sender's address length back.
+    for (mmsghdr& m : arrived.messages)
+        m.msg_hdr.msg_namelen = sizeof(sockaddr_in);
+    const int n = ::recvmmsg(m_fd, arrived.messages, Arrived::kMost, MSG_DONTWAIT, nullptr);
     for (int i = 0; i < n; ++i)
-        arrived.length[i] = messages[i].msg_len;
+        arrived.length[i] = arrived.messages[i].msg_len;
     return n < 0 ? 0 : n;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 
 class UdpServer {
@@ -33,6 +34,10 @@ public:
         unsigned char data[kMost][kSize];
         size_t length[kMost];
         sockaddr_in from[kMost];
+        // Where the receive puts each datagram (set up once).
+        Arrived();
+        mmsghdr messages[kMost];
+        iovec parts[kMost];
     };
     // Takes up to Arrived::kMost datagrams that have arrived, without
     // waiting: how many (0 when none waits). Fewer than kMost: none was
