@@ -47,8 +47,9 @@ public:
     public:
         virtual ~Side() = default;
         // Without the line's mutex: waits up to timeoutMs for what arrives,
-        // keeping it for take(); ends at once once endFd() is
-        // readable (the line stops).
+        // keeping it for take(); ends at once once endFd() is readable (the
+        // line stops), or once the transport ended its waits before it
+        // stopped the line.
         virtual void wait(int timeoutMs) = 0;
         // Under the mutex: takes what wait() found.
         virtual void take() = 0;

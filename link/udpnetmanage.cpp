@@ -6,6 +6,7 @@
 #include "link/link_global.h"
 #include "platform/platform.h"
 
+#include <chrono>
 #include <poll.h>
 #include <vector>
 
@@ -39,6 +40,8 @@ udpnetManage::udpnetManage(unsigned short controlPort, unsigned short atPort)
 
 udpnetManage::~udpnetManage()
 {
+    // The reading worker waits in the receive itself.
+    m_control.endWaits();
     m_line.stop();
     m_stop = true;
     {
@@ -114,19 +117,35 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
 
 void udpnetManage::wait(int timeoutMs)
 {
-    // One worker reads at a time (the other stands by, see ServiceLine).
-    pollfd fds[2] = {{m_control.fd(), POLLIN, 0}, {m_line.endFd(), POLLIN, 0}};
-    ::poll(fds, 2, timeoutMs);
+    // One worker reads at a time (the other stands by, see ServiceLine),
+    // waiting in the receive of one datagram. One that came to an empty
+    // socket is taken alone: what arrives after it ends the next wait at
+    // once, so a request costs no look for more. One that was there
+    // already may have others behind it: they are taken with it.
+    const auto start = std::chrono::steady_clock::now();
+    m_received = m_control.takeArrived(*m_arrived, timeoutMs, 1);
+    m_receivedAlone = std::chrono::steady_clock::now() - start >= kWaitedUs;
 }
 
 void udpnetManage::take()
+{
+    takeReceived(m_received, m_received == 1 && !m_receivedAlone);
+    m_received = 0;
+}
+
+void udpnetManage::look()
+{
+    const int n = m_control.takeArrived(*m_arrived);
+    takeReceived(n, n == UdpServer::Arrived::kMost);
+}
+
+void udpnetManage::takeReceived(int n, bool more)
 {
     // Each datagram is taken as it arrives, whatever is being served
     // meanwhile, and its sender takes its place in the line then; so are
     // those that arrived with it (a bounded number, so that a flood does
     // not hold the line).
-    for (int taken = 0; taken < kMaxTakenAtOnce;) {
-        const int n = m_control.takeArrived(*m_arrived);
+    for (int taken = 0;;) {
         for (int i = 0; i < n; ++i) {
             if (Peer* p = peerOf(m_arrived->from[i])) {
                 p->lastHeard = ++m_heard;
@@ -135,14 +154,11 @@ void udpnetManage::take()
             }
         }
         taken += n;
-        if (n < UdpServer::Arrived::kMost)
+        if (!more || taken >= kMaxTakenAtOnce)
             break;
+        n = m_control.takeArrived(*m_arrived);
+        more = n == UdpServer::Arrived::kMost;
     }
-}
-
-void udpnetManage::look()
-{
-    take();
 }
 
 int udpnetManage::tend()

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <deque>
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -87,6 +88,9 @@ private:
     Peer* peerOf(const sockaddr_in& from);
     // Takes a sender's datagram into its frames.
     void takeDatagram(Peer& peer, const unsigned char* data, size_t length);
+    // Takes the n datagrams received, and, when more may have arrived with
+    // them, those too.
+    void takeReceived(int n, bool more);
 
     // The line's calls (see ServiceLine::Side).
     void wait(int timeoutMs) override;
@@ -106,8 +110,12 @@ private:
     // Datagrams taken so far (under the line's mutex): the order senders
     // were last heard from.
     uint64_t m_heard = 0;
-    // Datagrams being taken (under the line's mutex).
+    // Datagrams being taken: by the worker that waits, then under the
+    // line's mutex; how many the wait received.
     std::unique_ptr<UdpServer::Arrived> m_arrived = std::make_unique<UdpServer::Arrived>();
+    int m_received = 0;
+    bool m_receivedAlone = false;   // it came to an empty socket (the wait lasted)
+    static constexpr std::chrono::microseconds kWaitedUs{10};
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;

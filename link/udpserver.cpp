@@ -2,11 +2,13 @@
 
 #include "link/link_io.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 UdpServer::~UdpServer()
@@ -58,17 +60,40 @@ UdpServer::Arrived::Arrived()
     }
 }
 
-int UdpServer::takeArrived(Arrived& arrived)
+int UdpServer::takeArrived(Arrived& arrived, int waitMs, int most)
 {
     if (m_fd < 0)
         return 0;
+    // The receive itself waits for the first datagram (bounded by the
+    // socket's receive bound), so that a request costs no separate wait.
+    int flags = MSG_DONTWAIT;
+    if (waitMs > 0) {
+        const timeval bound{waitMs / 1000, (waitMs % 1000) * 1000};
+        if (waitMs == m_receiveBoundMs ||
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof(bound)) == 0) {
+            m_receiveBoundMs = waitMs;
+            flags = MSG_WAITFORONE;
+        } else {
+            pollfd p{m_fd, POLLIN, 0};
+            ::poll(&p, 1, waitMs);
+        }
+    }
     // The receive writes each sender's address length back.
-    for (mmsghdr& m : arrived.messages)
-        m.msg_hdr.msg_namelen = sizeof(sockaddr_in);
-    const int n = ::recvmmsg(m_fd, arrived.messages, Arrived::kMost, MSG_DONTWAIT, nullptr);
-    for (int i = 0; i < n; ++i)
-        arrived.length[i] = arrived.messages[i].msg_len;
-    return n < 0 ? 0 : n;
+    most = std::min(most, Arrived::kMost);
+    for (int i = 0; i < most; ++i)
+        arrived.messages[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+    const int n = ::recvmmsg(m_fd, arrived.messages, static_cast<unsigned>(most), flags, nullptr);
+    // A receive without a sender brings nothing: the waits were ended.
+    int taken = 0;
+    for (; taken < n && arrived.messages[taken].msg_hdr.msg_namelen != 0; ++taken)
+        arrived.length[taken] = arrived.messages[taken].msg_len;
+    return taken;
+}
+
+void UdpServer::endWaits()
+{
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_RD);
 }
 
 bool UdpServer::sendTo(const unsigned char* data, size_t length, const sockaddr_in& to)

@@ -39,10 +39,14 @@ public:
         mmsghdr messages[kMost];
         iovec parts[kMost];
     };
-    // Takes up to Arrived::kMost datagrams that have arrived, without
-    // waiting: how many (0 when none waits). Fewer than kMost: none was
-    // left.
-    int takeArrived(Arrived& arrived);
+    // Takes up to `most` datagrams (at most Arrived::kMost): waits up to
+    // waitMs for the first (0: does not wait), then takes those that
+    // arrived with it. How many (0 when none came, or waits were ended);
+    // fewer than `most`: none was left. (One thread at a time waits.)
+    int takeArrived(Arrived& arrived, int waitMs = 0, int most = Arrived::kMost);
+    // Ends the wait of takeArrived() now, and every later wait at once
+    // (before the socket is closed).
+    void endWaits();
     bool sendTo(const unsigned char* data, size_t length, const sockaddr_in& to);
     int fd() const { return m_fd; }
 
@@ -52,5 +56,6 @@ public:
 private:
     int m_fd = -1;
     int m_openError = 0;
+    int m_receiveBoundMs = 0;   // the socket's bound on a receive (0: none)
     unsigned short m_port = 0;
 };
