@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Runs the link benchmarks of two builds side by side, both at the same
+# moment, round after round, and prints each figure's paired median: the
+# median over rounds of each round's second/first, put so that above 1
+# means the second build is better, with a bootstrap 90 % interval.
+#
+#   scripts/bench-pair.sh FIRST_BENCH SECOND_BENCH [rounds] [quiet|busy|core-each]
+#
+# busy: a busy loop on every core. core-each: each build on a core of its
+# own (2 and 3) with a busy loop on it, the cores swapped every round.
+# The builds should be made from the same benchmark file.
+set -euo pipefail
+usage="usage: scripts/bench-pair.sh FIRST_BENCH SECOND_BENCH [rounds] [quiet|busy|core-each]"
+first=${1:?$usage}
+second=${2:?$usage}
+rounds=${3:-10}
+cond=${4:-quiet}
+cases="BM_UdpRamReadVsEcho BM_TcpRamReadVsEcho BM_UdpManyPcs/1/ BM_UdpManyPcs/8/ BM_TcpManyPcs/1/ BM_TcpManyPcs/8/"
+work=$(mktemp -d)
+loops=()
+trap 'for p in "${loops[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+
+busy_loop() { taskset -c "$1" bash -c 'while :; do :; done' & loops+=($!); }
+case $cond in
+quiet) ;;
+busy) for ((c = 0; c < $(nproc); ++c)); do busy_loop "$c"; done ;;
+core-each)
+    (($(nproc) >= 4)) || { echo "core-each needs 4 cores" >&2; exit 2; }
+    busy_loop 2
+    busy_loop 3
+    ;;
+*) echo "$usage" >&2; exit 2 ;;
+esac
+
+# One build's figures of one case: "name key value" lines.
+run() { # cores bench case out
+    local pin=()
+    [ -n "$1" ] && pin=(taskset -c "$1")
+    "${pin[@]}" "$2" --benchmark_filter="$3" 2>/dev/null | awk '/^BM_/ {
+        n = split($1, p, "/"); name = p[1] (p[1] ~ /ManyPcs/ ? "/" p[2] : "")
+        for (i = 2; i <= NF; ++i) if (split($i, kv, "=") == 2) {
+            v = kv[2]; if (v ~ /k$/) v = substr(v, 1, length(v) - 1) * 1000
+            print name, kv[1], v
+        }
+    }' > "$4"
+}
+
+for ((r = 1; r <= rounds; ++r)); do
+    a="" b=""
+    if [ "$cond" = core-each ]; then
+        if ((r % 2)); then a=2 b=3; else a=3 b=2; fi
+    fi
+    for c in $cases; do
+        run "$a" "$first" "$c" "$work/first" &
+        local_first=$!
+        run "$b" "$second" "$c" "$work/second" &
+        wait "$local_first" $!
+        # Lower is better for times and ratios, higher for replies.
+        awk 'NR == FNR { v[$1 " " $2] = $3; next }
+             ($1 " " $2) in v && v[$1 " " $2] > 0 && $3 > 0 {
+                 k = $1 " " $2; print k, ($2 == "replies_per_s" ? $3 / v[k] : v[k] / $3)
+             }' "$work/first" "$work/second" | grep -v echo_median >> "$work/ratios" || true
+    done
+    echo "round $r of $rounds" >&2
+done
+
+# mawk has no sort: an insertion sort of a[1..n].
+awk 'function sort(a, n,   i, j, t) { for (i = 2; i <= n; ++i) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; --j) a[j + 1] = a[j]; a[j + 1] = t } }
+     function median(a, n) { sort(a, n); return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2 }
+     { k = $1 " " $2; if (!(k in n)) order[++keys] = k; x[k, ++n[k]] = $3 }
+     END {
+         srand(1)
+         printf "%-36s %8s %17s %s\n", "figure", "paired", "90 % interval", "rounds second at or better"
+         for (q = 1; q <= keys; ++q) {
+             k = order[q]; m = n[k]; better = 0
+             for (i = 1; i <= m; ++i) { s[i] = x[k, i]; if (s[i] >= 1) ++better }
+             med = median(s, m)
+             for (b = 1; b <= 2000; ++b) { for (i = 1; i <= m; ++i) t[i] = x[k, int(rand() * m) + 1]; boot[b] = median(t, m) }
+             sort(boot, 2000)
+             printf "%-36s %7.2fx %8.2f-%-8.2f %d/%d\n", k, med, boot[100], boot[1900], better, m
+         }
+     }' "$work/ratios"
