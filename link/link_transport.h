@@ -92,7 +92,6 @@ public:
     // datagram of the stream was lost: no frame is joined across the gap).
     void drop_partial() { m_phy.reset(); }
     bool pending() const { return !m_waiting.empty(); }
-    size_t waiting() const { return m_waiting.size(); }
     size_t waiting_bytes() const { return m_waitingBytes; }
     // Takes a ticket in the pass-through line (see PassThroughLine) for the
     // oldest waiting frame when it is a pass-through without one. A

@@ -7,7 +7,6 @@
 #include "platform/platform.h"
 
 #include <chrono>
-#include <poll.h>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;

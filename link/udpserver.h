@@ -48,7 +48,6 @@ public:
     // (before the socket is closed).
     void endWaits();
     bool sendTo(const unsigned char* data, size_t length, const sockaddr_in& to);
-    int fd() const { return m_fd; }
 
     // A 64-bit key of a peer's address and port.
     static uint64_t peerKey(const sockaddr_in& peer);
