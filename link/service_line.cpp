@@ -121,14 +121,18 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
         return false;
     unplace(*next);
     m_serving = next;
-    m_serviceWaits = false;
     link_endpoint::Job job = next->endpoint->next();
-    hold.unlock();
+    // The line stays held until the service waits: a short one costs no
+    // letting go and taking again, and the other worker, finding a service
+    // under way, knows it has waited.
+    m_servingHold = &hold;
     {
         const service_wait::Scope waits(&ServiceLine::handOver, this);
         m_side.serve(*next, job);
     }
-    hold.lock();
+    if (!hold.owns_lock())
+        hold.lock();
+    m_servingHold = nullptr;
     m_serving = nullptr;
     m_side.served(*next);
     takePlace(*next);
@@ -155,18 +159,16 @@ void ServiceLine::run(const char* name)
         int waitMs = m_side.tend();
         if (serveNext(hold))
             continue;
-        // The other worker reads, or a service under way has not waited:
-        // this one stands by. (Counted before it looks, so that a service
-        // that waits meanwhile wakes it: see handOver.)
-        ++m_standing;
-        if (m_readers > 0 || (m_serving && !m_serviceWaits.load())) {
+        // The other worker reads: this one stands by, until a service
+        // waits (see handOver).
+        if (m_readers > 0) {
+            ++m_standing;
             hold.unlock();
             standBy();
             hold.lock();
             --m_standing;
             continue;
         }
-        --m_standing;
         if (m_placed > 0 && ticketWaits())
             waitMs = std::min(waitMs, kTicketPollMs);
         ++m_readers;
@@ -193,8 +195,9 @@ void ServiceLine::standBy()
 void ServiceLine::handOver(void* line)
 {
     ServiceLine& self = *static_cast<ServiceLine*>(line);
-    self.m_serviceWaits = true;
-    if (self.m_standing.load() > 0)
+    const bool standing = self.m_standing > 0;
+    self.m_servingHold->unlock();
+    if (standing)
         signal(self.m_handOverFd);
 }
 

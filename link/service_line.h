@@ -15,11 +15,11 @@
 // Two workers share the work, each reading and serving in turn: the one
 // that reads a request serves it when nothing is being served, with no
 // hand-over between threads, while the other stands by. What has arrived
-// meanwhile is taken before the next in line is served. Once a service
-// waits (a pass-through, a write waiting for a chip pass: see
-// service_wait), the one standing by is woken and reads what arrives
-// meanwhile, giving it its place at once, so a long service changes
-// nobody's place.
+// meanwhile is taken before the next in line is served. A service holds
+// the line until it first waits (a pass-through, a write waiting for a
+// chip pass: see service_wait); then it lets the line go and the one
+// standing by is woken and reads what arrives meanwhile, giving it its
+// place at once, so a long service changes nobody's place.
 #pragma once
 
 #include "link/link_transport.h"
@@ -65,7 +65,8 @@ public:
         virtual int tend() = 0;
         // Whether the stream's next request may be served now (asks).
         virtual bool mayServe(const Stream& stream) const = 0;
-        // Without the mutex: serves a job taken from the stream.
+        // Serves a job taken from the stream, under the mutex until the
+        // service first waits (see service_wait), without it from then on.
         virtual void serve(Stream& stream, link_endpoint::Job& job) = 0;
         // Under the mutex, once the stream's service has ended.
         virtual void served(Stream& stream) = 0;
@@ -102,8 +103,8 @@ private:
     void run(const char* name);
     // Waits until a service waits (or the line stops).
     void standBy();
-    // A service waits: the worker standing by, if any, is woken. Takes no
-    // lock (called from inside the service's waits).
+    // A service waits (called on its worker, from inside the wait): it
+    // lets the line go, and the worker standing by, if any, is woken.
     static void handOver(void* line);
     // Serves the first in line, when nothing is being served and one may
     // be (true).
@@ -119,13 +120,13 @@ private:
     std::mutex m_mutex;
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
+    // The serving worker's hold on the mutex (see handOver).
+    std::unique_lock<std::mutex>* m_servingHold = nullptr;
     uint64_t m_nextPlace = 1;
     int m_placed = 0;   // streams with a place
-    // Workers waiting for arrivals, and standing by; whether the service
-    // under way has waited (see handOver).
+    // Workers waiting for arrivals, and standing by.
     int m_readers = 0;
-    std::atomic<int> m_standing{0};
-    std::atomic<bool> m_serviceWaits{false};
+    int m_standing = 0;
     // Wakes the worker standing by; ends the standing by at the end.
     int m_handOverFd = -1;
     int m_endFd = -1;
