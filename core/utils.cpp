@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <iconv.h>
@@ -135,10 +136,21 @@ unsigned int Utils::getTimeSpace(unsigned int t)
 
 unsigned char Utils::BCC(const unsigned char* data, unsigned int len)
 {
-    unsigned char x = 0;
     if (!data)
         return 0;
-    for (unsigned int i = 0; i < len; ++i)
+    // Eight bytes at a time, folded at the end (XOR is taken bytewise).
+    uint64_t wide = 0;
+    unsigned int i = 0;
+    for (; len - i >= 8; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, sizeof(word));
+        wide ^= word;
+    }
+    wide ^= wide >> 32;
+    wide ^= wide >> 16;
+    wide ^= wide >> 8;
+    auto x = static_cast<unsigned char>(wide);
+    for (; i < len; ++i)
         x ^= data[i];
     return x;
 }

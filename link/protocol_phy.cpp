@@ -2,6 +2,8 @@
 
 #include "core/utils.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr unsigned char kEscA6 = 0xA6;
@@ -13,6 +15,13 @@ int unescape(unsigned char escape, unsigned char code)
     if (escape == kEscA6)
         return code == 0x02 ? 0xA5 : (code == 0x01 ? 0xA6 : -1);
     return code == 0x02 ? 0x5A : (code == 0x01 ? 0x5B : -1);
+}
+
+// A tail or head byte, or an escape byte (0x5A, 0x5B, 0xA5, 0xA6).
+bool isSpecial(unsigned char b)
+{
+    return static_cast<unsigned char>(b - protocol_phy::kTail) <= 1 ||
+           static_cast<unsigned char>(b - protocol_phy::kHead) <= 1;
 }
 
 } // namespace
@@ -37,6 +46,22 @@ void protocol_phy::drop(unsigned long& counter)
 void protocol_phy::push(const unsigned char* data, size_t length, const FrameHandler& onFrame)
 {
     for (size_t i = 0; i < length; ++i) {
+        if (m_state == State::Body && !m_escape) {
+            // The plain bytes up to the next head, tail or escape byte go
+            // into the body at once.
+            size_t plain = i;
+            while (plain < length && !isSpecial(data[plain]))
+                ++plain;
+            const size_t run = plain - i;
+            const size_t room = static_cast<size_t>(kMaxBody - m_length);
+            const size_t kept = run < room ? run : room;
+            std::memcpy(m_body + m_length, data + i, kept);
+            m_length += static_cast<int>(kept);
+            m_overflow = m_overflow || run > room;
+            i = plain;
+            if (i == length)
+                break;
+        }
         const unsigned char b = data[i];
         if (m_state == State::Hunt) {
             if (b == kHead) {
@@ -132,13 +157,20 @@ int protocol_phy::data_re_transf_meaning(unsigned char* out, const unsigned char
     out[n++] = kHead;
     out[n++] = kHead;
     for (int i = 0; i < length; ++i) {
-        const unsigned char b = in[i];
-        switch (b) {
+        // The plain bytes up to the next special one go as they are.
+        int plain = i;
+        while (plain < length && !isSpecial(in[plain]))
+            ++plain;
+        std::memcpy(out + n, in + i, static_cast<size_t>(plain - i));
+        n += plain - i;
+        i = plain;
+        if (i == length)
+            break;
+        switch (in[i]) {
         case 0xA5: out[n++] = kEscA6; out[n++] = 0x02; break;
         case 0xA6: out[n++] = kEscA6; out[n++] = 0x01; break;
         case 0x5A: out[n++] = kEsc5B; out[n++] = 0x02; break;
         case 0x5B: out[n++] = kEsc5B; out[n++] = 0x01; break;
-        default: out[n++] = b; break;
         }
     }
     out[n++] = kTail;

@@ -82,6 +82,13 @@ TEST(UtilsChecks, BccIsXorOfBytes)
     EXPECT_EQ(Utils::BCC(b, 1), 0x12);
     EXPECT_EQ(Utils::BCC(b, 2), 0x26);
     EXPECT_EQ(Utils::BCC(b, 3), 0x8C);
+    // Runs of eight and more, from an odd address too: 1 ^ 2 ^ ... ^ n.
+    const unsigned char c[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+    EXPECT_EQ(Utils::BCC(c, 8), 0x08);
+    EXPECT_EQ(Utils::BCC(c, 15), 0x00);
+    EXPECT_EQ(Utils::BCC(c, 16), 0x10);
+    EXPECT_EQ(Utils::BCC(c, 17), 0x01);
+    EXPECT_EQ(Utils::BCC(c + 1, 16), 0x00);
 }
 
 TEST(UtilsChecks, Crc32StartsFromZeroWithoutFinalInversion)
