@@ -123,9 +123,11 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
     m_serving = next;
     link_endpoint::Job job = next->endpoint->next();
     // The line stays held until the service waits: a short one costs no
-    // letting go and taking again, and the other worker, finding a service
-    // under way, knows it has waited.
+    // letting go and taking again. Unless the other worker reads: what it
+    // takes meanwhile goes before the next in line.
     m_servingHold = &hold;
+    if (m_readers > 0)
+        hold.unlock();
     {
         const service_wait::Scope waits(&ServiceLine::handOver, this);
         m_side.serve(*next, job);
@@ -160,7 +162,8 @@ void ServiceLine::run(const char* name)
         if (serveNext(hold))
             continue;
         // The other worker reads: this one stands by, until a service
-        // waits (see handOver).
+        // waits (see handOver). (A service under way has waited, or began
+        // while this one read.)
         if (m_readers > 0) {
             ++m_standing;
             hold.unlock();
@@ -195,8 +198,13 @@ void ServiceLine::standBy()
 void ServiceLine::handOver(void* line)
 {
     ServiceLine& self = *static_cast<ServiceLine*>(line);
+    std::unique_lock<std::mutex>& hold = *self.m_servingHold;
+    // Let go already when the other worker read as the service began
+    // (nobody stood by).
+    if (!hold.owns_lock())
+        return;
     const bool standing = self.m_standing > 0;
-    self.m_servingHold->unlock();
+    hold.unlock();
     if (standing)
         signal(self.m_handOverFd);
 }

@@ -19,7 +19,8 @@
 // the line until it first waits (a pass-through, a write waiting for a
 // chip pass: see service_wait); then it lets the line go and the one
 // standing by is woken and reads what arrives meanwhile, giving it its
-// place at once, so a long service changes nobody's place.
+// place at once, so a long service changes nobody's place. A service that
+// begins while the other worker reads holds nothing.
 #pragma once
 
 #include "link/link_transport.h"
@@ -66,7 +67,8 @@ public:
         // Whether the stream's next request may be served now (asks).
         virtual bool mayServe(const Stream& stream) const = 0;
         // Serves a job taken from the stream, under the mutex until the
-        // service first waits (see service_wait), without it from then on.
+        // service first waits (see service_wait), without it from then on
+        // (or throughout, when the other worker reads).
         virtual void serve(Stream& stream, link_endpoint::Job& job) = 0;
         // Under the mutex, once the stream's service has ended.
         virtual void served(Stream& stream) = 0;
