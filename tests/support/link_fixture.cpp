@@ -71,3 +71,15 @@ bool LinkTest::ranCommand(const std::string& command) const
     const std::vector<std::string> c = shellCommands();
     return std::find(c.begin(), c.end(), command) != c.end();
 }
+
+int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2)
+{
+    pcclient::Reply r;
+    int before = 1;
+    for (int i = 1; i < 64; ++i) {
+        if (!pc1.receive(r, 3000))
+            return -1;
+        before += r.data.size() > 100 && r.data[100] == 0xA1 ? 1 : 0;
+    }
+    return pc2.receive(r, 3000) ? before : -1;
+}

@@ -12,6 +12,12 @@
 #include <string>
 #include <vector>
 
+// PC 1 sent 64 reads of RAM 0 to 1023 and had the first answered; PC 2
+// then sent a write of RAM 100. Takes PC 1's other 63 replies and PC 2's:
+// how many of PC 1's 64 replies show RAM 100 as before the write (0xA1),
+// or -1 when a reply did not come.
+int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2);
+
 class LinkTest : public StoreTest {
 protected:
     void SetUp() override;
