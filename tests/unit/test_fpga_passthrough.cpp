@@ -968,11 +968,16 @@ TEST_F(PassThroughOverTheLink, WhatArrivesDuringShortServicesAfterALongOneGoesBe
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             for (int i = 0; i < (eachApart ? 64 : 1); ++i)
                 ASSERT_TRUE(pc1.sendRaw(eachApart ? read : reads));
-            ASSERT_TRUE(busy.receive(r, 5000));
-            ASSERT_TRUE(pc1.receive(r, 5000));
+            // PC 1's first answer is looked for every millisecond, so that
+            // the write follows it at once (a thread asleep for the whole
+            // pass-through wakes slowly on a quiet machine).
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!pc1.receive(r, 2))
+                ASSERT_LT(std::chrono::steady_clock::now(), until) << "PC 1 had no answer";
             ASSERT_TRUE(pc2.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(100, Bytes{0xEE})))));
             before = readsBeforeTheWrite(pc1, pc2);
             ASSERT_GE(before, 0) << "a reply did not come";
+            ASSERT_TRUE(busy.receive(r, 5000));
         }
         EXPECT_LT(before, 64) << (overTcp ? "TCP" : eachApart ? "UDP, a datagram each" : "UDP")
                               << ": PC 2's write waited for all of PC 1's reads";
