@@ -6,7 +6,6 @@
 #include "link/link_io.h"
 #include "platform/clock.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <linux/sockios.h>
@@ -239,21 +238,8 @@ void networkManage::watchHeld(Client& client)
     }
 }
 
-bool networkManage::settled(const Client& c) const
-{
-    // Nothing for tend() to do for it: not gone, nothing held back, watched
-    // as it is (the connection being served: for its reset), and its
-    // request, if any, in line.
-    if (&c == m_line.serving())
-        return c.armedOnce && !c.held;
-    return !c.broken && !c.finSeen && !c.held && !c.heldBack && c.armed && !c.armedOnce &&
-           c.armedFor == (EPOLLIN | EPOLLRDHUP) && (c.place != 0 || !c.endpoint->pending());
-}
-
 int networkManage::tend()
 {
-    if (std::all_of(m_clients.begin(), m_clients.end(), [this](const Client& c) { return settled(c); }))
-        return kPollMs;
     // A connection whose PC is gone (reset, or a reply that could not be
     // written) is dropped with the requests it left; one held back after
     // its PC's FIN is looked at often.

@@ -83,7 +83,6 @@ private:
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
     void served(ServiceLine::Stream& stream) override;
 
-    bool settled(const Client& client) const;
     void arrived(uint64_t key, uint32_t events);
     void holdOrRelease(Client& client);
     void acceptNewcomers();

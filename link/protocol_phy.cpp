@@ -24,6 +24,15 @@ bool isSpecial(unsigned char b)
            static_cast<unsigned char>(b - protocol_phy::kHead) <= 1;
 }
 
+// Where the run of plain bytes from `from` ends: the next special byte, or
+// the end.
+size_t plainEnd(const unsigned char* data, size_t from, size_t length)
+{
+    while (from < length && !isSpecial(data[from]))
+        ++from;
+    return from;
+}
+
 } // namespace
 
 protocol_phy::protocol_phy() = default;
@@ -49,9 +58,7 @@ void protocol_phy::push(const unsigned char* data, size_t length, const FrameHan
         if (m_state == State::Body && !m_escape) {
             // The plain bytes up to the next head, tail or escape byte go
             // into the body at once.
-            size_t plain = i;
-            while (plain < length && !isSpecial(data[plain]))
-                ++plain;
+            const size_t plain = plainEnd(data, i, length);
             const size_t run = plain - i;
             const size_t room = static_cast<size_t>(kMaxBody - m_length);
             const size_t kept = run < room ? run : room;
@@ -158,9 +165,7 @@ int protocol_phy::data_re_transf_meaning(unsigned char* out, const unsigned char
     out[n++] = kHead;
     for (int i = 0; i < length; ++i) {
         // The plain bytes up to the next special one go as they are.
-        int plain = i;
-        while (plain < length && !isSpecial(in[plain]))
-            ++plain;
+        const int plain = static_cast<int>(plainEnd(in, static_cast<size_t>(i), static_cast<size_t>(length)));
         std::memcpy(out + n, in + i, static_cast<size_t>(plain - i));
         n += plain - i;
         i = plain;

@@ -106,7 +106,8 @@ private:
     // Waits until a service waits (or the line stops).
     void standBy();
     // A service waits (called on its worker, from inside the wait): it
-    // lets the line go, and the worker standing by, if any, is woken.
+    // lets the line go, if it holds it, and the worker standing by, if
+    // any, is woken.
     static void handOver(void* line);
     // Serves the first in line, when nothing is being served and one may
     // be (true).
