@@ -52,6 +52,23 @@ void protocol_phy::drop(unsigned long& counter)
     reset();
 }
 
+inline void protocol_phy::keep(unsigned char byte)
+{
+    if (m_length < kMaxBody)
+        m_body[m_length++] = byte;
+    else
+        m_overflow = true;
+}
+
+inline void protocol_phy::keep(const unsigned char* bytes, size_t count)
+{
+    const size_t room = static_cast<size_t>(kMaxBody - m_length);
+    const size_t kept = count < room ? count : room;
+    std::memcpy(m_body + m_length, bytes, kept);
+    m_length += static_cast<int>(kept);
+    m_overflow = m_overflow || count > room;
+}
+
 void protocol_phy::push(const unsigned char* data, size_t length, const FrameHandler& onFrame)
 {
     for (size_t i = 0; i < length; ++i) {
@@ -59,12 +76,7 @@ void protocol_phy::push(const unsigned char* data, size_t length, const FrameHan
             // The plain bytes up to the next head, tail or escape byte go
             // into the body at once.
             const size_t plain = plainEnd(data, i, length);
-            const size_t run = plain - i;
-            const size_t room = static_cast<size_t>(kMaxBody - m_length);
-            const size_t kept = run < room ? run : room;
-            std::memcpy(m_body + m_length, data + i, kept);
-            m_length += static_cast<int>(kept);
-            m_overflow = m_overflow || run > room;
+            keep(data + i, plain - i);
             i = plain;
             if (i == length)
                 break;
@@ -117,10 +129,7 @@ void protocol_phy::push(const unsigned char* data, size_t length, const FrameHan
                 drop(m_stats.badEscape);
                 continue;
             }
-            if (m_length < kMaxBody)
-                m_body[m_length++] = static_cast<unsigned char>(v);
-            else
-                m_overflow = true;
+            keep(static_cast<unsigned char>(v));
             continue;
         }
         if (b == kEscA6 || b == kEsc5B) {
@@ -128,10 +137,7 @@ void protocol_phy::push(const unsigned char* data, size_t length, const FrameHan
             m_escapeByte = b;
             continue;
         }
-        if (m_length < kMaxBody)
-            m_body[m_length++] = b;
-        else
-            m_overflow = true;
+        keep(b);
     }
 }
 

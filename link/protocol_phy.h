@@ -58,6 +58,9 @@ public:
 private:
     enum class State { Hunt, Body };
     void drop(unsigned long& counter);
+    // Adds body bytes; what goes beyond kMaxBody marks the body too long.
+    void keep(unsigned char byte);
+    void keep(const unsigned char* bytes, size_t count);
 
     State m_state = State::Hunt;
     int m_heads = 0;              // consecutive 0xA5 seen while hunting

@@ -116,21 +116,28 @@ TEST(ProtocolPhy, DropsBadFramesAndKeepsTheNextGoodOne)
 
 TEST(ProtocolPhy, AnOverLongFrameIsDroppedWithoutOverrun)
 {
-    // A body one byte longer than the limit, with a correct check byte.
-    Bytes payload(protocol_phy::kMaxBody - 10, 0x11);
-    const Bytes body = pcclient::buildBody(0xF001, 0x60, payload);
-    ASSERT_EQ(body.size(), static_cast<size_t>(protocol_phy::kMaxBody) + 1);
+    // A body one byte longer than the limit (65536 bytes), with a correct
+    // check byte: the byte beyond the limit (the check byte) comes plain, or
+    // escaped.
+    Bytes payload(65536 - 10, 0x11);
     Collector c;
-    c.push(pcclient::frameBody(body));
-    EXPECT_TRUE(c.frames.empty());
-    EXPECT_EQ(c.phy.stats().tooLong, 1u);
+    for (const unsigned char beyond : {0x11, 0xA5}) {
+        payload.back() = 0;
+        payload.back() = pcclient::buildBody(0xF001, 0x60, payload).back() ^ beyond;
+        const Bytes body = pcclient::buildBody(0xF001, 0x60, payload);
+        ASSERT_EQ(body.size(), 65537u);
+        ASSERT_EQ(body.back(), beyond);
+        c.push(pcclient::frameBody(body));
+        EXPECT_TRUE(c.frames.empty()) << int(beyond);
+        EXPECT_EQ(c.phy.stats().tooLong, beyond == 0x11 ? 1u : 2u);
+    }
 
     // A body of exactly the limit passes; so does a frame after the long one.
     payload.pop_back();
     const Bytes fits = pcclient::buildBody(0xF001, 0x60, payload);
     c.push(pcclient::frameBody(fits));
     ASSERT_EQ(c.frames.size(), 1u);
-    EXPECT_EQ(c.frames[0].size(), static_cast<size_t>(protocol_phy::kMaxBody));
+    EXPECT_EQ(c.frames[0].size(), 65536u);
 
     // A stream that never ends a frame keeps its memory bounded.
     Collector endless;
