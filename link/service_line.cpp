@@ -73,12 +73,15 @@ void ServiceLine::join(Stream& stream)
 void ServiceLine::leave(Stream& stream)
 {
     unplace(stream);
+    if (&stream == m_justServed)
+        m_justServed = nullptr;
     m_streams.erase(std::remove(m_streams.begin(), m_streams.end(), &stream), m_streams.end());
 }
 
 void ServiceLine::takePlace(Stream& stream)
 {
-    if (stream.place != 0 || &stream == m_serving || !stream.endpoint->pending() || !m_side.mayServe(stream))
+    if (stream.place != 0 || &stream == m_serving || &stream == m_justServed || !stream.endpoint->pending() ||
+        !m_side.mayServe(stream))
         return;
     stream.place = m_nextPlace++;
     ++m_placed;
@@ -137,29 +140,53 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
     m_servingHold = nullptr;
     m_serving = nullptr;
     m_side.served(*next);
-    takePlace(*next);
+    // What arrived during the service takes its place before the stream
+    // just served takes its next one: it goes behind those heard from
+    // meanwhile. The other worker, when it reads, took it as it came;
+    // else it is looked at when another service follows at once, or taken
+    // by the next wait (its requests there, too, go behind the others it
+    // brings).
+    m_justServed = next;
+    if (m_readers == 0 && (m_placed > 0 || (next->endpoint->pending() && m_side.mayServe(*next)))) {
+        m_side.look();
+        placeJustServed();
+    } else if (next->endpoint->pending()) {
+        placeJustServed();
+    }
     return true;
+}
+
+void ServiceLine::placeJustServed()
+{
+    if (Stream* s = m_justServed) {
+        m_justServed = nullptr;
+        takePlace(*s);
+    }
 }
 
 void ServiceLine::run(const char* name)
 {
     Utils::name_thread(name);
     std::unique_lock<std::mutex> hold(m_mutex);
-    bool justTaken = false;
+    // What has arrived was just taken: by a wait, or at the end of a
+    // service (see serve()).
+    bool taken = false;
     while (!m_stop) {
-        // What arrived during the last service takes its place before the
-        // next in line is served (unless the other worker reads as it
-        // comes): the PC just served goes behind those heard from
-        // meanwhile.
-        if (!justTaken && m_readers == 0 && !m_serving && m_placed > 0)
+        // What arrived while this worker stood by takes its place before
+        // the next in line is served (unless the other worker reads as it
+        // comes).
+        if (!taken && m_readers == 0 && !m_serving && m_placed > 0) {
             m_side.look();
-        justTaken = false;
-        if (serveNext(hold))
+            placeJustServed();
+        }
+        taken = serveNext(hold);
+        if (taken)
             continue;
         // Nothing to serve now: what the transport looks after before it
         // waits (it may have let a request in).
         int waitMs = m_side.tend();
-        if (serveNext(hold))
+        taken = serveNext(hold);
+        if (taken)
             continue;
         // The other worker reads: this one stands by, until a service
         // waits (see handOver). (A service under way has waited, or began
@@ -180,7 +207,8 @@ void ServiceLine::run(const char* name)
         hold.lock();
         --m_readers;
         m_side.take();
-        justTaken = true;
+        placeJustServed();
+        taken = true;
     }
 }
 

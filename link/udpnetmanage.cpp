@@ -6,7 +6,6 @@
 #include "link/link_global.h"
 #include "platform/platform.h"
 
-#include <chrono>
 #include <vector>
 
 Published<udpnetManage> udpnetManage::p_udpnetManage;
@@ -117,18 +116,17 @@ void udpnetManage::takeDatagram(Peer& peer, const unsigned char* data, size_t le
 void udpnetManage::wait(int timeoutMs)
 {
     // One worker reads at a time (the other stands by, see ServiceLine),
-    // waiting in the receive of one datagram. One that came to an empty
-    // socket is taken alone: what arrives after it ends the next wait at
-    // once, so a request costs no look for more. One that was there
-    // already may have others behind it: they are taken with it.
-    const auto start = std::chrono::steady_clock::now();
-    m_received = m_control.takeArrived(*m_arrived, timeoutMs, 1);
-    m_receivedAlone = std::chrono::steady_clock::now() - start >= kWaitedUs;
+    // waiting in the receive of the first datagram, which takes a second
+    // one if it is there already. One alone came to an empty socket: what
+    // arrives after it ends the next wait at once, so a request costs no
+    // look for more. Two may have others behind them: they are taken with
+    // them.
+    m_received = m_control.takeArrived(*m_arrived, timeoutMs, 2);
 }
 
 void udpnetManage::take()
 {
-    takeReceived(m_received, m_received == 1 && !m_receivedAlone);
+    takeReceived(m_received, m_received == 2);
     m_received = 0;
 }
 

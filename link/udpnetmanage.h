@@ -14,7 +14,6 @@
 #include <condition_variable>
 #include <deque>
 #include <atomic>
-#include <chrono>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -114,8 +113,6 @@ private:
     // line's mutex; how many the wait received.
     std::unique_ptr<UdpServer::Arrived> m_arrived = std::make_unique<UdpServer::Arrived>();
     int m_received = 0;
-    bool m_receivedAlone = false;   // it came to an empty socket (the wait lasted)
-    static constexpr std::chrono::microseconds kWaitedUs{10};
 
     std::mutex m_atMutex;
     std::condition_variable m_atReady;

@@ -8,6 +8,8 @@
 #include "videochip/c331_manage.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace {
 
@@ -72,11 +74,28 @@ bool LinkTest::ranCommand(const std::string& command) const
     return std::find(c.begin(), c.end(), command) != c.end();
 }
 
-int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2)
+int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2, bool eachApart,
+                        const std::function<bool()>& meanwhile)
 {
-    pcclient::Reply r;
-    int before = 1;
-    for (int i = 1; i < 64; ++i) {
+    using namespace pcclient;
+    const Bytes read = frameBody(buildBody(kProcessor, 0x61, ramReadPayload(0, 1024)));
+    Bytes reads;
+    for (int i = 0; i < 64; ++i)
+        reads.insert(reads.end(), read.begin(), read.end());
+    {
+        const ParaWriteLock held;
+        for (int i = 0; i < (eachApart ? 64 : 1); ++i)
+            if (!pc1.sendRaw(eachApart ? read : reads))
+                return -1;
+        if (!meanwhile() || !pc2.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(100, Bytes{0xEE})))))
+            return -1;
+        // On the loopback the write is there once sent; this leaves the
+        // worker that reads time to take it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Reply r;
+    int before = 0;
+    for (int i = 0; i < 64; ++i) {
         if (!pc1.receive(r, 3000))
             return -1;
         before += r.data.size() > 100 && r.data[100] == 0xA1 ? 1 : 0;

@@ -9,14 +9,19 @@
 #include "link/message_deal.h"
 #include "pcclient/pc_client.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
-// PC 1 sent 64 reads of RAM 0 to 1023 and had the first answered; PC 2
-// then sent a write of RAM 100. Takes PC 1's other 63 replies and PC 2's:
-// how many of PC 1's 64 replies show RAM 100 as before the write (0xA1),
-// or -1 when a reply did not come.
-int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2);
+// RAM 100 holds 0xA1. PC 1 sends 64 reads of RAM 0 to 1023 (in one send,
+// or one each) and PC 2 a write of RAM 100 while the store is held, so
+// that PC 1's first read, once it is served, waits where it copies the
+// store: the write arrives while at most that read is being served, and
+// after what `meanwhile` waits for. How many of PC 1's 64 replies show
+// RAM 100 as before the write, or -1 when a send failed or a reply did not
+// come.
+int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2, bool eachApart,
+                        const std::function<bool()>& meanwhile);
 
 class LinkTest : public StoreTest {
 protected:
