@@ -5,9 +5,9 @@
 // Each PC's stream has at most one place in the line, taken when its
 // request arrives, or, for a request that arrived earlier, once the one
 // before it was served: the PC just served goes behind those heard from
-// meanwhile, also when its own next request came meanwhile. So a PC that queued many slow requests (pass-throughs to
-// cards, flash erases) holds a PC that comes later for at most the request
-// being served. A pass-through takes its ticket in the pass-through line
+// meanwhile, also when its own next request came meanwhile. So a PC that
+// queued many slow requests (pass-throughs to cards, flash erases) holds a
+// PC that comes later for at most the request being served. A pass-through takes its ticket in the pass-through line
 // (see PassThroughLine) with its place, so that the two lines keep the
 // same order, across the transports too; while its ticket is not up it
 // waits, and the others are served meanwhile.
