@@ -73,15 +73,12 @@ void ServiceLine::join(Stream& stream)
 void ServiceLine::leave(Stream& stream)
 {
     unplace(stream);
-    if (&stream == m_justServed)
-        m_justServed = nullptr;
     m_streams.erase(std::remove(m_streams.begin(), m_streams.end(), &stream), m_streams.end());
 }
 
 void ServiceLine::takePlace(Stream& stream)
 {
-    if (stream.place != 0 || &stream == m_serving || &stream == m_justServed || !stream.endpoint->pending() ||
-        !m_side.mayServe(stream))
+    if (stream.place != 0 || &stream == m_serving || !stream.endpoint->pending() || !m_side.mayServe(stream))
         return;
     stream.place = m_nextPlace++;
     ++m_placed;
@@ -142,26 +139,13 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
     m_side.served(*next);
     // What arrived during the service takes its place before the stream
     // just served takes its next one: it goes behind those heard from
-    // meanwhile. The other worker, when it reads, took it as it came;
-    // else it is looked at when another service follows at once, or taken
-    // by the next wait (its requests there, too, go behind the others it
-    // brings).
-    m_justServed = next;
-    if (m_readers == 0 && (m_placed > 0 || (next->endpoint->pending() && m_side.mayServe(*next)))) {
+    // meanwhile. The other worker, when it reads, took it as it came; else
+    // it is looked at when another service follows at once. (When none
+    // does, the next wait takes what arrived in the order it arrived.)
+    if (m_readers == 0 && (m_placed > 0 || (next->endpoint->pending() && m_side.mayServe(*next))))
         m_side.look();
-        placeJustServed();
-    } else if (next->endpoint->pending()) {
-        placeJustServed();
-    }
+    takePlace(*next);
     return true;
-}
-
-void ServiceLine::placeJustServed()
-{
-    if (Stream* s = m_justServed) {
-        m_justServed = nullptr;
-        takePlace(*s);
-    }
 }
 
 void ServiceLine::run(const char* name)
@@ -175,10 +159,8 @@ void ServiceLine::run(const char* name)
         // What arrived while this worker stood by takes its place before
         // the next in line is served (unless the other worker reads as it
         // comes).
-        if (!taken && m_readers == 0 && !m_serving && m_placed > 0) {
+        if (!taken && m_readers == 0 && !m_serving && m_placed > 0)
             m_side.look();
-            placeJustServed();
-        }
         taken = serveNext(hold);
         if (taken)
             continue;
@@ -207,7 +189,6 @@ void ServiceLine::run(const char* name)
         hold.lock();
         --m_readers;
         m_side.take();
-        placeJustServed();
         taken = true;
     }
 }

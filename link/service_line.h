@@ -5,9 +5,9 @@
 // Each PC's stream has at most one place in the line, taken when its
 // request arrives, or, for a request that arrived earlier, once the one
 // before it was served: the PC just served goes behind those heard from
-// meanwhile, also when its own next request came meanwhile. So a PC that
-// queued many slow requests (pass-throughs to cards, flash erases) holds a
-// PC that comes later for at most the request being served. A pass-through takes its ticket in the pass-through line
+// meanwhile. So a PC that queued many slow requests (pass-throughs to
+// cards, flash erases) holds a PC that comes later for at most the request
+// being served. A pass-through takes its ticket in the pass-through line
 // (see PassThroughLine) with its place, so that the two lines keep the
 // same order, across the transports too; while its ticket is not up it
 // waits, and the others are served meanwhile.
@@ -116,7 +116,6 @@ private:
         return !m_serving && m_placed > 0 && serve(pickNext(), hold);
     }
     bool serve(Stream* next, std::unique_lock<std::mutex>& hold);
-    void placeJustServed();
     Stream* pickNext();
     bool ticketWaits() const;
 
@@ -124,10 +123,6 @@ private:
     std::mutex m_mutex;
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
-    // The stream last served, while what was taken after its service may
-    // still bring requests that arrived meanwhile (see serve()): it takes
-    // its place behind them.
-    Stream* m_justServed = nullptr;
     // The serving worker's hold on the mutex (see handOver).
     std::unique_lock<std::mutex>* m_servingHold = nullptr;
     uint64_t m_nextPlace = 1;
