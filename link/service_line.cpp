@@ -76,9 +76,14 @@ void ServiceLine::leave(Stream& stream)
     m_streams.erase(std::remove(m_streams.begin(), m_streams.end(), &stream), m_streams.end());
 }
 
+bool ServiceLine::wantsPlace(const Stream& stream) const
+{
+    return stream.place == 0 && &stream != m_serving && stream.endpoint->pending() && m_side.mayServe(stream);
+}
+
 void ServiceLine::takePlace(Stream& stream)
 {
-    if (stream.place != 0 || &stream == m_serving || !stream.endpoint->pending() || !m_side.mayServe(stream))
+    if (!wantsPlace(stream))
         return;
     stream.place = m_nextPlace++;
     ++m_placed;
@@ -142,7 +147,7 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
     // meanwhile. The other worker, when it reads, took it as it came; else
     // it is looked at when another service follows at once. (When none
     // does, the next wait takes what arrived in the order it arrived.)
-    if (m_readers == 0 && (m_placed > 0 || (next->endpoint->pending() && m_side.mayServe(*next))))
+    if (m_readers == 0 && (m_placed > 0 || wantsPlace(*next)))
         m_side.look();
     takePlace(*next);
     return true;

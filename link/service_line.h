@@ -116,6 +116,8 @@ private:
         return !m_serving && m_placed > 0 && serve(pickNext(), hold);
     }
     bool serve(Stream* next, std::unique_lock<std::mutex>& hold);
+    // Whether takePlace() would give the stream a place now.
+    bool wantsPlace(const Stream& stream) const;
     Stream* pickNext();
     bool ticketWaits() const;
 
