@@ -29,16 +29,21 @@ public:
     }
 
 public slots:
-    // The calls in order. Before each, when more wait, a wake is posted:
-    // a call that opens a page (a nested event loop) leaves the later ones
-    // to run inside it, in the same order.
+    // The calls that wait as the run begins, in order. Before each, when
+    // more wait, a wake is posted: a call that opens a page (a nested event
+    // loop) leaves the later ones to run inside it, in the same order, and
+    // calls posted during the run wait for that wake, so that the timer and
+    // the touch screen are served between them however fast a worker posts
+    // (a PC storing a change ten times a second, each stored in 100 ms).
     void run()
     {
+        size_t due;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             wakePending_ = false;
+            due = queue_.size();
         }
-        for (;;) {
+        for (; due > 0; --due) {
             std::function<void()> f;
             bool wake = false;
             {

@@ -134,6 +134,21 @@ unsigned int Utils::getTimeSpace(unsigned int t)
     return (0xFFFFFFFFu - t) + now;
 }
 
+unsigned int Utils::TickCount::due(uint64_t nowUs)
+{
+    constexpr uint64_t kTickUs = 10000;
+    if (!started) {
+        started = true;
+        countedUs = nowUs;
+        return 1;
+    }
+    if (nowUs < countedUs + kTickUs)
+        return 0;
+    const uint64_t ticks = (nowUs - countedUs) / kTickUs;
+    countedUs += ticks * kTickUs;
+    return static_cast<unsigned int>(ticks);
+}
+
 unsigned char Utils::BCC(const unsigned char* data, unsigned int len)
 {
     if (!data)

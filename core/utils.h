@@ -52,6 +52,7 @@
 #include <QMutexLocker>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <string>
 
 class Utils {
@@ -78,6 +79,18 @@ public:
 
     // Ticks elapsed from the stamp t to G_timeTicks, across the wrap.
     static unsigned int getTimeSpace(unsigned int t);
+
+    // What the 10 ms timer adds to G_timeTicks: the tick counts time, one
+    // per 10 ms of the board's monotonic clock however late the timer
+    // fires (a GUI thread busy storing a file fires it late, and a timer
+    // does not make up the firings it missed).
+    struct TickCount {
+        // The whole ticks from the time counted so far to nowUs (1 at the
+        // first count); the rest of a tick is counted the next time.
+        unsigned int due(uint64_t nowUs);
+        bool started = false;
+        uint64_t countedUs = 0;
+    };
 
     static unsigned char BCC(const unsigned char* data, unsigned int len);
     static unsigned int calcCRC32(const unsigned char* data, unsigned int len);

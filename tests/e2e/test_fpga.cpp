@@ -6,11 +6,15 @@
 #include "pcclient/pc_client.h"
 
 #include <QThread>
+#include <atomic>
 #include <chrono>
 #include <ctime>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -338,6 +342,78 @@ TEST(E2eFpga, AVersionInterruptKeepsALiveFpgaAndBringsALostOneUpAgain)
     ASSERT_EQ(app.control("fpga-fault 0 none"), "");
     EXPECT_TRUE(app.waitFor([&] { return status(app)["status"] == "1"; }, 30000)) << app.control("fpga-status");
     EXPECT_EQ(status(app)["fpga0"], "state 7 link 18 reg80 3 reset 0");
+}
+
+// A PC whose slider is dragged: 64 bytes of the block from word 2176 with
+// the contrast (word 2178) changed, then the flag register, ten times a
+// second, each applied and stored. Meanwhile the 10 ms tick keeps time, an
+// LED request and an FPGA silent for a moment complete as they do without
+// the writes, and the last contrast written is the one in the file.
+TEST(E2eFpga, TheTickKeepsTimeWhileAPcStoresTenChangesASecond)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    pcclient::UdpLink pc;
+    ASSERT_TRUE(pc.open("127.0.0.1", app.linkPort("udp")));
+    pcclient::Reply r;
+    ASSERT_TRUE(pc.request(pcclient::kProcessor, 0x61, pcclient::ramReadPayload(2176, 64), r));
+    ASSERT_EQ(r.data.size(), 64u);
+    pcclient::Bytes bytes = r.data;
+    std::atomic<bool> stop{false};
+    std::atomic<int> last{-1}, failed{0};
+    std::thread writer([&] {
+        for (int k = 0; !stop.load(); ++k) {
+            const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+            bytes[2] = static_cast<unsigned char>(20 + k % 60);
+            pcclient::Reply w;
+            if (pc.request(pcclient::kProcessor, 0x60, pcclient::ramWritePayload(2176, bytes), w) && w.status == 0 &&
+                pc.request(pcclient::kProcessor, 0xA0, pcclient::regWritePayload({{11, 0xFF, 1}}), w) && w.status == 0)
+                last = bytes[2];
+            else
+                ++failed;
+            std::this_thread::sleep_until(next);
+        }
+    });
+    auto ticks = [&] { return std::stoul(app.control("ticks")); };
+
+    // 100 ticks a second; a machine too busy to run the GUI thread for a
+    // third of the time still passes.
+    const unsigned long t0 = ticks();
+    const auto s0 = std::chrono::steady_clock::now();
+    QThread::msleep(3000);
+    const unsigned long counted = ticks() - t0;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - s0).count();
+    EXPECT_GE(counted * 10 * 3, static_cast<unsigned long>(ms) * 2) << counted << " ticks in " << ms << " ms";
+
+    // About 6 s without the writes.
+    ASSERT_EQ(app.control("fpga-led-request 1280 720"), "");
+    EXPECT_TRUE(app.waitFor([&] { return reinitialisedOnce(app); }, 20000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-info 0");
+
+    // FPGA 1 silent while its interrupt asks to be read: reset and brought
+    // up again once it answers, in about 5 s without the writes.
+    ASSERT_EQ(app.control("fpga-fault 1 dead"), "");
+    ASSERT_EQ(app.control("fpga-irq 1 on"), "");
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["status"] == "0"; }, 10000)) << app.control("fpga-status");
+    ASSERT_EQ(app.control("fpga-irq 1 off"), "");
+    ASSERT_EQ(app.control("fpga-fault 1 none"), "");
+    EXPECT_TRUE(app.waitFor([&] { return status(app)["status"] == "1" && info(app, 1, "resets") == "2"; }, 15000))
+        << app.control("fpga-status") << "\n" << app.control("fpga-info 1");
+
+    stop = true;
+    writer.join();
+    EXPECT_EQ(failed.load(), 0);
+    ASSERT_GE(last.load(), 0);
+    // The file holds block bytes 768 on after its two head bytes.
+    auto stored = [&] {
+        std::ifstream in(app.hostPath("/data/ram_device_info"), std::ios::binary);
+        const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return file.size() > 2 + 2178 - 768 ? static_cast<int>(static_cast<unsigned char>(file[2 + 2178 - 768])) : -1;
+    };
+    EXPECT_TRUE(app.waitFor([&] { return stored() == last.load(); }, 5000)) << stored() << " stored, " << last << " sent";
+    app.stop();
 }
 
 // A stored half-hour table (mode 1) keeps its record through changes that

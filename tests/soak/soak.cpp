@@ -252,6 +252,7 @@ struct Counts {
     std::atomic<long> cardsSilenced{0};
     std::atomic<long> fpgasSilenced{0};
     std::atomic<long> cardDelays{0};
+    std::atomic<long> sliderStores{0};          // the slider PC's changes, each applied and stored
     std::atomic<long> slotRounds{0};            // slot 16 marked, flag 2, emptied, flag 2
     std::atomic<long> slotsRevived{0};          // marked again after it was emptied
     std::atomic<long> slotFilesKept{0};         // its file still there after it was emptied
@@ -1088,6 +1089,29 @@ protected:
         });
     }
 
+    // A PC whose slider is dragged: 64 bytes of the block from the contrast
+    // on, the contrast changed, then the flag register, ten times a second;
+    // it goes on through the checks after the load, until sliderStop.
+    void sliderLoop()
+    {
+        UdpLink udp;
+        Reply r;
+        if (!udp.open("127.0.0.1", ports.udp) ||
+            !timed(udp, kRead, "read of the picture words", kProcessor, 0x61, ramReadPayload(2178, 64), r) ||
+            r.data.size() != 64)
+            return;
+        Bytes bytes = r.data;
+        for (unsigned k = 0; !sliderStop.load(); ++k) {
+            const auto next = SteadyClock::now() + std::chrono::milliseconds(100);
+            bytes[0] = static_cast<unsigned char>(k % 100);
+            if (timed(udp, kWrite, "slider's write of the picture words", kProcessor, 0x60,
+                      ramWritePayload(2178, bytes), r) &&
+                timed(udp, kWrite, "slider's flag register", kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r))
+                ++counts.sliderStores;
+            std::this_thread::sleep_until(next);
+        }
+    }
+
     // Now and then FPGA 0 or 1 falls silent for 0.2 to 2 s: it answers no
     // read and takes no write while the load goes on.
     void fpgaSilenceLoop(unsigned seed)
@@ -1155,8 +1179,10 @@ protected:
             EXPECT_EQ(std::stoul(r3, nullptr, 16) & 0x20, 0x20u) << "FPGA " << int(fpga) << " outputs off";
             EXPECT_EQ(r.data[3] & 0x20, 0x20) << "FPGA " << int(fpga) << " outputs off as the PC reads it";
         }
-        std::printf("soak: %ld FPGA silences\n", counts.fpgasSilenced.load());
+        std::printf("soak: %ld FPGA silences, %ld changes stored by the slider PC\n", counts.fpgasSilenced.load(),
+                    counts.sliderStores.load());
         EXPECT_GT(counts.fpgasSilenced.load(), 0) << "no FPGA was made silent";
+        EXPECT_GT(counts.sliderStores.load(), 0) << "the slider PC stored no change";
     }
 
     // What the card and slot drivers did, and whether they got their work
@@ -1189,6 +1215,7 @@ protected:
     Ports ports;
     int seconds = 60;
     std::atomic<bool> stop{false};
+    std::atomic<bool> sliderStop{false};
     std::atomic<bool> checkStarted{false};
     Counts counts;
     AddressBook book;
@@ -1222,6 +1249,7 @@ TEST_F(Soak, EveryTransportAtOnce)
         }
     }
 
+    std::thread slider([this] { sliderLoop(); });
     std::vector<std::thread> drivers;
     // The taps first: under load (and under a sanitizer) the pages answer
     // slowly, and the first card check is to run while the load comes on.
@@ -1398,7 +1426,16 @@ TEST_F(Soak, EveryTransportAtOnce)
     EXPECT_GT(counts.cardChecks.load(), 0) << "no card check was posted";
     EXPECT_GT(counts.sources.load(), 0);
     checkCardAndSlotDrivers();
+    const unsigned long ticksBefore = std::stoul(app.control("ticks"));
+    const auto checksBegin = SteadyClock::now();
     checkFpgasAnswerAgain();
+    // The 10 ms tick kept time while the slider PC stored its changes.
+    const unsigned long ticks = std::stoul(app.control("ticks")) - ticksBefore;
+    const long checksMs = msSince(checksBegin);
+    sliderStop = true;
+    slider.join();
+    std::printf("soak: %lu ticks in the %ld ms of the checks after the load\n", ticks, checksMs);
+    EXPECT_GE(ticks * 10 * 2, static_cast<unsigned long>(checksMs)) << "the tick fell behind the time";
     EXPECT_EQ(records.mixedCount(), 0) << "a record read back mixed from two writes, e.g. "
                                        << (records.mixed().empty() ? std::string() : records.mixed().front());
     EXPECT_EQ(counts.linksLost.load(), 0) << "the program closed the connection of a PC that reads its replies";

@@ -70,6 +70,26 @@ TEST(UtilsTimeSpace, ElapsedTicksAcrossTheWrap)
     EXPECT_EQ(Utils::getTimeSpace(1), 0xFFFFFFFEu);
 }
 
+// The timer's firings at these board times (µs) add these ticks: one per
+// 10 ms that passed, however late or early it fires, the rest of a tick
+// kept for the next firing.
+TEST(UtilsTimeSpace, TheTimerAddsTheTicksOfTheTimeThatPassed)
+{
+    const struct {
+        uint64_t nowUs;
+        unsigned int ticks;
+    } firings[] = {{5000000, 1}, {5010000, 1}, {5019000, 0}, {5020500, 1}, {5180000, 16},
+                   {5185000, 0}, {5190000, 1}, {6190004, 100}, {6200003, 1}, {6200004, 0}};
+    Utils::TickCount count;
+    unsigned int total = 0;
+    for (const auto& f : firings) {
+        const unsigned int due = count.due(f.nowUs);
+        EXPECT_EQ(due, f.ticks) << "at " << f.nowUs << " us";
+        total += due;
+    }
+    EXPECT_EQ(total, 1u + (6200004u - 5000000u) / 10000u);
+}
+
 // ---------------------------------------------------------------- checks
 
 TEST(UtilsChecks, BccIsXorOfBytes)

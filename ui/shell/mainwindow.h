@@ -7,6 +7,8 @@
 // settings are saved as a mode.
 #pragma once
 
+#include "core/utils.h"
+
 #include <QMainWindow>
 
 class QFrame;
@@ -61,8 +63,12 @@ public:
     // One factory-ageing sample into factoryage_log.
     void factoryage_sample();
 
+    // The clock the tick counts (µs): the board's monotonic clock.
+    static uint64_t (*tick_clock_us)();
+
 public slots:
-    // Slot of the 10 ms timer: advances G_timeTicks first, then runs the
+    // Slot of the 10 ms timer: advances G_timeTicks first (by the 10 ms
+    // that passed since it last did, however late it fires), then runs the
     // update-screen animation, the tip time-out, a requested reboot, the
     // factory-ageing sample and the touch idle time-outs, in this order.
     void slot_update_timer_ticks();
@@ -111,4 +117,5 @@ private:
     FirmwareUpdate* update_window_ = nullptr;
     unsigned int busy_at_ = 0;
     unsigned int ageing_at_ = 0;
+    Utils::TickCount tick_count_;
 };
