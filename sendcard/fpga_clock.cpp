@@ -5,7 +5,10 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/para_layout.h"
 #include "core/utils.h"
+#include "core/zdrrampara.h"
+#include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
 #include <QString>
@@ -178,18 +181,65 @@ void fpga_manage::record_onoff_time(unsigned char chip)
         writeLogMsg(WARNING, "on/off schedule: the stored record is damaged");
         return;
     }
+    // The schedule in force read again at a bring-up: each entry keeps what
+    // it has done today, so that a reset in the minute of a time does not
+    // act it a second time over what the PC set since.
+    auto times = [this](unsigned k) {
+        return uint32_t(on_hour[k]) << 24 | uint32_t(on_minute[k]) << 16 | off_hour[k] << 8 | off_minute[k];
+    };
+    const unsigned char countWas = onoff_count;
+    uint32_t timesWas[4];
+    unsigned char onWas[4], offWas[4];
+    for (unsigned k = 0; k < 4; ++k)
+        timesWas[k] = times(k);
+    std::memcpy(onWas, on_pending, sizeof(onWas));
+    std::memcpy(offWas, off_pending, sizeof(offWas));
     onoff_load(record);
+    bool same = onoff_count == countWas;
+    for (unsigned k = 0; k < onoff_count; ++k)
+        same = same && times(k) == timesWas[k];
+    if (same) {
+        std::memcpy(on_pending, onWas, sizeof(onWas));
+        std::memcpy(off_pending, offWas, sizeof(offWas));
+    }
     set_reg_image(0, 66, 1);
 }
 
 void fpga_manage::schedule_deal()
 {
-    // Until the clock has been read the time record is no time of day.
-    if (!time_known)
-        return;
     FpgaMutexHold records(fpga_record_mutex);
-    if (reg_image(0, 66) == 1)
+    if (blackout_take_back == kTakeBackWaiting)
+        take_back_blackout();
+    // Until the clock has been read the time record is no time of day.
+    if (time_known && reg_image(0, 66) == 1)
         dealwith_onoff();
+}
+
+void fpga_manage::take_back_blackout()
+{
+    // The word is the system's own state from here (no change pass acts on
+    // it): the PC reads back 0, and a reset keeps the screen lit. At the on
+    // time itself a change of the word still waiting for its pass came
+    // before it and is replaced. Once the take-back has waited, a change
+    // the PC made meanwhile came after the on time and decides.
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    const bool atSwitch = blackout_take_back == kTakeBackDue;
+    if (!store || (!atSwitch && output_change_flag.load() != 0)) {
+        blackout_take_back = 0;
+        return;
+    }
+    const bool held = C331ParaLock::held();
+    if (!held && !C331ParaLock::try_acquire()) {
+        blackout_take_back = kTakeBackWaiting;
+        return;
+    }
+    const bool written =
+        store->block_word(para::kBlackout) != 0 && c331_manage::write_back_word(para::kBlackout, 0, atSwitch);
+    if (!held)
+        C331ParaLock::release();
+    blackout_take_back = 0;
+    if (written)
+        store->test_signal(1);
 }
 
 void fpga_manage::dealwith_onoff()
@@ -214,6 +264,15 @@ void fpga_manage::dealwith_onoff()
     onoff_last_minute = now;
     acted |= onoff_minute(t.hour, t.minute);
     if (acted) {
+        // A black-out change of the PC still waiting for this thread came
+        // before the switch: the switch decides what the screen shows.
+        {
+            QMutexLocker lock(&Utils::_system_mutex);
+            unsigned char raised = 1;
+            output_change_flag.compare_exchange_strong(raised, 0);
+        }
+        if (blackout_take_back == kTakeBackDue)
+            take_back_blackout();
         blackout_up_fpgas(screen_off_state == 1 || screen_dark_wanted());
         Power_ctrl_reset();
     }
@@ -228,10 +287,11 @@ bool fpga_manage::onoff_minute(unsigned char hour, unsigned char minute)
     bool acted = false;
     for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
         if (on_pending[k] == 1 && hour == on_hour[k] && minute == on_minute[k]) {
-            // The off period ends; a screen the PC blacked out (word 2116)
-            // stays dark, as a reset would leave it.
+            // The off period ends, and so does a black-out the PC set
+            // before (word 2116): the screen lights.
             on_pending[k] = 0;
             screen_off_state = 0;
+            blackout_take_back = kTakeBackDue;
             acted = true;
         }
     }

@@ -772,8 +772,10 @@ bool fpga_manage::fpga_up(unsigned char i)
 
 bool fpga_manage::screen_dark_wanted()
 {
+    // The PC's black-out, unless an on time has taken it back and waits
+    // for the block to write the word back.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (store && store->block_word(para::kBlackout) != 0)
+    if (store && store->block_word(para::kBlackout) != 0 && blackout_take_back != kTakeBackWaiting)
         return true;
     // The schedule switched the screen off and has not switched it on yet.
     return reg_image(0, kImageOnOffEnabled) == 1 && screen_off_state == 1;

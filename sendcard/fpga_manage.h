@@ -513,6 +513,14 @@ public:
     // state, not yet on the FPGAs); true when one did.
     bool onoff_minute(unsigned char hour, unsigned char minute);
     void onoff_rearm();
+    // An on time takes back the PC's black-out: word 2116 is written back
+    // to 0 (kTakeBackDue, set by the on time). The block busy in another
+    // thread: kTakeBackWaiting, tried again on the next pass; meanwhile the
+    // word counts as 0. FPGA thread, under the record mutex.
+    static constexpr unsigned char kTakeBackDue = 1;
+    static constexpr unsigned char kTakeBackWaiting = 2;
+    unsigned char blackout_take_back = 0;
+    void take_back_blackout();
     // Register 0's black-out bit on every FPGA that is up; one coming up
     // takes it from the settings itself.
     void blackout_up_fpgas(bool dark);

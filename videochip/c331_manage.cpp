@@ -232,13 +232,13 @@ void c331_manage::start_applied_copy()
     applied_started = true;
 }
 
-bool c331_manage::write_back_word(int offset, uint16_t value)
+bool c331_manage::write_back_word(int offset, uint16_t value, bool over_change)
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store || offset < 0 || offset + 2 > para::kBlockSize)
         return false;
     c331_manage* m = p_c331_manage;
-    if (m && le16(store->ram_para, offset) != le16(m->applied_para, offset))
+    if (m && !over_change && le16(store->ram_para, offset) != le16(m->applied_para, offset))
         return false;
     {
         ParaWriteLock bytes;

@@ -74,11 +74,14 @@ public:
     // The applied copy starts from the shadow copy of the store.
     void start_applied_copy();
     // A value the system itself writes back into the parameter block (the
-    // brightness percent the screen shows): it is the system's state, not a
+    // brightness percent the screen shows, the black-out word an on time of
+    // the schedule takes back): it is the system's state, not a
     // user's change, so it goes into the applied copy as well and no change
     // pass acts on it. A word whose user change is still waiting for its
-    // pass keeps that change (false). The caller holds c331_mutex.
-    static bool write_back_word(int offset, uint16_t value);
+    // pass keeps that change (false), unless over_change: the system's
+    // write comes after that change and replaces it. The caller holds
+    // c331_mutex.
+    static bool write_back_word(int offset, uint16_t value, bool over_change = false);
 
     void load_system_param();
     void define_param();

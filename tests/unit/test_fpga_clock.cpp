@@ -6,10 +6,14 @@
 
 #include "core/global.h"
 #include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/zdrrampara.h"
 #include "sim/board.h"
 #include "sim/shell_model.h"
+#include "videochip/c331_manage.h"
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -38,6 +42,7 @@ protected:
         std::memset(page + 9, 0, 16);
         std::copy(bcd.begin(), bcd.end(), page + 9);
     }
+    unsigned blackoutWord() { return le16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kBlackout); }
     bool blackedOut() { return (model(0).storedReg(0) & 0x04) != 0 && (model(1).storedReg(0) & 0x04) != 0; }
 };
 
@@ -123,20 +128,35 @@ TEST_F(FpgaClock, OnOffTimesActOncePerDay)
     mgr().dealwith_onoff();
     EXPECT_EQ(mgr().off_pending[0], 1);
     EXPECT_EQ(mgr().on_pending[1], 0);
+    // The PC blacked the screen out before the on time: the on time takes
+    // the black-out back.
+    setLe16(ParaWriteLock().block(), para::kBlackout, 1);
     at(6, 7, 30);
     mgr().dealwith_onoff();
     EXPECT_FALSE(blackedOut());
+    EXPECT_EQ(blackoutWord(), 0u);
     EXPECT_EQ(mgr().screen_off_state, 0);
     at(6, 22, 59);
     mgr().dealwith_onoff();
     EXPECT_TRUE(blackedOut());
+    // Again with the block busy in another thread at the on time: the
+    // screen lights, the word is taken back on the next pass.
+    setLe16(ParaWriteLock().block(), para::kBlackout, 1);
+    at(7, 7, 30);
+    C331ParaLock::acquire();
+    std::thread([this] { mgr().dealwith_onoff(); }).join();
+    C331ParaLock::release();
+    EXPECT_EQ((model(0).storedReg(0) | model(1).storedReg(0)) & 0x04, 0);
+    EXPECT_EQ(blackoutWord(), 1u);
+    mgr().schedule_deal();
+    EXPECT_EQ(blackoutWord(), 0u);
 
     // Equal on and off times: on, then off in the same pass.
     postSchedule(7, {0x12, 0x00, 0x12, 0x00});
     mgr().OnOff_time();
     EXPECT_EQ(mgr().onoff_count, 4) << "a count above 4 counts as 4";
     mgr().SCREEN_fpgactrl_status(1);
-    at(6, 12, 0);
+    at(7, 12, 0);
     mgr().dealwith_onoff();
     EXPECT_TRUE(blackedOut());
     EXPECT_EQ(mgr().on_pending[0], 0);

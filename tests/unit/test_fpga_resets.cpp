@@ -185,6 +185,8 @@ public:
                 fault("FPGA " + std::to_string(i) + " output on at brightness 0");
             if (expectDark && (r3 & 0x20) && !(r0 & 0x04) && !model(i).inReset())
                 fault("FPGA " + std::to_string(i) + " lit while the screen is to be dark");
+            if (expectLit && (r3 & 0x20) && (r0 & 0x04) && !model(i).inReset())
+                fault("FPGA " + std::to_string(i) + " dark while the screen is to be lit");
             if (checkImage) {
                 const unsigned char img0 = pcRead(i, 0);
                 const unsigned char img3 = pcRead(i, 3);
@@ -230,6 +232,7 @@ public:
     FakeClock clock;
     bool chipPaused = false;   // the chip thread is busy elsewhere
     bool expectDark = false;
+    bool expectLit = false;
     bool checkImage = true;
     std::string situation;
     std::vector<std::string> faults;
@@ -622,59 +625,88 @@ TEST_F(FpgaResets, ABlackOutTakenBackBeforeTheChipAnswersLeavesNoScreenSayingLit
     EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
 }
 
-// The PC and the schedule each change the screen in turn; a reset then
-// leaves it as the last of them did. Lit by the PC taking the black-out
-// back inside an off period; dark with the black-out set when an on time
-// comes (the black-out word stays the PC's).
+// The PC and the schedule each change the screen in turn: the later of
+// them decides what it shows, and a reset then leaves it so. An on time
+// takes the PC's black-out back: the PC reads the word back as 0.
 TEST_F(FpgaResets, AResetKeepsWhatThePcAndTheScheduleLastSet)
 {
     bringUp();
     idle(60);
     storeSchedule();   // on 07:30, off 22:00
-    clock.set(2026, 3, 5, 22, 0, 10);
-    ASSERT_GT(run([&] { return mgr().screen_off_state == 1; }, 400), 0) << "the schedule did not switch off";
-    idle(10);
-    EXPECT_EQ(model(0).storedReg(0) & 0x04, 0x04) << "the off time darkens the screen";
-    clock.set(2026, 3, 5, 22, 30, 0);
-
-    auto resetBoth = [&] {
+    int day = 5;
+    auto pcBlackout = [&](uint16_t on) {
+        storeWords({{kBlackoutWord, on}});
+        idle(20);
+    };
+    // The day's off or on time comes; justBefore runs as the clock passes
+    // it, and the FPGA thread's next pass reads the time.
+    auto scheduleTime = [&](bool off, const std::function<void()>& justBefore) {
+        clock.set(2026, 3, day, off ? 21 : 7, off ? 59 : 29, 50);
+        idle(60);
+        clock.set(2026, 3, day, off ? 22 : 7, off ? 0 : 30, 5);
+        if (justBefore) {
+            justBefore();
+            g_change.time_read_time = G_timeTicks - 30;
+        }
+        ASSERT_GT(run([&] { return (off ? mgr().off_pending[0] : mgr().on_pending[0]) == 0; }, 400), 0);
+        idle(10);
+    };
+    auto resetBoth = [&](const std::function<void()>& meanwhile) {
         const uint64_t before[2] = {model(0).counters().resets, model(1).counters().resets};
         mgr().reset_fpga_rst(0);
         mgr().reset_fpga_rst(1);
+        if (meanwhile)
+            meanwhile();
         ASSERT_GT(run([&] { return upAgain(before, true, true); }, 6000), 0) << "the FPGAs did not come back";
         idle(30);
     };
-    auto expectDarkBoth = [&](bool dark, const char* when) {
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(model(i).storedReg(0) & 0x04, dark ? 0x04 : 0x00) << when << ", FPGA " << i;
-            EXPECT_EQ(pcRead(i, 0) & 0x04, dark ? 0x04 : 0x00) << when << ", FPGA " << i << " as the PC reads it";
-        }
-        EXPECT_EQ(ScreenState.load(), dark ? 0 : 1) << when;
+    struct Turn {
+        const char* name;
+        std::function<void()> change;
+        bool dark;
+        uint16_t word;   // the black-out word as the PC reads it back
     };
-
-    // Inside the off period the PC sets the black-out and takes it back:
-    // the screen lights, and stays lit after a reset.
-    storeWords({{kBlackoutWord, 1}});
-    idle(20);
-    storeWords({{kBlackoutWord, 0}});
-    idle(20);
-    expectDarkBoth(false, "the PC took the black-out back in the off period");
-    resetBoth();
-    expectDarkBoth(false, "after a reset that followed the PC's lighting");
-
-    // The PC blacks the screen out; the next day's on time comes: the
-    // screen stays dark (word 2116 is still 1), also after a reset.
-    storeWords({{kBlackoutWord, 1}});
-    idle(20);
-    clock.set(2026, 3, 6, 7, 29, 50);
-    idle(60);
-    clock.set(2026, 3, 6, 7, 30, 5);
-    ASSERT_GT(run([&] { return mgr().screen_off_state == 0 && mgr().on_pending[0] == 0; }, 400), 0)
-        << "the on time did not act";
-    idle(10);
-    expectDarkBoth(true, "the on time with the black-out set");
-    resetBoth();
-    expectDarkBoth(true, "after a reset with the black-out set");
+    const Turn turns[] = {
+        {"the off time", [&] { scheduleTime(true, nullptr); }, true, 0},
+        {"the PC sets the black-out in the off period and takes it back, in the off time's minute",
+         [&] { pcBlackout(1); pcBlackout(0); }, false, 0},
+        {"the PC's black-out, then the next day's on time",
+         [&] { pcBlackout(1); ++day; scheduleTime(false, nullptr); }, false, 0},
+        {"the PC's black-out after the on time, in its minute", [&] { pcBlackout(1); }, true, 1},
+        {"the PC takes the black-out back, then the off time",
+         [&] { pcBlackout(0); scheduleTime(true, nullptr); }, true, 0},
+        {"the PC's black-out, then the on time while both FPGAs are reset",
+         [&] { pcBlackout(1); ++day; resetBoth([&] { scheduleTime(false, nullptr); }); }, false, 0},
+        {"the PC takes the black-out back, raised in the pass that meets the off time",
+         [&] {
+             pcBlackout(1);
+             scheduleTime(true, [&] {
+                 storeWords({{kBlackoutWord, 0}});
+                 c331_manage::c331managerdeal(chip);
+             });
+         },
+         true, 0},
+        {"the PC's black-out, stored as the on time comes and applied after it",
+         [&] { ++day; scheduleTime(false, [&] { storeWords({{kBlackoutWord, 1}}); }); }, false, 0},
+    };
+    for (const Turn& turn : turns) {
+        SCOPED_TRACE(situation = turn.name);
+        expectDark = expectLit = false;
+        turn.change();
+        expectDark = turn.dark;
+        expectLit = !turn.dark;
+        for (const char* when : {"after the change", "after a reset"}) {
+            if (std::string(when) == "after a reset")
+                resetBoth(nullptr);
+            for (int i = 0; i < 2; ++i) {
+                EXPECT_EQ(model(i).storedReg(0) & 0x04, turn.dark ? 0x04 : 0x00) << when << ", FPGA " << i;
+                EXPECT_EQ(pcRead(i, 0) & 0x04, turn.dark ? 0x04 : 0x00) << when << ", FPGA " << i << ", PC's read";
+            }
+            EXPECT_EQ(ScreenState.load(), turn.dark ? 0 : 1) << when;
+            EXPECT_EQ(le16(store->ram_para, kBlackoutWord), turn.word) << when << ": the black-out word";
+        }
+    }
+    expectDark = expectLit = false;
     EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
 }
 
