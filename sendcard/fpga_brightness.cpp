@@ -112,11 +112,17 @@ void fpga_manage::Extension_function()
         bri_reload_flag = 0;
         record_bright_change();
     }
+    // A percent change the pass could not take yet (the block was busy)
+    // sets the level: nothing sends the level it replaces meanwhile, which
+    // would write that level's percent back over the one set.
+    if (bri_change_flag.load() != 0)
+        return;
     if (bri_task_enabled)
         Brightness_task();
-    // A level set while no port was linked is shown as soon as one links,
-    // whether or not the running mode sends again by itself.
-    if (bri_unshown && port_link_image() != 0)
+    // A level set while no port was linked, or one whose send did not reach
+    // both FPGAs, is shown as soon as a port links and both are up, whether
+    // or not the running mode sends again by itself.
+    if (bri_unshown && port_link_image() != 0 && Utils::getTimeSpace(bri_retry_time) >= kBriRetryTicks)
         Brightness_hand_dealwith(0);
     // The on/off schedule runs on every pass (schedule_deal), not only
     // while both FPGAs are up.
@@ -261,8 +267,11 @@ int fpga_manage::bri_apply_percent()
 {
     if (!bri_take_percent())
         return -1;   // a busy block leaves the change for the next pass (the change flag stays)
-    if (!bri_send(MCU_REG_func[0][64]))
-        return 0;
+    // The percent is now the level in force: an FPGA the send did not reach
+    // is brought up again showing it, or is sent it again once both answer.
+    // So it is stored whatever the send gave: a record left at the level
+    // before would be what a restart shows.
+    bri_send(MCU_REG_func[0][64]);
     return store_manual_bright_record(MCU_REG_func[0][64]) ? 1 : 0;
 }
 
@@ -356,11 +365,21 @@ bool fpga_manage::bri_send(unsigned char value)
         return true;
     }
     MCU_RAM_PARA_func[0][256] = 1;
-    bri_unshown = 0;
     for (unsigned char i = 0; i < 2; ++i)
         bri_write_register(value, i);
-    unsigned char back0 = 0, back1 = 0;
-    return read_fpga_register(6, &back0, 0) && read_fpga_register(6, &back1, 1) && back0 == back1;
+    // Both are read back, whatever the first gives: each FPGA that does not
+    // answer is found silent, and brought up again with the level in force.
+    // One that answers with another value lost the write (it was silent
+    // for a moment): the level is sent again.
+    bool shown = true;
+    for (unsigned char i = 0; i < 2; ++i) {
+        unsigned char back = 0;
+        shown = read_fpga_register(6, &back, i) && back == value && shown;
+    }
+    bri_unshown = shown ? 0 : 1;
+    if (!shown)
+        bri_retry_time = G_timeTicks;
+    return shown;
 }
 
 void fpga_manage::bri_write_register(unsigned char value, unsigned char fpga)

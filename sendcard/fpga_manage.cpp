@@ -408,7 +408,11 @@ void fpga_manage::fpgainit(unsigned char i)
 
     {
         FpgaMutexHold records(fpga_record_mutex);
-        record_bright_change();
+        // The brightness record is taken once after power-up; an FPGA
+        // brought up again later shows the level in force (its output step
+        // sets it), not the record, which may be older.
+        if (bri_start_check)
+            record_bright_change();
         record_onoff_time(chip);
     }
 

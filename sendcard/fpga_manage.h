@@ -443,10 +443,19 @@ public:
     // A brightness record could not be stored (reported once per failure
     // run).
     unsigned char bri_record_failed = 0;
-    // A level was set while no port was linked: it is sent once one links.
+    // The level in force is not on both FPGAs: it was set while no port was
+    // linked, or its last send did not reach them both (an FPGA silent or
+    // reading back another value). It is sent again once a port links and
+    // both FPGAs are up, after a failed send no sooner than kBriRetryTicks
+    // after it (bri_retry_time).
     unsigned char bri_unshown = 0;
-    // The stored record has not been read since power-up: the first read
+    unsigned int bri_retry_time = 0;
+    static constexpr unsigned kBriRetryTicks = 100;
+    // The stored record has not been taken since power-up: the first read
     // stores the block's percent again when it finds the record erased.
+    // Only until then does a bring-up read the record; later ones show the
+    // level in force, which may be newer than the record (a level the PC
+    // shows without storing it).
     unsigned char bri_start_check = 1;
     // The multi-function card carrying the light sensor (address 0x4000 ..
     // 0x7000, 0 none; port group 1..8) and its last good reading.
@@ -814,9 +823,10 @@ public:
     void Checktime();
     void record_onoff_time(unsigned char chip);
     void Power_ctrl_init();
-    // Writes the brightness to both FPGAs: 1, 0 when they read back
-    // different values, -1 when the percent could not be read yet (the
-    // parameter block busy in another thread).
+    // Writes the brightness to both FPGAs: 1, 0 when the send did not
+    // reach them both (a re-send) or the record could not be stored (a
+    // change), -1 when the percent could not be read yet (the parameter
+    // block busy in another thread).
     int Brightness_hand_dealwith(int fromPercent);
     // Its two kinds of work. A brightness change: the block's percent
     // becomes the level, is shown and stored as a manual record. A re-send:
@@ -828,8 +838,9 @@ public:
     // (false: the automatic mode before its first reading could not read
     // the block); that level settled from the block's percent; the percent
     // shown written back into the block; the value sent to both FPGAs
-    // (kept for the first port link when none is linked; false when they
-    // read back different values) and to one FPGA.
+    // (kept for the first port link when none is linked; false when an
+    // FPGA does not read back the value, which is then sent again) and to
+    // one FPGA.
     bool bri_take_percent();
     bool bri_value_in_force(unsigned char& value);
     bool bri_settle_unread_sensor_level();

@@ -330,6 +330,24 @@ TEST_F(FpgaBrightness, ManualSendsStopAfterFiveGoodOnes)
     EXPECT_EQ(model(0).counters().brightnessLatches - before, 6u);
 }
 
+// A percent change the pass could not take yet (the block was busy) is not
+// written over by the task's re-send of the level it replaces.
+TEST_F(FpgaBrightness, APercentStillToBeTakenIsNotWrittenOverByTheResend)
+{
+    bringUp();
+    linkPorts();
+    storeRecord(16, {200});   // 200 is 78 %
+    mgr().record_bright_change();
+    setPercent(30);
+    mgr().bri_change_flag = 1;
+    g_change.bri_time = G_timeTicks - 1001;   // the task is due
+    mgr().Extension_function();
+    EXPECT_EQ(percent(), 30u);
+    tick();
+    EXPECT_EQ(model(0).storedReg(6), 76);
+    EXPECT_EQ(model(1).storedReg(6), 76);
+}
+
 // A manual level that the PC does not store is shown in the page's own
 // scale; the stored mode stays (a table resumes at its next slot).
 TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheStoredMode)

@@ -10,6 +10,7 @@
 #include "core/utils.h"
 #include "core/zdrrampara.h"
 #include "link/message_deal.h"
+#include "pcclient/pc_client.h"
 #include "sim/board.h"
 #include "sim/c331_chip.h"
 #include "videochip/c331_drv.h"
@@ -544,6 +545,145 @@ TEST_F(FpgaResets, EverySilentMomentEndsWithTheScreenAsTheSettingsSay)
         }
         EXPECT_EQ(ScreenState.load(), c.dark ? 0 : 1);
         EXPECT_EQ(mgr().MCU_RAM_EXTEND[29], c.dark ? 0 : 1);
+    }
+    EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
+}
+
+// A brightness set while FPGA 0, FPGA 1 or both are silent for a moment
+// (0.5 or 2 s, from just before the change or from the other FPGA's write of
+// register 6), or while FPGA 1 loses the level it took: 3 s after both are
+// up, and past the re-send 10 s on, both show the level set, word 2176 says
+// it (the PC reads it back at once, as its software does) and the record is
+// the one the setting stores.
+TEST_F(FpgaResets, ABrightnessSetInASilentMomentIsTheLevelOnceBothAreUp)
+{
+    bringUp();
+    idle(60);
+    clock.set(2026, 3, 5, 12, 0, 0);
+    message_deal pc;
+    auto pcCall = [&](unsigned char command, const pcclient::Bytes& payload) {
+        const pcclient::Bytes body = pcclient::buildBody(pcclient::kProcessor, command, payload);
+        return pcclient::parseReply(pc.reply(), pc.message_group_deal(body.data(), int(body.size()), {}));
+    };
+    auto record = [](unsigned char mode, unsigned char level) {
+        std::vector<uint8_t> r = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, mode};
+        r.resize(57, level);
+        return r;
+    };
+    auto pcPage = [&](unsigned char mode, unsigned char level, bool stored) {
+        std::vector<uint8_t> page = record(mode, level);
+        page[2] = stored ? 0xAA : 0x00;
+        std::memcpy(mgr().MCU_RAM_CMD, page.data(), page.size());
+        link_services::sendcard_write_register(0, 2, 0x04, 0x04);
+    };
+    auto linkPorts = [&](bool on) {
+        model(0).setPortLink(0, on);
+        model(1).setPortLink(5, on);
+        ASSERT_GT(run([&] { return (mgr().port_link_image() != 0) == on; }, 400), 0);
+    };
+    enum How { kPage, kItem, kPcStored, kPcShown };
+    const struct {
+        const char* name;
+        How how;
+        unsigned char mode;    // of the PC's level, or of the record stored before (255 none)
+        bool unlinked = false;
+    } paths[] = {
+        {"the page's percent", kPage, 255},
+        {"the PC's brightness item", kItem, 255},
+        {"the PC's stored manual level", kPcStored, 16},
+        {"the PC's manual level, not stored", kPcShown, 16},
+        {"the PC's stored 4-bit level", kPcStored, 0},
+        {"the page's percent in a 4-bit mode", kPage, 0},
+        {"the page's percent while a half-hour table runs", kPage, 17},
+        {"the page's percent with no port linked", kPage, 255, true},
+    };
+    const struct {
+        const char* name;
+        bool silent[2];
+        int takes;   // silent once this FPGA took register 6; -1: from just before the change
+        bool loses = false;   // instead, it loses the level at once and answers on
+    } silences[] = {
+        {"FPGA 0 silent", {true, false}, -1},  {"FPGA 1 silent", {false, true}, -1},
+        {"both silent", {true, true}, -1},     {"FPGA 0 silent as FPGA 1 takes it", {true, false}, 1},
+        {"FPGA 1 silent as FPGA 0 takes it", {false, true}, 0}, {"both silent as FPGA 0 takes it", {true, true}, 0},
+        {"FPGA 1 loses the level it took", {false, false}, 1, true},
+    };
+    unsigned k = 0;
+    for (const auto& p : paths) {
+        for (const auto& s : silences) {
+            if (p.unlinked && s.takes >= 0)
+                continue;   // nothing is written
+            const int ticks = ++k % 3 ? 50 : 200;
+            situation = std::string(p.name) + ", " + s.name;
+            if (!s.loses)
+                situation += " for " + std::to_string(ticks * 10) + " ms";
+            SCOPED_TRACE(situation);
+            const bool percent = p.how == kPage || p.how == kItem;
+            if (percent && p.mode != 255) {
+                pcPage(p.mode, p.mode == 0 ? 3 : 0x30, true);
+                idle(p.mode == 17 ? 1100 : 30);   // a table shows its slot at the task's next run
+            }
+            if (p.unlinked)
+                linkPorts(false);
+            unsigned level = percent ? 20 + 7 * k % 75 : p.mode == 0 ? 1 + k % 15 : 40 + 7 * k % 200;
+            if (percent && le16(store->ram_para, 2176) == level)
+                ++level;
+            const unsigned char value = percent ? fpga_manage::bri_percent_to_value(level, p.mode)
+                                                : fpga_manage::bri_level_to_value(level, p.mode);
+            const std::vector<uint8_t> stored = p.how == kPcShown ? flash(2).peek(fpga_manage::kBrightRecord, 57)
+                                                : percent         ? record(16, value)
+                                                                  : record(p.mode, uint8_t(level));
+            bool fell = false;
+            auto fallSilent = [&] {
+                fell = true;
+                for (int i = 0; i < 2; ++i)
+                    if (s.silent[i])
+                        model(i).setFault(sim::FpgaModel::Fault::Dead);
+            };
+            if (s.takes < 0)
+                fallSilent();
+            else
+                model(s.takes).onRegisterWrite([&](unsigned r, uint8_t, uint8_t) {
+                    if (r != 6 || fell)
+                        return;
+                    if (!s.loses)
+                        return fallSilent();
+                    model(s.takes).setReg(6, 0x10);
+                    fell = true;
+                });
+            if (p.how == kPage)
+                storeWords({{2176, uint16_t(level)}});
+            else if (p.how == kItem)
+                EXPECT_EQ(pcCall(link_frame::kWriteItems, pcclient::itemsPayload({{1, 0, uint16_t(level)}})).status, 0);
+            else
+                pcPage(p.mode, uint8_t(level), p.how == kPcStored);
+            EXPECT_EQ(pcCall(link_frame::kReadRam, pcclient::ramReadPayload(2176, 2)).status, 0);
+            idle(ticks);
+            ASSERT_TRUE(fell) << "the moment did not come";
+            for (int i = 0; i < 2; ++i) {
+                model(i).onRegisterWrite(nullptr);
+                model(i).setFault(sim::FpgaModel::Fault::None);
+            }
+            ASSERT_GT(run([&] { return mgr().get_fpga_status() == 1 && mgr().bri_change_flag == 0; }, 6000), 0)
+                << "the FPGAs did not come back";
+            const pcclient::Reply read = pcCall(link_frame::kReadRam, pcclient::ramReadPayload(2176, 2));
+            if (p.unlinked)
+                linkPorts(true);
+            for (int wait : {300, 800}) {
+                idle(wait);
+                for (int i = 0; i < 2; ++i) {
+                    EXPECT_EQ(model(i).reg(6), value) << "register 6 of FPGA " << i << " after " << wait;
+                    EXPECT_EQ(pcRead(i, 6), value) << "register 6 of FPGA " << i << " as the PC reads it";
+                }
+            }
+            // Word 2176 says the level: its own percent, or one that sets it.
+            const unsigned word = le16(store->ram_para, 2176);
+            EXPECT_TRUE(fpga_manage::bri_value_to_percent(value) == word ||
+                        fpga_manage::bri_percent_to_value(word, p.mode) == value)
+                << "word 2176 is " << word << " for register value " << int(value);
+            EXPECT_EQ(read.data.size() == 2 ? le16(read.data.data(), 0) : -1, int(word)) << "read once both were up";
+            EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), stored) << "stored record";
+        }
     }
     EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
 }
