@@ -23,7 +23,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -197,10 +199,29 @@ void BM_TcpRamReadVsEcho(benchmark::State& state)
 }
 BENCHMARK(BM_TcpRamReadVsEcho)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
+// The voluntary context switches of this process's threads whose names
+// begin with prefix (the link's workers: "udp-", "tcp-").
+long workerSwitches(const std::string& prefix)
+{
+    long sum = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name) || name.rfind(prefix, 0) != 0)
+            continue;
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                sum += std::stol(line.substr(24));
+    }
+    return sum;
+}
+
 // kPcs PCs, each on its own link and thread, make kEach RAM reads back to
-// back per iteration.
+// back per iteration; the workers' voluntary context switches per reply are
+// counted too.
 template <typename LinkT>
-void manyPcs(benchmark::State& state, unsigned short port)
+void manyPcs(benchmark::State& state, unsigned short port, const std::string& workers)
 {
     const int pcs = static_cast<int>(state.range(0));
     constexpr int kEach = 200;
@@ -212,6 +233,7 @@ void manyPcs(benchmark::State& state, unsigned short port)
     std::atomic<bool> failed{false};
     double seconds = 0;
     int64_t replies = 0;
+    const long switchesBefore = workerSwitches(workers);
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         std::vector<std::thread> threads;
@@ -233,13 +255,15 @@ void manyPcs(benchmark::State& state, unsigned short port)
         }
     }
     state.counters["replies_per_s"] = seconds > 0 ? static_cast<double>(replies) / seconds : 0;
+    state.counters["switches_per_reply"] =
+        replies > 0 ? static_cast<double>(workerSwitches(workers) - switchesBefore) / static_cast<double>(replies) : 0;
 }
 
 void BM_UdpManyPcs(benchmark::State& state)
 {
     board();
     udpnetManage udp(0, 0);
-    manyPcs<UdpLink>(state, udp.control_port());
+    manyPcs<UdpLink>(state, udp.control_port(), "udp-");
 }
 BENCHMARK(BM_UdpManyPcs)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
@@ -247,7 +271,7 @@ void BM_TcpManyPcs(benchmark::State& state)
 {
     board();
     networkManage tcp(0);
-    manyPcs<TcpLink>(state, tcp.port());
+    manyPcs<TcpLink>(state, tcp.port(), "tcp-");
 }
 BENCHMARK(BM_TcpManyPcs)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 

@@ -9,10 +9,11 @@
 #include <cstdint>
 
 // A thread serving a request may let another thread take over what it
-// would do meanwhile once the service waits (the control link's workers:
-// the other one reads the PCs' requests while this one waits). blocks() is
-// called before every wait that may last; it tells the thread's service
-// once.
+// would do meanwhile (the control link's workers: the other one reads the
+// PCs' requests while this one serves). That happens once the service has
+// lasted a few milliseconds, whatever it waits on; blocks(), called before
+// the waits that may last, makes it happen at once: it tells the thread's
+// service once.
 namespace service_wait {
 
 using Hook = void (*)(void* context);

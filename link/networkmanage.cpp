@@ -133,7 +133,21 @@ void networkManage::watchServed(Client& client)
 
 void networkManage::wait(int timeoutMs)
 {
-    m_foundCount = m_set.wait(m_found, 16, timeoutMs);
+    m_foundCount = m_set.wait(m_found, kFoundAtOnce, timeoutMs);
+}
+
+void networkManage::look()
+{
+    // What every connection sent during a short service takes its place,
+    // in the order it came: as many looks as the server and every
+    // connection may fill.
+    for (int look = 0; look < (kMaxClients + kFoundAtOnce) / kFoundAtOnce; ++look) {
+        wait(0);
+        const bool full = m_foundCount == kFoundAtOnce;
+        take();
+        if (!full)
+            return;
+    }
 }
 
 void networkManage::take()

@@ -51,8 +51,10 @@ public:
     void queue_reply(const unsigned char* framed, int length) override;
 
 private:
-    // A connection. The worker that serves it is the only one to touch it
-    // while it is served; for the rest the line's mutex is held.
+    // A connection, under the line's mutex; while it is served, its worker
+    // uses it without the mutex, and the other worker, reading meanwhile,
+    // touches only its watch fields (armed, armedFor, armedOnce), under the
+    // mutex.
     struct Client : ServiceLine::Stream {
         int fd = -1;
         uint64_t id = 0;            // its key in the epoll set
@@ -78,7 +80,9 @@ private:
     // The line's calls (see ServiceLine::Side).
     void wait(int timeoutMs) override;
     void take() override;
+    void look() override;
     int tend() override;
+    int arrivalFd() const override { return m_set.fd(); }
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
     void served(ServiceLine::Stream& stream) override;
@@ -96,7 +100,8 @@ private:
     // The server and the connections, each watched for what a worker may
     // read of it; what the last wait found.
     WatchSet m_set;
-    epoll_event m_found[16];
+    static constexpr int kFoundAtOnce = 16;
+    epoll_event m_found[kFoundAtOnce];
     int m_foundCount = 0;
     std::list<Client> m_clients;
     uint64_t m_nextId = kServerKey + 1;

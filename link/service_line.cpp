@@ -18,6 +18,12 @@ namespace {
 constexpr int kTicketPollMs = 10;
 // How often a worker standing by looks at the line when nothing wakes it.
 constexpr int kStandByPollMs = 1000;
+// A service found under way at two looks this far apart has lasted that
+// long: the worker standing by reads from then on.
+constexpr int kLongServiceMs = 5;
+// Looks at which no service began, after which the worker standing by
+// waits for arrivals again instead of looking.
+constexpr int kQuietLooks = 10;
 
 } // namespace
 
@@ -120,26 +126,23 @@ bool ServiceLine::ticketWaits() const
     return false;
 }
 
-bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
+bool ServiceLine::serve(Stream* next, std::unique_lock<LineMutex>& hold)
 {
     if (!next)
         return false;
     unplace(*next);
     m_serving = next;
+    ++m_services;
     link_endpoint::Job job = next->endpoint->next();
-    // The line stays held until the service waits: a short one costs no
-    // letting go and taking again. Unless the other worker reads: what it
-    // takes meanwhile goes before the next in line.
-    m_servingHold = &hold;
-    if (m_readers > 0)
-        hold.unlock();
+    // The line is let go for the service, whatever it waits on: the worker
+    // standing by reads once the service has lasted kLongServiceMs, or at
+    // once when the service tells it waits (see handOver).
+    hold.unlock();
     {
         const service_wait::Scope waits(&ServiceLine::handOver, this);
         m_side.serve(*next, job);
     }
-    if (!hold.owns_lock())
-        hold.lock();
-    m_servingHold = nullptr;
+    hold.lock();
     m_serving = nullptr;
     m_side.served(*next);
     // What arrived during the service takes its place before the stream
@@ -156,7 +159,7 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<std::mutex>& hold)
 void ServiceLine::run(const char* name)
 {
     Utils::name_thread(name);
-    std::unique_lock<std::mutex> hold(m_mutex);
+    std::unique_lock<LineMutex> hold(m_mutex);
     // What has arrived was just taken: by a wait, or at the end of a
     // service (see serve()).
     bool taken = false;
@@ -179,11 +182,7 @@ void ServiceLine::run(const char* name)
         // waits (see handOver). (A service under way has waited, or began
         // while this one read.)
         if (m_readers > 0) {
-            ++m_standing;
-            hold.unlock();
-            standBy();
-            hold.lock();
-            --m_standing;
+            standBy(hold);
             continue;
         }
         if (m_placed > 0 && ticketWaits())
@@ -198,28 +197,40 @@ void ServiceLine::run(const char* name)
     }
 }
 
-void ServiceLine::standBy()
+void ServiceLine::standBy(std::unique_lock<LineMutex>& hold)
 {
-    pollfd fds[2] = {{m_handOverFd, POLLIN, 0}, {m_endFd, POLLIN, 0}};
-    if (::poll(fds, 2, kStandByPollMs) > 0 && (fds[0].revents & POLLIN)) {
-        uint64_t count = 0;
-        if (::read(m_handOverFd, &count, sizeof(count)) < 0) {
-            // Taken by the other worker meanwhile.
+    // The other worker reads. Once it serves, whatever the service waits
+    // on, this one reads instead, found at its next look: it looks every
+    // kLongServiceMs while services begin, and while the line is quiet it
+    // wakes with the other worker when a request arrives. A service that
+    // tells it waits wakes it at once (see handOver).
+    ++m_standing;
+    uint64_t seen = m_services;
+    int quiet = 0;
+    while (!m_stop && m_readers > 0) {
+        const bool looking = quiet < kQuietLooks;
+        hold.unlock();
+        pollfd fds[3] = {{m_handOverFd, POLLIN, 0}, {m_endFd, POLLIN, 0}, {m_side.arrivalFd(), POLLIN, 0}};
+        if (::poll(fds, looking ? 2 : 3, looking ? kLongServiceMs : kStandByPollMs) > 0 &&
+            (fds[0].revents & POLLIN)) {
+            uint64_t count = 0;
+            if (::read(m_handOverFd, &count, sizeof(count)) < 0) {
+                // Taken by the other worker meanwhile.
+            }
         }
+        hold.lock();
+        quiet = looking && m_services == seen ? quiet + 1 : 0;
+        seen = m_services;
     }
+    --m_standing;
 }
 
 void ServiceLine::handOver(void* line)
 {
+    // Called without the line: the worker standing by, if any, need not
+    // wait for its next look.
     ServiceLine& self = *static_cast<ServiceLine*>(line);
-    std::unique_lock<std::mutex>& hold = *self.m_servingHold;
-    // Let go already when the other worker read as the service began
-    // (nobody stood by).
-    if (!hold.owns_lock())
-        return;
-    const bool standing = self.m_standing > 0;
-    hold.unlock();
-    if (standing)
+    if (self.m_standing.load() > 0)
         signal(self.m_handOverFd);
 }
 

@@ -15,14 +15,15 @@
 // Two workers share the work, each reading and serving in turn: the one
 // that reads a request serves it when nothing is being served, with no
 // hand-over between threads, while the other stands by. What has arrived
-// meanwhile is taken before the next in line is served. A service holds
-// the line until it first waits (a pass-through, a write waiting for a
-// chip pass: see service_wait); then it lets the line go and the one
-// standing by is woken and reads what arrives meanwhile, giving it its
-// place at once, so a long service changes nobody's place. A service that
-// begins while the other worker reads holds nothing.
+// meanwhile is taken before the next in line is served. A service lets
+// the line go; once it has lasted a few milliseconds, whatever it waits
+// on, the one standing by reads what arrives meanwhile, giving it its
+// place at once, so a long service changes nobody's place (a service that
+// tells it waits, a pass-through or a write waiting for a chip pass, see
+// service_wait, hands over at once).
 #pragma once
 
+#include "link/line_mutex.h"
 #include "link/link_transport.h"
 
 #include <atomic>
@@ -64,11 +65,12 @@ public:
         // waits: what the transport looks after between arrivals. Returns
         // how long the wait for arrivals may last (ms).
         virtual int tend() = 0;
+        // A descriptor that polls readable while something has arrived
+        // that wait() would find.
+        virtual int arrivalFd() const = 0;
         // Whether the stream's next request may be served now (asks).
         virtual bool mayServe(const Stream& stream) const = 0;
-        // Serves a job taken from the stream, under the mutex until the
-        // service first waits (see service_wait), without it from then on
-        // (or throughout, when the other worker reads).
+        // Without the mutex: serves a job taken from the stream.
         virtual void serve(Stream& stream, link_endpoint::Job& job) = 0;
         // Under the mutex, once the stream's service has ended.
         virtual void served(Stream& stream) = 0;
@@ -85,7 +87,7 @@ public:
     void stop();
 
     // The mutex every member below is called under.
-    std::mutex& mutex() { return m_mutex; }
+    LineMutex& mutex() { return m_mutex; }
     // A stream comes into the line's care, or leaves it (never the one
     // being served).
     void join(Stream& stream);
@@ -103,35 +105,34 @@ public:
 
 private:
     void run(const char* name);
-    // Waits until a service waits (or the line stops).
-    void standBy();
-    // A service waits (called on its worker, from inside the wait): it
-    // lets the line go, if it holds it, and the worker standing by, if
-    // any, is woken.
+    // Stands by while the other worker reads (or until the line stops);
+    // under the mutex.
+    void standBy(std::unique_lock<LineMutex>& hold);
+    // A service waits (called on its worker, from inside the wait, without
+    // the mutex): the worker standing by, if any, is woken.
     static void handOver(void* line);
     // Serves the first in line, when nothing is being served and one may
     // be (true).
-    bool serveNext(std::unique_lock<std::mutex>& hold)
+    bool serveNext(std::unique_lock<LineMutex>& hold)
     {
         return !m_serving && m_placed > 0 && serve(pickNext(), hold);
     }
-    bool serve(Stream* next, std::unique_lock<std::mutex>& hold);
+    bool serve(Stream* next, std::unique_lock<LineMutex>& hold);
     // Whether takePlace() would give the stream a place now.
     bool wantsPlace(const Stream& stream) const;
     Stream* pickNext();
     bool ticketWaits() const;
 
     Side& m_side;
-    std::mutex m_mutex;
+    LineMutex m_mutex;
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
-    // The serving worker's hold on the mutex (see handOver).
-    std::unique_lock<std::mutex>* m_servingHold = nullptr;
+    uint64_t m_services = 0;   // services begun
     uint64_t m_nextPlace = 1;
     int m_placed = 0;   // streams with a place
     // Workers waiting for arrivals, and standing by.
     int m_readers = 0;
-    int m_standing = 0;
+    std::atomic<int> m_standing{0};
     // Wakes the worker standing by; ends the standing by at the end.
     int m_handOverFd = -1;
     int m_endFd = -1;
@@ -151,6 +152,8 @@ public:
     WatchSet(const WatchSet&) = delete;
     WatchSet& operator=(const WatchSet&) = delete;
     bool ok() const { return m_epoll >= 0; }
+    // Polls readable while an event waits.
+    int fd() const { return m_epoll; }
 
     // Watches fd for events (EPOLLIN, EPOLLRDHUP: EPOLLHUP and EPOLLERR
     // always count), reported with key; false when the set refused it.
