@@ -118,7 +118,7 @@ bool passthrough_with_ticket(link_transport& transport, const unsigned char* fra
             m->passby_begin(takenUs);
             g_passby_transports[code] = &transport;
             g_passby_trans_port = code;
-            m->Dealwith1_PC_to_eth(length, frame, takenUs);
+            m->passby_forward(length, frame, takenUs);
             pc_cmd_time = G_timeTicks.load();
             deadlineUs = m->passby_deadline_us.load();
         } else {

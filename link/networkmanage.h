@@ -8,6 +8,7 @@
 #include "link/link_transport.h"
 #include "link/service_line.h"
 #include "link/tcpserver.h"
+#include "link/watch_set.h"
 
 #include <chrono>
 #include <list>

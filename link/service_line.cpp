@@ -5,8 +5,6 @@
 #include "core/wait_bound.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <poll.h>
 #include <unistd.h>
@@ -147,13 +145,20 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<LineMutex>& hold)
     m_side.served(*next);
     // What arrived during the service takes its place before the stream
     // just served takes its next one: it goes behind those heard from
-    // meanwhile. The other worker, when it reads, took it as it came; else
-    // it is looked at when another service follows at once. (When none
-    // does, the next wait takes what arrived in the order it arrived.)
-    if (m_readers == 0 && (m_placed > 0 || wantsPlace(*next)))
-        m_side.look();
+    // meanwhile.
+    lookBeforeServing(next);
     takePlace(*next);
     return true;
+}
+
+void ServiceLine::lookBeforeServing(const Stream* justServed)
+{
+    // The other worker, when it reads, took what arrived as it came; else
+    // it is looked at when a service follows at once (the first in line,
+    // or the next request of the stream just served). When none does, the
+    // next wait takes what arrived, in the order it arrived.
+    if (m_readers == 0 && !m_serving && (m_placed > 0 || (justServed && wantsPlace(*justServed))))
+        m_side.look();
 }
 
 void ServiceLine::run(const char* name)
@@ -165,10 +170,9 @@ void ServiceLine::run(const char* name)
     bool taken = false;
     while (!m_stop) {
         // What arrived while this worker stood by takes its place before
-        // the next in line is served (unless the other worker reads as it
-        // comes).
-        if (!taken && m_readers == 0 && !m_serving && m_placed > 0)
-            m_side.look();
+        // the next in line is served.
+        if (!taken)
+            lookBeforeServing(nullptr);
         taken = serveNext(hold);
         if (taken)
             continue;
@@ -178,9 +182,8 @@ void ServiceLine::run(const char* name)
         taken = serveNext(hold);
         if (taken)
             continue;
-        // The other worker reads: this one stands by, until a service
-        // waits (see handOver). (A service under way has waited, or began
-        // while this one read.)
+        // The other worker reads: this one stands by (a service under way
+        // is served without the line: this one reads meanwhile).
         if (m_readers > 0) {
             standBy(hold);
             continue;
@@ -232,49 +235,4 @@ void ServiceLine::handOver(void* line)
     ServiceLine& self = *static_cast<ServiceLine*>(line);
     if (self.m_standing.load() > 0)
         signal(self.m_handOverFd);
-}
-
-WatchSet::WatchSet()
-    : m_epoll(::epoll_create1(EPOLL_CLOEXEC))
-{
-}
-
-WatchSet::~WatchSet()
-{
-    if (m_epoll >= 0)
-        ::close(m_epoll);
-}
-
-bool WatchSet::watch(int fd, uint64_t key, uint32_t events, bool once)
-{
-    epoll_event ev{};
-    ev.events = once ? events | EPOLLONESHOT : events;
-    ev.data.u64 = key;
-    if (::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &ev) == 0)
-        return true;
-    return errno == ENOENT && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
-}
-
-bool WatchSet::watchEnd(int fd)
-{
-    // Once readable it ends every wait.
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = kEndKey;
-    return fd >= 0 && ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) == 0;
-}
-
-void WatchSet::unwatch(int fd)
-{
-    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
-}
-
-int WatchSet::wait(epoll_event* found, int most, int timeoutMs)
-{
-    const int n = ::epoll_wait(m_epoll, found, most, timeoutMs);
-    int kept = 0;
-    for (int i = 0; i < n; ++i)
-        if (found[i].data.u64 != kEndKey)
-            found[kept++] = found[i];
-    return kept;
 }

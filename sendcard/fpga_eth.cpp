@@ -430,6 +430,11 @@ int fpga_manage::Dealwith1_PC_to_eth(int length, const unsigned char* in, uint64
     if (takenUs == 0 || takenUs > now)
         takenUs = now;
     passby_begin(takenUs);
+    return passby_forward(length, in, takenUs);
+}
+
+int fpga_manage::passby_forward(int length, const unsigned char* in, uint64_t takenUs)
+{
     if (length < 11 || length >= static_cast<int>(kMaxPortFrame))
         return 1;
     unsigned char f[kMaxPortFrame];

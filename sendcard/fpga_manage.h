@@ -671,6 +671,9 @@ public:
     };
     // A request starts with nothing open, answered or waited for.
     void passby_begin(uint64_t takenUs);
+    // The rest of Dealwith1_PC_to_eth once the request has begun (takenUs
+    // on the board's clock): the frame routed and sent.
+    int passby_forward(int length, const unsigned char* frame, uint64_t takenUs);
     // Waits for the SPI bus until untilUs (board clock): false when it
     // stayed held (the request is dropped).
     bool passby_wait_bus(uint64_t untilUs);
