@@ -252,6 +252,7 @@ int main(int argc, char** argv)
     // The number keypad covers the right part of the screen.
     g_numberkeyboard->setGeometry(g_mainwindow->x() + 420, g_mainwindow->y(), 380, 480);
 
+    Utils::start_tick_thread();
     g_timer = new QTimer();
     QObject::connect(g_timer, &QTimer::timeout, g_mainwindow, &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);

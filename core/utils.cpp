@@ -21,6 +21,7 @@
 #include <ctime>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -136,7 +137,6 @@ unsigned int Utils::getTimeSpace(unsigned int t)
 
 unsigned int Utils::TickCount::due(uint64_t nowUs)
 {
-    constexpr uint64_t kTickUs = 10000;
     if (!started) {
         started = true;
         countedUs = nowUs;
@@ -147,6 +147,22 @@ unsigned int Utils::TickCount::due(uint64_t nowUs)
     const uint64_t ticks = (nowUs - countedUs) / kTickUs;
     countedUs += ticks * kTickUs;
     return static_cast<unsigned int>(ticks);
+}
+
+void Utils::start_tick_thread()
+{
+    // It runs for the life of the process, as the other workers do.
+    std::thread([] {
+        name_thread("tick");
+        platform::Clock& clock = platform::clock();
+        TickCount count;
+        for (;;) {
+            G_timeTicks.fetch_add(count.due(clock.nowUs()));
+            const uint64_t now = clock.nowUs();
+            const uint64_t next = count.countedUs + TickCount::kTickUs;
+            clock.sleepUs(next > now ? next - now : 0);
+        }
+    }).detach();
 }
 
 unsigned char Utils::BCC(const unsigned char* data, unsigned int len)

@@ -80,17 +80,20 @@ public:
     // Ticks elapsed from the stamp t to G_timeTicks, across the wrap.
     static unsigned int getTimeSpace(unsigned int t);
 
-    // What the 10 ms timer adds to G_timeTicks: the tick counts time, one
-    // per 10 ms of the board's monotonic clock however late the timer
-    // fires (a GUI thread busy storing a file fires it late, and a timer
-    // does not make up the firings it missed).
+    // The count of G_timeTicks: one tick per 10 ms of the board's
+    // monotonic clock, however late the counting thread wakes.
     struct TickCount {
+        static constexpr uint64_t kTickUs = 10000;
         // The whole ticks from the time counted so far to nowUs (1 at the
         // first count); the rest of a tick is counted the next time.
         unsigned int due(uint64_t nowUs);
         bool started = false;
         uint64_t countedUs = 0;
     };
+    // Counts G_timeTicks from now on, on a thread of its own: a thread that
+    // is busy (the GUI thread storing a change, with its 10 ms timer) holds
+    // no wait of another back, nor lets one pass early by a late jump.
+    static void start_tick_thread();
 
     static unsigned char BCC(const unsigned char* data, unsigned int len);
     static unsigned int calcCRC32(const unsigned char* data, unsigned int len);

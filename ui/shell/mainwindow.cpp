@@ -12,7 +12,6 @@
 #include "core/zdrrampara.h"
 #include "link/link_global.h"
 #include "platform/board_root.h"
-#include "platform/clock.h"
 #include "ui/picture/custommode.h"
 #include "ui/shell/firmwareupdate.h"
 #include "ui/shell/lcd_touch.h"
@@ -124,11 +123,8 @@ MainWindow::~MainWindow()
 
 // --- the tick ------------------------------------------------------------
 
-uint64_t (*MainWindow::tick_clock_us)() = [] { return platform::clock().nowUs(); };
-
 void MainWindow::slot_update_timer_ticks()
 {
-    G_timeTicks.fetch_add(tick_count_.due(tick_clock_us()));
     if (update_window_ && update_window_->isVisible())
         update_window_->animation_step();
     if (g_tip)

@@ -7,8 +7,6 @@
 // settings are saved as a mode.
 #pragma once
 
-#include "core/utils.h"
-
 #include <QMainWindow>
 
 class QFrame;
@@ -63,14 +61,12 @@ public:
     // One factory-ageing sample into factoryage_log.
     void factoryage_sample();
 
-    // The clock the tick counts (µs): the board's monotonic clock.
-    static uint64_t (*tick_clock_us)();
-
 public slots:
-    // Slot of the 10 ms timer: advances G_timeTicks first (by the 10 ms
-    // that passed since it last did, however late it fires), then runs the
-    // update-screen animation, the tip time-out, a requested reboot, the
-    // factory-ageing sample and the touch idle time-outs, in this order.
+    // Slot of the 10 ms timer: runs the update-screen animation, the tip
+    // time-out, a requested reboot, the factory-ageing sample and the
+    // touch idle time-outs, in this order. (G_timeTicks counts on a thread
+    // of its own, see Utils::start_tick_thread: the timer fires late while
+    // the GUI thread is busy.)
     void slot_update_timer_ticks();
 
     // The update busy screen of the USB upgrade: shown (made once) and
@@ -117,5 +113,4 @@ private:
     FirmwareUpdate* update_window_ = nullptr;
     unsigned int busy_at_ = 0;
     unsigned int ageing_at_ = 0;
-    Utils::TickCount tick_count_;
 };
