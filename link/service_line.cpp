@@ -130,7 +130,7 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<LineMutex>& hold)
         return false;
     unplace(*next);
     m_serving = next;
-    ++m_services;
+    markService();
     link_endpoint::Job job = next->endpoint->next();
     // The line is let go for the service, whatever it waits on: the worker
     // standing by reads once the service has lasted kLongServiceMs, or at
@@ -142,6 +142,7 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<LineMutex>& hold)
     }
     hold.lock();
     m_serving = nullptr;
+    markService();
     m_side.served(*next);
     // What arrived during the service takes its place before the stream
     // just served takes its next one: it goes behind those heard from
@@ -182,8 +183,7 @@ void ServiceLine::run(const char* name)
         taken = serveNext(hold);
         if (taken)
             continue;
-        // The other worker reads: this one stands by (a service under way
-        // is served without the line: this one reads meanwhile).
+        // The other worker reads: this one stands by (see standBy).
         if (m_readers > 0) {
             standBy(hold);
             continue;
@@ -202,17 +202,18 @@ void ServiceLine::run(const char* name)
 
 void ServiceLine::standBy(std::unique_lock<LineMutex>& hold)
 {
-    // The other worker reads. Once it serves, whatever the service waits
-    // on, this one reads instead, found at its next look: it looks every
-    // kLongServiceMs while services begin, and while the line is quiet it
-    // wakes with the other worker when a request arrives. A service that
-    // tells it waits wakes it at once (see handOver).
+    // The other worker reads, or serves. A service found under way at two
+    // looks kLongServiceMs apart has lasted that long, whatever it waits
+    // on: this worker reads from then on. It looks (without the line)
+    // every kLongServiceMs while services begin; while the line is quiet
+    // it wakes with the other worker when a request arrives. A service
+    // that tells it waits wakes it at once (see handOver).
     ++m_standing;
-    uint64_t seen = m_services;
+    hold.unlock();
+    uint64_t seen = m_serviceMark.load(std::memory_order_relaxed);
     int quiet = 0;
-    while (!m_stop && m_readers > 0) {
+    while (!m_stop) {
         const bool looking = quiet < kQuietLooks;
-        hold.unlock();
         pollfd fds[3] = {{m_handOverFd, POLLIN, 0}, {m_endFd, POLLIN, 0}, {m_side.arrivalFd(), POLLIN, 0}};
         if (::poll(fds, looking ? 2 : 3, looking ? kLongServiceMs : kStandByPollMs) > 0 &&
             (fds[0].revents & POLLIN)) {
@@ -220,11 +221,15 @@ void ServiceLine::standBy(std::unique_lock<LineMutex>& hold)
             if (::read(m_handOverFd, &count, sizeof(count)) < 0) {
                 // Taken by the other worker meanwhile.
             }
+            break;
         }
-        hold.lock();
-        quiet = looking && m_services == seen ? quiet + 1 : 0;
-        seen = m_services;
+        const uint64_t mark = m_serviceMark.load(std::memory_order_relaxed);
+        if ((mark & 1) != 0 && mark == seen)
+            break;
+        quiet = looking && mark == seen ? quiet + 1 : 0;
+        seen = mark;
     }
+    hold.lock();
     --m_standing;
 }
 

@@ -104,8 +104,9 @@ public:
 
 private:
     void run(const char* name);
-    // Stands by while the other worker reads (or until the line stops);
-    // under the mutex.
+    // Stands by while the other worker reads or serves, until a service
+    // has lasted kLongServiceMs or tells it waits (or the line stops);
+    // called and returns under the mutex.
     void standBy(std::unique_lock<LineMutex>& hold);
     // A service waits (called on its worker, from inside the wait, without
     // the mutex): the worker standing by, if any, is woken.
@@ -129,7 +130,10 @@ private:
     LineMutex m_mutex;
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
-    uint64_t m_services = 0;   // services begun
+    // Odd while a service is under way: services begun and ended. Written
+    // under the mutex, read without it (see standBy).
+    std::atomic<uint64_t> m_serviceMark{0};
+    void markService() { m_serviceMark.store(m_serviceMark.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
     uint64_t m_nextPlace = 1;
     int m_placed = 0;   // streams with a place
     // Workers waiting for arrivals, and standing by.
