@@ -3,6 +3,7 @@
 // on/off times and the power sequence fields of the multi-function card.
 #include "sendcard/fpga_manage.h"
 
+#include "core/calendar.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/para_layout.h"
@@ -90,12 +91,9 @@ namespace {
 // A date of the calendar from 2000 to 2099 and a time of the day.
 bool clock_valid(int year, int month, int day, int hour, int minute, int second)
 {
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 2000 || year > 2099 || month < 1 || month > 12 || day < 1)
+    if (year < calendar::kFirstYear || year > calendar::kLastYear || day < 1)
         return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    const int last = month == 2 && leap ? 29 : days[month - 1];
-    return day <= last && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+    return day <= calendar::days_in_month(year, month) && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
 }
 
 } // namespace

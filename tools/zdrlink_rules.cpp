@@ -1,6 +1,11 @@
 #include "zdrlink_rules.h"
 
+#include "core/calendar.h"
 #include "core/le_bytes.h"
+#include "core/para_layout.h"
+#include "core/zdrrampara.h"
+#include "link/link_global.h"
+#include "link/message_deal.h"
 
 #include <cctype>
 #include <cstdio>
@@ -13,14 +18,16 @@ namespace {
 using pcclient::Bytes;
 using std::to_string;
 
-constexpr unsigned kMaxRead = 4096;           // bytes or registers in one read
-constexpr unsigned kAreaSize = 4096;          // the block, and each user mode's image
-constexpr unsigned kLastModeAddress = 0x10FFF;
-constexpr unsigned kProcessorRegisters = 256; // written
-constexpr unsigned kStatusWindow = 1064;      // read
-constexpr unsigned kCardRegisters = 171;      // 0 to 170
-constexpr unsigned kWindows = 16, kInputs = 6, kCrops = 40;
-constexpr unsigned long long kMaxUpload = 5ull * 1024 * 1024;
+// The device's own limits.
+constexpr unsigned kMaxRead = message_deal::kMaxRead;           // bytes or registers in one read
+constexpr unsigned kAreaSize = para::kBlockSize;                // the block, and each user mode's image
+static_assert(ZdrRamPara::kSlotFileSize == para::kBlockSize, "a user mode's image is as large as the block");
+constexpr unsigned kLastModeAddress = (ZdrRamPara::kSlotCount << 12) + kAreaSize - 1;
+constexpr unsigned kProcessorRegisters = link_reg::kWritableCount; // written
+constexpr unsigned kStatusWindow = ZdrRamPara::kStatusSize;        // read
+constexpr unsigned kCardRegisters = link_services::kSendCardWritableCount;       // 0 to 170
+constexpr unsigned kWindows = para::kLayerCount, kInputs = para::kInputCount, kCrops = para::kCropCount;
+constexpr unsigned long long kMaxUpload = kFileBufSize;
 
 std::string hex(unsigned long v)
 {
@@ -242,13 +249,12 @@ std::string clock(const Bytes& p)
     if (!why.empty())
         return why;
     const unsigned year = le16(p.data(), 0), month = p[2], day = p[3];
-    if (year < 2000 || year > 2099)
-        return "year " + to_string(year) + ": the processor takes 2000 to 2099";
-    static const unsigned days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = year % 4 == 0;   // within 2000 to 2099
+    if (year < calendar::kFirstYear || year > calendar::kLastYear)
+        return "year " + to_string(year) + ": the processor takes " + to_string(calendar::kFirstYear) + " to " +
+               to_string(calendar::kLastYear);
     if (month < 1 || month > 12)
         return "month " + to_string(month) + ": 1 to 12";
-    const unsigned last = days[month - 1] + (month == 2 && leap ? 1 : 0);
+    const unsigned last = static_cast<unsigned>(calendar::days_in_month(static_cast<int>(year), month));
     if (day < 1 || day > last)
         return "day " + to_string(day) + ": " + to_string(year) + "-" + (month < 10 ? "0" : "") + to_string(month) +
                " has days 1 to " + to_string(last);
