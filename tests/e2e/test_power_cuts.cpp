@@ -910,10 +910,11 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
             app.setEnv("ZDR_KILL_RENAME_AFTER", c.cutBefore ? "0" : "1");
         }
         ASSERT_TRUE(app.start()) << c.what << ": " << app.output().toStdString();
-        if (!c.hold)
+        if (!c.hold) {
             ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
-        else if (*c.hold)
+        } else if (*c.hold) {
             EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
+        }
         pcclient::UdpLink udp;
         const bool answered = c.stopAtOnce ? udp.open("127.0.0.1", app.linkPort("udp")) &&
                                                  pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0})
@@ -927,9 +928,10 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
                 ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == c.percent; }, 5000))
                     << c.what << ": the file holds " << filePercent(app);
             }
-            if (c.hold && *c.hold)
+            if (c.hold && *c.hold) {
                 EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos)
                     << c.what << ": " << app.control("fpga-status");
+            }
             if (c.release) {
                 ASSERT_EQ(app.control("fpga-fault 1 none"), "");
                 ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
