@@ -250,6 +250,23 @@ void ConfigEngine::write_config_variant(ConfigItem::ConfigName name, QVariant va
 void ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values)
 {
     QMutexLocker lock(&m_mutex);
+    store_locked(values);
+}
+
+bool ConfigEngine::write_config_variants_if(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& expected,
+                                            const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values)
+{
+    QMutexLocker lock(&m_mutex);
+    for (const auto& e : expected) {
+        if (e.first < 0 || static_cast<size_t>(e.first) >= m_items.size() || m_items[e.first]->value != e.second)
+            return false;
+    }
+    store_locked(values);
+    return true;
+}
+
+void ConfigEngine::store_locked(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values)
+{
     for (const auto& v : values) {
         if (v.first < 0 || static_cast<size_t>(v.first) >= m_items.size())
             continue;

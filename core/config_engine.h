@@ -77,6 +77,12 @@ public:
     // is replaced whole, so a reader (or the next start after a power cut)
     // sees all of the old values or all of the new ones.
     void write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values);
+    // The same, in one hold with a look at the items of `expected`: when any
+    // of them no longer holds the value given there (another writer changed
+    // it since the caller read it), nothing is written and the result is
+    // false.
+    bool write_config_variants_if(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& expected,
+                                  const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values);
 
     // Look-ups by name, with or without the "config/" prefix.
     ConfigItem* getConfigItem(QString name);
@@ -103,6 +109,8 @@ private:
     static void readDeviceId();
     static void checkLaunchLine();
     static void createDefaultParaFile();
+    // Sets the items and writes the file once; m_mutex held.
+    void store_locked(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values);
 
     std::unique_ptr<QSettings> m_settings;
     std::vector<std::unique_ptr<ConfigItem>> m_items;

@@ -10,11 +10,38 @@
 # own (2 and 3) with a busy loop on it, the cores swapped every round.
 # The builds should be made from the same benchmark file.
 set -euo pipefail
-usage="usage: scripts/bench-pair.sh FIRST_BENCH SECOND_BENCH [rounds] [quiet|busy|core-each]"
-first=${1:?$usage}
-second=${2:?$usage}
+usage="usage: scripts/bench-pair.sh FIRST_BENCH SECOND_BENCH [rounds] [quiet|busy|core-each]
+Runs the link benchmarks of two builds (their bench/zdr_bench, made from the
+same benchmark file) side by side, both at the same moment, for the given
+number of rounds (1 to 1000, default 10), and prints each figure's paired
+median of second/first (above 1: the second build is better) with a
+bootstrap 90 % interval. quiet (the default): nothing else runs; busy: a
+busy loop on every core; core-each: each build on a core of its own (2 and
+3) with a busy loop on it, the cores swapped every round (4 cores needed)."
+case "${1:-}" in
+  --help|-h) echo "$usage"; exit 0 ;;
+esac
+refuse() { echo "bench-pair: $1" >&2; echo "$usage" >&2; exit 2; }
+case $# in
+0) echo "$usage" >&2; exit 2 ;;
+1) refuse "two benchmark binaries are needed, not one" ;;
+2 | 3 | 4) ;;
+*) refuse "four arguments at most, not $#" ;;
+esac
+first=$1
+second=$2
 rounds=${3:-10}
 cond=${4:-quiet}
+for bench in "$first" "$second"; do
+    [ -f "$bench" ] && [ -x "$bench" ] || refuse "'$bench' is not an executable file (a build's bench/zdr_bench)"
+done
+if ! [[ "$rounds" =~ ^[1-9][0-9]{0,3}$ ]] || ((rounds > 1000)); then
+    refuse "rounds must be a whole number from 1 to 1000, not '$rounds'"
+fi
+case $cond in
+quiet | busy | core-each) ;;
+*) refuse "the condition must be quiet, busy or core-each, not '$cond'" ;;
+esac
 cases="BM_UdpRamReadVsEcho BM_TcpRamReadVsEcho BM_UdpManyPcs/1/ BM_UdpManyPcs/8/ BM_TcpManyPcs/1/ BM_TcpManyPcs/8/"
 work=$(mktemp -d)
 loops=()
@@ -22,14 +49,12 @@ trap 'for p in "${loops[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$w
 
 busy_loop() { taskset -c "$1" bash -c 'while :; do :; done' & loops+=($!); }
 case $cond in
-quiet) ;;
 busy) for ((c = 0; c < $(nproc); ++c)); do busy_loop "$c"; done ;;
 core-each)
-    (($(nproc) >= 4)) || { echo "core-each needs 4 cores" >&2; exit 2; }
+    (($(nproc) >= 4)) || { echo "bench-pair: core-each needs 4 cores" >&2; exit 2; }
     busy_loop 2
     busy_loop 3
     ;;
-*) echo "$usage" >&2; exit 2 ;;
 esac
 
 # One build's figures of one case: "name key value" lines.
@@ -54,7 +79,13 @@ for ((r = 1; r <= rounds; ++r)); do
         run "$a" "$first" "$c" "$work/first" &
         local_first=$!
         run "$b" "$second" "$c" "$work/second" &
-        wait "$local_first" $!
+        local_second=$!
+        first_status=0 second_status=0
+        wait "$local_first" || first_status=$?
+        wait "$local_second" || second_status=$?
+        for failed in "$first $first_status" "$second $second_status"; do
+            [ "${failed##* }" = 0 ] || { echo "bench-pair: ${failed% *} failed on $c (exit status ${failed##* })" >&2; exit 1; }
+        done
         # Lower is better for times and ratios, higher for replies.
         awk 'NR == FNR { v[$1 " " $2] = $3; next }
              ($1 " " $2) in v && v[$1 " " $2] > 0 && $3 > 0 {

@@ -1,5 +1,6 @@
 #include "sim/fpga_model.h"
 
+#include "sim/c331_chip.h"
 #include "sim/control_channel.h"
 #include "sim/phys_mem.h"
 #include "sim/sim_clock.h"
@@ -872,11 +873,19 @@ void FpgaBoard::registerCommands(ControlChannel& c)
               return true;
           });
     SpiBusModel* bus = busModel_;
-    c.add("spi-count", "<node>: messages sent to a spidev node, and those nobody heard",
-          [bus](const Args& args, std::string& reply) {
+    // The board's nodes: the chip's, then those of FPGA 0, FPGA 1 and the
+    // flash behind each.
+    std::string nodes = C331ChipModel::kNode;
+    for (const char* node : kFpgaNodes)
+        nodes += std::string(" ") + node;
+    c.add("spi-count",
+          std::string("<node>: messages sent to a spidev node, and those nobody heard (the chip ") +
+              C331ChipModel::kNode + ", FPGA 0 " + kFpgaNodes[0] + ", FPGA 1 " + kFpgaNodes[1] + ", their flashes " +
+              kFpgaNodes[2] + " and " + kFpgaNodes[3] + ")",
+          [bus, nodes](const Args& args, std::string& reply) {
               ArgReader a(args);
-              if (!a.count(1, 1))
-                  return a.refuse("spi-count /dev/spidevB.C", reply);
+              if (!a.count(1, 1) || !(bus->hasNode(args[0]) || a.fail(0, "node", "is not one of " + nodes)))
+                  return a.refuse("spi-count <node>", reply);
               reply = "messages " + std::to_string(bus->messageCount(args[0])) + "\nunheard " +
                       std::to_string(bus->unheardCount(args[0]));
               return true;

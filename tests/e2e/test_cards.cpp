@@ -262,8 +262,9 @@ TEST(E2eCards, ALateAnswerOfOneCardIsNotGivenToAPcThatAsksAnotherCardOfThePort)
          writeTo(0x0FFF, 0xFF), "card-silent 5 0 on"},
     };
     for (const auto& c : beside) {
-        if (c.setup)
+        if (c.setup) {
             EXPECT_EQ(app.control(c.setup), "");
+        }
         UdpLink udpA, udpB;
         TcpLink tcpA, tcpB;
         ASSERT_TRUE(c.aOverUdp ? udpA.open("127.0.0.1", app.linkPort("udp"))
@@ -387,8 +388,9 @@ TEST(E2eCards, AnFpgaThatDoesNotAnswerOrAHeldChipWriteHoldsOtherPcsForAtMostTheF
             ASSERT_TRUE(other.receive(r, 15000)) << transport << " " << c.name;
             EXPECT_EQ(r.body[7], 0x05);
             EXPECT_LT(msSince(sent), 6300) << "the other transport's pass-through behind one " << c.name;
-            if (std::string(c.name) != "a multicast to both FPGAs")
+            if (std::string(c.name) != "a multicast to both FPGAs") {
                 EXPECT_FALSE(pass.receive(r, 100)) << transport << " " << c.name << ": FPGA 1 answers nothing";
+            }
             EXPECT_LT(msSince(passSent), 6300) << transport << " " << c.name;
         }
     }

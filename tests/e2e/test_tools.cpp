@@ -732,7 +732,7 @@ TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
                                                                   {"ZDR_SOAK_BUILD_DIR", work + "/soak"},
                                                                   {"ZDR_BOARD_ROOT", work + "/root"}};
 
-    for (const char* script : {"build", "test", "run-sim", "fuzz", "sanitize", "soak", "install-deps"}) {
+    for (const char* script : {"build", "test", "run-sim", "fuzz", "sanitize", "soak", "install-deps", "bench-pair"}) {
         for (const char* h : {"--help", "-h"}) {
             const std::vector<std::string> argv = {"/bin/bash", kScripts + script + ".sh", h};
             const Outcome r = run(argv, env, work);
@@ -759,6 +759,12 @@ TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
         {{"soak", "--bogus"}, "from 1 to 86400"},
         {{"soak", "60", "memory"}, "address, thread or none"},
         {{"soak", "60", "thread", "x"}, "two arguments at most"},
+        {{"bench-pair"}, "usage: scripts/bench-pair.sh"},
+        {{"bench-pair", "/bin/true"}, "two benchmark binaries"},
+        {{"bench-pair", "/bin/true", work + "/zdr_bench"}, "'" + work + "/zdr_bench' is not an executable file"},
+        {{"bench-pair", "/bin/true", "/bin/true", "ten"}, "rounds must be a whole number from 1 to 1000, not 'ten'"},
+        {{"bench-pair", "/bin/true", "/bin/true", "1001"}, "from 1 to 1000"},
+        {{"bench-pair", "/bin/true", "/bin/true", "3", "noisy"}, "quiet, busy or core-each, not 'noisy'"},
     };
     for (const auto& c : refused) {
         std::vector<std::string> argv = {"/bin/bash", kScripts + c.first[0] + ".sh"};

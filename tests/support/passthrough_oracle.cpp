@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <deque>
+#include <iterator>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -93,10 +94,12 @@ struct Request {
 std::vector<unsigned char> cardFrame(uint16_t dest, unsigned char p, unsigned char opcode,
                                      const std::vector<unsigned char>& payload)
 {
-    std::vector<unsigned char> f = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8), 0x10, 0xF0,
-                                    0x10, 0x67, 0x01, p, 0x00, opcode};
-    f.insert(f.end(), payload.begin(), payload.end());
-    f.push_back(Utils::BCC(f.data(), static_cast<unsigned>(f.size())));
+    const unsigned char head[] = {static_cast<unsigned char>(dest), static_cast<unsigned char>(dest >> 8), 0x10, 0xF0,
+                                  0x10, 0x67, 0x01, p, 0x00, opcode};
+    std::vector<unsigned char> f(sizeof(head) + payload.size() + 1);
+    std::copy(std::begin(head), std::end(head), f.begin());
+    std::copy(payload.begin(), payload.end(), f.begin() + sizeof(head));
+    f.back() = Utils::BCC(f.data(), static_cast<unsigned>(f.size() - 1));
     return f;
 }
 

@@ -410,17 +410,20 @@ TEST_F(PassThrough, OnlyAnAnswerThatFitsTheRequestIsItsAnswer)
 TEST_F(PassThrough, ALateAnswerCountsOnlyForALaterRequestItFitsInEveryEchoedField)
 {
     // Four cards behind each of ports 5, 6, 9 (FPGA 0 ports 4, 5, 8) and 17
-    // (FPGA 1 port 0), all counted; port 5's cards answer 7 s late, after
+    // (FPGA 1 port 0), all counted; port 5's cards answer 7.5 s late, after
     // the 5 s a RAM read or write is given. PC A's request to port 5 ends
     // without an answer; PC B's request, sent as A's ends, is open when
     // A's late answer comes, and B's own answer from port 5 comes after
     // B's end too. B gets A's answer only when it fits B in every field the
     // card echoes (the same write to the same card, or to every card of
     // its ports), else none (a multicast is not complete without port 5).
-    // The board runs 10 times faster.
-    BoardClockSpeed fast(10);
+    // The board runs 5 times faster: A's late answer comes 2.5 s of the
+    // board's after A's end and before B's, 500 ms of real time each for a
+    // busy machine that holds the test off the processor past an end.
+    BoardClockSpeed fast(5);
     auto& clock = sim::SimClock::instance();
-    for (const char* c : {"cards 5 4", "cards 6 4", "cards 9 4", "cards 17 4", "card-delay 5 7000"})
+    const uint64_t lateUs = 7500000;
+    for (const char* c : {"cards 5 4", "cards 6 4", "cards 9 4", "cards 17 4", "card-delay 5 7500"})
         control(c);
     setCount(0, 4, 4);
     setCount(0, 5, 4);
@@ -467,34 +470,47 @@ TEST_F(PassThrough, ALateAnswerCountsOnlyForALaterRequestItFitsInEveryEchoedFiel
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.setup)
-            control(c.setup);
-        FakeTransport a(c.aCode), b(c.bCode);
-        const uint64_t t0 = clock.nowUs();
-        EXPECT_FALSE(pass(a, c.a)) << "A's answer is late";
-        EXPECT_LT(clock.nowUs() - t0, 7000000u) << "A's answer came before A ended: the case tests nothing";
-        EXPECT_EQ(pass(b, c.b), c.bFrom >= 0);
-        for (const auto& got : b.bodies()) {
-            if (c.bFrom >= 0 && le16(got.data(), 2) == c.bFrom && got[7] == c.b[7] && got[9] == c.b[9] && checkOk(got))
-                continue;
-            ADD_FAILURE() << "B received an answer from source " << std::hex << le16(got.data(), 2) << " port byte "
-                          << int(got[7]) << " opcode " << int(got[9]) << " address byte "
-                          << (got.size() > 11 ? int(got[11]) : -1);
+        // A machine so busy that it holds A's end (or B's) past the late
+        // answer makes that answer the PC's own: such a round tests nothing
+        // and is run again, three rounds at most.
+        bool tested = false;
+        for (int round = 0; round < 3 && !tested; ++round) {
+            if (c.setup)
+                control(c.setup);
+            FakeTransport a(c.aCode), b(c.bCode);
+            const uint64_t t0 = clock.nowUs();
+            const bool aAnswered = pass(a, c.a);
+            const uint64_t aEndedUs = clock.nowUs();
+            const bool bAnswered = pass(b, c.b);
+            tested = aEndedUs - t0 < lateUs && clock.nowUs() - aEndedUs < lateUs;
+            if (tested) {
+                EXPECT_FALSE(aAnswered) << "A's answer is late";
+                EXPECT_EQ(bAnswered, c.bFrom >= 0);
+                for (const auto& got : b.bodies()) {
+                    if (c.bFrom >= 0 && le16(got.data(), 2) == c.bFrom && got[7] == c.b[7] && got[9] == c.b[9] &&
+                        checkOk(got))
+                        continue;
+                    ADD_FAILURE() << "B received an answer from source " << std::hex << le16(got.data(), 2)
+                                  << " port byte " << int(got[7]) << " opcode " << int(got[9]) << " address byte "
+                                  << (got.size() > 11 ? int(got[11]) : -1);
+                }
+            }
+            const size_t aSent = a.sent.size();
+            const size_t bSent = b.sent.size();
+            // Every late answer of the round comes (7.5 s after port 5's
+            // cards took B's frame) and is read before the next.
+            const uint64_t allCameUs = lastTakenUs() + lateUs + boardUsOfRealMs(50);
+            clock.sleepUs(allCameUs - std::min(clock.nowUs(), allCameUs));
+            for (int i = 0; i < 40; ++i) {
+                mgr().reg_IRQ_Dealwith(0, 0);
+                mgr().reg_IRQ_Dealwith(1, 0);
+            }
+            EXPECT_EQ(model(0).waitingAnswers(2), 0u);
+            EXPECT_EQ(a.sent.size(), aSent) << "an answer after its request ended is sent to no one";
+            EXPECT_EQ(b.sent.size(), bSent) << "an answer after its request ended is sent to no one";
+            control("card-silent 5 0 off");
         }
-        EXPECT_TRUE(a.sent.empty());
-        const size_t bSent = b.sent.size();
-        // Every late answer of the round comes (7 s after port 5's cards
-        // took B's frame) and is read before the next.
-        const uint64_t allCameUs = lastTakenUs() + 7000000 + boardUsOfRealMs(50);
-        clock.sleepUs(allCameUs - std::min(clock.nowUs(), allCameUs));
-        for (int i = 0; i < 40; ++i) {
-            mgr().reg_IRQ_Dealwith(0, 0);
-            mgr().reg_IRQ_Dealwith(1, 0);
-        }
-        EXPECT_EQ(model(0).waitingAnswers(2), 0u);
-        EXPECT_TRUE(a.sent.empty()) << "an answer after its request ended is sent to no one";
-        EXPECT_EQ(b.sent.size(), bSent) << "an answer after its request ended is sent to no one";
-        control("card-silent 5 0 off");
+        EXPECT_TRUE(tested) << "in three rounds A or B ended only after its own late answer had come";
     }
 
     // On time again, after the earlier requests' answers have come: a read

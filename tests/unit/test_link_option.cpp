@@ -3,10 +3,12 @@
 // file list, the upgrade request, the refresh codes, the opener, Back and
 // idle handling, and a screenshot per language.
 #include "support/shell_fixture.h"
+#include "support/wait_for.h"
 
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/syncupdate.h"
+#include "core/utils.h"
 #include "link/link_global.h"
 #include "platform/board_root.h"
 #include "sendcard/fpga_manage.h"
@@ -24,6 +26,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -179,6 +183,34 @@ TEST_F(LinkOptionPage, ApplyWritesAllThreeItemsOnlyWhenSomethingChangedAndRefuse
     config->write_config_variants({{ConfigItem::IPAddress, "192.168.1.60"}});
     g_linkoption->syncUpdate(1);
     EXPECT_EQ(row(0), "192.168.1.60");
+
+    // The PC's set-network lands after Apply has looked, before it stores:
+    // kept, and shown.
+    type(2, 3, "3");
+    LinkOption::apply_looked_hook = [&] { config->write_config_variants({{ConfigItem::IPAddress, "192.168.1.70"}}); };
+    g_linkoption->on_Button_net_apply_clicked();
+    LinkOption::apply_looked_hook = nullptr;
+    EXPECT_EQ(config->read_config_variant(ConfigItem::IPAddress).toString(), "192.168.1.70");
+    EXPECT_EQ(row(0), "192.168.1.70");
+
+    // It lands after the store, while the page waits for the settings lock
+    // to renew the interface: the next refresh shows it.
+    type(2, 3, "4");
+    const int synced = shellCount("sync");
+    std::atomic<bool> held{false};
+    std::thread pc([&] {
+        QMutexLocker settings(&Utils::_settings_mutex);
+        held = true;
+        waitFor([&] { return shellCount("sync") > synced; }, 10000);
+        config->write_config_variants({{ConfigItem::IPAddress, "192.168.1.80"}});
+    });
+    while (!held.load())
+        std::this_thread::yield();
+    g_linkoption->on_Button_net_apply_clicked();
+    pc.join();
+    EXPECT_EQ(config->read_config_variant(ConfigItem::GateWay).toString(), "192.168.1.4");
+    g_linkoption->syncUpdate(1);
+    EXPECT_EQ(row(0), "192.168.1.80");
 }
 
 TEST_F(LinkOptionPage, TheUsbTabListsUpdateFilesAndMarksTheFirstZdrAndEveryZdrzk)

@@ -101,6 +101,10 @@ TEST_F(SimControl, ExecuteRunsCommandsAndReportsErrors)
     for (const char* c : {"shell-log", "shell-exit", "shell-eth0", "mem-read", "mem-write", "uid", "mem-fail",
                           "msys-fail", "mtd-fault", "tap", "touch", "uevent"})
         EXPECT_NE(boardHelp.find(std::string(c) + ": "), std::string::npos) << c;
+    EXPECT_NE(boardHelp.find("nobody heard (the chip /dev/spidev32766.0, FPGA 0 /dev/spidev32766.1, FPGA 1 "
+                             "/dev/spidev32766.2, their flashes /dev/spidev32766.3 and /dev/spidev32766.4)"),
+              std::string::npos)
+        << boardHelp;
 }
 
 TEST_F(SimControl, RefusalsNameTheWrongArgumentAndItsRange)
@@ -133,6 +137,10 @@ TEST_F(SimControl, RefusalsNameTheWrongArgumentAndItsRange)
         {"shell-eth0", "error usage: shell-eth0 on|off; takes 1 argument, not 0\n"},
         {"card-delay 1 60001", "error usage: card-delay <port 1..32> <ms, up to 60000>; ms '60001' is not a number "
                                "from 0 to 60000\n"},
+        {"spi-count /dev/spidev32766.5", "error usage: spi-count <node>; node '/dev/spidev32766.5' is not one of "
+                                         "/dev/spidev32766.0 /dev/spidev32766.1 /dev/spidev32766.2 "
+                                         "/dev/spidev32766.3 /dev/spidev32766.4\n"},
+        {"spi-count", "error usage: spi-count <node>; takes 1 argument, not 0\n"},
     };
     for (const auto& c : refused)
         EXPECT_EQ(board.execute(c.first), c.second) << c.first;

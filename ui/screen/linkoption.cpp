@@ -33,6 +33,7 @@
 #include <thread>
 
 QPointer<LinkOption> g_linkoption;
+std::function<void()> LinkOption::apply_looked_hook;
 
 namespace {
 
@@ -375,9 +376,12 @@ void LinkOption::on_Button_net_apply_clicked()
     // The PC moved the device while the page was open: the fields were
     // typed over an address the device no longer has. Show the new one and
     // store nothing, so that the PC's setting is not undone unseen.
-    if (addresses_changed()) {
+    const auto changedMeanwhile = [this] {
         writeLogMsg(INFO, "LinkOption apply: the address changed meanwhile, fields refreshed, nothing stored");
         fill_addresses();
+    };
+    if (addresses_changed()) {
+        changedMeanwhile();
         return;
     }
     const QString ip = address_text(0);
@@ -393,15 +397,28 @@ void LinkOption::on_Button_net_apply_clicked()
         writeLogMsg(ERROR, "LinkOption apply: incomplete address, settings kept");
         return;
     }
+    if (apply_looked_hook)
+        apply_looked_hook();
+    // Looked at again in the hold that stores: a PC's set-network that
+    // landed after the look above is kept.
     ConfigEngine* config = ConfigEngine::pInstance();
-    config->write_config_variants(
-        {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}});
+    if (!config->write_config_variants_if(
+            {{ConfigItem::IPAddress, shown_addresses[0]},
+             {ConfigItem::SubNetMask, shown_addresses[1]},
+             {ConfigItem::GateWay, shown_addresses[2]}},
+            {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}})) {
+        changedMeanwhile();
+        return;
+    }
+    // What was stored is what the fields show: a PC's setting that lands
+    // from here on differs from it and is shown by the next refresh.
+    shown_addresses[0] = ip;
+    shown_addresses[1] = mask;
+    shown_addresses[2] = gateway;
     // The settings reach the disk before the interface changes.
     platform::shell().run("sync");
     std::this_thread::sleep_for(std::chrono::microseconds(100));
     Utils::initIPAddress();
-    for (int r = 0; r < 3; ++r)
-        shown_addresses[r] = ConfigEngine::pInstance()->read_config_variant(kAddressItems[r]).toString();
     ZdrRamPara::pInstance()->test_signal(1);
 }
 

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QStringList>
+#include <functional>
 
 class QFrame;
 class QLabel;
@@ -81,6 +82,9 @@ public:
     // The device's address, mask or gateway differ from what the fields
     // were filled with (the PC set them while the page was open).
     bool addresses_changed() const;
+    // Tests: run by Apply after its look at the device's addresses, before
+    // the store.
+    static std::function<void()> apply_looked_hook;
 
     Ui_LinkOption* ui = nullptr;
     QString shown_addresses[3];
