@@ -522,7 +522,7 @@ TEST(E2eCards, ACardThatDoesNotAnswerHoldsOtherPcsForAtMostFiveSeconds)
 // write to the sending card behind a chip write that holds the SPI bus for
 // 1.5 s. A pass-through to the card of port 5 on the same transport at
 // 0.15 s goes before one on the other transport at 0.3 s, and 40 UDP writes
-// of 4000 bytes, 5 ms apart, more than the socket's buffer holds together,
+// of 4000 bytes, 10 ms apart, more than the socket's buffer holds together,
 // are all answered.
 TEST(E2eCards, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
 {
@@ -589,7 +589,7 @@ TEST(E2eCards, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
             const Bytes big(4000, 0x5A);
             for (int i = 0; i < 40; ++i) {
                 ASSERT_TRUE(burst.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(2880, big)))));
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             // Waited for through the runner, which drains the console the
             // print writes to.

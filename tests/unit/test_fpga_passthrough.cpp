@@ -912,7 +912,7 @@ TEST_F(PassThroughOverTheLink, PlacesFollowWhenTheRequestsArriveAcrossConnection
 // write behind the chip's hold of the SPI bus, 1 s) lets the other worker
 // read all the same, with UDP and with TCP serving: a pass-through on the
 // same transport at 0.15 s takes its ticket before one on the other
-// transport at 0.3 s, and 40 UDP writes of 4000 bytes each, 5 ms apart,
+// transport at 0.3 s, and 40 UDP writes of 4000 bytes each, 10 ms apart,
 // more than the socket's buffer holds together, are answered all.
 TEST_F(PassThroughOverTheLink, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
 {
@@ -943,7 +943,7 @@ TEST_F(PassThroughOverTheLink, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeIt
         const Bytes big(4000, 0x5A);
         for (int i = 0; i < 40; ++i) {
             ASSERT_TRUE(burst.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(2880, big)))));
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         std::this_thread::sleep_until(start + std::chrono::milliseconds(1000));
         Utils::_spi_mutex.unlock();
