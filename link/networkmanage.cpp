@@ -81,7 +81,7 @@ void networkManage::readClient(Client& client)
     // connection is read only while none of its requests waits), so the
     // connection is done.
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        client.broken = true;
+        client.state = State::Broken;
         return;
     }
     if (n < 0)
@@ -94,41 +94,59 @@ void networkManage::readClient(Client& client)
     m_line.takePlace(client);
 }
 
-void networkManage::rearm(Client& client)
+networkManage::Watch networkManage::watchedFor(State state, bool finSeen)
 {
     // A connection is read while none of its requests waits. One with a
     // request waiting stays watched as it was until its PC sends more:
     // from then on only its FIN (once) and reset count, until its requests
     // have been served. (A request served at once, or waiting in line with
-    // nothing behind it, costs no change of the watch.)
+    // nothing behind it, costs no change of the watch.) The one being
+    // served hears of its reset once, and of nothing else, until its
+    // service has ended. A broken one is not watched again (nobody asks).
+    switch (state) {
+    case State::Reading:
+        return {EPOLLIN | EPOLLRDHUP, false};
+    case State::HeldBack:
+        return {finSeen ? 0u : uint32_t{EPOLLRDHUP}, false};
+    case State::Served:
+    case State::Broken:
+        break;
+    }
+    return {0, true};
+}
+
+void networkManage::rearm(Client& client)
+{
     if (&client == m_line.serving()) {
         watchServed(client);
         return;
     }
-    if (client.broken)
+    if (client.state == State::Broken)
         return;
-    if (!client.endpoint->pending())
-        client.heldBack = false;
-    const uint32_t events = client.heldBack ? (client.finSeen ? 0u : uint32_t{EPOLLRDHUP})
-                                             : uint32_t{EPOLLIN | EPOLLRDHUP};
-    if (client.armed && !client.armedOnce && client.armedFor == events)
-        return;
-    client.armed = m_set.watch(client.fd, client.id, events);
-    client.armedFor = events;
-    client.armedOnce = false;
-    client.broken = !client.armed;
+    if (client.state == State::HeldBack && !client.endpoint->pending())
+        client.state = State::Reading;
+    if (!watch(client, watchedFor(client.state, client.finSeen)))
+        client.state = State::Broken;
 }
 
 void networkManage::watchServed(Client& client)
 {
-    // The connection being served is read by nobody: a worker that waits
-    // meanwhile hears of its reset once, and of nothing else, until its
-    // service has ended (its `broken` is its worker's meanwhile).
-    if (client.armedOnce)
-        return;
-    client.armed = m_set.watch(client.fd, client.id, 0, true);
-    client.armedFor = 0;
-    client.armedOnce = true;
+    // Its state is its worker's meanwhile: the watch is set from the line's
+    // word alone.
+    watch(client, watchedFor(State::Served, false));
+}
+
+bool networkManage::watch(Client& client, Watch wanted)
+{
+    // False when the set refused it. A once-only watch, once armed, stays
+    // as it is until the service has ended, spent or not.
+    if (wanted.once ? client.armedOnce
+                    : client.armed && !client.armedOnce && client.armedFor == wanted.events)
+        return true;
+    client.armed = m_set.watch(client.fd, client.id, wanted.events, wanted.once);
+    client.armedFor = wanted.events;
+    client.armedOnce = wanted.once;
+    return client.armed;
 }
 
 void networkManage::wait(int timeoutMs)
@@ -173,15 +191,16 @@ void networkManage::arrived(uint64_t key, uint32_t events)
         if (&c == m_line.serving())
             return;
         if (events & (EPOLLHUP | EPOLLERR)) {
-            c.broken = true;
-        } else if (!c.broken && (events & EPOLLIN) && !c.endpoint->pending()) {
+            c.state = State::Broken;
+        } else if (c.state != State::Broken && (events & EPOLLIN) && !c.endpoint->pending()) {
             readClient(c);
         } else {
             // Bytes or the PC's FIN while a request of it waits: they are
             // read once it has been served; until then only its FIN and
             // reset count.
             c.finSeen = c.finSeen || (events & EPOLLRDHUP);
-            c.heldBack = true;
+            if (c.state == State::Reading)
+                c.state = State::HeldBack;
         }
         rearm(c);
         return;
@@ -197,7 +216,7 @@ bool networkManage::mayServe(const ServiceLine::Stream& stream) const
     // more of its requests served than the one being served. A PC that
     // takes nothing meanwhile is let go, see watchHeld().
     const Client& client = static_cast<const Client&>(stream);
-    return !client.broken && (!client.finSeen || unacknowledged(client) == 0);
+    return client.state != State::Broken && (!client.finSeen || unacknowledged(client) == 0);
 }
 
 void networkManage::serve(ServiceLine::Stream& stream, link_endpoint::Job& job)
@@ -205,7 +224,7 @@ void networkManage::serve(ServiceLine::Stream& stream, link_endpoint::Job& job)
     Client& client = static_cast<Client&>(stream);
     client_socket = client.fd;
     client.endpoint->serve(job, client.id, [&](const unsigned char* data, int length) {
-        if (client.broken)
+        if (client.state == State::Broken)
             return;
         // Only the time spent writing counts: a command that keeps the
         // device busy for seconds (a flash erase) is not the PC's delay.
@@ -213,7 +232,7 @@ void networkManage::serve(ServiceLine::Stream& stream, link_endpoint::Job& job)
         const int64_t leftUs = int64_t{kLinkWriteBoundMs} * 1000 - client.writeSpentUs;
         if (leftUs <= 0 ||
             !link_write_all(client.fd, data, static_cast<size_t>(length), start + std::chrono::microseconds(leftUs)))
-            client.broken = true;
+            client.state = State::Broken;
         client.writeSpentUs +=
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     });
@@ -248,7 +267,7 @@ void networkManage::watchHeld(Client& client)
         client.heldUnacknowledged = left;
         client.lastMoved = now;
     } else if (now - client.lastMoved >= std::chrono::milliseconds(kLinkWriteBoundMs)) {
-        client.broken = true;
+        client.state = State::Broken;
     }
 }
 
@@ -333,7 +352,7 @@ void networkManage::dropBroken()
     // endpoint gives up its pass-through ticket); the one being served
     // once its service has ended.
     for (auto it = m_clients.begin(); it != m_clients.end();) {
-        if (&*it != m_line.serving() && it->broken) {
+        if (&*it != m_line.serving() && it->state == State::Broken) {
             m_line.leave(*it);
             m_set.unwatch(it->fd);
             ::close(it->fd);
@@ -352,7 +371,7 @@ void networkManage::lookForEnd(Client& client)
     if (::poll(&p, 1, 0) <= 0)
         return;
     if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
-        client.broken = true;
+        client.state = State::Broken;
     else if (p.revents & POLLRDHUP)
         client.finSeen = true;
 }

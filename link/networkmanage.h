@@ -52,6 +52,26 @@ public:
     void queue_reply(const unsigned char* framed, int length) override;
 
 private:
+    // What a connection is doing. The line tells which one is served
+    // (ServiceLine::serving()), so Served is never stored: meanwhile the
+    // connection's state is its worker's, which may make it Broken.
+    enum class State : uint8_t {
+        Reading,    // read as its bytes arrive (a request of it may wait,
+                    // with nothing sent since)
+        HeldBack,   // sent more, or its FIN, while a request of it waits:
+                    // not read until its requests have been served
+        Served,     // read by nobody, watched once for its reset
+        Broken,     // its PC is gone (reset, or a reply that could not be
+                    // written): dropped, once its service has ended
+    };
+    // What a connection is watched for in the epoll set (EPOLLHUP and
+    // EPOLLERR always count), and whether for one event only.
+    struct Watch {
+        uint32_t events;
+        bool once;
+    };
+    static Watch watchedFor(State state, bool finSeen);
+
     // A connection, under the line's mutex; while it is served, its worker
     // uses it without the mutex, and the other worker, reading meanwhile,
     // touches only its watch fields (armed, armedFor, armedOnce), under the
@@ -60,16 +80,17 @@ private:
         int fd = -1;
         uint64_t id = 0;            // its key in the epoll set
         uint64_t lastHeardUs = 0;   // board clock: accepted, or bytes last received
-        bool broken = false;
-        bool armed = false;         // watched in the epoll set
-        uint32_t armedFor = 0;      // for these events
-        bool armedOnce = false;     // for one event only
-        int64_t writeSpentUs = 0;   // writing the replies to the last read
+        State state = State::Reading;
         bool finSeen = false;       // the PC has shut down its sending side
-        bool heldBack = false;     // sent more while a request of it waits
+        // How it is in the epoll set: watched, for these events, for one
+        // event only.
+        bool armed = false;
+        uint32_t armedFor = 0;
+        bool armedOnce = false;
+        int64_t writeSpentUs = 0;   // writing the replies to the last read
         // While its next request waits for the acknowledgement of its
-        // replies: the bytes unacknowledged when last looked at, and when
-        // they last changed.
+        // replies (whether it is read or held back meanwhile): the bytes
+        // unacknowledged when last looked at, and when they last changed.
         bool held = false;
         int heldUnacknowledged = 0;
         std::chrono::steady_clock::time_point lastMoved;
@@ -95,6 +116,7 @@ private:
     void readClient(Client& client);
     void rearm(Client& client);
     void watchServed(Client& client);
+    bool watch(Client& client, Watch wanted);
     void lookForEnd(Client& client);
 
     TcpServer m_server;
