@@ -12,6 +12,7 @@
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 using namespace pcclient;
 
@@ -596,9 +597,15 @@ TEST(E2eCards, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
             Reply r;
             for (Link* pc : {&busy, &same, &other})
                 ASSERT_TRUE(app.waitFor([&] { return pc->receive(r, 20); }, 20000)) << name;
+            // The two reads in the order the card took them (the idle card
+            // search may read the card meanwhile).
             const auto taken = readsTaken();
-            ASSERT_EQ(taken.size(), before + 2) << name;
-            EXPECT_EQ(taken[before], 0x50) << name << ": the other transport's later pass-through went first";
+            std::vector<int> ours;
+            for (size_t i = before; i < taken.size(); ++i)
+                if (taken[i] == 0x50 || taken[i] == 0x60)
+                    ours.push_back(taken[i]);
+            ASSERT_EQ(ours.size(), 2u) << name;
+            EXPECT_EQ(ours[0], 0x50) << name << ": the other transport's later pass-through went first";
             int answered = 0;
             while (answered < 40 && app.waitFor([&] { return burst.receive(r, 20); }, 5000))
                 ++answered;
