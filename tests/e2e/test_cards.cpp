@@ -595,8 +595,10 @@ TEST(E2eCards, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
             // Waited for through the runner, which drains the console the
             // print writes to.
             Reply r;
-            for (Link* pc : {&busy, &same, &other})
-                ASSERT_TRUE(app.waitFor([&] { return pc->receive(r, 20); }, 20000)) << name;
+            const char* who[3] = {"the busy PC", "the same transport's pass-through", "the other's"};
+            Link* pcs[3] = {&busy, &same, &other};
+            for (int i = 0; i < 3; ++i)
+                ASSERT_TRUE(app.waitFor([&] { return pcs[i]->receive(r, 20); }, 20000)) << name << ": " << who[i];
             // The two reads in the order the card took them (the idle card
             // search may read the card meanwhile).
             const auto taken = readsTaken();
