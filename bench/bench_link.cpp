@@ -199,32 +199,44 @@ void BM_TcpRamReadVsEcho(benchmark::State& state)
 }
 BENCHMARK(BM_TcpRamReadVsEcho)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
-// The voluntary context switches of this process's threads whose names
-// begin with prefix (the link's workers: "udp-", "tcp-").
-long workerSwitches(const std::string& prefix)
+// The context switches of this process's threads whose names begin with
+// prefix (the link's workers: "udp-", "tcp-"): voluntary (a worker waited)
+// and in all (also preempted, as when the PC it woke runs on its core).
+// Which of the two a round trip costs depends on where the scheduler puts
+// the PC's thread; their sum does not.
+struct Switches {
+    long voluntary = 0;
+    long all = 0;
+};
+
+Switches workerSwitches(const std::string& prefix)
 {
-    long sum = 0;
+    Switches sum;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream comm(task.path() / "comm");
         std::string name;
         if (!std::getline(comm, name) || name.rfind(prefix, 0) != 0)
             continue;
         std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-                sum += std::stol(line.substr(24));
+        for (std::string line; std::getline(status, line);) {
+            const bool voluntary = line.rfind("voluntary_ctxt_switches:", 0) == 0;
+            if (voluntary || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+                const long n = std::stol(line.substr(line.find(':') + 1));
+                sum.all += n;
+                sum.voluntary += voluntary ? n : 0;
+            }
+        }
     }
     return sum;
 }
 
-// kPcs PCs, each on its own link and thread, make kEach RAM reads back to
-// back per iteration; the workers' voluntary context switches per reply are
-// counted too.
+// state.range(0) PCs, each on its own link and thread, make `each` RAM
+// reads per iteration, pauseMs apart (0: back to back); the workers' context
+// switches per reply are counted too.
 template <typename LinkT>
-void manyPcs(benchmark::State& state, unsigned short port, const std::string& workers)
+void manyPcs(benchmark::State& state, unsigned short port, const std::string& workers, int each = 200, int pauseMs = 0)
 {
     const int pcs = static_cast<int>(state.range(0));
-    constexpr int kEach = 200;
     std::vector<std::unique_ptr<LinkT>> links;
     for (int i = 0; i < pcs; ++i) {
         links.push_back(std::make_unique<LinkT>());
@@ -233,13 +245,15 @@ void manyPcs(benchmark::State& state, unsigned short port, const std::string& wo
     std::atomic<bool> failed{false};
     double seconds = 0;
     int64_t replies = 0;
-    const long switchesBefore = workerSwitches(workers);
+    const Switches before = workerSwitches(workers);
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
         std::vector<std::thread> threads;
         for (auto& link : links)
-            threads.emplace_back([&failed, l = link.get()] {
-                for (int n = 0; n < kEach && !failed; ++n) {
+            threads.emplace_back([&failed, each, pauseMs, l = link.get()] {
+                for (int n = 0; n < each && !failed; ++n) {
+                    if (n > 0 && pauseMs > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
                     Reply r;
                     if (!l->request(kProcessor, 0x61, ramReadPayload(2176, 16), r) || r.status != 0)
                         failed = true;
@@ -248,15 +262,17 @@ void manyPcs(benchmark::State& state, unsigned short port, const std::string& wo
         for (std::thread& t : threads)
             t.join();
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        replies += int64_t{pcs} * kEach;
+        replies += int64_t{pcs} * each;
         if (failed) {
             state.SkipWithError("no reply from the control link");
             return;
         }
     }
     state.counters["replies_per_s"] = seconds > 0 ? static_cast<double>(replies) / seconds : 0;
-    state.counters["switches_per_reply"] =
-        replies > 0 ? static_cast<double>(workerSwitches(workers) - switchesBefore) / static_cast<double>(replies) : 0;
+    const Switches after = workerSwitches(workers);
+    const auto perReply = [replies](long n) { return replies > 0 ? static_cast<double>(n) / static_cast<double>(replies) : 0; };
+    state.counters["switches_per_reply"] = perReply(after.all - before.all);
+    state.counters["voluntary_per_reply"] = perReply(after.voluntary - before.voluntary);
 }
 
 void BM_UdpManyPcs(benchmark::State& state)
@@ -274,5 +290,23 @@ void BM_TcpManyPcs(benchmark::State& state)
     manyPcs<TcpLink>(state, tcp.port(), "tcp-");
 }
 BENCHMARK(BM_TcpManyPcs)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+
+// One PC polling: a RAM read every 20 ms (what the workers cost per request
+// when requests come one at a time).
+void BM_UdpPollingPc(benchmark::State& state)
+{
+    board();
+    udpnetManage udp(0, 0);
+    manyPcs<UdpLink>(state, udp.control_port(), "udp-", 50, 20);
+}
+BENCHMARK(BM_UdpPollingPc)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+void BM_TcpPollingPc(benchmark::State& state)
+{
+    board();
+    networkManage tcp(0);
+    manyPcs<TcpLink>(state, tcp.port(), "tcp-", 50, 20);
+}
+BENCHMARK(BM_TcpPollingPc)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 } // namespace

@@ -12,17 +12,22 @@
 #include <QMutexLocker>
 #include <pthread.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <iconv.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 QMutex Utils::_system_mutex;
@@ -149,20 +154,69 @@ unsigned int Utils::TickCount::due(uint64_t nowUs)
     return static_cast<unsigned int>(ticks);
 }
 
-void Utils::start_tick_thread()
-{
-    // It runs for the life of the process, as the other workers do.
-    std::thread([] {
-        name_thread("tick");
-        platform::Clock& clock = platform::clock();
-        TickCount count;
+namespace {
+
+// The tick thread: one for the process, started by the first of
+// start_tick_thread() and watch_ticks(); it runs for the life of the
+// process, as the other workers do (so its state is never destroyed).
+struct TickThread {
+    std::atomic<bool> counting{false};
+    std::mutex watchesMutex;
+    std::vector<std::pair<void (*)(void*), void*>> watches;
+
+    static TickThread& get()
+    {
+        static TickThread* const tick = [] {
+            auto* t = new TickThread;
+            std::thread([t] { t->run(); }).detach();
+            return t;
+        }();
+        return *tick;
+    }
+
+    void run()
+    {
+        Utils::name_thread("tick");
+        Utils::TickCount count;
         for (;;) {
+            {
+                std::lock_guard<std::mutex> hold(watchesMutex);
+                for (const auto& w : watches)
+                    w.first(w.second);
+            }
+            if (!counting.load()) {
+                std::this_thread::sleep_for(std::chrono::microseconds(Utils::TickCount::kTickUs));
+                continue;
+            }
+            platform::Clock& clock = platform::clock();
             G_timeTicks.fetch_add(count.due(clock.nowUs()));
             const uint64_t now = clock.nowUs();
-            const uint64_t next = count.countedUs + TickCount::kTickUs;
+            const uint64_t next = count.countedUs + Utils::TickCount::kTickUs;
             clock.sleepUs(next > now ? next - now : 0);
         }
-    }).detach();
+    }
+};
+
+} // namespace
+
+void Utils::start_tick_thread()
+{
+    TickThread::get().counting = true;
+}
+
+void Utils::watch_ticks(void (*watch)(void*), void* arg)
+{
+    TickThread& tick = TickThread::get();
+    std::lock_guard<std::mutex> hold(tick.watchesMutex);
+    tick.watches.emplace_back(watch, arg);
+}
+
+void Utils::unwatch_ticks(void (*watch)(void*), void* arg)
+{
+    TickThread& tick = TickThread::get();
+    std::lock_guard<std::mutex> hold(tick.watchesMutex);
+    auto& w = tick.watches;
+    w.erase(std::remove(w.begin(), w.end(), std::make_pair(watch, arg)), w.end());
 }
 
 unsigned char Utils::BCC(const unsigned char* data, unsigned int len)

@@ -94,6 +94,14 @@ public:
     // is busy (the GUI thread storing a change, with its 10 ms timer) holds
     // no wait of another back, nor lets one pass early by a late jump.
     static void start_tick_thread();
+    // Calls watch(arg) on the tick thread at every tick (about every 10 ms)
+    // until unwatch_ticks(): a look that must happen now and then whatever
+    // the others do, at no wake of its own. The tick thread starts for it
+    // if need be (it counts G_timeTicks only once start_tick_thread() was
+    // called). A watch returns at once and takes no lock. Once
+    // unwatch_ticks() returns, no call of that watch runs.
+    static void watch_ticks(void (*watch)(void*), void* arg);
+    static void unwatch_ticks(void (*watch)(void*), void* arg);
 
     static unsigned char BCC(const unsigned char* data, unsigned int len);
     static unsigned int calcCRC32(const unsigned char* data, unsigned int len);

@@ -11,8 +11,8 @@
 // A thread serving a request may let another thread take over what it
 // would do meanwhile (the control link's workers: the other one reads the
 // PCs' requests while this one serves). That happens once the service has
-// lasted a few milliseconds, whatever it waits on; blocks(), called before
-// the waits that may last, makes it happen at once: it tells the thread's
+// lasted 10 to 20 ms, whatever it waits on; blocks(), called before the
+// waits that may last, makes it happen at once: it tells the thread's
 // service once.
 namespace service_wait {
 

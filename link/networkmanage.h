@@ -104,7 +104,6 @@ private:
     void take() override;
     void look() override;
     int tend() override;
-    int arrivalFd() const override { return m_set.fd(); }
     bool mayServe(const ServiceLine::Stream& stream) const override;
     void serve(ServiceLine::Stream& stream, link_endpoint::Job& job) override;
     void served(ServiceLine::Stream& stream) override;

@@ -5,6 +5,7 @@
 #include "core/wait_bound.h"
 
 #include <algorithm>
+#include <chrono>
 #include <sys/eventfd.h>
 #include <poll.h>
 #include <unistd.h>
@@ -16,12 +17,9 @@ namespace {
 constexpr int kTicketPollMs = 10;
 // How often a worker standing by looks at the line when nothing wakes it.
 constexpr int kStandByPollMs = 1000;
-// A service found under way at two looks this far apart has lasted that
-// long: the worker standing by reads from then on.
-constexpr int kLongServiceMs = 5;
-// Looks at which no service began, after which the worker standing by
-// waits for arrivals again instead of looking.
-constexpr int kQuietLooks = 10;
+// A service found under way at two ticks this far apart or more has lasted
+// that long: the worker standing by reads from then on.
+constexpr int64_t kLongServiceUs = 5000;
 
 } // namespace
 
@@ -58,10 +56,12 @@ void ServiceLine::start(const char* const names[2])
         const char* name = names[i];
         m_workers[i] = std::thread([this, name] { run(name); });
     }
+    Utils::watch_ticks(&ServiceLine::watch, this);
 }
 
 void ServiceLine::stop()
 {
+    Utils::unwatch_ticks(&ServiceLine::watch, this);
     m_stop = true;
     signal(m_endFd);
     for (std::thread& t : m_workers)
@@ -202,32 +202,18 @@ void ServiceLine::run(const char* name)
 
 void ServiceLine::standBy(std::unique_lock<LineMutex>& hold)
 {
-    // The other worker reads, or serves. A service found under way at two
-    // looks kLongServiceMs apart has lasted that long, whatever it waits
-    // on: this worker reads from then on. It looks (without the line)
-    // every kLongServiceMs while services begin; while the line is quiet
-    // it wakes with the other worker when a request arrives. A service
-    // that tells it waits wakes it at once (see handOver).
+    // The other worker reads, or serves. This one waits until a service
+    // has lasted kLongServiceUs, whatever it waits on (see watch), or tells
+    // it waits (see handOver), and reads from then on; it costs no wake
+    // while services are short.
     ++m_standing;
     hold.unlock();
-    uint64_t seen = m_serviceMark.load(std::memory_order_relaxed);
-    int quiet = 0;
-    while (!m_stop) {
-        const bool looking = quiet < kQuietLooks;
-        pollfd fds[3] = {{m_handOverFd, POLLIN, 0}, {m_endFd, POLLIN, 0}, {m_side.arrivalFd(), POLLIN, 0}};
-        if (::poll(fds, looking ? 2 : 3, looking ? kLongServiceMs : kStandByPollMs) > 0 &&
-            (fds[0].revents & POLLIN)) {
-            uint64_t count = 0;
-            if (::read(m_handOverFd, &count, sizeof(count)) < 0) {
-                // Taken by the other worker meanwhile.
-            }
-            break;
+    pollfd fds[2] = {{m_handOverFd, POLLIN, 0}, {m_endFd, POLLIN, 0}};
+    if (::poll(fds, 2, kStandByPollMs) > 0 && (fds[0].revents & POLLIN)) {
+        uint64_t count = 0;
+        if (::read(m_handOverFd, &count, sizeof(count)) < 0) {
+            // Taken by the other worker meanwhile.
         }
-        const uint64_t mark = m_serviceMark.load(std::memory_order_relaxed);
-        if ((mark & 1) != 0 && mark == seen)
-            break;
-        quiet = looking && mark == seen ? quiet + 1 : 0;
-        seen = mark;
     }
     hold.lock();
     --m_standing;
@@ -235,9 +221,25 @@ void ServiceLine::standBy(std::unique_lock<LineMutex>& hold)
 
 void ServiceLine::handOver(void* line)
 {
-    // Called without the line: the worker standing by, if any, need not
-    // wait for its next look.
+    // Called without the line: the worker standing by, if any, reads now.
     ServiceLine& self = *static_cast<ServiceLine*>(line);
     if (self.m_standing.load() > 0)
         signal(self.m_handOverFd);
+}
+
+void ServiceLine::watch(void* line)
+{
+    // On the tick thread, about every 10 ms: a service found under way at
+    // two ticks kLongServiceUs apart or more has lasted that long.
+    ServiceLine& self = *static_cast<ServiceLine*>(line);
+    const uint64_t mark = self.m_serviceMark.load(std::memory_order_relaxed);
+    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    if ((mark & 1) == 0 || mark != self.m_watchedMark) {
+        self.m_watchedMark = mark;
+        self.m_watchedSinceUs = now;
+    } else if (now - self.m_watchedSinceUs >= kLongServiceUs) {
+        handOver(line);
+    }
 }

@@ -16,11 +16,12 @@
 // that reads a request serves it when nothing is being served, with no
 // hand-over between threads, while the other stands by. What has arrived
 // meanwhile is taken before the next in line is served. A service lets
-// the line go; once it has lasted a few milliseconds, whatever it waits
-// on, the one standing by reads what arrives meanwhile, giving it its
-// place at once, so a long service changes nobody's place (a service that
-// tells it waits, a pass-through or a write waiting for a chip pass, see
-// service_wait, hands over at once).
+// the line go; once it has lasted 10 to 20 ms, whatever it waits on (the
+// board's tick looks, see watch()), the one standing by reads what
+// arrives meanwhile, giving it its place at once, so a long service
+// changes nobody's place (a service that tells it waits, a pass-through or
+// a write waiting for a chip pass, see service_wait, hands over at once).
+// A short service wakes nobody.
 #pragma once
 
 #include "link/line_mutex.h"
@@ -64,9 +65,6 @@ public:
         // waits: what the transport looks after between arrivals. Returns
         // how long the wait for arrivals may last (ms).
         virtual int tend() = 0;
-        // A descriptor that polls readable while something has arrived
-        // that wait() would find.
-        virtual int arrivalFd() const = 0;
         // Whether the stream's next request may be served now (asks).
         virtual bool mayServe(const Stream& stream) const = 0;
         // Without the mutex: serves a job taken from the stream.
@@ -105,12 +103,16 @@ public:
 private:
     void run(const char* name);
     // Stands by while the other worker reads or serves, until a service
-    // has lasted kLongServiceMs or tells it waits (or the line stops);
-    // called and returns under the mutex.
+    // has lasted long or tells it waits (or the line stops, or a second
+    // passes); called and returns under the mutex.
     void standBy(std::unique_lock<LineMutex>& hold);
     // A service waits (called on its worker, from inside the wait, without
-    // the mutex): the worker standing by, if any, is woken.
+    // the mutex), or has lasted long: the worker standing by, if any, is
+    // woken.
     static void handOver(void* line);
+    // Called on the tick thread at every tick: hands over once a service
+    // has lasted long (see the .cpp).
+    static void watch(void* line);
     // Serves the first in line, when nothing is being served and one may
     // be (true).
     bool serveNext(std::unique_lock<LineMutex>& hold)
@@ -131,8 +133,11 @@ private:
     std::vector<Stream*> m_streams;
     Stream* m_serving = nullptr;
     // Odd while a service is under way: services begun and ended. Written
-    // under the mutex, read without it (see standBy).
+    // under the mutex, read without it (see watch).
     std::atomic<uint64_t> m_serviceMark{0};
+    // The tick thread's own: the mark at the last ticks, and since when.
+    uint64_t m_watchedMark = 0;
+    int64_t m_watchedSinceUs = 0;
     void markService() { m_serviceMark.store(m_serviceMark.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
     uint64_t m_nextPlace = 1;
     int m_placed = 0;   // streams with a place

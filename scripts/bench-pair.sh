@@ -42,7 +42,7 @@ case $cond in
 quiet | busy | core-each) ;;
 *) refuse "the condition must be quiet, busy or core-each, not '$cond'" ;;
 esac
-cases="BM_UdpRamReadVsEcho BM_TcpRamReadVsEcho BM_UdpManyPcs/1/ BM_UdpManyPcs/8/ BM_TcpManyPcs/1/ BM_TcpManyPcs/8/"
+cases="BM_UdpRamReadVsEcho BM_TcpRamReadVsEcho BM_UdpManyPcs/1/ BM_UdpManyPcs/8/ BM_TcpManyPcs/1/ BM_TcpManyPcs/8/ BM_UdpPollingPc BM_TcpPollingPc"
 work=$(mktemp -d)
 loops=()
 trap 'for p in "${loops[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -88,6 +89,24 @@ TEST(UtilsTimeSpace, TheTimerAddsTheTicksOfTheTimeThatPassed)
         total += due;
     }
     EXPECT_EQ(total, 1u + (6200004u - 5000000u) / 10000u);
+}
+
+// A watch runs on the tick thread again and again, whether or not the
+// ticks are counted; once unwatched, no call of it runs.
+TEST(UtilsTimeSpace, AWatchRunsAtEveryTickUntilUnwatched)
+{
+    std::atomic<int> calls{0};
+    const auto watch = [](void* arg) { ++*static_cast<std::atomic<int>*>(arg); };
+    Utils::watch_ticks(watch, &calls);
+    QElapsedTimer waited;
+    waited.start();
+    while (calls < 3 && waited.elapsed() < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    Utils::unwatch_ticks(watch, &calls);
+    const int seen = calls;
+    EXPECT_GE(seen, 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(calls, seen);
 }
 
 // ---------------------------------------------------------------- checks
