@@ -12,6 +12,7 @@
 #include "core/zdrrampara.h"
 #include "link/k47_wifi_config.h"
 #include "link/link_global.h"
+#include "link/link_transport.h"
 #include "link/networkmanage.h"
 #include "link/uart_inout.h"
 #include "link/uart_inout_4G.h"
@@ -40,6 +41,10 @@
 #include <unistd.h>
 
 namespace {
+
+// How long a stop waits for the PCs' requests under way: longer than any
+// request waits by its own bound (a save to the cards, 13 s).
+constexpr int kStopServingBoundMs = 30000;
 
 const char* const kUsage =
     "usage: zdrK47N [-platform NAME] [Qt options]\n"
@@ -272,7 +277,10 @@ int main(int argc, char** argv)
         writeLogMsg(WARNING, "files left by interrupted writes removed: " + std::to_string(leftovers));
     int rc = app.exec();
     // What was acknowledged before the stop is stored before the program
-    // leaves.
+    // leaves: the PCs' requests stop being served (those under way end,
+    // within their own bounds), then what they stored is written.
+    if (!link_stop_serving(kStopServingBoundMs))
+        writeLogMsg(WARNING, "a PC request was still being served as the program left");
     sync->flush_on_stop();
 
     // What the platform opened for the program closes (the simulated

@@ -10,6 +10,8 @@
 #include "sendcard/fpga_manage.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -31,6 +33,23 @@ public:
 };
 
 bool passthrough_with_ticket(link_transport& transport, const unsigned char* frame, int length, uint64_t ticket);
+
+// The processor's requests are served until the program stops serving them
+// (link_stop_serving): each counts itself in while it is served and then
+// looks whether serving has stopped; the stop says so and then waits until
+// none is counted in. Either the request sees the stop, or the stop sees
+// the request (both orders are sequentially consistent).
+std::atomic<int> g_requestsInService{0};
+std::atomic<bool> g_servingStopped{false};
+
+class RequestInService {
+public:
+    RequestInService() { g_requestsInService.fetch_add(1); }
+    ~RequestInService() { g_requestsInService.fetch_sub(1); }
+    RequestInService(const RequestInService&) = delete;
+    RequestInService& operator=(const RequestInService&) = delete;
+    bool served() const { return !g_servingStopped.load(); }
+};
 
 // Holds the FPGA link mutex when it can be taken before untilUs (board
 // clock); tried every 100 us meanwhile.
@@ -64,6 +83,18 @@ link_transport::~link_transport()
         link_transport* self = this;
         slot.compare_exchange_strong(self, nullptr);
     }
+}
+
+bool link_stop_serving(int boundMs)
+{
+    g_servingStopped = true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+    while (g_requestsInService.load() > 0) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int length)
@@ -271,6 +302,11 @@ void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const
             passthrough_to_cards(m_transport, body, n);
         return;
     }
+    // Answered only when served before the program stopped serving, so
+    // that what it acknowledged is what the program stores as it leaves.
+    const RequestInService request;
+    if (!request.served())
+        return;
     message_deal::Origin origin;
     origin.transport = m_transport.passby_code();
     origin.peer = peer;

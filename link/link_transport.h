@@ -57,6 +57,11 @@ typename List::value_type& link_replace_reply(List& list, const unsigned char* f
     return r;
 }
 
+// The program leaves: no request to the processor is served any more, on
+// any transport (none is answered), and those being served end first
+// (waited for up to boundMs; false when one still runs then).
+bool link_stop_serving(int boundMs);
+
 // Queues one card answer (un-escaped) on the transport whose pass-through
 // code is `code`: the transport that last passed a frame through with that
 // code. False when no such transport exists (the answer is dropped).

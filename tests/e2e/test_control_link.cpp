@@ -8,9 +8,12 @@
 #include "pcclient/pc_client.h"
 
 #include <QFile>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 
 using namespace pcclient;
 
@@ -175,6 +178,54 @@ TEST_F(E2eControlLink, AValueAndTheFlagWrittenAtASlidersPaceLeaveTheGuiTickRunni
     const int last2 = drag(5000, 0, 2);
     EXPECT_GE(ticksOfASecond(), 50u);
     EXPECT_TRUE(waitFor([&] { return fileValue() == last2; }, 2000)) << fileValue() << " " << last2;
+}
+
+// A PC writing a plain stored value (block offset 770) back to back while
+// the program is stopped (SIGTERM), on each transport: the last value
+// answered is stored (or the one after it, served as the stop came), and
+// the PC reads it back after a restart.
+TEST_F(E2eControlLink, WhatAPcWasAnsweredBeforeAStopIsStored)
+{
+    for (const std::string transport : {"UDP", "TCP", "RS-485"}) {
+        UdpLink udp;
+        TcpLink tcp;
+        SerialLink rs485;
+        Link* pc = &udp;
+        if (transport == "UDP") {
+            ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+        } else if (transport == "TCP") {
+            ASSERT_TRUE(tcp.open("127.0.0.1", app.linkPort("tcp")));
+            pc = &tcp;
+        } else {
+            ASSERT_TRUE(rs485.open(app.hostPath("/dev/ttyS2")));
+            pc = &rs485;
+        }
+        std::atomic<int> answered{0};
+        std::thread writer([&] {
+            Reply r;
+            for (int v = 1; v < 0xFFFF; ++v) {
+                const Bytes value{static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+                if (!pc->request(kProcessor, 0x60, ramWritePayload(770, value), r, 2000) || r.status != 0)
+                    break;
+                answered = v;
+            }
+        });
+        EXPECT_TRUE(app.waitFor([&] { return answered >= 200; }, 30000)) << transport;
+        ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+        EXPECT_EQ(app.waitForExit(60000), 0) << transport;
+        writer.join();
+        const Bytes file = readAll(app.hostPath("/data/ram_device_info"));
+        ASSERT_EQ(file.size(), 4096u) << transport;
+        const int stored = file[2 + 770 - 768] | file[3 + 770 - 768] << 8;
+        EXPECT_GE(stored, answered) << transport << ": an answered write was lost";
+        EXPECT_LE(stored, answered + 1) << transport;
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        UdpLink again;
+        Reply r;
+        ASSERT_TRUE(again.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(again.request(kProcessor, 0x61, ramReadPayload(770, 2), r));
+        EXPECT_EQ(r.data, (Bytes{file[4], file[5]})) << transport;
+    }
 }
 
 TEST_F(E2eControlLink, ACommandThatWorksForSecondsKeepsItsTcpConnection)
