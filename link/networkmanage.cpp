@@ -136,13 +136,8 @@ void networkManage::watchServed(Client& client)
     watch(client, watchedFor(State::Served, false));
 }
 
-bool networkManage::watch(Client& client, Watch wanted)
+bool networkManage::arm(Client& client, Watch wanted)
 {
-    // False when the set refused it. A once-only watch, once armed, stays
-    // as it is until the service has ended, spent or not.
-    if (wanted.once ? client.armedOnce
-                    : client.armed && !client.armedOnce && client.armedFor == wanted.events)
-        return true;
     client.armed = m_set.watch(client.fd, client.id, wanted.events, wanted.once);
     client.armedFor = wanted.events;
     client.armedOnce = wanted.once;

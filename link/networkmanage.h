@@ -115,7 +115,18 @@ private:
     void readClient(Client& client);
     void rearm(Client& client);
     void watchServed(Client& client);
-    bool watch(Client& client, Watch wanted);
+    // Sets the connection's watch to what is wanted (false when the set
+    // refused it); a watch that is already so costs no call. A once-only
+    // watch, once armed, stays as it is until the service has ended, spent
+    // or not.
+    bool watch(Client& client, Watch wanted)
+    {
+        if (wanted.once ? client.armedOnce
+                        : client.armed && !client.armedOnce && client.armedFor == wanted.events)
+            return true;
+        return arm(client, wanted);
+    }
+    bool arm(Client& client, Watch wanted);
     void lookForEnd(Client& client);
 
     TcpServer m_server;
