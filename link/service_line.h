@@ -17,11 +17,11 @@
 // hand-over between threads, while the other stands by. What has arrived
 // meanwhile is taken before the next in line is served. A service lets
 // the line go; once it has lasted 10 to 20 ms, whatever it waits on (the
-// board's tick looks, see watch()), the one standing by reads what
-// arrives meanwhile, giving it its place at once, so a long service
-// changes nobody's place (a service that tells it waits, a pass-through or
-// a write waiting for a chip pass, see service_wait, hands over at once).
-// A short service wakes nobody.
+// tick thread looks, see watch()), the one standing by reads what arrives
+// meanwhile, giving it its place at once, so a long service changes
+// nobody's place (a service that tells it waits, a pass-through or a write
+// waiting for a chip pass, see service_wait, hands over at once). A short
+// service wakes nobody.
 #pragma once
 
 #include "link/line_mutex.h"
