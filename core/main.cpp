@@ -42,9 +42,10 @@
 
 namespace {
 
-// How long a stop waits for the PCs' requests under way: longer than any
-// request waits by its own bound (a save to the cards, 13 s).
-constexpr int kStopServingBoundMs = 30000;
+// How long a stop waits for the PCs' requests under way to be answered
+// (most take milliseconds; one still under way then is not answered, and
+// its PC asks again after the restart).
+constexpr int kStopServingBoundMs = 1000;
 
 const char* const kUsage =
     "usage: zdrK47N [-platform NAME] [Qt options]\n"
@@ -277,10 +278,10 @@ int main(int argc, char** argv)
         writeLogMsg(WARNING, "files left by interrupted writes removed: " + std::to_string(leftovers));
     int rc = app.exec();
     // What was acknowledged before the stop is stored before the program
-    // leaves: the PCs' requests stop being served (those under way end,
-    // within their own bounds), then what they stored is written.
+    // leaves: the PCs' requests stop being served and answered (those
+    // under way have a second to end), then what they stored is written.
     if (!link_stop_serving(kStopServingBoundMs))
-        writeLogMsg(WARNING, "a PC request was still being served as the program left");
+        writeLogMsg(WARNING, "a PC request still under way as the program left is not answered");
     sync->flush_on_stop();
 
     // What the platform opened for the program closes (the simulated

@@ -37,10 +37,14 @@ bool passthrough_with_ticket(link_transport& transport, const unsigned char* fra
 // The processor's requests are served until the program stops serving them
 // (link_stop_serving): each counts itself in while it is served and then
 // looks whether serving has stopped; the stop says so and then waits until
-// none is counted in. Either the request sees the stop, or the stop sees
-// the request (both orders are sequentially consistent).
+// none is counted in, for a while. Past that, answers end: a request that
+// has stored looks whether they have before it answers. Either the request
+// sees the stop, or the stop sees the request (both orders are
+// sequentially consistent), so what the program stores after the stop
+// holds every change it answered.
 std::atomic<int> g_requestsInService{0};
 std::atomic<bool> g_servingStopped{false};
+std::atomic<bool> g_answersEnded{false};
 
 class RequestInService {
 public:
@@ -49,6 +53,7 @@ public:
     RequestInService(const RequestInService&) = delete;
     RequestInService& operator=(const RequestInService&) = delete;
     bool served() const { return !g_servingStopped.load(); }
+    bool answered() const { return !g_answersEnded.load(); }
 };
 
 // Holds the FPGA link mutex when it can be taken before untilUs (board
@@ -89,12 +94,15 @@ bool link_stop_serving(int boundMs)
 {
     g_servingStopped = true;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-    while (g_requestsInService.load() > 0) {
+    bool ended = true;
+    while (ended && g_requestsInService.load() > 0) {
         if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ended = false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return true;
+    g_answersEnded = true;
+    return ended;
 }
 
 bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int length)
@@ -314,5 +322,6 @@ void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const
     if (r <= 0)
         return;
     const int framed = protocol_phy::data_re_transf_meaning(m_framed, m_deal.reply(), r, nullptr);
-    send(m_framed, framed);
+    if (request.answered())
+        send(m_framed, framed);
 }

@@ -58,8 +58,10 @@ typename List::value_type& link_replace_reply(List& list, const unsigned char* f
 }
 
 // The program leaves: no request to the processor is served any more, on
-// any transport (none is answered), and those being served end first
-// (waited for up to boundMs; false when one still runs then).
+// any transport (none is answered); those being served are waited for up
+// to boundMs (false when one still runs then: it is not answered). Once it
+// returns, every change answered is in the store, and none is answered
+// later.
 bool link_stop_serving(int boundMs);
 
 // Queues one card answer (un-escaped) on the transport whose pass-through

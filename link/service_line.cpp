@@ -133,7 +133,7 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<LineMutex>& hold)
     markService();
     link_endpoint::Job job = next->endpoint->next();
     // The line is let go for the service, whatever it waits on: the worker
-    // standing by reads once the service has lasted kLongServiceMs, or at
+    // standing by reads once the service has lasted kLongServiceUs, or at
     // once when the service tells it waits (see handOver).
     hold.unlock();
     {
