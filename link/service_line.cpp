@@ -15,8 +15,10 @@ namespace {
 // How often the line is looked at while a pass-through waits for its
 // ticket (another transport's pass-through ending wakes nobody here).
 constexpr int kTicketPollMs = 10;
-// How often a worker standing by looks at the line when nothing wakes it.
-constexpr int kStandByPollMs = 1000;
+// How often a worker standing by looks at the line when nothing wakes it
+// (nothing needs it to: a long service, and the end, wake it; the other
+// worker reads again once a short one has ended).
+constexpr int kStandByPollMs = 60000;
 // A service found under way at two ticks this far apart or more has lasted
 // that long: the worker standing by reads from then on.
 constexpr int64_t kLongServiceUs = 5000;

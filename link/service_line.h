@@ -103,7 +103,7 @@ public:
 private:
     void run(const char* name);
     // Stands by while the other worker reads or serves, until a service
-    // has lasted long or tells it waits (or the line stops, or a second
+    // has lasted long or tells it waits (or the line stops, or a minute
     // passes); called and returns under the mutex.
     void standBy(std::unique_lock<LineMutex>& hold);
     // A service waits (called on its worker, from inside the wait, without
