@@ -10,8 +10,6 @@
 #include "sendcard/fpga_manage.h"
 
 #include <atomic>
-#include <chrono>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -93,14 +91,7 @@ link_transport::~link_transport()
 bool link_stop_serving(int boundMs)
 {
     g_servingStopped = true;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-    bool ended = true;
-    while (ended && g_requestsInService.load() > 0) {
-        if (std::chrono::steady_clock::now() >= until)
-            ended = false;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    const bool ended = waitUntil(uint64_t(boundMs) * 1000, 1000, [] { return g_requestsInService.load() == 0; });
     g_answersEnded = true;
     return ended;
 }

@@ -21,7 +21,7 @@ constexpr int kTicketPollMs = 10;
 constexpr int kStandByPollMs = 60000;
 // A service found under way at two ticks this far apart or more has lasted
 // that long: the worker standing by reads from then on.
-constexpr int64_t kLongServiceUs = 5000;
+constexpr std::chrono::milliseconds kLongService{5};
 
 } // namespace
 
@@ -135,7 +135,7 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<LineMutex>& hold)
     markService();
     link_endpoint::Job job = next->endpoint->next();
     // The line is let go for the service, whatever it waits on: the worker
-    // standing by reads once the service has lasted kLongServiceUs, or at
+    // standing by reads once the service has lasted kLongService, or at
     // once when the service tells it waits (see handOver).
     hold.unlock();
     {
@@ -205,7 +205,7 @@ void ServiceLine::run(const char* name)
 void ServiceLine::standBy(std::unique_lock<LineMutex>& hold)
 {
     // The other worker reads, or serves. This one waits until a service
-    // has lasted kLongServiceUs, whatever it waits on (see watch), or tells
+    // has lasted kLongService, whatever it waits on (see watch), or tells
     // it waits (see handOver), and reads from then on; it costs no wake
     // while services are short.
     ++m_standing;
@@ -232,16 +232,14 @@ void ServiceLine::handOver(void* line)
 void ServiceLine::watch(void* line)
 {
     // On the tick thread, about every 10 ms: a service found under way at
-    // two ticks kLongServiceUs apart or more has lasted that long.
+    // two ticks kLongService apart or more has lasted that long.
     ServiceLine& self = *static_cast<ServiceLine*>(line);
     const uint64_t mark = self.m_serviceMark.load(std::memory_order_relaxed);
-    const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count();
+    const auto now = std::chrono::steady_clock::now();
     if ((mark & 1) == 0 || mark != self.m_watchedMark) {
         self.m_watchedMark = mark;
-        self.m_watchedSinceUs = now;
-    } else if (now - self.m_watchedSinceUs >= kLongServiceUs) {
+        self.m_watchedSince = now;
+    } else if (now - self.m_watchedSince >= kLongService) {
         handOver(line);
     }
 }

@@ -28,6 +28,7 @@
 #include "link/link_transport.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -137,7 +138,7 @@ private:
     std::atomic<uint64_t> m_serviceMark{0};
     // The tick thread's own: the mark at the last ticks, and since when.
     uint64_t m_watchedMark = 0;
-    int64_t m_watchedSinceUs = 0;
+    std::chrono::steady_clock::time_point m_watchedSince;
     void markService() { m_serviceMark.store(m_serviceMark.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
     uint64_t m_nextPlace = 1;
     int m_placed = 0;   // streams with a place

@@ -19,8 +19,6 @@ public:
     bool open(unsigned short devicePort);
     void close();
     bool isOpen() const { return m_fd >= 0; }
-    // Polls readable while a datagram waits (-1: not open).
-    int fd() const { return m_fd; }
     // Why the last open() failed (an errno value; 0 when it did not).
     int openError() const { return m_openError; }
     // The port the socket is bound to.

@@ -93,7 +93,8 @@ bool clock_valid(int year, int month, int day, int hour, int minute, int second)
 {
     if (year < calendar::kFirstYear || year > calendar::kLastYear || day < 1)
         return false;
-    return day <= calendar::days_in_month(year, month) && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+    return day <= calendar::days_in_month(year, month) && hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 &&
+           second >= 0 && second <= 59;
 }
 
 } // namespace
