@@ -136,7 +136,7 @@ int removeWriteLeftovers()
     };
     static const Leftovers kLeftovers[] = {
         {"/data", "^(ram_device_info\\.new|\\.upload\\.new)$"},
-        {"/data/configs", "^(omenu\\.json|alias\\.json|wifi_restore|fpga[01]_flash_writing)\\.new$"},
+        {"/data/configs", "^(omenu\\.json|alias\\.json|wifi_restore|fpga[01]_flash_writing|brightness_storing)\\.new$"},
         {"/data/configs", "^(tcpip|led_load_config)\\.ini\\.lock$"},
         {"/data/app", "^zdrK47N2\\.new$"},
         {"/data/modes", "^(custom_mode[0-9]+|MO[0-9a-f]{2}\\.json)\\.new$"},

@@ -11,7 +11,10 @@
 #include "platform/platform.h"
 #include "videochip/c331_manage.h"
 
+#include <QFileInfo>
 #include <QMutexLocker>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +60,8 @@ ZdrRamPara& ParaWriteLock::store()
 
 unsigned char* ParaWriteLock::block()
 {
+    if (brightness_before_ < 0)
+        brightness_before_ = brightness_before();
     return store().m_block;
 }
 
@@ -75,6 +80,22 @@ void ParaWriteLock::raise(unsigned char value)
     C331ParaLock::raise_held(value);
 }
 
+uint16_t ParaWriteLock::brightness_before()
+{
+    return le16(store().m_block, para::kBrightness);
+}
+
+ParaWriteLock::~ParaWriteLock()
+{
+    // Still inside the hold (the members are released after this body):
+    // the act is recorded with the write that made it.
+    if (brightness_before_ < 0 || system_brightness_)
+        return;
+    const uint16_t now = brightness_before();
+    if (now != brightness_before_)
+        store().note_brightness_act(now);
+}
+
 #if defined(ZDR_LOCK_CHECKS) && ZDR_LOCK_CHECKS
 void lock_check::short_lock_is_leaf(const char* what)
 {
@@ -89,6 +110,7 @@ void lock_check::short_lock_is_leaf(const char* what)
 namespace {
 
 const char* const kParaFile = "/data/ram_device_info";
+const char* const kBrightnessMark = "/data/configs/brightness_storing";
 
 void sleepUs(unsigned us)
 {
@@ -150,6 +172,8 @@ ZdrRamPara* ZdrRamPara::pInstance()
     }
     p->ZdrCropSourceInit();
     std::memcpy(p->m_shadow, p->ram_para, sizeof(p->m_shadow));
+    p->bri_act_.percent = le16(p->ram_para, para::kBrightness);
+    p->bri_marked_ = QFileInfo::exists(QString::fromStdString(platform::boardPath(kBrightnessMark)));
 
     for (int slot = 0; slot < kSlotCount; ++slot) {
         p->mode_file_deal(slot, kModeFileLoad);
@@ -258,6 +282,10 @@ bool ZdrRamPara::persist_block(unsigned settleMs)
     }
     if (traceOn())
         std::printf("\n ram_para diffrent !");
+    // A percent the sending card has not stored yet reaches the file only
+    // after the mark that says so.
+    if (brightness_act_pending())
+        write_brightness_mark();
     const bool written = write_para_file(block);
     Utils::system_mutex("sync");
     if (settleMs)
@@ -266,6 +294,69 @@ bool ZdrRamPara::persist_block(unsigned settleMs)
     // from it and is written by the next refresh.
     record_persisted(block);
     return written;
+}
+
+uint64_t ZdrRamPara::next_level_act()
+{
+    static std::atomic<uint64_t> acts{0};
+    return ++acts;
+}
+
+void ZdrRamPara::note_brightness_act(uint16_t percent)
+{
+    bri_act_.seq = next_level_act();
+    bri_act_.percent = percent;
+}
+
+ZdrRamPara::BrightnessAct ZdrRamPara::brightness_act()
+{
+    ParaBytesLock bytes;
+    return bri_act_;
+}
+
+bool ZdrRamPara::brightness_act_pending()
+{
+    ParaBytesLock bytes;
+    return bri_act_.seq > bri_stored_seq_;
+}
+
+bool ZdrRamPara::brightness_storing()
+{
+    if (brightness_act_pending())
+        return true;
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    return bri_marked_;
+}
+
+bool ZdrRamPara::write_brightness_mark()
+{
+    if (bri_marked_)
+        return true;
+    static const unsigned char kMark[] = "brightness record being stored\n";
+    bri_marked_ = writeFileAtomically(platform::boardPath(kBrightnessMark), kMark, sizeof(kMark) - 1);
+    if (!bri_marked_)
+        writeLogMsg(ERROR, "the brightness store mark could not be written");
+    return bri_marked_;
+}
+
+bool ZdrRamPara::mark_brightness_storing()
+{
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    return write_brightness_mark();
+}
+
+void ZdrRamPara::brightness_stored(uint64_t seq)
+{
+    persist_block(0);
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    {
+        ParaBytesLock bytes;
+        bri_stored_seq_ = std::max(bri_stored_seq_, seq);
+        if (bri_act_.seq > bri_stored_seq_)
+            return;   // a later act waits: its own store removes the mark
+    }
+    if (bri_marked_ && removeFileDurably(platform::boardPath(kBrightnessMark)))
+        bri_marked_ = false;
 }
 
 bool ZdrRamPara::write_para_file(const unsigned char* block)

@@ -78,9 +78,17 @@ public:
     unsigned char* slot(int s);
     unsigned char* status();
     void raise(unsigned char value = 1);
+    // This hold writes the brightness percent back as the system's own
+    // state (the level shown): no user's brightness act.
+    void system_brightness() { system_brightness_ = true; }
+    ~ParaWriteLock();
 
 private:
     ZdrRamPara& store();
+    // The percent as the hold found it: a hold that ends with another one
+    // is a user's brightness act (the page, the PC, a user-mode load, a
+    // reset), recorded by the store as the hold ends.
+    uint16_t brightness_before();
 
     struct ManageHold {
         ManageHold();
@@ -90,6 +98,8 @@ private:
     ManageHold manage;   // first in, last out
     ParaBytesLock bytes;
     ZdrRamPara* target = nullptr;
+    int brightness_before_ = -1;   // -1: not looked at yet (no store)
+    bool system_brightness_ = false;
 };
 
 class ZdrRamPara : public QObject {
@@ -220,6 +230,30 @@ public:
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);
 
+    // The user's brightness acts. Each write of the percent (word 2176) by
+    // anyone but the system's write-back is an act, numbered in the order
+    // acts arrive (next_level_act(), shared with the acts of the sending
+    // card: the PC's command page, the table, the sensor). Its record must
+    // be stored by the sending card; until it is, the act is pending, and
+    // a mark file (/data/configs/brightness_storing) says so on the medium
+    // before the parameter file or the record can hold the percent: a
+    // start that finds the mark ends at the file's percent, a start
+    // without it shows the stored record.
+    struct BrightnessAct {
+        uint64_t seq = 0;   // 0: the percent the file held at start
+        uint16_t percent = 0;
+    };
+    static uint64_t next_level_act();
+    BrightnessAct brightness_act();
+    // An act not yet stored in this run, or the mark left by the last run.
+    bool brightness_storing();
+    // Puts the mark on the medium (before a record is stored); false when
+    // it cannot be written.
+    bool mark_brightness_storing();
+    // The record of act seq is stored: the parameter file is brought up to
+    // the block, and the mark removed when no later act waits.
+    void brightness_stored(uint64_t seq);
+
     // Drops the store so that the next pInstance() loads it afresh (tests).
     static void destroyForTest();
 
@@ -235,4 +269,15 @@ private:
     int find_crop_record(int input, int cropNumber) const;
     // The language word the pages were last given (see ZdrLanguageChanged).
     uint16_t language_shown_ = 0;
+
+    // Under ParaBytesLock: the last act, the last one stored.
+    BrightnessAct bri_act_;
+    uint64_t bri_stored_seq_ = 0;
+    // Under Utils::_file_deal_mutex: the mark is on the medium.
+    bool bri_marked_ = false;
+    void note_brightness_act(uint16_t percent);
+    bool brightness_act_pending();
+    // Under Utils::_file_deal_mutex.
+    bool write_brightness_mark();
+
 };

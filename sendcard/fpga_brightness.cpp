@@ -140,66 +140,83 @@ void fpga_manage::record_bright_change()
         writeLogMsg(ERROR, "brightness: the stored record cannot be read");
         return;   // keep what runs now; the next reload tries again
     }
+    // Read at power-up, the record is what was stored before this run; a
+    // reload later is an act of its own time.
+    const uint64_t act = bri_start_check ? 0 : ZdrRamPara::next_level_act();
     if (bri_start_check && !bri_record_follows_percent(record))
         return;
     bri_start_check = 0;
-    if (record[0] != 0xAA) {
+    bri_take_record(record, act);
+}
+
+void fpga_manage::bri_take_record(const unsigned char* record, uint64_t act)
+{
+    if (record[0] != 0xAA || !brightRecordValid(record)) {
+        if (record[0] == 0xAA)
+            writeLogMsg(WARNING, "brightness: the stored record is damaged, level 16");
         bri_task_enabled = 0;
         bri_level = 16;
+        bri_force_act = act;
+        bri_record_taken(act);
         return;
     }
-    if (!brightRecordValid(record)) {
-        writeLogMsg(WARNING, "brightness: the stored record is damaged, level 16");
-        bri_task_enabled = 0;
-        bri_level = 16;
-        return;
-    }
-    Brightness_init(record);
+    Brightness_init(record, act);
+    bri_record_taken(act);
+}
+
+void fpga_manage::bri_record_taken(uint64_t act)
+{
+    // The record is now this act's: a user's percent set before it is
+    // done, stored or not.
+    bri_record_act = act;
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (act != 0 && store)
+        store->brightness_stored(act);
 }
 
 bool fpga_manage::bri_record_follows_percent(unsigned char* record)
 {
-    // At power-up the record must say what the block's percent says: the
-    // percent is what the pages show and what was set last, and the record
-    // may be older. Erased (a cut between the record's erase and its
-    // write, or a board that never stored one), or a manual level that is
-    // not the percent (a level set while the FPGAs were not up, or a cut
-    // between the parameter file and the record): the percent is stored
-    // again as a manual level, so that only a table or the automatic mode
-    // can be lost, never the level. A manual level that gives the percent
-    // stays as it is (49 % for 0x7F, though 49 % alone would give 0x7C).
+    // At power-up the stored record is shown (its percent written back by
+    // the first send), unless a user's percent was being stored when the
+    // last run ended (the store's mark), or was set in this run before the
+    // record was read: that percent, the parameter file's, is stored as a
+    // manual level, so that a cut between the file and the record ends at
+    // the file's level. A level that was only shown (the PC's preview, the
+    // table, the sensor) wrote its percent back into the file as the
+    // system's state, and sets no mark: the record stays. An erased record
+    // (a board that never stored one, or a cut between the record's erase
+    // and its write) takes the percent too. A manual level that gives the
+    // percent stays as it is (49 % for 0x7F, though 49 % alone would give
+    // 0x7C).
+    bri_start_check = 0;
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     const bool erased =
         std::all_of(record, record + kBrightRecordSize, [](unsigned char b) { return b == 0xFF; });
+    if (!store || (!erased && !store->brightness_storing()))
+        return true;
+    // The act of this run, or else what the file held at start.
+    ZdrRamPara::BrightnessAct act = store->brightness_act();
+    if (act.seq == 0)
+        act.percent = store->block_word(para::kBrightness);
     const bool manual = brightRecordValid(record) && (record[8] == 0 || record[8] == 16);
-    if (!erased && !manual) {
-        bri_start_check = 0;
+    if (act.percent > 100 || (manual && percentSays(act.percent, bri_level_to_value(record[9], record[8])))) {
+        store->brightness_stored(act.seq);
         return true;
     }
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    unsigned percent = 0xFFFF;
-    if (store && !withBlockTried([&] { percent = store->block_word(para::kBrightness); })) {
-        bri_reload_flag = 1;   // the block is busy: read the record again next pass
-        return false;
-    }
-    bri_start_check = 0;
-    if (percent > 100)
-        return true;
-    if (manual && percentSays(percent, bri_level_to_value(record[9], record[8])))
-        return true;
-    const unsigned char value = bri_percent_to_value(percent, kBriRegisterScale);
+    const unsigned char value = bri_percent_to_value(act.percent, kBriRegisterScale);
     writeLogMsg(WARNING, std::string("brightness: ") +
-                             (erased ? "no stored record" : "the stored level is not the percent") +
-                             ", the level of " + std::to_string(percent) + " % is stored again");
+                             (erased ? "no stored record" : "the record was not stored with the last percent") +
+                             ", the level of " + std::to_string(act.percent) + " % is stored");
     // Shown for this run even when the flash does not take it; then the
     // next read of the record (FPGA 0 brought up again) checks it again.
-    if (!store_manual_bright_record(value))
+    if (!bri_store_act(value, act.seq))
         bri_start_check = 1;
     buildManualRecord(value, record);
-    Brightness_init(record);
+    Brightness_init(record, act.seq);
     return false;
 }
 
-void fpga_manage::Brightness_init(const unsigned char* page)
+void fpga_manage::Brightness_init(const unsigned char* page, uint64_t act)
 {
     // The scale of the level shown now: a mode that sets no level at once
     // (a table until its slot is applied, the sensor until it reads) keeps
@@ -209,12 +226,12 @@ void fpga_manage::Brightness_init(const unsigned char* page)
     bri_last_slot = 255;
     bri_change_mark = 0;
     bri_task_enabled = 0;
+    bri_force_act = act;
     switch (bri_mode) {
     case 0:
     case 16:
         bri_level = page[9];
-        set_reg_image(0, 64, page[9]);
-        bri_scale_mode = -1;
+        bri_show(page[9], -1, act, false);
         bri_resend = 0;
         bri_task_enabled = 1;
         break;
@@ -265,14 +282,46 @@ int fpga_manage::Brightness_hand_dealwith(int fromPercent)
 
 int fpga_manage::bri_apply_percent()
 {
-    if (!bri_take_percent())
-        return -1;   // a busy block leaves the change for the next pass (the change flag stays)
-    // The percent is now the level in force: an FPGA the send did not reach
-    // is brought up again showing it, or is sent it again once both answer.
-    // So it is stored whatever the send gave: a record left at the level
-    // before would be what a restart shows.
-    bri_send(MCU_REG_func[0][64]);
-    return store_manual_bright_record(MCU_REG_func[0][64]) ? 1 : 0;
+    // The level of the user's last percent act, as it was written (the
+    // block may hold a percent written back since, of a level only shown).
+    // The image then holds the register value itself: it is re-sent in the
+    // 8-bit scale until the mode sets a level again. It is taken with no
+    // port linked too: it is what the record stores and what is shown once
+    // a port links.
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    const ZdrRamPara::BrightnessAct act = store ? store->brightness_act() : ZdrRamPara::BrightnessAct{};
+    const unsigned char value = bri_percent_to_value(act.percent, bri_mode);
+    // A later act (the PC's level, shown or stored, the table's next slot)
+    // decides what the screen shows; a later stored record what is stored.
+    // Shown, the percent is the level in force: an FPGA the send did not
+    // reach is brought up again showing it, or is sent it again once both
+    // answer. So it is stored whatever the send gave: a record left at the
+    // level before would be what a restart shows.
+    if (act.seq >= bri_force_act) {
+        bri_show(value, kBriRegisterScale, act.seq);
+        bri_send(value);
+    }
+    if (act.seq < bri_record_act) {
+        if (store)
+            store->brightness_stored(act.seq);
+        return 1;
+    }
+    return bri_store_act(value, act.seq) ? 1 : 0;
+}
+
+bool fpga_manage::bri_store_act(unsigned char value, uint64_t act)
+{
+    // The mark goes on the medium before the record's erase: a cut from
+    // here on ends at the parameter file's percent.
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    if (store)
+        store->mark_brightness_storing();
+    if (!store_manual_bright_record(value))
+        return false;
+    bri_record_act = act;
+    if (store)
+        store->brightness_stored(act);   // act 0 too: the mark of the last run
+    return true;
 }
 
 int fpga_manage::bri_resend_level()
@@ -287,27 +336,12 @@ int fpga_manage::bri_resend_level()
     return bri_send(value) ? 1 : 0;
 }
 
-bool fpga_manage::bri_take_percent()
-{
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    unsigned percent = 0;
-    if (!withBlockTried([&] { percent = store ? store->block_word(para::kBrightness) : 0; }))
-        return false;
-    // The image now holds the register value itself: it is re-sent in the
-    // 8-bit scale until the mode sets a level again. It is taken with no
-    // port linked too: it is what the record stores and what is shown once
-    // a port links.
-    set_bri_images(bri_percent_to_value(percent, bri_mode));
-    bri_scale_mode = kBriRegisterScale;
-    return true;
-}
-
 bool fpga_manage::bri_value_in_force(unsigned char& value)
 {
-    if (bri_mode == 2 && MCU_REG_func[0][64] == 0 && !bri_settle_unread_sensor_level())
+    if (bri_mode == 2 && bri_in_force == 0 && !bri_settle_unread_sensor_level())
         return false;
     const int scale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
-    value = bri_level_to_value(MCU_REG_func[0][64], static_cast<unsigned char>(scale));
+    value = bri_level_to_value(bri_in_force, static_cast<unsigned char>(scale));
     return true;
 }
 
@@ -328,12 +362,10 @@ bool fpga_manage::bri_settle_unread_sensor_level()
         if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
             level = l;
     if (level != 0) {
-        set_bri_images(static_cast<unsigned char>(level));
+        bri_show(static_cast<unsigned char>(level), -1, bri_force_act);
         bri_level = level;
-        bri_scale_mode = -1;
     } else {
-        set_bri_images(bri_percent_to_value(percent, kBriRegisterScale));
-        bri_scale_mode = kBriRegisterScale;
+        bri_show(bri_percent_to_value(percent, kBriRegisterScale), kBriRegisterScale, bri_force_act);
     }
     return true;
 }
@@ -461,8 +493,7 @@ void fpga_manage::Brightness_time_change()
         }
         return;
     }
-    set_bri_images(HalfHourValue[slot]);
-    bri_scale_mode = -1;
+    bri_show(HalfHourValue[slot], -1, ZdrRamPara::next_level_act());
     Brightness_hand_dealwith(0);
     bri_last_slot = static_cast<unsigned char>(slot);
     bri_resend = 0;
@@ -553,15 +584,13 @@ void fpga_manage::Brightness_auto_filter()
                 bri_level = 1;
             if (bri_level > 16)
                 bri_level = 16;
-            set_bri_images(static_cast<unsigned char>(bri_level));
-            bri_scale_mode = -1;
+            bri_show(static_cast<unsigned char>(bri_level), -1, ZdrRamPara::next_level_act());
         }
         vmf_data_valid = 0;
     }
     if (bri_sensor_fail == 10) {
         bri_level = 16;
-        set_bri_images(16);
-        bri_scale_mode = -1;
+        bri_show(16, -1, ZdrRamPara::next_level_act());
         bri_sensor_fail = 0;
     }
 }

@@ -505,10 +505,15 @@ void fpga_manage::reg_image_range(unsigned char fpga, unsigned first, unsigned c
     std::memcpy(out, MCU_REG_func[fpga & 1] + (first & 0xFF), std::min(count, 256u - (first & 0xFF)));
 }
 
-void fpga_manage::set_bri_images(unsigned char level)
+void fpga_manage::bri_show(unsigned char level, int scale, uint64_t act, bool bothImages)
 {
+    bri_in_force = level;
+    bri_scale_mode = scale;
+    bri_force_act = act;
     FpgaMutexHold hold(fpga_reg_mutex);
-    MCU_REG_func[0][64] = MCU_REG_func[1][64] = level;
+    MCU_REG_func[0][64] = level;
+    if (bothImages)
+        MCU_REG_func[1][64] = level;
 }
 
 void fpga_manage::set_reg_image(unsigned char fpga, unsigned reg, unsigned char value)

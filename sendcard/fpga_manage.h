@@ -283,8 +283,11 @@ public:
     // The port link bits of both FPGAs' images (registers 128 and 144;
     // FPGA 1's in the high half), read in one hold.
     uint32_t port_link_image();
-    // The brightness level (image byte 64) of both FPGAs, in one hold.
-    void set_bri_images(unsigned char level);
+    // Sets the level in force (bri_in_force, in the scale given, -1 the
+    // stored mode's), set by act (ZdrRamPara::next_level_act; 0 what was
+    // stored before this run), and shows it in image byte 64 of FPGA 0, or
+    // of both FPGAs, in one hold.
+    void bri_show(unsigned char level, int scale, uint64_t act, bool bothImages = true);
     // A version year register value that counts as alive (25..48).
     static bool version_alive(unsigned char year);
     // Back to bring-up state 0 (image byte 80 and the link watch too): the
@@ -457,6 +460,15 @@ public:
     // level in force, which may be newer than the record (a level the PC
     // shows without storing it).
     unsigned char bri_start_check = 1;
+    // The level in force (image byte 64 shows it; the PC may write that
+    // byte, which sets no level), the act that set it and the act whose
+    // level the stored record holds. Acts are numbered as they arrive: a
+    // user's percent taken late (an FPGA down, the block busy) is stored
+    // unless a later act stored a record, and shown unless a later act set
+    // the level.
+    unsigned char bri_in_force = 0;
+    uint64_t bri_force_act = 0;
+    uint64_t bri_record_act = 0;
     // The multi-function card carrying the light sensor (address 0x4000 ..
     // 0x7000, 0 none; port group 1..8) and its last good reading.
     unsigned short vmf_addr = 0;
@@ -472,7 +484,9 @@ public:
     static unsigned int bri_value_to_percent(unsigned char value);
     // The 19-byte sensor read frame for a card address.
     static void build_sensor_read_frame(unsigned short addr, unsigned char frame[19]);
-    void Brightness_init(const unsigned char* page);
+    // A record's mode, level or table in force, as the act numbered act set
+    // it (0: the record stored before this run).
+    void Brightness_init(const unsigned char* page, uint64_t act = 0);
     void Brightness_task();
     void Brightness_hand_change();
     void Brightness_time_change();
@@ -836,15 +850,13 @@ public:
     // the level in force is shown and its percent written back.
     int bri_apply_percent();
     int bri_resend_level();
-    // Their steps: the block's percent taken as the level (false: the block
-    // was busy); the register value of the level in force, in its scale
+    // Their steps: the register value of the level in force, in its scale
     // (false: the automatic mode before its first reading could not read
     // the block); that level settled from the block's percent; the percent
     // shown written back into the block; the value sent to both FPGAs
     // (kept for the first port link when none is linked; false when an
     // FPGA does not read back the value, which is then sent again) and to
     // one FPGA.
-    bool bri_take_percent();
     bool bri_value_in_force(unsigned char& value);
     bool bri_settle_unread_sensor_level();
     void bri_write_back_percent(unsigned char value);
@@ -855,9 +867,18 @@ public:
     // cannot be told yet. In the FPGA thread, under fpga_record_mutex.
     bool bri_set_fpga_level(unsigned char fpga);
     void record_bright_change();
-    // At power-up: an erased record, or a manual one whose level is not the
-    // block's percent, is stored again from the percent and shown (false:
-    // done here, or the block was busy and the read is asked for again).
+    // A stored record taken as the act numbered act: a missing or damaged
+    // one leaves the task off at level 16.
+    void bri_take_record(const unsigned char* record, uint64_t act);
+    // The record is act's (a user's percent act before it is done).
+    void bri_record_taken(uint64_t act);
+    // Stores the manual record of a user's percent act (the store's mark
+    // put on the medium first, removed once the record and the parameter
+    // file hold it); false when the flash failed.
+    bool bri_store_act(unsigned char value, uint64_t act);
+    // At power-up: an erased record, or any record while a user's percent
+    // was being stored (the store's mark), is stored again from that
+    // percent and shown (false: done here).
     bool bri_record_follows_percent(unsigned char* record);
     // Erases the record's sector and stores a manual record (8-bit levels)
     // of the register value; false when the flash failed.

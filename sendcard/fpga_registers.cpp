@@ -4,6 +4,7 @@
 
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/zdrrampara.h"
 
 #include <algorithm>
 #include <cstring>
@@ -127,29 +128,42 @@ void fpga_manage::Dealwith_mcu_ram()
             set_reg_image(0, 66, 0);
         }
     } else if (type == 3) {
+        // Each command is an act of its own time: what it sets is in force
+        // at once, in the order the PC sent them (a later level shown is
+        // not undone by the stored one before it). What the PC stored is
+        // in force even when the flash did not take it.
+        // A record that does not fit the page is refused: nothing of it is
+        // stored or taken.
+        const uint64_t act = ZdrRamPara::next_level_act();
         const unsigned char mode = MCU_RAM_CMD[8] & static_cast<unsigned char>(~0x10);
+        const bool fits = le16(MCU_RAM_CMD, 6) + 8u <= kCmdPageSize;
         if (mode != 0) {
             if (store == 0xAA) {
                 store_cmd_record(kBrightSector, kBrightRecord);
-                bri_reload_flag = 1;
+                if (fits)
+                    bri_take_record(MCU_RAM_CMD, act);
             } else if (store == 0x55) {
                 fpga_flash_access();
                 drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1);
-                bri_reload_flag = 1;
+                unsigned char erased[57];
+                std::memset(erased, 0xFF, sizeof(erased));
+                bri_take_record(erased, act);
             }
             bri_sensor_fail = 0;
         } else {
             // A manual level: shown at once, and re-sent, in the page's own
             // scale (4-bit or 8-bit levels) until the stored mode sets a
-            // level again. The stored mode stays as it is; only a stored
-            // page (below) changes it, through the reload, so a half-hour
-            // table resumes at its next slot after a preview.
-            set_reg_image(0, 64, MCU_RAM_CMD[9]);
+            // level again. Shown only, the stored mode stays as it is, so a
+            // half-hour table resumes at its next slot after a preview;
+            // stored, it is the manual mode from now on.
             bri_level = MCU_RAM_CMD[9];
-            bri_scale_mode = MCU_RAM_CMD[8];
+            bri_show(MCU_RAM_CMD[9], MCU_RAM_CMD[8], act, false);
             Brightness_hand_dealwith(0);
-            if (store == 0xAA && store_pc_bright_record())
-                bri_reload_flag = 1;
+            if (store == 0xAA) {
+                store_pc_bright_record();
+                if (fits)
+                    bri_take_record(MCU_RAM_CMD, act);
+            }
         }
     } else if (type == 1) {
         Checktime();

@@ -242,6 +242,7 @@ bool c331_manage::write_back_word(int offset, uint16_t value, bool over_change)
         return false;
     {
         ParaWriteLock bytes;
+        bytes.system_brightness();   // the system's own state, whatever the word
         setLe16(bytes.block(), offset, value);
     }
     if (m)

@@ -1018,4 +1018,136 @@ TEST(E2ePowerCuts, ABrightnessChangeCutBetweenTheFileAndTheRecordIsTheFilesLevel
     });
 }
 
+// The ways the PC sets the brightness, each its own act: a manual level
+// stored (command page type 3, byte 2 = 0xAA, mode 16), one only shown
+// (byte 2 = 0), a percent (word 2176 and the flag) and a write of register
+// 64 (an image byte, which sets no level). Two of them, in every order,
+// 0.1 s or 1 s apart, with FPGA 1 up or dead while they come; then FPGA 1
+// reset, an LED size change or a restart. The level shown is the last
+// act's, the record the last stored one's, and word 2176 the percent
+// shown; after a restart the record is shown.
+TEST(E2ePowerCuts, TheLevelShownIsTheLastActsAndTheRecordTheLastStoredOnes)
+{
+    enum Act { kStore, kShow, kPercent, kRegister64 };
+    const char* const names[] = {"stored 0xCC", "shown 0x40", "60 %", "register 64"};
+    struct Level {
+        unsigned char shown, stored;
+        int percent;
+    };
+    auto percentOf = [](unsigned char v) { return v * 100 / 255; };
+    AppRunner app;
+    pcclient::UdpLink udp;
+    auto commandPage = [&](unsigned char store, unsigned char level) {
+        pcclient::Reply r;
+        return udp.request(pcclient::kSendingCard, 0x60,
+                           pcclient::Bytes{0x00, 0x00, 0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0xAA, 0x03, store, 0x00,
+                                           0x00, 0x00, 0x31, 0x00, 0x10, level},
+                           r, 5000, 0) &&
+               r.status == 0 &&
+               udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x02, 0x00, 0x04, 0x04}, r, 5000, 0) &&
+               r.status == 0;
+    };
+    auto act = [&](Act a, Level& l) {
+        pcclient::Reply r;
+        switch (a) {
+        case kStore:
+            ASSERT_TRUE(commandPage(0xAA, 0xCC));
+            l = {0xCC, 0xCC, 80};
+            break;
+        case kShow:
+            ASSERT_TRUE(commandPage(0x00, 0x40));
+            l = {0x40, l.stored, 25};
+            break;
+        case kPercent:
+            ASSERT_TRUE(pcWrite(udp, 2176, {60, 0}) && pcFlag(udp, 1));
+            l = {0x99, 0x99, 60};
+            break;
+        case kRegister64:
+            for (unsigned char fpga : {0, 1})
+                udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x40, 0x00, 0xFF, 0x10}, r, 5000, fpga);
+            break;
+        }
+    };
+    auto hex = [](unsigned v) {
+        char b[8];
+        std::snprintf(b, sizeof(b), "0x%02X", v);
+        return std::string(b);
+    };
+    auto state = [&] {
+        return app.control("fpga-reg 0 6") + " " + app.control("fpga-reg 1 6") + " word " +
+               app.control("store-read block 2176 2") + " record " + app.control("flash-read 2 0x6CE000 10");
+    };
+    auto expectLevel = [&](const Level& l, const std::string& what) {
+        char word[5];
+        std::snprintf(word, sizeof(word), "%02x00", l.percent);
+        char level[3];
+        std::snprintf(level, sizeof(level), "%02x", l.stored);
+        auto holds = [&] {
+            return app.control("fpga-reg 0 6") == hex(l.shown) && app.control("fpga-reg 1 6") == hex(l.shown) &&
+                   app.control("store-read block 2176 2") == word &&
+                   app.control("flash-read 2 0x6CE000 10") == std::string("aa03aa000000310010") + level;
+        };
+        ASSERT_TRUE(app.waitFor(holds, 30000)) << what << ": " << state();
+        // Past the brightness task's next sends, which would put back an
+        // older level.
+        std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+        EXPECT_TRUE(holds()) << what << ", 3 s later: " << state();
+    };
+    auto start = [&] {
+        app.clearEnv();
+        app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+        ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+    };
+    start();
+    int round = 0;
+    for (Act first : {kStore, kShow, kPercent, kRegister64}) {
+        for (Act second : {kStore, kShow, kPercent, kRegister64}) {
+            if (first == second)
+                continue;
+            const int gapMs = round % 2 ? 1000 : 100;
+            const bool dead = round / 2 % 2 == 1;
+            const int after = round % 3;
+            ++round;
+            const std::string what = std::string(names[first]) + " then " + names[second] + ", " +
+                                     std::to_string(gapMs) + " ms apart" + (dead ? ", FPGA 1 dead" : "");
+            SCOPED_TRACE(what);
+            // From 100 % stored and shown.
+            Level l{0xFF, 0xFF, 100};
+            ASSERT_TRUE(commandPage(0xAA, 0xFF));
+            expectLevel(l, what + ": the level before");
+            if (dead)
+                ASSERT_EQ(app.control("fpga-fault 1 dead"), "");
+            act(first, l);
+            std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+            act(second, l);
+            if (dead) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                ASSERT_EQ(app.control("fpga-fault 1 none"), "");
+                ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+            }
+            expectLevel(l, what);
+            if (after == 0) {
+                ASSERT_EQ(app.control("fpga-fault 1 dead"), "");
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                ASSERT_EQ(app.control("fpga-fault 1 none"), "");
+                ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+                expectLevel(l, what + ", FPGA 1 reset");
+            } else if (after == 1) {
+                ASSERT_EQ(app.control("fpga-led-request 1280 720"), "");
+                ASSERT_TRUE(app.waitFor([&] { return app.control("fpga-status").find(" reset 1") != std::string::npos; },
+                                        20000));
+                ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+                expectLevel(l, what + ", an LED size change");
+            } else {
+                app.stop();
+                start();
+                expectLevel({l.stored, l.stored, percentOf(l.stored)}, what + ", restarted");
+            }
+        }
+    }
+    app.stop();
+}
+
 } // namespace

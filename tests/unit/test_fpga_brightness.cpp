@@ -101,17 +101,22 @@ TEST_F(FpgaBrightness, APostedPercentReachesBothFpgasAndTheStoredRecord)
 // 100): the periodic re-sends of a 4-bit mode send that value, not the
 // value read as a 4-bit level, and the percent stays in the block, until
 // the mode itself sets a level again.
-TEST_F(FpgaBrightness, APostedPercentWaitsForABlockBusyInAnotherThread)
+TEST_F(FpgaBrightness, APostedPercentIsTakenAsSetWhileTheBlockIsBusyInAnotherThread)
 {
-    // The chip thread holds its manage mutex through a change pass (and
-    // may be storing the block): the percent is not read then, and the
-    // change stays posted until the block is free.
+    // The chip thread holds its manage mutex through a change pass: the
+    // percent is the act's, recorded whole as it was written, so it is
+    // taken without waiting for the pass; a percent the system wrote back
+    // since (a level only shown) is not the act's.
     bringUp();
     linkPorts();
     setPercent(20);
     ASSERT_EQ(mgr().Brightness_hand_dealwith(1), 1);
     ASSERT_EQ(model(0).storedReg(6), 51);
     setPercent(80);   // 80 x 255 / 100 = 204
+    {
+        C331ParaLock lock;
+        ASSERT_TRUE(c331_manage::write_back_word(para::kBrightness, 12, true));
+    }
     std::atomic<int> phase{0};
     std::thread chip([&] {
         pthread_mutex_lock(&c331_manage::c331_mutex);
@@ -119,17 +124,15 @@ TEST_F(FpgaBrightness, APostedPercentWaitsForABlockBusyInAnotherThread)
         while (phase.load() != 2)
             std::this_thread::yield();
         pthread_mutex_unlock(&c331_manage::c331_mutex);
-        phase = 3;
     });
     while (phase.load() != 1)
         std::this_thread::yield();
-    EXPECT_EQ(mgr().set_fpga_bri_val(), 0) << "the change stays posted";
-    EXPECT_EQ(model(0).storedReg(6), 51);
-    phase = 2;
-    chip.join();
     EXPECT_EQ(mgr().set_fpga_bri_val(), 1);
     EXPECT_EQ(model(0).storedReg(6), 204);
     EXPECT_EQ(model(1).storedReg(6), 204);
+    phase = 2;
+    chip.join();
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord + 9, 1)[0], 204);
 }
 
 TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
@@ -211,8 +214,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
     // (the register image and the scale as a new program has them); until
     // the sensor reads, the screen shows the stored 50 % (0x7F), and the
     // percent stays (not level 0 taken as 0xFF and 100 %).
-    mgr().MCU_REG_func[0][64] = mgr().MCU_REG_func[1][64] = 0;
-    mgr().bri_scale_mode = -1;
+    mgr().bri_show(0, -1, 0);
     mgr().bri_mode = 0;
     mgr().bri_reload_flag = 1;
     for (int k = 0; k < 2; ++k) {
@@ -262,8 +264,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
         ASSERT_EQ(model(0).storedReg(6), c.value) << int(c.level);
         ASSERT_EQ(percent(), c.percent) << int(c.level);
         ASSERT_EQ(mgr().bri_mode, 2);
-        mgr().MCU_REG_func[0][64] = mgr().MCU_REG_func[1][64] = 0;
-        mgr().bri_scale_mode = -1;
+        mgr().bri_show(0, -1, 0);
         mgr().bri_mode = 0;
         mgr().bri_reload_flag = 1;
         for (int k = 0; k < 2; ++k) {
@@ -286,7 +287,7 @@ TEST_F(FpgaBrightness, WithoutLinkedPortsThePercentIsStoredAndShownOnceAPortLink
     model(0).setReg(6, 0x33);
     model(1).setReg(6, 0x33);
     // 70 % shown before (178); 30 % set: 30 x 255 / 100 = 76 = 0x4C.
-    mgr().MCU_REG_func[0][64] = mgr().MCU_REG_func[1][64] = 178;
+    mgr().bri_show(178, mgr().bri_scale_mode, 0);
     setPercent(30);
     EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 1);
     EXPECT_EQ(model(0).storedReg(6), 0x33);
@@ -506,25 +507,37 @@ TEST_F(FpgaBrightness, AnErasedRecordIsStoredAgainAtStartFromThePercent)
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), std::vector<uint8_t>(57, 0xFF));
 }
 
-// At power-up a manual record whose level is not the block's percent (the
-// percent was set while the FPGAs were not up, or the program was cut
-// between the parameter file and the record) is stored again from the
-// percent and shown; a manual level that gives the percent, a table and
-// the automatic mode stay as they are.
-TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
+// At power-up the stored record is shown, unless a user's percent was
+// being stored when the last run ended (the store's mark: the percent was
+// set while the FPGAs were not up, or the program was cut between the
+// parameter file and the record) or was set in this run before the record
+// was read: then the percent is stored as a manual level and shown. A
+// manual level that gives the percent stays as it is. A percent the system
+// wrote back for a level only shown (the PC's preview) sets no mark: the
+// record stays, and its percent is written back.
+TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
 {
     ASSERT_EQ(sim::Board::instance().control().execute("cards 1 1"), "ok\n");
     bringUp();
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     auto record = [](unsigned char mode, unsigned char level) {
         std::vector<uint8_t> r = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, mode};
         r.resize(57, level);
         return r;
     };
-    auto startWith = [&](const std::vector<uint8_t>& stored, unsigned percent) {
+    // A new program: the record, the percent the file holds (as the
+    // system's own state: no act), and the mark the last run left.
+    auto startWith = [&](const std::vector<uint8_t>& stored, unsigned percent, bool marked) {
         flash(2).poke(fpga_manage::kBrightRecord, stored);
-        setPercent(percent);
+        {
+            C331ParaLock lock;
+            c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(percent), true);
+        }
+        if (marked)
+            ASSERT_TRUE(store->mark_brightness_storing());
+        ASSERT_EQ(store->brightness_storing(), marked);
         mgr().bri_start_check = 1;   // as a new program has it
-        mgr().bri_scale_mode = -1;
+        mgr().bri_show(0, -1, 0);
         mgr().record_bright_change();
     };
     // The PC stores a manual record on the command page (type 3, mode,
@@ -535,35 +548,42 @@ TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
             mgr().MCU_REG_func[i][128] = mgr().MCU_REG_func[i][144] = 0;
         std::memcpy(mgr().MCU_RAM_CMD, record.data(), record.size());
         mgr().Dealwith_mcu_ram();
-        mgr().record_bright_change();
-        mgr().bri_reload_flag = 0;
         linkPorts();
     };
     const struct {
         const char* what;
         std::vector<uint8_t> stored;
         unsigned percent;
+        bool marked;
         std::vector<uint8_t> after;
         unsigned char shown;
         unsigned percentAfter = 0xFFFF;   // the percent when it is not the one set
         bool byPc = false;                // the PC stored the record just before the stop
     } cases[] = {
         // 80 % = 0xCC stored, 25 % set: 25 x 255 / 100 = 63 = 0x3F.
-        {"8-bit level of another percent", record(16, 0xCC), 25, record(16, 0x3F), 0x3F},
-        {"100 % stored, 30 % set", record(16, 0xFF), 30, record(16, 0x4C), 0x4C},
+        {"8-bit level of another percent", record(16, 0xCC), 25, true, record(16, 0x3F), 0x3F},
+        {"100 % stored, 30 % set", record(16, 0xFF), 30, true, record(16, 0x4C), 0x4C},
         // 0x7F is 49 % (49 % alone would give 0x7C): kept.
-        {"8-bit level of the same percent", record(16, 0x7F), 49, record(16, 0x7F), 0x7F},
-        {"8-bit level the percent gives", record(16, 0x7C), 49, record(16, 0x7C), 0x7C},
+        {"8-bit level of the same percent", record(16, 0x7F), 49, true, record(16, 0x7F), 0x7F},
+        {"8-bit level the percent gives", record(16, 0x7C), 49, true, record(16, 0x7C), 0x7C},
         // Level 8 of 16 is 8 x 16 - 1 = 127 = 49 %: kept; 60 % is 153 = 0x99.
-        {"4-bit level of the same percent", record(0, 8), 49, record(0, 8), 0x7F},
-        {"4-bit level of another percent", record(0, 8), 60, record(16, 0x99), 0x99},
-        {"0 % set", record(16, 0x80), 0, record(16, 0x00), 0x00},
-        // A percent that is none is no level to store.
-        {"no percent", record(16, 0x80), 101, record(16, 0x80), 0x80},
+        {"4-bit level of the same percent", record(0, 8), 49, true, record(0, 8), 0x7F},
+        {"4-bit level of another percent", record(0, 8), 60, true, record(16, 0x99), 0x99},
+        {"0 % set", record(16, 0x80), 0, true, record(16, 0x00), 0x00},
+        {"no percent", record(16, 0x80), 101, true, record(16, 0x80), 0x80},
         // 3 % set in a 4-bit mode is raised to 15: still 3 %.
-        {"3 % raised in a 4-bit mode", record(16, 0x0F), 3, record(16, 0x0F), 0x0F},
+        {"3 % raised in a 4-bit mode", record(16, 0x0F), 3, true, record(16, 0x0F), 0x0F},
+        // A page change over a stored table or the automatic mode, cut
+        // before its record: the file's level, as a manual record.
+        {"a table, a percent being stored", record(17, 0x20), 25, true, record(16, 0x3F), 0x3F},
+        {"the automatic mode, a percent being stored", record(2, 0), 25, true, record(16, 0x3F), 0x3F},
+        // The record shown, its percent written back over the one a level
+        // only shown left: 255 is 100 %, level 2 of 16 (0x1F) 12 %.
+        {"255 stored, 12 % of a level shown", record(16, 0xFF), 12, false, record(16, 0xFF), 0xFF, 100},
+        {"level 2 stored, 100 % of a level shown", record(0, 2), 100, false, record(0, 2), 0x1F, 12},
+        {"a table, 25 % of a level shown", record(17, 0x20), 25, false, record(17, 0x20), 0x00, 25},
         // Level 8 of 16 (0x7F, 49 %) stored by the PC while 80 % was set.
-        {"the PC's level stored with no port linked", record(0, 8), 80, record(0, 8), 0x7F, 49, true},
+        {"the PC's level stored with no port linked", record(0, 8), 80, false, record(0, 8), 0x7F, 49, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -571,16 +591,19 @@ TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
             pcStores(c.stored, c.percent);
             // The next start: the record and the percent the file holds.
             startWith(flash(2).peek(fpga_manage::kBrightRecord, 57),
-                      le16(ZdrRamPara::p_zdrrampara_config->ram_para_shadow, para::kBrightness));
+                      le16(ZdrRamPara::p_zdrrampara_config->ram_para_shadow, para::kBrightness), false);
         }
         const uint64_t erases = flash(2).counters().erases;
         if (!c.byPc)
-            startWith(c.stored, c.percent);
+            startWith(c.stored, c.percent, c.marked);
         EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), c.after);
         EXPECT_EQ(flash(2).counters().erases - erases, c.after == c.stored ? 0u : 1u);
         EXPECT_EQ(mgr().bri_start_check, 0);
         EXPECT_EQ(mgr().bri_task_enabled, 1);
         EXPECT_EQ(mgr().bri_mode, c.after[8]);
+        EXPECT_FALSE(store->brightness_storing()) << "the mark stays";
+        if (c.after[8] == 17)
+            continue;   // the table shows its slot at its first pass
         ASSERT_EQ(mgr().Brightness_hand_dealwith(0), 1);
         EXPECT_EQ(model(0).storedReg(6), c.shown);
         EXPECT_EQ(model(1).storedReg(6), c.shown);
@@ -589,35 +612,19 @@ TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
         EXPECT_EQ(percent(), c.percentAfter <= 100 ? c.percentAfter : c.percent <= 100 ? c.percent : 50u);
     }
 
-    // A table and the automatic mode set their own levels: kept.
-    std::vector<uint8_t> table = record(17, 0x20);
-    startWith(table, 25);
-    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), table);
-    EXPECT_EQ(mgr().bri_mode, 17);
-    std::vector<uint8_t> automatic = record(2, 0);
-    startWith(automatic, 25);
-    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), automatic);
-    EXPECT_EQ(mgr().bri_mode, 2);
-
-    // The block busy in another thread at that moment: the record is read
-    // again on the next pass, and then stored from the percent.
+    // A percent set in this run before the record was read: stored, the
+    // block's word then the user's.
     flash(2).poke(fpga_manage::kBrightRecord, record(16, 0xCC));
     setPercent(25);
     mgr().bri_start_check = 1;
-    C331ParaLock::acquire();
-    std::thread other([this] { mgr().record_bright_change(); });
-    other.join();
-    C331ParaLock::release();
-    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0xCC));
-    EXPECT_EQ(mgr().bri_reload_flag, 1);
-    EXPECT_EQ(mgr().bri_start_check, 1);
     mgr().record_bright_change();
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0x3F));
     EXPECT_EQ(mgr().bri_start_check, 0);
-    mgr().bri_reload_flag = 0;
+    EXPECT_FALSE(store->brightness_storing());
 
     // The flash does not take the record (busy for ever): the percent is
-    // shown all the same, and the next read of the record checks it again.
+    // shown all the same, the mark stays, and the next read of the record
+    // checks it again.
     flash(2).poke(fpga_manage::kBrightRecord, record(16, 0xCC));
     setPercent(30);
     mgr().bri_start_check = 1;
@@ -627,9 +634,11 @@ TEST_F(FpgaBrightness, AManualRecordThatIsNotThePercentIsStoredAgainAtStart)
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0xCC));
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 0x4C);
     EXPECT_EQ(mgr().bri_start_check, 1);
+    EXPECT_TRUE(store->brightness_storing());
     mgr().record_bright_change();
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0x4C));
     EXPECT_EQ(mgr().bri_start_check, 0);
+    EXPECT_FALSE(store->brightness_storing());
 
     // Once started, a record read again (the PC stored one) is taken as it
     // is.

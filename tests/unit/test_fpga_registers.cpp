@@ -103,7 +103,7 @@ TEST_F(FpgaImages, RegisterTwoStrobesStayInTheImageAndRunTheCommandPage)
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 0);
 
     // Manual brightness posted: runs once, level and register 64 image set,
-    // the record stored at 0x6CE000 and its reload raised.
+    // the record stored at 0x6CE000 and its mode taken at once.
     postPage(3, 0xAA, 49, 0x10, 7);   // mode 16 counts as manual
     mgr().write_to_register(2, 0x06, 0x06, 0);
     ASSERT_EQ(writes.size(), 2u);
@@ -111,7 +111,7 @@ TEST_F(FpgaImages, RegisterTwoStrobesStayInTheImageAndRunTheCommandPage)
     EXPECT_EQ(mgr().MCU_REG_func[0][2] & 0x06, 0x06);
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 7);
     EXPECT_EQ(mgr().bri_level, 7u);
-    EXPECT_EQ(mgr().bri_reload_flag, 1);
+    EXPECT_EQ(mgr().bri_mode, 0x10);
     const std::vector<uint8_t> record = flash(2).peek(fpga_manage::kBrightRecord, 49 + 8 + 1);
     EXPECT_TRUE(std::equal(record.begin(), record.end() - 1, mgr().MCU_RAM_CMD));
     EXPECT_EQ(record.back(), 0xFF) << "more than bytes 0..n+7 were stored";
@@ -134,22 +134,21 @@ TEST_F(FpgaImages, CommandPageRecordsAreStoredClearedAndBoundedByThePage)
     postPage(3, 0xAA, 1017, 1);
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0x5A) << "a record past the page was stored";
-    EXPECT_EQ(mgr().bri_reload_flag, 1) << "the table reload is asked for in any case";
-    mgr().bri_reload_flag = 0;
+    EXPECT_EQ(mgr().bri_mode, 0) << "a record past the page was taken";
     mgr().bri_sensor_fail = 9;
     postPage(3, 0xAA, 1016, 1);
     mgr().Dealwith_mcu_ram();
     const std::vector<uint8_t> record = flash(2).peek(fpga_manage::kBrightRecord, 1024);
     EXPECT_TRUE(std::equal(record.begin(), record.end(), mgr().MCU_RAM_CMD));
-    EXPECT_EQ(mgr().bri_reload_flag, 1);
+    EXPECT_EQ(mgr().bri_mode, 1);
     EXPECT_EQ(mgr().bri_sensor_fail, 0u);
 
-    // A manual level whose record does not fit: the level is taken, nothing stored.
-    mgr().bri_reload_flag = 0;
+    // A manual level whose record does not fit: the level is shown, nothing
+    // stored, the table stays the mode.
     postPage(3, 0xAA, 0xFFFF, 0, 12);
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 12);
-    EXPECT_EQ(mgr().bri_reload_flag, 0);
+    EXPECT_EQ(mgr().bri_mode, 1);
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1024), record);
 
     // Clear, and a page not posted.
