@@ -1,5 +1,6 @@
 #include "core/syncupdate.h"
 
+#include "core/atomic_file.h"
 #include "core/global.h"
 #include "core/gui_handoff.h"
 #include "core/gui_post.h"
@@ -234,17 +235,21 @@ bool SyncUpdate::store_changes(bool rewrite)
     int saved = -1;
     uint16_t dropped = 0;
     std::vector<std::pair<int, bool>> slotFiles;   // slot, true to write (else delete)
-    unsigned char fileRequest[2];
-    store->shadow_bytes(para::kModeSaveRequest, fileRequest, 2);
-    const bool storing = store_due(store->block_word(para::kModeSaveRequest), le16(fileRequest, 0), rewrite);
+    // A save request is the word its writer stored at 868 (the PC's RAM
+    // write, the page's Save), there until it is taken: whatever else
+    // stores the block meanwhile (a stored brightness, a stop) leaves it.
+    const bool storing = store->block_word(para::kModeSaveRequest) != 0;
     {
         std::optional<ParaWriteLock> lock;
         if (storing) {
             lock.emplace();
             saved = take_pending_mode(&dropped);
         }
-        if (rewrite)
-            slotFiles = take_mode_rewrites(storing);
+        if (rewrite) {
+            // Every flag 2 raised before this listing is served by it.
+            c331_manage::mode_files_owed = false;
+            slotFiles = take_mode_rewrites();
+        }
     }
     if (mode_files_listed_hook)
         mode_files_listed_hook();
@@ -269,20 +274,15 @@ bool SyncUpdate::store_changes(bool rewrite)
     return saved >= 0;
 }
 
-bool SyncUpdate::store_due(uint16_t request, uint16_t fileRequest, bool rewrite)
-{
-    return request != 0 && (rewrite || request != fileRequest);
-}
-
-// A pending user-mode save: the slot takes the block's user-mode area; the
+// A pending user-mode save, taken once: the slot takes the block's
+// user-mode area and the request is cleared, in the hold that reads it; the
 // slot saved, or -1.
 int SyncUpdate::take_pending_mode(uint16_t* dropped)
 {
-    ZdrRamPara* store = ZdrRamPara::pInstance();
     ParaWriteLock lock;   // held by the caller already: it only counts
     unsigned char* block = lock.block();
     const uint16_t request = le16(block, para::kModeSaveRequest);
-    if (!store_due(request, le16(store->ram_para_shadow, para::kModeSaveRequest), false))
+    if (request == 0)
         return -1;
     if (request > ZdrRamPara::kSlotCount) {
         // There are only 16 slots: a request beyond them is dropped (the
@@ -302,25 +302,20 @@ int SyncUpdate::take_pending_mode(uint16_t* dropped)
 }
 
 // The user-mode files to rewrite (saved slots) and to delete (empty
-// slots), in slot order; a deleted slot also clears the save request when
-// the caller stores (it holds a ParaWriteLock); a request made after the
-// caller looked is left to the refresh its own flag brings.
-std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites(bool storing)
+// slots), in slot order. A save request is not touched here: one made
+// before the caller looked was taken in its hold, and one made after it is
+// taken by the next refresh.
+std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     std::vector<std::pair<int, bool>> files;
     for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
         unsigned char s[2];
         store->slot_bytes(slot, 0, s, 2);
-        if (ZdrRamPara::slotMarkedSaved(s)) {
+        if (ZdrRamPara::slotMarkedSaved(s))
             files.emplace_back(slot, true);
-        } else if (ZdrRamPara::slotMarkedEmpty(s)) {
+        else if (ZdrRamPara::slotMarkedEmpty(s))
             files.emplace_back(slot, false);
-            if (storing) {
-                ParaWriteLock lock;   // held by the caller already: it only counts
-                setLe16(lock.block(), para::kModeSaveRequest, 0);
-            }
-        }
     }
     return files;
 }
@@ -332,9 +327,56 @@ void SyncUpdate::persist()
 
 void SyncUpdate::flush_on_stop()
 {
-    // A clean stop (SIGTERM, a reboot) stores what it acknowledged: the
-    // refresh still queued for a change runs now, and the block is written
-    // when it differs from the file all the same.
-    run_pending_change();
-    persist();
+    // A clean stop (SIGTERM, a reboot) stores what it answered, whatever
+    // the chip thread is doing: a chip pass may hold the manage mutex for
+    // seconds, so nothing here takes it. What the refresh still owed (a
+    // save request, the user-mode files of a flag 2 raised, the block) is
+    // written from one copy of the store, taken under its short lock; the
+    // store itself is left as it is (the program is leaving). No page is
+    // drawn again.
+    const bool rewrite = change_pending_.exchange(0) == 2;
+    const bool owed = c331_manage::mode_files_owed.exchange(false);
+    ZdrRamPara* store = ZdrRamPara::pInstance();
+    std::vector<unsigned char> block(para::kBlockSize);
+    std::vector<unsigned char> slotBytes(size_t(ZdrRamPara::kSlotCount) * ZdrRamPara::kSlotSize);
+    auto* images = reinterpret_cast<unsigned char(*)[ZdrRamPara::kSlotSize]>(slotBytes.data());
+    store->snapshot_store(block.data(), images);
+
+    // The save request, taken as the refresh takes it.
+    const uint16_t request = le16(block.data(), para::kModeSaveRequest);
+    int saved = -1;
+    if (request > ZdrRamPara::kSlotCount) {
+        writeLogMsg(WARNING, "user mode save request " + std::to_string(request) + " ignored");
+    } else if (request != 0) {
+        saved = request - 1;
+        images[saved][0] = 0xAA;
+        images[saved][1] = 0xAA;
+        setLe16(block.data(), para::kCurrentMode, request);
+        std::memcpy(images[saved] + 2, block.data() + para::kModeStart, para::kModeSize);
+    }
+    setLe16(block.data(), para::kModeSaveRequest, 0);
+    if (saved >= 0)
+        store->write_mode_files(saved, images[saved], le16(block.data(), para::kOsdOn) == 1);
+
+    // The user-mode files a flag 2 asked for, as its refresh writes them;
+    // a file that already holds its slot is left.
+    if (rewrite || owed) {
+        const int osdOn = para::kOsdOn - para::kModeStart + 2;
+        for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
+            unsigned char* s = images[slot];
+            const std::string path = platform::boardPath("/data/modes/custom_mode" + std::to_string(slot + 1));
+            std::vector<unsigned char> file;
+            const bool present = readWholeFile(path, file);
+            if (ZdrRamPara::slotMarkedSaved(s) && slot != saved) {
+                s[0] = 0xAA;
+                s[1] = 0xAA;
+                if (!present || file.size() != size_t(ZdrRamPara::kSlotFileSize) ||
+                    std::memcmp(file.data(), s, ZdrRamPara::kSlotFileSize) != 0)
+                    store->write_mode_files(slot, s, false);
+            } else if (ZdrRamPara::slotMarkedEmpty(s) && present) {
+                store->delete_mode_files(slot, le16(s, osdOn) == 1);
+            }
+        }
+    }
+    store->persist_block(0, block.data());
 }

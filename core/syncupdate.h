@@ -3,7 +3,8 @@
 // the page calls for, runs a pending user-mode save, rewrites the user-mode
 // files on code 2, and persists the parameter block when it differs from
 // the shadow copy. Besides it, only a writer that must have the file hold
-// the block before it answers persists it (ZdrRamPara::persist_block).
+// the block before it answers persists it (ZdrRamPara::persist_block), and
+// a clean stop stores what the refresh still owed (flush_on_stop).
 #pragma once
 
 #include <QObject>
@@ -42,7 +43,8 @@ public:
     static std::function<void()> page_refreshed_hook;
 
     // In the GUI thread, once the event loop has ended for a clean stop:
-    // runs the refresh still queued for a change and persists the block.
+    // stores what the refresh still owed (a save request, the user-mode
+    // files of a flag 2, the block) without waiting for the chip thread.
     void flush_on_stop();
 
 public slots:
@@ -59,14 +61,10 @@ private:
     bool refresh_page(int focus, int code);
     // True when a user-mode slot was saved.
     bool store_changes(bool rewrite);
-    // Whether a refresh has a store to make into the block: a user-mode
-    // save request (block 868) that the file does not hold yet, or on
-    // code 2 any request (the save and the slots' rewrite clear it).
-    static bool store_due(uint16_t request, uint16_t fileRequest, bool rewrite);
     // The two run under a ParaWriteLock the caller holds.
     // The slot saved, or -1; a request beyond the slots is cleared and
     // given back in dropped.
     int take_pending_mode(uint16_t* dropped);
-    std::vector<std::pair<int, bool>> take_mode_rewrites(bool storing);
+    std::vector<std::pair<int, bool>> take_mode_rewrites();
     void persist();
 };

@@ -162,7 +162,11 @@ ZdrRamPara* ZdrRamPara::pInstance()
 
     // What the last run left running does not come back after a restart.
     std::memset(p->m_block + para::kTestPattern, 0, 4);
-    p->m_block[para::kModeSaveRequest + 1] = 0;
+    // A user-mode save request is taken by the refresh (or the stop) that
+    // follows it; one a run left in the file (cut short by a power cut) is
+    // not taken at the next start, and does not stand in the way of a
+    // later save of its slot.
+    setLe16(p->m_block, para::kModeSaveRequest, 0);
     setLe16(p->m_block, para::kBlackout, 0);
     g_language = p->ram_para[para::kLanguage];
     p->language_shown_ = le16(p->ram_para, para::kLanguage);
@@ -270,13 +274,13 @@ void ZdrRamPara::record_persisted(const unsigned char* block)
     std::memcpy(m_shadow, block, sizeof(m_shadow));
 }
 
-bool ZdrRamPara::persist_block(unsigned settleMs)
+bool ZdrRamPara::persist_block(unsigned settleMs, const unsigned char* image)
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
     unsigned char block[para::kBlockSize];
     {
         ParaBytesLock bytes;
-        std::memcpy(block, ram_para, sizeof(block));
+        std::memcpy(block, image ? image : ram_para, sizeof(block));
         if (std::memcmp(block, ram_para_shadow, sizeof(block)) == 0)
             return true;
     }
@@ -389,6 +393,45 @@ bool ZdrRamPara::write_mode_file(int slot, const unsigned char* image)
         return false;
     }
     return true;
+}
+
+bool ZdrRamPara::write_mode_files(int slot, const unsigned char* image, bool menu)
+{
+    if (!validSlot(slot))
+        return false;
+    bool written;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        // A mode saved with the OSD on keeps a copy of the OSD menu beside
+        // it, copied whole (never a half-written copy) before the mode.
+        if (menu) {
+            std::vector<unsigned char> bytes;
+            if (readWholeFile(platform::boardPath(std::string("/data/configs/omenu.json")), bytes))
+                writeFileAtomically(platform::boardPath(modeMenuPath(slot)), bytes.data(), bytes.size());
+        }
+        written = write_mode_file(slot, image);
+    }
+    if (written)
+        Utils::system_mutex("sync");
+    return written;
+}
+
+void ZdrRamPara::delete_mode_files(int slot, bool menu)
+{
+    platform::shell().run("rm  -rf  " + modeFilePath(slot));
+    sleepUs(100);
+    if (menu)
+        platform::shell().run("rm  -rf  " + modeMenuPath(slot));
+    sleepUs(100);
+    platform::shell().run("sync");
+    sleepUs(100);
+}
+
+void ZdrRamPara::snapshot_store(unsigned char* block, unsigned char (*images)[kSlotSize])
+{
+    ParaBytesLock bytes;
+    std::memcpy(block, m_block, sizeof(m_block));
+    std::memcpy(images, m_slots, sizeof(m_slots));
 }
 
 int ZdrRamPara::test_signal(int code)
@@ -558,13 +601,7 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
             lock.slot(slot)[0] = 0xFF;
             lock.slot(slot)[1] = 0xFF;
         }
-        platform::shell().run("rm  -rf  " + modeFilePath(slot));
-        sleepUs(100);
-        if (osdSaved)
-            platform::shell().run("rm  -rf  " + modeMenuPath(slot));
-        sleepUs(100);
-        platform::shell().run("sync");
-        sleepUs(100);
+        delete_mode_files(slot, osdSaved);
     }
 
     std::vector<unsigned char> image(kSlotFileSize);

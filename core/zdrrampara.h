@@ -225,10 +225,21 @@ public:
     // refresh persists through it, and a writer that must have the file
     // hold the block before it answers (the PC's stored brightness
     // record). False when the file could not be written.
-    bool persist_block(unsigned settleMs);
+    // With image, that copy of the block is written instead (a stop writes
+    // what the refresh still owed from its own copy).
+    bool persist_block(unsigned settleMs, const unsigned char* image = nullptr);
     // Writes slot s (or image, a copy of it) to /data/modes/custom_mode<s + 1>
     // as a whole; false when it cannot be written.
     bool write_mode_file(int slot, const unsigned char* image = nullptr);
+    // A saved mode's files from image (a copy of its slot): with menu, the
+    // OSD menu's copy beside it first (MOnn.json, copied whole), then the
+    // mode's file; "sync" once written. False when the mode's file could
+    // not be written.
+    bool write_mode_files(int slot, const unsigned char* image, bool menu);
+    // An emptied mode's files go: its file and, with menu, its OSD menu copy.
+    void delete_mode_files(int slot, bool menu);
+    // The block and the 16 slots, copied in one hold of the short lock.
+    void snapshot_store(unsigned char* block, unsigned char (*images)[kSlotSize]);
 
     // The user's brightness acts. Each write of the percent (word 2176) by
     // anyone but the system's write-back is an act, numbered in the order

@@ -185,11 +185,67 @@ TEST_F(E2eControlLink, AValueAndTheFlagWrittenAtASlidersPaceLeaveTheGuiTickRunni
 // answered is stored (or the one after it, served as the stop came), and
 // the PC reads it back after a restart. A write still under way behind the
 // chip (held for 20 s) is not answered, and the program leaves long before
-// the chip would let it through, with what was answered stored.
+// the chip would let it through, with what was answered stored. A user
+// mode the PC saved (its word 868, a byte of the picture, flag 2), stopped
+// right after the answer, at start-up or while the chip's pass for it is
+// held, is saved after the restart: its slot, its file, the request gone.
 TEST_F(E2eControlLink, WhatAPcWasAnsweredBeforeAStopIsStored)
 {
     const std::string held = "UDP, the last write held behind the chip";
-    for (const std::string transport : {"UDP", "TCP", "RS-485", held.c_str()}) {
+    const std::string modeAtStart = "a user mode saved at start-up";
+    const std::string modeHeld = "a user mode saved, its chip pass held";
+    // Saves user mode slot + 1 with picture byte 2500 = slot, then stops.
+    auto saveModeAndStop = [&](const std::string& what, int slot) {
+        UdpLink udp;
+        ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+        Reply r;
+        const unsigned char s = static_cast<unsigned char>(slot);
+        Bytes contrast;
+        if (what == modeHeld) {
+            ASSERT_TRUE(app.waitFor(
+                [&] { return app.control("c331-state").find("state=6") != std::string::npos; }, 30000));
+            EXPECT_EQ(app.control("c331-hold 0C2802 20000"), "");
+            contrast = Bytes{static_cast<unsigned char>(0x20 + s), 0x00};
+            ASSERT_TRUE(udp.request(kProcessor, 0x60, ramWritePayload(2178, contrast), r));
+        }
+        ASSERT_TRUE(udp.request(kProcessor, 0x60, ramWritePayload(2500, Bytes{s}), r));
+        ASSERT_TRUE(udp.request(kProcessor, 0x60, ramWritePayload(868, Bytes{static_cast<unsigned char>(s + 1), 0}), r));
+        ASSERT_TRUE(udp.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, 2}}), r));
+        ASSERT_EQ(r.status, 0);
+        if (what == modeHeld)
+            EXPECT_TRUE(app.waitFor([&] { return app.control("c331-hold") == "holding"; }, 30000));
+        const auto stopped = std::chrono::steady_clock::now();
+        ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+        EXPECT_EQ(app.waitForExit(60000), 0) << what;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped)
+                      .count(),
+                  15000)
+            << what << ": the stop waited for the chip";
+        const Bytes file = readAll(app.hostPath("/data/modes/custom_mode" + std::to_string(slot + 1)));
+        EXPECT_EQ(file.size() == 4096u ? hex(Bytes(file.begin(), file.begin() + 2)) + hex(Bytes{file[2 + 2500 - 896]})
+                                       : "no file",
+                  "aaaa" + hex(Bytes{s}))
+            << what;
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        EXPECT_EQ(app.control("store-read slot" + std::to_string(slot) + " 0 2"), "aaaa") << what;
+        EXPECT_EQ(app.control("store-read slot" + std::to_string(slot) + " " + std::to_string(2 + 2500 - 896) + " 1"),
+                  hex(Bytes{s}))
+            << what;
+        UdpLink again;
+        ASSERT_TRUE(again.open("127.0.0.1", app.linkPort("udp")));
+        ASSERT_TRUE(again.request(kProcessor, 0x61, ramReadPayload(868, 2), r));
+        EXPECT_EQ(r.data, (Bytes{0, 0})) << what << ": the request was taken";
+    };
+    int modeSlot = 6;
+    for (const std::string transport : {"UDP", "TCP", "RS-485", held.c_str(), modeAtStart.c_str(), modeHeld.c_str()}) {
+        if (transport == modeAtStart || transport == modeHeld) {
+            if (transport == modeAtStart) {
+                app.stop();
+                ASSERT_TRUE(app.start()) << app.output().toStdString();
+            }
+            saveModeAndStop(transport, ++modeSlot);
+            continue;
+        }
         UdpLink udp;
         TcpLink tcp;
         SerialLink rs485;

@@ -151,13 +151,20 @@ TEST_F(Persist, APendingSaveFillsTheSlotAndWritesItsFile)
     EXPECT_EQ(le16(para.data(), para::kCurrentMode - 766), 3);
 }
 
-TEST_F(Persist, ASaveRequestEqualToTheShadowOrBeyondTheSlotsDoesNothing)
+TEST_F(Persist, ASaveRequestIsTakenOnceAndOneBeyondTheSlotsIsDropped)
 {
+    // Taken by the first refresh; the next one finds no request.
     setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 2);
-    test_store::shadow_word(para::kModeSaveRequest, 2);
+    ParaWriteLock().block()[2500] = 0x42;
     sync->para_sync(1);
-    EXPECT_EQ(p->ZdrUserModeSaved(1), 0);
-    EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));
+    EXPECT_EQ(p->ZdrUserModeSaved(1), 1);
+    ParaWriteLock().block()[2500] = 0x43;
+    sync->para_sync(1);
+    EXPECT_EQ(p->mode_user_para[1][2 + 2500 - 896], 0x42);
+    EXPECT_EQ(fileBytes("/data/modes/custom_mode2").at(2 + 2500 - 896), 0x42);
+    ParaWriteLock().slot(1)[0] = 0xFF;
+    ParaWriteLock().slot(1)[1] = 0xFF;
+    setLe16(ParaWriteLock().block(), para::kCurrentMode, 0);
 
     setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 17);
     sync->para_sync(1);
@@ -165,6 +172,71 @@ TEST_F(Persist, ASaveRequestEqualToTheShadowOrBeyondTheSlotsDoesNothing)
     EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);
     for (int s = 0; s < 16; ++s)
         EXPECT_EQ(p->ZdrUserModeSaved(s), 0);
+}
+
+// A user-mode save request, by the PC (its word 868, then its flag) or by
+// the page's Save (word and flag at once, the refresh after the chip's
+// pass), with another path storing the block before the refresh: the
+// PC's stored brightness (which persists the block) or a stop. The slot
+// is saved once, with what the block showed, and after a restart the
+// page's Save of that slot saves it again.
+TEST_F(Persist, ASaveRequestIsTakenOnceWhateverElseStoresTheBlockMeanwhile)
+{
+    struct Row {
+        const char* what;
+        bool byPage;
+        bool stop;   // else a stored brightness
+    };
+    const Row rows[] = {
+        {"PC, stored brightness", false, false},
+        {"PC, stop", false, true},
+        {"page, stored brightness", true, false},
+        {"page, stop", true, true},
+    };
+    // A byte of the user-area image in the slot's file (-1 without one).
+    auto fileByte = [&](int slot) {
+        const auto file = fileBytes("/data/modes/custom_mode" + std::to_string(slot + 1));
+        return file.size() == 4096u ? file[2 + 2500 - 896] : -1;
+    };
+    int slot = 4;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ++slot;
+        ParaWriteLock().block()[2500] = static_cast<unsigned char>(slot);
+        if (row.byPage) {
+            g_mainwindow->busy = 0;
+            g_mode_select = static_cast<unsigned char>(slot);
+            g_mainwindow->on_Button_mode_save_clicked();
+        } else {
+            unsigned char word[2] = {static_cast<unsigned char>(slot + 1), 0};
+            ASSERT_EQ(p->ZdrRamParaDeal(word, 2, para::kModeSaveRequest), 0);
+        }
+        if (row.stop) {
+            sync->flush_on_stop();
+            ZdrRamPara::destroyForTest();   // a restart
+            p = load();
+        } else {
+            ASSERT_TRUE(p->persist_block(0));
+            sync->para_sync(1);   // the refresh after the flag's pass
+            sync->para_sync(1);   // and a later one
+        }
+        EXPECT_EQ(p->ZdrUserModeSaved(slot), 1);
+        EXPECT_EQ(p->mode_user_para[slot][2 + 2500 - 896], slot);
+        EXPECT_EQ(fileByte(slot), slot);
+        EXPECT_EQ(le16(p->ram_para, para::kModeSaveRequest), 0);
+        EXPECT_EQ(fileBlockBytes(para::kModeSaveRequest, 2), (std::vector<unsigned char>{0, 0}));
+        EXPECT_EQ(fileBlockBytes(para::kCurrentMode, 2),
+                  (std::vector<unsigned char>{static_cast<unsigned char>(slot + 1), 0}));
+
+        // The page's later Save of that slot.
+        ParaWriteLock().block()[2500] = 0x80;
+        g_mainwindow->busy = 0;
+        g_mode_select = static_cast<unsigned char>(slot);
+        g_mainwindow->on_Button_mode_save_clicked();
+        sync->para_sync(1);
+        EXPECT_EQ(p->mode_user_para[slot][2 + 2500 - 896], 0x80);
+        EXPECT_EQ(fileByte(slot), 0x80);
+    }
 }
 
 TEST_F(Persist, CodeTwoRewritesSavedSlotsAndDeletesEmptyOnes)

@@ -79,7 +79,7 @@ TEST_F(ParaStore, StartClearsRunStateAndTakesTheLanguage)
     EXPECT_EQ(g_language, 2);
     EXPECT_EQ(p->ram_para[para::kTestPattern], 0);
     EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);
-    EXPECT_EQ(le16(p->ram_para, para::kModeSaveRequest), 0x0004);
+    EXPECT_EQ(le16(p->ram_para, para::kModeSaveRequest), 0) << "a save request left in the file is not taken";
     EXPECT_EQ(le16(p->ram_para, para::kBlackout), 0);
     EXPECT_EQ(le16(p->ram_para, para::kLayerFade + 4 * 7), 0x123C);
     EXPECT_EQ(le16(p->ram_para, para::kLayerFade + 4 * 15 + 2), 60);

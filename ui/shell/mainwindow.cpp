@@ -416,21 +416,5 @@ void MainWindow::mode_file_write(int slot, ModeWrite op)
         std::memcpy(image, s, sizeof(image));
         osdOn = le16(store->ram_para, para::kOsdOn) == 1;
     }
-    bool written;
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        // A mode saved with the OSD on keeps a copy of the OSD menu beside
-        // it, copied whole (never a half-written copy) before the mode.
-        if (op == kModeSave && osdOn) {
-            char menu[64];
-            std::snprintf(menu, sizeof(menu), "/data/modes/MO%02x.json", slot + 1);
-            std::vector<unsigned char> bytes;
-            if (readWholeFile(platform::boardPath(std::string("/data/configs/omenu.json")), bytes))
-                writeFileAtomically(platform::boardPath(std::string(menu)), bytes.data(), bytes.size());
-        }
-        written = store->write_mode_file(slot, image);
-    }
-    if (!written)
-        return;
-    Utils::system_mutex("sync");
+    store->write_mode_files(slot, image, op == kModeSave && osdOn);
 }
