@@ -98,6 +98,11 @@ bool link_stop_serving(int boundMs)
     return ended;
 }
 
+int link_requests_in_service()
+{
+    return g_requestsInService.load();
+}
+
 bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int length)
 {
     link_transport* t = g_passby_transports[code].load();
