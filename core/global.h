@@ -10,8 +10,9 @@
 // Console tracing: 254 turns all trace printing on; also selects which log
 // levels are echoed.
 extern unsigned char g_debugSwitch;
-// Count of 10 ms ticks since the event loop started; advanced only by the
-// GUI thread's tick.
+// Count of 10 ms ticks of the board's monotonic clock since
+// Utils::start_tick_thread(); advanced only by the tick thread (see there),
+// whatever the GUI thread is doing.
 extern std::atomic<unsigned int> G_timeTicks;
 
 // Display language (block byte 768): 0 Chinese, 1 English, 2 Russian,

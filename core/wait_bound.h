@@ -10,8 +10,9 @@
 
 // A thread serving a request may let another thread take over what it
 // would do meanwhile (the control link's workers: the other one reads the
-// PCs' requests while this one serves). That happens once the service has
-// lasted 10 to 20 ms, whatever it waits on; blocks(), called before the
+// PCs' requests while this one serves). That happens once the tick thread
+// has seen the service under way at two of its 10 ms ticks (10 to 20 ms
+// into it), whatever it waits on; blocks(), called before the
 // waits that may last, makes it happen at once: it tells the thread's
 // service once.
 namespace service_wait {

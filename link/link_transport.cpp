@@ -50,8 +50,10 @@ public:
     ~RequestInService() { g_requestsInService.fetch_sub(1); }
     RequestInService(const RequestInService&) = delete;
     RequestInService& operator=(const RequestInService&) = delete;
-    bool served() const { return !g_servingStopped.load(); }
-    bool answered() const { return !g_answersEnded.load(); }
+    // The program stopped serving requests (looked at once counted in).
+    bool servingStopped() const { return g_servingStopped.load(); }
+    // The stop's wait for the requests counted in is over: none is answered.
+    bool answersEnded() const { return g_answersEnded.load(); }
 };
 
 // Holds the FPGA link mutex when it can be taken before untilUs (board
@@ -94,6 +96,11 @@ bool link_stop_serving(int boundMs)
     const bool ended = waitUntil(uint64_t(boundMs) * 1000, 1000, [] { return g_requestsInService.load() == 0; });
     g_answersEnded = true;
     return ended;
+}
+
+int link_requests_in_service()
+{
+    return g_requestsInService.load();
 }
 
 bool link_queue_passby_reply(unsigned char code, const unsigned char* frame, int length)
@@ -304,7 +311,7 @@ void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const
     // Answered only when served before the program stopped serving, so
     // that what it acknowledged is what the program stores as it leaves.
     const RequestInService request;
-    if (!request.served())
+    if (request.servingStopped())
         return;
     message_deal::Origin origin;
     origin.transport = m_transport.passby_code();
@@ -313,6 +320,6 @@ void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const
     if (r <= 0)
         return;
     const int framed = protocol_phy::data_re_transf_meaning(m_framed, m_deal.reply(), r, nullptr);
-    if (request.answered())
+    if (!request.answersEnded())
         send(m_framed, framed);
 }

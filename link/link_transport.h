@@ -63,6 +63,8 @@ typename List::value_type& link_replace_reply(List& list, const unsigned char* f
 // returns, every change answered is in the store, and none is answered
 // later.
 bool link_stop_serving(int boundMs);
+// The requests to the processor being served now (counted in, see above).
+int link_requests_in_service();
 
 // Queues one card answer (un-escaped) on the transport whose pass-through
 // code is `code`: the transport that last passed a frame through with that

@@ -101,14 +101,13 @@ networkManage::Watch networkManage::watchedFor(State state, bool finSeen)
     // from then on only its FIN (once) and reset count, until its requests
     // have been served. (A request served at once, or waiting in line with
     // nothing behind it, costs no change of the watch.) The one being
-    // served hears of its reset once, and of nothing else, until its
-    // service has ended. A broken one is not watched again (nobody asks).
+    // served is watched as kServedWatch says. A broken one is not watched
+    // again (nobody asks).
     switch (state) {
     case State::Reading:
         return {EPOLLIN | EPOLLRDHUP, false};
     case State::HeldBack:
         return {finSeen ? 0u : uint32_t{EPOLLRDHUP}, false};
-    case State::Served:
     case State::Broken:
         break;
     }
@@ -133,7 +132,7 @@ void networkManage::watchServed(Client& client)
 {
     // Its state is its worker's meanwhile: the watch is set from the line's
     // word alone.
-    watch(client, watchedFor(State::Served, false));
+    watch(client, kServedWatch);
 }
 
 bool networkManage::arm(Client& client, Watch wanted)

@@ -52,15 +52,14 @@ public:
     void queue_reply(const unsigned char* framed, int length) override;
 
 private:
-    // What a connection is doing. The line tells which one is served
-    // (ServiceLine::serving()), so Served is never stored: meanwhile the
-    // connection's state is its worker's, which may make it Broken.
+    // What a connection is doing, besides being served: the line tells
+    // which one is (ServiceLine::serving()); meanwhile the connection's
+    // state is its worker's, which may make it Broken.
     enum class State : uint8_t {
         Reading,    // read as its bytes arrive (a request of it may wait,
                     // with nothing sent since)
         HeldBack,   // sent more, or its FIN, while a request of it waits:
                     // not read until its requests have been served
-        Served,     // read by nobody, watched once for its reset
         Broken,     // its PC is gone (reset, or a reply that could not be
                     // written): dropped, once its service has ended
     };
@@ -71,6 +70,9 @@ private:
         bool once;
     };
     static Watch watchedFor(State state, bool finSeen);
+    // The watch of the connection being served: its reset, once, and
+    // nothing else, until its service has ended.
+    static constexpr Watch kServedWatch{0, true};
 
     // A connection, under the line's mutex; while it is served, its worker
     // uses it without the mutex, and the other worker, reading meanwhile,

@@ -19,9 +19,11 @@ constexpr int kTicketPollMs = 10;
 // (nothing needs it to: a long service, and the end, wake it; the other
 // worker reads again once a short one has ended).
 constexpr int kStandByPollMs = 60000;
-// A service found under way at two ticks this far apart or more has lasted
-// that long: the worker standing by reads from then on.
-constexpr std::chrono::milliseconds kLongService{5};
+// The tick thread looks at the line at every tick (10 ms, see watch). A
+// service found under way at two looks this far apart or more (half a
+// tick: two ticks, not one look come early) has lasted from one tick to
+// two, 10 to 20 ms: the worker standing by reads from then on.
+constexpr std::chrono::microseconds kLooksApart{Utils::TickCount::kTickUs / 2};
 
 } // namespace
 
@@ -135,8 +137,9 @@ bool ServiceLine::serve(Stream* next, std::unique_lock<LineMutex>& hold)
     markService();
     link_endpoint::Job job = next->endpoint->next();
     // The line is let go for the service, whatever it waits on: the worker
-    // standing by reads once the service has lasted kLongService, or at
-    // once when the service tells it waits (see handOver).
+    // standing by reads once the tick thread has seen the service under
+    // way at two ticks (see watch), or at once when the service tells it
+    // waits (see handOver).
     hold.unlock();
     {
         const service_wait::Scope waits(&ServiceLine::handOver, this);
@@ -205,9 +208,9 @@ void ServiceLine::run(const char* name)
 void ServiceLine::standBy(std::unique_lock<LineMutex>& hold)
 {
     // The other worker reads, or serves. This one waits until a service
-    // has lasted kLongService, whatever it waits on (see watch), or tells
-    // it waits (see handOver), and reads from then on; it costs no wake
-    // while services are short.
+    // has been seen under way at two ticks, whatever it waits on (see
+    // watch), or tells it waits (see handOver), and reads from then on; it
+    // costs no wake while services are short.
     ++m_standing;
     hold.unlock();
     pollfd fds[2] = {{m_handOverFd, POLLIN, 0}, {m_endFd, POLLIN, 0}};
@@ -231,15 +234,15 @@ void ServiceLine::handOver(void* line)
 
 void ServiceLine::watch(void* line)
 {
-    // On the tick thread, about every 10 ms: a service found under way at
-    // two ticks kLongService apart or more has lasted that long.
+    // On the tick thread, at every tick: a service found under way at two
+    // looks kLooksApart apart or more has lasted 10 to 20 ms.
     ServiceLine& self = *static_cast<ServiceLine*>(line);
     const uint64_t mark = self.m_serviceMark.load(std::memory_order_relaxed);
     const auto now = std::chrono::steady_clock::now();
     if ((mark & 1) == 0 || mark != self.m_watchedMark) {
         self.m_watchedMark = mark;
         self.m_watchedSince = now;
-    } else if (now - self.m_watchedSince >= kLongService) {
+    } else if (now - self.m_watchedSince >= kLooksApart) {
         handOver(line);
     }
 }

@@ -16,8 +16,9 @@
 // that reads a request serves it when nothing is being served, with no
 // hand-over between threads, while the other stands by. What has arrived
 // meanwhile is taken before the next in line is served. A service lets
-// the line go; once it has lasted 10 to 20 ms, whatever it waits on (the
-// tick thread looks, see watch()), the one standing by reads what arrives
+// the line go; once the tick thread, which looks at every 10 ms tick, has
+// seen it under way at two ticks (10 to 20 ms into it, whatever it waits
+// on, see watch()), the one standing by reads what arrives
 // meanwhile, giving it its place at once, so a long service changes
 // nobody's place (a service that tells it waits, a pass-through or a write
 // waiting for a chip pass, see service_wait, hands over at once). A short

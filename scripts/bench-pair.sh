@@ -15,7 +15,9 @@ Runs the link benchmarks of two builds (their bench/zdr_bench, made from the
 same benchmark file) side by side, both at the same moment, for the given
 number of rounds (1 to 1000, default 10), and prints each figure's paired
 median of second/first (above 1: the second build is better) with a
-bootstrap 90 % interval. quiet (the default): nothing else runs; busy: a
+bootstrap 90 % interval. The figures it could not pair (a benchmark only one
+build has, a figure one build did not print) are named on stderr; it fails
+(exit status 1) when it compared none. quiet (the default): nothing else runs; busy: a
 busy loop on every core; core-each: each build on a core of its own (2 and
 3) with a busy loop on it, the cores swapped every round (4 cores needed)."
 case "${1:-}" in
@@ -44,6 +46,8 @@ quiet | busy | core-each) ;;
 esac
 cases="BM_UdpRamReadVsEcho BM_TcpRamReadVsEcho BM_UdpManyPcs/1/ BM_UdpManyPcs/8/ BM_TcpManyPcs/1/ BM_TcpManyPcs/8/ BM_UdpPollingPc BM_TcpPollingPc"
 work=$(mktemp -d)
+: > "$work/ratios"
+: > "$work/unpaired"
 loops=()
 trap 'for p in "${loops[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"' EXIT
 
@@ -86,14 +90,32 @@ for ((r = 1; r <= rounds; ++r)); do
         for failed in "$first $first_status" "$second $second_status"; do
             [ "${failed##* }" = 0 ] || { echo "bench-pair: ${failed% *} failed on $c (exit status ${failed##* })" >&2; exit 1; }
         done
-        # Lower is better for times and ratios, higher for replies.
-        awk 'NR == FNR { v[$1 " " $2] = $3; next }
-             ($1 " " $2) in v && v[$1 " " $2] > 0 && $3 > 0 {
-                 k = $1 " " $2; print k, ($2 == "replies_per_s" ? $3 / v[k] : v[k] / $3)
-             }' "$work/first" "$work/second" | grep -v echo_median >> "$work/ratios" || true
+        # Lower is better for times and ratios, higher for replies. A figure
+        # that only one build printed, or that is 0 in one, is not paired.
+        awk -v bm="$c" 'FILENAME == ARGV[1] { v[$1 " " $2] = $3; next }
+             { k = $1 " " $2; seen[k] = 1; ++printed
+               if (!(k in v)) print "unpaired", k, "(only the second build printed it)"
+               else if (v[k] > 0 && $3 > 0) print "ratio", k, ($2 == "replies_per_s" ? $3 / v[k] : v[k] / $3)
+               else print "unpaired", k, "(0 in a build)" }
+             END {
+                 n = 0
+                 for (k in v) { ++n; if (!(k in seen)) print "unpaired", k, "(only the first build printed it)" }
+                 if (n == 0 && printed == 0) print "unpaired", bm, "(neither build printed a figure)"
+             }' "$work/first" "$work/second" | grep -v echo_median > "$work/pairs" || true
+        sed -n 's/^ratio //p' "$work/pairs" >> "$work/ratios"
+        sed -n 's/^unpaired //p' "$work/pairs" >> "$work/unpaired"
     done
     echo "round $r of $rounds" >&2
 done
+
+if [ -s "$work/unpaired" ]; then
+    echo "bench-pair: not compared (rounds in which it was not):" >&2
+    sort "$work/unpaired" | uniq -c | sed 's/^ */    /' >&2
+fi
+if ! [ -s "$work/ratios" ]; then
+    echo "bench-pair: no figure was compared: neither build printed one the other did" >&2
+    exit 1
+fi
 
 # mawk has no sort: an insertion sort of a[1..n].
 awk 'function sort(a, n,   i, j, t) { for (i = 2; i <= n; ++i) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; --j) a[j + 1] = a[j]; a[j + 1] = t } }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the program and starts it on the simulated board.
+# Builds the program (and the tools zdrsim and zdrlink) and starts it on the
+# simulated board.
 #   scripts/run-sim.sh [board-root]
 # The board root (default build/board) holds the board's file system: /data,
 # /dev, /etc, /mnt/usb1, ... and sim/ with the shell log and the control
@@ -9,8 +10,9 @@
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 usage="usage: scripts/run-sim.sh [BOARD_ROOT]
-Installs what is missing, builds the program (scripts/build.sh: ZDR_BUILD_DIR,
-ZDR_BUILD_TYPE) and starts it on the simulated board whose root is BOARD_ROOT
+Installs what is missing, builds the program and the tools zdrsim and zdrlink
+(scripts/build.sh: ZDR_BUILD_DIR, ZDR_BUILD_TYPE; not the tests and the
+benchmarks) and starts it on the simulated board whose root is BOARD_ROOT
 (default ZDR_BOARD_ROOT, or else <build>/board). Headless without a display or
 with QT_QPA_PLATFORM=offscreen. The program's own options: zdrK47N --help."
 case "${1:-}" in
@@ -30,7 +32,8 @@ fi
 . "$top/scripts/jobs.sh"
 zdr_jobs run-sim >/dev/null
 "$top/scripts/install-deps.sh"
-"$top/scripts/build.sh"
+# What it runs, and the two tools the README uses next: not the tests.
+"$top/scripts/build.sh" zdrK47N zdrsim zdrlink
 build="${ZDR_BUILD_DIR:-$top/build}"
 if [ $# -ge 1 ]; then
   mkdir -p "$1"

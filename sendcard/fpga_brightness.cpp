@@ -535,7 +535,7 @@ int fpga_manage::Brightness_read_VMF_value()
     Send_to_port(frame, sizeof(frame), port, fpga);
     // The card's answer is polled here, inside the pass, back to back for
     // 35 ticks and some (400 ms), measured on the board's clock: the tick
-    // stands still while the GUI thread is busy.
+    // thread counts that same clock, 10 ms a tick.
     const bool answered = waitUntil(400000, 0, [&] {
         reg_IRQ_Dealwith(0, 0);
         reg_IRQ_Dealwith(1, 0);

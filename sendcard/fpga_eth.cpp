@@ -127,7 +127,7 @@ int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga, u
     const PairRegs r = pairRegs(port >> 1);
     const unsigned char busy = static_cast<unsigned char>(2u << r.shift);
     // Read back to back for at most 300 ticks (3 s), measured on the
-    // board's clock: the tick stands still while the GUI thread is busy.
+    // board's clock itself (a bound within one wait, not a tick stamp).
     // A reset of the FPGA ends the wait (the caller then sends nothing). A
     // shorter wait (a PC frame's time running out) does not block on a
     // held SPI bus either: the bus counts as not ready.

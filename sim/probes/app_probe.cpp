@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/gui_post.h"
 #include "core/zdrrampara.h"
+#include "link/link_transport.h"
 #include "link/networkmanage.h"
 #include "link/udpnetmanage.h"
 #include "videochip/c331_manage.h"
@@ -23,6 +24,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <atomic>
@@ -318,6 +320,24 @@ void registerAppProbes()
                     reply = "udp " + std::to_string(udp ? udp->control_port() : 0) + " tcp " +
                             std::to_string(tcp ? tcp->port() : 0) + " at " +
                             std::to_string(udp ? udp->at_port() : 0);
+                    return true;
+                });
+    control.add("link-in-service", "the PC requests to the processor being served now",
+                [](std::string& reply) {
+                    reply = std::to_string(link_requests_in_service());
+                    return true;
+                });
+    // Connected to the timer at the first ask (in the GUI thread, which
+    // alone touches `connected`).
+    control.add("gui-timer-firings", "the firings of the GUI thread's 10 ms timer since the first ask",
+                [](std::string& reply) {
+                    static std::atomic<unsigned long> firings{0};
+                    static bool connected = false;
+                    inGuiThread([] {
+                        if (!connected && g_timer)
+                            connected = static_cast<bool>(QObject::connect(g_timer, &QTimer::timeout, [] { ++firings; }));
+                    });
+                    reply = std::to_string(firings.load());
                     return true;
                 });
     control.add("c331-flag", "the c331 parameter-changed flag",

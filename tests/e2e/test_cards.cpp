@@ -2,6 +2,7 @@
 // PC's pass-through over UDP answered by a card, and the idle card search
 // filling the per-port card counts.
 #include "support/app_runner.h"
+#include "support/unannounced_wait.h"
 #include "support/wait_for.h"
 
 #include "pcclient/pc_client.h"
@@ -518,13 +519,10 @@ TEST(E2eCards, ACardThatDoesNotAnswerHoldsOtherPcsForAtMostFiveSeconds)
     EXPECT_GE(msSince(saveSent), 13000) << "the save was not waited for as long as the save job waits";
 }
 
-// A service that waits without telling it does, with UDP and with TCP
-// serving: the chip register print (register 161 bit 1), and a register
-// write to the sending card behind a chip write that holds the SPI bus for
-// 1.5 s. A pass-through to the card of port 5 on the same transport at
-// 0.15 s goes before one on the other transport at 0.3 s, and 40 UDP writes
-// of 4000 bytes, 10 ms apart, more than the socket's buffer holds together,
-// are all answered.
+// A service that waits without telling it does lets the other worker read
+// all the same (see runUnannouncedWait), with the card of port 5: the chip
+// register print (register 161 bit 1), and a register write to the sending
+// card behind a chip write that holds the SPI bus for 1.5 s.
 TEST(E2eCards, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
 {
     AppRunner app;
@@ -533,88 +531,38 @@ TEST(E2eCards, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
     ASSERT_TRUE(waitFor([&] { return app.control("fpga-status").find("status 1") != std::string::npos; }, 30000))
         << app.control("fpga-status");
     ASSERT_TRUE(waitFor([&] { return app.control("fpga-ram 0 1 560 2") == "0100"; }, 10000));
-    auto readOf = [](unsigned char address) {
+    UnannouncedWait link;
+    link.udpPort = app.linkPort("udp");
+    link.tcpPort = app.linkPort("tcp");
+    link.cardRead = [](unsigned char address) {
         Bytes f = {0x00, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x61, address, 0x00, 0x00, 0x00, 0x04,
                    0x00, 0x00, 0x00};
         f.push_back(xorOf(f, f.size()));
         return frameBody(f);
     };
-    // The addresses of the reads the card took, in order.
-    auto readsTaken = [&] {
-        std::vector<int> out;
+    link.readsTaken = [&] {
+        std::vector<unsigned> out;
         std::istringstream log(app.control("card-log 5 0"));
         for (std::string line; std::getline(log, line);)
             if (line.size() >= 22 && line.compare(18, 2, "61") == 0)
-                out.push_back(std::stoi(line.substr(20, 2), nullptr, 16));
+                out.push_back(static_cast<unsigned>(std::stoi(line.substr(20, 2), nullptr, 16)));
         return out;
     };
-    const struct {
-        const char* name;
-        std::function<Bytes()> begin;   // arms what the service waits for, gives its frame
-    } services[] = {
-        {"the chip register print",
-         [] { return frameBody(buildBody(kProcessor, 0xA0, regWritePayload({{161, 0x02, 0x02}}))); }},
-        {"a card write behind a held chip write",
-         [&] {
-             // A contrast of its own each time (27, 28), so that the chip
-             // writes it.
-             static char contrast = 0x1b;
-             char set[32];
-             std::snprintf(set, sizeof(set), "store-set 2178 %02x00", contrast++);
-             EXPECT_EQ(app.control("c331-hold 0C2802 1500"), "");
-             EXPECT_EQ(app.control(set), "");
-             EXPECT_TRUE(app.waitFor([&] { return app.control("c331-hold") == "holding"; }, 30000));
-             return frameBody(buildBody(kSendingCard, 0xA0, regWritePayload({{6, 0xFF, 0x80}})));
-         }},
-    };
-    for (const auto& service : services) {
-        for (const bool busyOnTcp : {false, true}) {
-            const std::string name = std::string(service.name) + (busyOnTcp ? ", TCP serving" : ", UDP serving");
-            UdpLink udpBusy, udpSame, udpOther, burst;
-            TcpLink tcpBusy, tcpSame, tcpOther;
-            for (UdpLink* u : {&udpBusy, &udpSame, &udpOther, &burst})
-                ASSERT_TRUE(u->open("127.0.0.1", app.linkPort("udp")));
-            for (TcpLink* t : {&tcpBusy, &tcpSame, &tcpOther})
-                ASSERT_TRUE(t->open("127.0.0.1", app.linkPort("tcp")));
-            Link& busy = busyOnTcp ? static_cast<Link&>(tcpBusy) : udpBusy;
-            Link& same = busyOnTcp ? static_cast<Link&>(tcpSame) : udpSame;
-            Link& other = busyOnTcp ? static_cast<Link&>(udpOther) : tcpOther;
-            const size_t before = readsTaken().size();
-            const Bytes frame = service.begin();
-            const auto start = std::chrono::steady_clock::now();
-            ASSERT_TRUE(busy.sendRaw(frame));
-            std::this_thread::sleep_until(start + std::chrono::milliseconds(150));
-            ASSERT_TRUE(same.sendRaw(readOf(0x50)));
-            std::this_thread::sleep_until(start + std::chrono::milliseconds(300));
-            ASSERT_TRUE(other.sendRaw(readOf(0x60)));
-            const Bytes big(4000, 0x5A);
-            for (int i = 0; i < 40; ++i) {
-                ASSERT_TRUE(burst.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(2880, big)))));
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            // Waited for through the runner, which drains the console the
-            // print writes to.
-            Reply r;
-            const char* who[3] = {"the busy PC", "the same transport's pass-through", "the other's"};
-            Link* pcs[3] = {&busy, &same, &other};
-            for (int i = 0; i < 3; ++i)
-                ASSERT_TRUE(app.waitFor([&] { return pcs[i]->receive(r, 20); }, 20000)) << name << ": " << who[i];
-            // The two reads in the order the card took them (the idle card
-            // search may read the card meanwhile).
-            const auto taken = readsTaken();
-            std::vector<int> ours;
-            for (size_t i = before; i < taken.size(); ++i)
-                if (taken[i] == 0x50 || taken[i] == 0x60)
-                    ours.push_back(taken[i]);
-            ASSERT_EQ(ours.size(), 2u) << name;
-            EXPECT_EQ(ours[0], 0x50) << name << ": the other transport's later pass-through went first";
-            int answered = 0;
-            while (answered < 40 && app.waitFor([&] { return burst.receive(r, 20); }, 5000))
-                ++answered;
-            EXPECT_EQ(answered, 40) << name;
-            ASSERT_TRUE(app.waitFor([&] { return app.control("c331-hold") != "holding"; }, 20000));
-        }
-    }
+    // Through the runner, which drains the console the print writes to.
+    link.waitFor = [&](const std::function<bool()>& c, int ms) { return app.waitFor(c, ms); };
+    runUnannouncedWait(link, "the chip register print",
+                       [] { return frameBody(buildBody(kProcessor, 0xA0, regWritePayload({{161, 0x02, 0x02}}))); });
+    // A contrast of its own each time (27, 28), so that the chip writes it.
+    char contrast = 0x1b;
+    runUnannouncedWait(link, "a card write behind a held chip write", [&] {
+        char set[32];
+        std::snprintf(set, sizeof(set), "store-set 2178 %02x00", contrast++);
+        EXPECT_TRUE(app.waitFor([&] { return app.control("c331-hold") != "holding"; }, 20000));
+        EXPECT_EQ(app.control("c331-hold 0C2802 1500"), "");
+        EXPECT_EQ(app.control(set), "");
+        EXPECT_TRUE(app.waitFor([&] { return app.control("c331-hold") == "holding"; }, 30000));
+        return frameBody(buildBody(kSendingCard, 0xA0, regWritePayload({{6, 0xFF, 0x80}})));
+    });
 }
 
 } // namespace

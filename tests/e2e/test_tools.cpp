@@ -741,7 +741,7 @@ TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
         }
     }
     const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
-        {{"build", "x"}, "takes no arguments"},
+        {{"build", "-x"}, "not a target name: '-x'"},
         {{"test", "x"}, "takes no arguments"},
         {{"install-deps", "x"}, "takes no arguments"},
         {{"run-sim", "--bogus"}, "unknown option --bogus"},
@@ -773,6 +773,27 @@ TEST(ToolsCommandLine, ScriptsAnswerHelpAndRefuseWhatTheyDoNotTake)
         EXPECT_EQ(r.status, 2) << describe(argv, r);
         EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
     }
+    // bench-pair pairs the figures both builds printed: it fails when there
+    // are none, and names a row only one build has.
+    auto bench = [&](const std::string& name, const std::string& rows) {
+        QFile f(QString::fromStdString(work + "/" + name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(("#!/bin/sh\nprintf '" + rows + "'\n").c_str());
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+        return work + "/" + name;
+    };
+    const std::string echo = "BM_UdpRamReadVsEcho 9 us 9 us 1 link_median_us=50\\n";
+    const std::string older = bench("older", echo);
+    for (const auto& c : {std::make_pair(bench("none", ""), "no figure was compared"),
+                          std::make_pair(bench("newer", echo + "BM_UdpPollingPc/1/real_time 9 ms 9 ms 3 replies_per_s=49"),
+                                         "BM_UdpPollingPc replies_per_s (only the second build printed it)")}) {
+        const std::vector<std::string> argv = {"/bin/bash", kScripts + "bench-pair.sh", older, c.first, "1"};
+        const Outcome b = run(argv, env, work);
+        EXPECT_EQ(b.status, c.first == work + "/none" ? 1 : 0) << describe(argv, b);
+        EXPECT_NE(b.err.find(c.second), std::string::npos) << describe(argv, b);
+    }
+
     // The fuzz time of the test command is checked before anything runs.
     auto zeroFuzz = env;
     zeroFuzz.emplace_back("ZDR_FUZZ_SECONDS", "0");
@@ -852,13 +873,14 @@ TEST(SourceIndex, ChipManagerHeaderNamesEveryFileOfVideochip)
 TEST(SourceIndex, ReadmeGivesTheRebootDelayTheCodeKeeps)
 {
     // A reboot asked by the PC waits 300 ticks of the 10 ms tick, counted
-    // in the GUI thread: no fixed number of seconds.
+    // on the tick thread, run by the GUI thread's timer: no fixed number of
+    // seconds.
     for (const char* doc : {"/README.md", "/docs/protocol.md"}) {
         QFile f(QString(ZDR_SOURCE_DIR) + doc);
         ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << doc;
         const QString text = QString::fromUtf8(f.readAll()).simplified();
         EXPECT_TRUE(text.contains("reboot` 300 ticks of the program's 10 ms tick") ||
-                    text.contains("reboot 300 ticks of the 10 ms GUI tick"))
+                    text.contains("reboot 300 ticks of the 10 ms tick later"))
             << doc;
         EXPECT_FALSE(text.contains("about 3 s later")) << doc;
         EXPECT_FALSE(text.contains("restarts about 3 s")) << doc;

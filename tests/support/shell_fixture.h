@@ -13,7 +13,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Runs the GUI tick n times.
+    // Counts n ticks, each followed by the GUI timer's slot.
     static void tick(unsigned int n);
     // Deletes the pages whose Back has run.
     static void flushDeletes();

@@ -5,6 +5,7 @@
 #include "support/fpga_fixture.h"
 #include "support/link_fixture.h"
 #include "support/passthrough_oracle.h"
+#include "support/unannounced_wait.h"
 #include "support/wait_for.h"
 
 #include "core/global.h"
@@ -910,54 +911,31 @@ TEST_F(PassThroughOverTheLink, PlacesFollowWhenTheRequestsArriveAcrossConnection
 
 // A service that waits without telling it does (a sending-card register
 // write behind the chip's hold of the SPI bus, 1 s) lets the other worker
-// read all the same, with UDP and with TCP serving: a pass-through on the
-// same transport at 0.15 s takes its ticket before one on the other
-// transport at 0.3 s, and 40 UDP writes of 4000 bytes each, 10 ms apart,
-// more than the socket's buffer holds together, are answered all.
+// read all the same (see runUnannouncedWait).
 TEST_F(PassThroughOverTheLink, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeItsPlace)
 {
     control("cards 2 1");
     networkManage tcp(0);
     udpnetManage udp(0, 0);
-    using namespace pcclient;
-    for (const bool busyOnTcp : {false, true}) {
-        const char* name = busyOnTcp ? "TCP serving" : "UDP serving";
-        TcpLink tcpBusy, tcpSame, tcpOther;
-        UdpLink udpBusy, udpSame, udpOther, burst;
-        for (TcpLink* t : {&tcpBusy, &tcpSame, &tcpOther})
-            ASSERT_TRUE(t->open("127.0.0.1", tcp.port()));
-        for (UdpLink* u : {&udpBusy, &udpSame, &udpOther, &burst})
-            ASSERT_TRUE(u->open("127.0.0.1", udp.control_port()));
-        Link& busy = busyOnTcp ? static_cast<Link&>(tcpBusy) : udpBusy;
-        Link& same = busyOnTcp ? static_cast<Link&>(tcpSame) : udpSame;
-        Link& other = busyOnTcp ? static_cast<Link&>(udpOther) : tcpOther;
-        const size_t before = readsTaken(0, 1).size();
-        Reply r;
-        Utils::_spi_mutex.lock();
-        const auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(busy.sendRaw(frameBody(buildBody(kSendingCard, 0xA0, regWritePayload({{6, 0xFF, 0x80}})))));
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(150));
-        ASSERT_TRUE(same.sendRaw(wire(cardRead(2, 0x50))));
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(300));
-        ASSERT_TRUE(other.sendRaw(wire(cardRead(2, 0x60))));
-        const Bytes big(4000, 0x5A);
-        for (int i = 0; i < 40; ++i) {
-            ASSERT_TRUE(burst.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(2880, big)))));
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(1000));
-        Utils::_spi_mutex.unlock();
-        ASSERT_TRUE(busy.receive(r, 10000)) << name;
-        ASSERT_TRUE(same.receive(r, 10000)) << name;
-        ASSERT_TRUE(other.receive(r, 10000)) << name;
-        const auto taken = readsTaken(0, 1);
-        ASSERT_EQ(taken.size(), before + 2) << name;
-        EXPECT_EQ(taken[before], 0x50u) << name << ": the other transport's later pass-through went first";
-        int answered = 0;
-        while (answered < 40 && burst.receive(r, 3000))
-            ++answered;
-        EXPECT_EQ(answered, 40) << name;
-    }
+    UnannouncedWait link;
+    link.udpPort = udp.control_port();
+    link.tcpPort = tcp.port();
+    link.cardRead = [](unsigned char address) { return wire(cardRead(2, address)); };
+    link.readsTaken = [this] { return readsTaken(0, 1); };
+    link.waitFor = [](const std::function<bool()>& c, int ms) { return waitFor(c, ms); };
+    std::chrono::steady_clock::time_point held;
+    runUnannouncedWait(
+        link, "a card write behind the held SPI bus",
+        [&] {
+            Utils::_spi_mutex.lock();
+            held = std::chrono::steady_clock::now();
+            return pcclient::frameBody(
+                pcclient::buildBody(pcclient::kSendingCard, 0xA0, pcclient::regWritePayload({{6, 0xFF, 0x80}})));
+        },
+        [&] {
+            std::this_thread::sleep_until(held + std::chrono::milliseconds(1000));
+            Utils::_spi_mutex.unlock();
+        });
 }
 
 TEST_F(PassThroughOverTheLink, FortyUdpSendersDuringAServiceTheFirstThirtyTwoAreAnswered)

@@ -186,7 +186,7 @@ TEST_F(ShellTest, ReadyUsbPartitionClosesTheSettingsMenu)
             usb.deal_message(message.c_str(), message.size());
             done = true;
         });
-        // The GUI tick lets the disk settle.
+        // Ticks counted (and the GUI timer's slot run) let the disk settle.
         while (!done) {
             tick(1);
             std::this_thread::sleep_for(std::chrono::microseconds(200));

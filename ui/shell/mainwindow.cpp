@@ -121,7 +121,7 @@ MainWindow::~MainWindow()
     delete update_window_;
 }
 
-// --- the tick ------------------------------------------------------------
+// --- the 10 ms timer -----------------------------------------------------
 
 void MainWindow::slot_update_timer_ticks()
 {

@@ -62,11 +62,12 @@ public:
     void factoryage_sample();
 
 public slots:
-    // Slot of the 10 ms timer: runs the update-screen animation, the tip
+    // Slot of the GUI thread's 10 ms timer (named for the timer's ticks;
+    // it counts nothing): runs the update-screen animation, the tip
     // time-out, a requested reboot, the factory-ageing sample and the
-    // touch idle time-outs, in this order. (G_timeTicks counts on a thread
-    // of its own, see Utils::start_tick_thread: the timer fires late while
-    // the GUI thread is busy.)
+    // touch idle time-outs, in this order, each judged by G_timeTicks,
+    // which the tick thread counts (Utils::start_tick_thread). The timer
+    // fires late while the GUI thread is busy; the ticks do not.
     void slot_update_timer_ticks();
 
     // The update busy screen of the USB upgrade: shown (made once) and
