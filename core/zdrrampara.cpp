@@ -9,6 +9,7 @@
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "sendcard/fpga_manage.h"
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
@@ -53,6 +54,39 @@ ParaWriteLock::ManageHold::~ManageHold()
 ZdrRamPara& ParaWriteLock::store()
 {
     return target ? *target : *ZdrRamPara::p_zdrrampara_config;
+}
+
+ZdrRamPara* ParaWriteLock::store_or_null()
+{
+    return target ? target : static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config);
+}
+
+ParaWriteLock::ParaWriteLock()
+{
+    if (ZdrRamPara* s = store_or_null())
+        blackout_before = le16(s->m_block, para::kBlackout);
+}
+
+ParaWriteLock::ParaWriteLock(ZdrRamPara& store) : target(&store)
+{
+    blackout_before = le16(store.m_block, para::kBlackout);
+}
+
+ParaWriteLock::~ParaWriteLock()
+{
+    // Only the program's store is the screen's.
+    ZdrRamPara* s = store_or_null();
+    if (system_write || !s || blackout_before < 0 || s != static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config))
+        return;
+    const uint16_t now = le16(s->m_block, para::kBlackout);
+    if (blackout_noted || now != blackout_before)
+        screen_act.dark = now != 0 ? 1 : 0;
+}
+
+ParaWriteLock::ScreenActNote::~ScreenActNote()
+{
+    if (dark >= 0)
+        fpga_manage::blackout_word_act(dark != 0);
 }
 
 unsigned char* ParaWriteLock::block()
@@ -333,6 +367,9 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 0;
     ParaWriteLock bytes(*this);
     std::memcpy(bytes.block() + offset, data, len);
+    // The PC wrote the black-out word: an act, whatever its value was.
+    if (offset < static_cast<unsigned>(para::kBlackout) + 2 && offset + len > static_cast<unsigned>(para::kBlackout))
+        bytes.blackout_written();
     return 0;
 }
 
@@ -408,6 +445,7 @@ int ZdrRamPara::ZdrUserModeLoad(int slot)
         return 0;
     std::memcpy(lock.block() + para::kModeStart, m_slots[slot] + 2, para::kModeSize);
     setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
+    lock.blackout_written();   // the mode brings its black-out word
     lock.raise(1);
     return 1;
 }
