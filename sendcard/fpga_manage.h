@@ -397,7 +397,8 @@ public:
     unsigned int led_para_time = 0;
     unsigned int led_para_count = 0;
     // The screen was blanked for an LED request and stays so until the
-    // chip's answer resets both FPGAs: no output change lights it meanwhile.
+    // chip's answer resets both FPGAs: no act lights it meanwhile (their
+    // bring-up shows the screen record).
     std::atomic<unsigned char> led_request_dark{0};
 
     // Control unique id (the flash's 8-byte id, then 8 zero bytes) and its
