@@ -17,4 +17,15 @@ inline int days_in_month(int year, int month)
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
+// Days from 1970-01-01 to a date of the (proleptic) Gregorian calendar.
+inline long long days_from_1970(int year, unsigned month, unsigned day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(year - era * 400);
+    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
 } // namespace calendar

@@ -9,6 +9,7 @@
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "sendcard/fpga_manage.h"
 #include "videochip/c331_manage.h"
 
 #include <QFileInfo>
@@ -58,10 +59,50 @@ ZdrRamPara& ParaWriteLock::store()
     return target ? *target : *ZdrRamPara::p_zdrrampara_config;
 }
 
+ZdrRamPara* ParaWriteLock::store_or_null()
+{
+    return target ? target : static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config);
+}
+
+ParaWriteLock::ParaWriteLock()
+{
+    if (ZdrRamPara* s = store_or_null()) {
+        blackout_before = le16(s->m_block, para::kBlackout);
+        brightness_before = le16(s->m_block, para::kBrightness);
+    }
+}
+
+ParaWriteLock::ParaWriteLock(ZdrRamPara& store) : target(&store)
+{
+    blackout_before = le16(store.m_block, para::kBlackout);
+    brightness_before = le16(store.m_block, para::kBrightness);
+}
+
+ParaWriteLock::~ParaWriteLock()
+{
+    // Still inside the hold (the members are released after this body):
+    // the acts are recorded with the write that made them.
+    ZdrRamPara* s = store_or_null();
+    if (system_write || !s || blackout_before < 0)
+        return;
+    if (le16(s->m_block, para::kBrightness) != brightness_before)
+        s->note_brightness_act(le16(s->m_block, para::kBrightness));
+    // Only the program's store is the screen's.
+    if (s != static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config))
+        return;
+    const uint16_t now = le16(s->m_block, para::kBlackout);
+    if (blackout_noted || now != blackout_before)
+        screen_act.dark = now != 0 ? 1 : 0;
+}
+
+ParaWriteLock::ScreenActNote::~ScreenActNote()
+{
+    if (dark >= 0)
+        fpga_manage::blackout_word_act(dark != 0);
+}
+
 unsigned char* ParaWriteLock::block()
 {
-    if (brightness_before_ < 0)
-        brightness_before_ = brightness_before();
     return store().m_block;
 }
 
@@ -80,21 +121,6 @@ void ParaWriteLock::raise(unsigned char value)
     C331ParaLock::raise_held(value);
 }
 
-uint16_t ParaWriteLock::brightness_before()
-{
-    return le16(store().m_block, para::kBrightness);
-}
-
-ParaWriteLock::~ParaWriteLock()
-{
-    // Still inside the hold (the members are released after this body):
-    // the act is recorded with the write that made it.
-    if (brightness_before_ < 0 || system_brightness_)
-        return;
-    const uint16_t now = brightness_before();
-    if (now != brightness_before_)
-        store().note_brightness_act(now);
-}
 
 #if defined(ZDR_LOCK_CHECKS) && ZDR_LOCK_CHECKS
 void lock_check::short_lock_is_leaf(const char* what)
@@ -467,6 +493,12 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 0;
     ParaWriteLock bytes(*this);
     std::memcpy(bytes.block() + offset, data, len);
+    // The PC wrote the black-out word itself: an act, whatever its value
+    // was. A write of a wider range that only passes over the word (the
+    // PC's software storing a whole area as it read it) acts when it
+    // changes the word.
+    if (offset == static_cast<unsigned>(para::kBlackout) && len >= 2)
+        bytes.blackout_written();
     return 0;
 }
 
@@ -542,6 +574,7 @@ int ZdrRamPara::ZdrUserModeLoad(int slot)
         return 0;
     std::memcpy(lock.block() + para::kModeStart, m_slots[slot] + 2, para::kModeSize);
     setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
+    lock.blackout_written();   // the mode brings its black-out word
     lock.raise(1);
     return 1;
 }

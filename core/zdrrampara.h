@@ -68,8 +68,9 @@ class ParaWriteLock {
 public:
     // Writes the program's store (once it is loaded), or the store named
     // (the store's own functions).
-    ParaWriteLock() = default;
-    explicit ParaWriteLock(ZdrRamPara& store) : target(&store) {}
+    ParaWriteLock();
+    explicit ParaWriteLock(ZdrRamPara& store);
+    ~ParaWriteLock();
     ParaWriteLock(const ParaWriteLock&) = delete;
     ParaWriteLock& operator=(const ParaWriteLock&) = delete;
     // The 4096-byte block; user-mode slot s (ZdrRamPara::kSlotSize bytes);
@@ -78,17 +79,29 @@ public:
     unsigned char* slot(int s);
     unsigned char* status();
     void raise(unsigned char value = 1);
-    // This hold writes the brightness percent back as the system's own
-    // state (the level shown): no user's brightness act.
-    void system_brightness() { system_brightness_ = true; }
-    ~ParaWriteLock();
+    // A hold that writes the black-out word (block word 2116) is an act on
+    // the screen, recorded as the hold ends (after the short lock, before
+    // the c331 manage mutex is given back): whenever it changes the word,
+    // and when the writer says it wrote it (the PC's item, a RAM write of
+    // the word, a user-mode load: done even when the word stays as it was).
+    // The system's own write-back of the word is no act.
+    // Likewise a hold that ends with another brightness percent (word
+    // 2176) than it found is a user's brightness act (the page, the PC, a
+    // user-mode load, a reset), recorded by the store as the hold ends;
+    // the system's write-back of the percent shown is none.
+    void blackout_written() { blackout_noted = true; }
+    void not_an_act() { system_write = true; }
 
 private:
     ZdrRamPara& store();
-    // The percent as the hold found it: a hold that ends with another one
-    // is a user's brightness act (the page, the PC, a user-mode load, a
-    // reset), recorded by the store as the hold ends.
-    uint16_t brightness_before();
+    ZdrRamPara* store_or_null();
+
+    // Records the hold's act on the screen once the short lock is given
+    // back (the screen record's lock is taken after it, never inside it).
+    struct ScreenActNote {
+        ~ScreenActNote();
+        int dark = -1;   // -1: no act
+    };
 
     struct ManageHold {
         ManageHold();
@@ -96,10 +109,13 @@ private:
         bool taken;
     };
     ManageHold manage;   // first in, last out
+    ScreenActNote screen_act;
     ParaBytesLock bytes;
     ZdrRamPara* target = nullptr;
-    int brightness_before_ = -1;   // -1: not looked at yet (no store)
-    bool system_brightness_ = false;
+    int blackout_before = -1;   // the word as the hold found it (-1: no store)
+    bool blackout_noted = false;
+    bool system_write = false;
+    int brightness_before = -1;   // the percent as the hold found it (-1: no store)
 };
 
 class ZdrRamPara : public QObject {

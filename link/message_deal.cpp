@@ -491,8 +491,12 @@ int message_deal::write_items(const unsigned char* frame, int length)
         case kUserMode:
             std::memcpy(block + para::kModeStart, store->mode_user_para[value - 1] + 2, para::kModeSize);
             setLe16(block, para::kCurrentMode, value);
+            bytes.blackout_written();   // the mode brings its black-out word
             break;
-        case kBlackOut: setLe16(block, para::kBlackout, value); break;
+        case kBlackOut:
+            setLe16(block, para::kBlackout, value);
+            bytes.blackout_written();   // done even over the same value
+            break;
         case kAudio: {
             const int rec = para::layer(index);
             setLe16(block, para::kAudioWindow, index);

@@ -34,16 +34,6 @@ int fromBcd(unsigned char b)
 
 constexpr unsigned kOnOffRecordRead = 50;
 
-// Days from 1970-01-01 to a date of the (proleptic) Gregorian calendar.
-long long daysFromCivil(int year, unsigned month, unsigned day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const long long era = (year >= 0 ? year : year - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(year - era * 400);
-    const unsigned doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
 
 } // namespace
 
@@ -81,6 +71,8 @@ void fpga_manage::Record_Time_Deal()
 {
     if (Utils::getTimeSpace(g_change.time_read_time) < 26)
         return;
+    // The acts recorded before this read came before the minute it reads.
+    time_read_seq = screen_acts_recorded();
     IT8563WE_Get(&time_real);
     time_known = true;
     g_change.time_read_time = G_timeTicks;
@@ -207,7 +199,7 @@ void fpga_manage::record_onoff_time(unsigned char chip)
 void fpga_manage::schedule_deal()
 {
     FpgaMutexHold records(fpga_record_mutex);
-    if (blackout_take_back == kTakeBackWaiting)
+    if (take_back_seq != 0)
         take_back_blackout();
     // Until the clock has been read the time record is no time of day.
     if (time_known && reg_image(0, 66) == 1)
@@ -217,26 +209,23 @@ void fpga_manage::schedule_deal()
 void fpga_manage::take_back_blackout()
 {
     // The word is the system's own state from here (no change pass acts on
-    // it): the PC reads back 0, and a reset keeps the screen lit. At the on
-    // time itself a change of the word still waiting for its pass came
-    // before it and is replaced. Once the take-back has waited, a change
-    // the PC made meanwhile came after the on time and decides.
+    // it, and it is no act): the PC reads back 0. A write of the word since
+    // the on time is later than it and stays. The check and the write are
+    // in one hold of the block: a write of the word records its act before
+    // it gives the block back.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    const bool atSwitch = blackout_take_back == kTakeBackDue;
-    if (!store || (!atSwitch && output_change_flag.load() != 0)) {
-        blackout_take_back = 0;
+    if (!store) {
+        take_back_seq = 0;
         return;
     }
     const bool held = C331ParaLock::held();
-    if (!held && !C331ParaLock::try_acquire()) {
-        blackout_take_back = kTakeBackWaiting;
-        return;
-    }
-    const bool written =
-        store->block_word(para::kBlackout) != 0 && c331_manage::write_back_word(para::kBlackout, 0, atSwitch);
+    if (!held && !C331ParaLock::try_acquire())
+        return;   // the next pass tries again
+    const bool written = blackout_word_last_act().seq == take_back_seq && store->block_word(para::kBlackout) != 0 &&
+                         c331_manage::write_back_word(para::kBlackout, 0, true);
     if (!held)
         C331ParaLock::release();
-    blackout_take_back = 0;
+    take_back_seq = 0;
     if (written)
         store->test_signal(1);
 }
@@ -244,35 +233,55 @@ void fpga_manage::take_back_blackout()
 void fpga_manage::dealwith_onoff()
 {
     const TimeRealType& t = time_real;
-    const long long now = 1440LL * daysFromCivil(t.year, t.month, t.day) + 60 * t.hour + t.minute;
+    const long long now = 1440LL * calendar::days_from_1970(t.year, t.month, t.day) + 60 * t.hour + t.minute;
+    // The acts recorded before the schedule's last look came before every
+    // minute it looks at now.
+    const uint64_t lookSeq = onoff_look_seq;
+    onoff_look_seq = time_read_seq;
     bool acted = false;
+    // A minute's on and off times act in the screen record as of that
+    // minute: an act that came after it began stays.
+    auto actMinute = [&](long long minute) {
+        const unsigned did = onoff_minute(static_cast<unsigned char>(minute % 1440 / 60),
+                                          static_cast<unsigned char>(minute % 60));
+        ScreenAct act;
+        act.wall = minute * 60;
+        if (did & kMinuteOn) {
+            // The off period ends, and so does a black-out the PC set before
+            // (word 2116): the screen lights.
+            act.kind = ScreenActKind::OnTime;
+            act.dark = false;
+            uint64_t seq = 0;
+            if (record_screen_act(act, kActScreen | kActWord, lookSeq, &seq) & kActWord)
+                take_back_seq = seq;
+        }
+        if (did & kMinuteOff) {
+            act.kind = ScreenActKind::OffTime;
+            act.dark = true;
+            record_screen_act(act, kActScreen, lookSeq);
+        }
+        acted |= did != 0;
+    };
     // Minutes the schedule did not look at (an FPGA retrying its link, a
     // long job, an upgrade) act now, in order, a day back at most: the
-    // screen ends as the last of their times left it. A clock set back
-    // acts nothing again.
+    // screen ends as the last of their times left it, unless the PC acted
+    // after it. A clock set back acts nothing again.
     if (onoff_minute_known && now > onoff_last_minute + 1) {
         for (long long m = std::max(onoff_last_minute + 1, now - 1439); m < now; ++m) {
             if (m % 1440 == 0) {
                 onoff_rearm();
                 onoff_last_day = t.day;   // the rest of the span is today
             }
-            acted |= onoff_minute(static_cast<unsigned char>(m % 1440 / 60), static_cast<unsigned char>(m % 60));
+            actMinute(m);
         }
     }
     onoff_minute_known = true;
     onoff_last_minute = now;
-    acted |= onoff_minute(t.hour, t.minute);
+    actMinute(now);
     if (acted) {
-        // A black-out change of the PC still waiting for this thread came
-        // before the switch: the switch decides what the screen shows.
-        {
-            QMutexLocker lock(&Utils::_system_mutex);
-            unsigned char raised = 1;
-            output_change_flag.compare_exchange_strong(raised, 0);
-        }
-        if (blackout_take_back == kTakeBackDue)
+        if (take_back_seq != 0)
             take_back_blackout();
-        blackout_up_fpgas(screen_off_state == 1 || screen_dark_wanted());
+        show_screen_record();
         Power_ctrl_reset();
     }
     if (t.day != onoff_last_day) {
@@ -281,27 +290,24 @@ void fpga_manage::dealwith_onoff()
     }
 }
 
-bool fpga_manage::onoff_minute(unsigned char hour, unsigned char minute)
+unsigned fpga_manage::onoff_minute(unsigned char hour, unsigned char minute)
 {
-    bool acted = false;
+    unsigned did = 0;
     for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
         if (on_pending[k] == 1 && hour == on_hour[k] && minute == on_minute[k]) {
-            // The off period ends, and so does a black-out the PC set
-            // before (word 2116): the screen lights.
             on_pending[k] = 0;
             screen_off_state = 0;
-            blackout_take_back = kTakeBackDue;
-            acted = true;
+            did |= kMinuteOn;
         }
     }
     for (unsigned k = 0; k < onoff_count && k < 4; ++k) {
         if (off_pending[k] == 1 && hour == off_hour[k] && minute == off_minute[k]) {
             off_pending[k] = 0;
             screen_off_state = 1;
-            acted = true;
+            did |= kMinuteOff;
         }
     }
-    return acted;
+    return did;
 }
 
 void fpga_manage::onoff_rearm()

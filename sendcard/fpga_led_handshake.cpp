@@ -121,16 +121,17 @@ void fpga_manage::set_led_para_deal()
     case 4:
         if (span <= 10)
             break;
+        // The sequence ends with the screen as its last act says.
         if ((reg0[22] & 0x80) && (reg1[22] & 0x80)) {
             g_freeze_out = 0;
-            SCREEN_fpgactrl_status(1);
+            show_screen_record(true);
             g_set_led_setup = 0;
         } else {
             ++led_para_count;
             SCREEN_fpgactrl_status(9);
             if (led_para_count >= kFreezeTries) {
                 g_freeze_out = 0;
-                SCREEN_fpgactrl_status(1);
+                show_screen_record(true);
                 g_set_led_setup = 0;
             }
         }

@@ -88,6 +88,7 @@ fpga_manage* fpga_manage::pInstance()
 fpga_manage* fpga_manage::createForTest(bool startThread)
 {
     destroyForTest();
+    reset_screen_record();   // a fresh start: no act yet
     fpga_manage* p = new fpga_manage();
     p_fpga_manage = p;
     p->rcv_recovery->check_file_dir("/data/smartmapping");
@@ -279,7 +280,7 @@ void fpga_manage::fpga_manage_deal(void*)
         break;
     }
 
-    apply_change_flag(output_change_flag, true, &fpga_manage::set_output_status, true);
+    show_screen_record();
     clock_record.clock_record_deal();
 }
 
@@ -742,34 +743,14 @@ int fpga_manage::set_fpga_bri_val()
     return Brightness_hand_dealwith(1) < 0 ? 0 : 1;
 }
 
-// The black-out reaches every FPGA that is up, whatever the other one is
-// doing; an FPGA still coming up takes it from the stored settings when its
-// output goes on. While the screen is dark for an LED request the change
-// waits: the reset that ends the request brings the screen back as the
-// settings say. The PC taking the black-out back lights the screen, in a
-// scheduled off period too: that period ends, as at an on time, so that a
-// later reset keeps the screen lit.
+// Both FPGAs up: the screen shown as its last act says (an FPGA still
+// coming up shows it when its output goes on).
 int fpga_manage::set_output_status()
 {
-    if (led_request_dark.load() != 0)
+    if (get_fpga_status() != 1)
         return 0;
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (!store || store->block_word(para::kBlackout) == 0)
-        screen_off_state = 0;
-    blackout_up_fpgas(screen_dark_wanted());
+    show_screen_record(true);
     return 1;
-}
-
-void fpga_manage::blackout_up_fpgas(bool dark)
-{
-    // While the screen is dark for an LED request, the reset that ends it
-    // sets the screen from the settings.
-    if (led_request_dark.load() != 0)
-        return;
-    for (unsigned char i = 0; i < 2; ++i) {
-        if (fpga_up(i))
-            write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);
-    }
 }
 
 bool fpga_manage::fpga_up(unsigned char i)
@@ -779,27 +760,18 @@ bool fpga_manage::fpga_up(unsigned char i)
            !fpga_rst_pending[i] && !fpga_silent[i];
 }
 
-bool fpga_manage::screen_dark_wanted()
-{
-    // The PC's black-out, unless an on time has taken it back and waits
-    // for the block to write the word back.
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (store && store->block_word(para::kBlackout) != 0 && blackout_take_back != kTakeBackWaiting)
-        return true;
-    // The schedule switched the screen off and has not switched it on yet.
-    return reg_image(0, kImageOnOffEnabled) == 1 && screen_off_state == 1;
-}
-
 bool fpga_manage::show_after_bring_up(unsigned char i)
 {
     // The FPGA came up with register 0 clear and register 6 at 0: the
     // black-out and the brightness are set before the output goes on, so
-    // that the screen is never lit against the settings nor shown at
+    // that the screen is never lit against its last act nor shown at
     // brightness 0. An FPGA brought up again while the screen is dark for
     // an LED request stays dark with it: the reset that ends the request
     // lights both.
-    const bool dark = screen_dark_wanted() || led_request_dark.load() != 0;
+    const ScreenAct act = screen_act_of(i);
+    const bool dark = act.dark || led_request_dark.load() != 0;
     write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);
+    screen_shown_seq[i] = act.seq;
     {
         FpgaMutexHold records(fpga_record_mutex);
         if (!bri_set_fpga_level(i))

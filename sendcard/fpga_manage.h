@@ -198,11 +198,11 @@ public:
     static constexpr unsigned char kChangeApplying = 0xFF;
 
     // --- change flags raised by the chip thread -------------------------
-    // Screen geometry (when the output offset changes), brightness (under
-    // Utils::_bri_set_mutex) and black-out (acted on only when exactly 1).
+    // Screen geometry (when the output offset changes) and brightness
+    // (under Utils::_bri_set_mutex). The black-out is no change of the
+    // chip's: it is an act of the screen record (below).
     std::atomic<unsigned char> lcd_change_flag{0};
     std::atomic<unsigned char> bri_change_flag{0};
-    std::atomic<unsigned char> output_change_flag{0};
 
     // --- SPI and GPIO lines ---------------------------------------------
     // Drives both FPGA select lines high so that a message on the shared SPI
@@ -266,12 +266,9 @@ public:
     void screen_state_from_images();
     // The FPGA is up (bring-up and link watch done, not being reset).
     bool fpga_up(unsigned char fpga);
-    // What the stored settings want of the screen: dark while the black-out
-    // word is set or the on/off schedule is in its off period.
-    bool screen_dark_wanted();
-    // The last steps of an FPGA's bring-up: brightness and black-out from
-    // the stored settings, then its output on (false: the block was busy,
-    // nothing is on yet).
+    // The last steps of an FPGA's bring-up: the black-out as the screen's
+    // last act says and the brightness from the stored settings, then its
+    // output on (false: the block was busy, nothing is on yet).
     bool show_after_bring_up(unsigned char fpga);
     // A byte of FPGA fpga's register image, read or set under the image
     // mutex (other threads refresh the image while they poll the FPGA).
@@ -403,7 +400,8 @@ public:
     unsigned int led_para_time = 0;
     unsigned int led_para_count = 0;
     // The screen was blanked for an LED request and stays so until the
-    // chip's answer resets both FPGAs: no output change lights it meanwhile.
+    // chip's answer resets both FPGAs: no act lights it meanwhile (their
+    // bring-up shows the screen record).
     std::atomic<unsigned char> led_request_dark{0};
 
     // Control unique id (the flash's 8-byte id, then 8 zero bytes) and its
@@ -532,22 +530,72 @@ public:
     void dealwith_onoff();
     // The schedule's work of a pass, whatever the FPGAs are doing.
     void schedule_deal();
-    // One minute of the day: the on and off times due at it act (on the
-    // state, not yet on the FPGAs); true when one did.
-    bool onoff_minute(unsigned char hour, unsigned char minute);
+    // One minute of the day: the on and off times due at it act on the
+    // schedule's state (kMinuteOn, kMinuteOff: which did).
+    static constexpr unsigned kMinuteOn = 1, kMinuteOff = 2;
+    unsigned onoff_minute(unsigned char hour, unsigned char minute);
     void onoff_rearm();
-    // An on time takes back the PC's black-out: word 2116 is written back
-    // to 0 (kTakeBackDue, set by the on time). The block busy in another
-    // thread: kTakeBackWaiting, tried again on the next pass; meanwhile the
-    // word counts as 0. FPGA thread, under the record mutex.
-    static constexpr unsigned char kTakeBackDue = 1;
-    static constexpr unsigned char kTakeBackWaiting = 2;
-    unsigned char blackout_take_back = 0;
+    // An on time later than the PC's black-out takes it back: word 2116 is
+    // written back to 0 (take_back_seq, the on time's act, set). The block
+    // busy in another thread: tried again on the next pass, unless the
+    // word had a later act meanwhile. FPGA thread, under the record mutex.
     void take_back_blackout();
-    // Register 0's black-out bit on every FPGA that is up; one coming up
-    // takes it from the settings itself.
-    void blackout_up_fpgas(bool dark);
     void Power_ctrl_reset();
+
+    // --- the screen's last act -------------------------------------------
+    // Every way the screen is lit or darkened on purpose is an act, kept in
+    // one record when it happens: the PC's black-out word 2116 (item 5, a
+    // RAM write, a user-mode load: any write of the word into the block),
+    // the PC's write of register 0's black-out bit (on the FPGA written),
+    // an on or off time at its minute, and start-up (lit). What each FPGA
+    // shows, at once and after every reset, bring-up or restart, is what
+    // the record says; record_screen_act is where the rule decides.
+    enum class ScreenActKind : unsigned char { Start, BlackoutWord, Register0, OnTime, OffTime };
+    struct ScreenAct {
+        ScreenActKind kind = ScreenActKind::Start;
+        bool dark = false;
+        uint64_t seq = 0;     // order of the acts as they were recorded
+        long long wall = 0;   // local seconds since 1970 when it happened
+    };
+    // What an act applies to: each FPGA's screen, and word 2116 (the on
+    // time takes the PC's black-out back).
+    static constexpr unsigned kActFpga0 = 1, kActFpga1 = 2, kActScreen = 3, kActWord = 4;
+    // An act happening now is recorded as the latest. An act of the
+    // schedule is recorded when the FPGA thread reaches its minute, which
+    // may be later: it happened at its minute (act.wall), so it replaces
+    // only what was recorded before the schedule's look at an earlier
+    // minute (seq up to lookSeq) or whose time is before its minute.
+    // Returns the kAct bits it replaced. Any thread.
+    static constexpr uint64_t kActNow = UINT64_MAX;
+    // The act's seq is stored at *seq when it replaced something.
+    static unsigned record_screen_act(ScreenAct act, unsigned targets, uint64_t lookSeq = kActNow,
+                                      uint64_t* seq = nullptr);
+    // The PC's black-out word written (dark when it is not 0).
+    static void blackout_word_act(bool dark);
+    static ScreenAct screen_act_of(unsigned char fpga);
+    static ScreenAct blackout_word_last_act();
+    // The count of acts recorded so far (the latest act's seq).
+    static uint64_t screen_acts_recorded();
+    // Back to start-up: the screen lit, no act yet.
+    static void reset_screen_record();
+    // The wall clock as local seconds since 1970 (the scale of
+    // ScreenAct::wall).
+    static long long local_seconds(std::time_t t);
+    // FPGA thread: register 0's black-out bit on every FPGA that is up as
+    // the record says, where it has changed since it was last shown (force:
+    // on both whatever was shown).
+    void show_screen_record(bool force = false);
+    bool screen_dark(unsigned char fpga);
+    // The act last shown on each FPGA (its seq; FPGA thread only).
+    uint64_t screen_shown_seq[2] = {0, 0};
+    // The count of acts when the clock was last read, and when the
+    // schedule last looked at a minute: acts up to it came before the
+    // minutes after it.
+    uint64_t time_read_seq = 0;
+    uint64_t onoff_look_seq = 0;
+    // The on time's act on word 2116 waiting for the take-back (its seq).
+    uint64_t take_back_seq = 0;
+
     // Power sequence state of the multi-function card.
     unsigned char power_started = 0;
     unsigned char power_pending_start = 0;

@@ -259,10 +259,9 @@ void c331_manage::c331managerdeal(void* arg)
                     source->volume_update_request = 1;
             }
 
-            // 10. What the sending card must redo.
+            // 10. What the sending card must redo (the black-out is an act
+            // of the screen record, taken when the word was written).
             if (fpga) {
-                if (d.changed(para::kBlackout))
-                    fpga->output_change_flag = 1;
                 if (d.changed(para::kPanelResult) || d.changed(para::kPanelResult + 2))
                     fpga->lcd_change_flag = 1;
             }

@@ -243,7 +243,7 @@ bool c331_manage::write_back_word(int offset, uint16_t value, bool over_change)
         return false;
     {
         ParaWriteLock bytes;
-        bytes.system_brightness();   // the system's own state, whatever the word
+        bytes.not_an_act();   // the system's own state, written back
         setLe16(bytes.block(), offset, value);
     }
     if (m)

@@ -478,6 +478,83 @@ TEST(E2eFpga, AStoredTableSurvivesOtherChangesAndAPreviewFromThePc)
     EXPECT_EQ(app.control("flash-erases 2 0x6CE000"), "0");
 }
 
+// The real program with the schedule stored (on 07:30, off 22:00): the off
+// time darkens the screen, the PC lights it through register 0 on both
+// FPGAs; a reset of FPGA 1, an LED size change (both reset) and the PC's
+// black-out over a word already at 1 each leave the screen as the latest
+// act says; after a restart it is lit and word 2116 reads 0.
+TEST(E2eFpga, TheScreenFollowsThePcsLatestActThroughResetsAndARestart)
+{
+    AppRunner app;
+    app.setEnv("ZDR_SIM_START_COMMANDS", "flash-write 2 0x6CD000 aa02aa00000005000107302200");
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_EQ(app.control("fpga-clock " + std::to_string(todayAt(21, 59, 58))), "");
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    pcclient::UdpLink pc;
+    ASSERT_TRUE(pc.open("127.0.0.1", app.linkPort("udp")));
+    auto screen = [&](bool dark) {
+        for (int fpga : {0, 1}) {
+            const unsigned long r0 = std::stoul(app.control("fpga-reg " + std::to_string(fpga) + " 0"), nullptr, 16);
+            const unsigned long r3 = std::stoul(app.control("fpga-reg " + std::to_string(fpga) + " 3"), nullptr, 16);
+            if (((r0 & 0x04) != 0) != dark || (r3 & 0x20) == 0)
+                return false;
+        }
+        return status(app)["screen"] == (dark ? "0" : "1");
+    };
+    auto regs = [&] {
+        return app.control("fpga-reg 0 0") + " " + app.control("fpga-reg 1 0") + "\n" + app.control("fpga-status");
+    };
+    pcclient::Reply r;
+    auto register0 = [&](bool dark) {
+        for (unsigned char fpga : {0, 1}) {
+            ASSERT_TRUE(pc.request(pcclient::kSendingCard, 0xA0,
+                                   pcclient::regWritePayload({{0, 0x04, static_cast<unsigned char>(dark ? 4 : 0)}}), r,
+                                   5000, fpga));
+            ASSERT_EQ(r.status, 0);
+        }
+    };
+    auto item5 = [&](uint16_t v) {
+        ASSERT_TRUE(pc.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{5, 0, v}}), r));
+        ASSERT_EQ(r.status, 0);
+    };
+
+    ASSERT_TRUE(app.waitFor([&] { return screen(true); }, 20000)) << "the off time: " << regs();
+    register0(false);
+    ASSERT_TRUE(app.waitFor([&] { return screen(false); }, 5000)) << regs();
+
+    // FPGA 1 falls silent and is reset; it comes up lit, as FPGA 0 is.
+    const std::string resets1 = info(app, 1, "resets");
+    ASSERT_EQ(app.control("fpga-fault 1 dead"), "");
+    ASSERT_TRUE(app.waitFor([&] { return info(app, 1, "resets") != resets1; }, 20000)) << regs();
+    ASSERT_EQ(app.control("fpga-fault 1 none"), "");
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["status"] == "1"; }, 30000)) << regs();
+    EXPECT_TRUE(app.waitFor([&] { return screen(false); }, 5000)) << "after FPGA 1's reset: " << regs();
+
+    // An LED size change resets both: lit.
+    ASSERT_EQ(app.control("fpga-led-request 1024 576"), "");
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["led-para"] == "0 0" && info(app, 0, "resets") != "0"; }, 30000));
+    ASSERT_TRUE(app.waitFor([&] { return status(app)["status"] == "1"; }, 30000)) << regs();
+    EXPECT_TRUE(app.waitFor([&] { return screen(false); }, 5000)) << "after the LED size change: " << regs();
+
+    // The PC's black-out, register 0 lit, the black-out again over the
+    // word at 1: dark.
+    item5(1);
+    ASSERT_TRUE(app.waitFor([&] { return screen(true); }, 5000)) << regs();
+    register0(false);
+    ASSERT_TRUE(app.waitFor([&] { return screen(false); }, 5000)) << regs();
+    item5(1);
+    EXPECT_TRUE(app.waitFor([&] { return screen(true); }, 5000)) << "item 5 = 1 over a 1: " << regs();
+
+    // A restart: lit, and word 2116 reads 0.
+    app.stop();
+    app.clearEnv();
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    EXPECT_TRUE(app.waitFor([&] { return screen(false); }, 5000)) << "after a restart: " << regs();
+    EXPECT_EQ(app.control("store-read block 2116 2"), "0000");
+    app.stop();
+}
+
 // A brightness percent set while no port is linked is what the record
 // stores and what both FPGAs show once a port links, and after a restart.
 TEST(E2eFpga, APercentSetWithNoPortLinkedIsShownOnceOneLinksAndAfterARestart)

@@ -24,11 +24,13 @@ protected:
     {
         clock.set(year, month, day, hour, minute, second);
     }
+    // The time record and the clock it was read from.
     void at(unsigned char day, unsigned char hour, unsigned char minute)
     {
         mgr().time_real.day = day;
         mgr().time_real.hour = hour;
         mgr().time_real.minute = minute;
+        clock.set(mgr().time_real.year, mgr().time_real.month, day, hour, minute, 0);
     }
     // Posts a type 2 page with the given BCD entries.
     void postSchedule(unsigned char count, const std::vector<uint8_t>& bcd)

@@ -72,9 +72,11 @@ TEST_F(FpgaHandshake, RequestBlanksTheScreenAndTheChipsAnswerResetsBothFpgas)
 
     // Again with the black-out on (word 2116 = 1): each FPGA is dark before
     // its output goes on, and stays dark.
-    unsigned char* block = test_store::unguarded_block();
-    block[2116] = 1;
-    block[2117] = 0;
+    {
+        ParaWriteLock bytes;
+        bytes.block()[2116] = 1;
+        bytes.block()[2117] = 0;
+    }
     post(1);
     runUntil([] { return g_set_led_para.load() == 0; }, 200);
     std::atomic<int> litOutputs{0};

@@ -528,7 +528,7 @@ TEST_F(FpgaResets, EverySilentMomentEndsWithTheScreenAsTheSettingsSay)
         silent.setFault(sim::FpgaModel::Fault::None);
         ASSERT_GT(run([&] {
                       return mgr().get_fpga_status() == 1 && g_set_led_para.load() == 0 && !mgr().led_request_dark &&
-                             mgr().output_change_flag == 0 && mgr().bri_change_flag == 0;
+                             mgr().bri_change_flag == 0;
                   },
                   6000),
                   0)
@@ -740,7 +740,6 @@ TEST_F(FpgaResets, ABlackOutTakenBackBeforeTheChipAnswersLeavesNoScreenSayingLit
     // The chip's part of a black-out change: the word, then the flag.
     for (uint16_t blackout : {1, 0}) {
         setLe16(ParaWriteLock().block(), kBlackoutWord, blackout);
-        mgr().output_change_flag = 1;
         idle(20);
     }
     for (int i = 0; i < 2; ++i) {
@@ -817,7 +816,9 @@ TEST_F(FpgaResets, AResetKeepsWhatThePcAndTheScheduleLastSet)
          [&] { pcBlackout(0); scheduleTime(true, nullptr); }, true, 0},
         {"the PC's black-out, then the on time while both FPGAs are reset",
          [&] { pcBlackout(1); ++day; resetBoth([&] { scheduleTime(false, nullptr); }); }, false, 0},
-        {"the PC takes the black-out back, raised in the pass that meets the off time",
+        // The PC acts after the minute began, before the FPGA thread reaches
+        // it: the PC's act is the later one.
+        {"the PC takes the black-out back just after the off time, before the FPGA thread reaches it",
          [&] {
              pcBlackout(1);
              scheduleTime(true, [&] {
@@ -825,9 +826,9 @@ TEST_F(FpgaResets, AResetKeepsWhatThePcAndTheScheduleLastSet)
                  c331_manage::c331managerdeal(chip);
              });
          },
-         true, 0},
-        {"the PC's black-out, stored as the on time comes and applied after it",
-         [&] { ++day; scheduleTime(false, [&] { storeWords({{kBlackoutWord, 1}}); }); }, false, 0},
+         false, 0},
+        {"the PC's black-out just after the on time, before the FPGA thread reaches it",
+         [&] { ++day; scheduleTime(false, [&] { storeWords({{kBlackoutWord, 1}}); }); }, true, 1},
     };
     for (const Turn& turn : turns) {
         SCOPED_TRACE(situation = turn.name);
@@ -848,6 +849,192 @@ TEST_F(FpgaResets, AResetKeepsWhatThePcAndTheScheduleLastSet)
     }
     expectDark = expectLit = false;
     EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
+}
+
+// Every way the screen is lit or darkened, followed by every other way,
+// with the FPGA thread free or busy (no pass) when the later act arrives,
+// from the black-out word at 0 and at 1: the later act decides what both
+// FPGAs show, what the PC reads back (register 0, the screen state, word
+// 2116), and so it stays through a reset of FPGA 1 and of both.
+struct ScreenWay {
+    const char* name;
+    bool dark;
+    int word;   // the black-out word it leaves: 0 / 1, -1 as it was
+    int scheduleMinute;   // the minute of the day it acts at; -1: the PC's act
+    std::function<void(FpgaResets&)> pc;
+};
+
+TEST_F(FpgaResets, TheScreenShowsItsLatestActWhicheverWayItCame)
+{
+    using R = FpgaResets;
+    bringUp();
+    idle(60);
+    storeSchedule();   // on 07:30, off 22:00
+    const uint16_t width0 = le16(store->ram_para, kLedWidthWord);
+    const uint16_t height0 = le16(store->ram_para, kLedHeightWord);
+    message_deal deal;
+    message_deal::Origin origin;
+    origin.transport = 3;
+    origin.peer = 1;
+    auto pcCall = [&](uint16_t dest, unsigned char command, const pcclient::Bytes& payload, unsigned char port) {
+        const pcclient::Bytes body = pcclient::buildBody(dest, command, payload, port);
+        const int n = deal.message_group_deal(body.data(), static_cast<int>(body.size()), origin);
+        return n > 0 ? pcclient::parseReply(deal.reply(), n).status : 0xFF;
+    };
+    auto answered = [&](const char* what, unsigned char status) {
+        if (status != 0)
+            fault(std::string(what) + " answered " + std::to_string(status));
+    };
+    auto item5 = [&](uint16_t v) { answered("item 5", pcCall(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{5, 0, v}}), 0)); };
+    auto register0 = [&](bool dark) {
+        for (unsigned char fpga : {0, 1})
+            answered("register 0", pcCall(pcclient::kSendingCard, 0xA0,
+                                          pcclient::regWritePayload({{0, 0x04, static_cast<unsigned char>(dark ? 4 : 0)}}),
+                                          fpga));
+    };
+    auto ramWrite = [&](uint16_t v) {
+        answered("RAM write", pcCall(pcclient::kProcessor, 0x60,
+                                     pcclient::ramWritePayload(kBlackoutWord, {static_cast<unsigned char>(v & 0xFF),
+                                                                               static_cast<unsigned char>(v >> 8)}),
+                                     0));
+        answered("flag", pcCall(pcclient::kProcessor, 0xA0, pcclient::regWritePayload({{11, 0xFF, 1}}), 0));
+    };
+    // User mode 1 saved as the screen stands now, with its black-out word.
+    auto userMode = [&](uint16_t v) {
+        {
+            ParaWriteLock bytes;
+            unsigned char* slot = bytes.slot(0);
+            slot[0] = slot[1] = 0xAA;
+            std::memcpy(slot + 2, store->ram_para + 896, 4096 - 896);
+            setLe16(slot, 2 + kBlackoutWord - 896, v);
+        }
+        answered("item 4", pcCall(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{4, 0, 1}}), 0));
+    };
+    const std::vector<ScreenWay> ways = {
+        {"the on time", false, 0, 7 * 60 + 30, nullptr},
+        {"the off time", true, -1, 22 * 60, nullptr},
+        {"item 5 = 1", true, 1, -1, [&](R&) { item5(1); }},
+        {"item 5 = 0", false, 0, -1, [&](R&) { item5(0); }},
+        {"a RAM write of word 2116 = 1", true, 1, -1, [&](R&) { ramWrite(1); }},
+        {"a RAM write of word 2116 = 0", false, 0, -1, [&](R&) { ramWrite(0); }},
+        {"register 0 dark on both", true, -1, -1, [&](R&) { register0(true); }},
+        {"register 0 lit on both", false, -1, -1, [&](R&) { register0(false); }},
+        {"a user mode with the black-out", true, 1, -1, [&](R&) { userMode(1); }},
+        {"a user mode without the black-out", false, 0, -1, [&](R&) { userMode(0); }},
+    };
+    int day = 5;
+    // The clock at a time of the day; the FPGA thread reads it on its next
+    // pass.
+    auto setClock = [&](int minuteOfDay, int second) {
+        clock.set(2026, 3, day, minuteOfDay / 60, minuteOfDay % 60, second);
+        g_change.time_read_time = G_timeTicks - 30;
+    };
+    auto check = [&](bool dark, uint16_t word, const char* when) {
+        for (int i = 0; i < 2; ++i) {
+            if ((model(i).storedReg(0) & 0x04) != (dark ? 0x04 : 0))
+                fault(std::string(when) + ": FPGA " + std::to_string(i) + (dark ? " lit" : " dark"));
+            if ((pcRead(i, 0) & 0x04) != (dark ? 0x04 : 0))
+                fault(std::string(when) + ": the PC reads FPGA " + std::to_string(i) + (dark ? " lit" : " dark"));
+            if ((model(i).storedReg(3) & 0x20) == 0)
+                fault(std::string(when) + ": FPGA " + std::to_string(i) + " outputs off");
+        }
+        if (ScreenState.load() != (dark ? 0 : 1))
+            fault(std::string(when) + ": screen state " + std::to_string(ScreenState.load()));
+        if (le16(store->ram_para, kBlackoutWord) != word)
+            fault(std::string(when) + ": word 2116 reads " + std::to_string(le16(store->ram_para, kBlackoutWord)));
+    };
+    int rows = 0;
+    for (int baseline : {0, 1}) {
+        for (bool busy : {false, true}) {
+            for (const ScreenWay& first : ways) {
+                for (const ScreenWay& second : ways) {
+                    std::ostringstream name;
+                    name << first.name << ", then " << second.name << (busy ? ", the FPGA thread busy" : "")
+                         << ", word 2116 at " << baseline << " before";
+                    situation = name.str();
+                    ++rows;
+                    // A new day, the minute before the first act: the
+                    // screen lit by the PC, the word at the baseline.
+                    const int firstAt = first.scheduleMinute >= 0 ? first.scheduleMinute : 12 * 60;
+                    day += 2;
+                    setClock(firstAt - 1, 0);
+                    idle(30);
+                    item5(static_cast<uint16_t>(baseline));
+                    register0(false);
+                    idle(10);
+                    // The first act, at its minute or at noon; the second a
+                    // second after it, or at its own minute (the next day
+                    // when that minute is not later).
+                    setClock(firstAt, 5);
+                    if (first.pc)
+                        first.pc(*this);
+                    if (!busy)
+                        idle(30);
+                    bool onTimePassed = false;   // an on time between the two
+                    if (second.scheduleMinute >= 0) {
+                        if (second.scheduleMinute <= firstAt) {
+                            ++day;
+                            onTimePassed = second.dark;
+                        }
+                        setClock(second.scheduleMinute, 5);
+                    } else {
+                        setClock(firstAt, 6);
+                        second.pc(*this);
+                    }
+                    idle(30);
+                    int word = baseline;
+                    for (const ScreenWay* w : {&first, &second}) {
+                        if (w == &second && onTimePassed)
+                            word = 0;
+                        word = w->word >= 0 ? w->word : word;
+                    }
+                    check(second.dark, static_cast<uint16_t>(word), "after the acts");
+
+                    uint64_t before[2] = {model(0).counters().resets, model(1).counters().resets};
+                    mgr().reset_fpga_rst(1);
+                    if (run([&] { return upAgain(before, false, true); }, 6000) < 0)
+                        fault("FPGA 1 did not come back");
+                    idle(30);
+                    check(second.dark, static_cast<uint16_t>(word), "after a reset of FPGA 1");
+
+                    before[0] = model(0).counters().resets;
+                    before[1] = model(1).counters().resets;
+                    const bool other = le16(store->ram_para, kLedWidthWord) == width0;
+                    ledRequest({{kLedWidthWord, other ? uint16_t(1280) : width0},
+                                {kLedHeightWord, other ? uint16_t(720) : height0}});
+                    if (run([&] { return upAgain(before, true, true); }, 6000) < 0)
+                        fault("the FPGAs did not come back from an LED size change");
+                    idle(30);
+                    check(second.dark, static_cast<uint16_t>(word), "after an LED size change");
+                }
+            }
+        }
+    }
+    EXPECT_EQ(rows, 400);
+
+    // The PC storing a wider area as it read it, passing over the word
+    // without changing it, does not light a screen the off time darkened.
+    situation = "a RAM write over word 2116, unchanged, after the off time";
+    day += 2;
+    setClock(22 * 60 - 1, 0);
+    idle(30);
+    item5(0);
+    register0(false);
+    idle(10);
+    setClock(22 * 60, 5);
+    idle(30);
+    pcclient::Bytes area(16);
+    std::memcpy(area.data(), store->ram_para + kBlackoutWord - 4, area.size());
+    answered("RAM write", pcCall(pcclient::kProcessor, 0x60, pcclient::ramWritePayload(kBlackoutWord - 4, area), 0));
+    answered("flag", pcCall(pcclient::kProcessor, 0xA0, pcclient::regWritePayload({{11, 0xFF, 1}}), 0));
+    idle(30);
+    check(true, 0, "after the write");
+    EXPECT_EQ(faultCount, 0) << faultCount << " faults; the first:\n" << [&] {
+        std::string all;
+        for (const auto& f : faults)
+            all += f + "\n";
+        return all;
+    }();
 }
 
 } // namespace
