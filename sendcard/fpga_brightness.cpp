@@ -112,9 +112,10 @@ void fpga_manage::Extension_function()
         bri_reload_flag = 0;
         record_bright_change();
     }
-    // A percent change the pass could not take yet (the block was busy)
-    // sets the level: nothing sends the level it replaces meanwhile, which
-    // would write that level's percent back over the one set.
+    // A percent change raised since the pass took the changes is taken
+    // first, by the next pass: nothing sends the level it replaces
+    // meanwhile, which would write that level's percent back over the one
+    // set.
     if (bri_change_flag.load() != 0)
         return;
     if (bri_task_enabled)

@@ -419,7 +419,9 @@ public:
     unsigned short wlan_reported[2] = {0, 0};
 
     // Screen brightness: the level, the reload request of the stored
-    // record, and the count of failed sensor reads.
+    // record (a record the PC stores is taken at once, in the order of the
+    // PC's commands; a reload reads the record as it stands), and the count
+    // of failed sensor reads.
     unsigned int bri_level = 16;
     unsigned char bri_reload_flag = 0;
     unsigned int bri_sensor_fail = 0;
