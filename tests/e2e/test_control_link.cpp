@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -311,6 +312,90 @@ TEST_F(E2eControlLink, WhatAPcWasAnsweredBeforeAStopIsStored)
         ASSERT_TRUE(again.open("127.0.0.1", app.linkPort("udp")));
         ASSERT_TRUE(again.request(kProcessor, 0x61, ramReadPayload(770, 2), r));
         EXPECT_EQ(r.data, (Bytes{file[4], file[5]})) << transport;
+    }
+}
+
+// Each kind of thing the PC stores, answered and the program stopped
+// (SIGTERM) right after the answer: at start-up, and with the FPGA thread
+// stuck in a store into a flash that stays busy. After the restart each
+// reads back as the PC set it.
+TEST_F(E2eControlLink, EachKindTheStopAnsweredIsKeptWhateverTheThreadsAreDoing)
+{
+    struct Kind {
+        const char* what;
+        bool needsFpgaFlash;
+        std::function<bool(UdpLink&)> store;
+        std::function<bool()> kept;
+    };
+    auto cardCommand = [](UdpLink& udp, const Bytes& page) {
+        Reply r;
+        Bytes write{0x00, 0x00, 0x01, 0x00, static_cast<unsigned char>(page.size()), 0x00, 0x00, 0x00};
+        write.insert(write.end(), page.begin(), page.end());
+        return udp.request(kSendingCard, 0x60, write, r, 5000, 0) && r.status == 0 &&
+               udp.request(kSendingCard, 0xA0, Bytes{0x02, 0x00, 0x04, 0x04}, r, 5000, 0) && r.status == 0;
+    };
+    auto blockReads = [&](int offset, const std::string& want) {
+        return app.control("store-read block " + std::to_string(offset) + " 2") == want;
+    };
+    const std::vector<Kind> kinds = {
+        {"item 2 (colour temperature 3)", false,
+         [](UdpLink& udp) {
+             Reply r;
+             return udp.request(kProcessor, 0xB0, itemsPayload({{2, 0, 3}}), r) && r.status == 0;
+         },
+         [&] { return blockReads(2184, "0300"); }},
+        {"a block word (contrast 0x37)", false,
+         [](UdpLink& udp) {
+             Reply r;
+             return udp.request(kProcessor, 0x60, ramWritePayload(2178, {0x37, 0}), r) && r.status == 0 &&
+                    udp.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r) && r.status == 0;
+         },
+         [&] { return blockReads(2178, "3700"); }},
+        {"the WiFi address", false,
+         [&](UdpLink&) {
+             return atCommand("127.0.0.1", app.linkPort("at"), "AT+SETDATA=3,10.9.8.7\r\n") == "OK\r\n";
+         },
+         [&] {
+             QFile f(QString::fromStdString(app.hostPath("/data/configs/tcpip.ini")));
+             return f.open(QIODevice::ReadOnly) && f.readAll().contains("10.9.8.7");
+         }},
+        {"the brightness record (manual 0x5A)", true,
+         [&](UdpLink& udp) {
+             return cardCommand(udp, {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10, 0x5A});
+         },
+         [&] { return app.control("flash-read 2 0x6CE000 10") == "aa03aa0000003100105a"; }},
+        {"the on/off schedule (one entry)", true,
+         [&](UdpLink& udp) {
+             return cardCommand(udp, {0xAA, 0x02, 0xAA, 0x00, 0x00, 0x00, 0x05, 0x00, 0x01, 0x07, 0x30, 0x22, 0x00});
+         },
+         [&] { return app.control("flash-read 2 0x6CD000 13") == "aa02aa00000005000107302200"; }},
+    };
+    for (const bool flashBusy : {false, true}) {
+        for (const Kind& k : kinds) {
+            if (flashBusy && k.needsFpgaFlash)
+                continue;   // a store the flash does not take is no store answered
+            const std::string what = std::string(k.what) + (flashBusy ? ", the FPGA flash busy" : ", at start-up");
+            SCOPED_TRACE(what);
+            app.stop();
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            UdpLink udp;
+            ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+            if (flashBusy || k.needsFpgaFlash)
+                ASSERT_TRUE(app.waitFor([&] { return app.control("fpga-status").find("\nstatus 1") != std::string::npos; },
+                                        40000));
+            if (flashBusy) {
+                // The FPGA thread stores a brightness percent into a flash
+                // that stays busy.
+                ASSERT_EQ(app.control("flash-busy 2 stuck"), "");
+                ASSERT_EQ(app.control("store-set 2176 2100"), "");
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            }
+            ASSERT_TRUE(k.store(udp));
+            ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+            EXPECT_EQ(app.waitForExit(60000), 0);
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            EXPECT_TRUE(app.waitFor(k.kept, 10000));
+        }
     }
 }
 
