@@ -203,7 +203,7 @@ ZdrRamPara* ZdrRamPara::pInstance()
     p->ZdrCropSourceInit();
     std::memcpy(p->m_shadow, p->ram_para, sizeof(p->m_shadow));
     p->bri_act_.percent = le16(p->ram_para, para::kBrightness);
-    p->bri_marked_ = QFileInfo::exists(QString::fromStdString(platform::boardPath(kBrightnessMark)));
+    p->read_brightness_mark();
 
     for (int slot = 0; slot < kSlotCount; ++slot) {
         p->mode_file_deal(slot, kModeFileLoad);
@@ -313,9 +313,12 @@ bool ZdrRamPara::persist_block(unsigned settleMs, const unsigned char* image)
     if (traceOn())
         std::printf("\n ram_para diffrent !");
     // A percent the sending card has not stored yet reaches the file only
-    // after the mark that says so.
-    if (brightness_act_pending())
-        write_brightness_mark();
+    // after the mark that says so. A block whose percent the system wrote
+    // back over the act's (a level shown since) marks the act's percent
+    // as the one that decides at the next start; else the file's does.
+    BrightnessAct act;
+    if (brightness_act_pending(&act) && !(bri_mark_.percent == act.percent && bri_mark_.decides))
+        write_brightness_mark(act.percent, le16(block, para::kBrightness) != act.percent);
     const bool written = write_para_file(block);
     Utils::system_mutex("sync");
     if (settleMs)
@@ -344,9 +347,11 @@ ZdrRamPara::BrightnessAct ZdrRamPara::brightness_act()
     return bri_act_;
 }
 
-bool ZdrRamPara::brightness_act_pending()
+bool ZdrRamPara::brightness_act_pending(BrightnessAct* act)
 {
     ParaBytesLock bytes;
+    if (act)
+        *act = bri_act_;
     return bri_act_.seq > bri_stored_seq_;
 }
 
@@ -355,24 +360,50 @@ bool ZdrRamPara::brightness_storing()
     if (brightness_act_pending())
         return true;
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    return bri_marked_;
+    return bri_mark_.percent >= 0;
 }
 
-bool ZdrRamPara::write_brightness_mark()
+int ZdrRamPara::brightness_mark_percent()
 {
-    if (bri_marked_)
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    return bri_mark_.decides ? bri_mark_.percent : -1;
+}
+
+bool ZdrRamPara::write_brightness_mark(int percent, bool decides)
+{
+    if (bri_mark_.percent == percent && bri_mark_.decides == decides)
         return true;
-    static const unsigned char kMark[] = "brightness record being stored\n";
-    bri_marked_ = writeFileAtomically(platform::boardPath(kBrightnessMark), kMark, sizeof(kMark) - 1);
-    if (!bri_marked_)
+    const std::string text =
+        "percent " + std::to_string(percent) + "\n" + (decides ? "decides\n" : "the file's percent decides\n");
+    if (!writeFileAtomically(platform::boardPath(kBrightnessMark), reinterpret_cast<const unsigned char*>(text.data()),
+                             text.size())) {
         writeLogMsg(ERROR, "the brightness store mark could not be written");
-    return bri_marked_;
+        return false;
+    }
+    bri_mark_ = {percent, decides};
+    return true;
+}
+
+void ZdrRamPara::read_brightness_mark()
+{
+    std::vector<unsigned char> file;
+    if (!readWholeFile(platform::boardPath(kBrightnessMark), file))
+        return;
+    const std::string text(file.begin(), file.end());
+    int percent = 0;
+    // A mark cut short still says a store was under way: the file decides.
+    bri_mark_.percent = std::sscanf(text.c_str(), "percent %d", &percent) == 1 && percent >= 0 ? percent : 0xFFFF;
+    bri_mark_.decides = percent >= 0 && percent <= 100 && text.find("\ndecides\n") != std::string::npos;
 }
 
 bool ZdrRamPara::mark_brightness_storing()
 {
+    BrightnessAct act;
+    const bool pending = brightness_act_pending(&act);
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    return write_brightness_mark();
+    if (bri_mark_.percent >= 0 && (!pending || bri_mark_.percent == act.percent))
+        return true;
+    return write_brightness_mark(act.percent, false);
 }
 
 void ZdrRamPara::brightness_stored(uint64_t seq)
@@ -385,8 +416,8 @@ void ZdrRamPara::brightness_stored(uint64_t seq)
         if (bri_act_.seq > bri_stored_seq_)
             return;   // a later act waits: its own store removes the mark
     }
-    if (bri_marked_ && removeFileDurably(platform::boardPath(kBrightnessMark)))
-        bri_marked_ = false;
+    if (bri_mark_.percent >= 0 && removeFileDurably(platform::boardPath(kBrightnessMark)))
+        bri_mark_ = BrightnessMark();
 }
 
 bool ZdrRamPara::write_para_file(const unsigned char* block)

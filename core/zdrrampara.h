@@ -263,9 +263,11 @@ public:
     // card: the PC's command page, the table, the sensor). Its record must
     // be stored by the sending card; until it is, the act is pending, and
     // a mark file (/data/configs/brightness_storing) says so on the medium
-    // before the parameter file or the record can hold the percent: a
-    // start that finds the mark ends at the file's percent, a start
-    // without it shows the stored record.
+    // before the parameter file or the record can hold the percent. A
+    // start that finds the mark stores the file's percent (a cut between
+    // the file and the record ends at the file's level), or the act's
+    // where the mark says the system wrote a level only shown over it; a
+    // start without it shows the stored record.
     struct BrightnessAct {
         uint64_t seq = 0;   // 0: the percent the file held at start
         uint16_t percent = 0;
@@ -274,6 +276,9 @@ public:
     BrightnessAct brightness_act();
     // An act not yet stored in this run, or the mark left by the last run.
     bool brightness_storing();
+    // The percent of the mark the last run left when that act's percent
+    // decides (a level only shown was written back over it), else -1.
+    int brightness_mark_percent();
     // Puts the mark on the medium (before a record is stored); false when
     // it cannot be written.
     bool mark_brightness_storing();
@@ -300,11 +305,17 @@ private:
     // Under ParaBytesLock: the last act, the last one stored.
     BrightnessAct bri_act_;
     uint64_t bri_stored_seq_ = 0;
-    // Under Utils::_file_deal_mutex: the mark is on the medium.
-    bool bri_marked_ = false;
+    // Under Utils::_file_deal_mutex: the mark on the medium (percent -1:
+    // none).
+    struct BrightnessMark {
+        int percent = -1;
+        bool decides = false;
+    };
+    BrightnessMark bri_mark_;
     void note_brightness_act(uint16_t percent);
-    bool brightness_act_pending();
-    // Under Utils::_file_deal_mutex.
-    bool write_brightness_mark();
+    bool brightness_act_pending(BrightnessAct* act = nullptr);
+    // Under Utils::_file_deal_mutex (or before the store is published).
+    bool write_brightness_mark(int percent, bool decides);
+    void read_brightness_mark();
 
 };

@@ -118,6 +118,13 @@ void fpga_manage::Extension_function()
     // set.
     if (bri_change_flag.load() != 0)
         return;
+    if (bri_owed && Utils::getTimeSpace(bri_owed_try_time) >= kBriOwedRetryTicks) {
+        // A later stored record replaces the one owed.
+        if (bri_owed_act < bri_record_act)
+            bri_owed = 0;
+        else
+            bri_store_act(bri_owed_value, bri_owed_act);
+    }
     if (bri_task_enabled)
         Brightness_task();
     // A level set while no port was linked, or one whose send did not reach
@@ -144,10 +151,16 @@ void fpga_manage::record_bright_change()
     // Read at power-up, the record is what was stored before this run; a
     // reload later is an act of its own time.
     const uint64_t act = bri_start_check ? 0 : ZdrRamPara::next_level_act();
-    if (bri_start_check && !bri_record_follows_percent(record))
-        return;
-    bri_start_check = 0;
-    bri_take_record(record, act);
+    const bool atStart = bri_start_check != 0;
+    if (!atStart || bri_record_follows_percent(record)) {
+        bri_start_check = 0;
+        bri_take_record(record, act);
+    }
+    // The percent says the stored level from the start on, not only from
+    // the first send (a level only shown wrote its own back before).
+    unsigned char value = 0;
+    if (atStart && (bri_mode == 0 || bri_mode == 16) && bri_task_enabled && bri_value_in_force(value))
+        bri_write_back_percent(value);
 }
 
 void fpga_manage::bri_take_record(const unsigned char* record, uint64_t act)
@@ -195,10 +208,14 @@ bool fpga_manage::bri_record_follows_percent(unsigned char* record)
         std::all_of(record, record + kBrightRecordSize, [](unsigned char b) { return b == 0xFF; });
     if (!store || (!erased && !store->brightness_storing()))
         return true;
-    // The act of this run, or else what the file held at start.
+    // The act of this run; or else the last run's, once the file held it
+    // (a level only shown may have written its percent back over it
+    // since); or else the file's percent.
     ZdrRamPara::BrightnessAct act = store->brightness_act();
-    if (act.seq == 0)
-        act.percent = store->block_word(para::kBrightness);
+    if (act.seq == 0) {
+        const int marked = store->brightness_mark_percent();
+        act.percent = static_cast<uint16_t>(marked >= 0 ? marked : store->block_word(para::kBrightness));
+    }
     const bool manual = brightRecordValid(record) && (record[8] == 0 || record[8] == 16);
     if (act.percent > 100 || (manual && percentSays(act.percent, bri_level_to_value(record[9], record[8])))) {
         store->brightness_stored(act.seq);
@@ -214,6 +231,7 @@ bool fpga_manage::bri_record_follows_percent(unsigned char* record)
         bri_start_check = 1;
     buildManualRecord(value, record);
     Brightness_init(record, act.seq);
+    bri_write_back_percent(value, act.percent);
     return false;
 }
 
@@ -317,8 +335,17 @@ bool fpga_manage::bri_store_act(unsigned char value, uint64_t act)
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store)
         store->mark_brightness_storing();
-    if (!store_manual_bright_record(value))
+    bri_owed_try_time = G_timeTicks;
+    if (!store_manual_bright_record(value)) {
+        // Stored again later (the flash busy or failing for a while): a
+        // record left at the level before would be what a restart shows.
+        bri_owed = 1;
+        bri_owed_value = value;
+        bri_owed_act = act;
         return false;
+    }
+    if (act >= bri_owed_act)
+        bri_owed = 0;
     bri_record_act = act;
     if (store)
         store->brightness_stored(act);   // act 0 too: the mark of the last run
@@ -371,7 +398,7 @@ bool fpga_manage::bri_settle_unread_sensor_level()
     return true;
 }
 
-void fpga_manage::bri_write_back_percent(unsigned char value)
+void fpga_manage::bri_write_back_percent(unsigned char value, int percent)
 {
     // The percent the screen now shows is written back as the system's own
     // state, so that no change pass takes it for a user's brightness change
@@ -381,7 +408,9 @@ void fpga_manage::bri_write_back_percent(unsigned char value)
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store)
         return;
-    const unsigned shown = bri_value_to_percent(value);
+    const unsigned shown = percent >= 0 && percentSays(static_cast<unsigned>(percent), value)
+                               ? static_cast<unsigned>(percent)
+                               : bri_value_to_percent(value);
     bool stored = false;
     withBlockTried([&] {
         if (!percentSays(store->block_word(para::kBrightness), value))

@@ -469,6 +469,13 @@ public:
     unsigned char bri_in_force = 0;
     uint64_t bri_force_act = 0;
     uint64_t bri_record_act = 0;
+    // A user's percent whose record the flash did not take: stored again
+    // every kBriOwedRetryTicks until it does, or a later record replaces it.
+    unsigned char bri_owed = 0;
+    unsigned char bri_owed_value = 0;
+    uint64_t bri_owed_act = 0;
+    unsigned int bri_owed_try_time = 0;
+    static constexpr unsigned kBriOwedRetryTicks = 1000;
     // The multi-function card carrying the light sensor (address 0x4000 ..
     // 0x7000, 0 none; port group 1..8) and its last good reading.
     unsigned short vmf_addr = 0;
@@ -903,13 +910,14 @@ public:
     // Their steps: the register value of the level in force, in its scale
     // (false: the automatic mode before its first reading could not read
     // the block); that level settled from the block's percent; the percent
-    // shown written back into the block; the value sent to both FPGAs
+    // shown written back into the block (percent, the one set, when it
+    // gives that value); the value sent to both FPGAs
     // (kept for the first port link when none is linked; false when an
     // FPGA does not read back the value, which is then sent again) and to
     // one FPGA.
     bool bri_value_in_force(unsigned char& value);
     bool bri_settle_unread_sensor_level();
-    void bri_write_back_percent(unsigned char value);
+    void bri_write_back_percent(unsigned char value, int percent = -1);
     bool bri_send(unsigned char value);
     void bri_write_register(unsigned char value, unsigned char fpga);
     // Sets register 6 of one FPGA to the level in force (for an FPGA

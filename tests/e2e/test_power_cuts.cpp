@@ -1158,4 +1158,57 @@ TEST_P(E2eBrightnessActs, TheLevelShownIsTheLastActsAndTheRecordTheLastStoredOne
 
 INSTANTIATE_TEST_SUITE_P(EveryOrder, E2eBrightnessActs, ::testing::Range(0, 16));
 
+// A percent whose record a busy flash did not take is stored once the
+// flash takes it again; stopped before that, with a level only shown since
+// (its percent written back into the file), the next start stores and
+// shows the percent set, and word 2176 says so from the start.
+TEST(E2ePowerCuts, APercentTheFlashDidNotTakeIsStoredLaterOrAtTheNextStart)
+{
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "a level shown, then a stop" : "the flash back");
+        AppRunner app;
+        app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+        pcclient::UdpLink udp;
+        ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+        pcclient::Reply r;
+        auto commandPage = [&](unsigned char store, unsigned char level) {
+            return udp.request(pcclient::kSendingCard, 0x60,
+                               pcclient::Bytes{0x00, 0x00, 0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0xAA, 0x03, store,
+                                               0x00, 0x00, 0x00, 0x31, 0x00, 0x10, level},
+                               r, 5000, 0) &&
+                   udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x02, 0x00, 0x04, 0x04}, r, 5000, 0);
+        };
+        ASSERT_TRUE(commandPage(0xAA, 0xFF));
+        ASSERT_TRUE(app.waitFor([&] { return app.control("flash-read 2 0x6CE000 10") == "aa03aa000000310010ff"; }));
+        // 41 % = 104 = 0x68, set while the flash stays busy.
+        ASSERT_EQ(app.control("flash-busy 2 stuck"), "");
+        ASSERT_TRUE(pcWrite(udp, 2176, {41, 0}) && pcFlag(udp, 1));
+        ASSERT_TRUE(app.waitFor([&] { return app.control("fpga-reg 1 6") == "0x68"; }, 10000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5000));
+        if (stopped) {
+            // 0x30 shown, not stored: 18 % written back.
+            ASSERT_TRUE(commandPage(0x00, 0x30));
+            ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == 18; }, 10000)) << filePercent(app);
+            app.stop();
+            app.clearEnv();
+            app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+            ASSERT_TRUE(app.start()) << app.output().toStdString();
+            ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+            EXPECT_EQ(app.control("store-read block 2176 2"), "2900") << "right after the FPGAs came up";
+        } else {
+            ASSERT_EQ(app.control("flash-busy 2 normal"), "");
+        }
+        EXPECT_TRUE(app.waitFor([&] { return app.control("flash-read 2 0x6CE000 10") == "aa03aa00000031001068"; },
+                                30000))
+            << app.control("flash-read 2 0x6CE000 10");
+        EXPECT_TRUE(app.waitFor([&] { return app.control("fpga-reg 0 6") == "0x68"; }, 10000));
+        EXPECT_TRUE(app.waitFor([&] { return !QFileInfo::exists(QString::fromStdString(
+                                                 app.hostPath("/data/configs/brightness_storing"))); },
+                                10000));
+        app.stop();
+    }
+}
+
 } // namespace
