@@ -146,7 +146,7 @@ void fpga_manage::record_bright_change()
     fpga_flash_access();
     if (!drv->FPGA_SPI_FLASH_VBYONE_READ(2, kBrightRecord, sizeof(record), record)) {
         writeLogMsg(ERROR, "brightness: the stored record cannot be read");
-        return;   // keep what runs now; the next reload tries again
+        return;   // keep what runs now; the next bring-up at start, or reload, reads it again
     }
     // Read at power-up, the record is what was stored before this run; a
     // reload later is an act of its own time.
