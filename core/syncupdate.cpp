@@ -280,24 +280,28 @@ bool SyncUpdate::store_changes(bool rewrite)
 int SyncUpdate::take_pending_mode(uint16_t* dropped)
 {
     ParaWriteLock lock;   // held by the caller already: it only counts
-    unsigned char* block = lock.block();
+    return take_save_request(lock.block(), reinterpret_cast<unsigned char(*)[ZdrRamPara::kSlotSize]>(lock.slot(0)),
+                             dropped);
+}
+
+int SyncUpdate::take_save_request(unsigned char* block, unsigned char (*images)[ZdrRamPara::kSlotSize],
+                                  uint16_t* dropped)
+{
     const uint16_t request = le16(block, para::kModeSaveRequest);
     if (request == 0)
         return -1;
+    setLe16(block, para::kModeSaveRequest, 0);
     if (request > ZdrRamPara::kSlotCount) {
         // There are only 16 slots: a request beyond them is dropped (the
         // caller logs it once the lock is given back).
-        setLe16(block, para::kModeSaveRequest, 0);
         *dropped = request;
         return -1;
     }
     const int slot = request - 1;
-    unsigned char* s = lock.slot(slot);
-    s[0] = 0xAA;
-    s[1] = 0xAA;
+    images[slot][0] = 0xAA;
+    images[slot][1] = 0xAA;
     setLe16(block, para::kCurrentMode, request);
-    std::memcpy(s + 2, block + para::kModeStart, para::kModeSize);
-    setLe16(block, para::kModeSaveRequest, 0);
+    std::memcpy(images[slot] + 2, block + para::kModeStart, para::kModeSize);
     return slot;
 }
 
@@ -343,18 +347,10 @@ void SyncUpdate::flush_on_stop()
     store->snapshot_store(block.data(), images);
 
     // The save request, taken as the refresh takes it.
-    const uint16_t request = le16(block.data(), para::kModeSaveRequest);
-    int saved = -1;
-    if (request > ZdrRamPara::kSlotCount) {
-        writeLogMsg(WARNING, "user mode save request " + std::to_string(request) + " ignored");
-    } else if (request != 0) {
-        saved = request - 1;
-        images[saved][0] = 0xAA;
-        images[saved][1] = 0xAA;
-        setLe16(block.data(), para::kCurrentMode, request);
-        std::memcpy(images[saved] + 2, block.data() + para::kModeStart, para::kModeSize);
-    }
-    setLe16(block.data(), para::kModeSaveRequest, 0);
+    uint16_t dropped = 0;
+    const int saved = take_save_request(block.data(), images, &dropped);
+    if (dropped)
+        writeLogMsg(WARNING, "user mode save request " + std::to_string(dropped) + " ignored");
     if (saved >= 0)
         store->write_mode_files(saved, images[saved], le16(block.data(), para::kOsdOn) == 1);
 
@@ -364,13 +360,12 @@ void SyncUpdate::flush_on_stop()
         const int osdOn = para::kOsdOn - para::kModeStart + 2;
         for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
             unsigned char* s = images[slot];
-            const std::string path = platform::boardPath("/data/modes/custom_mode" + std::to_string(slot + 1));
             std::vector<unsigned char> file;
-            const bool present = readWholeFile(path, file);
+            const bool present = store->read_mode_file(slot, file);
             if (ZdrRamPara::slotMarkedSaved(s) && slot != saved) {
                 s[0] = 0xAA;
                 s[1] = 0xAA;
-                if (!present || file.size() != size_t(ZdrRamPara::kSlotFileSize) ||
+                if (file.size() != size_t(ZdrRamPara::kSlotFileSize) ||
                     std::memcmp(file.data(), s, ZdrRamPara::kSlotFileSize) != 0)
                     store->write_mode_files(slot, s, false);
             } else if (ZdrRamPara::slotMarkedEmpty(s) && present) {

@@ -7,6 +7,8 @@
 // a clean stop stores what the refresh still owed (flush_on_stop).
 #pragma once
 
+#include "core/zdrrampara.h"
+
 #include <QObject>
 #include <atomic>
 #include <cstdint>
@@ -65,6 +67,10 @@ private:
     // The slot saved, or -1; a request beyond the slots is cleared and
     // given back in dropped.
     int take_pending_mode(uint16_t* dropped);
+    // The same on a block and its 16 slots (the store's, or the stop's
+    // copies): the request is cleared; the slot saved, or -1.
+    static int take_save_request(unsigned char* block, unsigned char (*images)[ZdrRamPara::kSlotSize],
+                                 uint16_t* dropped);
     std::vector<std::pair<int, bool>> take_mode_rewrites();
     void persist();
 };

@@ -106,6 +106,23 @@ unsigned char* ParaWriteLock::block()
     return store().m_block;
 }
 
+void ParaWriteLock::write(int offset, const unsigned char* data, int len)
+{
+    std::memcpy(block() + offset, data, static_cast<size_t>(len));
+    // The black-out word written itself is an act, whatever it held; a
+    // wider write that only passes over it (the PC's software storing an
+    // area as it read it) acts when it changes it.
+    if (offset == para::kBlackout && len >= 2)
+        blackout_noted = true;
+}
+
+void ParaWriteLock::load_mode(int s)
+{
+    std::memcpy(block() + para::kModeStart, store().m_slots[s] + 2, para::kModeSize);
+    setLe16(block(), para::kCurrentMode, static_cast<uint16_t>(s + 1));
+    blackout_noted = true;   // the mode brings its black-out word
+}
+
 unsigned char* ParaWriteLock::slot(int s)
 {
     return store().m_slots[s];
@@ -452,6 +469,11 @@ bool ZdrRamPara::write_mode_file(int slot, const unsigned char* image)
     return true;
 }
 
+bool ZdrRamPara::read_mode_file(int slot, std::vector<unsigned char>& out)
+{
+    return validSlot(slot) && readWholeFile(platform::boardPath(modeFilePath(slot)), out);
+}
+
 bool ZdrRamPara::write_mode_files(int slot, const unsigned char* image, bool menu)
 {
     if (!validSlot(slot))
@@ -523,13 +545,7 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
     if (len == 0)
         return 0;
     ParaWriteLock bytes(*this);
-    std::memcpy(bytes.block() + offset, data, len);
-    // The PC wrote the black-out word itself: an act, whatever its value
-    // was. A write of a wider range that only passes over the word (the
-    // PC's software storing a whole area as it read it) acts when it
-    // changes the word.
-    if (offset == static_cast<unsigned>(para::kBlackout) && len >= 2)
-        bytes.blackout_written();
+    bytes.write(static_cast<int>(offset), data, len);
     return 0;
 }
 
@@ -603,9 +619,7 @@ int ZdrRamPara::ZdrUserModeLoad(int slot)
     ParaWriteLock lock(*this);
     if (!ZdrUserModeSaved(slot))
         return 0;
-    std::memcpy(lock.block() + para::kModeStart, m_slots[slot] + 2, para::kModeSize);
-    setLe16(lock.block(), para::kCurrentMode, static_cast<uint16_t>(slot + 1));
-    lock.blackout_written();   // the mode brings its black-out word
+    lock.load_mode(slot);
     lock.raise(1);
     return 1;
 }

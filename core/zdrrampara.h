@@ -11,6 +11,7 @@
 #include <QObject>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 // A crop as it travels between the pages and the store.
 struct CROP_PARA {
@@ -82,14 +83,15 @@ public:
     // A hold that writes the black-out word (block word 2116) is an act on
     // the screen, recorded as the hold ends (after the short lock, before
     // the c331 manage mutex is given back): whenever it changes the word,
-    // and when the writer says it wrote it (the PC's item, a RAM write of
-    // the word, a user-mode load: done even when the word stays as it was).
-    // The system's own write-back of the word is no act.
-    // Likewise a hold that ends with another brightness percent (word
-    // 2176) than it found is a user's brightness act (the page, the PC, a
-    // user-mode load, a reset), recorded by the store as the hold ends;
-    // the system's write-back of the percent shown is none.
-    void blackout_written() { blackout_noted = true; }
+    // and, done even when the word stays as it was, when write() starts at
+    // the word (the PC's item 5, a RAM write of the word) or load_mode()
+    // brings it. Likewise a hold that ends with another brightness percent
+    // (word 2176) than it found is a user's brightness act (the page, the
+    // PC, a user-mode load, a reset), recorded by the store as the hold
+    // ends. The system's own write-back of either word is no act.
+    void write(int offset, const unsigned char* data, int len);
+    // The block's user-mode area from slot s (saved), and the current mode.
+    void load_mode(int s);
     void not_an_act() { system_write = true; }
 
 private:
@@ -252,6 +254,8 @@ public:
     // mode's file; "sync" once written. False when the mode's file could
     // not be written.
     bool write_mode_files(int slot, const unsigned char* image, bool menu);
+    // Slot s's file as it stands; false when there is none.
+    bool read_mode_file(int slot, std::vector<unsigned char>& out);
     // An emptied mode's files go: its file and, with menu, its OSD menu copy.
     void delete_mode_files(int slot, bool menu);
     // The block and the 16 slots, copied in one hold of the short lock.

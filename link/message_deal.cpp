@@ -488,15 +488,13 @@ int message_deal::write_items(const unsigned char* frame, int length)
             if (le16(block, para::kCurrentMode) == le16(store->ram_para_shadow, para::kCurrentMode))
                 setLe16(block, para::kCurrentMode, 0);
             break;
-        case kUserMode:
-            std::memcpy(block + para::kModeStart, store->mode_user_para[value - 1] + 2, para::kModeSize);
-            setLe16(block, para::kCurrentMode, value);
-            bytes.blackout_written();   // the mode brings its black-out word
+        case kUserMode: bytes.load_mode(value - 1); break;
+        case kBlackOut: {
+            unsigned char word[2];
+            setLe16(word, 0, value);
+            bytes.write(para::kBlackout, word, 2);
             break;
-        case kBlackOut:
-            setLe16(block, para::kBlackout, value);
-            bytes.blackout_written();   // done even over the same value
-            break;
+        }
         case kAudio: {
             const int rec = para::layer(index);
             setLe16(block, para::kAudioWindow, index);

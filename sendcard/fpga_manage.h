@@ -594,7 +594,6 @@ public:
     // the record says, where it has changed since it was last shown (force:
     // on both whatever was shown).
     void show_screen_record(bool force = false);
-    bool screen_dark(unsigned char fpga);
     // The act last shown on each FPGA (its seq; FPGA thread only).
     uint64_t screen_shown_seq[2] = {0, 0};
     // The count of acts when the clock was last read, and when the

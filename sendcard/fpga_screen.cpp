@@ -30,7 +30,7 @@ long long fpga_manage::local_seconds(std::time_t t)
     std::tm tm{};
     localtime_r(&t, &tm);
     return 86400LL * calendar::days_from_1970(tm.tm_year + 1900, static_cast<unsigned>(tm.tm_mon + 1),
-                                  static_cast<unsigned>(tm.tm_mday)) +
+                                              static_cast<unsigned>(tm.tm_mday)) +
            3600LL * tm.tm_hour + 60LL * tm.tm_min + tm.tm_sec;
 }
 
@@ -105,11 +105,6 @@ void fpga_manage::reset_screen_record()
     std::lock_guard<std::mutex> hold(r.mutex);
     r.fpga[0] = r.fpga[1] = r.word = ScreenAct();
     r.count = 0;
-}
-
-bool fpga_manage::screen_dark(unsigned char fpga)
-{
-    return screen_act_of(fpga).dark;
 }
 
 void fpga_manage::show_screen_record(bool force)

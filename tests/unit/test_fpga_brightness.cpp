@@ -533,8 +533,9 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
             C331ParaLock lock;
             c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(percent), true);
         }
-        if (marked)
+        if (marked) {
             ASSERT_TRUE(store->mark_brightness_storing());
+        }
         ASSERT_EQ(store->brightness_storing(), marked);
         mgr().bri_start_check = 1;   // as a new program has it
         mgr().bri_show(0, -1, 0);
