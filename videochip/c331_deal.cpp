@@ -154,7 +154,37 @@ void c331_manage::c331managerdeal(void* arg)
                 m->c331_SetWinPriority1(fd);
             }
 
+            // A window's input: a crop (its record's input and rectangle) or
+            // a whole input; the audio follows the audio window's input.
+            auto selectInput = [&](int l, int w, uint16_t word, uint16_t wasWord) {
+                int input = word;
+                if (word & para::kLayerInputIsCrop) {
+                    const int k = word & 0xFF;
+                    if (k >= para::kCropCount) {
+                        // Only 40 crop records exist.
+                        writeLogMsg(WARNING, "layer " + std::to_string(l) + " names crop record " +
+                                                 std::to_string(k) + ", beyond the crop table; ignored");
+                        return;
+                    }
+                    ST_RECT rect = c331_manage::crop_record_rect(now, k);
+                    input = now[para::crop(k)] & 0x0F;
+                    if (w >= 0) {
+                        m->c331_SetInputsourceCrop(w, word);
+                        m->c331_SetCrop(static_cast<char>(w), 1, &rect);
+                    }
+                } else if (wasWord & para::kLayerInputIsCrop) {
+                    ST_RECT rect{0, 0, 0, 0};
+                    if (w >= 0)
+                        m->c331_SetCrop(static_cast<char>(w), 0, &rect);
+                }
+                if (w >= 0)
+                    m->c331_SetInputsource(w, input);
+                if (l == d.now(para::kAudioWindow) && source)
+                    source->volume_update_request = 1;
+            };
+
             // 5. Layer records, in offset order.
+            bool relaidOut = false;
             for (int off = para::kLayer; off < kLayersEnd; off += 2) {
                 if (!d.changed(off))
                     continue;
@@ -169,6 +199,7 @@ void c331_manage::c331managerdeal(void* arg)
                     m->zdrApi_MultiWinChAlloc(1);
                     m->zdrApi_MultiWinChInit();
                     m->set_output(fd);
+                    relaidOut = true;
                     break;
                 }
                 const int w = m->window_of_layer(l);
@@ -177,37 +208,9 @@ void c331_manage::c331managerdeal(void* arg)
                     if (w >= 0)
                         m->c331_SetWinAttr(static_cast<char>(w), word);
                     break;
-                case para::kLayerInput: {
-                    int input = word;
-                    bool refused = false;
-                    if (word & para::kLayerInputIsCrop) {
-                        const int k = word & 0xFF;
-                        if (k >= para::kCropCount) {
-                            // Only 40 crop records exist.
-                            writeLogMsg(WARNING, "layer " + std::to_string(l) + " names crop record " +
-                                                     std::to_string(k) + ", beyond the crop table; ignored");
-                            refused = true;
-                        } else {
-                            ST_RECT rect = c331_manage::crop_record_rect(now, k);
-                            input = now[para::crop(k)] & 0x0F;
-                            if (w >= 0) {
-                                m->c331_SetInputsourceCrop(w, word);
-                                m->c331_SetCrop(static_cast<char>(w), 1, &rect);
-                            }
-                        }
-                    } else if (d.was(off) & para::kLayerInputIsCrop) {
-                        ST_RECT rect{0, 0, 0, 0};
-                        if (w >= 0)
-                            m->c331_SetCrop(static_cast<char>(w), 0, &rect);
-                    }
-                    if (!refused) {
-                        if (w >= 0)
-                            m->c331_SetInputsource(w, input);
-                        if (l == d.now(para::kAudioWindow) && source)
-                            source->volume_update_request = 1;
-                    }
+                case para::kLayerInput:
+                    selectInput(l, w, word, d.was(off));
                     break;
-                }
                 case para::kLayerOutput:
                     if (w >= 0)
                         m->c331_SetWinOutput(fd, static_cast<char>(w), word);
@@ -218,6 +221,35 @@ void c331_manage::c331managerdeal(void* arg)
                     break;
                 default:
                     break;
+                }
+            }
+
+            // 5b. Crop records: an edit of a crop a shown window uses (the
+            // crop page's OK, the PC's write of the record) reaches the
+            // window in this pass. A new rectangle re-programs the window's
+            // input side as a new timing of its input does; a new input of
+            // the crop selects it again, as a new choice of the crop would. A re-layout has read every crop already; a
+            // window whose input word changed has just been given its crop;
+            // a crop no window shows moves nothing.
+            for (int l = 0; l < kWinCount && !relaidOut; ++l) {
+                const int off = para::layer(l) + para::kLayerInput;
+                const uint16_t word = d.now(off);
+                const int w = m->window_of_layer(l);
+                if (w < 0 || d.changed(off) || !(word & para::kLayerInputIsCrop) || (word & 0xFF) >= para::kCropCount)
+                    continue;
+                const int k = word & 0xFF;
+                const int rec = para::crop(k);
+                const bool inputMoved = d.changed8(rec);
+                if (!inputMoved && !d.changed(rec + 2) && !d.changed(rec + 4) && !d.changed(rec + 6) &&
+                    !d.changed(rec + 8))
+                    continue;
+                c331_trace("DIFF REG crop[%d] of win[%#x]\r\n", k, l);
+                if (inputMoved) {
+                    selectInput(l, w, word, word);
+                } else {
+                    ST_RECT rect = c331_manage::crop_record_rect(now, k);
+                    m->g_chg_input[w] = 3;
+                    m->c331_SetCrop(static_cast<char>(w), 1, &rect);
                 }
             }
 

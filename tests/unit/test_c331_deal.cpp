@@ -9,10 +9,15 @@
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "sendcard/fpga_manage.h"
+#include "ui/picture/inputcut.h"
 
 #include <QMutexLocker>
+#include <QPushButton>
+#include <QFrame>
+#include <QLineEdit>
 #include <QObject>
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -324,5 +329,74 @@ TEST_F(C331Deal, CropSelectionAndCropIndexBeyondTheTable)
     deal();
     EXPECT_EQ(source()->volume_update_request, 0);
 }
+
+// An edited crop: HDMI1 (chip port 1) at 1920 x 1080, its crop 1 (record 0)
+// at 0, 0, 960 x 540 shown in window 0, its crop 2 (record 1) the same
+// and shown by no window. The crop page's OK or the PC's write of the
+// record and its flag sets the width; the pass the flag starts applies it
+// to the window that shows the crop, and moves nothing for the other.
+struct CropEdit {
+    bool byPage;
+    int width;
+    bool shown;
+};
+
+class C331DealCropEdit : public C331Deal, public testing::WithParamInterface<CropEdit> {};
+
+TEST_P(C331DealCropEdit, AnEditedCropReachesTheWindowThatShowsItAtItsFlag)
+{
+    const CropEdit e = GetParam();
+    m->PI_ACT[1] = {192, 1920, 41, 1080};
+    m->PI_PORT_INFO[1].STATE = 4;
+    layers({0});
+    for (int k = 0; k < 2; ++k) {
+        const unsigned char rec[10] = {2, static_cast<unsigned char>(0x80 | k), 0, 0, 0, 0, 0xC0, 3, 0x1C, 2};
+        std::memcpy(ParaWriteLock().block() + para::crop(k), rec, sizeof rec);
+    }
+    // Window 0 spans one output channel.
+    m->PM_WIN_SHAPE[0][0] = m->PM_WIN_SHAPE[0][1] = 1;
+    store16(para::layer(0) + para::kLayerInput, 0x8000);
+    deal();
+    persist();
+    ASSERT_EQ(m->IWIN[0].hw, 960);
+    ASSERT_EQ(m->PM_INPUT_OFFSET[0][1], 960);
+
+    const int k = e.shown ? 0 : 1;
+    if (e.byPage) {
+        InputCut page;
+        page.findChild<QPushButton*>("0", Qt::FindDirectChildrenOnly)->click();   // HDMI1
+        page.findChild<QFrame*>("frame_source")
+            ->findChild<QPushButton*>(QString::number(k + 1), Qt::FindDirectChildrenOnly)
+            ->click();
+        page.findChild<QLineEdit*>("lineEdit_W")->setText(QString::number(e.width));
+        page.findChild<QPushButton*>("Button_ok")->click();
+    } else {
+        // The whole record, as the PC writes it.
+        pcWrites(para::crop(k), {2, static_cast<unsigned char>(0x80 | k), 0, 0, 0, 0,
+                                 static_cast<unsigned char>(e.width & 0xFF), static_cast<unsigned char>(e.width >> 8),
+                                 0x1C, 2});
+    }
+    ASSERT_EQ(le16(store->ram_para, para::crop(k) + 6), e.width);
+    chip().clearFrames();
+    deal();
+    if (e.shown) {
+        EXPECT_EQ(m->IWIN[0].hw, e.width);
+        EXPECT_EQ(m->PM_INPUT_OFFSET[0][1], 1920 - e.width);
+        EXPECT_GT(registerFrames(), 0u);
+    } else {
+        EXPECT_EQ(m->IWIN[0].hw, 960);
+        EXPECT_EQ(m->PM_INPUT_OFFSET[0][1], 960);
+        EXPECT_EQ(registerFrames(), 0u) << "a crop no window shows moves nothing";
+    }
+    EXPECT_EQ(m->gWininfo[0].cropIdx, 0);
+    EXPECT_EQ(c331_manage::para_change_flag, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageAndPc, C331DealCropEdit,
+                         testing::Values(CropEdit{true, 720, true}, CropEdit{true, 800, true},
+                                         CropEdit{true, 880, true}, CropEdit{true, 640, true},
+                                         CropEdit{false, 720, true}, CropEdit{false, 800, true},
+                                         CropEdit{false, 880, true}, CropEdit{false, 640, true},
+                                         CropEdit{true, 720, false}, CropEdit{false, 640, false}));
 
 } // namespace
