@@ -25,6 +25,8 @@ constexpr int kStandByPollMs = 60000;
 // two, 10 to 20 ms: the worker standing by reads from then on.
 constexpr std::chrono::microseconds kLooksApart{Utils::TickCount::kTickUs / 2};
 
+std::atomic<uint64_t> g_placesGiven{0};
+
 } // namespace
 
 ServiceLine::ServiceLine(Side& side)
@@ -89,10 +91,16 @@ bool ServiceLine::wantsPlace(const Stream& stream) const
     return stream.place == 0 && &stream != m_serving && stream.endpoint->pending() && m_side.mayServe(stream);
 }
 
+uint64_t ServiceLine::placesGiven()
+{
+    return g_placesGiven.load(std::memory_order_relaxed);
+}
+
 void ServiceLine::takePlace(Stream& stream)
 {
     if (!wantsPlace(stream))
         return;
+    g_placesGiven.fetch_add(1, std::memory_order_relaxed);
     stream.place = m_nextPlace++;
     ++m_placed;
     stream.endpoint->take_ticket();

@@ -97,6 +97,10 @@ public:
     void takePlace(Stream& stream);
     // The stream gives up its place (it keeps its request).
     void unplace(Stream& stream);
+    // Places given by every line since the program started: an arrival
+    // taken into its line, or a stream's next request. What a test waits
+    // for to know that a request it sent has its place.
+    static uint64_t placesGiven();
     // The stream being served (nullptr: none).
     const Stream* serving() const { return m_serving; }
     // Readable once the line stops: every wait of a worker watches it.

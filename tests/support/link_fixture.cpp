@@ -2,6 +2,8 @@
 
 #include "core/config_engine.h"
 #include "link/link_global.h"
+#include "link/link_transport.h"
+#include "link/service_line.h"
 #include "sim/board.h"
 #include "sim/shell_model.h"
 #include "ui/shell/shell_global.h"
@@ -87,11 +89,17 @@ int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2, bool eachApart
         for (int i = 0; i < (eachApart ? 64 : 1); ++i)
             if (!pc1.sendRaw(eachApart ? read : reads))
                 return -1;
-        if (!meanwhile() || !pc2.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(100, Bytes{0xEE})))))
+        // PC 1's first read is being served once it waits for the store.
+        if (!meanwhile() || !waitFor([] { return link_requests_in_service() > 0; }, 5000))
             return -1;
-        // On the loopback the write is there once sent; this leaves the
-        // worker that reads time to take it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // While it is, PC 1's stream takes no place, so the next place any
+        // line gives is the write's: the hold ends once the write has it
+        // (or, when the line does not take it during the read, after 5 s,
+        // and the count below shows where the write went).
+        const uint64_t places = ServiceLine::placesGiven();
+        if (!pc2.sendRaw(frameBody(buildBody(kProcessor, 0x60, ramWritePayload(100, Bytes{0xEE})))))
+            return -1;
+        waitFor([places] { return ServiceLine::placesGiven() > places; }, 5000);
     }
     Reply r;
     int before = 0;

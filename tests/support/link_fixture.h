@@ -14,12 +14,12 @@
 #include <vector>
 
 // RAM 100 holds 0xA1. PC 1 sends 64 reads of RAM 0 to 1023 (in one send,
-// or one each) and PC 2 a write of RAM 100 while the store is held, so
-// that PC 1's first read, once it is served, waits where it copies the
-// store: the write arrives while at most that read is being served, and
-// after what `meanwhile` waits for. How many of PC 1's 64 replies show
-// RAM 100 as before the write, or -1 when a send failed or a reply did not
-// come.
+// or one each) while the store is held, so that PC 1's first read, once
+// it is served, waits where it copies the store; after what `meanwhile`
+// waits for, and once that read is being served, PC 2 writes RAM 100. The
+// hold ends once the write has its place in line (5 s at most). How many
+// of PC 1's 64 replies show RAM 100 as before the write, or -1 when a send
+// failed, the read was not served or a reply did not come.
 int readsBeforeTheWrite(pcclient::Link& pc1, pcclient::Link& pc2, bool eachApart,
                         const std::function<bool()>& meanwhile);
 

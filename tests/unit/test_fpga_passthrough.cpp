@@ -1005,8 +1005,10 @@ TEST_F(PassThroughOverTheLink, WhatArrivesDuringShortServicesAfterALongOneGoesBe
         Link &busy = *pcs[0], &pc1 = *pcs[1], &pc2 = *pcs[2];
         Reply r;
         ASSERT_TRUE(pc2.request(kProcessor, 0x60, ramWritePayload(100, Bytes{0xA1}), r, 3000));
+        // PC 1's reads arrive while the pass-through is under way.
+        const size_t taken = readsTaken(0, 1).size();
         ASSERT_TRUE(busy.sendRaw(wire(cardRead(2, 0x10))));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(waitFor([&] { return readsTaken(0, 1).size() > taken; }, 5000));
         const int before = readsBeforeTheWrite(pc1, pc2, eachApart, [&] { return busy.receive(r, 5000); });
         const char* name = overTcp ? "TCP" : eachApart ? "UDP, a datagram each" : "UDP";
         ASSERT_GE(before, 0) << name << ": a reply did not come";
