@@ -135,7 +135,9 @@ void ConfigEngine::createDefaultParaFile()
         return;
     }
     if (traceOn())
-        std::printf("\n ConfigEngine::pInstance error fopen 01!");
+        std::printf("\n ConfigEngine::pInstance error fopen 01! (%s: none yet, as at a first start; the default "
+                    "parameters are written to it)",
+                    path.c_str());
     if (!writeFileAtomically(path, default_para_ramlist, defaultParaImage().size())) {
         writeLogMsg(ERROR, "the default parameter file could not be created");
         return;

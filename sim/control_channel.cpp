@@ -215,6 +215,10 @@ std::string ControlChannel::execute(const std::string& line)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = commands_.find(name);
+        if (it == commands_.end() && programStarting_)
+            return "error unknown command " + oneLine(name) +
+                   " for now: the program is not ready yet (its commands, link-ports among them, answer once it "
+                   "is; help lists the commands known now)\n";
         if (it == commands_.end())
             return "error unknown command " + oneLine(name) + " (help lists the commands)\n";
         handler = it->second.handler;

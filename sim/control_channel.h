@@ -32,6 +32,10 @@ public:
     void add(const std::string& command, const std::string& help, Query query);
     // Runs one request line as a client would see it (answer incl. "ok").
     std::string execute(const std::string& line);
+    // While the program is starting (from the board's start for it until
+    // the program has added its commands), a command the channel does not
+    // know is answered as one the program does not answer yet.
+    void setProgramStarting(bool starting) { programStarting_ = starting; }
 
     // Serves the socket in a thread of its own, each client in a thread of
     // its own. False when the path does not fit a Unix socket address or
@@ -66,6 +70,7 @@ private:
     int wakeFd_ = -1;        // readable once stop() has been asked
     int reapFd_ = -1;        // readable once a client thread has ended
     std::atomic<bool> running_{false};
+    std::atomic<bool> programStarting_{false};
     std::mutex lifeMutex_;   // start() against stop()
     std::thread thread_;
     std::vector<Client> clients_;   // touched by the serving thread only

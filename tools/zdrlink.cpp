@@ -1,7 +1,7 @@
 // zdrlink: sends one command of the control protocol and prints the reply.
 //
-//   zdrlink [--udp PORT | --tcp PORT | --serial PATH | --at PORT] [--host ADDR]
-//           [--card [--fpga N]] [--timeout MS] [--remote] COMMAND [ARGS...]
+//   zdrlink [--udp PORT | --tcp PORT | --serial PATH | --at PORT] [--root BOARD_ROOT]
+//           [--host ADDR] [--card [--fpga N]] [--timeout MS] [--remote] COMMAND [ARGS...]
 //
 // Commands:
 //   read-ram ADDR COUNT            write-ram ADDR HEXBYTES
@@ -15,11 +15,16 @@
 // Numbers may be decimal or 0x-hexadecimal and must fit their field (a
 // value that does not is refused, never wrapped). The host is 127.0.0.1
 // unless --host is given (localhost is 127.0.0.1); an address other than a
-// loopback one also needs --remote. "zdrlink help" (or --help, -h) prints
+// loopback one also needs --remote. A PORT given as "board" is the port the
+// program on a simulated board listens on (its control channel's
+// link-ports), the board of --root or else the one zdrsim uses; --root
+// alone chooses that board's UDP port. "zdrlink help" (or --help, -h) prints
 // the whole usage. Every argument is checked before anything is sent, and
 // every request but "raw" against the rules by which the device refuses
 // one (zdrlink_rules.h); a refusal that comes back is named by them.
 #include "pcclient/pc_client.h"
+#include "sim/control_client.h"
+#include "sim/default_board_root.h"
 #include "sim/numbers.h"
 #include "zdrlink_rules.h"
 
@@ -41,8 +46,8 @@ using namespace pcclient;
 namespace {
 
 const char* const kUsage =
-    "usage: zdrlink [--udp PORT | --tcp PORT | --serial PATH | --at PORT] [--host ADDR]\n"
-    "               [--card [--fpga N]] [--timeout MS] [--remote] COMMAND [ARGS...]\n"
+    "usage: zdrlink [--udp PORT | --tcp PORT | --serial PATH | --at PORT] [--root BOARD_ROOT]\n"
+    "               [--host ADDR] [--card [--fpga N]] [--timeout MS] [--remote] COMMAND [ARGS...]\n"
     "commands:\n"
     "  read-ram ADDR COUNT            write-ram ADDR HEXBYTES\n"
     "  read-reg FIRST COUNT           write-reg REG MASK VALUE [REG MASK VALUE...]\n"
@@ -56,8 +61,12 @@ const char* const kUsage =
     "1 to 65535, ITEM, INDEX, MASK, flag and byte values 0 to 255, registers,\n"
     "counts and item values 0 to 65535, addresses 0 to 0xFFFFFFFF, --fpga 0 or\n"
     "1, --timeout 1 to 600000 ms. The link is UDP 5008 unless an option\n"
-    "chooses another (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1\n"
-    "listens on the ports \"zdrsim link-ports\" names). The host is 127.0.0.1\n"
+    "chooses another. A simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1\n"
+    "listens on the ports \"zdrsim link-ports\" names: a PORT given as \"board\"\n"
+    "is that port of the board at BOARD_ROOT (default: ZDR_BOARD_ROOT, or else\n"
+    "the build's board, as for zdrsim), and --root alone chooses its UDP port\n"
+    "(e.g. zdrlink --root /tmp/b info, zdrlink --root /tmp/b --tcp board info).\n"
+    "The host is 127.0.0.1\n"
     "unless --host is given (an IPv4 address, or localhost for 127.0.0.1); an\n"
     "address other than a loopback one also needs --remote. The commands go to\n"
     "the processor (0xF001) unless --card sends them to the sending card (0xF000,\n"
@@ -74,7 +83,7 @@ const char* const kUsage =
 // After a request that got no answer over UDP or TCP.
 const char* const kEphemeralHint =
     "zdrlink: (a simulated board started with ZDR_SIM_EPHEMERAL_PORTS=1 listens on other ports:\n"
-    "zdrlink: \"zdrsim link-ports\" names them; give one with --udp or --tcp)\n";
+    "zdrlink: \"zdrsim link-ports\" names them; --root BOARD_ROOT finds them)\n";
 
 [[noreturn]] void usage(const std::string& why)
 {
@@ -187,6 +196,9 @@ int main(int argc, char** argv)
     unsigned long fpga = 0, timeout = 3000;
     bool card = false, remote = false, fpgaGiven = false;
     std::string transport; // the option that chose the link, if any
+    // The simulated board whose program's port the link takes ("board").
+    std::string root = sim::boardRootSetting();
+    bool rootGiven = false, portOfBoard = false;
     size_t i = 0;
     for (; i < args.size() && args[i].compare(0, 1, "-") == 0; ++i) {
         const std::string& o = args[i];
@@ -204,10 +216,24 @@ int main(int argc, char** argv)
                 usage(o + " and " + transport + " both choose the link: give one of them");
             transport = o;
         };
-        if (o == "--udp") choose(), udp = portNumber(value(), "UDP port");
-        else if (o == "--tcp") choose(), tcp = portNumber(value(), "TCP port");
+        // A port, or "board": the board's, found before the request is sent.
+        auto port = [&](const char* what) -> unsigned short {
+            const std::string& v = value();
+            if (v != "board")
+                return portNumber(v, what);
+            portOfBoard = true;
+            return 1;
+        };
+        if (o == "--udp") choose(), udp = port("UDP port");
+        else if (o == "--tcp") choose(), tcp = port("TCP port");
         else if (o == "--serial") choose(), serial = value();
-        else if (o == "--at") choose(), at = portNumber(value(), "AT port");
+        else if (o == "--at") choose(), at = port("AT port");
+        else if (o == "--root") {
+            root = value();
+            rootGiven = true;
+            if (root.empty())
+                usage("--root needs a board root folder");
+        }
         else if (o == "--host") host = value();
         else if (o == "--card") card = true;
         else if (o == "--fpga") fpga = number(value(), 1, "FPGA"), fpgaGiven = true;
@@ -229,6 +255,37 @@ int main(int argc, char** argv)
         usage("--serial needs a device path");
     if (fpgaGiven && !card)
         usage("--fpga goes with --card");
+    if (rootGiven && transport.empty())
+        portOfBoard = true;   // the board's UDP port
+    else if (rootGiven && !portOfBoard)
+        usage("--root finds the board's ports: give " + transport + " board, or leave --root out");
+    // The ports the board's program listens on, once every argument is
+    // checked: its control channel's link-ports ("udp <n> tcp <n> at <n>").
+    auto findBoardPorts = [&]() {
+        if (!portOfBoard)
+            return;
+        std::string answer, why;
+        if (!sim::askControl(root, "link-ports", answer, why)) {
+            std::fprintf(stderr, "zdrlink: cannot find the ports of the board at %s: %s\n", root.c_str(),
+                         why.c_str());
+            std::exit(1);
+        }
+        unsigned ports[3] = {0, 0, 0};
+        if (!sim::answerOk(answer) ||
+            std::sscanf(answer.c_str(), "udp %u tcp %u at %u", &ports[0], &ports[1], &ports[2]) != 3) {
+            std::fprintf(stderr, "zdrlink: cannot find the ports of the board at %s: link-ports answered %s",
+                         root.c_str(), answer.c_str());
+            std::exit(1);
+        }
+        unsigned short* const chosen = transport == "--tcp" ? &tcp : transport == "--at" ? &at : &udp;
+        const unsigned found = ports[transport == "--tcp" ? 1 : transport == "--at" ? 2 : 0];
+        if (found == 0 || found > 65535) {
+            std::fprintf(stderr, "zdrlink: the program on the board at %s has no %s port open\n", root.c_str(),
+                         transport == "--tcp" ? "TCP" : transport == "--at" ? "AT" : "UDP");
+            std::exit(1);
+        }
+        *chosen = static_cast<unsigned short>(found);
+    };
     const std::string cmd = args[i++];
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i), args.end());
     const int timeoutMs = static_cast<int>(timeout);
@@ -244,6 +301,7 @@ int main(int argc, char** argv)
             usage("--card does not go with --at");
         if (!rest.empty())
             usage("one AT command line: quote it as one argument");
+        findBoardPorts();
         const std::string reply = atCommand(host, at, cmd, timeoutMs);
         if (reply.empty()) {
             std::fprintf(stderr, "zdrlink: no reply from %s UDP port %u (the AT channel) within %lu ms\n",
@@ -364,6 +422,7 @@ int main(int argc, char** argv)
             usage(cmd + ": " + why);
     }
     const char* const refuser = card ? "the sending card" : "the processor";
+    findBoardPorts();
 
     std::unique_ptr<Link> link;
     std::string where;

@@ -7,15 +7,13 @@
 // ZDR_BOARD_ROOT names another; "zdrsim help" lists the commands. Exit
 // status 0 when the answer ends with "ok", 1 when it ends with an error, 2
 // when the arguments are wrong or the channel cannot be reached.
+#include "sim/control_client.h"
 #include "sim/default_board_root.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
@@ -63,41 +61,11 @@ int main(int argc, char** argv)
             refuse("an argument holds a line break");
         line += std::string(line.empty() ? "" : " ") + argv[i];
     }
-    line += "\n";
-
-    const std::string path = root + "/sim/control.sock";
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || path.size() >= sizeof(addr.sun_path)) {
-        std::fprintf(stderr, "zdrsim: cannot use %s\n", path.c_str());
+    std::string answer, why;
+    if (!sim::askControl(root, line, answer, why)) {
+        std::fprintf(stderr, "zdrsim: %s\n", why.c_str());
         return 2;
     }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        std::fprintf(stderr, "zdrsim: no control channel at %s (is the program running?)\n", path.c_str());
-        return 2;
-    }
-    if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-        std::fprintf(stderr, "zdrsim: cannot send\n");
-        return 2;
-    }
-    // The answer ends with a line "ok" or "error ...".
-    std::string reply;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof(buf));
-        if (n <= 0)
-            break;
-        reply.append(buf, static_cast<size_t>(n));
-        const size_t end = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
-        const std::string last = reply.substr(end == std::string::npos ? 0 : end + 1);
-        if (last == "ok\n" || last.rfind("error", 0) == 0)
-            break;
-    }
-    ::close(fd);
-    std::fputs(reply.c_str(), stdout);
-    const size_t end = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
-    const std::string last = reply.substr(end == std::string::npos ? 0 : end + 1);
-    return last == "ok\n" ? 0 : 1;
+    std::fputs(answer.c_str(), stdout);
+    return sim::answerOk(answer) ? 0 : 1;
 }

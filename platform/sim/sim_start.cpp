@@ -102,6 +102,8 @@ bool startForProgram()
     } else {
         control = socketPath;
     }
+    // The program's own commands come once it is up (sim::registerAppProbes).
+    board.control().setProgramStarting(true);
     // Control commands to run before the program starts (faults that must
     // hold from power-on), separated by ';'.
     if (const char* start = std::getenv("ZDR_SIM_START_COMMANDS")) {

@@ -370,6 +370,7 @@ void registerAppProbes()
                     reply = std::to_string(G_timeTicks.load());
                     return true;
                 });
+    control.setProgramStarting(false);
 }
 
 } // namespace sim

@@ -304,6 +304,16 @@ TEST(ToolsCommandLine, ZdrlinkSaysWhereItFoundNoOne)
         EXPECT_NE(r.err.find("link-ports"), std::string::npos) << describe(a, r);
     }
 
+    // A board whose program does not run: said, nothing sent.
+    const std::string none = ::testing::TempDir() + "zdrlink-no-board";
+    argv = {kZdrlink, "--root", none, "info"};
+    r = run(argv);
+    EXPECT_EQ(r.status, 1) << describe(argv, r);
+    EXPECT_NE(r.err.find("cannot find the ports of the board at " + none + ": no control channel at " + none +
+                         "/sim/control.sock (is the program running?)"),
+              std::string::npos)
+        << describe(argv, r);
+
     // A device that closes the connection: said at once, not after the
     // whole wait.
     const int server = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -556,6 +566,19 @@ TEST(ToolsCommandLine, BoardCommandsRefuseWhatTheyDoNotTake)
         EXPECT_NE(r.out.find("status 1 (refused)"), std::string::npos) << describe(argv, r);
         EXPECT_NE(r.err.find(c.second), std::string::npos) << describe(argv, r);
     }
+    // --root finds the board's ports itself: its UDP port, or the one
+    // "board" names (of ZDR_BOARD_ROOT's board without --root).
+    for (const std::vector<std::string>& a :
+         {std::vector<std::string>{kZdrlink, "--root", app.root(), "read-ram", "0", "2"},
+          std::vector<std::string>{kZdrlink, "--tcp", "board", "read-ram", "0", "2"},
+          std::vector<std::string>{kZdrlink, "--root", app.root(), "--at", "board", "AT+GETVER"}}) {
+        r = run(a, env);
+        EXPECT_EQ(r.status, 0) << describe(a, r);
+    }
+    r = run({kZdrlink, "--root", app.root(), "--udp", udp, "info"});
+    EXPECT_EQ(r.status, 2) << describe({"--root", app.root(), "--udp", udp, "info"}, r);
+    EXPECT_NE(r.err.find("--root finds the board's ports: give --udp board, or leave --root out"), std::string::npos)
+        << r.err;
     r = run({kZdrlink, "--udp", udp, "--card", "read-ram", "0x1000", "4"});
     EXPECT_EQ(r.status, 0) << describe({"--card", "read-ram", "0x1000", "4"}, r);
     // The device information, each field named.

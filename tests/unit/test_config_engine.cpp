@@ -281,7 +281,16 @@ TEST_F(ConfigEngineTest, DefaultsLeaveTheCloudOff)
 TEST_F(ConfigEngineTest, CreatesTheParameterFileOnlyWhenMissing)
 {
     const std::string para = hostPath("/data/ram_device_info");
+    // The trace of a first start names the file and says why it is missing.
+    g_debugSwitch = 254;
+    testing::internal::CaptureStdout();
     ConfigEngine::pInstance();
+    const std::string trace = testing::internal::GetCapturedStdout();
+    g_debugSwitch = 0;
+    EXPECT_NE(trace.find("\n ConfigEngine::pInstance error fopen 01! (" + para +
+                         ": none yet, as at a first start; the default parameters are written to it)"),
+              std::string::npos)
+        << trace;
     const std::string created = readFile(para);
     ASSERT_EQ(created.size(), 4096u);
     EXPECT_EQ(0, std::memcmp(created.data(), ConfigEngine::default_para_ramlist, 4096));

@@ -86,6 +86,14 @@ TEST_F(SimControl, ExecuteRunsCommandsAndReportsErrors)
     });
     EXPECT_EQ(channel_.execute("ping"), "ok\n");
     EXPECT_EQ(channel_.execute("nope 1 2"), "error unknown command nope (help lists the commands)\n");
+    // While the program starts, its commands are not there yet: say so.
+    channel_.setProgramStarting(true);
+    EXPECT_EQ(channel_.execute("link-ports"),
+              "error unknown command link-ports for now: the program is not ready yet (its commands, link-ports "
+              "among them, answer once it is; help lists the commands known now)\n");
+    channel_.add("link-ports", "ports", [](std::string& reply) { return !(reply = "udp 1 tcp 2 at 3").empty(); });
+    channel_.setProgramStarting(false);
+    EXPECT_EQ(channel_.execute("link-ports"), "udp 1 tcp 2 at 3\nok\n");
     EXPECT_EQ(channel_.execute("echo a \"b c\" 'd'"), "a\nb c\nd\nok\n");
     EXPECT_EQ(channel_.execute("fail"), "error broken really\n");
     EXPECT_EQ(channel_.execute("throw"), "error thrown\n");
