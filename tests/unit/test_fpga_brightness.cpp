@@ -462,6 +462,17 @@ TEST_F(FpgaBrightness, StoredRecordsAreCheckedBeforeUse)
     mgr().record_bright_change();
     EXPECT_EQ(mgr().bri_task_enabled, 1);
     EXPECT_EQ(mgr().bri_mode, 2);
+    // A manual record of length 1 has no level; the automatic mode has
+    // none: the PC's page of the mode byte alone is taken and stored.
+    storeRecord(16, {0x40}, 3, 1);
+    mgr().record_bright_change();
+    EXPECT_EQ(mgr().bri_task_enabled, 0);
+    const unsigned char page[9] = {0xAA, 3, 0xAA, 0, 0, 0, 1, 0, 2};
+    std::memcpy(mgr().MCU_RAM_CMD, page, sizeof(page));
+    mgr().Dealwith_mcu_ram();
+    EXPECT_EQ(mgr().bri_task_enabled, 1);
+    EXPECT_EQ(mgr().bri_mode, 2);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 10), std::vector<uint8_t>({0xAA, 3, 0xAA, 0, 0, 0, 1, 0, 2, 0xFF}));
 }
 
 TEST_F(FpgaBrightness, StartUpLoadsTheStoredRecordsAndKeepsTheVersionBytes)
@@ -534,7 +545,7 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
             c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(percent), true);
         }
         if (marked) {
-            ASSERT_TRUE(store->mark_brightness_storing());
+            ASSERT_TRUE(store->mark_brightness_storing(static_cast<int>(percent)));
         }
         ASSERT_EQ(store->brightness_storing(), marked);
         mgr().bri_start_check = 1;   // as a new program has it
