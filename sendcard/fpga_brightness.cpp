@@ -110,10 +110,6 @@ void fpga_manage::build_sensor_read_frame(unsigned short addr, unsigned char fra
 
 void fpga_manage::Extension_function()
 {
-    if (bri_reload_flag) {
-        bri_reload_flag = 0;
-        record_bright_change();
-    }
     // A percent change raised since the pass took the changes is taken
     // first, by the next pass: nothing sends the level it replaces
     // meanwhile, which would write that level's percent back over the one
@@ -150,10 +146,10 @@ void fpga_manage::record_bright_change()
     fpga_flash_access();
     if (!drv->FPGA_SPI_FLASH_VBYONE_READ(2, kBrightRecord, sizeof(record), record)) {
         writeLogMsg(ERROR, "brightness: the stored record cannot be read");
-        return;   // keep what runs now; the next bring-up at start, or reload, reads it again
+        return;   // keep what runs now; the next bring-up at start reads it again
     }
-    // Read at power-up, the record is what was stored before this run; a
-    // reload later is an act of its own time.
+    // Read at power-up, the record is what was stored before this run (a
+    // test may read it again later: an act of its own time).
     const uint64_t act = bri_start_check ? 0 : ZdrRamPara::next_level_act();
     const bool atStart = bri_start_check != 0;
     if (!atStart || bri_record_follows_percent(record)) {

@@ -738,9 +738,10 @@ int fpga_manage::set_fpga_bri_val()
     if (get_fpga_status() != 1)
         return 0;
     FpgaMutexHold records(fpga_record_mutex);
-    // A parameter block busy in another thread: the flag stays for the
-    // next pass.
-    return Brightness_hand_dealwith(1) < 0 ? 0 : 1;
+    // Done once taken: a record the flash did not take is owed and stored
+    // again later (Extension_function).
+    bri_apply_percent();
+    return 1;
 }
 
 // Both FPGAs up: the screen shown as its last act says (an FPGA still

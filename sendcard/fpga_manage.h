@@ -267,8 +267,8 @@ public:
     // The FPGA is up (bring-up and link watch done, not being reset).
     bool fpga_up(unsigned char fpga);
     // The last steps of an FPGA's bring-up: the black-out as the screen's
-    // last act says and the brightness from the stored settings, then its
-    // output on (false: the block was busy, nothing is on yet).
+    // last act says and the brightness level in force, then its output on
+    // (false: the level could not be told yet, nothing is on yet).
     bool show_after_bring_up(unsigned char fpga);
     // A byte of FPGA fpga's register image, read or set under the image
     // mutex (other threads refresh the image while they poll the FPGA).
@@ -421,12 +421,10 @@ public:
     unsigned int vbo_time[2] = {0, 0};
     unsigned short wlan_reported[2] = {0, 0};
 
-    // Screen brightness: the level, the reload request of the stored
-    // record (a record the PC stores is taken at once, in the order of the
-    // PC's commands; a reload reads the record as it stands), and the count
-    // of failed sensor reads.
+    // Screen brightness: the level (a record the PC stores is taken at
+    // once, in the order of the PC's commands) and the count of failed
+    // sensor reads.
     unsigned int bri_level = 16;
-    unsigned char bri_reload_flag = 0;
     unsigned int bri_sensor_fail = 0;
     // Mode (0 manual, 1 half-hour table, 2 sensor, 16 / 17 the first two
     // with 8-bit levels), the table (slot 0 = 00:00-00:29), the last slot
@@ -902,13 +900,16 @@ public:
     void record_onoff_time(unsigned char chip);
     void Power_ctrl_init();
     // Writes the brightness to both FPGAs: 1, 0 when the send did not
-    // reach them both (a re-send) or the record could not be stored (a
-    // change), -1 when the percent could not be read yet (the parameter
-    // block busy in another thread).
+    // reach them both (a re-send) or the record could not be stored yet (a
+    // change: it is owed), -1 when the level in force cannot be told yet
+    // (a re-send in the automatic mode before its first reading, the block
+    // busy).
     int Brightness_hand_dealwith(int fromPercent);
-    // Its two kinds of work. A brightness change: the block's percent
-    // becomes the level, is shown and stored as a manual record. A re-send:
-    // the level in force is shown and its percent written back.
+    // Its two kinds of work. A brightness change: the percent of the
+    // user's last act on word 2176 becomes the level, is shown unless a
+    // later act set one and stored as a manual record unless a later act
+    // stored one. A re-send: the level in force is shown and its percent
+    // written back.
     int bri_apply_percent();
     int bri_resend_level();
     // Their steps: the register value of the level in force, in its scale
