@@ -85,7 +85,7 @@ ParaWriteLock::~ParaWriteLock()
     ZdrRamPara* s = store_or_null();
     if (system_write || !s || blackout_before < 0)
         return;
-    if (le16(s->m_block, para::kBrightness) != brightness_before)
+    if (!brightness_deferred && (brightness_noted || le16(s->m_block, para::kBrightness) != brightness_before))
         s->note_brightness_act(le16(s->m_block, para::kBrightness));
     // Only the program's store is the screen's.
     if (s != static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config))
@@ -114,6 +114,18 @@ void ParaWriteLock::write(int offset, const unsigned char* data, int len)
     // area as it read it) acts when it changes it.
     if (offset == para::kBlackout && len >= 2)
         blackout_noted = true;
+}
+
+void ParaWriteLock::set_brightness(uint16_t percent)
+{
+    setLe16(block(), para::kBrightness, percent);
+    brightness_noted = true;
+}
+
+void ParaWriteLock::brightness_at_flag()
+{
+    store().bri_ram_percent_ = le16(block(), para::kBrightness);
+    brightness_deferred = true;
 }
 
 void ParaWriteLock::load_mode(int s)
@@ -330,12 +342,12 @@ bool ZdrRamPara::persist_block(unsigned settleMs, const unsigned char* image)
     if (traceOn())
         std::printf("\n ram_para diffrent !");
     // A percent the sending card has not stored yet reaches the file only
-    // after the mark that says so. A block whose percent the system wrote
-    // back over the act's (a level shown since) marks the act's percent
-    // as the one that decides at the next start; else the file's does.
+    // after the mark that names it: the next start stores the mark's
+    // percent, whatever the file holds (a level only shown may have
+    // written its own percent back over it).
     BrightnessAct act;
-    if (brightness_act_pending(&act) && !(bri_mark_.percent == act.percent && bri_mark_.decides))
-        write_brightness_mark(act.percent, le16(block, para::kBrightness) != act.percent);
+    if (brightness_act_pending(&act))
+        write_brightness_mark(act.percent);
     const bool written = write_para_file(block);
     Utils::system_mutex("sync");
     if (settleMs)
@@ -356,6 +368,22 @@ void ZdrRamPara::note_brightness_act(uint16_t percent)
 {
     bri_act_.seq = next_level_act();
     bri_act_.percent = percent;
+}
+
+void ZdrRamPara::take_ram_brightness()
+{
+    ParaBytesLock bytes;
+    const int percent = bri_ram_percent_;
+    bri_ram_percent_ = -1;
+    if (percent >= 0 && static_cast<uint16_t>(percent) != bri_act_.percent)
+        note_brightness_act(static_cast<uint16_t>(percent));
+}
+
+void ZdrRamPara::brightness_start_percent(uint16_t percent)
+{
+    ParaBytesLock bytes;
+    if (bri_act_.seq == 0)
+        bri_act_.percent = percent;
 }
 
 ZdrRamPara::BrightnessAct ZdrRamPara::brightness_act()
@@ -383,21 +411,20 @@ bool ZdrRamPara::brightness_storing()
 int ZdrRamPara::brightness_mark_percent()
 {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    return bri_mark_.decides ? bri_mark_.percent : -1;
+    return bri_mark_.percent <= 100 ? bri_mark_.percent : -1;
 }
 
-bool ZdrRamPara::write_brightness_mark(int percent, bool decides)
+bool ZdrRamPara::write_brightness_mark(int percent)
 {
-    if (bri_mark_.percent == percent && bri_mark_.decides == decides)
+    if (bri_mark_.percent == percent)
         return true;
-    const std::string text =
-        "percent " + std::to_string(percent) + "\n" + (decides ? "decides\n" : "the file's percent decides\n");
+    const std::string text = "percent " + std::to_string(percent) + "\ndecides\n";
     if (!writeFileAtomically(platform::boardPath(kBrightnessMark), reinterpret_cast<const unsigned char*>(text.data()),
                              text.size())) {
         writeLogMsg(ERROR, "the brightness store mark could not be written");
         return false;
     }
-    bri_mark_ = {percent, decides};
+    bri_mark_.percent = percent;
     return true;
 }
 
@@ -410,17 +437,16 @@ void ZdrRamPara::read_brightness_mark()
     int percent = 0;
     // A mark cut short still says a store was under way: the file decides.
     bri_mark_.percent = std::sscanf(text.c_str(), "percent %d", &percent) == 1 && percent >= 0 ? percent : 0xFFFF;
-    bri_mark_.decides = percent >= 0 && percent <= 100 && text.find("\ndecides\n") != std::string::npos;
 }
 
-bool ZdrRamPara::mark_brightness_storing()
+bool ZdrRamPara::mark_brightness_storing(int percent)
 {
     BrightnessAct act;
     const bool pending = brightness_act_pending(&act);
     QMutexLocker lock(&Utils::_file_deal_mutex);
     if (bri_mark_.percent >= 0 && (!pending || bri_mark_.percent == act.percent))
         return true;
-    return write_brightness_mark(act.percent, false);
+    return write_brightness_mark(pending ? act.percent : percent);
 }
 
 void ZdrRamPara::brightness_stored(uint64_t seq)
@@ -546,6 +572,9 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 0;
     ParaWriteLock bytes(*this);
     bytes.write(static_cast<int>(offset), data, len);
+    // The percent is taken when the PC's flag applies the write.
+    if (offset <= static_cast<unsigned>(para::kBrightness) && offset + len >= para::kBrightness + 2u)
+        bytes.brightness_at_flag();
     return 0;
 }
 

@@ -90,6 +90,14 @@ public:
     // PC, a user-mode load, a reset), recorded by the store as the hold
     // ends. The system's own write-back of either word is no act.
     void write(int offset, const unsigned char* data, int len);
+    // The user's brightness percent (the PC's item 1, the picture page):
+    // an act whatever the word held (a level only shown may have written
+    // this very percent back).
+    void set_brightness(uint16_t percent);
+    // A RAM write of the PC passed over the percent: it is no act at the
+    // write; the PC's flag that applies it takes it (ZdrRamPara::
+    // take_ram_brightness).
+    void brightness_at_flag();
     // The block's user-mode area from slot s (saved), and the current mode.
     void load_mode(int s);
     void not_an_act() { system_write = true; }
@@ -118,6 +126,8 @@ private:
     bool blackout_noted = false;
     bool system_write = false;
     int brightness_before = -1;   // the percent as the hold found it (-1: no store)
+    bool brightness_noted = false;
+    bool brightness_deferred = false;
 };
 
 class ZdrRamPara : public QObject {
@@ -261,16 +271,17 @@ public:
     // The block and the 16 slots, copied in one hold of the short lock.
     void snapshot_store(unsigned char* block, unsigned char (*images)[kSlotSize]);
 
-    // The user's brightness acts. Each write of the percent (word 2176) by
-    // anyone but the system's write-back is an act, numbered in the order
-    // acts arrive (next_level_act(), shared with the acts of the sending
-    // card: the PC's command page, the table, the sensor). Its record must
-    // be stored by the sending card; until it is, the act is pending, and
-    // a mark file (/data/configs/brightness_storing) says so on the medium
-    // before the parameter file or the record can hold the percent. A
-    // start that finds the mark stores the file's percent (a cut between
-    // the file and the record ends at the file's level), or the act's
-    // where the mark says the system wrote a level only shown over it; a
+    // The user's brightness acts on the percent (word 2176): the PC's item 1
+    // and the picture page, whatever the word held; a RAM write at the flag
+    // that applies it, when it set another percent than the last act's; any
+    // other writer's hold that changes the word (a user-mode load, a reset).
+    // The system's write-back is none. Acts are numbered in the order they
+    // arrive (next_level_act(), shared with the acts of the sending card:
+    // the PC's command page and register 64, the table, the sensor). Its
+    // record must be stored by the sending card; until it is, the act is
+    // pending, and a mark file (/data/configs/brightness_storing) names its
+    // percent on the medium before the parameter file or the record can
+    // hold it. A start that finds the mark stores the mark's percent; a
     // start without it shows the stored record.
     struct BrightnessAct {
         uint64_t seq = 0;   // 0: the percent the file held at start
@@ -280,15 +291,23 @@ public:
     BrightnessAct brightness_act();
     // An act not yet stored in this run, or the mark left by the last run.
     bool brightness_storing();
-    // The percent of the mark the last run left when that act's percent
-    // decides (a level only shown was written back over it), else -1.
+    // The percent of the mark the last run left (the act's it was storing),
+    // else -1 (none, or cut short: the file's percent decides).
     int brightness_mark_percent();
-    // Puts the mark on the medium (before a record is stored); false when
-    // it cannot be written.
-    bool mark_brightness_storing();
+    // Puts the mark on the medium before a record of percent is stored
+    // (the latest act's percent while one waits); false when it cannot be
+    // written.
+    bool mark_brightness_storing(int percent);
     // The record of act seq is stored: the parameter file is brought up to
     // the block, and the mark removed when no later act waits.
     void brightness_stored(uint64_t seq);
+    // The PC's flag applies its RAM writes: a percent a RAM write set since
+    // the last flag is an act when it is not the last act's percent.
+    // Called under the c331 manage mutex.
+    void take_ram_brightness();
+    // The percent the start showed from the stored record, the one a later
+    // RAM write is compared with while no act came in this run.
+    void brightness_start_percent(uint16_t percent);
 
     // Drops the store so that the next pInstance() loads it afresh (tests).
     static void destroyForTest();
@@ -309,17 +328,17 @@ private:
     // Under ParaBytesLock: the last act, the last one stored.
     BrightnessAct bri_act_;
     uint64_t bri_stored_seq_ = 0;
+    int bri_ram_percent_ = -1;   // a RAM write's percent until its flag (-1: none)
     // Under Utils::_file_deal_mutex: the mark on the medium (percent -1:
     // none).
     struct BrightnessMark {
         int percent = -1;
-        bool decides = false;
     };
     BrightnessMark bri_mark_;
     void note_brightness_act(uint16_t percent);
     bool brightness_act_pending(BrightnessAct* act = nullptr);
     // Under Utils::_file_deal_mutex (or before the store is published).
-    bool write_brightness_mark(int percent, bool decides);
+    bool write_brightness_mark(int percent);
     void read_brightness_mark();
 
 };

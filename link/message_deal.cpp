@@ -419,6 +419,10 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     C331ParaLock lock;
     if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
         g_osd_update = 1;
+    // The brightness percent a RAM write set is taken here, in the order of
+    // the flags.
+    if (store)
+        store->take_ram_brightness();
     lock.raise((v & 0x02) ? 2 : 1);
 }
 
@@ -480,7 +484,7 @@ int message_deal::write_items(const unsigned char* frame, int length)
         const unsigned char index = p[4 * i + 1];
         const uint16_t value = le16(p, 4 * i + 2);
         switch (item) {
-        case kBrightness: setLe16(block, para::kBrightness, value); break;
+        case kBrightness: bytes.set_brightness(value); break;
         case kColorTemp: setLe16(block, para::kColorTempType, value); break;
         case kWindowInput:
             setLe16(block, para::layer(index) + para::kLayerInput, value);

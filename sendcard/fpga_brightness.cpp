@@ -16,6 +16,7 @@
 #include <QMutexLocker>
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -35,12 +36,13 @@ void buildManualRecord(unsigned char value, unsigned char* record)
 }
 
 // A record of type 3 long enough for its mode's bytes: a table's 48
-// levels, a manual level, nothing more for the automatic mode.
+// levels, a manual level, the mode byte alone for the automatic mode.
 bool brightRecordValid(const unsigned char* record)
 {
     const unsigned length = le16(record, 6);
     const bool table = record[8] == 1 || record[8] == 17;
-    return record[0] == 0xAA && record[1] == 3 && length >= (table ? kBrightRecordLength : 2u);
+    const unsigned needed = table ? kBrightRecordLength : record[8] == 2 ? 1u : 2u;
+    return record[0] == 0xAA && record[1] == 3 && length >= needed;
 }
 
 bool eightBitMode(unsigned char mode)
@@ -108,22 +110,20 @@ void fpga_manage::build_sensor_read_frame(unsigned short addr, unsigned char fra
 
 void fpga_manage::Extension_function()
 {
-    if (bri_reload_flag) {
-        bri_reload_flag = 0;
-        record_bright_change();
-    }
     // A percent change raised since the pass took the changes is taken
     // first, by the next pass: nothing sends the level it replaces
     // meanwhile, which would write that level's percent back over the one
     // set.
-    if (bri_change_flag.load() != 0)
+    if (bri_change_flag.load() != 0 || bri_percent_act_waiting())
         return;
     if (bri_owed && Utils::getTimeSpace(bri_owed_try_time) >= kBriOwedRetryTicks) {
-        // A later stored record replaces the one owed.
-        if (bri_owed_act < bri_record_act)
+        // A later record the flash took replaces the one owed.
+        if (bri_owed_act < bri_record_act) {
             bri_owed = 0;
-        else
-            bri_store_act(bri_owed_value, bri_owed_act);
+        } else {
+            const std::vector<unsigned char> record = bri_owed_record;
+            bri_store_record(record.data(), static_cast<unsigned>(record.size()), bri_owed_act);
+        }
     }
     if (bri_task_enabled)
         Brightness_task();
@@ -146,10 +146,10 @@ void fpga_manage::record_bright_change()
     fpga_flash_access();
     if (!drv->FPGA_SPI_FLASH_VBYONE_READ(2, kBrightRecord, sizeof(record), record)) {
         writeLogMsg(ERROR, "brightness: the stored record cannot be read");
-        return;   // keep what runs now; the next bring-up at start, or reload, reads it again
+        return;   // keep what runs now; the next bring-up at start reads it again
     }
-    // Read at power-up, the record is what was stored before this run; a
-    // reload later is an act of its own time.
+    // Read at power-up, the record is what was stored before this run (a
+    // test may read it again later: an act of its own time).
     const uint64_t act = bri_start_check ? 0 : ZdrRamPara::next_level_act();
     const bool atStart = bri_start_check != 0;
     if (!atStart || bri_record_follows_percent(record)) {
@@ -159,8 +159,13 @@ void fpga_manage::record_bright_change()
     // The percent says the stored level from the start on, not only from
     // the first send (a level only shown wrote its own back before).
     unsigned char value = 0;
-    if (atStart && (bri_mode == 0 || bri_mode == 16) && bri_task_enabled && bri_value_in_force(value))
+    if (atStart && (bri_mode == 0 || bri_mode == 16) && bri_task_enabled && bri_value_in_force(value)) {
         bri_write_back_percent(value);
+        // A RAM write of the percent is compared with it until an act comes.
+        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+        if (store && percentSays(store->block_word(para::kBrightness), value))
+            store->brightness_start_percent(store->block_word(para::kBrightness));
+    }
 }
 
 void fpga_manage::bri_take_record(const unsigned char* record, uint64_t act)
@@ -171,21 +176,9 @@ void fpga_manage::bri_take_record(const unsigned char* record, uint64_t act)
         bri_task_enabled = 0;
         bri_level = 16;
         bri_force_act = act;
-        bri_record_taken(act);
         return;
     }
     Brightness_init(record, act);
-    bri_record_taken(act);
-}
-
-void fpga_manage::bri_record_taken(uint64_t act)
-{
-    // The record is now this act's: a user's percent set before it is
-    // done, stored or not.
-    bri_record_act = act;
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (act != 0 && store)
-        store->brightness_stored(act);
 }
 
 bool fpga_manage::bri_record_follows_percent(unsigned char* record)
@@ -227,7 +220,7 @@ bool fpga_manage::bri_record_follows_percent(unsigned char* record)
                              ", the level of " + std::to_string(act.percent) + " % is stored");
     // Shown for this run even when the flash does not take it; then the
     // next read of the record (FPGA 0 brought up again) checks it again.
-    if (!bri_store_act(value, act.seq))
+    if (!bri_store_act(value, act.seq, act.percent))
         bri_start_check = 1;
     buildManualRecord(value, record);
     Brightness_init(record, act.seq);
@@ -250,7 +243,7 @@ void fpga_manage::Brightness_init(const unsigned char* page, uint64_t act)
     case 0:
     case 16:
         bri_level = page[9];
-        bri_show(page[9], -1, act, false);
+        bri_show(page[9], -1, act);
         bri_resend = 0;
         bri_task_enabled = 1;
         break;
@@ -309,6 +302,7 @@ int fpga_manage::bri_apply_percent()
     // a port links.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     const ZdrRamPara::BrightnessAct act = store ? store->brightness_act() : ZdrRamPara::BrightnessAct{};
+    bri_percent_seen = std::max(bri_percent_seen, act.seq);
     const unsigned char value = bri_percent_to_value(act.percent, bri_mode);
     // A later act (the PC's level, shown or stored, the table's next slot)
     // decides what the screen shows; a later stored record what is stored.
@@ -325,31 +319,68 @@ int fpga_manage::bri_apply_percent()
             store->brightness_stored(act.seq);
         return 1;
     }
-    return bri_store_act(value, act.seq) ? 1 : 0;
+    return bri_store_act(value, act.seq, act.percent) ? 1 : 0;
 }
 
-bool fpga_manage::bri_store_act(unsigned char value, uint64_t act)
+bool fpga_manage::bri_store_act(unsigned char value, uint64_t act, unsigned percent)
 {
     // The mark goes on the medium before the record's erase: a cut from
-    // here on ends at the parameter file's percent.
+    // here on ends at the mark's percent, the act's.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store)
-        store->mark_brightness_storing();
+        store->mark_brightness_storing(static_cast<int>(percent));
+    unsigned char record[kBrightRecordSize];
+    buildManualRecord(value, record);
+    return bri_store_record(record, kBrightRecordSize, act);
+}
+
+bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length, uint64_t act)
+{
     bri_owed_try_time = G_timeTicks;
-    if (!store_manual_bright_record(value)) {
-        // Stored again later (the flash busy or failing for a while): a
-        // record left at the level before would be what a restart shows.
-        bri_owed = 1;
-        bri_owed_value = value;
-        bri_owed_act = act;
+    if (!store_bright_record(record, length)) {
+        // Stored again later (the flash busy or failing for a while), the
+        // latest record asked for: a record left at the level before would
+        // be what a restart shows.
+        if (!bri_owed || act >= bri_owed_act) {
+            bri_owed = 1;
+            bri_owed_record.assign(record, record + length);
+            bri_owed_act = act;
+        }
         return false;
     }
     if (act >= bri_owed_act)
         bri_owed = 0;
-    bri_record_act = act;
+    bri_record_act = std::max(bri_record_act, act);
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (store)
         store->brightness_stored(act);   // act 0 too: the mark of the last run
     return true;
+}
+
+bool fpga_manage::bri_percent_act_waiting()
+{
+    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    return store && store->brightness_act().seq > bri_percent_seen;
+}
+
+void fpga_manage::bri_take_percent_acts()
+{
+    // An act on the percent may leave the word as it was (a level only
+    // shown wrote that percent back): the change pass then raises no
+    // change; the act is taken all the same, once both FPGAs are up.
+    if (bri_change_flag.load() == 0 && bri_percent_act_waiting())
+        set_fpga_bri_val();
+}
+
+void fpga_manage::bri_pc_level(unsigned char level)
+{
+    // The PC's write of register image byte 64: the level shown at once,
+    // not stored, as the command page's manual level without store, in
+    // the stored mode's scale.
+    FpgaMutexHold records(fpga_record_mutex);
+    bri_level = level;
+    bri_show(level, -1, ZdrRamPara::next_level_act());
+    Brightness_hand_dealwith(0);
 }
 
 int fpga_manage::bri_resend_level()
@@ -459,14 +490,15 @@ bool fpga_manage::bri_set_fpga_level(unsigned char fpga)
     return true;
 }
 
-bool fpga_manage::store_manual_bright_record(unsigned char value)
+bool fpga_manage::store_bright_record(const unsigned char* record, unsigned length)
 {
     // Built at byte 4 of the buffer, as the flash write takes it.
-    unsigned char buffer[4 + kBrightRecordSize] = {};
-    buildManualRecord(value, buffer + 4);
+    std::vector<unsigned char> buffer(4 + length);
+    if (length)
+        std::memcpy(buffer.data() + 4, record, length);
     fpga_flash_access();
     const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1) &&
-                    drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, kBrightRecord, buffer, kBrightRecordSize);
+                    (length == 0 || drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, kBrightRecord, buffer.data(), length));
     if (!ok) {
         if (!bri_record_failed)
             writeLogMsg(ERROR, "brightness: the record could not be stored");
@@ -477,7 +509,7 @@ bool fpga_manage::store_manual_bright_record(unsigned char value)
     return true;
 }
 
-bool fpga_manage::store_pc_bright_record()
+void fpga_manage::store_pc_bright_percent()
 {
     // The percent was written back as the level was shown; a block busy at
     // that moment is tried once more. Should it still not say the level,
@@ -493,7 +525,6 @@ bool fpga_manage::store_pc_bright_record()
         else if (!store->persist_block(0))
             writeLogMsg(ERROR, "brightness: the percent of the PC's level could not be stored");
     }
-    return store_cmd_record(kBrightSector, kBrightRecord) != 0;
 }
 
 void fpga_manage::Brightness_hand_change()

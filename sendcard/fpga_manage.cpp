@@ -251,6 +251,7 @@ void fpga_manage::fpga_manage_deal(void*)
 
     apply_change_flag(lcd_change_flag, false, &fpga_manage::set_fpga_lcd, true);
     apply_change_flag(bri_change_flag, false, &fpga_manage::set_fpga_bri_val, false);
+    bri_take_percent_acts();
     if (g_set_led_para.load() != 0 || g_freeze_out.load() != 0)
         set_led_para_deal();
     Record_Time_Deal();
@@ -506,15 +507,14 @@ void fpga_manage::reg_image_range(unsigned char fpga, unsigned first, unsigned c
     std::memcpy(out, MCU_REG_func[fpga & 1] + (first & 0xFF), std::min(count, 256u - (first & 0xFF)));
 }
 
-void fpga_manage::bri_show(unsigned char level, int scale, uint64_t act, bool bothImages)
+void fpga_manage::bri_show(unsigned char level, int scale, uint64_t act)
 {
     bri_in_force = level;
     bri_scale_mode = scale;
     bri_force_act = act;
     FpgaMutexHold hold(fpga_reg_mutex);
-    MCU_REG_func[0][64] = level;
-    if (bothImages)
-        MCU_REG_func[1][64] = level;
+    MCU_REG_func[0][kImageBrightLevel] = level;
+    MCU_REG_func[1][kImageBrightLevel] = level;
 }
 
 void fpga_manage::set_reg_image(unsigned char fpga, unsigned reg, unsigned char value)
@@ -738,9 +738,10 @@ int fpga_manage::set_fpga_bri_val()
     if (get_fpga_status() != 1)
         return 0;
     FpgaMutexHold records(fpga_record_mutex);
-    // A parameter block busy in another thread: the flag stays for the
-    // next pass.
-    return Brightness_hand_dealwith(1) < 0 ? 0 : 1;
+    // Done once taken: a record the flash did not take is owed and stored
+    // again later (Extension_function).
+    bri_apply_percent();
+    return 1;
 }
 
 // Both FPGAs up: the screen shown as its last act says (an FPGA still

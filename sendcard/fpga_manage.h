@@ -267,8 +267,8 @@ public:
     // The FPGA is up (bring-up and link watch done, not being reset).
     bool fpga_up(unsigned char fpga);
     // The last steps of an FPGA's bring-up: the black-out as the screen's
-    // last act says and the brightness from the stored settings, then its
-    // output on (false: the block was busy, nothing is on yet).
+    // last act says and the brightness level in force, then its output on
+    // (false: the level could not be told yet, nothing is on yet).
     bool show_after_bring_up(unsigned char fpga);
     // A byte of FPGA fpga's register image, read or set under the image
     // mutex (other threads refresh the image while they poll the FPGA).
@@ -282,9 +282,9 @@ public:
     uint32_t port_link_image();
     // Sets the level in force (bri_in_force, in the scale given, -1 the
     // stored mode's), set by act (ZdrRamPara::next_level_act; 0 what was
-    // stored before this run), and shows it in image byte 64 of FPGA 0, or
-    // of both FPGAs, in one hold.
-    void bri_show(unsigned char level, int scale, uint64_t act, bool bothImages = true);
+    // stored before this run), and shows it in image byte 64 of both
+    // FPGAs, in one hold.
+    void bri_show(unsigned char level, int scale, uint64_t act);
     // A version year register value that counts as alive (25..48).
     static bool version_alive(unsigned char year);
     // Back to bring-up state 0 (image byte 80 and the link watch too): the
@@ -348,6 +348,9 @@ public:
     // address (n = the page's length word); 0 when the record does not fit
     // the page or the flash fails.
     int store_cmd_record(uint32_t sector, uint32_t address);
+    // The size of the command page's record (page bytes 0..n+7), 0 when it
+    // does not fit the page (then it is not stored).
+    unsigned cmd_record_size();
 
     // --- output geometry and screen state --------------------------------
     void SCREEN_fpgactrl_status(int code);
@@ -418,12 +421,10 @@ public:
     unsigned int vbo_time[2] = {0, 0};
     unsigned short wlan_reported[2] = {0, 0};
 
-    // Screen brightness: the level, the reload request of the stored
-    // record (a record the PC stores is taken at once, in the order of the
-    // PC's commands; a reload reads the record as it stands), and the count
-    // of failed sensor reads.
+    // Screen brightness: the level (a record the PC stores is taken at
+    // once, in the order of the PC's commands) and the count of failed
+    // sensor reads.
     unsigned int bri_level = 16;
-    unsigned char bri_reload_flag = 0;
     unsigned int bri_sensor_fail = 0;
     // Mode (0 manual, 1 half-hour table, 2 sensor, 16 / 17 the first two
     // with 8-bit levels), the table (slot 0 = 00:00-00:29), the last slot
@@ -472,8 +473,10 @@ public:
     // A user's percent whose record the flash did not take: stored again
     // every kBriOwedRetryTicks until it does, or a later record replaces it.
     unsigned char bri_owed = 0;
-    unsigned char bri_owed_value = 0;
+    std::vector<unsigned char> bri_owed_record;   // empty: the record erased
     uint64_t bri_owed_act = 0;
+    // The last act on the percent the thread has taken.
+    uint64_t bri_percent_seen = 0;
     unsigned int bri_owed_try_time = 0;
     static constexpr unsigned kBriOwedRetryTicks = 1000;
     // The multi-function card carrying the light sensor (address 0x4000 ..
@@ -897,13 +900,16 @@ public:
     void record_onoff_time(unsigned char chip);
     void Power_ctrl_init();
     // Writes the brightness to both FPGAs: 1, 0 when the send did not
-    // reach them both (a re-send) or the record could not be stored (a
-    // change), -1 when the percent could not be read yet (the parameter
-    // block busy in another thread).
+    // reach them both (a re-send) or the record could not be stored yet (a
+    // change: it is owed), -1 when the level in force cannot be told yet
+    // (a re-send in the automatic mode before its first reading, the block
+    // busy).
     int Brightness_hand_dealwith(int fromPercent);
-    // Its two kinds of work. A brightness change: the block's percent
-    // becomes the level, is shown and stored as a manual record. A re-send:
-    // the level in force is shown and its percent written back.
+    // Its two kinds of work. A brightness change: the percent of the
+    // user's last act on word 2176 becomes the level, is shown unless a
+    // later act set one and stored as a manual record unless a later act
+    // stored one. A re-send: the level in force is shown and its percent
+    // written back.
     int bri_apply_percent();
     int bri_resend_level();
     // Their steps: the register value of the level in force, in its scale
@@ -927,24 +933,32 @@ public:
     // A stored record taken as the act numbered act: a missing or damaged
     // one leaves the task off at level 16.
     void bri_take_record(const unsigned char* record, uint64_t act);
-    // The record is act's (a user's percent act before it is done).
-    void bri_record_taken(uint64_t act);
     // Stores the manual record of a user's percent act (the store's mark
     // put on the medium first, removed once the record and the parameter
     // file hold it); false when the flash failed.
-    bool bri_store_act(unsigned char value, uint64_t act);
+    bool bri_store_act(unsigned char value, uint64_t act, unsigned percent);
+    // Stores the record act asked for (length 0: erased): false when the
+    // flash did not take it; it is then owed, the latest asked, stored
+    // again every kBriOwedRetryTicks until it is or a later record was.
+    // A record taken gives up the percent acts before it.
+    bool bri_store_record(const unsigned char* record, unsigned length, uint64_t act);
+    // An act on the percent not yet taken by the thread; the thread takes
+    // it as a brightness change of its own.
+    bool bri_percent_act_waiting();
+    void bri_take_percent_acts();
+    // The PC's write of register 64: a level shown, not stored.
+    void bri_pc_level(unsigned char level);
     // At power-up: an erased record, or any record while a user's percent
     // was being stored (the store's mark), is stored again from that
     // percent and shown (false: done here).
     bool bri_record_follows_percent(unsigned char* record);
-    // Erases the record's sector and stores a manual record (8-bit levels)
-    // of the register value; false when the flash failed.
-    bool store_manual_bright_record(unsigned char value);
-    // The PC's manual record on the command page, stored with the percent
-    // it was shown with: the parameter file holds the percent before the
-    // record is written, both before the PC is answered. False when the
-    // record was not stored.
-    bool store_pc_bright_record();
+    // Erases the record's sector and writes the record (none when length
+    // is 0); false when the flash failed.
+    bool store_bright_record(const unsigned char* record, unsigned length);
+    // The percent of the PC's manual level it stores, written back and
+    // into the parameter file before the record is written, both before
+    // the PC is answered.
+    void store_pc_bright_percent();
     void Extension_function();
     void Check_search_card();
     void Search_Card_Cmd();

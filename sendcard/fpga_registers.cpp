@@ -55,8 +55,16 @@ bool fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsign
         return true;
     unsigned char* image = MCU_REG_func[index(fpga)];
     if (reg >= 64 && reg <= 96) {
-        FpgaMutexHold hold(fpga_reg_mutex);
-        image[reg] = masked(image[reg], mask, value);
+        unsigned char now;
+        {
+            FpgaMutexHold hold(fpga_reg_mutex);
+            now = masked(image[reg], mask, value);
+            if (reg != kImageBrightLevel)
+                image[reg] = now;
+        }
+        // Byte 64 is the level: written, it is shown on both FPGAs.
+        if (reg == kImageBrightLevel)
+            bri_pc_level(now);
         return true;
     }
     // Bits 1 and 2 of register 2 are the PC's strobes: kept in the image,
@@ -90,19 +98,28 @@ bool fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsign
     return write_fpga_register(reg, out, fpga, mask) != 0;
 }
 
-int fpga_manage::store_cmd_record(uint32_t sector, uint32_t address)
+unsigned fpga_manage::cmd_record_size()
 {
     const unsigned length = le16(MCU_RAM_CMD, 6);
     // The record is page bytes 0..n+7 and must lie inside the page.
     if (length + 8 > kCmdPageSize) {
-        writeLogMsg(WARNING, "FPGA command page: record length " + std::to_string(length) + " does not fit the page");
+        writeLogMsg(WARNING, "FPGA command page: record length " + std::to_string(length) +
+                                 " does not fit the page, not stored");
         return 0;
     }
-    std::vector<unsigned char> buffer(length + 12);
-    std::memcpy(buffer.data() + 4, MCU_RAM_CMD, length + 8);
+    return length + 8;
+}
+
+int fpga_manage::store_cmd_record(uint32_t sector, uint32_t address)
+{
+    const unsigned size = cmd_record_size();
+    if (size == 0)
+        return 0;
+    std::vector<unsigned char> buffer(size + 4);
+    std::memcpy(buffer.data() + 4, MCU_RAM_CMD, size);
     fpga_flash_access();
     const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, sector, 0, 1) &&
-                    drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address, buffer.data(), length + 8);
+                    drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address, buffer.data(), size);
     if (!ok)
         writeLogMsg(ERROR, "FPGA command page: the flash record could not be stored");
     return ok ? 1 : 0;
@@ -131,20 +148,19 @@ void fpga_manage::Dealwith_mcu_ram()
         // Each command is an act of its own time: what it sets is in force
         // at once, in the order the PC sent them (a later level shown is
         // not undone by the stored one before it). What the PC stored is
-        // in force even when the flash did not take it.
-        // A record that does not fit the page is refused: nothing of it is
-        // stored or taken.
+        // in force even when the flash did not take it, and stored once
+        // the flash takes it, unless a later record was. A record that
+        // does not fit the page is shown and not stored.
         const uint64_t act = ZdrRamPara::next_level_act();
         const unsigned char mode = MCU_RAM_CMD[8] & static_cast<unsigned char>(~0x10);
-        const bool fits = le16(MCU_RAM_CMD, 6) + 8u <= kCmdPageSize;
+        const unsigned size = store == 0xAA ? cmd_record_size() : 0;
         if (mode != 0) {
             if (store == 0xAA) {
-                store_cmd_record(kBrightSector, kBrightRecord);
-                if (fits)
-                    bri_take_record(MCU_RAM_CMD, act);
+                if (size)
+                    bri_store_record(MCU_RAM_CMD, size, act);
+                bri_take_record(MCU_RAM_CMD, act);
             } else if (store == 0x55) {
-                fpga_flash_access();
-                drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1);
+                bri_store_record(nullptr, 0, act);
                 unsigned char erased[57];
                 std::memset(erased, 0xFF, sizeof(erased));
                 bri_take_record(erased, act);
@@ -157,12 +173,12 @@ void fpga_manage::Dealwith_mcu_ram()
             // half-hour table resumes at its next slot after a preview;
             // stored, it is the manual mode from now on.
             bri_level = MCU_RAM_CMD[9];
-            bri_show(MCU_RAM_CMD[9], MCU_RAM_CMD[8], act, false);
+            bri_show(MCU_RAM_CMD[9], MCU_RAM_CMD[8], act);
             Brightness_hand_dealwith(0);
-            if (store == 0xAA) {
-                store_pc_bright_record();
-                if (fits)
-                    bri_take_record(MCU_RAM_CMD, act);
+            if (size) {
+                store_pc_bright_percent();
+                bri_store_record(MCU_RAM_CMD, size, act);
+                bri_take_record(MCU_RAM_CMD, act);
             }
         }
     } else if (type == 1) {

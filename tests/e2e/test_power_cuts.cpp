@@ -25,6 +25,7 @@
 #include <QSettings>
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -939,8 +940,10 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
             EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
         }
         pcclient::UdpLink udp;
+        // A RAM write of the percent is an act at the flag that applies it.
         const bool answered = c.stopAtOnce ? udp.open("127.0.0.1", app.linkPort("udp")) &&
-                                                 pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0})
+                                                 pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0}) &&
+                                                 pcFlag(udp, 1)
                                            : pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
         if (c.cut) {
             ASSERT_TRUE(cutDown(app)) << c.what;
@@ -1000,9 +1003,9 @@ TEST(E2ePowerCuts, ABrightnessSetWhileTheFpgasComeUpIsTheLevelAfterAStop)
 }
 
 // The same when the program is cut just after the parameter file's rename
-// (the record not written, the FPGAs not up, or up and a step behind); a
-// change cut just before that rename, the record perhaps already written,
-// is lost whole: the old level everywhere.
+// (the record not written, the FPGAs not up, or up and a step behind), and
+// just before it once the store's mark names the percent (the record
+// perhaps already written): the percent set everywhere.
 TEST(E2ePowerCuts, ABrightnessChangeCutBetweenTheFileAndTheRecordIsTheFilesLevelAfterARestart)
 {
     // 100 % = 0xFF stored; 30 % = 76 = 0x4C set. 80 % = 0xCC.
@@ -1014,14 +1017,14 @@ TEST(E2ePowerCuts, ABrightnessChangeCutBetweenTheFileAndTheRecordIsTheFilesLevel
         {.what = "FPGAs up, cut after the file's rename", .cut = true, .oldPercent = 100, .oldLevel = "ff",
          .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
         {.what = "FPGAs up, cut before the file's rename", .cut = true, .cutBefore = true, .oldPercent = 80,
-         .oldLevel = "cc", .percent = 30, .level = "cc", .reg6 = "0xCC", .percentAfter = 80},
+         .oldLevel = "cc", .percent = 30, .level = "4c", .reg6 = "0x4C", .percentAfter = 30},
     });
 }
 
 // The ways the PC sets the brightness, each its own act: a manual level
 // stored (command page type 3, byte 2 = 0xAA, mode 16), one only shown
 // (byte 2 = 0), a percent (word 2176 and the flag) and a write of register
-// 64 (an image byte, which sets no level). Two of them, in every order,
+// 64 (the level, shown and not stored). Two of them, in every order,
 // 0.1 s or 1 s apart, with FPGA 1 up or dead while they come; then FPGA 1
 // reset, an LED size change or a restart. The level shown is the last
 // act's, the record the last stored one's, and word 2176 the percent
@@ -1067,6 +1070,7 @@ TEST_P(E2eBrightnessActs, TheLevelShownIsTheLastActsAndTheRecordTheLastStoredOne
         case kRegister64:
             for (unsigned char fpga : {0, 1})
                 udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x40, 0x00, 0xFF, 0x10}, r, 5000, fpga);
+            l = {0x10, l.stored, 6};
             break;
         }
     };
@@ -1208,6 +1212,177 @@ TEST(E2ePowerCuts, APercentTheFlashDidNotTakeIsStoredLaterOrAtTheNextStart)
                                                  app.hostPath("/data/configs/brightness_storing"))); },
                                 10000));
         app.stop();
+    }
+}
+
+// A board that stored the PC's level 200 (0xC8) and then showed 100
+// (0x64) without storing it: word 2176 is 39, written back by the system.
+struct PreviewedBoard {
+    AppRunner app;
+    pcclient::UdpLink udp;
+    pcclient::Reply r;
+    bool commandPage(unsigned char store, unsigned char mode, unsigned char level, unsigned char length = 0x31)
+    {
+        return udp.request(pcclient::kSendingCard, 0x60,
+                           pcclient::Bytes{0x00, 0x00, 0x01, 0x00, 0x0A, 0x00, 0x00, 0x00, 0xAA, 0x03, store, 0x00,
+                                           0x00, 0x00, length, 0x00, mode, level},
+                           r, 5000, 0) &&
+               r.status == 0 &&
+               // Answered once a store into a busy flash in the FPGA thread gave up.
+               udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x02, 0x00, 0x04, 0x04}, r, 20000, 0) &&
+               r.status == 0;
+    }
+    std::string record() { return app.control("flash-read 2 0x6CE000 10"); }
+    std::string reg(int fpga, int n) { return app.control("fpga-reg " + std::to_string(fpga) + " " + std::to_string(n)); }
+    void start()
+    {
+        app.setEnv("ZDR_SIM_START_COMMANDS", "cards 1 1");
+        ASSERT_TRUE(app.start()) << app.output().toStdString();
+        ASSERT_TRUE(fpgasUp(app)) << app.control("fpga-status");
+        ASSERT_TRUE(udp.open("127.0.0.1", app.linkPort("udp")));
+    }
+    void preview()
+    {
+        ASSERT_TRUE(commandPage(0xAA, 0x10, 0xC8));
+        ASSERT_TRUE(app.waitFor([&] { return record() == "aa03aa000000310010c8"; }, 10000)) << record();
+        ASSERT_TRUE(commandPage(0x00, 0x10, 0x64));
+        ASSERT_TRUE(app.waitFor([&] { return filePercent(app) == 39; }, 10000)) << filePercent(app);
+    }
+    // After a restart: the level of the record shown on both FPGAs.
+    void expectAfterRestart(const std::string& level, const std::string& what)
+    {
+        app.clearEnv();
+        start();
+        EXPECT_TRUE(app.waitFor([&] { return reg(0, 6) == "0x" + level && reg(1, 6) == "0x" + level; }, 20000))
+            << what << ", restarted: " << reg(0, 6) << " " << reg(1, 6);
+        EXPECT_EQ(record(), "aa03aa000000310010" + QString::fromStdString(level).toLower().toStdString()) << what;
+        app.stop();
+    }
+};
+
+// Each act on the brightness is taken when it is answered, whatever the
+// word held: the percent equal to the one a level only shown wrote back
+// (item 1, a RAM write with its flag) is stored; a write of register 64 is
+// a level shown on both FPGAs and not stored; a record the flash did not
+// take is stored once it takes it again, the latest asked, also over a
+// percent still waiting.
+class E2eBrightnessActsTaken : public ::testing::TestWithParam<int> {};
+
+TEST_P(E2eBrightnessActsTaken, EachActIsTakenWhenAnswered)
+{
+    PreviewedBoard b;
+    b.start();
+    b.preview();
+    // 39 % = 99 = 0x63; 60 % = 153 = 0x99.
+    switch (GetParam()) {
+    case 0: {
+        SCOPED_TRACE("item 1 = 39");
+        ASSERT_TRUE(b.udp.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{1, 0, 39}}), b.r) &&
+                    b.r.status == 0);
+        EXPECT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa00000031001063"; }, 10000)) << b.record();
+        b.app.stop();
+        b.expectAfterRestart("63", "item 1 = 39");
+        break;
+    }
+    case 1: {
+        SCOPED_TRACE("a RAM write of 39 and its flag");
+        ASSERT_TRUE(pcWrite(b.udp, 2176, {39, 0}) && pcFlag(b.udp, 1));
+        EXPECT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa00000031001063"; }, 10000)) << b.record();
+        b.app.stop();
+        b.expectAfterRestart("63", "a RAM write of 39");
+        break;
+    }
+    case 2: {
+        SCOPED_TRACE("register 64 = 0x30 on FPGA 0");
+        ASSERT_TRUE(b.udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x40, 0x00, 0xFF, 0x30}, b.r, 5000,
+                                  0) &&
+                    b.r.status == 0);
+        EXPECT_TRUE(b.app.waitFor([&] { return b.reg(0, 6) == "0x30" && b.reg(1, 6) == "0x30"; }, 10000))
+            << b.reg(0, 6) << " " << b.reg(1, 6);
+        for (unsigned char fpga : {0, 1}) {
+            ASSERT_TRUE(b.udp.request(pcclient::kSendingCard, 0xA1, pcclient::Bytes{0x40, 0x00, 0x01, 0x00}, b.r,
+                                      5000, fpga) &&
+                        b.r.status == 0);
+            EXPECT_EQ(b.r.data, pcclient::Bytes{0x30}) << "register 64 of FPGA " << int(fpga);
+        }
+        EXPECT_EQ(b.record(), "aa03aa000000310010c8");
+        b.app.stop();
+        b.expectAfterRestart("C8", "register 64");
+        break;
+    }
+    case 3:
+    case 4: {
+        const bool waiting = GetParam() == 4;
+        SCOPED_TRACE(waiting ? "the PC stores 0x5A over a percent waiting, the flash stuck" : "the PC stores 0x5A, the flash stuck");
+        ASSERT_EQ(b.app.control("flash-busy 2 stuck"), "");
+        if (waiting) {
+            ASSERT_TRUE(b.udp.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{1, 0, 60}}), b.r) &&
+                        b.r.status == 0);
+            ASSERT_TRUE(b.app.waitFor([&] { return b.reg(1, 6) == "0x99"; }, 10000));
+        }
+        ASSERT_TRUE(b.commandPage(0xAA, 0x10, 0x5A));
+        ASSERT_TRUE(b.app.waitFor([&] { return b.reg(1, 6) == "0x5A"; }, 10000));
+        ASSERT_EQ(b.app.control("flash-busy 2 normal"), "");
+        EXPECT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa0000003100105a"; }, 15000)) << b.record();
+        b.app.stop();
+        b.expectAfterRestart("5A", "a store refused");
+        break;
+    }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, E2eBrightnessActsTaken, ::testing::Range(0, 5));
+
+// A percent act cut short at each step before its record: before and after
+// the store's mark, with the parameter file holding it and the record not
+// (the flash busy), and with the record stored. The file held the percent
+// of a level only shown before the act. The next start shows the act's
+// level (60 % = 0x99) or the record before it (0xC8), never the level
+// shown (39 % would store 0x63).
+TEST(E2ePowerCuts, APercentActCutAtEveryStepEndsAtItsLevelOrTheRecordBefore)
+{
+    PreviewedBoard b;
+    b.start();
+    ASSERT_TRUE(b.commandPage(0xAA, 0x10, 0xC8));
+    ASSERT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa000000310010c8"; }, 10000)) << b.record();
+    b.app.stop();
+    const struct {
+        const char* what;
+        int markCut;   // 0 none, 1 before the mark's rename, 2 after it
+        bool stuck;    // the flash does not take the record
+        const char* after;
+    } cases[] = {
+        {"before the mark", 1, false, "C8"},
+        {"after the mark", 2, false, "99"},
+        {"the file holds it, the flash busy", 0, true, "99"},
+        {"the record stored", 0, false, "99"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.markCut)
+            armCut(b.app, "brightness_storing", 1, c.markCut == 2);
+        b.start();
+        b.preview();
+        if (c.stuck)
+            ASSERT_EQ(b.app.control("flash-busy 2 stuck"), "");
+        pcSetsBrightness(b.app, 60);
+        if (c.markCut) {
+            ASSERT_TRUE(cutDown(b.app));
+        } else {
+            if (c.stuck)
+                ASSERT_TRUE(b.app.waitFor([&] { return filePercent(b.app) == 60; }, 10000));
+            else
+                ASSERT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa00000031001099"; }, 10000));
+            ASSERT_EQ(::kill(static_cast<pid_t>(b.app.pid()), SIGKILL), 0);
+            ASSERT_TRUE(cutDown(b.app));
+        }
+        b.expectAfterRestart(c.after, c.what);
+        // The record before the next row.
+        b.app.clearEnv();
+        b.start();
+        ASSERT_TRUE(b.commandPage(0xAA, 0x10, 0xC8));
+        ASSERT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa000000310010c8"; }, 10000)) << b.record();
+        b.app.stop();
     }
 }
 

@@ -45,6 +45,12 @@ protected:
         std::copy(levels.begin(), levels.end(), r.begin() + 9);
         flash(2).poke(fpga_manage::kBrightRecord, r);
     }
+    // What a restart's first bring-up does: the stored record read.
+    void restartRead()
+    {
+        mgr().bri_start_check = 1;
+        mgr().record_bright_change();
+    }
     void at(unsigned char hour, unsigned char minute)
     {
         mgr().time_real.hour = hour;
@@ -186,7 +192,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
     }
     // The record the percent stored keeps it too: after a reload the
     // screen shows the same value.
-    mgr().bri_reload_flag = 1;
+    restartRead();
     latches = model(0).counters().brightnessLatches;
     ASSERT_TRUE(nextSend());
     EXPECT_EQ(model(0).storedReg(6), 0x7F);
@@ -203,7 +209,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
     // so does the percent; after a reload of the record the same.
     for (int k = 0; k < 3; ++k) {
         if (k == 2)
-            mgr().bri_reload_flag = 1;
+            restartRead();
         latches = model(0).counters().brightnessLatches;
         ASSERT_TRUE(nextSend()) << "send " << k;
         EXPECT_EQ(model(0).storedReg(6), 0x7F) << "send " << k;
@@ -216,7 +222,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
     // percent stays (not level 0 taken as 0xFF and 100 %).
     mgr().bri_show(0, -1, 0);
     mgr().bri_mode = 0;
-    mgr().bri_reload_flag = 1;
+    restartRead();
     for (int k = 0; k < 2; ++k) {
         latches = model(0).counters().brightnessLatches;
         ASSERT_TRUE(nextSend()) << "send after the restart " << k;
@@ -266,7 +272,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
         ASSERT_EQ(mgr().bri_mode, 2);
         mgr().bri_show(0, -1, 0);
         mgr().bri_mode = 0;
-        mgr().bri_reload_flag = 1;
+        restartRead();
         for (int k = 0; k < 2; ++k) {
             latches = model(0).counters().brightnessLatches;
             ASSERT_TRUE(nextSend()) << int(c.level) << " send after the restart " << k;
@@ -462,6 +468,17 @@ TEST_F(FpgaBrightness, StoredRecordsAreCheckedBeforeUse)
     mgr().record_bright_change();
     EXPECT_EQ(mgr().bri_task_enabled, 1);
     EXPECT_EQ(mgr().bri_mode, 2);
+    // A manual record of length 1 has no level; the automatic mode has
+    // none: the PC's page of the mode byte alone is taken and stored.
+    storeRecord(16, {0x40}, 3, 1);
+    mgr().record_bright_change();
+    EXPECT_EQ(mgr().bri_task_enabled, 0);
+    const unsigned char page[9] = {0xAA, 3, 0xAA, 0, 0, 0, 1, 0, 2};
+    std::memcpy(mgr().MCU_RAM_CMD, page, sizeof(page));
+    mgr().Dealwith_mcu_ram();
+    EXPECT_EQ(mgr().bri_task_enabled, 1);
+    EXPECT_EQ(mgr().bri_mode, 2);
+    EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 10), std::vector<uint8_t>({0xAA, 3, 0xAA, 0, 0, 0, 1, 0, 2, 0xFF}));
 }
 
 TEST_F(FpgaBrightness, StartUpLoadsTheStoredRecordsAndKeepsTheVersionBytes)
@@ -499,9 +516,11 @@ TEST_F(FpgaBrightness, AnErasedRecordIsStoredAgainAtStartFromThePercent)
     EXPECT_GT(runUntil([this] { return model(0).storedReg(6) == 0x72 && model(1).storedReg(6) == 0x72; }, 1500), 0)
         << int(model(0).storedReg(6));
     EXPECT_EQ(percent(), 45u);
-    // Once started, a record erased later (the PC's clear) stays erased.
-    flash(2).poke(fpga_manage::kBrightRecord, std::vector<uint8_t>(57, 0xFF));
-    mgr().bri_reload_flag = 1;
+    // Once started, a record the PC clears (command page type 3, byte 2 =
+    // 0x55) stays erased.
+    const unsigned char clear[9] = {0xAA, 3, 0x55, 0, 0, 0, 49, 0, 1};
+    std::memcpy(mgr().MCU_RAM_CMD, clear, sizeof(clear));
+    mgr().Dealwith_mcu_ram();
     tick();
     EXPECT_EQ(mgr().bri_task_enabled, 0);
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), std::vector<uint8_t>(57, 0xFF));
@@ -534,7 +553,7 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
             c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(percent), true);
         }
         if (marked) {
-            ASSERT_TRUE(store->mark_brightness_storing());
+            ASSERT_TRUE(store->mark_brightness_storing(static_cast<int>(percent)));
         }
         ASSERT_EQ(store->brightness_storing(), marked);
         mgr().bri_start_check = 1;   // as a new program has it

@@ -319,7 +319,10 @@ void ImageQuality::syncUpdate()
 void ImageQuality::store_field(int offset, int value)
 {
     ParaWriteLock lock;
-    setLe16(lock.block(), offset, static_cast<unsigned short>(value));
+    if (offset == para::kBrightness)
+        lock.set_brightness(static_cast<unsigned short>(value));   // an act whatever the word held
+    else
+        setLe16(lock.block(), offset, static_cast<unsigned short>(value));
     lock.raise(1);
 }
 
@@ -479,6 +482,7 @@ void ImageQuality::on_Button_reset_clicked()
     ParaWriteLock lock;
     std::memcpy(lock.block() + para::kBrightness,
                 ConfigEngine::default_para_ramlist + (para::kBrightness - kDefaultListBase), kPictureBytes);
+    lock.set_brightness(le16(lock.block(), para::kBrightness));
     lock.raise(1);
 }
 
