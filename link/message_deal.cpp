@@ -4,6 +4,7 @@
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/mode_saves.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
@@ -416,10 +417,27 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     if (!(v & 0x0B))
         return;
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    C331ParaLock lock;
-    if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
-        g_osd_update = 1;
-    lock.raise((v & 0x02) ? 2 : 1);
+    bool taken = false;
+    {
+        ParaWriteLock bytes;
+        if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
+            g_osd_update = 1;
+        if (store) {
+            // The flag is the PC's act on what it wrote: a user-mode save it
+            // asked for (word 868) is taken now, with the block as it stands,
+            // and with the value 2 each user mode's file as its slot stands.
+            taken = ModeSaves::take_request(bytes);
+            if (v & 0x02) {
+                ModeSaves::take_slot_files(bytes);
+                taken = true;
+            }
+        }
+        bytes.raise((v & 0x02) ? 2 : 1);
+    }
+    // The files are written by the GUI thread, whatever the chip's pass is
+    // doing.
+    if (taken)
+        store->test_signal(1);
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)
@@ -484,9 +502,9 @@ int message_deal::write_items(const unsigned char* frame, int length)
         case kColorTemp: setLe16(block, para::kColorTempType, value); break;
         case kWindowInput:
             setLe16(block, para::layer(index) + para::kLayerInput, value);
-            // The picture no longer matches a saved user mode.
-            if (le16(block, para::kCurrentMode) == le16(store->ram_para_shadow, para::kCurrentMode))
-                setLe16(block, para::kCurrentMode, 0);
+            // The picture no longer matches the mode a load brought, whether
+            // or not the load has reached the file.
+            setLe16(block, para::kCurrentMode, 0);
             break;
         case kUserMode: bytes.load_mode(value - 1); break;
         case kBlackOut: {

@@ -370,6 +370,7 @@ TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
 TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
 {
     writeFile(hostPath("/data/modes/custom_mode1"), std::string(4096, '\x01'));
+    writeFile(hostPath("/data/modes/custom_mode2"), std::string(4096, '\x02'));
     ParaWriteLock().slot(0)[0] = 0xAA;
     ParaWriteLock().slot(0)[1] = 0x00;
     ParaWriteLock().slot(0)[100] = 0x55;
@@ -394,6 +395,7 @@ TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
     EXPECT_EQ(stored(), 50);
     EXPECT_EQ(fileBytes("/data/modes/custom_mode1")[100], 0x55) << "code 2 kept";
     EXPECT_EQ(count("rm  -rf  /data/modes/custom_mode2"), 1) << "one refresh with code 2";
+    EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));
 
     // The next change queues a refresh of its own, with its own code.
     shell().clearLog();
