@@ -27,6 +27,7 @@
 #include "ui/shell/option.h"
 #include "ui/shell/shell_global.h"
 #include "ui/shell/tip.h"
+#include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
 #include <QPointer>
@@ -235,11 +236,24 @@ bool SyncUpdate::store_changes(bool rewrite)
     // A request the PC wrote at 868 is taken at its flag; one no flag has
     // taken yet is taken here, with the block as it stands.
     const bool request = store->block_word(para::kModeSaveRequest) != 0;
-    if (request || rewrite) {
+    if (request) {
         ParaWriteLock lock;
         ModeSaves::take_request(lock);
         if (rewrite)
             ModeSaves::take_slot_files(lock);
+    } else if (rewrite) {
+        // The flag 2 that brought this code took the files already: taken
+        // again only when no change pass holds the block, so that the GUI
+        // thread never waits for one here.
+        const bool took = !C331ParaLock::held() && C331ParaLock::try_acquire();
+        if (took || C331ParaLock::held()) {
+            {
+                ParaWriteLock lock;
+                ModeSaves::take_slot_files(lock);
+            }
+            if (took)
+                C331ParaLock::release();
+        }
     }
     if (mode_files_listed_hook)
         mode_files_listed_hook();
