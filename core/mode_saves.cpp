@@ -71,6 +71,27 @@ unsigned char (*slotsOf(ParaWriteLock& lock))[ZdrRamPara::kSlotSize]
 
 bool validSlot(int slot) { return slot >= 0 && slot < ZdrRamPara::kSlotCount; }
 
+// True when the last act waiting on the slot leaves its file as this one
+// would (a PC raising flag 2 many times a second queues no more than one
+// act per slot while nothing changes).
+bool sameAsLastWaiting(const Act& act)
+{
+    for (auto it = acts().rbegin(); it != acts().rend(); ++it) {
+        if (it->slot != act.slot)
+            continue;
+        if (act.kind == Act::Delete)
+            return it->kind == Act::Delete && !act.menu;
+        return (it->kind == Act::Save || it->kind == Act::Rewrite) && it->image == act.image;
+    }
+    return false;
+}
+
+void pushUnlessSame(Act act)
+{
+    if (!sameAsLastWaiting(act))
+        acts().push_back(std::move(act));
+}
+
 } // namespace
 
 bool ModeSaves::take_request(ParaWriteLock& lock)
@@ -123,14 +144,14 @@ void ModeSaves::take_slot_files(ParaWriteLock& lock)
         if (ZdrRamPara::slotMarkedSaved(s)) {
             s[0] = 0xAA;
             s[1] = 0xAA;
-            acts().push_back(imageAct(Act::Rewrite, slot, s, false));
+            pushUnlessSame(imageAct(Act::Rewrite, slot, s, false));
         } else if (ZdrRamPara::slotMarkedEmpty(s)) {
             const bool menu = le16(s, kSlotOsdOn) == 1;
             if (menu)
                 setLe16(s, kSlotOsdOn, 0);
             s[0] = 0xFF;
             s[1] = 0xFF;
-            acts().push_back(Act{Act::Delete, slot, {}, menu, 0});
+            pushUnlessSame(Act{Act::Delete, slot, {}, menu, 0});
         }
         // A slot with any other marker is left alone.
     }
@@ -159,13 +180,9 @@ int ModeSaves::carry_out(ZdrRamPara& store)
             store.write_mode_files(act.slot, act.image.data(), act.menu);
             ++saves;
             break;
-        case Act::Rewrite: {
-            // A file that already holds the slot is left as it is.
-            std::vector<unsigned char> file;
-            if (!store.read_mode_file(act.slot, file) || file != act.image)
-                store.write_mode_files(act.slot, act.image.data(), false);
+        case Act::Rewrite:
+            store.write_mode_files(act.slot, act.image.data(), false);
             break;
-        }
         case Act::Delete: {
             std::vector<unsigned char> file;
             if (act.menu || store.read_mode_file(act.slot, file))

@@ -417,27 +417,19 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     if (!(v & 0x0B))
         return;
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    bool taken = false;
-    {
-        ParaWriteLock bytes;
-        if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
-            g_osd_update = 1;
-        if (store) {
-            // The flag is the PC's act on what it wrote: a user-mode save it
-            // asked for (word 868) is taken now, with the block as it stands,
-            // and with the value 2 each user mode's file as its slot stands.
-            taken = ModeSaves::take_request(bytes);
-            if (v & 0x02) {
-                ModeSaves::take_slot_files(bytes);
-                taken = true;
-            }
-        }
-        bytes.raise((v & 0x02) ? 2 : 1);
+    ParaWriteLock bytes;
+    if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
+        g_osd_update = 1;
+    if (store) {
+        // The flag is the PC's act on what it wrote: a user-mode save it
+        // asked for (word 868) is taken now, with the block as it stands,
+        // and with the value 2 each user mode's file as its slot stands. The
+        // refresh after the pass (or the stop) writes the files.
+        ModeSaves::take_request(bytes);
+        if (v & 0x02)
+            ModeSaves::take_slot_files(bytes);
     }
-    // The files are written by the GUI thread, whatever the chip's pass is
-    // doing.
-    if (taken)
-        store->test_signal(1);
+    bytes.raise((v & 0x02) ? 2 : 1);
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)

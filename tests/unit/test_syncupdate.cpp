@@ -4,6 +4,7 @@
 
 #include "core/atomic_file.h"
 #include "core/le_bytes.h"
+#include "core/mode_saves.h"
 #include "core/para_layout.h"
 #include "core/syncupdate.h"
 #include "sim/board.h"
@@ -174,9 +175,9 @@ TEST_F(Persist, ASaveRequestIsTakenOnceAndOneBeyondTheSlotsIsDropped)
         EXPECT_EQ(p->ZdrUserModeSaved(s), 0);
 }
 
-// A user-mode save request, by the PC (its word 868, then its flag) or by
-// the page's Save (word and flag at once, the refresh after the chip's
-// pass), with another path storing the block before the refresh: the
+// A user-mode save, by the PC (its word 868 with no flag, taken by the
+// refresh or the stop) or by the page's Save (taken at the tap), with
+// another path storing the block before the refresh: the
 // PC's stored brightness (which persists the block) or a stop. The slot
 // is saved once, with what the block showed, and after a restart the
 // page's Save of that slot saves it again.
@@ -349,6 +350,35 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
     sync->para_sync(2);
     EXPECT_EQ(p->ZdrUserModeSaved(15), 0);
     EXPECT_FALSE(exists(hostPath(file16)));
+}
+
+// The acts wait in the order taken: a save of mode 3, its delete, a save of
+// mode 3 again with another picture, carried out together, end at the last
+// save; a PC raising flag 2 again and again while nothing changes adds no
+// act after the first for each slot.
+TEST_F(Persist, UserModeActsAreCarriedOutInTheOrderTakenAndARepeatedFlagTwoWaitsOnce)
+{
+    {
+        ParaWriteLock lock;
+        lock.block()[2500] = 0x31;
+        ModeSaves::take_save(lock, 2);
+        ASSERT_TRUE(ModeSaves::take_delete(lock, 2));
+        lock.block()[2500] = 0x32;
+        ModeSaves::take_save(lock, 2);
+        lock.block()[2500] = 0x33;   // after the take: not the mode's
+    }
+    EXPECT_EQ(ModeSaves::waiting(), 3u);
+    EXPECT_EQ(ModeSaves::carry_out(*p), 2);
+    EXPECT_EQ(fileBytes("/data/modes/custom_mode3").at(2 + 2500 - 896), 0x32);
+
+    for (int flag = 0; flag < 5; ++flag) {
+        ParaWriteLock lock;
+        ModeSaves::take_slot_files(lock);
+    }
+    EXPECT_EQ(ModeSaves::waiting(), 16u) << "one act per slot";
+    ModeSaves::carry_out(*p);
+    EXPECT_EQ(fileBytes("/data/modes/custom_mode3").at(2 + 2500 - 896), 0x32);
+    EXPECT_EQ(ModeSaves::waiting(), 0u);
 }
 
 TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
