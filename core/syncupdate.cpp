@@ -6,6 +6,7 @@
 #include "core/gui_post.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/mode_saves.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
@@ -222,106 +223,43 @@ void SyncUpdate::para_sync(int code)
         refresh_page(focus, code);
 }
 
-// The user-mode save, the mode files and the persistence touch the block,
-// which the other threads write under the c331 manage mutex: a store into
-// the block (a user-mode save, a save request cleared) runs under a
-// ParaWriteLock, the files are written after it has been released (a
-// change pass is not held up by a file). A refresh with nothing to store
-// into the block does not take it: the GUI thread does not wait for a
-// change pass to read.
+// The user-mode acts and the persistence touch the block, which the other
+// threads write under the c331 manage mutex: a store into the block (a
+// save request no flag took, the user-mode files of code 2) runs under a
+// ParaWriteLock, the files are written after it has been released (a change
+// pass is not held up by a file). A refresh with nothing to store into the
+// block does not take it: the GUI thread does not wait for a change pass to
+// carry out the acts already taken, nor to read.
 bool SyncUpdate::store_changes(bool rewrite)
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
-    int saved = -1;
-    uint16_t dropped = 0;
-    std::vector<std::pair<int, bool>> slotFiles;   // slot, true to write (else delete)
-    // A save request is the word its writer stored at 868 (the PC's RAM
-    // write, the page's Save), there until it is taken: whatever else
-    // stores the block meanwhile (a stored brightness, a stop) leaves it.
-    const bool storing = store->block_word(para::kModeSaveRequest) != 0;
-    {
-        std::optional<ParaWriteLock> lock;
-        if (storing) {
-            lock.emplace();
-            saved = take_pending_mode(&dropped);
-        }
-        if (rewrite) {
-            // Every flag 2 raised before this listing is served by it.
-            c331_manage::mode_files_owed = false;
-            slotFiles = take_mode_rewrites();
+    // A request the PC wrote at 868 is taken at its flag; one no flag has
+    // taken yet is taken here, with the block as it stands.
+    const bool request = store->block_word(para::kModeSaveRequest) != 0;
+    if (request) {
+        ParaWriteLock lock;
+        ModeSaves::take_request(lock);
+        if (rewrite)
+            ModeSaves::take_slot_files(lock);
+    } else if (rewrite) {
+        // The flag 2 that brought this code took the files already: taken
+        // again only when no change pass holds the block, so that the GUI
+        // thread never waits for one here.
+        const bool took = !C331ParaLock::held() && C331ParaLock::try_acquire();
+        if (took || C331ParaLock::held()) {
+            {
+                ParaWriteLock lock;
+                ModeSaves::take_slot_files(lock);
+            }
+            if (took)
+                C331ParaLock::release();
         }
     }
     if (mode_files_listed_hook)
         mode_files_listed_hook();
-    if (dropped)
-        writeLogMsg(WARNING, "user mode save request " + std::to_string(dropped) + " ignored");
-    if (saved >= 0 && traceOn())
-        std::printf("\n user mode save change ,%#x \n", 0xAA);
-    // Each file follows its slot's marker as it is when the file is
-    // written: the list is only where to look (a slot emptied or filled by
-    // the PC since is left to the refresh its own flag brings).
-    if (saved >= 0 && g_mainwindow)
-        g_mainwindow->mode_file_write(saved, MainWindow::kModeSave);
-    for (const auto& f : slotFiles) {
-        if (f.second) {
-            if (g_mainwindow)
-                g_mainwindow->mode_file_write(f.first, MainWindow::kModeRewrite);
-        } else {
-            store->mode_file_deal(f.first, ZdrRamPara::kModeFileDeleteIfEmpty);
-        }
-    }
+    const int saved = ModeSaves::carry_out(*store);
     persist();
-    return saved >= 0;
-}
-
-// A pending user-mode save, taken once: the slot takes the block's
-// user-mode area and the request is cleared, in the hold that reads it; the
-// slot saved, or -1.
-int SyncUpdate::take_pending_mode(uint16_t* dropped)
-{
-    ParaWriteLock lock;   // held by the caller already: it only counts
-    return take_save_request(lock.block(), reinterpret_cast<unsigned char(*)[ZdrRamPara::kSlotSize]>(lock.slot(0)),
-                             dropped);
-}
-
-int SyncUpdate::take_save_request(unsigned char* block, unsigned char (*images)[ZdrRamPara::kSlotSize],
-                                  uint16_t* dropped)
-{
-    const uint16_t request = le16(block, para::kModeSaveRequest);
-    if (request == 0)
-        return -1;
-    setLe16(block, para::kModeSaveRequest, 0);
-    if (request > ZdrRamPara::kSlotCount) {
-        // There are only 16 slots: a request beyond them is dropped (the
-        // caller logs it once the lock is given back).
-        *dropped = request;
-        return -1;
-    }
-    const int slot = request - 1;
-    images[slot][0] = 0xAA;
-    images[slot][1] = 0xAA;
-    setLe16(block, para::kCurrentMode, request);
-    std::memcpy(images[slot] + 2, block + para::kModeStart, para::kModeSize);
-    return slot;
-}
-
-// The user-mode files to rewrite (saved slots) and to delete (empty
-// slots), in slot order. A save request is not touched here: one made
-// before the caller looked was taken in its hold, and one made after it is
-// taken by the next refresh.
-std::vector<std::pair<int, bool>> SyncUpdate::take_mode_rewrites()
-{
-    ZdrRamPara* store = ZdrRamPara::pInstance();
-    std::vector<std::pair<int, bool>> files;
-    for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
-        unsigned char s[2];
-        store->slot_bytes(slot, 0, s, 2);
-        if (ZdrRamPara::slotMarkedSaved(s))
-            files.emplace_back(slot, true);
-        else if (ZdrRamPara::slotMarkedEmpty(s))
-            files.emplace_back(slot, false);
-    }
-    return files;
+    return saved > 0;
 }
 
 void SyncUpdate::persist()
@@ -333,45 +271,17 @@ void SyncUpdate::flush_on_stop()
 {
     // A clean stop (SIGTERM, a reboot) stores what it answered, whatever
     // the chip thread is doing: a chip pass may hold the manage mutex for
-    // seconds, so nothing here takes it. What the refresh still owed (a
-    // save request, the user-mode files of a flag 2 raised, the block) is
-    // written from one copy of the store, taken under its short lock; the
-    // store itself is left as it is (the program is leaving). No page is
-    // drawn again.
-    const bool rewrite = change_pending_.exchange(0) == 2;
-    const bool owed = c331_manage::mode_files_owed.exchange(false);
+    // seconds, so nothing here takes it. The user-mode acts taken are
+    // carried out; a save request no flag took is taken from one copy of
+    // the store, taken under its short lock, and the block is written from
+    // that copy (the store itself is left as it is: the program is
+    // leaving). No page is drawn again.
     ZdrRamPara* store = ZdrRamPara::pInstance();
     std::vector<unsigned char> block(para::kBlockSize);
     std::vector<unsigned char> slotBytes(size_t(ZdrRamPara::kSlotCount) * ZdrRamPara::kSlotSize);
     auto* images = reinterpret_cast<unsigned char(*)[ZdrRamPara::kSlotSize]>(slotBytes.data());
     store->snapshot_store(block.data(), images);
-
-    // The save request, taken as the refresh takes it.
-    uint16_t dropped = 0;
-    const int saved = take_save_request(block.data(), images, &dropped);
-    if (dropped)
-        writeLogMsg(WARNING, "user mode save request " + std::to_string(dropped) + " ignored");
-    if (saved >= 0)
-        store->write_mode_files(saved, images[saved], le16(block.data(), para::kOsdOn) == 1);
-
-    // The user-mode files a flag 2 asked for, as its refresh writes them;
-    // a file that already holds its slot is left.
-    if (rewrite || owed) {
-        const int osdOn = para::kOsdOn - para::kModeStart + 2;
-        for (int slot = 0; slot < ZdrRamPara::kSlotCount; ++slot) {
-            unsigned char* s = images[slot];
-            std::vector<unsigned char> file;
-            const bool present = store->read_mode_file(slot, file);
-            if (ZdrRamPara::slotMarkedSaved(s) && slot != saved) {
-                s[0] = 0xAA;
-                s[1] = 0xAA;
-                if (file.size() != size_t(ZdrRamPara::kSlotFileSize) ||
-                    std::memcmp(file.data(), s, ZdrRamPara::kSlotFileSize) != 0)
-                    store->write_mode_files(slot, s, false);
-            } else if (ZdrRamPara::slotMarkedEmpty(s) && present) {
-                store->delete_mode_files(slot, le16(s, osdOn) == 1);
-            }
-        }
-    }
+    ModeSaves::take_request(block.data(), images);
+    ModeSaves::carry_out(*store);
     store->persist_block(0, block.data());
 }

@@ -1,8 +1,9 @@
 // Page refresh and persistence: the GUI-thread slot that every para sync
 // code and USB event reaches. It redraws the page in focus, shows the tip
-// the page calls for, runs a pending user-mode save, rewrites the user-mode
-// files on code 2, and persists the parameter block when it differs from
-// the shadow copy. Besides it, only a writer that must have the file hold
+// the page calls for, carries out the user-mode saves and deletes taken
+// (core/mode_saves.h; on code 2 the user-mode files are taken again as the
+// slots stand), and persists the parameter block when it differs from the
+// shadow copy. Besides it, only a writer that must have the file hold
 // the block before it answers persists it (ZdrRamPara::persist_block), and
 // a clean stop stores what the refresh still owed (flush_on_stop).
 #pragma once
@@ -37,16 +38,16 @@ public:
     // with the strongest code pending.
     void update_para(int code);
 
-    // Tests: run by a refresh between the list of user-mode files to write
-    // or delete (taken under the lock) and the files.
+    // Tests: run by a refresh between the user-mode acts it takes (under the
+    // lock) and the files.
     static std::function<void()> mode_files_listed_hook;
     // Tests: run by a refresh after the page in focus has taken its copy of
     // the block and redrawn, before the block is persisted.
     static std::function<void()> page_refreshed_hook;
 
     // In the GUI thread, once the event loop has ended for a clean stop:
-    // stores what the refresh still owed (a save request, the user-mode
-    // files of a flag 2, the block) without waiting for the chip thread.
+    // stores what the refresh still owed (the user-mode acts taken, a save
+    // request no flag took, the block) without waiting for the chip thread.
     void flush_on_stop();
 
 public slots:
@@ -61,16 +62,9 @@ private:
     // Calls the refresh of the page in focus; false when that page is not
     // open (then nothing is refreshed and no tip is shown).
     bool refresh_page(int focus, int code);
-    // True when a user-mode slot was saved.
+    // Takes what the refresh itself takes (a save request no flag took; the
+    // user-mode files on code 2) and carries out the user-mode acts taken;
+    // true when a save was among them.
     bool store_changes(bool rewrite);
-    // The two run under a ParaWriteLock the caller holds.
-    // The slot saved, or -1; a request beyond the slots is cleared and
-    // given back in dropped.
-    int take_pending_mode(uint16_t* dropped);
-    // The same on a block and its 16 slots (the store's, or the stop's
-    // copies): the request is cleared; the slot saved, or -1.
-    static int take_save_request(unsigned char* block, unsigned char (*images)[ZdrRamPara::kSlotSize],
-                                 uint16_t* dropped);
-    std::vector<std::pair<int, bool>> take_mode_rewrites();
     void persist();
 };

@@ -6,6 +6,7 @@
 #include "core/gui_handoff.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/mode_saves.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "platform/platform.h"
@@ -205,6 +206,7 @@ void ZdrRamPara::destroyForTest()
     delete p_zdrrampara_config;
     p_zdrrampara_config = nullptr;
     std::memset(g_cut_source_state, 0, sizeof(g_cut_source_state));
+    ModeSaves::reset_for_test();
 }
 
 ZdrRamPara* ZdrRamPara::pInstance()
@@ -217,10 +219,10 @@ ZdrRamPara* ZdrRamPara::pInstance()
 
     // What the last run left running does not come back after a restart.
     std::memset(p->m_block + para::kTestPattern, 0, 4);
-    // A user-mode save request is taken by the refresh (or the stop) that
-    // follows it; one a run left in the file (cut short by a power cut) is
-    // not taken at the next start, and does not stand in the way of a
-    // later save of its slot.
+    // A user-mode save request is taken at the PC's flag (or by the
+    // refresh or the stop that follows a request no flag took); one a run
+    // left in the file (cut short by a power cut) is not taken at the next
+    // start.
     setLe16(p->m_block, para::kModeSaveRequest, 0);
     setLe16(p->m_block, para::kBlackout, 0);
     g_language = p->ram_para[para::kLanguage];
@@ -684,31 +686,18 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
 {
     if (!validSlot(slot))
         return 0;
-    // The slots are written by the PC's RAM writes and the pages under the
-    // c331 manage mutex: the slot is touched only under it, never while a
-    // file or a shell command is waited for.
-    const unsigned char* s = mode_user_para[slot];
-    if (op != kModeFileLoad) {
-        // The slot is marked empty before its file goes, in the hold that
-        // looks at it, and never after: a PC's save landing while the file
-        // is removed keeps its marker (its own refresh writes the file).
-        // A slot the PC filled again since the refresh looked is left.
-        // The slot's copy of the OSD-on word (block 2124).
-        const int osdOn = para::kOsdOn - para::kModeStart + 2;
-        bool osdSaved;
+    if (op == kModeFileDelete) {
+        // A delete is one of the user-mode acts: taken in the hold that
+        // finds the slot saved, its files removed in the order of the acts.
+        bool taken;
         {
             ParaWriteLock lock(*this);
-            if (op == kModeFileDelete && !ZdrUserModeSaved(slot))
-                return -1;
-            if (op == kModeFileDeleteIfEmpty && !slotMarkedEmpty(s))
-                return 0;
-            osdSaved = le16(s, osdOn) == 1;
-            if (osdSaved)
-                setLe16(lock.slot(slot), osdOn, 0);
-            lock.slot(slot)[0] = 0xFF;
-            lock.slot(slot)[1] = 0xFF;
+            taken = ModeSaves::take_delete(lock, slot);
         }
-        delete_mode_files(slot, osdSaved);
+        if (!taken)
+            return -1;
+        ModeSaves::carry_out(*this);
+        return 0;
     }
 
     std::vector<unsigned char> image(kSlotFileSize);
@@ -732,11 +721,9 @@ int ZdrRamPara::mode_file_deal(int slot, ModeFileOp op)
         sleepUs(100);
         return 1;
     }
-    if (op == kModeFileLoad) {
-        ParaWriteLock lock(*this);
-        lock.slot(slot)[0] = 0xFF;
-        lock.slot(slot)[1] = 0xFF;
-    }
+    ParaWriteLock lock(*this);
+    lock.slot(slot)[0] = 0xFF;
+    lock.slot(slot)[1] = 0xFF;
     return 0;
 }
 
@@ -921,7 +908,8 @@ void ZdrRamPara::ZdrSetImageSource(int j, char input, char layer)
         word = static_cast<uint16_t>(para::kLayerInputIsCrop | k);
     }
     setLe16(lock.block(), para::layer(l) + para::kLayerInput, word);
-    if (le16(ram_para, para::kCurrentMode) == le16(ram_para_shadow, para::kCurrentMode))
-        setLe16(lock.block(), para::kCurrentMode, 0);
+    // The picture no longer matches the mode a load brought, whether or not
+    // the load has reached the file.
+    setLe16(lock.block(), para::kCurrentMode, 0);
     lock.raise(1);
 }

@@ -44,6 +44,7 @@ public:
 private:
     friend class ZdrRamPara;
     friend class ParaWriteLock;
+    friend class ModeSaves;   // its queue of acts is the store's state
     ParaBytesLock();
     ~ParaBytesLock();
     static std::mutex mutex;
@@ -201,12 +202,10 @@ public:
         return !slotMarkedEmpty(marker) && (marker[0] == 0xAA || marker[1] == 0xAA);
     }
     // What mode_file_deal does with slot s: load it from its file (start-up;
-    // no file marks it empty); delete its file and its OSD menu copy and
-    // mark it empty, only while the slot is saved (the user-mode page); the
-    // same for a slot the PC has emptied, only while its marker still says
-    // empty (the refresh). Each looks at the marker in the hold that marks
-    // the slot empty.
-    enum ModeFileOp : int { kModeFileLoad = 0, kModeFileDelete = 1, kModeFileDeleteIfEmpty = 2 };
+    // no file marks it empty); delete it (the user-mode page), only while
+    // the slot is saved: taken and carried out as every user-mode act is
+    // (core/mode_saves.h).
+    enum ModeFileOp : int { kModeFileLoad = 0, kModeFileDelete = 1 };
     // 1 when the slot was filled from its file; -1 when a delete found the
     // slot not saved (nothing done); else 0.
     int mode_file_deal(int slot, ModeFileOp op);

@@ -4,6 +4,7 @@
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/mode_saves.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
@@ -416,14 +417,22 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     if (!(v & 0x0B))
         return;
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    C331ParaLock lock;
+    ParaWriteLock bytes;
     if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
         g_osd_update = 1;
-    // The brightness percent a RAM write set is taken here, in the order of
-    // the flags.
-    if (store)
+    if (store) {
+        // The flag is the PC's act on what it wrote: a user-mode save it
+        // asked for (word 868) is taken now, with the block as it stands,
+        // and with the value 2 each user mode's file as its slot stands (the
+        // refresh after the pass, or the stop, writes the files); the
+        // brightness percent a RAM write set is taken here too, in the order
+        // of the flags.
+        ModeSaves::take_request(bytes);
+        if (v & 0x02)
+            ModeSaves::take_slot_files(bytes);
         store->take_ram_brightness();
-    lock.raise((v & 0x02) ? 2 : 1);
+    }
+    bytes.raise((v & 0x02) ? 2 : 1);
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)
@@ -488,9 +497,9 @@ int message_deal::write_items(const unsigned char* frame, int length)
         case kColorTemp: setLe16(block, para::kColorTempType, value); break;
         case kWindowInput:
             setLe16(block, para::layer(index) + para::kLayerInput, value);
-            // The picture no longer matches a saved user mode.
-            if (le16(block, para::kCurrentMode) == le16(store->ram_para_shadow, para::kCurrentMode))
-                setLe16(block, para::kCurrentMode, 0);
+            // The picture no longer matches the mode a load brought, whether
+            // or not the load has reached the file.
+            setLe16(block, para::kCurrentMode, 0);
             break;
         case kUserMode: bytes.load_mode(value - 1); break;
         case kBlackOut: {

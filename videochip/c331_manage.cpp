@@ -18,7 +18,6 @@
 Published<c331_manage> c331_manage::p_c331_manage;
 pthread_mutex_t c331_manage::c331_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<unsigned char> c331_manage::para_change_flag{0};
-std::atomic<bool> c331_manage::mode_files_owed{false};
 // Byte 8: trace of zdrApi_OsdSet (on); byte 6: serial-flash trace (off).
 unsigned char c331_manage::prnEn[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 0, 0, 0, 0, 0, 0};
 std::atomic<unsigned char> c331_manage::font_status{0};

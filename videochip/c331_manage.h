@@ -48,10 +48,6 @@ public:
     // writer never finds them missing.
     static pthread_mutex_t c331_mutex;
     static std::atomic<unsigned char> para_change_flag;
-    // Set with every flag 2 raised, taken by the refresh that lists the
-    // user-mode slots for their files (and by a stop): a rewrite asked for
-    // is owed until a listing made after it.
-    static std::atomic<bool> mode_files_owed;
     // OSD fonts found in the chip's flash: bit 0 the 32-pixel CJK font, bit 1
     // the 32-pixel ASCII font, bit 2 the 64-pixel CJK font, bit 3 the
     // 64-pixel ASCII font. Read by the factory settings page.
@@ -629,8 +625,6 @@ public:
     // try_acquire().
     static void raise_held(unsigned char value)
     {
-        if (value >= 2)
-            c331_manage::mode_files_owed = true;
         if (value > c331_manage::para_change_flag.load())
             c331_manage::para_change_flag = value;
     }

@@ -138,12 +138,21 @@ void deliverTouch(int x, int y, bool pressed)
         grabbed = nullptr;
 }
 
+// Taps whose release the pages have handled.
+std::atomic<unsigned long> taps_delivered{0};
+
 // Called from the touch thread: hands the press to the GUI thread.
 void touchSink(int x, int y, bool pressed)
 {
     if (!qApp)
         return;
-    gui_post([x, y, pressed] { deliverTouch(x, y, pressed); });
+    gui_post([x, y, pressed] {
+        // Counted once the release's handler has returned, or has opened a
+        // page whose own event loop then runs.
+        if (!pressed)
+            gui_post([] { ++taps_delivered; });
+        deliverTouch(x, y, pressed);
+    });
 }
 
 } // namespace
@@ -192,6 +201,11 @@ void registerAppProbes()
                         g_back_to_mainwindow_time = static_cast<unsigned int>(back);
                         g_auto_lock_time = static_cast<unsigned int>(lock);
                     });
+                    return true;
+                });
+    control.add("taps-delivered", "the taps whose release the pages have handled",
+                [](std::string& reply) {
+                    reply = std::to_string(taps_delivered.load());
                     return true;
                 });
     control.add("page-focus", "the page in focus (g_page_focus)",

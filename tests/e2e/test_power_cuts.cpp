@@ -660,8 +660,12 @@ TEST(E2ePowerCuts, AChangeAndAUserModeSaveFromThePcAreStoredWholeAtAnyCut)
     const std::string mode4 = modeFile(0xAA, 0x33);
     const std::string names = "ram_device_info,custom_mode4,MO04.json";
     const std::string log = app.workDir() + "/renames.log";
+    // The save takes the block as it stands at the flag: the PC saves once
+    // the chip is up and has written its panel results into the block.
     auto store = [&](pcclient::UdpLink& udp) {
-        return pcWrite(udp, 2176, {42, 0}) && pcWrite(udp, 2182, {33, 0}) && pcWrite(udp, 868, {4, 0}) &&
+        return app.waitFor([&] { return app.control("c331-state").find("state=6") != std::string::npos; },
+                           30000) &&
+               pcWrite(udp, 2176, {42, 0}) && pcWrite(udp, 2182, {33, 0}) && pcWrite(udp, 868, {4, 0}) &&
                pcFlag(udp, 1);
     };
     // The PC reads the block and user mode 4 as the files hold them, and

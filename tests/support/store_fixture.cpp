@@ -10,14 +10,12 @@ void StoreTest::SetUp()
     SimBoardTest::SetUp();
     ZdrRamPara::destroyForTest();
     c331_manage::para_change_flag = 0;
-    c331_manage::mode_files_owed = false;
 }
 
 void StoreTest::TearDown()
 {
     ZdrRamPara::destroyForTest();
     c331_manage::para_change_flag = 0;
-    c331_manage::mode_files_owed = false;
     SimBoardTest::TearDown();
 }
 

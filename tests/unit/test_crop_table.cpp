@@ -128,13 +128,13 @@ TEST_F(CropTable, PointingALayerAtAnInputOrACrop)
     EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
 
-    // A mode recalled and not yet persisted keeps its number.
+    // A mode recalled and not yet persisted no longer matches it either.
     setLe16(ParaWriteLock().block(), para::kCurrentMode, 5);
     setCrop(7, 1, 2);
     p->ZdrCropSourceInit();
     p->ZdrSetImageSource(1, 1, 3);
     EXPECT_EQ(le16(p->ram_para, para::layer(3) + para::kLayerInput), 0x8007);
-    EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 5);
+    EXPECT_EQ(le16(p->ram_para, para::kCurrentMode), 0);
 
     // A crop that has gone changes nothing.
     c331_manage::para_change_flag = 0;

@@ -313,6 +313,38 @@ TEST_F(LinkHandlers, ParameterItemsAreStoredTogetherAndRaiseTheFlag)
     EXPECT_EQ(c331_manage::para_change_flag.load(), 0);
 }
 
+// Item 4 loads mode 3; a change of a window's input after it (item 3, in
+// the same frame or the next, or the input page) clears the current mode,
+// whether or not the load has reached the file in between.
+TEST_F(LinkHandlers, APictureChangeAfterALoadClearsTheModeWhicheverStoreRanFirst)
+{
+    ParaWriteLock().slot(2)[0] = ParaWriteLock().slot(2)[1] = 0xAA;
+    struct Row {
+        const char* what;
+        bool persisted;   // the load reached the file before the change
+        int by;           // 0 item 3 in its own frame, 1 in the load's frame, 2 the input page
+    };
+    const Row rows[] = {{"item 3", false, 0}, {"item 3, load persisted", true, 0}, {"one frame", false, 1},
+                        {"input page", false, 2}, {"input page, load persisted", true, 2}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.by == 1) {
+            EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 3}, {3, 0, 3}})).status, 0);
+        } else {
+            EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 3}})).status, 0);
+            EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 3);
+            if (row.persisted)
+                ASSERT_TRUE(store->persist_block(0));
+            if (row.by == 0)
+                EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 4}})).status, 0);
+            else
+                store->ZdrSetImageSource(0, 4, 0);
+        }
+        EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 0);
+        ASSERT_TRUE(store->persist_block(0));   // the next round starts from a file holding mode 0
+    }
+}
+
 TEST_F(LinkHandlers, WindowInputMayNameOnlyACropInUse)
 {
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8005}})).status, 1);

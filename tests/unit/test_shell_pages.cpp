@@ -641,7 +641,10 @@ TEST_F(ShellTest, AModeSavedFromTheHomePanelIsConfirmedByTip1)
     g_mode_select = 6;
     ParaWriteLock().block()[3000] = 0x5A;
     g_mainwindow->on_Button_mode_save_clicked();
-    EXPECT_EQ(le16(store->ram_para, para::kModeSaveRequest), 7);
+    // Taken at the tap: the slot, its file and the current mode.
+    EXPECT_EQ(store->ZdrUserModeSaved(6), 1);
+    EXPECT_TRUE(exists(hostPath("/data/modes/custom_mode7")));
+    EXPECT_EQ(le16(store->ram_para, para::kModeSaveRequest), 0);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);
     EXPECT_EQ(g_mainwindow->tip_flag, 1);
 

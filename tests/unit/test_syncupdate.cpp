@@ -4,6 +4,7 @@
 
 #include "core/atomic_file.h"
 #include "core/le_bytes.h"
+#include "core/mode_saves.h"
 #include "core/para_layout.h"
 #include "core/syncupdate.h"
 #include "sim/board.h"
@@ -174,9 +175,9 @@ TEST_F(Persist, ASaveRequestIsTakenOnceAndOneBeyondTheSlotsIsDropped)
         EXPECT_EQ(p->ZdrUserModeSaved(s), 0);
 }
 
-// A user-mode save request, by the PC (its word 868, then its flag) or by
-// the page's Save (word and flag at once, the refresh after the chip's
-// pass), with another path storing the block before the refresh: the
+// A user-mode save, by the PC (its word 868 with no flag, taken by the
+// refresh or the stop) or by the page's Save (taken at the tap), with
+// another path storing the block before the refresh: the
 // PC's stored brightness (which persists the block) or a stop. The slot
 // is saved once, with what the block showed, and after a restart the
 // page's Save of that slot saves it again.
@@ -351,6 +352,35 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
     EXPECT_FALSE(exists(hostPath(file16)));
 }
 
+// The acts wait in the order taken: a save of mode 3, its delete, a save of
+// mode 3 again with another picture, carried out together, end at the last
+// save; a PC raising flag 2 again and again while nothing changes adds no
+// act after the first for each slot.
+TEST_F(Persist, UserModeActsAreCarriedOutInTheOrderTakenAndARepeatedFlagTwoWaitsOnce)
+{
+    {
+        ParaWriteLock lock;
+        lock.block()[2500] = 0x31;
+        ModeSaves::take_save(lock, 2);
+        ASSERT_TRUE(ModeSaves::take_delete(lock, 2));
+        lock.block()[2500] = 0x32;
+        ModeSaves::take_save(lock, 2);
+        lock.block()[2500] = 0x33;   // after the take: not the mode's
+    }
+    EXPECT_EQ(ModeSaves::waiting(), 3u);
+    EXPECT_EQ(ModeSaves::carry_out(*p), 2);
+    EXPECT_EQ(fileBytes("/data/modes/custom_mode3").at(2 + 2500 - 896), 0x32);
+
+    for (int flag = 0; flag < 5; ++flag) {
+        ParaWriteLock lock;
+        ModeSaves::take_slot_files(lock);
+    }
+    EXPECT_EQ(ModeSaves::waiting(), 16u) << "one act per slot";
+    ModeSaves::carry_out(*p);
+    EXPECT_EQ(fileBytes("/data/modes/custom_mode3").at(2 + 2500 - 896), 0x32);
+    EXPECT_EQ(ModeSaves::waiting(), 0u);
+}
+
 TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
 {
     g_page_focus = 1;
@@ -370,6 +400,7 @@ TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
 TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
 {
     writeFile(hostPath("/data/modes/custom_mode1"), std::string(4096, '\x01'));
+    writeFile(hostPath("/data/modes/custom_mode2"), std::string(4096, '\x02'));
     ParaWriteLock().slot(0)[0] = 0xAA;
     ParaWriteLock().slot(0)[1] = 0x00;
     ParaWriteLock().slot(0)[100] = 0x55;
@@ -394,6 +425,7 @@ TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
     EXPECT_EQ(stored(), 50);
     EXPECT_EQ(fileBytes("/data/modes/custom_mode1")[100], 0x55) << "code 2 kept";
     EXPECT_EQ(count("rm  -rf  /data/modes/custom_mode2"), 1) << "one refresh with code 2";
+    EXPECT_FALSE(exists(hostPath("/data/modes/custom_mode2")));
 
     // The next change queues a refresh of its own, with its own code.
     shell().clearLog();

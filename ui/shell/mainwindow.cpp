@@ -7,6 +7,7 @@
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
+#include "core/mode_saves.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
@@ -385,36 +386,13 @@ void MainWindow::on_Button_mode_save_clicked()
     if (is_busy() || slot >= ZdrRamPara::kSlotCount)
         return;
     {
-        // The refresh after the chip's pass saves the mode (block 868).
+        // Taken at the tap, with the block as it stands; the chip's pass
+        // and its refresh show it.
         ParaWriteLock lock;
-        setLe16(lock.block(), para::kModeSaveRequest, static_cast<uint16_t>(slot + 1));
+        ModeSaves::take_save(lock, slot);
         lock.raise(1);
     }
+    ModeSaves::carry_out(*ZdrRamPara::pInstance());
     tip_flag = 1;
     set_busy();
-}
-
-void MainWindow::mode_file_write(int slot, ModeWrite op)
-{
-    if (slot < 0 || slot >= ZdrRamPara::kSlotCount)
-        return;
-    ZdrRamPara* store = ZdrRamPara::pInstance();
-    // The slot and the block are written by other threads under the
-    // manage mutex: the slot is filled and copied under it, and the file is
-    // written from the copy after it.
-    unsigned char image[ZdrRamPara::kSlotSize];
-    bool osdOn;
-    {
-        ParaWriteLock lock;
-        unsigned char* s = lock.slot(slot);
-        if (!ZdrRamPara::slotMarkedSaved(s))
-            return;
-        if (op == kModeSave)
-            std::memcpy(s + 2, store->ram_para + para::kModeStart, para::kModeSize);
-        s[0] = 0xAA;
-        s[1] = 0xAA;
-        std::memcpy(image, s, sizeof(image));
-        osdOn = le16(store->ram_para, para::kOsdOn) == 1;
-    }
-    store->write_mode_files(slot, image, op == kModeSave && osdOn);
 }

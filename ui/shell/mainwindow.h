@@ -43,13 +43,6 @@ public:
     // Re-sets the texts and button pictures for g_language and redraws the
     // parameter display and the address.
     void language_changed();
-    // Writes user-mode slot (0 to 15) to /data/modes/custom_mode<slot + 1>,
-    // as its marker is at that moment: only a slot marked saved is written
-    // (a slot the PC has emptied since is left to the refresh its flag
-    // brings). kModeSave first takes the block's user-mode area into the
-    // slot; kModeRewrite writes the slot as it is. Both mark the slot saved.
-    enum ModeWrite : int { kModeSave = 0, kModeRewrite = 1 };
-    void mode_file_write(int slot, ModeWrite op);
 
     // The user-mode panel.
     void mode_window_open();
