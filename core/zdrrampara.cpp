@@ -91,8 +91,10 @@ ParaWriteLock::~ParaWriteLock()
     if (s != static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config))
         return;
     const uint16_t now = le16(s->m_block, para::kBlackout);
-    if (blackout_noted || now != blackout_before)
+    if (blackout_noted || now != blackout_before) {
         screen_act.dark = now != 0 ? 1 : 0;
+        s->blackout_written_ = -1;   // the word holds this act now
+    }
 }
 
 ParaWriteLock::ScreenActNote::~ScreenActNote()
@@ -109,11 +111,23 @@ unsigned char* ParaWriteLock::block()
 void ParaWriteLock::write(int offset, const unsigned char* data, int len)
 {
     std::memcpy(block() + offset, data, static_cast<size_t>(len));
-    // The black-out word written itself is an act, whatever it held; a
-    // wider write that only passes over it (the PC's software storing an
-    // area as it read it) acts when it changes it.
-    if (offset == para::kBlackout && len >= 2)
-        blackout_noted = true;
+}
+
+void ParaWriteLock::write_pc_ram(int offset, const unsigned char* data, int len)
+{
+    write(offset, data, len);
+    if (offset < para::kBlackout + 2 && offset + len > para::kBlackout) {
+        // Applied by the flag, as every other word of the block.
+        const uint16_t word = le16(block(), para::kBlackout);
+        store().blackout_written_ = word;
+        blackout_before = word;
+    }
+}
+
+void ParaWriteLock::blackout_command(uint16_t value)
+{
+    setLe16(block(), para::kBlackout, value);
+    blackout_noted = true;
 }
 
 void ParaWriteLock::load_mode(int s)
@@ -545,8 +559,22 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
     if (len == 0)
         return 0;
     ParaWriteLock bytes(*this);
-    bytes.write(static_cast<int>(offset), data, len);
+    bytes.write_pc_ram(static_cast<int>(offset), data, len);
     return 0;
+}
+
+int ZdrRamPara::take_blackout_written()
+{
+    ParaBytesLock bytes;
+    const int written = blackout_written_;
+    blackout_written_ = -1;
+    return written;
+}
+
+bool ZdrRamPara::blackout_written_pending()
+{
+    ParaBytesLock bytes;
+    return blackout_written_ >= 0;
 }
 
 int ZdrRamPara::ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, unsigned int address)

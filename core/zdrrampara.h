@@ -83,13 +83,19 @@ public:
     // A hold that writes the black-out word (block word 2116) is an act on
     // the screen, recorded as the hold ends (after the short lock, before
     // the c331 manage mutex is given back): whenever it changes the word,
-    // and, done even when the word stays as it was, when write() starts at
-    // the word (the PC's item 5, a RAM write of the word) or load_mode()
-    // brings it. Likewise a hold that ends with another brightness percent
-    // (word 2176) than it found is a user's brightness act (the page, the
-    // PC, a user-mode load, a reset), recorded by the store as the hold
-    // ends. The system's own write-back of either word is no act.
+    // and, done even when the word stays as it was, when blackout_command()
+    // writes it (the PC's item 5) or load_mode() brings it. Likewise a hold
+    // that ends with another brightness percent (word 2176) than it found
+    // is a user's brightness act (the page, the PC, a user-mode load, a
+    // reset), recorded by the store as the hold ends. The system's own
+    // write-back of either word is no act.
     void write(int offset, const unsigned char* data, int len);
+    // The PC's RAM write: stored now; the black-out word it covers is
+    // noted for the PC's flag, which applies it (ZdrRamPara::
+    // take_blackout_written): no act on the screen at the write.
+    void write_pc_ram(int offset, const unsigned char* data, int len);
+    // The PC's black-out command (item 5): an act whatever the word held.
+    void blackout_command(uint16_t value);
     // The block's user-mode area from slot s (saved), and the current mode.
     void load_mode(int s);
     void not_an_act() { system_write = true; }
@@ -290,6 +296,14 @@ public:
     // the block, and the mark removed when no later act waits.
     void brightness_stored(uint64_t seq);
 
+    // The black-out word as the PC's last RAM write over it left it, not
+    // yet applied by the PC's flag (-1: none), taken once: the flag's
+    // register write takes it in the hold that raises the flag. An act on
+    // the word meanwhile (a user's write of it) drops it; the on time's
+    // take-back leaves a word with a write waiting for its flag alone.
+    int take_blackout_written();
+    bool blackout_written_pending();
+
     // Drops the store so that the next pInstance() loads it afresh (tests).
     static void destroyForTest();
 
@@ -305,6 +319,9 @@ private:
     int find_crop_record(int input, int cropNumber) const;
     // The language word the pages were last given (see ZdrLanguageChanged).
     uint16_t language_shown_ = 0;
+
+    // Under ParaBytesLock: see take_blackout_written.
+    int blackout_written_ = -1;
 
     // Under ParaBytesLock: the last act, the last one stored.
     BrightnessAct bri_act_;

@@ -420,6 +420,10 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
         g_osd_update = 1;
     lock.raise((v & 0x02) ? 2 : 1);
+    // The black-out word a RAM write left is applied now, ordered here.
+    const int blackout = store ? store->take_blackout_written() : -1;
+    if (blackout >= 0)
+        fpga_manage::blackout_word_applied(blackout != 0);
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)
@@ -489,12 +493,7 @@ int message_deal::write_items(const unsigned char* frame, int length)
                 setLe16(block, para::kCurrentMode, 0);
             break;
         case kUserMode: bytes.load_mode(value - 1); break;
-        case kBlackOut: {
-            unsigned char word[2];
-            setLe16(word, 0, value);
-            bytes.write(para::kBlackout, word, 2);
-            break;
-        }
+        case kBlackOut: bytes.blackout_command(value); break;
         case kAudio: {
             const int rec = para::layer(index);
             setLe16(block, para::kAudioWindow, index);

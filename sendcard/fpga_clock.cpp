@@ -210,9 +210,11 @@ void fpga_manage::take_back_blackout()
 {
     // The word is the system's own state from here (no change pass acts on
     // it, and it is no act): the PC reads back 0. A write of the word since
-    // the on time is later than it and stays. The check and the write are
-    // in one hold of the block: a write of the word records its act before
-    // it gives the block back.
+    // the on time is later than it and stays: an act on the word, or the
+    // PC's RAM write waiting for its flag (applied at the flag, later than
+    // the on time). The check and the write are in one hold of the block:
+    // a write of the word records its act, or its note, before it gives
+    // the block back.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store) {
         take_back_seq = 0;
@@ -221,7 +223,8 @@ void fpga_manage::take_back_blackout()
     const bool held = C331ParaLock::held();
     if (!held && !C331ParaLock::try_acquire())
         return;   // the next pass tries again
-    const bool written = blackout_word_last_act().seq == take_back_seq && store->block_word(para::kBlackout) != 0 &&
+    const bool written = blackout_word_last_act().seq == take_back_seq && !store->blackout_written_pending() &&
+                         store->block_word(para::kBlackout) != 0 &&
                          c331_manage::write_back_word(para::kBlackout, 0, true);
     if (!held)
         C331ParaLock::release();

@@ -743,16 +743,6 @@ int fpga_manage::set_fpga_bri_val()
     return Brightness_hand_dealwith(1) < 0 ? 0 : 1;
 }
 
-// Both FPGAs up: the screen shown as its last act says (an FPGA still
-// coming up shows it when its output goes on).
-int fpga_manage::set_output_status()
-{
-    if (get_fpga_status() != 1)
-        return 0;
-    show_screen_record(true);
-    return 1;
-}
-
 bool fpga_manage::fpga_up(unsigned char i)
 {
     i &= 1;

@@ -296,7 +296,6 @@ public:
     int get_fpga_status();
     int set_fpga_lcd();
     int set_fpga_bri_val();
-    int set_output_status();
 
     // --- register and RAM page images -------------------------------------
     unsigned char* MCU_REG_func[2];
@@ -554,7 +553,8 @@ public:
     // --- the screen's last act -------------------------------------------
     // Every way the screen is lit or darkened on purpose is an act, kept in
     // one record when it happens: the PC's black-out word 2116 (item 5, a
-    // RAM write, a user-mode load: any write of the word into the block),
+    // user-mode load, any write of the word into the block; the PC's RAM
+    // write at its flag, when it sets another value than the last act),
     // the PC's write of register 0's black-out bit (on the FPGA written),
     // an on or off time at its minute, and start-up (lit). What each FPGA
     // shows, at once and after every reset, bring-up or restart, is what
@@ -581,6 +581,9 @@ public:
                                       uint64_t* seq = nullptr);
     // The PC's black-out word written (dark when it is not 0).
     static void blackout_word_act(bool dark);
+    // The PC's RAM write of the word applied by its flag: an act when it
+    // sets the screen otherwise than the last act on the word did.
+    static void blackout_word_applied(bool dark);
     static ScreenAct screen_act_of(unsigned char fpga);
     static ScreenAct blackout_word_last_act();
     // The count of acts recorded so far (the latest act's seq).

@@ -13,6 +13,9 @@ struct ScreenRecord {
     std::mutex mutex;
     fpga_manage::ScreenAct fpga[2];   // what each FPGA is to show
     fpga_manage::ScreenAct word;      // the last act on word 2116
+    // The PC's RAM write of the word applied by its flag since that act
+    // (seq 0: none), an act or not.
+    fpga_manage::ScreenAct applied;
     uint64_t count = 0;               // acts recorded (the latest seq)
 };
 
@@ -41,7 +44,10 @@ long long fpga_manage::local_seconds(std::time_t t)
 // began, and that came after the schedule's look at the minute before (a
 // clock set back makes no earlier act later). The schedule's own acts are
 // in the order of their minutes (an on and an off time of one minute: on,
-// then off).
+// then off). The PC's RAM write of word 2116, applied by its flag, is an
+// act there when it sets the word otherwise than the last act on it did,
+// compared again with an on time that the FPGA thread reaches after the
+// flag but that happened before it.
 unsigned fpga_manage::record_screen_act(ScreenAct act, unsigned targets, uint64_t lookSeq, uint64_t* seq)
 {
     ScreenRecord& r = record();
@@ -67,6 +73,19 @@ unsigned fpga_manage::record_screen_act(ScreenAct act, unsigned targets, uint64_
         r.fpga[1] = act;
     if (replaced & kActWord)
         r.word = act;
+    if ((replaced & kActWord) && lookSeq == kActNow)
+        r.applied = ScreenAct();
+    // An on time reached late, over a RAM write the PC's flag applied after
+    // its minute: the write was compared with the act before the on time,
+    // and is an act after it when it sets the word otherwise.
+    const ScreenAct& ram = r.applied;
+    if ((replaced & kActWord) && lookSeq != kActNow && ram.seq > lookSeq && ram.wall >= act.wall &&
+        ram.dark != act.dark) {
+        ScreenAct after = ram;
+        after.seq = ++r.count;
+        r.fpga[0] = r.fpga[1] = r.word = after;
+        r.applied = ScreenAct();
+    }
     return replaced;
 }
 
@@ -76,6 +95,24 @@ void fpga_manage::blackout_word_act(bool dark)
     act.kind = ScreenActKind::BlackoutWord;
     act.dark = dark;
     record_screen_act(act, kActScreen | kActWord);
+}
+
+void fpga_manage::blackout_word_applied(bool dark)
+{
+    ScreenRecord& r = record();
+    std::lock_guard<std::mutex> hold(r.mutex);
+    // Happening now: the latest there is (see record_screen_act).
+    ScreenAct act;
+    act.kind = ScreenActKind::BlackoutWord;
+    act.dark = dark;
+    act.wall = local_seconds(clock_now.load()());
+    act.seq = ++r.count;
+    if (r.word.dark == dark) {
+        r.applied = act;   // what the last act on the word set already
+        return;
+    }
+    r.fpga[0] = r.fpga[1] = r.word = act;
+    r.applied = ScreenAct();
 }
 
 fpga_manage::ScreenAct fpga_manage::screen_act_of(unsigned char fpga)
@@ -103,7 +140,7 @@ void fpga_manage::reset_screen_record()
 {
     ScreenRecord& r = record();
     std::lock_guard<std::mutex> hold(r.mutex);
-    r.fpga[0] = r.fpga[1] = r.word = ScreenAct();
+    r.fpga[0] = r.fpga[1] = r.word = r.applied = ScreenAct();
     r.count = 0;
 }
 
