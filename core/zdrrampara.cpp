@@ -9,7 +9,6 @@
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "platform/platform.h"
-#include "sendcard/fpga_manage.h"
 #include "videochip/c331_manage.h"
 
 #include <QFileInfo>
@@ -78,6 +77,13 @@ ParaWriteLock::ParaWriteLock(ZdrRamPara& store) : target(&store)
     brightness_before = le16(store.m_block, para::kBrightness);
 }
 
+ParaWriteLock::ParaWriteLock(System) : system_write(true) {}
+
+void SystemWriteLock::write_word(int offset, uint16_t value)
+{
+    setLe16(lock_.block(), offset, value);
+}
+
 ParaWriteLock::~ParaWriteLock()
 {
     // Still inside the hold (the members are released after this body):
@@ -97,10 +103,38 @@ ParaWriteLock::~ParaWriteLock()
     }
 }
 
+namespace {
+std::atomic<BlackoutWordListener*> blackoutListener{nullptr};
+}
+
 ParaWriteLock::ScreenActNote::~ScreenActNote()
 {
-    if (dark >= 0)
-        fpga_manage::blackout_word_act(dark != 0);
+    if (dark < 0)
+        return;
+    if (BlackoutWordListener* l = blackoutListener.load())
+        l->word_written(dark != 0);
+}
+
+void ZdrRamPara::set_blackout_listener(BlackoutWordListener* listener)
+{
+    blackoutListener.store(listener);
+    ZdrRamPara* s = p_zdrrampara_config;
+    if (listener && s && s->block_word(para::kBlackout) != 0)
+        listener->word_written(true);
+}
+
+BlackoutWordListener* ZdrRamPara::blackout_listener()
+{
+    return blackoutListener.load();
+}
+
+void ZdrRamPara::pc_flag_applies()
+{
+    const int blackout = take_blackout_written();
+    if (blackout < 0)
+        return;
+    if (BlackoutWordListener* l = blackoutListener.load())
+        l->word_applied(blackout != 0);
 }
 
 unsigned char* ParaWriteLock::block()

@@ -52,9 +52,26 @@ private:
 
 class ZdrRamPara;
 
+// The unit that decides what the screen shows hears here of the acts on
+// the black-out word (block word 2116) the store sees; the FPGA manager
+// registers it (ZdrRamPara::set_blackout_listener). Until then no one is
+// told (a start-up's word is taken as the manager registers).
+class BlackoutWordListener {
+public:
+    // A user's write set the word (dark: not 0): an act whatever it held.
+    virtual void word_written(bool dark) = 0;
+    // The PC's RAM write of the word, applied by the PC's flag: an act when
+    // it sets another value than the last act on the word.
+    virtual void word_applied(bool dark) = 0;
+
+protected:
+    ~BlackoutWordListener() = default;
+};
+
 // The one way to write the block, the user-mode slots and the register
-// image (the GUI thread records the shadow copy through record_persisted,
-// a reset under this lock): the c331 manage mutex (taken here unless this
+// image as a user's act (the system's own write-back of a word is
+// SystemWriteLock, below; the GUI thread records the shadow copy through
+// record_persisted, a reset under this lock): the c331 manage mutex (taken here unless this
 // thread holds it already, as the chip thread's change pass and a writer
 // that checks and stores under one hold do), then the short lock; both
 // are given back when it ends. The store's bytes are writable only
@@ -88,7 +105,7 @@ public:
     // that ends with another brightness percent (word 2176) than it found
     // is a user's brightness act (the page, the PC, a user-mode load, a
     // reset), recorded by the store as the hold ends. The system's own
-    // write-back of either word is no act.
+    // write-back of either word (SystemWriteLock) is no act.
     void write(int offset, const unsigned char* data, int len);
     // The PC's RAM write: stored now; the black-out word it covers is
     // noted for the PC's flag, which applies it (ZdrRamPara::
@@ -98,9 +115,11 @@ public:
     void blackout_command(uint16_t value);
     // The block's user-mode area from slot s (saved), and the current mode.
     void load_mode(int s);
-    void not_an_act() { system_write = true; }
 
 private:
+    friend class SystemWriteLock;
+    struct System {};
+    explicit ParaWriteLock(System);
     ZdrRamPara& store();
     ZdrRamPara* store_or_null();
 
@@ -124,6 +143,22 @@ private:
     bool blackout_noted = false;
     bool system_write = false;
     int brightness_before = -1;   // the percent as the hold found it (-1: no store)
+};
+
+// The system's own write-back of a block word (the brightness percent the
+// screen shows, the black-out word an on time takes back): no act on the
+// screen nor on the brightness, whatever the word. It writes one word at a
+// time and gives no pointer into the block, so that no other word is
+// written as the system's; every other writer is ParaWriteLock, a user's
+// act. The same holds as ParaWriteLock's (the c331 manage mutex, then the
+// short lock).
+class SystemWriteLock {
+public:
+    SystemWriteLock() : lock_(ParaWriteLock::System{}) {}
+    void write_word(int offset, uint16_t value);
+
+private:
+    ParaWriteLock lock_;
 };
 
 class ZdrRamPara : public QObject {
@@ -303,6 +338,13 @@ public:
     // take-back leaves a word with a write waiting for its flag alone.
     int take_blackout_written();
     bool blackout_written_pending();
+    // The PC's flag register write raised the flag (the c331 manage mutex
+    // held): the black-out word a RAM write left is applied, ordered here.
+    void pc_flag_applies();
+    // The unit told of the acts on the black-out word (nullptr: none); it
+    // hears the word's value now when it is not 0.
+    static void set_blackout_listener(BlackoutWordListener* listener);
+    static BlackoutWordListener* blackout_listener();
 
     // Drops the store so that the next pInstance() loads it afresh (tests).
     static void destroyForTest();

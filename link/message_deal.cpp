@@ -420,10 +420,8 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
         g_osd_update = 1;
     lock.raise((v & 0x02) ? 2 : 1);
-    // The black-out word a RAM write left is applied now, ordered here.
-    const int blackout = store ? store->take_blackout_written() : -1;
-    if (blackout >= 0)
-        fpga_manage::blackout_word_applied(blackout != 0);
+    if (store)
+        store->pc_flag_applies();
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)

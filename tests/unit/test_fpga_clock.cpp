@@ -213,3 +213,58 @@ TEST_F(FpgaClock, TheScheduleRunsFromTheIdleBranchAndLoadsFromItsRecord)
 }
 
 } // namespace
+
+namespace {
+std::time_t fixedNoon() { return 1772712000; }   // 2026-03-05 12:00 UTC
+std::atomic<std::time_t (*)()> noonClock{fixedNoon};
+} // namespace
+
+// The screen's unit decides every act itself, the PC's register 0 among
+// them: each row an act after the one before, and what each FPGA and the
+// word are then to show.
+TEST(ScreenActsRule, EachActDecidesAsTheRuleSays)
+{
+    ScreenActs acts(noonClock);
+    using K = ScreenActs::Kind;
+    const long long noon = ScreenActs::local_seconds(fixedNoon());
+    ScreenActs::Act onTime;
+    onTime.kind = K::OnTime;
+    onTime.wall = noon - 60;   // its minute began before the acts below
+    uint64_t look = 0;
+    const struct {
+        const char* act;
+        std::function<void()> make;
+        bool dark0, dark1, word;
+    } rows[] = {
+        {"item 5 = 1", [&] { acts.word_written(true); }, true, true, true},
+        {"register 0 lit on FPGA 1", [&] { acts.register0_written(1, false); }, true, false, true},
+        {"a RAM write of 1 at its flag", [&] { acts.word_applied(true); }, true, false, true},
+        {"a RAM write of 0 at its flag", [&] { acts.word_applied(false); }, false, false, false},
+        {"register 0 dark on FPGA 0", [&] { acts.register0_written(0, true); }, true, false, false},
+        {"a RAM write of 0 at its flag again", [&] { acts.word_applied(false); }, true, false, false},
+        {"a RAM write of 1 at its flag", [&] { look = acts.recorded(); acts.word_applied(true); }, true, true, true},
+        {"item 5 = 0", [&] { acts.word_written(false); }, false, false, false},
+        {"a RAM write of 0, then an on time of a minute before reached late",
+         [&] {
+             look = acts.recorded();
+             acts.word_applied(false);
+             onTime.dark = false;
+             acts.record(onTime, ScreenActs::kScreen | ScreenActs::kWord, look);
+         },
+         false, false, false},
+        {"item 5 = 1, a RAM write of 1, then an on time of a minute before reached late",
+         [&] {
+             acts.word_written(true);
+             look = acts.recorded();
+             acts.word_applied(true);
+             acts.record(onTime, ScreenActs::kScreen | ScreenActs::kWord, look);
+         },
+         true, true, true},
+    };
+    for (const auto& row : rows) {
+        row.make();
+        EXPECT_EQ(acts.of(0).dark, row.dark0) << row.act << ": FPGA 0";
+        EXPECT_EQ(acts.of(1).dark, row.dark1) << row.act << ": FPGA 1";
+        EXPECT_EQ(acts.word_last().dark, row.word) << row.act << ": the last act on the word";
+    }
+}
