@@ -759,7 +759,7 @@ bool fpga_manage::show_after_bring_up(unsigned char i)
     // that the screen is never lit against its last act nor shown at
     // brightness 0. An FPGA brought up again while the screen is dark for
     // an LED request stays dark with it: the reset that ends the request
-    // lights both.
+    // shows the screen's last act on both.
     const ScreenActs::Act act = screen_acts.of(i);
     const bool dark = act.dark || led_request_dark.load() != 0;
     write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);
