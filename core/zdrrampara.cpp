@@ -10,7 +10,6 @@
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "platform/platform.h"
-#include "sendcard/fpga_manage.h"
 #include "videochip/c331_manage.h"
 
 #include <QFileInfo>
@@ -79,6 +78,13 @@ ParaWriteLock::ParaWriteLock(ZdrRamPara& store) : target(&store)
     brightness_before = le16(store.m_block, para::kBrightness);
 }
 
+ParaWriteLock::ParaWriteLock(System) : system_write(true) {}
+
+void SystemWriteLock::write_word(int offset, uint16_t value)
+{
+    setLe16(lock_.block(), offset, value);
+}
+
 ParaWriteLock::~ParaWriteLock()
 {
     // Still inside the hold (the members are released after this body):
@@ -92,14 +98,44 @@ ParaWriteLock::~ParaWriteLock()
     if (s != static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config))
         return;
     const uint16_t now = le16(s->m_block, para::kBlackout);
-    if (blackout_noted || now != blackout_before)
+    if (blackout_noted || now != blackout_before) {
         screen_act.dark = now != 0 ? 1 : 0;
+        s->blackout_written_ = -1;   // the word holds this act now
+    }
+}
+
+namespace {
+std::atomic<BlackoutWordListener*> blackoutListener{nullptr};
 }
 
 ParaWriteLock::ScreenActNote::~ScreenActNote()
 {
-    if (dark >= 0)
-        fpga_manage::blackout_word_act(dark != 0);
+    if (dark < 0)
+        return;
+    if (BlackoutWordListener* l = blackoutListener.load())
+        l->word_written(dark != 0);
+}
+
+void ZdrRamPara::set_blackout_listener(BlackoutWordListener* listener)
+{
+    blackoutListener.store(listener);
+    ZdrRamPara* s = p_zdrrampara_config;
+    if (listener && s && s->block_word(para::kBlackout) != 0)
+        listener->word_written(true);
+}
+
+BlackoutWordListener* ZdrRamPara::blackout_listener()
+{
+    return blackoutListener.load();
+}
+
+void ZdrRamPara::pc_flag_applies()
+{
+    const int blackout = take_blackout_written();
+    if (blackout < 0)
+        return;
+    if (BlackoutWordListener* l = blackoutListener.load())
+        l->word_applied(blackout != 0);
 }
 
 unsigned char* ParaWriteLock::block()
@@ -110,11 +146,23 @@ unsigned char* ParaWriteLock::block()
 void ParaWriteLock::write(int offset, const unsigned char* data, int len)
 {
     std::memcpy(block() + offset, data, static_cast<size_t>(len));
-    // The black-out word written itself is an act, whatever it held; a
-    // wider write that only passes over it (the PC's software storing an
-    // area as it read it) acts when it changes it.
-    if (offset == para::kBlackout && len >= 2)
-        blackout_noted = true;
+}
+
+void ParaWriteLock::write_pc_ram(int offset, const unsigned char* data, int len)
+{
+    write(offset, data, len);
+    if (offset < para::kBlackout + 2 && offset + len > para::kBlackout) {
+        // Applied by the flag, as every other word of the block.
+        const uint16_t word = le16(block(), para::kBlackout);
+        store().blackout_written_ = word;
+        blackout_before = word;
+    }
+}
+
+void ParaWriteLock::blackout_command(uint16_t value)
+{
+    setLe16(block(), para::kBlackout, value);
+    blackout_noted = true;
 }
 
 void ParaWriteLock::set_brightness(uint16_t percent)
@@ -573,11 +621,25 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
     if (len == 0)
         return 0;
     ParaWriteLock bytes(*this);
-    bytes.write(static_cast<int>(offset), data, len);
+    bytes.write_pc_ram(static_cast<int>(offset), data, len);
     // The percent is taken when the PC's flag applies the write.
     if (offset <= static_cast<unsigned>(para::kBrightness) && offset + len >= para::kBrightness + 2u)
         bytes.brightness_at_flag();
     return 0;
+}
+
+int ZdrRamPara::take_blackout_written()
+{
+    ParaBytesLock bytes;
+    const int written = blackout_written_;
+    blackout_written_ = -1;
+    return written;
+}
+
+bool ZdrRamPara::blackout_written_pending()
+{
+    ParaBytesLock bytes;
+    return blackout_written_ >= 0;
 }
 
 int ZdrRamPara::ZdrModeUserRamParaDeal(unsigned char* data, unsigned short len, unsigned int address)

@@ -53,9 +53,26 @@ private:
 
 class ZdrRamPara;
 
+// The unit that decides what the screen shows hears here of the acts on
+// the black-out word (block word 2116) the store sees; the FPGA manager
+// registers it (ZdrRamPara::set_blackout_listener). Until then no one is
+// told (a start-up's word is taken as the manager registers).
+class BlackoutWordListener {
+public:
+    // A user's write set the word (dark: not 0): an act whatever it held.
+    virtual void word_written(bool dark) = 0;
+    // The PC's RAM write of the word, applied by the PC's flag: an act when
+    // it sets another value than the last act on the word.
+    virtual void word_applied(bool dark) = 0;
+
+protected:
+    ~BlackoutWordListener() = default;
+};
+
 // The one way to write the block, the user-mode slots and the register
-// image (the GUI thread records the shadow copy through record_persisted,
-// a reset under this lock): the c331 manage mutex (taken here unless this
+// image as a user's act (the system's own write-back of a word is
+// SystemWriteLock, below; the GUI thread records the shadow copy through
+// record_persisted, a reset under this lock): the c331 manage mutex (taken here unless this
 // thread holds it already, as the chip thread's change pass and a writer
 // that checks and stores under one hold do), then the short lock; both
 // are given back when it ends. The store's bytes are writable only
@@ -84,12 +101,12 @@ public:
     // A hold that writes the black-out word (block word 2116) is an act on
     // the screen, recorded as the hold ends (after the short lock, before
     // the c331 manage mutex is given back): whenever it changes the word,
-    // and, done even when the word stays as it was, when write() starts at
-    // the word (the PC's item 5, a RAM write of the word) or load_mode()
-    // brings it. Likewise a hold that ends with another brightness percent
-    // (word 2176) than it found is a user's brightness act (the page, the
-    // PC, a user-mode load, a reset), recorded by the store as the hold
-    // ends. The system's own write-back of either word is no act.
+    // and, done even when the word stays as it was, when blackout_command()
+    // writes it (the PC's item 5) or load_mode() brings it. Likewise a hold
+    // that ends with another brightness percent (word 2176) than it found
+    // is a user's brightness act (the page, the PC, a user-mode load, a
+    // reset), recorded by the store as the hold ends. The system's own
+    // write-back of either word (SystemWriteLock) is no act.
     void write(int offset, const unsigned char* data, int len);
     // The user's brightness percent (the PC's item 1, the picture page):
     // an act whatever the word held (a level only shown may have written
@@ -99,11 +116,19 @@ public:
     // write; the PC's flag that applies it takes it (ZdrRamPara::
     // take_ram_brightness).
     void brightness_at_flag();
+    // The PC's RAM write: stored now; the black-out word it covers is
+    // noted for the PC's flag, which applies it (ZdrRamPara::
+    // take_blackout_written): no act on the screen at the write.
+    void write_pc_ram(int offset, const unsigned char* data, int len);
+    // The PC's black-out command (item 5): an act whatever the word held.
+    void blackout_command(uint16_t value);
     // The block's user-mode area from slot s (saved), and the current mode.
     void load_mode(int s);
-    void not_an_act() { system_write = true; }
 
 private:
+    friend class SystemWriteLock;
+    struct System {};
+    explicit ParaWriteLock(System);
     ZdrRamPara& store();
     ZdrRamPara* store_or_null();
 
@@ -129,6 +154,22 @@ private:
     int brightness_before = -1;   // the percent as the hold found it (-1: no store)
     bool brightness_noted = false;
     bool brightness_deferred = false;
+};
+
+// The system's own write-back of a block word (the brightness percent the
+// screen shows, the black-out word an on time takes back): no act on the
+// screen nor on the brightness, whatever the word. It writes one word at a
+// time and gives no pointer into the block, so that no other word is
+// written as the system's; every other writer is ParaWriteLock, a user's
+// act. The same holds as ParaWriteLock's (the c331 manage mutex, then the
+// short lock).
+class SystemWriteLock {
+public:
+    SystemWriteLock() : lock_(ParaWriteLock::System{}) {}
+    void write_word(int offset, uint16_t value);
+
+private:
+    ParaWriteLock lock_;
 };
 
 class ZdrRamPara : public QObject {
@@ -308,6 +349,21 @@ public:
     // RAM write is compared with while no act came in this run.
     void brightness_start_percent(uint16_t percent);
 
+    // The black-out word as the PC's last RAM write over it left it, not
+    // yet applied by the PC's flag (-1: none), taken once: the flag's
+    // register write takes it in the hold that raises the flag. An act on
+    // the word meanwhile (a user's write of it) drops it; the on time's
+    // take-back leaves a word with a write waiting for its flag alone.
+    int take_blackout_written();
+    bool blackout_written_pending();
+    // The PC's flag register write raised the flag (the c331 manage mutex
+    // held): the black-out word a RAM write left is applied, ordered here.
+    void pc_flag_applies();
+    // The unit told of the acts on the black-out word (nullptr: none); it
+    // hears the word's value now when it is not 0.
+    static void set_blackout_listener(BlackoutWordListener* listener);
+    static BlackoutWordListener* blackout_listener();
+
     // Drops the store so that the next pInstance() loads it afresh (tests).
     static void destroyForTest();
 
@@ -323,6 +379,9 @@ private:
     int find_crop_record(int input, int cropNumber) const;
     // The language word the pages were last given (see ZdrLanguageChanged).
     uint16_t language_shown_ = 0;
+
+    // Under ParaBytesLock: see take_blackout_written.
+    int blackout_written_ = -1;
 
     // Under ParaBytesLock: the last act, the last one stored.
     BrightnessAct bri_act_;

@@ -107,14 +107,9 @@ unsigned char sendcard_write_register(int fpga, unsigned reg, unsigned char mask
     const unsigned char i = fpga == 0 ? 0 : 1;
     if (!m->write_to_register(reg, mask, value, i))
         return link_frame::kFailed;
-    // The black-out bit written is an act on the screen of that FPGA: it
-    // stays through its resets and bring-ups until a later act.
-    if (reg == fpga_manage::kRegScreen && (mask & fpga_manage::kScreenBlackout)) {
-        fpga_manage::ScreenAct act;
-        act.kind = fpga_manage::ScreenActKind::Register0;
-        act.dark = (value & fpga_manage::kScreenBlackout) != 0;
-        fpga_manage::record_screen_act(act, i == 0 ? fpga_manage::kActFpga0 : fpga_manage::kActFpga1);
-    }
+    // The black-out bit written is an act on the screen of that FPGA.
+    if (reg == fpga_manage::kRegScreen && (mask & fpga_manage::kScreenBlackout))
+        m->screen_acts.register0_written(i, (value & fpga_manage::kScreenBlackout) != 0);
     return link_frame::kOk;
 }
 

@@ -417,22 +417,28 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
     if (!(v & 0x0B))
         return;
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    ParaWriteLock bytes;
+    C331ParaLock lock;
     if ((v & 0x08) && store && le16(store->ram_para, para::kOsdOn) == 1)
         g_osd_update = 1;
     if (store) {
-        // The flag is the PC's act on what it wrote: a user-mode save it
-        // asked for (word 868) is taken now, with the block as it stands,
-        // and with the value 2 each user mode's file as its slot stands (the
-        // refresh after the pass, or the stop, writes the files); the
-        // brightness percent a RAM write set is taken here too, in the order
-        // of the flags.
-        ModeSaves::take_request(bytes);
-        if (v & 0x02)
-            ModeSaves::take_slot_files(bytes);
-        store->take_ram_brightness();
+        {
+            // The flag is the PC's act on what it wrote: a user-mode save it
+            // asked for (word 868) is taken now, with the block as it
+            // stands, and with the value 2 each user mode's file as its slot
+            // stands (the refresh after the pass, or the stop, writes the
+            // files); the brightness percent a RAM write set is taken here
+            // too, in the order of the flags.
+            ParaWriteLock bytes;
+            ModeSaves::take_request(bytes);
+            if (v & 0x02)
+                ModeSaves::take_slot_files(bytes);
+            store->take_ram_brightness();
+        }
+        // The black-out word a RAM write set: told to the screen's record
+        // once the store's short lock is given back.
+        store->pc_flag_applies();
     }
-    bytes.raise((v & 0x02) ? 2 : 1);
+    lock.raise((v & 0x02) ? 2 : 1);
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)
@@ -502,12 +508,7 @@ int message_deal::write_items(const unsigned char* frame, int length)
             setLe16(block, para::kCurrentMode, 0);
             break;
         case kUserMode: bytes.load_mode(value - 1); break;
-        case kBlackOut: {
-            unsigned char word[2];
-            setLe16(word, 0, value);
-            bytes.write(para::kBlackout, word, 2);
-            break;
-        }
+        case kBlackOut: bytes.blackout_command(value); break;
         case kAudio: {
             const int rec = para::layer(index);
             setLe16(block, para::kAudioWindow, index);

@@ -72,7 +72,7 @@ void fpga_manage::Record_Time_Deal()
     if (Utils::getTimeSpace(g_change.time_read_time) < 26)
         return;
     // The acts recorded before this read came before the minute it reads.
-    time_read_seq = screen_acts_recorded();
+    time_read_seq = screen_acts.recorded();
     IT8563WE_Get(&time_real);
     time_known = true;
     g_change.time_read_time = G_timeTicks;
@@ -210,9 +210,11 @@ void fpga_manage::take_back_blackout()
 {
     // The word is the system's own state from here (no change pass acts on
     // it, and it is no act): the PC reads back 0. A write of the word since
-    // the on time is later than it and stays. The check and the write are
-    // in one hold of the block: a write of the word records its act before
-    // it gives the block back.
+    // the on time is later than it and stays: an act on the word, or the
+    // PC's RAM write waiting for its flag (applied at the flag, later than
+    // the on time). The check and the write are in one hold of the block:
+    // a write of the word records its act, or its note, before it gives
+    // the block back.
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
     if (!store) {
         take_back_seq = 0;
@@ -221,7 +223,8 @@ void fpga_manage::take_back_blackout()
     const bool held = C331ParaLock::held();
     if (!held && !C331ParaLock::try_acquire())
         return;   // the next pass tries again
-    const bool written = blackout_word_last_act().seq == take_back_seq && store->block_word(para::kBlackout) != 0 &&
+    const bool written = screen_acts.word_last().seq == take_back_seq && !store->blackout_written_pending() &&
+                         store->block_word(para::kBlackout) != 0 &&
                          c331_manage::write_back_word(para::kBlackout, 0, true);
     if (!held)
         C331ParaLock::release();
@@ -244,21 +247,21 @@ void fpga_manage::dealwith_onoff()
     auto actMinute = [&](long long minute) {
         const unsigned did = onoff_minute(static_cast<unsigned char>(minute % 1440 / 60),
                                           static_cast<unsigned char>(minute % 60));
-        ScreenAct act;
+        ScreenActs::Act act;
         act.wall = minute * 60;
         if (did & kMinuteOn) {
             // The off period ends, and so does a black-out the PC set before
             // (word 2116): the screen lights.
-            act.kind = ScreenActKind::OnTime;
+            act.kind = ScreenActs::Kind::OnTime;
             act.dark = false;
             uint64_t seq = 0;
-            if (record_screen_act(act, kActScreen | kActWord, lookSeq, &seq) & kActWord)
+            if (screen_acts.record(act, ScreenActs::kScreen | ScreenActs::kWord, lookSeq, &seq) & ScreenActs::kWord)
                 take_back_seq = seq;
         }
         if (did & kMinuteOff) {
-            act.kind = ScreenActKind::OffTime;
+            act.kind = ScreenActs::Kind::OffTime;
             act.dark = true;
-            record_screen_act(act, kActScreen, lookSeq);
+            screen_acts.record(act, ScreenActs::kScreen, lookSeq);
         }
         acted |= did != 0;
     };

@@ -55,6 +55,7 @@ fpga_manage::fpga_manage()
     pthread_mutex_init(&fpga_link_mutex, nullptr);
     pthread_mutex_init(&fpga_record_mutex, nullptr);
     rcv_recovery = new rcvRecovery();
+    ZdrRamPara::set_blackout_listener(&screen_acts);
 }
 
 fpga_manage::~fpga_manage()
@@ -62,6 +63,8 @@ fpga_manage::~fpga_manage()
     stop_ = true;
     if (worker_.joinable())
         worker_.join();
+    if (ZdrRamPara::blackout_listener() == &screen_acts)
+        ZdrRamPara::set_blackout_listener(nullptr);
     delete rcv_recovery;
     for (int fd : spi_fd) {
         if (fd >= 0)
@@ -88,7 +91,6 @@ fpga_manage* fpga_manage::pInstance()
 fpga_manage* fpga_manage::createForTest(bool startThread)
 {
     destroyForTest();
-    reset_screen_record();   // a fresh start: no act yet
     fpga_manage* p = new fpga_manage();
     p_fpga_manage = p;
     p->rcv_recovery->check_file_dir("/data/smartmapping");
@@ -744,16 +746,6 @@ int fpga_manage::set_fpga_bri_val()
     return 1;
 }
 
-// Both FPGAs up: the screen shown as its last act says (an FPGA still
-// coming up shows it when its output goes on).
-int fpga_manage::set_output_status()
-{
-    if (get_fpga_status() != 1)
-        return 0;
-    show_screen_record(true);
-    return 1;
-}
-
 bool fpga_manage::fpga_up(unsigned char i)
 {
     i &= 1;
@@ -768,8 +760,8 @@ bool fpga_manage::show_after_bring_up(unsigned char i)
     // that the screen is never lit against its last act nor shown at
     // brightness 0. An FPGA brought up again while the screen is dark for
     // an LED request stays dark with it: the reset that ends the request
-    // lights both.
-    const ScreenAct act = screen_act_of(i);
+    // shows the screen's last act on both.
+    const ScreenActs::Act act = screen_acts.of(i);
     const bool dark = act.dark || led_request_dark.load() != 0;
     write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);
     screen_shown_seq[i] = act.seq;

@@ -17,6 +17,7 @@
 #include "core/published.h"
 #include "sendcard/clock_record_run.h"
 #include "sendcard/fpga_drv.h"
+#include "sendcard/screen_acts.h"
 
 #include "platform/physmem.h"
 
@@ -296,7 +297,6 @@ public:
     int get_fpga_status();
     int set_fpga_lcd();
     int set_fpga_bri_val();
-    int set_output_status();
 
     // --- register and RAM page images -------------------------------------
     unsigned char* MCU_REG_func[2];
@@ -555,44 +555,10 @@ public:
     void Power_ctrl_reset();
 
     // --- the screen's last act -------------------------------------------
-    // Every way the screen is lit or darkened on purpose is an act, kept in
-    // one record when it happens: the PC's black-out word 2116 (item 5, a
-    // RAM write, a user-mode load: any write of the word into the block),
-    // the PC's write of register 0's black-out bit (on the FPGA written),
-    // an on or off time at its minute, and start-up (lit). What each FPGA
-    // shows, at once and after every reset, bring-up or restart, is what
-    // the record says; record_screen_act is where the rule decides.
-    enum class ScreenActKind : unsigned char { Start, BlackoutWord, Register0, OnTime, OffTime };
-    struct ScreenAct {
-        ScreenActKind kind = ScreenActKind::Start;
-        bool dark = false;
-        uint64_t seq = 0;     // order of the acts as they were recorded
-        long long wall = 0;   // local seconds since 1970 when it happened
-    };
-    // What an act applies to: each FPGA's screen, and word 2116 (the on
-    // time takes the PC's black-out back).
-    static constexpr unsigned kActFpga0 = 1, kActFpga1 = 2, kActScreen = 3, kActWord = 4;
-    // An act happening now is recorded as the latest. An act of the
-    // schedule is recorded when the FPGA thread reaches its minute, which
-    // may be later: it happened at its minute (act.wall), so it replaces
-    // only what was recorded before the schedule's look at an earlier
-    // minute (seq up to lookSeq) or whose time is before its minute.
-    // Returns the kAct bits it replaced. Any thread.
-    static constexpr uint64_t kActNow = UINT64_MAX;
-    // The act's seq is stored at *seq when it replaced something.
-    static unsigned record_screen_act(ScreenAct act, unsigned targets, uint64_t lookSeq = kActNow,
-                                      uint64_t* seq = nullptr);
-    // The PC's black-out word written (dark when it is not 0).
-    static void blackout_word_act(bool dark);
-    static ScreenAct screen_act_of(unsigned char fpga);
-    static ScreenAct blackout_word_last_act();
-    // The count of acts recorded so far (the latest act's seq).
-    static uint64_t screen_acts_recorded();
-    // Back to start-up: the screen lit, no act yet.
-    static void reset_screen_record();
-    // The wall clock as local seconds since 1970 (the scale of
-    // ScreenAct::wall).
-    static long long local_seconds(std::time_t t);
+    // The record of the acts that decide what the screen shows (its rule:
+    // sendcard/screen_acts.h); the store tells it of the acts on the
+    // black-out word (registered as the manager is made).
+    ScreenActs screen_acts{clock_now};
     // FPGA thread: register 0's black-out bit on every FPGA that is up as
     // the record says, where it has changed since it was last shown (force:
     // on both whatever was shown).

@@ -240,11 +240,7 @@ bool c331_manage::write_back_word(int offset, uint16_t value, bool over_change)
     c331_manage* m = p_c331_manage;
     if (m && !over_change && le16(store->ram_para, offset) != le16(m->applied_para, offset))
         return false;
-    {
-        ParaWriteLock bytes;
-        bytes.not_an_act();   // the system's own state, written back
-        setLe16(bytes.block(), offset, value);
-    }
+    SystemWriteLock().write_word(offset, value);   // the system's own state, written back
     if (m)
         setLe16(m->applied_para, offset, value);
     return true;

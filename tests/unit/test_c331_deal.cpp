@@ -186,7 +186,7 @@ TEST_F(C331Deal, BlackoutPanelResultAudioAndDebugRequests)
     }
     m->c331_init_state = 6;
     deal();
-    EXPECT_TRUE(fpga_manage::blackout_word_last_act().dark) << "the black-out written is an act";
+    EXPECT_TRUE(fpga()->screen_acts.word_last().dark) << "the black-out written is an act";
     EXPECT_EQ(fpga()->lcd_change_flag, 1);
     EXPECT_EQ(source()->volume_update_request, 1);
     EXPECT_EQ(m->c331_init_state, 6) << "bit 3 served, not bit 6";

@@ -13,6 +13,7 @@
 #include "videochip/c331_manage.h"
 
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -142,23 +143,50 @@ TEST_F(FpgaClock, OnOffTimesActOncePerDay)
     mgr().dealwith_onoff();
     EXPECT_TRUE(blackedOut());
     // Again with the block busy in another thread at the on time: the
-    // screen lights, the word is taken back on the next pass.
-    setLe16(ParaWriteLock().block(), para::kBlackout, 1);
-    at(7, 7, 30);
-    C331ParaLock::acquire();
-    std::thread([this] { mgr().dealwith_onoff(); }).join();
-    C331ParaLock::release();
-    EXPECT_EQ((model(0).storedReg(0) | model(1).storedReg(0)) & 0x04, 0);
-    EXPECT_EQ(blackoutWord(), 1u);
-    mgr().schedule_deal();
-    EXPECT_EQ(blackoutWord(), 0u);
+    // screen lights, the word is taken back on the next pass, unless the PC
+    // wrote the word while the take-back waited: item 5 is a later act
+    // (dark, word 1); a RAM write waits for its flag (lit, word 1).
+    const struct {
+        const char* meanwhile;
+        std::function<void()> write;
+        bool dark;
+        unsigned word;
+    } takeBacks[] = {
+        {"nothing", nullptr, false, 0},
+        {"item 5 = 1", [] { ParaWriteLock().blackout_command(1); }, true, 1},
+        {"a RAM write of 2116 = 1",
+         [] {
+             unsigned char one[2] = {1, 0};
+             ZdrRamPara::p_zdrrampara_config->ZdrRamParaDeal(one, 2, para::kBlackout);
+         },
+         false, 1},
+    };
+    unsigned char day = 7;
+    for (const auto& row : takeBacks) {
+        SCOPED_TRACE(row.meanwhile);
+        ParaWriteLock().blackout_command(1);
+        at(day, 7, 30);
+        C331ParaLock::acquire();
+        std::thread([this] { mgr().dealwith_onoff(); }).join();
+        EXPECT_EQ((model(0).storedReg(0) | model(1).storedReg(0)) & 0x04, 0);
+        if (row.write)
+            row.write();
+        C331ParaLock::release();
+        EXPECT_EQ(blackoutWord(), 1u);
+        mgr().schedule_deal();
+        mgr().show_screen_record();
+        EXPECT_EQ(blackoutWord(), row.word);
+        EXPECT_EQ(blackedOut(), row.dark);
+        at(++day, 0, 0);
+        mgr().dealwith_onoff();
+    }
 
     // Equal on and off times: on, then off in the same pass.
     postSchedule(7, {0x12, 0x00, 0x12, 0x00});
     mgr().OnOff_time();
     EXPECT_EQ(mgr().onoff_count, 4) << "a count above 4 counts as 4";
     mgr().SCREEN_fpgactrl_status(1);
-    at(7, 12, 0);
+    at(day, 12, 0);
     mgr().dealwith_onoff();
     EXPECT_TRUE(blackedOut());
     EXPECT_EQ(mgr().on_pending[0], 0);
@@ -185,3 +213,58 @@ TEST_F(FpgaClock, TheScheduleRunsFromTheIdleBranchAndLoadsFromItsRecord)
 }
 
 } // namespace
+
+namespace {
+std::time_t fixedNoon() { return 1772712000; }   // 2026-03-05 12:00 UTC
+std::atomic<std::time_t (*)()> noonClock{fixedNoon};
+} // namespace
+
+// The screen's unit decides every act itself, the PC's register 0 among
+// them: each row an act after the one before, and what each FPGA and the
+// word are then to show.
+TEST(ScreenActsRule, EachActDecidesAsTheRuleSays)
+{
+    ScreenActs acts(noonClock);
+    using K = ScreenActs::Kind;
+    const long long noon = ScreenActs::local_seconds(fixedNoon());
+    ScreenActs::Act onTime;
+    onTime.kind = K::OnTime;
+    onTime.wall = noon - 60;   // its minute began before the acts below
+    uint64_t look = 0;
+    const struct {
+        const char* act;
+        std::function<void()> make;
+        bool dark0, dark1, word;
+    } rows[] = {
+        {"item 5 = 1", [&] { acts.word_written(true); }, true, true, true},
+        {"register 0 lit on FPGA 1", [&] { acts.register0_written(1, false); }, true, false, true},
+        {"a RAM write of 1 at its flag", [&] { acts.word_applied(true); }, true, false, true},
+        {"a RAM write of 0 at its flag", [&] { acts.word_applied(false); }, false, false, false},
+        {"register 0 dark on FPGA 0", [&] { acts.register0_written(0, true); }, true, false, false},
+        {"a RAM write of 0 at its flag again", [&] { acts.word_applied(false); }, true, false, false},
+        {"a RAM write of 1 at its flag", [&] { look = acts.recorded(); acts.word_applied(true); }, true, true, true},
+        {"item 5 = 0", [&] { acts.word_written(false); }, false, false, false},
+        {"a RAM write of 0, then an on time of a minute before reached late",
+         [&] {
+             look = acts.recorded();
+             acts.word_applied(false);
+             onTime.dark = false;
+             acts.record(onTime, ScreenActs::kScreen | ScreenActs::kWord, look);
+         },
+         false, false, false},
+        {"item 5 = 1, a RAM write of 1, then an on time of a minute before reached late",
+         [&] {
+             acts.word_written(true);
+             look = acts.recorded();
+             acts.word_applied(true);
+             acts.record(onTime, ScreenActs::kScreen | ScreenActs::kWord, look);
+         },
+         true, true, true},
+    };
+    for (const auto& row : rows) {
+        row.make();
+        EXPECT_EQ(acts.of(0).dark, row.dark0) << row.act << ": FPGA 0";
+        EXPECT_EQ(acts.of(1).dark, row.dark1) << row.act << ": FPGA 1";
+        EXPECT_EQ(acts.word_last().dark, row.word) << row.act << ": the last act on the word";
+    }
+}

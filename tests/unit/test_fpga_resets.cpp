@@ -855,13 +855,16 @@ TEST_F(FpgaResets, AResetKeepsWhatThePcAndTheScheduleLastSet)
 // with the FPGA thread free or busy (no pass) when the later act arrives,
 // from the black-out word at 0 and at 1: the later act decides what both
 // FPGAs show, what the PC reads back (register 0, the screen state, word
-// 2116), and so it stays through a reset of FPGA 1 and of both.
+// 2116), and so it stays through a reset of FPGA 1 and of both. A RAM
+// write of the word is applied by the PC's flag, and is an act there when
+// it sets another value than the last act on the word.
 struct ScreenWay {
     const char* name;
     bool dark;
     int word;   // the black-out word it leaves: 0 / 1, -1 as it was
     int scheduleMinute;   // the minute of the day it acts at; -1: the PC's act
     std::function<void(FpgaResets&)> pc;
+    enum Kind { kAct, kRamFlag, kRamNoFlag } kind = kAct;
 };
 
 TEST_F(FpgaResets, TheScreenShowsItsLatestActWhicheverWayItCame)
@@ -892,12 +895,10 @@ TEST_F(FpgaResets, TheScreenShowsItsLatestActWhicheverWayItCame)
                                           pcclient::regWritePayload({{0, 0x04, static_cast<unsigned char>(dark ? 4 : 0)}}),
                                           fpga));
     };
-    auto ramWrite = [&](uint16_t v) {
-        answered("RAM write", pcCall(pcclient::kProcessor, 0x60,
-                                     pcclient::ramWritePayload(kBlackoutWord, {static_cast<unsigned char>(v & 0xFF),
-                                                                               static_cast<unsigned char>(v >> 8)}),
-                                     0));
-        answered("flag", pcCall(pcclient::kProcessor, 0xA0, pcclient::regWritePayload({{11, 0xFF, 1}}), 0));
+    auto ramWrite = [&](const pcclient::Bytes& bytes, bool flag) {
+        answered("RAM write", pcCall(pcclient::kProcessor, 0x60, pcclient::ramWritePayload(kBlackoutWord, bytes), 0));
+        if (flag)
+            answered("flag", pcCall(pcclient::kProcessor, 0xA0, pcclient::regWritePayload({{11, 0xFF, 1}}), 0));
     };
     // User mode 1 saved as the screen stands now, with its black-out word.
     auto userMode = [&](uint16_t v) {
@@ -915,8 +916,12 @@ TEST_F(FpgaResets, TheScreenShowsItsLatestActWhicheverWayItCame)
         {"the off time", true, -1, 22 * 60, nullptr},
         {"item 5 = 1", true, 1, -1, [&](R&) { item5(1); }},
         {"item 5 = 0", false, 0, -1, [&](R&) { item5(0); }},
-        {"a RAM write of word 2116 = 1", true, 1, -1, [&](R&) { ramWrite(1); }},
-        {"a RAM write of word 2116 = 0", false, 0, -1, [&](R&) { ramWrite(0); }},
+        {"a RAM write of word 2116 = 1", true, 1, -1, [&](R&) { ramWrite({1, 0}, true); }, ScreenWay::kRamFlag},
+        {"a RAM write of word 2116 = 0", false, 0, -1, [&](R&) { ramWrite({0, 0}, true); }, ScreenWay::kRamFlag},
+        {"a RAM write of 2116..2119 = 00 00 01 00", false, 0, -1, [&](R&) { ramWrite({0, 0, 1, 0}, true); },
+         ScreenWay::kRamFlag},
+        {"a RAM write of word 2116 = 1 without its flag", true, 1, -1, [&](R&) { ramWrite({1, 0}, false); },
+         ScreenWay::kRamNoFlag},
         {"register 0 dark on both", true, -1, -1, [&](R&) { register0(true); }},
         {"register 0 lit on both", false, -1, -1, [&](R&) { register0(false); }},
         {"a user mode with the black-out", true, 1, -1, [&](R&) { userMode(1); }},
@@ -982,20 +987,47 @@ TEST_F(FpgaResets, TheScreenShowsItsLatestActWhicheverWayItCame)
                         second.pc(*this);
                     }
                     idle(30);
+                    // What the screen shows, the last act on the word, the
+                    // word, and a RAM write waiting for its flag.
+                    bool dark = false, wordAct = baseline != 0, waiting = false;
                     int word = baseline;
                     for (const ScreenWay* w : {&first, &second}) {
-                        if (w == &second && onTimePassed)
-                            word = 0;
-                        word = w->word >= 0 ? w->word : word;
+                        if (w == &second && onTimePassed) {
+                            wordAct = false;   // the on time between them
+                            word = waiting ? word : 0;
+                        }
+                        switch (w->kind) {
+                        case ScreenWay::kAct:
+                            dark = w->dark;
+                            if (w->scheduleMinute >= 0 && !w->dark) {   // the on time takes the word back
+                                wordAct = false;
+                                word = waiting ? word : 0;
+                            } else if (w->word >= 0) {
+                                wordAct = w->dark;
+                                word = w->word;
+                                waiting = false;
+                            }
+                            break;
+                        case ScreenWay::kRamFlag:
+                            word = w->word;
+                            waiting = false;
+                            if (w->dark != wordAct)
+                                dark = wordAct = w->dark;
+                            break;
+                        case ScreenWay::kRamNoFlag:
+                            word = w->word;
+                            waiting = true;
+                            break;
+                        }
                     }
-                    check(second.dark, static_cast<uint16_t>(word), "after the acts");
+                    check(dark, static_cast<uint16_t>(word), "after the acts");
 
                     uint64_t before[2] = {model(0).counters().resets, model(1).counters().resets};
                     mgr().reset_fpga_rst(1);
                     if (run([&] { return upAgain(before, false, true); }, 6000) < 0)
                         fault("FPGA 1 did not come back");
                     idle(30);
-                    check(second.dark, static_cast<uint16_t>(word), "after a reset of FPGA 1");
+                    check(dark, static_cast<uint16_t>(word), "after a reset of FPGA 1");
 
                     before[0] = model(0).counters().resets;
                     before[1] = model(1).counters().resets;
@@ -1005,12 +1037,12 @@ TEST_F(FpgaResets, TheScreenShowsItsLatestActWhicheverWayItCame)
                     if (run([&] { return upAgain(before, true, true); }, 6000) < 0)
                         fault("the FPGAs did not come back from an LED size change");
                     idle(30);
-                    check(second.dark, static_cast<uint16_t>(word), "after an LED size change");
+                    check(dark, static_cast<uint16_t>(word), "after an LED size change");
                 }
             }
         }
     }
-    EXPECT_EQ(rows, 400);
+    EXPECT_EQ(rows, 576);
 
     // The PC storing a wider area as it read it, passing over the word
     // without changing it, does not light a screen the off time darkened.

@@ -11,7 +11,10 @@
 #include <QMutexLocker>
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <thread>
+#include <vector>
 #include <type_traits>
 #include <utility>
 
@@ -380,4 +383,59 @@ TEST(ParaStoreLocks, ALockTakenWhileTheShortLockIsHeldEndsTheProgramInTheLockChe
     EXPECT_FALSE(C331ParaLock::held());
     EXPECT_FALSE(ParaBytesLock::held());
     QMutexLocker spi(&Utils::_spi_mutex);   // after the write: nothing to catch
+}
+
+namespace {
+
+// Whether a lock offers a call that makes its write the system's, and
+// whether a system write offers a pointer into the block.
+template <class T, class = void> struct HasNotAnAct : std::false_type {};
+template <class T>
+struct HasNotAnAct<T, std::void_t<decltype(std::declval<T&>().not_an_act())>> : std::true_type {};
+template <class T, class = void> struct HasBlock : std::false_type {};
+template <class T> struct HasBlock<T, std::void_t<decltype(std::declval<T&>().block())>> : std::true_type {};
+
+// Hears the acts on the black-out word as the screen's unit would.
+struct HeardActs : BlackoutWordListener {
+    std::vector<std::string> heard;
+    void word_written(bool dark) override { heard.push_back(dark ? "written dark" : "written lit"); }
+    void word_applied(bool dark) override { heard.push_back(dark ? "applied dark" : "applied lit"); }
+};
+
+} // namespace
+
+// A user's write and the system's are two kinds, chosen by the type: no
+// call left out makes one the other. The store tells the unit its
+// listener is, without knowing the screen: a user's write of word 2116
+// through the block's pointer is an act whatever the caller does, the
+// system's write is none, a RAM write is told when the PC's flag applies
+// it.
+TEST_F(ParaStore, ASystemWriteAndAUsersWriteAreKindsTheStoreTellsTheScreensUnit)
+{
+    EXPECT_FALSE(HasNotAnAct<ParaWriteLock>::value) << "a user's write can be made the system's by a call";
+    EXPECT_FALSE(HasBlock<SystemWriteLock>::value) << "a system write hands out the block";
+    writeParaFile(defaultFile());
+    ZdrRamPara* p = load();
+    HeardActs acts;
+    ZdrRamPara::set_blackout_listener(&acts);
+    const uint64_t percentAct = p->brightness_act().seq;
+    const struct {
+        const char* name;
+        std::function<void()> write;
+        std::vector<std::string> heard;
+    } rows[] = {
+        {"a user's write through the block", [] { setLe16(ParaWriteLock().block(), 2116, 1); }, {"written dark"}},
+        {"the system's write", [] { SystemWriteLock().write_word(2116, 0); }, {}},
+        {"the system's write of the percent", [] { SystemWriteLock().write_word(2176, 39); }, {}},
+        {"a RAM write", [&] { unsigned char one[2] = {1, 0}; p->ZdrRamParaDeal(one, 2, 2116); }, {}},
+        {"the PC's flag", [&] { C331ParaLock hold; p->pc_flag_applies(); }, {"applied dark"}},
+        {"the PC's flag again", [&] { C331ParaLock hold; p->pc_flag_applies(); }, {}},
+    };
+    for (const auto& row : rows) {
+        acts.heard.clear();
+        row.write();
+        EXPECT_EQ(acts.heard, row.heard) << row.name;
+    }
+    EXPECT_EQ(p->brightness_act().seq, percentAct) << "the system's percent is no brightness act";
+    ZdrRamPara::set_blackout_listener(nullptr);
 }
