@@ -136,7 +136,7 @@ void ConfigEngine::createDefaultParaFile()
     }
     if (traceOn())
         std::printf("\n ConfigEngine::pInstance error fopen 01! (%s: none yet, as at a first start; the default "
-                    "parameters are written to it)",
+                    "parameters are written to it)\n",
                     path.c_str());
     if (!writeFileAtomically(path, default_para_ramlist, defaultParaImage().size())) {
         writeLogMsg(ERROR, "the default parameter file could not be created");

@@ -288,7 +288,7 @@ TEST_F(ConfigEngineTest, CreatesTheParameterFileOnlyWhenMissing)
     const std::string trace = testing::internal::GetCapturedStdout();
     g_debugSwitch = 0;
     EXPECT_NE(trace.find("\n ConfigEngine::pInstance error fopen 01! (" + para +
-                         ": none yet, as at a first start; the default parameters are written to it)"),
+                         ": none yet, as at a first start; the default parameters are written to it)\n"),
               std::string::npos)
         << trace;
     const std::string created = readFile(para);
