@@ -1,5 +1,6 @@
 #include "link/message_deal.h"
 
+#include "core/brightness_acts.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -430,7 +431,7 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
         ModeSaves::take_request(bytes);
         if (v & 0x02)
             ModeSaves::take_slot_files(bytes);
-        store->take_ram_brightness();
+        BrightnessActs::pInstance()->take_ram_percent();
     }
     bytes.raise((v & 0x02) ? 2 : 1);
 }
