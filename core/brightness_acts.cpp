@@ -30,7 +30,10 @@ void BrightnessActs::reset_for_test()
 {
     BrightnessActs* acts = pInstance();
     ParaBytesLock bytes;
-    *acts = BrightnessActs();
+    acts->act_ = Act();
+    acts->stored_seq_ = 0;
+    acts->ram_percent_ = -1;
+    acts->mark_percent_ = -1;
 }
 
 uint64_t BrightnessActs::number()
@@ -72,8 +75,7 @@ void BrightnessActs::store_loaded(uint16_t file_percent)
         stored_seq_ = 0;
         ram_percent_ = -1;
     }
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    read_mark();
+    read_mark();   // before the store is published: no writer yet
 }
 
 void BrightnessActs::start_percent(uint16_t percent)

@@ -45,7 +45,7 @@ public:
     void percent_written_by_ram(uint16_t percent);
     void take_ram_percent();
     // The store was loaded with this percent (no act yet); the mark the
-    // last run left is read.
+    // last run left is read. Before the store is published.
     void store_loaded(uint16_t file_percent);
     // The percent the start showed from the stored record, the one a later
     // RAM write is compared with while no act came in this run.
@@ -125,7 +125,9 @@ public:
     // record (FPGA 0 brought up again) is the start's again.
     void start_store_refused() { start_due_ = true; }
 
-    // Tests: forgets every act and the mark as read.
+    // Tests: the store is dropped, and its side with it (the percent acts,
+    // the mark as read); the card's side is new with each manager
+    // (card_started).
     static void reset_for_test();
 
 private:
@@ -140,7 +142,8 @@ private:
     Act act_;
     uint64_t stored_seq_ = 0;
     int ram_percent_ = -1;
-    // Under Utils::_file_deal_mutex: the mark's percent (-1: none).
+    // Under Utils::_file_deal_mutex (or before the store is published):
+    // the mark's percent (-1: none).
     int mark_percent_ = -1;
     // Under the FPGA manager's record mutex (or its thread alone): the act
     // that set the level in force, the act whose record the flash holds,

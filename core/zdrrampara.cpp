@@ -207,6 +207,7 @@ void ZdrRamPara::destroyForTest()
     p_zdrrampara_config = nullptr;
     std::memset(g_cut_source_state, 0, sizeof(g_cut_source_state));
     ModeSaves::reset_for_test();
+    BrightnessActs::reset_for_test();
 }
 
 ZdrRamPara* ZdrRamPara::pInstance()
