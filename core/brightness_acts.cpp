@@ -100,17 +100,20 @@ uint64_t BrightnessActs::command_page_act()
 
 uint64_t BrightnessActs::register_level_act()
 {
-    return number();
+    level_act_ = number();
+    return level_act_;
 }
 
 uint64_t BrightnessActs::table_slot_act()
 {
-    return number();
+    level_act_ = number();
+    return level_act_;
 }
 
 uint64_t BrightnessActs::sensor_act()
 {
-    return number();
+    level_act_ = number();
+    return level_act_;
 }
 
 uint64_t BrightnessActs::record_read_act()

@@ -53,7 +53,9 @@ public:
     Act last_percent_act();
 
     // --- the sending card's acts: each numbered as it is told ------------
-    // Under the FPGA manager's record mutex.
+    // Under the FPGA manager's record mutex. The command page's number is
+    // what it shows and stores by; the others set the level in force (a
+    // level shown, never stored) as they are told.
     uint64_t command_page_act();
     uint64_t register_level_act();
     uint64_t table_slot_act();

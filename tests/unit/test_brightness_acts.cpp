@@ -61,9 +61,9 @@ TEST_F(BrightnessActsTest, EachActIsNumberedWhenToldAndTheLastOneDecides)
                 break;
             }
             case 'f': acts().take_ram_percent(); break;
-            case 'R': acts().level_set(acts().register_level_act()); break;
-            case 'T': acts().level_set(acts().table_slot_act()); break;
-            case 'S': acts().level_set(acts().sensor_act()); break;
+            case 'R': acts().register_level_act(); break;
+            case 'T': acts().table_slot_act(); break;
+            case 'S': acts().sensor_act(); break;
             case 'C': {
                 const uint64_t act = acts().command_page_act();
                 acts().level_set(act);
