@@ -343,6 +343,7 @@ bool ZdrRamPara::persist_block(unsigned settleMs, const unsigned char* image)
     }
     if (traceOn())
         std::printf("\n ram_para diffrent !");
+    // A brightness percent not yet stored is named by the store mark first.
     BrightnessActs::pInstance()->mark_before_file();
     const bool written = write_para_file(block);
     Utils::system_mutex("sync");

@@ -287,6 +287,4 @@ private:
     int find_crop_record(int input, int cropNumber) const;
     // The language word the pages were last given (see ZdrLanguageChanged).
     uint16_t language_shown_ = 0;
-
-
 };
