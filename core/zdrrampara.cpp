@@ -1,6 +1,7 @@
 #include "core/zdrrampara.h"
 
 #include "core/atomic_file.h"
+#include "core/brightness_acts.h"
 #include "core/default_para.h"
 #include "core/global.h"
 #include "core/gui_handoff.h"
@@ -93,7 +94,7 @@ ParaWriteLock::~ParaWriteLock()
     if (system_write || !s || blackout_before < 0)
         return;
     if (!brightness_deferred && (brightness_noted || le16(s->m_block, para::kBrightness) != brightness_before))
-        s->note_brightness_act(le16(s->m_block, para::kBrightness));
+        BrightnessActs::pInstance()->percent_set(le16(s->m_block, para::kBrightness));
     // Only the program's store is the screen's.
     if (s != static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config))
         return;
@@ -173,7 +174,7 @@ void ParaWriteLock::set_brightness(uint16_t percent)
 
 void ParaWriteLock::brightness_at_flag()
 {
-    store().bri_ram_percent_ = le16(block(), para::kBrightness);
+    BrightnessActs::pInstance()->percent_written_by_ram(le16(block(), para::kBrightness));
     brightness_deferred = true;
 }
 
@@ -214,7 +215,6 @@ void lock_check::short_lock_is_leaf(const char* what)
 namespace {
 
 const char* const kParaFile = "/data/ram_device_info";
-const char* const kBrightnessMark = "/data/configs/brightness_storing";
 
 void sleepUs(unsigned us)
 {
@@ -255,6 +255,7 @@ void ZdrRamPara::destroyForTest()
     p_zdrrampara_config = nullptr;
     std::memset(g_cut_source_state, 0, sizeof(g_cut_source_state));
     ModeSaves::reset_for_test();
+    BrightnessActs::reset_for_test();
 }
 
 ZdrRamPara* ZdrRamPara::pInstance()
@@ -281,8 +282,7 @@ ZdrRamPara* ZdrRamPara::pInstance()
     }
     p->ZdrCropSourceInit();
     std::memcpy(p->m_shadow, p->ram_para, sizeof(p->m_shadow));
-    p->bri_act_.percent = le16(p->ram_para, para::kBrightness);
-    p->read_brightness_mark();
+    BrightnessActs::pInstance()->store_loaded(le16(p->ram_para, para::kBrightness));
 
     for (int slot = 0; slot < kSlotCount; ++slot) {
         p->mode_file_deal(slot, kModeFileLoad);
@@ -391,13 +391,8 @@ bool ZdrRamPara::persist_block(unsigned settleMs, const unsigned char* image)
     }
     if (traceOn())
         std::printf("\n ram_para diffrent !");
-    // A percent the sending card has not stored yet reaches the file only
-    // after the mark that names it: the next start stores the mark's
-    // percent, whatever the file holds (a level only shown may have
-    // written its own percent back over it).
-    BrightnessAct act;
-    if (brightness_act_pending(&act))
-        write_brightness_mark(act.percent);
+    // A brightness percent not yet stored is named by the store mark first.
+    BrightnessActs::pInstance()->mark_before_file();
     const bool written = write_para_file(block);
     Utils::system_mutex("sync");
     if (settleMs)
@@ -406,111 +401,6 @@ bool ZdrRamPara::persist_block(unsigned settleMs, const unsigned char* image)
     // from it and is written by the next refresh.
     record_persisted(block);
     return written;
-}
-
-uint64_t ZdrRamPara::next_level_act()
-{
-    static std::atomic<uint64_t> acts{0};
-    return ++acts;
-}
-
-void ZdrRamPara::note_brightness_act(uint16_t percent)
-{
-    bri_act_.seq = next_level_act();
-    bri_act_.percent = percent;
-}
-
-void ZdrRamPara::take_ram_brightness()
-{
-    ParaBytesLock bytes;
-    const int percent = bri_ram_percent_;
-    bri_ram_percent_ = -1;
-    if (percent >= 0 && static_cast<uint16_t>(percent) != bri_act_.percent)
-        note_brightness_act(static_cast<uint16_t>(percent));
-}
-
-void ZdrRamPara::brightness_start_percent(uint16_t percent)
-{
-    ParaBytesLock bytes;
-    if (bri_act_.seq == 0)
-        bri_act_.percent = percent;
-}
-
-ZdrRamPara::BrightnessAct ZdrRamPara::brightness_act()
-{
-    ParaBytesLock bytes;
-    return bri_act_;
-}
-
-bool ZdrRamPara::brightness_act_pending(BrightnessAct* act)
-{
-    ParaBytesLock bytes;
-    if (act)
-        *act = bri_act_;
-    return bri_act_.seq > bri_stored_seq_;
-}
-
-bool ZdrRamPara::brightness_storing()
-{
-    if (brightness_act_pending())
-        return true;
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    return bri_mark_.percent >= 0;
-}
-
-int ZdrRamPara::brightness_mark_percent()
-{
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    return bri_mark_.percent <= 100 ? bri_mark_.percent : -1;
-}
-
-bool ZdrRamPara::write_brightness_mark(int percent)
-{
-    if (bri_mark_.percent == percent)
-        return true;
-    const std::string text = "percent " + std::to_string(percent) + "\ndecides\n";
-    if (!writeFileAtomically(platform::boardPath(kBrightnessMark), reinterpret_cast<const unsigned char*>(text.data()),
-                             text.size())) {
-        writeLogMsg(ERROR, "the brightness store mark could not be written");
-        return false;
-    }
-    bri_mark_.percent = percent;
-    return true;
-}
-
-void ZdrRamPara::read_brightness_mark()
-{
-    std::vector<unsigned char> file;
-    if (!readWholeFile(platform::boardPath(kBrightnessMark), file))
-        return;
-    const std::string text(file.begin(), file.end());
-    int percent = 0;
-    // A mark cut short still says a store was under way: the file decides.
-    bri_mark_.percent = std::sscanf(text.c_str(), "percent %d", &percent) == 1 && percent >= 0 ? percent : 0xFFFF;
-}
-
-bool ZdrRamPara::mark_brightness_storing(int percent)
-{
-    BrightnessAct act;
-    const bool pending = brightness_act_pending(&act);
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (bri_mark_.percent >= 0 && (!pending || bri_mark_.percent == act.percent))
-        return true;
-    return write_brightness_mark(pending ? act.percent : percent);
-}
-
-void ZdrRamPara::brightness_stored(uint64_t seq)
-{
-    persist_block(0);
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    {
-        ParaBytesLock bytes;
-        bri_stored_seq_ = std::max(bri_stored_seq_, seq);
-        if (bri_act_.seq > bri_stored_seq_)
-            return;   // a later act waits: its own store removes the mark
-    }
-    if (bri_mark_.percent >= 0 && removeFileDurably(platform::boardPath(kBrightnessMark)))
-        bri_mark_ = BrightnessMark();
 }
 
 bool ZdrRamPara::write_para_file(const unsigned char* block)

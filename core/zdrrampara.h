@@ -45,6 +45,7 @@ private:
     friend class ZdrRamPara;
     friend class ParaWriteLock;
     friend class ModeSaves;   // its queue of acts is the store's state
+    friend class BrightnessActs;   // the percent acts are ordered with the block's writes
     ParaBytesLock();
     ~ParaBytesLock();
     static std::mutex mutex;
@@ -105,16 +106,17 @@ public:
     // writes it (the PC's item 5) or load_mode() brings it. Likewise a hold
     // that ends with another brightness percent (word 2176) than it found
     // is a user's brightness act (the page, the PC, a user-mode load, a
-    // reset), recorded by the store as the hold ends. The system's own
-    // write-back of either word (SystemWriteLock) is no act.
+    // reset), told to the brightness acts (core/brightness_acts.h) as the
+    // hold ends. The system's own write-back of either word
+    // (SystemWriteLock) is no act.
     void write(int offset, const unsigned char* data, int len);
     // The user's brightness percent (the PC's item 1, the picture page):
     // an act whatever the word held (a level only shown may have written
     // this very percent back).
     void set_brightness(uint16_t percent);
     // A RAM write of the PC passed over the percent: it is no act at the
-    // write; the PC's flag that applies it takes it (ZdrRamPara::
-    // take_ram_brightness).
+    // write; the PC's flag that applies it takes it (BrightnessActs::
+    // take_ram_percent).
     void brightness_at_flag();
     // The PC's RAM write: stored now; the black-out word it covers is
     // noted for the PC's flag, which applies it (ZdrRamPara::
@@ -311,44 +313,6 @@ public:
     // The block and the 16 slots, copied in one hold of the short lock.
     void snapshot_store(unsigned char* block, unsigned char (*images)[kSlotSize]);
 
-    // The user's brightness acts on the percent (word 2176): the PC's item 1
-    // and the picture page, whatever the word held; a RAM write at the flag
-    // that applies it, when it set another percent than the last act's; any
-    // other writer's hold that changes the word (a user-mode load, a reset).
-    // The system's write-back is none. Acts are numbered in the order they
-    // arrive (next_level_act(), shared with the acts of the sending card:
-    // the PC's command page and register 64, the table, the sensor). Its
-    // record must be stored by the sending card; until it is, the act is
-    // pending, and a mark file (/data/configs/brightness_storing) names its
-    // percent on the medium before the parameter file or the record can
-    // hold it. A start that finds the mark stores the mark's percent; a
-    // start without it shows the stored record.
-    struct BrightnessAct {
-        uint64_t seq = 0;   // 0: the percent the file held at start
-        uint16_t percent = 0;
-    };
-    static uint64_t next_level_act();
-    BrightnessAct brightness_act();
-    // An act not yet stored in this run, or the mark left by the last run.
-    bool brightness_storing();
-    // The percent of the mark the last run left (the act's it was storing),
-    // else -1 (none, or cut short: the file's percent decides).
-    int brightness_mark_percent();
-    // Puts the mark on the medium before a record of percent is stored
-    // (the latest act's percent while one waits); false when it cannot be
-    // written.
-    bool mark_brightness_storing(int percent);
-    // The record of act seq is stored: the parameter file is brought up to
-    // the block, and the mark removed when no later act waits.
-    void brightness_stored(uint64_t seq);
-    // The PC's flag applies its RAM writes: a percent a RAM write set since
-    // the last flag is an act when it is not the last act's percent.
-    // Called under the c331 manage mutex.
-    void take_ram_brightness();
-    // The percent the start showed from the stored record, the one a later
-    // RAM write is compared with while no act came in this run.
-    void brightness_start_percent(uint16_t percent);
-
     // The black-out word as the PC's last RAM write over it left it, not
     // yet applied by the PC's flag (-1: none), taken once: the flag's
     // register write takes it in the hold that raises the flag. An act on
@@ -382,21 +346,5 @@ private:
 
     // Under ParaBytesLock: see take_blackout_written.
     int blackout_written_ = -1;
-
-    // Under ParaBytesLock: the last act, the last one stored.
-    BrightnessAct bri_act_;
-    uint64_t bri_stored_seq_ = 0;
-    int bri_ram_percent_ = -1;   // a RAM write's percent until its flag (-1: none)
-    // Under Utils::_file_deal_mutex: the mark on the medium (percent -1:
-    // none).
-    struct BrightnessMark {
-        int percent = -1;
-    };
-    BrightnessMark bri_mark_;
-    void note_brightness_act(uint16_t percent);
-    bool brightness_act_pending(BrightnessAct* act = nullptr);
-    // Under Utils::_file_deal_mutex (or before the store is published).
-    bool write_brightness_mark(int percent);
-    void read_brightness_mark();
 
 };

@@ -1,5 +1,6 @@
 #include "link/message_deal.h"
 
+#include "core/brightness_acts.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -432,7 +433,7 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
             ModeSaves::take_request(bytes);
             if (v & 0x02)
                 ModeSaves::take_slot_files(bytes);
-            store->take_ram_brightness();
+            BrightnessActs::pInstance()->take_ram_percent();
         }
         // The black-out word a RAM write set: told to the screen's record
         // once the store's short lock is given back.

@@ -4,6 +4,7 @@
 // FPGA 0.
 #include "sendcard/fpga_manage.h"
 
+#include "core/brightness_acts.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
@@ -114,17 +115,12 @@ void fpga_manage::Extension_function()
     // first, by the next pass: nothing sends the level it replaces
     // meanwhile, which would write that level's percent back over the one
     // set.
-    if (bri_change_flag.load() != 0 || bri_percent_act_waiting())
+    if (bri_change_flag.load() != 0 || BrightnessActs::pInstance()->percent_act_waiting())
         return;
-    if (bri_owed && Utils::getTimeSpace(bri_owed_try_time) >= kBriOwedRetryTicks) {
-        // A later record the flash took replaces the one owed.
-        if (bri_owed_act < bri_record_act) {
-            bri_owed = 0;
-        } else {
-            const std::vector<unsigned char> record = bri_owed_record;
-            bri_store_record(record.data(), static_cast<unsigned>(record.size()), bri_owed_act);
-        }
-    }
+    std::vector<unsigned char> owed;
+    uint64_t owedAct = 0;
+    if (BrightnessActs::pInstance()->owed_record_due(owed, owedAct))
+        bri_store_record(owed.data(), static_cast<unsigned>(owed.size()), owedAct);
     if (bri_task_enabled)
         Brightness_task();
     // A level set while no port was linked, or one whose send did not reach
@@ -150,12 +146,11 @@ void fpga_manage::record_bright_change()
     }
     // Read at power-up, the record is what was stored before this run (a
     // test may read it again later: an act of its own time).
-    const uint64_t act = bri_start_check ? 0 : ZdrRamPara::next_level_act();
-    const bool atStart = bri_start_check != 0;
-    if (!atStart || bri_record_follows_percent(record)) {
-        bri_start_check = 0;
-        bri_take_record(record, act);
-    }
+    BrightnessActs* acts = BrightnessActs::pInstance();
+    const uint64_t act = acts->record_read_act();
+    const bool atStart = acts->start_due();
+    if (!atStart || bri_start_from_record(record))
+        bri_apply_record(record, act);
     // The percent says the stored level from the start on, not only from
     // the first send (a level only shown wrote its own back before).
     unsigned char value = 0;
@@ -164,64 +159,44 @@ void fpga_manage::record_bright_change()
         // A RAM write of the percent is compared with it until an act comes.
         ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
         if (store && percentSays(store->block_word(para::kBrightness), value))
-            store->brightness_start_percent(store->block_word(para::kBrightness));
+            acts->start_percent(store->block_word(para::kBrightness));
     }
 }
 
-void fpga_manage::bri_take_record(const unsigned char* record, uint64_t act)
+void fpga_manage::bri_apply_record(const unsigned char* record, uint64_t act)
 {
     if (record[0] != 0xAA || !brightRecordValid(record)) {
         if (record[0] == 0xAA)
             writeLogMsg(WARNING, "brightness: the stored record is damaged, level 16");
         bri_task_enabled = 0;
         bri_level = 16;
-        bri_force_act = act;
+        BrightnessActs::pInstance()->level_set(act);
         return;
     }
     Brightness_init(record, act);
 }
 
-bool fpga_manage::bri_record_follows_percent(unsigned char* record)
+bool fpga_manage::bri_start_from_record(unsigned char* record)
 {
-    // At power-up the stored record is shown (its percent written back by
-    // the first send), unless a user's percent was being stored when the
-    // last run ended (the store's mark), or was set in this run before the
-    // record was read: that percent, the parameter file's, is stored as a
-    // manual level, so that a cut between the file and the record ends at
-    // the file's level. A level that was only shown (the PC's preview, the
-    // table, the sensor) wrote its percent back into the file as the
-    // system's state, and sets no mark: the record stays. An erased record
-    // (a board that never stored one, or a cut between the record's erase
-    // and its write) takes the percent too. A manual level that gives the
-    // percent stays as it is (49 % for 0x7F, though 49 % alone would give
-    // 0x7C).
-    bri_start_check = 0;
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    // The brightness acts decide (core/brightness_acts.h): the record is
+    // shown, or the percent is stored as a manual level and shown.
     const bool erased =
         std::all_of(record, record + kBrightRecordSize, [](unsigned char b) { return b == 0xFF; });
-    if (!store || (!erased && !store->brightness_storing()))
-        return true;
-    // The act of this run; or else the last run's, once the file held it
-    // (a level only shown may have written its percent back over it
-    // since); or else the file's percent.
-    ZdrRamPara::BrightnessAct act = store->brightness_act();
-    if (act.seq == 0) {
-        const int marked = store->brightness_mark_percent();
-        act.percent = static_cast<uint16_t>(marked >= 0 ? marked : store->block_word(para::kBrightness));
-    }
     const bool manual = brightRecordValid(record) && (record[8] == 0 || record[8] == 16);
-    if (act.percent > 100 || (manual && percentSays(act.percent, bri_level_to_value(record[9], record[8])))) {
-        store->brightness_stored(act.seq);
+    BrightnessActs* acts = BrightnessActs::pInstance();
+    const BrightnessActs::StartChoice choice = acts->start_choice(
+        erased, [&](unsigned percent) { return manual && percentSays(percent, bri_level_to_value(record[9], record[8])); });
+    if (choice.show_record)
         return true;
-    }
+    const BrightnessActs::Act act = choice.act;
     const unsigned char value = bri_percent_to_value(act.percent, kBriRegisterScale);
     writeLogMsg(WARNING, std::string("brightness: ") +
                              (erased ? "no stored record" : "the record was not stored with the last percent") +
                              ", the level of " + std::to_string(act.percent) + " % is stored");
     // Shown for this run even when the flash does not take it; then the
     // next read of the record (FPGA 0 brought up again) checks it again.
-    if (!bri_store_act(value, act.seq, act.percent))
-        bri_start_check = 1;
+    if (!bri_store_percent(value, act.seq, act.percent))
+        acts->start_store_refused();
     buildManualRecord(value, record);
     Brightness_init(record, act.seq);
     bri_write_back_percent(value, act.percent);
@@ -238,7 +213,7 @@ void fpga_manage::Brightness_init(const unsigned char* page, uint64_t act)
     bri_last_slot = 255;
     bri_change_mark = 0;
     bri_task_enabled = 0;
-    bri_force_act = act;
+    BrightnessActs::pInstance()->level_set(act);
     switch (bri_mode) {
     case 0:
     case 16:
@@ -300,9 +275,8 @@ int fpga_manage::bri_apply_percent()
     // 8-bit scale until the mode sets a level again. It is taken with no
     // port linked too: it is what the record stores and what is shown once
     // a port links.
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    const ZdrRamPara::BrightnessAct act = store ? store->brightness_act() : ZdrRamPara::BrightnessAct{};
-    bri_percent_seen = std::max(bri_percent_seen, act.seq);
+    BrightnessActs* acts = BrightnessActs::pInstance();
+    const BrightnessActs::Act act = acts->take_percent_act();
     const unsigned char value = bri_percent_to_value(act.percent, bri_mode);
     // A later act (the PC's level, shown or stored, the table's next slot)
     // decides what the screen shows; a later stored record what is stored.
@@ -310,25 +284,20 @@ int fpga_manage::bri_apply_percent()
     // reach is brought up again showing it, or is sent it again once both
     // answer. So it is stored whatever the send gave: a record left at the
     // level before would be what a restart shows.
-    if (act.seq >= bri_force_act) {
+    if (acts->shows(act.seq)) {
         bri_show(value, kBriRegisterScale, act.seq);
         bri_send(value);
     }
-    if (act.seq < bri_record_act) {
-        if (store)
-            store->brightness_stored(act.seq);
+    if (!acts->store_percent(act.seq))
         return 1;
-    }
-    return bri_store_act(value, act.seq, act.percent) ? 1 : 0;
+    return bri_store_percent(value, act.seq, act.percent) ? 1 : 0;
 }
 
-bool fpga_manage::bri_store_act(unsigned char value, uint64_t act, unsigned percent)
+bool fpga_manage::bri_store_percent(unsigned char value, uint64_t act, unsigned percent)
 {
     // The mark goes on the medium before the record's erase: a cut from
     // here on ends at the mark's percent, the act's.
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (store)
-        store->mark_brightness_storing(static_cast<int>(percent));
+    BrightnessActs::pInstance()->mark_percent_storing(static_cast<int>(percent));
     unsigned char record[kBrightRecordSize];
     buildManualRecord(value, record);
     return bri_store_record(record, kBrightRecordSize, act);
@@ -336,31 +305,14 @@ bool fpga_manage::bri_store_act(unsigned char value, uint64_t act, unsigned perc
 
 bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length, uint64_t act)
 {
-    bri_owed_try_time = G_timeTicks;
+    BrightnessActs* acts = BrightnessActs::pInstance();
+    acts->record_asked();
     if (!store_bright_record(record, length)) {
-        // Stored again later (the flash busy or failing for a while), the
-        // latest record asked for: a record left at the level before would
-        // be what a restart shows.
-        if (!bri_owed || act >= bri_owed_act) {
-            bri_owed = 1;
-            bri_owed_record.assign(record, record + length);
-            bri_owed_act = act;
-        }
+        acts->record_refused(record, length, act);
         return false;
     }
-    if (act >= bri_owed_act)
-        bri_owed = 0;
-    bri_record_act = std::max(bri_record_act, act);
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (store)
-        store->brightness_stored(act);   // act 0 too: the mark of the last run
+    acts->record_taken(act);
     return true;
-}
-
-bool fpga_manage::bri_percent_act_waiting()
-{
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    return store && store->brightness_act().seq > bri_percent_seen;
 }
 
 void fpga_manage::bri_take_percent_acts()
@@ -368,7 +320,7 @@ void fpga_manage::bri_take_percent_acts()
     // An act on the percent may leave the word as it was (a level only
     // shown wrote that percent back): the change pass then raises no
     // change; the act is taken all the same, once both FPGAs are up.
-    if (bri_change_flag.load() == 0 && bri_percent_act_waiting())
+    if (bri_change_flag.load() == 0 && BrightnessActs::pInstance()->percent_act_waiting())
         set_fpga_bri_val();
 }
 
@@ -379,7 +331,7 @@ void fpga_manage::bri_pc_level(unsigned char level)
     // the stored mode's scale.
     FpgaMutexHold records(fpga_record_mutex);
     bri_level = level;
-    bri_show(level, -1, ZdrRamPara::next_level_act());
+    bri_show(level, -1, BrightnessActs::pInstance()->register_level_act());
     Brightness_hand_dealwith(0);
 }
 
@@ -421,10 +373,11 @@ bool fpga_manage::bri_settle_unread_sensor_level()
         if (bri_value_to_percent(bri_level_to_value(l, 2)) == percent)
             level = l;
     if (level != 0) {
-        bri_show(static_cast<unsigned char>(level), -1, bri_force_act);
+        bri_show(static_cast<unsigned char>(level), -1, BrightnessActs::pInstance()->level_act());
         bri_level = level;
     } else {
-        bri_show(bri_percent_to_value(percent, kBriRegisterScale), kBriRegisterScale, bri_force_act);
+        bri_show(bri_percent_to_value(percent, kBriRegisterScale), kBriRegisterScale,
+                 BrightnessActs::pInstance()->level_act());
     }
     return true;
 }
@@ -554,7 +507,7 @@ void fpga_manage::Brightness_time_change()
         }
         return;
     }
-    bri_show(HalfHourValue[slot], -1, ZdrRamPara::next_level_act());
+    bri_show(HalfHourValue[slot], -1, BrightnessActs::pInstance()->table_slot_act());
     Brightness_hand_dealwith(0);
     bri_last_slot = static_cast<unsigned char>(slot);
     bri_resend = 0;
@@ -645,13 +598,13 @@ void fpga_manage::Brightness_auto_filter()
                 bri_level = 1;
             if (bri_level > 16)
                 bri_level = 16;
-            bri_show(static_cast<unsigned char>(bri_level), -1, ZdrRamPara::next_level_act());
+            bri_show(static_cast<unsigned char>(bri_level), -1, BrightnessActs::pInstance()->sensor_act());
         }
         vmf_data_valid = 0;
     }
     if (bri_sensor_fail == 10) {
         bri_level = 16;
-        bri_show(16, -1, ZdrRamPara::next_level_act());
+        bri_show(16, -1, BrightnessActs::pInstance()->sensor_act());
         bri_sensor_fail = 0;
     }
 }

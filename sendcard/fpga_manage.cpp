@@ -3,6 +3,7 @@
 #include "sendcard/fpga_manage.h"
 
 #include "avchips/velmosource.h"
+#include "core/brightness_acts.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
@@ -56,6 +57,9 @@ fpga_manage::fpga_manage()
     pthread_mutex_init(&fpga_record_mutex, nullptr);
     rcv_recovery = new rcvRecovery();
     ZdrRamPara::set_blackout_listener(&screen_acts);
+    // A new sending card's side: no level act, no record taken or owed,
+    // the start's read of the record due.
+    BrightnessActs::pInstance()->card_started();
 }
 
 fpga_manage::~fpga_manage()
@@ -415,7 +419,7 @@ void fpga_manage::fpgainit(unsigned char i)
         // The brightness record is taken once after power-up; an FPGA
         // brought up again later shows the level in force (its output step
         // sets it), not the record, which may be older.
-        if (bri_start_check)
+        if (BrightnessActs::pInstance()->start_due())
             record_bright_change();
         record_onoff_time(chip);
     }
@@ -513,7 +517,7 @@ void fpga_manage::bri_show(unsigned char level, int scale, uint64_t act)
 {
     bri_in_force = level;
     bri_scale_mode = scale;
-    bri_force_act = act;
+    BrightnessActs::pInstance()->level_set(act);
     FpgaMutexHold hold(fpga_reg_mutex);
     MCU_REG_func[0][kImageBrightLevel] = level;
     MCU_REG_func[1][kImageBrightLevel] = level;

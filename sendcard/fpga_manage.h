@@ -282,7 +282,7 @@ public:
     // FPGA 1's in the high half), read in one hold.
     uint32_t port_link_image();
     // Sets the level in force (bri_in_force, in the scale given, -1 the
-    // stored mode's), set by act (ZdrRamPara::next_level_act; 0 what was
+    // stored mode's), set by act (numbered by BrightnessActs; 0 what was
     // stored before this run), and shows it in image byte 64 of both
     // FPGAs, in one hold.
     void bri_show(unsigned char level, int scale, uint64_t act);
@@ -455,30 +455,13 @@ public:
     unsigned char bri_unshown = 0;
     unsigned int bri_retry_time = 0;
     static constexpr unsigned kBriRetryTicks = 100;
-    // The stored record has not been taken since power-up: the first read
-    // stores the block's percent again when it finds the record erased.
-    // Only until then does a bring-up read the record; later ones show the
-    // level in force, which may be newer than the record (a level the PC
-    // shows without storing it).
-    unsigned char bri_start_check = 1;
-    // The level in force (image byte 64 shows it; the PC may write that
-    // byte, which sets no level), the act that set it and the act whose
-    // level the stored record holds. Acts are numbered as they arrive: a
-    // user's percent taken late (an FPGA down, the block busy) is stored
-    // unless a later act stored a record, and shown unless a later act set
-    // the level.
+    // The level in force (image byte 64 shows it; a PC's write of that
+    // byte is a level shown). Which act set it, the record the flash holds
+    // or owes, the store's mark and the start's read of the record are the
+    // brightness acts' (core/brightness_acts.h): only until the start's read
+    // is done does a bring-up read the record; later ones show the level in
+    // force, which may be newer than the record.
     unsigned char bri_in_force = 0;
-    uint64_t bri_force_act = 0;
-    uint64_t bri_record_act = 0;
-    // A user's percent whose record the flash did not take: stored again
-    // every kBriOwedRetryTicks until it does, or a later record replaces it.
-    unsigned char bri_owed = 0;
-    std::vector<unsigned char> bri_owed_record;   // empty: the record erased
-    uint64_t bri_owed_act = 0;
-    // The last act on the percent the thread has taken.
-    uint64_t bri_percent_seen = 0;
-    unsigned int bri_owed_try_time = 0;
-    static constexpr unsigned kBriOwedRetryTicks = 1000;
     // The multi-function card carrying the light sensor (address 0x4000 ..
     // 0x7000, 0 none; port group 1..8) and its last good reading.
     unsigned short vmf_addr = 0;
@@ -896,28 +879,27 @@ public:
     // cannot be told yet. In the FPGA thread, under fpga_record_mutex.
     bool bri_set_fpga_level(unsigned char fpga);
     void record_bright_change();
-    // A stored record taken as the act numbered act: a missing or damaged
-    // one leaves the task off at level 16.
-    void bri_take_record(const unsigned char* record, uint64_t act);
+    // Applies a record (its mode, level or table in force) as the act
+    // numbered act: a missing or damaged one leaves the task off at level
+    // 16.
+    void bri_apply_record(const unsigned char* record, uint64_t act);
     // Stores the manual record of a user's percent act (the store's mark
     // put on the medium first, removed once the record and the parameter
     // file hold it); false when the flash failed.
-    bool bri_store_act(unsigned char value, uint64_t act, unsigned percent);
-    // Stores the record act asked for (length 0: erased): false when the
-    // flash did not take it; it is then owed, the latest asked, stored
-    // again every kBriOwedRetryTicks until it is or a later record was.
-    // A record taken gives up the percent acts before it.
+    bool bri_store_percent(unsigned char value, uint64_t act, unsigned percent);
+    // Stores the record act asked for (length 0: erased) and tells the
+    // brightness acts whether the flash took it (refused, it is owed and
+    // stored again later: Extension_function asks for it when due).
     bool bri_store_record(const unsigned char* record, unsigned length, uint64_t act);
-    // An act on the percent not yet taken by the thread; the thread takes
-    // it as a brightness change of its own.
-    bool bri_percent_act_waiting();
+    // The thread takes an act on the percent the brightness acts say is
+    // waiting, as a brightness change of its own.
     void bri_take_percent_acts();
     // The PC's write of register 64: a level shown, not stored.
     void bri_pc_level(unsigned char level);
-    // At power-up: an erased record, or any record while a user's percent
-    // was being stored (the store's mark), is stored again from that
-    // percent and shown (false: done here).
-    bool bri_record_follows_percent(unsigned char* record);
+    // At power-up, as the brightness acts' start rule chooses: the record
+    // is shown (true), or the percent is stored as a manual level and
+    // shown (false: done here).
+    bool bri_start_from_record(unsigned char* record);
     // Erases the record's sector and writes the record (none when length
     // is 0); false when the flash failed.
     bool store_bright_record(const unsigned char* record, unsigned length);

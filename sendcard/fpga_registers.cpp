@@ -2,6 +2,7 @@
 // and writes, kept in step with the FPGAs, and the command page.
 #include "sendcard/fpga_manage.h"
 
+#include "core/brightness_acts.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/zdrrampara.h"
@@ -151,19 +152,19 @@ void fpga_manage::Dealwith_mcu_ram()
         // in force even when the flash did not take it, and stored once
         // the flash takes it, unless a later record was. A record that
         // does not fit the page is shown and not stored.
-        const uint64_t act = ZdrRamPara::next_level_act();
+        const uint64_t act = BrightnessActs::pInstance()->command_page_act();
         const unsigned char mode = MCU_RAM_CMD[8] & static_cast<unsigned char>(~0x10);
         const unsigned size = store == 0xAA ? cmd_record_size() : 0;
         if (mode != 0) {
             if (store == 0xAA) {
                 if (size)
                     bri_store_record(MCU_RAM_CMD, size, act);
-                bri_take_record(MCU_RAM_CMD, act);
+                bri_apply_record(MCU_RAM_CMD, act);
             } else if (store == 0x55) {
                 bri_store_record(nullptr, 0, act);
                 unsigned char erased[57];
                 std::memset(erased, 0xFF, sizeof(erased));
-                bri_take_record(erased, act);
+                bri_apply_record(erased, act);
             }
             bri_sensor_fail = 0;
         } else {
@@ -178,7 +179,7 @@ void fpga_manage::Dealwith_mcu_ram()
             if (size) {
                 store_pc_bright_percent();
                 bri_store_record(MCU_RAM_CMD, size, act);
-                bri_take_record(MCU_RAM_CMD, act);
+                bri_apply_record(MCU_RAM_CMD, act);
             }
         }
     } else if (type == 1) {

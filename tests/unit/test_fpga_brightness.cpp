@@ -5,6 +5,7 @@
 #include "support/fpga_fixture.h"
 #include "support/fake_clock.h"
 
+#include "core/brightness_acts.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
@@ -48,7 +49,7 @@ protected:
     // What a restart's first bring-up does: the stored record read.
     void restartRead()
     {
-        mgr().bri_start_check = 1;
+        BrightnessActs::pInstance()->read_as_at_start();
         mgr().record_bright_change();
     }
     void at(unsigned char hour, unsigned char minute)
@@ -538,7 +539,7 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
 {
     ASSERT_EQ(sim::Board::instance().control().execute("cards 1 1"), "ok\n");
     bringUp();
-    ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
+    BrightnessActs* acts = BrightnessActs::pInstance();
     auto record = [](unsigned char mode, unsigned char level) {
         std::vector<uint8_t> r = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, mode};
         r.resize(57, level);
@@ -553,10 +554,10 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
             c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(percent), true);
         }
         if (marked) {
-            ASSERT_TRUE(store->mark_brightness_storing(static_cast<int>(percent)));
+            ASSERT_TRUE(acts->mark_percent_storing(static_cast<int>(percent)));
         }
-        ASSERT_EQ(store->brightness_storing(), marked);
-        mgr().bri_start_check = 1;   // as a new program has it
+        ASSERT_EQ(acts->percent_being_stored(), marked);
+        acts->read_as_at_start();   // as a new program has it
         mgr().bri_show(0, -1, 0);
         mgr().record_bright_change();
     };
@@ -618,10 +619,10 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
             startWith(c.stored, c.percent, c.marked);
         EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), c.after);
         EXPECT_EQ(flash(2).counters().erases - erases, c.after == c.stored ? 0u : 1u);
-        EXPECT_EQ(mgr().bri_start_check, 0);
+        EXPECT_FALSE(acts->start_due());
         EXPECT_EQ(mgr().bri_task_enabled, 1);
         EXPECT_EQ(mgr().bri_mode, c.after[8]);
-        EXPECT_FALSE(store->brightness_storing()) << "the mark stays";
+        EXPECT_FALSE(acts->percent_being_stored()) << "the mark stays";
         if (c.after[8] == 17)
             continue;   // the table shows its slot at its first pass
         ASSERT_EQ(mgr().Brightness_hand_dealwith(0), 1);
@@ -636,29 +637,29 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
     // block's word then the user's.
     flash(2).poke(fpga_manage::kBrightRecord, record(16, 0xCC));
     setPercent(25);
-    mgr().bri_start_check = 1;
+    acts->read_as_at_start();
     mgr().record_bright_change();
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0x3F));
-    EXPECT_EQ(mgr().bri_start_check, 0);
-    EXPECT_FALSE(store->brightness_storing());
+    EXPECT_FALSE(acts->start_due());
+    EXPECT_FALSE(acts->percent_being_stored());
 
     // The flash does not take the record (busy for ever): the percent is
     // shown all the same, the mark stays, and the next read of the record
     // checks it again.
     flash(2).poke(fpga_manage::kBrightRecord, record(16, 0xCC));
     setPercent(30);
-    mgr().bri_start_check = 1;
+    acts->read_as_at_start();
     flash(2).setStuckBusy(true);
     mgr().record_bright_change();
     flash(2).setStuckBusy(false);
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0xCC));
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 0x4C);
-    EXPECT_EQ(mgr().bri_start_check, 1);
-    EXPECT_TRUE(store->brightness_storing());
+    EXPECT_TRUE(acts->start_due());
+    EXPECT_TRUE(acts->percent_being_stored());
     mgr().record_bright_change();
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), record(16, 0x4C));
-    EXPECT_EQ(mgr().bri_start_check, 0);
-    EXPECT_FALSE(store->brightness_storing());
+    EXPECT_FALSE(acts->start_due());
+    EXPECT_FALSE(acts->percent_being_stored());
 
     // Once started, a record read again (the PC stored one) is taken as it
     // is.

@@ -2,6 +2,7 @@
 #include "support/store_fixture.h"
 #include "support/wait_for.h"
 
+#include "core/brightness_acts.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
@@ -418,7 +419,7 @@ TEST_F(ParaStore, ASystemWriteAndAUsersWriteAreKindsTheStoreTellsTheScreensUnit)
     ZdrRamPara* p = load();
     HeardActs acts;
     ZdrRamPara::set_blackout_listener(&acts);
-    const uint64_t percentAct = p->brightness_act().seq;
+    const uint64_t percentAct = BrightnessActs::pInstance()->last_percent_act().seq;
     const struct {
         const char* name;
         std::function<void()> write;
@@ -436,6 +437,6 @@ TEST_F(ParaStore, ASystemWriteAndAUsersWriteAreKindsTheStoreTellsTheScreensUnit)
         row.write();
         EXPECT_EQ(acts.heard, row.heard) << row.name;
     }
-    EXPECT_EQ(p->brightness_act().seq, percentAct) << "the system's percent is no brightness act";
+    EXPECT_EQ(BrightnessActs::pInstance()->last_percent_act().seq, percentAct) << "the system's percent is no brightness act";
     ZdrRamPara::set_blackout_listener(nullptr);
 }
