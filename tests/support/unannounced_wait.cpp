@@ -47,7 +47,10 @@ void runUnannouncedWait(const UnannouncedWait& link, const std::string& service,
         for (size_t i = before; i < taken.size(); ++i)
             if (taken[i] == 0x50 || taken[i] == 0x60)
                 ours.push_back(taken[i]);
-        ASSERT_EQ(ours.size(), 2u);
+        std::string since;
+        for (size_t i = before; i < taken.size(); ++i)
+            since += (since.empty() ? "" : " ") + std::to_string(taken[i]);
+        ASSERT_EQ(ours.size(), 2u) << "the reads the card took since the round began, by address: " << since;
         EXPECT_EQ(ours[0], 0x50u) << "the other transport's later pass-through went first";
         int answered = 0;
         while (answered < 40 && link.waitFor([&] { return burst.receive(r, 20); }, 5000))
