@@ -3,6 +3,7 @@
 // Back and the idle time-out, and a screenshot of both tabs per language.
 #include "support/page_fixture.h"
 
+#include "core/brightness_acts.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
@@ -23,6 +24,7 @@
 #include <QSlider>
 #include <QStackedWidget>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -91,6 +93,40 @@ TEST_F(ImageQualityTest, DraggingShowsTheValueAndOnlyTheReleaseStoresIt)
     emit blue->sliderReleased();
     EXPECT_EQ(field(para::kBlueGain), 128);
     EXPECT_EQ(field(para::kGreenGain), 20) << "only the released slider's field";
+}
+
+// The operator's percent is an act whatever the word held: a level only
+// shown wrote 39 back (the system's write), and the slider released at 39
+// is still the user's act, the one the sending card stores; so is a reset
+// to the 100 the word already holds.
+TEST_F(ImageQualityTest, TheBrightnessSetIsAnActEvenAtThePercentTheSystemWroteBack)
+{
+    const struct {
+        const char* name;
+        unsigned short shown;
+        std::function<void()> act;
+        unsigned short percent;
+    } rows[] = {
+        {"the slider released at 39", 39,
+         [this] {
+             QSlider* slider = w<QSlider>("horizontalSlider_bright");
+             slider->setValue(45);
+             slider->setValue(39);
+             emit slider->sliderReleased();
+         },
+         39},
+        {"the reset at 100", 100, [this] { press("Button_reset"); }, 100},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SystemWriteLock().write_word(para::kBrightness, row.shown);
+        open();
+        const uint64_t before = BrightnessActs::pInstance()->last_percent_act().seq;
+        row.act();
+        const BrightnessActs::Act act = BrightnessActs::pInstance()->last_percent_act();
+        EXPECT_GT(act.seq, before) << "no act";
+        EXPECT_EQ(act.percent, row.percent);
+    }
 }
 
 TEST_F(ImageQualityTest, StepButtonsWalkWithinTheRangeAndStoreEveryPress)
