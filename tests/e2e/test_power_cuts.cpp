@@ -1279,21 +1279,17 @@ TEST_P(E2eBrightnessActsTaken, EachActIsTakenWhenAnswered)
     b.preview();
     // 39 % = 99 = 0x63; 60 % = 153 = 0x99.
     switch (GetParam()) {
-    case 0: {
-        SCOPED_TRACE("item 1 = 39");
-        ASSERT_TRUE(b.udp.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{1, 0, 39}}), b.r) &&
-                    b.r.status == 0);
-        EXPECT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa00000031001063"; }, 10000)) << b.record();
-        b.app.stop();
-        b.expectAfterRestart("63", "item 1 = 39");
-        break;
-    }
+    case 0:
     case 1: {
-        SCOPED_TRACE("a RAM write of 39 and its flag");
-        ASSERT_TRUE(pcWrite(b.udp, 2176, {39, 0}) && pcFlag(b.udp, 1));
+        const bool item = GetParam() == 0;
+        const char* what = item ? "item 1 = 39" : "a RAM write of 39 and its flag";
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(item ? b.udp.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{1, 0, 39}}), b.r) &&
+                               b.r.status == 0
+                         : pcWrite(b.udp, 2176, {39, 0}) && pcFlag(b.udp, 1));
         EXPECT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa00000031001063"; }, 10000)) << b.record();
         b.app.stop();
-        b.expectAfterRestart("63", "a RAM write of 39");
+        b.expectAfterRestart("63", what);
         break;
     }
     case 2: {
