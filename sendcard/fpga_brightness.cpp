@@ -210,7 +210,7 @@ void fpga_manage::Brightness_init(const unsigned char* page, uint64_t act)
     // showing it in that scale.
     const int shownScale = bri_scale_mode >= 0 ? bri_scale_mode : bri_mode;
     bri_mode = page[8];
-    bri_last_slot = 255;
+    bri_table.last_slot = 255;
     bri_change_mark = 0;
     bri_task_enabled = 0;
     BrightnessActs::pInstance()->level_set(act);
@@ -224,7 +224,7 @@ void fpga_manage::Brightness_init(const unsigned char* page, uint64_t act)
         break;
     case 1:
     case 17:
-        std::memcpy(HalfHourValue, page + 9, sizeof(HalfHourValue));
+        std::memcpy(bri_table.HalfHourValue, page + 9, sizeof(bri_table.HalfHourValue));
         bri_scale_mode = shownScale;
         bri_task_enabled = 1;
         break;
@@ -500,16 +500,16 @@ void fpga_manage::Brightness_time_change()
     unsigned slot = minutes / 30;
     if (minutes >= 1440)
         slot = 47;   // a bad clock reading keeps to the last slot
-    if (slot == bri_last_slot && !bri_change_mark) {
+    if (slot == bri_table.last_slot && !bri_change_mark) {
         if (bri_resend <= 1) {
             Brightness_hand_dealwith(0);
             ++bri_resend;
         }
         return;
     }
-    bri_show(HalfHourValue[slot], -1, BrightnessActs::pInstance()->table_slot_act());
+    bri_show(bri_table.HalfHourValue[slot], -1, BrightnessActs::pInstance()->table_slot_act());
     Brightness_hand_dealwith(0);
-    bri_last_slot = static_cast<unsigned char>(slot);
+    bri_table.last_slot = static_cast<unsigned char>(slot);
     bri_resend = 0;
     bri_change_mark = 0;
     Brightness_hand_dealwith(0);
@@ -518,35 +518,20 @@ void fpga_manage::Brightness_time_change()
 
 void fpga_manage::Brightness_check_VMF()
 {
-    vmf_addr = 0;
-    vmf_group = 0;
-    for (unsigned char f = 0; f < 2; ++f) {
-        const unsigned char* page = MCU_RAM_PARA_func[f];
-        for (unsigned p = 0; p < 16; ++p) {
-            if (page[kCardStatusOffset[p]] == 0)
-                continue;
-            vmf_addr = static_cast<unsigned short>(0x4000 + 0x1000 * (p % 4));
-            vmf_group = static_cast<unsigned char>(1 + p / 4 + 4 * f);
-            return;
-        }
-    }
+    const unsigned char* const pages[2] = {MCU_RAM_PARA_func[0], MCU_RAM_PARA_func[1]};
+    bri_sensor.find(pages, kCardStatusOffset);
 }
 
 int fpga_manage::Brightness_read_VMF_value()
 {
-    if (vmf_addr == 0)
+    if (bri_sensor.addr() == 0)
         return 0;
     unsigned char frame[19];
-    build_sensor_read_frame(vmf_addr, frame);
-    vmf_data_valid = 0;
-    vmf_reply_ok = 0;
-    vmf_expect = 97;
-    const unsigned char group = static_cast<unsigned char>((vmf_group - 1) % 4);
-    const unsigned short port = static_cast<unsigned short>(((vmf_addr - 0x4000) >> 12) + 4 * group);
-    const unsigned char fpga = vmf_group > 4 ? 1 : 0;
+    build_sensor_read_frame(bri_sensor.addr(), frame);
+    bri_sensor.read_starts();
     // The answer is told by the buffer's fill count: the flag is the PC's.
     unsigned int filled = card_result_fills.load();
-    Send_to_port(frame, sizeof(frame), port, fpga);
+    Send_to_port(frame, sizeof(frame), bri_sensor.port(), bri_sensor.fpga());
     // The card's answer is polled here, inside the pass, back to back for
     // 35 ticks and some (400 ms), measured on the board's clock: the tick
     // thread counts that same clock, 10 ms a tick.
@@ -556,40 +541,37 @@ int fpga_manage::Brightness_read_VMF_value()
         if (card_result_fills.load() != filled) {
             // Status, mark (the answer's opcode) and the data after the
             // echoed address and count.
-            unsigned char reply[2 + sizeof(vmf_data)];
+            unsigned char reply[2 + BrightnessSensor::kDataBytes];
             {
                 QMutexLocker lock(&card_result_mutex);
                 filled = card_result_fills.load();
                 reply[0] = card_result_status;
                 reply[1] = card_result[0];
-                std::memcpy(reply + 2, card_result + 9, sizeof(vmf_data));
+                std::memcpy(reply + 2, card_result + 9, BrightnessSensor::kDataBytes);
             }
             VMF_data_back_result(reply, sizeof(reply));
         }
-        return vmf_reply_ok != 0;
+        return bri_sensor.answered();
     });
     if (answered)
         return 1;
-    ++bri_sensor_fail;
+    bri_sensor.read_failed();
     return 0;
 }
 
 void fpga_manage::VMF_data_back_result(const unsigned char* reply, unsigned int length)
 {
-    if (reply && length >= 2 + sizeof(vmf_data) && reply[0] == 0 && reply[1] == vmf_expect) {
-        std::memcpy(vmf_data, reply + 2, sizeof(vmf_data));
-        vmf_data_valid = 1;
-        vmf_reply_ok = 1;
+    if (bri_sensor.take(reply, length))
         return;
-    }
     set_reg_image(0, 85, static_cast<unsigned char>(reg_image(0, 85) + 1));
 }
 
 void fpga_manage::Brightness_auto_filter()
 {
-    if (vmf_data_valid) {
-        if (vmf_data[49] == 0xFF) {
-            const unsigned target = vmf_data[52];
+    if (bri_sensor.reading_fresh()) {
+        const unsigned char* data = bri_sensor.data();
+        if (data[49] == 0xFF) {
+            const unsigned target = data[52];
             if (bri_level < target)
                 ++bri_level;
             else if (bri_level > target)
@@ -600,12 +582,12 @@ void fpga_manage::Brightness_auto_filter()
                 bri_level = 16;
             bri_show(static_cast<unsigned char>(bri_level), -1, BrightnessActs::pInstance()->sensor_act());
         }
-        vmf_data_valid = 0;
+        bri_sensor.reading_used();
     }
-    if (bri_sensor_fail == 10) {
+    if (bri_sensor.failures() == 10) {
         bri_level = 16;
         bri_show(16, -1, BrightnessActs::pInstance()->sensor_act());
-        bri_sensor_fail = 0;
+        bri_sensor.count_again();
     }
 }
 
@@ -621,7 +603,7 @@ void fpga_manage::Brightness_auto_change()
 
 void fpga_manage::Send_write_VMF_reg_cmd(unsigned char option, unsigned char channel)
 {
-    if (vmf_addr == 0 || channel < 1 || channel > 8)
+    if (bri_sensor.addr() == 0 || channel < 1 || channel > 8)
         return;
     // Eight power channels of two bits: channels 1..4 in register 2, 5..8
     // in register 3; 1 on, 3 off.
@@ -629,14 +611,12 @@ void fpga_manage::Send_write_VMF_reg_cmd(unsigned char option, unsigned char cha
     const unsigned shift = 2u * ((channel - 1u) % 4u);
     unsigned char& bits = vmf_power_bits[reg - 2];
     bits = static_cast<unsigned char>((bits & ~(3u << shift)) | ((option ? 3u : 1u) << shift));
-    unsigned char frame[14] = {static_cast<unsigned char>(vmf_addr), static_cast<unsigned char>(vmf_addr >> 8),
+    const unsigned short addr = bri_sensor.addr();
+    unsigned char frame[14] = {static_cast<unsigned char>(addr), static_cast<unsigned char>(addr >> 8),
                                0x00, 0xF0, 0x10, kKindVmf, 0x03, 0x00, 0x00, 0xA0, reg, 0x00, bits, 0x00};
     frame[13] = Utils::BCC(frame, 13);
-    const unsigned char group = static_cast<unsigned char>((vmf_group - 1) % 4);
-    const unsigned short port = static_cast<unsigned short>(((vmf_addr - 0x4000) >> 12) + 4 * group);
-    const unsigned char fpga = vmf_group > 4 ? 1 : 0;
     vmf_write_fills = card_result_fills.load();
-    Send_to_port(frame, sizeof(frame), port, fpga);
+    Send_to_port(frame, sizeof(frame), bri_sensor.port(), bri_sensor.fpga());
 }
 
 int fpga_manage::wait_VMF_result()
@@ -657,7 +637,7 @@ namespace {
 // One step of the stop or start sequence of the multi-function cards.
 void ethDataStep(fpga_manage& m, unsigned char option)
 {
-    if (m.vmf_addr == 0 || Utils::getTimeSpace(m.eth_data_time) < 51)
+    if (m.sensor().addr() == 0 || Utils::getTimeSpace(m.eth_data_time) < 51)
         return;
     m.eth_data_time = G_timeTicks.load();
     m.Send_write_VMF_reg_cmd(option, m.eth_data_step);

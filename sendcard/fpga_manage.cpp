@@ -41,8 +41,6 @@ fpga_manage::fpga_manage()
     std::memset(MCU_RAM_DEFAULT, 0, sizeof(MCU_RAM_DEFAULT));
     std::memset(MCU_RAM_EXTEND, 0, sizeof(MCU_RAM_EXTEND));
     std::memset(control_uid, 0, sizeof(control_uid));
-    std::memset(HalfHourValue, 15, sizeof(HalfHourValue));
-    std::memset(vmf_data, 0, sizeof(vmf_data));
     std::memset(card_result, 0, sizeof(card_result));
     for (int i = 0; i < 2; ++i) {
         MCU_REG_func[i] = reg_images[i];

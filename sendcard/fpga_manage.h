@@ -15,6 +15,8 @@
 
 #include "core/lock_check.h"
 #include "core/published.h"
+#include "sendcard/brightness_sensor.h"
+#include "sendcard/brightness_table.h"
 #include "sendcard/clock_record_run.h"
 #include "sendcard/fpga_drv.h"
 #include "sendcard/screen_acts.h"
@@ -422,13 +424,10 @@ public:
     unsigned short wlan_reported[2] = {0, 0};
 
     // Screen brightness: the level (a record the PC stores is taken at
-    // once, in the order of the PC's commands) and the count of failed
-    // sensor reads.
+    // once, in the order of the PC's commands).
     unsigned int bri_level = 16;
-    unsigned int bri_sensor_fail = 0;
     // Mode (0 manual, 1 half-hour table, 2 sensor, 16 / 17 the first two
-    // with 8-bit levels), the table (slot 0 = 00:00-00:29), the last slot
-    // applied (255 none), task switch, re-send counter and change mark.
+    // with 8-bit levels), task switch, re-send counter and change mark.
     unsigned char bri_mode = 0;
     // The mode whose scale (4-bit or 8-bit levels) register image byte 64
     // is in, while a level set in another scale is shown (a manual level
@@ -439,8 +438,9 @@ public:
     int bri_scale_mode = -1;
     // The 8-bit register scale: the image holds the register value itself.
     static constexpr int kBriRegisterScale = 16;
-    unsigned char HalfHourValue[48];
-    unsigned char bri_last_slot = 255;
+    // The half-hour table and its last slot applied
+    // (sendcard/brightness_table.h).
+    const BrightnessTable& table() const { return bri_table; }
     unsigned char bri_task_enabled = 0;
     unsigned int bri_resend = 0;
     unsigned char bri_change_mark = 0;
@@ -462,14 +462,9 @@ public:
     // is done does a bring-up read the record; later ones show the level in
     // force, which may be newer than the record.
     unsigned char bri_in_force = 0;
-    // The multi-function card carrying the light sensor (address 0x4000 ..
-    // 0x7000, 0 none; port group 1..8) and its last good reading.
-    unsigned short vmf_addr = 0;
-    unsigned char vmf_group = 0;
-    unsigned char vmf_expect = 0;
-    unsigned char vmf_data_valid = 0;
-    unsigned char vmf_reply_ok = 0;
-    unsigned char vmf_data[128];
+    // The light sensor: its card, its last good reading and its failed
+    // reads (sendcard/brightness_sensor.h).
+    const BrightnessSensor& sensor() const { return bri_sensor; }
 
     // Level / percent / register value of the brightness (mode as above).
     static unsigned char bri_level_to_value(unsigned int level, unsigned char mode);
@@ -1019,6 +1014,12 @@ public:
     std::atomic<int> job_progress{-1};
 
 private:
+    // The light sensor's state; the brightness task reads the sensor and
+    // the PC's brightness store starts its failure count again.
+    BrightnessSensor bri_sensor;
+    // The half-hour table; a record taken brings it, the task applies it.
+    BrightnessTable bri_table;
+
     // Progress of a card job to the page that posted it.
     void card_job_progress(unsigned char job, int value);
     void card_job_ticker(unsigned char job);

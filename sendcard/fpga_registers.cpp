@@ -166,7 +166,7 @@ void fpga_manage::Dealwith_mcu_ram()
                 std::memset(erased, 0xFF, sizeof(erased));
                 bri_apply_record(erased, act);
             }
-            bri_sensor_fail = 0;
+            bri_sensor.count_again();
         } else {
             // A manual level: shown at once, and re-sent, in the page's own
             // scale (4-bit or 8-bit levels) until the stored mode sets a

@@ -70,7 +70,7 @@ void registerFpgaProbes()
                         reply += "\nbri mode " + std::to_string(f->bri_mode) + " task " +
                                  std::to_string(f->bri_task_enabled) + " level " +
                                  std::to_string(f->reg_image(0, 64)) + " slot " +
-                                 std::to_string(f->bri_last_slot);
+                                 std::to_string(f->table().last_slot);
                     }
                     return true;
                 });

@@ -242,12 +242,12 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
         }
         latches = model(0).counters().brightnessLatches;
         ASSERT_TRUE(nextSend()) << "pass " << k;
-        EXPECT_EQ(mgr().vmf_addr, k < 4 ? 0x4000 : 0) << "pass " << k;
+        EXPECT_EQ(mgr().sensor().addr(), k < 4 ? 0x4000 : 0) << "pass " << k;
         EXPECT_EQ(model(0).storedReg(6), 0x66) << "pass " << k;
         EXPECT_EQ(model(1).storedReg(6), 0x66) << "pass " << k;
         EXPECT_EQ(percent(), 40u) << "pass " << k;
     }
-    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+    EXPECT_EQ(mgr().sensor().failures(), 0u);
 
     // A level the PC shows without storing it writes its percent back; a
     // restart in automatic mode shows that level again in the automatic
@@ -362,8 +362,14 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
 {
     bringUp();
     linkPorts();
+    // The stored mode: a table of level 4 in every slot, in slot 20 since
+    // 10:05 (shown, 4 x 16 - 1).
+    storeRecord(1, std::vector<uint8_t>(48, 4));
+    mgr().record_bright_change();
+    at(10, 5);
+    mgr().Brightness_time_change();
+    ASSERT_EQ(model(0).storedReg(6), 63);
     const std::vector<uint8_t> stored = flash(2).peek(fpga_manage::kBrightRecord, 57);
-    mgr().bri_mode = 1;
     unsigned char* page = mgr().MCU_RAM_CMD;
     page[0] = 0xAA;
     page[1] = 3;
@@ -377,10 +383,7 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
     EXPECT_EQ(mgr().bri_mode, 1);
     // The table's re-send within the same slot shows the preview in the
     // preview's scale (200, not 200 x 16 - 1).
-    at(10, 5);
-    mgr().HalfHourValue[20] = 4;
-    mgr().bri_last_slot = 20;
-    mgr().bri_resend = 0;
+    ASSERT_EQ(mgr().table().last_slot, 20);
     mgr().Brightness_time_change();
     EXPECT_EQ(model(0).storedReg(6), 200);
     page[8] = 0;
@@ -391,7 +394,6 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), stored) << "nothing stored";
     // The next slot is the table's again, in the table's scale: 4 x 16 - 1.
     at(10, 30);
-    mgr().HalfHourValue[21] = 4;
     mgr().Brightness_time_change();
     EXPECT_EQ(model(0).storedReg(6), 63);
 }
@@ -414,14 +416,14 @@ TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
     for (const auto& c : cases) {
         at(c.h, c.m);
         mgr().Brightness_time_change();
-        EXPECT_EQ(mgr().bri_last_slot, c.slot) << int(c.h) << ":" << int(c.m);
+        EXPECT_EQ(mgr().table().last_slot, c.slot) << int(c.h) << ":" << int(c.m);
         EXPECT_EQ(model(0).storedReg(6), uint8_t(levels[c.slot] * 16 - 1)) << int(c.h) << ":" << int(c.m);
         EXPECT_EQ(model(1).storedReg(6), uint8_t(levels[c.slot] * 16 - 1));
     }
     // Midnight: back to slot 0.
     at(0, 0);
     mgr().Brightness_time_change();
-    EXPECT_EQ(mgr().bri_last_slot, 0);
+    EXPECT_EQ(mgr().table().last_slot, 0);
     EXPECT_EQ(model(0).storedReg(6), 15);
     // Within one slot it sends twice, then stops.
     const uint64_t before = model(0).counters().brightnessLatches;
@@ -431,16 +433,19 @@ TEST_F(FpgaBrightness, TheTableFollowsTheHalfHourAcrossItsEdges)
     // A clock reading outside the day keeps to the table.
     at(25, 10);
     mgr().Brightness_time_change();
-    EXPECT_EQ(mgr().bri_last_slot, 47);
+    EXPECT_EQ(mgr().table().last_slot, 47);
 
     // The task runs through the idle branch once 1000 ticks have passed.
     clock.set(2024, 3, 5, 0, 45);
-    mgr().bri_last_slot = 255;
+    // The table stored again: its slot is applied anew.
+    storeRecord(1, levels);
+    mgr().record_bright_change();
+    ASSERT_EQ(mgr().table().last_slot, 255);
     g_change.bri_time = G_timeTicks;
     for (int k = 0; k < 999; ++k)
         tick();
-    EXPECT_EQ(mgr().bri_last_slot, 255);
-    EXPECT_GT(runUntil([this] { return mgr().bri_last_slot == 1; }, 5), 0);
+    EXPECT_EQ(mgr().table().last_slot, 255);
+    EXPECT_GT(runUntil([this] { return mgr().table().last_slot == 1; }, 5), 0);
 }
 
 TEST_F(FpgaBrightness, StoredRecordsAreCheckedBeforeUse)
@@ -489,7 +494,7 @@ TEST_F(FpgaBrightness, StartUpLoadsTheStoredRecordsAndKeepsTheVersionBytes)
     flash(2).poke(fpga_manage::kOnOffRecord, onoff);
     bringUp();
     EXPECT_EQ(mgr().bri_mode, 17);
-    EXPECT_EQ(mgr().HalfHourValue[47], 0x80);
+    EXPECT_EQ(mgr().table().HalfHourValue[47], 0x80);
     EXPECT_EQ(mgr().MCU_REG_func[0][66], 1);
     EXPECT_EQ(mgr().onoff_count, 1);
     EXPECT_EQ(mgr().off_hour[0], 22);
@@ -689,36 +694,35 @@ TEST_F(FpgaBrightness, SensorFrameCardChoiceAndFilter)
     // A multi-function card on FPGA 1's port 6: group 6, address 0x6000.
     mgr().MCU_RAM_PARA_func[1][fpga_manage::kCardStatusOffset[6]] = 1;
     mgr().Brightness_check_VMF();
-    EXPECT_EQ(mgr().vmf_addr, 0x6000);
-    EXPECT_EQ(mgr().vmf_group, 6);
+    EXPECT_EQ(mgr().sensor().addr(), 0x6000);
+    EXPECT_EQ(mgr().sensor().group(), 6);
     mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[13]] = 1;
     mgr().Brightness_check_VMF();
-    EXPECT_EQ(mgr().vmf_addr, 0x5000);
-    EXPECT_EQ(mgr().vmf_group, 4);
+    EXPECT_EQ(mgr().sensor().addr(), 0x5000);
+    EXPECT_EQ(mgr().sensor().group(), 4);
     mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[13]] = 0;
     mgr().MCU_RAM_PARA_func[1][fpga_manage::kCardStatusOffset[6]] = 0;
     mgr().Brightness_check_VMF();
-    EXPECT_EQ(mgr().vmf_addr, 0);
+    EXPECT_EQ(mgr().sensor().addr(), 0);
     EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
-    EXPECT_EQ(mgr().bri_sensor_fail, 0u) << "no card, no read";
+    EXPECT_EQ(mgr().sensor().failures(), 0u) << "no card, no read";
 
     // Replies: only status 0 with the expected length is taken.
     unsigned char reply[130] = {0, 97};
     reply[2 + 49] = 0xFF;
     reply[2 + 52] = 20;
-    mgr().vmf_expect = 97;
     const unsigned char errors = mgr().MCU_REG_func[0][85];
     mgr().VMF_data_back_result(reply, 129);
-    EXPECT_EQ(mgr().vmf_data_valid, 0) << "a short reply was taken";
+    EXPECT_EQ(mgr().sensor().reading_fresh(), false) << "a short reply was taken";
     EXPECT_EQ(mgr().MCU_REG_func[0][85], errors + 1);
     mgr().VMF_data_back_result(reply, sizeof(reply));
-    ASSERT_EQ(mgr().vmf_data_valid, 1);
+    ASSERT_EQ(mgr().sensor().reading_fresh(), true);
 
     // Target 20: one step up, never past 16.
     mgr().bri_level = 16;
     mgr().Brightness_auto_filter();
     EXPECT_EQ(mgr().bri_level, 16u);
-    EXPECT_EQ(mgr().vmf_data_valid, 0);
+    EXPECT_EQ(mgr().sensor().reading_fresh(), false);
     mgr().bri_level = 10;
     mgr().VMF_data_back_result(reply, sizeof(reply));
     mgr().Brightness_auto_filter();
@@ -736,12 +740,12 @@ TEST_F(FpgaBrightness, SensorFrameCardChoiceAndFilter)
     BoardClockSpeed fast(100);
     mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] = 1;
     mgr().bri_level = 3;
-    mgr().bri_sensor_fail = 0;
+    ASSERT_EQ(mgr().sensor().failures(), 0u);
     for (int k = 0; k < 9; ++k)
         mgr().Brightness_auto_change();
-    EXPECT_EQ(mgr().bri_sensor_fail, 9u);
+    EXPECT_EQ(mgr().sensor().failures(), 9u);
     mgr().Brightness_auto_change();
-    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+    EXPECT_EQ(mgr().sensor().failures(), 0u);
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 16);
 }
 
@@ -758,20 +762,20 @@ TEST_F(FpgaBrightness, ASensorThatAnswersLateIsStillRead)
     ASSERT_EQ(c.execute("card-delay 1 200"), "ok\n");
     mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] = 1;
     mgr().Brightness_check_VMF();
-    ASSERT_EQ(mgr().vmf_addr, 0x4000);
-    ASSERT_EQ(mgr().vmf_group, 1);
+    ASSERT_EQ(mgr().sensor().addr(), 0x4000);
+    ASSERT_EQ(mgr().sensor().group(), 1);
     const uint64_t start = sim::SimClock::instance().nowUs();
     EXPECT_EQ(mgr().Brightness_read_VMF_value(), 1);
     EXPECT_GE(sim::SimClock::instance().nowUs() - start, 200000u);
-    EXPECT_EQ(mgr().vmf_data_valid, 1);
-    EXPECT_EQ(mgr().vmf_data[49], 0xFF);
-    EXPECT_EQ(mgr().vmf_data[52], 9);
-    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+    EXPECT_EQ(mgr().sensor().reading_fresh(), true);
+    EXPECT_EQ(mgr().sensor().data()[49], 0xFF);
+    EXPECT_EQ(mgr().sensor().data()[52], 9);
+    EXPECT_EQ(mgr().sensor().failures(), 0u);
 
     // 600 ms late is too late: counted as a failed read.
     ASSERT_EQ(c.execute("card-delay 1 600"), "ok\n");
     EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
-    EXPECT_EQ(mgr().bri_sensor_fail, 1u);
+    EXPECT_EQ(mgr().sensor().failures(), 1u);
 }
 
 } // namespace

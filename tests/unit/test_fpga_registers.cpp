@@ -1,6 +1,7 @@
 // The emulated sending-card registers and pages: the image rules of
 // register writes, the command page, the port link bits in the parameter
 // page, the output geometry and the port link report.
+#include "support/board_clock.h"
 #include "support/fpga_fixture.h"
 
 #include "core/le_bytes.h"
@@ -137,13 +138,22 @@ TEST_F(FpgaImages, CommandPageRecordsAreStoredClearedAndBoundedByThePage)
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0x5A) << "a record past the page was stored";
     EXPECT_EQ(mgr().bri_mode, 1) << "a record past the page was not shown";
-    mgr().bri_sensor_fail = 9;
+    // A sensor read nobody answers (a card found, silent) counts a failure;
+    // the stored record starts the count again.
+    {
+        BoardClockSpeed fast(100);
+        mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] = 1;
+        mgr().Brightness_check_VMF();
+        EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
+        mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[0]] = 0;
+        ASSERT_EQ(mgr().sensor().failures(), 1u);
+    }
     postPage(3, 0xAA, 1016, 1);
     mgr().Dealwith_mcu_ram();
     const std::vector<uint8_t> record = flash(2).peek(fpga_manage::kBrightRecord, 1024);
     EXPECT_TRUE(std::equal(record.begin(), record.end(), mgr().MCU_RAM_CMD));
     EXPECT_EQ(mgr().bri_mode, 1);
-    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+    EXPECT_EQ(mgr().sensor().failures(), 0u);
 
     // A manual level whose record does not fit: the level is shown, nothing
     // stored, the table stays the mode.

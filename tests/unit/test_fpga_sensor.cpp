@@ -21,30 +21,30 @@ TEST_F(LightSensor, TheMultiFunctionCardsSensorMovesTheLevel)
     bringUp();
     ASSERT_GT(runUntil([this] { return mgr().get_port_card_num(22) == 2; }, 2000), 0);
     mgr().Brightness_check_VMF();
-    ASSERT_EQ(mgr().vmf_addr, 0x6000);
-    ASSERT_EQ(mgr().vmf_group, 6);
+    ASSERT_EQ(mgr().sensor().addr(), 0x6000);
+    ASSERT_EQ(mgr().sensor().group(), 6);
 
     control("card-sensor 23 49 255");
     control("card-sensor 23 52 4");
     control("card-sensor 23 127 9");
     mgr().bri_level = 10;
-    mgr().bri_sensor_fail = 0;
+    ASSERT_EQ(mgr().sensor().failures(), 0u);
     EXPECT_EQ(mgr().Brightness_read_VMF_value(), 1);
-    EXPECT_EQ(mgr().vmf_reply_ok, 1);
-    EXPECT_EQ(mgr().vmf_data[52], 4);
-    EXPECT_EQ(mgr().vmf_data[127], 9) << "all 128 data bytes";
+    EXPECT_EQ(mgr().sensor().answered(), true);
+    EXPECT_EQ(mgr().sensor().data()[52], 4);
+    EXPECT_EQ(mgr().sensor().data()[127], 9) << "all 128 data bytes";
     mgr().Brightness_auto_filter();
     EXPECT_EQ(mgr().bri_level, 9u);
-    EXPECT_EQ(mgr().bri_sensor_fail, 0u);
+    EXPECT_EQ(mgr().sensor().failures(), 0u);
 
     // A silent card: the read ends (ticks stand still here) as a failure.
     control("card-fault 23 silent");
     EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
-    EXPECT_EQ(mgr().bri_sensor_fail, 1u);
+    EXPECT_EQ(mgr().sensor().failures(), 1u);
     // A bad check byte is not taken either.
     control("card-fault 23 badcheck");
     EXPECT_EQ(mgr().Brightness_read_VMF_value(), 0);
-    EXPECT_EQ(mgr().bri_sensor_fail, 2u);
+    EXPECT_EQ(mgr().sensor().failures(), 2u);
 
     // Stopping the card's outputs: one power channel a step, at most one
     // step every 51 ticks; after the eighth the outputs count as stopped.
