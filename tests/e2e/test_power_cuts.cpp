@@ -944,11 +944,20 @@ void runBrightnessCases(const std::vector<BrightnessCase>& cases)
             EXPECT_NE(app.control("fpga-status").find("\nstatus 0"), std::string::npos);
         }
         pcclient::UdpLink udp;
+        pcclient::Reply r;
         // A RAM write of the percent is an act at the flag that applies it.
-        const bool answered = c.stopAtOnce ? udp.open("127.0.0.1", app.linkPort("udp")) &&
-                                                 pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0}) &&
-                                                 pcFlag(udp, 1)
-                                           : pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
+        // A cut is made at the file's first rename after the act: the percent
+        // is set by item 1, whose act comes with its write (between a RAM
+        // write and its flag a refresh may store the file before the act,
+        // and a cut there rightly ends at the record before).
+        const bool answered =
+            c.stopAtOnce ? udp.open("127.0.0.1", app.linkPort("udp")) &&
+                               pcWrite(udp, 2176, {static_cast<unsigned char>(c.percent), 0}) && pcFlag(udp, 1)
+            : c.cut ? udp.open("127.0.0.1", app.linkPort("udp")) &&
+                          udp.request(pcclient::kProcessor, 0xB0,
+                                      pcclient::itemsPayload({{1, 0, static_cast<uint16_t>(c.percent)}}), r) &&
+                          r.status == 0
+                    : pcSetsBrightness(app, static_cast<unsigned char>(c.percent));
         if (c.cut) {
             ASSERT_TRUE(cutDown(app)) << c.what;
             EXPECT_EQ(filePercent(app), c.cutBefore ? c.oldPercent : c.percent) << c.what;
