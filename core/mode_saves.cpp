@@ -92,6 +92,18 @@ void pushUnlessSame(Act act)
         acts().push_back(std::move(act));
 }
 
+// A slot emptied: marked FF FF, its saved OSD-on word cleared; the delete
+// of its files, with the menu's copy when it was saved with the OSD on.
+Act emptySlot(unsigned char* s, int slot)
+{
+    const bool menu = le16(s, kSlotOsdOn) == 1;
+    if (menu)
+        setLe16(s, kSlotOsdOn, 0);
+    s[0] = 0xFF;
+    s[1] = 0xFF;
+    return Act{Act::Delete, slot, {}, menu, 0};
+}
+
 } // namespace
 
 bool ModeSaves::take_request(ParaWriteLock& lock)
@@ -128,12 +140,7 @@ bool ModeSaves::take_delete(ParaWriteLock& lock, int slot)
     unsigned char* s = lock.slot(slot);
     if (!(s[0] == 0xAA && s[1] == 0xAA))
         return false;
-    const bool menu = le16(s, kSlotOsdOn) == 1;
-    if (menu)
-        setLe16(s, kSlotOsdOn, 0);
-    s[0] = 0xFF;
-    s[1] = 0xFF;
-    acts().push_back(Act{Act::Delete, slot, {}, menu, 0});
+    acts().push_back(emptySlot(s, slot));
     return true;
 }
 
@@ -146,12 +153,7 @@ void ModeSaves::take_slot_files(ParaWriteLock& lock)
             s[1] = 0xAA;
             pushUnlessSame(imageAct(Act::Rewrite, slot, s, false));
         } else if (ZdrRamPara::slotMarkedEmpty(s)) {
-            const bool menu = le16(s, kSlotOsdOn) == 1;
-            if (menu)
-                setLe16(s, kSlotOsdOn, 0);
-            s[0] = 0xFF;
-            s[1] = 0xFF;
-            pushUnlessSame(Act{Act::Delete, slot, {}, menu, 0});
+            pushUnlessSame(emptySlot(s, slot));
         }
         // A slot with any other marker is left alone.
     }

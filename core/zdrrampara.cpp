@@ -144,14 +144,9 @@ unsigned char* ParaWriteLock::block()
     return store().m_block;
 }
 
-void ParaWriteLock::write(int offset, const unsigned char* data, int len)
-{
-    std::memcpy(block() + offset, data, static_cast<size_t>(len));
-}
-
 void ParaWriteLock::write_pc_ram(int offset, const unsigned char* data, int len)
 {
-    write(offset, data, len);
+    std::memcpy(block() + offset, data, static_cast<size_t>(len));
     if (offset < para::kBlackout + 2 && offset + len > para::kBlackout) {
         // Applied by the flag, as every other word of the block.
         const uint16_t word = le16(block(), para::kBlackout);

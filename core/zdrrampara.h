@@ -99,7 +99,7 @@ public:
     unsigned char* slot(int s);
     unsigned char* status();
     void raise(unsigned char value = 1);
-    // A hold that writes the black-out word (block word 2116) is an act on
+    // The acts a hold makes. A hold that writes the black-out word (block word 2116) is an act on
     // the screen, recorded as the hold ends (after the short lock, before
     // the c331 manage mutex is given back): whenever it changes the word,
     // and, done even when the word stays as it was, when blackout_command()
@@ -109,7 +109,6 @@ public:
     // reset), told to the brightness acts (core/brightness_acts.h) as the
     // hold ends. The system's own write-back of either word
     // (SystemWriteLock) is no act.
-    void write(int offset, const unsigned char* data, int len);
     // The user's brightness percent (the PC's item 1, the picture page):
     // an act whatever the word held (a level only shown may have written
     // this very percent back).

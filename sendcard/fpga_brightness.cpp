@@ -445,14 +445,7 @@ bool fpga_manage::bri_set_fpga_level(unsigned char fpga)
 
 bool fpga_manage::store_bright_record(const unsigned char* record, unsigned length)
 {
-    // Built at byte 4 of the buffer, as the flash write takes it.
-    std::vector<unsigned char> buffer(4 + length);
-    if (length)
-        std::memcpy(buffer.data() + 4, record, length);
-    fpga_flash_access();
-    const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kBrightSector, 0, 1) &&
-                    (length == 0 || drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, kBrightRecord, buffer.data(), length));
-    if (!ok) {
+    if (!store_flash_record(kBrightSector, kBrightRecord, record, length)) {
         if (!bri_record_failed)
             writeLogMsg(ERROR, "brightness: the record could not be stored");
         bri_record_failed = 1;

@@ -350,6 +350,10 @@ public:
     // address (n = the page's length word); 0 when the record does not fit
     // the page or the flash fails.
     int store_cmd_record(uint32_t sector, uint32_t address);
+    // Erases the sector of the flash behind FPGA 0 and writes length bytes
+    // of record at address (length 0: the erase alone); false when the
+    // flash did not take it.
+    bool store_flash_record(uint32_t sector, uint32_t address, const unsigned char* record, unsigned length);
     // The size of the command page's record (page bytes 0..n+7), 0 when it
     // does not fit the page (then it is not stored).
     unsigned cmd_record_size();

@@ -111,16 +111,24 @@ unsigned fpga_manage::cmd_record_size()
     return length + 8;
 }
 
+bool fpga_manage::store_flash_record(uint32_t sector, uint32_t address, const unsigned char* record,
+                                     unsigned length)
+{
+    // Built at byte 4 of the buffer, as the flash write takes it.
+    std::vector<unsigned char> buffer(4 + length);
+    if (length)
+        std::memcpy(buffer.data() + 4, record, length);
+    fpga_flash_access();
+    return drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, sector, 0, 1) &&
+           (length == 0 || drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address, buffer.data(), length));
+}
+
 int fpga_manage::store_cmd_record(uint32_t sector, uint32_t address)
 {
     const unsigned size = cmd_record_size();
     if (size == 0)
         return 0;
-    std::vector<unsigned char> buffer(size + 4);
-    std::memcpy(buffer.data() + 4, MCU_RAM_CMD, size);
-    fpga_flash_access();
-    const bool ok = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, sector, 0, 1) &&
-                    drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address, buffer.data(), size);
+    const bool ok = store_flash_record(sector, address, MCU_RAM_CMD, size);
     if (!ok)
         writeLogMsg(ERROR, "FPGA command page: the flash record could not be stored");
     return ok ? 1 : 0;
