@@ -57,6 +57,7 @@ protected:
             g_option->on_Button_back_clicked();
         g_usb_grade = 0;
         g_send_para.step = 0;
+        fpga_manage::destroyForTest();
         ShellTest::TearDown();
     }
     Ui_LinkOption* ui() { return g_linkoption->ui; }
