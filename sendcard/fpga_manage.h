@@ -415,9 +415,9 @@ public:
     // chip's answer resets both FPGAs, or the request's bound has passed:
     // no act lights it meanwhile (the rule: sendcard/fpga_led_handshake.cpp).
     std::atomic<unsigned char> led_request_dark{0};
-    // The LED request in course (FPGA thread, under _led_para_init_mutex):
-    // none, begun (waiting for both FPGAs, nothing changed yet), or under
-    // way; and when it began on the board's monotonic clock.
+    // The LED request in course (the FPGA thread's alone): none, begun
+    // (waiting for both FPGAs, nothing changed yet), or under way; and when
+    // it began on the board's monotonic clock.
     enum : unsigned char { kLedRequestNone, kLedRequestBegun, kLedRequestUnderWay };
     unsigned char led_request_phase = kLedRequestNone;
     uint64_t led_request_began_us = 0;
