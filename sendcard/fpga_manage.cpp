@@ -256,7 +256,7 @@ void fpga_manage::fpga_manage_deal(void*)
     apply_change_flag(lcd_change_flag, false, &fpga_manage::set_fpga_lcd, true);
     apply_change_flag(bri_change_flag, false, &fpga_manage::set_fpga_bri_val, false);
     bri_take_percent_acts();
-    if (g_set_led_para.load() != 0 || g_freeze_out.load() != 0)
+    if (g_set_led_para.load() != 0 || g_freeze_out.load() != 0 || led_request_phase != kLedRequestNone)
         set_led_para_deal();
     Record_Time_Deal();
     schedule_deal();
@@ -760,9 +760,9 @@ bool fpga_manage::show_after_bring_up(unsigned char i)
     // The FPGA came up with register 0 clear and register 6 at 0: the
     // black-out and the brightness are set before the output goes on, so
     // that the screen is never lit against its last act nor shown at
-    // brightness 0. An FPGA brought up again while the screen is dark for
-    // an LED request stays dark with it: the reset that ends the request
-    // shows the screen's last act on both.
+    // brightness 0. An FPGA brought up again while an LED request holds
+    // the screen dark stays dark with it: the request's end shows the
+    // screen's last act on the FPGAs that are up.
     const ScreenActs::Act act = screen_acts.of(i);
     const bool dark = act.dark || led_request_dark.load() != 0;
     write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);

@@ -371,6 +371,9 @@ public:
 
     // --- LED panel re-initialisation handshake -------------------------
     void set_led_para_deal();
+    // The request's hold on the screen ends: the FPGAs that are up show
+    // its last act, outputs on.
+    void end_led_request_hold();
 
     // --- per FPGA state ----------------------------------------------------
     std::atomic<unsigned char> fpga_state[2] = {{0}, {0}};        // bring-up state
@@ -409,9 +412,19 @@ public:
     unsigned int led_para_time = 0;
     unsigned int led_para_count = 0;
     // The screen was blanked for an LED request and stays so until the
-    // chip's answer resets both FPGAs: no act lights it meanwhile (their
-    // bring-up shows the screen record).
+    // chip's answer resets both FPGAs, or the request's bound has passed:
+    // no act lights it meanwhile (the rule: sendcard/fpga_led_handshake.cpp).
     std::atomic<unsigned char> led_request_dark{0};
+    // The LED request in course (the FPGA thread's alone): none, begun
+    // (waiting for both FPGAs, nothing changed yet), or under way; and when
+    // it began on the board's monotonic clock.
+    enum : unsigned char { kLedRequestNone, kLedRequestBegun, kLedRequestUnderWay };
+    unsigned char led_request_phase = kLedRequestNone;
+    uint64_t led_request_began_us = 0;
+    // The longest a request waits for both FPGAs before it acts on those
+    // that are up, and the longest it holds the screen dark.
+    static constexpr uint64_t kLedRequestWaitUs = 2000000;
+    static constexpr uint64_t kLedRequestBoundUs = 8000000;
 
     // Control unique id (the flash's 8-byte id, then 8 zero bytes) and its
     // CRC-32, the device id.
@@ -1056,7 +1069,8 @@ extern std::atomic<unsigned char> ScreenState;
 // The LED panel re-initialisation handshake, changed only under
 // Utils::_led_para_init_mutex: a requester sets g_set_led_para to 1 (and
 // g_set_led_setup to 0), the chip thread re-initialises its panel and posts
-// 2, the FPGA thread resets the FPGAs and clears both.
+// 2, the FPGA thread resets the FPGAs and clears both (its rule:
+// sendcard/fpga_led_handshake.cpp).
 extern std::atomic<unsigned char> g_set_led_para;
 extern std::atomic<unsigned char> g_set_led_setup;
 // 1: the chip re-initialises its panel for the pending request although no

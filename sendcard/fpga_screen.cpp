@@ -4,8 +4,8 @@
 
 void fpga_manage::show_screen_record(bool force)
 {
-    // While the screen is dark for an LED request, the reset that ends it
-    // shows the record.
+    // While an LED request holds the screen dark, the request's end shows
+    // the record (sendcard/fpga_led_handshake.cpp).
     if (led_request_dark.load() != 0)
         return;
     for (unsigned char i = 0; i < 2; ++i) {

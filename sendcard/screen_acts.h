@@ -10,7 +10,13 @@
 // word (2116), applied by its flag, is an act there only when it sets
 // another value than the last act on the word. The FPGA manager owns this
 // record and shows on every FPGA that is up, and on every FPGA it brings
-// up, what it says; nothing else decides.
+// up, what it says. Two things stand in for it for a while, and neither
+// changes it: an LED request holds the screen dark from its black-out until
+// the chip's answer resets both FPGAs, at most 8 s after the request began
+// (sendcard/fpga_led_handshake.cpp); and an FPGA's reset clears its
+// register 0 with its outputs off, until its bring-up sets the black-out
+// bit from the record before its outputs go on. Nothing else writes the
+// black-out bit: the PC's write of it is an act of its own.
 #pragma once
 
 #include "core/zdrrampara.h"
@@ -43,10 +49,13 @@ public:
     ScreenActs(const ScreenActs&) = delete;
     ScreenActs& operator=(const ScreenActs&) = delete;
 
-    // An act happening now (lookSeq kNow), or one of the schedule at its
-    // minute (act.wall) that replaces only acts up to lookSeq or timed
-    // before it. Returns the k bits it replaced; the act's seq is stored at
-    // *seq when it replaced something. Any thread.
+    // Records an act on targets (kFpga0, kFpga1, kWord bits): one
+    // happening now (lookSeq kNow) replaces what each target holds; one of
+    // the schedule at its minute (act.wall) replaces only a target whose
+    // act was recorded at or before lookSeq, happened before that minute,
+    // or is the schedule's own of that minute. Returns the target bits it
+    // replaced (0: none, the act is dropped); when it replaced any, the
+    // act's seq is stored at *seq. Any thread.
     unsigned record(Act act, unsigned targets, uint64_t lookSeq = kNow, uint64_t* seq = nullptr);
     // The PC's write of register 0's black-out bit on one FPGA.
     void register0_written(unsigned char fpga, bool dark);

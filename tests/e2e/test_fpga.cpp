@@ -314,6 +314,46 @@ TEST(E2eFpga, TheAdvancedPagesReInitialisationBringsTheScreenBack)
     app.stop();
 }
 
+// An LED size change, one FPGA silent 150 ms later, then the PC's item 5 =
+// 0: the other FPGA comes up at the new size and lit, whatever the silent
+// one does; once that one answers again it comes up lit too. FPGA 1
+// first, then FPGA 0.
+TEST(E2eFpga, AnLedRequestDuringWhichAnFpgaFallsSilentLightsTheOther)
+{
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(bothFpgasUp(app)) << app.control("fpga-status");
+    pcclient::UdpLink pc;
+    ASSERT_TRUE(pc.open("127.0.0.1", app.linkPort("udp")));
+    auto lit = [&](int fpga) {
+        const std::string f = std::to_string(fpga);
+        return (std::stoul(app.control("fpga-reg " + f + " 0"), nullptr, 16) & 0x04) == 0 &&
+               (std::stoul(app.control("fpga-reg " + f + " 3"), nullptr, 16) & 0x20) != 0 &&
+               app.control("fpga-image " + f + " 80") == "3";
+    };
+    auto regs = [&] {
+        return app.control("fpga-reg 0 0") + " " + app.control("fpga-reg 1 0") + "\n" + app.control("fpga-status");
+    };
+    const char* sizes[2] = {"1280 720", "1024 576"};
+    for (int silent : {1, 0}) {
+        SCOPED_TRACE("FPGA " + std::to_string(silent) + " silent");
+        const int other = 1 - silent;
+        const std::string resets = info(app, other, "resets");
+        ASSERT_EQ(app.control(std::string("fpga-led-request ") + sizes[silent]), "");
+        QThread::msleep(150);
+        ASSERT_EQ(app.control("fpga-fault " + std::to_string(silent) + " dead"), "");
+        pcclient::Reply r;
+        ASSERT_TRUE(pc.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{5, 0, 0}}), r));
+        ASSERT_EQ(r.status, 0);
+        EXPECT_TRUE(app.waitFor([&] { return info(app, other, "resets") != resets && lit(other); }, 30000))
+            << regs();
+        EXPECT_EQ(status(app)["led-para"], "0 0");
+        ASSERT_EQ(app.control("fpga-fault " + std::to_string(silent) + " none"), "");
+        EXPECT_TRUE(app.waitFor([&] { return status(app)["status"] == "1" && lit(0) && lit(1); }, 30000)) << regs();
+    }
+    app.stop();
+}
+
 // An interrupt with register 22 bit 6 makes the manager read the version
 // year again: a live year (0x24 = 36) leaves the FPGA running; a lost one
 // brings it up again once the FPGA answers with a live year.

@@ -6,11 +6,15 @@
 #include "core/le_bytes.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
+#include "platform/clock.h"
+#include "support/board_clock.h"
 #include "videochip/c331_manage.h"
 
 #include <QMutexLocker>
 #include <atomic>
 #include <chrono>
+#include <ostream>
+#include <string>
 #include <thread>
 
 namespace {
@@ -25,10 +29,14 @@ void post(unsigned char value)
         g_set_led_setup = 0;
 }
 
-TEST_F(FpgaHandshake, ARequestWaitsUntilBothFpgasAreUp)
+// Within its wait (a slow board clock: 2 s of it last 20 s here).
+TEST_F(FpgaHandshake, ARequestWaitsAWhileForBothFpgasToBeUp)
 {
+    BoardClockSpeed slow(0.1);
+    const uint64_t posted = platform::clock().nowUs();
     post(1);
     runUntil([] { return false; }, 200);
+    ASSERT_LT(platform::clock().nowUs() - posted, fpga_manage::kLedRequestWaitUs);
     EXPECT_EQ(g_set_led_para.load(), 1);
     EXPECT_EQ(g_set_led_setup.load(), 0);
     EXPECT_EQ(model(0).storedReg(0) & 0x04, 0) << "blanked before the FPGAs were up";
@@ -169,6 +177,155 @@ TEST_F(FpgaHandshake, TheSameWithRealThreads)
     EXPECT_TRUE(done()) << "status " << fpga_manage::p_fpga_manage->get_fpga_status() << " answered " << answered;
     fpga_manage::destroyForTest();
 }
+
+// Where FPGAs fall silent during an LED request (or never answer again
+// until the test revives them).
+enum class Silent { Never, Before, AfterBlackOut, AfterOutputsOff, WaitingForTheChip, AtTheAnswer, DuringBringUp, After };
+
+struct SilentRow {
+    const char* name;
+    bool page;          // posted by a page (1); else the chip's answer to a PC's new size (2)
+    Silent when;
+    unsigned fpgas;     // bit i: FPGA i falls silent
+    bool chipAnswers;   // the chip answers 30 ticks after the request hands it over
+    bool dark;          // the screen's last act: the PC's item 5 right after the silence
+};
+
+void PrintTo(const SilentRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class FpgaHandshakeSilence : public FpgaHandshake, public testing::WithParamInterface<SilentRow> {};
+
+// The request ends within its bound on the FPGAs that are up, which show
+// the screen's last act with their outputs on; an FPGA that answers again
+// is brought up after the chip's answer (to the new size) and shows it too.
+TEST_P(FpgaHandshakeSilence, TheRequestEndsOnTheFpgasThatAreUpAndShowsTheLastAct)
+{
+    const SilentRow row = GetParam();
+    bringUp();
+    auto silent = [&](int i) { return (row.fpgas >> i) & 1; };
+    bool silenced = false, answered = false;
+    uint64_t resetsAtAnswer[2] = {0, 0};
+    auto silence = [&](Silent point) {
+        if (silenced || row.when != point)
+            return;
+        for (int i : {0, 1})
+            if (silent(i))
+                model(i).setFault(sim::FpgaModel::Fault::Dead);
+        ParaWriteLock item5;
+        item5.blackout_command(row.dark ? 1 : 0);
+        silenced = true;
+    };
+    auto answer = [&] {
+        for (int i : {0, 1})
+            resetsAtAnswer[i] = model(i).counters().resets;
+        post(2);
+        answered = true;
+        silence(Silent::AtTheAnswer);
+    };
+    auto shows = [&](int i) {
+        return mgr().fpga_up(static_cast<unsigned char>(i)) &&
+               (model(i).storedReg(0) & 0x04) == (row.dark ? 0x04 : 0) && (model(i).storedReg(3) & 0x20) != 0;
+    };
+    if (row.when == Silent::Before || row.when == Silent::Never) {
+        silence(row.when);
+        silenced = true;
+        ASSERT_GT(runUntil([&] { return !(silent(0) && mgr().fpga_up(0)) && !(silent(1) && mgr().fpga_up(1)); },
+                           3000), 0);
+    }
+    const uint64_t posted = platform::clock().nowUs();
+    if (row.page)
+        post(1);
+    else
+        answer();
+
+    // The request ends, and the FPGAs that are up show the last act.
+    uint64_t ended = 0;
+    unsigned handedAt = 0;
+    const uint64_t limit = fpga_manage::kLedRequestBoundUs + boardUsOfRealMs(4000);
+    bool done = false;
+    while (!done && platform::clock().nowUs() - posted < limit) {
+        tick();
+        if (g_set_led_setup.load() == 1)
+            silence(Silent::AfterBlackOut);
+        if (g_set_led_setup.load() == 2)
+            silence(Silent::AfterOutputsOff);
+        if (row.page && !answered && g_led_panel_reinit.load() == 1 && g_set_led_para.load() == 0) {
+            if (!handedAt)
+                handedAt = G_timeTicks.load();
+            silence(Silent::WaitingForTheChip);
+            if (row.chipAnswers && G_timeTicks.load() - handedAt >= 30) {
+                g_led_panel_reinit = 0;
+                answer();
+            }
+        }
+        for (int i : {0, 1}) {
+            if (answered && silent(i) && !mgr().fpga_rst_pending[i] && mgr().fpga_state[i] >= 3 &&
+                !mgr().fpga_up(static_cast<unsigned char>(i)))
+                silence(Silent::DuringBringUp);
+        }
+        if (answered && mgr().get_fpga_status() == 1)
+            silence(Silent::After);
+        const bool released = g_set_led_para.load() == 0 && mgr().led_request_dark.load() == 0 &&
+                              (answered || !row.chipAnswers);
+        if (released && !ended)
+            ended = platform::clock().nowUs();
+        done = released && silenced && (silent(0) || shows(0)) && (silent(1) || shows(1));
+    }
+    ASSERT_TRUE(done) << "para " << int(g_set_led_para.load()) << " step " << int(g_set_led_setup.load())
+                      << " held " << int(mgr().led_request_dark.load()) << " answered " << answered << " FPGA 0 "
+                      << int(mgr().fpga_state[0]) << "/" << int(mgr().link_state[0]) << " reg0 "
+                      << int(model(0).storedReg(0)) << " FPGA 1 " << int(mgr().fpga_state[1]) << "/"
+                      << int(mgr().link_state[1]) << " reg0 " << int(model(1).storedReg(0));
+    EXPECT_LE(ended - posted, fpga_manage::kLedRequestBoundUs + boardUsOfRealMs(500));
+
+    // The chip answers late, the silent FPGAs answer again: every FPGA is
+    // brought up after the answer and shows the last act.
+    if (!answered) {
+        g_led_panel_reinit = 0;
+        answer();
+    }
+    for (int i : {0, 1})
+        model(i).setFault(sim::FpgaModel::Fault::None);
+    EXPECT_GT(runUntil([&] { return shows(0) && shows(1) && mgr().get_fpga_status() == 1; }, 6000), 0)
+        << "FPGA 0 " << int(mgr().fpga_state[0]) << "/" << int(mgr().link_state[0]) << " FPGA 1 "
+        << int(mgr().fpga_state[1]) << "/" << int(mgr().link_state[1]);
+    for (int i : {0, 1})
+        EXPECT_GT(model(i).counters().resets, resetsAtAnswer[i]) << "FPGA " << i << " not reset after the answer";
+    EXPECT_EQ(g_set_led_para.load(), 0);
+    EXPECT_EQ(mgr().led_request_dark.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AtEachStep, FpgaHandshakeSilence,
+    testing::Values(
+        SilentRow{"PageFpga1DeadBefore", true, Silent::Before, 2, true, false},
+        SilentRow{"PageFpga0DeadBefore", true, Silent::Before, 1, true, false},
+        SilentRow{"PageBothDeadBefore", true, Silent::Before, 3, true, false},
+        SilentRow{"PageFpga1AfterTheBlackOut", true, Silent::AfterBlackOut, 2, true, false},
+        SilentRow{"PageFpga1AfterTheBlackOutDarkAct", true, Silent::AfterBlackOut, 2, true, true},
+        SilentRow{"PageFpga0AfterTheBlackOut", true, Silent::AfterBlackOut, 1, true, false},
+        SilentRow{"PageBothAfterTheBlackOut", true, Silent::AfterBlackOut, 3, true, false},
+        SilentRow{"PageFpga1AfterOutputsOff", true, Silent::AfterOutputsOff, 2, true, false},
+        SilentRow{"PageFpga0AfterOutputsOff", true, Silent::AfterOutputsOff, 1, true, false},
+        SilentRow{"PageFpga1WaitingForTheChip", true, Silent::WaitingForTheChip, 2, true, false},
+        SilentRow{"PageBothWaitingForTheChip", true, Silent::WaitingForTheChip, 3, true, false},
+        SilentRow{"PageFpga1AtTheAnswer", true, Silent::AtTheAnswer, 2, true, false},
+        SilentRow{"PageFpga0AtTheAnswer", true, Silent::AtTheAnswer, 1, true, false},
+        SilentRow{"PageFpga1DuringBringUp", true, Silent::DuringBringUp, 2, true, false},
+        SilentRow{"PageFpga0DuringBringUp", true, Silent::DuringBringUp, 1, true, false},
+        SilentRow{"PageFpga1After", true, Silent::After, 2, true, false},
+        SilentRow{"PageBothAfter", true, Silent::After, 3, true, false},
+        SilentRow{"PageFpga1AfterTheBlackOutChipSilent", true, Silent::AfterBlackOut, 2, false, false},
+        SilentRow{"PageChipSilent", true, Silent::Never, 0, false, false},
+        SilentRow{"PcFpga1DeadBefore", false, Silent::Before, 2, true, false},
+        SilentRow{"PcFpga0DeadBeforeDarkAct", false, Silent::Before, 1, true, true},
+        SilentRow{"PcBothDeadBefore", false, Silent::Before, 3, true, false},
+        SilentRow{"PcFpga0AtTheAnswer", false, Silent::AtTheAnswer, 1, true, false},
+        SilentRow{"PcFpga1DuringBringUp", false, Silent::DuringBringUp, 2, true, false}),
+    [](const testing::TestParamInfo<SilentRow>& info) { return std::string(info.param.name); });
 
 TEST_F(FpgaHandshake, FreezeOutputPulsesTheOutputsAndGivesUpAfter501Tries)
 {
