@@ -423,12 +423,14 @@ TEST_F(C331Deal, AnOperatorsPickOverARamWriteWaitingForItsFlagIsShownAtOnce)
 // An edited crop: HDMI1 (chip port 1) at 1920 x 1080, its crop 1 (record 0)
 // at 0, 0, 960 x 540 shown in window 0, its crop 2 (record 1) the same
 // and shown by no window. The crop page's OK or the PC's write of the
-// record and its flag sets the width; the pass the flag starts applies it
-// to the window that shows the crop, and moves nothing for the other.
+// record and its flag sets the width (the PC's, the input too); the pass
+// the flag starts applies it to the window that shows the crop, and moves
+// nothing for the other.
 struct CropEdit {
     bool byPage;
     int width;
     bool shown;
+    int input = 2;   // the crop's input after the edit
 };
 
 class C331DealCropEdit : public C331Deal, public testing::WithParamInterface<CropEdit> {};
@@ -462,16 +464,21 @@ TEST_P(C331DealCropEdit, AnEditedCropReachesTheWindowThatShowsItAtItsFlag)
         page.findChild<QPushButton*>("Button_ok")->click();
     } else {
         // The whole record, as the PC writes it.
-        pcWrites(para::crop(k), {2, static_cast<unsigned char>(0x80 | k), 0, 0, 0, 0,
+        pcWrites(para::crop(k), {static_cast<unsigned char>(e.input), static_cast<unsigned char>(0x80 | k), 0, 0, 0, 0,
                                  static_cast<unsigned char>(e.width & 0xFF), static_cast<unsigned char>(e.width >> 8),
                                  0x1C, 2});
     }
     ASSERT_EQ(le16(store->ram_para, para::crop(k) + 6), e.width);
     chip().clearFrames();
     deal();
-    if (e.shown) {
+    const int input = e.shown ? e.input : 2;
+    EXPECT_EQ(m->gWininfo[0].input, input) << "the window shows the crop's input";
+    EXPECT_EQ(m->PM_INPUT[0], c331_manage::zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(input)));
+    if (e.shown && e.input == 2) {
         EXPECT_EQ(m->IWIN[0].hw, e.width);
         EXPECT_EQ(m->PM_INPUT_OFFSET[0][1], 1920 - e.width);
+        EXPECT_GT(registerFrames(), 0u);
+    } else if (e.shown) {
         EXPECT_GT(registerFrames(), 0u);
     } else {
         EXPECT_EQ(m->IWIN[0].hw, 960);
@@ -487,6 +494,8 @@ INSTANTIATE_TEST_SUITE_P(PageAndPc, C331DealCropEdit,
                                          CropEdit{true, 880, true}, CropEdit{true, 640, true},
                                          CropEdit{false, 720, true}, CropEdit{false, 800, true},
                                          CropEdit{false, 880, true}, CropEdit{false, 640, true},
-                                         CropEdit{true, 720, false}, CropEdit{false, 640, false}));
+                                         CropEdit{true, 720, false}, CropEdit{false, 640, false},
+                                         CropEdit{false, 960, true, 3}, CropEdit{false, 720, true, 4},
+                                         CropEdit{false, 960, false, 3}));
 
 } // namespace
