@@ -450,8 +450,10 @@ unsigned char message_deal::RegUpdate0E(unsigned char value)
 }
 
 // Parameter items: 1 to 32 items of four bytes: item, index, value u16.
-// Every item is checked before any is stored; then all are stored under
-// the c331 manage mutex and the parameter-changed flag is raised.
+// Every item is checked before any is stored, against the block as the
+// items before it in the frame leave it (a crop named after a load is one
+// of the loaded mode's); then all are stored under the c331 manage mutex
+// and the parameter-changed flag is raised.
 int message_deal::write_items(const unsigned char* frame, int length)
 {
     enum : unsigned char { kBrightness = 1, kColorTemp, kWindowInput, kUserMode, kBlackOut, kAudio };
@@ -465,6 +467,15 @@ int message_deal::write_items(const unsigned char* frame, int length)
     // records and slot markers checked are the ones the store then uses.
     C331ParaLock lock;
 
+    // What a check reads that an earlier item of the frame may change: the
+    // crop table, which a load (item 4) replaces with the mode's own. No
+    // item changes a slot's marker.
+    static_assert(para::kCropTable >= para::kModeStart &&
+                      para::kCropTable + para::kCropCount * para::kCropSize <= para::kBlockSize,
+                  "a user mode carries the crop table");
+    unsigned char crops[para::kCropCount * para::kCropSize] = {};
+    if (store)
+        store->block_bytes(para::kCropTable, crops, sizeof crops);
     for (int i = 0; i < items; ++i) {
         const unsigned char item = p[4 * i];
         const unsigned char index = p[4 * i + 1];
@@ -479,12 +490,16 @@ int message_deal::write_items(const unsigned char* frame, int length)
             if (value & para::kLayerInputIsCrop) {
                 const unsigned k = value & 0x7FFF;
                 ok = k < static_cast<unsigned>(para::kCropCount) &&
-                     (le16(store->ram_para, para::crop(static_cast<int>(k))) & para::kCropInUse);
+                     (le16(crops, para::crop(static_cast<int>(k)) - para::kCropTable) & para::kCropInUse);
             } else {
                 ok = value < para::kInputCount;
             }
             break;
-        case kUserMode: ok = value >= 1 && value <= 16 && store->ZdrUserModeSaved(value - 1); break;
+        case kUserMode:
+            ok = value >= 1 && value <= 16 && store->ZdrUserModeSaved(value - 1);
+            if (ok)   // the slot's image after its 2-byte marker, as the load copies it
+                store->slot_bytes(value - 1, 2 + para::kCropTable - para::kModeStart, crops, sizeof crops);
+            break;
         case kBlackOut: ok = value <= 1; break;
         case kAudio: ok = index < para::kLayerCount && (value & 0xFF) <= 100 && (value & 0x7F00) == 0; break;
         default: break;

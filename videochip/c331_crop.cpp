@@ -221,13 +221,15 @@ void c331_manage::zdrApi_updateCrop(int fd, int port)
         const int k = gWininfo[w].cropIdx;
         if (k >= para::kCropCount)
             continue;
+        // The rectangle the chip was given, against the port's new area: a
+        // PC's RAM write of the record waiting for its flag reaches the
+        // window with the pass that flag starts, not with a new timing of
+        // the input.
         ST_RECT r;
         {
             C331ParaAccess access;
-            r = crop_record_rect(store->ram_para, k);
+            r = crop_record_rect(para_in_force(), k);
         }
-        // The rectangle c331_SetCrop took when the crop was chosen, against
-        // the port's new area.
         crop_fit_input(port, &r);
         for (int t = 0; t < 4; ++t)
             PM_INPUT_OFFSET[w][t] = zdrApi_CropGetOffset(port, &r, t);

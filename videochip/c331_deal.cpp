@@ -83,6 +83,12 @@ void c331_manage::c331managerdeal(void* arg)
             unsigned char now[para::kBlockSize];
             store->snapshot_block(now);
             Diff d(now, m->applied_para);
+            // The crop step of a port check inside this pass reads this copy.
+            struct PassCopy {
+                c331_manage* m;
+                PassCopy(c331_manage* manage, const unsigned char* copy) : m(manage) { m->pass_para = copy; }
+                ~PassCopy() { m->pass_para = nullptr; }
+            } passCopy(m, now);
 
             // 1. The FPGA side is up: end the forced background colour.
             if (g_force_bkcolor == 0)

@@ -259,6 +259,9 @@ public:
     // One edge offset (type 0 left, 1 right, 2 top, 3 bottom) of rect in the
     // port's active area; never negative.
     int zdrApi_CropGetOffset(int port, ST_RECT* rect, int type);
+    // A new timing of port p: every window showing a crop of it takes the
+    // crop's rectangle again, as the chip was given it (para_in_force): a
+    // RAM write of the record waiting for the PC's flag is not taken here.
     void zdrApi_updateCrop(int fd, int port);
     // A window's margin (type 0 left, 1 right, 2 top, 3 bottom) inside its
     // output channels.
@@ -590,6 +593,12 @@ public:
     // refreshed before the next pass. Guarded by c331_mutex.
     unsigned char applied_para[4096]{};
     bool applied_started = false;
+    // The block the change pass is applying while it runs (its copy taken
+    // at the start), else nullptr. Guarded by c331_mutex.
+    const unsigned char* pass_para = nullptr;
+    // What the chip is given: the pass's copy while a pass runs, else the
+    // applied copy. The caller holds c331_mutex.
+    const unsigned char* para_in_force() const { return pass_para ? pass_para : applied_para; }
     // The panel words changed while an LED request was pending; applied on
     // a later pass once the request has completed.
     bool panel_deferred = false;

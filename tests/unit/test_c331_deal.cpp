@@ -9,16 +9,22 @@
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "sendcard/fpga_manage.h"
+#include "ui/picture/imagelayout.h"
+#include "ui/picture/imagequality.h"
 #include "ui/picture/inputcut.h"
 
 #include <QMutexLocker>
+#include <QComboBox>
 #include <QPushButton>
 #include <QFrame>
 #include <QLineEdit>
 #include <QObject>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -330,15 +336,101 @@ TEST_F(C331Deal, CropSelectionAndCropIndexBeyondTheTable)
     EXPECT_EQ(source()->volume_update_request, 0);
 }
 
+// An operator's pick on a page over a PC's RAM write waiting for its flag:
+// layer 0 (window 0) shows its word in force; the PC writes the word, or
+// another value, into RAM without its flag (answered); the operator picks
+// on the page. The pick is an act whatever the block holds: the pass it
+// asks for shows the pick, and the PC's flag afterwards changes nothing.
+TEST_F(C331Deal, AnOperatorsPickOverARamWriteWaitingForItsFlagIsShownAtOnce)
+{
+    const int layer0 = para::layer(0);
+    struct Row {
+        const char* what;
+        std::vector<std::pair<int, uint16_t>> inForce, ramWrite;   // (offset, word)
+        std::function<void()> pick;
+        std::function<int()> shown;   // what the chip shows
+        int expected;
+    };
+    // The red factor of the colour matrix: warm 8845, nature 8192, cool 6944.
+    auto red = [this] { return static_cast<int>(reg(0x0C5B02)); };
+    auto rotate = [this] { return static_cast<int>(m->gWininfo[0].rotate); };
+    auto dbd = [this] { return static_cast<int>(m->PM_WIN_DBD_MODE[0]); };
+    auto quality = [](int index) {
+        return [index] {
+            ImageQuality page;
+            QComboBox* type = page.findChild<QComboBox*>("comboBox");
+            type->setCurrentIndex(index);
+            emit type->activated(index);
+        };
+    };
+    auto mirror = [](int mode) {
+        return [mode] {
+            ImageLayout page;
+            page.findChild<QPushButton*>("0")->click();   // window 1: layer 0
+            page.findChild<QPushButton*>(QString("mirror%1").arg(mode + 1))->click();
+        };
+    };
+    auto p2p = [](int index) {
+        return [index] {
+            ImageLayout page;
+            page.findChild<QPushButton*>("0")->click();
+            QComboBox* list = page.findChild<QComboBox*>("comboBox_P2P");
+            list->setCurrentIndex(index);
+            emit list->activated(index);
+        };
+    };
+    const int out = layer0 + para::kLayerOutput, mode = layer0 + para::kLayerP2P, mir = layer0 + para::kLayerMirror;
+    const Row rows[] = {
+        {"warm over a RAM write of warm", {{para::kColorTempType, 2}}, {{para::kColorTempType, 1}}, quality(1), red,
+         8845},
+        {"cool over a RAM write of cool", {{para::kColorTempType, 1}}, {{para::kColorTempType, 3}}, quality(3), red,
+         6944},
+        {"nature (in force) over a RAM write of warm", {{para::kColorTempType, 2}}, {{para::kColorTempType, 1}},
+         quality(2), red, 8192},
+        {"mirror 4 over a RAM write of it", {{mir, 0}}, {{mir, 3}}, mirror(3), rotate, 3},
+        {"mirror 2 over a RAM write of it", {{mir, 3}}, {{mir, 1}}, mirror(1), rotate, 1},
+        {"mirror 1 (in force) over a RAM write of mirror 3", {{mir, 0}}, {{mir, 2}}, mirror(0), rotate, 0},
+        {"point-to-point on over a RAM write of it", {{out, 0}, {mode, 0}}, {{out, 0x100}, {mode, 9}}, p2p(3), dbd,
+         c331_manage::dbd_code(9)},
+        {"point-to-point off over a RAM write of it", {{out, 0x100}, {mode, 8}}, {{out, 0}}, p2p(0), dbd,
+         c331::DBD_DISABLE},
+        {"point-to-point mode 8 over a RAM write of it", {{out, 0x100}, {mode, 9}}, {{mode, 8}}, p2p(2), dbd,
+         c331_manage::dbd_code(8)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        layers({0});
+        for (const auto& w : row.inForce)
+            store16(w.first, w.second);
+        deal();
+        persist();
+        for (const auto& w : row.ramWrite) {
+            unsigned char word[2] = {static_cast<unsigned char>(w.second & 0xFF),
+                                     static_cast<unsigned char>(w.second >> 8)};
+            ASSERT_EQ(store->ZdrRamParaDeal(word, 2, static_cast<unsigned>(w.first)), 0);
+        }
+        deal();
+        ASSERT_EQ(c331_manage::para_change_flag, 0) << "no pass before the flag";
+        row.pick();
+        deal();
+        EXPECT_EQ(row.shown(), row.expected) << "the pick, at the pass it asks for";
+        c331_manage::para_change_flag = 1;   // the PC's flag, later
+        deal();
+        EXPECT_EQ(row.shown(), row.expected) << "the PC's flag after the pick";
+    }
+}
+
 // An edited crop: HDMI1 (chip port 1) at 1920 x 1080, its crop 1 (record 0)
 // at 0, 0, 960 x 540 shown in window 0, its crop 2 (record 1) the same
 // and shown by no window. The crop page's OK or the PC's write of the
-// record and its flag sets the width; the pass the flag starts applies it
-// to the window that shows the crop, and moves nothing for the other.
+// record and its flag sets the width (the PC's, the input too); the pass
+// the flag starts applies it to the window that shows the crop, and moves
+// nothing for the other.
 struct CropEdit {
     bool byPage;
     int width;
     bool shown;
+    int input = 2;   // the crop's input after the edit
 };
 
 class C331DealCropEdit : public C331Deal, public testing::WithParamInterface<CropEdit> {};
@@ -372,16 +464,21 @@ TEST_P(C331DealCropEdit, AnEditedCropReachesTheWindowThatShowsItAtItsFlag)
         page.findChild<QPushButton*>("Button_ok")->click();
     } else {
         // The whole record, as the PC writes it.
-        pcWrites(para::crop(k), {2, static_cast<unsigned char>(0x80 | k), 0, 0, 0, 0,
+        pcWrites(para::crop(k), {static_cast<unsigned char>(e.input), static_cast<unsigned char>(0x80 | k), 0, 0, 0, 0,
                                  static_cast<unsigned char>(e.width & 0xFF), static_cast<unsigned char>(e.width >> 8),
                                  0x1C, 2});
     }
     ASSERT_EQ(le16(store->ram_para, para::crop(k) + 6), e.width);
     chip().clearFrames();
     deal();
-    if (e.shown) {
+    const int input = e.shown ? e.input : 2;
+    EXPECT_EQ(m->gWininfo[0].input, input) << "the window shows the crop's input";
+    EXPECT_EQ(m->PM_INPUT[0], c331_manage::zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(input)));
+    if (e.shown && e.input == 2) {
         EXPECT_EQ(m->IWIN[0].hw, e.width);
         EXPECT_EQ(m->PM_INPUT_OFFSET[0][1], 1920 - e.width);
+        EXPECT_GT(registerFrames(), 0u);
+    } else if (e.shown) {
         EXPECT_GT(registerFrames(), 0u);
     } else {
         EXPECT_EQ(m->IWIN[0].hw, 960);
@@ -397,6 +494,8 @@ INSTANTIATE_TEST_SUITE_P(PageAndPc, C331DealCropEdit,
                                          CropEdit{true, 880, true}, CropEdit{true, 640, true},
                                          CropEdit{false, 720, true}, CropEdit{false, 800, true},
                                          CropEdit{false, 880, true}, CropEdit{false, 640, true},
-                                         CropEdit{true, 720, false}, CropEdit{false, 640, false}));
+                                         CropEdit{true, 720, false}, CropEdit{false, 640, false},
+                                         CropEdit{false, 960, true, 3}, CropEdit{false, 720, true, 4},
+                                         CropEdit{false, 960, false, 3}));
 
 } // namespace

@@ -248,6 +248,77 @@ TEST_F(C331Input, ACropPastItsInputIsCorrectedAlikeOnEveryPath)
     EXPECT_EQ(iwin(), (std::vector<int>{0, 1920, 20, 1060}));
 }
 
+// A PC's RAM write of a shown crop's rectangle, without its flag (answered),
+// then a new timing of the crop's input (HDMI1, 1920 x 1080 to 1280 x 720):
+// the port check takes the rectangle the chip was given (x 0, y 20, 1200 x
+// 700) against the new area; the PC's flag then brings the PC's rectangle.
+TEST_F(C331Input, ARamWriteOfAShownCropWaitsForItsFlagThroughANewTimingOfItsInput)
+{
+    auto set = [](int off, uint16_t value) { setLe16(ParaWriteLock().block(), off, value); };
+    set(2272 + 0, 1);
+    set(2272 + 8, 2);
+    set(2272 + 14, 1920);
+    set(2272 + 16, 1080);
+    set(2272 + 26, 0);
+    auto input = [this](bool hd) {
+        record(2);
+        if (!hd) {
+            HdmiInfo& h = velmosource::pInstance()->hdminfo[2];
+            h.Hact = 1280; h.Htotal = 1560; h.Vact = 720; h.Vtotal = 765; h.pfreq = 71.604f;
+        }
+        chip().setSource(2, {true, hd ? 1920 : 1280, hd ? 1080 : 720, 60});
+    };
+    input(true);
+    m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
+    m->load_hdmi();
+    m->check_input_port(m->c331_fd);
+    m->set_output(m->c331_fd);
+    persist();
+    m->start_applied_copy();
+    auto offsets = [this]() { return std::vector<int>(m->PM_INPUT_OFFSET[0], m->PM_INPUT_OFFSET[0] + 4); };
+    const int rec = 1472 + 10 * 4;   // crop record 4: in use, input 2
+    const struct {
+        const char* what;
+        int offset;                   // into the record
+        std::vector<unsigned char> bytes;
+        std::vector<int> pcs;         // the offsets of the PC's rectangle at 1280 x 720
+    } rows[] = {
+        {"the whole rectangle", 2, {0, 0, 0, 0, 0xC0, 3, 0x1C, 2}, {0, 320, 0, 180}},
+        {"its width", 6, {0x80, 2}, {0, 640, 20, 0}},
+        {"its x", 2, {40, 0}, {40, 40, 20, 0}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        input(true);
+        {
+            ParaWriteLock lock;
+            setLe16(lock.block(), rec, 0x8402);
+            setLe16(lock.block(), rec + 2, 0);
+            setLe16(lock.block(), rec + 4, 20);
+            setLe16(lock.block(), rec + 6, 1200);
+            setLe16(lock.block(), rec + 8, 700);
+            setLe16(lock.block(), 2272 + 8, 0x8004);
+            lock.raise(1);
+        }
+        deal();
+        ASSERT_EQ(m->PI_ACT[1].hw, 1920);
+        ASSERT_EQ(offsets(), (std::vector<int>{0, 720, 20, 360}));
+
+        std::vector<unsigned char> bytes = row.bytes;
+        ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()),
+                                        static_cast<unsigned>(rec + row.offset)),
+                  0);
+        input(false);
+        deal();
+        ASSERT_EQ(m->PI_ACT[1].hw, 1280);
+        EXPECT_EQ(offsets(), (std::vector<int>{0, 80, 20, 0})) << "the rectangle the chip was given";
+
+        c331_manage::para_change_flag = 1;   // the PC's flag
+        deal();
+        EXPECT_EQ(offsets(), row.pcs) << "the PC's rectangle, at its flag";
+    }
+}
+
 TEST_F(C331Input, ForcedColourEndsOnTheChangePassAfterTheFpgasAreUp)
 {
     window(0, 2, 0);

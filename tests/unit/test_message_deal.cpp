@@ -345,6 +345,10 @@ TEST_F(LinkHandlers, APictureChangeAfterALoadClearsTheModeWhicheverStoreRanFirst
     }
 }
 
+// Item 3 may name only a crop record in use as the items before it in the
+// frame leave the table: a load (item 4) brings the mode's own table. Mode
+// 3 (slot 2) has crop 6 in use and crop 5 free; the block the other way
+// round. A refused frame stores nothing.
 TEST_F(LinkHandlers, WindowInputMayNameOnlyACropInUse)
 {
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8005}})).status, 1);
@@ -352,6 +356,48 @@ TEST_F(LinkHandlers, WindowInputMayNameOnlyACropInUse)
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8005}})).status, 0);
     EXPECT_EQ(le16(store->ram_para, para::layer(0) + para::kLayerInput), 0x8005);
     EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 0x8028}})).status, 1);
+
+    // The mode: the block as it stands, crop 5 freed, crop 6 in use, layer 1 on input 2.
+    unsigned char* mode = test_store::unguarded_slot(2);
+    store->block_bytes(para::kModeStart, mode + 2, para::kModeSize);
+    mode[0] = mode[1] = 0xAA;
+    auto modeWord = [mode](int offset, uint16_t value) { setLe16(mode, 2 + offset - para::kModeStart, value); };
+    modeWord(para::crop(5), 0);
+    modeWord(para::crop(6), 0x8103);
+    modeWord(para::layer(1) + para::kLayerInput, 2);
+    const struct {
+        const char* what;
+        std::vector<ParaItem> items;
+        unsigned char status;
+        uint16_t layer1;   // layer 1's input after the frame
+    } rows[] = {
+        {"a crop the load freed", {{4, 0, 3}, {3, 1, 0x8005}}, 1, 4},
+        {"a crop the load brings", {{4, 0, 3}, {3, 1, 0x8006}}, 0, 0x8006},
+        {"a crop before the load", {{3, 1, 0x8005}, {4, 0, 3}}, 0, 2},
+        {"a crop after the load, then loaded again", {{4, 0, 3}, {3, 1, 0x8006}, {4, 0, 3}}, 0, 2},
+        {"a crop the load freed after one it brings", {{4, 0, 3}, {3, 1, 0x8006}, {3, 2, 0x8005}}, 1, 4},
+        {"a crop not in use, no load", {{3, 1, 0x8006}}, 1, 4},
+        {"a crop in use, no load", {{3, 1, 0x8005}}, 0, 0x8005},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        {
+            ParaWriteLock lock;
+            setLe16(lock.block(), para::crop(5), 0x8002);
+            setLe16(lock.block(), para::crop(6), 0);
+            setLe16(lock.block(), para::layer(1) + para::kLayerInput, 4);
+            setLe16(lock.block(), para::kCurrentMode, 0);
+        }
+        c331_manage::para_change_flag = 0;
+        EXPECT_EQ(callProcessor(kItems, itemsPayload(row.items)).status, row.status);
+        EXPECT_EQ(le16(store->ram_para, para::layer(1) + para::kLayerInput), row.layer1);
+        const uint16_t input = row.layer1;
+        if (input & para::kLayerInputIsCrop) {
+            EXPECT_NE(le16(store->ram_para, para::crop(input & 0xFF)) & para::kCropInUse, 0)
+                << "the window names a crop in use";
+        }
+        EXPECT_EQ(c331_manage::para_change_flag.load(), row.status == 0 ? 1 : 0);
+    }
 }
 
 TEST_F(LinkHandlers, LoadingAUserModeCopiesASavedSlot)

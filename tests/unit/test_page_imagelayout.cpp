@@ -207,12 +207,17 @@ TEST_F(ImageLayoutTest, NumbersThatWrapOrOverflowAreRefused)
     EXPECT_EQ(layers(), expected);
 }
 
-TEST_F(ImageLayoutTest, MirrorAndPointToPointStoreOnlyAChange)
+// A pick is an act whatever the block holds: one that repeats the block's
+// word stores it again and asks for a pass.
+TEST_F(ImageLayoutTest, MirrorAndPointToPointAreActsWhateverTheBlockHolds)
 {
     open();
     choose(2);
+    const auto before = layers();
     page->on_mirror1_clicked();
-    EXPECT_EQ(flag(), 0) << "mode 0 is in force";
+    EXPECT_EQ(flag(), 1) << "mode 0 is in force";
+    EXPECT_EQ(layers(), before);
+    c331_manage::para_change_flag = 0;
     page->on_mirror4_clicked();
     EXPECT_EQ(word(2, para::kLayerMirror), 3);
     EXPECT_EQ(flag(), 1);
@@ -230,7 +235,9 @@ TEST_F(ImageLayoutTest, MirrorAndPointToPointStoreOnlyAChange)
     EXPECT_EQ(flag(), 1);
     c331_manage::para_change_flag = 0;
     page->on_comboBox_P2P_activated(3);
-    EXPECT_EQ(flag(), 0);
+    EXPECT_EQ(flag(), 1);
+    EXPECT_EQ(word(2, para::kLayerOutput), 0x0303);
+    EXPECT_EQ(word(2, para::kLayerP2P), 9);
     pick(p2p, 0);
     EXPECT_EQ(word(2, para::kLayerOutput), 0x0203);
     EXPECT_EQ(word(2, para::kLayerP2P), 9) << "the mode stays when point-to-point goes off";

@@ -690,11 +690,13 @@ TEST_F(ShellTest, ALoadedModeReplacesTheUserModeAreaOnly)
 }
 
 // Every page that looks at the store before it stores (a slot saved, a
-// bound, a crop, a value already there) looks in the hold that stores: a
-// PC's write that waited for a chip pass with the page lands before the
-// look, and the page refuses or stores as it would have had the write been
-// there when it was tapped. Block, slots and change flag end as the PC's
-// write and the page's expected store leave them.
+// bound, a crop) looks in the hold that stores: a PC's write that waited
+// for a chip pass with the page lands before the look, and the page
+// refuses or stores as it would have had the write been there when it was
+// tapped. A pick (a mirror, a colour temperature) is an act whatever the
+// block holds: it stores and asks for a pass over the PC's same write.
+// Block, slots and change flag end as the PC's write and the page's
+// expected store leave them.
 TEST_F(ShellTest, EveryCheckOfAPageIsInTheHoldOfItsStore)
 {
     using Bytes = std::vector<unsigned char>;
@@ -752,11 +754,13 @@ TEST_F(ShellTest, EveryCheckOfAPageIsInTheHoldOfItsStore)
         {"window layout, a mirror the PC chose first",
          [&] { test_store::unguarded_block()[para::layer(0) + para::kLayerMirror] = 0,
                page.reset(g_imagelayout = new ImageLayout()); },
-         [&] { click("mirror3"); }, para::layer(0) + para::kLayerMirror, {2}, 0, {}, 0},
+         [&] { click("mirror3"); }, para::layer(0) + para::kLayerMirror, {2}, para::layer(0) + para::kLayerMirror,
+         {2}, 1},
         {"picture quality, a colour temperature the PC chose first",
          [&] { setLe16(test_store::unguarded_block(), para::kColorTempType, 0),
                page.reset(g_imagequality = new ImageQuality()); },
-         [] { g_imagequality->on_comboBox_activated(2); }, para::kColorTempType, {2, 0}, 0, {}, 0},
+         [] { g_imagequality->on_comboBox_activated(2); }, para::kColorTempType, {2, 0}, para::kColorTempType, {2, 0},
+         1},
         {"crop editor, Delete of a crop the PC replaced",
          [&] {
              std::copy(crop1.begin(), crop1.end(), test_store::unguarded_block() + para::crop(0));

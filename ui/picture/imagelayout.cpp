@@ -436,11 +436,9 @@ void ImageLayout::mirror_set(int mode)
 {
     const int at = para::layer(image_index) + para::kLayerMirror;
     {
-        // Looked at in the hold that stores: a mode the PC stored meanwhile
-        // asks for no pass.
+        // An act whatever the block holds (a PC's RAM write of this very
+        // mode may wait there for its flag): stored, and a pass asked for.
         ParaWriteLock lock;
-        if (lock.block()[at] == mode)
-            return;
         lock.block()[at] = static_cast<unsigned char>(mode);
         lock.raise(1);
     }
@@ -457,7 +455,9 @@ void ImageLayout::on_comboBox_P2P_activated(int index)
     if (index < 0 || index > 3)
         return;
     // The output word and the mode are read and stored under one hold: the
-    // stored pair is the one read, with this change.
+    // stored pair is the one read, with this change. An act whatever the
+    // block holds (a PC's RAM write of this very choice may wait there for
+    // its flag): stored, and a pass asked for.
     ParaWriteLock lock;
     unsigned char* record = lock.block() + para::layer(image_index);
     const unsigned output = le16(record, para::kLayerOutput);
@@ -465,8 +465,6 @@ void ImageLayout::on_comboBox_P2P_activated(int index)
     const unsigned modes[4] = {mode, 0, 8, 9};
     const unsigned newOutput = index == 0 ? (output & ~0x100u) : (output | 0x100u);
     const unsigned newMode = modes[index];
-    if (newOutput == output && newMode == mode)
-        return;
     setLe16(record, para::kLayerOutput, static_cast<uint16_t>(newOutput));
     setLe16(record, para::kLayerP2P, static_cast<uint16_t>(newMode));
     lock.raise(1);

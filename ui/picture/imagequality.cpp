@@ -408,11 +408,11 @@ void ImageQuality::on_comboBox_activated(int index)
 {
     if (index < 0 || index > 3)
         return;
-    // Looked at in the hold that stores: a type the PC stored meanwhile
-    // asks for no pass.
+    // The operator's pick is an act whatever the block holds (a PC's RAM
+    // write of this very type may wait there for its flag): it is stored
+    // and a pass is asked for; the pass applies what differs from what the
+    // chip shows.
     ParaWriteLock lock;
-    if (le16(lock.block(), para::kColorTempType) == index)
-        return;
     setLe16(lock.block(), para::kColorTempType, static_cast<uint16_t>(index));
     lock.raise(1);
 }
