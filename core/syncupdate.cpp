@@ -219,41 +219,29 @@ void SyncUpdate::para_sync(int code)
     // A user-mode save runs after the refresh: the page in focus (the home
     // page's panel and its current mode among them) is shown again with the
     // slot saved.
-    if (store_changes(code == 2))
+    if (store_changes())
         refresh_page(focus, code);
 }
 
 // The user-mode acts and the persistence touch the block, which the other
-// threads write under the c331 manage mutex: a store into the block (a
-// save request no flag took, the user-mode files of code 2) runs under a
-// ParaWriteLock, the files are written after it has been released (a change
-// pass is not held up by a file). A refresh with nothing to store into the
-// block does not take it: the GUI thread does not wait for a change pass to
-// carry out the acts already taken, nor to read.
-bool SyncUpdate::store_changes(bool rewrite)
+// threads write under the c331 manage mutex: a save request no flag took is
+// taken under a ParaWriteLock, the files are written after it has been
+// released (a change pass is not held up by a file). A refresh with nothing
+// to take does not take the block: the GUI thread does not wait for a
+// change pass to carry out the acts already taken, nor to read. The files
+// of a flag 2 were taken where it was raised (ParaWriteLock::raise), with
+// the slots of that moment: code 2 carries them out and takes nothing
+// again. A refresh carries out only the acts waiting as it begins (one a
+// slot at most), then stores the block: an act taken meanwhile is left to
+// the next refresh, so the block never waits behind a flood of saves.
+bool SyncUpdate::store_changes()
 {
     ZdrRamPara* store = ZdrRamPara::pInstance();
     // A request the PC wrote at 868 is taken at its flag; one no flag has
     // taken yet is taken here, with the block as it stands.
-    const bool request = store->block_word(para::kModeSaveRequest) != 0;
-    if (request) {
+    if (store->block_word(para::kModeSaveRequest) != 0) {
         ParaWriteLock lock;
         ModeSaves::take_request(lock);
-        if (rewrite)
-            ModeSaves::take_slot_files(lock);
-    } else if (rewrite) {
-        // The flag 2 that brought this code took the files already: taken
-        // again only when no change pass holds the block, so that the GUI
-        // thread never waits for one here.
-        const bool took = !C331ParaLock::held() && C331ParaLock::try_acquire();
-        if (took || C331ParaLock::held()) {
-            {
-                ParaWriteLock lock;
-                ModeSaves::take_slot_files(lock);
-            }
-            if (took)
-                C331ParaLock::release();
-        }
     }
     if (mode_files_listed_hook)
         mode_files_listed_hook();

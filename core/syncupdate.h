@@ -1,8 +1,8 @@
 // Page refresh and persistence: the GUI-thread slot that every para sync
 // code and USB event reaches. It redraws the page in focus, shows the tip
 // the page calls for, carries out the user-mode saves and deletes taken
-// (core/mode_saves.h; on code 2 the user-mode files are taken again as the
-// slots stand), and persists the parameter block when it differs from the
+// (core/mode_saves.h; the user-mode files of a flag 2 were taken as it was
+// raised), and persists the parameter block when it differs from the
 // shadow copy. Besides it, only a writer that must have the file hold
 // the block before it answers persists it (ZdrRamPara::persist_block), and
 // a clean stop stores what the refresh still owed (flush_on_stop).
@@ -62,9 +62,9 @@ private:
     // Calls the refresh of the page in focus; false when that page is not
     // open (then nothing is refreshed and no tip is shown).
     bool refresh_page(int focus, int code);
-    // Takes what the refresh itself takes (a save request no flag took; the
-    // user-mode files on code 2) and carries out the user-mode acts taken;
-    // true when a save was among them.
-    bool store_changes(bool rewrite);
+    // Takes a save request no flag took and carries out the user-mode acts
+    // waiting (one a slot at most), then persists; true when a save was
+    // among them.
+    bool store_changes();
     void persist();
 };

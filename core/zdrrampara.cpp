@@ -192,7 +192,11 @@ unsigned char* ParaWriteLock::status()
 
 void ParaWriteLock::raise(unsigned char value)
 {
-    C331ParaLock::raise_held(value);
+    // A flag 2 takes the user-mode files in the hold that raises it, as
+    // the slots stand now (core/mode_saves.h): the only way to raise it.
+    if (value >= 2)
+        ModeSaves::take_slot_files(*this);
+    C331ParaLock::raise_flag(value);
 }
 
 

@@ -44,7 +44,7 @@ public:
 private:
     friend class ZdrRamPara;
     friend class ParaWriteLock;
-    friend class ModeSaves;   // its queue of acts is the store's state
+    friend class ModeSaves;   // its acts waiting are the store's state
     friend class BrightnessActs;   // the percent acts are ordered with the block's writes
     ParaBytesLock();
     ~ParaBytesLock();
@@ -79,7 +79,9 @@ protected:
 // are given back when it ends. The store's bytes are writable only
 // through a lock that is held: block(), slot() and status(); everyone
 // else reads them through the store's const views. raise() sets the
-// parameter-changed flag (a pending 2 is never lowered).
+// parameter-changed flag (a pending 2 is never lowered); raise(2) also takes
+// each user-mode slot's files as the slot stands in this hold (ModeSaves),
+// so that no flag 2 is raised without them.
 // One order everywhere: take the lock, store, raise. A writer that checks
 // the block and then stores under one hold (or posts something else with
 // its store) takes C331ParaLock around the check, this lock and the post,

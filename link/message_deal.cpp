@@ -426,20 +426,20 @@ void message_deal::REG_mcu_flag(unsigned char value, unsigned char mask)
             // The flag is the PC's act on what it wrote: a user-mode save it
             // asked for (word 868) is taken now, with the block as it
             // stands, and with the value 2 each user mode's file as its slot
-            // stands (the refresh after the pass, or the stop, writes the
-            // files); the brightness percent a RAM write set is taken here
-            // too, in the order of the flags.
+            // stands (raising 2 takes them; the refresh after the pass, or
+            // the stop, writes the files); the brightness percent a RAM
+            // write set is taken here too, in the order of the flags.
             ParaWriteLock bytes;
             ModeSaves::take_request(bytes);
             if (v & 0x02)
-                ModeSaves::take_slot_files(bytes);
+                bytes.raise(2);
             BrightnessActs::pInstance()->take_ram_percent();
         }
         // The black-out word a RAM write set: told to the screen's record
         // once the store's short lock is given back.
         store->pc_flag_applies();
     }
-    lock.raise((v & 0x02) ? 2 : 1);
+    lock.raise();
 }
 
 unsigned char message_deal::RegUpdate0E(unsigned char value)

@@ -608,7 +608,7 @@ void fpga_manage::notify_chip_links_up()
         return;
     if (!C331ParaLock::try_acquire())
         return;
-    C331ParaLock::raise_held(1);
+    C331ParaLock::raise_held();
     g_force_bkcolor = 0;
     C331ParaLock::release();
     chip_notify_pending = 0;

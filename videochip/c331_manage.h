@@ -620,23 +620,19 @@ extern const unsigned int parameters_txt[160];
 // stores holds it across both (or across its store and what it posts with
 // it); the stores and their raise go through a ParaWriteLock inside it,
 // which then takes only the short lock. raise() is for a request that
-// stores nothing (the PC's flag asking for a pass).
+// stores nothing (the PC's flag asking for a pass): it asks for a pass (1).
+// A flag 2 (the user-mode files as well) is raised only through
+// ParaWriteLock::raise, which takes the files in its hold.
 class C331ParaLock {
 public:
     C331ParaLock() { acquire(); }
     ~C331ParaLock() { release(); }
     C331ParaLock(const C331ParaLock&) = delete;
     C331ParaLock& operator=(const C331ParaLock&) = delete;
-    // A pending 2 (rewrite the user-mode files as well) is never lowered by
-    // a later 1: the pass that takes the flag does both.
-    void raise(unsigned char value = 1) { raise_held(value); }
+    void raise() { raise_held(); }
     // The same for a thread that took the mutex with acquire() or
     // try_acquire().
-    static void raise_held(unsigned char value)
-    {
-        if (value > c331_manage::para_change_flag.load())
-            c331_manage::para_change_flag = value;
-    }
+    static void raise_held() { raise_flag(1); }
 
     // The change pass holds the mutex across its whole first half.
     static void acquire()
@@ -668,6 +664,14 @@ public:
     static bool held() { return held_here; }
 
 private:
+    friend class ParaWriteLock;
+    // A pending 2 (rewrite the user-mode files as well) is never lowered by
+    // a later 1: the pass that takes the flag does both.
+    static void raise_flag(unsigned char value)
+    {
+        if (value > c331_manage::para_change_flag.load())
+            c331_manage::para_change_flag = value;
+    }
     static inline thread_local bool held_here = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "core/global.h"
 #include "core/gui_post.h"
+#include "core/mode_saves.h"
 #include "core/zdrrampara.h"
 #include "link/link_transport.h"
 #include "link/networkmanage.h"
@@ -252,7 +253,8 @@ void registerAppProbes()
                 });
     control.add("store-set",
                 "<offset> <hex bytes> [flag]: store into the block under the c331 manage mutex "
-                "and raise the parameter-changed flag (default 1), as a page does",
+                "and raise the parameter-changed flag (default 1), as a page does; 2 takes the user-mode "
+                "files as the PC's flag 2 does",
                 [](const std::vector<std::string>& args, std::string& reply) {
                     size_t size = 0;
                     unsigned long long off = 0;
@@ -357,6 +359,12 @@ void registerAppProbes()
     control.add("c331-flag", "the c331 parameter-changed flag",
                 [](std::string& reply) {
                     reply = std::to_string(c331_manage::para_change_flag.load());
+                    return true;
+                });
+    control.add("mode-acts-waiting",
+                "the user-mode acts waiting for their files, and the most that ever waited at once",
+                [](std::string& reply) {
+                    reply = std::to_string(ModeSaves::waiting()) + " " + std::to_string(ModeSaves::most_waiting());
                     return true;
                 });
     control.add("top-window",

@@ -3,9 +3,13 @@
 // load of mode 10 and another PC writing back a range over word 868, from
 // the PC and from the pages (taps), 0, 20 ms and 0.5 s apart, each pair
 // followed by a clean stop (SIGTERM), with a chip pass held at the stop or
-// not. The picture (block byte 2500) changes right after every act that is
-// not a load. After the stop every mode file holds the picture of its own
-// save's moment, and a deleted mode stays deleted.
+// not; and each flag 2 of the PC followed at once by another PC's write of
+// the first half of mode 5 (no flag of its own), then a SIGTERM or a
+// SIGKILL once the flag's files are written. The picture (block byte 2500)
+// changes right after every act that is not a load. After the stop every
+// mode file holds the picture of its own save's moment, a deleted mode
+// stays deleted, and mode 5 keeps its file. Then a flood of saves from two
+// PCs with another PC's block write among them.
 #include "support/app_runner.h"
 
 #include "core/default_para.h"
@@ -13,24 +17,29 @@
 
 #include <QDir>
 #include <QFile>
+#include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace pcclient;
 
 namespace {
 
-enum Kind { kSave3, kSave7, kDelete3, kLoad10, kRange868 };
-const char* const kKindNames[] = {"Save3", "Save7", "Delete3", "Load10", "OtherPcsRange"};
+enum Kind { kSave3, kSave7, kDelete3, kLoad10, kRange868, kHalf5 };
+const char* const kKindNames[] = {"Save3", "Save7", "Delete3", "Load10", "OtherPcsRange", "OtherPcsHalf5"};
 enum Source { kPc, kPage };
+enum Stop { kTerm, kKill };
 
 struct Row {
     Kind first, second;
     Source firstBy, secondBy;
     int gapMs;
     bool held;   // a chip pass held when the stop comes
+    Stop stop = kTerm;
 };
 
 // Each ordered pair of two different acts: both from the PC; the first from
@@ -55,6 +64,12 @@ std::vector<Row> rows()
             ++n;
         }
     }
+    // Each flag 2 of the PC, then the other PC's half of mode 5 at once.
+    for (Kind flagTwo : {kSave7, kDelete3}) {
+        all.push_back(Row{flagTwo, kHalf5, kPc, kPc, 0, false, kTerm});
+        all.push_back(Row{flagTwo, kHalf5, kPc, kPc, 0, true, kTerm});
+        all.push_back(Row{flagTwo, kHalf5, kPc, kPc, 0, false, kKill});
+    }
     return all;
 }
 
@@ -63,7 +78,7 @@ std::string rowName(const ::testing::TestParamInfo<Row>& info)
     const Row& r = info.param;
     auto by = [](Source s) { return s == kPc ? "Pc" : "Page"; };
     return std::string(kKindNames[r.first]) + by(r.firstBy) + "Then" + kKindNames[r.second] + by(r.secondBy) + "_" +
-           std::to_string(r.gapMs) + "ms" + (r.held ? "_PassHeld" : "");
+           std::to_string(r.gapMs) + "ms" + (r.held ? "_PassHeld" : "") + (r.stop == kKill ? "_Killed" : "");
 }
 
 // A mode file's marker and picture byte (block 2500), "none" without a file.
@@ -160,7 +175,8 @@ protected:
             case kSave7: tap(716, 380); break;    // Save
             case kLoad10: tap(716, 324); break;   // Load
             case kDelete3: tap(566, 453); break;  // Delete
-            case kRange868: FAIL() << "the range is the other PC's";
+            case kRange868:
+            case kHalf5: FAIL() << "the other PC's";
             }
             return;
         }
@@ -182,6 +198,14 @@ protected:
             request(otherPc, 0x60, ramWritePayload(864, otherPcsRange));
             flag(otherPc, 1);
             break;
+        case kHalf5: {
+            // A new mode 5's first 2,048 bytes, its picture among them.
+            Bytes half(2048, 0x5A);
+            half[0] = half[1] = 0xAA;
+            half[kPictureAt] = 0x55;
+            request(otherPc, 0x60, ramWritePayload(0x5000, half));
+            break;
+        }
         }
     }
 };
@@ -192,6 +216,7 @@ TEST_P(E2eUserModeSaves, EachModeFileHoldsThePictureOfItsOwnSaveAndADeletedModeS
 {
     const Row& row = GetParam();
     writeMode(app, 3, 0xA0);
+    writeMode(app, 5, 0xB0);
     writeMode(app, 10, 0xC0);
     ASSERT_TRUE(app.start()) << app.output().toStdString();
     ASSERT_TRUE(pc.open("127.0.0.1", app.linkPort("udp")));
@@ -245,11 +270,87 @@ TEST_P(E2eUserModeSaves, EachModeFileHoldsThePictureOfItsOwnSaveAndADeletedModeS
     if (HasFatalFailure())
         return;
 
-    ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
-    ASSERT_EQ(app.waitForExit(60000), 0);
+    if (row.second == kHalf5 && !row.held) {
+        // The refresh after the flag's pass has written the flag's files.
+        EXPECT_TRUE(app.waitFor([&] { return modeFile(app, 3) == want3 && modeFile(app, 7) == want7; }, 10000));
+    }
+    ::kill(static_cast<pid_t>(app.pid()), row.stop == kKill ? SIGKILL : SIGTERM);
+    const int exit = app.waitForExit(60000);
+    if (row.stop == kTerm) {
+        ASSERT_EQ(exit, 0);
+    } else {
+        ASSERT_NE(exit, -1);
+    }
     EXPECT_EQ(modeFile(app, 3), want3);
+    EXPECT_EQ(modeFile(app, 5), saved(0xB0)) << "the other PC raised no flag for mode 5";
     EXPECT_EQ(modeFile(app, 7), want7);
     EXPECT_EQ(modeFile(app, 10), saved(0xC0));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPair, E2eUserModeSaves, ::testing::ValuesIn(rows()), rowName);
+
+// Two PCs save user modes back to back, each save its picture, word 868 and
+// its flag (1 from one PC, 2 from the other), over all 16 modes; a third PC
+// writes the saturation with its flag among them. The word is in the
+// parameter file within a second while the saves go on; no more acts ever
+// wait than there are modes; the stop (SIGTERM) ends within its bound (a
+// second for a request under way, then the files); every mode's file holds
+// the picture of its last save.
+TEST(E2eUserModeSaveFlood, TheBlockIsStoredTheActsWaitOneAModeAndTheStopEndsInTime)
+{
+    constexpr int kStopBoundMs = 5000;
+    AppRunner app;
+    ASSERT_TRUE(app.start()) << app.output().toStdString();
+    ASSERT_TRUE(app.waitFor([&] { return app.control("c331-state").find("state=6") != std::string::npos; }, 30000));
+    UdpLink pcs[2], other;
+    for (UdpLink& link : pcs)
+        ASSERT_TRUE(link.open("127.0.0.1", app.linkPort("udp")));
+    ASSERT_TRUE(other.open("127.0.0.1", app.linkPort("udp")));
+
+    std::vector<std::string> want(17, "none");   // the model: each mode's last save
+    std::atomic<bool> stop{false};
+    std::atomic<int> saves{0}, unanswered{0};
+    std::thread flood([&] {
+        auto answered = [&](Link& pc, unsigned char command, const Bytes& payload) {
+            Reply r;
+            if (!pc.request(kProcessor, command, payload, r) || r.status != 0)
+                ++unanswered;
+        };
+        for (int i = 0; !stop; ++i) {
+            Link& pc = pcs[i % 2];
+            const int mode = 1 + (i * 7) % 16;
+            const unsigned char picture = static_cast<unsigned char>(1 + i % 251);
+            answered(pc, 0x60, ramWritePayload(2500, Bytes{picture}));
+            answered(pc, 0x60, ramWritePayload(868, Bytes{static_cast<unsigned char>(mode), 0}));
+            answered(pc, 0xA0, regWritePayload({{11, 0xFF, static_cast<unsigned char>(1 + i % 2)}}));
+            want[static_cast<size_t>(mode)] = saved(picture);
+            ++saves;
+        }
+    });
+    auto fileWord = [&] {
+        QFile f(QString::fromStdString(app.hostPath("/data/ram_device_info")));
+        const QByteArray a = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        const int at = 2 + 2182 - 768;
+        return a.size() > at + 1 ? static_cast<unsigned char>(a[at]) | static_cast<unsigned char>(a[at + 1]) << 8 : -1;
+    };
+    EXPECT_TRUE(app.waitFor([&] { return saves >= 1500; }, 30000));
+    Reply r;
+    EXPECT_TRUE(other.request(kProcessor, 0x60, ramWritePayload(2182, Bytes{77, 0}), r) && r.status == 0);
+    EXPECT_TRUE(other.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r) && r.status == 0);
+    const int before = saves;
+    EXPECT_TRUE(app.waitFor([&] { return fileWord() == 77; }, 1000)) << "the saturation answered is not stored";
+    EXPECT_TRUE(app.waitFor([&] { return saves >= before + 500; }, 30000));
+    stop = true;
+    flood.join();
+    EXPECT_EQ(unanswered, 0);
+    std::istringstream acts(app.control("mode-acts-waiting"));
+    size_t waitingNow = 100, most = 100;
+    acts >> waitingNow >> most;
+    EXPECT_LE(most, 16u) << "acts waiting at once";
+
+    ::kill(static_cast<pid_t>(app.pid()), SIGTERM);
+    ASSERT_EQ(app.waitForExit(kStopBoundMs), 0) << "the stop took longer than " << kStopBoundMs << " ms";
+    EXPECT_EQ(fileWord(), 77);
+    for (int mode = 1; mode <= 16; ++mode)
+        EXPECT_EQ(modeFile(app, mode), want[static_cast<size_t>(mode)]) << "mode " << mode;
+}

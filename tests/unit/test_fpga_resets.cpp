@@ -150,7 +150,7 @@ public:
             if (reinit)
                 g_led_panel_reinit = 1;
         }
-        lock.raise(1);
+        lock.raise();
     }
     // The PC's schedule (command page type 2, stored): on 07:30, off 22:00.
     void storeSchedule()

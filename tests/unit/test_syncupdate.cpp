@@ -1,5 +1,5 @@
 // The GUI-thread refresh: tips by page, pending user-mode saves, the user
-// mode files on code 2, and persistence of the block.
+// mode files a flag 2 took, and persistence of the block.
 #include "support/store_fixture.h"
 
 #include "core/atomic_file.h"
@@ -69,6 +69,13 @@ protected:
     {
         auto all = shell().commands();
         return static_cast<int>(std::count(all.begin(), all.end(), command));
+    }
+    // The PC's flag 2 (its files taken as it is raised) and the refresh
+    // its pass brings.
+    void flagTwo()
+    {
+        ParaWriteLock().raise(2);
+        sync->para_sync(2);
     }
     ZdrRamPara* p = nullptr;
     SyncUpdate* sync = nullptr;
@@ -253,7 +260,7 @@ TEST_F(Persist, CodeTwoRewritesSavedSlotsAndDeletesEmptyOnes)
     ParaWriteLock().slot(2)[0] = 0x00;     // left alone
     ParaWriteLock().slot(2)[1] = 0x00;
     setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 0);
-    sync->para_sync(2);
+    flagTwo();
 
     const auto one = fileBytes("/data/modes/custom_mode1");
     ASSERT_EQ(one.size(), 4096u);
@@ -294,7 +301,7 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
             pcMarks(0xFF);
         if (when == kBetweenTheListAndTheFiles)
             SyncUpdate::mode_files_listed_hook = [&] { pcMarks(0xFF); };
-        sync->para_sync(2);
+        flagTwo();
         SyncUpdate::mode_files_listed_hook = nullptr;
         if (when != kAfterTheFiles) {
             EXPECT_EQ(p->mode_user_para[15][0], 0xFF) << "the PC's marker is kept";
@@ -302,12 +309,12 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
         }
         if (when == kAfterTheFiles)
             pcMarks(0xFF);
-        sync->para_sync(2);   // the PC's second flag
+        flagTwo();   // the PC's second flag
         EXPECT_EQ(p->mode_user_para[15][0], 0xFF);
         EXPECT_EQ(p->mode_user_para[15][1], 0xFF);
         EXPECT_EQ(p->ZdrUserModeSaved(15), 0);
         EXPECT_FALSE(exists(hostPath(file16)));
-        sync->para_sync(2);   // and it stays so
+        flagTwo();   // and it stays so
         EXPECT_EQ(p->ZdrUserModeSaved(15), 0);
         EXPECT_FALSE(exists(hostPath(file16)));
 
@@ -317,7 +324,7 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
             pcFills(0x61);
         if (when == kBetweenTheListAndTheFiles)
             SyncUpdate::mode_files_listed_hook = [&] { pcFills(0x61); };
-        sync->para_sync(2);
+        flagTwo();
         SyncUpdate::mode_files_listed_hook = nullptr;
         if (when != kAfterTheFiles) {
             EXPECT_EQ(p->ZdrUserModeSaved(15), 1) << "the PC's marker is kept";
@@ -325,7 +332,7 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
         }
         if (when == kAfterTheFiles)
             pcFills(0x61);
-        sync->para_sync(2);
+        flagTwo();
         EXPECT_EQ(p->ZdrUserModeSaved(15), 1);
         const auto written = fileBytes(file16);
         ASSERT_EQ(written.size(), 4096u);
@@ -335,7 +342,7 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
 
         // Leave the slot empty for the next round.
         pcMarks(0xFF);
-        sync->para_sync(2);
+        flagTwo();
         ASSERT_FALSE(exists(hostPath(file16)));
     }
 
@@ -343,20 +350,20 @@ TEST_F(Persist, ASlotThePcEmptiesOrFillsWhileARewriteRunsFollowsItsLastMarker)
     // before the save's file is written: the empty marker stands.
     setLe16(ParaWriteLock().block(), para::kModeSaveRequest, 16);
     SyncUpdate::mode_files_listed_hook = [&] { pcMarks(0xFF); };
-    sync->para_sync(2);
+    flagTwo();
     SyncUpdate::mode_files_listed_hook = nullptr;
     EXPECT_EQ(p->mode_user_para[15][0], 0xFF);
     EXPECT_EQ(p->mode_user_para[15][1], 0xFF);
-    sync->para_sync(2);
+    flagTwo();
     EXPECT_EQ(p->ZdrUserModeSaved(15), 0);
     EXPECT_FALSE(exists(hostPath(file16)));
 }
 
-// The acts wait in the order taken: a save of mode 3, its delete, a save of
-// mode 3 again with another picture, carried out together, end at the last
-// save; a PC raising flag 2 again and again while nothing changes adds no
-// act after the first for each slot.
-TEST_F(Persist, UserModeActsAreCarriedOutInTheOrderTakenAndARepeatedFlagTwoWaitsOnce)
+// A later act on a slot replaces the one waiting there: a save of mode 3,
+// its delete, a save of mode 3 again with another picture, carried out
+// together, end at the last save, one act waiting; a PC raising flag 2
+// again and again adds no act after the first for each slot.
+TEST_F(Persist, ALaterActOnASlotReplacesTheOneWaitingAndARepeatedFlagTwoWaitsOnce)
 {
     {
         ParaWriteLock lock;
@@ -367,18 +374,59 @@ TEST_F(Persist, UserModeActsAreCarriedOutInTheOrderTakenAndARepeatedFlagTwoWaits
         ModeSaves::take_save(lock, 2);
         lock.block()[2500] = 0x33;   // after the take: not the mode's
     }
-    EXPECT_EQ(ModeSaves::waiting(), 3u);
+    EXPECT_EQ(ModeSaves::waiting(), 1u) << "one act per slot";
     EXPECT_EQ(ModeSaves::carry_out(*p), 2);
     EXPECT_EQ(fileBytes("/data/modes/custom_mode3").at(2 + 2500 - 896), 0x32);
 
-    for (int flag = 0; flag < 5; ++flag) {
-        ParaWriteLock lock;
-        ModeSaves::take_slot_files(lock);
-    }
+    for (int flag = 0; flag < 5; ++flag)
+        ParaWriteLock().raise(2);
     EXPECT_EQ(ModeSaves::waiting(), 16u) << "one act per slot";
     ModeSaves::carry_out(*p);
     EXPECT_EQ(fileBytes("/data/modes/custom_mode3").at(2 + 2500 - 896), 0x32);
     EXPECT_EQ(ModeSaves::waiting(), 0u);
+}
+
+// Every sequence of three acts on mode 3 (a save with the OSD on or off, the
+// page's delete, a flag 2), carried out after each act or once at the end
+// (one act waiting for the slot): its file and its menu copy end the same.
+TEST_F(Persist, ActsFoldedIntoOneASlotLeaveTheFilesAsEachCarriedOutInTurn)
+{
+    auto file = [&](const std::string& path) { return exists(hostPath(path)) ? readFile(hostPath(path)) : "none"; };
+    auto run = [&](const std::string& acts, bool each) {
+        writeFile(hostPath("/data/modes/custom_mode3"), std::string(4096, '\xAA'));
+        writeFile(hostPath("/data/modes/MO03.json"), "old");
+        writeFile(hostPath("/data/configs/omenu.json"), "menu");
+        unsigned char picture = 1;
+        {
+            ParaWriteLock lock;
+            std::memset(lock.slot(2), 0xAA, ZdrRamPara::kSlotSize);
+            setLe16(lock.slot(2), para::kOsdOn - para::kModeStart + 2, 1);   // saved with the OSD on
+        }
+        for (char act : acts) {
+            {
+                ParaWriteLock lock;
+                lock.block()[2500] = picture++;
+                setLe16(lock.block(), para::kOsdOn, act == 'S' ? 1 : 0);
+                if (act == 'S' || act == 's')
+                    ModeSaves::take_save(lock, 2);
+                else if (act == 'D')
+                    ModeSaves::take_delete(lock, 2);
+                else
+                    lock.raise(2);
+            }
+            if (each)
+                ModeSaves::carry_out(*p);
+        }
+        ModeSaves::carry_out(*p);
+        return file("/data/modes/custom_mode3") + " | " + file("/data/modes/MO03.json");
+    };
+    const std::string kinds = "SsDR";
+    for (char a : kinds)
+        for (char b : kinds)
+            for (char c : kinds) {
+                const std::string acts{a, b, c};
+                EXPECT_EQ(run(acts, false), run(acts, true)) << acts;
+            }
 }
 
 TEST_F(Persist, TheHomePageTipIsShownOnceWhilePending)
@@ -412,6 +460,7 @@ TEST_F(Persist, ChangesRaisedWhileARefreshIsQueuedAreServedByItOnce)
             {
                 ParaWriteLock lock;
                 setLe16(lock.block(), 2182, static_cast<uint16_t>(i));
+                lock.raise(i % 2 == 1 ? 2 : 1);
             }
             p->test_signal(i % 2 == 1 ? 2 : 1);
         }
