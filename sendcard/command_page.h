@@ -5,12 +5,13 @@
 // The rule: the page holds what the PCs wrote, each write whole, in the
 // order the writes were taken, and a run takes the page whole as it stands
 // at its strobe; a write and the run's take are one hold, so a run never
-// sees half of a write nor a write made after its take. Nothing but a PC's
-// write changes a byte a run uses: the FPGA version a bring-up reads is
-// kept apart, and a PC's read of bytes 12..15 shows it there until a PC
-// writes one of those bytes again. The hold is a leaf and is held only to
-// copy bytes in or out: a run works from its copy, never holding the page
-// over flash or SPI work. The page is reached only through this unit.
+// sees half of a write nor a write made after its take. Once the device
+// has set its own start bytes, nothing but a PC's write changes a byte a
+// run uses: the FPGA version a bring-up reads is kept apart, and a PC's
+// read of bytes 12..15 shows it there until a PC writes one of those bytes
+// again. The hold is a leaf and is held only to copy bytes in or out: a
+// run works from its copy, never holding the page over flash or SPI work.
+// The page is reached only through this unit.
 #pragma once
 
 #include <array>

@@ -1,5 +1,6 @@
 // The emulated sending-card registers and RAM pages: the images the PC reads
-// and writes, kept in step with the FPGAs, and the command page.
+// and writes, kept in step with the FPGAs, and the command page's run (the
+// page itself is sendcard/command_page.h's).
 #include "sendcard/fpga_manage.h"
 
 #include "core/brightness_acts.h"
