@@ -25,7 +25,11 @@ unsigned char notAvailable(const char* what)
 }
 
 // The sending card's RAM: page number in address bits 12-19, byte offset
-// in bits 0-11. Pages 1 to 5 are per FPGA, 0x10 to 0x12 are the box's own.
+// in bits 0-11. Pages 1 to 5 are per FPGA, 0x10 to 0x12 are the box's own;
+// the command page (0x10) is reached through its owner alone
+// (sendcard/command_page.h).
+constexpr uint32_t kCommandPage = 0x10;
+
 unsigned char* sendcardPage(fpga_manage* m, int fpga, uint32_t address, size_t& size)
 {
     const uint32_t page = address >> 12;
@@ -35,7 +39,6 @@ unsigned char* sendcardPage(fpga_manage* m, int fpga, uint32_t address, size_t& 
     case 0x03: size = 1024; return m->MCU_RAM_TX_func[fpga];
     case 0x04: size = 136; return m->MCU_RAM_ETH_PARA_func[fpga];
     case 0x05: size = 136; return m->MCU_RAM_ETH_BACK_PARA_func[fpga];
-    case 0x10: size = sizeof(m->MCU_RAM_CMD); return m->MCU_RAM_CMD;
     case 0x11: size = sizeof(m->MCU_RAM_DEFAULT); return m->MCU_RAM_DEFAULT;
     case 0x12: size = sizeof(m->MCU_RAM_EXTEND); return m->MCU_RAM_EXTEND;
     default: size = 0; return nullptr;
@@ -55,9 +58,14 @@ unsigned char sendcard_write_ram(int fpga, uint32_t address, const unsigned char
     fpga_manage* m = fpga_manage::p_fpga_manage;
     if (!m)
         return link_frame::kNotAvailable;
+    const uint32_t offset = address & 0xFFF;
+    if ((address >> 12) == kCommandPage) {
+        return count >= 0 && m->command_page.pc_write(offset, data, static_cast<unsigned>(count))
+                   ? link_frame::kOk
+                   : link_frame::kRefused;
+    }
     size_t size = 0;
     unsigned char* page = sendcardPage(m, fpga, address, size);
-    const uint32_t offset = address & 0xFFF;
     if (!page || count < 0 || offset + static_cast<uint32_t>(count) > size)
         return link_frame::kRefused;
     std::memcpy(page + offset, data, static_cast<size_t>(count));
@@ -83,6 +91,11 @@ unsigned char sendcard_read_ram(int fpga, uint32_t address, unsigned char* data,
         m->card_result_view(view, offset == 0);
         std::memcpy(data, view + offset, static_cast<size_t>(count));
         return link_frame::kOk;
+    }
+    if ((address >> 12) == kCommandPage) {
+        return count >= 0 && m->command_page.pc_read(offset, data, static_cast<unsigned>(count))
+                   ? link_frame::kOk
+                   : link_frame::kRefused;
     }
     size_t size = 0;
     const unsigned char* page = sendcardPage(m, fpga, address, size);

@@ -8,14 +8,15 @@
 #   scripts/soak.sh [seconds] [address|thread|none]      (default: 120 thread)
 # Exits non-zero when the program wrote any sanitizer report (kept in
 # <build>/soak-reports/), died, reported an address nobody set, returned a
-# record the PCs write whole mixed from two writes, marked again (or kept the
-# file of) a user-mode slot a PC emptied, answered later than the
-# driver's bound for that kind of request (or not at all), closed the
-# connection of a PC that reads or kept that of a PC that never reads, or
-# when a driver never got its work done (the driver says which), or when
-# the pass-through round's oracle found an answer not its own, a request
-# answered that could not be or not answered, or places out of arrival
-# order (the round's seed is printed).
+# record the PCs write whole mixed from two writes, left in the flash a
+# command page record no PC asked to store (two PCs write the page at once),
+# marked again (or kept the file of) a user-mode slot a PC emptied, answered
+# later than the driver's bound for that kind of request (or not at all),
+# closed the connection of a PC that reads or kept that of a PC that never
+# reads, or when a driver never got its work done (the driver says which),
+# or when the pass-through round's oracle found an answer not its own, a
+# request answered that could not be or not answered, or places out of
+# arrival order (the round's seed is printed).
 # ZDR_SOAK_BUILD_DIR names another build folder; ZDR_SOAK_JOBS the build's
 # parallel jobs (default ZDR_JOBS, else every processor).
 set -euo pipefail
@@ -28,7 +29,8 @@ plain build in build/) and drives every transport of the running program at
 once for the given time (1..86400 s, default 120; default kind thread).
 Exits non-zero on any sanitizer report of the program, when it died, when
 it reported an address nobody set, when a read showed a record mixed from
-two writes (the LED size, a window rectangle), when a user-mode slot a PC
+two writes (the LED size, a window rectangle), when the flash holds a
+command page record no PC asked to store, when a user-mode slot a PC
 emptied was marked again or kept its file, when an answer came later
 than its bound (the driver lists the worst) or never, when it closed the
 connection of a PC that reads or kept that of a PC that never reads, or

@@ -111,9 +111,8 @@ fpga_manage::ClockSet fpga_manage::set_clock(int year, int month, int day, int h
     return ClockSet::Done;
 }
 
-void fpga_manage::Checktime()
+void fpga_manage::Checktime(const unsigned char* p)
 {
-    const unsigned char* p = MCU_RAM_CMD;
     const int yy = fromBcd(p[8]), cc = fromBcd(p[9]);
     // A byte that is no BCD number is no date: it is refused as one.
     const int year = yy < 0 || cc < 0 ? -1 : cc * 100 + yy;
@@ -123,9 +122,9 @@ void fpga_manage::Checktime()
         clock_record.dealwith_record_timing();
 }
 
-void fpga_manage::OnOff_time()
+void fpga_manage::OnOff_time(const unsigned char* page)
 {
-    onoff_load(MCU_RAM_CMD);
+    onoff_load(page);
 }
 
 void fpga_manage::onoff_load(const unsigned char* page)
@@ -158,8 +157,7 @@ void fpga_manage::record_onoff_time(unsigned char chip)
 {
     if (chip != 2 && MCU_REG_func[0][80] != 3)
         return;
-    // Read into a page of its own: the command page carries the version
-    // bytes the PC reads.
+    // Read into a page of its own: the command page is the PCs'.
     unsigned char record[kOnOffRecordRead];
     fpga_flash_access();
     if (!drv->FPGA_SPI_FLASH_VBYONE_READ(2, kOnOffRecord, sizeof(record), record)) {

@@ -37,7 +37,6 @@ fpga_manage::fpga_manage()
     drv = std::make_unique<fpga_drv>(*this);
     std::memset(reg_images, 0, sizeof(reg_images));
     std::memset(ram_image, 0, sizeof(ram_image));
-    std::memset(MCU_RAM_CMD, 0, sizeof(MCU_RAM_CMD));
     std::memset(MCU_RAM_DEFAULT, 0, sizeof(MCU_RAM_DEFAULT));
     std::memset(MCU_RAM_EXTEND, 0, sizeof(MCU_RAM_EXTEND));
     std::memset(control_uid, 0, sizeof(control_uid));
@@ -172,8 +171,8 @@ void fpga_manage::softinit()
     Power_ctrl_init();
     Version_to_RAM();
     PHY_status_to_RAM();
-    MCU_RAM_CMD[28] = 0xFF;
-    MCU_RAM_CMD[29] = 1;
+    const unsigned char cmdState[2] = {0xFF, 1};
+    command_page.start_bytes(28, cmdState, sizeof(cmdState));
     MCU_RAM_EXTEND[49] = 0x9F;
     MCU_RAM_EXTEND[50] = 0x1F;
     // The FPGAs come up with register 0 clear: the screen is shown, as the

@@ -9,8 +9,9 @@
 //
 // Locks: the FPGA link mutex before Utils::_spi_mutex; the FPGA image mutex
 // is never held together with Utils::_spi_mutex; the FPGA record mutex
-// (command page against the thread's brightness and schedule work) before
-// both; the c331 manage mutex is only tried, never waited for.
+// (command page runs against the thread's brightness and schedule work)
+// before both; the command page's own hold is a leaf; the c331 manage
+// mutex is only tried, never waited for.
 #pragma once
 
 #include "core/lock_check.h"
@@ -18,6 +19,7 @@
 #include "sendcard/brightness_sensor.h"
 #include "sendcard/brightness_table.h"
 #include "sendcard/clock_record_run.h"
+#include "sendcard/command_page.h"
 #include "sendcard/fpga_drv.h"
 #include "sendcard/screen_acts.h"
 
@@ -177,7 +179,7 @@ public:
     static constexpr unsigned kImageRunning = 80;
     static constexpr unsigned char kRunning = 3;
     static constexpr unsigned kParaPageSize = 1024;
-    static constexpr unsigned kCmdPageSize = 1024;
+    static constexpr unsigned kCmdPageSize = CommandPage::kSize;
     // Flash records (flash behind FPGA 0 for the last two).
     static constexpr uint32_t kBlock50Record = 0x6C0001;
     static constexpr uint32_t kParaMarker = 0x6C7000;
@@ -307,7 +309,9 @@ public:
     unsigned char* MCU_RAM_TX_func[2];
     unsigned char* MCU_RAM_ETH_PARA_func[2];
     unsigned char* MCU_RAM_ETH_BACK_PARA_func[2];
-    unsigned char MCU_RAM_CMD[1024];
+    // The command page: its bytes, its hold and its rule are its own
+    // (sendcard/command_page.h).
+    CommandPage command_page;
     unsigned char MCU_RAM_DEFAULT[2048];
     unsigned char MCU_RAM_EXTEND[1024];
     static const unsigned char RAM1[256];
@@ -326,8 +330,11 @@ public:
     // nothing is written and the image stays (false; the PC's strobe bits
     // of register 2 act all the same).
     bool write_to_register(unsigned int reg, unsigned char mask, unsigned char value, unsigned char fpga);
-    // Runs the command page the PC posted (byte 0 0xAA).
+    // The strobe: runs the command page the PC posted (byte 0 0xAA), from
+    // the page whole as it stands now, taken under the record mutex (so
+    // that the runs of two strobes act in the order they took the page).
     void Dealwith_mcu_ram();
+    // The bring-up's FPGA version registers 28..31 for the command page.
     void FPGA_to_RAM(unsigned char fpga);
     void Version_to_RAM();
     void PHY_status_to_RAM();
@@ -346,17 +353,17 @@ public:
     void get_eth_lcd_x_y(unsigned char fpga, unsigned short* x, unsigned short* y);
     void get_eth_lcd_w_h(unsigned char fpga, unsigned short* w, unsigned short* h);
     void fpga_flash_access() {}
-    // Erases a 4 KiB sector and stores command page bytes 0..n+7 at its
-    // address (n = the page's length word); 0 when the record does not fit
-    // the page or the flash fails.
-    int store_cmd_record(uint32_t sector, uint32_t address);
+    // Erases a 4 KiB sector and stores bytes 0..n+7 of a run's copy of
+    // the command page at its address (n = the page's length word); 0 when
+    // the record does not fit the page or the flash fails.
+    int store_cmd_record(const unsigned char* page, uint32_t sector, uint32_t address);
     // Erases the sector of the flash behind FPGA 0 and writes length bytes
     // of record at address (length 0: the erase alone); false when the
     // flash did not take it.
     bool store_flash_record(uint32_t sector, uint32_t address, const unsigned char* record, unsigned length);
-    // The size of the command page's record (page bytes 0..n+7), 0 when it
-    // does not fit the page (then it is not stored).
-    unsigned cmd_record_size();
+    // The size of the record of a copy of the command page (page bytes
+    // 0..n+7), 0 when it does not fit the page (then it is not stored).
+    static unsigned cmd_record_size(const unsigned char* page);
 
     // --- output geometry and screen state --------------------------------
     void SCREEN_fpgactrl_status(int code);
@@ -856,8 +863,9 @@ public:
     // --- work of the later parts, called from the pass --------------------
     void reg_IRQ_Dealwith(unsigned char fpga, unsigned char force);
     void Record_Time_Deal();
-    void OnOff_time();
-    void Checktime();
+    // A run's type 2 (on/off table) and type 1 (clock) page, from its copy.
+    void OnOff_time(const unsigned char* page);
+    void Checktime(const unsigned char* page);
     void record_onoff_time(unsigned char chip);
     void Power_ctrl_init();
     // Writes the brightness to both FPGAs: 1, 0 when the send did not

@@ -1,5 +1,6 @@
 // The emulated sending-card registers and RAM pages: the images the PC reads
-// and writes, kept in step with the FPGAs, and the command page.
+// and writes, kept in step with the FPGAs, and the command page's run (the
+// page itself is sendcard/command_page.h's).
 #include "sendcard/fpga_manage.h"
 
 #include "core/brightness_acts.h"
@@ -99,9 +100,9 @@ bool fpga_manage::write_to_register(unsigned int reg, unsigned char mask, unsign
     return write_fpga_register(reg, out, fpga, mask) != 0;
 }
 
-unsigned fpga_manage::cmd_record_size()
+unsigned fpga_manage::cmd_record_size(const unsigned char* page)
 {
-    const unsigned length = le16(MCU_RAM_CMD, 6);
+    const unsigned length = le16(page, 6);
     // The record is page bytes 0..n+7 and must lie inside the page.
     if (length + 8 > kCmdPageSize) {
         writeLogMsg(WARNING, "FPGA command page: record length " + std::to_string(length) +
@@ -123,12 +124,12 @@ bool fpga_manage::store_flash_record(uint32_t sector, uint32_t address, const un
            (length == 0 || drv->FPGA_SPI_FLASH_VBYONE_WRITE(2, address, buffer.data(), length));
 }
 
-int fpga_manage::store_cmd_record(uint32_t sector, uint32_t address)
+int fpga_manage::store_cmd_record(const unsigned char* page, uint32_t sector, uint32_t address)
 {
-    const unsigned size = cmd_record_size();
+    const unsigned size = cmd_record_size(page);
     if (size == 0)
         return 0;
-    const bool ok = store_flash_record(sector, address, MCU_RAM_CMD, size);
+    const bool ok = store_flash_record(sector, address, page, size);
     if (!ok)
         writeLogMsg(ERROR, "FPGA command page: the flash record could not be stored");
     return ok ? 1 : 0;
@@ -136,17 +137,21 @@ int fpga_manage::store_cmd_record(uint32_t sector, uint32_t address)
 
 void fpga_manage::Dealwith_mcu_ram()
 {
-    if (MCU_RAM_CMD[0] != 0xAA)
-        return;
     // The command page runs in the PC's link thread; the FPGA thread's
-    // brightness and schedule work waits meanwhile.
+    // brightness and schedule work waits meanwhile. It runs from the page
+    // as it stands at the strobe, taken whole: a PC's write after it waits
+    // for no flash work and changes nothing of this run.
     FpgaMutexHold records(fpga_record_mutex);
-    const unsigned char type = MCU_RAM_CMD[1];
-    const unsigned char store = MCU_RAM_CMD[2];
+    const CommandPage::Bytes copy = command_page.take();
+    const unsigned char* page = copy.data();
+    if (page[0] != 0xAA)
+        return;
+    const unsigned char type = page[1];
+    const unsigned char store = page[2];
     if (type == 2) {
-        OnOff_time();
+        OnOff_time(page);
         if (store == 0xAA) {
-            store_cmd_record(kOnOffSector, kOnOffRecord);
+            store_cmd_record(page, kOnOffSector, kOnOffRecord);
             set_reg_image(0, 66, 1);
         } else if (store == 0x55) {
             fpga_flash_access();
@@ -161,13 +166,13 @@ void fpga_manage::Dealwith_mcu_ram()
         // the flash takes it, unless a later record was. A record that
         // does not fit the page is shown and not stored.
         const uint64_t act = BrightnessActs::pInstance()->command_page_act();
-        const unsigned char mode = MCU_RAM_CMD[8] & static_cast<unsigned char>(~0x10);
-        const unsigned size = store == 0xAA ? cmd_record_size() : 0;
+        const unsigned char mode = page[8] & static_cast<unsigned char>(~0x10);
+        const unsigned size = store == 0xAA ? cmd_record_size(page) : 0;
         if (mode != 0) {
             if (store == 0xAA) {
                 if (size)
-                    bri_store_record(MCU_RAM_CMD, size, act);
-                bri_apply_record(MCU_RAM_CMD, act);
+                    bri_store_record(page, size, act);
+                bri_apply_record(page, act);
             } else if (store == 0x55) {
                 bri_store_record(nullptr, 0, act);
                 unsigned char erased[57];
@@ -181,39 +186,42 @@ void fpga_manage::Dealwith_mcu_ram()
             // level again. Shown only, the stored mode stays as it is, so a
             // half-hour table resumes at its next slot after a preview;
             // stored, it is the manual mode from now on.
-            bri_level = MCU_RAM_CMD[9];
-            bri_show(MCU_RAM_CMD[9], MCU_RAM_CMD[8], act);
+            bri_level = page[9];
+            bri_show(page[9], page[8], act);
             Brightness_hand_dealwith(0);
             if (size) {
                 store_pc_bright_percent();
-                bri_store_record(MCU_RAM_CMD, size, act);
-                bri_apply_record(MCU_RAM_CMD, act);
+                bri_store_record(page, size, act);
+                bri_apply_record(page, act);
             }
         }
     } else if (type == 1) {
-        Checktime();
+        Checktime(page);
     }
 }
 
 void fpga_manage::FPGA_to_RAM(unsigned char fpga)
 {
-    for (unsigned k = 0; k < 4; ++k) {
+    // Kept apart from what the PCs wrote: a page posted before this
+    // bring-up runs as it was written.
+    unsigned char version[CommandPage::kVersionSize];
+    for (unsigned k = 0; k < CommandPage::kVersionSize; ++k) {
         read_from_register(28 + k, fpga);
-        MCU_RAM_CMD[12 + k] = MCU_REG_func[index(fpga)][28 + k];
+        version[k] = reg_image(index(fpga), 28 + k);
     }
+    command_page.fpga_version(version);
 }
 
 void fpga_manage::Version_to_RAM()
 {
-    MCU_RAM_CMD[24] = 1;
-    MCU_RAM_CMD[25] = 17;
-    MCU_RAM_CMD[26] = 0;
-    MCU_RAM_CMD[27] = 0;
+    const unsigned char version[4] = {1, 17, 0, 0};
+    command_page.start_bytes(24, version, sizeof(version));
 }
 
 void fpga_manage::PHY_status_to_RAM()
 {
-    std::memset(MCU_RAM_CMD + 30, 0, 4);
+    const unsigned char state[4] = {0, 0, 0, 0};
+    command_page.start_bytes(30, state, sizeof(state));
 }
 
 void fpga_manage::update_eth_state(unsigned char fpga)

@@ -9,8 +9,12 @@
 // then (c331-hold), TCP connections that come and go (pipelined requests
 // ended with a FIN, a reset mid-stream, a PC that never reads), taps
 // through the pages (a card check among them), source changes, cards that
-// fall silent or answer late now and then, and a user-mode slot marked
-// and emptied with flag 2 after each (it must stay empty, its file gone).
+// fall silent or answer late now and then, a user-mode slot marked
+// and emptied with flag 2 after each (it must stay empty, its file gone),
+// and two PCs writing the sending card's command page at once (one stores
+// records and strobes each, the other writes pages only shown over the
+// same bytes, strobed now and then): the on/off and brightness records the
+// flash holds after the load must each be one a PC asked to store, whole.
 // Beside it, in the soak's own process, a randomized round of the
 // pass-through line with an oracle (tests/support/passthrough_oracle.h)
 // runs with a random seed, printed at its start and with any failure.
@@ -27,7 +31,8 @@
 // kind of work (a PC's answered request, a set-network, a
 // device-information answer, an AT command, a pass-through, a read of the
 // sending card, an LED size change, a held chip write, a churned
-// connection, a posted card check, a source change) that did not happen
+// connection, a posted card check, a source change, a command page stored
+// and one shown) that did not happen
 // once in the whole run fails it, since a soak in which a driver was shut
 // out tested nothing of that driver.
 //
@@ -256,6 +261,61 @@ struct Counts {
     std::atomic<long> slotRounds{0};            // slot 16 marked, flag 2, emptied, flag 2
     std::atomic<long> slotsRevived{0};          // marked again after it was emptied
     std::atomic<long> slotFilesKept{0};         // its file still there after it was emptied
+    std::atomic<long> cmdPagesStored{0};        // command pages a PC stored, strobed
+    std::atomic<long> cmdPagesShown{0};         // command pages only shown, written
+    std::atomic<long> cmdPageStrobes{0};        // of those, strobed
+};
+
+// The command page's records (the on/off table at 0x6CD000, 8 + 17 bytes;
+// the brightness record at 0x6CE000, 8 + 49 bytes, in the flash behind
+// FPGA 0): the ones a PC asked to store, and what the flash held before.
+// The brightness record is also stored by the device itself from a percent
+// (item 1): a manual level of 8-bit levels, its 48 level bytes the same.
+class CommandPageBook {
+public:
+    static constexpr unsigned kOnOffSize = 8 + 17;
+    static constexpr unsigned kBrightSize = 8 + 49;
+    static constexpr uint32_t kOnOffAt = 0x6CD000;
+    static constexpr uint32_t kBrightAt = 0x6CE000;
+
+    void asked(const Bytes& page)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        const unsigned size = page[1] == 2 ? kOnOffSize : kBrightSize;
+        (page[1] == 2 ? onOff_ : bright_).insert(hex(Bytes(page.begin(), page.begin() + size)));
+    }
+    void before(const std::string& onOff, const std::string& bright)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        onOff_.insert(onOff);
+        bright_.insert(bright);
+    }
+    // Whether the record read (in hex) is one asked for, whole.
+    bool onOffAsked(const std::string& record)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        return onOff_.count(record) != 0;
+    }
+    bool brightAsked(const std::string& record)
+    {
+        std::lock_guard<std::mutex> l(m_);
+        if (bright_.count(record) != 0)
+            return true;
+        // The device's own manual record of a percent.
+        const std::string head = "aa03aa0000003100" "10";
+        if (record.size() != 2 * kBrightSize || record.compare(0, head.size(), head) != 0)
+            return false;
+        for (size_t k = head.size(); k < record.size(); k += 2) {
+            if (record.compare(k, 2, record, head.size(), 2) != 0)
+                return false;
+        }
+        return true;
+    }
+
+private:
+    std::mutex m_;
+    std::set<std::string> onOff_;
+    std::set<std::string> bright_;
 };
 
 // Answers that came after their bound, or never; the worst are kept.
@@ -1200,6 +1260,88 @@ protected:
         EXPECT_EQ(counts.slotFilesKept.load(), 0) << "a slot the PC emptied kept its file";
     }
 
+    // A command page of type 2 (an on/off table of no entries: the schedule
+    // never acts on it) or 3 (a manual level of 8-bit levels, 0x40 up),
+    // stored or only shown; the rest of its record is random, so that each
+    // page is told from every other, and a record mixed of two from both.
+    static Bytes commandPage(unsigned char type, bool store, std::mt19937& rng)
+    {
+        Bytes p(64);
+        for (auto& b : p)
+            b = static_cast<unsigned char>(rng());
+        p[0] = 0xAA;
+        p[1] = type;
+        p[2] = store ? 0xAA : 0x00;
+        p[3] = p[4] = p[5] = 0;
+        p[6] = type == 2 ? 17 : 49;
+        p[7] = 0;
+        if (type == 2) {
+            p[8] = 0;
+        } else {
+            p[8] = 0x10;
+            p[9] = static_cast<unsigned char>(0x40 + rng() % 0xC0);
+            p[10] = static_cast<unsigned char>(p[9] ^ 0x5A);   // never the device's own record
+        }
+        return p;
+    }
+
+    // One PC on the command page: the storer stores on/off tables and
+    // manual levels in turn, each written whole in one RAM write and then
+    // strobed (register 2 bit 2); the other writes pages only shown, of
+    // both types, over the same bytes, strobing every third.
+    void commandPageLoop(Link& link, bool storer, unsigned seed)
+    {
+        std::mt19937 rng(seed);
+        for (unsigned n = 0; running() && !link.lost(); ++n) {
+            Reply r;
+            const Bytes page = commandPage(static_cast<unsigned char>(2 + n % 2), storer, rng);
+            if (storer)
+                cmdPages.asked(page);
+            if (!timed(link, kWrite, storer ? "command page to store" : "command page to show", kSendingCard, 0x60,
+                       ramWritePayload(0x10000, page), r))
+                continue;
+            if (!storer)
+                ++counts.cmdPagesShown;
+            if (storer || n % 3 == 2) {
+                // Status 3 when FPGA 0 is silent at that moment; the page
+                // runs all the same.
+                if (timed(link, kWrite, "command page strobe", kSendingCard, 0xA0, regWritePayload({{2, 0x04, 0x04}}),
+                          r)) {
+                    ++(storer ? counts.cmdPagesStored : counts.cmdPageStrobes);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(storer ? 30 : 5));
+        }
+    }
+
+    // A flash record as it stands (read until two reads agree: the device
+    // may be storing one again).
+    std::string flashRecord(uint32_t at, unsigned size)
+    {
+        const std::string command = "flash-read 2 " + std::to_string(at) + " " + std::to_string(size);
+        std::string last = app.control(command);
+        for (int k = 0; k < 20; ++k) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            const std::string now = app.control(command);
+            if (now == last)
+                break;
+            last = now;
+        }
+        return last;
+    }
+
+    void checkCommandPage()
+    {
+        std::printf("soak: command page: %ld stored, %ld only shown (%ld strobed)\n", counts.cmdPagesStored.load(),
+                    counts.cmdPagesShown.load(), counts.cmdPageStrobes.load());
+        EXPECT_GT(counts.cmdPagesStored.load(), 0) << "no command page was stored";
+        EXPECT_GT(counts.cmdPageStrobes.load(), 0) << "no command page was only shown";
+        const std::string onOff = flashRecord(CommandPageBook::kOnOffAt, CommandPageBook::kOnOffSize);
+        const std::string bright = flashRecord(CommandPageBook::kBrightAt, CommandPageBook::kBrightSize);
+        EXPECT_TRUE(cmdPages.onOffAsked(onOff)) << "an on/off record nobody stored: " << onOff;
+        EXPECT_TRUE(cmdPages.brightAsked(bright)) << "a brightness record nobody stored: " << bright;
+    }
+
     void sourceLoop(unsigned seed)
     {
         std::mt19937 rng(seed);
@@ -1221,6 +1363,7 @@ protected:
     AddressBook book;
     RecordBook records;
     LateBook late;
+    CommandPageBook cmdPages;
 };
 
 TEST_F(Soak, EveryTransportAtOnce)
@@ -1349,6 +1492,23 @@ TEST_F(Soak, EveryTransportAtOnce)
     drivers.emplace_back([this] { silentLoop(); });
     drivers.emplace_back([this] { sourceLoop(500); });
     addCardAndSlotDrivers(drivers);
+    // Two PCs on the command page at once, over UDP and TCP.
+    cmdPages.before(flashRecord(CommandPageBook::kOnOffAt, CommandPageBook::kOnOffSize),
+                    flashRecord(CommandPageBook::kBrightAt, CommandPageBook::kBrightSize));
+    drivers.emplace_back([this] {
+        UdpLink udp;
+        if (udp.open("127.0.0.1", ports.udp))
+            commandPageLoop(udp, true, 1000);
+    });
+    drivers.emplace_back([this] {
+        for (unsigned round = 0; running(); ++round) {
+            TcpLink tcp;
+            if (tcp.open("127.0.0.1", ports.tcp))
+                commandPageLoop(tcp, false, 1100 + round);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
 
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     bool alive = true;
@@ -1426,6 +1586,7 @@ TEST_F(Soak, EveryTransportAtOnce)
     EXPECT_GT(counts.cardChecks.load(), 0) << "no card check was posted";
     EXPECT_GT(counts.sources.load(), 0);
     checkCardAndSlotDrivers();
+    checkCommandPage();
     const unsigned long ticksBefore = std::stoul(app.control("ticks"));
     const auto checksBegin = SteadyClock::now();
     checkFpgasAnswerAgain();

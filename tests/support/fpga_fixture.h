@@ -29,4 +29,22 @@ protected:
     void bringUp();
     // Messages sent to an FPGA spidev node (0..3) so far.
     uint64_t messages(int node);
+    // The command page as a PC's RAM write leaves it (count bytes from
+    // offset), and a byte of it as a PC reads it.
+    void writeCommandPage(const unsigned char* bytes, unsigned count, unsigned offset = 0)
+    {
+        ASSERT_TRUE(mgr().command_page.pc_write(offset, bytes, count));
+    }
+    // A whole page (kCmdPageSize bytes) written, then run by its strobe.
+    void runCommandPage(const unsigned char* page)
+    {
+        writeCommandPage(page, fpga_manage::kCmdPageSize);
+        mgr().Dealwith_mcu_ram();
+    }
+    unsigned char commandPageByte(unsigned offset)
+    {
+        unsigned char b = 0;
+        EXPECT_TRUE(mgr().command_page.pc_read(offset, &b, 1));
+        return b;
+    }
 };

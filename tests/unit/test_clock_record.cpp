@@ -235,10 +235,8 @@ TEST_F(ClockRecord, TheClockSetMarkGoesToTheGroupAndItsSequenceEntry)
     minutes(30);
     EXPECT_EQ(peek(kGroup0 + 512 + 44, 1)[0], 0xFF);
     EXPECT_EQ(peek(kSeq0 + 16 + 12, 1)[0], 0xFF);
-    mgr().MCU_RAM_CMD[8] = 0x24;
-    const unsigned char cmd[] = {0x24, 0x20, 0x03, 0x05, 0x09, 0x07, 0x00};
-    std::memcpy(mgr().MCU_RAM_CMD + 8, cmd, sizeof(cmd));
-    mgr().Checktime();
+    const unsigned char cmd[15] = {0, 0, 0, 0, 0, 0, 0, 0, 0x24, 0x20, 0x03, 0x05, 0x09, 0x07, 0x00};
+    mgr().Checktime(cmd);
     EXPECT_EQ(peek(kGroup0 + 512 + 44, 1)[0], 0x5A);
     EXPECT_EQ(peek(kSeq0 + 16 + 12, 1)[0], 0x5A);
 }

@@ -149,7 +149,8 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
     sim::ControlChannel& c = sim::Board::instance().control();
     ASSERT_EQ(c.execute("cards 1 1 mf"), "ok\n");
     bringUp();
-    unsigned char* page = mgr().MCU_RAM_CMD;
+    CommandPage::Bytes pageBytes = mgr().command_page.take();
+    unsigned char* page = pageBytes.data();
     uint64_t latches = 0;
     // Runs the idle passes until the task has sent the brightness once
     // more (at most about 10 s of ticks).
@@ -165,7 +166,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
         page[6] = 49;
         page[8] = mode;
         page[9] = level;
-        mgr().Dealwith_mcu_ram();
+        runCommandPage(page);
         tick();   // the stored record is loaded back
     };
     // The brightness percent as the chip posts it (block word 2176).
@@ -267,7 +268,7 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
         page[6] = 49;
         page[8] = c.mode;
         page[9] = c.level;
-        mgr().Dealwith_mcu_ram();
+        runCommandPage(page);
         ASSERT_EQ(model(0).storedReg(6), c.value) << int(c.level);
         ASSERT_EQ(percent(), c.percent) << int(c.level);
         ASSERT_EQ(mgr().bri_mode, 2);
@@ -370,14 +371,15 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
     mgr().Brightness_time_change();
     ASSERT_EQ(model(0).storedReg(6), 63);
     const std::vector<uint8_t> stored = flash(2).peek(fpga_manage::kBrightRecord, 57);
-    unsigned char* page = mgr().MCU_RAM_CMD;
+    CommandPage::Bytes pageBytes = mgr().command_page.take();
+    unsigned char* page = pageBytes.data();
     page[0] = 0xAA;
     page[1] = 3;
     page[2] = 0;
     setLe16(page, 6, 49);
     page[8] = 16;
     page[9] = 200;
-    mgr().Dealwith_mcu_ram();
+    runCommandPage(page);
     EXPECT_EQ(model(0).storedReg(6), 200);
     EXPECT_EQ(model(1).storedReg(6), 200);
     EXPECT_EQ(mgr().bri_mode, 1);
@@ -388,7 +390,7 @@ TEST_F(FpgaBrightness, AManualLevelFromThePcIsShownInThePagesScaleAndKeepsTheSto
     EXPECT_EQ(model(0).storedReg(6), 200);
     page[8] = 0;
     page[9] = 2;
-    mgr().Dealwith_mcu_ram();
+    runCommandPage(page);
     EXPECT_EQ(model(0).storedReg(6), 31);
     EXPECT_EQ(mgr().bri_mode, 1);
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 57), stored) << "nothing stored";
@@ -480,7 +482,7 @@ TEST_F(FpgaBrightness, StoredRecordsAreCheckedBeforeUse)
     mgr().record_bright_change();
     EXPECT_EQ(mgr().bri_task_enabled, 0);
     const unsigned char page[9] = {0xAA, 3, 0xAA, 0, 0, 0, 1, 0, 2};
-    std::memcpy(mgr().MCU_RAM_CMD, page, sizeof(page));
+    writeCommandPage(page, sizeof(page));
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(mgr().bri_task_enabled, 1);
     EXPECT_EQ(mgr().bri_mode, 2);
@@ -499,10 +501,10 @@ TEST_F(FpgaBrightness, StartUpLoadsTheStoredRecordsAndKeepsTheVersionBytes)
     EXPECT_EQ(mgr().onoff_count, 1);
     EXPECT_EQ(mgr().off_hour[0], 22);
     // The PC's version bytes of the command page stay as they were set.
-    EXPECT_EQ(mgr().MCU_RAM_CMD[24], 1);
-    EXPECT_EQ(mgr().MCU_RAM_CMD[25], 17);
-    EXPECT_EQ(mgr().MCU_RAM_CMD[28], 0xFF);
-    EXPECT_EQ(mgr().MCU_RAM_CMD[29], 1);
+    EXPECT_EQ(commandPageByte(24), 1);
+    EXPECT_EQ(commandPageByte(25), 17);
+    EXPECT_EQ(commandPageByte(28), 0xFF);
+    EXPECT_EQ(commandPageByte(29), 1);
 }
 
 // A record found erased at power-up (a cut between its erase and its
@@ -525,7 +527,7 @@ TEST_F(FpgaBrightness, AnErasedRecordIsStoredAgainAtStartFromThePercent)
     // Once started, a record the PC clears (command page type 3, byte 2 =
     // 0x55) stays erased.
     const unsigned char clear[9] = {0xAA, 3, 0x55, 0, 0, 0, 49, 0, 1};
-    std::memcpy(mgr().MCU_RAM_CMD, clear, sizeof(clear));
+    writeCommandPage(clear, sizeof(clear));
     mgr().Dealwith_mcu_ram();
     tick();
     EXPECT_EQ(mgr().bri_task_enabled, 0);
@@ -572,7 +574,7 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
         setPercent(percentBefore);
         for (int i = 0; i < 2; ++i)
             mgr().MCU_REG_func[i][128] = mgr().MCU_REG_func[i][144] = 0;
-        std::memcpy(mgr().MCU_RAM_CMD, record.data(), record.size());
+        writeCommandPage(record.data(), static_cast<unsigned>(record.size()));
         mgr().Dealwith_mcu_ram();
         linkPorts();
     };

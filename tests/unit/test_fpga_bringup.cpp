@@ -52,9 +52,9 @@ TEST_F(FpgaBringUp, BothFpgasComeUpAndTheChipIsTold)
     }
     EXPECT_EQ(mgr().device_id, Utils::calcCRC32(mgr().control_uid, 16));
     // Version registers on the command page.
-    EXPECT_EQ(mgr().MCU_RAM_CMD[15], sim::FpgaModel::kVersion[3]);
-    EXPECT_EQ(mgr().MCU_RAM_CMD[24], 1);
-    EXPECT_EQ(mgr().MCU_RAM_CMD[25], 17);
+    EXPECT_EQ(commandPageByte(15), sim::FpgaModel::kVersion[3]);
+    EXPECT_EQ(commandPageByte(24), 1);
+    EXPECT_EQ(commandPageByte(25), 17);
     // The chip ends its forced colour on its next pass.
     EXPECT_EQ(g_force_bkcolor.load(), 0);
     EXPECT_EQ(c331_manage::para_change_flag.load(), 1);

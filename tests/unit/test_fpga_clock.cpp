@@ -33,18 +33,18 @@ protected:
         mgr().time_real.minute = minute;
         clock.set(mgr().time_real.year, mgr().time_real.month, day, hour, minute, 0);
     }
-    // Posts a type 2 page with the given BCD entries.
+    // Builds a type 2 page (schedulePage) with the given BCD entries.
     void postSchedule(unsigned char count, const std::vector<uint8_t>& bcd)
     {
-        unsigned char* page = mgr().MCU_RAM_CMD;
-        page[0] = 0xAA;
-        page[1] = 2;
-        page[2] = 0;
-        setLe16(page, 6, 17);
-        page[8] = count;
-        std::memset(page + 9, 0, 16);
-        std::copy(bcd.begin(), bcd.end(), page + 9);
+        schedulePage[0] = 0xAA;
+        schedulePage[1] = 2;
+        schedulePage[2] = 0;
+        setLe16(schedulePage, 6, 17);
+        schedulePage[8] = count;
+        std::memset(schedulePage + 9, 0, 16);
+        std::copy(bcd.begin(), bcd.end(), schedulePage + 9);
     }
+    unsigned char schedulePage[fpga_manage::kCmdPageSize] = {};
     unsigned blackoutWord() { return le16(ZdrRamPara::p_zdrrampara_config->ram_para, para::kBlackout); }
     bool blackedOut() { return (model(0).storedReg(0) & 0x04) != 0 && (model(1).storedReg(0) & 0x04) != 0; }
 };
@@ -80,10 +80,10 @@ TEST_F(FpgaClock, TheClockCommandSetsTheClockThroughTheShellOnlyForAValidDate)
 {
     auto& shell = sim::Board::instance().shell();
     shell.clearLog();
-    unsigned char* page = mgr().MCU_RAM_CMD;
+    unsigned char page[fpga_manage::kCmdPageSize] = {};
     const unsigned char cmd[] = {0x24, 0x20, 0x03, 0x05, 0x09, 0x07, 0x00};
     std::memcpy(page + 8, cmd, sizeof(cmd));
-    mgr().Checktime();
+    mgr().Checktime(page);
     EXPECT_EQ(shell.commands(), std::vector<std::string>({"date \"2024-3-5 9:7:0\";hwclock -wu"}));
     // Recorded by the board's shell, not refused and not run.
     EXPECT_EQ(shell.entries().back().kind, sim::ShellModel::Kind::Recorded);
@@ -92,12 +92,12 @@ TEST_F(FpgaClock, TheClockCommandSetsTheClockThroughTheShellOnlyForAValidDate)
     // Not BCD, or no date: nothing reaches the shell.
     shell.clearLog();
     page[10] = 0x1A;
-    mgr().Checktime();
+    mgr().Checktime(page);
     page[10] = 0x13;
-    mgr().Checktime();
+    mgr().Checktime(page);
     page[10] = 0x12;
     page[12] = 0x24;
-    mgr().Checktime();
+    mgr().Checktime(page);
     EXPECT_TRUE(shell.commands().empty());
 }
 
@@ -106,7 +106,7 @@ TEST_F(FpgaClock, OnOffTimesActOncePerDay)
     bringUp();
     // Entry 0: on 07:30, off 22:59; entry 1 is no time (hour 0x24).
     postSchedule(2, {0x07, 0x30, 0x22, 0x59, 0x24, 0x00, 0x01, 0x00});
-    mgr().OnOff_time();
+    mgr().OnOff_time(schedulePage);
     ASSERT_EQ(mgr().onoff_count, 2);
     EXPECT_EQ(mgr().on_hour[0], 7);
     EXPECT_EQ(mgr().off_minute[0], 59);
@@ -183,7 +183,7 @@ TEST_F(FpgaClock, OnOffTimesActOncePerDay)
 
     // Equal on and off times: on, then off in the same pass.
     postSchedule(7, {0x12, 0x00, 0x12, 0x00});
-    mgr().OnOff_time();
+    mgr().OnOff_time(schedulePage);
     EXPECT_EQ(mgr().onoff_count, 4) << "a count above 4 counts as 4";
     mgr().SCREEN_fpgactrl_status(1);
     at(day, 12, 0);

@@ -7,12 +7,18 @@
 #include "core/le_bytes.h"
 #include "core/global.h"
 #include "core/para_layout.h"
+#include "link/message_deal.h"
 #include "sim/board.h"
 #include "sim/phys_mem.h"
 #include "sim/spi_bus.h"
 
 #include <QSignalSpy>
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -35,7 +41,7 @@ protected:
     void postPage(unsigned char type, unsigned char store, unsigned short length, unsigned char b8 = 0,
                   unsigned char b9 = 0)
     {
-        unsigned char* page = mgr().MCU_RAM_CMD;
+        unsigned char page[fpga_manage::kCmdPageSize];
         page[0] = 0xAA;
         page[1] = type;
         page[2] = store;
@@ -44,6 +50,7 @@ protected:
         page[9] = b9;
         for (unsigned k = 10; k < 1024; ++k)
             page[k] = static_cast<unsigned char>(k * 3);
+        writeCommandPage(page, sizeof(page));
     }
 
     std::vector<std::tuple<unsigned, uint8_t, uint8_t>> writes;
@@ -94,9 +101,8 @@ TEST_F(FpgaImages, RegisterWritesFollowTheImageRules)
 TEST_F(FpgaImages, RegisterTwoStrobesStayInTheImageAndRunTheCommandPage)
 {
     // No command posted (byte 0 not 0xAA): bit 2 goes out as 0 and nothing runs.
-    mgr().MCU_RAM_CMD[0] = 0x00;
-    mgr().MCU_RAM_CMD[1] = 3;
-    mgr().MCU_RAM_CMD[9] = 9;
+    const unsigned char unposted[10] = {0x00, 3, 0, 0, 0, 0, 0, 0, 0, 9};
+    writeCommandPage(unposted, sizeof(unposted));
     mgr().write_to_register(2, 0x04, 0x04, 0);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0], std::make_tuple(2u, uint8_t(0x04), uint8_t(0x00)));
@@ -114,7 +120,7 @@ TEST_F(FpgaImages, RegisterTwoStrobesStayInTheImageAndRunTheCommandPage)
     EXPECT_EQ(mgr().bri_level, 7u);
     EXPECT_EQ(mgr().bri_mode, 0x10);
     const std::vector<uint8_t> record = flash(2).peek(fpga_manage::kBrightRecord, 49 + 8 + 1);
-    EXPECT_TRUE(std::equal(record.begin(), record.end() - 1, mgr().MCU_RAM_CMD));
+    EXPECT_TRUE(std::equal(record.begin(), record.end() - 1, mgr().command_page.take().begin()));
     EXPECT_EQ(record.back(), 0xFF) << "more than bytes 0..n+7 were stored";
 }
 
@@ -151,7 +157,7 @@ TEST_F(FpgaImages, CommandPageRecordsAreStoredClearedAndBoundedByThePage)
     postPage(3, 0xAA, 1016, 1);
     mgr().Dealwith_mcu_ram();
     const std::vector<uint8_t> record = flash(2).peek(fpga_manage::kBrightRecord, 1024);
-    EXPECT_TRUE(std::equal(record.begin(), record.end(), mgr().MCU_RAM_CMD));
+    EXPECT_TRUE(std::equal(record.begin(), record.end(), mgr().command_page.take().begin()));
     EXPECT_EQ(mgr().bri_mode, 1);
     EXPECT_EQ(mgr().sensor().failures(), 0u);
 
@@ -168,9 +174,8 @@ TEST_F(FpgaImages, CommandPageRecordsAreStoredClearedAndBoundedByThePage)
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(flash(2).peek(fpga_manage::kBrightRecord, 1)[0], 0xFF);
     flash(2).poke(fpga_manage::kOnOffRecord, {0x5A});
-    mgr().MCU_RAM_CMD[0] = 0x55;
-    mgr().MCU_RAM_CMD[1] = 2;
-    mgr().MCU_RAM_CMD[2] = 0x55;
+    const unsigned char notPosted[3] = {0x55, 2, 0x55};
+    writeCommandPage(notPosted, sizeof(notPosted));
     mgr().Dealwith_mcu_ram();
     EXPECT_EQ(flash(2).peek(fpga_manage::kOnOffRecord, 1)[0], 0x5A) << "a page not posted was run";
 }
@@ -196,6 +201,100 @@ TEST_F(FpgaImages, TheCommandPageHoldsTheRecordLockWhileItStoresToFlash)
     sim::Board::instance().mem().onWrite(sim::PhysMemModel::kRiuBase + kFpga0FlashPad, nullptr);
     EXPECT_EQ(selects, 2) << "erase and program";
     EXPECT_EQ(held, selects);
+}
+
+// Two PCs write the command page at once, each from its own link thread,
+// by RAM writes and strobes as the link carries them: PC A stores on/off
+// tables and manual levels, each page written whole, then strobed; PC B
+// writes show-only pages (store byte 0) over the same bytes meanwhile,
+// strobed now and then, and asks to store one now and then too. A strobe
+// may run the other PC's page (the page is one for both), but whatever
+// the order, each record the flash holds after a round is one a PC asked
+// to store, whole.
+TEST_F(FpgaImages, TwoPcsWritingTheCommandPageAtOnceStoreOnlyWholeRecordsTheyAskedFor)
+{
+    constexpr unsigned kOnOffSize = 8 + 17;    // type 2: four entries
+    constexpr unsigned kBrightSize = 8 + 49;   // type 3: mode, 48 levels
+    auto bcd = [](unsigned v) { return static_cast<unsigned char>((v / 10) << 4 | v % 10); };
+    // A page of type 2 or 3 whose bytes say who wrote it and when (n).
+    auto page = [&](unsigned char type, bool store, unsigned n) {
+        std::vector<unsigned char> p(64, 0);
+        p[0] = 0xAA;
+        p[1] = type;
+        p[2] = store ? 0xAA : 0x00;
+        setLe16(p.data(), 6, type == 2 ? 17 : 49);
+        if (type == 2) {
+            p[8] = 4;
+            for (unsigned k = 0; k < 16; k += 2) {
+                p[9 + k] = bcd((n + k) % 24);
+                p[10 + k] = bcd((n / 24 + k) % 60);
+            }
+        } else {
+            p[8] = 0x10;   // a manual level of 8-bit levels
+            for (unsigned k = 9; k < kBrightSize; ++k)
+                p[k] = static_cast<unsigned char>(1 + n % 250);
+        }
+        return p;
+    };
+    auto write = [](const std::vector<unsigned char>& p) {
+        return link_services::sendcard_write_ram(0, 0x10000, p.data(), static_cast<int>(p.size()));
+    };
+    auto strobe = [] { return link_services::sendcard_write_register(0, 2, 0x04, 0x04); };
+
+    // What the flash held before, and every record a PC asked to store.
+    std::vector<std::vector<unsigned char>> onOffAsked = {flash(2).peek(fpga_manage::kOnOffRecord, kOnOffSize)};
+    std::vector<std::vector<unsigned char>> brightAsked = {flash(2).peek(fpga_manage::kBrightRecord, kBrightSize)};
+    std::mutex askedMutex;
+    auto asked = [&](const std::vector<unsigned char>& p) {
+        std::lock_guard<std::mutex> l(askedMutex);
+        if (p[1] == 2)
+            onOffAsked.emplace_back(p.begin(), p.begin() + kOnOffSize);
+        else
+            brightAsked.emplace_back(p.begin(), p.begin() + kBrightSize);
+    };
+    auto oneOf = [](const std::vector<unsigned char>& r, const std::vector<std::vector<unsigned char>>& set) {
+        return std::find(set.begin(), set.end(), r) != set.end();
+    };
+
+    int badStatus = 0;
+    long bWrites = 0, bStrobes = 0;
+    for (unsigned round = 0; round < 60; ++round) {
+        std::atomic<bool> aDone{false};
+        std::thread pcA([&] {
+            for (unsigned k = 0; k < 2; ++k) {
+                const auto p = page(static_cast<unsigned char>(2 + (round + k) % 2), true, 1000 * round + k);
+                asked(p);
+                if (write(p) != link_frame::kOk || strobe() != link_frame::kOk)
+                    ++badStatus;
+            }
+            aDone = true;
+        });
+        std::thread pcB([&] {
+            for (unsigned n = 0; !aDone.load() || n < 8; ++n) {
+                const bool store = n % 16 == 15;
+                const auto p = page(static_cast<unsigned char>(2 + n % 2), store, 500000 + 1000 * round + n);
+                if (store)
+                    asked(p);
+                write(p);
+                ++bWrites;
+                if (store || n % 4 == 3) {
+                    strobe();
+                    ++bStrobes;
+                }
+            }
+        });
+        pcA.join();
+        pcB.join();
+        const auto onOff = flash(2).peek(fpga_manage::kOnOffRecord, kOnOffSize);
+        const auto bright = flash(2).peek(fpga_manage::kBrightRecord, kBrightSize);
+        ASSERT_TRUE(oneOf(onOff, onOffAsked)) << "round " << round << ": an on/off record nobody stored: "
+                                              << ::testing::PrintToString(onOff);
+        ASSERT_TRUE(oneOf(bright, brightAsked)) << "round " << round << ": a brightness record nobody stored: "
+                                                << ::testing::PrintToString(bright);
+    }
+    EXPECT_EQ(badStatus, 0);
+    EXPECT_GT(bStrobes, 0);
+    EXPECT_GT(bWrites, bStrobes);
 }
 
 TEST(FpgaPortAreas, AddressesOfEachPort)

@@ -13,6 +13,7 @@
 #include "pcclient/pc_client.h"
 #include "sim/board.h"
 #include "sim/c331_chip.h"
+#include "sim/shell_model.h"
 #include "videochip/c331_drv.h"
 #include "videochip/c331_manage.h"
 
@@ -57,6 +58,8 @@ class FpgaResets : public FpgaTest {
 public:
     using FpgaTest::mgr;
     using FpgaTest::model;
+    using FpgaTest::writeCommandPage;
+    using FpgaTest::flash;
 
 protected:
     void SetUp() override
@@ -155,7 +158,7 @@ public:
     // The PC's schedule (command page type 2, stored): on 07:30, off 22:00.
     void storeSchedule()
     {
-        unsigned char* page = mgr().MCU_RAM_CMD;
+        unsigned char page[fpga_manage::kCmdPageSize] = {};
         page[0] = 0xAA;
         page[1] = 2;
         page[2] = 0xAA;
@@ -166,7 +169,7 @@ public:
         page[10] = 0x30;
         page[11] = 0x22;
         page[12] = 0x00;
-        mgr().Dealwith_mcu_ram();
+        runCommandPage(page);
     }
 
     bool upAgain(const uint64_t (&before)[2], bool fpga0, bool fpga1)
@@ -463,9 +466,8 @@ TEST_F(FpgaResets, EverySilentMomentEndsWithTheScreenAsTheSettingsSay)
     using R = FpgaResets;
     // The PC's command page: a manual level of 8-bit levels, not stored.
     auto pcLevel = [](R& t, unsigned char level) {
-        unsigned char* page = t.mgr().MCU_RAM_CMD;
         const unsigned char head[10] = {0xAA, 0x03, 0x00, 0, 0, 0, 0x02, 0x00, 0x10, level};
-        std::memcpy(page, head, sizeof(head));
+        t.writeCommandPage(head, sizeof(head));
         EXPECT_EQ(link_services::sendcard_write_register(0, 2, 0x04, 0x04), link_frame::kOk);
     };
     auto untilLink = [](R& t, int fpga, unsigned char state) {
@@ -573,7 +575,7 @@ TEST_F(FpgaResets, ABrightnessSetInASilentMomentIsTheLevelOnceBothAreUp)
     auto pcPage = [&](unsigned char mode, unsigned char level, bool stored) {
         std::vector<uint8_t> page = record(mode, level);
         page[2] = stored ? 0xAA : 0x00;
-        std::memcpy(mgr().MCU_RAM_CMD, page.data(), page.size());
+        writeCommandPage(page.data(), static_cast<unsigned>(page.size()));
         link_services::sendcard_write_register(0, 2, 0x04, 0x04);
     };
     auto linkPorts = [&](bool on) {
@@ -1067,6 +1069,104 @@ TEST_F(FpgaResets, TheScreenShowsItsLatestActWhicheverWayItCame)
             all += f + "\n";
         return all;
     }();
+}
+
+// A page the PC posted (its RAM write), then a bring-up of the FPGAs before
+// its strobe: an LED size change, an FPGA that fell silent, the LED
+// screen's re-initialisation. The bring-up reads the FPGAs' version, which
+// the PC reads in page bytes 12..15 as before; the strobe runs the page as
+// the PC wrote it: the clock it set, the on/off table and the brightness
+// table it stored, byte for byte.
+TEST_F(FpgaResets, APagePostedBeforeABringUpRunsAsThePcWroteIt)
+{
+    clock.set(2026, 3, 5, 12, 0, 0);
+    bringUp();
+    idle(60);
+    using R = FpgaResets;
+    using Bytes = std::vector<uint8_t>;
+    const uint16_t width0 = le16(store->ram_para, kLedWidthWord);
+    const uint16_t height0 = le16(store->ram_para, kLedHeightWord);
+    struct BringUp {
+        const char* name;
+        bool fpga0, fpga1;
+        std::function<void(R&)> start;
+    };
+    const std::vector<BringUp> bringUps = {
+        {"an LED size change", true, true,
+         [&](R& t) {
+             const bool first = le16(t.store->ram_para, kLedWidthWord) == width0;
+             t.ledRequest({{kLedWidthWord, first ? uint16_t(1280) : width0},
+                           {kLedHeightWord, first ? uint16_t(720) : height0}});
+         }},
+        {"FPGA 0 fallen silent", true, false,
+         [](R& t) {
+             t.model(0).setFault(sim::FpgaModel::Fault::Dead);
+             EXPECT_GT(t.run([&] { return t.mgr().fpga_rst_pending[0] != 0; }, 3000), 0) << "no reset";
+             t.model(0).setFault(sim::FpgaModel::Fault::None);
+         }},
+        {"the LED screen's re-initialisation", true, true, [](R& t) { t.ledRequest({}, true); }},
+    };
+    auto& shell = sim::Board::instance().shell();
+    struct Posted {
+        const char* name;
+        Bytes page;
+        std::function<void(R&, const Bytes&)> check;
+    };
+    Bytes onOff = {0xAA, 2, 0xAA, 0, 0, 0, 17, 0, 4};
+    for (uint8_t b : {0x06, 0x10, 0x21, 0x40, 0x07, 0x20, 0x22, 0x50, 0x08, 0x30, 0x23, 0x05, 0x09, 0x41, 0x20, 0x15})
+        onOff.push_back(b);
+    Bytes table = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 1};
+    for (unsigned k = 0; k < 48; ++k)
+        table.push_back(static_cast<uint8_t>(1 + (k * 7) % 15));
+    const std::vector<Posted> posted = {
+        {"a clock", {0xAA, 1, 0, 0, 0, 0, 7, 0, 0x25, 0x20, 0x06, 0x12, 0x14, 0x45, 0x30, 0x00},
+         [&](R&, const Bytes&) {
+             EXPECT_EQ(shell.commands(), std::vector<std::string>({"date \"2025-6-12 14:45:30\";hwclock -wu"}));
+         }},
+        {"an on/off table", onOff,
+         [](R& t, const Bytes& page) {
+             EXPECT_EQ(t.flash(2).peek(fpga_manage::kOnOffRecord, page.size()), page) << "the record stored";
+             EXPECT_EQ(t.mgr().off_minute[0], 40);
+             EXPECT_EQ(t.mgr().on_hour[1], 7);
+         }},
+        {"a brightness table", table,
+         [](R& t, const Bytes& page) {
+             EXPECT_EQ(t.flash(2).peek(fpga_manage::kBrightRecord, page.size()), page) << "the record stored";
+             EXPECT_EQ(t.mgr().bri_mode, 1);
+             EXPECT_EQ(Bytes(t.mgr().table().HalfHourValue, t.mgr().table().HalfHourValue + 48),
+                       Bytes(page.begin() + 9, page.end()));
+         }},
+    };
+    const Bytes version(sim::FpgaModel::kVersion, sim::FpgaModel::kVersion + 4);
+    auto pcRead = [](unsigned offset, unsigned count) {
+        Bytes b(count);
+        EXPECT_EQ(link_services::sendcard_read_ram(0, 0x10000 + offset, b.data(), static_cast<int>(count)),
+                  link_frame::kOk);
+        return b;
+    };
+    for (const BringUp& b : bringUps) {
+        for (const Posted& p : posted) {
+            situation = std::string(p.name) + " posted before " + b.name;
+            SCOPED_TRACE(situation);
+            ASSERT_EQ(link_services::sendcard_write_ram(0, 0x10000, p.page.data(), static_cast<int>(p.page.size())),
+                      link_frame::kOk);
+            const uint64_t before[2] = {model(0).counters().resets, model(1).counters().resets};
+            b.start(*this);
+            ASSERT_GT(run([&] { return upAgain(before, b.fpga0, b.fpga1) && g_set_led_para.load() == 0; }, 6000), 0)
+                << "the FPGAs did not come back";
+            EXPECT_EQ(pcRead(12, 4), version) << "the PC reads the FPGA's version";
+            shell.clearLog();
+            ASSERT_EQ(link_services::sendcard_write_register(0, 2, 0x04, 0x04), link_frame::kOk);
+            p.check(*this, p.page);
+            idle(10);
+        }
+    }
+    // The PC's write of those bytes reads back as written, until the next
+    // bring-up.
+    const unsigned char mine = 0x5C;
+    ASSERT_EQ(link_services::sendcard_write_ram(0, 0x10000 + 13, &mine, 1), link_frame::kOk);
+    EXPECT_EQ(pcRead(12, 4), Bytes({version[0], mine, version[2], version[3]}));
+    EXPECT_EQ(faultCount, 0) << (faults.empty() ? "" : faults.front());
 }
 
 } // namespace

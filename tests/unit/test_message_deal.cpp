@@ -243,8 +243,10 @@ TEST_F(LinkHandlers, SendingCardPagesAndRegistersAreTheFpgaImages)
 
     // The command page is the box's own: the same for both FPGAs.
     EXPECT_EQ(call(kSendingCard, kWriteRam, ramWritePayload(0x10000 + 8, Bytes{1, 55}), 1).status, 0);
-    EXPECT_EQ(m->MCU_RAM_CMD[8], 1);
-    EXPECT_EQ(m->MCU_RAM_CMD[9], 55);
+    unsigned char written[2] = {};
+    ASSERT_TRUE(m->command_page.pc_read(8, written, 2));
+    EXPECT_EQ(written[0], 1);
+    EXPECT_EQ(written[1], 55);
 
     // Writing the head of the extension page sets the multicast selector.
     EXPECT_EQ(call(kSendingCard, kWriteRam, ramWritePayload(0x12000, Bytes{1, 0x0F, 0, 0x03, 0})).status, 0);
@@ -621,10 +623,10 @@ TEST_F(LinkHandlers, TheClockOfThePcAndOfTheCommandPageTakeTheSameDatesAndAnswer
 
         // The command page's clock: BCD year, century, month, day, time.
         shell.clearLog();
-        const unsigned char page[] = {bcd(r.y % 100), bcd(r.y / 100), bcd(r.mo), bcd(r.d),
-                                      bcd(r.h),       bcd(r.mi),      bcd(r.s)};
-        std::memcpy(m->MCU_RAM_CMD + 8, page, sizeof(page));
-        m->Checktime();
+        const unsigned char page[15] = {0,        0,        0,        0,        0,        0,
+                                        0,        0,        bcd(r.y % 100), bcd(r.y / 100), bcd(r.mo), bcd(r.d),
+                                        bcd(r.h), bcd(r.mi), bcd(r.s)};
+        m->Checktime(page);
         EXPECT_EQ(shellCommands(), expected) << "the command page";
         const std::string log = readFile(hostPath(kEngineLogPath));
         if (r.status == 1) {
