@@ -26,7 +26,8 @@ class fpga_manage;
 
 class PortPairs {
 public:
-    // The registers of port pair p (0..7) of an FPGA.
+    // The registers of port pair p (0..7) of an FPGA; a length in them is
+    // the frame's length - 1.
     struct Regs {
         unsigned txBlock, txLen, txHighReg, rxBlock, rxLen, rxHighReg;
         unsigned statusReg;    // 129 or 145: ready bit 2(p%4), busy bit 2(p%4)+1
