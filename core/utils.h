@@ -30,7 +30,10 @@
 //   cards are served one at a time, in the order they took their tickets
 //   in the pass-through line, link/passthrough_line.h: the request whose
 //   ticket is up is served until the cards answer or its wait ends), then
-//   the FPGA link mutex, then one of card_result_mutex, the pass-through
+//   the FPGA link mutex, then the port hold (sendcard/port_pairs.h: a
+//   frame's fill and start, an answer's read-out; the FPGA record mutex
+//   before it too, when the light sensor reads), then one of
+//   card_result_mutex, the pass-through
 //   open request's mutex (fpga_manage::passby_open_mutex),
 //   _fpga_multicast_mutex, _system_mutex, the FPGA image mutex or
 //   _spi_mutex (also only tried, to see whether a chip write holds the

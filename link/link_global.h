@@ -1,6 +1,8 @@
 // Process-wide state of the control link, with its start values.
 #pragma once
 
+#include "sendcard/pc_activity.h"
+
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -28,12 +30,8 @@ constexpr unsigned char kPassbyUdp = 3;
 constexpr unsigned char kPassby4G = 4;
 constexpr unsigned char kPassbyNone = 0xFF;
 
-// PC activity: set to 1 (and stamped with G_timeTicks) by every control-link
-// thread that serves a frame, for each valid frame; the FPGA thread clears the flag once
-// more than 80 ticks have passed since the stamp. Defined with the FPGA
-// manager (sendcard/fpga_eth.cpp).
-extern std::atomic<unsigned char> pc_cmd_valid;
-extern std::atomic<unsigned int> pc_cmd_time;
+// PC activity (pc_cmd_valid, pc_cmd_time, from sendcard/pc_activity.h,
+// its rule and owner): every request the link serves marks it.
 
 // Network settings (refilled by Utils::getIPAddress), owned by
 // Utils::_settings_mutex: read and written only through Utils (network_settings,

@@ -156,7 +156,6 @@ bool passthrough_with_ticket(link_transport& transport, const unsigned char* fra
             g_passby_transports[code] = &transport;
             g_passby_trans_port = code;
             m->passby_forward(length, frame, takenUs);
-            pc_cmd_time = G_timeTicks.load();
             deadlineUs = m->passby_deadline_us.load();
         } else {
             writeLogMsg(WARNING, "Pass-through: the FPGA link stayed busy; request dropped");
@@ -299,8 +298,8 @@ void link_endpoint::serve(Job& job, uint64_t peer, const Sender& send)
 
 void link_endpoint::serve(const unsigned char* body, int n, uint64_t peer, const Sender& send, const uint64_t* ticket)
 {
-    pc_cmd_time = G_timeTicks.load();
-    pc_cmd_valid = 1;
+    // The PC is active until this request ends (sendcard/pc_activity.h).
+    const PcRequest pcRequest;
     if (link_frame::isPassThrough(body, n)) {
         if (ticket)
             passthrough_with_ticket(m_transport, body, n, *ticket);

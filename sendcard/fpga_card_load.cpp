@@ -58,13 +58,11 @@ void fpga_manage::card_job_ticker(unsigned char job)
 
 bool fpga_manage::card_job_paused(bool clearSearch)
 {
-    if (pc_cmd_valid.load() == 0)
+    const PcActivity pc = pc_activity();
+    if (pc == PcActivity::Quiet)
         return false;
-    if (Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
-        pc_cmd_valid = 0;
-        if (clearSearch)
-            search_sent_mask = 0;
-    }
+    if (pc == PcActivity::RanOut && clearSearch)
+        search_sent_mask = 0;
     g_change.job_time = G_timeTicks.load();
     g_send_para.step_time = G_timeTicks.load();
     return true;

@@ -5,12 +5,14 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 
-// The idle job: with both FPGAs up and no PC command in the last 80 ticks,
+// The idle job: with both FPGAs up and the PC quiet (sendcard/pc_activity.h),
 // the link relock, the card search, the brightness and schedule work and
-// the port link report; otherwise the PC mark runs out.
+// the port link report; the pass the PC's activity runs out in, the search's
+// sent ports are forgotten.
 void fpga_manage::Check_search_card()
 {
-    if (pc_cmd_valid.load() == 0 && get_fpga_status() == 1) {
+    const PcActivity pc = pc_activity();
+    if (pc == PcActivity::Quiet && get_fpga_status() == 1) {
         const unsigned char relock0 = check_vbo_status(0);
         const unsigned char relock1 = check_vbo_status(1);
         if (relock0 < 2 && relock1 < 2)
@@ -20,8 +22,7 @@ void fpga_manage::Check_search_card()
             Extension_function();
         }
         check_wlanonline_state();
-    } else if (Utils::getTimeSpace(pc_cmd_time.load()) > 80) {
-        pc_cmd_valid = 0;
+    } else if (pc == PcActivity::RanOut) {
         search_sent_mask = 0;
     }
 }
@@ -55,8 +56,10 @@ void fpga_manage::Search_Card_Cmd()
     const bool oddFirst = (g_change.search_count & 1) != 0;
     ++g_change.search_count;
     CHECK_search_cmd_status();
-    for (unsigned char i = 0; i < 2; ++i) {
-        for (unsigned p = 0; p < 8; ++p) {
+    // A PC request taken meanwhile waits behind no more than the frame
+    // being sent: the rest of the sweep waits for the next one.
+    for (unsigned char i = 0; i < 2 && !PcRequest::open(); ++i) {
+        for (unsigned p = 0; p < 8 && !PcRequest::open(); ++p) {
             const unsigned first = oddFirst ? 2 * p + 1 : 2 * p;
             const unsigned second = oddFirst ? 2 * p : 2 * p + 1;
             unsigned port;
@@ -114,6 +117,10 @@ void fpga_manage::CHECK_search_cmd_status()
 int fpga_manage::deal_with_search_concurrent(unsigned char fpga)
 {
     const unsigned char i = fpga == 0 ? 0 : 1;
+    // Read out under the port hold, as every receive channel is.
+    const PortPairs::Hold hold(port_pairs);
+    if (!hold.held())
+        return 0;
     unsigned char* reg = MCU_REG_func[i];
     for (unsigned r : {129u, 25u, 145u, 153u})
         read_from_register(r, i);

@@ -16,43 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
-std::atomic<unsigned char> pc_cmd_valid{0};
-std::atomic<unsigned int> pc_cmd_time{0};
-
 namespace {
-
-// Registers of port pair p (0..7) of one FPGA.
-struct PairRegs {
-    unsigned txBlock, txLen, txHighReg, rxBlock, rxLen, rxHighReg;
-    unsigned statusReg;    // 129 or 145: ready bit 2(p%4), busy bit 2(p%4)+1
-    unsigned ctrlReg;      // 130 or 146: release bit p%4, start bit 4 + p%4
-    unsigned ackReg;       // 131 or 147
-    unsigned selectReg;    // 132 or 148
-    unsigned char shift;   // 2 x (p % 4): the pair's bits in the length-high registers
-    unsigned char bit;     // 1 << (p % 4)
-};
-
-PairRegs pairRegs(unsigned p)
-{
-    static const unsigned txLen[8] = {26, 134, 136, 138, 154, 155, 156, 157};
-    static const unsigned rxLen[8] = {24, 133, 135, 137, 149, 150, 151, 152};
-    p &= 7;
-    const bool high = p >= 4;
-    PairRegs r;
-    r.txBlock = 3 + 2 * p;
-    r.rxBlock = 2 + 2 * p;
-    r.txLen = txLen[p];
-    r.rxLen = rxLen[p];
-    r.txHighReg = high ? 158 : 27;
-    r.rxHighReg = high ? 153 : 25;
-    r.statusReg = high ? 145 : 129;
-    r.ctrlReg = high ? 146 : 130;
-    r.ackReg = high ? 147 : 131;
-    r.selectReg = high ? 148 : 132;
-    r.shift = static_cast<unsigned char>(2 * (p & 3));
-    r.bit = static_cast<unsigned char>(1u << (p & 3));
-    return r;
-}
 
 unsigned char sel(unsigned char fpga)
 {
@@ -71,45 +35,13 @@ void patch(unsigned char* f, int len, int at, unsigned char value)
 void fpga_manage::Send_to_port(const unsigned char* frame, unsigned short length, unsigned short port,
                                unsigned char fpga)
 {
-    send_to_port_until(frame, length, port, fpga, 0);
+    port_pairs.send(frame, length, port, fpga, 0);
 }
 
 int fpga_manage::send_to_port_until(const unsigned char* frame, unsigned short length, unsigned short port,
                                     unsigned char fpga, uint64_t deadlineUs)
 {
-    if (port > 15 || length == 0 || length > kMaxPortFrame)
-        return 0;
-    // An FPGA held in reset takes nothing (and its status reads all ones:
-    // busy); the frame is dropped rather than waited on.
-    if (fpga_rst_pending[sel(fpga)].load())
-        return 0;
-    const PairRegs r = pairRegs(port >> 1);
-    // A PC frame waits for the pair only as long as its time has left; the
-    // SPI bus is not waited on meanwhile (a held chip write holds it).
-    uint64_t waitUs = kSendReadyUs;
-    if (deadlineUs) {
-        const uint64_t now = platform::clock().nowUs();
-        waitUs = std::min<uint64_t>(waitUs, deadlineUs > now ? deadlineUs - now : 0);
-    }
-    const int ready = wait_fpga_send_ready(port, fpga, waitUs);
-    if (fpga_rst_pending[sel(fpga)].load())
-        return 0;   // a reset began meanwhile
-    if (!ready && waitUs < kSendReadyUs)
-        return 0;   // the frame's time ran out first: given up
-    // The frame goes out even when the pair never became free (a busy
-    // buffer is overwritten): said once in the log, and counted.
-    if (!ready && send_timeouts.fetch_add(1) == 0)
-        writeLogMsg(WARNING, "FPGA " + std::to_string(fpga) + ": a port's transmit buffer stayed busy; frame sent over it");
-    write_to_register(r.selectReg, 0xFF, static_cast<unsigned char>(1u << (port & 7)), fpga);
-    write_fpga_ram(frame, 0, length, r.txBlock, fpga);
-    const unsigned len1 = length - 1u;
-    write_to_register(r.txLen, 0xFF, static_cast<unsigned char>(len1 & 0xFF), fpga);
-    write_to_register(r.txHighReg, static_cast<unsigned char>(3u << r.shift),
-                      static_cast<unsigned char>(((len1 >> 8) & 3) << r.shift), fpga);
-    write_to_register(r.ctrlReg, 0xF0, static_cast<unsigned char>(r.bit << 4), fpga);
-    if (deadlineUs && SpiBusBound::givenUp())
-        return 0;   // the bus stayed held past the frame's end: not (wholly) sent
-    return ready ? 1 : 2;
+    return port_pairs.send(frame, length, port, fpga, deadlineUs);
 }
 
 bool fpga_manage::spi_bus_free()
@@ -118,30 +50,6 @@ bool fpga_manage::spi_bus_free()
         return false;
     Utils::_spi_mutex.unlock();
     return true;
-}
-
-int fpga_manage::wait_fpga_send_ready(unsigned short port, unsigned char fpga, uint64_t boundUs)
-{
-    if (port > 15)
-        return 0;
-    const PairRegs r = pairRegs(port >> 1);
-    const unsigned char busy = static_cast<unsigned char>(2u << r.shift);
-    // Read back to back for at most 300 ticks (3 s), measured on the
-    // board's clock itself (a bound within one wait, not a tick stamp).
-    // A reset of the FPGA ends the wait (the caller then sends nothing). A
-    // shorter wait (a PC frame's time running out) does not block on a
-    // held SPI bus either: the bus counts as not ready.
-    const unsigned char i = sel(fpga);
-    const bool bounded = boundUs < kSendReadyUs;
-    const bool ready = waitUntil(std::min<uint64_t>(boundUs, kSendReadyUs), 0, [&] {
-        if (fpga_rst_pending[i].load())
-            return true;
-        if (bounded && !spi_bus_free())
-            return false;
-        unsigned char v = 0xFF;
-        return read_fpga_register(r.statusReg, &v, fpga) && !(v & busy);
-    });
-    return ready ? 1 : 0;
 }
 
 void fpga_manage::check_fpga_net_data_status(unsigned char fpga)
@@ -159,6 +67,11 @@ void fpga_manage::reg_IRQ_Dealwith(unsigned char fpga, unsigned char force)
     unsigned char* reg = MCU_REG_func[i];
     const unsigned char state = reg_image(i, 80);
     if (state != 2 && state != 3)
+        return;
+    // The answers' read-out shares the port pairs' registers with their
+    // senders: one hold with them (sendcard/port_pairs.h).
+    const PortPairs::Hold hold(port_pairs);
+    if (!hold.held())
         return;
     if (force == 1 || (fpga_irq_line(i) & 1)) {
         poll_state[i] = 0;
@@ -207,7 +120,7 @@ namespace {
 // for kMaxPortFrame bytes); its length, or 0 when it cannot be read.
 int readChannel(fpga_manage& m, unsigned p, unsigned char fpga, unsigned char* buf)
 {
-    const PairRegs r = pairRegs(p);
+    const PortPairs::Regs r = PortPairs::regs(p);
     const unsigned char* reg = m.MCU_REG_func[fpga == 0 ? 0 : 1];
     m.read_from_register(r.rxLen, fpga);
     m.read_from_register(r.rxHighReg, fpga);
@@ -219,7 +132,7 @@ int readChannel(fpga_manage& m, unsigned p, unsigned char fpga, unsigned char* b
 
 void releaseChannel(fpga_manage& m, unsigned p, unsigned char fpga)
 {
-    const PairRegs r = pairRegs(p);
+    const PortPairs::Regs r = PortPairs::regs(p);
     m.write_to_register(r.ctrlReg, r.bit, r.bit, fpga);
     m.write_to_register(r.ackReg, r.bit, 0, fpga);
 }
@@ -273,6 +186,9 @@ fpga_manage::PassbyEcho echoOf(const unsigned char* f, int length)
 void fpga_manage::Rcv_data_from_eth(unsigned char fpga)
 {
     const unsigned char i = sel(fpga);
+    const PortPairs::Hold hold(port_pairs);
+    if (!hold.held())
+        return;
     deal_with_search_concurrent(i);
     for (unsigned r : {129u, 25u, 145u, 153u})
         read_from_register(r, i);

@@ -7,11 +7,12 @@
 // runs the one receiving-card job posted in g_send_para. It never sleeps to
 // wait: every wait compares Utils::getTimeSpace(stamp) with a tick count.
 //
-// Locks: the FPGA link mutex before Utils::_spi_mutex; the FPGA image mutex
-// is never held together with Utils::_spi_mutex; the FPGA record mutex
-// (command page runs against the thread's brightness and schedule work)
-// before both; the command page's own hold is a leaf; the c331 manage
-// mutex is only tried, never waited for.
+// Locks: the FPGA link mutex before the port hold (sendcard/port_pairs.h),
+// both before Utils::_spi_mutex; the FPGA image mutex is taken after the
+// port hold and never held together with Utils::_spi_mutex; the FPGA record
+// mutex (command page runs against the thread's brightness and schedule
+// work) before all of them; the command page's own hold is a leaf; the c331
+// manage mutex is only tried, never waited for.
 #pragma once
 
 #include "core/lock_check.h"
@@ -21,6 +22,8 @@
 #include "sendcard/clock_record_run.h"
 #include "sendcard/command_page.h"
 #include "sendcard/fpga_drv.h"
+#include "sendcard/pc_activity.h"
+#include "sendcard/port_pairs.h"
 #include "sendcard/screen_acts.h"
 
 #include "platform/physmem.h"
@@ -640,17 +643,14 @@ public:
 
     // --- Ethernet port transport --------------------------------------------
     // Port pair p of an FPGA (ports 2p, 2p+1) shares one transmit block and
-    // one receive channel. Lengths in the registers are length - 1.
+    // one receive channel; the port pairs' owner (its rule at the top of
+    // sendcard/port_pairs.h) sends every frame and holds every read-out.
+    PortPairs port_pairs{*this};
     void Send_to_port(const unsigned char* frame, unsigned short length, unsigned short port, unsigned char fpga);
     // Send_to_port for a PC frame whose time ends at deadlineUs (board
-    // clock; 0: no end, 1: already over): the pair is waited for no longer
-    // than what is left (nor the SPI bus, when that is less than 3 s), and
-    // the frame is given up when the pair did not become free by then. 0
-    // given up (or not sent: a reset, a port above 15), 1 sent, 2 sent over
-    // a pair that stayed busy for the whole 3 s.
+    // clock; 0: no end, 1: already over): PortPairs::send.
     int send_to_port_until(const unsigned char* frame, unsigned short length, unsigned short port,
                            unsigned char fpga, uint64_t deadlineUs);
-    static constexpr uint64_t kSendReadyUs = 3000000;
     // Whether the SPI bus is free at this moment (nothing is held after).
     static bool spi_bus_free();
     // A bound, on the board's clock, on this thread's waits for the SPI bus
@@ -665,6 +665,8 @@ public:
         ~SpiBusBound();
         // Whether a transfer failed for the bound.
         static bool givenUp();
+        // This thread's bound (0: none).
+        static uint64_t untilUs();
         SpiBusBound(const SpiBusBound&) = delete;
         SpiBusBound& operator=(const SpiBusBound&) = delete;
 
@@ -687,11 +689,6 @@ public:
     // and fits the request in every field the card echoes (PassbyEcho),
     // whatever earlier request it might fit as well.
     bool answers_open_passby(const unsigned char* frame, int length, unsigned port);
-    // Frames sent over a transmit buffer that stayed busy.
-    std::atomic<unsigned> send_timeouts{0};
-    // 1 when the pair's transmit buffer is free within boundUs (at most 3 s
-    // are waited), 0 otherwise.
-    int wait_fpga_send_ready(unsigned short port, unsigned char fpga, uint64_t boundUs = 3000000);
     void Rcv_data_from_eth(unsigned char fpga);
     void check_fpga_net_data_status(unsigned char fpga);
     // Sends one PC frame to the cards. takenUs is when the PC's request was
@@ -1088,10 +1085,7 @@ extern std::atomic<unsigned char> g_led_panel_reinit;
 // 1 runs the freeze-output sequence of the handshake.
 extern std::atomic<unsigned char> g_freeze_out;
 
-// A PC frame arrived (set by the control link's receive threads) and its
-// G_timeTicks stamp; cleared by the FPGA thread 80 ticks later.
-extern std::atomic<unsigned char> pc_cmd_valid;
-extern std::atomic<unsigned int> pc_cmd_time;
+// The PC's activity (pc_cmd_valid, pc_cmd_time): sendcard/pc_activity.h.
 // 1 makes the FPGA thread run the USB upgrade instead of its pass.
 extern std::atomic<unsigned int> g_usb_grade;
 // 1 while the USB upgrade has the busy screen up.

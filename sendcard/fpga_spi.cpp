@@ -57,6 +57,11 @@ bool fpga_manage::SpiBusBound::givenUp()
     return t_spiGivenUp;
 }
 
+uint64_t fpga_manage::SpiBusBound::untilUs()
+{
+    return t_spiUntilUs;
+}
+
 void fpga_manage::gpio_set(unsigned pad, unsigned short level)
 {
     if (!gpio_window) {

@@ -28,7 +28,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -726,6 +728,125 @@ TEST_F(PassThrough, UnderABusBoundATransferGivesUpOnAHeldBusAndEveryLaterOneWith
     second.join();
 }
 
+TEST_F(PassThrough, EverySenderAndAPassThroughFillAPortPairOneAtATimeAfterAHeldBus)
+{
+    // One card behind FPGA 0's port 2 (pair 0), a multi-function card the
+    // light sensor reads, and cards behind a port of each other pair of
+    // FPGA 0 (whose pairs share their select and start registers). Each
+    // round a chip write holds the SPI bus while one of the FPGA thread's
+    // senders (four frames or sweeps) and a PC's pass-through both wait for
+    // it, then lets it go: both fill port pairs at once. The card takes
+    // each frame once: the PC's read (an address of its own each round)
+    // once, answered with that address; each of the other sender's frames
+    // once (the sensor's reads answered); nothing else reaches the port.
+    control("cards 2 1 mf");
+    for (const char* c : {"cards 3 1", "cards 5 1", "cards 7 1"})
+        control(c);
+    mgr().MCU_RAM_PARA_func[0][fpga_manage::kCardStatusOffset[1]] = 1;
+    mgr().Brightness_check_VMF();
+    ASSERT_EQ(mgr().sensor().port(), 1);
+    sim::RcvCardChain& chain = model(0).cards(1);
+    auto reads = [&](unsigned char address) {
+        int n = 0;
+        for (const auto& f : chain.log(0))
+            n += f.size() > 10 && f[9] == 0x61 && f[10] == address;
+        return n;
+    };
+    auto searches = [&] {
+        int n = 0;
+        for (const auto& f : chain.log(0))
+            n += f.size() > 9 && f[9] == 0x10;
+        return n;
+    };
+    // The sensor's card logs nothing: its reads answered count.
+    std::atomic<int> sensorReads{0};
+    const struct {
+        const char* name;
+        std::function<void()> send;
+        std::function<int()> taken;
+    } senders[] = {
+        {"the card search",
+         [&] {
+             g_change.search_gate = 15;
+             g_change.job_time = G_timeTicks.load() - 100;
+             mgr().Search_Card_Cmd();
+         },
+         searches},
+        {"a card job's save",
+         [&] {
+             unsigned char f[fpga_manage::kMaxPortFrame];
+             mgr().save_para_cmd_create(f, 1);
+             mgr().Send_to_port(f, 13, 1, 0);
+         },
+         [&] { return static_cast<int>(chain.saves(0)); }},
+        {"the light sensor's read", [&] { sensorReads += mgr().Brightness_read_VMF_value(); },
+         [&] { return sensorReads.load(); }},
+    };
+    FakeTransport udp(kPassbyUdp);
+    unsigned char address = 0x10;
+    for (const auto& s : senders) {
+        for (int round = 0; round < 80; ++round, ++address) {
+            SCOPED_TRACE(std::string(s.name) + ", round " + std::to_string(round));
+            const uint64_t requests = chain.requests();
+            const int taken = s.taken();
+            const int readsBefore = reads(address);
+            udp.sent.clear();
+            Utils::_spi_mutex.lock();
+            std::atomic<bool> sending{false};
+            std::thread sender([&] {
+                sending = true;
+                for (int k = 0; k < 4; ++k)
+                    s.send();
+            });
+            bool answered = false;
+            std::thread pc([&] {
+                answered = pass(udp, pcFrame(0x0000, 0x67, 1, 2, 0x61, {address, 0, 0, 0, 4, 0, 0, 0}));
+            });
+            while (!sending.load() || udp.waiting_passthrough.load() == 0)
+                std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            Utils::_spi_mutex.unlock();
+            sender.join();
+            pc.join();
+            EXPECT_EQ(reads(address), readsBefore + 1) << "the PC's request, taken by the card";
+            EXPECT_TRUE(answered);
+            const auto bodies = udp.bodies();
+            EXPECT_TRUE(bodies.size() == 1 && bodies[0].size() > 10 && bodies[0][10] == address) << "its answer";
+            EXPECT_EQ(s.taken(), taken + 4) << "the other sender's frames, taken by the card";
+            EXPECT_EQ(chain.requests(), requests + 5) << "frames that reached the port";
+        }
+    }
+}
+
+TEST_F(PassThrough, AnswersReadOutByTwoThreadsAtOnceAreEachTakenOnce)
+{
+    // The light sensor's wait for its answer polls the receive channels on
+    // the FPGA thread while a PC's pass-through polls them on a link
+    // thread. Each round eight answers of the card behind FPGA 0's port 2
+    // (RAM reads for the sending card itself) wait in pair 0's channel and
+    // both read them out at once: each is taken once (the result buffer
+    // filled once for each) and released once (none left, none lost).
+    control("cards 2 1");
+    std::vector<unsigned char> read = {0x00, 0x10, 0x00, 0xF0, 0x10, 0xBB, 0x03, 0x02, 0x00, 0x61,
+                                       0x10, 0,    0,    0,    0x04, 0x00, 0,    0,    0};
+    read.back() = Utils::BCC(read.data(), 18);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        for (int k = 0; k < 8; ++k)
+            mgr().Send_to_port(read.data(), 19, 1, 0);
+        ASSERT_EQ(model(0).waitingAnswers(0), 8u);
+        const unsigned fills = mgr().card_result_fills.load();
+        auto readOut = [&] {
+            while (model(0).waitingAnswers(0) != 0)
+                mgr().reg_IRQ_Dealwith(0, 0);
+        };
+        std::thread other(readOut);
+        readOut();
+        other.join();
+        EXPECT_EQ(mgr().card_result_fills.load(), fills + 8) << "answers taken";
+    }
+}
+
 TEST_F(PassThrough, RequestsFromTwoTransportsAtOnceEachGetTheirOwnAnswer)
 {
     // The UDP request's card answers 40 ms late; the TCP request arrives
@@ -936,6 +1057,38 @@ TEST_F(PassThroughOverTheLink, AServiceThatWaitsUnannouncedLetsWhatArrivesTakeIt
             std::this_thread::sleep_until(held + std::chrono::milliseconds(1000));
             Utils::_spi_mutex.unlock();
         });
+}
+
+TEST_F(PassThroughOverTheLink, APcRequestKeepsTheCardSearchPausedUntilItEnds)
+{
+    // The FPGA thread's passes run while a PC's pass-through over UDP waits
+    // 1 s (1000 ticks here) for a card that answers late: no search frame
+    // reaches the card from when it took the PC's request until the PC has
+    // its answer; once the PC is quiet the search runs again.
+    bringUp();
+    control("cards 2 1");
+    ASSERT_GT(runUntil([this] { return mgr().get_port_card_num(1) == 1; }, 2000), 0);
+    control("card-delay 2 1000");
+    auto log = [this](unsigned char opcode, unsigned char address) {
+        int n = 0;
+        for (const auto& f : model(0).cards(1).log(0))
+            n += f.size() > 10 && f[9] == opcode && (opcode != 0x61 || f[10] == address);
+        return n;
+    };
+    udpnetManage udp(0, 0);
+    pcclient::UdpLink pc;
+    ASSERT_TRUE(pc.open("127.0.0.1", udp.control_port()));
+    ASSERT_TRUE(pc.sendRaw(wire(cardRead(2, 0x44))));
+    ASSERT_TRUE(waitFor([&] { return log(0x61, 0x44) == 1; }));
+    const int searches = log(0x10, 0);
+    pcclient::Reply r;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!pc.receive(r, 5) && std::chrono::steady_clock::now() < until)
+        tick();
+    ASSERT_EQ(r.body.size() > 10 ? r.body[10] : 0, 0x44) << "the PC's answer";
+    EXPECT_EQ(log(0x10, 0), searches) << "search frames while the PC's request was served";
+    control("card-delay 2 0");
+    EXPECT_GT(runUntil([&] { return log(0x10, 0) > searches; }, 2000), 0) << "the search once the PC is quiet";
 }
 
 TEST_F(PassThroughOverTheLink, FortyUdpSendersDuringAServiceTheFirstThirtyTwoAreAnswered)
