@@ -153,6 +153,11 @@ void ParaWriteLock::write_pc_ram(int offset, const unsigned char* data, int len)
         store().blackout_written_ = word;
         blackout_before = word;
     }
+    if (offset < para::kBrightness + 2 && offset + len > para::kBrightness) {
+        // The percent too, whole or in part: taken at the flag.
+        BrightnessActs::pInstance()->percent_written_by_ram(le16(block(), para::kBrightness));
+        brightness_deferred = true;
+    }
 }
 
 void ParaWriteLock::blackout_command(uint16_t value)
@@ -167,17 +172,12 @@ void ParaWriteLock::set_brightness(uint16_t percent)
     brightness_noted = true;
 }
 
-void ParaWriteLock::brightness_at_flag()
-{
-    BrightnessActs::pInstance()->percent_written_by_ram(le16(block(), para::kBrightness));
-    brightness_deferred = true;
-}
-
 void ParaWriteLock::load_mode(int s)
 {
     std::memcpy(block() + para::kModeStart, store().m_slots[s] + 2, para::kModeSize);
     setLe16(block(), para::kCurrentMode, static_cast<uint16_t>(s + 1));
-    blackout_noted = true;   // the mode brings its black-out word
+    blackout_noted = true;     // the mode brings its black-out word
+    brightness_noted = true;   // and its percent, whatever the word held
 }
 
 unsigned char* ParaWriteLock::slot(int s)
@@ -507,9 +507,6 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 0;
     ParaWriteLock bytes(*this);
     bytes.write_pc_ram(static_cast<int>(offset), data, len);
-    // The percent is taken when the PC's flag applies the write.
-    if (offset <= static_cast<unsigned>(para::kBrightness) && offset + len >= para::kBrightness + 2u)
-        bytes.brightness_at_flag();
     return 0;
 }
 
