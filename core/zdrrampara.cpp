@@ -79,11 +79,24 @@ ParaWriteLock::ParaWriteLock(ZdrRamPara& store) : target(&store)
     brightness_before = le16(store.m_block, para::kBrightness);
 }
 
-ParaWriteLock::ParaWriteLock(System) : system_write(true) {}
-
-void SystemWriteLock::write_word(int offset, uint16_t value)
+ParaWriteLock::ParaWriteLock(System) : system_write(true)
 {
-    setLe16(lock_.block(), offset, value);
+    // The short lock is this hold's own: held deeper, the thread is inside
+    // another hold, whose act this write would be taken for.
+    if (ParaBytesLock::depth > 1) {
+        std::fprintf(stderr, "the system's write-back taken inside a user's hold of the parameter store\n");
+        std::fflush(stderr);
+        std::abort();
+    }
+}
+
+static_assert(static_cast<int>(SystemWord::kBlackout) == para::kBlackout &&
+                  static_cast<int>(SystemWord::kBrightness) == para::kBrightness,
+              "the system's words are the block's");
+
+void SystemWriteLock::write_word(SystemWord word, uint16_t value)
+{
+    setLe16(lock_.block(), static_cast<int>(word), value);
 }
 
 ParaWriteLock::~ParaWriteLock()

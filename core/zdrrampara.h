@@ -155,17 +155,23 @@ private:
     bool brightness_deferred = false;
 };
 
-// The system's own write-back of a block word (the brightness percent the
-// screen shows, the black-out word an on time takes back): no act on the
-// screen nor on the brightness, whatever the word. It writes one word at a
-// time and gives no pointer into the block, so that no other word is
-// written as the system's; every other writer is ParaWriteLock, a user's
-// act. The same holds as ParaWriteLock's (the c331 manage mutex, then the
-// short lock).
+// The words the system writes back, and no other: the black-out word (an on
+// time takes it back) and the brightness percent (the level the screen
+// shows).
+enum class SystemWord : int { kBlackout = 2116, kBrightness = 2176 };
+
+// The system's own write-back of a block word: no act on the screen nor on
+// the brightness, whatever the word. It writes one of the system's words
+// (SystemWord) at a time and gives no pointer into the block, so that no
+// other word is written as the system's; every other writer is
+// ParaWriteLock, a user's act. The same holds as ParaWriteLock's (the c331
+// manage mutex, then the short lock). Taken inside another hold of the
+// store (a user's ParaWriteLock, whose act it would become part of), the
+// program names it on stderr and aborts.
 class SystemWriteLock {
 public:
     SystemWriteLock() : lock_(ParaWriteLock::System{}) {}
-    void write_word(int offset, uint16_t value);
+    void write_word(SystemWord word, uint16_t value);
 
 private:
     ParaWriteLock lock_;

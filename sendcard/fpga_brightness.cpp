@@ -402,7 +402,7 @@ void fpga_manage::bri_write_back_percent(unsigned char value, int percent)
     bool stored = false;
     withBlockTried([&] {
         if (!percentSays(store->block_word(para::kBrightness), value))
-            stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
+            stored = c331_manage::write_back_word(SystemWord::kBrightness, static_cast<uint16_t>(shown));
     });
     if (stored)
         store->test_signal(1);

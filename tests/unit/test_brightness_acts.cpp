@@ -185,7 +185,7 @@ TEST_F(BrightnessActsTest, ARamPercentIsTakenAtItsFlagAgainstTheLevelInForce)
     auto ram = [&](int offset, std::vector<unsigned char> bytes) {
         ASSERT_EQ(store->ZdrRamParaDeal(bytes.data(), static_cast<unsigned short>(bytes.size()), offset), 0);
     };
-    auto writeBack = [&](int percent) { SystemWriteLock().write_word(para::kBrightness, static_cast<uint16_t>(percent)); };
+    auto writeBack = [&](int percent) { SystemWriteLock().write_word(SystemWord::kBrightness, static_cast<uint16_t>(percent)); };
     auto preview = [&](BrightnessActs::CardAct kind, int value) {
         acts().level_set(acts().card_act(kind), value);
         writeBack(value * 100 / 255);

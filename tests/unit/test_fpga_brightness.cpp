@@ -122,7 +122,7 @@ TEST_F(FpgaBrightness, APostedPercentIsTakenAsSetWhileTheBlockIsBusyInAnotherThr
     setPercent(80);   // 80 x 255 / 100 = 204
     {
         C331ParaLock lock;
-        ASSERT_TRUE(c331_manage::write_back_word(para::kBrightness, 12, true));
+        ASSERT_TRUE(c331_manage::write_back_word(SystemWord::kBrightness, 12, true));
     }
     std::atomic<int> phase{0};
     std::thread chip([&] {
@@ -556,7 +556,7 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
         flash(2).poke(fpga_manage::kBrightRecord, stored);
         {
             C331ParaLock lock;
-            c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(percent), true);
+            c331_manage::write_back_word(SystemWord::kBrightness, static_cast<uint16_t>(percent), true);
         }
         if (marked) {
             ASSERT_TRUE(acts->mark_percent_storing(static_cast<int>(percent)));
