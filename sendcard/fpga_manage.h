@@ -202,8 +202,10 @@ public:
 
     // --- change flags raised by the chip thread -------------------------
     // Screen geometry (when the output offset changes) and brightness
-    // (under Utils::_bri_set_mutex). The black-out is no change of the
-    // chip's: it is an act of the screen record (below).
+    // (under Utils::_bri_set_mutex). The brightness flag only wakes the
+    // thread: what it applies is the percent act the brightness acts say
+    // is waiting (none: nothing). The black-out is no change of the chip's:
+    // it is an act of the screen record (below).
     std::atomic<unsigned char> lcd_change_flag{0};
     std::atomic<unsigned char> bri_change_flag{0};
 
