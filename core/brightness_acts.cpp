@@ -33,6 +33,8 @@ void BrightnessActs::reset_for_test()
     acts->act_ = Act();
     acts->stored_seq_ = 0;
     acts->ram_percent_ = -1;
+    acts->level_act_ = 0;
+    acts->level_value_ = -1;
     acts->mark_percent_ = -1;
 }
 
@@ -49,6 +51,7 @@ void BrightnessActs::percent_set(uint16_t percent)
     ParaBytesLock bytes;
     act_.seq = number();
     act_.percent = percent;
+    ram_percent_ = -1;   // a later act: the RAM write waiting is dropped
 }
 
 void BrightnessActs::percent_written_by_ram(uint16_t percent)
@@ -62,8 +65,25 @@ void BrightnessActs::take_ram_percent()
     ParaBytesLock bytes;
     const int percent = ram_percent_;
     ram_percent_ = -1;
-    if (percent >= 0 && static_cast<uint16_t>(percent) != act_.percent)
+    if (percent >= 0 && !repeats_level_in_force(static_cast<uint16_t>(percent)))
         percent_set(static_cast<uint16_t>(percent));
+}
+
+bool BrightnessActs::repeats_level_in_force(uint16_t percent) const
+{
+    // The level in force is the last act's, of any kind: the percent act
+    // when no later act set the level (or none is known yet), else the
+    // level that later act shows. One whose level is not known (a table
+    // until its slot) is repeated by no percent.
+    if (act_.seq > level_act_ || (act_.seq != 0 && act_.seq == level_act_) || (level_act_ == 0 && level_value_ < 0))
+        return percent == act_.percent;
+    return level_value_ >= 0 && percent_says(percent, static_cast<unsigned char>(level_value_));
+}
+
+bool BrightnessActs::percent_says(unsigned percent, unsigned char value)
+{
+    const unsigned given = percent * 255u / 100u;
+    return value * 100u / 255u == percent || (given & 0xFF) == value || (given < 15 && value == 15);
 }
 
 void BrightnessActs::store_loaded(uint16_t file_percent)
@@ -78,13 +98,6 @@ void BrightnessActs::store_loaded(uint16_t file_percent)
     read_mark();   // before the store is published: no writer yet
 }
 
-void BrightnessActs::start_percent(uint16_t percent)
-{
-    ParaBytesLock bytes;
-    if (act_.seq == 0)
-        act_.percent = percent;
-}
-
 BrightnessActs::Act BrightnessActs::last_percent_act()
 {
     ParaBytesLock bytes;
@@ -93,27 +106,13 @@ BrightnessActs::Act BrightnessActs::last_percent_act()
 
 // --- the sending card's acts ------------------------------------------------
 
-uint64_t BrightnessActs::command_page_act()
+uint64_t BrightnessActs::card_act(CardAct kind)
 {
+    last_card_act_ = kind;
+    ParaBytesLock bytes;
+    if (kind == CardAct::kCommandPage || kind == CardAct::kRegisterLevel)
+        ram_percent_ = -1;   // the PC's later act: the RAM write waiting is dropped
     return number();
-}
-
-uint64_t BrightnessActs::register_level_act()
-{
-    level_act_ = number();
-    return level_act_;
-}
-
-uint64_t BrightnessActs::table_slot_act()
-{
-    level_act_ = number();
-    return level_act_;
-}
-
-uint64_t BrightnessActs::sensor_act()
-{
-    level_act_ = number();
-    return level_act_;
 }
 
 uint64_t BrightnessActs::record_read_act()
@@ -125,7 +124,11 @@ uint64_t BrightnessActs::record_read_act()
 
 void BrightnessActs::card_started()
 {
-    level_act_ = 0;
+    {
+        ParaBytesLock bytes;
+        level_act_ = 0;
+        level_value_ = -1;
+    }
     record_act_ = 0;
     percent_seen_ = 0;
     owed_ = false;
@@ -135,9 +138,17 @@ void BrightnessActs::card_started()
     start_due_ = true;
 }
 
-void BrightnessActs::level_set(uint64_t act)
+void BrightnessActs::level_set(uint64_t act, int value)
 {
+    ParaBytesLock bytes;
     level_act_ = act;
+    level_value_ = value;
+}
+
+uint64_t BrightnessActs::level_act()
+{
+    ParaBytesLock bytes;
+    return level_act_;
 }
 
 BrightnessActs::Act BrightnessActs::take_percent_act()
@@ -152,15 +163,15 @@ bool BrightnessActs::percent_act_waiting()
     return last_percent_act().seq > percent_seen_;
 }
 
-bool BrightnessActs::store_percent(uint64_t act)
+bool BrightnessActs::settle_if_replaced(uint64_t act)
 {
     if (act >= record_act_)
-        return true;
-    percent_stored(act);
-    return false;
+        return false;
+    persist_stored_percent(act);
+    return true;
 }
 
-void BrightnessActs::record_asked()
+void BrightnessActs::stamp_record_try()
 {
     owed_try_time_ = G_timeTicks;
 }
@@ -170,7 +181,7 @@ void BrightnessActs::record_taken(uint64_t act)
     if (act >= owed_act_)
         owed_ = false;
     record_act_ = std::max(record_act_, act);
-    percent_stored(act);   // act 0 too: the mark of the last run
+    persist_stored_percent(act);   // act 0 too: the mark of the last run
 }
 
 void BrightnessActs::record_refused(const unsigned char* record, unsigned length, uint64_t act)
@@ -185,9 +196,9 @@ void BrightnessActs::record_refused(const unsigned char* record, unsigned length
     owed_act_ = act;
 }
 
-bool BrightnessActs::owed_record_due(std::vector<unsigned char>& record, uint64_t& act)
+bool BrightnessActs::owed_record_due(std::vector<unsigned char>& record, uint64_t& act, bool atStop)
 {
-    if (!owed_ || Utils::getTimeSpace(owed_try_time_) < kOwedRetryTicks)
+    if (!owed_ || (!atStop && Utils::getTimeSpace(owed_try_time_) < kOwedRetryTicks))
         return false;
     // A later record the flash took replaces the one owed.
     if (owed_act_ < record_act_) {
@@ -270,7 +281,7 @@ void BrightnessActs::mark_before_file()
         write_mark(act.percent);
 }
 
-void BrightnessActs::percent_stored(uint64_t seq)
+void BrightnessActs::persist_stored_percent(uint64_t seq)
 {
     if (ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config)
         store->persist_block(0);
@@ -314,7 +325,7 @@ BrightnessActs::StartChoice BrightnessActs::start_choice(bool erased,
         choice.act.percent = static_cast<uint16_t>(marked >= 0 ? marked : store->block_word(para::kBrightness));
     }
     if (choice.act.percent > 100 || record_says(choice.act.percent)) {
-        percent_stored(choice.act.seq);
+        persist_stored_percent(choice.act.seq);
         return choice;
     }
     choice.show_record = false;

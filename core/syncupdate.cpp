@@ -10,6 +10,7 @@
 #include "core/para_layout.h"
 #include "core/utils.h"
 #include "core/zdrrampara.h"
+#include "sendcard/fpga_manage.h"
 #include "platform/platform.h"
 #include "ui/picture/inputcut.h"
 #include "ui/screen/outputset.h"
@@ -272,4 +273,9 @@ void SyncUpdate::flush_on_stop()
     ModeSaves::take_request(block.data(), images);
     ModeSaves::carry_out(*store);
     store->persist_block(0, block.data());
+    // So is a brightness record owed to the flash (a cut may end at it or
+    // at the record before).
+    if (fpga_manage* fpga = fpga_manage::p_fpga_manage)
+        if (!fpga->bri_store_owed_at_stop())
+            writeLogMsg(ERROR, "brightness: the record owed to the flash was not stored at the stop");
 }

@@ -25,7 +25,10 @@
 //   Extension_function -> Brightness_hand_dealwith -> test_signal(1)), or
 //   _file_deal_mutex (the PC's stored brightness record has the parameter
 //   file hold its percent first), or the pass-through chain's FPGA locks
-//   below (the c331 manage mutex only tried).
+//   below (the c331 manage mutex only tried), or the FPGA flashes' lock.
+// - The FPGA flashes' lock (fpga_drv's flash_mutex_: one flash operation,
+//   held across the flash's busy waits), then _spi_mutex (held for each
+//   transfer and poll only: never across a busy wait).
 // - A pass-through in service (the PC links' requests to the receiving
 //   cards are served one at a time, in the order they took their tickets
 //   in the pass-through line, link/passthrough_line.h: the request whose

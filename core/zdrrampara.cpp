@@ -79,11 +79,24 @@ ParaWriteLock::ParaWriteLock(ZdrRamPara& store) : target(&store)
     brightness_before = le16(store.m_block, para::kBrightness);
 }
 
-ParaWriteLock::ParaWriteLock(System) : system_write(true) {}
-
-void SystemWriteLock::write_word(int offset, uint16_t value)
+ParaWriteLock::ParaWriteLock(System) : system_write(true)
 {
-    setLe16(lock_.block(), offset, value);
+    // The short lock is this hold's own: held deeper, the thread is inside
+    // another hold, whose act this write would be taken for.
+    if (ParaBytesLock::depth > 1) {
+        std::fprintf(stderr, "the system's write-back taken inside a user's hold of the parameter store\n");
+        std::fflush(stderr);
+        std::abort();
+    }
+}
+
+static_assert(static_cast<int>(SystemWord::kBlackout) == para::kBlackout &&
+                  static_cast<int>(SystemWord::kBrightness) == para::kBrightness,
+              "the system's words are the block's");
+
+void SystemWriteLock::write_word(SystemWord word, uint16_t value)
+{
+    setLe16(lock_.block(), static_cast<int>(word), value);
 }
 
 ParaWriteLock::~ParaWriteLock()
@@ -153,6 +166,11 @@ void ParaWriteLock::write_pc_ram(int offset, const unsigned char* data, int len)
         store().blackout_written_ = word;
         blackout_before = word;
     }
+    if (offset < para::kBrightness + 2 && offset + len > para::kBrightness) {
+        // The percent too, whole or in part: taken at the flag.
+        BrightnessActs::pInstance()->percent_written_by_ram(le16(block(), para::kBrightness));
+        brightness_deferred = true;
+    }
 }
 
 void ParaWriteLock::blackout_command(uint16_t value)
@@ -167,17 +185,12 @@ void ParaWriteLock::set_brightness(uint16_t percent)
     brightness_noted = true;
 }
 
-void ParaWriteLock::brightness_at_flag()
-{
-    BrightnessActs::pInstance()->percent_written_by_ram(le16(block(), para::kBrightness));
-    brightness_deferred = true;
-}
-
 void ParaWriteLock::load_mode(int s)
 {
     std::memcpy(block() + para::kModeStart, store().m_slots[s] + 2, para::kModeSize);
     setLe16(block(), para::kCurrentMode, static_cast<uint16_t>(s + 1));
-    blackout_noted = true;   // the mode brings its black-out word
+    blackout_noted = true;     // the mode brings its black-out word
+    brightness_noted = true;   // and its percent, whatever the word held
 }
 
 unsigned char* ParaWriteLock::slot(int s)
@@ -511,9 +524,6 @@ int ZdrRamPara::ZdrRamParaDeal(unsigned char* data, unsigned short len, unsigned
         return 0;
     ParaWriteLock bytes(*this);
     bytes.write_pc_ram(static_cast<int>(offset), data, len);
-    // The percent is taken when the PC's flag applies the write.
-    if (offset <= static_cast<unsigned>(para::kBrightness) && offset + len >= para::kBrightness + 2u)
-        bytes.brightness_at_flag();
     return 0;
 }
 

@@ -107,21 +107,19 @@ public:
     // and, done even when the word stays as it was, when blackout_command()
     // writes it (the PC's item 5) or load_mode() brings it. Likewise a hold
     // that ends with another brightness percent (word 2176) than it found
-    // is a user's brightness act (the page, the PC, a user-mode load, a
-    // reset), told to the brightness acts (core/brightness_acts.h) as the
-    // hold ends. The system's own write-back of either word
-    // (SystemWriteLock) is no act.
+    // is a user's brightness act (the page, the PC, a reset), told to the
+    // brightness acts (core/brightness_acts.h) as the hold ends; so is
+    // load_mode() whatever the word held. The system's own write-back of
+    // either word (SystemWriteLock) is no act.
     // The user's brightness percent (the PC's item 1, the picture page):
     // an act whatever the word held (a level only shown may have written
     // this very percent back).
     void set_brightness(uint16_t percent);
-    // A RAM write of the PC passed over the percent: it is no act at the
-    // write; the PC's flag that applies it takes it (BrightnessActs::
-    // take_ram_percent).
-    void brightness_at_flag();
-    // The PC's RAM write: stored now; the black-out word it covers is
-    // noted for the PC's flag, which applies it (ZdrRamPara::
-    // take_blackout_written): no act on the screen at the write.
+    // The PC's RAM write: stored now; the black-out word and the
+    // brightness percent it covers (whole or any of their bytes) are noted
+    // for the PC's flag, which applies them (ZdrRamPara::
+    // take_blackout_written, BrightnessActs::take_ram_percent): no act at
+    // the write.
     void write_pc_ram(int offset, const unsigned char* data, int len);
     // The PC's black-out command (item 5): an act whatever the word held.
     void blackout_command(uint16_t value);
@@ -159,17 +157,23 @@ private:
     bool brightness_deferred = false;
 };
 
-// The system's own write-back of a block word (the brightness percent the
-// screen shows, the black-out word an on time takes back): no act on the
-// screen nor on the brightness, whatever the word. It writes one word at a
-// time and gives no pointer into the block, so that no other word is
-// written as the system's; every other writer is ParaWriteLock, a user's
-// act. The same holds as ParaWriteLock's (the c331 manage mutex, then the
-// short lock).
+// The words the system writes back, and no other: the black-out word (an on
+// time takes it back) and the brightness percent (the level the screen
+// shows).
+enum class SystemWord : int { kBlackout = 2116, kBrightness = 2176 };
+
+// The system's own write-back of a block word: no act on the screen nor on
+// the brightness, whatever the word. It writes one of the system's words
+// (SystemWord) at a time and gives no pointer into the block, so that no
+// other word is written as the system's; every other writer is
+// ParaWriteLock, a user's act. The same holds as ParaWriteLock's (the c331
+// manage mutex, then the short lock). Taken inside another hold of the
+// store (a user's ParaWriteLock, whose act it would become part of), the
+// program names it on stderr and aborts.
 class SystemWriteLock {
 public:
     SystemWriteLock() : lock_(ParaWriteLock::System{}) {}
-    void write_word(int offset, uint16_t value);
+    void write_word(SystemWord word, uint16_t value);
 
 private:
     ParaWriteLock lock_;

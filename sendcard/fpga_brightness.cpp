@@ -51,14 +51,9 @@ bool eightBitMode(unsigned char mode)
     return mode == fpga_manage::kBriRegisterScale || mode == 17;
 }
 
-// A percent says a register value when the value stands for it, or when
-// setting the percent gives the value in either scale (3 % in a 4-bit mode
-// is raised to 15: the setting is still 3 %).
 bool percentSays(unsigned percent, unsigned char value)
 {
-    return fpga_manage::bri_value_to_percent(value) == percent ||
-           fpga_manage::bri_percent_to_value(percent, fpga_manage::kBriRegisterScale) == value ||
-           fpga_manage::bri_percent_to_value(percent, 0) == value;
+    return BrightnessActs::percent_says(percent, value);
 }
 
 // Runs work() under the chip's manage mutex, which owns the parameter
@@ -127,7 +122,7 @@ void fpga_manage::Extension_function()
     // both FPGAs, is shown as soon as a port links and both are up, whether
     // or not the running mode sends again by itself.
     if (bri_unshown && port_link_image() != 0 && Utils::getTimeSpace(bri_retry_time) >= kBriRetryTicks)
-        Brightness_hand_dealwith(0);
+        Brightness_hand_dealwith(BriSource::kLevelInForce);
     // The on/off schedule runs on every pass (schedule_deal), not only
     // while both FPGAs are up.
 }
@@ -154,13 +149,8 @@ void fpga_manage::record_bright_change()
     // The percent says the stored level from the start on, not only from
     // the first send (a level only shown wrote its own back before).
     unsigned char value = 0;
-    if (atStart && (bri_mode == 0 || bri_mode == 16) && bri_task_enabled && bri_value_in_force(value)) {
+    if (atStart && (bri_mode == 0 || bri_mode == 16) && bri_task_enabled && bri_value_in_force(value))
         bri_write_back_percent(value);
-        // A RAM write of the percent is compared with it until an act comes.
-        ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-        if (store && percentSays(store->block_word(para::kBrightness), value))
-            acts->start_percent(store->block_word(para::kBrightness));
-    }
 }
 
 void fpga_manage::bri_apply_record(const unsigned char* record, uint64_t act)
@@ -170,7 +160,7 @@ void fpga_manage::bri_apply_record(const unsigned char* record, uint64_t act)
             writeLogMsg(WARNING, "brightness: the stored record is damaged, level 16");
         bri_task_enabled = 0;
         bri_level = 16;
-        BrightnessActs::pInstance()->level_set(act);
+        BrightnessActs::pInstance()->level_set(act, bri_level_to_value(16, bri_mode));
         return;
     }
     Brightness_init(record, act);
@@ -213,7 +203,9 @@ void fpga_manage::Brightness_init(const unsigned char* page, uint64_t act)
     bri_table.last_slot = 255;
     bri_change_mark = 0;
     bri_task_enabled = 0;
-    BrightnessActs::pInstance()->level_set(act);
+    // The level shown stays until the mode sets one (a table's slot, the
+    // sensor's reading): none known meanwhile.
+    BrightnessActs::pInstance()->level_set(act, -1);
     switch (bri_mode) {
     case 0:
     case 16:
@@ -259,12 +251,9 @@ void fpga_manage::Brightness_task()
     g_change.bri_time = G_timeTicks;
 }
 
-// The argument says where the value comes from: 1 the parameter block's
-// percent (the chip posted a brightness change; the record is stored),
-// 0 the level in register image byte 64.
-int fpga_manage::Brightness_hand_dealwith(int fromPercent)
+int fpga_manage::Brightness_hand_dealwith(BriSource source)
 {
-    return fromPercent != 0 ? bri_apply_percent() : bri_resend_level();
+    return source == BriSource::kPercentAct ? bri_apply_percent() : bri_resend_level();
 }
 
 int fpga_manage::bri_apply_percent()
@@ -288,7 +277,7 @@ int fpga_manage::bri_apply_percent()
         bri_show(value, kBriRegisterScale, act.seq);
         bri_send(value);
     }
-    if (!acts->store_percent(act.seq))
+    if (acts->settle_if_replaced(act.seq))
         return 1;
     return bri_store_percent(value, act.seq, act.percent) ? 1 : 0;
 }
@@ -306,13 +295,28 @@ bool fpga_manage::bri_store_percent(unsigned char value, uint64_t act, unsigned 
 bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length, uint64_t act)
 {
     BrightnessActs* acts = BrightnessActs::pInstance();
-    acts->record_asked();
+    acts->stamp_record_try();
     if (!store_bright_record(record, length)) {
         acts->record_refused(record, length, act);
         return false;
     }
     acts->record_taken(act);
     return true;
+}
+
+bool fpga_manage::bri_store_owed_at_stop()
+{
+    // The FPGA thread may be in a flash store of its own (a busy flash
+    // gives up within 4 s): the stop waits for it that long at most.
+    if (!waitUntil(kStopRecordWaitUs, 1000, [&] { return pthread_mutex_trylock(&fpga_record_mutex) == 0; }))
+        return false;
+    std::vector<unsigned char> owed;
+    uint64_t owedAct = 0;
+    bool stored = true;
+    if (BrightnessActs::pInstance()->owed_record_due(owed, owedAct, true))
+        stored = bri_store_record(owed.data(), static_cast<unsigned>(owed.size()), owedAct);
+    pthread_mutex_unlock(&fpga_record_mutex);
+    return stored;
 }
 
 void fpga_manage::bri_take_percent_acts()
@@ -331,8 +335,8 @@ void fpga_manage::bri_pc_level(unsigned char level)
     // the stored mode's scale.
     FpgaMutexHold records(fpga_record_mutex);
     bri_level = level;
-    bri_show(level, -1, BrightnessActs::pInstance()->register_level_act());
-    Brightness_hand_dealwith(0);
+    bri_show(level, -1, BrightnessActs::pInstance()->card_act(BrightnessActs::CardAct::kRegisterLevel));
+    Brightness_hand_dealwith(BriSource::kLevelInForce);
 }
 
 int fpga_manage::bri_resend_level()
@@ -398,7 +402,7 @@ void fpga_manage::bri_write_back_percent(unsigned char value, int percent)
     bool stored = false;
     withBlockTried([&] {
         if (!percentSays(store->block_word(para::kBrightness), value))
-            stored = c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(shown));
+            stored = c331_manage::write_back_word(SystemWord::kBrightness, static_cast<uint16_t>(shown));
     });
     if (stored)
         store->test_signal(1);
@@ -481,7 +485,7 @@ void fpga_manage::Brightness_hand_change()
     } else if (bri_resend > 4) {
         return;
     }
-    const int done = Brightness_hand_dealwith(0);
+    const int done = Brightness_hand_dealwith(BriSource::kLevelInForce);
     ++bri_resend;
     if (done == 0 && bri_resend >= 5)
         bri_resend = 0;
@@ -495,17 +499,17 @@ void fpga_manage::Brightness_time_change()
         slot = 47;   // a bad clock reading keeps to the last slot
     if (slot == bri_table.last_slot && !bri_change_mark) {
         if (bri_resend <= 1) {
-            Brightness_hand_dealwith(0);
+            Brightness_hand_dealwith(BriSource::kLevelInForce);
             ++bri_resend;
         }
         return;
     }
-    bri_show(bri_table.HalfHourValue[slot], -1, BrightnessActs::pInstance()->table_slot_act());
-    Brightness_hand_dealwith(0);
+    bri_show(bri_table.HalfHourValue[slot], -1, BrightnessActs::pInstance()->card_act(BrightnessActs::CardAct::kTableSlot));
+    Brightness_hand_dealwith(BriSource::kLevelInForce);
     bri_table.last_slot = static_cast<unsigned char>(slot);
     bri_resend = 0;
     bri_change_mark = 0;
-    Brightness_hand_dealwith(0);
+    Brightness_hand_dealwith(BriSource::kLevelInForce);
     bri_resend = 1;
 }
 
@@ -573,13 +577,13 @@ void fpga_manage::Brightness_auto_filter()
                 bri_level = 1;
             if (bri_level > 16)
                 bri_level = 16;
-            bri_show(static_cast<unsigned char>(bri_level), -1, BrightnessActs::pInstance()->sensor_act());
+            bri_show(static_cast<unsigned char>(bri_level), -1, BrightnessActs::pInstance()->card_act(BrightnessActs::CardAct::kSensor));
         }
         bri_sensor.reading_used();
     }
     if (bri_sensor.failures() == 10) {
         bri_level = 16;
-        bri_show(16, -1, BrightnessActs::pInstance()->sensor_act());
+        bri_show(16, -1, BrightnessActs::pInstance()->card_act(BrightnessActs::CardAct::kSensor));
         bri_sensor.count_again();
     }
 }
@@ -589,7 +593,7 @@ void fpga_manage::Brightness_auto_change()
     Brightness_check_VMF();
     Brightness_read_VMF_value();
     Brightness_auto_filter();
-    Brightness_hand_dealwith(0);
+    Brightness_hand_dealwith(BriSource::kLevelInForce);
 }
 
 // ---- the multi-function card's outputs (stop and start) ---------------------

@@ -223,7 +223,7 @@ void fpga_manage::take_back_blackout()
         return;   // the next pass tries again
     const bool written = screen_acts.word_last().seq == take_back_seq && !store->blackout_written_pending() &&
                          store->block_word(para::kBlackout) != 0 &&
-                         c331_manage::write_back_word(para::kBlackout, 0, true);
+                         c331_manage::write_back_word(SystemWord::kBlackout, 0, true);
     if (!held)
         C331ParaLock::release();
     take_back_seq = 0;

@@ -87,15 +87,31 @@ int fpga_drv::SPI_Transfer_Write(int fd, const unsigned char* tx, unsigned int l
     return SPI_Transfer(fd, tx, nullptr, length);
 }
 
-int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, uint64_t boundUs)
+int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, unsigned char chip, uint64_t boundUs)
 {
     bool failed = false;
-    const bool ready = waitUntil(boundUs, 0, [&] {
+    auto poll = [&] {
         const unsigned char tx[2] = {kReadStatus, 0xFF};
         unsigned char rx[2] = {0xFF, 0xFF};
         failed = SPI_Transfer(fd, tx, rx, 2) <= 0;
         return failed || (rx[1] & 0x01) == 0;
-    });
+    };
+    bool ready = poll();
+    if (!ready) {
+        // Busy: the bus is free between the polls, each made with it
+        // taken and the flash selected again; the whole wait is bounded.
+        owner_.flash_release(chip);
+        Utils::_spi_mutex.unlock();
+        ready = waitUntil(boundUs, kBusyPollUs, [&] {
+            QMutexLocker bus(&Utils::_spi_mutex);
+            owner_.flash_select(chip);
+            const bool done = poll();
+            owner_.flash_release(chip);
+            return done;
+        });
+        Utils::_spi_mutex.lock();
+        owner_.flash_select(chip);
+    }
     if (ready && !failed)
         return 1;
     if (!failed)
@@ -122,16 +138,17 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char chip, uint32_t sector, u
     if (static_cast<uint64_t>(sector) + static_cast<uint64_t>(count) * step > kSectorCount)
         return 0;
     const int fd = flash_fd(chip);
+    QMutexLocker flash(&flash_mutex_);
     QMutexLocker lock(&Utils::_spi_mutex);
     owner_.flash_select(chip);
-    bool ok = FPGA_SPI_WAIT_BUSY(fd) == 1;
+    bool ok = FPGA_SPI_WAIT_BUSY(fd, chip) == 1;
     uint32_t address = (sector & 0xFFFF) * 4096;
     for (uint32_t i = 0; ok && i < count; ++i) {
         unsigned char cmd[4] = {kEraseOpcode[kind], 0, 0, 0x00};
         cmd[1] = static_cast<unsigned char>(address >> 16);
         cmd[2] = static_cast<unsigned char>(address >> 8);
-        ok = write_enable(fd) && FPGA_SPI_WAIT_BUSY(fd) == 1 && SPI_Transfer_Write(fd, cmd, 4) > 0 &&
-             FPGA_SPI_WAIT_BUSY(fd, kEraseBusyUs[kind]) == 1;
+        ok = write_enable(fd) && FPGA_SPI_WAIT_BUSY(fd, chip) == 1 && SPI_Transfer_Write(fd, cmd, 4) > 0 &&
+             FPGA_SPI_WAIT_BUSY(fd, chip, kEraseBusyUs[kind]) == 1;
         address += step * 4096;
     }
     owner_.flash_release(chip);
@@ -144,6 +161,7 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char chip, uint32_t address, 
     if (!buffer || !inFlash(address, length))
         return 0;
     const int fd = flash_fd(chip);
+    QMutexLocker flash(&flash_mutex_);
     QMutexLocker lock(&Utils::_spi_mutex);
     owner_.flash_select(chip);
     bool ok = true;
@@ -158,7 +176,7 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(unsigned char chip, uint32_t address, 
         piece[0] = kPageProgram;
         address3(piece + 1, a);
         ok = write_enable(fd) && SPI_Transfer_Write(fd, piece, n + 4) > 0 &&
-             FPGA_SPI_WAIT_BUSY(fd, kProgramBusyUs) == 1;
+             FPGA_SPI_WAIT_BUSY(fd, chip, kProgramBusyUs) == 1;
         done += n;
     }
     owner_.flash_release(chip);
@@ -172,6 +190,7 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(unsigned char chip, uint32_t address, u
     const int fd = flash_fd(chip);
     std::vector<unsigned char> tx(kReadChunk + 5, 0xFF);
     std::vector<unsigned char> rx(kReadChunk + 5, 0xFF);
+    QMutexLocker flash(&flash_mutex_);
     QMutexLocker lock(&Utils::_spi_mutex);
     owner_.flash_select(chip);
     bool ok = true;
@@ -196,6 +215,7 @@ int fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(unsigned char chip, unsigned char* 
     const int fd = flash_fd(chip);
     unsigned char tx[13] = {kReadUid, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     unsigned char rx[13];
+    QMutexLocker flash(&flash_mutex_);
     QMutexLocker lock(&Utils::_spi_mutex);
     owner_.flash_select(chip);
     const bool ok = SPI_Transfer(fd, tx, rx, 13) > 0;

@@ -4,6 +4,7 @@
 // and the GPIO lines that select a flash belong to fpga_manage.
 #pragma once
 
+#include <QMutex>
 #include <cstdint>
 
 class fpga_manage;
@@ -37,13 +38,21 @@ public:
     int SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, unsigned int length);
     int SPI_Transfer_Write(int fd, const unsigned char* tx, unsigned int length);
 
-    // Polls the flash status back to back until the busy bit clears: 1
-    // ready, 0 when a poll fails or the flash stays busy beyond boundUs.
-    int FPGA_SPI_WAIT_BUSY(int fd, uint64_t boundUs = kAnyBusyUs);
+    // Polls the flash status until the busy bit clears: 1 ready, 0 when a
+    // poll fails or the flash stays busy beyond boundUs. Called with the
+    // SPI bus held and the flash of chip selected, as it returns; a flash
+    // still busy after the first poll gives the bus back (and the select
+    // lines) between its polls, every kBusyPollUs: the video chip's and the
+    // FPGAs' transfers go on while it erases or programs, and only the
+    // flash's own users wait (flash_mutex).
+    int FPGA_SPI_WAIT_BUSY(int fd, unsigned char chip, uint64_t boundUs = kAnyBusyUs);
+    static constexpr uint64_t kBusyPollUs = 1000;
 
     // Flash operations: 1 done, 0 refused (bounds, kind) or failed (a
     // transfer failed, the flash stayed busy). chip 2 is the flash behind
-    // FPGA 0, any other value the one behind FPGA 1.
+    // FPGA 0, any other value the one behind FPGA 1. Each holds the
+    // flashes' own lock (flash_mutex, then _spi_mutex) over its whole
+    // operation: no other flash operation comes between its steps.
     // kind 0, 1, 2 erase 4 KiB, 32 KiB, 64 KiB units, count units from
     // 4 KiB sector number sector.
     int FPGA_SPI_FLASH_VBYONE_ERASE(unsigned char chip, uint32_t sector, unsigned char kind, uint32_t count);
@@ -59,4 +68,7 @@ private:
     bool write_enable(int fd);
 
     fpga_manage& owner_;
+    // One flash operation at a time; taken before _spi_mutex, held across
+    // the flash's busy waits (the bus is not).
+    QMutex flash_mutex_;
 };

@@ -514,7 +514,8 @@ void fpga_manage::bri_show(unsigned char level, int scale, uint64_t act)
 {
     bri_in_force = level;
     bri_scale_mode = scale;
-    BrightnessActs::pInstance()->level_set(act);
+    BrightnessActs::pInstance()->level_set(
+        act, bri_level_to_value(level, static_cast<unsigned char>(scale >= 0 ? scale : bri_mode)));
     FpgaMutexHold hold(fpga_reg_mutex);
     MCU_REG_func[0][kImageBrightLevel] = level;
     MCU_REG_func[1][kImageBrightLevel] = level;
@@ -741,9 +742,13 @@ int fpga_manage::set_fpga_bri_val()
     if (get_fpga_status() != 1)
         return 0;
     FpgaMutexHold records(fpga_record_mutex);
-    // Done once taken: a record the flash did not take is owed and stored
-    // again later (Extension_function).
-    bri_apply_percent();
+    // Only a percent act not yet taken is applied: a change pass that saw
+    // the word change (a RAM write of it waiting for its flag, a percent
+    // written back) is no act, and does not store again a record the
+    // flash holds. Done once taken: a record the flash did not take is
+    // owed and stored again later (Extension_function).
+    if (BrightnessActs::pInstance()->percent_act_waiting())
+        bri_apply_percent();
     return 1;
 }
 

@@ -207,8 +207,10 @@ public:
 
     // --- change flags raised by the chip thread -------------------------
     // Screen geometry (when the output offset changes) and brightness
-    // (under Utils::_bri_set_mutex). The black-out is no change of the
-    // chip's: it is an act of the screen record (below).
+    // (under Utils::_bri_set_mutex). The brightness flag only wakes the
+    // thread: what it applies is the percent act the brightness acts say
+    // is waiting (none: nothing). The black-out is no change of the chip's:
+    // it is an act of the screen record (below).
     std::atomic<unsigned char> lcd_change_flag{0};
     std::atomic<unsigned char> bri_change_flag{0};
 
@@ -857,7 +859,10 @@ public:
     std::atomic<uint32_t> search_answer_mask{0};
     unsigned short total_card_num = 0;
 
-    // --- work of the later parts, called from the pass --------------------
+    // --- the FPGA thread's pass (fpga_manage_deal): the FPGAs' interrupt
+    // registers, the clock and on/off schedule records, the brightness
+    // (its acts shown, sent and stored; its record owed to the flash), the
+    // card search and the jobs g_send_para.code asks for -------------------
     void reg_IRQ_Dealwith(unsigned char fpga, unsigned char force);
     void Record_Time_Deal();
     // A run's type 2 (on/off table) and type 1 (clock) page, from its copy.
@@ -869,8 +874,10 @@ public:
     // reach them both (a re-send) or the record could not be stored yet (a
     // change: it is owed), -1 when the level in force cannot be told yet
     // (a re-send in the automatic mode before its first reading, the block
-    // busy).
-    int Brightness_hand_dealwith(int fromPercent);
+    // busy). The source: the user's last percent act (shown and stored),
+    // or the level in force (image byte 64, sent again).
+    enum class BriSource { kPercentAct, kLevelInForce };
+    int Brightness_hand_dealwith(BriSource source);
     // Its two kinds of work. A brightness change: the percent of the
     // user's last act on word 2176 becomes the level, is shown unless a
     // later act set one and stored as a manual record unless a later act
@@ -911,6 +918,11 @@ public:
     // The thread takes an act on the percent the brightness acts say is
     // waiting, as a brightness change of its own.
     void bri_take_percent_acts();
+    // The stop: a record owed to the flash is stored now (the FPGA
+    // thread's own store ended first, kStopRecordWaitUs at most); false
+    // when it was not.
+    bool bri_store_owed_at_stop();
+    static constexpr uint64_t kStopRecordWaitUs = 5000000;
     // The PC's write of register 64: a level shown, not stored.
     void bri_pc_level(unsigned char level);
     // At power-up, as the brightness acts' start rule chooses: the record

@@ -165,7 +165,7 @@ void fpga_manage::Dealwith_mcu_ram()
         // in force even when the flash did not take it, and stored once
         // the flash takes it, unless a later record was. A record that
         // does not fit the page is shown and not stored.
-        const uint64_t act = BrightnessActs::pInstance()->command_page_act();
+        const uint64_t act = BrightnessActs::pInstance()->card_act(BrightnessActs::CardAct::kCommandPage);
         const unsigned char mode = page[8] & static_cast<unsigned char>(~0x10);
         const unsigned size = store == 0xAA ? cmd_record_size(page) : 0;
         if (mode != 0) {
@@ -188,7 +188,7 @@ void fpga_manage::Dealwith_mcu_ram()
             // stored, it is the manual mode from now on.
             bri_level = page[9];
             bri_show(page[9], page[8], act);
-            Brightness_hand_dealwith(0);
+            Brightness_hand_dealwith(BriSource::kLevelInForce);
             if (size) {
                 store_pc_bright_percent();
                 bri_store_record(page, size, act);

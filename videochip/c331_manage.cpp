@@ -232,15 +232,16 @@ void c331_manage::start_applied_copy()
     applied_started = true;
 }
 
-bool c331_manage::write_back_word(int offset, uint16_t value, bool over_change)
+bool c331_manage::write_back_word(SystemWord word, uint16_t value, bool over_change)
 {
     ZdrRamPara* store = ZdrRamPara::p_zdrrampara_config;
-    if (!store || offset < 0 || offset + 2 > para::kBlockSize)
+    const int offset = static_cast<int>(word);
+    if (!store)
         return false;
     c331_manage* m = p_c331_manage;
     if (m && !over_change && le16(store->ram_para, offset) != le16(m->applied_para, offset))
         return false;
-    SystemWriteLock().write_word(offset, value);   // the system's own state, written back
+    SystemWriteLock().write_word(word, value);   // the system's own state, written back
     if (m)
         setLe16(m->applied_para, offset, value);
     return true;

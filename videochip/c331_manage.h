@@ -35,6 +35,8 @@
 
 class c331_drv;
 
+enum class SystemWord : int;   // core/zdrrampara.h
+
 class c331_manage {
 public:
     static c331_manage* pInstance();
@@ -81,7 +83,7 @@ public:
     // pass keeps that change (false), unless over_change: the system's
     // write comes after that change and replaces it. The caller holds
     // c331_mutex.
-    static bool write_back_word(int offset, uint16_t value, bool over_change = false);
+    static bool write_back_word(SystemWord word, uint16_t value, bool over_change = false);
 
     void load_system_param();
     void define_param();

@@ -399,6 +399,69 @@ TEST_F(E2eControlLink, EachKindTheStopAnsweredIsKeptWhateverTheThreadsAreDoing)
     }
 }
 
+// While the flashes behind both FPGAs stay busy and the FPGA thread stores
+// a brightness record into the one behind FPGA 0 (each try waits 4 s for
+// it), a PC's items, its RAM writes with their flag, its reads of the
+// block and of both FPGAs' registers are each answered within 2 s (they
+// take milliseconds): only the store waits for the flash.
+TEST_F(E2eControlLink, AFlashThatStaysBusyHoldsOnlyTheActThatWaitsForIt)
+{
+    UdpLink udp;
+    ASSERT_TRUE(udp.open("127.0.0.1", ports.udp));
+    ASSERT_TRUE(app.waitFor([&] { return app.control("fpga-status").find("\nstatus 1") != std::string::npos; },
+                            40000));
+    ASSERT_EQ(app.control("flash-busy 2 stuck"), "");
+    ASSERT_EQ(app.control("flash-busy 3 stuck"), "");
+    // 45 %, another percent than the one in force.
+    ASSERT_EQ(app.control("store-set 2176 2d00"), "");
+    const struct {
+        const char* what;
+        std::function<bool(int)> asked;
+    } requests[] = {
+        {"item 2 (colour temperature)",
+         [&](int n) {
+             Reply r;
+             return udp.request(kProcessor, 0xB0, itemsPayload({{2, 0, static_cast<uint16_t>(n % 4)}}), r, 2000) &&
+                    r.status == 0;
+         }},
+        {"a RAM write of the contrast and its flag",
+         [&](int n) {
+             Reply r;
+             return udp.request(kProcessor, 0x60, ramWritePayload(2178, {static_cast<unsigned char>(40 + n % 9), 0}),
+                                r, 2000) &&
+                    r.status == 0 && udp.request(kProcessor, 0xA0, regWritePayload({{11, 0xFF, 1}}), r, 2000) &&
+                    r.status == 0;
+         }},
+        {"a read of the block",
+         [&](int) {
+             Reply r;
+             return udp.request(kProcessor, 0x61, ramReadPayload(2176, 2), r, 2000) && r.status == 0;
+         }},
+        {"a read of register 6 of each FPGA",
+         [&](int) {
+             Reply r;
+             for (unsigned char fpga : {0, 1})
+                 if (!udp.request(kSendingCard, 0xA1, Bytes{0x06, 0x00, 0x01, 0x00}, r, 2000, fpga) || r.status != 0)
+                     return false;
+             return true;
+         }},
+    };
+    // Past the first try and into the next one (10 s later).
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+    std::vector<double> slowestMs(std::size(requests), 0.0);
+    for (int n = 0; std::chrono::steady_clock::now() < end; ++n) {
+        for (size_t k = 0; k < std::size(requests); ++k) {
+            const auto asked = std::chrono::steady_clock::now();
+            ASSERT_TRUE(requests[k].asked(n)) << requests[k].what << ", round " << n;
+            slowestMs[k] = std::max(
+                slowestMs[k], std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (size_t k = 0; k < std::size(requests); ++k)
+        std::printf("%s: slowest answer %.0f ms\n", requests[k].what, slowestMs[k]);
+}
+
 TEST_F(E2eControlLink, ACommandThatWorksForSecondsKeepsItsTcpConnection)
 {
     // Erasing 24 blocks of 64 KiB of the chip's flash from 16 MiB on takes

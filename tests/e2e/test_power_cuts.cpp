@@ -1274,31 +1274,54 @@ struct PreviewedBoard {
 };
 
 // Each act on the brightness is taken when it is answered, whatever the
-// word held: the percent equal to the one a level only shown wrote back
-// (item 1, a RAM write with its flag) is stored; a write of register 64 is
-// a level shown on both FPGAs and not stored; a record the flash did not
-// take is stored once it takes it again, the latest asked, also over a
-// percent still waiting.
+// word held: item 1 and a user-mode load at the percent a level only shown
+// wrote back are stored; a RAM write of the percent is taken at its flag
+// (whole or one byte), when it differs from the level in force (a preview
+// included), and a later act drops it while it waits for its flag; a
+// write of register 64 is a level shown on both FPGAs and not stored; a
+// record the flash did not take is stored once it takes it again, the
+// latest asked, also over a percent still waiting, and at a stop.
 class E2eBrightnessActsTaken : public ::testing::TestWithParam<int> {};
 
 TEST_P(E2eBrightnessActsTaken, EachActIsTakenWhenAnswered)
 {
     PreviewedBoard b;
     b.start();
+    if (GetParam() == 7) {
+        // Mode 1 saved at 39 % before the preview.
+        ASSERT_TRUE(pcWrite(b.udp, 2176, {39, 0}) && pcWrite(b.udp, 868, {1, 0}) && pcFlag(b.udp, 2));
+        ASSERT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa00000031001063"; }, 10000)) << b.record();
+    }
     b.preview();
-    // 39 % = 99 = 0x63; 60 % = 153 = 0x99.
+    auto item = [&](unsigned char n, uint16_t value) {
+        return b.udp.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{n, 0, value}}), b.r) &&
+               b.r.status == 0;
+    };
+    auto shows = [&](const std::string& reg6) { return b.reg(0, 6) == reg6 && b.reg(1, 6) == reg6; };
+    // Shown and stored, and still so past the brightness task's next sends.
+    auto holds = [&](const std::string& reg6, const std::string& level) {
+        const std::string record = "aa03aa000000310010" + level;
+        EXPECT_TRUE(b.app.waitFor([&] { return shows(reg6) && b.record() == record; }, 10000))
+            << b.reg(0, 6) << " " << b.reg(1, 6) << " " << b.record();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        EXPECT_TRUE(shows(reg6) && b.record() == record) << b.reg(0, 6) << " " << b.reg(1, 6) << " " << b.record();
+    };
+    // 39 % = 99 = 0x63; 60 % = 153 = 0x99; 80 % = 204 = 0xCC.
     switch (GetParam()) {
-    case 0:
-    case 1: {
-        const bool item = GetParam() == 0;
-        const char* what = item ? "item 1 = 39" : "a RAM write of 39 and its flag";
-        SCOPED_TRACE(what);
-        ASSERT_TRUE(item ? b.udp.request(pcclient::kProcessor, 0xB0, pcclient::itemsPayload({{1, 0, 39}}), b.r) &&
-                               b.r.status == 0
-                         : pcWrite(b.udp, 2176, {39, 0}) && pcFlag(b.udp, 1));
+    case 0: {
+        SCOPED_TRACE("item 1 = 39");
+        ASSERT_TRUE(item(1, 39));
         EXPECT_TRUE(b.app.waitFor([&] { return b.record() == "aa03aa00000031001063"; }, 10000)) << b.record();
         b.app.stop();
-        b.expectAfterRestart("63", what);
+        b.expectAfterRestart("63", "item 1 = 39");
+        break;
+    }
+    case 1: {
+        SCOPED_TRACE("a RAM write of 39, the preview's percent, and its flag: nothing changes");
+        ASSERT_TRUE(pcWrite(b.udp, 2176, {39, 0}) && pcFlag(b.udp, 1));
+        holds("0x64", "c8");
+        b.app.stop();
+        b.expectAfterRestart("C8", "a RAM write at the preview's percent");
         break;
     }
     case 2: {
@@ -1337,10 +1360,66 @@ TEST_P(E2eBrightnessActsTaken, EachActIsTakenWhenAnswered)
         b.expectAfterRestart("5A", "a store refused");
         break;
     }
+    case 5: {
+        SCOPED_TRACE("item 1 = 80, register 64 previews 0x72, a RAM write of 80 and its flag");
+        ASSERT_TRUE(item(1, 80));
+        holds("0xCC", "cc");
+        ASSERT_TRUE(b.udp.request(pcclient::kSendingCard, 0xA0, pcclient::Bytes{0x40, 0x00, 0xFF, 0x72}, b.r, 5000,
+                                  0) &&
+                    b.r.status == 0);
+        ASSERT_TRUE(b.app.waitFor([&] { return shows("0x72"); }, 10000)) << b.reg(0, 6) << " " << b.reg(1, 6);
+        ASSERT_TRUE(pcWrite(b.udp, 2176, {80, 0}) && pcFlag(b.udp, 1));
+        holds("0xCC", "cc");
+        break;
+    }
+    case 6: {
+        SCOPED_TRACE("one byte of 60 at 2176, then its flag");
+        ASSERT_TRUE(pcWrite(b.udp, 2176, {60}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        EXPECT_TRUE(shows("0x64") && b.record() == "aa03aa000000310010c8") << "before the flag: " << b.reg(0, 6)
+                                                                            << " " << b.record();
+        ASSERT_TRUE(pcFlag(b.udp, 1));
+        holds("0x99", "99");
+        break;
+    }
+    case 7: {
+        SCOPED_TRACE("item 4 loads mode 1, saved at 39 %, the preview's percent");
+        ASSERT_TRUE(item(4, 1));
+        holds("0x63", "63");
+        b.app.stop();
+        b.expectAfterRestart("63", "a load at the preview's percent");
+        break;
+    }
+    case 8: {
+        SCOPED_TRACE("a RAM write of 30 without its flag, item 1 = 60, then a flag");
+        ASSERT_TRUE(pcWrite(b.udp, 2176, {30, 0}));
+        ASSERT_TRUE(item(1, 60));
+        holds("0x99", "99");
+        ASSERT_TRUE(pcFlag(b.udp, 1));
+        holds("0x99", "99");
+        break;
+    }
+    case 9:
+    case 10: {
+        const bool waiting = GetParam() == 10;
+        SCOPED_TRACE(waiting ? "a record owed, a RAM write of 60 waiting for its flag, a SIGTERM"
+                             : "a record owed, a SIGTERM");
+        ASSERT_EQ(b.app.control("flash-busy 2 stuck"), "");
+        ASSERT_TRUE(b.commandPage(0xAA, 0x10, 0x5A));
+        ASSERT_TRUE(b.app.waitFor([&] { return shows("0x5A"); }, 10000));
+        if (waiting)
+            ASSERT_TRUE(pcWrite(b.udp, 2176, {60, 0}));
+        ASSERT_EQ(b.app.control("flash-busy 2 normal"), "");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        ASSERT_EQ(::kill(static_cast<pid_t>(b.app.pid()), SIGTERM), 0);
+        EXPECT_EQ(b.app.waitForExit(60000), 0);
+        b.expectAfterRestart("5A", "a record owed at the stop");
+        break;
+    }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWay, E2eBrightnessActsTaken, ::testing::Range(0, 5));
+INSTANTIATE_TEST_SUITE_P(EveryWay, E2eBrightnessActsTaken, ::testing::Range(0, 11));
 
 // A percent act cut short at each step before its record: before and after
 // the store's mark, with the parameter file holding it and the record not

@@ -106,7 +106,7 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
     fpga()->bri_change_flag = 0;
     {
         C331ParaLock lock;
-        EXPECT_TRUE(c331_manage::write_back_word(para::kBrightness, 24));
+        EXPECT_TRUE(c331_manage::write_back_word(SystemWord::kBrightness, 24));
     }
     store16(para::kContrast, 30);
     deal();
@@ -126,7 +126,7 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
         ParaWriteLock lock;
         setLe16(lock.block(), para::kBrightness, 70);
         lock.raise();
-        EXPECT_FALSE(c331_manage::write_back_word(para::kBrightness, 12));
+        EXPECT_FALSE(c331_manage::write_back_word(SystemWord::kBrightness, 12));
     }
     deal();
     EXPECT_EQ(le16(store->ram_para, para::kBrightness), 70);

@@ -80,7 +80,7 @@ TEST_F(FpgaBrightness, APostedPercentReachesBothFpgasAndTheStoredRecord)
     linkPorts();
     setPercent(40);   // 40 x 255 / 100 = 102
     const uint64_t latches = model(1).counters().brightnessLatches;
-    ASSERT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+    ASSERT_EQ(mgr().Brightness_hand_dealwith(fpga_manage::BriSource::kPercentAct), 1);
     EXPECT_EQ(model(0).storedReg(6), 102);
     EXPECT_EQ(model(1).storedReg(6), 102);
     EXPECT_EQ(mgr().MCU_REG_func[0][64], 102);
@@ -97,7 +97,7 @@ TEST_F(FpgaBrightness, APostedPercentReachesBothFpgasAndTheStoredRecord)
     flash(2).poke(fpga_manage::kBrightRecord, {0x11});
     unsigned char manual[57] = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 0, 4};   // mode 0, level 4: 4 x 16 - 1 = 63
     mgr().Brightness_init(manual);
-    ASSERT_EQ(mgr().Brightness_hand_dealwith(0), 1);
+    ASSERT_EQ(mgr().Brightness_hand_dealwith(fpga_manage::BriSource::kLevelInForce), 1);
     EXPECT_EQ(model(0).storedReg(6), 63);
     EXPECT_EQ(model(1).storedReg(6), 63);
     EXPECT_EQ(percent(), 24u);
@@ -117,12 +117,12 @@ TEST_F(FpgaBrightness, APostedPercentIsTakenAsSetWhileTheBlockIsBusyInAnotherThr
     bringUp();
     linkPorts();
     setPercent(20);
-    ASSERT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+    ASSERT_EQ(mgr().Brightness_hand_dealwith(fpga_manage::BriSource::kPercentAct), 1);
     ASSERT_EQ(model(0).storedReg(6), 51);
     setPercent(80);   // 80 x 255 / 100 = 204
     {
         C331ParaLock lock;
-        ASSERT_TRUE(c331_manage::write_back_word(para::kBrightness, 12, true));
+        ASSERT_TRUE(c331_manage::write_back_word(SystemWord::kBrightness, 12, true));
     }
     std::atomic<int> phase{0};
     std::thread chip([&] {
@@ -297,7 +297,7 @@ TEST_F(FpgaBrightness, WithoutLinkedPortsThePercentIsStoredAndShownOnceAPortLink
     // 70 % shown before (178); 30 % set: 30 x 255 / 100 = 76 = 0x4C.
     mgr().bri_show(178, mgr().bri_scale_mode, 0);
     setPercent(30);
-    EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+    EXPECT_EQ(mgr().Brightness_hand_dealwith(fpga_manage::BriSource::kPercentAct), 1);
     EXPECT_EQ(model(0).storedReg(6), 0x33);
     EXPECT_EQ(model(1).storedReg(6), 0x33);
     std::vector<uint8_t> expect = {0xAA, 0x03, 0xAA, 0x00, 0x00, 0x00, 0x31, 0x00, 0x10};
@@ -316,9 +316,9 @@ TEST_F(FpgaBrightness, WithoutLinkedPortsThePercentIsStoredAndShownOnceAPortLink
     // A flash that stays busy: the change is not reported as done.
     flash(2).setStuckBusy(true);
     BoardClockSpeed fast(200);   // the flash's busy bounds pass quickly
-    EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 0);
+    EXPECT_EQ(mgr().Brightness_hand_dealwith(fpga_manage::BriSource::kPercentAct), 0);
     flash(2).setStuckBusy(false);
-    EXPECT_EQ(mgr().Brightness_hand_dealwith(1), 1);
+    EXPECT_EQ(mgr().Brightness_hand_dealwith(fpga_manage::BriSource::kPercentAct), 1);
 }
 
 TEST_F(FpgaBrightness, ManualSendsStopAfterFiveGoodOnes)
@@ -558,7 +558,7 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
         flash(2).poke(fpga_manage::kBrightRecord, stored);
         {
             C331ParaLock lock;
-            c331_manage::write_back_word(para::kBrightness, static_cast<uint16_t>(percent), true);
+            c331_manage::write_back_word(SystemWord::kBrightness, static_cast<uint16_t>(percent), true);
         }
         if (marked) {
             ASSERT_TRUE(acts->mark_percent_storing(static_cast<int>(percent)));
@@ -632,7 +632,7 @@ TEST_F(FpgaBrightness, AtStartTheRecordIsShownUnlessAPercentWasBeingStored)
         EXPECT_FALSE(acts->percent_being_stored()) << "the mark stays";
         if (c.after[8] == 17)
             continue;   // the table shows its slot at its first pass
-        ASSERT_EQ(mgr().Brightness_hand_dealwith(0), 1);
+        ASSERT_EQ(mgr().Brightness_hand_dealwith(fpga_manage::BriSource::kLevelInForce), 1);
         EXPECT_EQ(model(0).storedReg(6), c.shown);
         EXPECT_EQ(model(1).storedReg(6), c.shown);
         // The percent stays; one that is none gives way to the level

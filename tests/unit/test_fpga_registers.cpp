@@ -199,7 +199,9 @@ TEST_F(FpgaImages, TheCommandPageHoldsTheRecordLockWhileItStoresToFlash)
     postPage(3, 0xAA, 49, 1);
     mgr().write_to_register(2, 0x04, 0x04, 0);
     sim::Board::instance().mem().onWrite(sim::PhysMemModel::kRiuBase + kFpga0FlashPad, nullptr);
-    EXPECT_EQ(selects, 2) << "erase and program";
+    // The erase and the program, and the flash selected again for each
+    // poll of its busy waits (the bus is free between them).
+    EXPECT_GE(selects, 2) << "erase and program";
     EXPECT_EQ(held, selects);
 }
 

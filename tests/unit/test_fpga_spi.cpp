@@ -10,7 +10,9 @@
 #include "sim/phys_mem.h"
 #include "sim/spi_bus.h"
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -264,6 +266,43 @@ TEST_F(FpgaWires, AFlashThatStaysBusyOrAFailedTransferReportsFailure)
     unsigned char v = 0x5A;
     EXPECT_EQ(mgr().read_fpga_register(22, &v, 1), 0);
     EXPECT_EQ(v, 0x5A);
+}
+
+// A flash that stays busy holds only its own operation: between the polls
+// of its busy wait the SPI bus is free for the video chip's and the FPGAs'
+// transfers (taken here as they take it), for erases and programs alike.
+TEST_F(FpgaWires, AFlashThatStaysBusyLeavesTheBusFreeBetweenItsPolls)
+{
+    fpga_drv& d = *mgr().drv;
+    rec[2]->busy = true;
+    BoardClockSpeed fast(20);   // the 4 s bound in 0.2 s
+    for (const bool erase : {true, false}) {
+        SCOPED_TRACE(erase ? "an erase" : "a page program");
+        std::atomic<bool> done{false};
+        std::vector<unsigned char> buf(4 + 16, 0);
+        std::thread flash([&] {
+            if (erase)
+                d.FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 0, 1);
+            else
+                d.FPGA_SPI_FLASH_VBYONE_WRITE(2, 0, buf.data(), 16);
+            done = true;
+        });
+        // Once the flash's operation held the bus, the bus is taken again
+        // and again while it still waits.
+        bool held = false;
+        int taken = 0;
+        while (!done) {
+            if (!Utils::_spi_mutex.tryLock()) {
+                held = true;
+                continue;
+            }
+            Utils::_spi_mutex.unlock();
+            if (held && !done)
+                ++taken;
+        }
+        flash.join();
+        EXPECT_GT(taken, 5) << "the bus stayed held across the busy wait";
+    }
 }
 
 // ---- against the simulated flashes ------------------------------------

@@ -119,7 +119,7 @@ TEST_F(ImageQualityTest, TheBrightnessSetIsAnActEvenAtThePercentTheSystemWroteBa
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        SystemWriteLock().write_word(para::kBrightness, row.shown);
+        SystemWriteLock().write_word(SystemWord::kBrightness, row.shown);
         open();
         const uint64_t before = BrightnessActs::pInstance()->last_percent_act().seq;
         row.act();

@@ -411,6 +411,31 @@ struct HeardActs : BlackoutWordListener {
 // through the block's pointer is an act whatever the caller does, the
 // system's write is none, a RAM write is told when the PC's flag applies
 // it.
+// The system's write-back is made in a hold of its own, of its own words
+// only (SystemWord, by type); taken inside a user's hold (whose act it
+// would be counted in) or a reader's, the program names it and ends.
+TEST_F(ParaStore, ASystemWriteInsideAUsersHoldEndsTheProgram)
+{
+    writeParaFile(defaultFile());
+    load();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char* const kInside = "the system's write-back taken inside a user's hold";
+    EXPECT_DEATH(
+        {
+            ParaWriteLock user;
+            SystemWriteLock().write_word(SystemWord::kBrightness, 39);
+        },
+        kInside);
+    EXPECT_DEATH(
+        {
+            ParaWriteLock user;
+            c331_manage::write_back_word(SystemWord::kBlackout, 0, true);
+        },
+        kInside);
+    SystemWriteLock().write_word(SystemWord::kBrightness, 39);
+    EXPECT_EQ(ZdrRamPara::p_zdrrampara_config->block_word(2176), 39) << "alone, it writes";
+}
+
 TEST_F(ParaStore, ASystemWriteAndAUsersWriteAreKindsTheStoreTellsTheScreensUnit)
 {
     EXPECT_FALSE(HasNotAnAct<ParaWriteLock>::value) << "a user's write can be made the system's by a call";
@@ -426,8 +451,8 @@ TEST_F(ParaStore, ASystemWriteAndAUsersWriteAreKindsTheStoreTellsTheScreensUnit)
         std::vector<std::string> heard;
     } rows[] = {
         {"a user's write through the block", [] { setLe16(ParaWriteLock().block(), 2116, 1); }, {"written dark"}},
-        {"the system's write", [] { SystemWriteLock().write_word(2116, 0); }, {}},
-        {"the system's write of the percent", [] { SystemWriteLock().write_word(2176, 39); }, {}},
+        {"the system's write", [] { SystemWriteLock().write_word(SystemWord::kBlackout, 0); }, {}},
+        {"the system's write of the percent", [] { SystemWriteLock().write_word(SystemWord::kBrightness, 39); }, {}},
         {"a RAM write", [&] { unsigned char one[2] = {1, 0}; p->ZdrRamParaDeal(one, 2, 2116); }, {}},
         {"the PC's flag", [&] { C331ParaLock hold; p->pc_flag_applies(); }, {"applied dark"}},
         {"the PC's flag again", [&] { C331ParaLock hold; p->pc_flag_applies(); }, {}},
