@@ -39,6 +39,15 @@ protected:
         m->PM_INPUT[w] = c331_manage::zdrApi_inputCvtC331(static_cast<DSP_INPUT_PORT>(input));
         m->PM_WIN_NUM[och] = w;
     }
+    // Layer records at 2272 + 26 l: enable (+0), input (+8), x, y, w, h
+    // (+10 .. +16). Layer 0 shows HDMI1 whole on the left output; layer 1
+    // is off.
+    static void layer0ShowsHdmi1()
+    {
+        ParaWriteLock lock;
+        for (const auto& w : {std::pair<int, uint16_t>{0, 1}, {8, 2}, {10, 0}, {12, 0}, {14, 1920}, {16, 1080}, {26, 0}})
+            setLe16(lock.block(), 2272 + w.first, w.second);
+    }
     // A stable 1080p60 record at input `input` (1920 x 1080 of 2200 x 1125).
     void record(int input, int nosignal = 0, int lane = 0)
     {
@@ -157,16 +166,8 @@ TEST_F(C331Input, CropOffsetsAndCorrections)
 // does for the crop 0, 20, 1920, 1060.
 TEST_F(C331Input, ACropPastItsInputIsCorrectedAlikeOnEveryPath)
 {
-    // Layer records at 2272 + 26 l: enable (+0), input (+8), x, y, w, h
-    // (+10 .. +16). Layer 0 shows HDMI1 on the left output; layer 1 is off.
     auto set = [](int off, uint16_t value) { setLe16(ParaWriteLock().block(), off, value); };
-    set(2272 + 0, 1);
-    set(2272 + 8, 2);
-    set(2272 + 10, 0);
-    set(2272 + 12, 0);
-    set(2272 + 14, 1920);
-    set(2272 + 16, 1080);
-    set(2272 + 26, 0);
+    layer0ShowsHdmi1();
     record(2);
     chip().setSource(2, {true, 1920, 1080, 60});
     m->zdrApi_PnlInit2(3840, 1080, 1920, 0, 3);
@@ -254,12 +255,7 @@ TEST_F(C331Input, ACropPastItsInputIsCorrectedAlikeOnEveryPath)
 // 700) against the new area; the PC's flag then brings the PC's rectangle.
 TEST_F(C331Input, ARamWriteOfAShownCropWaitsForItsFlagThroughANewTimingOfItsInput)
 {
-    auto set = [](int off, uint16_t value) { setLe16(ParaWriteLock().block(), off, value); };
-    set(2272 + 0, 1);
-    set(2272 + 8, 2);
-    set(2272 + 14, 1920);
-    set(2272 + 16, 1080);
-    set(2272 + 26, 0);
+    layer0ShowsHdmi1();
     auto input = [this](bool hd) {
         record(2);
         if (!hd) {
