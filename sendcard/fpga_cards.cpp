@@ -97,15 +97,12 @@ void fpga_manage::CHECK_search_cmd_status()
                     port = 2 * p;
                 else
                     continue;
-                unsigned char* page = MCU_RAM_PARA_func[i];
                 const unsigned c = kCardCountOffset[port];
-                {
-                    FpgaMutexHold hold(fpga_reg_mutex);
+                change_page_image(i, c, port < 4 ? 5 : 3, true, [&](unsigned char* page) {
                     page[c] = 0;
                     page[c + 1] = 0;
                     page[kCardStatusOffset[port]] = 0;
-                }
-                write_fpga_ram(page + c, c, port < 4 ? 5 : 3, 1, i);
+                });
             }
         }
     }

@@ -519,16 +519,13 @@ void fpga_manage::update_eth_rcv_num(const unsigned char* frame, unsigned short 
     if (port > 15)
         return;
     const unsigned char i = sel(fpga);
-    unsigned char* page = MCU_RAM_PARA_func[i];
     const unsigned c = kCardCountOffset[port];
     const unsigned s = kCardStatusOffset[port];
-    {
-        FpgaMutexHold hold(fpga_reg_mutex);
+    change_page_image(i, c, s - c + 1, true, [&](unsigned char* page) {
         page[c] = frame[11];
         page[c + 1] = frame[12];
         page[s] = frame[13];
-    }
-    write_fpga_ram(page + c, c, static_cast<int>(s - c + 1), 1, i);
+    });
 }
 
 unsigned short fpga_manage::get_port_card_num(unsigned int index)

@@ -15,6 +15,8 @@
 // manage mutex is only tried, never waited for.
 #pragma once
 
+#include <functional>
+
 #include "core/lock_check.h"
 #include "core/published.h"
 #include "sendcard/brightness_sensor.h"
@@ -344,6 +346,13 @@ public:
     void Version_to_RAM();
     void PHY_status_to_RAM();
     void update_eth_state(unsigned char fpga);
+    // Changes count bytes of FPGA i's parameter page image at offset under
+    // the image mutex (change gets the page), then writes them to the
+    // FPGA's RAM from a copy taken in that hold (always, or only when they
+    // changed): the card search and the PCs read the image under the mutex,
+    // and it is never held over SPI.
+    void change_page_image(unsigned char i, unsigned offset, unsigned count, bool always,
+                           const std::function<void(unsigned char* page)>& change);
     int check_fpga_ram_param(unsigned char fpga);
     void eth_param_init(unsigned char reset, unsigned char fpga);
     // Byte offsets of a port's area in a parameter page; any port other

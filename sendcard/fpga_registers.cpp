@@ -224,6 +224,24 @@ void fpga_manage::PHY_status_to_RAM()
     command_page.start_bytes(30, state, sizeof(state));
 }
 
+void fpga_manage::change_page_image(unsigned char i, unsigned offset, unsigned count, bool always,
+                                    const std::function<void(unsigned char* page)>& change)
+{
+    if (offset > kParaPageSize || count > kParaPageSize - offset)
+        return;
+    unsigned char copy[kParaPageSize];
+    {
+        FpgaMutexHold hold(fpga_reg_mutex);
+        unsigned char* page = MCU_RAM_PARA_func[i];
+        std::memcpy(copy, page + offset, count);
+        change(page);
+        if (!always && std::memcmp(copy, page + offset, count) == 0)
+            return;
+        std::memcpy(copy, page + offset, count);
+    }
+    write_fpga_ram(copy, offset, static_cast<int>(count), 1, i);
+}
+
 void fpga_manage::update_eth_state(unsigned char fpga)
 {
     const unsigned char i = index(fpga);
@@ -231,30 +249,23 @@ void fpga_manage::update_eth_state(unsigned char fpga)
     read_from_register(144, i);
     const unsigned char r128 = reg_image(i, 128);
     const unsigned char r144 = reg_image(i, 144);
-    unsigned char* page = MCU_RAM_PARA_func[i];
 
     // Port link bits: ports 0, 1 in byte 96 bits 0-1, ports 2, 3 in bits
     // 3-4; ports 4-7 in byte 512's low nibble; ports 8-15 in byte 513.
-    const unsigned offsets[3] = {96, 512, 513};
-    const unsigned char values[3] = {
-        static_cast<unsigned char>((r128 & 0x03) | ((r128 & 0x0C) << 1) | (page[96] & 0xE4)),
-        static_cast<unsigned char>((page[512] & 0xF0) | (r128 >> 4)),
-        r144,
-    };
-    for (int k = 0; k < 3; ++k) {
-        if (page[offsets[k]] != values[k]) {
-            page[offsets[k]] = values[k];
-            write_fpga_ram(page + offsets[k], offsets[k], 1, 1, i);
-        }
-    }
+    change_page_image(i, 96, 1, false, [&](unsigned char* page) {
+        page[96] = static_cast<unsigned char>((r128 & 0x03) | ((r128 & 0x0C) << 1) | (page[96] & 0xE4));
+    });
+    change_page_image(i, 512, 1, false,
+                      [&](unsigned char* page) { page[512] = static_cast<unsigned char>((page[512] & 0xF0) | (r128 >> 4)); });
+    change_page_image(i, 513, 1, false, [&](unsigned char* page) { page[513] = r144; });
+    // A port without its link has no cards.
     const unsigned links = r128 | (r144 << 8);
     for (int p = 0; p < 16; ++p) {
         if (links & (1u << p))
             continue;
-        setLe16(page, kCardCountOffset[p], 0);
-        page[kCardStatusOffset[p]] = 0;
-        write_fpga_ram(page + kCardCountOffset[p], kCardCountOffset[p], 2, 1, i);
-        write_fpga_ram(page + kCardStatusOffset[p], kCardStatusOffset[p], 1, 1, i);
+        change_page_image(i, kCardCountOffset[p], 2, true,
+                          [&](unsigned char* page) { setLe16(page, kCardCountOffset[p], 0); });
+        change_page_image(i, kCardStatusOffset[p], 1, true, [&](unsigned char* page) { page[kCardStatusOffset[p]] = 0; });
     }
 }
 
