@@ -110,7 +110,7 @@ void fpga_manage::Extension_function()
     // first, by the next pass: nothing sends the level it replaces
     // meanwhile, which would write that level's percent back over the one
     // set.
-    if (bri_change_flag.load() != 0 || BrightnessActs::pInstance()->percent_act_waiting())
+    if (BrightnessActs::pInstance()->percent_act_waiting())
         return;
     std::vector<unsigned char> owed;
     uint64_t owedAct = 0;
@@ -332,7 +332,7 @@ void fpga_manage::bri_take_percent_acts()
     // An act on the percent may leave the word as it was (a level only
     // shown wrote that percent back): the change pass then raises no
     // change; the act is taken all the same, once both FPGAs are up.
-    if (bri_change_flag.load() == 0 && BrightnessActs::pInstance()->percent_act_waiting())
+    if (BrightnessActs::pInstance()->percent_act_waiting())
         set_fpga_bri_val();
 }
 

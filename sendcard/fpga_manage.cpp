@@ -253,7 +253,6 @@ void fpga_manage::fpga_manage_deal(void*)
     notify_chip_links_up();
 
     apply_change_flag(lcd_change_flag, false, &fpga_manage::set_fpga_lcd, true);
-    apply_change_flag(bri_change_flag, false, &fpga_manage::set_fpga_bri_val, false);
     bri_take_percent_acts();
     if (g_set_led_para.load() != 0 || g_freeze_out.load() != 0 || led_request_phase != kLedRequestNone)
         set_led_para_deal();

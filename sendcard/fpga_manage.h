@@ -227,13 +227,11 @@ public:
     static constexpr unsigned char kChangeApplying = 0xFF;
 
     // --- change flags raised by the chip thread -------------------------
-    // Screen geometry (when the output offset changes) and brightness
-    // (under Utils::_bri_set_mutex). The brightness flag only wakes the
-    // thread: what it applies is the percent act the brightness acts say
-    // is waiting (none: nothing). The black-out is no change of the chip's:
-    // it is an act of the screen record (below).
+    // Screen geometry (when the output offset changes). The brightness has
+    // no flag: each pass applies the percent act the brightness acts say is
+    // waiting. The black-out is no change of the chip's: it is an act of
+    // the screen record (below).
     std::atomic<unsigned char> lcd_change_flag{0};
-    std::atomic<unsigned char> bri_change_flag{0};
 
     // --- SPI and GPIO lines ---------------------------------------------
     // Drives both FPGA select lines high so that a message on the shared SPI
