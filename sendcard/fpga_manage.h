@@ -490,26 +490,8 @@ public:
     // (sendcard/brightness_table.h).
     const BrightnessTable& table() const { return bri_table; }
     unsigned char bri_task_enabled = 0;
-    unsigned int bri_resend = 0;
     unsigned char bri_change_mark = 0;
-    // A brightness record could not be stored (reported once per failure
-    // run).
-    unsigned char bri_record_failed = 0;
-    // The level in force is not on both FPGAs: it was set while no port was
-    // linked, or its last send did not reach them both (an FPGA silent or
-    // reading back another value). It is sent again once a port links and
-    // both FPGAs are up, after a failed send no sooner than kBriRetryTicks
-    // after it (bri_retry_time).
-    unsigned char bri_unshown = 0;
-    unsigned int bri_retry_time = 0;
     static constexpr unsigned kBriRetryTicks = 100;
-    // The level in force (image byte 64 shows it; a PC's write of that
-    // byte is a level shown). Which act set it, the record the flash holds
-    // or owes, the store's mark and the start's read of the record are the
-    // brightness acts' (core/brightness_acts.h): only until the start's read
-    // is done does a bring-up read the record; later ones show the level in
-    // force, which may be newer than the record.
-    unsigned char bri_in_force = 0;
     // The light sensor: its card, its last good reading and its failed
     // reads (sendcard/brightness_sensor.h).
     const BrightnessSensor& sensor() const { return bri_sensor; }
@@ -1072,6 +1054,24 @@ public:
 
 private:
     friend class RecordHold;
+    // The brightness's re-send and store choices (the FPGA thread's): the
+    // re-send counter; a record that could not be stored (reported once
+    // per failure run); the level in force not on both FPGAs (set while no
+    // port was linked, or its last send did not reach them both: an FPGA
+    // silent or reading back another value), sent again once a port links
+    // and both FPGAs are up, after a failed send no sooner than
+    // kBriRetryTicks after it (bri_retry_time).
+    unsigned int bri_resend = 0;
+    unsigned char bri_record_failed = 0;
+    unsigned char bri_unshown = 0;
+    unsigned int bri_retry_time = 0;
+    // The level in force (image byte 64 shows it; a PC's write of that
+    // byte is a level shown). Which act set it, the record the flash holds
+    // or owes, the store's mark and the start's read of the record are the
+    // brightness acts' (core/brightness_acts.h): only until the start's read
+    // is done does a bring-up read the record; later ones show the level in
+    // force, which may be newer than the record.
+    unsigned char bri_in_force = 0;
     // The flash records a record hold asked for, in the order asked (under
     // fpga_record_mutex): stored by run_flash_stores, under
     // fpga_flash_mutex (one store at a time, taken by stores alone, never
