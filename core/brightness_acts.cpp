@@ -54,6 +54,14 @@ void BrightnessActs::percent_set(uint16_t percent)
     ram_percent_ = -1;   // a later act: the RAM write waiting is dropped
 }
 
+void BrightnessActs::hold_ended(uint16_t before, uint16_t now, bool set, bool ramWrite)
+{
+    // A user's hold that set the percent, or left another one than it
+    // found, is an act; a RAM write's percent waits for the PC's flag.
+    if (!ramWrite && (set || now != before))
+        percent_set(now);
+}
+
 void BrightnessActs::percent_written_by_ram(uint16_t percent)
 {
     ParaBytesLock bytes;

@@ -44,8 +44,14 @@ public:
     };
 
     // --- the user's percent acts (the parameter store) ------------------
-    // Told by the block's write lock as its hold ends (under it). It drops
-    // a RAM write of the percent still waiting for its flag.
+    // Told by the block's write lock as its hold ends (under it): the
+    // percent it found and leaves, whether the hold set it as an act
+    // whatever the word held (set_brightness, a mode loaded), and whether
+    // only the PC's RAM write passed over it (taken at its flag). The acts
+    // decide whether the hold was an act (percent_set).
+    void hold_ended(uint16_t before, uint16_t now, bool set, bool ramWrite);
+    // A percent act: it drops a RAM write of the percent still waiting for
+    // its flag.
     void percent_set(uint16_t percent);
     // A RAM write of the PC passed over the percent (any of its bytes): no
     // act at the write; take_ram_percent (the PC's flag that applies it,

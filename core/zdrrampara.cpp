@@ -106,8 +106,9 @@ ParaWriteLock::~ParaWriteLock()
     ZdrRamPara* s = store_or_null();
     if (system_write || !s || blackout_before < 0)
         return;
-    if (!brightness_deferred && (brightness_noted || le16(s->m_block, para::kBrightness) != brightness_before))
-        BrightnessActs::pInstance()->percent_set(le16(s->m_block, para::kBrightness));
+    BrightnessActs::pInstance()->hold_ended(static_cast<uint16_t>(brightness_before),
+                                            le16(s->m_block, para::kBrightness), brightness_noted,
+                                            brightness_deferred);
     // Only the program's store is the screen's.
     if (s != static_cast<ZdrRamPara*>(ZdrRamPara::p_zdrrampara_config))
         return;

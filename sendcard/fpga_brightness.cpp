@@ -110,7 +110,7 @@ void fpga_manage::Extension_function()
     // first, by the next pass: nothing sends the level it replaces
     // meanwhile, which would write that level's percent back over the one
     // set.
-    if (bri_change_flag.load() != 0 || BrightnessActs::pInstance()->percent_act_waiting())
+    if (BrightnessActs::pInstance()->percent_act_waiting())
         return;
     std::vector<unsigned char> owed;
     uint64_t owedAct = 0;
@@ -185,8 +185,7 @@ bool fpga_manage::bri_start_from_record(unsigned char* record)
                              ", the level of " + std::to_string(act.percent) + " % is stored");
     // Shown for this run even when the flash does not take it; then the
     // next read of the record (FPGA 0 brought up again) checks it again.
-    if (!bri_store_percent(value, act.seq, act.percent))
-        acts->start_store_refused();
+    bri_store_percent(value, act.seq, act.percent, true);
     buildManualRecord(value, record);
     Brightness_init(record, act.seq);
     bri_write_back_percent(value, act.percent);
@@ -282,41 +281,50 @@ int fpga_manage::bri_apply_percent()
     return bri_store_percent(value, act.seq, act.percent) ? 1 : 0;
 }
 
-bool fpga_manage::bri_store_percent(unsigned char value, uint64_t act, unsigned percent)
+bool fpga_manage::bri_store_percent(unsigned char value, uint64_t act, unsigned percent, bool atStart)
 {
     // The mark goes on the medium before the record's erase: a cut from
     // here on ends at the mark's percent, the act's.
     BrightnessActs::pInstance()->mark_percent_storing(static_cast<int>(percent));
     unsigned char record[kBrightRecordSize];
     buildManualRecord(value, record);
-    return bri_store_record(record, kBrightRecordSize, act);
+    return bri_store_record(record, kBrightRecordSize, act, atStart);
 }
 
-bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length, uint64_t act)
+bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length, uint64_t act, bool atStart)
 {
-    BrightnessActs* acts = BrightnessActs::pInstance();
-    acts->stamp_record_try();
-    if (!store_bright_record(record, length)) {
-        acts->record_refused(record, length, act);
-        return false;
-    }
-    acts->record_taken(act);
-    return true;
+    FlashStore due;
+    due.sector = kBrightSector;
+    due.address = kBrightRecord;
+    due.record.assign(record, record + length);
+    due.brightness = true;
+    due.act = act;
+    due.at_start = atStart;
+    return ask_flash_store(std::move(due));
 }
 
 bool fpga_manage::bri_store_owed_at_stop()
 {
     // The FPGA thread may be in a flash store of its own (a busy flash
     // gives up within 4 s): the stop waits for it that long at most.
-    if (!waitUntil(kStopRecordWaitUs, 1000, [&] { return pthread_mutex_trylock(&fpga_record_mutex) == 0; }))
+    std::unique_lock<std::mutex> flash(fpga_flash_mutex, std::defer_lock);
+    if (!waitUntil(kStopRecordWaitUs, 1000, [&] { return flash.try_lock(); }))
         return false;
-    std::vector<unsigned char> owed;
-    uint64_t owedAct = 0;
-    bool stored = true;
-    if (BrightnessActs::pInstance()->owed_record_due(owed, owedAct, true))
-        stored = bri_store_record(owed.data(), static_cast<unsigned>(owed.size()), owedAct);
-    pthread_mutex_unlock(&fpga_record_mutex);
-    return stored;
+    {
+        FpgaMutexHold records(fpga_record_mutex);
+        std::vector<unsigned char> owed;
+        uint64_t owedAct = 0;
+        if (BrightnessActs::pInstance()->owed_record_due(owed, owedAct, true)) {
+            FlashStore due;
+            due.sector = kBrightSector;
+            due.address = kBrightRecord;
+            due.record = owed;
+            due.brightness = true;
+            due.act = owedAct;
+            flash_stores_due.push_back(std::move(due));
+        }
+    }
+    return run_flash_stores(true);
 }
 
 void fpga_manage::bri_take_percent_acts()
@@ -324,7 +332,7 @@ void fpga_manage::bri_take_percent_acts()
     // An act on the percent may leave the word as it was (a level only
     // shown wrote that percent back): the change pass then raises no
     // change; the act is taken all the same, once both FPGAs are up.
-    if (bri_change_flag.load() == 0 && BrightnessActs::pInstance()->percent_act_waiting())
+    if (BrightnessActs::pInstance()->percent_act_waiting())
         set_fpga_bri_val();
 }
 
@@ -333,7 +341,7 @@ void fpga_manage::bri_pc_level(unsigned char level)
     // The PC's write of register image byte 64: the level shown at once,
     // not stored, as the command page's manual level without store, in
     // the stored mode's scale.
-    FpgaMutexHold records(fpga_record_mutex);
+    RecordHold records(*this);
     bri_level = level;
     bri_show(level, -1, BrightnessActs::pInstance()->card_act(BrightnessActs::CardAct::kRegisterLevel));
     Brightness_hand_dealwith(BriSource::kLevelInForce);

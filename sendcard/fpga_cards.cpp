@@ -18,7 +18,7 @@ void fpga_manage::Check_search_card()
         if (relock0 < 2 && relock1 < 2)
             Search_Card_Cmd();
         {
-            FpgaMutexHold records(fpga_record_mutex);
+            RecordHold records(*this);
             Extension_function();
         }
         check_wlanonline_state();

@@ -196,7 +196,7 @@ void fpga_manage::record_onoff_time(unsigned char chip)
 
 void fpga_manage::schedule_deal()
 {
-    FpgaMutexHold records(fpga_record_mutex);
+    RecordHold records(*this);
     if (take_back_seq != 0)
         take_back_blackout();
     // Until the clock has been read the time record is no time of day.

@@ -253,7 +253,6 @@ void fpga_manage::fpga_manage_deal(void*)
     notify_chip_links_up();
 
     apply_change_flag(lcd_change_flag, false, &fpga_manage::set_fpga_lcd, true);
-    apply_change_flag(bri_change_flag, false, &fpga_manage::set_fpga_bri_val, false);
     bri_take_percent_acts();
     if (g_set_led_para.load() != 0 || g_freeze_out.load() != 0 || led_request_phase != kLedRequestNone)
         set_led_para_deal();
@@ -412,7 +411,7 @@ void fpga_manage::fpgainit(unsigned char i)
     write_to_register(22, 0x20, 0x00, i);
 
     {
-        FpgaMutexHold records(fpga_record_mutex);
+        RecordHold records(*this);
         // The brightness record is taken once after power-up; an FPGA
         // brought up again later shows the level in force (its output step
         // sets it), not the record, which may be older.
@@ -741,7 +740,7 @@ int fpga_manage::set_fpga_bri_val()
 {
     if (get_fpga_status() != 1)
         return 0;
-    FpgaMutexHold records(fpga_record_mutex);
+    RecordHold records(*this);
     // Only a percent act not yet taken is applied: a change pass that saw
     // the word change (a RAM write of it waiting for its flag, a percent
     // written back) is no act, and does not store again a record the
@@ -772,7 +771,7 @@ bool fpga_manage::show_after_bring_up(unsigned char i)
     write_to_register(kRegScreen, kScreenBlackout, dark ? kScreenBlackout : 0x00, i);
     screen_shown_seq[i] = act.seq;
     {
-        FpgaMutexHold records(fpga_record_mutex);
+        RecordHold records(*this);
         if (!bri_set_fpga_level(i))
             return false;   // the block was busy: the next pass tries again
     }

@@ -11,8 +11,10 @@
 // both before Utils::_spi_mutex; the FPGA image mutex is taken after the
 // port hold and never held together with Utils::_spi_mutex; the FPGA record
 // mutex (command page runs against the thread's brightness and schedule
-// work) before all of them; the command page's own hold is a leaf; the c331
-// manage mutex is only tried, never waited for.
+// work) before all of them, and never held over a flash store; the FPGA
+// flash mutex (one flash record store at a time) before the record mutex,
+// taken by the stores alone; the command page's own hold is a leaf; the
+// c331 manage mutex is only tried, never waited for.
 #pragma once
 
 #include <functional>
@@ -37,6 +39,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -156,6 +159,24 @@ private:
     pthread_mutex_t& m_;
 };
 
+class fpga_manage;
+
+// Holds the manager's record mutex for a scope. The hold is for deciding
+// and copying alone: a flash record asked for under it (bri_store_record,
+// the command page's on/off table) is stored once the hold is given back,
+// in the order asked (fpga_manage::run_flash_stores), so that a flash that
+// stays busy holds only the act that waits for it.
+class RecordHold {
+public:
+    explicit RecordHold(fpga_manage& m);
+    ~RecordHold();
+    RecordHold(const RecordHold&) = delete;
+    RecordHold& operator=(const RecordHold&) = delete;
+
+private:
+    fpga_manage& m_;
+};
+
 enum RCV_CHECK_OR_RECOVERY { RCV_CHECK = 0, RCV_RECOVERY = 1, RCV_LOAD_FILE = 2 };
 
 class fpga_manage {
@@ -208,13 +229,11 @@ public:
     static constexpr unsigned char kChangeApplying = 0xFF;
 
     // --- change flags raised by the chip thread -------------------------
-    // Screen geometry (when the output offset changes) and brightness
-    // (under Utils::_bri_set_mutex). The brightness flag only wakes the
-    // thread: what it applies is the percent act the brightness acts say
-    // is waiting (none: nothing). The black-out is no change of the chip's:
-    // it is an act of the screen record (below).
+    // Screen geometry (when the output offset changes). The brightness has
+    // no flag: each pass applies the percent act the brightness acts say is
+    // waiting. The black-out is no change of the chip's: it is an act of
+    // the screen record (below).
     std::atomic<unsigned char> lcd_change_flag{0};
-    std::atomic<unsigned char> bri_change_flag{0};
 
     // --- SPI and GPIO lines ---------------------------------------------
     // Drives both FPGA select lines high so that a message on the shared SPI
@@ -367,9 +386,9 @@ public:
     void get_eth_lcd_x_y(unsigned char fpga, unsigned short* x, unsigned short* y);
     void get_eth_lcd_w_h(unsigned char fpga, unsigned short* w, unsigned short* h);
     void fpga_flash_access() {}
-    // Erases a 4 KiB sector and stores bytes 0..n+7 of a run's copy of
-    // the command page at its address (n = the page's length word); 0 when
-    // the record does not fit the page or the flash fails.
+    // Asks (under a record hold) for bytes 0..n+7 of a run's copy of the
+    // command page to be stored in a 4 KiB sector at its address (n = the
+    // page's length word); 0 when the record does not fit the page.
     int store_cmd_record(const unsigned char* page, uint32_t sector, uint32_t address);
     // Erases the sector of the flash behind FPGA 0 and writes length bytes
     // of record at address (length 0: the erase alone); false when the
@@ -480,26 +499,8 @@ public:
     // (sendcard/brightness_table.h).
     const BrightnessTable& table() const { return bri_table; }
     unsigned char bri_task_enabled = 0;
-    unsigned int bri_resend = 0;
     unsigned char bri_change_mark = 0;
-    // A brightness record could not be stored (reported once per failure
-    // run).
-    unsigned char bri_record_failed = 0;
-    // The level in force is not on both FPGAs: it was set while no port was
-    // linked, or its last send did not reach them both (an FPGA silent or
-    // reading back another value). It is sent again once a port links and
-    // both FPGAs are up, after a failed send no sooner than kBriRetryTicks
-    // after it (bri_retry_time).
-    unsigned char bri_unshown = 0;
-    unsigned int bri_retry_time = 0;
     static constexpr unsigned kBriRetryTicks = 100;
-    // The level in force (image byte 64 shows it; a PC's write of that
-    // byte is a level shown). Which act set it, the record the flash holds
-    // or owes, the store's mark and the start's read of the record are the
-    // brightness acts' (core/brightness_acts.h): only until the start's read
-    // is done does a bring-up read the record; later ones show the level in
-    // force, which may be newer than the record.
-    unsigned char bri_in_force = 0;
     // The light sensor: its card, its last good reading and its failed
     // reads (sendcard/brightness_sensor.h).
     const BrightnessSensor& sensor() const { return bri_sensor; }
@@ -598,7 +599,9 @@ public:
 
     pthread_mutex_t fpga_reg_mutex;      // the FPGA image mutex
     pthread_mutex_t fpga_link_mutex;     // card traffic and reply polling
-    pthread_mutex_t fpga_record_mutex;   // command page against the thread
+    pthread_mutex_t fpga_record_mutex;   // command page against the thread (RecordHold)
+    // Flash records asked for and not stored yet (tests).
+    size_t flash_stores_waiting();
 
     clock_record_run clock_record{this};
     rcvRecovery* rcv_recovery = nullptr;
@@ -881,7 +884,7 @@ public:
     void Power_ctrl_init();
     // Writes the brightness to both FPGAs: 1, 0 when the send did not
     // reach them both (a re-send) or the record could not be stored yet (a
-    // change: it is owed), -1 when the level in force cannot be told yet
+    // change outside a record hold: it is owed), -1 when the level in force cannot be told yet
     // (a re-send in the automatic mode before its first reading, the block
     // busy). The source: the user's last percent act (shown and stored),
     // or the level in force (image byte 64, sent again).
@@ -916,14 +919,16 @@ public:
     // numbered act: a missing or damaged one leaves the task off at level
     // 16.
     void bri_apply_record(const unsigned char* record, uint64_t act);
-    // Stores the manual record of a user's percent act (the store's mark
+    // Asks for the manual record of a user's percent act (the store's mark
     // put on the medium first, removed once the record and the parameter
-    // file hold it); false when the flash failed.
-    bool bri_store_percent(unsigned char value, uint64_t act, unsigned percent);
-    // Stores the record act asked for (length 0: erased) and tells the
+    // file hold it). atStart: the start's store (refused, the next read of
+    // the record is the start's again). As ask_flash_store.
+    bool bri_store_percent(unsigned char value, uint64_t act, unsigned percent, bool atStart = false);
+    // Asks for the record of act (length 0: erased), under a record hold:
+    // stored once the hold ends (run_flash_stores), which tells the
     // brightness acts whether the flash took it (refused, it is owed and
-    // stored again later: Extension_function asks for it when due).
-    bool bri_store_record(const unsigned char* record, unsigned length, uint64_t act);
+    // asked for again later: Extension_function asks for it when due).
+    bool bri_store_record(const unsigned char* record, unsigned length, uint64_t act, bool atStart = false);
     // The thread takes an act on the percent the brightness acts say is
     // waiting, as a brightness change of its own.
     void bri_take_percent_acts();
@@ -1057,6 +1062,49 @@ public:
     std::atomic<int> job_progress{-1};
 
 private:
+    friend class RecordHold;
+    // The brightness's re-send and store choices (the FPGA thread's): the
+    // re-send counter; a record that could not be stored (reported once
+    // per failure run); the level in force not on both FPGAs (set while no
+    // port was linked, or its last send did not reach them both: an FPGA
+    // silent or reading back another value), sent again once a port links
+    // and both FPGAs are up, after a failed send no sooner than
+    // kBriRetryTicks after it (bri_retry_time).
+    unsigned int bri_resend = 0;
+    unsigned char bri_record_failed = 0;
+    unsigned char bri_unshown = 0;
+    unsigned int bri_retry_time = 0;
+    // The level in force (image byte 64 shows it; a PC's write of that
+    // byte is a level shown). Which act set it, the record the flash holds
+    // or owes, the store's mark and the start's read of the record are the
+    // brightness acts' (core/brightness_acts.h): only until the start's read
+    // is done does a bring-up read the record; later ones show the level in
+    // force, which may be newer than the record.
+    unsigned char bri_in_force = 0;
+    // The flash records a record hold asked for, in the order asked (under
+    // fpga_record_mutex): stored by run_flash_stores, under
+    // fpga_flash_mutex (one store at a time, taken by stores alone, never
+    // while the record mutex is held). A brightness record whose act a
+    // later act's record replaced meanwhile is not stored (the later one
+    // stands).
+    struct FlashStore {
+        uint32_t sector = 0;
+        uint32_t address = 0;
+        std::vector<unsigned char> record;   // empty: the erase alone
+        bool brightness = false;             // a brightness record of act
+        uint64_t act = 0;
+        bool at_start = false;               // the start's store of the percent
+    };
+    std::vector<FlashStore> flash_stores_due;
+    std::mutex fpga_flash_mutex;
+    // The thread in a record hold (none: std::thread::id()).
+    std::atomic<std::thread::id> record_holder{std::thread::id()};
+    // A store asked for: in a record hold, due once the hold ends (true);
+    // asked outside one, stored now (false: the flash refused it).
+    bool ask_flash_store(FlashStore&& store);
+    // Stores the records due (the record mutex not held); false when the
+    // flash refused one. held: fpga_flash_mutex is already this thread's.
+    bool run_flash_stores(bool held = false);
     // The light sensor's state; the brightness task reads the sensor and
     // the PC's brightness store starts its failure count again.
     BrightnessSensor bri_sensor;

@@ -129,19 +129,103 @@ int fpga_manage::store_cmd_record(const unsigned char* page, uint32_t sector, ui
     const unsigned size = cmd_record_size(page);
     if (size == 0)
         return 0;
-    const bool ok = store_flash_record(sector, address, page, size);
-    if (!ok)
-        writeLogMsg(ERROR, "FPGA command page: the flash record could not be stored");
-    return ok ? 1 : 0;
+    FlashStore due;
+    due.sector = sector;
+    due.address = address;
+    due.record.assign(page, page + size);
+    ask_flash_store(std::move(due));
+    return 1;
+}
+
+bool fpga_manage::ask_flash_store(FlashStore&& store)
+{
+    if (record_holder.load() == std::this_thread::get_id()) {
+        flash_stores_due.push_back(std::move(store));
+        return true;
+    }
+    {
+        FpgaMutexHold records(fpga_record_mutex);
+        flash_stores_due.push_back(std::move(store));
+    }
+    return run_flash_stores();
+}
+
+size_t fpga_manage::flash_stores_waiting()
+{
+    FpgaMutexHold records(fpga_record_mutex);
+    return flash_stores_due.size();
+}
+
+RecordHold::RecordHold(fpga_manage& m) : m_(m)
+{
+    lock_check::short_lock_is_leaf("an FPGA mutex");
+    pthread_mutex_lock(&m_.fpga_record_mutex);
+    m_.record_holder = std::this_thread::get_id();
+}
+
+RecordHold::~RecordHold()
+{
+    const bool due = !m_.flash_stores_due.empty();
+    m_.record_holder = std::thread::id();
+    pthread_mutex_unlock(&m_.fpga_record_mutex);
+    if (due)
+        m_.run_flash_stores();
+}
+
+bool fpga_manage::run_flash_stores(bool held)
+{
+    // The stores run in the order their holds asked for them: a later
+    // hold's records are taken by a later run, which waits for this one.
+    std::unique_lock<std::mutex> flash(fpga_flash_mutex, std::defer_lock);
+    if (!held)
+        flash.lock();
+    std::vector<FlashStore> due;
+    {
+        FpgaMutexHold records(fpga_record_mutex);
+        due.swap(flash_stores_due);
+    }
+    BrightnessActs* acts = BrightnessActs::pInstance();
+    bool all = true;
+    for (const FlashStore& s : due) {
+        const unsigned length = static_cast<unsigned>(s.record.size());
+        if (!s.brightness) {
+            if (!store_flash_record(s.sector, s.address, s.record.data(), length)) {
+                writeLogMsg(ERROR, "FPGA command page: the flash record could not be stored");
+                all = false;
+            }
+            continue;
+        }
+        {
+            // A later act's record taken meanwhile stands: this one counts
+            // as stored.
+            FpgaMutexHold records(fpga_record_mutex);
+            if (acts->settle_if_replaced(s.act))
+                continue;
+            acts->stamp_record_try();
+        }
+        const bool ok = store_bright_record(s.record.data(), length);
+        FpgaMutexHold records(fpga_record_mutex);
+        if (ok) {
+            acts->record_taken(s.act);
+        } else {
+            acts->record_refused(s.record.data(), length, s.act);
+            if (s.at_start)
+                acts->start_store_refused();
+            all = false;
+        }
+    }
+    return all;
 }
 
 void fpga_manage::Dealwith_mcu_ram()
 {
     // The command page runs in the PC's link thread; the FPGA thread's
-    // brightness and schedule work waits meanwhile. It runs from the page
-    // as it stands at the strobe, taken whole: a PC's write after it waits
-    // for no flash work and changes nothing of this run.
-    FpgaMutexHold records(fpga_record_mutex);
+    // brightness and schedule work waits while it decides. It runs from
+    // the page as it stands at the strobe, taken whole: a PC's write after
+    // it changes nothing of this run. The records it stores go to the flash
+    // once the record hold is given back, after those asked before them:
+    // the later strobe's record is the one that stands.
+    RecordHold records(*this);
     const CommandPage::Bytes copy = command_page.take();
     const unsigned char* page = copy.data();
     if (page[0] != 0xAA)
@@ -154,8 +238,10 @@ void fpga_manage::Dealwith_mcu_ram()
             store_cmd_record(page, kOnOffSector, kOnOffRecord);
             set_reg_image(0, 66, 1);
         } else if (store == 0x55) {
-            fpga_flash_access();
-            drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, kOnOffSector, 0, 1);
+            FlashStore erase;
+            erase.sector = kOnOffSector;
+            erase.address = kOnOffRecord;
+            ask_flash_store(std::move(erase));
             set_reg_image(0, 66, 0);
         }
     } else if (type == 3) {

@@ -126,11 +126,9 @@ void c331_manage::c331managerdeal(void* arg)
 
             // 3. Picture words.
             if (d.changed(para::kBrightness)) {
-                // The screen brightness is the sending card's; the chip stays at 50.
+                // The screen brightness is the sending card's (its thread
+                // applies the percent act waiting); the chip stays at 50.
                 m->c331_SetBrightness(50);
-                QMutexLocker lock(&Utils::_bri_set_mutex);
-                if (fpga)
-                    fpga->bri_change_flag = 1;
             }
             if (d.changed(para::kContrast))
                 m->c331_SetContrast(d.now(para::kContrast));

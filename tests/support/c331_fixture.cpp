@@ -20,7 +20,6 @@ void C331Test::SetUp()
     g_led_panel_reinit = 0;
     fpga_manage* fpga = fpga_manage::pInstance();
     fpga->lcd_change_flag = 0;
-    fpga->bri_change_flag = 0;
     velmosource* source = velmosource::pInstance();
     for (int i = 0; i < 6; ++i) {
         source->edid_write_request[i] = 0;

@@ -5,6 +5,7 @@
 #include "support/c331_fixture.h"
 
 #include "avchips/velmosource.h"
+#include "core/brightness_acts.h"
 #include "core/le_bytes.h"
 #include "core/para_layout.h"
 #include "core/utils.h"
@@ -91,26 +92,30 @@ TEST_F(C331Deal, AChangeIsAppliedOnceEvenBeforeItIsPersisted)
     EXPECT_TRUE(writesTo(0x0C2802).empty()) << "contrast is not programmed a second time";
 }
 
-TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
+// The brightness is the sending card's: the chip's pass programs nothing
+// for it, and what the FPGA thread applies is the percent act (the system's
+// write-back is none).
+TEST_F(C331Deal, BrightnessIsTheSendingCardsAndItsWriteBackNoAct)
 {
+    BrightnessActs* acts = BrightnessActs::pInstance();
     store16(para::kBrightness, 40);
     deal();
-    EXPECT_EQ(fpga()->bri_change_flag, 1);
+    EXPECT_EQ(acts->last_percent_act().percent, 40);
+    const uint64_t act = acts->last_percent_act().seq;
     EXPECT_EQ(fpga()->lcd_change_flag, 0);
     EXPECT_EQ(reg(0x0C3A02), 0u) << "the chip's own brightness stays 50";
     EXPECT_TRUE(writesTo(0x0C2802).empty());
     EXPECT_TRUE(writesTo(0x0C5B02).empty());
 
     // The percent the screen then shows, written back by the system, is no
-    // change of the user's: an unrelated change does not raise the flag.
-    fpga()->bri_change_flag = 0;
+    // act of the user's, nor is an unrelated change.
     {
         C331ParaLock lock;
         EXPECT_TRUE(c331_manage::write_back_word(SystemWord::kBrightness, 24));
     }
     store16(para::kContrast, 30);
     deal();
-    EXPECT_EQ(fpga()->bri_change_flag, 0);
+    EXPECT_EQ(acts->last_percent_act().seq, act);
     EXPECT_EQ(le16(store->ram_para, para::kBrightness), 24);
 
     // The chip brought up again (the PC's debug request) keeps the applied
@@ -119,7 +124,7 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
     g_fpga_c331_start = 0;   // the FPGA thread stays out of this test
     store16(para::kContrast, 31);
     deal();
-    EXPECT_EQ(fpga()->bri_change_flag, 0);
+    EXPECT_EQ(acts->last_percent_act().seq, act);
 
     // A user's change still waiting for its pass is not overwritten.
     {
@@ -130,7 +135,8 @@ TEST_F(C331Deal, BrightnessOnlyRaisesTheFpgaFlag)
     }
     deal();
     EXPECT_EQ(le16(store->ram_para, para::kBrightness), 70);
-    EXPECT_EQ(fpga()->bri_change_flag, 1);
+    EXPECT_GT(acts->last_percent_act().seq, act);
+    EXPECT_EQ(acts->last_percent_act().percent, 70);
 }
 
 TEST_F(C331Deal, ColourTemperatureIsSetOnceForTypeAndGains)

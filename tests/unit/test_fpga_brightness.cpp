@@ -172,7 +172,6 @@ TEST_F(FpgaBrightness, APercentStaysAsSetOverTheResendsOfA4BitMode)
     // The brightness percent as the chip posts it (block word 2176).
     auto postPercent = [&](unsigned percent) {
         setPercent(percent);
-        mgr().bri_change_flag = 1;
         tick();
     };
 
@@ -348,7 +347,6 @@ TEST_F(FpgaBrightness, APercentStillToBeTakenIsNotWrittenOverByTheResend)
     storeRecord(16, {200});   // 200 is 78 %
     mgr().record_bright_change();
     setPercent(30);
-    mgr().bri_change_flag = 1;
     g_change.bri_time = G_timeTicks - 1001;   // the task is due
     mgr().Extension_function();
     EXPECT_EQ(percent(), 30u);

@@ -3,6 +3,7 @@
 // page, the output geometry and the port link report.
 #include "support/board_clock.h"
 #include "support/fpga_fixture.h"
+#include "support/wait_for.h"
 
 #include "core/le_bytes.h"
 #include "core/global.h"
@@ -180,10 +181,10 @@ TEST_F(FpgaImages, CommandPageRecordsAreStoredClearedAndBoundedByThePage)
     EXPECT_EQ(flash(2).peek(fpga_manage::kOnOffRecord, 1)[0], 0x5A) << "a page not posted was run";
 }
 
-// The PC's command page runs in a link thread: it keeps the record lock
-// (which the FPGA thread takes for its brightness and schedule work) for
-// as long as it touches the flash.
-TEST_F(FpgaImages, TheCommandPageHoldsTheRecordLockWhileItStoresToFlash)
+// The PC's command page runs in a link thread and the FPGA thread takes the
+// record lock for its brightness and schedule work: the page decides and
+// copies under it, and stores to the flash once it has given it back.
+TEST_F(FpgaImages, TheCommandPageGivesTheRecordLockBackBeforeItStoresToFlash)
 {
     int selects = 0;
     int held = 0;
@@ -202,7 +203,58 @@ TEST_F(FpgaImages, TheCommandPageHoldsTheRecordLockWhileItStoresToFlash)
     // The erase and the program, and the flash selected again for each
     // poll of its busy waits (the bus is free between them).
     EXPECT_GE(selects, 2) << "erase and program";
-    EXPECT_EQ(held, selects);
+    EXPECT_EQ(held, 0);
+}
+
+// While the flash behind FPGA 0 stays busy and a command page's store waits
+// for it, a PC's other requests are each answered while the flash is still
+// stuck (it is freed once they are, or after 2 s): its register-64 write, a
+// show-only command page, a read of register 64. A second page stored
+// meanwhile waits for the first one's store; once the flash is back, the
+// record that stands is the later page's.
+TEST_F(FpgaImages, AFlashThatStaysBusyHoldsOnlyTheStoreThatWaitsForIt)
+{
+    auto strobe = [] { return link_services::sendcard_write_register(0, 2, 0x04, 0x04) == link_frame::kOk; };
+    auto level = [] {
+        unsigned char v = 0;
+        return link_services::sendcard_read_registers(0, fpga_manage::kImageBrightLevel, 1, &v) == link_frame::kOk ? int(v) : -1;
+    };
+    flash(2).setStuckBusy(true);
+    std::atomic<bool> stuck{true};
+    std::atomic<bool> answered{false};
+    std::thread freer([&] {
+        waitFor([&] { return answered.load(); }, 2000);
+        stuck = false;
+        flash(2).setStuckBusy(false);
+    });
+    const uint64_t polls = flash(2).counters().statusReads;
+    std::thread first([&] {
+        postPage(3, 0xAA, 49, 16, 0x21);
+        strobe();
+    });
+    ASSERT_TRUE(waitFor([&] { return flash(2).counters().statusReads > polls + 2; })) << "the store waits";
+    EXPECT_EQ(link_services::sendcard_write_register(0, fpga_manage::kImageBrightLevel, 0xFF, 0x33), link_frame::kOk);
+    EXPECT_TRUE(stuck) << "the register-64 write waited for the flash";
+    EXPECT_EQ(level(), 0x33);
+    EXPECT_TRUE(stuck) << "the read of register 64 waited for the flash";
+    postPage(3, 0x00, 49, 16, 0x44);
+    EXPECT_TRUE(strobe());
+    EXPECT_TRUE(stuck) << "the show-only page waited for the flash";
+    EXPECT_EQ(level(), 0x44);
+    std::thread later([&] {
+        postPage(3, 0xAA, 49, 16, 0x55);
+        strobe();
+    });
+    EXPECT_TRUE(waitFor([&] { return mgr().flash_stores_waiting() == 1; }, 1000)) << "the later store is asked meanwhile";
+    EXPECT_TRUE(stuck) << "the later page waited for the flash";
+    answered = true;
+    first.join();
+    later.join();
+    freer.join();
+    EXPECT_EQ(level(), 0x55);
+    const std::vector<uint8_t> record = flash(2).peek(fpga_manage::kBrightRecord, 57);
+    EXPECT_EQ(record[8], 16);
+    EXPECT_EQ(record[9], 0x55) << "the later page's record stands";
 }
 
 // Two PCs write the command page at once, each from its own link thread,

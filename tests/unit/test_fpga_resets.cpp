@@ -5,6 +5,7 @@
 #include "support/fake_clock.h"
 #include "support/fpga_fixture.h"
 
+#include "core/brightness_acts.h"
 #include "core/global.h"
 #include "core/le_bytes.h"
 #include "core/utils.h"
@@ -530,7 +531,7 @@ TEST_F(FpgaResets, EverySilentMomentEndsWithTheScreenAsTheSettingsSay)
         silent.setFault(sim::FpgaModel::Fault::None);
         ASSERT_GT(run([&] {
                       return mgr().get_fpga_status() == 1 && g_set_led_para.load() == 0 && !mgr().led_request_dark &&
-                             mgr().bri_change_flag == 0;
+                             !BrightnessActs::pInstance()->percent_act_waiting();
                   },
                   6000),
                   0)
@@ -666,7 +667,7 @@ TEST_F(FpgaResets, ABrightnessSetInASilentMomentIsTheLevelOnceBothAreUp)
                 model(i).onRegisterWrite(nullptr);
                 model(i).setFault(sim::FpgaModel::Fault::None);
             }
-            ASSERT_GT(run([&] { return mgr().get_fpga_status() == 1 && mgr().bri_change_flag == 0; }, 6000), 0)
+            ASSERT_GT(run([&] { return mgr().get_fpga_status() == 1 && !BrightnessActs::pInstance()->percent_act_waiting(); }, 6000), 0)
                 << "the FPGAs did not come back";
             const pcclient::Reply read = pcCall(link_frame::kReadRam, pcclient::ramReadPayload(2176, 2));
             if (p.unlinked)
