@@ -335,8 +335,9 @@ TEST_F(LinkHandlers, APictureChangeAfterALoadClearsTheModeWhicheverStoreRanFirst
         } else {
             EXPECT_EQ(callProcessor(kItems, itemsPayload({{4, 0, 3}})).status, 0);
             EXPECT_EQ(le16(store->ram_para, para::kCurrentMode), 3);
-            if (row.persisted)
+            if (row.persisted) {
                 ASSERT_TRUE(store->persist_block(0));
+            }
             if (row.by == 0)
                 EXPECT_EQ(callProcessor(kItems, itemsPayload({{3, 0, 4}})).status, 0);
             else
