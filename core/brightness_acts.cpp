@@ -81,10 +81,16 @@ bool BrightnessActs::repeats_level_in_force(uint16_t percent) const
 {
     // The level in force is the last act's, of any kind: the percent act
     // when no later act set the level (or none is known yet), else the
-    // level that later act shows. One whose level is not known (a table
-    // until its slot) is repeated by no percent.
+    // level that later act shows. A percent repeats it only when it is
+    // also the last percent act's: after a level only shown (a preview), a
+    // percent written at its flag is the user's commit, stored even at the
+    // preview's own percent (a slider released where it last previewed).
+    // One whose level is not known (a table until its slot) is repeated by
+    // no percent.
+    if (percent != act_.percent)
+        return false;
     if (act_.seq > level_act_ || (act_.seq != 0 && act_.seq == level_act_) || (level_act_ == 0 && level_value_ < 0))
-        return percent == act_.percent;
+        return true;
     return level_value_ >= 0 && percent_says(percent, static_cast<unsigned char>(level_value_));
 }
 

@@ -9,8 +9,9 @@
 //   page, its register-64 write, the table's slot change, the sensor's step
 //   and failure, the record read again). The system's write-back is none.
 // - The level in force is the last act's, of any kind. A RAM write of the
-//   percent is an act at its flag when its percent differs from the level
-//   in force; one that repeats it changes nothing. A later act of the user
+//   percent is an act at its flag unless it repeats both the level in force
+//   and the last percent act (then it changes nothing): after a preview it
+//   is the user's commit, at the preview's percent too. A later act of the user
 //   (a percent act, a command page, a register-64 write) drops a RAM write
 //   of the percent still waiting for its flag.
 // - A level is shown unless a later act set the level; a percent is stored
@@ -55,8 +56,8 @@ public:
     void percent_set(uint16_t percent);
     // A RAM write of the PC passed over the percent (any of its bytes): no
     // act at the write; take_ram_percent (the PC's flag that applies it,
-    // under the c331 manage mutex) takes it when its percent differs from
-    // the level in force.
+    // under the c331 manage mutex) takes it unless it repeats both the
+    // level in force and the last percent act.
     void percent_written_by_ram(uint16_t percent);
     void take_ram_percent();
     // Whether percent stands for the register value (8-bit scale): the

@@ -137,9 +137,10 @@ TEST_F(BrightnessActsTest, ARecordTheFlashRefusedIsOwedTheLatestAsked)
 }
 
 // A RAM write of the percent (word 2176), whole or any of its bytes, is
-// taken at the PC's flag, when its percent differs from the level in force
-// (the last act of any kind: a preview by register 64 or by a command page
-// that only shows included); one that repeats it changes nothing. A later
+// taken at the PC's flag unless it repeats both the level in force (the
+// last act of any kind: a preview by register 64 or by a command page that
+// only shows included) and the last percent act: after a preview it is the
+// user's commit, at the preview's percent too. A later
 // act of the user drops a RAM write still waiting for its flag. A load is
 // an act whatever the word held. Each row starts at 80 % set by the page
 // and taken; the system writes back the percent a preview shows, as the
@@ -160,8 +161,8 @@ TEST_F(BrightnessActsTest, ARamPercentIsTakenAtItsFlagAgainstTheLevelInForce)
         // 114 = 44 %; 95 = 37 %.
         {"register 64 previews, a RAM write at the percent committed", {{kRegister, 114}, {kRam, 80}, {kFlag, 0}}, true, 80},
         {"a page previews, a RAM write at the percent committed", {{kShowPage, 114}, {kRam, 80}, {kFlag, 0}}, true, 80},
-        {"register 64 previews, a RAM write at the preview's percent", {{kRegister, 95}, {kRam, 37}, {kFlag, 0}}, false, 80},
-        {"a page previews, a RAM write at the preview's percent", {{kShowPage, 95}, {kRam, 37}, {kFlag, 0}}, false, 80},
+        {"register 64 previews, a RAM write at the preview's percent", {{kRegister, 95}, {kRam, 37}, {kFlag, 0}}, true, 37},
+        {"a page previews, a RAM write at the preview's percent", {{kShowPage, 95}, {kRam, 37}, {kFlag, 0}}, true, 37},
         {"register 64 previews, a RAM write at another percent", {{kRegister, 114}, {kRam, 60}, {kFlag, 0}}, true, 60},
         {"a page previews, a RAM write at another percent", {{kShowPage, 114}, {kRam, 60}, {kFlag, 0}}, true, 60},
         {"no preview, a RAM write at the percent in force", {{kRam, 80}, {kFlag, 0}}, false, 80},
