@@ -291,7 +291,8 @@ bool fpga_manage::bri_store_percent(unsigned char value, uint64_t act, unsigned 
     return bri_store_record(record, kBrightRecordSize, act, atStart);
 }
 
-bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length, uint64_t act, bool atStart)
+fpga_manage::FlashStore fpga_manage::bright_store(const unsigned char* record, unsigned length, uint64_t act,
+                                                  bool atStart)
 {
     FlashStore due;
     due.sector = kBrightSector;
@@ -300,7 +301,12 @@ bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length,
     due.brightness = true;
     due.act = act;
     due.at_start = atStart;
-    return ask_flash_store(std::move(due));
+    return due;
+}
+
+bool fpga_manage::bri_store_record(const unsigned char* record, unsigned length, uint64_t act, bool atStart)
+{
+    return ask_flash_store(bright_store(record, length, act, atStart));
 }
 
 bool fpga_manage::bri_store_owed_at_stop()
@@ -314,15 +320,8 @@ bool fpga_manage::bri_store_owed_at_stop()
         FpgaMutexHold records(fpga_record_mutex);
         std::vector<unsigned char> owed;
         uint64_t owedAct = 0;
-        if (BrightnessActs::pInstance()->owed_record_due(owed, owedAct, true)) {
-            FlashStore due;
-            due.sector = kBrightSector;
-            due.address = kBrightRecord;
-            due.record = owed;
-            due.brightness = true;
-            due.act = owedAct;
-            flash_stores_due.push_back(std::move(due));
-        }
+        if (BrightnessActs::pInstance()->owed_record_due(owed, owedAct, true))
+            flash_stores_due.push_back(bright_store(owed.data(), static_cast<unsigned>(owed.size()), owedAct, false));
     }
     return run_flash_stores(true);
 }

@@ -1095,6 +1095,8 @@ private:
         uint64_t act = 0;
         bool at_start = false;               // the start's store of the percent
     };
+    // The brightness record's store for act.
+    static FlashStore bright_store(const unsigned char* record, unsigned length, uint64_t act, bool atStart);
     std::vector<FlashStore> flash_stores_due;
     std::mutex fpga_flash_mutex;
     // The thread in a record hold (none: std::thread::id()).
